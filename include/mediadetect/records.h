@@ -1,0 +1,188 @@
+// Media kinds, format codes and the fixed-layout result records the detector
+// copies into a host's buffers. Layouts are binding: little-endian, natural
+// alignment, sizes and offsets checked below.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+// Container kind reported by the open method (the probe's 15 is reported as 14).
+enum MediaKind : uint32_t {
+    MK_UNKNOWN = 0,
+    MK_MPEG1_SYSTEM = 1,
+    MK_MPEG2_PROGRAM = 2,
+    MK_VCD = 3,
+    MK_SVCD = 4,
+    MK_MPEG2_PROGRAM_MPEG4 = 5,
+    MK_DVD_VIDEO = 6,
+    MK_DVD_VR = 7,
+    MK_MPEG2_TRANSPORT = 8,
+    MK_MP4 = 9,
+    MK_MPEG1_VIDEO_ES = 10,
+    MK_MPEG2_VIDEO_ES = 11,
+    MK_MPEG4_VIDEO_ES = 12,
+    MK_DIRECTV = 13,
+    MK_MATROSKA = 14,
+    MK_MATROSKA_PROBED = 15,
+};
+
+enum VideoFormatCode : uint32_t {
+    VF_NONE = 0,
+    VF_MPEG1 = 1,
+    VF_MPEG2 = 2,
+    VF_MPEG4 = 3,
+    VF_H264 = 4,
+    VF_H263 = 6,
+    VF_CINEPAK = 7,
+    VF_MJPEG = 8,
+    VF_H264_MVC = 9,
+};
+
+enum AudioFormatCode : uint32_t {
+    AF_NONE = 0,
+    AF_MPEG1 = 1,
+    AF_MPEG2 = 2,
+    AF_AC3 = 3,
+    AF_PCM_BE = 4,
+    AF_DTS = 5,
+    AF_AAC = 6,
+    AF_AMR = 7,
+    AF_PCM_LE = 8,
+    AF_MP3 = 9,
+    AF_VORBIS = 10,
+    AF_TRUEHD = 11,
+    AF_DTSHD = 12,
+};
+
+// IMediaDetectInfo ids.
+enum MediaDetectInfoId : int32_t {
+    MDI_CODEC_HEADERS = 4,      // CodecHeaderInfo
+    MDI_ENCODER_MARKER = 5,     // 1 byte
+    MDI_FIRST_VIDEO_TIME = 6,   // int64
+    MDI_FIELD_CODING = 7,       // uint32
+    MDI_CPGD_UUID = 8,          // 1 byte
+    MDI_CAMERA_FILE = 9,        // 1 byte
+    MDI_RECORDING_TIME = 10,    // 16 bytes
+    MDI_THUMBNAIL_LENGTH = 11,  // uint32
+    MDI_THUMBNAIL = 12,         // thumbnail length bytes
+    MDI_MOOV_FIRST = 13,        // 1 byte
+    MDI_TS_REGISTRATION = 14,   // 1 byte
+    MDI_HAS_VIDEO = 15,         // 1 byte
+    MDI_HAS_AUDIO = 16,         // 1 byte
+    MDI_AAC_CLASS = 17,         // uint32
+    MDI_CONTAINER_HINT = 0x1001 // SetInfo only
+};
+
+struct VideoInfo {
+    uint32_t format;  // VideoFormatCode
+    uint32_t reserved0;
+    double frameRate;  // frames per second
+    uint32_t bitRate;  // bits per second
+    uint32_t width;
+    uint32_t height;
+    uint32_t aspectX;     // display aspect numerator
+    uint32_t aspectY;     // display aspect denominator
+    uint32_t fieldOrder;  // 0 progressive/unknown, 1 top first, 2 bottom first
+    uint32_t profile;
+    uint32_t reserved1;
+};
+
+// The short form returned by GetVideoInfoShort: the first 36 bytes of VideoInfo.
+constexpr size_t kVideoInfoShortSize = 36;
+
+struct AudioInfo {
+    uint32_t format;  // AudioFormatCode
+    uint32_t channels;
+    uint32_t sampleRate;
+    uint32_t byteRate;
+    uint32_t blockAlign;
+    uint32_t bitsPerSample;
+    uint32_t bitRate;
+};
+
+struct AudioInfoEx {
+    uint32_t format;
+    uint32_t channels;
+    uint32_t sampleRate;
+    uint32_t byteRate;
+    uint32_t blockAlign;
+    uint32_t bitsPerSample;
+    uint32_t bitRate;
+    // The three words of the MpegAudioLayerInfo or MultiChannelInfo built for
+    // the same stream; zero otherwise.
+    uint32_t formatInfo[3];
+};
+
+struct MpegAudioLayerInfo {
+    uint32_t layer;        // 1, 2 or 3
+    uint32_t channelMode;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    uint8_t protectionBit; // 1: no CRC
+    uint8_t reserved[3];
+};
+
+struct MultiChannelInfo {
+    uint8_t lfe;
+    uint8_t codingMode;
+    uint8_t reserved0[2];
+    uint32_t channelMask;
+    uint8_t streamIdByte;
+    uint8_t reserved1[3];
+};
+
+constexpr size_t kCodecHeaderBlockSize = 25600;
+
+struct CodecHeaderInfo {
+    uint8_t header1[kCodecHeaderBlockSize];
+    uint32_t header1Length;
+    uint8_t header2[kCodecHeaderBlockSize];
+    uint32_t header2Length;
+};
+
+// All times in 100-ns units.
+struct TimeRangeInfo {
+    int64_t startTime;
+    int64_t videoFirstTime;
+    int64_t audioFirstTime;
+    int64_t videoEndTime;
+    int64_t audioEndTime;
+    uint32_t videoFrameDuration;
+    uint32_t audioFrameDuration;
+};
+
+// The four words of SelectTransportProgram and SelectMatroskaTracks.
+struct StreamSelection {
+    uint32_t videoId;
+    uint32_t videoStreamType;
+    uint32_t audioId;
+    uint32_t audioStreamType;
+};
+
+static_assert(sizeof(VideoInfo) == 48);
+static_assert(offsetof(VideoInfo, frameRate) == 8);
+static_assert(offsetof(VideoInfo, bitRate) == 16);
+static_assert(offsetof(VideoInfo, width) == 20);
+static_assert(offsetof(VideoInfo, height) == 24);
+static_assert(offsetof(VideoInfo, aspectX) == 28);
+static_assert(offsetof(VideoInfo, aspectY) == 32);
+static_assert(offsetof(VideoInfo, fieldOrder) == 36);
+static_assert(offsetof(VideoInfo, profile) == 40);
+static_assert(sizeof(AudioInfo) == 28);
+static_assert(offsetof(AudioInfo, bitRate) == 24);
+static_assert(sizeof(AudioInfoEx) == 40);
+static_assert(offsetof(AudioInfoEx, formatInfo) == 28);
+static_assert(sizeof(MpegAudioLayerInfo) == 12);
+static_assert(offsetof(MpegAudioLayerInfo, protectionBit) == 8);
+static_assert(sizeof(MultiChannelInfo) == 12);
+static_assert(offsetof(MultiChannelInfo, codingMode) == 1);
+static_assert(offsetof(MultiChannelInfo, channelMask) == 4);
+static_assert(offsetof(MultiChannelInfo, streamIdByte) == 8);
+static_assert(sizeof(CodecHeaderInfo) == 51208);
+static_assert(offsetof(CodecHeaderInfo, header1Length) == 25600);
+static_assert(offsetof(CodecHeaderInfo, header2) == 25604);
+static_assert(offsetof(CodecHeaderInfo, header2Length) == 51204);
+static_assert(sizeof(TimeRangeInfo) == 48);
+static_assert(offsetof(TimeRangeInfo, videoFrameDuration) == 40);
+static_assert(sizeof(StreamSelection) == 16);
+static_assert(std::is_trivially_copyable_v<VideoInfo> && std::is_trivially_copyable_v<AudioInfoEx> &&
+              std::is_trivially_copyable_v<CodecHeaderInfo> && std::is_trivially_copyable_v<TimeRangeInfo>);

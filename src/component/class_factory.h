@@ -1,0 +1,39 @@
+// The class factory and the module's entry points, behind the exported
+// functions of the module.
+#pragma once
+
+#include <atomic>
+
+#include "component/com_base.h"
+
+namespace md {
+
+// One creatable class: its name, identifier and create function.
+struct FactoryTemplate {
+    const wchar_t* name;
+    const CLSID* clsid;
+    // Makes a new object aggregated by outer (or not); reports S_OK or a failure code.
+    CUnknown* (*create)(IUnknown* outer, HRESULT* hr);
+};
+
+class CClassFactory final : public IClassFactory, public CBaseObject {
+public:
+    explicit CClassFactory(const FactoryTemplate* tmpl) : template_(tmpl) {}
+
+    HRESULT QueryInterface(REFIID iid, void** out) noexcept override;
+    ULONG AddRef() noexcept override;
+    ULONG Release() noexcept override;
+    HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept override;
+    HRESULT LockServer(BOOL lock) noexcept override;
+
+private:
+    const FactoryTemplate* template_;
+    std::atomic<ULONG> refCount_{0};
+};
+
+HRESULT GetClassObject(const GUID* clsid, const GUID* iid, void** out) noexcept;
+HRESULT CanUnloadNow() noexcept;
+HRESULT RegisterServer() noexcept;
+HRESULT UnregisterServer() noexcept;
+
+}  // namespace md

@@ -1,0 +1,45 @@
+#include "component/com_base.h"
+
+namespace md {
+
+std::atomic<long> CBaseObject::liveObjects_{0};
+
+long& ServerLocks()
+{
+    static long locks = 0;
+    return locks;
+}
+
+HMODULE& ModuleHandle()
+{
+    static HMODULE module = nullptr;
+    return module;
+}
+
+CUnknown::CUnknown(IUnknown* outer) : owner_(outer ? outer : NonDelegatingUnknown()) {}
+
+HRESULT CUnknown::NonDelegatingQueryInterface(REFIID iid, void** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    if (iid == IID_IUnknown)
+        return GetInterface(NonDelegatingUnknown(), out);
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CUnknown::NonDelegatingAddRef() { return static_cast<ULONG>(++refCount_); }
+
+ULONG CUnknown::NonDelegatingRelease()
+{
+    const long count = --refCount_;
+    if (count == 0) {
+        // Keep the count up while the destructor runs so nothing re-enters it.
+        refCount_ = 1;
+        delete this;
+        return 0;
+    }
+    return static_cast<ULONG>(count);
+}
+
+}  // namespace md

@@ -1,0 +1,84 @@
+// The base classes of the COM objects this module hands out: a module-wide
+// count of live objects, the server lock count, and a non-delegating unknown
+// that supports aggregation.
+#pragma once
+
+#include <atomic>
+#include <new>
+
+#include "mediadetect/com.h"
+#include "platform/module.h"
+
+namespace md {
+
+// Counts every live object of the module; DllCanUnloadNow reads it.
+class CBaseObject {
+public:
+    CBaseObject() { ++liveObjects_; }
+    CBaseObject(const CBaseObject&) = delete;
+    CBaseObject& operator=(const CBaseObject&) = delete;
+    virtual ~CBaseObject() { --liveObjects_; }
+
+    static long LiveObjects() { return liveObjects_.load(); }
+
+private:
+    static std::atomic<long> liveObjects_;
+};
+
+// LockServer's count (signed) and the module handle recorded at load.
+long& ServerLocks();
+HMODULE& ModuleHandle();
+
+// The unknown that owns an object's reference count. Its first three slots
+// have the IUnknown shape, so a pointer to it serves as the object's IUnknown.
+struct INonDelegatingUnknown {
+    virtual HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) = 0;
+    virtual ULONG NonDelegatingAddRef() = 0;
+    virtual ULONG NonDelegatingRelease() = 0;
+};
+
+class CUnknown : public INonDelegatingUnknown, public CBaseObject {
+public:
+    // outer: the controlling unknown when the object is aggregated, else null.
+    explicit CUnknown(IUnknown* outer);
+
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
+    ULONG NonDelegatingAddRef() override;
+    ULONG NonDelegatingRelease() override;
+
+    // Where the IUnknown methods of the object's interfaces forward to.
+    IUnknown* GetOwner() const { return owner_; }
+    IUnknown* NonDelegatingUnknown() { return reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this)); }
+
+protected:
+    ~CUnknown() override = default;
+
+private:
+    IUnknown* owner_;
+    std::atomic<long> refCount_{0};
+};
+
+// Stores p AddRef'ed in *out.
+inline HRESULT GetInterface(IUnknown* p, void** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = p;
+    p->AddRef();
+    return S_OK;
+}
+
+// The exception boundary of every method a host calls.
+template <typename F>
+HRESULT Guarded(F&& body) noexcept
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+}  // namespace md

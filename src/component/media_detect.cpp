@@ -1,0 +1,214 @@
+#include "component/media_detect.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "input/ms_file_input_stream.h"
+#include "input/probe.h"
+#include "platform/text.h"
+
+namespace md {
+namespace {
+
+// Copies a record the object owns into the host's buffer.
+template <typename Record>
+HRESULT CopyOut(const std::unique_ptr<Record>& record, void* out, size_t bytes = sizeof(Record))
+{
+    if (!record)
+        return E_NOTIMPL;
+    std::memcpy(out, record.get(), bytes);
+    return S_OK;
+}
+
+template <typename T>
+void Put(void* out, const T& value)
+{
+    std::memcpy(out, &value, sizeof(T));
+}
+
+}  // namespace
+
+ZPMediaDetect::ZPMediaDetect(IUnknown* outer) : CUnknown(outer) {}
+
+ZPMediaDetect::~ZPMediaDetect() { Reset(); }
+
+HRESULT ZPMediaDetect::NonDelegatingQueryInterface(REFIID iid, void** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    if (iid == IID_IMediaDetect5)
+        return GetInterface(static_cast<IMediaDetect5*>(this), out);
+    if (iid == IID_ITimeTableInfo)
+        return GetInterface(static_cast<ITimeTableInfo*>(this), out);
+    if (iid == IID_IMediaDetect4 || iid == IID_IMediaDetect3 || iid == IID_IMediaDetect2 || iid == IID_IMediaDetect)
+        return GetInterface(static_cast<IMediaDetect5*>(this), out);
+    if (iid == IID_IMediaDetectInfo)
+        return GetInterface(static_cast<IMediaDetectInfo*>(this), out);
+    return CUnknown::NonDelegatingQueryInterface(iid, out);
+}
+
+void ZPMediaDetect::Reset()
+{
+    timeRange_.reset();
+    video_.reset();
+    audio_.reset();
+    audioEx_.reset();
+    mpegAudio_.reset();
+    multiChannel_.reset();
+    codecHeaders_.reset();
+    encoderMarker_ = 0;
+    fieldCoding_ = 0;
+    mp4Flags_ = {};
+    tsRegistrationFlag_ = 0;
+    recordingTime_ = {};
+}
+
+// ---- Open ----
+
+HRESULT ZPMediaDetect::OpenFileA(const char* path, uint32_t* kind) noexcept
+{
+    return Guarded([&] {
+        if (path == nullptr || kind == nullptr)
+            return E_INVALIDARG;
+        wchar_t wide[MAX_PATH];
+        // A path that does not fit is refused rather than cut to another file's name.
+        if (!AnsiToWideBuffer(path, wide, MAX_PATH))
+            return MD_E_PATH_TOO_LONG;
+        return Open(wide, kind);
+    });
+}
+
+HRESULT ZPMediaDetect::OpenFile(const wchar_t* path, uint32_t* kind) noexcept
+{
+    return Guarded([&] { return Open(path, kind); });
+}
+
+HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
+{
+    if (path == nullptr || kind == nullptr)
+        return E_INVALIDARG;
+    if (std::wcslen(path) >= MAX_PATH)
+        return MD_E_PATH_TOO_LONG;
+    auto stream = std::make_unique<MSFileInputStream>(path);
+    Reset();
+    std::wcscpy(path_, path);
+
+    stream->Seek(0);
+    uint32_t probed = static_cast<uint32_t>(ProbeMediaKind(stream.get(), containerHint_));
+    if (probed == MK_MATROSKA_PROBED)
+        probed = MK_MATROSKA;
+    kind_ = probed;
+    if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || probed == MK_MATROSKA)
+        reopenOffset_ = -1;
+    *kind = kind_;
+    // The program-stream and MP4 kinds are described by their demultiplexers;
+    // transport, DirecTV and Matroska files are served on demand by the queries.
+    return S_OK;
+}
+
+// ---- Records ----
+
+HRESULT ZPMediaDetect::GetVideoInfoShort(void* out) noexcept
+{
+    if (out == nullptr || kind_ == MK_UNKNOWN)
+        return E_INVALIDARG;
+    return CopyOut(video_, out, kVideoInfoShortSize);
+}
+
+HRESULT ZPMediaDetect::GetVideoInfo(VideoInfo* out) noexcept
+{
+    if (out == nullptr || kind_ == MK_UNKNOWN)
+        return E_INVALIDARG;
+    return CopyOut(video_, out);
+}
+
+HRESULT ZPMediaDetect::GetAudioInfo(AudioInfo* out) noexcept
+{
+    if (out == nullptr || kind_ == MK_UNKNOWN)
+        return E_INVALIDARG;
+    return CopyOut(audio_, out);
+}
+
+HRESULT ZPMediaDetect::GetMpegAudioLayerInfo(MpegAudioLayerInfo* out) noexcept
+{
+    if (out == nullptr || kind_ == MK_UNKNOWN)
+        return E_INVALIDARG;
+    return CopyOut(mpegAudio_, out);
+}
+
+HRESULT ZPMediaDetect::GetMultiChannelInfo(MultiChannelInfo* out) noexcept
+{
+    if (out == nullptr)
+        return E_INVALIDARG;
+    return multiChannel_ ? CopyOut(multiChannel_, out) : E_FAIL;
+}
+
+// ---- Info values ----
+
+HRESULT ZPMediaDetect::SetInfo(int32_t id, const uint32_t* value) noexcept
+{
+    if (id != MDI_CONTAINER_HINT)
+        return E_INVALIDARG;
+    if (value == nullptr)
+        return E_POINTER;
+    containerHint_ = *value;
+    return S_OK;
+}
+
+HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
+{
+    if (out == nullptr)
+        return E_POINTER;
+    switch (id) {
+    case MDI_CODEC_HEADERS: return codecHeaders_ ? CopyOut(codecHeaders_, out) : E_FAIL;
+    case MDI_ENCODER_MARKER: Put(out, encoderMarker_); return S_OK;
+    case MDI_FIRST_VIDEO_TIME: Put(out, firstVideoTime_); return firstVideoTime_ == -1 ? E_FAIL : S_OK;
+    case MDI_FIELD_CODING: Put(out, fieldCoding_); return S_OK;
+    case MDI_CPGD_UUID: Put(out, mp4Flags_[0]); return S_OK;
+    case MDI_CAMERA_FILE: Put(out, mp4Flags_[1]); return S_OK;
+    case MDI_RECORDING_TIME: Put(out, recordingTime_); return S_OK;
+    case MDI_THUMBNAIL_LENGTH: Put(out, static_cast<uint32_t>(thumbnail_.size())); return S_OK;
+    case MDI_THUMBNAIL:
+        if (thumbnail_.empty())
+            return E_FAIL;
+        std::memcpy(out, thumbnail_.data(), thumbnail_.size());
+        return S_OK;
+    case MDI_MOOV_FIRST: Put(out, mp4Flags_[4]); return S_OK;
+    case MDI_TS_REGISTRATION: Put(out, tsRegistrationFlag_); return S_OK;
+    case MDI_HAS_VIDEO: Put(out, mp4Flags_[2]); return S_OK;
+    case MDI_HAS_AUDIO: Put(out, mp4Flags_[3]); return S_OK;
+    case MDI_AAC_CLASS: Put(out, aacClass_); return S_OK;
+    default: return E_INVALIDARG;
+    }
+}
+
+// ---- Not built yet ----
+
+HRESULT ZPMediaDetect::StartTimeTable(const wchar_t*, TimeTableCallback, void*) noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::GetTimeTableProgress(uint32_t*) noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::StopTimeTable() noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::GetDuration(int64_t*) noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::GetTimeRangeInfo(TimeRangeInfo*) noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::SaveBitmapA(const uint8_t*, int32_t, int32_t, const char*) noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::SaveBitmap(const uint8_t*, int32_t, uint32_t, uint32_t, const wchar_t*) noexcept
+{
+    return E_NOTIMPL;
+}
+HRESULT ZPMediaDetect::GetTransportPrograms(uint32_t*, uint32_t*, int64_t) noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::GetStreamLists(uint32_t, int32_t*, uint32_t*, int32_t*, uint32_t*, int64_t) noexcept
+{
+    return E_NOTIMPL;
+}
+HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection*, int64_t, VideoInfo*, AudioInfoEx*) noexcept
+{
+    return E_NOTIMPL;
+}
+HRESULT ZPMediaDetect::ReopenProgramStream(int64_t, VideoInfo*, AudioInfoEx*) noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection*, uint32_t, uint64_t, VideoInfo*, AudioInfoEx*,
+                                            uint32_t*) noexcept
+{
+    return E_NOTIMPL;
+}
+HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t*, uint32_t*, int64_t) noexcept { return E_NOTIMPL; }
+
+}  // namespace md

@@ -1,0 +1,88 @@
+// ZPMediaDetect: the detector object a host creates to examine one media file
+// at a time. It probes the file, runs the matching demultiplexer once and keeps
+// the result records the query methods copy out.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "component/com_base.h"
+#include "mediadetect/interfaces.h"
+
+namespace md {
+
+class ZPMediaDetect final : public CUnknown, public ITimeTableInfo, public IMediaDetect5, public IMediaDetectInfo {
+public:
+    explicit ZPMediaDetect(IUnknown* outer);
+    ~ZPMediaDetect() override;
+
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
+
+    // IUnknown of every interface: forwarded to the controlling unknown.
+    HRESULT QueryInterface(REFIID iid, void** out) noexcept override { return GetOwner()->QueryInterface(iid, out); }
+    ULONG AddRef() noexcept override { return GetOwner()->AddRef(); }
+    ULONG Release() noexcept override { return GetOwner()->Release(); }
+
+    // ITimeTableInfo
+    HRESULT StartTimeTable(const wchar_t* path, TimeTableCallback callback, void* context) noexcept override;
+    HRESULT GetTimeTableProgress(uint32_t* percent) noexcept override;
+    HRESULT StopTimeTable() noexcept override;
+
+    // IMediaDetect5
+    HRESULT OpenFileA(const char* path, uint32_t* kind) noexcept override;
+    HRESULT GetDuration(int64_t* duration) noexcept override;
+    HRESULT GetTimeRangeInfo(TimeRangeInfo* out) noexcept override;
+    HRESULT GetVideoInfoShort(void* out) noexcept override;
+    HRESULT GetAudioInfo(AudioInfo* out) noexcept override;
+    HRESULT GetMpegAudioLayerInfo(MpegAudioLayerInfo* out) noexcept override;
+    HRESULT Reserved1() noexcept override { return E_NOTIMPL; }
+    HRESULT SaveBitmapA(const uint8_t* pixels, int32_t width, int32_t height, const char* path) noexcept override;
+    HRESULT OpenFile(const wchar_t* path, uint32_t* kind) noexcept override;
+    HRESULT GetVideoInfo(VideoInfo* out) noexcept override;
+    HRESULT Reserved2() noexcept override { return E_NOTIMPL; }
+    HRESULT SaveBitmap(const uint8_t* pixels, int32_t pixelMode, uint32_t width, uint32_t height,
+                       const wchar_t* path) noexcept override;
+    HRESULT GetMultiChannelInfo(MultiChannelInfo* out) noexcept override;
+    HRESULT GetTransportPrograms(uint32_t* count, uint32_t* pmtPids, int64_t offset) noexcept override;
+    HRESULT GetStreamLists(uint32_t program, int32_t* videoCount, uint32_t* videoIds, int32_t* audioCount,
+                           uint32_t* audioIds, int64_t offset) noexcept override;
+    HRESULT SelectTransportProgram(const StreamSelection* selection, int64_t offset, VideoInfo* video,
+                                   AudioInfoEx* audio) noexcept override;
+    HRESULT ReopenProgramStream(int64_t offset, VideoInfo* video, AudioInfoEx* audio) noexcept override;
+    HRESULT SelectMatroskaTracks(const StreamSelection* selection, uint32_t extraTrack, uint64_t unused,
+                                 VideoInfo* video, AudioInfoEx* audio, uint32_t* extraValue) noexcept override;
+    HRESULT GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers, int64_t offset) noexcept override;
+
+    // IMediaDetectInfo
+    HRESULT SetInfo(int32_t id, const uint32_t* value) noexcept override;
+    HRESULT GetInfo(int32_t id, void* out) noexcept override;
+
+private:
+    HRESULT Open(const wchar_t* path, uint32_t* kind);
+    // Frees the records of the last file; run at the start of every open and re-open.
+    void Reset();
+
+    wchar_t path_[MAX_PATH] = {};
+    uint32_t kind_ = MK_UNKNOWN;
+    std::unique_ptr<TimeRangeInfo> timeRange_;
+    std::unique_ptr<VideoInfo> video_;
+    std::unique_ptr<AudioInfo> audio_;
+    std::unique_ptr<AudioInfoEx> audioEx_;
+    std::unique_ptr<MpegAudioLayerInfo> mpegAudio_;
+    std::unique_ptr<MultiChannelInfo> multiChannel_;
+    int64_t reopenOffset_ = -1;
+    std::unique_ptr<CodecHeaderInfo> codecHeaders_;
+    uint8_t encoderMarker_ = 0;
+    int64_t firstVideoTime_ = -1;
+    uint32_t fieldCoding_ = 0;
+    // "cpgd" uuid, camera file, has video, has audio, moov first.
+    std::array<uint8_t, 5> mp4Flags_{};
+    uint8_t tsRegistrationFlag_ = 0;
+    std::array<uint8_t, 16> recordingTime_{};
+    std::vector<uint8_t> thumbnail_;
+    uint32_t containerHint_ = 0;
+    uint32_t aacClass_ = 0;
+};
+
+}  // namespace md

@@ -1,0 +1,26 @@
+// The byte stream through which every reader of a media file reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ZPMP {
+
+// An abstract byte stream over one file. One stream per operation; never shared
+// between threads. The virtual operations below are in slot order.
+class InputStream {
+public:
+    // Reads up to count bytes into buffer; returns the number read (0 at end of
+    // file or on error).
+    virtual uint64_t Read(void* buffer, uint32_t count) = 0;
+    // Moves to an absolute byte position; 0 on success, 1 when the stream has no
+    // open file.
+    virtual int32_t Seek(uint64_t position) = 0;
+    // The size of the file in bytes; 0 when the stream has no open file.
+    virtual uint64_t Size() = 0;
+    // Stores the path of the file, in the ANSI code page, in path.
+    virtual void GetPath(std::string& path) = 0;
+    virtual ~InputStream() = default;
+};
+
+}  // namespace ZPMP

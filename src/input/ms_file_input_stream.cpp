@@ -1,0 +1,93 @@
+#include "input/ms_file_input_stream.h"
+
+#include <atomic>
+
+#include "platform/text.h"
+
+namespace md {
+namespace {
+
+// 1 wide, 0 ANSI, anything else: not asked yet. Two threads that race here both
+// store the same answer.
+std::atomic<int> g_fileApiDecision{kFileApiUndecided};
+
+}  // namespace
+
+int FileApiDecision() { return g_fileApiDecision.load(std::memory_order_relaxed); }
+
+void SetFileApiDecisionForTesting(int decision) { g_fileApiDecision.store(decision, std::memory_order_relaxed); }
+
+bool UseWideFileApi()
+{
+    int decision = g_fileApiDecision.load(std::memory_order_relaxed);
+    if (decision != 0 && decision != 1) {
+        OSVERSIONINFOA info{};
+        info.dwOSVersionInfoSize = sizeof(info);
+        decision = (GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT) ? 1 : 0;
+        g_fileApiDecision.store(decision, std::memory_order_relaxed);
+    }
+    return decision == 1;
+}
+
+HANDLE CreateFileOsDependent(const wchar_t* path, DWORD access, DWORD shareMode, DWORD disposition,
+                             DWORD attributes)
+{
+    if (path == nullptr)
+        return INVALID_HANDLE_VALUE;
+    if (UseWideFileApi())
+        return CreateFileW(path, access, shareMode, disposition, attributes);
+    char narrow[MAX_PATH] = {};
+    WideToAnsiBuffer(path, narrow, sizeof(narrow));
+    return CreateFileA(narrow, access, shareMode, disposition, attributes);
+}
+
+}  // namespace md
+
+MSFileInputStream::MSFileInputStream(const wchar_t* path)
+{
+    if (path == nullptr)
+        path = L"";
+    widePath_ = path;
+    md::WideToAnsiBuffer(path, narrowPath_, sizeof(narrowPath_));
+    handle_.reset(md::CreateFileOsDependent(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL));
+}
+
+uint64_t MSFileInputStream::Read(void* buffer, uint32_t count)
+{
+    if (!handle_.valid())
+        return 0;
+    // One ReadFile for the whole count. On a failed read the count is what
+    // reached the buffer before the failure (normally 0).
+    DWORD read = 0;
+    ReadFile(handle_.get(), buffer, count, &read);
+    position_ += read;
+    return read;
+}
+
+int32_t MSFileInputStream::Seek(uint64_t position)
+{
+    if (!handle_.valid())
+        return 1;
+    // 64-bit position split into a signed low and a high half. A position the OS
+    // refuses (negative as a signed value) leaves the file pointer where it was;
+    // position_ takes the requested value either way.
+    LONG high = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
+    SetFilePointer(handle_.get(), static_cast<LONG>(static_cast<uint32_t>(position)), &high, FILE_BEGIN);
+    position_ = position;
+    return 0;
+}
+
+uint64_t MSFileInputStream::Size()
+{
+    if (!handle_.valid())
+        return 0;
+    DWORD high = 0;
+    SetLastError(ERROR_SUCCESS);
+    DWORD low = GetFileSize(handle_.get(), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
+        return 0;
+    return uint64_t(high) << 32 | low;
+}
+
+void MSFileInputStream::GetPath(std::string& path) { path = narrowPath_; }

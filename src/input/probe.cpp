@@ -1,0 +1,368 @@
+#include "input/probe.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "input/byte_window.h"
+#include "input/bytes.h"
+#include "mediadetect/records.h"
+
+namespace {
+
+using md::Be16;
+using md::Be24;
+using md::Be32;
+using md::Be64;
+using md::FourCC;
+using md::Has;
+
+// Trace switch: MEDIADETECT_DEBUG=probe (or a list containing "probe", or "all")
+// writes each decision of the driver to stderr.
+bool TraceEnabled()
+{
+    static const bool enabled = [] {
+        const char* v = std::getenv("MEDIADETECT_DEBUG");
+        return v != nullptr && (std::strstr(v, "probe") != nullptr || std::strstr(v, "all") != nullptr);
+    }();
+    return enabled;
+}
+
+int32_t Decide(const char* step, int32_t kind)
+{
+    if (TraceEnabled())
+        std::fprintf(stderr, "probe: %s -> kind %d\n", step, kind);
+    return kind;
+}
+
+// 00 00 01 (start-code prefix) at p; the caller has checked the range.
+bool IsPrefix(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
+bool IsStartCode(const uint8_t* p, uint8_t code) { return IsPrefix(p) && p[3] == code; }
+
+constexpr uint8_t kPackStartCode = 0xBA;
+constexpr uint8_t kSequenceHeaderCode = 0xB3;
+
+// MPEG-1 program_mux_rate of at most 3528 (x 50 bytes/s) with its marker bits:
+// the 24 bits of bytes 9..11 of the pack header below 0x801B92.
+constexpr uint32_t kVcdMuxRateLimit = 0x801B92;
+
+// Phase A of ProbeMpeg2Pack: groups of 8 SVCD sectors of 2324 bytes from the pack
+// position on. True when the file is SVCD.
+bool ProbeSvcdSectors(ZPMP::InputStream& stream, uint64_t pack, std::span<uint8_t> group)
+{
+    stream.Seek(pack);
+    for (;;) {
+        uint64_t got = stream.Read(group.data(), kSvcdGroupSize);
+        if (got == 0)
+            return true;  // SVCD sectors to the end of the file
+        if (got < kSvcdGroupSize)
+            return false;
+        for (uint32_t s = 0; s < 8; ++s)
+            if (!IsStartCode(group.data() + s * kSvcdSectorSize, kPackStartCode))
+                return false;
+        for (uint32_t s = 0; s < 8; ++s) {
+            const size_t base = size_t(s) * kSvcdSectorSize;
+            const uint8_t* sector = group.data() + base;
+            // A video packet right after a 14-byte pack header.
+            if (!IsStartCode(sector + 14, 0xE0))
+                continue;
+            for (size_t i = 18; i + 4 <= kSvcdSectorSize; ++i) {
+                if (!IsStartCode(sector + i, kSequenceHeaderCode))
+                    continue;
+                // horizontal_size_value(12) vertical_size_value(12)
+                // aspect_ratio_information(4) frame_rate_code(4)
+                uint32_t fields = md::Be32At(group, base + i + 4);
+                uint32_t width = fields >> 20;
+                uint32_t height = (fields >> 8) & 0xFFF;
+                uint32_t frameRateCode = fields & 0xF;
+                bool svcdWidth = width == 480 || width == 704;
+                return (frameRateCode == 4 && svcdWidth && height == 480) ||
+                       (frameRateCode == 3 && svcdWidth && height == 576);
+            }
+        }
+    }
+}
+
+// Phase B of ProbeMpeg2Pack: the packet scan from the start of the file.
+int32_t ScanProgramStreamPackets(ZPMP::InputStream& stream)
+{
+    constexpr uint32_t kCapacity = 512000;
+    constexpr uint32_t kReadSize = 10240;
+    ByteWindow window;
+    if (!window.Allocate(kCapacity, kReadSize))
+        return 0;
+
+    int32_t result = MK_MPEG2_PROGRAM;
+    uint64_t total = 0;
+    stream.Seek(0);
+    for (;;) {
+        // The window keeps write offset + reserve below its capacity after every
+        // Consume, so a full read always fits; the test only guards that.
+        if (window.Writable() < kReadSize)
+            return result;
+        uint64_t got = stream.Read(window.WritePointer(), kReadSize);
+        if (got <= 4 || got > kReadSize || !window.Commit(static_cast<uint32_t>(got)))
+            return result;
+        total += got;
+
+        uint32_t available = 0;
+        const uint8_t* data = window.ReadPointer(available);
+        uint32_t pos = 0;
+        while (available - pos > 20) {
+            const uint8_t* q = data + pos;
+            const uint32_t remaining = available - pos;
+            const uint32_t code = Be32(q);
+            if (code < 0x1BB || code > 0x1FF) {
+                pos += 1;
+                continue;
+            }
+            const uint32_t len = Be16(q + 4);  // PES_packet_length
+            if (remaining < len + 20)
+                break;  // finish this packet after the next read
+            if (code >= 0x1E0 && code <= 0x1EF) {
+                // From the first payload byte (PES_header_data_length + 9) on;
+                // every look below stays inside the len + 20 bytes checked above.
+                for (int64_t j = int64_t(q[8]) + 3; j < int64_t(len) - 4; ++j) {
+                    const uint8_t* c = q + j + 6;
+                    if (!IsPrefix(c))
+                        continue;
+                    if (c[3] == 0xB6)  // VOP start code
+                        return MK_MPEG2_PROGRAM_MPEG4;
+                    if (c[3] == 0xB0) {  // visual_object_sequence_start_code
+                        const uint8_t* next = q + j + 11;
+                        if (IsPrefix(next) && (next[3] == 0xB2 || next[3] <= 0x1F))
+                            return MK_MPEG2_PROGRAM_MPEG4;
+                    } else if (c[3] == kSequenceHeaderCode &&
+                               // the count of the last read minus j, unsigned
+                               static_cast<uint32_t>(static_cast<uint32_t>(got) - static_cast<uint32_t>(j)) >= 10) {
+                        // An MPEG-4 group_of_VOP header (also 00 00 01 B3) is
+                        // followed by a start code after three bytes; an MPEG-1/2
+                        // sequence header carries at least eight bytes of fields.
+                        return IsPrefix(q + j + 13) ? int32_t(MK_MPEG2_PROGRAM_MPEG4) : result;
+                    }
+                }
+            } else if (code == 0x1BF) {  // private_stream_2
+                if (q[4] == 0x07 && q[5] == 0xD4 && q[6] == 0x50)
+                    result = MK_DVD_VR;  // RDI packet: length 2004, sub-stream 0x50
+                else if (q[4] == 0x03 && q[5] == 0xD4 && q[6] == 0x00)
+                    result = MK_DVD_VIDEO;  // navigation packet: length 980, sub-stream 0
+            }
+            pos += len + 6;
+        }
+        window.Consume(pos);
+        stream.Seek(total);
+    }
+}
+
+}  // namespace
+
+int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept
+{
+    if (buf == nullptr || n <= 2040)
+        return 0;
+    static constexpr size_t kPacketSizes[] = {188, 192, 204};
+    bool synced = false;
+    for (size_t i = 0; i < n - 2040; ++i) {
+        bool aligned = false;
+        if (buf[i] == 0x47) {
+            for (size_t size : kPacketSizes) {
+                bool all = true;
+                for (size_t k = 1; k <= 8 && all; ++k)
+                    all = Has(n, i + k * size, 1) && buf[i + k * size] == 0x47;
+                if (all) {
+                    aligned = true;
+                    break;
+                }
+            }
+        }
+        if (aligned)
+            synced = true;
+        else if (!synced)
+            continue;
+        if (!Has(n, i, 188)) {
+            synced = false;
+            continue;
+        }
+        if (buf[i + 1] & 0x40) {  // payload_unit_start_indicator
+            const unsigned adaptationFieldControl = (buf[i + 3] >> 4) & 3;
+            if (adaptationFieldControl == 0 || adaptationFieldControl == 2)
+                continue;  // no payload; synced stays as it is
+            const size_t start = adaptationFieldControl == 1 ? 4 : size_t(buf[i + 4]) + 5;
+            for (size_t k = start; k <= 185; ++k)
+                if (IsPrefix(buf + i + k))
+                    return MK_MPEG2_TRANSPORT;
+        }
+        synced = false;
+    }
+    return synced ? int32_t(MK_MPEG2_TRANSPORT) : 0;
+}
+
+int32_t ProbeDirecTV(const uint8_t* buf, size_t n) noexcept
+{
+    if (buf == nullptr || n <= 1300)
+        return 0;
+    constexpr size_t kPacket = 130;
+    for (size_t i = 0; i < n - 1300; ++i) {
+        const bool first = (buf[i] & 0x80) != 0;
+        bool alternates = true;
+        for (size_t m = 1; m <= 8 && alternates; ++m) {
+            const size_t off = i + m * kPacket;
+            const bool expected = (m % 2 == 0) ? first : !first;
+            alternates = Has(n, off, 1) && ((buf[off] & 0x80) != 0) == expected;
+        }
+        if (alternates)
+            return MK_DIRECTV;
+    }
+    return 0;
+}
+
+int32_t ProbeCdxa(const uint8_t* buf, size_t n) noexcept
+{
+    constexpr size_t kRawSector = 2352;
+    if (buf == nullptr || n < 50 * kRawSector)
+        return 0;
+    const md::Bytes b(buf, n);
+    if (Be32(buf) != FourCC("RIFF") || Be32(buf + 8) != FourCC("CDXA") || Be32(buf + 36) != FourCC("data"))
+        return 0;
+    for (size_t k = 0; k < 40; ++k) {
+        // 44 bytes of RIFF header, then the 24-byte header of raw sector k.
+        const size_t q = 68 + kRawSector * k;
+        if (!Has(b, q, 12) || !Has(b, q + kRawSector, 4))
+            return 0;
+        if (!IsStartCode(buf + q, kPackStartCode) || !IsStartCode(buf + q + kRawSector, kPackStartCode))
+            continue;
+        if ((buf[q + 4] & 0xF0) == 0x20 && Be24(buf + q + 9) < kVcdMuxRateLimit)
+            return MK_VCD;
+        if ((buf[q + 4] & 0xC0) == 0x40)
+            return MK_SVCD;
+    }
+    return 0;
+}
+
+int32_t ProbeMp4Atoms(ZPMP::InputStream& stream) noexcept
+{
+    bool moov = false;
+    bool mdat = false;
+    uint64_t pos = 0;
+    for (;;) {
+        uint8_t header[16] = {};
+        stream.Seek(pos);
+        if (stream.Read(header, sizeof(header)) == 0)
+            return 0;
+        uint64_t size = Be32(header);
+        if (size == 1)
+            size = Be64(header + 8);  // largesize
+        const uint32_t type = Be32(header + 4);
+        if (type == FourCC("moov"))
+            moov = true;
+        else if (type == FourCC("mdat"))
+            mdat = true;
+        if (moov && mdat)
+            return 14;
+        if (size == 0)
+            return 0;
+        // A running sum that would wrap, or pass the largest position a file can
+        // have, ends the walk (a seek there would be refused and the walk would
+        // read on from the old position).
+        if (size > uint64_t(INT64_MAX) - pos)
+            return 0;
+        pos += size;
+    }
+}
+
+int32_t ProbeMpeg1Pack(ZPMP::InputStream& stream, uint64_t pack) noexcept
+{
+    uint8_t h[34] = {};
+    stream.Seek(pack);
+    const uint64_t got = stream.Read(h, sizeof(h));
+    // A pack whose system_clock_reference is below 2^22 ticks (bytes 4, 5 = 21 00)
+    // at a program_mux_rate of at most 3528.
+    if (got >= 12 && IsStartCode(h, kPackStartCode) && h[4] == 0x21 && h[5] == 0x00 &&
+        Be24(h + 9) < kVcdMuxRateLimit)
+        return MK_VCD;
+    return MK_MPEG1_SYSTEM;
+}
+
+int32_t ProbeMpeg2Pack(ZPMP::InputStream& stream, uint64_t pack, std::span<uint8_t> scratch) noexcept
+{
+    if (scratch.size() < kSvcdGroupSize)
+        return 0;
+    if (ProbeSvcdSectors(stream, pack, scratch.first(kSvcdGroupSize)))
+        return MK_SVCD;
+    return ScanProgramStreamPackets(stream);
+}
+
+int32_t ProbeMpeg2Pack(ZPMP::InputStream& stream, uint64_t pack) noexcept
+{
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[kSvcdGroupSize]);
+    if (!scratch)
+        return 0;
+    return ProbeMpeg2Pack(stream, pack, std::span<uint8_t>(scratch.get(), kSvcdGroupSize));
+}
+
+int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexcept
+{
+    if (stream == nullptr)
+        return 0;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kProbeBufferSize]);
+    if (!buffer)
+        return 0;
+    stream->Seek(0);
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(stream->Read(buffer.get(), kProbeBufferSize),
+                                                            kProbeBufferSize));
+    if (n == 0)
+        return Decide("empty", 0);
+    const uint8_t* buf = buffer.get();
+
+    if (ProbeTransport(buf, n) == MK_MPEG2_TRANSPORT)
+        return Decide("transport packets", MK_MPEG2_TRANSPORT);
+    if (containerHint == MK_DIRECTV && ProbeDirecTV(buf, n) == MK_DIRECTV)
+        return Decide("DirecTV packets", MK_DIRECTV);
+    const int32_t cdxa = ProbeCdxa(buf, n);
+    if (cdxa == MK_VCD || cdxa == MK_SVCD)
+        return Decide("RIFF/CDXA", cdxa);
+
+    // Pack search; an "ftyp" at byte 4 wins unless a pack header starts at byte 0.
+    const bool ftyp = n > 2048 && Be32(buf + 4) == FourCC("ftyp");
+    bool havePack = false;
+    size_t pack = 0;
+    for (size_t i = 0; n > 2048 && i < n - 2048; ++i) {
+        if (IsStartCode(buf + i, kPackStartCode)) {
+            havePack = true;
+            pack = i;
+            break;
+        }
+        if (ftyp)
+            return Decide("ftyp at byte 4", MK_MP4);
+    }
+
+    if (ProbeMp4Atoms(*stream) == 14)
+        return Decide("moov and mdat boxes", MK_MP4);
+    if (ProbeMatroska(*stream) == MK_MATROSKA_PROBED)
+        return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);
+
+    if (havePack) {
+        const uint8_t b4 = buf[pack + 4], b6 = buf[pack + 6], b8 = buf[pack + 8], b9 = buf[pack + 9];
+        if ((b4 & 0xC0) == 0x40) {  // MPEG-2 pack header: check its marker bits
+            if ((b4 & 0x04) && (b6 & 0x04) && (b8 & 0x04) && (b9 & 0x01)) {
+                // The first read is no longer needed: its buffer serves the SVCD phase.
+                const std::span<uint8_t> scratch(buffer.get(), kProbeBufferSize);
+                return Decide("MPEG-2 pack", ProbeMpeg2Pack(*stream, pack, scratch));
+            }
+            return Decide("MPEG-2 pack with bad markers", 0);
+        }
+        if ((b4 & 0xF0) == 0x20 && (b4 & 0x01) && (b6 & 0x01) && (b8 & 0x01))
+            return Decide("MPEG-1 pack", ProbeMpeg1Pack(*stream, pack));
+        return Decide("pack with bad markers", 0);
+    }
+
+    const int32_t es = ProbeElementary(buf, n);
+    if (es == MK_MPEG1_VIDEO_ES || es == MK_MPEG2_VIDEO_ES || es == MK_MPEG4_VIDEO_ES)
+        return Decide("elementary stream", es);
+    return Decide("nothing recognised", 0);
+}

@@ -1,0 +1,23 @@
+// Code-page conversion. The ANSI code page of this platform is UTF-8, and
+// wchar_t holds UTF-32 code points.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace md {
+
+// UTF-8 to wide. Invalid sequences become U+FFFD.
+std::wstring Utf8ToWide(std::string_view s);
+// Wide to UTF-8. Values that are not Unicode scalar values become U+FFFD.
+std::string WideToUtf8(std::wstring_view s);
+
+// Fixed-buffer forms as the Win32 conversions work: convert the zero-terminated
+// source into out[0..capacity), always terminated. Returns false when the
+// result had to be cut (the output then holds the longest prefix that fits,
+// never half a character).
+bool AnsiToWideBuffer(const char* src, wchar_t* out, size_t capacity);
+bool WideToAnsiBuffer(const wchar_t* src, char* out, size_t capacity);
+
+}  // namespace md

@@ -1,0 +1,193 @@
+// The detector object through its interfaces: argument checks, the open flow
+// up to the media kind, the info values, and registration.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/com_runtime.h"
+#include "platform/guid.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "support/files.h"
+#include "support/module.h"
+#include "support/stream_builders.h"
+
+namespace {
+
+using md::test::TempDir;
+
+class Detector : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(module_.ok());
+        detector_ = module_.CreateDetector();
+        ASSERT_NE(detector_, nullptr);
+        ASSERT_EQ(detector_->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info_)), S_OK);
+    }
+    void TearDown() override
+    {
+        if (info_)
+            info_->Release();
+        if (detector_)
+            detector_->Release();
+    }
+
+    uint32_t Open(const std::filesystem::path& path)
+    {
+        uint32_t kind = 99;
+        EXPECT_EQ(detector_->OpenFileA(path.c_str(), &kind), S_OK) << path;
+        return kind;
+    }
+
+    md::test::LoadedModule module_{md::test::DetectorModulePath()};
+    IMediaDetect5* detector_ = nullptr;
+    IMediaDetectInfo* info_ = nullptr;
+    TempDir dir_;
+};
+
+TEST_F(Detector, QueriesBeforeAnyOpenAnswerAsForAnUnknownFile)
+{
+    VideoInfo video{};
+    AudioInfo audio{};
+    MpegAudioLayerInfo layer{};
+    MultiChannelInfo multi{};
+    EXPECT_EQ(detector_->GetVideoInfo(&video), E_INVALIDARG);  // kind 0
+    EXPECT_EQ(detector_->GetVideoInfoShort(&video), E_INVALIDARG);
+    EXPECT_EQ(detector_->GetAudioInfo(&audio), E_INVALIDARG);
+    EXPECT_EQ(detector_->GetMpegAudioLayerInfo(&layer), E_INVALIDARG);
+    EXPECT_EQ(detector_->GetMultiChannelInfo(&multi), E_FAIL);  // no kind test, record absent
+    EXPECT_EQ(detector_->GetMultiChannelInfo(nullptr), E_INVALIDARG);
+    EXPECT_EQ(detector_->Reserved1(), E_NOTIMPL);
+    EXPECT_EQ(detector_->Reserved2(), E_NOTIMPL);
+
+    int64_t firstVideoTime = 0;
+    EXPECT_EQ(info_->GetInfo(MDI_FIRST_VIDEO_TIME, &firstVideoTime), E_FAIL);
+    EXPECT_EQ(firstVideoTime, -1);
+    uint32_t word = 7;
+    EXPECT_EQ(info_->GetInfo(MDI_FIELD_CODING, &word), S_OK);
+    EXPECT_EQ(word, 0u);
+    uint8_t byte = 7;
+    EXPECT_EQ(info_->GetInfo(MDI_MOOV_FIRST, &byte), S_OK);
+    EXPECT_EQ(byte, 0);
+    EXPECT_EQ(info_->GetInfo(MDI_CODEC_HEADERS, &word), E_FAIL);
+    EXPECT_EQ(info_->GetInfo(MDI_THUMBNAIL, &word), E_FAIL);
+    EXPECT_EQ(info_->GetInfo(3, &word), E_INVALIDARG);
+    EXPECT_EQ(info_->GetInfo(18, &word), E_INVALIDARG);
+    EXPECT_EQ(info_->GetInfo(MDI_AAC_CLASS, nullptr), E_POINTER);
+}
+
+TEST_F(Detector, OpenChecksItsArgumentsAndReportsUnreadableFilesAsUnknown)
+{
+    uint32_t kind = 5;
+    EXPECT_EQ(detector_->OpenFileA(nullptr, &kind), E_INVALIDARG);
+    EXPECT_EQ(detector_->OpenFile(nullptr, &kind), E_INVALIDARG);
+    EXPECT_EQ(detector_->OpenFileA("x", nullptr), E_INVALIDARG);
+    EXPECT_EQ(kind, 5u);
+
+    const std::string tooLong(300, 'a');
+    EXPECT_EQ(detector_->OpenFileA(tooLong.c_str(), &kind), MD_E_PATH_TOO_LONG);
+    const std::wstring tooLongWide(260, L'a');
+    EXPECT_EQ(detector_->OpenFile(tooLongWide.c_str(), &kind), MD_E_PATH_TOO_LONG);
+
+    EXPECT_EQ(Open(dir_ / "missing.mpg"), MK_UNKNOWN);
+    EXPECT_EQ(Open(dir_.path()), MK_UNKNOWN);
+    md::test::WriteFileBytes(dir_ / "empty", {});
+    EXPECT_EQ(Open(dir_ / "empty"), MK_UNKNOWN);
+}
+
+TEST_F(Detector, WidePathsWithCharactersBeyondAsciiOpen)
+{
+    const auto path = dir_ / "s\xC3\xA9quence \xE6\x97\xA5.ts";
+    md::test::WriteFileBytes(path, mdtest::TsStream(188, 200));
+    uint32_t kind = 0;
+    const std::wstring wide = md::Utf8ToWide(path.string());
+    ASSERT_EQ(detector_->OpenFile(wide.c_str(), &kind), S_OK);
+    EXPECT_EQ(kind, MK_MPEG2_TRANSPORT);
+    // The transport kinds have no records after the open.
+    VideoInfo video{};
+    EXPECT_EQ(detector_->GetVideoInfo(&video), E_NOTIMPL);
+}
+
+TEST_F(Detector, ContainerHintEnablesTheDirecTvTestForLaterOpens)
+{
+    const auto path = dir_ / "feed.dtv";
+    md::test::WriteFileBytes(path, mdtest::DirecTvStream(4000));
+    EXPECT_NE(Open(path), MK_DIRECTV);
+
+    const uint32_t directv = MK_DIRECTV;
+    EXPECT_EQ(info_->SetInfo(0x1002, &directv), E_INVALIDARG);
+    EXPECT_EQ(info_->SetInfo(MDI_CONTAINER_HINT, nullptr), E_POINTER);
+    ASSERT_EQ(info_->SetInfo(MDI_CONTAINER_HINT, &directv), S_OK);
+    EXPECT_EQ(Open(path), MK_DIRECTV);
+    EXPECT_EQ(Open(path), MK_DIRECTV);  // the hint stays for every later open
+
+    const uint32_t none = 0;
+    ASSERT_EQ(info_->SetInfo(MDI_CONTAINER_HINT, &none), S_OK);
+    EXPECT_NE(Open(path), MK_DIRECTV);
+}
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("MEDIADETECT_REGISTRY", registry_.c_str(), 1); }
+    void TearDown() override { unsetenv("MEDIADETECT_REGISTRY"); }
+
+    TempDir dir_;
+    std::string registry_ = (dir_ / "registry.reg").string();
+};
+
+TEST_F(Registration, RegisterWritesTheServerKeysAndUnregisterRemovesThem)
+{
+    md::test::LoadedModule module(md::test::DetectorModulePath());
+    ASSERT_TRUE(module.ok());
+    ASSERT_EQ(module.RegisterServer(), S_OK);
+
+    const std::string clsid = "CLSID\\{5A486531-0201-43E0-BD81-D544BB08D0DC}";
+    std::string value;
+    ASSERT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, clsid.c_str(), nullptr, value), ERROR_SUCCESS);
+    EXPECT_EQ(value, "Zephon Mpeg Detect Library");
+    ASSERT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, (clsid + "\\InprocServer32").c_str(), nullptr, value), ERROR_SUCCESS);
+    EXPECT_TRUE(std::filesystem::equivalent(value, module.path())) << value;
+    EXPECT_TRUE(std::filesystem::path(value).is_absolute());
+    ASSERT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, (clsid + "\\InprocServer32").c_str(), "ThreadingModel", value),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, "Both");
+
+    // Created through the registry, the object works like one from the factory.
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    IMediaDetect5* detector = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_ZPMediaDetect, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaDetect5,
+                               reinterpret_cast<void**>(&detector)),
+              S_OK);
+    const auto ts = dir_ / "a.ts";
+    md::test::WriteFileBytes(ts, mdtest::TsStream(192, 100));
+    uint32_t kind = 0;
+    EXPECT_EQ(detector->OpenFileA(ts.c_str(), &kind), S_OK);
+    EXPECT_EQ(kind, MK_MPEG2_TRANSPORT);
+    detector->Release();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+
+    EXPECT_EQ(module.UnregisterServer(), S_OK);
+    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, clsid.c_str(), nullptr, value), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(module.UnregisterServer(), S_OK);  // twice is fine
+
+    void* out = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(CoCreateInstance(CLSID_ZPMediaDetect, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaDetect5, &out),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(Registration, ClassWhoseModuleDoesNotLoadIsReported)
+{
+    const std::string key = "CLSID\\" + md::GuidToString(CLSID_ZPMediaDetect) + "\\InprocServer32";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, (dir_ / "nowhere.so").c_str()), ERROR_SUCCESS);
+    void* out = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_ZPMediaDetect, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaDetect5, &out),
+              CO_E_DLLNOTFOUND);
+    EXPECT_EQ(out, nullptr);
+}
+
+}  // namespace

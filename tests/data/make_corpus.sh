@@ -1,0 +1,299 @@
+#!/usr/bin/env bash
+# Regenerates the committed test-media corpus in this directory and the
+# ffprobe reference JSON for every file (reference/NAME.ffprobe.json).
+#
+# Every input is synthetic (lavfi testsrc2/smptebars/sine/aevalsrc/anoisesrc
+# with fixed seeds) and every encoder/muxer runs in bit-exact mode with
+# metadata stripped, so running this twice with the same ffmpeg build yields
+# byte-identical files.
+#
+# Usage: tests/data/make_corpus.sh            (needs ffmpeg, ffprobe, xxd)
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")"
+
+for tool in ffmpeg ffprobe xxd; do
+    command -v "$tool" >/dev/null || { echo "make_corpus.sh: $tool not found" >&2; exit 1; }
+done
+
+TMP=$(mktemp -d)
+trap 'rm -rf "$TMP"' EXIT
+
+mkdir -p reference
+FILES=()
+
+# enc OUTPUT EXTRA_VIDEO_FLAGS [ffmpeg input/output options...]
+#   Runs ffmpeg with the common determinism options appended just before the
+#   output name. EXTRA_VIDEO_FLAGS is appended to "-flags:v +bitexact" (e.g.
+#   "+ilme+ildct"); both must go in one -flags value, since a later -flags
+#   option for the same stream replaces an earlier one.
+enc() {
+    local out=$1 vflags=$2
+    shift 2
+    ffmpeg -nostdin -hide_banner -loglevel error -y "$@" \
+        -map_metadata -1 -map_chapters -1 \
+        -fflags +bitexact -flags:v "+bitexact${vflags}" -flags:a +bitexact \
+        "$out"
+    FILES+=("$out")
+}
+
+# Synthetic sources. Video: testsrc2 (moving pattern) or smptebars.
+# Audio: sine tones, multichannel aevalsrc, seeded noise.
+vsrc()  { echo "testsrc2=size=$1:rate=$2:duration=$3"; }
+bars()  { echo "smptebars=size=$1:rate=$2:duration=$3"; }
+tone()  { echo "sine=frequency=$1:sample_rate=$2:duration=$3"; }
+# Stereo: 440 Hz left, 660 Hz right.
+stereo() { echo "aevalsrc=0.4*sin(440*2*PI*t)|0.4*sin(660*2*PI*t):sample_rate=$1:channel_layout=stereo:duration=$2"; }
+# 5.1: a distinct tone per channel (FL FR FC LFE BL BR).
+surround() { echo "aevalsrc=0.3*sin(440*2*PI*t)|0.3*sin(550*2*PI*t)|0.3*sin(660*2*PI*t)|0.3*sin(60*2*PI*t)|0.3*sin(770*2*PI*t)|0.3*sin(880*2*PI*t):sample_rate=$1:channel_layout=5.1:duration=$2"; }
+noise() { echo "anoisesrc=color=pink:amplitude=0.3:seed=$3:sample_rate=$1:duration=$2"; }
+
+# --------------------------------------------------------------------------
+# MPEG-1 system streams
+# --------------------------------------------------------------------------
+
+# Generic MPEG-1 system stream, deliberately not VCD-shaped (320x240, 30 fps,
+# 44.1 kHz MP2, mux rate 1.6 Mbit/s).
+enc mpg1_mpeg1video_320x240_30fps_mp2_44k_stereo.mpg "" \
+    -f lavfi -i "$(vsrc 320x240 30 2)" -f lavfi -i "$(stereo 44100 2)" \
+    -c:v mpeg1video -b:v 600k -maxrate 1000k -bufsize 320k -g 15 -bf 2 -threads 1 \
+    -c:a mp2 -b:a 128k \
+    -muxrate 1600000 -f mpeg
+
+# VCD (PAL): 352x288 4:3 25 fps MPEG-1 1150 kbit/s, MP2 224 kbit/s 44.1 kHz,
+# VCD muxer (2324-byte packs, constant mux rate 3528 x 50 byte/s).
+enc vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg "" \
+    -f lavfi -i "$(vsrc 352x288 25 2)" -f lavfi -i "$(stereo 44100 2)" \
+    -target pal-vcd -aspect 4:3 -threads 1
+
+# VCD (NTSC): 352x240 4:3 29.97 fps.
+enc vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg "" \
+    -f lavfi -i "$(bars 352x240 30000/1001 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -target ntsc-vcd -aspect 4:3 -threads 1
+
+# --------------------------------------------------------------------------
+# MPEG-2 program streams
+# --------------------------------------------------------------------------
+
+# SVCD (PAL): MPEG-2 480x576 4:3 25 fps, MP2 44.1 kHz, SVCD muxer.
+enc svcd_mpeg2video_480x576_4x3_25fps_mp2_44k_stereo.mpg "" \
+    -f lavfi -i "$(vsrc 480x576 25 1.5)" -f lavfi -i "$(stereo 44100 1.5)" \
+    -target pal-svcd -aspect 4:3 -threads 1
+
+# DVD (PAL) interlaced, top field first, 16:9, AC-3 5.1 48 kHz. The video
+# bit rate is lowered from the DVD default to keep the file small.
+enc dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 720x576 25 1.5)" -f lavfi -i "$(surround 48000 1.5)" \
+    -target pal-dvd -top 1 -aspect 16:9 -b:v 2500k -threads 1 \
+    -c:a ac3 -b:a 384k -ac 6
+
+# DVD (PAL) interlaced, bottom field first, 4:3, MP2 stereo 48 kHz.
+enc dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob "+ilme+ildct" \
+    -f lavfi -i "$(bars 720x576 25 1.5)" -f lavfi -i "$(stereo 48000 1.5)" \
+    -target pal-dvd -top 0 -aspect 4:3 -b:v 2500k -threads 1 \
+    -c:a mp2 -b:a 192k -ac 2
+
+# DVD (NTSC) progressive, 16:9 720x480 29.97 fps, AC-3 stereo 48 kHz.
+enc dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob "" \
+    -f lavfi -i "$(vsrc 720x480 30000/1001 1.5)" -f lavfi -i "$(stereo 48000 1.5)" \
+    -target ntsc-dvd -aspect 16:9 -b:v 2500k -threads 1 \
+    -c:a ac3 -b:a 192k -ac 2
+
+# Plain MPEG-2 program stream (VOB muxer: MPEG-2 packs, no navigation
+# packets), 640x480 4:3 25 fps progressive, MP2 48 kHz stereo, mux rate
+# 4 Mbit/s. (The LPCM and MPEG-4 program streams below keep ffmpeg's default
+# mux rate, which is very high when the video peak rate is unknown.)
+enc ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg "" \
+    -f lavfi -i "$(vsrc 640x480 25 2)" -f lavfi -i "$(stereo 48000 2)" \
+    -c:v mpeg2video -b:v 1500k -g 12 -bf 2 -aspect 4:3 -threads 1 \
+    -c:a mp2 -b:a 192k \
+    -muxrate 4000000 -f vob
+
+# MPEG-2 program stream with 16-bit big-endian LPCM (private stream 1,
+# sub-stream 0xA0), 48 kHz stereo. Audio frames of 240 samples (960 bytes)
+# keep each LPCM packet inside the 4 KiB audio buffer the muxer models.
+enc ps_mpeg2video_352x576_4x3_25fps_lpcm_48k_stereo.vob "" \
+    -f lavfi -i "$(bars 352x576 25 1)" -f lavfi -i "$(stereo 48000 1):nb_samples=240" \
+    -c:v mpeg2video -b:v 1500k -g 12 -bf 2 -aspect 4:3 -threads 1 \
+    -c:a pcm_s16be \
+    -f vob
+
+# MPEG-4 Visual video carried in an MPEG-2 program stream, MP2 audio.
+enc ps_mpeg4video_352x288_25fps_mp2_48k_mono.mpg "" \
+    -f lavfi -i "$(vsrc 352x288 25 2)" -f lavfi -i "$(noise 48000 2 1)" \
+    -c:v mpeg4 -b:v 600k -g 25 -bf 1 -threads 1 \
+    -c:a mp2 -b:a 96k -ac 1 \
+    -f vob
+
+# --------------------------------------------------------------------------
+# MPEG-2 transport streams
+# --------------------------------------------------------------------------
+
+# 188-byte packets: MPEG-2 video + MP2.
+enc ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts "" \
+    -f lavfi -i "$(vsrc 720x576 25 1.5)" -f lavfi -i "$(stereo 48000 1.5)" \
+    -c:v mpeg2video -b:v 1500k -g 12 -bf 2 -aspect 4:3 -threads 1 \
+    -c:a mp2 -b:a 192k \
+    -f mpegts -mpegts_m2ts_mode 0
+
+# 188-byte packets: H.264 + AAC.
+enc ts_h264_1280x720_25fps_aac_48k_stereo.ts "" \
+    -f lavfi -i "$(vsrc 1280x720 25 1.5)" -f lavfi -i "$(stereo 48000 1.5)" \
+    -c:v libx264 -preset veryfast -b:v 800k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a aac -b:a 128k \
+    -f mpegts -mpegts_m2ts_mode 0
+
+# 192-byte packets (4-byte arrival timestamp + 188): H.264 + AC-3.
+enc m2ts_h264_1920x1080_25fps_ac3_48k_stereo.m2ts "" \
+    -f lavfi -i "$(vsrc 1920x1080 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 1000k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a ac3 -b:a 192k \
+    -f mpegts -mpegts_m2ts_mode 1
+
+# 204-byte packets: ffmpeg cannot write them, so take a 188-byte stream and
+# append 16 zero bytes (in place of Reed-Solomon parity) to every packet.
+enc "$TMP/ts204_src.ts" "" \
+    -f lavfi -i "$(vsrc 352x288 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v mpeg2video -b:v 800k -g 12 -bf 2 -aspect 4:3 -threads 1 \
+    -c:a mp2 -b:a 128k \
+    -f mpegts -mpegts_m2ts_mode 0
+unset 'FILES[${#FILES[@]}-1]'
+ts204=ts204_mpeg2video_352x288_4x3_25fps_mp2_48k_stereo.ts
+xxd -p -c 188 "$TMP/ts204_src.ts" | sed 's/$/00000000000000000000000000000000/' | xxd -r -p > "$ts204"
+FILES+=("$ts204")
+
+# --------------------------------------------------------------------------
+# MP4 / QuickTime / 3GP
+# --------------------------------------------------------------------------
+
+# MP4: H.264 + AAC.
+enc mp4_h264_640x360_25fps_aac_48k_stereo.mp4 "" \
+    -f lavfi -i "$(vsrc 640x360 25 2)" -f lavfi -i "$(stereo 48000 2)" \
+    -c:v libx264 -preset veryfast -b:v 400k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a aac -b:a 96k \
+    -f mp4
+
+# MOV: H.264 + little-endian 16-bit PCM ('sowt').
+enc mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov "" \
+    -f lavfi -i "$(vsrc 640x480 30 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 400k -g 30 -pix_fmt yuv420p -threads 1 \
+    -c:a pcm_s16le \
+    -f mov
+
+# MOV: MPEG-4 Visual + big-endian 16-bit PCM ('twos').
+enc mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov "" \
+    -f lavfi -i "$(bars 320x240 25 1)" -f lavfi -i "$(tone 1000 44100 1)" \
+    -c:v mpeg4 -b:v 300k -g 25 -threads 1 \
+    -c:a pcm_s16be \
+    -f mov
+
+# 3GP: H.263 176x144 (QCIF) + AAC (no AMR-NB encoder in this ffmpeg build).
+enc 3gp_h263_176x144_15fps_aac_22k_mono.3gp "" \
+    -f lavfi -i "$(vsrc 176x144 15 2)" -f lavfi -i "$(tone 800 22050 2)" \
+    -c:v h263 -b:v 96k -g 15 -threads 1 \
+    -c:a aac -b:a 32k -ac 1 \
+    -f 3gp
+
+# Fragmented MP4: empty moov + moof/mdat fragments at keyframes.
+enc mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4 "" \
+    -f lavfi -i "$(vsrc 640x360 25 2)" -f lavfi -i "$(stereo 48000 2)" \
+    -c:v libx264 -preset veryfast -b:v 400k -g 12 -pix_fmt yuv420p -threads 1 \
+    -c:a aac -b:a 96k \
+    -movflags frag_keyframe+empty_moov \
+    -f mp4
+
+# MP4 with interlaced (MBAFF) H.264, top field first, 1920x1080 25i.
+enc mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4 "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 1920x1080 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 1200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -x264opts interlaced=1:tff=1 -top 1 -field_order tt \
+    -c:a aac -b:a 128k \
+    -f mp4
+
+# MP4 with MPEG-4 Visual video + AAC.
+enc mp4_mpeg4_640x480_25fps_aac_44k_stereo.mp4 "" \
+    -f lavfi -i "$(vsrc 640x480 25 2)" -f lavfi -i "$(stereo 44100 2)" \
+    -c:v mpeg4 -b:v 500k -g 25 -bf 2 -threads 1 \
+    -c:a aac -b:a 96k \
+    -f mp4
+
+# --------------------------------------------------------------------------
+# Matroska / WebM
+# --------------------------------------------------------------------------
+
+# Matroska: H.264 + AAC.
+enc mkv_h264_640x360_25fps_aac_48k_stereo.mkv "" \
+    -f lavfi -i "$(vsrc 640x360 25 2)" -f lavfi -i "$(stereo 48000 2)" \
+    -c:v libx264 -preset veryfast -b:v 400k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a aac -b:a 96k \
+    -f matroska
+
+# Matroska: H.264 + Vorbis + an SRT subtitle track.
+cat > "$TMP/subs.srt" <<'EOF'
+1
+00:00:00,000 --> 00:00:00,900
+First subtitle line
+
+2
+00:00:01,000 --> 00:00:01,900
+Second subtitle line
+EOF
+enc mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv "" \
+    -f lavfi -i "$(vsrc 480x270 25 2)" -f lavfi -i "$(stereo 44100 2)" \
+    -i "$TMP/subs.srt" \
+    -map 0:v -map 1:a -map 2:s \
+    -c:v libx264 -preset veryfast -b:v 300k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a libvorbis -q:a 2 \
+    -c:s srt -metadata:s:s:0 language=eng \
+    -f matroska
+
+# WebM: VP9 + Opus.
+enc webm_vp9_320x240_25fps_opus_48k_stereo.webm "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libvpx-vp9 -b:v 200k -deadline realtime -cpu-used 8 -row-mt 0 -threads 1 \
+    -c:a libopus -b:a 64k \
+    -f webm
+
+# WebM: VP8 + Vorbis.
+enc webm_vp8_320x240_25fps_vorbis_44k_stereo.webm "" \
+    -f lavfi -i "$(bars 320x240 25 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -c:v libvpx -b:v 200k -deadline realtime -cpu-used 8 -threads 1 \
+    -c:a libvorbis -q:a 2 \
+    -f webm
+
+# --------------------------------------------------------------------------
+# Raw video elementary streams
+# --------------------------------------------------------------------------
+
+enc es_mpeg1video_352x288_25fps.m1v "" \
+    -f lavfi -i "$(vsrc 352x288 25 2)" \
+    -c:v mpeg1video -b:v 600k -g 12 -bf 2 -threads 1 \
+    -f mpeg1video
+
+enc es_mpeg2video_720x480_16x9_29.97i_tff.m2v "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 720x480 30000/1001 1)" \
+    -c:v mpeg2video -b:v 1500k -g 15 -bf 2 -aspect 16:9 -top 1 -threads 1 \
+    -f mpeg2video
+
+# MPEG-4 Visual with the default headers (visual object sequence first).
+enc es_mpeg4_320x240_25fps.m4v "" \
+    -f lavfi -i "$(vsrc 320x240 25 2)" \
+    -c:v mpeg4 -b:v 300k -g 25 -bf 1 -threads 1 \
+    -f m4v
+
+# MPEG-4 Visual with strict compliance: no visual object sequence header,
+# the stream starts with the video object start code.
+enc es_mpeg4_320x240_25fps_novos.m4v "" \
+    -f lavfi -i "$(bars 320x240 25 1)" \
+    -c:v mpeg4 -b:v 300k -g 25 -threads 1 -strict very \
+    -f m4v
+
+# --------------------------------------------------------------------------
+# ffprobe references
+# --------------------------------------------------------------------------
+
+for f in "${FILES[@]}"; do
+    ffprobe -v error -show_format -show_streams -of json "$f" > "reference/$f.ffprobe.json"
+done
+
+printf '%s\n' "${FILES[@]}"

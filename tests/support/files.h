@@ -1,0 +1,35 @@
+// File helpers for tests: the corpus directories, whole-file reads and a
+// temporary directory that removes itself.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace md::test {
+
+std::filesystem::path TestDataDir();
+// The real-world samples beside the repository; empty when they are not there.
+std::filesystem::path RealWorldDir();
+std::filesystem::path BuildDir();
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+// The regular media files of a directory (no references, scripts or docs), sorted.
+std::vector<std::filesystem::path> MediaFiles(const std::filesystem::path& dir);
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace md::test

@@ -1,0 +1,222 @@
+/* A host written in C from the published binary interface alone: it includes
+ * none of the project's headers, declares the tables slot by slot itself, and
+ * drives the module through dlopen. Usage: c_host MODULE.so MEDIA_FILE
+ * Prints one line per check and "N passed, N failed". */
+#include <dlfcn.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+typedef int32_t HRESULT;
+typedef struct {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID;
+
+typedef struct Unknown Unknown;
+typedef struct {
+    HRESULT (*QueryInterface)(Unknown* self, const GUID* iid, void** out);
+    uint32_t (*AddRef)(Unknown* self);
+    uint32_t (*Release)(Unknown* self);
+} UnknownVtbl;
+struct Unknown {
+    const UnknownVtbl* vtbl;
+};
+
+typedef struct ClassFactory ClassFactory;
+typedef struct {
+    HRESULT (*QueryInterface)(ClassFactory* self, const GUID* iid, void** out);
+    uint32_t (*AddRef)(ClassFactory* self);
+    uint32_t (*Release)(ClassFactory* self);
+    HRESULT (*CreateInstance)(ClassFactory* self, Unknown* outer, const GUID* iid, void** out);
+    HRESULT (*LockServer)(ClassFactory* self, int32_t lock);
+} ClassFactoryVtbl;
+struct ClassFactory {
+    const ClassFactoryVtbl* vtbl;
+};
+
+typedef struct {
+    uint32_t format, reserved0;
+    double frameRate;
+    uint32_t bitRate, width, height, aspectX, aspectY, fieldOrder, profile, reserved1;
+} VideoInfo;
+
+typedef struct MediaDetect MediaDetect;
+typedef struct {
+    HRESULT (*QueryInterface)(MediaDetect* self, const GUID* iid, void** out);
+    uint32_t (*AddRef)(MediaDetect* self);
+    uint32_t (*Release)(MediaDetect* self);
+    HRESULT (*OpenFileA)(MediaDetect* self, const char* path, uint32_t* kind); /* 3 */
+    HRESULT (*GetDuration)(MediaDetect* self, int64_t* duration);
+    HRESULT (*GetTimeRangeInfo)(MediaDetect* self, void* out);
+    HRESULT (*GetVideoInfoShort)(MediaDetect* self, void* out);
+    HRESULT (*GetAudioInfo)(MediaDetect* self, void* out);
+    HRESULT (*GetMpegAudioLayerInfo)(MediaDetect* self, void* out);
+    HRESULT (*Reserved1)(MediaDetect* self); /* 9 */
+    HRESULT (*SaveBitmapA)(MediaDetect* self, const uint8_t* pixels, int32_t w, int32_t h, const char* path);
+    HRESULT (*OpenFile)(MediaDetect* self, const wchar_t* path, uint32_t* kind); /* 11 */
+    HRESULT (*GetVideoInfo)(MediaDetect* self, VideoInfo* out);
+    HRESULT (*Reserved2)(MediaDetect* self); /* 13 */
+} MediaDetectVtbl;
+struct MediaDetect {
+    const MediaDetectVtbl* vtbl;
+};
+
+typedef struct MediaDetectInfo MediaDetectInfo;
+typedef struct {
+    HRESULT (*QueryInterface)(MediaDetectInfo* self, const GUID* iid, void** out);
+    uint32_t (*AddRef)(MediaDetectInfo* self);
+    uint32_t (*Release)(MediaDetectInfo* self);
+    HRESULT (*SetInfo)(MediaDetectInfo* self, int32_t id, const uint32_t* value);
+    HRESULT (*GetInfo)(MediaDetectInfo* self, int32_t id, void* out);
+} MediaDetectInfoVtbl;
+struct MediaDetectInfo {
+    const MediaDetectInfoVtbl* vtbl;
+};
+
+static const GUID kClsid = {0x5a486531, 0x0201, 0x43e0, {0xbd, 0x81, 0xd5, 0x44, 0xbb, 0x08, 0xd0, 0xdc}};
+static const GUID kOtherClsid = {0x5a486531, 0x0201, 0x43e0, {0xbd, 0x81, 0xd5, 0x44, 0xbb, 0x08, 0xd0, 0xdd}};
+static const GUID kIidUnknown = {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID kIidClassFactory = {1, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID kIidDetect5 = {0x2c21a4b6, 0xc51a, 0x4990, {0xb4, 0x40, 0xb0, 0x84, 0x15, 0x34, 0xf7, 0x3a}};
+static const GUID kIidDetectOther = {0x5f3d5012, 0xf8a8, 0x402f, {0x97, 0xcf, 0x92, 0x7f, 0xe4, 0x9b, 0xa9, 0xed}};
+static const GUID kIidInfo = {0xf02891c9, 0xb0ec, 0x431f, {0xa4, 0xff, 0x5c, 0xd5, 0x2e, 0x60, 0x64, 0x42}};
+
+static int passed, failed;
+
+static void check(int ok, const char* what)
+{
+    printf("%s: %s\n", ok ? "ok" : "FAILED", what);
+    if (ok)
+        ++passed;
+    else
+        ++failed;
+}
+
+/* A controlling unknown for the aggregation check. */
+typedef struct {
+    Unknown base;
+    uint32_t refs;
+    Unknown* inner;
+} Outer;
+
+static HRESULT OuterQueryInterface(Unknown* self, const GUID* iid, void** out)
+{
+    Outer* o = (Outer*)self;
+    if (memcmp(iid, &kIidUnknown, sizeof(GUID)) == 0) {
+        *out = self;
+        ++o->refs;
+        return 0;
+    }
+    return o->inner->vtbl->QueryInterface(o->inner, iid, out);
+}
+static uint32_t OuterAddRef(Unknown* self) { return ++((Outer*)self)->refs; }
+static uint32_t OuterRelease(Unknown* self) { return --((Outer*)self)->refs; }
+static const UnknownVtbl kOuterVtbl = {OuterQueryInterface, OuterAddRef, OuterRelease};
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        fprintf(stderr, "usage: c_host MODULE.so MEDIA_FILE\n");
+        return 2;
+    }
+    void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        fprintf(stderr, "dlopen: %s\n", dlerror());
+        return 2;
+    }
+    HRESULT (*getClassObject)(const GUID*, const GUID*, void**) =
+        (HRESULT(*)(const GUID*, const GUID*, void**))dlsym(module, "DllGetClassObject");
+    HRESULT (*canUnloadNow)(void) = (HRESULT(*)(void))dlsym(module, "DllCanUnloadNow");
+    check(getClassObject && canUnloadNow && dlsym(module, "DllRegisterServer") && dlsym(module, "DllUnregisterServer"),
+          "the four entry points are exported");
+    if (!getClassObject || !canUnloadNow)
+        return 1;
+
+    void* out = (void*)1;
+    check(getClassObject(&kOtherClsid, &kIidClassFactory, &out) == (HRESULT)0x80040111 && out == NULL,
+          "unknown class gives CLASS_E_CLASSNOTAVAILABLE and a null output");
+    out = (void*)1;
+    check(getClassObject(&kClsid, &kIidDetect5, &out) == (HRESULT)0x80004002 && out == NULL,
+          "class object only for IUnknown and IClassFactory");
+    check(canUnloadNow() == 0, "DllCanUnloadNow is S_OK with nothing alive");
+
+    ClassFactory* factory = NULL;
+    check(getClassObject(&kClsid, &kIidClassFactory, (void**)&factory) == 0 && factory, "factory created");
+    if (!factory)
+        return 1;
+    check(canUnloadNow() == 1, "a live factory keeps the module loaded");
+    ClassFactory* again = NULL;
+    check(factory->vtbl->QueryInterface(factory, &kIidUnknown, (void**)&again) == 0 && again == factory,
+          "factory answers IUnknown with itself");
+    again->vtbl->Release(again);
+
+    MediaDetect* detector = NULL;
+    check(factory->vtbl->CreateInstance(factory, NULL, &kIidDetect5, (void**)&detector) == 0 && detector,
+          "CreateInstance gives IMediaDetect5");
+    MediaDetect* same = NULL;
+    check(detector->vtbl->QueryInterface(detector, &kIidDetectOther, (void**)&same) == 0 && same == detector,
+          "IMediaDetect gives the same table as IMediaDetect5");
+    same->vtbl->Release(same);
+    check(detector->vtbl->Reserved1(detector) == (HRESULT)0x80004001 &&
+              detector->vtbl->Reserved2(detector) == (HRESULT)0x80004001,
+          "reserved slots 9 and 13 answer E_NOTIMPL");
+
+    uint32_t kind = 99;
+    check(detector->vtbl->OpenFileA(detector, argv[2], &kind) == 0 && kind == 8,
+          "OpenFileA (slot 3) reports the transport stream kind 8");
+    wchar_t wide[260];
+    size_t n = strlen(argv[2]);
+    for (size_t i = 0; i <= n && i < 259; ++i)
+        wide[i] = (wchar_t)(unsigned char)argv[2][i];
+    wide[259] = 0;
+    kind = 99;
+    check(detector->vtbl->OpenFile(detector, wide, &kind) == 0 && kind == 8, "OpenFile (slot 11) agrees");
+    VideoInfo video;
+    check(detector->vtbl->GetVideoInfo(detector, &video) == (HRESULT)0x80004001,
+          "a transport stream has no video record right after the open");
+
+    MediaDetectInfo* info = NULL;
+    check(detector->vtbl->QueryInterface(detector, &kIidInfo, (void**)&info) == 0 && info, "IMediaDetectInfo");
+    int64_t first = 0;
+    check(info->vtbl->GetInfo(info, 6, &first) == (HRESULT)0x80004005 && first == -1,
+          "GetInfo 6 writes -1 and fails without video");
+    uint32_t hint = 13;
+    check(info->vtbl->SetInfo(info, 0x1001, &hint) == 0, "SetInfo 0x1001 accepted");
+    check(info->vtbl->SetInfo(info, 4, &hint) == (HRESULT)0x80070057, "SetInfo of another id refused");
+    info->vtbl->Release(info);
+    check(detector->vtbl->Release(detector) == 0, "the last Release destroys the detector");
+
+    Outer outer = {{&kOuterVtbl}, 1, NULL};
+    out = (void*)1;
+    check(factory->vtbl->CreateInstance(factory, &outer.base, &kIidDetect5, &out) == (HRESULT)0x80004002 &&
+              out == NULL,
+          "aggregation asking for anything but IUnknown gives E_NOINTERFACE");
+    check(factory->vtbl->CreateInstance(factory, &outer.base, &kIidUnknown, (void**)&outer.inner) == 0 &&
+              outer.inner,
+          "aggregation asking for IUnknown succeeds");
+    MediaDetect* aggregated = NULL;
+    check(outer.inner->vtbl->QueryInterface(outer.inner, &kIidDetect5, (void**)&aggregated) == 0 && outer.refs == 2,
+          "the aggregated interface counts references on the outer object");
+    Unknown* identity = NULL;
+    aggregated->vtbl->QueryInterface(aggregated, &kIidUnknown, (void**)&identity);
+    check(identity == &outer.base, "the aggregated interface's IUnknown is the outer object");
+    identity->vtbl->Release(identity);
+    aggregated->vtbl->Release(aggregated);
+    check(outer.inner->vtbl->Release(outer.inner) == 0, "the inner object dies with its last reference");
+
+    check(factory->vtbl->LockServer(factory, 1) == 0, "LockServer(TRUE)");
+    check(factory->vtbl->Release(factory) == 0, "factory released");
+    check(canUnloadNow() == 1, "a server lock keeps the module loaded");
+    getClassObject(&kClsid, &kIidClassFactory, (void**)&factory);
+    factory->vtbl->LockServer(factory, 0);
+    factory->vtbl->Release(factory);
+    check(canUnloadNow() == 0, "without locks and objects the module may unload");
+
+    dlclose(module);
+    printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,84 @@
+#include "tools/module_host.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+
+namespace md::tool {
+
+ModuleHost::~ModuleHost()
+{
+    if (handle_)
+        ::dlclose(handle_);
+}
+
+bool ModuleHost::Load(const std::string& path)
+{
+    handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+        const char* why = ::dlerror();
+        error_ = "cannot load module " + path + ": " + (why ? why : "unknown error");
+        return false;
+    }
+    getClassObject_ = reinterpret_cast<DllGetClassObjectFn>(::dlsym(handle_, "DllGetClassObject"));
+    register_ = reinterpret_cast<DllRegisterServerFn>(::dlsym(handle_, "DllRegisterServer"));
+    unregister_ = reinterpret_cast<DllUnregisterServerFn>(::dlsym(handle_, "DllUnregisterServer"));
+    if (!getClassObject_ || !register_ || !unregister_) {
+        error_ = "module " + path + " lacks the detector entry points";
+        return false;
+    }
+    return true;
+}
+
+IMediaDetect5* ModuleHost::CreateDetector()
+{
+    IClassFactory* factory = nullptr;
+    HRESULT hr = getClassObject_(&CLSID_ZPMediaDetect, &IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) {
+        error_ = "DllGetClassObject failed: " + DescribeHresult(hr);
+        return nullptr;
+    }
+    IMediaDetect5* detector = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IMediaDetect5, reinterpret_cast<void**>(&detector));
+    factory->Release();
+    if (FAILED(hr)) {
+        error_ = "CreateInstance failed: " + DescribeHresult(hr);
+        return nullptr;
+    }
+    return detector;
+}
+
+HRESULT ModuleHost::Register() { return register_(); }
+HRESULT ModuleHost::Unregister() { return unregister_(); }
+
+std::string DefaultModulePath()
+{
+    if (const char* env = std::getenv("MEDIADETECT_MODULE"); env && *env)
+        return env;
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? "libmediadetect.so" : (exe.parent_path() / "libmediadetect.so").string();
+}
+
+std::string DescribeHresult(HRESULT hr)
+{
+    const char* what = "error";
+    switch (static_cast<uint32_t>(hr)) {
+    case 0x80004001u: what = "not implemented"; break;
+    case 0x80004002u: what = "no such interface"; break;
+    case 0x80004003u: what = "null pointer"; break;
+    case 0x80004005u: what = "failed"; break;
+    case 0x8007000Eu: what = "out of memory"; break;
+    case 0x80070057u: what = "invalid argument"; break;
+    case 0x800700CEu: what = "path longer than 259 characters"; break;
+    case 0x80040111u: what = "class not available"; break;
+    case 0x80040154u: what = "class not registered"; break;
+    default: break;
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "0x%08X (%s)", static_cast<uint32_t>(hr), what);
+    return buf;
+}
+
+}  // namespace md::tool

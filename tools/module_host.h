@@ -1,0 +1,41 @@
+// Loads the detector module the way any host does: dlopen, DllGetClassObject,
+// the class factory, and interface calls. Nothing private is used.
+#pragma once
+
+#include <string>
+
+#include "mediadetect/mediadetect.h"
+
+namespace md::tool {
+
+class ModuleHost {
+public:
+    ModuleHost() = default;
+    ~ModuleHost();
+    ModuleHost(const ModuleHost&) = delete;
+    ModuleHost& operator=(const ModuleHost&) = delete;
+
+    // Loads the module; on failure returns false with a reason in error().
+    bool Load(const std::string& path);
+    const std::string& error() const { return error_; }
+
+    // A new detector object (caller releases), or null with error() set.
+    IMediaDetect5* CreateDetector();
+    HRESULT Register();
+    HRESULT Unregister();
+
+private:
+    void* handle_ = nullptr;
+    DllGetClassObjectFn getClassObject_ = nullptr;
+    DllRegisterServerFn register_ = nullptr;
+    DllUnregisterServerFn unregister_ = nullptr;
+    std::string error_;
+};
+
+// The default module: $MEDIADETECT_MODULE, else libmediadetect.so beside the executable.
+std::string DefaultModulePath();
+
+// A short text for an HRESULT: "0x80070057 (invalid argument)".
+std::string DescribeHresult(HRESULT hr);
+
+}  // namespace md::tool
