@@ -1,0 +1,345 @@
+#include "es/audio_headers.h"
+
+#include <array>
+#include <cstddef>
+
+#include "input/bytes.h"
+
+namespace md {
+namespace {
+
+// Bounds-checked table read: false when index lies outside the table.
+template <typename T, size_t N>
+bool Lookup(const std::array<T, N>& table, size_t index, T& value)
+{
+    if (index >= N)
+        return false;
+    value = table[index];
+    return true;
+}
+
+// ISO/IEC 11172-3 bit rates in kbit/s by bitrate_index, one row per layer
+// (Layer I, II, III). Index 0 is free format, 15 is forbidden.
+constexpr std::array<std::array<uint16_t, 15>, 3> kMpegAudioKbps = {{
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+}};
+
+// ATSC A/52 nominal bit rate (kbit/s) by frmsizecod.
+constexpr std::array<uint16_t, 38> kAc3Kbps = {
+    32,  32,  40,  40,  48,  48,  56,  56,  64,  64,  80,  80,  96,  96,  112, 112, 128, 128, 160,
+    160, 192, 192, 224, 224, 256, 256, 320, 320, 384, 384, 448, 448, 512, 512, 576, 576, 640, 640,
+};
+
+// ATSC A/52 syncframe size in 16-bit words by fscod (48, 44.1, 32 kHz) and frmsizecod.
+constexpr std::array<std::array<uint16_t, 38>, 3> kAc3FrameWords = {{
+    {64,  64,  80,  80,  96,  96,  112, 112, 128, 128, 160, 160, 192,  192,  224,  224,  256,  256,  320,
+     320, 384, 384, 448, 448, 512, 512, 640, 640, 768, 768, 896, 896, 1024, 1024, 1152, 1152, 1280, 1280},
+    {69,  70,  87,  88,  104, 105, 121, 122, 139, 140, 174, 175, 208,  209,  243,  244,  278,  279,  348,
+     349, 417, 418, 487, 488, 557, 558, 696, 697, 835, 836, 975, 976, 1114, 1115, 1253, 1254, 1393, 1394},
+    {96,  96,  120, 120, 144, 144, 168,  168,  192,  192,  240,  240,  288,  288,  336,  336,  384,  384,  480,
+     480, 576, 576, 672, 672, 768, 768, 960, 960, 1152, 1152, 1344, 1344, 1536, 1536, 1728, 1728, 1920, 1920},
+}};
+
+constexpr std::array<uint32_t, 4> kAc3SampleRate = {48000, 44100, 32000, 48000};
+
+// AC-3 channels by acmod, without the LFE channel.
+constexpr std::array<uint8_t, 8> kAc3Channels = {2, 1, 2, 3, 3, 4, 4, 5};
+
+// ETSI TS 102 114 RATE table (bit/s); 28..31 (open, variable, lossless) count as 3840000.
+constexpr std::array<uint32_t, 32> kDtsBitRate = {
+    32000,   56000,   64000,   96000,   112000,  128000,  192000,  224000,  256000,  320000,  384000,
+    448000,  512000,  576000,  640000,  768000,  960000,  1024000, 1152000, 1280000, 1344000, 1408000,
+    1411200, 1472000, 1536000, 1920000, 2048000, 3072000, 3840000, 3840000, 3840000, 3840000,
+};
+
+uint32_t DtsSampleRate(uint32_t sfreq)
+{
+    switch (sfreq) {
+    case 1: return 8000;
+    case 2: return 16000;
+    case 3: return 32000;
+    case 6: return 11025;
+    case 7: return 22050;
+    case 8: return 44100;
+    case 11: return 12000;
+    case 12: return 24000;
+    default: return 48000;
+    }
+}
+
+// Sampling rate of an MLP/TrueHD rate nibble; 0 for reserved values.
+uint32_t MlpSampleRate(uint32_t code)
+{
+    switch (code) {
+    case 0: return 48000;
+    case 1: return 96000;
+    case 2: return 192000;
+    case 8: return 44100;
+    case 9: return 88200;
+    case 10: return 176400;
+    default: return 0;
+    }
+}
+
+struct MlpLayout {
+    uint32_t layout;
+    uint8_t lfe;
+    uint8_t channels;
+};
+
+// TrueHD 8ch_presentation_channel_assignment → layout; false for other values.
+bool TrueHdLayout(uint32_t assignment, MlpLayout& out)
+{
+    switch (assignment) {
+    case 1: out = {2, 0, 2}; return true;
+    case 2: out = {1, 0, 1}; return true;
+    case 3: out = {3, 0, 3}; return true;
+    case 5: out = {2, 1, 3}; return true;
+    case 7: out = {3, 1, 4}; return true;
+    case 9: out = {6, 0, 4}; return true;
+    case 11: out = {7, 0, 5}; return true;
+    case 13: out = {6, 1, 5}; return true;
+    case 15:
+    case 23: out = {7, 1, 6}; return true;
+    case 27: out = {18, 0, 7}; return true;
+    case 31:
+    case 47:
+    case 79: out = {18, 1, 8}; return true;
+    case 75:
+    case 143: out = {16, 1, 7}; return true;
+    default: return false;
+    }
+}
+
+// MLP channel_arrangement 0..20 → layout.
+constexpr std::array<MlpLayout, 21> kMlpLayouts = {{
+    {1, 0, 1}, {2, 0, 2}, {4, 0, 3}, {6, 0, 4}, {2, 1, 3}, {4, 1, 4}, {6, 1, 5},
+    {3, 0, 3}, {5, 0, 4}, {7, 0, 5}, {3, 1, 4}, {5, 1, 5}, {7, 1, 6}, {5, 0, 4},
+    {7, 0, 5}, {3, 1, 4}, {5, 1, 5}, {7, 1, 6}, {6, 1, 5}, {7, 0, 5}, {7, 1, 6},
+}};
+
+}  // namespace
+
+bool IsMpegAudioSync(const uint8_t* p, uint32_t len)
+{
+    return p && len >= 2 && p[0] == 0xFF && (p[1] & 0xF0) == 0xF0;
+}
+
+bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len)
+{
+    if (!p || len < 3)
+        return false;
+    const uint32_t layer = (p[1] >> 1) & 3;
+    const uint32_t sampling = (p[2] >> 2) & 3;
+    const uint32_t bitrateIndex = p[2] >> 4;
+    return layer != 0 && sampling != 3 && bitrateIndex != 15;
+}
+
+uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len)
+{
+    if (!p || len < 3)
+        return 0;
+    const bool mpeg1 = (p[1] & 0x08) != 0;  // ID bit
+    switch ((p[2] >> 2) & 3) {
+    case 0: return mpeg1 ? 44100 : 22050;
+    case 1: return mpeg1 ? 48000 : 24000;
+    case 2: return mpeg1 ? 32000 : 16000;
+    default: return 44100;
+    }
+}
+
+bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, MpegAudioInfo& info)
+{
+    format = {};
+    info = {};
+    if (!p || len < 4 || !IsValidMpegAudioHeader(p, len))
+        return false;
+
+    info.channelMode = p[3] >> 6;
+    format.channels = info.channelMode == 3 ? 1 : 2;
+    info.headerWord = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+
+    // layer field: 3 Layer I, 2 Layer II, 1 Layer III.
+    info.layerIndex = 3 - ((p[1] >> 1) & 3);
+
+    const uint32_t bitrateIndex = p[2] >> 4;
+    std::array<uint16_t, 15> row{};
+    uint16_t kbps = 0;
+    if (!Lookup(kMpegAudioKbps, info.layerIndex, row) || !Lookup(row, bitrateIndex, kbps))
+        return false;
+    format.sampleRate = MpegAudioSampleRate(p, len);
+    info.bitRate = uint32_t(kbps) * 1000;
+    format.bytesPerSecond = info.bitRate / 8;
+
+    // At 44.1 kHz the padding_bit makes frame lengths vary, and a free-format
+    // Layer III frame states no length: report 1 for both.
+    if (format.sampleRate == 44100 || (info.layerIndex == 2 && bitrateIndex == 0))
+        format.blockAlign = 1;
+    else if (info.layerIndex == 0)
+        format.blockAlign = (info.bitRate * 12 / format.sampleRate) * 4;
+    else
+        format.blockAlign = info.bitRate * 144 / format.sampleRate;
+    format.bitsPerSample = 0;
+    return true;
+}
+
+bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info& info, uint32_t& frameWords)
+{
+    format = {};
+    info = {};
+    frameWords = 0;
+    if (!p || len < 8)
+        return false;
+
+    // In a byte-swapped stream every 16-bit word has its bytes exchanged, so
+    // the field bytes 4/5 and 6/7 trade places.
+    bool swapped = false;
+    if (p[0] == 0x0B && p[1] == 0x77)
+        swapped = false;
+    else if (p[0] == 0x77 && p[1] == 0x0B)
+        swapped = true;
+    else
+        return false;
+    const uint8_t fscodByte = swapped ? p[5] : p[4];
+    const uint8_t bsidByte = swapped ? p[4] : p[5];
+    const uint8_t acmodByte = swapped ? p[7] : p[6];
+
+    const uint32_t fscod = fscodByte >> 6;
+    const uint32_t frmsizecod = fscodByte & 0x3F;
+    uint16_t kbps = 0;
+    if (!Lookup(kAc3Kbps, frmsizecod, kbps) || !Lookup(kAc3SampleRate, fscod, format.sampleRate))
+        return false;
+    std::array<uint16_t, 38> row{};
+    uint16_t words = 0;
+    if (Lookup(kAc3FrameWords, fscod, row) && Lookup(row, frmsizecod, words))
+        frameWords = words;  // fscod 3 (reserved) has no row: size 0
+
+    format.bytesPerSecond = uint32_t(kbps) * 125;
+    format.blockAlign = static_cast<uint32_t>(uint64_t(format.bytesPerSecond) * 1536 / format.sampleRate);
+    info.bsid = bsidByte >> 3;
+
+    // acmod (3), then cmixlev (2) when acmod is odd and not 1, surmixlev (2)
+    // when acmod & 4, dsurmod (2) when acmod is 2, then lfeon.
+    const uint32_t acmod = acmodByte >> 5;
+    int lfeBit = 4;
+    if ((acmod & 1) != 0 && acmod != 1)
+        lfeBit -= 2;
+    if ((acmod & 4) != 0)
+        lfeBit -= 2;
+    if (acmod == 2)
+        lfeBit -= 2;
+    info.acmod = acmod;
+    info.lfeon = (acmodByte >> lfeBit) & 1;
+
+    uint8_t channels = 0;
+    if (!Lookup(kAc3Channels, acmod, channels))
+        return false;
+    format.channels = channels + info.lfeon;
+    format.bitsPerSample = 0;
+    return true;
+}
+
+bool ParseDtsHeader(const uint8_t* p, uint32_t len, AudioFormat& format, DtsInfo& info, int64_t& frameDuration)
+{
+    format = {};
+    info = {};
+    frameDuration = 0;
+    if (!p || len < 10)
+        return false;
+    if (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01)
+        info.flags = 0;
+    else if (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F)
+        info.flags = kDtsReversedSync;
+    else
+        return false;
+
+    // FTYPE(1) SHORT(5) CPF(1) NBLKS(7) FSIZE(14) AMODE(6) SFREQ(4) RATE(5)
+    const uint32_t nblks = (uint32_t(p[4] & 1) << 6) | (p[5] >> 2);
+    const uint32_t sfreq = (p[8] >> 2) & 0x0F;
+    const uint32_t rate = (uint32_t(p[8] & 3) << 3) | (p[9] >> 5);
+
+    uint32_t bitRate = 0;
+    if (!Lookup(kDtsBitRate, rate, bitRate))
+        return false;
+    format.sampleRate = DtsSampleRate(sfreq);
+    format.channels = 6;
+    format.bytesPerSecond = bitRate / 8;
+    format.blockAlign = static_cast<uint32_t>(uint64_t(format.bytesPerSecond) * 1536 / format.sampleRate);
+    format.bitsPerSample = 0;
+
+    // (NBLKS + 1) blocks of 32 samples, computed in single precision.
+    const float seconds = static_cast<float>((nblks + 1) * 32) / static_cast<float>(format.sampleRate);
+    frameDuration = static_cast<int64_t>(seconds * 1.0e7f);
+    return true;
+}
+
+bool ParseLpcmHeader(const uint8_t* p, uint32_t len, AudioFormat& format)
+{
+    format = {};
+    if (!p || len < 6)
+        return false;
+    const uint8_t b = p[5];
+    switch (b >> 6) {
+    case 0: format.bitsPerSample = 16; break;
+    case 1: format.bitsPerSample = 20; break;
+    case 2: format.bitsPerSample = 24; break;
+    default: return false;
+    }
+    switch ((b >> 4) & 3) {
+    case 0: format.sampleRate = 48000; break;
+    case 1: format.sampleRate = 96000; break;
+    default: return false;
+    }
+    format.channels = (b & 7) + 1u;
+    format.blockAlign = format.bitsPerSample * format.channels / 8;
+    format.bytesPerSecond = format.blockAlign * format.sampleRate;
+    return true;
+}
+
+bool ParseMlpHeader(const uint8_t* p, uint32_t len, AudioFormat& format, MlpInfo& info, uint32_t& pcmBytesPerUnit)
+{
+    format = {};
+    info = {};
+    pcmBytesPerUnit = 0;
+    if (!p || len < 8 || p[0] != 0xF8 || p[1] != 0x72 || p[2] != 0x6F)
+        return false;
+
+    MlpLayout layout{};
+    uint32_t rateCode = 0;
+    if (p[3] == 0xBA) {
+        // TrueHD: audio_sampling_frequency in the top nibble of byte 4;
+        // 8ch_presentation_channel_assignment in the low 13 bits of bytes 6-7.
+        rateCode = p[4] >> 4;
+        const uint32_t assignment = (uint32_t(p[6] & 0x1F) << 8) | p[7];
+        if (!TrueHdLayout(assignment, layout))
+            return false;
+    } else if (p[3] == 0xBB) {
+        // MLP: audio_sampling_frequency_1 in the top nibble of byte 5,
+        // read with the TrueHD rate codes; channel_arrangement in byte 7.
+        rateCode = p[5] >> 4;
+        if (!Lookup(kMlpLayouts, p[7] & 0x1Fu, layout))
+            return false;
+    } else {
+        return false;
+    }
+
+    format.sampleRate = MlpSampleRate(rateCode);
+    if (format.sampleRate == 0)
+        return false;
+    format.channels = layout.channels;
+    info.channelLayout = layout.layout;
+    info.lfe = layout.lfe;
+
+    // An access unit holds 1/1200 s: 40, 80 or 160 samples of up to 24 bits.
+    uint32_t bitsPerChannel = 960;
+    if (format.sampleRate > 100000)
+        bitsPerChannel = 3840;
+    else if (format.sampleRate > 50000)
+        bitsPerChannel = 1920;
+    pcmBytesPerUnit = format.channels * bitsPerChannel / 8;
+    return true;
+}
+
+}  // namespace md

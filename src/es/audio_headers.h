@@ -1,0 +1,85 @@
+// Parsers of the first frame header of an audio elementary stream: MPEG audio
+// (ISO/IEC 11172-3 / 13818-3), AC-3 (ATSC A/52), DTS (ETSI TS 102 114), DVD
+// LPCM and MLP / Dolby TrueHD major syncs.
+//
+// Each parser takes a pointer to the first byte of the frame (the caller has
+// already located the sync pattern or the sub-stream header) and the number of
+// bytes available there, never reads beyond them, and fills caller-owned
+// records. One valid header is enough; no parser looks for a second frame.
+// On false the outputs are cleared or partly filled and must not be used.
+#pragma once
+
+#include <cstdint>
+
+namespace md {
+
+// The audio view of a stream record, in its order.
+struct AudioFormat {
+    uint32_t channels;
+    uint32_t sampleRate;      // Hz
+    uint32_t bytesPerSecond;  // average
+    uint32_t blockAlign;      // bytes per frame (1 when frames vary in length)
+    uint32_t bitsPerSample;   // 0 for compressed formats
+};
+static_assert(sizeof(AudioFormat) == 20);
+
+// The codec-specific words that MPEG audio records carry.
+struct MpegAudioInfo {
+    uint32_t layerIndex;   // 0 Layer I, 1 Layer II, 2 Layer III
+    uint32_t channelMode;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    uint32_t bitRate;      // bit/s, 0 for free format
+    uint32_t headerWord;   // the four header bytes, first byte in the lowest byte
+};
+static_assert(sizeof(MpegAudioInfo) == 16);
+
+// The codec-specific words that AC-3 records carry. The parser sets acmod,
+// lfeon and bsid; the demultiplexer fills the sub-stream words.
+struct Ac3Info {
+    uint32_t acmod;
+    uint32_t substreamHeaderSize;  // 0 from the parser
+    uint32_t lfeon;                // low byte
+    uint32_t substreamId;          // 0 from the parser
+    uint32_t bsid;                 // low byte
+};
+static_assert(sizeof(Ac3Info) == 20);
+
+// Second byte of DtsInfo::flags: the frame started with 01 80 FE 7F.
+constexpr uint32_t kDtsReversedSync = 0x100;
+
+struct DtsInfo {
+    uint32_t flags;
+};
+static_assert(sizeof(DtsInfo) == 4);
+
+struct MlpInfo {
+    uint32_t channelLayout;
+    uint8_t lfe;
+};
+
+// byte 0 = 0xFF and the top nibble of byte 1 = 0xF.
+bool IsMpegAudioSync(const uint8_t* p, uint32_t len);
+
+// layer != 0, sampling_frequency != 3, bitrate_index != 15.
+bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len);
+
+// Sampling rate from the ID bit and sampling_frequency; 0 for fewer than 3 bytes.
+uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len);
+
+bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, MpegAudioInfo& info);
+
+// Accepts 0B 77 and the byte-swapped 77 0B. frameWords receives the syncframe
+// size in 16-bit words (0 for the reserved fscod 3).
+bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info& info, uint32_t& frameWords);
+
+// Accepts 7F FE 80 01 and 01 80 FE 7F. frameDuration receives the duration of
+// one frame in 100-ns units.
+bool ParseDtsHeader(const uint8_t* p, uint32_t len, AudioFormat& format, DtsInfo& info, int64_t& frameDuration);
+
+// p points at the sub-stream id byte of a private-stream-1 LPCM packet.
+bool ParseLpcmHeader(const uint8_t* p, uint32_t len, AudioFormat& format);
+
+// p points at the major sync (F8 72 6F BA for TrueHD, F8 72 6F BB for MLP).
+// pcmBytesPerUnit receives the PCM bytes one access unit decodes to.
+bool ParseMlpHeader(const uint8_t* p, uint32_t len, AudioFormat& format, MlpInfo& info, uint32_t& pcmBytesPerUnit);
+
+}  // namespace md
