@@ -29,8 +29,7 @@ private:
 long& ServerLocks();
 HMODULE& ModuleHandle();
 
-// The unknown that owns an object's reference count. Its first three slots
-// have the IUnknown shape, so a pointer to it serves as the object's IUnknown.
+// The unknown that owns an object's reference count.
 struct INonDelegatingUnknown {
     virtual HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) = 0;
     virtual ULONG NonDelegatingAddRef() = 0;
@@ -48,12 +47,22 @@ public:
 
     // Where the IUnknown methods of the object's interfaces forward to.
     IUnknown* GetOwner() const { return owner_; }
-    IUnknown* NonDelegatingUnknown() { return reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this)); }
+    // The object's own identity: an IUnknown whose methods are the non-delegating ones.
+    IUnknown* NonDelegatingUnknown() { return &inner_; }
 
 protected:
     ~CUnknown() override = default;
 
 private:
+    struct Inner final : IUnknown {
+        explicit Inner(CUnknown* o) : object(o) {}
+        HRESULT QueryInterface(REFIID iid, void** out) override { return object->NonDelegatingQueryInterface(iid, out); }
+        ULONG AddRef() override { return object->NonDelegatingAddRef(); }
+        ULONG Release() override { return object->NonDelegatingRelease(); }
+        CUnknown* object;
+    };
+
+    Inner inner_{this};
     IUnknown* owner_;
     std::atomic<long> refCount_{0};
 };
