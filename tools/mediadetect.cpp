@@ -1,20 +1,16 @@
 // mediadetect: tells what a media file is, through the detector module's
 // public interface, exactly as any host would drive it.
-#include <cerrno>
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "tools/module_host.h"
+#include "tools/report.h"
 
 namespace {
 
@@ -24,74 +20,17 @@ using Json = nlohmann::ordered_json;
 constexpr int kExitOk = 0;
 constexpr int kExitError = 2;
 
-const char* KindName(uint32_t kind)
-{
-    static const char* const names[] = {
-        "unknown",      "mpeg1-system",       "mpeg2-program", "vcd",  "svcd",         "mpeg2-program-mpeg4",
-        "dvd-video",    "dvd-vr",             "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video",
-        "mpeg4-video",  "directv",            "matroska",
-    };
-    return kind < std::size(names) ? names[kind] : "unknown";
-}
-
-// Why a file cannot be examined, or empty when it is a regular file we may read.
-// The type is checked before opening so that a FIFO never blocks the tool.
-std::string Unreadable(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return std::strerror(errno);
-    if (S_ISDIR(st.st_mode))
-        return "is a directory";
-    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
-        return "not a regular file";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::strerror(errno);
-    ::close(fd);
-    return {};
-}
-
-struct FileResult {
-    std::string file;
-    std::string error;  // empty on success
-    uint32_t kind = 0;
-};
-
-FileResult Examine(IMediaDetect5& detector, const std::string& file)
-{
-    FileResult r{file, Unreadable(file), 0};
-    if (!r.error.empty())
-        return r;
-    uint32_t kind = 0;
-    const HRESULT hr = detector.OpenFileA(file.c_str(), &kind);
-    if (FAILED(hr))
-        r.error = "cannot open: " + DescribeHresult(hr);
-    else
-        r.kind = kind;
-    return r;
-}
-
-// Prints one file's result as soon as it is known: an aligned text line (errors
-// go to standard error) or one JSON object.
-void Print(const FileResult& r, bool json, size_t width)
+// Prints one file's report as soon as it is known: aligned text (errors go to
+// standard error) or one JSON object.
+void Print(const md::tool::FileReport& r, bool json, size_t width)
 {
     if (json) {
-        Json j;
-        j["file"] = r.file;
-        if (!r.error.empty()) {
-            j["error"] = r.error;
-        } else {
-            j["kind"] = r.kind;
-            j["kindName"] = KindName(r.kind);
-        }
-        std::cout << j.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
+        std::cout << md::tool::ToJson(r).dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
     } else if (!r.error.empty()) {
         std::cout.flush();
         std::cerr << "mediadetect: " << r.file << ": " << r.error << std::endl;
     } else {
-        std::cout << r.file << std::string(width - r.file.size() + 2, ' ') << (r.kind < 10 ? " " : "") << r.kind
-                  << "  " << KindName(r.kind) << std::endl;
+        std::cout << md::tool::FormatText(r, width) << std::flush;
     }
 }
 
@@ -118,6 +57,7 @@ int main(int argc, char** argv)
         "  mediadetect movie.mpg clip.ts          kind of each file, one aligned line per file\n"
         "  mediadetect --json *.mp4               one JSON object per file (JSON Lines)\n"
         "  mediadetect --hint directv feed.dtv    also test for DirecTV transport packets\n"
+        "  mediadetect --reopen 2097152 dvd.vob   streams of a program stream from a byte offset\n"
         "  mediadetect register                   register the module in the registry file\n"
         "  mediadetect unregister                 remove the module's registry keys\n\n"
         "The registry file is $MEDIADETECT_REGISTRY, else $XDG_CONFIG_HOME/mediadetect/registry.reg.\n"
@@ -136,6 +76,10 @@ int main(int argc, char** argv)
     app.add_option("--module", modulePath,
                    "Detector module to load (default: $MEDIADETECT_MODULE, else libmediadetect.so beside this "
                    "program). Example: --module build/libmediadetect.so");
+    int64_t reopenOffset = -1;
+    auto* reopen = app.add_option("--reopen", reopenOffset,
+                                  "Describe the streams of a program stream from this byte offset on, as a host "
+                                  "does to resume in the middle of a file. Example: --reopen 1048576");
     auto* reg = app.add_subcommand("register", "Write the module's keys into the registry file");
     auto* unreg = app.add_subcommand("unregister", "Remove the module's keys from the registry file");
 
@@ -182,12 +126,15 @@ int main(int argc, char** argv)
         info->Release();
     }
 
+    md::tool::ExamineOptions options;
+    if (reopen->count() > 0)
+        options.reopenOffset = reopenOffset;
     size_t width = 0;
     for (const std::string& file : files)
         width = std::max(width, file.size());
     bool failed = false;
     for (const std::string& file : files) {
-        const FileResult r = Examine(*detector, file);
+        const md::tool::FileReport r = md::tool::Examine(*detector, file, options);
         Print(r, json, width);
         failed |= !r.error.empty();
     }

@@ -1,10 +1,15 @@
 #include "component/media_detect.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <optional>
 
+#include "component/field_order_scan.h"
 #include "input/ms_file_input_stream.h"
 #include "input/probe.h"
+#include "mpeg/m1_demux.h"
+#include "mpeg/m2_demux.h"
 #include "platform/text.h"
 
 namespace md {
@@ -18,6 +23,35 @@ HRESULT CopyOut(const std::unique_ptr<Record>& record, void* out, size_t bytes =
         return E_NOTIMPL;
     std::memcpy(out, record.get(), bytes);
     return S_OK;
+}
+
+struct ProgramStreamParse {
+    uint32_t result;         // the demultiplexer's Parse result, 1 on success
+    int64_t videoStartTime;  // 90 kHz ticks, -1 when unknown
+};
+
+template <typename Demux>
+ProgramStreamParse RunDemux(ZPMP::InputStream& input, StreamList& streams)
+{
+    auto demux = std::make_unique<Demux>();
+    const uint32_t result = demux->Parse(&input, &streams);
+    return {result, demux->VideoStartTime()};
+}
+
+// Runs the program-stream demultiplexer of a media kind from the stream's
+// current position; nothing for the other kinds.
+std::optional<ProgramStreamParse> ParseProgramStream(uint32_t kind, ZPMP::InputStream& input, StreamList& streams)
+{
+    switch (kind) {
+    case MK_MPEG1_SYSTEM:
+    case MK_VCD: return RunDemux<M1Demux>(input, streams);
+    case MK_MPEG2_PROGRAM:
+    case MK_SVCD:
+    case MK_MPEG2_PROGRAM_MPEG4:
+    case MK_DVD_VIDEO:
+    case MK_DVD_VR: return RunDemux<M2Demux>(input, streams);
+    default: return std::nullopt;
+    }
 }
 
 template <typename T>
@@ -101,9 +135,130 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || probed == MK_MATROSKA)
         reopenOffset_ = -1;
     *kind = kind_;
-    // The program-stream and MP4 kinds are described by their demultiplexers;
-    // transport, DirecTV and Matroska files are served on demand by the queries.
+
+    // The program-stream kinds are described by their demultiplexer; transport,
+    // DirecTV and Matroska files are served on demand by the queries, and the
+    // elementary kinds have nothing more to report.
+    stream->Seek(0);
+    StreamList streams;
+    const auto parsed = ParseProgramStream(kind_, *stream, streams);
+    if (parsed && parsed->result == 1)
+        TakeOpenRecords(streams, parsed->videoStartTime, *stream, kind);
     return S_OK;
+}
+
+void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStartTime, ZPMP::InputStream& input,
+                                    uint32_t* kind)
+{
+    bool haveVideo = false;
+    bool haveAudio = false;
+    for (uint32_t i = 0; i < streams.Count(); ++i) {
+        const StreamRecord* r = streams.At(i);
+        if (r == nullptr)
+            continue;
+        if (r->streamClass == StreamClass::Video && !haveVideo) {
+            haveVideo = true;
+            TakeCodecHeaders(*r);
+            VideoBuild v = BuildVideo(*r, RecordBuilder::Open);
+            if (v.scan == FieldOrderScan::Mpeg2Picture)
+                ScanMpeg2FieldOrder(input, v.info.fieldOrder);
+            encoderMarker_ = v.encoderMarker.value_or(0);
+            fieldCoding_ = v.fieldCoding.value_or(0);
+            video_ = std::make_unique<VideoInfo>(v.info);
+            // A video CD carries 352x240 or 352x288 pictures at 4:3; anything else
+            // in such packs is an ordinary MPEG-1 system stream.
+            const bool vcdPicture = v.info.width == 352 && (v.info.height == 240 || v.info.height == 288) &&
+                                    v.info.aspectX == 4 && v.info.aspectY == 3;
+            if (kind_ == MK_VCD && !vcdPicture) {
+                kind_ = MK_MPEG1_SYSTEM;
+                *kind = kind_;
+            }
+            firstVideoTime_ = videoStartTime;
+        } else if (r->streamClass == StreamClass::Audio && !haveAudio) {
+            AudioBuild a = BuildAudio(*r, RecordBuilder::Open);
+            if (!a.accepted)
+                continue;
+            haveAudio = true;
+            TakeAudio(a);
+        }
+    }
+}
+
+void ZPMediaDetect::TakeCodecHeaders(const StreamRecord& r)
+{
+    codecHeaders_ = std::make_unique<CodecHeaderInfo>();
+    const auto copy = [](uint8_t* dst, uint32_t& dstLength, const uint8_t* src, int32_t length) {
+        dstLength = static_cast<uint32_t>(std::clamp<int32_t>(length, 0, kCodecHeaderBlockSize));
+        std::memcpy(dst, src, dstLength);
+    };
+    copy(codecHeaders_->header1, codecHeaders_->header1Length, r.extraData1, r.extraData1Length);
+    copy(codecHeaders_->header2, codecHeaders_->header2Length, r.extraData2, r.extraData2Length);
+}
+
+void ZPMediaDetect::TakeAudio(const AudioBuild& a)
+{
+    audio_ = std::make_unique<AudioInfo>(a.info);
+    if (a.ex)
+        audioEx_ = std::make_unique<AudioInfoEx>(*a.ex);
+    if (a.mpegAudio)
+        mpegAudio_ = std::make_unique<MpegAudioLayerInfo>(*a.mpegAudio);
+    if (a.multiChannel)
+        multiChannel_ = std::make_unique<MultiChannelInfo>(*a.multiChannel);
+    if (a.aacClass)
+        aacClass_ = *a.aacClass;
+}
+
+HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, AudioInfoEx* audioOut) noexcept
+{
+    return Guarded([&] {
+        if (kind_ < MK_MPEG1_SYSTEM || kind_ > MK_DVD_VR)
+            return E_INVALIDARG;
+        Reset();
+        reopenOffset_ = offset;
+        auto stream = std::make_unique<MSFileInputStream>(path_);
+        stream->Seek(static_cast<uint64_t>(offset));
+        StreamList streams;
+        const auto parsed = ParseProgramStream(kind_, *stream, streams);
+        if (parsed && parsed->result == 1) {
+            bool haveVideo = false;
+            bool haveAudio = false;
+            for (uint32_t i = 0; i < streams.Count(); ++i) {
+                const StreamRecord* r = streams.At(i);
+                if (r == nullptr)
+                    continue;
+                if (r->streamClass == StreamClass::Video && !haveVideo) {
+                    haveVideo = true;
+                    VideoBuild v = BuildVideo(*r, RecordBuilder::Reopen);
+                    if (v.scan == FieldOrderScan::Mpeg2Picture)
+                        ScanMpeg2FieldOrder(*stream, v.info.fieldOrder);
+                    video_ = std::make_unique<VideoInfo>(v.info);
+                    encoderMarker_ = r->codec == StreamCodec::Mpeg2Video ? r->encoderMarker : 0;
+                    firstVideoTime_ = parsed->videoStartTime;
+                } else if (r->streamClass == StreamClass::Audio && !haveAudio) {
+                    AudioBuild a = BuildAudio(*r, RecordBuilder::Reopen);
+                    if (!a.accepted)
+                        continue;
+                    haveAudio = true;
+                    TakeAudio(a);
+                }
+            }
+        }
+        CopyOutSelection(videoOut, audioOut);
+        return S_OK;
+    });
+}
+
+void ZPMediaDetect::CopyOutSelection(VideoInfo* videoOut, AudioInfoEx* audioOut)
+{
+    if (video_ && videoOut)
+        std::memcpy(videoOut, video_.get(), sizeof(VideoInfo));
+    if (audioEx_) {
+        if (!audio_)
+            audio_ = std::make_unique<AudioInfo>();
+        std::memcpy(audio_.get(), audioEx_.get(), sizeof(AudioInfo));
+        if (audioOut)
+            std::memcpy(audioOut, audioEx_.get(), sizeof(AudioInfoEx));
+    }
 }
 
 // ---- Records ----
@@ -203,7 +358,6 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection*, int64_t, V
 {
     return E_NOTIMPL;
 }
-HRESULT ZPMediaDetect::ReopenProgramStream(int64_t, VideoInfo*, AudioInfoEx*) noexcept { return E_NOTIMPL; }
 HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection*, uint32_t, uint64_t, VideoInfo*, AudioInfoEx*,
                                             uint32_t*) noexcept
 {

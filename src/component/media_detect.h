@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "component/com_base.h"
+#include "component/record_builders.h"
+#include "input/input_stream.h"
 #include "mediadetect/interfaces.h"
+#include "mpeg/demux.h"
 
 namespace md {
 
@@ -62,6 +65,14 @@ private:
     HRESULT Open(const wchar_t* path, uint32_t* kind);
     // Frees the records of the last file; run at the start of every open and re-open.
     void Reset();
+    // Open: the first video record and the first accepted audio record become the results.
+    void TakeOpenRecords(const StreamList& streams, int64_t videoStartTime, ZPMP::InputStream& input,
+                         uint32_t* kind);
+    void TakeCodecHeaders(const StreamRecord& record);
+    void TakeAudio(const AudioBuild& audio);
+    // Copies the video and extended audio records out as the selection and
+    // re-open methods return them, filling the plain audio record from the extended one.
+    void CopyOutSelection(VideoInfo* videoOut, AudioInfoEx* audioOut);
 
     wchar_t path_[MAX_PATH] = {};
     uint32_t kind_ = MK_UNKNOWN;

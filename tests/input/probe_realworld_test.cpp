@@ -38,6 +38,10 @@ const std::map<std::string, Override> kOverrides = {
      {0, "2048 bytes: the pack search needs more than 2048 bytes, and nothing else matches"}},
     {"m2ts_avchd_stub.mts", {0, "1344 bytes: the transport test needs more than 2040 bytes"}},
     {"mp4_broken_no_moov.mp4", {MK_MP4, "'ftyp' at byte 4 of a 4336-byte file with no pack header at byte 0"}},
+    {"mpeg4v_es_120x96.cmp",
+     {0, "an MPEG-4 Visual stream is recognised only when a VOP start code (00 00 01 B6) is at byte 0; this one "
+         "starts with its visual object sequence header (00 00 01 B0)"}},
+    {"h264_es_128x128.h264", {0, "bare H.264 streams are not one of the recognised elementary kinds"}},
 };
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -51,10 +55,10 @@ int32_t KindByName(const std::string& name)
         return MK_MPEG2_TRANSPORT;
     if (StartsWith(name, "mp4_") || StartsWith(name, "mov_") || StartsWith(name, "3gp_"))
         return MK_MP4;
-    // Matroska and elementary streams: their tests are not wired in.
+    if (StartsWith(name, "mpeg2es_"))
+        return MK_MPEG2_VIDEO_ES;
+    // Matroska: its test is not wired in.
     if (StartsWith(name, "mkv_") || StartsWith(name, "webm_"))
-        return 0;
-    if (name.find("_es_") != std::string::npos || StartsWith(name, "mpeg2es_") || StartsWith(name, "h264_es"))
         return 0;
     return -1;
 }
@@ -169,10 +173,14 @@ TEST(BundledSamplesProbe, EveryContainerGetsItsKind)
         {"mp4", MK_MP4},  // mp4_, mp4frag_
         {"mov_", MK_MP4},
         {"3gp_", MK_MP4},
-        // Matroska and elementary streams: their tests are not wired in yet.
+        // Matroska: its test is not wired in yet.
         {"mkv_", 0},
         {"webm_", 0},
-        {"es_", 0},
+        {"es_mpeg1video_", MK_MPEG1_VIDEO_ES},
+        {"es_mpeg2video_", MK_MPEG2_VIDEO_ES},
+        // These MPEG-4 Visual streams start with a visual object sequence or a
+        // video object header, not with a VOP start code at byte 0.
+        {"es_mpeg4_", 0},
     };
     int checked = 0;
     for (const auto& e : fs::directory_iterator(dir)) {

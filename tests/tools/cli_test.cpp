@@ -66,10 +66,16 @@ std::vector<nlohmann::json> JsonLines(const std::string& text)
 uint32_t ExpectedCorpusKind(const std::string& name)
 {
     const std::pair<const char*, uint32_t> prefixes[] = {
-        {"mpg1_", 1}, {"vcd_", 3}, {"svcd_", 4}, {"dvd_", 6}, {"ps_mpeg2video", 2}, {"ps_mpeg4video", 5},
+        // The VCD samples carry MPEG-1 packs at VCD rates (kind 3 from the probe) but
+        // their 352-wide pictures are not exactly 4:3 by the MPEG-1 pel aspect, so
+        // the open reports an MPEG-1 system stream.
+        {"mpg1_", 1}, {"vcd_", 1}, {"svcd_", 4}, {"dvd_", 6}, {"ps_mpeg2video", 2}, {"ps_mpeg4video", 5},
         {"ts_", 8},   {"ts204_", 8}, {"m2ts_", 8}, {"mp4", 9}, {"mov_", 9},   {"3gp_", 9},
-        // Matroska and elementary streams are not recognised yet.
-        {"mkv_", 0},  {"webm_", 0},  {"es_", 0},
+        {"es_mpeg1video_", 10}, {"es_mpeg2video_", 11},
+        // These MPEG-4 Visual streams do not start with a VOP start code.
+        {"es_mpeg4_", 0},
+        // Matroska is not recognised yet.
+        {"mkv_", 0},  {"webm_", 0},
     };
     for (const auto& [prefix, kind] : prefixes)
         if (name.rfind(prefix, 0) == 0)
@@ -108,7 +114,10 @@ TEST(Tool, ReportsTheKindOfEveryRealWorldFile)
     // Two files are shorter than the probe's tests need: a transport stream must
     // give more than 2040 bytes and a pack search more than 2048, so the
     // 1344-byte AVCHD stub and the single 2048-byte AC-3 pack are not recognised.
-    // The MP4 without moov still has its ftyp at byte 4.
+    // The MP4 without moov still has its ftyp at byte 4. Bare MPEG-4 Visual is
+    // recognised only with a VOP start code at byte 0 (the .cmp sample starts
+    // with its visual object sequence header), and bare H.264 is not an
+    // elementary kind of its own.
     const std::map<std::string, uint32_t> special = {
         {"m2ts_avchd_stub.mts", 0},
         {"mpeg2ps_ac3_privstream1.ps", 0},
@@ -117,7 +126,7 @@ TEST(Tool, ReportsTheKindOfEveryRealWorldFile)
     };
     const std::pair<const char*, uint32_t> prefixes[] = {{"mpeg1ps_", 1}, {"ts_", 8},  {"mp4_", 9},
                                                          {"mov_", 9},     {"3gp_", 9}, {"mkv_", 0},
-                                                         {"webm_", 0},    {"h264_", 0}, {"mpeg2es_", 0},
+                                                         {"webm_", 0},    {"h264_", 0}, {"mpeg2es_", 11},
                                                          {"mpeg4v_", 0}};
     std::vector<std::string> args = {"--json"};
     std::vector<uint32_t> expected;
@@ -141,21 +150,60 @@ TEST(Tool, ReportsTheKindOfEveryRealWorldFile)
         EXPECT_EQ(lines[i]["kind"].get<uint32_t>(), expected[i]) << lines[i]["file"];
 }
 
-TEST(Tool, TextOutputIsAlignedWithKindNumberAndName)
+TEST(Tool, TextOutputIsAlignedAndDescribesTheStreams)
 {
     const auto data = md::test::TestDataDir();
-    const std::string a = (data / "vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg").string();
+    const std::string a = (data / "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob").string();
     const std::string b = (data / "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts").string();
     const RunResult r = RunTool({a, b});
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream in(r.out);
-    std::string l1, l2;
-    std::getline(in, l1);
-    std::getline(in, l2);
-    EXPECT_EQ(l1.rfind(a, 0), 0u);
-    EXPECT_NE(l1.find(" 3  vcd"), std::string::npos) << l1;
-    EXPECT_NE(l2.find(" 8  mpeg2-transport"), std::string::npos) << l2;
-    EXPECT_EQ(l1.find(" 3  vcd"), l2.find(" 8  mpeg2"));  // the kind column lines up
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_EQ(lines[0].rfind(a, 0), 0u);
+    EXPECT_TRUE(lines[0].ends_with(" 6  dvd-video")) << lines[0];
+    // The sample was encoded at 9000 kb/s and 384 kb/s AC-3 3/2 with LFE.
+    EXPECT_EQ(lines[1], "    video  mpeg2 720x576 16:9 25 fps top-field-first 9000 kb/s");
+    EXPECT_EQ(lines[2], "    audio  ac3 6 ch 48000 Hz 384 kb/s mask 0x3f");
+    EXPECT_TRUE(lines[3].ends_with(" 8  mpeg2-transport")) << lines[3];
+    EXPECT_EQ(lines[0].find(" 6  dvd"), lines[3].find(" 8  mpeg2"));  // the kind column lines up
+}
+
+TEST(Tool, JsonCarriesEveryRecordFieldAndReopenDescribesFromAnOffset)
+{
+    const std::string file =
+        (md::test::TestDataDir() / "dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob").string();
+    const auto open = JsonLines(RunTool({"--json", file}).out);
+    ASSERT_EQ(open.size(), 1u);
+    const auto& j = open[0];
+    for (const char* key : {"format", "frameRate", "bitRate", "width", "height", "aspectX", "aspectY", "fieldOrder",
+                            "profile"})
+        EXPECT_TRUE(j["video"].contains(key)) << key;
+    for (const char* key : {"format", "channels", "sampleRate", "byteRate", "blockAlign", "bitsPerSample", "bitRate"})
+        EXPECT_TRUE(j["audio"].contains(key)) << key;
+    EXPECT_EQ(j["video"]["fieldOrder"], 2);
+    EXPECT_EQ(j["video"]["aspectX"], 4);
+    EXPECT_EQ(j["audio"]["sampleRate"], 48000);
+    EXPECT_EQ(j["mpegAudio"]["layer"], 2);
+    EXPECT_FALSE(j.contains("multiChannel"));
+    EXPECT_GT(j["codecHeaders"]["header1Length"].get<uint32_t>(), 12u);
+    EXPECT_TRUE(j["firstVideoTime"].is_number());
+    for (const char* key : {"encoderMarker", "fieldCoding"})
+        EXPECT_TRUE(j.contains(key)) << key;
+
+    // From the middle of the file the same streams are found again.
+    const auto reopened = JsonLines(RunTool({"--json", "--reopen", "45056", file}).out);
+    ASSERT_EQ(reopened.size(), 1u);
+    EXPECT_EQ(reopened[0]["video"]["width"], 720);
+    EXPECT_EQ(reopened[0]["audio"]["channels"], 2);
+    EXPECT_NE(reopened[0]["firstVideoTime"], j["firstVideoTime"]);
+
+    const auto ts = JsonLines(RunTool({"--json", "--reopen", "0",
+        (md::test::TestDataDir() / "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts").string()}).out);
+    ASSERT_EQ(ts.size(), 1u);
+    EXPECT_NE(ts[0]["error"].get<std::string>().find("0x80070057"), std::string::npos);
 }
 
 TEST(Tool, BadInputGivesAClearErrorOrKindZeroNeverACrash)

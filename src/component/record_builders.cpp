@@ -1,0 +1,194 @@
+#include "component/record_builders.h"
+
+#include <cstring>
+
+namespace md {
+namespace {
+
+constexpr uint32_t Code(StreamCodec c) { return static_cast<uint32_t>(c); }
+
+// The H.264 family the selection methods describe with format 4 (or 9 for MVC).
+void DescribeH264(const StreamRecord& r, uint32_t format, bool selection, VideoBuild& b)
+{
+    b.info.format = format;
+    b.info.profile = r.video.profile;
+    if (r.progressive)
+        return;
+    b.fieldCoding = r.fieldCoding;
+    if (selection)
+        b.info.fieldOrder = 1;
+    else
+        b.scan = FieldOrderScan::Mp4Slice;
+}
+
+bool IsH264FourCC(const StreamRecord& r)
+{
+    // A Matroska VfW track keeps its BITMAPINFOHEADER in the first header area;
+    // biCompression, the FourCC, is at byte 16.
+    return r.extraData1Length >= 20 && std::memcmp(r.extraData1 + 16, "H264", 4) == 0;
+}
+
+}  // namespace
+
+VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
+{
+    VideoBuild b;
+    b.info.frameRate = r.frameRate;
+    b.info.bitRate = r.video.bitRate;
+    b.info.width = r.video.width;
+    b.info.height = r.video.height;
+    b.info.aspectX = r.video.aspectX;
+    b.info.aspectY = r.video.aspectY;
+    const bool open = builder == RecordBuilder::Open;
+    const bool selection = builder == RecordBuilder::Selection;
+
+    switch (r.codec) {
+    case StreamCodec::Mpeg1Video: b.info.format = VF_MPEG1; break;
+    case StreamCodec::Mpeg2Video:
+        b.info.format = VF_MPEG2;
+        if (!r.progressive)
+            b.scan = FieldOrderScan::Mpeg2Picture;
+        b.encoderMarker = r.encoderMarker;
+        break;
+    case StreamCodec::Mpeg4Video:
+        b.info.format = VF_MPEG4;
+        if (!r.progressive)
+            b.scan = FieldOrderScan::Mp4FirstSample;
+        break;
+    case StreamCodec::H263:
+        if (open) {
+            b.info.format = VF_H263;
+            b.info.profile = r.video.profile;
+        }
+        break;
+    case StreamCodec::H264:
+        if (open || selection)
+            DescribeH264(r, VF_H264, selection, b);
+        if (selection)
+            b.encoderMarker = r.encoderMarker;
+        break;
+    case StreamCodec::H264Ts:
+        if (selection) {
+            DescribeH264(r, VF_H264, true, b);
+            b.encoderMarker = r.encoderMarker;
+        } else if (builder == RecordBuilder::Reopen) {
+            b.info.format = VF_H264;
+            b.info.profile = r.video.profile;
+            b.info.fieldOrder = r.progressive ? 0 : 1;
+        }
+        break;
+    case StreamCodec::VfwVideo:
+        if (selection && IsH264FourCC(r)) {
+            DescribeH264(r, VF_H264, true, b);
+            b.encoderMarker = r.encoderMarker;
+        }
+        break;
+    case StreamCodec::Mvc:
+        if (open || selection)
+            DescribeH264(r, VF_H264_MVC, selection, b);
+        if (selection)
+            b.encoderMarker = r.encoderMarker;
+        break;
+    case StreamCodec::Cinepak:
+        if (open)
+            b.info.format = VF_CINEPAK;
+        break;
+    case StreamCodec::Jpeg:
+        if (open)
+            b.info.format = VF_MJPEG;
+        break;
+    default: break;
+    }
+    return b;
+}
+
+uint32_t ChannelMask(uint8_t codingMode, bool lfe, bool withExtendedModes)
+{
+    uint32_t mask = 0;
+    switch (codingMode) {
+    case 1: mask = 0x4; break;
+    case 2: mask = 0x3; break;
+    case 3: mask = 0x7; break;
+    case 4:
+    case 5: mask = 0x103; break;
+    case 6: mask = 0x33; break;
+    case 7: mask = 0x37; break;
+    case 16: mask = withExtendedModes ? 0x177 : 0; break;
+    case 17: mask = withExtendedModes ? 0x1F7 : 0; break;
+    default: break;
+    }
+    return lfe ? mask + 0x8 : mask;
+}
+
+AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
+{
+    AudioBuild b;
+    const uint32_t codec = Code(r.codec);
+    const bool open = builder == RecordBuilder::Open;
+    const bool reopen = builder == RecordBuilder::Reopen;
+    const bool mpeg = codec == 9 || codec == 10;
+    const bool multi = codec == 11 || codec == 12 || ((codec == 17 || codec == 18) && !reopen);
+    // Which codecs this builder accepts, and whether it makes the extended record.
+    bool withEx = false;
+    if (mpeg || multi) {
+        b.accepted = true;
+        withEx = !open;
+    } else if (codec == 13) {
+        b.accepted = true;
+    } else if (codec == 14 || codec == 15 || codec == 16) {
+        b.accepted = true;
+        withEx = !open;
+    } else if (codec == 28) {
+        b.accepted = open;
+    } else if (codec == 20) {
+        b.accepted = builder == RecordBuilder::Selection;
+        withEx = true;
+    }
+    if (!b.accepted)
+        return b;
+
+    static constexpr AudioFormatCode kFormats[] = {
+        AF_NONE, AF_NONE, AF_NONE,  AF_NONE,    AF_NONE,    AF_NONE,     AF_NONE,   AF_NONE,
+        AF_NONE, AF_MPEG1, AF_MPEG2, AF_AC3,    AF_DTS,     AF_PCM_LE,   AF_PCM_BE, AF_AAC,
+        AF_AMR,  AF_TRUEHD, AF_DTSHD, AF_NONE,  AF_VORBIS,  AF_NONE,     AF_NONE,   AF_NONE,
+        AF_NONE, AF_NONE,  AF_NONE,  AF_NONE,   AF_MP3,
+    };
+    const AudioParams& a = r.audio;
+    b.info.format = codec < std::size(kFormats) ? kFormats[codec] : AF_NONE;
+    b.info.channels = a.channels;
+    b.info.sampleRate = a.sampleRate;
+    b.info.byteRate = a.bytesPerSecond;
+    b.info.blockAlign = a.blockAlign;
+    b.info.bitsPerSample = a.bitsPerSample;
+    b.info.bitRate = mpeg ? a.codecSpecific[2] : a.bytesPerSecond * 8;
+
+    uint32_t formatWords[3] = {};
+    if (mpeg) {
+        MpegAudioLayerInfo m{};
+        m.layer = a.codecSpecific[0] + 1;
+        m.channelMode = a.codecSpecific[1];
+        m.protectionBit = a.CodecByte(3, 1) & 1;  // second header byte
+        std::memcpy(formatWords, &m, sizeof m);
+        b.mpegAudio = m;
+    } else if (multi) {
+        MultiChannelInfo m{};
+        m.codingMode = static_cast<uint8_t>(a.codecSpecific[0]);
+        m.lfe = a.CodecByte(2, 0);
+        m.channelMask = ChannelMask(m.codingMode, m.lfe != 0, !reopen);
+        if (open)
+            m.streamIdByte = a.CodecByte(4, 0);
+        std::memcpy(formatWords, &m, sizeof m);
+        b.multiChannel = m;
+    }
+    if (withEx) {
+        AudioInfoEx ex{};
+        std::memcpy(&ex, &b.info, sizeof b.info);
+        std::memcpy(ex.formatInfo, formatWords, sizeof formatWords);
+        b.ex = ex;
+    }
+    if (r.codec == StreamCodec::Aac)
+        b.aacClass = a.codecSpecific[0] == 2 ? 0 : a.codecSpecific[0] == 5 ? 1 : 2;
+    return b;
+}
+
+}  // namespace md

@@ -1,0 +1,71 @@
+// Demultiplexer of MPEG-1 system streams (ISO/IEC 11172-1), also used for the
+// video-CD form: describes the first video stream and the first MPEG audio
+// stream, and finds the presentation time of the first picture in display
+// order and the first audio PTS.
+#pragma once
+
+#include <cstdint>
+
+#include "es/pes.h"
+#include "mpeg/demux.h"
+
+namespace md {
+
+class M1Demux : public CPDemux {
+public:
+    // Read size of one chunk, the number of chunks one Parse reads at most, and
+    // the bytes a chunk scan needs left to look at the next unit.
+    static constexpr uint32_t kChunkSize = 655360;
+    static constexpr uint32_t kMaxChunks = 11;
+    static constexpr uint32_t kScanReserve = 140;
+    // Video timing before a sequence header gave a frame rate.
+    static constexpr double kDefaultFrameRate = 29.97;
+    static constexpr int64_t kDefaultFrameTicks = 3003;
+
+    M1Demux() = default;
+
+    // Reads from the stream's current position, chunk by chunk, until the first
+    // video and audio streams met are described (at most 11 chunks). Appends at
+    // most one video record (codec 0) and one MPEG audio record (codec 9) to
+    // streams, which may be null. 1 when a video start time or an audio PTS was
+    // found; 0 otherwise, and 0 when the end of the stream came before the scan
+    // had what it looks for.
+    uint32_t Parse(ZPMP::InputStream* input, StreamList* streams) override;
+    // Splits packs, system headers and PES packets; appends one record per PES
+    // packet to packets (when given) and returns the bytes passed. stop is not
+    // written.
+    uint32_t ParsePackets(const uint8_t* buffer, uint32_t length, PacketList* packets, uint8_t* stop) override;
+    uint32_t ParseBuffer(const uint8_t* buffer, uint32_t length, StreamList* streams) override;
+    void Reset(int64_t startTime) override;
+    bool HasContainerAspect() override;
+
+    // Results of the last Parse. Times are 90 kHz ticks.
+    // Set when a Parse succeeded.
+    bool Parsed() const { return m_parsed != 0; }
+    // The smaller of the first audio PTS and the video start time; 0 until known.
+    int64_t StartTime() const { return m_startTime; }
+    // Presentation time of the first picture in display order; -1 until known.
+    int64_t VideoStartTime() const { return m_videoStartTime; }
+    // Whether the last unit ParsePackets met was a system header.
+    bool LastUnitWasSystemHeader() const { return m_systemHeader != 0; }
+
+private:
+    // State of one Parse call.
+    struct ScanState;
+
+    void ScanChunk(const uint8_t* chunk, uint32_t size, ScanState& s, StreamList& streams);
+    void OnAudioPacket(const uint8_t* packet, uint32_t id, const PesInfo& pes, ScanState& s, StreamList& streams);
+    void OnVideoPacket(const uint8_t* packet, uint32_t available, uint32_t id, const PesInfo& pes,
+                       ScanState& s, StreamList& streams);
+
+    uint8_t m_parsed = 0;
+    int64_t m_startTime = 0;
+    int64_t m_videoStartTime = -1;
+    ZPMP::InputStream* m_input = nullptr;
+    uint8_t m_videoDescribed = 0;
+    uint8_t m_audioDescribed = 0;
+    uint8_t m_parsedOnce = 0;
+    uint8_t m_systemHeader = 0;
+};
+
+}  // namespace md
