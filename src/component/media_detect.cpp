@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
-#include <optional>
 
 #include "component/field_order_scan.h"
 #include "input/ms_file_input_stream.h"
@@ -25,32 +24,18 @@ HRESULT CopyOut(const std::unique_ptr<Record>& record, void* out, size_t bytes =
     return S_OK;
 }
 
-struct ProgramStreamParse {
-    uint32_t result;         // the demultiplexer's Parse result, 1 on success
-    int64_t videoStartTime;  // 90 kHz ticks, -1 when unknown
-};
-
-template <typename Demux>
-ProgramStreamParse RunDemux(ZPMP::InputStream& input, StreamList& streams)
-{
-    auto demux = std::make_unique<Demux>();
-    const uint32_t result = demux->Parse(&input, &streams);
-    return {result, demux->VideoStartTime()};
-}
-
-// Runs the program-stream demultiplexer of a media kind from the stream's
-// current position; nothing for the other kinds.
-std::optional<ProgramStreamParse> ParseProgramStream(uint32_t kind, ZPMP::InputStream& input, StreamList& streams)
+// The program-stream demultiplexer of a media kind, or null for the other kinds.
+std::unique_ptr<ProgramStreamDemux> NewProgramStreamDemux(uint32_t kind)
 {
     switch (kind) {
     case MK_MPEG1_SYSTEM:
-    case MK_VCD: return RunDemux<M1Demux>(input, streams);
+    case MK_VCD: return std::make_unique<M1Demux>();
     case MK_MPEG2_PROGRAM:
     case MK_SVCD:
     case MK_MPEG2_PROGRAM_MPEG4:
     case MK_DVD_VIDEO:
-    case MK_DVD_VR: return RunDemux<M2Demux>(input, streams);
-    default: return std::nullopt;
+    case MK_DVD_VR: return std::make_unique<M2Demux>();
+    default: return nullptr;
     }
 }
 
@@ -139,49 +124,40 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the
     // elementary kinds have nothing more to report.
+    const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(kind_);
+    if (!demux)
+        return S_OK;
     stream->Seek(0);
     StreamList streams;
-    const auto parsed = ParseProgramStream(kind_, *stream, streams);
-    if (parsed && parsed->result == 1)
-        TakeOpenRecords(streams, parsed->videoStartTime, *stream, kind);
+    if (demux->Parse(stream.get(), &streams) == 1)
+        TakeOpenRecords(streams, demux->VideoStartTime(), *stream, kind);
     return S_OK;
 }
 
 void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStartTime, ZPMP::InputStream& input,
                                     uint32_t* kind)
 {
-    bool haveVideo = false;
-    bool haveAudio = false;
-    for (uint32_t i = 0; i < streams.Count(); ++i) {
-        const StreamRecord* r = streams.At(i);
-        if (r == nullptr)
-            continue;
-        if (r->streamClass == StreamClass::Video && !haveVideo) {
-            haveVideo = true;
-            TakeCodecHeaders(*r);
-            VideoBuild v = BuildVideo(*r, RecordBuilder::Open);
-            if (v.scan == FieldOrderScan::Mpeg2Picture)
-                ScanMpeg2FieldOrder(input, v.info.fieldOrder);
-            encoderMarker_ = v.encoderMarker.value_or(0);
-            fieldCoding_ = v.fieldCoding.value_or(0);
-            video_ = std::make_unique<VideoInfo>(v.info);
-            // A video CD carries 352x240 or 352x288 pictures at 4:3; anything else
-            // in such packs is an ordinary MPEG-1 system stream.
-            const bool vcdPicture = v.info.width == 352 && (v.info.height == 240 || v.info.height == 288) &&
-                                    v.info.aspectX == 4 && v.info.aspectY == 3;
-            if (kind_ == MK_VCD && !vcdPicture) {
-                kind_ = MK_MPEG1_SYSTEM;
-                *kind = kind_;
-            }
-            firstVideoTime_ = videoStartTime;
-        } else if (r->streamClass == StreamClass::Audio && !haveAudio) {
-            AudioBuild a = BuildAudio(*r, RecordBuilder::Open);
-            if (!a.accepted)
-                continue;
-            haveAudio = true;
-            TakeAudio(a);
+    const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Open);
+    if (first.video) {
+        TakeCodecHeaders(*first.video);
+        VideoBuild v = BuildVideo(*first.video, RecordBuilder::Open);
+        if (v.scan == FieldOrderScan::Mpeg2Picture)
+            ScanMpeg2FieldOrder(input, v.info.fieldOrder);
+        encoderMarker_ = v.encoderMarker.value_or(0);
+        fieldCoding_ = v.fieldCoding.value_or(0);
+        video_ = std::make_unique<VideoInfo>(v.info);
+        // A video CD carries 352x240 or 352x288 pictures at 4:3; anything else
+        // in such packs is an ordinary MPEG-1 system stream.
+        const bool vcdPicture = v.info.width == 352 && (v.info.height == 240 || v.info.height == 288) &&
+                                v.info.aspectX == 4 && v.info.aspectY == 3;
+        if (kind_ == MK_VCD && !vcdPicture) {
+            kind_ = MK_MPEG1_SYSTEM;
+            *kind = kind_;
         }
+        firstVideoTime_ = videoStartTime;
     }
+    if (first.audio)
+        TakeAudio(BuildAudio(*first.audio, RecordBuilder::Open));
 }
 
 void ZPMediaDetect::TakeCodecHeaders(const StreamRecord& r)
@@ -213,35 +189,24 @@ HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, 
     return Guarded([&] {
         if (kind_ < MK_MPEG1_SYSTEM || kind_ > MK_DVD_VR)
             return E_INVALIDARG;
+        const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(kind_);
         Reset();
         reopenOffset_ = offset;
         auto stream = std::make_unique<MSFileInputStream>(path_);
         stream->Seek(static_cast<uint64_t>(offset));
         StreamList streams;
-        const auto parsed = ParseProgramStream(kind_, *stream, streams);
-        if (parsed && parsed->result == 1) {
-            bool haveVideo = false;
-            bool haveAudio = false;
-            for (uint32_t i = 0; i < streams.Count(); ++i) {
-                const StreamRecord* r = streams.At(i);
-                if (r == nullptr)
-                    continue;
-                if (r->streamClass == StreamClass::Video && !haveVideo) {
-                    haveVideo = true;
-                    VideoBuild v = BuildVideo(*r, RecordBuilder::Reopen);
-                    if (v.scan == FieldOrderScan::Mpeg2Picture)
-                        ScanMpeg2FieldOrder(*stream, v.info.fieldOrder);
-                    video_ = std::make_unique<VideoInfo>(v.info);
-                    encoderMarker_ = r->codec == StreamCodec::Mpeg2Video ? r->encoderMarker : 0;
-                    firstVideoTime_ = parsed->videoStartTime;
-                } else if (r->streamClass == StreamClass::Audio && !haveAudio) {
-                    AudioBuild a = BuildAudio(*r, RecordBuilder::Reopen);
-                    if (!a.accepted)
-                        continue;
-                    haveAudio = true;
-                    TakeAudio(a);
-                }
+        if (demux->Parse(stream.get(), &streams) == 1) {
+            const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Reopen);
+            if (first.video) {
+                VideoBuild v = BuildVideo(*first.video, RecordBuilder::Reopen);
+                if (v.scan == FieldOrderScan::Mpeg2Picture)
+                    ScanMpeg2FieldOrder(*stream, v.info.fieldOrder);
+                video_ = std::make_unique<VideoInfo>(v.info);
+                encoderMarker_ = first.video->codec == StreamCodec::Mpeg2Video ? first.video->encoderMarker : 0;
+                firstVideoTime_ = demux->VideoStartTime();
             }
+            if (first.audio)
+                TakeAudio(BuildAudio(*first.audio, RecordBuilder::Reopen));
         }
         CopyOutSelection(videoOut, audioOut);
         return S_OK;

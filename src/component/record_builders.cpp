@@ -191,4 +191,19 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
     return b;
 }
 
+FirstStreams FindFirstStreams(const StreamList& streams, RecordBuilder builder)
+{
+    FirstStreams first;
+    for (uint32_t i = 0; i < streams.Count(); ++i) {
+        const StreamRecord* r = streams.At(i);
+        if (r == nullptr)
+            continue;
+        if (r->streamClass == StreamClass::Video && !first.video)
+            first.video = r;
+        else if (r->streamClass == StreamClass::Audio && !first.audio && BuildAudio(*r, builder).accepted)
+            first.audio = r;
+    }
+    return first;
+}
+
 }  // namespace md

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "mediadetect/records.h"
+#include "mpeg/demux.h"
 #include "mpeg/stream_record.h"
 
 namespace md {
@@ -41,6 +42,14 @@ struct AudioBuild {
 };
 
 AudioBuild BuildAudio(const StreamRecord& record, RecordBuilder builder);
+
+// The records a builder takes from a stream list: the first video record and
+// the first audio record whose codec the builder accepts (null when none).
+struct FirstStreams {
+    const StreamRecord* video = nullptr;
+    const StreamRecord* audio = nullptr;
+};
+FirstStreams FindFirstStreams(const StreamList& streams, RecordBuilder builder);
 
 // Speaker mask (WAVEFORMATEXTENSIBLE bits) of a coding mode, plus the LFE bit.
 // withExtendedModes: modes 16 and 17 are mapped too.

@@ -25,25 +25,7 @@ struct M1Demux::ScanState {
 
 namespace {
 
-bool IsPrefixAt(const uint8_t* p, uint32_t left) { return Has(left, 0, 4) && p[0] == 0 && p[1] == 0 && p[2] == 1; }
 
-// Offset of the first 00 00 01 <code> in p[0..len), or len when there is none.
-uint32_t FindCode(const uint8_t* p, uint32_t len, uint8_t code)
-{
-    for (uint32_t i = 0; Has(len, i, 4); ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == code)
-            return i;
-    return len;
-}
-
-// Offset of the first MPEG audio frame sync whose 4 header bytes are in p[0..len).
-uint32_t FindMpegAudioSync(const uint8_t* p, uint32_t len)
-{
-    for (uint32_t i = 0; Has(len, i, 4); ++i)
-        if (IsMpegAudioSync(p + i, len - i))
-            return i;
-    return len;
-}
 
 // A video record for the MPEG-1 sequence header at h; len bytes follow it.
 std::unique_ptr<StreamRecord> BuildVideoRecord(const uint8_t* h, uint32_t len, uint32_t id)

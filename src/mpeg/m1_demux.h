@@ -7,17 +7,12 @@
 #include <cstdint>
 
 #include "es/pes.h"
-#include "mpeg/demux.h"
+#include "mpeg/program_stream_demux.h"
 
 namespace md {
 
-class M1Demux : public CPDemux {
+class M1Demux : public ProgramStreamDemux {
 public:
-    // Read size of one chunk, the number of chunks one Parse reads at most, and
-    // the bytes a chunk scan needs left to look at the next unit.
-    static constexpr uint32_t kChunkSize = 655360;
-    static constexpr uint32_t kMaxChunks = 11;
-    static constexpr uint32_t kScanReserve = 140;
     // Video timing before a sequence header gave a frame rate.
     static constexpr double kDefaultFrameRate = 29.97;
     static constexpr int64_t kDefaultFrameTicks = 3003;
@@ -39,13 +34,6 @@ public:
     void Reset(int64_t startTime) override;
     bool HasContainerAspect() override;
 
-    // Results of the last Parse. Times are 90 kHz ticks.
-    // Set when a Parse succeeded.
-    bool Parsed() const { return m_parsed != 0; }
-    // The smaller of the first audio PTS and the video start time; 0 until known.
-    int64_t StartTime() const { return m_startTime; }
-    // Presentation time of the first picture in display order; -1 until known.
-    int64_t VideoStartTime() const { return m_videoStartTime; }
     // Whether the last unit ParsePackets met was a system header.
     bool LastUnitWasSystemHeader() const { return m_systemHeader != 0; }
 
@@ -58,10 +46,6 @@ private:
     void OnVideoPacket(const uint8_t* packet, uint32_t available, uint32_t id, const PesInfo& pes,
                        ScanState& s, StreamList& streams);
 
-    uint8_t m_parsed = 0;
-    int64_t m_startTime = 0;
-    int64_t m_videoStartTime = -1;
-    ZPMP::InputStream* m_input = nullptr;
     uint8_t m_videoDescribed = 0;
     uint8_t m_audioDescribed = 0;
     uint8_t m_parsedOnce = 0;

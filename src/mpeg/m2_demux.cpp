@@ -13,16 +13,6 @@ namespace md {
 
 namespace {
 
-bool IsPrefixAt(const uint8_t* p, uint32_t left) { return Has(left, 0, 4) && p[0] == 0 && p[1] == 0 && p[2] == 1; }
-
-// Offset of the first 00 00 01 <code> in p[0..len), or len when there is none.
-uint32_t FindCode(const uint8_t* p, uint32_t len, uint8_t code)
-{
-    for (uint32_t i = 0; Has(len, i, 4); ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == code)
-            return i;
-    return len;
-}
 
 // Offset of the first start code (00 00 01 xx) in p[0..len), or len.
 uint32_t FindAnyCode(const uint8_t* p, uint32_t len)
@@ -33,14 +23,6 @@ uint32_t FindAnyCode(const uint8_t* p, uint32_t len)
     return len;
 }
 
-// Offset of the first MPEG audio frame sync whose 4 header bytes are in p[0..len).
-uint32_t FindMpegAudioSync(const uint8_t* p, uint32_t len)
-{
-    for (uint32_t i = 0; Has(len, i, 4); ++i)
-        if (IsMpegAudioSync(p + i, len - i))
-            return i;
-    return len;
-}
 
 // system_clock_reference of an MPEG-2 pack header (at least 10 bytes) in 27 MHz
 // units: SCR_base x 300 + SCR_extension.

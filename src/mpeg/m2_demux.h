@@ -10,18 +10,13 @@
 #include <memory>
 
 #include "es/pes.h"
-#include "mpeg/demux.h"
+#include "mpeg/program_stream_demux.h"
 
 namespace md {
 
-class M2Demux : public CPDemux {
+class M2Demux : public ProgramStreamDemux {
 public:
-    // Read size of one chunk, the number of chunks one Parse reads at most, the
-    // bytes a scan needs left to look at the next unit, and the size of the
-    // buffer that joins a sequence header split across two video packets.
-    static constexpr uint32_t kChunkSize = 655360;
-    static constexpr uint32_t kMaxChunks = 11;
-    static constexpr uint32_t kScanReserve = 140;
+    // Size of the buffer that joins a sequence header split across two video packets.
     static constexpr uint32_t kCarrySize = 2560;
 
     M2Demux() = default;
@@ -47,13 +42,6 @@ public:
     // Whether a DVD-VR real-time data packet supplied the display aspect ratio.
     bool HasContainerAspect() override;
 
-    // Results of the last Parse. Times are 90 kHz ticks.
-    // Set when a Parse succeeded.
-    bool Parsed() const { return m_parsed != 0; }
-    // The smaller of the first audio PTS and the video start time; 0 until known.
-    int64_t StartTime() const { return m_startTime; }
-    // Presentation time of the first picture in display order; -1 until known.
-    int64_t VideoStartTime() const { return m_videoStartTime; }
 
 private:
     // State of one Parse call.
@@ -74,10 +62,6 @@ private:
     void KeepForNextPacket(const uint8_t* bytes, uint32_t length);
     void RewriteStoredAspect(StreamRecord& rec) const;
 
-    uint8_t m_parsed = 0;
-    int64_t m_startTime = 0;
-    int64_t m_videoStartTime = -1;
-    ZPMP::InputStream* m_input = nullptr;
     uint8_t m_video = 0;        // video announced, met or described
     uint8_t m_audio = 0;        // audio or private stream 1 announced, audio met or described
     uint8_t m_parsedFlag = 0;

@@ -18,23 +18,8 @@ namespace {
 
 using md::test::TempDir;
 
-class Detector : public ::testing::Test {
+class Detector : public md::test::DetectorTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(module_.ok());
-        detector_ = module_.CreateDetector();
-        ASSERT_NE(detector_, nullptr);
-        ASSERT_EQ(detector_->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info_)), S_OK);
-    }
-    void TearDown() override
-    {
-        if (info_)
-            info_->Release();
-        if (detector_)
-            detector_->Release();
-    }
-
     uint32_t Open(const std::filesystem::path& path)
     {
         uint32_t kind = 99;
@@ -42,9 +27,6 @@ protected:
         return kind;
     }
 
-    md::test::LoadedModule module_{md::test::DetectorModulePath()};
-    IMediaDetect5* detector_ = nullptr;
-    IMediaDetectInfo* info_ = nullptr;
     TempDir dir_;
 };
 

@@ -79,16 +79,8 @@ struct Expectation {
     const char* why = "";
 };
 
-class OpenReference : public ::testing::Test {
+class OpenReference : public md::test::DetectorTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(module_.ok());
-        detector_ = module_.CreateDetector();
-        ASSERT_NE(detector_, nullptr);
-    }
-    void TearDown() override { detector_->Release(); }
-
     void Check(const fs::path& file, const Expectation& e)
     {
         SCOPED_TRACE(file.filename().string() + (e.why[0] ? std::string(" (") + e.why + ")" : ""));
@@ -128,8 +120,6 @@ protected:
         EXPECT_EQ(audio.sampleRate, std::stoul((*a)["sample_rate"].get<std::string>()));
     }
 
-    md::test::LoadedModule module_{md::test::DetectorModulePath()};
-    IMediaDetect5* detector_ = nullptr;
 };
 
 // MPEG-1 video: the aspect is width : height x pel aspect, not reduced.

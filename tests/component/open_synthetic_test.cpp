@@ -12,16 +12,8 @@ namespace {
 
 using mdtest::ByteVec;
 
-class OpenSynthetic : public ::testing::Test {
+class OpenSynthetic : public md::test::DetectorTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(module_.ok());
-        detector_ = module_.CreateDetector();
-        ASSERT_NE(detector_, nullptr);
-    }
-    void TearDown() override { detector_->Release(); }
-
     uint32_t Open(const ByteVec& bytes)
     {
         const auto path = dir_ / "sample.mpg";
@@ -37,8 +29,6 @@ protected:
         return v;
     }
 
-    md::test::LoadedModule module_{md::test::DetectorModulePath()};
-    IMediaDetect5* detector_ = nullptr;
     md::test::TempDir dir_;
 };
 

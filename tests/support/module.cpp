@@ -37,4 +37,20 @@ IMediaDetect5* LoadedModule::CreateDetector()
 
 std::string DetectorModulePath() { return (BuildDir() / "libmediadetect.so").string(); }
 
+void DetectorTest::SetUp()
+{
+    ASSERT_TRUE(module_.ok()) << "cannot load " << module_.path();
+    detector_ = module_.CreateDetector();
+    ASSERT_NE(detector_, nullptr);
+    ASSERT_EQ(detector_->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info_)), S_OK);
+}
+
+void DetectorTest::TearDown()
+{
+    if (info_)
+        info_->Release();
+    if (detector_)
+        detector_->Release();
+}
+
 }  // namespace md::test

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "mediadetect/mediadetect.h"
 
 namespace md::test {
@@ -33,5 +35,16 @@ private:
 
 // build/libmediadetect.so of this build tree.
 std::string DetectorModulePath();
+
+// A fixture holding the loaded module, one detector and its info interface.
+class DetectorTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    LoadedModule module_{DetectorModulePath()};
+    IMediaDetect5* detector_ = nullptr;
+    IMediaDetectInfo* info_ = nullptr;
+};
 
 }  // namespace md::test
