@@ -167,7 +167,15 @@ int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept
         return 0;
     static constexpr size_t kPacketSizes[] = {188, 192, 204};
     bool synced = false;
-    for (size_t i = 0; i < n - 2040; ++i) {
+    const size_t end = n - 2040;
+    for (size_t i = 0; i < end; ++i) {
+        // Out of sync only a sync byte can start a packet: skip to the next one.
+        if (!synced && buf[i] != 0x47) {
+            const auto* next = static_cast<const uint8_t*>(std::memchr(buf + i, 0x47, end - i));
+            if (next == nullptr)
+                break;
+            i = static_cast<size_t>(next - buf);
+        }
         bool aligned = false;
         if (buf[i] == 0x47) {
             for (size_t size : kPacketSizes) {

@@ -25,8 +25,6 @@ struct M1Demux::ScanState {
 
 namespace {
 
-
-
 // A video record for the MPEG-1 sequence header at h; len bytes follow it.
 std::unique_ptr<StreamRecord> BuildVideoRecord(const uint8_t* h, uint32_t len, uint32_t id)
 {

@@ -13,17 +13,6 @@ namespace md {
 
 namespace {
 
-
-// Offset of the first start code (00 00 01 xx) in p[0..len), or len.
-uint32_t FindAnyCode(const uint8_t* p, uint32_t len)
-{
-    for (uint32_t i = 0; Has(len, i, 4); ++i)
-        if (IsPrefixAt(p + i, len - i))
-            return i;
-    return len;
-}
-
-
 // system_clock_reference of an MPEG-2 pack header (at least 10 bytes) in 27 MHz
 // units: SCR_base x 300 + SCR_extension.
 int64_t ReadScr(const uint8_t* p)
