@@ -1,12 +1,16 @@
 #include "input/byte_window.h"
 
+#include <cstdlib>
+
 #include <cstring>
 #include <new>
 
 bool ByteWindow::Allocate(uint32_t capacity, uint32_t reserve)
 {
     Free();
-    data_.reset(new (std::nothrow) uint8_t[capacity]());
+    // calloc gives zero-filled storage without touching it: pages the window
+    // never reaches are never faulted in.
+    data_.reset(static_cast<uint8_t*>(std::calloc(capacity, 1)));
     if (!data_)
         return false;
     capacity_ = capacity;

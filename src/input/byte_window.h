@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 class ByteWindow {
@@ -48,7 +49,10 @@ public:
 private:
     // Owned storage. Free() releases it, and so does the destructor, so a caller
     // that forgets Free() does not leak.
-    std::unique_ptr<uint8_t[]> data_;
+    struct FreeDeleter {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<uint8_t, FreeDeleter> data_;
     uint32_t read_ = 0;
     uint32_t write_ = 0;
     uint32_t capacity_ = 0;
