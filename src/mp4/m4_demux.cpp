@@ -1,0 +1,602 @@
+// The MP4 demultiplexer: track selection by handler type, stream records from
+// the first sample entry of each chosen track, frame timing and bit rate from
+// the sample tables, and the camera maker's file-level marks.
+#include "mp4/m4_demux.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <numeric>
+
+#include "es/audio_headers.h"
+#include "es/h264.h"
+#include "es/mpeg_video.h"
+#include "mp4/sample_entry.h"
+#include "mp4/sample_table.h"
+
+namespace md {
+namespace {
+
+constexpr uint32_t kMoov = FourCC("moov");
+constexpr uint32_t kTrak = FourCC("trak");
+constexpr uint32_t kMdia = FourCC("mdia");
+constexpr uint32_t kHdlr = FourCC("hdlr");
+constexpr uint32_t kTkhd = FourCC("tkhd");
+constexpr uint32_t kStsd = FourCC("stsd");
+constexpr uint32_t kMdat = FourCC("mdat");
+constexpr uint32_t kMvhd = FourCC("mvhd");
+constexpr uint32_t kUdta = FourCC("udta");
+constexpr uint32_t kUuid = FourCC("uuid");
+constexpr uint32_t kOlym = FourCC("OLYM");
+constexpr uint32_t kCinf = FourCC("\xA9inf");
+constexpr uint32_t kThmb = FourCC("thmb");
+constexpr uint32_t kTags = FourCC("TAGS");
+constexpr uint32_t kInfo = FourCC("INFO");
+constexpr uint32_t kVide = FourCC("vide");
+constexpr uint32_t kSoun = FourCC("soun");
+
+constexpr uint32_t kMp4v = FourCC("mp4v");
+constexpr uint32_t kAvc1 = FourCC("avc1");
+constexpr uint32_t kS263 = FourCC("s263");
+constexpr uint32_t kCvid = FourCC("cvid");
+constexpr uint32_t kJpeg = FourCC("jpeg");
+constexpr uint32_t kMp4a = FourCC("mp4a");
+constexpr uint32_t kSowt = FourCC("sowt");
+constexpr uint32_t kRaw = FourCC("raw ");
+constexpr uint32_t kTwos = FourCC("twos");
+constexpr uint32_t kMp3 = FourCC(".mp3");
+constexpr uint32_t kSamr = FourCC("samr");
+
+// The camera maker's text in 'OLYM' and '©inf' boxes.
+constexpr char kMakerText[] = "OLYMPUS DIGITAL CAMERA";
+constexpr size_t kMakerTextLength = sizeof(kMakerText) - 1;
+
+// Bytes read at a sample's file offset to find an audio frame header.
+constexpr uint32_t kSampleReadSize = 4096;
+
+// Display aspect words of a record whose aspect is not settled yet.
+constexpr uint32_t kAspectUnset = 0xFFFFFFFF;
+
+// Sample aspect ratios of H.264 aspect_ratio_idc 1..16 (ISO/IEC 14496-10
+// Table E-1); index 0 is "unspecified".
+struct SampleAspect {
+    uint32_t w;
+    uint32_t h;
+};
+constexpr std::array<SampleAspect, 17> kSampleAspect = {{
+    {0, 0},    {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33},  {24, 11}, {20, 11}, {32, 11},
+    {80, 33},  {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1},
+}};
+constexpr uint32_t kExtendedSar = 255;
+
+bool HasMakerText(std::span<const uint8_t> text)
+{
+    return text.size() >= kMakerTextLength && std::memcmp(text.data(), kMakerText, kMakerTextLength) == 0;
+}
+
+// Reads up to n bytes at offset; returns the count read.
+uint32_t ReadAt(ZPMP::InputStream& input, uint64_t offset, uint8_t* dst, uint32_t n)
+{
+    if (input.Seek(offset) != 0)
+        return 0;
+    uint32_t got = 0;
+    while (got < n) {
+        const uint64_t r = input.Read(dst + got, n - got);
+        if (r == 0 || r > n - got)
+            break;
+        got += static_cast<uint32_t>(r);
+    }
+    return got;
+}
+
+uint32_t TrackId(const Mp4Box* trak)
+{
+    const auto* tkhd = FindBoxAs<Mp4TkhdBox>(trak->firstChild.get(), kTkhd);
+    return tkhd != nullptr ? tkhd->trackId : 0;
+}
+
+void SetAspect(StreamRecord& rec, uint32_t x, uint32_t y)
+{
+    rec.video.aspectX = x;
+    rec.video.aspectY = y;
+}
+
+// Display aspect of a picture from X = width x sample width and Y = height x
+// sample height: 4:3 when 100 X / Y is 133, 16:9 when it is 177, 1:1 when X
+// equals Y, else X:Y unreduced. A zero Y leaves the aspect as it was.
+void AspectFromScaledSize(StreamRecord& rec, uint64_t x, uint64_t y)
+{
+    if (y == 0)
+        return;
+    const uint64_t r = x * 100 / y;
+    if (r == 133)
+        SetAspect(rec, 4, 3);
+    else if (r == 177)
+        SetAspect(rec, 16, 9);
+    else if (x == y)
+        SetAspect(rec, 1, 1);
+    else
+        SetAspect(rec, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+}
+
+// Width:height reduced by their greatest common divisor (0:0 for 0x0).
+void AspectFromGcd(StreamRecord& rec, uint32_t width, uint32_t height)
+{
+    const uint32_t g = std::gcd(width, height);
+    if (g == 0)
+        SetAspect(rec, 0, 0);
+    else
+        SetAspect(rec, width / g, height / g);
+}
+
+// The H.264 display aspect from the SPS's sample aspect. The 720-wide NTSC and
+// PAL pictures keep their nominal 4:3 / 16:9 even though their sample aspects
+// do not multiply out to exactly 133 or 177.
+void AspectFromSar(StreamRecord& rec, const SpsInfo& sps)
+{
+    const uint32_t idc = sps.aspect_ratio_idc;
+    if (!sps.aspect_ratio_info_present_flag || !(idc == kExtendedSar || idc < kSampleAspect.size()))
+        return;
+    const SampleAspect sar = idc == kExtendedSar ? SampleAspect{sps.sar_width, sps.sar_height} : kSampleAspect[idc];
+    if (sar.w == 0 || sar.h == 0)
+        return;
+    const uint32_t width = rec.video.width;
+    const uint32_t height = rec.video.height;
+    const uint64_t x = uint64_t(width) * sar.w;
+    const uint64_t y = uint64_t(height) * sar.h;
+    if (y == 0)
+        return;
+    const uint64_t r = x * 100 / y;
+    if (r == 133 || (width == 720 && ((height == 480 && idc == 3) || (height == 576 && idc == 2))))
+        SetAspect(rec, 4, 3);
+    else if (r == 177 || (width == 720 && ((height == 480 && idc == 5) || (height == 576 && idc == 4))))
+        SetAspect(rec, 16, 9);
+    else if (x == y)
+        SetAspect(rec, 1, 1);
+    else
+        SetAspect(rec, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+}
+
+// Last resort for a picture whose aspect nothing stated: 4:3 or 16:9 when the
+// picture has that shape, else width:height (1:1 for a zero height).
+void AspectFromPictureSize(StreamRecord& rec)
+{
+    const uint32_t width = rec.video.width;
+    const uint32_t height = rec.video.height;
+    if (height == 0) {
+        SetAspect(rec, 1, 1);
+        return;
+    }
+    const uint64_t r = uint64_t(width) * 100 / height;
+    if (r == 133)
+        SetAspect(rec, 4, 3);
+    else if (r == 177)
+        SetAspect(rec, 16, 9);
+    else if (width == height)
+        SetAspect(rec, 1, 1);
+    else
+        SetAspect(rec, width, height);
+}
+
+// Frame duration from the track's typical sample duration (or, without a time
+// scale or sample durations, from the composition offsets of the first
+// second), and the frame rate to two decimals: 333667 gives 29.97.
+void ApplyFrameTiming(StreamRecord& rec, const Mp4Box* trak, const Mp4Box* root, bool snapFrameRate)
+{
+    const Mp4Box* children = trak->firstChild.get();
+    const int32_t timeScale = GetMediaTimeScale(children);
+    const auto delta = static_cast<int32_t>(GetDominantSampleDelta(children));
+    int64_t duration = timeScale > 0 ? MediaTo100nsRounded(delta, timeScale) : 0;
+    if (timeScale <= 0 || duration <= 0)
+        duration = EstimateFrameDuration(children, root, timeScale);
+    rec.video.frameDuration = duration;
+    rec.frameRate = duration > 0 ? static_cast<double>(1000000000 / duration) / 100.0 : 0;
+    if (snapFrameRate)
+        NormalizeFrameRate(rec.frameRate);
+}
+
+// A double truncated toward zero into a 32-bit word (negative values wrap as
+// a signed 32-bit integer would); 0 when it fits neither range.
+uint32_t TruncateToWord(double v)
+{
+    if (!(v > -2147483649.0 && v < 4294967296.0))
+        return 0;
+    return static_cast<uint32_t>(static_cast<int64_t>(v));
+}
+
+// Video bit rate: all media data over the video track's duration, less what
+// the audio track takes.
+uint32_t VideoBitRate(const Mp4Box* root, const Mp4Box* trak, uint32_t audioBytesPerSecond)
+{
+    uint64_t mediaBytes = 0;
+    for (const Mp4Box* b = FindBox(root, kMdat); b != nullptr; b = b->next.get())
+        if (b->type == kMdat)
+            mediaBytes += b->BoxSize();
+    const int64_t duration = GetTrackDuration(trak, root);
+    if (duration == 0)
+        return 0;
+    const double seconds = static_cast<double>(duration) / 10000000.0;
+    return TruncateToWord((static_cast<double>(mediaBytes) / seconds - audioBytesPerSecond) * 8.0);
+}
+
+// Appends the parameter sets as Annex B units (00 00 00 01 + set) to a header
+// area; a set that would overflow the area is left out.
+void CollectParameterSets(const std::vector<ParameterSetRecord>& sets, uint8_t (&area)[kExtraDataSize],
+                          int32_t& length)
+{
+    static constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
+    for (const ParameterSetRecord& set : sets) {
+        if (set.length < 2 || set.length > set.bytes.size())
+            continue;
+        const uint32_t n = set.length - 2;
+        const auto used = static_cast<size_t>(std::max(length, 0));
+        if (!Has(kExtraDataSize, used, size_t(n) + 4))
+            continue;
+        std::memcpy(area + used, kStartCode, 4);
+        std::memcpy(area + used + 4, set.bytes.data() + 2, n);
+        length = static_cast<int32_t>(used + 4 + n);
+    }
+}
+
+// ---- Audio ----------------------------------------------------------------------
+
+// Fills the audio view from the MPEG audio frame header that starts the
+// track's first sample; leaves the record alone when there is none.
+void ReadMpegAudioHeader(StreamRecord& rec, const Mp4Box* trak, ZPMP::InputStream& input)
+{
+    const uint32_t offset = GetSampleOffset(trak->firstChild.get(), 1);
+    if (offset == 0)
+        return;  // the sample is not in the tables
+    std::array<uint8_t, kSampleReadSize> buffer;
+    const uint32_t got = ReadAt(input, offset, buffer.data(), kSampleReadSize);
+    AudioFormat format{};
+    MpegAudioInfo info{};
+    if (!ParseMpegAudioHeader(buffer.data(), got, format, info))
+        return;
+    rec.audio.channels = format.channels;
+    rec.audio.sampleRate = format.sampleRate;
+    rec.audio.bytesPerSecond = format.bytesPerSecond;
+    rec.audio.blockAlign = format.blockAlign;
+    rec.audio.bitsPerSample = format.bitsPerSample;
+    rec.audio.codecSpecific[0] = info.layerIndex;
+    rec.audio.codecSpecific[1] = info.channelMode;
+    rec.audio.codecSpecific[2] = info.bitRate;
+    rec.audio.codecSpecific[3] = info.headerWord;
+}
+
+// The AAC audio object type from the MPEG-4 objectTypeIndication: the MPEG-2
+// AAC profiles map to Main, LC and SSR; for MPEG-4 audio (0x40) the
+// AudioSpecificConfig's first five bits, or LC when it is missing.
+uint32_t AacObjectType(const EsdsInfo& esds)
+{
+    switch (esds.objectTypeIndication) {
+    case 0x66: return 1;
+    case 0x67: return 2;
+    case 0x68: return 3;
+    case 0x40: return esds.decoderSpecificInfoLength > 0 ? uint32_t(esds.decoderSpecificInfo[0] >> 3) : 2;
+    default: return 0;
+    }
+}
+
+// Channels, sample rate and bits from a sound entry's fixed fields.
+void TakeSoundFields(StreamRecord& rec, const Mp4AudioSampleEntry& e)
+{
+    rec.audio.channels = e.channelCount;
+    rec.audio.sampleRate = e.sampleRate;
+    rec.audio.bitsPerSample = e.sampleSize;
+}
+
+// An audio record for a recognised sound entry, or null.
+std::unique_ptr<StreamRecord> BuildAudioRecord(const Mp4Box& entry, const Mp4Box* trak, ZPMP::InputStream& input)
+{
+    const auto* sound = BoxAs<Mp4AudioSampleEntry>(&entry);
+    if (sound == nullptr)
+        return nullptr;
+    StreamCodec codec;
+    switch (entry.type) {
+    case kMp4a: codec = StreamCodec::Aac; break;
+    case kSowt:
+    case kRaw: codec = StreamCodec::PcmLittleEndian; break;
+    case kTwos: codec = StreamCodec::Lpcm; break;
+    case kMp3: codec = StreamCodec::QuickTimeMp3; break;
+    case kSamr: codec = StreamCodec::AmrNb; break;
+    default: return nullptr;
+    }
+    auto rec = NewStreamRecord();
+    if (!rec)
+        return nullptr;
+    rec->streamClass = StreamClass::Audio;
+    rec->streamId = TrackId(trak);
+
+    if (const auto* mp4a = BoxAs<Mp4Mp4aEntry>(&entry); mp4a != nullptr && entry.type == kMp4a) {
+        const uint32_t oti = mp4a->esds.objectTypeIndication;
+        if (oti == 0x6B || oti == 0x69) {
+            codec = oti == 0x6B ? StreamCodec::Mpeg1Audio : StreamCodec::Mpeg2Audio;
+            // Of the frame header only the block align and the MPEG audio words
+            // survive: the entry's values below take precedence.
+            ReadMpegAudioHeader(*rec, trak, input);
+        } else {
+            rec->audio.codecSpecific[0] = AacObjectType(mp4a->esds);
+        }
+        rec->audio.bytesPerSecond = mp4a->esds.avgBitrate >> 3;
+        TakeSoundFields(*rec, *mp4a);
+    } else {
+        TakeSoundFields(*rec, *sound);
+        // PCM: the sample frames' bytes; AMR states no byte rate.
+        if (entry.type != kSamr)
+            rec->audio.bytesPerSecond = rec->audio.channels * rec->audio.bitsPerSample * rec->audio.sampleRate / 8;
+    }
+    rec->codec = codec;
+    return rec;
+}
+
+// ---- Video ----------------------------------------------------------------------
+
+// The 'avc1' parts of a video record: profile, the parameter sets as header
+// blocks, and what the first sequence parameter set says about interlacing and
+// the display aspect.
+void FillAvc1(StreamRecord& rec, const Mp4Avc1Entry& e, const Mp4Box* moov)
+{
+    rec.video.profile = H264ProfileCode(e.profileIndication, false);
+    CollectParameterSets(e.sequenceParameterSets, rec.extraData1, rec.extraData1Length);
+    CollectParameterSets(e.pictureParameterSets, rec.extraData2, rec.extraData2Length);
+
+    SpsInfo sps{};
+    if (!e.sequenceParameterSets.empty()) {
+        const ParameterSetRecord& first = e.sequenceParameterSets.front();
+        if (first.length > 2 && first.length <= first.bytes.size())
+            ParseSps(first.bytes.data() + 2, first.length - 2, sps);
+    }
+    if (sps.valid) {
+        rec.progressive = sps.frame_mbs_only_flag != 0 ? 1 : 0;
+        if (!rec.progressive)
+            rec.fieldCoding = sps.mb_adaptive_frame_field_flag == 1 ? 1 : 2;
+    }
+    if (!sps.valid || !sps.vui_parameters_present_flag) {
+        // Some cameras state the aspect in their own 'INFO' box instead.
+        const Mp4Box* udta = FindBox(moov->firstChild.get(), kUdta);
+        const auto* info = FindBoxAs<Mp4InfoBox>(udta != nullptr ? udta->firstChild.get() : nullptr, kInfo);
+        if (info != nullptr && info->aspectCode == 1)
+            SetAspect(rec, 4, 3);
+        else if (info != nullptr && info->aspectCode == 2)
+            SetAspect(rec, 16, 9);
+    } else {
+        AspectFromSar(rec, sps);
+    }
+    if (rec.video.aspectX == kAspectUnset && rec.video.aspectY == kAspectUnset)
+        AspectFromPictureSize(rec);
+}
+
+// A video record for a recognised visual entry, or null.
+std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box* trak, const Mp4Box* root,
+                                               const Mp4Box* moov, uint32_t audioBytesPerSecond)
+{
+    const auto* visual = BoxAs<Mp4VisualSampleEntry>(&entry);
+    if (visual == nullptr)
+        return nullptr;
+    StreamCodec codec;
+    switch (entry.type) {
+    case kMp4v: codec = StreamCodec::Mpeg4Video; break;
+    case kAvc1: codec = StreamCodec::H264; break;
+    case kS263: codec = StreamCodec::H263; break;
+    case kCvid: codec = StreamCodec::Cinepak; break;
+    case kJpeg: codec = StreamCodec::Jpeg; break;
+    default: return nullptr;
+    }
+    auto rec = NewStreamRecord();
+    if (!rec)
+        return nullptr;
+    rec->streamClass = StreamClass::Video;
+    rec->streamId = TrackId(trak);
+    rec->codec = codec;
+    rec->video.width = visual->width;
+    rec->video.height = visual->height;
+
+    if (const auto* mp4v = BoxAs<Mp4Mp4vEntry>(&entry); mp4v != nullptr && entry.type == kMp4v) {
+        SetAspect(*rec, kAspectUnset, kAspectUnset);
+        rec->video.bitRate = mp4v->esds.avgBitrate;
+        rec->progressive = mp4v->interlaced == 0 ? 1 : 0;
+        if (mp4v->parWidth > 0 && mp4v->parHeight > 0)
+            AspectFromScaledSize(*rec, uint64_t(rec->video.width) * uint32_t(mp4v->parWidth),
+                                 uint64_t(rec->video.height) * uint32_t(mp4v->parHeight));
+        // MPEG-4 Visual keeps the measured rate unsnapped.
+        ApplyFrameTiming(*rec, trak, root, false);
+        return rec;
+    }
+
+    if (const auto* avc1 = BoxAs<Mp4Avc1Entry>(&entry); avc1 != nullptr && entry.type == kAvc1) {
+        SetAspect(*rec, kAspectUnset, kAspectUnset);
+        FillAvc1(*rec, *avc1, moov);
+    } else if (const auto* s263 = BoxAs<Mp4S263Entry>(&entry); s263 != nullptr && entry.type == kS263) {
+        rec->video.profile = s263->profile;
+        rec->video.level = s263->level;
+        AspectFromGcd(*rec, rec->video.width, rec->video.height);
+    } else if (entry.type == kCvid || entry.type == kJpeg) {
+        AspectFromGcd(*rec, rec->video.width, rec->video.height);
+    } else {
+        return nullptr;  // an entry type whose record is not of the expected kind
+    }
+    ApplyFrameTiming(*rec, trak, root, true);
+    rec->video.bitRate = VideoBitRate(root, trak, audioBytesPerSecond);
+    return rec;
+}
+
+}  // namespace
+
+// ---- Shared track helpers --------------------------------------------------------
+
+Mp4CreationDate CreationDateFrom1904(uint64_t seconds)
+{
+    // Days relative to 1970-01-01 (1904-01-01 lies 24107 days before it), then
+    // the proleptic Gregorian calendar by 400-year eras.
+    const auto days = static_cast<int64_t>(seconds / 86400) - 24107;
+    const auto rest = static_cast<uint32_t>(seconds % 86400);
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;                                        // day of era, 0..146096
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // year of era, 0..399
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                 // day of year from March 1
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+
+    Mp4CreationDate date{};
+    date.year = static_cast<uint16_t>(year);
+    date.month = static_cast<uint16_t>(month);
+    date.day = static_cast<uint16_t>(day);
+    date.hour = static_cast<uint16_t>(rest / 3600);
+    date.minute = static_cast<uint16_t>(rest / 60 % 60);
+    date.second = static_cast<uint16_t>(rest % 60);
+    return date;
+}
+
+uint32_t TrackHandlerType(const Mp4Box* trak)
+{
+    if (trak == nullptr)
+        return 0;
+    const Mp4Box* mdia = FindBox(trak->firstChild.get(), kMdia);
+    if (mdia == nullptr)
+        return 0;
+    const auto* hdlr = FindBoxAs<Mp4HdlrBox>(mdia->firstChild.get(), kHdlr);
+    return hdlr != nullptr ? hdlr->handlerType : 0;
+}
+
+const Mp4Box* FindFirstTrack(const Mp4Box* root, uint32_t handlerType)
+{
+    const Mp4Box* moov = FindBox(root, kMoov);
+    if (moov == nullptr)
+        return nullptr;
+    for (const Mp4Box* b = FindBox(moov->firstChild.get(), kTrak); b != nullptr; b = b->next.get())
+        if (b->type == kTrak && TrackHandlerType(b) == handlerType)
+            return b;
+    return nullptr;
+}
+
+const Mp4Box* FirstSampleEntry(const Mp4Box* trak)
+{
+    if (trak == nullptr)
+        return nullptr;
+    const auto* stsd = FindBoxAs<Mp4StsdBox>(trak->firstChild.get(), kStsd);
+    return stsd != nullptr ? stsd->entries.get() : nullptr;
+}
+
+// ---- M4Demux ---------------------------------------------------------------------
+
+std::span<const uint8_t> M4Demux::Thumbnail() const
+{
+    if (m_thumbnailLength <= 0)
+        return {};
+    return std::span<const uint8_t>(m_thumbnail).first(std::min(m_thumbnail.size(), size_t(m_thumbnailLength)));
+}
+
+void M4Demux::TakeThumbnail(uint32_t length, const std::vector<uint8_t>& bytes)
+{
+    m_thumbnailLength = static_cast<int32_t>(length);
+    if (m_thumbnailLength <= 0)
+        return;
+    try {
+        m_thumbnail.assign(bytes.begin(), bytes.begin() + std::min(bytes.size(), size_t(length)));
+    } catch (const std::bad_alloc&) {
+        m_thumbnail.clear();
+        m_thumbnailLength = 0;
+    }
+}
+
+// The camera maker marks its files with an 'OLYM' box in a uuid box or a '©inf'
+// box in 'udta' (the later test decides), and keeps a JPEG thumbnail in 'thmb'
+// or in its 'TAGS' block.
+void M4Demux::CheckCameraFile(const Mp4Box* root)
+{
+    if (const Mp4Box* uuid = FindBox(root, kUuid)) {
+        m_hasCpgdUuid = std::memcmp(uuid->userType.data(), "cpgd", 4) == 0 ? 1 : 0;
+        if (const auto* olym = FindBoxAs<Mp4OlymBox>(uuid->firstChild.get(), kOlym))
+            m_isCameraFile = HasMakerText(olym->makerText) ? 1 : 0;
+        if (m_isCameraFile) {
+            const Mp4Box* udta = FindBox(root, kUdta);
+            if (const auto* thmb = FindBoxAs<Mp4ThmbBox>(udta != nullptr ? udta->firstChild.get() : nullptr, kThmb))
+                TakeThumbnail(thmb->thumbnailLength, thmb->thumbnail);
+        }
+    }
+
+    m_moovFirst = static_cast<uint8_t>(IsMoovBeforeMdat(root));
+
+    if (const Mp4Box* udta = FindBox(root, kUdta)) {
+        if (const auto* inf = FindBoxAs<Mp4CinfBox>(udta->firstChild.get(), kCinf)) {
+            m_isCameraFile = HasMakerText(inf->makerText) ? 1 : 0;
+            if (m_isCameraFile) {
+                if (const auto* tags = FindBoxAs<Mp4TagsBox>(udta->firstChild.get(), kTags))
+                    TakeThumbnail(tags->thumbnailLength, tags->thumbnail);
+            }
+        }
+    }
+
+    if (m_isCameraFile) {
+        if (const auto* mvhd = FindBoxAs<Mp4MvhdBox>(root, kMvhd))
+            m_creationTime = mvhd->creationTime;
+    }
+}
+
+void M4Demux::ClearResults()
+{
+    m_thumbnailLength = 0;
+    m_thumbnail.clear();
+    m_hasCpgdUuid = 0;
+    m_isCameraFile = 0;
+    m_creationTime = 0;
+    m_moovFirst = 0;
+    m_hasVideo = 0;
+    m_hasAudio = 0;
+}
+
+uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
+{
+    if (input == nullptr || streams == nullptr)
+        return 0;
+    ClearResults();
+    const std::unique_ptr<Mp4Box> tree = ReadMp4Stream(*input);
+    const Mp4Box* root = tree.get();
+    const Mp4Box* moov = FindBox(root, kMoov);
+    const Mp4Box* firstTrack = moov != nullptr ? FindBox(moov->firstChild.get(), kTrak) : nullptr;
+    if (firstTrack == nullptr)
+        return 0;
+
+    CheckCameraFile(root);
+
+    // When several tracks of a kind exist, the last one in the file is taken.
+    const Mp4Box* videoTrack = nullptr;
+    const Mp4Box* audioTrack = nullptr;
+    for (const Mp4Box* b = firstTrack; b != nullptr; b = b->next.get()) {
+        if (b->type != kTrak)
+            continue;
+        const uint32_t handler = TrackHandlerType(b);
+        if (handler == kVide) {
+            m_hasVideo = 1;
+            videoTrack = b;
+        } else if (handler == kSoun) {
+            m_hasAudio = 1;
+            audioTrack = b;
+        }
+    }
+
+    uint32_t audioBytesPerSecond = 0;
+    if (const Mp4Box* entry = FirstSampleEntry(audioTrack)) {
+        if (auto rec = BuildAudioRecord(*entry, audioTrack, *input)) {
+            audioBytesPerSecond = rec->audio.bytesPerSecond;
+            streams->Append(std::move(rec));
+        }
+    }
+    if (const Mp4Box* entry = FirstSampleEntry(videoTrack)) {
+        if (auto rec = BuildVideoRecord(*entry, videoTrack, root, moov, audioBytesPerSecond))
+            streams->Append(std::move(rec));
+    }
+    return 1;
+}
+
+uint32_t M4Demux::ParsePackets(const uint8_t*, uint32_t, PacketList*, uint8_t*) { return 1; }
+
+uint32_t M4Demux::ParseBuffer(const uint8_t*, uint32_t, StreamList*) { return 1; }
+
+void M4Demux::Reset(int64_t) {}
+
+}  // namespace md

@@ -1,0 +1,281 @@
+// The field-order scans over the first samples of an MP4 video track: the H.264
+// slice scan on the interlaced corpus file and on synthetic field and MBAFF
+// samples, and the MPEG-4 Visual first-sample scan on synthetic pictures.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "component/mp4_field_order.h"
+#include "input/memory_input_stream.h"
+#include "input/ms_file_input_stream.h"
+#include "mp4/m4_demux.h"
+#include "support/files.h"
+#include "support/mp4_builders.h"
+
+namespace {
+
+using namespace md;
+using mdtest::AvcPpsFields;
+using mdtest::AvcSliceFields;
+using mdtest::AvcSpsFields;
+using mdtest::Bytes8;
+using mdtest::Mp4FileLayout;
+using mdtest::Mp4TrackLayout;
+
+// Values no scan writes, so that "unchanged" can be told from a result.
+constexpr uint32_t kUntouchedOrder = 7;
+constexpr double kFrameRate = 50.0;
+
+struct ScanResult {
+    uint32_t fieldOrder = kUntouchedOrder;
+    double frameRate = kFrameRate;
+    bool treeKept = false;
+};
+
+ScanResult SliceScan(const Bytes8& file)
+{
+    MemoryInputStream input(file.data(), file.size());
+    std::unique_ptr<Mp4Box> boxes;
+    ScanResult r;
+    ScanMp4SliceFieldOrder(boxes, input, r.fieldOrder, r.frameRate);
+    r.treeKept = boxes != nullptr;
+    return r;
+}
+
+ScanResult FirstSampleScan(const Bytes8& file)
+{
+    MemoryInputStream input(file.data(), file.size());
+    std::unique_ptr<Mp4Box> boxes;
+    ScanResult r;
+    ScanMp4FirstSampleFieldOrder(boxes, input, r.fieldOrder);
+    r.treeKept = boxes != nullptr;
+    return r;
+}
+
+Bytes8 VideoFile(Bytes8 entry, std::vector<Bytes8> samples)
+{
+    Mp4TrackLayout t;
+    t.sampleEntry = std::move(entry);
+    t.timeScale = 50000;
+    t.sampleDelta = 1000;
+    t.samples = std::move(samples);
+    Mp4FileLayout layout;
+    layout.tracks = {t};
+    return mdtest::Mp4File(layout);
+}
+
+// An interlaced 1920x1080 stream: MBAFF frames, or field pictures.
+AvcSpsFields InterlacedSps(bool mbaff)
+{
+    AvcSpsFields f;
+    f.frameMbsOnly = false;
+    f.mbAdaptiveFrameField = mbaff;
+    f.heightMapUnitsMinus1 = 33;
+    f.cropBottom = 2;
+    f.log2MaxFrameNumMinus4 = 2;
+    f.log2MaxPocLsbMinus4 = 4;
+    return f;
+}
+
+Bytes8 Avc1(const AvcSpsFields& sps, const AvcPpsFields& pps)
+{
+    return mdtest::Avc1Entry(1920, 1080, {mdtest::AvcSpsNal(sps)}, {mdtest::AvcPpsNal(pps)});
+}
+
+// A sample holding the given slices, each as its own NAL unit.
+Bytes8 Sample(const AvcSpsFields& sps, const AvcPpsFields& pps, std::vector<AvcSliceFields> slices,
+              std::vector<Bytes8> leading = {})
+{
+    std::vector<Bytes8> units = std::move(leading);
+    for (const AvcSliceFields& s : slices)
+        units.push_back(mdtest::AvcSliceNal(sps, pps, s));
+    return mdtest::LengthPrefixed(units);
+}
+
+AvcSliceFields Field(bool idr, bool bottom) { return {idr, true, bottom, 0, 0}; }
+AvcSliceFields Frame(bool idr, int32_t deltaBottom) { return {idr, false, false, 4, deltaBottom}; }
+
+TEST(Mp4FieldOrder, InterlacedH264CorpusFile)
+{
+    // x264 interlaced=1:tff=1 (MBAFF): the first two samples are top-field-first
+    // frames, so the order is 1 and the frame rate stays.
+    const auto path = md::test::TestDataDir() / "mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4";
+    MSFileInputStream input(path.wstring().c_str());
+    std::unique_ptr<Mp4Box> boxes;
+    uint32_t fieldOrder = 0;
+    double frameRate = 25.0;
+    ScanMp4SliceFieldOrder(boxes, input, fieldOrder, frameRate);
+    EXPECT_EQ(fieldOrder, 1u);
+    EXPECT_DOUBLE_EQ(frameRate, 25.0);
+    EXPECT_NE(boxes, nullptr);  // the tree read for the scan is kept
+
+    // A tree already read is used as it is.
+    fieldOrder = 0;
+    ScanMp4SliceFieldOrder(boxes, input, fieldOrder, frameRate);
+    EXPECT_EQ(fieldOrder, 1u);
+}
+
+TEST(Mp4FieldOrder, SliceParityOfFramesAndFields)
+{
+    const AvcPpsFields withDelta{true};
+    const AvcPpsFields noDelta{false};
+    const AvcSpsFields mbaff = InterlacedSps(true);
+    const AvcSpsFields fields = InterlacedSps(false);
+    // SEI and access-unit-delimiter NAL units that may open a sample.
+    const Bytes8 sei = {0x06, 0x05, 0x08, 'x', '2', '6', '4', ' ', 'c', 'o', 'r', 0x80};
+    const Bytes8 aud = {0x09, 0xF0};
+
+    struct Case {
+        const char* name;
+        AvcSpsFields sps;
+        AvcPpsFields pps;
+        std::vector<Bytes8> samples;
+        uint32_t order;
+        double rate;
+    };
+    const Case cases[] = {
+        {"MBAFF, bottom field first (negative delta_pic_order_cnt_bottom)", mbaff, withDelta,
+         {Sample(mbaff, withDelta, {Frame(true, -1)}), Sample(mbaff, withDelta, {Frame(false, -1)})}, 2, kFrameRate},
+        {"MBAFF, top field first", mbaff, withDelta,
+         {Sample(mbaff, withDelta, {Frame(true, 1)}, {aud, sei}), Sample(mbaff, withDelta, {Frame(false, 1)}, {aud})},
+         1, kFrameRate},
+        {"frames without delta_pic_order_cnt_bottom", mbaff, noDelta,
+         {Sample(mbaff, noDelta, {Frame(true, 0)}), Sample(mbaff, noDelta, {Frame(false, 0)})}, 1, kFrameRate},
+        {"both fields in each sample", fields, noDelta,
+         {Sample(fields, noDelta, {Field(true, false), Field(true, true)}),
+          Sample(fields, noDelta, {Field(false, false), Field(false, true)})},
+         1, kFrameRate},
+        {"one field per sample, top first: the samples count fields", fields, noDelta,
+         {Sample(fields, noDelta, {Field(true, false)}), Sample(fields, noDelta, {Field(false, true)})}, 1,
+         kFrameRate / 2},
+        {"one field per sample, bottom first", fields, withDelta,
+         {Sample(fields, withDelta, {Field(true, true)}, {sei}), Sample(fields, withDelta, {Field(false, false)})}, 2,
+         kFrameRate / 2},
+        {"a single sample", fields, noDelta, {Sample(fields, noDelta, {Field(true, true)})}, 2, kFrameRate},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ScanResult r = SliceScan(VideoFile(Avc1(c.sps, c.pps), c.samples));
+        EXPECT_EQ(r.fieldOrder, c.order);
+        EXPECT_DOUBLE_EQ(r.frameRate, c.rate);
+        EXPECT_TRUE(r.treeKept);
+    }
+
+    // Picture order count type 2 carries no bottom-field delta: top first.
+    AvcSpsFields poc2 = mbaff;
+    poc2.pocType = 2;
+    const ScanResult r = SliceScan(VideoFile(Avc1(poc2, withDelta), {Sample(poc2, withDelta, {Frame(true, 0)}),
+                                                                     Sample(poc2, withDelta, {Frame(false, 0)})}));
+    EXPECT_EQ(r.fieldOrder, 1u);
+}
+
+TEST(Mp4FieldOrder, SliceScanWithoutWhatItNeeds)
+{
+    const AvcSpsFields sps = InterlacedSps(false);
+    const AvcPpsFields pps{};
+    const std::vector<Bytes8> samples = {Sample(sps, pps, {Field(true, true)}),
+                                         Sample(sps, pps, {Field(false, false)})};
+
+    // No picture parameter set in 'avcC'.
+    ScanResult r = SliceScan(VideoFile(mdtest::Avc1Entry(1920, 1080, {mdtest::AvcSpsNal(sps)}, {}), samples));
+    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
+    EXPECT_DOUBLE_EQ(r.frameRate, kFrameRate);
+
+    // An 'mp4v' video track.
+    r = SliceScan(VideoFile(mdtest::Mp4vEntry(320, 240, mdtest::Mpeg4Vol(320, 240, 25, true)), samples));
+    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
+
+    // A sample of two bytes at the very end of the file.
+    r = SliceScan(VideoFile(Avc1(sps, pps), {{0x00, 0x00}}));
+    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
+
+    // A sample of SEI units only.
+    r = SliceScan(VideoFile(Avc1(sps, pps), {mdtest::LengthPrefixed({{0x06, 0x05, 0x01, 0x00, 0x80}})}));
+    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
+
+    // Only an audio track.
+    Mp4TrackLayout audio;
+    audio.handler = "soun";
+    audio.sampleEntry = mdtest::SoundEntry("sowt", 2, 16, 48000);
+    audio.samples = {Bytes8(64, 0)};
+    Mp4FileLayout layout;
+    layout.tracks = {audio};
+    r = SliceScan(mdtest::Mp4File(layout));
+    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
+
+    // Not an MP4 file at all: no tree is kept.
+    r = SliceScan(Bytes8(5000, 0x47));
+    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
+    EXPECT_FALSE(r.treeKept);
+}
+
+// ---- MPEG-4 Visual ------------------------------------------------------------------
+
+TEST(Mp4FieldOrder, Mpeg4FirstSample)
+{
+    struct Case {
+        uint16_t resolution;
+        int incrementBits;  // significant bits of the resolution
+        bool withGov;
+        bool topFirst;
+    };
+    const Case cases[] = {
+        {25, 5, true, true},   {25, 5, true, false}, {30000, 15, false, true},
+        {30000, 15, true, false}, {16, 5, true, true}, {1, 1, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "resolution " << c.resolution << (c.withGov ? " after a GOV" : ""));
+        Bytes8 sample = c.withGov ? mdtest::Mpeg4GovHeader() : Bytes8{};
+        const Bytes8 vop = mdtest::Mpeg4IVopHeader(c.incrementBits, c.topFirst);
+        sample.insert(sample.end(), vop.begin(), vop.end());
+        const Bytes8 entry = mdtest::Mp4vEntry(720, 576, mdtest::Mpeg4Vol(720, 576, c.resolution, true));
+        const ScanResult r = FirstSampleScan(VideoFile(entry, {sample, sample}));
+        EXPECT_EQ(r.fieldOrder, c.topFirst ? 1u : 2u);
+        EXPECT_TRUE(r.treeKept);
+    }
+}
+
+TEST(Mp4FieldOrder, Mpeg4FirstSampleWithoutWhatItNeeds)
+{
+    const Bytes8 vop = mdtest::Mpeg4IVopHeader(5, true);
+    // Decoder-specific info without a video object layer.
+    const Bytes8 noVol = {0x00, 0x00, 0x01, 0xB0, 0xF5};
+    EXPECT_EQ(FirstSampleScan(VideoFile(mdtest::Mp4vEntry(720, 576, noVol), {vop})).fieldOrder, kUntouchedOrder);
+    // A sample without a picture start code.
+    const Bytes8 entry = mdtest::Mp4vEntry(720, 576, mdtest::Mpeg4Vol(720, 576, 25, true));
+    EXPECT_EQ(FirstSampleScan(VideoFile(entry, {mdtest::Mpeg4GovHeader()})).fieldOrder, kUntouchedOrder);
+    // A picture header cut short by the end of the file: 40 of the 47 bits up
+    // to top_field_first.
+    EXPECT_EQ(FirstSampleScan(VideoFile(entry, {Bytes8(vop.begin(), vop.begin() + 5)})).fieldOrder, kUntouchedOrder);
+    // Not an MP4 file.
+    const ScanResult r = FirstSampleScan(Bytes8(3000, 0));
+    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
+    EXPECT_FALSE(r.treeKept);
+}
+
+// The scans never read outside the file whatever its boxes and samples say.
+TEST(Mp4FieldOrder, DamagedFilesAreSafe)
+{
+    const AvcSpsFields sps = InterlacedSps(true);
+    const AvcPpsFields pps{true};
+    const Bytes8 avc =
+        VideoFile(Avc1(sps, pps), {Sample(sps, pps, {Frame(true, -1)}), Sample(sps, pps, {Frame(false, 1)})});
+    const Bytes8 mp4v = VideoFile(mdtest::Mp4vEntry(720, 576, mdtest::Mpeg4Vol(720, 576, 25, true)),
+                                  {mdtest::Mpeg4IVopHeader(5, true)});
+    uint32_t state = 99;
+    for (const Bytes8* file : {&avc, &mp4v}) {
+        for (int round = 0; round < 300; ++round) {
+            Bytes8 damaged = *file;
+            for (int k = 0; k < 3; ++k) {
+                state = state * 1103515245 + 12345;
+                damaged[(state >> 8) % damaged.size()] ^= static_cast<uint8_t>(1 + (state >> 24) % 255);
+            }
+            const ScanResult a = SliceScan(damaged);
+            const ScanResult b = FirstSampleScan(damaged);
+            EXPECT_TRUE(a.fieldOrder == kUntouchedOrder || a.fieldOrder == 1 || a.fieldOrder == 2);
+            EXPECT_TRUE(b.fieldOrder == kUntouchedOrder || b.fieldOrder == 1 || b.fieldOrder == 2);
+        }
+    }
+}
+
+}  // namespace
