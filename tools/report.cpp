@@ -135,6 +135,14 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
         if (SUCCEEDED(info->GetInfo(MDI_FIRST_VIDEO_TIME, &firstVideoTime)))
             r.firstVideoTime = firstVideoTime;
         info->GetInfo(MDI_FIELD_CODING, &r.fieldCoding);
+        if (r.kind == MK_MP4) {
+            std::array<uint8_t, 5> flags{};
+            const int32_t ids[] = {MDI_HAS_VIDEO, MDI_HAS_AUDIO, MDI_MOOV_FIRST, MDI_CPGD_UUID, MDI_CAMERA_FILE};
+            for (size_t i = 0; i < flags.size(); ++i)
+                info->GetInfo(ids[i], &flags[i]);
+            r.mp4Flags = flags;
+            info->GetInfo(MDI_THUMBNAIL_LENGTH, &r.thumbnailLength);
+        }
         info->Release();
     }
     return r;
@@ -225,6 +233,11 @@ nlohmann::ordered_json ToJson(const FileReport& r)
     j["encoderMarker"] = r.encoderMarker;
     j["firstVideoTime"] = r.firstVideoTime ? nlohmann::ordered_json(*r.firstVideoTime) : nullptr;
     j["fieldCoding"] = r.fieldCoding;
+    if (r.mp4Flags) {
+        const auto& f = *r.mp4Flags;
+        j["mp4"] = {{"hasVideo", f[0] != 0},  {"hasAudio", f[1] != 0},   {"moovFirst", f[2] != 0},
+                    {"cpgdUuid", f[3] != 0},  {"cameraFile", f[4] != 0}, {"thumbnailLength", r.thumbnailLength}};
+    }
     return j;
 }
 

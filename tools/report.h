@@ -2,6 +2,7 @@
 // its two printed forms: aligned text and one JSON object.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,10 @@ struct FileReport {
     uint8_t encoderMarker = 0;
     std::optional<int64_t> firstVideoTime;
     uint32_t fieldCoding = 0;
+    // MP4 files: has video, has audio, moov first, "cpgd" uuid, camera file,
+    // and the camera's thumbnail length.
+    std::optional<std::array<uint8_t, 5>> mp4Flags;
+    uint32_t thumbnailLength = 0;
 };
 
 // Options of one examination.

@@ -5,8 +5,10 @@
 #include <cwchar>
 
 #include "component/field_order_scan.h"
+#include "component/mp4_field_order.h"
 #include "input/ms_file_input_stream.h"
 #include "input/probe.h"
+#include "mp4/m4_demux.h"
 #include "mpeg/m1_demux.h"
 #include "mpeg/m2_demux.h"
 #include "platform/text.h"
@@ -75,6 +77,7 @@ void ZPMediaDetect::Reset()
     mpegAudio_.reset();
     multiChannel_.reset();
     codecHeaders_.reset();
+    mp4Boxes_.reset();
     encoderMarker_ = 0;
     fieldCoding_ = 0;
     mp4Flags_ = {};
@@ -124,6 +127,10 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the
     // elementary kinds have nothing more to report.
+    if (kind_ == MK_MP4) {
+        OpenMp4(*stream, kind);
+        return S_OK;
+    }
     const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(kind_);
     if (!demux)
         return S_OK;
@@ -143,6 +150,10 @@ void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStar
         VideoBuild v = BuildVideo(*first.video, RecordBuilder::Open);
         if (v.scan == FieldOrderScan::Mpeg2Picture)
             ScanMpeg2FieldOrder(input, v.info.fieldOrder);
+        else if (v.scan == FieldOrderScan::Mp4FirstSample)
+            ScanMp4FirstSampleFieldOrder(mp4Boxes_, input, v.info.fieldOrder);
+        else if (v.scan == FieldOrderScan::Mp4Slice)
+            ScanMp4SliceFieldOrder(mp4Boxes_, input, v.info.fieldOrder, v.info.frameRate);
         encoderMarker_ = v.encoderMarker.value_or(0);
         fieldCoding_ = v.fieldCoding.value_or(0);
         video_ = std::make_unique<VideoInfo>(v.info);
@@ -158,6 +169,29 @@ void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStar
     }
     if (first.audio)
         TakeAudio(BuildAudio(*first.audio, RecordBuilder::Open));
+}
+
+void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
+{
+    auto demux = std::make_unique<M4Demux>();
+    input.Seek(0);
+    StreamList streams;
+    if (demux->Parse(&input, &streams) == 1)
+        TakeOpenRecords(streams, demux->VideoStartTime(), input, kind);
+    uint8_t hasVideo = 0;
+    uint8_t hasAudio = 0;
+    demux->GetTrackFlags(hasVideo, hasAudio);
+    mp4Flags_ = {demux->HasCpgdUuid(), demux->IsCameraFile(), hasVideo, hasAudio, demux->IsMoovFirst()};
+    if (demux->IsCameraFile()) {
+        Mp4CreationDate date{};
+        demux->GetCreationDate(date);
+        static_assert(sizeof date == sizeof recordingTime_);
+        std::memcpy(recordingTime_.data(), &date, sizeof date);
+        if (demux->ThumbnailLength() > 0) {
+            const auto bytes = demux->Thumbnail();
+            thumbnail_.assign(bytes.begin(), bytes.end());
+        }
+    }
 }
 
 void ZPMediaDetect::TakeCodecHeaders(const StreamRecord& r)

@@ -11,6 +11,7 @@
 #include "component/record_builders.h"
 #include "input/input_stream.h"
 #include "mediadetect/interfaces.h"
+#include "mp4/mp4_box.h"
 #include "mpeg/demux.h"
 
 namespace md {
@@ -68,6 +69,8 @@ private:
     // Open: the first video record and the first accepted audio record become the results.
     void TakeOpenRecords(const StreamList& streams, int64_t videoStartTime, ZPMP::InputStream& input,
                          uint32_t* kind);
+    // Open of an MP4 file: its records, then the MP4 details.
+    void OpenMp4(ZPMP::InputStream& input, uint32_t* kind);
     void TakeCodecHeaders(const StreamRecord& record);
     void TakeAudio(const AudioBuild& audio);
     // Copies the video and extended audio records out as the selection and
@@ -82,6 +85,7 @@ private:
     std::unique_ptr<AudioInfoEx> audioEx_;
     std::unique_ptr<MpegAudioLayerInfo> mpegAudio_;
     std::unique_ptr<MultiChannelInfo> multiChannel_;
+    std::unique_ptr<Mp4Box> mp4Boxes_;  // read on demand by the MP4 field-order scans
     int64_t reopenOffset_ = -1;
     std::unique_ptr<CodecHeaderInfo> codecHeaders_;
     uint8_t encoderMarker_ = 0;
