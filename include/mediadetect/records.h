@@ -63,7 +63,7 @@ enum MediaDetectInfoId : int32_t {
     MDI_FIELD_CODING = 7,       // uint32
     MDI_CPGD_UUID = 8,          // 1 byte
     MDI_CAMERA_FILE = 9,        // 1 byte
-    MDI_RECORDING_TIME = 10,    // 16 bytes
+    MDI_RECORDING_TIME = 10,    // RecordingTime
     MDI_THUMBNAIL_LENGTH = 11,  // uint32
     MDI_THUMBNAIL = 12,         // thumbnail length bytes
     MDI_MOOV_FIRST = 13,        // 1 byte
@@ -130,6 +130,19 @@ struct MultiChannelInfo {
     uint8_t reserved1[3];
 };
 
+// Info 10: the recording date of a camera file, laid out as a Windows SYSTEMTIME.
+// All zero when the file is not a camera file.
+struct RecordingTime {
+    uint16_t year;
+    uint16_t month;      // 1-12
+    uint16_t dayOfWeek;  // always 0
+    uint16_t day;        // 1-31
+    uint16_t hour;
+    uint16_t minute;
+    uint16_t second;
+    uint16_t milliseconds;  // always 0
+};
+
 constexpr size_t kCodecHeaderBlockSize = 25600;
 
 struct CodecHeaderInfo {
@@ -177,6 +190,8 @@ static_assert(sizeof(MultiChannelInfo) == 12);
 static_assert(offsetof(MultiChannelInfo, codingMode) == 1);
 static_assert(offsetof(MultiChannelInfo, channelMask) == 4);
 static_assert(offsetof(MultiChannelInfo, streamIdByte) == 8);
+static_assert(sizeof(RecordingTime) == 16);
+static_assert(offsetof(RecordingTime, second) == 12);
 static_assert(sizeof(CodecHeaderInfo) == 51208);
 static_assert(offsetof(CodecHeaderInfo, header1Length) == 25600);
 static_assert(offsetof(CodecHeaderInfo, header2) == 25604);

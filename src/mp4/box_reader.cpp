@@ -782,8 +782,10 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream)
             break;
 
         std::unique_ptr<Mp4Box> rec;
-        if (type == FourCC("mdat")) {
-            // The payload is skipped, never read; the record is built from the header.
+        if (type == FourCC("mdat") || FindHandler(type) == nullptr) {
+            // Media data, and any box that becomes a bare head ('free', 'skip',
+            // 'wide', 'meta', ...): the payload is skipped, never read, so a
+            // large padding box costs no memory. The record is built from the header.
             position += boxSize;
             stream.Seek(position);
             BoxHeader h;

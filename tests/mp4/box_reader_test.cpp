@@ -95,13 +95,17 @@ TEST(BoxReader, ReadsMovieFieldsIntoTree)
     b.End();                    // moov
     const size_t metadataBytes = b.Size();
     PutMdat(b, 200000);
+    b.Begin("free").Zeros(3 << 20).End();  // padding larger than the work buffer
     const std::vector<uint8_t> file = b.Take();
 
     md::MemoryInputStream stream(file.data(), file.size());
     auto root = md::ReadMp4Stream(stream);
     ASSERT_TRUE(root);
-    // The mdat payload is skipped, not read.
-    EXPECT_LE(stream.BytesRead(), metadataBytes + 16);
+    // The payloads of 'mdat' and of the padding box are skipped, not read.
+    EXPECT_LE(stream.BytesRead(), metadataBytes + 16 + 8);
+    const md::Mp4Box* free = md::FindBox(root.get(), md::FourCC("free"));
+    ASSERT_TRUE(free);
+    EXPECT_EQ(free->size, (3u << 20) + 8);
 
     auto* ftyp = md::BoxAs<md::Mp4FtypBox>(root.get());
     ASSERT_TRUE(ftyp);

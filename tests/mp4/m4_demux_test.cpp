@@ -1,7 +1,7 @@
-// The MP4 demultiplexer: every MP4/MOV/3GP sample against ffprobe's reference
-// output (with each case where the demultiplexer's rules give another answer
-// named and explained), and synthetic files for track selection, codec codes,
-// audio words, aspect rules, frame timing, bit rate and the camera-file marks.
+// The MP4 demultiplexer: details of real files that ffprobe does not show, and
+// synthetic files for track selection, codec codes, audio words, aspect rules,
+// frame timing, bit rate and the camera-file marks. What the host receives for
+// every sample is compared with ffprobe in the component's tests.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -95,162 +95,7 @@ mdtest::AvcSpsFields Sps(uint32_t width, uint32_t height)
     return f;
 }
 
-// ---- Real files against ffprobe ---------------------------------------------------
-
-StreamCodec VideoCodecOf(const std::string& name)
-{
-    const std::map<std::string, StreamCodec> codecs = {
-        {"h264", StreamCodec::H264}, {"mpeg4", StreamCodec::Mpeg4Video}, {"h263", StreamCodec::H263}};
-    return codecs.at(name);
-}
-
-StreamCodec AudioCodecOf(const std::string& name)
-{
-    // ffprobe names the MPEG-1 audio of an 'mp4a' entry (objectTypeIndication
-    // 0x6B) after its layer.
-    const std::map<std::string, StreamCodec> codecs = {
-        {"aac", StreamCodec::Aac},       {"pcm_s16le", StreamCodec::PcmLittleEndian},
-        {"pcm_s16be", StreamCodec::Lpcm}, {"mp3", StreamCodec::Mpeg1Audio},
-        {"mp2", StreamCodec::Mpeg1Audio}, {"amr_nb", StreamCodec::AmrNb}};
-    return codecs.at(name);
-}
-
-// Where the demultiplexer's rules give another answer than ffprobe.
-struct Difference {
-    bool parseFails = false;
-    std::optional<double> frameRate;
-    std::optional<std::pair<uint32_t, uint32_t>> aspect;
-    std::optional<uint32_t> channels;
-    const char* why = "";
-};
-
-Difference ParseFails(const char* why)
-{
-    Difference d;
-    d.parseFails = true;
-    d.why = why;
-    return d;
-}
-
-Difference FrameRate(double rate, const char* why)
-{
-    Difference d;
-    d.frameRate = rate;
-    d.why = why;
-    return d;
-}
-
-const std::map<std::string, Difference>& Differences()
-{
-    static const std::map<std::string, Difference> differences = [] {
-        const char* fragmented = "every sample is in a fragment; the 'moov' sample tables are empty";
-        std::map<std::string, Difference> m = {
-            {"mov_ios9_mebx.mov",
-             ParseFails("two bytes trail the last box: a file its boxes do not cover exactly is no MP4")},
-            {"mp4_broken_no_moov.mp4", ParseFails("no 'moov' box")},
-            {"mp4_fragmented_h264_aac.mp4", FrameRate(0.0, fragmented)},
-            {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", FrameRate(0.0, fragmented)},
-            {"mp4_mpeg4visual_qcif.mp4",
-             FrameRate(14.99, "1024/15360 s rounds to 666667 x 100 ns, 14.99 fps; MPEG-4 Visual rates are not "
-                              "snapped")},
-            {"mov_qt_h264_aac.mov",
-             FrameRate(15.0, "dominant sample delta 40/600 s gives 14.99, snapped to 15; ffprobe reports the "
-                             "time scale")},
-        };
-        Difference hint;
-        hint.aspect = std::pair<uint32_t, uint32_t>{480, 320};
-        hint.why = "no aspect in the SPS and not a 4:3 or 16:9 shape: the picture size, unreduced";
-        m["mp4_hint_rtp_tracks.mp4"] = hint;
-        Difference rotated = FrameRate(23.99, "dominant sample delta 25/600 s = 416667 x 100 ns, 23.99 fps, not "
-                                               "near 23.976; ffprobe gives no aspect, the 640x480 picture is 4:3");
-        rotated.aspect = std::pair<uint32_t, uint32_t>{4, 3};
-        m["mov_iphone_rotated.mov"] = rotated;
-        Difference amr;
-        amr.channels = 2;
-        amr.why = "an AMR sample entry always stores channelcount 2, and the entry is what counts";
-        m["3gp_amrnb_audio.3gp"] = amr;
-        return m;
-    }();
-    return differences;
-}
-
-void CheckAgainstReference(const fs::path& file)
-{
-    const fs::path ref = file.parent_path() / "reference" / (file.filename().string() + ".ffprobe.json");
-    const auto found = Differences().find(file.filename().string());
-    const Difference diff = found != Differences().end() ? found->second : Difference{};
-    SCOPED_TRACE(file.filename().string() + (diff.why[0] ? std::string(" (") + diff.why + ")" : ""));
-
-    const auto d = DemuxFile(file);
-    if (diff.parseFails) {
-        EXPECT_EQ(d->result, 0u);
-        EXPECT_EQ(d->streams.Count(), 0u);
-        return;
-    }
-    ASSERT_EQ(d->result, 1u);
-    uint8_t hasVideo = 0, hasAudio = 0;
-    d->demux.GetTrackFlags(hasVideo, hasAudio);
-
-    const auto v = mdtest::FirstReferenceStream(ref, "video");
-    EXPECT_EQ(hasVideo, v ? 1 : 0);
-    if (v) {
-        const StreamRecord* r = d->Video();
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(r->codec, VideoCodecOf(v->codecName));
-        EXPECT_EQ(r->video.width, v->width);
-        EXPECT_EQ(r->video.height, v->height);
-        ASSERT_NE(r->video.aspectY, 0u);
-        if (diff.aspect) {
-            EXPECT_EQ(r->video.aspectX, diff.aspect->first);
-            EXPECT_EQ(r->video.aspectY, diff.aspect->second);
-        } else {
-            ASSERT_NE(v->darY, 0u);
-            EXPECT_NEAR(double(r->video.aspectX) / r->video.aspectY, double(v->darX) / v->darY, 0.005);
-        }
-        EXPECT_NEAR(r->frameRate, diff.frameRate.value_or(v->frameRate), 0.005);
-        if (r->codec == StreamCodec::H264 || r->codec == StreamCodec::Mpeg4Video) {
-            // ffprobe has no field order for MPEG-4 Visual ("unknown"); these are progressive.
-            const bool interlaced = v->fieldOrder == "tt" || v->fieldOrder == "bb";
-            EXPECT_EQ(r->progressive, interlaced ? 0 : 1) << v->fieldOrder;
-        }
-    }
-
-    const auto a = mdtest::FirstReferenceStream(ref, "audio");
-    EXPECT_EQ(hasAudio, a ? 1 : 0);
-    if (a) {
-        const StreamRecord* r = d->Audio();
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(r->codec, AudioCodecOf(a->codecName));
-        EXPECT_EQ(r->audio.channels, diff.channels.value_or(a->channels));
-        EXPECT_EQ(r->audio.sampleRate, a->sampleRate);
-    }
-}
-
-void CheckDirectory(const fs::path& dir)
-{
-    int checked = 0;
-    for (const fs::path& file : md::test::MediaFiles(dir)) {
-        const std::string ext = file.extension().string();
-        if (ext != ".mp4" && ext != ".mov" && ext != ".3gp")
-            continue;
-        CheckAgainstReference(file);
-        ++checked;
-    }
-    EXPECT_GT(checked, 0);
-}
-
-TEST(M4Demux, CorpusFilesMatchFfprobe)
-{
-    CheckDirectory(md::test::TestDataDir());
-}
-
-TEST(M4Demux, RealWorldFilesMatchFfprobe)
-{
-    const fs::path dir = md::test::RealWorldDir();
-    if (dir.empty() || !fs::exists(dir))
-        GTEST_SKIP() << "real-world samples not present";
-    CheckDirectory(dir);
-}
+// ---- Real files -----------------------------------------------------------------
 
 // The samples whose details ffprobe does not show: the interlaced H.264 file
 // is MBAFF, MPEG-1 audio keeps its frame header's words, and every file's
@@ -734,25 +579,9 @@ TEST(M4Demux, H263CinepakAndJpegEntries)
 
 // ---- Camera files and file-level facts ----------------------------------------------
 
-constexpr char kMaker[] = "OLYMPUS DIGITAL CAMERA";
-
-Bytes8 UuidWithOlym(const char (&userType)[5], const char* makerText)
-{
-    mdtest::BoxBuilder b;
-    b.Begin("uuid").Type(userType).Zeros(12);
-    b.Begin("OLYM").Zeros(14).Text(makerText).Zeros(30 - std::string_view(makerText).size()).End();
-    b.End();
-    return b.Take();
-}
-
-// The thumbnail as the reader hands it out: its first four bytes become the
-// JPEG start-of-image and quantisation-table markers.
-Bytes8 Marked(Bytes8 bytes)
-{
-    const uint8_t marker[4] = {0xFF, 0xD8, 0xFF, 0xDB};
-    std::copy(marker, marker + 4, bytes.begin());
-    return bytes;
-}
+using mdtest::MarkedThumbnail;
+using mdtest::UuidWithOlym;
+constexpr auto& kMaker = mdtest::kCameraMaker;
 
 TEST(M4Demux, CameraFileWithUuidAndThumbnail)
 {
@@ -781,7 +610,7 @@ TEST(M4Demux, CameraFileWithUuidAndThumbnail)
     EXPECT_EQ(date.milliseconds, 0);
     ASSERT_EQ(d->demux.ThumbnailLength(), int32_t(jpeg.size()));
     const auto thumb = d->demux.Thumbnail();
-    EXPECT_EQ(Bytes8(thumb.begin(), thumb.end()), Marked(jpeg));
+    EXPECT_EQ(Bytes8(thumb.begin(), thumb.end()), MarkedThumbnail(jpeg));
 }
 
 TEST(M4Demux, CameraFileWithInfAndTags)
@@ -814,7 +643,7 @@ TEST(M4Demux, CameraFileWithInfAndTags)
     EXPECT_EQ(date.hour, 12);
     ASSERT_EQ(d->demux.ThumbnailLength(), int32_t(jpeg.size()));
     const auto thumb = d->demux.Thumbnail();
-    EXPECT_EQ(Bytes8(thumb.begin(), thumb.end()), Marked(jpeg));
+    EXPECT_EQ(Bytes8(thumb.begin(), thumb.end()), MarkedThumbnail(jpeg));
 }
 
 TEST(M4Demux, NotACameraFile)

@@ -1,6 +1,8 @@
 #include "support/mp4_builders.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <string_view>
 
 #include "support/box_builder.h"
 
@@ -398,6 +400,37 @@ Bytes8 Mp4File(const Mp4FileLayout& layout)
     Append(file, layout.moovFirst ? moov : media);
     Append(file, layout.moovFirst ? media : moov);
     return file;
+}
+
+Bytes8 UuidWithOlym(const char (&userType)[5], const char* makerText)
+{
+    BoxBuilder b;
+    b.Begin("uuid").Type(userType).Zeros(12);
+    b.Begin("OLYM").Zeros(14).Text(makerText).Zeros(30 - std::string_view(makerText).size()).End();
+    b.End();
+    return b.Take();
+}
+
+Bytes8 CameraMp4File(uint64_t creationTime, std::span<const uint8_t> thumbnail)
+{
+    BoxBuilder udta;
+    udta.Begin("udta").Begin("thmb").U32(uint32_t(thumbnail.size())).Bytes(thumbnail).Zeros(8).End().End();
+    Mp4TrackLayout video;
+    video.sampleEntry = VisualEntry("jpeg", 640, 480);
+    video.samples.assign(2, Bytes8(64, 0x11));
+    Mp4FileLayout layout;
+    layout.tracks = {video};
+    layout.topExtra = UuidWithOlym("cpgd", kCameraMaker);
+    layout.moovExtra = udta.Take();
+    layout.creationTime = creationTime;
+    return Mp4File(layout);
+}
+
+Bytes8 MarkedThumbnail(Bytes8 bytes)
+{
+    const uint8_t marker[4] = {0xFF, 0xD8, 0xFF, 0xDB};
+    std::copy(marker, marker + std::min<size_t>(4, bytes.size()), bytes.begin());
+    return bytes;
 }
 
 }  // namespace mdtest

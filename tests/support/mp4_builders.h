@@ -111,4 +111,16 @@ Bytes8 Mp4File(const Mp4FileLayout& layout);
 // Offset of a track's first sample in a file built from layout.
 uint64_t Mp4FirstSampleOffset(const Mp4FileLayout& layout, size_t track);
 
+// The maker text camera files carry in their 'OLYM', '©inf' and 'TAGS' boxes.
+inline constexpr char kCameraMaker[] = "OLYMPUS DIGITAL CAMERA";
+// A top-level 'uuid' box of the given extended type holding an 'OLYM' box with makerText.
+Bytes8 UuidWithOlym(const char (&userType)[5], const char* makerText);
+// A camera file: one 640x480 'jpeg' video track, a "cpgd" 'uuid' naming the
+// maker, a 'moov'/'udta'/'thmb' with the thumbnail bytes, and the 'mvhd'
+// creation time given.
+Bytes8 CameraMp4File(uint64_t creationTime, std::span<const uint8_t> thumbnail);
+// The thumbnail as a camera file hands it out: its first four bytes become the
+// JPEG start-of-image and quantisation-table markers FF D8 FF DB.
+Bytes8 MarkedThumbnail(Bytes8 bytes);
+
 }  // namespace mdtest
