@@ -1,30 +1,51 @@
 #!/usr/bin/env bash
 # Side-by-side cost of describing a file: the mediadetect process against
 # ffprobe and mediainfo, and the module's open on a small and a 200 MB file.
-# Usage: bench/compare.sh [SOURCE_FILE]   (default: the DVD sample of tests/data)
-# The large files are made by repeating SOURCE_FILE into bench/out/ (git-ignored).
+# Usage: bench/compare.sh [SOURCE_FILE]   the large file repeats SOURCE_FILE
+#                                         (default: the DVD sample of tests/data)
+#        bench/compare.sh --mp4           a real MP4 (H.264 + AAC, 'moov' after
+#                                         'mdat') of 60 s and one of over 200 MB
+# Generated files are kept in bench/out/ (git-ignored).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
-src="${1:-$root/tests/data/dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob}"
 out="$root/bench/out"
 mkdir -p "$out"
-ext="${src##*.}"
 
-make_copy() {  # make_copy SIZE_MB NAME
-    local target="$out/$2" size=$(( $1 * 1024 * 1024 ))
+make_copy() {  # make_copy SOURCE SIZE_MB NAME: SOURCE repeated to at least SIZE_MB
+    local target="$out/$3" size=$(( $2 * 1024 * 1024 ))
     if [ ! -f "$target" ] || [ "$(stat -c %s "$target")" -lt "$size" ]; then
         : > "$target"
-        while [ "$(stat -c %s "$target")" -lt "$size" ]; do cat "$src" >> "$target"; done
+        while [ "$(stat -c %s "$target")" -lt "$size" ]; do cat "$1" >> "$target"; done
     fi
     echo "$target"
 }
-small=$(make_copy 2 "small.$ext")
-large=$(make_copy 200 "large.$ext")
+
+make_mp4() {  # 60 s of 720p25 H.264 (about 44 MB), then 5 loops of it by stream copy
+    local small="$out/mp4_60s.mp4" large="$out/mp4_large.mp4"
+    if [ ! -f "$small" ]; then
+        ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 \
+            -f lavfi -i sine=frequency=440:sample_rate=48000 -t 60 \
+            -c:v libx264 -preset ultrafast -qp 22 -c:a aac -b:a 128k -ac 2 "$small"
+    fi
+    if [ ! -f "$large" ]; then
+        ffmpeg -v error -y -stream_loop 4 -i "$small" -c copy "$large"
+    fi
+    echo "$small $large"
+}
+
+if [ "${1:-}" = "--mp4" ]; then
+    read -r small large < <(make_mp4)
+else
+    src="${1:-$root/tests/data/dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob}"
+    small=$(make_copy "$src" 2 "small.${src##*.}")
+    large=$(make_copy "$src" 200 "large.${src##*.}")
+fi
 cat "$large" > /dev/null  # warm the page cache
 
 echo "== module open (open_bench): small vs large"
 "$build/open_bench" --repeat 20 "$small" "$large"
+"$build/mediadetect" "$large"
 
 for f in "$small" "$large"; do
     echo "== whole process on $(basename "$f") ($(stat -c %s "$f") bytes)"

@@ -747,13 +747,12 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream)
     if (remaining < 8 || stream.Seek(0) != 0)
         return nullptr;
     // The work buffer holds one top-level box at a time: 1 MiB (less for a
-    // smaller file), grown only for a larger box.
-    std::vector<uint8_t> buffer;
-    try {
-        buffer.resize(static_cast<size_t>(std::min<uint64_t>(kWorkBufferSize, remaining)));
-    } catch (const std::bad_alloc&) {
+    // smaller file), grown only for a larger box. It is left uninitialised so
+    // that only the pages a box fills are ever touched.
+    size_t capacity = static_cast<size_t>(std::min<uint64_t>(kWorkBufferSize, remaining));
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
+    if (!buffer)
         return nullptr;
-    }
 
     Mp4BoxList top;
     std::unique_ptr<Mp4Box>* tail = &top.first;
@@ -797,18 +796,17 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream)
         } else {
             if (boxSize > UINT32_MAX)
                 break;
-            if (boxSize > buffer.size()) {
-                try {
-                    buffer.resize(static_cast<size_t>(boxSize));
-                } catch (const std::bad_alloc&) {
+            if (boxSize > capacity) {
+                capacity = static_cast<size_t>(boxSize);
+                buffer.reset(new (std::nothrow) uint8_t[capacity]);
+                if (!buffer)
                     break;
-                }
             }
-            std::memcpy(buffer.data(), header, headerLength);
-            if (!ReadFully(stream, buffer.data() + headerLength, boxSize - headerLength))
+            std::memcpy(buffer.get(), header, headerLength);
+            if (!ReadFully(stream, buffer.get() + headerLength, boxSize - headerLength))
                 break;
             position += boxSize;
-            rec = ParseBoxAt(Bytes(buffer.data(), static_cast<size_t>(boxSize)), 0);
+            rec = ParseBoxAt(Bytes(buffer.get(), static_cast<size_t>(boxSize)), 0);
         }
         if (rec) {
             *tail = std::move(rec);
