@@ -1,9 +1,14 @@
 // mediadetect: tells what a media file is, through the detector module's
 // public interface, exactly as any host would drive it.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -34,6 +39,57 @@ void Print(const md::tool::FileReport& r, bool json, size_t width)
     }
 }
 
+// Writes bytes to path. On failure returns the reason and removes the file
+// when this call created it; returns an empty string on success.
+std::string WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    struct stat st {};
+    const bool existed = ::lstat(path.c_str(), &st) == 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return std::strerror(errno);
+    int err = 0;
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0)
+        return {};
+    if (!existed)
+        ::unlink(path.c_str());
+    return std::strerror(err);
+}
+
+// Writes the thumbnail of an examined file to out; false, with a message on
+// standard error, when the file has none or it cannot be written.
+bool SaveThumbnail(const md::tool::FileReport& r, const std::string& out)
+{
+    if (r.thumbnail.empty()) {
+        const char* why = "the camera file carries none";
+        if (r.kind != MK_MP4)
+            why = "not an MP4 file";
+        else if (!r.mp4Flags || (*r.mp4Flags)[4] == 0)
+            why = "not a camera file";
+        else if (r.thumbnailLength > 0)
+            why = "the detector did not return it";
+        std::cerr << "mediadetect: " << r.file << ": no thumbnail (" << why << "); " << out << " not written\n";
+        return false;
+    }
+    if (const std::string why = WriteBytes(out, r.thumbnail); !why.empty()) {
+        std::cerr << "mediadetect: cannot write the thumbnail to " << out << ": " << why << "\n";
+        return false;
+    }
+    return true;
+}
+
 bool ParseHint(const std::string& text, uint32_t& hint)
 {
     if (text == "directv") {
@@ -58,10 +114,12 @@ int main(int argc, char** argv)
         "  mediadetect --json *.mp4               one JSON object per file (JSON Lines)\n"
         "  mediadetect --hint directv feed.dtv    also test for DirecTV transport packets\n"
         "  mediadetect --reopen 2097152 dvd.vob   streams of a program stream from a byte offset\n"
+        "  mediadetect --thumbnail t.jpg cam.mp4  write the thumbnail of an MP4 camera file to t.jpg\n"
         "  mediadetect register                   register the module in the registry file\n"
         "  mediadetect unregister                 remove the module's registry keys\n\n"
         "The registry file is $MEDIADETECT_REGISTRY, else $XDG_CONFIG_HOME/mediadetect/registry.reg.\n"
-        "Exit status: 0 when every file was examined, 2 when any file could not be read.");
+        "Exit status: 0 when every file was examined, 2 when any file could not be read or the\n"
+        "thumbnail asked for could not be written.");
 
     std::vector<std::string> files;
     bool json = false;
@@ -80,6 +138,11 @@ int main(int argc, char** argv)
     auto* reopen = app.add_option("--reopen", reopenOffset,
                                   "Describe the streams of a program stream from this byte offset on, as a host "
                                   "does to resume in the middle of a file. Example: --reopen 1048576");
+    std::string thumbnailPath;
+    auto* thumbnail = app.add_option("--thumbnail", thumbnailPath,
+                                     "Write the thumbnail of an MP4 camera file (a JPEG picture) to this file; "
+                                     "takes exactly one input file. Example: --thumbnail thumb.jpg")
+                           ->type_name("OUT");
     auto* reg = app.add_subcommand("register", "Write the module's keys into the registry file");
     auto* unreg = app.add_subcommand("unregister", "Remove the module's keys from the registry file");
 
@@ -93,6 +156,10 @@ int main(int argc, char** argv)
     uint32_t hint = 0;
     if (!ParseHint(hintText, hint)) {
         std::cerr << "mediadetect: unknown --hint '" << hintText << "' (use 'directv' or 'none')\n";
+        return kExitError;
+    }
+    if (thumbnail->count() > 0 && files.size() != 1) {
+        std::cerr << "mediadetect: --thumbnail takes exactly one input file (" << files.size() << " given)\n";
         return kExitError;
     }
 
@@ -115,29 +182,33 @@ int main(int argc, char** argv)
         return kExitError;
     }
 
-    IMediaDetect5* detector = host.CreateDetector();
-    if (!detector) {
-        std::cerr << "mediadetect: " << host.error() << "\n";
-        return kExitError;
-    }
-    IMediaDetectInfo* info = nullptr;
-    if (SUCCEEDED(detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)))) {
-        info->SetInfo(MDI_CONTAINER_HINT, &hint);
-        info->Release();
-    }
-
     md::tool::ExamineOptions options;
     if (reopen->count() > 0)
         options.reopenOffset = reopenOffset;
+    options.thumbnail = thumbnail->count() > 0;
     size_t width = 0;
     for (const std::string& file : files)
         width = std::max(width, file.size());
     bool failed = false;
     for (const std::string& file : files) {
+        // A new detector object for every file: an object keeps some values (the
+        // first video time, the MP4 thumbnail) from one open to the next.
+        IMediaDetect5* detector = host.CreateDetector();
+        if (!detector) {
+            std::cerr << "mediadetect: " << host.error() << "\n";
+            return kExitError;
+        }
+        IMediaDetectInfo* info = nullptr;
+        if (SUCCEEDED(detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)))) {
+            info->SetInfo(MDI_CONTAINER_HINT, &hint);
+            info->Release();
+        }
         const md::tool::FileReport r = md::tool::Examine(*detector, file, options);
+        detector->Release();
         Print(r, json, width);
         failed |= !r.error.empty();
+        if (options.thumbnail && r.error.empty() && !SaveThumbnail(r, thumbnailPath))
+            failed = true;
     }
-    detector->Release();
     return failed ? kExitError : kExitOk;
 }

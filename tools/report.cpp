@@ -8,6 +8,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "tools/module_host.h"
 
@@ -79,6 +80,12 @@ std::string FormatRate(double fps)
     return s;
 }
 
+bool IsZero(const RecordingTime& t)
+{
+    const RecordingTime zero{};
+    return std::memcmp(&t, &zero, sizeof t) == 0;
+}
+
 template <typename T>
 std::optional<T> Query(HRESULT (IMediaDetect5::*getter)(T*), IMediaDetect5& d)
 {
@@ -142,6 +149,14 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
                 info->GetInfo(ids[i], &flags[i]);
             r.mp4Flags = flags;
             info->GetInfo(MDI_THUMBNAIL_LENGTH, &r.thumbnailLength);
+            RecordingTime date{};
+            if (SUCCEEDED(info->GetInfo(MDI_RECORDING_TIME, &date)) && !IsZero(date))
+                r.recordingTime = date;
+            if (options.thumbnail && r.thumbnailLength > 0) {
+                std::vector<uint8_t> bytes(r.thumbnailLength);
+                if (SUCCEEDED(info->GetInfo(MDI_THUMBNAIL, bytes.data())))
+                    r.thumbnail = std::move(bytes);
+            }
         }
         info->Release();
     }
@@ -183,6 +198,35 @@ std::string DescribeAudio(const AudioInfo& a, const std::optional<MpegAudioLayer
     return s;
 }
 
+std::string FormatRecordingTime(const RecordingTime& t, char separator)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u%c%02u:%02u:%02u", unsigned(t.year), unsigned(t.month),
+                  unsigned(t.day), separator, unsigned(t.hour), unsigned(t.minute), unsigned(t.second));
+    return buf;
+}
+
+std::string DescribeMp4(const FileReport& r)
+{
+    std::string s;
+    const auto add = [&s](const std::string& words) {
+        if (!s.empty())
+            s += ' ';
+        s += words;
+    };
+    if (r.mp4Flags) {
+        static const char* const names[] = {"video", "audio", "moov-first", "cpgd-uuid", "camera"};
+        for (size_t i = 0; i < r.mp4Flags->size(); ++i)
+            if ((*r.mp4Flags)[i] != 0)
+                add(names[i]);
+    }
+    if (r.recordingTime)
+        add("recorded " + FormatRecordingTime(*r.recordingTime, ' '));
+    if (r.thumbnailLength > 0)
+        add("thumbnail " + std::to_string(r.thumbnailLength) + " bytes");
+    return s.empty() ? "none" : s;
+}
+
 std::string FormatText(const FileReport& r, size_t width)
 {
     std::string s = r.file + std::string(width > r.file.size() ? width - r.file.size() : 0, ' ') + "  ";
@@ -191,6 +235,8 @@ std::string FormatText(const FileReport& r, size_t width)
         s += "    video  " + DescribeVideo(*r.video) + "\n";
     if (r.audio)
         s += "    audio  " + DescribeAudio(*r.audio, r.mpegAudio, r.multiChannel) + "\n";
+    if (r.mp4Flags)
+        s += "    mp4    " + DescribeMp4(r) + "\n";
     return s;
 }
 
@@ -237,6 +283,8 @@ nlohmann::ordered_json ToJson(const FileReport& r)
         const auto& f = *r.mp4Flags;
         j["mp4"] = {{"hasVideo", f[0] != 0},  {"hasAudio", f[1] != 0},   {"moovFirst", f[2] != 0},
                     {"cpgdUuid", f[3] != 0},  {"cameraFile", f[4] != 0}, {"thumbnailLength", r.thumbnailLength}};
+        j["mp4"]["recordingTime"] =
+            r.recordingTime ? nlohmann::ordered_json(FormatRecordingTime(*r.recordingTime, 'T')) : nullptr;
     }
     return j;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -30,11 +31,16 @@ struct FileReport {
     // and the camera's thumbnail length.
     std::optional<std::array<uint8_t, 5>> mp4Flags;
     uint32_t thumbnailLength = 0;
+    // The camera's recording date; absent when the detector reports it all zero.
+    std::optional<RecordingTime> recordingTime;
+    // The thumbnail bytes, read only when ExamineOptions::thumbnail asks for them.
+    std::vector<uint8_t> thumbnail;
 };
 
 // Options of one examination.
 struct ExamineOptions {
     std::optional<int64_t> reopenOffset;  // describe the streams from this byte offset
+    bool thumbnail = false;               // also read an MP4 camera file's thumbnail bytes
 };
 
 // Opens the file with the detector and collects every record it offers.
@@ -46,6 +52,10 @@ std::string DescribeVideo(const VideoInfo& v);
 // "ac3 6 ch 48000 Hz 448 kb/s mask 0x3f"
 std::string DescribeAudio(const AudioInfo& a, const std::optional<MpegAudioLayerInfo>& mpeg,
                           const std::optional<MultiChannelInfo>& multi);
+// "video audio moov-first cpgd-uuid camera recorded 2014-11-28 06:13:20 thumbnail 5120 bytes"
+std::string DescribeMp4(const FileReport& r);
+// "2014-11-28 06:13:20" with separator ' ', "2014-11-28T06:13:20" with 'T'.
+std::string FormatRecordingTime(const RecordingTime& t, char separator);
 
 // The report as aligned text lines (the file name padded to width).
 std::string FormatText(const FileReport& r, size_t width);

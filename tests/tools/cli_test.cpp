@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/files.h"
+#include "support/mp4_builders.h"
 #include "support/stream_builders.h"
 
 namespace {
@@ -307,11 +308,128 @@ TEST(Tool, RegisterAndUnregisterEditTheRegistryFile)
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("5A486531"), std::string::npos);
 }
 
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// A synthetic camera file in dir: 3,500,000,000 s after 1904-01-01 is
+// 2014-11-28 06:13:20, and the thumbnail is 40 bytes.
+fs::path WriteCameraFile(const TempDir& dir, std::vector<uint8_t>& thumbnail)
+{
+    thumbnail = mdtest::RandomBytes(40, 99);
+    const fs::path file = dir / "camera.mp4";
+    md::test::WriteFileBytes(file, mdtest::CameraMp4File(3500000000u, thumbnail));
+    return file;
+}
+
+const fs::path kPlainMp4 = md::test::TestDataDir() / "mp4_h264_640x360_25fps_aac_48k_stereo.mp4";
+
+TEST(Tool, ShowsTheMp4DetailsOfACameraFile)
+{
+    TempDir dir;
+    std::vector<uint8_t> thumbnail;
+    const fs::path camera = WriteCameraFile(dir, thumbnail);
+
+    const RunResult text = RunTool({camera.string(), kPlainMp4.string()});
+    ASSERT_EQ(text.status, 0) << text.err;
+    const auto lines = Lines(text.out);
+    ASSERT_EQ(lines.size(), 7u) << text.out;
+    EXPECT_TRUE(lines[0].ends_with(" 9  mp4")) << lines[0];
+    EXPECT_EQ(lines[1].rfind("    video  mjpeg 640x480", 0), 0u) << lines[1];
+    // The MP4 line follows the stream lines and lists only what is set.
+    EXPECT_EQ(lines[2], "    mp4    video moov-first cpgd-uuid camera recorded 2014-11-28 06:13:20 thumbnail 40 bytes");
+    EXPECT_TRUE(lines[3].ends_with(" 9  mp4")) << lines[3];
+    EXPECT_EQ(lines[4].rfind("    video  h264 640x360", 0), 0u) << lines[4];
+    EXPECT_EQ(lines[5].rfind("    audio  aac 2 ch 48000 Hz", 0), 0u) << lines[5];
+    // Nothing of the camera file before it carries over to this file.
+    EXPECT_EQ(lines[6].rfind("    mp4    video audio", 0), 0u) << lines[6];
+    for (const char* word : {"camera", "cpgd-uuid", "recorded", "thumbnail"})
+        EXPECT_EQ(lines[6].find(word), std::string::npos) << lines[6];
+
+    const auto json = JsonLines(RunTool({"--json", camera.string(), kPlainMp4.string()}).out);
+    ASSERT_EQ(json.size(), 2u);
+    const auto& mp4 = json[0]["mp4"];
+    EXPECT_EQ(mp4["hasVideo"], true);
+    EXPECT_EQ(mp4["hasAudio"], false);
+    EXPECT_EQ(mp4["moovFirst"], true);
+    EXPECT_EQ(mp4["cpgdUuid"], true);
+    EXPECT_EQ(mp4["cameraFile"], true);
+    EXPECT_EQ(mp4["thumbnailLength"], 40);
+    EXPECT_EQ(mp4["recordingTime"], "2014-11-28T06:13:20");
+    EXPECT_EQ(json[1]["mp4"]["cameraFile"], false);
+    EXPECT_EQ(json[1]["mp4"]["thumbnailLength"], 0);
+    EXPECT_TRUE(json[1]["mp4"]["recordingTime"].is_null());
+    // Files of other kinds carry no MP4 object and no MP4 line.
+    const std::string ts = (md::test::TestDataDir() / "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts").string();
+    EXPECT_FALSE(JsonLines(RunTool({"--json", ts}).out).at(0).contains("mp4"));
+    EXPECT_EQ(RunTool({ts}).out.find("mp4 "), std::string::npos);
+}
+
+TEST(Tool, ThumbnailOptionWritesTheCameraThumbnailOrFailsClearly)
+{
+    TempDir dir;
+    std::vector<uint8_t> thumbnail;
+    const fs::path camera = WriteCameraFile(dir, thumbnail);
+
+    const fs::path out = dir / "thumb.jpg";
+    const RunResult saved = RunTool({"--thumbnail", out.string(), camera.string()});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_NE(saved.out.find("thumbnail 40 bytes"), std::string::npos) << saved.out;
+    // The file hands the thumbnail out with the JPEG markers FF D8 FF DB in front.
+    const auto bytes = md::test::ReadFileBytes(out);
+    EXPECT_EQ(bytes, mdtest::MarkedThumbnail(thumbnail));
+    ASSERT_EQ(bytes.size(), 40u);
+    EXPECT_EQ(bytes[0], 0xFF);
+    EXPECT_EQ(bytes[3], 0xDB);
+
+    // An MP4 without a thumbnail: a clear error, and no file is made.
+    const fs::path none = dir / "none.jpg";
+    const RunResult plain = RunTool({"--thumbnail", none.string(), kPlainMp4.string()});
+    EXPECT_EQ(plain.status, 2);
+    EXPECT_NE(plain.err.find("no thumbnail (not a camera file)"), std::string::npos) << plain.err;
+    EXPECT_FALSE(fs::exists(none));
+    const RunResult ts = RunTool({"--thumbnail", none.string(),
+        (md::test::TestDataDir() / "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts").string()});
+    EXPECT_EQ(ts.status, 2);
+    EXPECT_NE(ts.err.find("no thumbnail (not an MP4 file)"), std::string::npos) << ts.err;
+    EXPECT_FALSE(fs::exists(none));
+
+    // Exactly one input file.
+    for (const auto& files : {std::vector<std::string>{camera.string(), kPlainMp4.string()},
+                              std::vector<std::string>{}}) {
+        std::vector<std::string> args = {"--thumbnail", none.string()};
+        args.insert(args.end(), files.begin(), files.end());
+        const RunResult r = RunTool(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("--thumbnail takes exactly one input file"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_FALSE(fs::exists(none));
+    }
+
+    // A place that cannot be written.
+    const fs::path nowhere = dir / "missing" / "thumb.jpg";
+    const RunResult unwritable = RunTool({"--thumbnail", nowhere.string(), camera.string()});
+    EXPECT_EQ(unwritable.status, 2);
+    EXPECT_NE(unwritable.err.find("cannot write the thumbnail to " + nowhere.string() + ": No such file or directory"),
+              std::string::npos)
+        << unwritable.err;
+    if (fs::exists("/dev/full")) {
+        const RunResult full = RunTool({"--thumbnail", "/dev/full", camera.string()});
+        EXPECT_EQ(full.status, 2);
+        EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
+    }
+}
+
 TEST(Tool, HelpExplainsEveryOptionWithExamples)
 {
     const RunResult r = RunTool({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* word : {"--json", "--hint", "--module", "register", "unregister", "Example"})
+    for (const char* word : {"--json", "--hint", "--module", "--thumbnail", "register", "unregister", "Example"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     EXPECT_EQ(RunTool({}).status, 2);  // no file: usage and failure
 }
