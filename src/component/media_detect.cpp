@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "component/bitmap_writer.h"
 #include "component/field_order_scan.h"
 #include "component/mp4_field_order.h"
 #include "input/ms_file_input_stream.h"
@@ -343,10 +344,25 @@ HRESULT ZPMediaDetect::GetTimeTableProgress(uint32_t*) noexcept { return E_NOTIM
 HRESULT ZPMediaDetect::StopTimeTable() noexcept { return E_NOTIMPL; }
 HRESULT ZPMediaDetect::GetDuration(int64_t*) noexcept { return E_NOTIMPL; }
 HRESULT ZPMediaDetect::GetTimeRangeInfo(TimeRangeInfo*) noexcept { return E_NOTIMPL; }
-HRESULT ZPMediaDetect::SaveBitmapA(const uint8_t*, int32_t, int32_t, const char*) noexcept { return E_NOTIMPL; }
-HRESULT ZPMediaDetect::SaveBitmap(const uint8_t*, int32_t, uint32_t, uint32_t, const wchar_t*) noexcept
+HRESULT ZPMediaDetect::SaveBitmapA(const uint8_t* pixels, int32_t width, int32_t height, const char* path) noexcept
 {
-    return E_NOTIMPL;
+    if (pixels == nullptr)
+        return E_INVALIDARG;
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    if (file == INVALID_HANDLE_VALUE)
+        return E_INVALIDARG;
+    return WriteBitmapFile(file, pixels, width, height, 3);
+}
+HRESULT ZPMediaDetect::SaveBitmap(const uint8_t* pixels, int32_t pixelMode, uint32_t width, uint32_t height,
+                                  const wchar_t* path) noexcept
+{
+    if (pixels == nullptr)
+        return E_INVALIDARG;
+    const uint32_t bytesPerPixel = pixelMode == 0 ? 3 : pixelMode == 1 ? 4 : 0;
+    HANDLE file = CreateFileOsDependent(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    if (file == INVALID_HANDLE_VALUE)
+        return E_INVALIDARG;
+    return WriteBitmapFile(file, pixels, width, height, bytesPerPixel);
 }
 HRESULT ZPMediaDetect::GetTransportPrograms(uint32_t*, uint32_t*, int64_t) noexcept { return E_NOTIMPL; }
 HRESULT ZPMediaDetect::GetStreamLists(uint32_t, int32_t*, uint32_t*, int32_t*, uint32_t*, int64_t) noexcept

@@ -93,6 +93,49 @@ TEST_F(Detector, WidePathsWithCharactersBeyondAsciiOpen)
     EXPECT_EQ(detector_->GetVideoInfo(&video), E_NOTIMPL);
 }
 
+TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
+{
+    // Little-endian words of a BITMAPFILEHEADER + BITMAPINFOHEADER, written out by hand.
+    const auto headers = [](uint32_t fileSize, uint32_t width, uint32_t height, uint16_t bits, uint32_t image) {
+        std::vector<uint8_t> h;
+        const auto put = [&h](uint32_t v, int bytes) {
+            for (int i = 0; i < bytes; ++i)
+                h.push_back(uint8_t(v >> (8 * i)));
+        };
+        put(0x4D42, 2), put(fileSize, 4), put(0, 4), put(54, 4);
+        put(40, 4), put(width, 4), put(height, 4), put(1, 2), put(bits, 2), put(0, 4), put(image, 4);
+        put(100, 4), put(100, 4), put(0, 4), put(0, 4);
+        return h;
+    };
+    std::vector<uint8_t> pixels(16);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint8_t(0xA0 + i);
+
+    const auto rgba = dir_ / "rgba.bmp";
+    ASSERT_EQ(detector_->SaveBitmap(pixels.data(), 1, 2, 2, md::Utf8ToWide(rgba.string()).c_str()), S_OK);
+    auto expected = headers(70, 2, 2, 32, 16);
+    expected.insert(expected.end(), pixels.begin(), pixels.end());
+    EXPECT_EQ(md::test::ReadFileBytes(rgba), expected);
+
+    // 24-bit rows of 3 x 3 = 9 bytes stay unpadded.
+    const auto rgb = dir_ / "rgb.bmp";
+    ASSERT_EQ(detector_->SaveBitmapA(pixels.data(), 3, 1, rgb.c_str()), S_OK);
+    expected = headers(63, 3, 1, 24, 9);
+    expected.insert(expected.end(), pixels.begin(), pixels.begin() + 9);
+    EXPECT_EQ(md::test::ReadFileBytes(rgb), expected);
+
+    // An unknown pixel mode writes the headers with bit count 0 and no pixels.
+    const auto other = dir_ / "other.bmp";
+    ASSERT_EQ(detector_->SaveBitmap(pixels.data(), 7, 2, 2, md::Utf8ToWide(other.string()).c_str()), S_OK);
+    EXPECT_EQ(md::test::ReadFileBytes(other), headers(54, 2, 2, 0, 0));
+
+    EXPECT_EQ(detector_->SaveBitmapA(nullptr, 1, 1, rgb.c_str()), E_INVALIDARG);
+    EXPECT_EQ(detector_->SaveBitmapA(pixels.data(), 1, 1, (dir_ / "missing" / "x.bmp").c_str()), E_INVALIDARG);
+    EXPECT_EQ(detector_->SaveBitmapA(pixels.data(), -2, 2, rgb.c_str()), E_INVALIDARG);
+    EXPECT_EQ(detector_->SaveBitmap(pixels.data(), 1, 0xFFFFFFFF, 0xFFFFFFFF, md::Utf8ToWide(rgb.string()).c_str()),
+              E_INVALIDARG);
+}
+
 TEST_F(Detector, ContainerHintEnablesTheDirecTvTestForLaterOpens)
 {
     const auto path = dir_ / "feed.dtv";
