@@ -62,3 +62,37 @@ struct ITimeTableInfo : IUnknown {
     virtual HRESULT GetTimeTableProgress(uint32_t* percent) = 0;                                         // 4
     virtual HRESULT StopTimeTable() = 0;                                                                 // 5
 };
+
+// The time-index component's interface: 43 slots, of which the time-table
+// worker uses four; every other slot from 3 to 41 answers E_NOTIMPL. A table
+// collects (type, time, data) entries for one media file and is stored when
+// it is closed.
+#define MD_TIME_INDEX_UNUSED_SLOT(n) virtual HRESULT Unused##n() = 0;
+struct ITimeIndex : IUnknown {
+    MD_TIME_INDEX_UNUSED_SLOT(3) MD_TIME_INDEX_UNUSED_SLOT(4) MD_TIME_INDEX_UNUSED_SLOT(5)
+    MD_TIME_INDEX_UNUSED_SLOT(6)
+    // 7: opens a new, empty table for the file at path; *table receives its handle.
+    virtual HRESULT OpenTable(const wchar_t* path, uint32_t reserved, uint32_t* table, uint32_t reserved2) = 0;
+    // 8: stores the table (replacing the file's previous one) and ends the handle.
+    virtual HRESULT CloseTable(uint32_t table, uint32_t reserved) = 0;
+    MD_TIME_INDEX_UNUSED_SLOT(9) MD_TIME_INDEX_UNUSED_SLOT(10) MD_TIME_INDEX_UNUSED_SLOT(11)
+    MD_TIME_INDEX_UNUSED_SLOT(12) MD_TIME_INDEX_UNUSED_SLOT(13) MD_TIME_INDEX_UNUSED_SLOT(14)
+    MD_TIME_INDEX_UNUSED_SLOT(15) MD_TIME_INDEX_UNUSED_SLOT(16) MD_TIME_INDEX_UNUSED_SLOT(17)
+    MD_TIME_INDEX_UNUSED_SLOT(18) MD_TIME_INDEX_UNUSED_SLOT(19) MD_TIME_INDEX_UNUSED_SLOT(20)
+    MD_TIME_INDEX_UNUSED_SLOT(21) MD_TIME_INDEX_UNUSED_SLOT(22) MD_TIME_INDEX_UNUSED_SLOT(23)
+    MD_TIME_INDEX_UNUSED_SLOT(24) MD_TIME_INDEX_UNUSED_SLOT(25) MD_TIME_INDEX_UNUSED_SLOT(26)
+    MD_TIME_INDEX_UNUSED_SLOT(27) MD_TIME_INDEX_UNUSED_SLOT(28) MD_TIME_INDEX_UNUSED_SLOT(29)
+    MD_TIME_INDEX_UNUSED_SLOT(30) MD_TIME_INDEX_UNUSED_SLOT(31) MD_TIME_INDEX_UNUSED_SLOT(32)
+    // 33: removes the entries of a type whose time lies in [from, to] (to -1: to the end).
+    virtual HRESULT RemoveEntries(uint32_t table, uint32_t type, int64_t from, int64_t to) = 0;
+    MD_TIME_INDEX_UNUSED_SLOT(34) MD_TIME_INDEX_UNUSED_SLOT(35) MD_TIME_INDEX_UNUSED_SLOT(36)
+    MD_TIME_INDEX_UNUSED_SLOT(37) MD_TIME_INDEX_UNUSED_SLOT(38) MD_TIME_INDEX_UNUSED_SLOT(39)
+    MD_TIME_INDEX_UNUSED_SLOT(40) MD_TIME_INDEX_UNUSED_SLOT(41)
+    // 42: appends an entry: its type, its time and size bytes of data.
+    virtual HRESULT AddEntry(uint32_t table, uint32_t type, int64_t time, uint32_t size, const void* data) = 0;
+};
+#undef MD_TIME_INDEX_UNUSED_SLOT
+
+// The entry type the time-table worker adds: data is the signed 64-bit byte
+// position of a pack, time its presentation time in 100-ns units.
+constexpr uint32_t kTimeIndexPackEntry = 31;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "component/com_base.h"
+#include "component/server/com_base.h"
 #include "component/record_builders.h"
 #include "input/input_stream.h"
 #include "mediadetect/interfaces.h"

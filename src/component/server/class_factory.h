@@ -1,10 +1,12 @@
 // The class factory and the module's entry points, behind the exported
-// functions of the module.
+// functions of a component module. Each module names its creatable classes in
+// its own template table.
 #pragma once
 
 #include <atomic>
+#include <span>
 
-#include "component/com_base.h"
+#include "component/server/com_base.h"
 
 namespace md {
 
@@ -30,6 +32,9 @@ private:
     const FactoryTemplate* template_;
     std::atomic<ULONG> refCount_{0};
 };
+
+// The creatable classes of this module, defined once by each module.
+std::span<const FactoryTemplate> ModuleTemplates();
 
 HRESULT GetClassObject(const GUID* clsid, const GUID* iid, void** out) noexcept;
 HRESULT CanUnloadNow() noexcept;

@@ -1,5 +1,6 @@
-// The module's exported entry points. Everything else stays hidden.
-#include "component/class_factory.h"
+// The exported entry points of a component module; everything else stays
+// hidden. Compiled into each module beside its template table.
+#include "component/server/class_factory.h"
 
 #define MD_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -1,4 +1,4 @@
-#include "component/com_base.h"
+#include "component/server/com_base.h"
 
 namespace md {
 

@@ -1,9 +1,7 @@
-#include "component/class_factory.h"
+#include "component/server/class_factory.h"
 
 #include <string>
 
-#include "component/media_detect.h"
-#include "mediadetect/interfaces.h"
 #include "platform/com_runtime.h"
 #include "platform/guid.h"
 #include "platform/registry.h"
@@ -11,17 +9,6 @@
 
 namespace md {
 namespace {
-
-CUnknown* CreateMediaDetect(IUnknown* outer, HRESULT* hr)
-{
-    auto* object = new (std::nothrow) ZPMediaDetect(outer);
-    *hr = object ? S_OK : E_OUTOFMEMORY;
-    return object;
-}
-
-const FactoryTemplate kTemplates[] = {
-    {L"Zephon Mpeg Detect Library", &CLSID_ZPMediaDetect, &CreateMediaDetect},
-};
 
 std::string ClsidKey(const FactoryTemplate& t) { return "CLSID\\" + GuidToString(*t.clsid); }
 
@@ -102,7 +89,7 @@ HRESULT GetClassObject(const GUID* clsid, const GUID* iid, void** out) noexcept
         return E_INVALIDARG;
     if (!(*iid == IID_IUnknown) && !(*iid == IID_IClassFactory))
         return E_NOINTERFACE;
-    for (const FactoryTemplate& t : kTemplates) {
+    for (const FactoryTemplate& t : ModuleTemplates()) {
         if (!(*t.clsid == *clsid))
             continue;
         auto* factory = new (std::nothrow) CClassFactory(&t);
@@ -126,7 +113,7 @@ HRESULT RegisterServer() noexcept
         char moduleName[MAX_PATH];
         if (const DWORD n = GetModuleFileNameA(ModuleHandle(), moduleName, sizeof moduleName); n == 0 || n >= sizeof moduleName)
             return HRESULT_FROM_WIN32(GetLastError());
-        for (const FactoryTemplate& t : kTemplates) {
+        for (const FactoryTemplate& t : ModuleTemplates()) {
             const std::string key = ClsidKey(t);
             const std::string name = WideToUtf8(t.name);
             const std::string server = key + "\\InprocServer32";
@@ -151,7 +138,7 @@ HRESULT UnregisterServer() noexcept
         if (const HRESULT hr = RegisterFilterData(); FAILED(hr))
             return hr;
         // A key that is not there is already unregistered.
-        for (const FactoryTemplate& t : kTemplates)
+        for (const FactoryTemplate& t : ModuleTemplates())
             RegDeleteTreeA(HKEY_CLASSES_ROOT, ClsidKey(t).c_str());
         return S_OK;
     });

@@ -1,0 +1,85 @@
+#include "timeindex/time_index.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+namespace md {
+
+HRESULT CTimeIndex::NonDelegatingQueryInterface(REFIID iid, void** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    if (iid == IID_ITimeIndex)
+        return GetInterface(static_cast<ITimeIndex*>(this), out);
+    return CUnknown::NonDelegatingQueryInterface(iid, out);
+}
+
+HRESULT CTimeIndex::OpenTable(const wchar_t* path, uint32_t, uint32_t* table, uint32_t) noexcept
+{
+    if (path == nullptr || table == nullptr)
+        return E_POINTER;
+    return Guarded([&] {
+        std::lock_guard lock(mutex_);
+        if (!store_) {
+            std::string error;
+            store_ = TimeIndexStore::Open(DefaultTimeIndexPath(), error);
+            if (!store_)
+                return E_FAIL;
+        }
+        const uint32_t handle = nextHandle_++;
+        tables_[handle].key = TimeIndexKey(WideToUtf8(path));
+        *table = handle;
+        return S_OK;
+    });
+}
+
+HRESULT CTimeIndex::CloseTable(uint32_t table, uint32_t) noexcept
+{
+    return Guarded([&] {
+        std::lock_guard lock(mutex_);
+        const auto it = tables_.find(table);
+        if (it == tables_.end())
+            return E_INVALIDARG;
+        const Table closed = std::move(it->second);
+        tables_.erase(it);
+        if (closed.abandoned)
+            return S_OK;
+        return store_->ReplaceTable(closed.key, closed.entries) ? S_OK : E_FAIL;
+    });
+}
+
+HRESULT CTimeIndex::RemoveEntries(uint32_t table, uint32_t type, int64_t from, int64_t to) noexcept
+{
+    return Guarded([&] {
+        std::lock_guard lock(mutex_);
+        const auto it = tables_.find(table);
+        if (it == tables_.end())
+            return E_INVALIDARG;
+        auto& entries = it->second.entries;
+        const auto inRange = [&](const TimeIndexEntry& e) {
+            return e.type == type && e.time >= from && (to == -1 || e.time <= to);
+        };
+        entries.erase(std::remove_if(entries.begin(), entries.end(), inRange), entries.end());
+        if (from <= 0 && to == -1)
+            it->second.abandoned = true;
+        return S_OK;
+    });
+}
+
+HRESULT CTimeIndex::AddEntry(uint32_t table, uint32_t type, int64_t time, uint32_t size, const void* data) noexcept
+{
+    if (data == nullptr && size > 0)
+        return E_POINTER;
+    return Guarded([&] {
+        std::lock_guard lock(mutex_);
+        const auto it = tables_.find(table);
+        if (it == tables_.end())
+            return E_INVALIDARG;
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        it->second.entries.push_back({type, time, std::vector<uint8_t>(bytes, bytes + size)});
+        return S_OK;
+    });
+}
+
+}  // namespace md

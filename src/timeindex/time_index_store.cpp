@@ -1,0 +1,160 @@
+#include "timeindex/time_index_store.h"
+
+#include <cstdlib>
+#include <sqlite3.h>
+#include <system_error>
+
+namespace md {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS tables(id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS entries(table_id INTEGER NOT NULL, seq INTEGER NOT NULL, type INTEGER NOT NULL,"
+    " time INTEGER NOT NULL, data BLOB, PRIMARY KEY(table_id, seq));"
+    "CREATE INDEX IF NOT EXISTS entries_by_time ON entries(table_id, time, seq);";
+
+// A prepared statement finalised when it goes out of scope.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    explicit operator bool() const { return stmt_ != nullptr; }
+    sqlite3_stmt* get() const { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace
+
+std::filesystem::path DefaultTimeIndexPath()
+{
+    if (const char* db = std::getenv("MEDIADETECT_TIMEINDEX_DB"); db && *db)
+        return db;
+    std::filesystem::path base;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+        base = data;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::filesystem::path(home) / ".local" / "share";
+    else
+        base = ".";
+    return base / "mediadetect" / "timeindex.sqlite";
+}
+
+std::string TimeIndexKey(const std::filesystem::path& mediaFile)
+{
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::canonical(mediaFile, ec);
+    return ec ? mediaFile.string() : canonical.string();
+}
+
+std::unique_ptr<TimeIndexStore> TimeIndexStore::Open(const std::filesystem::path& database, std::string& error)
+{
+    std::error_code ec;
+    if (database.has_parent_path())
+        std::filesystem::create_directories(database.parent_path(), ec);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        error = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    std::unique_ptr<TimeIndexStore> store(new (std::nothrow) TimeIndexStore(db));
+    if (!store) {
+        sqlite3_close(db);
+        error = "out of memory";
+        return nullptr;
+    }
+    if (!store->Exec(kSchema)) {
+        error = store->error_;
+        return nullptr;
+    }
+    return store;
+}
+
+TimeIndexStore::~TimeIndexStore() { sqlite3_close(db_); }
+
+bool TimeIndexStore::Exec(const char* sql)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK)
+        return true;
+    error_ = message ? message : sqlite3_errmsg(db_);
+    sqlite3_free(message);
+    return false;
+}
+
+bool TimeIndexStore::ReplaceTable(const std::string& key, const std::vector<TimeIndexEntry>& entries)
+{
+    if (!Exec("BEGIN IMMEDIATE"))
+        return false;
+    const auto fail = [this] {
+        error_ = sqlite3_errmsg(db_);
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    };
+    {
+        Statement table(db_, "INSERT INTO tables(path) VALUES(?1) ON CONFLICT(path) DO UPDATE SET path = path "
+                             "RETURNING id");
+        if (!table || sqlite3_bind_text(table.get(), 1, key.data(), int(key.size()), SQLITE_TRANSIENT) != SQLITE_OK ||
+            sqlite3_step(table.get()) != SQLITE_ROW)
+            return fail();
+        const sqlite3_int64 id = sqlite3_column_int64(table.get(), 0);
+        sqlite3_step(table.get());  // let the statement finish before the next one
+
+        Statement clear(db_, "DELETE FROM entries WHERE table_id = ?1");
+        if (!clear || sqlite3_bind_int64(clear.get(), 1, id) != SQLITE_OK || sqlite3_step(clear.get()) != SQLITE_DONE)
+            return fail();
+
+        Statement insert(db_, "INSERT INTO entries(table_id, seq, type, time, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+        if (!insert)
+            return fail();
+        sqlite3_int64 seq = 0;
+        for (const TimeIndexEntry& e : entries) {
+            sqlite3_reset(insert.get());
+            if (sqlite3_bind_int64(insert.get(), 1, id) != SQLITE_OK ||
+                sqlite3_bind_int64(insert.get(), 2, seq++) != SQLITE_OK ||
+                sqlite3_bind_int64(insert.get(), 3, e.type) != SQLITE_OK ||
+                sqlite3_bind_int64(insert.get(), 4, e.time) != SQLITE_OK ||
+                sqlite3_bind_blob(insert.get(), 5, e.data.data(), int(e.data.size()), SQLITE_STATIC) != SQLITE_OK ||
+                sqlite3_step(insert.get()) != SQLITE_DONE)
+                return fail();
+        }
+    }
+    return Exec("COMMIT") || fail();
+}
+
+std::optional<std::vector<TimeIndexEntry>> TimeIndexStore::ReadTable(const std::string& key)
+{
+    Statement find(db_, "SELECT id FROM tables WHERE path = ?1");
+    if (!find || sqlite3_bind_text(find.get(), 1, key.data(), int(key.size()), SQLITE_TRANSIENT) != SQLITE_OK ||
+        sqlite3_step(find.get()) != SQLITE_ROW)
+        return std::nullopt;
+    const sqlite3_int64 id = sqlite3_column_int64(find.get(), 0);
+    Statement rows(db_, "SELECT type, time, data FROM entries WHERE table_id = ?1 ORDER BY time, seq");
+    if (!rows || sqlite3_bind_int64(rows.get(), 1, id) != SQLITE_OK)
+        return std::nullopt;
+    std::vector<TimeIndexEntry> entries;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+        TimeIndexEntry e;
+        e.type = static_cast<uint32_t>(sqlite3_column_int64(rows.get(), 0));
+        e.time = sqlite3_column_int64(rows.get(), 1);
+        const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(rows.get(), 2));
+        e.data.assign(blob, blob + sqlite3_column_bytes(rows.get(), 2));
+        entries.push_back(std::move(e));
+    }
+    if (rc != SQLITE_DONE) {
+        error_ = sqlite3_errmsg(db_);
+        return std::nullopt;
+    }
+    return entries;
+}
+
+}  // namespace md

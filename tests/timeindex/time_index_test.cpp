@@ -1,0 +1,131 @@
+// The time-index module as the time-table worker uses it: created through the
+// registry, tables collected between OpenTable and CloseTable and stored whole,
+// an abandoned rebuild leaving the stored table alone.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "mediadetect/interfaces.h"
+#include "platform/com_runtime.h"
+#include "platform/text.h"
+#include "support/files.h"
+#include "support/module.h"
+#include "timeindex/time_index_store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using md::test::TempDir;
+
+class TimeIndex : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("MEDIADETECT_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+        setenv("MEDIADETECT_TIMEINDEX_DB", database_.c_str(), 1);
+        ASSERT_TRUE(module_.ok()) << module_.path();
+        ASSERT_EQ(module_.RegisterServer(), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_TimeIndex, nullptr, 0x15, IID_ITimeIndex, reinterpret_cast<void**>(&index_)),
+                  S_OK);
+        md::test::WriteFileBytes(media_, std::vector<uint8_t>(16, 0));
+    }
+    void TearDown() override
+    {
+        if (index_)
+            index_->Release();
+        CoFreeUnusedLibraries();
+        unsetenv("MEDIADETECT_TIMEINDEX_DB");
+        unsetenv("MEDIADETECT_REGISTRY");
+    }
+
+    uint32_t Open()
+    {
+        uint32_t table = 0;
+        EXPECT_EQ(index_->OpenTable(md::Utf8ToWide(media_.string()).c_str(), 0, &table, 0), S_OK);
+        return table;
+    }
+    void Add(uint32_t table, int64_t time, int64_t position)
+    {
+        EXPECT_EQ(index_->AddEntry(table, kTimeIndexPackEntry, time, sizeof position, &position), S_OK);
+    }
+    // The stored (time, position) pairs of the media file, read as the tool reads them.
+    std::vector<std::pair<int64_t, int64_t>> Stored()
+    {
+        std::string error;
+        auto store = md::TimeIndexStore::Open(database_, error);
+        EXPECT_TRUE(store) << error;
+        std::vector<std::pair<int64_t, int64_t>> pairs;
+        if (const auto entries = store ? store->ReadTable(md::TimeIndexKey(media_)) : std::nullopt) {
+            for (const md::TimeIndexEntry& e : *entries) {
+                int64_t position = -1;
+                EXPECT_EQ(e.data.size(), sizeof position);
+                std::memcpy(&position, e.data.data(), std::min(e.data.size(), sizeof position));
+                pairs.emplace_back(e.time, position);
+            }
+        }
+        return pairs;
+    }
+
+    TempDir dir_;
+    fs::path database_ = dir_ / "data" / "timeindex.sqlite";
+    fs::path media_ = dir_ / "movie.mpg";
+    md::test::LoadedModule module_{(md::test::BuildDir() / "libmdtimeindex.so").string()};
+    ITimeIndex* index_ = nullptr;
+};
+
+TEST_F(TimeIndex, TableIsStoredWholeWhenClosed)
+{
+    const uint32_t table = Open();
+    Add(table, 4000000, 2048);
+    Add(table, 0, 0);
+    Add(table, 9000000, 8192);
+    Add(table, 5000000, 4096);
+    EXPECT_TRUE(Stored().empty());  // nothing is stored before the close
+    // Withdraw the entries from 0.4 s to 0.5 s.
+    ASSERT_EQ(index_->RemoveEntries(table, kTimeIndexPackEntry, 4000000, 5000000), S_OK);
+    ASSERT_EQ(index_->CloseTable(table, 0), S_OK);
+    const std::vector<std::pair<int64_t, int64_t>> expected = {{0, 0}, {9000000, 8192}};
+    EXPECT_EQ(Stored(), expected);
+
+    // A rebuild replaces the stored table; an abandoned one (all entries
+    // withdrawn before the close) leaves it as it was.
+    uint32_t rebuild = Open();
+    Add(rebuild, 100, 2048);
+    ASSERT_EQ(index_->RemoveEntries(rebuild, kTimeIndexPackEntry, 0, -1), S_OK);
+    ASSERT_EQ(index_->CloseTable(rebuild, 0), S_OK);
+    EXPECT_EQ(Stored(), expected);
+    rebuild = Open();
+    Add(rebuild, 100, 2048);
+    ASSERT_EQ(index_->CloseTable(rebuild, 0), S_OK);
+    EXPECT_EQ(Stored(), (std::vector<std::pair<int64_t, int64_t>>{{100, 2048}}));
+
+    // The handle ends with the close.
+    EXPECT_EQ(index_->AddEntry(rebuild, kTimeIndexPackEntry, 1, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(index_->CloseTable(rebuild, 0), E_INVALIDARG);
+}
+
+TEST_F(TimeIndex, ArgumentsUnusedSlotsAndAnUnwritableStore)
+{
+    uint32_t table = 0;
+    EXPECT_EQ(index_->OpenTable(nullptr, 0, &table, 0), E_POINTER);
+    EXPECT_EQ(index_->OpenTable(L"/x.mpg", 0, nullptr, 0), E_POINTER);
+    table = Open();
+    EXPECT_EQ(index_->AddEntry(table, kTimeIndexPackEntry, 0, 8, nullptr), E_POINTER);
+    EXPECT_EQ(index_->Unused3(), E_NOTIMPL);
+    EXPECT_EQ(index_->Unused32(), E_NOTIMPL);
+    EXPECT_EQ(index_->Unused41(), E_NOTIMPL);
+    ASSERT_EQ(index_->CloseTable(table, 0), S_OK);
+
+    // A store below a regular file cannot be created: the table is refused.
+    md::test::WriteFileBytes(dir_ / "file", {1});
+    setenv("MEDIADETECT_TIMEINDEX_DB", (dir_ / "file" / "timeindex.sqlite").c_str(), 1);
+    ITimeIndex* other = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_TimeIndex, nullptr, 0x15, IID_ITimeIndex, reinterpret_cast<void**>(&other)),
+              S_OK);
+    EXPECT_EQ(other->OpenTable(L"/x.mpg", 0, &table, 0), E_FAIL);
+    other->Release();
+}
+
+}  // namespace
