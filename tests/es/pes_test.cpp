@@ -14,17 +14,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+uint32_t Len(const Bytes& b) { return uint32_t(b.size()); }
+
 // A 5-byte timestamp field of ISO/IEC 13818-1 2.4.3.7: 4-bit prefix, value
 // bits 32..30, marker, 29..15, marker, 14..0, marker.
 void PutTimestamp(mdtest::BitWriter& w, uint32_t prefix, uint64_t v, bool m1 = true, bool m2 = true, bool m3 = true)
 {
-    w.Put(prefix, 4);
-    w.Put(v >> 30 & 0x7, 3);
-    w.PutBit(m1);
-    w.Put(v >> 15 & 0x7FFF, 15);
-    w.PutBit(m2);
-    w.Put(v & 0x7FFF, 15);
-    w.PutBit(m3);
+    w.Put(prefix, 4), w.Put(v >> 30 & 0x7, 3), w.PutBit(m1);
+    w.Put(v >> 15 & 0x7FFF, 15), w.PutBit(m2), w.Put(v & 0x7FFF, 15), w.PutBit(m3);
 }
 
 Bytes Timestamp(uint32_t prefix, uint64_t v, bool m1 = true, bool m2 = true, bool m3 = true)
@@ -34,53 +31,47 @@ Bytes Timestamp(uint32_t prefix, uint64_t v, bool m1 = true, bool m2 = true, boo
     return w.Take();
 }
 
+// 00 00 01, stream_id, PES_packet_length, then the body.
+Bytes Packet(uint8_t streamId, mdtest::BitWriter& body)
+{
+    const Bytes b = body.Take();
+    mdtest::BitWriter w;
+    w.Put(0x000001, 24), w.Put(streamId, 8), w.Put(b.size(), 16);
+    w.PutBytes(b);
+    return w.Take();
+}
+
 TEST(Pes, ReadPts)
 {
-    const uint64_t values[] = {0, 1, 0x1FFFFFFFFull, 90000ull * 3600, 0x155555555ull, 0x0AAAAAAAAull};
-    for (uint64_t v : values) {
-        const Bytes f = Timestamp(0x2, v);
-        EXPECT_EQ(ReadPts(f.data(), 5), int64_t(v)) << v;
-        const Bytes g = Timestamp(0x3, v);  // PTS of a PTS+DTS pair
-        EXPECT_EQ(ReadPts(g.data(), 5), int64_t(v)) << v;
+    for (uint64_t v : {0ull, 0x1FFFFFFFFull, 0x155555555ull, 0x0AAAAAAAAull}) {
+        EXPECT_EQ(ReadPts(Timestamp(0x2, v).data(), 5), int64_t(v)) << v;
+        EXPECT_EQ(ReadPts(Timestamp(0x3, v).data(), 5), int64_t(v)) << v;  // PTS of a PTS+DTS pair
     }
     // The marker at the end of byte 0 is not checked; the other two are.
-    Bytes f = Timestamp(0x2, 1234567, false, true, true);
-    EXPECT_EQ(ReadPts(f.data(), 5), 1234567);
-    f = Timestamp(0x2, 1234567, true, false, true);
-    EXPECT_EQ(ReadPts(f.data(), 5), -1);
-    f = Timestamp(0x2, 1234567, true, true, false);
-    EXPECT_EQ(ReadPts(f.data(), 5), -1);
-    // A DTS prefix '0001' or any other top three bits.
-    f = Timestamp(0x1, 1234567);
-    EXPECT_EQ(ReadPts(f.data(), 5), -1);
-    f = Timestamp(0xA, 1234567);
-    EXPECT_EQ(ReadPts(f.data(), 5), -1);
-    f = Timestamp(0x2, 1234567);
-    EXPECT_EQ(ReadPts(f.data(), 4), -1);
+    EXPECT_EQ(ReadPts(Timestamp(0x2, 1234567, false, true, true).data(), 5), 1234567);
+    EXPECT_EQ(ReadPts(Timestamp(0x2, 1234567, true, false, true).data(), 5), -1);
+    EXPECT_EQ(ReadPts(Timestamp(0x2, 1234567, true, true, false).data(), 5), -1);
+    // A DTS prefix '0001' or any other top three bits; too short.
+    EXPECT_EQ(ReadPts(Timestamp(0x1, 1234567).data(), 5), -1);
+    EXPECT_EQ(ReadPts(Timestamp(0xA, 1234567).data(), 5), -1);
+    EXPECT_EQ(ReadPts(Timestamp(0x2, 1234567).data(), 4), -1);
     EXPECT_EQ(ReadPts(nullptr, 5), -1);
 }
 
 struct Mpeg2Pes {
-    uint8_t streamId = 0xE0;
     uint32_t markerBits = 0x2;  // '10'
-    std::optional<uint64_t> pts;
-    std::optional<uint64_t> dts;
-    bool badPtsMarker = false;
-    bool badDtsMarker = false;
-    uint32_t stuffing = 0;       // extra bytes in the header data
-    int headerDataLength = -1;   // override
-    Bytes payload = {0xAA, 0xBB, 0xCC};
+    std::optional<uint64_t> pts = {}, dts = {};
+    bool badPtsMarker = false, badDtsMarker = false;
+    uint32_t stuffing = 0;      // extra bytes in the header data
+    int headerDataLength = -1;  // override
 };
 
-// An MPEG-2 PES packet per ISO/IEC 13818-1 2.4.3.6.
+// An MPEG-2 PES packet per ISO/IEC 13818-1 2.4.3.6 with a 3-byte payload.
 Bytes BuildMpeg2Pes(const Mpeg2Pes& f)
 {
     mdtest::BitWriter h;
-    uint32_t flags = f.pts ? (f.dts ? 3 : 2) : 0;
-    h.Put(f.markerBits, 2);
-    h.Put(0, 6);  // scrambling, priority, alignment, copyright, original
-    h.Put(flags, 2);
-    h.Put(0, 6);  // ESCR, ES_rate, DSM trick mode, additional copy info, CRC, extension
+    h.Put(f.markerBits, 2), h.Put(0, 6);              // scrambling .. original
+    h.Put(f.pts ? (f.dts ? 3 : 2) : 0, 2), h.Put(0, 6);  // PTS_DTS_flags, ESCR .. extension
     const uint32_t dataLength = (f.pts ? 5 : 0) + (f.dts ? 5 : 0) + f.stuffing;
     h.Put(f.headerDataLength >= 0 ? uint32_t(f.headerDataLength) : dataLength, 8);
     if (f.pts)
@@ -89,26 +80,20 @@ Bytes BuildMpeg2Pes(const Mpeg2Pes& f)
         PutTimestamp(h, 0x1, *f.dts, true, true, !f.badDtsMarker);
     for (uint32_t i = 0; i < f.stuffing; ++i)
         h.Put(0xFF, 8);
-    h.PutBytes(f.payload);
-    const Bytes body = h.Take();
-
-    mdtest::BitWriter w;
-    w.Put(0x000001, 24);
-    w.Put(f.streamId, 8);
-    w.Put(body.size(), 16);
-    w.PutBytes(body);
-    return w.Take();
+    h.PutBytes(Bytes{0xAA, 0xBB, 0xCC});
+    return Packet(0xE0, h);
 }
 
 TEST(Pes, Mpeg2Header)
 {
     PesInfo info{};
+    auto parse = [&](const Bytes& b, uint32_t len = 0) {
+        return ParseMpeg2PesHeader(b.data(), len ? len : Len(b), info);
+    };
     // With a PTS: 9 fixed bytes + 5 header data bytes.
-    Mpeg2Pes f;
-    f.pts = 0x123456789ull;
-    Bytes b = BuildMpeg2Pes(f);
+    Bytes b = BuildMpeg2Pes({.pts = 0x123456789ull});
     ASSERT_EQ(b.size(), 17u);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), 17u);
+    EXPECT_EQ(parse(b), 17u);
     EXPECT_EQ(info.packetLength, 17u);
     EXPECT_EQ(info.payloadOffset, 14u);
     EXPECT_EQ(info.ptsPresent, 1u);
@@ -116,166 +101,119 @@ TEST(Pes, Mpeg2Header)
     // More bytes after the packet do not matter; fewer mean "need more".
     Bytes longer = b;
     longer.resize(40, 0x55);
-    EXPECT_EQ(ParseMpeg2PesHeader(longer.data(), uint32_t(longer.size()), info), 17u);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), 16, info), 0u);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), 5, info), 0u);
+    EXPECT_EQ(parse(longer), 17u);
+    EXPECT_EQ(parse(b, 16), 0u);
+    EXPECT_EQ(parse(b, 5), 0u);
 
-    // No PTS, and a PTS followed by stuffing in the header data.
-    f = Mpeg2Pes{};
-    b = BuildMpeg2Pes(f);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), 12u);
-    EXPECT_EQ(info.payloadOffset, 9u);
-    EXPECT_EQ(info.ptsPresent, 0u);
-    f.pts = 90000;
-    f.stuffing = 3;
-    b = BuildMpeg2Pes(f);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), uint32_t(b.size()));
-    EXPECT_EQ(info.payloadOffset, 17u);
-    EXPECT_EQ(info.pts, 90000);
+    // Payload offsets without a PTS, with stuffing after it, with a DTS too.
+    const struct {
+        Mpeg2Pes f;
+        uint32_t payloadOffset;
+        int64_t pts;
+    } ok[] = {
+        {{}, 9, 0},
+        {{.pts = 90000, .stuffing = 3}, 17, 90000},
+        {{.pts = 3600, .dts = 0}, 19, 3600},
+        // PTS only with the marker at the end of byte 11 broken: the packet stands, the PTS reads -1.
+        {{.pts = 3600, .badPtsMarker = true}, 14, -1},
+    };
+    for (const auto& c : ok) {
+        b = BuildMpeg2Pes(c.f);
+        EXPECT_EQ(parse(b), Len(b)) << c.payloadOffset;
+        EXPECT_EQ(info.payloadOffset, c.payloadOffset);
+        EXPECT_EQ(info.ptsPresent, c.f.pts ? 1u : 0u);
+        if (c.f.pts) {
+            EXPECT_EQ(info.pts, c.pts) << c.payloadOffset;
+        }
+    }
 
-    // PTS and DTS; a DTS with a broken marker rejects the packet.
-    f = Mpeg2Pes{};
-    f.pts = 3600;
-    f.dts = 0;
-    b = BuildMpeg2Pes(f);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), uint32_t(b.size()));
-    EXPECT_EQ(info.payloadOffset, 19u);
-    EXPECT_EQ(info.pts, 3600);
-    f.badDtsMarker = true;
-    b = BuildMpeg2Pes(f);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), 4u);
-
-    // PTS only, with the marker at the end of byte 11 broken: the packet stands,
-    // the PTS reads -1.
-    f = Mpeg2Pes{};
-    f.pts = 3600;
-    f.badPtsMarker = true;
-    b = BuildMpeg2Pes(f);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), uint32_t(b.size()));
-    EXPECT_EQ(info.ptsPresent, 1u);
-    EXPECT_EQ(info.pts, -1);
-    // PTS only with byte 9's marker cleared: rejected.
-    f.badPtsMarker = false;
-    b = BuildMpeg2Pes(f);
+    // Invalid: a DTS with a broken marker, '01' instead of '10' in byte 6,
+    // header data running past the packet (9 + 4 > 12), a packet shorter than 9
+    // bytes, byte 9's PTS marker cleared.
+    for (const Mpeg2Pes& bad : {Mpeg2Pes{.pts = 3600, .dts = 0, .badDtsMarker = true}, Mpeg2Pes{.markerBits = 1},
+                                Mpeg2Pes{.headerDataLength = 4}})
+        EXPECT_EQ(parse(BuildMpeg2Pes(bad)), 4u);
+    EXPECT_EQ(parse(Bytes{0, 0, 1, 0xE0, 0, 2, 0x80, 0x00}), 4u);
+    b = BuildMpeg2Pes({.pts = 3600});
     b[9] &= 0xFE;
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), 4u);
-
-    // '01' instead of '10' in byte 6; header data running past the packet.
-    f = Mpeg2Pes{};
-    f.markerBits = 0x1;
-    b = BuildMpeg2Pes(f);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), 4u);
-    f = Mpeg2Pes{};
-    f.headerDataLength = 4;  // 9 + 4 > 12
-    b = BuildMpeg2Pes(f);
-    EXPECT_EQ(ParseMpeg2PesHeader(b.data(), uint32_t(b.size()), info), 4u);
-    // A packet shorter than 9 bytes.
-    const Bytes tiny = {0, 0, 1, 0xE0, 0, 2, 0x80, 0x00};
-    EXPECT_EQ(ParseMpeg2PesHeader(tiny.data(), uint32_t(tiny.size()), info), 4u);
+    EXPECT_EQ(parse(b), 4u);
 
     // Stream ids without a header extension: payload at 6, bytes not examined.
     for (uint8_t id : {0xBC, 0xBE, 0xBF, 0xF0, 0xF1, 0xF2, 0xF8, 0xFF}) {
-        const Bytes pad = {0, 0, 1, id, 0, 4, 0x00, 0x00, 0x00, 0x00};
-        EXPECT_EQ(ParseMpeg2PesHeader(pad.data(), uint32_t(pad.size()), info), 10u) << int(id);
+        EXPECT_EQ(parse(Bytes{0, 0, 1, id, 0, 4, 0x00, 0x00, 0x00, 0x00}), 10u) << int(id);
         EXPECT_EQ(info.payloadOffset, 6u);
         EXPECT_EQ(info.ptsPresent, 0u);
     }
 }
 
 struct Mpeg1Pes {
-    uint8_t streamId = 0xC0;
     uint32_t stuffing = 0;
     bool stdBuffer = false;
-    std::optional<uint64_t> pts;
-    std::optional<uint64_t> dts;
+    std::optional<uint64_t> pts = {}, dts = {};
     bool badPtsMarker = false;
-    Bytes payload = {0x11, 0x22};
 };
 
-// An MPEG-1 packet per ISO/IEC 11172-1 2.4.3.3.
+// An MPEG-1 audio packet per ISO/IEC 11172-1 2.4.3.3 with a 2-byte payload.
 Bytes BuildMpeg1Pes(const Mpeg1Pes& f)
 {
     mdtest::BitWriter h;
     for (uint32_t i = 0; i < f.stuffing; ++i)
         h.Put(0xFF, 8);
-    if (f.stdBuffer) {
-        h.Put(0x1, 2);
-        h.PutBit(true);   // STD_buffer_scale
-        h.Put(46, 13);    // STD_buffer_size
-    }
-    if (f.pts && f.dts) {
-        PutTimestamp(h, 0x3, *f.pts, true, !f.badPtsMarker, true);
+    if (f.stdBuffer)
+        h.Put(0x1, 2), h.PutBit(true), h.Put(46, 13);  // STD_buffer_scale, STD_buffer_size
+    if (f.pts)
+        PutTimestamp(h, f.dts ? 0x3 : 0x2, *f.pts, true, !f.badPtsMarker, true);
+    if (f.dts)
         PutTimestamp(h, 0x1, *f.dts);
-    } else if (f.pts) {
-        PutTimestamp(h, 0x2, *f.pts, true, !f.badPtsMarker, true);
-    } else {
+    if (!f.pts)
         h.Put(0x0F, 8);
-    }
-    h.PutBytes(f.payload);
-    const Bytes body = h.Take();
-    mdtest::BitWriter w;
-    w.Put(0x000001, 24);
-    w.Put(f.streamId, 8);
-    w.Put(body.size(), 16);
-    w.PutBytes(body);
-    return w.Take();
+    h.PutBytes(Bytes{0x11, 0x22});
+    return Packet(0xC0, h);
 }
 
 TEST(Pes, Mpeg1Header)
 {
     PesInfo info{};
-    Mpeg1Pes f;
-    f.stuffing = 3;
-    f.stdBuffer = true;
-    f.pts = 0x1ABCDEF01ull;
-    Bytes b = BuildMpeg1Pes(f);
-    EXPECT_EQ(ParseMpeg1PesHeader(b.data(), uint32_t(b.size()), info), uint32_t(b.size()));
-    EXPECT_EQ(info.payloadOffset, 6u + 3 + 2 + 5);
-    EXPECT_EQ(info.ptsPresent, 1u);
-    EXPECT_EQ(info.pts, 0x1ABCDEF01);
-
-    f = Mpeg1Pes{};
-    b = BuildMpeg1Pes(f);  // 0x0F: no timestamps
-    EXPECT_EQ(ParseMpeg1PesHeader(b.data(), uint32_t(b.size()), info), uint32_t(b.size()));
-    EXPECT_EQ(info.payloadOffset, 7u);
-    EXPECT_EQ(info.ptsPresent, 0u);
-
-    f.pts = 5;
-    f.dts = 2;
-    b = BuildMpeg1Pes(f);
-    EXPECT_EQ(ParseMpeg1PesHeader(b.data(), uint32_t(b.size()), info), uint32_t(b.size()));
-    EXPECT_EQ(info.payloadOffset, 16u);
-    EXPECT_EQ(info.pts, 5);
-
-    // A PTS with a broken marker rejects the packet.
-    f.badPtsMarker = true;
-    b = BuildMpeg1Pes(f);
-    EXPECT_EQ(ParseMpeg1PesHeader(b.data(), uint32_t(b.size()), info), 4u);
+    auto parse = [&](const Bytes& b, uint32_t len = 0) {
+        return ParseMpeg1PesHeader(b.data(), len ? len : Len(b), info);
+    };
+    const struct {
+        Mpeg1Pes f;
+        uint32_t payloadOffset;
+    } ok[] = {
+        {{.stuffing = 3, .stdBuffer = true, .pts = 0x1ABCDEF01ull}, 6 + 3 + 2 + 5},
+        {{}, 7},  // 0x0F: no timestamps
+        {{.pts = 5, .dts = 2}, 16},
+    };
+    for (const auto& c : ok) {
+        const Bytes b = BuildMpeg1Pes(c.f);
+        EXPECT_EQ(parse(b), Len(b)) << c.payloadOffset;
+        EXPECT_EQ(info.payloadOffset, c.payloadOffset);
+        EXPECT_EQ(info.ptsPresent, c.f.pts ? 1u : 0u);
+        if (c.f.pts) {
+            EXPECT_EQ(info.pts, int64_t(*c.f.pts)) << c.payloadOffset;
+        }
+    }
+    EXPECT_EQ(parse(BuildMpeg1Pes({.pts = 5, .dts = 2, .badPtsMarker = true})), 4u);
 
     // Private stream 2: payload at 6 whatever follows.
-    const Bytes ps2 = {0, 0, 1, 0xBF, 0, 3, 0x80, 0x90, 0xFF};
-    EXPECT_EQ(ParseMpeg1PesHeader(ps2.data(), uint32_t(ps2.size()), info), 9u);
+    EXPECT_EQ(parse(Bytes{0, 0, 1, 0xBF, 0, 3, 0x80, 0x90, 0xFF}), 9u);
     EXPECT_EQ(info.payloadOffset, 6u);
 
-    // Invalid bytes after the stuffing: bit 7 set, or a timestamp nibble 0x1.
-    Bytes bad = {0, 0, 1, 0xC0, 0, 3, 0xFF, 0x80, 0x00};
-    EXPECT_EQ(ParseMpeg1PesHeader(bad.data(), uint32_t(bad.size()), info), 4u);
-    bad = {0, 0, 1, 0xC0, 0, 3, 0xFF, 0x10, 0x00};
-    EXPECT_EQ(ParseMpeg1PesHeader(bad.data(), uint32_t(bad.size()), info), 4u);
-    // Stuffing up to the end of the packet, and a PTS that runs past it.
-    bad = {0, 0, 1, 0xC0, 0, 3, 0xFF, 0xFF, 0xFF, 0x0F};
-    EXPECT_EQ(ParseMpeg1PesHeader(bad.data(), uint32_t(bad.size()), info), 4u);
-    bad = {0, 0, 1, 0xC0, 0, 3, 0x21, 0x00, 0x01, 0x00, 0x01};
-    EXPECT_EQ(ParseMpeg1PesHeader(bad.data(), uint32_t(bad.size()), info), 4u);
-    // An STD buffer field with nothing after it.
-    bad = {0, 0, 1, 0xC0, 0, 2, 0x40, 0x00};
-    EXPECT_EQ(ParseMpeg1PesHeader(bad.data(), uint32_t(bad.size()), info), 4u);
-    // PES_packet_length 0, more than is available, and fewer than 6 bytes.
-    const Bytes empty = {0, 0, 1, 0xC0, 0, 0, 0x0F};
-    EXPECT_EQ(ParseMpeg1PesHeader(empty.data(), uint32_t(empty.size()), info), 4u);
-    b = BuildMpeg1Pes(Mpeg1Pes{});
-    EXPECT_EQ(ParseMpeg1PesHeader(b.data(), uint32_t(b.size() - 1), info), 0u);
-    EXPECT_EQ(ParseMpeg1PesHeader(b.data(), 5, info), 0u);
+    const Bytes invalid[] = {
+        {0, 0, 1, 0xC0, 0, 3, 0xFF, 0x80, 0x00},              // bit 7 set after the stuffing
+        {0, 0, 1, 0xC0, 0, 3, 0xFF, 0x10, 0x00},              // timestamp nibble 0x1
+        {0, 0, 1, 0xC0, 0, 3, 0xFF, 0xFF, 0xFF, 0x0F},        // stuffing up to the end of the packet
+        {0, 0, 1, 0xC0, 0, 3, 0x21, 0x00, 0x01, 0x00, 0x01},  // a PTS that runs past it
+        {0, 0, 1, 0xC0, 0, 2, 0x40, 0x00},                    // an STD buffer field with nothing after it
+        {0, 0, 1, 0xC0, 0, 0, 0x0F},                          // PES_packet_length 0
+    };
+    for (const Bytes& b : invalid)
+        EXPECT_EQ(parse(b), 4u) << testing::PrintToString(b);
+    // More than is available, and fewer than 6 bytes.
+    const Bytes b = BuildMpeg1Pes({});
+    EXPECT_EQ(parse(b, Len(b) - 1), 0u);
+    EXPECT_EQ(parse(b, 5), 0u);
     EXPECT_EQ(info.packetLength, 0u);  // cleared
 }
 
@@ -289,68 +227,38 @@ struct SysHeader {
 Bytes BuildSystemHeader(const SysHeader& f)
 {
     mdtest::BitWriter body;
-    body.PutBit(f.m1);
-    body.Put(25200, 22);  // rate_bound
-    body.PutBit(f.m2);
-    body.Put(1, 6);       // audio_bound
-    body.Put(0, 2);       // fixed_flag, CSPS_flag
-    body.Put(3, 2);       // system_audio_lock_flag, system_video_lock_flag
-    body.PutBit(f.m3);
-    body.Put(1, 5);       // video_bound
-    body.PutBit(false);   // packet_rate_restriction_flag
-    body.Put(0x7F, 7);
-    for (uint8_t id : f.streams) {
-        body.Put(id, 8);
-        body.Put(0x3, 2);
-        body.PutBit(true);
-        body.Put(232, 13);
-    }
+    body.PutBit(f.m1), body.Put(25200, 22), body.PutBit(f.m2);  // rate_bound
+    body.Put(1, 6), body.Put(0, 2), body.Put(3, 2);             // audio_bound, fixed/CSPS, lock flags
+    body.PutBit(f.m3), body.Put(1, 5), body.PutBit(false), body.Put(0x7F, 7);  // video_bound
+    for (uint8_t id : f.streams)
+        body.Put(id, 8), body.Put(0x3, 2), body.PutBit(true), body.Put(232, 13);
     for (int i = 0; i < f.extraBytes; ++i)
         body.Put(0xFF, 8);
     const Bytes b = body.Take();
     mdtest::BitWriter w;
-    w.Put(0x000001BB, 32);
-    w.Put(b.size(), 16);
+    w.Put(0x000001BB, 32), w.Put(b.size(), 16);
     w.PutBytes(b);
     return w.Take();
 }
 
 TEST(Pes, SystemHeaderLength)
 {
-    Bytes b = BuildSystemHeader(SysHeader{});
+    auto length = [](const Bytes& b, uint32_t len = 0) { return SystemHeaderLength(b.data(), len ? len : Len(b)); };
+    const Bytes b = BuildSystemHeader({});
     ASSERT_EQ(b.size(), 18u);
-    EXPECT_EQ(SystemHeaderLength(b.data(), uint32_t(b.size())), 18u);
-    EXPECT_EQ(SystemHeaderLength(b.data(), 17), 0u);  // whole header not there yet
-    EXPECT_EQ(SystemHeaderLength(b.data(), 5), 0u);
+    EXPECT_EQ(length(b), 18u);
+    EXPECT_EQ(length(b, 17), 0u);  // whole header not there yet
+    EXPECT_EQ(length(b, 5), 0u);
+    EXPECT_EQ(length(BuildSystemHeader({.streams = {0xB8, 0xB9, 0xBC, 0xBD, 0xFF}})), 27u);
 
-    SysHeader f;
-    f.streams = {0xB8, 0xB9, 0xBC, 0xBD, 0xFF};
-    b = BuildSystemHeader(f);
-    EXPECT_EQ(SystemHeaderLength(b.data(), uint32_t(b.size())), 27u);
-    f.streams = {0xE0, 0xBA};  // not a stream id a system header may list
-    b = BuildSystemHeader(f);
-    EXPECT_EQ(SystemHeaderLength(b.data(), uint32_t(b.size())), 4u);
-    f.streams = {0xE0, 0x00};
-    b = BuildSystemHeader(f);
-    EXPECT_EQ(SystemHeaderLength(b.data(), uint32_t(b.size())), 4u);
-
-    f = SysHeader{};
-    f.extraBytes = 2;  // a trailing partial entry
-    b = BuildSystemHeader(f);
-    EXPECT_EQ(SystemHeaderLength(b.data(), uint32_t(b.size())), 4u);
-
-    for (int m = 0; m < 3; ++m) {
-        f = SysHeader{};
-        (m == 0 ? f.m1 : m == 1 ? f.m2 : f.m3) = false;
-        b = BuildSystemHeader(f);
-        EXPECT_EQ(SystemHeaderLength(b.data(), uint32_t(b.size())), 4u) << "marker " << m;
-    }
-
-    // header_length below the 6 fixed bytes.
-    const Bytes shortHeader = {0, 0, 1, 0xBB, 0, 5, 0x80, 0, 1, 0, 0x20};
-    EXPECT_EQ(SystemHeaderLength(shortHeader.data(), uint32_t(shortHeader.size())), 4u);
+    // Stream ids a system header may not list, a trailing partial entry, each
+    // marker bit, header_length below the 6 fixed bytes.
+    for (const SysHeader& bad : {SysHeader{.streams = {0xE0, 0xBA}}, SysHeader{.streams = {0xE0, 0x00}},
+                                 SysHeader{.extraBytes = 2}, SysHeader{.m1 = false}, SysHeader{.m2 = false},
+                                 SysHeader{.m3 = false}})
+        EXPECT_EQ(length(BuildSystemHeader(bad)), 4u);
+    EXPECT_EQ(length(Bytes{0, 0, 1, 0xBB, 0, 5, 0x80, 0, 1, 0, 0x20}), 4u);
 }
-
 
 // Random packets parsed at their exact length: every result is 0, 4 or a packet
 // length that fits, with the payload inside the packet.
@@ -362,16 +270,10 @@ TEST(Pes, RandomInputStaysInBounds)
         Bytes b(rng() % 48);
         for (auto& v : b)
             v = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
-        if (b.size() >= 6) {
-            b[0] = 0;
-            b[1] = 0;
-            b[2] = 1;
-            b[3] = ids[rng() % sizeof ids];
-            b[4] = 0;
-            b[5] = static_cast<uint8_t>(rng() % 48);
-        }
+        if (b.size() >= 6)
+            b[0] = 0, b[1] = 0, b[2] = 1, b[3] = ids[rng() % sizeof ids], b[4] = 0, b[5] = uint8_t(rng() % 48);
         const uint8_t* p = b.empty() ? nullptr : b.data();
-        const uint32_t n = uint32_t(b.size());
+        const uint32_t n = Len(b);
         PesInfo info{};
         for (int which = 0; which < 2; ++which) {
             const uint32_t r = which ? ParseMpeg2PesHeader(p, n, info) : ParseMpeg1PesHeader(p, n, info);

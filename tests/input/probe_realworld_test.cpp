@@ -44,41 +44,62 @@ const std::map<std::string, Override> kOverrides = {
     {"h264_es_128x128.h264", {0, "bare H.264 streams are not one of the recognised elementary kinds"}},
 };
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+// Name prefix → kind; the first match counts, so longer prefixes come first. -1:
+// any program-stream kind (2, 4..7).
+using Rules = std::vector<std::pair<const char*, int32_t>>;
+const Rules kRealWorldRules = {
+    {"mpeg1ps_", MK_MPEG1_SYSTEM}, {"mpeg2ps_", -1}, {"ts_", MK_MPEG2_TRANSPORT}, {"m2ts_", MK_MPEG2_TRANSPORT},
+    {"mp4_", MK_MP4},  {"mov_", MK_MP4},  {"3gp_", MK_MP4}, {"mpeg2es_", MK_MPEG2_VIDEO_ES},
+    {"mkv_", 0},       {"webm_", 0},  // Matroska: its test is not wired in
+};
+const Rules kBundledRules = {
+    {"ps_mpeg4video_", MK_MPEG2_PROGRAM_MPEG4},
+    {"dvd_", MK_DVD_VIDEO},
+    {"svcd_", MK_SVCD},
+    {"vcd_", MK_VCD},
+    {"mpg1_", MK_MPEG1_SYSTEM},
+    {"ps_", MK_MPEG2_PROGRAM},
+    {"ts", MK_MPEG2_TRANSPORT},  // ts_, ts204_
+    {"m2ts_", MK_MPEG2_TRANSPORT},
+    {"mp4", MK_MP4},  // mp4_, mp4frag_
+    {"mov_", MK_MP4},
+    {"3gp_", MK_MP4},
+    {"mkv_", 0},
+    {"webm_", 0},
+    {"es_mpeg1video_", MK_MPEG1_VIDEO_ES},
+    {"es_mpeg2video_", MK_MPEG2_VIDEO_ES},
+    // These MPEG-4 Visual streams start with a visual object sequence or a
+    // video object header, not with a VOP start code at byte 0.
+    {"es_mpeg4_", 0},
+};
 
-// Expected kind from the name, for files with no override. -1: no rule.
-int32_t KindByName(const std::string& name)
+// Probes every sample file of dir (not the notes or the corpus script) and
+// checks it against its override or the first rule its name matches.
+void CheckDirectory(const fs::path& dir, const Rules& rules)
 {
-    if (StartsWith(name, "mpeg1ps_"))
-        return MK_MPEG1_SYSTEM;
-    if (StartsWith(name, "ts_") || StartsWith(name, "m2ts_"))
-        return MK_MPEG2_TRANSPORT;
-    if (StartsWith(name, "mp4_") || StartsWith(name, "mov_") || StartsWith(name, "3gp_"))
-        return MK_MP4;
-    if (StartsWith(name, "mpeg2es_"))
-        return MK_MPEG2_VIDEO_ES;
-    // Matroska: its test is not wired in.
-    if (StartsWith(name, "mkv_") || StartsWith(name, "webm_"))
-        return 0;
-    return -1;
-}
-
-std::vector<fs::path> MediaFiles()
-{
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(kDir)) {
-        if (!e.is_regular_file() || e.path().extension() == ".md")
+    int checked = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (!e.is_regular_file() || e.path().extension() == ".md" || e.path().extension() == ".sh")
             continue;
-        files.push_back(e.path());
+        MSFileInputStream s(md::Utf8ToWide(e.path().string()).c_str());
+        const int32_t kind = ProbeMediaKind(&s, 0);
+        const auto override = kOverrides.find(name);
+        const auto rule = std::find_if(rules.begin(), rules.end(),
+                                       [&](const auto& r) { return name.rfind(r.first, 0) == 0; });
+        if (override != kOverrides.end()) {
+            EXPECT_EQ(kind, override->second.kind) << name << ": " << override->second.reason;
+        } else if (rule == rules.end()) {
+            ADD_FAILURE() << name << ": no rule for this sample; add one";
+        } else if (rule->second < 0) {
+            const uint32_t k = static_cast<uint32_t>(kind);
+            EXPECT_TRUE(k == MK_MPEG2_PROGRAM || (k >= MK_SVCD && k <= MK_DVD_VR)) << name << " " << kind;
+        } else {
+            EXPECT_EQ(kind, rule->second) << name;
+        }
+        ++checked;
     }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-int32_t ProbeFile(const fs::path& p)
-{
-    MSFileInputStream s(md::Utf8ToWide(p.string()).c_str());
-    return ProbeMediaKind(&s, 0);
+    EXPECT_GT(checked, 0);
 }
 
 std::vector<uint8_t> ReadAll(const fs::path& p)
@@ -87,116 +108,47 @@ std::vector<uint8_t> ReadAll(const fs::path& p)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
-class RealWorldProbe : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!fs::is_directory(kDir))
-            GTEST_SKIP() << "no real-world samples at " << kDir;
-    }
-};
-
-TEST_F(RealWorldProbe, EveryFileGetsTheKindItsBytesCallFor)
+TEST(RealWorldProbe, EveryFileGetsTheKindItsBytesCallFor)
 {
-    int checked = 0;
-    for (const auto& p : MediaFiles()) {
-        const std::string name = p.filename().string();
-        const int32_t kind = ProbeFile(p);
-        auto it = kOverrides.find(name);
-        if (it != kOverrides.end()) {
-            EXPECT_EQ(kind, it->second.kind) << name << ": " << it->second.reason;
-        } else if (StartsWith(name, "mpeg2ps_")) {
-            const uint32_t k = static_cast<uint32_t>(kind);
-            EXPECT_TRUE(k == MK_MPEG2_PROGRAM || (k >= MK_SVCD && k <= MK_DVD_VR)) << name << " " << kind;
-        } else {
-            const int32_t expected = KindByName(name);
-            if (expected < 0) {
-                ADD_FAILURE() << name << ": no rule for this sample; add one";
-                continue;
-            }
-            EXPECT_EQ(kind, expected) << name;
-        }
-        ++checked;
-    }
-    EXPECT_GT(checked, 0);
+    if (!fs::is_directory(kDir))
+        GTEST_SKIP() << "no real-world samples at " << kDir;
+    CheckDirectory(kDir, kRealWorldRules);
 }
 
 // The bytes behind the overrides, checked here so that the expectations above
 // rest on the files and not on their names.
-TEST_F(RealWorldProbe, DvdNavSampleHasANavigationPacketBeforeItsFirstSequenceHeader)
+TEST(RealWorldProbe, OverriddenSamplesHaveTheBytesTheirReasonsName)
 {
-    const auto bytes = ReadAll(kDir / "mpeg2ps_dvdnav_640x426_mp2.ps");
-    if (bytes.empty())
-        GTEST_SKIP() << "sample missing";
-    const uint8_t nav[] = {0x00, 0x00, 0x01, 0xBF, 0x03, 0xD4, 0x00};
-    const uint8_t seq[] = {0x00, 0x00, 0x01, 0xB3};
-    const auto navAt = std::search(bytes.begin(), bytes.end(), std::begin(nav), std::end(nav));
-    const auto seqAt = std::search(bytes.begin(), bytes.end(), std::begin(seq), std::end(seq));
-    ASSERT_NE(navAt, bytes.end());
-    ASSERT_NE(seqAt, bytes.end());
-    EXPECT_LT(navAt, seqAt);
-    const uint8_t vr[] = {0x00, 0x00, 0x01, 0xBF, 0x07, 0xD4, 0x50};
-    EXPECT_EQ(std::search(bytes.begin(), seqAt, std::begin(vr), std::end(vr)), seqAt);
-}
-
-TEST_F(RealWorldProbe, ShortSamplesAreBelowTheSizeLimitsOfTheirTests)
-{
+    const auto nav = ReadAll(kDir / "mpeg2ps_dvdnav_640x426_mp2.ps");
     const auto ac3 = ReadAll(kDir / "mpeg2ps_ac3_privstream1.ps");
     const auto m2ts = ReadAll(kDir / "m2ts_avchd_stub.mts");
-    if (ac3.empty() || m2ts.empty())
+    const auto mp4 = ReadAll(kDir / "mp4_broken_no_moov.mp4");
+    if (nav.empty() || ac3.empty() || m2ts.empty() || mp4.empty())
         GTEST_SKIP() << "sample missing";
+    // A navigation packet (and no DVD-VR data packet) before the first sequence header.
+    const uint8_t pci[] = {0x00, 0x00, 0x01, 0xBF, 0x03, 0xD4, 0x00};
+    const uint8_t vr[] = {0x00, 0x00, 0x01, 0xBF, 0x07, 0xD4, 0x50};
+    const uint8_t seq[] = {0x00, 0x00, 0x01, 0xB3};
+    const auto seqAt = std::search(nav.begin(), nav.end(), std::begin(seq), std::end(seq));
+    ASSERT_NE(seqAt, nav.end());
+    EXPECT_NE(std::search(nav.begin(), seqAt, std::begin(pci), std::end(pci)), seqAt);
+    EXPECT_EQ(std::search(nav.begin(), seqAt, std::begin(vr), std::end(vr)), seqAt);
+    // Below the size limits of their tests.
     EXPECT_LE(ac3.size(), 2048u);
     EXPECT_LE(m2ts.size(), 2040u);
     EXPECT_EQ(m2ts[4], 0x47);  // a 192-byte-packet stream all the same
-    const auto mp4 = ReadAll(kDir / "mp4_broken_no_moov.mp4");
     ASSERT_GT(mp4.size(), 2048u);
     EXPECT_TRUE(std::equal(mp4.begin() + 4, mp4.begin() + 8, "ftyp"));
 }
 
-// The bundled synthetic samples (MD_TEST_DATA_DIR), named
-// container_videocodec_..., each checked against the kind its container calls for.
+// The bundled synthetic samples, named container_videocodec_..., each checked
+// against the kind its container calls for.
 TEST(BundledSamplesProbe, EveryContainerGetsItsKind)
 {
     const fs::path dir = MD_TEST_DATA_DIR;
     if (!fs::is_directory(dir))
         GTEST_SKIP() << "no bundled samples at " << dir;
-    // Longest prefixes first.
-    const std::pair<const char*, int32_t> rules[] = {
-        {"ps_mpeg4video_", MK_MPEG2_PROGRAM_MPEG4},
-        {"dvd_", MK_DVD_VIDEO},
-        {"svcd_", MK_SVCD},
-        {"vcd_", MK_VCD},
-        {"mpg1_", MK_MPEG1_SYSTEM},
-        {"ps_", MK_MPEG2_PROGRAM},
-        {"ts", MK_MPEG2_TRANSPORT},  // ts_, ts204_
-        {"m2ts_", MK_MPEG2_TRANSPORT},
-        {"mp4", MK_MP4},  // mp4_, mp4frag_
-        {"mov_", MK_MP4},
-        {"3gp_", MK_MP4},
-        // Matroska: its test is not wired in yet.
-        {"mkv_", 0},
-        {"webm_", 0},
-        {"es_mpeg1video_", MK_MPEG1_VIDEO_ES},
-        {"es_mpeg2video_", MK_MPEG2_VIDEO_ES},
-        // These MPEG-4 Visual streams start with a visual object sequence or a
-        // video object header, not with a VOP start code at byte 0.
-        {"es_mpeg4_", 0},
-    };
-    int checked = 0;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        const std::string name = e.path().filename().string();
-        if (!e.is_regular_file() || name.find('_') == std::string::npos || e.path().extension() == ".sh")
-            continue;
-        const auto rule = std::find_if(std::begin(rules), std::end(rules),
-                                       [&](const auto& r) { return StartsWith(name, r.first); });
-        if (rule == std::end(rules)) {
-            ADD_FAILURE() << name << ": no rule for this sample; add one";
-            continue;
-        }
-        EXPECT_EQ(ProbeFile(e.path()), rule->second) << name;
-        ++checked;
-    }
-    EXPECT_GT(checked, 0);
+    CheckDirectory(dir, kBundledRules);
 }
 
 }  // namespace
