@@ -32,25 +32,22 @@ struct ScanResult {
     bool treeKept = false;
 };
 
-ScanResult SliceScan(const Bytes8& file)
+// Runs the H.264 slice scan (or the MPEG-4 Visual first-sample scan) over file.
+ScanResult Scan(const Bytes8& file, bool slices)
 {
     MemoryInputStream input(file.data(), file.size());
     std::unique_ptr<Mp4Box> boxes;
     ScanResult r;
-    ScanMp4SliceFieldOrder(boxes, input, r.fieldOrder, r.frameRate);
+    if (slices)
+        ScanMp4SliceFieldOrder(boxes, input, r.fieldOrder, r.frameRate);
+    else
+        ScanMp4FirstSampleFieldOrder(boxes, input, r.fieldOrder);
     r.treeKept = boxes != nullptr;
     return r;
 }
 
-ScanResult FirstSampleScan(const Bytes8& file)
-{
-    MemoryInputStream input(file.data(), file.size());
-    std::unique_ptr<Mp4Box> boxes;
-    ScanResult r;
-    ScanMp4FirstSampleFieldOrder(boxes, input, r.fieldOrder);
-    r.treeKept = boxes != nullptr;
-    return r;
-}
+ScanResult SliceScan(const Bytes8& file) { return Scan(file, true); }
+ScanResult FirstSampleScan(const Bytes8& file) { return Scan(file, false); }
 
 Bytes8 VideoFile(Bytes8 entry, std::vector<Bytes8> samples)
 {
@@ -121,6 +118,8 @@ TEST(Mp4FieldOrder, SliceParityOfFramesAndFields)
     const AvcPpsFields noDelta{false};
     const AvcSpsFields mbaff = InterlacedSps(true);
     const AvcSpsFields fields = InterlacedSps(false);
+    AvcSpsFields poc2 = mbaff;
+    poc2.pocType = 2;
     // SEI and access-unit-delimiter NAL units that may open a sample.
     const Bytes8 sei = {0x06, 0x05, 0x08, 'x', '2', '6', '4', ' ', 'c', 'o', 'r', 0x80};
     const Bytes8 aud = {0x09, 0xF0};
@@ -141,6 +140,8 @@ TEST(Mp4FieldOrder, SliceParityOfFramesAndFields)
          1, kFrameRate},
         {"frames without delta_pic_order_cnt_bottom", mbaff, noDelta,
          {Sample(mbaff, noDelta, {Frame(true, 0)}), Sample(mbaff, noDelta, {Frame(false, 0)})}, 1, kFrameRate},
+        {"picture order count type 2 carries no bottom-field delta", poc2, withDelta,
+         {Sample(poc2, withDelta, {Frame(true, 0)}), Sample(poc2, withDelta, {Frame(false, 0)})}, 1, kFrameRate},
         {"both fields in each sample", fields, noDelta,
          {Sample(fields, noDelta, {Field(true, false), Field(true, true)}),
           Sample(fields, noDelta, {Field(false, false), Field(false, true)})},
@@ -160,53 +161,45 @@ TEST(Mp4FieldOrder, SliceParityOfFramesAndFields)
         EXPECT_DOUBLE_EQ(r.frameRate, c.rate);
         EXPECT_TRUE(r.treeKept);
     }
-
-    // Picture order count type 2 carries no bottom-field delta: top first.
-    AvcSpsFields poc2 = mbaff;
-    poc2.pocType = 2;
-    const ScanResult r = SliceScan(VideoFile(Avc1(poc2, withDelta), {Sample(poc2, withDelta, {Frame(true, 0)}),
-                                                                     Sample(poc2, withDelta, {Frame(false, 0)})}));
-    EXPECT_EQ(r.fieldOrder, 1u);
 }
 
-TEST(Mp4FieldOrder, SliceScanWithoutWhatItNeeds)
+TEST(Mp4FieldOrder, ScansWithoutWhatTheyNeedChangeNothing)
 {
     const AvcSpsFields sps = InterlacedSps(false);
     const AvcPpsFields pps{};
-    const std::vector<Bytes8> samples = {Sample(sps, pps, {Field(true, true)}),
-                                         Sample(sps, pps, {Field(false, false)})};
+    const std::vector<Bytes8> samples = {Sample(sps, pps, {Field(true, true)}), Sample(sps, pps, {Field(false, false)})};
+    const Bytes8 vop = mdtest::Mpeg4IVopHeader(5, true);
+    const Bytes8 mp4v = mdtest::Mp4vEntry(720, 576, mdtest::Mpeg4Vol(720, 576, 25, true));
+    const std::pair<const char*, Bytes8> sliceCases[] = {
+        {"no picture parameter set in 'avcC'",
+         VideoFile(mdtest::Avc1Entry(1920, 1080, {mdtest::AvcSpsNal(sps)}, {}), samples)},
+        {"an 'mp4v' video track", VideoFile(mp4v, samples)},
+        {"a sample of two bytes at the very end of the file", VideoFile(Avc1(sps, pps), {{0x00, 0x00}})},
+        {"a sample of SEI units only",
+         VideoFile(Avc1(sps, pps), {mdtest::LengthPrefixed({{0x06, 0x05, 0x01, 0x00, 0x80}})})},
+        {"not an MP4 file", Bytes8(5000, 0x47)},
+    };
+    for (const auto& [name, file] : sliceCases) {
+        SCOPED_TRACE(name);
+        const ScanResult r = SliceScan(file);
+        EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
+        EXPECT_DOUBLE_EQ(r.frameRate, kFrameRate);
+    }
+    EXPECT_FALSE(SliceScan(Bytes8(5000, 0x47)).treeKept);
 
-    // No picture parameter set in 'avcC'.
-    ScanResult r = SliceScan(VideoFile(mdtest::Avc1Entry(1920, 1080, {mdtest::AvcSpsNal(sps)}, {}), samples));
-    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
-    EXPECT_DOUBLE_EQ(r.frameRate, kFrameRate);
-
-    // An 'mp4v' video track.
-    r = SliceScan(VideoFile(mdtest::Mp4vEntry(320, 240, mdtest::Mpeg4Vol(320, 240, 25, true)), samples));
-    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
-
-    // A sample of two bytes at the very end of the file.
-    r = SliceScan(VideoFile(Avc1(sps, pps), {{0x00, 0x00}}));
-    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
-
-    // A sample of SEI units only.
-    r = SliceScan(VideoFile(Avc1(sps, pps), {mdtest::LengthPrefixed({{0x06, 0x05, 0x01, 0x00, 0x80}})}));
-    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
-
-    // Only an audio track.
-    Mp4TrackLayout audio;
-    audio.handler = "soun";
-    audio.sampleEntry = mdtest::SoundEntry("sowt", 2, 16, 48000);
-    audio.samples = {Bytes8(64, 0)};
-    Mp4FileLayout layout;
-    layout.tracks = {audio};
-    r = SliceScan(mdtest::Mp4File(layout));
-    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
-
-    // Not an MP4 file at all: no tree is kept.
-    r = SliceScan(Bytes8(5000, 0x47));
-    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
-    EXPECT_FALSE(r.treeKept);
+    const std::pair<const char*, Bytes8> firstSampleCases[] = {
+        {"decoder-specific info without a video object layer",
+         VideoFile(mdtest::Mp4vEntry(720, 576, Bytes8{0x00, 0x00, 0x01, 0xB0, 0xF5}), {vop})},
+        {"a sample without a picture start code", VideoFile(mp4v, {mdtest::Mpeg4GovHeader()})},
+        // 40 of the 47 bits up to top_field_first.
+        {"a picture header cut short by the end of the file", VideoFile(mp4v, {Bytes8(vop.begin(), vop.begin() + 5)})},
+        {"not an MP4 file", Bytes8(3000, 0)},
+    };
+    for (const auto& [name, file] : firstSampleCases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(FirstSampleScan(file).fieldOrder, kUntouchedOrder);
+    }
+    EXPECT_FALSE(FirstSampleScan(Bytes8(3000, 0)).treeKept);
 }
 
 // ---- MPEG-4 Visual ------------------------------------------------------------------
@@ -220,8 +213,7 @@ TEST(Mp4FieldOrder, Mpeg4FirstSample)
         bool topFirst;
     };
     const Case cases[] = {
-        {25, 5, true, true},   {25, 5, true, false}, {30000, 15, false, true},
-        {30000, 15, true, false}, {16, 5, true, true}, {1, 1, false, false},
+        {25, 5, true, true}, {25, 5, true, false}, {30000, 15, false, true}, {16, 5, true, false}, {1, 1, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "resolution " << c.resolution << (c.withGov ? " after a GOV" : ""));
@@ -233,24 +225,6 @@ TEST(Mp4FieldOrder, Mpeg4FirstSample)
         EXPECT_EQ(r.fieldOrder, c.topFirst ? 1u : 2u);
         EXPECT_TRUE(r.treeKept);
     }
-}
-
-TEST(Mp4FieldOrder, Mpeg4FirstSampleWithoutWhatItNeeds)
-{
-    const Bytes8 vop = mdtest::Mpeg4IVopHeader(5, true);
-    // Decoder-specific info without a video object layer.
-    const Bytes8 noVol = {0x00, 0x00, 0x01, 0xB0, 0xF5};
-    EXPECT_EQ(FirstSampleScan(VideoFile(mdtest::Mp4vEntry(720, 576, noVol), {vop})).fieldOrder, kUntouchedOrder);
-    // A sample without a picture start code.
-    const Bytes8 entry = mdtest::Mp4vEntry(720, 576, mdtest::Mpeg4Vol(720, 576, 25, true));
-    EXPECT_EQ(FirstSampleScan(VideoFile(entry, {mdtest::Mpeg4GovHeader()})).fieldOrder, kUntouchedOrder);
-    // A picture header cut short by the end of the file: 40 of the 47 bits up
-    // to top_field_first.
-    EXPECT_EQ(FirstSampleScan(VideoFile(entry, {Bytes8(vop.begin(), vop.begin() + 5)})).fieldOrder, kUntouchedOrder);
-    // Not an MP4 file.
-    const ScanResult r = FirstSampleScan(Bytes8(3000, 0));
-    EXPECT_EQ(r.fieldOrder, kUntouchedOrder);
-    EXPECT_FALSE(r.treeKept);
 }
 
 // The scans never read outside the file whatever its boxes and samples say.
@@ -270,10 +244,8 @@ TEST(Mp4FieldOrder, DamagedFilesAreSafe)
                 state = state * 1103515245 + 12345;
                 damaged[(state >> 8) % damaged.size()] ^= static_cast<uint8_t>(1 + (state >> 24) % 255);
             }
-            const ScanResult a = SliceScan(damaged);
-            const ScanResult b = FirstSampleScan(damaged);
-            EXPECT_TRUE(a.fieldOrder == kUntouchedOrder || a.fieldOrder == 1 || a.fieldOrder == 2);
-            EXPECT_TRUE(b.fieldOrder == kUntouchedOrder || b.fieldOrder == 1 || b.fieldOrder == 2);
+            for (uint32_t order : {SliceScan(damaged).fieldOrder, FirstSampleScan(damaged).fieldOrder})
+                EXPECT_TRUE(order == kUntouchedOrder || order == 1 || order == 2) << order;
         }
     }
 }
