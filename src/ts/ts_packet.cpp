@@ -1,0 +1,444 @@
+#include "ts/ts_packet.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace md {
+
+namespace {
+
+// adaptation_field_control: 1 payload only, 2 adaptation field only, 3 both.
+uint32_t AdaptationFieldControl(const uint8_t* packet) { return (packet[3] >> 4) & 0x03; }
+
+// 00 00 01 followed by a stream_id in 0xBC..0xFF.
+bool IsPesStart(const uint8_t* p, uint32_t length)
+{
+    return length >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] >= 0xBC;
+}
+
+// 90 kHz ticks to 100-ns units, truncated, as the scanners convert them.
+int64_t TicksTo100ns(int64_t ticks) { return static_cast<int64_t>(static_cast<double>(ticks) / 9.0 * 1000.0); }
+
+}  // namespace
+
+bool IsTsVideoStreamType(uint32_t streamType)
+{
+    return streamType == 1 || streamType == 2 || streamType == 0x1B || streamType == 0x20;
+}
+
+bool IsTsAudioStreamType(uint32_t streamType)
+{
+    switch (streamType) {
+    case 3: case 4: case 0x0F: case 0x11: case 0x80: case 0x81: case 0x83: case 0x85: case 0x86: case 0xA2:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool HasNoPesHeaderExtension(uint32_t streamId)
+{
+    switch (streamId) {
+    case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool FindTsSync(const uint8_t* buffer, uint32_t length, uint32_t& position, int32_t& strideExtra)
+{
+    if (buffer == nullptr || length <= kTsSyncWindow)
+        return false;
+    auto repeats = [buffer](uint32_t i, uint32_t size) {
+        for (uint32_t k = 1; k <= 5; ++k)
+            if (buffer[i + size * k] != kTsSyncByte)
+                return false;
+        return true;
+    };
+    for (uint32_t i = 0; i < length - kTsSyncWindow; ++i) {
+        if (buffer[i] != kTsSyncByte)
+            continue;
+        for (const uint32_t size : {188u, 192u, 204u}) {
+            if (repeats(i, size)) {
+                position = i;
+                strideExtra = static_cast<int32_t>(size - kTsPacketSize);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+uint32_t TsHeaderLength(const uint8_t* packet)
+{
+    switch (AdaptationFieldControl(packet)) {
+    case 1: return 4;
+    case 3: return 5 + uint32_t(packet[4]);  // adaptation_field_length
+    default: return 0;
+    }
+}
+
+bool ReadPts32(const uint8_t* p, uint32_t length, uint64_t& value)
+{
+    if (p == nullptr || length < 5)
+        return false;
+    if ((p[0] >> 5) != 1 || (p[2] & 1) == 0 || (p[4] & 1) == 0)
+        return false;
+    // PTS[32..30] in byte 0, PTS[29..15] in bytes 1-2, PTS[14..0] in bytes 3-4,
+    // each followed by a marker bit. 32-bit arithmetic drops PTS[32] and the
+    // '001x' prefix.
+    const uint32_t high = ((uint32_t(p[0]) & 0xFE) << 15) + ((uint32_t(p[1]) << 8 | p[2]) & 0xFFFE);
+    const uint32_t low = (uint32_t(p[3]) << 8 | p[4]) >> 1;
+    value = static_cast<uint32_t>((high << 14) + low);
+    return true;
+}
+
+uint32_t PesHeaderLength(const uint8_t* p, uint32_t length)
+{
+    if (p == nullptr || length < 6)
+        return 0;
+    for (uint32_t i = 0; i + 4 < length; ++i) {
+        if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1)
+            continue;
+        if (HasNoPesHeaderExtension(p[i + 3]))
+            return 6;
+        return length > 8 ? 9 + uint32_t(p[8]) : 0;  // PES_header_data_length
+    }
+    return 0;
+}
+
+bool PesPayloadOffset(const uint8_t* packet, uint32_t length, int32_t& offset)
+{
+    offset = -1;
+    if (packet == nullptr || length < kTsPacketSize || packet[0] != kTsSyncByte)
+        return false;
+    const uint32_t afc = AdaptationFieldControl(packet);
+    if (TsPayloadUnitStart(packet)) {
+        const uint32_t header = TsHeaderLength(packet);
+        if (header == 0 || header >= length || !IsPesStart(packet + header, length - header))
+            return false;
+        const int64_t payload = int64_t(length) - header - PesHeaderLength(packet + header, length - header);
+        if (payload < 1)
+            return false;
+        offset = static_cast<int32_t>(int64_t(length) - payload);
+        return true;
+    }
+    if (afc == 1) {
+        offset = static_cast<int32_t>(length - 184);
+    } else if (afc == 3) {
+        const int32_t payload = 183 - int32_t(packet[4]);
+        if (payload >= 1)
+            offset = static_cast<int32_t>(length) - payload;
+    }
+    return false;
+}
+
+bool TsPesPayload(const uint8_t* packet, const uint8_t*& data, uint32_t& length, bool& pesStart)
+{
+    const uint32_t header = TsHeaderLength(packet);
+    if (header == 0 || header >= kTsPacketSize)
+        return false;
+    const uint8_t* payload = packet + header;
+    const uint32_t size = kTsPacketSize - header;
+    pesStart = TsPayloadUnitStart(packet);
+    if (!pesStart) {
+        data = payload;
+        length = size;
+        return true;
+    }
+    if (!IsPesStart(payload, size))
+        return false;
+    const uint32_t pesHeader = PesHeaderLength(payload, size);
+    if (pesHeader == 0)
+        return false;
+    const uint32_t skip = std::min(pesHeader, size);
+    data = payload + skip;
+    length = size - skip;
+    return true;
+}
+
+bool PacketPesPts(const uint8_t* packet, uint32_t& headerLength, uint64_t& pts, bool& ptsRead)
+{
+    if (!TsPayloadUnitStart(packet))
+        return false;
+    const uint32_t header = TsHeaderLength(packet);
+    // The PES bytes up to PTS_DTS_flags (byte 7) must lie in the packet.
+    if (header == 0 || header + 8 > kTsPacketSize)
+        return false;
+    const uint8_t* pes = packet + header;
+    const uint32_t size = kTsPacketSize - header;
+    if (!IsPesStart(pes, size) || HasNoPesHeaderExtension(pes[3]) || (pes[7] & 0x80) == 0)
+        return false;
+    headerLength = header;
+    ptsRead = size > 9 && ReadPts32(pes + 9, size - 9, pts);
+    return true;
+}
+
+bool ParsePat(const uint8_t* section, uint32_t length, TsProgramTable& table)
+{
+    if (section == nullptr || length < 8)
+        return false;
+    const uint32_t sectionLength = uint32_t(section[1] & 0x0F) << 8 | section[2];
+    // table_id 0, section_syntax_indicator 1, section_number <= last_section_number.
+    if (section[0] != 0 || (section[1] & 0x80) == 0 || section[6] > section[7] || sectionLength > 1021)
+        return false;
+    if (sectionLength == 0)
+        return true;
+    // Entries between the 5 bytes after section_length and the CRC_32.
+    const int32_t entries = (int32_t(sectionLength) - 9) / 4;
+    if (entries > int32_t(kTsMaxPrograms))
+        return false;
+    for (int32_t e = 0; e < entries; ++e) {
+        const uint32_t off = 8 + 4 * uint32_t(e);
+        if (off + 4 > length)
+            break;
+        const uint32_t programNumber = uint32_t(section[off]) << 8 | section[off + 1];
+        const uint32_t pid = uint32_t(section[off + 2] & 0x1F) << 8 | section[off + 3];
+        if (programNumber == 0)  // network_PID
+            continue;
+        const auto end = table.programs.begin() + table.count;
+        if (std::any_of(table.programs.begin(), end, [pid](const TsProgram& p) { return p.pmtPid == pid; }))
+            continue;
+        if (table.count >= kTsMaxPrograms)
+            break;
+        table.programs[table.count] = TsProgram{};
+        table.programs[table.count].pmtPid = pid;
+        ++table.count;
+    }
+    return true;
+}
+
+uint32_t PatAssembler::ParseAndClear(TsProgramTable& table)
+{
+    const bool ok = ParsePat(m_buffer.data(), m_collected, table);
+    m_collected = 0;
+    m_expected = 0;
+    return ok;
+}
+
+bool PatAssembler::AssemblePat(const uint8_t* packet, TsProgramTable& table)
+{
+    const uint32_t afc = AdaptationFieldControl(packet);
+    if (TsPayloadUnitStart(packet)) {
+        // A new section starts while the previous one is still short: parse what
+        // was collected and drop this packet.
+        if (m_collected > 0 && m_collected < m_expected)
+            return ParseAndClear(table);
+        // The section follows the pointer_field, whose value is not used.
+        const uint32_t offset = afc >= 2 ? 4 + 1 + uint32_t(packet[4]) + 1 : 5;
+        if (offset > 183)
+            return false;
+        m_collected = kTsPacketSize - offset;
+        std::memcpy(m_buffer.data(), packet + offset, m_collected);
+        if (afc == 0 || afc == 2)
+            return false;
+        m_expected = uint32_t(m_buffer[1] & 0x0F) << 8 | m_buffer[2];
+        if (m_expected > 183)
+            return false;
+        return ParseAndClear(table);
+    }
+    if (m_collected == 0)
+        return false;
+    if (m_collected >= kGiveUp) {
+        m_collected = 0;
+        m_expected = 0;
+        return false;
+    }
+    std::memcpy(m_buffer.data() + m_collected, packet + 4, 184);
+    m_collected += 184;
+    if (m_collected < m_expected)
+        return false;
+    return ParseAndClear(table);
+}
+
+void ParseEsDescriptors(const uint8_t* p, uint32_t length, uint32_t& streamType, uint8_t& registration)
+{
+    for (uint32_t pos = 0; pos + 2 <= length; pos += 2 + uint32_t(p[pos + 1])) {
+        const uint8_t tag = p[pos];
+        if (tag == 0x05)  // registration_descriptor
+            registration = 1;
+        else if (tag == 0x6A)  // DVB AC-3_descriptor: private data carrying AC-3
+            streamType = 0x81;
+    }
+}
+
+bool ParsePmt(TsProgram& program, const uint8_t* packet, TsSelection* selection, uint8_t& registration)
+{
+    const uint32_t afc = AdaptationFieldControl(packet);
+    if (afc == 0 || afc == 2)
+        return false;
+    // The section follows the pointer_field, whose value is not used.
+    const uint32_t start = afc == 1 ? 5 : 4 + 1 + uint32_t(packet[4]) + 1;
+    if (start + 12 > kTsPacketSize)
+        return false;
+    const uint8_t* section = packet + start;
+    if (section[0] != 0x02)  // TS_program_map_section
+        return false;
+    const int32_t sectionLength = int32_t(section[1] & 0x0F) << 8 | section[2];
+    const int32_t programInfoLength = int32_t(section[10] & 0x0F) << 8 | section[11];
+    // Bytes of the elementary-stream loop: section_length less the 9 bytes up to
+    // the program descriptors, those descriptors and the CRC_32.
+    int32_t remaining = sectionLength - programInfoLength - 13;
+    if (remaining < 5) {
+        program.streamCount = 0;
+        return true;
+    }
+    uint32_t pos = start + 12 + uint32_t(programInfoLength);
+    uint32_t entries = 0;
+    while (remaining >= 5 && pos + 5 <= kTsPacketSize) {
+        uint32_t streamType = packet[pos];
+        const uint32_t pid = uint32_t(packet[pos + 1] & 0x1F) << 8 | packet[pos + 2];
+        const int32_t esInfoLength = int32_t(packet[pos + 3] & 0x0F) << 8 | packet[pos + 4];
+        // A section is read from this packet only: descriptors are cut at its end.
+        if (esInfoLength <= remaining - 5) {
+            const uint32_t inPacket = std::min<uint32_t>(uint32_t(esInfoLength), kTsPacketSize - (pos + 5));
+            ParseEsDescriptors(packet + pos + 5, inPacket, streamType, registration);
+        }
+        const uint8_t isVideo = IsTsVideoStreamType(streamType) ? 1 : 0;
+        const uint8_t isAudio = IsTsAudioStreamType(streamType) ? 1 : 0;
+        if (entries < kTsMaxStreams) {
+            program.streams[entries] = TsElementaryStream{pid, streamType, isVideo, isAudio};
+            program.videoCount += isVideo;
+            program.audioCount += isAudio;
+        }
+        if (selection != nullptr) {
+            if (selection->videoPid == int32_t(pid))
+                selection->videoStreamType = int32_t(streamType);
+            else if (selection->audioPid == int32_t(pid))
+                selection->audioStreamType = int32_t(streamType);
+        }
+        ++entries;
+        pos += 5 + uint32_t(esInfoLength);
+        remaining -= 5 + esInfoLength;
+    }
+    program.streamCount = entries;
+    return true;
+}
+
+bool IsProgramStream(const TsProgramTable& table, int32_t videoPid, int32_t audioPid)
+{
+    const bool video = videoPid >= 1;
+    if (!video && audioPid < 1)
+        return false;
+    const uint32_t pid = uint32_t(video ? videoPid : audioPid);
+    for (uint32_t i = 0; i < table.count && i < kTsMaxPrograms; ++i) {
+        const TsProgram& program = table.programs[i];
+        if (!program.pmtParsed)
+            continue;
+        for (const TsElementaryStream& s : program.streams)
+            if (s.pid == pid && (video ? s.isVideo : s.isAudio))
+                return true;
+    }
+    return false;
+}
+
+bool ScanPtsRange(const uint8_t* buffer, uint32_t length, bool fromStart, int32_t pidA, int32_t pidB, uint32_t stride,
+                  TsTimes& times)
+{
+    bool videoFound = false;
+    bool audioFound = false;
+    WalkTsPackets(buffer, length, 0, stride, stride, [&](const uint8_t* packet) {
+        const int32_t pid = static_cast<int32_t>(TsPid(packet));
+        const bool video = pid == pidA;
+        const bool audio = pid == pidB;
+        uint32_t header = 0;
+        uint64_t pts = 0;
+        bool ptsRead = false;
+        if ((!video && !audio) || !PacketPesPts(packet, header, pts, ptsRead) || !ptsRead)
+            return true;
+        const int64_t value = static_cast<int64_t>(pts);
+        if (video) {
+            if (fromStart) {
+                if (times.videoFirstTime < 0 || value < times.videoFirstTime)
+                    times.videoFirstTime = value;
+                videoFound = ++times.videoPtsCount >= 2 || videoFound;
+            } else {
+                if (value > times.videoEndTime)
+                    times.videoEndTime = value;
+                videoFound = ++times.videoPtsCount >= 5 || videoFound;
+            }
+        }
+        if (audio) {
+            if (fromStart) {
+                if (times.audioFirstTime < 0 || value < times.audioFirstTime)
+                    times.audioFirstTime = value;
+            } else {
+                times.audioEndTime = value;  // the last one in buffer order
+            }
+            audioFound = true;
+        }
+        return true;
+    });
+
+    auto finish = [&](bool found, int64_t& first, int64_t& end, int64_t frameDuration) {
+        if (!found)
+            return;
+        if (fromStart && first != -1)
+            first = TicksTo100ns(first);
+        else if (!fromStart && end != -1)
+            end = frameDuration - static_cast<int64_t>(static_cast<double>(end) / -9.0 * 1000.0);
+    };
+    if (pidA >= 1) {
+        finish(videoFound, times.videoFirstTime, times.videoEndTime, times.videoFrameDuration);
+        if (fromStart && videoFound)
+            times.videoPtsCount = 0;
+    }
+    if (pidB >= 1)
+        finish(audioFound, times.audioFirstTime, times.audioEndTime, times.audioFrameDuration);
+    return (pidA == -1 || videoFound) && (pidB == -1 || audioFound);
+}
+
+uint64_t SampleBitRate(const uint8_t* buffer, uint32_t length, int32_t pid, uint32_t stride)
+{
+    int64_t bytes = 0;
+    bool anyPts = false;
+    uint64_t smallest = 0;
+    uint64_t largest = 0;
+    WalkTsPackets(buffer, length, 0, stride, stride, [&](const uint8_t* packet) {
+        if (static_cast<int32_t>(TsPid(packet)) != pid)
+            return true;
+        if (!TsPayloadUnitStart(packet)) {
+            bytes += 184;
+            return true;
+        }
+        uint32_t header = 0;
+        uint64_t pts = 0;
+        bool ptsRead = false;
+        if (!PacketPesPts(packet, header, pts, ptsRead))
+            return true;
+        if (ptsRead) {
+            smallest = anyPts ? std::min(smallest, pts) : pts;
+            largest = anyPts ? std::max(largest, pts) : pts;
+            anyPts = true;
+        }
+        // The packet payload less a minimal 9-byte PES header.
+        bytes += 179 - int64_t(header);
+        return true;
+    });
+    const int64_t span = static_cast<int64_t>(largest - smallest) * 10000000 / 90000;
+    if (span < 1)
+        return 0;
+    const double rate = static_cast<double>(bytes) * 8.0 / static_cast<double>(span) * 1e7;
+    return rate > 0 ? static_cast<uint64_t>(rate) : 0;
+}
+
+bool ReadPacketPts(const uint8_t* buffer, uint32_t length, int32_t pid, uint32_t stride, int64_t& time)
+{
+    if (pid == -1)
+        return false;
+    bool found = false;
+    WalkTsPackets(buffer, length, 0, stride, stride, [&](const uint8_t* packet) {
+        uint32_t header = 0;
+        uint64_t pts = 0;
+        bool ptsRead = false;
+        if (static_cast<int32_t>(TsPid(packet)) == pid && PacketPesPts(packet, header, pts, ptsRead) && ptsRead) {
+            time = static_cast<int64_t>(pts) * 10000 / 90;
+            found = true;
+        }
+        return true;
+    });
+    return found;
+}
+
+}  // namespace md

@@ -1,0 +1,427 @@
+#include "ts/ts_records.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+#include "es/audio_headers.h"
+#include "es/h264.h"
+#include "es/mpeg_video.h"
+#include "es/start_code.h"
+#include "ts/ts_demux.h"
+#include "ts/ts_packet.h"
+
+namespace md {
+
+namespace {
+
+// The audio fields of a record before it is allocated.
+struct AudioDescription {
+    AudioFormat format{};
+    std::array<uint32_t, 5> codecSpecific{};
+    bool hasFrameDuration = false;
+    int64_t frameDuration = 0;
+};
+
+// Duration of a 1536-sample frame (AC-3, and the rate TrueHD/MLP records use).
+int64_t Frame1536Duration(uint32_t sampleRate)
+{
+    return static_cast<int64_t>(1e7 / (static_cast<double>(sampleRate) / 1536.0));
+}
+
+// MPEG-4 samplingFrequencyIndex (ISO/IEC 14496-3 Table 1.18); -1 for the
+// escape and reserved indexes 12..15.
+int32_t AacSampleRate(uint32_t index)
+{
+    static constexpr std::array<int32_t, 12> kRates = {96000, 88200, 64000, 48000, 44100, 32000,
+                                                       24000, 22050, 16000, 12000, 11025, 8000};
+    return index < kRates.size() ? kRates[index] : -1;
+}
+
+void SetAacFrameDuration(int32_t sampleRate, AudioDescription& d)
+{
+    d.hasFrameDuration = true;
+    d.frameDuration = 1024LL * 10000000 / sampleRate;  // 1024 samples per raw data block
+}
+
+bool DescribeMpegAudio(const uint8_t* b, uint32_t length, AudioDescription& d)
+{
+    for (uint32_t i = 0; i + 4 <= length; ++i) {
+        MpegAudioInfo info{};
+        if (b[i] != 0xFF || (b[i + 1] & 0xF0) != 0xF0 || !ParseMpegAudioHeader(b + i, length - i, d.format, info))
+            continue;
+        d.codecSpecific = {info.layerIndex, info.channelMode, info.bitRate, info.headerWord, 0};
+        if (length - i >= 32) {
+            // sampling_frequency 0, 1, 2 as 44.1, 48, 32 kHz whatever the ID bit says.
+            static constexpr std::array<double, 3> kKiloHertz = {44.1, 48.0, 32.0};
+            const uint32_t index = (b[i + 2] >> 2) & 0x03;
+            const double samples = info.layerIndex == 0 ? 384.0 : 1152.0;
+            d.hasFrameDuration = true;
+            d.frameDuration = static_cast<int64_t>(samples * 10000.0 / kKiloHertz[index]);
+        }
+        return true;
+    }
+    return false;
+}
+
+bool DescribeAc3(const uint8_t* b, uint32_t length, AudioDescription& d)
+{
+    // A first byte 0x80..0x87 is the 4-byte sub-stream header of a DVD-style
+    // private stream 1 payload.
+    const bool substreamHeader = length >= 1 && (b[0] & 0xF8) == 0x80;
+    for (uint32_t i = substreamHeader ? 4 : 0; i + 11 <= length; ++i) {
+        const bool sync = (b[i] == 0x0B && b[i + 1] == 0x77) || (b[i] == 0x77 && b[i + 1] == 0x0B);
+        Ac3Info info{};
+        uint32_t frameWords = 0;
+        if (!sync || !ParseAc3Header(b + i, length - i, d.format, info, frameWords))
+            continue;
+        d.codecSpecific = {info.acmod, substreamHeader ? 4u : 0u, (info.lfeon & 0xFF) | (substreamHeader ? 0x100u : 0u),
+                           b[0], info.bsid};
+        d.hasFrameDuration = true;
+        d.frameDuration = Frame1536Duration(d.format.sampleRate);
+        return true;
+    }
+    return false;
+}
+
+bool DescribeAdts(const uint8_t* b, uint32_t length, AudioDescription& d)
+{
+    for (uint32_t i = 0; i + 6 <= length; ++i) {
+        if (b[i] != 0xFF || (b[i + 1] & 0xF0) != 0xF0)
+            continue;
+        const uint8_t* h = b + i;
+        const int32_t rate = AacSampleRate((h[2] >> 2) & 0x0F);
+        // profile_ObjectType, plus 1 when the ID bit (MPEG-2 AAC) is set.
+        const uint32_t objectType = (h[2] >> 6) + ((h[1] >> 3) & 1);
+        const uint32_t channels = (h[3] >> 6) + 4 * (h[2] & 1);  // channel_configuration
+        const int64_t frameLength = int64_t(h[3] & 0x03) << 11 | int64_t(h[4]) << 3 | h[5] >> 5;
+        d.format.channels = channels;
+        d.format.sampleRate = static_cast<uint32_t>(rate);
+        d.format.bytesPerSecond = rate > 0 ? static_cast<uint32_t>(125 * ((frameLength * rate / 1024) / 125)) : 0;
+        d.codecSpecific[0] = objectType;
+        SetAacFrameDuration(rate, d);
+        return true;
+    }
+    return false;
+}
+
+bool DescribeLatm(const uint8_t* b, uint32_t length, AudioDescription& d)
+{
+    // LOAS AudioSyncStream: syncword 0x2B7 (11 bits) and a 13-bit length, then a
+    // StreamMuxConfig whose AudioSpecificConfig starts in byte 5.
+    for (uint32_t i = 0; i + 7 <= length; ++i) {
+        if (b[i] != 0x56 || (b[i + 1] & 0xE0) != 0xE0)
+            continue;
+        const uint8_t* h = b + i;
+        const int32_t rate = AacSampleRate(((h[5] << 1) & 0x0F) | (h[6] >> 7));
+        d.format.channels = (h[6] >> 3) & 0x0F;
+        d.format.sampleRate = static_cast<uint32_t>(rate);
+        d.format.bytesPerSecond = rate > 0 ? 16000 : 0;
+        d.codecSpecific[0] = h[5] >> 3;  // audioObjectType
+        SetAacFrameDuration(rate, d);
+        return true;
+    }
+    return false;
+}
+
+bool DescribeLpcm(const uint8_t* b, uint32_t length, AudioDescription& d)
+{
+    // Blu-ray LPCM header: audio_data_payload_size (16), channel_assignment (4),
+    // sampling_frequency (4), bits_per_sample (2), start_flag, reserved.
+    if (length < 4)
+        return false;
+    const uint32_t assignment = b[2] >> 4;
+    uint32_t channels = 0;
+    if (assignment >= 1 && assignment <= 3)
+        channels = 2;
+    else if (assignment >= 4 && assignment <= 7)
+        channels = 4;
+    else if (assignment == 8 || assignment == 9)
+        channels = 6;
+    else if (assignment == 10 || assignment == 11)
+        channels = 8;
+    uint32_t rate = 0;
+    switch (b[2] & 0x0F) {
+    case 1: rate = 48000; break;
+    case 4: rate = 96000; break;
+    case 5: rate = 192000; break;
+    default: break;
+    }
+    static constexpr std::array<uint32_t, 4> kBits = {0, 16, 20, 24};
+    const uint32_t bits = kBits[b[3] >> 6];
+    d.format.channels = channels;
+    d.format.sampleRate = rate;
+    d.format.bitsPerSample = bits;
+    d.format.bytesPerSecond = (bits / 8) * rate * channels;
+    d.codecSpecific = {7, b[0], 0, 0, 0};
+    d.hasFrameDuration = true;
+    d.frameDuration = ((int64_t(bits) * rate * channels / 512000) * 5000) / 3;
+    return true;
+}
+
+bool DescribeMlp(const uint8_t* b, uint32_t length, AudioDescription& d)
+{
+    for (uint32_t i = 0; i + 4 <= length; ++i) {
+        const bool sync = b[i] == 0xF8 && b[i + 1] == 0x72 && b[i + 2] == 0x6F && (b[i + 3] == 0xBA || b[i + 3] == 0xBB);
+        MlpInfo info{};
+        uint32_t pcmBytes = 0;
+        if (!sync || !ParseMlpHeader(b + i, length - i, d.format, info, pcmBytes))
+            continue;
+        // The channel layout and the LFE flag where AC-3 records keep acmod and lfeon.
+        d.codecSpecific = {info.channelLayout, 0, info.lfe, 0, 0};
+        d.hasFrameDuration = true;
+        d.frameDuration = Frame1536Duration(d.format.sampleRate);
+        return true;
+    }
+    return false;
+}
+
+// DTS-HD types: a fixed description, only for streams a registration_descriptor
+// announced; the payload is not read.
+bool DescribeDtsHd(bool registration, AudioDescription& d)
+{
+    if (!registration)
+        return false;
+    d.format = AudioFormat{2, 48000, 32000, 0, 16};
+    d.codecSpecific = {2, 0, 0, 0, 0};
+    d.hasFrameDuration = true;
+    d.frameDuration = 333667;
+    return true;
+}
+
+TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1, StreamRecord& record)
+{
+    uint32_t i = 0;
+    while (i + 4 <= length && !(IsStartCodeAt(held + i, length - i) && held[i + 3] == 0xB3))
+        ++i;
+    if (i + 4 > length)
+        return TsVideoBuild::Rejected;
+    const uint8_t* seq = held + i;
+    const uint32_t seqLength = length - i;
+    auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
+    if (!info)
+        return TsVideoBuild::NoMemory;
+    if (!ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg2))
+        return TsVideoBuild::Rejected;
+
+    const uint8_t* ext = seq + info->headerLength;
+    uint32_t extLength = seqLength - static_cast<uint32_t>(info->headerLength);
+    if (!FindStartCode(ext, extLength) || !IsStartCodeAt(ext, extLength))
+        return TsVideoBuild::Rejected;
+    if (ext[3] != 0xB5)
+        mpeg1 = 1;
+    uint8_t progressive = 1;
+    if (!mpeg1) {
+        if (extLength < 10 || (ext[4] >> 4) != 1)  // sequence_extension
+            return TsVideoBuild::Rejected;
+        ApplySequenceExtension(ext, extLength, *info);
+        ReadProgressiveSequence(ext, extLength, progressive);
+    }
+    ApplySequenceHeader(*info, record);
+    record.progressive = progressive;
+
+    if (!mpeg1 && progressive == 0) {
+        // The first picture coding extension: a progressive frame in an NTSC
+        // stream is film carried with 3:2 pulldown.
+        const uint32_t n = static_cast<uint32_t>(record.extraData2Length);
+        for (uint32_t j = 0; j < n; ++j) {
+            uint32_t order = 0;
+            uint8_t progressiveFrame = 0;
+            if (!ReadFieldOrder(record.extraData2 + j, n - j, order, progressiveFrame))
+                continue;
+            if (progressiveFrame == 1 && record.frameRate == 29.97) {
+                record.video.frameDuration = 416667;
+                record.frameRate = 24.0;
+            }
+            break;
+        }
+    }
+    FindEncoderMarker(record.extraData1, static_cast<uint32_t>(record.extraData1Length), record.encoderMarker);
+    if (record.video.aspectX == 1 && record.video.aspectY == 1)
+        AspectFromSampleAspect(record.video.aspectX, record.video.aspectY, record.video.width, record.video.height);
+    return TsVideoBuild::Built;
+}
+
+TsVideoBuild FillH264(const uint8_t* held, uint32_t length, StreamRecord& record)
+{
+    NalScanInfo scan{};
+    ScanNalUnits(held, length, scan);
+    uint32_t seiIndex = 0;
+    record.encoderMarker = FindMarkerSei(scan, seiIndex) ? 1 : 0;
+    if (scan.firstSps == nullptr)
+        return TsVideoBuild::Rejected;
+    // The SPS runs from its start code (three or four bytes) to the next one.
+    const uint32_t prefix = scan.firstSps[2] == 1 ? 3 : 4;
+    if (scan.firstSpsLength <= prefix)
+        return TsVideoBuild::Rejected;
+    auto sps = std::unique_ptr<SpsInfo>(new (std::nothrow) SpsInfo());
+    if (!sps)
+        return TsVideoBuild::NoMemory;
+    H264PictureProperties picture{};
+    if (!ParseSps(scan.firstSps + prefix, scan.firstSpsLength - prefix, *sps) ||
+        !DerivePictureProperties(*sps, picture))
+        return TsVideoBuild::Rejected;
+    VideoParams& v = record.video;
+    v.profile = H264ProfileCode(sps->profile_idc, true);
+    v.width = picture.width;
+    v.height = picture.height;
+    v.frameDuration = picture.frameDuration;
+    v.aspectX = picture.aspectX;
+    v.aspectY = picture.aspectY;
+    record.frameRate = picture.frameRate;
+    record.progressive = picture.progressive;
+    record.fieldCoding = picture.fieldCoding;
+    return TsVideoBuild::Built;
+}
+
+}  // namespace
+
+bool TsStreamCodec(uint32_t streamType, bool mpeg1, StreamCodec& codec)
+{
+    switch (streamType) {
+    case 0x02: codec = mpeg1 ? StreamCodec::Mpeg1Video : StreamCodec::Mpeg2Video; return true;
+    case 0x1B: codec = StreamCodec::H264Ts; return true;
+    case 0x20: codec = StreamCodec::Mvc; return true;
+    case 0x03: case 0x04: codec = StreamCodec::Mpeg1Audio; return true;
+    case 0x0F: case 0x11: codec = StreamCodec::Aac; return true;
+    case 0x80: codec = StreamCodec::Lpcm; return true;
+    case 0x81: codec = StreamCodec::Ac3; return true;
+    case 0x83: codec = StreamCodec::TsAudio83; return true;
+    case 0x85: case 0x86: case 0xA2: codec = StreamCodec::TsAudioDtsHd; return true;
+    default: return false;
+    }
+}
+
+TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t streamType, uint32_t pid,
+                                uint8_t& mpeg1, uint8_t& headersFound, StreamRecord& record)
+{
+    const bool h264 = streamType == kModeH264 || streamType == kModeMvc;
+    if (held == nullptr || (streamType != kModeMpegVideo && !h264))
+        return TsVideoBuild::Rejected;
+    if (!CollectHeaders(held, length, record.extraData1, record.extraData1Length, record.extraData2,
+                        record.extraData2Length, streamType))
+        return TsVideoBuild::Rejected;
+    headersFound = 1;
+    const TsVideoBuild result = h264 ? FillH264(held, length, record) : FillMpegVideo(held, length, mpeg1, record);
+    if (result != TsVideoBuild::Built)
+        return result;
+    record.streamClass = StreamClass::Video;
+    record.streamId = pid;
+    TsStreamCodec(streamType, mpeg1 != 0, record.codec);
+    NormalizeFrameRate(record.frameRate);
+    return TsVideoBuild::Built;
+}
+
+std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t length, uint32_t streamType,
+                                                 bool registration, uint32_t pid, int64_t& frameDuration)
+{
+    StreamCodec codec{};
+    if (buffer == nullptr || !IsTsAudioStreamType(streamType) || !TsStreamCodec(streamType, false, codec))
+        return nullptr;
+    AudioDescription d;
+    bool described = false;
+    switch (streamType) {
+    case 0x03: case 0x04: described = DescribeMpegAudio(buffer, length, d); break;
+    case 0x0F: described = DescribeAdts(buffer, length, d); break;
+    case 0x11: described = DescribeLatm(buffer, length, d); break;
+    case 0x80: described = DescribeLpcm(buffer, length, d); break;
+    case 0x81: described = DescribeAc3(buffer, length, d); break;
+    case 0x83: described = DescribeMlp(buffer, length, d); break;
+    default: described = DescribeDtsHd(registration, d); break;
+    }
+    if (!described)
+        return nullptr;
+    auto record = NewStreamRecord();
+    if (!record)
+        return nullptr;
+    record->streamClass = StreamClass::Audio;
+    record->streamId = pid;
+    record->codec = codec;
+    AudioParams& a = record->audio;
+    a.channels = d.format.channels;
+    a.sampleRate = d.format.sampleRate;
+    a.bytesPerSecond = d.format.bytesPerSecond;
+    a.blockAlign = d.format.blockAlign;
+    a.bitsPerSample = d.format.bitsPerSample;
+    std::copy(d.codecSpecific.begin(), d.codecSpecific.end(), a.codecSpecific);
+    if (d.hasFrameDuration)
+        frameDuration = d.frameDuration;
+    return record;
+}
+
+std::unique_ptr<StreamRecord> TSDemux::HandleVideoPacket(const uint8_t* packet)
+{
+    const uint8_t* payload = nullptr;
+    uint32_t size = 0;
+    bool pesStart = false;
+    if (!TsPesPayload(packet, payload, size, pesStart) || size == 0)
+        return nullptr;
+    const uint32_t streamType = static_cast<uint32_t>(m_selection->videoStreamType);
+    RingBuffer& ring = *m_videoRing;
+    const uint32_t held = ring.Count();
+    if (held == 0) {
+        // Wait for the payload that holds the first sequence header (or SPS); the
+        // last 4 bytes carry over so a start code split across packets is found.
+        if (m_videoSideCount + size > m_videoSide.size())
+            m_videoSideCount = 0;
+        std::memcpy(m_videoSide.data() + m_videoSideCount, payload, size);
+        m_videoSideCount += size;
+        if (HasSequenceHeader(m_videoSide.data(), m_videoSideCount, streamType)) {
+            ring.Write(m_videoSide.data(), m_videoSideCount);
+        } else {
+            const uint32_t keep = std::min<uint32_t>(size, 4);
+            std::memmove(m_videoSide.data(), payload + size - keep, keep);
+            m_videoSideCount = keep;
+        }
+        return nullptr;
+    }
+    if (held < kVideoHeldBytes) {
+        ring.Write(payload, size);
+        return nullptr;
+    }
+    if (m_videoHeldRejected)
+        return nullptr;
+
+    // The held bytes are contiguous: they never reach the ring's capacity.
+    auto record = NewStreamRecord();
+    if (!record)
+        return nullptr;
+    const TsVideoBuild result = BuildTsVideoRecord(ring.ReadPointer(), held, streamType,
+                                                   uint32_t(m_selection->videoPid), m_mpeg1, m_videoHeaderSeen, *record);
+    if (result == TsVideoBuild::Rejected)
+        m_videoHeldRejected = 1;
+    if (result != TsVideoBuild::Built)
+        return nullptr;
+    m_videoRecordDone = 1;
+    m_times.videoFrameDuration = record->frameRate > 0 ? static_cast<int64_t>(1e7 / record->frameRate) : 0;
+    return record;
+}
+
+std::unique_ptr<StreamRecord> TSDemux::HandleAudioPacket(const uint8_t* packet)
+{
+    const uint8_t* payload = nullptr;
+    uint32_t size = 0;
+    bool pesStart = false;
+    if (!TsPesPayload(packet, payload, size, pesStart))
+        return nullptr;
+    if (pesStart && size > 0)
+        m_audioStarted = 1;
+    if (!m_audioStarted)
+        return nullptr;
+    // Examine the previous payload and this one together, then keep this one.
+    if (m_audioCount + size > m_audioBuffer.size())
+        m_audioCount = 0;
+    std::memcpy(m_audioBuffer.data() + m_audioCount, payload, size);
+    m_audioCount += size;
+    auto record = BuildTsAudioRecord(m_audioBuffer.data(), m_audioCount, uint32_t(m_selection->audioStreamType),
+                                     m_registrationDescriptor != 0, uint32_t(m_selection->audioPid),
+                                     m_times.audioFrameDuration);
+    std::memcpy(m_audioBuffer.data(), payload, size);
+    m_audioCount = size;
+    if (record)
+        m_audioRecordDone = 1;
+    return record;
+}
+
+}  // namespace md

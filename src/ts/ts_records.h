@@ -1,0 +1,40 @@
+// Builders of the stream records of a transport stream: the description of a
+// video PID from the headers held from its first PES payloads, and of an audio
+// PID from two consecutive packet payloads, by MPEG-2 stream_type. TSDemux feeds
+// them packet by packet (HandleVideoPacket, HandleAudioPacket).
+#pragma once
+
+#include <cstdint>
+
+#include "mpeg/stream_record.h"
+
+namespace md {
+
+// The StreamCodec a stream_type is described with; false for types that never
+// get a record (0x01, MPEG-1 video, and every type not classed as audio/video).
+bool TsStreamCodec(uint32_t streamType, bool mpeg1, StreamCodec& codec);
+
+enum class TsVideoBuild {
+    Built,     // the record is filled
+    Rejected,  // the held bytes give no record; they will not give one later
+    NoMemory,  // an allocation failed; the same bytes may be tried again
+};
+
+// Fills a zero-filled video record from the held bytes of a video PID of
+// stream_type 2 (MPEG-1/2 video), 0x1B (H.264) or 0x20 (MVC): the sequence-level
+// and picture-level headers (extra-data 1 and 2), the picture parameters, the
+// progressive flag, the encoder marker and the field coding. headersFound is set
+// when the headers were collected; mpeg1 is set when no extension start code
+// follows an MPEG sequence header, and selects codec 0 from then on.
+TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t streamType, uint32_t pid,
+                                uint8_t& mpeg1, uint8_t& headersFound, StreamRecord& record);
+
+// Describes an audio PID from buffer (the previous and the current payload of
+// the PID) by its stream_type. The 0x85, 0x86 and 0xA2 types are described (with
+// fixed values) only when a registration_descriptor was seen. frameDuration
+// receives the audio frame duration (100-ns units) when the format gives one.
+// Null when no record can be made from these bytes.
+std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t length, uint32_t streamType,
+                                                 bool registration, uint32_t pid, int64_t& frameDuration);
+
+}  // namespace md

@@ -1,0 +1,196 @@
+#include "ts/ts_packet.h"
+
+#include <gtest/gtest.h>
+
+#include "support/stream_builders.h"
+#include "support/ts_builders.h"
+
+namespace md {
+namespace {
+
+using mdtest::ByteVec;
+
+// A PTS field as ISO/IEC 13818-1 2.4.3.7 lays it out: '0010' (or '0011'),
+// PTS[32..30], marker, PTS[29..15], marker, PTS[14..0], marker.
+ByteVec PtsField(uint64_t pts, uint8_t prefix = 0x2)
+{
+    return {uint8_t(prefix << 4 | ((pts >> 29) & 0x0E) | 1), uint8_t(pts >> 22), uint8_t(((pts >> 14) & 0xFE) | 1),
+            uint8_t(pts >> 7), uint8_t(((pts << 1) & 0xFE) | 1)};
+}
+
+ByteVec PesStart(uint16_t pid, uint64_t pts, uint8_t streamId = 0xE0)
+{
+    return mdtest::TsPacket(pid, true, 0, mdtest::PesPacket(streamId, ByteVec(300, 0xAA), pts));
+}
+
+TEST(TsPacket, SyncSearchTakesFirstPositionAndTries188First)
+{
+    uint32_t position = 0;
+    int32_t extra = -1;
+    for (const size_t size : {188u, 192u, 204u}) {
+        ByteVec buffer{0x12, 0x47, 0x00};  // junk with a lone sync byte
+        for (int k = 0; k < 10; ++k)
+            mdtest::Append(buffer, mdtest::TsAdaptationOnlyPacket(0x100, uint8_t(k), size));
+        ASSERT_TRUE(FindTsSync(buffer.data(), uint32_t(buffer.size()), position, extra)) << size;
+        EXPECT_EQ(position, size == 192 ? 7u : 3u);  // the sync byte, after any 4-byte prefix
+        EXPECT_EQ(extra, int32_t(size) - 188);
+    }
+    // 0x47 every 192 bytes from 5 and every 188 bytes from 10: buffer order wins;
+    // then both chains from position 1: 188 is tried first.
+    ByteVec buffer(2000, 0x00);
+    for (int k = 0; k < 6; ++k)
+        buffer[5 + 192 * k] = buffer[10 + 188 * k] = 0x47;
+    ASSERT_TRUE(FindTsSync(buffer.data(), 2000, position, extra));
+    EXPECT_EQ(position, 5u);
+    EXPECT_EQ(extra, 4);
+    for (int k = 0; k < 6; ++k)
+        buffer[1 + 188 * k] = buffer[1 + 192 * k] = 0x47;
+    ASSERT_TRUE(FindTsSync(buffer.data(), 2000, position, extra));
+    EXPECT_EQ(position, 1u);
+    EXPECT_EQ(extra, 0);
+    // A sync needs more than 1632 bytes.
+    const ByteVec stream = mdtest::TsStream(188, 10);
+    EXPECT_FALSE(FindTsSync(stream.data(), 1632, position, extra));
+    EXPECT_TRUE(FindTsSync(stream.data(), 1633, position, extra));
+}
+
+TEST(TsPacket, PtsAndPesPayloadOffsets)
+{
+    uint64_t value = 0;
+    ASSERT_TRUE(ReadPts32(PtsField(0x123456789).data(), 5, value));
+    EXPECT_EQ(value, 0x23456789u);  // PTS[32] falls away
+    ASSERT_TRUE(ReadPts32(PtsField(0x123456789, 0x3).data(), 5, value));  // PTS followed by DTS
+    EXPECT_EQ(value, 0x23456789u);
+    ByteVec bad = PtsField(1000);
+    bad[2] &= 0xFE;  // marker bit
+    EXPECT_FALSE(ReadPts32(bad.data(), 5, value));
+    EXPECT_FALSE(ReadPts32(PtsField(1000, 0x1).data(), 5, value));
+
+    const ByteVec pes = mdtest::PesPacket(0xE0, ByteVec(300, 0xAA), 90000);  // 14-byte header
+    int32_t offset = 0;
+    EXPECT_TRUE(PesPayloadOffset(mdtest::TsPacket(0x100, true, 0, pes).data(), 188, offset));
+    EXPECT_EQ(offset, 4 + 14);
+    // 100 PES bytes: adaptation_field_length 83, PES payload from 5 + 83 + 14.
+    EXPECT_TRUE(PesPayloadOffset(mdtest::TsPacket(0x100, true, 0, std::span(pes).first(100)).data(), 188, offset));
+    EXPECT_EQ(offset, 102);
+    EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, false, 1, ByteVec(50, 0xAA)).data(), 188, offset));
+    EXPECT_EQ(offset, 138);  // a continuation: where its payload starts
+    // PUSI with adaptation_field_length 183: no payload.
+    EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, true, 0, {}).data(), 188, offset));
+    EXPECT_EQ(offset, -1);
+}
+
+TEST(TsPacket, PatEntriesLimitsAndAssembly)
+{
+    auto parse = [](const ByteVec& section, TsProgramTable& table) {
+        return ParsePat(section.data(), uint32_t(section.size()), table);
+    };
+    // The network PID entry and a repeated PMT PID add nothing.
+    TsProgramTable table{};
+    ASSERT_TRUE(parse(mdtest::PatSection({{0, 0x10}, {1, 0x100}, {2, 0x200}, {3, 0x100}}), table));
+    ASSERT_EQ(table.count, 2u);
+    EXPECT_EQ(table.programs[1].pmtPid, 0x200u);
+    // 33 programs are rejected as a whole, 32 accepted.
+    std::vector<std::pair<uint16_t, uint16_t>> many;
+    for (uint16_t k = 1; k <= 33; ++k)
+        many.emplace_back(k, uint16_t(0x100 + k));
+    table = {};
+    EXPECT_FALSE(parse(mdtest::PatSection(many), table));
+    EXPECT_EQ(table.count, 0u);
+    many.pop_back();
+    EXPECT_TRUE(parse(mdtest::PatSection(many), table));
+    EXPECT_EQ(table.count, 32u);
+
+    // A section announcing 200 bytes waits for more; a new PUSI parses the short
+    // section (too many entries) and drops the packet that brought it.
+    ByteVec longStart(184, 0xFF);
+    longStart[0] = 0x00, longStart[1] = 0x00, longStart[2] = 0xB0, longStart[3] = 200;
+    ByteVec pat{0x00};
+    mdtest::Append(pat, mdtest::PatSection({{1, 0x100}}));
+    pat.resize(184, 0xFF);
+    const ByteVec good = mdtest::TsPacket(0, true, 1, pat);
+    PatAssembler assembler;
+    table = {};
+    EXPECT_FALSE(assembler.AssemblePat(mdtest::TsPacket(0, true, 0, longStart).data(), table));
+    EXPECT_FALSE(assembler.AssemblePat(good.data(), table));
+    EXPECT_TRUE(assembler.AssemblePat(good.data(), table));
+    EXPECT_EQ(table.count, 1u);
+}
+
+TEST(TsPacket, PmtStoresSixteenStreamsAndReadsDescriptors)
+{
+    std::vector<mdtest::PmtStream> streams{{0x1B, 0x100}, {0x06, 0x101, {0x6A, 0x01, 0x00}}, {0x06, 0x102}};
+    for (uint16_t k = 0; k < 14; ++k)
+        streams.push_back({0x03, uint16_t(0x110 + k)});  // 17 in all
+    streams[16].descriptors = {0x05, 0x04, 'H', 'D', 'M', 'V'};
+    mdtest::TsWriter ts;
+    ts.Section(0x1000, mdtest::PmtSection(1, streams));
+    TsProgram program{};
+    TsSelection selection{0x100, 0x101, 2, 4};
+    uint8_t registration = 0;
+    ASSERT_TRUE(ParsePmt(program, ts.Bytes().data(), &selection, registration));
+    EXPECT_EQ(program.streamCount, 17u);
+    EXPECT_EQ(program.videoCount, 1u);
+    EXPECT_EQ(program.audioCount, 14u);  // the AC-3-descriptor stream and 13 stored MPEG audio
+    EXPECT_EQ(program.streams[1].streamType, 0x81u);
+    EXPECT_EQ(program.streams[2].isAudio + program.streams[2].isVideo, 0);
+    EXPECT_EQ(program.streams[15].pid, 0x11Cu);
+    EXPECT_EQ(registration, 1);  // from the 17th entry, which is not stored
+    EXPECT_EQ(selection.videoStreamType, 0x1B);
+    EXPECT_EQ(selection.audioStreamType, 0x81);
+
+    TsProgramTable table{};
+    table.count = 1;
+    table.programs[0] = program;
+    EXPECT_FALSE(IsProgramStream(table, 0x100, -1));  // PMT not marked parsed
+    table.programs[0].pmtParsed = 1;
+    EXPECT_TRUE(IsProgramStream(table, 0x100, -1));
+    EXPECT_FALSE(IsProgramStream(table, 0x101, -1));
+    EXPECT_TRUE(IsProgramStream(table, 0, 0x101));
+    ByteVec other = ts.Bytes();
+    other[5] = 0x42;  // table_id
+    EXPECT_FALSE(ParsePmt(program, other.data(), nullptr, registration));
+}
+
+TEST(TsPacket, ScannersKeepFirstGreatestAndLastInFileOrder)
+{
+    ByteVec buffer;  // PES starts of both PIDs with PTS 5000, 4000, 1000, 2000, 3000
+    for (const uint64_t pts : {5000, 4000, 1000, 2000, 3000}) {
+        mdtest::Append(buffer, PesStart(0x100, pts));
+        mdtest::Append(buffer, PesStart(0x101, pts, 0xC0));
+    }
+    TsTimes times;
+    times.videoFrameDuration = 400000;
+    times.audioFrameDuration = 240000;
+    EXPECT_TRUE(ScanPtsRange(buffer.data(), uint32_t(buffer.size()), false, 0x100, 0x101, 188, times));
+    EXPECT_EQ(times.videoEndTime, 400000 + 5000 * 1000 / 9);  // the greatest
+    EXPECT_EQ(times.audioEndTime, 240000 + 3000 * 1000 / 9);  // the last in file order
+    times = TsTimes{};  // four video PES from the end are not enough: the value stays raw
+    EXPECT_FALSE(ScanPtsRange(buffer.data(), 8 * 188, false, 0x100, -1, 188, times));
+    EXPECT_EQ(times.videoEndTime, 5000);
+    // From the start video needs two PES starts, counted across calls.
+    times = TsTimes{};
+    EXPECT_FALSE(ScanPtsRange(PesStart(0x100, 9000).data(), 188, true, 0x100, -1, 188, times));
+    EXPECT_EQ(times.videoFirstTime, 9000);
+    EXPECT_TRUE(ScanPtsRange(PesStart(0x100, 4500).data(), 188, true, 0x100, -1, 188, times));
+    EXPECT_EQ(times.videoFirstTime, 500000);
+
+    // Bit rate: PES starts at PTS 0 and 90000 (175 bytes each) around nine
+    // continuation packets (184 each), between packets of another PID.
+    buffer = PesStart(0x100, 0);
+    for (int k = 0; k < 9; ++k) {
+        mdtest::Append(buffer, mdtest::TsPacket(0x100, false, uint8_t(k + 1), ByteVec(184, 0xAA)));
+        mdtest::Append(buffer, PesStart(0x200, 1000000));
+    }
+    mdtest::Append(buffer, PesStart(0x100, 90000));
+    const uint32_t n = uint32_t(buffer.size());
+    EXPECT_EQ(SampleBitRate(buffer.data(), n, 0x100, 188), (2u * 175 + 9 * 184) * 8);
+    EXPECT_EQ(SampleBitRate(buffer.data(), n - 188, 0x100, 188), 0u);  // a single PTS
+    int64_t time = 0;
+    EXPECT_TRUE(ReadPacketPts(buffer.data(), n, 0x100, 188, time));
+    EXPECT_EQ(time, 10000000);  // the last PES start
+    EXPECT_FALSE(ReadPacketPts(buffer.data(), n, -1, 188, time));
+}
+
+}  // namespace
+}  // namespace md

@@ -1,0 +1,129 @@
+#include "ts/ts_records.h"
+
+#include <gtest/gtest.h>
+
+#include "support/ps_builders.h"
+
+namespace md {
+namespace {
+
+using mdtest::ByteVec;
+
+TEST(TsRecords, AudioByStreamType)
+{
+    ByteVec mp2{0x00, 0x12};  // junk, then MPEG-1 Layer II, 48 kHz, 192 kbit/s
+    mdtest::Append(mp2, mdtest::MpegAudioFrame(2, 10, 1, 0, 100));
+    ByteVec ac3{0x80, 0x01, 0x00, 0x01};  // private-stream-1 sub-stream header
+    mdtest::Append(ac3, mdtest::Ac3FrameStart(0, 20, 8, 2, false));  // 2/0, 48 kHz, 192 kbit/s, bsid 8
+    // ADTS (ID 0): LC, 48 kHz (index 3), 2 channels, 400-byte frames; then index 12.
+    const ByteVec adts{0xFF, 0xF1, 0x4C, 0x80, 0x32, 0x1F, 0xFC};
+    ByteVec adtsReserved = adts;
+    adtsReserved[2] = 0x70;
+    // LOAS: AudioSpecificConfig from byte 5: object type 2, index 3, 2 channels.
+    const ByteVec latm{0x56, 0xE0, 0x20, 0x20, 0x00, 0x11, 0x90};
+    struct Case {
+        ByteVec bytes;
+        uint32_t type;
+        bool registration;
+        StreamCodec codec;
+        uint32_t channels, rate, bytesPerSecond, codec0;
+        int64_t frameDuration;
+    };
+    const Case cases[] = {
+        {mp2, 0x04, false, StreamCodec::Mpeg1Audio, 2, 48000, 24000, 1, 240000},  // 1152 samples
+        // Layer I at 44.1 kHz: 384 samples; with fewer than 32 bytes no duration.
+        {mdtest::MpegAudioFrame(1, 4, 0, 3, 32), 0x03, false, StreamCodec::Mpeg1Audio, 1, 44100, 16000, 0, 87074},
+        {mdtest::MpegAudioFrame(2, 10, 1, 0, 31), 0x03, false, StreamCodec::Mpeg1Audio, 2, 48000, 24000, 1, -1},
+        {ac3, 0x81, false, StreamCodec::Ac3, 2, 48000, 24000, 2, 320000},  // 1536 samples
+        // The object type is profile_ObjectType, +1 only for the MPEG-2 ID bit: LC
+        // in MPEG-4 ADTS reads 1 where ISO/IEC 14496-3 numbers it 2.
+        {adts, 0x0F, false, StreamCodec::Aac, 2, 48000, 18750, 1, 213333},
+        {adtsReserved, 0x0F, false, StreamCodec::Aac, 2, 0xFFFFFFFF, 0, 1, -10240000000},
+        {latm, 0x11, false, StreamCodec::Aac, 2, 48000, 16000, 2, 213333},
+        {{0x01, 0xE0, 0x31, 0x40}, 0x80, false, StreamCodec::Lpcm, 2, 48000, 192000, 7, 5000},  // 16-bit stereo
+        {ByteVec(20, 0), 0x86, true, StreamCodec::TsAudioDtsHd, 2, 48000, 32000, 2, 333667},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stream_type " << c.type << " size " << c.bytes.size());
+        int64_t frameDuration = -1;
+        auto r = BuildTsAudioRecord(c.bytes.data(), uint32_t(c.bytes.size()), c.type, c.registration, 0x101,
+                                    frameDuration);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->streamClass, StreamClass::Audio);
+        EXPECT_EQ(r->streamId, 0x101u);
+        EXPECT_EQ(r->codec, c.codec);
+        EXPECT_EQ(r->audio.channels, c.channels);
+        EXPECT_EQ(r->audio.sampleRate, c.rate);
+        EXPECT_EQ(r->audio.bytesPerSecond, c.bytesPerSecond);
+        EXPECT_EQ(r->audio.codecSpecific[0], c.codec0);
+        EXPECT_EQ(frameDuration, c.frameDuration);
+    }
+    // AC-3 behind the sub-stream header: searched from byte 4 and marked.
+    int64_t frameDuration = 0;
+    auto r = BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0x81, false, 0x101, frameDuration);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->audio.codecSpecific[1], 4u);
+    EXPECT_EQ(r->audio.codecSpecific[2], 0x100u);  // lfeon 0, then 1 for the sub-stream header
+    EXPECT_EQ(r->audio.codecSpecific[3], 0x80u);   // the buffer's first byte
+    EXPECT_EQ(r->audio.codecSpecific[4], 8u);      // bsid
+    // DTS-HD types need a registration_descriptor; 6 is no audio type.
+    EXPECT_FALSE(BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0xA2, false, 0x101, frameDuration));
+    EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x06, true, 0x101, frameDuration));
+}
+
+struct Video {
+    TsVideoBuild result;
+    std::unique_ptr<StreamRecord> record = NewStreamRecord();
+    uint8_t mpeg1 = 0;
+    uint8_t headers = 0;
+};
+
+Video Build(const ByteVec& held, uint32_t streamType)
+{
+    Video v;
+    v.result = BuildTsVideoRecord(held.data(), uint32_t(held.size()), streamType, 0x100, v.mpeg1, v.headers, *v.record);
+    return v;
+}
+
+ByteVec MpegVideo(const mdtest::SequenceFields& seq, bool progressiveFrame)
+{
+    ByteVec es = mdtest::SequenceHeaders(seq);
+    mdtest::Append(es, mdtest::GopHeaderFlags(true));
+    mdtest::Append(es, mdtest::PictureHeaderFields(0, 1));
+    ByteVec extension = mdtest::PictureCodingExtension(true);
+    if (progressiveFrame)
+        extension[8] |= 0x80;
+    mdtest::Append(es, extension);
+    mdtest::Append(es, mdtest::SliceStart());
+    es.resize(1000, 0xAA);
+    return es;
+}
+
+TEST(TsRecords, VideoFromHeldBytes)
+{
+    // A 29.97 fps interlaced sequence whose first picture is a progressive frame:
+    // film with 3:2 pulldown, described as 24 fps.
+    mdtest::SequenceFields seq;
+    seq.frameRateCode = 4;
+    Video v = Build(MpegVideo(seq, true), 0x02);
+    ASSERT_EQ(v.result, TsVideoBuild::Built);
+    EXPECT_EQ(v.record->codec, StreamCodec::Mpeg2Video);
+    EXPECT_EQ(v.record->frameRate, 24.0);
+    EXPECT_EQ(v.record->video.frameDuration, 416667);
+    EXPECT_EQ(v.record->extraData1Length, int32_t(mdtest::SequenceHeaders(seq).size()));
+
+    // No extension after the sequence header: MPEG-1, square pels at 352x288.
+    seq.width = 352;
+    seq.height = 288;
+    seq.aspectCode = 1;
+    seq.extension = false;
+    v = Build(MpegVideo(seq, false), 0x02);
+    ASSERT_EQ(v.result, TsVideoBuild::Built);
+    EXPECT_EQ(v.record->codec, StreamCodec::Mpeg1Video);
+    EXPECT_EQ(v.record->progressive, 1);
+    EXPECT_EQ(v.record->video.aspectX * 288, v.record->video.aspectY * 352u);
+    EXPECT_EQ(Build(MpegVideo(seq, false), 0x01).result, TsVideoBuild::Rejected);  // MPEG-1 stream_type
+}
+
+}  // namespace
+}  // namespace md
