@@ -1,0 +1,306 @@
+// Time range of program streams: synthetic streams for the rules of the scan
+// (start from the first picture, end one frame after the last, the byte-rate
+// estimate for ends less than a second apart, an unusable frame duration, audio
+// only, a closed GOP, CDXA sectors), and the corpus files against ffprobe.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "input/memory_input_stream.h"
+#include "input/probe.h"
+#include "mpeg/time_range_scan.h"
+#include "support/bit_writer.h"
+#include "support/files.h"
+#include "support/ps_builders.h"
+
+namespace {
+
+using mdtest::ByteVec;
+using mdtest::Concat;
+
+constexpr int64_t kSecond = 10000000;
+const ByteVec kEndCode = {0x00, 0x00, 0x01, 0xB9};
+
+int64_t Units(int64_t ticks) { return ticks * 1000 / 9; }
+
+// Sequence header (25 fps, bit_rate_value 15000: 750,000 bytes/s), GOP, picture.
+ByteVec VideoEs(bool closedGop = false, uint16_t temporalReference = 0, bool mpeg2 = true)
+{
+    mdtest::SequenceFields fields;
+    fields.extension = mpeg2;
+    return Concat({mdtest::SequenceHeaders(fields), mdtest::GopHeaderFlags(closedGop),
+                   mdtest::PictureHeaderFields(temporalReference, 1), mdtest::SliceStart()});
+}
+
+// One Layer II frame, 192 kbit/s at 48 kHz: 576 bytes, 24 ms (240000 units).
+ByteVec AudioFrame() { return mdtest::MpegAudioFrame(2, 10, 1, 0, 576); }
+
+bool Scan(const ByteVec& file, uint32_t kind, TimeRangeInfo& range)
+{
+    md::MemoryInputStream stream(file.data(), file.size());
+    return md::ScanProgramStreamTimeRange(stream, kind, range);
+}
+
+// One picture a second, PTS from 10 s to 70 s, no audio: the range runs from
+// the first picture to one frame after the last.
+TEST(TimeRangeScanTest, StartAtFirstPictureEndOneFrameAfterLast)
+{
+    ByteVec file;
+    for (uint64_t k = 0; k <= 60; ++k)
+        mdtest::Append(file, mdtest::Mpeg2Pack(k * 90000, {mdtest::PesPacket(0xE0, VideoEs(), (10 + k) * 90000)}));
+    mdtest::Append(file, kEndCode);
+    TimeRangeInfo range{};
+    ASSERT_TRUE(Scan(file, MK_MPEG2_PROGRAM, range));
+    EXPECT_EQ(range.startTime, 10 * kSecond);
+    EXPECT_EQ(range.videoFirstTime, 10 * kSecond);
+    EXPECT_EQ(range.audioFirstTime, -1);
+    EXPECT_EQ(range.videoEndTime, 70 * kSecond + 400000);
+    EXPECT_EQ(range.audioEndTime, 0);
+    EXPECT_EQ(range.videoFrameDuration, 400000u);
+    EXPECT_EQ(range.audioFrameDuration, 0u);
+
+    // Kinds without a program stream, and an empty file, give no range.
+    EXPECT_FALSE(Scan(file, MK_MPEG2_TRANSPORT, range));
+    EXPECT_FALSE(Scan(ByteVec{}, MK_MPEG2_PROGRAM, range));
+}
+
+// 20 packs of video and audio spanning 0.8 s, whose SCRs advance 9 ticks a
+// pack: 2048 bytes per 1000 units, 2.048 bytes a unit at 0, 1/3 and 2/3 of the
+// file. The estimate 1 s + trunc(40964 / 2.048) lies far below both ends
+// (1.8 s and 1.48 s, more than 1.2 times it), so both ends become the estimate.
+TEST(TimeRangeScanTest, EndsLessThanASecondApartFallBackToTheByteRate)
+{
+    ByteVec file;
+    for (uint64_t k = 0; k < 20; ++k)
+        mdtest::Append(file, mdtest::Mpeg2Pack(9 * k, {mdtest::PesPacket(0xE0, VideoEs(), 90000 + 3600 * k),
+                                                       mdtest::PesPacket(0xC0, AudioFrame(), 90000 + 2160 * k)}));
+    mdtest::Append(file, kEndCode);
+    ASSERT_EQ(file.size(), 40964u);
+    TimeRangeInfo range{};
+    ASSERT_TRUE(Scan(file, MK_MPEG2_PROGRAM, range));
+    EXPECT_EQ(range.startTime, kSecond);
+    EXPECT_EQ(range.audioFirstTime, kSecond);
+    EXPECT_EQ(range.videoEndTime, kSecond + 20001);
+    EXPECT_EQ(range.audioEndTime, kSecond + 20001);
+    EXPECT_EQ(range.audioFrameDuration, 240000u);
+
+    // A stream with a single pack cannot measure a byte rate: no range at all.
+    const ByteVec single = Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(), 90000)}), kEndCode});
+    EXPECT_FALSE(Scan(single, MK_MPEG2_PROGRAM, range));
+}
+
+// An MPEG-4 Visual VOL with fixed_vop_rate at 1 frame a second: a frame
+// duration above 600,000 is dropped, the start falls back to the earlier of the
+// first video and audio times, and no video end is looked for.
+TEST(TimeRangeScanTest, UnusableVideoFrameDurationFallsBackToTheEarliestTime)
+{
+    mdtest::BitWriter vol;
+    // video_object_layer_start_code, random_accessible_vol, type 1, no layer id,
+    // aspect 1, no control parameters, rectangular, marker,
+    // vop_time_increment_resolution 1, marker, fixed_vop_rate, increment 1 (one
+    // bit), marker, width 352, marker, height 288, marker.
+    for (const auto& [value, bits] : std::initializer_list<std::pair<uint32_t, unsigned>>{
+             {0x120, 32}, {0, 1}, {1, 8}, {0, 1}, {1, 4}, {0, 1}, {0, 2}, {1, 1}, {1, 16}, {1, 1}, {1, 1},
+             {1, 1}, {1, 1}, {352, 13}, {1, 1}, {288, 13}, {1, 1}})
+        vol.Put(value, bits);
+    vol.AlignZero();
+    const ByteVec vop = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x55, 0x55, 0x55};  // vop_coding_type 0: I-VOP
+    ByteVec file = mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, Concat({vol.Bytes(), vop}), 2 * 90000),
+                                         mdtest::PesPacket(0xC0, AudioFrame(), 90000)});
+    for (uint64_t k = 1; k <= 15; ++k)
+        mdtest::Append(file, mdtest::Mpeg2Pack(900 * k, {mdtest::PesPacket(0xC0, AudioFrame(), 90000 + 9000 * k)}));
+    mdtest::Append(file, kEndCode);
+    TimeRangeInfo range{};
+    ASSERT_TRUE(Scan(file, MK_MPEG2_PROGRAM_MPEG4, range));
+    EXPECT_EQ(range.videoFrameDuration, 0u);
+    EXPECT_EQ(range.videoFirstTime, 2 * kSecond);
+    EXPECT_EQ(range.startTime, kSecond);
+    EXPECT_EQ(range.videoEndTime, 0);
+    EXPECT_EQ(range.audioEndTime, Units(90000 + 9000 * 15) + 240000);
+}
+
+// MPEG-1 system stream with audio only: the start is the first audio time.
+TEST(TimeRangeScanTest, AudioOnly)
+{
+    ByteVec file;
+    for (uint64_t k = 0; k <= 20; ++k)
+        mdtest::Append(file, mdtest::Mpeg1Pack(900 * k, {mdtest::Mpeg1PesPacket(0xC0, AudioFrame(), 180000 + 9000 * k)},
+                                               2324, 3528));
+    mdtest::Append(file, kEndCode);
+    TimeRangeInfo range{};
+    ASSERT_TRUE(Scan(file, MK_MPEG1_SYSTEM, range));
+    EXPECT_EQ(range.startTime, 2 * kSecond);
+    EXPECT_EQ(range.audioFirstTime, 2 * kSecond);
+    EXPECT_EQ(range.videoFirstTime, -1);
+    EXPECT_EQ(range.videoEndTime, 0);
+    EXPECT_EQ(range.videoFrameDuration, 0u);
+    EXPECT_EQ(range.audioEndTime, 4 * kSecond + 240000);
+}
+
+// A closed GOP whose first picture in stream order has temporal_reference 2
+// is displayed two frames after the GOP starts.
+TEST(TimeRangeScanTest, ClosedGopMovesTheFirstTimeBack)
+{
+    const ByteVec file = Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(true, 2), 90000)}),
+                                 mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(true, 2), 90000 + 3600)}),
+                                 kEndCode});
+    md::MemoryInputStream stream(file.data(), file.size());
+    md::ScanStartResult start;
+    ASSERT_TRUE(md::ScanStart(false, &stream, false, 0, false, start));
+    EXPECT_EQ(start.videoFirstTime, Units(90000) - 2 * 400000);
+    EXPECT_EQ(start.videoFrameDuration, 400000);
+    EXPECT_EQ(start.videoByteRate, 750000u);
+    EXPECT_EQ(start.videoStreamIndex, 0);
+    EXPECT_FALSE(md::ScanStart(false, nullptr, false, 0, false, start));
+}
+
+// A RIFF/CDXA file of VCD sectors: a sector whose submode lacks the Form 2 bit
+// is not fed, so the first video time is that of the next sector.
+TEST(TimeRangeScanTest, CdxaSectorsWithoutForm2AreSkipped)
+{
+    std::vector<ByteVec> sectors;
+    for (uint64_t k = 0; k < 60; ++k)
+        sectors.push_back(mdtest::Mpeg1Pack(
+            1200 * k, {mdtest::Mpeg1PesPacket(0xE0, VideoEs(false, 0, false), 90000 + 3600 * k)}, 2324, 3528));
+    ByteVec file = mdtest::CdxaFile(sectors);
+    // Submode byte (18) of raw sector 0: Form 1.
+    file[mdtest::kRiffCdxaHeaderSize + 18] &= static_cast<uint8_t>(~0x20);
+    TimeRangeInfo range{};
+    ASSERT_TRUE(Scan(file, MK_VCD, range));
+    EXPECT_EQ(range.videoFirstTime, Units(90000 + 3600));
+    EXPECT_EQ(range.startTime, Units(90000 + 3600));
+    // The padding packet after the last sector's video packet completes it.
+    EXPECT_EQ(range.videoEndTime, Units(90000 + 3600 * 59) + 400000);
+}
+
+// ---- Corpus against ffprobe --------------------------------------------------------
+
+struct StreamRef {
+    bool present = false;
+    double start = 0;
+    double end = 0;  // start_time + duration
+    std::string codec;
+};
+
+// ffprobe's format end and its first video and audio streams.
+double ReadReference(const std::filesystem::path& json, StreamRef& video, StreamRef& audio)
+{
+    std::ifstream in(json);
+    const nlohmann::json probe = nlohmann::json::parse(in);
+    for (const auto& s : probe.at("streams")) {
+        StreamRef& t = s.value("codec_type", "") == "video" ? video : audio;
+        if (t.present || (s.value("codec_type", "") != "video" && s.value("codec_type", "") != "audio"))
+            continue;
+        t = {true, std::stod(s.value("start_time", "0")), 0, s.value("codec_name", "")};
+        t.end = t.start + std::stod(s.value("duration", "0"));
+    }
+    return std::stod(probe.at("format").value("start_time", "0")) +
+           std::stod(probe.at("format").value("duration", "0"));
+}
+
+int64_t ToUnits(double seconds) { return std::llround(seconds * 1e7); }
+
+// Video frames the scan's end lies after ffprobe's stream end:
+//  - bff DVD: two P-pictures without PTS (temporal_reference 6 and 7) follow the
+//    last timed one; ffprobe's stream duration ends at the last PTS;
+//  - LPCM file: ffprobe estimates from PTS near the end of the file, where only
+//    LPCM is left; its own frame list ends at 1.50 s as the scan does.
+const std::map<std::string, int> kExtraVideoFrames = {
+    {"dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob", 2},
+    {"ps_mpeg2video_352x576_4x3_25fps_lpcm_48k_stereo.vob", 1},
+};
+
+// Every program stream of the corpus against ffprobe's start_time and duration.
+//  - The start is the first video picture's time whenever a frame duration is
+//    known, where ffprobe's format starts at its earliest stream.
+//  - An MPEG audio end may lie whole frames after ffprobe's: ffprobe's mpeg
+//    demuxer ends a stream at its last PTS, the scan counts the frames after it.
+//  - Private-stream-1 audio (AC-3, LPCM): the sub-stream id comes after the PES
+//    header, so a packet's PTS is queued for the audio stream of the packet
+//    before it and the first packet's time is lost (the first time is later than
+//    ffprobe's); the fixed-step frame walk gives the latest time of a take to
+//    the frames from its first packet on, so the end may lie up to a packet's
+//    frames after the real one.
+//  - MPEG-4 Visual: a VOL without fixed_vop_rate gives the 29.97 fps duration,
+//    added to the last VOP time instead of the 25 fps frame.
+//  - 'mpeg2ps_ac3_privstream1.ps' is a single 2048-byte pack: the probe finds no
+//    pack (it needs more than 2048 bytes), and with the kind forced the byte
+//    rate cannot be measured from one pack, so the scan gives no range.
+TEST(TimeRangeScanTest, CorpusAgainstFfprobe)
+{
+    int checked = 0;
+    for (const auto& dir : {md::test::TestDataDir(), md::test::RealWorldDir()}) {
+        if (dir.empty() || !std::filesystem::exists(dir))
+            continue;
+        for (const auto& path : md::test::MediaFiles(dir)) {
+            const std::string name = path.filename().string();
+            const std::string ext = path.extension().string();
+            if (ext != ".mpg" && ext != ".vob" && ext != ".ps")
+                continue;
+            SCOPED_TRACE(name);
+            const std::vector<uint8_t> bytes = md::test::ReadFileBytes(path);
+            md::MemoryInputStream stream(bytes.data(), bytes.size());
+            const auto kind = static_cast<uint32_t>(ProbeMediaKind(&stream, 0));
+            TimeRangeInfo range{};
+            if (name == "mpeg2ps_ac3_privstream1.ps") {
+                EXPECT_EQ(kind, MK_UNKNOWN);
+                EXPECT_FALSE(md::ScanProgramStreamTimeRange(path.wstring().c_str(), MK_MPEG2_PROGRAM, range));
+                continue;
+            }
+            ASSERT_TRUE(kind >= MK_MPEG1_SYSTEM && kind <= MK_DVD_VR);
+            StreamRef video;
+            StreamRef audio;
+            const double formatEnd = ReadReference(dir / "reference" / (name + ".ffprobe.json"), video, audio);
+            ASSERT_TRUE(video.present && audio.present);
+            ASSERT_TRUE(md::ScanProgramStreamTimeRange(path.wstring().c_str(), kind, range));
+            ++checked;
+
+            const int64_t frame = range.videoFrameDuration;
+            ASSERT_GT(frame, 0);
+            EXPECT_NEAR(range.videoFirstTime, ToUnits(video.start), 20);
+            EXPECT_EQ(range.startTime, range.videoFirstTime);
+            if (kind == MK_MPEG2_PROGRAM_MPEG4) {
+                EXPECT_EQ(frame, 333667);
+                EXPECT_NEAR(range.videoEndTime, ToUnits(video.end) - 400000 + frame, 20);
+            } else {
+                const auto note = kExtraVideoFrames.find(name);
+                const int extra = note == kExtraVideoFrames.end() ? 0 : note->second;
+                EXPECT_NEAR(range.videoEndTime, ToUnits(video.end) + extra * frame, 20);
+            }
+
+            const int64_t audioFrame = range.audioFrameDuration;
+            ASSERT_GT(audioFrame, 0);
+            const int64_t afterFfprobe = range.audioEndTime - ToUnits(audio.end);
+            if (audio.codec == "mp2") {
+                EXPECT_NEAR(range.audioFirstTime, ToUnits(audio.start), 20);
+                EXPECT_GE(afterFfprobe, -20);
+                EXPECT_LE(afterFfprobe, 6 * audioFrame);
+                const int64_t frames = (afterFfprobe + audioFrame / 2) / audioFrame;
+                EXPECT_NEAR(afterFfprobe, frames * audioFrame, 20);
+            } else {
+                EXPECT_GT(range.audioFirstTime, ToUnits(audio.start));
+                EXPECT_LE(range.audioFirstTime, ToUnits(audio.start) + kSecond / 10);
+                EXPECT_GE(afterFfprobe, 0);
+                EXPECT_LE(afterFfprobe, 5 * audioFrame);
+            }
+
+            // The duration the detector derives, against ffprobe's format: it
+            // starts at the video start instead of the earliest stream and ends
+            // at the later of the two ends found above.
+            const int64_t duration = std::max(range.videoEndTime, range.audioEndTime) - range.startTime;
+            EXPECT_GE(duration, ToUnits(formatEnd) - range.startTime - 20);
+            EXPECT_LE(duration, ToUnits(formatEnd) - range.startTime + kSecond / 8);
+        }
+    }
+    EXPECT_GE(checked, 10);
+}
+
+}  // namespace
