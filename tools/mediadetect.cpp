@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <iostream>
 #include <string>
@@ -115,11 +116,14 @@ int main(int argc, char** argv)
         "  mediadetect --hint directv feed.dtv    also test for DirecTV transport packets\n"
         "  mediadetect --reopen 2097152 dvd.vob   streams of a program stream from a byte offset\n"
         "  mediadetect --thumbnail t.jpg cam.mp4  write the thumbnail of an MP4 camera file to t.jpg\n"
-        "  mediadetect register                   register the module in the registry file\n"
-        "  mediadetect unregister                 remove the module's registry keys\n\n"
+        "  mediadetect --time-table dvd.vob       presentation time and byte position of every key picture\n"
+        "  mediadetect register                   register the modules in the registry file\n"
+        "  mediadetect unregister                 remove the modules' registry keys\n\n"
         "The registry file is $MEDIADETECT_REGISTRY, else $XDG_CONFIG_HOME/mediadetect/registry.reg.\n"
-        "Exit status: 0 when every file was examined, 2 when any file could not be read or the\n"
-        "thumbnail asked for could not be written.");
+        "Time tables are stored in $MEDIADETECT_TIMEINDEX_DB, else\n"
+        "$XDG_DATA_HOME/mediadetect/timeindex.sqlite; building one needs 'mediadetect register' first.\n"
+        "Exit status: 0 when every file was examined, 2 when any file could not be read, or the\n"
+        "thumbnail or time table asked for could not be made.");
 
     std::vector<std::string> files;
     bool json = false;
@@ -143,8 +147,13 @@ int main(int argc, char** argv)
                                      "Write the thumbnail of an MP4 camera file (a JPEG picture) to this file; "
                                      "takes exactly one input file. Example: --thumbnail thumb.jpg")
                            ->type_name("OUT");
-    auto* reg = app.add_subcommand("register", "Write the module's keys into the registry file");
-    auto* unreg = app.add_subcommand("unregister", "Remove the module's keys from the registry file");
+    bool timeTable = false;
+    app.add_flag("--time-table", timeTable,
+                 "Build the time table of each MPEG program stream (the presentation time and byte position of "
+                 "every key picture, for seeking) and print it. Needs the modules registered.");
+    auto* reg = app.add_subcommand("register", "Write the keys of the detector and time-index modules into the "
+                                               "registry file");
+    auto* unreg = app.add_subcommand("unregister", "Remove the modules' keys from the registry file");
 
     try {
         app.parse(argc, argv);
@@ -169,11 +178,21 @@ int main(int argc, char** argv)
         return kExitError;
     }
     if (reg->parsed() || unreg->parsed()) {
-        const HRESULT hr = reg->parsed() ? host.Register() : host.Unregister();
-        if (FAILED(hr)) {
-            std::cerr << "mediadetect: " << (reg->parsed() ? "register" : "unregister")
-                      << " failed: " << DescribeHresult(hr) << "\n";
+        // The time-index module lies beside the detector module.
+        md::tool::ModuleHost timeIndex;
+        const std::string timeIndexPath =
+            (std::filesystem::path(modulePath).parent_path() / "libmdtimeindex.so").string();
+        if (!timeIndex.Load(timeIndexPath)) {
+            std::cerr << "mediadetect: " << timeIndex.error() << "\n";
             return kExitError;
+        }
+        for (md::tool::ModuleHost* module : {&host, &timeIndex}) {
+            const HRESULT hr = reg->parsed() ? module->Register() : module->Unregister();
+            if (FAILED(hr)) {
+                std::cerr << "mediadetect: " << (reg->parsed() ? "register" : "unregister")
+                          << " failed: " << DescribeHresult(hr) << "\n";
+                return kExitError;
+            }
         }
         return kExitOk;
     }
@@ -186,6 +205,7 @@ int main(int argc, char** argv)
     if (reopen->count() > 0)
         options.reopenOffset = reopenOffset;
     options.thumbnail = thumbnail->count() > 0;
+    options.timeTable = timeTable;
     size_t width = 0;
     for (const std::string& file : files)
         width = std::max(width, file.size());
@@ -209,6 +229,11 @@ int main(int argc, char** argv)
         failed |= !r.error.empty();
         if (options.thumbnail && r.error.empty() && !SaveThumbnail(r, thumbnailPath))
             failed = true;
+        if (r.timeTable && !r.timeTable->error.empty()) {
+            if (!json)
+                std::cerr << "mediadetect: " << r.file << ": no time table: " << r.timeTable->error << std::endl;
+            failed = true;
+        }
     }
     return failed ? kExitError : kExitOk;
 }

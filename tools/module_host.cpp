@@ -25,7 +25,7 @@ bool ModuleHost::Load(const std::string& path)
     register_ = reinterpret_cast<DllRegisterServerFn>(::dlsym(handle_, "DllRegisterServer"));
     unregister_ = reinterpret_cast<DllUnregisterServerFn>(::dlsym(handle_, "DllUnregisterServer"));
     if (!getClassObject_ || !register_ || !unregister_) {
-        error_ = "module " + path + " lacks the detector entry points";
+        error_ = "module " + path + " lacks the component entry points";
         return false;
     }
     return true;

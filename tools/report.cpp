@@ -1,5 +1,6 @@
 #include "tools/report.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -93,6 +94,83 @@ std::optional<T> Query(HRESULT (IMediaDetect5::*getter)(T*), IMediaDetect5& d)
     return SUCCEEDED((d.*getter)(&value)) ? std::optional<T>(value) : std::nullopt;
 }
 
+// Lists the programs of a transport stream and selects the first video and
+// audio stream of the first program that has any. A selection the detector
+// cannot make with both streams is tried with each alone.
+void SelectFirstProgram(IMediaDetect5& detector, FileReport& r)
+{
+    // A DirecTV file has one program, listed under PMT PID 0.
+    std::vector<uint32_t> pmtPids(1, 0);
+    if (r.kind == MK_MPEG2_TRANSPORT) {
+        uint32_t count = 0;
+        if (FAILED(detector.GetTransportPrograms(&count, nullptr, 0)) || count == 0)
+            return;
+        pmtPids.resize(count);
+        if (FAILED(detector.GetTransportPrograms(&count, pmtPids.data(), 0)))
+            return;
+        pmtPids.resize(std::min<size_t>(count, pmtPids.size()));
+    }
+    for (uint32_t pmtPid : pmtPids) {
+        std::array<uint32_t, 16> video{};
+        std::array<uint32_t, 16> audio{};
+        int32_t videoCount = 0;
+        int32_t audioCount = 0;
+        if (FAILED(detector.GetStreamLists(pmtPid, &videoCount, video.data(), &audioCount, audio.data(), 0)))
+            continue;
+        FileReport::Program p;
+        p.pmtPid = pmtPid;
+        p.video.assign(video.begin(), video.begin() + std::clamp(videoCount, 0, 16));
+        p.audio.assign(audio.begin(), audio.begin() + std::clamp(audioCount, 0, 16));
+        r.programs.push_back(std::move(p));
+    }
+    for (const FileReport::Program& p : r.programs) {
+        if (p.video.empty() && p.audio.empty())
+            continue;
+        const uint32_t v = p.video.empty() ? 0 : p.video[0];
+        const uint32_t a = p.audio.empty() ? 0 : p.audio[0];
+        for (const StreamSelection s : {StreamSelection{v, 0, a, 0}, StreamSelection{v, 0, 0, 0},
+                                        StreamSelection{0, 0, a, 0}}) {
+            if ((s.videoId != 0 || s.audioId != 0) &&
+                SUCCEEDED(detector.SelectTransportProgram(&s, 0, nullptr, nullptr)))
+                return;
+        }
+        return;
+    }
+}
+
+// Lists the tracks of a Matroska file and selects its first video and audio track.
+void SelectFirstTracks(IMediaDetect5& detector, FileReport& r)
+{
+    int32_t videoCount = 0;
+    int32_t audioCount = 0;
+    uint32_t subtitleCount = 0;
+    if (FAILED(detector.GetStreamLists(0, &videoCount, nullptr, &audioCount, nullptr, 0)) ||
+        FAILED(detector.GetSubtitleTracks(&subtitleCount, nullptr, 0)))
+        return;
+    std::array<std::vector<uint32_t>, 3> tracks{std::vector<uint32_t>(std::max(videoCount, 0)),
+                                                std::vector<uint32_t>(std::max(audioCount, 0)),
+                                                std::vector<uint32_t>(subtitleCount)};
+    detector.GetStreamLists(0, &videoCount, tracks[0].data(), &audioCount, tracks[1].data(), 0);
+    detector.GetSubtitleTracks(&subtitleCount, tracks[2].data(), 0);
+    const StreamSelection s{tracks[0].empty() ? 0 : tracks[0][0], 0, tracks[1].empty() ? 0 : tracks[1][0], 0};
+    detector.SelectMatroskaTracks(&s, 0, 0, nullptr, nullptr, nullptr);
+    r.tracks = std::move(tracks);
+}
+
+std::string Hex(uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04x", v);
+    return buf;
+}
+
+std::string Seconds(int64_t time100ns)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f s", double(time100ns) / 1e7);
+    return buf;
+}
+
 }  // namespace
 
 const char* KindName(uint32_t kind)
@@ -125,8 +203,14 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
             return r;
         }
     }
+    if (r.kind == MK_MPEG2_TRANSPORT || r.kind == MK_DIRECTV)
+        SelectFirstProgram(detector, r);
+    else if (r.kind == MK_MATROSKA)
+        SelectFirstTracks(detector, r);
     r.video = Query(&IMediaDetect5::GetVideoInfo, detector);
     r.audio = Query(&IMediaDetect5::GetAudioInfo, detector);
+    r.duration = Query(&IMediaDetect5::GetDuration, detector);
+    r.timeRange = Query(&IMediaDetect5::GetTimeRangeInfo, detector);
     r.mpegAudio = Query(&IMediaDetect5::GetMpegAudioLayerInfo, detector);
     r.multiChannel = Query(&IMediaDetect5::GetMultiChannelInfo, detector);
 
@@ -160,6 +244,8 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
         }
         info->Release();
     }
+    if (options.timeTable)
+        r.timeTable = BuildTimeTable(detector, file);
     return r;
 }
 
@@ -227,6 +313,16 @@ std::string DescribeMp4(const FileReport& r)
     return s.empty() ? "none" : s;
 }
 
+std::string DescribeTime(const FileReport& r)
+{
+    std::string s;
+    if (r.timeRange && r.timeRange->startTime >= 0)  // -1: no stream's start is known
+        s += "start " + Seconds(r.timeRange->startTime);
+    if (r.duration)
+        s += std::string(s.empty() ? "" : "  ") + "duration " + Seconds(*r.duration);
+    return s;
+}
+
 std::string FormatText(const FileReport& r, size_t width)
 {
     std::string s = r.file + std::string(width > r.file.size() ? width - r.file.size() : 0, ' ') + "  ";
@@ -237,6 +333,36 @@ std::string FormatText(const FileReport& r, size_t width)
         s += "    audio  " + DescribeAudio(*r.audio, r.mpegAudio, r.multiChannel) + "\n";
     if (r.mp4Flags)
         s += "    mp4    " + DescribeMp4(r) + "\n";
+    for (const FileReport::Program& p : r.programs) {
+        s += r.kind == MK_DIRECTV ? "    scids   video" : "    program " + Hex(p.pmtPid) + "  video";
+        for (uint32_t pid : p.video)
+            s += " " + Hex(pid);
+        s += "  audio";
+        for (uint32_t pid : p.audio)
+            s += " " + Hex(pid);
+        s += "\n";
+    }
+    if (r.tracks) {
+        static const char* const names[] = {"video", "audio", "subtitle"};
+        s += "    tracks";
+        for (size_t i = 0; i < 3; ++i) {
+            s += std::string("  ") + names[i];
+            for (uint32_t t : (*r.tracks)[i])
+                s += " " + std::to_string(t);
+        }
+        s += "\n";
+    }
+    if (r.duration || r.timeRange)
+        s += "    time   " + DescribeTime(r) + "\n";
+    if (r.timeTable && r.timeTable->error.empty()) {
+        s += "    index  " + std::to_string(r.timeTable->entries.size()) + " key pictures\n";
+        for (const auto& [time, position] : r.timeTable->entries) {
+            char line[96];
+            std::snprintf(line, sizeof line, "    key    %12.3f s  at byte %lld\n", double(time) / 1e7,
+                          static_cast<long long>(position));
+            s += line;
+        }
+    }
     return s;
 }
 
@@ -285,6 +411,32 @@ nlohmann::ordered_json ToJson(const FileReport& r)
                     {"cpgdUuid", f[3] != 0},  {"cameraFile", f[4] != 0}, {"thumbnailLength", r.thumbnailLength}};
         j["mp4"]["recordingTime"] =
             r.recordingTime ? nlohmann::ordered_json(FormatRecordingTime(*r.recordingTime, 'T')) : nullptr;
+    }
+    if (!r.programs.empty()) {
+        auto programs = nlohmann::ordered_json::array();
+        for (const FileReport::Program& p : r.programs)
+            programs.push_back({{"pmtPid", p.pmtPid}, {"video", p.video}, {"audio", p.audio}});
+        j["programs"] = programs;
+    }
+    if (r.tracks)
+        j["tracks"] = {{"video", (*r.tracks)[0]}, {"audio", (*r.tracks)[1]}, {"subtitle", (*r.tracks)[2]}};
+    j["duration"] = r.duration ? nlohmann::ordered_json(*r.duration) : nullptr;
+    if (r.timeRange) {
+        const TimeRangeInfo& t = *r.timeRange;
+        j["timeRange"] = {{"startTime", t.startTime},         {"videoFirstTime", t.videoFirstTime},
+                          {"audioFirstTime", t.audioFirstTime}, {"videoEndTime", t.videoEndTime},
+                          {"audioEndTime", t.audioEndTime},     {"videoFrameDuration", t.videoFrameDuration},
+                          {"audioFrameDuration", t.audioFrameDuration}};
+    }
+    if (r.timeTable) {
+        if (!r.timeTable->error.empty()) {
+            j["timeTable"] = {{"error", r.timeTable->error}};
+        } else {
+            auto entries = nlohmann::ordered_json::array();
+            for (const auto& [time, position] : r.timeTable->entries)
+                entries.push_back({{"time", time}, {"position", position}});
+            j["timeTable"] = {{"entries", entries}};
+        }
     }
     return j;
 }

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "mediadetect/mediadetect.h"
+#include "tools/time_table.h"
 
 namespace md::tool {
 
@@ -35,12 +36,27 @@ struct FileReport {
     std::optional<RecordingTime> recordingTime;
     // The thumbnail bytes, read only when ExamineOptions::thumbnail asks for them.
     std::vector<uint8_t> thumbnail;
+    // The program stream's time table, built only when ExamineOptions::timeTable asks for it.
+    std::optional<TimeTable> timeTable;
+    // Transport streams: the programs (PMT PID, video PIDs, audio PIDs); the
+    // streams described are the first program's first video and audio stream.
+    struct Program {
+        uint32_t pmtPid = 0;
+        std::vector<uint32_t> video;
+        std::vector<uint32_t> audio;
+    };
+    std::vector<Program> programs;
+    // Matroska files: the track numbers; the first video and audio track are described.
+    std::optional<std::array<std::vector<uint32_t>, 3>> tracks;  // video, audio, subtitle
+    std::optional<int64_t> duration;         // 100-ns units
+    std::optional<TimeRangeInfo> timeRange;  // 100-ns units
 };
 
 // Options of one examination.
 struct ExamineOptions {
     std::optional<int64_t> reopenOffset;  // describe the streams from this byte offset
     bool thumbnail = false;               // also read an MP4 camera file's thumbnail bytes
+    bool timeTable = false;               // also build the time table (presentation time -> byte position)
 };
 
 // Opens the file with the detector and collects every record it offers.
@@ -54,6 +70,8 @@ std::string DescribeAudio(const AudioInfo& a, const std::optional<MpegAudioLayer
                           const std::optional<MultiChannelInfo>& multi);
 // "video audio moov-first cpgd-uuid camera recorded 2014-11-28 06:13:20 thumbnail 5120 bytes"
 std::string DescribeMp4(const FileReport& r);
+// "start 0.540 s  duration 12.345 s"
+std::string DescribeTime(const FileReport& r);
 // "2014-11-28 06:13:20" with separator ' ', "2014-11-28T06:13:20" with 'T'.
 std::string FormatRecordingTime(const RecordingTime& t, char separator);
 

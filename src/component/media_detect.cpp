@@ -52,7 +52,11 @@ void Put(void* out, const T& value)
 
 ZPMediaDetect::ZPMediaDetect(IUnknown* outer) : CUnknown(outer) {}
 
-ZPMediaDetect::~ZPMediaDetect() { Reset(); }
+ZPMediaDetect::~ZPMediaDetect()
+{
+    timeTableWorker_.Stop();
+    Reset();
+}
 
 HRESULT ZPMediaDetect::NonDelegatingQueryInterface(REFIID iid, void** out)
 {
@@ -79,6 +83,9 @@ void ZPMediaDetect::Reset()
     multiChannel_.reset();
     codecHeaders_.reset();
     mp4Boxes_.reset();
+    tsDemux_.reset();
+    mkvDemux_.reset();
+    dtvDemux_.reset();
     encoderMarker_ = 0;
     fieldCoding_ = 0;
     mp4Flags_ = {};
@@ -337,13 +344,39 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     }
 }
 
-// ---- Not built yet ----
+// ---- Time table and bitmaps ----
 
-HRESULT ZPMediaDetect::StartTimeTable(const wchar_t*, TimeTableCallback, void*) noexcept { return E_NOTIMPL; }
-HRESULT ZPMediaDetect::GetTimeTableProgress(uint32_t*) noexcept { return E_NOTIMPL; }
-HRESULT ZPMediaDetect::StopTimeTable() noexcept { return E_NOTIMPL; }
-HRESULT ZPMediaDetect::GetDuration(int64_t*) noexcept { return E_NOTIMPL; }
-HRESULT ZPMediaDetect::GetTimeRangeInfo(TimeRangeInfo*) noexcept { return E_NOTIMPL; }
+HRESULT ZPMediaDetect::StartTimeTable(const wchar_t* path, TimeTableCallback callback, void* context) noexcept
+{
+    if (path == nullptr || callback == nullptr)
+        return E_INVALIDARG;
+    return Guarded([&] {
+        uint32_t kind = MK_UNKNOWN;
+        {
+            MSFileInputStream input(path);
+            input.Seek(0);
+            kind = static_cast<uint32_t>(ProbeMediaKind(&input, 0));
+        }
+        if (kind == MK_UNKNOWN || kind == MK_MPEG2_TRANSPORT)
+            return E_FAIL;
+        // A second table while the first is still being built is refused.
+        return timeTableWorker_.Start(path, kind, callback, context) ? S_OK : E_FAIL;
+    });
+}
+
+HRESULT ZPMediaDetect::GetTimeTableProgress(uint32_t* percent) noexcept
+{
+    if (percent == nullptr)
+        return E_INVALIDARG;
+    *percent = timeTableWorker_.Progress();
+    return S_OK;
+}
+
+HRESULT ZPMediaDetect::StopTimeTable() noexcept
+{
+    timeTableWorker_.Stop();
+    return S_OK;
+}
 HRESULT ZPMediaDetect::SaveBitmapA(const uint8_t* pixels, int32_t width, int32_t height, const char* path) noexcept
 {
     if (pixels == nullptr)
@@ -364,20 +397,5 @@ HRESULT ZPMediaDetect::SaveBitmap(const uint8_t* pixels, int32_t pixelMode, uint
         return E_INVALIDARG;
     return WriteBitmapFile(file, pixels, width, height, bytesPerPixel);
 }
-HRESULT ZPMediaDetect::GetTransportPrograms(uint32_t*, uint32_t*, int64_t) noexcept { return E_NOTIMPL; }
-HRESULT ZPMediaDetect::GetStreamLists(uint32_t, int32_t*, uint32_t*, int32_t*, uint32_t*, int64_t) noexcept
-{
-    return E_NOTIMPL;
-}
-HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection*, int64_t, VideoInfo*, AudioInfoEx*) noexcept
-{
-    return E_NOTIMPL;
-}
-HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection*, uint32_t, uint64_t, VideoInfo*, AudioInfoEx*,
-                                            uint32_t*) noexcept
-{
-    return E_NOTIMPL;
-}
-HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t*, uint32_t*, int64_t) noexcept { return E_NOTIMPL; }
 
 }  // namespace md

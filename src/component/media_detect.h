@@ -9,10 +9,14 @@
 
 #include "component/server/com_base.h"
 #include "component/record_builders.h"
+#include "component/time_table_worker.h"
 #include "input/input_stream.h"
 #include "mediadetect/interfaces.h"
 #include "mp4/mp4_box.h"
+#include "mkv/mkv_demux.h"
 #include "mpeg/demux.h"
+#include "mpeg/directv_parser.h"
+#include "ts/ts_demux.h"
 
 namespace md {
 
@@ -76,6 +80,14 @@ private:
     // Copies the video and extended audio records out as the selection and
     // re-open methods return them, filling the plain audio record from the extended one.
     void CopyOutSelection(VideoInfo* videoOut, AudioInfoEx* audioOut);
+    // The selection methods: the first video and first audio record of a list.
+    void TakeSelectedRecords(const StreamRecord* video, const StreamRecord* audio);
+    // Rebuilds the kept transport (or DirecTV) demultiplexer unless it was built at offset.
+    void KeepTransportDemux(int64_t offset);
+    // Builds the kept Matroska demultiplexer when there is none.
+    void KeepMkvDemux(int64_t offset);
+    // Fills timeRange_ as the duration queries need it; false when it cannot be known.
+    bool FillTimeRange(bool matroskaRange);
 
     wchar_t path_[MAX_PATH] = {};
     uint32_t kind_ = MK_UNKNOWN;
@@ -85,8 +97,12 @@ private:
     std::unique_ptr<AudioInfoEx> audioEx_;
     std::unique_ptr<MpegAudioLayerInfo> mpegAudio_;
     std::unique_ptr<MultiChannelInfo> multiChannel_;
-    std::unique_ptr<Mp4Box> mp4Boxes_;  // read on demand by the MP4 field-order scans
+    TimeTableWorker timeTableWorker_;
+    std::unique_ptr<Mp4Box> mp4Boxes_;  // read on demand by the MP4 field-order and time-range scans
+    std::unique_ptr<TSDemux> tsDemux_;
     int64_t reopenOffset_ = -1;
+    std::unique_ptr<MKVDemux> mkvDemux_;
+    std::unique_ptr<CDirecTVParser> dtvDemux_;
     std::unique_ptr<CodecHeaderInfo> codecHeaders_;
     uint8_t encoderMarker_ = 0;
     int64_t firstVideoTime_ = -1;

@@ -296,4 +296,14 @@ for f in "${FILES[@]}"; do
     ffprobe -v error -show_format -show_streams -of json "$f" > "reference/$f.ffprobe.json"
 done
 
+# Key video packets (pts in 90 kHz ticks, byte position of the PES packet) of
+# the program streams, for the time-table tests.
+for f in "${FILES[@]}"; do
+    case "$f" in
+    *.vob | mpg1_* | vcd_* | svcd_* | ps_mpeg2video_*)
+        ffprobe -v error -select_streams v -show_entries packet=pts,pos,flags -of csv=p=0 "$f" |
+            grep ',K' > "reference/$f.keypackets.csv" ;;
+    esac
+done
+
 printf '%s\n' "${FILES[@]}"

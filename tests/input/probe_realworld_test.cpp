@@ -37,6 +37,8 @@ const std::map<std::string, Override> kOverrides = {
     {"mpeg2ps_ac3_privstream1.ps",
      {0, "2048 bytes: the pack search needs more than 2048 bytes, and nothing else matches"}},
     {"m2ts_avchd_stub.mts", {0, "1344 bytes: the transport test needs more than 2040 bytes"}},
+    {"mkv_invalid_unknown_sized_nonmaster.mkv",
+     {0, "its DocType has an unknown size, which no string element may have"}},
     {"mp4_broken_no_moov.mp4", {MK_MP4, "'ftyp' at byte 4 of a 4336-byte file with no pack header at byte 0"}},
     {"mpeg4v_es_120x96.cmp",
      {0, "an MPEG-4 Visual stream is recognised only when a VOP start code (00 00 01 B6) is at byte 0; this one "
@@ -50,7 +52,7 @@ using Rules = std::vector<std::pair<const char*, int32_t>>;
 const Rules kRealWorldRules = {
     {"mpeg1ps_", MK_MPEG1_SYSTEM}, {"mpeg2ps_", -1}, {"ts_", MK_MPEG2_TRANSPORT}, {"m2ts_", MK_MPEG2_TRANSPORT},
     {"mp4_", MK_MP4},  {"mov_", MK_MP4},  {"3gp_", MK_MP4}, {"mpeg2es_", MK_MPEG2_VIDEO_ES},
-    {"mkv_", 0},       {"webm_", 0},  // Matroska: its test is not wired in
+    {"mkv_", MK_MATROSKA_PROBED}, {"webm_", 0},  // only the DocType "matroska" counts
 };
 const Rules kBundledRules = {
     {"ps_mpeg4video_", MK_MPEG2_PROGRAM_MPEG4},
@@ -64,7 +66,7 @@ const Rules kBundledRules = {
     {"mp4", MK_MP4},  // mp4_, mp4frag_
     {"mov_", MK_MP4},
     {"3gp_", MK_MP4},
-    {"mkv_", 0},
+    {"mkv_", MK_MATROSKA_PROBED},
     {"webm_", 0},
     {"es_mpeg1video_", MK_MPEG1_VIDEO_ES},
     {"es_mpeg2video_", MK_MPEG2_VIDEO_ES},

@@ -337,9 +337,10 @@ TEST(ProbeMpeg2Pack, PacketScanKinds)
         Append(big, pack);
     MemoryInputStream s(big.data(), big.size());
     EXPECT_EQ(ProbeMediaKind(&s, 0), MK_DVD_VIDEO);
-    // 512 KiB first read, two 16-byte box headers (0x1BA, then zeros), 18592
-    // bytes of the SVCD phase, one 10240-byte read of the packet scan.
-    EXPECT_EQ(s.BytesRead(), kProbeBufferSize + 2 * 16 + kSvcdGroupSize + 10240);
+    // 512 KiB first read, two 16-byte box headers (0x1BA, then zeros), the 16
+    // bytes of the EBML header test, 18592 bytes of the SVCD phase, one
+    // 10240-byte read of the packet scan.
+    EXPECT_EQ(s.BytesRead(), kProbeBufferSize + 3 * 16 + kSvcdGroupSize + 10240);
 }
 
 ByteVec SvcdFile(const ByteVec& sequence, size_t sectors = 24)

@@ -75,8 +75,8 @@ uint32_t ExpectedCorpusKind(const std::string& name)
         {"es_mpeg1video_", 10}, {"es_mpeg2video_", 11},
         // These MPEG-4 Visual streams do not start with a VOP start code.
         {"es_mpeg4_", 0},
-        // Matroska is not recognised yet.
-        {"mkv_", 0},  {"webm_", 0},
+        // WebM files carry the DocType "webm", which is not taken for Matroska.
+        {"mkv_", 14},  {"webm_", 0},
     };
     for (const auto& [prefix, kind] : prefixes)
         if (name.rfind(prefix, 0) == 0)
@@ -124,9 +124,10 @@ TEST(Tool, ReportsTheKindOfEveryRealWorldFile)
         {"mpeg2ps_ac3_privstream1.ps", 0},
         {"mpeg2ps_dvdnav_640x426_mp2.ps", 6},  // private stream 2 navigation packets
         {"mp4_broken_no_moov.mp4", 9},
+        {"mkv_invalid_unknown_sized_nonmaster.mkv", 0},  // a DocType of unknown size is no DocType
     };
     const std::pair<const char*, uint32_t> prefixes[] = {{"mpeg1ps_", 1}, {"ts_", 8},  {"mp4_", 9},
-                                                         {"mov_", 9},     {"3gp_", 9}, {"mkv_", 0},
+                                                         {"mov_", 9},     {"3gp_", 9}, {"mkv_", 14},
                                                          {"webm_", 0},    {"h264_", 0}, {"mpeg2es_", 11},
                                                          {"mpeg4v_", 0}};
     std::vector<std::string> args = {"--json"};
@@ -162,14 +163,20 @@ TEST(Tool, TextOutputIsAlignedAndDescribesTheStreams)
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
-    ASSERT_EQ(lines.size(), 4u) << r.out;
+    ASSERT_EQ(lines.size(), 9u) << r.out;
     EXPECT_EQ(lines[0].rfind(a, 0), 0u);
     EXPECT_TRUE(lines[0].ends_with(" 6  dvd-video")) << lines[0];
-    // The sample was encoded at 9000 kb/s and 384 kb/s AC-3 3/2 with LFE.
+    // The sample was encoded at 9000 kb/s and 384 kb/s AC-3 3/2 with LFE; its
+    // video starts at 0.54 s (ffprobe's stream start_time).
     EXPECT_EQ(lines[1], "    video  mpeg2 720x576 16:9 25 fps top-field-first 9000 kb/s");
     EXPECT_EQ(lines[2], "    audio  ac3 6 ch 48000 Hz 384 kb/s mask 0x3f");
-    EXPECT_TRUE(lines[3].ends_with(" 8  mpeg2-transport")) << lines[3];
-    EXPECT_EQ(lines[0].find(" 6  dvd"), lines[3].find(" 8  mpeg2"));  // the kind column lines up
+    EXPECT_EQ(lines[3].rfind("    time   start 0.540 s  duration 1.5", 0), 0u) << lines[3];
+    EXPECT_TRUE(lines[4].ends_with(" 8  mpeg2-transport")) << lines[4];
+    EXPECT_EQ(lines[0].find(" 6  dvd"), lines[4].find(" 8  mpeg2"));  // the kind column lines up
+    // The transport stream's programs (ffmpeg's one program: PMT 0x1000, video
+    // 0x100, audio 0x101); the first is described.
+    EXPECT_EQ(lines[5], "    video  mpeg2 720x576 4:3 25 fps progressive");
+    EXPECT_EQ(lines[7], "    program 0x1000  video 0x0100  audio 0x0101");
 }
 
 TEST(Tool, JsonCarriesEveryRecordFieldAndReopenDescribesFromAnOffset)
@@ -301,6 +308,9 @@ TEST(Tool, RegisterAndUnregisterEditTheRegistryFile)
         << text;
     EXPECT_NE(text.find("[CLSID\\{5A486531-0201-43E0-BD81-D544BB08D0DC}\\InprocServer32]\n@=\""), std::string::npos);
     EXPECT_NE(text.find("libmediadetect.so\"\n\"ThreadingModel\"=\"Both\"\n"), std::string::npos) << text;
+    // The time-index module beside it is registered too.
+    EXPECT_NE(text.find("[CLSID\\{77A35C3A-021B-431F-96F6-EBF160890D93}\\InprocServer32]"), std::string::npos);
+    EXPECT_NE(text.find("libmdtimeindex.so\""), std::string::npos) << text;
 
     ASSERT_EQ(RunTool({"unregister"}, env).status, 0);
     ASSERT_EQ(RunTool({"unregister"}, env).status, 0);
@@ -338,18 +348,20 @@ TEST(Tool, ShowsTheMp4DetailsOfACameraFile)
     const RunResult text = RunTool({camera.string(), kPlainMp4.string()});
     ASSERT_EQ(text.status, 0) << text.err;
     const auto lines = Lines(text.out);
-    ASSERT_EQ(lines.size(), 7u) << text.out;
+    ASSERT_EQ(lines.size(), 9u) << text.out;
     EXPECT_TRUE(lines[0].ends_with(" 9  mp4")) << lines[0];
     EXPECT_EQ(lines[1].rfind("    video  mjpeg 640x480", 0), 0u) << lines[1];
     // The MP4 line follows the stream lines and lists only what is set.
     EXPECT_EQ(lines[2], "    mp4    video moov-first cpgd-uuid camera recorded 2014-11-28 06:13:20 thumbnail 40 bytes");
-    EXPECT_TRUE(lines[3].ends_with(" 9  mp4")) << lines[3];
-    EXPECT_EQ(lines[4].rfind("    video  h264 640x360", 0), 0u) << lines[4];
-    EXPECT_EQ(lines[5].rfind("    audio  aac 2 ch 48000 Hz", 0), 0u) << lines[5];
+    // Two 64-byte samples of 1000/25000 s.
+    EXPECT_EQ(lines[3], "    time   start 0.000 s  duration 0.080 s");
+    EXPECT_TRUE(lines[4].ends_with(" 9  mp4")) << lines[4];
+    EXPECT_EQ(lines[5].rfind("    video  h264 640x360", 0), 0u) << lines[5];
+    EXPECT_EQ(lines[6].rfind("    audio  aac 2 ch 48000 Hz", 0), 0u) << lines[6];
     // Nothing of the camera file before it carries over to this file.
-    EXPECT_EQ(lines[6].rfind("    mp4    video audio", 0), 0u) << lines[6];
+    EXPECT_EQ(lines[7].rfind("    mp4    video audio", 0), 0u) << lines[7];
     for (const char* word : {"camera", "cpgd-uuid", "recorded", "thumbnail"})
-        EXPECT_EQ(lines[6].find(word), std::string::npos) << lines[6];
+        EXPECT_EQ(lines[7].find(word), std::string::npos) << lines[7];
 
     const auto json = JsonLines(RunTool({"--json", camera.string(), kPlainMp4.string()}).out);
     ASSERT_EQ(json.size(), 2u);
@@ -425,11 +437,47 @@ TEST(Tool, ThumbnailOptionWritesTheCameraThumbnailOrFailsClearly)
     }
 }
 
+TEST(Tool, TimeTableListsTheKeyPicturesOfAProgramStream)
+{
+    TempDir dir;
+    const std::string env = "MEDIADETECT_REGISTRY=" + Quote((dir / "registry.reg").string()) +
+                            " MEDIADETECT_TIMEINDEX_DB=" + Quote((dir / "index.sqlite").string());
+    const std::string dvd =
+        (md::test::TestDataDir() / "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob").string();
+    // Not registered yet: the time-index component cannot be created.
+    RunResult r = RunTool({"--time-table", dvd}, env);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("mediadetect register"), std::string::npos) << r.err;
+
+    ASSERT_EQ(RunTool({"register"}, env).status, 0);
+    r = RunTool({"--time-table", dvd}, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // ffprobe's key video packets: pts 48600, 102600, 156600 (90 kHz) in the
+    // packs at 2048, 368640 and 579584.
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 8u) << r.out;
+    EXPECT_EQ(lines[4], "    index  3 key pictures");
+    EXPECT_EQ(lines[5], "    key           0.000 s  at byte 2048");
+    EXPECT_EQ(lines[6], "    key           0.600 s  at byte 368640");
+    EXPECT_EQ(lines[7], "    key           1.200 s  at byte 579584");
+
+    const std::string ts = (md::test::TestDataDir() / "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts").string();
+    r = RunTool({"--json", "--time-table", dvd, ts}, env);
+    EXPECT_EQ(r.status, 2);  // no time table for a transport stream
+    const auto json = JsonLines(r.out);
+    ASSERT_EQ(json.size(), 2u);
+    ASSERT_EQ(json[0]["timeTable"]["entries"].size(), 3u);
+    EXPECT_EQ(json[0]["timeTable"]["entries"][1]["time"], 6000000);
+    EXPECT_EQ(json[0]["timeTable"]["entries"][1]["position"], 368640);
+    EXPECT_TRUE(json[1]["timeTable"]["error"].is_string());
+}
+
 TEST(Tool, HelpExplainsEveryOptionWithExamples)
 {
     const RunResult r = RunTool({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* word : {"--json", "--hint", "--module", "--thumbnail", "register", "unregister", "Example"})
+    for (const char* word :
+         {"--json", "--hint", "--module", "--thumbnail", "--time-table", "register", "unregister", "Example"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     EXPECT_EQ(RunTool({}).status, 2);  // no file: usage and failure
 }

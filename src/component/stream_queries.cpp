@@ -1,0 +1,301 @@
+// The detector's queries that answer from a demultiplexer built on demand:
+// duration and time range, the programs and streams of transport files, the
+// tracks of Matroska files, and the selection of the streams to describe.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "component/media_detect.h"
+#include "input/ms_file_input_stream.h"
+#include "mp4/mp4_time_range.h"
+#include "mpeg/time_range_scan.h"
+
+namespace md {
+namespace {
+
+// The most stream identifiers GetStreamLists writes per list for a transport stream.
+constexpr uint32_t kMaxListedStreams = 16;
+
+}  // namespace
+
+// ---- Duration and time range ----
+
+bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
+{
+    auto range = std::make_unique<TimeRangeInfo>();
+    switch (kind_) {
+    case MK_MPEG2_TRANSPORT:
+        if (!tsDemux_)
+            return false;
+        tsDemux_->GetTimeRange(*range);
+        break;
+    case MK_DIRECTV:
+        if (!dtvDemux_)
+            return false;
+        dtvDemux_->GetTimeRange(*range);
+        break;
+    case MK_MATROSKA:
+        if (!matroskaRange || !mkvDemux_)
+            return false;
+        mkvDemux_->GetTimeRange(*range);
+        break;
+    case MK_MP4:
+        if (!mp4Boxes_)
+            mp4Boxes_ = ReadMp4File(path_);
+        if (!ScanMp4TimeRange(mp4Boxes_.get(), mp4Flags_[2] != 0, mp4Flags_[3] != 0, *range))
+            return false;
+        break;
+    default:
+        if (!ScanProgramStreamTimeRange(path_, kind_, *range))
+            return false;
+        break;
+    }
+    timeRange_ = std::move(range);
+    return true;
+}
+
+HRESULT ZPMediaDetect::GetDuration(int64_t* duration) noexcept
+{
+    if (duration == nullptr || kind_ == MK_UNKNOWN)
+        return E_INVALIDARG;
+    return Guarded([&] {
+        *duration = 0;
+        if (!timeRange_) {
+            // A Matroska file's duration is its segment's, not its tracks' range.
+            if (kind_ == MK_MATROSKA) {
+                if (!mkvDemux_)
+                    return E_FAIL;
+                *duration = mkvDemux_->GetDuration();
+                return S_OK;
+            }
+            if (!FillTimeRange(false))
+                return E_FAIL;
+        }
+        *duration = std::max(timeRange_->videoEndTime, timeRange_->audioEndTime) - timeRange_->startTime;
+        return S_OK;
+    });
+}
+
+HRESULT ZPMediaDetect::GetTimeRangeInfo(TimeRangeInfo* out) noexcept
+{
+    if (out == nullptr || kind_ == MK_UNKNOWN)
+        return E_INVALIDARG;
+    return Guarded([&] {
+        if (!timeRange_ && !FillTimeRange(true))
+            return E_FAIL;
+        std::memcpy(out, timeRange_.get(), sizeof(TimeRangeInfo));
+        return S_OK;
+    });
+}
+
+// ---- Kept demultiplexers ----
+
+void ZPMediaDetect::KeepTransportDemux(int64_t offset)
+{
+    if ((tsDemux_ || dtvDemux_) && reopenOffset_ == offset)
+        return;
+    tsDemux_.reset();
+    dtvDemux_.reset();
+    reopenOffset_ = offset;
+    MSFileInputStream input(path_);
+    input.Seek(static_cast<uint64_t>(offset));
+    if (kind_ == MK_DIRECTV) {
+        auto demux = std::make_unique<CDirecTVParser>();
+        demux->Parse(&input, nullptr);
+        dtvDemux_ = std::move(demux);
+    } else {
+        auto demux = std::make_unique<TSDemux>();
+        demux->Parse(&input, nullptr);
+        tsDemux_ = std::move(demux);
+    }
+}
+
+void ZPMediaDetect::KeepMkvDemux(int64_t offset)
+{
+    if (mkvDemux_)
+        return;
+    reopenOffset_ = offset;
+    MSFileInputStream input(path_);
+    input.Seek(static_cast<uint64_t>(offset));
+    auto demux = std::make_unique<MKVDemux>();
+    StreamList streams;
+    demux->Parse(&input, &streams);
+    mkvDemux_ = std::move(demux);
+}
+
+HRESULT ZPMediaDetect::GetTransportPrograms(uint32_t* count, uint32_t* pmtPids, int64_t offset) noexcept
+{
+    if (count == nullptr)
+        return E_POINTER;
+    if (kind_ != MK_MPEG2_TRANSPORT)
+        return E_INVALIDARG;
+    return Guarded([&] {
+        KeepTransportDemux(offset);
+        return tsDemux_->GetProgramList(*count, pmtPids) ? S_OK : E_FAIL;
+    });
+}
+
+HRESULT ZPMediaDetect::GetStreamLists(uint32_t program, int32_t* videoCount, uint32_t* videoIds, int32_t* audioCount,
+                                      uint32_t* audioIds, int64_t offset) noexcept
+{
+    if (videoCount == nullptr || audioCount == nullptr)
+        return E_POINTER;
+    if (kind_ != MK_MPEG2_TRANSPORT && kind_ != MK_DIRECTV && kind_ != MK_MATROSKA)
+        return E_INVALIDARG;
+    return Guarded([&] {
+        if (kind_ == MK_MATROSKA) {
+            KeepMkvDemux(offset);
+            const auto video = mkvDemux_->VideoTracks();
+            const auto audio = mkvDemux_->AudioTracks();
+            *videoCount = static_cast<int32_t>(video.size());
+            *audioCount = static_cast<int32_t>(audio.size());
+            if (videoIds)
+                std::copy(video.begin(), video.end(), videoIds);
+            if (audioIds)
+                std::copy(audio.begin(), audio.end(), audioIds);
+            return S_OK;
+        }
+        KeepTransportDemux(offset);
+        const auto listed = [](int32_t n) { return std::min<uint32_t>(static_cast<uint32_t>(n), kMaxListedStreams); };
+        if (kind_ == MK_DIRECTV) {
+            // One program: the table's entries flagged video, then all the others.
+            *videoCount = static_cast<int32_t>(dtvDemux_->GetVideoStreamCount());
+            *audioCount = static_cast<int32_t>(dtvDemux_->GetAudioStreamCount());
+            for (uint32_t i = 0; videoIds && i < listed(*videoCount); ++i)
+                videoIds[i] = static_cast<uint32_t>(dtvDemux_->GetVideoStreamScid(i + 1));
+            for (uint32_t i = 0; audioIds && i < listed(*audioCount); ++i)
+                audioIds[i] = static_cast<uint32_t>(dtvDemux_->GetAudioStreamScid(i + 1));
+            return S_OK;
+        }
+        std::array<uint32_t, kTsMaxStreams> video{};
+        std::array<uint32_t, kTsMaxStreams> audio{};
+        int32_t vc = -1;
+        int32_t ac = -1;
+        if (!tsDemux_->GetProgramStreams(program, vc, video.data(), ac, audio.data()))
+            return E_FAIL;
+        if (vc < 0)
+            return S_OK;  // no program with that PMT PID: nothing is written
+        *videoCount = vc;
+        *audioCount = ac;
+        if (videoIds)
+            std::copy_n(video.begin(), listed(vc), videoIds);
+        if (audioIds)
+            std::copy_n(audio.begin(), listed(ac), audioIds);
+        return S_OK;
+    });
+}
+
+HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers, int64_t offset) noexcept
+{
+    if (count == nullptr)
+        return E_POINTER;
+    if (kind_ != MK_MATROSKA)
+        return E_INVALIDARG;
+    return Guarded([&] {
+        KeepMkvDemux(offset);
+        const auto subtitles = mkvDemux_->SubtitleTracks();
+        *count = static_cast<uint32_t>(subtitles.size());
+        if (trackNumbers)
+            std::copy(subtitles.begin(), subtitles.end(), trackNumbers);
+        return S_OK;
+    });
+}
+
+// ---- Selection ----
+
+void ZPMediaDetect::TakeSelectedRecords(const StreamRecord* video, const StreamRecord* audio)
+{
+    if (video)
+        video_ = std::make_unique<VideoInfo>(BuildVideo(*video, RecordBuilder::Selection).info);
+    if (audio) {
+        const AudioBuild a = BuildAudio(*audio, RecordBuilder::Selection);
+        if (a.accepted)
+            TakeAudio(a);
+    }
+}
+
+HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, int64_t offset, VideoInfo* videoOut,
+                                              AudioInfoEx* audioOut) noexcept
+{
+    if (selection == nullptr)
+        return E_POINTER;
+    if (kind_ != MK_MPEG2_TRANSPORT && kind_ != MK_DIRECTV)
+        return E_INVALIDARG;
+    return Guarded([&] {
+        Reset();
+        reopenOffset_ = offset;
+        MSFileInputStream input(path_);
+        input.Seek(static_cast<uint64_t>(offset));
+        StreamList streams;
+        if (kind_ == MK_DIRECTV) {
+            auto demux = std::make_unique<CDirecTVParser>();
+            const auto scid = [](uint32_t id) { return id < 1 ? -1 : static_cast<int32_t>(id); };
+            demux->SelectVideoScid(scid(selection->videoId));
+            demux->SelectAudioScid(scid(selection->audioId));
+            if (demux->Parse(&input, &streams) == 0)
+                return E_FAIL;
+            const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Selection);
+            TakeSelectedRecords(first.video, first.audio);
+            dtvDemux_ = std::move(demux);
+        } else {
+            auto demux = std::make_unique<TSDemux>();
+            demux->SetSelection(static_cast<int32_t>(selection->videoId),
+                                static_cast<int32_t>(selection->videoStreamType),
+                                static_cast<int32_t>(selection->audioId),
+                                static_cast<int32_t>(selection->audioStreamType));
+            if (demux->Parse(&input, &streams) == 0)
+                return E_FAIL;
+            demux->HasRegistrationDescriptor(tsRegistrationFlag_);
+            const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Selection);
+            TakeSelectedRecords(first.video, nullptr);
+            if (first.video) {
+                int64_t keyTime = -1;
+                if (demux->FindKeyframeTime(&input, offset, keyTime))
+                    firstVideoTime_ = keyTime;
+            }
+            TakeSelectedRecords(nullptr, first.audio);
+            tsDemux_ = std::move(demux);
+        }
+        CopyOutSelection(videoOut, audioOut);
+        return S_OK;
+    });
+}
+
+HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, uint32_t extraTrack, uint64_t,
+                                            VideoInfo* videoOut, AudioInfoEx* audioOut, uint32_t* extraValue) noexcept
+{
+    if (selection == nullptr)
+        return E_POINTER;
+    if (kind_ != MK_MATROSKA)
+        return E_INVALIDARG;
+    return Guarded([&] {
+        Reset();
+        MSFileInputStream input(path_);
+        input.Seek(static_cast<uint64_t>(reopenOffset_));  // -1: refused, reading starts at 0
+        auto demux = std::make_unique<MKVDemux>();
+        demux->SelectTracks(selection->videoId, selection->videoStreamType, selection->audioId,
+                            selection->audioStreamType);
+        StreamList streams;
+        if (demux->Parse(&input, &streams) == 0)
+            return E_FAIL;
+        const StreamRecord* video = nullptr;
+        const StreamRecord* audio = nullptr;
+        for (uint32_t i = 0; i < streams.Count(); ++i) {
+            const StreamRecord& r = *streams.At(i);
+            // The first parameter word: a video stream's profile, an audio stream's channel count.
+            const uint32_t firstWord = r.streamClass == StreamClass::Video ? r.video.profile : r.audio.channels;
+            if (r.streamClass == StreamClass::Video && r.streamId == selection->videoId && !video)
+                video = &r;
+            else if (r.streamClass == StreamClass::Audio && r.streamId == selection->audioId && !audio)
+                audio = &r;
+            else if (r.streamId == extraTrack && extraValue)
+                *extraValue = firstWord;
+        }
+        TakeSelectedRecords(video, audio);
+        mkvDemux_ = std::move(demux);
+        CopyOutSelection(videoOut, audioOut);
+        return S_OK;
+    });
+}
+
+}  // namespace md

@@ -1,0 +1,1161 @@
+// The Matroska demultiplexer: the level-1 walk of the segment, one stream record
+// per track entry, the frame searches at the cue points that give the selected
+// tracks their times, bit rates and first-frame headers, and the cluster and
+// block parser behind them.
+#include "mkv/mkv_demux.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include <ebml/EbmlHead.h>
+#include <ebml/EbmlSubHead.h>
+#include <ebml/EbmlUnicodeString.h>
+#include <ebml/EbmlVoid.h>
+#include <matroska/KaxBlock.h>
+#include <matroska/KaxBlockData.h>
+#include <matroska/KaxCluster.h>
+#include <matroska/KaxCues.h>
+#include <matroska/KaxCuesData.h>
+#include <matroska/KaxInfo.h>
+#include <matroska/KaxSeekHead.h>
+#include <matroska/KaxSegment.h>
+#include <matroska/KaxSemantic.h>
+#include <matroska/KaxTracks.h>
+
+#include "es/h264.h"
+#include "es/mpeg_video.h"
+#include "es/start_code.h"
+#include "mkv/ebml_reader.h"
+
+namespace md {
+namespace {
+
+using namespace libmatroska;
+using libebml::EbmlMaster;
+
+constexpr uint64_t kDefaultTimecodeScale = 1000000;
+constexpr uint64_t kDefaultVideoFrameNs = 33366666;  // 29.97 frames per second
+constexpr uint64_t kDefaultAudioFrameNs = 21333333;  // 1024 samples at 48 kHz
+
+// TrackType values.
+constexpr uint64_t kTrackTypeVideo = 1;
+constexpr uint64_t kTrackTypeAudio = 2;
+constexpr uint64_t kTrackTypeSubtitle = 17;
+
+// Bytes read per chunk of a frame search, and the most a whole scan (start, end
+// or first frame of one track) reads before it gives up. A track with no frames
+// would otherwise make every cue point's search read to the end of the file.
+constexpr uint32_t kSearchChunk = 0x200000;
+constexpr uint64_t kScanBudget = 0x4000000;
+// Largest cluster ParsePackets assembles; a larger one is taken for damage.
+constexpr uint64_t kMaxClusterSize = 0x2000000;
+
+constexpr size_t kMaxElementHead = 12;
+constexpr uint32_t kStartCodeLength = 4;
+
+// CodecID tables (exact comparison); sub is the layer index of MPEG audio.
+struct CodecName {
+    const char* id;
+    StreamCodec codec;
+    uint32_t sub;
+};
+
+constexpr CodecName kVideoCodecs[] = {
+    {"V_MPEG1", StreamCodec::Mpeg1Video, 0},       {"V_MPEG2", StreamCodec::Mpeg2Video, 0},
+    {"V_MPEG4/ISO/ASP", StreamCodec::Mpeg4Video, 0}, {"V_MPEG4/ISO/AVC", StreamCodec::H264, 0},
+    {"V_MS/VFW/FOURCC", StreamCodec::VfwVideo, 0},
+};
+
+constexpr CodecName kAudioCodecs[] = {
+    {"A_MPEG/L1", StreamCodec::Mpeg1Audio, 0}, {"A_MPEG/L2", StreamCodec::Mpeg1Audio, 1},
+    {"A_MPEG/L3", StreamCodec::Mpeg1Audio, 2}, {"A_AC3", StreamCodec::Ac3, 0},
+    {"A_DTS", StreamCodec::Dts, 0},            {"A_VORBIS", StreamCodec::Vorbis, 0},
+};
+
+constexpr CodecName kSubtitleCodecs[] = {
+    {"S_TEXT/ASCII", StreamCodec::TextAscii, 0}, {"S_TEXT/UTF8", StreamCodec::TextUtf8, 0},
+    {"S_TEXT/SSA", StreamCodec::Ssa, 0},         {"S_TEXT/ASS", StreamCodec::Ass, 0},
+    {"S_TEXT/USF", StreamCodec::Usf, 0},
+};
+
+// AAC object types named in an "A_AAC..." CodecID, tested in this order.
+constexpr CodecName kAacProfiles[] = {
+    {"MAIN", StreamCodec::Aac, 1}, {"LC", StreamCodec::Aac, 2},  {"SSR", StreamCodec::Aac, 3},
+    {"LTP", StreamCodec::Aac, 4},  {"SBR", StreamCodec::Aac, 5},
+};
+constexpr uint32_t kAacDefaultObjectType = 2;
+
+template <size_t N>
+const CodecName* FindCodec(const CodecName (&table)[N], const std::string& id)
+{
+    for (const CodecName& c : table)
+        if (id == c.id)
+            return &c;
+    return nullptr;
+}
+
+// A value of any range as int64, saturating; NaN reads 0.
+int64_t SaturateToInt64(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    if (v >= 9.2e18)
+        return std::numeric_limits<int64_t>::max();
+    if (v <= -9.2e18)
+        return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(v);
+}
+
+uint32_t SaturateToUInt32(double v)
+{
+    if (!(v > 0))
+        return 0;
+    return v >= 4294967295.0 ? UINT32_MAX : static_cast<uint32_t>(v);
+}
+
+uint32_t ToUInt32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
+
+// An unsigned big-endian integer of up to 8 bytes.
+uint64_t ReadUnsigned(Bytes b)
+{
+    uint64_t v = 0;
+    for (size_t i = 0; i < b.size() && i < 8; ++i)
+        v = v << 8 | b[i];
+    return v;
+}
+
+// Display aspect from DisplayWidth and DisplayHeight: 4:3 and 16:9 are snapped
+// to when 100 X / Y is 133 or 177, equal terms become 1:1.
+void SetDisplayAspect(uint64_t x, uint64_t y, VideoParams& video)
+{
+    video.aspectX = ToUInt32(x);
+    video.aspectY = ToUInt32(y);
+    if (x == 0 || y == 0)
+        return;
+    const uint64_t r = x <= UINT64_MAX / 100 ? x * 100 / y : 0;
+    if (r == 133) {
+        video.aspectX = 4;
+        video.aspectY = 3;
+    } else if (r == 177) {
+        video.aspectX = 16;
+        video.aspectY = 9;
+    } else if (x == y) {
+        video.aspectX = 1;
+        video.aspectY = 1;
+    }
+}
+
+// Appends a NAL unit behind a 00 00 00 01 start code; a unit that does not fit
+// the area is left out.
+void AppendNalUnit(Bytes unit, uint8_t (&area)[kExtraDataSize], int32_t& length)
+{
+    const size_t used = static_cast<size_t>(std::max(length, 0));
+    if (!Has(kExtraDataSize, used, kStartCodeLength + unit.size()))
+        return;
+    static constexpr uint8_t kStartCode[kStartCodeLength] = {0, 0, 0, 1};
+    std::memcpy(area + used, kStartCode, kStartCodeLength);
+    if (!unit.empty())
+        std::memcpy(area + used + kStartCodeLength, unit.data(), unit.size());
+    length = static_cast<int32_t>(used + kStartCodeLength + unit.size());
+}
+
+// The AVC decoder configuration record (ISO/IEC 14496-15 5.2.4.1) that is the
+// CodecPrivate of a V_MPEG4/ISO/AVC track.
+void ApplyAvcConfiguration(Bytes config, StreamRecord& record)
+{
+    ByteReader r(config);
+    r.U8();  // configurationVersion
+    const uint8_t profile = r.U8();
+    r.U8();  // profile_compatibility
+    const uint8_t level = r.U8();
+    const uint8_t lengthSizeMinusOne = r.U8() & 3;
+    const uint32_t spsCount = r.U8() & 31;
+    if (!r.ok())
+        return;
+    record.video.profile = profile == 'B' ? 0 : profile == 'M' ? 1 : profile == 'd' ? 2 : 0;
+    record.video.level = level;
+    record.nalLengthSize = lengthSizeMinusOne + 1u;
+
+    for (uint32_t i = 0; i < spsCount; ++i) {
+        const Bytes unit = r.Span(r.U16());
+        if (!r.ok())
+            return;
+        AppendNalUnit(unit, record.extraData1, record.extraData1Length);
+        SpsInfo sps{};
+        if (!unit.empty() && ParseSps(unit.data(), static_cast<uint32_t>(unit.size()), sps)) {
+            record.progressive = sps.frame_mbs_only_flag ? 1 : 0;
+            record.fieldCoding = sps.frame_mbs_only_flag ? 0 : sps.mb_adaptive_frame_field_flag ? 1 : 2;
+        }
+    }
+    const uint32_t ppsCount = r.U8();
+    for (uint32_t i = 0; i < ppsCount && r.ok(); ++i) {
+        const Bytes unit = r.Span(r.U16());
+        if (r.ok())
+            AppendNalUnit(unit, record.extraData2, record.extraData2Length);
+    }
+}
+
+// Sizes of the packets of a Xiph-laced CodecPrivate (a count byte, the laced
+// sizes of all packets but the last, then the packets): the three Vorbis headers.
+bool ReadXiphPacketSizes(Bytes data, uint32_t (&sizes)[3])
+{
+    ByteReader r(data);
+    const uint32_t count = r.U8() + 1u;
+    if (!r.ok() || count < 3)
+        return false;
+    uint64_t laced = 0;
+    for (uint32_t i = 0; i + 1 < count; ++i) {
+        uint64_t size = 0;
+        uint8_t b = 0;
+        do {
+            b = r.U8();
+            size += b;
+        } while (b == 255 && r.ok());
+        if (!r.ok())
+            return false;
+        if (i < 3)
+            sizes[i] = ToUInt32(size);
+        laced += size;
+    }
+    if (laced > r.Remaining())
+        return false;
+    if (count == 3)
+        sizes[2] = ToUInt32(r.Remaining() - laced);
+    return true;
+}
+
+// Track names are kept as UTF-16 code units, at most 255 and NUL-terminated; a
+// surrogate pair is never cut.
+void CopyTrackName(const libebml::UTFstring& name, char16_t (&out)[256])
+{
+    size_t n = 0;
+    const wchar_t* s = name.c_str();
+    for (size_t i = 0; s != nullptr && i < name.length(); ++i) {
+        const uint32_t c = static_cast<uint32_t>(s[i]);
+        if (c > 0x10FFFF)
+            continue;
+        if (c >= 0x10000) {
+            if (n + 2 > 255)
+                break;
+            out[n++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out[n++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            if (n + 1 > 255)
+                break;
+            out[n++] = static_cast<char16_t>(c);
+        }
+    }
+    out[n] = 0;
+}
+
+void CopyLanguage(const std::string& language, uint8_t (&out)[4])
+{
+    std::memset(out, 0, sizeof out);
+    std::memcpy(out, language.data(), std::min(language.size(), sizeof out));
+}
+
+// ---- Cues -------------------------------------------------------------------------
+
+std::vector<const KaxCuePoint*> ListCuePoints(const EbmlMaster* cues)
+{
+    std::vector<const KaxCuePoint*> points;
+    if (cues != nullptr)
+        for (const libebml::EbmlElement* e : cues->GetElementList())
+            if (const auto* point = dynamic_cast<const KaxCuePoint*>(e))
+                points.push_back(point);
+    return points;
+}
+
+bool CueHasTrack(const KaxCuePoint& point, uint32_t track)
+{
+    for (const auto* p = FindFirst<KaxCueTrackPositions>(point); p != nullptr; p = FindNext(point, *p))
+        if (p->TrackNumber() == track)
+            return true;
+    return false;
+}
+
+// ClusterPosition of the cue point's first CueTrackPositions.
+bool CueClusterPosition(const KaxCuePoint& point, uint64_t& position)
+{
+    const auto* p = FindFirst<KaxCueTrackPositions>(point);
+    if (p == nullptr)
+        return false;
+    position = p->ClusterPosition();
+    return true;
+}
+
+bool IsTimedFrameOf(const PacketRecord& p, uint32_t track) { return p.streamId == track && p.ptsPresent != 0; }
+
+}  // namespace
+
+// ---- Frame search -------------------------------------------------------------------
+
+// Reads cluster data from a cue's cluster on, in chunks of kSearchChunk bytes,
+// and splits it with the demultiplexer's ParsePackets; the unconsumed tail of a
+// chunk stays at the start of the buffer and the next read fills in behind it.
+class MKVDemux::FrameSearch {
+public:
+    FrameSearch(MKVDemux& demux, ZPMP::InputStream& input, uint64_t segmentDataStart)
+        : m_demux(demux), m_input(input), m_segmentDataStart(segmentDataStart)
+    {
+    }
+
+    // Hands each chunk's frames to visit until visit returns true (the result is
+    // then true), ParsePackets takes nothing or reports lost sync, or budget bytes
+    // have been read.
+    template <class Visit>
+    bool Run(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
+    {
+        if (!SeekToCluster(clusterPosition))
+            return false;
+        uint32_t held = 0;
+        PacketList packets;
+        while (budget > 0) {
+            const auto want = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunk - held, budget));
+            const uint64_t got = want > 0 ? m_input.Read(m_buffer.get() + held, want) : 0;
+            if (got > want)
+                return false;
+            budget -= got;
+            held += static_cast<uint32_t>(got);
+            if (held == 0)
+                return false;
+            packets.Clear();
+            uint8_t lostSync = 0;
+            const uint32_t used = m_demux.ParsePackets(m_buffer.get(), held, &packets, &lostSync);
+            if (visit(packets))
+                return true;
+            if (used == 0 || used > held || lostSync)
+                return false;
+            std::memmove(m_buffer.get(), m_buffer.get() + used, held - used);
+            held -= used;
+        }
+        return false;
+    }
+
+    // One read of up to length bytes at the cluster, split once.
+    void ReadOnce(uint64_t clusterPosition, uint32_t length, PacketList& packets)
+    {
+        packets.Clear();
+        if (!SeekToCluster(clusterPosition))
+            return;
+        length = std::min(length, kSearchChunk);
+        uint32_t held = 0;
+        while (held < length) {
+            const uint64_t got = m_input.Read(m_buffer.get() + held, length - held);
+            if (got == 0 || got > length - held)
+                break;
+            held += static_cast<uint32_t>(got);
+        }
+        uint8_t lostSync = 0;
+        m_demux.ParsePackets(m_buffer.get(), held, &packets, &lostSync);
+    }
+
+private:
+    bool SeekToCluster(uint64_t clusterPosition)
+    {
+        m_demux.Reset(0);
+        if (clusterPosition > UINT64_MAX - m_segmentDataStart)
+            return false;
+        // Left uninitialised: only the bytes read into it are ever looked at.
+        if (!m_buffer)
+            m_buffer.reset(new uint8_t[kSearchChunk]);
+        return m_input.Seek(m_segmentDataStart + clusterPosition) == 0;
+    }
+
+    MKVDemux& m_demux;
+    ZPMP::InputStream& m_input;
+    uint64_t m_segmentDataStart;
+    std::unique_ptr<uint8_t[]> m_buffer;
+};
+
+// A track record being built, with what the measurements need beside it.
+struct MKVDemux::TrackInfo {
+    std::unique_ptr<StreamRecord> record;
+    double timecodeScale = 1.0;  // TrackTimecodeScale
+};
+
+MKVDemux::MKVDemux() = default;
+MKVDemux::~MKVDemux() = default;
+
+void MKVDemux::SelectTracks(uint32_t videoTrack, uint32_t videoStreamType, uint32_t audioTrack,
+                            uint32_t audioStreamType)
+{
+    m_selection[0] = videoTrack;
+    m_selection[1] = videoStreamType;
+    m_selection[2] = audioTrack;
+    m_selection[3] = audioStreamType;
+    m_hasSelection = true;
+}
+
+void MKVDemux::GetTrackLists(uint32_t* videoCount, uint32_t* videoTracks, uint32_t* audioCount,
+                             uint32_t* audioTracks, uint32_t* subtitleCount, uint32_t* subtitleTracks) const
+{
+    const auto copy = [](const std::vector<uint32_t>& from, uint32_t* count, uint32_t* numbers) {
+        if (count != nullptr)
+            *count = static_cast<uint32_t>(from.size());
+        if (numbers != nullptr && !from.empty())
+            std::memcpy(numbers, from.data(), from.size() * sizeof(uint32_t));
+    };
+    copy(m_videoTracks, videoCount, videoTracks);
+    copy(m_audioTracks, audioCount, audioTracks);
+    copy(m_subtitleTracks, subtitleCount, subtitleTracks);
+}
+
+void MKVDemux::GetTimeRange(TimeRangeInfo& range) const
+{
+    range = TimeRangeInfo{};
+    int64_t start = -1;
+    for (const int64_t t : {m_videoStart, m_audioStart})
+        if (t != -1 && (start == -1 || t < start))
+            start = t;
+    range.startTime = start;
+    range.videoFirstTime = m_videoStart;
+    range.audioFirstTime = m_audioStart;
+    range.videoEndTime = m_videoEnd;
+    range.audioEndTime = m_audioEnd;
+    range.videoFrameDuration = static_cast<uint32_t>(m_videoFrameDuration);
+    range.audioFrameDuration = static_cast<uint32_t>(m_audioFrameDuration);
+}
+
+void MKVDemux::ClearParseState()
+{
+    Reset(0);
+    m_segmentDataStart = 0;
+    m_firstTimecode = 0;
+    m_durationNs = 0;
+    m_timecodeScale = kDefaultTimecodeScale;
+    m_infoSeen = false;
+    m_clusterReached = false;
+    m_tracks.reset();
+    m_seekHead.reset();
+    m_cues.reset();
+    m_videoTracks.clear();
+    m_audioTracks.clear();
+    m_subtitleTracks.clear();
+    m_videoFrameDuration = m_audioFrameDuration = -1;
+    m_videoStart = m_audioStart = m_videoEnd = m_audioEnd = -1;
+}
+
+uint32_t MKVDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
+{
+    try {
+        ClearParseState();
+        if (input == nullptr)
+            return 0;
+        return ParseFile(*input, streams);
+    } catch (...) {
+        // Only an allocation can fail here; libebml's own exceptions stop in the reader.
+        return 0;
+    }
+}
+
+uint32_t MKVDemux::ParseFile(ZPMP::InputStream& input, StreamList* streams)
+{
+    EbmlWindow window(input);
+    if (!window.ok())
+        return 0;
+    window.Restart(0);
+
+    // EBML header with DocType "matroska".
+    const auto head = ReadMaster<libebml::EbmlHead>(window, 0);
+    const auto* docType = head ? FindFirst<libebml::EDocType>(*head) : nullptr;
+    if (docType == nullptr || !IsMatroskaDocType(*docType))
+        return 0;
+
+    // The segment: the first level-0 element of that ID after the header.
+    ElementHeader header;
+    uint64_t pos = 0;
+    for (;;) {
+        window.Fill(pos + kMaxElementHead);
+        if (ReadElementHeader(window.From(pos), header) != HeaderRead::Ok)
+            return 0;
+        if (HasId<KaxSegment>(header))
+            break;
+        if (header.unknownSize || header.size > EbmlWindow::kCapacity)
+            return 0;
+        pos += header.TotalSize();
+    }
+    m_segmentDataStart = pos + header.headSize;
+    const uint64_t segmentEnd = header.unknownSize || header.size > UINT64_MAX - m_segmentDataStart
+                                    ? UINT64_MAX
+                                    : m_segmentDataStart + header.size;
+    WalkSegment(window, m_segmentDataStart, segmentEnd);
+
+    std::vector<TrackInfo> tracks;
+    BuildRecords(tracks);
+
+    if (m_hasSelection) {
+        if (!m_cues && m_seekHead)
+            ReadCuesFromSeekHead(window);
+        MeasureSelectedTracks(input, tracks);
+    }
+
+    for (TrackInfo& t : tracks) {
+        const StreamRecord& r = *t.record;
+        if (r.streamClass == StreamClass::Video)
+            m_videoTracks.push_back(r.streamId);
+        else if (r.streamClass == StreamClass::Audio)
+            m_audioTracks.push_back(r.streamId);
+        else
+            m_subtitleTracks.push_back(r.streamId);
+        if (streams != nullptr)
+            streams->Append(std::move(t.record));
+    }
+    return m_infoSeen ? 1 : 0;
+}
+
+void MKVDemux::WalkSegment(EbmlWindow& window, uint64_t pos, uint64_t end)
+{
+    ElementHeader header;
+    while (pos < end) {
+        window.Fill(pos + kMaxElementHead);
+        if (ReadElementHeader(window.From(pos), header) != HeaderRead::Ok)
+            return;
+        if (HasId<KaxCluster>(header)) {
+            m_clusterReached = true;
+            ReadFirstClusterTimecode(window, pos + header.headSize, header);
+            return;
+        }
+        if (header.unknownSize || header.size > UINT64_MAX - pos - header.headSize)
+            return;
+        if (HasId<KaxInfo>(header) && !m_infoSeen) {
+            const auto info = ReadMaster<KaxInfo>(window, pos);
+            if (!info)
+                return;
+            ReadInfo(*info);
+            m_infoSeen = true;
+        } else if (HasId<KaxSeekHead>(header) && !m_seekHead) {
+            if (!(m_seekHead = ReadMaster<KaxSeekHead>(window, pos)))
+                return;
+        } else if (HasId<KaxTracks>(header) && !m_tracks) {
+            if (!(m_tracks = ReadMaster<KaxTracks>(window, pos)))
+                return;
+        } else if (HasId<KaxCues>(header) && !m_cues) {
+            if (!(m_cues = ReadMaster<KaxCues>(window, pos)))
+                return;
+        }
+        pos += header.TotalSize();
+    }
+}
+
+void MKVDemux::ReadFirstClusterTimecode(EbmlWindow& window, uint64_t pos, const ElementHeader& cluster)
+{
+    // Timecode comes before the cluster's blocks; the children are walked up to
+    // the first block.
+    const uint64_t end = cluster.unknownSize ? UINT64_MAX : pos + cluster.size;
+    ElementHeader header;
+    while (pos < end) {
+        window.Fill(pos + kMaxElementHead);
+        if (ReadElementHeader(window.From(pos), header) != HeaderRead::Ok || header.unknownSize)
+            return;
+        if (HasId<KaxSimpleBlock>(header) || HasId<KaxBlockGroup>(header))
+            return;
+        if (header.size > EbmlWindow::kCapacity)
+            return;
+        const uint64_t next = pos + header.TotalSize();
+        if (HasId<KaxClusterTimecode>(header)) {
+            if (header.size > 8 || !window.Fill(next))
+                return;
+            m_firstTimecode = ReadUnsigned(window.From(pos + header.headSize).first(header.size));
+            return;
+        }
+        pos = next;
+    }
+}
+
+void MKVDemux::ReadInfo(const EbmlMaster& info)
+{
+    m_timecodeScale = UIntOf<KaxTimecodeScale>(info);
+    const double duration = FloatOf<KaxDuration>(info);
+    // Duration x TimecodeScale in single precision, as nanoseconds.
+    const float ns = static_cast<float>(duration) * static_cast<float>(m_timecodeScale);
+    m_durationNs = SaturateToInt64(ns);
+}
+
+void MKVDemux::ReadCuesFromSeekHead(EbmlWindow& window)
+{
+    for (const auto* seek = FindFirst<KaxSeek>(*m_seekHead); seek != nullptr; seek = FindNext(*m_seekHead, *seek)) {
+        if (!seek->IsEbmlId(EBML_ID(KaxCues)))
+            continue;
+        const int64_t location = seek->Location();
+        if (location < 0 || uint64_t(location) > UINT64_MAX - m_segmentDataStart)
+            continue;
+        const uint64_t pos = m_segmentDataStart + uint64_t(location);
+        window.Restart(pos);
+        m_cues = ReadMaster<KaxCues>(window, pos);
+        if (!m_cues)
+            continue;
+        if (!m_clusterReached) {
+            const std::vector<const KaxCuePoint*> points = ListCuePoints(m_cues.get());
+            if (!points.empty())
+                m_firstTimecode = UIntOf<KaxCueTime>(*points.front());
+        }
+        return;
+    }
+}
+
+void MKVDemux::BuildRecords(std::vector<TrackInfo>& tracks)
+{
+    if (!m_tracks)
+        return;
+    for (const auto* entry = FindFirst<KaxTrackEntry>(*m_tracks); entry != nullptr;
+         entry = FindNext(*m_tracks, *entry)) {
+        if (FindFirst<KaxTrackNumber>(*entry) == nullptr || FindFirst<KaxCodecID>(*entry) == nullptr)
+            continue;
+        const uint32_t number = ToUInt32(UIntOf<KaxTrackNumber>(*entry));
+        const std::string codecId = StringOf<KaxCodecID>(*entry);
+        const uint64_t type = UIntOf<KaxTrackType>(*entry);
+
+        TrackInfo track;
+        track.timecodeScale = FloatOf<KaxTrackTimecodeScale>(*entry);
+        track.record = NewStreamRecord();
+        if (!track.record)
+            continue;
+        StreamRecord& r = *track.record;
+        r.streamId = number;
+
+        if (type == kTrackTypeVideo) {
+            const auto* video = FindFirst<KaxTrackVideo>(*entry);
+            const CodecName* codec = FindCodec(kVideoCodecs, codecId);
+            if (video == nullptr || codec == nullptr)
+                continue;
+            r.streamClass = StreamClass::Video;
+            r.codec = codec->codec;
+            if (m_hasSelection && number == m_selection[0])
+                FillVideo(*entry, *video, r);
+        } else if (type == kTrackTypeAudio) {
+            const auto* audio = FindFirst<KaxTrackAudio>(*entry);
+            const CodecName* codec = FindCodec(kAudioCodecs, codecId);
+            uint32_t sub = codec ? codec->sub : 0;
+            if (codec == nullptr && codecId.rfind("A_AAC", 0) == 0) {
+                sub = kAacDefaultObjectType;
+                for (const CodecName& p : kAacProfiles)
+                    if (codecId.find(p.id) != std::string::npos) {
+                        sub = p.sub;
+                        break;
+                    }
+                r.codec = StreamCodec::Aac;
+            } else if (codec != nullptr) {
+                r.codec = codec->codec;
+            } else {
+                continue;
+            }
+            if (audio == nullptr)
+                continue;
+            r.streamClass = StreamClass::Audio;
+            r.audio.codecSpecific[0] = sub;
+            const uint64_t duration = UIntOf<KaxTrackDefaultDuration>(*entry);
+            m_audioFrameDuration = static_cast<int64_t>((duration != 0 ? duration : kDefaultAudioFrameNs) / 100);
+            if (m_hasSelection && number == m_selection[2])
+                FillAudio(*entry, *audio, r);
+        } else if (type == kTrackTypeSubtitle) {
+            const CodecName* codec = FindCodec(kSubtitleCodecs, codecId);
+            if (codec == nullptr)
+                continue;
+            r.streamClass = StreamClass::Subtitle;
+            r.codec = codec->codec;
+            FillSubtitle(*entry, r);
+        } else {
+            continue;
+        }
+        tracks.push_back(std::move(track));
+    }
+}
+
+void MKVDemux::FillVideo(const EbmlMaster& entry, const EbmlMaster& video, StreamRecord& r)
+{
+    r.defaultFlag = UIntOf<KaxTrackFlagDefault>(entry) == 1 ? 1 : 0;
+    uint64_t duration = UIntOf<KaxTrackDefaultDuration>(entry);
+    if (duration == 0)
+        duration = kDefaultVideoFrameNs;
+    r.video.frameDuration = static_cast<int64_t>(std::min<uint64_t>(duration, INT64_MAX));
+    r.frameRate = std::trunc(1e11 / static_cast<double>(duration)) / 100;
+    m_videoFrameDuration = r.video.frameDuration / 100;
+    r.video.width = ToUInt32(UIntOf<KaxVideoPixelWidth>(video));
+    r.video.height = ToUInt32(UIntOf<KaxVideoPixelHeight>(video));
+    SetDisplayAspect(UIntOf<KaxVideoDisplayWidth>(video), UIntOf<KaxVideoDisplayHeight>(video), r.video);
+
+    const Bytes codecPrivate = BinaryBytes(FindFirst<KaxCodecPrivate>(entry));
+    if (r.codec == StreamCodec::H264) {
+        ApplyAvcConfiguration(codecPrivate, r);
+    } else {
+        const size_t n = std::min(codecPrivate.size(), kExtraDataSize);
+        if (n > 0)
+            std::memcpy(r.extraData1, codecPrivate.data(), n);
+        r.extraData1Length = static_cast<int32_t>(n);
+    }
+}
+
+void MKVDemux::FillAudio(const EbmlMaster& entry, const EbmlMaster& audio, StreamRecord& r)
+{
+    r.defaultFlag = UIntOf<KaxTrackFlagDefault>(entry) == 1 ? 1 : 0;
+    r.audio.sampleRate = SaturateToUInt32(FloatOf<KaxAudioSamplingFreq>(audio));
+    r.audio.channels = ToUInt32(UIntOf<KaxAudioChannels>(audio));
+    r.audio.bitsPerSample = ToUInt32(UIntOf<KaxAudioBitDepth>(audio));
+    CopyLanguage(StringOf<KaxTrackLanguage>(entry), r.audio.language);
+
+    const Bytes codecPrivate = BinaryBytes(FindFirst<KaxCodecPrivate>(entry));
+    if (r.codec == StreamCodec::Aac && !codecPrivate.empty()) {
+        // AudioSpecificConfig: audioObjectType in the top five bits of the first
+        // byte; the bytes themselves go from the third codec-specific word on, as
+        // far as the audio block reaches.
+        r.audio.codecSpecific[0] = codecPrivate[0] >> 3;
+        r.audio.codecSpecific[1] = ToUInt32(codecPrivate.size());
+        constexpr size_t kAt = offsetof(AudioParams, codecSpecific) + 2 * sizeof(uint32_t);
+        const size_t n = std::min(codecPrivate.size(), sizeof(AudioParams) - kAt);
+        std::memcpy(reinterpret_cast<uint8_t*>(&r.audio) + kAt, codecPrivate.data(), n);
+    } else if (r.codec == StreamCodec::Vorbis) {
+        uint32_t sizes[3] = {};
+        if (ReadXiphPacketSizes(codecPrivate, sizes))
+            for (size_t i = 0; i < 3; ++i)
+                r.audio.codecSpecific[i] = sizes[i];
+    }
+}
+
+void MKVDemux::FillSubtitle(const EbmlMaster& entry, StreamRecord& r)
+{
+    r.defaultFlag = UIntOf<KaxTrackFlagDefault>(entry) == 1 ? 1 : 0;
+    SubtitleParams s{};
+    CopyLanguage(StringOf<KaxTrackLanguage>(entry), s.language);
+    if (const auto* name = FindFirst<KaxTrackName>(entry))
+        CopyTrackName(name->GetValue(), s.trackName);
+    // The bytes stay with the kept Tracks element while the demultiplexer lives.
+    const Bytes codecPrivate = BinaryBytes(FindFirst<KaxCodecPrivate>(entry));
+    s.codecPrivate = codecPrivate.empty() ? nullptr : codecPrivate.data();
+    s.codecPrivateSize = codecPrivate.size();
+    r.SetSubtitle(s);
+}
+
+// ---- Measurements of the selected tracks ------------------------------------------
+
+int64_t MKVDemux::ToTime(int64_t timecode, double trackScale) const
+{
+    return SaturateToInt64(static_cast<double>(timecode) * trackScale * static_cast<double>(m_timecodeScale) / 100);
+}
+
+void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<TrackInfo>& tracks)
+{
+    TrackInfo* video = nullptr;
+    TrackInfo* audio = nullptr;
+    for (TrackInfo& t : tracks) {
+        if (!video && t.record->streamClass == StreamClass::Video && t.record->streamId == m_selection[0])
+            video = &t;
+        if (!audio && t.record->streamClass == StreamClass::Audio && t.record->streamId == m_selection[2])
+            audio = &t;
+    }
+    const std::vector<const KaxCuePoint*> cues = ListCuePoints(m_cues.get());
+    FrameSearch search(*this, input, m_segmentDataStart);
+
+    if (video) {
+        m_videoStart = StartTime(search, cues, *video);
+        m_videoEnd = EndTime(search, cues, *video);
+    }
+    if (audio) {
+        m_audioStart = StartTime(search, cues, *audio);
+        m_audioEnd = EndTime(search, cues, *audio);
+    }
+
+    const uint64_t fileSize = input.Size();
+    if (video) {
+        StreamRecord& r = *video->record;
+        r.video.bitRate = EstimateBitRate(search, cues, *video, fileSize);
+        if (r.codec != StreamCodec::H264)
+            ApplyFirstFrame(search, cues, r);
+    } else {
+        m_videoFrameDuration = -1;
+    }
+    if (audio) {
+        StreamRecord& r = *audio->record;
+        const uint32_t rate = EstimateBitRate(search, cues, *audio, fileSize);
+        r.audio.bytesPerSecond = rate / 8;
+        if (r.codec == StreamCodec::Mpeg1Audio || r.codec == StreamCodec::Mpeg2Audio)
+            r.audio.codecSpecific[2] = rate;
+    } else {
+        m_audioFrameDuration = -1;
+    }
+}
+
+int64_t MKVDemux::StartTime(FrameSearch& search, const CuePoints& cues,
+                            const TrackInfo& track) const
+{
+    const uint32_t number = track.record->streamId;
+    uint64_t budget = kScanBudget;
+    for (const KaxCuePoint* point : cues) {
+        if (CueHasTrack(*point, number))
+            return ToTime(static_cast<int64_t>(UIntOf<KaxCueTime>(*point)), track.timecodeScale);
+        uint64_t cluster = 0;
+        if (!CueClusterPosition(*point, cluster))
+            continue;
+        int64_t first = 0;
+        const bool found = search.Run(cluster, budget, [&](const PacketList& packets) {
+            for (uint32_t i = 0; i < packets.Count(); ++i)
+                if (IsTimedFrameOf(*packets.At(i), number)) {
+                    first = packets.At(i)->pts;
+                    return true;
+                }
+            return false;
+        });
+        if (found)
+            return ToTime(first, track.timecodeScale);
+    }
+    return -1;
+}
+
+int64_t MKVDemux::EndTime(FrameSearch& search, const CuePoints& cues,
+                          const TrackInfo& track) const
+{
+    const uint32_t number = track.record->streamId;
+    uint64_t budget = kScanBudget;
+    for (auto it = cues.rbegin(); it != cues.rend(); ++it) {
+        uint64_t cluster = 0;
+        if (!CueClusterPosition(**it, cluster))
+            continue;
+        bool found = false;
+        int64_t last = 0;
+        // Every chunk up to the end of the data may hold later frames; the last
+        // one of the track in the last chunk that has one is the end.
+        search.Run(cluster, budget, [&](const PacketList& packets) {
+            for (uint32_t i = packets.Count(); i-- > 0;)
+                if (IsTimedFrameOf(*packets.At(i), number)) {
+                    last = packets.At(i)->pts;
+                    found = true;
+                    break;
+                }
+            return false;
+        });
+        if (found)
+            return ToTime(last, track.timecodeScale);
+    }
+    return -1;
+}
+
+uint32_t MKVDemux::EstimateBitRate(FrameSearch& search, const CuePoints& cues,
+                                   const TrackInfo& track, uint64_t fileSize) const
+{
+    const size_t n = cues.size();
+    if (n == 0)
+        return 0;
+    const uint32_t number = track.record->streamId;
+    const auto length = static_cast<uint32_t>(std::min<uint64_t>(fileSize / 4, kSearchChunk));
+    uint64_t sum = 0;
+    uint32_t samples = 0;
+    PacketList packets;
+    for (size_t k = 1; k <= 3; ++k) {
+        uint64_t cluster = 0;
+        if (!CueClusterPosition(*cues[k * n / 4], cluster))
+            continue;
+        search.ReadOnce(cluster, length, packets);
+        // T0 and Tk: the first and the last keyframe; the frames from the last
+        // keyframe on (the tail) belong to the interval after Tk.
+        int64_t first = 0;
+        int64_t last = 0;
+        bool seen = false;
+        uint64_t total = 0;
+        uint64_t tail = 0;
+        for (uint32_t i = 0; i < packets.Count(); ++i) {
+            const PacketRecord& p = *packets.At(i);
+            if (p.streamId != number)
+                continue;
+            if (p.keyframe && p.ptsPresent) {
+                if (!seen)
+                    first = p.pts;
+                seen = true;
+                last = p.pts;
+                tail = 0;
+            }
+            total += p.packetLength;
+            tail += p.packetLength;
+        }
+        if (!seen)
+            continue;
+        const double spanMs = (static_cast<double>(last) - static_cast<double>(first)) * track.timecodeScale *
+                              static_cast<double>(m_timecodeScale) / 1e6;
+        if (!(spanMs > 0))
+            continue;
+        const uint32_t rate = SaturateToUInt32(std::trunc(static_cast<double>(total - tail) * 8000 / spanMs));
+        if (rate > 0) {
+            sum += rate;
+            ++samples;
+        }
+    }
+    return samples > 0 ? static_cast<uint32_t>(sum / samples) : 0;
+}
+
+void MKVDemux::ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, StreamRecord& r)
+{
+    uint64_t budget = kScanBudget;
+    for (const KaxCuePoint* point : cues) {
+        uint64_t cluster = 0;
+        if (!CueClusterPosition(*point, cluster))
+            continue;
+        const bool found = search.Run(cluster, budget, [&](const PacketList& packets) {
+            for (uint32_t i = 0; i < packets.Count(); ++i) {
+                const PacketRecord& p = *packets.At(i);
+                if (IsTimedFrameOf(p, r.streamId)) {
+                    ApplyFrameHeaders(p.packet, p.packetLength, r);
+                    return true;
+                }
+            }
+            return false;
+        });
+        if (found)
+            return;
+    }
+}
+
+void MKVDemux::ApplyFrameHeaders(const uint8_t* frame, uint32_t length, StreamRecord& r)
+{
+    if (r.codec == StreamCodec::VfwVideo && r.extraData1Length >= 20) {
+        // biCompression of the BITMAPINFOHEADER that is the track's CodecPrivate.
+        const std::string fourCC(reinterpret_cast<const char*>(r.extraData1) + 16, 4);
+        if (fourCC == "H264" || fourCC == "X264")
+            r.codec = StreamCodec::H264;
+        else if (fourCC == "XVID" || fourCC == "DX50")
+            r.codec = StreamCodec::Mpeg4Video;
+    }
+    if (r.codec != StreamCodec::Mpeg4Video) {
+        const uint32_t mode = r.codec == StreamCodec::Mpeg1Video || r.codec == StreamCodec::Mpeg2Video
+                                  ? kModeMpegVideo
+                                  : kModeH264;
+        CollectHeaders(frame, length, r.extraData1, r.extraData1Length, r.extraData2, r.extraData2Length, mode);
+        return;
+    }
+    auto vol = std::make_unique<SequenceHeaderInfo>();
+    if (!ParseVolHeader(frame, length, *vol))
+        return;
+    r.video.profile = vol->profile;
+    r.video.level = vol->level;
+    r.video.frameDuration = vol->frameDuration;
+    uint32_t x = vol->aspectX;
+    uint32_t y = vol->aspectY;
+    if (x == 1 && y == 1)
+        AspectFromSampleAspect(x, y, r.video.width, r.video.height);
+    r.video.aspectX = x;
+    r.video.aspectY = y;
+    r.progressive = 1;
+    r.encoderMarker = 0;
+}
+
+// ---- Packets ------------------------------------------------------------------------
+
+void MKVDemux::Reset(int64_t)
+{
+    m_synced = 0;
+    m_cluster.clear();
+    m_clusterStart = 0;
+    m_clusterSize = 0;
+    m_skipRemaining = 0;
+}
+
+uint32_t MKVDemux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketList* packets, uint8_t* lostSync)
+{
+    if (lostSync != nullptr)
+        *lostSync = 0;
+    if (buffer == nullptr)
+        return 0;
+    try {
+        // Frames of clusters completed by the previous call are released: only the
+        // cluster still being assembled stays, at the start. Room for all of this
+        // call's bytes is made now, so the frame pointers handed out below stay valid.
+        if (m_clusterSize > 0)
+            m_cluster.erase(m_cluster.begin(), m_cluster.begin() + static_cast<ptrdiff_t>(m_clusterStart));
+        else
+            m_cluster.clear();
+        m_clusterStart = 0;
+        m_cluster.reserve(m_cluster.size() + length);
+
+        size_t pos = 0;
+        while (pos < length) {
+            const size_t left = length - pos;
+            if (m_clusterSize > 0) {
+                const uint64_t have = m_cluster.size() - m_clusterStart;
+                const auto take = static_cast<size_t>(std::min<uint64_t>(left, m_clusterSize - have));
+                m_cluster.insert(m_cluster.end(), buffer + pos, buffer + pos + take);
+                pos += take;
+                if (have + take == m_clusterSize) {
+                    ParseCluster(m_cluster.data() + m_clusterStart, static_cast<size_t>(m_clusterSize), packets);
+                    m_clusterStart = m_cluster.size();
+                    m_clusterSize = 0;
+                    m_synced = 1;
+                }
+                continue;
+            }
+            if (m_skipRemaining > 0) {
+                const auto take = static_cast<size_t>(std::min<uint64_t>(left, m_skipRemaining));
+                pos += take;
+                m_skipRemaining -= take;
+                continue;
+            }
+            ElementHeader header;
+            const HeaderRead read = ReadElementHeader(Bytes(buffer + pos, left), header);
+            if (read == HeaderRead::Short)
+                break;
+            if (read == HeaderRead::Ok && !header.unknownSize) {
+                if (HasId<KaxCluster>(header) && header.TotalSize() <= kMaxClusterSize) {
+                    m_clusterSize = header.TotalSize();
+                    m_clusterStart = m_cluster.size();
+                    continue;
+                }
+                const bool skipped = HasId<KaxInfo>(header) || HasId<KaxSeekHead>(header) ||
+                                     HasId<KaxTracks>(header) || HasId<KaxCues>(header) ||
+                                     HasId<KaxAttachments>(header) || HasId<KaxChapters>(header) ||
+                                     HasId<KaxTags>(header) || HasId<libebml::EbmlVoid>(header);
+                if (m_synced && skipped && header.size <= UINT64_MAX - header.headSize) {
+                    m_skipRemaining = header.TotalSize();
+                    continue;
+                }
+            }
+            // Not a level-1 element here: move on by one byte looking for a cluster.
+            if (m_synced) {
+                m_synced = 0;
+                if (lostSync != nullptr)
+                    *lostSync = 1;
+            }
+            ++pos;
+        }
+        return static_cast<uint32_t>(pos);
+    } catch (...) {
+        Reset(0);
+        return 0;
+    }
+}
+
+void MKVDemux::ParseCluster(const uint8_t* cluster, size_t size, PacketList* packets)
+{
+    const Bytes bytes(cluster, size);
+    ElementHeader header;
+    if (ReadElementHeader(bytes, header) != HeaderRead::Ok)
+        return;
+    int64_t timecode = 0;
+    size_t pos = header.headSize;
+    while (pos < size) {
+        ElementHeader child;
+        if (ReadElementHeader(bytes.subspan(pos), child) != HeaderRead::Ok || child.unknownSize)
+            return;
+        const size_t dataStart = pos + child.headSize;
+        if (!Has(size, dataStart, child.size))
+            return;
+        const Bytes data = bytes.subspan(dataStart, static_cast<size_t>(child.size));
+        if (HasId<KaxClusterTimecode>(child)) {
+            timecode = static_cast<int64_t>(ReadUnsigned(data));
+        } else if (HasId<KaxSimpleBlock>(child)) {
+            ParseBlock(data.data(), data.size(), timecode, true, false, 0, packets);
+        } else if (HasId<KaxBlockGroup>(child)) {
+            // Block, BlockDuration and ReferenceBlock; a group without a reference
+            // holds a keyframe.
+            Bytes block;
+            uint64_t duration = 0;
+            bool referenced = false;
+            size_t at = 0;
+            while (at < data.size()) {
+                ElementHeader h;
+                if (ReadElementHeader(data.subspan(at), h) != HeaderRead::Ok || h.unknownSize ||
+                    !Has(data.size(), at + h.headSize, h.size))
+                    break;
+                const Bytes value = data.subspan(at + h.headSize, static_cast<size_t>(h.size));
+                if (HasId<KaxBlock>(h))
+                    block = value;
+                else if (HasId<KaxBlockDuration>(h))
+                    duration = ReadUnsigned(value);
+                else if (HasId<KaxReferenceBlock>(h))
+                    referenced = true;
+                at += static_cast<size_t>(h.TotalSize());
+            }
+            if (!block.empty())
+                ParseBlock(block.data(), block.size(), timecode, false, !referenced, ToUInt32(duration), packets);
+        }
+        pos = dataStart + static_cast<size_t>(child.size);
+    }
+}
+
+void MKVDemux::ParseBlock(const uint8_t* block, size_t size, int64_t clusterTimecode, bool simpleBlock,
+                          bool keyframe, uint32_t duration, PacketList* packets)
+{
+    uint64_t unknown = 0;
+    uint32_t numberLength = static_cast<uint32_t>(std::min<size_t>(size, 8));
+    const uint64_t track = libebml::ReadCodedSizeValue(block, numberLength, unknown);
+    if (numberLength == 0 || !Has(size, numberLength, 3))
+        return;
+    size_t pos = numberLength;
+    const auto relative = static_cast<int16_t>(Be16(block + pos));
+    const uint8_t flags = block[pos + 2];
+    pos += 3;
+    if (simpleBlock)
+        keyframe = (flags & 0x80) != 0;
+
+    // Frame sizes by lacing (flags bits 2..1): none, Xiph, fixed-size, EBML.
+    uint32_t frameSizes[256];
+    uint32_t frames = 1;
+    const uint32_t lacing = (flags >> 1) & 3;
+    if (lacing == 0) {
+        frameSizes[0] = ToUInt32(size - pos);
+    } else {
+        if (pos >= size)
+            return;
+        frames = block[pos++] + 1u;
+        uint64_t laced = 0;  // bytes of every frame but the last
+        if (lacing == 1) {
+            for (uint32_t i = 0; i + 1 < frames; ++i) {
+                uint64_t n = 0;
+                uint8_t b = 0;
+                do {
+                    if (pos >= size)
+                        return;
+                    b = block[pos++];
+                    n += b;
+                } while (b == 255);
+                frameSizes[i] = ToUInt32(n);
+                laced += n;
+            }
+        } else if (lacing == 2) {
+            const size_t each = (size - pos) / frames;
+            if (each * frames != size - pos)
+                return;
+            for (uint32_t i = 0; i + 1 < frames; ++i)
+                frameSizes[i] = static_cast<uint32_t>(each);
+            laced = uint64_t(each) * (frames - 1);
+        } else {
+            int64_t previous = 0;
+            for (uint32_t i = 0; i + 1 < frames; ++i) {
+                uint32_t len = static_cast<uint32_t>(std::min<size_t>(size - pos, 8));
+                int64_t n = 0;
+                if (i == 0)
+                    n = static_cast<int64_t>(libebml::ReadCodedSizeValue(block + pos, len, unknown));
+                else
+                    n = previous + libebml::ReadCodedSizeSignedValue(block + pos, len, unknown);
+                if (len == 0 || n < 0 || n > int64_t(UINT32_MAX))
+                    return;
+                pos += len;
+                frameSizes[i] = static_cast<uint32_t>(n);
+                laced += uint64_t(n);
+                previous = n;
+            }
+        }
+        if (laced > size - pos)
+            return;
+        frameSizes[frames - 1] = ToUInt32(size - pos - laced);
+    }
+
+    if (packets == nullptr)
+        return;
+    for (uint32_t i = 0; i < frames; ++i) {
+        PacketRecord p{};
+        p.ptsPresent = i == 0 ? 1 : 0;
+        // Wrapping sum: a damaged cluster Timecode may lie at the ends of the range.
+        p.pts = i == 0 ? static_cast<int64_t>(static_cast<uint64_t>(clusterTimecode) +
+                                              static_cast<uint64_t>(int64_t{relative}))
+                       : -1;
+        p.keyframe = keyframe ? 1 : 0;
+        p.blockDuration = duration;
+        p.streamId = ToUInt32(track);
+        p.packet = block + pos;
+        p.packetLength = frameSizes[i];
+        packets->Append(p);
+        pos += frameSizes[i];
+    }
+}
+
+}  // namespace md

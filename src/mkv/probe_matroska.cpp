@@ -1,0 +1,83 @@
+#include "mkv/probe_matroska.h"
+
+#include <memory>
+
+#include <ebml/EbmlHead.h>
+#include <ebml/EbmlStream.h>
+#include <ebml/EbmlSubHead.h>
+
+#include "mediadetect/records.h"
+#include "mkv/ebml_reader.h"
+
+namespace md {
+namespace {
+
+// Bytes read before the header's size is known: ID (4) and size (up to 8) fit.
+constexpr uint64_t kFirstRead = 16;
+
+bool HasMatroskaDocType(EbmlWindow& window)
+{
+    libebml::MemIOCallback& io = window.Io();
+    io.setFilePointer(0);
+    libebml::EbmlStream stream(io);
+    // The element at offset 0 must be the EBML header (any data size).
+    std::unique_ptr<libebml::EbmlElement> head(stream.FindNextID(EBML_INFO(libebml::EbmlHead), UINT64_MAX));
+    if (!head || !HasId<libebml::EbmlHead>(*head) || !head->IsFiniteSize())
+        return false;
+    const uint64_t end = head->ElementSize(true);
+    if (end > EbmlWindow::kCapacity)
+        return false;
+    // A header cut by the end of the file is walked as far as it goes.
+    window.Fill(end);
+
+    const libebml::EbmlSemanticContext& context = EBML_CLASS_CONTEXT(libebml::EbmlHead);
+    io.setFilePointer(static_cast<int64_t>(head->GetElementPosition() + head->HeadSize()));
+    for (;;) {
+        const uint64_t pos = io.getFilePointer();
+        if (pos >= end)
+            return false;
+        int upperLevel = 0;
+        std::unique_ptr<libebml::EbmlElement> child(stream.FindNextElement(context, upperLevel, end - pos, false));
+        if (!child || upperLevel != 0)
+            return false;
+        if (HasId<libebml::EDocType>(*child)) {
+            // A DocType cut by the end of the file cannot be compared (and libebml
+            // would throw reading it).
+            if (child->GetElementPosition() + child->HeadSize() + child->GetSize() > window.From(0).size())
+                return false;
+            child->ReadData(io);
+            const auto* docType = dynamic_cast<const libebml::EDocType*>(child.get());
+            if (docType != nullptr && IsMatroskaDocType(*docType))
+                return true;
+        } else {
+            // SkipData may hand back an element it met instead of skipping.
+            std::unique_ptr<libebml::EbmlElement> met(child->SkipData(stream, context));
+        }
+        if (io.getFilePointer() <= pos)
+            return false;
+    }
+}
+
+}  // namespace
+
+int32_t ProbeMatroskaStream(ZPMP::InputStream& stream) noexcept
+{
+    try {
+        // The EBML header's ID starts with 0x1A; a first byte of 0x10 or below is
+        // taken for some other format at once, before the read window (which
+        // reads in large chunks) is set up.
+        uint8_t first[kFirstRead] = {};
+        if (stream.Seek(0) != 0 || stream.Read(first, sizeof first) == 0 || first[0] <= 0x10)
+            return 0;
+        EbmlWindow window(stream);
+        if (!window.ok())
+            return 0;
+        window.Restart(0);
+        window.Fill(kFirstRead);
+        return HasMatroskaDocType(window) ? static_cast<int32_t>(MK_MATROSKA_PROBED) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace md

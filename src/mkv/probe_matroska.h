@@ -1,0 +1,15 @@
+// The container probe's Matroska test: an EBML header whose DocType is
+// "matroska".
+#pragma once
+
+#include <cstdint>
+
+#include "input/input_stream.h"
+
+namespace md {
+
+// 15 (MK_MATROSKA_PROBED) when the stream starts with an EBML header holding the
+// DocType "matroska" (exactly those 8 bytes), else 0. Reads from offset 0.
+int32_t ProbeMatroskaStream(ZPMP::InputStream& stream) noexcept;
+
+}  // namespace md

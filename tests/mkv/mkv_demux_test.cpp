@@ -1,0 +1,588 @@
+// The Matroska demultiplexer against the ffprobe and MediaInfo references of the
+// corpus files, and against synthetic files whose expected values are worked out
+// by hand from the Matroska element definitions.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <optional>
+
+#include "input/memory_input_stream.h"
+#include "mkv/mkv_demux.h"
+#include "support/files.h"
+#include "support/mkv_builders.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace id = mdtest::mkvid;
+using namespace md;
+using mdtest::MkvLayout;
+using mdtest::MkvTrack;
+using Json = nlohmann::json;
+
+struct Demuxed {
+    MKVDemux demux;
+    StreamList streams;
+    uint32_t result = 0;
+    const StreamRecord* Find(StreamClass c, uint32_t number) const
+    {
+        for (uint32_t i = 0; i < streams.Count(); ++i)
+            if (streams.At(i)->streamClass == c && streams.At(i)->streamId == number)
+                return streams.At(i);
+        return nullptr;
+    }
+    TimeRangeInfo Range() const
+    {
+        TimeRangeInfo r;
+        demux.GetTimeRange(r);
+        return r;
+    }
+};
+
+// Parses bytes, after selecting video and audio track numbers when given.
+std::unique_ptr<Demuxed> Demux(std::vector<uint8_t> bytes, std::optional<std::pair<uint32_t, uint32_t>> select = {})
+{
+    auto d = std::make_unique<Demuxed>();
+    if (select)
+        d->demux.SelectTracks(select->first, 0, select->second, 0);
+    MemoryInputStream input(std::move(bytes));
+    d->result = d->demux.Parse(&input, &d->streams);
+    return d;
+}
+
+Json Reference(const fs::path& file, const char* tool)
+{
+    std::ifstream in(file.parent_path() / "reference" / (file.filename().string() + tool));
+    return in ? Json::parse(in, nullptr, false) : Json();
+}
+
+std::vector<fs::path> CorpusFiles()
+{
+    std::vector<fs::path> files;
+    for (const fs::path& dir : {test::TestDataDir(), test::RealWorldDir()})
+        for (const fs::path& f : test::MediaFiles(dir))
+            if (f.extension() == ".mkv" || f.extension() == ".webm")
+                files.push_back(f);
+    return files;
+}
+
+// Track records and the selected tracks' fields of every corpus file. Tracks and
+// CodecIDs come from MediaInfo ("ID", "CodecID"); the files ffmpeg made for
+// tests/data have only ffprobe references, and ffmpeg's Matroska muxer numbers
+// tracks from 1 in stream order with the CodecIDs listed below.
+//
+// Where this demultiplexer's rules differ from ffprobe:
+// - WebM files (DocType "webm") are refused; ffprobe reads them.
+// - FLAC, PGS and VobSub tracks get no record: their CodecIDs are not described.
+// - Without DisplayWidth/DisplayHeight the aspect is 0:0 (ffprobe derives it from
+//   the pixel size); with them it is X:Y unreduced unless it snaps to 4:3, 16:9 or
+//   1:1, so only the reduced ratio equals ffprobe's.
+// - The frame rate is trunc(10^11 / DefaultDuration) / 100: DefaultDuration
+//   1666667 gives 599.99 where ffprobe says 600.
+// - The duration is Duration x TimecodeScale in single precision: 2.021 s reads
+//   20209999 units of 100 ns.
+TEST(MkvDemuxCorpus, TracksAndSelectedFieldsAgreeWithReferences)
+{
+    static const std::map<std::string, std::string> ffmpegCodecIds = {
+        {"h264", "V_MPEG4/ISO/AVC"}, {"aac", "A_AAC"}, {"vorbis", "A_VORBIS"}, {"subrip", "S_TEXT/UTF8"}};
+    // StreamCodec by CodecID (MediaInfo adds to some: "A_AAC-2", "V_MS/VFW/FOURCC / FFV1").
+    static const std::map<std::string, StreamCodec> codecs = {
+        {"V_MPEG4/ISO/AVC", StreamCodec::H264}, {"V_MS/VFW/FOURCC", StreamCodec::VfwVideo},
+        {"A_AAC", StreamCodec::Aac},            {"A_AC3", StreamCodec::Ac3},
+        {"A_VORBIS", StreamCodec::Vorbis},      {"S_TEXT/UTF8", StreamCodec::TextUtf8}};
+    const std::vector<fs::path> files = CorpusFiles();
+    ASSERT_GE(files.size(), 4u);
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        const std::vector<uint8_t> bytes = test::ReadFileBytes(file);
+        const Json probe = Reference(file, ".ffprobe.json");
+        const Json info = Reference(file, ".mediainfo.json");
+        auto plain = Demux(bytes);
+        if (file.extension() == ".webm" || !probe.contains("format")) {
+            EXPECT_EQ(plain->result, 0u);
+            EXPECT_EQ(plain->streams.Count(), 0u);
+            continue;
+        }
+        ASSERT_EQ(plain->result, 1u);
+
+        std::map<StreamClass, std::vector<uint32_t>> lists;
+        std::map<uint32_t, Json> streams;  // by track number
+        for (const Json& s : probe["streams"]) {
+            const int index = s["index"];
+            uint32_t number = index + 1;
+            std::string codecId = ffmpegCodecIds.count(s["codec_name"]) ? ffmpegCodecIds.at(s["codec_name"]) : "";
+            if (info.is_object()) {
+                const Json& m = info["media"]["track"][index + 1];  // track 0 is "General"
+                number = std::stoul(m["ID"].get<std::string>());
+                codecId = m["CodecID"].get<std::string>().substr(0, m["CodecID"].get<std::string>().find_first_of(" -"));
+            }
+            const StreamClass c = s["codec_type"] == "video"   ? StreamClass::Video
+                                  : s["codec_type"] == "audio" ? StreamClass::Audio
+                                                               : StreamClass::Subtitle;
+            const StreamRecord* r = plain->Find(c, number);
+            ASSERT_EQ(r != nullptr, codecs.count(codecId) == 1) << codecId;
+            if (!r)
+                continue;
+            EXPECT_EQ(r->codec, codecs.at(codecId));
+            lists[c].push_back(number);
+            streams[number] = s;
+            if (c == StreamClass::Subtitle && s["tags"].contains("language")) {
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(r->Subtitle().language), 3), s["tags"]["language"]);
+            }
+        }
+        EXPECT_EQ(plain->streams.Count(), streams.size());
+        EXPECT_TRUE(std::ranges::equal(plain->demux.VideoTracks(), lists[StreamClass::Video]));
+        EXPECT_TRUE(std::ranges::equal(plain->demux.AudioTracks(), lists[StreamClass::Audio]));
+        EXPECT_TRUE(std::ranges::equal(plain->demux.SubtitleTracks(), lists[StreamClass::Subtitle]));
+
+        const uint32_t video = lists[StreamClass::Video].empty() ? 0 : lists[StreamClass::Video][0];
+        const uint32_t audio = lists[StreamClass::Audio].empty() ? 0 : lists[StreamClass::Audio][0];
+        auto selected = Demux(bytes, std::pair(video, audio));
+        const double duration = std::stod(probe["format"]["duration"].get<std::string>());
+        EXPECT_NEAR(selected->demux.GetDuration() / 1e7, duration, duration * 1e-7 + 1e-7);
+        if (const StreamRecord* v = selected->Find(StreamClass::Video, video)) {
+            const Json& s = streams[video];
+            EXPECT_EQ(v->video.width, s["width"]);
+            EXPECT_EQ(v->video.height, s["height"]);
+            const std::string rate = s["r_frame_rate"];
+            const double fps = std::stod(rate) / std::stod(rate.substr(rate.find('/') + 1));
+            EXPECT_NEAR(v->frameRate, fps, fps > 500 ? 0.011 : 0.001);
+            if (v->video.aspectX != 0) {
+                const uint32_t g = std::gcd(v->video.aspectX, v->video.aspectY);
+                EXPECT_EQ(std::to_string(v->video.aspectX / g) + ":" + std::to_string(v->video.aspectY / g),
+                          s["display_aspect_ratio"]);
+            }
+            EXPECT_EQ(v->defaultFlag, s["disposition"]["default"]);
+        }
+        if (const StreamRecord* a = selected->Find(StreamClass::Audio, audio)) {
+            const Json& s = streams[audio];
+            EXPECT_EQ(a->audio.sampleRate, std::stoul(s["sample_rate"].get<std::string>()));
+            EXPECT_EQ(a->audio.channels, s["channels"]);
+            EXPECT_EQ(a->defaultFlag, s["disposition"]["default"]);
+        }
+    }
+}
+
+// Times of tracks 1 (video) and 2 (audio) against ffprobe's packet lists
+// (ffprobe -show_packets): the start is the first packet's time, the end that of
+// the track's last packet in file order (with B pictures, the last H.264 packet
+// is not the last one shown). Where the rules give other times than ffprobe:
+// - mkv_h264_aac_chapters.mkv: ffprobe moves the AAC track by its CodecDelay
+//   (0.023 s): -0.023 to 4.992 s, where the blocks' timecodes run from 0 to 5.015 s.
+// - mkv_h264_ac3_pgs_laced.mkv: the last AC-3 block laces five frames; only a
+//   block's first frame has a timecode, so the end is the block's 0.836 s where
+//   ffprobe's last frame is at 0.975 s.
+TEST(MkvDemuxCorpus, TimesOfSelectedTracks)
+{
+    // Seconds; frame durations in 100-ns units (DefaultDuration / 100).
+    struct Case {
+        fs::path file;
+        double videoStart, videoEnd, audioStart, audioEnd;
+        uint32_t videoFrame, audioFrame;
+    };
+    const fs::path data = test::TestDataDir();
+    const fs::path real = test::RealWorldDir();
+    std::vector<Case> cases = {
+        {data / "mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", 0.003, 1.923, 0.000, 1.990, 400000, 213333},
+        {data / "mkv_h264_640x360_25fps_aac_48k_stereo.mkv", 0.021, 1.941, 0.000, 2.005, 400000, 213333},
+    };
+    if (!real.empty()) {
+        cases.push_back({real / "mkv_h264_vorbis.mkv", 0.000, 0.933, 0.059, 1.050, 166666, 213333});
+        cases.push_back({real / "mkv_h264_ac3_vobsub.mkv", 0.000, 0.047, 0.000, 0.975, 16666, 348299});
+        cases.push_back({real / "mkv_h264_ac3_pgs_laced.mkv", 0.000, 0.047, 0.000, 0.836, 16666, 348299});
+        cases.push_back({real / "mkv_h264_aac_chapters.mkv", 0.000, 4.933, 0.000, 5.015, 333333, 213333});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.filename().string());
+        auto d = Demux(test::ReadFileBytes(c.file), std::pair(1u, 2u));
+        ASSERT_EQ(d->result, 1u);
+        const TimeRangeInfo r = d->Range();
+        EXPECT_EQ(r.videoFirstTime, std::llround(c.videoStart * 1e7));
+        EXPECT_EQ(r.videoEndTime, std::llround(c.videoEnd * 1e7));
+        EXPECT_EQ(r.audioFirstTime, std::llround(c.audioStart * 1e7));
+        EXPECT_EQ(r.audioEndTime, std::llround(c.audioEnd * 1e7));
+        EXPECT_EQ(r.startTime, std::min(r.videoFirstTime, r.audioFirstTime));
+        EXPECT_EQ(r.videoFrameDuration, c.videoFrame);
+        EXPECT_EQ(r.audioFrameDuration, c.audioFrame);
+    }
+}
+
+// ---- Synthetic files ----------------------------------------------------------------------
+
+MkvTrack Track(uint64_t number, uint64_t type, std::string codecId)
+{
+    MkvTrack t;
+    t.number = number;
+    t.type = type;
+    t.codecId = std::move(codecId);
+    t.pixelWidth = 720;
+    t.pixelHeight = 576;
+    t.samplingFrequency = 48000;
+    t.channels = 2;
+    return t;
+}
+
+std::vector<uint8_t> File(std::vector<MkvTrack> tracks)
+{
+    MkvLayout layout;
+    layout.duration = 1000;
+    layout.tracks = std::move(tracks);
+    return mdtest::MatroskaFile(layout);
+}
+
+TEST(MkvDemuxTracks, VideoRecords)
+{
+    // Display aspect: 100 X / Y = 177 snaps to 16:9, 133 to 4:3; 125 (720:576) stays.
+    for (const auto& [dw, dh, x, y] : std::vector<std::array<uint32_t, 4>>{
+             {16, 9, 16, 9}, {853, 480, 16, 9}, {640, 480, 4, 3}, {720, 576, 720, 576}, {500, 500, 1, 1}, {0, 0, 0, 0}}) {
+        MkvTrack t = Track(1, 1, "V_MPEG2");
+        if (dw != 0) {
+            t.displayWidth = dw;
+            t.displayHeight = dh;
+        }
+        auto d = Demux(File({t}), std::pair(1u, 0u));
+        ASSERT_NE(d->Find(StreamClass::Video, 1), nullptr);
+        EXPECT_EQ(d->Find(StreamClass::Video, 1)->video.aspectX, x);
+        EXPECT_EQ(d->Find(StreamClass::Video, 1)->video.aspectY, y);
+    }
+
+    // Codes by CodecID; an unknown video CodecID gives no record. Without a
+    // DefaultDuration a frame lasts 33366666 ns: 29.97 frames per second.
+    MkvTrack asp = Track(2, 1, "V_MPEG4/ISO/ASP");
+    asp.defaultDuration = 40000000;
+    asp.flagDefault = 0;
+    auto d = Demux(File({Track(1, 1, "V_MPEG1"), asp, Track(3, 1, "V_MS/VFW/FOURCC"), Track(4, 1, "V_VP8")}),
+                   std::pair(1u, 0u));
+    EXPECT_EQ(d->result, 1u);
+    ASSERT_EQ(d->streams.Count(), 3u);
+    EXPECT_EQ(d->streams.At(1)->codec, StreamCodec::Mpeg4Video);
+    EXPECT_EQ(d->streams.At(2)->codec, StreamCodec::VfwVideo);
+    const StreamRecord* v = d->streams.At(0);
+    EXPECT_EQ(v->codec, StreamCodec::Mpeg1Video);
+    EXPECT_EQ(v->video.frameDuration, 33366666);
+    EXPECT_DOUBLE_EQ(v->frameRate, 29.97);
+    EXPECT_EQ(v->video.width, 720u);
+    EXPECT_EQ(v->defaultFlag, 1);  // FlagDefault defaults to 1
+    EXPECT_EQ(d->Range().videoFrameDuration, 333666u);
+    EXPECT_EQ(d->Range().audioFrameDuration, UINT32_MAX);  // -1: no audio track selected
+    // The track not selected has class, number and codec only.
+    EXPECT_EQ(d->streams.At(1)->streamId, 2u);
+    EXPECT_EQ(d->streams.At(1)->video.width, 0u);
+    EXPECT_EQ(d->streams.At(1)->frameRate, 0.0);
+
+    // H.264: avcC with profile 'M' (77), level 31, lengthSizeMinusOne 1, one SPS,
+    // one PPS. The SPS (Main) codes sps id 0, log2_max_frame_num_minus4 0,
+    // pic_order_cnt_type 0, log2_max_poc_lsb_minus4 0, 1 reference frame, no gaps,
+    // 20 MBs wide, 8 map units high, frame_mbs_only_flag 0,
+    // mb_adaptive_frame_field_flag 1, direct_8x8 1, no cropping, no VUI:
+    // 1 1 1 1 010 0 000010100 0001000 0 1 1 0 0 1 00.
+    const std::vector<uint8_t> sps = {0x67, 0x4D, 0x40, 0x1F, 0xF4, 0x0A, 0x08, 0x64};
+    const std::vector<uint8_t> pps = {0x68, 0xEE, 0x3C, 0x80};
+    MkvTrack avc = Track(1, 1, "V_MPEG4/ISO/AVC");
+    avc.codecPrivate = {0x01, 0x4D, 0x40, 0x1F, 0xFD, 0xE1, 0x00, 0x08};
+    avc.codecPrivate.insert(avc.codecPrivate.end(), sps.begin(), sps.end());
+    avc.codecPrivate.insert(avc.codecPrivate.end(), {0x01, 0x00, 0x04});
+    avc.codecPrivate.insert(avc.codecPrivate.end(), pps.begin(), pps.end());
+    d = Demux(File({avc}), std::pair(1u, 0u));
+    v = d->Find(StreamClass::Video, 1);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->video.profile, 1u);
+    EXPECT_EQ(v->video.level, 31u);
+    EXPECT_EQ(v->nalLengthSize, 2u);
+    ASSERT_EQ(v->extraData1Length, 12);
+    EXPECT_EQ(std::memcmp(v->extraData1, "\0\0\0\1", 4), 0);
+    EXPECT_EQ(std::memcmp(v->extraData1 + 4, sps.data(), sps.size()), 0);
+    ASSERT_EQ(v->extraData2Length, 8);
+    EXPECT_EQ(std::memcmp(v->extraData2 + 4, pps.data(), pps.size()), 0);
+    EXPECT_EQ(v->progressive, 0);
+    EXPECT_EQ(v->fieldCoding, 1u);
+
+}
+
+TEST(MkvDemuxTracks, AudioAndSubtitleRecords)
+{
+    MkvTrack aac = Track(5, 2, "A_AAC");
+    aac.codecPrivate = {0x2B, 0x92, 0x08, 0x00};  // audioObjectType 5 (SBR)
+    aac.samplingFrequency = 44100.9;
+    aac.bitDepth = 16;
+    aac.language = "ger";
+    aac.defaultDuration = 23219955;
+    MkvTrack sub = Track(6, 17, "S_TEXT/ASS");
+    sub.codecPrivate = {'[', 'S', ']'};
+    sub.language = "fre";
+    sub.name = "Fran\xC3\xA7" "ais \xF0\x9F\x98\x80";  // U+00E7 and U+1F600 in UTF-8
+    auto d = Demux(File({Track(1, 2, "A_AAC/MPEG4/LC/SBR"), Track(2, 2, "A_AAC/MPEG2/MAIN"),
+                         Track(3, 2, "A_MPEG/L3"), Track(4, 2, "A_FLAC"), aac, sub, Track(7, 17, "S_VOBSUB")}),
+                   std::pair(0u, 5u));
+    ASSERT_EQ(d->streams.Count(), 5u);
+    // Object type from the CodecID: "LC" is found before "SBR".
+    EXPECT_EQ(d->Find(StreamClass::Audio, 1)->audio.codecSpecific[0], 2u);
+    EXPECT_EQ(d->Find(StreamClass::Audio, 2)->audio.codecSpecific[0], 1u);
+    EXPECT_EQ(d->Find(StreamClass::Audio, 3)->codec, StreamCodec::Mpeg1Audio);
+    EXPECT_EQ(d->Find(StreamClass::Audio, 3)->audio.codecSpecific[0], 2u);  // layer III
+
+    const StreamRecord* a = d->Find(StreamClass::Audio, 5);
+    EXPECT_EQ(a->audio.sampleRate, 44100u);
+    EXPECT_EQ(a->audio.channels, 2u);
+    EXPECT_EQ(a->audio.bitsPerSample, 16u);
+    EXPECT_EQ(std::memcmp(a->audio.language, "ger\0", 4), 0);
+    EXPECT_EQ(a->audio.codecSpecific[0], 5u);
+    EXPECT_EQ(a->audio.codecSpecific[1], 4u);
+    EXPECT_EQ(std::memcmp(&a->audio.codecSpecific[2], aac.codecPrivate.data(), 4), 0);
+    EXPECT_EQ(d->Range().audioFrameDuration, 232199u);
+
+    const SubtitleParams s = d->Find(StreamClass::Subtitle, 6)->Subtitle();
+    EXPECT_EQ(d->Find(StreamClass::Subtitle, 6)->codec, StreamCodec::Ass);
+    EXPECT_EQ(std::memcmp(s.language, "fre", 3), 0);
+    EXPECT_EQ(std::u16string(s.trackName), u"Fran\u00E7ais \U0001F600");
+    ASSERT_EQ(s.codecPrivateSize, 3u);
+    EXPECT_EQ(std::memcmp(s.codecPrivate, "[S]", 3), 0);
+    EXPECT_TRUE(std::ranges::equal(d->demux.SubtitleTracks(), std::vector<uint32_t>{6}));
+
+    // Vorbis: a Xiph-laced CodecPrivate of three headers of 30, 300 (255 + 45) and 7 bytes.
+    MkvTrack vorbis = Track(1, 2, "A_VORBIS");
+    vorbis.codecPrivate = {0x02, 30, 0xFF, 45};
+    vorbis.codecPrivate.resize(4 + 337);
+    d = Demux(File({vorbis}), std::pair(0u, 1u));
+    ASSERT_EQ(d->streams.Count(), 1u);
+    EXPECT_EQ(d->streams.At(0)->audio.codecSpecific[0], 30u);
+    EXPECT_EQ(d->streams.At(0)->audio.codecSpecific[1], 300u);
+    EXPECT_EQ(d->streams.At(0)->audio.codecSpecific[2], 7u);
+}
+
+// Four clusters of 120 ms (TimecodeScale 1 ms): a video keyframe of 1000 bytes at
+// +0 ms and frames of 500 bytes at +40 and +80 (the last in a BlockGroup), MPEG
+// audio frames of 100 bytes, all keyframes, at +10 and +70. One cue point per
+// cluster for the video track.
+MkvLayout MeasuredLayout()
+{
+    MkvLayout layout;
+    layout.duration = 480;
+    MkvTrack video = Track(1, 1, "V_MPEG4/ISO/AVC");
+    video.defaultDuration = 40000000;
+    MkvTrack audio = Track(2, 2, "A_MPEG/L2");
+    audio.defaultDuration = 24000000;
+    layout.tracks = {video, audio};
+    for (uint64_t c = 0; c < 4; ++c)
+        layout.clusters.push_back({c * 120,
+                                   {{1, 0, true, std::vector<uint8_t>(1000)},
+                                    {2, 10, true, std::vector<uint8_t>(100)},
+                                    {1, 40, false, std::vector<uint8_t>(500)},
+                                    {2, 70, true, std::vector<uint8_t>(100)},
+                                    {1, 80, false, std::vector<uint8_t>(500), true}}});
+    // A bit-rate sample reads a quarter of the file: padding makes that reach
+    // from any cluster to the last.
+    layout.padding = 40000;
+    return layout;
+}
+
+TEST(MkvDemuxMeasure, TimesAndBitRatesFromCuePoints)
+{
+    for (const mdtest::MkvCues cues : {mdtest::MkvCues::AfterClusters, mdtest::MkvCues::BeforeClusters}) {
+        MkvLayout layout = MeasuredLayout();
+        layout.cues = cues;
+        auto d = Demux(mdtest::MatroskaFile(layout), std::pair(1u, 2u));
+        ASSERT_EQ(d->result, 1u);
+        const TimeRangeInfo r = d->Range();
+        // Video: the first cue point names track 1 at 0 ms; the last video frame of
+        // the last cluster is at 360 + 80 ms. Audio: no cue point names it; frame
+        // searches find +10 ms in the first cluster and 360 + 70 ms in the last.
+        EXPECT_EQ(r.videoFirstTime, 0);
+        EXPECT_EQ(r.videoEndTime, 4400000);
+        EXPECT_EQ(r.audioFirstTime, 100000);
+        EXPECT_EQ(r.audioEndTime, 4300000);
+        EXPECT_EQ(r.startTime, 0);
+        EXPECT_EQ(r.videoFrameDuration, 400000u);
+        EXPECT_EQ(r.audioFrameDuration, 240000u);
+        EXPECT_EQ(d->demux.GetDuration(), 4800000);
+        // Samples at cue points 1, 2 and 3 of 4 read clusters k..3. Video: the bytes
+        // from the first keyframe up to the last one over their span, 4000 bytes /
+        // 240 ms and 2000 / 120 ms, 133333 bit/s each; the sample at cue 3 spans
+        // 0 ms. Audio: 500 / 300, 300 / 180 and 100 / 60 ms, 13333 bit/s each.
+        EXPECT_EQ(d->Find(StreamClass::Video, 1)->video.bitRate, 133333u);
+        EXPECT_EQ(d->Find(StreamClass::Audio, 2)->audio.bytesPerSecond, 13333u / 8);
+        EXPECT_EQ(d->Find(StreamClass::Audio, 2)->audio.codecSpecific[2], 13333u);
+    }
+
+    // TimecodeScale 0.1 ms: times scale with it, rates inversely.
+    MkvLayout fine = MeasuredLayout();
+    fine.timecodeScale = 100000;
+    auto d = Demux(mdtest::MatroskaFile(fine), std::pair(1u, 2u));
+    EXPECT_EQ(d->Range().videoEndTime, 440000);
+    EXPECT_EQ(d->Find(StreamClass::Video, 1)->video.bitRate, 1333333u);
+
+    // Without Cues and SeekHead nothing is measured; without Info the file is
+    // refused, though its tracks are described.
+    MkvLayout bare = MeasuredLayout();
+    bare.cues = mdtest::MkvCues::None;
+    bare.withInfo = false;
+    d = Demux(mdtest::MatroskaFile(bare), std::pair(1u, 2u));
+    EXPECT_EQ(d->result, 0u);
+    EXPECT_EQ(d->streams.Count(), 2u);
+    EXPECT_EQ(d->Range().startTime, -1);
+    EXPECT_EQ(d->Range().audioEndTime, -1);
+    EXPECT_EQ(d->Find(StreamClass::Video, 1)->video.bitRate, 0u);
+}
+
+// The first frame of a selected track that is not H.264: sequence-level and
+// picture-level headers of MPEG-2 video, the video object layer of an XVID track.
+TEST(MkvDemuxMeasure, FirstFrameHeaders)
+{
+    const auto firstBytes = [](const char* name, size_t n) {
+        const std::vector<uint8_t> all = test::ReadFileBytes(test::TestDataDir() / name);
+        return std::vector<uint8_t>(all.begin(), all.begin() + std::min(n, all.size()));
+    };
+    MkvLayout layout;
+    layout.tracks = {Track(1, 1, "V_MPEG2")};
+    layout.clusters = {{0, {{1, 0, true, firstBytes("es_mpeg2video_720x480_16x9_29.97i_tff.m2v", 65536)}}}};
+    auto d = Demux(mdtest::MatroskaFile(layout), std::pair(1u, 0u));
+    const StreamRecord* v = d->Find(StreamClass::Video, 1);
+    ASSERT_NE(v, nullptr);
+    ASSERT_GT(v->extraData1Length, 4);
+    EXPECT_EQ(std::memcmp(v->extraData1, "\0\0\1\xB3", 4), 0);  // sequence header
+    ASSERT_GT(v->extraData2Length, 4);
+    EXPECT_EQ(std::memcmp(v->extraData2, "\0\0\1\0", 4), 0);  // picture header
+
+    // The BITMAPINFOHEADER's biCompression "XVID" makes the track MPEG-4 Visual.
+    // The stream's VOL has aspect_ratio_info 1 (square pixels), 4:3 at 320x240, and
+    // fixed_vop_rate 0, for which a VOL states the 29.97 fps duration 333667.
+    MkvTrack xvid = Track(1, 1, "V_MS/VFW/FOURCC");
+    xvid.pixelWidth = 320;
+    xvid.pixelHeight = 240;
+    xvid.codecPrivate.resize(40);
+    std::memcpy(xvid.codecPrivate.data() + 16, "XVID", 4);
+    layout.tracks = {xvid};
+    layout.clusters = {{0, {{1, 0, true, firstBytes("es_mpeg4_320x240_25fps.m4v", 4096)}}}};
+    d = Demux(mdtest::MatroskaFile(layout), std::pair(1u, 0u));
+    v = d->Find(StreamClass::Video, 1);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->codec, StreamCodec::Mpeg4Video);
+    EXPECT_EQ(v->video.profile, 2u);
+    EXPECT_EQ(v->video.level, 1u);
+    EXPECT_EQ(v->video.frameDuration, 333667);
+    EXPECT_EQ(v->video.aspectX, 4u);
+    EXPECT_EQ(v->video.aspectY, 3u);
+    EXPECT_EQ(v->progressive, 1);
+}
+
+// A cluster at Timecode 1000: an unlaced SimpleBlock, the three lacings, and a
+// BlockGroup with BlockDuration and ReferenceBlock. Each block's frames are made
+// of one filler byte.
+TEST(MkvDemuxPackets, LacingSplitsAndSync)
+{
+    std::vector<uint8_t> xiph = {2, 0xFF, 45, 20};  // 3 frames: 300, 20, the rest (7)
+    xiph.resize(4 + 327, 0x33);
+    std::vector<uint8_t> fixed = {1};  // 2 frames of 4
+    fixed.resize(1 + 8, 0x44);
+    std::vector<uint8_t> ebml = {2, 0x8A, 0x80 | (63 + 2)};  // 10, then +2: 12, the rest (5)
+    ebml.resize(3 + 27, 0x55);
+    mdtest::EbmlBuilder b;
+    b.Begin(id::kCluster).UInt(id::kTimecode, 1000);
+    b.Binary(id::kSimpleBlock, mdtest::BlockBody(1, 0, 0x80, std::vector<uint8_t>(10, 0x11)));
+    b.Binary(id::kSimpleBlock, mdtest::BlockBody(2, 5, 0x82, xiph));
+    b.Binary(id::kSimpleBlock, mdtest::BlockBody(2, 6, 0x04, fixed));
+    b.Binary(id::kSimpleBlock, mdtest::BlockBody(2, 7, 0x06, ebml));
+    b.Begin(id::kBlockGroup).Binary(id::kBlock, mdtest::BlockBody(1, -3, 0, std::vector<uint8_t>(6, 0x66)));
+    b.UInt(id::kBlockDuration, 40).UInt(id::kReferenceBlock, 0xFD).End().End();
+    const std::vector<uint8_t> cluster = b.Take();
+    const auto size = static_cast<uint32_t>(cluster.size());
+    struct Frame {
+        uint32_t track;
+        int64_t pts;  // -1 for a laced frame after the first
+        bool keyframe;
+        uint32_t size;
+        uint8_t filler;
+        uint32_t duration;
+    };
+    const std::vector<Frame> expected = {
+        {1, 1000, true, 10, 0x11, 0},  {2, 1005, true, 300, 0x33, 0},  {2, -1, true, 20, 0x33, 0},
+        {2, -1, true, 7, 0x33, 0},     {2, 1006, false, 4, 0x44, 0},   {2, -1, false, 4, 0x44, 0},
+        {2, 1007, false, 10, 0x55, 0}, {2, -1, false, 12, 0x55, 0},    {2, -1, false, 5, 0x55, 0},
+        {1, 997, false, 6, 0x66, 40}};
+    const auto check = [&](const PacketList& packets) {
+        ASSERT_EQ(packets.Count(), expected.size());
+        for (uint32_t i = 0; i < packets.Count(); ++i) {
+            const PacketRecord& p = *packets.At(i);
+            const Frame& e = expected[i];
+            EXPECT_EQ(std::tuple(p.streamId, p.ptsPresent, p.pts, p.keyframe, p.packetLength, p.blockDuration),
+                      std::tuple(e.track, uint64_t(e.pts >= 0), e.pts, uint8_t(e.keyframe), e.size, e.duration))
+                << i;
+            EXPECT_TRUE(std::all_of(p.packet, p.packet + p.packetLength, [&](uint8_t c) { return c == e.filler; }));
+        }
+    };
+
+    MKVDemux demux;
+    PacketList packets;
+    uint8_t lost = 9;
+    EXPECT_EQ(demux.ParsePackets(cluster.data(), size, &packets, &lost), size);
+    EXPECT_EQ(lost, 0);
+    check(packets);
+
+    // Fed in two pieces, the cluster is assembled across the calls.
+    demux.Reset(0);
+    packets.Clear();
+    EXPECT_EQ(demux.ParsePackets(cluster.data(), 100, &packets, &lost), 100u);
+    EXPECT_EQ(packets.Count(), 0u);
+    EXPECT_EQ(demux.ParsePackets(cluster.data() + 100, size - 100, &packets, &lost), size - 100);
+    check(packets);
+
+    // After a cluster, Cues are skipped; bytes that are no element lose sync, and
+    // the next cluster is still found.
+    const std::vector<uint8_t> cues = mdtest::EbmlBuilder().Begin(id::kCues).UInt(id::kCuePoint, 0).End().Take();
+    for (const auto& [between, lostSync] : {std::pair(cues, 0), std::pair(std::vector<uint8_t>(7, 0), 1)}) {
+        std::vector<uint8_t> buffer = cluster;
+        buffer.insert(buffer.end(), between.begin(), between.end());
+        buffer.insert(buffer.end(), cluster.begin(), cluster.end());
+        demux.Reset(0);
+        packets.Clear();
+        EXPECT_EQ(demux.ParsePackets(buffer.data(), uint32_t(buffer.size()), &packets, &lost), buffer.size());
+        EXPECT_EQ(lost, lostSync);
+        EXPECT_EQ(packets.Count(), 2 * expected.size());
+    }
+
+    // An element head cut by the end of the buffer is left for the next call.
+    std::vector<uint8_t> cut = cluster;
+    cut.insert(cut.end(), {0x1F, 0x43});
+    demux.Reset(0);
+    EXPECT_EQ(demux.ParsePackets(cut.data(), uint32_t(cut.size()), nullptr, &lost), size);
+}
+
+// Cut and damaged files end in a result, never in a crash, a hang or a runaway
+// allocation (the sanitizer build checks memory on the way).
+TEST(MkvDemuxRobustness, CutAndDamagedFiles)
+{
+    std::vector<std::vector<uint8_t>> inputs = {mdtest::MatroskaFile(MeasuredLayout())};
+    for (const fs::path& f : CorpusFiles())
+        inputs.push_back(test::ReadFileBytes(f));
+    uint32_t seed = 12345;
+    const auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (const std::vector<uint8_t>& input : inputs) {
+        for (const size_t cut : {size_t(1), size_t(40), size_t(300), input.size() / 3, input.size() - 1}) {
+            auto d = Demux(std::vector<uint8_t>(input.begin(), input.begin() + std::min(cut, input.size())),
+                           std::pair(1u, 2u));
+            EXPECT_LE(d->result, 1u);
+        }
+        // Damage, mostly in the first kilobytes where the headers are, on the
+        // smaller inputs: the large ones carry the same structures.
+        for (int round = 0; round < 12 && input.size() < 0x40000; ++round) {
+            std::vector<uint8_t> damaged = input;
+            const size_t limit = round % 2 ? damaged.size() : std::min<size_t>(damaged.size(), 4096);
+            for (int k = 0; k < 6; ++k)
+                damaged[next() % limit] ^= static_cast<uint8_t>(1u << (next() % 8));
+            if (round % 3 == 0)
+                std::fill_n(damaged.begin() + next() % (damaged.size() / 2), 8, 0xFF);
+            EXPECT_LE(Demux(damaged, std::pair(1u, 2u))->result, 1u);
+            MKVDemux demux;
+            EXPECT_LE(demux.ParsePackets(damaged.data(), uint32_t(damaged.size()), nullptr, nullptr), damaged.size());
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include "tools/time_table.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+
+#include "platform/text.h"
+#include "timeindex/time_index_store.h"
+#include "tools/module_host.h"
+
+namespace md::tool {
+namespace {
+
+struct Completion {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<uint32_t> result;
+
+    static void Callback(void* context, uint32_t result)
+    {
+        auto* c = static_cast<Completion*>(context);
+        std::lock_guard lock(c->mutex);
+        c->result = result;
+        c->done.notify_all();
+    }
+};
+
+const char* DescribeResult(uint32_t result)
+{
+    switch (result) {
+    case 1: return "the file cannot be read, or is not an MPEG program stream with packs to index";
+    case 2: return "the time-index component is not available (run 'mediadetect register')";
+    case 3: return "the time table was interrupted or could not be stored";
+    default: return "the time table failed";
+    }
+}
+
+}  // namespace
+
+TimeTable BuildTimeTable(IMediaDetect5& detector, const std::string& file)
+{
+    TimeTable table;
+    std::error_code ec;
+    if (std::filesystem::file_size(file, ec) == 0 || ec) {
+        table.error = ec ? ec.message() : "the file is empty";  // no walk starts, no callback comes
+        return table;
+    }
+    ITimeTableInfo* info = nullptr;
+    if (FAILED(detector.QueryInterface(IID_ITimeTableInfo, reinterpret_cast<void**>(&info)))) {
+        table.error = "the detector offers no time table";
+        return table;
+    }
+    Completion completion;
+    const HRESULT hr = info->StartTimeTable(Utf8ToWide(file).c_str(), &Completion::Callback, &completion);
+    if (SUCCEEDED(hr)) {
+        std::unique_lock lock(completion.mutex);
+        completion.done.wait(lock, [&] { return completion.result.has_value(); });
+    }
+    info->StopTimeTable();  // joins the finished worker
+    info->Release();
+    if (FAILED(hr)) {
+        table.error = hr == E_FAIL ? "no time table for this kind of file" : "cannot build a time table: " +
+                                                                               DescribeHresult(hr);
+        return table;
+    }
+    if (*completion.result != 0) {
+        table.error = DescribeResult(*completion.result);
+        return table;
+    }
+
+    std::string error;
+    auto store = TimeIndexStore::Open(DefaultTimeIndexPath(), error);
+    const auto entries = store ? store->ReadTable(TimeIndexKey(file)) : std::nullopt;
+    if (!entries) {
+        table.error = "cannot read the time-index store " + DefaultTimeIndexPath().string() +
+                      (error.empty() ? "" : ": " + error);
+        return table;
+    }
+    for (const TimeIndexEntry& e : *entries) {
+        int64_t position = -1;
+        if (e.data.size() == sizeof position)
+            std::memcpy(&position, e.data.data(), sizeof position);
+        table.entries.emplace_back(e.time, position);
+    }
+    return table;
+}
+
+}  // namespace md::tool
