@@ -23,4 +23,18 @@ public:
     virtual ~InputStream() = default;
 };
 
+// Reads until count bytes are in or the stream ends (a stream may hand out
+// fewer bytes than asked at a time); returns the number read.
+inline uint32_t ReadFully(InputStream& input, uint8_t* buffer, uint32_t count)
+{
+    uint32_t total = 0;
+    while (total < count) {
+        const uint64_t got = input.Read(buffer + total, count - total);
+        if (got == 0)
+            break;
+        total += static_cast<uint32_t>(got < count - total ? got : count - total);
+    }
+    return total;
+}
+
 }  // namespace ZPMP

@@ -287,6 +287,12 @@ bool CueClusterPosition(const KaxCuePoint& point, uint64_t& position)
     return true;
 }
 
+uint8_t ClusterIdFirstByte()
+{
+    const libebml::EbmlId& id = EBML_ID(KaxCluster);
+    return static_cast<uint8_t>(id.GetValue() >> (8 * (id.GetLength() - 1)));
+}
+
 bool IsTimedFrameOf(const PacketRecord& p, uint32_t track) { return p.streamId == track && p.ptsPresent != 0; }
 
 }  // namespace
@@ -989,8 +995,16 @@ uint32_t MKVDemux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLi
                 m_skipRemaining -= take;
                 continue;
             }
+            if (!m_synced) {
+                // Out of sync only a cluster can start: move on to the next byte
+                // that can begin its ID, as a byte-by-byte search would.
+                const auto* next = static_cast<const uint8_t*>(std::memchr(buffer + pos, ClusterIdFirstByte(), left));
+                pos = next != nullptr ? static_cast<size_t>(next - buffer) : length;
+                if (pos == length)
+                    break;
+            }
             ElementHeader header;
-            const HeaderRead read = ReadElementHeader(Bytes(buffer + pos, left), header);
+            const HeaderRead read = ReadElementHeader(Bytes(buffer + pos, length - pos), header);
             if (read == HeaderRead::Short)
                 break;
             if (read == HeaderRead::Ok && !header.unknownSize) {

@@ -11,23 +11,16 @@
 #include <span>
 #include <vector>
 
+#include "mediadetect/records.h"
 #include "mp4/mp4_box.h"
 #include "mpeg/demux.h"
 
 namespace md {
 
 // Calendar date and time of a camera file's recording.
-struct Mp4CreationDate {
-    uint16_t year;
-    uint16_t month;      // 1-12
-    uint16_t dayOfWeek;  // always 0
-    uint16_t day;        // 1-31
-    uint16_t hour;
-    uint16_t minute;
-    uint16_t second;
-    uint16_t milliseconds;  // always 0
-};
-static_assert(sizeof(Mp4CreationDate) == 16);
+// The Gregorian date and time of a camera file's recording, in the SYSTEMTIME
+// layout the host receives (day of week and milliseconds always 0).
+using Mp4CreationDate = RecordingTime;
 
 // The Gregorian date and time that lies `seconds` after 1904-01-01 00:00:00,
 // the epoch of the 'mvhd' times.

@@ -155,19 +155,6 @@ int64_t FindAlignment(const uint8_t* buffer, uint32_t length)
     return -1;
 }
 
-// Reads until count bytes are in or the stream ends.
-uint32_t ReadFully(ZPMP::InputStream& input, uint8_t* buffer, uint32_t count)
-{
-    uint32_t total = 0;
-    while (total < count) {
-        const uint64_t got = input.Read(buffer + total, count - total);
-        if (got == 0)
-            break;
-        total += static_cast<uint32_t>(std::min<uint64_t>(got, count - total));
-    }
-    return total;
-}
-
 // Duration of an MPEG audio frame in 100-ns units: 384 samples for Layer I,
 // 1152 otherwise, at 44.1, 48 or 32 kHz by sampling_frequency (the ID bit is
 // not looked at). 0 for the reserved sampling_frequency.
@@ -232,7 +219,7 @@ uint32_t CDirecTVParser::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (!buffer)
         return 0;
 
-    const uint32_t firstLength = ReadFully(*input, buffer.get(), kChunkSize);
+    const uint32_t firstLength = ZPMP::ReadFully(*input, buffer.get(), kChunkSize);
     if (firstLength == 0)
         return 0;
     m_alignment = FindAlignment(buffer.get(), firstLength);
@@ -244,7 +231,7 @@ uint32_t CDirecTVParser::Parse(ZPMP::InputStream* input, StreamList* streams)
     // The last chunk of the file; a file shorter than a chunk was read whole.
     const uint64_t size = input->Size();
     if (size >= kChunkSize && input->Seek(size - kChunkSize) == 0) {
-        const uint32_t lastLength = ReadFully(*input, buffer.get(), kChunkSize);
+        const uint32_t lastLength = ZPMP::ReadFully(*input, buffer.get(), kChunkSize);
         if (lastLength > 0) {
             const int64_t alignment = FindAlignment(buffer.get(), lastLength);
             uint32_t from = 0;

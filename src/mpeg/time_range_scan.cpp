@@ -38,19 +38,6 @@ std::unique_ptr<CMpegMuxDec> MakeDecoder(bool mpeg1, bool mpeg4)
     return std::unique_ptr<CMpegMuxDec>(decoder);
 }
 
-// Reads until count bytes are in or the stream ends.
-uint32_t ReadFully(ZPMP::InputStream& input, uint8_t* buffer, uint32_t count)
-{
-    uint32_t total = 0;
-    while (total < count) {
-        const uint64_t got = input.Read(buffer + total, count - total);
-        if (got == 0)
-            break;
-        total += static_cast<uint32_t>(std::min<uint64_t>(got, count - total));
-    }
-    return total;
-}
-
 // The pieces fed to a decoder: raw sectors of a RIFF/CDXA file (only the user
 // data of Form 2 video and audio sectors), else 2324-byte blocks.
 class BlockReader {
@@ -64,11 +51,11 @@ public:
     {
         data = {};
         if (!m_cdxa) {
-            rawBytes = ReadFully(m_input, m_block.data(), kUserDataSize);
+            rawBytes = ZPMP::ReadFully(m_input, m_block.data(), kUserDataSize);
             data = Bytes(m_block.data(), rawBytes);
             return rawBytes > 0;
         }
-        rawBytes = ReadFully(m_input, m_block.data(), kRawSectorSize);
+        rawBytes = ZPMP::ReadFully(m_input, m_block.data(), kRawSectorSize);
         if (rawBytes < kRawSectorSize)
             return false;
         if (IsMediaSector(m_block.data()))
@@ -518,7 +505,7 @@ bool MeasureByteRate(ZPMP::InputStream& input, bool mpeg1, double& bytesPer100ns
     const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kByteRateSample]);
     if (!buffer)
         return false;
-    const uint32_t n = ReadFully(input, buffer.get(), kByteRateSample);
+    const uint32_t n = ZPMP::ReadFully(input, buffer.get(), kByteRateSample);
     const uint8_t* p = buffer.get();
 
     uint32_t packs = 0;
@@ -579,7 +566,7 @@ bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRan
         if (!head)
             return false;
         input.Seek(0);
-        const uint32_t n = ReadFully(input, head.get(), kCdxaProbeSize);
+        const uint32_t n = ZPMP::ReadFully(input, head.get(), kCdxaProbeSize);
         const int32_t cdxaKind = ProbeCdxa(head.get(), n);
         cdxa = cdxaKind == MK_VCD || cdxaKind == MK_SVCD;
     }

@@ -70,17 +70,6 @@ ByteVec PacketWithLength(uint8_t streamId, std::span<const uint8_t> body)
     return out;
 }
 
-uint32_t Crc32Mpeg2(std::span<const uint8_t> data)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t b : data) {
-        crc ^= uint32_t(b) << 24;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-    }
-    return crc;
-}
-
 // A PSI section in a transport packet payload: pointer_field, section, CRC.
 ByteVec PsiPayload(ByteVec section)
 {
@@ -100,6 +89,17 @@ ByteVec Padded(std::span<const uint8_t> es, size_t size, uint8_t filler)
 }
 
 }  // namespace
+
+uint32_t Crc32Mpeg2(std::span<const uint8_t> data)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t b : data) {
+        crc ^= uint32_t(b) << 24;
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
 
 void Append(ByteVec& out, std::span<const uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
 

@@ -19,6 +19,9 @@ using ByteVec = std::vector<uint8_t>;
 
 void Append(ByteVec& out, std::span<const uint8_t> bytes);
 ByteVec Concat(std::initializer_list<std::span<const uint8_t>> parts);
+// The CRC_32 of MPEG-2 PSI sections (ISO/IEC 13818-1 Annex A).
+uint32_t Crc32Mpeg2(std::span<const uint8_t> data);
+
 // Deterministic pseudo-random bytes (no 00 00 01 prefixes and no 0x47 when clean).
 ByteVec RandomBytes(size_t n, uint32_t seed, bool clean = false);
 

@@ -6,17 +6,6 @@ namespace mdtest {
 
 namespace {
 
-uint32_t Crc32Mpeg2(std::span<const uint8_t> data)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t b : data) {
-        crc ^= uint32_t(b) << 24;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-    }
-    return crc;
-}
-
 // Fills in section_length (bytes after it, CRC included) and appends the CRC.
 ByteVec Finish(ByteVec section)
 {
