@@ -347,14 +347,7 @@ public:
         packets.Clear();
         if (!SeekToCluster(clusterPosition))
             return;
-        length = std::min(length, kSearchChunk);
-        uint32_t held = 0;
-        while (held < length) {
-            const uint64_t got = m_input.Read(m_buffer.get() + held, length - held);
-            if (got == 0 || got > length - held)
-                break;
-            held += static_cast<uint32_t>(got);
-        }
+        const uint32_t held = ZPMP::ReadFully(m_input, m_buffer.get(), std::min(length, kSearchChunk));
         uint8_t lostSync = 0;
         m_demux.ParsePackets(m_buffer.get(), held, &packets, &lostSync);
     }
