@@ -83,11 +83,6 @@ BoxBuilder& BoxBuilder::Type(std::string_view type)
     return Text(type, false);
 }
 
-BoxBuilder& BoxBuilder::Leaf(std::string_view type, std::span<const uint8_t> payload)
-{
-    return Begin(type).Bytes(payload).End();
-}
-
 BoxBuilder& BoxBuilder::PatchU32(size_t offset, uint32_t v)
 {
     if (offset + 4 > bytes_.size())

@@ -36,14 +36,10 @@ public:
     // The four bytes of a four-character code.
     BoxBuilder& Type(std::string_view type);
 
-    // A whole box with the given payload.
-    BoxBuilder& Leaf(std::string_view type, std::span<const uint8_t> payload);
-
-    // Overwrites the u32 at an absolute offset (to damage a good build).
+    // Overwrites the u32 at an absolute offset (End() fills in sizes with it).
     BoxBuilder& PatchU32(size_t offset, uint32_t v);
 
     size_t Size() const { return bytes_.size(); }
-    size_t OpenBoxes() const { return open_.size(); }
     const std::vector<uint8_t>& Data() const { return bytes_; }
     // The bytes built; every box must be closed.
     std::vector<uint8_t> Take();
