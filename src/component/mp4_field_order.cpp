@@ -28,21 +28,6 @@ constexpr int kMaxLeadingNalUnits = 16;
 constexpr uint32_t kNalSliceNonIdr = 1;
 constexpr uint32_t kNalSliceIdr = 5;
 
-// Reads up to n bytes at offset; returns the count read.
-uint32_t ReadAt(ZPMP::InputStream& input, uint64_t offset, uint8_t* dst, uint32_t n)
-{
-    if (input.Seek(offset) != 0)
-        return 0;
-    uint32_t got = 0;
-    while (got < n) {
-        const uint64_t r = input.Read(dst + got, n - got);
-        if (r == 0 || r > n - got)
-            break;
-        got += static_cast<uint32_t>(r);
-    }
-    return got;
-}
-
 // The video track's children, reading the tree first when there is none yet.
 const Mp4Box* VideoTrack(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStream& input)
 {
@@ -109,7 +94,7 @@ std::optional<uint32_t> SliceParity(const SliceScan& scan, int32_t n, ZPMP::Inpu
     for (int units = 0;; ++units) {
         if (units == kMaxLeadingNalUnits)
             return std::nullopt;
-        got = ReadAt(input, at, buffer.data(), kReadSize);
+        got = ZPMP::ReadAt(input, at, buffer.data(), kReadSize);
         if (got <= scan.lengthSize)
             return std::nullopt;
         uint32_t length = 0;
@@ -168,7 +153,7 @@ void ScanMp4FirstSampleFieldOrder(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStr
     if (offset == 0)
         return;
     std::array<uint8_t, kReadSize> buffer;
-    const uint32_t got = ReadAt(input, offset, buffer.data(), kReadSize);
+    const uint32_t got = ZPMP::ReadAt(input, offset, buffer.data(), kReadSize);
     // Encoders put a group_of_vop header (00 00 01 B3) before an I-VOP; the
     // picture header starts at the first vop_start_code.
     const uint32_t vop = FindVopStartCode(buffer.data(), got);

@@ -37,4 +37,10 @@ inline uint32_t ReadFully(InputStream& input, uint8_t* buffer, uint32_t count)
     return total;
 }
 
+// Reads up to count bytes from position on; 0 when the position cannot be reached.
+inline uint32_t ReadAt(InputStream& input, uint64_t position, uint8_t* buffer, uint32_t count)
+{
+    return input.Seek(position) == 0 ? ReadFully(input, buffer, count) : 0;
+}
+
 }  // namespace ZPMP

@@ -74,21 +74,6 @@ bool HasMakerText(std::span<const uint8_t> text)
     return text.size() >= kMakerTextLength && std::memcmp(text.data(), kMakerText, kMakerTextLength) == 0;
 }
 
-// Reads up to n bytes at offset; returns the count read.
-uint32_t ReadAt(ZPMP::InputStream& input, uint64_t offset, uint8_t* dst, uint32_t n)
-{
-    if (input.Seek(offset) != 0)
-        return 0;
-    uint32_t got = 0;
-    while (got < n) {
-        const uint64_t r = input.Read(dst + got, n - got);
-        if (r == 0 || r > n - got)
-            break;
-        got += static_cast<uint32_t>(r);
-    }
-    return got;
-}
-
 uint32_t TrackId(const Mp4Box* trak)
 {
     const auto* tkhd = FindBoxAs<Mp4TkhdBox>(trak->firstChild.get(), kTkhd);
@@ -248,7 +233,7 @@ void ReadMpegAudioHeader(StreamRecord& rec, const Mp4Box* trak, ZPMP::InputStrea
     if (offset == 0)
         return;  // the sample is not in the tables
     std::array<uint8_t, kSampleReadSize> buffer;
-    const uint32_t got = ReadAt(input, offset, buffer.data(), kSampleReadSize);
+    const uint32_t got = ZPMP::ReadAt(input, offset, buffer.data(), kSampleReadSize);
     AudioFormat format{};
     MpegAudioInfo info{};
     if (!ParseMpegAudioHeader(buffer.data(), got, format, info))

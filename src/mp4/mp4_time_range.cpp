@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "input/bytes.h"
+#include "mp4/m4_demux.h"
 #include "mp4/sample_table.h"
 
 namespace md {
@@ -33,10 +34,7 @@ const Mp4Box* FindTrackByHandler(const Mp4Box* root, uint32_t handlerType)
     const Mp4Box* moov = FindBox(root, FourCC("moov"));
     for (const Mp4Box* trak = moov != nullptr ? moov->firstChild.get() : nullptr; trak != nullptr;
          trak = trak->next.get()) {
-        if (trak->type != FourCC("trak"))
-            continue;
-        const auto* hdlr = BoxAs<Mp4HdlrBox>(ChildOfType(ChildOfType(trak, FourCC("mdia")), FourCC("hdlr")));
-        if (hdlr != nullptr && hdlr->handlerType == handlerType)
+        if (trak->type == FourCC("trak") && TrackHandlerType(trak) == handlerType)
             found = trak;
     }
     return found;

@@ -13,7 +13,7 @@
 
 namespace mdtest {
 
-// Element IDs (Matroska specification, with their length marker bits).
+// EBML and Matroska element IDs, written with their length marker bits.
 namespace mkvid {
 constexpr uint32_t kEbml = 0x1A45DFA3, kDocType = 0x4282, kSegment = 0x18538067, kSeekHead = 0x114D9B74,
                    kSeek = 0x4DBB, kSeekId = 0x53AB, kSeekPosition = 0x53AC, kInfo = 0x1549A966,
