@@ -22,7 +22,7 @@
 
 #include "input/input_stream.h"
 #include "input/ms_file_input_stream.h"
-#include "input/probe.h"
+#include "probe/probe.h"
 #include "platform/text.h"
 
 namespace {

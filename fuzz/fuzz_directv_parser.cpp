@@ -6,7 +6,7 @@
 
 #include "input/memory_input_stream.h"
 #include "mediadetect/records.h"
-#include "mpeg/directv_parser.h"
+#include "ts/directv_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "input/memory_input_stream.h"
-#include "input/probe.h"
+#include "probe/probe.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -8,7 +8,7 @@
 #include "component/field_order_scan.h"
 #include "component/mp4_field_order.h"
 #include "input/ms_file_input_stream.h"
-#include "input/probe.h"
+#include "probe/probe.h"
 #include "mp4/m4_demux.h"
 #include "mpeg/m1_demux.h"
 #include "mpeg/m2_demux.h"

@@ -7,15 +7,15 @@
 #include <memory>
 #include <vector>
 
-#include "component/server/com_base.h"
+#include "comserver/com_base.h"
 #include "component/record_builders.h"
 #include "component/time_table_worker.h"
 #include "input/input_stream.h"
 #include "mediadetect/interfaces.h"
 #include "mp4/mp4_box.h"
 #include "mkv/mkv_demux.h"
-#include "mpeg/demux.h"
-#include "mpeg/directv_parser.h"
+#include "demux/demux.h"
+#include "ts/directv_parser.h"
 #include "ts/ts_demux.h"
 
 namespace md {

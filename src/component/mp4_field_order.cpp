@@ -9,7 +9,7 @@
 #include "mp4/m4_demux.h"
 #include "mp4/sample_entry.h"
 #include "mp4/sample_table.h"
-#include "ts/ring_buffer.h"
+#include "input/ring_buffer.h"
 
 namespace md {
 namespace {

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "mediadetect/records.h"
-#include "mpeg/demux.h"
-#include "mpeg/stream_record.h"
+#include "demux/demux.h"
+#include "demux/stream_record.h"
 
 namespace md {
 

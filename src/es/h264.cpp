@@ -7,7 +7,7 @@
 
 #include "es/mpeg_video.h"
 #include "input/bytes.h"
-#include "ts/ring_buffer.h"
+#include "input/ring_buffer.h"
 
 namespace md {
 namespace {

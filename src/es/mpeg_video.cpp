@@ -7,7 +7,7 @@
 
 #include "es/start_code.h"
 #include "input/bytes.h"
-#include "ts/ring_buffer.h"
+#include "input/ring_buffer.h"
 
 namespace md {
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "mpeg/stream_record.h"
+#include "demux/stream_record.h"
 
 namespace md {
 

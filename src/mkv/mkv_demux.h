@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "mediadetect/records.h"
-#include "mpeg/demux.h"
+#include "demux/demux.h"
 
 namespace libebml {
 class EbmlMaster;

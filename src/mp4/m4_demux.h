@@ -13,7 +13,7 @@
 
 #include "mediadetect/records.h"
 #include "mp4/mp4_box.h"
-#include "mpeg/demux.h"
+#include "demux/demux.h"
 
 namespace md {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "ts/ring_buffer.h"
+#include "input/ring_buffer.h"
 
 namespace md {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "es/audio_headers.h"
 #include "input/bytes.h"
-#include "mpeg/demux.h"
+#include "demux/demux.h"
 
 namespace md {
 

@@ -18,7 +18,7 @@
 #include <memory>
 #include <span>
 
-#include "ts/ring_buffer.h"
+#include "input/ring_buffer.h"
 
 namespace md {
 

@@ -9,18 +9,14 @@
 #include "es/mpeg_video.h"
 #include "input/bytes.h"
 #include "input/ms_file_input_stream.h"
-#include "input/probe.h"
+#include "mpeg/cdxa.h"
 #include "mpeg/system_decoder.h"
 
 namespace md {
 
 namespace {
 
-constexpr uint32_t kRawSectorSize = 2352;
 constexpr uint32_t kUserDataSize = 2324;     // Mode 2 Form 2 user data, and the block size of other files
-constexpr uint32_t kUserDataOffset = 24;     // sync, header and subheader of a raw sector
-constexpr uint64_t kCdxaDataOffset = 44;     // RIFF header up to the "data" chunk's bytes
-constexpr uint32_t kCdxaProbeSize = 50 * kRawSectorSize;
 constexpr uint32_t kWorkSize = 600000;       // taken stream bytes
 constexpr uint32_t kFeedsBeforeStop = 3001;
 constexpr int32_t kMaxEndPasses = 40;
@@ -59,7 +55,7 @@ public:
         if (rawBytes < kRawSectorSize)
             return false;
         if (IsMediaSector(m_block.data()))
-            data = Bytes(m_block.data() + kUserDataOffset, kUserDataSize);
+            data = Bytes(m_block.data() + kRawSectorUserDataOffset, kUserDataSize);
         return true;
     }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "component/server/com_base.h"
+#include "comserver/com_base.h"
 #include "mediadetect/interfaces.h"
 #include "timeindex/time_index_store.h"
 

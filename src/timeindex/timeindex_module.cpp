@@ -1,5 +1,5 @@
 // The time-index module's one creatable class.
-#include "component/server/class_factory.h"
+#include "comserver/class_factory.h"
 #include "mediadetect/interfaces.h"
 #include "timeindex/time_index.h"
 

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "mediadetect/records.h"
-#include "mpeg/demux.h"
-#include "ts/ring_buffer.h"
+#include "demux/demux.h"
+#include "input/ring_buffer.h"
 #include "ts/ts_packet.h"
 
 namespace md {

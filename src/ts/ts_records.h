@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "mpeg/stream_record.h"
+#include "demux/stream_record.h"
 
 namespace md {
 

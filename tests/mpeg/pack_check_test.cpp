@@ -11,7 +11,7 @@
 
 #include "input/bytes.h"
 #include "input/memory_input_stream.h"
-#include "input/probe.h"
+#include "probe/probe.h"
 #include "mediadetect/records.h"
 #include "mpeg/pack_check.h"
 #include "support/files.h"

@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "input/memory_input_stream.h"
-#include "input/probe.h"
+#include "probe/probe.h"
 #include "mpeg/time_range_scan.h"
 #include "support/bit_writer.h"
 #include "support/files.h"

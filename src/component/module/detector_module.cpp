@@ -1,6 +1,6 @@
 // The detector module's one creatable class.
 #include "component/media_detect.h"
-#include "component/server/class_factory.h"
+#include "comserver/class_factory.h"
 #include "mediadetect/interfaces.h"
 
 namespace md {

@@ -1,6 +1,6 @@
 // The exported entry points of a component module; everything else stays
 // hidden. Compiled into each module beside its template table.
-#include "component/server/class_factory.h"
+#include "comserver/class_factory.h"
 
 #define MD_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "input/ms_file_input_stream.h"
-#include "input/probe.h"
+#include "probe/probe.h"
 #include "mediadetect/records.h"
 #include "platform/text.h"
 

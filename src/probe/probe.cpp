@@ -1,4 +1,4 @@
-#include "input/probe.h"
+#include "probe/probe.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -12,6 +12,7 @@
 #include "input/byte_window.h"
 #include "input/bytes.h"
 #include "mediadetect/records.h"
+#include "mpeg/cdxa.h"
 
 namespace {
 
@@ -47,9 +48,6 @@ bool IsStartCode(const uint8_t* p, uint8_t code) { return IsPrefix(p) && p[3] ==
 constexpr uint8_t kPackStartCode = 0xBA;
 constexpr uint8_t kSequenceHeaderCode = 0xB3;
 
-// MPEG-1 program_mux_rate of at most 3528 (x 50 bytes/s) with its marker bits:
-// the 24 bits of bytes 9..11 of the pack header below 0x801B92.
-constexpr uint32_t kVcdMuxRateLimit = 0x801B92;
 
 // Phase A of ProbeMpeg2Pack: groups of 8 SVCD sectors of 2324 bytes from the pack
 // position on. True when the file is SVCD.
@@ -229,29 +227,6 @@ int32_t ProbeDirecTV(const uint8_t* buf, size_t n) noexcept
     return 0;
 }
 
-int32_t ProbeCdxa(const uint8_t* buf, size_t n) noexcept
-{
-    constexpr size_t kRawSector = 2352;
-    if (buf == nullptr || n < 50 * kRawSector)
-        return 0;
-    const md::Bytes b(buf, n);
-    if (Be32(buf) != FourCC("RIFF") || Be32(buf + 8) != FourCC("CDXA") || Be32(buf + 36) != FourCC("data"))
-        return 0;
-    for (size_t k = 0; k < 40; ++k) {
-        // 44 bytes of RIFF header, then the 24-byte header of raw sector k.
-        const size_t q = 68 + kRawSector * k;
-        if (!Has(b, q, 12) || !Has(b, q + kRawSector, 4))
-            return 0;
-        if (!IsStartCode(buf + q, kPackStartCode) || !IsStartCode(buf + q + kRawSector, kPackStartCode))
-            continue;
-        if ((buf[q + 4] & 0xF0) == 0x20 && Be24(buf + q + 9) < kVcdMuxRateLimit)
-            return MK_VCD;
-        if ((buf[q + 4] & 0xC0) == 0x40)
-            return MK_SVCD;
-    }
-    return 0;
-}
-
 int32_t ProbeMp4Atoms(ZPMP::InputStream& stream) noexcept
 {
     bool moov = false;
@@ -291,7 +266,7 @@ int32_t ProbeMpeg1Pack(ZPMP::InputStream& stream, uint64_t pack) noexcept
     // A pack whose system_clock_reference is below 2^22 ticks (bytes 4, 5 = 21 00)
     // at a program_mux_rate of at most 3528.
     if (got >= 12 && IsStartCode(h, kPackStartCode) && h[4] == 0x21 && h[5] == 0x00 &&
-        Be24(h + 9) < kVcdMuxRateLimit)
+        Be24(h + 9) < md::kVcdMuxRateLimit)
         return MK_VCD;
     return MK_MPEG1_SYSTEM;
 }
@@ -331,7 +306,7 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexce
         return Decide("transport packets", MK_MPEG2_TRANSPORT);
     if (containerHint == MK_DIRECTV && ProbeDirecTV(buf, n) == MK_DIRECTV)
         return Decide("DirecTV packets", MK_DIRECTV);
-    const int32_t cdxa = ProbeCdxa(buf, n);
+    const int32_t cdxa = md::ProbeCdxa(buf, n);
     if (cdxa == MK_VCD || cdxa == MK_SVCD)
         return Decide("RIFF/CDXA", cdxa);
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "input/memory_input_stream.h"
-#include "input/probe.h"
+#include "probe/probe.h"
 #include "mediadetect/records.h"
 #include "support/stream_builders.h"
 
@@ -32,7 +32,7 @@ TEST(ProbeRandomData, IsNeverTakenForAStructuredKind)
             EXPECT_EQ(kind, 0) << "size " << size << " seed " << seed;
             const size_t n = std::min<size_t>(size, kProbeBufferSize);
             EXPECT_EQ(ProbeTransport(bytes.data(), n), 0);
-            EXPECT_EQ(ProbeCdxa(bytes.data(), n), 0);
+            EXPECT_EQ(md::ProbeCdxa(bytes.data(), n), 0);
             ++runs;
         }
     }

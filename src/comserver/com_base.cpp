@@ -1,4 +1,4 @@
-#include "component/server/com_base.h"
+#include "comserver/com_base.h"
 
 namespace md {
 

@@ -1,4 +1,4 @@
-#include "mpeg/demux.h"
+#include "demux/demux.h"
 
 #include <gtest/gtest.h>
 

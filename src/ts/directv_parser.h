@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "mediadetect/records.h"
-#include "mpeg/demux.h"
+#include "demux/demux.h"
 
 namespace md {
 

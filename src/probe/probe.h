@@ -10,6 +10,7 @@
 #include <span>
 
 #include "input/input_stream.h"
+#include "mpeg/cdxa.h"  // ProbeCdxa, the RIFF/CDXA buffer test
 
 // Size of the first read that serves every buffer test.
 constexpr uint32_t kProbeBufferSize = 0x80000;
@@ -24,7 +25,6 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexce
 // Buffer tests: buf holds the n bytes of the first read.
 int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept;  // 8 or 0
 int32_t ProbeDirecTV(const uint8_t* buf, size_t n) noexcept;    // 13 or 0
-int32_t ProbeCdxa(const uint8_t* buf, size_t n) noexcept;       // 3, 4 or 0
 int32_t ProbeElementary(const uint8_t* buf, size_t n) noexcept; // 10, 11, 12 or 0
 
 // Stream tests: they re-read the stream.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "input/input_stream.h"
-#include "mpeg/stream_record.h"
+#include "demux/stream_record.h"
 
 namespace md {
 

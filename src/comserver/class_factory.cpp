@@ -1,4 +1,4 @@
-#include "component/server/class_factory.h"
+#include "comserver/class_factory.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "ts/ring_buffer.h"
+#include "input/ring_buffer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <span>
 
-#include "component/server/com_base.h"
+#include "comserver/com_base.h"
 
 namespace md {
 

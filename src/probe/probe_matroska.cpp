@@ -1,4 +1,4 @@
-#include "input/probe.h"
+#include "probe/probe.h"
 
 #include "mkv/probe_matroska.h"
 

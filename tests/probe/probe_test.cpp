@@ -1,5 +1,5 @@
 // The container probe, test by test, on synthetic streams.
-#include "input/probe.h"
+#include "probe/probe.h"
 
 #include <gtest/gtest.h>
 
@@ -111,7 +111,7 @@ TEST(ProbeDirecTV, OnlyWithTheHintAndBothFramingPhases)
 
 TEST(ProbeCdxa, VcdAndSvcdSectors)
 {
-    auto cdxa = [](const ByteVec& file) { return ProbeCdxa(file.data(), file.size()); };
+    auto cdxa = [](const ByteVec& file) { return md::ProbeCdxa(file.data(), file.size()); };
     std::vector<ByteVec> sectors(10, ByteVec{});  // leading empty sectors are skipped
     for (int k = 0; k < 50; ++k)
         sectors.push_back(VcdPackSector(uint64_t(k) * 1200, 3528, k == 0 ? kMpeg1Sequence : ByteVec{}));
@@ -135,8 +135,8 @@ TEST(ProbeCdxa, VcdAndSvcdSectors)
 
     // Fifty raw sectors and the RIFF fields are needed.
     const ByteVec file = CdxaFile(std::vector<ByteVec>(50, VcdPackSector(0)));
-    EXPECT_EQ(ProbeCdxa(file.data(), 117599), 0);
-    EXPECT_EQ(ProbeCdxa(file.data(), 117600), MK_VCD);
+    EXPECT_EQ(md::ProbeCdxa(file.data(), 117599), 0);
+    EXPECT_EQ(md::ProbeCdxa(file.data(), 117600), MK_VCD);
     for (size_t field : {0u, 8u, 36u}) {
         ByteVec broken = file;
         broken[field] ^= 0x20;

@@ -1,4 +1,4 @@
-#include "mpeg/directv_parser.h"
+#include "ts/directv_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
-#include "input/probe.h"
+#include "probe/probe.h"
 #include "mediadetect/records.h"
 
 int32_t ProbeElementary(const uint8_t* buf, size_t n) noexcept
