@@ -32,31 +32,31 @@ namespace fs = std::filesystem;
 // Counts what passes through to the wrapped stream.
 class CountingInputStream : public ZPMP::InputStream {
 public:
-    explicit CountingInputStream(ZPMP::InputStream& inner) : inner_(inner) {}
+    explicit CountingInputStream(ZPMP::InputStream& inner) : m_inner(inner) {}
     uint64_t Read(void* buffer, uint32_t count) override
     {
-        ++reads_;
-        uint64_t n = inner_.Read(buffer, count);
-        bytes_ += n;
+        ++m_reads;
+        uint64_t n = m_inner.Read(buffer, count);
+        m_bytes += n;
         return n;
     }
     int32_t Seek(uint64_t position) override
     {
-        ++seeks_;
-        return inner_.Seek(position);
+        ++m_seeks;
+        return m_inner.Seek(position);
     }
-    uint64_t Size() override { return inner_.Size(); }
-    void GetPath(std::string& path) override { inner_.GetPath(path); }
+    uint64_t Size() override { return m_inner.Size(); }
+    void GetPath(std::string& path) override { m_inner.GetPath(path); }
 
-    uint64_t bytes() const { return bytes_; }
-    uint64_t reads() const { return reads_; }
-    uint64_t seeks() const { return seeks_; }
+    uint64_t bytes() const { return m_bytes; }
+    uint64_t reads() const { return m_reads; }
+    uint64_t seeks() const { return m_seeks; }
 
 private:
-    ZPMP::InputStream& inner_;
-    uint64_t bytes_ = 0;
-    uint64_t reads_ = 0;
-    uint64_t seeks_ = 0;
+    ZPMP::InputStream& m_inner;
+    uint64_t m_bytes = 0;
+    uint64_t m_reads = 0;
+    uint64_t m_seeks = 0;
 };
 
 // ---- Generators ------------------------------------------------------------------------

@@ -9,23 +9,23 @@ namespace md::tool {
 
 ModuleHost::~ModuleHost()
 {
-    if (handle_)
-        ::dlclose(handle_);
+    if (m_handle)
+        ::dlclose(m_handle);
 }
 
 bool ModuleHost::Load(const std::string& path)
 {
-    handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
+    m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_handle) {
         const char* why = ::dlerror();
-        error_ = "cannot load module " + path + ": " + (why ? why : "unknown error");
+        m_error = "cannot load module " + path + ": " + (why ? why : "unknown error");
         return false;
     }
-    getClassObject_ = reinterpret_cast<DllGetClassObjectFn>(::dlsym(handle_, "DllGetClassObject"));
-    register_ = reinterpret_cast<DllRegisterServerFn>(::dlsym(handle_, "DllRegisterServer"));
-    unregister_ = reinterpret_cast<DllUnregisterServerFn>(::dlsym(handle_, "DllUnregisterServer"));
-    if (!getClassObject_ || !register_ || !unregister_) {
-        error_ = "module " + path + " lacks the component entry points";
+    m_getClassObject = reinterpret_cast<DllGetClassObjectFn>(::dlsym(m_handle, "DllGetClassObject"));
+    m_register = reinterpret_cast<DllRegisterServerFn>(::dlsym(m_handle, "DllRegisterServer"));
+    m_unregister = reinterpret_cast<DllUnregisterServerFn>(::dlsym(m_handle, "DllUnregisterServer"));
+    if (!m_getClassObject || !m_register || !m_unregister) {
+        m_error = "module " + path + " lacks the component entry points";
         return false;
     }
     return true;
@@ -34,23 +34,23 @@ bool ModuleHost::Load(const std::string& path)
 IMediaDetect5* ModuleHost::CreateDetector()
 {
     IClassFactory* factory = nullptr;
-    HRESULT hr = getClassObject_(&CLSID_ZPMediaDetect, &IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    HRESULT hr = m_getClassObject(&CLSID_ZPMediaDetect, &IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) {
-        error_ = "DllGetClassObject failed: " + DescribeHresult(hr);
+        m_error = "DllGetClassObject failed: " + DescribeHresult(hr);
         return nullptr;
     }
     IMediaDetect5* detector = nullptr;
     hr = factory->CreateInstance(nullptr, IID_IMediaDetect5, reinterpret_cast<void**>(&detector));
     factory->Release();
     if (FAILED(hr)) {
-        error_ = "CreateInstance failed: " + DescribeHresult(hr);
+        m_error = "CreateInstance failed: " + DescribeHresult(hr);
         return nullptr;
     }
     return detector;
 }
 
-HRESULT ModuleHost::Register() { return register_(); }
-HRESULT ModuleHost::Unregister() { return unregister_(); }
+HRESULT ModuleHost::Register() { return m_register(); }
+HRESULT ModuleHost::Unregister() { return m_unregister(); }
 
 std::string DefaultModulePath()
 {

@@ -17,7 +17,7 @@ public:
 
     // Loads the module; on failure returns false with a reason in error().
     bool Load(const std::string& path);
-    const std::string& error() const { return error_; }
+    const std::string& error() const { return m_error; }
 
     // A new detector object (caller releases), or null with error() set.
     IMediaDetect5* CreateDetector();
@@ -25,11 +25,11 @@ public:
     HRESULT Unregister();
 
 private:
-    void* handle_ = nullptr;
-    DllGetClassObjectFn getClassObject_ = nullptr;
-    DllRegisterServerFn register_ = nullptr;
-    DllUnregisterServerFn unregister_ = nullptr;
-    std::string error_;
+    void* m_handle = nullptr;
+    DllGetClassObjectFn m_getClassObject = nullptr;
+    DllRegisterServerFn m_register = nullptr;
+    DllUnregisterServerFn m_unregister = nullptr;
+    std::string m_error;
 };
 
 // The default module: $MEDIADETECT_MODULE, else libmediadetect.so beside the executable.

@@ -54,7 +54,7 @@ ZPMediaDetect::ZPMediaDetect(IUnknown* outer) : CUnknown(outer) {}
 
 ZPMediaDetect::~ZPMediaDetect()
 {
-    timeTableWorker_.Stop();
+    m_timeTableWorker.Stop();
     Reset();
 }
 
@@ -75,22 +75,22 @@ HRESULT ZPMediaDetect::NonDelegatingQueryInterface(REFIID iid, void** out)
 
 void ZPMediaDetect::Reset()
 {
-    timeRange_.reset();
-    video_.reset();
-    audio_.reset();
-    audioEx_.reset();
-    mpegAudio_.reset();
-    multiChannel_.reset();
-    codecHeaders_.reset();
-    mp4Boxes_.reset();
-    tsDemux_.reset();
-    mkvDemux_.reset();
-    dtvDemux_.reset();
-    encoderMarker_ = 0;
-    fieldCoding_ = 0;
-    mp4Flags_ = {};
-    tsRegistrationFlag_ = 0;
-    recordingTime_ = {};
+    m_timeRange.reset();
+    m_video.reset();
+    m_audio.reset();
+    m_audioEx.reset();
+    m_mpegAudio.reset();
+    m_multiChannel.reset();
+    m_codecHeaders.reset();
+    m_mp4Boxes.reset();
+    m_tsDemux.reset();
+    m_mkvDemux.reset();
+    m_dtvDemux.reset();
+    m_encoderMarker = 0;
+    m_fieldCoding = 0;
+    m_mp4Flags = {};
+    m_tsRegistrationFlag = 0;
+    m_recordingTime = {};
 }
 
 // ---- Open ----
@@ -121,25 +121,25 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
         return MD_E_PATH_TOO_LONG;
     auto stream = std::make_unique<MSFileInputStream>(path);
     Reset();
-    std::wcscpy(path_, path);
+    std::wcscpy(m_path, path);
 
     stream->Seek(0);
-    uint32_t probed = static_cast<uint32_t>(ProbeMediaKind(stream.get(), containerHint_));
+    uint32_t probed = static_cast<uint32_t>(ProbeMediaKind(stream.get(), m_containerHint));
     if (probed == MK_MATROSKA_PROBED)
         probed = MK_MATROSKA;
-    kind_ = probed;
+    m_kind = probed;
     if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || probed == MK_MATROSKA)
-        reopenOffset_ = -1;
-    *kind = kind_;
+        m_reopenOffset = -1;
+    *kind = m_kind;
 
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the
     // elementary kinds have nothing more to report.
-    if (kind_ == MK_MP4) {
+    if (m_kind == MK_MP4) {
         OpenMp4(*stream, kind);
         return S_OK;
     }
-    const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(kind_);
+    const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(m_kind);
     if (!demux)
         return S_OK;
     stream->Seek(0);
@@ -159,21 +159,21 @@ void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStar
         if (v.scan == FieldOrderScan::Mpeg2Picture)
             ScanMpeg2FieldOrder(input, v.info.fieldOrder);
         else if (v.scan == FieldOrderScan::Mp4FirstSample)
-            ScanMp4FirstSampleFieldOrder(mp4Boxes_, input, v.info.fieldOrder);
+            ScanMp4FirstSampleFieldOrder(m_mp4Boxes, input, v.info.fieldOrder);
         else if (v.scan == FieldOrderScan::Mp4Slice)
-            ScanMp4SliceFieldOrder(mp4Boxes_, input, v.info.fieldOrder, v.info.frameRate);
-        encoderMarker_ = v.encoderMarker.value_or(0);
-        fieldCoding_ = v.fieldCoding.value_or(0);
-        video_ = std::make_unique<VideoInfo>(v.info);
+            ScanMp4SliceFieldOrder(m_mp4Boxes, input, v.info.fieldOrder, v.info.frameRate);
+        m_encoderMarker = v.encoderMarker.value_or(0);
+        m_fieldCoding = v.fieldCoding.value_or(0);
+        m_video = std::make_unique<VideoInfo>(v.info);
         // A video CD carries 352x240 or 352x288 pictures at 4:3; anything else
         // in such packs is an ordinary MPEG-1 system stream.
         const bool vcdPicture = v.info.width == 352 && (v.info.height == 240 || v.info.height == 288) &&
                                 v.info.aspectX == 4 && v.info.aspectY == 3;
-        if (kind_ == MK_VCD && !vcdPicture) {
-            kind_ = MK_MPEG1_SYSTEM;
-            *kind = kind_;
+        if (m_kind == MK_VCD && !vcdPicture) {
+            m_kind = MK_MPEG1_SYSTEM;
+            *kind = m_kind;
         }
-        firstVideoTime_ = videoStartTime;
+        m_firstVideoTime = videoStartTime;
     }
     if (first.audio)
         TakeAudio(BuildAudio(*first.audio, RecordBuilder::Open));
@@ -189,52 +189,52 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
     uint8_t hasVideo = 0;
     uint8_t hasAudio = 0;
     demux->GetTrackFlags(hasVideo, hasAudio);
-    mp4Flags_ = {demux->HasCpgdUuid(), demux->IsCameraFile(), hasVideo, hasAudio, demux->IsMoovFirst()};
+    m_mp4Flags = {demux->HasCpgdUuid(), demux->IsCameraFile(), hasVideo, hasAudio, demux->IsMoovFirst()};
     if (demux->IsCameraFile()) {
         Mp4CreationDate date{};
         demux->GetCreationDate(date);
-        static_assert(sizeof date == sizeof recordingTime_);
-        std::memcpy(recordingTime_.data(), &date, sizeof date);
+        static_assert(sizeof date == sizeof m_recordingTime);
+        std::memcpy(m_recordingTime.data(), &date, sizeof date);
         if (demux->ThumbnailLength() > 0) {
             const auto bytes = demux->Thumbnail();
-            thumbnail_.assign(bytes.begin(), bytes.end());
+            m_thumbnail.assign(bytes.begin(), bytes.end());
         }
     }
 }
 
 void ZPMediaDetect::TakeCodecHeaders(const StreamRecord& r)
 {
-    codecHeaders_ = std::make_unique<CodecHeaderInfo>();
+    m_codecHeaders = std::make_unique<CodecHeaderInfo>();
     const auto copy = [](uint8_t* dst, uint32_t& dstLength, const uint8_t* src, int32_t length) {
         dstLength = static_cast<uint32_t>(std::clamp<int32_t>(length, 0, kCodecHeaderBlockSize));
         std::memcpy(dst, src, dstLength);
     };
-    copy(codecHeaders_->header1, codecHeaders_->header1Length, r.extraData1, r.extraData1Length);
-    copy(codecHeaders_->header2, codecHeaders_->header2Length, r.extraData2, r.extraData2Length);
+    copy(m_codecHeaders->header1, m_codecHeaders->header1Length, r.extraData1, r.extraData1Length);
+    copy(m_codecHeaders->header2, m_codecHeaders->header2Length, r.extraData2, r.extraData2Length);
 }
 
 void ZPMediaDetect::TakeAudio(const AudioBuild& a)
 {
-    audio_ = std::make_unique<AudioInfo>(a.info);
+    m_audio = std::make_unique<AudioInfo>(a.info);
     if (a.ex)
-        audioEx_ = std::make_unique<AudioInfoEx>(*a.ex);
+        m_audioEx = std::make_unique<AudioInfoEx>(*a.ex);
     if (a.mpegAudio)
-        mpegAudio_ = std::make_unique<MpegAudioLayerInfo>(*a.mpegAudio);
+        m_mpegAudio = std::make_unique<MpegAudioLayerInfo>(*a.mpegAudio);
     if (a.multiChannel)
-        multiChannel_ = std::make_unique<MultiChannelInfo>(*a.multiChannel);
+        m_multiChannel = std::make_unique<MultiChannelInfo>(*a.multiChannel);
     if (a.aacClass)
-        aacClass_ = *a.aacClass;
+        m_aacClass = *a.aacClass;
 }
 
 HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, AudioInfoEx* audioOut) noexcept
 {
     return Guarded([&] {
-        if (kind_ < MK_MPEG1_SYSTEM || kind_ > MK_DVD_VR)
+        if (m_kind < MK_MPEG1_SYSTEM || m_kind > MK_DVD_VR)
             return E_INVALIDARG;
-        const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(kind_);
+        const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(m_kind);
         Reset();
-        reopenOffset_ = offset;
-        auto stream = std::make_unique<MSFileInputStream>(path_);
+        m_reopenOffset = offset;
+        auto stream = std::make_unique<MSFileInputStream>(m_path);
         stream->Seek(static_cast<uint64_t>(offset));
         StreamList streams;
         if (demux->Parse(stream.get(), &streams) == 1) {
@@ -243,9 +243,9 @@ HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, 
                 VideoBuild v = BuildVideo(*first.video, RecordBuilder::Reopen);
                 if (v.scan == FieldOrderScan::Mpeg2Picture)
                     ScanMpeg2FieldOrder(*stream, v.info.fieldOrder);
-                video_ = std::make_unique<VideoInfo>(v.info);
-                encoderMarker_ = first.video->codec == StreamCodec::Mpeg2Video ? first.video->encoderMarker : 0;
-                firstVideoTime_ = demux->VideoStartTime();
+                m_video = std::make_unique<VideoInfo>(v.info);
+                m_encoderMarker = first.video->codec == StreamCodec::Mpeg2Video ? first.video->encoderMarker : 0;
+                m_firstVideoTime = demux->VideoStartTime();
             }
             if (first.audio)
                 TakeAudio(BuildAudio(*first.audio, RecordBuilder::Reopen));
@@ -257,14 +257,14 @@ HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, 
 
 void ZPMediaDetect::CopyOutSelection(VideoInfo* videoOut, AudioInfoEx* audioOut)
 {
-    if (video_ && videoOut)
-        std::memcpy(videoOut, video_.get(), sizeof(VideoInfo));
-    if (audioEx_) {
-        if (!audio_)
-            audio_ = std::make_unique<AudioInfo>();
-        std::memcpy(audio_.get(), audioEx_.get(), sizeof(AudioInfo));
+    if (m_video && videoOut)
+        std::memcpy(videoOut, m_video.get(), sizeof(VideoInfo));
+    if (m_audioEx) {
+        if (!m_audio)
+            m_audio = std::make_unique<AudioInfo>();
+        std::memcpy(m_audio.get(), m_audioEx.get(), sizeof(AudioInfo));
         if (audioOut)
-            std::memcpy(audioOut, audioEx_.get(), sizeof(AudioInfoEx));
+            std::memcpy(audioOut, m_audioEx.get(), sizeof(AudioInfoEx));
     }
 }
 
@@ -272,37 +272,37 @@ void ZPMediaDetect::CopyOutSelection(VideoInfo* videoOut, AudioInfoEx* audioOut)
 
 HRESULT ZPMediaDetect::GetVideoInfoShort(void* out) noexcept
 {
-    if (out == nullptr || kind_ == MK_UNKNOWN)
+    if (out == nullptr || m_kind == MK_UNKNOWN)
         return E_INVALIDARG;
-    return CopyOut(video_, out, kVideoInfoShortSize);
+    return CopyOut(m_video, out, kVideoInfoShortSize);
 }
 
 HRESULT ZPMediaDetect::GetVideoInfo(VideoInfo* out) noexcept
 {
-    if (out == nullptr || kind_ == MK_UNKNOWN)
+    if (out == nullptr || m_kind == MK_UNKNOWN)
         return E_INVALIDARG;
-    return CopyOut(video_, out);
+    return CopyOut(m_video, out);
 }
 
 HRESULT ZPMediaDetect::GetAudioInfo(AudioInfo* out) noexcept
 {
-    if (out == nullptr || kind_ == MK_UNKNOWN)
+    if (out == nullptr || m_kind == MK_UNKNOWN)
         return E_INVALIDARG;
-    return CopyOut(audio_, out);
+    return CopyOut(m_audio, out);
 }
 
 HRESULT ZPMediaDetect::GetMpegAudioLayerInfo(MpegAudioLayerInfo* out) noexcept
 {
-    if (out == nullptr || kind_ == MK_UNKNOWN)
+    if (out == nullptr || m_kind == MK_UNKNOWN)
         return E_INVALIDARG;
-    return CopyOut(mpegAudio_, out);
+    return CopyOut(m_mpegAudio, out);
 }
 
 HRESULT ZPMediaDetect::GetMultiChannelInfo(MultiChannelInfo* out) noexcept
 {
     if (out == nullptr)
         return E_INVALIDARG;
-    return multiChannel_ ? CopyOut(multiChannel_, out) : E_FAIL;
+    return m_multiChannel ? CopyOut(m_multiChannel, out) : E_FAIL;
 }
 
 // ---- Info values ----
@@ -313,7 +313,7 @@ HRESULT ZPMediaDetect::SetInfo(int32_t id, const uint32_t* value) noexcept
         return E_INVALIDARG;
     if (value == nullptr)
         return E_POINTER;
-    containerHint_ = *value;
+    m_containerHint = *value;
     return S_OK;
 }
 
@@ -322,24 +322,24 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     if (out == nullptr)
         return E_POINTER;
     switch (id) {
-    case MDI_CODEC_HEADERS: return codecHeaders_ ? CopyOut(codecHeaders_, out) : E_FAIL;
-    case MDI_ENCODER_MARKER: Put(out, encoderMarker_); return S_OK;
-    case MDI_FIRST_VIDEO_TIME: Put(out, firstVideoTime_); return firstVideoTime_ == -1 ? E_FAIL : S_OK;
-    case MDI_FIELD_CODING: Put(out, fieldCoding_); return S_OK;
-    case MDI_CPGD_UUID: Put(out, mp4Flags_[0]); return S_OK;
-    case MDI_CAMERA_FILE: Put(out, mp4Flags_[1]); return S_OK;
-    case MDI_RECORDING_TIME: Put(out, recordingTime_); return S_OK;
-    case MDI_THUMBNAIL_LENGTH: Put(out, static_cast<uint32_t>(thumbnail_.size())); return S_OK;
+    case MDI_CODEC_HEADERS: return m_codecHeaders ? CopyOut(m_codecHeaders, out) : E_FAIL;
+    case MDI_ENCODER_MARKER: Put(out, m_encoderMarker); return S_OK;
+    case MDI_FIRST_VIDEO_TIME: Put(out, m_firstVideoTime); return m_firstVideoTime == -1 ? E_FAIL : S_OK;
+    case MDI_FIELD_CODING: Put(out, m_fieldCoding); return S_OK;
+    case MDI_CPGD_UUID: Put(out, m_mp4Flags[0]); return S_OK;
+    case MDI_CAMERA_FILE: Put(out, m_mp4Flags[1]); return S_OK;
+    case MDI_RECORDING_TIME: Put(out, m_recordingTime); return S_OK;
+    case MDI_THUMBNAIL_LENGTH: Put(out, static_cast<uint32_t>(m_thumbnail.size())); return S_OK;
     case MDI_THUMBNAIL:
-        if (thumbnail_.empty())
+        if (m_thumbnail.empty())
             return E_FAIL;
-        std::memcpy(out, thumbnail_.data(), thumbnail_.size());
+        std::memcpy(out, m_thumbnail.data(), m_thumbnail.size());
         return S_OK;
-    case MDI_MOOV_FIRST: Put(out, mp4Flags_[4]); return S_OK;
-    case MDI_TS_REGISTRATION: Put(out, tsRegistrationFlag_); return S_OK;
-    case MDI_HAS_VIDEO: Put(out, mp4Flags_[2]); return S_OK;
-    case MDI_HAS_AUDIO: Put(out, mp4Flags_[3]); return S_OK;
-    case MDI_AAC_CLASS: Put(out, aacClass_); return S_OK;
+    case MDI_MOOV_FIRST: Put(out, m_mp4Flags[4]); return S_OK;
+    case MDI_TS_REGISTRATION: Put(out, m_tsRegistrationFlag); return S_OK;
+    case MDI_HAS_VIDEO: Put(out, m_mp4Flags[2]); return S_OK;
+    case MDI_HAS_AUDIO: Put(out, m_mp4Flags[3]); return S_OK;
+    case MDI_AAC_CLASS: Put(out, m_aacClass); return S_OK;
     default: return E_INVALIDARG;
     }
 }
@@ -360,7 +360,7 @@ HRESULT ZPMediaDetect::StartTimeTable(const wchar_t* path, TimeTableCallback cal
         if (kind == MK_UNKNOWN || kind == MK_MPEG2_TRANSPORT)
             return E_FAIL;
         // A second table while the first is still being built is refused.
-        return timeTableWorker_.Start(path, kind, callback, context) ? S_OK : E_FAIL;
+        return m_timeTableWorker.Start(path, kind, callback, context) ? S_OK : E_FAIL;
     });
 }
 
@@ -368,13 +368,13 @@ HRESULT ZPMediaDetect::GetTimeTableProgress(uint32_t* percent) noexcept
 {
     if (percent == nullptr)
         return E_INVALIDARG;
-    *percent = timeTableWorker_.Progress();
+    *percent = m_timeTableWorker.Progress();
     return S_OK;
 }
 
 HRESULT ZPMediaDetect::StopTimeTable() noexcept
 {
-    timeTableWorker_.Stop();
+    m_timeTableWorker.Stop();
     return S_OK;
 }
 HRESULT ZPMediaDetect::SaveBitmapA(const uint8_t* pixels, int32_t width, int32_t height, const char* path) noexcept

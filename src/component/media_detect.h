@@ -86,34 +86,34 @@ private:
     void KeepTransportDemux(int64_t offset);
     // Builds the kept Matroska demultiplexer when there is none.
     void KeepMkvDemux(int64_t offset);
-    // Fills timeRange_ as the duration queries need it; false when it cannot be known.
+    // Fills m_timeRange as the duration queries need it; false when it cannot be known.
     bool FillTimeRange(bool matroskaRange);
 
-    wchar_t path_[MAX_PATH] = {};
-    uint32_t kind_ = MK_UNKNOWN;
-    std::unique_ptr<TimeRangeInfo> timeRange_;
-    std::unique_ptr<VideoInfo> video_;
-    std::unique_ptr<AudioInfo> audio_;
-    std::unique_ptr<AudioInfoEx> audioEx_;
-    std::unique_ptr<MpegAudioLayerInfo> mpegAudio_;
-    std::unique_ptr<MultiChannelInfo> multiChannel_;
-    TimeTableWorker timeTableWorker_;
-    std::unique_ptr<Mp4Box> mp4Boxes_;  // read on demand by the MP4 field-order and time-range scans
-    std::unique_ptr<TSDemux> tsDemux_;
-    int64_t reopenOffset_ = -1;
-    std::unique_ptr<MKVDemux> mkvDemux_;
-    std::unique_ptr<CDirecTVParser> dtvDemux_;
-    std::unique_ptr<CodecHeaderInfo> codecHeaders_;
-    uint8_t encoderMarker_ = 0;
-    int64_t firstVideoTime_ = -1;
-    uint32_t fieldCoding_ = 0;
+    wchar_t m_path[MAX_PATH] = {};
+    uint32_t m_kind = MK_UNKNOWN;
+    std::unique_ptr<TimeRangeInfo> m_timeRange;
+    std::unique_ptr<VideoInfo> m_video;
+    std::unique_ptr<AudioInfo> m_audio;
+    std::unique_ptr<AudioInfoEx> m_audioEx;
+    std::unique_ptr<MpegAudioLayerInfo> m_mpegAudio;
+    std::unique_ptr<MultiChannelInfo> m_multiChannel;
+    TimeTableWorker m_timeTableWorker;
+    std::unique_ptr<Mp4Box> m_mp4Boxes;  // read on demand by the MP4 field-order and time-range scans
+    std::unique_ptr<TSDemux> m_tsDemux;
+    int64_t m_reopenOffset = -1;
+    std::unique_ptr<MKVDemux> m_mkvDemux;
+    std::unique_ptr<CDirecTVParser> m_dtvDemux;
+    std::unique_ptr<CodecHeaderInfo> m_codecHeaders;
+    uint8_t m_encoderMarker = 0;
+    int64_t m_firstVideoTime = -1;
+    uint32_t m_fieldCoding = 0;
     // "cpgd" uuid, camera file, has video, has audio, moov first.
-    std::array<uint8_t, 5> mp4Flags_{};
-    uint8_t tsRegistrationFlag_ = 0;
-    std::array<uint8_t, 16> recordingTime_{};
-    std::vector<uint8_t> thumbnail_;
-    uint32_t containerHint_ = 0;
-    uint32_t aacClass_ = 0;
+    std::array<uint8_t, 5> m_mp4Flags{};
+    uint8_t m_tsRegistrationFlag = 0;
+    std::array<uint8_t, 16> m_recordingTime{};
+    std::vector<uint8_t> m_thumbnail;
+    uint32_t m_containerHint = 0;
+    uint32_t m_aacClass = 0;
 };
 
 }  // namespace md

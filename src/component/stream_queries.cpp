@@ -23,67 +23,67 @@ constexpr uint32_t kMaxListedStreams = 16;
 bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
 {
     auto range = std::make_unique<TimeRangeInfo>();
-    switch (kind_) {
+    switch (m_kind) {
     case MK_MPEG2_TRANSPORT:
-        if (!tsDemux_)
+        if (!m_tsDemux)
             return false;
-        tsDemux_->GetTimeRange(*range);
+        m_tsDemux->GetTimeRange(*range);
         break;
     case MK_DIRECTV:
-        if (!dtvDemux_)
+        if (!m_dtvDemux)
             return false;
-        dtvDemux_->GetTimeRange(*range);
+        m_dtvDemux->GetTimeRange(*range);
         break;
     case MK_MATROSKA:
-        if (!matroskaRange || !mkvDemux_)
+        if (!matroskaRange || !m_mkvDemux)
             return false;
-        mkvDemux_->GetTimeRange(*range);
+        m_mkvDemux->GetTimeRange(*range);
         break;
     case MK_MP4:
-        if (!mp4Boxes_)
-            mp4Boxes_ = ReadMp4File(path_);
-        if (!ScanMp4TimeRange(mp4Boxes_.get(), mp4Flags_[2] != 0, mp4Flags_[3] != 0, *range))
+        if (!m_mp4Boxes)
+            m_mp4Boxes = ReadMp4File(m_path);
+        if (!ScanMp4TimeRange(m_mp4Boxes.get(), m_mp4Flags[2] != 0, m_mp4Flags[3] != 0, *range))
             return false;
         break;
     default:
-        if (!ScanProgramStreamTimeRange(path_, kind_, *range))
+        if (!ScanProgramStreamTimeRange(m_path, m_kind, *range))
             return false;
         break;
     }
-    timeRange_ = std::move(range);
+    m_timeRange = std::move(range);
     return true;
 }
 
 HRESULT ZPMediaDetect::GetDuration(int64_t* duration) noexcept
 {
-    if (duration == nullptr || kind_ == MK_UNKNOWN)
+    if (duration == nullptr || m_kind == MK_UNKNOWN)
         return E_INVALIDARG;
     return Guarded([&] {
         *duration = 0;
-        if (!timeRange_) {
+        if (!m_timeRange) {
             // A Matroska file's duration is its segment's, not its tracks' range.
-            if (kind_ == MK_MATROSKA) {
-                if (!mkvDemux_)
+            if (m_kind == MK_MATROSKA) {
+                if (!m_mkvDemux)
                     return E_FAIL;
-                *duration = mkvDemux_->GetDuration();
+                *duration = m_mkvDemux->GetDuration();
                 return S_OK;
             }
             if (!FillTimeRange(false))
                 return E_FAIL;
         }
-        *duration = std::max(timeRange_->videoEndTime, timeRange_->audioEndTime) - timeRange_->startTime;
+        *duration = std::max(m_timeRange->videoEndTime, m_timeRange->audioEndTime) - m_timeRange->startTime;
         return S_OK;
     });
 }
 
 HRESULT ZPMediaDetect::GetTimeRangeInfo(TimeRangeInfo* out) noexcept
 {
-    if (out == nullptr || kind_ == MK_UNKNOWN)
+    if (out == nullptr || m_kind == MK_UNKNOWN)
         return E_INVALIDARG;
     return Guarded([&] {
-        if (!timeRange_ && !FillTimeRange(true))
+        if (!m_timeRange && !FillTimeRange(true))
             return E_FAIL;
-        std::memcpy(out, timeRange_.get(), sizeof(TimeRangeInfo));
+        std::memcpy(out, m_timeRange.get(), sizeof(TimeRangeInfo));
         return S_OK;
     });
 }
@@ -92,46 +92,46 @@ HRESULT ZPMediaDetect::GetTimeRangeInfo(TimeRangeInfo* out) noexcept
 
 void ZPMediaDetect::KeepTransportDemux(int64_t offset)
 {
-    if ((tsDemux_ || dtvDemux_) && reopenOffset_ == offset)
+    if ((m_tsDemux || m_dtvDemux) && m_reopenOffset == offset)
         return;
-    tsDemux_.reset();
-    dtvDemux_.reset();
-    reopenOffset_ = offset;
-    MSFileInputStream input(path_);
+    m_tsDemux.reset();
+    m_dtvDemux.reset();
+    m_reopenOffset = offset;
+    MSFileInputStream input(m_path);
     input.Seek(static_cast<uint64_t>(offset));
-    if (kind_ == MK_DIRECTV) {
+    if (m_kind == MK_DIRECTV) {
         auto demux = std::make_unique<CDirecTVParser>();
         demux->Parse(&input, nullptr);
-        dtvDemux_ = std::move(demux);
+        m_dtvDemux = std::move(demux);
     } else {
         auto demux = std::make_unique<TSDemux>();
         demux->Parse(&input, nullptr);
-        tsDemux_ = std::move(demux);
+        m_tsDemux = std::move(demux);
     }
 }
 
 void ZPMediaDetect::KeepMkvDemux(int64_t offset)
 {
-    if (mkvDemux_)
+    if (m_mkvDemux)
         return;
-    reopenOffset_ = offset;
-    MSFileInputStream input(path_);
+    m_reopenOffset = offset;
+    MSFileInputStream input(m_path);
     input.Seek(static_cast<uint64_t>(offset));
     auto demux = std::make_unique<MKVDemux>();
     StreamList streams;
     demux->Parse(&input, &streams);
-    mkvDemux_ = std::move(demux);
+    m_mkvDemux = std::move(demux);
 }
 
 HRESULT ZPMediaDetect::GetTransportPrograms(uint32_t* count, uint32_t* pmtPids, int64_t offset) noexcept
 {
     if (count == nullptr)
         return E_POINTER;
-    if (kind_ != MK_MPEG2_TRANSPORT)
+    if (m_kind != MK_MPEG2_TRANSPORT)
         return E_INVALIDARG;
     return Guarded([&] {
         KeepTransportDemux(offset);
-        return tsDemux_->GetProgramList(*count, pmtPids) ? S_OK : E_FAIL;
+        return m_tsDemux->GetProgramList(*count, pmtPids) ? S_OK : E_FAIL;
     });
 }
 
@@ -140,13 +140,13 @@ HRESULT ZPMediaDetect::GetStreamLists(uint32_t program, int32_t* videoCount, uin
 {
     if (videoCount == nullptr || audioCount == nullptr)
         return E_POINTER;
-    if (kind_ != MK_MPEG2_TRANSPORT && kind_ != MK_DIRECTV && kind_ != MK_MATROSKA)
+    if (m_kind != MK_MPEG2_TRANSPORT && m_kind != MK_DIRECTV && m_kind != MK_MATROSKA)
         return E_INVALIDARG;
     return Guarded([&] {
-        if (kind_ == MK_MATROSKA) {
+        if (m_kind == MK_MATROSKA) {
             KeepMkvDemux(offset);
-            const auto video = mkvDemux_->VideoTracks();
-            const auto audio = mkvDemux_->AudioTracks();
+            const auto video = m_mkvDemux->VideoTracks();
+            const auto audio = m_mkvDemux->AudioTracks();
             *videoCount = static_cast<int32_t>(video.size());
             *audioCount = static_cast<int32_t>(audio.size());
             if (videoIds)
@@ -157,21 +157,21 @@ HRESULT ZPMediaDetect::GetStreamLists(uint32_t program, int32_t* videoCount, uin
         }
         KeepTransportDemux(offset);
         const auto listed = [](int32_t n) { return std::min<uint32_t>(static_cast<uint32_t>(n), kMaxListedStreams); };
-        if (kind_ == MK_DIRECTV) {
+        if (m_kind == MK_DIRECTV) {
             // One program: the table's entries flagged video, then all the others.
-            *videoCount = static_cast<int32_t>(dtvDemux_->GetVideoStreamCount());
-            *audioCount = static_cast<int32_t>(dtvDemux_->GetAudioStreamCount());
+            *videoCount = static_cast<int32_t>(m_dtvDemux->GetVideoStreamCount());
+            *audioCount = static_cast<int32_t>(m_dtvDemux->GetAudioStreamCount());
             for (uint32_t i = 0; videoIds && i < listed(*videoCount); ++i)
-                videoIds[i] = static_cast<uint32_t>(dtvDemux_->GetVideoStreamScid(i + 1));
+                videoIds[i] = static_cast<uint32_t>(m_dtvDemux->GetVideoStreamScid(i + 1));
             for (uint32_t i = 0; audioIds && i < listed(*audioCount); ++i)
-                audioIds[i] = static_cast<uint32_t>(dtvDemux_->GetAudioStreamScid(i + 1));
+                audioIds[i] = static_cast<uint32_t>(m_dtvDemux->GetAudioStreamScid(i + 1));
             return S_OK;
         }
         std::array<uint32_t, kTsMaxStreams> video{};
         std::array<uint32_t, kTsMaxStreams> audio{};
         int32_t vc = -1;
         int32_t ac = -1;
-        if (!tsDemux_->GetProgramStreams(program, vc, video.data(), ac, audio.data()))
+        if (!m_tsDemux->GetProgramStreams(program, vc, video.data(), ac, audio.data()))
             return E_FAIL;
         if (vc < 0)
             return S_OK;  // no program with that PMT PID: nothing is written
@@ -189,11 +189,11 @@ HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers
 {
     if (count == nullptr)
         return E_POINTER;
-    if (kind_ != MK_MATROSKA)
+    if (m_kind != MK_MATROSKA)
         return E_INVALIDARG;
     return Guarded([&] {
         KeepMkvDemux(offset);
-        const auto subtitles = mkvDemux_->SubtitleTracks();
+        const auto subtitles = m_mkvDemux->SubtitleTracks();
         *count = static_cast<uint32_t>(subtitles.size());
         if (trackNumbers)
             std::copy(subtitles.begin(), subtitles.end(), trackNumbers);
@@ -206,7 +206,7 @@ HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers
 void ZPMediaDetect::TakeSelectedRecords(const StreamRecord* video, const StreamRecord* audio)
 {
     if (video)
-        video_ = std::make_unique<VideoInfo>(BuildVideo(*video, RecordBuilder::Selection).info);
+        m_video = std::make_unique<VideoInfo>(BuildVideo(*video, RecordBuilder::Selection).info);
     if (audio) {
         const AudioBuild a = BuildAudio(*audio, RecordBuilder::Selection);
         if (a.accepted)
@@ -219,15 +219,15 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
 {
     if (selection == nullptr)
         return E_POINTER;
-    if (kind_ != MK_MPEG2_TRANSPORT && kind_ != MK_DIRECTV)
+    if (m_kind != MK_MPEG2_TRANSPORT && m_kind != MK_DIRECTV)
         return E_INVALIDARG;
     return Guarded([&] {
         Reset();
-        reopenOffset_ = offset;
-        MSFileInputStream input(path_);
+        m_reopenOffset = offset;
+        MSFileInputStream input(m_path);
         input.Seek(static_cast<uint64_t>(offset));
         StreamList streams;
-        if (kind_ == MK_DIRECTV) {
+        if (m_kind == MK_DIRECTV) {
             auto demux = std::make_unique<CDirecTVParser>();
             const auto scid = [](uint32_t id) { return id < 1 ? -1 : static_cast<int32_t>(id); };
             demux->SelectVideoScid(scid(selection->videoId));
@@ -236,7 +236,7 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
                 return E_FAIL;
             const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Selection);
             TakeSelectedRecords(first.video, first.audio);
-            dtvDemux_ = std::move(demux);
+            m_dtvDemux = std::move(demux);
         } else {
             auto demux = std::make_unique<TSDemux>();
             demux->SetSelection(static_cast<int32_t>(selection->videoId),
@@ -245,16 +245,16 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
                                 static_cast<int32_t>(selection->audioStreamType));
             if (demux->Parse(&input, &streams) == 0)
                 return E_FAIL;
-            demux->HasRegistrationDescriptor(tsRegistrationFlag_);
+            demux->HasRegistrationDescriptor(m_tsRegistrationFlag);
             const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Selection);
             TakeSelectedRecords(first.video, nullptr);
             if (first.video) {
                 int64_t keyTime = -1;
                 if (demux->FindKeyframeTime(&input, offset, keyTime))
-                    firstVideoTime_ = keyTime;
+                    m_firstVideoTime = keyTime;
             }
             TakeSelectedRecords(nullptr, first.audio);
-            tsDemux_ = std::move(demux);
+            m_tsDemux = std::move(demux);
         }
         CopyOutSelection(videoOut, audioOut);
         return S_OK;
@@ -266,12 +266,12 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
 {
     if (selection == nullptr)
         return E_POINTER;
-    if (kind_ != MK_MATROSKA)
+    if (m_kind != MK_MATROSKA)
         return E_INVALIDARG;
     return Guarded([&] {
         Reset();
-        MSFileInputStream input(path_);
-        input.Seek(static_cast<uint64_t>(reopenOffset_));  // -1: refused, reading starts at 0
+        MSFileInputStream input(m_path);
+        input.Seek(static_cast<uint64_t>(m_reopenOffset));  // -1: refused, reading starts at 0
         auto demux = std::make_unique<MKVDemux>();
         demux->SelectTracks(selection->videoId, selection->videoStreamType, selection->audioId,
                             selection->audioStreamType);
@@ -292,7 +292,7 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
                 *extraValue = firstWord;
         }
         TakeSelectedRecords(video, audio);
-        mkvDemux_ = std::move(demux);
+        m_mkvDemux = std::move(demux);
         CopyOutSelection(videoOut, audioOut);
         return S_OK;
     });

@@ -39,39 +39,39 @@ struct IndexReleaser {
 bool TimeTableWorker::Start(const wchar_t* path, uint32_t kind, TimeTableCallback callback, void* context)
 {
     // A walk still running, or a start from inside the callback, is refused.
-    if (running_.load() || (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()))
+    if (m_running.load() || (m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id()))
         return false;
-    if (thread_.joinable())
-        thread_.join();  // the previous walk has finished
+    if (m_thread.joinable())
+        m_thread.join();  // the previous walk has finished
     struct stat st {};
     if (::stat(WideToUtf8(path).c_str(), &st) != 0 || st.st_size < 1)
         return true;
-    fileSize_ = st.st_size;
-    path_ = path;
-    context_ = context;
-    bytesDone_ = 0;
-    kind_ = kind;
-    callback_ = callback;
-    stopRequested_ = 0;
-    running_ = true;
+    m_fileSize = st.st_size;
+    m_path = path;
+    m_context = context;
+    m_bytesDone = 0;
+    m_kind = kind;
+    m_callback = callback;
+    m_stopRequested = 0;
+    m_running = true;
     try {
-        thread_ = std::thread(&TimeTableWorker::Run, this);
+        m_thread = std::thread(&TimeTableWorker::Run, this);
     } catch (const std::system_error&) {
-        running_ = false;  // no thread, no callback
+        m_running = false;  // no thread, no callback
     }
     return true;
 }
 
 uint32_t TimeTableWorker::Progress() const
 {
-    return fileSize_ == 0 ? 0 : static_cast<uint32_t>(bytesDone_.load() * 100 / fileSize_);
+    return m_fileSize == 0 ? 0 : static_cast<uint32_t>(m_bytesDone.load() * 100 / m_fileSize);
 }
 
 void TimeTableWorker::Stop()
 {
-    stopRequested_ = 1;
-    if (thread_.joinable())
-        thread_.join();
+    m_stopRequested = 1;
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void TimeTableWorker::Run()
@@ -79,9 +79,9 @@ void TimeTableWorker::Run()
     const HRESULT init = CoInitialize(nullptr);
     const uint32_t result = Walk();
     // The walk is over: a new one may start as soon as the host hears of it.
-    running_ = false;
-    if (callback_)
-        callback_(context_, result);
+    m_running = false;
+    if (m_callback)
+        m_callback(m_context, result);
     if (SUCCEEDED(init))
         CoUninitialize();
 }
@@ -95,26 +95,26 @@ uint32_t TimeTableWorker::Walk()
         return kTimeTableNoIndex;
     const std::unique_ptr<ITimeIndex, IndexReleaser> index(created);
     uint32_t table = 0;
-    if (FAILED(index->OpenTable(path_.c_str(), 0, &table, 0)))
+    if (FAILED(index->OpenTable(m_path.c_str(), 0, &table, 0)))
         return kTimeTableNoIndex;
 
-    MSFileInputStream input(path_.c_str());
+    MSFileInputStream input(m_path.c_str());
     if (!input.IsOpen())
         return kTimeTableUnreadable;
     input.Seek(0);
-    const std::unique_ptr<MpegPackCheck> checker = NewPackCheck(kind_);
+    const std::unique_ptr<MpegPackCheck> checker = NewPackCheck(m_kind);
     if (!checker)
         return kTimeTableUnreadable;
     checker->SetInspect(true);
 
-    bytesDone_ = 0;
+    m_bytesDone = 0;
     ByteWindow window;
     if (!window.Allocate(kWindowCapacity, kChunkSize))
         return kTimeTableUnreadable;
     PackEntryList entries;
     bool aborted = false;
     uint64_t got = input.Read(window.WritePointer(), kChunkSize);
-    while (got == kChunkSize && stopRequested_ == 0) {
+    while (got == kChunkSize && m_stopRequested == 0) {
         window.Commit(kChunkSize);
         uint32_t count = 0;
         const uint8_t* bytes = window.ReadPointer(count);
@@ -123,7 +123,7 @@ uint32_t TimeTableWorker::Walk()
             for (const PackEntry& entry : entries) {
                 if (!entry.ptsPresent || !entry.key)
                     continue;
-                const int64_t position = static_cast<int64_t>(entry.offset) + bytesDone_.load();
+                const int64_t position = static_cast<int64_t>(entry.offset) + m_bytesDone.load();
                 if (FAILED(index->AddEntry(table, kTimeIndexPackEntry, entry.videoTime, sizeof position, &position))) {
                     aborted = true;
                     break;
@@ -131,14 +131,14 @@ uint32_t TimeTableWorker::Walk()
             }
             entries.clear();
             window.Consume(consumed);
-            bytesDone_ += consumed;
+            m_bytesDone += consumed;
             if (aborted)
                 break;
         }
         got = input.Read(window.WritePointer(), kChunkSize);
     }
 
-    if (aborted || stopRequested_ != 0) {
+    if (aborted || m_stopRequested != 0) {
         index->RemoveEntries(table, kTimeIndexPackEntry, 0, -1);
         index->CloseTable(table, 0);
         return kTimeTableInterrupted;

@@ -41,15 +41,15 @@ private:
     void Run();
     uint32_t Walk();
 
-    TimeTableCallback callback_ = nullptr;
-    void* context_ = nullptr;
-    std::atomic<uint32_t> stopRequested_{0};
-    std::atomic<bool> running_{false};
-    std::thread thread_;
-    int64_t fileSize_ = 0;
-    std::atomic<int64_t> bytesDone_{0};
-    std::wstring path_;
-    uint32_t kind_ = 0;
+    TimeTableCallback m_callback = nullptr;
+    void* m_context = nullptr;
+    std::atomic<uint32_t> m_stopRequested{0};
+    std::atomic<bool> m_running{false};
+    std::thread m_thread;
+    int64_t m_fileSize = 0;
+    std::atomic<int64_t> m_bytesDone{0};
+    std::wstring m_path;
+    uint32_t m_kind = 0;
 };
 
 }  // namespace md

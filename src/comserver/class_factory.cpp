@@ -35,11 +35,11 @@ HRESULT CClassFactory::QueryInterface(REFIID iid, void** out) noexcept
     return E_NOINTERFACE;
 }
 
-ULONG CClassFactory::AddRef() noexcept { return ++refCount_; }
+ULONG CClassFactory::AddRef() noexcept { return ++m_refCount; }
 
 ULONG CClassFactory::Release() noexcept
 {
-    const ULONG count = --refCount_;
+    const ULONG count = --m_refCount;
     if (count == 0)
         delete this;
     return count;
@@ -55,7 +55,7 @@ HRESULT CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) n
         return E_NOINTERFACE;
     return Guarded([&] {
         HRESULT hr = S_OK;
-        CUnknown* object = template_->create(outer, &hr);
+        CUnknown* object = m_template->create(outer, &hr);
         if (object == nullptr)
             return FAILED(hr) ? hr : E_OUTOFMEMORY;
         if (FAILED(hr)) {

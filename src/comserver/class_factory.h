@@ -20,7 +20,7 @@ struct FactoryTemplate {
 
 class CClassFactory final : public IClassFactory, public CBaseObject {
 public:
-    explicit CClassFactory(const FactoryTemplate* tmpl) : template_(tmpl) {}
+    explicit CClassFactory(const FactoryTemplate* tmpl) : m_template(tmpl) {}
 
     HRESULT QueryInterface(REFIID iid, void** out) noexcept override;
     ULONG AddRef() noexcept override;
@@ -29,8 +29,8 @@ public:
     HRESULT LockServer(BOOL lock) noexcept override;
 
 private:
-    const FactoryTemplate* template_;
-    std::atomic<ULONG> refCount_{0};
+    const FactoryTemplate* m_template;
+    std::atomic<ULONG> m_refCount{0};
 };
 
 // The creatable classes of this module, defined once by each module.

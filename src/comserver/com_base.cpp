@@ -2,7 +2,7 @@
 
 namespace md {
 
-std::atomic<long> CBaseObject::liveObjects_{0};
+std::atomic<long> CBaseObject::m_liveObjects{0};
 
 long& ServerLocks()
 {
@@ -16,7 +16,7 @@ HMODULE& ModuleHandle()
     return module;
 }
 
-CUnknown::CUnknown(IUnknown* outer) : owner_(outer ? outer : NonDelegatingUnknown()) {}
+CUnknown::CUnknown(IUnknown* outer) : m_owner(outer ? outer : NonDelegatingUnknown()) {}
 
 HRESULT CUnknown::NonDelegatingQueryInterface(REFIID iid, void** out)
 {
@@ -28,14 +28,14 @@ HRESULT CUnknown::NonDelegatingQueryInterface(REFIID iid, void** out)
     return E_NOINTERFACE;
 }
 
-ULONG CUnknown::NonDelegatingAddRef() { return static_cast<ULONG>(++refCount_); }
+ULONG CUnknown::NonDelegatingAddRef() { return static_cast<ULONG>(++m_refCount); }
 
 ULONG CUnknown::NonDelegatingRelease()
 {
-    const long count = --refCount_;
+    const long count = --m_refCount;
     if (count == 0) {
         // Keep the count up while the destructor runs so nothing re-enters it.
-        refCount_ = 1;
+        m_refCount = 1;
         delete this;
         return 0;
     }

@@ -14,15 +14,15 @@ namespace md {
 // Counts every live object of the module; DllCanUnloadNow reads it.
 class CBaseObject {
 public:
-    CBaseObject() { ++liveObjects_; }
+    CBaseObject() { ++m_liveObjects; }
     CBaseObject(const CBaseObject&) = delete;
     CBaseObject& operator=(const CBaseObject&) = delete;
-    virtual ~CBaseObject() { --liveObjects_; }
+    virtual ~CBaseObject() { --m_liveObjects; }
 
-    static long LiveObjects() { return liveObjects_.load(); }
+    static long LiveObjects() { return m_liveObjects.load(); }
 
 private:
-    static std::atomic<long> liveObjects_;
+    static std::atomic<long> m_liveObjects;
 };
 
 // LockServer's count (signed) and the module handle recorded at load.
@@ -46,9 +46,9 @@ public:
     ULONG NonDelegatingRelease() override;
 
     // Where the IUnknown methods of the object's interfaces forward to.
-    IUnknown* GetOwner() const { return owner_; }
+    IUnknown* GetOwner() const { return m_owner; }
     // The object's own identity: an IUnknown whose methods are the non-delegating ones.
-    IUnknown* NonDelegatingUnknown() { return &inner_; }
+    IUnknown* NonDelegatingUnknown() { return &m_inner; }
 
 protected:
     ~CUnknown() override = default;
@@ -62,9 +62,9 @@ private:
         CUnknown* object;
     };
 
-    Inner inner_{this};
-    IUnknown* owner_;
-    std::atomic<long> refCount_{0};
+    Inner m_inner{this};
+    IUnknown* m_owner;
+    std::atomic<long> m_refCount{0};
 };
 
 // Stores p AddRef'ed in *out.

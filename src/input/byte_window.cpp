@@ -10,43 +10,43 @@ bool ByteWindow::Allocate(uint32_t capacity, uint32_t reserve)
     Free();
     // calloc gives zero-filled storage without touching it: pages the window
     // never reaches are never faulted in.
-    data_.reset(static_cast<uint8_t*>(std::calloc(capacity, 1)));
-    if (!data_)
+    m_data.reset(static_cast<uint8_t*>(std::calloc(capacity, 1)));
+    if (!m_data)
         return false;
-    capacity_ = capacity;
-    reserve_ = reserve;
+    m_capacity = capacity;
+    m_reserve = reserve;
     return true;
 }
 
 void ByteWindow::Free()
 {
-    data_.reset();
-    read_ = write_ = capacity_ = reserve_ = 0;
+    m_data.reset();
+    m_read = m_write = m_capacity = m_reserve = 0;
 }
 
 bool ByteWindow::Commit(uint32_t n)
 {
-    if (uint64_t(write_) + n >= capacity_)
+    if (uint64_t(m_write) + n >= m_capacity)
         return false;
-    write_ += n;
+    m_write += n;
     return true;
 }
 
 bool ByteWindow::Consume(uint32_t n)
 {
-    uint32_t available = write_ - read_;
+    uint32_t available = m_write - m_read;
     if (n > available)
         return false;
     if (n > 0) {
-        std::memset(data_.get() + read_, 0, n);
-        read_ += n;
+        std::memset(m_data.get() + m_read, 0, n);
+        m_read += n;
     }
-    if (uint64_t(write_) + reserve_ >= capacity_) {
-        uint32_t unread = write_ - read_;
-        if (unread > 0 && read_ > 0)
-            std::memmove(data_.get(), data_.get() + read_, unread);
-        read_ = 0;
-        write_ = unread;
+    if (uint64_t(m_write) + m_reserve >= m_capacity) {
+        uint32_t unread = m_write - m_read;
+        if (unread > 0 && m_read > 0)
+            std::memmove(m_data.get(), m_data.get() + m_read, unread);
+        m_read = 0;
+        m_write = unread;
     }
     return true;
 }

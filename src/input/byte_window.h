@@ -22,29 +22,29 @@ public:
     void Free();
 
     // Where the next bytes are written; null without storage.
-    uint8_t* WritePointer() const { return data_ ? data_.get() + write_ : nullptr; }
+    uint8_t* WritePointer() const { return m_data ? m_data.get() + m_write : nullptr; }
     // Adds n to the write offset; fails (nothing changes) when write offset + n
     // reaches the capacity, so a window never fills completely.
     bool Commit(uint32_t n);
     // The first unread byte and the number of unread bytes.
     uint8_t* ReadPointer(uint32_t& available) const
     {
-        available = write_ - read_;
-        return data_ ? data_.get() + read_ : nullptr;
+        available = m_write - m_read;
+        return m_data ? m_data.get() + m_read : nullptr;
     }
     // Zero-fills and drops the first n unread bytes; then, when write offset +
     // reserve reaches the capacity, moves the unread bytes to the start. Fails
     // (nothing changes) when n exceeds the unread bytes.
     bool Consume(uint32_t n);
     // Both offsets to 0.
-    void Clear() { read_ = write_ = 0; }
+    void Clear() { m_read = m_write = 0; }
 
-    uint32_t ReadOffset() const { return read_; }
-    uint32_t WriteOffset() const { return write_; }
-    uint32_t Capacity() const { return capacity_; }
-    uint32_t Reserve() const { return reserve_; }
+    uint32_t ReadOffset() const { return m_read; }
+    uint32_t WriteOffset() const { return m_write; }
+    uint32_t Capacity() const { return m_capacity; }
+    uint32_t Reserve() const { return m_reserve; }
     // Bytes that may still be written before Commit refuses (capacity - write - 1).
-    uint32_t Writable() const { return write_ < capacity_ ? capacity_ - write_ - 1 : 0; }
+    uint32_t Writable() const { return m_write < m_capacity ? m_capacity - m_write - 1 : 0; }
 
 private:
     // Owned storage. Free() releases it, and so does the destructor, so a caller
@@ -52,9 +52,9 @@ private:
     struct FreeDeleter {
         void operator()(uint8_t* p) const { std::free(p); }
     };
-    std::unique_ptr<uint8_t, FreeDeleter> data_;
-    uint32_t read_ = 0;
-    uint32_t write_ = 0;
-    uint32_t capacity_ = 0;
-    uint32_t reserve_ = 0;
+    std::unique_ptr<uint8_t, FreeDeleter> m_data;
+    uint32_t m_read = 0;
+    uint32_t m_write = 0;
+    uint32_t m_capacity = 0;
+    uint32_t m_reserve = 0;
 };

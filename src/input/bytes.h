@@ -42,39 +42,39 @@ constexpr uint32_t FourCC(const char (&s)[5])
 class ByteReader {
 public:
     ByteReader() = default;
-    explicit ByteReader(Bytes data) : data_(data) {}
-    ByteReader(const uint8_t* p, size_t n) : data_(p, n) {}
+    explicit ByteReader(Bytes data) : m_data(data) {}
+    ByteReader(const uint8_t* p, size_t n) : m_data(p, n) {}
 
-    bool ok() const { return !failed_; }
-    bool failed() const { return failed_; }
-    size_t Position() const { return pos_; }
-    size_t Remaining() const { return data_.size() - pos_; }
-    Bytes Rest() const { return data_.subspan(pos_); }
+    bool ok() const { return !m_failed; }
+    bool failed() const { return m_failed; }
+    size_t Position() const { return m_pos; }
+    size_t Remaining() const { return m_data.size() - m_pos; }
+    Bytes Rest() const { return m_data.subspan(m_pos); }
 
-    uint8_t U8() { return static_cast<uint8_t>(Take(1) ? data_[pos_ - 1] : 0); }
-    uint16_t U16() { return Take(2) ? Be16(data_.data() + pos_ - 2) : 0; }
-    uint32_t U24() { return Take(3) ? Be24(data_.data() + pos_ - 3) : 0; }
-    uint32_t U32() { return Take(4) ? Be32(data_.data() + pos_ - 4) : 0; }
-    uint64_t U64() { return Take(8) ? Be64(data_.data() + pos_ - 8) : 0; }
+    uint8_t U8() { return static_cast<uint8_t>(Take(1) ? m_data[m_pos - 1] : 0); }
+    uint16_t U16() { return Take(2) ? Be16(m_data.data() + m_pos - 2) : 0; }
+    uint32_t U24() { return Take(3) ? Be24(m_data.data() + m_pos - 3) : 0; }
+    uint32_t U32() { return Take(4) ? Be32(m_data.data() + m_pos - 4) : 0; }
+    uint64_t U64() { return Take(8) ? Be64(m_data.data() + m_pos - 8) : 0; }
     bool Skip(size_t n) { return Take(n); }
     // The next n bytes (empty and failed when fewer remain).
-    Bytes Span(size_t n) { return Take(n) ? data_.subspan(pos_ - n, n) : Bytes{}; }
+    Bytes Span(size_t n) { return Take(n) ? m_data.subspan(m_pos - n, n) : Bytes{}; }
     ByteReader Sub(size_t n) { return ByteReader(Span(n)); }
 
 private:
     bool Take(size_t n)
     {
-        if (failed_ || !Has(data_.size(), pos_, n)) {
-            failed_ = true;
+        if (m_failed || !Has(m_data.size(), m_pos, n)) {
+            m_failed = true;
             return false;
         }
-        pos_ += n;
+        m_pos += n;
         return true;
     }
 
-    Bytes data_;
-    size_t pos_ = 0;
-    bool failed_ = false;
+    Bytes m_data;
+    size_t m_pos = 0;
+    bool m_failed = false;
 };
 
 }  // namespace md

@@ -21,7 +21,7 @@ class MemoryInputStream : public ZPMP::InputStream {
 public:
     // A view of bytes the caller keeps alive.
     MemoryInputStream(const uint8_t* data, size_t size, std::string path = "memory")
-        : data_(data), size_(size), path_(std::move(path))
+        : m_data(data), m_size(size), m_path(std::move(path))
     {
     }
     explicit MemoryInputStream(std::span<const uint8_t> data, std::string path = "memory")
@@ -30,7 +30,7 @@ public:
     }
     // Owns its bytes.
     explicit MemoryInputStream(std::vector<uint8_t>&& owned, std::string path = "memory")
-        : owned_(std::move(owned)), data_(owned_.data()), size_(owned_.size()), path_(std::move(path))
+        : m_owned(std::move(owned)), m_data(m_owned.data()), m_size(m_owned.size()), m_path(std::move(path))
     {
     }
 
@@ -39,42 +39,42 @@ public:
 
     uint64_t Read(void* buffer, uint32_t count) override
     {
-        ++reads_;
-        if (position_ >= size_ || count == 0)
+        ++m_reads;
+        if (m_position >= m_size || count == 0)
             return 0;
-        size_t n = static_cast<size_t>(std::min<uint64_t>(count, size_ - position_));
-        std::memcpy(buffer, data_ + position_, n);
-        position_ += n;
-        bytesRead_ += n;
+        size_t n = static_cast<size_t>(std::min<uint64_t>(count, m_size - m_position));
+        std::memcpy(buffer, m_data + m_position, n);
+        m_position += n;
+        m_bytesRead += n;
         return n;
     }
 
     int32_t Seek(uint64_t position) override
     {
-        ++seeks_;
+        ++m_seeks;
         if (position <= uint64_t(INT64_MAX))
-            position_ = position;
+            m_position = position;
         return 0;
     }
 
-    uint64_t Size() override { return size_; }
-    void GetPath(std::string& path) override { path = path_; }
+    uint64_t Size() override { return m_size; }
+    void GetPath(std::string& path) override { path = m_path; }
 
-    uint64_t BytesRead() const { return bytesRead_; }
-    uint64_t Reads() const { return reads_; }
-    uint64_t Seeks() const { return seeks_; }
-    uint64_t Position() const { return position_; }
-    void ResetCounters() { bytesRead_ = reads_ = seeks_ = 0; }
+    uint64_t BytesRead() const { return m_bytesRead; }
+    uint64_t Reads() const { return m_reads; }
+    uint64_t Seeks() const { return m_seeks; }
+    uint64_t Position() const { return m_position; }
+    void ResetCounters() { m_bytesRead = m_reads = m_seeks = 0; }
 
 private:
-    std::vector<uint8_t> owned_;
-    const uint8_t* data_ = nullptr;
-    uint64_t size_ = 0;
-    std::string path_;
-    uint64_t position_ = 0;
-    uint64_t bytesRead_ = 0;
-    uint64_t reads_ = 0;
-    uint64_t seeks_ = 0;
+    std::vector<uint8_t> m_owned;
+    const uint8_t* m_data = nullptr;
+    uint64_t m_size = 0;
+    std::string m_path;
+    uint64_t m_position = 0;
+    uint64_t m_bytesRead = 0;
+    uint64_t m_reads = 0;
+    uint64_t m_seeks = 0;
 };
 
 }  // namespace md

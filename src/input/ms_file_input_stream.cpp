@@ -47,47 +47,47 @@ MSFileInputStream::MSFileInputStream(const wchar_t* path)
 {
     if (path == nullptr)
         path = L"";
-    widePath_ = path;
-    md::WideToAnsiBuffer(path, narrowPath_, sizeof(narrowPath_));
-    handle_.reset(md::CreateFileOsDependent(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+    m_widePath = path;
+    md::WideToAnsiBuffer(path, m_narrowPath, sizeof(m_narrowPath));
+    m_handle.reset(md::CreateFileOsDependent(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
                                             FILE_ATTRIBUTE_NORMAL));
 }
 
 uint64_t MSFileInputStream::Read(void* buffer, uint32_t count)
 {
-    if (!handle_.valid())
+    if (!m_handle.valid())
         return 0;
     // One ReadFile for the whole count. On a failed read the count is what
     // reached the buffer before the failure (normally 0).
     DWORD read = 0;
-    ReadFile(handle_.get(), buffer, count, &read);
-    position_ += read;
+    ReadFile(m_handle.get(), buffer, count, &read);
+    m_position += read;
     return read;
 }
 
 int32_t MSFileInputStream::Seek(uint64_t position)
 {
-    if (!handle_.valid())
+    if (!m_handle.valid())
         return 1;
     // 64-bit position split into a signed low and a high half. A position the OS
     // refuses (negative as a signed value) leaves the file pointer where it was;
-    // position_ takes the requested value either way.
+    // m_position takes the requested value either way.
     LONG high = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
-    SetFilePointer(handle_.get(), static_cast<LONG>(static_cast<uint32_t>(position)), &high, FILE_BEGIN);
-    position_ = position;
+    SetFilePointer(m_handle.get(), static_cast<LONG>(static_cast<uint32_t>(position)), &high, FILE_BEGIN);
+    m_position = position;
     return 0;
 }
 
 uint64_t MSFileInputStream::Size()
 {
-    if (!handle_.valid())
+    if (!m_handle.valid())
         return 0;
     DWORD high = 0;
     SetLastError(ERROR_SUCCESS);
-    DWORD low = GetFileSize(handle_.get(), &high);
+    DWORD low = GetFileSize(m_handle.get(), &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
         return 0;
     return uint64_t(high) << 32 | low;
 }
 
-void MSFileInputStream::GetPath(std::string& path) { path = narrowPath_; }
+void MSFileInputStream::GetPath(std::string& path) { path = m_narrowPath; }

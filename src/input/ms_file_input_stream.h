@@ -44,14 +44,14 @@ public:
     uint64_t Size() override;
     void GetPath(std::string& path) override;
 
-    const wchar_t* GetWidePath() const { return widePath_.c_str(); }
-    bool IsOpen() const { return handle_.valid(); }
+    const wchar_t* GetWidePath() const { return m_widePath.c_str(); }
+    bool IsOpen() const { return m_handle.valid(); }
     // The byte position the stream believes it is at.
-    uint64_t Position() const { return position_; }
+    uint64_t Position() const { return m_position; }
 
 private:
-    UniqueHandle handle_;
-    uint64_t position_ = 0;
-    char narrowPath_[MAX_PATH] = {};
-    std::wstring widePath_;
+    UniqueHandle m_handle;
+    uint64_t m_position = 0;
+    char m_narrowPath[MAX_PATH] = {};
+    std::wstring m_widePath;
 };

@@ -73,10 +73,10 @@ BOOL GetVersionExA(OSVERSIONINFOA* info);
 class UniqueHandle {
 public:
     UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h) {}
+    explicit UniqueHandle(HANDLE h) : m_handle(h) {}
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& o) noexcept : h_(o.release()) {}
+    UniqueHandle(UniqueHandle&& o) noexcept : m_handle(o.release()) {}
     UniqueHandle& operator=(UniqueHandle&& o) noexcept
     {
         reset(o.release());
@@ -84,21 +84,21 @@ public:
     }
     ~UniqueHandle() { reset(); }
 
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return m_handle; }
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
     HANDLE release()
     {
-        HANDLE h = h_;
-        h_ = INVALID_HANDLE_VALUE;
+        HANDLE h = m_handle;
+        m_handle = INVALID_HANDLE_VALUE;
         return h;
     }
     void reset(HANDLE h = INVALID_HANDLE_VALUE)
     {
-        if (h_ != INVALID_HANDLE_VALUE)
-            CloseHandle(h_);
-        h_ = h;
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+        m_handle = h;
     }
 
 private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
 };

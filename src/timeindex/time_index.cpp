@@ -20,15 +20,15 @@ HRESULT CTimeIndex::OpenTable(const wchar_t* path, uint32_t, uint32_t* table, ui
     if (path == nullptr || table == nullptr)
         return E_POINTER;
     return Guarded([&] {
-        std::lock_guard lock(mutex_);
-        if (!store_) {
+        std::lock_guard lock(m_mutex);
+        if (!m_store) {
             std::string error;
-            store_ = TimeIndexStore::Open(DefaultTimeIndexPath(), error);
-            if (!store_)
+            m_store = TimeIndexStore::Open(DefaultTimeIndexPath(), error);
+            if (!m_store)
                 return E_FAIL;
         }
-        const uint32_t handle = nextHandle_++;
-        tables_[handle].key = TimeIndexKey(WideToUtf8(path));
+        const uint32_t handle = m_nextHandle++;
+        m_tables[handle].key = TimeIndexKey(WideToUtf8(path));
         *table = handle;
         return S_OK;
     });
@@ -37,24 +37,24 @@ HRESULT CTimeIndex::OpenTable(const wchar_t* path, uint32_t, uint32_t* table, ui
 HRESULT CTimeIndex::CloseTable(uint32_t table, uint32_t) noexcept
 {
     return Guarded([&] {
-        std::lock_guard lock(mutex_);
-        const auto it = tables_.find(table);
-        if (it == tables_.end())
+        std::lock_guard lock(m_mutex);
+        const auto it = m_tables.find(table);
+        if (it == m_tables.end())
             return E_INVALIDARG;
         const Table closed = std::move(it->second);
-        tables_.erase(it);
+        m_tables.erase(it);
         if (closed.abandoned)
             return S_OK;
-        return store_->ReplaceTable(closed.key, closed.entries) ? S_OK : E_FAIL;
+        return m_store->ReplaceTable(closed.key, closed.entries) ? S_OK : E_FAIL;
     });
 }
 
 HRESULT CTimeIndex::RemoveEntries(uint32_t table, uint32_t type, int64_t from, int64_t to) noexcept
 {
     return Guarded([&] {
-        std::lock_guard lock(mutex_);
-        const auto it = tables_.find(table);
-        if (it == tables_.end())
+        std::lock_guard lock(m_mutex);
+        const auto it = m_tables.find(table);
+        if (it == m_tables.end())
             return E_INVALIDARG;
         auto& entries = it->second.entries;
         const auto inRange = [&](const TimeIndexEntry& e) {
@@ -72,9 +72,9 @@ HRESULT CTimeIndex::AddEntry(uint32_t table, uint32_t type, int64_t time, uint32
     if (data == nullptr && size > 0)
         return E_POINTER;
     return Guarded([&] {
-        std::lock_guard lock(mutex_);
-        const auto it = tables_.find(table);
-        if (it == tables_.end())
+        std::lock_guard lock(m_mutex);
+        const auto it = m_tables.find(table);
+        if (it == m_tables.end())
             return E_INVALIDARG;
         const auto* bytes = static_cast<const uint8_t*>(data);
         it->second.entries.push_back({type, time, std::vector<uint8_t>(bytes, bytes + size)});

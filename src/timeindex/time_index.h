@@ -49,10 +49,10 @@ private:
         bool abandoned = false;
     };
 
-    std::mutex mutex_;
-    std::unique_ptr<TimeIndexStore> store_;
-    std::map<uint32_t, Table> tables_;
-    uint32_t nextHandle_ = 1;
+    std::mutex m_mutex;
+    std::unique_ptr<TimeIndexStore> m_store;
+    std::map<uint32_t, Table> m_tables;
+    uint32_t m_nextHandle = 1;
 };
 
 }  // namespace md

@@ -18,15 +18,15 @@ constexpr const char* kSchema =
 // A prepared statement finalised when it goes out of scope.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
+    ~Statement() { sqlite3_finalize(m_stmt); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
-    explicit operator bool() const { return stmt_ != nullptr; }
-    sqlite3_stmt* get() const { return stmt_; }
+    explicit operator bool() const { return m_stmt != nullptr; }
+    sqlite3_stmt* get() const { return m_stmt; }
 
 private:
-    sqlite3_stmt* stmt_ = nullptr;
+    sqlite3_stmt* m_stmt = nullptr;
 };
 
 }  // namespace
@@ -72,20 +72,20 @@ std::unique_ptr<TimeIndexStore> TimeIndexStore::Open(const std::filesystem::path
         return nullptr;
     }
     if (!store->Exec(kSchema)) {
-        error = store->error_;
+        error = store->m_error;
         return nullptr;
     }
     return store;
 }
 
-TimeIndexStore::~TimeIndexStore() { sqlite3_close(db_); }
+TimeIndexStore::~TimeIndexStore() { sqlite3_close(m_db); }
 
 bool TimeIndexStore::Exec(const char* sql)
 {
     char* message = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK)
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) == SQLITE_OK)
         return true;
-    error_ = message ? message : sqlite3_errmsg(db_);
+    m_error = message ? message : sqlite3_errmsg(m_db);
     sqlite3_free(message);
     return false;
 }
@@ -95,12 +95,12 @@ bool TimeIndexStore::ReplaceTable(const std::string& key, const std::vector<Time
     if (!Exec("BEGIN IMMEDIATE"))
         return false;
     const auto fail = [this] {
-        error_ = sqlite3_errmsg(db_);
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        m_error = sqlite3_errmsg(m_db);
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     };
     {
-        Statement table(db_, "INSERT INTO tables(path) VALUES(?1) ON CONFLICT(path) DO UPDATE SET path = path "
+        Statement table(m_db, "INSERT INTO tables(path) VALUES(?1) ON CONFLICT(path) DO UPDATE SET path = path "
                              "RETURNING id");
         if (!table || sqlite3_bind_text(table.get(), 1, key.data(), int(key.size()), SQLITE_TRANSIENT) != SQLITE_OK ||
             sqlite3_step(table.get()) != SQLITE_ROW)
@@ -108,11 +108,11 @@ bool TimeIndexStore::ReplaceTable(const std::string& key, const std::vector<Time
         const sqlite3_int64 id = sqlite3_column_int64(table.get(), 0);
         sqlite3_step(table.get());  // let the statement finish before the next one
 
-        Statement clear(db_, "DELETE FROM entries WHERE table_id = ?1");
+        Statement clear(m_db, "DELETE FROM entries WHERE table_id = ?1");
         if (!clear || sqlite3_bind_int64(clear.get(), 1, id) != SQLITE_OK || sqlite3_step(clear.get()) != SQLITE_DONE)
             return fail();
 
-        Statement insert(db_, "INSERT INTO entries(table_id, seq, type, time, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+        Statement insert(m_db, "INSERT INTO entries(table_id, seq, type, time, data) VALUES(?1, ?2, ?3, ?4, ?5)");
         if (!insert)
             return fail();
         sqlite3_int64 seq = 0;
@@ -132,12 +132,12 @@ bool TimeIndexStore::ReplaceTable(const std::string& key, const std::vector<Time
 
 std::optional<std::vector<TimeIndexEntry>> TimeIndexStore::ReadTable(const std::string& key)
 {
-    Statement find(db_, "SELECT id FROM tables WHERE path = ?1");
+    Statement find(m_db, "SELECT id FROM tables WHERE path = ?1");
     if (!find || sqlite3_bind_text(find.get(), 1, key.data(), int(key.size()), SQLITE_TRANSIENT) != SQLITE_OK ||
         sqlite3_step(find.get()) != SQLITE_ROW)
         return std::nullopt;
     const sqlite3_int64 id = sqlite3_column_int64(find.get(), 0);
-    Statement rows(db_, "SELECT type, time, data FROM entries WHERE table_id = ?1 ORDER BY time, seq");
+    Statement rows(m_db, "SELECT type, time, data FROM entries WHERE table_id = ?1 ORDER BY time, seq");
     if (!rows || sqlite3_bind_int64(rows.get(), 1, id) != SQLITE_OK)
         return std::nullopt;
     std::vector<TimeIndexEntry> entries;
@@ -151,7 +151,7 @@ std::optional<std::vector<TimeIndexEntry>> TimeIndexStore::ReadTable(const std::
         entries.push_back(std::move(e));
     }
     if (rc != SQLITE_DONE) {
-        error_ = sqlite3_errmsg(db_);
+        m_error = sqlite3_errmsg(m_db);
         return std::nullopt;
     }
     return entries;

@@ -44,14 +44,14 @@ public:
     // nothing when no table is stored.
     std::optional<std::vector<TimeIndexEntry>> ReadTable(const std::string& key);
 
-    const std::string& LastError() const { return error_; }
+    const std::string& LastError() const { return m_error; }
 
 private:
-    explicit TimeIndexStore(sqlite3* db) : db_(db) {}
+    explicit TimeIndexStore(sqlite3* db) : m_db(db) {}
     bool Exec(const char* sql);
 
-    sqlite3* db_;
-    std::string error_;
+    sqlite3* m_db;
+    std::string m_error;
 };
 
 }  // namespace md

@@ -14,31 +14,31 @@ constexpr GUID kUnknownClass = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7
 
 class ComServer : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(module_.ok()) << "cannot load " << module_.path(); }
+    void SetUp() override { ASSERT_TRUE(m_module.ok()) << "cannot load " << m_module.path(); }
 
     IClassFactory* Factory()
     {
         IClassFactory* factory = nullptr;
-        EXPECT_EQ(module_.GetClassObject(&CLSID_ZPMediaDetect, &IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        EXPECT_EQ(m_module.GetClassObject(&CLSID_ZPMediaDetect, &IID_IClassFactory, reinterpret_cast<void**>(&factory)),
                   S_OK);
         return factory;
     }
 
-    LoadedModule module_{DetectorModulePath()};
+    LoadedModule m_module{DetectorModulePath()};
 };
 
 TEST_F(ComServer, ClassObjectIsHandedOutOnlyForTheDetectorClassAndFactoryInterfaces)
 {
     void* out = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(module_.GetClassObject(&kUnknownClass, &IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(m_module.GetClassObject(&kUnknownClass, &IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(out, nullptr);
 
     out = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(module_.GetClassObject(&CLSID_ZPMediaDetect, &IID_IMediaDetect5, &out), E_NOINTERFACE);
+    EXPECT_EQ(m_module.GetClassObject(&CLSID_ZPMediaDetect, &IID_IMediaDetect5, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
 
     IUnknown* unknown = nullptr;
-    ASSERT_EQ(module_.GetClassObject(&CLSID_ZPMediaDetect, &IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    ASSERT_EQ(m_module.GetClassObject(&CLSID_ZPMediaDetect, &IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
     IClassFactory* factory = nullptr;
     ASSERT_EQ(unknown->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
     EXPECT_EQ(static_cast<void*>(factory), static_cast<void*>(unknown));
@@ -51,29 +51,29 @@ TEST_F(ComServer, ClassObjectIsHandedOutOnlyForTheDetectorClassAndFactoryInterfa
 
 TEST_F(ComServer, UnloadIsAllowedOnlyWithoutLiveObjectsOrLocks)
 {
-    EXPECT_EQ(module_.CanUnloadNow(), S_OK);
+    EXPECT_EQ(m_module.CanUnloadNow(), S_OK);
     IClassFactory* factory = Factory();
     ASSERT_NE(factory, nullptr);
-    EXPECT_EQ(module_.CanUnloadNow(), S_FALSE);  // the factory is a live object
+    EXPECT_EQ(m_module.CanUnloadNow(), S_FALSE);  // the factory is a live object
 
     IMediaDetect5* detector = nullptr;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IMediaDetect5, reinterpret_cast<void**>(&detector)), S_OK);
     EXPECT_EQ(factory->LockServer(1), S_OK);
     EXPECT_EQ(factory->Release(), 0u);
-    EXPECT_EQ(module_.CanUnloadNow(), S_FALSE);  // detector alive, server locked
+    EXPECT_EQ(m_module.CanUnloadNow(), S_FALSE);  // detector alive, server locked
 
     EXPECT_EQ(detector->Release(), 0u);
-    EXPECT_EQ(module_.CanUnloadNow(), S_FALSE);  // still locked
+    EXPECT_EQ(m_module.CanUnloadNow(), S_FALSE);  // still locked
 
     factory = Factory();
     EXPECT_EQ(factory->LockServer(0), S_OK);
     factory->Release();
-    EXPECT_EQ(module_.CanUnloadNow(), S_OK);
+    EXPECT_EQ(m_module.CanUnloadNow(), S_OK);
 }
 
 TEST_F(ComServer, AllDetectIdentifiersGiveOneTableAndIdentityIsShared)
 {
-    IMediaDetect5* detector = module_.CreateDetector();
+    IMediaDetect5* detector = m_module.CreateDetector();
     ASSERT_NE(detector, nullptr);
     for (const IID* iid : {&IID_IMediaDetect, &IID_IMediaDetect2, &IID_IMediaDetect3, &IID_IMediaDetect4,
                            &IID_IMediaDetect5}) {
@@ -105,7 +105,7 @@ TEST_F(ComServer, AllDetectIdentifiersGiveOneTableAndIdentityIsShared)
     info->Release();
     timeTable->Release();
     EXPECT_EQ(detector->Release(), 0u);
-    EXPECT_EQ(module_.CanUnloadNow(), S_OK);
+    EXPECT_EQ(m_module.CanUnloadNow(), S_OK);
 }
 
 // A controlling unknown that aggregates a detector.
@@ -153,9 +153,9 @@ TEST_F(ComServer, AggregatedDetectorDelegatesItsUnknownToTheOuterObject)
     detector->Release();
     EXPECT_EQ(outer.refs, 1u);
 
-    EXPECT_EQ(module_.CanUnloadNow(), S_FALSE);
+    EXPECT_EQ(m_module.CanUnloadNow(), S_FALSE);
     EXPECT_EQ(outer.inner->Release(), 0u);  // the outer object releases the inner one
-    EXPECT_EQ(module_.CanUnloadNow(), S_OK);
+    EXPECT_EQ(m_module.CanUnloadNow(), S_OK);
 }
 
 }  // namespace

@@ -23,11 +23,11 @@ protected:
     uint32_t Open(const std::filesystem::path& path)
     {
         uint32_t kind = 99;
-        EXPECT_EQ(detector_->OpenFileA(path.c_str(), &kind), S_OK) << path;
+        EXPECT_EQ(m_detector->OpenFileA(path.c_str(), &kind), S_OK) << path;
         return kind;
     }
 
-    TempDir dir_;
+    TempDir m_dir;
 };
 
 TEST_F(Detector, QueriesBeforeAnyOpenAnswerAsForAnUnknownFile)
@@ -36,61 +36,61 @@ TEST_F(Detector, QueriesBeforeAnyOpenAnswerAsForAnUnknownFile)
     AudioInfo audio{};
     MpegAudioLayerInfo layer{};
     MultiChannelInfo multi{};
-    EXPECT_EQ(detector_->GetVideoInfo(&video), E_INVALIDARG);  // kind 0
-    EXPECT_EQ(detector_->GetVideoInfoShort(&video), E_INVALIDARG);
-    EXPECT_EQ(detector_->GetAudioInfo(&audio), E_INVALIDARG);
-    EXPECT_EQ(detector_->GetMpegAudioLayerInfo(&layer), E_INVALIDARG);
-    EXPECT_EQ(detector_->GetMultiChannelInfo(&multi), E_FAIL);  // no kind test, record absent
-    EXPECT_EQ(detector_->GetMultiChannelInfo(nullptr), E_INVALIDARG);
-    EXPECT_EQ(detector_->Reserved1(), E_NOTIMPL);
-    EXPECT_EQ(detector_->Reserved2(), E_NOTIMPL);
+    EXPECT_EQ(m_detector->GetVideoInfo(&video), E_INVALIDARG);  // kind 0
+    EXPECT_EQ(m_detector->GetVideoInfoShort(&video), E_INVALIDARG);
+    EXPECT_EQ(m_detector->GetAudioInfo(&audio), E_INVALIDARG);
+    EXPECT_EQ(m_detector->GetMpegAudioLayerInfo(&layer), E_INVALIDARG);
+    EXPECT_EQ(m_detector->GetMultiChannelInfo(&multi), E_FAIL);  // no kind test, record absent
+    EXPECT_EQ(m_detector->GetMultiChannelInfo(nullptr), E_INVALIDARG);
+    EXPECT_EQ(m_detector->Reserved1(), E_NOTIMPL);
+    EXPECT_EQ(m_detector->Reserved2(), E_NOTIMPL);
 
     int64_t firstVideoTime = 0;
-    EXPECT_EQ(info_->GetInfo(MDI_FIRST_VIDEO_TIME, &firstVideoTime), E_FAIL);
+    EXPECT_EQ(m_info->GetInfo(MDI_FIRST_VIDEO_TIME, &firstVideoTime), E_FAIL);
     EXPECT_EQ(firstVideoTime, -1);
     uint32_t word = 7;
-    EXPECT_EQ(info_->GetInfo(MDI_FIELD_CODING, &word), S_OK);
+    EXPECT_EQ(m_info->GetInfo(MDI_FIELD_CODING, &word), S_OK);
     EXPECT_EQ(word, 0u);
     uint8_t byte = 7;
-    EXPECT_EQ(info_->GetInfo(MDI_MOOV_FIRST, &byte), S_OK);
+    EXPECT_EQ(m_info->GetInfo(MDI_MOOV_FIRST, &byte), S_OK);
     EXPECT_EQ(byte, 0);
-    EXPECT_EQ(info_->GetInfo(MDI_CODEC_HEADERS, &word), E_FAIL);
-    EXPECT_EQ(info_->GetInfo(MDI_THUMBNAIL, &word), E_FAIL);
-    EXPECT_EQ(info_->GetInfo(3, &word), E_INVALIDARG);
-    EXPECT_EQ(info_->GetInfo(18, &word), E_INVALIDARG);
-    EXPECT_EQ(info_->GetInfo(MDI_AAC_CLASS, nullptr), E_POINTER);
+    EXPECT_EQ(m_info->GetInfo(MDI_CODEC_HEADERS, &word), E_FAIL);
+    EXPECT_EQ(m_info->GetInfo(MDI_THUMBNAIL, &word), E_FAIL);
+    EXPECT_EQ(m_info->GetInfo(3, &word), E_INVALIDARG);
+    EXPECT_EQ(m_info->GetInfo(18, &word), E_INVALIDARG);
+    EXPECT_EQ(m_info->GetInfo(MDI_AAC_CLASS, nullptr), E_POINTER);
 }
 
 TEST_F(Detector, OpenChecksItsArgumentsAndReportsUnreadableFilesAsUnknown)
 {
     uint32_t kind = 5;
-    EXPECT_EQ(detector_->OpenFileA(nullptr, &kind), E_INVALIDARG);
-    EXPECT_EQ(detector_->OpenFile(nullptr, &kind), E_INVALIDARG);
-    EXPECT_EQ(detector_->OpenFileA("x", nullptr), E_INVALIDARG);
+    EXPECT_EQ(m_detector->OpenFileA(nullptr, &kind), E_INVALIDARG);
+    EXPECT_EQ(m_detector->OpenFile(nullptr, &kind), E_INVALIDARG);
+    EXPECT_EQ(m_detector->OpenFileA("x", nullptr), E_INVALIDARG);
     EXPECT_EQ(kind, 5u);
 
     const std::string tooLong(300, 'a');
-    EXPECT_EQ(detector_->OpenFileA(tooLong.c_str(), &kind), MD_E_PATH_TOO_LONG);
+    EXPECT_EQ(m_detector->OpenFileA(tooLong.c_str(), &kind), MD_E_PATH_TOO_LONG);
     const std::wstring tooLongWide(260, L'a');
-    EXPECT_EQ(detector_->OpenFile(tooLongWide.c_str(), &kind), MD_E_PATH_TOO_LONG);
+    EXPECT_EQ(m_detector->OpenFile(tooLongWide.c_str(), &kind), MD_E_PATH_TOO_LONG);
 
-    EXPECT_EQ(Open(dir_ / "missing.mpg"), MK_UNKNOWN);
-    EXPECT_EQ(Open(dir_.path()), MK_UNKNOWN);
-    md::test::WriteFileBytes(dir_ / "empty", {});
-    EXPECT_EQ(Open(dir_ / "empty"), MK_UNKNOWN);
+    EXPECT_EQ(Open(m_dir / "missing.mpg"), MK_UNKNOWN);
+    EXPECT_EQ(Open(m_dir.path()), MK_UNKNOWN);
+    md::test::WriteFileBytes(m_dir / "empty", {});
+    EXPECT_EQ(Open(m_dir / "empty"), MK_UNKNOWN);
 }
 
 TEST_F(Detector, WidePathsWithCharactersBeyondAsciiOpen)
 {
-    const auto path = dir_ / "s\xC3\xA9quence \xE6\x97\xA5.ts";
+    const auto path = m_dir / "s\xC3\xA9quence \xE6\x97\xA5.ts";
     md::test::WriteFileBytes(path, mdtest::TsStream(188, 200));
     uint32_t kind = 0;
     const std::wstring wide = md::Utf8ToWide(path.string());
-    ASSERT_EQ(detector_->OpenFile(wide.c_str(), &kind), S_OK);
+    ASSERT_EQ(m_detector->OpenFile(wide.c_str(), &kind), S_OK);
     EXPECT_EQ(kind, MK_MPEG2_TRANSPORT);
     // The transport kinds have no records after the open.
     VideoInfo video{};
-    EXPECT_EQ(detector_->GetVideoInfo(&video), E_NOTIMPL);
+    EXPECT_EQ(m_detector->GetVideoInfo(&video), E_NOTIMPL);
 }
 
 TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
@@ -111,56 +111,56 @@ TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = uint8_t(0xA0 + i);
 
-    const auto rgba = dir_ / "rgba.bmp";
-    ASSERT_EQ(detector_->SaveBitmap(pixels.data(), 1, 2, 2, md::Utf8ToWide(rgba.string()).c_str()), S_OK);
+    const auto rgba = m_dir / "rgba.bmp";
+    ASSERT_EQ(m_detector->SaveBitmap(pixels.data(), 1, 2, 2, md::Utf8ToWide(rgba.string()).c_str()), S_OK);
     auto expected = headers(70, 2, 2, 32, 16);
     expected.insert(expected.end(), pixels.begin(), pixels.end());
     EXPECT_EQ(md::test::ReadFileBytes(rgba), expected);
 
     // 24-bit rows of 3 x 3 = 9 bytes stay unpadded.
-    const auto rgb = dir_ / "rgb.bmp";
-    ASSERT_EQ(detector_->SaveBitmapA(pixels.data(), 3, 1, rgb.c_str()), S_OK);
+    const auto rgb = m_dir / "rgb.bmp";
+    ASSERT_EQ(m_detector->SaveBitmapA(pixels.data(), 3, 1, rgb.c_str()), S_OK);
     expected = headers(63, 3, 1, 24, 9);
     expected.insert(expected.end(), pixels.begin(), pixels.begin() + 9);
     EXPECT_EQ(md::test::ReadFileBytes(rgb), expected);
 
     // An unknown pixel mode writes the headers with bit count 0 and no pixels.
-    const auto other = dir_ / "other.bmp";
-    ASSERT_EQ(detector_->SaveBitmap(pixels.data(), 7, 2, 2, md::Utf8ToWide(other.string()).c_str()), S_OK);
+    const auto other = m_dir / "other.bmp";
+    ASSERT_EQ(m_detector->SaveBitmap(pixels.data(), 7, 2, 2, md::Utf8ToWide(other.string()).c_str()), S_OK);
     EXPECT_EQ(md::test::ReadFileBytes(other), headers(54, 2, 2, 0, 0));
 
-    EXPECT_EQ(detector_->SaveBitmapA(nullptr, 1, 1, rgb.c_str()), E_INVALIDARG);
-    EXPECT_EQ(detector_->SaveBitmapA(pixels.data(), 1, 1, (dir_ / "missing" / "x.bmp").c_str()), E_INVALIDARG);
-    EXPECT_EQ(detector_->SaveBitmapA(pixels.data(), -2, 2, rgb.c_str()), E_INVALIDARG);
-    EXPECT_EQ(detector_->SaveBitmap(pixels.data(), 1, 0xFFFFFFFF, 0xFFFFFFFF, md::Utf8ToWide(rgb.string()).c_str()),
+    EXPECT_EQ(m_detector->SaveBitmapA(nullptr, 1, 1, rgb.c_str()), E_INVALIDARG);
+    EXPECT_EQ(m_detector->SaveBitmapA(pixels.data(), 1, 1, (m_dir / "missing" / "x.bmp").c_str()), E_INVALIDARG);
+    EXPECT_EQ(m_detector->SaveBitmapA(pixels.data(), -2, 2, rgb.c_str()), E_INVALIDARG);
+    EXPECT_EQ(m_detector->SaveBitmap(pixels.data(), 1, 0xFFFFFFFF, 0xFFFFFFFF, md::Utf8ToWide(rgb.string()).c_str()),
               E_INVALIDARG);
 }
 
 TEST_F(Detector, ContainerHintEnablesTheDirecTvTestForLaterOpens)
 {
-    const auto path = dir_ / "feed.dtv";
+    const auto path = m_dir / "feed.dtv";
     md::test::WriteFileBytes(path, mdtest::DirecTvStream(4000));
     EXPECT_NE(Open(path), MK_DIRECTV);
 
     const uint32_t directv = MK_DIRECTV;
-    EXPECT_EQ(info_->SetInfo(0x1002, &directv), E_INVALIDARG);
-    EXPECT_EQ(info_->SetInfo(MDI_CONTAINER_HINT, nullptr), E_POINTER);
-    ASSERT_EQ(info_->SetInfo(MDI_CONTAINER_HINT, &directv), S_OK);
+    EXPECT_EQ(m_info->SetInfo(0x1002, &directv), E_INVALIDARG);
+    EXPECT_EQ(m_info->SetInfo(MDI_CONTAINER_HINT, nullptr), E_POINTER);
+    ASSERT_EQ(m_info->SetInfo(MDI_CONTAINER_HINT, &directv), S_OK);
     EXPECT_EQ(Open(path), MK_DIRECTV);
     EXPECT_EQ(Open(path), MK_DIRECTV);  // the hint stays for every later open
 
     const uint32_t none = 0;
-    ASSERT_EQ(info_->SetInfo(MDI_CONTAINER_HINT, &none), S_OK);
+    ASSERT_EQ(m_info->SetInfo(MDI_CONTAINER_HINT, &none), S_OK);
     EXPECT_NE(Open(path), MK_DIRECTV);
 }
 
 class Registration : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("MEDIADETECT_REGISTRY", registry_.c_str(), 1); }
+    void SetUp() override { setenv("MEDIADETECT_REGISTRY", m_registry.c_str(), 1); }
     void TearDown() override { unsetenv("MEDIADETECT_REGISTRY"); }
 
-    TempDir dir_;
-    std::string registry_ = (dir_ / "registry.reg").string();
+    TempDir m_dir;
+    std::string m_registry = (m_dir / "registry.reg").string();
 };
 
 TEST_F(Registration, RegisterWritesTheServerKeysAndUnregisterRemovesThem)
@@ -186,7 +186,7 @@ TEST_F(Registration, RegisterWritesTheServerKeysAndUnregisterRemovesThem)
     ASSERT_EQ(CoCreateInstance(CLSID_ZPMediaDetect, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaDetect5,
                                reinterpret_cast<void**>(&detector)),
               S_OK);
-    const auto ts = dir_ / "a.ts";
+    const auto ts = m_dir / "a.ts";
     md::test::WriteFileBytes(ts, mdtest::TsStream(192, 100));
     uint32_t kind = 0;
     EXPECT_EQ(detector->OpenFileA(ts.c_str(), &kind), S_OK);
@@ -208,7 +208,7 @@ TEST_F(Registration, RegisterWritesTheServerKeysAndUnregisterRemovesThem)
 TEST_F(Registration, ClassWhoseModuleDoesNotLoadIsReported)
 {
     const std::string key = "CLSID\\" + md::GuidToString(CLSID_ZPMediaDetect) + "\\InprocServer32";
-    ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, (dir_ / "nowhere.so").c_str()), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, (m_dir / "nowhere.so").c_str()), ERROR_SUCCESS);
     void* out = nullptr;
     EXPECT_EQ(CoCreateInstance(CLSID_ZPMediaDetect, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaDetect5, &out),
               CO_E_DLLNOTFOUND);

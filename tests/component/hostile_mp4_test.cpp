@@ -180,9 +180,9 @@ protected:
         if (pid == 0) {
             alarm(60);  // a hang ends the child with SIGALRM
             uint32_t kind = 0;
-            bool ok = detector_->OpenFileA(file.c_str(), &kind) == S_OK && kind == MK_MP4;
+            bool ok = m_detector->OpenFileA(file.c_str(), &kind) == S_OK && kind == MK_MP4;
             VideoInfo v{};
-            ok = ok && (detector_->GetVideoInfo(&v) == S_OK) == describesVideo;
+            ok = ok && (m_detector->GetVideoInfo(&v) == S_OK) == describesVideo;
             _exit(ok ? 0 : 1);
         }
         int status = 0;

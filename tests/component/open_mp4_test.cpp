@@ -82,7 +82,7 @@ protected:
     uint8_t Flag(int32_t id)
     {
         uint8_t value = 0xEE;
-        EXPECT_EQ(info_->GetInfo(id, &value), S_OK) << id;
+        EXPECT_EQ(m_info->GetInfo(id, &value), S_OK) << id;
         return value;
     }
 
@@ -94,20 +94,20 @@ protected:
         SCOPED_TRACE(file.filename().string() + (diff.why[0] ? std::string(" (") + diff.why + ")" : ""));
 
         uint32_t kind = 0;
-        ASSERT_EQ(detector_->OpenFileA(file.c_str(), &kind), S_OK);
+        ASSERT_EQ(m_detector->OpenFileA(file.c_str(), &kind), S_OK);
         EXPECT_EQ(kind, MK_MP4);
         VideoInfo video{};
         AudioInfo audio{};
         if (diff.noRecords) {
-            EXPECT_EQ(detector_->GetVideoInfo(&video), E_NOTIMPL);
-            EXPECT_EQ(detector_->GetAudioInfo(&audio), E_NOTIMPL);
+            EXPECT_EQ(m_detector->GetVideoInfo(&video), E_NOTIMPL);
+            EXPECT_EQ(m_detector->GetAudioInfo(&audio), E_NOTIMPL);
             EXPECT_EQ(Flag(MDI_HAS_VIDEO), 0);
             return;
         }
 
         const auto v = mdtest::FirstReferenceStream(ref, "video");
         EXPECT_EQ(Flag(MDI_HAS_VIDEO), v ? 1 : 0);
-        ASSERT_EQ(detector_->GetVideoInfo(&video), v ? S_OK : E_NOTIMPL);
+        ASSERT_EQ(m_detector->GetVideoInfo(&video), v ? S_OK : E_NOTIMPL);
         if (v) {
             EXPECT_EQ(video.format, VideoFormatOf(v->codecName));
             EXPECT_EQ(video.width, v->width);
@@ -128,7 +128,7 @@ protected:
 
         const auto a = mdtest::FirstReferenceStream(ref, "audio");
         EXPECT_EQ(Flag(MDI_HAS_AUDIO), a ? 1 : 0);
-        ASSERT_EQ(detector_->GetAudioInfo(&audio), a ? S_OK : E_NOTIMPL);
+        ASSERT_EQ(m_detector->GetAudioInfo(&audio), a ? S_OK : E_NOTIMPL);
         if (a) {
             EXPECT_EQ(audio.format, AudioFormatOf(a->codecName));
             EXPECT_EQ(audio.channels, diff.channels.value_or(a->channels));
@@ -169,9 +169,9 @@ TEST_F(OpenMp4, InterlacedH264GetsItsFieldOrderAndTheMp4Details)
     // Encoded by make_corpus.sh as 1080i top field first, 25 fps, 'moov' after 'mdat'.
     const auto file = md::test::TestDataDir() / "mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4";
     uint32_t kind = 0;
-    ASSERT_EQ(detector_->OpenFileA(file.c_str(), &kind), S_OK);
+    ASSERT_EQ(m_detector->OpenFileA(file.c_str(), &kind), S_OK);
     VideoInfo v{};
-    ASSERT_EQ(detector_->GetVideoInfo(&v), S_OK);
+    ASSERT_EQ(m_detector->GetVideoInfo(&v), S_OK);
     EXPECT_EQ(v.fieldOrder, 1u);
     EXPECT_NEAR(v.frameRate, 25.0, 0.01);  // both first samples are top-field-first frames
     EXPECT_EQ(Flag(MDI_MOOV_FIRST), 0);
@@ -179,17 +179,17 @@ TEST_F(OpenMp4, InterlacedH264GetsItsFieldOrderAndTheMp4Details)
     EXPECT_EQ(Flag(MDI_CAMERA_FILE), 0);
     RecordingTime recorded;
     std::memset(&recorded, 0xAA, sizeof recorded);
-    ASSERT_EQ(info_->GetInfo(MDI_RECORDING_TIME, &recorded), S_OK);
+    ASSERT_EQ(m_info->GetInfo(MDI_RECORDING_TIME, &recorded), S_OK);
     EXPECT_EQ(recorded.year, 0);  // not a camera file: all zero
     EXPECT_EQ(recorded.second, 0);
     uint32_t thumbnail = 7;
-    ASSERT_EQ(info_->GetInfo(MDI_THUMBNAIL_LENGTH, &thumbnail), S_OK);
+    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL_LENGTH, &thumbnail), S_OK);
     EXPECT_EQ(thumbnail, 0u);
     uint8_t byte = 0;
-    EXPECT_EQ(info_->GetInfo(MDI_THUMBNAIL, &byte), E_FAIL);
+    EXPECT_EQ(m_info->GetInfo(MDI_THUMBNAIL, &byte), E_FAIL);
 
     // The fragmented sample is written for streaming: its 'moov' comes first.
-    ASSERT_EQ(detector_->OpenFileA(
+    ASSERT_EQ(m_detector->OpenFileA(
                   (md::test::TestDataDir() / "mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4").c_str(), &kind),
               S_OK);
     EXPECT_EQ(Flag(MDI_MOOV_FIRST), 1);
@@ -205,7 +205,7 @@ TEST_F(OpenMp4, CameraFileGivesItsRecordingDateAndThumbnail)
     // 3,500,000,000 s after 1904-01-01 00:00:00 is 2014-11-28 06:13:20.
     md::test::WriteFileBytes(camera, mdtest::CameraMp4File(3500000000, jpeg));
     uint32_t kind = 0;
-    ASSERT_EQ(detector_->OpenFileA(camera.c_str(), &kind), S_OK);
+    ASSERT_EQ(m_detector->OpenFileA(camera.c_str(), &kind), S_OK);
     EXPECT_EQ(kind, MK_MP4);
     EXPECT_EQ(Flag(MDI_CAMERA_FILE), 1);
     EXPECT_EQ(Flag(MDI_CPGD_UUID), 1);
@@ -214,7 +214,7 @@ TEST_F(OpenMp4, CameraFileGivesItsRecordingDateAndThumbnail)
     EXPECT_EQ(Flag(MDI_HAS_AUDIO), 0);
 
     RecordingTime recorded{};
-    ASSERT_EQ(info_->GetInfo(MDI_RECORDING_TIME, &recorded), S_OK);
+    ASSERT_EQ(m_info->GetInfo(MDI_RECORDING_TIME, &recorded), S_OK);
     EXPECT_EQ(recorded.year, 2014);
     EXPECT_EQ(recorded.month, 11);
     EXPECT_EQ(recorded.day, 28);
@@ -225,17 +225,17 @@ TEST_F(OpenMp4, CameraFileGivesItsRecordingDateAndThumbnail)
     EXPECT_EQ(recorded.milliseconds, 0);
 
     uint32_t length = 0;
-    ASSERT_EQ(info_->GetInfo(MDI_THUMBNAIL_LENGTH, &length), S_OK);
+    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL_LENGTH, &length), S_OK);
     ASSERT_EQ(length, jpeg.size());
     Bytes8 thumbnail(length);
-    ASSERT_EQ(info_->GetInfo(MDI_THUMBNAIL, thumbnail.data()), S_OK);
+    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL, thumbnail.data()), S_OK);
     EXPECT_EQ(thumbnail, mdtest::MarkedThumbnail(jpeg));
 
     // Opening a file that is not a camera file clears the date.
     const auto plain = md::test::TestDataDir() / "mp4_h264_640x360_25fps_aac_48k_stereo.mp4";
-    ASSERT_EQ(detector_->OpenFileA(plain.c_str(), &kind), S_OK);
+    ASSERT_EQ(m_detector->OpenFileA(plain.c_str(), &kind), S_OK);
     EXPECT_EQ(Flag(MDI_CAMERA_FILE), 0);
-    ASSERT_EQ(info_->GetInfo(MDI_RECORDING_TIME, &recorded), S_OK);
+    ASSERT_EQ(m_info->GetInfo(MDI_RECORDING_TIME, &recorded), S_OK);
     EXPECT_EQ(recorded.year, 0);
     EXPECT_EQ(recorded.day, 0);
 }
@@ -246,9 +246,9 @@ TEST_F(OpenMp4, AudioOnlyFileHasNoVideoRecord)
     if (!fs::exists(file))
         GTEST_SKIP() << "real-world samples not present";
     uint32_t kind = 0;
-    ASSERT_EQ(detector_->OpenFileA(file.c_str(), &kind), S_OK);
+    ASSERT_EQ(m_detector->OpenFileA(file.c_str(), &kind), S_OK);
     MpegAudioLayerInfo layer{};
-    ASSERT_EQ(detector_->GetMpegAudioLayerInfo(&layer), S_OK);
+    ASSERT_EQ(m_detector->GetMpegAudioLayerInfo(&layer), S_OK);
     EXPECT_EQ(layer.layer, 2u);
     EXPECT_EQ(layer.channelMode, 3u);  // single channel
 }

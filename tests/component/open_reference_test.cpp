@@ -87,7 +87,7 @@ protected:
         const auto ref = Reference(file);
         ASSERT_TRUE(ref.has_value());
         uint32_t kind = 0;
-        ASSERT_EQ(detector_->OpenFileA(file.c_str(), &kind), S_OK);
+        ASSERT_EQ(m_detector->OpenFileA(file.c_str(), &kind), S_OK);
         EXPECT_EQ(kind, e.kind);
         if (kind >= MK_MPEG1_VIDEO_ES)
             return;  // elementary streams are only classified
@@ -95,7 +95,7 @@ protected:
         VideoInfo video{};
         const json* v = FirstStream(*ref, "video");
         ASSERT_NE(v, nullptr);
-        ASSERT_EQ(detector_->GetVideoInfo(&video), S_OK);
+        ASSERT_EQ(m_detector->GetVideoInfo(&video), S_OK);
         EXPECT_EQ(video.format, VideoFormatOf((*v)["codec_name"]));
         EXPECT_EQ(video.width, (*v)["width"].get<uint32_t>());
         EXPECT_EQ(video.height, (*v)["height"].get<uint32_t>());
@@ -112,7 +112,7 @@ protected:
 
         const json* a = FirstStream(*ref, "audio");
         AudioInfo audio{};
-        ASSERT_EQ(detector_->GetAudioInfo(&audio), a ? S_OK : E_NOTIMPL);
+        ASSERT_EQ(m_detector->GetAudioInfo(&audio), a ? S_OK : E_NOTIMPL);
         if (!a)
             return;
         EXPECT_EQ(audio.format, AudioFormatOf((*a)["codec_name"]));
@@ -176,15 +176,15 @@ TEST_F(OpenReference, DvdAc3FiveOneReportsItsChannelMask)
 {
     const fs::path file = md::test::TestDataDir() / "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob";
     uint32_t kind = 0;
-    ASSERT_EQ(detector_->OpenFileA(file.c_str(), &kind), S_OK);
+    ASSERT_EQ(m_detector->OpenFileA(file.c_str(), &kind), S_OK);
     MultiChannelInfo multi{};
-    ASSERT_EQ(detector_->GetMultiChannelInfo(&multi), S_OK);
+    ASSERT_EQ(m_detector->GetMultiChannelInfo(&multi), S_OK);
     EXPECT_EQ(multi.channelMask, 0x3Fu);  // L R C LFE Ls Rs
     EXPECT_EQ(multi.codingMode, 7);       // 3/2
     EXPECT_EQ(multi.lfe, 1);
     EXPECT_EQ(multi.streamIdByte, 8);     // bsid of ATSC A/52 streams
     MpegAudioLayerInfo layer{};
-    EXPECT_EQ(detector_->GetMpegAudioLayerInfo(&layer), E_NOTIMPL);
+    EXPECT_EQ(m_detector->GetMpegAudioLayerInfo(&layer), E_NOTIMPL);
 }
 
 }  // namespace

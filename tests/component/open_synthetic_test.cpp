@@ -16,20 +16,20 @@ class OpenSynthetic : public md::test::DetectorTest {
 protected:
     uint32_t Open(const ByteVec& bytes)
     {
-        const auto path = dir_ / "sample.mpg";
+        const auto path = m_dir / "sample.mpg";
         md::test::WriteFileBytes(path, bytes);
         uint32_t kind = 99;
-        EXPECT_EQ(detector_->OpenFileA(path.c_str(), &kind), S_OK);
+        EXPECT_EQ(m_detector->OpenFileA(path.c_str(), &kind), S_OK);
         return kind;
     }
     VideoInfo Video()
     {
         VideoInfo v{};
-        EXPECT_EQ(detector_->GetVideoInfo(&v), S_OK);
+        EXPECT_EQ(m_detector->GetVideoInfo(&v), S_OK);
         return v;
     }
 
-    md::test::TempDir dir_;
+    md::test::TempDir m_dir;
 };
 
 mdtest::SequenceFields Mpeg1Sequence(uint32_t width, uint32_t height, uint8_t pelAspect)
@@ -69,11 +69,11 @@ TEST_F(OpenSynthetic, VideoCdKeepsItsKindOnlyWithoutAnMpeg1PictureThatIsExactly4
     }
     EXPECT_EQ(Open(mdtest::CdxaFile(sectors)), MK_VCD);
     AudioInfo a{};
-    ASSERT_EQ(detector_->GetAudioInfo(&a), S_OK);
+    ASSERT_EQ(m_detector->GetAudioInfo(&a), S_OK);
     EXPECT_EQ(a.sampleRate, 44100u);
     EXPECT_EQ(a.bitRate, 224000u);
     VideoInfo none{};
-    EXPECT_EQ(detector_->GetVideoInfo(&none), E_NOTIMPL);
+    EXPECT_EQ(m_detector->GetVideoInfo(&none), E_NOTIMPL);
 }
 
 TEST_F(OpenSynthetic, SvcdInCdxaAndInBareSectorsGivesKind4WithItsVideo)
@@ -122,7 +122,7 @@ TEST_F(OpenSynthetic, DvdVrTakesItsAspectFromTheRealTimeDataPacket)
     EXPECT_EQ(v.aspectY, 9u);
     // The stored sequence header now says 16:9 too (aspect_ratio_information 3).
     IMediaDetectInfo* info = nullptr;
-    ASSERT_EQ(detector_->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)), S_OK);
+    ASSERT_EQ(m_detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)), S_OK);
     auto headers = std::make_unique<CodecHeaderInfo>();
     ASSERT_EQ(info->GetInfo(MDI_CODEC_HEADERS, headers.get()), S_OK);
     info->Release();

@@ -50,16 +50,16 @@ protected:
     void SetUp() override
     {
         DetectorTest::SetUp();
-        setenv("MEDIADETECT_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
-        setenv("MEDIADETECT_TIMEINDEX_DB", database_.c_str(), 1);
-        ASSERT_TRUE(timeIndexModule_.ok());
-        ASSERT_EQ(timeIndexModule_.RegisterServer(), S_OK);
-        ASSERT_EQ(detector_->QueryInterface(IID_ITimeTableInfo, reinterpret_cast<void**>(&table_)), S_OK);
+        setenv("MEDIADETECT_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
+        setenv("MEDIADETECT_TIMEINDEX_DB", m_database.c_str(), 1);
+        ASSERT_TRUE(m_timeIndexModule.ok());
+        ASSERT_EQ(m_timeIndexModule.RegisterServer(), S_OK);
+        ASSERT_EQ(m_detector->QueryInterface(IID_ITimeTableInfo, reinterpret_cast<void**>(&m_table)), S_OK);
     }
     void TearDown() override
     {
-        if (table_)
-            table_->Release();
+        if (m_table)
+            m_table->Release();
         DetectorTest::TearDown();
         CoFreeUnusedLibraries();
         unsetenv("MEDIADETECT_TIMEINDEX_DB");
@@ -70,7 +70,7 @@ protected:
     std::optional<uint32_t> Build(const fs::path& file)
     {
         Completion completion;
-        const HRESULT hr = table_->StartTimeTable(md::Utf8ToWide(file.string()).c_str(), &Completion::Callback,
+        const HRESULT hr = m_table->StartTimeTable(md::Utf8ToWide(file.string()).c_str(), &Completion::Callback,
                                                   &completion);
         EXPECT_EQ(hr, S_OK) << file;
         return SUCCEEDED(hr) ? completion.Wait() : std::nullopt;
@@ -79,7 +79,7 @@ protected:
     std::optional<std::vector<TimeAndPosition>> Stored(const fs::path& file)
     {
         std::string error;
-        auto store = md::TimeIndexStore::Open(database_, error);
+        auto store = md::TimeIndexStore::Open(m_database, error);
         EXPECT_TRUE(store) << error;
         const auto entries = store ? store->ReadTable(md::TimeIndexKey(file)) : std::nullopt;
         if (!entries)
@@ -95,10 +95,10 @@ protected:
         return pairs;
     }
 
-    TempDir dir_;
-    fs::path database_ = dir_ / "timeindex.sqlite";
-    md::test::LoadedModule timeIndexModule_{(md::test::BuildDir() / "libmdtimeindex.so").string()};
-    ITimeTableInfo* table_ = nullptr;
+    TempDir m_dir;
+    fs::path m_database = m_dir / "timeindex.sqlite";
+    md::test::LoadedModule m_timeIndexModule{(md::test::BuildDir() / "libmdtimeindex.so").string()};
+    ITimeTableInfo* m_table = nullptr;
 };
 
 // Whether the PES packet at position is the last packet of its pack: the pack
@@ -151,7 +151,7 @@ TEST_F(TimeTable, KeyPicturesOfEveryProgramStreamAreIndexed)
 
         ASSERT_EQ(Build(file), 0u);
         uint32_t percent = 0;
-        ASSERT_EQ(table_->GetTimeTableProgress(&percent), S_OK);
+        ASSERT_EQ(m_table->GetTimeTableProgress(&percent), S_OK);
         EXPECT_GT(percent, 0u);
         EXPECT_LE(percent, 100u);
         const auto entries = Stored(file);
@@ -178,17 +178,17 @@ TEST_F(TimeTable, ResultCodesForOtherFiles)
     Completion unused;
     const auto data = md::test::TestDataDir();
     const std::wstring ts = md::Utf8ToWide((data / "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts").string());
-    EXPECT_EQ(table_->StartTimeTable(ts.c_str(), &Completion::Callback, &unused), E_FAIL);
+    EXPECT_EQ(m_table->StartTimeTable(ts.c_str(), &Completion::Callback, &unused), E_FAIL);
     const std::wstring vob = md::Utf8ToWide((data / "dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob").string());
-    EXPECT_EQ(table_->StartTimeTable(vob.c_str(), nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(m_table->StartTimeTable(vob.c_str(), nullptr, nullptr), E_INVALIDARG);
     uint32_t* noPercent = nullptr;
-    EXPECT_EQ(table_->GetTimeTableProgress(noPercent), E_INVALIDARG);
+    EXPECT_EQ(m_table->GetTimeTableProgress(noPercent), E_INVALIDARG);
 
     // An MP4 file has no pack checker.
     EXPECT_EQ(Build(data / "mp4_h264_640x360_25fps_aac_48k_stereo.mp4"), 1u);
 
     // A program stream shorter than one 64 KiB read gives an empty table.
-    const fs::path shortFile = dir_ / "short.vob";
+    const fs::path shortFile = m_dir / "short.vob";
     auto bytes = md::test::ReadFileBytes(data / "dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob");
     bytes.resize(60000);
     md::test::WriteFileBytes(shortFile, bytes);
@@ -196,14 +196,14 @@ TEST_F(TimeTable, ResultCodesForOtherFiles)
     EXPECT_EQ(Stored(shortFile), std::vector<TimeAndPosition>{});
 
     // Without the time-index component registered.
-    setenv("MEDIADETECT_REGISTRY", (dir_ / "empty.reg").c_str(), 1);
+    setenv("MEDIADETECT_REGISTRY", (m_dir / "empty.reg").c_str(), 1);
     EXPECT_EQ(Build(data / "dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob"), 2u);
 }
 
 TEST_F(TimeTable, StopEndsTheWalkAndKeepsTheStoredTable)
 {
     // A complete table first, then a rebuild of a much longer file stopped at once.
-    const fs::path file = dir_ / "long.vob";
+    const fs::path file = m_dir / "long.vob";
     const auto vob = md::test::ReadFileBytes(md::test::TestDataDir() /
                                              "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob");
     md::test::WriteFileBytes(file, vob);
@@ -217,12 +217,12 @@ TEST_F(TimeTable, StopEndsTheWalkAndKeepsTheStoredTable)
         longer.insert(longer.end(), vob.begin(), vob.end());
     md::test::WriteFileBytes(file, longer);
     Completion completion;
-    ASSERT_EQ(table_->StartTimeTable(md::Utf8ToWide(file.string()).c_str(), &Completion::Callback, &completion),
+    ASSERT_EQ(m_table->StartTimeTable(md::Utf8ToWide(file.string()).c_str(), &Completion::Callback, &completion),
               S_OK);
-    ASSERT_EQ(table_->StopTimeTable(), S_OK);
+    ASSERT_EQ(m_table->StopTimeTable(), S_OK);
     EXPECT_EQ(completion.Wait(), 3u);
     uint32_t percent = 100;
-    ASSERT_EQ(table_->GetTimeTableProgress(&percent), S_OK);
+    ASSERT_EQ(m_table->GetTimeTableProgress(&percent), S_OK);
     EXPECT_LT(percent, 100u);
     EXPECT_EQ(Stored(file), complete);
 }

@@ -13,21 +13,21 @@ namespace {
 
 class Registry : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("MEDIADETECT_REGISTRY", (dir_ / "sub" / "registry.reg").c_str(), 1); }
+    void SetUp() override { setenv("MEDIADETECT_REGISTRY", (m_dir / "sub" / "registry.reg").c_str(), 1); }
     void TearDown() override { unsetenv("MEDIADETECT_REGISTRY"); }
 
     std::string FileText() const
     {
-        auto bytes = test::ReadFileBytes(dir_ / "sub" / "registry.reg");
+        auto bytes = test::ReadFileBytes(m_dir / "sub" / "registry.reg");
         return {bytes.begin(), bytes.end()};
     }
 
-    test::TempDir dir_;
+    test::TempDir m_dir;
 };
 
 TEST_F(Registry, ValuesAreWrittenInRegStyleAndReadBack)
 {
-    EXPECT_EQ(RegistryPath(), (dir_ / "sub" / "registry.reg").string());
+    EXPECT_EQ(RegistryPath(), (m_dir / "sub" / "registry.reg").string());
     ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, "CLSID\\{X}", nullptr, "Name \"quoted\" C:\\dir"), ERROR_SUCCESS);
     ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, "CLSID\\{X}\\InprocServer32", "ThreadingModel", "Both"),
               ERROR_SUCCESS);
@@ -102,8 +102,8 @@ TEST_F(Registry, DefaultLocationFollowsXdgConfigHome)
     unsetenv("MEDIADETECT_REGISTRY");
     const char* old = std::getenv("XDG_CONFIG_HOME");
     const std::string saved = old ? old : "";
-    setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
-    EXPECT_EQ(RegistryPath(), (dir_ / "mediadetect" / "registry.reg").string());
+    setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1);
+    EXPECT_EQ(RegistryPath(), (m_dir / "mediadetect" / "registry.reg").string());
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_NE(RegistryPath().find("/.config/mediadetect/registry.reg"), std::string::npos);
     if (old)

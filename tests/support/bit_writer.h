@@ -19,15 +19,15 @@ public:
     void AlignZero();
     void AlignOnes();
 
-    bool Aligned() const { return bitCount_ % 8 == 0; }
-    size_t BitCount() const { return bitCount_; }
+    bool Aligned() const { return m_bitCount % 8 == 0; }
+    size_t BitCount() const { return m_bitCount; }
     // The bytes written so far; a partial last byte has its unwritten bits zero.
-    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    const std::vector<uint8_t>& Bytes() const { return m_bytes; }
     std::vector<uint8_t> Take();
 
 private:
-    std::vector<uint8_t> bytes_;
-    size_t bitCount_ = 0;
+    std::vector<uint8_t> m_bytes;
+    size_t m_bitCount = 0;
 };
 
 }  // namespace mdtest

@@ -6,14 +6,14 @@ namespace mdtest {
 
 BoxBuilder& BoxBuilder::Begin(std::string_view type)
 {
-    open_.push_back({bytes_.size(), false});
+    m_open.push_back({m_bytes.size(), false});
     U32(0);
     return Type(type);
 }
 
 BoxBuilder& BoxBuilder::BeginLarge(std::string_view type)
 {
-    open_.push_back({bytes_.size(), true});
+    m_open.push_back({m_bytes.size(), true});
     U32(1);
     Type(type);
     return U64(0);
@@ -28,14 +28,14 @@ BoxBuilder& BoxBuilder::BeginFull(std::string_view type, uint8_t version, uint32
 
 BoxBuilder& BoxBuilder::End()
 {
-    if (open_.empty())
+    if (m_open.empty())
         throw std::logic_error("BoxBuilder::End without an open box");
-    const Open box = open_.back();
-    open_.pop_back();
-    const uint64_t size = bytes_.size() - box.start;
+    const Open box = m_open.back();
+    m_open.pop_back();
+    const uint64_t size = m_bytes.size() - box.start;
     if (box.large) {
         for (int i = 0; i < 8; ++i)
-            bytes_[box.start + 8 + i] = static_cast<uint8_t>(size >> (56 - 8 * i));
+            m_bytes[box.start + 8 + i] = static_cast<uint8_t>(size >> (56 - 8 * i));
     } else {
         if (size > UINT32_MAX)
             throw std::logic_error("BoxBuilder: box too large for a 32-bit size");
@@ -46,7 +46,7 @@ BoxBuilder& BoxBuilder::End()
 
 BoxBuilder& BoxBuilder::U8(uint32_t v)
 {
-    bytes_.push_back(static_cast<uint8_t>(v));
+    m_bytes.push_back(static_cast<uint8_t>(v));
     return *this;
 }
 
@@ -58,21 +58,21 @@ BoxBuilder& BoxBuilder::Le32(uint32_t v) { return U8(v).U8(v >> 8).U8(v >> 16).U
 
 BoxBuilder& BoxBuilder::Bytes(std::span<const uint8_t> bytes)
 {
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
     return *this;
 }
 
 BoxBuilder& BoxBuilder::Zeros(size_t n)
 {
-    bytes_.insert(bytes_.end(), n, 0);
+    m_bytes.insert(m_bytes.end(), n, 0);
     return *this;
 }
 
 BoxBuilder& BoxBuilder::Text(std::string_view text, bool withNul)
 {
-    bytes_.insert(bytes_.end(), text.begin(), text.end());
+    m_bytes.insert(m_bytes.end(), text.begin(), text.end());
     if (withNul)
-        bytes_.push_back(0);
+        m_bytes.push_back(0);
     return *this;
 }
 
@@ -85,19 +85,19 @@ BoxBuilder& BoxBuilder::Type(std::string_view type)
 
 BoxBuilder& BoxBuilder::PatchU32(size_t offset, uint32_t v)
 {
-    if (offset + 4 > bytes_.size())
+    if (offset + 4 > m_bytes.size())
         throw std::out_of_range("BoxBuilder::PatchU32 past the end");
     for (int i = 0; i < 4; ++i)
-        bytes_[offset + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+        m_bytes[offset + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
     return *this;
 }
 
 std::vector<uint8_t> BoxBuilder::Take()
 {
-    if (!open_.empty())
+    if (!m_open.empty())
         throw std::logic_error("BoxBuilder::Take with open boxes");
     std::vector<uint8_t> out;
-    out.swap(bytes_);
+    out.swap(m_bytes);
     return out;
 }
 

@@ -39,8 +39,8 @@ public:
     // Overwrites the u32 at an absolute offset (End() fills in sizes with it).
     BoxBuilder& PatchU32(size_t offset, uint32_t v);
 
-    size_t Size() const { return bytes_.size(); }
-    const std::vector<uint8_t>& Data() const { return bytes_; }
+    size_t Size() const { return m_bytes.size(); }
+    const std::vector<uint8_t>& Data() const { return m_bytes; }
     // The bytes built; every box must be closed.
     std::vector<uint8_t> Take();
 
@@ -49,8 +49,8 @@ private:
         size_t start;
         bool large;
     };
-    std::vector<uint8_t> bytes_;
-    std::vector<Open> open_;
+    std::vector<uint8_t> m_bytes;
+    std::vector<Open> m_open;
 };
 
 // Visual and audio sample entry fixed parts (after the 8-byte header), as

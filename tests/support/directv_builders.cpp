@@ -18,8 +18,8 @@ ByteVec DtvPacket(uint16_t scid, bool framing, const DtvFlags& flags, std::span<
 
 void DirecTvWriter::Packet(uint16_t scid, const DtvFlags& flags, std::span<const uint8_t> payload)
 {
-    Append(bytes_, DtvPacket(scid, framing_, flags, payload));
-    framing_ = !framing_;
+    Append(m_bytes, DtvPacket(scid, m_framing, flags, payload));
+    m_framing = !m_framing;
 }
 
 void DirecTvWriter::Table(std::span<const uint8_t> section, bool clear)

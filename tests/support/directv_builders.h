@@ -41,12 +41,12 @@ public:
     // count packets of a SCID no table lists, all payload bytes 0xAA.
     void Filler(size_t count, uint16_t scid = 0x0FFE);
 
-    size_t Size() const { return bytes_.size(); }
-    const ByteVec& Bytes() const { return bytes_; }
+    size_t Size() const { return m_bytes.size(); }
+    const ByteVec& Bytes() const { return m_bytes; }
 
 private:
-    bool framing_ = true;
-    ByteVec bytes_;
+    bool m_framing = true;
+    ByteVec m_bytes;
 };
 
 // An MPEG-2 video PES packet with PES_packet_length 0 (unbounded) and a PTS.

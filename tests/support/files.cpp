@@ -53,13 +53,13 @@ TempDir::TempDir()
     std::string pattern = (std::filesystem::temp_directory_path() / "mdtest.XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    m_path = pattern;
 }
 
 TempDir::~TempDir()
 {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(m_path, ec);
 }
 
 }  // namespace md::test

@@ -9,7 +9,7 @@ void EbmlBuilder::Id(uint32_t id)
 {
     const int length = id > 0xFFFFFF ? 4 : id > 0xFFFF ? 3 : id > 0xFF ? 2 : 1;
     for (int i = length - 1; i >= 0; --i)
-        bytes_.push_back(static_cast<uint8_t>(id >> (8 * i)));
+        m_bytes.push_back(static_cast<uint8_t>(id >> (8 * i)));
 }
 
 // An EBML variable-size integer: the length marker bit, then the value.
@@ -22,27 +22,27 @@ void EbmlBuilder::Size(uint64_t size, int width)
     }
     const uint64_t coded = size | uint64_t(1) << (7 * width);
     for (int i = width - 1; i >= 0; --i)
-        bytes_.push_back(static_cast<uint8_t>(coded >> (8 * i)));
+        m_bytes.push_back(static_cast<uint8_t>(coded >> (8 * i)));
 }
 
 EbmlBuilder& EbmlBuilder::Begin(uint32_t id)
 {
     Id(id);
-    open_.push_back(bytes_.size());
+    m_open.push_back(m_bytes.size());
     Size(0, 8);
     return *this;
 }
 
 EbmlBuilder& EbmlBuilder::End()
 {
-    if (open_.empty())
+    if (m_open.empty())
         throw std::logic_error("EbmlBuilder::End without an open element");
-    const size_t at = open_.back();
-    open_.pop_back();
-    const uint64_t size = bytes_.size() - at - 8;
+    const size_t at = m_open.back();
+    m_open.pop_back();
+    const uint64_t size = m_bytes.size() - at - 8;
     const uint64_t coded = size | uint64_t(1) << 56;
     for (int i = 0; i < 8; ++i)
-        bytes_[at + i] = static_cast<uint8_t>(coded >> (56 - 8 * i));
+        m_bytes[at + i] = static_cast<uint8_t>(coded >> (56 - 8 * i));
     return *this;
 }
 
@@ -56,7 +56,7 @@ EbmlBuilder& EbmlBuilder::UInt(uint32_t id, uint64_t value, int width)
     Id(id);
     Size(static_cast<uint64_t>(width), 0);
     for (int i = width - 1; i >= 0; --i)
-        bytes_.push_back(static_cast<uint8_t>(value >> (8 * i)));
+        m_bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
     return *this;
 }
 
@@ -66,7 +66,7 @@ EbmlBuilder& EbmlBuilder::Float(uint32_t id, double value)
     Size(8, 0);
     const auto bits = std::bit_cast<uint64_t>(value);
     for (int i = 7; i >= 0; --i)
-        bytes_.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+        m_bytes.push_back(static_cast<uint8_t>(bits >> (8 * i)));
     return *this;
 }
 
@@ -74,7 +74,7 @@ EbmlBuilder& EbmlBuilder::String(uint32_t id, std::string_view text)
 {
     Id(id);
     Size(text.size(), 0);
-    bytes_.insert(bytes_.end(), text.begin(), text.end());
+    m_bytes.insert(m_bytes.end(), text.begin(), text.end());
     return *this;
 }
 
@@ -87,15 +87,15 @@ EbmlBuilder& EbmlBuilder::Binary(uint32_t id, std::span<const uint8_t> bytes)
 
 EbmlBuilder& EbmlBuilder::Raw(std::span<const uint8_t> bytes)
 {
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
     return *this;
 }
 
 std::vector<uint8_t> EbmlBuilder::Take()
 {
-    if (!open_.empty())
+    if (!m_open.empty())
         throw std::logic_error("EbmlBuilder::Take with open elements");
-    return std::move(bytes_);
+    return std::move(m_bytes);
 }
 
 std::vector<uint8_t> BlockBody(uint8_t track, int16_t relativeTimecode, uint8_t flags, std::span<const uint8_t> data)

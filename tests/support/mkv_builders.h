@@ -41,14 +41,14 @@ public:
     EbmlBuilder& Binary(uint32_t id, std::span<const uint8_t> bytes);
     EbmlBuilder& Raw(std::span<const uint8_t> bytes);
 
-    size_t Size() const { return bytes_.size(); }
+    size_t Size() const { return m_bytes.size(); }
     std::vector<uint8_t> Take();
 
 private:
     void Id(uint32_t id);
     void Size(uint64_t size, int width);
-    std::vector<uint8_t> bytes_;
-    std::vector<size_t> open_;  // offsets of the size fields of open masters
+    std::vector<uint8_t> m_bytes;
+    std::vector<size_t> m_open;  // offsets of the size fields of open masters
 };
 
 // A (Simple)Block body: track number (1 byte), relative timecode, flags, data.

@@ -6,21 +6,21 @@
 
 namespace md::test {
 
-LoadedModule::LoadedModule(const std::string& path) : path_(path)
+LoadedModule::LoadedModule(const std::string& path) : m_path(path)
 {
-    handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_)
+    m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_handle)
         return;
-    GetClassObject = reinterpret_cast<DllGetClassObjectFn>(::dlsym(handle_, "DllGetClassObject"));
-    CanUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(::dlsym(handle_, "DllCanUnloadNow"));
-    RegisterServer = reinterpret_cast<DllRegisterServerFn>(::dlsym(handle_, "DllRegisterServer"));
-    UnregisterServer = reinterpret_cast<DllUnregisterServerFn>(::dlsym(handle_, "DllUnregisterServer"));
+    GetClassObject = reinterpret_cast<DllGetClassObjectFn>(::dlsym(m_handle, "DllGetClassObject"));
+    CanUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(::dlsym(m_handle, "DllCanUnloadNow"));
+    RegisterServer = reinterpret_cast<DllRegisterServerFn>(::dlsym(m_handle, "DllRegisterServer"));
+    UnregisterServer = reinterpret_cast<DllUnregisterServerFn>(::dlsym(m_handle, "DllUnregisterServer"));
 }
 
 LoadedModule::~LoadedModule()
 {
-    if (handle_)
-        ::dlclose(handle_);
+    if (m_handle)
+        ::dlclose(m_handle);
 }
 
 IMediaDetect5* LoadedModule::CreateDetector()
@@ -39,18 +39,18 @@ std::string DetectorModulePath() { return (BuildDir() / "libmediadetect.so").str
 
 void DetectorTest::SetUp()
 {
-    ASSERT_TRUE(module_.ok()) << "cannot load " << module_.path();
-    detector_ = module_.CreateDetector();
-    ASSERT_NE(detector_, nullptr);
-    ASSERT_EQ(detector_->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info_)), S_OK);
+    ASSERT_TRUE(m_module.ok()) << "cannot load " << m_module.path();
+    m_detector = m_module.CreateDetector();
+    ASSERT_NE(m_detector, nullptr);
+    ASSERT_EQ(m_detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&m_info)), S_OK);
 }
 
 void DetectorTest::TearDown()
 {
-    if (info_)
-        info_->Release();
-    if (detector_)
-        detector_->Release();
+    if (m_info)
+        m_info->Release();
+    if (m_detector)
+        m_detector->Release();
 }
 
 }  // namespace md::test

@@ -17,8 +17,8 @@ public:
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
 
-    bool ok() const { return handle_ != nullptr; }
-    const std::string& path() const { return path_; }
+    bool ok() const { return m_handle != nullptr; }
+    const std::string& path() const { return m_path; }
 
     DllGetClassObjectFn GetClassObject = nullptr;
     DllCanUnloadNowFn CanUnloadNow = nullptr;
@@ -29,8 +29,8 @@ public:
     IMediaDetect5* CreateDetector();
 
 private:
-    std::string path_;
-    void* handle_ = nullptr;
+    std::string m_path;
+    void* m_handle = nullptr;
 };
 
 // build/libmediadetect.so of this build tree.
@@ -42,9 +42,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    LoadedModule module_{DetectorModulePath()};
-    IMediaDetect5* detector_ = nullptr;
-    IMediaDetectInfo* info_ = nullptr;
+    LoadedModule m_module{DetectorModulePath()};
+    IMediaDetect5* m_detector = nullptr;
+    IMediaDetectInfo* m_info = nullptr;
 };
 
 }  // namespace md::test

@@ -57,14 +57,14 @@ void TsWriter::Section(uint16_t pid, std::span<const uint8_t> section)
     ByteVec payload{0x00};
     Append(payload, section);
     payload.resize(184, 0xFF);
-    Append(bytes_, TsPacket(pid, true, NextCc(pid), payload, packetSize_));
+    Append(m_bytes, TsPacket(pid, true, NextCc(pid), payload, m_packetSize));
 }
 
 void TsWriter::Pes(uint16_t pid, std::span<const uint8_t> pes)
 {
     for (size_t off = 0; off < pes.size(); off += 184) {
         const auto part = pes.subspan(off, std::min<size_t>(184, pes.size() - off));
-        Append(bytes_, TsPacket(pid, off == 0, NextCc(pid), part, packetSize_));
+        Append(m_bytes, TsPacket(pid, off == 0, NextCc(pid), part, m_packetSize));
     }
 }
 

@@ -27,20 +27,20 @@ ByteVec PmtSection(uint16_t programNumber, const std::vector<PmtStream>& streams
 
 class TsWriter {
 public:
-    explicit TsWriter(size_t packetSize = 188) : packetSize_(packetSize) {}
+    explicit TsWriter(size_t packetSize = 188) : m_packetSize(packetSize) {}
     // One packet: pointer_field 0, the section, 0xFF stuffing.
     void Section(uint16_t pid, std::span<const uint8_t> section);
     // A PES packet split over packets of pid; the last one is filled up by
     // adaptation-field stuffing.
     void Pes(uint16_t pid, std::span<const uint8_t> pes);
-    const ByteVec& Bytes() const { return bytes_; }
+    const ByteVec& Bytes() const { return m_bytes; }
 
 private:
-    uint8_t NextCc(uint16_t pid) { return cc_[pid]++ & 0x0F; }
+    uint8_t NextCc(uint16_t pid) { return m_cc[pid]++ & 0x0F; }
 
-    size_t packetSize_;
-    ByteVec bytes_;
-    std::map<uint16_t, uint8_t> cc_;
+    size_t m_packetSize;
+    ByteVec m_bytes;
+    std::map<uint16_t, uint8_t> m_cc;
 };
 
 }  // namespace mdtest

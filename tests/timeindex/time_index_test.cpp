@@ -23,18 +23,18 @@ class TimeIndex : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("MEDIADETECT_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
-        setenv("MEDIADETECT_TIMEINDEX_DB", database_.c_str(), 1);
-        ASSERT_TRUE(module_.ok()) << module_.path();
-        ASSERT_EQ(module_.RegisterServer(), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_TimeIndex, nullptr, 0x15, IID_ITimeIndex, reinterpret_cast<void**>(&index_)),
+        setenv("MEDIADETECT_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
+        setenv("MEDIADETECT_TIMEINDEX_DB", m_database.c_str(), 1);
+        ASSERT_TRUE(m_module.ok()) << m_module.path();
+        ASSERT_EQ(m_module.RegisterServer(), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_TimeIndex, nullptr, 0x15, IID_ITimeIndex, reinterpret_cast<void**>(&m_index)),
                   S_OK);
         md::test::WriteFileBytes(media_, std::vector<uint8_t>(16, 0));
     }
     void TearDown() override
     {
-        if (index_)
-            index_->Release();
+        if (m_index)
+            m_index->Release();
         CoFreeUnusedLibraries();
         unsetenv("MEDIADETECT_TIMEINDEX_DB");
         unsetenv("MEDIADETECT_REGISTRY");
@@ -43,18 +43,18 @@ protected:
     uint32_t Open()
     {
         uint32_t table = 0;
-        EXPECT_EQ(index_->OpenTable(md::Utf8ToWide(media_.string()).c_str(), 0, &table, 0), S_OK);
+        EXPECT_EQ(m_index->OpenTable(md::Utf8ToWide(media_.string()).c_str(), 0, &table, 0), S_OK);
         return table;
     }
     void Add(uint32_t table, int64_t time, int64_t position)
     {
-        EXPECT_EQ(index_->AddEntry(table, kTimeIndexPackEntry, time, sizeof position, &position), S_OK);
+        EXPECT_EQ(m_index->AddEntry(table, kTimeIndexPackEntry, time, sizeof position, &position), S_OK);
     }
     // The stored (time, position) pairs of the media file, read as the tool reads them.
     std::vector<std::pair<int64_t, int64_t>> Stored()
     {
         std::string error;
-        auto store = md::TimeIndexStore::Open(database_, error);
+        auto store = md::TimeIndexStore::Open(m_database, error);
         EXPECT_TRUE(store) << error;
         std::vector<std::pair<int64_t, int64_t>> pairs;
         if (const auto entries = store ? store->ReadTable(md::TimeIndexKey(media_)) : std::nullopt) {
@@ -68,11 +68,11 @@ protected:
         return pairs;
     }
 
-    TempDir dir_;
-    fs::path database_ = dir_ / "data" / "timeindex.sqlite";
-    fs::path media_ = dir_ / "movie.mpg";
-    md::test::LoadedModule module_{(md::test::BuildDir() / "libmdtimeindex.so").string()};
-    ITimeIndex* index_ = nullptr;
+    TempDir m_dir;
+    fs::path m_database = m_dir / "data" / "timeindex.sqlite";
+    fs::path media_ = m_dir / "movie.mpg";
+    md::test::LoadedModule m_module{(md::test::BuildDir() / "libmdtimeindex.so").string()};
+    ITimeIndex* m_index = nullptr;
 };
 
 TEST_F(TimeIndex, TableIsStoredWholeWhenClosed)
@@ -84,8 +84,8 @@ TEST_F(TimeIndex, TableIsStoredWholeWhenClosed)
     Add(table, 5000000, 4096);
     EXPECT_TRUE(Stored().empty());  // nothing is stored before the close
     // Withdraw the entries from 0.4 s to 0.5 s.
-    ASSERT_EQ(index_->RemoveEntries(table, kTimeIndexPackEntry, 4000000, 5000000), S_OK);
-    ASSERT_EQ(index_->CloseTable(table, 0), S_OK);
+    ASSERT_EQ(m_index->RemoveEntries(table, kTimeIndexPackEntry, 4000000, 5000000), S_OK);
+    ASSERT_EQ(m_index->CloseTable(table, 0), S_OK);
     const std::vector<std::pair<int64_t, int64_t>> expected = {{0, 0}, {9000000, 8192}};
     EXPECT_EQ(Stored(), expected);
 
@@ -93,34 +93,34 @@ TEST_F(TimeIndex, TableIsStoredWholeWhenClosed)
     // withdrawn before the close) leaves it as it was.
     uint32_t rebuild = Open();
     Add(rebuild, 100, 2048);
-    ASSERT_EQ(index_->RemoveEntries(rebuild, kTimeIndexPackEntry, 0, -1), S_OK);
-    ASSERT_EQ(index_->CloseTable(rebuild, 0), S_OK);
+    ASSERT_EQ(m_index->RemoveEntries(rebuild, kTimeIndexPackEntry, 0, -1), S_OK);
+    ASSERT_EQ(m_index->CloseTable(rebuild, 0), S_OK);
     EXPECT_EQ(Stored(), expected);
     rebuild = Open();
     Add(rebuild, 100, 2048);
-    ASSERT_EQ(index_->CloseTable(rebuild, 0), S_OK);
+    ASSERT_EQ(m_index->CloseTable(rebuild, 0), S_OK);
     EXPECT_EQ(Stored(), (std::vector<std::pair<int64_t, int64_t>>{{100, 2048}}));
 
     // The handle ends with the close.
-    EXPECT_EQ(index_->AddEntry(rebuild, kTimeIndexPackEntry, 1, 0, nullptr), E_INVALIDARG);
-    EXPECT_EQ(index_->CloseTable(rebuild, 0), E_INVALIDARG);
+    EXPECT_EQ(m_index->AddEntry(rebuild, kTimeIndexPackEntry, 1, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(m_index->CloseTable(rebuild, 0), E_INVALIDARG);
 }
 
 TEST_F(TimeIndex, ArgumentsUnusedSlotsAndAnUnwritableStore)
 {
     uint32_t table = 0;
-    EXPECT_EQ(index_->OpenTable(nullptr, 0, &table, 0), E_POINTER);
-    EXPECT_EQ(index_->OpenTable(L"/x.mpg", 0, nullptr, 0), E_POINTER);
+    EXPECT_EQ(m_index->OpenTable(nullptr, 0, &table, 0), E_POINTER);
+    EXPECT_EQ(m_index->OpenTable(L"/x.mpg", 0, nullptr, 0), E_POINTER);
     table = Open();
-    EXPECT_EQ(index_->AddEntry(table, kTimeIndexPackEntry, 0, 8, nullptr), E_POINTER);
-    EXPECT_EQ(index_->Unused3(), E_NOTIMPL);
-    EXPECT_EQ(index_->Unused32(), E_NOTIMPL);
-    EXPECT_EQ(index_->Unused41(), E_NOTIMPL);
-    ASSERT_EQ(index_->CloseTable(table, 0), S_OK);
+    EXPECT_EQ(m_index->AddEntry(table, kTimeIndexPackEntry, 0, 8, nullptr), E_POINTER);
+    EXPECT_EQ(m_index->Unused3(), E_NOTIMPL);
+    EXPECT_EQ(m_index->Unused32(), E_NOTIMPL);
+    EXPECT_EQ(m_index->Unused41(), E_NOTIMPL);
+    ASSERT_EQ(m_index->CloseTable(table, 0), S_OK);
 
     // A store below a regular file cannot be created: the table is refused.
-    md::test::WriteFileBytes(dir_ / "file", {1});
-    setenv("MEDIADETECT_TIMEINDEX_DB", (dir_ / "file" / "timeindex.sqlite").c_str(), 1);
+    md::test::WriteFileBytes(m_dir / "file", {1});
+    setenv("MEDIADETECT_TIMEINDEX_DB", (m_dir / "file" / "timeindex.sqlite").c_str(), 1);
     ITimeIndex* other = nullptr;
     ASSERT_EQ(CoCreateInstance(CLSID_TimeIndex, nullptr, 0x15, IID_ITimeIndex, reinterpret_cast<void**>(&other)),
               S_OK);
