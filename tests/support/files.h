@@ -14,6 +14,14 @@ std::filesystem::path TestDataDir();
 std::filesystem::path RealWorldDir();
 std::filesystem::path BuildDir();
 
+// Skips the running test, saying why, when the real-world samples are absent
+// (a clone without ../shared beside it).
+#define MD_SKIP_WITHOUT_REALWORLD()                                                             \
+    do {                                                                                        \
+        if (md::test::RealWorldDir().empty())                                                   \
+            GTEST_SKIP() << "real-world samples absent: no " MD_REALWORLD_DIR " beside the clone"; \
+    } while (0)
+
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 // The regular media files of a directory (no references, scripts or docs), sorted.
