@@ -85,12 +85,42 @@ TEST_F(Detector, WidePathsWithCharactersBeyondAsciiOpen)
     const auto path = m_dir / "s\xC3\xA9quence \xE6\x97\xA5.ts";
     md::test::WriteFileBytes(path, mdtest::TsStream(188, 200));
     uint32_t kind = 0;
-    const std::wstring wide = md::Utf8ToWide(path.string());
-    ASSERT_EQ(m_detector->OpenFile(wide.c_str(), &kind), S_OK);
+    ASSERT_EQ(m_detector->OpenFile(md::Utf8ToWide(path.string()).c_str(), &kind), S_OK);
     EXPECT_EQ(kind, MK_MPEG2_TRANSPORT);
-    // The transport kinds have no records after the open.
-    VideoInfo video{};
-    EXPECT_EQ(m_detector->GetVideoInfo(&video), E_NOTIMPL);
+}
+
+// The queries of one container kind refuse the others and check their pointers.
+TEST_F(Detector, StreamQueriesCheckTheKindAndTheirArguments)
+{
+    const auto data = md::test::TestDataDir();
+    uint32_t count = 0;
+    int32_t videoCount = 77, audioCount = 77;
+    const StreamSelection selection{1, 0, 2, 0};
+    ASSERT_EQ(Open(data / "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts"), MK_MPEG2_TRANSPORT);
+    // A PMT PID that is not in the table leaves the outputs untouched.
+    ASSERT_EQ(m_detector->GetStreamLists(0x1234, &videoCount, nullptr, &audioCount, nullptr, 0), S_OK);
+    EXPECT_EQ(videoCount, 77);
+    EXPECT_EQ(m_detector->GetStreamLists(0, nullptr, nullptr, &audioCount, nullptr, 0), E_POINTER);
+    EXPECT_EQ(m_detector->GetTransportPrograms(nullptr, nullptr, 0), E_POINTER);
+    EXPECT_EQ(m_detector->SelectTransportProgram(nullptr, 0, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(m_detector->SelectMatroskaTracks(&selection, 0, 0, nullptr, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(m_detector->GetSubtitleTracks(&count, nullptr, 0), E_INVALIDARG);
+    EXPECT_EQ(m_detector->ReopenProgramStream(0, nullptr, nullptr), E_INVALIDARG);
+
+    // Matroska: an extra track that is the selected audio track is not reported.
+    ASSERT_EQ(Open(data / "mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv"), MK_MATROSKA);
+    uint32_t extra = 0;
+    ASSERT_EQ(m_detector->SelectMatroskaTracks(&selection, 2, 0, nullptr, nullptr, &extra), S_OK);
+    EXPECT_EQ(extra, 0u);
+    EXPECT_EQ(m_detector->SelectMatroskaTracks(nullptr, 0, 0, nullptr, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(m_detector->GetTransportPrograms(&count, nullptr, 0), E_INVALIDARG);
+    EXPECT_EQ(m_detector->SelectTransportProgram(&selection, 0, nullptr, nullptr), E_INVALIDARG);
+
+    ASSERT_EQ(Open(data / "ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg"), MK_MPEG2_PROGRAM);
+    EXPECT_EQ(m_detector->GetTransportPrograms(&count, nullptr, 0), E_INVALIDARG);
+    EXPECT_EQ(m_detector->GetStreamLists(0, &videoCount, nullptr, &audioCount, nullptr, 0), E_INVALIDARG);
+    EXPECT_EQ(m_detector->GetDuration(nullptr), E_INVALIDARG);
+    EXPECT_EQ(m_detector->GetTimeRangeInfo(nullptr), E_INVALIDARG);
 }
 
 TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
