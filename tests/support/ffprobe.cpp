@@ -54,7 +54,6 @@ FfprobeStream ReadStream(const json& s)
     r.sampleRate = uint32_t(Number(s, "sample_rate"));
     r.channels = s.value("channels", 0u);
     r.channelLayout = Text(s, "channel_layout");
-    r.bitRate = uint32_t(Number(s, "bit_rate"));
     r.start = Seconds(s, "start_time");
     r.duration = Seconds(s, "duration");
     if (s.contains("start_pts"))

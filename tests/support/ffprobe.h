@@ -26,7 +26,6 @@ struct FfprobeStream {
     uint32_t sampleRate = 0;
     uint32_t channels = 0;
     std::string channelLayout;
-    uint32_t bitRate = 0;
     std::optional<double> start;     // seconds
     std::optional<double> duration;  // seconds
     std::optional<int64_t> startPts;
