@@ -699,38 +699,26 @@ protected:
 
 TEST_F(Conformance, BundledFiles) { CheckDirectory(md::test::TestDataDir(), kBundled); }
 
-class RealWorldFiles : public Conformance {
-    void TestBody() override
-    {
-        if (md::test::RealWorldDir().empty())
-            GTEST_SKIP() << "real-world samples absent: " << kRealWorld.size() << " files not checked (looked in "
-                         << md::test::RealWorldPath() << ")";
-        const fs::path dir = md::test::RealWorldDir();
-        CheckDirectory(dir, kRealWorld);
+TEST_F(Conformance, RealWorldFiles)
+{
+    if (md::test::RealWorldDir().empty())
+        GTEST_SKIP() << "real-world samples absent: " << kRealWorld.size() << " files not checked (looked in "
+                     << md::test::RealWorldPath() << ")";
+    const fs::path dir = md::test::RealWorldDir();
+    CheckDirectory(dir, kRealWorld);
 
-        // The bytes behind the reasons of some rows.
-        const auto find = [](const std::vector<uint8_t>& bytes, std::vector<uint8_t> pattern) {
-            return std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end()) - bytes.begin();
-        };
-        const std::vector<uint8_t> nav = md::test::ReadFileBytes(dir / "mpeg2ps_dvdnav_640x426_mp2.ps");
-        EXPECT_LT(find(nav, {0, 0, 1, 0xBF, 0x03, 0xD4, 0x00}), find(nav, {0, 0, 1, 0xB3}));
-        EXPECT_EQ(fs::file_size(dir / "mpeg2ps_ac3_privstream1.ps"), 2048u);
-        EXPECT_EQ(fs::file_size(dir / "m2ts_avchd_stub.mts"), 1344u);
-        const std::vector<uint8_t> noMoov = md::test::ReadFileBytes(dir / "mp4_broken_no_moov.mp4");
-        EXPECT_EQ(Be32(&noMoov[4]), 0x66747970u);  // 'ftyp'
-        EXPECT_EQ(find(noMoov, {'m', 'o', 'o', 'v'}), std::ssize(noMoov));
-        EXPECT_EQ(Be32(md::test::ReadFileBytes(dir / "mpeg4v_es_120x96.cmp").data()), 0x1B0u);
-    }
-};
-
-// Named so that ctest's list of tests that did not run says it when the samples are absent.
-const bool kRealWorldRegistered = [] {
-    const std::string name = md::test::RealWorldDir().empty()
-                                 ? "RealWorldSamplesAbsent_" + std::to_string(kRealWorld.size()) + "FilesNotChecked"
-                                 : "RealWorldFiles";
-    testing::RegisterTest("Conformance", name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                          []() -> Conformance* { return new RealWorldFiles; });
-    return true;
-}();
+    // The bytes behind the reasons of some rows.
+    const auto find = [](const std::vector<uint8_t>& bytes, std::vector<uint8_t> pattern) {
+        return std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end()) - bytes.begin();
+    };
+    const std::vector<uint8_t> nav = md::test::ReadFileBytes(dir / "mpeg2ps_dvdnav_640x426_mp2.ps");
+    EXPECT_LT(find(nav, {0, 0, 1, 0xBF, 0x03, 0xD4, 0x00}), find(nav, {0, 0, 1, 0xB3}));
+    EXPECT_EQ(fs::file_size(dir / "mpeg2ps_ac3_privstream1.ps"), 2048u);
+    EXPECT_EQ(fs::file_size(dir / "m2ts_avchd_stub.mts"), 1344u);
+    const std::vector<uint8_t> noMoov = md::test::ReadFileBytes(dir / "mp4_broken_no_moov.mp4");
+    EXPECT_EQ(Be32(&noMoov[4]), 0x66747970u);  // 'ftyp'
+    EXPECT_EQ(find(noMoov, {'m', 'o', 'o', 'v'}), std::ssize(noMoov));
+    EXPECT_EQ(Be32(md::test::ReadFileBytes(dir / "mpeg4v_es_120x96.cmp").data()), 0x1B0u);
+}
 
 }  // namespace
