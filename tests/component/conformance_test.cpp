@@ -357,6 +357,9 @@ protected:
         EXPECT_EQ(a.format, Get(AudioFormat, AudioFormatOf(s.codec)));
         EXPECT_EQ(a.channels, Get(Channels, s.channels));
         EXPECT_EQ(a.sampleRate, Get(SampleRate, s.sampleRate));
+        if (s.codec.starts_with("pcm")) {
+            EXPECT_EQ(a.bitsPerSample, s.bitsPerSample);
+        }
         if (const double layer = Get(MpegLayer, s.codec == "mp2" ? 2 : 0); layer != 0) {
             MpegAudioLayerInfo info{};
             ASSERT_EQ(m_detector->GetMpegAudioLayerInfo(&info), S_OK);

@@ -53,6 +53,8 @@ FfprobeStream ReadStream(const json& s)
     r.fieldOrder = Text(s, "field_order");
     r.sampleRate = uint32_t(Number(s, "sample_rate"));
     r.channels = s.value("channels", 0u);
+    r.bitsPerSample = s.value("bits_per_sample", 0u) ? s.value("bits_per_sample", 0u)
+                                                     : uint32_t(Number(s, "bits_per_raw_sample"));
     r.channelLayout = Text(s, "channel_layout");
     r.start = Seconds(s, "start_time");
     r.duration = Seconds(s, "duration");

@@ -25,6 +25,7 @@ struct FfprobeStream {
     std::string fieldOrder;
     uint32_t sampleRate = 0;
     uint32_t channels = 0;
+    uint32_t bitsPerSample = 0;  // bits_per_sample, else bits_per_raw_sample
     std::string channelLayout;
     std::optional<double> start;     // seconds
     std::optional<double> duration;  // seconds
