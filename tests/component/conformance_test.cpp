@@ -60,8 +60,10 @@ constexpr char kVcd[] =
     "MPEG-1 packs at video CD rates, but a video CD keeps kind 3 only with a 352-wide picture at exactly 4:3, and "
     "MPEG-1 gives width : height x pel aspect";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
-// Field order 0 where ffprobe says tt.
-#define MD_NO_PICTURE_SCAN "KNOWN FAULT: a selection does not run the MPEG-2 picture scan for interlaced video"
+// A selection of interlaced MPEG-2 video is to find its field order with the
+// MPEG-2 picture scan, as the open does; it does not yet, so it reports 0 where
+// ffprobe says tt. The FieldOrder entries that cite this go when it does.
+#define MD_NO_PICTURE_SCAN "KNOWN FAULT: the selection skips the MPEG-2 picture scan"
 
 const std::vector<Row> kBundled = {
     {"3gp_h263_176x144_15fps_aac_22k_mono.3gp", MK_MP4, {{AudioEndTolerance, 0.14}}, kAac},
