@@ -1,15 +1,14 @@
 // The field-order scans over the first samples of an MP4 video track: the H.264
-// slice scan on the interlaced corpus file and on synthetic field and MBAFF
-// samples, and the MPEG-4 Visual first-sample scan on synthetic pictures.
+// slice scan on synthetic field and MBAFF samples (the interlaced corpus file is
+// in conformance_test.cpp) and the MPEG-4 Visual first-sample scan on synthetic
+// pictures.
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "component/mp4_field_order.h"
 #include "input/memory_input_stream.h"
-#include "input/ms_file_input_stream.h"
 #include "mp4/m4_demux.h"
-#include "support/files.h"
 #include "support/mp4_builders.h"
 
 namespace {
@@ -91,26 +90,6 @@ Bytes8 Sample(const AvcSpsFields& sps, const AvcPpsFields& pps, std::vector<AvcS
 
 AvcSliceFields Field(bool idr, bool bottom) { return {idr, true, bottom, 0, 0}; }
 AvcSliceFields Frame(bool idr, int32_t deltaBottom) { return {idr, false, false, 4, deltaBottom}; }
-
-TEST(Mp4FieldOrder, InterlacedH264CorpusFile)
-{
-    // x264 interlaced=1:tff=1 (MBAFF): the first two samples are top-field-first
-    // frames, so the order is 1 and the frame rate stays.
-    const auto path = md::test::TestDataDir() / "mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4";
-    MSFileInputStream input(path.wstring().c_str());
-    std::unique_ptr<Mp4Box> boxes;
-    uint32_t fieldOrder = 0;
-    double frameRate = 25.0;
-    ScanMp4SliceFieldOrder(boxes, input, fieldOrder, frameRate);
-    EXPECT_EQ(fieldOrder, 1u);
-    EXPECT_DOUBLE_EQ(frameRate, 25.0);
-    EXPECT_NE(boxes, nullptr);  // the tree read for the scan is kept
-
-    // A tree already read is used as it is.
-    fieldOrder = 0;
-    ScanMp4SliceFieldOrder(boxes, input, fieldOrder, frameRate);
-    EXPECT_EQ(fieldOrder, 1u);
-}
 
 TEST(Mp4FieldOrder, SliceParityOfFramesAndFields)
 {

@@ -1,12 +1,16 @@
-// The open flow on synthetic disc forms that the encoder corpus cannot hold:
-// video CD sectors, SVCD in RIFF/CDXA and in bare 2324-byte sectors, DVD-VR with
-// its aspect from the real-time data packet, and MPEG-4 video in a program stream.
+// Forms the encoder corpus cannot hold, opened through the module: video CD
+// sectors, SVCD in RIFF/CDXA and in bare 2324-byte sectors, DVD-VR with its
+// aspect from the real-time data packet, MPEG-4 video in a program stream, a
+// DirecTV feed, and an MP4 camera file.
 #include <gtest/gtest.h>
 
+#include "support/directv_builders.h"
 #include "support/files.h"
 #include "support/module.h"
+#include "support/mp4_builders.h"
 #include "support/ps_builders.h"
 #include "support/stream_builders.h"
+#include "support/ts_builders.h"
 
 namespace {
 
@@ -16,7 +20,7 @@ class OpenSynthetic : public md::test::DetectorTest {
 protected:
     uint32_t Open(const ByteVec& bytes)
     {
-        const auto path = m_dir / "sample.mpg";
+        const auto path = m_dir / "sample";
         md::test::WriteFileBytes(path, bytes);
         uint32_t kind = 99;
         EXPECT_EQ(m_detector->OpenFileA(path.c_str(), &kind), S_OK);
@@ -28,46 +32,45 @@ protected:
         EXPECT_EQ(m_detector->GetVideoInfo(&v), S_OK);
         return v;
     }
+    template <typename T>
+    T Info(int32_t id)
+    {
+        T value{};
+        EXPECT_EQ(m_info->GetInfo(id, &value), S_OK) << id;
+        return value;
+    }
 
     md::test::TempDir m_dir;
 };
-
-mdtest::SequenceFields Mpeg1Sequence(uint32_t width, uint32_t height, uint8_t pelAspect)
-{
-    mdtest::SequenceFields s;
-    s.width = width;
-    s.height = height;
-    s.aspectCode = pelAspect;
-    s.extension = false;
-    s.bitRate400 = 2875;  // 1150 kb/s
-    return s;
-}
 
 TEST_F(OpenSynthetic, VideoCdKeepsItsKindOnlyWithoutAnMpeg1PictureThatIsExactly4by3)
 {
     // 60 raw sectors of MPEG-1 packs at the VCD mux rate with a 352x288 picture
     // whose pel aspect (0.9375) gives 352:270.
-    const ByteVec es = mdtest::Concat({mdtest::SequenceHeaders(Mpeg1Sequence(352, 288, 8)),
-                                       mdtest::GopHeaderFlags(true), mdtest::PictureHeaderFields(0)});
-    std::vector<ByteVec> sectors;
+    mdtest::SequenceFields s;
+    s.width = 352;
+    s.height = 288;
+    s.aspectCode = 8;
+    s.extension = false;
+    s.bitRate400 = 2875;  // 1150 kb/s
+    const ByteVec es =
+        mdtest::Concat({mdtest::SequenceHeaders(s), mdtest::GopHeaderFlags(true), mdtest::PictureHeaderFields(0)});
+    const ByteVec frame = mdtest::MpegAudioFrame(2, 11, 0, 0, 672);  // layer II, 224 kb/s, 44.1 kHz
+    std::vector<ByteVec> video, audio;
     for (uint32_t i = 0; i < 60; ++i) {
-        const ByteVec pes = mdtest::Mpeg1PesPacket(0xE0, es, 93600 + i * 3600);
-        sectors.push_back(mdtest::Mpeg1Pack(90000 + i * 1200, {pes}, 2324, 3528));
+        video.push_back(mdtest::Mpeg1Pack(90000 + i * 1200, {mdtest::Mpeg1PesPacket(0xE0, es, 93600 + i * 3600)},
+                                          2324, 3528));
+        audio.push_back(mdtest::Mpeg1Pack(90000 + i * 1200, {mdtest::Mpeg1PesPacket(0xC0, frame, 90000 + i * 2351)},
+                                          2324, 3528));
     }
-    EXPECT_EQ(Open(mdtest::CdxaFile(sectors)), MK_MPEG1_SYSTEM);
+    EXPECT_EQ(Open(mdtest::CdxaFile(video)), MK_MPEG1_SYSTEM);
     const VideoInfo v = Video();
     EXPECT_EQ(v.format, VF_MPEG1);
     EXPECT_EQ(v.aspectX, 352u);
     EXPECT_EQ(v.aspectY, 270u);
 
     // The same disc with only audio packets keeps kind 3.
-    sectors.clear();
-    const ByteVec frame = mdtest::MpegAudioFrame(2, 11, 0, 0, 672);  // layer II, 224 kb/s, 44.1 kHz
-    for (uint32_t i = 0; i < 60; ++i) {
-        const ByteVec pes = mdtest::Mpeg1PesPacket(0xC0, frame, 90000 + i * 2351);
-        sectors.push_back(mdtest::Mpeg1Pack(90000 + i * 1200, {pes}, 2324, 3528));
-    }
-    EXPECT_EQ(Open(mdtest::CdxaFile(sectors)), MK_VCD);
+    EXPECT_EQ(Open(mdtest::CdxaFile(audio)), MK_VCD);
     AudioInfo a{};
     ASSERT_EQ(m_detector->GetAudioInfo(&a), S_OK);
     EXPECT_EQ(a.sampleRate, 44100u);
@@ -86,15 +89,12 @@ TEST_F(OpenSynthetic, SvcdInCdxaAndInBareSectorsGivesKind4WithItsVideo)
                                        mdtest::PictureHeaderFields(0), mdtest::PictureCodingExtension(true),
                                        mdtest::SliceStart()});
     std::vector<ByteVec> sectors;
-    for (uint32_t i = 0; i < 60; ++i)
+    ByteVec bare;
+    for (uint32_t i = 0; i < 60; ++i) {
         sectors.push_back(mdtest::SvcdVideoSector(90000 + i * 1200, es));
-
-    for (const ByteVec& file : {mdtest::CdxaFile(sectors), [&] {
-             ByteVec bare;
-             for (const ByteVec& s : sectors)
-                 mdtest::Append(bare, s);
-             return bare;
-         }()}) {
+        mdtest::Append(bare, sectors.back());
+    }
+    for (const ByteVec& file : {mdtest::CdxaFile(sectors), bare}) {
         EXPECT_EQ(Open(file), MK_SVCD);
         const VideoInfo v = Video();
         EXPECT_EQ(v.format, VF_MPEG2);
@@ -120,14 +120,10 @@ TEST_F(OpenSynthetic, DvdVrTakesItsAspectFromTheRealTimeDataPacket)
     const VideoInfo v = Video();
     EXPECT_EQ(v.aspectX, 16u);
     EXPECT_EQ(v.aspectY, 9u);
-    // The stored sequence header now says 16:9 too (aspect_ratio_information 3).
-    IMediaDetectInfo* info = nullptr;
-    ASSERT_EQ(m_detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)), S_OK);
-    auto headers = std::make_unique<CodecHeaderInfo>();
-    ASSERT_EQ(info->GetInfo(MDI_CODEC_HEADERS, headers.get()), S_OK);
-    info->Release();
-    ASSERT_GE(headers->header1Length, 12u);
     // A 16:9 override masks aspect_ratio_information with 3, so the stored code 2 stays 2.
+    auto headers = std::make_unique<CodecHeaderInfo>();
+    ASSERT_EQ(m_info->GetInfo(MDI_CODEC_HEADERS, headers.get()), S_OK);
+    ASSERT_GE(headers->header1Length, 12u);
     EXPECT_EQ(headers->header1[7] >> 4, 2);
 }
 
@@ -142,6 +138,85 @@ TEST_F(OpenSynthetic, Mpeg4VisualInAProgramStream)
     EXPECT_EQ(v.format, VF_MPEG4);
     EXPECT_EQ(v.width, 352u);
     EXPECT_EQ(v.height, 288u);
+}
+
+TEST_F(OpenSynthetic, DirecTvStreamsSelectionAndTimes)
+{
+    // A program table naming MPEG-2 video on SCID 0x10 and MPEG audio on 0x11,
+    // two video and two audio PES packets, then filler packets.
+    mdtest::DirecTvWriter w;
+    w.Table(mdtest::PmtSection(1, {{0x02, 0x10}, {0x03, 0x11}}));
+    mdtest::SequenceFields sequence;
+    sequence.width = 720;
+    sequence.height = 480;
+    sequence.aspectCode = 3;     // 16:9
+    sequence.frameRateCode = 4;  // 29.97 fps
+    const auto mp2 = [](uint64_t pts) {  // Layer II, 192 kbit/s, 48 kHz, stereo
+        return mdtest::Mpeg1PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 64), pts);
+    };
+    w.Pes(0x10, mdtest::DtvVideoPes(mdtest::SequenceHeaders(sequence), 900000));
+    w.Pes(0x11, mp2(901800));
+    w.Pes(0x10, mdtest::DtvVideoPes(mdtest::PictureHeaderFields(1), 903600));
+    w.Pes(0x11, mp2(903960));
+    w.Filler(40);
+    const uint32_t directv = MK_DIRECTV;
+    ASSERT_EQ(m_info->SetInfo(MDI_CONTAINER_HINT, &directv), S_OK);
+    ASSERT_EQ(Open(w.Bytes()), MK_DIRECTV);
+
+    int32_t videoCount = 0, audioCount = 0;
+    uint32_t video[16] = {}, audio[16] = {};
+    ASSERT_EQ(m_detector->GetStreamLists(0, &videoCount, video, &audioCount, audio, 0), S_OK);
+    EXPECT_EQ(std::vector<uint32_t>(video, video + videoCount), std::vector<uint32_t>{0x10});
+    EXPECT_EQ(std::vector<uint32_t>(audio, audio + audioCount), std::vector<uint32_t>{0x11});
+    uint32_t programs = 0;
+    EXPECT_EQ(m_detector->GetTransportPrograms(&programs, nullptr, 0), E_INVALIDARG);
+
+    const StreamSelection selection{0x10, 0, 0x11, 0};
+    VideoInfo v{};
+    AudioInfoEx a{};
+    ASSERT_EQ(m_detector->SelectTransportProgram(&selection, 0, &v, &a), S_OK);
+    EXPECT_EQ(v.format, VF_MPEG2);
+    EXPECT_EQ(v.width, 720u);
+    EXPECT_EQ(v.aspectX, 16u);
+    EXPECT_EQ(v.aspectY, 9u);
+    EXPECT_NEAR(v.frameRate, 29.97, 0.01);
+    EXPECT_EQ(a.sampleRate, 48000u);
+    EXPECT_EQ(a.channels, 2u);
+    // From the first video PTS (900000) to the last audio PTS (903960), in 100-ns units.
+    int64_t duration = 0;
+    ASSERT_EQ(m_detector->GetDuration(&duration), S_OK);
+    EXPECT_EQ(duration, (903960 - 900000) * 1000 / 9);
+}
+
+TEST_F(OpenSynthetic, CameraFileGivesItsRecordingDateAndThumbnail)
+{
+    ByteVec jpeg(300);
+    for (size_t i = 0; i < jpeg.size(); ++i)
+        jpeg[i] = uint8_t(i * 7);
+    // 3,500,000,000 s after 1904-01-01 00:00:00 is 2014-11-28 06:13:20.
+    EXPECT_EQ(Open(mdtest::CameraMp4File(3500000000, jpeg)), MK_MP4);
+    EXPECT_EQ(Info<uint8_t>(MDI_CAMERA_FILE), 1);
+    EXPECT_EQ(Info<uint8_t>(MDI_CPGD_UUID), 1);
+    EXPECT_EQ(Info<uint8_t>(MDI_MOOV_FIRST), 1);
+    EXPECT_EQ(Info<uint8_t>(MDI_HAS_VIDEO), 1);
+    EXPECT_EQ(Info<uint8_t>(MDI_HAS_AUDIO), 0);
+    const RecordingTime t = Info<RecordingTime>(MDI_RECORDING_TIME);
+    EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second, t.dayOfWeek, t.milliseconds}),
+              std::vector<int>({2014, 11, 28, 6, 13, 20, 0, 0}));
+    ASSERT_EQ(Info<uint32_t>(MDI_THUMBNAIL_LENGTH), jpeg.size());
+    ByteVec thumbnail(jpeg.size());
+    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL, thumbnail.data()), S_OK);
+    EXPECT_EQ(thumbnail, mdtest::MarkedThumbnail(jpeg));
+
+    // Opening a file that is not a camera file clears the date; the thumbnail
+    // stays until another camera file replaces it.
+    uint32_t kind = 0;
+    ASSERT_EQ(m_detector->OpenFileA(
+                  (md::test::TestDataDir() / "mp4_h264_640x360_25fps_aac_48k_stereo.mp4").c_str(), &kind),
+              S_OK);
+    EXPECT_EQ(Info<uint8_t>(MDI_CAMERA_FILE), 0);
+    EXPECT_EQ(Info<RecordingTime>(MDI_RECORDING_TIME).year, 0);
+    EXPECT_EQ(Info<uint32_t>(MDI_THUMBNAIL_LENGTH), jpeg.size());
 }
 
 }  // namespace

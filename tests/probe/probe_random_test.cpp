@@ -11,32 +11,28 @@
 
 namespace {
 
-bool IsStructuredKind(int32_t signedKind)
-{
-    const uint32_t kind = static_cast<uint32_t>(signedKind);
-    return (kind >= MK_MPEG1_SYSTEM && kind <= MK_MPEG2_TRANSPORT) ||
-           (kind >= MK_MPEG1_VIDEO_ES && kind <= MK_DIRECTV);
-}
-
 TEST(ProbeRandomData, IsNeverTakenForAStructuredKind)
 {
     const size_t sizes[] = {1, 7, 100, 1300, 1301, 2040, 2041, 2048, 2049, 5000, 65536, 117600, 300000,
                             kProbeBufferSize, kProbeBufferSize + 50000};
-    int runs = 0;
+    const mdtest::ByteVec ts = mdtest::TsStream(188, 12);  // 2256 bytes
     for (size_t size : sizes) {
         for (uint32_t seed = 1; seed <= 12; ++seed) {
-            const auto bytes = mdtest::RandomBytes(size, seed * 1000003u + uint32_t(size));
+            auto bytes = mdtest::RandomBytes(size, seed * 1000003u + uint32_t(size));
             md::MemoryInputStream s(bytes.data(), bytes.size());
-            const int32_t kind = ProbeMediaKind(&s, 0);
-            EXPECT_FALSE(IsStructuredKind(kind)) << "size " << size << " seed " << seed << " kind " << kind;
-            EXPECT_EQ(kind, 0) << "size " << size << " seed " << seed;
+            EXPECT_EQ(ProbeMediaKind(&s, 0), 0) << "size " << size << " seed " << seed;
             const size_t n = std::min<size_t>(size, kProbeBufferSize);
             EXPECT_EQ(ProbeTransport(bytes.data(), n), 0);
             EXPECT_EQ(md::ProbeCdxa(bytes.data(), n), 0);
-            ++runs;
+            // The same buffer with transport packets at its start is transport:
+            // the random rest does not hide structure that is there.
+            if (size < ts.size())
+                continue;
+            std::copy(ts.begin(), ts.end(), bytes.begin());
+            md::MemoryInputStream withPackets(bytes.data(), bytes.size());
+            EXPECT_EQ(ProbeMediaKind(&withPackets, 0), MK_MPEG2_TRANSPORT) << "size " << size << " seed " << seed;
         }
     }
-    EXPECT_EQ(runs, 15 * 12);
 }
 
 TEST(ProbeRandomData, StartCodeRichRandomDataIsNotAProgramStream)

@@ -10,9 +10,15 @@ namespace md::test {
 
 std::filesystem::path TestDataDir() { return MD_TEST_DATA_DIR; }
 
+std::filesystem::path RealWorldPath()
+{
+    const char* override = std::getenv("MEDIADETECT_TEST_REALWORLD");
+    return override ? override : MD_REALWORLD_DIR;
+}
+
 std::filesystem::path RealWorldDir()
 {
-    std::filesystem::path dir = MD_REALWORLD_DIR;
+    const std::filesystem::path dir = RealWorldPath();
     return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
 }
 

@@ -10,17 +10,20 @@
 namespace md::test {
 
 std::filesystem::path TestDataDir();
-// The real-world samples beside the repository; empty when they are not there.
+// The real-world samples beside the repository (or where the environment
+// variable MEDIADETECT_TEST_REALWORLD points); empty when they are not there.
 std::filesystem::path RealWorldDir();
 std::filesystem::path BuildDir();
 
 // Skips the running test, saying why, when the real-world samples are absent
 // (a clone without ../shared beside it).
-#define MD_SKIP_WITHOUT_REALWORLD()                                                             \
-    do {                                                                                        \
-        if (md::test::RealWorldDir().empty())                                                   \
-            GTEST_SKIP() << "real-world samples absent: no " MD_REALWORLD_DIR " beside the clone"; \
+#define MD_SKIP_WITHOUT_REALWORLD()                                                  \
+    do {                                                                             \
+        if (md::test::RealWorldDir().empty())                                        \
+            GTEST_SKIP() << "real-world samples absent: no " << md::test::RealWorldPath(); \
     } while (0)
+// Where the real-world samples are looked for.
+std::filesystem::path RealWorldPath();
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

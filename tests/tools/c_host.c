@@ -82,7 +82,13 @@ static const GUID kOtherClsid = {0x5a486531, 0x0201, 0x43e0, {0xbd, 0x81, 0xd5, 
 static const GUID kIidUnknown = {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 static const GUID kIidClassFactory = {1, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 static const GUID kIidDetect5 = {0x2c21a4b6, 0xc51a, 0x4990, {0xb4, 0x40, 0xb0, 0x84, 0x15, 0x34, 0xf7, 0x3a}};
-static const GUID kIidDetectOther = {0x5f3d5012, 0xf8a8, 0x402f, {0x97, 0xcf, 0x92, 0x7f, 0xe4, 0x9b, 0xa9, 0xed}};
+/* IMediaDetect, IMediaDetect2, 3 and 4: the same table as IMediaDetect5. */
+static const GUID kIidDetectOthers[4] = {
+    {0x5f3d5012, 0xf8a8, 0x402f, {0x97, 0xcf, 0x92, 0x7f, 0xe4, 0x9b, 0xa9, 0xed}},
+    {0x1376fc15, 0xa0aa, 0x4120, {0x9f, 0x27, 0x11, 0x2a, 0x05, 0x63, 0xb4, 0x6b}},
+    {0xe15dd35f, 0x55dc, 0x4ef1, {0xa4, 0x84, 0xf1, 0x74, 0x8d, 0x2a, 0xb5, 0x40}},
+    {0x2d070527, 0x5f3f, 0x4a0c, {0xb4, 0x26, 0x2e, 0x59, 0x8f, 0x6d, 0x47, 0x0d}}};
+static const GUID kIidTimeTable = {0xd57b64f7, 0x8728, 0x4717, {0xbd, 0x9c, 0xa0, 0x97, 0x19, 0xa0, 0x6b, 0xa0}};
 static const GUID kIidInfo = {0xf02891c9, 0xb0ec, 0x431f, {0xa4, 0xff, 0x5c, 0xd5, 0x2e, 0x60, 0x64, 0x42}};
 
 static int passed, failed;
@@ -153,14 +159,26 @@ int main(int argc, char** argv)
     check(factory->vtbl->QueryInterface(factory, &kIidUnknown, (void**)&again) == 0 && again == factory,
           "factory answers IUnknown with itself");
     again->vtbl->Release(again);
+    out = (void*)1;
+    check(factory->vtbl->QueryInterface(factory, &kIidDetect5, &out) == (HRESULT)0x80004002 && out == NULL &&
+              factory->vtbl->QueryInterface(factory, &kIidUnknown, NULL) == (HRESULT)0x80004003,
+          "factory: E_NOINTERFACE for other interfaces, E_POINTER for a null output");
+    check(factory->vtbl->CreateInstance(factory, NULL, &kIidDetect5, NULL) == (HRESULT)0x80004003,
+          "CreateInstance with a null output gives E_POINTER");
 
     MediaDetect* detector = NULL;
     check(factory->vtbl->CreateInstance(factory, NULL, &kIidDetect5, (void**)&detector) == 0 && detector,
           "CreateInstance gives IMediaDetect5");
-    MediaDetect* same = NULL;
-    check(detector->vtbl->QueryInterface(detector, &kIidDetectOther, (void**)&same) == 0 && same == detector,
-          "IMediaDetect gives the same table as IMediaDetect5");
-    same->vtbl->Release(same);
+    for (int i = 0; i < 4; ++i) {
+        MediaDetect* same = NULL;
+        check(detector->vtbl->QueryInterface(detector, &kIidDetectOthers[i], (void**)&same) == 0 && same == detector,
+              "IMediaDetect, 2, 3 and 4 give the same table as IMediaDetect5");
+        same->vtbl->Release(same);
+    }
+    out = (void*)1;
+    check(detector->vtbl->QueryInterface(detector, &kIidClassFactory, &out) == (HRESULT)0x80004002 && out == NULL &&
+              detector->vtbl->QueryInterface(detector, &kIidDetect5, NULL) == (HRESULT)0x80004003,
+          "detector: E_NOINTERFACE for other interfaces, E_POINTER for a null output");
     check(detector->vtbl->Reserved1(detector) == (HRESULT)0x80004001 &&
               detector->vtbl->Reserved2(detector) == (HRESULT)0x80004001,
           "reserved slots 9 and 13 answer E_NOTIMPL");
@@ -180,7 +198,20 @@ int main(int argc, char** argv)
           "a transport stream has no video record right after the open");
 
     MediaDetectInfo* info = NULL;
-    check(detector->vtbl->QueryInterface(detector, &kIidInfo, (void**)&info) == 0 && info, "IMediaDetectInfo");
+    Unknown* timeTable = NULL;
+    Unknown* identities[3] = {NULL, NULL, NULL};
+    check(detector->vtbl->QueryInterface(detector, &kIidInfo, (void**)&info) == 0 && info &&
+              detector->vtbl->QueryInterface(detector, &kIidTimeTable, (void**)&timeTable) == 0 && timeTable &&
+              (void*)info != (void*)detector && (void*)timeTable != (void*)detector,
+          "IMediaDetectInfo and ITimeTableInfo are tables of their own");
+    detector->vtbl->QueryInterface(detector, &kIidUnknown, (void**)&identities[0]);
+    info->vtbl->QueryInterface(info, &kIidUnknown, (void**)&identities[1]);
+    timeTable->vtbl->QueryInterface(timeTable, &kIidUnknown, (void**)&identities[2]);
+    check(identities[0] && identities[0] == identities[1] && identities[1] == identities[2],
+          "the three tables share one IUnknown");
+    for (int i = 0; i < 3; ++i)
+        identities[i]->vtbl->Release(identities[i]);
+    timeTable->vtbl->Release(timeTable);
     int64_t first = 0;
     check(info->vtbl->GetInfo(info, 6, &first) == (HRESULT)0x80004005 && first == -1,
           "GetInfo 6 writes -1 and fails without video");
@@ -206,10 +237,14 @@ int main(int argc, char** argv)
     check(identity == &outer.base, "the aggregated interface's IUnknown is the outer object");
     identity->vtbl->Release(identity);
     aggregated->vtbl->Release(aggregated);
-    check(outer.inner->vtbl->Release(outer.inner) == 0, "the inner object dies with its last reference");
-
-    check(factory->vtbl->LockServer(factory, 1) == 0, "LockServer(TRUE)");
+    check(outer.refs == 1, "the outer object's references are back to its own");
     check(factory->vtbl->Release(factory) == 0, "factory released");
+    check(canUnloadNow() == 1, "a live (aggregated) detector keeps the module loaded");
+    check(outer.inner->vtbl->Release(outer.inner) == 0, "the inner object dies with its last reference");
+    check(canUnloadNow() == 0, "with nothing alive the module may unload");
+    getClassObject(&kClsid, &kIidClassFactory, (void**)&factory);
+    check(factory->vtbl->LockServer(factory, 1) == 0, "LockServer(TRUE)");
+    factory->vtbl->Release(factory);
     check(canUnloadNow() == 1, "a server lock keeps the module loaded");
     getClassObject(&kClsid, &kIidClassFactory, (void**)&factory);
     factory->vtbl->LockServer(factory, 0);

@@ -1,0 +1,115 @@
+#include "support/ffprobe.h"
+
+#include <fstream>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+namespace md::test {
+namespace {
+
+using nlohmann::json;
+
+json ReadJson(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("no reference " + path.string());
+    return json::parse(in);
+}
+
+std::string Text(const json& j, const char* key) { return j.contains(key) ? j[key].get<std::string>() : ""; }
+
+// "30000/1001", "16:9", "48000" or "1.5": the quotient; 0 when absent or over 0.
+double Number(const json& j, const char* key)
+{
+    const std::string s = Text(j, key);
+    if (s.empty())
+        return 0;
+    const size_t sep = s.find_first_of("/:");
+    if (sep == std::string::npos)
+        return std::stod(s);
+    const double den = std::stod(s.substr(sep + 1));
+    return den == 0 ? 0 : std::stod(s.substr(0, sep)) / den;
+}
+
+std::optional<double> Seconds(const json& j, const char* key)
+{
+    return j.contains(key) ? std::optional<double>(std::stod(j[key].get<std::string>())) : std::nullopt;
+}
+
+FfprobeStream ReadStream(const json& s)
+{
+    FfprobeStream r;
+    r.type = Text(s, "codec_type");
+    r.codec = Text(s, "codec_name");
+    r.id = s.contains("id") ? uint32_t(std::stoul(Text(s, "id"), nullptr, 16)) : 0;
+    r.tag = s.contains("codec_tag") ? uint32_t(std::stoul(Text(s, "codec_tag"), nullptr, 16)) : 0;
+    r.track = s.value("index", 0) + 1;
+    r.width = s.value("width", 0u);
+    r.height = s.value("height", 0u);
+    r.aspect = Number(s, "display_aspect_ratio");
+    r.frameRate = Number(s, "r_frame_rate");
+    r.fieldOrder = Text(s, "field_order");
+    r.sampleRate = uint32_t(Number(s, "sample_rate"));
+    r.channels = s.value("channels", 0u);
+    r.bitsPerSample = s.value("bits_per_sample", 0u) ? s.value("bits_per_sample", 0u)
+                                                     : uint32_t(Number(s, "bits_per_raw_sample"));
+    r.channelLayout = Text(s, "channel_layout");
+    r.start = Seconds(s, "start_time");
+    r.duration = Seconds(s, "duration");
+    if (s.contains("start_pts"))
+        r.startPts = s["start_pts"].get<int64_t>();
+    return r;
+}
+
+}  // namespace
+
+const FfprobeStream* Ffprobe::First(const std::string& type) const
+{
+    for (const FfprobeStream& s : streams)
+        if (s.type == type)
+            return &s;
+    return nullptr;
+}
+
+const FfprobeStream* Ffprobe::WithId(uint32_t id) const
+{
+    for (const FfprobeStream& s : streams)
+        if (s.id == id)
+            return &s;
+    return nullptr;
+}
+
+Ffprobe ReadFfprobe(const std::filesystem::path& media)
+{
+    const std::filesystem::path base = media.parent_path() / "reference" / media.filename();
+    const json j = ReadJson(base.string() + ".ffprobe.json");
+    Ffprobe r;
+    r.readable = j.contains("format");
+    if (r.readable) {
+        r.start = Seconds(j["format"], "start_time");
+        r.duration = Seconds(j["format"], "duration");
+    }
+    for (const json& s : j.value("streams", json::array()))
+        r.streams.push_back(ReadStream(s));
+    if (j.contains("programs")) {
+        r.programs.emplace();
+        for (const json& p : j["programs"]) {
+            r.programs->push_back({p["pmt_pid"].get<uint32_t>(), {}});
+            for (const json& s : p["streams"])
+                r.programs->back().streams.push_back(ReadStream(s));
+        }
+    }
+    // MediaInfo lists a Matroska file's tracks after its "General" entry, in ffprobe's order.
+    if (media.extension() == ".mkv" && std::filesystem::exists(base.string() + ".mediainfo.json")) {
+        const json info = ReadJson(base.string() + ".mediainfo.json");
+        const json tracks = info.contains("media") ? info["media"].value("track", json::array()) : json::array();
+        for (size_t i = 0; i < r.streams.size() && i + 1 < tracks.size(); ++i)
+            if (tracks[i + 1].contains("ID"))
+                r.streams[i].track = uint32_t(std::stoul(tracks[i + 1]["ID"].get<std::string>()));
+    }
+    return r;
+}
+
+}  // namespace md::test
