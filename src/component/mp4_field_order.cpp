@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "es/h264.h"
+#include "es/start_code.h"
 #include "input/bytes.h"
 #include "mp4/m4_demux.h"
 #include "mp4/sample_entry.h"
@@ -34,15 +35,6 @@ const Mp4Box* VideoTrack(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStream& inpu
     if (!boxes)
         boxes = ReadMp4Stream(input);
     return FindFirstTrack(boxes.get(), kVide);
-}
-
-// Offset of the first vop_start_code 00 00 01 B6 in p[0..n), or n.
-uint32_t FindVopStartCode(const uint8_t* p, uint32_t n)
-{
-    for (uint32_t i = 0; Has(n, i, 4); ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB6)
-            return i;
-    return n;
 }
 
 // Number of significant bits of v (0 for 0).
@@ -156,7 +148,7 @@ void ScanMp4FirstSampleFieldOrder(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStr
     const uint32_t got = ZPMP::ReadAt(input, offset, buffer.data(), kReadSize);
     // Encoders put a group_of_vop header (00 00 01 B3) before an I-VOP; the
     // picture header starts at the first vop_start_code.
-    const uint32_t vop = FindVopStartCode(buffer.data(), got);
+    const uint32_t vop = FindCode(buffer.data(), got, 0xB6);
     if (vop == got)
         return;
     RingBuffer ring(kRingCapacity);

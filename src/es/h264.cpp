@@ -6,6 +6,7 @@
 #include <new>
 
 #include "es/mpeg_video.h"
+#include "es/start_code.h"
 #include "input/bytes.h"
 #include "input/ring_buffer.h"
 
@@ -428,9 +429,9 @@ bool ScanNalUnits(const uint8_t* p, uint32_t len, NalScanInfo& info)
     uint32_t i = 0;
     while (len > 4 && i < len - 4) {
         uint32_t startCode = 0;
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1)
+        if (IsStartCodePrefix(p + i))
             startCode = 3;
-        else if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 0 && p[i + 3] == 1)
+        else if (p[i] == 0 && IsStartCodePrefix(p + i + 1))
             startCode = 4;
         if (startCode == 0) {
             ++i;

@@ -64,21 +64,6 @@ void Mpeg2DisplayAspect(uint32_t code, uint32_t& x, uint32_t& y)
     }
 }
 
-bool IsStartCode(const uint8_t* p, uint32_t len, uint8_t code)
-{
-    return p != nullptr && IsStartCodeAt(p, len) && p[3] == code;
-}
-
-// Offset of the first 00 00 01 prefix at or after from that has `need` bytes
-// (prefix included) inside the buffer; len when there is none.
-uint32_t NextPrefix(const uint8_t* p, uint32_t len, uint32_t from, uint32_t need)
-{
-    for (uint32_t i = from; Has(len, i, need); ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1)
-            return i;
-    return len;
-}
-
 uint32_t SignificantBits(uint32_t v)
 {
     uint32_t n = 0;
@@ -117,7 +102,7 @@ uint32_t SequenceHeaderLength(const uint8_t* p, uint32_t len)
 
 bool ParseSequenceHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info, uint32_t mode)
 {
-    if (len < 12 || !IsStartCode(p, len, 0xB3))
+    if (len < 12 || !IsStartCodeAt(p, len, 0xB3))
         return false;
     const uint32_t headerLength = SequenceHeaderLength(p, len);
     if (headerLength == 0 || headerLength > len)
@@ -174,7 +159,7 @@ bool ParseSequenceHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& inf
 
 bool ApplySequenceExtension(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info)
 {
-    if (len < 14 || !IsStartCode(p, len, 0xB5) || (p[4] >> 4) != 1)
+    if (len < 14 || !IsStartCodeAt(p, len, 0xB5) || (p[4] >> 4) != 1)
         return false;
     const uint32_t horizontalExt = (uint32_t(p[5] & 0x01) << 1) | (p[6] >> 7);
     const uint32_t verticalExt = (p[6] >> 5) & 0x03;
@@ -190,7 +175,7 @@ bool ApplySequenceExtension(const uint8_t* p, uint32_t len, SequenceHeaderInfo& 
 bool ReadProgressiveSequence(const uint8_t* p, uint32_t len, uint8_t& progressive)
 {
     progressive = 1;
-    if (len < 6 || !IsStartCode(p, len, 0xB5))
+    if (len < 6 || !IsStartCodeAt(p, len, 0xB5))
         return false;
     progressive = (p[5] >> 3) & 1;
     return true;
@@ -201,7 +186,7 @@ bool ReadDisplaySize(const uint8_t* p, uint32_t len, uint32_t& width, uint32_t& 
     if (p == nullptr)
         return true;
     for (uint32_t i = 0; Has(len, i, 5); ++i) {
-        if (!IsStartCode(p + i, len - i, 0xB5) || (p[i + 4] >> 4) != 2)
+        if (!IsStartCodeAt(p + i, len - i, 0xB5) || (p[i + 4] >> 4) != 2)
             continue;
         // extension id, video_format (3), colour_description (1), then the three
         // colour bytes when colour_description is set.
@@ -222,7 +207,7 @@ bool FindEncoderMarker(const uint8_t* p, uint32_t len, uint8_t& flag)
     if (p == nullptr)
         return false;
     for (uint32_t i = 0; Has(len, i, 5); ++i) {
-        if (!IsStartCode(p + i, len - i, 0xB5) || (p[i + 4] != 0x2B && p[i + 4] != 0x21))
+        if (!IsStartCodeAt(p + i, len - i, 0xB5) || (p[i + 4] != 0x2B && p[i + 4] != 0x21))
             continue;
         // colour_primaries at +5, transfer_characteristics at +6; 11 is xvYCC.
         if (Has(len, i, 7) && p[i + 6] == 11)
@@ -237,7 +222,7 @@ bool ReadGopFlags(const uint8_t* p, uint32_t len, uint8_t& closedGop, uint8_t& b
     if (p == nullptr)
         return false;
     for (uint32_t i = 0; Has(len, i, 8); ++i) {
-        if (!IsStartCode(p + i, len - i, 0xB8))
+        if (!IsStartCodeAt(p + i, len - i, 0xB8))
             continue;
         // time_code is 25 bits from byte 4; closed_gop and broken_link follow.
         closedGop = (p[i + 7] >> 6) & 1;
@@ -252,7 +237,7 @@ bool ReadTemporalReference(const uint8_t* p, uint32_t len, uint32_t& value)
     if (p == nullptr)
         return false;
     for (uint32_t i = 0; Has(len, i, 9); ++i) {
-        if (!IsStartCode(p + i, len - i, 0x00))
+        if (!IsStartCodeAt(p + i, len - i, 0x00))
             continue;
         value = (uint32_t(p[i + 4]) << 2) | (p[i + 5] >> 6);
         return true;
@@ -262,7 +247,7 @@ bool ReadTemporalReference(const uint8_t* p, uint32_t len, uint32_t& value)
 
 bool ReadFieldOrder(const uint8_t* p, uint32_t len, uint32_t& order, uint8_t& progressiveFrame)
 {
-    if (len < 8 || !IsStartCode(p, len, 0xB5))
+    if (len < 8 || !IsStartCodeAt(p, len, 0xB5))
         return false;
     const uint32_t pictureStructure = p[6] & 0x03;
     const uint32_t topFieldFirst = p[7] >> 7;
@@ -414,14 +399,14 @@ bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataS
 
     bool ok = false;
     if (!h264) {
-        uint32_t pos = NextPrefix(p, len, 0, 4);
+        uint32_t pos = NextStartCode(p, len, 0);
         while (pos < len) {
             const uint8_t code = p[pos + 3];
             if (code >= 0x01 && code <= 0xAF) {  // slice_start_code
                 ok = true;
                 break;
             }
-            const uint32_t next = NextPrefix(p, len, pos + 4, 4);
+            const uint32_t next = NextStartCode(p, len, pos + 4);
             if (next >= len)
                 break;  // the last unit has no end inside the buffer
             const uint32_t extensionId = pos + 4 < next ? p[pos + 4] >> 4 : 0;
@@ -434,9 +419,9 @@ bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataS
     } else {
         // A unit starts one byte before its prefix, so a four-byte start code
         // 00 00 00 01 stays whole, and ends one byte before the next prefix.
-        uint32_t prefix = NextPrefix(p, len, 0, 4);
+        uint32_t prefix = NextStartCode(p, len, 0);
         while (prefix < len) {
-            const uint32_t next = NextPrefix(p, len, prefix + 3, 4);
+            const uint32_t next = NextStartCode(p, len, prefix + 3);
             if (next >= len)
                 break;
             const uint32_t nalType = p[prefix + 3] & 0x1F;

@@ -129,7 +129,7 @@ void M1Demux::ScanChunk(const uint8_t* chunk, uint32_t size, ScanState& s, Strea
     while (Has(size, pos, kScanReserve)) {
         const uint8_t* p = chunk + pos;
         const uint32_t left = size - pos;
-        if (!IsPrefixAt(p, left)) {
+        if (!IsStartCodeAt(p, left)) {
             ++pos;
             continue;
         }

@@ -198,7 +198,7 @@ void M2Demux::ScanChunk(const uint8_t* buffer, uint32_t size, bool fromFile, Sca
     while (Has(size, pos, kScanReserve)) {
         const uint8_t* p = buffer + pos;
         const uint32_t left = size - pos;
-        if (!IsPrefixAt(p, left)) {
+        if (!IsStartCodeAt(p, left)) {
             ++pos;
             continue;
         }
@@ -365,7 +365,7 @@ std::unique_ptr<StreamRecord> M2Demux::BuildVideoRecord(const uint8_t* header, u
 {
     const uint8_t* p = header;
     uint32_t len = length;
-    if (!FindStartCode(p, len) || !IsPrefixAt(p, len))
+    if (!FindStartCode(p, len) || !IsStartCodeAt(p, len))
         return nullptr;
     if (!m_mpeg4 && p[3] != 0xB3)
         return nullptr;
@@ -394,7 +394,7 @@ std::unique_ptr<StreamRecord> M2Demux::BuildVideoRecord(const uint8_t* header, u
         const uint32_t headerLength = static_cast<uint32_t>(info->headerLength);
         const uint8_t* ext = p + headerLength;
         uint32_t extLen = len - headerLength;
-        if (!FindStartCode(ext, extLen) || !IsPrefixAt(ext, extLen))
+        if (!FindStartCode(ext, extLen) || !IsStartCodeAt(ext, extLen))
             return nullptr;
         if (ext[3] != 0xB5) {
             m_noExtension = 1;
@@ -470,7 +470,7 @@ void M2Demux::RewriteStoredAspect(StreamRecord& rec) const
     if (!m_aspectOverride || rec.extraData1Length < 9)
         return;
     uint8_t* h = rec.extraData1;
-    if (h[0] != 0 || h[1] != 0 || h[2] != 1 || h[3] != 0xB3)
+    if (!IsStartCode(h, 0xB3))
         return;
     const uint8_t mask = (m_overrideX == 16 && m_overrideY == 9) ? 3 : 2;
     h[7] = static_cast<uint8_t>(((h[7] >> 4) & mask) << 4 | (h[7] & 0x0F));

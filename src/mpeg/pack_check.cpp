@@ -150,7 +150,7 @@ bool KeyPictureInPes(const uint8_t* p, uint32_t available, uint8_t& key, uint8_t
     if (packetLength > available || !IsVideoStreamId(p[3]) || packetLength < 11)
         return false;
     for (uint32_t j = 6; Has(packetLength, j, 4); ++j) {
-        if (p[j] != 0 || p[j + 1] != 0 || p[j + 2] != 1)
+        if (!IsStartCodePrefix(p + j))
             continue;
         if (p[j + 3] == 0xB8) {  // group_start_code
             key = 1;

@@ -7,6 +7,7 @@
 #include "es/audio_headers.h"
 #include "es/mpeg_video.h"
 #include "es/pes.h"
+#include "es/start_code.h"
 #include "input/bytes.h"
 #include "ts/ts_packet.h"
 
@@ -58,18 +59,6 @@ bool IsAudioType(uint8_t type)
 {
     return type == CDirecTVParser::kTypeMpegAudio || type == CDirecTVParser::kTypeAc3 ||
            type == CDirecTVParser::kTypeAac || type == CDirecTVParser::kTypeLpcm;
-}
-
-bool IsPrefix(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
-
-// Offset of the first 00 00 01 xx at or after from with all four bytes in
-// range, or length when there is none.
-uint32_t NextStartCode(const uint8_t* p, uint32_t length, uint32_t from)
-{
-    for (uint32_t i = from; Has(length, i, 4); ++i)
-        if (IsPrefix(p + i))
-            return i;
-    return length;
 }
 
 // The PES stream_ids whose headers give times: video takes 0xE0 and the user

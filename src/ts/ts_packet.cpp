@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "es/start_code.h"
+
 namespace md {
 
 namespace {
@@ -11,10 +13,7 @@ namespace {
 uint32_t AdaptationFieldControl(const uint8_t* packet) { return (packet[3] >> 4) & 0x03; }
 
 // 00 00 01 followed by a stream_id in 0xBC..0xFF.
-bool IsPesStart(const uint8_t* p, uint32_t length)
-{
-    return length >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] >= 0xBC;
-}
+bool IsPesStart(const uint8_t* p, uint32_t length) { return IsStartCodeAt(p, length) && p[3] >= 0xBC; }
 
 // 90 kHz ticks to 100-ns units, truncated, as the scanners convert them.
 int64_t TicksTo100ns(int64_t ticks) { return static_cast<int64_t>(static_cast<double>(ticks) / 9.0 * 1000.0); }
@@ -99,7 +98,7 @@ uint32_t PesHeaderLength(const uint8_t* p, uint32_t length)
     if (p == nullptr || length < 6)
         return 0;
     for (uint32_t i = 0; i + 4 < length; ++i) {
-        if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1)
+        if (!IsStartCodePrefix(p + i))
             continue;
         if (HasNoPesHeaderExtension(p[i + 3]))
             return 6;

@@ -192,10 +192,8 @@ bool DescribeDtsHd(bool registration, AudioDescription& d)
 
 TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1, StreamRecord& record)
 {
-    uint32_t i = 0;
-    while (i + 4 <= length && !(IsStartCodeAt(held + i, length - i) && held[i + 3] == 0xB3))
-        ++i;
-    if (i + 4 > length)
+    const uint32_t i = FindCode(held, length, 0xB3);
+    if (i >= length)
         return TsVideoBuild::Rejected;
     const uint8_t* seq = held + i;
     const uint32_t seqLength = length - i;
