@@ -444,30 +444,35 @@ bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataS
     return true;
 }
 
+bool SnapDisplayAspect(uint64_t X, uint64_t Y, uint32_t& x, uint32_t& y)
+{
+    if (Y == 0)
+        return false;
+    // A term too large for the ratio can still equal the other.
+    const uint64_t r = X <= std::numeric_limits<uint64_t>::max() / 100 ? X * 100 / Y : 0;
+    if (r == 133) {
+        x = 4;
+        y = 3;
+    } else if (r == 177) {
+        x = 16;
+        y = 9;
+    } else if (X == Y) {
+        x = 1;
+        y = 1;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void AspectFromSampleAspect(uint32_t& x, uint32_t& y, uint32_t width, uint32_t height)
 {
     const uint64_t a = uint64_t(x) * width;
     const uint64_t b = uint64_t(y) * height;
-    if (b != 0) {
-        const uint64_t r = a * 100 / b;
-        if (r == 133) {
-            x = 4;
-            y = 3;
-            return;
-        }
-        if (r == 177) {
-            x = 16;
-            y = 9;
-            return;
-        }
-    }
-    if (a != b) {
-        x = static_cast<uint32_t>(a);
-        y = static_cast<uint32_t>(b);
-    } else {
-        x = 1;
-        y = 1;
-    }
+    if (SnapDisplayAspect(a, b, x, y))
+        return;
+    x = a == b ? 1 : static_cast<uint32_t>(a);
+    y = a == b ? 1 : static_cast<uint32_t>(b);
 }
 
 void AspectFromDisplaySize(uint32_t& x, uint32_t& y, uint32_t width, uint32_t height, uint32_t displayWidth,

@@ -101,9 +101,14 @@ bool ParseVolHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info);
 bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataSize], int32_t& length1,
                     uint8_t (&area2)[kExtraDataSize], int32_t& length2, uint32_t mode);
 
-// Display aspect from a sample aspect x:y and the picture size: 4:3 or 16:9
-// when 100 X'/Y' is 133 or 177 (X' = x * width, Y' = y * height), else X':Y'
-// unreduced, or 1:1 when they are equal.
+// The display shapes every container names rather than states: 4:3 when
+// 100 X / Y (integer division) is 133, 16:9 when it is 177, 1:1 when X equals Y.
+// False, with x and y untouched, for any other X:Y and for Y = 0.
+bool SnapDisplayAspect(uint64_t X, uint64_t Y, uint32_t& x, uint32_t& y);
+
+// Display aspect from a sample aspect x:y and the picture size: X' = x * width,
+// Y' = y * height snapped as SnapDisplayAspect does, else X':Y' unreduced (each
+// truncated to 32 bits); 0:0 becomes 1:1.
 void AspectFromSampleAspect(uint32_t& x, uint32_t& y, uint32_t width, uint32_t height);
 
 // Display aspect when a sequence display extension gives a display size other

@@ -86,22 +86,16 @@ void SetAspect(StreamRecord& rec, uint32_t x, uint32_t y)
     rec.video.aspectY = y;
 }
 
-// Display aspect of a picture from X = width x sample width and Y = height x
-// sample height: 4:3 when 100 X / Y is 133, 16:9 when it is 177, 1:1 when X
-// equals Y, else X:Y unreduced. A zero Y leaves the aspect as it was.
-void AspectFromScaledSize(StreamRecord& rec, uint64_t x, uint64_t y)
+// Display aspect of a picture from its sample aspect (AspectFromSampleAspect).
+// A zero height leaves the aspect as it was.
+void AspectFromScaledSize(StreamRecord& rec, uint32_t sampleWidth, uint32_t sampleHeight)
 {
-    if (y == 0)
+    if (rec.video.height == 0)
         return;
-    const uint64_t r = x * 100 / y;
-    if (r == 133)
-        SetAspect(rec, 4, 3);
-    else if (r == 177)
-        SetAspect(rec, 16, 9);
-    else if (x == y)
-        SetAspect(rec, 1, 1);
-    else
-        SetAspect(rec, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+    uint32_t x = sampleWidth;
+    uint32_t y = sampleHeight;
+    AspectFromSampleAspect(x, y, rec.video.width, rec.video.height);
+    SetAspect(rec, x, y);
 }
 
 // Width:height reduced by their greatest common divisor (0:0 for 0x0).
@@ -131,14 +125,11 @@ void AspectFromSar(StreamRecord& rec, const SpsInfo& sps)
     const uint64_t y = uint64_t(height) * sar.h;
     if (y == 0)
         return;
-    const uint64_t r = x * 100 / y;
-    if (r == 133 || (width == 720 && ((height == 480 && idc == 3) || (height == 576 && idc == 2))))
+    if (width == 720 && ((height == 480 && idc == 3) || (height == 576 && idc == 2)))
         SetAspect(rec, 4, 3);
-    else if (r == 177 || (width == 720 && ((height == 480 && idc == 5) || (height == 576 && idc == 4))))
+    else if (width == 720 && ((height == 480 && idc == 5) || (height == 576 && idc == 4)))
         SetAspect(rec, 16, 9);
-    else if (x == y)
-        SetAspect(rec, 1, 1);
-    else
+    else if (!SnapDisplayAspect(x, y, rec.video.aspectX, rec.video.aspectY))
         SetAspect(rec, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
 }
 
@@ -146,21 +137,10 @@ void AspectFromSar(StreamRecord& rec, const SpsInfo& sps)
 // picture has that shape, else width:height (1:1 for a zero height).
 void AspectFromPictureSize(StreamRecord& rec)
 {
-    const uint32_t width = rec.video.width;
-    const uint32_t height = rec.video.height;
-    if (height == 0) {
-        SetAspect(rec, 1, 1);
-        return;
-    }
-    const uint64_t r = uint64_t(width) * 100 / height;
-    if (r == 133)
-        SetAspect(rec, 4, 3);
-    else if (r == 177)
-        SetAspect(rec, 16, 9);
-    else if (width == height)
+    if (rec.video.height == 0)
         SetAspect(rec, 1, 1);
     else
-        SetAspect(rec, width, height);
+        AspectFromScaledSize(rec, 1, 1);
 }
 
 // Frame duration from the track's typical sample duration (or, without a time
@@ -382,8 +362,7 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
         rec->video.bitRate = mp4v->esds.avgBitrate;
         rec->progressive = mp4v->interlaced == 0 ? 1 : 0;
         if (mp4v->parWidth > 0 && mp4v->parHeight > 0)
-            AspectFromScaledSize(*rec, uint64_t(rec->video.width) * uint32_t(mp4v->parWidth),
-                                 uint64_t(rec->video.height) * uint32_t(mp4v->parHeight));
+            AspectFromScaledSize(*rec, uint32_t(mp4v->parWidth), uint32_t(mp4v->parHeight));
         // MPEG-4 Visual keeps the measured rate unsnapped.
         ApplyFrameTiming(*rec, trak, root, false);
         return rec;
