@@ -57,18 +57,6 @@ constexpr uint32_t kSampleReadSize = 4096;
 // Display aspect words of a record whose aspect is not settled yet.
 constexpr uint32_t kAspectUnset = 0xFFFFFFFF;
 
-// Sample aspect ratios of H.264 aspect_ratio_idc 1..16 (ISO/IEC 14496-10
-// Table E-1); index 0 is "unspecified".
-struct SampleAspect {
-    uint32_t w;
-    uint32_t h;
-};
-constexpr std::array<SampleAspect, 17> kSampleAspect = {{
-    {0, 0},    {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33},  {24, 11}, {20, 11}, {32, 11},
-    {80, 33},  {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1},
-}};
-constexpr uint32_t kExtendedSar = 255;
-
 bool HasMakerText(std::span<const uint8_t> text)
 {
     return text.size() >= kMakerTextLength && std::memcmp(text.data(), kMakerText, kMakerTextLength) == 0;
@@ -108,29 +96,16 @@ void AspectFromGcd(StreamRecord& rec, uint32_t width, uint32_t height)
         SetAspect(rec, width / g, height / g);
 }
 
-// The H.264 display aspect from the SPS's sample aspect. The 720-wide NTSC and
-// PAL pictures keep their nominal 4:3 / 16:9 even though their sample aspects
-// do not multiply out to exactly 133 or 177.
+// The H.264 display aspect from the SPS's sample aspect; the aspect stays as it
+// was when the SPS states none or the picture has no height.
 void AspectFromSar(StreamRecord& rec, const SpsInfo& sps)
 {
-    const uint32_t idc = sps.aspect_ratio_idc;
-    if (!sps.aspect_ratio_info_present_flag || !(idc == kExtendedSar || idc < kSampleAspect.size()))
+    uint32_t sarW = 0;
+    uint32_t sarH = 0;
+    if (!SpsSampleAspect(sps, sarW, sarH) || rec.video.height == 0)
         return;
-    const SampleAspect sar = idc == kExtendedSar ? SampleAspect{sps.sar_width, sps.sar_height} : kSampleAspect[idc];
-    if (sar.w == 0 || sar.h == 0)
-        return;
-    const uint32_t width = rec.video.width;
-    const uint32_t height = rec.video.height;
-    const uint64_t x = uint64_t(width) * sar.w;
-    const uint64_t y = uint64_t(height) * sar.h;
-    if (y == 0)
-        return;
-    if (width == 720 && ((height == 480 && idc == 3) || (height == 576 && idc == 2)))
-        SetAspect(rec, 4, 3);
-    else if (width == 720 && ((height == 480 && idc == 5) || (height == 576 && idc == 4)))
-        SetAspect(rec, 16, 9);
-    else if (!SnapDisplayAspect(x, y, rec.video.aspectX, rec.video.aspectY))
-        SetAspect(rec, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+    H264DisplayAspect(rec.video.width, rec.video.height, sps.aspect_ratio_idc, sarW, sarH, rec.video.aspectX,
+                      rec.video.aspectY);
 }
 
 // Last resort for a picture whose aspect nothing stated: 4:3 or 16:9 when the
