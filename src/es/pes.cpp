@@ -17,7 +17,7 @@ int64_t ReadPts(const uint8_t* p, uint32_t len)
         return -1;
     if ((p[0] & 0xE0) != 0x20 || (p[2] & 1) == 0 || (p[4] & 1) == 0)
         return -1;
-    return int64_t(p[0] >> 1 & 0x07) << 30 | int64_t(Be16(p + 1) >> 1) << 15 | int64_t(Be16(p + 3) >> 1);
+    return static_cast<int64_t>(ReadTimestamp33(p));
 }
 
 uint32_t SystemHeaderLength(const uint8_t* p, uint32_t len)

@@ -17,6 +17,34 @@ struct PesInfo {
     int64_t pts;             // 90 kHz, 33 bits; -1 when present but malformed
 };
 
+// The 33-bit value of a 5-byte timestamp field, the layout of PTS, DTS and the
+// MPEG-1 pack header's SCR: bits 32..30 in bits 3..1 of byte 0, bits 29..15 in
+// bytes 1-2 and bits 14..0 in bytes 3-4, each part followed by a marker bit.
+// Nothing is checked; the caller has made sure that 5 bytes are there.
+constexpr uint64_t ReadTimestamp33(const uint8_t* p)
+{
+    return uint64_t(p[0] >> 1 & 0x07) << 30 | uint64_t(p[1]) << 22 | uint64_t(p[2] >> 1) << 15 |
+           uint64_t(p[3]) << 7 | uint64_t(p[4] >> 1);
+}
+
+// system_clock_reference of the MPEG-2 pack header at p (00 00 01 BA, at least 10
+// bytes): SCR_base (33 bits) and SCR_extension (9 bits); markers not checked.
+constexpr void ReadMpeg2Scr(const uint8_t* p, uint64_t& base, uint64_t& extension)
+{
+    base = uint64_t(p[4] >> 3 & 0x07) << 30 | uint64_t(p[4] & 0x03) << 28 | uint64_t(p[5]) << 20 |
+           uint64_t(p[6] >> 3) << 15 | uint64_t(p[6] & 0x03) << 13 | uint64_t(p[7]) << 5 | uint64_t(p[8] >> 3);
+    extension = uint64_t(p[8] & 0x03) << 7 | uint64_t(p[9] >> 1);
+}
+
+// The same clock in 27 MHz units: SCR_base x 300 + SCR_extension.
+constexpr uint64_t ReadMpeg2Scr27MHz(const uint8_t* p)
+{
+    uint64_t base = 0;
+    uint64_t extension = 0;
+    ReadMpeg2Scr(p, base, extension);
+    return base * 300 + extension;
+}
+
 // A 5-byte PTS field: '001x' in the top nibble (x = 1 when a DTS follows), the
 // three parts of the 33-bit value, and marker bits at the end of bytes 2 and 4
 // (the one in byte 0 is not checked). -1 when the field is malformed or len < 5.

@@ -6,23 +6,13 @@
 
 #include "es/audio_headers.h"
 #include "es/mpeg_video.h"
+#include "es/pes.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
 
 namespace md {
 
 namespace {
-
-// system_clock_reference of an MPEG-2 pack header (at least 10 bytes) in 27 MHz
-// units: SCR_base x 300 + SCR_extension.
-int64_t ReadScr(const uint8_t* p)
-{
-    const uint64_t base = uint64_t((p[4] >> 3) & 0x07) << 30 | uint64_t(p[4] & 0x03) << 28 | uint64_t(p[5]) << 20 |
-                          uint64_t(p[6] >> 3) << 15 | uint64_t(p[6] & 0x03) << 13 | uint64_t(p[7]) << 5 |
-                          uint64_t(p[8] >> 3);
-    const uint64_t extension = uint64_t(p[8] & 0x03) << 7 | uint64_t(p[9] >> 1);
-    return static_cast<int64_t>(base * 300 + extension);
-}
 
 void SetAudioFormat(StreamRecord& rec, const AudioFormat& format)
 {
@@ -491,7 +481,7 @@ uint32_t M2Demux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLis
                 break;
             // A clock that went back (or restarted at 0) starts a new time base:
             // later PTS values are moved past the old one.
-            const int64_t scr = ReadScr(p);
+            const auto scr = static_cast<int64_t>(ReadMpeg2Scr27MHz(p));
             if ((scr == 0 && m_lastScr != 0) || scr < m_lastScr) {
                 m_timeOffset += m_lastScr / 300;
                 m_discontinuityPending = 1;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "es/audio_headers.h"
+#include "es/pes.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
 
@@ -14,13 +15,6 @@ namespace md {
 namespace {
 
 constexpr uint32_t kMaxPacketSize = 6 + 65535;
-
-// A 33-bit PTS, DTS or MPEG-1 SCR field (5 bytes); marker bits not checked.
-int64_t ReadTimestamp(const uint8_t* p)
-{
-    return int64_t(p[0] & 0x0E) << 29 | int64_t(p[1]) << 22 | int64_t(p[2] & 0xFE) << 14 | int64_t(p[3]) << 7 |
-           int64_t(p[4] >> 1);
-}
 
 // 90 kHz ticks to 100-ns units, truncating.
 int64_t TicksTo100ns(int64_t ticks) { return ticks * 10000 / 90; }
@@ -612,7 +606,7 @@ uint32_t MPEG1SystemDec_c::ParsePackHeader()
         return 1;
     }
     const uint32_t muxRate = uint32_t(h[5] & 0x7F) << 15 | uint32_t(h[6]) << 7 | uint32_t(h[7] >> 1);
-    Trace("pack: SCR %lld, mux_rate %u\n", static_cast<long long>(ReadTimestamp(h)), muxRate);
+    Trace("pack: SCR %lld, mux_rate %u\n", static_cast<long long>(ReadTimestamp33(h)), muxRate);
     SkipInput(sizeof h);
     m_state = kStateDispatch;
     return 1;
@@ -633,7 +627,7 @@ void MPEG1SystemDec_c::DecodePacket(const uint8_t* p, uint32_t size, uint8_t id,
     const uint8_t marker = p[i] >> 4;
     if (marker == 0x2 || marker == 0x3) {  // '0010' PTS, '0011' PTS DTS
         if (Has(size, i, 5))
-            time = TicksTo100ns(ReadTimestamp(p + i));
+            time = TicksTo100ns(static_cast<int64_t>(ReadTimestamp33(p + i)));
         i += marker == 0x2 ? 5 : 10;
     } else {
         ++i;  // 0x0F
@@ -700,7 +694,7 @@ void MPEG2SystemDec_c::DecodePacket(const uint8_t* p, uint32_t size, uint8_t id,
     const uint32_t ptsDtsFlags = p[7] >> 6;
     int64_t time = -1;
     if ((ptsDtsFlags == 2 || ptsDtsFlags == 3) && Has(size, 9, 5))
-        time = TicksTo100ns(ReadTimestamp(p + 9));
+        time = TicksTo100ns(static_cast<int64_t>(ReadTimestamp33(p + 9)));
     // ESCR, ES_rate, trick mode, copy info, CRC and extension are inside
     // PES_header_data_length.
     const uint32_t payload = std::min<uint32_t>(9 + p[8], size);

@@ -7,6 +7,7 @@
 
 #include "es/audio_headers.h"
 #include "es/mpeg_video.h"
+#include "es/pes.h"
 #include "input/bytes.h"
 #include "input/ms_file_input_stream.h"
 #include "mpeg/cdxa.h"
@@ -360,14 +361,7 @@ void EndAudioUnits(CMpegMuxDec& decoder, EndAudioState& a)
 // 33-bit clock of the pack header at p (10 bytes) in 90 kHz units.
 int64_t PackClock(const uint8_t* p, bool mpeg1)
 {
-    if (mpeg1)
-        return int64_t(p[4] >> 1 & 0x07) << 30 | int64_t(p[5]) << 22 | int64_t(p[6] >> 1) << 15 |
-               int64_t(p[7]) << 7 | int64_t(p[8] >> 1);
-    const int64_t base = int64_t(p[4] >> 3 & 0x07) << 30 | int64_t(p[4] & 0x03) << 28 | int64_t(p[5]) << 20 |
-                         int64_t(p[6] >> 3) << 15 | int64_t(p[6] & 0x03) << 13 | int64_t(p[7]) << 5 |
-                         int64_t(p[8] >> 3);
-    const int64_t extension = int64_t(p[8] & 0x03) << 7 | int64_t(p[9] >> 1);
-    return (base * 300 + extension) / 300;
+    return static_cast<int64_t>(mpeg1 ? ReadTimestamp33(p + 4) : ReadMpeg2Scr27MHz(p) / 300);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "es/pes.h"
 #include "es/start_code.h"
 
 namespace md {
@@ -80,16 +81,10 @@ uint32_t TsHeaderLength(const uint8_t* packet)
 
 bool ReadPts32(const uint8_t* p, uint32_t length, uint64_t& value)
 {
-    if (p == nullptr || length < 5)
+    const int64_t pts = ReadPts(p, length);
+    if (pts < 0)
         return false;
-    if ((p[0] >> 5) != 1 || (p[2] & 1) == 0 || (p[4] & 1) == 0)
-        return false;
-    // PTS[32..30] in byte 0, PTS[29..15] in bytes 1-2, PTS[14..0] in bytes 3-4,
-    // each followed by a marker bit. 32-bit arithmetic drops PTS[32] and the
-    // '001x' prefix.
-    const uint32_t high = ((uint32_t(p[0]) & 0xFE) << 15) + ((uint32_t(p[1]) << 8 | p[2]) & 0xFFFE);
-    const uint32_t low = (uint32_t(p[3]) << 8 | p[4]) >> 1;
-    value = static_cast<uint32_t>((high << 14) + low);
+    value = static_cast<uint32_t>(pts);  // PTS[32] dropped
     return true;
 }
 
