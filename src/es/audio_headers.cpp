@@ -185,6 +185,45 @@ bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, M
     return true;
 }
 
+int64_t MpegAudioFrameDuration(const uint8_t* header)
+{
+    static constexpr double kKiloHertz[4] = {44.1, 48.0, 32.0, 0.0};
+    const uint32_t layerBits = header[1] >> 1 & 0x03;  // 3 is Layer I
+    const uint32_t samplingIndex = header[2] >> 2 & 0x03;
+    if (kKiloHertz[samplingIndex] == 0.0)
+        return 0;
+    const double samples = layerBits == 3 ? 384.0 : 1152.0;
+    return static_cast<int64_t>(samples * 10000.0 / kKiloHertz[samplingIndex]);
+}
+
+void SetAudioFormat(AudioParams& audio, const AudioFormat& format)
+{
+    audio.channels = format.channels;
+    audio.sampleRate = format.sampleRate;
+    audio.bytesPerSecond = format.bytesPerSecond;
+    audio.blockAlign = format.blockAlign;
+    audio.bitsPerSample = format.bitsPerSample;
+}
+
+void SetMpegAudioWords(std::span<uint32_t, 5> codecSpecific, const MpegAudioInfo& info)
+{
+    codecSpecific[0] = info.layerIndex;
+    codecSpecific[1] = info.channelMode;
+    codecSpecific[2] = info.bitRate;
+    codecSpecific[3] = info.headerWord;
+}
+
+bool ReadMpegAudioRecord(const uint8_t* p, uint32_t len, AudioParams& audio)
+{
+    AudioFormat format{};
+    MpegAudioInfo info{};
+    if (!ParseMpegAudioHeader(p, len, format, info))
+        return false;
+    SetAudioFormat(audio, format);
+    SetMpegAudioWords(audio.codecSpecific, info);
+    return true;
+}
+
 bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info& info, uint32_t& frameWords)
 {
     format = {};

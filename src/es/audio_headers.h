@@ -10,6 +10,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+
+#include "demux/stream_record.h"
 
 namespace md {
 
@@ -66,6 +69,23 @@ bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len);
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len);
 
 bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, MpegAudioInfo& info);
+
+// Duration of one MPEG audio frame in 100-ns units: 384 samples for Layer I,
+// 1152 otherwise, at 44.1, 48 or 32 kHz by sampling_frequency (the ID bit is not
+// looked at); 0 for the reserved sampling_frequency. header holds 3 bytes.
+int64_t MpegAudioFrameDuration(const uint8_t* header);
+
+// Copies the five words of a parsed header into a record's audio view.
+void SetAudioFormat(AudioParams& audio, const AudioFormat& format);
+
+// The first four codec-specific words of an MPEG audio record: layer index,
+// channel mode, bit rate and header word; the fifth is left alone.
+void SetMpegAudioWords(std::span<uint32_t, 5> codecSpecific, const MpegAudioInfo& info);
+
+// Parses the MPEG audio frame header at p into a record's audio view: the five
+// format words and the MPEG audio words. False, with the record untouched, when
+// the header does not parse.
+bool ReadMpegAudioRecord(const uint8_t* p, uint32_t len, AudioParams& audio);
 
 // Accepts 0B 77 and the byte-swapped 77 0B. frameWords receives the syncframe
 // size in 16-bit words (0 for the reserved fscod 3).

@@ -189,19 +189,7 @@ void ReadMpegAudioHeader(StreamRecord& rec, const Mp4Box* trak, ZPMP::InputStrea
         return;  // the sample is not in the tables
     std::array<uint8_t, kSampleReadSize> buffer;
     const uint32_t got = ZPMP::ReadAt(input, offset, buffer.data(), kSampleReadSize);
-    AudioFormat format{};
-    MpegAudioInfo info{};
-    if (!ParseMpegAudioHeader(buffer.data(), got, format, info))
-        return;
-    rec.audio.channels = format.channels;
-    rec.audio.sampleRate = format.sampleRate;
-    rec.audio.bytesPerSecond = format.bytesPerSecond;
-    rec.audio.blockAlign = format.blockAlign;
-    rec.audio.bitsPerSample = format.bitsPerSample;
-    rec.audio.codecSpecific[0] = info.layerIndex;
-    rec.audio.codecSpecific[1] = info.channelMode;
-    rec.audio.codecSpecific[2] = info.bitRate;
-    rec.audio.codecSpecific[3] = info.headerWord;
+    ReadMpegAudioRecord(buffer.data(), got, rec.audio);
 }
 
 // The AAC audio object type from the MPEG-4 objectTypeIndication: the MPEG-2

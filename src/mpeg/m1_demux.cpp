@@ -56,25 +56,12 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const uint8_t* h, uint32_t len, u
 // An MPEG audio record for the frame header at p.
 std::unique_ptr<StreamRecord> BuildAudioRecord(const uint8_t* p, uint32_t len, uint32_t id)
 {
-    AudioFormat format{};
-    MpegAudioInfo info{};
-    if (!ParseMpegAudioHeader(p, len, format, info))
-        return nullptr;
     auto rec = NewStreamRecord();
-    if (!rec)
+    if (!rec || !ReadMpegAudioRecord(p, len, rec->audio))
         return nullptr;
     rec->streamClass = StreamClass::Audio;
     rec->streamId = id;
     rec->codec = StreamCodec::Mpeg1Audio;
-    rec->audio.channels = format.channels;
-    rec->audio.sampleRate = format.sampleRate;
-    rec->audio.bytesPerSecond = format.bytesPerSecond;
-    rec->audio.blockAlign = format.blockAlign;
-    rec->audio.bitsPerSample = format.bitsPerSample;
-    rec->audio.codecSpecific[0] = info.layerIndex;
-    rec->audio.codecSpecific[1] = info.channelMode;
-    rec->audio.codecSpecific[2] = info.bitRate;
-    rec->audio.codecSpecific[3] = info.headerWord;
     return rec;
 }
 

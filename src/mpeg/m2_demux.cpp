@@ -14,15 +14,6 @@ namespace md {
 
 namespace {
 
-void SetAudioFormat(StreamRecord& rec, const AudioFormat& format)
-{
-    rec.audio.channels = format.channels;
-    rec.audio.sampleRate = format.sampleRate;
-    rec.audio.bytesPerSecond = format.bytesPerSecond;
-    rec.audio.blockAlign = format.blockAlign;
-    rec.audio.bitsPerSample = format.bitsPerSample;
-}
-
 std::unique_ptr<StreamRecord> NewAudioRecord(uint32_t id, StreamCodec codec, const AudioFormat& format)
 {
     auto rec = NewStreamRecord();
@@ -31,24 +22,16 @@ std::unique_ptr<StreamRecord> NewAudioRecord(uint32_t id, StreamCodec codec, con
     rec->streamClass = StreamClass::Audio;
     rec->streamId = id;
     rec->codec = codec;
-    SetAudioFormat(*rec, format);
+    SetAudioFormat(rec->audio, format);
     return rec;
 }
 
 // An MPEG audio record for the frame header at p.
 std::unique_ptr<StreamRecord> BuildMpegAudioRecord(const uint8_t* p, uint32_t len, uint32_t id)
 {
-    AudioFormat format{};
-    MpegAudioInfo info{};
-    if (!ParseMpegAudioHeader(p, len, format, info))
+    auto rec = NewAudioRecord(id, StreamCodec::Mpeg1Audio, AudioFormat{});
+    if (!rec || !ReadMpegAudioRecord(p, len, rec->audio))
         return nullptr;
-    auto rec = NewAudioRecord(id, StreamCodec::Mpeg1Audio, format);
-    if (!rec)
-        return nullptr;
-    rec->audio.codecSpecific[0] = info.layerIndex;
-    rec->audio.codecSpecific[1] = info.channelMode;
-    rec->audio.codecSpecific[2] = info.bitRate;
-    rec->audio.codecSpecific[3] = info.headerWord;
     return rec;
 }
 

@@ -104,17 +104,8 @@ uint32_t AudioFrameDurationAt(int32_t coding, Bytes bytes)
     const uint8_t* p = bytes.data();
     const auto n = static_cast<uint32_t>(bytes.size());
     switch (coding) {
-    case kAudioCodingMpeg: {
-        if (n < 32)
-            return 0;
-        const uint32_t layerBits = p[1] >> 1 & 0x03;  // 3 is Layer I
-        const uint32_t sampleIndex = p[2] >> 2 & 0x03;
-        static constexpr double kKiloHertz[4] = {44.1, 48.0, 32.0, 0.0};
-        if (kKiloHertz[sampleIndex] == 0.0)
-            return 0;
-        const double samples = layerBits == 3 ? 384.0 : 1152.0;
-        return static_cast<uint32_t>(samples * 10000.0 / kKiloHertz[sampleIndex]);
-    }
+    case kAudioCodingMpeg:
+        return n < 32 ? 0 : static_cast<uint32_t>(MpegAudioFrameDuration(p));
     case kAudioCodingLpcm:
         return 16666;
     case kAudioCodingAc3:

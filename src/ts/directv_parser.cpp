@@ -144,28 +144,6 @@ int64_t FindAlignment(const uint8_t* buffer, uint32_t length)
     return -1;
 }
 
-// Duration of an MPEG audio frame in 100-ns units: 384 samples for Layer I,
-// 1152 otherwise, at 44.1, 48 or 32 kHz by sampling_frequency (the ID bit is
-// not looked at). 0 for the reserved sampling_frequency.
-int64_t MpegAudioFrameDuration(const uint8_t* header)
-{
-    static constexpr double kKiloHertz[4] = {44.1, 48.0, 32.0, 0.0};
-    const uint32_t layerBits = header[1] >> 1 & 0x03;  // 3 is Layer I
-    const uint32_t samplingIndex = header[2] >> 2 & 0x03;
-    if (kKiloHertz[samplingIndex] == 0.0)
-        return 0;
-    const double samples = layerBits == 3 ? 384.0 : 1152.0;
-    return static_cast<int64_t>(samples * 10000.0 / kKiloHertz[samplingIndex]);
-}
-
-void SetAudioFormat(StreamRecord& record, const AudioFormat& format)
-{
-    record.audio.channels = format.channels;
-    record.audio.sampleRate = format.sampleRate;
-    record.audio.bytesPerSecond = format.bytesPerSecond;
-    record.audio.blockAlign = format.blockAlign;
-    record.audio.bitsPerSample = format.bitsPerSample;
-}
 
 int64_t To100ns(int64_t ticks90kHz) { return ticks90kHz < 0 ? -1 : ticks90kHz * 1000 / 9; }
 
@@ -551,10 +529,7 @@ bool CDirecTVParser::TryAudioRecord(const uint8_t* p, uint32_t length, int32_t s
         if (!record)
             return false;
         record->codec = StreamCodec::Mpeg1Audio;
-        record->audio.codecSpecific[0] = info.layerIndex;
-        record->audio.codecSpecific[1] = info.channelMode;
-        record->audio.codecSpecific[2] = info.bitRate;
-        record->audio.codecSpecific[3] = info.headerWord;
+        SetMpegAudioWords(record->audio.codecSpecific, info);
         frameDuration = MpegAudioFrameDuration(p);
     } else if (streamType == kTypeAc3) {
         const bool sync = Has(length, 0, 11) && ((p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B));
@@ -578,7 +553,7 @@ bool CDirecTVParser::TryAudioRecord(const uint8_t* p, uint32_t length, int32_t s
     }
     record->streamClass = StreamClass::Audio;
     record->streamId = uint32_t(m_audioScid);
-    SetAudioFormat(*record, format);
+    SetAudioFormat(record->audio, format);
 
     m_audioRecord = std::move(record);
     m_audioDescribed = true;

@@ -49,16 +49,12 @@ bool DescribeMpegAudio(const uint8_t* b, uint32_t length, AudioDescription& d)
 {
     for (uint32_t i = 0; i + 4 <= length; ++i) {
         MpegAudioInfo info{};
-        if (b[i] != 0xFF || (b[i + 1] & 0xF0) != 0xF0 || !ParseMpegAudioHeader(b + i, length - i, d.format, info))
+        if (!IsMpegAudioSync(b + i, length - i) || !ParseMpegAudioHeader(b + i, length - i, d.format, info))
             continue;
-        d.codecSpecific = {info.layerIndex, info.channelMode, info.bitRate, info.headerWord, 0};
+        SetMpegAudioWords(d.codecSpecific, info);
         if (length - i >= 32) {
-            // sampling_frequency 0, 1, 2 as 44.1, 48, 32 kHz whatever the ID bit says.
-            static constexpr std::array<double, 3> kKiloHertz = {44.1, 48.0, 32.0};
-            const uint32_t index = (b[i + 2] >> 2) & 0x03;
-            const double samples = info.layerIndex == 0 ? 384.0 : 1152.0;
             d.hasFrameDuration = true;
-            d.frameDuration = static_cast<int64_t>(samples * 10000.0 / kKiloHertz[index]);
+            d.frameDuration = MpegAudioFrameDuration(b + i);
         }
         return true;
     }
@@ -336,13 +332,8 @@ std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t
     record->streamClass = StreamClass::Audio;
     record->streamId = pid;
     record->codec = codec;
-    AudioParams& a = record->audio;
-    a.channels = d.format.channels;
-    a.sampleRate = d.format.sampleRate;
-    a.bytesPerSecond = d.format.bytesPerSecond;
-    a.blockAlign = d.format.blockAlign;
-    a.bitsPerSample = d.format.bitsPerSample;
-    std::copy(d.codecSpecific.begin(), d.codecSpecific.end(), a.codecSpecific);
+    SetAudioFormat(record->audio, d.format);
+    std::copy(d.codecSpecific.begin(), d.codecSpecific.end(), record->audio.codecSpecific);
     if (d.hasFrameDuration)
         frameDuration = d.frameDuration;
     return record;
