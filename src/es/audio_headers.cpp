@@ -234,13 +234,9 @@ bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info
 
     // In a byte-swapped stream every 16-bit word has its bytes exchanged, so
     // the field bytes 4/5 and 6/7 trade places.
-    bool swapped = false;
-    if (p[0] == 0x0B && p[1] == 0x77)
-        swapped = false;
-    else if (p[0] == 0x77 && p[1] == 0x0B)
-        swapped = true;
-    else
+    if (!IsAc3Sync(p))
         return false;
+    const bool swapped = p[0] == 0x77;
     const uint8_t fscodByte = swapped ? p[5] : p[4];
     const uint8_t bsidByte = swapped ? p[4] : p[5];
     const uint8_t acmodByte = swapped ? p[7] : p[6];
@@ -287,12 +283,9 @@ bool ParseDtsHeader(const uint8_t* p, uint32_t len, AudioFormat& format, DtsInfo
     frameDuration = 0;
     if (!p || len < 10)
         return false;
-    if (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01)
-        info.flags = 0;
-    else if (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F)
-        info.flags = kDtsReversedSync;
-    else
+    if (!IsDtsSync(p))
         return false;
+    info.flags = p[0] == 0x01 ? kDtsReversedSync : 0;
 
     // FTYPE(1) SHORT(5) CPF(1) NBLKS(7) FSIZE(14) AMODE(6) SFREQ(4) RATE(5)
     const uint32_t nblks = (uint32_t(p[4] & 1) << 6) | (p[5] >> 2);

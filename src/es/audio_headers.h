@@ -62,6 +62,18 @@ struct MlpInfo {
 // byte 0 = 0xFF and the top nibble of byte 1 = 0xF.
 bool IsMpegAudioSync(const uint8_t* p, uint32_t len);
 
+// The AC-3 syncword 0B 77, or 77 0B in a stream of byte-swapped 16-bit words;
+// the caller has checked that 2 bytes are there.
+constexpr bool IsAc3Sync(const uint8_t* p) { return (p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B); }
+
+// The DTS sync word 7F FE 80 01, or 01 80 FE 7F in a stream of byte-swapped
+// 16-bit words; the caller has checked that 4 bytes are there.
+constexpr bool IsDtsSync(const uint8_t* p)
+{
+    return (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01) ||
+           (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F);
+}
+
 // layer != 0, sampling_frequency != 3, bitrate_index != 15.
 bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len);
 

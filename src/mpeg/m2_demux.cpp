@@ -35,14 +35,6 @@ std::unique_ptr<StreamRecord> BuildMpegAudioRecord(const uint8_t* p, uint32_t le
     return rec;
 }
 
-bool IsAc3Sync(const uint8_t* p) { return (p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B); }
-
-bool IsDtsSync(const uint8_t* p)
-{
-    return (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01) ||
-           (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F);
-}
-
 // Size of the sub-stream header of a DVD audio sub-stream: sub_stream_id,
 // number_of_frame_headers and a 16-bit first_access_unit_pointer.
 constexpr uint32_t kSubStreamHeaderSize = 4;

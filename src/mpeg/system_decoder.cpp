@@ -35,13 +35,6 @@ constexpr int32_t kMpegAudioSampleRates[3] = {44100, 48000, 32000};
 // private_bit (8), copyright, original/copy and emphasis (3..0).
 constexpr uint32_t kLockMask = ~(uint32_t(1) << 16 | uint32_t(1) << 9 | uint32_t(1) << 8 | 0x0Fu);
 
-bool IsAc3Sync(const uint8_t* p) { return (p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B); }
-bool IsDtsSync(const uint8_t* p)
-{
-    return (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01) ||
-           (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F);
-}
-
 }  // namespace
 
 int64_t Ac3FrameDuration(uint32_t bytesPerSecond, uint32_t frameWords)

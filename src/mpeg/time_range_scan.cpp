@@ -110,7 +110,7 @@ uint32_t AudioFrameDurationAt(int32_t coding, Bytes bytes)
         return 16666;
     case kAudioCodingAc3:
         for (uint32_t i = 0; Has(n, i, 11); ++i) {
-            if (!((p[i] == 0x0B && p[i + 1] == 0x77) || (p[i] == 0x77 && p[i + 1] == 0x0B)))
+            if (!IsAc3Sync(p + i))
                 continue;
             AudioFormat format{};
             Ac3Info info{};
@@ -122,8 +122,7 @@ uint32_t AudioFrameDurationAt(int32_t coding, Bytes bytes)
         return 0;
     case kAudioCodingDts:
         for (uint32_t i = 0; Has(n, i, 11); ++i) {
-            const uint32_t word = Be32(p + i);
-            if (word != 0x7FFE8001 && word != 0x0180FE7F)
+            if (!IsDtsSync(p + i))
                 continue;
             AudioFormat format{};
             DtsInfo info{};

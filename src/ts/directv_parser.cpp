@@ -532,7 +532,7 @@ bool CDirecTVParser::TryAudioRecord(const uint8_t* p, uint32_t length, int32_t s
         SetMpegAudioWords(record->audio.codecSpecific, info);
         frameDuration = MpegAudioFrameDuration(p);
     } else if (streamType == kTypeAc3) {
-        const bool sync = Has(length, 0, 11) && ((p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B));
+        const bool sync = Has(length, 0, 11) && IsAc3Sync(p);
         Ac3Info info{};
         uint32_t frameWords = 0;
         if (!sync || !ParseAc3Header(p, length, format, info, frameWords) || format.sampleRate == 0)

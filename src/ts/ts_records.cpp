@@ -67,7 +67,7 @@ bool DescribeAc3(const uint8_t* b, uint32_t length, AudioDescription& d)
     // private stream 1 payload.
     const bool substreamHeader = length >= 1 && (b[0] & 0xF8) == 0x80;
     for (uint32_t i = substreamHeader ? 4 : 0; i + 11 <= length; ++i) {
-        const bool sync = (b[i] == 0x0B && b[i + 1] == 0x77) || (b[i] == 0x77 && b[i + 1] == 0x0B);
+        const bool sync = IsAc3Sync(b + i);
         Ac3Info info{};
         uint32_t frameWords = 0;
         if (!sync || !ParseAc3Header(b + i, length - i, d.format, info, frameWords))
