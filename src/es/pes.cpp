@@ -108,20 +108,10 @@ uint32_t ParseMpeg2PesHeader(const uint8_t* p, uint32_t len, PesInfo& info)
     const uint32_t packetLength = 6 + Be16(p + 4);
     if (packetLength > len)
         return kNeedMore;
-    switch (p[3]) {
-    case 0xBC:  // program_stream_map
-    case 0xBE:  // padding_stream
-    case 0xBF:  // private_stream_2
-    case 0xF0:  // ECM
-    case 0xF1:  // EMM
-    case 0xF2:  // DSMCC_stream
-    case 0xF8:  // ITU-T H.222.1 type E
-    case 0xFF:  // program_stream_directory
+    if (HasNoPesHeaderExtension(p[3])) {
         info.payloadOffset = 6;
         info.packetLength = packetLength;
         return packetLength;
-    default:
-        break;
     }
     if (packetLength < 9 || (p[6] & 0xC0) != 0x80)
         return kSkipStartCode;

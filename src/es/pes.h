@@ -17,6 +17,20 @@ struct PesInfo {
     int64_t pts;             // 90 kHz, 33 bits; -1 when present but malformed
 };
 
+// The stream_ids whose PES packets carry no header extension, only
+// PES_packet_length and payload (ISO/IEC 13818-1 2.4.3.7): program_stream_map,
+// padding_stream, private_stream_2, ECM, EMM, DSMCC_stream, ITU-T H.222.1 type E
+// and program_stream_directory.
+constexpr bool HasNoPesHeaderExtension(uint32_t streamId)
+{
+    switch (streamId) {
+    case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The 33-bit value of a 5-byte timestamp field, the layout of PTS, DTS and the
 // MPEG-1 pack header's SCR: bits 32..30 in bits 3..1 of byte 0, bits 29..15 in
 // bytes 1-2 and bits 14..0 in bytes 3-4, each part followed by a marker bit.
@@ -61,8 +75,7 @@ uint32_t SystemHeaderLength(const uint8_t* p, uint32_t len);
 uint32_t ParseMpeg1PesHeader(const uint8_t* p, uint32_t len, PesInfo& info);
 
 // The header of an MPEG-2 PES packet at p. Packets of the stream ids that have
-// no header extension (0xBC, 0xBE, 0xBF, 0xF0, 0xF1, 0xF2, 0xF8, 0xFF) carry
-// their payload from byte 6. A PES_header_data_length that runs past the packet
+// no header extension (HasNoPesHeaderExtension) carry their payload from byte 6. A PES_header_data_length that runs past the packet
 // makes the packet invalid (4).
 uint32_t ParseMpeg2PesHeader(const uint8_t* p, uint32_t len, PesInfo& info);
 

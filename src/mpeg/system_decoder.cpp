@@ -667,19 +667,8 @@ uint32_t MPEG2SystemDec_c::ParsePackHeader()
 
 void MPEG2SystemDec_c::DecodePacket(const uint8_t* p, uint32_t size, uint8_t id, bool remapped)
 {
-    switch (id) {
-    case 0xBC:
-    case 0xBE:
-    case 0xBF:
-    case 0xF0:
-    case 0xF1:
-    case 0xF2:
-    case 0xF8:
-    case 0xFF:
+    if (HasNoPesHeaderExtension(id))
         return;  // no PES header, nothing kept
-    default:
-        break;
-    }
     if (size < 9 || (p[6] & 0xC0) != 0x80) {
         m_state = kStateSearching;
         return;

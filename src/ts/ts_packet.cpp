@@ -36,16 +36,6 @@ bool IsTsAudioStreamType(uint32_t streamType)
     }
 }
 
-bool HasNoPesHeaderExtension(uint32_t streamId)
-{
-    switch (streamId) {
-    case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool FindTsSync(const uint8_t* buffer, uint32_t length, uint32_t& position, int32_t& strideExtra)
 {
     if (buffer == nullptr || length <= kTsSyncWindow)
