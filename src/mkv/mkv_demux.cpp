@@ -163,7 +163,7 @@ void ApplyAvcConfiguration(Bytes config, StreamRecord& record)
     const uint32_t spsCount = r.U8() & 31;
     if (!r.ok())
         return;
-    record.video.profile = profile == 'B' ? 0 : profile == 'M' ? 1 : profile == 'd' ? 2 : 0;
+    record.video.profile = H264ProfileCode(profile, false);
     record.video.level = level;
     record.nalLengthSize = lengthSizeMinusOne + 1u;
 
