@@ -94,7 +94,7 @@ bool SaveThumbnail(const md::tool::FileReport& r, const std::string& out)
 bool ParseHint(const std::string& text, uint32_t& hint)
 {
     if (text == "directv") {
-        hint = 13;
+        hint = MK_DIRECTV;  // the only hint with an effect
         return true;
     }
     if (text == "none") {

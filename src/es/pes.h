@@ -1,14 +1,17 @@
 // PES packet headers of MPEG-1 system streams (ISO/IEC 11172-1) and MPEG-2
 // program streams (ISO/IEC 13818-1), the system header, and PTS fields.
 //
-// The header functions return a length: 0 when more data is needed to decide, 4
-// when no valid packet starts here (the caller skips the 4-byte start code), and
-// otherwise the length of the whole packet or header.
+// The header functions return a length: kPesNeedMore when more data is needed to
+// decide, kPesSkipStartCode when no valid packet starts here (the caller skips
+// the 4-byte start code), and otherwise the length of the whole packet or header.
 #pragma once
 
 #include <cstdint>
 
 namespace md {
+
+constexpr uint32_t kPesNeedMore = 0;
+constexpr uint32_t kPesSkipStartCode = 4;
 
 struct PesInfo {
     uint32_t payloadOffset;  // from the packet start
@@ -65,18 +68,18 @@ constexpr uint64_t ReadMpeg2Scr27MHz(const uint8_t* p)
 int64_t ReadPts(const uint8_t* p, uint32_t len);
 
 // Length of the system header at p (00 00 01 BB) after checking its markers and
-// stream entries; 0 / 4 / length as above.
+// stream entries; kPesNeedMore / kPesSkipStartCode / length as above.
 uint32_t SystemHeaderLength(const uint8_t* p, uint32_t len);
 
 // The header of an MPEG-1 packet at p (00 00 01 id): stuffing, STD buffer
 // fields and timestamps. Returns the packet length on success and fills info;
-// 0 / 4 as above. Packets of stream 0xBF (private stream 2) are not examined:
+// kPesNeedMore / kPesSkipStartCode as above. Packets of stream 0xBF (private stream 2) are not examined:
 // their payload starts at byte 6.
 uint32_t ParseMpeg1PesHeader(const uint8_t* p, uint32_t len, PesInfo& info);
 
 // The header of an MPEG-2 PES packet at p. Packets of the stream ids that have
 // no header extension (HasNoPesHeaderExtension) carry their payload from byte 6. A PES_header_data_length that runs past the packet
-// makes the packet invalid (4).
+// makes the packet invalid (kPesSkipStartCode).
 uint32_t ParseMpeg2PesHeader(const uint8_t* p, uint32_t len, PesInfo& info);
 
 }  // namespace md

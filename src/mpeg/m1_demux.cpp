@@ -125,15 +125,15 @@ void M1Demux::ScanChunk(const uint8_t* chunk, uint32_t size, ScanState& s, Strea
             pos += 12;
         } else if (code == 0xBB) {  // system_header_start_code
             const uint32_t n = SystemHeaderLength(p, left);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 return;
             pos += n;
         } else if (code >= 0xBC) {
             PesInfo pes{};
             const uint32_t n = ParseMpeg1PesHeader(p, left, pes);
-            if (n == 0)  // the packet runs past the chunk
+            if (n == kPesNeedMore)  // the packet runs past the chunk
                 return;
-            if (n != 4) {
+            if (n != kPesSkipStartCode) {
                 if (IsAudioStreamId(code))
                     OnAudioPacket(p, code, pes, s, streams);
                 else if (IsVideoStreamId(code))
@@ -237,16 +237,16 @@ uint32_t M1Demux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLis
         } else if (code == 0x000001BB) {
             m_systemHeader = 1;
             const uint32_t n = SystemHeaderLength(p, left);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 break;
             pos += n;
         } else if (code >= 0x000001BC && code <= 0x000001FF) {
             m_systemHeader = 0;
             PesInfo pes{};
             const uint32_t n = ParseMpeg1PesHeader(p, left, pes);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 break;
-            if (n != 4 && packets != nullptr) {
+            if (n != kPesSkipStartCode && packets != nullptr) {
                 PacketRecord rec{};
                 rec.ptsPresent = pes.ptsPresent;
                 rec.pts = pes.pts;

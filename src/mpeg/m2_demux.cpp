@@ -178,9 +178,9 @@ void M2Demux::ScanChunk(const uint8_t* buffer, uint32_t size, bool fromFile, Sca
             pos += n;
         } else if (code == 0xBB) {
             const uint32_t n = SystemHeaderLength(p, left);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 return;
-            if (n != 4) {
+            if (n != kPesSkipStartCode) {
                 // The stream entries say which kinds of stream the multiplex carries.
                 for (uint32_t i = 12; Has(n, i, 3); i += 3) {
                     const uint8_t id = p[i];
@@ -198,9 +198,9 @@ void M2Demux::ScanChunk(const uint8_t* buffer, uint32_t size, bool fromFile, Sca
         } else if (code >= 0xBC) {
             PesInfo pes{};
             const uint32_t n = ParseMpeg2PesHeader(p, left, pes);
-            if (n == 0)  // the packet runs past the buffer
+            if (n == kPesNeedMore)  // the packet runs past the buffer
                 return;
-            if (n == 4) {
+            if (n == kPesSkipStartCode) {
                 ++pos;
                 continue;
             }
@@ -466,16 +466,16 @@ uint32_t M2Demux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLis
             pos += n;
         } else if (code == 0x000001BB) {
             const uint32_t n = SystemHeaderLength(p, left);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 break;
             pos += n;
         } else if (code >= 0x000001BC && code <= 0x000001FF) {
             PesInfo pes{};
             const uint32_t n = ParseMpeg2PesHeader(p, left, pes);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 break;
-            if (n == 4) {
-                pos += 4;
+            if (n == kPesSkipStartCode) {
+                pos += kPesSkipStartCode;
                 continue;
             }
             PacketRecord rec{};

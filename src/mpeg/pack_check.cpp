@@ -69,7 +69,7 @@ uint32_t WalkPacks(const uint8_t* buffer, uint32_t length, PackEntryList* entrie
             PesInfo pes{};
             const uint32_t n =
                 mpeg2 ? ParseMpeg2PesHeader(p, length - i, pes) : ParseMpeg1PesHeader(p, length - i, pes);
-            if (n == 0 || n == 4)
+            if (n == kPesNeedMore || n == kPesSkipStartCode)
                 break;  // cut at the buffer end, or not a packet: presented again with more data
             const uint8_t id = p[3];
             const bool hasPts = pes.ptsPresent != 0 && pes.pts >= 0;

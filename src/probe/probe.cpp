@@ -245,7 +245,7 @@ int32_t ProbeMp4Atoms(ZPMP::InputStream& stream) noexcept
         else if (type == FourCC("mdat"))
             mdat = true;
         if (moov && mdat)
-            return 14;
+            return kMp4BoxesFound;
         if (size == 0)
             return 0;
         // A running sum that would wrap, or pass the largest position a file can
@@ -323,7 +323,7 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexce
             return Decide("ftyp at byte 4", MK_MP4);
     }
 
-    if (ProbeMp4Atoms(*stream) == 14)
+    if (ProbeMp4Atoms(*stream) == kMp4BoxesFound)
         return Decide("moov and mdat boxes", MK_MP4);
     if (ProbeMatroska(*stream) == MK_MATROSKA_PROBED)
         return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);
