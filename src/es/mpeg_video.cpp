@@ -13,13 +13,8 @@ namespace md {
 
 namespace {
 
-struct FrameRate {
-    int64_t duration;  // 100-ns units
-    double fps;
-};
-
 // frame_rate_code 1..8 (ISO/IEC 13818-2 Table 6-4).
-constexpr std::array<FrameRate, 8> kFrameRates = {{
+constexpr std::array<MpegFrameRate, 8> kFrameRates = {{
     {417083, 23.976},
     {416666, 24.0},
     {400000, 25.0},
@@ -29,14 +24,6 @@ constexpr std::array<FrameRate, 8> kFrameRates = {{
     {166833, 59.94},
     {166666, 60.0},
 }};
-
-bool LookupFrameRate(uint32_t code, FrameRate& out)
-{
-    if (code < 1 || code > kFrameRates.size())
-        return false;
-    out = kFrameRates[code - 1];
-    return true;
-}
 
 // pel_aspect_ratio 1..14 (ISO/IEC 11172-2 2.4.3.2): height / width of a pel.
 constexpr std::array<float, 14> kPelAspect = {
@@ -116,7 +103,7 @@ bool ParseSequenceHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& inf
     uint32_t rateCode = p[7] & 0x0F;
     if (rateCode >= 9)
         rateCode &= 0x07;  // codes 9..15 are read as 1..7
-    FrameRate rate{};
+    MpegFrameRate rate{};
     if (aspectCode == 0 || !LookupFrameRate(rateCode, rate))
         return false;
 
@@ -441,6 +428,14 @@ bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataS
     acc2.ReadAll(area2);
     length1 = static_cast<int32_t>(used1);
     length2 = static_cast<int32_t>(used2);
+    return true;
+}
+
+bool LookupFrameRate(uint32_t code, MpegFrameRate& out)
+{
+    if (code < 1 || code > kFrameRates.size())
+        return false;
+    out = kFrameRates[code - 1];
     return true;
 }
 

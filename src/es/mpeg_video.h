@@ -38,6 +38,15 @@ struct SequenceHeaderInfo {
     uint8_t header[kExtraDataSize];  // MPEG-1/2: the sequence header bytes
 };
 
+struct MpegFrameRate {
+    int64_t duration;  // 100-ns units: 10^7 / fps, truncated
+    double fps;
+};
+
+// frame_rate_code 1..8 (ISO/IEC 13818-2 Table 6-4). False, with out untouched,
+// for the forbidden code 0 and the reserved codes 9..15.
+bool LookupFrameRate(uint32_t code, MpegFrameRate& out);
+
 // Length of the sequence header at p (00 00 01 B3) with its quantiser matrices:
 // 12, 76 or 140. 0 when the bytes that decide it are not all there.
 uint32_t SequenceHeaderLength(const uint8_t* p, uint32_t len);

@@ -81,20 +81,15 @@ private:
 
 std::unique_ptr<uint8_t[]> NewWorkBuffer() { return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kWorkSize]); }
 
-// frame_rate_code to the frame duration in 100-ns units (10^7 / frame rate in
-// single precision, truncated).
+// frame_rate_code to the frame duration in 100-ns units; a forbidden or
+// reserved code counts as code 4 (29.97 Hz).
 int32_t FrameDurationOfRateCode(uint32_t code)
 {
-    switch (code) {
-    case 1: return 417083;
-    case 2: return 416666;
-    case 3: return 400000;
-    case 5: return 333333;
-    case 6: return 200000;
-    case 7: return 166833;
-    case 8: return 166666;
-    default: return 333667;
-    }
+    constexpr uint32_t kCode2997 = 4;
+    MpegFrameRate rate{};
+    if (!LookupFrameRate(code, rate))
+        LookupFrameRate(kCode2997, rate);
+    return static_cast<int32_t>(rate.duration);
 }
 
 // Frame duration in 100-ns units of the audio frame at the start of bytes, by
