@@ -137,6 +137,15 @@ bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len)
     return layer != 0 && sampling != 3 && bitrateIndex != 15;
 }
 
+uint32_t MpegAudioBitRate(uint32_t layerIndex, uint32_t bitrateIndex)
+{
+    std::array<uint16_t, 15> row{};
+    uint16_t kbps = 0;
+    if (!Lookup(kMpegAudioKbps, layerIndex, row) || !Lookup(row, bitrateIndex, kbps))
+        return 0;
+    return uint32_t(kbps) * 1000;
+}
+
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len)
 {
     if (!p || len < 3)
@@ -164,13 +173,10 @@ bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, M
     // layer field: 3 Layer I, 2 Layer II, 1 Layer III.
     info.layerIndex = 3 - ((p[1] >> 1) & 3);
 
+    // IsValidMpegAudioHeader has ruled out the layer and bitrate_index outside the table.
     const uint32_t bitrateIndex = p[2] >> 4;
-    std::array<uint16_t, 15> row{};
-    uint16_t kbps = 0;
-    if (!Lookup(kMpegAudioKbps, info.layerIndex, row) || !Lookup(row, bitrateIndex, kbps))
-        return false;
     format.sampleRate = MpegAudioSampleRate(p, len);
-    info.bitRate = uint32_t(kbps) * 1000;
+    info.bitRate = MpegAudioBitRate(info.layerIndex, bitrateIndex);
     format.bytesPerSecond = info.bitRate / 8;
 
     // At 44.1 kHz the padding_bit makes frame lengths vary, and a free-format
@@ -194,6 +200,11 @@ int64_t MpegAudioFrameDuration(const uint8_t* header)
         return 0;
     const double samples = layerBits == 3 ? 384.0 : 1152.0;
     return static_cast<int64_t>(samples * 10000.0 / kKiloHertz[samplingIndex]);
+}
+
+int64_t Frame1536Duration(uint32_t sampleRate)
+{
+    return static_cast<int64_t>(1e7 / (static_cast<double>(sampleRate) / 1536.0));
 }
 
 void SetAudioFormat(AudioParams& audio, const AudioFormat& format)

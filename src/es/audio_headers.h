@@ -77,6 +77,11 @@ constexpr bool IsDtsSync(const uint8_t* p)
 // layer != 0, sampling_frequency != 3, bitrate_index != 15.
 bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len);
 
+// Bit rate (bit/s) of bitrate_index 0..14 for layer index 0..2 (Layer I, II,
+// III) of ISO/IEC 11172-3; 0 for free format (index 0) and for indexes outside
+// the table.
+uint32_t MpegAudioBitRate(uint32_t layerIndex, uint32_t bitrateIndex);
+
 // Sampling rate from the ID bit and sampling_frequency; 0 for fewer than 3 bytes.
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len);
 
@@ -86,6 +91,10 @@ bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, M
 // 1152 otherwise, at 44.1, 48 or 32 kHz by sampling_frequency (the ID bit is not
 // looked at); 0 for the reserved sampling_frequency. header holds 3 bytes.
 int64_t MpegAudioFrameDuration(const uint8_t* header);
+
+// Duration in 100-ns units of a frame of 1536 samples (an AC-3 syncframe) at
+// sampleRate, in double arithmetic, truncated.
+int64_t Frame1536Duration(uint32_t sampleRate);
 
 // Copies the five words of a parsed header into a record's audio view.
 void SetAudioFormat(AudioParams& audio, const AudioFormat& format);

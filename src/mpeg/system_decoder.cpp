@@ -24,12 +24,6 @@ bool IsSystemCode(uint32_t code)
     return code == 0x1BA || code == 0x1B9 || code == 0x1BB || (code >= 0x1BC && code <= 0x1FF);
 }
 
-// MPEG-1 audio bit rates (bit/s) by layer (1..3) and bitrate_index (0..14).
-constexpr int32_t kMpegAudioBitRates[3][15] = {
-    {0, 32000, 64000, 96000, 128000, 160000, 192000, 224000, 256000, 288000, 320000, 352000, 384000, 416000, 448000},
-    {0, 32000, 48000, 56000, 64000, 80000, 96000, 112000, 128000, 160000, 192000, 224000, 256000, 320000, 384000},
-    {0, 32000, 40000, 48000, 56000, 64000, 80000, 96000, 112000, 128000, 160000, 192000, 224000, 256000, 320000},
-};
 constexpr int32_t kMpegAudioSampleRates[3] = {44100, 48000, 32000};
 // Header bits a locked frame may change: protection_bit (16), padding_bit (9),
 // private_bit (8), copyright, original/copy and emphasis (3..0).
@@ -448,7 +442,7 @@ bool CMpegMuxDec::CountsAsMpegAudioFrame(uint32_t h)
     if (layer >= 4 || bitRateIndex >= 15 || sampleIndex >= 3)
         return false;
     const int32_t samplesPerFrame = layer == 1 ? 384 : 1152;
-    const int32_t bitRate = kMpegAudioBitRates[layer - 1][bitRateIndex];
+    const auto bitRate = static_cast<int32_t>(MpegAudioBitRate(static_cast<uint32_t>(layer - 1), bitRateIndex));
     const int32_t sampleRate = kMpegAudioSampleRates[sampleIndex];
     if ((m_firstLayer != -1 && m_firstLayer != layer) ||
         (m_firstSamplesPerFrame != -1 && m_firstSamplesPerFrame != samplesPerFrame) ||

@@ -546,8 +546,7 @@ bool CDirecTVParser::TryAudioRecord(const uint8_t* p, uint32_t length, int32_t s
         record->audio.codecSpecific[2] = info.lfeon & 0xFF;
         record->audio.codecSpecific[3] = info.substreamId;
         record->audio.codecSpecific[4] = info.bsid & 0xFF;
-        // 1536 samples per sync frame.
-        frameDuration = static_cast<int64_t>(10000000.0 / (double(format.sampleRate) / 1536.0));
+        frameDuration = Frame1536Duration(format.sampleRate);
     } else {
         return false;
     }

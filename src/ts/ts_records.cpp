@@ -24,12 +24,6 @@ struct AudioDescription {
     int64_t frameDuration = 0;
 };
 
-// Duration of a 1536-sample frame (AC-3, and the rate TrueHD/MLP records use).
-int64_t Frame1536Duration(uint32_t sampleRate)
-{
-    return static_cast<int64_t>(1e7 / (static_cast<double>(sampleRate) / 1536.0));
-}
-
 // MPEG-4 samplingFrequencyIndex (ISO/IEC 14496-3 Table 1.18); -1 for the
 // escape and reserved indexes 12..15.
 int32_t AacSampleRate(uint32_t index)
