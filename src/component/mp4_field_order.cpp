@@ -1,6 +1,7 @@
 #include "component/mp4_field_order.h"
 
 #include <array>
+#include <bit>
 #include <optional>
 #include <vector>
 
@@ -35,15 +36,6 @@ const Mp4Box* VideoTrack(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStream& inpu
     if (!boxes)
         boxes = ReadMp4Stream(input);
     return FindFirstTrack(boxes.get(), kVide);
-}
-
-// Number of significant bits of v (0 for 0).
-int SignificantBits(uint32_t v)
-{
-    int bits = 0;
-    for (; v != 0; v >>= 1)
-        ++bits;
-    return bits;
 }
 
 // Reads a parameter set stored with its 2-byte length prefix; sets of 2 bytes
@@ -160,7 +152,7 @@ void ScanMp4FirstSampleFieldOrder(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStr
     while (!ring.IsBitEmpty() && ring.GetBits(1) == 1) {
     }                   // modulo_time_base, ended by a 0 bit
     ring.GetBits(1);    // marker_bit
-    ring.GetBits(SignificantBits(resolution));  // vop_time_increment
+    ring.GetBits(std::bit_width(resolution));  // vop_time_increment: the resolution's significant bits
     ring.GetBits(1);    // marker_bit
     ring.GetBits(1);    // vop_coded
     ring.GetBits(3);    // intra_dc_vlc_thr

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
 #include "es/start_code.h"
 #include "input/bytes.h"
@@ -49,26 +51,6 @@ void Mpeg2DisplayAspect(uint32_t code, uint32_t& x, uint32_t& y)
     case 4: x = 221; y = 100; break;
     default: x = 4; y = 3; break;
     }
-}
-
-uint32_t SignificantBits(uint32_t v)
-{
-    uint32_t n = 0;
-    while (v != 0) {
-        ++n;
-        v >>= 1;
-    }
-    return n;
-}
-
-uint64_t Gcd(uint64_t a, uint64_t b)
-{
-    while (b != 0) {
-        const uint64_t t = a % b;
-        a = b;
-        b = t;
-    }
-    return a;
 }
 
 }  // namespace
@@ -316,7 +298,7 @@ bool ParseVolHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info)
     bool rateRead = false;
     double fps = 29.97;
     if (rb.GetBits(1)) {  // fixed_vop_rate
-        const uint32_t increment = rb.GetBits(static_cast<int>(SignificantBits(resolution)));
+        const uint32_t increment = rb.GetBits(std::bit_width(resolution));
         if (increment != 0) {
             fps = static_cast<double>(resolution) / increment;
             rateRead = true;
@@ -482,7 +464,7 @@ void AspectFromDisplaySize(uint32_t& x, uint32_t& y, uint32_t width, uint32_t he
         return;
     if (a == 0 || b == 0)
         return;
-    const uint64_t g = Gcd(a, b);
+    const uint64_t g = std::gcd(a, b);
     a /= g;
     b /= g;
     if (a > std::numeric_limits<uint32_t>::max() || b > std::numeric_limits<uint32_t>::max())

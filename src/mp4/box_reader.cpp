@@ -507,14 +507,13 @@ std::unique_ptr<Mp4Box> ReadThmb(Bytes box, size_t hl, int)
 // 'TAGS': the camera maker's tag block. Needs a 32-bit size of at least 279.
 std::unique_ptr<Mp4Box> ReadTags(Bytes box, size_t hl, int)
 {
-    static constexpr char kMakerText[] = "OLYMPUS DIGITAL CAMERA";  // compared with its NUL
     if (hl != 8 || box.size() < 279)
         return nullptr;
     auto rec = MakeRecord<Mp4TagsBox>();
     if (!rec)
         return nullptr;
     const uint8_t* p = box.data() + hl;
-    if (std::memcmp(p, kMakerText, sizeof(kMakerText)) != 0)
+    if (std::memcmp(p, kCameraMakerText, sizeof(kCameraMakerText)) != 0)  // with its NUL
         return rec;
     rec->tagValues = {Le32(p + 235), Le32(p + 239), Le32(p + 243)};
     const uint32_t length = Le32(p + 247);

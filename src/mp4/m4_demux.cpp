@@ -47,9 +47,8 @@ constexpr uint32_t kTwos = FourCC("twos");
 constexpr uint32_t kMp3 = FourCC(".mp3");
 constexpr uint32_t kSamr = FourCC("samr");
 
-// The camera maker's text in 'OLYM' and '©inf' boxes.
-constexpr char kMakerText[] = "OLYMPUS DIGITAL CAMERA";
-constexpr size_t kMakerTextLength = sizeof(kMakerText) - 1;
+// The camera maker's text in 'OLYM' and '©inf' boxes, without its NUL.
+constexpr size_t kMakerTextLength = sizeof(kCameraMakerText) - 1;
 
 // Bytes read at a sample's file offset to find an audio frame header.
 constexpr uint32_t kSampleReadSize = 4096;
@@ -59,7 +58,7 @@ constexpr uint32_t kAspectUnset = 0xFFFFFFFF;
 
 bool HasMakerText(std::span<const uint8_t> text)
 {
-    return text.size() >= kMakerTextLength && std::memcmp(text.data(), kMakerText, kMakerTextLength) == 0;
+    return text.size() >= kMakerTextLength && std::memcmp(text.data(), kCameraMakerText, kMakerTextLength) == 0;
 }
 
 uint32_t TrackId(const Mp4Box* trak)
