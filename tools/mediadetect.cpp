@@ -77,7 +77,7 @@ bool SaveThumbnail(const md::tool::FileReport& r, const std::string& out)
         const char* why = "the camera file carries none";
         if (r.kind != MK_MP4)
             why = "not an MP4 file";
-        else if (!r.mp4Flags || (*r.mp4Flags)[4] == 0)
+        else if (!r.mp4Flags || r.mp4Flags->cameraFile == 0)
             why = "not a camera file";
         else if (r.thumbnailLength > 0)
             why = "the detector did not return it";
@@ -94,7 +94,7 @@ bool SaveThumbnail(const md::tool::FileReport& r, const std::string& out)
 bool ParseHint(const std::string& text, uint32_t& hint)
 {
     if (text == "directv") {
-        hint = 13;
+        hint = MK_DIRECTV;  // the only hint with an effect
         return true;
     }
     if (text == "none") {

@@ -227,10 +227,9 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
             r.firstVideoTime = firstVideoTime;
         info->GetInfo(MDI_FIELD_CODING, &r.fieldCoding);
         if (r.kind == MK_MP4) {
-            std::array<uint8_t, 5> flags{};
-            const int32_t ids[] = {MDI_HAS_VIDEO, MDI_HAS_AUDIO, MDI_MOOV_FIRST, MDI_CPGD_UUID, MDI_CAMERA_FILE};
-            for (size_t i = 0; i < flags.size(); ++i)
-                info->GetInfo(ids[i], &flags[i]);
+            Mp4Flags flags{};
+            for (const Mp4FlagInfoId& f : kMp4FlagInfoIds)
+                info->GetInfo(f.id, &(flags.*f.flag));
             r.mp4Flags = flags;
             info->GetInfo(MDI_THUMBNAIL_LENGTH, &r.thumbnailLength);
             RecordingTime date{};
@@ -301,10 +300,17 @@ std::string DescribeMp4(const FileReport& r)
         s += words;
     };
     if (r.mp4Flags) {
-        static const char* const names[] = {"video", "audio", "moov-first", "cpgd-uuid", "camera"};
-        for (size_t i = 0; i < r.mp4Flags->size(); ++i)
-            if ((*r.mp4Flags)[i] != 0)
-                add(names[i]);
+        const struct {
+            uint8_t Mp4Flags::*flag;
+            const char* name;
+        } words[] = {{&Mp4Flags::hasVideo, "video"},
+                     {&Mp4Flags::hasAudio, "audio"},
+                     {&Mp4Flags::moovFirst, "moov-first"},
+                     {&Mp4Flags::cpgdUuid, "cpgd-uuid"},
+                     {&Mp4Flags::cameraFile, "camera"}};
+        for (const auto& w : words)
+            if ((*r.mp4Flags).*w.flag != 0)
+                add(w.name);
     }
     if (r.recordingTime)
         add("recorded " + FormatRecordingTime(*r.recordingTime, ' '));
@@ -406,9 +412,13 @@ nlohmann::ordered_json ToJson(const FileReport& r)
     j["firstVideoTime"] = r.firstVideoTime ? nlohmann::ordered_json(*r.firstVideoTime) : nullptr;
     j["fieldCoding"] = r.fieldCoding;
     if (r.mp4Flags) {
-        const auto& f = *r.mp4Flags;
-        j["mp4"] = {{"hasVideo", f[0] != 0},  {"hasAudio", f[1] != 0},   {"moovFirst", f[2] != 0},
-                    {"cpgdUuid", f[3] != 0},  {"cameraFile", f[4] != 0}, {"thumbnailLength", r.thumbnailLength}};
+        const Mp4Flags& f = *r.mp4Flags;
+        j["mp4"] = {{"hasVideo", f.hasVideo != 0},
+                    {"hasAudio", f.hasAudio != 0},
+                    {"moovFirst", f.moovFirst != 0},
+                    {"cpgdUuid", f.cpgdUuid != 0},
+                    {"cameraFile", f.cameraFile != 0},
+                    {"thumbnailLength", r.thumbnailLength}};
         j["mp4"]["recordingTime"] =
             r.recordingTime ? nlohmann::ordered_json(FormatRecordingTime(*r.recordingTime, 'T')) : nullptr;
     }

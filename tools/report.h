@@ -28,9 +28,8 @@ struct FileReport {
     uint8_t encoderMarker = 0;
     std::optional<int64_t> firstVideoTime;
     uint32_t fieldCoding = 0;
-    // MP4 files: has video, has audio, moov first, "cpgd" uuid, camera file,
-    // and the camera's thumbnail length.
-    std::optional<std::array<uint8_t, 5>> mp4Flags;
+    // MP4 files: the flags and the camera's thumbnail length.
+    std::optional<Mp4Flags> mp4Flags;
     uint32_t thumbnailLength = 0;
     // The camera's recording date; absent when the detector reports it all zero.
     std::optional<RecordingTime> recordingTime;

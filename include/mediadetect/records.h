@@ -163,6 +163,28 @@ struct TimeRangeInfo {
     uint32_t audioFrameDuration;
 };
 
+// The one-byte details an open of an MP4 file leaves. The host reads each one
+// through IMediaDetectInfo::GetInfo under its own info id (kMp4FlagInfoIds);
+// GetInfo writes the single byte, the struct itself never crosses the interface.
+struct Mp4Flags {
+    uint8_t cpgdUuid;    // a 'uuid' box whose extended type begins with "cpgd"
+    uint8_t cameraFile;  // the camera maker's marker text is there
+    uint8_t hasVideo;    // a track with handler 'vide'
+    uint8_t hasAudio;    // a track with handler 'soun'
+    uint8_t moovFirst;   // 'moov' comes before 'mdat'
+};
+
+// Which info id reads which MP4 flag.
+struct Mp4FlagInfoId {
+    MediaDetectInfoId id;
+    uint8_t Mp4Flags::*flag;
+};
+inline constexpr Mp4FlagInfoId kMp4FlagInfoIds[] = {
+    {MDI_CPGD_UUID, &Mp4Flags::cpgdUuid}, {MDI_CAMERA_FILE, &Mp4Flags::cameraFile},
+    {MDI_MOOV_FIRST, &Mp4Flags::moovFirst}, {MDI_HAS_VIDEO, &Mp4Flags::hasVideo},
+    {MDI_HAS_AUDIO, &Mp4Flags::hasAudio},
+};
+
 // The four words of SelectTransportProgram and SelectMatroskaTracks.
 struct StreamSelection {
     uint32_t videoId;
@@ -199,5 +221,6 @@ static_assert(offsetof(CodecHeaderInfo, header2Length) == 51204);
 static_assert(sizeof(TimeRangeInfo) == 48);
 static_assert(offsetof(TimeRangeInfo, videoFrameDuration) == 40);
 static_assert(sizeof(StreamSelection) == 16);
+static_assert(sizeof(Mp4Flags) == 5 && sizeof(Mp4Flags::moovFirst) == 1);
 static_assert(std::is_trivially_copyable_v<VideoInfo> && std::is_trivially_copyable_v<AudioInfoEx> &&
               std::is_trivially_copyable_v<CodecHeaderInfo> && std::is_trivially_copyable_v<TimeRangeInfo>);

@@ -1,6 +1,7 @@
 #include "component/field_order_scan.h"
 
 #include "es/mpeg_video.h"
+#include "es/start_code.h"
 #include "input/byte_window.h"
 
 namespace md {
@@ -12,8 +13,6 @@ constexpr int kMaxReads = 1001;
 // Bytes kept at the end of each read so that a header split across two reads is
 // seen whole after the next one.
 constexpr uint32_t kTail = 32;
-
-bool IsCode(const uint8_t* p, uint8_t code) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code; }
 
 }  // namespace
 
@@ -31,10 +30,10 @@ void ScanMpeg2FieldOrder(ZPMP::InputStream& input, uint32_t& fieldOrder)
         const uint8_t* data = window.ReadPointer(n);
         bool found = false;
         for (uint32_t i = 0; n > kTail && i < n - kTail; ++i) {
-            if (!IsCode(data + i, 0x00))  // picture_start_code
+            if (!IsStartCode(data + i, 0x00))  // picture_start_code
                 continue;
             for (uint32_t j = i + 4; j + 4 <= n; ++j) {
-                if (!IsCode(data + j, 0xB5))
+                if (!IsStartCode(data + j, 0xB5))
                     continue;
                 found = true;
                 uint32_t order = 0;

@@ -189,7 +189,11 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
     uint8_t hasVideo = 0;
     uint8_t hasAudio = 0;
     demux->GetTrackFlags(hasVideo, hasAudio);
-    m_mp4Flags = {demux->HasCpgdUuid(), demux->IsCameraFile(), hasVideo, hasAudio, demux->IsMoovFirst()};
+    m_mp4Flags = {.cpgdUuid = demux->HasCpgdUuid(),
+                  .cameraFile = demux->IsCameraFile(),
+                  .hasVideo = hasVideo,
+                  .hasAudio = hasAudio,
+                  .moovFirst = demux->IsMoovFirst()};
     if (demux->IsCameraFile()) {
         Mp4CreationDate date{};
         demux->GetCreationDate(date);
@@ -321,13 +325,17 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
 {
     if (out == nullptr)
         return E_POINTER;
+    for (const Mp4FlagInfoId& f : kMp4FlagInfoIds) {
+        if (f.id == id) {
+            Put(out, m_mp4Flags.*f.flag);
+            return S_OK;
+        }
+    }
     switch (id) {
     case MDI_CODEC_HEADERS: return m_codecHeaders ? CopyOut(m_codecHeaders, out) : E_FAIL;
     case MDI_ENCODER_MARKER: Put(out, m_encoderMarker); return S_OK;
     case MDI_FIRST_VIDEO_TIME: Put(out, m_firstVideoTime); return m_firstVideoTime == -1 ? E_FAIL : S_OK;
     case MDI_FIELD_CODING: Put(out, m_fieldCoding); return S_OK;
-    case MDI_CPGD_UUID: Put(out, m_mp4Flags[0]); return S_OK;
-    case MDI_CAMERA_FILE: Put(out, m_mp4Flags[1]); return S_OK;
     case MDI_RECORDING_TIME: Put(out, m_recordingTime); return S_OK;
     case MDI_THUMBNAIL_LENGTH: Put(out, static_cast<uint32_t>(m_thumbnail.size())); return S_OK;
     case MDI_THUMBNAIL:
@@ -335,10 +343,7 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
             return E_FAIL;
         std::memcpy(out, m_thumbnail.data(), m_thumbnail.size());
         return S_OK;
-    case MDI_MOOV_FIRST: Put(out, m_mp4Flags[4]); return S_OK;
     case MDI_TS_REGISTRATION: Put(out, m_tsRegistrationFlag); return S_OK;
-    case MDI_HAS_VIDEO: Put(out, m_mp4Flags[2]); return S_OK;
-    case MDI_HAS_AUDIO: Put(out, m_mp4Flags[3]); return S_OK;
     case MDI_AAC_CLASS: Put(out, m_aacClass); return S_OK;
     default: return E_INVALIDARG;
     }

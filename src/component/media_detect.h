@@ -107,8 +107,7 @@ private:
     uint8_t m_encoderMarker = 0;
     int64_t m_firstVideoTime = -1;
     uint32_t m_fieldCoding = 0;
-    // "cpgd" uuid, camera file, has video, has audio, moov first.
-    std::array<uint8_t, 5> m_mp4Flags{};
+    Mp4Flags m_mp4Flags{};
     uint8_t m_tsRegistrationFlag = 0;
     std::array<uint8_t, 16> m_recordingTime{};
     std::vector<uint8_t> m_thumbnail;

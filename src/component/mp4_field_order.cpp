@@ -1,10 +1,12 @@
 #include "component/mp4_field_order.h"
 
 #include <array>
+#include <bit>
 #include <optional>
 #include <vector>
 
 #include "es/h264.h"
+#include "es/start_code.h"
 #include "input/bytes.h"
 #include "mp4/m4_demux.h"
 #include "mp4/sample_entry.h"
@@ -34,24 +36,6 @@ const Mp4Box* VideoTrack(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStream& inpu
     if (!boxes)
         boxes = ReadMp4Stream(input);
     return FindFirstTrack(boxes.get(), kVide);
-}
-
-// Offset of the first vop_start_code 00 00 01 B6 in p[0..n), or n.
-uint32_t FindVopStartCode(const uint8_t* p, uint32_t n)
-{
-    for (uint32_t i = 0; Has(n, i, 4); ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB6)
-            return i;
-    return n;
-}
-
-// Number of significant bits of v (0 for 0).
-int SignificantBits(uint32_t v)
-{
-    int bits = 0;
-    for (; v != 0; v >>= 1)
-        ++bits;
-    return bits;
 }
 
 // Reads a parameter set stored with its 2-byte length prefix; sets of 2 bytes
@@ -156,7 +140,7 @@ void ScanMp4FirstSampleFieldOrder(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStr
     const uint32_t got = ZPMP::ReadAt(input, offset, buffer.data(), kReadSize);
     // Encoders put a group_of_vop header (00 00 01 B3) before an I-VOP; the
     // picture header starts at the first vop_start_code.
-    const uint32_t vop = FindVopStartCode(buffer.data(), got);
+    const uint32_t vop = FindCode(buffer.data(), got, 0xB6);
     if (vop == got)
         return;
     RingBuffer ring(kRingCapacity);
@@ -168,7 +152,7 @@ void ScanMp4FirstSampleFieldOrder(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStr
     while (!ring.IsBitEmpty() && ring.GetBits(1) == 1) {
     }                   // modulo_time_base, ended by a 0 bit
     ring.GetBits(1);    // marker_bit
-    ring.GetBits(SignificantBits(resolution));  // vop_time_increment
+    ring.GetBits(std::bit_width(resolution));  // vop_time_increment: the resolution's significant bits
     ring.GetBits(1);    // marker_bit
     ring.GetBits(1);    // vop_coded
     ring.GetBits(3);    // intra_dc_vlc_thr

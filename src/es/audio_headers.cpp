@@ -137,6 +137,15 @@ bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len)
     return layer != 0 && sampling != 3 && bitrateIndex != 15;
 }
 
+uint32_t MpegAudioBitRate(uint32_t layerIndex, uint32_t bitrateIndex)
+{
+    std::array<uint16_t, 15> row{};
+    uint16_t kbps = 0;
+    if (!Lookup(kMpegAudioKbps, layerIndex, row) || !Lookup(row, bitrateIndex, kbps))
+        return 0;
+    return uint32_t(kbps) * 1000;
+}
+
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len)
 {
     if (!p || len < 3)
@@ -164,13 +173,10 @@ bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, M
     // layer field: 3 Layer I, 2 Layer II, 1 Layer III.
     info.layerIndex = 3 - ((p[1] >> 1) & 3);
 
+    // IsValidMpegAudioHeader has ruled out the layer and bitrate_index outside the table.
     const uint32_t bitrateIndex = p[2] >> 4;
-    std::array<uint16_t, 15> row{};
-    uint16_t kbps = 0;
-    if (!Lookup(kMpegAudioKbps, info.layerIndex, row) || !Lookup(row, bitrateIndex, kbps))
-        return false;
     format.sampleRate = MpegAudioSampleRate(p, len);
-    info.bitRate = uint32_t(kbps) * 1000;
+    info.bitRate = MpegAudioBitRate(info.layerIndex, bitrateIndex);
     format.bytesPerSecond = info.bitRate / 8;
 
     // At 44.1 kHz the padding_bit makes frame lengths vary, and a free-format
@@ -185,6 +191,50 @@ bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, M
     return true;
 }
 
+int64_t MpegAudioFrameDuration(const uint8_t* header)
+{
+    static constexpr double kKiloHertz[4] = {44.1, 48.0, 32.0, 0.0};
+    const uint32_t layerBits = header[1] >> 1 & 0x03;  // 3 is Layer I
+    const uint32_t samplingIndex = header[2] >> 2 & 0x03;
+    if (kKiloHertz[samplingIndex] == 0.0)
+        return 0;
+    const double samples = layerBits == 3 ? 384.0 : 1152.0;
+    return static_cast<int64_t>(samples * 10000.0 / kKiloHertz[samplingIndex]);
+}
+
+int64_t Frame1536Duration(uint32_t sampleRate)
+{
+    return static_cast<int64_t>(1e7 / (static_cast<double>(sampleRate) / 1536.0));
+}
+
+void SetAudioFormat(AudioParams& audio, const AudioFormat& format)
+{
+    audio.channels = format.channels;
+    audio.sampleRate = format.sampleRate;
+    audio.bytesPerSecond = format.bytesPerSecond;
+    audio.blockAlign = format.blockAlign;
+    audio.bitsPerSample = format.bitsPerSample;
+}
+
+void SetMpegAudioWords(std::span<uint32_t, 5> codecSpecific, const MpegAudioInfo& info)
+{
+    codecSpecific[0] = info.layerIndex;
+    codecSpecific[1] = info.channelMode;
+    codecSpecific[2] = info.bitRate;
+    codecSpecific[3] = info.headerWord;
+}
+
+bool ReadMpegAudioRecord(const uint8_t* p, uint32_t len, AudioParams& audio)
+{
+    AudioFormat format{};
+    MpegAudioInfo info{};
+    if (!ParseMpegAudioHeader(p, len, format, info))
+        return false;
+    SetAudioFormat(audio, format);
+    SetMpegAudioWords(audio.codecSpecific, info);
+    return true;
+}
+
 bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info& info, uint32_t& frameWords)
 {
     format = {};
@@ -195,13 +245,9 @@ bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info
 
     // In a byte-swapped stream every 16-bit word has its bytes exchanged, so
     // the field bytes 4/5 and 6/7 trade places.
-    bool swapped = false;
-    if (p[0] == 0x0B && p[1] == 0x77)
-        swapped = false;
-    else if (p[0] == 0x77 && p[1] == 0x0B)
-        swapped = true;
-    else
+    if (!IsAc3Sync(p))
         return false;
+    const bool swapped = p[0] == 0x77;
     const uint8_t fscodByte = swapped ? p[5] : p[4];
     const uint8_t bsidByte = swapped ? p[4] : p[5];
     const uint8_t acmodByte = swapped ? p[7] : p[6];
@@ -248,12 +294,9 @@ bool ParseDtsHeader(const uint8_t* p, uint32_t len, AudioFormat& format, DtsInfo
     frameDuration = 0;
     if (!p || len < 10)
         return false;
-    if (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01)
-        info.flags = 0;
-    else if (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F)
-        info.flags = kDtsReversedSync;
-    else
+    if (!IsDtsSync(p))
         return false;
+    info.flags = p[0] == 0x01 ? kDtsReversedSync : 0;
 
     // FTYPE(1) SHORT(5) CPF(1) NBLKS(7) FSIZE(14) AMODE(6) SFREQ(4) RATE(5)
     const uint32_t nblks = (uint32_t(p[4] & 1) << 6) | (p[5] >> 2);

@@ -10,6 +10,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+
+#include "demux/stream_record.h"
 
 namespace md {
 
@@ -59,13 +62,51 @@ struct MlpInfo {
 // byte 0 = 0xFF and the top nibble of byte 1 = 0xF.
 bool IsMpegAudioSync(const uint8_t* p, uint32_t len);
 
+// The AC-3 syncword 0B 77, or 77 0B in a stream of byte-swapped 16-bit words;
+// the caller has checked that 2 bytes are there.
+constexpr bool IsAc3Sync(const uint8_t* p) { return (p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B); }
+
+// The DTS sync word 7F FE 80 01, or 01 80 FE 7F in a stream of byte-swapped
+// 16-bit words; the caller has checked that 4 bytes are there.
+constexpr bool IsDtsSync(const uint8_t* p)
+{
+    return (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01) ||
+           (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F);
+}
+
 // layer != 0, sampling_frequency != 3, bitrate_index != 15.
 bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len);
+
+// Bit rate (bit/s) of bitrate_index 0..14 for layer index 0..2 (Layer I, II,
+// III) of ISO/IEC 11172-3; 0 for free format (index 0) and for indexes outside
+// the table.
+uint32_t MpegAudioBitRate(uint32_t layerIndex, uint32_t bitrateIndex);
 
 // Sampling rate from the ID bit and sampling_frequency; 0 for fewer than 3 bytes.
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len);
 
 bool ParseMpegAudioHeader(const uint8_t* p, uint32_t len, AudioFormat& format, MpegAudioInfo& info);
+
+// Duration of one MPEG audio frame in 100-ns units: 384 samples for Layer I,
+// 1152 otherwise, at 44.1, 48 or 32 kHz by sampling_frequency (the ID bit is not
+// looked at); 0 for the reserved sampling_frequency. header holds 3 bytes.
+int64_t MpegAudioFrameDuration(const uint8_t* header);
+
+// Duration in 100-ns units of a frame of 1536 samples (an AC-3 syncframe) at
+// sampleRate, in double arithmetic, truncated.
+int64_t Frame1536Duration(uint32_t sampleRate);
+
+// Copies the five words of a parsed header into a record's audio view.
+void SetAudioFormat(AudioParams& audio, const AudioFormat& format);
+
+// The first four codec-specific words of an MPEG audio record: layer index,
+// channel mode, bit rate and header word; the fifth is left alone.
+void SetMpegAudioWords(std::span<uint32_t, 5> codecSpecific, const MpegAudioInfo& info);
+
+// Parses the MPEG audio frame header at p into a record's audio view: the five
+// format words and the MPEG audio words. False, with the record untouched, when
+// the header does not parse.
+bool ReadMpegAudioRecord(const uint8_t* p, uint32_t len, AudioParams& audio);
 
 // Accepts 0B 77 and the byte-swapped 77 0B. frameWords receives the syncframe
 // size in 16-bit words (0 for the reserved fscod 3).

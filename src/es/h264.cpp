@@ -6,6 +6,7 @@
 #include <new>
 
 #include "es/mpeg_video.h"
+#include "es/start_code.h"
 #include "input/bytes.h"
 #include "input/ring_buffer.h"
 
@@ -36,7 +37,9 @@ constexpr std::array<uint32_t, 64> kDefault8x8Inter = {
     27, 27, 27, 27, 27, 28, 28, 28, 28, 28, 30, 30, 30, 30, 32, 32, 32, 33, 33, 35,
 };
 
-// Table E-1 sample aspect ratios by aspect_ratio_idc 0..16 (0 unspecified).
+// Table E-1 sample aspect ratios by aspect_ratio_idc 0..16 (0 unspecified), and
+// the idc whose ratio the SPS states in sar_width and sar_height.
+constexpr uint32_t kExtendedSar = 255;
 struct Sar {
     uint32_t w, h;
 };
@@ -428,9 +431,9 @@ bool ScanNalUnits(const uint8_t* p, uint32_t len, NalScanInfo& info)
     uint32_t i = 0;
     while (len > 4 && i < len - 4) {
         uint32_t startCode = 0;
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1)
+        if (IsStartCodePrefix(p + i))
             startCode = 3;
-        else if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 0 && p[i + 3] == 1)
+        else if (p[i] == 0 && IsStartCodePrefix(p + i + 1))
             startCode = 4;
         if (startCode == 0) {
             ++i;
@@ -554,28 +557,43 @@ bool DerivePictureProperties(const SpsInfo& sps, H264PictureProperties& out)
     out.frameDuration = sps.frameDuration;
     out.frameRate = sps.frameDuration > 0 ? double(1000000000 / sps.frameDuration) / 100.0 : 0.0;
 
-    // Display aspect from the VUI sample aspect, with the DVD sizes whose
-    // sample aspect codes name 4:3 and 16:9 pictures.
-    Sar sar{};
-    const bool haveAspectInfo = sps.vui_parameters_present_flag && sps.aspect_ratio_info_present_flag;
-    if (haveAspectInfo && sps.aspect_ratio_idc == 255)
-        sar = {sps.sar_width, sps.sar_height};
-    else if (haveAspectInfo && sps.aspect_ratio_idc < kSampleAspect.size())
-        sar = kSampleAspect[sps.aspect_ratio_idc];
-    const bool usableSar = sar.w >= 1 && sar.h >= 1;
-    const uint32_t idc = sps.aspect_ratio_idc;
-    const bool dvd = usableSar && out.width == 720;
-    if (dvd && ((out.height == 480 && idc == 3) || (out.height == 576 && idc == 2))) {
-        out.aspectX = 4, out.aspectY = 3;
-    } else if (dvd && ((out.height == 480 && idc == 5) || (out.height == 576 && idc == 4))) {
-        out.aspectX = 16, out.aspectY = 9;
-    } else {
-        // Square samples when the stream states no usable sample aspect.
-        out.aspectX = usableSar ? sar.w : 1;
-        out.aspectY = usableSar ? sar.h : 1;
-        AspectFromSampleAspect(out.aspectX, out.aspectY, out.width, out.height);
-    }
+    // Square samples when the stream states no usable sample aspect.
+    uint32_t sarW = 1;
+    uint32_t sarH = 1;
+    const uint32_t idc = SpsSampleAspect(sps, sarW, sarH) ? sps.aspect_ratio_idc : 0;
+    H264DisplayAspect(out.width, out.height, idc, sarW, sarH, out.aspectX, out.aspectY);
     return true;
+}
+
+bool SpsSampleAspect(const SpsInfo& sps, uint32_t& w, uint32_t& h)
+{
+    if (!sps.vui_parameters_present_flag || !sps.aspect_ratio_info_present_flag)
+        return false;
+    Sar sar{};
+    if (sps.aspect_ratio_idc == kExtendedSar)
+        sar = {sps.sar_width, sps.sar_height};
+    else if (sps.aspect_ratio_idc < kSampleAspect.size())
+        sar = kSampleAspect[sps.aspect_ratio_idc];
+    if (sar.w == 0 || sar.h == 0)
+        return false;
+    w = sar.w;
+    h = sar.h;
+    return true;
+}
+
+void H264DisplayAspect(uint32_t width, uint32_t height, uint32_t idc, uint32_t sarW, uint32_t sarH, uint32_t& x,
+                       uint32_t& y)
+{
+    const bool dvd = width == 720;
+    if (dvd && ((height == 480 && idc == 3) || (height == 576 && idc == 2))) {
+        x = 4, y = 3;
+    } else if (dvd && ((height == 480 && idc == 5) || (height == 576 && idc == 4))) {
+        x = 16, y = 9;
+    } else {
+        x = sarW;
+        y = sarH;
+        AspectFromSampleAspect(x, y, width, height);
+    }
 }
 
 uint32_t H264ProfileCode(uint32_t profile_idc, bool stereoHigh)

@@ -199,6 +199,18 @@ struct H264PictureProperties {
 // False (and out cleared) when the SPS is not valid.
 bool DerivePictureProperties(const SpsInfo& sps, H264PictureProperties& out);
 
+// The sample aspect the SPS's VUI states: (sar_width, sar_height) for
+// aspect_ratio_idc 255 (Extended_SAR), the ISO/IEC 14496-10 Table E-1 entry for
+// 1..16. False, with w and h untouched, when it states none or a term is 0.
+bool SpsSampleAspect(const SpsInfo& sps, uint32_t& w, uint32_t& h);
+
+// Display aspect of a width x height picture with sample aspect sarW:sarH of
+// aspect_ratio_idc idc. The 720-wide NTSC and PAL pictures whose idc names a
+// 4:3 or 16:9 frame keep that shape, although their sample aspects do not
+// multiply out to exactly 133 or 177; any other picture as AspectFromSampleAspect.
+void H264DisplayAspect(uint32_t width, uint32_t height, uint32_t idc, uint32_t sarW, uint32_t sarH, uint32_t& x,
+                       uint32_t& y);
+
 // Stream-record profile code: 0 Baseline (66), 1 Main (77), 2 High (100); with
 // stereoHigh also 3 for Stereo High (128). Any other profile gives 0.
 uint32_t H264ProfileCode(uint32_t profile_idc, bool stereoHigh);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
 #include "es/start_code.h"
 #include "input/bytes.h"
@@ -13,13 +15,8 @@ namespace md {
 
 namespace {
 
-struct FrameRate {
-    int64_t duration;  // 100-ns units
-    double fps;
-};
-
 // frame_rate_code 1..8 (ISO/IEC 13818-2 Table 6-4).
-constexpr std::array<FrameRate, 8> kFrameRates = {{
+constexpr std::array<MpegFrameRate, 8> kFrameRates = {{
     {417083, 23.976},
     {416666, 24.0},
     {400000, 25.0},
@@ -29,14 +26,6 @@ constexpr std::array<FrameRate, 8> kFrameRates = {{
     {166833, 59.94},
     {166666, 60.0},
 }};
-
-bool LookupFrameRate(uint32_t code, FrameRate& out)
-{
-    if (code < 1 || code > kFrameRates.size())
-        return false;
-    out = kFrameRates[code - 1];
-    return true;
-}
 
 // pel_aspect_ratio 1..14 (ISO/IEC 11172-2 2.4.3.2): height / width of a pel.
 constexpr std::array<float, 14> kPelAspect = {
@@ -64,41 +53,6 @@ void Mpeg2DisplayAspect(uint32_t code, uint32_t& x, uint32_t& y)
     }
 }
 
-bool IsStartCode(const uint8_t* p, uint32_t len, uint8_t code)
-{
-    return p != nullptr && IsStartCodeAt(p, len) && p[3] == code;
-}
-
-// Offset of the first 00 00 01 prefix at or after from that has `need` bytes
-// (prefix included) inside the buffer; len when there is none.
-uint32_t NextPrefix(const uint8_t* p, uint32_t len, uint32_t from, uint32_t need)
-{
-    for (uint32_t i = from; Has(len, i, need); ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1)
-            return i;
-    return len;
-}
-
-uint32_t SignificantBits(uint32_t v)
-{
-    uint32_t n = 0;
-    while (v != 0) {
-        ++n;
-        v >>= 1;
-    }
-    return n;
-}
-
-uint64_t Gcd(uint64_t a, uint64_t b)
-{
-    while (b != 0) {
-        const uint64_t t = a % b;
-        a = b;
-        b = t;
-    }
-    return a;
-}
-
 }  // namespace
 
 uint32_t SequenceHeaderLength(const uint8_t* p, uint32_t len)
@@ -117,7 +71,7 @@ uint32_t SequenceHeaderLength(const uint8_t* p, uint32_t len)
 
 bool ParseSequenceHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info, uint32_t mode)
 {
-    if (len < 12 || !IsStartCode(p, len, 0xB3))
+    if (len < 12 || !IsStartCodeAt(p, len, 0xB3))
         return false;
     const uint32_t headerLength = SequenceHeaderLength(p, len);
     if (headerLength == 0 || headerLength > len)
@@ -131,7 +85,7 @@ bool ParseSequenceHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& inf
     uint32_t rateCode = p[7] & 0x0F;
     if (rateCode >= 9)
         rateCode &= 0x07;  // codes 9..15 are read as 1..7
-    FrameRate rate{};
+    MpegFrameRate rate{};
     if (aspectCode == 0 || !LookupFrameRate(rateCode, rate))
         return false;
 
@@ -174,7 +128,7 @@ bool ParseSequenceHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& inf
 
 bool ApplySequenceExtension(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info)
 {
-    if (len < 14 || !IsStartCode(p, len, 0xB5) || (p[4] >> 4) != 1)
+    if (len < 14 || !IsStartCodeAt(p, len, 0xB5) || (p[4] >> 4) != 1)
         return false;
     const uint32_t horizontalExt = (uint32_t(p[5] & 0x01) << 1) | (p[6] >> 7);
     const uint32_t verticalExt = (p[6] >> 5) & 0x03;
@@ -190,7 +144,7 @@ bool ApplySequenceExtension(const uint8_t* p, uint32_t len, SequenceHeaderInfo& 
 bool ReadProgressiveSequence(const uint8_t* p, uint32_t len, uint8_t& progressive)
 {
     progressive = 1;
-    if (len < 6 || !IsStartCode(p, len, 0xB5))
+    if (len < 6 || !IsStartCodeAt(p, len, 0xB5))
         return false;
     progressive = (p[5] >> 3) & 1;
     return true;
@@ -201,7 +155,7 @@ bool ReadDisplaySize(const uint8_t* p, uint32_t len, uint32_t& width, uint32_t& 
     if (p == nullptr)
         return true;
     for (uint32_t i = 0; Has(len, i, 5); ++i) {
-        if (!IsStartCode(p + i, len - i, 0xB5) || (p[i + 4] >> 4) != 2)
+        if (!IsStartCodeAt(p + i, len - i, 0xB5) || (p[i + 4] >> 4) != 2)
             continue;
         // extension id, video_format (3), colour_description (1), then the three
         // colour bytes when colour_description is set.
@@ -222,7 +176,7 @@ bool FindEncoderMarker(const uint8_t* p, uint32_t len, uint8_t& flag)
     if (p == nullptr)
         return false;
     for (uint32_t i = 0; Has(len, i, 5); ++i) {
-        if (!IsStartCode(p + i, len - i, 0xB5) || (p[i + 4] != 0x2B && p[i + 4] != 0x21))
+        if (!IsStartCodeAt(p + i, len - i, 0xB5) || (p[i + 4] != 0x2B && p[i + 4] != 0x21))
             continue;
         // colour_primaries at +5, transfer_characteristics at +6; 11 is xvYCC.
         if (Has(len, i, 7) && p[i + 6] == 11)
@@ -237,7 +191,7 @@ bool ReadGopFlags(const uint8_t* p, uint32_t len, uint8_t& closedGop, uint8_t& b
     if (p == nullptr)
         return false;
     for (uint32_t i = 0; Has(len, i, 8); ++i) {
-        if (!IsStartCode(p + i, len - i, 0xB8))
+        if (!IsStartCodeAt(p + i, len - i, 0xB8))
             continue;
         // time_code is 25 bits from byte 4; closed_gop and broken_link follow.
         closedGop = (p[i + 7] >> 6) & 1;
@@ -252,7 +206,7 @@ bool ReadTemporalReference(const uint8_t* p, uint32_t len, uint32_t& value)
     if (p == nullptr)
         return false;
     for (uint32_t i = 0; Has(len, i, 9); ++i) {
-        if (!IsStartCode(p + i, len - i, 0x00))
+        if (!IsStartCodeAt(p + i, len - i, 0x00))
             continue;
         value = (uint32_t(p[i + 4]) << 2) | (p[i + 5] >> 6);
         return true;
@@ -262,7 +216,7 @@ bool ReadTemporalReference(const uint8_t* p, uint32_t len, uint32_t& value)
 
 bool ReadFieldOrder(const uint8_t* p, uint32_t len, uint32_t& order, uint8_t& progressiveFrame)
 {
-    if (len < 8 || !IsStartCode(p, len, 0xB5))
+    if (len < 8 || !IsStartCodeAt(p, len, 0xB5))
         return false;
     const uint32_t pictureStructure = p[6] & 0x03;
     const uint32_t topFieldFirst = p[7] >> 7;
@@ -344,7 +298,7 @@ bool ParseVolHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info)
     bool rateRead = false;
     double fps = 29.97;
     if (rb.GetBits(1)) {  // fixed_vop_rate
-        const uint32_t increment = rb.GetBits(static_cast<int>(SignificantBits(resolution)));
+        const uint32_t increment = rb.GetBits(std::bit_width(resolution));
         if (increment != 0) {
             fps = static_cast<double>(resolution) / increment;
             rateRead = true;
@@ -414,14 +368,14 @@ bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataS
 
     bool ok = false;
     if (!h264) {
-        uint32_t pos = NextPrefix(p, len, 0, 4);
+        uint32_t pos = NextStartCode(p, len, 0);
         while (pos < len) {
             const uint8_t code = p[pos + 3];
             if (code >= 0x01 && code <= 0xAF) {  // slice_start_code
                 ok = true;
                 break;
             }
-            const uint32_t next = NextPrefix(p, len, pos + 4, 4);
+            const uint32_t next = NextStartCode(p, len, pos + 4);
             if (next >= len)
                 break;  // the last unit has no end inside the buffer
             const uint32_t extensionId = pos + 4 < next ? p[pos + 4] >> 4 : 0;
@@ -434,9 +388,9 @@ bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataS
     } else {
         // A unit starts one byte before its prefix, so a four-byte start code
         // 00 00 00 01 stays whole, and ends one byte before the next prefix.
-        uint32_t prefix = NextPrefix(p, len, 0, 4);
+        uint32_t prefix = NextStartCode(p, len, 0);
         while (prefix < len) {
-            const uint32_t next = NextPrefix(p, len, prefix + 3, 4);
+            const uint32_t next = NextStartCode(p, len, prefix + 3);
             if (next >= len)
                 break;
             const uint32_t nalType = p[prefix + 3] & 0x1F;
@@ -459,30 +413,43 @@ bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataS
     return true;
 }
 
+bool LookupFrameRate(uint32_t code, MpegFrameRate& out)
+{
+    if (code < 1 || code > kFrameRates.size())
+        return false;
+    out = kFrameRates[code - 1];
+    return true;
+}
+
+bool SnapDisplayAspect(uint64_t X, uint64_t Y, uint32_t& x, uint32_t& y)
+{
+    if (Y == 0)
+        return false;
+    // A term too large for the ratio can still equal the other.
+    const uint64_t r = X <= std::numeric_limits<uint64_t>::max() / 100 ? X * 100 / Y : 0;
+    if (r == 133) {
+        x = 4;
+        y = 3;
+    } else if (r == 177) {
+        x = 16;
+        y = 9;
+    } else if (X == Y) {
+        x = 1;
+        y = 1;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void AspectFromSampleAspect(uint32_t& x, uint32_t& y, uint32_t width, uint32_t height)
 {
     const uint64_t a = uint64_t(x) * width;
     const uint64_t b = uint64_t(y) * height;
-    if (b != 0) {
-        const uint64_t r = a * 100 / b;
-        if (r == 133) {
-            x = 4;
-            y = 3;
-            return;
-        }
-        if (r == 177) {
-            x = 16;
-            y = 9;
-            return;
-        }
-    }
-    if (a != b) {
-        x = static_cast<uint32_t>(a);
-        y = static_cast<uint32_t>(b);
-    } else {
-        x = 1;
-        y = 1;
-    }
+    if (SnapDisplayAspect(a, b, x, y))
+        return;
+    x = a == b ? 1 : static_cast<uint32_t>(a);
+    y = a == b ? 1 : static_cast<uint32_t>(b);
 }
 
 void AspectFromDisplaySize(uint32_t& x, uint32_t& y, uint32_t width, uint32_t height, uint32_t displayWidth,
@@ -497,7 +464,7 @@ void AspectFromDisplaySize(uint32_t& x, uint32_t& y, uint32_t width, uint32_t he
         return;
     if (a == 0 || b == 0)
         return;
-    const uint64_t g = Gcd(a, b);
+    const uint64_t g = std::gcd(a, b);
     a /= g;
     b /= g;
     if (a > std::numeric_limits<uint32_t>::max() || b > std::numeric_limits<uint32_t>::max())

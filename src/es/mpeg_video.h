@@ -38,6 +38,15 @@ struct SequenceHeaderInfo {
     uint8_t header[kExtraDataSize];  // MPEG-1/2: the sequence header bytes
 };
 
+struct MpegFrameRate {
+    int64_t duration;  // 100-ns units: 10^7 / fps, truncated
+    double fps;
+};
+
+// frame_rate_code 1..8 (ISO/IEC 13818-2 Table 6-4). False, with out untouched,
+// for the forbidden code 0 and the reserved codes 9..15.
+bool LookupFrameRate(uint32_t code, MpegFrameRate& out);
+
 // Length of the sequence header at p (00 00 01 B3) with its quantiser matrices:
 // 12, 76 or 140. 0 when the bytes that decide it are not all there.
 uint32_t SequenceHeaderLength(const uint8_t* p, uint32_t len);
@@ -101,9 +110,14 @@ bool ParseVolHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info);
 bool CollectHeaders(const uint8_t* p, uint32_t len, uint8_t (&area1)[kExtraDataSize], int32_t& length1,
                     uint8_t (&area2)[kExtraDataSize], int32_t& length2, uint32_t mode);
 
-// Display aspect from a sample aspect x:y and the picture size: 4:3 or 16:9
-// when 100 X'/Y' is 133 or 177 (X' = x * width, Y' = y * height), else X':Y'
-// unreduced, or 1:1 when they are equal.
+// The display shapes every container names rather than states: 4:3 when
+// 100 X / Y (integer division) is 133, 16:9 when it is 177, 1:1 when X equals Y.
+// False, with x and y untouched, for any other X:Y and for Y = 0.
+bool SnapDisplayAspect(uint64_t X, uint64_t Y, uint32_t& x, uint32_t& y);
+
+// Display aspect from a sample aspect x:y and the picture size: X' = x * width,
+// Y' = y * height snapped as SnapDisplayAspect does, else X':Y' unreduced (each
+// truncated to 32 bits); 0:0 becomes 1:1.
 void AspectFromSampleAspect(uint32_t& x, uint32_t& y, uint32_t width, uint32_t height);
 
 // Display aspect when a sequence display extension gives a display size other

@@ -9,7 +9,7 @@ bool FindStartCode(const uint8_t*& p, uint32_t& remaining)
 {
     if (p == nullptr)
         return false;
-    while (remaining > 4 && !(p[0] == 0 && p[1] == 0 && p[2] == 1)) {
+    while (remaining > 4 && !IsStartCodePrefix(p)) {
         ++p;
         --remaining;
     }

@@ -127,25 +127,13 @@ uint64_t ReadUnsigned(Bytes b)
     return v;
 }
 
-// Display aspect from DisplayWidth and DisplayHeight: 4:3 and 16:9 are snapped
-// to when 100 X / Y is 133 or 177, equal terms become 1:1.
+// Display aspect from DisplayWidth and DisplayHeight, snapped to 4:3, 16:9 or
+// 1:1 when it has one of those shapes.
 void SetDisplayAspect(uint64_t x, uint64_t y, VideoParams& video)
 {
     video.aspectX = ToUInt32(x);
     video.aspectY = ToUInt32(y);
-    if (x == 0 || y == 0)
-        return;
-    const uint64_t r = x <= UINT64_MAX / 100 ? x * 100 / y : 0;
-    if (r == 133) {
-        video.aspectX = 4;
-        video.aspectY = 3;
-    } else if (r == 177) {
-        video.aspectX = 16;
-        video.aspectY = 9;
-    } else if (x == y) {
-        video.aspectX = 1;
-        video.aspectY = 1;
-    }
+    SnapDisplayAspect(x, y, video.aspectX, video.aspectY);
 }
 
 // Appends a NAL unit behind a 00 00 00 01 start code; a unit that does not fit
@@ -175,7 +163,7 @@ void ApplyAvcConfiguration(Bytes config, StreamRecord& record)
     const uint32_t spsCount = r.U8() & 31;
     if (!r.ok())
         return;
-    record.video.profile = profile == 'B' ? 0 : profile == 'M' ? 1 : profile == 'd' ? 2 : 0;
+    record.video.profile = H264ProfileCode(profile, false);
     record.video.level = level;
     record.nalLengthSize = lengthSizeMinusOne + 1u;
 

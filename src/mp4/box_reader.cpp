@@ -507,14 +507,13 @@ std::unique_ptr<Mp4Box> ReadThmb(Bytes box, size_t hl, int)
 // 'TAGS': the camera maker's tag block. Needs a 32-bit size of at least 279.
 std::unique_ptr<Mp4Box> ReadTags(Bytes box, size_t hl, int)
 {
-    static constexpr char kMakerText[] = "OLYMPUS DIGITAL CAMERA";  // compared with its NUL
     if (hl != 8 || box.size() < 279)
         return nullptr;
     auto rec = MakeRecord<Mp4TagsBox>();
     if (!rec)
         return nullptr;
     const uint8_t* p = box.data() + hl;
-    if (std::memcmp(p, kMakerText, sizeof(kMakerText)) != 0)
+    if (std::memcmp(p, kCameraMakerText, sizeof(kCameraMakerText)) != 0)  // with its NUL
         return rec;
     rec->tagValues = {Le32(p + 235), Le32(p + 239), Le32(p + 243)};
     const uint32_t length = Le32(p + 247);
@@ -696,20 +695,6 @@ void PrependList(std::unique_ptr<Mp4Box>& pending, std::unique_ptr<Mp4Box> list)
     pending = std::move(list);
 }
 
-// Reads exactly n bytes (several reads when the stream returns less at a time).
-bool ReadFully(ZPMP::InputStream& stream, uint8_t* dst, uint64_t n)
-{
-    while (n > 0) {
-        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(n, 0x40000000));
-        const uint64_t got = stream.Read(dst, chunk);
-        if (got == 0 || got > chunk)
-            return false;
-        dst += got;
-        n -= got;
-    }
-    return true;
-}
-
 }  // namespace
 
 // Releases the subtree without recursion: the links of each box are moved onto
@@ -803,7 +788,8 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream)
                     break;
             }
             std::memcpy(buffer.get(), header, headerLength);
-            if (!ReadFully(stream, buffer.get() + headerLength, boxSize - headerLength))
+            const auto bodySize = static_cast<uint32_t>(boxSize - headerLength);
+            if (ZPMP::ReadFully(stream, buffer.get() + headerLength, bodySize) != bodySize)
                 break;
             position += boxSize;
             rec = ParseBoxAt(Bytes(buffer.get(), static_cast<size_t>(boxSize)), 0);

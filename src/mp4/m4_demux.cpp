@@ -47,9 +47,8 @@ constexpr uint32_t kTwos = FourCC("twos");
 constexpr uint32_t kMp3 = FourCC(".mp3");
 constexpr uint32_t kSamr = FourCC("samr");
 
-// The camera maker's text in 'OLYM' and '©inf' boxes.
-constexpr char kMakerText[] = "OLYMPUS DIGITAL CAMERA";
-constexpr size_t kMakerTextLength = sizeof(kMakerText) - 1;
+// The camera maker's text in 'OLYM' and '©inf' boxes, without its NUL.
+constexpr size_t kMakerTextLength = sizeof(kCameraMakerText) - 1;
 
 // Bytes read at a sample's file offset to find an audio frame header.
 constexpr uint32_t kSampleReadSize = 4096;
@@ -57,21 +56,9 @@ constexpr uint32_t kSampleReadSize = 4096;
 // Display aspect words of a record whose aspect is not settled yet.
 constexpr uint32_t kAspectUnset = 0xFFFFFFFF;
 
-// Sample aspect ratios of H.264 aspect_ratio_idc 1..16 (ISO/IEC 14496-10
-// Table E-1); index 0 is "unspecified".
-struct SampleAspect {
-    uint32_t w;
-    uint32_t h;
-};
-constexpr std::array<SampleAspect, 17> kSampleAspect = {{
-    {0, 0},    {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33},  {24, 11}, {20, 11}, {32, 11},
-    {80, 33},  {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1},
-}};
-constexpr uint32_t kExtendedSar = 255;
-
 bool HasMakerText(std::span<const uint8_t> text)
 {
-    return text.size() >= kMakerTextLength && std::memcmp(text.data(), kMakerText, kMakerTextLength) == 0;
+    return text.size() >= kMakerTextLength && std::memcmp(text.data(), kCameraMakerText, kMakerTextLength) == 0;
 }
 
 uint32_t TrackId(const Mp4Box* trak)
@@ -86,22 +73,16 @@ void SetAspect(StreamRecord& rec, uint32_t x, uint32_t y)
     rec.video.aspectY = y;
 }
 
-// Display aspect of a picture from X = width x sample width and Y = height x
-// sample height: 4:3 when 100 X / Y is 133, 16:9 when it is 177, 1:1 when X
-// equals Y, else X:Y unreduced. A zero Y leaves the aspect as it was.
-void AspectFromScaledSize(StreamRecord& rec, uint64_t x, uint64_t y)
+// Display aspect of a picture from its sample aspect (AspectFromSampleAspect).
+// A zero height leaves the aspect as it was.
+void AspectFromScaledSize(StreamRecord& rec, uint32_t sampleWidth, uint32_t sampleHeight)
 {
-    if (y == 0)
+    if (rec.video.height == 0)
         return;
-    const uint64_t r = x * 100 / y;
-    if (r == 133)
-        SetAspect(rec, 4, 3);
-    else if (r == 177)
-        SetAspect(rec, 16, 9);
-    else if (x == y)
-        SetAspect(rec, 1, 1);
-    else
-        SetAspect(rec, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+    uint32_t x = sampleWidth;
+    uint32_t y = sampleHeight;
+    AspectFromSampleAspect(x, y, rec.video.width, rec.video.height);
+    SetAspect(rec, x, y);
 }
 
 // Width:height reduced by their greatest common divisor (0:0 for 0x0).
@@ -114,53 +95,26 @@ void AspectFromGcd(StreamRecord& rec, uint32_t width, uint32_t height)
         SetAspect(rec, width / g, height / g);
 }
 
-// The H.264 display aspect from the SPS's sample aspect. The 720-wide NTSC and
-// PAL pictures keep their nominal 4:3 / 16:9 even though their sample aspects
-// do not multiply out to exactly 133 or 177.
+// The H.264 display aspect from the SPS's sample aspect; the aspect stays as it
+// was when the SPS states none or the picture has no height.
 void AspectFromSar(StreamRecord& rec, const SpsInfo& sps)
 {
-    const uint32_t idc = sps.aspect_ratio_idc;
-    if (!sps.aspect_ratio_info_present_flag || !(idc == kExtendedSar || idc < kSampleAspect.size()))
+    uint32_t sarW = 0;
+    uint32_t sarH = 0;
+    if (!SpsSampleAspect(sps, sarW, sarH) || rec.video.height == 0)
         return;
-    const SampleAspect sar = idc == kExtendedSar ? SampleAspect{sps.sar_width, sps.sar_height} : kSampleAspect[idc];
-    if (sar.w == 0 || sar.h == 0)
-        return;
-    const uint32_t width = rec.video.width;
-    const uint32_t height = rec.video.height;
-    const uint64_t x = uint64_t(width) * sar.w;
-    const uint64_t y = uint64_t(height) * sar.h;
-    if (y == 0)
-        return;
-    const uint64_t r = x * 100 / y;
-    if (r == 133 || (width == 720 && ((height == 480 && idc == 3) || (height == 576 && idc == 2))))
-        SetAspect(rec, 4, 3);
-    else if (r == 177 || (width == 720 && ((height == 480 && idc == 5) || (height == 576 && idc == 4))))
-        SetAspect(rec, 16, 9);
-    else if (x == y)
-        SetAspect(rec, 1, 1);
-    else
-        SetAspect(rec, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+    H264DisplayAspect(rec.video.width, rec.video.height, sps.aspect_ratio_idc, sarW, sarH, rec.video.aspectX,
+                      rec.video.aspectY);
 }
 
 // Last resort for a picture whose aspect nothing stated: 4:3 or 16:9 when the
 // picture has that shape, else width:height (1:1 for a zero height).
 void AspectFromPictureSize(StreamRecord& rec)
 {
-    const uint32_t width = rec.video.width;
-    const uint32_t height = rec.video.height;
-    if (height == 0) {
-        SetAspect(rec, 1, 1);
-        return;
-    }
-    const uint64_t r = uint64_t(width) * 100 / height;
-    if (r == 133)
-        SetAspect(rec, 4, 3);
-    else if (r == 177)
-        SetAspect(rec, 16, 9);
-    else if (width == height)
+    if (rec.video.height == 0)
         SetAspect(rec, 1, 1);
     else
-        SetAspect(rec, width, height);
+        AspectFromScaledSize(rec, 1, 1);
 }
 
 // Frame duration from the track's typical sample duration (or, without a time
@@ -234,19 +188,7 @@ void ReadMpegAudioHeader(StreamRecord& rec, const Mp4Box* trak, ZPMP::InputStrea
         return;  // the sample is not in the tables
     std::array<uint8_t, kSampleReadSize> buffer;
     const uint32_t got = ZPMP::ReadAt(input, offset, buffer.data(), kSampleReadSize);
-    AudioFormat format{};
-    MpegAudioInfo info{};
-    if (!ParseMpegAudioHeader(buffer.data(), got, format, info))
-        return;
-    rec.audio.channels = format.channels;
-    rec.audio.sampleRate = format.sampleRate;
-    rec.audio.bytesPerSecond = format.bytesPerSecond;
-    rec.audio.blockAlign = format.blockAlign;
-    rec.audio.bitsPerSample = format.bitsPerSample;
-    rec.audio.codecSpecific[0] = info.layerIndex;
-    rec.audio.codecSpecific[1] = info.channelMode;
-    rec.audio.codecSpecific[2] = info.bitRate;
-    rec.audio.codecSpecific[3] = info.headerWord;
+    ReadMpegAudioRecord(buffer.data(), got, rec.audio);
 }
 
 // The AAC audio object type from the MPEG-4 objectTypeIndication: the MPEG-2
@@ -382,8 +324,7 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
         rec->video.bitRate = mp4v->esds.avgBitrate;
         rec->progressive = mp4v->interlaced == 0 ? 1 : 0;
         if (mp4v->parWidth > 0 && mp4v->parHeight > 0)
-            AspectFromScaledSize(*rec, uint64_t(rec->video.width) * uint32_t(mp4v->parWidth),
-                                 uint64_t(rec->video.height) * uint32_t(mp4v->parHeight));
+            AspectFromScaledSize(*rec, uint32_t(mp4v->parWidth), uint32_t(mp4v->parHeight));
         // MPEG-4 Visual keeps the measured rate unsnapped.
         ApplyFrameTiming(*rec, trak, root, false);
         return rec;

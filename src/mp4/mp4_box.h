@@ -260,6 +260,9 @@ struct Mp4InfoBox : Mp4Box {  // 'INFO': u32 at box offsets 12, 20, 28 and 36
     uint32_t aspectCode = 0;  // offset 36: 1 for 4:3, 2 for 16:9
 };
 
+// The camera maker's text in the 'OLYM', '©inf' and 'TAGS' boxes.
+inline constexpr char kCameraMakerText[] = "OLYMPUS DIGITAL CAMERA";
+
 struct Mp4OlymBox : Mp4Box {  // 'OLYM': raw payload bytes
     std::array<uint8_t, 8> raw0{};        // payload 0-7
     std::array<uint8_t, 4> raw8{};        // payload 8-11

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "es/start_code.h"
 #include "input/ring_buffer.h"
 
 namespace md {
@@ -164,7 +165,7 @@ std::optional<VolHeaderInfo> ScanVolHeader(const uint8_t* bytes, size_t length)
     for (;; ++start) {
         if (start + 5 > length)
             return std::nullopt;
-        if (bytes[start] == 0 && bytes[start + 1] == 0 && bytes[start + 2] == 1 && bytes[start + 3] == 0x20)
+        if (IsStartCode(bytes + start, 0x20))
             break;
     }
     const size_t n = length - start;

@@ -13,7 +13,7 @@ int32_t ProbeCdxa(const uint8_t* buf, size_t n) noexcept
     const Bytes b(buf, n);
     if (Be32(buf) != FourCC("RIFF") || Be32(buf + 8) != FourCC("CDXA") || Be32(buf + 36) != FourCC("data"))
         return 0;
-    const auto isPack = [&](size_t q) { return IsStartCodeAt(buf + q, 4) && buf[q + 3] == 0xBA; };
+    const auto isPack = [&](size_t q) { return IsStartCode(buf + q, 0xBA); };
     for (size_t k = 0; k < 40; ++k) {
         // The RIFF header, then the 24-byte header of raw sector k.
         const size_t q = kCdxaDataOffset + kRawSectorUserDataOffset + kRawSectorSize * k;

@@ -56,25 +56,12 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const uint8_t* h, uint32_t len, u
 // An MPEG audio record for the frame header at p.
 std::unique_ptr<StreamRecord> BuildAudioRecord(const uint8_t* p, uint32_t len, uint32_t id)
 {
-    AudioFormat format{};
-    MpegAudioInfo info{};
-    if (!ParseMpegAudioHeader(p, len, format, info))
-        return nullptr;
     auto rec = NewStreamRecord();
-    if (!rec)
+    if (!rec || !ReadMpegAudioRecord(p, len, rec->audio))
         return nullptr;
     rec->streamClass = StreamClass::Audio;
     rec->streamId = id;
     rec->codec = StreamCodec::Mpeg1Audio;
-    rec->audio.channels = format.channels;
-    rec->audio.sampleRate = format.sampleRate;
-    rec->audio.bytesPerSecond = format.bytesPerSecond;
-    rec->audio.blockAlign = format.blockAlign;
-    rec->audio.bitsPerSample = format.bitsPerSample;
-    rec->audio.codecSpecific[0] = info.layerIndex;
-    rec->audio.codecSpecific[1] = info.channelMode;
-    rec->audio.codecSpecific[2] = info.bitRate;
-    rec->audio.codecSpecific[3] = info.headerWord;
     return rec;
 }
 
@@ -129,7 +116,7 @@ void M1Demux::ScanChunk(const uint8_t* chunk, uint32_t size, ScanState& s, Strea
     while (Has(size, pos, kScanReserve)) {
         const uint8_t* p = chunk + pos;
         const uint32_t left = size - pos;
-        if (!IsPrefixAt(p, left)) {
+        if (!IsStartCodeAt(p, left)) {
             ++pos;
             continue;
         }
@@ -138,15 +125,15 @@ void M1Demux::ScanChunk(const uint8_t* chunk, uint32_t size, ScanState& s, Strea
             pos += 12;
         } else if (code == 0xBB) {  // system_header_start_code
             const uint32_t n = SystemHeaderLength(p, left);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 return;
             pos += n;
         } else if (code >= 0xBC) {
             PesInfo pes{};
             const uint32_t n = ParseMpeg1PesHeader(p, left, pes);
-            if (n == 0)  // the packet runs past the chunk
+            if (n == kPesNeedMore)  // the packet runs past the chunk
                 return;
-            if (n != 4) {
+            if (n != kPesSkipStartCode) {
                 if (IsAudioStreamId(code))
                     OnAudioPacket(p, code, pes, s, streams);
                 else if (IsVideoStreamId(code))
@@ -250,16 +237,16 @@ uint32_t M1Demux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLis
         } else if (code == 0x000001BB) {
             m_systemHeader = 1;
             const uint32_t n = SystemHeaderLength(p, left);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 break;
             pos += n;
         } else if (code >= 0x000001BC && code <= 0x000001FF) {
             m_systemHeader = 0;
             PesInfo pes{};
             const uint32_t n = ParseMpeg1PesHeader(p, left, pes);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 break;
-            if (n != 4 && packets != nullptr) {
+            if (n != kPesSkipStartCode && packets != nullptr) {
                 PacketRecord rec{};
                 rec.ptsPresent = pes.ptsPresent;
                 rec.pts = pes.pts;

@@ -6,32 +6,13 @@
 
 #include "es/audio_headers.h"
 #include "es/mpeg_video.h"
+#include "es/pes.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
 
 namespace md {
 
 namespace {
-
-// system_clock_reference of an MPEG-2 pack header (at least 10 bytes) in 27 MHz
-// units: SCR_base x 300 + SCR_extension.
-int64_t ReadScr(const uint8_t* p)
-{
-    const uint64_t base = uint64_t((p[4] >> 3) & 0x07) << 30 | uint64_t(p[4] & 0x03) << 28 | uint64_t(p[5]) << 20 |
-                          uint64_t(p[6] >> 3) << 15 | uint64_t(p[6] & 0x03) << 13 | uint64_t(p[7]) << 5 |
-                          uint64_t(p[8] >> 3);
-    const uint64_t extension = uint64_t(p[8] & 0x03) << 7 | uint64_t(p[9] >> 1);
-    return static_cast<int64_t>(base * 300 + extension);
-}
-
-void SetAudioFormat(StreamRecord& rec, const AudioFormat& format)
-{
-    rec.audio.channels = format.channels;
-    rec.audio.sampleRate = format.sampleRate;
-    rec.audio.bytesPerSecond = format.bytesPerSecond;
-    rec.audio.blockAlign = format.blockAlign;
-    rec.audio.bitsPerSample = format.bitsPerSample;
-}
 
 std::unique_ptr<StreamRecord> NewAudioRecord(uint32_t id, StreamCodec codec, const AudioFormat& format)
 {
@@ -41,33 +22,17 @@ std::unique_ptr<StreamRecord> NewAudioRecord(uint32_t id, StreamCodec codec, con
     rec->streamClass = StreamClass::Audio;
     rec->streamId = id;
     rec->codec = codec;
-    SetAudioFormat(*rec, format);
+    SetAudioFormat(rec->audio, format);
     return rec;
 }
 
 // An MPEG audio record for the frame header at p.
 std::unique_ptr<StreamRecord> BuildMpegAudioRecord(const uint8_t* p, uint32_t len, uint32_t id)
 {
-    AudioFormat format{};
-    MpegAudioInfo info{};
-    if (!ParseMpegAudioHeader(p, len, format, info))
+    auto rec = NewAudioRecord(id, StreamCodec::Mpeg1Audio, AudioFormat{});
+    if (!rec || !ReadMpegAudioRecord(p, len, rec->audio))
         return nullptr;
-    auto rec = NewAudioRecord(id, StreamCodec::Mpeg1Audio, format);
-    if (!rec)
-        return nullptr;
-    rec->audio.codecSpecific[0] = info.layerIndex;
-    rec->audio.codecSpecific[1] = info.channelMode;
-    rec->audio.codecSpecific[2] = info.bitRate;
-    rec->audio.codecSpecific[3] = info.headerWord;
     return rec;
-}
-
-bool IsAc3Sync(const uint8_t* p) { return (p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B); }
-
-bool IsDtsSync(const uint8_t* p)
-{
-    return (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01) ||
-           (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F);
 }
 
 // Size of the sub-stream header of a DVD audio sub-stream: sub_stream_id,
@@ -198,7 +163,7 @@ void M2Demux::ScanChunk(const uint8_t* buffer, uint32_t size, bool fromFile, Sca
     while (Has(size, pos, kScanReserve)) {
         const uint8_t* p = buffer + pos;
         const uint32_t left = size - pos;
-        if (!IsPrefixAt(p, left)) {
+        if (!IsStartCodeAt(p, left)) {
             ++pos;
             continue;
         }
@@ -213,9 +178,9 @@ void M2Demux::ScanChunk(const uint8_t* buffer, uint32_t size, bool fromFile, Sca
             pos += n;
         } else if (code == 0xBB) {
             const uint32_t n = SystemHeaderLength(p, left);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 return;
-            if (n != 4) {
+            if (n != kPesSkipStartCode) {
                 // The stream entries say which kinds of stream the multiplex carries.
                 for (uint32_t i = 12; Has(n, i, 3); i += 3) {
                     const uint8_t id = p[i];
@@ -233,9 +198,9 @@ void M2Demux::ScanChunk(const uint8_t* buffer, uint32_t size, bool fromFile, Sca
         } else if (code >= 0xBC) {
             PesInfo pes{};
             const uint32_t n = ParseMpeg2PesHeader(p, left, pes);
-            if (n == 0)  // the packet runs past the buffer
+            if (n == kPesNeedMore)  // the packet runs past the buffer
                 return;
-            if (n == 4) {
+            if (n == kPesSkipStartCode) {
                 ++pos;
                 continue;
             }
@@ -365,7 +330,7 @@ std::unique_ptr<StreamRecord> M2Demux::BuildVideoRecord(const uint8_t* header, u
 {
     const uint8_t* p = header;
     uint32_t len = length;
-    if (!FindStartCode(p, len) || !IsPrefixAt(p, len))
+    if (!FindStartCode(p, len) || !IsStartCodeAt(p, len))
         return nullptr;
     if (!m_mpeg4 && p[3] != 0xB3)
         return nullptr;
@@ -394,7 +359,7 @@ std::unique_ptr<StreamRecord> M2Demux::BuildVideoRecord(const uint8_t* header, u
         const uint32_t headerLength = static_cast<uint32_t>(info->headerLength);
         const uint8_t* ext = p + headerLength;
         uint32_t extLen = len - headerLength;
-        if (!FindStartCode(ext, extLen) || !IsPrefixAt(ext, extLen))
+        if (!FindStartCode(ext, extLen) || !IsStartCodeAt(ext, extLen))
             return nullptr;
         if (ext[3] != 0xB5) {
             m_noExtension = 1;
@@ -470,7 +435,7 @@ void M2Demux::RewriteStoredAspect(StreamRecord& rec) const
     if (!m_aspectOverride || rec.extraData1Length < 9)
         return;
     uint8_t* h = rec.extraData1;
-    if (h[0] != 0 || h[1] != 0 || h[2] != 1 || h[3] != 0xB3)
+    if (!IsStartCode(h, 0xB3))
         return;
     const uint8_t mask = (m_overrideX == 16 && m_overrideY == 9) ? 3 : 2;
     h[7] = static_cast<uint8_t>(((h[7] >> 4) & mask) << 4 | (h[7] & 0x0F));
@@ -491,7 +456,7 @@ uint32_t M2Demux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLis
                 break;
             // A clock that went back (or restarted at 0) starts a new time base:
             // later PTS values are moved past the old one.
-            const int64_t scr = ReadScr(p);
+            const auto scr = static_cast<int64_t>(ReadMpeg2Scr27MHz(p));
             if ((scr == 0 && m_lastScr != 0) || scr < m_lastScr) {
                 m_timeOffset += m_lastScr / 300;
                 m_discontinuityPending = 1;
@@ -501,16 +466,16 @@ uint32_t M2Demux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLis
             pos += n;
         } else if (code == 0x000001BB) {
             const uint32_t n = SystemHeaderLength(p, left);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 break;
             pos += n;
         } else if (code >= 0x000001BC && code <= 0x000001FF) {
             PesInfo pes{};
             const uint32_t n = ParseMpeg2PesHeader(p, left, pes);
-            if (n == 0)
+            if (n == kPesNeedMore)
                 break;
-            if (n == 4) {
-                pos += 4;
+            if (n == kPesSkipStartCode) {
+                pos += kPesSkipStartCode;
                 continue;
             }
             PacketRecord rec{};

@@ -13,21 +13,6 @@ constexpr uint32_t kPackStartCode = 0x000001BA;
 // The walk looks at the next unit while more than this many bytes remain.
 constexpr uint32_t kWalkReserve = 16;
 
-// A 33-bit clock in the PTS layout (MPEG-1 SCR, 5 bytes); markers not checked.
-uint64_t ReadClock33(const uint8_t* p)
-{
-    return uint64_t(p[0] >> 1 & 0x07) << 30 | uint64_t(p[1]) << 22 | uint64_t(p[2] >> 1) << 15 |
-           uint64_t(p[3]) << 7 | uint64_t(p[4] >> 1);
-}
-
-// SCR_base and SCR_extension of an MPEG-2 pack header (at least 10 bytes).
-void ReadMpeg2Scr(const uint8_t* p, uint64_t& base, uint64_t& extension)
-{
-    base = uint64_t(p[4] >> 3 & 0x07) << 30 | uint64_t(p[4] & 0x03) << 28 | uint64_t(p[5]) << 20 |
-           uint64_t(p[6] >> 3) << 15 | uint64_t(p[6] & 0x03) << 13 | uint64_t(p[7]) << 5 | uint64_t(p[8] >> 3);
-    extension = uint64_t(p[8] & 0x03) << 7 | uint64_t(p[9] >> 1);
-}
-
 // The walk shared by both checkers; mpeg2 selects the pack header layout, the
 // PES header parser, the clock following and the audio rule.
 uint32_t WalkPacks(const uint8_t* buffer, uint32_t length, PackEntryList* entries, bool final, bool mpeg2,
@@ -75,7 +60,7 @@ uint32_t WalkPacks(const uint8_t* buffer, uint32_t length, PackEntryList* entrie
                 }
                 state.lastScr = scr27;
             } else {
-                pack.scrBase = ReadClock33(p + 4);
+                pack.scrBase = ReadTimestamp33(p + 4);
             }
             i = Has(length, i, skip) ? i + skip : length;
             continue;
@@ -84,7 +69,7 @@ uint32_t WalkPacks(const uint8_t* buffer, uint32_t length, PackEntryList* entrie
             PesInfo pes{};
             const uint32_t n =
                 mpeg2 ? ParseMpeg2PesHeader(p, length - i, pes) : ParseMpeg1PesHeader(p, length - i, pes);
-            if (n == 0 || n == 4)
+            if (n == kPesNeedMore || n == kPesSkipStartCode)
                 break;  // cut at the buffer end, or not a packet: presented again with more data
             const uint8_t id = p[3];
             const bool hasPts = pes.ptsPresent != 0 && pes.pts >= 0;
@@ -150,7 +135,7 @@ bool KeyPictureInPes(const uint8_t* p, uint32_t available, uint8_t& key, uint8_t
     if (packetLength > available || !IsVideoStreamId(p[3]) || packetLength < 11)
         return false;
     for (uint32_t j = 6; Has(packetLength, j, 4); ++j) {
-        if (p[j] != 0 || p[j + 1] != 0 || p[j + 2] != 1)
+        if (!IsStartCodePrefix(p + j))
             continue;
         if (p[j + 3] == 0xB8) {  // group_start_code
             key = 1;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "es/audio_headers.h"
+#include "es/pes.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
 
@@ -15,13 +16,6 @@ namespace {
 
 constexpr uint32_t kMaxPacketSize = 6 + 65535;
 
-// A 33-bit PTS, DTS or MPEG-1 SCR field (5 bytes); marker bits not checked.
-int64_t ReadTimestamp(const uint8_t* p)
-{
-    return int64_t(p[0] & 0x0E) << 29 | int64_t(p[1]) << 22 | int64_t(p[2] & 0xFE) << 14 | int64_t(p[3]) << 7 |
-           int64_t(p[4] >> 1);
-}
-
 // 90 kHz ticks to 100-ns units, truncating.
 int64_t TicksTo100ns(int64_t ticks) { return ticks * 10000 / 90; }
 
@@ -30,23 +24,10 @@ bool IsSystemCode(uint32_t code)
     return code == 0x1BA || code == 0x1B9 || code == 0x1BB || (code >= 0x1BC && code <= 0x1FF);
 }
 
-// MPEG-1 audio bit rates (bit/s) by layer (1..3) and bitrate_index (0..14).
-constexpr int32_t kMpegAudioBitRates[3][15] = {
-    {0, 32000, 64000, 96000, 128000, 160000, 192000, 224000, 256000, 288000, 320000, 352000, 384000, 416000, 448000},
-    {0, 32000, 48000, 56000, 64000, 80000, 96000, 112000, 128000, 160000, 192000, 224000, 256000, 320000, 384000},
-    {0, 32000, 40000, 48000, 56000, 64000, 80000, 96000, 112000, 128000, 160000, 192000, 224000, 256000, 320000},
-};
 constexpr int32_t kMpegAudioSampleRates[3] = {44100, 48000, 32000};
 // Header bits a locked frame may change: protection_bit (16), padding_bit (9),
 // private_bit (8), copyright, original/copy and emphasis (3..0).
 constexpr uint32_t kLockMask = ~(uint32_t(1) << 16 | uint32_t(1) << 9 | uint32_t(1) << 8 | 0x0Fu);
-
-bool IsAc3Sync(const uint8_t* p) { return (p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B); }
-bool IsDtsSync(const uint8_t* p)
-{
-    return (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01) ||
-           (p[0] == 0x01 && p[1] == 0x80 && p[2] == 0xFE && p[3] == 0x7F);
-}
 
 }  // namespace
 
@@ -461,7 +442,7 @@ bool CMpegMuxDec::CountsAsMpegAudioFrame(uint32_t h)
     if (layer >= 4 || bitRateIndex >= 15 || sampleIndex >= 3)
         return false;
     const int32_t samplesPerFrame = layer == 1 ? 384 : 1152;
-    const int32_t bitRate = kMpegAudioBitRates[layer - 1][bitRateIndex];
+    const auto bitRate = static_cast<int32_t>(MpegAudioBitRate(static_cast<uint32_t>(layer - 1), bitRateIndex));
     const int32_t sampleRate = kMpegAudioSampleRates[sampleIndex];
     if ((m_firstLayer != -1 && m_firstLayer != layer) ||
         (m_firstSamplesPerFrame != -1 && m_firstSamplesPerFrame != samplesPerFrame) ||
@@ -612,7 +593,7 @@ uint32_t MPEG1SystemDec_c::ParsePackHeader()
         return 1;
     }
     const uint32_t muxRate = uint32_t(h[5] & 0x7F) << 15 | uint32_t(h[6]) << 7 | uint32_t(h[7] >> 1);
-    Trace("pack: SCR %lld, mux_rate %u\n", static_cast<long long>(ReadTimestamp(h)), muxRate);
+    Trace("pack: SCR %lld, mux_rate %u\n", static_cast<long long>(ReadTimestamp33(h)), muxRate);
     SkipInput(sizeof h);
     m_state = kStateDispatch;
     return 1;
@@ -633,7 +614,7 @@ void MPEG1SystemDec_c::DecodePacket(const uint8_t* p, uint32_t size, uint8_t id,
     const uint8_t marker = p[i] >> 4;
     if (marker == 0x2 || marker == 0x3) {  // '0010' PTS, '0011' PTS DTS
         if (Has(size, i, 5))
-            time = TicksTo100ns(ReadTimestamp(p + i));
+            time = TicksTo100ns(static_cast<int64_t>(ReadTimestamp33(p + i)));
         i += marker == 0x2 ? 5 : 10;
     } else {
         ++i;  // 0x0F
@@ -680,19 +661,8 @@ uint32_t MPEG2SystemDec_c::ParsePackHeader()
 
 void MPEG2SystemDec_c::DecodePacket(const uint8_t* p, uint32_t size, uint8_t id, bool remapped)
 {
-    switch (id) {
-    case 0xBC:
-    case 0xBE:
-    case 0xBF:
-    case 0xF0:
-    case 0xF1:
-    case 0xF2:
-    case 0xF8:
-    case 0xFF:
+    if (HasNoPesHeaderExtension(id))
         return;  // no PES header, nothing kept
-    default:
-        break;
-    }
     if (size < 9 || (p[6] & 0xC0) != 0x80) {
         m_state = kStateSearching;
         return;
@@ -700,7 +670,7 @@ void MPEG2SystemDec_c::DecodePacket(const uint8_t* p, uint32_t size, uint8_t id,
     const uint32_t ptsDtsFlags = p[7] >> 6;
     int64_t time = -1;
     if ((ptsDtsFlags == 2 || ptsDtsFlags == 3) && Has(size, 9, 5))
-        time = TicksTo100ns(ReadTimestamp(p + 9));
+        time = TicksTo100ns(static_cast<int64_t>(ReadTimestamp33(p + 9)));
     // ESCR, ES_rate, trick mode, copy info, CRC and extension are inside
     // PES_header_data_length.
     const uint32_t payload = std::min<uint32_t>(9 + p[8], size);

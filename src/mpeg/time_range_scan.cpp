@@ -7,6 +7,7 @@
 
 #include "es/audio_headers.h"
 #include "es/mpeg_video.h"
+#include "es/pes.h"
 #include "input/bytes.h"
 #include "input/ms_file_input_stream.h"
 #include "mpeg/cdxa.h"
@@ -80,20 +81,15 @@ private:
 
 std::unique_ptr<uint8_t[]> NewWorkBuffer() { return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kWorkSize]); }
 
-// frame_rate_code to the frame duration in 100-ns units (10^7 / frame rate in
-// single precision, truncated).
+// frame_rate_code to the frame duration in 100-ns units; a forbidden or
+// reserved code counts as code 4 (29.97 Hz).
 int32_t FrameDurationOfRateCode(uint32_t code)
 {
-    switch (code) {
-    case 1: return 417083;
-    case 2: return 416666;
-    case 3: return 400000;
-    case 5: return 333333;
-    case 6: return 200000;
-    case 7: return 166833;
-    case 8: return 166666;
-    default: return 333667;
-    }
+    constexpr uint32_t kCode2997 = 4;
+    MpegFrameRate rate{};
+    if (!LookupFrameRate(code, rate))
+        LookupFrameRate(kCode2997, rate);
+    return static_cast<int32_t>(rate.duration);
 }
 
 // Frame duration in 100-ns units of the audio frame at the start of bytes, by
@@ -103,22 +99,13 @@ uint32_t AudioFrameDurationAt(int32_t coding, Bytes bytes)
     const uint8_t* p = bytes.data();
     const auto n = static_cast<uint32_t>(bytes.size());
     switch (coding) {
-    case kAudioCodingMpeg: {
-        if (n < 32)
-            return 0;
-        const uint32_t layerBits = p[1] >> 1 & 0x03;  // 3 is Layer I
-        const uint32_t sampleIndex = p[2] >> 2 & 0x03;
-        static constexpr double kKiloHertz[4] = {44.1, 48.0, 32.0, 0.0};
-        if (kKiloHertz[sampleIndex] == 0.0)
-            return 0;
-        const double samples = layerBits == 3 ? 384.0 : 1152.0;
-        return static_cast<uint32_t>(samples * 10000.0 / kKiloHertz[sampleIndex]);
-    }
+    case kAudioCodingMpeg:
+        return n < 32 ? 0 : static_cast<uint32_t>(MpegAudioFrameDuration(p));
     case kAudioCodingLpcm:
         return 16666;
     case kAudioCodingAc3:
         for (uint32_t i = 0; Has(n, i, 11); ++i) {
-            if (!((p[i] == 0x0B && p[i + 1] == 0x77) || (p[i] == 0x77 && p[i + 1] == 0x0B)))
+            if (!IsAc3Sync(p + i))
                 continue;
             AudioFormat format{};
             Ac3Info info{};
@@ -130,8 +117,7 @@ uint32_t AudioFrameDurationAt(int32_t coding, Bytes bytes)
         return 0;
     case kAudioCodingDts:
         for (uint32_t i = 0; Has(n, i, 11); ++i) {
-            const uint32_t word = Be32(p + i);
-            if (word != 0x7FFE8001 && word != 0x0180FE7F)
+            if (!IsDtsSync(p + i))
                 continue;
             AudioFormat format{};
             DtsInfo info{};
@@ -360,14 +346,7 @@ void EndAudioUnits(CMpegMuxDec& decoder, EndAudioState& a)
 // 33-bit clock of the pack header at p (10 bytes) in 90 kHz units.
 int64_t PackClock(const uint8_t* p, bool mpeg1)
 {
-    if (mpeg1)
-        return int64_t(p[4] >> 1 & 0x07) << 30 | int64_t(p[5]) << 22 | int64_t(p[6] >> 1) << 15 |
-               int64_t(p[7]) << 7 | int64_t(p[8] >> 1);
-    const int64_t base = int64_t(p[4] >> 3 & 0x07) << 30 | int64_t(p[4] & 0x03) << 28 | int64_t(p[5]) << 20 |
-                         int64_t(p[6] >> 3) << 15 | int64_t(p[6] & 0x03) << 13 | int64_t(p[7]) << 5 |
-                         int64_t(p[8] >> 3);
-    const int64_t extension = int64_t(p[8] & 0x03) << 7 | int64_t(p[9] >> 1);
-    return (base * 300 + extension) / 300;
+    return static_cast<int64_t>(mpeg1 ? ReadTimestamp33(p + 4) : ReadMpeg2Scr27MHz(p) / 300);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "input/byte_window.h"
+#include "es/start_code.h"
 #include "input/bytes.h"
 #include "mediadetect/records.h"
 #include "mpeg/cdxa.h"
@@ -22,6 +23,8 @@ using md::Be32;
 using md::Be64;
 using md::FourCC;
 using md::Has;
+using md::IsStartCode;
+using md::IsStartCodePrefix;
 
 // Trace switch: MEDIADETECT_DEBUG=probe (or a list containing "probe", or "all")
 // writes each decision of the driver to stderr.
@@ -40,10 +43,6 @@ int32_t Decide(const char* step, int32_t kind)
         std::fprintf(stderr, "probe: %s -> kind %d\n", step, kind);
     return kind;
 }
-
-// 00 00 01 (start-code prefix) at p; the caller has checked the range.
-bool IsPrefix(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
-bool IsStartCode(const uint8_t* p, uint8_t code) { return IsPrefix(p) && p[3] == code; }
 
 constexpr uint8_t kPackStartCode = 0xBA;
 constexpr uint8_t kSequenceHeaderCode = 0xB3;
@@ -127,13 +126,13 @@ int32_t ScanProgramStreamPackets(ZPMP::InputStream& stream)
                 // every look below stays inside the len + 20 bytes checked above.
                 for (int64_t j = int64_t(q[8]) + 3; j < int64_t(len) - 4; ++j) {
                     const uint8_t* c = q + j + 6;
-                    if (!IsPrefix(c))
+                    if (!IsStartCodePrefix(c))
                         continue;
                     if (c[3] == 0xB6)  // VOP start code
                         return MK_MPEG2_PROGRAM_MPEG4;
                     if (c[3] == 0xB0) {  // visual_object_sequence_start_code
                         const uint8_t* next = q + j + 11;
-                        if (IsPrefix(next) && (next[3] == 0xB2 || next[3] <= 0x1F))
+                        if (IsStartCodePrefix(next) && (next[3] == 0xB2 || next[3] <= 0x1F))
                             return MK_MPEG2_PROGRAM_MPEG4;
                     } else if (c[3] == kSequenceHeaderCode &&
                                // the count of the last read minus j, unsigned
@@ -141,7 +140,7 @@ int32_t ScanProgramStreamPackets(ZPMP::InputStream& stream)
                         // An MPEG-4 group_of_VOP header (also 00 00 01 B3) is
                         // followed by a start code after three bytes; an MPEG-1/2
                         // sequence header carries at least eight bytes of fields.
-                        return IsPrefix(q + j + 13) ? int32_t(MK_MPEG2_PROGRAM_MPEG4) : result;
+                        return IsStartCodePrefix(q + j + 13) ? int32_t(MK_MPEG2_PROGRAM_MPEG4) : result;
                     }
                 }
             } else if (code == 0x1BF) {  // private_stream_2
@@ -200,7 +199,7 @@ int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept
                 continue;  // no payload; synced stays as it is
             const size_t start = adaptationFieldControl == 1 ? 4 : size_t(buf[i + 4]) + 5;
             for (size_t k = start; k <= 185; ++k)
-                if (IsPrefix(buf + i + k))
+                if (IsStartCodePrefix(buf + i + k))
                     return MK_MPEG2_TRANSPORT;
         }
         synced = false;
@@ -246,7 +245,7 @@ int32_t ProbeMp4Atoms(ZPMP::InputStream& stream) noexcept
         else if (type == FourCC("mdat"))
             mdat = true;
         if (moov && mdat)
-            return 14;
+            return kMp4BoxesFound;
         if (size == 0)
             return 0;
         // A running sum that would wrap, or pass the largest position a file can
@@ -324,7 +323,7 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexce
             return Decide("ftyp at byte 4", MK_MP4);
     }
 
-    if (ProbeMp4Atoms(*stream) == 14)
+    if (ProbeMp4Atoms(*stream) == kMp4BoxesFound)
         return Decide("moov and mdat boxes", MK_MP4);
     if (ProbeMatroska(*stream) == MK_MATROSKA_PROBED)
         return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);

@@ -27,8 +27,12 @@ int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept;  // 8 or 0
 int32_t ProbeDirecTV(const uint8_t* buf, size_t n) noexcept;    // 13 or 0
 int32_t ProbeElementary(const uint8_t* buf, size_t n) noexcept; // 10, 11, 12 or 0
 
+// ProbeMp4Atoms' answer when it met both a 'moov' and an 'mdat' box. It is the
+// test's own code, not a MediaKind: the driver reports such a file as MK_MP4.
+constexpr int32_t kMp4BoxesFound = 14;
+
 // Stream tests: they re-read the stream.
-int32_t ProbeMp4Atoms(ZPMP::InputStream& stream) noexcept;                 // 14 or 0
+int32_t ProbeMp4Atoms(ZPMP::InputStream& stream) noexcept;                 // kMp4BoxesFound or 0
 int32_t ProbeMatroska(ZPMP::InputStream& stream) noexcept;                 // 15 or 0
 int32_t ProbeMpeg1Pack(ZPMP::InputStream& stream, uint64_t pack) noexcept; // 3 or 1
 // 2, 4, 5, 6 or 7 (0 when its window cannot be allocated). The SVCD phase reads

@@ -9,7 +9,7 @@
 
 int32_t ProbeElementary(const uint8_t* buf, size_t n) noexcept
 {
-    if (buf == nullptr || n < 4 || buf[0] != 0 || buf[1] != 0 || buf[2] != 1)
+    if (buf == nullptr || n < 4 || !md::IsStartCodePrefix(buf))
         return 0;
     const uint32_t len = static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX));
     // The parse records carry a 25600-byte header copy: keep them off the stack.

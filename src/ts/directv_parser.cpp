@@ -7,6 +7,7 @@
 #include "es/audio_headers.h"
 #include "es/mpeg_video.h"
 #include "es/pes.h"
+#include "es/start_code.h"
 #include "input/bytes.h"
 #include "ts/ts_packet.h"
 
@@ -58,18 +59,6 @@ bool IsAudioType(uint8_t type)
 {
     return type == CDirecTVParser::kTypeMpegAudio || type == CDirecTVParser::kTypeAc3 ||
            type == CDirecTVParser::kTypeAac || type == CDirecTVParser::kTypeLpcm;
-}
-
-bool IsPrefix(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
-
-// Offset of the first 00 00 01 xx at or after from with all four bytes in
-// range, or length when there is none.
-uint32_t NextStartCode(const uint8_t* p, uint32_t length, uint32_t from)
-{
-    for (uint32_t i = from; Has(length, i, 4); ++i)
-        if (IsPrefix(p + i))
-            return i;
-    return length;
 }
 
 // The PES stream_ids whose headers give times: video takes 0xE0 and the user
@@ -155,28 +144,6 @@ int64_t FindAlignment(const uint8_t* buffer, uint32_t length)
     return -1;
 }
 
-// Duration of an MPEG audio frame in 100-ns units: 384 samples for Layer I,
-// 1152 otherwise, at 44.1, 48 or 32 kHz by sampling_frequency (the ID bit is
-// not looked at). 0 for the reserved sampling_frequency.
-int64_t MpegAudioFrameDuration(const uint8_t* header)
-{
-    static constexpr double kKiloHertz[4] = {44.1, 48.0, 32.0, 0.0};
-    const uint32_t layerBits = header[1] >> 1 & 0x03;  // 3 is Layer I
-    const uint32_t samplingIndex = header[2] >> 2 & 0x03;
-    if (kKiloHertz[samplingIndex] == 0.0)
-        return 0;
-    const double samples = layerBits == 3 ? 384.0 : 1152.0;
-    return static_cast<int64_t>(samples * 10000.0 / kKiloHertz[samplingIndex]);
-}
-
-void SetAudioFormat(StreamRecord& record, const AudioFormat& format)
-{
-    record.audio.channels = format.channels;
-    record.audio.sampleRate = format.sampleRate;
-    record.audio.bytesPerSecond = format.bytesPerSecond;
-    record.audio.blockAlign = format.blockAlign;
-    record.audio.bitsPerSample = format.bitsPerSample;
-}
 
 int64_t To100ns(int64_t ticks90kHz) { return ticks90kHz < 0 ? -1 : ticks90kHz * 1000 / 9; }
 
@@ -562,13 +529,10 @@ bool CDirecTVParser::TryAudioRecord(const uint8_t* p, uint32_t length, int32_t s
         if (!record)
             return false;
         record->codec = StreamCodec::Mpeg1Audio;
-        record->audio.codecSpecific[0] = info.layerIndex;
-        record->audio.codecSpecific[1] = info.channelMode;
-        record->audio.codecSpecific[2] = info.bitRate;
-        record->audio.codecSpecific[3] = info.headerWord;
+        SetMpegAudioWords(record->audio.codecSpecific, info);
         frameDuration = MpegAudioFrameDuration(p);
     } else if (streamType == kTypeAc3) {
-        const bool sync = Has(length, 0, 11) && ((p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B));
+        const bool sync = Has(length, 0, 11) && IsAc3Sync(p);
         Ac3Info info{};
         uint32_t frameWords = 0;
         if (!sync || !ParseAc3Header(p, length, format, info, frameWords) || format.sampleRate == 0)
@@ -582,14 +546,13 @@ bool CDirecTVParser::TryAudioRecord(const uint8_t* p, uint32_t length, int32_t s
         record->audio.codecSpecific[2] = info.lfeon & 0xFF;
         record->audio.codecSpecific[3] = info.substreamId;
         record->audio.codecSpecific[4] = info.bsid & 0xFF;
-        // 1536 samples per sync frame.
-        frameDuration = static_cast<int64_t>(10000000.0 / (double(format.sampleRate) / 1536.0));
+        frameDuration = Frame1536Duration(format.sampleRate);
     } else {
         return false;
     }
     record->streamClass = StreamClass::Audio;
     record->streamId = uint32_t(m_audioScid);
-    SetAudioFormat(*record, format);
+    SetAudioFormat(record->audio, format);
 
     m_audioRecord = std::move(record);
     m_audioDescribed = true;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "es/pes.h"
+#include "es/start_code.h"
+
 namespace md {
 
 namespace {
@@ -11,10 +14,7 @@ namespace {
 uint32_t AdaptationFieldControl(const uint8_t* packet) { return (packet[3] >> 4) & 0x03; }
 
 // 00 00 01 followed by a stream_id in 0xBC..0xFF.
-bool IsPesStart(const uint8_t* p, uint32_t length)
-{
-    return length >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] >= 0xBC;
-}
+bool IsPesStart(const uint8_t* p, uint32_t length) { return IsStartCodeAt(p, length) && p[3] >= 0xBC; }
 
 // 90 kHz ticks to 100-ns units, truncated, as the scanners convert them.
 int64_t TicksTo100ns(int64_t ticks) { return static_cast<int64_t>(static_cast<double>(ticks) / 9.0 * 1000.0); }
@@ -30,16 +30,6 @@ bool IsTsAudioStreamType(uint32_t streamType)
 {
     switch (streamType) {
     case 3: case 4: case 0x0F: case 0x11: case 0x80: case 0x81: case 0x83: case 0x85: case 0x86: case 0xA2:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool HasNoPesHeaderExtension(uint32_t streamId)
-{
-    switch (streamId) {
-    case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
         return true;
     default:
         return false;
@@ -81,16 +71,10 @@ uint32_t TsHeaderLength(const uint8_t* packet)
 
 bool ReadPts32(const uint8_t* p, uint32_t length, uint64_t& value)
 {
-    if (p == nullptr || length < 5)
+    const int64_t pts = ReadPts(p, length);
+    if (pts < 0)
         return false;
-    if ((p[0] >> 5) != 1 || (p[2] & 1) == 0 || (p[4] & 1) == 0)
-        return false;
-    // PTS[32..30] in byte 0, PTS[29..15] in bytes 1-2, PTS[14..0] in bytes 3-4,
-    // each followed by a marker bit. 32-bit arithmetic drops PTS[32] and the
-    // '001x' prefix.
-    const uint32_t high = ((uint32_t(p[0]) & 0xFE) << 15) + ((uint32_t(p[1]) << 8 | p[2]) & 0xFFFE);
-    const uint32_t low = (uint32_t(p[3]) << 8 | p[4]) >> 1;
-    value = static_cast<uint32_t>((high << 14) + low);
+    value = static_cast<uint32_t>(pts);  // PTS[32] dropped
     return true;
 }
 
@@ -99,7 +83,7 @@ uint32_t PesHeaderLength(const uint8_t* p, uint32_t length)
     if (p == nullptr || length < 6)
         return 0;
     for (uint32_t i = 0; i + 4 < length; ++i) {
-        if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1)
+        if (!IsStartCodePrefix(p + i))
             continue;
         if (HasNoPesHeaderExtension(p[i + 3]))
             return 6;

@@ -74,10 +74,6 @@ struct TsTimes {
 bool IsTsVideoStreamType(uint32_t streamType);
 bool IsTsAudioStreamType(uint32_t streamType);
 
-// The stream_ids whose PES packets carry no optional header (program stream
-// map, padding, private stream 2, ECM, EMM, DSM-CC, H.222.1 type E, directory).
-bool HasNoPesHeaderExtension(uint32_t streamId);
-
 // Packet size and first sync: the first position i (while i < length - 1632)
 // holding 0x47 with 0x47 again at i + 188k, else i + 192k, else i + 204k for k
 // = 1..5. strideExtra receives 0, 4 or 16. False when no position passes.

@@ -24,12 +24,6 @@ struct AudioDescription {
     int64_t frameDuration = 0;
 };
 
-// Duration of a 1536-sample frame (AC-3, and the rate TrueHD/MLP records use).
-int64_t Frame1536Duration(uint32_t sampleRate)
-{
-    return static_cast<int64_t>(1e7 / (static_cast<double>(sampleRate) / 1536.0));
-}
-
 // MPEG-4 samplingFrequencyIndex (ISO/IEC 14496-3 Table 1.18); -1 for the
 // escape and reserved indexes 12..15.
 int32_t AacSampleRate(uint32_t index)
@@ -49,16 +43,12 @@ bool DescribeMpegAudio(const uint8_t* b, uint32_t length, AudioDescription& d)
 {
     for (uint32_t i = 0; i + 4 <= length; ++i) {
         MpegAudioInfo info{};
-        if (b[i] != 0xFF || (b[i + 1] & 0xF0) != 0xF0 || !ParseMpegAudioHeader(b + i, length - i, d.format, info))
+        if (!IsMpegAudioSync(b + i, length - i) || !ParseMpegAudioHeader(b + i, length - i, d.format, info))
             continue;
-        d.codecSpecific = {info.layerIndex, info.channelMode, info.bitRate, info.headerWord, 0};
+        SetMpegAudioWords(d.codecSpecific, info);
         if (length - i >= 32) {
-            // sampling_frequency 0, 1, 2 as 44.1, 48, 32 kHz whatever the ID bit says.
-            static constexpr std::array<double, 3> kKiloHertz = {44.1, 48.0, 32.0};
-            const uint32_t index = (b[i + 2] >> 2) & 0x03;
-            const double samples = info.layerIndex == 0 ? 384.0 : 1152.0;
             d.hasFrameDuration = true;
-            d.frameDuration = static_cast<int64_t>(samples * 10000.0 / kKiloHertz[index]);
+            d.frameDuration = MpegAudioFrameDuration(b + i);
         }
         return true;
     }
@@ -71,7 +61,7 @@ bool DescribeAc3(const uint8_t* b, uint32_t length, AudioDescription& d)
     // private stream 1 payload.
     const bool substreamHeader = length >= 1 && (b[0] & 0xF8) == 0x80;
     for (uint32_t i = substreamHeader ? 4 : 0; i + 11 <= length; ++i) {
-        const bool sync = (b[i] == 0x0B && b[i + 1] == 0x77) || (b[i] == 0x77 && b[i + 1] == 0x0B);
+        const bool sync = IsAc3Sync(b + i);
         Ac3Info info{};
         uint32_t frameWords = 0;
         if (!sync || !ParseAc3Header(b + i, length - i, d.format, info, frameWords))
@@ -192,10 +182,8 @@ bool DescribeDtsHd(bool registration, AudioDescription& d)
 
 TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1, StreamRecord& record)
 {
-    uint32_t i = 0;
-    while (i + 4 <= length && !(IsStartCodeAt(held + i, length - i) && held[i + 3] == 0xB3))
-        ++i;
-    if (i + 4 > length)
+    const uint32_t i = FindCode(held, length, 0xB3);
+    if (i >= length)
         return TsVideoBuild::Rejected;
     const uint8_t* seq = held + i;
     const uint32_t seqLength = length - i;
@@ -338,13 +326,8 @@ std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t
     record->streamClass = StreamClass::Audio;
     record->streamId = pid;
     record->codec = codec;
-    AudioParams& a = record->audio;
-    a.channels = d.format.channels;
-    a.sampleRate = d.format.sampleRate;
-    a.bytesPerSecond = d.format.bytesPerSecond;
-    a.blockAlign = d.format.blockAlign;
-    a.bitsPerSample = d.format.bitsPerSample;
-    std::copy(d.codecSpecific.begin(), d.codecSpecific.end(), a.codecSpecific);
+    SetAudioFormat(record->audio, d.format);
+    std::copy(d.codecSpecific.begin(), d.codecSpecific.end(), record->audio.codecSpecific);
     if (d.hasFrameDuration)
         frameDuration = d.frameDuration;
     return record;
