@@ -16,6 +16,7 @@
 
 #include "input/memory_input_stream.h"
 #include "probe/probe.h"
+#include "mpeg/cdxa.h"
 #include "mpeg/time_range_scan.h"
 #include "support/bit_writer.h"
 #include "support/files.h"
@@ -172,7 +173,7 @@ TEST(TimeRangeScanTest, CdxaSectorsWithoutForm2AreSkipped)
             1200 * k, {mdtest::Mpeg1PesPacket(0xE0, VideoEs(false, 0, false), 90000 + 3600 * k)}, 2324, 3528));
     ByteVec file = mdtest::CdxaFile(sectors);
     // Submode byte (18) of raw sector 0: Form 1.
-    file[mdtest::kRiffCdxaHeaderSize + 18] &= static_cast<uint8_t>(~0x20);
+    file[md::kCdxaDataOffset + 18] &= static_cast<uint8_t>(~0x20);
     TimeRangeInfo range{};
     ASSERT_TRUE(Scan(file, MK_VCD, range));
     EXPECT_EQ(range.videoFirstTime, Units(90000 + 3600));
