@@ -270,6 +270,31 @@ TEST(AudioMlp, TrueHdAndMlp)
                       std::tuple(c.rate, c.channels, c.layout, c.lfe, c.pcmBytes, 0u));
         }
     }
+
+    // Every TrueHD assignment and MLP arrangement: (assignment or arrangement, layout code, LFE, channels).
+    const uint32_t trueHd[][4] = {{1, 2, 0, 2},   {2, 1, 0, 1},   {3, 3, 0, 3},    {5, 2, 1, 3},   {7, 3, 1, 4},
+                                  {9, 6, 0, 4},   {11, 7, 0, 5},  {13, 6, 1, 5},   {15, 7, 1, 6},  {23, 7, 1, 6},
+                                  {27, 18, 0, 7}, {31, 18, 1, 8}, {47, 18, 1, 8},  {79, 18, 1, 8}, {75, 16, 1, 7},
+                                  {143, 16, 1, 7}};
+    const uint32_t mlp[21][3] = {{1, 0, 1}, {2, 0, 2}, {4, 0, 3}, {6, 0, 4}, {2, 1, 3}, {4, 1, 4}, {6, 1, 5},
+                                 {3, 0, 3}, {5, 0, 4}, {7, 0, 5}, {3, 1, 4}, {5, 1, 5}, {7, 1, 6}, {5, 0, 4},
+                                 {7, 0, 5}, {3, 1, 4}, {5, 1, 5}, {7, 1, 6}, {6, 1, 5}, {7, 0, 5}, {7, 1, 6}};
+    AudioFormat fmt{};
+    MlpInfo info{};
+    uint32_t pcmBytes = 0;
+    for (const auto& t : trueHd) {
+        const Frame f = {0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, uint8_t(t[0] >> 8), uint8_t(t[0])};
+        ASSERT_TRUE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes)) << t[0];
+        EXPECT_EQ(std::tuple(info.channelLayout, uint32_t(info.lfe), fmt.channels), std::tuple(t[1], t[2], t[3]))
+            << t[0];
+    }
+    for (uint8_t k = 0; k < 21; ++k) {
+        const Frame f = {0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x00, 0x00, k};
+        ASSERT_TRUE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes)) << int(k);
+        EXPECT_EQ(std::tuple(info.channelLayout, uint32_t(info.lfe), fmt.channels),
+                  std::tuple(mlp[k][0], mlp[k][1], mlp[k][2]))
+            << int(k);
+    }
 }
 
 // Given fewer bytes than a header needs, every parser says no and reads only

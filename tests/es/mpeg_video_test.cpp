@@ -211,6 +211,7 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
         {Concat({head, Display(5, "1:1 8:1 8:1 8:1", 720, 576), Display(5, "1:1 8:1 8:11 8:1", 704, 576)}), 0, true,
          720, 576, false},  // only the first counts
         {Concat({head, Display(5, "1:1 8:1 8:11 8:1", 720, 576)}), 6, false, 99, 99, false},  // transfer byte cut off
+        {Display(0, "1:1 8:1 8:11 8:1", 704, 480), 0, true, 704, 480, true},  // at the buffer start
     };
     for (const auto& d : displays) {
         SCOPED_TRACE(testing::PrintToString(d.b) + " cut " + N(d.cut));

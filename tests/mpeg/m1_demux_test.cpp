@@ -152,6 +152,8 @@ TEST(M1Demux, StartTimes)
                                                   Audio(pts - 1000, 0xC1)}),
          pts, pts - 1800},
         {"audio first", Concat({Audio(pts - 20000), Video(pts, VideoEs(3, false))}), pts, pts - 20000},
+        {"video only", Video(pts, VideoEs(3, true, 1)), pts - 3600, pts - 3600},
+        {"audio only", Audio(pts), -1, pts},
     };
     for (const auto& r : rows) {
         StreamList list;

@@ -94,6 +94,16 @@ TEST(PackCheckTest, Mpeg2PacksEntriesExclusionAndFinalPack)
     EXPECT_EQ(Entries(entries, buffer.data()), (std::vector<Entry>{{0, a.size(), 1000, 299, 0, 0, 0, 1, -1},
                                                                    {a.size(), 2048, 2000, 0, 0, 0, 0, 0, -1}}));
     EXPECT_EQ(plain.ScanPacks(buffer.data(), length, nullptr, true), length - 16);
+
+    // A packet that is not one ('01' where '10' belongs) ends the walk: its pack comes again.
+    ByteVec broken = mdtest::Mpeg2Pack(5000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 97200)});
+    broken[14 + 6] = 0x45;
+    const ByteVec stopped = Concat({a, broken, b});
+    md::Mpeg2PackCheck stops;
+    stops.SetInspect(true);
+    entries.clear();
+    EXPECT_EQ(stops.ScanPacks(stopped.data(), static_cast<uint32_t>(stopped.size()), &entries, false), a.size());
+    EXPECT_EQ(Entries(entries, stopped.data()), std::vector<Entry>(ab.begin(), ab.begin() + 1));
 }
 
 // MPEG-1: 12-byte pack headers whose SCR reads like a PTS; audio after video in a

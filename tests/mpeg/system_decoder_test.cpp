@@ -131,6 +131,39 @@ TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
                                  {md::kUnitAudioFrame, 576, -1},
                                  {md::kUnitAudioFrame, 3 * 576, -1}}));
     EXPECT_EQ(decoder.AudioUnitSize(), 576);
+
+    // Free format (bitrate_index 0) locks nothing, but a later frame must keep the first layer, bit
+    // rate and sampling rate: a 192 kbit/s Layer II and a Layer III header are not frames.
+    md::MPEG1SystemDec_c free(md::CMpegMuxDec::kDefaultCapacity);
+    free.BeginStream();
+    const ByteVec freeFrame = mdtest::MpegAudioFrame(2, 0, 1, 0, 200);
+    const ByteVec freeEs = Concat({freeFrame, freeFrame, mdtest::MpegAudioFrame(2, 10, 1, 0, 200),
+                                   mdtest::MpegAudioFrame(3, 0, 1, 0, 200), freeFrame});
+    Feed(free, Concat({mdtest::Mpeg1PackHeader(0, 3528), mdtest::Mpeg1PesPacket(0xC0, freeEs, 45000),
+                       mdtest::Mpeg1PackHeader(0, 3528)}));
+    EXPECT_EQ(TakeAndWalk(free, false, 0).second,
+              (std::vector<Unit>{{md::kUnitAudioFrame, 0, Units(45000)},
+                                 {md::kUnitAudioFrame, 200, -1},
+                                 {md::kUnitAudioFrame, 800, -1}}));
+}
+
+// In MPEG-4 Visual mode the video units are video object layers (00 00 01 20..2F) and VOPs; the
+// visual object sequence and video object start codes are not units.
+TEST(SystemDecoderTest, Mpeg4VisualUnits)
+{
+    md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+    decoder.SetMpeg4Video(true);
+    decoder.BeginStream();
+    const ByteVec vol = {0x00, 0x00, 0x01, 0x2F, 0x00, 0x8C};
+    const ByteVec es = Concat({mdtest::Mpeg4VisualObjectSequence(), mdtest::Mpeg4VideoObject(), vol,
+                               mdtest::Mpeg4IVop(), mdtest::Mpeg4IVop()});
+    Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), mdtest::PesPacket(0xE0, es, 90000),
+                          mdtest::Mpeg2PackHeader(0, 25200)}));
+    const uint32_t at = 5 + 4;
+    EXPECT_EQ(TakeAndWalk(decoder, true, 0).second,
+              (std::vector<Unit>{{md::kUnitVol, at, Units(90000)},
+                                 {md::kUnitVop, at + 6, -1},
+                                 {md::kUnitVop, at + 6 + 13, -1}}));
 }
 
 // Two pictures in one packet: the second gets no time. A stream that receives
