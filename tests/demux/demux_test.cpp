@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <tuple>
 #include <vector>
 
 namespace md {
@@ -16,10 +18,9 @@ std::unique_ptr<StreamRecord> Record(StreamClass cls, uint32_t id)
     return r;
 }
 
-TEST(StreamRecord, ZeroFilledAndCodecSpecificBytes)
+TEST(StreamRecord, ZeroFilledCodecBytesAndSubtitleView)
 {
-    // Dirty the heap first so that a record that is merely allocated would not
-    // read zero by luck.
+    // Dirty the heap first so that a record that is merely allocated would not read zero by luck.
     for (int i = 0; i < 4; ++i)
         std::memset(std::make_unique<uint8_t[]>(sizeof(StreamRecord)).get(), 0xA5, sizeof(StreamRecord));
     auto r = NewStreamRecord();
@@ -27,54 +28,35 @@ TEST(StreamRecord, ZeroFilledAndCodecSpecificBytes)
     const std::vector<uint8_t> zero(sizeof(StreamRecord), 0);
     EXPECT_EQ(std::memcmp(r.get(), zero.data(), zero.size()), 0);
 
-    // An MPEG audio header FF FD 90 64 kept with its first byte in the lowest
-    // byte: the protection bit is bit 0 of the second byte.
+    // An MPEG audio header FF FD 90 64 kept with its first byte in the lowest byte; setting one
+    // byte keeps the other three; out-of-range indexes neither read nor write.
     const uint8_t header[4] = {0xFF, 0xFD, 0x90, 0x64};
     for (size_t k = 0; k < 4; ++k)
         r->audio.SetCodecByte(3, k, header[k]);
-    EXPECT_EQ(r->audio.codecSpecific[3], 0x6490FDFFu);
-    EXPECT_EQ(r->audio.CodecByte(3, 1), 0xFD);
-    // Setting one byte keeps the other three.
     r->audio.codecSpecific[2] = 0xFFFF0000u;
-    r->audio.SetCodecByte(2, 0, 1);
-    r->audio.SetCodecByte(2, 3, 0);
-    EXPECT_EQ(r->audio.codecSpecific[2], 0x00FF0001u);
-    // Out-of-range indexes neither read nor write.
-    r->audio.SetCodecByte(5, 0, 9);
-    r->audio.SetCodecByte(0, 4, 9);
-    EXPECT_EQ(r->audio.codecSpecific[0], 0u);
-    EXPECT_EQ(r->audio.CodecByte(5, 0), 0);
-}
+    r->audio.SetCodecByte(2, 0, 1), r->audio.SetCodecByte(2, 3, 0);
+    r->audio.SetCodecByte(5, 0, 9), r->audio.SetCodecByte(0, 4, 9);
+    EXPECT_EQ(std::tuple(r->audio.codecSpecific[3], r->audio.CodecByte(3, 1), r->audio.codecSpecific[2],
+                         r->audio.codecSpecific[0], r->audio.CodecByte(5, 0), r->audio.CodecByte(3, 4)),
+              std::tuple(0x6490FDFFu, uint8_t(0xFD), 0x00FF0001u, 0u, uint8_t(0), uint8_t(0)));
 
-TEST(StreamRecord, SubtitleViewRoundTripsAndSparesTheFixedFields)
-{
-    auto r = Record(StreamClass::Subtitle, 3);
-    r->codec = StreamCodec::TextUtf8;
-    r->extraData2Length = 42;
-    r->frameRate = 12.5;
-
+    // The subtitle view shares the class-dependent block; the fields around it keep their values.
+    r = Record(StreamClass::Subtitle, 3);
+    r->codec = StreamCodec::TextUtf8, r->extraData2Length = 42, r->frameRate = 12.5;
     static const uint8_t priv[] = {1, 2, 3};
     SubtitleParams s{};
     std::memcpy(s.language, "eng", 4);
     const char16_t name[] = u"Commentary";
     std::memcpy(s.trackName, name, sizeof name);
     s.trackName[255] = u'z';
-    s.codecPrivate = priv;
-    s.codecPrivateSize = sizeof priv;
+    s.codecPrivate = priv, s.codecPrivateSize = sizeof priv;
     r->SetSubtitle(s);
-
     const SubtitleParams back = r->Subtitle();
     EXPECT_EQ(std::memcmp(back.language, "eng", 4), 0);
-    EXPECT_EQ(std::u16string(back.trackName), u"Commentary");
-    EXPECT_EQ(back.trackName[255], u'z');
-    EXPECT_EQ(back.codecPrivate, priv);
-    EXPECT_EQ(back.codecPrivateSize, 3u);
-    // The fields around the class-dependent block keep their values.
-    EXPECT_EQ(r->streamClass, StreamClass::Subtitle);
-    EXPECT_EQ(r->streamId, 3u);
-    EXPECT_EQ(r->codec, StreamCodec::TextUtf8);
-    EXPECT_EQ(r->extraData2Length, 42);
-    EXPECT_EQ(r->frameRate, 12.5);
+    EXPECT_EQ(std::tuple(std::u16string(back.trackName), back.trackName[255], back.codecPrivate, back.codecPrivateSize),
+              std::tuple(std::u16string(u"Commentary"), u'z', priv, 3u));
+    EXPECT_EQ(std::tuple(r->streamClass, r->streamId, r->codec, r->extraData2Length, r->frameRate),
+              std::tuple(StreamClass::Subtitle, 3u, StreamCodec::TextUtf8, 42, 12.5));
 }
 
 TEST(StreamList, AppendLookupAndClear)
@@ -85,20 +67,14 @@ TEST(StreamList, AppendLookupAndClear)
     list.Append(Record(StreamClass::Audio, 0xC0));
     list.Append(Record(StreamClass::Audio, 0xBD));
     ASSERT_EQ(list.Count(), 3u);
-    EXPECT_EQ(list.At(1)->streamId, 0xC0u);
-    EXPECT_EQ(list.At(3), nullptr);
-    EXPECT_EQ(list.At(0xFFFFFFFFu), nullptr);
-    EXPECT_TRUE(list.Contains(0xC0));
-    EXPECT_FALSE(list.Contains(0xC1));
-    EXPECT_TRUE(list.Contains(StreamClass::Audio, 0xBD));
-    EXPECT_FALSE(list.Contains(StreamClass::Video, 0xBD));
-    ASSERT_NE(list.First(StreamClass::Audio), nullptr);
-    EXPECT_EQ(list.First(StreamClass::Audio)->streamId, 0xC0u);
-    EXPECT_EQ(list.First(StreamClass::Subtitle), nullptr);
+    EXPECT_EQ(std::tuple(list.At(1)->streamId, list.At(3), list.At(0xFFFFFFFFu),
+                         list.First(StreamClass::Audio)->streamId, list.First(StreamClass::Subtitle)),
+              std::tuple(0xC0u, nullptr, nullptr, 0xC0u, nullptr));
+    EXPECT_EQ(std::tuple(list.Contains(0xC0), list.Contains(0xC1), list.Contains(StreamClass::Audio, 0xBD),
+                         list.Contains(StreamClass::Video, 0xBD)),
+              std::tuple(true, false, true, false));
     list.Clear();
-    EXPECT_EQ(list.Count(), 0u);
-    EXPECT_EQ(list.At(0), nullptr);
-    EXPECT_FALSE(list.Contains(0xE0));
+    EXPECT_EQ(std::tuple(list.Count(), list.At(0), list.Contains(0xE0)), std::tuple(0u, nullptr, false));
 }
 
 }  // namespace

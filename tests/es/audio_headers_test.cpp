@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/stream_builders.h"
+
 namespace md {
 namespace {
 
@@ -38,9 +40,9 @@ TEST(AudioMpeg, Headers)
         {{0xFF, 0b1111'1'01'1, 0b0000'01'0'0, 0x00}, 2, 0, 0, 48000, 2, 1},
         {{0xFF, 0b1111'1'10'1, 0b0000'01'0'0, 0x00}, 1, 0, 0, 48000, 2, 0},
     };
+    AudioFormat fmt{};
+    MpegAudioInfo info{};
     for (const Case& c : cases) {
-        AudioFormat fmt{};
-        MpegAudioInfo info{};
         SCOPED_TRACE(testing::PrintToString(c.f));
         ASSERT_TRUE(ParseMpegAudioHeader(c.f.data(), Len(c.f), fmt, info));
         EXPECT_EQ(std::tuple(info.layerIndex, info.channelMode, info.bitRate), std::tuple(c.layer, c.mode, c.bitRate));
@@ -49,9 +51,19 @@ TEST(AudioMpeg, Headers)
                   std::tuple(c.rate, c.channels, c.bitRate / 8, c.blockAlign, 0u));
     }
 
+    // The bit-rate tables of ISO/IEC 11172-3 2.4.2.3, Layers I, II, III, indexes 1..14.
+    const uint32_t kbps[3][14] = {{32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+                                  {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+                                  {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}};
+    for (uint32_t layer = 0; layer < 3; ++layer) {
+        for (uint32_t index = 1; index < 15; ++index) {
+            const Frame f = {0xFF, uint8_t(0xF9 | (3 - layer) << 1), uint8_t(index << 4 | 0b01'00), 0};
+            ASSERT_TRUE(ParseMpegAudioHeader(f.data(), 4, fmt, info));
+            EXPECT_EQ(info.bitRate, kbps[layer][index - 1] * 1000) << "layer index " << layer << ", " << index;
+        }
+    }
+
     // Reserved layer, sampling_frequency 3, bitrate_index 15; short input.
-    AudioFormat fmt{};
-    MpegAudioInfo info{};
     for (const Frame& f : {Frame{0xFF, 0b1111'1'00'1, 0xA4, 0}, Frame{0xFF, 0xFD, 0b1010'11'00, 0},
                            Frame{0xFF, 0xFD, 0b1111'01'00, 0}}) {
         EXPECT_FALSE(IsValidMpegAudioHeader(f.data(), Len(f)));
@@ -65,9 +77,10 @@ TEST(AudioMpeg, Headers)
     EXPECT_TRUE(IsMpegAudioSync(good, 2));
     const uint8_t mpeg25[] = {0xFF, 0xE3, 0x04};
     EXPECT_FALSE(IsMpegAudioSync(mpeg25, 2));
-    EXPECT_FALSE(IsMpegAudioSync(good, 1));
-    const uint8_t lsf[] = {0xFF, 0xF5, 0b0000'10'00};
-    EXPECT_EQ(MpegAudioSampleRate(lsf, 3), 16000u);
+    const uint8_t lsf[][3] = {{0xFF, 0xF5, 0b0000'00'00}, {0xFF, 0xF5, 0b0000'10'00}, {0xFF, 0xFD, 0b0000'11'00}};
+    EXPECT_EQ((std::tuple(MpegAudioSampleRate(lsf[0], 3), MpegAudioSampleRate(lsf[1], 3),
+                          MpegAudioSampleRate(lsf[2], 3), MpegAudioSampleRate(lsf[1], 2))),
+              std::tuple(22050u, 16000u, 44100u, 0u));
 }
 
 // syncinfo and the start of bsi: sync, crc1, fscod|frmsizecod, bsid|bsmod, acmod byte, next byte.
@@ -76,22 +89,22 @@ Frame Ac3(uint8_t fscodFrmsizecod, uint8_t acmodByte = 0x40, uint8_t next = 0xFF
     return {0x0B, 0x77, 0x12, 0x34, fscodFrmsizecod, 0b01000'000, acmodByte, next};
 }
 
-TEST(AudioAc3, NormalAndByteSwapped)
+TEST(AudioAc3, Headers)
 {
-    // 48 kHz, frmsizecod 30 (448 kbit/s); bsid 8; acmod 7, cmixlev 01, surmixlev 01, lfeon 1.
+    AudioFormat fmt{};
+    Ac3Info info{};
+    uint32_t words = 0;
+    // 48 kHz, frmsizecod 30 (448 kbit/s); bsid 8; acmod 7, cmixlev 01, surmixlev 01, lfeon 1; then byte-swapped.
     const Frame normal = Ac3(0b00'011110, 0b111'01'01'1, 0xA5);
     Frame swapped = normal;
     for (size_t i = 0; i < swapped.size(); i += 2)
         std::swap(swapped[i], swapped[i + 1]);
     for (const Frame& f : {normal, swapped}) {
-        AudioFormat fmt{};
-        Ac3Info info{};
-        uint32_t words = 0;
         ASSERT_TRUE(ParseAc3Header(f.data(), Len(f), fmt, info, words)) << int(f[0]);
         // 1792 = 56000 * 1536 / 48000; 896 words from A/52 Table 5.18.
         EXPECT_EQ(std::tuple(fmt.sampleRate, fmt.bytesPerSecond, fmt.blockAlign, words, fmt.channels),
                   std::tuple(48000u, 56000u, 1792u, 896u, 6u));
-        EXPECT_EQ(std::tuple(info.acmod, info.lfeon, info.bsid), std::tuple(7u, 1u, 8u));
+        EXPECT_EQ(std::tuple(info.acmod, info.lfeon, info.bsid, fmt.bitsPerSample), std::tuple(7u, 1u, 8u, 0u));
     }
 
     // lfeon follows cmixlev (acmod 3, 5, 7), surmixlev (acmod 4..7) and dsurmod
@@ -106,62 +119,41 @@ TEST(AudioAc3, NormalAndByteSwapped)
     };
     for (const auto& m : modes) {
         const Frame f = Ac3(0b00'011110, m.byte);
-        AudioFormat fmt{};
-        Ac3Info info{};
-        uint32_t words = 0;
         ASSERT_TRUE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
         EXPECT_EQ(std::tuple(info.acmod, info.lfeon, fmt.channels), std::tuple(m.acmod, m.lfeon, m.channels))
             << int(m.byte);
     }
-}
 
-TEST(AudioAc3, FrameSizesAndRejections)
-{
-    AudioFormat fmt{};
-    Ac3Info info{};
-    uint32_t words = 0;
-    // Spot values of the A/52 bit-rate column.
-    const std::pair<uint8_t, uint32_t> spot[] = {{0, 32}, {1, 32}, {9, 64}, {18, 160}, {27, 320}, {37, 640}};
-    for (auto [code, kbps] : spot) {
-        const Frame f = Ac3(code);
-        ASSERT_TRUE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
-        EXPECT_EQ(fmt.bytesPerSecond, kbps * 125) << int(code);
-    }
-    // A syncframe carries 1536 samples: words = kbps * 1000 * 1536 / (16 * fs).
-    // At 44.1 kHz that is not whole; the odd frmsizecod adds one word.
+    // The A/52 bit-rate column by frmsizecod / 2, and the frame sizes: a syncframe carries
+    // 1536 samples, words = kbps * 1000 * 1536 / (16 * fs); at 44.1 kHz that is not whole
+    // and the odd frmsizecod adds one word.
+    const uint32_t kbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
     const uint32_t rates[] = {48000, 44100, 32000};
     for (uint8_t fscod = 0; fscod < 3; ++fscod) {
         for (uint8_t code = 0; code < 38; ++code) {
             const Frame f = Ac3(uint8_t(fscod << 6 | code));
             ASSERT_TRUE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
-            const uint32_t kbps = fmt.bytesPerSecond / 125;
-            const uint32_t expected = fscod == 1 ? kbps * 96000 / 44100 + (code & 1) : kbps * 96000 / rates[fscod];
-            EXPECT_EQ(words, expected) << "fscod " << int(fscod) << " frmsizecod " << int(code);
+            const uint32_t k = kbps[code / 2];
+            EXPECT_EQ(fmt.bytesPerSecond, k * 125) << int(code);
+            EXPECT_EQ(words, fscod == 1 ? k * 96000 / 44100 + (code & 1) : k * 96000 / rates[fscod])
+                << "fscod " << int(fscod) << " frmsizecod " << int(code);
             EXPECT_EQ(fmt.sampleRate, rates[fscod]);
-            EXPECT_EQ(fmt.blockAlign, uint64_t(fmt.bytesPerSecond) * 1536 / rates[fscod]);
+            EXPECT_EQ(fmt.blockAlign, k * 125 * 1536 / rates[fscod]);
         }
     }
-    // Reserved fscod 3: 48 kHz and no frame size.
+    // Reserved fscod 3: 48 kHz and no frame size. frmsizecod 38 and 63, a wrong sync, short input.
     const Frame reserved = Ac3(0b11'011110);
     ASSERT_TRUE(ParseAc3Header(reserved.data(), Len(reserved), fmt, info, words));
-    EXPECT_EQ(fmt.sampleRate, 48000u);
-    EXPECT_EQ(words, 0u);
-
-    for (const Frame& f : {Ac3(38), Ac3(0b10'111111), Frame{0x0B, 0x78, 0, 0, 0x1E, 0x40, 0x40, 0}}) {
+    EXPECT_EQ(std::pair(fmt.sampleRate, words), std::pair(48000u, 0u));
+    for (const Frame& f : {Ac3(38), Ac3(0b10'111111), Frame{0x0B, 0x78, 0, 0, 0x1E, 0x40, 0x40, 0}})
         EXPECT_FALSE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
-    }
     EXPECT_FALSE(ParseAc3Header(reserved.data(), 7, fmt, info, words));
     EXPECT_FALSE(ParseAc3Header(nullptr, 8, fmt, info, words));
 }
 
-// DTS core header: sync, FTYPE(1) SHORT(5) CPF(1) NBLKS(7) FSIZE(14) AMODE(6) SFREQ(4) RATE(5).
-Frame Dts(uint64_t nblks, uint64_t sfreq, uint64_t rate, bool reversed = false)
+Frame Dts(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed = false)
 {
-    const uint64_t bits = ((((((1ull << 5 | 31) << 1 | 0) << 7 | nblks) << 14 | 2047) << 6 | 9) << 4 | sfreq) << 5 | rate;
-    Frame f = reversed ? Frame{0x01, 0x80, 0xFE, 0x7F} : Frame{0x7F, 0xFE, 0x80, 0x01};
-    for (int shift = 35; shift >= -5; shift -= 8)  // 43 bits, left-aligned in 6 bytes
-        f.push_back(uint8_t(shift >= 0 ? bits >> shift : bits << -shift));
-    return f;
+    return mdtest::DtsFrameStart(nblks, sfreq, rate, reversed);
 }
 
 TEST(AudioDts, Headers)
@@ -187,19 +179,30 @@ TEST(AudioDts, Headers)
         {Dts(4, 12, 27), 0, 24000, 384000, 66666},
         // RATE 28..31 count as 3840 kbit/s; an invalid SFREQ as 48 kHz.
         {Dts(15, 0, 29), 0, 48000, 480000, 106666},
+        // The other rates: 8, 16, 11.025 and 12 kHz.
+        {Dts(7, 1, 0), 0, 8000, 4000, 320000},
+        {Dts(7, 2, 0), 0, 16000, 4000, 160000},
+        {Dts(7, 6, 0), 0, 11025, 4000, 232199},
+        {Dts(7, 11, 0), 0, 12000, 4000, 213333},
     };
+    AudioFormat fmt{};
+    DtsInfo info{};
+    int64_t duration = 0;
     for (const Case& c : cases) {
-        AudioFormat fmt{};
-        DtsInfo info{};
-        int64_t duration = 0;
         ASSERT_TRUE(ParseDtsHeader(c.f.data(), Len(c.f), fmt, info, duration));
         EXPECT_EQ(std::tuple(info.flags, fmt.channels, fmt.sampleRate, fmt.bytesPerSecond, duration),
                   std::tuple(c.flags, 6u, c.rate, c.bytesPerSecond, c.duration));
         EXPECT_EQ(fmt.blockAlign, uint64_t(c.bytesPerSecond) * 1536 / c.rate) << c.rate;  // 6144 for the first
     }
-    AudioFormat fmt{};
-    DtsInfo info{};
-    int64_t duration = 0;
+    // The RATE table (ETSI TS 102 114 Table 5-7) in kbit/s x 10.
+    const uint32_t rates[32] = {320,   560,   640,   960,   1120,  1280,  1920,  2240,  2560,  3200,  3840,
+                                4480,  5120,  5760,  6400,  7680,  9600,  10240, 11520, 12800, 13440, 14080,
+                                14112, 14720, 15360, 19200, 20480, 30720, 38400, 38400, 38400, 38400};
+    for (uint32_t rate = 0; rate < 32; ++rate) {
+        const Frame f = Dts(15, 13, rate);
+        ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
+        EXPECT_EQ(fmt.bytesPerSecond, rates[rate] * 100 / 8) << rate;
+    }
     Frame f = Dts(15, 13, 24);
     EXPECT_FALSE(ParseDtsHeader(f.data(), 9, fmt, info, duration));
     f[3] = 0x00;
@@ -212,12 +215,11 @@ TEST(AudioDts, Headers)
 TEST(AudioLpcm, Headers)
 {
     // Byte 5 after the sub-stream id: quantisation(2) rate(2) 0 channels-1(3).
-    struct Case {
+    const struct {
         uint8_t b;
         bool ok;
         uint32_t bits, rate, channels, blockAlign, bytesPerSecond;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0b00'00'0'001, true, 16, 48000, 2, 4, 192000},
         {0b10'01'0'101, true, 24, 96000, 6, 18, 1728000},
         {0b01'00'0'000, true, 20, 48000, 1, 2, 96000},  // 20 / 8 truncates
@@ -226,29 +228,29 @@ TEST(AudioLpcm, Headers)
         {0b00'10'0'001, false, 0, 0, 0, 0, 0},  // rate code 2
         {0b00'11'0'001, false, 0, 0, 0, 0, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const Frame f = {0xA0, 0x01, 0x00, 0x04, 0x00, c.b};
         AudioFormat fmt{};
-        ASSERT_EQ(ParseLpcmHeader(f.data(), Len(f), fmt), c.ok) << int(c.b);
-        if (!c.ok)
-            continue;
-        EXPECT_EQ(std::tuple(fmt.bitsPerSample, fmt.sampleRate, fmt.channels, fmt.blockAlign, fmt.bytesPerSecond),
-                  std::tuple(c.bits, c.rate, c.channels, c.blockAlign, c.bytesPerSecond));
+        EXPECT_EQ(ParseLpcmHeader(f.data(), Len(f), fmt), c.ok) << int(c.b);
+        if (c.ok) {
+            EXPECT_EQ(std::tuple(fmt.bitsPerSample, fmt.sampleRate, fmt.channels, fmt.blockAlign, fmt.bytesPerSecond),
+                      std::tuple(c.bits, c.rate, c.channels, c.blockAlign, c.bytesPerSecond));
+        }
     }
 }
 
 TEST(AudioMlp, TrueHdAndMlp)
 {
-    struct Case {
+    const struct {
         Frame f;
         bool ok;
         uint32_t rate, channels, layout, lfe, pcmBytes;
-    };
-    const Case cases[] = {
+    } cases[] = {
         // TrueHD: rate nibble in byte 4; 8ch assignment in the low 13 bits of bytes 6-7.
         {{0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, 0b111'00000, 15}, true, 48000, 6, 7, 1, 6 * 120},
         {{0xF8, 0x72, 0x6F, 0xBA, 0x90, 0x00, 0x00, 0x8F}, true, 88200, 7, 16, 1, 7 * 240},
         {{0xF8, 0x72, 0x6F, 0xBA, 0x20, 0x00, 0x00, 0x01}, true, 192000, 2, 2, 0, 2 * 480},
+        {{0xF8, 0x72, 0x6F, 0xBA, 0xA0, 0x00, 0x00, 0x4F}, true, 176400, 8, 18, 1, 8 * 480},
         {{0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, 0x01, 0x0F}, false, 0, 0, 0, 0, 0},  // assignment 0x10F
         {{0xF8, 0x72, 0x6F, 0xBA, 0x30, 0x00, 0x00, 0x0F}, false, 0, 0, 0, 0, 0},  // rate 3
         // MLP: group-1 rate nibble in byte 5; channel_arrangement in byte 7.
@@ -257,15 +259,41 @@ TEST(AudioMlp, TrueHdAndMlp)
         {{0xF8, 0x72, 0x6F, 0xBB, 0x88, 0x00, 0x00, 21}, false, 0, 0, 0, 0, 0},
         {{0xF8, 0x72, 0x6F, 0xBC, 0x00, 0x00, 0x00, 0x0F}, false, 0, 0, 0, 0, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         AudioFormat fmt{};
         MlpInfo info{};
         uint32_t pcmBytes = 0;
-        ASSERT_EQ(ParseMlpHeader(c.f.data(), Len(c.f), fmt, info, pcmBytes), c.ok) << int(c.f[7]);
-        if (!c.ok)
-            continue;
-        EXPECT_EQ(std::tuple(fmt.sampleRate, fmt.channels, info.channelLayout, info.lfe, pcmBytes, fmt.bytesPerSecond),
-                  std::tuple(c.rate, c.channels, c.layout, c.lfe, c.pcmBytes, 0u));
+        EXPECT_EQ(ParseMlpHeader(c.f.data(), Len(c.f), fmt, info, pcmBytes), c.ok) << int(c.f[7]);
+        if (c.ok) {
+            EXPECT_EQ(std::tuple(fmt.sampleRate, fmt.channels, info.channelLayout, info.lfe, pcmBytes,
+                                 fmt.bytesPerSecond),
+                      std::tuple(c.rate, c.channels, c.layout, c.lfe, c.pcmBytes, 0u));
+        }
+    }
+
+    // Every TrueHD assignment and MLP arrangement: (assignment or arrangement, layout code, LFE, channels).
+    const uint32_t trueHd[][4] = {{1, 2, 0, 2},   {2, 1, 0, 1},   {3, 3, 0, 3},    {5, 2, 1, 3},   {7, 3, 1, 4},
+                                  {9, 6, 0, 4},   {11, 7, 0, 5},  {13, 6, 1, 5},   {15, 7, 1, 6},  {23, 7, 1, 6},
+                                  {27, 18, 0, 7}, {31, 18, 1, 8}, {47, 18, 1, 8},  {79, 18, 1, 8}, {75, 16, 1, 7},
+                                  {143, 16, 1, 7}};
+    const uint32_t mlp[21][3] = {{1, 0, 1}, {2, 0, 2}, {4, 0, 3}, {6, 0, 4}, {2, 1, 3}, {4, 1, 4}, {6, 1, 5},
+                                 {3, 0, 3}, {5, 0, 4}, {7, 0, 5}, {3, 1, 4}, {5, 1, 5}, {7, 1, 6}, {5, 0, 4},
+                                 {7, 0, 5}, {3, 1, 4}, {5, 1, 5}, {7, 1, 6}, {6, 1, 5}, {7, 0, 5}, {7, 1, 6}};
+    AudioFormat fmt{};
+    MlpInfo info{};
+    uint32_t pcmBytes = 0;
+    for (const auto& t : trueHd) {
+        const Frame f = {0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, uint8_t(t[0] >> 8), uint8_t(t[0])};
+        ASSERT_TRUE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes)) << t[0];
+        EXPECT_EQ(std::tuple(info.channelLayout, uint32_t(info.lfe), fmt.channels), std::tuple(t[1], t[2], t[3]))
+            << t[0];
+    }
+    for (uint8_t k = 0; k < 21; ++k) {
+        const Frame f = {0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x00, 0x00, k};
+        ASSERT_TRUE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes)) << int(k);
+        EXPECT_EQ(std::tuple(info.channelLayout, uint32_t(info.lfe), fmt.channels),
+                  std::tuple(mlp[k][0], mlp[k][1], mlp[k][2]))
+            << int(k);
     }
 }
 

@@ -1,294 +1,251 @@
+// MPEG-1/2 video headers (ISO/IEC 11172-2, 13818-2 6.2), MPEG-4 Visual video
+// object layers (ISO/IEC 14496-2 6.2.3) and the start-code scans, as rows of
+// headers written field by field from the syntax tables.
 #include "es/mpeg_video.h"
 
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cstdint>
-#include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 
 #include "es/start_code.h"
 #include "support/bit_writer.h"
+#include "support/stream_builders.h"
 
 namespace md {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using mdtest::Bits;
+using mdtest::ByteVec;
+using mdtest::Concat;
 
-uint32_t Len(const Bytes& b) { return uint32_t(b.size()); }
+uint32_t Len(const ByteVec& b) { return uint32_t(b.size()); }
+std::string N(uint32_t v) { return std::to_string(v); }
 
-Bytes Cat(std::initializer_list<Bytes> parts)
+// 64 quantiser matrix entries of one value.
+std::string Matrix(uint32_t value)
 {
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
+    std::string s;
+    for (int i = 0; i < 64; ++i)
+        s += " 8:" + N(value);
+    return s + " ";
 }
 
-struct SeqFields {
-    uint32_t width = 720, height = 576, aspect = 2, rate = 3, bitRateValue = 15000;
-    bool marker = true;
-    uint32_t vbv = 112;
-    bool constrained = false, intra = false, nonIntra = false;
-    uint8_t matrixByte = 0xFF;
-};
+// sequence_header(): size, aspect_ratio_information, frame_rate_code, bit_rate_value, marker_bit,
+// vbv_buffer_size_value, constrained_parameters_flag and the matrix flags as given.
+ByteVec Seq(const std::string& fields) { return Bits("32:0x1B3 " + fields); }
+const std::string kSeq = "12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:0 1:0";
 
-// sequence_header() of ISO/IEC 13818-2 6.2.2.1.
-Bytes SequenceHeader(const SeqFields& f)
+// sequence_extension(): profile_and_level_indication 0x48, progressive_sequence, chroma 4:2:0,
+// size extensions, bit_rate_extension, marker, vbv extension, low_delay, frame rate extension.
+ByteVec SeqExt(const std::string& progressive = "1:0", const std::string& sizes = "2:0 2:0 12:0")
 {
-    mdtest::BitWriter w;
-    w.Put(0x000001B3, 32), w.Put(f.width, 12), w.Put(f.height, 12), w.Put(f.aspect, 4), w.Put(f.rate, 4);
-    w.Put(f.bitRateValue, 18), w.PutBit(f.marker), w.Put(f.vbv, 10), w.PutBit(f.constrained);
-    for (bool matrix : {f.intra, f.nonIntra}) {
-        w.PutBit(matrix);
-        for (int i = 0; matrix && i < 64; ++i)
-            w.Put(f.matrixByte, 8);
+    return Bits("32:0x1B5 4:1 8:0x48 " + progressive + " 2:1 " + sizes + " 1:1 16:0");
+}
+
+// sequence_display_extension(): video_format, colour_description (primaries, transfer, matrix), display size.
+ByteVec Display(uint32_t format, std::string colour, uint32_t width, uint32_t height)
+{
+    return Bits("32:0x1B5 4:2 3:" + N(format) + " " + colour + " 14:" + N(width) + " 1:1 14:" + N(height));
+}
+
+// picture_coding_extension(): f_codes, intra_dc_precision, picture_structure, top_field_first,
+// six flags, chroma_420_type, progressive_frame, composite_display_flag.
+ByteVec Pce(uint32_t structure, bool topFirst, bool progressiveFrame)
+{
+    return Bits("32:0x1B5 4:8 16:0xFFFF 2:0 2:" + N(structure) + " 1:" + N(topFirst) + " 6:0 1:1 1:" +
+                N(progressiveFrame) + " 1:0");
+}
+
+TEST(MpegVideo, SequenceHeader)
+{
+    auto info = std::make_unique<SequenceHeaderInfo>();
+    const struct {
+        const char* what;
+        ByteVec b;
+        uint32_t cut, length;  // length: SequenceHeaderLength
+        bool ok;
+        uint32_t bitRate, vbv;
+    } rows[] = {
+        {"720x576, 4:3, 15000 x 400 bit/s, 112 x 2048 bytes", Seq(kSeq), 0, 12, true, 6000000, 229376},
+        {"bit_rate_value 0x3FFFF: variable", Seq("12:720 12:576 4:2 4:3 18:0x3FFFF 1:1 10:112 3:0"), 0, 12, true, 0,
+         229376},
+        // The intra matrix starts at bit 0 of byte 11, so the non-intra flag moves to byte 75;
+        // matrix bytes of 0xFF make a wrong flag position visible.
+        {"intra matrix", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(255) + "1:0"), 0, 76, true,
+         6000000, 229376},
+        {"non-intra matrix", Seq(kSeq.substr(0, kSeq.size() - 3) + "1:1" + Matrix(255)), 0, 76, true, 6000000, 229376},
+        {"both matrices", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(16) + "1:1" + Matrix(16)), 0,
+         140, true, 6000000, 229376},
+        {"both matrices, one byte short", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(16) + "1:1" +
+                                              Matrix(16)),
+         1, 140, false, 0, 0},
+        {"intra matrix, flag byte not there", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(255)),
+         1, 0, false, 0, 0},
+        // vbv_buffer_size below 20000 bytes reads 40960; with constrained_parameters_flag at most 40960.
+        {"vbv 9", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:9 3:0"), 0, 12, true, 6000000, 40960},
+        {"vbv 10", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:10 3:0"), 0, 12, true, 6000000, 20480},
+        {"vbv 21", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:21 3:0"), 0, 12, true, 6000000, 43008},
+        {"vbv 21, constrained", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:21 1:1 2:0"), 0, 12, true, 6000000, 40960},
+        {"aspect code 0", Seq("12:720 12:576 4:0 4:3 18:15000 1:1 10:112 3:0"), 0, 12, false, 0, 0},
+        {"frame_rate_code 0", Seq("12:720 12:576 4:2 4:0 18:15000 1:1 10:112 3:0"), 0, 12, false, 0, 0},
+        {"marker_bit 0", Seq("12:720 12:576 4:2 4:3 18:15000 1:0 10:112 3:0"), 0, 12, false, 0, 0},
+        {"11 bytes", Seq(kSeq), 1, 0, false, 0, 0},
+        {"an extension start code", Bits("32:0x1B5 12:720 12:576 4:2 4:3 18:15000 1:1 10:112 3:0"), 0, 12, false, 0, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const uint32_t len = Len(r.b) - r.cut;
+        EXPECT_EQ(SequenceHeaderLength(r.b.data(), len), r.length);
+        *info = {};
+        info->profile = 77;  // left alone
+        ASSERT_EQ(ParseSequenceHeader(r.b.data(), len, *info, kAspectMpeg2), r.ok);
+        if (!r.ok) {
+            EXPECT_EQ(info->width, 0u);  // untouched
+            continue;
+        }
+        EXPECT_EQ(std::tuple(info->width, info->height, info->aspectX, info->aspectY, info->profile),
+                  std::tuple(720u, 576u, 4u, 3u, 77u));
+        EXPECT_EQ(std::tuple(info->bitRate, info->vbvBufferSize, uint32_t(info->headerLength)),
+                  std::tuple(r.bitRate, r.vbv, r.length));
+        EXPECT_EQ(ByteVec(info->header, info->header + r.length), r.b);
     }
-    return w.Take();
-}
+    EXPECT_FALSE(ParseSequenceHeader(nullptr, 12, *info, kAspectMpeg2));
 
-struct ExtFields {
-    uint32_t id = 1, profileAndLevel = 0x48;  // Main profile (4), Main level (8)
-    bool progressive = false;
-    uint32_t horizontalExt = 0, verticalExt = 0, bitRateExt = 0;
-};
-
-// sequence_extension() of ISO/IEC 13818-2 6.2.2.3: 10 bytes.
-Bytes SequenceExtension(const ExtFields& f)
-{
-    mdtest::BitWriter w;
-    w.Put(0x000001B5, 32), w.Put(f.id, 4), w.Put(f.profileAndLevel, 8), w.PutBit(f.progressive);
-    w.Put(1, 2);  // chroma_format 4:2:0
-    w.Put(f.horizontalExt, 2), w.Put(f.verticalExt, 2), w.Put(f.bitRateExt, 12), w.PutBit(true);
-    w.Put(0, 8), w.PutBit(false), w.Put(0, 7);  // vbv_buffer_size_extension, low_delay, frame_rate_extension
-    return w.Take();
-}
-
-// sequence_display_extension() (6.2.2.4), optionally with colour description.
-Bytes DisplayExtension(uint32_t videoFormat, bool colour, uint32_t transfer, uint32_t dw, uint32_t dh)
-{
-    mdtest::BitWriter w;
-    w.Put(0x000001B5, 32), w.Put(2, 4), w.Put(videoFormat, 3), w.PutBit(colour);
-    if (colour)
-        w.Put(0x01'00'01 | transfer << 8, 24);  // colour_primaries 1, transfer, matrix_coefficients 1
-    w.Put(dw, 14), w.PutBit(true), w.Put(dh, 14);
-    w.AlignZero();
-    return w.Take();
-}
-
-// picture_coding_extension() (6.2.3.1) up to progressive_frame and composite_display_flag.
-Bytes PictureCodingExtension(uint32_t structure, bool topFirst, bool progressiveFrame)
-{
-    mdtest::BitWriter w;
-    w.Put(0x000001B5, 32), w.Put(8, 4), w.Put(0xFFFF, 16), w.Put(0, 2);  // f_code, intra_dc_precision
-    w.Put(structure, 2), w.PutBit(topFirst), w.Put(0, 7), w.PutBit(progressiveFrame), w.PutBit(false);
-    w.AlignZero();
-    return w.Take();
-}
-
-Bytes PictureHeader(uint32_t temporalReference, uint32_t codingType)
-{
-    mdtest::BitWriter w;
-    w.Put(0x00000100, 32), w.Put(temporalReference, 10), w.Put(codingType, 3), w.Put(0xFFFF, 16), w.PutBit(false);
-    w.AlignZero();
-    return w.Take();
-}
-
-Bytes GopHeader(bool closed, bool broken)
-{
-    mdtest::BitWriter w;
-    w.Put(0x000001B8, 32), w.Put(0x1234567, 25), w.PutBit(closed), w.PutBit(broken);  // time_code, flags
-    w.AlignZero();
-    return w.Take();
-}
-
-TEST(MpegVideo, SequenceHeaderLengthFieldsAndRejections)
-{
-    auto info = std::make_unique<SequenceHeaderInfo>();
-    auto parse = [&](const Bytes& b, uint32_t len, uint32_t mode = kAspectMpeg2) {
-        return ParseSequenceHeader(b.empty() ? nullptr : b.data(), len, *info, mode);
-    };
-    info->profile = 77;  // left alone by the parser
-    Bytes b = SequenceHeader({});
-    ASSERT_EQ(b.size(), 12u);
-    ASSERT_TRUE(parse(b, 12));
-    EXPECT_EQ(std::tuple(info->width, info->height, info->aspectX, info->aspectY), std::tuple(720u, 576u, 4u, 3u));
-    EXPECT_EQ(info->bitRate, 6000000u);
-    EXPECT_EQ(info->vbvBufferSize, 112u * 2048);
-    EXPECT_EQ(info->headerLength, 12);
-    EXPECT_EQ(std::memcmp(info->header, b.data(), 12), 0);
-    EXPECT_EQ(info->profile, 77u);
-
-    // Quantiser matrices: the intra matrix starts at bit 0 of byte 11, so the
-    // non-intra flag moves to byte 75. Matrix bytes of 0xFF make a wrong flag
-    // position visible.
-    b = SequenceHeader({.intra = true});
-    ASSERT_EQ(b.size(), 76u);
-    EXPECT_EQ(SequenceHeaderLength(b.data(), 76), 76u);
-    EXPECT_EQ(SequenceHeaderLength(b.data(), 75), 0u);
-    b = SequenceHeader({.nonIntra = true});
-    EXPECT_EQ(SequenceHeaderLength(b.data(), Len(b)), 76u);
-    b = SequenceHeader({.intra = true, .nonIntra = true, .matrixByte = 0x10});
-    ASSERT_EQ(b.size(), 140u);
-    ASSERT_TRUE(parse(b, 140));
-    EXPECT_EQ(info->headerLength, 140);
-    EXPECT_EQ(std::memcmp(info->header, b.data(), 140), 0);
-    EXPECT_FALSE(parse(b, 139));
-
-    ASSERT_TRUE(parse(SequenceHeader({.bitRateValue = 0x3FFFF}), 12));
-    EXPECT_EQ(info->bitRate, 0u);  // variable
-
-    // Rejections: aspect code 0, frame_rate_code 0, marker bit, length, start code.
-    for (const SeqFields& bad : {SeqFields{.aspect = 0}, SeqFields{.rate = 0}, SeqFields{.marker = false}})
-        EXPECT_FALSE(parse(SequenceHeader(bad), 12));
-    b = SequenceHeader({});
-    EXPECT_FALSE(parse(b, 11));
-    EXPECT_FALSE(parse({}, 12));
-    b[3] = 0xB5;
-    EXPECT_FALSE(parse(b, 12));
-}
-
-TEST(MpegVideo, FrameRateAspectAndVbvSize)
-{
-    auto info = std::make_unique<SequenceHeaderInfo>();
-    auto parse = [&](const SeqFields& f, uint32_t mode = kAspectMpeg2) {
-        const Bytes b = SequenceHeader(f);
-        return ParseSequenceHeader(b.data(), Len(b), *info, mode);
-    };
-
-    // frame_rate_code in 100-ns units; the 90 kHz duration is duration * 9 /
-    // 1000 truncated. Codes 9..15 are read without bit 3.
+    // frame_rate_code (Table 6-4) in 100-ns units; the 90 kHz duration is duration * 9 / 1000
+    // truncated. Codes 9..15 are read without bit 3.
     const struct {
         uint32_t code;
         int64_t duration;
         double fps;
         uint32_t ticks;
-    } rates[] = {{1, 417083, 23.976, 3753}, {3, 400000, 25.0, 3600}, {4, 333667, 29.97, 3003},
-                 {5, 333333, 30.0, 2999},   {9, 417083, 23.976, 3753}, {15, 166833, 59.94, 1501}};
+    } rates[] = {{1, 417083, 23.976, 3753}, {2, 416666, 24.0, 3749}, {3, 400000, 25.0, 3600},
+                 {4, 333667, 29.97, 3003},  {5, 333333, 30.0, 2999}, {6, 200000, 50.0, 1800},
+                 {7, 166833, 59.94, 1501},  {8, 166666, 60.0, 1499}, {9, 417083, 23.976, 3753},
+                 {15, 166833, 59.94, 1501}};
     for (const auto& r : rates) {
-        ASSERT_TRUE(parse({.rate = r.code})) << r.code;
+        const ByteVec b = Seq("12:720 12:576 4:2 4:" + N(r.code) + " 18:15000 1:1 10:112 3:0");
+        ASSERT_TRUE(ParseSequenceHeader(b.data(), Len(b), *info, kAspectMpeg2)) << r.code;
         EXPECT_EQ(std::tuple(info->frameDuration, info->frameRate, info->statedFrameDuration),
                   std::tuple(r.duration, r.fps, r.ticks))
             << r.code;
     }
 
-    // MPEG-1 pel aspect: X = width, Y = height * (pel height / pel width), truncated.
-    ASSERT_TRUE(parse({.width = 352, .height = 288, .aspect = 8}, kAspectMpeg1));  // 0.9375
-    EXPECT_EQ(std::pair(info->aspectX, info->aspectY), std::pair(352u, 270u));
-    ASSERT_TRUE(parse({.width = 352, .height = 240, .aspect = 3}, kAspectMpeg1));  // 240 * 0.7031 = 168.74
-    EXPECT_EQ(info->aspectY, 168u);
-    EXPECT_FALSE(parse({.aspect = 15}, kAspectMpeg1));  // reserved, no ratio
-
-    // MPEG-2 display aspect; reserved codes read as 4:3; other modes always 4:3.
-    const uint32_t aspects[][4] = {{4, kAspectMpeg2, 221, 100}, {5, kAspectMpeg2, 4, 3}, {3, 0, 4, 3}};
-    for (const auto& a : aspects) {
-        ASSERT_TRUE(parse({.aspect = a[0]}, a[1]));
-        EXPECT_EQ(std::pair(info->aspectX, info->aspectY), std::pair(a[2], a[3])) << a[0] << " mode " << a[1];
-    }
-
-    // vbv_buffer_size_value in units of 2048 bytes; under 20000 bytes → 40960;
-    // with constrained_parameters_flag at most 40960.
-    const uint32_t vbv[][3] = {{9, 0, 40960}, {10, 0, 20480}, {21, 0, 43008}, {21, 1, 40960}};
-    for (const auto& v : vbv) {
-        ASSERT_TRUE(parse({.vbv = v[0], .constrained = v[1] != 0}));
-        EXPECT_EQ(info->vbvBufferSize, v[2]) << v[0] << " " << v[1];
+    // MPEG-1 pel_aspect_ratio (height / width of a pel): X = width, Y = height x the
+    // ratio as a float, truncated; 15 has no ratio. MPEG-2 display aspects (Table 6-3),
+    // reserved codes read as 4:3; other modes always 4:3.
+    const uint32_t pelHeights[15] = {0, 1000, 673, 703, 761, 805, 843, 893, 937, 981, 1025, 1069, 1125, 1157, 1201};
+    const uint32_t displayAspects[16][2] = {{0, 0}, {1, 1}, {4, 3},  {16, 9}, {221, 100}, {4, 3}, {4, 3}, {4, 3},
+                                            {4, 3}, {4, 3}, {4, 3}, {4, 3},   {4, 3},      {4, 3}, {4, 3}, {4, 3}};
+    for (uint32_t code = 1; code < 16; ++code) {
+        const ByteVec b = Seq("12:352 12:1000 4:" + N(code) + " 4:3 18:15000 1:1 10:112 3:0");
+        EXPECT_EQ(ParseSequenceHeader(b.data(), Len(b), *info, kAspectMpeg1), code < 15) << code;
+        if (code < 15) {
+            EXPECT_EQ(std::pair(info->aspectX, info->aspectY), std::pair(352u, pelHeights[code])) << code;
+        }
+        ASSERT_TRUE(ParseSequenceHeader(b.data(), Len(b), *info, kAspectMpeg2));
+        EXPECT_EQ(std::pair(info->aspectX, info->aspectY), std::pair(displayAspects[code][0], displayAspects[code][1]))
+            << code;
+        ASSERT_TRUE(ParseSequenceHeader(b.data(), Len(b), *info, 0));
+        EXPECT_EQ(std::pair(info->aspectX, info->aspectY), std::pair(4u, 3u)) << code;
     }
 }
 
-TEST(MpegVideo, SequenceExtensionAndProgressive)
+TEST(MpegVideo, SequenceExtensionsAndAspect)
 {
     auto info = std::make_unique<SequenceHeaderInfo>();
-    const Bytes seq = SequenceHeader({});
-    auto apply = [&](const ExtFields& e) {
-        const Bytes ext = Cat({SequenceExtension(e), {0x00, 0x00, 0x01, 0xB8}});
-        EXPECT_TRUE(ParseSequenceHeader(seq.data(), Len(seq), *info, kAspectMpeg2));
-        return ApplySequenceExtension(ext.data(), Len(ext), *info);
-    };
-    ASSERT_TRUE(apply({.horizontalExt = 1, .verticalExt = 2, .bitRateExt = 1}));
-    EXPECT_EQ(std::pair(info->profile, info->level), std::pair(4u, 8u));
-    EXPECT_EQ(std::pair(info->width, info->height), std::pair(720u + 4096, 576u + 8192));
-    EXPECT_EQ(info->bitRate, 6000000u + 104857600u);
-    // The bit-rate sum is 32-bit arithmetic: 6000000 + 4095 * 2^18 * 400 mod 2^32.
-    ASSERT_TRUE(apply({.bitRateExt = 4095}));
-    EXPECT_EQ(info->bitRate, 4196109696u);
-    // Another extension id, or fewer than 14 bytes.
-    EXPECT_FALSE(apply({.id = 2}));
-    const Bytes bare = SequenceExtension({});
-    EXPECT_FALSE(ApplySequenceExtension(bare.data(), Len(bare), *info));
-
-    uint8_t progressive = 7;
-    for (bool flag : {true, false}) {
-        const Bytes ext = SequenceExtension({.progressive = flag});
-        EXPECT_TRUE(ReadProgressiveSequence(ext.data(), Len(ext), progressive));
-        EXPECT_EQ(progressive, flag ? 1 : 0);
-    }
-    // Cut before the flag, or not an extension: false and the flag reads 1.
-    EXPECT_FALSE(ReadProgressiveSequence(bare.data(), 5, progressive));
-    EXPECT_EQ(progressive, 1);
-    progressive = 0;
-    EXPECT_FALSE(ReadProgressiveSequence(seq.data(), Len(seq), progressive));
-    EXPECT_EQ(progressive, 1);
-}
-
-TEST(MpegVideo, DisplayExtensionEncoderMarkerAndAspect)
-{
-    const Bytes head = Cat({SequenceHeader({}), SequenceExtension({})});
-    uint32_t w = 99, h = 99;
-    EXPECT_TRUE(ReadDisplaySize(head.data(), Len(head), w, h));  // none: true, outputs untouched
-    EXPECT_EQ(w, 99u);
-    // Without and with the 3-byte colour description; cut short.
-    Bytes b = Cat({head, DisplayExtension(2, false, 0, 704, 576)});
-    EXPECT_TRUE(ReadDisplaySize(b.data(), Len(b), w, h));
-    EXPECT_EQ(std::pair(w, h), std::pair(704u, 576u));
-    b = Cat({head, DisplayExtension(5, true, 1, 540, 480)});
-    EXPECT_TRUE(ReadDisplaySize(b.data(), Len(b), w, h));
-    EXPECT_EQ(std::pair(w, h), std::pair(540u, 480u));
-    EXPECT_FALSE(ReadDisplaySize(b.data(), Len(b) - 1, w, h));
-
-    // Encoder marker: the first display extension with colour description (0x2B
-    // or 0x21) has transfer_characteristics 11.
+    const ByteVec seq = Seq(kSeq);
+    const ByteVec gop = mdtest::GopHeaderFlags();
+    // horizontal/vertical_size_extension and bit_rate_extension; profile 4 (Main), level 8 (Main).
+    // The bit-rate sum is 32-bit arithmetic: 6000000 + 4095 x 2^18 x 400 mod 2^32.
     const struct {
-        Bytes b;
-        uint32_t len;  // 0: all of it
-        bool found;
-    } markers[] = {
-        {Cat({head, DisplayExtension(5, true, 11, 720, 576)}), 0, true},   // 0x2B
-        {Cat({head, DisplayExtension(0, true, 11, 720, 576)}), 0, true},   // 0x21
-        {Cat({head, DisplayExtension(1, true, 11, 720, 576)}), 0, false},  // 0x23: other video_format
-        {Cat({head, DisplayExtension(5, true, 1, 720, 576), DisplayExtension(5, true, 11, 720, 576)}), 0,
-         false},                                                                       // only the first counts
-        {Cat({head, DisplayExtension(5, true, 11, 720, 576)}), Len(head) + 6, false},  // transfer byte cut off
+        ByteVec ext;
+        bool ok;
+        uint32_t width, height, bitRate;
+    } extensions[] = {
+        {Concat({SeqExt("1:0", "2:1 2:2 12:1"), gop}), true, 720 + 4096, 576 + 8192, 6000000 + 104857600},
+        {Concat({SeqExt("1:0", "2:2 2:1 12:4095"), gop}), true, 720 + 8192, 576 + 4096, 4196109696},
+        {SeqExt(), false, 720, 576, 6000000},  // fewer than 14 bytes
+        {Concat({Bits("32:0x1B5 4:2 8:0x48 1:0 2:1 2:1 2:1 12:0 1:1 16:0"), gop}), false, 720, 576, 6000000},
     };
-    for (const auto& m : markers) {
-        uint8_t flag = 9;
-        EXPECT_EQ(FindEncoderMarker(m.b.data(), m.len ? m.len : Len(m.b), flag), m.found);
-        EXPECT_EQ(flag, m.found ? 1 : 0);
+    for (const auto& e : extensions) {
+        ASSERT_TRUE(ParseSequenceHeader(seq.data(), Len(seq), *info, kAspectMpeg2));
+        info->profile = info->level = 0;
+        EXPECT_EQ(ApplySequenceExtension(e.ext.data(), Len(e.ext), *info), e.ok);
+        EXPECT_EQ(std::tuple(info->width, info->height, info->bitRate), std::tuple(e.width, e.height, e.bitRate));
+        EXPECT_EQ(std::pair(info->profile, info->level), e.ok ? std::pair(4u, 8u) : std::pair(0u, 0u));
     }
 
-    // Display size vs coded size: 4:3 shown on 704 of 720 columns → 15:11;
-    // 16:9 on 540 of 720 → 64:27; no display width: unchanged.
+    // progressive_sequence; cut before the flag or not an extension: false, reads 1.
+    uint8_t progressive = 7;
+    const ByteVec interlaced = SeqExt(), progressiveExt = SeqExt("1:1");
+    EXPECT_TRUE(ReadProgressiveSequence(interlaced.data(), Len(interlaced), progressive) && progressive == 0);
+    EXPECT_TRUE(ReadProgressiveSequence(progressiveExt.data(), Len(progressiveExt), progressive) && progressive == 1);
+    EXPECT_FALSE(ReadProgressiveSequence(interlaced.data(), 5, progressive) || progressive != 1);
+    progressive = 0;
+    EXPECT_FALSE(ReadProgressiveSequence(seq.data(), Len(seq), progressive) || progressive != 1);
+
+    // The display size of the first display extension, without and with the colour description;
+    // none: true with the outputs untouched; cut short: false. The encoder marker: the first
+    // display extension with a colour description (extension byte 0x2B or 0x21) has
+    // transfer_characteristics 11.
+    const ByteVec head = Concat({seq, SeqExt()});
+    const struct {
+        ByteVec b;
+        uint32_t cut;
+        bool sizeOk;
+        uint32_t width, height;
+        bool marker;
+    } displays[] = {
+        {head, 0, true, 99, 99, false},
+        {Concat({head, Display(2, "1:0", 704, 576)}), 0, true, 704, 576, false},
+        {Concat({head, Display(5, "1:1 8:1 8:1 8:1", 540, 480)}), 0, true, 540, 480, false},
+        {Concat({head, Display(5, "1:1 8:1 8:1 8:1", 540, 480)}), 1, false, 99, 99, false},
+        {Concat({head, Display(5, "1:1 8:1 8:11 8:1", 720, 576)}), 0, true, 720, 576, true},   // 0x2B
+        {Concat({head, Display(0, "1:1 8:1 8:11 8:1", 720, 576)}), 0, true, 720, 576, true},   // 0x21
+        {Concat({head, Display(1, "1:1 8:1 8:11 8:1", 720, 576)}), 0, true, 720, 576, false},  // 0x23
+        {Concat({head, Display(5, "1:1 8:1 8:1 8:1", 720, 576), Display(5, "1:1 8:1 8:11 8:1", 704, 576)}), 0, true,
+         720, 576, false},  // only the first counts
+        {Concat({head, Display(5, "1:1 8:1 8:11 8:1", 720, 576)}), 6, false, 99, 99, false},  // transfer byte cut off
+        {Display(0, "1:1 8:1 8:11 8:1", 704, 480), 0, true, 704, 480, true},  // at the buffer start
+    };
+    for (const auto& d : displays) {
+        SCOPED_TRACE(testing::PrintToString(d.b) + " cut " + N(d.cut));
+        uint32_t w = 99, h = 99;
+        uint8_t flag = 9;
+        EXPECT_EQ(ReadDisplaySize(d.b.data(), Len(d.b) - d.cut, w, h), d.sizeOk);
+        EXPECT_EQ(std::pair(w, h), std::pair(d.width, d.height));
+        EXPECT_EQ(FindEncoderMarker(d.b.data(), Len(d.b) - d.cut, flag), d.marker);
+        EXPECT_EQ(flag, d.marker ? 1 : 0);
+    }
+
+    // Display size vs coded size: x * displayHeight * width : y * height * displayWidth,
+    // reduced; 4:3 shown on 704 of 720 columns is 15:11.
     const uint32_t display[][8] = {
         // x, y, width, height, display width, display height, x', y'
         {4, 3, 720, 576, 704, 576, 15, 11},
         {16, 9, 720, 480, 540, 480, 64, 27},
-        {16, 9, 720, 480, 0, 480, 16, 9},
+        {16, 9, 720, 480, 0, 480, 16, 9},     // a zero term: unchanged
+        {16, 9, 720, 480, 720, 480, 16, 9},   // the coded size: unchanged
+        {4, 3, 720, 576, 720, 288, 2, 3},
+        {0xFFFFFFFF, 1, 0xFFFFFFFF, 1, 1, 0xFFFFFFFF, 0xFFFFFFFF, 1},  // the product overflows: unchanged
+        {3, 1, 0x80000001, 1, 1, 2, 3, 1},  // reduced pair above 32 bits: unchanged
     };
     for (const auto& d : display) {
         uint32_t x = d[0], y = d[1];
         AspectFromDisplaySize(x, y, d[2], d[3], d[4], d[5]);
         EXPECT_EQ(std::pair(x, y), std::pair(d[6], d[7])) << d[4] << "x" << d[5];
     }
-
-    // Sample aspect → display aspect snapping.
+    // Sample aspect x:y on width x height: 4:3 or 16:9 when 100 X/Y is 133 or 177, else
+    // X:Y unreduced, 1:1 when equal.
     const uint32_t sample[][6] = {
-        {1, 1, 720, 540, 4, 3},      // 100 * 720 / 540 = 133
-        {1, 1, 1920, 1080, 16, 9},   // 177
-        {12, 11, 352, 288, 4, 3},    // 4224 / 3168
-        {1, 1, 720, 576, 720, 576},  // 125: unreduced
-        {1, 1, 100, 100, 1, 1},      {0, 0, 720, 576, 1, 1}, {1, 0, 720, 576, 720, 0},
+        {1, 1, 720, 540, 4, 3},      {1, 1, 1920, 1080, 16, 9}, {12, 11, 352, 288, 4, 3},
+        {1, 1, 720, 576, 720, 576},  {1, 1, 100, 100, 1, 1},     {0, 0, 720, 576, 1, 1},
+        {1, 0, 720, 576, 720, 0},
     };
     for (const auto& s : sample) {
         uint32_t x = s[0], y = s[1];
@@ -299,311 +256,260 @@ TEST(MpegVideo, DisplayExtensionEncoderMarkerAndAspect)
 
 TEST(MpegVideo, PictureLevelFields)
 {
-    uint32_t order = 99;
-    uint8_t progressiveFrame = 99;
-    // picture_structure, top_field_first → order; frame pictures are progressive here.
-    const uint32_t cases[][3] = {{3, 1, 1}, {3, 0, 2}, {1, 0, 1}, {2, 1, 2}, {0, 1, 0}};
-    for (const auto& c : cases) {
-        const Bytes b = PictureCodingExtension(c[0], c[1] != 0, c[0] == 3);
-        ASSERT_EQ(b.size(), 9u);
-        EXPECT_TRUE(ReadFieldOrder(b.data(), Len(b), order, progressiveFrame));
-        EXPECT_EQ(order, c[2]) << c[0] << c[1];
-        EXPECT_EQ(progressiveFrame, c[0] == 3 ? 1 : 0);
+    // picture_structure, top_field_first → order (1 top first, 2 bottom first, 0 none).
+    const uint32_t orders[][3] = {{3, 1, 1}, {3, 0, 2}, {1, 0, 1}, {2, 1, 2}, {0, 1, 0}};
+    for (const auto& c : orders) {
+        for (bool progressiveFrame : {false, true}) {
+            uint32_t order = 99;
+            uint8_t pf = 99;
+            const ByteVec b = Pce(c[0], c[1] != 0, progressiveFrame);
+            EXPECT_TRUE(ReadFieldOrder(b.data(), Len(b), order, pf));
+            EXPECT_EQ(std::pair(order, uint32_t(pf)), std::pair(c[2], uint32_t(progressiveFrame))) << c[0] << c[1];
+        }
     }
-    Bytes b = PictureCodingExtension(3, true, true);
-    EXPECT_TRUE(ReadFieldOrder(b.data(), 8, order, progressiveFrame));
-    EXPECT_EQ(order, 1u);
-    EXPECT_EQ(progressiveFrame, 0);  // its byte is not there
-    EXPECT_FALSE(ReadFieldOrder(b.data(), 7, order, progressiveFrame));
+    uint32_t order = 0;
+    uint8_t pf = 9;
+    ByteVec b = Pce(3, true, true);
+    EXPECT_TRUE(ReadFieldOrder(b.data(), 8, order, pf) && order == 1 && pf == 0);  // its byte is not there
+    EXPECT_FALSE(ReadFieldOrder(b.data(), 7, order, pf));
     b[3] = 0xB3;
-    EXPECT_FALSE(ReadFieldOrder(b.data(), Len(b), order, progressiveFrame));
+    EXPECT_FALSE(ReadFieldOrder(b.data(), Len(b), order, pf));
 
+    // closed_gop and broken_link after the 25-bit time code; a GOP header must start 8 bytes
+    // before the end.
+    const ByteVec gop = Bits("32:0x1B8 25:0x1234567 1:0 1:1");
     uint8_t closed = 9, broken = 9;
-    b = Cat({SequenceHeader({}), GopHeader(true, false)});
-    EXPECT_TRUE(ReadGopFlags(b.data(), Len(b), closed, broken));
-    EXPECT_EQ(std::pair(closed, broken), std::pair(uint8_t(1), uint8_t(0)));
-    b = GopHeader(false, true);
-    EXPECT_TRUE(ReadGopFlags(b.data(), Len(b), closed, broken));
-    EXPECT_EQ(std::pair(closed, broken), std::pair(uint8_t(0), uint8_t(1)));
-    EXPECT_FALSE(ReadGopFlags(b.data(), 7, closed, broken));
+    b = Concat({Seq(kSeq), mdtest::GopHeaderFlags(true)});
+    EXPECT_TRUE(ReadGopFlags(b.data(), Len(b), closed, broken) && closed == 1 && broken == 0);
+    EXPECT_TRUE(ReadGopFlags(gop.data(), Len(gop), closed, broken) && closed == 0 && broken == 1);
+    EXPECT_FALSE(ReadGopFlags(gop.data(), 7, closed, broken));
 
+    // temporal_reference of the first picture header, which must start more than 8 bytes before the end.
     uint32_t tr = 0;
-    b = Cat({GopHeader(true, false), PictureHeader(0x2A5, 1), {0, 0, 0}});
+    b = Concat({gop, mdtest::PictureHeaderFields(0x2A5, 1), ByteVec{0, 0, 0}});
     EXPECT_TRUE(ReadTemporalReference(b.data(), Len(b), tr));
     EXPECT_EQ(tr, 0x2A5u);
-    // A picture header starting exactly 8 bytes before the end is not searched.
-    b = Cat({GopHeader(true, false), PictureHeader(5, 1)});
-    ASSERT_EQ(b.size() - 8, 8u);
+    b = Concat({gop, mdtest::PictureHeaderFields(5, 1)});
+    ASSERT_EQ(b.size(), 16u);
     EXPECT_FALSE(ReadTemporalReference(b.data(), Len(b), tr));
 }
 
-struct VolFields {
-    bool objectLayerId = false;
-    uint32_t verid = 1, aspect = 1;
-    bool vbvParameters = false;
-    uint32_t shape = 0, resolution = 25;
-    bool fixedRate = true;
-    uint32_t incrementBits = 5, increment = 1;
-};
-
-// video_object_layer() of ISO/IEC 14496-2 6.2.3 up to the picture size (320x240).
-// The VBV parameters, when present, are bit rate halves 1 and 2500, VBV halves 1 and 2.
-Bytes VolHeader(const VolFields& f)
-{
-    mdtest::BitWriter w;
-    w.Put(0x00000120, 32), w.PutBit(false), w.Put(1, 8);  // random_accessible_vol, simple object type
-    w.PutBit(f.objectLayerId);
-    if (f.objectLayerId)
-        w.Put(f.verid << 3 | 1, 7);  // verid, priority
-    w.Put(f.aspect, 4);
-    if (f.aspect == 15)
-        w.Put(12 << 8 | 11, 16);  // par_width, par_height
-    w.PutBit(f.vbvParameters);    // vol_control_parameters
-    if (f.vbvParameters) {
-        w.Put(0b01'1'1, 4);  // chroma_format, low_delay, vbv_parameters
-        for (uint32_t half : {1u, 2500u, 1u})
-            w.Put(half, 15), w.PutBit(true);
-        w.Put(2, 3), w.Put(0, 11), w.PutBit(true), w.Put(0, 15), w.PutBit(true);  // latter VBV half, occupancy
-    }
-    w.Put(f.shape, 2);
-    if (f.shape == 3 && f.verid != 1)
-        w.Put(0, 4);
-    w.PutBit(true), w.Put(f.resolution, 16), w.PutBit(true), w.PutBit(f.fixedRate);
-    if (f.fixedRate)
-        w.Put(f.increment, f.incrementBits);
-    if (f.shape == 0)
-        w.PutBit(true), w.Put(320, 13), w.PutBit(true), w.Put(240, 13), w.PutBit(true);
-    w.Put(0, 3);  // interlaced, obmc_disable, sprite_enable
-    w.AlignOnes();
-    return w.Take();
-}
+// video_object_layer() up to the picture size, after its start code: random_accessible_vol,
+// video_object_type_indication, is_object_layer_identifier (verid, priority), aspect_ratio_info,
+// vol_control_parameters, shape, vop_time_increment_resolution, fixed_vop_rate and the
+// increment, the size (rectangular only), interlaced, obmc_disable, sprite_enable.
+ByteVec Vol(const std::string& fields) { return Bits("32:0x120 1:0 8:1 " + fields + " 3:0"); }
+const std::string kRect = " 1:1 13:320 1:1 13:240 1:1";
 
 TEST(MpegVideo, VolHeader)
 {
-    const Bytes vo = {0x00, 0x00, 0x01, 0x00};  // video_object_start_code
-    const Bytes vop = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x20};
+    const ByteVec vo = mdtest::Mpeg4VideoObject();
+    const ByteVec vop = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x20};
     SequenceHeaderInfo info{};
-    auto parse = [&](const VolFields& f) {
-        const Bytes b = VolHeader(f);
-        return ParseVolHeader(b.data(), Len(b), info);
+    // VBV parameters: chroma_format, low_delay, vbv_parameters, bit rate halves 1 and 2500, VBV halves
+    // 1 and 2, occupancy: (1 << 15 + 2500) x 400 bit/s, (1 << 3 + 2) x 16384 bytes.
+    const std::string vbv = "1:1 2:1 1:1 1:1 15:1 1:1 15:2500 1:1 15:1 1:1 3:2 11:0 1:1 15:0 1:1";
+    const ByteVec vol = Vol("1:0 4:1 1:0 2:0 1:1 16:25 1:1 1:1 5:1" + kRect);
+    const struct {
+        const char* what;
+        ByteVec b;
+        double fps;
+        int64_t duration;
+        uint32_t width, height, bitRate, vbv;
+        int32_t headerLength;
+    } rows[] = {
+        {"25 fps, 320x240, then a VOP", Concat({vo, vol, vop}), 25.0, 400000, 320, 240, 2000000, 16384,
+         int32_t(vo.size() + vol.size())},
+        // 10^7 / 29.97002997 = 333666.67.
+        {"30000/1001, a 15-bit increment", Vol("1:0 4:1 1:0 2:0 1:1 16:30000 1:1 1:1 15:1001" + kRect),
+         30000.0 / 1001.0, 333666, 320, 240, 2000000, 16384, -1},
+        {"resolution 16 has 5 bits; increment 2", Vol("1:0 4:1 1:0 2:0 1:1 16:16 1:1 1:1 5:2" + kRect), 8.0, 1250000,
+         320, 240, 2000000, 16384, -1},
+        {"no fixed rate", Vol("1:0 4:1 1:0 2:0 1:1 16:25 1:1 1:0" + kRect), 29.97, 333667, 320, 240, 2000000, 16384,
+         -1},
+        {"increment 0", Vol("1:0 4:1 1:0 2:0 1:1 16:25 1:1 1:1 5:0" + kRect), 29.97, 333667, 320, 240, 2000000, 16384,
+         -1},
+        {"VBV parameters", Vol("1:0 4:1 " + vbv + " 2:0 1:1 16:25 1:1 1:1 5:1" + kRect), 25.0, 400000, 320, 240,
+         (32768 + 2500) * 400, 10 * 16384, -1},
+        {"extended PAR: two bytes skipped", Vol("1:0 4:15 8:12 8:11 1:0 2:0 1:1 16:25 1:1 1:1 5:1" + kRect), 25.0,
+         400000, 320, 240, 2000000, 16384, -1},
+        // Grayscale shape: a 4-bit shape extension when the layer version is not 1; no size: 720x480.
+        {"grayscale, verid 1", Vol("1:1 4:1 3:1 4:1 1:0 2:3 1:1 16:25 1:1 1:1 5:1"), 25.0, 400000, 720, 480, 2000000,
+         16384, -1},
+        {"grayscale, verid 2", Vol("1:1 4:2 3:1 4:1 1:0 2:3 4:0 1:1 16:25 1:1 1:1 5:1"), 25.0, 400000, 720, 480,
+         2000000, 16384, -1},
+        {"cut after a few bytes: missing fields read 0", ByteVec(vol.begin(), vol.begin() + 6), 29.97, 333667, 0, 0,
+         2000000, 16384, -1},
     };
-
-    const Bytes vol = VolHeader({});
-    const Bytes b = Cat({vo, vol, vop});
-    ASSERT_TRUE(ParseVolHeader(b.data(), Len(b), info));
-    EXPECT_EQ(std::pair(info.profile, info.level), std::pair(2u, 1u));
-    EXPECT_EQ(std::pair(info.width, info.height), std::pair(320u, 240u));
-    EXPECT_EQ(info.frameRate, 25.0);
-    EXPECT_EQ(info.frameDuration, 400000);
-    EXPECT_EQ(info.statedFrameDuration, 400000u);
-    EXPECT_EQ(info.bitRate, 2000000u);
-    EXPECT_EQ(info.vbvBufferSize, 16384u);
-    EXPECT_EQ(std::pair(info.aspectX, info.aspectY), std::pair(1u, 1u));
-    EXPECT_EQ(info.headerLength, int32_t(vo.size() + vol.size()));
-
-    // 30000/1001: 15 bits for the increment; 10^7 / 29.97002997 = 333666.67.
-    ASSERT_TRUE(parse({.resolution = 30000, .incrementBits = 15, .increment = 1001}));
-    EXPECT_DOUBLE_EQ(info.frameRate, 30000.0 / 1001.0);
-    EXPECT_EQ(info.frameDuration, 333666);
-    EXPECT_EQ(info.width, 320u);
-    // A resolution of 16 has 5 significant bits; increment 2 → 8 fps.
-    ASSERT_TRUE(parse({.resolution = 16, .incrementBits = 5, .increment = 2}));
-    EXPECT_EQ(info.frameRate, 8.0);
-    EXPECT_EQ(info.width, 320u);
-    // No fixed rate: 29.97 and 333667. No VOP after it: header length -1.
-    ASSERT_TRUE(parse({.fixedRate = false}));
-    EXPECT_EQ(info.frameRate, 29.97);
-    EXPECT_EQ(info.frameDuration, 333667);
-    EXPECT_EQ(info.statedFrameDuration, 333667u);
-    EXPECT_EQ(info.headerLength, -1);
-    EXPECT_EQ(info.height, 240u);
-
-    // VBV parameters: (first << 15 + latter) * 400 bit/s, (first << 3 + latter) * 16384.
-    ASSERT_TRUE(parse({.vbvParameters = true}));
-    EXPECT_EQ(info.bitRate, (32768u + 2500) * 400);
-    EXPECT_EQ(info.vbvBufferSize, 10u * 16384);
-    EXPECT_EQ(info.width, 320u);
-    EXPECT_EQ(info.frameRate, 25.0);
-
-    // The aspect codes; extended PAR (15) skips its fields and gives 0:0.
-    const uint32_t aspects[][3] = {{3, 4, 3}, {5, 16, 9}, {6, 0, 0}, {15, 0, 0}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        info = {};
+        ASSERT_TRUE(ParseVolHeader(r.b.data(), Len(r.b), info));
+        EXPECT_EQ(std::tuple(info.profile, info.level, info.width, info.height, info.bitRate, info.vbvBufferSize),
+                  std::tuple(2u, 1u, r.width, r.height, r.bitRate, r.vbv));
+        EXPECT_DOUBLE_EQ(info.frameRate, r.fps);
+        EXPECT_EQ(std::tuple(info.frameDuration, int64_t(info.statedFrameDuration), info.headerLength),
+                  std::tuple(r.duration, r.duration, r.headerLength));
+    }
+    // aspect_ratio_info: 1 square, 2 and 3 4:3, 4 and 5 16:9, others 0:0.
+    const uint32_t aspects[][3] = {{1, 1, 1}, {2, 4, 3}, {3, 4, 3}, {4, 16, 9}, {5, 16, 9}, {6, 0, 0}, {14, 0, 0}};
     for (const auto& a : aspects) {
-        ASSERT_TRUE(parse({.aspect = a[0]}));
-        EXPECT_EQ(std::pair(info.aspectX, info.aspectY), std::pair(a[1], a[2])) << a[0];
-        EXPECT_EQ(info.width, 320u) << a[0];
+        const ByteVec b = Vol("1:0 4:" + N(a[0]) + " 1:0 2:0 1:1 16:25 1:1 1:1 5:1" + kRect);
+        ASSERT_TRUE(ParseVolHeader(b.data(), Len(b), info));
+        EXPECT_EQ(std::tuple(info.aspectX, info.aspectY, info.width), std::tuple(a[1], a[2], 320u)) << a[0];
     }
-
-    // Grayscale shape with a layer version other than 1 carries a 4-bit shape
-    // extension; the picture size then takes its defaults. Version 1 has none.
-    for (uint32_t verid : {1u, 2u}) {
-        ASSERT_TRUE(parse({.objectLayerId = true, .verid = verid, .shape = 3}));
-        EXPECT_EQ(info.frameRate, 25.0) << verid;
-        EXPECT_EQ(std::pair(info.width, info.height), std::pair(720u, 480u));
-    }
-
-    // No VOL start code; a buffer of exactly 4 bytes; a VOL start code at the end.
+    // No VOL start code; exactly 4 bytes; a VOL start code at the end.
+    const ByteVec tail = {0xAA, 0x00, 0x00, 0x01, 0x20};
     EXPECT_FALSE(ParseVolHeader(vop.data(), Len(vop), info));
     EXPECT_FALSE(ParseVolHeader(vol.data(), 4, info));
     EXPECT_FALSE(ParseVolHeader(nullptr, 10, info));
-    const Bytes cut = {0xAA, 0x00, 0x00, 0x01, 0x20};
-    EXPECT_FALSE(ParseVolHeader(cut.data(), Len(cut), info));
-    // A VOL cut after a few bytes still parses (fields missing read as 0).
-    EXPECT_TRUE(ParseVolHeader(vol.data(), 6, info));
+    EXPECT_FALSE(ParseVolHeader(tail.data(), Len(tail), info));
 }
 
-// Runs CollectHeaders into a record's header areas.
-bool Collect(const Bytes& b, StreamRecord& r, uint32_t mode)
+// Runs CollectHeaders into a record's header areas; returns them, or nothing.
+std::optional<std::pair<ByteVec, ByteVec>> Collect(const ByteVec& b, uint32_t mode)
 {
-    return CollectHeaders(b.data(), Len(b), r.extraData1, r.extraData1Length, r.extraData2, r.extraData2Length,
-                          mode);
-}
-Bytes Area1(const StreamRecord& r) { return Bytes(r.extraData1, r.extraData1 + r.extraData1Length); }
-Bytes Area2(const StreamRecord& r) { return Bytes(r.extraData2, r.extraData2 + r.extraData2Length); }
-
-TEST(MpegVideo, CollectHeadersMpegVideo)
-{
-    const Bytes seq = SequenceHeader({});
-    const Bytes ext = SequenceExtension({});
-    const Bytes disp = DisplayExtension(5, false, 0, 704, 576);
-    const Bytes quant = {0x00, 0x00, 0x01, 0xB5, 0x30, 0x00};  // quant matrix extension: not taken
-    const Bytes pic = PictureHeader(0, 1);
-    const Bytes pce = PictureCodingExtension(3, true, false);
-    const Bytes slice = {0x00, 0x00, 0x01, 0x01, 0x12, 0x34};
-    const Bytes user = {0x00, 0x00, 0x01, 0xB2, 'a', 'b'};
-
     auto r = NewStreamRecord();
-    ASSERT_TRUE(Collect(Cat({seq, ext, disp, quant, GopHeader(true, false), user, pic, pce, slice}), *r,
-                        kModeMpegVideo));
-    EXPECT_EQ(Area1(*r), Cat({seq, ext, disp}));
-    EXPECT_EQ(Area2(*r), Cat({pic, pce}));
+    r->extraData1Length = 5, r->extraData2Length = 6;
+    if (!CollectHeaders(b.data(), Len(b), r->extraData1, r->extraData1Length, r->extraData2, r->extraData2Length,
+                        mode)) {
+        EXPECT_EQ(std::pair(r->extraData1Length, r->extraData2Length), std::pair(5, 6));  // untouched
+        return std::nullopt;
+    }
+    return std::pair(ByteVec(r->extraData1, r->extraData1 + r->extraData1Length),
+                     ByteVec(r->extraData2, r->extraData2 + r->extraData2Length));
+}
 
-    // No slice: failure, outputs untouched.
-    auto fresh = NewStreamRecord();
-    fresh->extraData1Length = 5;
-    fresh->extraData1[0] = 0x77;
-    EXPECT_FALSE(Collect(Cat({seq, ext, pic, pce}), *fresh, kModeMpegVideo));
-    EXPECT_EQ(fresh->extraData1Length, 5);
-    EXPECT_EQ(fresh->extraData1[0], 0x77);
-    // A slice start code right at the end still ends the walk successfully.
-    ASSERT_TRUE(Collect(Cat({seq, pic, {0x00, 0x00, 0x01, 0xAF}}), *r, kModeMpegVideo));
-    EXPECT_EQ(Area1(*r), seq);
-    EXPECT_EQ(Area2(*r), pic);
-
-    // A unit too large for what is left of its area is left out.
-    Bytes bigExt = ext;
+TEST(MpegVideo, CollectHeaders)
+{
+    using Areas = std::optional<std::pair<ByteVec, ByteVec>>;
+    // Sequence header and the sequence and display extensions go to area 1; the picture
+    // header and its coding extension to area 2; other units nowhere. The walk ends at the
+    // first slice and fails without one.
+    const ByteVec seq = Seq(kSeq), ext = SeqExt(), disp = Display(5, "1:0", 704, 576);
+    const ByteVec quant = {0x00, 0x00, 0x01, 0xB5, 0x30, 0x00};  // quant matrix extension
+    const ByteVec user = {0x00, 0x00, 0x01, 0xB2, 'a', 'b'};
+    const ByteVec pic = mdtest::PictureHeaderFields(), pce = Pce(3, true, false), slice = mdtest::SliceStart();
+    ByteVec bigExt = ext;
     bigExt.resize(kExtraDataSize, 0x55);
-    const Bytes b = Cat({seq, bigExt, pic, slice});
-    ASSERT_TRUE(Collect(b, *r, kModeMpegVideo));
-    EXPECT_EQ(Area1(*r), seq);
-    EXPECT_FALSE(Collect(b, *r, 7));  // not a mode it knows
-}
+    const struct {
+        ByteVec b;
+        uint32_t mode;
+        Areas areas;
+    } mpeg[] = {
+        {Concat({seq, ext, disp, quant, mdtest::GopHeaderFlags(), user, pic, pce, slice}), kModeMpegVideo,
+         std::pair(Concat({seq, ext, disp}), Concat({pic, pce}))},
+        {Concat({seq, ext, pic, pce}), kModeMpegVideo, std::nullopt},
+        {Concat({seq, pic, ByteVec{0x00, 0x00, 0x01, 0xAF}}), kModeMpegVideo,
+         std::pair(seq, pic)},  // the last slice code
+        {Concat({seq, bigExt, pic, slice}), kModeMpegVideo, std::pair(seq, pic)},  // a unit too large for what is left
+        {Concat({seq, pic, slice}), 7, std::nullopt},  // not a mode it knows
+    };
+    for (const auto& m : mpeg)
+        EXPECT_EQ(Collect(m.b, m.mode), m.areas) << testing::PrintToString(m.b);
 
-TEST(MpegVideo, CollectHeadersH264)
-{
-    const Bytes sps = {0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0xC0, 0x1E, 0xAB};
-    const Bytes subsetSps = {0x00, 0x00, 0x00, 0x01, 0x6F, 0x76, 0x00};
-    const Bytes pps = {0x00, 0x00, 0x00, 0x01, 0x68, 0xCE, 0x3C, 0x80};
-    const Bytes sei = {0x00, 0x00, 0x00, 0x01, 0x06, 0x05, 0x01, 0x80};
-    const Bytes idr = {0x00, 0x00, 0x00, 0x01, 0x65, 0x88, 0x84};
-    auto r = NewStreamRecord();
-
-    // Four-byte start codes: each unit is exactly a start code and its NAL unit.
-    ASSERT_TRUE(Collect(Cat({sei, sps, subsetSps, pps, idr}), *r, kModeH264));
-    EXPECT_EQ(Area1(*r), Cat({sps, subsetSps}));
-    EXPECT_EQ(Area2(*r), pps);
-
-    // Three-byte start codes: a unit runs from the byte before its prefix (the
-    // first one from byte 0) to the byte before the next prefix.
-    const Bytes three = {0x00, 0x00, 0x01, 0x67, 0xAA, 0xBB, 0x00, 0x00, 0x01,
-                         0x68, 0xCC, 0xDD, 0x00, 0x00, 0x01, 0x65, 0xEE};
-    ASSERT_TRUE(Collect(three, *r, kModeMvc));
-    EXPECT_EQ(Area1(*r), (Bytes{0x00, 0x00, 0x01, 0x67, 0xAA}));
-    EXPECT_EQ(Area2(*r), (Bytes{0xBB, 0x00, 0x00, 0x01, 0x68, 0xCC}));
-
-    // An SPS without a PPS, or a PPS that is the last unit: failure.
-    auto fresh = NewStreamRecord();
-    EXPECT_FALSE(Collect(Cat({sps, idr}), *fresh, kModeH264));
-    EXPECT_FALSE(Collect(Cat({sps, pps}), *fresh, kModeH264));
-    EXPECT_EQ(fresh->extraData1Length, 0);
-    EXPECT_EQ(fresh->extraData2Length, 0);
+    // H.264: SPS and subset SPS to area 1, PPS to area 2, each unit from the byte before its
+    // prefix (from byte 0 for the first) to the byte before the next prefix; both areas must
+    // get a unit, and the last unit has no end.
+    const ByteVec sps = {0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0xC0, 0x1E, 0xAB};
+    const ByteVec subsetSps = {0x00, 0x00, 0x00, 0x01, 0x6F, 0x76, 0x00};
+    const ByteVec pps = {0x00, 0x00, 0x00, 0x01, 0x68, 0xCE, 0x3C, 0x80};
+    const ByteVec sei = {0x00, 0x00, 0x00, 0x01, 0x06, 0x05, 0x01, 0x80};
+    const ByteVec idr = {0x00, 0x00, 0x00, 0x01, 0x65, 0x88, 0x84};
+    const ByteVec three = {0x00, 0x00, 0x01, 0x67, 0xAA, 0xBB, 0x00, 0x00, 0x01,
+                           0x68, 0xCC, 0xDD, 0x00, 0x00, 0x01, 0x65, 0xEE};
+    const struct {
+        ByteVec b;
+        uint32_t mode;
+        Areas areas;
+    } avc[] = {
+        {Concat({sei, sps, subsetSps, pps, idr}), kModeH264, std::pair(Concat({sps, subsetSps}), pps)},
+        {three, kModeMvc,
+         std::pair(ByteVec{0x00, 0x00, 0x01, 0x67, 0xAA}, ByteVec{0xBB, 0x00, 0x00, 0x01, 0x68, 0xCC})},
+        {Concat({sps, idr}), kModeH264, std::nullopt},
+        {Concat({sps, pps}), kModeH264, std::nullopt},
+    };
+    for (const auto& a : avc)
+        EXPECT_EQ(Collect(a.b, a.mode), a.areas) << testing::PrintToString(a.b);
 }
 
 TEST(StartCode, Searches)
 {
-    // Runs a walk over b from byte 0; returns the stop offset and the remaining count.
-    auto walk = [](const Bytes& b, auto find) {
+    // The walks from byte 0: found, stop offset, bytes remaining.
+    auto walk = [](const ByteVec& b, auto find) {
         const uint8_t* p = b.data();
         uint32_t rem = Len(b);
         const bool found = find(p, rem);
         return std::tuple{found, uint32_t(p - b.data()), rem};
     };
     auto plain = [](const uint8_t*& p, uint32_t& rem) { return FindStartCode(p, rem); };
-    EXPECT_EQ(walk(Bytes{0xAA, 0x00, 0x00, 0x01, 0xB3}, plain), std::tuple(true, 1u, 4u));
-    // With 4 bytes left the walk stops untested: true, but no prefix there.
-    const Bytes late = {0xAA, 0xBB, 0x00, 0x00, 0x01};
-    EXPECT_EQ(walk(late, plain), std::tuple(true, 1u, 4u));
-    EXPECT_FALSE(IsStartCodeAt(late.data() + 1, 4));
-    EXPECT_EQ(walk(Bytes{0x00, 0x00, 0x01}, plain), std::tuple(false, 0u, 3u));
-
-    // The masked walk: an H.264 prefix stops one byte early; any MPEG start
-    // code; an absent pattern stops with 4 left.
-    const Bytes h264 = {0x11, 0x22, 0x00, 0x00, 0x01, 0x67, 0x42};
     auto masked = [](uint32_t pattern, uint32_t mask) {
         return [=](const uint8_t*& p, uint32_t& rem) { return FindMaskedStartCode(p, rem, pattern, mask); };
     };
+    EXPECT_EQ(walk(ByteVec{0xAA, 0x00, 0x00, 0x01, 0xB3}, plain), std::tuple(true, 1u, 4u));
+    // With 4 bytes left the walk stops untested: true, but no prefix there.
+    const ByteVec late = {0xAA, 0xBB, 0x00, 0x00, 0x01};
+    EXPECT_EQ(walk(late, plain), std::tuple(true, 1u, 4u));
+    EXPECT_FALSE(IsStartCodeAt(late.data() + 1, 4));
+    EXPECT_EQ(walk(ByteVec{0x00, 0x00, 0x01}, plain), std::tuple(false, 0u, 3u));
+    // An H.264 prefix after any byte stops one byte early; any MPEG start code; an absent code.
+    const ByteVec h264 = {0x11, 0x22, 0x00, 0x00, 0x01, 0x67, 0x42};
     EXPECT_EQ(walk(h264, masked(0x000001, 0x00FFFFFF)), std::tuple(true, 1u, 6u));
     EXPECT_EQ(walk(h264, masked(0x00000100, 0xFFFFFF00)), std::tuple(true, 2u, 5u));
     EXPECT_EQ(walk(h264, masked(0x000001B3, 0xFFFFFFFF)), std::tuple(true, 3u, 4u));
 
-    // Sequence header present?
-    const Bytes mpeg = Cat({GopHeader(true, false), SequenceHeader({})});
-    EXPECT_TRUE(HasSequenceHeader(mpeg.data(), Len(mpeg), kModeMpegVideo));
-    const Bytes noSeq = Cat({GopHeader(true, false), {0x00, 0x00, 0xB3, 0x01}});
-    EXPECT_FALSE(HasSequenceHeader(noSeq.data(), Len(noSeq), kModeMpegVideo));
-    const Bytes avc = {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x67, 0x42};
-    EXPECT_TRUE(HasSequenceHeader(avc.data(), Len(avc), kModeH264));
-    EXPECT_FALSE(HasSequenceHeader(avc.data(), Len(avc), kModeMpegVideo));
-    EXPECT_FALSE(HasSequenceHeader(avc.data(), Len(avc), 5));
-    const Bytes subset = {0x00, 0x00, 0x01, 0x6F, 0x00};
-    EXPECT_TRUE(HasSequenceHeader(subset.data(), Len(subset), kModeMvc));
-    const Bytes pps = {0x00, 0x00, 0x01, 0x68, 0x00};
-    EXPECT_FALSE(HasSequenceHeader(pps.data(), Len(pps), kModeH264));
+    // A sequence header: 00 00 01 B3 for MPEG video, NAL type 7 or 15 for H.264 and MVC.
+    const struct {
+        ByteVec b;
+        uint32_t mode;
+        bool found;
+    } seq[] = {
+        {Concat({mdtest::GopHeaderFlags(), Seq(kSeq)}), kModeMpegVideo, true},
+        {Concat({mdtest::GopHeaderFlags(), ByteVec{0x00, 0x00, 0xB3, 0x01}}), kModeMpegVideo, false},
+        {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x67, 0x42}, kModeH264, true},
+        {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x67, 0x42}, kModeMpegVideo, false},
+        {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x67, 0x42}, 5, false},
+        {{0x00, 0x00, 0x01, 0x6F, 0x00}, kModeMvc, true},
+        {{0x00, 0x00, 0x01, 0x68, 0x00}, kModeH264, false},
+        {{0x00, 0x00, 0x01, 0xB3}, kModeMpegVideo, true},
+    };
+    for (const auto& s : seq)
+        EXPECT_EQ(HasSequenceHeader(s.b.data(), Len(s.b), s.mode), s.found) << testing::PrintToString(s.b);
+}
+
+// An H.264 non-IDR slice (nal_unit_type 1): first_mb_in_slice and slice_type.
+ByteVec Slice(uint32_t firstMb, uint32_t sliceType)
+{
+    return Bits("32:0x141 ue:" + N(firstMb) + " ue:" + N(sliceType) + " 1:1 16:0xFFFF");
 }
 
 TEST(StartCode, PictureType)
 {
-    auto type = [](const Bytes& b, uint32_t mode, uint32_t len = 0) {
-        return PictureType(b.data(), len ? len : Len(b), mode);
+    const ByteVec idr = {0x00, 0x00, 0x01, 0x65, 0x88};
+    const struct {
+        ByteVec b;
+        uint32_t mode, cut;
+        int type;  // -1 none, 0 I, 1 P, 2 B, 3 IDR
+    } rows[] = {
+        // MPEG video: the first picture with coding type 1..3; a D picture (4) is skipped.
+        {Concat({Seq(kSeq), mdtest::PictureHeaderFields(3, 2)}), kModeMpegVideo, 0, 1},
+        {Concat({mdtest::PictureHeaderFields(0, 4), mdtest::PictureHeaderFields(1, 3)}), kModeMpegVideo, 0, 2},
+        {mdtest::PictureHeaderFields(0, 1), kModeMpegVideo, 0, 0},
+        {mdtest::PictureHeaderFields(0, 1), kModeMpegVideo, 3, -1},  // the coding type byte cut off
+        {Seq(kSeq), kModeMpegVideo, 0, -1},
+        // H.264: IDR → 3; non-IDR slices by slice_type (P B I SP SI, then +5) when first_mb_in_slice is 0.
+        {idr, kModeH264, 0, 3},
+        {idr, kModeH264, 2, -1},
+        {idr, 9, 0, -1},
+        {Concat({Slice(5, 2), Slice(0, 1)}), kModeMvc, 0, 2},  // the first slice does not start a picture
+        {Slice(0, 10), kModeH264, 0, -1},                     // not a slice_type
+        {{0x00, 0x00, 0x01, 0x67, 0x42, 0x00}, kModeH264, 0, -1},
     };
-    // MPEG video: the first picture with coding type 1..3; a D picture (4) is skipped.
-    EXPECT_EQ(type(Cat({SequenceHeader({}), PictureHeader(3, 2)}), kModeMpegVideo), 1);
-    EXPECT_EQ(type(Cat({PictureHeader(0, 4), PictureHeader(1, 3)}), kModeMpegVideo), 2);
-    EXPECT_EQ(type(PictureHeader(0, 1), kModeMpegVideo), 0);
-    EXPECT_EQ(type(PictureHeader(0, 1), kModeMpegVideo, 5), -1);  // coding type byte cut off
-    EXPECT_EQ(type(SequenceHeader({}), kModeMpegVideo), -1);
-
-    // H.264: IDR → 3; non-IDR slices by slice_type when first_mb_in_slice is 0.
-    auto slice = [](uint32_t firstMb, uint32_t sliceType) {
-        mdtest::BitWriter w;
-        w.Put(0x00000141, 32);  // start code, nal_unit_type 1
-        for (uint32_t v : {firstMb, sliceType}) {
-            const unsigned bits = unsigned(std::bit_width(v + 1));
-            w.Put(v + 1, 2 * bits - 1);  // ue(v): bits - 1 zeros, then v + 1
-        }
-        w.AlignOnes();
-        w.Put(0xFFFF, 16);
-        return w.Take();
-    };
-    const Bytes idr = {0x00, 0x00, 0x01, 0x65, 0x88};
-    EXPECT_EQ(type(idr, kModeH264), 3);
-    const int expect[10] = {1, 2, 0, 1, 0, 1, 2, 0, 1, 0};  // P B I SP SI, then +5
+    for (const auto& r : rows)
+        EXPECT_EQ(PictureType(r.b.data(), Len(r.b) - r.cut, r.mode), r.type) << testing::PrintToString(r.b);
+    const int expect[10] = {1, 2, 0, 1, 0, 1, 2, 0, 1, 0};
     for (uint32_t t = 0; t < 10; ++t)
-        EXPECT_EQ(type(slice(0, t), kModeH264), expect[t]) << t;
-    EXPECT_EQ(type(Cat({slice(5, 2), slice(0, 1)}), kModeMvc), 2);  // the first slice does not start a picture
-    EXPECT_EQ(type(slice(0, 10), kModeH264), -1);                    // not a slice_type
-    EXPECT_EQ(type(Bytes{0x00, 0x00, 0x01, 0x67, 0x42, 0x00}, kModeH264), -1);
-    EXPECT_EQ(type(idr, kModeH264, 3), -1);
-    EXPECT_EQ(type(idr, 9), -1);
+        EXPECT_EQ(PictureType(Slice(0, t).data(), Len(Slice(0, t)), kModeH264), expect[t]) << t;
 }
 
 TEST(MpegVideo, NormalizeFrameRate)

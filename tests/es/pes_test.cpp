@@ -1,263 +1,159 @@
+// PES packet headers (ISO/IEC 11172-1 2.4.3.3, ISO/IEC 13818-1 2.4.3.6), the
+// system header (2.5.3.5) and PTS fields, as rows of hand-built packets.
 #include "es/pes.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <optional>
 #include <random>
 #include <vector>
 
-#include "support/bit_writer.h"
+#include "support/stream_builders.h"
 
 namespace md {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using mdtest::ByteVec;
+using mdtest::Timestamp;
 
-uint32_t Len(const Bytes& b) { return uint32_t(b.size()); }
+uint32_t Len(const ByteVec& b) { return uint32_t(b.size()); }
 
-// A 5-byte timestamp field of ISO/IEC 13818-1 2.4.3.7: 4-bit prefix, value
-// bits 32..30, marker, 29..15, marker, 14..0, marker.
-void PutTimestamp(mdtest::BitWriter& w, uint32_t prefix, uint64_t v, bool m1 = true, bool m2 = true, bool m3 = true)
+// 00 00 01 id, PES_packet_length, then the parts.
+ByteVec Packet(uint8_t id, std::initializer_list<std::span<const uint8_t>> parts)
 {
-    w.Put(prefix, 4), w.Put(v >> 30 & 0x7, 3), w.PutBit(m1);
-    w.Put(v >> 15 & 0x7FFF, 15), w.PutBit(m2), w.Put(v & 0x7FFF, 15), w.PutBit(m3);
+    const ByteVec body = mdtest::Concat(parts);
+    return mdtest::Concat({ByteVec{0, 0, 1, id, uint8_t(body.size() >> 8), uint8_t(body.size())}, body});
 }
 
-Bytes Timestamp(uint32_t prefix, uint64_t v, bool m1 = true, bool m2 = true, bool m3 = true)
+// b with the bits of mask cleared in byte at.
+ByteVec Clear(ByteVec b, size_t at, uint8_t mask)
 {
-    mdtest::BitWriter w;
-    PutTimestamp(w, prefix, v, m1, m2, m3);
-    return w.Take();
-}
-
-// 00 00 01, stream_id, PES_packet_length, then the body.
-Bytes Packet(uint8_t streamId, mdtest::BitWriter& body)
-{
-    const Bytes b = body.Take();
-    mdtest::BitWriter w;
-    w.Put(0x000001, 24), w.Put(streamId, 8), w.Put(b.size(), 16);
-    w.PutBytes(b);
-    return w.Take();
+    b.at(at) &= uint8_t(~mask);
+    return b;
 }
 
 TEST(Pes, ReadPts)
 {
     for (uint64_t v : {0ull, 0x1FFFFFFFFull, 0x155555555ull, 0x0AAAAAAAAull}) {
-        EXPECT_EQ(ReadPts(Timestamp(0x2, v).data(), 5), int64_t(v)) << v;
-        EXPECT_EQ(ReadPts(Timestamp(0x3, v).data(), 5), int64_t(v)) << v;  // PTS of a PTS+DTS pair
+        EXPECT_EQ(ReadPts(Timestamp(2, v).data(), 5), int64_t(v));
+        EXPECT_EQ(ReadPts(Timestamp(3, v).data(), 5), int64_t(v));  // the PTS of a PTS/DTS pair
     }
-    // The marker at the end of byte 0 is not checked; the other two are.
-    EXPECT_EQ(ReadPts(Timestamp(0x2, 1234567, false, true, true).data(), 5), 1234567);
-    EXPECT_EQ(ReadPts(Timestamp(0x2, 1234567, true, false, true).data(), 5), -1);
-    EXPECT_EQ(ReadPts(Timestamp(0x2, 1234567, true, true, false).data(), 5), -1);
-    // A DTS prefix '0001' or any other top three bits; too short.
-    EXPECT_EQ(ReadPts(Timestamp(0x1, 1234567).data(), 5), -1);
-    EXPECT_EQ(ReadPts(Timestamp(0xA, 1234567).data(), 5), -1);
-    EXPECT_EQ(ReadPts(Timestamp(0x2, 1234567).data(), 4), -1);
+    const ByteVec pts = Timestamp(2, 1234567);
+    EXPECT_EQ(ReadPts(Clear(pts, 0, 1).data(), 5), 1234567);  // the marker in byte 0 is not checked
+    for (const ByteVec& bad : {Clear(pts, 2, 1), Clear(pts, 4, 1), Timestamp(1, 1234567), Timestamp(0xA, 1234567)})
+        EXPECT_EQ(ReadPts(bad.data(), 5), -1);
+    EXPECT_EQ(ReadPts(pts.data(), 4), -1);
     EXPECT_EQ(ReadPts(nullptr, 5), -1);
 }
 
-struct Mpeg2Pes {
-    uint32_t markerBits = 0x2;  // '10'
-    std::optional<uint64_t> pts = {}, dts = {};
-    bool badPtsMarker = false, badDtsMarker = false;
-    uint32_t stuffing = 0;      // extra bytes in the header data
-    int headerDataLength = -1;  // override
-};
-
-// An MPEG-2 PES packet per ISO/IEC 13818-1 2.4.3.6 with a 3-byte payload.
-Bytes BuildMpeg2Pes(const Mpeg2Pes& f)
+TEST(Pes, HeaderTable)
 {
-    mdtest::BitWriter h;
-    h.Put(f.markerBits, 2), h.Put(0, 6);              // scrambling .. original
-    h.Put(f.pts ? (f.dts ? 3 : 2) : 0, 2), h.Put(0, 6);  // PTS_DTS_flags, ESCR .. extension
-    const uint32_t dataLength = (f.pts ? 5 : 0) + (f.dts ? 5 : 0) + f.stuffing;
-    h.Put(f.headerDataLength >= 0 ? uint32_t(f.headerDataLength) : dataLength, 8);
-    if (f.pts)
-        PutTimestamp(h, f.dts ? 0x3 : 0x2, *f.pts, true, !f.badPtsMarker, true);
-    if (f.dts)
-        PutTimestamp(h, 0x1, *f.dts, true, true, !f.badDtsMarker);
-    for (uint32_t i = 0; i < f.stuffing; ++i)
-        h.Put(0xFF, 8);
-    h.PutBytes(Bytes{0xAA, 0xBB, 0xCC});
-    return Packet(0xE0, h);
-}
-
-TEST(Pes, Mpeg2Header)
-{
-    PesInfo info{};
-    auto parse = [&](const Bytes& b, uint32_t len = 0) {
-        return ParseMpeg2PesHeader(b.data(), len ? len : Len(b), info);
-    };
-    // With a PTS: 9 fixed bytes + 5 header data bytes.
-    Bytes b = BuildMpeg2Pes({.pts = 0x123456789ull});
-    ASSERT_EQ(b.size(), 17u);
-    EXPECT_EQ(parse(b), 17u);
-    EXPECT_EQ(info.packetLength, 17u);
-    EXPECT_EQ(info.payloadOffset, 14u);
-    EXPECT_EQ(info.ptsPresent, 1u);
-    EXPECT_EQ(info.pts, 0x123456789);
-    // More bytes after the packet do not matter; fewer mean "need more".
-    Bytes longer = b;
-    longer.resize(40, 0x55);
-    EXPECT_EQ(parse(longer), 17u);
-    EXPECT_EQ(parse(b, 16), 0u);
-    EXPECT_EQ(parse(b, 5), 0u);
-
-    // Payload offsets without a PTS, with stuffing after it, with a DTS too.
+    const ByteVec payload = {0xAA, 0xBB, 0xCC};
+    const ByteVec pts3600 = Timestamp(2, 3600);
+    const ByteVec ptsDts = mdtest::Concat({Timestamp(3, 3600), Timestamp(1, 0)});
+    constexpr int64_t kNoPts = -2;
     const struct {
-        Mpeg2Pes f;
-        uint32_t payloadOffset;
+        const char* what;
+        int mpeg;
+        ByteVec bytes;
+        uint32_t cut;  // bytes left out of the call
+        uint32_t result, payloadOffset;
         int64_t pts;
-    } ok[] = {
-        {{}, 9, 0},
-        {{.pts = 90000, .stuffing = 3}, 17, 90000},
-        {{.pts = 3600, .dts = 0}, 19, 3600},
-        // PTS only with the marker at the end of byte 11 broken: the packet stands, the PTS reads -1.
-        {{.pts = 3600, .badPtsMarker = true}, 14, -1},
+    } rows[] = {
+        // MPEG-2: '10' flags, PTS_DTS_flags, PES_header_data_length, then the header data.
+        {"PTS", 2, Packet(0xE0, {ByteVec{0x80, 0x80, 5}, Timestamp(2, 0x123456789), payload}), 0, 17, 14, 0x123456789},
+        {"more bytes after the packet", 2,
+         mdtest::Concat({Packet(0xE0, {ByteVec{0x80, 0x80, 5}, pts3600, payload}), ByteVec(20, 0x55)}), 0, 17, 14,
+         3600},
+        {"the last byte not there yet", 2, Packet(0xE0, {ByteVec{0x80, 0x80, 5}, pts3600, payload}), 1, 0, 0, kNoPts},
+        {"fewer than 6 bytes", 2, Packet(0xE0, {ByteVec{0x80, 0x80, 5}, pts3600, payload}), 12, 0, 0, kNoPts},
+        {"no PTS", 2, Packet(0xE0, {ByteVec{0x80, 0x00, 0}, payload}), 0, 12, 9, kNoPts},
+        {"PTS and stuffing", 2, Packet(0xE0, {ByteVec{0x80, 0x80, 8}, Timestamp(2, 90000), ByteVec(3, 0xFF), payload}),
+         0, 20, 17, 90000},
+        {"PTS and DTS", 2, Packet(0xE0, {ByteVec{0x80, 0xC0, 10}, ptsDts, payload}), 0, 22, 19, 3600},
+        {"PTS marker of byte 11 broken: the packet stands", 2,
+         Packet(0xE0, {ByteVec{0x80, 0x80, 5}, Clear(pts3600, 2, 1), payload}), 0, 17, 14, -1},
+        {"PTS marker of byte 9 broken", 2, Packet(0xE0, {ByteVec{0x80, 0x80, 5}, Clear(pts3600, 0, 1), payload}), 0, 4,
+         0, kNoPts},
+        {"DTS marker broken", 2, Packet(0xE0, {ByteVec{0x80, 0xC0, 10}, Clear(ptsDts, 9, 1), payload}), 0, 4, 0,
+         kNoPts},
+        {"PTS of a pair with prefix 2", 2, Packet(0xE0, {ByteVec{0x80, 0xC0, 10}, pts3600, Timestamp(1, 0), payload}),
+         0, 4, 0, kNoPts},
+        {"PTS and DTS without header data", 2, Packet(0xE0, {ByteVec{0x80, 0xC0, 0}, ptsDts}), 0, 4, 0, kNoPts},
+        {"'01' instead of '10'", 2, Packet(0xE0, {ByteVec{0x40, 0x80, 5}, pts3600, payload}), 0, 4, 0, kNoPts},
+        {"header data past the packet", 2, Packet(0xE0, {ByteVec{0x80, 0x00, 4}, payload}), 0, 4, 0, kNoPts},
+        {"shorter than 9 bytes", 2, Packet(0xE0, {ByteVec{0x80, 0x00}}), 0, 4, 0, kNoPts},
+        // MPEG-1: stuffing, STD buffer fields ('01' scale size), a PTS, PTS and DTS, or 0x0F.
+        {"stuffing, STD buffer, PTS", 1,
+         Packet(0xC0, {ByteVec{0xFF, 0xFF, 0xFF, 0x60, 0x2E}, Timestamp(2, 0x1ABCDEF01), payload}), 0, 19, 16,
+         0x1ABCDEF01},
+        {"no timestamps", 1, Packet(0xC0, {ByteVec{0x0F}, payload}), 0, 10, 7, kNoPts},
+        {"PTS and DTS", 1, Packet(0xC0, {Timestamp(3, 5), Timestamp(1, 2), payload}), 0, 19, 16, 5},
+        {"PTS and DTS, PTS marker broken", 1, Packet(0xC0, {Clear(Timestamp(3, 5), 2, 1), Timestamp(1, 2)}), 0, 4, 0,
+         kNoPts},
+        {"private stream 2: not examined", 1, Packet(0xBF, {ByteVec{0x80, 0x90, 0xFF}}), 0, 9, 6, kNoPts},
+        {"bit 7 set after the stuffing", 1, Packet(0xC0, {ByteVec{0xFF, 0x80, 0x00}}), 0, 4, 0, kNoPts},
+        {"timestamp nibble 1", 1, Packet(0xC0, {ByteVec{0xFF, 0x10, 0x00}}), 0, 4, 0, kNoPts},
+        {"stuffing up to the end", 1, mdtest::Concat({Packet(0xC0, {ByteVec{0xFF, 0xFF, 0xFF}}), ByteVec{0x0F}}), 0, 4,
+         0, kNoPts},
+        {"a PTS that runs past the packet", 1,
+         mdtest::Concat({Packet(0xC0, {ByteVec{0x21, 0x00, 0x01}}), ByteVec{0, 1}}), 0, 4, 0, kNoPts},
+        {"STD buffer fields and nothing after", 1, Packet(0xC0, {ByteVec{0x40, 0x00}}), 0, 4, 0, kNoPts},
+        {"PES_packet_length 0", 1, ByteVec{0, 0, 1, 0xC0, 0, 0, 0x0F}, 0, 4, 0, kNoPts},
+        {"the last byte not there yet", 1, Packet(0xC0, {ByteVec{0x0F}, payload}), 1, 0, 0, kNoPts},
+        {"fewer than 6 bytes", 1, Packet(0xC0, {ByteVec{0x0F}, payload}), 5, 0, 0, kNoPts},
     };
-    for (const auto& c : ok) {
-        b = BuildMpeg2Pes(c.f);
-        EXPECT_EQ(parse(b), Len(b)) << c.payloadOffset;
-        EXPECT_EQ(info.payloadOffset, c.payloadOffset);
-        EXPECT_EQ(info.ptsPresent, c.f.pts ? 1u : 0u);
-        if (c.f.pts) {
-            EXPECT_EQ(info.pts, c.pts) << c.payloadOffset;
-        }
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "MPEG-" << r.mpeg << ": " << r.what);
+        PesInfo info{1, 1, 1, 1};
+        const uint32_t len = Len(r.bytes) - r.cut;
+        const uint32_t result = r.mpeg == 1 ? ParseMpeg1PesHeader(r.bytes.data(), len, info)
+                                            : ParseMpeg2PesHeader(r.bytes.data(), len, info);
+        // The record is cleared first and filled only for a packet.
+        EXPECT_EQ(result, r.result);
+        EXPECT_EQ(info.packetLength, r.result > 4 ? r.result : 0);
+        EXPECT_EQ(info.payloadOffset, r.payloadOffset);
+        EXPECT_EQ(info.ptsPresent, r.pts == kNoPts ? 0u : 1u);
+        EXPECT_EQ(info.pts, r.pts == kNoPts ? 0 : r.pts);
     }
-
-    // Invalid: a DTS with a broken marker, '01' instead of '10' in byte 6,
-    // header data running past the packet (9 + 4 > 12), a packet shorter than 9
-    // bytes, byte 9's PTS marker cleared.
-    for (const Mpeg2Pes& bad : {Mpeg2Pes{.pts = 3600, .dts = 0, .badDtsMarker = true}, Mpeg2Pes{.markerBits = 1},
-                                Mpeg2Pes{.headerDataLength = 4}})
-        EXPECT_EQ(parse(BuildMpeg2Pes(bad)), 4u);
-    EXPECT_EQ(parse(Bytes{0, 0, 1, 0xE0, 0, 2, 0x80, 0x00}), 4u);
-    b = BuildMpeg2Pes({.pts = 3600});
-    b[9] &= 0xFE;
-    EXPECT_EQ(parse(b), 4u);
-
-    // Stream ids without a header extension: payload at 6, bytes not examined.
-    for (uint8_t id : {0xBC, 0xBE, 0xBF, 0xF0, 0xF1, 0xF2, 0xF8, 0xFF}) {
-        EXPECT_EQ(parse(Bytes{0, 0, 1, id, 0, 4, 0x00, 0x00, 0x00, 0x00}), 10u) << int(id);
-        EXPECT_EQ(info.payloadOffset, 6u);
-        EXPECT_EQ(info.ptsPresent, 0u);
-    }
-}
-
-struct Mpeg1Pes {
-    uint32_t stuffing = 0;
-    bool stdBuffer = false;
-    std::optional<uint64_t> pts = {}, dts = {};
-    bool badPtsMarker = false;
-};
-
-// An MPEG-1 audio packet per ISO/IEC 11172-1 2.4.3.3 with a 2-byte payload.
-Bytes BuildMpeg1Pes(const Mpeg1Pes& f)
-{
-    mdtest::BitWriter h;
-    for (uint32_t i = 0; i < f.stuffing; ++i)
-        h.Put(0xFF, 8);
-    if (f.stdBuffer)
-        h.Put(0x1, 2), h.PutBit(true), h.Put(46, 13);  // STD_buffer_scale, STD_buffer_size
-    if (f.pts)
-        PutTimestamp(h, f.dts ? 0x3 : 0x2, *f.pts, true, !f.badPtsMarker, true);
-    if (f.dts)
-        PutTimestamp(h, 0x1, *f.dts);
-    if (!f.pts)
-        h.Put(0x0F, 8);
-    h.PutBytes(Bytes{0x11, 0x22});
-    return Packet(0xC0, h);
-}
-
-TEST(Pes, Mpeg1Header)
-{
     PesInfo info{};
-    auto parse = [&](const Bytes& b, uint32_t len = 0) {
-        return ParseMpeg1PesHeader(b.data(), len ? len : Len(b), info);
-    };
-    const struct {
-        Mpeg1Pes f;
-        uint32_t payloadOffset;
-    } ok[] = {
-        {{.stuffing = 3, .stdBuffer = true, .pts = 0x1ABCDEF01ull}, 6 + 3 + 2 + 5},
-        {{}, 7},  // 0x0F: no timestamps
-        {{.pts = 5, .dts = 2}, 16},
-    };
-    for (const auto& c : ok) {
-        const Bytes b = BuildMpeg1Pes(c.f);
-        EXPECT_EQ(parse(b), Len(b)) << c.payloadOffset;
-        EXPECT_EQ(info.payloadOffset, c.payloadOffset);
-        EXPECT_EQ(info.ptsPresent, c.f.pts ? 1u : 0u);
-        if (c.f.pts) {
-            EXPECT_EQ(info.pts, int64_t(*c.f.pts)) << c.payloadOffset;
-        }
+    EXPECT_EQ(ParseMpeg1PesHeader(nullptr, 10, info), 0u);
+
+    // MPEG-2 stream ids without a header extension: payload at 6, bytes not examined.
+    for (uint8_t id : {0xBC, 0xBE, 0xBF, 0xF0, 0xF1, 0xF2, 0xF8, 0xFF}) {
+        const ByteVec b = {0, 0, 1, id, 0, 4, 0x00, 0x00, 0x00, 0x00};
+        EXPECT_EQ(ParseMpeg2PesHeader(b.data(), Len(b), info), 10u) << int(id);
+        EXPECT_EQ(std::pair(info.payloadOffset, info.ptsPresent), std::pair(6u, uint64_t(0)));
     }
-    EXPECT_EQ(parse(BuildMpeg1Pes({.pts = 5, .dts = 2, .badPtsMarker = true})), 4u);
-
-    // Private stream 2: payload at 6 whatever follows.
-    EXPECT_EQ(parse(Bytes{0, 0, 1, 0xBF, 0, 3, 0x80, 0x90, 0xFF}), 9u);
-    EXPECT_EQ(info.payloadOffset, 6u);
-
-    const Bytes invalid[] = {
-        {0, 0, 1, 0xC0, 0, 3, 0xFF, 0x80, 0x00},              // bit 7 set after the stuffing
-        {0, 0, 1, 0xC0, 0, 3, 0xFF, 0x10, 0x00},              // timestamp nibble 0x1
-        {0, 0, 1, 0xC0, 0, 3, 0xFF, 0xFF, 0xFF, 0x0F},        // stuffing up to the end of the packet
-        {0, 0, 1, 0xC0, 0, 3, 0x21, 0x00, 0x01, 0x00, 0x01},  // a PTS that runs past it
-        {0, 0, 1, 0xC0, 0, 2, 0x40, 0x00},                    // an STD buffer field with nothing after it
-        {0, 0, 1, 0xC0, 0, 0, 0x0F},                          // PES_packet_length 0
-    };
-    for (const Bytes& b : invalid)
-        EXPECT_EQ(parse(b), 4u) << testing::PrintToString(b);
-    // More than is available, and fewer than 6 bytes.
-    const Bytes b = BuildMpeg1Pes({});
-    EXPECT_EQ(parse(b, Len(b) - 1), 0u);
-    EXPECT_EQ(parse(b, 5), 0u);
-    EXPECT_EQ(info.packetLength, 0u);  // cleared
-}
-
-struct SysHeader {
-    bool m1 = true, m2 = true, m3 = true;
-    std::vector<uint8_t> streams = {0xE0, 0xC0};
-    int extraBytes = 0;  // added to header_length without stream entries
-};
-
-// A system header per ISO/IEC 13818-1 2.5.3.5.
-Bytes BuildSystemHeader(const SysHeader& f)
-{
-    mdtest::BitWriter body;
-    body.PutBit(f.m1), body.Put(25200, 22), body.PutBit(f.m2);  // rate_bound
-    body.Put(1, 6), body.Put(0, 2), body.Put(3, 2);             // audio_bound, fixed/CSPS, lock flags
-    body.PutBit(f.m3), body.Put(1, 5), body.PutBit(false), body.Put(0x7F, 7);  // video_bound
-    for (uint8_t id : f.streams)
-        body.Put(id, 8), body.Put(0x3, 2), body.PutBit(true), body.Put(232, 13);
-    for (int i = 0; i < f.extraBytes; ++i)
-        body.Put(0xFF, 8);
-    const Bytes b = body.Take();
-    mdtest::BitWriter w;
-    w.Put(0x000001BB, 32), w.Put(b.size(), 16);
-    w.PutBytes(b);
-    return w.Take();
 }
 
 TEST(Pes, SystemHeaderLength)
 {
-    auto length = [](const Bytes& b, uint32_t len = 0) { return SystemHeaderLength(b.data(), len ? len : Len(b)); };
-    const Bytes b = BuildSystemHeader({});
-    ASSERT_EQ(b.size(), 18u);
-    EXPECT_EQ(length(b), 18u);
-    EXPECT_EQ(length(b, 17), 0u);  // whole header not there yet
-    EXPECT_EQ(length(b, 5), 0u);
-    EXPECT_EQ(length(BuildSystemHeader({.streams = {0xB8, 0xB9, 0xBC, 0xBD, 0xFF}})), 27u);
-
-    // Stream ids a system header may not list, a trailing partial entry, each
-    // marker bit, header_length below the 6 fixed bytes.
-    for (const SysHeader& bad : {SysHeader{.streams = {0xE0, 0xBA}}, SysHeader{.streams = {0xE0, 0x00}},
-                                 SysHeader{.extraBytes = 2}, SysHeader{.m1 = false}, SysHeader{.m2 = false},
-                                 SysHeader{.m3 = false}})
-        EXPECT_EQ(length(BuildSystemHeader(bad)), 4u);
-    EXPECT_EQ(length(Bytes{0, 0, 1, 0xBB, 0, 5, 0x80, 0, 1, 0, 0x20}), 4u);
+    // header_length 12: marker, rate_bound, marker (bytes 6..8), bounds and flags, the marker
+    // after system_video_lock_flag (byte 10 bit 5), two stream entries.
+    const ByteVec h = mdtest::SystemHeader(25200, 1, 1, {{0xE0, true, 232}, {0xC0, false, 32}});
+    ASSERT_EQ(h,
+              (ByteVec{0, 0, 1, 0xBB, 0, 12, 0x80, 0xC4, 0xE1, 0x04, 0xE1, 0xFF, 0xE0, 0xE0, 0xE8, 0xC0, 0xC0, 0x20}));
+    ByteVec partial = h;
+    partial[5] += 2, partial.insert(partial.end(), {0xFF, 0xFF});  // two bytes that make no entry
+    const struct {
+        ByteVec bytes;
+        uint32_t len, result;
+    } rows[] = {
+        {h, 18, 18},
+        {h, 17, 0},  // the whole header is not there yet
+        {h, 5, 0},
+        {mdtest::SystemHeader(25200, 1, 1, {{0xB8, 1, 0}, {0xB9, 1, 0}, {0xBC, 1, 0}, {0xBD, 1, 0}, {0xFF, 1, 0}}), 27,
+         27},
+        {mdtest::SystemHeader(25200, 1, 1, {{0xE0, 1, 0}, {0xBA, 1, 0}}), 18, 4},  // ids an entry may not have
+        {mdtest::SystemHeader(25200, 1, 1, {{0xE0, 1, 0}, {0x00, 1, 0}}), 18, 4},
+        {partial, 20, 4},
+        {Clear(h, 6, 0x80), 18, 4},
+        {Clear(h, 8, 0x01), 18, 4},
+        {Clear(h, 10, 0x20), 18, 4},
+        {ByteVec{0, 0, 1, 0xBB, 0, 5, 0x80, 0, 1, 0, 0x20}, 11, 4},  // header_length below the 6 fixed bytes
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(SystemHeaderLength(r.bytes.data(), r.len), r.result) << testing::PrintToString(r.bytes);
 }
 
 // Random packets parsed at their exact length: every result is 0, 4 or a packet
@@ -267,7 +163,7 @@ TEST(Pes, RandomInputStaysInBounds)
     std::mt19937 rng(77);
     const uint8_t ids[] = {0xE0, 0xC0, 0xBD, 0xBF, 0xBE, 0xBB, 0xF0};
     for (int round = 0; round < 50000; ++round) {
-        Bytes b(rng() % 48);
+        ByteVec b(rng() % 48);
         for (auto& v : b)
             v = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
         if (b.size() >= 6)

@@ -4,88 +4,62 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-TEST(ByteWindow, EmptyAllocatedAndFreed)
+TEST(ByteWindow, CommitConsumeAndMoveBoundaries)
 {
+    // Without storage: nothing to read or write; a commit of 0 reaches capacity 0.
     ByteWindow w;
     uint32_t available = 123;
     EXPECT_EQ(w.ReadPointer(available), nullptr);
-    EXPECT_EQ(available, 0u);
-    EXPECT_EQ(w.WritePointer(), nullptr);
-    EXPECT_FALSE(w.Commit(0));  // 0 + 0 reaches capacity 0
-    EXPECT_FALSE(w.Consume(1));
-    EXPECT_TRUE(w.Consume(0));
+    EXPECT_EQ(std::tuple(available, w.WritePointer()), std::tuple(0u, nullptr));
+    EXPECT_EQ(std::tuple(w.Commit(0), w.Consume(1), w.Consume(0)), std::tuple(false, false, true));
 
-    ASSERT_TRUE(w.Allocate(100, 20));
-    std::memset(w.WritePointer(), 0xFF, 50);
-    ASSERT_TRUE(w.Commit(50));
-    ASSERT_TRUE(w.Consume(5));
-    // Allocating again resets the offsets and zero-fills.
-    ASSERT_TRUE(w.Allocate(200, 30));
-    EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(0u, 0u));
-    EXPECT_EQ(std::pair(w.Capacity(), w.Reserve()), std::pair(200u, 30u));
-    const uint8_t* p = w.WritePointer();
-    ASSERT_NE(p, nullptr);
-    EXPECT_TRUE(std::all_of(p, p + 200, [](uint8_t b) { return b == 0; }));
-
-    ASSERT_TRUE(w.Commit(30));
-    w.Clear();  // offsets only
-    EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(0u, 0u));
-    EXPECT_EQ(w.Capacity(), 200u);
-    w.Free();
-    EXPECT_EQ(w.WritePointer(), nullptr);
-    EXPECT_EQ(std::pair(w.Capacity(), w.Reserve()), std::pair(0u, 0u));
-    w.Free();  // twice is harmless
-}
-
-TEST(ByteWindow, CommitConsumeAndMoveBoundaries)
-{
-    ByteWindow w;
+    // Capacity 100, reserve 20, the bytes 1..100. A window never fills completely: write
+    // offset + n must stay below the capacity. Consumed bytes are zeroed; when write offset +
+    // reserve reaches the capacity the unread bytes move to the start (Consume(0) too).
     ASSERT_TRUE(w.Allocate(100, 20));
     uint8_t* base = w.WritePointer();
     for (int i = 0; i < 100; ++i)
         base[i] = static_cast<uint8_t>(i + 1);
-    // A window never fills completely: write offset + n must stay below the capacity.
-    EXPECT_FALSE(w.Commit(100));
-    EXPECT_FALSE(w.Commit(0xFFFFFFFFu));  // no wrap-around in the test
-    ASSERT_TRUE(w.Commit(79));            // 79 + 20 = 99 < 100: no move yet
-    uint32_t available = 0;
-    EXPECT_EQ(w.ReadPointer(available), base);
-    EXPECT_EQ(available, 79u);
-    EXPECT_EQ(w.WritePointer(), base + 79);
+    const struct {
+        bool commit;
+        uint32_t n;
+        bool ok;
+        uint32_t read, write;
+    } steps[] = {
+        {true, 100, false, 0, 0}, {true, 0xFFFFFFFF, false, 0, 0}, {true, 79, true, 0, 79},
+        {false, 5, true, 5, 79},  {false, 75, false, 5, 79},       {true, 1, true, 5, 80},
+        {true, 20, false, 5, 80}, {false, 5, true, 0, 70},         {true, 10, true, 0, 80},
+        {false, 80, true, 0, 0},  {true, 60, true, 0, 60},         {false, 10, true, 10, 60},
+        {true, 20, true, 10, 80}, {false, 0, true, 0, 70},
+    };
+    for (const auto& s : steps) {
+        EXPECT_EQ(s.commit ? w.Commit(s.n) : w.Consume(s.n), s.ok) << s.commit << " " << s.n;
+        EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(s.read, s.write)) << s.commit << " " << s.n;
+        EXPECT_EQ(w.ReadPointer(available), base + s.read);
+        EXPECT_EQ(std::pair(available, w.WritePointer()), std::pair(s.write - s.read, base + s.write));
+    }
+    // Every byte consumed was zeroed (and moved as zero); the last 20 were never reached.
+    EXPECT_TRUE(std::all_of(base, base + 80, [](uint8_t b) { return b == 0; }));
+    for (int i = 80; i < 100; ++i)
+        ASSERT_EQ(base[i], i + 1) << i;
 
-    ASSERT_TRUE(w.Consume(5));
-    EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(5u, 79u));
-    EXPECT_TRUE(std::all_of(base, base + 5, [](uint8_t b) { return b == 0; }));  // consumed bytes are zeroed
-    EXPECT_EQ(base[5], 6);
-    EXPECT_FALSE(w.Consume(75));  // more than the 74 unread: nothing changes
-    EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(5u, 79u));
-
-    // 80 + 20 = 100 reaches the capacity: the unread bytes move to the start.
-    ASSERT_TRUE(w.Commit(1));
-    EXPECT_FALSE(w.Commit(20));
-    ASSERT_TRUE(w.Consume(5));
-    EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(0u, 70u));
-    const uint8_t* r = w.ReadPointer(available);
-    ASSERT_EQ(available, 70u);
-    EXPECT_EQ(r, base);
-    for (int i = 0; i < 70; ++i)
-        ASSERT_EQ(r[i], i + 11) << i;
-
-    // Consuming everything near the end rewinds to 0; Consume(0) applies the move test too.
-    ASSERT_TRUE(w.Allocate(50, 10));
-    ASSERT_TRUE(w.Commit(45));
-    ASSERT_TRUE(w.Consume(45));
-    EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(0u, 0u));
-    ASSERT_TRUE(w.Commit(20));
-    ASSERT_TRUE(w.Consume(5));  // 20 + 10 < 50: stays
-    ASSERT_TRUE(w.Commit(25));
-    EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(5u, 45u));
-    ASSERT_TRUE(w.Consume(0));  // 45 + 10 reaches 50: moves
-    EXPECT_EQ(std::pair(w.ReadOffset(), w.WriteOffset()), std::pair(0u, 40u));
+    // Allocating again resets the offsets and zero-fills; Clear resets only the offsets; Free
+    // releases everything, twice harmlessly.
+    ASSERT_TRUE(w.Allocate(200, 30));
+    EXPECT_EQ(std::tuple(w.ReadOffset(), w.WriteOffset(), w.Capacity(), w.Reserve(), w.Writable()),
+              std::tuple(0u, 0u, 200u, 30u, 199u));
+    EXPECT_TRUE(std::all_of(w.WritePointer(), w.WritePointer() + 200, [](uint8_t b) { return b == 0; }));
+    ASSERT_TRUE(w.Commit(30));
+    w.Clear();
+    EXPECT_EQ(std::tuple(w.ReadOffset(), w.WriteOffset(), w.Capacity()), std::tuple(0u, 0u, 200u));
+    w.Free();
+    w.Free();
+    EXPECT_EQ(std::tuple(w.WritePointer(), w.Capacity(), w.Reserve(), w.Writable()), std::tuple(nullptr, 0u, 0u, 0u));
 }
 
 // The callers' pattern: read the reserve's worth, commit, parse, consume all

@@ -1,3 +1,6 @@
+// The input stream contract, which the file stream and the memory stream (its
+// stand-in in tests, fuzzers and benchmarks) share; files above 4 GiB, failed
+// opens, non-ASCII and long paths, the once-per-process choice of the file API.
 #include "input/ms_file_input_stream.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "input/memory_input_stream.h"
 #include "platform/text.h"
 #include "support/files.h"
 
@@ -21,61 +25,62 @@ std::vector<uint8_t> Pattern(size_t n)
     return v;
 }
 
-void WriteBytes(const fs::path& p, const std::vector<uint8_t>& bytes) { md::test::WriteFileBytes(p, bytes); }
-
 std::wstring Wide(const fs::path& p) { return md::Utf8ToWide(p.string()); }
 
 // Each test gets a private temporary directory, removed with everything in it.
 class MSFileInputStreamTest : public ::testing::Test {
 protected:
-    md::test::TempDir tmp;
-    const fs::path dir = tmp.path();
+    md::test::TempDir m_tmp;
+    const fs::path m_dir = m_tmp.path();
 };
 
-TEST_F(MSFileInputStreamTest, ReadsSeeksAndTracksPosition)
+// Reads (one read for the whole count, cut by the end), seeks past the end and past 4 GiB (the
+// high half of the split position: reads find nothing), and a position negative as a signed
+// value, which is refused: reading goes on where it was.
+template <typename Stream>
+void CheckContract(Stream& s, const std::vector<uint8_t>& bytes)
+{
+    std::vector<uint8_t> buf(600);
+    EXPECT_EQ(s.Size(), 1000u);
+    EXPECT_EQ(s.Read(buf.data(), 600), 600u);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), bytes.begin()));
+    EXPECT_EQ(s.Read(buf.data(), 600), 400u);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 400, bytes.begin() + 600));
+    EXPECT_EQ(s.Position(), 1000u);
+    EXPECT_EQ(s.Read(buf.data(), 16) + s.Read(buf.data(), 0), 0u);
+    for (uint64_t at : {uint64_t(123), uint64_t(5000), uint64_t(0x100000010), uint64_t(100), uint64_t(-1)}) {
+        EXPECT_EQ(s.Seek(at), 0) << at;
+        if (at != uint64_t(-1)) {
+            EXPECT_EQ(s.Position(), at);
+        }
+        EXPECT_EQ(s.Read(buf.data(), 1), at < 1000 || at == uint64_t(-1) ? 1u : 0u) << at;
+        if (at < 1000) {
+            EXPECT_EQ(buf[0], bytes[at]);
+        }
+    }
+    EXPECT_EQ(buf[0], bytes[101]);  // after the refused position: the byte after 100
+}
+
+TEST_F(MSFileInputStreamTest, FileAndMemoryStreamsShareTheContract)
 {
     const auto bytes = Pattern(1000);
-    const fs::path p = dir / "a.bin";
-    WriteBytes(p, bytes);
-    MSFileInputStream s(Wide(p).c_str());
-    ASSERT_TRUE(s.IsOpen());
-    EXPECT_EQ(s.Size(), 1000u);
-    std::vector<uint8_t> buf(600);
-    EXPECT_EQ(s.Read(buf.data(), 600), 600u);
-    EXPECT_EQ(s.Position(), 600u);
-    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), bytes.begin()));
-    // One read for the whole count, cut by the end of the file; then nothing.
-    EXPECT_EQ(s.Read(buf.data(), 600), 400u);
-    EXPECT_EQ(s.Position(), 1000u);
-    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 400, bytes.begin() + 600));
-    EXPECT_EQ(s.Read(buf.data(), 16), 0u);
-    EXPECT_EQ(s.Read(buf.data(), 0), 0u);
-
-    uint8_t b = 0;
-    EXPECT_EQ(s.Seek(123), 0);
-    EXPECT_EQ(s.Position(), 123u);
-    EXPECT_EQ(s.Read(&b, 1), 1u);
-    EXPECT_EQ(b, bytes[123]);
-    // Past the end, and past 4 GiB (the high half of the split position): the
-    // seek succeeds and reads find nothing.
-    for (uint64_t far : {5000ull, 0x100000010ull}) {
-        EXPECT_EQ(s.Seek(far), 0);
-        EXPECT_EQ(s.Position(), far);
-        EXPECT_EQ(s.Read(&b, 1), 0u);
-    }
-    // -1 as a signed position: the OS refuses it, the stream still reports 0
-    // and believes it is there, and reading continues where the file pointer was.
-    ASSERT_EQ(s.Seek(100), 0);
-    EXPECT_EQ(s.Seek(static_cast<uint64_t>(-1)), 0);
-    EXPECT_EQ(s.Position(), static_cast<uint64_t>(-1));
-    ASSERT_EQ(s.Read(&b, 1), 1u);
-    EXPECT_EQ(b, bytes[100]);
+    md::test::WriteFileBytes(m_dir / "a.bin", bytes);
+    MSFileInputStream file(Wide(m_dir / "a.bin").c_str());
+    ASSERT_TRUE(file.IsOpen());
+    CheckContract(file, bytes);
+    md::MemoryInputStream memory(bytes.data(), bytes.size(), "mem.bin");
+    CheckContract(memory, bytes);
+    // The memory stream counts bytes read, reads and seeks; it keeps its path.
+    EXPECT_EQ(std::tuple(memory.BytesRead(), memory.Reads(), memory.Seeks()), std::tuple(1003u, 9u, 5u));
+    std::string path;
+    memory.GetPath(path);
+    EXPECT_EQ(path, "mem.bin");
 }
 
 TEST_F(MSFileInputStreamTest, SizeAbove4GiBCombinesBothHalves)
 {
-    const fs::path p = dir / "sparse.bin";
-    WriteBytes(p, Pattern(16));
+    const fs::path p = m_dir / "sparse.bin";
+    md::test::WriteFileBytes(p, Pattern(16));
     std::error_code ec;
     fs::resize_file(p, 0x140000000ull, ec);  // 5 GiB, sparse
     if (ec)
@@ -89,28 +94,21 @@ TEST_F(MSFileInputStreamTest, SizeAbove4GiBCombinesBothHalves)
 
 TEST_F(MSFileInputStreamTest, MissingFileDirectoryNullAndEmptyPathsGiveAClosedStream)
 {
-    const fs::path missing = dir / "missing.bin";
-    for (const std::wstring& path : {Wide(missing), Wide(dir)}) {
-        MSFileInputStream s(path.c_str());
-        EXPECT_FALSE(s.IsOpen());
+    const fs::path missing = m_dir / "missing.bin";
+    const std::wstring missingPath = Wide(missing), dirPath = Wide(m_dir);
+    for (const wchar_t* path : {missingPath.c_str(), dirPath.c_str(), static_cast<const wchar_t*>(nullptr), L""}) {
+        MSFileInputStream s(path);
         uint8_t buf[4];
-        EXPECT_EQ(s.Read(buf, 4), 0u);
-        EXPECT_EQ(s.Seek(0), 1);
-        EXPECT_EQ(s.Size(), 0u);
+        EXPECT_EQ(std::tuple(s.IsOpen(), s.Read(buf, 4), s.Seek(0), s.Size()), std::tuple(false, 0u, 1, 0u));
     }
     // The path is kept even when the open failed.
     MSFileInputStream s(Wide(missing).c_str());
     std::string path;
     s.GetPath(path);
-    EXPECT_EQ(path, missing.string());
-    EXPECT_EQ(std::wstring(s.GetWidePath()), Wide(missing));
-
-    MSFileInputStream a(nullptr);
-    EXPECT_FALSE(a.IsOpen());
-    MSFileInputStream b(L"");
-    EXPECT_FALSE(b.IsOpen());
+    EXPECT_EQ(std::pair(path, std::wstring(s.GetWidePath())), std::pair(missing.string(), Wide(missing)));
+    MSFileInputStream empty(L"");
     path = "x";
-    b.GetPath(path);
+    empty.GetPath(path);
     EXPECT_EQ(path, "");
 }
 
@@ -119,19 +117,17 @@ TEST_F(MSFileInputStreamTest, MissingFileDirectoryNullAndEmptyPathsGiveAClosedSt
 // characters) still finds the file.
 TEST_F(MSFileInputStreamTest, NonAsciiAndLongPathsOpenThroughTheWideCall)
 {
-    const std::wstring longDir = Wide(dir) + L"/" + std::wstring(120, L'\u00e9');  // 240 bytes in UTF-8
+    const std::wstring longDir = Wide(m_dir) + L"/" + std::wstring(120, L'\u00e9');  // 240 bytes in UTF-8
     fs::create_directory(fs::path(md::WideToUtf8(longDir)));
     ASSERT_GE(md::WideToUtf8(longDir + L"/f.bin").size(), MAX_PATH);
-    for (const std::wstring& wide :
-         {Wide(dir) + L"/caf\u00e9_\u6f22\u5b57_\U0001F3AC.mpg", longDir + L"/f.bin"}) {
+    for (const std::wstring& wide : {Wide(m_dir) + L"/caf\u00e9_\u6f22\u5b57_\U0001F3AC.mpg", longDir + L"/f.bin"}) {
         const std::string utf8 = md::WideToUtf8(wide);
         ASSERT_LT(wide.size(), MAX_PATH);
-        WriteBytes(fs::path(utf8), Pattern(77));
+        md::test::WriteFileBytes(fs::path(utf8), Pattern(77));
         MSFileInputStream s(wide.c_str());
         ASSERT_TRUE(s.IsOpen()) << utf8;
-        EXPECT_EQ(s.Size(), 77u);
-        EXPECT_EQ(md::FileApiDecision(), 1);  // this platform reports NT: wide calls
-        EXPECT_EQ(std::wstring(s.GetWidePath()), wide);
+        EXPECT_EQ(std::tuple(s.Size(), md::FileApiDecision(), std::wstring(s.GetWidePath())),
+                  std::tuple(77u, 1, wide));  // this platform reports NT: wide calls
         std::string narrow;
         s.GetPath(narrow);
         if (utf8.size() < MAX_PATH) {
@@ -145,21 +141,22 @@ TEST_F(MSFileInputStreamTest, NonAsciiAndLongPathsOpenThroughTheWideCall)
 
 TEST_F(MSFileInputStreamTest, OsDecisionIsCachedAnsiBranchOpensAndFilesCanBeCreated)
 {
-    const fs::path p = dir / "ansi.bin";
-    WriteBytes(p, Pattern(9));
+    const fs::path p = m_dir / "ansi.bin";
+    md::test::WriteFileBytes(p, Pattern(9));
     md::SetFileApiDecisionForTesting(md::kFileApiUndecided);
     EXPECT_TRUE(md::UseWideFileApi());  // asked of GetVersionExA: NT
     EXPECT_EQ(md::FileApiDecision(), 1);
     md::SetFileApiDecisionForTesting(0);  // as on a non-NT platform
     {
         MSFileInputStream s(Wide(p).c_str());
-        EXPECT_TRUE(s.IsOpen());
-        EXPECT_EQ(s.Size(), 9u);
+        EXPECT_EQ(std::tuple(s.IsOpen(), s.Size()), std::tuple(true, 9u));
     }
     EXPECT_EQ(md::FileApiDecision(), 0);  // cached: not asked again
     md::SetFileApiDecisionForTesting(1);
+    EXPECT_EQ(md::CreateFileOsDependent(nullptr, GENERIC_READ, 0, OPEN_EXISTING, 0), INVALID_HANDLE_VALUE);
 
-    const fs::path out = dir / "out.bmp";
+    const fs::path out = m_dir / "out.bmp";
+    md::test::WriteFileBytes(out, std::vector<uint8_t>(100, 9));
     HANDLE h = md::CreateFileOsDependent(Wide(out).c_str(), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -168,7 +165,7 @@ TEST_F(MSFileInputStreamTest, OsDecisionIsCachedAnsiBranchOpensAndFilesCanBeCrea
     ASSERT_TRUE(WriteFile(h, "BM", 2, &written));
     EXPECT_EQ(written, 2u);
     owner.reset();
-    EXPECT_EQ(fs::file_size(out), 2u);
+    EXPECT_EQ(md::test::ReadFileBytes(out), (std::vector<uint8_t>{'B', 'M'}));  // truncated and written
 }
 
 }  // namespace

@@ -1,3 +1,6 @@
+// The ring buffer against a reference model of its byte FIFO and bit reader and
+// writer, under random operations; the corners callers must know; the start-code
+// search and the Exp-Golomb reads.
 #include "input/ring_buffer.h"
 
 #include <gtest/gtest.h>
@@ -34,39 +37,35 @@ void PutBitString(RingBuffer& rb, const char* bits)
 // The corners a caller must know, which the model test below stays clear of.
 TEST(RingBuffer, FullWritesOversizedWritesAndDegenerateCapacities)
 {
-    // Exactly capacity bytes: indistinguishable from empty.
+    // Exactly capacity bytes: indistinguishable from empty; the bit writer stops at capacity - 1.
     RingBuffer rb(8);
     WriteBytes(rb, {1, 2, 3, 4, 5, 6, 7});
-    EXPECT_EQ(rb.Count(), 7u);
-    EXPECT_TRUE(rb.IsFull());  // the bit writer stops at capacity - 1 bytes
+    EXPECT_EQ(std::pair(rb.Count(), rb.IsFull()), std::pair(7u, true));
     WriteBytes(rb, {8});
-    EXPECT_EQ(rb.Count(), 0u);
-    EXPECT_TRUE(rb.IsBitEmpty());
+    EXPECT_EQ(std::tuple(rb.Count(), rb.IsBitEmpty()), std::tuple(0u, true));
     EXPECT_EQ(rb.GetBits(8), 0u);
     EXPECT_TRUE(ReadBytes(rb, 4).empty());
 
-    // 20 bytes into 8 slots: slot i ends holding the last byte written there, and
-    // the write index ends at 20 mod 8 = 4, so 4 bytes count as buffered: 16..19.
+    // 20 bytes into 8 slots: slot i ends holding the last byte written there, and the write
+    // index ends at 20 mod 8 = 4, so 4 bytes count as buffered: 16..19. Unread bytes are
+    // overwritten, not guarded.
     RingBuffer over(8);
     Bytes src(20);
     for (size_t i = 0; i < src.size(); ++i)
         src[i] = static_cast<uint8_t>(i);
     WriteBytes(over, src);
     EXPECT_EQ(ReadBytes(over, 8), (Bytes{16, 17, 18, 19}));
-    // Unread bytes are overwritten, not guarded.
     RingBuffer small(4);
     WriteBytes(small, {1, 2, 3});
     WriteBytes(small, {4, 5});  // slot 3, then slot 0
     EXPECT_EQ(ReadBytes(small, 4), (Bytes{5}));
 
-    // GetBits returns what is left, unshifted; a byte read while bits are left
-    // starts at the next byte.
+    // GetBits returns what is left, unshifted; a byte read while bits are left starts at the next byte.
     RingBuffer bits(8);
     WriteBytes(bits, {0xB5, 0x42, 0xF0});  // 1011 0101
     EXPECT_EQ(bits.GetBits(3), 0x5u);
     EXPECT_EQ(ReadBytes(bits, 1), (Bytes{0x42}));
-    EXPECT_EQ(bits.GetBits(0), 0u);
-    EXPECT_EQ(bits.GetBits(-5), 0u);
+    EXPECT_EQ(bits.GetBits(0) + bits.GetBits(-5), 0u);
     // The rest of 0xB5 (10101) and 0xF0: 13 bits, not shifted up to 16.
     EXPECT_EQ(bits.PeekBits(16), 0x15F0u);
     EXPECT_EQ(bits.GetBits(16), 0x15F0u);
@@ -79,35 +78,30 @@ TEST(RingBuffer, FullWritesOversizedWritesAndDegenerateCapacities)
         const uint8_t bytes[] = {0, 0, 1, 0xB3};
         d.Write(bytes, sizeof bytes);
         d.PutBits(0xFFFF, 16);
-        EXPECT_EQ(d.Count(), 0u);
-        EXPECT_EQ(d.ReadPointer() == nullptr, cap < 1);
-        EXPECT_TRUE(d.IsFull());
+        EXPECT_EQ(std::tuple(d.Count(), d.ReadPointer() == nullptr, d.IsFull()), std::tuple(0u, cap < 1, true));
         uint8_t out[4] = {};
         EXPECT_EQ(d.Read(out, 4) + d.Peek(out, 4) + d.ReadAll(out) + d.SkipToStartCode() + d.SkipToByte(0), 0u);
-        EXPECT_EQ(d.GetBits(32), 0u);
-        EXPECT_FALSE(d.MoreRbspData());
-        EXPECT_EQ(d.ReadUe(), 0u);
+        EXPECT_EQ(std::tuple(d.GetBits(32), d.MoreRbspData(), d.ReadUe()), std::tuple(0u, false, 0u));
         d.Mark(), d.Rewind(), d.Clear();
     }
 }
 
 TEST(RingBuffer, SkipToStartCode)
 {
-    struct Case {
+    const struct {
         Bytes bytes;
         uint32_t skipped, left;  // Count afterwards
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{0x12, 0x00, 0x00, 0x01, 0xB3}, 1, 4},
-        {{0x12, 0x34, 0x00, 0x00}, 2, 2},             // a 00 with fewer than 4 bytes left
-        {{0x12, 0x00, 0x05, 0x06}, 1, 3},             // the same with no prefix at all
-        {{0x00, 0x00, 0x00, 0x01, 0xB8}, 1, 4},       // the prefix is the last two zeros
-        {{0x00, 0x05, 0x01, 0x07, 0x08, 0x09}, 6, 0}, // 05 01 is no prefix; nothing found
-        {{0x00, 0xAA, 0x01, 0x00, 0x00, 0x01}, 3, 3}, // last 3 bytes: stops on their 00
-        {{0x00, 0x05, 0x06, 0x00, 0x00, 0x07}, 3, 3}, // 00 00 before the last byte counts
+        {{0x12, 0x34, 0x00, 0x00}, 2, 2},              // a 00 with fewer than 4 bytes left
+        {{0x12, 0x00, 0x05, 0x06}, 1, 3},              // the same with no prefix at all
+        {{0x00, 0x00, 0x00, 0x01, 0xB8}, 1, 4},        // the prefix is the last two zeros
+        {{0x00, 0x05, 0x01, 0x07, 0x08, 0x09}, 6, 0},  // 05 01 is no prefix; nothing found
+        {{0x00, 0xAA, 0x01, 0x00, 0x00, 0x01}, 3, 3},  // last 3 bytes: stops on their 00
+        {{0x00, 0x05, 0x06, 0x00, 0x00, 0x07}, 3, 3},  // 00 00 before the last byte counts
         {{}, 0, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         RingBuffer rb(32);
         WriteBytes(rb, c.bytes);
         EXPECT_EQ(rb.SkipToStartCode(), c.skipped) << ::testing::PrintToString(c.bytes);
@@ -140,25 +134,21 @@ TEST(RingBuffer, SkipToStartCode)
 
 TEST(RingBuffer, ExpGolombLimitsAndMoreRbspData)
 {
-    // Largest 32-bit code: 31 zeros, 1, 31 ones = 2^31 - 1 + 2^31 - 1.
-    RingBuffer big(32);
+    // Largest 32-bit code: 31 zeros, 1, 31 ones = 2^31 - 1 + 2^31 - 1. 33 leading zeros are still
+    // read (a 67-bit code); the value saturates. A 34th zero ends the read with 0, leaving the
+    // rest. An empty buffer reads as zeros: the 34-zero limit ends the read.
+    RingBuffer big(32), z33(32), z34(32), empty(8);
     big.PutBits(0, 31), big.PutBits(1, 1), big.PutBits(0x7FFFFFFF, 31), big.PutBits(0xA5, 8), big.PutBits(0, 1);
     EXPECT_EQ(big.ReadUe(), 0xFFFFFFFEu);
     EXPECT_EQ(big.GetBits(8), 0xA5u);
-    // 33 leading zeros are still read (67-bit code); the value saturates.
-    RingBuffer z33(32);
     z33.PutBits(0, 32), z33.PutBits(1, 2), z33.PutBits(0, 32), z33.PutBits(0, 1), z33.PutBits(0xA5, 8);
     z33.PutBits(0, 5);
     EXPECT_EQ(z33.ReadUe(), 0xFFFFFFFFu);
     EXPECT_EQ(z33.GetBits(8), 0xA5u);
-    // A 34th zero ends the read with 0, leaving the rest of the stream.
-    RingBuffer z34(32);
     z34.PutBits(0, 32), z34.PutBits(0, 2), z34.PutBits(0x5, 3), z34.PutBits(0, 3);
     EXPECT_EQ(z34.ReadUe(), 0u);
     EXPECT_EQ(z34.GetBits(3), 0x5u);
-    RingBuffer empty(8);  // reads as zeros: the 34-zero limit ends the read
-    EXPECT_EQ(empty.ReadUe(), 0u);
-    EXPECT_EQ(empty.ReadSe(), 0);
+    EXPECT_EQ(std::pair(empty.ReadUe(), empty.ReadSe()), std::pair(0u, 0));
 
     const struct {
         const char* bits;
@@ -203,28 +193,23 @@ TEST(RingBuffer, ExpGolombFromBytes)
         uint32_t ue = 99;
         int32_t se = 99;
         EXPECT_EQ(ReadUeBytes(bytes, sizeof bytes, uint32_t(c[0]), ue), c[1]) << c[0];
-        EXPECT_EQ(ue, uint32_t(c[2])) << c[0];
         EXPECT_EQ(ReadSeBytes(bytes, sizeof bytes, uint32_t(c[0]), se), c[1]) << c[0];
-        EXPECT_EQ(se, c[3]) << c[0];
+        EXPECT_EQ(std::pair(ue, se), std::pair(uint32_t(c[2]), c[3])) << c[0];
     }
-    // No leading 1 inside the array (bits 21..23 are zero), offsets past it,
-    // value bits that run past it (0000 0001 and 7 missing): -1, value untouched.
-    uint32_t ue = 77;
-    const uint8_t cut[] = {0x01};
-    for (uint32_t offset : {21u, 24u, 0xFFFFFFFFu})
-        EXPECT_EQ(ReadUeBytes(bytes, sizeof bytes, offset, ue), -1) << offset;
-    EXPECT_EQ(ReadUeBytes(nullptr, 0, 0, ue), -1);
-    EXPECT_EQ(ReadUeBytes(cut, 1, 0, ue), -1);
-    EXPECT_EQ(ue, 77u);
-
-    // Only the first 11 bytes are searched, however long the array.
+    // No leading 1 inside the array (bits 21..23 are zero), offsets past it, value bits that run
+    // past it (0000 0001 and 7 missing), and beyond the first 11 bytes: -1, value untouched.
     Bytes longer(16, 0);
     longer[10] = 0x01;  // bit 87 is a 1
+    const uint8_t cut[] = {0x01};
+    uint32_t ue = 77;
+    for (uint32_t offset : {21u, 24u, 0xFFFFFFFFu})
+        EXPECT_EQ(ReadUeBytes(bytes, sizeof bytes, offset, ue), -1) << offset;
+    EXPECT_EQ(ReadUeBytes(nullptr, 0, 0, ue) + ReadUeBytes(cut, 1, 0, ue), -2);
+    EXPECT_EQ(ReadUeBytes(longer.data(), longer.size(), 86, ue), -1);  // one value bit at 88: out of reach
+    EXPECT_EQ(ue, 77u);
     EXPECT_EQ(ReadUeBytes(longer.data(), longer.size(), 87, ue), 1);
     EXPECT_EQ(ue, 0u);
-    EXPECT_EQ(ReadUeBytes(longer.data(), longer.size(), 86, ue), -1);  // one value bit at 88: out of reach
-    longer[10] = 0x00;
-    longer[11] = 0x80;  // the leading 1 at bit 88 is out of reach
+    longer[10] = 0x00, longer[11] = 0x80;  // the leading 1 at bit 88 is out of reach
     EXPECT_EQ(ReadUeBytes(longer.data(), longer.size(), 80, ue), -1);
 
     // A 43-zero code filling all 88 bits: far above 32 bits, saturates; for
@@ -232,10 +217,10 @@ TEST(RingBuffer, ExpGolombFromBytes)
     Bytes huge(11, 0xFF);
     std::fill(huge.begin(), huge.begin() + 5, 0);
     huge[5] = 0x1F;  // bits 40..42 zero, bit 43 is the leading 1, 43 value bits of 1 follow
-    EXPECT_EQ(ReadUeBytes(huge.data(), huge.size(), 0, ue), 87);
-    EXPECT_EQ(ue, 0xFFFFFFFFu);
     int32_t se = 0;
+    EXPECT_EQ(ReadUeBytes(huge.data(), huge.size(), 0, ue), 87);
     EXPECT_EQ(ReadSeBytes(huge.data(), huge.size(), 0, se), 87);
+    EXPECT_EQ(ue, 0xFFFFFFFFu);
     EXPECT_LE(se, -std::numeric_limits<int32_t>::max());
 }
 

@@ -1,3 +1,5 @@
+// The MPEG-1 system stream demultiplexer on synthetic streams: the records, the
+// start times, the chunked reading, the packet split; and the corpus against ffprobe.
 #include "mpeg/m1_demux.h"
 
 #include <gtest/gtest.h>
@@ -12,44 +14,40 @@
 #include "input/ms_file_input_stream.h"
 #include "support/files.h"
 #include "support/ps_builders.h"
-#include "support/stream_builders.h"
 
 namespace md {
 namespace {
 
 using mdtest::ByteVec;
-
-constexpr uint32_t kVcdMuxRate = 3528;
+using mdtest::Concat;
 
 // One 2048-byte MPEG-1 pack holding one packet.
-ByteVec Pack(const ByteVec& packet, uint64_t scr = 0) { return mdtest::Mpeg1Pack(scr, {packet}, 2048, kVcdMuxRate); }
+ByteVec Pack(const ByteVec& packet) { return mdtest::Mpeg1Pack(0, {packet}, 2048, 3528); }
 
-// Video elementary stream: an MPEG-1 sequence header (pel aspect code 8 unless
-// stated), optionally a GOP header, the first picture and a slice.
-ByteVec VideoEs(uint8_t frameRateCode, std::optional<bool> closedGop, uint16_t temporalReference,
+// An MPEG-1 sequence header, optionally a GOP header, the first picture and a slice.
+ByteVec VideoEs(uint8_t frameRateCode = 3, std::optional<bool> closedGop = true, uint16_t temporalReference = 0,
                 uint32_t width = 352, uint32_t height = 288, uint8_t pelCode = 8)
 {
-    mdtest::SequenceFields seq;
-    seq.width = width;
-    seq.height = height;
-    seq.aspectCode = pelCode;
-    seq.frameRateCode = frameRateCode;
-    seq.extension = false;
-    ByteVec es = mdtest::SequenceHeaders(seq);
+    ByteVec es = mdtest::VideoSequenceHeader(width, height, pelCode, frameRateCode, false);
     if (closedGop)
         mdtest::Append(es, mdtest::GopHeaderFlags(*closedGop));
-    mdtest::Append(es, mdtest::PictureHeaderFields(temporalReference, 1));
-    mdtest::Append(es, mdtest::SliceStart());
-    return es;
+    return Concat({es, mdtest::PictureHeaderFields(temporalReference, 1), mdtest::SliceStart()});
+}
+
+ByteVec Video(uint64_t pts, const ByteVec& es = VideoEs(), uint8_t id = 0xE0)
+{
+    return Pack(mdtest::Mpeg1PesPacket(id, es, pts));
 }
 
 // MPEG-1 Layer II, 48 kHz, 192 kbit/s, stereo.
-ByteVec Mp2Frame() { return mdtest::MpegAudioFrame(2, 10, 1, 0, 576); }
+ByteVec Audio(uint64_t pts, uint8_t id = 0xC0)
+{
+    return Pack(mdtest::Mpeg1PesPacket(id, mdtest::MpegAudioFrame(2, 10, 1, 0, 576), pts));
+}
 
 struct Result {
     uint32_t ret = 0;
-    int64_t startTime = 0;
-    int64_t videoStartTime = 0;
+    int64_t startTime = 0, videoStartTime = 0;
     uint64_t bytesRead = 0;
 };
 
@@ -57,12 +55,8 @@ Result ParseBytes(const ByteVec& bytes, StreamList& list)
 {
     MemoryInputStream in(bytes.data(), bytes.size());
     M1Demux demux;
-    Result r;
-    r.ret = demux.Parse(&in, &list);
-    r.startTime = demux.StartTime();
-    r.videoStartTime = demux.VideoStartTime();
-    r.bytesRead = in.BytesRead();
-    return r;
+    const uint32_t ret = demux.Parse(&in, &list);
+    return {ret, demux.StartTime(), demux.VideoStartTime(), in.BytesRead()};
 }
 
 TEST(M1Demux, CorpusAndRealWorldSystemStreamsMatchFfprobe)
@@ -136,208 +130,163 @@ TEST(M1Demux, CorpusAndRealWorldSystemStreamsMatchFfprobe)
     }
 }
 
-TEST(M1Demux, VideoRecordFromSyntheticSequenceHeader)
+TEST(M1Demux, StartTimes)
 {
-    const ByteVec es = VideoEs(3, true, 0);
-    StreamList list;
-    ASSERT_EQ(ParseBytes(Pack(mdtest::Mpeg1PesPacket(0xE2, es, 90000)), list).ret, 1u);
-    ASSERT_EQ(list.Count(), 1u);
-    const StreamRecord* v = list.At(0);
-    EXPECT_EQ(v->streamClass, StreamClass::Video);
-    EXPECT_EQ(v->streamId, 0xE2u);
-    EXPECT_EQ(v->codec, StreamCodec::Mpeg1Video);
-    EXPECT_EQ(std::pair(v->video.width, v->video.height), std::pair(352u, 288u));
-    EXPECT_EQ(v->frameRate, 25.0);
-    EXPECT_EQ(v->progressive, 1);
-    EXPECT_EQ(v->encoderMarker, 0);
-    // Sequence-level headers: the 12-byte sequence header up to the GOP header;
-    // picture-level: the picture header up to the slice.
-    EXPECT_EQ(ByteVec(v->extraData1, v->extraData1 + v->extraData1Length), ByteVec(es.begin(), es.begin() + 12));
-    EXPECT_EQ(ByteVec(v->extraData2, v->extraData2 + v->extraData2Length), mdtest::PictureHeaderFields(0, 1));
-}
-
-TEST(M1Demux, VideoStartTimeAndStartTime)
-{
+    // 25 fps: 3600 ticks a frame; in a closed GOP (or without a GOP header) the pictures shown
+    // before the first coded one count; an open GOP's leading pictures are not shown at a
+    // stream start; 29.97 fps: trunc(90000 / 29.97) = 3003. A later video packet with an
+    // earlier PTS lowers the start time but not the video start time; the audio PTS of every
+    // audio stream counts.
     const int64_t pts = 900000;
-    struct Case {
-        uint8_t frameRateCode;
-        std::optional<bool> closedGop;
-        uint16_t temporalReference;
-        int64_t expected;
-    } cases[] = {
-        // 25 fps: 3600 ticks per frame; two frames are shown before the first coded one.
-        {3, true, 2, pts - 7200},
-        // The leading pictures of an open GOP are not shown at a stream start.
-        {3, false, 2, pts},
-        // No GOP header counts as closed; 29.97 fps: trunc(90000 / 29.97) = 3003.
-        {4, std::nullopt, 1, pts - 3003},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "tr " << c.temporalReference << " rate " << int(c.frameRateCode));
-        const ByteVec stream = mdtest::Concat(
-            {Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs(c.frameRateCode, c.closedGop, c.temporalReference), pts)),
-             Pack(mdtest::Mpeg1PesPacket(0xC0, Mp2Frame(), pts + 50000))});
-        StreamList list;
-        const Result r = ParseBytes(stream, list);
-        ASSERT_EQ(r.ret, 1u);
-        EXPECT_EQ(r.videoStartTime, c.expected);
-        EXPECT_EQ(r.startTime, c.expected);  // the audio starts later
-    }
-
-    // A later video packet with an earlier PTS lowers the start time but not
-    // the published video start time; audio PTS values of every audio stream
-    // count, and one below every video time wins.
     const struct {
+        const char* what;
         ByteVec stream;
-        int64_t start;
-    } mixed[] = {
-        {mdtest::Concat({Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs(3, false, 0), 900000)),
-                         Pack(mdtest::Mpeg1PesPacket(0xC0, Mp2Frame(), 905000)),
-                         Pack(mdtest::Mpeg1PesPacket(0xE0, ByteVec(100, 0x55), 898200)),
-                         Pack(mdtest::Mpeg1PesPacket(0xC1, Mp2Frame(), 899000))}),
-         898200},
-        {mdtest::Concat({Pack(mdtest::Mpeg1PesPacket(0xC0, Mp2Frame(), 880000)),
-                         Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs(3, false, 0), 900000))}),
-         880000},
+        int64_t videoStart, start;
+    } rows[] = {
+        {"closed GOP, tr 2", Concat({Video(pts, VideoEs(3, true, 2)), Audio(pts + 50000)}), pts - 7200, pts - 7200},
+        {"open GOP, tr 2", Concat({Video(pts, VideoEs(3, false, 2)), Audio(pts + 50000)}), pts, pts},
+        {"no GOP, tr 1, 29.97", Concat({Video(pts, VideoEs(4, std::nullopt, 1)), Audio(pts + 50000)}), pts - 3003,
+         pts - 3003},
+        {"earlier video and audio later", Concat({Video(pts, VideoEs(3, false)), Audio(pts + 5000),
+                                                  Pack(mdtest::Mpeg1PesPacket(0xE0, ByteVec(100, 0x55), pts - 1800)),
+                                                  Audio(pts - 1000, 0xC1)}),
+         pts, pts - 1800},
+        {"audio first", Concat({Audio(pts - 20000), Video(pts, VideoEs(3, false))}), pts, pts - 20000},
+        {"video only", Video(pts, VideoEs(3, true, 1)), pts - 3600, pts - 3600},
+        {"audio only", Audio(pts), -1, pts},
     };
-    for (const auto& m : mixed) {
+    for (const auto& r : rows) {
         StreamList list;
-        const Result r = ParseBytes(m.stream, list);
-        ASSERT_EQ(r.ret, 1u);
-        EXPECT_EQ(r.videoStartTime, 900000);
-        EXPECT_EQ(r.startTime, m.start);
+        const Result result = ParseBytes(r.stream, list);
+        ASSERT_EQ(result.ret, 1u) << r.what;
+        EXPECT_EQ(std::pair(result.videoStartTime, result.startTime), std::pair(r.videoStart, r.start)) << r.what;
     }
 }
 
-TEST(M1Demux, OnlyTheFirstAudioStreamIsDescribed)
+TEST(M1Demux, Records)
 {
-    // 0xC1 comes first (Layer III, 44.1 kHz, mono), then 0xC0 (Layer II, 48 kHz).
-    const ByteVec stream = mdtest::Concat({
-        Pack(mdtest::Mpeg1PesPacket(0xC1, mdtest::MpegAudioFrame(3, 9, 0, 3, 400), 90000)),
-        Pack(mdtest::Mpeg1PesPacket(0xC0, Mp2Frame(), 91000)),
-        Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs(3, true, 0), 95000)),
-    });
+    // Layer III, 44.1 kHz, mono on 0xC1 first, then 0xC0: only the first audio stream is described.
+    const ByteVec es = VideoEs();
+    const ByteVec stream = Concat({Pack(mdtest::Mpeg1PesPacket(0xC1, mdtest::MpegAudioFrame(3, 9, 0, 3, 400), 90000)),
+                                   Audio(91000), Video(95000, es, 0xE2)});
     StreamList list;
     ASSERT_EQ(ParseBytes(stream, list).ret, 1u);
     ASSERT_EQ(list.Count(), 2u);
     const StreamRecord* a = list.At(0);
-    EXPECT_EQ(a->streamClass, StreamClass::Audio);
-    EXPECT_EQ(a->streamId, 0xC1u);
-    EXPECT_EQ(a->codec, StreamCodec::Mpeg1Audio);
-    EXPECT_EQ(std::pair(a->audio.channels, a->audio.sampleRate), std::pair(1u, 44100u));
+    EXPECT_EQ(std::tuple(a->streamClass, a->streamId, a->codec, a->audio.channels, a->audio.sampleRate),
+              std::tuple(StreamClass::Audio, 0xC1u, StreamCodec::Mpeg1Audio, 1u, 44100u));
     // Layer III, single channel, 128 kbit/s, the header FF FB 90 C0 first byte lowest.
     const uint32_t* cs = a->audio.codecSpecific;
     EXPECT_EQ((std::array{cs[0], cs[1], cs[2], cs[3]}), (std::array{2u, 3u, 128000u, 0xC090FBFFu}));
-    EXPECT_EQ(list.At(1)->streamClass, StreamClass::Video);
+
+    // The video record: 352x288 at 25 fps; the sequence header up to the GOP header as
+    // extra data 1, the picture header up to the slice as extra data 2.
+    const StreamRecord* v = list.At(1);
+    EXPECT_EQ(std::tuple(v->streamClass, v->streamId, v->codec, v->video.width, v->video.height, v->frameRate),
+              std::tuple(StreamClass::Video, 0xE2u, StreamCodec::Mpeg1Video, 352u, 288u, 25.0));
+    EXPECT_EQ(std::pair(v->progressive, v->encoderMarker), std::pair(uint8_t(1), uint8_t(0)));
+    EXPECT_EQ(ByteVec(v->extraData1, v->extraData1 + v->extraData1Length), ByteVec(es.begin(), es.begin() + 12));
+    EXPECT_EQ(ByteVec(v->extraData2, v->extraData2 + v->extraData2Length), mdtest::PictureHeaderFields(0, 1));
+
+    // The aspect is width : height x pel aspect; a pair not wider than high is snapped through
+    // the picture size: 320 : 288 x 1.125 = 320 : 324 gives 320 x 320 : 324 x 288.
+    const struct {
+        uint32_t width, height;
+        uint8_t pelCode;
+        uint32_t x, y;
+    } aspects[] = {{352, 288, 8, 352, 270}, {352, 240, 12, 352, 270}, {320, 288, 12, 102400, 93312},
+                   {320, 240, 1, 320, 240}};
+    for (const auto& c : aspects) {
+        list.Clear();
+        ASSERT_EQ(ParseBytes(Video(90000, VideoEs(3, true, 0, c.width, c.height, c.pelCode)), list).ret, 1u);
+        EXPECT_EQ(std::pair(list.At(0)->video.aspectX, list.At(0)->video.aspectY), std::pair(c.x, c.y)) << c.width;
+    }
 }
 
 // Packs of audio without a frame sync (and one video pack first) until at
 // least `bytes` bytes, then, when withSync, one audio pack with a sync.
 ByteVec AudioWithoutSync(size_t bytes, bool withSync)
 {
-    ByteVec stream = Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs(3, true, 0), 90000));
+    ByteVec stream = Video(90000);
     uint64_t pts = 90000;
     while (stream.size() < bytes)
         mdtest::Append(stream, Pack(mdtest::Mpeg1PesPacket(0xC0, ByteVec(1500, 0x55), pts += 2160)));
-    if (withSync) {
-        mdtest::Append(stream, Pack(mdtest::Mpeg1PesPacket(0xC0, Mp2Frame(), pts += 2160)));
-        mdtest::Append(stream, Pack(ByteVec(100, 0x55)));  // keeps the last packet out of the scan's tail
-    }
+    if (withSync)
+        mdtest::Append(stream, Concat({Audio(pts += 2160), Pack(ByteVec(100, 0x55))}));  // keeps it out of the tail
     return stream;
 }
 
-TEST(M1Demux, AudioWithoutSyncKeepsReading)
+TEST(M1Demux, ReadsOnUntilTheAudioHasASync)
 {
-    // The first sync lies in the second chunk: both chunks are read and the
-    // audio stream is described from it.
-    ByteVec stream = AudioWithoutSync(M1Demux::kChunkSize + 4096, true);
-    ASSERT_LT(stream.size(), 2u * M1Demux::kChunkSize);
-    StreamList list;
-    Result r = ParseBytes(stream, list);
-    EXPECT_EQ(r.ret, 1u);
-    EXPECT_EQ(r.bytesRead, stream.size());
-    const StreamRecord* a = list.First(StreamClass::Audio);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->audio.sampleRate, 48000u);
-    EXPECT_EQ(r.videoStartTime, 90000);
-    EXPECT_EQ(r.startTime, 90000);  // audio PTS values start at 92160
+    // The first sync lies in the second chunk: both chunks are read and the audio is described.
+    // No sync anywhere: the scan gives up after 11 chunks with the video alone. The end of the
+    // file first: the call fails, but the video record it made stays in the caller's list.
+    const struct {
+        ByteVec stream;
+        uint32_t ret;
+        uint64_t bytesRead;
+        bool audio;
+    } rows[] = {
+        {AudioWithoutSync(M1Demux::kChunkSize + 4096, true), 1, 0, true},
+        {AudioWithoutSync(11 * M1Demux::kChunkSize + 100000, false), 1, 11 * M1Demux::kChunkSize, false},
+        {AudioWithoutSync(20000, false), 0, 0, false},
+    };
+    for (const auto& r : rows) {
+        StreamList list;
+        const Result result = ParseBytes(r.stream, list);
+        EXPECT_EQ(result.ret, r.ret);
+        EXPECT_EQ(result.bytesRead, r.bytesRead ? r.bytesRead : r.stream.size());
+        EXPECT_NE(list.First(StreamClass::Video), nullptr);
+        EXPECT_EQ(list.First(StreamClass::Audio) != nullptr, r.audio);
+        if (r.audio) {
+            EXPECT_EQ(std::tuple(list.First(StreamClass::Audio)->audio.sampleRate, result.startTime),
+                      std::tuple(48000u, int64_t(90000)));
+        }
+    }
+    ASSERT_LT(rows[0].stream.size(), 2u * M1Demux::kChunkSize);
 
-    // No sync anywhere: the scan gives up after 11 chunks with the video alone.
-    stream = AudioWithoutSync(11 * M1Demux::kChunkSize + 100000, false);
-    list.Clear();
-    r = ParseBytes(stream, list);
-    EXPECT_EQ(r.ret, 1u);
-    EXPECT_EQ(r.bytesRead, 11u * M1Demux::kChunkSize);
-    EXPECT_EQ(list.Count(), 1u);
-    EXPECT_EQ(list.First(StreamClass::Audio), nullptr);
-
-    // The end of the file comes first: the call fails, but the video record it
-    // made stays in the caller's list.
-    stream = AudioWithoutSync(20000, false);
-    list.Clear();
-    r = ParseBytes(stream, list);
-    EXPECT_EQ(r.ret, 0u);
-    EXPECT_NE(list.First(StreamClass::Video), nullptr);
-}
-
-TEST(M1Demux, ParseFailsWithoutInputOrTimes)
-{
+    // No input; video without any PTS gives a record but no time, so no success; a null list.
     M1Demux demux;
     StreamList list;
     EXPECT_EQ(demux.Parse(nullptr, &list), 0u);
-    EXPECT_EQ(demux.VideoStartTime(), -1);
-    EXPECT_FALSE(demux.Parsed());
-
-    // Video without any PTS: a record, but no time, so no success.
-    const ByteVec stream = Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs(3, true, 0)));
-    const Result r = ParseBytes(stream, list);
-    EXPECT_EQ(r.ret, 0u);
-    EXPECT_EQ(r.videoStartTime, -1);
-    EXPECT_EQ(list.Count(), 1u);
-
-    // A null list is allowed; the times are still found.
-    const ByteVec timed = Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs(3, true, 0), 4500));
+    EXPECT_EQ(std::pair(demux.VideoStartTime(), demux.Parsed()), std::pair(int64_t(-1), false));
+    const Result untimed = ParseBytes(Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs())), list);
+    EXPECT_EQ(std::tuple(untimed.ret, untimed.videoStartTime, list.Count()), std::tuple(0u, int64_t(-1), 1u));
+    const ByteVec timed = Video(4500);
     MemoryInputStream timedIn(timed.data(), timed.size());
-    M1Demux other;
-    EXPECT_EQ(other.Parse(&timedIn, nullptr), 1u);
-    EXPECT_EQ(other.VideoStartTime(), 4500);
+    EXPECT_EQ(demux.Parse(&timedIn, nullptr), 1u);
+    EXPECT_EQ(std::pair(demux.VideoStartTime(), demux.Parsed()), std::pair(int64_t(4500), true));
 }
 
 TEST(M1Demux, ParsePacketsSplitsPesPackets)
 {
-    const ByteVec video = mdtest::Mpeg1PesPacket(0xE0, VideoEs(3, true, 0), 90000);
-    const ByteVec audio = mdtest::Mpeg1PesPacket(0xC0, Mp2Frame());
-    const ByteVec last = mdtest::Mpeg1PesPacket(0xC0, Mp2Frame(), 93600);
-    const ByteVec head = mdtest::Concat({mdtest::Mpeg1PackHeader(0, kVcdMuxRate),
-                                         mdtest::SystemHeader(3528, 1, 1, {{0xE0, true, 46}, {0xC0, false, 32}})});
+    const ByteVec video = mdtest::Mpeg1PesPacket(0xE0, VideoEs(), 90000);
+    const ByteVec audio = mdtest::Mpeg1PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 576));
+    const ByteVec last = mdtest::Mpeg1PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 576), 93600);
+    const ByteVec head = Concat({mdtest::Mpeg1PackHeader(0, 3528),
+                                 mdtest::SystemHeader(3528, 1, 1, {{0xE0, true, 46}, {0xC0, false, 32}})});
     const ByteVec junk = {0x12, 0x00, 0x00};
-    ByteVec buffer = mdtest::Concat({head, video, junk, audio, last});
+    ByteVec buffer = Concat({head, video, junk, audio, last});
     buffer.resize(buffer.size() - 10);  // the last packet is cut short
 
     M1Demux demux;
     PacketList packets;
     uint8_t stop = 0x7E;
     const uint32_t consumed = demux.ParsePackets(buffer.data(), static_cast<uint32_t>(buffer.size()), &packets, &stop);
-    const size_t videoAt = head.size();
-    const size_t audioAt = videoAt + video.size() + junk.size();
-    EXPECT_EQ(consumed, audioAt + audio.size());  // stops at the packet that does not fit
-    EXPECT_EQ(stop, 0x7E);                        // not written by this demultiplexer
+    const size_t videoAt = head.size(), audioAt = videoAt + video.size() + junk.size();
+    EXPECT_EQ(std::pair(consumed, stop), std::pair(uint32_t(audioAt + audio.size()), uint8_t(0x7E)));  // stop untouched
     ASSERT_EQ(packets.Count(), 2u);
     const PacketRecord* v = packets.At(0);
-    EXPECT_EQ(std::tuple(v->streamId, v->ptsPresent, v->pts), std::tuple(0xE0u, uint64_t(1), int64_t(90000)));
-    EXPECT_EQ(v->packet, buffer.data() + videoAt);
-    EXPECT_EQ(v->packetLength, video.size());
-    EXPECT_EQ(v->payloadOffset, 6u + 5u);  // packet header, PTS field
     const PacketRecord* a = packets.At(1);
-    EXPECT_EQ(std::pair(a->streamId, a->ptsPresent), std::pair(0xC0u, uint64_t(0)));
-    EXPECT_EQ(a->packet, buffer.data() + audioAt);
-    EXPECT_EQ(a->payloadOffset, 7u);  // packet header, the 0x0F "no timestamps" byte
+    // Payload after the packet header and the PTS field, or the 0x0F "no timestamps" byte.
+    EXPECT_EQ(std::tuple(v->streamId, v->ptsPresent, v->pts, v->packet, v->packetLength, v->payloadOffset),
+              std::tuple(0xE0u, uint64_t(1), int64_t(90000), buffer.data() + videoAt, uint32_t(video.size()), 11u));
+    EXPECT_EQ(std::tuple(a->streamId, a->ptsPresent, a->packet, a->payloadOffset),
+              std::tuple(0xC0u, uint64_t(0), buffer.data() + audioAt, 7u));
     EXPECT_FALSE(demux.LastUnitWasSystemHeader());
 
-    // Without a list the same bytes are passed.
+    // Without a list the same bytes are passed; a system header as the last unit; 16 bytes are never enough.
     EXPECT_EQ(demux.ParsePackets(buffer.data(), static_cast<uint32_t>(buffer.size()), nullptr, nullptr), consumed);
-
-    // A system header as the last unit; 16 bytes are never enough.
     ByteVec tail = head;
     tail.resize(tail.size() + 20, 0x55);
     demux.ParsePackets(tail.data(), static_cast<uint32_t>(tail.size()), nullptr, nullptr);

@@ -1,9 +1,12 @@
+// The MPEG-2 program stream demultiplexer on synthetic streams (the video,
+// audio and private-stream-1 records, the DVD-VR aspect, start times, chunked
+// reading, a split sequence header, the packet split across clock resets) and
+// the corpus against ffprobe.
 #include "mpeg/m2_demux.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -13,12 +16,12 @@
 #include "input/ms_file_input_stream.h"
 #include "support/files.h"
 #include "support/ps_builders.h"
-#include "support/stream_builders.h"
 
 namespace md {
 namespace {
 
 using mdtest::ByteVec;
+using mdtest::Concat;
 
 // One 2048-byte MPEG-2 pack holding the packets.
 ByteVec Pack(std::initializer_list<std::span<const uint8_t>> packets) { return mdtest::Mpeg2Pack(0, packets); }
@@ -28,8 +31,8 @@ ByteVec VideoEs(const mdtest::SequenceFields& seq, std::optional<bool> closedGop
     ByteVec es = mdtest::SequenceHeaders(seq);
     if (closedGop)
         mdtest::Append(es, mdtest::GopHeaderFlags(*closedGop));
-    return mdtest::Concat({es, mdtest::PictureHeaderFields(temporalReference, 1), mdtest::PictureCodingExtension(true),
-                           mdtest::SliceStart()});
+    return Concat({es, mdtest::PictureHeaderFields(temporalReference, 1), mdtest::PictureCodingExtension(true),
+                   mdtest::SliceStart()});
 }
 
 ByteVec VideoPack(const mdtest::SequenceFields& seq) { return Pack({mdtest::PesPacket(0xE0, VideoEs(seq), 90000)}); }
@@ -38,10 +41,11 @@ ByteVec VideoPack(const mdtest::SequenceFields& seq) { return Pack({mdtest::PesP
 ByteVec Mp2Frame() { return mdtest::MpegAudioFrame(2, 10, 1, 0, 576); }
 ByteVec AudioPack(uint64_t pts = 91000) { return Pack({mdtest::PesPacket(0xC0, Mp2Frame(), pts)}); }
 
-// Private-stream-1 payload: AC-3 2/0, 48 kHz, 192 kbit/s (frmsizecod 20), bsid 8.
-ByteVec Ac3Stereo(uint8_t subStreamId)
+// A private-stream-1 pack: AC-3 2/0, 48 kHz, 192 kbit/s (frmsizecod 20), bsid 8.
+ByteVec Ac3Pack(uint8_t subStreamId, uint64_t pts)
 {
-    return mdtest::AudioSubStream(subStreamId, mdtest::Ac3FrameStart(0, 20, 8, 2, false));
+    return Pack({mdtest::PesPacket(0xBD, mdtest::AudioSubStream(subStreamId, mdtest::Ac3FrameStart(0, 20, 8, 2, false)),
+                                   pts)});
 }
 
 struct Result {
@@ -157,294 +161,236 @@ TEST(M2Demux, CorpusAndRealWorldProgramStreamsMatchFfprobe)
     }
 }
 
-TEST(M2Demux, VideoRecordFieldsAndAspect)
+mdtest::SequenceFields Sequence(uint32_t width, uint32_t height, uint8_t aspectCode, bool extension = true)
 {
-    // profile_and_level_indication 0x48 (Main@Main), progressive_sequence, the
-    // xvYCC transfer characteristic (11) as encoder marker; the headers are kept:
-    // sequence header with its extensions, picture header with its coding extension.
     mdtest::SequenceFields seq;
-    seq.progressive = true;
-    seq.displaySize = {{720, 576}};
-    seq.transferCharacteristics = 11;
-    StreamList list;
-    ASSERT_EQ(ParseBytes(mdtest::Concat({Pack({mdtest::PesPacket(0xE1, VideoEs(seq), 90000)}), AudioPack()}), list).ret,
-              1u);
-    const StreamRecord* v = Video(list);
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->streamId, 0xE1u);
-    EXPECT_EQ(v->codec, StreamCodec::Mpeg2Video);
-    EXPECT_EQ(std::pair(v->video.profile, v->video.level), std::pair(4u, 8u));
-    EXPECT_EQ(std::pair(v->video.width, v->video.height), std::pair(720u, 576u));
-    EXPECT_EQ(v->frameRate, 25.0);
-    EXPECT_EQ(v->progressive, 1);
-    EXPECT_EQ(v->encoderMarker, 1);
-    const ByteVec seqBytes = mdtest::SequenceHeaders(seq);
-    const ByteVec picBytes = mdtest::Concat({mdtest::PictureHeaderFields(0, 1), mdtest::PictureCodingExtension(true)});
-    EXPECT_EQ(ByteVec(v->extraData1, v->extraData1 + v->extraData1Length), seqBytes);
-    EXPECT_EQ(ByteVec(v->extraData2, v->extraData2 + v->extraData2Length), picBytes);
+    seq.width = width, seq.height = height, seq.aspectCode = aspectCode, seq.extension = extension;
+    return seq;
+}
 
-    // Without a sequence extension the video is MPEG-1: codec 0, progressive.
-    mdtest::SequenceFields mpeg1;
-    mpeg1.extension = false;
-    mpeg1.width = 352;
-    mpeg1.height = 288;
-    list.Clear();
-    ASSERT_EQ(ParseBytes(mdtest::Concat({VideoPack(mpeg1), AudioPack()}), list).ret, 1u);
-    ASSERT_NE(Video(list), nullptr);
-    EXPECT_EQ(Video(list)->codec, StreamCodec::Mpeg1Video);
-    EXPECT_EQ(Video(list)->progressive, 1);
-    EXPECT_EQ(Video(list)->video.profile, 0u);
-
-    // The display aspect: from a display size, or snapped from square pels.
-    struct Case {
-        uint32_t width, height;
-        uint8_t aspectCode;
-        std::optional<std::pair<uint32_t, uint32_t>> display;
-        uint32_t x, y;
-    } cases[] = {
-        {720, 576, 2, std::pair<uint32_t, uint32_t>{704, 576}, 15, 11},  // 4:3 shown at 704 of 720
-        {640, 480, 1, std::nullopt, 4, 3},                                // 100 x 640 / 480 = 133
-        {640, 426, 1, std::nullopt, 640, 426},                            // anything else keeps the size
+TEST(M2Demux, VideoRecords)
+{
+    // Main@Main (profile 4, level 8), progressive_sequence, the xvYCC transfer characteristic (11) as
+    // encoder marker; the display aspect from a display size (4:3 shown on 704 of 720 columns: 15:11)
+    // or snapped from square pels (100 x 640 / 480 = 133: 4:3; else the size). Without a sequence
+    // extension the video is MPEG-1, progressive. MPEG-4 Visual keeps the visual object sequence
+    // as its configuration; its square pels give the picture size.
+    mdtest::SequenceFields marked = Sequence(720, 576, 2);
+    marked.progressive = true, marked.displaySize = {{720, 576}}, marked.transferCharacteristics = 11;
+    mdtest::SequenceFields shown = Sequence(720, 576, 2);
+    shown.displaySize = {{704, 576}};
+    const struct {
+        const char* what;
+        ByteVec stream;
+        StreamCodec codec;
+        uint32_t profile, level, width, height, x, y;
+        uint8_t progressive, marker;
+        uint32_t header;  // the first four bytes of extra data 1
+    } rows[] = {
+        {"marked", Pack({mdtest::PesPacket(0xE0, VideoEs(marked), 90000)}), StreamCodec::Mpeg2Video, 4, 8, 720, 576, 4,
+         3, 1, 1, 0x1B3},
+        {"display size", VideoPack(shown), StreamCodec::Mpeg2Video, 4, 8, 720, 576, 15, 11, 0, 0, 0x1B3},
+        {"square 4:3", VideoPack(Sequence(640, 480, 1)), StreamCodec::Mpeg2Video, 4, 8, 640, 480, 4, 3, 0, 0, 0x1B3},
+        {"square, other", VideoPack(Sequence(640, 426, 1)), StreamCodec::Mpeg2Video, 4, 8, 640, 426, 640, 426, 0, 0,
+         0x1B3},
+        {"MPEG-1", VideoPack(Sequence(352, 288, 2, false)), StreamCodec::Mpeg1Video, 0, 0, 352, 288, 4, 3, 1, 0, 0x1B3},
+        {"MPEG-4 Visual", mdtest::DvdVideoPack(0, mdtest::Mpeg4VisualStream(352, 288), 90000), StreamCodec::Mpeg4Video,
+         2, 1, 352, 288, 352, 288, 1, 0, 0x1B0},
     };
-    for (const auto& c : cases) {
-        seq = {};
-        seq.width = c.width;
-        seq.height = c.height;
-        seq.aspectCode = c.aspectCode;
-        seq.displaySize = c.display;
-        list.Clear();
-        ASSERT_EQ(ParseBytes(mdtest::Concat({VideoPack(seq), AudioPack()}), list).ret, 1u);
-        ASSERT_NE(Video(list), nullptr);
-        EXPECT_EQ(std::pair(Video(list)->video.aspectX, Video(list)->video.aspectY), std::pair(c.x, c.y))
-            << c.width << "x" << c.height;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        StreamList list;
+        ASSERT_EQ(ParseBytes(Concat({r.stream, AudioPack()}), list).ret, 1u);
+        const StreamRecord* v = Video(list);
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(std::tuple(v->codec, v->video.profile, v->video.level, v->video.width, v->video.height),
+                  std::tuple(r.codec, r.profile, r.level, r.width, r.height));
+        EXPECT_EQ(std::tuple(v->video.aspectX, v->video.aspectY, v->progressive, v->encoderMarker, Be32(v->extraData1)),
+                  std::tuple(r.x, r.y, r.progressive, r.marker, r.header));
     }
+    // The headers kept: sequence header with its extensions; picture header with its coding extension.
+    StreamList list;
+    ASSERT_EQ(ParseBytes(Concat({Pack({mdtest::PesPacket(0xE1, VideoEs(marked), 90000)}), AudioPack()}), list).ret, 1u);
+    const StreamRecord* v = Video(list);
+    EXPECT_EQ(std::pair(v->streamId, v->frameRate), std::pair(0xE1u, 25.0));
+    EXPECT_EQ(ByteVec(v->extraData1, v->extraData1 + v->extraData1Length), mdtest::SequenceHeaders(marked));
+    EXPECT_EQ(ByteVec(v->extraData2, v->extraData2 + v->extraData2Length),
+              Concat({mdtest::PictureHeaderFields(0, 1), mdtest::PictureCodingExtension(true)}));
 }
 
 TEST(M2Demux, DvdVrDataPacketOverridesAspect)
 {
-    struct Case {
-        uint8_t byte29;
-        uint8_t headerCode;  // aspect_ratio_information in the stream
+    // Byte 29 of a 2004-byte private stream 2 packet starting with 'P': 16:9 masks the stored
+    // aspect code with 3, 4:3 with 2. DVD-Video navigation packets (PCI 980, DSI 1018) and a 'P'
+    // packet of another length carry no aspect (their byte 29 is 0, which would mean 4:3).
+    const struct {
+        ByteVec first;
+        uint8_t headerCode;
+        bool container;
         uint32_t x, y;
-        uint8_t storedCode;  // aspect_ratio_information in the stored header
-    } cases[] = {
-        {0x10, 2, 16, 9, 2},  // 16:9 masks the code with 3
-        {0xB0, 3, 16, 9, 3},
-        {0x00, 3, 4, 3, 2},  // 4:3 masks it with 2
-        {0x80, 3, 14, 9, 2},
+        uint8_t storedCode;
+    } rows[] = {
+        {Pack({mdtest::DvdSystemHeader(), mdtest::DvdVrDataPacketWithAspect(0x10)}), 2, true, 16, 9, 2},
+        {Pack({mdtest::DvdSystemHeader(), mdtest::DvdVrDataPacketWithAspect(0xB0)}), 3, true, 16, 9, 3},
+        {Pack({mdtest::DvdSystemHeader(), mdtest::DvdVrDataPacketWithAspect(0x00)}), 3, true, 4, 3, 2},
+        {Pack({mdtest::DvdSystemHeader(), mdtest::DvdVrDataPacketWithAspect(0x80)}), 3, true, 14, 9, 2},
+        {mdtest::DvdNavPack(0), 3, false, 16, 9, 3},
+        {Pack({mdtest::DvdSystemHeader(), mdtest::PrivateStream2Packet(1000, 0x50)}), 3, false, 16, 9, 3},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "byte 29 " << int(c.byte29) << ", code " << int(c.headerCode));
-        mdtest::SequenceFields seq;
-        seq.aspectCode = c.headerCode;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
         StreamList list;
-        const Result r = ParseBytes(
-            mdtest::Concat({Pack({mdtest::DvdSystemHeader(), mdtest::DvdVrDataPacketWithAspect(c.byte29)}),
-                            VideoPack(seq), AudioPack()}),
-            list);
-        ASSERT_EQ(r.ret, 1u);
-        EXPECT_TRUE(r.containerAspect);
+        const Result result =
+            ParseBytes(Concat({r.first, VideoPack(Sequence(720, 576, r.headerCode)), AudioPack()}), list);
+        ASSERT_EQ(result.ret, 1u);
+        EXPECT_EQ(result.containerAspect, r.container);
         const StreamRecord* v = Video(list);
         ASSERT_NE(v, nullptr);
-        EXPECT_EQ(std::pair(v->video.aspectX, v->video.aspectY), std::pair(c.x, c.y));
-        ASSERT_GE(v->extraData1Length, 12);
-        EXPECT_EQ(v->extraData1[7] >> 4, c.storedCode);
-        EXPECT_EQ(v->extraData1[7] & 0x0F, 3);  // frame_rate_code kept
+        EXPECT_EQ(std::tuple(v->video.aspectX, v->video.aspectY, v->extraData1[7] >> 4, v->extraData1[7] & 0x0F),
+                  std::tuple(r.x, r.y, int(r.storedCode), 3));  // frame_rate_code kept
     }
-
-    // DVD-Video navigation packets (PCI 980, DSI 1018) and a private stream 2
-    // packet that starts with 'P' but is not 2004 bytes long carry no aspect
-    // (byte 29 of each is 0, which would mean 4:3).
-    const ByteVec notVr = mdtest::PrivateStream2Packet(1000, 0x50);
-    for (const ByteVec& first : {mdtest::DvdNavPack(0), Pack({mdtest::DvdSystemHeader(), notVr})}) {
-        mdtest::SequenceFields seq;
-        seq.aspectCode = 3;
-        StreamList list;
-        const Result r = ParseBytes(mdtest::Concat({first, VideoPack(seq), AudioPack()}), list);
-        ASSERT_EQ(r.ret, 1u);
-        EXPECT_FALSE(r.containerAspect);
-        ASSERT_NE(Video(list), nullptr);
-        EXPECT_EQ(Video(list)->video.aspectX, 16u);
-        EXPECT_EQ(Video(list)->extraData1[7] >> 4, 3);
-    }
+    // Buffer discovery reads no navigation packets.
+    M2Demux demux;
+    StreamList list;
+    const ByteVec vr = Concat({rows[0].first, VideoPack(Sequence(720, 576, 2)), AudioPack()});
+    EXPECT_EQ(demux.ParseBuffer(vr.data(), Size(vr), &list), 1u);
+    EXPECT_FALSE(demux.HasContainerAspect());
+    EXPECT_EQ(Video(list)->video.aspectX, 4u);
 }
 
-TEST(M2Demux, VideoStartTimeAndStartTime)
+TEST(M2Demux, AudioRecordsAndStartTimes)
 {
+    // AC-3 3/2 + LFE (448 kbit/s) on 0x80, then 2/0 on 0x81: one record, sub-stream words filled;
+    // only the packet that described the stream gives the audio time.
+    StreamList list;
+    Result r = ParseBytes(
+        Concat({Pack({mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x80, mdtest::Ac3FrameStart(0, 30, 8, 7, true)),
+                                        90000)}),
+                Ac3Pack(0x81, 80000)}),
+        list);
+    ASSERT_EQ(std::pair(r.ret, list.Count()), std::pair(1u, 1u));
+    const StreamRecord* a = list.At(0);
+    EXPECT_EQ(
+        std::tuple(a->streamClass, a->streamId, a->codec, a->audio.channels, a->audio.bytesPerSecond, r.startTime),
+        std::tuple(StreamClass::Audio, 0xBDu, StreamCodec::Ac3, 6u, 448u * 125, int64_t(90000)));
+    // acmod, sub-stream header size; lfeon and sub-stream header present; sub-stream id; bsid.
+    EXPECT_EQ(std::tuple(a->audio.codecSpecific[0], a->audio.codecSpecific[1], a->audio.CodecByte(2, 0),
+                         a->audio.CodecByte(2, 1), a->audio.codecSpecific[3], a->audio.CodecByte(4, 0)),
+              std::tuple(7u, 4u, uint8_t(1), uint8_t(1), 0x80u, uint8_t(8)));
+
+    // A subpicture first, then DTS on 0x88 (RATE 24); LPCM 20-bit, 96 kHz, 6 channels: 15 bytes a
+    // sample frame; MPEG audio and AC-3: one record per stream id, in the order met.
+    ByteVec subpicture(200, 0x55);
+    subpicture[0] = 0x20;
+    list.Clear();
+    r = ParseBytes(
+        Concat(
+            {Pack({mdtest::PesPacket(0xBD, subpicture, 80000)}),
+             Pack({mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x88, mdtest::DtsFrameStart(15, 13, 24)), 90000)})}),
+        list);
+    ASSERT_EQ(std::pair(r.ret, list.Count()), std::pair(1u, 1u));
+    a = list.At(0);
+    EXPECT_EQ(std::tuple(a->codec, a->audio.bytesPerSecond, a->audio.codecSpecific[0], a->audio.codecSpecific[1],
+                         a->audio.codecSpecific[2], r.startTime),
+              std::tuple(StreamCodec::Dts, 1536000u / 8, 0u, 4u, 0x88u, int64_t(90000)));
+    list.Clear();
+    ASSERT_EQ(ParseBytes(Pack({mdtest::PesPacket(0xBD, mdtest::LpcmSubStream(0xA1, 1, 1, 6), 90000)}), list).ret, 1u);
+    a = list.At(0);
+    EXPECT_EQ(std::tuple(a->codec, a->audio.channels, a->audio.sampleRate, a->audio.bitsPerSample, a->audio.blockAlign,
+                         a->audio.codecSpecific[0], a->audio.codecSpecific[1]),
+              std::tuple(StreamCodec::Lpcm, 6u, 96000u, 20u, 15u, 7u, 0xA1u));
+    list.Clear();
+    r = ParseBytes(Concat({AudioPack(95000), Ac3Pack(0x80, 94000),
+                           Pack({mdtest::PesPacket(0xC1, mdtest::MpegAudioFrame(3, 9, 0, 3, 400), 93000)})}),
+                   list);
+    ASSERT_EQ(std::pair(r.ret, list.Count()), std::pair(1u, 3u));
+    EXPECT_EQ(std::tuple(list.At(0)->streamId, list.At(0)->codec, list.At(1)->streamId, list.At(1)->audio.channels,
+                         list.At(2)->streamId, r.startTime),
+              std::tuple(0xC0u, StreamCodec::Mpeg1Audio, 0xBDu, 2u, 0xC1u, int64_t(93000)));
+
+    // 25 fps: 3600 ticks a frame. The leading pictures of an open GOP are not shown; no GOP
+    // header counts as closed.
     const int64_t pts = 900000;
-    struct Case {
+    const struct {
         std::optional<bool> closedGop;
         uint16_t temporalReference;
         int64_t audioPts, videoStart, start;
-    } cases[] = {
-        // 25 fps: 3600 ticks a frame. The leading pictures of an open GOP are not shown.
+    } times[] = {
         {true, 2, pts, pts - 7200, pts - 7200},
         {false, 2, pts + 100, pts, pts},
-        {std::nullopt, 3, pts, pts - 10800, pts - 10800},  // no GOP header counts as closed
-        {true, 0, pts - 5000, pts, pts - 5000},            // audio first
+        {std::nullopt, 3, pts, pts - 10800, pts - 10800},
+        {true, 0, pts - 5000, pts, pts - 5000},  // audio first
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "tr " << c.temporalReference << " audio " << c.audioPts);
-        const ByteVec stream = mdtest::Concat({
-            Pack({mdtest::PesPacket(0xE0, VideoEs({}, c.closedGop, c.temporalReference), pts)}),
-            AudioPack(c.audioPts),
-        });
-        StreamList list;
-        const Result r = ParseBytes(stream, list);
+    for (const auto& t : times) {
+        list.Clear();
+        r = ParseBytes(Concat({Pack({mdtest::PesPacket(0xE0, VideoEs({}, t.closedGop, t.temporalReference), pts)}),
+                               AudioPack(t.audioPts)}),
+                       list);
         ASSERT_EQ(r.ret, 1u);
-        EXPECT_EQ(r.videoStartTime, c.videoStart);
-        EXPECT_EQ(r.startTime, c.start);
-    }
-}
-
-TEST(M2Demux, PrivateStream1SubStreams)
-{
-    {
-        SCOPED_TRACE("AC-3 3/2 + LFE on 0x80, then 2/0 on 0x81: one record");
-        const ByteVec stream = mdtest::Concat({
-            Pack({mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x80, mdtest::Ac3FrameStart(0, 30, 8, 7, true)),
-                                    90000)}),
-            Pack({mdtest::PesPacket(0xBD, Ac3Stereo(0x81), 80000)}),
-        });
-        StreamList list;
-        const Result r = ParseBytes(stream, list);
-        ASSERT_EQ(r.ret, 1u);
-        ASSERT_EQ(list.Count(), 1u);
-        const StreamRecord* a = list.At(0);
-        EXPECT_EQ(a->streamClass, StreamClass::Audio);
-        EXPECT_EQ(a->streamId, 0xBDu);
-        EXPECT_EQ(a->codec, StreamCodec::Ac3);
-        EXPECT_EQ(a->audio.channels, 6u);
-        EXPECT_EQ(a->audio.bytesPerSecond, 448u * 125);
-        EXPECT_EQ(a->audio.codecSpecific[0], 7u);     // acmod
-        EXPECT_EQ(a->audio.codecSpecific[1], 4u);     // sub-stream header size
-        EXPECT_EQ(a->audio.CodecByte(2, 0), 1);       // lfeon
-        EXPECT_EQ(a->audio.CodecByte(2, 1), 1);       // sub-stream header present
-        EXPECT_EQ(a->audio.codecSpecific[3], 0x80u);  // sub-stream id
-        EXPECT_EQ(a->audio.CodecByte(4, 0), 8);       // bsid
-        EXPECT_EQ(r.startTime, 90000);  // only the packet that described the stream gives the audio time
-    }
-    {
-        SCOPED_TRACE("a subpicture first, then DTS on 0x88");
-        ByteVec subpicture(200, 0x55);
-        subpicture[0] = 0x20;
-        const ByteVec stream = mdtest::Concat({
-            Pack({mdtest::PesPacket(0xBD, subpicture, 80000)}),
-            Pack({mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x88, mdtest::DtsFrameStart(15, 13, 24)), 90000)}),
-        });
-        StreamList list;
-        const Result r = ParseBytes(stream, list);
-        ASSERT_EQ(r.ret, 1u);
-        ASSERT_EQ(list.Count(), 1u);
-        const StreamRecord* a = list.At(0);
-        EXPECT_EQ(a->codec, StreamCodec::Dts);
-        EXPECT_EQ(a->audio.bytesPerSecond, 1536000u / 8);  // RATE 24
-        EXPECT_EQ((std::array{a->audio.codecSpecific[0], a->audio.codecSpecific[1], a->audio.codecSpecific[2]}),
-                  (std::array{0u, 4u, 0x88u}));
-        EXPECT_EQ(r.startTime, 90000);
-    }
-    {
-        SCOPED_TRACE("LPCM 20-bit, 96 kHz, 6 channels: 15 bytes a sample frame");
-        StreamList list;
-        ASSERT_EQ(ParseBytes(Pack({mdtest::PesPacket(0xBD, mdtest::LpcmSubStream(0xA1, 1, 1, 6), 90000)}), list).ret,
-                  1u);
-        ASSERT_EQ(list.Count(), 1u);
-        const StreamRecord* a = list.At(0);
-        EXPECT_EQ(a->codec, StreamCodec::Lpcm);
-        EXPECT_EQ(std::tuple(a->audio.channels, a->audio.sampleRate, a->audio.bitsPerSample, a->audio.blockAlign),
-                  std::tuple(6u, 96000u, 20u, 15u));
-        EXPECT_EQ(std::pair(a->audio.codecSpecific[0], a->audio.codecSpecific[1]), std::pair(7u, 0xA1u));
-    }
-    {
-        SCOPED_TRACE("MPEG audio and AC-3: one record each, in the order met");
-        const ByteVec stream = mdtest::Concat({
-            AudioPack(95000),
-            Pack({mdtest::PesPacket(0xBD, Ac3Stereo(0x80), 94000)}),
-            Pack({mdtest::PesPacket(0xC1, mdtest::MpegAudioFrame(3, 9, 0, 3, 400), 93000)}),
-        });
-        StreamList list;
-        const Result r = ParseBytes(stream, list);
-        ASSERT_EQ(r.ret, 1u);
-        ASSERT_EQ(list.Count(), 3u);  // 0xC0, 0xBD and 0xC1 are different stream ids
-        EXPECT_EQ(list.At(0)->streamId, 0xC0u);
-        EXPECT_EQ(list.At(0)->codec, StreamCodec::Mpeg1Audio);
-        EXPECT_EQ(list.At(1)->streamId, 0xBDu);
-        EXPECT_EQ(list.At(1)->audio.channels, 2u);
-        EXPECT_EQ(list.At(2)->streamId, 0xC1u);
-        EXPECT_EQ(r.startTime, 93000);
+        EXPECT_EQ(std::pair(r.videoStartTime, r.startTime), std::pair(t.videoStart, t.start)) << t.temporalReference;
     }
 }
 
 TEST(M2Demux, ReadsOnUntilAnnouncedStreamsAreDescribed)
 {
-    auto padTo = [](ByteVec& stream, size_t size) {
+    auto padTo = [](ByteVec stream, size_t size) {
         while (stream.size() < size)
             mdtest::Append(stream, Pack({}));
+        return stream;
     };
-    // The system header announces video and audio; the first chunk holds video
-    // and a subpicture only, the AC-3 sub-stream starts in the second chunk.
+    // The system header announces video and audio; the first chunk holds video and a subpicture
+    // only, the AC-3 sub-stream starts in the second chunk. Both described in the first chunk: one
+    // chunk is read. Nothing announced and nothing met: the whole file, at most 11 chunks.
     ByteVec subpicture(200, 0x55);
     subpicture[0] = 0x21;
-    ByteVec stream = mdtest::Concat({Pack({mdtest::DvdSystemHeader()}), VideoPack({})});
-    while (stream.size() < M2Demux::kChunkSize + 8192)
-        mdtest::Append(stream, Pack({mdtest::PesPacket(0xBD, subpicture, 90000)}));
-    mdtest::Append(stream, Pack({mdtest::PesPacket(0xBD, Ac3Stereo(0x80), 91000)}));
-    padTo(stream, 3 * M2Demux::kChunkSize);
-    StreamList list;
-    Result r = ParseBytes(stream, list);
-    EXPECT_EQ(r.ret, 1u);
-    EXPECT_EQ(r.bytesRead, 2u * M2Demux::kChunkSize);
-    ASSERT_NE(Audio(list), nullptr);
-    EXPECT_EQ(Audio(list)->codec, StreamCodec::Ac3);
-    EXPECT_EQ(r.startTime, 90000);
-
-    // Both described in the first chunk: one chunk is read.
-    stream = mdtest::Concat({Pack({mdtest::DvdSystemHeader()}), VideoPack({}), AudioPack()});
-    padTo(stream, 2 * M2Demux::kChunkSize);
-    list.Clear();
-    r = ParseBytes(stream, list);
-    EXPECT_EQ(r.ret, 1u);
-    EXPECT_EQ(r.bytesRead, M2Demux::kChunkSize);
-
-    // Nothing announced and nothing met: the whole file, at most 11 chunks.
-    stream.clear();
-    padTo(stream, 12 * M2Demux::kChunkSize);
-    list.Clear();
-    r = ParseBytes(stream, list);
-    EXPECT_EQ(r.ret, 0u);
-    EXPECT_EQ(r.bytesRead, 11u * M2Demux::kChunkSize);
-    EXPECT_EQ(list.Count(), 0u);
+    ByteVec late = Concat({Pack({mdtest::DvdSystemHeader()}), VideoPack({})});
+    while (late.size() < M2Demux::kChunkSize + 8192)
+        mdtest::Append(late, Pack({mdtest::PesPacket(0xBD, subpicture, 90000)}));
+    mdtest::Append(late, Ac3Pack(0x80, 91000));
+    const struct {
+        ByteVec stream;
+        uint32_t ret;
+        uint64_t bytesRead;
+        size_t records;
+        int64_t start;
+    } rows[] = {
+        {padTo(late, 3 * M2Demux::kChunkSize), 1, 2 * M2Demux::kChunkSize, 2, 90000},
+        {padTo(Concat({Pack({mdtest::DvdSystemHeader()}), VideoPack({}), AudioPack()}), 2 * M2Demux::kChunkSize), 1,
+         M2Demux::kChunkSize, 2, 90000},
+        {padTo({}, 12 * M2Demux::kChunkSize), 0, 11 * M2Demux::kChunkSize, 0, 0},
+    };
+    for (const auto& row : rows) {
+        StreamList list;
+        const Result r = ParseBytes(row.stream, list);
+        EXPECT_EQ(std::tuple(r.ret, r.bytesRead, list.Count(), r.startTime),
+                  std::tuple(row.ret, row.bytesRead, row.records, row.start));
+    }
 }
 
 TEST(M2Demux, SequenceHeaderSplitAcrossVideoPackets)
 {
-    // A 76-byte sequence header (with an intra quantiser matrix) whose first 40
+    // A 76-byte sequence header (with an intra quantiser matrix) whose first 12
     // bytes end the first video packet; an audio packet sits in between.
-    mdtest::SequenceFields seq;
-    seq.intraMatrix = true;
-    seq.aspectCode = 3;
-    seq.progressive = true;
+    mdtest::SequenceFields seq = Sequence(720, 576, 3);
+    seq.intraMatrix = true, seq.progressive = true;
     const ByteVec seqBytes = mdtest::SequenceHeaders(seq);
     ASSERT_EQ(seqBytes.size(), 76u + 10u);
     const ByteVec es = VideoEs(seq);
-    const ByteVec stream = mdtest::Concat({
-        Pack({mdtest::PesPacket(0xE0, mdtest::Concat({ByteVec(20, 0x55), std::span(es).first(40)}), 90000)}),
+    const ByteVec stream = Concat({
+        Pack({mdtest::PesPacket(0xE0, Concat({ByteVec(20, 0x55), std::span(es).first(12)}), 90000)}),
         AudioPack(85000),
-        Pack({mdtest::PesPacket(0xE0, std::span(es).subspan(40), 93600)}),
+        Pack({mdtest::PesPacket(0xE0, std::span(es).subspan(12), 93600)}),
     });
-
     StreamList list;
     const Result r = ParseBytes(stream, list);
     ASSERT_EQ(r.ret, 1u);
     const StreamRecord* v = Video(list);
     ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->codec, StreamCodec::Mpeg2Video);
-    EXPECT_EQ(std::pair(v->video.width, v->video.height), std::pair(720u, 576u));
-    EXPECT_EQ(v->video.aspectX, 16u);
-    EXPECT_EQ(v->progressive, 1);
+    EXPECT_EQ(std::tuple(v->codec, v->video.width, v->video.height, v->video.aspectX, v->progressive),
+              std::tuple(StreamCodec::Mpeg2Video, 720u, 576u, 16u, uint8_t(1)));
     EXPECT_EQ(ByteVec(v->extraData1, v->extraData1 + v->extraData1Length), seqBytes);
-    EXPECT_EQ(r.videoStartTime, 93600);  // the packet that completed the header
-    EXPECT_EQ(r.startTime, 85000);
+    EXPECT_EQ(std::pair(r.videoStartTime, r.startTime),
+              std::pair(int64_t(93600), int64_t(85000)));  // the packet that completed it
 
     // Buffer discovery joins nothing: the video stays undescribed.
     M2Demux demux;
@@ -462,59 +408,52 @@ TEST(M2Demux, ParsePacketsFollowsTheSystemClock)
     const ByteVec video = mdtest::PesPacket(0xE0, ByteVec(100, 0x55), 1000);
     // Stopped until a Parse or ParseBuffer succeeds.
     EXPECT_EQ(demux.ParsePackets(video.data(), Size(video), &packets, &stop), 0u);
-    EXPECT_EQ(stop, 1);
-    EXPECT_EQ(packets.Count(), 0u);
+    EXPECT_EQ(std::pair(stop, packets.Count()), std::pair(uint8_t(1), 0u));
     StreamList list;
     const ByteVec enable = VideoPack({});
     ASSERT_EQ(demux.ParseBuffer(enable.data(), Size(enable), &list), 1u);
 
-    const ByteVec pack1 = mdtest::Mpeg2PackHeader(900000, 25200);  // SCR 900000 x 300
-    const ByteVec ac3 = mdtest::PesPacket(0xBD, Ac3Stereo(0x81), 2000);
-    const ByteVec pack2 = mdtest::Mpeg2PackHeader(0, 25200, 0, 2);  // the clock restarts; 2 stuffing bytes
+    // SCR 900000 x 300, then the clock restarts (with 2 stuffing bytes): the call ends after the
+    // pack header with the lower clock.
+    const ByteVec pack1 = mdtest::Mpeg2PackHeader(900000, 25200);
+    const ByteVec ac3 =
+        mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x81, mdtest::Ac3FrameStart(0, 20, 8, 2, false)), 2000);
+    const ByteVec pack2 = mdtest::Mpeg2PackHeader(0, 25200, 0, 2);
     const ByteVec video2 = mdtest::PesPacket(0xE0, ByteVec(100, 0x55), 3000);
     const ByteVec tail(20, 0x55);
-    const ByteVec buffer =
-        mdtest::Concat({pack1, video, ac3, pack2, video2, mdtest::PesPacket(0xC0, Mp2Frame(), 4000), tail});
-
+    const ByteVec buffer = Concat({pack1, video, ac3, pack2, video2, mdtest::PesPacket(0xC0, Mp2Frame(), 4000), tail});
     uint32_t n = demux.ParsePackets(buffer.data(), Size(buffer), &packets, &stop);
     const size_t restart = pack1.size() + video.size() + ac3.size() + pack2.size();
-    EXPECT_EQ(n, restart);  // the call ends after the pack header with the lower clock
-    EXPECT_EQ(stop, 1);
+    EXPECT_EQ(std::pair(n, stop), std::pair(uint32_t(restart), uint8_t(1)));
     ASSERT_EQ(packets.Count(), 2u);
-    EXPECT_EQ(packets.At(0)->streamId, 0xE0u);
-    EXPECT_EQ(packets.At(0)->pts, 1000);
-    EXPECT_EQ(packets.At(0)->payloadOffset, 9u + 5u);
-    EXPECT_EQ(packets.At(0)->packetLength, video.size());
-    EXPECT_EQ(packets.At(0)->packet, buffer.data() + pack1.size());
-    EXPECT_EQ(packets.At(1)->streamId, 0xBDu);
-    EXPECT_EQ(packets.At(1)->subStreamId, 0x81u);
-    EXPECT_EQ(packets.At(1)->pts, 2000);
-    EXPECT_EQ(packets.At(1)->discontinuity, 0);
-
+    const PacketRecord* p0 = packets.At(0);
+    const PacketRecord* p1 = packets.At(1);
+    EXPECT_EQ(std::tuple(p0->streamId, p0->pts, p0->payloadOffset, p0->packetLength, p0->packet),
+              std::tuple(0xE0u, int64_t(1000), 9u + 5u, Size(video), buffer.data() + pack1.size()));
+    EXPECT_EQ(std::tuple(p1->streamId, p1->subStreamId, p1->pts, p1->discontinuity),
+              std::tuple(0xBDu, 0x81u, int64_t(2000), uint8_t(0)));
     const uint8_t* rest = buffer.data() + restart;
     const uint32_t restLength = static_cast<uint32_t>(buffer.size() - restart);
     EXPECT_EQ(demux.ParsePackets(rest, restLength, &packets, &stop), 0u);
     EXPECT_EQ(stop, 1);
 
-    // After a successful discovery the packets of the new time base follow the
-    // old one: the offset grew by 900000 ticks.
+    // After a successful discovery the packets of the new time base follow the old one: the
+    // offset grew by 900000 ticks. The walk goes on while more than 16 bytes remain.
     ASSERT_EQ(demux.ParseBuffer(enable.data(), Size(enable), &list), 1u);
     packets.Clear();
     n = demux.ParsePackets(rest, restLength, &packets, &stop);
-    EXPECT_EQ(n, restLength - 16);  // the walk goes on while more than 16 bytes remain
-    EXPECT_EQ(stop, 0);
+    EXPECT_EQ(std::pair(n, stop), std::pair(restLength - 16, uint8_t(0)));
     ASSERT_EQ(packets.Count(), 2u);
-    EXPECT_EQ(std::pair(packets.At(0)->pts, packets.At(0)->discontinuity), std::pair(int64_t(903000), uint8_t(1)));
-    EXPECT_EQ(std::pair(packets.At(1)->pts, packets.At(1)->discontinuity), std::pair(int64_t(904000), uint8_t(0)));
-    EXPECT_EQ(packets.At(1)->subStreamId, 0u);
+    EXPECT_EQ(std::tuple(packets.At(0)->pts, packets.At(0)->discontinuity, packets.At(1)->pts,
+                         packets.At(1)->discontinuity, packets.At(1)->subStreamId),
+              std::tuple(int64_t(903000), uint8_t(1), int64_t(904000), uint8_t(0), 0u));
 
-    // A clock that goes down without reaching 0 is a discontinuity too; Reset
-    // drops the pending flag and restarts the offset at the given time.
-    const ByteVec down =
-        mdtest::Concat({mdtest::Mpeg2PackHeader(100, 25200), mdtest::Mpeg2PackHeader(50, 25200), tail});
+    // A clock that goes down without reaching 0 is a discontinuity too; Reset drops the pending
+    // flag and restarts the offset at the given time (1 s).
+    const ByteVec down = Concat({mdtest::Mpeg2PackHeader(100, 25200), mdtest::Mpeg2PackHeader(50, 25200), tail});
     demux.ParsePackets(down.data(), Size(down), nullptr, &stop);
     EXPECT_EQ(stop, 1);
-    demux.Reset(10000000);  // 1 s
+    demux.Reset(10000000);
     ASSERT_EQ(demux.ParseBuffer(enable.data(), Size(enable), &list), 1u);
     packets.Clear();
     demux.ParsePackets(video2.data(), Size(video2), &packets, &stop);
@@ -525,45 +464,27 @@ TEST(M2Demux, ParsePacketsFollowsTheSystemClock)
 
 TEST(M2Demux, ParseBufferResult)
 {
+    // Nothing announced or met: success, which also lets ParsePackets run.
     const ByteVec audio = mdtest::PesPacket(0xC0, Mp2Frame(), 4000);
-    {
-        SCOPED_TRACE("nothing announced or met: success, which also lets ParsePackets run");
-        M2Demux demux;
-        StreamList list;
-        const ByteVec small(100, 0x55);
-        EXPECT_EQ(demux.ParseBuffer(small.data(), Size(small), &list), 1u);
-        PacketList packets;
-        EXPECT_EQ(demux.ParsePackets(audio.data(), Size(audio), &packets, nullptr), audio.size());
-        EXPECT_EQ(packets.Count(), 1u);
-    }
-    {
-        SCOPED_TRACE("video and audio announced: both must be described; no times");
-        M2Demux demux;
-        StreamList list;
-        const ByteVec videoOnly = mdtest::Concat({Pack({mdtest::DvdSystemHeader()}), VideoPack({})});
-        EXPECT_EQ(demux.ParseBuffer(videoOnly.data(), Size(videoOnly), &list), 0u);
-        ASSERT_NE(Video(list), nullptr);
-        uint8_t stop = 0;
-        EXPECT_EQ(demux.ParsePackets(videoOnly.data(), Size(videoOnly), nullptr, &stop), 0u);
-        EXPECT_EQ(stop, 1);
-        const ByteVec audioPack = AudioPack();
-        EXPECT_EQ(demux.ParseBuffer(audioPack.data(), Size(audioPack), &list), 1u);
-        EXPECT_EQ(list.Count(), 2u);
-        EXPECT_EQ(demux.VideoStartTime(), -1);
-    }
-    {
-        SCOPED_TRACE("navigation packets are ordinary packets here");
-        M2Demux demux;
-        StreamList list;
-        mdtest::SequenceFields seq;
-        seq.aspectCode = 2;
-        const ByteVec vr = mdtest::Concat({Pack({mdtest::DvdSystemHeader(), mdtest::DvdVrDataPacketWithAspect(0x10)}),
-                                           VideoPack(seq), AudioPack()});
-        EXPECT_EQ(demux.ParseBuffer(vr.data(), Size(vr), &list), 1u);
-        EXPECT_FALSE(demux.HasContainerAspect());
-        ASSERT_NE(Video(list), nullptr);
-        EXPECT_EQ(Video(list)->video.aspectX, 4u);
-    }
+    M2Demux demux;
+    StreamList list;
+    PacketList packets;
+    const ByteVec small(100, 0x55);
+    EXPECT_EQ(demux.ParseBuffer(small.data(), Size(small), &list), 1u);
+    EXPECT_EQ(demux.ParsePackets(audio.data(), Size(audio), &packets, nullptr), audio.size());
+    EXPECT_EQ(packets.Count(), 1u);
+
+    // Video and audio announced: both must be described; no times.
+    M2Demux announced;
+    const ByteVec videoOnly = Concat({Pack({mdtest::DvdSystemHeader()}), VideoPack({})});
+    EXPECT_EQ(announced.ParseBuffer(videoOnly.data(), Size(videoOnly), &list), 0u);
+    ASSERT_NE(Video(list), nullptr);
+    uint8_t stop = 0;
+    EXPECT_EQ(announced.ParsePackets(videoOnly.data(), Size(videoOnly), nullptr, &stop), 0u);
+    EXPECT_EQ(stop, 1);
+    const ByteVec audioPack = AudioPack();
+    EXPECT_EQ(announced.ParseBuffer(audioPack.data(), Size(audioPack), &list), 1u);
+    EXPECT_EQ(std::pair(list.Count(), announced.VideoStartTime()), std::pair(2u, int64_t(-1)));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -31,46 +32,50 @@ ByteVec GopAndIPicture(uint16_t temporalReference = 0, bool closed = true)
 
 ByteVec PPicture() { return Concat({mdtest::PictureHeaderFields(3, 2), mdtest::SliceStart()}); }
 
+// offset, length, SCR base and extension, video, audio, key, PTS flags, video time.
+using Entry = std::tuple<uint64_t, uint32_t, uint64_t, uint64_t, int, int, int, int, int64_t>;
+
+std::vector<Entry> Entries(const md::PackEntryList& list, const uint8_t* buffer)
+{
+    std::vector<Entry> out;
+    for (const auto& e : list) {
+        EXPECT_EQ(e.pack, buffer + e.offset);
+        out.emplace_back(e.offset, e.length, e.scrBase, e.scrExtension, e.video, e.audio, e.key, e.ptsPresent,
+                         e.videoTime);
+    }
+    return out;
+}
+
+int64_t Units(int64_t ticks) { return ticks * 1000 / 9; }
+
 TEST(PackCheckTest, Mpeg2PacksEntriesExclusionAndFinalPack)
 {
     const ByteVec audio = mdtest::MpegAudioFrame(2, 10, 1, 0, 200);
     // Packs without padding, so that a video packet is the last of its pack.
-    const ByteVec a = Concat({mdtest::Mpeg2PackHeader(1000, 25200), mdtest::PesPacket(0xE0, GopAndIPicture(), 90000)});
+    const ByteVec a =
+        Concat({mdtest::Mpeg2PackHeader(1000, 25200, 299, 3), mdtest::PesPacket(0xE0, GopAndIPicture(), 90000)});
     // Video followed by audio: MPEG-2 clears the pack's video and key flags; the
     // PTS flag follows the last packet, here a padding packet.
-    const ByteVec b =
-        mdtest::Mpeg2Pack(2000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 93600),
-                                 mdtest::PesPacket(0xC0, audio, 93600)});
+    const ByteVec b = mdtest::Mpeg2Pack(
+        2000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 93600), mdtest::PesPacket(0xC0, audio, 93600)});
     // A program_stream_directory packet (0xFF) excludes the pack.
     const ByteVec c =
         mdtest::Mpeg2Pack(3000, {mdtest::PesPacket(0xE0, PPicture(), 97200), mdtest::PesPacket(0xFF, ByteVec(8))});
     // The last pack: 20 bytes of zeros follow its packet.
-    const ByteVec d = Concat({mdtest::Mpeg2PackHeader(4000, 25200),
-                              mdtest::PesPacket(0xE0, GopAndIPicture(), 100800), ByteVec(20, 0)});
+    const ByteVec d = Concat(
+        {mdtest::Mpeg2PackHeader(4000, 25200), mdtest::PesPacket(0xE0, GopAndIPicture(), 100800), ByteVec(20, 0)});
     const ByteVec buffer = Concat({a, b, c, d});
     const auto length = static_cast<uint32_t>(buffer.size());
-    const uint32_t dOffset = static_cast<uint32_t>(a.size() + b.size() + c.size());
+    const auto dAt = static_cast<uint32_t>(a.size() + b.size() + c.size());
+    const std::vector<Entry> ab = {{0, a.size(), 1000, 299, 1, 0, 1, 1, 0},
+                                   {a.size(), 2048, 2000, 0, 0, 1, 0, 0, Units(93600 - 90000)}};
 
+    // The packs up to the last pack start, which is presented again with more data.
     md::Mpeg2PackCheck checker;
     checker.SetInspect(true);
     md::PackEntryList entries;
-    EXPECT_EQ(checker.ScanPacks(buffer.data(), length, &entries, false), dOffset);
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].offset, 0u);
-    EXPECT_EQ(entries[0].pack, buffer.data());
-    EXPECT_EQ(entries[0].length, a.size());
-    EXPECT_EQ(entries[0].scrBase, 1000u);
-    EXPECT_EQ(entries[0].video, 1);
-    EXPECT_EQ(entries[0].key, 1);
-    EXPECT_EQ(entries[0].ptsPresent, 1);
-    EXPECT_EQ(entries[0].videoTime, 0);
-    EXPECT_EQ(entries[1].offset, a.size());
-    EXPECT_EQ(entries[1].length, 2048u);
-    EXPECT_EQ(entries[1].audio, 1);
-    EXPECT_EQ(entries[1].video, 0);
-    EXPECT_EQ(entries[1].key, 0);
-    EXPECT_EQ(entries[1].ptsPresent, 0);
-    EXPECT_EQ(entries[1].videoTime, (93600 - 90000) * 1000 / 9);
+    EXPECT_EQ(checker.ScanPacks(buffer.data(), length, &entries, false), dAt);
+    EXPECT_EQ(Entries(entries, buffer.data()), ab);
 
     // The same buffer as the last one of a file: the open pack is emitted and
     // the walk stops 16 bytes before the end.
@@ -78,11 +83,53 @@ TEST(PackCheckTest, Mpeg2PacksEntriesExclusionAndFinalPack)
     last.SetInspect(true);
     entries.clear();
     EXPECT_EQ(last.ScanPacks(buffer.data(), length, &entries, true), length - 16);
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[2].offset, dOffset);
-    EXPECT_EQ(entries[2].length, length - dOffset);
-    EXPECT_EQ(entries[2].key, 1);
-    EXPECT_EQ(entries[2].videoTime, (100800 - 90000) * 1000 / 9);
+    std::vector<Entry> all = ab;
+    all.emplace_back(dAt, length - dAt, 4000, 0, 1, 0, 1, 1, Units(100800 - 90000));
+    EXPECT_EQ(Entries(entries, buffer.data()), all);
+
+    // Without inspection only positions, lengths and clocks; no list is harmless.
+    md::Mpeg2PackCheck plain;
+    entries.clear();
+    EXPECT_EQ(plain.ScanPacks(buffer.data(), length, &entries, false), dAt);
+    EXPECT_EQ(Entries(entries, buffer.data()), (std::vector<Entry>{{0, a.size(), 1000, 299, 0, 0, 0, 1, -1},
+                                                                   {a.size(), 2048, 2000, 0, 0, 0, 0, 0, -1}}));
+    EXPECT_EQ(plain.ScanPacks(buffer.data(), length, nullptr, true), length - 16);
+
+    // A packet that is not one ('01' where '10' belongs) ends the walk: its pack comes again.
+    ByteVec broken = mdtest::Mpeg2Pack(5000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 97200)});
+    broken[14 + 6] = 0x45;
+    const ByteVec stopped = Concat({a, broken, b});
+    md::Mpeg2PackCheck stops;
+    stops.SetInspect(true);
+    entries.clear();
+    EXPECT_EQ(stops.ScanPacks(stopped.data(), static_cast<uint32_t>(stopped.size()), &entries, false), a.size());
+    EXPECT_EQ(Entries(entries, stopped.data()), std::vector<Entry>(ab.begin(), ab.begin() + 1));
+}
+
+// MPEG-1: 12-byte pack headers whose SCR reads like a PTS; audio after video in a
+// pack leaves the video and key flags; times run from the first video PTS.
+TEST(PackCheckTest, Mpeg1Packs)
+{
+    auto pack = [](uint64_t scr, std::initializer_list<std::span<const uint8_t>> packets) {
+        ByteVec p = mdtest::Mpeg1PackHeader(scr, 3528);
+        for (auto packet : packets)
+            mdtest::Append(p, packet);
+        return p;
+    };
+    const ByteVec a = pack(0x1ABCDEF01, {mdtest::Mpeg1PesPacket(0xE0, GopAndIPicture(), 90000)});
+    const ByteVec b = pack(5000, {mdtest::Mpeg1PesPacket(0xE0, PPicture(), 93600),
+                                  mdtest::Mpeg1PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 200), 93000)});
+    const ByteVec c = pack(6000, {mdtest::Mpeg1PesPacket(0xE0, PPicture())});
+    const ByteVec buffer = Concat({a, b, c, mdtest::Mpeg1PackHeader(7000, 3528), ByteVec(20, 0)});
+    md::Mpeg1PackCheck checker;
+    checker.SetInspect(true);
+    md::PackEntryList entries;
+    const size_t ab = a.size() + b.size();
+    EXPECT_EQ(checker.ScanPacks(buffer.data(), static_cast<uint32_t>(buffer.size()), &entries, false), ab + c.size());
+    EXPECT_EQ(Entries(entries, buffer.data()),
+              (std::vector<Entry>{{0, a.size(), 0x1ABCDEF01, 0, 1, 0, 1, 1, 0},
+                                  {a.size(), b.size(), 5000, 0, 1, 1, 0, 1, Units(3600)},
+                                  {ab, c.size(), 6000, 0, 1, 0, 0, 0, -1}}));
 }
 
 // After 10 s the SCR falls back to 0 and the PTS restart at 1 s: the clock
@@ -101,33 +148,37 @@ TEST(PackCheckTest, Mpeg2ClockResetKeepsTimesRising)
     EXPECT_EQ(consumed, 2 * 2048u);
     checker.ScanPacks(file.data() + consumed, static_cast<uint32_t>(file.size() - consumed), &entries, false);
     ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0].videoTime, 0);
-    EXPECT_EQ(entries[1].videoTime, 100000000);  // 10 s
-    // Clock offset 900000 ticks; the first video PTS counts as 0 after the
+    // 10 s; then the clock offset 900000 ticks with the first video PTS counting as 0 after the
     // reset: (900000 + 90000) ticks.
-    EXPECT_EQ(entries[2].videoTime, 110000000);
+    EXPECT_EQ((std::array{entries[0].videoTime, entries[1].videoTime, entries[2].videoTime}),
+              (std::array<int64_t, 3>{0, 100000000, 110000000}));
 }
 
 TEST(PackCheckTest, KeyPictureInPes)
 {
-    uint8_t key = 9;
-    uint8_t closed = 9;
-    uint32_t tr = 9;
-    auto check = [&](const ByteVec& p, uint32_t cut = 0) {
-        return md::KeyPictureInPes(p.data(), static_cast<uint32_t>(p.size()) - cut, key, closed, tr);
+    // A P-picture met before the GOP header decides: not a key picture. An I-picture without a
+    // GOP: key, not closed. Not video, or not all there: cleared outputs.
+    const struct {
+        ByteVec packet;
+        uint32_t cut;
+        bool key;
+        uint8_t closed;
+        uint32_t tr;
+    } rows[] = {
+        {mdtest::PesPacket(0xE0, Concat({PPicture(), GopAndIPicture()})), 0, false, 0, 0},
+        {mdtest::PesPacket(0xE0, Concat({mdtest::PictureHeaderFields(0, 1), mdtest::SliceStart()})), 0, true, 0, 0},
+        {mdtest::PesPacket(0xE0, GopAndIPicture(2, true), 90000), 0, true, 1, 2},
+        {mdtest::PesPacket(0xE0, GopAndIPicture(5, false), 90000), 0, true, 0, 5},
+        {mdtest::PesPacket(0xC0, GopAndIPicture(2, true)), 0, false, 0, 0},
+        {mdtest::PesPacket(0xE0, GopAndIPicture()), 1, false, 0, 0},
     };
-    // A P-picture met before the GOP header decides: not a key picture.
-    EXPECT_FALSE(check(mdtest::PesPacket(0xE0, Concat({PPicture(), GopAndIPicture()}))));
-    EXPECT_EQ(key, 0);
-    EXPECT_TRUE(check(mdtest::PesPacket(0xE0, Concat({mdtest::PictureHeaderFields(0, 1), mdtest::SliceStart()}))));
-    EXPECT_EQ(closed, 0);
-    EXPECT_TRUE(check(mdtest::PesPacket(0xE0, GopAndIPicture(2, true), 90000)));
-    EXPECT_EQ(closed, 1);
-    EXPECT_EQ(tr, 2u);
-    // Not video, or not all there: cleared outputs.
-    EXPECT_FALSE(check(mdtest::PesPacket(0xC0, GopAndIPicture(2, true))));
-    EXPECT_EQ(closed + tr, 0u);
-    EXPECT_FALSE(check(mdtest::PesPacket(0xE0, GopAndIPicture()), 1));
+    for (const auto& r : rows) {
+        uint8_t key = 9, closed = 9;
+        uint32_t tr = 9;
+        EXPECT_EQ(md::KeyPictureInPes(r.packet.data(), static_cast<uint32_t>(r.packet.size()) - r.cut, key, closed, tr),
+                  r.key);
+        EXPECT_EQ(std::tuple(key, closed, tr), std::tuple(uint8_t(r.key), r.closed, r.tr)) << (&r - rows);
+    }
 }
 
 // Every pack of a corpus file is described once when the file is presented in

@@ -10,11 +10,13 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "input/memory_input_stream.h"
+#include "mpeg/cdxa.h"
 #include "probe/probe.h"
 #include "mpeg/time_range_scan.h"
 #include "support/bit_writer.h"
@@ -34,115 +36,112 @@ int64_t Units(int64_t ticks) { return ticks * 1000 / 9; }
 // Sequence header (25 fps, bit_rate_value 15000: 750,000 bytes/s), GOP, picture.
 ByteVec VideoEs(bool closedGop = false, uint16_t temporalReference = 0, bool mpeg2 = true)
 {
-    mdtest::SequenceFields fields;
-    fields.extension = mpeg2;
-    return Concat({mdtest::SequenceHeaders(fields), mdtest::GopHeaderFlags(closedGop),
+    return Concat({mdtest::VideoSequenceHeader(720, 576, 2, 3, mpeg2), mdtest::GopHeaderFlags(closedGop),
                    mdtest::PictureHeaderFields(temporalReference, 1), mdtest::SliceStart()});
 }
 
 // One Layer II frame, 192 kbit/s at 48 kHz: 576 bytes, 24 ms (240000 units).
 ByteVec AudioFrame() { return mdtest::MpegAudioFrame(2, 10, 1, 0, 576); }
 
-bool Scan(const ByteVec& file, uint32_t kind, TimeRangeInfo& range)
-{
-    md::MemoryInputStream stream(file.data(), file.size());
-    return md::ScanProgramStreamTimeRange(stream, kind, range);
-}
-
-// One picture a second, PTS from 10 s to 70 s, no audio: the range runs from
-// the first picture to one frame after the last.
-TEST(TimeRangeScanTest, StartAtFirstPictureEndOneFrameAfterLast)
+// count packs built by pack(k), then a program end code.
+template <typename Pack>
+ByteVec Packs(uint64_t count, Pack pack)
 {
     ByteVec file;
-    for (uint64_t k = 0; k <= 60; ++k)
-        mdtest::Append(file, mdtest::Mpeg2Pack(k * 90000, {mdtest::PesPacket(0xE0, VideoEs(), (10 + k) * 90000)}));
-    mdtest::Append(file, kEndCode);
-    TimeRangeInfo range{};
-    ASSERT_TRUE(Scan(file, MK_MPEG2_PROGRAM, range));
-    EXPECT_EQ(range.startTime, 10 * kSecond);
-    EXPECT_EQ(range.videoFirstTime, 10 * kSecond);
-    EXPECT_EQ(range.audioFirstTime, -1);
-    EXPECT_EQ(range.videoEndTime, 70 * kSecond + 400000);
-    EXPECT_EQ(range.audioEndTime, 0);
-    EXPECT_EQ(range.videoFrameDuration, 400000u);
-    EXPECT_EQ(range.audioFrameDuration, 0u);
-
-    // Kinds without a program stream, and an empty file, give no range.
-    EXPECT_FALSE(Scan(file, MK_MPEG2_TRANSPORT, range));
-    EXPECT_FALSE(Scan(ByteVec{}, MK_MPEG2_PROGRAM, range));
+    for (uint64_t k = 0; k < count; ++k)
+        mdtest::Append(file, pack(k));
+    return Concat({file, kEndCode});
 }
 
-// 20 packs of video and audio spanning 0.8 s, whose SCRs advance 9 ticks a
-// pack: 2048 bytes per 1000 units, 2.048 bytes a unit at 0, 1/3 and 2/3 of the
-// file. The estimate 1 s + trunc(40964 / 2.048) lies far below both ends
-// (1.8 s and 1.48 s, more than 1.2 times it), so both ends become the estimate.
-TEST(TimeRangeScanTest, EndsLessThanASecondApartFallBackToTheByteRate)
+TEST(TimeRangeScanTest, SyntheticStreams)
 {
-    ByteVec file;
-    for (uint64_t k = 0; k < 20; ++k)
-        mdtest::Append(file, mdtest::Mpeg2Pack(9 * k, {mdtest::PesPacket(0xE0, VideoEs(), 90000 + 3600 * k),
-                                                       mdtest::PesPacket(0xC0, AudioFrame(), 90000 + 2160 * k)}));
-    mdtest::Append(file, kEndCode);
-    ASSERT_EQ(file.size(), 40964u);
-    TimeRangeInfo range{};
-    ASSERT_TRUE(Scan(file, MK_MPEG2_PROGRAM, range));
-    EXPECT_EQ(range.startTime, kSecond);
-    EXPECT_EQ(range.audioFirstTime, kSecond);
-    EXPECT_EQ(range.videoEndTime, kSecond + 20001);
-    EXPECT_EQ(range.audioEndTime, kSecond + 20001);
-    EXPECT_EQ(range.audioFrameDuration, 240000u);
-
-    // A stream with a single pack cannot measure a byte rate: no range at all.
-    const ByteVec single = Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(), 90000)}), kEndCode});
-    EXPECT_FALSE(Scan(single, MK_MPEG2_PROGRAM, range));
-}
-
-// An MPEG-4 Visual VOL with fixed_vop_rate at 1 frame a second: a frame
-// duration above 600,000 is dropped, the start falls back to the earlier of the
-// first video and audio times, and no video end is looked for.
-TEST(TimeRangeScanTest, UnusableVideoFrameDurationFallsBackToTheEarliestTime)
-{
-    mdtest::BitWriter vol;
-    // video_object_layer_start_code, random_accessible_vol, type 1, no layer id,
-    // aspect 1, no control parameters, rectangular, marker,
-    // vop_time_increment_resolution 1, marker, fixed_vop_rate, increment 1 (one
-    // bit), marker, width 352, marker, height 288, marker.
-    for (const auto& [value, bits] : std::initializer_list<std::pair<uint32_t, unsigned>>{
-             {0x120, 32}, {0, 1}, {1, 8}, {0, 1}, {1, 4}, {0, 1}, {0, 2}, {1, 1}, {1, 16}, {1, 1}, {1, 1},
-             {1, 1}, {1, 1}, {352, 13}, {1, 1}, {288, 13}, {1, 1}})
-        vol.Put(value, bits);
-    vol.AlignZero();
+    // An MPEG-4 Visual VOL with fixed_vop_rate at 1 frame a second (a one-bit increment): 352x288.
+    const ByteVec vol = mdtest::Bits("32:0x120 1:0 8:1 1:0 4:1 1:0 2:0 1:1 16:1 1:1 1:1 1:1 1:1 13:352 1:1 13:288 1:1");
     const ByteVec vop = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x55, 0x55, 0x55};  // vop_coding_type 0: I-VOP
-    ByteVec file = mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, Concat({vol.Bytes(), vop}), 2 * 90000),
-                                         mdtest::PesPacket(0xC0, AudioFrame(), 90000)});
-    for (uint64_t k = 1; k <= 15; ++k)
-        mdtest::Append(file, mdtest::Mpeg2Pack(900 * k, {mdtest::PesPacket(0xC0, AudioFrame(), 90000 + 9000 * k)}));
-    mdtest::Append(file, kEndCode);
-    TimeRangeInfo range{};
-    ASSERT_TRUE(Scan(file, MK_MPEG2_PROGRAM_MPEG4, range));
-    EXPECT_EQ(range.videoFrameDuration, 0u);
-    EXPECT_EQ(range.videoFirstTime, 2 * kSecond);
-    EXPECT_EQ(range.startTime, kSecond);
-    EXPECT_EQ(range.videoEndTime, 0);
-    EXPECT_EQ(range.audioEndTime, Units(90000 + 9000 * 15) + 240000);
-}
+    // A RIFF/CDXA file of VCD sectors whose first sector's submode (byte 18) lacks the Form 2 bit.
+    std::vector<ByteVec> sectors;
+    for (uint64_t k = 0; k < 60; ++k)
+        sectors.push_back(mdtest::Mpeg1Pack(
+            1200 * k, {mdtest::Mpeg1PesPacket(0xE0, VideoEs(false, 0, false), 90000 + 3600 * k)}, 2324, 3528));
+    ByteVec cdxa = mdtest::CdxaFile(sectors);
+    cdxa[md::kCdxaDataOffset + 18] &= static_cast<uint8_t>(~0x20);
 
-// MPEG-1 system stream with audio only: the start is the first audio time.
-TEST(TimeRangeScanTest, AudioOnly)
-{
-    ByteVec file;
-    for (uint64_t k = 0; k <= 20; ++k)
-        mdtest::Append(file, mdtest::Mpeg1Pack(900 * k, {mdtest::Mpeg1PesPacket(0xC0, AudioFrame(), 180000 + 9000 * k)},
-                                               2324, 3528));
-    mdtest::Append(file, kEndCode);
-    TimeRangeInfo range{};
-    ASSERT_TRUE(Scan(file, MK_MPEG1_SYSTEM, range));
-    EXPECT_EQ(range.startTime, 2 * kSecond);
-    EXPECT_EQ(range.audioFirstTime, 2 * kSecond);
-    EXPECT_EQ(range.videoFirstTime, -1);
-    EXPECT_EQ(range.videoEndTime, 0);
-    EXPECT_EQ(range.videoFrameDuration, 0u);
-    EXPECT_EQ(range.audioEndTime, 4 * kSecond + 240000);
+    const struct {
+        const char* what;
+        uint32_t kind;
+        ByteVec file;
+        TimeRangeInfo range;  // start, video first, audio first, video end, audio end, frame durations
+    } rows[] = {
+        // One picture a second from 10 s to 70 s, no audio: from the first picture to one frame
+        // after the last.
+        {"video only",
+         MK_MPEG2_PROGRAM,
+         Packs(61,
+               [](uint64_t k) {
+                   return mdtest::Mpeg2Pack(k * 90000, {mdtest::PesPacket(0xE0, VideoEs(), (10 + k) * 90000)});
+               }),
+         {10 * kSecond, 10 * kSecond, -1, 70 * kSecond + 400000, 0, 400000, 0}},
+        // 20 packs spanning 0.8 s whose SCRs advance 9 ticks a pack: 2048 bytes per 1000 units, 2.048
+        // bytes a unit at 0, 1/3 and 2/3 of the file. The estimate 1 s + trunc(40964 / 2.048) lies
+        // far below both ends (1.8 s and 1.48 s, more than 1.2 times it): both ends become it.
+        {"ends less than a second apart",
+         MK_MPEG2_PROGRAM,
+         Packs(20,
+               [](uint64_t k) {
+                   return mdtest::Mpeg2Pack(9 * k, {mdtest::PesPacket(0xE0, VideoEs(), 90000 + 3600 * k),
+                                                    mdtest::PesPacket(0xC0, AudioFrame(), 90000 + 2160 * k)});
+               }),
+         {kSecond, kSecond, kSecond, kSecond + 20001, kSecond + 20001, 400000, 240000}},
+        // A frame duration above 600,000 is dropped: the start is the earlier of the first video and
+        // audio times and no video end is looked for.
+        {"unusable frame duration",
+         MK_MPEG2_PROGRAM_MPEG4,
+         Packs(16,
+               [&](uint64_t k) {
+                   return k == 0
+                              ? mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, Concat({vol, vop}), 2 * 90000),
+                                                      mdtest::PesPacket(0xC0, AudioFrame(), 90000)})
+                              : mdtest::Mpeg2Pack(900 * k, {mdtest::PesPacket(0xC0, AudioFrame(), 90000 + 9000 * k)});
+               }),
+         {kSecond, 2 * kSecond, kSecond, 0, Units(90000 + 9000 * 15) + 240000, 0, 240000}},
+        // An MPEG-1 system stream with audio only: the start is the first audio time.
+        {"audio only",
+         MK_MPEG1_SYSTEM,
+         Packs(21,
+               [](uint64_t k) {
+                   return mdtest::Mpeg1Pack(900 * k, {mdtest::Mpeg1PesPacket(0xC0, AudioFrame(), 180000 + 9000 * k)},
+                                            2324, 3528);
+               }),
+         {2 * kSecond, -1, 2 * kSecond, 0, 4 * kSecond + 240000, 0, 240000}},
+        // The sector without Form 2 is not fed: the first video time is that of the next sector; the
+        // padding packet after the last sector's video packet completes it.
+        {"CDXA",
+         MK_VCD,
+         cdxa,
+         {Units(90000 + 3600), Units(90000 + 3600), -1, Units(90000 + 3600 * 59) + 400000, 0, 400000, 0}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        md::MemoryInputStream stream(r.file.data(), r.file.size());
+        TimeRangeInfo range{};
+        ASSERT_TRUE(md::ScanProgramStreamTimeRange(stream, r.kind, range));
+        const TimeRangeInfo& e = r.range;
+        EXPECT_EQ(std::tuple(range.startTime, range.videoFirstTime, range.audioFirstTime, range.videoEndTime,
+                             range.audioEndTime, range.videoFrameDuration, range.audioFrameDuration),
+                  std::tuple(e.startTime, e.videoFirstTime, e.audioFirstTime, e.videoEndTime, e.audioEndTime,
+                             e.videoFrameDuration, e.audioFrameDuration));
+    }
+
+    // No range: a kind without a program stream, an empty file, and a single pack, which cannot
+    // measure a byte rate.
+    const ByteVec single = Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(), 90000)}), kEndCode});
+    const std::pair<uint32_t, ByteVec> none[] = {{MK_MPEG2_TRANSPORT, rows[0].file}, {MK_MPEG2_PROGRAM, {}},
+                                                 {MK_MPEG2_PROGRAM, single}};
+    for (const auto& [kind, file] : none) {
+        md::MemoryInputStream stream(file.data(), file.size());
+        TimeRangeInfo range{};
+        EXPECT_FALSE(md::ScanProgramStreamTimeRange(stream, kind, range)) << kind << " " << file.size();
+    }
 }
 
 // A closed GOP whose first picture in stream order has temporal_reference 2
@@ -155,30 +154,9 @@ TEST(TimeRangeScanTest, ClosedGopMovesTheFirstTimeBack)
     md::MemoryInputStream stream(file.data(), file.size());
     md::ScanStartResult start;
     ASSERT_TRUE(md::ScanStart(false, &stream, false, 0, false, start));
-    EXPECT_EQ(start.videoFirstTime, Units(90000) - 2 * 400000);
-    EXPECT_EQ(start.videoFrameDuration, 400000);
-    EXPECT_EQ(start.videoByteRate, 750000u);
-    EXPECT_EQ(start.videoStreamIndex, 0);
+    EXPECT_EQ(std::tuple(start.videoFirstTime, start.videoFrameDuration, start.videoByteRate, start.videoStreamIndex),
+              std::tuple(Units(90000) - 2 * 400000, 400000, 750000u, 0));
     EXPECT_FALSE(md::ScanStart(false, nullptr, false, 0, false, start));
-}
-
-// A RIFF/CDXA file of VCD sectors: a sector whose submode lacks the Form 2 bit
-// is not fed, so the first video time is that of the next sector.
-TEST(TimeRangeScanTest, CdxaSectorsWithoutForm2AreSkipped)
-{
-    std::vector<ByteVec> sectors;
-    for (uint64_t k = 0; k < 60; ++k)
-        sectors.push_back(mdtest::Mpeg1Pack(
-            1200 * k, {mdtest::Mpeg1PesPacket(0xE0, VideoEs(false, 0, false), 90000 + 3600 * k)}, 2324, 3528));
-    ByteVec file = mdtest::CdxaFile(sectors);
-    // Submode byte (18) of raw sector 0: Form 1.
-    file[mdtest::kRiffCdxaHeaderSize + 18] &= static_cast<uint8_t>(~0x20);
-    TimeRangeInfo range{};
-    ASSERT_TRUE(Scan(file, MK_VCD, range));
-    EXPECT_EQ(range.videoFirstTime, Units(90000 + 3600));
-    EXPECT_EQ(range.startTime, Units(90000 + 3600));
-    // The padding packet after the last sector's video packet completes it.
-    EXPECT_EQ(range.videoEndTime, Units(90000 + 3600 * 59) + 400000);
 }
 
 // ---- Corpus against ffprobe --------------------------------------------------------

@@ -1,7 +1,11 @@
+// The registry file: the .reg text form, case-insensitive keys, tree deletion,
+// concurrent writer processes, and where the file lives.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,68 +20,55 @@ protected:
     void SetUp() override { setenv("MEDIADETECT_REGISTRY", (m_dir / "sub" / "registry.reg").c_str(), 1); }
     void TearDown() override { unsetenv("MEDIADETECT_REGISTRY"); }
 
-    std::string FileText() const
+    std::string Get(const char* key, const char* name = nullptr)
     {
-        auto bytes = test::ReadFileBytes(m_dir / "sub" / "registry.reg");
-        return {bytes.begin(), bytes.end()};
+        std::string value;
+        return RegGetValueA(HKEY_CLASSES_ROOT, key, name, value) == ERROR_SUCCESS ? value : "(none)";
     }
 
     test::TempDir m_dir;
 };
 
-TEST_F(Registry, ValuesAreWrittenInRegStyleAndReadBack)
+TEST_F(Registry, ValuesAreWrittenInRegStyleReadBackAndDeletedByTree)
 {
     EXPECT_EQ(RegistryPath(), (m_dir / "sub" / "registry.reg").string());
     ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, "CLSID\\{X}", nullptr, "Name \"quoted\" C:\\dir"), ERROR_SUCCESS);
     ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, "CLSID\\{X}\\InprocServer32", "ThreadingModel", "Both"),
               ERROR_SUCCESS);
-    // Overwriting keeps one value.
+    // Overwriting, in another case, keeps one value.
     ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, "clsid\\{x}\\inprocserver32", "threadingmodel", "Apartment"),
               ERROR_SUCCESS);
-
-    const std::string text = FileText();
+    const auto bytes = test::ReadFileBytes(m_dir / "sub" / "registry.reg");
+    const std::string text(bytes.begin(), bytes.end());
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
     EXPECT_NE(text.find("[CLSID\\{X}]\n@=\"Name \\\"quoted\\\" C:\\\\dir\"\n"), std::string::npos) << text;
     EXPECT_NE(text.find("[CLSID\\{X}\\InprocServer32]\n\"ThreadingModel\"=\"Apartment\"\n"), std::string::npos)
         << text;
     EXPECT_EQ(text.find("Both"), std::string::npos);
+    EXPECT_EQ(std::tuple(Get("CLSID\\{X}"), Get("CLSID\\{X}", "Missing"), Get("CLSID\\{Y}")),
+              std::tuple(std::string("Name \"quoted\" C:\\dir"), std::string("(none)"), std::string("(none)")));
 
-    std::string value;
-    ASSERT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, "CLSID\\{X}", nullptr, value), ERROR_SUCCESS);
-    EXPECT_EQ(value, "Name \"quoted\" C:\\dir");
-    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, "CLSID\\{X}", "Missing", value), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, "CLSID\\{Y}", nullptr, value), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(Registry, DeleteTreeRemovesTheKeyAndEverythingBelowButNotItsNeighbours)
-{
-    RegSetKeyValueA(HKEY_CLASSES_ROOT, "CLSID\\{A}\\InprocServer32", nullptr, "a.so");
-    RegSetKeyValueA(HKEY_CLASSES_ROOT, "CLSID\\{A}", nullptr, "A");
-    RegSetKeyValueA(HKEY_CLASSES_ROOT, "CLSID\\{AB}", nullptr, "AB");
-
-    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{A}"), ERROR_SUCCESS);
-    std::string value;
-    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, "CLSID\\{A}\\InprocServer32", nullptr, value), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, "CLSID\\{A}", nullptr, value), ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, "CLSID\\{AB}", nullptr, value), ERROR_SUCCESS);
-    EXPECT_EQ(value, "AB");
-    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{A}"), ERROR_FILE_NOT_FOUND);
+    // A tree goes with everything below it, but not its neighbour {XY}.
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, "CLSID\\{XY}", nullptr, "XY");
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{X}"), ERROR_SUCCESS);
+    EXPECT_EQ(std::tuple(Get("CLSID\\{X}\\InprocServer32", "ThreadingModel"), Get("CLSID\\{X}"), Get("CLSID\\{XY}")),
+              std::tuple(std::string("(none)"), std::string("(none)"), std::string("XY")));
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{X}"), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(Registry, ConcurrentWritersLoseNothing)
 {
     constexpr int kWriters = 6;
     constexpr int kKeysEach = 15;
+    auto key = [](int w, int k) { return "K\\" + std::to_string(w) + "_" + std::to_string(k); };
     std::vector<pid_t> children;
     for (int w = 0; w < kWriters; ++w) {
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (int k = 0; k < kKeysEach; ++k) {
-                const std::string key = "K\\" + std::to_string(w) + "_" + std::to_string(k);
-                if (RegSetKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, key.c_str()) != ERROR_SUCCESS)
+            for (int k = 0; k < kKeysEach; ++k)
+                if (RegSetKeyValueA(HKEY_CLASSES_ROOT, key(w, k).c_str(), nullptr, key(w, k).c_str()) != ERROR_SUCCESS)
                     _exit(1);
-            }
             _exit(0);
         }
         children.push_back(pid);
@@ -87,14 +78,9 @@ TEST_F(Registry, ConcurrentWritersLoseNothing)
         waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    for (int w = 0; w < kWriters; ++w) {
-        for (int k = 0; k < kKeysEach; ++k) {
-            const std::string key = "K\\" + std::to_string(w) + "_" + std::to_string(k);
-            std::string value;
-            EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, value), ERROR_SUCCESS) << key;
-            EXPECT_EQ(value, key);
-        }
-    }
+    for (int w = 0; w < kWriters; ++w)
+        for (int k = 0; k < kKeysEach; ++k)
+            EXPECT_EQ(Get(key(w, k).c_str()), key(w, k));
 }
 
 TEST_F(Registry, DefaultLocationFollowsXdgConfigHome)

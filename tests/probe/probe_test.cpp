@@ -27,8 +27,8 @@ int32_t Atoms(const ByteVec& bytes)
     return ProbeMp4Atoms(s);
 }
 
-const ByteVec kMpeg2Sequence = Concat({VideoSequenceHeader(720, 576, 2, 3), GopHeader(), IPictureHeader()});
-const ByteVec kMpeg1Sequence = Concat({VideoSequenceHeader(352, 288, 12, 3, false), GopHeader(), IPictureHeader()});
+const ByteVec kMpeg2Sequence = Concat({VideoSequenceHeader(720, 576, 2, 3), GopHeaderFlags(), PictureHeaderFields()});
+const ByteVec kMpeg1Sequence = Concat({VideoSequenceHeader(352, 288, 12, 3, false), GopHeaderFlags(), PictureHeaderFields()});
 
 TEST(ProbeMediaKind, NullEmptyUnopenedAndOneBufferRead)
 {

@@ -1,9 +1,11 @@
-// MSB-first bit writer for building bitstreams in tests.
+// MSB-first bit writing for building bitstreams in tests, and Bits(), which
+// writes a list of fields the way the standards' syntax tables give them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace mdtest {
@@ -13,6 +15,9 @@ public:
     // Appends the low `bits` bits of value, most significant first (bits <= 64).
     void Put(uint64_t value, unsigned bits);
     void PutBit(bool bit) { Put(bit ? 1 : 0, 1); }
+    // ue(v) and se(v), the Exp-Golomb codes of ISO/IEC 14496-10 9.1.
+    void PutUe(uint64_t value);
+    void PutSe(int64_t value) { PutUe(value > 0 ? uint64_t(2 * value - 1) : uint64_t(-2 * value)); }
     // Appends whole bytes; the writer must be byte-aligned.
     void PutBytes(std::span<const uint8_t> bytes);
     // Fills the current byte with zero (or one) bits.
@@ -29,5 +34,10 @@ private:
     std::vector<uint8_t> m_bytes;
     size_t m_bitCount = 0;
 };
+
+// Writes space-separated fields "n:value" (value in n bits), "ue:value" or
+// "se:value"; values are decimal, 0x hexadecimal or 0b binary. Zero bits fill
+// the last byte. Bits("32:0x1B3 12:720 12:576") is 00 00 01 B3 2D 02 40.
+std::vector<uint8_t> Bits(std::string_view fields);
 
 }  // namespace mdtest

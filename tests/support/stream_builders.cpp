@@ -8,54 +8,27 @@
 namespace mdtest {
 namespace {
 
-void PutBe16(ByteVec& out, uint32_t v)
-{
-    out.push_back(uint8_t(v >> 8));
-    out.push_back(uint8_t(v));
-}
-
 void PutBe32(ByteVec& out, uint32_t v)
 {
-    PutBe16(out, v >> 16);
-    PutBe16(out, v & 0xFFFF);
-}
-
-void PutLe16(ByteVec& out, uint32_t v)
-{
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(uint8_t(v >> shift));
 }
 
 void PutLe32(ByteVec& out, uint32_t v)
 {
-    PutLe16(out, v & 0xFFFF);
-    PutLe16(out, v >> 16);
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(uint8_t(v >> shift));
 }
 
-void PutFourCC(ByteVec& out, const char (&s)[5])
+void PutText(ByteVec& out, const char* s)
 {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<uint8_t>(s[i]));
+    while (*s)
+        out.push_back(uint8_t(*s++));
 }
 
-void PutStartCode(BitWriter& w, uint8_t code) { w.Put(0x00000100u | code, 32); }
-
-// A 33-bit PTS/DTS/SCR-style field: 4-bit prefix, three parts with markers.
-void PutTimestamp(BitWriter& w, unsigned prefix, uint64_t ts)
+// program_stream_map, padding, private_stream_2, ECM, EMM, directory, DSMCC, H.222.1 type E.
+bool HasNoHeaderExtension(uint8_t id)
 {
-    w.Put(prefix, 4);
-    w.Put((ts >> 30) & 7, 3);
-    w.Put(1, 1);
-    w.Put((ts >> 15) & 0x7FFF, 15);
-    w.Put(1, 1);
-    w.Put(ts & 0x7FFF, 15);
-    w.Put(1, 1);
-}
-
-bool HasNoPesHeaderExtension(uint8_t id)
-{
-    // program_stream_map, padding, private_stream_2, ECM, EMM, directory,
-    // DSMCC, H.222.1 type E.
     return id == 0xBC || id == 0xBE || id == 0xBF || id == 0xF0 || id == 0xF1 || id == 0xFF || id == 0xF2 ||
            id == 0xF8;
 }
@@ -64,22 +37,11 @@ ByteVec PacketWithLength(uint8_t streamId, std::span<const uint8_t> body)
 {
     if (body.size() > 0xFFFF)
         throw std::invalid_argument("PES packet longer than 65535 bytes");
-    ByteVec out{0x00, 0x00, 0x01, streamId};
-    PutBe16(out, static_cast<uint32_t>(body.size()));
-    Append(out, body);
-    return out;
+    return Concat({ByteVec{0x00, 0x00, 0x01, streamId, uint8_t(body.size() >> 8), uint8_t(body.size())}, body});
 }
 
-// A PSI section in a transport packet payload: pointer_field, section, CRC.
-ByteVec PsiPayload(ByteVec section)
-{
-    PutBe32(section, Crc32Mpeg2(section));
-    ByteVec payload{0x00};
-    Append(payload, section);
-    return payload;
-}
-
-ByteVec Padded(std::span<const uint8_t> es, size_t size, uint8_t filler)
+// es, then filler up to size bytes.
+ByteVec Padded(std::span<const uint8_t> es, size_t size, uint8_t filler = 0xFF)
 {
     if (es.size() > size)
         throw std::invalid_argument("payload does not fit");
@@ -88,7 +50,26 @@ ByteVec Padded(std::span<const uint8_t> es, size_t size, uint8_t filler)
     return out;
 }
 
+ByteVec FillPack(ByteVec pack, size_t packSize)
+{
+    if (pack.size() > packSize)
+        throw std::invalid_argument("pack contents exceed the pack size");
+    if (pack.size() < packSize)
+        Append(pack, PaddingPacket(packSize - pack.size()));
+    return pack;
+}
+
 }  // namespace
+
+void Append(ByteVec& out, std::span<const uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+
+ByteVec Concat(std::initializer_list<std::span<const uint8_t>> parts)
+{
+    ByteVec out;
+    for (auto p : parts)
+        Append(out, p);
+    return out;
+}
 
 uint32_t Crc32Mpeg2(std::span<const uint8_t> data)
 {
@@ -101,45 +82,32 @@ uint32_t Crc32Mpeg2(std::span<const uint8_t> data)
     return crc;
 }
 
-void Append(ByteVec& out, std::span<const uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
-
-ByteVec Concat(std::initializer_list<std::span<const uint8_t>> parts)
-{
-    ByteVec out;
-    for (auto p : parts)
-        Append(out, p);
-    return out;
-}
-
 ByteVec RandomBytes(size_t n, uint32_t seed, bool clean)
 {
     ByteVec out(n);
     uint64_t x = 0x9E3779B97F4A7C15ull ^ (uint64_t(seed) * 0xBF58476D1CE4E5B9ull);
     for (size_t i = 0; i < n; ++i) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        uint8_t b = uint8_t(x >> 24);
-        if (clean && b == 0x00)
-            b = 0x80;
-        if (clean && b == 0x47)
-            b = 0x48;
-        out[i] = b;
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        const auto b = uint8_t(x >> 24);
+        out[i] = !clean ? b : b == 0x00 ? 0x80 : b == 0x47 ? 0x48 : b;
     }
     return out;
 }
 
 // ---- MPEG program streams ----------------------------------------------------------
 
+ByteVec Timestamp(unsigned prefix, uint64_t t)
+{
+    return {uint8_t(prefix << 4 | (t >> 29 & 0x0E) | 1), uint8_t(t >> 22), uint8_t(t >> 14 | 1), uint8_t(t >> 7),
+            uint8_t(t << 1 | 1)};
+}
+
 ByteVec Mpeg1PackHeader(uint64_t scr, uint32_t muxRate)
 {
-    BitWriter w;
-    PutStartCode(w, 0xBA);
-    PutTimestamp(w, 0x2, scr);  // '0010' system_clock_reference
-    w.Put(1, 1);
-    w.Put(muxRate, 22);
-    w.Put(1, 1);
-    return w.Take();
+    // '0010' system_clock_reference, then marker, program_mux_rate, marker.
+    const uint32_t rate = 1u << 23 | (muxRate & 0x3FFFFF) << 1 | 1;
+    return Concat({ByteVec{0x00, 0x00, 0x01, 0xBA}, Timestamp(2, scr),
+                   ByteVec{uint8_t(rate >> 16), uint8_t(rate >> 8), uint8_t(rate)}});
 }
 
 ByteVec Mpeg2PackHeader(uint64_t scrBase, uint32_t muxRate, uint32_t scrExtension, uint8_t stuffing)
@@ -147,22 +115,11 @@ ByteVec Mpeg2PackHeader(uint64_t scrBase, uint32_t muxRate, uint32_t scrExtensio
     if (stuffing > 7)
         throw std::invalid_argument("pack_stuffing_length above 7");
     BitWriter w;
-    PutStartCode(w, 0xBA);
-    w.Put(1, 2);  // '01'
-    w.Put((scrBase >> 30) & 7, 3);
-    w.Put(1, 1);
-    w.Put((scrBase >> 15) & 0x7FFF, 15);
-    w.Put(1, 1);
-    w.Put(scrBase & 0x7FFF, 15);
-    w.Put(1, 1);
-    w.Put(scrExtension, 9);
-    w.Put(1, 1);
-    w.Put(muxRate, 22);  // program_mux_rate
-    w.Put(3, 2);         // two marker bits
-    w.Put(0x1F, 5);      // reserved
-    w.Put(stuffing, 3);  // pack_stuffing_length
-    for (int i = 0; i < stuffing; ++i)
-        w.Put(0xFF, 8);
+    w.Put(0x1BA, 32), w.Put(1, 2);  // '01'
+    w.Put(scrBase >> 30 & 7, 3), w.PutBit(true), w.Put(scrBase >> 15 & 0x7FFF, 15), w.PutBit(true);
+    w.Put(scrBase & 0x7FFF, 15), w.PutBit(true), w.Put(scrExtension, 9), w.PutBit(true);
+    w.Put(muxRate, 22), w.Put(3, 2), w.Put(0x1F, 5), w.Put(stuffing, 3);  // markers, reserved, pack_stuffing_length
+    w.PutBytes(ByteVec(stuffing, 0xFF));
     return w.Take();
 }
 
@@ -170,26 +127,12 @@ ByteVec SystemHeader(uint32_t rateBound, uint8_t audioBound, uint8_t videoBound,
                      const std::vector<SystemHeaderStream>& streams)
 {
     BitWriter w;
-    PutStartCode(w, 0xBB);
-    w.Put(6 + 3 * streams.size(), 16);  // header_length
-    w.Put(1, 1);
-    w.Put(rateBound, 22);
-    w.Put(1, 1);
-    w.Put(audioBound, 6);
-    w.Put(0, 1);  // fixed_flag
-    w.Put(0, 1);  // CSPS_flag
-    w.Put(1, 1);  // system_audio_lock_flag
-    w.Put(1, 1);  // system_video_lock_flag
-    w.Put(1, 1);
-    w.Put(videoBound, 5);
-    w.Put(1, 1);     // packet_rate_restriction_flag
-    w.Put(0x7F, 7);  // reserved
-    for (const auto& s : streams) {
-        w.Put(s.streamId, 8);
-        w.Put(3, 2);
-        w.Put(s.bufferScale ? 1 : 0, 1);
-        w.Put(s.bufferSize, 13);
-    }
+    w.Put(0x1BB, 32), w.Put(6 + 3 * streams.size(), 16);  // header_length
+    w.PutBit(true), w.Put(rateBound, 22), w.PutBit(true), w.Put(audioBound, 6);
+    w.Put(0b0011, 4);  // fixed_flag, CSPS_flag, system_audio_lock_flag, system_video_lock_flag
+    w.PutBit(true), w.Put(videoBound, 5), w.PutBit(true), w.Put(0x7F, 7);  // packet_rate_restriction, reserved
+    for (const auto& s : streams)
+        w.Put(s.streamId, 8), w.Put(3, 2), w.PutBit(s.bufferScale), w.Put(s.bufferSize, 13);
     return w.Take();
 }
 
@@ -201,46 +144,31 @@ ByteVec DvdSystemHeader()
 ByteVec PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts,
                   std::optional<uint64_t> dts)
 {
-    if (HasNoPesHeaderExtension(streamId))
+    if (HasNoHeaderExtension(streamId))
         return PacketWithLength(streamId, payload);
-    BitWriter w;
-    w.Put(2, 2);  // '10'
-    w.Put(0, 2);  // PES_scrambling_control
-    w.Put(0, 1);  // PES_priority
-    w.Put(1, 1);  // data_alignment_indicator
-    w.Put(0, 1);  // copyright
-    w.Put(1, 1);  // original_or_copy
-    const unsigned ptsDtsFlags = pts ? (dts ? 3 : 2) : 0;
-    w.Put(ptsDtsFlags, 2);
-    w.Put(0, 6);  // ESCR, ES_rate, DSM_trick_mode, additional_copy_info, PES_CRC, PES_extension
-    w.Put(ptsDtsFlags == 3 ? 10 : ptsDtsFlags == 2 ? 5 : 0, 8);  // PES_header_data_length
+    // '10', data_alignment_indicator, original_or_copy; PTS_DTS_flags; PES_header_data_length.
+    const uint8_t flags = pts ? (dts ? 0xC0 : 0x80) : 0x00;
+    ByteVec body{0x85, flags, uint8_t(pts ? (dts ? 10 : 5) : 0)};
     if (pts)
-        PutTimestamp(w, ptsDtsFlags == 3 ? 0x3 : 0x2, *pts);
+        Append(body, Timestamp(dts ? 3 : 2, *pts));
     if (pts && dts)
-        PutTimestamp(w, 0x1, *dts);
-    w.PutBytes(payload);
-    return PacketWithLength(streamId, w.Bytes());
+        Append(body, Timestamp(1, *dts));
+    Append(body, payload);
+    return PacketWithLength(streamId, body);
 }
 
 ByteVec Mpeg1PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts)
 {
-    if (HasNoPesHeaderExtension(streamId))
+    if (HasNoHeaderExtension(streamId))
         return PacketWithLength(streamId, payload);
-    BitWriter w;
-    if (pts)
-        PutTimestamp(w, 0x2, *pts);
-    else
-        w.Put(0x0F, 8);
-    w.PutBytes(payload);
-    return PacketWithLength(streamId, w.Bytes());
+    return PacketWithLength(streamId, Concat({pts ? Timestamp(2, *pts) : ByteVec{0x0F}, payload}));
 }
 
 ByteVec PaddingPacket(size_t totalSize)
 {
     if (totalSize < 6)
         throw std::invalid_argument("padding packet shorter than 6 bytes");
-    ByteVec body(totalSize - 6, 0xFF);
-    return PacketWithLength(0xBE, body);
+    return PacketWithLength(0xBE, ByteVec(totalSize - 6, 0xFF));
 }
 
 ByteVec PrivateStream2Packet(uint16_t length, uint8_t subStream)
@@ -252,17 +180,12 @@ ByteVec PrivateStream2Packet(uint16_t length, uint8_t subStream)
 }
 
 ByteVec DvdNavPciPacket() { return PrivateStream2Packet(980, 0x00); }
-ByteVec DvdNavDsiPacket() { return PrivateStream2Packet(1018, 0x01); }
-ByteVec DvdVrDataPacket() { return PrivateStream2Packet(2004, 0x50); }
 
-ByteVec FillPack(ByteVec pack, size_t packSize)
+ByteVec DvdVrDataPacketWithAspect(uint8_t byte29)
 {
-    if (pack.size() > packSize)
-        throw std::invalid_argument("pack contents exceed the pack size");
-    const size_t rest = packSize - pack.size();
-    if (rest > 0)
-        Append(pack, PaddingPacket(rest));
-    return pack;
+    ByteVec packet = PrivateStream2Packet(2004, 0x50);
+    packet.at(29) = byte29;
+    return packet;
 }
 
 ByteVec Mpeg2Pack(uint64_t scr, std::initializer_list<std::span<const uint8_t>> packets, size_t packSize,
@@ -285,232 +208,199 @@ ByteVec Mpeg1Pack(uint64_t scr, std::initializer_list<std::span<const uint8_t>> 
 
 ByteVec DvdNavPack(uint64_t scr)
 {
-    return Mpeg2Pack(scr, {DvdSystemHeader(), DvdNavPciPacket(), DvdNavDsiPacket()});
+    return Mpeg2Pack(scr, {DvdSystemHeader(), DvdNavPciPacket(), PrivateStream2Packet(1018, 0x01)});
 }
 
-ByteVec DvdVrRdiPack(uint64_t scr) { return Mpeg2Pack(scr, {DvdSystemHeader(), DvdVrDataPacket()}); }
+ByteVec DvdVrRdiPack(uint64_t scr) { return Mpeg2Pack(scr, {DvdSystemHeader(), DvdVrDataPacketWithAspect(0)}); }
 
 ByteVec DvdVideoPack(uint64_t scr, std::span<const uint8_t> es, std::optional<uint64_t> pts)
 {
-    const size_t payload = 2048 - 14 - 9 - (pts ? 5 : 0);
-    return Mpeg2Pack(scr, {PesPacket(0xE0, Padded(es, payload, 0xFF), pts)});
+    return Mpeg2Pack(scr, {PesPacket(0xE0, Padded(es, 2048 - 14 - 9 - (pts ? 5 : 0)), pts)});
 }
 
-// ---- Video elementary headers ----------------------------------------------------------
+// ---- MPEG-1/2 video ----------------------------------------------------------------
 
-ByteVec VideoSequenceHeader(uint32_t width, uint32_t height, uint8_t aspectCode, uint8_t frameRateCode, bool mpeg2,
-                            uint32_t bitRate400)
+ByteVec SequenceHeaders(const SequenceFields& f)
 {
     BitWriter w;
-    PutStartCode(w, 0xB3);
-    w.Put(width, 12);         // horizontal_size_value
-    w.Put(height, 12);        // vertical_size_value
-    w.Put(aspectCode, 4);     // aspect_ratio_information
-    w.Put(frameRateCode, 4);  // frame_rate_code
-    w.Put(bitRate400, 18);    // bit_rate_value
-    w.Put(1, 1);
-    w.Put(112, 10);  // vbv_buffer_size_value
-    w.Put(0, 1);     // constrained_parameters_flag
-    w.Put(0, 1);     // load_intra_quantiser_matrix
-    w.Put(0, 1);     // load_non_intra_quantiser_matrix
-    if (mpeg2) {
-        PutStartCode(w, 0xB5);
-        w.Put(1, 4);     // extension_start_code_identifier: sequence extension
-        w.Put(0x48, 8);  // profile_and_level_indication: Main@Main
-        w.Put(0, 1);     // progressive_sequence
-        w.Put(1, 2);     // chroma_format 4:2:0
-        w.Put(0, 2);     // horizontal_size_extension
-        w.Put(0, 2);     // vertical_size_extension
-        w.Put(0, 12);    // bit_rate_extension
-        w.Put(1, 1);
-        w.Put(0, 8);  // vbv_buffer_size_extension
-        w.Put(0, 1);  // low_delay
-        w.Put(0, 2);  // frame_rate_extension_n
-        w.Put(0, 5);  // frame_rate_extension_d
+    w.Put(0x1B3, 32), w.Put(f.width & 0xFFF, 12), w.Put(f.height & 0xFFF, 12);
+    w.Put(f.aspectCode, 4), w.Put(f.frameRateCode, 4), w.Put(f.bitRate400, 18), w.PutBit(true);  // marker_bit
+    w.Put(112, 10), w.PutBit(false), w.PutBit(f.intraMatrix);  // vbv_buffer_size_value, constrained_parameters_flag
+    for (unsigned i = 0; f.intraMatrix && i < 64; ++i)
+        w.Put(8 + i, 8);  // intra_quantiser_matrix, never 0
+    w.PutBit(false);      // load_non_intra_quantiser_matrix
+    if (f.extension) {
+        // sequence_extension: profile_and_level, progressive_sequence, chroma_format 4:2:0, size
+        // extensions, bit_rate_extension 0, marker, vbv_buffer_size_extension, low_delay, frame rate extension.
+        w.Put(0x1B5, 32), w.Put(1, 4), w.Put(f.profileAndLevel, 8), w.PutBit(f.progressive), w.Put(1, 2);
+        w.Put(f.width >> 12 & 3, 2), w.Put(f.height >> 12 & 3, 2), w.Put(0, 12), w.PutBit(true), w.Put(0, 16);
+    }
+    if (f.extension && f.displaySize) {
+        // sequence_display_extension: video_format 5, colour_description, then primaries and matrix 1.
+        w.Put(0x1B5, 32), w.Put(2, 4), w.Put(5, 3), w.PutBit(f.transferCharacteristics.has_value());
+        if (f.transferCharacteristics)
+            w.Put(1, 8), w.Put(*f.transferCharacteristics, 8), w.Put(1, 8);
+        w.Put(f.displaySize->first, 14), w.PutBit(true), w.Put(f.displaySize->second, 14), w.AlignZero();
     }
     return w.Take();
 }
 
-ByteVec GopHeader()
+ByteVec VideoSequenceHeader(uint32_t width, uint32_t height, uint8_t aspectCode, uint8_t frameRateCode, bool mpeg2)
+{
+    SequenceFields fields;
+    fields.width = width, fields.height = height, fields.aspectCode = aspectCode;
+    fields.frameRateCode = frameRateCode, fields.extension = mpeg2;
+    return SequenceHeaders(fields);
+}
+
+// Time code 0 with its marker bit (byte 5), closed_gop (bit 6 of byte 7), broken_link 0.
+ByteVec GopHeaderFlags(bool closedGop)
+{
+    return {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, uint8_t(closedGop ? 0x40 : 0x00)};
+}
+
+ByteVec PictureHeaderFields(uint16_t temporalReference, uint8_t codingType)
 {
     BitWriter w;
-    PutStartCode(w, 0xB8);
-    w.Put(0, 1);  // drop_frame_flag
-    w.Put(0, 5);  // hours
-    w.Put(0, 6);  // minutes
-    w.Put(1, 1);  // marker
-    w.Put(0, 6);  // seconds
-    w.Put(0, 6);  // pictures
-    w.Put(1, 1);  // closed_gop
-    w.Put(0, 1);  // broken_link
+    w.Put(0x100, 32), w.Put(temporalReference, 10), w.Put(codingType, 3), w.Put(0xFFFF, 16);  // vbv_delay
+    if (codingType == 2 || codingType == 3)
+        w.Put(0b0001, 4);  // full_pel_forward_vector, forward_f_code
+    if (codingType == 3)
+        w.Put(0b0001, 4);  // full_pel_backward_vector, backward_f_code
+    w.PutBit(false);       // extra_bit_picture
     w.AlignZero();
     return w.Take();
 }
 
-ByteVec IPictureHeader()
+// Extension id 8, f_codes 15, intra_dc_precision 0, frame picture (3), top_field_first,
+// chroma_420_type 1, progressive_frame 0.
+ByteVec PictureCodingExtension(bool topFieldFirst)
 {
-    BitWriter w;
-    PutStartCode(w, 0x00);
-    w.Put(0, 10);       // temporal_reference
-    w.Put(1, 3);        // picture_coding_type: I
-    w.Put(0xFFFF, 16);  // vbv_delay
-    w.Put(0, 1);        // extra_bit_picture
-    w.AlignZero();
-    return w.Take();
+    return {0x00, 0x00, 0x01, 0xB5, 0x8F, 0xFF, 0xF3, uint8_t(topFieldFirst ? 0x81 : 0x01), 0x00};
 }
+
+ByteVec SliceStart() { return {0x00, 0x00, 0x01, 0x01, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}; }
+
+// ---- MPEG-4 Visual -----------------------------------------------------------------
 
 ByteVec Mpeg4VisualObjectSequence(uint8_t profileAndLevel) { return {0x00, 0x00, 0x01, 0xB0, profileAndLevel}; }
 
-ByteVec Mpeg4VisualObject()
-{
-    BitWriter w;
-    PutStartCode(w, 0xB5);
-    w.Put(0, 1);  // is_visual_object_identifier
-    w.Put(1, 4);  // visual_object_type: video
-    w.Put(0, 1);  // video_signal_type
-    w.Put(0, 1);  // next_start_code: a zero bit, then ones
-    w.AlignOnes();
-    return w.Take();
-}
+// is_visual_object_identifier 0, visual_object_type 1 (video), video_signal_type 0, next_start_code.
+ByteVec Mpeg4VisualObject() { return {0x00, 0x00, 0x01, 0xB5, 0x09}; }
 
 ByteVec Mpeg4VideoObject() { return {0x00, 0x00, 0x01, 0x00}; }
 
-ByteVec Mpeg4VideoObjectLayer(uint32_t width, uint32_t height, uint16_t timeIncrementResolution)
-{
-    BitWriter w;
-    PutStartCode(w, 0x20);
-    w.Put(0, 1);   // random_accessible_vol
-    w.Put(1, 8);   // video_object_type_indication: simple object
-    w.Put(0, 1);   // is_object_layer_identifier
-    w.Put(1, 4);   // aspect_ratio_info: square pixels
-    w.Put(0, 1);   // vol_control_parameters
-    w.Put(0, 2);   // video_object_layer_shape: rectangular
-    w.Put(1, 1);   // marker
-    w.Put(timeIncrementResolution, 16);
-    w.Put(1, 1);   // marker
-    w.Put(0, 1);   // fixed_vop_rate
-    w.Put(1, 1);   // marker
-    w.Put(width, 13);
-    w.Put(1, 1);   // marker
-    w.Put(height, 13);
-    w.Put(1, 1);   // marker
-    w.Put(0, 1);   // interlaced
-    w.Put(1, 1);   // obmc_disable
-    w.Put(0, 1);   // sprite_enable
-    w.Put(0, 1);   // not_8_bit
-    w.Put(0, 1);   // quant_type
-    w.Put(1, 1);   // complexity_estimation_disable
-    w.Put(1, 1);   // resync_marker_disable
-    w.Put(0, 1);   // data_partitioned
-    w.Put(0, 1);   // scalability
-    w.Put(0, 1);   // next_start_code
-    w.AlignOnes();
-    return w.Take();
-}
+// Time code 0 with its marker, closed_gov 1, broken_link 0, next_start_code.
+ByteVec Mpeg4GroupOfVop() { return {0x00, 0x00, 0x01, 0xB3, 0x00, 0x10, 0x27}; }
 
-ByteVec Mpeg4GroupOfVop()
-{
-    BitWriter w;
-    PutStartCode(w, 0xB3);
-    w.Put(0, 5);  // time_code_hours
-    w.Put(0, 6);  // time_code_minutes
-    w.Put(1, 1);  // marker
-    w.Put(0, 6);  // time_code_seconds
-    w.Put(1, 1);  // closed_gov
-    w.Put(0, 1);  // broken_link
-    w.Put(0, 1);  // next_start_code
-    w.AlignOnes();
-    return w.Take();
-}
-
-ByteVec Mpeg4IVop()
-{
-    BitWriter w;
-    PutStartCode(w, 0xB6);
-    w.Put(0, 2);  // vop_coding_type: I
-    w.Put(0, 1);  // modulo_time_base
-    w.Put(1, 1);  // marker
-    w.Put(0, 5);  // vop_time_increment (5 bits for a resolution of 25)
-    w.Put(1, 1);  // marker
-    w.Put(1, 1);  // vop_coded
-    w.Put(0, 3);  // intra_dc_vlc_thr
-    w.Put(8, 5);  // vop_quant
-    w.AlignOnes();
-    for (uint8_t b : {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC})
-        w.Put(b, 8);
-    return w.Take();
-}
+// vop_coding_type 0 (I), modulo_time_base 0, vop_time_increment 0 (5 bits), vop_coded, vop_quant 8.
+ByteVec Mpeg4IVop() { return {0x00, 0x00, 0x01, 0xB6, 0x10, 0x61, 0x1F, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}; }
 
 ByteVec Mpeg4VisualStream(uint32_t width, uint32_t height)
 {
-    return Concat({Mpeg4VisualObjectSequence(), Mpeg4VisualObject(), Mpeg4VideoObject(),
-                   Mpeg4VideoObjectLayer(width, height), Mpeg4GroupOfVop(), Mpeg4IVop()});
+    // video_object_layer: random_accessible_vol 0, simple object, no layer id, square pels, no control
+    // parameters, rectangular, vop_time_increment_resolution 25, no fixed rate, the size, progressive,
+    // obmc disabled, no sprites, 8 bits, H.263 quantisation, no complexity estimation, no resync markers,
+    // no data partitioning or scalability, next_start_code.
+    BitWriter w;
+    w.Put(0x120, 32), w.Put(0, 1), w.Put(1, 8), w.Put(0, 1), w.Put(1, 4), w.Put(0, 3), w.PutBit(true);
+    w.Put(25, 16), w.Put(0b101, 3), w.Put(width, 13), w.PutBit(true), w.Put(height, 13), w.PutBit(true);
+    w.Put(0b0100011000, 10), w.AlignOnes();
+    return Concat({Mpeg4VisualObjectSequence(), Mpeg4VisualObject(), Mpeg4VideoObject(), w.Bytes(),
+                   Mpeg4GroupOfVop(), Mpeg4IVop()});
 }
 
-// ---- Disc images -------------------------------------------------------------------------
+// ---- Audio ---------------------------------------------------------------------------
 
-ByteVec RawForm2Sector(uint32_t lba, std::span<const uint8_t> userData)
+ByteVec MpegAudioFrame(uint8_t layer, uint8_t bitrateIndex, uint8_t samplingIndex, uint8_t mode, size_t size)
 {
-    if (userData.size() > kForm2UserDataSize)
-        throw std::invalid_argument("sector user data above 2324 bytes");
-    ByteVec s{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    const uint32_t frames = lba + 150;
-    auto bcd = [](uint32_t v) { return uint8_t((v / 10) << 4 | (v % 10)); };
-    s.push_back(bcd(frames / (60 * 75)));
-    s.push_back(bcd((frames / 75) % 60));
-    s.push_back(bcd(frames % 75));
-    s.push_back(0x02);  // mode 2
-    for (int copy = 0; copy < 2; ++copy)
-        for (uint8_t b : {0x01, 0x01, 0x64, 0x0F})  // file, channel, submode (form 2), coding
-            s.push_back(b);
-    Append(s, userData);
-    s.resize(24 + kForm2UserDataSize, 0x00);
-    s.resize(kRawSectorSize, 0x00);  // EDC
-    return s;
+    // ID 1; layer field 3 Layer I, 2 Layer II, 1 Layer III; protection_bit 1 (no CRC). Filler 0x55
+    // holds no sync pattern.
+    const ByteVec header = {0xFF, uint8_t(0xF8 | ((4 - layer) & 3) << 1 | 1),
+                            uint8_t((bitrateIndex & 0xF) << 4 | (samplingIndex & 3) << 2), uint8_t((mode & 3) << 6)};
+    return Padded(header, std::max(size, header.size()), 0x55);
 }
+
+ByteVec Ac3FrameStart(uint8_t fscod, uint8_t frmsizecod, uint8_t bsid, uint8_t acmod, bool lfeon, size_t size)
+{
+    BitWriter w;
+    w.Put(0x0B77, 16), w.Put(0x1234, 16), w.Put(fscod, 2), w.Put(frmsizecod, 6);  // syncword, crc1
+    w.Put(bsid, 5), w.Put(0, 3), w.Put(acmod, 3);                                 // bsmod 0
+    if ((acmod & 1) && acmod != 1)
+        w.Put(0, 2);  // cmixlev
+    if (acmod & 4)
+        w.Put(0, 2);  // surmixlev
+    if (acmod == 2)
+        w.Put(0, 2);  // dsurmod
+    w.PutBit(lfeon), w.AlignZero();
+    return Padded(w.Bytes(), std::max(size, w.Bytes().size()), 0x55);
+}
+
+ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed, size_t size)
+{
+    BitWriter w;
+    w.Put(reversed ? 0x0180FE7Fu : 0x7FFE8001u, 32);
+    w.Put(1, 1), w.Put(31, 5), w.Put(0, 1), w.Put(nblks, 7), w.Put(1000, 14);  // FTYPE, SHORT, CPF, NBLKS, FSIZE
+    w.Put(9, 6), w.Put(sfreq, 4), w.Put(rate, 5), w.Put(0, 11);               // AMODE, SFREQ, RATE, flags
+    return Padded(w.Bytes(), std::max(size, w.Bytes().size()), 0x55);
+}
+
+ByteVec AudioSubStream(uint8_t subStreamId, std::span<const uint8_t> frames)
+{
+    return Concat({ByteVec{subStreamId, 0x01, 0x00, 0x01}, frames});
+}
+
+ByteVec LpcmSubStream(uint8_t subStreamId, uint8_t quantisation, uint8_t sampling, uint8_t channels,
+                      size_t sampleBytes)
+{
+    // Sub-stream header, emphasis/mute/frame number, quantisation|sampling|channels - 1, dynamic range.
+    const ByteVec header = {subStreamId, 0x01, 0x00, 0x04, 0x00,
+                            uint8_t((quantisation & 3) << 6 | (sampling & 3) << 4 | ((channels - 1) & 7)), 0x80};
+    return Padded(header, header.size() + sampleBytes, 0x55);
+}
+
+// ---- Disc images -----------------------------------------------------------------------
 
 ByteVec CdxaFile(const std::vector<ByteVec>& sectorUserData)
 {
-    const uint32_t dataSize = static_cast<uint32_t>(sectorUserData.size() * kRawSectorSize);
+    constexpr size_t kSectorSize = 2352, kUserDataSize = 2324;
+    const auto dataSize = static_cast<uint32_t>(sectorUserData.size() * kSectorSize);
     ByteVec out;
-    PutFourCC(out, "RIFF");
-    PutLe32(out, 36 + dataSize);
-    PutFourCC(out, "CDXA");
-    PutFourCC(out, "fmt ");
-    PutLe32(out, 16);
-    PutLe16(out, 0);       // user id
-    PutLe16(out, 0);       // group id
-    PutLe16(out, 0x1555);  // attributes
-    out.push_back('X');
-    out.push_back('A');
-    out.push_back(1);  // file number
-    out.resize(out.size() + 7, 0);
-    PutFourCC(out, "data");
-    PutLe32(out, dataSize);
-    for (size_t k = 0; k < sectorUserData.size(); ++k)
-        Append(out, RawForm2Sector(static_cast<uint32_t>(k), sectorUserData[k]));
+    PutText(out, "RIFF"), PutLe32(out, 36 + dataSize), PutText(out, "CDXA"), PutText(out, "fmt "), PutLe32(out, 16);
+    // user and group id 0, attributes 0x1555, 'XA', file number 1, 7 reserved bytes.
+    Append(out, ByteVec{0, 0, 0, 0, 0x55, 0x15, 'X', 'A', 1, 0, 0, 0, 0, 0, 0, 0});
+    PutText(out, "data"), PutLe32(out, dataSize);
+    for (size_t k = 0; k < sectorUserData.size(); ++k) {
+        if (sectorUserData[k].size() > kUserDataSize)
+            throw std::invalid_argument("sector user data above 2324 bytes");
+        // Sync, the MSF address (in BCD, 150 sectors on), mode 2, the subheader twice (file 1,
+        // channel 1, submode 0x64: Form 2 real-time data, coding 0x0F), user data, EDC.
+        const auto frames = static_cast<uint32_t>(k + 150);
+        auto bcd = [](uint32_t v) { return uint8_t((v / 10) << 4 | (v % 10)); };
+        Append(out, ByteVec{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00,
+                            bcd(frames / 4500), bcd(frames / 75 % 60), bcd(frames % 75), 0x02,
+                            0x01, 0x01, 0x64, 0x0F, 0x01, 0x01, 0x64, 0x0F});
+        Append(out, Padded(sectorUserData[k], kSectorSize - 24, 0x00));
+    }
     return out;
 }
 
 ByteVec VcdPackSector(uint64_t scr, uint32_t muxRate, std::span<const uint8_t> es)
 {
-    const size_t payload = kForm2UserDataSize - 12 - 7;
-    return Mpeg1Pack(scr, {Mpeg1PesPacket(0xE0, Padded(es, payload, 0xFF))}, kForm2UserDataSize, muxRate);
+    return Mpeg1Pack(scr, {Mpeg1PesPacket(0xE0, Padded(es, 2324 - 12 - 7))}, 2324, muxRate);
 }
 
 ByteVec SvcdVideoSector(uint64_t scr, std::span<const uint8_t> es)
 {
-    const size_t payload = kForm2UserDataSize - 14 - 9;
-    return Mpeg2Pack(scr, {PesPacket(0xE0, Padded(es, payload, 0xFF))}, kForm2UserDataSize, 6972);
+    return Mpeg2Pack(scr, {PesPacket(0xE0, Padded(es, 2324 - 14 - 9))}, 2324, 6972);
 }
 
 ByteVec SvcdAudioSector(uint64_t scr)
 {
-    const size_t payload = kForm2UserDataSize - 14 - 9;
-    return Mpeg2Pack(scr, {PesPacket(0xC0, ByteVec(payload, 0xFF))}, kForm2UserDataSize, 6972);
+    return Mpeg2Pack(scr, {PesPacket(0xC0, ByteVec(2324 - 14 - 9, 0xFF))}, 2324, 6972);
 }
 
-// ---- Transport streams ---------------------------------------------------------------------
+// ---- Transport streams, DirecTV, MP4 -------------------------------------------------
 
 ByteVec TsPacket(uint16_t pid, bool payloadUnitStart, uint8_t continuityCounter, std::span<const uint8_t> payload,
                  size_t packetSize, uint32_t arrivalTime)
@@ -520,20 +410,15 @@ ByteVec TsPacket(uint16_t pid, bool payloadUnitStart, uint8_t continuityCounter,
     ByteVec out;
     if (packetSize == 192)
         PutBe32(out, arrivalTime & 0x3FFFFFFF);  // copy_permission_indicator 0, arrival_time_stamp
-    out.push_back(0x47);
-    out.push_back(uint8_t((payloadUnitStart ? 0x40 : 0) | ((pid >> 8) & 0x1F)));
-    out.push_back(uint8_t(pid));
     payload = payload.first(std::min<size_t>(payload.size(), 184));
-    if (payload.size() == 184) {
-        out.push_back(uint8_t(0x10 | (continuityCounter & 0xF)));
-    } else {
-        out.push_back(uint8_t(0x30 | (continuityCounter & 0xF)));
-        const size_t afLength = 183 - payload.size();
-        out.push_back(uint8_t(afLength));
-        if (afLength > 0) {
-            out.push_back(0x00);  // no adaptation flags
-            out.resize(out.size() + afLength - 1, 0xFF);
-        }
+    const bool adaptation = payload.size() < 184;
+    Append(out, ByteVec{0x47, uint8_t((payloadUnitStart ? 0x40 : 0) | (pid >> 8 & 0x1F)), uint8_t(pid),
+                        uint8_t((adaptation ? 0x30 : 0x10) | (continuityCounter & 0xF))});
+    if (adaptation) {
+        // adaptation_field_length, no flags, stuffing.
+        out.push_back(uint8_t(183 - payload.size()));
+        if (payload.size() < 183)
+            Append(out, Padded(ByteVec{0x00}, 183 - payload.size()));
     }
     Append(out, payload);
     if (packetSize == 204)
@@ -543,94 +428,54 @@ ByteVec TsPacket(uint16_t pid, bool payloadUnitStart, uint8_t continuityCounter,
 
 ByteVec TsAdaptationOnlyPacket(uint16_t pid, uint8_t continuityCounter, size_t packetSize)
 {
-    ByteVec out;
-    if (packetSize == 192)
-        PutBe32(out, 0);
-    out.push_back(0x47);
-    out.push_back(uint8_t((pid >> 8) & 0x1F));
-    out.push_back(uint8_t(pid));
-    out.push_back(uint8_t(0x20 | (continuityCounter & 0xF)));
-    out.push_back(183);
-    out.push_back(0x00);
-    out.resize(out.size() + 182, 0xFF);
-    if (packetSize == 204)
-        out.resize(out.size() + 16, 0x77);
+    ByteVec out = TsPacket(pid, false, continuityCounter, {}, packetSize);
+    out[packetSize == 192 ? 7 : 3] ^= 0x10;  // adaptation_field_control 3 -> 2
     return out;
 }
 
 ByteVec TsStream(size_t packetSize, size_t count, uint16_t pid)
 {
+    // PAT: program 1 -> PMT PID 0x1000. PMT: PCR on the video PID, one MPEG-2 video stream.
+    const auto hi = uint8_t(0xE0 | pid >> 8), lo = uint8_t(pid);
+    ByteVec sections[] = {
+        {0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xF0, 0x00},
+        {0x02, 0xB0, 0x12, 0x00, 0x01, 0xC1, 0x00, 0x00, hi, lo, 0xF0, 0x00, 0x02, hi, lo, 0xF0, 0x00}};
     ByteVec out;
     uint32_t atc = 0;
-    size_t written = 0;
-    auto put = [&](ByteVec packet) {
-        if (written < count) {
-            Append(out, packet);
-            ++written;
-            atc += 1000;
-        }
-    };
-    // PAT: program 1 -> PMT PID 0x1000.
-    ByteVec pat{0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xF0, 0x00};
-    put(TsPacket(0, true, 0, PsiPayload(pat), packetSize, atc));
-    // PMT: PCR on the video PID, one MPEG-2 video stream.
-    ByteVec pmt{0x02, 0xB0, 0x12, 0x00, 0x01, 0xC1, 0x00, 0x00, uint8_t(0xE0 | (pid >> 8)), uint8_t(pid),
-                0xF0, 0x00, 0x02, uint8_t(0xE0 | (pid >> 8)), uint8_t(pid), 0xF0, 0x00};
-    put(TsPacket(0x1000, true, 0, PsiPayload(pmt), packetSize, atc));
-
-    const ByteVec es = Concat({VideoSequenceHeader(720, 576, 2, 3), GopHeader(), IPictureHeader()});
-    uint8_t cc = 0;
-    uint64_t pts = 90000;
-    while (written < count) {
-        // One PES packet per 8 transport packets.
-        const size_t payloadSize = 8 * 184 - 14;
-        ByteVec pes = PesPacket(0xE0, Padded(es, payloadSize, 0xFF), pts);
-        pts += 3600;
-        for (size_t k = 0; k < 8 && written < count; ++k) {
-            put(TsPacket(pid, k == 0, cc, std::span<const uint8_t>(pes).subspan(k * 184, 184), packetSize, atc));
-            cc = (cc + 1) & 0xF;
-        }
+    for (size_t k = 0; k < 2 && k < count; ++k, atc += 1000) {
+        PutBe32(sections[k], Crc32Mpeg2(sections[k]));
+        Append(out, TsPacket(k == 0 ? 0 : 0x1000, true, 0, Concat({ByteVec{0x00}, sections[k]}), packetSize, atc));
     }
-    return out;
-}
-
-ByteVec DirecTvPacket(uint16_t scid, bool framingBit, uint8_t continuityCounter, std::span<const uint8_t> payload)
-{
-    ByteVec out;
-    // packet framing bit, bundle boundary, control flag (set), current field flag,
-    // SCID (12 bits); then continuity counter and header designator.
-    out.push_back(uint8_t((framingBit ? 0x80 : 0) | 0x20 | ((scid >> 8) & 0x0F)));
-    out.push_back(uint8_t(scid));
-    out.push_back(uint8_t(0x10 | (continuityCounter & 0xF)));
-    payload = payload.first(std::min<size_t>(payload.size(), 127));
-    Append(out, payload);
-    out.resize(130, 0xAA);
+    const ByteVec es = Concat({VideoSequenceHeader(720, 576, 2, 3), GopHeaderFlags(), PictureHeaderFields()});
+    for (size_t k = 2; k < count; ++k, atc += 1000) {
+        // One PES packet per 8 transport packets.
+        const size_t index = (k - 2) % 8;
+        const ByteVec pes = PesPacket(0xE0, Padded(es, 8 * 184 - 14), 90000 + 3600 * ((k - 2) / 8));
+        const auto part = std::span<const uint8_t>(pes).subspan(index * 184, 184);
+        Append(out, TsPacket(pid, index == 0, uint8_t(k - 2), part, packetSize, atc));
+    }
     return out;
 }
 
 ByteVec DirecTvStream(size_t count, uint32_t seed)
 {
     ByteVec out;
-    for (size_t k = 0; k < count; ++k)
-        Append(out, DirecTvPacket(0x123, k % 2 == 0, uint8_t(k), RandomBytes(127, seed * 7919 + uint32_t(k), true)));
+    for (size_t k = 0; k < count; ++k) {
+        // packet framing bit, bundle boundary 0, control flag 1, current field flag 0, SCID 0x123;
+        // continuity counter and header designator 1.
+        Append(out, ByteVec{uint8_t((k % 2 == 0 ? 0x80 : 0) | 0x21), 0x23, uint8_t(0x10 | (k & 0xF))});
+        Append(out, RandomBytes(127, seed * 7919 + uint32_t(k), true));
+    }
     return out;
 }
-
-// ---- MP4 ---------------------------------------------------------------------------------
 
 ByteVec Mp4Box(const char (&type)[5], std::span<const uint8_t> payload, bool largeSize)
 {
     ByteVec out;
-    if (largeSize) {
-        PutBe32(out, 1);
-        PutFourCC(out, type);
-        const uint64_t size = 16 + payload.size();
-        PutBe32(out, uint32_t(size >> 32));
-        PutBe32(out, uint32_t(size));
-    } else {
-        PutBe32(out, static_cast<uint32_t>(8 + payload.size()));
-        PutFourCC(out, type);
-    }
+    PutBe32(out, largeSize ? 1 : static_cast<uint32_t>(8 + payload.size()));
+    PutText(out, type);
+    if (largeSize)
+        PutBe32(out, 0), PutBe32(out, static_cast<uint32_t>(16 + payload.size()));
     Append(out, payload);
     return out;
 }
@@ -638,10 +483,7 @@ ByteVec Mp4Box(const char (&type)[5], std::span<const uint8_t> payload, bool lar
 ByteVec Mp4Ftyp(const char (&brand)[5])
 {
     ByteVec payload;
-    PutFourCC(payload, brand);
-    PutBe32(payload, 0x200);
-    PutFourCC(payload, brand);
-    PutFourCC(payload, "mp41");
+    PutText(payload, brand), PutBe32(payload, 0x200), PutText(payload, brand), PutText(payload, "mp41");
     return Mp4Box("ftyp", payload);
 }
 
