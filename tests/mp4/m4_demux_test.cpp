@@ -263,6 +263,10 @@ TEST(M4Demux, FrameTimingAndBitRate)
     const auto alone = DemuxTracks({video});
     ASSERT_NE(alone->Video(), nullptr);
     EXPECT_EQ(alone->Video()->video.bitRate, (8 + 25 * 4000) * 8 * 2u);
+    // 25 microseconds: 100008 x 8 / 0.000025 bit/s does not fit 32 bits, so 0.
+    video.timeScale = 1000000;
+    video.sampleDelta = 1;
+    EXPECT_EQ(DemuxTracks({video})->Video()->video.bitRate, 0u);
 }
 
 TEST(M4Demux, TrackSelectionAndBrokenFiles)

@@ -49,6 +49,7 @@ TEST(SampleEntry, Descriptors)
     const Bytes d{0x05, 0x02, 0xAA, 0xBB, 0xCC};
     const md::Mp4Descriptor payload = md::ParseDescriptor(d.data(), d.size());
     EXPECT_EQ(std::tuple(payload.payload[1], payload.payload[2]), std::tuple(0xBB, 0));  // nothing beyond the length
+    EXPECT_EQ(md::ParseDescriptor(nullptr, 0).tag, -1);
 
     // ES_Descriptor > DecoderConfigDescriptor > DecoderSpecificInfo.
     BoxBuilder b;
@@ -176,6 +177,7 @@ TEST(SampleEntry, VideoObjectLayer)
         {cut, 0, 0, 0, 0, 0},  // cut before the interlaced flag
         {otherLayer, 0, 0, 0, 0, 0},
         {{0xFF, 0x00, 0x00, 0x01, 0x20}, 0, 0, 0, 0, 0},
+        {{}, 0, 0, 0, 0, 0},
     };
     for (size_t i = 0; i < std::size(rows); ++i) {
         const Row& r = rows[i];

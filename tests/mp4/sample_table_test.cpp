@@ -192,8 +192,8 @@ TEST(SampleTable, QueriesOverHandBuiltTables)
 //           samples at data offset 100, sizes 100/200/300, composition offsets
 //           0/2000/500, durations from trex (40);
 //           traf 2 without base offset: 5 samples at 9000, trex size 7, duration 21;
-//   moof 2: traf 1 without base offset, defaults duration 50 and size 64: a run
-//           of 4 samples at data offset 5000.
+//   moof 2: traf 1 without base offset, with a sample description index and the
+//           defaults duration 50 and size 64: a run of 4 samples at data offset 5000.
 struct Movie {
     bool tkhdLast = false;
     bool trexForTrack1 = true;
@@ -218,7 +218,7 @@ Bytes8 FragmentedMovie(const Movie& m)
     b.Begin("moof").Begin("traf").BeginFull("tfhd", 0, 0x000001).U32(1).U64(0x100000400).End();
     b.BeginFull("trun", 0, 0x000A01).U32(3).U32(100).U32(100).U32(0).U32(200).U32(2000).U32(300).U32(500).End();
     b.End().Begin("traf").Bytes(Box("tfhd", {2})).BeginFull("trun", 0, 0x000001).U32(5).U32(9000).End().End().End();
-    b.Begin("moof").Begin("traf").BeginFull("tfhd", 0, 0x000018).U32(1).U32(50).U32(64).End();
+    b.Begin("moof").Begin("traf").BeginFull("tfhd", 0, 0x00001A).U32(1).U32(1).U32(50).U32(64).End();
     b.BeginFull("trun", 0, 0x000001).U32(4).U32(5000).End().End().End();
     return b.Take();
 }
