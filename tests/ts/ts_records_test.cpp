@@ -67,7 +67,8 @@ TEST(TsRecords, AudioByStreamType)
     // TrueHD: the channel layout and the LFE flag where AC-3 keeps acmod and lfeon.
     r = BuildTsAudioRecord(truehd.data(), uint32_t(truehd.size()), 0x83, false, 0x101, frameDuration);
     ASSERT_TRUE(r);
-    EXPECT_EQ(std::tuple(r->audio.codecSpecific[1], r->audio.codecSpecific[2]), std::tuple(0u, 1u));
+    const auto& hd = r->audio.codecSpecific;
+    EXPECT_EQ(std::tuple(hd[1], hd[2], hd[3], hd[4]), std::tuple(0u, 1u, 0u, 0u));
     // DTS-HD types need a registration_descriptor; 6 is no audio type.
     EXPECT_FALSE(BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0xA2, false, 0x101, frameDuration));
     EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x06, true, 0x101, frameDuration));
