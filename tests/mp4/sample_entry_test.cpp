@@ -292,12 +292,19 @@ TEST(SampleEntry, H263AmrAndFixedParts)
     ASSERT_TRUE(a);
     EXPECT_EQ(std::tuple(a->largeSize, a->dataReferenceIndex, a->channelCount, a->sampleSize, a->sampleRate),
               std::tuple(44u, 1, 6, 24, 44100u));
-    // An entry cut inside its fixed part reads the fields it holds.
+    // An entry cut inside its fixed part reads the fields it holds; without a video
+    // object layer the four fields from it stay -1.
     const auto cut = Parse(b.Begin("mp4v").Zeros(6).U16(3).Zeros(16).U16(64).End().Take());
     const auto* v = md::BoxAs<md::Mp4Mp4vEntry>(cut.get());
     ASSERT_TRUE(v);
-    EXPECT_EQ(std::tuple(v->dataReferenceIndex, v->width, v->height, v->esds.esDescriptor.tag),
-              std::tuple(3, 64, 0, -1));
+    EXPECT_EQ(std::tuple(v->dataReferenceIndex, v->width, v->height, v->esds.esDescriptor.tag, v->parWidth,
+                         v->parHeight, v->interlaced, v->vopTimeIncrementResolution),
+              std::tuple(3, 64, 0, -1, -1, -1, -1, -1));
+    const auto sound = Parse(b.Begin("sowt").Zeros(6).U16(1).Zeros(8).U16(2).End().Take());
+    ASSERT_TRUE(md::BoxAs<md::Mp4AudioSampleEntry>(sound.get()));
+    EXPECT_EQ(std::tuple(md::BoxAs<md::Mp4AudioSampleEntry>(sound.get())->channelCount,
+                         md::BoxAs<md::Mp4AudioSampleEntry>(sound.get())->sampleSize),
+              std::tuple(2, 0));
 }
 
 }  // namespace

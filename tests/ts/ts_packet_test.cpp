@@ -146,6 +146,17 @@ TEST(TsPacket, PmtStoresSixteenStreamsAndReadsDescriptors)
     ByteVec other = ts.Bytes();
     other[5] = 0x42;  // table_id
     EXPECT_FALSE(ParsePmt(program, other.data(), nullptr, registration));
+    // The section behind an adaptation field (adaptation_field_control 3), and a
+    // packet with an adaptation field only (2), which carries no section.
+    ByteVec payload{0x00};  // pointer_field
+    mdtest::Append(payload, mdtest::PmtSection(1, {{0x02, 0x100}, {0x03, 0x101}}));
+    ByteVec adapted = mdtest::TsPacket(0x1000, true, 0, payload);
+    ASSERT_EQ(adapted[3] & 0x30, 0x30);
+    program = {};
+    EXPECT_TRUE(ParsePmt(program, adapted.data(), nullptr, registration));
+    EXPECT_EQ(std::tuple(program.streamCount, program.streams[1].pid), std::tuple(2u, 0x101u));
+    adapted[3] = uint8_t((adapted[3] & 0xCF) | 0x20);
+    EXPECT_FALSE(ParsePmt(program, adapted.data(), nullptr, registration));
 }
 
 TEST(TsPacket, ScannersKeepFirstGreatestAndLastInFileOrder)

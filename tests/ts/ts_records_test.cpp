@@ -19,6 +19,8 @@ TEST(TsRecords, AudioByStreamType)
     const ByteVec adts{0xFF, 0xF1, 0x4C, 0x80, 0x32, 0x1F, 0xFC};
     ByteVec adtsReserved = adts;
     adtsReserved[2] = 0x70;
+    ByteVec adts24k = adts;
+    adts24k[2] = 0x58;
     // LOAS: AudioSpecificConfig from byte 5: object type 2, index 3, 2 channels.
     const ByteVec latm{0x56, 0xE0, 0x20, 0x20, 0x00, 0x11, 0x90};
     const ByteVec truehd{0x00, 0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, 0b111'00000, 15};
@@ -39,6 +41,7 @@ TEST(TsRecords, AudioByStreamType)
         // The object type is profile_ObjectType, +1 only for the MPEG-2 ID bit: LC
         // in MPEG-4 ADTS reads 1 where ISO/IEC 14496-3 numbers it 2.
         {adts, 0x0F, false, StreamCodec::Aac, 2, 48000, 18750, 1, 213333},
+        {adts24k, 0x0F, false, StreamCodec::Aac, 2, 24000, 9375, 1, 426666},  // index 6
         {adtsReserved, 0x0F, false, StreamCodec::Aac, 2, 0xFFFFFFFF, 0, 1, -10240000000},
         {latm, 0x11, false, StreamCodec::Aac, 2, 48000, 16000, 2, 213333},
         {{0x01, 0xE0, 0x31, 0x40}, 0x80, false, StreamCodec::Lpcm, 2, 48000, 192000, 7, 5000},  // 16-bit stereo
@@ -72,6 +75,7 @@ TEST(TsRecords, AudioByStreamType)
     // DTS-HD types need a registration_descriptor; 6 is no audio type.
     EXPECT_FALSE(BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0xA2, false, 0x101, frameDuration));
     EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x06, true, 0x101, frameDuration));
+    EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x11, false, 0x101, frameDuration));  // no LOAS
 }
 
 struct Video {
