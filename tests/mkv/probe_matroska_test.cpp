@@ -43,48 +43,40 @@ TEST(ProbeMatroska, CorpusFiles)
     EXPECT_GE(matroska, 2);
 }
 
+// EBML headers on each side of the rules: Matroska (15) only for an EBML header
+// at offset 0 of known size whose first DocType element is exactly "matroska".
 TEST(ProbeMatroska, EbmlHeaderRules)
 {
-    const auto header = [](std::vector<std::string> docTypes) {
+    const auto header = [](std::vector<std::string> docTypes, size_t cut = 0) {
         EbmlBuilder b;
         b.Begin(id::kEbml).UInt(0x4286, 1).UInt(0x42F7, 1);  // EBMLVersion, EBMLReadVersion
         for (const std::string& d : docTypes)
             b.String(id::kDocType, d);
-        b.End();
-        std::vector<uint8_t> bytes = b.Take();
-        bytes.resize(bytes.size() + 64);  // what follows the header does not matter
+        std::vector<uint8_t> bytes = b.End().Take();
+        bytes.resize(bytes.size() - cut + (cut ? 0 : 64));  // what follows the header does not matter
         return bytes;
     };
-    EXPECT_EQ(Probe(header({"matroska"})), 15);
-    EXPECT_EQ(Probe(header({"webm", "matroska"})), 15);  // the first equal DocType counts
-    EXPECT_EQ(Probe(header({"webm"})), 0);
-    EXPECT_EQ(Probe(header({std::string("matroska\0", 9)})), 0);  // exactly 8 bytes
-    EXPECT_EQ(Probe(header({"matroskaX"})), 0);
-    EXPECT_EQ(Probe(header({})), 0);
-    EXPECT_EQ(Probe({}), 0);
-
-    // A header cut short still counts when its DocType made it into the file.
-    std::vector<uint8_t> cut = header({"matroska", "webm"});
-    cut.resize(cut.size() - 64 - 6);
-    EXPECT_EQ(Probe(cut), 15);
-    cut.resize(cut.size() - 6);
-    EXPECT_EQ(Probe(cut), 0);
-
-    // Anything but the EBML header at offset 0: another element first, or a first
-    // byte of 0x10 or below.
-    std::vector<uint8_t> voidFirst = EbmlBuilder().Binary(id::kVoid, std::vector<uint8_t>(4)).Take();
-    const std::vector<uint8_t> good = header({"matroska"});
-    voidFirst.insert(voidFirst.end(), good.begin(), good.end());
-    EXPECT_EQ(Probe(voidFirst), 0);
-    std::vector<uint8_t> low = good;
-    low.insert(low.begin(), 0x10);
-    EXPECT_EQ(Probe(low), 0);
-
-    // A header of unknown size (every size bit set) is refused.
-    std::vector<uint8_t> unknown = {0x1A, 0x45, 0xDF, 0xA3, 0xFF};
+    const auto before = [](std::vector<uint8_t> first, const std::vector<uint8_t>& rest) {
+        first.insert(first.end(), rest.begin(), rest.end());
+        return first;
+    };
     const std::vector<uint8_t> docType = EbmlBuilder().String(id::kDocType, "matroska").Take();
-    unknown.insert(unknown.end(), docType.begin(), docType.end());
-    EXPECT_EQ(Probe(unknown), 0);
+    const std::pair<std::vector<uint8_t>, int32_t> rows[] = {
+        {header({"matroska"}), 15},
+        {header({"webm", "matroska"}), 15},  // the first equal DocType counts
+        {header({"webm"}), 0},
+        {header({std::string("matroska\0", 9)}), 0},  // exactly 8 bytes
+        {header({"matroskaX"}), 0},
+        {header({}), 0},
+        {{}, 0},
+        {header({"matroska", "webm"}, 6), 15},  // cut short after its DocType
+        {header({"matroska", "webm"}, 12), 0},  // cut inside it
+        {before(EbmlBuilder().Binary(id::kVoid, std::vector<uint8_t>(4)).Take(), header({"matroska"})), 0},
+        {before({0x10}, header({"matroska"})), 0},  // a first byte of 0x10 or below
+        {before({0x1A, 0x45, 0xDF, 0xA3, 0xFF}, docType), 0},  // unknown size (every size bit set)
+    };
+    for (size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(Probe(rows[i].first), rows[i].second) << "row " << i;
 }
 
 }  // namespace

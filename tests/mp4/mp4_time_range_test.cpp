@@ -20,31 +20,21 @@ namespace {
 
 TEST(Mp4TimeRangeTest, LastTrackOfEachHandler)
 {
-    auto track = [](const char (&handler)[5], uint32_t id, uint32_t timeScale, uint32_t delta, size_t samples) {
-        mdtest::Mp4TrackLayout t;
-        t.handler = handler;
-        t.trackId = id;
-        t.timeScale = timeScale;
-        t.sampleDelta = delta;
-        t.samples.assign(samples, mdtest::Bytes8{0x55});
-        return t;
+    const auto track = [](const char* handler, uint32_t id, uint32_t timeScale, uint32_t delta, size_t samples) {
+        return mdtest::Mp4TrackLayout{handler, {}, id, timeScale, delta, std::vector(samples, mdtest::Bytes8{0x55})};
     };
-    mdtest::Mp4FileLayout layout;
-    layout.tracks.push_back(track("vide", 1, 25000, 1000, 3));
-    layout.tracks.push_back(track("soun", 2, 48000, 1024, 5));
-    layout.tracks.push_back(track("vide", 3, 30000, 1001, 4));
-    const auto file = mdtest::Mp4File(layout);
+    const auto file = mdtest::Mp4File({.tracks = {track("vide", 1, 25000, 1000, 3), track("soun", 2, 48000, 1024, 5),
+                                                  track("vide", 3, 30000, 1001, 4)}});
     md::MemoryInputStream stream(file.data(), file.size());
     const auto root = md::ReadMp4Stream(stream);
     ASSERT_TRUE(root);
-
     TimeRangeInfo range{};
     ASSERT_TRUE(md::ScanMp4TimeRange(root.get(), true, true, range));
     EXPECT_EQ(range.startTime, 0);
     EXPECT_EQ(range.videoFirstTime, 0);
     EXPECT_EQ(range.audioFirstTime, 0);
     EXPECT_EQ(range.videoEndTime, 4004LL * 10000000 / 30000);  // the last 'vide' track, truncated
-    EXPECT_EQ(range.videoFrameDuration, 333667u);              // 1001 / 30000 s, rounded
+    EXPECT_EQ(range.videoFrameDuration, 333667u);  // 1001 / 30000 s, rounded
     EXPECT_EQ(range.audioEndTime, 5120LL * 10000000 / 48000);
     EXPECT_EQ(range.audioFrameDuration, 426667u);  // two samples of 1024 at 48 kHz, rounded
 
@@ -56,8 +46,7 @@ TEST(Mp4TimeRangeTest, LastTrackOfEachHandler)
 
     // No tree, or a movie without tracks: no range.
     EXPECT_FALSE(md::ScanMp4TimeRange(nullptr, true, true, range));
-    mdtest::Mp4FileLayout empty;
-    const auto noTracks = mdtest::Mp4File(empty);
+    const auto noTracks = mdtest::Mp4File({});
     md::MemoryInputStream emptyStream(noTracks.data(), noTracks.size());
     const auto emptyRoot = md::ReadMp4Stream(emptyStream);
     ASSERT_TRUE(emptyRoot);

@@ -1,8 +1,7 @@
 // Builders of synthetic DirecTV transport streams: 130-byte packets (a 3-byte
-// header with the framing toggle, start, clear and control flags, the 12-bit
-// SCID and the packet type; 127 payload bytes), the program table carried on
-// SCID 1, PES packets split over packets, auxiliary time-reference packets,
-// and the PES headers DirecTV streams carry.
+// header with the framing toggle, start, clear and control flags, the 12-bit SCID
+// and the packet type; 127 payload bytes), the program table on SCID 1, PES
+// packets split over packets, time-reference packets, and DirecTV's PES headers.
 #pragma once
 
 #include <cstddef>
@@ -13,32 +12,26 @@
 
 namespace mdtest {
 
-constexpr size_t kDtvPacketSize = 130;
-constexpr size_t kDtvPayloadSize = 127;
-
 struct DtvFlags {
-    bool start = true;    // a payload unit or section starts here
-    bool clear = true;    // payload not scrambled
+    bool start = true;  // a payload unit or section starts here
+    bool clear = true;  // payload not scrambled
     bool control = false;
-    uint8_t type = 1;     // packet type (0 auxiliary)
+    uint8_t type = 1;  // packet type (0 auxiliary)
 };
 
-// One packet; the payload is padded with 0xAA (or cut) to 127 bytes.
-ByteVec DtvPacket(uint16_t scid, bool framing, const DtvFlags& flags, std::span<const uint8_t> payload);
-
-// Appends packets whose framing bit alternates, starting with 1.
+// Appends packets whose framing bit alternates, starting with 1; payloads are
+// padded with 0xAA (or cut) to 127 bytes.
 class DirecTvWriter {
 public:
     void Packet(uint16_t scid, const DtvFlags& flags, std::span<const uint8_t> payload);
-    // A program table section on SCID 1: pointer field 0 and the first 126
-    // bytes, then continuation packets of 127 bytes.
+    // A program table section on SCID 1: pointer field 0 and the first 126 bytes,
+    // then continuation packets of 127 bytes.
     void Table(std::span<const uint8_t> section, bool clear = true);
     // A PES packet: the first packet with the start flag, the rest without.
     void Pes(uint16_t scid, std::span<const uint8_t> pes, const DtvFlags& flags = {});
-    // Auxiliary packet: byte 3 = 0xC3, byte 4 = 0x7D, byte 5, then the 32-bit
-    // time reference.
+    // Auxiliary packet: C3 7D, byte5, then the 32-bit time reference.
     void TimeReference(uint16_t scid, uint32_t value, uint8_t byte5 = 0);
-    // count packets of a SCID no table lists, all payload bytes 0xAA.
+    // count packets of a SCID no table lists.
     void Filler(size_t count, uint16_t scid = 0x0FFE);
 
     size_t Size() const { return m_bytes.size(); }

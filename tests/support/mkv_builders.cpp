@@ -12,14 +12,13 @@ void EbmlBuilder::Id(uint32_t id)
         m_bytes.push_back(static_cast<uint8_t>(id >> (8 * i)));
 }
 
-// An EBML variable-size integer: the length marker bit, then the value.
+// An EBML variable-size integer: the length marker bit, then the value; width 0
+// takes the fewest bytes that do not read as "unknown size".
 void EbmlBuilder::Size(uint64_t size, int width)
 {
-    if (width == 0) {
-        width = 1;
-        while (width < 8 && size >= (uint64_t(1) << (7 * width)) - 1)
+    if (width == 0)
+        for (width = 1; width < 8 && size >= (uint64_t(1) << (7 * width)) - 1;)
             ++width;
-    }
     const uint64_t coded = size | uint64_t(1) << (7 * width);
     for (int i = width - 1; i >= 0; --i)
         m_bytes.push_back(static_cast<uint8_t>(coded >> (8 * i)));
@@ -39,8 +38,7 @@ EbmlBuilder& EbmlBuilder::End()
         throw std::logic_error("EbmlBuilder::End without an open element");
     const size_t at = m_open.back();
     m_open.pop_back();
-    const uint64_t size = m_bytes.size() - at - 8;
-    const uint64_t coded = size | uint64_t(1) << 56;
+    const uint64_t coded = (m_bytes.size() - at - 8) | uint64_t(1) << 56;
     for (int i = 0; i < 8; ++i)
         m_bytes[at + i] = static_cast<uint8_t>(coded >> (56 - 8 * i));
     return *this;
@@ -48,34 +46,26 @@ EbmlBuilder& EbmlBuilder::End()
 
 EbmlBuilder& EbmlBuilder::UInt(uint32_t id, uint64_t value, int width)
 {
-    if (width == 0) {
-        width = 1;
-        while (width < 8 && value >> (8 * width) != 0)
-            ++width;
-    }
-    Id(id);
-    Size(static_cast<uint64_t>(width), 0);
+    while (width == 0 || (width < 8 && value >> (8 * width) != 0))
+        ++width;
+    std::vector<uint8_t> bytes;
     for (int i = width - 1; i >= 0; --i)
-        m_bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    return *this;
+        bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return Binary(id, bytes);
 }
 
 EbmlBuilder& EbmlBuilder::Float(uint32_t id, double value)
 {
-    Id(id);
-    Size(8, 0);
     const auto bits = std::bit_cast<uint64_t>(value);
+    std::vector<uint8_t> bytes;
     for (int i = 7; i >= 0; --i)
-        m_bytes.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-    return *this;
+        bytes.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+    return Binary(id, bytes);
 }
 
 EbmlBuilder& EbmlBuilder::String(uint32_t id, std::string_view text)
 {
-    Id(id);
-    Size(text.size(), 0);
-    m_bytes.insert(m_bytes.end(), text.begin(), text.end());
-    return *this;
+    return Binary(id, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 EbmlBuilder& EbmlBuilder::Binary(uint32_t id, std::span<const uint8_t> bytes)
@@ -109,9 +99,8 @@ std::vector<uint8_t> BlockBody(uint8_t track, int16_t relativeTimecode, uint8_t 
 
 namespace {
 
-std::vector<uint8_t> TrackEntry(const MkvTrack& t)
+void PutTrackEntry(EbmlBuilder& b, const MkvTrack& t)
 {
-    EbmlBuilder b;
     b.Begin(mkvid::kTrackEntry).UInt(mkvid::kTrackNumber, t.number).UInt(mkvid::kTrackType, t.type);
     b.String(mkvid::kCodecId, t.codecId);
     if (t.defaultDuration)
@@ -139,7 +128,6 @@ std::vector<uint8_t> TrackEntry(const MkvTrack& t)
         b.End();
     }
     b.End();
-    return b.Take();
 }
 
 std::vector<uint8_t> Cluster(const MkvCluster& c)
@@ -156,11 +144,11 @@ std::vector<uint8_t> Cluster(const MkvCluster& c)
             b.Binary(mkvid::kSimpleBlock, BlockBody(f.track, f.relativeTimecode, f.keyframe ? 0x80 : 0, f.data));
         }
     }
-    b.End();
-    return b.Take();
+    return b.End().Take();
 }
 
-// One cue point per cluster, at its first frame of the cue track.
+// One cue point per cluster, at its first frame of the cue track; positions are
+// written in 8 bytes, so the size of the Cues does not depend on their values.
 std::vector<uint8_t> Cues(const MkvLayout& layout, const std::vector<uint64_t>& clusterPositions)
 {
     EbmlBuilder b;
@@ -177,73 +165,57 @@ std::vector<uint8_t> Cues(const MkvLayout& layout, const std::vector<uint64_t>& 
         b.Begin(mkvid::kCueTrackPositions).UInt(mkvid::kCueTrack, layout.cueTrack);
         b.UInt(mkvid::kCueClusterPosition, clusterPositions[i], 8).End().End();
     }
-    b.End();
-    return b.Take();
+    return b.End().Take();
 }
 
 }  // namespace
 
 std::vector<uint8_t> MatroskaFile(const MkvLayout& layout)
 {
+    // Segment children before the clusters, with positions relative to the segment data.
     EbmlBuilder head;
-    head.Begin(mkvid::kEbml).String(mkvid::kDocType, layout.docType).End();
-
-    // Segment children, each built alone so that positions can be computed.
-    std::vector<uint8_t> info;
     if (layout.withInfo) {
-        EbmlBuilder b;
-        b.Begin(mkvid::kInfo).UInt(mkvid::kTimecodeScale, layout.timecodeScale);
-        b.Float(mkvid::kDuration, layout.duration).End();
-        info = b.Take();
+        head.Begin(mkvid::kInfo).UInt(mkvid::kTimecodeScale, layout.timecodeScale);
+        head.Float(mkvid::kDuration, layout.duration).End();
     }
-    EbmlBuilder tracks;
-    tracks.Begin(mkvid::kTracks);
+    head.Begin(mkvid::kTracks);
     for (const MkvTrack& t : layout.tracks)
-        tracks.Raw(TrackEntry(t));
-    tracks.End();
+        PutTrackEntry(head, t);
+    const std::vector<uint8_t> infoAndTracks = head.End().Take();
     std::vector<std::vector<uint8_t>> clusters;
     for (const MkvCluster& c : layout.clusters)
         clusters.push_back(Cluster(c));
-
     const auto seekHead = [](uint64_t cuesPosition) {
         EbmlBuilder b;
-        b.Begin(mkvid::kSeekHead).Begin(mkvid::kSeek);
-        b.Binary(mkvid::kSeekId, std::vector<uint8_t>{0x1C, 0x53, 0xBB, 0x6B});
-        b.UInt(mkvid::kSeekPosition, cuesPosition, 8).End().End();
-        return b.Take();
+        b.Begin(mkvid::kSeekHead)
+            .Begin(mkvid::kSeek)
+            .Binary(mkvid::kSeekId, std::vector<uint8_t>{0x1C, 0x53, 0xBB, 0x6B});
+        return b.UInt(mkvid::kSeekPosition, cuesPosition, 8).End().End().Take();
     };
-    const size_t seekHeadSize = layout.cues == MkvCues::AfterClusters ? seekHead(0).size() : 0;
-    const uint64_t beforeCues = seekHeadSize + info.size() + tracks.Size();
-
-    // Cluster positions relative to the segment data. Cue positions are written
-    // in 8 bytes, so the size of the Cues does not depend on their values.
+    const bool before = layout.cues == MkvCues::BeforeClusters, after = layout.cues == MkvCues::AfterClusters;
     std::vector<uint64_t> positions(clusters.size());
-    std::vector<uint8_t> cues;
-    if (layout.cues != MkvCues::None)
-        cues = Cues(layout, positions);
-    uint64_t end = beforeCues + (layout.cues == MkvCues::BeforeClusters ? cues.size() : 0);
+    uint64_t end =
+        (after ? seekHead(0).size() : 0) + infoAndTracks.size() + (before ? Cues(layout, positions).size() : 0);
     for (size_t i = 0; i < clusters.size(); ++i) {
         positions[i] = end;
         end += clusters[i].size();
     }
-    if (layout.cues != MkvCues::None)
-        cues = Cues(layout, positions);
+    const std::vector<uint8_t> cues = layout.cues == MkvCues::None ? std::vector<uint8_t>{} : Cues(layout, positions);
 
     EbmlBuilder file;
-    file.Raw(head.Take()).Begin(mkvid::kSegment);
-    if (layout.cues == MkvCues::AfterClusters)
+    file.Begin(mkvid::kEbml).String(mkvid::kDocType, layout.docType).End().Begin(mkvid::kSegment);
+    if (after)
         file.Raw(seekHead(end));
-    file.Raw(info).Raw(tracks.Take());
-    if (layout.cues == MkvCues::BeforeClusters)
+    file.Raw(infoAndTracks);
+    if (before)
         file.Raw(cues);
     for (const auto& c : clusters)
         file.Raw(c);
-    if (layout.cues == MkvCues::AfterClusters)
+    if (after)
         file.Raw(cues);
     if (layout.padding > 0)
         file.Binary(mkvid::kVoid, std::vector<uint8_t>(layout.padding));
-    file.End();
-    return file.Take();
+    return file.End().Take();
 }
 
 }  // namespace mdtest

@@ -15,17 +15,16 @@ namespace mdtest {
 
 // EBML and Matroska element IDs, written with their length marker bits.
 namespace mkvid {
-constexpr uint32_t kEbml = 0x1A45DFA3, kDocType = 0x4282, kSegment = 0x18538067, kSeekHead = 0x114D9B74,
-                   kSeek = 0x4DBB, kSeekId = 0x53AB, kSeekPosition = 0x53AC, kInfo = 0x1549A966,
-                   kTimecodeScale = 0x2AD7B1, kDuration = 0x4489, kTracks = 0x1654AE6B, kTrackEntry = 0xAE,
-                   kTrackNumber = 0xD7, kTrackType = 0x83, kCodecId = 0x86, kCodecPrivate = 0x63A2,
-                   kDefaultDuration = 0x23E383, kFlagDefault = 0x88, kLanguage = 0x22B59C, kName = 0x536E,
-                   kVideo = 0xE0, kPixelWidth = 0xB0, kPixelHeight = 0xBA, kDisplayWidth = 0x54B0,
-                   kDisplayHeight = 0x54BA, kAudio = 0xE1, kSamplingFrequency = 0xB5, kChannels = 0x9F,
-                   kBitDepth = 0x6264, kCues = 0x1C53BB6B, kCuePoint = 0xBB, kCueTime = 0xB3,
-                   kCueTrackPositions = 0xB7, kCueTrack = 0xF7, kCueClusterPosition = 0xF1,
-                   kCluster = 0x1F43B675, kTimecode = 0xE7, kSimpleBlock = 0xA3, kBlockGroup = 0xA0,
-                   kBlock = 0xA1, kBlockDuration = 0x9B, kReferenceBlock = 0xFB, kVoid = 0xEC, kTags = 0x1254C367;
+constexpr uint32_t kEbml = 0x1A45DFA3, kDocType = 0x4282, kSegment = 0x18538067, kSeekHead = 0x114D9B74, kSeek = 0x4DBB,
+                   kSeekId = 0x53AB, kSeekPosition = 0x53AC, kInfo = 0x1549A966, kTimecodeScale = 0x2AD7B1,
+                   kDuration = 0x4489, kTracks = 0x1654AE6B, kTrackEntry = 0xAE, kTrackNumber = 0xD7, kTrackType = 0x83,
+                   kCodecId = 0x86, kCodecPrivate = 0x63A2, kDefaultDuration = 0x23E383, kFlagDefault = 0x88,
+                   kLanguage = 0x22B59C, kName = 0x536E, kVideo = 0xE0, kPixelWidth = 0xB0, kPixelHeight = 0xBA,
+                   kDisplayWidth = 0x54B0, kDisplayHeight = 0x54BA, kAudio = 0xE1, kSamplingFrequency = 0xB5,
+                   kChannels = 0x9F, kBitDepth = 0x6264, kCues = 0x1C53BB6B, kCuePoint = 0xBB, kCueTime = 0xB3,
+                   kCueTrackPositions = 0xB7, kCueTrack = 0xF7, kCueClusterPosition = 0xF1, kCluster = 0x1F43B675,
+                   kTimecode = 0xE7, kSimpleBlock = 0xA3, kBlockGroup = 0xA0, kBlock = 0xA1, kBlockDuration = 0x9B,
+                   kReferenceBlock = 0xFB, kVoid = 0xEC;
 }  // namespace mkvid
 
 class EbmlBuilder {
@@ -52,8 +51,7 @@ private:
 };
 
 // A (Simple)Block body: track number (1 byte), relative timecode, flags, data.
-std::vector<uint8_t> BlockBody(uint8_t track, int16_t relativeTimecode, uint8_t flags,
-                               std::span<const uint8_t> data);
+std::vector<uint8_t> BlockBody(uint8_t track, int16_t relativeTimecode, uint8_t flags, std::span<const uint8_t> data);
 
 struct MkvTrack {
     uint64_t number = 1;
@@ -78,7 +76,7 @@ struct MkvFrame {
     int16_t relativeTimecode = 0;
     bool keyframe = true;
     std::vector<uint8_t> data;  // the frame bytes
-    bool blockGroup = false;    // a BlockGroup (with a ReferenceBlock when not a keyframe)
+    bool blockGroup = false;  // a BlockGroup (with a ReferenceBlock when not a keyframe)
 };
 
 struct MkvCluster {
@@ -88,8 +86,8 @@ struct MkvCluster {
 
 enum class MkvCues {
     None,
-    BeforeClusters,    // Cues as a level-1 element ahead of the first cluster
-    AfterClusters,     // Cues at the end, found through a SeekHead
+    BeforeClusters,  // Cues as a level-1 element ahead of the first cluster
+    AfterClusters,  // Cues at the end, found through a SeekHead
 };
 
 struct MkvLayout {
@@ -97,11 +95,11 @@ struct MkvLayout {
     bool withInfo = true;
     uint64_t timecodeScale = 1000000;
     double duration = 0;
-    std::vector<MkvTrack> tracks;
-    std::vector<MkvCluster> clusters;
+    std::vector<MkvTrack> tracks{};
+    std::vector<MkvCluster> clusters{};
     MkvCues cues = MkvCues::AfterClusters;
     uint64_t cueTrack = 1;  // every cluster gets one cue point for this track
-    size_t padding = 0;     // bytes of a Void element closing the segment
+    size_t padding = 0;  // bytes of a Void element closing the segment
 };
 
 std::vector<uint8_t> MatroskaFile(const MkvLayout& layout);

@@ -32,8 +32,8 @@ TEST(TsPacket, SyncSearchTakesFirstPositionAndTries188First)
         for (int k = 0; k < 10; ++k)
             mdtest::Append(buffer, mdtest::TsAdaptationOnlyPacket(0x100, uint8_t(k), size));
         ASSERT_TRUE(FindTsSync(buffer.data(), uint32_t(buffer.size()), position, extra)) << size;
-        EXPECT_EQ(position, size == 192 ? 7u : 3u);  // the sync byte, after any 4-byte prefix
-        EXPECT_EQ(extra, int32_t(size) - 188);
+        // The sync byte, after any 4-byte prefix.
+        EXPECT_EQ(std::tuple(position, extra), std::tuple(size == 192 ? 7u : 3u, int32_t(size) - 188)) << size;
     }
     // 0x47 every 192 bytes from 5 and every 188 bytes from 10: buffer order wins;
     // then both chains from position 1: 188 is tried first.
@@ -41,13 +41,11 @@ TEST(TsPacket, SyncSearchTakesFirstPositionAndTries188First)
     for (int k = 0; k < 6; ++k)
         buffer[5 + 192 * k] = buffer[10 + 188 * k] = 0x47;
     ASSERT_TRUE(FindTsSync(buffer.data(), 2000, position, extra));
-    EXPECT_EQ(position, 5u);
-    EXPECT_EQ(extra, 4);
+    EXPECT_EQ(std::tuple(position, extra), std::tuple(5u, 4));
     for (int k = 0; k < 6; ++k)
         buffer[1 + 188 * k] = buffer[1 + 192 * k] = 0x47;
     ASSERT_TRUE(FindTsSync(buffer.data(), 2000, position, extra));
-    EXPECT_EQ(position, 1u);
-    EXPECT_EQ(extra, 0);
+    EXPECT_EQ(std::tuple(position, extra), std::tuple(1u, 0));
     // A sync needs more than 1632 bytes.
     const ByteVec stream = mdtest::TsStream(188, 10);
     EXPECT_FALSE(FindTsSync(stream.data(), 1632, position, extra));
@@ -129,15 +127,13 @@ TEST(TsPacket, PmtStoresSixteenStreamsAndReadsDescriptors)
     TsSelection selection{0x100, 0x101, 2, 4};
     uint8_t registration = 0;
     ASSERT_TRUE(ParsePmt(program, ts.Bytes().data(), &selection, registration));
-    EXPECT_EQ(program.streamCount, 17u);
-    EXPECT_EQ(program.videoCount, 1u);
-    EXPECT_EQ(program.audioCount, 14u);  // the AC-3-descriptor stream and 13 stored MPEG audio
-    EXPECT_EQ(program.streams[1].streamType, 0x81u);
-    EXPECT_EQ(program.streams[2].isAudio + program.streams[2].isVideo, 0);
-    EXPECT_EQ(program.streams[15].pid, 0x11Cu);
-    EXPECT_EQ(registration, 1);  // from the 17th entry, which is not stored
-    EXPECT_EQ(selection.videoStreamType, 0x1B);
-    EXPECT_EQ(selection.audioStreamType, 0x81);
+    // 17 entries, 16 stored: video, the AC-3-descriptor stream and 13 MPEG audio
+    // stored; the registration descriptor comes from the 17th entry.
+    EXPECT_EQ(std::tuple(program.streamCount, program.videoCount, program.audioCount, program.streams[1].streamType,
+                         program.streams[2].isAudio + program.streams[2].isVideo, program.streams[15].pid),
+              std::tuple(17u, 1u, 14u, 0x81u, 0, 0x11Cu));
+    EXPECT_EQ(std::tuple(registration, selection.videoStreamType, selection.audioStreamType),
+              std::tuple(1, 0x1B, 0x81));
 
     TsProgramTable table{};
     table.count = 1;
@@ -150,6 +146,17 @@ TEST(TsPacket, PmtStoresSixteenStreamsAndReadsDescriptors)
     ByteVec other = ts.Bytes();
     other[5] = 0x42;  // table_id
     EXPECT_FALSE(ParsePmt(program, other.data(), nullptr, registration));
+    // The section behind an adaptation field (adaptation_field_control 3), and a
+    // packet with an adaptation field only (2), which carries no section.
+    ByteVec payload{0x00};  // pointer_field
+    mdtest::Append(payload, mdtest::PmtSection(1, {{0x02, 0x100}, {0x03, 0x101}}));
+    ByteVec adapted = mdtest::TsPacket(0x1000, true, 0, payload);
+    ASSERT_EQ(adapted[3] & 0x30, 0x30);
+    program = {};
+    EXPECT_TRUE(ParsePmt(program, adapted.data(), nullptr, registration));
+    EXPECT_EQ(std::tuple(program.streamCount, program.streams[1].pid), std::tuple(2u, 0x101u));
+    adapted[3] = uint8_t((adapted[3] & 0xCF) | 0x20);
+    EXPECT_FALSE(ParsePmt(program, adapted.data(), nullptr, registration));
 }
 
 TEST(TsPacket, ScannersKeepFirstGreatestAndLastInFileOrder)

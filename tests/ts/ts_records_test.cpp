@@ -19,8 +19,11 @@ TEST(TsRecords, AudioByStreamType)
     const ByteVec adts{0xFF, 0xF1, 0x4C, 0x80, 0x32, 0x1F, 0xFC};
     ByteVec adtsReserved = adts;
     adtsReserved[2] = 0x70;
+    ByteVec adts24k = adts;
+    adts24k[2] = 0x58;
     // LOAS: AudioSpecificConfig from byte 5: object type 2, index 3, 2 channels.
     const ByteVec latm{0x56, 0xE0, 0x20, 0x20, 0x00, 0x11, 0x90};
+    const ByteVec truehd{0x00, 0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, 0b111'00000, 15};
     struct Case {
         ByteVec bytes;
         uint32_t type;
@@ -38,37 +41,41 @@ TEST(TsRecords, AudioByStreamType)
         // The object type is profile_ObjectType, +1 only for the MPEG-2 ID bit: LC
         // in MPEG-4 ADTS reads 1 where ISO/IEC 14496-3 numbers it 2.
         {adts, 0x0F, false, StreamCodec::Aac, 2, 48000, 18750, 1, 213333},
+        {adts24k, 0x0F, false, StreamCodec::Aac, 2, 24000, 9375, 1, 426666},  // index 6
         {adtsReserved, 0x0F, false, StreamCodec::Aac, 2, 0xFFFFFFFF, 0, 1, -10240000000},
         {latm, 0x11, false, StreamCodec::Aac, 2, 48000, 16000, 2, 213333},
         {{0x01, 0xE0, 0x31, 0x40}, 0x80, false, StreamCodec::Lpcm, 2, 48000, 192000, 7, 5000},  // 16-bit stereo
         {ByteVec(20, 0), 0x86, true, StreamCodec::TsAudioDtsHd, 2, 48000, 32000, 2, 333667},
+        // TrueHD major sync: 48 kHz, 8-channel assignment 0x00F: 6 channels, layout 7 with LFE.
+        {truehd, 0x83, false, StreamCodec::TsAudio83, 6, 48000, 0, 7, 320000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "stream_type " << c.type << " size " << c.bytes.size());
         int64_t frameDuration = -1;
-        auto r = BuildTsAudioRecord(c.bytes.data(), uint32_t(c.bytes.size()), c.type, c.registration, 0x101,
-                                    frameDuration);
+        auto r =
+            BuildTsAudioRecord(c.bytes.data(), uint32_t(c.bytes.size()), c.type, c.registration, 0x101, frameDuration);
         ASSERT_TRUE(r);
-        EXPECT_EQ(r->streamClass, StreamClass::Audio);
-        EXPECT_EQ(r->streamId, 0x101u);
-        EXPECT_EQ(r->codec, c.codec);
-        EXPECT_EQ(r->audio.channels, c.channels);
-        EXPECT_EQ(r->audio.sampleRate, c.rate);
-        EXPECT_EQ(r->audio.bytesPerSecond, c.bytesPerSecond);
-        EXPECT_EQ(r->audio.codecSpecific[0], c.codec0);
-        EXPECT_EQ(frameDuration, c.frameDuration);
+        EXPECT_EQ(std::tuple(r->streamClass, r->streamId, r->codec, r->audio.channels, r->audio.sampleRate,
+                             r->audio.bytesPerSecond, r->audio.codecSpecific[0], frameDuration),
+                  std::tuple(StreamClass::Audio, 0x101u, c.codec, c.channels, c.rate, c.bytesPerSecond, c.codec0,
+                             c.frameDuration));
     }
     // AC-3 behind the sub-stream header: searched from byte 4 and marked.
     int64_t frameDuration = 0;
     auto r = BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0x81, false, 0x101, frameDuration);
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->audio.codecSpecific[1], 4u);
-    EXPECT_EQ(r->audio.codecSpecific[2], 0x100u);  // lfeon 0, then 1 for the sub-stream header
-    EXPECT_EQ(r->audio.codecSpecific[3], 0x80u);   // the buffer's first byte
-    EXPECT_EQ(r->audio.codecSpecific[4], 8u);      // bsid
+    // Offset 4; lfeon 0, then 1 for the sub-stream header; the buffer's first byte; bsid.
+    const auto& words = r->audio.codecSpecific;
+    EXPECT_EQ(std::tuple(words[1], words[2], words[3], words[4]), std::tuple(4u, 0x100u, 0x80u, 8u));
+    // TrueHD: the channel layout and the LFE flag where AC-3 keeps acmod and lfeon.
+    r = BuildTsAudioRecord(truehd.data(), uint32_t(truehd.size()), 0x83, false, 0x101, frameDuration);
+    ASSERT_TRUE(r);
+    const auto& hd = r->audio.codecSpecific;
+    EXPECT_EQ(std::tuple(hd[1], hd[2], hd[3], hd[4]), std::tuple(0u, 1u, 0u, 0u));
     // DTS-HD types need a registration_descriptor; 6 is no audio type.
     EXPECT_FALSE(BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0xA2, false, 0x101, frameDuration));
     EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x06, true, 0x101, frameDuration));
+    EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x11, false, 0x101, frameDuration));  // no LOAS
 }
 
 struct Video {
@@ -107,10 +114,9 @@ TEST(TsRecords, VideoFromHeldBytes)
     seq.frameRateCode = 4;
     Video v = Build(MpegVideo(seq, true), 0x02);
     ASSERT_EQ(v.result, TsVideoBuild::Built);
-    EXPECT_EQ(v.record->codec, StreamCodec::Mpeg2Video);
-    EXPECT_EQ(v.record->frameRate, 24.0);
-    EXPECT_EQ(v.record->video.frameDuration, 416667);
-    EXPECT_EQ(v.record->extraData1Length, int32_t(mdtest::SequenceHeaders(seq).size()));
+    EXPECT_EQ(
+        std::tuple(v.record->codec, v.record->frameRate, v.record->video.frameDuration, v.record->extraData1Length),
+        std::tuple(StreamCodec::Mpeg2Video, 24.0, 416667, int32_t(mdtest::SequenceHeaders(seq).size())));
 
     // No extension after the sequence header: MPEG-1, square pels at 352x288.
     seq.width = 352;
@@ -119,8 +125,7 @@ TEST(TsRecords, VideoFromHeldBytes)
     seq.extension = false;
     v = Build(MpegVideo(seq, false), 0x02);
     ASSERT_EQ(v.result, TsVideoBuild::Built);
-    EXPECT_EQ(v.record->codec, StreamCodec::Mpeg1Video);
-    EXPECT_EQ(v.record->progressive, 1);
+    EXPECT_EQ(std::tuple(v.record->codec, v.record->progressive), std::tuple(StreamCodec::Mpeg1Video, 1));
     EXPECT_EQ(v.record->video.aspectX * 288, v.record->video.aspectY * 352u);
     EXPECT_EQ(Build(MpegVideo(seq, false), 0x01).result, TsVideoBuild::Rejected);  // MPEG-1 stream_type
 }
