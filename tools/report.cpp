@@ -209,8 +209,13 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
         SelectFirstTracks(detector, r);
     r.video = Query(&IMediaDetect5::GetVideoInfo, detector);
     r.audio = Query(&IMediaDetect5::GetAudioInfo, detector);
+    // A negative duration means the file's time could not be measured (a
+    // transport stream without PES, say): then neither value is reported.
     r.duration = Query(&IMediaDetect5::GetDuration, detector);
-    r.timeRange = Query(&IMediaDetect5::GetTimeRangeInfo, detector);
+    if (r.duration && *r.duration < 0)
+        r.duration.reset();
+    if (r.duration)
+        r.timeRange = Query(&IMediaDetect5::GetTimeRangeInfo, detector);
     r.mpegAudio = Query(&IMediaDetect5::GetMpegAudioLayerInfo, detector);
     r.multiChannel = Query(&IMediaDetect5::GetMultiChannelInfo, detector);
 
@@ -358,7 +363,7 @@ std::string FormatText(const FileReport& r, size_t width)
         }
         s += "\n";
     }
-    if (r.duration || r.timeRange)
+    if (r.duration)
         s += "    time   " + DescribeTime(r) + "\n";
     if (r.timeTable && r.timeTable->error.empty()) {
         s += "    index  " + std::to_string(r.timeTable->entries.size()) + " key pictures\n";
@@ -431,6 +436,7 @@ nlohmann::ordered_json ToJson(const FileReport& r)
     if (r.tracks)
         j["tracks"] = {{"video", (*r.tracks)[0]}, {"audio", (*r.tracks)[1]}, {"subtitle", (*r.tracks)[2]}};
     j["duration"] = r.duration ? nlohmann::ordered_json(*r.duration) : nullptr;
+    j["timeRange"] = nullptr;
     if (r.timeRange) {
         const TimeRangeInfo& t = *r.timeRange;
         j["timeRange"] = {{"startTime", t.startTime},         {"videoFirstTime", t.videoFirstTime},

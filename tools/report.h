@@ -47,8 +47,10 @@ struct FileReport {
     std::vector<Program> programs;
     // Matroska files: the track numbers; the first video and audio track are described.
     std::optional<std::array<std::vector<uint32_t>, 3>> tracks;  // video, audio, subtitle
-    std::optional<int64_t> duration;         // 100-ns units
-    std::optional<TimeRangeInfo> timeRange;  // 100-ns units
+    // 100-ns units; both absent when the module could not measure the file's
+    // time (a failed query or a negative duration), the range also without a duration.
+    std::optional<int64_t> duration;
+    std::optional<TimeRangeInfo> timeRange;
 };
 
 // Options of one examination.

@@ -155,20 +155,12 @@ void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStar
     const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Open);
     if (first.video) {
         TakeCodecHeaders(*first.video);
-        VideoBuild v = BuildVideo(*first.video, RecordBuilder::Open);
-        if (v.scan == FieldOrderScan::Mpeg2Picture)
-            ScanMpeg2FieldOrder(input, v.info.fieldOrder);
-        else if (v.scan == FieldOrderScan::Mp4FirstSample)
-            ScanMp4FirstSampleFieldOrder(m_mp4Boxes, input, v.info.fieldOrder);
-        else if (v.scan == FieldOrderScan::Mp4Slice)
-            ScanMp4SliceFieldOrder(m_mp4Boxes, input, v.info.fieldOrder, v.info.frameRate);
-        m_encoderMarker = v.encoderMarker.value_or(0);
-        m_fieldCoding = v.fieldCoding.value_or(0);
-        m_video = std::make_unique<VideoInfo>(v.info);
+        TakeVideo(BuildVideo(*first.video, RecordBuilder::Open), input);
         // A video CD carries 352x240 or 352x288 pictures at 4:3; anything else
         // in such packs is an ordinary MPEG-1 system stream.
-        const bool vcdPicture = v.info.width == 352 && (v.info.height == 240 || v.info.height == 288) &&
-                                v.info.aspectX == 4 && v.info.aspectY == 3;
+        const VideoInfo& v = *m_video;
+        const bool vcdPicture =
+            v.width == 352 && (v.height == 240 || v.height == 288) && v.aspectX == 4 && v.aspectY == 3;
         if (m_kind == MK_VCD && !vcdPicture) {
             m_kind = MK_MPEG1_SYSTEM;
             *kind = m_kind;
@@ -204,6 +196,21 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
             m_thumbnail.assign(bytes.begin(), bytes.end());
         }
     }
+}
+
+void ZPMediaDetect::TakeVideo(VideoBuild v, ZPMP::InputStream& input)
+{
+    switch (v.scan) {
+    case FieldOrderScan::None: break;
+    case FieldOrderScan::Mpeg2Picture: ScanMpeg2FieldOrder(input, v.info.fieldOrder); break;
+    case FieldOrderScan::Mp4FirstSample: ScanMp4FirstSampleFieldOrder(m_mp4Boxes, input, v.info.fieldOrder); break;
+    case FieldOrderScan::Mp4Slice:
+        ScanMp4SliceFieldOrder(m_mp4Boxes, input, v.info.fieldOrder, v.info.frameRate);
+        break;
+    }
+    m_encoderMarker = v.encoderMarker.value_or(0);
+    m_fieldCoding = v.fieldCoding.value_or(0);
+    m_video = std::make_unique<VideoInfo>(v.info);
 }
 
 void ZPMediaDetect::TakeCodecHeaders(const StreamRecord& r)
@@ -244,11 +251,7 @@ HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, 
         if (demux->Parse(stream.get(), &streams) == 1) {
             const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Reopen);
             if (first.video) {
-                VideoBuild v = BuildVideo(*first.video, RecordBuilder::Reopen);
-                if (v.scan == FieldOrderScan::Mpeg2Picture)
-                    ScanMpeg2FieldOrder(*stream, v.info.fieldOrder);
-                m_video = std::make_unique<VideoInfo>(v.info);
-                m_encoderMarker = first.video->codec == StreamCodec::Mpeg2Video ? first.video->encoderMarker : 0;
+                TakeVideo(BuildVideo(*first.video, RecordBuilder::Reopen), *stream);
                 m_firstVideoTime = demux->VideoStartTime();
             }
             if (first.audio)

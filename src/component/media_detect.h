@@ -76,12 +76,15 @@ private:
     // Open of an MP4 file: its records, then the MP4 details.
     void OpenMp4(ZPMP::InputStream& input, uint32_t* kind);
     void TakeCodecHeaders(const StreamRecord& record);
+    // Every builder's video: runs the field-order scan the build asks for, keeps
+    // the field coding and encoder marker the build took, and stores the record.
+    void TakeVideo(VideoBuild v, ZPMP::InputStream& input);
     void TakeAudio(const AudioBuild& audio);
     // Copies the video and extended audio records out as the selection and
     // re-open methods return them, filling the plain audio record from the extended one.
     void CopyOutSelection(VideoInfo* videoOut, AudioInfoEx* audioOut);
     // The selection methods: the first video and first audio record of a list.
-    void TakeSelectedRecords(const StreamRecord* video, const StreamRecord* audio);
+    void TakeSelectedRecords(const StreamRecord* video, const StreamRecord* audio, ZPMP::InputStream& input);
     // Rebuilds the kept transport (or DirecTV) demultiplexer unless it was built at offset.
     void KeepTransportDemux(int64_t offset);
     // Builds the kept Matroska demultiplexer when there is none.

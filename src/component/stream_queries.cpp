@@ -203,10 +203,11 @@ HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers
 
 // ---- Selection ----
 
-void ZPMediaDetect::TakeSelectedRecords(const StreamRecord* video, const StreamRecord* audio)
+void ZPMediaDetect::TakeSelectedRecords(const StreamRecord* video, const StreamRecord* audio,
+                                        ZPMP::InputStream& input)
 {
     if (video)
-        m_video = std::make_unique<VideoInfo>(BuildVideo(*video, RecordBuilder::Selection).info);
+        TakeVideo(BuildVideo(*video, RecordBuilder::Selection), input);
     if (audio) {
         const AudioBuild a = BuildAudio(*audio, RecordBuilder::Selection);
         if (a.accepted)
@@ -235,7 +236,7 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
             if (demux->Parse(&input, &streams) == 0)
                 return E_FAIL;
             const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Selection);
-            TakeSelectedRecords(first.video, first.audio);
+            TakeSelectedRecords(first.video, first.audio, input);
             m_dtvDemux = std::move(demux);
         } else {
             auto demux = std::make_unique<TSDemux>();
@@ -247,13 +248,13 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
                 return E_FAIL;
             demux->HasRegistrationDescriptor(m_tsRegistrationFlag);
             const FirstStreams first = FindFirstStreams(streams, RecordBuilder::Selection);
-            TakeSelectedRecords(first.video, nullptr);
+            TakeSelectedRecords(first.video, nullptr, input);
             if (first.video) {
                 int64_t keyTime = -1;
                 if (demux->FindKeyframeTime(&input, offset, keyTime))
                     m_firstVideoTime = keyTime;
             }
-            TakeSelectedRecords(nullptr, first.audio);
+            TakeSelectedRecords(nullptr, first.audio, input);
             m_tsDemux = std::move(demux);
         }
         CopyOutSelection(videoOut, audioOut);
@@ -291,7 +292,7 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
             else if (r.streamId == extraTrack && extraValue)
                 *extraValue = firstWord;
         }
-        TakeSelectedRecords(video, audio);
+        TakeSelectedRecords(video, audio, input);
         m_mkvDemux = std::move(demux);
         CopyOutSelection(videoOut, audioOut);
         return S_OK;

@@ -130,9 +130,10 @@ uint32_t TableSampleTime(const Mp4Box* children, int64_t n)
     for (size_t i = 0; i < entries; ++i) {
         const uint32_t count = stts->sampleCount[i];
         const uint32_t delta = stts->sampleDelta[i];
-        if (n <= before + count) {
-            // A result of 0 (a zero delta) does not end the walk: the next entry
-            // is tried with the same position.
+        if (n < before + count) {
+            // Sample n (from 0) is in this entry: the time at its end. A result of
+            // 0 (a zero delta) does not end the walk: the next entry is tried
+            // with the same position.
             const uint32_t result = static_cast<uint32_t>(n - before + 1) * delta + t;
             if (result != 0)
                 return result;
@@ -293,22 +294,25 @@ uint32_t SampleOffsetAt(const Mp4Box* children, int64_t n, const Mp4Box* root)
 
 uint32_t SampleTimeAt(const Mp4Box* children, int64_t n, const Mp4Box* root)
 {
-    const FragmentLookup f = PrepareFragmentLookup(children, n, root);
-    if (f.tablesOnly)
+    // Samples are numbered from 0: sample n is in the fragment runs when n is at
+    // or beyond the 'stsz' count.
+    const int64_t stszCount = GetSampleCount(children);
+    if (n < stszCount || !HasMovieExtends(root))
         return TableSampleTime(children, n);
+    const FragmentLookup f = PrepareFragmentLookup(children, n + 1, root);  // n + 1: counted from 1
     if (f.trex == nullptr)
         return 0;
-    // The time at the end of the tables, then whole runs, then the part of the
+    // The time at the end of the tables' last sample, then whole runs, then the
     // run that holds sample n up to and including it.
-    int64_t before = f.stszCount;
-    uint32_t t = TableSampleTime(children, before);
+    int64_t before = stszCount;
+    uint32_t t = stszCount > 0 ? TableSampleTime(children, stszCount - 1) : 0;
     ForEachTrackRun(root, f.trackId, [&](const Mp4TfhdBox& tfhd, const Mp4TrunBox& trun) {
-        if (n > before + trun.sampleCount) {
+        if (n >= before + trun.sampleCount) {
             t += RunDurations(tfhd, trun, *f.trex, trun.sampleCount);
             before += trun.sampleCount;
             return true;
         }
-        t += RunDurations(tfhd, trun, *f.trex, static_cast<uint64_t>(n - before));
+        t += RunDurations(tfhd, trun, *f.trex, static_cast<uint64_t>(n - before + 1));
         return false;
     });
     return t;  // n is within the total, so a run held it

@@ -68,9 +68,9 @@ uint32_t GetSampleOffset(const Mp4Box* children, int32_t n, const Mp4Box* root);
 // all durations.
 uint32_t GetSampleTime(const Mp4Box* children, int32_t n);
 
-// As above, for n beyond the 'stsz' count (when the movie has 'mvex'): the time
-// at the 'stsz' count plus the durations of every run sample up to and
-// including run sample n (run samples numbered from count + 1).
+// As above, for n at or beyond the 'stsz' count (when the movie has 'mvex'):
+// the total of the tables' durations plus those of every run sample up to and
+// including sample n, so n = total sample count - 1 gives the track's length.
 uint32_t GetSampleTime(const Mp4Box* children, int32_t n, const Mp4Box* root);
 
 // Composition offset of sample n (numbered from 0) from 'ctts'; 0 when none.

@@ -143,6 +143,22 @@ enc ts_h264_1280x720_25fps_aac_48k_stereo.ts "" \
     -c:a aac -b:a 128k \
     -f mpegts -mpegts_m2ts_mode 0
 
+# 188-byte packets: interlaced MPEG-2 video (top field first) + MP2, as DVB
+# broadcasts carry it.
+enc ts_mpeg2video_720x576_16x9_25i_tff_mp2_48k_stereo.ts "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 720x576 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v mpeg2video -b:v 1500k -g 12 -bf 2 -aspect 16:9 -top 1 -threads 1 \
+    -c:a mp2 -b:a 192k \
+    -f mpegts -mpegts_m2ts_mode 0
+
+# 188-byte packets: interlaced H.264 (MBAFF, top field first) + AAC.
+enc ts_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.ts "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 1920x1080 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 1200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -x264opts interlaced=1:tff=1 -top 1 -field_order tt -aspect 16:9 \
+    -c:a aac -b:a 128k \
+    -f mpegts -mpegts_m2ts_mode 0
+
 # 192-byte packets (4-byte arrival timestamp + 188): H.264 + AC-3.
 enc m2ts_h264_1920x1080_25fps_ac3_48k_stereo.m2ts "" \
     -f lavfi -i "$(vsrc 1920x1080 25 1)" -f lavfi -i "$(stereo 48000 1)" \
