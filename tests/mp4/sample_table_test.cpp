@@ -123,7 +123,8 @@ TEST(SampleTable, QueriesOverHandBuiltTables)
         {"NTSC", ntsc, Q::Time, {{0, 1001}, {299, 300300}}, 30000},
         {"mdhd time scale", ntsc, Q::TimeScale, {{0, 30000}}, 30000},
         {"300300 / 30000 s", ntsc, Q::Duration, {{0, 100100000}}, 30000},
-        {"10 x 1000 + 2 x 2000", mixed, Q::Time, {{11, 14000}, {24, 30000}}},
+        // Sample n ends at its own entry's delta, also the last one of an entry.
+        {"10 x 1000 + 2 x 2000", mixed, Q::Time, {{9, 10000}, {10, 12000}, {11, 14000}, {14, 20000}, {24, 30000}}},
         {"20 samples against 5", mixed, Q::Dominant, {{0, 1000}}},
         {"delta 0 answers 0, the next entry from there", {Box("stts", {2, 5, 0, 5, 100})}, Q::Time, {{2, 300}}},
         {"first group wins a tie", {Box("stts", {2, 10, 2000, 10, 1000})}, Q::Dominant, {{0, 2000}}},
@@ -265,12 +266,13 @@ TEST(SampleTable, FragmentRunsContinueTheTrack)
         // Base 0x400 + data offset 100, + 100 + 200; without a base the data offset
         // is the file offset (5000), then tfhd's default size 64.
         {"run offsets", &plain, 0, Q::Offset, {{1, 0x400 + 100}, {3, 0x400 + 400}, {4, 5000}, {6, 5128}, {8, 0}}},
-        {"trex 40 x 3, then tfhd 50", &plain, 0, Q::Time, {{1, 40}, {4, 170}, {7, 320}, {8, 0}}},
+        // Samples from 0: the time at the end of sample n.
+        {"trex 40 x 3, then tfhd 50", &plain, 0, Q::Time, {{0, 40}, {2, 120}, {3, 170}, {6, 320}, {7, 0}}},
         {"run composition offsets", &plain, 0, Q::Ctts, {{2, 2000}, {4, 0}}},
-        {"sample 6 ends at 270 ms", &plain, 0, Q::Duration, {{0, 2700000}}},
+        {"all 7 samples end at 320 ms", &plain, 0, Q::Duration, {{0, 3200000}}},
         {"track 2 counts only its runs", &plain, 1, Q::Count, {{0, 5}}},
         {"track 2 trex size 7", &plain, 1, Q::Offset, {{2, 9007}}},
-        {"track 2 trex duration 21", &plain, 1, Q::Time, {{5, 105}}},
+        {"track 2 trex duration 21", &plain, 1, Q::Time, {{0, 21}, {4, 105}, {5, 0}}},
         {"runs after the stsz samples", &tables, 0, Q::Count, {{0, 9}}},
         {"a table sample, then the runs", &tables, 0, Q::Offset, {{2, 310}, {3, 0x400 + 100}, {6, 5000}}},
         {"run offsets after ctts", &tables, 0, Q::Ctts, {{4, 2000}}},
@@ -284,9 +286,9 @@ TEST(SampleTable, FragmentRunsContinueTheTrack)
         {"no mvex: only the tables answer", &noMvex, 0, Q::Offset, {{1, 0}}},
         {"2 x (2^32 - 1) does not wrap", &huge, 0, Q::Count, {{0, 0x1FFFFFFFE}}},
         {"absent sizes count 0", &huge, 0, Q::Offset, {{kMax, 4016}}},
-        {"(2^31 - 1) x 40 mod 2^32", &huge, 0, Q::Time, {{kMax, 0xFFFFFFD8}}},
+        {"(2^31 - 1) x 40 mod 2^32", &huge, 0, Q::Time, {{kMax - 1, 0xFFFFFFD8}}},
         {"absent offsets", &huge, 0, Q::Ctts, {{kMax, 0}}},
-        {"(2^33 - 3) x 40 = -120 mod 2^32", &huge, 0, Q::Duration, {{0, -1200000}}},
+        {"(2^33 - 2) x 40 = -80 mod 2^32", &huge, 0, Q::Duration, {{0, -800000}}},
     };
     for (const RunRow& r : rows) {
         const auto root = md::ParseBoxList(r.movie->data(), r.movie->size()).first;
@@ -300,8 +302,8 @@ TEST(SampleTable, FragmentRunsContinueTheTrack)
     EXPECT_EQ(md::GetTotalSampleCount(Tracks(root.get())[0]->firstChild.get(), nullptr), 0u);
 }
 
-// Muxed files: packet count, pos of packets and the last packet's dts (the
-// duration over fragment runs) from `ffprobe -show_packets`.
+// Muxed files: packet count and pos of packets from `ffprobe -show_packets`; the
+// duration is the total of all sample durations (ffprobe's duration_ts).
 TEST(SampleTable, MuxedFiles)
 {
     struct FileRow {
@@ -318,11 +320,11 @@ TEST(SampleTable, MuxedFiles)
         // 1024, dts 0); audio runs of 20, 23, 22, 23, 7 at 48000.
         {frag, 0, Q::Count, {{0, 50}}},
         {frag, 0, Q::Offset, {{1, 1708}, {2, 7106}, {50, 124860}}},
-        {frag, 0, Q::Duration, {{0, 25088LL * 10000000 / 12800}}},
+        {frag, 0, Q::Duration, {{0, 25600LL * 10000000 / 12800}}},
         {frag, 0, Q::Ctts, {{1, 1024}}},
         {frag, 1, Q::Count, {{0, 95}}},
         {frag, 1, Q::Offset, {{1, 19894}, {2, 20095}, {95, 128436}}},
-        {frag, 1, Q::Duration, {{0, 99072LL * 10000000 / 48000}}},
+        {frag, 1, Q::Duration, {{0, 99840LL * 10000000 / 48000}}},
         // Interleaved chunks: 50 video packets of 512 at 12800, 95 audio packets.
         {flat, 0, Q::Count, {{0, 50}}},
         {flat, 0, Q::Offset, {{1, 48}, {2, 5446}, {50, 116412}}},
@@ -333,10 +335,10 @@ TEST(SampleTable, MuxedFiles)
         // One fragment: 30 video samples of 1001 at 30000, 46 audio samples of 1024 at 44100.
         {real, 0, Q::Count, {{0, 30}}},
         {real, 0, Q::Offset, {{1, 1836}, {2, 39906}, {30, 87150}}},
-        {real, 0, Q::Duration, {{0, 29029LL * 10000000 / 30000}}},
+        {real, 0, Q::Duration, {{0, 30030LL * 10000000 / 30000}}},
         {real, 1, Q::Count, {{0, 46}}},
         {real, 1, Q::Offset, {{1, 87769}, {2, 87787}, {46, 106016}}},
-        {real, 1, Q::Duration, {{0, 46080LL * 10000000 / 44100}}},
+        {real, 1, Q::Duration, {{0, 47104LL * 10000000 / 44100}}},
     };
     for (const FileRow& r : rows) {
         if (r.name == real)
