@@ -593,15 +593,15 @@ protected:
                 EXPECT_EQ(pmtPids[i], programs[i].pmtPid);
             }
             std::vector<uint32_t> wantVideo, wantAudio;
-            for (const FfprobeStream& s : programs[i].streams) {
+            for (const FfprobeStream& s : programs[i].streams)
                 if (kListedVideo.count(StreamType(s)) || kListedAudio.count(StreamType(s)))
                     (kListedVideo.count(StreamType(s)) ? wantVideo : wantAudio).push_back(s.id);
-            }
             int32_t videoCount = -1, audioCount = -1;
             uint32_t video[16] = {}, audio[16] = {};
             ASSERT_EQ(m_detector->GetStreamLists(pmtPids[i], &videoCount, video, &audioCount, audio, 0), S_OK);
-            EXPECT_EQ(std::vector<uint32_t>(video, video + videoCount), wantVideo) << pmtPids[i];
-            EXPECT_EQ(std::vector<uint32_t>(audio, audio + audioCount), wantAudio) << pmtPids[i];
+            EXPECT_EQ(std::tuple(std::vector(video, video + videoCount), std::vector(audio, audio + audioCount)),
+                      std::tuple(wantVideo, wantAudio))
+                << pmtPids[i];
             // A host selects the first video and audio of the first program that lists any.
             if (selection.videoId == 0 && selection.audioId == 0 && videoCount + audioCount > 0)
                 selection = {videoCount ? video[0] : 0, 0, audioCount ? audio[0] : 0, 0};
@@ -669,13 +669,12 @@ protected:
         int64_t duration = 0;
         EXPECT_EQ(m_detector->GetDuration(&duration), E_FAIL);  // no demultiplexer yet
         int32_t videoCount = -1, audioCount = -1;
-        uint32_t textCount = 0;
-        uint32_t video[16] = {}, audio[16] = {}, text[16] = {};
+        uint32_t textCount = 0, video[16] = {}, audio[16] = {}, text[16] = {};
         ASSERT_EQ(m_detector->GetStreamLists(0, &videoCount, video, &audioCount, audio, 0), S_OK);
         ASSERT_EQ(m_detector->GetSubtitleTracks(&textCount, text, 0), S_OK);
-        EXPECT_EQ(std::vector<uint32_t>(video, video + videoCount), wantVideo);
-        EXPECT_EQ(std::vector<uint32_t>(audio, audio + audioCount), wantAudio);
-        EXPECT_EQ(std::vector<uint32_t>(text, text + textCount), wantText);
+        EXPECT_EQ(std::tuple(std::vector(video, video + videoCount), std::vector(audio, audio + audioCount),
+                             std::vector(text, text + textCount)),
+                  std::tuple(wantVideo, wantAudio, wantText));
         // The segment's Duration x TimecodeScale, in single precision.
         ASSERT_EQ(m_detector->GetDuration(&duration), S_OK);
         EXPECT_NEAR(duration / 1e7, *ref.duration, *ref.duration * 1e-7 + 1e-7);
@@ -684,8 +683,7 @@ protected:
         VideoInfo v{};
         AudioInfoEx a{};
         ASSERT_EQ(m_detector->SelectMatroskaTracks(&selection, 0, 0, &v, &a, nullptr), S_OK);
-        const FfprobeStream* vs = nullptr;
-        const FfprobeStream* as = nullptr;
+        const FfprobeStream *vs = nullptr, *as = nullptr;
         for (const FfprobeStream& s : ref.streams) {
             if (s.type == "video" && s.track == selection.videoId)
                 vs = &s;
