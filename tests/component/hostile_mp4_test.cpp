@@ -119,7 +119,8 @@ std::vector<std::tuple<const char*, Bytes8, bool>> HostileCases()
         {"top-level box of size 4", TopLevel([](Tables& b) {
              b.U32(4).Type("free").Begin("moov").End().Begin("mdat").Zeros(4096).End();
          }), false},
-        {"stts of size 3", MovieWith([](Tables& b, uint32_t first) { GoodTables(b.U32(3).Type("stts").U32(0), first); }),
+        {"stts of size 3",
+         MovieWith([](Tables& b, uint32_t first) { GoodTables(b.U32(3).Type("stts").U32(0), first); }),
          true},
         {"10000 nested containers after the tables", MovieWith([](Tables& b, uint32_t first) {
              GoodTables(b, first);

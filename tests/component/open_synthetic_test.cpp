@@ -72,7 +72,8 @@ TEST_F(OpenSynthetic, VideoCdKeepsItsKindOnlyWithoutAnMpeg1PictureThatIsExactly4
     AudioInfo a{};
     VideoInfo none{};
     ASSERT_EQ(m_detector->GetAudioInfo(&a), S_OK);
-    EXPECT_EQ(std::tuple(a.sampleRate, a.bitRate, m_detector->GetVideoInfo(&none)), std::tuple(44100u, 224000u, E_NOTIMPL));
+    EXPECT_EQ(std::tuple(a.sampleRate, a.bitRate, m_detector->GetVideoInfo(&none)),
+              std::tuple(44100u, 224000u, E_NOTIMPL));
 }
 
 TEST_F(OpenSynthetic, SvcdInCdxaAndInBareSectorsGivesKind4WithItsVideo)

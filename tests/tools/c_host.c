@@ -245,7 +245,7 @@ int main(int argc, char** argv)
         getClassObject(&kClsid, &kIidClassFactory, (void**)&factory);
         check(factory->vtbl->LockServer(factory, lock) == 0, "LockServer");
         factory->vtbl->Release(factory);
-        check(canUnloadNow() == lock, lock ? "a server lock keeps the module loaded" : "unlocked, the module may unload");
+        check(canUnloadNow() == lock, lock ? "a server lock keeps the module loaded" : "unlocked, it may unload");
     }
 
     dlclose(module);

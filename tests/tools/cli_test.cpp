@@ -113,10 +113,9 @@ TEST(Tool, JsonCarriesEveryRecordFieldAndReopenDescribesFromAnOffset)
                             "/audio/bitsPerSample", "/audio/bitRate", "/encoderMarker", "/fieldCoding", "/duration",
                             "/timeRange"})
         EXPECT_TRUE(j.contains(json::json_pointer(key))) << key;
-    EXPECT_EQ(j["video"]["fieldOrder"], 2);
-    EXPECT_EQ(j["video"]["aspectX"], 4);
-    EXPECT_EQ(j["audio"]["sampleRate"], 48000);
-    EXPECT_EQ(j["mpegAudio"]["layer"], 2);
+    EXPECT_EQ(std::tuple(j["video"]["fieldOrder"], j["video"]["aspectX"], j["audio"]["sampleRate"],
+                         j["mpegAudio"]["layer"]),
+              std::tuple(2, 4, 48000, 2));
     EXPECT_FALSE(j.contains("multiChannel"));
     EXPECT_GT(j["codecHeaders"]["header1Length"].get<uint32_t>(), 12u);
     EXPECT_TRUE(j["firstVideoTime"].is_number());
@@ -125,7 +124,8 @@ TEST(Tool, JsonCarriesEveryRecordFieldAndReopenDescribesFromAnOffset)
     const json reopened = RunTool({"--json", "--reopen", "45056", file}).Json().at(0);
     EXPECT_EQ(std::tuple(reopened["video"]["width"], reopened["audio"]["channels"]), std::tuple(720, 2));
     EXPECT_NE(reopened["firstVideoTime"], j["firstVideoTime"]);
-    EXPECT_TRUE(Contains(RunTool({"--json", "--reopen", "0", kTs}).Json().at(0)["error"].get<std::string>(), "0x80070057"));
+    const json refused = RunTool({"--json", "--reopen", "0", kTs}).Json().at(0);
+    EXPECT_TRUE(Contains(refused["error"].get<std::string>(), "0x80070057"));
 }
 
 // A time is printed only where the module measured one: never a negative
@@ -331,18 +331,18 @@ TEST(Tool, TimeTableListsTheKeyPicturesOfAProgramStream)
     // packs at 2048, 368640 and 579584.
     const auto lines = r.Lines();
     ASSERT_EQ(lines.size(), 8u) << r.out;
-    EXPECT_EQ(lines[4], "    index  3 key pictures");
-    EXPECT_EQ(lines[5], "    key           0.000 s  at byte 2048");
-    EXPECT_EQ(lines[6], "    key           0.600 s  at byte 368640");
-    EXPECT_EQ(lines[7], "    key           1.200 s  at byte 579584");
+    EXPECT_EQ(std::vector(lines.begin() + 4, lines.end()),
+              std::vector<std::string>({"    index  3 key pictures", "    key           0.000 s  at byte 2048",
+                                        "    key           0.600 s  at byte 368640",
+                                        "    key           1.200 s  at byte 579584"}));
 
     r = RunTool({"--json", "--time-table", kDvd, kTs}, env);
     EXPECT_EQ(r.status, 2);  // no time table for a transport stream
     const auto objects = r.Json();
     ASSERT_EQ(objects.size(), 2u);
-    ASSERT_EQ(objects[0]["timeTable"]["entries"].size(), 3u);
-    EXPECT_EQ(objects[0]["timeTable"]["entries"][1]["time"], 6000000);
-    EXPECT_EQ(objects[0]["timeTable"]["entries"][1]["position"], 368640);
+    const json& entries = objects[0]["timeTable"]["entries"];
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(std::tuple(entries[1]["time"], entries[1]["position"]), std::tuple(6000000, 368640));
     EXPECT_TRUE(objects[1]["timeTable"]["error"].is_string());
 }
 
