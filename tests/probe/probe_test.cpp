@@ -50,6 +50,11 @@ TEST(Probe, TransportDirecTvAndCdxaBufferTests)
     }
     for (size_t i = 8 * 188; i < broken.size(); i += 8 * 188)
         broken[i] = 0x48;
+    const ByteVec ps = Concat({DvdNavPack(0), DvdVideoPack(100, kMpeg2Sequence)});
+    ByteVec carried;  // a program stream in transport packets
+    for (size_t off = 0, k = 0; off < ps.size(); off += 184, ++k)
+        Append(carried,
+               TsPacket(0x200, k == 0, uint8_t(k), std::span(ps).subspan(off, std::min<size_t>(184, ps.size() - off))));
     std::vector<ByteVec> vcd(10, ByteVec{}), svcd, pair(60, ByteVec{}), lonely(60, ByteVec{});  // empty sectors first
     for (int k = 0; k < 50; ++k)
         vcd.push_back(VcdPackSector(uint64_t(k) * 1200, 3528, k == 0 ? kMpeg1Sequence : ByteVec{}));
@@ -71,6 +76,8 @@ TEST(Probe, TransportDirecTvAndCdxaBufferTests)
         {"2040 bytes", t(ts, 2040), 0},
         {"2041 bytes", t(ts, 2041), MK_MPEG2_TRANSPORT},
         {"no buffer", ProbeTransport(nullptr, 5000), 0},
+        {"empty file", Probe({}), 0},
+        {"a program stream in transport packets", Probe(carried), MK_MPEG2_TRANSPORT},
         {"adaptation field before the PES", t(adapted), MK_MPEG2_TRANSPORT},
         {"no payload unit start", t(noStart), 0},
         {"seven following syncs", t(broken), 0},
@@ -267,7 +274,8 @@ TEST(Probe, PackKinds)
     ByteVec shifted(777, 0x55);
     Append(shifted, vcd);
     MemoryInputStream s(shifted.data(), shifted.size());
-    EXPECT_EQ(std::tuple(ProbeMpeg1Pack(s, 777), ProbeMpeg1Pack(s, 0)), std::tuple(MK_VCD, MK_MPEG1_SYSTEM));
+    EXPECT_EQ(std::tuple(ProbeMpeg1Pack(s, 777), ProbeMpeg1Pack(s, 0), ProbeMediaKind(&s, 0)),
+              std::tuple(MK_VCD, MK_MPEG1_SYSTEM, MK_VCD));
     MemoryInputStream sv(svcd.data(), svcd.size());
     std::vector<uint8_t> small(100);
     EXPECT_EQ(std::tuple(ProbeMpeg2Pack(sv, 0), ProbeMpeg2Pack(sv, 0, small)), std::tuple(MK_SVCD, 0));
