@@ -212,6 +212,11 @@ TEST(Probe, PackKinds)
     for (size_t k = 0; k < 16; ++k)
         Append(sectors, k % 2 ? SvcdAudioSector(k * 100) : SvcdVideoSector(k * 100));
     const ByteVec svcd = SvcdFile(VideoSequenceHeader(480, 576, 2, 3));
+    // A sequence-header start code in the last four bytes of sector 2 is found
+    // first; its fields are the next sector's pack start code: not an SVCD size.
+    ByteVec edge = SvcdFile(Concat({ByteVec(2301 - 4, 0xFF), ByteVec{0, 0, 1, 0xB3}}));
+    const ByteVec later = SvcdVideoSector(400, VideoSequenceHeader(480, 576, 2, 3));
+    std::copy(later.begin(), later.end(), edge.begin() + 4 * 2324);
     ByteVec one = Mpeg1File(0, 3528, 1);
     one.resize(2048);
     const std::tuple<const char*, ByteVec, int32_t> cases[] = {
@@ -264,6 +269,8 @@ TEST(Probe, PackKinds)
         {"480x480 at 25", SvcdFile(VideoSequenceHeader(480, 480, 2, 3)), MK_MPEG2_PROGRAM},
         {"another picture, navigation in sector 0", svcdNav, MK_DVD_VIDEO},
         {"two groups of 8 sectors", sectors, MK_SVCD},
+        {"a start code at the end of a sector decides", edge, MK_MPEG2_PROGRAM},
+        {"... the SVCD header after it alone", Flip(edge, 3 * 2324 - 1, 0xB3), MK_SVCD},
         {"one sector short", ByteVec(sectors.begin(), sectors.begin() + 15 * 2324), MK_MPEG2_PROGRAM},
         {"a sector without a pack header", Flip(svcd, 2324 + 3, 0xBA ^ 0xBB), MK_MPEG2_PROGRAM},
     };
