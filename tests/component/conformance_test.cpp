@@ -1,10 +1,8 @@
 // Every media file of tests/data and of the real-world samples, opened through
-// the module as a host does and compared with its ffprobe reference: the media
-// kind, the video and audio records, the programs or tracks and what selecting
-// them gives, the time range and the duration, and for program streams the
-// time table against ffprobe's key packets. One row per file names its kind
-// and, where the detector's rules give another answer than ffprobe, the value
-// the rules give and why; every other expected value comes from the reference.
+// the module as a host does and compared with its ffprobe reference: kind,
+// records, programs or tracks and their selection, times, and for program
+// streams the time table against ffprobe's key packets. A row names the kind
+// and, where the detector's rules differ from ffprobe, the rule's value and why.
 // Each file is then opened again cut short at ten places.
 #include <gtest/gtest.h>
 
@@ -199,12 +197,8 @@ uint32_t StreamType(const FfprobeStream& s)
 }
 
 // Transport stream_types the detector lists as video and as audio.
-bool ListedVideo(uint32_t type) { return type == 0x01 || type == 0x02 || type == 0x1B || type == 0x20; }
-bool ListedAudio(uint32_t type)
-{
-    return type == 0x03 || type == 0x04 || type == 0x0F || type == 0x11 || type == 0x80 || type == 0x81 ||
-           type == 0x83 || type == 0x85 || type == 0x86 || type == 0xA2;
-}
+const std::set<uint32_t> kListedVideo = {0x01, 0x02, 0x1B, 0x20};
+const std::set<uint32_t> kListedAudio = {0x03, 0x04, 0x0F, 0x11, 0x80, 0x81, 0x83, 0x85, 0x86, 0xA2};
 
 // Matroska CodecIDs that give a track record: MPEG and H.264 video or a VfW
 // FourCC (ffprobe shows its tag), MPEG audio, AC-3, DTS, AAC, Vorbis and text
@@ -216,33 +210,28 @@ bool Described(const FfprobeStream& s)
     return codecs.count(s.codec) || (s.type == "video" && s.tag != 0);
 }
 
-// Whether 'moov' comes before 'mdat' among the top-level boxes.
-bool MoovFirst(const std::vector<uint8_t>& bytes)
-{
-    for (size_t at = 0; at + 16 <= bytes.size();) {
-        if (Be32(&bytes[at + 4]) == 0x6D6F6F76 || Be32(&bytes[at + 4]) == 0x6D646174)  // 'moov', 'mdat'
-            return bytes[at + 5] == 'o';
-        const uint64_t size = Be32(&bytes[at]) == 1 ? uint64_t(Be32(&bytes[at + 8])) << 32 | Be32(&bytes[at + 12])
-                                                    : Be32(&bytes[at]);
-        if (size < 8)
-            return false;
-        at += size;
-    }
-    return false;
-}
-
 // The children of the box whose body is [at, end), each as (type, body start, end).
 std::vector<std::tuple<uint32_t, size_t, size_t>> Children(const std::vector<uint8_t>& b, size_t at, size_t end)
 {
     std::vector<std::tuple<uint32_t, size_t, size_t>> out;
-    while (at + 8 <= end) {
-        const uint32_t size = Be32(&b[at]);  // the samples need no 64-bit or to-the-end sizes
+    while (at + 8 <= end) {  // the samples need no to-the-end sizes
+        const bool large = Be32(&b[at]) == 1 && at + 16 <= end;
+        const uint64_t size = large ? uint64_t(Be32(&b[at + 8])) << 32 | Be32(&b[at + 12]) : Be32(&b[at]);
         if (size < 8 || size > end - at)
             break;
-        out.emplace_back(Be32(&b[at + 4]), at + 8, at + size);
+        out.emplace_back(Be32(&b[at + 4]), at + (large ? 16 : 8), at + size);
         at += size;
     }
     return out;
+}
+
+// Whether 'moov' comes before 'mdat' among the top-level boxes.
+bool MoovFirst(const std::vector<uint8_t>& b)
+{
+    for (auto [type, at, end] : Children(b, 0, b.size()))
+        if (type == 0x6D6F6F76 || type == 0x6D646174)  // 'moov', 'mdat'
+            return type == 0x6D6F6F76;
+    return false;
 }
 
 // The total sample duration in seconds of the last track of each handler type
@@ -396,27 +385,25 @@ protected:
 
     void CheckVideo(const VideoInfo& v, const FfprobeStream& s)
     {
-        EXPECT_EQ(v.format, VideoFormatOf(s.codec));
-        EXPECT_EQ(v.width, s.width);
-        EXPECT_EQ(v.height, s.height);
+        const uint32_t order = s.fieldOrder == "tt" ? 1 : s.fieldOrder == "bb" ? 2 : 0;
+        EXPECT_EQ(std::tuple(v.format, v.width, v.height, v.fieldOrder),
+                  std::tuple(VideoFormatOf(s.codec), s.width, s.height, uint32_t(Get(FieldOrder, order))))
+            << s.fieldOrder;
         if (Has(AspectX)) {
-            EXPECT_EQ(v.aspectX, Get(AspectX, 0));
-            EXPECT_EQ(v.aspectY, Get(AspectY, 0));
+            EXPECT_EQ(std::tuple(v.aspectX, v.aspectY), std::tuple(Get(AspectX, 0), Get(AspectY, 0)));
         } else {
             ASSERT_NE(v.aspectY, 0u);
             EXPECT_NEAR(double(v.aspectX) / v.aspectY, s.aspect, 0.005);
         }
         EXPECT_NEAR(v.frameRate, Get(FrameRate, s.frameRate), 0.005);
-        const uint32_t order = s.fieldOrder == "tt" ? 1 : s.fieldOrder == "bb" ? 2 : 0;
-        EXPECT_EQ(v.fieldOrder, Get(FieldOrder, order)) << s.fieldOrder;
     }
 
     // framesRead: the audio frames were parsed (program and transport streams).
     void CheckAudio(const AudioInfo& a, const FfprobeStream& s, bool framesRead)
     {
-        EXPECT_EQ(a.format, Get(AudioFormat, AudioFormatOf(s.codec)));
-        EXPECT_EQ(a.channels, Get(Channels, s.channels));
-        EXPECT_EQ(a.sampleRate, Get(SampleRate, s.sampleRate));
+        EXPECT_EQ(std::tuple(a.format, a.channels, a.sampleRate),
+                  std::tuple(uint32_t(Get(AudioFormat, AudioFormatOf(s.codec))), uint32_t(Get(Channels, s.channels)),
+                             uint32_t(Get(SampleRate, s.sampleRate))));
         if (s.codec.starts_with("pcm")) {
             EXPECT_EQ(a.bitsPerSample, s.bitsPerSample);
         }
@@ -546,14 +533,11 @@ protected:
     {
         const FfprobeStream* vs = Has(NoRecords) ? nullptr : ref.First("video");
         const FfprobeStream* as = Has(NoRecords) ? nullptr : ref.First("audio");
-        EXPECT_EQ(Info<uint8_t>(MDI_HAS_VIDEO), vs ? 1 : 0);
-        EXPECT_EQ(Info<uint8_t>(MDI_HAS_AUDIO), as ? 1 : 0);
         // Not camera files: no date, no thumbnail.
-        EXPECT_EQ(Info<uint8_t>(MDI_CAMERA_FILE), 0);
-        EXPECT_EQ(Info<uint8_t>(MDI_CPGD_UUID), 0);
-        EXPECT_EQ(Info<uint32_t>(MDI_THUMBNAIL_LENGTH), 0u);
-        EXPECT_EQ(Info<RecordingTime>(MDI_RECORDING_TIME).year, 0);
-        EXPECT_EQ(Info<uint8_t>(MDI_MOOV_FIRST), MoovFirst(md::test::ReadFileBytes(m_file)) ? 1 : 0);
+        EXPECT_EQ(std::tuple(Info<uint8_t>(MDI_HAS_VIDEO), Info<uint8_t>(MDI_HAS_AUDIO), Info<uint8_t>(MDI_CAMERA_FILE),
+                             Info<uint8_t>(MDI_CPGD_UUID), Info<uint32_t>(MDI_THUMBNAIL_LENGTH),
+                             Info<RecordingTime>(MDI_RECORDING_TIME).year, Info<uint8_t>(MDI_MOOV_FIRST)),
+                  std::tuple(vs != nullptr, as != nullptr, 0, 0, 0u, 0, MoovFirst(md::test::ReadFileBytes(m_file))));
         VideoInfo v{};
         AudioInfo a{};
         ASSERT_EQ(m_detector->GetVideoInfo(&v), vs ? S_OK : E_NOTIMPL);
@@ -609,17 +593,15 @@ protected:
                 EXPECT_EQ(pmtPids[i], programs[i].pmtPid);
             }
             std::vector<uint32_t> wantVideo, wantAudio;
-            for (const FfprobeStream& s : programs[i].streams) {
-                if (ListedVideo(StreamType(s)))
-                    wantVideo.push_back(s.id);
-                if (ListedAudio(StreamType(s)))
-                    wantAudio.push_back(s.id);
-            }
+            for (const FfprobeStream& s : programs[i].streams)
+                if (kListedVideo.count(StreamType(s)) || kListedAudio.count(StreamType(s)))
+                    (kListedVideo.count(StreamType(s)) ? wantVideo : wantAudio).push_back(s.id);
             int32_t videoCount = -1, audioCount = -1;
             uint32_t video[16] = {}, audio[16] = {};
             ASSERT_EQ(m_detector->GetStreamLists(pmtPids[i], &videoCount, video, &audioCount, audio, 0), S_OK);
-            EXPECT_EQ(std::vector<uint32_t>(video, video + videoCount), wantVideo) << pmtPids[i];
-            EXPECT_EQ(std::vector<uint32_t>(audio, audio + audioCount), wantAudio) << pmtPids[i];
+            EXPECT_EQ(std::tuple(std::vector(video, video + videoCount), std::vector(audio, audio + audioCount)),
+                      std::tuple(wantVideo, wantAudio))
+                << pmtPids[i];
             // A host selects the first video and audio of the first program that lists any.
             if (selection.videoId == 0 && selection.audioId == 0 && videoCount + audioCount > 0)
                 selection = {videoCount ? video[0] : 0, 0, audioCount ? audio[0] : 0, 0};
@@ -687,13 +669,12 @@ protected:
         int64_t duration = 0;
         EXPECT_EQ(m_detector->GetDuration(&duration), E_FAIL);  // no demultiplexer yet
         int32_t videoCount = -1, audioCount = -1;
-        uint32_t textCount = 0;
-        uint32_t video[16] = {}, audio[16] = {}, text[16] = {};
+        uint32_t textCount = 0, video[16] = {}, audio[16] = {}, text[16] = {};
         ASSERT_EQ(m_detector->GetStreamLists(0, &videoCount, video, &audioCount, audio, 0), S_OK);
         ASSERT_EQ(m_detector->GetSubtitleTracks(&textCount, text, 0), S_OK);
-        EXPECT_EQ(std::vector<uint32_t>(video, video + videoCount), wantVideo);
-        EXPECT_EQ(std::vector<uint32_t>(audio, audio + audioCount), wantAudio);
-        EXPECT_EQ(std::vector<uint32_t>(text, text + textCount), wantText);
+        EXPECT_EQ(std::tuple(std::vector(video, video + videoCount), std::vector(audio, audio + audioCount),
+                             std::vector(text, text + textCount)),
+                  std::tuple(wantVideo, wantAudio, wantText));
         // The segment's Duration x TimecodeScale, in single precision.
         ASSERT_EQ(m_detector->GetDuration(&duration), S_OK);
         EXPECT_NEAR(duration / 1e7, *ref.duration, *ref.duration * 1e-7 + 1e-7);
@@ -702,8 +683,7 @@ protected:
         VideoInfo v{};
         AudioInfoEx a{};
         ASSERT_EQ(m_detector->SelectMatroskaTracks(&selection, 0, 0, &v, &a, nullptr), S_OK);
-        const FfprobeStream* vs = nullptr;
-        const FfprobeStream* as = nullptr;
+        const FfprobeStream *vs = nullptr, *as = nullptr;
         for (const FfprobeStream& s : ref.streams) {
             if (s.type == "video" && s.track == selection.videoId)
                 vs = &s;

@@ -1,7 +1,5 @@
-// Hostile MP4 box layouts opened through the module: each one must open
-// without a crash or a hang, describe only what its boxes really hold, and stay
-// within a small memory budget. Each file is opened in a child process so that
-// its peak resident memory can be measured on its own.
+// Hostile MP4 box layouts opened through the module, each in a child process:
+// no crash or hang, only what the boxes really hold, a small peak memory.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -41,13 +39,22 @@ Bytes8 InterlacedAvc1()
     return mdtest::Avc1Entry(1920, 1080, {mdtest::AvcSpsNal(sps)}, {mdtest::AvcPpsNal({})});
 }
 
+// A full box of 32-bit words.
+void Full(BoxBuilder& b, const char* type, std::initializer_list<uint32_t> words)
+{
+    b.BeginFull(type, 0, 0);
+    for (uint32_t w : words)
+        b.U32(w);
+    b.End();
+}
+
 // The sample tables of two 64-byte samples in one chunk at firstSample.
 void GoodTables(BoxBuilder& b, uint32_t firstSample)
 {
-    b.BeginFull("stts", 0, 0).U32(1).U32(kSamples).U32(1000).End();
-    b.BeginFull("stsc", 0, 0).U32(1).U32(1).U32(kSamples).U32(1).End();
-    b.BeginFull("stsz", 0, 0).U32(kSampleSize).U32(kSamples).End();
-    b.BeginFull("stco", 0, 0).U32(1).U32(firstSample).End();
+    Full(b, "stts", {1, kSamples, 1000});
+    Full(b, "stsc", {1, 1, kSamples, 1});
+    Full(b, "stsz", {kSampleSize, kSamples});
+    Full(b, "stco", {1, firstSample});
 }
 
 // ftyp, moov with one video track whose 'stbl' gets the tables written by
@@ -75,9 +82,8 @@ Bytes8 MovieWith(const std::function<void(BoxBuilder&, uint32_t)>& tables)
     return build(static_cast<uint32_t>(moovAndFtyp + 8));
 }
 
-// A whole file given box by box at top level. Each such file is over 2048
-// bytes, so that its "ftyp" at byte 4 makes it an MP4 file even when its
-// boxes cannot be walked.
+// A whole file given box by box at top level, over 2048 bytes, so that its
+// 'ftyp' at byte 4 makes it an MP4 file even when its boxes cannot be walked.
 Bytes8 TopLevel(const std::function<void(BoxBuilder&)>& boxes)
 {
     BoxBuilder b;
@@ -86,88 +92,53 @@ Bytes8 TopLevel(const std::function<void(BoxBuilder&)>& boxes)
     return b.Take();
 }
 
-struct HostileCase {
-    const char* name;
-    Bytes8 bytes;
-    bool describesVideo;  // the boxes still hold a readable video track
-};
-
-std::vector<HostileCase> HostileCases()
+using Tables = BoxBuilder;
+// {what, file, the boxes still hold a readable video track}
+std::vector<std::tuple<const char*, Bytes8, bool>> HostileCases()
 {
-    std::vector<HostileCase> cases;
-    cases.push_back({"control: a video track of two samples", MovieWith(GoodTables), true});
-
-    // Size 0 inside a container: the box runs to the end of its parent. The
-    // 'stco' is the last box of the 'stbl', so the file stays readable.
-    cases.push_back({"stco with size 0", MovieWith([](BoxBuilder& b, uint32_t first) {
-                         b.BeginFull("stts", 0, 0).U32(1).U32(kSamples).U32(1000).End();
-                         b.BeginFull("stsc", 0, 0).U32(1).U32(1).U32(kSamples).U32(1).End();
-                         b.BeginFull("stsz", 0, 0).U32(kSampleSize).U32(kSamples).End();
-                         b.U32(0).Type("stco").U32(0).U32(1).U32(first);
-                     }),
-                     true});
-    // Size 0 at top level: the 'mdat' runs to the end of the file.
-    cases.push_back({"mdat with size 0 at the end", TopLevel([](BoxBuilder& b) {
-                         b.Begin("moov").BeginFull("mvhd", 0, 0).Zeros(96).End().End();
-                         b.U32(0).Type("mdat").Zeros(4096);
-                     }),
-                     false});
-
-    // Size 1 with a 64-bit size far beyond the file, at top level and inside the 'stbl'.
-    cases.push_back({"moov with a huge 64-bit size", TopLevel([](BoxBuilder& b) {
-                         b.U32(1).Type("moov").U64(uint64_t(1) << 62).Zeros(64);
-                         b.Begin("mdat").Zeros(4096).End();
-                     }),
-                     false});
-    cases.push_back({"stsz with a huge 64-bit size", MovieWith([](BoxBuilder& b, uint32_t first) {
-                         b.BeginFull("stts", 0, 0).U32(1).U32(kSamples).U32(1000).End();
-                         b.U32(1).Type("stsz").U64(~uint64_t(0)).U32(0).U32(0).U32(kSamples);
-                         b.BeginFull("stco", 0, 0).U32(1).U32(first).End();
-                     }),
-                     true});
-
-    // A size below the header length, at top level and inside the 'stbl'.
-    cases.push_back({"top-level box of size 4", TopLevel([](BoxBuilder& b) {
-                         b.U32(4).Type("free");
-                         b.Begin("moov").End().Begin("mdat").Zeros(4096).End();
-                     }),
-                     false});
-    cases.push_back({"stts of size 3", MovieWith([](BoxBuilder& b, uint32_t first) {
-                         b.U32(3).Type("stts").U32(0);
-                         GoodTables(b, first);
-                     }),
-                     true});
-
-    // 10,000 nested containers inside the 'stbl', after the real tables.
-    cases.push_back({"10000 nested containers", MovieWith([](BoxBuilder& b, uint32_t first) {
-                         GoodTables(b, first);
-                         for (int i = 0; i < 10000; ++i)
-                             b.Begin(i % 2 ? "trak" : "udta");
-                         for (int i = 0; i < 10000; ++i)
-                             b.End();
-                     }),
-                     true});
-
-    // Tables whose counts promise far more than their boxes hold.
-    cases.push_back({"stsz count 2^31", MovieWith([](BoxBuilder& b, uint32_t first) {
-                         b.BeginFull("stts", 0, 0).U32(1).U32(0x80000000u).U32(1).End();
-                         b.BeginFull("stsc", 0, 0).U32(1).U32(1).U32(kSamples).U32(1).End();
-                         b.BeginFull("stsz", 0, 0).U32(0).U32(0x80000000u).U32(kSampleSize).U32(kSampleSize).End();
-                         b.BeginFull("stco", 0, 0).U32(0x80000000u).U32(first).End();
-                     }),
-                     true});
-    cases.push_back({"stsc with zero samples per chunk", MovieWith([](BoxBuilder& b, uint32_t first) {
-                         b.BeginFull("stts", 0, 0).U32(1).U32(kSamples).U32(1000).End();
-                         b.BeginFull("stsc", 0, 0).U32(2).U32(1).U32(0).U32(1).U32(0xFFFFFFFFu).U32(0).U32(1).End();
-                         b.BeginFull("stsz", 0, 0).U32(kSampleSize).U32(kSamples).End();
-                         b.BeginFull("stco", 0, 0).U32(1).U32(first).End();
-                     }),
-                     true});
-    cases.push_back({"chunk offset past the end of the file", MovieWith([](BoxBuilder& b, uint32_t) {
-                         GoodTables(b, 0xFFFFFFF0u);
-                     }),
-                     true});
-    return cases;
+    const uint32_t huge = 0x80000000u;
+    return {
+        {"control: a video track of two samples", MovieWith(GoodTables), true},
+        // Size 0 runs to the end of the parent: 'stco' is the last box of the 'stbl'.
+        {"stco with size 0", MovieWith([](Tables& b, uint32_t first) {
+             Full(b, "stts", {1, kSamples, 1000}), Full(b, "stsc", {1, 1, kSamples, 1});
+             Full(b, "stsz", {kSampleSize, kSamples}), b.U32(0).Type("stco").U32(0).U32(1).U32(first);
+         }), true},
+        {"mdat with size 0 at the end", TopLevel([](Tables& b) {
+             b.Begin("moov").BeginFull("mvhd", 0, 0).Zeros(96).End().End().U32(0).Type("mdat").Zeros(4096);
+         }), false},
+        // Size 1 with a 64-bit size far beyond the file, at top level and inside the 'stbl'.
+        {"moov with a huge 64-bit size", TopLevel([](Tables& b) {
+             b.U32(1).Type("moov").U64(uint64_t(1) << 62).Zeros(64).Begin("mdat").Zeros(4096).End();
+         }), false},
+        {"stsz with a huge 64-bit size", MovieWith([](Tables& b, uint32_t first) {
+             Full(b, "stts", {1, kSamples, 1000}), b.U32(1).Type("stsz").U64(~uint64_t(0)).U32(0).U32(0).U32(kSamples);
+             Full(b, "stco", {1, first});
+         }), true},
+        // A size below the header length, at top level and inside the 'stbl'.
+        {"top-level box of size 4", TopLevel([](Tables& b) {
+             b.U32(4).Type("free").Begin("moov").End().Begin("mdat").Zeros(4096).End();
+         }), false},
+        {"stts of size 3",
+         MovieWith([](Tables& b, uint32_t first) { GoodTables(b.U32(3).Type("stts").U32(0), first); }),
+         true},
+        {"10000 nested containers after the tables", MovieWith([](Tables& b, uint32_t first) {
+             GoodTables(b, first);
+             for (int i = 0; i < 20000; ++i)
+                 i < 10000 ? b.Begin(i % 2 ? "trak" : "udta") : b.End();
+         }), true},
+        // Counts that promise far more than their boxes hold.
+        {"counts 2^31", MovieWith([huge](Tables& b, uint32_t first) {
+             Full(b, "stts", {1, huge, 1}), Full(b, "stsc", {1, 1, kSamples, 1});
+             Full(b, "stsz", {0, huge, kSampleSize, kSampleSize}), Full(b, "stco", {huge, first});
+         }), true},
+        {"stsc with zero samples per chunk", MovieWith([](Tables& b, uint32_t first) {
+             Full(b, "stts", {1, kSamples, 1000}), Full(b, "stsc", {2, 1, 0, 1, 0xFFFFFFFFu, 0, 1});
+             Full(b, "stsz", {kSampleSize, kSamples}), Full(b, "stco", {1, first});
+         }), true},
+        {"chunk offset past the end of the file", MovieWith([](Tables& b, uint32_t) { GoodTables(b, 0xFFFFFFF0u); }),
+         true},
+    };
 }
 
 class HostileMp4 : public md::test::DetectorTest {
@@ -198,11 +169,11 @@ protected:
 TEST_F(HostileMp4, OpenWithoutCrashHangOrMemoryBlowUp)
 {
     md::test::TempDir dir;
-    for (const HostileCase& c : HostileCases()) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, bytes, describesVideo] : HostileCases()) {
+        SCOPED_TRACE(name);
         const fs::path file = dir / "hostile.mp4";
-        md::test::WriteFileBytes(file, c.bytes);
-        const long peakKiB = OpenInChild(file, c.describesVideo);
+        md::test::WriteFileBytes(file, bytes);
+        const long peakKiB = OpenInChild(file, describesVideo);
         ASSERT_GE(peakKiB, 0) << "the open crashed, hung or described the wrong records";
 #if !defined(__SANITIZE_ADDRESS__)
         // AddressSanitizer's shadow memory and quarantine are not the detector's.

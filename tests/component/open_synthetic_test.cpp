@@ -65,18 +65,15 @@ TEST_F(OpenSynthetic, VideoCdKeepsItsKindOnlyWithoutAnMpeg1PictureThatIsExactly4
     }
     EXPECT_EQ(Open(mdtest::CdxaFile(video)), MK_MPEG1_SYSTEM);
     const VideoInfo v = Video();
-    EXPECT_EQ(v.format, VF_MPEG1);
-    EXPECT_EQ(v.aspectX, 352u);
-    EXPECT_EQ(v.aspectY, 270u);
+    EXPECT_EQ(std::tuple(v.format, v.aspectX, v.aspectY), std::tuple(VF_MPEG1, 352u, 270u));
 
     // The same disc with only audio packets keeps kind 3.
     EXPECT_EQ(Open(mdtest::CdxaFile(audio)), MK_VCD);
     AudioInfo a{};
-    ASSERT_EQ(m_detector->GetAudioInfo(&a), S_OK);
-    EXPECT_EQ(a.sampleRate, 44100u);
-    EXPECT_EQ(a.bitRate, 224000u);
     VideoInfo none{};
-    EXPECT_EQ(m_detector->GetVideoInfo(&none), E_NOTIMPL);
+    ASSERT_EQ(m_detector->GetAudioInfo(&a), S_OK);
+    EXPECT_EQ(std::tuple(a.sampleRate, a.bitRate, m_detector->GetVideoInfo(&none)),
+              std::tuple(44100u, 224000u, E_NOTIMPL));
 }
 
 TEST_F(OpenSynthetic, SvcdInCdxaAndInBareSectorsGivesKind4WithItsVideo)
@@ -96,14 +93,9 @@ TEST_F(OpenSynthetic, SvcdInCdxaAndInBareSectorsGivesKind4WithItsVideo)
     }
     for (const ByteVec& file : {mdtest::CdxaFile(sectors), bare}) {
         EXPECT_EQ(Open(file), MK_SVCD);
-        const VideoInfo v = Video();
-        EXPECT_EQ(v.format, VF_MPEG2);
-        EXPECT_EQ(v.width, 480u);
-        EXPECT_EQ(v.height, 576u);
-        EXPECT_EQ(v.aspectX, 4u);
-        EXPECT_EQ(v.aspectY, 3u);
-        EXPECT_DOUBLE_EQ(v.frameRate, 25.0);
-        EXPECT_EQ(v.fieldOrder, 1u);  // interlaced, top field first
+        const VideoInfo v = Video();  // interlaced, top field first
+        EXPECT_EQ(std::tuple(v.format, v.width, v.height, v.aspectX, v.aspectY, v.frameRate, v.fieldOrder),
+                  std::tuple(VF_MPEG2, 480u, 576u, 4u, 3u, 25.0, 1u));
     }
 }
 
@@ -118,8 +110,7 @@ TEST_F(OpenSynthetic, DvdVrTakesItsAspectFromTheRealTimeDataPacket)
         mdtest::Append(file, mdtest::DvdVideoPack(90000 + i * 3600, es, 93600 + i * 3600));
     EXPECT_EQ(Open(file), MK_DVD_VR);
     const VideoInfo v = Video();
-    EXPECT_EQ(v.aspectX, 16u);
-    EXPECT_EQ(v.aspectY, 9u);
+    EXPECT_EQ(std::tuple(v.aspectX, v.aspectY), std::tuple(16u, 9u));
     // A 16:9 override masks aspect_ratio_information with 3, so the stored code 2 stays 2.
     auto headers = std::make_unique<CodecHeaderInfo>();
     ASSERT_EQ(m_info->GetInfo(MDI_CODEC_HEADERS, headers.get()), S_OK);
@@ -135,9 +126,7 @@ TEST_F(OpenSynthetic, Mpeg4VisualInAProgramStream)
                                                   93600 + i * 3600));
     EXPECT_EQ(Open(file), MK_MPEG2_PROGRAM_MPEG4);
     const VideoInfo v = Video();
-    EXPECT_EQ(v.format, VF_MPEG4);
-    EXPECT_EQ(v.width, 352u);
-    EXPECT_EQ(v.height, 288u);
+    EXPECT_EQ(std::tuple(v.format, v.width, v.height), std::tuple(VF_MPEG4, 352u, 288u));
 }
 
 TEST_F(OpenSynthetic, DirecTvStreamsSelectionAndTimes)
@@ -175,13 +164,9 @@ TEST_F(OpenSynthetic, DirecTvStreamsSelectionAndTimes)
     VideoInfo v{};
     AudioInfoEx a{};
     ASSERT_EQ(m_detector->SelectTransportProgram(&selection, 0, &v, &a), S_OK);
-    EXPECT_EQ(v.format, VF_MPEG2);
-    EXPECT_EQ(v.width, 720u);
-    EXPECT_EQ(v.aspectX, 16u);
-    EXPECT_EQ(v.aspectY, 9u);
+    EXPECT_EQ(std::tuple(v.format, v.width, v.aspectX, v.aspectY, a.sampleRate, a.channels),
+              std::tuple(VF_MPEG2, 720u, 16u, 9u, 48000u, 2u));
     EXPECT_NEAR(v.frameRate, 29.97, 0.01);
-    EXPECT_EQ(a.sampleRate, 48000u);
-    EXPECT_EQ(a.channels, 2u);
     // From the first video PTS (900000) to the last audio PTS (903960), in 100-ns units.
     int64_t duration = 0;
     ASSERT_EQ(m_detector->GetDuration(&duration), S_OK);
@@ -195,11 +180,9 @@ TEST_F(OpenSynthetic, CameraFileGivesItsRecordingDateAndThumbnail)
         jpeg[i] = uint8_t(i * 7);
     // 3,500,000,000 s after 1904-01-01 00:00:00 is 2014-11-28 06:13:20.
     EXPECT_EQ(Open(mdtest::CameraMp4File(3500000000, jpeg)), MK_MP4);
-    EXPECT_EQ(Info<uint8_t>(MDI_CAMERA_FILE), 1);
-    EXPECT_EQ(Info<uint8_t>(MDI_CPGD_UUID), 1);
-    EXPECT_EQ(Info<uint8_t>(MDI_MOOV_FIRST), 1);
-    EXPECT_EQ(Info<uint8_t>(MDI_HAS_VIDEO), 1);
-    EXPECT_EQ(Info<uint8_t>(MDI_HAS_AUDIO), 0);
+    EXPECT_EQ(std::tuple(Info<uint8_t>(MDI_CAMERA_FILE), Info<uint8_t>(MDI_CPGD_UUID), Info<uint8_t>(MDI_MOOV_FIRST),
+                         Info<uint8_t>(MDI_HAS_VIDEO), Info<uint8_t>(MDI_HAS_AUDIO)),
+              std::tuple(1, 1, 1, 1, 0));
     const RecordingTime t = Info<RecordingTime>(MDI_RECORDING_TIME);
     EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second, t.dayOfWeek, t.milliseconds}),
               std::vector<int>({2014, 11, 28, 6, 13, 20, 0, 0}));
@@ -214,9 +197,9 @@ TEST_F(OpenSynthetic, CameraFileGivesItsRecordingDateAndThumbnail)
     ASSERT_EQ(m_detector->OpenFileA(
                   (md::test::TestDataDir() / "mp4_h264_640x360_25fps_aac_48k_stereo.mp4").c_str(), &kind),
               S_OK);
-    EXPECT_EQ(Info<uint8_t>(MDI_CAMERA_FILE), 0);
-    EXPECT_EQ(Info<RecordingTime>(MDI_RECORDING_TIME).year, 0);
-    EXPECT_EQ(Info<uint32_t>(MDI_THUMBNAIL_LENGTH), jpeg.size());
+    EXPECT_EQ(std::tuple(Info<uint8_t>(MDI_CAMERA_FILE), Info<RecordingTime>(MDI_RECORDING_TIME).year,
+                         Info<uint32_t>(MDI_THUMBNAIL_LENGTH)),
+              std::tuple(0, 0, jpeg.size()));
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// The container probe, test by test, on synthetic streams.
+// The container probe on synthetic streams: each test's length limits, marker
+// bits and the kinds the pack scans tell apart.
 #include "probe/probe.h"
 
 #include <gtest/gtest.h>
-
-#include <vector>
 
 #include "input/memory_input_stream.h"
 #include "input/ms_file_input_stream.h"
@@ -21,144 +20,105 @@ int32_t Probe(const ByteVec& bytes, uint32_t hint = 0)
     return ProbeMediaKind(&s, hint);
 }
 
-int32_t Atoms(const ByteVec& bytes)
+ByteVec Flip(ByteVec bytes, size_t at, uint8_t bits)
 {
-    MemoryInputStream s(bytes.data(), bytes.size());
-    return ProbeMp4Atoms(s);
+    bytes[at] ^= bits;
+    return bytes;
 }
 
 const ByteVec kMpeg2Sequence = Concat({VideoSequenceHeader(720, 576, 2, 3), GopHeaderFlags(), PictureHeaderFields()});
-const ByteVec kMpeg1Sequence = Concat({VideoSequenceHeader(352, 288, 12, 3, false), GopHeaderFlags(), PictureHeaderFields()});
+const ByteVec kMpeg1Sequence =
+    Concat({VideoSequenceHeader(352, 288, 12, 3, false), GopHeaderFlags(), PictureHeaderFields()});
 
-TEST(ProbeMediaKind, NullEmptyUnopenedAndOneBufferRead)
+TEST(Probe, TransportDirecTvAndCdxaBufferTests)
 {
     EXPECT_EQ(ProbeMediaKind(nullptr, 0), 0);
-    EXPECT_EQ(Probe({}), 0);
     MSFileInputStream missing(L"/nonexistent/dir/file.mpg");
     EXPECT_EQ(ProbeMediaKind(&missing, 0), 0);
     // The buffer tests share one read of the first 512 KiB.
-    const ByteVec ts = TsStream(188, 4000);  // 752000 bytes
-    MemoryInputStream s(ts.data(), ts.size());
+    const ByteVec big = TsStream(188, 4000);
+    MemoryInputStream s(big.data(), big.size());
     EXPECT_EQ(ProbeMediaKind(&s, 0), MK_MPEG2_TRANSPORT);
-    EXPECT_EQ(s.Reads(), 1u);
-    EXPECT_EQ(s.BytesRead(), kProbeBufferSize);
-}
+    EXPECT_EQ(std::tuple(s.Reads(), s.BytesRead()), std::tuple(1u, size_t(kProbeBufferSize)));
 
-TEST(ProbeTransport, PacketSizesAndLimits)
-{
-    for (size_t size : {188u, 192u, 204u}) {
-        const ByteVec ts = TsStream(size, 60);
-        EXPECT_EQ(ProbeTransport(ts.data(), ts.size()), MK_MPEG2_TRANSPORT) << size;
-        EXPECT_EQ(Probe(ts), MK_MPEG2_TRANSPORT) << size;
-        EXPECT_EQ(Probe(ts, MK_DIRECTV), MK_MPEG2_TRANSPORT) << size;  // transport is tested first
-    }
-    // 192-byte packets: the first sync is at the prefix offset.
-    const ByteVec m2ts = TsStream(192, 60);
-    ASSERT_NE(m2ts[0], 0x47);
-    ASSERT_EQ(m2ts[4], 0x47);
-
-    // More than 2040 bytes are needed.
-    const ByteVec ts = TsStream(188, 20);
-    EXPECT_EQ(ProbeTransport(ts.data(), 2040), 0);
-    EXPECT_EQ(ProbeTransport(ts.data(), 2041), MK_MPEG2_TRANSPORT);  // i = 0 only
-    EXPECT_EQ(ProbeTransport(nullptr, 5000), 0);
-
-    // Only video packets; the first one starts a PES after an adaptation field.
-    const ByteVec pes = PesPacket(0xE0, kMpeg2Sequence, 90000);
-    ASSERT_LT(pes.size(), 184u);
-    ByteVec adapted = TsPacket(0x100, true, 0, pes);
-    ASSERT_EQ(adapted[3] & 0x30, 0x30);  // adaptation_field_control 3
-    ByteVec noStart;  // no packet starts a payload unit
+    const ByteVec ts = TsStream(188, 40), dtv = DirecTvStream(40);
+    ByteVec adapted = TsPacket(0x100, true, 0, PesPacket(0xE0, kMpeg2Sequence, 90000));  // adaptation field first
+    ByteVec noStart, broken = ts;  // no packet starts a payload unit; every eighth packet loses its sync
     for (int k = 1; k < 40; ++k) {
         Append(adapted, TsPacket(0x100, false, uint8_t(k), ByteVec(184, 0xFF)));
         Append(noStart, TsPacket(0x1FFF, false, uint8_t(k), ByteVec(184, 0xFF)));
     }
-    EXPECT_EQ(ProbeTransport(adapted.data(), adapted.size()), MK_MPEG2_TRANSPORT);
-    EXPECT_EQ(ProbeTransport(noStart.data(), noStart.size()), 0);
-
-    // Seven following sync bytes are not enough: every eighth packet loses its sync.
-    ByteVec broken = TsStream(188, 40);
     for (size_t i = 8 * 188; i < broken.size(); i += 8 * 188)
         broken[i] = 0x48;
-    EXPECT_EQ(ProbeTransport(broken.data(), broken.size()), 0);
-
-    // A program stream carried in transport packets is transport.
     const ByteVec ps = Concat({DvdNavPack(0), DvdVideoPack(100, kMpeg2Sequence)});
-    ByteVec carried;
-    for (size_t off = 0, k = 0; off < ps.size(); off += 184, ++k) {
-        const size_t n = std::min<size_t>(184, ps.size() - off);
-        Append(carried, TsPacket(0x200, k == 0, uint8_t(k), std::span(ps).subspan(off, n)));
-    }
-    EXPECT_EQ(Probe(carried), MK_MPEG2_TRANSPORT);
-}
-
-TEST(ProbeDirecTV, OnlyWithTheHintAndBothFramingPhases)
-{
-    const ByteVec dtv = DirecTvStream(40);
-    EXPECT_EQ(Probe(dtv, MK_DIRECTV), MK_DIRECTV);
-    EXPECT_EQ(Probe(dtv, 0), 0);
-    EXPECT_EQ(Probe(dtv, MK_MPEG2_TRANSPORT), 0);
-    EXPECT_EQ(ProbeDirecTV(dtv.data(), 1300), 0);  // more than 1300 bytes are needed
-    EXPECT_EQ(ProbeDirecTV(dtv.data(), 1301), MK_DIRECTV);
-    // From packet 1 on, the first framing bit is clear.
-    EXPECT_EQ(ProbeDirecTV(dtv.data() + 130, dtv.size() - 130), MK_DIRECTV);
-    // A constant top bit does not alternate.
-    for (uint8_t fill : {0x80, 0x00}) {
-        const ByteVec constant(5000, fill);
-        EXPECT_EQ(ProbeDirecTV(constant.data(), constant.size()), 0) << int(fill);
-    }
-}
-
-TEST(ProbeCdxa, VcdAndSvcdSectors)
-{
-    auto cdxa = [](const ByteVec& file) { return md::ProbeCdxa(file.data(), file.size()); };
-    std::vector<ByteVec> sectors(10, ByteVec{});  // leading empty sectors are skipped
+    ByteVec carried;  // a program stream in transport packets
+    for (size_t off = 0, k = 0; off < ps.size(); off += 184, ++k)
+        Append(carried,
+               TsPacket(0x200, k == 0, uint8_t(k), std::span(ps).subspan(off, std::min<size_t>(184, ps.size() - off))));
+    std::vector<ByteVec> vcd(10, ByteVec{}), svcd, pair(60, ByteVec{}), lonely(60, ByteVec{});  // empty sectors first
     for (int k = 0; k < 50; ++k)
-        sectors.push_back(VcdPackSector(uint64_t(k) * 1200, 3528, k == 0 ? kMpeg1Sequence : ByteVec{}));
-    const ByteVec vcd = CdxaFile(sectors);
-    ASSERT_EQ(vcd.size(), 44u + 60 * 2352);
-    EXPECT_EQ(cdxa(vcd), MK_VCD);
-    MemoryInputStream s(vcd.data(), vcd.size());
-    EXPECT_EQ(ProbeMediaKind(&s, 0), MK_VCD);
-    EXPECT_EQ(s.Reads(), 1u);  // never tested for packs
-
-    sectors.clear();
+        vcd.push_back(VcdPackSector(uint64_t(k) * 1200, 3528, k == 0 ? kMpeg1Sequence : ByteVec{}));
     for (int k = 0; k < 55; ++k)
-        sectors.push_back(SvcdVideoSector(uint64_t(k) * 1200, k == 0 ? kMpeg2Sequence : ByteVec{}));
-    EXPECT_EQ(Probe(CdxaFile(sectors)), MK_SVCD);
-
-    // MPEG-1 above the VCD mux rate is not CDXA; the driver then finds the pack
-    // at byte 68: MPEG-1, clock near zero, but the mux rate is above 3528.
+        svcd.push_back(SvcdVideoSector(uint64_t(k) * 1200, k == 0 ? kMpeg2Sequence : ByteVec{}));
+    pair[0] = pair[5] = pair[6] = lonely[0] = lonely[2] = VcdPackSector(0);  // a pack must start the next sector
+    const ByteVec cdxa = CdxaFile(std::vector<ByteVec>(50, VcdPackSector(0)));
     const ByteVec fast = CdxaFile(std::vector<ByteVec>(50, VcdPackSector(0, 3529)));
-    EXPECT_EQ(cdxa(fast), 0);
-    EXPECT_EQ(Probe(fast), MK_MPEG1_SYSTEM);
-
-    // Fifty raw sectors and the RIFF fields are needed.
-    const ByteVec file = CdxaFile(std::vector<ByteVec>(50, VcdPackSector(0)));
-    EXPECT_EQ(md::ProbeCdxa(file.data(), 117599), 0);
-    EXPECT_EQ(md::ProbeCdxa(file.data(), 117600), MK_VCD);
-    for (size_t field : {0u, 8u, 36u}) {
-        ByteVec broken = file;
-        broken[field] ^= 0x20;
-        EXPECT_EQ(cdxa(broken), 0) << field;
-    }
-
-    // A pack must also start the next sector.
-    std::vector<ByteVec> pair(60, ByteVec{}), lonely(60, ByteVec{});
-    pair[0] = pair[5] = pair[6] = VcdPackSector(0);  // sector 0 alone: no pack in sector 1
-    lonely[0] = lonely[2] = VcdPackSector(0);
-    EXPECT_EQ(cdxa(CdxaFile(pair)), MK_VCD);
-    EXPECT_EQ(cdxa(CdxaFile(lonely)), 0);
+    const auto t = [](const ByteVec& b, size_t n = SIZE_MAX) {
+        return ProbeTransport(b.data(), std::min(n, b.size()));
+    };
+    const auto d = [](const ByteVec& b, size_t n = SIZE_MAX) { return ProbeDirecTV(b.data(), std::min(n, b.size())); };
+    const auto c = [](const ByteVec& b, size_t n = SIZE_MAX) { return md::ProbeCdxa(b.data(), std::min(n, b.size())); };
+    const std::tuple<const char*, int32_t, int32_t> cases[] = {
+        {"188", Probe(TsStream(188, 60)), MK_MPEG2_TRANSPORT},
+        {"192, sync at byte 4", Probe(TsStream(192, 60)), MK_MPEG2_TRANSPORT},
+        {"204 with the DirecTV hint: transport is tested first", Probe(TsStream(204, 60), MK_DIRECTV),
+         MK_MPEG2_TRANSPORT},
+        {"2040 bytes", t(ts, 2040), 0},
+        {"2041 bytes", t(ts, 2041), MK_MPEG2_TRANSPORT},
+        {"no buffer", ProbeTransport(nullptr, 5000), 0},
+        {"empty file", Probe({}), 0},
+        {"a program stream in transport packets", Probe(carried), MK_MPEG2_TRANSPORT},
+        {"adaptation field before the PES", t(adapted), MK_MPEG2_TRANSPORT},
+        {"no payload unit start", t(noStart), 0},
+        {"seven following syncs", t(broken), 0},
+        {"DirecTV with its hint", Probe(dtv, MK_DIRECTV), MK_DIRECTV},
+        {"DirecTV without", Probe(dtv), 0},
+        {"DirecTV with the transport hint", Probe(dtv, MK_MPEG2_TRANSPORT), 0},
+        {"DirecTV 1300 bytes", d(dtv, 1300), 0},
+        {"DirecTV 1301 bytes", d(dtv, 1301), MK_DIRECTV},
+        {"DirecTV from packet 1: the first framing bit clear", ProbeDirecTV(dtv.data() + 130, dtv.size() - 130),
+         MK_DIRECTV},
+        {"constant top bit 1", d(ByteVec(5000, 0x80)), 0},
+        {"constant top bit 0", d(ByteVec(5000, 0x00)), 0},
+        {"VCD sectors", Probe(CdxaFile(vcd)), MK_VCD},
+        {"SVCD sectors", Probe(CdxaFile(svcd)), MK_SVCD},
+        {"above the VCD mux rate: not CDXA", c(fast), 0},
+        {"... but the pack at byte 68 is MPEG-1", Probe(fast), MK_MPEG1_SYSTEM},
+        {"117599 bytes", c(cdxa, 117599), 0},
+        {"117600 bytes: fifty raw sectors", c(cdxa, 117600), MK_VCD},
+        {"RIFF", c(Flip(cdxa, 0, 0x20)), 0},
+        {"CDXA", c(Flip(cdxa, 8, 0x20)), 0},
+        {"data", c(Flip(cdxa, 36, 0x20)), 0},
+        {"packs in sectors 5 and 6", c(CdxaFile(pair)), MK_VCD},
+        {"no pack in the next sector", c(CdxaFile(lonely)), 0},
+    };
+    for (const auto& [what, kind, want] : cases)
+        EXPECT_EQ(kind, want) << what;
+    const ByteVec vcdFile = CdxaFile(vcd);
+    MemoryInputStream v(vcdFile.data(), vcdFile.size());
+    EXPECT_EQ(ProbeMediaKind(&v, 0), MK_VCD);
+    EXPECT_EQ(v.Reads(), 1u);  // never tested for packs
 }
 
-TEST(ProbeMp4, FtypAndTheBoxWalk)
+TEST(Probe, Mp4FtypAndTheBoxWalk)
 {
-    ByteVec zeroMdat = Mp4Box("mdat", ByteVec(100, 0x22));
-    zeroMdat[0] = zeroMdat[1] = zeroMdat[2] = zeroMdat[3] = 0;  // "to the end of the file"
-    ByteVec zeroFree = Mp4Box("free", ByteVec(10, 0));
-    zeroFree[3] = 0;
-    // largesize 2^64 - 16: the running sum would pass the largest file position,
-    // so the walk ends instead of reading on from the old position.
+    const auto atoms = [](const ByteVec& bytes) {
+        MemoryInputStream s(bytes.data(), bytes.size());
+        return ProbeMp4Atoms(s);
+    };
+    const ByteVec zeroMdat = Flip(Mp4Box("mdat", ByteVec(100, 0x22)), 3, 108);  // size 0: to the end of the file
+    const ByteVec zeroFree = Flip(Mp4Box("free", ByteVec(10, 0)), 3, 18);
+    // largesize 2^64 - 16: the running sum would pass the largest file position.
     ByteVec huge = Mp4Box("moov", ByteVec(8, 0), true);
     std::fill(huge.begin() + 8, huge.begin() + 16, 0xFF);
     huge[15] = 0xF0;
@@ -169,45 +129,34 @@ TEST(ProbeMp4, FtypAndTheBoxWalk)
     ByteVec payload(3000, 0x11);  // with a pack header inside
     const ByteVec pack = Mpeg2PackHeader(0, 25200);
     std::copy(pack.begin(), pack.end(), payload.begin() + 1000);
-    // 00 00 01 BA "ftyp": byte 4 ('f') reads as an MPEG-2 pack whose marker bits
-    // are wrong, so the file is unknown rather than MP4.
+    // 00 00 01 BA "ftyp": byte 4 reads as an MPEG-2 pack with wrong marker bits.
     ByteVec packFirst = {0x00, 0x00, 0x01, 0xBA, 'f', 't', 'y', 'p'};
     packFirst.resize(4000, 0);
-
-    const struct {
-        const char* what;
-        ByteVec file;
-        int32_t kind, atoms;  // atoms -1: not checked
-    } cases[] = {
-        // At most 2048 bytes: the box walk decides.
-        {"small, moov and mdat", Concat({Mp4Ftyp(), Mp4Box("moov", ByteVec(200, 0)), Mp4Box("mdat", ByteVec(500, 0))}),
-         MK_MP4, 14},
-        {"small, ftyp without moov",
-         Concat({Mp4Ftyp(), Mp4Box("free", ByteVec(16, 0)), Mp4Box("mdat", ByteVec(1000, 0))}), 0, -1},
-        // Above 2048 bytes 'ftyp' at byte 4 is enough, and wins over a later pack header.
+    const ByteVec smallMoov = Concat({Mp4Ftyp(), Mp4Box("moov", ByteVec(200, 0)), Mp4Box("mdat", ByteVec(500, 0))});
+    const ByteVec smallNoMoov = Concat({Mp4Ftyp(), Mp4Box("free", ByteVec(16, 0)), Mp4Box("mdat", ByteVec(1000, 0))});
+    ASSERT_LE(std::max(smallMoov.size(), smallNoMoov.size()), 2048u);
+    // {what, file, kind, atoms}; -1: not checked. Up to 2048 bytes the box walk decides;
+    // above, 'ftyp' at byte 4 is enough.
+    const std::tuple<const char*, ByteVec, int32_t, int32_t> cases[] = {
+        {"small, moov and mdat", smallMoov, MK_MP4, 14},
+        {"small, ftyp without moov", smallNoMoov, 0, -1},
         {"ftyp alone", Concat({Mp4Ftyp(), Mp4Box("mdat", ByteVec(3000, 0x11))}), MK_MP4, 0},
         {"ftyp, then a pack header", Concat({Mp4Ftyp(), Mp4Box("mdat", payload)}), MK_MP4, -1},
         {"pack header at byte 0", packFirst, 0, -1},
         {"mdat and moov without ftyp", Concat({Mp4Box("mdat", ByteVec(5000, 0x22)), Mp4Box("moov", ByteVec(100, 0))}),
          MK_MP4, -1},
-        {"large-size box", Concat({Mp4Box("free", ByteVec(10, 0)), Mp4Box("mdat", ByteVec(3000, 0x22), true),
-                                   Mp4Box("moov", ByteVec(50, 0))}),
+        {"large-size box",
+         Concat({Mp4Box("free", ByteVec(10, 0)), Mp4Box("mdat", ByteVec(3000, 0x22), true),
+                 Mp4Box("moov", ByteVec(50, 0))}),
          -1, 14},
-        // Size 0 ends the walk after its type counts.
-        {"size 0 last", Concat({Mp4Box("moov", ByteVec(50, 0)), zeroMdat}), -1, 14},
+        {"size 0 last: its type counts", Concat({Mp4Box("moov", ByteVec(50, 0)), zeroMdat}), -1, 14},
         {"size 0 first", Concat({zeroFree, Mp4Box("moov", ByteVec(50, 0)), Mp4Box("mdat", ByteVec(50, 0))}), -1, 0},
         {"huge size", huge, -1, 0},
         {"tiny boxes to the end", tiny, -1, 0},
     };
-    ASSERT_LE(cases[0].file.size(), 2048u);
-    ASSERT_LE(cases[1].file.size(), 2048u);
-    for (const auto& c : cases) {
-        if (c.kind >= 0) {
-            EXPECT_EQ(Probe(c.file), c.kind) << c.what;
-        }
-        if (c.atoms >= 0) {
-            EXPECT_EQ(Atoms(c.file), c.atoms) << c.what;
-        }
+    for (const auto& [what, file, kind, count] : cases) {
+        EXPECT_EQ(kind < 0 ? -1 : Probe(file), kind) << what;
+        EXPECT_EQ(count < 0 ? -1 : atoms(file), count) << what;
     }
     MemoryInputStream s(huge.data(), huge.size());
     ProbeMp4Atoms(s);
@@ -218,47 +167,9 @@ ByteVec Mpeg1File(uint64_t scr, uint32_t muxRate, size_t packs = 4)
 {
     ByteVec file;
     for (size_t k = 0; k < packs; ++k)
-        Append(file, Mpeg1Pack(scr + k * 1000, {Mpeg1PesPacket(0xE0, k == 0 ? kMpeg1Sequence : ByteVec{1, 2, 3})},
-                               2324, muxRate));
+        Append(file, Mpeg1Pack(scr + k * 1000, {Mpeg1PesPacket(0xE0, k == 0 ? kMpeg1Sequence : ByteVec{1, 2, 3})}, 2324,
+                               muxRate));
     return file;
-}
-
-TEST(ProbeMpeg1Pack, VcdParametersMarkersAndLength)
-{
-    // VCD: mux rate at most 3528 and a clock below 2^22.
-    const struct {
-        uint64_t scr;
-        uint32_t muxRate;
-        int32_t kind;
-    } cases[] = {
-        {0, 3528, MK_VCD},
-        {(1u << 22) - 1001, 1000, MK_VCD},
-        {0, 3529, MK_MPEG1_SYSTEM},
-        {1u << 22, 1000, MK_MPEG1_SYSTEM},
-        {90000ull * 3600, 3528, MK_MPEG1_SYSTEM},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Probe(Mpeg1File(c.scr, c.muxRate)), c.kind) << c.scr << " " << c.muxRate;
-
-    // The pack test reads at the pack position it is given.
-    ByteVec file(777, 0x55);
-    Append(file, Mpeg1File(0, 3528));
-    MemoryInputStream s(file.data(), file.size());
-    EXPECT_EQ(ProbeMpeg1Pack(s, 777), MK_VCD);
-    EXPECT_EQ(ProbeMpeg1Pack(s, 0), MK_MPEG1_SYSTEM);
-    EXPECT_EQ(ProbeMediaKind(&s, 0), MK_VCD);
-
-    for (size_t byte : {4u, 6u, 8u}) {
-        ByteVec bad = Mpeg1File(0, 3528);
-        bad[byte] &= 0xFE;
-        EXPECT_EQ(Probe(bad), 0) << "marker in byte " << byte;
-    }
-    // More than 2048 bytes are needed.
-    ByteVec one = Mpeg1File(0, 3528, 1);
-    one.resize(2048);
-    EXPECT_EQ(Probe(one), 0);
-    one.push_back(0);
-    EXPECT_EQ(Probe(one), MK_VCD);
 }
 
 ByteVec VideoPacks(size_t count, uint64_t scr)
@@ -269,129 +180,123 @@ ByteVec VideoPacks(size_t count, uint64_t scr)
     return out;
 }
 
-TEST(ProbeMpeg2Pack, PacketScanKinds)
+// Sector 0: pack and system header; 1: audio; 2: video with the sequence header; then video and audio.
+ByteVec SvcdFile(const ByteVec& sequence)
 {
-    const ByteVec seq = DvdVideoPack(100, kMpeg2Sequence, 90000);
-    const ByteVec filler = VideoPacks(3, 1000);
-    const ByteVec otherLength = Mpeg2Pack(0, {PrivateStream2Packet(900, 0x00)});
-    const ByteVec otherSub = Mpeg2Pack(0, {PrivateStream2Packet(980, 0x01)});
-    const struct {
-        const char* what;
-        ByteVec stream;
-        int32_t kind;
-    } cases[] = {
-        {"plain", Concat({seq, filler}), MK_MPEG2_PROGRAM},
-        {"navigation packet before the sequence header", Concat({DvdNavPack(0), seq, filler}), MK_DVD_VIDEO},
-        {"DVD-VR data packet before it", Concat({DvdVrRdiPack(0), seq, filler}), MK_DVD_VR},
-        {"the later private stream 2 packet counts", Concat({DvdNavPack(0), DvdVrRdiPack(50), seq, filler}),
-         MK_DVD_VR},
-        {"... either way", Concat({DvdVrRdiPack(0), DvdNavPack(50), seq, filler}), MK_DVD_VIDEO},
-        {"navigation after the sequence header", Concat({seq, DvdNavPack(200), filler}), MK_MPEG2_PROGRAM},
-        {"private stream 2 of another length", Concat({otherLength, seq, filler}), MK_MPEG2_PROGRAM},
-        {"private stream 2 of another sub-stream", Concat({otherSub, seq, filler}), MK_MPEG2_PROGRAM},
-        {"no sequence header: scanned to the end", Concat({DvdNavPack(0), VideoPacks(30, 1000)}), MK_DVD_VIDEO},
-        {"no sequence header, no navigation", VideoPacks(30, 0), MK_MPEG2_PROGRAM},
-        // MPEG-4 Visual: VOS, VO, VOL, then a group of VOP (B3 and a start code
-        // three bytes later) before the first VOP.
-        {"MPEG-4 stream", Concat({DvdNavPack(0), DvdVideoPack(100, Mpeg4VisualStream(352, 288), 90000), filler}),
-         MK_MPEG2_PROGRAM_MPEG4},
-        {"VOP", Concat({DvdVideoPack(0, Mpeg4IVop()), filler}), MK_MPEG2_PROGRAM_MPEG4},
-        {"VOS, then a video object",
-         Concat({DvdVideoPack(0, Concat({Mpeg4VisualObjectSequence(), Mpeg4VideoObject()})), filler}),
-         MK_MPEG2_PROGRAM_MPEG4},
-        {"VOS, then user data",
-         Concat({DvdVideoPack(0, Concat({Mpeg4VisualObjectSequence(), ByteVec{0, 0, 1, 0xB2, 'x'}})), filler}),
-         MK_MPEG2_PROGRAM_MPEG4},
-        {"group of VOP", Concat({DvdVideoPack(0, Concat({Mpeg4GroupOfVop(), Mpeg4IVop()})), filler}),
-         MK_MPEG2_PROGRAM_MPEG4},
-        {"VOS, then a visual object: not one of the shapes",
-         Concat({DvdVideoPack(0, Concat({Mpeg4VisualObjectSequence(), Mpeg4VisualObject()})), filler}),
-         MK_MPEG2_PROGRAM},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Probe(c.stream), c.kind) << c.what;
+    ByteVec file = Mpeg2Pack(0, {SystemHeader(6972, 1, 1, {{0xE0, true, 230}, {0xC0, false, 32}})}, 2324, 6972);
+    Append(file, SvcdAudioSector(100));
+    Append(file, SvcdVideoSector(200, sequence));
+    for (size_t k = 3; k < 24; ++k)
+        Append(file, k % 3 == 0 ? SvcdAudioSector(k * 100) : SvcdVideoSector(k * 100));
+    return file;
+}
 
-    // A video packet that starts 200 bytes before the end of the first
-    // 10240-byte read and carries its sequence header (or a VOP) after that
-    // boundary is finished after the next read.
+TEST(Probe, PackKinds)
+{
+    const ByteVec vcd = Mpeg1File(0, 3528);
+    const ByteVec seq = DvdVideoPack(100, kMpeg2Sequence, 90000), filler = VideoPacks(3, 1000);
+    const ByteVec good = Concat({DvdNavPack(0), seq});
+    const auto pes = [](const ByteVec& es) { return Concat({DvdVideoPack(0, es), VideoPacks(3, 1000)}); };
+    // A video packet that starts 200 bytes before the end of the first 10240-byte
+    // read carries its sequence header (or a VOP) after that boundary.
     ByteVec head = Mpeg2PackHeader(0, 25200);
     Append(head, DvdNavPciPacket());
     Append(head, PaddingPacket(10040 - head.size()));
-    ASSERT_EQ(head.size(), 10040u);
-    const std::pair<ByteVec, int32_t> split[] = {{kMpeg2Sequence, MK_DVD_VIDEO}, {Mpeg4IVop(), MK_MPEG2_PROGRAM_MPEG4}};
-    for (const auto& [unit, kind] : split)
-        EXPECT_EQ(Probe(Concat({head, PesPacket(0xE0, Concat({ByteVec(400, 0xFF), unit})), filler})), kind);
+    const auto split = [&](const ByteVec& unit) {
+        return Concat({head, PesPacket(0xE0, Concat({ByteVec(400, 0xFF), unit})), filler});
+    };
+    ByteVec svcdNav = SvcdFile(VideoSequenceHeader(720, 576, 2, 3));
+    const ByteVec nav = Mpeg2Pack(0, {DvdNavPciPacket()}, 2324, 6972);
+    std::copy(nav.begin(), nav.end(), svcdNav.begin());
+    ByteVec sectors;  // SVCD sectors without a sequence header
+    for (size_t k = 0; k < 16; ++k)
+        Append(sectors, k % 2 ? SvcdAudioSector(k * 100) : SvcdVideoSector(k * 100));
+    const ByteVec svcd = SvcdFile(VideoSequenceHeader(480, 576, 2, 3));
+    // A sequence-header start code in the last four bytes of sector 2 is found
+    // first; its fields are the next sector's pack start code: not an SVCD size.
+    ByteVec edge = SvcdFile(Concat({ByteVec(2301 - 4, 0xFF), ByteVec{0, 0, 1, 0xB3}}));
+    const ByteVec later = SvcdVideoSector(400, VideoSequenceHeader(480, 576, 2, 3));
+    std::copy(later.begin(), later.end(), edge.begin() + 4 * 2324);
+    ByteVec one = Mpeg1File(0, 3528, 1);
+    one.resize(2048);
+    const std::tuple<const char*, ByteVec, int32_t> cases[] = {
+        // MPEG-1: VCD with a mux rate up to 3528 and a clock below 2^22.
+        {"VCD", vcd, MK_VCD},
+        {"clock 2^22 - 1", Mpeg1File((1u << 22) - 1001, 1000), MK_VCD},
+        {"mux rate 3529", Mpeg1File(0, 3529), MK_MPEG1_SYSTEM},
+        {"clock 2^22", Mpeg1File(1u << 22, 1000), MK_MPEG1_SYSTEM},
+        {"one hour", Mpeg1File(90000ull * 3600, 3528), MK_MPEG1_SYSTEM},
+        {"MPEG-1 marker in byte 4", Flip(vcd, 4, 1), 0},
+        {"MPEG-1 marker in byte 6", Flip(vcd, 6, 1), 0},
+        {"MPEG-1 marker in byte 8", Flip(vcd, 8, 1), 0},
+        {"2048 bytes", one, 0},
+        {"2049 bytes", Concat({one, ByteVec{0}}), MK_VCD},
+        // MPEG-2: the packet scan.
+        {"plain", Concat({seq, filler}), MK_MPEG2_PROGRAM},
+        {"navigation packet before the sequence header", Concat({good, filler}), MK_DVD_VIDEO},
+        {"DVD-VR data packet before it", Concat({DvdVrRdiPack(0), seq, filler}), MK_DVD_VR},
+        {"the later private stream 2 counts", Concat({DvdNavPack(0), DvdVrRdiPack(50), seq, filler}), MK_DVD_VR},
+        {"... either way", Concat({DvdVrRdiPack(0), DvdNavPack(50), seq, filler}), MK_DVD_VIDEO},
+        {"navigation after the sequence header", Concat({seq, DvdNavPack(200), filler}), MK_MPEG2_PROGRAM},
+        {"private stream 2 of another length", Concat({Mpeg2Pack(0, {PrivateStream2Packet(900, 0)}), seq, filler}),
+         MK_MPEG2_PROGRAM},
+        {"private stream 2 of another sub-stream", Concat({Mpeg2Pack(0, {PrivateStream2Packet(980, 1)}), seq, filler}),
+         MK_MPEG2_PROGRAM},
+        {"no sequence header: scanned to the end", Concat({DvdNavPack(0), VideoPacks(30, 1000)}), MK_DVD_VIDEO},
+        {"no sequence header, no navigation", VideoPacks(30, 0), MK_MPEG2_PROGRAM},
+        {"MPEG-4 stream", Concat({DvdNavPack(0), DvdVideoPack(100, Mpeg4VisualStream(352, 288), 90000), filler}),
+         MK_MPEG2_PROGRAM_MPEG4},
+        {"VOP", pes(Mpeg4IVop()), MK_MPEG2_PROGRAM_MPEG4},
+        {"VOS, video object", pes(Concat({Mpeg4VisualObjectSequence(), Mpeg4VideoObject()})), MK_MPEG2_PROGRAM_MPEG4},
+        {"VOS, user data", pes(Concat({Mpeg4VisualObjectSequence(), ByteVec{0, 0, 1, 0xB2, 'x'}})),
+         MK_MPEG2_PROGRAM_MPEG4},
+        {"group of VOP", pes(Concat({Mpeg4GroupOfVop(), Mpeg4IVop()})), MK_MPEG2_PROGRAM_MPEG4},
+        {"VOS, visual object: none of the shapes", pes(Concat({Mpeg4VisualObjectSequence(), Mpeg4VisualObject()})),
+         MK_MPEG2_PROGRAM},
+        {"sequence header after the first read", split(kMpeg2Sequence), MK_DVD_VIDEO},
+        {"VOP after the first read", split(Mpeg4IVop()), MK_MPEG2_PROGRAM_MPEG4},
+        {"MPEG-2 marker in byte 4", Flip(good, 4, 0x04), 0},
+        {"MPEG-2 marker in byte 6", Flip(good, 6, 0x04), 0},
+        {"MPEG-2 marker in byte 8", Flip(good, 8, 0x04), 0},
+        {"MPEG-2 marker in byte 9", Flip(good, 9, 0x01), 0},
+        // SVCD: 480 or 704 wide, 576 lines at 25 Hz or 480 at 29.97 Hz.
+        {"SVCD 480x576", svcd, MK_SVCD},
+        {"SVCD 704x576", SvcdFile(VideoSequenceHeader(704, 576, 2, 3)), MK_SVCD},
+        {"SVCD 480x480", SvcdFile(VideoSequenceHeader(480, 480, 2, 4)), MK_SVCD},
+        {"SVCD 704x480", SvcdFile(VideoSequenceHeader(704, 480, 2, 4)), MK_SVCD},
+        {"720x576", SvcdFile(VideoSequenceHeader(720, 576, 2, 3)), MK_MPEG2_PROGRAM},
+        {"480x576 at 29.97", SvcdFile(VideoSequenceHeader(480, 576, 2, 4)), MK_MPEG2_PROGRAM},
+        {"480x480 at 25", SvcdFile(VideoSequenceHeader(480, 480, 2, 3)), MK_MPEG2_PROGRAM},
+        {"another picture, navigation in sector 0", svcdNav, MK_DVD_VIDEO},
+        {"two groups of 8 sectors", sectors, MK_SVCD},
+        {"a start code at the end of a sector decides", edge, MK_MPEG2_PROGRAM},
+        {"... the SVCD header after it alone", Flip(edge, 3 * 2324 - 1, 0xB3), MK_SVCD},
+        {"one sector short", ByteVec(sectors.begin(), sectors.begin() + 15 * 2324), MK_MPEG2_PROGRAM},
+        {"a sector without a pack header", Flip(svcd, 2324 + 3, 0xBA ^ 0xBB), MK_MPEG2_PROGRAM},
+    };
+    for (const auto& [what, file, kind] : cases)
+        EXPECT_EQ(Probe(file), kind) << what;
 
-    const ByteVec good = Concat({DvdNavPack(0), seq});
-    const std::pair<size_t, uint8_t> markers[] = {{4, 0x04}, {6, 0x04}, {8, 0x04}, {9, 0x01}};
-    for (auto [byte, bit] : markers) {
-        ByteVec bad = good;
-        bad[byte] &= uint8_t(~bit);
-        EXPECT_EQ(Probe(bad), 0) << "marker in byte " << byte;
-    }
+    // The pack tests read at the position they are given, and alone with a lent buffer too small.
+    ByteVec shifted(777, 0x55);
+    Append(shifted, vcd);
+    MemoryInputStream s(shifted.data(), shifted.size());
+    EXPECT_EQ(std::tuple(ProbeMpeg1Pack(s, 777), ProbeMpeg1Pack(s, 0), ProbeMediaKind(&s, 0)),
+              std::tuple(MK_VCD, MK_MPEG1_SYSTEM, MK_VCD));
+    MemoryInputStream sv(svcd.data(), svcd.size());
+    std::vector<uint8_t> small(100);
+    EXPECT_EQ(std::tuple(ProbeMpeg2Pack(sv, 0), ProbeMpeg2Pack(sv, 0, small)), std::tuple(MK_SVCD, 0));
 
     // A 20 MB DVD-like stream: the packet scan stops at the first sequence header.
     ByteVec big = good;
     const ByteVec pack = VideoPacks(1, 2000);
     while (big.size() < 20u * 1024 * 1024)
         Append(big, pack);
-    MemoryInputStream s(big.data(), big.size());
-    EXPECT_EQ(ProbeMediaKind(&s, 0), MK_DVD_VIDEO);
-    // 512 KiB first read, two 16-byte box headers (0x1BA, then zeros), the 16
-    // bytes of the EBML header test, 18592 bytes of the SVCD phase, one
-    // 10240-byte read of the packet scan.
-    EXPECT_EQ(s.BytesRead(), kProbeBufferSize + 3 * 16 + kSvcdGroupSize + 10240);
-}
-
-ByteVec SvcdFile(const ByteVec& sequence, size_t sectors = 24)
-{
-    // Sector 0: pack, system header (not video at byte 14); sector 1: audio;
-    // sector 2: video with the sequence header; then video and audio sectors.
-    ByteVec file = Mpeg2Pack(0, {SystemHeader(6972, 1, 1, {{0xE0, true, 230}, {0xC0, false, 32}})}, 2324, 6972);
-    Append(file, SvcdAudioSector(100));
-    Append(file, SvcdVideoSector(200, sequence));
-    for (size_t k = 3; k < sectors; ++k)
-        Append(file, k % 3 == 0 ? SvcdAudioSector(k * 100) : SvcdVideoSector(k * 100));
-    return file;
-}
-
-TEST(ProbeMpeg2Pack, SvcdSectorPhase)
-{
-    // SVCD picture sizes: 480 or 704 wide, 576 lines at 25 Hz or 480 at 29.97 Hz.
-    const uint32_t sizes[][4] = {
-        {480, 576, 3, MK_SVCD}, {704, 576, 3, MK_SVCD}, {480, 480, 4, MK_SVCD}, {704, 480, 4, MK_SVCD},
-        {720, 576, 3, MK_MPEG2_PROGRAM}, {480, 576, 4, MK_MPEG2_PROGRAM}, {480, 480, 3, MK_MPEG2_PROGRAM},
-    };
-    for (const auto& z : sizes)
-        EXPECT_EQ(Probe(SvcdFile(VideoSequenceHeader(z[0], z[1], 2, uint8_t(z[2])))), int32_t(z[3]))
-            << z[0] << "x" << z[1] << " rate " << z[2];
-
-    // Another picture with a DVD navigation packet in the first sector: the packet scan says 6.
-    ByteVec file = SvcdFile(VideoSequenceHeader(720, 576, 2, 3));
-    const ByteVec nav = Mpeg2Pack(0, {DvdNavPciPacket()}, 2324, 6972);
-    std::copy(nav.begin(), nav.end(), file.begin());
-    EXPECT_EQ(Probe(file), MK_DVD_VIDEO);
-
-    // SVCD sectors to the end without a sequence header: exactly two groups of
-    // 8 sectors are SVCD; one sector short, the short read ends the phase.
-    ByteVec sectors;
-    for (size_t k = 0; k < 16; ++k)
-        Append(sectors, k % 2 ? SvcdAudioSector(k * 100) : SvcdVideoSector(k * 100));
-    EXPECT_EQ(Probe(sectors), MK_SVCD);
-    sectors.resize(15 * 2324);
-    EXPECT_EQ(Probe(sectors), MK_MPEG2_PROGRAM);
-
-    // A sector without a pack header ends the phase.
-    file = SvcdFile(VideoSequenceHeader(480, 576, 2, 3));
-    file[1 * 2324 + 3] = 0xBB;
-    EXPECT_EQ(Probe(file), MK_MPEG2_PROGRAM);
-
-    // Called alone, with its own scratch buffer or a lent one that is too small.
-    file[1 * 2324 + 3] = 0xBA;
-    MemoryInputStream s(file.data(), file.size());
-    EXPECT_EQ(ProbeMpeg2Pack(s, 0), MK_SVCD);
-    std::vector<uint8_t> small(100);
-    EXPECT_EQ(ProbeMpeg2Pack(s, 0, small), 0);
+    MemoryInputStream b(big.data(), big.size());
+    EXPECT_EQ(ProbeMediaKind(&b, 0), MK_DVD_VIDEO);
+    // 512 KiB first read, two 16-byte box headers, the 16 bytes of the EBML header
+    // test, 18592 bytes of the SVCD phase, one 10240-byte read of the packet scan.
+    EXPECT_EQ(b.BytesRead(), kProbeBufferSize + 3 * 16 + kSvcdGroupSize + 10240);
 }
 
 }  // namespace

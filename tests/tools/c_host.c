@@ -96,11 +96,10 @@ static int passed, failed;
 static void check(int ok, const char* what)
 {
     printf("%s: %s\n", ok ? "ok" : "FAILED", what);
-    if (ok)
-        ++passed;
-    else
-        ++failed;
+    ok ? ++passed : ++failed;
 }
+
+enum { E_NOTIMPL = (HRESULT)0x80004001, E_NOINTERFACE = (HRESULT)0x80004002, E_POINTER = (HRESULT)0x80004003 };
 
 /* A controlling unknown for the aggregation check. */
 typedef struct {
@@ -146,7 +145,7 @@ int main(int argc, char** argv)
     check(getClassObject(&kOtherClsid, &kIidClassFactory, &out) == (HRESULT)0x80040111 && out == NULL,
           "unknown class gives CLASS_E_CLASSNOTAVAILABLE and a null output");
     out = (void*)1;
-    check(getClassObject(&kClsid, &kIidDetect5, &out) == (HRESULT)0x80004002 && out == NULL,
+    check(getClassObject(&kClsid, &kIidDetect5, &out) == E_NOINTERFACE && out == NULL,
           "class object only for IUnknown and IClassFactory");
     check(canUnloadNow() == 0, "DllCanUnloadNow is S_OK with nothing alive");
 
@@ -160,10 +159,10 @@ int main(int argc, char** argv)
           "factory answers IUnknown with itself");
     again->vtbl->Release(again);
     out = (void*)1;
-    check(factory->vtbl->QueryInterface(factory, &kIidDetect5, &out) == (HRESULT)0x80004002 && out == NULL &&
-              factory->vtbl->QueryInterface(factory, &kIidUnknown, NULL) == (HRESULT)0x80004003,
+    check(factory->vtbl->QueryInterface(factory, &kIidDetect5, &out) == E_NOINTERFACE && out == NULL &&
+              factory->vtbl->QueryInterface(factory, &kIidUnknown, NULL) == E_POINTER,
           "factory: E_NOINTERFACE for other interfaces, E_POINTER for a null output");
-    check(factory->vtbl->CreateInstance(factory, NULL, &kIidDetect5, NULL) == (HRESULT)0x80004003,
+    check(factory->vtbl->CreateInstance(factory, NULL, &kIidDetect5, NULL) == E_POINTER,
           "CreateInstance with a null output gives E_POINTER");
 
     MediaDetect* detector = NULL;
@@ -176,11 +175,11 @@ int main(int argc, char** argv)
         same->vtbl->Release(same);
     }
     out = (void*)1;
-    check(detector->vtbl->QueryInterface(detector, &kIidClassFactory, &out) == (HRESULT)0x80004002 && out == NULL &&
-              detector->vtbl->QueryInterface(detector, &kIidDetect5, NULL) == (HRESULT)0x80004003,
+    check(detector->vtbl->QueryInterface(detector, &kIidClassFactory, &out) == E_NOINTERFACE && out == NULL &&
+              detector->vtbl->QueryInterface(detector, &kIidDetect5, NULL) == E_POINTER,
           "detector: E_NOINTERFACE for other interfaces, E_POINTER for a null output");
-    check(detector->vtbl->Reserved1(detector) == (HRESULT)0x80004001 &&
-              detector->vtbl->Reserved2(detector) == (HRESULT)0x80004001,
+    check(detector->vtbl->Reserved1(detector) == E_NOTIMPL &&
+              detector->vtbl->Reserved2(detector) == E_NOTIMPL,
           "reserved slots 9 and 13 answer E_NOTIMPL");
 
     uint32_t kind = 99;
@@ -194,24 +193,24 @@ int main(int argc, char** argv)
     kind = 99;
     check(detector->vtbl->OpenFile(detector, wide, &kind) == 0 && kind == 8, "OpenFile (slot 11) agrees");
     VideoInfo video;
-    check(detector->vtbl->GetVideoInfo(detector, &video) == (HRESULT)0x80004001,
+    check(detector->vtbl->GetVideoInfo(detector, &video) == E_NOTIMPL,
           "a transport stream has no video record right after the open");
 
     MediaDetectInfo* info = NULL;
-    Unknown* timeTable = NULL;
-    Unknown* identities[3] = {NULL, NULL, NULL};
-    check(detector->vtbl->QueryInterface(detector, &kIidInfo, (void**)&info) == 0 && info &&
-              detector->vtbl->QueryInterface(detector, &kIidTimeTable, (void**)&timeTable) == 0 && timeTable &&
-              (void*)info != (void*)detector && (void*)timeTable != (void*)detector,
+    Unknown* tables[3] = {(Unknown*)detector, NULL, NULL}; /* the detector, IMediaDetectInfo, ITimeTableInfo */
+    check(detector->vtbl->QueryInterface(detector, &kIidInfo, (void**)&tables[1]) == 0 &&
+              detector->vtbl->QueryInterface(detector, &kIidTimeTable, (void**)&tables[2]) == 0 && tables[1] &&
+              tables[2] && tables[1] != tables[0] && tables[2] != tables[0],
           "IMediaDetectInfo and ITimeTableInfo are tables of their own");
-    detector->vtbl->QueryInterface(detector, &kIidUnknown, (void**)&identities[0]);
-    info->vtbl->QueryInterface(info, &kIidUnknown, (void**)&identities[1]);
-    timeTable->vtbl->QueryInterface(timeTable, &kIidUnknown, (void**)&identities[2]);
+    Unknown* identities[3] = {NULL, NULL, NULL};
+    for (int i = 0; i < 3; ++i)
+        tables[i]->vtbl->QueryInterface(tables[i], &kIidUnknown, (void**)&identities[i]);
     check(identities[0] && identities[0] == identities[1] && identities[1] == identities[2],
           "the three tables share one IUnknown");
     for (int i = 0; i < 3; ++i)
         identities[i]->vtbl->Release(identities[i]);
-    timeTable->vtbl->Release(timeTable);
+    tables[2]->vtbl->Release(tables[2]);
+    info = (MediaDetectInfo*)tables[1];
     int64_t first = 0;
     check(info->vtbl->GetInfo(info, 6, &first) == (HRESULT)0x80004005 && first == -1,
           "GetInfo 6 writes -1 and fails without video");
@@ -223,7 +222,7 @@ int main(int argc, char** argv)
 
     Outer outer = {{&kOuterVtbl}, 1, NULL};
     out = (void*)1;
-    check(factory->vtbl->CreateInstance(factory, &outer.base, &kIidDetect5, &out) == (HRESULT)0x80004002 &&
+    check(factory->vtbl->CreateInstance(factory, &outer.base, &kIidDetect5, &out) == E_NOINTERFACE &&
               out == NULL,
           "aggregation asking for anything but IUnknown gives E_NOINTERFACE");
     check(factory->vtbl->CreateInstance(factory, &outer.base, &kIidUnknown, (void**)&outer.inner) == 0 &&
@@ -242,14 +241,12 @@ int main(int argc, char** argv)
     check(canUnloadNow() == 1, "a live (aggregated) detector keeps the module loaded");
     check(outer.inner->vtbl->Release(outer.inner) == 0, "the inner object dies with its last reference");
     check(canUnloadNow() == 0, "with nothing alive the module may unload");
-    getClassObject(&kClsid, &kIidClassFactory, (void**)&factory);
-    check(factory->vtbl->LockServer(factory, 1) == 0, "LockServer(TRUE)");
-    factory->vtbl->Release(factory);
-    check(canUnloadNow() == 1, "a server lock keeps the module loaded");
-    getClassObject(&kClsid, &kIidClassFactory, (void**)&factory);
-    factory->vtbl->LockServer(factory, 0);
-    factory->vtbl->Release(factory);
-    check(canUnloadNow() == 0, "without locks and objects the module may unload");
+    for (int lock = 1; lock >= 0; --lock) {
+        getClassObject(&kClsid, &kIidClassFactory, (void**)&factory);
+        check(factory->vtbl->LockServer(factory, lock) == 0, "LockServer");
+        factory->vtbl->Release(factory);
+        check(canUnloadNow() == lock, lock ? "a server lock keeps the module loaded" : "unlocked, it may unload");
+    }
 
     dlclose(module);
     printf("%d passed, %d failed\n", passed, failed);

@@ -107,30 +107,25 @@ TEST(Tool, JsonCarriesEveryRecordFieldAndReopenDescribesFromAnOffset)
     const auto open = RunTool({"--json", file}).Json();
     ASSERT_EQ(open.size(), 1u);
     const json& j = open[0];
-    for (const char* key : {"format", "frameRate", "bitRate", "width", "height", "aspectX", "aspectY", "fieldOrder",
-                            "profile"})
-        EXPECT_TRUE(j["video"].contains(key)) << key;
-    for (const char* key : {"format", "channels", "sampleRate", "byteRate", "blockAlign", "bitsPerSample", "bitRate"})
-        EXPECT_TRUE(j["audio"].contains(key)) << key;
-    for (const char* key : {"encoderMarker", "fieldCoding", "duration", "timeRange"})
-        EXPECT_TRUE(j.contains(key)) << key;
-    EXPECT_EQ(j["video"]["fieldOrder"], 2);
-    EXPECT_EQ(j["video"]["aspectX"], 4);
-    EXPECT_EQ(j["audio"]["sampleRate"], 48000);
-    EXPECT_EQ(j["mpegAudio"]["layer"], 2);
+    for (const char* key : {"/video/format", "/video/frameRate", "/video/bitRate", "/video/width", "/video/height",
+                            "/video/aspectX", "/video/aspectY", "/video/fieldOrder", "/video/profile", "/audio/format",
+                            "/audio/channels", "/audio/sampleRate", "/audio/byteRate", "/audio/blockAlign",
+                            "/audio/bitsPerSample", "/audio/bitRate", "/encoderMarker", "/fieldCoding", "/duration",
+                            "/timeRange"})
+        EXPECT_TRUE(j.contains(json::json_pointer(key))) << key;
+    EXPECT_EQ(std::tuple(j["video"]["fieldOrder"], j["video"]["aspectX"], j["audio"]["sampleRate"],
+                         j["mpegAudio"]["layer"]),
+              std::tuple(2, 4, 48000, 2));
     EXPECT_FALSE(j.contains("multiChannel"));
     EXPECT_GT(j["codecHeaders"]["header1Length"].get<uint32_t>(), 12u);
     EXPECT_TRUE(j["firstVideoTime"].is_number());
 
     // From the middle of the file the same streams are found again.
-    const auto reopened = RunTool({"--json", "--reopen", "45056", file}).Json();
-    ASSERT_EQ(reopened.size(), 1u);
-    EXPECT_EQ(reopened[0]["video"]["width"], 720);
-    EXPECT_EQ(reopened[0]["audio"]["channels"], 2);
-    EXPECT_NE(reopened[0]["firstVideoTime"], j["firstVideoTime"]);
-    const auto ts = RunTool({"--json", "--reopen", "0", kTs}).Json();
-    ASSERT_EQ(ts.size(), 1u);
-    EXPECT_TRUE(Contains(ts[0]["error"].get<std::string>(), "0x80070057"));
+    const json reopened = RunTool({"--json", "--reopen", "45056", file}).Json().at(0);
+    EXPECT_EQ(std::tuple(reopened["video"]["width"], reopened["audio"]["channels"]), std::tuple(720, 2));
+    EXPECT_NE(reopened["firstVideoTime"], j["firstVideoTime"]);
+    const json refused = RunTool({"--json", "--reopen", "0", kTs}).Json().at(0);
+    EXPECT_TRUE(Contains(refused["error"].get<std::string>(), "0x80070057"));
 }
 
 // A time is printed only where the module measured one: never a negative
@@ -232,13 +227,9 @@ TEST(Tool, DirecTvIsReportedOnlyWithItsHint)
     TempDir dir;
     const fs::path file = dir / "feed.dtv";
     md::test::WriteFileBytes(file, mdtest::DirecTvStream(4000));
-    const auto plain = RunTool({"--json", file.string()}).Json();
-    const auto hinted = RunTool({"--json", "--hint", "directv", file.string()}).Json();
-    ASSERT_EQ(plain.size(), 1u);
-    ASSERT_EQ(hinted.size(), 1u);
-    EXPECT_NE(plain[0]["kind"], 13);
-    EXPECT_EQ(hinted[0]["kind"], 13);
-    EXPECT_EQ(hinted[0]["kindName"], "directv");
+    EXPECT_NE(RunTool({"--json", file.string()}).Json().at(0)["kind"], 13);
+    const json hinted = RunTool({"--json", "--hint", "directv", file.string()}).Json().at(0);
+    EXPECT_EQ(std::tuple(hinted["kind"], hinted["kindName"]), std::tuple(13, "directv"));
     const RunResult bad = RunTool({"--hint", "dvb", file.string()});
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(Contains(bad.err, "unknown --hint"));
@@ -250,37 +241,29 @@ TEST(Tool, RegisterAndUnregisterEditTheRegistryFile)
     const fs::path registry = dir / "reg" / "registry.reg";
     const std::string env = "MEDIADETECT_REGISTRY=" + Quote(registry.string());
     ASSERT_EQ(RunTool({"register"}, env).status, 0);
-    auto bytes = md::test::ReadFileBytes(registry);
-    const std::string text(bytes.begin(), bytes.end());
-    EXPECT_TRUE(Contains(text, "[CLSID\\{5A486531-0201-43E0-BD81-D544BB08D0DC}]\n@=\"Zephon Mpeg Detect Library\"\n"))
-        << text;
-    EXPECT_TRUE(Contains(text, "[CLSID\\{5A486531-0201-43E0-BD81-D544BB08D0DC}\\InprocServer32]\n@=\""));
-    EXPECT_TRUE(Contains(text, "libmediadetect.so\"\n\"ThreadingModel\"=\"Both\"\n")) << text;
-    // The time-index module beside it is registered too.
-    EXPECT_TRUE(Contains(text, "[CLSID\\{77A35C3A-021B-431F-96F6-EBF160890D93}\\InprocServer32]"));
-    EXPECT_TRUE(Contains(text, "libmdtimeindex.so\"")) << text;
-
+    const auto text = [&registry] {
+        const auto bytes = md::test::ReadFileBytes(registry);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    // The detector's keys, and those of the time-index module beside it.
+    for (const char* part : {"[CLSID\\{5A486531-0201-43E0-BD81-D544BB08D0DC}]\n@=\"Zephon Mpeg Detect Library\"\n",
+                             "[CLSID\\{5A486531-0201-43E0-BD81-D544BB08D0DC}\\InprocServer32]\n@=\"",
+                             "libmediadetect.so\"\n\"ThreadingModel\"=\"Both\"\n",
+                             "[CLSID\\{77A35C3A-021B-431F-96F6-EBF160890D93}\\InprocServer32]", "libmdtimeindex.so\""})
+        EXPECT_TRUE(Contains(text(), part)) << part << " in " << text();
     ASSERT_EQ(RunTool({"unregister"}, env).status, 0);
     ASSERT_EQ(RunTool({"unregister"}, env).status, 0);
-    bytes = md::test::ReadFileBytes(registry);
-    EXPECT_FALSE(Contains(std::string(bytes.begin(), bytes.end()), "5A486531"));
+    EXPECT_FALSE(Contains(text(), "5A486531"));
 }
 
-// A synthetic camera file in dir: 3,500,000,000 s after 1904-01-01 is
-// 2014-11-28 06:13:20, and the thumbnail is 40 bytes.
-fs::path WriteCameraFile(const TempDir& dir, std::vector<uint8_t>& thumbnail)
-{
-    thumbnail = mdtest::RandomBytes(40, 99);
-    const fs::path file = dir / "camera.mp4";
-    md::test::WriteFileBytes(file, mdtest::CameraMp4File(3500000000u, thumbnail));
-    return file;
-}
-
-TEST(Tool, ShowsTheMp4DetailsOfACameraFile)
+// A synthetic camera file: 3,500,000,000 s after 1904-01-01 is 2014-11-28
+// 06:13:20; the thumbnail is 40 bytes.
+TEST(Tool, CameraFileDetailsAndItsThumbnail)
 {
     TempDir dir;
-    std::vector<uint8_t> thumbnail;
-    const fs::path camera = WriteCameraFile(dir, thumbnail);
+    const std::vector<uint8_t> thumbnail = mdtest::RandomBytes(40, 99);
+    const fs::path camera = dir / "camera.mp4";
+    md::test::WriteFileBytes(camera, mdtest::CameraMp4File(3500000000u, thumbnail));
     const RunResult text = RunTool({camera.string(), kPlainMp4});
     ASSERT_EQ(text.status, 0) << text.err;
     const auto lines = text.Lines();
@@ -291,30 +274,19 @@ TEST(Tool, ShowsTheMp4DetailsOfACameraFile)
     EXPECT_EQ(lines[2], "    mp4    video moov-first cpgd-uuid camera recorded 2014-11-28 06:13:20 thumbnail 40 bytes");
     EXPECT_EQ(lines[3], "    time   start 0.000 s  duration 0.080 s");  // two samples of 1000/25000 s
     EXPECT_EQ(lines[6].rfind("    audio  aac 2 ch 48000 Hz", 0), 0u) << lines[6];
-    // Nothing of the camera file before it carries over to this file.
-    EXPECT_EQ(lines[7].rfind("    mp4    video audio", 0), 0u) << lines[7];
-    for (const char* word : {"camera", "cpgd-uuid", "recorded", "thumbnail"})
-        EXPECT_FALSE(Contains(lines[7], word)) << lines[7];
+    EXPECT_EQ(lines[7], "    mp4    video audio");  // nothing of the camera file carries over
 
     const auto objects = RunTool({"--json", camera.string(), kPlainMp4}).Json();
     ASSERT_EQ(objects.size(), 2u);
     const json& mp4 = objects[0]["mp4"];
-    EXPECT_EQ(mp4["hasAudio"], false);
-    EXPECT_EQ(mp4["cameraFile"], true);
-    EXPECT_EQ(mp4["thumbnailLength"], 40);
-    EXPECT_EQ(mp4["recordingTime"], "2014-11-28T06:13:20");
+    EXPECT_EQ(std::tuple(mp4["hasAudio"], mp4["cameraFile"], mp4["thumbnailLength"], mp4["recordingTime"]),
+              std::tuple(false, true, 40, "2014-11-28T06:13:20"));
     EXPECT_EQ(objects[1]["mp4"]["thumbnailLength"], 0);
     EXPECT_TRUE(objects[1]["mp4"]["recordingTime"].is_null());
     // Files of other kinds carry no MP4 object and no MP4 line.
     EXPECT_FALSE(RunTool({"--json", kTs}).Json().at(0).contains("mp4"));
     EXPECT_FALSE(Contains(RunTool({kTs}).out, "mp4 "));
-}
 
-TEST(Tool, ThumbnailOptionWritesTheCameraThumbnailOrFailsClearly)
-{
-    TempDir dir;
-    std::vector<uint8_t> thumbnail;
-    const fs::path camera = WriteCameraFile(dir, thumbnail);
     const fs::path out = dir / "thumb.jpg";
     const RunResult saved = RunTool({"--thumbnail", out.string(), camera.string()});
     ASSERT_EQ(saved.status, 0) << saved.err;
@@ -359,18 +331,18 @@ TEST(Tool, TimeTableListsTheKeyPicturesOfAProgramStream)
     // packs at 2048, 368640 and 579584.
     const auto lines = r.Lines();
     ASSERT_EQ(lines.size(), 8u) << r.out;
-    EXPECT_EQ(lines[4], "    index  3 key pictures");
-    EXPECT_EQ(lines[5], "    key           0.000 s  at byte 2048");
-    EXPECT_EQ(lines[6], "    key           0.600 s  at byte 368640");
-    EXPECT_EQ(lines[7], "    key           1.200 s  at byte 579584");
+    EXPECT_EQ(std::vector(lines.begin() + 4, lines.end()),
+              std::vector<std::string>({"    index  3 key pictures", "    key           0.000 s  at byte 2048",
+                                        "    key           0.600 s  at byte 368640",
+                                        "    key           1.200 s  at byte 579584"}));
 
     r = RunTool({"--json", "--time-table", kDvd, kTs}, env);
     EXPECT_EQ(r.status, 2);  // no time table for a transport stream
     const auto objects = r.Json();
     ASSERT_EQ(objects.size(), 2u);
-    ASSERT_EQ(objects[0]["timeTable"]["entries"].size(), 3u);
-    EXPECT_EQ(objects[0]["timeTable"]["entries"][1]["time"], 6000000);
-    EXPECT_EQ(objects[0]["timeTable"]["entries"][1]["position"], 368640);
+    const json& entries = objects[0]["timeTable"]["entries"];
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(std::tuple(entries[1]["time"], entries[1]["position"]), std::tuple(6000000, 368640));
     EXPECT_TRUE(objects[1]["timeTable"]["error"].is_string());
 }
 
