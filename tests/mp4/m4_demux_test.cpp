@@ -160,39 +160,19 @@ TEST(M4Demux, AudioRecords)
         uint32_t bits = 0, blockAlign = 0;  // bits 0: not checked
     };
     const Bytes8 aac = {0x12, 0x10}, sbr = {0x2B, 0x8A, 0x08}, none;
+    const auto Aac = [](uint8_t type, const Bytes8& dsi) { return mdtest::Mp4aEntry(1, 16, 22050, type, 128000, dsi); };
     // MPEG-1 Layer II, 192 kbit/s, 48 kHz, stereo, no CRC.
     const Bytes8 layer2 = {0xFF, 0xFD, 0xA4, 0x00, 0x11, 0x22, 0x33, 0x44};
     const Row rows[] = {
         // AAC: the object type from the AudioSpecificConfig (00010 0100 0010: LC, 44.1
         // kHz, 2 channels replacing the entry's 1) or from objectTypeIndication.
-        {"ASC LC", mdtest::Mp4aEntry(1, 16, 22050, 0x40, 128000, aac), {}, StreamCodec::Aac, 2, 44100, 16000, 2},
-        {"ASC SBR", mdtest::Mp4aEntry(1, 16, 22050, 0x40, 128000, sbr), {}, StreamCodec::Aac, 1, 0, 16000, 5},
-        {"no ASC: LC", mdtest::Mp4aEntry(1, 16, 22050, 0x40, 128000, none), {}, StreamCodec::Aac, 1, 22050, 16000, 2},
-        {"MPEG-2 AAC Main",
-         mdtest::Mp4aEntry(1, 16, 22050, 0x66, 128000, none),
-         {},
-         StreamCodec::Aac,
-         1,
-         22050,
-         16000,
-         1},
-        {"MPEG-2 AAC LC", mdtest::Mp4aEntry(1, 16, 22050, 0x67, 128000, aac), {}, StreamCodec::Aac, 2, 44100, 16000, 2},
-        {"MPEG-2 AAC SSR",
-         mdtest::Mp4aEntry(1, 16, 22050, 0x68, 128000, none),
-         {},
-         StreamCodec::Aac,
-         1,
-         22050,
-         16000,
-         3},
-        {"not an AAC type",
-         mdtest::Mp4aEntry(1, 16, 22050, 0xA5, 128000, none),
-         {},
-         StreamCodec::Aac,
-         1,
-         22050,
-         16000,
-         0},
+        {"ASC LC", Aac(0x40, aac), {}, StreamCodec::Aac, 2, 44100, 16000, 2},
+        {"ASC SBR", Aac(0x40, sbr), {}, StreamCodec::Aac, 1, 0, 16000, 5},
+        {"no ASC: LC", Aac(0x40, none), {}, StreamCodec::Aac, 1, 22050, 16000, 2},
+        {"MPEG-2 AAC Main", Aac(0x66, none), {}, StreamCodec::Aac, 1, 22050, 16000, 1},
+        {"MPEG-2 AAC LC", Aac(0x67, aac), {}, StreamCodec::Aac, 2, 44100, 16000, 2},
+        {"MPEG-2 AAC SSR", Aac(0x68, none), {}, StreamCodec::Aac, 1, 22050, 16000, 3},
+        {"not an AAC type", Aac(0xA5, none), {}, StreamCodec::Aac, 1, 22050, 16000, 0},
         // MPEG audio: the entry's channels, rate and bit rate win; block align
         // (144 x 192000 / 48000) and the audio words come from the first frame.
         {"MPEG-1 audio", mdtest::Mp4aEntry(1, 16, 44100, 0x6B, 64000, none), layer2, StreamCodec::Mpeg1Audio, 1, 44100,

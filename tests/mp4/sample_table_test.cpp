@@ -20,6 +20,7 @@ using mdtest::Bytes8;
 using W = std::vector<uint32_t>;
 
 constexpr int32_t kMax = 0x7FFFFFFF;
+constexpr uint32_t kU32 = 0xFFFFFFFF;
 
 Bytes8 Box(const char* type, const W& words, uint8_t version = 0) { return mdtest::WordsBox(type, words, version); }
 
@@ -83,11 +84,16 @@ TEST(SampleTable, QueriesOverHandBuiltTables)
     W votes = {150};  // 100 entries of one sample of 700, then 50 of 100 samples of 900
     for (int i = 0; i < 150; ++i)
         votes.insert(votes.end(), {i < 100 ? 1u : 100u, i < 100 ? 700u : 900u});
+    const Bytes8 ctts = Box("ctts", {4, 1, 0, 2, 1024, 1, 512, 1, 0xFFFFFC00}, 1);
     const std::vector<Bytes8> leading = {Box("stsz", {1, 11}), Box("ctts", {4, 3, 0, 2, 999, 1, 1000, 5, 0})};
     const std::vector<Bytes8> big = {Box("stsc", {0x80000000, 1, 0x80000000, 1}), Box("stco", {0x80000000, 1000, 2000}),
                                      Box("stsz", {0, 0xFFFFFFFF, 5, 6, 7}), Box("ctts", {0xFFFFFFFF, 2, 7})};
     const std::vector<Bytes8> hugeTimes = {
         Box("stts", {0x80000000, 0xFFFFFFFF, 10, 0xFFFFFFFF, 10, 0xFFFFFFFF, 20, 0xFFFFFFFF, 20, 0xFFFFFFFF, 20})};
+    const std::vector<Bytes8> hugeStco = {Box("stsc", {1, 1, 1, 1}), Box("stco", {0x80000000, 1000, 2000}),
+                                          Box("stsz", {1, 10})};
+    const std::vector<Bytes8> wrap = {Box("stsc", {1, 1, 0x80000000, 1}), Box("stco", {1, 0xFFFFFF00}),
+                                      Box("stsz", {2, kU32})};
     const auto badStsc = [](const W& entries) {
         return std::vector<Bytes8>{Box("stsc", entries), Box("stco", {9, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
                                    Box("stsz", {1, 10})};
@@ -95,21 +101,8 @@ TEST(SampleTable, QueriesOverHandBuiltTables)
     const Row rows[] = {
         // A sample lies at its chunk's offset plus the sizes before it in the chunk:
         // 1000 + 1..4, 2000 + 11..19, 3000 + 21 + 22, 5000 + 31; chunk 8 is not in 'stco'.
-        {"stsc runs",
-         runs,
-         Q::Offset,
-         {{1, 1000},
-          {5, 1010},
-          {11, 2000},
-          {20, 2135},
-          {21, 3000},
-          {23, 3043},
-          {26, 4000},
-          {32, 5031},
-          {36, 7035},
-          {37, 0},
-          {0, 0},
-          {-5, 0}}},
+        {"stsc runs", runs, Q::Offset, {{1, 1000}, {5, 1010}, {11, 2000}, {20, 2135}, {21, 3000}, {23, 3043}}},
+        {"stsc runs", runs, Q::Offset, {{26, 4000}, {32, 5031}, {36, 7035}, {37, 0}, {0, 0}, {-5, 0}}},
         {"stsz", runs, Q::Size, {{1, 1}, {40, 40}, {41, 0}, {0, 0}}},
         {"stsz count", runs, Q::Count, {{0, 40}}},
         {"co64 low bits", {stsc, Box("co64", {3, 1, 1000, 1, 2000, 1, 3000}), sizes}, Q::Offset, {{23, 3043}}},
@@ -131,34 +124,19 @@ TEST(SampleTable, QueriesOverHandBuiltTables)
         {"all-zero totals", {Box("stts", {2, 0, 1000, 0, 2000})}, Q::Dominant, {{0, 0}}},
         {"only 100 entries vote", {Box("stts", votes)}, Q::Dominant, {{0, 700}}},
         // Composition offsets count samples from 0; version 1 offsets are signed.
-        {"ctts",
-         {Box("ctts", {4, 1, 0, 2, 1024, 1, 512, 1, 0xFFFFFC00}, 1)},
-         Q::Ctts,
-         {{0, 0}, {2, 1024}, {3, 512}, {4, -1024}, {5, 0}}},
+        {"ctts", {ctts}, Q::Ctts, {{0, 0}, {2, 1024}, {3, 512}, {4, -1024}, {5, 0}}},
         // Estimate (n: the time scale): 10^7 / samples whose offset stays below one second.
         {"samples 0-4 below 1 s at 1000, 0-2 at 500", leading, Q::Estimate, {{1000, 2000000}, {500, 3333333}, {0, 0}}},
         {"first sample reaches", {Box("stsz", {1, 3}), Box("ctts", {1, 1, 1000})}, Q::Estimate, {{1000, 0}}},
         {"no ctts, 2^32-1 samples", {Box("stsz", {1, 0xFFFFFFFF})}, Q::Estimate, {{1000, 0}}},
-        {"reached past the last sample",
-         {Box("stsz", {1, 4}), Box("ctts", {2, 10, 0, 1, 5000})},
-         Q::Estimate,
-         {{1000, 0}}},
-        {"huge ctts counts",
-         {Box("stsz", {1, 0xFFFFFFFF}), Box("ctts", {0xFFFFFFFF, 0xFFFFFFFF, 0, 0xFFFFFFFF, 0})},
-         Q::Estimate,
-         {{1000, 0}}},
+        {"past the last sample", {Box("stsz", {1, 4}), Box("ctts", {2, 10, 0, 1, 5000})}, Q::Estimate, {{1000, 0}}},
+        {"huge ctts counts", {Box("stsz", {1, kU32}), Box("ctts", {kU32, kU32, 0, kU32, 0})}, Q::Estimate, {{1000, 0}}},
         // Counts far beyond what the boxes hold: only the held entries count.
         {"held entries; sizes past the array count 0", big, Q::Offset, {{3, 1011}, {kMax, 1018}}},
         {"size past the array", big, Q::Size, {{kMax, 0}}},
         {"held ctts entry", big, Q::Ctts, {{1, 7}, {kMax, 0}}},
-        {"chunks of a huge stco",
-         {Box("stsc", {1, 1, 1, 1}), Box("stco", {0x80000000, 1000, 2000}), Box("stsz", {1, 10})},
-         Q::Offset,
-         {{2, 2000}, {3, 0}, {kMax, 0}}},
-        {"constant size over 2^31 samples wraps: 0xFFFFFF00 + 0x81 x 2",
-         {Box("stsc", {1, 1, 0x80000000, 1}), Box("stco", {1, 0xFFFFFF00}), Box("stsz", {2, 0xFFFFFFFF})},
-         Q::Offset,
-         {{0x82, 2}}},
+        {"chunks of a huge stco", hugeStco, Q::Offset, {{2, 2000}, {3, 0}, {kMax, 0}}},
+        {"constant size over 2^31 samples wraps: 0xFFFFFF00 + 0x81 x 2", wrap, Q::Offset, {{0x82, 2}}},
         {"dominant totals do not wrap", hugeTimes, Q::Dominant, {{0, 20}}},
         {"times wrap: (2^31 - 1) x 10 mod 2^32", hugeTimes, Q::Time, {{kMax - 1, 0xFFFFFFF6}}},
     };

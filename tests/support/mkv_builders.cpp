@@ -147,7 +147,7 @@ std::vector<uint8_t> Cluster(const MkvCluster& c)
     return b.End().Take();
 }
 
-// One cue point per cluster, at its first frame of the cue track; positions are
+// One cue point per cluster, at its first frame of track 1; positions are
 // written in 8 bytes, so the size of the Cues does not depend on their values.
 std::vector<uint8_t> Cues(const MkvLayout& layout, const std::vector<uint64_t>& clusterPositions)
 {
@@ -157,12 +157,12 @@ std::vector<uint8_t> Cues(const MkvLayout& layout, const std::vector<uint64_t>& 
         const MkvCluster& c = layout.clusters[i];
         uint64_t time = c.timecode;
         for (const MkvFrame& f : c.frames)
-            if (f.track == layout.cueTrack) {
+            if (f.track == 1) {
                 time = c.timecode + static_cast<uint64_t>(f.relativeTimecode);
                 break;
             }
         b.Begin(mkvid::kCuePoint).UInt(mkvid::kCueTime, time);
-        b.Begin(mkvid::kCueTrackPositions).UInt(mkvid::kCueTrack, layout.cueTrack);
+        b.Begin(mkvid::kCueTrackPositions).UInt(mkvid::kCueTrack, 1);
         b.UInt(mkvid::kCueClusterPosition, clusterPositions[i], 8).End().End();
     }
     return b.End().Take();

@@ -56,18 +56,18 @@ std::vector<uint8_t> BlockBody(uint8_t track, int16_t relativeTimecode, uint8_t 
 struct MkvTrack {
     uint64_t number = 1;
     uint64_t type = 1;  // 1 video, 2 audio, 17 subtitle
-    std::string codecId;
-    std::vector<uint8_t> codecPrivate;
-    std::optional<uint64_t> defaultDuration;
-    std::optional<uint64_t> flagDefault;
-    std::optional<std::string> language;
-    std::optional<std::string> name;
-    // Video.
-    uint64_t pixelWidth = 0, pixelHeight = 0;
-    std::optional<uint64_t> displayWidth, displayHeight;
-    // Audio.
-    double samplingFrequency = 0;
-    uint64_t channels = 0;
+    std::string codecId{};
+    std::vector<uint8_t> codecPrivate{};
+    std::optional<uint64_t> defaultDuration{};
+    std::optional<uint64_t> flagDefault{};
+    std::optional<std::string> language{};
+    std::optional<std::string> name{};
+    // Video, 720x576 unless set.
+    uint64_t pixelWidth = 720, pixelHeight = 576;
+    std::optional<uint64_t> displayWidth{}, displayHeight{};
+    // Audio, 48 kHz stereo unless set.
+    double samplingFrequency = 48000;
+    uint64_t channels = 2;
     uint64_t bitDepth = 0;
 };
 
@@ -97,8 +97,7 @@ struct MkvLayout {
     double duration = 0;
     std::vector<MkvTrack> tracks{};
     std::vector<MkvCluster> clusters{};
-    MkvCues cues = MkvCues::AfterClusters;
-    uint64_t cueTrack = 1;  // every cluster gets one cue point for this track
+    MkvCues cues = MkvCues::AfterClusters;  // one cue point per cluster, for track 1
     size_t padding = 0;  // bytes of a Void element closing the segment
 };
 

@@ -200,11 +200,9 @@ Bytes8 SoundEntry(std::string_view type, uint16_t channels, uint16_t sampleSize,
     return b.Bytes(children).End().Take();
 }
 
-Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload, int lengthBytes)
+Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload)
 {
-    Bytes8 out{tag};
-    for (int i = lengthBytes - 1; i >= 0; --i)
-        out.push_back(static_cast<uint8_t>((payload.size() >> (7 * i)) & 0x7F) | (i > 0 ? 0x80 : 0));
+    Bytes8 out{tag, static_cast<uint8_t>(payload.size())};
     Append(out, payload);
     return out;
 }
@@ -282,10 +280,7 @@ Bytes8 Moov(const Mp4FileLayout& layout, uint32_t firstSampleOffset)
 {
     BoxBuilder b;
     b.Begin("moov");
-    if (layout.creationTime > UINT32_MAX)
-        b.BeginFull("mvhd", 1, 0).U64(layout.creationTime).U64(layout.creationTime).U32(1000).U64(0);
-    else
-        b.BeginFull("mvhd", 0, 0).U32(layout.creationTime).U32(0).U32(1000).U32(0);
+    b.BeginFull("mvhd", 0, 0).U32(layout.creationTime).U32(0).U32(1000).U32(0);
     b.U32(0x00010000).U16(0x0100).Zeros(10);
     for (uint32_t m : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u})
         b.U32(m);

@@ -70,8 +70,8 @@ Bytes8 Mpeg4GovHeader();
 Bytes8 VisualEntry(std::string_view type, uint16_t width, uint16_t height, std::span<const uint8_t> children = {});
 Bytes8 SoundEntry(std::string_view type, uint16_t channels, uint16_t sampleSize, uint32_t sampleRate,
                   std::span<const uint8_t> children = {});
-// An MPEG-4 descriptor: tag, the payload length in lengthBytes 7-bit groups, the payload.
-Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload, int lengthBytes = 1);
+// An MPEG-4 descriptor: tag, a one-byte payload length (below 128), the payload.
+Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload);
 // An ES_Descriptor holding a DecoderConfigDescriptor holding dsi (none when empty).
 Bytes8 EsDescriptor(uint8_t objectType, uint32_t bufferSize, uint32_t maxBitrate, uint32_t avgBitrate,
                     std::span<const uint8_t> dsi);
@@ -103,7 +103,7 @@ struct Mp4TrackLayout {
 struct Mp4FileLayout {
     std::vector<Mp4TrackLayout> tracks{};
     bool moovFirst = true;
-    uint64_t creationTime = 0;  // 'mvhd', seconds since 1904
+    uint32_t creationTime = 0;  // 'mvhd' version 0, seconds since 1904
     Bytes8 moovExtra{};  // boxes appended to 'moov' after the tracks
     Bytes8 topExtra{};  // top-level boxes after 'ftyp'
 };
