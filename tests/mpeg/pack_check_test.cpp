@@ -3,6 +3,7 @@
 // (the unconsumed rest of the first presented again with the second).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "mediadetect/records.h"
@@ -142,6 +143,49 @@ TEST(PackCheckTest, Mpeg2ClockResetKeepsTimesRising)
     // reset: (900000 + 90000) ticks.
     EXPECT_EQ((std::array{entries[0].videoTime, entries[1].videoTime, entries[2].videoTime}),
               (std::array<int64_t, 3>{0, 100000000, 110000000}));
+}
+
+// A file presented in pieces of any size (the unconsumed rest again with the next piece, the last
+// piece marked final) gives the entries of one call over the whole file: every pack once, at its
+// own offset, with the same flags and times.
+TEST(PackCheckTest, PiecesOfAnySizeGiveTheEntriesOfTheWholeFile)
+{
+    const ByteVec audio = mdtest::MpegAudioFrame(2, 10, 1, 0, 300);
+    ByteVec mpeg1, mpeg2;
+    for (uint64_t k = 0; k < 12; ++k) {
+        const ByteVec es = k % 4 == 0 ? GopAndIPicture() : PPicture();
+        const uint64_t pts = 90000 + 3600 * k;
+        mpeg2 = Concat({mpeg2, mdtest::Mpeg2Pack(900 * k, {mdtest::PesPacket(0xE0, es, pts)}, 700 + 50 * k),
+                        mdtest::Mpeg2Pack(900 * k + 450, {mdtest::PesPacket(0xC0, audio, pts)}, 400)});
+        mpeg1 = Concat({mpeg1, mdtest::Mpeg1PackHeader(900 * k, 3528), mdtest::Mpeg1PesPacket(0xE0, es, pts),
+                        mdtest::Mpeg1PesPacket(0xC0, audio)});
+    }
+    for (const bool isMpeg1 : {false, true}) {
+        const ByteVec& file = isMpeg1 ? mpeg1 : mpeg2;
+        auto walk = [&](size_t piece) {
+            md::Mpeg1PackCheck one;
+            md::Mpeg2PackCheck two;
+            md::MpegPackCheck* checker = isMpeg1 ? static_cast<md::MpegPackCheck*>(&one) : &two;
+            checker->SetInspect(true);
+            std::vector<Entry> all;
+            size_t done = 0, read = 0;
+            while (read < file.size()) {
+                read = std::min(file.size(), read + piece);
+                md::PackEntryList entries;
+                const uint8_t* at = file.data() + done;
+                done += checker->ScanPacks(at, uint32_t(read - done), &entries, read == file.size());
+                for (Entry e : Entries(entries, at)) {
+                    std::get<0>(e) += uint64_t(at - file.data());
+                    all.push_back(e);
+                }
+            }
+            return all;
+        };
+        const std::vector<Entry> whole = walk(file.size());
+        ASSERT_EQ(whole.size(), isMpeg1 ? 12u : 24u);
+        for (size_t piece : {100, 399, 400, 401, 2048, 4999})
+            EXPECT_EQ(walk(piece), whole) << "MPEG-" << (isMpeg1 ? 1 : 2) << ", pieces of " << piece;
+    }
 }
 
 TEST(PackCheckTest, KeyPictureInPes)
