@@ -209,6 +209,8 @@ TEST(H264Sps, PictureProperties)
         {90, 68, 1, 14, 0, 5760, 3264},  // 1440x1088 at 4:3 → 176: unreduced
         {22, 36, 1, 2, 0, 4224, 6336},   // the DVD codes on 352 columns: 12:11 and 16:11 as they are
         {22, 36, 1, 4, 0, 5632, 6336},
+        {45, 30, 1, 2, 0, 8640, 5280},   // 720 wide, but the other height's code: as computed
+        {45, 36, 1, 3, 0, 7200, 6336},  {45, 30, 1, 4, 0, 11520, 5280}, {45, 36, 1, 5, 0, 28800, 19008},
         {22, 18, 1, 16, 0, 704, 288},    // 2:1
         {22, 18, 1, 0, 0, 352, 288},     // unspecified → picture size
         {22, 18, 1, 255, 0, 352, 288},   // sar_width 0 → picture size
