@@ -63,14 +63,13 @@ TEST(AudioMpeg, Headers)
         }
     }
 
-    // Reserved layer, sampling_frequency 3, bitrate_index 15; short input.
+    // Reserved layer, sampling_frequency 3, bitrate_index 15 (short inputs: TruncatedInputs).
     for (const Frame& f : {Frame{0xFF, 0b1111'1'00'1, 0xA4, 0}, Frame{0xFF, 0xFD, 0b1010'11'00, 0},
                            Frame{0xFF, 0xFD, 0b1111'01'00, 0}}) {
         EXPECT_FALSE(IsValidMpegAudioHeader(f.data(), Len(f)));
         EXPECT_FALSE(ParseMpegAudioHeader(f.data(), Len(f), fmt, info));
     }
     const uint8_t good[] = {0xFF, 0xFD, 0xA4, 0x00};
-    EXPECT_FALSE(ParseMpegAudioHeader(good, 3, fmt, info));
     EXPECT_FALSE(ParseMpegAudioHeader(nullptr, 4, fmt, info));
 
     // Sync 0xFFF only (MPEG-2.5's 0xFFE is not taken); LSF sampling rates halve.
@@ -141,13 +140,12 @@ TEST(AudioAc3, Headers)
             EXPECT_EQ(fmt.blockAlign, k * 125 * 1536 / rates[fscod]);
         }
     }
-    // Reserved fscod 3: 48 kHz and no frame size. frmsizecod 38 and 63, a wrong sync, short input.
+    // Reserved fscod 3: 48 kHz and no frame size. frmsizecod 38 and 63, a wrong sync.
     const Frame reserved = Ac3(0b11'011110);
     ASSERT_TRUE(ParseAc3Header(reserved.data(), Len(reserved), fmt, info, words));
     EXPECT_EQ(std::pair(fmt.sampleRate, words), std::pair(48000u, 0u));
     for (const Frame& f : {Ac3(38), Ac3(0b10'111111), Frame{0x0B, 0x78, 0, 0, 0x1E, 0x40, 0x40, 0}})
         EXPECT_FALSE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
-    EXPECT_FALSE(ParseAc3Header(reserved.data(), 7, fmt, info, words));
     EXPECT_FALSE(ParseAc3Header(nullptr, 8, fmt, info, words));
 }
 
@@ -158,8 +156,6 @@ Frame Dts(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed = false)
 
 TEST(AudioDts, Headers)
 {
-    ASSERT_EQ(Dts(15, 13, 24)[4], 0xFC);  // the builder against a hand-packed byte
-    ASSERT_EQ(Dts(15, 13, 24)[8], 0x77);
     struct Case {
         Frame f;
         uint32_t flags, rate, bytesPerSecond;
@@ -204,7 +200,6 @@ TEST(AudioDts, Headers)
         EXPECT_EQ(fmt.bytesPerSecond, rates[rate] * 100 / 8) << rate;
     }
     Frame f = Dts(15, 13, 24);
-    EXPECT_FALSE(ParseDtsHeader(f.data(), 9, fmt, info, duration));
     f[3] = 0x00;
     EXPECT_FALSE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
     f = Dts(15, 13, 24);

@@ -1,19 +1,15 @@
 // The MPEG-1 system stream demultiplexer on synthetic streams: the records, the
-// start times, the chunked reading, the packet split; and the corpus against ffprobe.
+// start times, the chunked reading, the packet split.
 #include "mpeg/m1_demux.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <string>
 #include <tuple>
 #include <vector>
 
-#include "input/bytes.h"
 #include "input/memory_input_stream.h"
-#include "input/ms_file_input_stream.h"
-#include "support/files.h"
-#include "support/ps_builders.h"
+#include "support/stream_builders.h"
 
 namespace md {
 namespace {
@@ -57,77 +53,6 @@ Result ParseBytes(const ByteVec& bytes, StreamList& list)
     M1Demux demux;
     const uint32_t ret = demux.Parse(&in, &list);
     return {ret, demux.StartTime(), demux.VideoStartTime(), in.BytesRead()};
-}
-
-TEST(M1Demux, CorpusAndRealWorldSystemStreamsMatchFfprobe)
-{
-    // The VCD files carry pel_aspect_ratio 8 (0.9375, 625 lines) and 12 (1.125,
-    // 525 lines): 288 x 0.9375 = 270 and 240 x 1.125 = 270. The pair is wider
-    // than high, so it stays unreduced. The 320x240 file has square pels.
-    struct Case {
-        std::filesystem::path media;
-        uint32_t aspectX, aspectY;  // 0: not checked
-    };
-    const auto data = test::TestDataDir();
-    std::vector<Case> cases = {
-        {data / "mpg1_mpeg1video_320x240_30fps_mp2_44k_stereo.mpg", 320, 240},
-        {data / "vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg", 352, 270},
-        {data / "vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg", 352, 270},
-    };
-    const auto real = test::RealWorldDir();
-    for (const char* name : {"mpeg1ps_352x288_oddpar.mpg", "mpeg1ps_480x360_mp2.mpg"})
-        if (!real.empty() && std::filesystem::exists(real / name))
-            cases.push_back({real / name, 0, 0});
-
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.media.filename().string());
-        const auto reference = c.media.parent_path() / "reference" / (c.media.filename().string() + ".ffprobe.json");
-        const auto video = mdtest::FirstReferenceStream(reference, "video");
-        const auto audio = mdtest::FirstReferenceStream(reference, "audio");
-        ASSERT_TRUE(video && audio);
-
-        // Real files go through the file stream, the corpus through memory.
-        StreamList list;
-        M1Demux demux;
-        uint32_t ret = 0;
-        if (c.media.parent_path() == real) {
-            MSFileInputStream in(c.media.wstring().c_str());
-            ASSERT_TRUE(in.IsOpen());
-            ret = demux.Parse(&in, &list);
-        } else {
-            const auto bytes = test::ReadFileBytes(c.media);
-            MemoryInputStream in(bytes.data(), bytes.size());
-            ret = demux.Parse(&in, &list);
-        }
-        ASSERT_EQ(ret, 1u);
-        ASSERT_EQ(list.Count(), 2u);
-
-        const StreamRecord* v = list.First(StreamClass::Video);
-        ASSERT_NE(v, nullptr);
-        EXPECT_EQ(v->codec, StreamCodec::Mpeg1Video);
-        EXPECT_EQ(v->streamId, video->id & 0xFF);
-        EXPECT_EQ(std::pair(v->video.width, v->video.height), std::pair(video->width, video->height));
-        EXPECT_NEAR(v->frameRate, video->frameRate, 0.001);
-        EXPECT_EQ(v->progressive, 1);
-        EXPECT_EQ(v->extraData1Length, 12);  // no quantiser matrices in these files
-        EXPECT_EQ(Be32(v->extraData1), 0x000001B3u);
-        if (c.aspectX != 0) {
-            EXPECT_EQ(std::pair(v->video.aspectX, v->video.aspectY), std::pair(c.aspectX, c.aspectY));
-        }
-
-        const StreamRecord* a = list.First(StreamClass::Audio);
-        ASSERT_NE(a, nullptr);
-        EXPECT_EQ(a->codec, StreamCodec::Mpeg1Audio);
-        EXPECT_EQ(a->streamId, audio->id & 0xFF);
-        EXPECT_EQ(std::pair(a->audio.sampleRate, a->audio.channels), std::pair(audio->sampleRate, audio->channels));
-        EXPECT_EQ(a->audio.codecSpecific[0], 1u);  // ffprobe: mp2, Layer II
-
-        // The first presentation time of each stream.
-        ASSERT_TRUE(video->startPts && audio->startPts);
-        EXPECT_EQ(demux.VideoStartTime(), *video->startPts);
-        EXPECT_EQ(demux.StartTime(), std::min(*video->startPts, *audio->startPts));
-        EXPECT_TRUE(demux.Parsed());
-    }
 }
 
 TEST(M1Demux, StartTimes)

@@ -1,21 +1,17 @@
 // The MPEG-2 program stream demultiplexer on synthetic streams (the video,
 // audio and private-stream-1 records, the DVD-VR aspect, start times, chunked
-// reading, a split sequence header, the packet split across clock resets) and
-// the corpus against ffprobe.
+// reading, a split sequence header, the packet split across clock resets).
 #include "mpeg/m2_demux.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <string>
 #include <tuple>
 #include <vector>
 
 #include "input/bytes.h"
 #include "input/memory_input_stream.h"
-#include "input/ms_file_input_stream.h"
-#include "support/files.h"
-#include "support/ps_builders.h"
+#include "support/stream_builders.h"
 
 namespace md {
 namespace {
@@ -66,100 +62,6 @@ Result ParseBytes(const ByteVec& bytes, StreamList& list)
 const StreamRecord* Video(const StreamList& list) { return list.First(StreamClass::Video); }
 const StreamRecord* Audio(const StreamList& list) { return list.First(StreamClass::Audio); }
 uint32_t Size(const ByteVec& b) { return static_cast<uint32_t>(b.size()); }
-
-TEST(M2Demux, CorpusAndRealWorldProgramStreamsMatchFfprobe)
-{
-    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> cases;  // media, reference
-    const auto data = test::TestDataDir();
-    for (const char* name : {"svcd_mpeg2video_480x576_4x3_25fps_mp2_44k_stereo.mpg",
-                             "dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob",
-                             "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob",
-                             "dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob",
-                             "ps_mpeg2video_352x576_4x3_25fps_lpcm_48k_stereo.vob",
-                             "ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg",
-                             "ps_mpeg4video_352x288_25fps_mp2_48k_mono.mpg"})
-        cases.push_back({data / name, data / "reference" / (std::string(name) + ".ffprobe.json")});
-    const auto real = test::RealWorldDir();
-    for (const char* name : {"mpeg2ps_dvdnav_640x426_mp2.ps", "mpeg2ps_ac3_privstream1.ps"})
-        if (!real.empty() && std::filesystem::exists(real / name))
-            cases.push_back({real / name, real / "reference" / (std::string(name) + ".ffprobe.json")});
-
-    for (const auto& [media, reference] : cases) {
-        SCOPED_TRACE(media.filename().string());
-        const auto refVideo = mdtest::FirstReferenceStream(reference, "video");
-        const auto refAudio = mdtest::FirstReferenceStream(reference, "audio");
-        ASSERT_TRUE(refAudio);
-
-        // Real files go through the file stream, the corpus through memory.
-        StreamList list;
-        M2Demux demux;
-        uint32_t ret = 0;
-        if (media.parent_path() == real) {
-            MSFileInputStream in(media.wstring().c_str());
-            ASSERT_TRUE(in.IsOpen());
-            ret = demux.Parse(&in, &list);
-        } else {
-            const auto bytes = test::ReadFileBytes(media);
-            MemoryInputStream in(bytes.data(), bytes.size());
-            ret = demux.Parse(&in, &list);
-        }
-        ASSERT_EQ(ret, 1u);
-        EXPECT_FALSE(demux.HasContainerAspect());  // no DVD-VR packets in these files
-
-        int64_t expectedStart = *refAudio->startPts;
-        if (refVideo) {
-            const StreamRecord* v = Video(list);
-            ASSERT_NE(v, nullptr);
-            EXPECT_EQ(v->streamId, refVideo->id & 0xFF);
-            EXPECT_EQ(v->video.width, refVideo->width);
-            EXPECT_EQ(v->video.height, refVideo->height);
-            // The same display aspect ratio, reduced or not.
-            EXPECT_EQ(uint64_t(v->video.aspectX) * refVideo->darY, uint64_t(v->video.aspectY) * refVideo->darX)
-                << v->video.aspectX << ":" << v->video.aspectY;
-            if (refVideo->codecName == "mpeg2video") {
-                EXPECT_EQ(v->codec, StreamCodec::Mpeg2Video);
-                EXPECT_NEAR(v->frameRate, refVideo->frameRate, 0.001);
-                EXPECT_EQ(v->progressive, refVideo->fieldOrder == "progressive" ? 1 : 0);
-                EXPECT_EQ(Be32(v->extraData1), 0x000001B3u);
-                EXPECT_EQ(Be32(v->extraData2), 0x00000100u);  // picture header first
-            } else {
-                // MPEG-4 Visual: ffmpeg writes no fixed_vop_rate, so the rate
-                // here is the nominal default and is not compared.
-                EXPECT_EQ(refVideo->codecName, "mpeg4");
-                EXPECT_EQ(v->codec, StreamCodec::Mpeg4Video);
-                EXPECT_EQ(std::pair(v->video.profile, v->video.level), std::pair(2u, 1u));
-                EXPECT_EQ(v->progressive, 1);
-                EXPECT_EQ(Be32(v->extraData1), 0x000001B0u);  // the configuration from the visual object sequence
-            }
-            ASSERT_TRUE(refVideo->startPts);
-            EXPECT_EQ(demux.VideoStartTime(), *refVideo->startPts);
-            expectedStart = std::min(expectedStart, *refVideo->startPts);
-        } else {
-            EXPECT_EQ(Video(list), nullptr);
-            EXPECT_EQ(demux.VideoStartTime(), -1);
-        }
-        EXPECT_EQ(demux.StartTime(), expectedStart);
-
-        const StreamRecord* a = Audio(list);
-        ASSERT_NE(a, nullptr);
-        EXPECT_EQ(a->audio.channels, refAudio->channels);
-        EXPECT_EQ(a->audio.sampleRate, refAudio->sampleRate);
-        if (refAudio->codecName == "mp2") {
-            EXPECT_EQ(a->codec, StreamCodec::Mpeg1Audio);
-            EXPECT_EQ(a->streamId, refAudio->id & 0xFF);
-        } else if (refAudio->codecName == "ac3") {
-            EXPECT_EQ(a->codec, StreamCodec::Ac3);
-            EXPECT_EQ(a->streamId, 0xBDu);
-            EXPECT_EQ(a->audio.codecSpecific[3], refAudio->id);  // the sub-stream id
-        } else {
-            EXPECT_EQ(refAudio->codecName, "pcm_dvd");
-            EXPECT_EQ(a->codec, StreamCodec::Lpcm);
-            EXPECT_EQ(a->streamId, 0xBDu);
-            EXPECT_EQ(a->audio.codecSpecific[1], refAudio->id);
-            EXPECT_EQ(a->audio.bitsPerSample, 16u);
-        }
-    }
-}
 
 mdtest::SequenceFields Sequence(uint32_t width, uint32_t height, uint8_t aspectCode, bool extension = true)
 {

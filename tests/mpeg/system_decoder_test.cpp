@@ -147,6 +147,48 @@ TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
                                  {md::kUnitAudioFrame, 800, -1}}));
 }
 
+// The locked frame size: Layer I 4 x trunc(12 x bit rate / rate), Layers II and III trunc(144 x bit rate / rate)
+// (ISO/IEC 11172-3 2.4.3.1); the rates from the bit-rate table, including its 320 kbit/s entries.
+TEST(SystemDecoderTest, LockedMpegAudioFrameSize)
+{
+    const struct {
+        uint8_t layer, bitrateIndex, samplingIndex;
+        int32_t size;
+    } rows[] = {{1, 12, 0, 416}, {2, 10, 0, 626}, {2, 13, 2, 1440}, {3, 14, 1, 960}};
+    for (const auto& r : rows) {
+        md::MPEG1SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+        decoder.BeginStream();
+        const ByteVec frame = mdtest::MpegAudioFrame(r.layer, r.bitrateIndex, r.samplingIndex, 0, size_t(r.size));
+        Feed(decoder, Concat({mdtest::Mpeg1PackHeader(0, 3528), mdtest::Mpeg1PesPacket(0xC0, Concat({frame, frame}), 0),
+                              mdtest::Mpeg1PackHeader(0, 3528)}));
+        EXPECT_EQ(TakeAndWalk(decoder, false, 0).second.size(), 2u) << int(r.layer);
+        EXPECT_EQ(decoder.AudioUnitSize(), r.size) << int(r.layer) << " " << int(r.bitrateIndex);
+    }
+}
+
+// Private-stream-1 sub-stream ids: AC-3 0x80..0x87, DTS 0x88, LPCM 0xA0..0xA8; others are dropped.
+TEST(SystemDecoderTest, PrivateStream1SubStreamIds)
+{
+    const int32_t none = md::kAudioCodingNone, ac3 = md::kAudioCodingAc3, dts = md::kAudioCodingDts,
+                  lpcm = md::kAudioCodingLpcm;
+    const struct {
+        uint8_t sub;
+        int32_t index, coding;
+    } rows[] = {{0x7F, -1, none}, {0x80, 0, ac3},  {0x87, 7, ac3},    {0x88, 0, dts}, {0x89, -1, none},
+                {0x9F, -1, none}, {0xA0, 0, lpcm}, {0xA8, 8, lpcm},   {0xA9, -1, none}};
+    for (const auto& r : rows) {
+        md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+        decoder.BeginStream();
+        Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200),
+                              mdtest::PesPacket(0xBD, mdtest::AudioSubStream(r.sub, ByteVec(64, 0x55)), 90000),
+                              mdtest::Mpeg2PackHeader(0, 25200)}));
+        EXPECT_EQ(decoder.CurrentAudioStream(), r.index) << int(r.sub);
+        if (r.index >= 0) {
+            EXPECT_EQ(decoder.AudioCodingOf(r.index), r.coding) << int(r.sub);
+        }
+    }
+}
+
 // In MPEG-4 Visual mode the video units are video object layers (00 00 01 20..2F) and VOPs; the
 // visual object sequence and video object start codes are not units.
 TEST(SystemDecoderTest, Mpeg4VisualUnits)
@@ -164,6 +206,20 @@ TEST(SystemDecoderTest, Mpeg4VisualUnits)
               (std::vector<Unit>{{md::kUnitVol, at, Units(90000)},
                                  {md::kUnitVop, at + 6, -1},
                                  {md::kUnitVop, at + 6 + 13, -1}}));
+
+    // The first unit after codes just inside and outside the video_object_layer_start_code range.
+    for (const auto& [code, type] : {std::pair(0x1Fu, md::kUnitVop), std::pair(0x20u, md::kUnitVol),
+                                     std::pair(0x30u, md::kUnitVop)}) {
+        md::MPEG2SystemDec_c one(md::CMpegMuxDec::kDefaultCapacity);
+        one.SetMpeg4Video(true);
+        one.BeginStream();
+        const ByteVec units = Concat({ByteVec{0x00, 0x00, 0x01, uint8_t(code), 0x00, 0x8C}, mdtest::Mpeg4IVop()});
+        Feed(one, Concat({mdtest::Mpeg2PackHeader(0, 25200), mdtest::PesPacket(0xE0, units, 90000),
+                          mdtest::Mpeg2PackHeader(0, 25200)}));
+        const std::vector<Unit> walked = TakeAndWalk(one, true, 0).second;
+        ASSERT_FALSE(walked.empty());
+        EXPECT_EQ(std::get<0>(walked[0]), type) << code;
+    }
 }
 
 // Two pictures in one packet: the second gets no time. A stream that receives

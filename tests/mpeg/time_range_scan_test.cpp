@@ -1,27 +1,17 @@
 // Time range of program streams: synthetic streams for the rules of the scan
 // (start from the first picture, end one frame after the last, the byte-rate
 // estimate for ends less than a second apart, an unusable frame duration, audio
-// only, a closed GOP, CDXA sectors), and the corpus files against ffprobe.
+// only, a closed GOP, CDXA sectors).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <string>
 #include <tuple>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "input/memory_input_stream.h"
 #include "mpeg/cdxa.h"
-#include "probe/probe.h"
 #include "mpeg/time_range_scan.h"
 #include "support/bit_writer.h"
-#include "support/files.h"
-#include "support/ps_builders.h"
+#include "support/stream_builders.h"
 
 namespace {
 
@@ -157,128 +147,6 @@ TEST(TimeRangeScanTest, ClosedGopMovesTheFirstTimeBack)
     EXPECT_EQ(std::tuple(start.videoFirstTime, start.videoFrameDuration, start.videoByteRate, start.videoStreamIndex),
               std::tuple(Units(90000) - 2 * 400000, 400000, 750000u, 0));
     EXPECT_FALSE(md::ScanStart(false, nullptr, false, 0, false, start));
-}
-
-// ---- Corpus against ffprobe --------------------------------------------------------
-
-struct StreamRef {
-    bool present = false;
-    double start = 0;
-    double end = 0;  // start_time + duration
-    std::string codec;
-};
-
-// ffprobe's format end and its first video and audio streams.
-double ReadReference(const std::filesystem::path& json, StreamRef& video, StreamRef& audio)
-{
-    std::ifstream in(json);
-    const nlohmann::json probe = nlohmann::json::parse(in);
-    for (const auto& s : probe.at("streams")) {
-        StreamRef& t = s.value("codec_type", "") == "video" ? video : audio;
-        if (t.present || (s.value("codec_type", "") != "video" && s.value("codec_type", "") != "audio"))
-            continue;
-        t = {true, std::stod(s.value("start_time", "0")), 0, s.value("codec_name", "")};
-        t.end = t.start + std::stod(s.value("duration", "0"));
-    }
-    return std::stod(probe.at("format").value("start_time", "0")) +
-           std::stod(probe.at("format").value("duration", "0"));
-}
-
-int64_t ToUnits(double seconds) { return std::llround(seconds * 1e7); }
-
-// Video frames the scan's end lies after ffprobe's stream end:
-//  - bff DVD: two P-pictures without PTS (temporal_reference 6 and 7) follow the
-//    last timed one; ffprobe's stream duration ends at the last PTS;
-//  - LPCM file: ffprobe estimates from PTS near the end of the file, where only
-//    LPCM is left; its own frame list ends at 1.50 s as the scan does.
-const std::map<std::string, int> kExtraVideoFrames = {
-    {"dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob", 2},
-    {"ps_mpeg2video_352x576_4x3_25fps_lpcm_48k_stereo.vob", 1},
-};
-
-// Every program stream of the corpus against ffprobe's start_time and duration.
-//  - The start is the first video picture's time whenever a frame duration is
-//    known, where ffprobe's format starts at its earliest stream.
-//  - An MPEG audio end may lie whole frames after ffprobe's: ffprobe's mpeg
-//    demuxer ends a stream at its last PTS, the scan counts the frames after it.
-//  - Private-stream-1 audio (AC-3, LPCM): the sub-stream id comes after the PES
-//    header, so a packet's PTS is queued for the audio stream of the packet
-//    before it and the first packet's time is lost (the first time is later than
-//    ffprobe's); the fixed-step frame walk gives the latest time of a take to
-//    the frames from its first packet on, so the end may lie up to a packet's
-//    frames after the real one.
-//  - MPEG-4 Visual: a VOL without fixed_vop_rate gives the 29.97 fps duration,
-//    added to the last VOP time instead of the 25 fps frame.
-//  - 'mpeg2ps_ac3_privstream1.ps' is a single 2048-byte pack: the probe finds no
-//    pack (it needs more than 2048 bytes), and with the kind forced the byte
-//    rate cannot be measured from one pack, so the scan gives no range.
-TEST(TimeRangeScanTest, CorpusAgainstFfprobe)
-{
-    int checked = 0;
-    for (const auto& dir : {md::test::TestDataDir(), md::test::RealWorldDir()}) {
-        if (dir.empty() || !std::filesystem::exists(dir))
-            continue;
-        for (const auto& path : md::test::MediaFiles(dir)) {
-            const std::string name = path.filename().string();
-            const std::string ext = path.extension().string();
-            if (ext != ".mpg" && ext != ".vob" && ext != ".ps")
-                continue;
-            SCOPED_TRACE(name);
-            const std::vector<uint8_t> bytes = md::test::ReadFileBytes(path);
-            md::MemoryInputStream stream(bytes.data(), bytes.size());
-            const auto kind = static_cast<uint32_t>(ProbeMediaKind(&stream, 0));
-            TimeRangeInfo range{};
-            if (name == "mpeg2ps_ac3_privstream1.ps") {
-                EXPECT_EQ(kind, MK_UNKNOWN);
-                EXPECT_FALSE(md::ScanProgramStreamTimeRange(path.wstring().c_str(), MK_MPEG2_PROGRAM, range));
-                continue;
-            }
-            ASSERT_TRUE(kind >= MK_MPEG1_SYSTEM && kind <= MK_DVD_VR);
-            StreamRef video;
-            StreamRef audio;
-            const double formatEnd = ReadReference(dir / "reference" / (name + ".ffprobe.json"), video, audio);
-            ASSERT_TRUE(video.present && audio.present);
-            ASSERT_TRUE(md::ScanProgramStreamTimeRange(path.wstring().c_str(), kind, range));
-            ++checked;
-
-            const int64_t frame = range.videoFrameDuration;
-            ASSERT_GT(frame, 0);
-            EXPECT_NEAR(range.videoFirstTime, ToUnits(video.start), 20);
-            EXPECT_EQ(range.startTime, range.videoFirstTime);
-            if (kind == MK_MPEG2_PROGRAM_MPEG4) {
-                EXPECT_EQ(frame, 333667);
-                EXPECT_NEAR(range.videoEndTime, ToUnits(video.end) - 400000 + frame, 20);
-            } else {
-                const auto note = kExtraVideoFrames.find(name);
-                const int extra = note == kExtraVideoFrames.end() ? 0 : note->second;
-                EXPECT_NEAR(range.videoEndTime, ToUnits(video.end) + extra * frame, 20);
-            }
-
-            const int64_t audioFrame = range.audioFrameDuration;
-            ASSERT_GT(audioFrame, 0);
-            const int64_t afterFfprobe = range.audioEndTime - ToUnits(audio.end);
-            if (audio.codec == "mp2") {
-                EXPECT_NEAR(range.audioFirstTime, ToUnits(audio.start), 20);
-                EXPECT_GE(afterFfprobe, -20);
-                EXPECT_LE(afterFfprobe, 6 * audioFrame);
-                const int64_t frames = (afterFfprobe + audioFrame / 2) / audioFrame;
-                EXPECT_NEAR(afterFfprobe, frames * audioFrame, 20);
-            } else {
-                EXPECT_GT(range.audioFirstTime, ToUnits(audio.start));
-                EXPECT_LE(range.audioFirstTime, ToUnits(audio.start) + kSecond / 10);
-                EXPECT_GE(afterFfprobe, 0);
-                EXPECT_LE(afterFfprobe, 5 * audioFrame);
-            }
-
-            // The duration the detector derives, against ffprobe's format: it
-            // starts at the video start instead of the earliest stream and ends
-            // at the later of the two ends found above.
-            const int64_t duration = std::max(range.videoEndTime, range.audioEndTime) - range.startTime;
-            EXPECT_GE(duration, ToUnits(formatEnd) - range.startTime - 20);
-            EXPECT_LE(duration, ToUnits(formatEnd) - range.startTime + kSecond / 8);
-        }
-    }
-    EXPECT_GE(checked, 10);
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "mediadetect/interfaces.h"
 #include "platform/guid.h"
+#include "platform/module.h"
 #include "platform/text.h"
 
 namespace md {
@@ -29,6 +34,22 @@ TEST(Text, Utf8WideAndFixedBuffers)
     EXPECT_EQ(bad.back(), static_cast<wchar_t>(0xFFFD));
     EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
 
+    // The edges of each sequence length and of the surrogate range (RFC 3629), both ways.
+    const std::pair<uint32_t, const char*> edges[] = {
+        {0x7F, "\x7F"},          {0x80, "\xC2\x80"},         {0x7FF, "\xDF\xBF"},         {0x800, "\xE0\xA0\x80"},
+        {0xD7FF, "\xED\x9F\xBF"}, {0xE000, "\xEE\x80\x80"}, {0xFFFF, "\xEF\xBF\xBF"}, {0x10000, "\xF0\x90\x80\x80"},
+        {0x10FFFF, "\xF4\x8F\xBF\xBF"}};
+    for (const auto& [cp, bytes] : edges) {
+        EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(cp))), bytes) << cp;
+        EXPECT_EQ(Utf8ToWide(bytes), std::wstring(1, static_cast<wchar_t>(cp))) << cp;
+    }
+    // Just past them: the last surrogate, above U+10FFFF, overlong 3- and 4-byte forms; each byte
+    // of a rejected sequence becomes one U+FFFD.
+    EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xDFFF))), "\xEF\xBF\xBD");
+    EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xEF\xBF\xBD");
+    for (const char* rejected : {"\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF"})
+        EXPECT_EQ(Utf8ToWide(rejected), std::wstring(std::strlen(rejected), static_cast<wchar_t>(0xFFFD))) << rejected;
+
     // Fixed buffers are cut at character boundaries: "aé€" needs 1 + 2 + 3 bytes, only "aé" fits
     // in 4 bytes and the terminator.
     wchar_t w[4];
@@ -51,9 +72,33 @@ TEST(Guid, RegistryFormIsBracedUpperCaseAndParsesBack)
     auto parsed = GuidFromString("{5a486531-0201-43e0-bd81-d544bb08d0dc}");
     ASSERT_TRUE(parsed.has_value());
     EXPECT_TRUE(*parsed == CLSID_ZPMediaDetect);
-    for (const char* bad : {"5a486531-0201-43e0-bd81-d544bb08d0dc", "{5a486531-0201-43e0-bd81-d544bb08d0dg}",
-                            "{5a486531+0201-43e0-bd81-d544bb08d0dc}"})
+    // Hex digits at the edges of '0'..'9', 'a'..'f' and 'A'..'F', and the characters just outside them.
+    parsed = GuidFromString("{09afAF90-0000-0000-0000-000000000000}");
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->Data1, 0x09AFAF90u);
+    for (char c : {'/', ':', '`', 'g', '@', 'G'}) {
+        std::string bad = "{00000000-0000-0000-0000-000000000000}";
+        bad[1] = c;
+        EXPECT_FALSE(GuidFromString(bad).has_value()) << c;
+    }
+    for (const char* bad : {"5a486531-0201-43e0-bd81-d544bb08d0dc", "{5a486531+0201-43e0-bd81-d544bb08d0dc}"})
         EXPECT_FALSE(GuidFromString(bad).has_value()) << bad;
+}
+
+TEST(Module, FileNameFitsOrIsCutWithTheTerminator)
+{
+    const HMODULE self = ModuleFromAddress(reinterpret_cast<const void*>(&ModuleFromAddress));
+    char full[4096];
+    const DWORD len = GetModuleFileNameA(self, full, sizeof full);
+    ASSERT_GT(len, 1u);
+    ASSERT_EQ(std::strlen(full), len);
+    std::vector<char> out(len + 1, 'x');
+    EXPECT_EQ(GetModuleFileNameA(self, out.data(), len + 1), len);  // exactly room for the terminator
+    EXPECT_EQ(std::pair(std::string(out.data()), GetLastError()), std::pair(std::string(full), DWORD(ERROR_SUCCESS)));
+    EXPECT_EQ(GetModuleFileNameA(self, out.data(), len), len);  // one short: cut
+    EXPECT_EQ(std::pair(std::string(out.data()), GetLastError()),
+              std::pair(std::string(full, len - 1), DWORD(ERROR_FILENAME_EXCED_RANGE)));
+    EXPECT_EQ(GetModuleFileNameA(nullptr, out.data(), len), 0u);
 }
 
 }  // namespace

@@ -25,7 +25,6 @@ public:
     void AlignOnes();
 
     bool Aligned() const { return m_bitCount % 8 == 0; }
-    size_t BitCount() const { return m_bitCount; }
     // The bytes written so far; a partial last byte has its unwritten bits zero.
     const std::vector<uint8_t>& Bytes() const { return m_bytes; }
     std::vector<uint8_t> Take();

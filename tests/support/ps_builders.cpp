@@ -52,12 +52,4 @@ std::vector<ReferenceStream> ReadFfprobeStreams(const std::filesystem::path& jso
     return out;
 }
 
-std::optional<ReferenceStream> FirstReferenceStream(const std::filesystem::path& json, const std::string& type)
-{
-    for (const auto& s : ReadFfprobeStreams(json))
-        if (s.codecType == type)
-            return s;
-    return std::nullopt;
-}
-
 }  // namespace mdtest

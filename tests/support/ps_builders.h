@@ -29,7 +29,5 @@ struct ReferenceStream {
 
 // The streams of an ffprobe -show_streams JSON dump (empty when unreadable).
 std::vector<ReferenceStream> ReadFfprobeStreams(const std::filesystem::path& json);
-// The first stream of a codec type ("video", "audio").
-std::optional<ReferenceStream> FirstReferenceStream(const std::filesystem::path& json, const std::string& type);
 
 }  // namespace mdtest
