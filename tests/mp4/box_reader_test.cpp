@@ -119,11 +119,6 @@ TEST(BoxReader, ChildListRules)
     rows.push_back({"'PROF' uuid: children 8 bytes after the extended type",
                     b.Begin("uuid").Bytes(prof).U32(0).U32(2).Begin("OLYM").Zeros(38).End().End().Take(),
                     "uuid78[OLYM46]"});
-    rows.push_back({"other uuid: children right after the extended type",
-                    b.Begin("uuid").Type("cpgd").Zeros(12).Begin("free").End().End().Take(), "uuid32[free8]"});
-    rows.push_back({"uuid too short for its extended type",
-                    b.Begin("moov").Begin("uuid").Zeros(10).End().Begin("free").End().End().Take(),
-                    "moov34[uuid18 free8]"});
     // A camera 'thmb' whose length exceeds size - 20, one under 20 bytes, one with a
     // 64-bit size: absent, and an absent box ends its list.
     rows.push_back({"thmb length past the box",
@@ -172,13 +167,6 @@ TEST(BoxReader, FieldsOfEachReaderFamily)
     ASSERT_TRUE(tkhd);
     EXPECT_EQ(std::tuple(tkhd->flags, tkhd->trackId, tkhd->duration),
               std::tuple(0x01000007u, 7u, (uint64_t(1) << 33) + 5));
-    EXPECT_EQ(md::FindBoxAs<md::Mp4HdlrBox>(moov, FourCC("hdlr"))->name, "VideoHandler");
-    EXPECT_EQ(md::FindBoxAs<md::Mp4DrefBox>(moov, FourCC("dref"))->entryCount, 1u);  // entries not read as children
-    const auto* stsd = md::FindBoxAs<md::Mp4StsdBox>(moov, FourCC("stsd"));
-    ASSERT_TRUE(stsd);
-    const auto* cvid = md::BoxAs<md::Mp4VisualSampleEntry>(stsd->entries.get());  // beside the children
-    ASSERT_TRUE(cvid);
-    EXPECT_EQ(std::tuple(cvid->width, cvid->height), std::tuple(320, 240));
     // Counts beyond the box: only what the box holds is allocated and read.
     const auto* stsz = md::FindBoxAs<md::Mp4StszBox>(moov, FourCC("stsz"));
     ASSERT_TRUE(stsz);
@@ -197,17 +185,8 @@ TEST(BoxReader, FieldsOfEachReaderFamily)
 
 TEST(BoxReader, LongOrDeepTrees)
 {
-    // The last box of a long sibling list, and a child behind it.
-    BoxBuilder b;
-    for (int i = 0; i < 100000; ++i)
-        b.Begin("free").End();
-    const Bytes longList = b.Begin("moof").Begin("mfhd").U32(0).U32(77).End().End().Take();
-    const md::Mp4BoxList list = md::ParseBoxList(longList.data(), longList.size());
-    const auto* mfhd = md::FindBoxAs<md::Mp4MfhdBox>(list.first.get(), FourCC("mfhd"));
-    ASSERT_TRUE(mfhd);
-    EXPECT_EQ(mfhd->sequenceNumber, 77u);
-
     // 10,000 nested containers: read down to the depth cap, and released.
+    BoxBuilder b;
     Ftyp(b);
     for (int i = 0; i < 10000; ++i)
         b.Begin(i % 2 ? "trak" : "moov");

@@ -14,7 +14,6 @@ namespace {
 using mdtest::BoxBuilder;
 using Bytes = std::vector<uint8_t>;
 
-std::unique_ptr<md::Mp4Box> Parse(const Bytes& bytes) { return md::ParseBox(bytes.data(), bytes.size()); }
 
 TEST(SampleEntry, Descriptors)
 {
@@ -56,32 +55,6 @@ TEST(SampleEntry, Descriptors)
     EXPECT_EQ(
         Bytes(info.decoderSpecificInfo.begin(), info.decoderSpecificInfo.begin() + info.decoderSpecificInfoLength),
         (Bytes{0x12, 0x10}));
-}
-
-TEST(SampleEntry, Mp4aAudioSpecificConfig)
-{
-    struct Row {
-        Bytes dsi;
-        uint16_t channels, expectedChannels;
-        uint32_t rate, expectedRate;
-    };
-    mdtest::BitWriter explicitRate;  // object type 2, index 15: a 24-bit rate, then channel configuration 5
-    explicitRate.Put(0x2F, 9);
-    explicitRate.Put(0x00ABCD, 24);
-    explicitRate.Put(5, 4);
-    explicitRate.AlignZero();
-    const Row rows[] = {
-        {{0x11, 0x90}, 1, 2, 22050, 48000},  // 00010 0011 0010: AAC LC, index 3, configuration 2
-        {{0x16, 0x30}, 2, 6, 44100, 7350},  // 00010 1100 0110: index 12, configuration 6
-        {explicitRate.Take(), 2, 5, 44100, 0xABCD},
-        {{}, 1, 1, 32000, 32000},  // no decoder-specific info: the fixed part's values stay
-    };
-    for (const Row& r : rows) {
-        const auto box = Parse(mdtest::Mp4aEntry(r.channels, 16, r.rate, 0x40, 96000, r.dsi));
-        const auto* a = md::BoxAs<md::Mp4Mp4aEntry>(box.get());
-        ASSERT_TRUE(a) << r.expectedRate;
-        EXPECT_EQ(std::tuple(a->channelCount, a->sampleRate), std::tuple(r.expectedChannels, r.expectedRate));
-    }
 }
 
 // A visual object sequence and visual object header, then a 352x288 interlaced
