@@ -107,17 +107,6 @@ TEST(TsRecords, VideoFromHeldBytes)
     EXPECT_EQ(
         std::tuple(v.record->codec, v.record->frameRate, v.record->video.frameDuration, v.record->extraData1Length),
         std::tuple(StreamCodec::Mpeg2Video, 24.0, 416667, int32_t(mdtest::SequenceHeaders(seq).size())));
-
-    // No extension after the sequence header: MPEG-1, square pels at 352x288.
-    seq.width = 352;
-    seq.height = 288;
-    seq.aspectCode = 1;
-    seq.extension = false;
-    v = Build(MpegVideo(seq, false), 0x02);
-    ASSERT_EQ(v.result, TsVideoBuild::Built);
-    EXPECT_EQ(std::tuple(v.record->codec, v.record->progressive), std::tuple(StreamCodec::Mpeg1Video, 1));
-    EXPECT_EQ(v.record->video.aspectX * 288, v.record->video.aspectY * 352u);
-    EXPECT_EQ(Build(MpegVideo(seq, false), 0x01).result, TsVideoBuild::Rejected);  // MPEG-1 stream_type
 }
 
 }  // namespace
