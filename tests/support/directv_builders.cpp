@@ -36,17 +36,16 @@ void DirecTvWriter::Pes(uint16_t scid, std::span<const uint8_t> pes, const DtvFl
     }
 }
 
-void DirecTvWriter::TimeReference(uint16_t scid, uint32_t value, uint8_t byte5)
+void DirecTvWriter::TimeReference(uint16_t scid, uint32_t value)
 {
-    const ByteVec payload{0xC3,          0x7D, byte5, uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
-                          uint8_t(value)};
+    const ByteVec payload{0xC3, 0x7D, 0, uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
     Packet(scid, DtvFlags{false, true, false, 0}, payload);
 }
 
-void DirecTvWriter::Filler(size_t count, uint16_t scid)
+void DirecTvWriter::Filler(size_t count)
 {
     for (size_t k = 0; k < count; ++k)
-        Packet(scid, DtvFlags{false}, {});
+        Packet(0x0FFE, DtvFlags{false}, {});
 }
 
 ByteVec DtvVideoPes(std::span<const uint8_t> es, uint64_t pts)
@@ -60,17 +59,10 @@ ByteVec DtvUserDataTime(uint32_t time)
 {
     const uint32_t mid = (time >> 15) & 0x7FFF;
     const uint32_t low = time & 0x7FFF;
-    return {0x00,
-            0x00,
-            0x01,
-            0xB2,
-            0x00,
-            0x02,
-            uint8_t(time >> 30),
-            uint8_t(0x80 | mid >> 8),
-            uint8_t(mid),
-            uint8_t(0x80 | low >> 8),
-            uint8_t(low)};
+    const ByteVec head{0x00, 0x00, 0x01, 0xB2, 0x00, 0x02, uint8_t(time >> 30)};
+    ByteVec pes = head;
+    Append(pes, ByteVec{uint8_t(0x80 | mid >> 8), uint8_t(mid), uint8_t(0x80 | low >> 8), uint8_t(low)});
+    return pes;
 }
 
 ByteVec LanguageDescriptor(const char (&code)[4])

@@ -29,12 +29,10 @@ public:
     void Table(std::span<const uint8_t> section, bool clear = true);
     // A PES packet: the first packet with the start flag, the rest without.
     void Pes(uint16_t scid, std::span<const uint8_t> pes, const DtvFlags& flags = {});
-    // Auxiliary packet: C3 7D, byte5, then the 32-bit time reference.
-    void TimeReference(uint16_t scid, uint32_t value, uint8_t byte5 = 0);
+    // Auxiliary packet: C3 7D 00, then the 32-bit time reference.
+    void TimeReference(uint16_t scid, uint32_t value);
     // count packets of a SCID no table lists.
-    void Filler(size_t count, uint16_t scid = 0x0FFE);
-
-    size_t Size() const { return m_bytes.size(); }
+    void Filler(size_t count);
     const ByteVec& Bytes() const { return m_bytes; }
 
 private:

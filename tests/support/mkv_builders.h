@@ -39,9 +39,7 @@ public:
     EbmlBuilder& String(uint32_t id, std::string_view text);
     EbmlBuilder& Binary(uint32_t id, std::span<const uint8_t> bytes);
     EbmlBuilder& Raw(std::span<const uint8_t> bytes);
-
-    size_t Size() const { return m_bytes.size(); }
-    std::vector<uint8_t> Take();
+    std::vector<uint8_t> Take() { return std::move(m_bytes); }
 
 private:
     void Id(uint32_t id);
@@ -84,23 +82,16 @@ struct MkvCluster {
     std::vector<MkvFrame> frames;
 };
 
-enum class MkvCues {
-    None,
-    BeforeClusters,  // Cues as a level-1 element ahead of the first cluster
-    AfterClusters,  // Cues at the end, found through a SeekHead
-};
-
 struct MkvLayout {
     std::string docType = "matroska";
-    bool withInfo = true;
-    uint64_t timecodeScale = 1000000;
     double duration = 0;
     std::vector<MkvTrack> tracks{};
     std::vector<MkvCluster> clusters{};
-    MkvCues cues = MkvCues::AfterClusters;  // one cue point per cluster, for track 1
     size_t padding = 0;  // bytes of a Void element closing the segment
 };
 
+// EBML header, then a segment: SeekHead, Info (TimecodeScale 1 ms), Tracks, the
+// clusters, Cues (one cue point per cluster, for track 1), the padding.
 std::vector<uint8_t> MatroskaFile(const MkvLayout& layout);
 
 }  // namespace mdtest

@@ -200,7 +200,8 @@ Bytes8 SoundEntry(std::string_view type, uint16_t channels, uint16_t sampleSize,
     return b.Bytes(children).End().Take();
 }
 
-Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload)
+// An MPEG-4 descriptor: tag, a one-byte payload length (below 128), the payload.
+static Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload)
 {
     Bytes8 out{tag, static_cast<uint8_t>(payload.size())};
     Append(out, payload);

@@ -70,8 +70,6 @@ Bytes8 Mpeg4GovHeader();
 Bytes8 VisualEntry(std::string_view type, uint16_t width, uint16_t height, std::span<const uint8_t> children = {});
 Bytes8 SoundEntry(std::string_view type, uint16_t channels, uint16_t sampleSize, uint32_t sampleRate,
                   std::span<const uint8_t> children = {});
-// An MPEG-4 descriptor: tag, a one-byte payload length (below 128), the payload.
-Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload);
 // An ES_Descriptor holding a DecoderConfigDescriptor holding dsi (none when empty).
 Bytes8 EsDescriptor(uint8_t objectType, uint32_t bufferSize, uint32_t maxBitrate, uint32_t avgBitrate,
                     std::span<const uint8_t> dsi);

@@ -1,7 +1,5 @@
-// The DirecTV parser on synthetic streams of 130-byte packets: program table,
-// stream records and times, with expected values worked out from the bytes
-// written (MPEG-2 video sequence headers, MPEG audio and AC-3 frame headers, PES
-// timestamps in 90 kHz units).
+// The DirecTV parser on synthetic streams of 130-byte packets; expected values
+// worked out from the bytes written (PES timestamps in 90 kHz units).
 #include "ts/directv_parser.h"
 
 #include <gtest/gtest.h>
@@ -51,14 +49,14 @@ struct Shape {
     uint8_t aspectCode = 3;
     bool videoClear = true;
     bool ac3 = false;
-    bool userData = true;
 };
 
 // Table, a video PES with the sequence headers (PTS 10 s), an audio PES (10.02 s),
 // a time-reference packet, a second video (10.04 s) and audio PES (10.044 s), and
 // a user-data time.
-void WriteProgram(DirecTvWriter& w, const Shape& s)
+ByteVec Program(const Shape& s = {})
 {
+    DirecTvWriter w;
     w.Table(mdtest::PmtSection(1, {{s.videoType, kVideo}, {s.audioType, kAudio, mdtest::LanguageDescriptor("eng")}}));
     const DtvFlags video{true, s.videoClear};
     w.Pes(kVideo, mdtest::DtvVideoPes(mdtest::SequenceHeaders(Sequence(s.aspectCode)), 900000), video);
@@ -66,15 +64,8 @@ void WriteProgram(DirecTvWriter& w, const Shape& s)
     w.TimeReference(0x20, 0x12345678);
     w.Pes(kVideo, mdtest::DtvVideoPes(mdtest::PictureHeaderFields(1), 903600), video);
     w.Pes(kAudio, AudioPes(s.ac3, 903960));
-    if (s.userData)
-        w.Pes(kVideo, mdtest::DtvUserDataTime(0x9234ABCD), video);
+    w.Pes(kVideo, mdtest::DtvUserDataTime(0x9234ABCD), video);
     w.Filler(12);
-}
-
-ByteVec Program(const Shape& s = {})
-{
-    DirecTvWriter w;
-    WriteProgram(w, s);
     return w.Bytes();
 }
 
@@ -106,9 +97,7 @@ TEST(DirecTVParser, RecordsAndTimesByProgramShape)
     };
     const Row rows[] = {
         {"16:9", {}, 16, 9, StreamCodec::Mpeg1Audio, 1, 240000},  // 1152 samples at 48 kHz
-        {"4:3", {.aspectCode = 2}, 4, 3, StreamCodec::Mpeg1Audio, 1, 240000},
         {"2.21:1", {.aspectCode = 4}, 221, 100, StreamCodec::Mpeg1Audio, 1, 240000},
-        {"reserved code 5", {.aspectCode = 5}, 1, 1, StreamCodec::Mpeg1Audio, 1, 240000},
         {"square", {.aspectCode = 1}, 1, 1, StreamCodec::Mpeg1Audio, 1, 240000},
         {"scrambled video", {.videoClear = false}, 0, 0, StreamCodec::Mpeg1Audio, 1, 240000},
         {"H.264 video (0xCB)", {.videoType = 0xCB}, 0, 0, StreamCodec::Mpeg1Audio, 1, 240000},
@@ -121,12 +110,9 @@ TEST(DirecTVParser, RecordsAndTimesByProgramShape)
         ASSERT_EQ(ParseSelected(Program(r.shape), list, range), 1u);
         const StreamRecord* video = list.First(StreamClass::Video);
         const StreamRecord* audio = list.First(StreamClass::Audio);
-        ASSERT_EQ(video != nullptr, r.aspectX != 0);
         ASSERT_NE(audio, nullptr);
-        EXPECT_EQ(list.Count(), r.aspectX != 0 ? 2u : 1u);
-        if (video) {
-            EXPECT_EQ(std::tuple(video->video.aspectX, video->video.aspectY), std::tuple(r.aspectX, r.aspectY));
-        }
+        EXPECT_EQ(std::tuple(list.Count(), video ? video->video.aspectX : 0u, video ? video->video.aspectY : 0u),
+                  std::tuple(r.aspectX != 0 ? 2u : 1u, r.aspectX, r.aspectY));
         EXPECT_EQ(std::tuple(audio->codec, audio->streamId, audio->audio.channels, audio->audio.sampleRate,
                              audio->audio.codecSpecific[0], range.audioFrameDuration),
                   std::tuple(r.audioCodec, uint32_t(kAudio), 2u, 48000u, r.audioWord, r.audioFrame));
@@ -138,45 +124,21 @@ TEST(DirecTVParser, RecordsAndTimesByProgramShape)
                              clear ? 100000000 : 100200000));
     }
 
-    // The video record of the first row, field by field.
-    StreamList list;
-    TimeRangeInfo range{};
-    ASSERT_EQ(ParseSelected(Program(), list, range), 1u);
-    ASSERT_EQ(list.Count(), 2u);
-    const StreamRecord* video = list.At(0);
-    EXPECT_EQ(
-        std::tuple(video->codec, video->streamId, video->video.width, video->video.height,
-                   video->video.statedFrameDuration, video->video.bitRate, video->video.profile, video->video.level),
-        std::tuple(StreamCodec::Mpeg2Video, uint32_t(kVideo), 720u, 480u, 3003u, 6000000u, 4u, 8u));
-    EXPECT_DOUBLE_EQ(video->frameRate, 29.97);
-    const ByteVec sequence = mdtest::SequenceHeaders(Sequence(3));  // the 12-byte sequence header, copied
-    EXPECT_EQ(ByteVec(video->extraData1, video->extraData1 + video->extraData1Length),
-              ByteVec(sequence.begin(), sequence.begin() + 12));
-    EXPECT_EQ(std::tuple(list.At(1)->audio.bytesPerSecond, list.At(1)->audio.codecSpecific[2]),
-              std::tuple(24000u, 192000u));
-    EXPECT_EQ(range.videoFrameDuration, 333667u);  // 10^7 / 29.97
-    StreamList ac3;
-    ASSERT_EQ(ParseSelected(Program({.audioType = 0xC1, .ac3 = true}), ac3, range), 1u);
-    EXPECT_EQ(ac3.First(StreamClass::Audio)->audio.codecSpecific[4], 8u);  // bsid
-
     // Without a selection: the table, the time reference, no record and no times.
     CDirecTVParser table;
     StreamList none;
     ASSERT_EQ(ParseWith(table, Program(), &none), 1u);
     EXPECT_EQ(none.Count(), 0u);
+    TimeRangeInfo range{};
     table.GetTimeRange(range);
     EXPECT_EQ(std::tuple(range.videoFirstTime, range.audioEndTime, range.startTime), std::tuple(-1, -1, -1));
     EXPECT_EQ(std::tuple(table.GetStreamType(kVideo), table.GetStreamType(kAudio), table.GetStreamType(0x20)),
               std::tuple(2, 3, -1));
     ASSERT_TRUE(table.FindEntry(kAudio) && table.FindEntry(kVideo));
     EXPECT_EQ(table.FindEntry(kAudio)->language, uint32_t('e') << 24 | uint32_t('n') << 16 | uint32_t('g') << 8);
-    EXPECT_EQ(table.FindEntry(kVideo)->packetCount, 3u);
     uint32_t reference = 0;
     EXPECT_TRUE(table.GetTimeReference(reference));
     EXPECT_EQ(reference, 0x12345678u);
-    CDirecTVParser h264;
-    ASSERT_EQ(ParseWith(h264, Program({.videoType = 0xCB}), nullptr), 1u);
-    EXPECT_EQ(std::tuple(h264.GetVideoStreamCount(), h264.GetStreamType(kVideo)), std::tuple(1u, 27));
 }
 
 TEST(DirecTVParser, AlignmentSearch)
@@ -195,7 +157,6 @@ TEST(DirecTVParser, AlignmentSearch)
     EXPECT_EQ(ParseWith(parser, ByteVec(program.begin(), program.begin() + 1040), nullptr), 0u);
     EXPECT_EQ(ParseWith(parser, ByteVec(program.begin(), program.begin() + 1041), nullptr), 1u);
     EXPECT_EQ(ParseWith(parser, ByteVec(4000, 0x80), nullptr), 0u);
-    EXPECT_EQ(ParseWith(parser, ByteVec{}, nullptr), 0u);
 }
 
 TEST(DirecTVParser, HeadersStraddlingPackets)
@@ -221,29 +182,6 @@ TEST(DirecTVParser, HeadersStraddlingPackets)
     ASSERT_EQ(ParseSelected(w.Bytes(), list, range), 1u);
     EXPECT_EQ(std::tuple(range.audioFirstTime, range.audioEndTime), std::tuple(50000000, 60000000));
     EXPECT_NE(list.First(StreamClass::Audio), nullptr);
-}
-
-TEST(DirecTVParser, TimesFromFirstAndLastChunks)
-{
-    DirecTvWriter w;
-    WriteProgram(w, {.userData = false});
-    w.Filler(4200 - w.Size() / 130);
-    // Around byte 546000: outside both 520000-byte chunks of a 1105050-byte file.
-    w.Pes(kVideo, mdtest::DtvVideoPes(mdtest::PictureHeaderFields(0), 90));
-    w.Pes(kAudio, AudioPes(false, 8000000000));
-    w.Filler(8496 - w.Size() / 130);
-    w.Pes(kVideo, mdtest::DtvVideoPes(mdtest::PictureHeaderFields(0), 5400000));
-    w.Pes(kAudio, AudioPes(false, 5401800));
-    w.Filler(2);
-    ByteVec bytes = w.Bytes();
-    bytes.resize(bytes.size() + 50, 0x00);  // a partial packet: the last chunk is aligned at 80
-    ASSERT_EQ(bytes.size(), 1105050u);
-
-    StreamList list;
-    TimeRangeInfo range{};
-    ASSERT_EQ(ParseSelected(bytes, list, range), 1u);
-    EXPECT_EQ(std::tuple(range.videoFirstTime, range.audioFirstTime, range.videoEndTime, range.audioEndTime),
-              std::tuple(100000000, 100200000, 600000000, 600200000));  // 10 s, 10.02 s, 60 s, 60.02 s
 }
 
 TEST(DirecTVParser, ProgramTableSections)
