@@ -1,13 +1,12 @@
 // Forms the encoder corpus cannot hold, opened through the module: video CD
 // sectors, SVCD in RIFF/CDXA and in bare 2324-byte sectors, DVD-VR with its
-// aspect from the real-time data packet, MPEG-4 video in a program stream, a
-// DirecTV feed, and an MP4 camera file.
+// aspect from the real-time data packet, MPEG-4 video in a program stream and a
+// DirecTV feed.
 #include <gtest/gtest.h>
 
 #include "support/directv_builders.h"
 #include "support/files.h"
 #include "support/module.h"
-#include "support/mp4_builders.h"
 #include "support/ps_builders.h"
 #include "support/stream_builders.h"
 #include "support/ts_builders.h"
@@ -31,13 +30,6 @@ protected:
         VideoInfo v{};
         EXPECT_EQ(m_detector->GetVideoInfo(&v), S_OK);
         return v;
-    }
-    template <typename T>
-    T Info(int32_t id)
-    {
-        T value{};
-        EXPECT_EQ(m_info->GetInfo(id, &value), S_OK) << id;
-        return value;
     }
 
     md::test::TempDir m_dir;
@@ -171,35 +163,6 @@ TEST_F(OpenSynthetic, DirecTvStreamsSelectionAndTimes)
     int64_t duration = 0;
     ASSERT_EQ(m_detector->GetDuration(&duration), S_OK);
     EXPECT_EQ(duration, (903960 - 900000) * 1000 / 9);
-}
-
-TEST_F(OpenSynthetic, CameraFileGivesItsRecordingDateAndThumbnail)
-{
-    ByteVec jpeg(300);
-    for (size_t i = 0; i < jpeg.size(); ++i)
-        jpeg[i] = uint8_t(i * 7);
-    // 3,500,000,000 s after 1904-01-01 00:00:00 is 2014-11-28 06:13:20.
-    EXPECT_EQ(Open(mdtest::CameraMp4File(3500000000, jpeg)), MK_MP4);
-    EXPECT_EQ(std::tuple(Info<uint8_t>(MDI_CAMERA_FILE), Info<uint8_t>(MDI_CPGD_UUID), Info<uint8_t>(MDI_MOOV_FIRST),
-                         Info<uint8_t>(MDI_HAS_VIDEO), Info<uint8_t>(MDI_HAS_AUDIO)),
-              std::tuple(1, 1, 1, 1, 0));
-    const RecordingTime t = Info<RecordingTime>(MDI_RECORDING_TIME);
-    EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second, t.dayOfWeek, t.milliseconds}),
-              std::vector<int>({2014, 11, 28, 6, 13, 20, 0, 0}));
-    ASSERT_EQ(Info<uint32_t>(MDI_THUMBNAIL_LENGTH), jpeg.size());
-    ByteVec thumbnail(jpeg.size());
-    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL, thumbnail.data()), S_OK);
-    EXPECT_EQ(thumbnail, mdtest::MarkedThumbnail(jpeg));
-
-    // Opening a file that is not a camera file clears the date; the thumbnail
-    // stays until another camera file replaces it.
-    uint32_t kind = 0;
-    ASSERT_EQ(m_detector->OpenFileA(
-                  (md::test::TestDataDir() / "mp4_h264_640x360_25fps_aac_48k_stereo.mp4").c_str(), &kind),
-              S_OK);
-    EXPECT_EQ(std::tuple(Info<uint8_t>(MDI_CAMERA_FILE), Info<RecordingTime>(MDI_RECORDING_TIME).year,
-                         Info<uint32_t>(MDI_THUMBNAIL_LENGTH)),
-              std::tuple(0, 0, jpeg.size()));
 }
 
 }  // namespace
