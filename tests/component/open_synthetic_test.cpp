@@ -1,7 +1,5 @@
-// Forms the encoder corpus cannot hold, opened through the module: video CD
-// sectors, SVCD in RIFF/CDXA and in bare 2324-byte sectors, DVD-VR with its
-// aspect from the real-time data packet, MPEG-4 video in a program stream and a
-// DirecTV feed.
+// Forms the encoder corpus cannot hold, opened through the module: video CD sectors, SVCD in RIFF/CDXA and in
+// bare 2324-byte sectors, and a DirecTV feed (DVD-VR and MPEG-4 in a program stream: tests/mpeg, tests/probe).
 #include <gtest/gtest.h>
 
 #include "support/directv_builders.h"
@@ -89,36 +87,6 @@ TEST_F(OpenSynthetic, SvcdInCdxaAndInBareSectorsGivesKind4WithItsVideo)
         EXPECT_EQ(std::tuple(v.format, v.width, v.height, v.aspectX, v.aspectY, v.frameRate, v.fieldOrder),
                   std::tuple(VF_MPEG2, 480u, 576u, 4u, 3u, 25.0, 1u));
     }
-}
-
-TEST_F(OpenSynthetic, DvdVrTakesItsAspectFromTheRealTimeDataPacket)
-{
-    mdtest::SequenceFields seq;  // 720x576, aspect code 2 (4:3) in the sequence header
-    seq.progressive = true;
-    const ByteVec es = mdtest::Concat({mdtest::SequenceHeaders(seq), mdtest::GopHeaderFlags(true),
-                                       mdtest::PictureHeaderFields(0), mdtest::SliceStart()});
-    ByteVec file = mdtest::Mpeg2Pack(90000, {mdtest::DvdVrDataPacketWithAspect(0x10)});  // 16:9
-    for (uint32_t i = 0; i < 8; ++i)
-        mdtest::Append(file, mdtest::DvdVideoPack(90000 + i * 3600, es, 93600 + i * 3600));
-    EXPECT_EQ(Open(file), MK_DVD_VR);
-    const VideoInfo v = Video();
-    EXPECT_EQ(std::tuple(v.aspectX, v.aspectY), std::tuple(16u, 9u));
-    // A 16:9 override masks aspect_ratio_information with 3, so the stored code 2 stays 2.
-    auto headers = std::make_unique<CodecHeaderInfo>();
-    ASSERT_EQ(m_info->GetInfo(MDI_CODEC_HEADERS, headers.get()), S_OK);
-    ASSERT_GE(headers->header1Length, 12u);
-    EXPECT_EQ(headers->header1[7] >> 4, 2);
-}
-
-TEST_F(OpenSynthetic, Mpeg4VisualInAProgramStream)
-{
-    ByteVec file;
-    for (uint32_t i = 0; i < 8; ++i)
-        mdtest::Append(file, mdtest::DvdVideoPack(90000 + i * 3600, mdtest::Mpeg4VisualStream(352, 288),
-                                                  93600 + i * 3600));
-    EXPECT_EQ(Open(file), MK_MPEG2_PROGRAM_MPEG4);
-    const VideoInfo v = Video();
-    EXPECT_EQ(std::tuple(v.format, v.width, v.height), std::tuple(VF_MPEG4, 352u, 288u));
 }
 
 TEST_F(OpenSynthetic, DirecTvStreamsSelectionAndTimes)
