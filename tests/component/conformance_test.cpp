@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "component/time_table_host.h"
 #include "support/ffprobe.h"
