@@ -1,13 +1,10 @@
-// Forms the encoder corpus cannot hold, opened through the module: video CD
-// sectors, SVCD in RIFF/CDXA and in bare 2324-byte sectors, DVD-VR with its
-// aspect from the real-time data packet, MPEG-4 video in a program stream, a
-// DirecTV feed, and an MP4 camera file.
+// Forms the encoder corpus cannot hold, opened through the module: video CD sectors, SVCD in RIFF/CDXA and in
+// bare 2324-byte sectors, and a DirecTV feed (DVD-VR and MPEG-4 in a program stream: tests/mpeg, tests/probe).
 #include <gtest/gtest.h>
 
 #include "support/directv_builders.h"
 #include "support/files.h"
 #include "support/module.h"
-#include "support/mp4_builders.h"
 #include "support/ps_builders.h"
 #include "support/stream_builders.h"
 #include "support/ts_builders.h"
@@ -31,13 +28,6 @@ protected:
         VideoInfo v{};
         EXPECT_EQ(m_detector->GetVideoInfo(&v), S_OK);
         return v;
-    }
-    template <typename T>
-    T Info(int32_t id)
-    {
-        T value{};
-        EXPECT_EQ(m_info->GetInfo(id, &value), S_OK) << id;
-        return value;
     }
 
     md::test::TempDir m_dir;
@@ -99,36 +89,6 @@ TEST_F(OpenSynthetic, SvcdInCdxaAndInBareSectorsGivesKind4WithItsVideo)
     }
 }
 
-TEST_F(OpenSynthetic, DvdVrTakesItsAspectFromTheRealTimeDataPacket)
-{
-    mdtest::SequenceFields seq;  // 720x576, aspect code 2 (4:3) in the sequence header
-    seq.progressive = true;
-    const ByteVec es = mdtest::Concat({mdtest::SequenceHeaders(seq), mdtest::GopHeaderFlags(true),
-                                       mdtest::PictureHeaderFields(0), mdtest::SliceStart()});
-    ByteVec file = mdtest::Mpeg2Pack(90000, {mdtest::DvdVrDataPacketWithAspect(0x10)});  // 16:9
-    for (uint32_t i = 0; i < 8; ++i)
-        mdtest::Append(file, mdtest::DvdVideoPack(90000 + i * 3600, es, 93600 + i * 3600));
-    EXPECT_EQ(Open(file), MK_DVD_VR);
-    const VideoInfo v = Video();
-    EXPECT_EQ(std::tuple(v.aspectX, v.aspectY), std::tuple(16u, 9u));
-    // A 16:9 override masks aspect_ratio_information with 3, so the stored code 2 stays 2.
-    auto headers = std::make_unique<CodecHeaderInfo>();
-    ASSERT_EQ(m_info->GetInfo(MDI_CODEC_HEADERS, headers.get()), S_OK);
-    ASSERT_GE(headers->header1Length, 12u);
-    EXPECT_EQ(headers->header1[7] >> 4, 2);
-}
-
-TEST_F(OpenSynthetic, Mpeg4VisualInAProgramStream)
-{
-    ByteVec file;
-    for (uint32_t i = 0; i < 8; ++i)
-        mdtest::Append(file, mdtest::DvdVideoPack(90000 + i * 3600, mdtest::Mpeg4VisualStream(352, 288),
-                                                  93600 + i * 3600));
-    EXPECT_EQ(Open(file), MK_MPEG2_PROGRAM_MPEG4);
-    const VideoInfo v = Video();
-    EXPECT_EQ(std::tuple(v.format, v.width, v.height), std::tuple(VF_MPEG4, 352u, 288u));
-}
-
 TEST_F(OpenSynthetic, DirecTvStreamsSelectionAndTimes)
 {
     // A program table naming MPEG-2 video on SCID 0x10 and MPEG audio on 0x11,
@@ -171,35 +131,6 @@ TEST_F(OpenSynthetic, DirecTvStreamsSelectionAndTimes)
     int64_t duration = 0;
     ASSERT_EQ(m_detector->GetDuration(&duration), S_OK);
     EXPECT_EQ(duration, (903960 - 900000) * 1000 / 9);
-}
-
-TEST_F(OpenSynthetic, CameraFileGivesItsRecordingDateAndThumbnail)
-{
-    ByteVec jpeg(300);
-    for (size_t i = 0; i < jpeg.size(); ++i)
-        jpeg[i] = uint8_t(i * 7);
-    // 3,500,000,000 s after 1904-01-01 00:00:00 is 2014-11-28 06:13:20.
-    EXPECT_EQ(Open(mdtest::CameraMp4File(3500000000, jpeg)), MK_MP4);
-    EXPECT_EQ(std::tuple(Info<uint8_t>(MDI_CAMERA_FILE), Info<uint8_t>(MDI_CPGD_UUID), Info<uint8_t>(MDI_MOOV_FIRST),
-                         Info<uint8_t>(MDI_HAS_VIDEO), Info<uint8_t>(MDI_HAS_AUDIO)),
-              std::tuple(1, 1, 1, 1, 0));
-    const RecordingTime t = Info<RecordingTime>(MDI_RECORDING_TIME);
-    EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second, t.dayOfWeek, t.milliseconds}),
-              std::vector<int>({2014, 11, 28, 6, 13, 20, 0, 0}));
-    ASSERT_EQ(Info<uint32_t>(MDI_THUMBNAIL_LENGTH), jpeg.size());
-    ByteVec thumbnail(jpeg.size());
-    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL, thumbnail.data()), S_OK);
-    EXPECT_EQ(thumbnail, mdtest::MarkedThumbnail(jpeg));
-
-    // Opening a file that is not a camera file clears the date; the thumbnail
-    // stays until another camera file replaces it.
-    uint32_t kind = 0;
-    ASSERT_EQ(m_detector->OpenFileA(
-                  (md::test::TestDataDir() / "mp4_h264_640x360_25fps_aac_48k_stereo.mp4").c_str(), &kind),
-              S_OK);
-    EXPECT_EQ(std::tuple(Info<uint8_t>(MDI_CAMERA_FILE), Info<RecordingTime>(MDI_RECORDING_TIME).year,
-                         Info<uint32_t>(MDI_THUMBNAIL_LENGTH)),
-              std::tuple(0, 0, jpeg.size()));
 }
 
 }  // namespace

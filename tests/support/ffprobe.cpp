@@ -1,5 +1,6 @@
 #include "support/ffprobe.h"
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -41,23 +42,18 @@ std::optional<double> Seconds(const json& j, const char* key)
 FfprobeStream ReadStream(const json& s)
 {
     FfprobeStream r;
-    r.type = Text(s, "codec_type");
-    r.codec = Text(s, "codec_name");
+    r.type = Text(s, "codec_type"), r.codec = Text(s, "codec_name"), r.fieldOrder = Text(s, "field_order");
+    r.channelLayout = Text(s, "channel_layout");
     r.id = s.contains("id") ? uint32_t(std::stoul(Text(s, "id"), nullptr, 16)) : 0;
     r.tag = s.contains("codec_tag") ? uint32_t(std::stoul(Text(s, "codec_tag"), nullptr, 16)) : 0;
     r.track = s.value("index", 0) + 1;
-    r.width = s.value("width", 0u);
-    r.height = s.value("height", 0u);
+    r.width = s.value("width", 0u), r.height = s.value("height", 0u), r.channels = s.value("channels", 0u);
     r.aspect = Number(s, "display_aspect_ratio");
     r.frameRate = Number(s, "r_frame_rate");
-    r.fieldOrder = Text(s, "field_order");
     r.sampleRate = uint32_t(Number(s, "sample_rate"));
-    r.channels = s.value("channels", 0u);
     r.bitsPerSample = s.value("bits_per_sample", 0u) ? s.value("bits_per_sample", 0u)
                                                      : uint32_t(Number(s, "bits_per_raw_sample"));
-    r.channelLayout = Text(s, "channel_layout");
-    r.start = Seconds(s, "start_time");
-    r.duration = Seconds(s, "duration");
+    r.start = Seconds(s, "start_time"), r.duration = Seconds(s, "duration");
     if (s.contains("start_pts"))
         r.startPts = s["start_pts"].get<int64_t>();
     return r;
@@ -67,18 +63,14 @@ FfprobeStream ReadStream(const json& s)
 
 const FfprobeStream* Ffprobe::First(const std::string& type) const
 {
-    for (const FfprobeStream& s : streams)
-        if (s.type == type)
-            return &s;
-    return nullptr;
+    const auto it = std::find_if(streams.begin(), streams.end(), [&](const FfprobeStream& s) { return s.type == type; });
+    return it == streams.end() ? nullptr : &*it;
 }
 
 const FfprobeStream* Ffprobe::WithId(uint32_t id) const
 {
-    for (const FfprobeStream& s : streams)
-        if (s.id == id)
-            return &s;
-    return nullptr;
+    const auto it = std::find_if(streams.begin(), streams.end(), [id](const FfprobeStream& s) { return s.id == id; });
+    return it == streams.end() ? nullptr : &*it;
 }
 
 Ffprobe ReadFfprobe(const std::filesystem::path& media)
@@ -86,10 +78,8 @@ Ffprobe ReadFfprobe(const std::filesystem::path& media)
     const std::filesystem::path base = media.parent_path() / "reference" / media.filename();
     const json j = ReadJson(base.string() + ".ffprobe.json");
     Ffprobe r;
-    r.readable = j.contains("format");
-    if (r.readable) {
-        r.start = Seconds(j["format"], "start_time");
-        r.duration = Seconds(j["format"], "duration");
+    if (j.contains("format")) {
+        r.start = Seconds(j["format"], "start_time"), r.duration = Seconds(j["format"], "duration");
     }
     for (const json& s : j.value("streams", json::array()))
         r.streams.push_back(ReadStream(s));

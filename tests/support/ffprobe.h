@@ -1,5 +1,5 @@
-// The ffprobe reference of a media file (reference/<name>.ffprobe.json beside
-// it, from ffprobe -show_format -show_streams [-show_programs]).
+// The ffprobe reference of a media file: reference/<name>.ffprobe.json beside it (-show_format -show_streams
+// [-show_programs]).
 #pragma once
 
 #include <cstdint>
@@ -11,24 +11,15 @@
 namespace md::test {
 
 struct FfprobeStream {
-    std::string type;   // codec_type: "video", "audio", "subtitle", "data"
-    std::string codec;  // codec_name
-    uint32_t id = 0;    // "0x1e0": PES stream id or PID
-    uint32_t tag = 0;   // codec_tag: a transport stream_type
-    // Matroska TrackNumber: MediaInfo's "ID" when its reference is there, else
-    // index + 1 (ffmpeg's muxer numbers tracks from 1 in stream order).
-    uint32_t track = 0;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    double aspect = 0;     // display_aspect_ratio X / Y; 0 when not given
-    double frameRate = 0;  // r_frame_rate
-    std::string fieldOrder;
-    uint32_t sampleRate = 0;
-    uint32_t channels = 0;
+    // codec_type ("video", "audio", ...), codec_name, field_order, channel_layout.
+    std::string type, codec, fieldOrder, channelLayout;
+    // id: "0x1e0", a PES stream id or PID; tag: codec_tag, a transport stream_type; track: the Matroska
+    // TrackNumber, MediaInfo's "ID" when its reference is there, else index + 1 (ffmpeg numbers from 1).
+    uint32_t id = 0, tag = 0, track = 0, width = 0, height = 0, sampleRate = 0, channels = 0;
     uint32_t bitsPerSample = 0;  // bits_per_sample, else bits_per_raw_sample
-    std::string channelLayout;
-    std::optional<double> start;     // seconds
-    std::optional<double> duration;  // seconds
+    double aspect = 0;           // display_aspect_ratio X / Y; 0 when not given
+    double frameRate = 0;        // r_frame_rate
+    std::optional<double> start, duration;  // seconds
     std::optional<int64_t> startPts;
 };
 
@@ -38,9 +29,7 @@ struct FfprobeProgram {
 };
 
 struct Ffprobe {
-    bool readable = false;  // ffprobe could read the file ("format" is present)
-    std::optional<double> start;
-    std::optional<double> duration;
+    std::optional<double> start, duration;
     std::vector<FfprobeStream> streams;
     std::optional<std::vector<FfprobeProgram>> programs;  // with -show_programs only
 

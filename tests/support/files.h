@@ -10,13 +10,11 @@
 namespace md::test {
 
 std::filesystem::path TestDataDir();
-// The real-world samples beside the repository (or where the environment
-// variable MEDIADETECT_TEST_REALWORLD points); empty when they are not there.
+// The real-world samples beside the repository (or at $MEDIADETECT_TEST_REALWORLD); empty when absent.
 std::filesystem::path RealWorldDir();
 std::filesystem::path BuildDir();
 
-// Skips the running test, saying why, when the real-world samples are absent
-// (a clone without ../shared beside it).
+// Skips the running test, saying why, when the real-world samples are absent.
 #define MD_SKIP_WITHOUT_REALWORLD()                                                  \
     do {                                                                             \
         if (md::test::RealWorldDir().empty())                                        \

@@ -12,9 +12,7 @@ LoadedModule::LoadedModule(const std::string& path) : m_path(path)
     if (!m_handle)
         return;
     GetClassObject = reinterpret_cast<DllGetClassObjectFn>(::dlsym(m_handle, "DllGetClassObject"));
-    CanUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(::dlsym(m_handle, "DllCanUnloadNow"));
     RegisterServer = reinterpret_cast<DllRegisterServerFn>(::dlsym(m_handle, "DllRegisterServer"));
-    UnregisterServer = reinterpret_cast<DllUnregisterServerFn>(::dlsym(m_handle, "DllUnregisterServer"));
 }
 
 LoadedModule::~LoadedModule()
@@ -35,7 +33,6 @@ IMediaDetect5* LoadedModule::CreateDetector()
     return detector;
 }
 
-std::string DetectorModulePath() { return (BuildDir() / "libmediadetect.so").string(); }
 
 void DetectorTest::SetUp()
 {

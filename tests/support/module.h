@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "mediadetect/mediadetect.h"
+#include "support/files.h"
 
 namespace md::test {
 
@@ -21,9 +22,7 @@ public:
     const std::string& path() const { return m_path; }
 
     DllGetClassObjectFn GetClassObject = nullptr;
-    DllCanUnloadNowFn CanUnloadNow = nullptr;
     DllRegisterServerFn RegisterServer = nullptr;
-    DllUnregisterServerFn UnregisterServer = nullptr;
 
     // A detector from the module's class factory (null on failure).
     IMediaDetect5* CreateDetector();
@@ -33,16 +32,13 @@ private:
     void* m_handle = nullptr;
 };
 
-// build/libmediadetect.so of this build tree.
-std::string DetectorModulePath();
-
 // A fixture holding the loaded module, one detector and its info interface.
 class DetectorTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    LoadedModule m_module{DetectorModulePath()};
+    LoadedModule m_module{(BuildDir() / "libmediadetect.so").string()};
     IMediaDetect5* m_detector = nullptr;
     IMediaDetectInfo* m_info = nullptr;
 };

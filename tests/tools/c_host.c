@@ -11,16 +11,19 @@
 typedef int32_t HRESULT;
 typedef struct {
     uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
+    uint16_t Data2, Data3;
     uint8_t Data4[8];
 } GUID;
 
+/* The three IUnknown slots that start every table. */
+#define UNKNOWN_SLOTS(T)                                         \
+    HRESULT (*QueryInterface)(T * self, const GUID* iid, void** out); \
+    uint32_t (*AddRef)(T * self);                                 \
+    uint32_t (*Release)(T * self);
+
 typedef struct Unknown Unknown;
 typedef struct {
-    HRESULT (*QueryInterface)(Unknown* self, const GUID* iid, void** out);
-    uint32_t (*AddRef)(Unknown* self);
-    uint32_t (*Release)(Unknown* self);
+    UNKNOWN_SLOTS(Unknown)
 } UnknownVtbl;
 struct Unknown {
     const UnknownVtbl* vtbl;
@@ -28,9 +31,7 @@ struct Unknown {
 
 typedef struct ClassFactory ClassFactory;
 typedef struct {
-    HRESULT (*QueryInterface)(ClassFactory* self, const GUID* iid, void** out);
-    uint32_t (*AddRef)(ClassFactory* self);
-    uint32_t (*Release)(ClassFactory* self);
+    UNKNOWN_SLOTS(ClassFactory)
     HRESULT (*CreateInstance)(ClassFactory* self, Unknown* outer, const GUID* iid, void** out);
     HRESULT (*LockServer)(ClassFactory* self, int32_t lock);
 } ClassFactoryVtbl;
@@ -46,9 +47,7 @@ typedef struct {
 
 typedef struct MediaDetect MediaDetect;
 typedef struct {
-    HRESULT (*QueryInterface)(MediaDetect* self, const GUID* iid, void** out);
-    uint32_t (*AddRef)(MediaDetect* self);
-    uint32_t (*Release)(MediaDetect* self);
+    UNKNOWN_SLOTS(MediaDetect)
     HRESULT (*OpenFileA)(MediaDetect* self, const char* path, uint32_t* kind); /* 3 */
     HRESULT (*GetDuration)(MediaDetect* self, int64_t* duration);
     HRESULT (*GetTimeRangeInfo)(MediaDetect* self, void* out);
@@ -67,9 +66,7 @@ struct MediaDetect {
 
 typedef struct MediaDetectInfo MediaDetectInfo;
 typedef struct {
-    HRESULT (*QueryInterface)(MediaDetectInfo* self, const GUID* iid, void** out);
-    uint32_t (*AddRef)(MediaDetectInfo* self);
-    uint32_t (*Release)(MediaDetectInfo* self);
+    UNKNOWN_SLOTS(MediaDetectInfo)
     HRESULT (*SetInfo)(MediaDetectInfo* self, int32_t id, const uint32_t* value);
     HRESULT (*GetInfo)(MediaDetectInfo* self, int32_t id, void* out);
 } MediaDetectInfoVtbl;
