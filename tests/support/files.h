@@ -14,12 +14,6 @@ std::filesystem::path TestDataDir();
 std::filesystem::path RealWorldDir();
 std::filesystem::path BuildDir();
 
-// Skips the running test, saying why, when the real-world samples are absent.
-#define MD_SKIP_WITHOUT_REALWORLD()                                                  \
-    do {                                                                             \
-        if (md::test::RealWorldDir().empty())                                        \
-            GTEST_SKIP() << "real-world samples absent: no " << md::test::RealWorldPath(); \
-    } while (0)
 // Where the real-world samples are looked for.
 std::filesystem::path RealWorldPath();
 

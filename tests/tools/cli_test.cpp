@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -42,10 +44,10 @@ std::string Quote(const std::string& s)
 }
 
 // Runs the tool with the given arguments; env goes before the command.
-RunResult RunTool(const Args& args, const std::string& env = "")
+RunResult RunTool(const Args& args, const std::string& env = "", const std::string& tool = MD_TOOL_PATH)
 {
     TempDir tmp;
-    std::string cmd = env + " " + Quote(MD_TOOL_PATH);
+    std::string cmd = env + " " + Quote(tool);
     for (const auto& a : args)
         cmd += " " + Quote(a);
     const int raw = std::system((cmd + " >" + Quote((tmp / "out").string()) + " 2>" + Quote((tmp / "err").string())).c_str());
@@ -142,6 +144,29 @@ TEST(Tool, BadInputGivesAClearErrorOrKindZeroNeverACrash)
     EXPECT_EQ(std::tuple(objects[0].contains("error"), objects[0].contains("kind"), objects[1]["kind"]),
               std::tuple(true, false, 0));
     EXPECT_EQ(std::tuple(RunTool({empty.string()}).status, RunTool({}).status), std::tuple(0, 2));  // no file: usage
+}
+
+TEST(Tool, UnreadableFileIsReportedWithItsReason)
+{
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::all);
+    const fs::path file = dir / "locked.mpg";
+    md::test::WriteFileBytes(file, {0, 0, 1, 0xBA});
+    ::chmod(file.c_str(), 0);
+    std::string prefix, tool = MD_TOOL_PATH;
+    if (::geteuid() == 0) {
+        // root reads anything: run the tool as an unprivileged user instead, from
+        // copies beside the file (the build tree may lie in a private folder).
+        if (std::system("command -v setpriv >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "running as root without setpriv";
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+        tool = (dir / "mediadetect").string();
+        fs::copy_file(MD_TOOL_PATH, tool);
+        fs::copy_file(md::test::BuildDir() / "libmediadetect.so", dir / "libmediadetect.so");
+    }
+    const RunResult r = RunTool({file.string()}, prefix, tool);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "locked.mpg: Permission denied")) << r.err;
 }
 
 TEST(Tool, DirecTvIsReportedOnlyWithItsHint)
