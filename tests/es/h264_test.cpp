@@ -157,12 +157,6 @@ TEST(H264Sps, PictureProperties)
     }
     H264PictureProperties pic{};
     EXPECT_FALSE(DerivePictureProperties(SpsInfo{}, pic));
-    // A hand-made record whose crop takes the whole width leaves 0.
-    SpsInfo cropped{};
-    cropped.valid = true, cropped.frame_mbs_only_flag = 1, cropped.frame_cropping_flag = 1;
-    cropped.frame_crop_left_offset = 8, cropped.frame_crop_top_offset = 8;
-    ASSERT_TRUE(DerivePictureProperties(cropped, pic));
-    EXPECT_EQ(std::pair(pic.width, pic.height), std::pair(0u, 0u));
     // Profile codes: Baseline, Main, High; Stereo High only when asked for.
     EXPECT_EQ((std::array{H264ProfileCode(66, true), H264ProfileCode(77, false), H264ProfileCode(100, false),
                           H264ProfileCode(128, false), H264ProfileCode(128, true), H264ProfileCode(88, true)}),
@@ -409,6 +403,12 @@ TEST(H264MarkerSei, Recognition)
         bool found;
     } cases[] = {
         {"four-byte start code", marker, 0, 0, true},
+        {"no start code", marker, 4, 0, true},
+        // After a message of type 255 + 1 whose payload needed emulation prevention (00 00 00 00 as 00 00 03 00 00).
+        {"after an escaped message",
+         Sei({0, 0, 1, 0x06, 0xFF, 0x01, 0x04, 0x00, 0x00, 0x03, 0x00, 0x00, 0x05, 0x20}), 0, 0, true},
+        {"a payload size of 255 + 32", Sei({0, 0, 1, 0x06, 0x05, 0xFF, 0x20}), 0, 0, true},
+        {"no SEI header in the first five bytes", {0, 0, 0, 1, 0x67, 0x06, 0x05, 0x20}, 0, 0, false},
         {"cut inside the payload", marker, 0, 30, false},
         {"a longer payload that starts with the marker", Sei({0, 0, 1, 0x06, 0x05, 0x24}, {1, 2, 3, 4}), 0, 0, true},
         {"a payload of 31 bytes", edit(6, 31), 0, 0, false},

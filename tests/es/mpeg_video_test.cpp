@@ -167,15 +167,6 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
         EXPECT_EQ(std::pair(info->profile, info->level), e.ok ? std::pair(4u, 8u) : std::pair(0u, 0u));
     }
 
-    // progressive_sequence; cut before the flag or not an extension: false, reads 1.
-    uint8_t progressive = 7;
-    const ByteVec interlaced = SeqExt(), progressiveExt = SeqExt("1:1");
-    EXPECT_TRUE(ReadProgressiveSequence(interlaced.data(), Len(interlaced), progressive) && progressive == 0);
-    EXPECT_TRUE(ReadProgressiveSequence(progressiveExt.data(), Len(progressiveExt), progressive) && progressive == 1);
-    EXPECT_FALSE(ReadProgressiveSequence(interlaced.data(), 5, progressive) || progressive != 1);
-    progressive = 0;
-    EXPECT_FALSE(ReadProgressiveSequence(seq.data(), Len(seq), progressive) || progressive != 1);
-
     // The display size of the first display extension, without and with the colour description;
     // none: true with the outputs untouched; cut short: false. The encoder marker: the first
     // display extension with a colour description (extension byte 0x2B or 0x21) has
@@ -189,6 +180,7 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
         bool marker;
     } displays[] = {
         {head, 0, true, 99, 99, false},
+        {Concat({head, Display(2, "1:0", 704, 576)}), 0, true, 704, 576, false},
         {Concat({head, Display(5, "1:1 8:1 8:1 8:1", 540, 480)}), 0, true, 540, 480, false},
         {Concat({head, Display(5, "1:1 8:1 8:11 8:1", 720, 576)}), 0, true, 720, 576, true},   // 0x2B
         {Concat({head, Display(0, "1:1 8:1 8:11 8:1", 720, 576)}), 0, true, 720, 576, true},   // 0x21

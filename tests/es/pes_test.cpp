@@ -1,5 +1,5 @@
-// PES packet headers (ISO/IEC 11172-1 2.4.3.3, ISO/IEC 13818-1 2.4.3.6), the
-// system header (2.5.3.5) and PTS fields, as rows of hand-built packets.
+// PES packet headers (ISO/IEC 11172-1 2.4.3.3, ISO/IEC 13818-1 2.4.3.6) and PTS
+// fields, as rows of hand-built packets.
 #include "es/pes.h"
 
 #include <gtest/gtest.h>
@@ -88,30 +88,6 @@ TEST(Pes, HeaderTable)
     PesInfo info{};
     EXPECT_EQ(ParseMpeg1PesHeader(nullptr, 10, info), 0u);
 
-}
-
-TEST(Pes, SystemHeaderLength)
-{
-    // header_length 12: marker, rate_bound, marker (bytes 6..8), bounds and flags, the marker
-    // after system_video_lock_flag (byte 10 bit 5), two stream entries.
-    const ByteVec h = mdtest::SystemHeader(25200, 1, 1, {{0xE0, true, 232}, {0xC0, false, 32}});
-    ByteVec partial = h;
-    partial[5] += 2, partial.insert(partial.end(), {0xFF, 0xFF});  // two bytes that make no entry
-    const struct {
-        ByteVec bytes;
-        uint32_t len, result;
-    } rows[] = {
-        {h, 18, 18},
-        {h, 17, 0},  // the whole header is not there yet
-        {mdtest::SystemHeader(25200, 1, 1, {{0xB8, 1, 0}, {0xB9, 1, 0}, {0xBC, 1, 0}, {0xBD, 1, 0}, {0xFF, 1, 0}}), 27,
-         27},
-        {mdtest::SystemHeader(25200, 1, 1, {{0xE0, 1, 0}, {0xBA, 1, 0}}), 18, 4},  // ids an entry may not have
-        {partial, 20, 4},
-        {Clear(h, 6, 0x80), 18, 4},
-        {ByteVec{0, 0, 1, 0xBB, 0, 5, 0x80, 0, 1, 0, 0x20}, 11, 4},  // header_length below the 6 fixed bytes
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(SystemHeaderLength(r.bytes.data(), r.len), r.result) << testing::PrintToString(r.bytes);
 }
 
 // Random packets parsed at their exact length: every result is 0, 4 or a packet
