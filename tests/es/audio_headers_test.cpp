@@ -29,6 +29,8 @@ TEST(AudioMpeg, Headers)
         // ID 1, Layer II, no CRC; bitrate_index 10 = 192 kbit/s; 48 kHz; stereo: 144 * 192000 / 48000.
         {{0xFF, 0b1111'1'10'1, 0b1010'01'0'0, 0b00'01'0000}, 1, 0, 192000, 48000, 2, 576},
         // The same at 44.1 kHz: frame lengths vary with padding_bit, so 1.
+        {{0xFF, 0b1111'1'10'1, 0b1010'00'1'0, 0b00'01'0000}, 1, 0, 192000, 44100, 2, 1},
+        // The same at 44.1 kHz: frame lengths vary with padding_bit, so 1.
         // Layer I, CRC; index 12 = 384 kbit/s; 32 kHz; single channel: 4 * (12 * 384000 / 32000).
         {{0xFF, 0b1111'1'11'0, 0b1100'10'0'0, 0b11'000000}, 0, 3, 384000, 32000, 1, 576},
         // MPEG-2 LSF (ID 0) Layer III at 24 kHz: index 9 reads the MPEG-1 table (128, not 80).
@@ -173,6 +175,14 @@ TEST(AudioDts, Headers)
         EXPECT_EQ(std::tuple(info.flags, fmt.channels, fmt.sampleRate, fmt.bytesPerSecond, duration),
                   std::tuple(c.flags, 6u, c.rate, c.bytesPerSecond, c.duration));
         EXPECT_EQ(fmt.blockAlign, uint64_t(c.bytesPerSecond) * 1536 / c.rate) << c.rate;  // 6144 for the first
+    }
+    // SFREQ codes 1, 2, 3, 6, 7, 8, 11, 12, 13: 8, 16, 32, 11.025, 22.05, 44.1, 12, 24, 48 kHz.
+    const uint32_t sfreqs[][2] = {{1, 8000},  {2, 16000},  {3, 32000},  {6, 11025}, {7, 22050},
+                                  {8, 44100}, {11, 12000}, {12, 24000}, {13, 48000}};
+    for (const auto& [code, rate] : sfreqs) {
+        const Frame f = Dts(15, uint8_t(code), 24);
+        ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
+        EXPECT_EQ(std::pair(fmt.sampleRate, duration), std::pair(rate, int64_t(512) * 10000000 / rate)) << code;
     }
     // The RATE table (ETSI TS 102 114 Table 5-7) in kbit/s x 10.
     const uint32_t rates[32] = {320,   560,   640,   960,   1120,  1280,  1920,  2240,  2560,  3200,  3840,

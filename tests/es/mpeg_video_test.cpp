@@ -70,6 +70,7 @@ TEST(MpegVideo, SequenceHeader)
         // matrix bytes of 0xFF make a wrong flag position visible.
         {"intra matrix", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(255) + "1:0"), 0, 76, true,
          6000000, 229376},
+        {"non-intra matrix", Seq(kSeq.substr(0, kSeq.size() - 3) + "1:1" + Matrix(255)), 0, 76, true, 6000000, 229376},
         {"both matrices", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(16) + "1:1" + Matrix(16)), 0,
          140, true, 6000000, 229376},
         {"intra matrix, flag byte not there", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(255)),
