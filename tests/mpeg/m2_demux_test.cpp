@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "input/bytes.h"
 #include "input/memory_input_stream.h"
 #include "support/stream_builders.h"
 
@@ -66,6 +67,37 @@ mdtest::SequenceFields Sequence(uint32_t width, uint32_t height, uint8_t aspectC
     mdtest::SequenceFields seq;
     seq.width = width, seq.height = height, seq.aspectCode = aspectCode, seq.extension = extension;
     return seq;
+}
+
+TEST(M2Demux, VideoRecords)
+{
+    // Main@Main (profile 4, level 8), progressive_sequence, the xvYCC transfer characteristic (11) as
+    // encoder marker. Without a sequence extension the video is MPEG-1, progressive. MPEG-4 Visual
+    // keeps the visual object sequence as its configuration; its square pels give the picture size.
+    mdtest::SequenceFields marked = Sequence(720, 576, 2);
+    marked.progressive = true, marked.displaySize = {{720, 576}}, marked.transferCharacteristics = 11;
+    const struct {
+        ByteVec stream;
+        StreamCodec codec;
+        uint32_t profile, level, width, height, x, y;
+        uint8_t progressive, marker;
+        uint32_t header;  // the first four bytes of extra data 1
+    } rows[] = {
+        {VideoPack(marked), StreamCodec::Mpeg2Video, 4, 8, 720, 576, 4, 3, 1, 1, 0x1B3},
+        {VideoPack(Sequence(352, 288, 2, false)), StreamCodec::Mpeg1Video, 0, 0, 352, 288, 4, 3, 1, 0, 0x1B3},
+        {mdtest::DvdVideoPack(0, mdtest::Mpeg4VisualStream(352, 288), 90000), StreamCodec::Mpeg4Video, 2, 1, 352, 288,
+         352, 288, 1, 0, 0x1B0},
+    };
+    for (const auto& r : rows) {
+        StreamList list;
+        ASSERT_EQ(ParseBytes(Concat({r.stream, AudioPack()}), list).ret, 1u);
+        const StreamRecord* v = Video(list);
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(std::tuple(v->codec, v->video.profile, v->video.level, v->video.width, v->video.height),
+                  std::tuple(r.codec, r.profile, r.level, r.width, r.height));
+        EXPECT_EQ(std::tuple(v->video.aspectX, v->video.aspectY, v->progressive, v->encoderMarker, Be32(v->extraData1)),
+                  std::tuple(r.x, r.y, r.progressive, r.marker, r.header));
+    }
 }
 
 TEST(M2Demux, DvdVrDataPacketOverridesAspect)
