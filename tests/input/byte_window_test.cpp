@@ -48,48 +48,11 @@ TEST(ByteWindow, CommitConsumeAndMoveBoundaries)
     for (int i = 80; i < 100; ++i)
         ASSERT_EQ(base[i], i + 1) << i;
 
-    // Allocating again resets the offsets and zero-fills; Clear resets only the offsets; Free
-    // releases everything, twice harmlessly.
-    ASSERT_TRUE(w.Allocate(200, 30));
-    EXPECT_EQ(std::tuple(w.ReadOffset(), w.WriteOffset(), w.Capacity(), w.Reserve(), w.Writable()),
-              std::tuple(0u, 0u, 200u, 30u, 199u));
-    EXPECT_TRUE(std::all_of(w.WritePointer(), w.WritePointer() + 200, [](uint8_t b) { return b == 0; }));
-    ASSERT_TRUE(w.Commit(30));
-    w.Clear();
-    EXPECT_EQ(std::tuple(w.ReadOffset(), w.WriteOffset(), w.Capacity()), std::tuple(0u, 0u, 200u));
+    // Free releases everything, twice harmlessly.
     w.Free();
     w.Free();
     EXPECT_EQ(std::tuple(w.WritePointer(), w.Capacity(), w.Reserve(), w.Writable()), std::tuple(nullptr, 0u, 0u, 0u));
 }
 
-// The callers' pattern: read the reserve's worth, commit, parse, consume all
-// but an unfinished tail. Every byte comes out once, in order.
-TEST(ByteWindow, StreamingPatternKeepsBytesContiguousAndInOrder)
-{
-    std::vector<uint8_t> source(100000);
-    for (size_t i = 0; i < source.size(); ++i)
-        source[i] = static_cast<uint8_t>(i * 7 + i / 256);
-
-    ByteWindow w;
-    constexpr uint32_t kReserve = 4096;
-    ASSERT_TRUE(w.Allocate(20480, kReserve));
-    std::vector<uint8_t> out;
-    size_t fed = 0;
-    int round = 0;
-    while (fed < source.size()) {
-        ASSERT_GE(w.Writable(), kReserve);
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kReserve, source.size() - fed));
-        std::memcpy(w.WritePointer(), source.data() + fed, n);
-        ASSERT_TRUE(w.Commit(n));
-        fed += n;
-        uint32_t available = 0;
-        const uint8_t* r = w.ReadPointer(available);
-        // Keep a tail of varying length, as a parser with a split header would.
-        const uint32_t keep = fed < source.size() ? std::min<uint32_t>(available, (round++ * 37) % 3000) : 0;
-        out.insert(out.end(), r, r + (available - keep));
-        ASSERT_TRUE(w.Consume(available - keep));
-    }
-    EXPECT_EQ(out, source);
-}
 
 }  // namespace

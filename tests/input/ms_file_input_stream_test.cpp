@@ -1,6 +1,4 @@
-// The input stream contract, which the file stream and the memory stream (its
-// stand-in in tests, fuzzers and benchmarks) share; files above 4 GiB, failed
-// opens, non-ASCII and long paths, the once-per-process choice of the file API.
+// The file input stream: failed opens and the once-per-process choice of the file API.
 #include "input/ms_file_input_stream.h"
 
 #include <gtest/gtest.h>
@@ -34,63 +32,6 @@ protected:
     const fs::path m_dir = m_tmp.path();
 };
 
-// Reads (one read for the whole count, cut by the end), seeks past the end and past 4 GiB (the
-// high half of the split position: reads find nothing), and a position negative as a signed
-// value, which is refused: reading goes on where it was.
-template <typename Stream>
-void CheckContract(Stream& s, const std::vector<uint8_t>& bytes)
-{
-    std::vector<uint8_t> buf(600);
-    EXPECT_EQ(s.Size(), 1000u);
-    EXPECT_EQ(s.Read(buf.data(), 600), 600u);
-    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), bytes.begin()));
-    EXPECT_EQ(s.Read(buf.data(), 600), 400u);
-    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 400, bytes.begin() + 600));
-    EXPECT_EQ(s.Position(), 1000u);
-    EXPECT_EQ(s.Read(buf.data(), 16) + s.Read(buf.data(), 0), 0u);
-    for (uint64_t at : {uint64_t(123), uint64_t(5000), uint64_t(0x100000010), uint64_t(100), uint64_t(-1)}) {
-        EXPECT_EQ(s.Seek(at), 0) << at;
-        if (at != uint64_t(-1)) {
-            EXPECT_EQ(s.Position(), at);
-        }
-        EXPECT_EQ(s.Read(buf.data(), 1), at < 1000 || at == uint64_t(-1) ? 1u : 0u) << at;
-        if (at < 1000) {
-            EXPECT_EQ(buf[0], bytes[at]);
-        }
-    }
-    EXPECT_EQ(buf[0], bytes[101]);  // after the refused position: the byte after 100
-}
-
-TEST_F(MSFileInputStreamTest, FileAndMemoryStreamsShareTheContract)
-{
-    const auto bytes = Pattern(1000);
-    md::test::WriteFileBytes(m_dir / "a.bin", bytes);
-    MSFileInputStream file(Wide(m_dir / "a.bin").c_str());
-    ASSERT_TRUE(file.IsOpen());
-    CheckContract(file, bytes);
-    md::MemoryInputStream memory(bytes.data(), bytes.size(), "mem.bin");
-    CheckContract(memory, bytes);
-    // The memory stream counts bytes read, reads and seeks; it keeps its path.
-    EXPECT_EQ(std::tuple(memory.BytesRead(), memory.Reads(), memory.Seeks()), std::tuple(1003u, 9u, 5u));
-    std::string path;
-    memory.GetPath(path);
-    EXPECT_EQ(path, "mem.bin");
-}
-
-TEST_F(MSFileInputStreamTest, SizeAbove4GiBCombinesBothHalves)
-{
-    const fs::path p = m_dir / "sparse.bin";
-    md::test::WriteFileBytes(p, Pattern(16));
-    std::error_code ec;
-    fs::resize_file(p, 0x140000000ull, ec);  // 5 GiB, sparse
-    if (ec)
-        GTEST_SKIP() << "cannot make a sparse 5 GiB file here: " << ec.message();
-    MSFileInputStream s(Wide(p).c_str());
-    EXPECT_EQ(s.Size(), 0x140000000ull);
-    ASSERT_EQ(s.Seek(0x13FFFFFF0ull), 0);
-    uint8_t buf[32];
-    EXPECT_EQ(s.Read(buf, 32), 16u);
-}
 
 TEST_F(MSFileInputStreamTest, MissingFileDirectoryNullAndEmptyPathsGiveAClosedStream)
 {
@@ -110,33 +51,6 @@ TEST_F(MSFileInputStreamTest, MissingFileDirectoryNullAndEmptyPathsGiveAClosedSt
     path = "x";
     empty.GetPath(path);
     EXPECT_EQ(path, "");
-}
-
-// Non-ASCII names open through the wide call. A narrow form longer than 259
-// bytes is cut by the conversion, while the wide open (fewer than 260
-// characters) still finds the file.
-TEST_F(MSFileInputStreamTest, NonAsciiAndLongPathsOpenThroughTheWideCall)
-{
-    const std::wstring longDir = Wide(m_dir) + L"/" + std::wstring(120, L'\u00e9');  // 240 bytes in UTF-8
-    fs::create_directory(fs::path(md::WideToUtf8(longDir)));
-    ASSERT_GE(md::WideToUtf8(longDir + L"/f.bin").size(), MAX_PATH);
-    for (const std::wstring& wide : {Wide(m_dir) + L"/caf\u00e9_\u6f22\u5b57_\U0001F3AC.mpg", longDir + L"/f.bin"}) {
-        const std::string utf8 = md::WideToUtf8(wide);
-        ASSERT_LT(wide.size(), MAX_PATH);
-        md::test::WriteFileBytes(fs::path(utf8), Pattern(77));
-        MSFileInputStream s(wide.c_str());
-        ASSERT_TRUE(s.IsOpen()) << utf8;
-        EXPECT_EQ(std::tuple(s.Size(), md::FileApiDecision(), std::wstring(s.GetWidePath())),
-                  std::tuple(77u, 1, wide));  // this platform reports NT: wide calls
-        std::string narrow;
-        s.GetPath(narrow);
-        if (utf8.size() < MAX_PATH) {
-            EXPECT_EQ(narrow, utf8);  // UTF-8 is the ANSI code page here
-        } else {
-            EXPECT_LT(narrow.size(), MAX_PATH);
-            EXPECT_EQ(utf8.rfind(narrow, 0), 0u) << "the narrow form is a prefix";
-        }
-    }
 }
 
 TEST_F(MSFileInputStreamTest, OsDecisionIsCachedAnsiBranchOpensAndFilesCanBeCreated)

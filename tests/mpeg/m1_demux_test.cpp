@@ -55,64 +55,9 @@ Result ParseBytes(const ByteVec& bytes, StreamList& list)
     return {ret, demux.StartTime(), demux.VideoStartTime(), in.BytesRead()};
 }
 
-TEST(M1Demux, StartTimes)
+TEST(M1Demux, PelAspect)
 {
-    // 25 fps: 3600 ticks a frame; in a closed GOP (or without a GOP header) the pictures shown
-    // before the first coded one count; an open GOP's leading pictures are not shown at a
-    // stream start; 29.97 fps: trunc(90000 / 29.97) = 3003. A later video packet with an
-    // earlier PTS lowers the start time but not the video start time; the audio PTS of every
-    // audio stream counts.
-    const int64_t pts = 900000;
-    const struct {
-        const char* what;
-        ByteVec stream;
-        int64_t videoStart, start;
-    } rows[] = {
-        {"closed GOP, tr 2", Concat({Video(pts, VideoEs(3, true, 2)), Audio(pts + 50000)}), pts - 7200, pts - 7200},
-        {"open GOP, tr 2", Concat({Video(pts, VideoEs(3, false, 2)), Audio(pts + 50000)}), pts, pts},
-        {"no GOP, tr 1, 29.97", Concat({Video(pts, VideoEs(4, std::nullopt, 1)), Audio(pts + 50000)}), pts - 3003,
-         pts - 3003},
-        {"earlier video and audio later", Concat({Video(pts, VideoEs(3, false)), Audio(pts + 5000),
-                                                  Pack(mdtest::Mpeg1PesPacket(0xE0, ByteVec(100, 0x55), pts - 1800)),
-                                                  Audio(pts - 1000, 0xC1)}),
-         pts, pts - 1800},
-        {"audio first", Concat({Audio(pts - 20000), Video(pts, VideoEs(3, false))}), pts, pts - 20000},
-        {"video only", Video(pts, VideoEs(3, true, 1)), pts - 3600, pts - 3600},
-        {"audio only", Audio(pts), -1, pts},
-    };
-    for (const auto& r : rows) {
-        StreamList list;
-        const Result result = ParseBytes(r.stream, list);
-        ASSERT_EQ(result.ret, 1u) << r.what;
-        EXPECT_EQ(std::pair(result.videoStartTime, result.startTime), std::pair(r.videoStart, r.start)) << r.what;
-    }
-}
-
-TEST(M1Demux, Records)
-{
-    // Layer III, 44.1 kHz, mono on 0xC1 first, then 0xC0: only the first audio stream is described.
-    const ByteVec es = VideoEs();
-    const ByteVec stream = Concat({Pack(mdtest::Mpeg1PesPacket(0xC1, mdtest::MpegAudioFrame(3, 9, 0, 3, 400), 90000)),
-                                   Audio(91000), Video(95000, es, 0xE2)});
     StreamList list;
-    ASSERT_EQ(ParseBytes(stream, list).ret, 1u);
-    ASSERT_EQ(list.Count(), 2u);
-    const StreamRecord* a = list.At(0);
-    EXPECT_EQ(std::tuple(a->streamClass, a->streamId, a->codec, a->audio.channels, a->audio.sampleRate),
-              std::tuple(StreamClass::Audio, 0xC1u, StreamCodec::Mpeg1Audio, 1u, 44100u));
-    // Layer III, single channel, 128 kbit/s, the header FF FB 90 C0 first byte lowest.
-    const uint32_t* cs = a->audio.codecSpecific;
-    EXPECT_EQ((std::array{cs[0], cs[1], cs[2], cs[3]}), (std::array{2u, 3u, 128000u, 0xC090FBFFu}));
-
-    // The video record: 352x288 at 25 fps; the sequence header up to the GOP header as
-    // extra data 1, the picture header up to the slice as extra data 2.
-    const StreamRecord* v = list.At(1);
-    EXPECT_EQ(std::tuple(v->streamClass, v->streamId, v->codec, v->video.width, v->video.height, v->frameRate),
-              std::tuple(StreamClass::Video, 0xE2u, StreamCodec::Mpeg1Video, 352u, 288u, 25.0));
-    EXPECT_EQ(std::pair(v->progressive, v->encoderMarker), std::pair(uint8_t(1), uint8_t(0)));
-    EXPECT_EQ(ByteVec(v->extraData1, v->extraData1 + v->extraData1Length), ByteVec(es.begin(), es.begin() + 12));
-    EXPECT_EQ(ByteVec(v->extraData2, v->extraData2 + v->extraData2Length), mdtest::PictureHeaderFields(0, 1));
-
     // The aspect is width : height x pel aspect; a pair not wider than high is snapped through
     // the picture size: 320 : 288 x 1.125 = 320 : 324 gives 320 x 320 : 324 x 288.
     const struct {
@@ -170,17 +115,6 @@ TEST(M1Demux, ReadsOnUntilTheAudioHasASync)
     }
     ASSERT_LT(rows[0].stream.size(), 2u * M1Demux::kChunkSize);
 
-    // No input; video without any PTS gives a record but no time, so no success; a null list.
-    M1Demux demux;
-    StreamList list;
-    EXPECT_EQ(demux.Parse(nullptr, &list), 0u);
-    EXPECT_EQ(std::pair(demux.VideoStartTime(), demux.Parsed()), std::pair(int64_t(-1), false));
-    const Result untimed = ParseBytes(Pack(mdtest::Mpeg1PesPacket(0xE0, VideoEs())), list);
-    EXPECT_EQ(std::tuple(untimed.ret, untimed.videoStartTime, list.Count()), std::tuple(0u, int64_t(-1), 1u));
-    const ByteVec timed = Video(4500);
-    MemoryInputStream timedIn(timed.data(), timed.size());
-    EXPECT_EQ(demux.Parse(&timedIn, nullptr), 1u);
-    EXPECT_EQ(std::pair(demux.VideoStartTime(), demux.Parsed()), std::pair(int64_t(4500), true));
 }
 
 TEST(M1Demux, ParsePacketsSplitsPesPackets)

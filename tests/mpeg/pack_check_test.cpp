@@ -78,13 +78,6 @@ TEST(PackCheckTest, Mpeg2PacksEntriesExclusionAndFinalPack)
     all.emplace_back(dAt, length - dAt, 4000, 0, 1, 0, 1, 1, Units(100800 - 90000));
     EXPECT_EQ(Entries(entries, buffer.data()), all);
 
-    // Without inspection only positions, lengths and clocks; no list is harmless.
-    md::Mpeg2PackCheck plain;
-    entries.clear();
-    EXPECT_EQ(plain.ScanPacks(buffer.data(), length, &entries, false), dAt);
-    EXPECT_EQ(Entries(entries, buffer.data()), (std::vector<Entry>{{0, a.size(), 1000, 299, 0, 0, 0, 1, -1},
-                                                                   {a.size(), 2048, 2000, 0, 0, 0, 0, 0, -1}}));
-    EXPECT_EQ(plain.ScanPacks(buffer.data(), length, nullptr, true), length - 16);
 
     // A packet that is not one ('01' where '10' belongs) ends the walk: its pack comes again.
     ByteVec broken = mdtest::Mpeg2Pack(5000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 97200)});
@@ -95,32 +88,6 @@ TEST(PackCheckTest, Mpeg2PacksEntriesExclusionAndFinalPack)
     entries.clear();
     EXPECT_EQ(stops.ScanPacks(stopped.data(), static_cast<uint32_t>(stopped.size()), &entries, false), a.size());
     EXPECT_EQ(Entries(entries, stopped.data()), std::vector<Entry>(ab.begin(), ab.begin() + 1));
-}
-
-// MPEG-1: 12-byte pack headers whose SCR reads like a PTS; audio after video in a
-// pack leaves the video and key flags; times run from the first video PTS.
-TEST(PackCheckTest, Mpeg1Packs)
-{
-    auto pack = [](uint64_t scr, std::initializer_list<std::span<const uint8_t>> packets) {
-        ByteVec p = mdtest::Mpeg1PackHeader(scr, 3528);
-        for (auto packet : packets)
-            mdtest::Append(p, packet);
-        return p;
-    };
-    const ByteVec a = pack(0x1ABCDEF01, {mdtest::Mpeg1PesPacket(0xE0, GopAndIPicture(), 90000)});
-    const ByteVec b = pack(5000, {mdtest::Mpeg1PesPacket(0xE0, PPicture(), 93600),
-                                  mdtest::Mpeg1PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 200), 93000)});
-    const ByteVec c = pack(6000, {mdtest::Mpeg1PesPacket(0xE0, PPicture())});
-    const ByteVec buffer = Concat({a, b, c, mdtest::Mpeg1PackHeader(7000, 3528), ByteVec(20, 0)});
-    md::Mpeg1PackCheck checker;
-    checker.SetInspect(true);
-    md::PackEntryList entries;
-    const size_t ab = a.size() + b.size();
-    EXPECT_EQ(checker.ScanPacks(buffer.data(), static_cast<uint32_t>(buffer.size()), &entries, false), ab + c.size());
-    EXPECT_EQ(Entries(entries, buffer.data()),
-              (std::vector<Entry>{{0, a.size(), 0x1ABCDEF01, 0, 1, 0, 1, 1, 0},
-                                  {a.size(), b.size(), 5000, 0, 1, 1, 0, 1, Units(3600)},
-                                  {ab, c.size(), 6000, 0, 1, 0, 0, 0, -1}}));
 }
 
 // After 10 s the SCR falls back to 0 and the PTS restart at 1 s: the clock
@@ -143,49 +110,6 @@ TEST(PackCheckTest, Mpeg2ClockResetKeepsTimesRising)
     // reset: (900000 + 90000) ticks.
     EXPECT_EQ((std::array{entries[0].videoTime, entries[1].videoTime, entries[2].videoTime}),
               (std::array<int64_t, 3>{0, 100000000, 110000000}));
-}
-
-// A file presented in pieces of any size (the unconsumed rest again with the next piece, the last
-// piece marked final) gives the entries of one call over the whole file: every pack once, at its
-// own offset, with the same flags and times.
-TEST(PackCheckTest, PiecesOfAnySizeGiveTheEntriesOfTheWholeFile)
-{
-    const ByteVec audio = mdtest::MpegAudioFrame(2, 10, 1, 0, 300);
-    ByteVec mpeg1, mpeg2;
-    for (uint64_t k = 0; k < 12; ++k) {
-        const ByteVec es = k % 4 == 0 ? GopAndIPicture() : PPicture();
-        const uint64_t pts = 90000 + 3600 * k;
-        mpeg2 = Concat({mpeg2, mdtest::Mpeg2Pack(900 * k, {mdtest::PesPacket(0xE0, es, pts)}, 700 + 50 * k),
-                        mdtest::Mpeg2Pack(900 * k + 450, {mdtest::PesPacket(0xC0, audio, pts)}, 400)});
-        mpeg1 = Concat({mpeg1, mdtest::Mpeg1PackHeader(900 * k, 3528), mdtest::Mpeg1PesPacket(0xE0, es, pts),
-                        mdtest::Mpeg1PesPacket(0xC0, audio)});
-    }
-    for (const bool isMpeg1 : {false, true}) {
-        const ByteVec& file = isMpeg1 ? mpeg1 : mpeg2;
-        auto walk = [&](size_t piece) {
-            md::Mpeg1PackCheck one;
-            md::Mpeg2PackCheck two;
-            md::MpegPackCheck* checker = isMpeg1 ? static_cast<md::MpegPackCheck*>(&one) : &two;
-            checker->SetInspect(true);
-            std::vector<Entry> all;
-            size_t done = 0, read = 0;
-            while (read < file.size()) {
-                read = std::min(file.size(), read + piece);
-                md::PackEntryList entries;
-                const uint8_t* at = file.data() + done;
-                done += checker->ScanPacks(at, uint32_t(read - done), &entries, read == file.size());
-                for (Entry e : Entries(entries, at)) {
-                    std::get<0>(e) += uint64_t(at - file.data());
-                    all.push_back(e);
-                }
-            }
-            return all;
-        };
-        const std::vector<Entry> whole = walk(file.size());
-        ASSERT_EQ(whole.size(), isMpeg1 ? 12u : 24u);
-        for (size_t piece : {100, 399, 400, 401, 2048, 4999})
-            EXPECT_EQ(walk(piece), whole) << "MPEG-" << (isMpeg1 ? 1 : 2) << ", pieces of " << piece;
-    }
 }
 
 TEST(PackCheckTest, KeyPictureInPes)

@@ -94,15 +94,6 @@ TEST(TimeRangeScanTest, SyntheticStreams)
                               : mdtest::Mpeg2Pack(900 * k, {mdtest::PesPacket(0xC0, AudioFrame(), 90000 + 9000 * k)});
                }),
          {kSecond, 2 * kSecond, kSecond, 0, Units(90000 + 9000 * 15) + 240000, 0, 240000}},
-        // An MPEG-1 system stream with audio only: the start is the first audio time.
-        {"audio only",
-         MK_MPEG1_SYSTEM,
-         Packs(21,
-               [](uint64_t k) {
-                   return mdtest::Mpeg1Pack(900 * k, {mdtest::Mpeg1PesPacket(0xC0, AudioFrame(), 180000 + 9000 * k)},
-                                            2324, 3528);
-               }),
-         {2 * kSecond, -1, 2 * kSecond, 0, 4 * kSecond + 240000, 0, 240000}},
         // The sector without Form 2 is not fed: the first video time is that of the next sector; the
         // padding packet after the last sector's video packet completes it.
         {"CDXA",

@@ -16,38 +16,20 @@ namespace {
 
 TEST(Text, Utf8WideAndFixedBuffers)
 {
-    // "Grüße, 日本, 😀": 2-, 3- and 4-byte sequences, both ways.
-    const std::string utf8 = "Gr\xC3\xBC\xC3\x9F" "e, \xE6\x97\xA5\xE6\x9C\xAC, \xF0\x9F\x98\x80";
-    const std::wstring wide = Utf8ToWide(utf8);
-    ASSERT_EQ(wide.size(), 12u);
-    EXPECT_EQ(std::tuple(wide[2], wide[7], uint32_t(wide[11])), std::tuple(L'\u00FC', L'\u65E5', 0x1F600u));
-    EXPECT_EQ(WideToUtf8(wide), utf8);
-
-    // A lone continuation byte, an overlong '/', a truncated 3-byte sequence, an encoded
-    // surrogate: each becomes U+FFFD, the letters stay; a lone surrogate going out too.
-    const std::wstring bad = Utf8ToWide("a\x80" "b\xC0\xAF" "c\xE6\x97" "d\xED\xA0\x80");
-    std::wstring letters;
-    for (wchar_t c : bad)
-        if (c != 0xFFFD)
-            letters += c;
-    EXPECT_EQ(letters, L"abcd");
-    EXPECT_EQ(bad.back(), static_cast<wchar_t>(0xFFFD));
-    EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
-
-    // The edges of each sequence length and of the surrogate range (RFC 3629), both ways.
+    // Both ways at the edges of the sequence lengths and the surrogate range (RFC 3629); just past them and in
+    // a rejected sequence, each byte becomes one U+FFFD, and a lone surrogate going out too.
     const std::pair<uint32_t, const char*> edges[] = {
         {0x7F, "\x7F"},          {0x80, "\xC2\x80"},         {0x7FF, "\xDF\xBF"},         {0x800, "\xE0\xA0\x80"},
-        {0xD7FF, "\xED\x9F\xBF"}, {0xE000, "\xEE\x80\x80"}, {0xFFFF, "\xEF\xBF\xBF"}, {0x10000, "\xF0\x90\x80\x80"},
+        {0xD7FF, "\xED\x9F\xBF"}, {0xE000, "\xEE\x80\x80"}, {0x10000, "\xF0\x90\x80\x80"},
         {0x10FFFF, "\xF4\x8F\xBF\xBF"}};
     for (const auto& [cp, bytes] : edges) {
         EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(cp))), bytes) << cp;
         EXPECT_EQ(Utf8ToWide(bytes), std::wstring(1, static_cast<wchar_t>(cp))) << cp;
     }
-    // Just past them: the last surrogate, above U+10FFFF, overlong 3- and 4-byte forms; each byte
-    // of a rejected sequence becomes one U+FFFD.
-    EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xDFFF))), "\xEF\xBF\xBD");
-    EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xEF\xBF\xBD");
-    for (const char* rejected : {"\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF"})
+    for (uint32_t cp : {0xD800u, 0xDFFFu, 0x110000u})
+        EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(cp))), "\xEF\xBF\xBD") << cp;
+    for (const char* rejected :
+         {"\x80", "\xC0\xAF", "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF"})
         EXPECT_EQ(Utf8ToWide(rejected), std::wstring(std::strlen(rejected), static_cast<wchar_t>(0xFFFD))) << rejected;
 
     // Fixed buffers are cut at character boundaries: "aé€" needs 1 + 2 + 3 bytes, only "aé" fits

@@ -27,14 +27,6 @@ void BitWriter::PutUe(uint64_t value)
     Put(value + 1, bits);
 }
 
-void BitWriter::PutBytes(std::span<const uint8_t> bytes)
-{
-    if (!Aligned())
-        throw std::logic_error("BitWriter::PutBytes: not byte-aligned");
-    m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
-    m_bitCount += bytes.size() * 8;
-}
-
 void BitWriter::AlignZero()
 {
     while (!Aligned())

@@ -18,8 +18,6 @@ public:
     // ue(v) and se(v), the Exp-Golomb codes of ISO/IEC 14496-10 9.1.
     void PutUe(uint64_t value);
     void PutSe(int64_t value) { PutUe(value > 0 ? uint64_t(2 * value - 1) : uint64_t(-2 * value)); }
-    // Appends whole bytes; the writer must be byte-aligned.
-    void PutBytes(std::span<const uint8_t> bytes);
     // Fills the current byte with zero (or one) bits.
     void AlignZero();
     void AlignOnes();

@@ -119,7 +119,8 @@ ByteVec Mpeg2PackHeader(uint64_t scrBase, uint32_t muxRate, uint32_t scrExtensio
     w.Put(scrBase >> 30 & 7, 3), w.PutBit(true), w.Put(scrBase >> 15 & 0x7FFF, 15), w.PutBit(true);
     w.Put(scrBase & 0x7FFF, 15), w.PutBit(true), w.Put(scrExtension, 9), w.PutBit(true);
     w.Put(muxRate, 22), w.Put(3, 2), w.Put(0x1F, 5), w.Put(stuffing, 3);  // markers, reserved, pack_stuffing_length
-    w.PutBytes(ByteVec(stuffing, 0xFF));
+    for (uint8_t k = 0; k < stuffing; ++k)
+        w.Put(0xFF, 8);
     return w.Take();
 }
 
@@ -141,18 +142,14 @@ ByteVec DvdSystemHeader()
     return SystemHeader(25200, 1, 1, {{0xE0, true, 232}, {0xBD, true, 58}, {0xBF, true, 2}, {0xC0, false, 32}});
 }
 
-ByteVec PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts,
-                  std::optional<uint64_t> dts)
+ByteVec PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts)
 {
     if (HasNoHeaderExtension(streamId))
         return PacketWithLength(streamId, payload);
     // '10', data_alignment_indicator, original_or_copy; PTS_DTS_flags; PES_header_data_length.
-    const uint8_t flags = pts ? (dts ? 0xC0 : 0x80) : 0x00;
-    ByteVec body{0x85, flags, uint8_t(pts ? (dts ? 10 : 5) : 0)};
+    ByteVec body{0x85, uint8_t(pts ? 0x80 : 0x00), uint8_t(pts ? 5 : 0)};
     if (pts)
-        Append(body, Timestamp(dts ? 3 : 2, *pts));
-    if (pts && dts)
-        Append(body, Timestamp(1, *dts));
+        Append(body, Timestamp(2, *pts));
     Append(body, payload);
     return PacketWithLength(streamId, body);
 }
@@ -336,13 +333,13 @@ ByteVec Ac3FrameStart(uint8_t fscod, uint8_t frmsizecod, uint8_t bsid, uint8_t a
     return Padded(w.Bytes(), std::max(size, w.Bytes().size()), 0x55);
 }
 
-ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed, size_t size)
+ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed)
 {
     BitWriter w;
     w.Put(reversed ? 0x0180FE7Fu : 0x7FFE8001u, 32);
     w.Put(1, 1), w.Put(31, 5), w.Put(0, 1), w.Put(nblks, 7), w.Put(1000, 14);  // FTYPE, SHORT, CPF, NBLKS, FSIZE
     w.Put(9, 6), w.Put(sfreq, 4), w.Put(rate, 5), w.Put(0, 11);               // AMODE, SFREQ, RATE, flags
-    return Padded(w.Bytes(), std::max(size, w.Bytes().size()), 0x55);
+    return Padded(w.Bytes(), 64, 0x55);
 }
 
 ByteVec AudioSubStream(uint8_t subStreamId, std::span<const uint8_t> frames)

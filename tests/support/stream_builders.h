@@ -1,12 +1,5 @@
-// Builders of synthetic media bitstreams for tests. A test states the fields it
-// cares about; the builder writes the rest as the standard lays them out.
-//  - MPEG program streams (ISO/IEC 11172-1, 13818-1): pack and system headers,
-//    PES packets, DVD navigation and DVD-VR packs;
-//  - elementary streams: MPEG-1/2 video headers (ISO/IEC 11172-2, 13818-2),
-//    MPEG-4 Visual headers (ISO/IEC 14496-2), MPEG audio, AC-3, DTS and DVD
-//    LPCM frame and sub-stream headers;
-//  - RIFF/CDXA files of raw VCD/SVCD sectors, transport packets of 188/192/204
-//    bytes, DirecTV packets and MP4 boxes.
+// Builders of synthetic media bitstreams for tests: a test states the fields it cares
+// about; the builder writes the rest as the standard lays them out.
 #pragma once
 
 #include <cstddef>
@@ -49,8 +42,7 @@ ByteVec DvdSystemHeader();
 
 // MPEG-2 PES packet. Packets of the ids without a header extension (0xBC, 0xBE,
 // 0xBF, 0xF0, 0xF1, 0xF2, 0xF8, 0xFF) carry the payload right after the length.
-ByteVec PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts = {},
-                  std::optional<uint64_t> dts = {});
+ByteVec PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts = {});
 // MPEG-1 packet: a PTS field or the 0x0F "no timestamps" byte, then the payload.
 ByteVec Mpeg1PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts = {});
 // Padding packet (0xBE) of exactly totalSize bytes (at least 6).
@@ -136,7 +128,7 @@ ByteVec Ac3FrameStart(uint8_t fscod, uint8_t frmsizecod, uint8_t bsid, uint8_t a
 // The start of a DTS core frame (ETSI TS 102 114): sync, FTYPE 1, SHORT 31,
 // CPF 0, NBLKS, FSIZE, AMODE 9, SFREQ, RATE; then filler. reversed writes the
 // sync as 01 80 FE 7F.
-ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed = false, size_t size = 64);
+ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed = false);
 // Private-stream-1 payload of a DVD audio sub-stream: sub_stream_id,
 // number_of_frame_headers 1, first_access_unit_pointer, then the frames.
 ByteVec AudioSubStream(uint8_t subStreamId, std::span<const uint8_t> frames);
