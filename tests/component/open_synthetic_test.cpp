@@ -5,7 +5,7 @@
 #include "support/directv_builders.h"
 #include "support/files.h"
 #include "support/module.h"
-#include "support/ps_builders.h"
+#include "support/stream_builders.h"
 #include "support/stream_builders.h"
 #include "support/ts_builders.h"
 

@@ -8,7 +8,7 @@
 
 #include "input/memory_input_stream.h"
 #include "support/directv_builders.h"
-#include "support/ps_builders.h"
+#include "support/stream_builders.h"
 #include "support/ts_builders.h"
 
 namespace md {

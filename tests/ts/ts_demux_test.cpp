@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "input/memory_input_stream.h"
-#include "support/ps_builders.h"
+#include "support/stream_builders.h"
 #include "support/ts_builders.h"
 
 namespace md {

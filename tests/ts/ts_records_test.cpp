@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/ps_builders.h"
+#include "support/stream_builders.h"
 
 namespace md {
 namespace {
