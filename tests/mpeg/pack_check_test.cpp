@@ -94,22 +94,25 @@ TEST(PackCheckTest, Mpeg2PacksEntriesExclusionAndFinalPack)
 // offset carries the times on, across the buffers of two calls.
 TEST(PackCheckTest, Mpeg2ClockResetKeepsTimesRising)
 {
-    const ByteVec file = Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, GopAndIPicture(), 90000)}),
-                                 mdtest::Mpeg2Pack(900000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 990000)}),
-                                 mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, GopAndIPicture(), 90000)}),
-                                 mdtest::Mpeg2PackHeader(3600, 25200), ByteVec(20, 0)});
-    md::Mpeg2PackCheck checker;
-    checker.SetInspect(true);
-    md::PackEntryList entries;
-    // Two calls, the second presenting the rest of the first again.
-    const uint32_t consumed = checker.ScanPacks(file.data(), 2 * 2048 + 100, &entries, false);
-    EXPECT_EQ(consumed, 2 * 2048u);
-    checker.ScanPacks(file.data() + consumed, static_cast<uint32_t>(file.size() - consumed), &entries, false);
-    ASSERT_EQ(entries.size(), 3u);
-    // 10 s; then the clock offset 900000 ticks with the first video PTS counting as 0 after the
-    // reset: (900000 + 90000) ticks.
-    EXPECT_EQ((std::array{entries[0].videoTime, entries[1].videoTime, entries[2].videoTime}),
-              (std::array<int64_t, 3>{0, 100000000, 110000000}));
+    for (const uint64_t resetScr : {0, 450000}) {  // a clock that falls to 0, and one that goes back
+        SCOPED_TRACE(resetScr);
+        const ByteVec file = Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, GopAndIPicture(), 90000)}),
+                                     mdtest::Mpeg2Pack(900000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 990000)}),
+                                     mdtest::Mpeg2Pack(resetScr, {mdtest::PesPacket(0xE0, GopAndIPicture(), 90000)}),
+                                     mdtest::Mpeg2PackHeader(resetScr + 3600, 25200), ByteVec(20, 0)});
+        md::Mpeg2PackCheck checker;
+        checker.SetInspect(true);
+        md::PackEntryList entries;
+        // Two calls, the second presenting the rest of the first again.
+        const uint32_t consumed = checker.ScanPacks(file.data(), 2 * 2048 + 100, &entries, false);
+        EXPECT_EQ(consumed, 2 * 2048u);
+        checker.ScanPacks(file.data() + consumed, static_cast<uint32_t>(file.size() - consumed), &entries, false);
+        ASSERT_EQ(entries.size(), 3u);
+        // 10 s; then the clock offset 900000 ticks with the first video PTS counting as 0 after the
+        // reset: (900000 + 90000) ticks.
+        EXPECT_EQ((std::array{entries[0].videoTime, entries[1].videoTime, entries[2].videoTime}),
+                  (std::array<int64_t, 3>{0, 100000000, 110000000}));
+    }
 }
 
 TEST(PackCheckTest, KeyPictureInPes)

@@ -125,6 +125,41 @@ TEST(TimeRangeScanTest, SyntheticStreams)
     }
 }
 
+// The byte rate from the pack clocks: bytes between the first and the last pack header over the
+// clock between them; a clock that falls to 0 or goes back continues from the clock before.
+TEST(TimeRangeScanTest, ByteRateFromPackClocks)
+{
+    const auto packs = [](bool mpeg1, std::initializer_list<uint64_t> clocks) {
+        ByteVec file;
+        size_t at = 0;  // one header every 2000 bytes, zeros between
+        for (uint64_t clock : clocks) {
+            file.resize(at);
+            mdtest::Append(file, mpeg1 ? mdtest::Mpeg1PackHeader(clock, 2000) : mdtest::Mpeg2PackHeader(clock, 2000));
+            at += 2000;
+        }
+        return file;
+    };
+    const struct {
+        bool mpeg1;
+        ByteVec file;
+        double rate;  // bytes per 100 ns
+    } rows[] = {
+        {true, packs(true, {900, 1800, 2700}), 4000.0 / 200000},       // 1800 ticks = 200,000 units
+        {false, packs(false, {9000, 9900, 0, 900}), 6000.0 / 200000},  // 9000, 9900, 9900, 10800
+        {false, packs(false, {9000, 9900, 450}), 4000.0 / 150000},     // 9000, 9900, 10350
+    };
+    for (const auto& r : rows) {
+        md::MemoryInputStream stream(r.file.data(), r.file.size());
+        double rate = 0;
+        ASSERT_TRUE(md::MeasureByteRate(stream, r.mpeg1, rate)) << r.file.size();
+        EXPECT_DOUBLE_EQ(rate, r.rate) << r.file.size();
+    }
+    const ByteVec one = packs(false, {9000});
+    md::MemoryInputStream stream(one.data(), one.size());
+    double rate = 1;
+    EXPECT_FALSE(md::MeasureByteRate(stream, false, rate));
+}
+
 // A closed GOP whose first picture in stream order has temporal_reference 2
 // is displayed two frames after the GOP starts.
 TEST(TimeRangeScanTest, ClosedGopMovesTheFirstTimeBack)
