@@ -70,4 +70,20 @@ TEST(BuildVideo, FormatFieldOrderAndScanByCodecAndBuilder)
 }
 
 }  // namespace
+// The AAC class of MDI_AAC_CLASS: AAC LC (audio object type 2) 0, SBR (5) 1, any other 2; none for other codecs.
+TEST(BuildAudio, AacClassFromTheObjectType)
+{
+    const std::tuple<StreamCodec, int, std::optional<uint32_t>> cases[] = {
+        {StreamCodec::Aac, 2, 0}, {StreamCodec::Aac, 5, 1}, {StreamCodec::Aac, 29, 2}, {StreamCodec::Ac3, 2, {}}};
+    for (const auto& [codec, objectType, expected] : cases) {
+        auto r = NewStreamRecord();
+        r->streamClass = StreamClass::Audio;
+        r->codec = codec;
+        r->audio.codecSpecific[0] = objectType;
+        const AudioBuild b = BuildAudio(*r, RecordBuilder::Selection);
+        EXPECT_TRUE(b.accepted);
+        EXPECT_EQ(b.aacClass, expected) << objectType;
+    }
+}
+
 }  // namespace md
