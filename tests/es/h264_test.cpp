@@ -51,6 +51,8 @@ struct SpsFields {
     uint32_t aspectIdc = 0, sarW = 0, sarH = 0;
     bool timing = false;
     uint32_t numUnitsInTick = 0, timeScale = 0;
+    bool hrd = false;  // NAL and VCL HRD, cpbCntMinus1 + 1 CPBs each
+    uint32_t cpbCntMinus1 = 0;
 };
 
 Bytes WriteSps(const SpsFields& f)
@@ -102,7 +104,17 @@ Bytes WriteSps(const SpsFields& f)
         w.PutBit(f.timing);
         if (f.timing)
             w.Put(f.numUnitsInTick, 32), w.Put(f.timeScale, 32), w.PutBit(true);
-        w.Put(0b00, 2);  // no NAL or VCL HRD
+        for (int k = 0; k < 2; ++k) {  // NAL, VCL
+            w.PutBit(f.hrd);
+            if (f.hrd) {
+                w.PutUe(f.cpbCntMinus1), w.Put(0x46, 8);  // bit_rate_scale 4, cpb_size_scale 6
+                for (uint32_t i = 0; i <= f.cpbCntMinus1; ++i)
+                    w.PutUe(1000 + i), w.PutUe(3000 + i), w.PutBit(i % 2 == 1);
+                w.Put(23, 5), w.Put(23, 5), w.Put(23, 5), w.Put(24, 5);
+            }
+        }
+        if (f.hrd)
+            w.PutBit(true);  // low_delay_hrd_flag
         w.Put(0b111, 3);     // pic_struct_present_flag, bitstream_restriction_flag, motion_vectors_over_pic_boundaries
         for (uint32_t v : {2u, 1u, 16u, 15u, 2u, 5u})
             w.PutUe(v);
@@ -183,6 +195,76 @@ TEST(H264Sps, PictureProperties)
         ASSERT_TRUE(Parse(f, sps) && DerivePictureProperties(sps, pic));
         EXPECT_EQ(std::pair(pic.aspectX, pic.aspectY), std::pair(a[5], a[6])) << a[0] << "x" << a[1] << " idc " << a[3];
     }
+}
+
+TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
+{
+    // Every field after the HRDs, the scaling lists and the POC cycle comes out
+    // right only when all of their bits were consumed.
+    SpsFields f;
+    f.profile = 100, f.constraintFlags = 0;
+    f.scalingDeltas.resize(8);
+    f.scalingDeltas[0] = {2, 1, -3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // 10, 11, 8, 8, ...
+    f.scalingDeltas[1] = {-8};                                               // first entry 0 → Default_4x4_Intra
+    f.scalingDeltas[2] = {4, -12};  // 12, then 0 ends the deltas: 12 repeats
+    f.scalingDeltas[3] = std::vector<int32_t>(16, 0);
+    f.scalingDeltas[3][0] = -10;  // 8 - 10 wraps to 254
+    f.scalingDeltas[6] = std::vector<int32_t>(64, 0);
+    f.scalingDeltas[7] = {-8};  // Default_8x8_Inter
+    f.pocType = 1, f.pocOffsets = {-1, 5, 100};
+    f.vui = f.timing = true, f.numUnitsInTick = 1, f.timeScale = 60;
+    f.hrd = true, f.cpbCntMinus1 = 1;
+    // num_units_in_tick 1 is written 00 00 00 01, which needs an escape; the
+    // parser reads through it and leaves the caller's bytes alone.
+    const Bytes escaped = WriteSps(f);
+    const Bytes copy = escaped;
+    const uint8_t epb[] = {0, 0, 3};
+    ASSERT_NE(std::search(escaped.begin(), escaped.end(), std::begin(epb), std::end(epb)), escaped.end());
+    SpsInfo sps{};
+    ASSERT_TRUE(ParseSps(escaped.data(), Len(escaped), sps));
+    EXPECT_EQ(escaped, copy);
+    const ScalingLists& s = sps.scaling;
+    EXPECT_EQ((std::array{s.list4x4[0][0], s.list4x4[0][1], s.list4x4[0][15], s.list4x4[2][15], s.list4x4[3][15]}),
+              (std::array{10u, 11u, 8u, 12u, 254u}));
+    EXPECT_EQ((std::array{s.present_flag[4], s.list4x4[4][0], s.list8x8[0][63]}), (std::array{0u, 0u, 8u}));
+    EXPECT_EQ(std::tuple(sps.offset_for_non_ref_pic, sps.num_ref_frames_in_pic_order_cnt_cycle,
+                         sps.offset_for_ref_frame[2], sps.max_num_ref_frames),
+              std::tuple(-2, 3u, 100, 4u));
+    EXPECT_EQ(std::tuple(sps.transfer_characteristics, sps.chroma_sample_loc_type_bottom_field, sps.num_units_in_tick,
+                         sps.time_scale, sps.frameDuration),
+              std::tuple(11u, 2u, 1u, 60u, int64_t(333332)));  // 10^7 / 60 = 166666, twice
+    EXPECT_EQ(std::tuple(sps.nal_hrd.bit_rate_value_minus1[1], sps.vcl_hrd.cpb_size_value_minus1[1],
+                         sps.vcl_hrd.cbr_flag[1], sps.vcl_hrd.time_offset_length, sps.low_delay_hrd_flag),
+              std::tuple(1001u, 3001u, 1u, 24u, 1u));
+    EXPECT_EQ(std::pair(sps.log2_max_mv_length_horizontal, sps.max_dec_frame_buffering), std::pair(16u, 5u));
+
+    // A first delta landing on 0 selects the default lists of Tables 7-3 and 7-4 (zig-zag order).
+    const std::array<uint32_t, 16> intra4 = {6, 13, 13, 20, 20, 20, 28, 28, 28, 28, 32, 32, 32, 37, 37, 42};
+    const std::array<uint32_t, 16> inter4 = {10, 14, 14, 20, 20, 20, 24, 24, 24, 24, 27, 27, 27, 30, 30, 34};
+    const std::array<uint32_t, 64> intra8 = {
+        6,  10, 10, 13, 11, 13, 16, 16, 16, 16, 18, 18, 18, 18, 18, 23, 23, 23, 23, 23, 23, 25, 25, 25, 25, 25, 25, 25,
+        27, 27, 27, 27, 27, 27, 27, 27, 29, 29, 29, 29, 29, 29, 29, 31, 31, 31, 31, 31, 31, 33, 33, 33, 33, 33, 36, 36,
+        36, 36, 38, 38, 38, 40, 40, 42};
+    const std::array<uint32_t, 64> inter8 = {
+        9,  13, 13, 15, 13, 15, 17, 17, 17, 17, 19, 19, 19, 19, 19, 21, 21, 21, 21, 21, 21, 22, 22, 22, 22, 22, 22, 22,
+        24, 24, 24, 24, 24, 24, 24, 24, 25, 25, 25, 25, 25, 25, 25, 27, 27, 27, 27, 27, 27, 28, 28, 28, 28, 28, 30, 30,
+        30, 30, 32, 32, 32, 33, 33, 35};
+    f.scalingDeltas.assign(8, {-8});
+    ASSERT_TRUE(Parse(f, sps));
+    EXPECT_EQ(
+        std::tuple(sps.scaling.list4x4[2], sps.scaling.list4x4[3], sps.scaling.list8x8[0], sps.scaling.list8x8[1]),
+        std::tuple(intra4, inter4, intra8, inter8));
+
+    // cpb_cnt_minus1 of 32 or more ends that HRD; the parse still succeeds.
+    f.cpbCntMinus1 = 32;
+    ASSERT_TRUE(Parse(f, sps));
+    EXPECT_EQ(sps.nal_hrd.bit_rate_scale, 0u);
+
+    // 4:4:4 reads separate_colour_plane_flag too.
+    SpsFields hi444;
+    hi444.profile = 144, hi444.constraintFlags = 0, hi444.chromaFormat = 3, hi444.bitDepthLuma = 2;
+    ASSERT_TRUE(Parse(hi444, sps));
+    EXPECT_EQ(std::pair(sps.bit_depth_chroma_minus8, sps.pic_width_in_mbs_minus1), std::pair(2u, 119u));
 }
 
 TEST(H264Sps, RangeChecks)
