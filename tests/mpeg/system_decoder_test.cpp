@@ -19,6 +19,11 @@ using Unit = std::tuple<uint32_t, uint32_t, int64_t>;  // type, offset, time
 // 100-ns units of a 90 kHz time.
 int64_t Units(int64_t ticks) { return ticks * 1000 / 9; }
 
+ByteVec IPicture(uint16_t temporalReference = 0)
+{
+    return Concat({mdtest::PictureHeaderFields(temporalReference, 1), mdtest::SliceStart()});
+}
+
 void Feed(md::CMpegMuxDec& decoder, const ByteVec& bytes)
 {
     decoder.Feed(bytes.data(), static_cast<uint32_t>(bytes.size()));
@@ -130,5 +135,101 @@ TEST(SystemDecoderTest, PrivateStream1SubStreamIds)
     }
 }
 
+
+TEST(SystemDecoderTest, PacketWaitsForTheNextStartCodeAndStuffingIsSkipped)
+{
+    md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+    decoder.BeginStream();
+    // pack_stuffing_length 7, the stuffing bytes shaped like an audio packet:
+    // they must be passed over, not read as a packet.
+    ByteVec header = mdtest::Mpeg2PackHeader(0, 25200, 0, 7);
+    const ByteVec fake = {0x00, 0x00, 0x01, 0xC0, 0x00, 0x01, 0xFF};
+    std::copy(fake.begin(), fake.end(), header.end() - 7);
+    const ByteVec seq = mdtest::VideoSequenceHeader(720, 576, 2, 3), gop = mdtest::GopHeaderFlags(false);
+    const ByteVec es = Concat({seq, gop, IPicture()});
+    Feed(decoder, Concat({header, mdtest::PesPacket(0xE0, es, 90000)}));
+    EXPECT_EQ(TakeAndWalk(decoder, true, 0).first, 0u);  // no start code after the packet yet
+    EXPECT_EQ(decoder.FirstVideoStream(), -1);
+
+    // Headers before the picture share the packet's time; the picture takes it.
+    Feed(decoder, mdtest::Mpeg2PackHeader(3600, 25200));
+    const auto [taken, units] = TakeAndWalk(decoder, true, 0);
+    EXPECT_EQ(taken, es.size());
+    EXPECT_EQ(std::pair(decoder.FirstVideoStream(), decoder.CurrentAudioStream()), std::pair(0, -1));
+    const int64_t t = Units(90000);
+    EXPECT_EQ(units, (std::vector<Unit>{{md::kUnitSequenceHeader, 0, t},
+                                        {md::kUnitGop, seq.size(), t},
+                                        {md::kUnitPicture, seq.size() + gop.size(), t}}));
+    md::MuxUnitInfo unit{};
+    EXPECT_EQ(decoder.NextUnit(unit), 0u);  // nothing more, and no walk over an empty take
+    EXPECT_EQ(TakeAndWalk(decoder, true, 0), (std::pair(0u, std::vector<Unit>{})));
+
+    // Input is dropped only when the buffer is full. With capacity C the pack header, a packet and
+    // the program end code (C + 17 bytes) come in two feeds; the first leaves room for one byte,
+    // the last byte, which completes the packet.
+    const ByteVec picture = IPicture();
+    const ByteVec stream = Concat({mdtest::Mpeg2PackHeader(0, 25200), mdtest::PesPacket(0xE0, picture, 90000),
+                                   ByteVec{0x00, 0x00, 0x01, 0xB9}});
+    md::MPEG2SystemDec_c small(static_cast<int32_t>(stream.size() - 17));
+    small.BeginStream();
+    small.Feed(stream.data(), static_cast<uint32_t>(stream.size() - 1));
+    small.Feed(stream.data() + stream.size() - 1, 1);
+    EXPECT_EQ(TakeAndWalk(small, true, 0).first, picture.size());
+}
+
+// In MPEG-4 Visual mode the video units are video object layers (00 00 01 20..2F) and VOPs; the
+// visual object sequence and video object start codes are not units.
+TEST(SystemDecoderTest, Mpeg4VisualUnits)
+{
+    md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+    decoder.SetMpeg4Video(true);
+    decoder.BeginStream();
+    const ByteVec vol = {0x00, 0x00, 0x01, 0x2F, 0x00, 0x8C};
+    const ByteVec es = Concat({mdtest::Mpeg4VisualObjectSequence(), mdtest::Mpeg4VideoObject(), vol,
+                               mdtest::Mpeg4IVop(), mdtest::Mpeg4IVop()});
+    Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), mdtest::PesPacket(0xE0, es, 90000),
+                          mdtest::Mpeg2PackHeader(0, 25200)}));
+    const uint32_t at = 5 + 4;
+    EXPECT_EQ(TakeAndWalk(decoder, true, 0).second,
+              (std::vector<Unit>{{md::kUnitVol, at, Units(90000)},
+                                 {md::kUnitVop, at + 6, -1},
+                                 {md::kUnitVop, at + 6 + 13, -1}}));
+
+    // The first unit after codes just inside and outside the video_object_layer_start_code range.
+    for (const auto& [code, type] : {std::pair(0x1Fu, md::kUnitVop), std::pair(0x20u, md::kUnitVol),
+                                     std::pair(0x30u, md::kUnitVop)}) {
+        md::MPEG2SystemDec_c one(md::CMpegMuxDec::kDefaultCapacity);
+        one.SetMpeg4Video(true);
+        one.BeginStream();
+        const ByteVec units = Concat({ByteVec{0x00, 0x00, 0x01, uint8_t(code), 0x00, 0x8C}, mdtest::Mpeg4IVop()});
+        Feed(one, Concat({mdtest::Mpeg2PackHeader(0, 25200), mdtest::PesPacket(0xE0, units, 90000),
+                          mdtest::Mpeg2PackHeader(0, 25200)}));
+        const std::vector<Unit> walked = TakeAndWalk(one, true, 0).second;
+        ASSERT_FALSE(walked.empty());
+        EXPECT_EQ(std::get<0>(walked[0]), type) << code;
+    }
+}
+
+// Two pictures in one packet: the second gets no time. A stream that receives
+// more than 100 timed packets before a take keeps overwriting the last entry of
+// its queue, so only the latest of the packets past the 99th keeps its time.
+TEST(SystemDecoderTest, PacketTimesAndQueueBound)
+{
+    md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+    decoder.BeginStream();
+    ByteVec stream = Concat({mdtest::Mpeg2PackHeader(0, 25200),
+                             mdtest::PesPacket(0xE0, Concat({IPicture(0), IPicture(1)}), 1000)});
+    for (int k = 1; k < 102; ++k)
+        mdtest::Append(stream, mdtest::PesPacket(0xE0, IPicture(), 1000 + 3600 * uint64_t(k)));
+    mdtest::Append(stream, mdtest::Mpeg2PackHeader(0, 25200));
+    Feed(decoder, stream);
+
+    const std::vector<Unit> units = TakeAndWalk(decoder, true, 0).second;
+    ASSERT_EQ(units.size(), 103u);
+    auto time = [&](size_t k) { return std::get<2>(units[k]); };
+    EXPECT_EQ((std::vector{time(0), time(1), time(2), time(99), time(100), time(101), time(102)}),
+              (std::vector<int64_t>{Units(1000), -1, Units(1000 + 3600), Units(1000 + 3600 * 98), -1, -1,
+                                    Units(1000 + 3600 * 101)}));  // the 99th packet is queue entry 98
+}
 
 }  // namespace
