@@ -253,6 +253,41 @@ TEST(MpegVideo, VolHeader)
     EXPECT_FALSE(ParseVolHeader(tail.data(), Len(tail), info));
 }
 
+// An H.264 non-IDR slice (nal_unit_type 1): first_mb_in_slice and slice_type.
+ByteVec Slice(uint32_t firstMb, uint32_t sliceType)
+{
+    return Bits("32:0x141 ue:" + N(firstMb) + " ue:" + N(sliceType) + " 1:1 16:0xFFFF");
+}
+
+TEST(StartCode, PictureType)
+{
+    const ByteVec idr = {0x00, 0x00, 0x01, 0x65, 0x88};
+    const struct {
+        ByteVec b;
+        uint32_t mode, cut;
+        int type;  // -1 none, 0 I, 1 P, 2 B, 3 IDR
+    } rows[] = {
+        // MPEG video: the first picture with coding type 1..3; a D picture (4) is skipped.
+        {Concat({Seq(kSeq), mdtest::PictureHeaderFields(3, 2)}), kModeMpegVideo, 0, 1},
+        {Concat({mdtest::PictureHeaderFields(0, 4), mdtest::PictureHeaderFields(1, 3)}), kModeMpegVideo, 0, 2},
+        {mdtest::PictureHeaderFields(0, 1), kModeMpegVideo, 0, 0},
+        {mdtest::PictureHeaderFields(0, 1), kModeMpegVideo, 3, -1},  // the coding type byte cut off
+        {Seq(kSeq), kModeMpegVideo, 0, -1},
+        // H.264: IDR → 3; non-IDR slices by slice_type (P B I SP SI, then +5) when first_mb_in_slice is 0.
+        {idr, kModeH264, 0, 3},
+        {idr, kModeH264, 2, -1},
+        {idr, 9, 0, -1},
+        {Concat({Slice(5, 2), Slice(0, 1)}), kModeMvc, 0, 2},  // the first slice does not start a picture
+        {Slice(0, 10), kModeH264, 0, -1},                     // not a slice_type
+        {{0x00, 0x00, 0x01, 0x67, 0x42, 0x00}, kModeH264, 0, -1},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(PictureType(r.b.data(), Len(r.b) - r.cut, r.mode), r.type) << testing::PrintToString(r.b);
+    const int expect[10] = {1, 2, 0, 1, 0, 1, 2, 0, 1, 0};
+    for (uint32_t t = 0; t < 10; ++t)
+        EXPECT_EQ(PictureType(Slice(0, t).data(), Len(Slice(0, t)), kModeH264), expect[t]) << t;
+}
+
 TEST(MpegVideo, NormalizeFrameRate)
 {
     // The bounds are single-precision: 29.98f is a little below 29.98, 59.90f a
