@@ -136,6 +136,23 @@ TEST(SystemDecoderTest, PrivateStream1SubStreamIds)
 }
 
 
+// program_stream_map (0xBC) and program_stream_directory (0xFF) packets are passed over by their
+// length: an audio packet written inside them is not read; on its own it is.
+TEST(SystemDecoderTest, MapAndDirectoryPacketsAreSkippedWhole)
+{
+    const ByteVec audio = mdtest::PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 576), 90000);
+    const auto wrapped = [&](uint8_t id) {
+        return Concat({ByteVec{0x00, 0x00, 0x01, id, 0x00, uint8_t(audio.size())}, audio});
+    };
+    const std::pair<ByteVec, uint32_t> cases[] = {{wrapped(0xBC), 0}, {wrapped(0xFF), 0}, {audio, 576}};
+    for (const auto& [packet, taken] : cases) {
+        md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+        decoder.BeginStream();
+        Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), packet, mdtest::Mpeg2PackHeader(3600, 25200)}));
+        EXPECT_EQ(TakeAndWalk(decoder, false, 0).first, taken) << int(packet[3]);
+    }
+}
+
 TEST(SystemDecoderTest, PacketWaitsForTheNextStartCodeAndStuffingIsSkipped)
 {
     md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);

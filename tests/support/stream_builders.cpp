@@ -423,13 +423,6 @@ ByteVec TsPacket(uint16_t pid, bool payloadUnitStart, uint8_t continuityCounter,
     return out;
 }
 
-ByteVec TsAdaptationOnlyPacket(uint16_t pid, uint8_t continuityCounter, size_t packetSize)
-{
-    ByteVec out = TsPacket(pid, false, continuityCounter, {}, packetSize);
-    out[packetSize == 192 ? 7 : 3] ^= 0x10;  // adaptation_field_control 3 -> 2
-    return out;
-}
-
 ByteVec TsStream(size_t packetSize, size_t count, uint16_t pid)
 {
     // PAT: program 1 -> PMT PID 0x1000. PMT: PCR on the video PID, one MPEG-2 video stream.

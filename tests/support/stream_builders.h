@@ -158,8 +158,6 @@ ByteVec SvcdAudioSector(uint64_t scr);
 // adaptation field of stuffing; a longer one is cut.
 ByteVec TsPacket(uint16_t pid, bool payloadUnitStart, uint8_t continuityCounter, std::span<const uint8_t> payload,
                  size_t packetSize = 188, uint32_t arrivalTime = 0);
-// A transport packet with adaptation_field_control 2 (adaptation field only).
-ByteVec TsAdaptationOnlyPacket(uint16_t pid, uint8_t continuityCounter, size_t packetSize = 188);
 // A PAT, a PMT and count - 2 packets of a video PID carrying PES packets (a new
 // PES every 8 packets, each starting with a sequence header).
 ByteVec TsStream(size_t packetSize, size_t count, uint16_t pid = 0x100);

@@ -38,6 +38,10 @@ TEST(TsPacket, PtsAndPesPayloadOffsets)
     EXPECT_EQ(offset, 102);
     EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, false, 1, ByteVec(50, 0xAA)).data(), 188, offset));
     EXPECT_EQ(offset, 138);  // a continuation: where its payload starts
+    EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, false, 2, ByteVec(184, 0xAA)).data(), 188, offset));
+    EXPECT_EQ(offset, 4);  // no adaptation field
+    EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, false, 3, ByteVec(1, 0xAA)).data(), 188, offset));
+    EXPECT_EQ(offset, 187);  // adaptation_field_length 182, one payload byte
     // PUSI with adaptation_field_length 183: no payload.
     EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, true, 0, {}).data(), 188, offset));
     EXPECT_EQ(offset, -1);
