@@ -413,6 +413,8 @@ TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
     // fields of each type, and the fields after the groups read right.
     const uint32_t maps[][7] = {
         // groups - 1, type, run_length_minus1[3], top_left[2], bottom_right[2], change rate, map units - 1
+        {3, 0, 13, 0, 0, 0, 0}, {3, 2, 0, 22, 32, 0, 0}, {3, 4, 0, 0, 0, 6, 0},
+        {3, 6, 0, 0, 0, 0, 5},  {4, 6, 0, 0, 0, 0, 5},   {1, 6, 0, 0, 0, 0, 5},
     };
     for (const auto& m : maps) {
         PpsFields g;
