@@ -1,14 +1,19 @@
-// Media kinds, format codes and the fixed-layout result records the detector
-// copies into a host's buffers. Layouts are binding: little-endian, natural
-// alignment, sizes and offsets checked below.
+/* Media kinds, format codes and the fixed-layout result records the detector copies into a host's
+ * buffers, for C11 and C++ hosts alike. Layouts are binding: little-endian, natural alignment, sizes
+ * and offsets checked below. The enumerations name the values of uint32_t fields. */
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include "mediadetect/com.h"
+
+#ifdef __cplusplus
 #include <type_traits>
+#define MD_ENUM(name, type) enum name : type
+#else
+#define MD_ENUM(name, type) enum name
+#endif
 
 // Container kind reported by the open method (the probe's 15 is reported as 14).
-enum MediaKind : uint32_t {
+MD_ENUM(MediaKind, uint32_t) {
     MK_UNKNOWN = 0,
     MK_MPEG1_SYSTEM = 1,
     MK_MPEG2_PROGRAM = 2,
@@ -26,8 +31,9 @@ enum MediaKind : uint32_t {
     MK_MATROSKA = 14,
     MK_MATROSKA_PROBED = 15,
 };
+typedef enum MediaKind MediaKind;
 
-enum VideoFormatCode : uint32_t {
+MD_ENUM(VideoFormatCode, uint32_t) {
     VF_NONE = 0,
     VF_MPEG1 = 1,
     VF_MPEG2 = 2,
@@ -38,8 +44,9 @@ enum VideoFormatCode : uint32_t {
     VF_MJPEG = 8,
     VF_H264_MVC = 9,
 };
+typedef enum VideoFormatCode VideoFormatCode;
 
-enum AudioFormatCode : uint32_t {
+MD_ENUM(AudioFormatCode, uint32_t) {
     AF_NONE = 0,
     AF_MPEG1 = 1,
     AF_MPEG2 = 2,
@@ -54,9 +61,10 @@ enum AudioFormatCode : uint32_t {
     AF_TRUEHD = 11,
     AF_DTSHD = 12,
 };
+typedef enum AudioFormatCode AudioFormatCode;
 
 // IMediaDetectInfo ids.
-enum MediaDetectInfoId : int32_t {
+MD_ENUM(MediaDetectInfoId, int32_t) {
     MDI_CODEC_HEADERS = 4,      // CodecHeaderInfo
     MDI_ENCODER_MARKER = 5,     // 1 byte
     MDI_FIRST_VIDEO_TIME = 6,   // int64
@@ -73,8 +81,9 @@ enum MediaDetectInfoId : int32_t {
     MDI_AAC_CLASS = 17,         // uint32
     MDI_CONTAINER_HINT = 0x1001 // SetInfo only
 };
+typedef enum MediaDetectInfoId MediaDetectInfoId;
 
-struct VideoInfo {
+typedef struct VideoInfo {
     uint32_t format;  // VideoFormatCode
     uint32_t reserved0;
     double frameRate;  // frames per second
@@ -86,12 +95,12 @@ struct VideoInfo {
     uint32_t fieldOrder;  // 0 progressive/unknown, 1 top first, 2 bottom first
     uint32_t profile;
     uint32_t reserved1;
-};
+} VideoInfo;
 
 // The short form returned by GetVideoInfoShort: the first 36 bytes of VideoInfo.
-constexpr size_t kVideoInfoShortSize = 36;
+enum { kVideoInfoShortSize = 36 };
 
-struct AudioInfo {
+typedef struct AudioInfo {
     uint32_t format;  // AudioFormatCode
     uint32_t channels;
     uint32_t sampleRate;
@@ -99,9 +108,9 @@ struct AudioInfo {
     uint32_t blockAlign;
     uint32_t bitsPerSample;
     uint32_t bitRate;
-};
+} AudioInfo;
 
-struct AudioInfoEx {
+typedef struct AudioInfoEx {
     uint32_t format;
     uint32_t channels;
     uint32_t sampleRate;
@@ -112,27 +121,27 @@ struct AudioInfoEx {
     // The three words of the MpegAudioLayerInfo or MultiChannelInfo built for
     // the same stream; zero otherwise.
     uint32_t formatInfo[3];
-};
+} AudioInfoEx;
 
-struct MpegAudioLayerInfo {
+typedef struct MpegAudioLayerInfo {
     uint32_t layer;        // 1, 2 or 3
     uint32_t channelMode;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
     uint8_t protectionBit; // 1: no CRC
     uint8_t reserved[3];
-};
+} MpegAudioLayerInfo;
 
-struct MultiChannelInfo {
+typedef struct MultiChannelInfo {
     uint8_t lfe;
     uint8_t codingMode;
     uint8_t reserved0[2];
     uint32_t channelMask;
     uint8_t streamIdByte;
     uint8_t reserved1[3];
-};
+} MultiChannelInfo;
 
 // Info 10: the recording date of a camera file, laid out as a Windows SYSTEMTIME.
 // All zero when the file is not a camera file.
-struct RecordingTime {
+typedef struct RecordingTime {
     uint16_t year;
     uint16_t month;      // 1-12
     uint16_t dayOfWeek;  // always 0
@@ -141,19 +150,19 @@ struct RecordingTime {
     uint16_t minute;
     uint16_t second;
     uint16_t milliseconds;  // always 0
-};
+} RecordingTime;
 
-constexpr size_t kCodecHeaderBlockSize = 25600;
+enum { kCodecHeaderBlockSize = 25600 };
 
-struct CodecHeaderInfo {
+typedef struct CodecHeaderInfo {
     uint8_t header1[kCodecHeaderBlockSize];
     uint32_t header1Length;
     uint8_t header2[kCodecHeaderBlockSize];
     uint32_t header2Length;
-};
+} CodecHeaderInfo;
 
 // All times in 100-ns units.
-struct TimeRangeInfo {
+typedef struct TimeRangeInfo {
     int64_t startTime;
     int64_t videoFirstTime;
     int64_t audioFirstTime;
@@ -161,8 +170,46 @@ struct TimeRangeInfo {
     int64_t audioEndTime;
     uint32_t videoFrameDuration;
     uint32_t audioFrameDuration;
-};
+} TimeRangeInfo;
 
+// The four words of SelectTransportProgram and SelectMatroskaTracks.
+typedef struct StreamSelection {
+    uint32_t videoId;
+    uint32_t videoStreamType;
+    uint32_t audioId;
+    uint32_t audioStreamType;
+} StreamSelection;
+
+MD_STATIC_ASSERT(sizeof(VideoInfo) == 48);
+MD_STATIC_ASSERT(offsetof(VideoInfo, frameRate) == 8);
+MD_STATIC_ASSERT(offsetof(VideoInfo, bitRate) == 16);
+MD_STATIC_ASSERT(offsetof(VideoInfo, width) == 20);
+MD_STATIC_ASSERT(offsetof(VideoInfo, height) == 24);
+MD_STATIC_ASSERT(offsetof(VideoInfo, aspectX) == 28);
+MD_STATIC_ASSERT(offsetof(VideoInfo, aspectY) == 32);
+MD_STATIC_ASSERT(offsetof(VideoInfo, fieldOrder) == 36);
+MD_STATIC_ASSERT(offsetof(VideoInfo, profile) == 40);
+MD_STATIC_ASSERT(sizeof(AudioInfo) == 28);
+MD_STATIC_ASSERT(offsetof(AudioInfo, bitRate) == 24);
+MD_STATIC_ASSERT(sizeof(AudioInfoEx) == 40);
+MD_STATIC_ASSERT(offsetof(AudioInfoEx, formatInfo) == 28);
+MD_STATIC_ASSERT(sizeof(MpegAudioLayerInfo) == 12);
+MD_STATIC_ASSERT(offsetof(MpegAudioLayerInfo, protectionBit) == 8);
+MD_STATIC_ASSERT(sizeof(MultiChannelInfo) == 12);
+MD_STATIC_ASSERT(offsetof(MultiChannelInfo, codingMode) == 1);
+MD_STATIC_ASSERT(offsetof(MultiChannelInfo, channelMask) == 4);
+MD_STATIC_ASSERT(offsetof(MultiChannelInfo, streamIdByte) == 8);
+MD_STATIC_ASSERT(sizeof(RecordingTime) == 16);
+MD_STATIC_ASSERT(offsetof(RecordingTime, second) == 12);
+MD_STATIC_ASSERT(sizeof(CodecHeaderInfo) == 51208);
+MD_STATIC_ASSERT(offsetof(CodecHeaderInfo, header1Length) == 25600);
+MD_STATIC_ASSERT(offsetof(CodecHeaderInfo, header2) == 25604);
+MD_STATIC_ASSERT(offsetof(CodecHeaderInfo, header2Length) == 51204);
+MD_STATIC_ASSERT(sizeof(TimeRangeInfo) == 48);
+MD_STATIC_ASSERT(offsetof(TimeRangeInfo, videoFrameDuration) == 40);
+MD_STATIC_ASSERT(sizeof(StreamSelection) == 16);
+
+#ifdef __cplusplus
 // The one-byte details an open of an MP4 file leaves. The host reads each one
 // through IMediaDetectInfo::GetInfo under its own info id (kMp4FlagInfoIds);
 // GetInfo writes the single byte, the struct itself never crosses the interface.
@@ -185,42 +232,7 @@ inline constexpr Mp4FlagInfoId kMp4FlagInfoIds[] = {
     {MDI_HAS_AUDIO, &Mp4Flags::hasAudio},
 };
 
-// The four words of SelectTransportProgram and SelectMatroskaTracks.
-struct StreamSelection {
-    uint32_t videoId;
-    uint32_t videoStreamType;
-    uint32_t audioId;
-    uint32_t audioStreamType;
-};
-
-static_assert(sizeof(VideoInfo) == 48);
-static_assert(offsetof(VideoInfo, frameRate) == 8);
-static_assert(offsetof(VideoInfo, bitRate) == 16);
-static_assert(offsetof(VideoInfo, width) == 20);
-static_assert(offsetof(VideoInfo, height) == 24);
-static_assert(offsetof(VideoInfo, aspectX) == 28);
-static_assert(offsetof(VideoInfo, aspectY) == 32);
-static_assert(offsetof(VideoInfo, fieldOrder) == 36);
-static_assert(offsetof(VideoInfo, profile) == 40);
-static_assert(sizeof(AudioInfo) == 28);
-static_assert(offsetof(AudioInfo, bitRate) == 24);
-static_assert(sizeof(AudioInfoEx) == 40);
-static_assert(offsetof(AudioInfoEx, formatInfo) == 28);
-static_assert(sizeof(MpegAudioLayerInfo) == 12);
-static_assert(offsetof(MpegAudioLayerInfo, protectionBit) == 8);
-static_assert(sizeof(MultiChannelInfo) == 12);
-static_assert(offsetof(MultiChannelInfo, codingMode) == 1);
-static_assert(offsetof(MultiChannelInfo, channelMask) == 4);
-static_assert(offsetof(MultiChannelInfo, streamIdByte) == 8);
-static_assert(sizeof(RecordingTime) == 16);
-static_assert(offsetof(RecordingTime, second) == 12);
-static_assert(sizeof(CodecHeaderInfo) == 51208);
-static_assert(offsetof(CodecHeaderInfo, header1Length) == 25600);
-static_assert(offsetof(CodecHeaderInfo, header2) == 25604);
-static_assert(offsetof(CodecHeaderInfo, header2Length) == 51204);
-static_assert(sizeof(TimeRangeInfo) == 48);
-static_assert(offsetof(TimeRangeInfo, videoFrameDuration) == 40);
-static_assert(sizeof(StreamSelection) == 16);
 static_assert(sizeof(Mp4Flags) == 5 && sizeof(Mp4Flags::moovFirst) == 1);
 static_assert(std::is_trivially_copyable_v<VideoInfo> && std::is_trivially_copyable_v<AudioInfoEx> &&
               std::is_trivially_copyable_v<CodecHeaderInfo> && std::is_trivially_copyable_v<TimeRangeInfo>);
+#endif
