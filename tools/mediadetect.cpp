@@ -137,7 +137,7 @@ int main(int argc, char** argv)
         ->default_str("none");
     app.add_option("--module", modulePath,
                    "Detector module to load (default: $MEDIADETECT_MODULE, else libmediadetect.so beside this "
-                   "program). Example: --module build/libmediadetect.so");
+                   "program or, installed, in its library folder). Example: --module build/libmediadetect.so");
     int64_t reopenOffset = -1;
     auto* reopen = app.add_option("--reopen", reopenOffset,
                                   "Describe the streams of a program stream from this byte offset on, as a host "

@@ -52,13 +52,25 @@ IMediaDetect5* ModuleHost::CreateDetector()
 HRESULT ModuleHost::Register() { return m_register(); }
 HRESULT ModuleHost::Unregister() { return m_unregister(); }
 
+#ifndef MD_LIBDIR_FROM_BINDIR
+#define MD_LIBDIR_FROM_BINDIR "../lib"
+#endif
+
 std::string DefaultModulePath()
 {
     if (const char* env = std::getenv("MEDIADETECT_MODULE"); env && *env)
         return env;
+    // Beside the tool in a build tree; in the library folder of an installed tree.
     std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? "libmediadetect.so" : (exe.parent_path() / "libmediadetect.so").string();
+    const auto dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    if (ec)
+        return "libmediadetect.so";
+    const auto installed = dir / MD_LIBDIR_FROM_BINDIR / "libmediadetect.so";
+    return (std::filesystem::exists(dir / "libmediadetect.so") || !std::filesystem::exists(installed)
+                ? dir / "libmediadetect.so"
+                : installed)
+        .lexically_normal()
+        .string();
 }
 
 std::string DescribeHresult(HRESULT hr)

@@ -194,8 +194,8 @@ TEST(Tool, RegisterAndUnregisterEditTheRegistryFile)
     // The detector's keys, and those of the time-index module beside it.
     for (const char* part : {"[CLSID\\{5A486531-0201-43E0-BD81-D544BB08D0DC}]\n@=\"Zephon Mpeg Detect Library\"\n",
                              "[CLSID\\{5A486531-0201-43E0-BD81-D544BB08D0DC}\\InprocServer32]\n@=\"",
-                             "libmediadetect.so\"\n\"ThreadingModel\"=\"Both\"\n",
-                             "[CLSID\\{77A35C3A-021B-431F-96F6-EBF160890D93}\\InprocServer32]", "libmdtimeindex.so\""})
+                             "libmediadetect.so.", "\"\n\"ThreadingModel\"=\"Both\"\n",
+                             "[CLSID\\{77A35C3A-021B-431F-96F6-EBF160890D93}\\InprocServer32]", "libmdtimeindex.so."})
         EXPECT_TRUE(Contains(text(), part)) << part << " in " << text();
     EXPECT_EQ(std::tuple(RunTool({"unregister"}, env).status, RunTool({"unregister"}, env).status), std::tuple(0, 0));
     EXPECT_FALSE(Contains(text(), "5A486531"));
