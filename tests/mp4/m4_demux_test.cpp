@@ -11,7 +11,6 @@ namespace {
 
 using namespace md;
 using mdtest::Bytes8;
-using mdtest::Mp4FileLayout;
 using mdtest::Mp4TrackLayout;
 
 struct Demuxed {
@@ -84,7 +83,6 @@ TEST(M4Demux, VideoRecords)
         {"mp4v without VOL: aspect unsettled, not progressive",
          mdtest::Mp4vEntry(352, 288, Bytes8{0x00, 0x00, 0x01, 0xB0, 0x01}), StreamCodec::Mpeg4Video, 352, 0xFFFFFFFF,
          0xFFFFFFFF, 0},
-        {"JPEG without size", mdtest::VisualEntry("jpeg", 0, 0), StreamCodec::Jpeg, 0, 0, 0, -1},
     };
     for (const Row& r : rows) {
         const auto d = DemuxTracks({VideoTrack(r.entry)});
@@ -104,42 +102,10 @@ TEST(M4Demux, VideoRecords)
         ASSERT_NE(d->Video(), nullptr) << code;
         EXPECT_EQ(std::tuple(d->Video()->video.aspectX, d->Video()->video.aspectY), std::tuple(x, y)) << code;
     }
-
-    // Each parameter set of a header block goes behind a four-byte start code.
-    const Bytes8 sps = {0x67, 0x11}, pps = {0x68, 0x22};
-    const auto d = DemuxTracks({VideoTrack(mdtest::Avc1Entry(1920, 1080, {sps, sps}, {pps}))});
-    const StreamRecord* v = d->Video();
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(Bytes8(v->extraData1, v->extraData1 + v->extraData1Length),
-              (Bytes8{0, 0, 0, 1, 0x67, 0x11, 0, 0, 0, 1, 0x67, 0x11}));
-    EXPECT_EQ(Bytes8(v->extraData2, v->extraData2 + v->extraData2Length), (Bytes8{0, 0, 0, 1, 0x68, 0x22}));
 }
 
 TEST(M4Demux, AudioRecords)
 {
-    struct Row {
-        const char* what;
-        Bytes8 entry;
-        StreamCodec codec;
-        uint32_t channels, rate, bytesPerSecond, codec0;  // rate 0: not checked
-    };
-    const auto Aac = [](uint8_t type, const Bytes8& dsi) { return mdtest::Mp4aEntry(1, 16, 22050, type, 128000, dsi); };
-    const Row rows[] = {
-        // AAC: the object type from the AudioSpecificConfig or from objectTypeIndication.
-        {"ASC SBR", Aac(0x40, {0x2B, 0x8A, 0x08}), StreamCodec::Aac, 1, 0, 16000, 5},
-        {"no ASC: LC", Aac(0x40, {}), StreamCodec::Aac, 1, 22050, 16000, 2},
-        {"not an AAC type", Aac(0xA5, {}), StreamCodec::Aac, 1, 22050, 16000, 0},
-        {"samr", mdtest::SoundEntry("samr", 1, 16, 8000), StreamCodec::AmrNb, 1, 8000, 0, 0},
-    };
-    for (const Row& r : rows) {
-        const auto d = DemuxTracks({AudioTrack(r.entry)});
-        const StreamRecord* a = d->Audio();
-        ASSERT_NE(a, nullptr) << r.what;
-        EXPECT_EQ(std::tuple(a->codec, a->audio.channels, r.rate ? a->audio.sampleRate : 0u, a->audio.bytesPerSecond,
-                             r.codec == StreamCodec::Aac ? a->audio.codecSpecific[0] : 0u),
-                  std::tuple(r.codec, r.channels, r.rate, r.bytesPerSecond, r.codec0))
-            << r.what;
-    }
     // MPEG audio: the entry's channels, rate and bit rate win; block align (144 x 192000 / 48000) and the words
     // (mode, bit rate, the header with its first byte lowest) come from the first frame, Layer II 192k 48k stereo.
     const auto d = DemuxTracks({AudioTrack(mdtest::Mp4aEntry(1, 16, 44100, 0x6B, 64000, {}), 2,
@@ -159,12 +125,6 @@ TEST(M4Demux, TrackSelectionAndBrokenFiles)
     ASSERT_EQ(d->result, 1u);
     ASSERT_EQ(d->streams.Count(), 1u);
     EXPECT_EQ(d->Video()->streamId, 7u);
-    // The audio record comes first, then the video record; each with its track ID.
-    d = DemuxTracks({VideoTrack(mdtest::VisualEntry("cvid", 320, 240), 5),
-                     AudioTrack(mdtest::SoundEntry("sowt", 2, 16, 48000), 9)});
-    ASSERT_EQ(d->streams.Count(), 2u);
-    EXPECT_EQ(d->streams.At(0)->streamId, 9u);
-    EXPECT_EQ(d->streams.At(1)->streamId, 5u);
     // A video codec without a record, an unknown sound entry, a text track and a
     // track without entries: no records, but both kinds of track are there.
     Mp4TrackLayout text = VideoTrack(mdtest::VisualEntry("tx3g", 0, 0), 3);
@@ -197,54 +157,6 @@ TEST(M4Demux, TrackSelectionAndBrokenFiles)
         }
         EXPECT_LE(Demux(std::move(damaged))->streams.Count(), 2u);
     }
-    for (size_t cut = 0; cut < file.size(); cut += 7)
-        EXPECT_EQ(Demux(Bytes8(file.begin(), file.begin() + cut))->result, 0u);
-}
-
-// Camera files: the maker named by a "cpgd" uuid, '©inf' or 'TAGS', and the rule between them.
-TEST(M4Demux, CameraFiles)
-{
-    const Bytes8 jpeg(32, 0x6B);
-    mdtest::BoxBuilder b;
-    b.Begin("udta")
-        .Begin("\xA9inf")
-        .U32(1)
-        .Text(mdtest::kCameraMaker)
-        .Zeros(48 - sizeof(mdtest::kCameraMaker))
-        .U8(0)
-        .End();
-    b.Begin("TAGS").Text(mdtest::kCameraMaker).Zeros(235 - sizeof(mdtest::kCameraMaker));
-    b.Le32(1).Le32(2).Le32(3).Le32(uint32_t(jpeg.size())).Le32(20).Bytes(jpeg).End().End();  // thumbnail at 235 + 20
-    Mp4FileLayout maker = {.tracks = {VideoTrack(mdtest::VisualEntry("jpeg", 640, 480))},
-                           .moovFirst = false,
-                           .creationTime = 3034670400,
-                           .moovExtra = b.Take(),
-                           .topExtra = mdtest::UuidWithOlym("PRFX", "SOMEONE ELSE")};
-    auto d = Demux(mdtest::Mp4File(maker));
-    ASSERT_EQ(d->result, 1u);
-    EXPECT_EQ(
-        std::tuple(d->demux.HasCpgdUuid(), d->demux.IsCameraFile(), d->demux.IsMoovFirst(), d->demux.CreationTime()),
-        std::tuple(0, 1, 0, 3034670400u));
-    const auto thumb = d->demux.Thumbnail();
-    EXPECT_EQ(Bytes8(thumb.begin(), thumb.end()), mdtest::MarkedThumbnail(jpeg));
-
-    // A '©inf' naming another maker overrides the uuid: no camera file, no time kept.
-    b.Begin("udta").Begin("\xA9inf").U32(1).Text("ANOTHER CAMERA MAKER").Zeros(28).U8(0).End().End();
-    Mp4FileLayout other = {.tracks = maker.tracks,
-                           .creationTime = 3500000000,
-                           .moovExtra = b.Take(),
-                           .topExtra = mdtest::UuidWithOlym("cpgd", mdtest::kCameraMaker)};
-    d = Demux(mdtest::Mp4File(other));
-    ASSERT_EQ(d->result, 1u);
-    EXPECT_EQ(std::tuple(d->demux.HasCpgdUuid(), d->demux.IsCameraFile(), d->demux.IsMoovFirst(),
-                         d->demux.CreationTime(), d->demux.ThumbnailLength()),
-              std::tuple(1, 0, 1, 0u, 0));
-
-    // Reference dates from a calendar library, counted from 1904-01-01 00:00:00; 2100 is not a leap year.
-    Mp4CreationDate t = CreationDateFrom1904(3034670400);
-    EXPECT_EQ(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second), std::tuple(2000, 2, 29, 12, 0, 0));
-    t = CreationDateFrom1904(6190387201);
-    EXPECT_EQ(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second), std::tuple(2100, 3, 1, 0, 0, 1));
 }
 
 }  // namespace
