@@ -1,9 +1,6 @@
-// The box reader on hand-built boxes (coverage and list rules, hostile sizes,
-// counts and depths). A parsed tree is compared as text: each box's type and size, its children in brackets;
-// the sizes are counted by hand from the bytes written.
+// The box reader on hand-built hostile boxes; a tree is compared as text, the sizes counted by hand.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -104,27 +101,14 @@ TEST(BoxReader, ChildListRules)
     rows.push_back({"a child of size 0 runs to the end of its parent", zeroSized, "moov36[free8 udta20[free12]]"});
     rows.push_back({"a 64-bit child ends its list",
                     b.Begin("moov").BeginLarge("udta").End().Begin("trak").End().End().Take(), "moov32[udta16]"});
-    for (uint32_t size : {7u})
-        rows.push_back({"sizes below the header end the list",
-                        b.Begin("moov").Begin("free").End().U32(size).Type("trak").Zeros(8).End().Take(),
-                        "moov32[free8]"});
-    b.Begin("moov").BeginFull("meta", 0, 0).BeginFull("hdlr", 0, 0).U32(0).Type("mdir").Zeros(12).Text("").End().End();
-    rows.push_back({"meta and edts are no containers",
-                    b.Begin("edts").BeginFull("elst", 0, 0).U32(0).End().End().End().Take(), "moov77[meta45 edts24]"});
+    rows.push_back({"sizes below the header end the list",
+                    b.Begin("moov").Begin("free").End().U32(7).Type("trak").Zeros(8).End().Take(), "moov32[free8]"});
     const Bytes large{0, 0, 0, 1, 'f', 'r', 'e', 'e', 0, 0, 0, 0, 0, 0, 0, 16};
     rows.push_back({"too few bytes for the 64-bit size", large, "", 12});
     rows.push_back({"64-bit size", large, "free16", 16});
-    const std::array<uint8_t, 16> prof{'P',  'R',  'O',  'F',  0x21, 0xD2, 0x4F, 0xCE,
-                                       0xBB, 0x88, 0x69, 0x5C, 0xFA, 0xC9, 0xC7, 0x40};
-    rows.push_back({"'PROF' uuid: children 8 bytes after the extended type",
-                    b.Begin("uuid").Bytes(prof).U32(0).U32(2).Begin("OLYM").Zeros(38).End().End().Take(),
-                    "uuid78[OLYM46]"});
-    // A camera 'thmb' whose length exceeds size - 20, one under 20 bytes, one with a
-    // 64-bit size: absent, and an absent box ends its list.
+    // Camera boxes that cannot be built are absent, and an absent box ends its list.
     rows.push_back({"thmb length past the box",
                     b.Begin("udta").Begin("thmb").U32(7).Zeros(14).End().Begin("free").End().End().Take(), "udta42"});
-    b.Begin("udta").Begin("TAGS").Text(mdtest::kCameraMaker).Zeros(247).End();
-    rows.push_back({"TAGS of 278 bytes", b.Begin("free").End().End().Take(), "udta294"});
     rows.push_back(
         {"TAGS of 279 bytes", b.Begin("TAGS").Text(mdtest::kCameraMaker).Zeros(248).End().Take(), "TAGS279"});
     for (const Row& r : rows) {
@@ -141,12 +125,10 @@ TEST(BoxReader, FieldsOfEachReaderFamily)
 {
     BoxBuilder b;
     Ftyp(b).Begin("moov").Begin("trak");
-    b.BeginFull("tkhd", 1, 7).U64(1).U64(2).U32(7).U32(0).U64((uint64_t(1) << 33) + 5).Zeros(60).End();
     b.Begin("mdia").BeginFull("hdlr", 0, 0).U32(0).Type("vide").Zeros(12).Text("VideoHandler").End();
     b.Begin("minf").Begin("dinf").BeginFull("dref", 0, 0).U32(1).BeginFull("url ", 0, 1).End().End().End();
     b.Begin("stbl").BeginFull("stsd", 0, 0).U32(1).Bytes(mdtest::VisualEntry("cvid", 320, 240)).End();
     b.BeginFull("stsz", 0, 0).U32(0).U32(0x80000000u).U32(1).U32(2).U32(3).End();
-    b.BeginFull("stts", 0, 0).U32(0xFFFFFFFFu).U32(1).U32(2).U32(3).End();  // one and a half entries
     // trun with duration, size, flags and composition offset: 16 bytes a sample; 20
     // bytes left after data_offset and first_sample_flags hold one sample.
     b.BeginFull("trun", 0, 0xF05).U32(0x80000000u).U32(16).U32(0).Zeros(20).End();
@@ -163,55 +145,16 @@ TEST(BoxReader, FieldsOfEachReaderFamily)
     EXPECT_FALSE(md::FindBox(moov, FourCC("url ")));  // 'dref' entries are not children
     EXPECT_FALSE(md::FindBox(moov, FourCC("cvid")));  // nor are sample entries
 
-    const auto* tkhd = md::FindBoxAs<md::Mp4TkhdBox>(moov, FourCC("tkhd"));
-    ASSERT_TRUE(tkhd);
-    EXPECT_EQ(std::tuple(tkhd->flags, tkhd->trackId, tkhd->duration),
-              std::tuple(0x01000007u, 7u, (uint64_t(1) << 33) + 5));
     // Counts beyond the box: only what the box holds is allocated and read.
     const auto* stsz = md::FindBoxAs<md::Mp4StszBox>(moov, FourCC("stsz"));
     ASSERT_TRUE(stsz);
     EXPECT_EQ(std::tuple(stsz->sampleCount, stsz->entrySize), std::tuple(0x80000000u, std::vector<uint32_t>{1, 2, 3}));
     EXPECT_LE(stsz->entrySize.capacity(), 3u);
     EXPECT_EQ(md::TableAt(stsz->entrySize, 0x7FFFFFFF), 0u);
-    const auto* stts = md::FindBoxAs<md::Mp4SttsBox>(moov, FourCC("stts"));
-    ASSERT_TRUE(stts);
-    EXPECT_EQ(std::tuple(stts->entryCount, stts->sampleCount, stts->sampleDelta),
-              std::tuple(0xFFFFFFFFu, std::vector<uint32_t>{1}, std::vector<uint32_t>{2}));
     const auto* trun = md::FindBoxAs<md::Mp4TrunBox>(moov, FourCC("trun"));
     ASSERT_TRUE(trun);
     EXPECT_EQ(std::tuple(trun->dataOffset, trun->sampleDuration.size(), trun->sampleCompositionTimeOffset.size()),
               std::tuple(16u, 1u, 1u));
-}
-
-TEST(BoxReader, LongOrDeepTrees)
-{
-    // 10,000 nested containers: read down to the depth cap, and released.
-    BoxBuilder b;
-    Ftyp(b);
-    for (int i = 0; i < 10000; ++i)
-        b.Begin(i % 2 ? "trak" : "moov");
-    for (int i = 0; i < 10000; ++i)
-        b.End();
-    auto root = ReadBytes(b.Begin("mdat").End().Take());
-    ASSERT_TRUE(root);
-    int depth = 0;
-    for (const Mp4Box* box = root->next.get(); box != nullptr; box = box->firstChild.get())
-        ++depth;
-    EXPECT_EQ(depth, md::kMaxBoxDepth + 1);
-    md::FreeBoxTree(std::move(root));
-    // Long entry and sibling lists are released without recursion too (300,000
-    // siblings, 10 of them with 30,000 entries each).
-    auto first = std::make_unique<Mp4Box>();
-    Mp4Box* at = first.get();
-    for (int i = 0; i < 300000; ++i) {
-        auto stsd = std::make_unique<md::Mp4StsdBox>();
-        std::unique_ptr<Mp4Box>* entry = &stsd->entries;
-        for (int k = 0; i % 30000 == 0 && k < 30000; ++k, entry = &(*entry)->next)
-            *entry = std::make_unique<md::Mp4SampleEntry>();
-        at->next = std::move(stsd);
-        at = at->next.get();
-    }
-    md::FreeBoxTree(std::move(first));
 }
 
 }  // namespace

@@ -1,67 +1,19 @@
-// Sample entries: MPEG-4 descriptors, the AudioSpecificConfig of 'mp4a', the video
-// object layer of 'mp4v'; expected values by hand from ISO/IEC 14496-1, -2 and -3.
+// The video object layer of 'mp4v'; values by hand from ISO/IEC 14496-2.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "mp4/mp4_box.h"
 #include "mp4/sample_entry.h"
 #include "support/bit_writer.h"
 #include "support/mp4_builders.h"
 
 namespace {
 
-using mdtest::BoxBuilder;
 using Bytes = std::vector<uint8_t>;
 
 
-TEST(SampleEntry, Descriptors)
-{
-    struct Row {
-        Bytes bytes;
-        size_t available;
-        int tag;
-        uint32_t length, totalLength;
-    };
-    Bytes big{0x03, 0x82, 0x00};  // 0x82 0x00 is 256, the most kept; 0x82 0x01 is 257, refused
-    big.resize(3 + 257, 0x77);
-    Bytes tooBig = big;
-    tooBig[2] = 0x01;
-    const Row rows[] = {
-        {{0x05, 0x02, 0xAA, 0xBB}, 4, 5, 2, 4},
-        {{0x05, 0x02, 0xAA, 0xBB}, 3, -1, 0, 0},  // one byte short of the payload
-        {{0x04, 0x80, 0x80, 0x80, 0x02, 1, 2}, 7, 4, 2, 7},  // the length in four 7-bit groups
-        {{0x03, 0x80, 0x80, 0x80, 0x80, 0x05}, 6, 3, 0, 5},  // a fifth length byte is payload
-        {{0x03, 0x81}, 2, -1, 0, 0},  // length bytes that run out
-        {big, big.size(), 3, 256, 259},
-        {tooBig, tooBig.size(), -1, 0, 0},
-    };
-    for (const Row& r : rows) {
-        const md::Mp4Descriptor d = md::ParseDescriptor(r.bytes.data(), r.available);
-        EXPECT_EQ(std::tuple(d.tag, d.length, d.totalLength), std::tuple(r.tag, r.length, r.totalLength))
-            << r.bytes.size() << " bytes, " << r.available << " available";
-    }
-    EXPECT_EQ(md::ParseDescriptor(nullptr, 0).tag, -1);
-
-    // ES_Descriptor > DecoderConfigDescriptor > DecoderSpecificInfo.
-    BoxBuilder b;
-    const Bytes esds = b.BeginFull("esds", 0, 0)
-                           .Bytes(mdtest::EsDescriptor(0x40, 0x1800, 128000, 96000, Bytes{0x12, 0x10}))
-                           .End()
-                           .Take();
-    const md::EsdsInfo info = md::ReadEsdsInfo(esds.data(), esds.size());
-    EXPECT_EQ(std::tuple(info.objectTypeIndication, info.bufferSizeDB, info.maxBitrate, info.avgBitrate),
-              std::tuple(0x40u, 0x1800u, 128000u, 96000u));
-    EXPECT_EQ(
-        Bytes(info.decoderSpecificInfo.begin(), info.decoderSpecificInfo.begin() + info.decoderSpecificInfoLength),
-        (Bytes{0x12, 0x10}));
-}
-
-// A visual object sequence and visual object header, then a 352x288 interlaced
-// video object layer of aspect code 3 (10:11) with the optional fields
-// mdtest::Mpeg4Vol leaves out.
+// Visual object sequence and header, then a 352x288 interlaced layer of aspect 10:11 with the optional fields.
 struct VolFields {
-    bool layerIdentifier = false;  // 7 bits of verid and priority
     bool vbv = false;  // vol_control_parameters with 79 bits of vbv_parameters
     uint32_t shape = 0;
     uint32_t resolution = 25;
@@ -73,9 +25,7 @@ Bytes VolBytes(const VolFields& f)
     mdtest::BitWriter w;
     for (uint32_t word : {0x000001B0u, 0x01000001u, 0xB5090000u, 0x01000000u, 0x00000120u})
         w.Put(word, 32);
-    w.Put(0x02 | f.layerIdentifier, 10);  // random_accessible_vol, simple object type, is_object_layer_identifier
-    if (f.layerIdentifier)
-        w.Put(0x09, 7);
+    w.Put(0x02, 10);  // random_accessible_vol, simple object type, is_object_layer_identifier
     w.Put(3, 4);  // aspect_ratio_info
     w.Put(f.vbv, 1);
     if (f.vbv) {
@@ -99,19 +49,16 @@ TEST(SampleEntry, VideoObjectLayer)
         Bytes bytes;
         int32_t parWidth, parHeight, resolution, width, height;  // width 0: no layer read
     };
-    // aspect_ratio_info 15 carries its own ratio; 2, 3, 5 are 12:11, 10:11, 40:33;
-    // 0 (forbidden) and 7 (reserved) are no ratio. fixed_vop_time_increment is as
-    // wide as resolution - 1 needs, but at least one bit (resolution 1).
+    // aspect_ratio_info 15 carries its own ratio, 7 (reserved) none; fixed_vop_time_increment is as wide as
+    // resolution - 1 needs, but at least one bit.
     Bytes cut = VolBytes({});
     cut.resize(cut.size() - 3);
     Bytes otherLayer = VolBytes({});
     otherLayer[19] = 0x21;  // video_object_layer_start_code of layer 1
     const Row rows[] = {
         {mdtest::Mpeg4Vol(720, 576, 30000, true, 15, 16, 11), 16, 11, 30000, 720, 576},
-        {mdtest::Mpeg4Vol(720, 576, 30000, true, 2), 12, 11, 30000, 720, 576},
         {mdtest::Mpeg4Vol(720, 576, 30000, true, 7), -1, -1, 30000, 720, 576},
         {VolBytes({}), 10, 11, 25, 352, 288},
-        {VolBytes({.layerIdentifier = true}), 10, 11, 25, 352, 288},
         {VolBytes({.vbv = true}), 10, 11, 25, 352, 288},
         {VolBytes({.resolution = 16, .incrementBits = 4}), 10, 11, 16, 352, 288},
         {VolBytes({.resolution = 1, .incrementBits = 1}), 10, 11, 1, 352, 288},

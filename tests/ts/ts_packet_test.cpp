@@ -10,8 +10,7 @@ namespace {
 
 using mdtest::ByteVec;
 
-// A PTS field as ISO/IEC 13818-1 2.4.3.7 lays it out: '0010' (or '0011'),
-// PTS[32..30], marker, PTS[29..15], marker, PTS[14..0], marker.
+// A PTS field (ISO/IEC 13818-1 2.4.3.7): '0010', PTS[32..30], marker, PTS[29..15], marker, PTS[14..0], marker.
 ByteVec PtsField(uint64_t pts, uint8_t prefix = 0x2)
 {
     return {uint8_t(prefix << 4 | ((pts >> 29) & 0x0E) | 1), uint8_t(pts >> 22), uint8_t(((pts >> 14) & 0xFE) | 1),
@@ -52,24 +51,19 @@ TEST(TsPacket, PatEntriesLimitsAndAssembly)
     auto parse = [](const ByteVec& section, TsProgramTable& table) {
         return ParsePat(section.data(), uint32_t(section.size()), table);
     };
-    // The network PID entry and a repeated PMT PID add nothing.
-    TsProgramTable table{};
-    ASSERT_TRUE(parse(mdtest::PatSection({{0, 0x10}, {1, 0x100}, {2, 0x200}, {3, 0x100}}), table));
-    ASSERT_EQ(table.count, 2u);
-    EXPECT_EQ(table.programs[1].pmtPid, 0x200u);
-    // 33 programs are rejected as a whole, 32 accepted.
+    // 33 entries are rejected as a whole, 32 accepted; a network PID entry and a repeated PMT PID add nothing.
     std::vector<std::pair<uint16_t, uint16_t>> many;
     for (uint16_t k = 1; k <= 33; ++k)
         many.emplace_back(k, uint16_t(0x100 + k));
-    table = {};
+    TsProgramTable table{};
     EXPECT_FALSE(parse(mdtest::PatSection(many), table));
     EXPECT_EQ(table.count, 0u);
     many.pop_back();
+    many[0] = {0, 0x10}, many[2].second = 0x102;
     EXPECT_TRUE(parse(mdtest::PatSection(many), table));
-    EXPECT_EQ(table.count, 32u);
+    EXPECT_EQ(table.count, 30u);
 
-    // A section announcing 200 bytes waits for more; a new PUSI parses the short
-    // section (too many entries) and drops the packet that brought it.
+    // A section announcing 200 bytes waits for more; a new PUSI parses the short section and drops its packet.
     ByteVec longStart(184, 0xFF);
     longStart[0] = 0x00, longStart[1] = 0x00, longStart[2] = 0xB0, longStart[3] = 200;
     ByteVec pat{0x00};
@@ -96,25 +90,12 @@ TEST(TsPacket, PmtStoresSixteenStreamsAndReadsDescriptors)
     TsSelection selection{0x100, 0x101, 2, 4};
     uint8_t registration = 0;
     ASSERT_TRUE(ParsePmt(program, ts.Bytes().data(), &selection, registration));
-    // 17 entries, 16 stored: video, the AC-3-descriptor stream and 13 MPEG audio
-    // stored; the registration descriptor comes from the 17th entry.
+    // 17 entries, 16 stored: video, the AC-3-descriptor stream and 13 MPEG audio; registration from the 17th.
     EXPECT_EQ(std::tuple(program.streamCount, program.videoCount, program.audioCount, program.streams[1].streamType,
                          program.streams[2].isAudio + program.streams[2].isVideo, program.streams[15].pid),
               std::tuple(17u, 1u, 14u, 0x81u, 0, 0x11Cu));
     EXPECT_EQ(std::tuple(registration, selection.videoStreamType, selection.audioStreamType),
               std::tuple(1, 0x1B, 0x81));
-
-    // The section behind an adaptation field (adaptation_field_control 3), and a
-    // packet with an adaptation field only (2), which carries no section.
-    ByteVec payload{0x00};  // pointer_field
-    mdtest::Append(payload, mdtest::PmtSection(1, {{0x02, 0x100}, {0x03, 0x101}}));
-    ByteVec adapted = mdtest::TsPacket(0x1000, true, 0, payload);
-    ASSERT_EQ(adapted[3] & 0x30, 0x30);
-    program = {};
-    EXPECT_TRUE(ParsePmt(program, adapted.data(), nullptr, registration));
-    EXPECT_EQ(std::tuple(program.streamCount, program.streams[1].pid), std::tuple(2u, 0x101u));
-    adapted[3] = uint8_t((adapted[3] & 0xCF) | 0x20);
-    EXPECT_FALSE(ParsePmt(program, adapted.data(), nullptr, registration));
 }
 
 TEST(TsPacket, ScannersKeepFirstGreatestAndLastInFileOrder)
@@ -130,8 +111,7 @@ TEST(TsPacket, ScannersKeepFirstGreatestAndLastInFileOrder)
     EXPECT_TRUE(ScanPtsRange(buffer.data(), uint32_t(buffer.size()), false, 0x100, 0x101, 188, times));
     EXPECT_EQ(times.videoEndTime, 400000 + 5000 * 1000 / 9);  // the greatest
     EXPECT_EQ(times.audioEndTime, 240000 + 3000 * 1000 / 9);  // the last in file order
-    // Bit rate: PES starts at PTS 0 and 90000 (175 bytes each) around nine
-    // continuation packets (184 each), between packets of another PID.
+    // Bit rate: PES starts at PTS 0 and 90000 (175 bytes each) around nine continuations (184), other PIDs between.
     buffer = PesStart(0x100, 0);
     for (int k = 0; k < 9; ++k) {
         mdtest::Append(buffer, mdtest::TsPacket(0x100, false, uint8_t(k + 1), ByteVec(184, 0xAA)));

@@ -32,11 +32,9 @@ TEST(TsRecords, AudioByStreamType)
     };
     const Case cases[] = {
         {mp2, 0x04, false, StreamCodec::Mpeg1Audio, 2, 48000, 24000, 1, 240000},  // 1152 samples
-        // Layer I at 44.1 kHz: 384 samples.
         {mdtest::MpegAudioFrame(1, 4, 0, 3, 32), 0x03, false, StreamCodec::Mpeg1Audio, 1, 44100, 16000, 0, 87074},
         {ac3, 0x81, false, StreamCodec::Ac3, 2, 48000, 24000, 2, 320000},  // 1536 samples
-        // The object type is profile_ObjectType, +1 only for the MPEG-2 ID bit: LC
-        // in MPEG-4 ADTS reads 1 where ISO/IEC 14496-3 numbers it 2.
+        // The object type is profile_ObjectType, +1 only for the MPEG-2 ID bit: MPEG-4 ADTS LC reads 1, not 2.
         {adts, 0x0F, false, StreamCodec::Aac, 2, 48000, 18750, 1, 213333},
         {adtsReserved, 0x0F, false, StreamCodec::Aac, 2, 0xFFFFFFFF, 0, 1, -10240000000},
         {latm, 0x11, false, StreamCodec::Aac, 2, 48000, 16000, 2, 213333},
@@ -66,47 +64,6 @@ TEST(TsRecords, AudioByStreamType)
     // DTS-HD types need a registration_descriptor; 6 is no audio type.
     EXPECT_FALSE(BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0xA2, false, 0x101, frameDuration));
     EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x06, true, 0x101, frameDuration));
-}
-
-struct Video {
-    TsVideoBuild result;
-    std::unique_ptr<StreamRecord> record = NewStreamRecord();
-    uint8_t mpeg1 = 0;
-    uint8_t headers = 0;
-};
-
-Video Build(const ByteVec& held, uint32_t streamType)
-{
-    Video v;
-    v.result = BuildTsVideoRecord(held.data(), uint32_t(held.size()), streamType, 0x100, v.mpeg1, v.headers, *v.record);
-    return v;
-}
-
-ByteVec MpegVideo(const mdtest::SequenceFields& seq, bool progressiveFrame)
-{
-    ByteVec es = mdtest::SequenceHeaders(seq);
-    mdtest::Append(es, mdtest::GopHeaderFlags(true));
-    mdtest::Append(es, mdtest::PictureHeaderFields(0, 1));
-    ByteVec extension = mdtest::PictureCodingExtension(true);
-    if (progressiveFrame)
-        extension[8] |= 0x80;
-    mdtest::Append(es, extension);
-    mdtest::Append(es, mdtest::SliceStart());
-    es.resize(1000, 0xAA);
-    return es;
-}
-
-TEST(TsRecords, VideoFromHeldBytes)
-{
-    // A 29.97 fps interlaced sequence whose first picture is a progressive frame:
-    // film with 3:2 pulldown, described as 24 fps.
-    mdtest::SequenceFields seq;
-    seq.frameRateCode = 4;
-    Video v = Build(MpegVideo(seq, true), 0x02);
-    ASSERT_EQ(v.result, TsVideoBuild::Built);
-    EXPECT_EQ(
-        std::tuple(v.record->codec, v.record->frameRate, v.record->video.frameDuration, v.record->extraData1Length),
-        std::tuple(StreamCodec::Mpeg2Video, 24.0, 416667, int32_t(mdtest::SequenceHeaders(seq).size())));
 }
 
 }  // namespace
