@@ -9,6 +9,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <tuple>
 #include <utility>
 
 #include "tools/module_host.h"
@@ -169,6 +170,12 @@ std::string Seconds(int64_t time100ns)
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3f s", double(time100ns) / 1e7);
     return buf;
+}
+
+// A 100-ns time in seconds for the JSON form; -1 (unknown) stays null.
+nlohmann::ordered_json SecondsJson(int64_t time100ns)
+{
+    return time100ns < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(double(time100ns) / 1e7);
 }
 
 }  // namespace
@@ -436,13 +443,24 @@ nlohmann::ordered_json ToJson(const FileReport& r)
     if (r.tracks)
         j["tracks"] = {{"video", (*r.tracks)[0]}, {"audio", (*r.tracks)[1]}, {"subtitle", (*r.tracks)[2]}};
     j["duration"] = r.duration ? nlohmann::ordered_json(*r.duration) : nullptr;
+    j["durationSeconds"] = r.duration ? SecondsJson(*r.duration) : nullptr;
     j["timeRange"] = nullptr;
     if (r.timeRange) {
+        // Each 100-ns value, then the same in seconds (null where the value is -1, unknown).
         const TimeRangeInfo& t = *r.timeRange;
-        j["timeRange"] = {{"startTime", t.startTime},         {"videoFirstTime", t.videoFirstTime},
-                          {"audioFirstTime", t.audioFirstTime}, {"videoEndTime", t.videoEndTime},
-                          {"audioEndTime", t.audioEndTime},     {"videoFrameDuration", t.videoFrameDuration},
-                          {"audioFrameDuration", t.audioFrameDuration}};
+        const std::tuple<const char*, const char*, int64_t> times[] = {
+            {"startTime", "startSeconds", t.startTime},
+            {"videoFirstTime", "videoFirstSeconds", t.videoFirstTime},
+            {"audioFirstTime", "audioFirstSeconds", t.audioFirstTime},
+            {"videoEndTime", "videoEndSeconds", t.videoEndTime},
+            {"audioEndTime", "audioEndSeconds", t.audioEndTime},
+            {"videoFrameDuration", "videoFrameSeconds", t.videoFrameDuration},
+            {"audioFrameDuration", "audioFrameSeconds", t.audioFrameDuration}};
+        j["timeRange"] = nlohmann::ordered_json::object();
+        for (const auto& [name, inSeconds, value] : times)
+            j["timeRange"][name] = value;
+        for (const auto& [name, inSeconds, value] : times)
+            j["timeRange"][inSeconds] = SecondsJson(value);
     }
     if (r.timeTable) {
         if (!r.timeTable->error.empty()) {
@@ -450,7 +468,7 @@ nlohmann::ordered_json ToJson(const FileReport& r)
         } else {
             auto entries = nlohmann::ordered_json::array();
             for (const auto& [time, position] : r.timeTable->entries)
-                entries.push_back({{"time", time}, {"position", position}});
+                entries.push_back({{"time", time}, {"timeSeconds", SecondsJson(time)}, {"position", position}});
             j["timeTable"] = {{"entries", entries}};
         }
     }
