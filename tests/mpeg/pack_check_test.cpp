@@ -74,25 +74,20 @@ TEST(PackCheckTest, KeyPictureInPes)
 {
     // A P-picture met before the GOP header decides: not key. An I-picture without a GOP: key, not closed. Not video,
     // or not all there: cleared outputs.
-    const struct {
-        ByteVec packet;
-        uint32_t cut;
-        bool key;
-        uint8_t closed;
-        uint32_t tr;
-    } rows[] = {
+    // {PES packet, bytes cut off its end, key, closed_gop, temporal_reference}
+    const std::tuple<ByteVec, uint32_t, bool, int, uint32_t> rows[] = {
         {mdtest::PesPacket(0xE0, Concat({PPicture(), GopAndIPicture()})), 0, false, 0, 0},
         {mdtest::PesPacket(0xE0, Concat({mdtest::PictureHeaderFields(0, 1), mdtest::SliceStart()})), 0, true, 0, 0},
         {mdtest::PesPacket(0xE0, GopAndIPicture(2, true), 90000), 0, true, 1, 2},
         {mdtest::PesPacket(0xC0, GopAndIPicture(2, true)), 0, false, 0, 0},
         {mdtest::PesPacket(0xE0, GopAndIPicture()), 1, false, 0, 0},
     };
-    for (const auto& r : rows) {
+    for (const auto& [packet, cut, want, wantClosed, wantTr] : rows) {
         uint8_t key = 9, closed = 9;
         uint32_t tr = 9;
-        EXPECT_EQ(md::KeyPictureInPes(r.packet.data(), static_cast<uint32_t>(r.packet.size()) - r.cut, key, closed, tr),
-                  r.key);
-        EXPECT_EQ(std::tuple(key, closed, tr), std::tuple(uint8_t(r.key), r.closed, r.tr)) << (&r - rows);
+        EXPECT_EQ(md::KeyPictureInPes(packet.data(), static_cast<uint32_t>(packet.size()) - cut, key, closed, tr),
+                  want);
+        EXPECT_EQ(std::tuple(int(key), int(closed), tr), std::tuple(int(want), wantClosed, wantTr)) << packet.size();
     }
 }
 
