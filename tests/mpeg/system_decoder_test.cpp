@@ -1,4 +1,4 @@
-// System stream decoders: private-stream-1 sub-streams, the audio frame lock, packet completion, pack stuffing.
+// System stream decoders: private-stream-1 sub-streams, the audio frame lock, the packet time queue.
 #include "mpeg/system_decoder.h"
 
 #include <gtest/gtest.h>
@@ -104,25 +104,6 @@ TEST(SystemDecoderTest, PrivateStream1SubStreamIds)
                   std::pair(r.index, r.coding))
             << int(r.sub);
     }
-}
-
-TEST(SystemDecoderTest, PacketWaitsForTheNextStartCodeAndStuffingIsSkipped)
-{
-    md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
-    decoder.BeginStream();
-    // pack_stuffing_length 7, the stuffing bytes shaped like an audio packet: passed over, not read as a packet.
-    ByteVec header = mdtest::Mpeg2PackHeader(0, 25200, 0, 7);
-    const ByteVec fake = {0x00, 0x00, 0x01, 0xC0, 0x00, 0x01, 0xFF};
-    std::copy(fake.begin(), fake.end(), header.end() - 7);
-    const ByteVec es = Concat({mdtest::VideoSequenceHeader(720, 576, 2, 3), mdtest::GopHeaderFlags(false), IPicture()});
-    Feed(decoder, Concat({header, mdtest::PesPacket(0xE0, es, 90000)}));
-    EXPECT_EQ(TakeAndWalk(decoder, true, 0).first, 0u);  // no start code after the packet yet
-    EXPECT_EQ(decoder.FirstVideoStream(), -1);
-
-    Feed(decoder, mdtest::Mpeg2PackHeader(3600, 25200));
-    const uint32_t taken = TakeAndWalk(decoder, true, 0).first;
-    EXPECT_EQ(std::tuple(taken, decoder.FirstVideoStream(), decoder.CurrentAudioStream()),
-              std::tuple(es.size(), 0, -1));
 }
 
 // Two pictures in one packet: the second gets no time. Past 100 timed packets before a take, the last queue entry
