@@ -93,16 +93,14 @@ TEST(SystemDecoderTest, PrivateStream1SubStreamIds)
 {
     const int32_t none = md::kAudioCodingNone, ac3 = md::kAudioCodingAc3, dts = md::kAudioCodingDts;
     const int32_t lpcm = md::kAudioCodingLpcm;
-    const struct {
-        uint8_t sub;
-        int32_t index, coding;
-    } rows[] = {{0x7F, -1, none}, {0x87, 7, ac3},  {0x88, 0, dts},  {0x89, -1, none},
-                {0xA0, 0, lpcm},  {0xA8, 8, lpcm}, {0xA9, -1, none}};
-    for (const auto& r : rows) {
-        const auto decoder = Fed(mdtest::PesPacket(0xBD, mdtest::AudioSubStream(r.sub, ByteVec(64, 0x55)), 90000));
-        EXPECT_EQ(std::pair(decoder->CurrentAudioStream(), decoder->AudioCodingOf(std::max(r.index, 0))),
-                  std::pair(r.index, r.coding))
-            << int(r.sub);
+    const std::tuple<uint8_t, int32_t, int32_t> rows[] = {{0x7F, -1, none}, {0x87, 7, ac3},  {0x88, 0, dts},
+                                                          {0x89, -1, none}, {0xA0, 0, lpcm}, {0xA8, 8, lpcm},
+                                                          {0xA9, -1, none}};
+    for (const auto& [sub, index, coding] : rows) {
+        const auto decoder = Fed(mdtest::PesPacket(0xBD, mdtest::AudioSubStream(sub, ByteVec(64, 0x55)), 90000));
+        EXPECT_EQ(std::pair(decoder->CurrentAudioStream(), decoder->AudioCodingOf(std::max(index, 0))),
+                  std::pair(index, coding))
+            << int(sub);
     }
 }
 
