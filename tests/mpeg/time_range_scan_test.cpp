@@ -49,35 +49,26 @@ TEST(TimeRangeScanTest, SyntheticStreams)
     ByteVec cdxa = mdtest::CdxaFile(sectors);
     cdxa[md::kCdxaDataOffset + 18] &= static_cast<uint8_t>(~0x20);
 
-    const struct {
-        const char* what;
-        uint32_t kind;
-        ByteVec file;
-        TimeRangeInfo range;  // start, video first, audio first, video end, audio end, frame durations
-    } rows[] = {
+    // {kind, file, {start, video first, audio first, video end, audio end, frame durations}}
+    const std::tuple<uint32_t, ByteVec, TimeRangeInfo> rows[] = {
         // A frame duration above 600,000 is dropped: the start is the earlier of the first video and audio times and
         // no video end is looked for.
-        {"unusable frame duration",
-         MK_MPEG2_PROGRAM_MPEG4,
+        {MK_MPEG2_PROGRAM_MPEG4,
          mpeg4,
          {kSecond, 2 * kSecond, kSecond, 0, Units(90000 + 9000 * 15) + 240000, 0, 240000}},
         // The sector without Form 2 is not fed: the first video time is that of the next sector; the padding packet
         // after the last sector's video packet completes it.
-        {"CDXA",
-         MK_VCD,
-         cdxa,
-         {Units(90000 + 3600), Units(90000 + 3600), -1, Units(90000 + 3600 * 59) + 400000, 0, 400000, 0}},
+        {MK_VCD, cdxa, {Units(90000 + 3600), Units(90000 + 3600), -1, Units(90000 + 3600 * 59) + 400000, 0, 400000, 0}},
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.what);
-        md::MemoryInputStream stream(r.file.data(), r.file.size());
+    for (const auto& [kind, file, e] : rows) {
+        md::MemoryInputStream stream(file.data(), file.size());
         TimeRangeInfo range{};
-        ASSERT_TRUE(md::ScanProgramStreamTimeRange(stream, r.kind, range));
-        const TimeRangeInfo& e = r.range;
+        ASSERT_TRUE(md::ScanProgramStreamTimeRange(stream, kind, range)) << kind;
         EXPECT_EQ(std::tuple(range.startTime, range.videoFirstTime, range.audioFirstTime, range.videoEndTime,
                              range.audioEndTime, range.videoFrameDuration, range.audioFrameDuration),
                   std::tuple(e.startTime, e.videoFirstTime, e.audioFirstTime, e.videoEndTime, e.audioEndTime,
-                             e.videoFrameDuration, e.audioFrameDuration));
+                             e.videoFrameDuration, e.audioFrameDuration))
+            << kind;
     }
 
     // No range: a kind without a program stream, an empty file, a single pack (which cannot measure a byte rate).
