@@ -1,4 +1,4 @@
-// System stream decoders: private-stream-1 sub-streams, the audio frame lock, the packet time queue.
+// System stream decoders: private-stream-1 sub-streams, the audio frame lock, skipped packets and stuffing.
 #include "mpeg/system_decoder.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +15,6 @@ using mdtest::Concat;
 using Unit = std::tuple<uint32_t, uint32_t, int64_t>;  // type, offset, time
 
 int64_t Units(int64_t ticks) { return ticks * 1000 / 9; }
-
-ByteVec IPicture(uint16_t tr = 0) { return Concat({mdtest::PictureHeaderFields(tr, 1), mdtest::SliceStart()}); }
 
 void Feed(md::CMpegMuxDec& decoder, const ByteVec& bytes) { decoder.Feed(bytes.data(), uint32_t(bytes.size())); }
 
@@ -41,8 +39,7 @@ std::pair<uint32_t, std::vector<Unit>> TakeAndWalk(md::CMpegMuxDec& decoder, boo
     return {taken, units};
 }
 
-// An AC-3 sub-stream's PTS goes to the stream of the audio packet before it, so the first packet's time is lost;
-// the frames are then walked at a fixed step from the latest time.
+// An AC-3 PTS goes to the stream of the audio packet before it; frames are then walked at a fixed step.
 TEST(SystemDecoderTest, PrivateStream1SubStreamsAndFixedStepFrames)
 {
     md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
@@ -64,8 +61,7 @@ TEST(SystemDecoderTest, PrivateStream1SubStreamsAndFixedStepFrames)
     EXPECT_EQ(md::Ac3FrameDuration(24000, 0), 0);
 }
 
-// Joint stereo Layer II: once locked, a frame whose mode_extension differs is
-// not a frame; padding and protection bits may change.
+// Joint stereo Layer II: once locked, another mode_extension is no frame; padding and CRC bits may change.
 TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
 {
     auto frame = [](uint8_t modeExtension, bool padding, bool crc) {
@@ -104,19 +100,31 @@ TEST(SystemDecoderTest, PrivateStream1SubStreamIds)
     }
 }
 
-// Two pictures in one packet: the second gets no time. Past 100 timed packets before a take, the last queue entry
-// is overwritten: only the latest of the packets past the 99th keeps its time.
-TEST(SystemDecoderTest, PacketTimesAndQueueBound)
+// Map (0xBC) and directory (0xFF) packets are passed over by their length: audio written inside is not read.
+TEST(SystemDecoderTest, MapAndDirectoryPacketsAreSkippedWhole)
 {
-    ByteVec stream = mdtest::PesPacket(0xE0, Concat({IPicture(0), IPicture(1)}), 1000);
-    for (int k = 1; k < 102; ++k)
-        mdtest::Append(stream, mdtest::PesPacket(0xE0, IPicture(), 1000 + 3600 * uint64_t(k)));
-    const std::vector<Unit> units = TakeAndWalk(*Fed(stream), true, 0).second;
-    ASSERT_EQ(units.size(), 103u);
-    auto time = [&](size_t k) { return std::get<2>(units[k]); };
-    EXPECT_EQ(
-        (std::vector{time(1), time(2), time(99), time(100), time(101), time(102)}),
-        (std::vector<int64_t>{-1, Units(1000 + 3600), Units(1000 + 3600 * 98), -1, -1, Units(1000 + 3600 * 101)}));
+    const ByteVec audio = mdtest::PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 576), 90000);
+    const auto wrapped = [&](uint8_t id) { return Concat({ByteVec{0, 0, 1, id, 0, uint8_t(audio.size())}, audio}); };
+    for (const auto& [packet, taken] :
+         {std::pair(wrapped(0xBC), 0u), std::pair(wrapped(0xFF), 0u), std::pair(audio, 576u)})
+        EXPECT_EQ(TakeAndWalk(*Fed(packet), false, 0).first, taken) << int(packet[3]);
+}
+
+// Pack stuffing shaped like an audio packet is passed over; a packet is complete once the next start code is in.
+TEST(SystemDecoderTest, PacketWaitsForTheNextStartCodeAndStuffingIsSkipped)
+{
+    ByteVec header = mdtest::Mpeg2PackHeader(0, 25200, 0, 7);
+    const ByteVec fake = {0x00, 0x00, 0x01, 0xC0, 0x00, 0x01, 0xFF};
+    std::copy(fake.begin(), fake.end(), header.end() - 7);
+    md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+    decoder.BeginStream();
+    const ByteVec es = Concat({mdtest::PictureHeaderFields(0, 1), mdtest::SliceStart()});
+    Feed(decoder, Concat({header, mdtest::PesPacket(0xE0, es, 90000)}));
+    EXPECT_EQ(TakeAndWalk(decoder, true, 0).first, 0u);
+    Feed(decoder, mdtest::Mpeg2PackHeader(3600, 25200));
+    const uint32_t taken = TakeAndWalk(decoder, true, 0).first;
+    EXPECT_EQ(std::tuple(taken, decoder.FirstVideoStream(), decoder.CurrentAudioStream()),
+              std::tuple(es.size(), 0, -1));
 }
 
 }  // namespace
