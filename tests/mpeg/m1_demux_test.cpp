@@ -1,5 +1,4 @@
-// The MPEG-1 system stream demultiplexer (the pel aspect snap, the chunked reading, the packet split) and the
-// start-code scan the program-stream demultiplexers share.
+// The MPEG-1 system stream demultiplexer's own rules, and the start-code scan the demultiplexers share.
 #include "mpeg/m1_demux.h"
 
 #include <gtest/gtest.h>
@@ -48,8 +47,7 @@ Result ParseBytes(const ByteVec& bytes, StreamList& list)
 
 TEST(M1Demux, PelAspect)
 {
-    // width : height x pel aspect; a pair not wider than high is snapped through the picture size:
-    // 320 : 288 x 1.125 = 320 : 324 gives 320 x 320 : 324 x 288.
+    // width : height x pel aspect, snapped when not wider than high: 320 : 288 x 1.125 gives 320 x 320 : 324 x 288.
     StreamList list;
     ASSERT_EQ(ParseBytes(Video(90000, VideoEs(320, 288, 12)), list).ret, 1u);
     EXPECT_EQ(std::pair(list.At(0)->video.aspectX, list.At(0)->video.aspectY), std::pair(102400u, 93312u));

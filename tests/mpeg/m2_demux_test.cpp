@@ -54,8 +54,7 @@ mdtest::SequenceFields Sequence(uint8_t aspectCode)
     return seq;
 }
 
-// Without a sequence extension the video is MPEG-1. MPEG-4 Visual keeps the visual object sequence as its
-// configuration; its square pels give the picture size.
+// No sequence extension: MPEG-1. MPEG-4 Visual keeps its VOS as configuration; square pels give the aspect.
 TEST(M2Demux, VideoRecords)
 {
     mdtest::SequenceFields mpeg1 = Sequence(2);

@@ -59,8 +59,7 @@ TEST(PackCheckTest, Mpeg2ClockResetKeepsTimesRising)
         md::Mpeg2PackCheck checker;
         checker.SetInspect(true);
         md::PackEntryList entries;
-        // Two calls, the second presenting the rest of the first again.
-        const uint32_t consumed = checker.ScanPacks(file.data(), 2 * 2048 + 100, &entries, false);
+        const uint32_t consumed = checker.ScanPacks(file.data(), 2 * 2048 + 100, &entries, false);  // rest comes again
         EXPECT_EQ(consumed, 2 * 2048u);
         checker.ScanPacks(file.data() + consumed, static_cast<uint32_t>(file.size() - consumed), &entries, false);
         ASSERT_EQ(entries.size(), 3u);

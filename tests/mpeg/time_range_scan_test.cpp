@@ -82,8 +82,7 @@ TEST(TimeRangeScanTest, SyntheticStreams)
     }
 }
 
-// The byte rate: bytes between the first and the last pack header over the clock between them; a clock that falls
-// to 0 or goes back continues from the clock before. One pack measures nothing.
+// Bytes between the first and last pack header over their clocks; a clock that falls or goes back continues on.
 TEST(TimeRangeScanTest, ByteRateFromPackClocks)
 {
     const struct {
@@ -110,8 +109,7 @@ TEST(TimeRangeScanTest, ByteRateFromPackClocks)
     }
 }
 
-// A closed GOP whose first picture in stream order has temporal_reference 2
-// is displayed two frames after the GOP starts.
+// A closed GOP whose first picture has temporal_reference 2 is shown two frames after the GOP starts.
 TEST(TimeRangeScanTest, ClosedGopMovesTheFirstTimeBack)
 {
     const ByteVec file =
