@@ -1,0 +1,331 @@
+"""mediadetect from Python: the detector module driven through its binary interface with ctypes.
+
+    import mediadetect
+    d = mediadetect.detect("movie.ts")      # a Detection dataclass
+    d.kind_name, d.video.width, d.audio.channels, d.duration
+    mediadetect.time_table("movie.vob")     # [(seconds, byte position), ...] of the key pictures
+
+The module is libmediadetect.so at $MEDIADETECT_MODULE, else the one the dynamic loader finds
+(an installed tree). A file that cannot be examined raises MediaDetectError with its HRESULT.
+"""
+import ctypes
+import os
+import sqlite3
+import threading
+from dataclasses import dataclass, field
+from typing import List, Optional, Tuple
+
+__all__ = ["detect", "time_table", "Detection", "Video", "Audio", "Program", "Tracks", "MediaDetectError",
+           "KIND_NAMES"]
+
+HRESULT = ctypes.c_int32
+E_INVALIDARG = -2147024809  # 0x80070057
+
+
+def _hresult_from_win32(error):
+    return ctypes.c_int32(0x80070000 | (error & 0xFFFF)).value
+
+
+class MediaDetectError(OSError):
+    """A file the detector could not examine; hresult is the interface's result code."""
+
+    def __init__(self, hresult, message, path=None):
+        super().__init__(f"{message} (0x{hresult & 0xFFFFFFFF:08X})" + (f": {path}" if path else ""))
+        self.hresult = hresult
+        self.path = path
+
+
+class _Guid(ctypes.Structure):
+    _fields_ = [("Data1", ctypes.c_uint32), ("Data2", ctypes.c_uint16), ("Data3", ctypes.c_uint16),
+                ("Data4", ctypes.c_uint8 * 8)]
+
+    @classmethod
+    def of(cls, d1, d2, d3, *d4):
+        return cls(d1, d2, d3, (ctypes.c_uint8 * 8)(*d4))
+
+
+CLSID_ZPMediaDetect = _Guid.of(0x5a486531, 0x0201, 0x43e0, 0xbd, 0x81, 0xd5, 0x44, 0xbb, 0x08, 0xd0, 0xdc)
+IID_IClassFactory = _Guid.of(1, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)
+IID_IMediaDetect5 = _Guid.of(0x2c21a4b6, 0xc51a, 0x4990, 0xb4, 0x40, 0xb0, 0x84, 0x15, 0x34, 0xf7, 0x3a)
+IID_ITimeTableInfo = _Guid.of(0xd57b64f7, 0x8728, 0x4717, 0xbd, 0x9c, 0xa0, 0x97, 0x19, 0xa0, 0x6b, 0xa0)
+
+
+class _VideoInfo(ctypes.Structure):
+    _fields_ = [("format", ctypes.c_uint32), ("reserved0", ctypes.c_uint32), ("frameRate", ctypes.c_double)] + [
+        (n, ctypes.c_uint32) for n in ("bitRate", "width", "height", "aspectX", "aspectY", "fieldOrder", "profile",
+                                       "reserved1")]
+
+
+class _AudioInfo(ctypes.Structure):
+    _fields_ = [(n, ctypes.c_uint32) for n in ("format", "channels", "sampleRate", "byteRate", "blockAlign",
+                                               "bitsPerSample", "bitRate")]
+
+
+class _TimeRangeInfo(ctypes.Structure):
+    _fields_ = [(n, ctypes.c_int64) for n in ("startTime", "videoFirstTime", "audioFirstTime", "videoEndTime",
+                                              "audioEndTime")] + [
+        ("videoFrameDuration", ctypes.c_uint32), ("audioFrameDuration", ctypes.c_uint32)]
+
+
+class _StreamSelection(ctypes.Structure):
+    _fields_ = [(n, ctypes.c_uint32) for n in ("videoId", "videoStreamType", "audioId", "audioStreamType")]
+
+
+assert ctypes.sizeof(_VideoInfo) == 48 and ctypes.sizeof(_AudioInfo) == 28 and ctypes.sizeof(_TimeRangeInfo) == 48
+
+KIND_NAMES = ["unknown", "mpeg1-system", "mpeg2-program", "vcd", "svcd", "mpeg2-program-mpeg4", "dvd-video",
+              "dvd-vr", "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video", "mpeg4-video", "directv", "matroska"]
+VIDEO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "mpeg4", 4: "h264", 6: "h263", 7: "cinepak", 8: "mjpeg",
+                      9: "h264-mvc"}
+AUDIO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "ac3", 4: "pcm-be", 5: "dts", 6: "aac", 7: "amr", 8: "pcm-le",
+                      9: "mp3", 10: "vorbis", 11: "truehd", 12: "dts-hd"}
+MK_MPEG2_TRANSPORT, MK_DIRECTV, MK_MATROSKA = 8, 13, 14
+
+
+@dataclass
+class Video:
+    format: int
+    format_name: str
+    frame_rate: float
+    bit_rate: int
+    width: int
+    height: int
+    aspect_x: int
+    aspect_y: int
+    field_order: int  # 0 progressive or unknown, 1 top field first, 2 bottom field first
+    profile: int
+
+
+@dataclass
+class Audio:
+    format: int
+    format_name: str
+    channels: int
+    sample_rate: int
+    byte_rate: int
+    block_align: int
+    bits_per_sample: int
+    bit_rate: int
+
+
+@dataclass
+class Program:
+    pmt_pid: int
+    video: List[int]
+    audio: List[int]
+
+
+@dataclass
+class Tracks:
+    video: List[int]
+    audio: List[int]
+    subtitle: List[int]
+
+
+@dataclass
+class Detection:
+    path: str
+    kind: int
+    kind_name: str
+    video: Optional[Video] = None
+    audio: Optional[Audio] = None
+    programs: List[Program] = field(default_factory=list)  # transport streams
+    tracks: Optional[Tracks] = None  # Matroska
+    start: Optional[float] = None  # seconds
+    duration: Optional[float] = None  # seconds
+
+
+class _Interface:
+    """A COM interface pointer: slot n of its table called with the pointer first; released on close."""
+
+    def __init__(self, pointer):
+        self.pointer = pointer
+
+    def call(self, slot, argtypes, *args):
+        table = ctypes.cast(self.pointer, ctypes.POINTER(ctypes.POINTER(ctypes.c_void_p)))[0]
+        return ctypes.CFUNCTYPE(HRESULT, ctypes.c_void_p, *argtypes)(table[slot])(self.pointer, *args)
+
+    def query(self, iid):
+        out = ctypes.c_void_p()
+        hr = self.call(0, [ctypes.POINTER(_Guid), ctypes.POINTER(ctypes.c_void_p)], ctypes.byref(iid),
+                       ctypes.byref(out))
+        if hr < 0:
+            raise MediaDetectError(hr, "interface not available")
+        return _Interface(out.value)
+
+    def close(self):
+        if self.pointer:
+            ctypes.CFUNCTYPE(ctypes.c_uint32, ctypes.c_void_p)(
+                ctypes.cast(self.pointer, ctypes.POINTER(ctypes.POINTER(ctypes.c_void_p)))[0][2])(self.pointer)
+            self.pointer = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+_module = None
+_module_lock = threading.Lock()
+
+
+def _load():
+    global _module
+    with _module_lock:
+        if _module is None:
+            _module = ctypes.CDLL(os.environ.get("MEDIADETECT_MODULE") or "libmediadetect.so.0")
+            _module.DllGetClassObject.restype = HRESULT
+            _module.DllGetClassObject.argtypes = [ctypes.POINTER(_Guid), ctypes.POINTER(_Guid),
+                                                  ctypes.POINTER(ctypes.c_void_p)]
+        return _module
+
+
+def _create_detector():
+    factory = ctypes.c_void_p()
+    hr = _load().DllGetClassObject(ctypes.byref(CLSID_ZPMediaDetect), ctypes.byref(IID_IClassFactory),
+                                   ctypes.byref(factory))
+    if hr < 0:
+        raise MediaDetectError(hr, "no class factory")
+    with _Interface(factory.value) as f:
+        detector = ctypes.c_void_p()
+        hr = f.call(3, [ctypes.c_void_p, ctypes.POINTER(_Guid), ctypes.POINTER(ctypes.c_void_p)], None,
+                    ctypes.byref(IID_IMediaDetect5), ctypes.byref(detector))
+    if hr < 0:
+        raise MediaDetectError(hr, "cannot create a detector")
+    return _Interface(detector.value)
+
+
+def _check_readable(path):
+    """The detector reports an unreadable file as kind 0; a host wants to know why."""
+    try:
+        with open(path, "rb"):
+            pass
+    except FileNotFoundError:
+        raise MediaDetectError(_hresult_from_win32(2), "no such file", path) from None
+    except PermissionError:
+        raise MediaDetectError(_hresult_from_win32(5), "access denied", path) from None
+    except IsADirectoryError:
+        raise MediaDetectError(E_INVALIDARG, "is a directory", path) from None
+
+
+def _ids(array, count):
+    return [array[i] for i in range(max(0, min(count, len(array))))]
+
+
+def _select_first_program(d, kind, detection):
+    """As the tool does: list the programs, then select the first video and audio of the first one that
+    lists any (the pair, else the video alone, else the audio alone)."""
+    pmt_pids = [0]  # a DirecTV file has one program, under PMT PID 0
+    if kind == MK_MPEG2_TRANSPORT:
+        count = ctypes.c_uint32()
+        programs = [ctypes.POINTER(ctypes.c_uint32), ctypes.c_void_p, ctypes.c_int64]
+        if d.call(16, programs, ctypes.byref(count), None, 0) < 0:
+            return
+        pids = (ctypes.c_uint32 * count.value)()
+        if d.call(16, programs, ctypes.byref(count), pids, 0) < 0:
+            return
+        pmt_pids = _ids(pids, count.value)
+    for pmt in pmt_pids:
+        vc, ac = ctypes.c_int32(), ctypes.c_int32()
+        v, a = (ctypes.c_uint32 * 16)(), (ctypes.c_uint32 * 16)()
+        if d.call(17, [ctypes.c_uint32, ctypes.POINTER(ctypes.c_int32), ctypes.c_void_p,
+                       ctypes.POINTER(ctypes.c_int32), ctypes.c_void_p, ctypes.c_int64],
+                  pmt, ctypes.byref(vc), v, ctypes.byref(ac), a, 0) >= 0:
+            detection.programs.append(Program(pmt, _ids(v, vc.value), _ids(a, ac.value)))
+    for p in detection.programs:
+        if not p.video and not p.audio:
+            continue
+        v = p.video[0] if p.video else 0
+        a = p.audio[0] if p.audio else 0
+        for selection in ((v, a), (v, 0), (0, a)):
+            if selection != (0, 0) and d.call(18, [ctypes.POINTER(_StreamSelection), ctypes.c_int64,
+                                                   ctypes.c_void_p, ctypes.c_void_p],
+                                              ctypes.byref(_StreamSelection(selection[0], 0, selection[1], 0)), 0,
+                                              None, None) >= 0:
+                return
+        return
+
+
+def _select_first_tracks(d, detection):
+    vc, ac, sc = ctypes.c_int32(), ctypes.c_int32(), ctypes.c_uint32()
+    lists = [ctypes.c_uint32, ctypes.POINTER(ctypes.c_int32), ctypes.c_void_p, ctypes.POINTER(ctypes.c_int32),
+             ctypes.c_void_p, ctypes.c_int64]
+    subtitles = [ctypes.POINTER(ctypes.c_uint32), ctypes.c_void_p, ctypes.c_int64]
+    # The counts first, then the lists in arrays of that size.
+    if d.call(17, lists, 0, ctypes.byref(vc), None, ctypes.byref(ac), None, 0) < 0 or d.call(
+            21, subtitles, ctypes.byref(sc), None, 0) < 0:
+        return
+    v, a, s = (ctypes.c_uint32 * max(vc.value, 0))(), (ctypes.c_uint32 * max(ac.value, 0))(), (ctypes.c_uint32 * sc.value)()
+    d.call(17, lists, 0, ctypes.byref(vc), v, ctypes.byref(ac), a, 0)
+    d.call(21, subtitles, ctypes.byref(sc), s, 0)
+    detection.tracks = Tracks(_ids(v, vc.value), _ids(a, ac.value), _ids(s, sc.value))
+    selection = _StreamSelection(detection.tracks.video[0] if detection.tracks.video else 0, 0,
+                                 detection.tracks.audio[0] if detection.tracks.audio else 0, 0)
+    d.call(20, [ctypes.POINTER(_StreamSelection), ctypes.c_uint32, ctypes.c_uint64, ctypes.c_void_p,
+                ctypes.c_void_p, ctypes.c_void_p], ctypes.byref(selection), 0, 0, None, None, None)
+
+
+def detect(path) -> Detection:
+    """Examines one file as the command-line tool does and returns what the detector reports."""
+    path = os.fspath(path)
+    _check_readable(path)
+    with _create_detector() as d:
+        kind = ctypes.c_uint32()
+        hr = d.call(3, [ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint32)], os.fsencode(path), ctypes.byref(kind))
+        if hr < 0:
+            raise MediaDetectError(hr, "cannot open", path)
+        k = kind.value
+        detection = Detection(path, k, KIND_NAMES[k] if k < len(KIND_NAMES) else "unknown")
+        if k in (MK_MPEG2_TRANSPORT, MK_DIRECTV):
+            _select_first_program(d, k, detection)
+        elif k == MK_MATROSKA:
+            _select_first_tracks(d, detection)
+        v = _VideoInfo()
+        if d.call(12, [ctypes.POINTER(_VideoInfo)], ctypes.byref(v)) >= 0:
+            detection.video = Video(v.format, VIDEO_FORMAT_NAMES.get(v.format, "other"), v.frameRate, v.bitRate,
+                                    v.width, v.height, v.aspectX, v.aspectY, v.fieldOrder, v.profile)
+        a = _AudioInfo()
+        if d.call(7, [ctypes.POINTER(_AudioInfo)], ctypes.byref(a)) >= 0:
+            detection.audio = Audio(a.format, AUDIO_FORMAT_NAMES.get(a.format, "other"), a.channels, a.sampleRate,
+                                    a.byteRate, a.blockAlign, a.bitsPerSample, a.bitRate)
+        duration = ctypes.c_int64(-1)
+        if d.call(4, [ctypes.POINTER(ctypes.c_int64)], ctypes.byref(duration)) >= 0 and duration.value >= 0:
+            detection.duration = duration.value / 1e7
+            r = _TimeRangeInfo()
+            if d.call(5, [ctypes.POINTER(_TimeRangeInfo)], ctypes.byref(r)) >= 0 and r.startTime >= 0:
+                detection.start = r.startTime / 1e7
+        return detection
+
+
+_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint32)
+_TIME_TABLE_RESULTS = {1: "no time table for this kind of file", 2: "the time-index component is not registered",
+                       3: "stopped"}
+
+
+def _time_index_path():
+    if os.environ.get("MEDIADETECT_TIMEINDEX_DB"):
+        return os.environ["MEDIADETECT_TIMEINDEX_DB"]
+    base = os.environ.get("XDG_DATA_HOME") or os.path.join(os.environ.get("HOME", "."), ".local", "share")
+    return os.path.join(base, "mediadetect", "timeindex.sqlite")
+
+
+def time_table(path) -> List[Tuple[float, int]]:
+    """Builds the time table of a program stream (the modules must be registered: `mediadetect register`)
+    and returns its key pictures as (seconds from the first picture, byte position of the pack)."""
+    path = os.fspath(path)
+    _check_readable(path)
+    done = threading.Event()
+    result = []
+    callback = _CALLBACK(lambda context, code: (result.append(code), done.set()))
+    with _create_detector() as d, d.query(IID_ITimeTableInfo) as table:
+        hr = table.call(3, [ctypes.c_wchar_p, _CALLBACK, ctypes.c_void_p], os.path.abspath(path), callback, None)
+        if hr < 0:
+            raise MediaDetectError(hr, "no time table for this kind of file", path)
+        done.wait()
+    if result[0] != 0:
+        raise MediaDetectError(ctypes.c_int32(0x80004005).value, _TIME_TABLE_RESULTS.get(result[0], "failed"), path)
+    with sqlite3.connect(_time_index_path()) as db:
+        rows = db.execute("SELECT e.time, e.data FROM entries e JOIN tables t ON e.table_id = t.id "
+                          "WHERE t.path = ? ORDER BY e.time, e.seq", (os.path.realpath(path),)).fetchall()
+    return [(time / 1e7, int.from_bytes(data, "little", signed=True)) for time, data in rows]
