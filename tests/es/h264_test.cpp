@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <functional>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -33,22 +32,18 @@ Bytes Escape(const Bytes& rbsp)
     return out;
 }
 
-// The SPS fields the tests vary. Defaults: Main profile, 1920x1088 coded, progressive, no VUI.
+// The SPS fields the tests vary. Defaults: Main profile, 1920x1088 coded, progressive, no crop, no VUI.
 struct SpsFields {
     uint32_t profile = 77, constraintFlags = 0b0100'0000, level = 40, spsId = 0;
     uint32_t chromaFormat = 1, bitDepthLuma = 0;      // High profiles
-    std::vector<std::vector<int32_t>> scalingDeltas;  // per list, empty = absent; none = no matrix
+    std::vector<std::vector<int32_t>> scalingDeltas = {};  // per list, empty = absent; none = no matrix
     uint32_t log2MaxFrameNumMinus4 = 0, pocType = 0, log2MaxPocLsbMinus4 = 2;
-    std::vector<int32_t> pocOffsets;  // pic_order_cnt_type 1
+    std::vector<int32_t> pocOffsets = {};  // pic_order_cnt_type 1
     uint32_t maxRefFrames = 4, widthMbsMinus1 = 119, heightMapUnitsMinus1 = 67;
-    bool frameMbsOnly = true, mbaff = false, crop = false;
-    uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;
-    bool vui = false, aspectInfo = false;
-    uint32_t aspectIdc = 0, sarW = 0, sarH = 0;
-    bool timing = false;
-    uint32_t numUnitsInTick = 0, timeScale = 0;
-    bool hrd = false;  // NAL and VCL HRD, cpbCntMinus1 + 1 CPBs each
-    uint32_t cpbCntMinus1 = 0;
+    bool frameMbsOnly = true, mbaff = false;
+    uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;  // cropping written when any is set
+    bool vui = false, aspectInfo = false, timing = false, hrd = false;  // hrd: NAL and VCL, cpbCntMinus1 + 1 CPBs
+    uint32_t aspectIdc = 0, sarW = 0, sarH = 0, numUnitsInTick = 0, timeScale = 0, cpbCntMinus1 = 0;
 };
 
 Bytes WriteSps(const SpsFields& f)
@@ -83,8 +78,9 @@ Bytes WriteSps(const SpsFields& f)
     w.PutUe(f.widthMbsMinus1), w.PutUe(f.heightMapUnitsMinus1), w.PutBit(f.frameMbsOnly);
     if (!f.frameMbsOnly)
         w.PutBit(f.mbaff);
-    w.PutBit(true), w.PutBit(f.crop);  // direct_8x8_inference_flag
-    if (f.crop)
+    const bool crop = f.cropLeft || f.cropRight || f.cropTop || f.cropBottom;
+    w.PutBit(true), w.PutBit(crop);  // direct_8x8_inference_flag
+    if (crop)
         w.PutUe(f.cropLeft), w.PutUe(f.cropRight), w.PutUe(f.cropTop), w.PutUe(f.cropBottom);
     w.PutBit(f.vui);
     if (f.vui) {
@@ -125,29 +121,23 @@ bool Parse(const SpsFields& f, SpsInfo& sps) { return ParseSps(WriteSps(f).data(
 TEST(H264Sps, PictureProperties)
 {
     const struct {
-        std::function<void(SpsFields&)> set;
+        SpsFields f;
         uint32_t width, height, progressive, fieldCoding;
         int64_t duration;
         double fps;
     } cases[] = {
         // No VUI: 29.97 fps. Field MB pairs: 34 map units x 32 lines, crop units of 4 lines: 1088 - 8.
-        {[](SpsFields& f) { f.frameMbsOnly = false, f.mbaff = true, f.heightMapUnitsMinus1 = 33, f.crop = true,
-                            f.cropBottom = 2; },
-         1920, 1080, 0, 1, 333666, 29.97},
-        {[](SpsFields& f) { f.frameMbsOnly = false, f.heightMapUnitsMinus1 = 17, f.widthMbsMinus1 = 44; },
-         720, 576, 0, 2, 333666, 29.97},
+        {{.heightMapUnitsMinus1 = 33, .frameMbsOnly = false, .mbaff = true, .cropBottom = 2}, 1920, 1080, 0, 1, 333666,
+         29.97},
+        {{.widthMbsMinus1 = 44, .heightMapUnitsMinus1 = 17, .frameMbsOnly = false}, 720, 576, 0, 2, 333666, 29.97},
         // VUI timing: (num_units_in_tick * 10^7 / time_scale) * 2; fps = trunc(10^9 / duration) / 100.
-        {[](SpsFields& f) { f.vui = f.timing = true, f.numUnitsInTick = 1001, f.timeScale = 48000; },
-         1920, 1088, 1, 0, 417082, 23.97},
-        {[](SpsFields& f) { f.vui = f.timing = true, f.numUnitsInTick = 0, f.timeScale = 50; },
-         1920, 1088, 1, 0, 0, 0.0},
+        {{.vui = true, .timing = true, .numUnitsInTick = 1001, .timeScale = 48000}, 1920, 1088, 1, 0, 417082, 23.97},
+        {{.vui = true, .timing = true, .numUnitsInTick = 0, .timeScale = 50}, 1920, 1088, 1, 0, 0, 0.0},
     };
     H264PictureProperties pic{};
     for (const auto& c : cases) {
-        SpsFields f;
-        c.set(f);
         SpsInfo sps{};
-        ASSERT_TRUE(Parse(f, sps) && DerivePictureProperties(sps, pic)) << c.width << "x" << c.height;
+        ASSERT_TRUE(Parse(c.f, sps) && DerivePictureProperties(sps, pic)) << c.width << "x" << c.height;
         EXPECT_EQ(std::tuple(pic.width, pic.height, uint32_t(pic.progressive), pic.fieldCoding, pic.frameDuration,
                              pic.frameRate),
                   std::tuple(c.width, c.height, c.progressive, c.fieldCoding, c.duration, c.fps));
@@ -169,9 +159,8 @@ TEST(H264Sps, PictureProperties)
         {45, 36, 0, 0, 0, 720, 576},
     };
     for (const auto& a : aspects) {
-        SpsFields f;
-        f.widthMbsMinus1 = a[0] - 1, f.heightMapUnitsMinus1 = a[1] - 1;
-        f.vui = true, f.aspectInfo = a[2] != 0, f.aspectIdc = a[3], f.sarW = a[4], f.sarH = a[4] ? 45 : 11;
+        const SpsFields f{.widthMbsMinus1 = a[0] - 1, .heightMapUnitsMinus1 = a[1] - 1, .vui = true,
+                          .aspectInfo = a[2] != 0, .aspectIdc = a[3], .sarW = a[4], .sarH = a[4] ? 45u : 11u};
         SpsInfo sps{};
         ASSERT_TRUE(Parse(f, sps) && DerivePictureProperties(sps, pic));
         EXPECT_EQ(std::pair(pic.aspectX, pic.aspectY), std::pair(a[5], a[6])) << a[0] << "x" << a[1] << " idc " << a[3];
@@ -241,51 +230,32 @@ TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
 TEST(H264Sps, RangeChecks)
 {
     // The largest accepted value of a field, then the first rejected one.
-    const struct {
-        uint32_t SpsFields::*field;
-        uint32_t ok, bad;
-    } fields[] = {
-        {&SpsFields::spsId, 31, 32},          {&SpsFields::log2MaxFrameNumMinus4, 12, 13},
-        {&SpsFields::pocType, 2, 3},          {&SpsFields::log2MaxPocLsbMinus4, 12, 13},
-        {&SpsFields::maxRefFrames, 16, 17},   {&SpsFields::widthMbsMinus1, 4095, 4096},
-        {&SpsFields::profile, 144, 244},      {&SpsFields::heightMapUnitsMinus1, 4095, 4096},
-        // constraint_set4_flag and reserved_zero_2bits must be 0
-        {&SpsFields::constraintFlags, 0xF0, 0x08}, {&SpsFields::constraintFlags, 0xF0, 0x01},
-    };
-    for (const auto& r : fields) {
-        SpsFields ok, bad;
-        ok.*r.field = r.ok, bad.*r.field = r.bad;
-        SpsInfo sps{};
-        EXPECT_TRUE(Parse(ok, sps) && sps.valid) << r.ok;
-        sps.valid = true;
-        EXPECT_FALSE(Parse(bad, sps) || sps.valid) << r.bad;
-    }
-    using Set = std::function<void(SpsFields&)>;
-    const std::pair<Set, Set> bounds[] = {
-        {[](SpsFields& f) { f.pocType = 1, f.pocOffsets.assign(255, -7); },
-         [](SpsFields& f) { f.pocType = 1, f.pocOffsets.assign(256, -7); }},
+    const std::pair<SpsFields, SpsFields> bounds[] = {
+        {{.spsId = 31}, {.spsId = 32}}, {{.pocType = 2}, {.pocType = 3}}, {{.maxRefFrames = 16}, {.maxRefFrames = 17}},
+        {{.log2MaxFrameNumMinus4 = 12}, {.log2MaxFrameNumMinus4 = 13}},
+        {{.log2MaxPocLsbMinus4 = 12}, {.log2MaxPocLsbMinus4 = 13}},
+        // Sizes that would overflow the pixel arithmetic; 244 is not among the profiles taken; constraint_set4_flag
+        // and reserved_zero_2bits must be 0.
+        {{.widthMbsMinus1 = 4095}, {.widthMbsMinus1 = 4096}}, {{.profile = 144}, {.profile = 244}},
+        {{.heightMapUnitsMinus1 = 4095}, {.heightMapUnitsMinus1 = 4096}},
+        {{.constraintFlags = 0xF0}, {.constraintFlags = 0x08}}, {{.constraintFlags = 0xF0}, {.constraintFlags = 0x01}},
+        {{.pocType = 1, .pocOffsets = std::vector(255, -7)}, {.pocType = 1, .pocOffsets = std::vector(256, -7)}},
         // Crops must leave a picture: 2 * 959 < 1920 columns; 4 * 271 < 1088 field lines.
-        {[](SpsFields& f) { f.crop = true, f.cropLeft = 959; }, [](SpsFields& f) { f.crop = true, f.cropRight = 960; }},
-        {[](SpsFields& f) { f.crop = true, f.cropBottom = 543; }, [](SpsFields& f) { f.crop = true, f.cropTop = 544; }},
-        {[](SpsFields& f) { f.frameMbsOnly = false, f.heightMapUnitsMinus1 = 33, f.crop = true, f.cropTop = 271; },
-         [](SpsFields& f) { f.frameMbsOnly = false, f.heightMapUnitsMinus1 = 33, f.crop = true, f.cropBottom = 272; }},
-        {[](SpsFields&) {}, [](SpsFields& f) { f.crop = true, f.cropTop = f.cropBottom = 0xFFFFFFFEu; }},
-        {[](SpsFields& f) { f.profile = 100, f.chromaFormat = 3; },
-         [](SpsFields& f) { f.profile = 100, f.chromaFormat = 4; }},
-        {[](SpsFields& f) { f.profile = 100, f.bitDepthLuma = 6; },
-         [](SpsFields& f) { f.profile = 100, f.bitDepthLuma = 7; }},
-        {[](SpsFields& f) { f.profile = 100, f.scalingDeltas = {{-128, 127, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}; },
-         [](SpsFields& f) { f.profile = 100, f.scalingDeltas = {{128}}; }},
-        {[](SpsFields&) {}, [](SpsFields& f) { f.profile = 100, f.scalingDeltas = {{-129}}; }},
+        {{.cropLeft = 959}, {.cropRight = 960}}, {{.cropBottom = 543}, {.cropTop = 544}},
+        {{.heightMapUnitsMinus1 = 33, .frameMbsOnly = false, .cropTop = 271},
+         {.heightMapUnitsMinus1 = 33, .frameMbsOnly = false, .cropBottom = 272}},
+        {{}, {.cropTop = 0xFFFFFFFEu, .cropBottom = 0xFFFFFFFEu}},
+        {{.profile = 100, .chromaFormat = 3}, {.profile = 100, .chromaFormat = 4}},
+        {{.profile = 100, .bitDepthLuma = 6}, {.profile = 100, .bitDepthLuma = 7}},
+        {{.profile = 100, .scalingDeltas = {{-128, 127, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}},
+         {.profile = 100, .scalingDeltas = {{128}}}},
+        {{}, {.profile = 100, .scalingDeltas = {{-129}}}},
     };
     for (size_t i = 0; i < std::size(bounds); ++i) {
-        SpsFields ok, bad;
-        bounds[i].first(ok);
-        bounds[i].second(bad);
         SpsInfo sps{};
-        EXPECT_TRUE(Parse(ok, sps) && sps.valid) << i;
+        EXPECT_TRUE(Parse(bounds[i].first, sps) && sps.valid) << i;
         sps.valid = true;
-        EXPECT_FALSE(Parse(bad, sps) || sps.valid) << i;
+        EXPECT_FALSE(Parse(bounds[i].second, sps) || sps.valid) << i;
     }
     SpsInfo sps{};
     const uint8_t header[] = {0x67};
@@ -354,9 +324,8 @@ TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
         {false, true, false, 2, 0, 0, 0, -2}, {true, true, false, 0, 1, 0, 0, 3}, {true, true, true, 0, 1, 1, 35, 3},
     };
     for (const auto& r : rows) {
-        PpsFields f;
-        f.extension = r.extension, f.transform8x8 = r.transform8x8, f.scalingMatrix = r.scalingMatrix;
-        f.trailingZeros = r.trailingZeros;
+        const PpsFields f{.extension = r.extension, .transform8x8 = r.transform8x8, .scalingMatrix = r.scalingMatrix,
+                          .trailingZeros = r.trailingZeros};
         PpsInfo pps{};
         ASSERT_TRUE(Parse(f, pps));
         EXPECT_EQ(std::tuple(pps.entropy_coding_mode_flag, pps.weighted_bipred_idc, pps.pic_init_qp_minus26,
@@ -372,10 +341,8 @@ TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
         {3, 6, 0, 0, 0, 0, 5},  {4, 6, 0, 0, 0, 0, 5},   {1, 6, 0, 0, 0, 0, 5},
     };
     for (const auto& m : maps) {
-        PpsFields g;
-        g.sliceGroupsMinus1 = m[0], g.mapType = m[1];
         PpsInfo pps{};
-        ASSERT_TRUE(Parse(g, pps)) << m[1];
+        ASSERT_TRUE(Parse(PpsFields{.sliceGroupsMinus1 = m[0], .mapType = m[1]}, pps)) << m[1];
         EXPECT_EQ(std::tuple(pps.run_length_minus1[3], pps.top_left[2], pps.bottom_right[2], pps.top_left[3],
                              pps.slice_group_change_direction_flag, pps.slice_group_change_rate_minus1,
                              pps.pic_size_in_map_units_minus1, pps.num_ref_idx_l0_default_active_minus1),
@@ -386,25 +353,20 @@ TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
 
 TEST(H264Pps, RangeChecks)
 {
-    using Set = std::function<void(PpsFields&)>;
-    const std::pair<Set, Set> bounds[] = {
-        {[](PpsFields& f) { f.spsId = 31; }, [](PpsFields& f) { f.spsId = 32; }},
-        {[](PpsFields& f) { f.sliceGroupsMinus1 = 7; }, [](PpsFields& f) { f.sliceGroupsMinus1 = 8; }},
-        {[](PpsFields& f) { f.sliceGroupsMinus1 = 1, f.mapType = 6; },
-         [](PpsFields& f) { f.sliceGroupsMinus1 = 1, f.mapType = 7; }},
-        {[](PpsFields& f) { f.refIdxL0 = 31; }, [](PpsFields& f) { f.refIdxL0 = 32; }},
-        {[](PpsFields& f) { f.refIdxL1 = 31; }, [](PpsFields& f) { f.refIdxL1 = 32; }},
+    const std::pair<PpsFields, PpsFields> bounds[] = {
+        {{.spsId = 31}, {.spsId = 32}},
+        {{.sliceGroupsMinus1 = 7}, {.sliceGroupsMinus1 = 8}},
+        {{.sliceGroupsMinus1 = 1, .mapType = 6}, {.sliceGroupsMinus1 = 1, .mapType = 7}},
+        {{.refIdxL0 = 31}, {.refIdxL0 = 32}},
+        {{.refIdxL1 = 31}, {.refIdxL1 = 32}},
         // More slice_group_id entries than the unit has bits for.
-        {[](PpsFields& f) { f.sliceGroupsMinus1 = 3, f.mapType = 6; },
-         [](PpsFields& f) { f.sliceGroupsMinus1 = 3, f.mapType = 6, f.mapUnitsMinus1 = 100000, f.writeIds = false; }},
+        {{.sliceGroupsMinus1 = 3, .mapType = 6},
+         {.sliceGroupsMinus1 = 3, .mapType = 6, .mapUnitsMinus1 = 100000, .writeIds = false}},
     };
     for (size_t i = 0; i < std::size(bounds); ++i) {
-        PpsFields ok, bad;
-        bounds[i].first(ok);
-        bounds[i].second(bad);
         PpsInfo pps{};
-        EXPECT_TRUE(Parse(ok, pps) && pps.valid) << i;
-        EXPECT_FALSE(Parse(bad, pps) || pps.valid) << i;
+        EXPECT_TRUE(Parse(bounds[i].first, pps) && pps.valid) << i;
+        EXPECT_FALSE(Parse(bounds[i].second, pps) || pps.valid) << i;
     }
     PpsInfo pps{};
     EXPECT_FALSE(ParsePps(nullptr, 8, pps));
