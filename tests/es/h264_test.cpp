@@ -129,7 +129,6 @@ TEST(H264Sps, PictureProperties)
         // No VUI: 29.97 fps. Field MB pairs: 34 map units x 32 lines, crop units of 4 lines: 1088 - 8.
         {{.heightMapUnitsMinus1 = 33, .frameMbsOnly = false, .mbaff = true, .cropBottom = 2}, 1920, 1080, 0, 1, 333666,
          29.97},
-        {{.widthMbsMinus1 = 44, .heightMapUnitsMinus1 = 17, .frameMbsOnly = false}, 720, 576, 0, 2, 333666, 29.97},
         // VUI timing: (num_units_in_tick * 10^7 / time_scale) * 2; fps = trunc(10^9 / duration) / 100.
         {{.vui = true, .timing = true, .numUnitsInTick = 1001, .timeScale = 48000}, 1920, 1088, 1, 0, 417082, 23.97},
         {{.vui = true, .timing = true, .numUnitsInTick = 0, .timeScale = 50}, 1920, 1088, 1, 0, 0, 0.0},
@@ -170,19 +169,13 @@ TEST(H264Sps, PictureProperties)
 TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
 {
     // The fields after the HRDs, scaling lists and POC cycle come out right only when all their bits were read.
-    SpsFields f;
-    f.profile = 100, f.constraintFlags = 0;
-    f.scalingDeltas.resize(8);
-    f.scalingDeltas[0] = {2, 1, -3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // 10, 11, 8, 8, ...
-    f.scalingDeltas[1] = {-8};                                               // first entry 0 → Default_4x4_Intra
-    f.scalingDeltas[2] = {4, -12};  // 12, then 0 ends the deltas: 12 repeats
-    f.scalingDeltas[3] = std::vector<int32_t>(16, 0);
-    f.scalingDeltas[3][0] = -10;  // 8 - 10 wraps to 254
-    f.scalingDeltas[6] = std::vector<int32_t>(64, 0);
-    f.scalingDeltas[7] = {-8};  // Default_8x8_Inter
-    f.pocType = 1, f.pocOffsets = {-1, 5, 100};
-    f.vui = f.timing = true, f.numUnitsInTick = 1, f.timeScale = 60;
-    f.hrd = true, f.cpbCntMinus1 = 1;
+    // Lists: 10, 11, 8, 8...; first entry 0 → Default_4x4_Intra; 12, then 0 ends the deltas; 8 - 10 wraps to 254;
+    // absent; absent; flat 8x8; Default_8x8_Inter.
+    std::vector<int32_t> list0(16, 0), list3(16, 0), list6(64, 0);
+    list0[0] = 2, list0[1] = 1, list0[2] = -3, list3[0] = -10;
+    SpsFields f{.profile = 100, .constraintFlags = 0, .scalingDeltas = {list0, {-8}, {4, -12}, list3, {}, {}, list6, {-8}},
+                .pocType = 1, .pocOffsets = {-1, 5, 100}, .vui = true, .timing = true, .hrd = true, .numUnitsInTick = 1,
+                .timeScale = 60, .cpbCntMinus1 = 1};
     // num_units_in_tick 1 (00 00 00 01) needs an emulation prevention byte.
     const Bytes escaped = WriteSps(f);
     const uint8_t epb[] = {0, 0, 3};
@@ -412,22 +405,16 @@ TEST(H264MarkerSei, Recognition)
         EXPECT_EQ(HasMarkerSei(cases[i].unit.data(), Len(cases[i].unit) - cases[i].cut), cases[i].found) << i;
     EXPECT_FALSE(HasMarkerSei(nullptr, 40));
 
-    // In a scan: an x264-style version SEI first, then the marker.
-    const Bytes version = {0, 0, 0, 1, 0x06, 0x05, 0x10, 0xdc, 0x45, 0xe9, 0xbd, 0xe6, 0xd9, 0x48, 0xb7,
-                           0x96, 0x2c, 0xd8, 0x20, 0xd9, 0x23, 0xee, 0xef, 0x80};
-    const Bytes rest = {0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1E, 0x80, 0, 0, 1, 0x65, 0x88, 0x00};
-    for (bool withMarker : {true, false}) {
-        Bytes buf = version;
-        if (withMarker)
-            buf.insert(buf.end(), marker.begin(), marker.end());
-        buf.insert(buf.end(), rest.begin(), rest.end());
-        NalScanInfo info{};
-        uint32_t index = 99;
-        ASSERT_TRUE(ScanNalUnits(buf.data(), Len(buf), info));
-        ASSERT_NE(info.sei[0], nullptr);
-        EXPECT_EQ(FindMarkerSei(info, index), withMarker);
-        EXPECT_EQ(index, withMarker ? 1u : 0u);
-    }
+    // In a scan: an x264-style version SEI first, then the marker, then an SPS and a slice.
+    Bytes buf = {0, 0, 0, 1, 0x06, 0x05, 0x10, 0xdc, 0x45, 0xe9, 0xbd, 0xe6, 0xd9, 0x48, 0xb7, 0x96, 0x2c, 0xd8, 0x20,
+                 0xd9, 0x23, 0xee, 0xef, 0x80};
+    buf.insert(buf.end(), marker.begin(), marker.end());
+    buf.insert(buf.end(), {0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1E, 0x80, 0, 0, 1, 0x65, 0x88, 0x00});
+    NalScanInfo info{};
+    uint32_t index = 99;
+    ASSERT_TRUE(ScanNalUnits(buf.data(), Len(buf), info));
+    EXPECT_TRUE(FindMarkerSei(info, index));
+    EXPECT_EQ(index, 1u);
 }
 
 }  // namespace
