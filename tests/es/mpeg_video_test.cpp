@@ -1,5 +1,4 @@
-// MPEG-1/2 video headers (ISO/IEC 11172-2, 13818-2 6.2), MPEG-4 VOLs (14496-2 6.2.3) and the start-code scans,
-// written field by field from the syntax tables.
+// MPEG-1/2 video headers (ISO/IEC 11172-2, 13818-2 6.2) and the start-code scans, written from the syntax tables.
 #include "es/mpeg_video.h"
 
 #include <gtest/gtest.h>
@@ -54,33 +53,31 @@ ByteVec Display(uint32_t format, std::string colour, uint32_t width, uint32_t he
 TEST(MpegVideo, SequenceHeader)
 {
     auto info = std::make_unique<SequenceHeaderInfo>();
+    const std::string k720 = "12:720 12:576 4:2 4:3 ";
+    const std::string kIntra = k720 + "18:15000 1:1 10:112 1:0 1:1";  // intra matrix follows
     const struct {
-        const char* what;
         ByteVec b;
         uint32_t cut, length;  // length: SequenceHeaderLength
         bool ok;
         uint32_t bitRate, vbv;
     } rows[] = {
-        {"720x576, 4:3, 15000 x 400 bit/s, 112 x 2048 bytes", Seq(kSeq), 0, 12, true, 6000000, 229376},
-        {"bit_rate_value 0x3FFFF: variable", Seq("12:720 12:576 4:2 4:3 18:0x3FFFF 1:1 10:112 3:0"), 0, 12, true, 0,
-         229376},
-        // The intra matrix starts at bit 0 of byte 11, so the non-intra flag moves to byte 75;
-        // matrix bytes of 0xFF make a wrong flag position visible.
-        {"intra matrix", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(255) + "1:0"), 0, 76, true,
-         6000000, 229376},
-        {"both matrices", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(16) + "1:1" + Matrix(16)), 0,
-         140, true, 6000000, 229376},
-        {"intra matrix, flag byte not there", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:112 1:0 1:1" + Matrix(255)),
-         1, 0, false, 0, 0},
+        {Seq(kSeq), 0, 12, true, 6000000, 229376},  // 15000 x 400 bit/s, 112 x 2048 bytes
+        {Seq(k720 + "18:0x3FFFF 1:1 10:112 3:0"), 0, 12, true, 0, 229376},  // bit_rate_value 0x3FFFF: variable
+        // The intra matrix starts at bit 0 of byte 11, so the non-intra flag moves to byte 75; 0xFF bytes make a
+        // wrong flag position visible.
+        {Seq(kIntra + Matrix(255) + "1:0"), 0, 76, true, 6000000, 229376},
+        {Seq(kIntra + Matrix(16) + "1:1" + Matrix(16)), 0, 140, true, 6000000, 229376},
+        {Seq(kIntra + Matrix(255)), 1, 0, false, 0, 0},  // the flag byte not there
         // vbv_buffer_size below 20000 bytes reads 40960; with constrained_parameters_flag at most 40960.
-        {"vbv 9", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:9 3:0"), 0, 12, true, 6000000, 40960},
-        {"vbv 21, constrained", Seq("12:720 12:576 4:2 4:3 18:15000 1:1 10:21 1:1 2:0"), 0, 12, true, 6000000, 40960},
-        {"aspect code 0", Seq("12:720 12:576 4:0 4:3 18:15000 1:1 10:112 3:0"), 0, 12, false, 0, 0},
-        {"marker_bit 0", Seq("12:720 12:576 4:2 4:3 18:15000 1:0 10:112 3:0"), 0, 12, false, 0, 0},
-        {"an extension start code", Bits("32:0x1B5 12:720 12:576 4:2 4:3 18:15000 1:1 10:112 3:0"), 0, 12, false, 0, 0},
+        {Seq(k720 + "18:15000 1:1 10:9 3:0"), 0, 12, true, 6000000, 40960},
+        {Seq(k720 + "18:15000 1:1 10:21 1:1 2:0"), 0, 12, true, 6000000, 40960},
+        {Seq("12:720 12:576 4:0 4:3 18:15000 1:1 10:112 3:0"), 0, 12, false, 0, 0},  // aspect code 0
+        {Seq(k720 + "18:15000 1:0 10:112 3:0"), 0, 12, false, 0, 0},                  // marker_bit 0
+        {Bits("32:0x1B5 " + k720 + "18:15000 1:1 10:112 3:0"), 0, 12, false, 0, 0},    // an extension start code
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.what);
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto& r = rows[i];
+        SCOPED_TRACE(i);
         const uint32_t len = Len(r.b) - r.cut;
         EXPECT_EQ(SequenceHeaderLength(r.b.data(), len), r.length);
         *info = {};
@@ -90,31 +87,25 @@ TEST(MpegVideo, SequenceHeader)
             EXPECT_EQ(info->width, 0u);  // untouched
             continue;
         }
-        EXPECT_EQ(std::tuple(info->width, info->height, info->aspectX, info->aspectY, info->profile),
-                  std::tuple(720u, 576u, 4u, 3u, 77u));
-        EXPECT_EQ(std::tuple(info->bitRate, info->vbvBufferSize, uint32_t(info->headerLength)),
-                  std::tuple(r.bitRate, r.vbv, r.length));
+        EXPECT_EQ(std::tuple(info->width, info->height, info->aspectX, info->aspectY, info->profile, info->bitRate,
+                             info->vbvBufferSize, uint32_t(info->headerLength)),
+                  std::tuple(720u, 576u, 4u, 3u, 77u, r.bitRate, r.vbv, r.length));
         EXPECT_EQ(ByteVec(info->header, info->header + r.length), r.b);
     }
     EXPECT_FALSE(ParseSequenceHeader(nullptr, 12, *info, kAspectMpeg2));
 
     // frame_rate_code (Table 6-4) in 100-ns units; the 90 kHz duration is duration * 9 / 1000
     // truncated. Codes 9..15 are read without bit 3.
-    const struct {
-        uint32_t code;
-        int64_t duration;
-        double fps;
-        uint32_t ticks;
-    } rates[] = {{1, 417083, 23.976, 3753}, {2, 416666, 24.0, 3749}, {3, 400000, 25.0, 3600},
-                 {4, 333667, 29.97, 3003},  {5, 333333, 30.0, 2999}, {6, 200000, 50.0, 1800},
-                 {7, 166833, 59.94, 1501},  {8, 166666, 60.0, 1499}, {9, 417083, 23.976, 3753},
-                 {15, 166833, 59.94, 1501}};
+    const double rates[][4] = {{1, 417083, 23.976, 3753}, {2, 416666, 24.0, 3749}, {3, 400000, 25.0, 3600},
+                               {4, 333667, 29.97, 3003},  {5, 333333, 30.0, 2999}, {6, 200000, 50.0, 1800},
+                               {7, 166833, 59.94, 1501},  {8, 166666, 60.0, 1499}, {9, 417083, 23.976, 3753},
+                               {15, 166833, 59.94, 1501}};
     for (const auto& r : rates) {
-        const ByteVec b = Seq("12:720 12:576 4:2 4:" + N(r.code) + " 18:15000 1:1 10:112 3:0");
-        ASSERT_TRUE(ParseSequenceHeader(b.data(), Len(b), *info, kAspectMpeg2)) << r.code;
-        EXPECT_EQ(std::tuple(info->frameDuration, info->frameRate, info->statedFrameDuration),
-                  std::tuple(r.duration, r.fps, r.ticks))
-            << r.code;
+        const ByteVec b = Seq("12:720 12:576 4:2 4:" + N(uint32_t(r[0])) + " 18:15000 1:1 10:112 3:0");
+        ASSERT_TRUE(ParseSequenceHeader(b.data(), Len(b), *info, kAspectMpeg2)) << r[0];
+        EXPECT_EQ(std::tuple(double(info->frameDuration), info->frameRate, double(info->statedFrameDuration)),
+                  std::tuple(r[1], r[2], r[3]))
+            << r[0];
     }
 
     // MPEG-1 pel_aspect_ratio (height / width of a pel): X = width, Y = height x the
@@ -179,13 +170,12 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
         {Display(0, "1:1 8:1 8:11 8:1", 704, 480), 0, true, 704, 480, true},  // at the buffer start
     };
     for (const auto& d : displays) {
-        SCOPED_TRACE(testing::PrintToString(d.b) + " cut " + N(d.cut));
         uint32_t w = 99, h = 99;
         uint8_t flag = 9;
-        EXPECT_EQ(ReadDisplaySize(d.b.data(), Len(d.b) - d.cut, w, h), d.sizeOk);
-        EXPECT_EQ(std::pair(w, h), std::pair(d.width, d.height));
-        EXPECT_EQ(FindEncoderMarker(d.b.data(), Len(d.b) - d.cut, flag), d.marker);
-        EXPECT_EQ(flag, d.marker ? 1 : 0);
+        const bool sizeOk = ReadDisplaySize(d.b.data(), Len(d.b) - d.cut, w, h);
+        const bool marker = FindEncoderMarker(d.b.data(), Len(d.b) - d.cut, flag);
+        EXPECT_EQ(std::tuple(sizeOk, w, h, marker, flag), std::tuple(d.sizeOk, d.width, d.height, d.marker, d.marker))
+            << testing::PrintToString(d.b) << " cut " << d.cut;
     }
 
     // x * displayHeight * width : y * height * displayWidth, reduced: 4:3 on 704 of 720 columns is 15:11.
@@ -212,19 +202,6 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
     }
 }
 
-TEST(MpegVideo, VolHeader)
-{
-    // aspect_ratio_info: 1 square, 2 and 3 4:3, 4 and 5 16:9, others 0:0; a rectangular 320x240 layer.
-    SequenceHeaderInfo info{};
-    const uint32_t aspects[][3] = {{1, 1, 1}, {3, 4, 3}, {4, 16, 9}, {5, 16, 9}, {6, 0, 0}};
-    for (const auto& a : aspects) {
-        const ByteVec b = Bits("32:0x120 1:0 8:1 1:0 4:" + N(a[0]) + " 1:0 2:0 1:1 16:25 1:1 1:1 5:1 1:1 13:320 1:1 "
-                               "13:240 1:1 3:0");
-        ASSERT_TRUE(ParseVolHeader(b.data(), Len(b), info));
-        EXPECT_EQ(std::tuple(info.aspectX, info.aspectY, info.width), std::tuple(a[1], a[2], 320u)) << a[0];
-    }
-}
-
 // An H.264 non-IDR slice (nal_unit_type 1): first_mb_in_slice and slice_type.
 ByteVec Slice(uint32_t firstMb, uint32_t sliceType)
 {
@@ -233,7 +210,6 @@ ByteVec Slice(uint32_t firstMb, uint32_t sliceType)
 
 TEST(StartCode, PictureType)
 {
-    const ByteVec idr = {0x00, 0x00, 0x01, 0x65, 0x88};
     const struct {
         ByteVec b;
         uint32_t mode, cut;
@@ -244,12 +220,10 @@ TEST(StartCode, PictureType)
         {Concat({mdtest::PictureHeaderFields(0, 4), mdtest::PictureHeaderFields(1, 3)}), kModeMpegVideo, 0, 2},
         {mdtest::PictureHeaderFields(0, 1), kModeMpegVideo, 3, -1},  // the coding type byte cut off
         // H.264: IDR → 3; non-IDR slices by slice_type (P B I SP SI, then +5) when first_mb_in_slice is 0.
-        {idr, kModeH264, 0, 3},
-        {idr, kModeH264, 2, -1},
-        {idr, 9, 0, -1},
+        {{0, 0, 1, 0x65, 0x88}, kModeH264, 0, 3}, {{0, 0, 1, 0x65, 0x88}, kModeH264, 2, -1},
+        {{0, 0, 1, 0x65, 0x88}, 9, 0, -1},
         {Concat({Slice(5, 2), Slice(0, 1)}), kModeMvc, 0, 2},  // the first slice does not start a picture
-        {Slice(0, 10), kModeH264, 0, -1},                     // not a slice_type
-        {{0x00, 0x00, 0x01, 0x67, 0x42, 0x00}, kModeH264, 0, -1},
+        {Slice(0, 10), kModeH264, 0, -1}, {{0, 0, 1, 0x67, 0x42, 0x00}, kModeH264, 0, -1},  // not a slice_type; an SPS
     };
     for (const auto& r : rows)
         EXPECT_EQ(PictureType(r.b.data(), Len(r.b) - r.cut, r.mode), r.type) << testing::PrintToString(r.b);
@@ -296,12 +270,8 @@ TEST(MpegVideo, RandomInputStaysInBounds)
         ApplySequenceExtension(p, n, *info);
         uint8_t flag = 0, closed = 0, broken = 0;
         uint32_t w = 0, h = 0, order = 0, tr = 0;
-        ReadProgressiveSequence(p, n, flag);
-        ReadDisplaySize(p, n, w, h);
-        FindEncoderMarker(p, n, flag);
-        ReadGopFlags(p, n, closed, broken);
-        ReadTemporalReference(p, n, tr);
-        ReadFieldOrder(p, n, order, flag);
+        ReadProgressiveSequence(p, n, flag), ReadDisplaySize(p, n, w, h), FindEncoderMarker(p, n, flag);
+        ReadGopFlags(p, n, closed, broken), ReadTemporalReference(p, n, tr), ReadFieldOrder(p, n, order, flag);
         if (ParseVolHeader(p, n, *info)) {
             ASSERT_LT(info->headerLength, int32_t(n));
         }
