@@ -53,9 +53,7 @@ Bytes WriteSps(const SpsFields& f)
     w.Put(f.profile, 8), w.Put(f.constraintFlags, 8), w.Put(f.level, 8), w.PutUe(f.spsId);
     if (f.profile == 100 || f.profile == 110 || f.profile == 122 || f.profile == 244 || f.profile == 128 ||
         f.profile == 144) {
-        w.PutUe(f.chromaFormat);
-        if (f.chromaFormat == 3)
-            w.PutBit(false);  // separate_colour_plane_flag
+        w.PutUe(f.chromaFormat), w.Put(0, f.chromaFormat == 3 ? 1 : 0);  // separate_colour_plane_flag
         w.PutUe(f.bitDepthLuma), w.PutUe(f.bitDepthLuma), w.PutBit(false);  // .., qpprime_y_zero_transform_bypass
         w.PutBit(!f.scalingDeltas.empty());
         for (size_t i = 0; i < 8 && !f.scalingDeltas.empty(); ++i) {
@@ -76,19 +74,15 @@ Bytes WriteSps(const SpsFields& f)
     }
     w.PutUe(f.maxRefFrames), w.PutBit(false);  // gaps_in_frame_num_value_allowed_flag
     w.PutUe(f.widthMbsMinus1), w.PutUe(f.heightMapUnitsMinus1), w.PutBit(f.frameMbsOnly);
-    if (!f.frameMbsOnly)
-        w.PutBit(f.mbaff);
+    w.Put(f.mbaff, f.frameMbsOnly ? 0 : 1);
     const bool crop = f.cropLeft || f.cropRight || f.cropTop || f.cropBottom;
     w.PutBit(true), w.PutBit(crop);  // direct_8x8_inference_flag
     if (crop)
         w.PutUe(f.cropLeft), w.PutUe(f.cropRight), w.PutUe(f.cropTop), w.PutUe(f.cropBottom);
     w.PutBit(f.vui);
     if (f.vui) {
-        w.PutBit(f.aspectInfo);
-        if (f.aspectInfo)
-            w.Put(f.aspectIdc, 8);
-        if (f.aspectInfo && f.aspectIdc == 255)
-            w.Put(f.sarW, 16), w.Put(f.sarH, 16);
+        w.PutBit(f.aspectInfo), w.Put(f.aspectIdc, f.aspectInfo ? 8 : 0);
+        w.Put(f.sarW << 16 | f.sarH, f.aspectInfo && f.aspectIdc == 255 ? 32 : 0);
         w.Put(0b10, 2);                          // overscan present, not appropriate
         w.Put(0b1'101'0'1, 6);                   // video_format 5, full range 0, colour description
         w.Put(0x010B01, 24);                     // primaries 1, transfer 11, matrix 1
@@ -105,14 +99,12 @@ Bytes WriteSps(const SpsFields& f)
                 w.Put(23, 5), w.Put(23, 5), w.Put(23, 5), w.Put(24, 5);
             }
         }
-        if (f.hrd)
-            w.PutBit(true);  // low_delay_hrd_flag
-        w.Put(0b111, 3);     // pic_struct_present_flag, bitstream_restriction_flag, motion_vectors_over_pic_boundaries
+        w.Put(1, f.hrd ? 1 : 0);  // low_delay_hrd_flag
+        w.Put(0b111, 3);  // pic_struct_present_flag, bitstream_restriction_flag, motion_vectors_over_pic_boundaries
         for (uint32_t v : {2u, 1u, 16u, 15u, 2u, 5u})
             w.PutUe(v);
     }
-    w.PutBit(true);  // rbsp_stop_one_bit
-    w.AlignZero();
+    w.PutBit(true), w.AlignZero();  // rbsp_stop_one_bit
     return Escape(w.Take());
 }
 
@@ -278,9 +270,7 @@ Bytes WritePps(const PpsFields& f)
         }
         w.PutSe(3);  // second_chroma_qp_index_offset
     }
-    w.PutBit(true);
-    w.AlignZero();
-    w.Put(0, 8 * static_cast<unsigned>(f.trailingZeros));
+    w.PutBit(true), w.AlignZero(), w.Put(0, 8 * static_cast<unsigned>(f.trailingZeros));
     return Escape(w.Take());
 }
 
