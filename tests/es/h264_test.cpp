@@ -278,26 +278,18 @@ bool Parse(const PpsFields& f, PpsInfo& pps) { return ParsePps(WritePps(f).data(
 
 TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
 {
-    // Without more RBSP data (trailing zeros do not count) the second chroma offset copies the first.
-    const struct {
-        bool extension, transform8x8, scalingMatrix;
-        size_t trailingZeros;
-        uint32_t transform, present7, last8x8;
-        int32_t secondOffset;
-    } rows[] = {
-        {false, true, false, 2, 0, 0, 0, -2}, {true, true, false, 0, 1, 0, 0, 3}, {true, true, true, 0, 1, 1, 35, 3},
-    };
-    for (const auto& r : rows) {
-        const PpsFields f{.extension = r.extension, .transform8x8 = r.transform8x8, .scalingMatrix = r.scalingMatrix,
-                          .trailingZeros = r.trailingZeros};
-        PpsInfo pps{};
-        ASSERT_TRUE(Parse(f, pps));
-        EXPECT_EQ(std::tuple(pps.entropy_coding_mode_flag, pps.weighted_bipred_idc, pps.pic_init_qp_minus26,
-                             pps.deblocking_filter_control_present_flag, pps.transform_8x8_mode_flag,
-                             pps.scaling.present_flag[7], pps.scaling.list8x8[1][63],
-                             pps.second_chroma_qp_index_offset),
-                  std::tuple(1u, 1u, -3, 1u, r.transform, r.present7, r.last8x8, r.secondOffset));
-    }
+    // Without more RBSP data (trailing zeros do not count) the second chroma offset copies the first; with it, the
+    // 8x8 transform brings eight scaling lists.
+    PpsInfo pps{};
+    ASSERT_TRUE(Parse(PpsFields{.trailingZeros = 2}, pps));
+    EXPECT_EQ(std::tuple(pps.entropy_coding_mode_flag, pps.weighted_bipred_idc, pps.pic_init_qp_minus26,
+                         pps.deblocking_filter_control_present_flag, pps.transform_8x8_mode_flag,
+                         pps.second_chroma_qp_index_offset),
+              std::tuple(1u, 1u, -3, 1u, 0u, -2));
+    ASSERT_TRUE(Parse(PpsFields{.extension = true, .scalingMatrix = true}, pps));
+    EXPECT_EQ(std::tuple(pps.transform_8x8_mode_flag, pps.scaling.present_flag[7], pps.scaling.list8x8[1][63],
+                         pps.second_chroma_qp_index_offset),
+              std::tuple(1u, 1u, 35u, 3));
 
     // Map types 0, 2, 4 with four groups, type 6 with 4, 5 and 2 groups (2, 3, 1 bits per id).
     const uint32_t maps[][7] = {
@@ -306,7 +298,6 @@ TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
         {3, 6, 0, 0, 0, 0, 5},  {4, 6, 0, 0, 0, 0, 5},   {1, 6, 0, 0, 0, 0, 5},
     };
     for (const auto& m : maps) {
-        PpsInfo pps{};
         ASSERT_TRUE(Parse(PpsFields{.sliceGroupsMinus1 = m[0], .mapType = m[1]}, pps)) << m[1];
         EXPECT_EQ(std::tuple(pps.run_length_minus1[3], pps.top_left[2], pps.bottom_right[2], pps.top_left[3],
                              pps.slice_group_change_direction_flag, pps.slice_group_change_rate_minus1,
