@@ -164,8 +164,6 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
         bool marker;
     } displays[] = {
         {head, 0, true, 99, 99, false},
-        {Concat({head, Display(2, "1:0", 704, 576)}), 0, true, 704, 576, false},
-        {Concat({head, Display(5, "1:1 8:1 8:11 8:1", 720, 576)}), 0, true, 720, 576, true},   // 0x2B
         {Concat({head, Display(5, "1:1 8:1 8:11 8:1", 720, 576)}), 6, false, 99, 99, false},  // transfer byte cut off
         {Display(0, "1:1 8:1 8:11 8:1", 704, 480), 0, true, 704, 480, true},  // at the buffer start
     };
