@@ -44,12 +44,6 @@ ByteVec SeqExt(const std::string& progressive = "1:0", const std::string& sizes 
     return Bits("32:0x1B5 4:1 8:0x48 " + progressive + " 2:1 " + sizes + " 1:1 16:0");
 }
 
-// sequence_display_extension(): video_format, colour_description (primaries, transfer, matrix), display size.
-ByteVec Display(uint32_t format, std::string colour, uint32_t width, uint32_t height)
-{
-    return Bits("32:0x1B5 4:2 3:" + N(format) + " " + colour + " 14:" + N(width) + " 1:1 14:" + N(height));
-}
-
 TEST(MpegVideo, SequenceHeader)
 {
     auto info = std::make_unique<SequenceHeaderInfo>();
@@ -151,29 +145,6 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
         EXPECT_EQ(ApplySequenceExtension(e.ext.data(), Len(e.ext), *info), e.ok);
         EXPECT_EQ(std::tuple(info->width, info->height, info->bitRate, info->profile, info->level),
                   std::tuple(e.width, e.height, e.bitRate, e.ok ? 4u : 0u, e.ok ? 8u : 0u));
-    }
-
-    // Display size of the first display extension (none: true, untouched; cut short: false); the encoder
-    // marker is a colour description with transfer_characteristics 11.
-    const ByteVec head = Concat({seq, SeqExt()});
-    const struct {
-        ByteVec b;
-        uint32_t cut;
-        bool sizeOk;
-        uint32_t width, height;
-        bool marker;
-    } displays[] = {
-        {head, 0, true, 99, 99, false},
-        {Concat({head, Display(5, "1:1 8:1 8:11 8:1", 720, 576)}), 6, false, 99, 99, false},  // transfer byte cut off
-        {Display(0, "1:1 8:1 8:11 8:1", 704, 480), 0, true, 704, 480, true},  // at the buffer start
-    };
-    for (const auto& d : displays) {
-        uint32_t w = 99, h = 99;
-        uint8_t flag = 9;
-        const bool sizeOk = ReadDisplaySize(d.b.data(), Len(d.b) - d.cut, w, h);
-        const bool marker = FindEncoderMarker(d.b.data(), Len(d.b) - d.cut, flag);
-        EXPECT_EQ(std::tuple(sizeOk, w, h, marker, flag), std::tuple(d.sizeOk, d.width, d.height, d.marker, d.marker))
-            << testing::PrintToString(d.b) << " cut " << d.cut;
     }
 
     // x * displayHeight * width : y * height * displayWidth, reduced: 4:3 on 704 of 720 columns is 15:11.
