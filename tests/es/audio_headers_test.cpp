@@ -49,11 +49,8 @@ TEST(AudioMpeg, Headers)
               std::tuple(22050u, 128000u, 16000u, 44100u, 0u));
 }
 
-// syncinfo and the start of bsi: sync, crc1, fscod|frmsizecod, bsid|bsmod, acmod byte, next byte.
-Frame Ac3(uint8_t fscodFrmsizecod, uint8_t acmodByte = 0x40)
-{
-    return {0x0B, 0x77, 0x12, 0x34, fscodFrmsizecod, 0b01000'000, acmodByte, 0xFF};
-}
+// syncinfo and the start of bsi: sync, crc1, fscod|frmsizecod, bsid|bsmod, acmod 2/0.
+Frame Ac3(uint8_t fscodFrmsizecod) { return {0x0B, 0x77, 0x12, 0x34, fscodFrmsizecod, 0b01000'000, 0x40, 0xFF}; }
 
 TEST(AudioAc3, Headers)
 {
@@ -65,17 +62,6 @@ TEST(AudioAc3, Headers)
     ASSERT_TRUE(ParseAc3Header(swapped.data(), Len(swapped), fmt, info, words));
     EXPECT_EQ(std::tuple(fmt.sampleRate, words, fmt.channels, info.acmod, info.lfeon, info.bsid),
               std::tuple(48000u, 896u, 6u, 7u, 1u, 8u));
-    // lfeon follows cmixlev (acmod 3, 5, 7), surmixlev (acmod 4..7) and dsurmod (acmod 2); decoy 1 bits sit where
-    // a wrong position would read.
-    const uint32_t modes[][4] = {
-        {0b000'0'1111, 0, 0, 2},  {0b001'1'0000, 1, 1, 2}, {0b010'11'0'11, 2, 0, 2}, {0b010'00'1'00, 2, 1, 3},
-        {0b011'00'1'00, 3, 1, 4}, {0b100'11'0'11, 4, 0, 3}, {0b101'00'00'1, 5, 1, 5}, {0b110'00'1'00, 6, 1, 5},
-    };
-    for (const auto& m : modes) {
-        const Frame f = Ac3(0b00'011110, uint8_t(m[0]));
-        ASSERT_TRUE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
-        EXPECT_EQ(std::tuple(info.acmod, info.lfeon, fmt.channels), std::tuple(m[1], m[2], m[3])) << m[0];
-    }
     // A/52 bit rate by frmsizecod / 2; words = kbps * 1000 * 1536 / (16 * fs), at 44.1 kHz plus the odd code's word.
     const uint32_t kbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
     const uint32_t rates[] = {48000, 44100, 32000};
@@ -109,14 +95,6 @@ TEST(AudioDts, Headers)
         ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
         EXPECT_EQ(std::tuple(info.flags, fmt.channels, fmt.bytesPerSecond, fmt.blockAlign, duration),
                   std::tuple(reversed ? 0x100u : 0u, 6u, 192000u, 6144u, int64_t(106666)));
-    }
-    // SFREQ codes 1, 2, 3, 6, 7, 8, 11, 12, 13.
-    const uint32_t sfreqs[][2] = {{1, 8000},  {2, 16000},  {3, 32000},  {6, 11025}, {7, 22050},
-                                  {8, 44100}, {11, 12000}, {12, 24000}, {13, 48000}};
-    for (const auto& [code, rate] : sfreqs) {
-        const Frame f = DtsFrameStart(15, uint8_t(code), 24);
-        ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
-        EXPECT_EQ(std::pair(fmt.sampleRate, duration), std::pair(rate, int64_t(512) * 10000000 / rate)) << code;
     }
     // The RATE table (ETSI TS 102 114 Table 5-7) in kbit/s x 10.
     const uint32_t rates[32] = {320,   560,   640,   960,   1120,  1280,  1920,  2240,  2560,  3200,  3840,
@@ -185,7 +163,7 @@ TEST(AudioMlp, TrueHdAndMlp)
 // Fewer bytes than a header needs: every parser says no (exactly sized copies, so a sanitizer sees overreads).
 TEST(AudioHeaders, TruncatedInputs)
 {
-    const Frame full[] = {{0xFF, 0xFD, 0xA4, 0x00}, Ac3(0x1E, 0xEB), DtsFrameStart(15, 13, 24), {0xA0, 1, 0, 4, 0, 1},
+    const Frame full[] = {{0xFF, 0xFD, 0xA4, 0x00}, Ac3(0x1E), DtsFrameStart(15, 13, 24), {0xA0, 1, 0, 4, 0, 1},
                           {0xF8, 0x72, 0x6F, 0xBA, 0, 0, 0, 0x0F}};
     AudioFormat fmt{};
     MpegAudioInfo mi{};

@@ -110,34 +110,6 @@ Bytes WriteSps(const SpsFields& f)
 
 bool Parse(const SpsFields& f, SpsInfo& sps) { return ParseSps(WriteSps(f).data(), Len(WriteSps(f)), sps); }
 
-TEST(H264Sps, PictureProperties)
-{
-    H264PictureProperties pic{};
-    // Profile codes: Baseline, Main, High; Stereo High only when asked for.
-    EXPECT_EQ((std::array{H264ProfileCode(66, true), H264ProfileCode(77, false), H264ProfileCode(100, false),
-                          H264ProfileCode(128, false), H264ProfileCode(128, true), H264ProfileCode(88, true)}),
-              (std::array{0u, 1u, 2u, 0u, 3u, 0u}));
-
-    // DVD sizes go by the sample aspect code even where 100 X/Y is 136 or 181; otherwise 133 and 177 snap to
-    // 4:3 and 16:9 and anything else stays unreduced.
-    const uint32_t aspects[][7] = {
-        // width and height in MBs, aspect_ratio_info_present, idc, sar_width, X, Y
-        {45, 30, 1, 3, 0, 4, 3},         // 720x480, 10:11
-        {45, 36, 1, 4, 0, 16, 9},        // 720x576, 16:11
-        {45, 36, 1, 255, 64, 16, 9},     // 64:45: 46080 / 25920 → 177
-        {22, 36, 1, 2, 0, 4224, 6336},   // the DVD codes on 352 columns: 12:11 and 16:11 as they are
-        {45, 30, 1, 2, 0, 8640, 5280},   // 720 wide, but the other height's code: as computed
-        {45, 36, 0, 0, 0, 720, 576},
-    };
-    for (const auto& a : aspects) {
-        const SpsFields f{.widthMbsMinus1 = a[0] - 1, .heightMapUnitsMinus1 = a[1] - 1, .vui = true,
-                          .aspectInfo = a[2] != 0, .aspectIdc = a[3], .sarW = a[4], .sarH = a[4] ? 45u : 11u};
-        SpsInfo sps{};
-        ASSERT_TRUE(Parse(f, sps) && DerivePictureProperties(sps, pic));
-        EXPECT_EQ(std::pair(pic.aspectX, pic.aspectY), std::pair(a[5], a[6])) << a[0] << "x" << a[1] << " idc " << a[3];
-    }
-}
-
 TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
 {
     // The fields after the HRDs, scaling lists and POC cycle come out right only when all their bits were read.
