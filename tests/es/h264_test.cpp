@@ -311,10 +311,8 @@ Bytes Sei(std::initializer_list<uint8_t> prefix)
 TEST(H264MarkerSei, Recognition)
 {
     const Bytes marker = Sei({0, 0, 0, 1, 0x06, 0x05, 0x20});
-    auto edit = [&](size_t at, uint8_t value) {
-        Bytes b = marker;
-        return b.at(at) = value, b;
-    };
+    Bytes otherUuid = marker;
+    otherUuid[7] = 0xdc;
     const struct {
         Bytes unit;
         uint32_t cut;
@@ -324,7 +322,7 @@ TEST(H264MarkerSei, Recognition)
         // After a message of type 255 + 1 whose payload needed emulation prevention (00 00 00 00 as 00 00 03 00 00).
         {Sei({0, 0, 1, 0x06, 0xFF, 0x01, 0x04, 0x00, 0x00, 0x03, 0x00, 0x00, 0x05, 0x20}), 0, true},
         {marker, 10, false},                                // cut inside the payload
-        {edit(7, 0xdc), 0, false},                          // another UUID
+        {otherUuid, 0, false},
         {{0, 0, 1, 0x06, 0x01, 0xFF, 0xFF, 0x10, 0x00}, 0, false},          // a payload size past the unit
         {{0, 0, 1, 0x06, 0x01, 0x01, 0x00, 0x80, 0x05, 0x20}, 0, false},  // a message, then the trailing bits
     };

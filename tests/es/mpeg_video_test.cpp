@@ -231,8 +231,7 @@ TEST(MpegVideo, RandomInputStaysInBounds)
             const uint8_t* q = p;
             uint32_t rem = n;
             if (masked ? FindMaskedStartCode(q, rem, 0x00000100, 0xFFFFFF00) : FindStartCode(q, rem)) {
-                ASSERT_GE(rem, 4u);
-                ASSERT_EQ(q + rem, p + n);
+                ASSERT_TRUE(rem >= 4 && q + rem == p + n);
             }
         }
     }
