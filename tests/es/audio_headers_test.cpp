@@ -49,8 +49,11 @@ TEST(AudioMpeg, Headers)
               std::tuple(22050u, 128000u, 16000u, 44100u, 0u));
 }
 
-// syncinfo and the start of bsi: sync, crc1, fscod|frmsizecod, bsid|bsmod, acmod 2/0.
-Frame Ac3(uint8_t fscodFrmsizecod) { return {0x0B, 0x77, 0x12, 0x34, fscodFrmsizecod, 0b01000'000, 0x40, 0xFF}; }
+// syncinfo and the start of bsi: sync, crc1, fscod|frmsizecod, bsid|bsmod, acmod byte, next byte.
+Frame Ac3(uint8_t fscodFrmsizecod, uint8_t acmodByte = 0x40)
+{
+    return {0x0B, 0x77, 0x12, 0x34, fscodFrmsizecod, 0b01000'000, acmodByte, 0xFF};
+}
 
 TEST(AudioAc3, Headers)
 {
@@ -62,6 +65,17 @@ TEST(AudioAc3, Headers)
     ASSERT_TRUE(ParseAc3Header(swapped.data(), Len(swapped), fmt, info, words));
     EXPECT_EQ(std::tuple(fmt.sampleRate, words, fmt.channels, info.acmod, info.lfeon, info.bsid),
               std::tuple(48000u, 896u, 6u, 7u, 1u, 8u));
+    // lfeon follows cmixlev (acmod 3, 5, 7), surmixlev (acmod 4..7) and dsurmod (acmod 2); decoy 1 bits sit where
+    // a wrong position would read.
+    const uint32_t modes[][4] = {
+        {0b000'0'1111, 0, 0, 2},  {0b001'1'0000, 1, 1, 2}, {0b010'11'0'11, 2, 0, 2}, {0b010'00'1'00, 2, 1, 3},
+        {0b011'00'1'00, 3, 1, 4}, {0b100'11'0'11, 4, 0, 3}, {0b101'00'00'1, 5, 1, 5}, {0b110'00'1'00, 6, 1, 5},
+    };
+    for (const auto& m : modes) {
+        const Frame f = Ac3(0b00'011110, uint8_t(m[0]));
+        ASSERT_TRUE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
+        EXPECT_EQ(std::tuple(info.acmod, info.lfeon, fmt.channels), std::tuple(m[1], m[2], m[3])) << m[0];
+    }
     // A/52 bit rate by frmsizecod / 2; words = kbps * 1000 * 1536 / (16 * fs), at 44.1 kHz plus the odd code's word.
     const uint32_t kbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
     const uint32_t rates[] = {48000, 44100, 32000};
