@@ -6,7 +6,6 @@
 #include "support/files.h"
 #include "support/module.h"
 #include "support/stream_builders.h"
-#include "support/stream_builders.h"
 #include "support/ts_builders.h"
 
 namespace {
@@ -37,12 +36,7 @@ TEST_F(OpenSynthetic, VideoCdKeepsItsKindOnlyWithoutAnMpeg1PictureThatIsExactly4
 {
     // 60 raw sectors of MPEG-1 packs at the VCD mux rate with a 352x288 picture
     // whose pel aspect (0.9375) gives 352:270.
-    mdtest::SequenceFields s;
-    s.width = 352;
-    s.height = 288;
-    s.aspectCode = 8;
-    s.extension = false;
-    s.bitRate400 = 2875;  // 1150 kb/s
+    const mdtest::SequenceFields s{.width = 352, .height = 288, .aspectCode = 8, .bitRate400 = 2875, .extension = false};
     const ByteVec es =
         mdtest::Concat({mdtest::SequenceHeaders(s), mdtest::GopHeaderFlags(true), mdtest::PictureHeaderFields(0)});
     const ByteVec frame = mdtest::MpegAudioFrame(2, 11, 0, 0, 672);  // layer II, 224 kb/s, 44.1 kHz
@@ -68,10 +62,7 @@ TEST_F(OpenSynthetic, VideoCdKeepsItsKindOnlyWithoutAnMpeg1PictureThatIsExactly4
 
 TEST_F(OpenSynthetic, SvcdInCdxaAndInBareSectorsGivesKind4WithItsVideo)
 {
-    mdtest::SequenceFields seq;
-    seq.width = 480;
-    seq.height = 576;
-    seq.aspectCode = 2;  // 4:3
+    const mdtest::SequenceFields seq{.width = 480, .height = 576, .aspectCode = 2};  // 4:3
     const ByteVec es = mdtest::Concat({mdtest::SequenceHeaders(seq), mdtest::GopHeaderFlags(true),
                                        mdtest::PictureHeaderFields(0), mdtest::PictureCodingExtension(true),
                                        mdtest::SliceStart()});
@@ -95,11 +86,7 @@ TEST_F(OpenSynthetic, DirecTvStreamsSelectionAndTimes)
     // two video and two audio PES packets, then filler packets.
     mdtest::DirecTvWriter w;
     w.Table(mdtest::PmtSection(1, {{0x02, 0x10}, {0x03, 0x11}}));
-    mdtest::SequenceFields sequence;
-    sequence.width = 720;
-    sequence.height = 480;
-    sequence.aspectCode = 3;     // 16:9
-    sequence.frameRateCode = 4;  // 29.97 fps
+    const mdtest::SequenceFields sequence{.width = 720, .height = 480, .aspectCode = 3, .frameRateCode = 4};  // 16:9
     const auto mp2 = [](uint64_t pts) {  // Layer II, 192 kbit/s, 48 kHz, stereo
         return mdtest::Mpeg1PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 64), pts);
     };

@@ -84,8 +84,8 @@ struct SequenceFields {
     bool progressive = false;
     // A sequence_display_extension (with a colour description when
     // transferCharacteristics is given) after the sequence extension.
-    std::optional<std::pair<uint32_t, uint32_t>> displaySize;
-    std::optional<uint8_t> transferCharacteristics;
+    std::optional<std::pair<uint32_t, uint32_t>> displaySize = {};
+    std::optional<uint8_t> transferCharacteristics = {};
 };
 
 // Sequence header (vbv_buffer_size_value 112), then the extensions the fields ask for.
