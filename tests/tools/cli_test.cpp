@@ -75,13 +75,7 @@ TEST(Tool, JsonCarriesTheRecordsAndReopenDescribesFromAnOffset)
     EXPECT_EQ(std::tuple(j["video"]["fieldOrder"], j["video"]["aspectX"], j["audio"]["sampleRate"], j["mpegAudio"]["layer"],
                          j.contains("multiChannel"), j["firstVideoTime"].is_number()),
               std::tuple(2, 4, 48000, 2, false, true));
-    EXPECT_GT(j["codecHeaders"]["header1Length"].get<uint32_t>(), 12u);
-    for (const char* key : {"format", "frameRate", "bitRate", "width", "height", "aspectY", "profile"})
-        EXPECT_TRUE(j["video"].contains(key)) << key;
-    for (const char* key : {"format", "channels", "byteRate", "blockAlign", "bitsPerSample", "bitRate"})
-        EXPECT_TRUE(j["audio"].contains(key)) << key;
-    for (const char* key : {"encoderMarker", "fieldCoding", "duration", "timeRange"})
-        EXPECT_TRUE(j.contains(key)) << key;
+    EXPECT_GT(j["codecHeaders"]["header1Length"].get<uint32_t>(), 12u);  // the members: docs/mediadetect.schema.json
     // From the middle of the file the same streams are found again.
     const json reopened = RunTool({"--json", "--reopen", "45056", file}).Json().at(0);
     EXPECT_EQ(std::tuple(reopened["video"]["width"], reopened["audio"]["channels"]), std::tuple(720, 2));
