@@ -139,11 +139,11 @@ TEST(DirecTVParser, HeadersStraddlingPackets)
     ByteVec a(120, 0xAA);
     a.insert(a.end(), first.begin(), first.begin() + 7);
     w.Packet(kAudio, DtvFlags{true}, a);
-    w.Packet(kAudio, DtvFlags{false, true, false, 6}, ByteVec(first.begin() + 7, first.end()));
+    w.Packet(kAudio, DtvFlags{false, true, 6}, ByteVec(first.begin() + 7, first.end()));
     ByteVec c(125, 0xAA);
     c.insert(c.end(), second.begin(), second.begin() + 2);
     w.Packet(kAudio, DtvFlags{true}, c);
-    w.Packet(kAudio, DtvFlags{false, true, false, 6}, ByteVec(second.begin() + 2, second.end()));
+    w.Packet(kAudio, DtvFlags{false, true, 6}, ByteVec(second.begin() + 2, second.end()));
     w.Filler(10);
 
     StreamList list;
