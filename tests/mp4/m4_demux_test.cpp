@@ -74,7 +74,6 @@ TEST(M4Demux, VideoRecords)
         {"NTSC 4:3", Avc1(720, 480, 3), StreamCodec::H264, 720, 4, 3},
         {"352 x 10 : 480 x 11 unreduced", Avc1(352, 480, 3), StreamCodec::H264, 352, 3520, 5280},
         {"explicit sample aspect", Avc1(100, 100, 255, 3, 2), StreamCodec::H264, 100, 300, 200},
-        {"reserved index 17: the size", Avc1(1280, 1024, 17), StreamCodec::H264, 1280, 1280, 1024},
         // mp4v: PAR 10:11 at 720x480 is 7200:5280, unreduced; the 'esds' bit rate.
         {"mp4v PAR 10:11", mdtest::Mp4vEntry(720, 480, mdtest::Mpeg4Vol(720, 480, 30000, true, 15, 10, 11), 800000),
          StreamCodec::Mpeg4Video, 720, 7200, 5280, 0, 800000},
@@ -102,19 +101,6 @@ TEST(M4Demux, VideoRecords)
         ASSERT_NE(d->Video(), nullptr) << code;
         EXPECT_EQ(std::tuple(d->Video()->video.aspectX, d->Video()->video.aspectY), std::tuple(x, y)) << code;
     }
-}
-
-TEST(M4Demux, AudioRecords)
-{
-    // MPEG audio: the entry's channels, rate and bit rate win; block align (144 x 192000 / 48000) and the words
-    // (mode, bit rate, the header with its first byte lowest) come from the first frame, Layer II 192k 48k stereo.
-    const auto d = DemuxTracks({AudioTrack(mdtest::Mp4aEntry(1, 16, 44100, 0x6B, 64000, {}), 2,
-                                           {{0xFF, 0xFD, 0xA4, 0x00, 0x11, 0x22, 0x33, 0x44}})});
-    const auto& au = d->Audio()->audio;
-    EXPECT_EQ(std::tuple(d->Audio()->codec, au.channels, au.sampleRate, au.bytesPerSecond, au.blockAlign),
-              std::tuple(StreamCodec::Mpeg1Audio, 1u, 44100u, 8000u, 576u));
-    EXPECT_EQ(std::tuple(au.codecSpecific[0], au.codecSpecific[1], au.codecSpecific[2], au.codecSpecific[3]),
-              std::tuple(1u, 0u, 192000u, 0x00A4FDFFu));
 }
 
 TEST(M4Demux, TrackSelectionAndBrokenFiles)

@@ -1,7 +1,5 @@
-// Builders of synthetic DirecTV transport streams: 130-byte packets (a 3-byte
-// header with the framing toggle, start, clear and control flags, the 12-bit SCID
-// and the packet type; 127 payload bytes), the program table on SCID 1, PES
-// packets split over packets, time-reference packets, and DirecTV's PES headers.
+// Builders of synthetic DirecTV streams: 130-byte packets (framing toggle, start, clear and control flags,
+// 12-bit SCID, packet type; 127 payload bytes), the program table on SCID 1, PES packets, time references.
 #pragma once
 
 #include <cstddef>
@@ -15,17 +13,14 @@ namespace mdtest {
 struct DtvFlags {
     bool start = true;  // a payload unit or section starts here
     bool clear = true;  // payload not scrambled
-    bool control = false;
     uint8_t type = 1;  // packet type (0 auxiliary)
 };
 
-// Appends packets whose framing bit alternates, starting with 1; payloads are
-// padded with 0xAA (or cut) to 127 bytes.
+// Appends packets whose framing bit alternates, starting with 1; payloads padded with 0xAA (or cut) to 127 bytes.
 class DirecTvWriter {
 public:
     void Packet(uint16_t scid, const DtvFlags& flags, std::span<const uint8_t> payload);
-    // A program table section on SCID 1: pointer field 0 and the first 126 bytes,
-    // then continuation packets of 127 bytes.
+    // A program table section on SCID 1 after pointer field 0, split over packets.
     void Table(std::span<const uint8_t> section, bool clear = true);
     // A PES packet: the first packet with the start flag, the rest without.
     void Pes(uint16_t scid, std::span<const uint8_t> pes, const DtvFlags& flags = {});
@@ -42,10 +37,8 @@ private:
 
 // An MPEG-2 video PES packet with PES_packet_length 0 (unbounded) and a PTS.
 ByteVec DtvVideoPes(std::span<const uint8_t> es, uint64_t pts);
-// A user data PES header (stream_id 0xB2) carrying a 32-bit time: byte 5 = 2,
-// byte 6 = time >> 30, then two 15-bit parts each behind a marker bit.
+// A user data PES header (stream_id 0xB2) carrying a 32-bit time: byte 5 = 2, byte 6 = time >> 30, then
+// two 15-bit parts each behind a marker bit.
 ByteVec DtvUserDataTime(uint32_t time);
-// ISO_639_language_descriptor (tag 10) with audio_type 0.
-ByteVec LanguageDescriptor(const char (&code)[4]);
 
 }  // namespace mdtest

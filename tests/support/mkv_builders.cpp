@@ -4,30 +4,18 @@
 
 namespace mdtest {
 
-void EbmlBuilder::Id(uint32_t id)
+EbmlBuilder& EbmlBuilder::Big(uint64_t value, int width)
 {
-    const int length = id > 0xFFFFFF ? 4 : id > 0xFFFF ? 3 : id > 0xFF ? 2 : 1;
-    for (int i = length - 1; i >= 0; --i)
-        m_bytes.push_back(static_cast<uint8_t>(id >> (8 * i)));
-}
-
-// An EBML variable-size integer: the length marker bit, then the value; width 0
-// takes the fewest bytes that do not read as "unknown size".
-void EbmlBuilder::Size(uint64_t size, int width)
-{
-    if (width == 0)
-        for (width = 1; width < 8 && size >= (uint64_t(1) << (7 * width)) - 1;)
-            ++width;
-    const uint64_t coded = size | uint64_t(1) << (7 * width);
     for (int i = width - 1; i >= 0; --i)
-        m_bytes.push_back(static_cast<uint8_t>(coded >> (8 * i)));
+        m_bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return *this;
 }
 
 EbmlBuilder& EbmlBuilder::Begin(uint32_t id)
 {
-    Id(id);
+    Big(id, std::bit_width(id) / 8 + (std::bit_width(id) % 8 != 0));
     m_open.push_back(m_bytes.size());
-    Size(0, 8);
+    Big(uint64_t(1) << 56, 8);
     return *this;
 }
 
@@ -43,39 +31,18 @@ EbmlBuilder& EbmlBuilder::End()
 
 EbmlBuilder& EbmlBuilder::UInt(uint32_t id, uint64_t value, int width)
 {
-    while (width == 0 || (width < 8 && value >> (8 * width) != 0))
+    while (width < 8 && value >> (8 * width) != 0)
         ++width;
-    std::vector<uint8_t> bytes;
-    for (int i = width - 1; i >= 0; --i)
-        bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    return Binary(id, bytes);
+    return Begin(id).Big(value, width).End();
 }
 
-EbmlBuilder& EbmlBuilder::Float(uint32_t id, double value)
-{
-    const auto bits = std::bit_cast<uint64_t>(value);
-    std::vector<uint8_t> bytes;
-    for (int i = 7; i >= 0; --i)
-        bytes.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-    return Binary(id, bytes);
-}
-
-EbmlBuilder& EbmlBuilder::String(uint32_t id, std::string_view text)
-{
-    return Binary(id, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-}
+EbmlBuilder& EbmlBuilder::Float(uint32_t id, double v) { return Begin(id).Big(std::bit_cast<uint64_t>(v), 8).End(); }
 
 EbmlBuilder& EbmlBuilder::Binary(uint32_t id, std::span<const uint8_t> bytes)
 {
-    Id(id);
-    Size(bytes.size(), 0);
-    return Raw(bytes);
-}
-
-EbmlBuilder& EbmlBuilder::Raw(std::span<const uint8_t> bytes)
-{
+    Begin(id);
     m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
-    return *this;
+    return End();
 }
 
 std::vector<uint8_t> BlockBody(uint8_t track, int16_t relativeTimecode, uint8_t flags, std::span<const uint8_t> data)
@@ -87,115 +54,53 @@ std::vector<uint8_t> BlockBody(uint8_t track, int16_t relativeTimecode, uint8_t 
     return body;
 }
 
-namespace {
-
-void PutTrackEntry(EbmlBuilder& b, const MkvTrack& t)
-{
-    b.Begin(mkvid::kTrackEntry).UInt(mkvid::kTrackNumber, t.number).UInt(mkvid::kTrackType, t.type);
-    b.String(mkvid::kCodecId, t.codecId);
-    if (t.defaultDuration)
-        b.UInt(mkvid::kDefaultDuration, *t.defaultDuration);
-    if (t.flagDefault)
-        b.UInt(mkvid::kFlagDefault, *t.flagDefault);
-    if (t.language)
-        b.String(mkvid::kLanguage, *t.language);
-    if (t.name)
-        b.String(mkvid::kName, *t.name);
-    if (!t.codecPrivate.empty())
-        b.Binary(mkvid::kCodecPrivate, t.codecPrivate);
-    if (t.type == 1) {
-        b.Begin(mkvid::kVideo).UInt(mkvid::kPixelWidth, t.pixelWidth).UInt(mkvid::kPixelHeight, t.pixelHeight);
-        if (t.displayWidth)
-            b.UInt(mkvid::kDisplayWidth, *t.displayWidth);
-        if (t.displayHeight)
-            b.UInt(mkvid::kDisplayHeight, *t.displayHeight);
-        b.End();
-    } else if (t.type == 2) {
-        b.Begin(mkvid::kAudio).Float(mkvid::kSamplingFrequency, t.samplingFrequency);
-        b.UInt(mkvid::kChannels, t.channels);
-        if (t.bitDepth)
-            b.UInt(mkvid::kBitDepth, t.bitDepth);
-        b.End();
-    }
-    b.End();
-}
-
-std::vector<uint8_t> Cluster(const MkvCluster& c)
-{
-    EbmlBuilder b;
-    b.Begin(mkvid::kCluster).UInt(mkvid::kTimecode, c.timecode);
-    for (const MkvFrame& f : c.frames) {
-        if (f.blockGroup) {
-            b.Begin(mkvid::kBlockGroup).Binary(mkvid::kBlock, BlockBody(f.track, f.relativeTimecode, 0, f.data));
-            if (!f.keyframe)
-                b.UInt(mkvid::kReferenceBlock, 0xFF);  // -1 as a one-byte signed value
-            b.End();
-        } else {
-            b.Binary(mkvid::kSimpleBlock, BlockBody(f.track, f.relativeTimecode, f.keyframe ? 0x80 : 0, f.data));
-        }
-    }
-    return b.End().Take();
-}
-
-// One cue point per cluster, at its first frame of track 1; positions are
-// written in 8 bytes, so the size of the Cues does not depend on their values.
-std::vector<uint8_t> Cues(const MkvLayout& layout, const std::vector<uint64_t>& clusterPositions)
-{
-    EbmlBuilder b;
-    b.Begin(mkvid::kCues);
-    for (size_t i = 0; i < layout.clusters.size(); ++i) {
-        const MkvCluster& c = layout.clusters[i];
-        uint64_t time = c.timecode;
-        for (const MkvFrame& f : c.frames)
-            if (f.track == 1) {
-                time = c.timecode + static_cast<uint64_t>(f.relativeTimecode);
-                break;
-            }
-        b.Begin(mkvid::kCuePoint).UInt(mkvid::kCueTime, time);
-        b.Begin(mkvid::kCueTrackPositions).UInt(mkvid::kCueTrack, 1);
-        b.UInt(mkvid::kCueClusterPosition, clusterPositions[i], 8).End().End();
-    }
-    return b.End().Take();
-}
-
-}  // namespace
-
 std::vector<uint8_t> MatroskaFile(const MkvLayout& layout)
 {
-    // Segment children before the clusters, with positions relative to the segment data.
-    EbmlBuilder head;
-    head.Begin(mkvid::kInfo).UInt(mkvid::kTimecodeScale, 1000000).Float(mkvid::kDuration, layout.duration).End();
-    head.Begin(mkvid::kTracks);
-    for (const MkvTrack& t : layout.tracks)
-        PutTrackEntry(head, t);
-    const std::vector<uint8_t> infoAndTracks = head.End().Take();
-    std::vector<std::vector<uint8_t>> clusters;
-    for (const MkvCluster& c : layout.clusters)
-        clusters.push_back(Cluster(c));
-    const auto seekHead = [](uint64_t cuesPosition) {
-        EbmlBuilder b;
-        b.Begin(mkvid::kSeekHead)
-            .Begin(mkvid::kSeek)
-            .Binary(mkvid::kSeekId, std::vector<uint8_t>{0x1C, 0x53, 0xBB, 0x6B});
-        return b.UInt(mkvid::kSeekPosition, cuesPosition, 8).End().End().Take();
-    };
-    std::vector<uint64_t> positions(clusters.size());
-    uint64_t end = seekHead(0).size() + infoAndTracks.size();
-    for (size_t i = 0; i < clusters.size(); ++i) {
-        positions[i] = end;
-        end += clusters[i].size();
+    // Two passes: the first finds the clusters' positions, which the Cues give in 8 bytes.
+    std::vector<uint64_t> positions(layout.clusters.size());
+    for (int pass = 0;; ++pass) {
+        EbmlBuilder b;  // EBML with DocType, Segment with Info (TimecodeScale, Duration) and Tracks
+        b.Begin(0x1A45DFA3).String(0x4282, "matroska").End().Begin(0x18538067);
+        const size_t segmentData = b.Size();
+        b.Begin(0x1549A966).UInt(0x2AD7B1, 1000000).Float(0x4489, layout.duration).End().Begin(0x1654AE6B);
+        for (const MkvTrack& t : layout.tracks) {  // TrackEntry: TrackNumber, TrackType, CodecID
+            b.Begin(0xAE).UInt(0xD7, t.number).UInt(0x83, t.type).String(0x86, t.codecId);
+            const auto optional = [&b](uint32_t id, std::optional<uint64_t> v) { v ? b.UInt(id, *v) : b; };
+            optional(0x23E383, t.defaultDuration);  // DefaultDuration, FlagDefault
+            optional(0x88, t.flagDefault);
+            if (t.name)
+                b.String(0x536E, *t.name);
+            if (!t.codecPrivate.empty())
+                b.Binary(0x63A2, t.codecPrivate);
+            if (t.type == 1) {  // Video: PixelWidth, PixelHeight, DisplayWidth, DisplayHeight
+                b.Begin(0xE0).UInt(0xB0, t.pixelWidth).UInt(0xBA, t.pixelHeight);
+                optional(0x54B0, t.displayWidth);
+                optional(0x54BA, t.displayHeight);
+                b.End();
+            } else if (t.type == 2) {  // Audio: SamplingFrequency, Channels, BitDepth
+                b.Begin(0xE1).Float(0xB5, t.samplingFrequency).UInt(0x9F, 2);
+                optional(0x6264, t.bitDepth ? std::optional(t.bitDepth) : std::nullopt);
+                b.End();
+            }
+            b.End();
+        }
+        b.End().Begin(mkvid::kCues);  // CuePoint: CueTime, CueTrackPositions with CueTrack 1, CueClusterPosition
+        for (size_t i = 0; i < positions.size(); ++i) {
+            b.Begin(mkvid::kCuePoint).UInt(0xB3, layout.clusters[i].timecode).Begin(0xB7).UInt(0xF7, 1);
+            b.UInt(0xF1, positions[i], 8).End().End();
+        }
+        b.End();
+        for (size_t i = 0; i < positions.size(); ++i) {
+            const MkvCluster& c = layout.clusters[i];
+            positions[i] = b.Size() - segmentData;
+            b.Begin(mkvid::kCluster).UInt(mkvid::kTimecode, c.timecode);
+            for (const MkvFrame& f : c.frames)
+                b.Binary(mkvid::kSimpleBlock, BlockBody(f.track, f.relativeTimecode, f.keyframe ? 0x80 : 0, f.data));
+            b.End();
+        }
+        if (pass == 1)
+            return b.End().Take();
     }
-    const std::vector<uint8_t> cues = Cues(layout, positions);
-
-    EbmlBuilder file;
-    file.Begin(mkvid::kEbml).String(mkvid::kDocType, layout.docType).End().Begin(mkvid::kSegment);
-    file.Raw(seekHead(end)).Raw(infoAndTracks);
-    for (const auto& c : clusters)
-        file.Raw(c);
-    file.Raw(cues);
-    if (layout.padding > 0)
-        file.Binary(mkvid::kVoid, std::vector<uint8_t>(layout.padding));
-    return file.End().Take();
 }
 
 }  // namespace mdtest

@@ -1,25 +1,12 @@
 #include "support/mp4_builders.h"
 
-#include <algorithm>
-
 #include "support/bit_writer.h"
 
 namespace mdtest {
 namespace {
 
-void PutUe(BitWriter& w, uint64_t v)
-{
-    unsigned bits = 0;
-    while (((v + 1) >> bits) > 1)
-        ++bits;
-    w.Put(0, bits);
-    w.Put(v + 1, bits + 1);
-}
-
-void PutSe(BitWriter& w, int64_t v) { PutUe(w, v > 0 ? uint64_t(2 * v - 1) : uint64_t(-2 * v)); }
-
-// rbsp_trailing_bits, then the NAL header and the payload with an
-// emulation_prevention_three_byte after every two zero bytes followed by 0..3.
+// rbsp_trailing_bits, then the NAL header and the payload with an emulation_prevention_three_byte
+// after every two zero bytes followed by 0..3.
 Bytes8 FinishNal(uint8_t header, BitWriter& w)
 {
     w.PutBit(true);
@@ -45,7 +32,29 @@ void PutFiller(BitWriter& w)
         w.Put(0xA5, 8);
 }
 
-void Append(Bytes8& out, std::span<const uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+BoxBuilder& Matrix(BoxBuilder& b)
+{
+    for (uint32_t m : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u})
+        b.U32(m);
+    return b;
+}
+
+// An MPEG-4 descriptor: tag, a one-byte payload length (below 128), the payload.
+Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload)
+{
+    return BoxBuilder().U8(tag).U8(payload.size()).Bytes(payload).Take();
+}
+
+// An 'esds' whose DecoderConfigDescriptor holds dsi (none when empty); ES_ID 1, SL predefined 2.
+Bytes8 Esds(uint8_t objectType, uint32_t avgBitrate, std::span<const uint8_t> dsi)
+{
+    BoxBuilder config;  // streamType 5 (audio), upStream 0, reserved 1, bufferSize 0
+    config.U8(objectType).U8(0x15).U8(0).U16(0).U32(avgBitrate).U32(avgBitrate);
+    if (!dsi.empty())
+        config.Bytes(Descriptor(5, dsi));
+    const Bytes8 es = BoxBuilder().U16(1).U8(0).Bytes(Descriptor(4, config.Take())).Bytes(Bytes8{6, 1, 2}).Take();
+    return BoxBuilder().BeginFull("esds", 0, 0).Bytes(Descriptor(3, es)).End().Take();
+}
 
 }  // namespace
 
@@ -54,21 +63,16 @@ Bytes8 AvcSpsNal(const AvcSpsFields& f)
     BitWriter w;
     w.Put(f.profileIdc, 8);
     w.Put(40, 16);  // constraint flags 0, level_idc 40
-    PutUe(w, 0);  // seq_parameter_set_id
-    if (f.profileIdc == 100 || f.profileIdc == 110 || f.profileIdc == 122 || f.profileIdc == 144) {
-        PutUe(w, 1);  // chroma_format_idc
-        PutUe(w, 0);  // bit_depth_luma_minus8
-        PutUe(w, 0);  // bit_depth_chroma_minus8
-        w.Put(0, 2);  // qpprime_y_zero_transform_bypass_flag, seq_scaling_matrix_present_flag
-    }
-    PutUe(w, f.log2MaxFrameNumMinus4);
-    PutUe(w, f.pocType);
+    w.PutUe(0);  // seq_parameter_set_id
+    if (f.profileIdc == 100 || f.profileIdc == 110 || f.profileIdc == 122 || f.profileIdc == 144)
+        w.Put(0b0101100, 7);  // chroma_format_idc 1, bit depths 0, no bypass, no scaling matrix
+    w.PutUe(f.log2MaxFrameNumMinus4);
+    w.PutUe(f.pocType);
     if (f.pocType == 0)
-        PutUe(w, f.log2MaxPocLsbMinus4);
-    PutUe(w, 1);  // max_num_ref_frames
-    w.PutBit(false);  // gaps_in_frame_num_value_allowed_flag
-    PutUe(w, f.widthMbsMinus1);
-    PutUe(w, f.heightMapUnitsMinus1);
+        w.PutUe(f.log2MaxPocLsbMinus4);
+    w.Put(0b0100, 4);  // max_num_ref_frames 1, gaps_in_frame_num_value_allowed_flag 0
+    w.PutUe(f.widthMbsMinus1);
+    w.PutUe(f.heightMapUnitsMinus1);
     w.PutBit(f.frameMbsOnly);
     if (!f.frameMbsOnly)
         w.PutBit(f.mbAdaptiveFrameField);
@@ -76,18 +80,15 @@ Bytes8 AvcSpsNal(const AvcSpsFields& f)
     w.PutBit(f.cropBottom != 0);
     if (f.cropBottom != 0) {
         w.Put(0b111, 3);  // left, right, top offsets 0
-        PutUe(w, f.cropBottom);
+        w.PutUe(f.cropBottom);
     }
     w.PutBit(f.vui);
     if (f.vui) {
         w.PutBit(f.aspectInfo);
-        if (f.aspectInfo) {
+        if (f.aspectInfo)
             w.Put(f.aspectIdc, 8);
-            if (f.aspectIdc == 255) {
-                w.Put(f.sarWidth, 16);
-                w.Put(f.sarHeight, 16);
-            }
-        }
+        if (f.aspectInfo && f.aspectIdc == 255)
+            w.Put(uint32_t(f.sarWidth) << 16 | f.sarHeight, 32);
         w.Put(0, 8);  // no overscan, signal type, chroma location, timing, HRD, pic_struct, restriction
     }
     return FinishNal(0x67, w);
@@ -96,34 +97,29 @@ Bytes8 AvcSpsNal(const AvcSpsFields& f)
 Bytes8 AvcPpsNal(const AvcPpsFields& f)
 {
     BitWriter w;
-    w.Put(0b11, 2);  // pic_parameter_set_id 0, seq_parameter_set_id 0
-    w.PutBit(false);  // entropy_coding_mode_flag
-    w.PutBit(f.bottomFieldPicOrderInFramePresent);
-    w.Put(0b111, 3);  // num_slice_groups_minus1, num_ref_idx_l0/l1_default_active_minus1
-    w.Put(0, 3);  // weighted_pred_flag, weighted_bipred_idc
-    w.Put(0b111, 3);  // pic_init_qp_minus26, pic_init_qs_minus26, chroma_qp_index_offset
-    w.Put(0b100, 3);  // deblocking_filter_control_present, constrained_intra_pred, redundant_pic_cnt_present
+    w.Put(0b1100 | f.bottomFieldPicOrderInFramePresent, 4);  // ids 0, CAVLC, bottom_field_pic_order_in_frame_present
+    w.Put(0b111000111100, 12);  // slice groups, ref_idx, weighted pred, qp offsets 0; deblocking control present
     return FinishNal(0x68, w);
 }
 
 Bytes8 AvcSliceNal(const AvcSpsFields& sps, const AvcPpsFields& pps, const AvcSliceFields& f)
 {
     BitWriter w;
-    PutUe(w, 0);  // first_mb_in_slice
-    PutUe(w, f.idr ? 7 : 5);  // slice_type: I or P, all slices of the picture alike
-    PutUe(w, 0);  // pic_parameter_set_id
-    w.Put(0, sps.log2MaxFrameNumMinus4 + 4);  // frame_num
+    w.PutBit(true);  // first_mb_in_slice 0
+    w.PutUe(f.idr ? 7 : 5);  // slice_type: I or P, all slices of the picture alike
+    const unsigned frameNumBits = sps.log2MaxFrameNumMinus4 + 4;
+    w.Put(uint64_t(1) << frameNumBits, frameNumBits + 1);  // pic_parameter_set_id 0, frame_num 0
     if (!sps.frameMbsOnly) {
         w.PutBit(f.fieldPic);
         if (f.fieldPic)
             w.PutBit(f.bottomField);
     }
     if (f.idr)
-        PutUe(w, 0);  // idr_pic_id
+        w.PutUe(0);  // idr_pic_id
     if (sps.pocType == 0) {
         w.Put(f.pocLsb, sps.log2MaxPocLsbMinus4 + 4);
         if (pps.bottomFieldPicOrderInFramePresent && !f.fieldPic)
-            PutSe(w, f.deltaPocBottom);
+            w.PutSe(f.deltaPocBottom);
     }
     PutFiller(w);
     return FinishNal(f.idr ? 0x65 : 0x41, w);
@@ -149,10 +145,7 @@ Bytes8 Mpeg4Vol(uint32_t width, uint32_t height, uint16_t timeIncrementResolutio
     w.Put(0b0001, 4);  // vol_control_parameters, video_object_layer_shape rectangular, marker
     w.Put(timeIncrementResolution, 16);
     w.Put(0b101, 3);  // marker, fixed_vop_rate 0, marker
-    w.Put(width, 13);
-    w.PutBit(true);
-    w.Put(height, 13);
-    w.PutBit(true);
+    w.Put(uint64_t(width) << 15 | 1 << 14 | height << 1 | 1, 28);  // width, marker, height, marker
     w.PutBit(interlaced);
     w.Put(0x100, 9);  // obmc_disable 1, sprite_enable .. scalability 0, next_start_code's zero bit
     w.AlignOnes();
@@ -163,69 +156,35 @@ Bytes8 Mpeg4IVopHeader(int timeIncrementBits, bool topFieldFirst)
 {
     BitWriter w;
     w.Put(0x000001B6, 32);
-    w.Put(0b0001, 4);  // vop_coding_type I, modulo_time_base 0, marker
-    w.Put(0, static_cast<unsigned>(timeIncrementBits));
-    w.Put(0b11000, 5);  // marker, vop_coded, intra_dc_vlc_thr 0
-    w.PutBit(topFieldFirst);
-    w.PutBit(false);  // alternate_vertical_scan_flag
+    // vop_coding_type I, modulo_time_base 0, marker, vop_time_increment 0
+    w.Put(uint64_t(1) << timeIncrementBits, 4 + timeIncrementBits);
+    w.Put(0b1100000 | topFieldFirst << 1, 7);  // marker, vop_coded, intra_dc_vlc_thr 0, top_field_first, alternate 0
     PutFiller(w);
     return w.Take();
 }
 
-Bytes8 Mpeg4GovHeader()
-{
-    BitWriter w;
-    w.Put(0x000001B3, 32);
-    w.Put(0x1, 12);  // time_code_hours, time_code_minutes 0, marker
-    w.Put(0x004, 9);  // time_code_seconds 0, closed_gov 1, broken_link 0, next_start_code's zero bit
-    w.AlignOnes();
-    return w.Take();
-}
+// time_code 0, closed_gov 1, broken_link 0, next_start_code.
+Bytes8 Mpeg4GovHeader() { return Bits("32:0x1B3 12:1 12:0x27"); }
 
 Bytes8 VisualEntry(std::string_view type, uint16_t width, uint16_t height, std::span<const uint8_t> children)
 {
-    BoxBuilder b;
-    b.Begin(type).Zeros(6).U16(1).Zeros(16);  // reserved, data_reference_index, pre_defined, reserved
-    b.U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);  // 72 dpi, frame_count 1
-    b.Zeros(32).U16(0x18).U16(0xFFFF);  // compressorname, depth, pre_defined
-    return b.Bytes(children).End().Take();
+    BoxBuilder b;  // data_reference_index 1, 72 dpi, frame_count 1, compressorname, depth 24, pre_defined -1
+    b.Begin(type).Zeros(6).U16(1).Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
+    return b.Zeros(32).U16(0x18).U16(0xFFFF).Bytes(children).End().Take();
 }
 
 Bytes8 SoundEntry(std::string_view type, uint16_t channels, uint16_t sampleSize, uint32_t sampleRate,
                   std::span<const uint8_t> children)
 {
-    BoxBuilder b;
-    b.Begin(type).Zeros(6).U16(1).Zeros(8);  // reserved, data_reference_index, reserved
-    b.U16(channels).U16(sampleSize).U32(0).U32(uint64_t(sampleRate) << 16);
+    BoxBuilder b;  // data_reference_index 1
+    b.Begin(type).Zeros(6).U16(1).Zeros(8).U16(channels).U16(sampleSize).U32(0).U32(uint64_t(sampleRate) << 16);
     return b.Bytes(children).End().Take();
 }
 
-// An MPEG-4 descriptor: tag, a one-byte payload length (below 128), the payload.
-static Bytes8 Descriptor(uint8_t tag, std::span<const uint8_t> payload)
+Bytes8 Avc1Entry(uint16_t width, uint16_t height, const std::vector<Bytes8>& sps, const std::vector<Bytes8>& pps)
 {
-    Bytes8 out{tag, static_cast<uint8_t>(payload.size())};
-    Append(out, payload);
-    return out;
-}
-
-Bytes8 EsDescriptor(uint8_t objectType, uint32_t bufferSize, uint32_t maxBitrate, uint32_t avgBitrate,
-                    std::span<const uint8_t> dsi)
-{
-    BoxBuilder config;  // streamType 5 (audio), upStream 0, reserved 1
-    config.U8(objectType).U8(0x15).U8(bufferSize >> 16).U16(bufferSize).U32(maxBitrate).U32(avgBitrate);
-    if (!dsi.empty())
-        config.Bytes(Descriptor(5, dsi));
-    BoxBuilder es;
-    es.U16(1).U8(0).Bytes(Descriptor(4, config.Take())).Bytes(Descriptor(6, Bytes8{0x02}));  // ES_ID 1, SL predefined 2
-    return Descriptor(3, es.Take());
-}
-
-Bytes8 Avc1Entry(uint16_t width, uint16_t height, const std::vector<Bytes8>& sps, const std::vector<Bytes8>& pps,
-                 uint8_t profileIndication)
-{
-    BoxBuilder b;
-    b.Begin("avcC").U8(1).U8(profileIndication).U8(0).U8(40).U8(0xFF);  // 4-byte NAL lengths
-    b.U8(0xE0 | sps.size());
+    BoxBuilder b;  // profile 100, level 40, 4-byte NAL lengths
+    b.Begin("avcC").U8(1).U8(100).U8(0).U8(40).U8(0xFF).U8(0xE0 | sps.size());
     for (const Bytes8& s : sps)
         b.U16(s.size()).Bytes(s);
     b.U8(pps.size());
@@ -236,17 +195,13 @@ Bytes8 Avc1Entry(uint16_t width, uint16_t height, const std::vector<Bytes8>& sps
 
 Bytes8 Mp4vEntry(uint16_t width, uint16_t height, std::span<const uint8_t> dsi, uint32_t avgBitrate)
 {
-    BoxBuilder b;
-    b.BeginFull("esds", 0, 0).Bytes(EsDescriptor(0x20, 0, avgBitrate, avgBitrate, dsi)).End();
-    return VisualEntry("mp4v", width, height, b.Take());
+    return VisualEntry("mp4v", width, height, Esds(0x20, avgBitrate, dsi));
 }
 
 Bytes8 Mp4aEntry(uint16_t channels, uint16_t sampleSize, uint32_t sampleRate, uint8_t objectType, uint32_t avgBitrate,
                  std::span<const uint8_t> dsi)
 {
-    BoxBuilder b;
-    b.BeginFull("esds", 0, 0).Bytes(EsDescriptor(objectType, 0, avgBitrate, avgBitrate, dsi)).End();
-    return SoundEntry("mp4a", channels, sampleSize, sampleRate, b.Take());
+    return SoundEntry("mp4a", channels, sampleSize, sampleRate, Esds(objectType, avgBitrate, dsi));
 }
 
 Bytes8 WordsBox(std::string_view type, const std::vector<uint32_t>& words, uint8_t version)
@@ -259,34 +214,24 @@ Bytes8 WordsBox(std::string_view type, const std::vector<uint32_t>& words, uint8
 }
 
 Bytes8 Trak(uint32_t trackId, uint32_t timeScale, uint32_t duration, std::span<const uint8_t> stblBoxes,
-            std::string_view handler, bool tkhdLast)
+            std::string_view handler)
 {
-    BoxBuilder tkhd;  // version 0: times, track_ID, reserved, duration, reserved, layer, group, volume, matrix
-    tkhd.BeginFull("tkhd", 0, 3).U32(0).U32(0).U32(trackId).U32(0).U32(duration).Zeros(12);
-    tkhd.U16(handler == "soun" ? 0x100 : 0).U16(0);
-    for (uint32_t m : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u})
-        tkhd.U32(m);
-    const Bytes8 trackHeader = tkhd.Zeros(8).End().Take();
-    BoxBuilder b;
-    b.Begin("trak").Bytes(tkhdLast ? Bytes8{} : trackHeader).Begin("mdia");
+    BoxBuilder b;  // tkhd version 0: times, track_ID, reserved, duration, reserved, layer, group, volume, matrix
+    b.Begin("trak").BeginFull("tkhd", 0, 3).U32(0).U32(0).U32(trackId).U32(0).U32(duration).Zeros(12);
+    Matrix(b.U16(handler == "soun" ? 0x100 : 0).U16(0)).Zeros(8).End().Begin("mdia");
     b.BeginFull("mdhd", 0, 0).U32(0).U32(0).U32(timeScale).U32(duration).U16(0x55C4).U16(0).End();
     b.BeginFull("hdlr", 0, 0).U32(0).Type(handler).Zeros(12).Text("handler").End();
-    b.Begin("minf").Begin("stbl").Bytes(stblBoxes).End().End().End();
-    return b.Bytes(tkhdLast ? trackHeader : Bytes8{}).End().Take();
+    return b.Begin("minf").Begin("stbl").Bytes(stblBoxes).End().End().End().End().Take();
 }
 
-namespace {
-
-Bytes8 Moov(const Mp4FileLayout& layout, uint32_t firstSampleOffset)
+Bytes8 Mp4File(const Mp4FileLayout& layout)
 {
     BoxBuilder b;
-    b.Begin("moov");
-    b.BeginFull("mvhd", 0, 0).U32(layout.creationTime).U32(0).U32(1000).U32(0);
-    b.U32(0x00010000).U16(0x0100).Zeros(10);
-    for (uint32_t m : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u})
-        b.U32(m);
-    b.Zeros(24).U32(layout.tracks.size() + 1).End();
-    uint32_t offset = firstSampleOffset;
+    b.Begin("ftyp").Type("isom").U32(0x200).Type("isom").Type("mp41").End().Bytes(layout.topExtra);
+    b.Begin("moov").BeginFull("mvhd", 0, 0).U32(layout.creationTime).U32(0).U32(1000).U32(0);
+    Matrix(b.U32(0x00010000).U16(0x0100).Zeros(10)).Zeros(24).U32(layout.tracks.size() + 1).End();
+    Bytes8 media;
+    std::vector<size_t> stcoAt;  // where each track's chunk offset goes
     for (const Mp4TrackLayout& t : layout.tracks) {
         const auto count = static_cast<uint32_t>(t.samples.size());
         BoxBuilder stbl;
@@ -295,57 +240,41 @@ Bytes8 Moov(const Mp4FileLayout& layout, uint32_t firstSampleOffset)
         std::vector<uint32_t> sizes{0, count};
         for (const Bytes8& s : t.samples)
             sizes.push_back(static_cast<uint32_t>(s.size()));
-        stbl.Bytes(WordsBox("stsz", sizes)).Bytes(WordsBox("stco", {1, offset}));
-        b.Bytes(Trak(t.trackId, t.timeScale, count * t.sampleDelta, stbl.Take(), t.handler));
+        stbl.Bytes(WordsBox("stsz", sizes)).Bytes(WordsBox("stco", {1, static_cast<uint32_t>(media.size())}));
+        const Bytes8 trak = Trak(t.trackId, t.timeScale, count * t.sampleDelta, stbl.Take(), t.handler);
+        stcoAt.push_back(b.Size() + trak.size() - 4);
+        b.Bytes(trak);
         for (const Bytes8& s : t.samples)
-            offset += static_cast<uint32_t>(s.size());
+            media.insert(media.end(), s.begin(), s.end());
     }
-    return b.Bytes(layout.moovExtra).End().Take();
-}
-
-}  // namespace
-
-Bytes8 Mp4File(const Mp4FileLayout& layout)
-{
-    BoxBuilder head;
-    head.Begin("ftyp").Type("isom").U32(0x200).Type("isom").Type("mp41").End().Bytes(layout.topExtra);
-    Bytes8 file = head.Take();
-    const size_t moovSize = layout.moovFirst ? Moov(layout, 0).size() : 0;
-    BoxBuilder mdat;
-    mdat.Begin("mdat");
-    for (const Mp4TrackLayout& t : layout.tracks)
-        for (const Bytes8& s : t.samples)
-            mdat.Bytes(s);
-    const Bytes8 moov = Moov(layout, static_cast<uint32_t>(file.size() + moovSize + 8));
-    const Bytes8 media = mdat.End().Take();
-    Append(file, layout.moovFirst ? moov : media);
-    Append(file, layout.moovFirst ? media : moov);
+    b.Bytes(layout.moovExtra).End();
+    const size_t mediaStart = b.Size() + 8;
+    Bytes8 file = b.Begin("mdat").Bytes(media).End().Take();
+    for (size_t at : stcoAt) {  // chunk offsets were relative to the media data
+        const uint32_t offset = (uint32_t(file[at]) << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3]);
+        const uint32_t moved = offset + static_cast<uint32_t>(mediaStart);
+        for (int i = 0; i < 4; ++i)
+            file[at + i] = static_cast<uint8_t>(moved >> (24 - 8 * i));
+    }
     return file;
-}
-
-Bytes8 UuidWithOlym(std::string_view userType, std::string_view makerText)
-{
-    BoxBuilder b;
-    b.Begin("uuid").Type(userType).Zeros(12);
-    return b.Begin("OLYM").Zeros(14).Text(makerText).Zeros(30 - makerText.size()).End().End().Take();
 }
 
 Bytes8 CameraMp4File(uint64_t creationTime, std::span<const uint8_t> thumbnail)
 {
-    BoxBuilder udta;
+    BoxBuilder uuid, udta;
+    uuid.Begin("uuid").Type("cpgd").Zeros(12).Begin("OLYM").Zeros(14).Text(kCameraMaker);
+    uuid.Zeros(30 - sizeof(kCameraMaker) + 1).End().End();
     udta.Begin("udta").Begin("thmb").U32(thumbnail.size()).Bytes(thumbnail).Zeros(8).End().End();
-    Mp4FileLayout layout;
+    Mp4FileLayout layout{.creationTime = static_cast<uint32_t>(creationTime), .moovExtra = udta.Take(),
+                         .topExtra = uuid.Take()};
     layout.tracks = {{.sampleEntry = VisualEntry("jpeg", 640, 480), .samples = {Bytes8(64, 0x11), Bytes8(64, 0x11)}}};
-    layout.topExtra = UuidWithOlym("cpgd", kCameraMaker);
-    layout.moovExtra = udta.Take();
-    layout.creationTime = creationTime;
     return Mp4File(layout);
 }
 
 Bytes8 MarkedThumbnail(Bytes8 bytes)
 {
-    const uint8_t marker[4] = {0xFF, 0xD8, 0xFF, 0xDB};
-    std::copy(marker, marker + std::min<size_t>(4, bytes.size()), bytes.begin());
+    for (size_t i = 0; i < 4 && i < bytes.size(); ++i)
+        bytes[i] = uint8_t("\xFF\xD8\xFF\xDB"[i]);
     return bytes;
 }
 

@@ -1,7 +1,5 @@
-// Builders of synthetic MPEG-2 transport streams for the demultiplexer tests:
-// PAT and PMT sections (ISO/IEC 13818-1 2.4.4) with their CRC_32, and a writer
-// that lays sections and PES packets into transport packets of 188, 192 or 204
-// bytes with running continuity counters.
+// Builders of synthetic MPEG-2 transport streams: PAT and PMT sections (ISO/IEC 13818-1 2.4.4) with their
+// CRC_32, and a writer of sections into transport packets of 188, 192 or 204 bytes.
 #pragma once
 
 #include <cstdint>
@@ -28,16 +26,17 @@ ByteVec PmtSection(uint16_t programNumber, const std::vector<PmtStream>& streams
 class TsWriter {
 public:
     explicit TsWriter(size_t packetSize = 188) : m_packetSize(packetSize) {}
-    // One packet: pointer_field 0, the section, 0xFF stuffing.
-    void Section(uint16_t pid, std::span<const uint8_t> section);
-    // A PES packet split over packets of pid; the last one is filled up by
-    // adaptation-field stuffing.
-    void Pes(uint16_t pid, std::span<const uint8_t> pes);
+    // One packet: pointer_field 0, the section, 0xFF stuffing; continuity counters run per PID.
+    void Section(uint16_t pid, std::span<const uint8_t> section)
+    {
+        ByteVec payload{0x00};
+        Append(payload, section);
+        payload.resize(184, 0xFF);
+        Append(m_bytes, TsPacket(pid, true, m_cc[pid]++ & 0x0F, payload, m_packetSize));
+    }
     const ByteVec& Bytes() const { return m_bytes; }
 
 private:
-    uint8_t NextCc(uint16_t pid) { return m_cc[pid]++ & 0x0F; }
-
     size_t m_packetSize;
     ByteVec m_bytes;
     std::map<uint16_t, uint8_t> m_cc;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/stream_builders.h"
 #include "support/ts_builders.h"
 
 namespace md {
@@ -76,26 +75,6 @@ TEST(TsPacket, PatEntriesLimitsAndAssembly)
     EXPECT_FALSE(assembler.AssemblePat(good.data(), table));
     EXPECT_TRUE(assembler.AssemblePat(good.data(), table));
     EXPECT_EQ(table.count, 1u);
-}
-
-TEST(TsPacket, PmtStoresSixteenStreamsAndReadsDescriptors)
-{
-    std::vector<mdtest::PmtStream> streams{{0x1B, 0x100}, {0x06, 0x101, {0x6A, 0x01, 0x00}}, {0x06, 0x102}};
-    for (uint16_t k = 0; k < 14; ++k)
-        streams.push_back({0x03, uint16_t(0x110 + k)});  // 17 in all
-    streams[16].descriptors = {0x05, 0x04, 'H', 'D', 'M', 'V'};
-    mdtest::TsWriter ts;
-    ts.Section(0x1000, mdtest::PmtSection(1, streams));
-    TsProgram program{};
-    TsSelection selection{0x100, 0x101, 2, 4};
-    uint8_t registration = 0;
-    ASSERT_TRUE(ParsePmt(program, ts.Bytes().data(), &selection, registration));
-    // 17 entries, 16 stored: video, the AC-3-descriptor stream and 13 MPEG audio; registration from the 17th.
-    EXPECT_EQ(std::tuple(program.streamCount, program.videoCount, program.audioCount, program.streams[1].streamType,
-                         program.streams[2].isAudio + program.streams[2].isVideo, program.streams[15].pid),
-              std::tuple(17u, 1u, 14u, 0x81u, 0, 0x11Cu));
-    EXPECT_EQ(std::tuple(registration, selection.videoStreamType, selection.audioStreamType),
-              std::tuple(1, 0x1B, 0x81));
 }
 
 TEST(TsPacket, ScannersKeepFirstGreatestAndLastInFileOrder)
