@@ -4,9 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <tuple>
-#include <vector>
 
 #include "support/stream_builders.h"
 
@@ -37,8 +34,7 @@ TEST(AudioMpeg, Headers)
         }
     }
     // Reserved layer, sampling_frequency 3, bitrate_index 15; MPEG-2.5's sync 0xFFE is not a sync.
-    for (const Frame& f : {Frame{0xFF, 0b1111'1'00'1, 0xA4, 0}, Frame{0xFF, 0xFD, 0b1010'11'00, 0},
-                           Frame{0xFF, 0xFD, 0b1111'01'00, 0}})
+    for (const Frame& f : {Frame{0xFF, 0xF9, 0xA4, 0}, Frame{0xFF, 0xFD, 0b1010'11'00, 0}, Frame{0xFF, 0xFD, 0xF4, 0}})
         EXPECT_FALSE(ParseMpegAudioHeader(f.data(), Len(f), fmt, info));
     EXPECT_FALSE(IsMpegAudioSync(Frame{0xFF, 0xE3}.data(), 2));
     // LSF (ID 0) sampling rates halve; index 9 of LSF Layer III reads the MPEG-1 table (128, not 80).
@@ -67,10 +63,9 @@ TEST(AudioAc3, Headers)
               std::tuple(48000u, 896u, 6u, 7u, 1u, 8u));
     // lfeon follows cmixlev (acmod 3, 5, 7), surmixlev (acmod 4..7) and dsurmod (acmod 2); decoy 1 bits sit where
     // a wrong position would read.
-    const uint32_t modes[][4] = {
-        {0b000'0'1111, 0, 0, 2},  {0b001'1'0000, 1, 1, 2}, {0b010'11'0'11, 2, 0, 2}, {0b010'00'1'00, 2, 1, 3},
-        {0b011'00'1'00, 3, 1, 4}, {0b100'11'0'11, 4, 0, 3}, {0b101'00'00'1, 5, 1, 5}, {0b110'00'1'00, 6, 1, 5},
-    };
+    const uint32_t modes[][4] = {{0b000'0'1111, 0, 0, 2},  {0b001'1'0000, 1, 1, 2},  {0b010'11'0'11, 2, 0, 2},
+                                 {0b010'00'1'00, 2, 1, 3}, {0b011'00'1'00, 3, 1, 4}, {0b100'11'0'11, 4, 0, 3},
+                                 {0b101'00'00'1, 5, 1, 5}, {0b110'00'1'00, 6, 1, 5}};
     for (const auto& m : modes) {
         const Frame f = Ac3(0b00'011110, uint8_t(m[0]));
         ASSERT_TRUE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
@@ -91,8 +86,7 @@ TEST(AudioAc3, Headers)
         }
     }
     // Reserved fscod 3: 48 kHz and no frame size. frmsizecod 38 and 63, a wrong sync.
-    const Frame reserved = Ac3(0b11'011110);
-    ASSERT_TRUE(ParseAc3Header(reserved.data(), Len(reserved), fmt, info, words));
+    ASSERT_TRUE(ParseAc3Header(Ac3(0b11'011110).data(), 8, fmt, info, words));
     EXPECT_EQ(std::tuple(fmt.sampleRate, words), std::tuple(48000u, 0u));
     for (const Frame& f : {Ac3(38), Ac3(0b10'111111), Frame{0x0B, 0x78, 0, 0, 0x1E, 0x40, 0x40, 0}})
         EXPECT_FALSE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
@@ -127,14 +121,16 @@ TEST(AudioDts, Headers)
 TEST(AudioLpcm, Headers)
 {
     // Byte 5 after the sub-stream id: quantisation(2) rate(2) 0 channels-1(3); quantisation 3 and rate 2 are reserved.
-    for (uint8_t b : {0b10'01'0'101, 0b01'00'0'000, 0b11'00'0'001, 0b00'10'0'001}) {
+    // 24 bits, 96 kHz, 6 channels; 20 bits, 1 channel: 20 / 8 rounded up.
+    const std::tuple<uint8_t, bool, uint32_t, uint32_t, uint32_t, uint32_t> rows[] = {
+        {0b10'01'0'101, true, 24, 6, 18, 1728000}, {0b01'00'0'000, true, 20, 1, 2, 96000},
+        {0b11'00'0'001, false, 0, 0, 0, 0}, {0b00'10'0'001, false, 0, 0, 0, 0}};
+    for (const auto& [b, ok, bits, channels, align, rate] : rows) {
         AudioFormat fmt{};
         const Frame f = {0xA0, 0x01, 0x00, 0x04, 0x00, b};
-        EXPECT_EQ(ParseLpcmHeader(f.data(), Len(f), fmt), b < 0b11'00'0'000 && (b & 0b00'11'0'000) < 0b00'10'0'000);
-        if (b == 0b10'01'0'101 || b == 0b01'00'0'000) {  // 24 bits, 96 kHz, 6 channels; 20 bits, 1 channel: 20 / 8
-            EXPECT_EQ(std::tuple(fmt.bitsPerSample, fmt.channels, fmt.blockAlign, fmt.bytesPerSecond),
-                      b & 0x80 ? std::tuple(24u, 6u, 18u, 1728000u) : std::tuple(20u, 1u, 2u, 96000u));
-        }
+        EXPECT_EQ(ParseLpcmHeader(f.data(), Len(f), fmt), ok) << int(b);
+        EXPECT_TRUE(!ok || std::tuple(fmt.bitsPerSample, fmt.channels, fmt.blockAlign, fmt.bytesPerSecond) ==
+                               std::tuple(bits, channels, align, rate)) << int(b);
     }
 }
 
@@ -144,33 +140,27 @@ TEST(AudioMlp, TrueHdAndMlp)
     MlpInfo info{};
     uint32_t pcmBytes = 0;
     // TrueHD: 8ch assignment in the low 13 bits of bytes 6-7; MLP: group-1 rate nibble in byte 5, channel_arrangement
-    // in byte 7.
-    const Frame mlp96 = {0xF8, 0x72, 0x6F, 0xBB, 0x88, 0x1F, 0x00, 0b111'01100};
+    // in the low 5 bits of byte 7 (0xEC: 12; 21 is past the last one).
+    const Frame mlp96 = {0xF8, 0x72, 0x6F, 0xBB, 0x88, 0x1F, 0, 0xEC}, bad = {0xF8, 0x72, 0x6F, 0xBB, 0, 0, 0, 21};
     ASSERT_TRUE(ParseMlpHeader(mlp96.data(), Len(mlp96), fmt, info, pcmBytes));
     EXPECT_EQ(std::tuple(fmt.sampleRate, fmt.channels, pcmBytes), std::tuple(96000u, 6u, 1440u));
-    const Frame arrangement21 = {0xF8, 0x72, 0x6F, 0xBB, 0x88, 0x00, 0x00, 21};  // past the last arrangement
-    EXPECT_FALSE(ParseMlpHeader(arrangement21.data(), Len(arrangement21), fmt, info, pcmBytes));
+    EXPECT_FALSE(ParseMlpHeader(bad.data(), Len(bad), fmt, info, pcmBytes));
 
-    // Every TrueHD assignment and MLP arrangement: (assignment or arrangement, layout code, LFE, channels).
-    const uint32_t trueHd[][4] = {{1, 2, 0, 2},   {2, 1, 0, 1},   {3, 3, 0, 3},    {5, 2, 1, 3},   {7, 3, 1, 4},
-                                  {9, 6, 0, 4},   {11, 7, 0, 5},  {13, 6, 1, 5},   {15, 7, 1, 6},  {23, 7, 1, 6},
-                                  {27, 18, 0, 7}, {31, 18, 1, 8}, {47, 18, 1, 8},  {79, 18, 1, 8}, {75, 16, 1, 7},
+    // Every TrueHD assignment and MLP arrangement (sync byte 3: 0xBA, 0xBB): (code, layout code, LFE, channels).
+    const uint32_t trueHd[][4] = {{1, 2, 0, 2},   {2, 1, 0, 1},   {3, 3, 0, 3},   {5, 2, 1, 3},   {7, 3, 1, 4},
+                                  {9, 6, 0, 4},   {11, 7, 0, 5},  {13, 6, 1, 5},  {15, 7, 1, 6},  {23, 7, 1, 6},
+                                  {27, 18, 0, 7}, {31, 18, 1, 8}, {47, 18, 1, 8}, {79, 18, 1, 8}, {75, 16, 1, 7},
                                   {143, 16, 1, 7}};
     const uint32_t mlp[21][3] = {{1, 0, 1}, {2, 0, 2}, {4, 0, 3}, {6, 0, 4}, {2, 1, 3}, {4, 1, 4}, {6, 1, 5},
                                  {3, 0, 3}, {5, 0, 4}, {7, 0, 5}, {3, 1, 4}, {5, 1, 5}, {7, 1, 6}, {5, 0, 4},
                                  {7, 0, 5}, {3, 1, 4}, {5, 1, 5}, {7, 1, 6}, {6, 1, 5}, {7, 0, 5}, {7, 1, 6}};
-    for (const auto& t : trueHd) {
-        const Frame f = {0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, uint8_t(t[0] >> 8), uint8_t(t[0])};
-        ASSERT_TRUE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes)) << t[0];
-        EXPECT_EQ(std::tuple(info.channelLayout, uint32_t(info.lfe), fmt.channels), std::tuple(t[1], t[2], t[3]))
-            << t[0];
-    }
-    for (uint8_t k = 0; k < 21; ++k) {
-        const Frame f = {0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x00, 0x00, k};
-        ASSERT_TRUE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes)) << int(k);
+    for (uint32_t k = 0; k < std::size(trueHd) + 21; ++k) {
+        const bool hd = k < std::size(trueHd);
+        const uint32_t code = hd ? trueHd[k][0] : k - std::size(trueHd), *want = hd ? trueHd[k] + 1 : mlp[code];
+        const Frame f = {0xF8, 0x72, 0x6F, uint8_t(hd ? 0xBA : 0xBB), 0, 0, uint8_t(code >> 8), uint8_t(code)};
+        ASSERT_TRUE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes)) << code;
         EXPECT_EQ(std::tuple(info.channelLayout, uint32_t(info.lfe), fmt.channels),
-                  std::tuple(mlp[k][0], mlp[k][1], mlp[k][2]))
-            << int(k);
+                  std::tuple(want[0], want[1], want[2])) << (hd ? "TrueHD " : "MLP ") << code;
     }
 }
 
@@ -179,24 +169,18 @@ TEST(AudioHeaders, TruncatedInputs)
 {
     const Frame full[] = {{0xFF, 0xFD, 0xA4, 0x00}, Ac3(0x1E), DtsFrameStart(15, 13, 24), {0xA0, 1, 0, 4, 0, 1},
                           {0xF8, 0x72, 0x6F, 0xBA, 0, 0, 0, 0x0F}};
-    AudioFormat fmt{};
-    MpegAudioInfo mi{};
-    Ac3Info ai{};
-    DtsInfo di{};
-    MlpInfo li{};
-    uint32_t u = 0;
-    int64_t d = 0;
+    struct { AudioFormat fmt; MpegAudioInfo mpeg; Ac3Info ac3; DtsInfo dts; MlpInfo mlp; uint32_t u; int64_t d; } o{};
     for (size_t n = 0; n < 12; ++n) {
-        Frame cut[5];
+        Frame c[5];
         for (size_t k = 0; k < 5; ++k)
-            cut[k].assign(full[k].begin(), full[k].begin() + std::min(n, full[k].size()));
-        EXPECT_EQ(ParseMpegAudioHeader(cut[0].data(), Len(cut[0]), fmt, mi), n >= 4);
-        EXPECT_EQ(ParseAc3Header(cut[1].data(), Len(cut[1]), fmt, ai, u), n >= 8);
-        EXPECT_EQ(ParseDtsHeader(cut[2].data(), Len(cut[2]), fmt, di, d), n >= 10);
-        EXPECT_EQ(ParseLpcmHeader(cut[3].data(), Len(cut[3]), fmt), n >= 6);
-        EXPECT_EQ(ParseMlpHeader(cut[4].data(), Len(cut[4]), fmt, li, u), n >= 8);
-        EXPECT_EQ(IsMpegAudioSync(cut[0].data(), Len(cut[0])), n >= 2);
-        EXPECT_EQ(IsValidMpegAudioHeader(cut[0].data(), Len(cut[0])), n >= 3);
+            c[k].assign(full[k].begin(), full[k].begin() + std::min(n, full[k].size()));
+        EXPECT_EQ(ParseMpegAudioHeader(c[0].data(), Len(c[0]), o.fmt, o.mpeg), n >= 4);
+        EXPECT_EQ(ParseAc3Header(c[1].data(), Len(c[1]), o.fmt, o.ac3, o.u), n >= 8);
+        EXPECT_EQ(ParseDtsHeader(c[2].data(), Len(c[2]), o.fmt, o.dts, o.d), n >= 10);
+        EXPECT_EQ(ParseLpcmHeader(c[3].data(), Len(c[3]), o.fmt), n >= 6);
+        EXPECT_EQ(ParseMlpHeader(c[4].data(), Len(c[4]), o.fmt, o.mlp, o.u), n >= 8);
+        EXPECT_EQ(std::pair(IsMpegAudioSync(c[0].data(), Len(c[0])), IsValidMpegAudioHeader(c[0].data(), Len(c[0]))),
+                  std::pair(n >= 2, n >= 3));
     }
 }
 
