@@ -95,9 +95,7 @@ TEST(MpegVideo, SequenceHeader)
     for (uint32_t code = 1; code < 16; ++code) {
         const ByteVec b = Seq(kRest, 3, "12:352 12:1000 4:" + N(code));
         EXPECT_EQ(ParseSequenceHeader(b.data(), Len(b), *info, kAspectMpeg1), code < 15) << code;
-        if (code < 15) {
-            EXPECT_EQ(std::pair(info->aspectX, info->aspectY), std::pair(352u, pelHeights[code])) << code;
-        }
+        EXPECT_TRUE(code == 15 || std::pair(info->aspectX, info->aspectY) == std::pair(352u, pelHeights[code])) << code;
         ASSERT_TRUE(ParseSequenceHeader(b.data(), Len(b), *info, kAspectMpeg2));
         EXPECT_EQ(std::pair(info->aspectX, info->aspectY),
                   code < 5 ? std::pair(displayAspects[code][0], displayAspects[code][1]) : std::pair(4u, 3u)) << code;
@@ -173,7 +171,7 @@ TEST(MpegVideo, RandomInputStaysInBounds)
     std::mt19937 rng(2024);
     const uint8_t codes[] = {0xB3, 0xB5, 0xB8, 0x00, 0x01, 0xAF, 0x20, 0xB6, 0x67, 0x68, 0x65, 0x41, 0x6F};
     auto info = std::make_unique<SequenceHeaderInfo>();
-    auto r = NewStreamRecord();
+    auto r = NewStreamRecord();  // the extra-data areas
     for (int round = 0; round < 20000; ++round) {
         std::vector<uint8_t> b(rng() % 160);
         for (auto& v : b)
@@ -187,30 +185,24 @@ TEST(MpegVideo, RandomInputStaysInBounds)
         const uint32_t n = uint32_t(b.size());
         const uint32_t hl = SequenceHeaderLength(p, n);
         ASSERT_TRUE(hl == 0 || hl == 12 || hl == 76 || hl == 140);
-        if (ParseSequenceHeader(p, n, *info, rng() % 3)) {
-            ASSERT_LE(uint32_t(info->headerLength), n);
-        }
+        ASSERT_TRUE(!ParseSequenceHeader(p, n, *info, rng() % 3) || uint32_t(info->headerLength) <= n);
         ApplySequenceExtension(p, n, *info);
         uint8_t flag = 0, closed = 0, broken = 0;
         uint32_t w = 0, h = 0, order = 0, tr = 0;
         ReadProgressiveSequence(p, n, flag), ReadDisplaySize(p, n, w, h), FindEncoderMarker(p, n, flag);
         ReadGopFlags(p, n, closed, broken), ReadTemporalReference(p, n, tr), ReadFieldOrder(p, n, order, flag);
-        if (ParseVolHeader(p, n, *info)) {
-            ASSERT_LT(info->headerLength, int32_t(n));
-        }
+        ASSERT_TRUE(!ParseVolHeader(p, n, *info) || info->headerLength < int32_t(n));
         for (uint32_t mode : {kModeMpegVideo, kModeH264}) {
             if (CollectHeaders(p, n, r->extraData1, r->extraData1Length, r->extraData2, r->extraData2Length, mode)) {
                 ASSERT_LE(r->extraData1Length + r->extraData2Length, int32_t(n));
             }
-            PictureType(p, n, mode);
-            HasSequenceHeader(p, n, mode);
+            PictureType(p, n, mode), HasSequenceHeader(p, n, mode);
         }
         for (int masked = 0; masked < 2; ++masked) {
             const uint8_t* q = p;
             uint32_t rem = n;
-            if (masked ? FindMaskedStartCode(q, rem, 0x00000100, 0xFFFFFF00) : FindStartCode(q, rem)) {
-                ASSERT_TRUE(rem >= 4 && q + rem == p + n);
-            }
+            const bool found = masked ? FindMaskedStartCode(q, rem, 0x00000100, 0xFFFFFF00) : FindStartCode(q, rem);
+            ASSERT_TRUE(!found || (rem >= 4 && q + rem == p + n));
         }
     }
 }
