@@ -16,7 +16,6 @@ namespace {
 
 using mdtest::Bits;
 using mdtest::ByteVec;
-using mdtest::Concat;
 
 uint32_t Len(const ByteVec& b) { return uint32_t(b.size()); }
 std::string N(uint32_t v) { return std::to_string(v); }
@@ -30,16 +29,14 @@ std::string Matrix(uint32_t value)
     return s + " ";
 }
 
-// sequence_header() of 720x576 (aspect 2, frame_rate_code as given) from bit_rate_value on: marker_bit,
-// vbv_buffer_size_value, constrained_parameters_flag and the matrix flags.
+// sequence_header() of 720x576, aspect 2: the frame_rate_code, then the fields from bit_rate_value on.
 ByteVec Seq(const std::string& rest, uint32_t rateCode = 3, const std::string& size = "12:720 12:576 4:2")
 {
     return Bits("32:0x1B3 " + size + " 4:" + N(rateCode) + " " + rest);
 }
 const std::string kRest = "18:15000 1:1 10:112 3:0";
 
-// sequence_extension(): profile_and_level_indication 0x48, progressive_sequence 0, chroma 4:2:0, the size
-// extensions and bit_rate_extension, marker, vbv extension, low_delay, frame rate extension.
+// sequence_extension(): profile_and_level_indication 0x48, 4:2:0; the size and bit-rate extensions as given.
 ByteVec SeqExt(const std::string& sizes, uint32_t id = 1)
 {
     return Bits("32:0x1B5 4:" + N(id) + " 8:0x48 1:0 2:1 " + sizes + " 1:1 16:0");
@@ -52,9 +49,7 @@ TEST(MpegVideo, SequenceHeader)
     // Bytes, bytes cut off, SequenceHeaderLength, parsed, bit rate, vbv buffer size.
     const std::tuple<ByteVec, uint32_t, uint32_t, bool, uint32_t, uint32_t> rows[] = {
         {Seq(kRest), 0, 12, true, 6000000, 229376},  // 15000 x 400 bit/s, 112 x 2048 bytes
-        {Seq("18:0x3FFFF 1:1 10:112 3:0"), 0, 12, true, 0, 229376},  // bit_rate_value 0x3FFFF: variable
-        // The intra matrix starts at bit 0 of byte 11, so the non-intra flag moves to byte 75; 0xFF bytes make a
-        // wrong flag position visible.
+        // The non-intra flag moves to byte 75; 0xFF bytes make a wrong flag position visible.
         {Seq(kIntra + Matrix(255) + "1:0"), 0, 76, true, 6000000, 229376},
         {Seq(kIntra + Matrix(16) + "1:1" + Matrix(16)), 0, 140, true, 6000000, 229376},
         {Seq(kIntra + Matrix(255)), 1, 0, false, 0, 0},  // the flag byte not there
@@ -77,8 +72,7 @@ TEST(MpegVideo, SequenceHeader)
     }
     EXPECT_FALSE(ParseSequenceHeader(nullptr, 12, *info, kAspectMpeg2));
 
-    // frame_rate_code (Table 6-4) in 100-ns units; the 90 kHz duration is duration * 9 / 1000 truncated. Codes 9..15
-    // are read without bit 3.
+    // frame_rate_code (Table 6-4): 100-ns units, 90 kHz (duration * 9 / 1000 truncated); 9..15 read without bit 3.
     const double rates[][4] = {{1, 417083, 23.976, 3753}, {2, 416666, 24.0, 3749},  {3, 400000, 25.0, 3600},
                                {4, 333667, 29.97, 3003},  {5, 333333, 30.0, 2999},  {6, 200000, 50.0, 1800},
                                {7, 166833, 59.94, 1501},  {8, 166666, 60.0, 1499},  {15, 166833, 59.94, 1501}};
@@ -88,8 +82,7 @@ TEST(MpegVideo, SequenceHeader)
                   std::tuple(r[1], r[2], r[3])) << r[0];
     }
 
-    // MPEG-1 pel_aspect_ratio (height / width of a pel): X = width, Y = height x the ratio as a float, truncated; 15
-    // has no ratio. MPEG-2 display aspects (Table 6-3), reserved codes read as 4:3; other modes always 4:3.
+    // MPEG-1: X = width, Y = height x pel ratio (float, truncated); MPEG-2 (Table 6-3): reserved → 4:3; others 4:3.
     const uint32_t pelHeights[15] = {0, 1000, 673, 703, 761, 805, 843, 893, 937, 981, 1025, 1069, 1125, 1157, 1201};
     const uint32_t displayAspects[5][2] = {{0, 0}, {1, 1}, {4, 3}, {16, 9}, {221, 100}};
     for (uint32_t code = 1; code < 16; ++code) {
@@ -108,13 +101,12 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
 {
     auto info = std::make_unique<SequenceHeaderInfo>();
     const ByteVec seq = Seq(kRest), gop = mdtest::GopHeaderFlags();
-    // horizontal/vertical_size_extension and bit_rate_extension; profile 4 (Main), level 8 (Main). The bit-rate sum
-    // is 32-bit arithmetic: 6000000 + 4095 x 2^18 x 400 mod 2^32. Then fewer than 14 bytes; extension id 2.
+    // Profile 4, level 8; 6000000 + 4095 x 2^18 x 400 wraps mod 2^32. Then fewer than 14 bytes; extension id 2.
     const std::tuple<ByteVec, bool, uint32_t, uint32_t, uint32_t> extensions[] = {
-        {Concat({SeqExt("2:1 2:2 12:1"), gop}), true, 720 + 4096, 576 + 8192, 6000000 + 104857600},
-        {Concat({SeqExt("2:2 2:1 12:4095"), gop}), true, 720 + 8192, 576 + 4096, 4196109696},
+        {mdtest::Concat({SeqExt("2:1 2:2 12:1"), gop}), true, 720 + 4096, 576 + 8192, 6000000 + 104857600},
+        {mdtest::Concat({SeqExt("2:2 2:1 12:4095"), gop}), true, 720 + 8192, 576 + 4096, 4196109696},
         {SeqExt("2:0 2:0 12:0"), false, 720, 576, 6000000},
-        {Concat({SeqExt("2:1 2:1 12:0", 2), gop}), false, 720, 576, 6000000},
+        {mdtest::Concat({SeqExt("2:1 2:1 12:0", 2), gop}), false, 720, 576, 6000000},
     };
     for (const auto& [ext, ok, width, height, bitRate] : extensions) {
         ASSERT_TRUE(ParseSequenceHeader(seq.data(), Len(seq), *info, kAspectMpeg2));
@@ -137,14 +129,12 @@ TEST(StartCode, PictureType)
     const ByteVec idr = {0, 0, 1, 0x65, 0x88};
     // Bytes, mode, bytes cut off, type: -1 none, 0 I, 1 P, 2 B, 3 IDR.
     const std::tuple<ByteVec, uint32_t, uint32_t, int> rows[] = {
-        // MPEG video: the first picture with coding type 1..3; a D picture (4) is skipped; the coding type cut off.
-        {Concat({Seq(kRest), PictureHeaderFields(3, 2)}), kModeMpegVideo, 0, 1},
-        {Concat({PictureHeaderFields(0, 4), PictureHeaderFields(1, 3)}), kModeMpegVideo, 0, 2},
-        {PictureHeaderFields(0, 1), kModeMpegVideo, 3, -1},
-        // H.264: IDR → 3; non-IDR slices by slice_type when first_mb_in_slice is 0; not a slice_type; the first
-        // slice (first_mb_in_slice 5) does not start a picture; an SPS.
+        // MPEG video: the first picture with coding type 1..3 (a D picture, 4, is skipped); the coding type cut off.
+        {mdtest::Concat({PictureHeaderFields(0, 4), PictureHeaderFields(1, 3)}), kModeMpegVideo, 0, 2},
+        {PictureHeaderFields(0, 1), kModeMpegVideo, 3, -1}, {PictureHeaderFields(0, 1), kModeMpegVideo, 0, 0},
+        // H.264: IDR → 3; slices by slice_type when first_mb_in_slice is 0 (not 5); slice_type 10; an SPS.
         {idr, kModeH264, 0, 3}, {idr, kModeH264, 2, -1}, {idr, 9, 0, -1}, {Slice(0, 10), kModeH264, 0, -1},
-        {Concat({Slice(5, 2), Slice(0, 1)}), kModeMvc, 0, 2}, {{0, 0, 1, 0x67, 0x42, 0x00}, kModeH264, 0, -1},
+        {mdtest::Concat({Slice(5, 2), Slice(0, 1)}), kModeMvc, 0, 2}, {{0, 0, 1, 0x67, 0x42, 0x00}, kModeH264, 0, -1},
     };
     for (const auto& [b, mode, cut, type] : rows)
         EXPECT_EQ(PictureType(b.data(), Len(b) - cut, mode), type) << testing::PrintToString(b);
