@@ -11,15 +11,13 @@ namespace md {
 namespace {
 
 using Frame = std::vector<uint8_t>;
-using mdtest::DtsFrameStart;
 uint32_t Len(const Frame& f) { return static_cast<uint32_t>(f.size()); }
 
 TEST(AudioMpeg, Headers)
 {
     AudioFormat fmt{};
     MpegAudioInfo info{};
-    // The bit-rate tables of ISO/IEC 11172-3 2.4.2.3, Layers I, II, III, indexes 1..14; at 48 kHz a frame is
-    // 4 * (12 * rate / 48000) bytes in Layer I, 144 * rate / 48000 in the others.
+    // Bit rates of 11172-3 2.4.2.3 by layer; at 48 kHz a frame is 4 * (12 * rate / 48000) bytes or 144 * rate / 48000.
     const uint32_t kbps[3][14] = {{32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
                                   {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
                                   {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}};
@@ -59,8 +57,7 @@ TEST(AudioAc3, Headers)
     ASSERT_TRUE(ParseAc3Header(swapped, 8, fmt, info, words));
     EXPECT_EQ(std::tuple(fmt.sampleRate, words, fmt.channels, info.acmod, info.lfeon, info.bsid),
               std::tuple(48000u, 896u, 6u, 7u, 1u, 8u));
-    // lfeon follows cmixlev (acmod 3, 5, 7), surmixlev (acmod 4..7) and dsurmod (acmod 2); decoy 1 bits sit where
-    // a wrong position would read.
+    // lfeon after cmixlev (acmod 3, 5, 7), surmixlev (4..7), dsurmod (2); decoy 1 bits where a wrong position reads.
     const uint32_t modes[][4] = {{0b000'0'1111, 0, 0, 2},  {0b001'1'0000, 1, 1, 2},  {0b010'11'0'11, 2, 0, 2},
                                  {0b010'00'1'00, 2, 1, 3}, {0b011'00'1'00, 3, 1, 4}, {0b100'11'0'11, 4, 0, 3},
                                  {0b101'00'00'1, 5, 1, 5}, {0b110'00'1'00, 6, 1, 5}};
@@ -93,7 +90,7 @@ TEST(AudioDts, Headers)
     int64_t duration = 0;
     // 512 samples at 48 kHz = 106666.7 x 100 ns; RATE 24 = 1536 kbit/s; the byte-swapped sync sets flag 0x100.
     for (bool reversed : {false, true}) {
-        const Frame f = DtsFrameStart(15, 13, 24, reversed);
+        const Frame f = mdtest::DtsFrameStart(15, 13, 24, reversed);
         ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
         EXPECT_EQ(std::tuple(info.flags, fmt.channels, fmt.bytesPerSecond, fmt.blockAlign, duration),
                   std::tuple(reversed ? 0x100u : 0u, 6u, 192000u, 6144u, int64_t(106666)));
@@ -103,19 +100,18 @@ TEST(AudioDts, Headers)
                                 4480,  5120,  5760,  6400,  7680,  9600,  10240, 11520, 12800, 13440, 14080,
                                 14112, 14720, 15360, 19200, 20480, 30720, 38400, 38400, 38400, 38400};
     for (uint8_t rate = 0; rate < 32; ++rate) {
-        const Frame f = DtsFrameStart(15, 13, rate);
+        const Frame f = mdtest::DtsFrameStart(15, 13, rate);
         ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
         EXPECT_EQ(fmt.bytesPerSecond, rates[rate] * 100 / 8) << int(rate);
     }
-    Frame f = DtsFrameStart(15, 13, 24);
+    Frame f = mdtest::DtsFrameStart(15, 13, 24);
     f[0] = 0xFE, f[1] = 0x7F, f[2] = 0x01, f[3] = 0x80;  // 16-bit little-endian words: not taken
     EXPECT_FALSE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
 }
 
 TEST(AudioLpcm, Headers)
 {
-    // Byte 5 after the sub-stream id: quantisation(2) rate(2) 0 channels-1(3); quantisation 3 and rate 2 are reserved.
-    // 24 bits, 96 kHz, 6 channels; 20 bits, 1 channel: 20 / 8 rounded up.
+    // Byte 5: quantisation(2) rate(2) 0 channels-1(3); quantisation 3 and rate 2 reserved; 20 / 8 bytes rounds up.
     const std::tuple<uint8_t, bool, uint32_t, uint32_t, uint32_t, uint32_t> rows[] = {
         {0b10'01'0'101, true, 24, 6, 18, 1728000}, {0b01'00'0'000, true, 20, 1, 2, 96000},
         {0b11'00'0'001, false, 0, 0, 0, 0}, {0b00'10'0'001, false, 0, 0, 0, 0}};
@@ -133,14 +129,13 @@ TEST(AudioMlp, TrueHdAndMlp)
     AudioFormat fmt{};
     MlpInfo info{};
     uint32_t pcmBytes = 0;
-    // TrueHD: 8ch assignment in the low 13 bits of bytes 6-7; MLP: group-1 rate nibble in byte 5, channel_arrangement
-    // in the low 5 bits of byte 7 (0xEC: 12; 21 is past the last one).
+    // MLP: group-1 rate nibble in byte 5, channel_arrangement in byte 7's low 5 bits (0xEC: 12; 21 is past the last).
     const Frame mlp96 = {0xF8, 0x72, 0x6F, 0xBB, 0x88, 0x1F, 0, 0xEC}, bad = {0xF8, 0x72, 0x6F, 0xBB, 0, 0, 0, 21};
     ASSERT_TRUE(ParseMlpHeader(mlp96.data(), Len(mlp96), fmt, info, pcmBytes));
     EXPECT_EQ(std::tuple(fmt.sampleRate, fmt.channels, pcmBytes), std::tuple(96000u, 6u, 1440u));
     EXPECT_FALSE(ParseMlpHeader(bad.data(), Len(bad), fmt, info, pcmBytes));
 
-    // Every TrueHD assignment and MLP arrangement (sync byte 3: 0xBA, 0xBB): (code, layout code, LFE, channels).
+    // Every TrueHD 8ch assignment (low 13 bits of bytes 6-7) and MLP arrangement: code, layout code, LFE, channels.
     const uint32_t trueHd[][4] = {{1, 2, 0, 2},   {2, 1, 0, 1},   {3, 3, 0, 3},   {5, 2, 1, 3},   {7, 3, 1, 4},
                                   {9, 6, 0, 4},   {11, 7, 0, 5},  {13, 6, 1, 5},  {15, 7, 1, 6},  {23, 7, 1, 6},
                                   {27, 18, 0, 7}, {31, 18, 1, 8}, {47, 18, 1, 8}, {79, 18, 1, 8}, {75, 16, 1, 7},
@@ -161,7 +156,7 @@ TEST(AudioMlp, TrueHdAndMlp)
 // Fewer bytes than a header needs: every parser says no (exactly sized copies, so a sanitizer sees overreads).
 TEST(AudioHeaders, TruncatedInputs)
 {
-    const Frame full[] = {{0xFF, 0xFD, 0xA4, 0x00}, Ac3(0x1E), DtsFrameStart(15, 13, 24), {0xA0, 1, 0, 4, 0, 1},
+    const Frame full[] = {{0xFF, 0xFD, 0xA4, 0x00}, Ac3(0x1E), mdtest::DtsFrameStart(15, 13, 24), {0xA0, 1, 0, 4, 0, 1},
                           {0xF8, 0x72, 0x6F, 0xBA, 0, 0, 0, 0x0F}};
     struct { AudioFormat fmt; MpegAudioInfo mpeg; Ac3Info ac3; DtsInfo dts; MlpInfo mlp; uint32_t u; int64_t d; } o{};
     for (size_t n = 0; n < 12; ++n) {
