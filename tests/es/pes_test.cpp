@@ -1,5 +1,4 @@
-// PES packet headers (ISO/IEC 11172-1 2.4.3.3, 13818-1 2.4.3.6) on random input; the demultiplexer tests and the
-// conformance table check the values of real packets.
+// PES packet headers (ISO/IEC 11172-1 2.4.3.3, 13818-1 2.4.3.6) on random input; the demultiplexers check real ones.
 #include "es/pes.h"
 
 #include <gtest/gtest.h>
