@@ -6,9 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <tuple>
-#include <utility>
-#include <vector>
 
 #include "support/bit_writer.h"
 
@@ -35,15 +32,15 @@ Bytes Escape(const Bytes& rbsp)
 // The SPS fields the tests vary. Defaults: Main profile, 1920x1088 coded, progressive, no crop, no VUI.
 struct SpsFields {
     uint32_t profile = 77, constraintFlags = 0b0100'0000, level = 40, spsId = 0;
-    uint32_t chromaFormat = 1, bitDepthLuma = 0;      // High profiles
+    uint32_t chromaFormat = 1, bitDepthLuma = 0;           // High profiles
     std::vector<std::vector<int32_t>> scalingDeltas = {};  // per list, empty = absent; none = no matrix
     uint32_t log2MaxFrameNumMinus4 = 0, pocType = 0, log2MaxPocLsbMinus4 = 2;
     std::vector<int32_t> pocOffsets = {};  // pic_order_cnt_type 1
     uint32_t maxRefFrames = 4, widthMbsMinus1 = 119, heightMapUnitsMinus1 = 67;
     bool frameMbsOnly = true, mbaff = false;
     uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;  // cropping written when any is set
-    bool vui = false, aspectInfo = false, timing = false, hrd = false;  // hrd: NAL and VCL, cpbCntMinus1 + 1 CPBs
-    uint32_t aspectIdc = 0, sarW = 0, sarH = 0, numUnitsInTick = 0, timeScale = 0, cpbCntMinus1 = 0;
+    bool vui = false, timing = false, hrd = false;  // hrd: NAL and VCL, cpbCntMinus1 + 1 CPBs
+    uint32_t numUnitsInTick = 0, timeScale = 0, cpbCntMinus1 = 0;
 };
 
 Bytes WriteSps(const SpsFields& f)
@@ -51,45 +48,36 @@ Bytes WriteSps(const SpsFields& f)
     BitWriter w;
     w.Put(0x67, 8);  // nal_ref_idc 3, nal_unit_type 7
     w.Put(f.profile, 8), w.Put(f.constraintFlags, 8), w.Put(f.level, 8), w.PutUe(f.spsId);
-    if (f.profile == 100 || f.profile == 110 || f.profile == 122 || f.profile == 244 || f.profile == 128 ||
-        f.profile == 144) {
+    if (f.profile >= 100) {  // the High profiles
         w.PutUe(f.chromaFormat), w.Put(0, f.chromaFormat == 3 ? 1 : 0);  // separate_colour_plane_flag
         w.PutUe(f.bitDepthLuma), w.PutUe(f.bitDepthLuma), w.PutBit(false);  // .., qpprime_y_zero_transform_bypass
         w.PutBit(!f.scalingDeltas.empty());
         for (size_t i = 0; i < 8 && !f.scalingDeltas.empty(); ++i) {
-            const bool present = i < f.scalingDeltas.size() && !f.scalingDeltas[i].empty();
-            w.PutBit(present);
-            for (size_t j = 0; present && j < f.scalingDeltas[i].size(); ++j)
-                w.PutSe(f.scalingDeltas[i][j]);
+            const auto& list = i < f.scalingDeltas.size() ? f.scalingDeltas[i] : std::vector<int32_t>{};
+            w.PutBit(!list.empty());
+            for (int32_t d : list)
+                w.PutSe(d);
         }
     }
     w.PutUe(f.log2MaxFrameNumMinus4), w.PutUe(f.pocType);
     if (f.pocType == 0)
         w.PutUe(f.log2MaxPocLsbMinus4);
-    if (f.pocType == 1) {
-        w.PutBit(false), w.PutSe(-2), w.PutSe(1);  // offset_for_non_ref_pic, offset_for_top_to_bottom_field
-        w.PutUe(f.pocOffsets.size());
+    if (f.pocType == 1) {  // delta_pic_order_always_zero_flag, offset_for_non_ref_pic, offset_for_top_to_bottom_field
+        w.PutBit(false), w.PutSe(-2), w.PutSe(1), w.PutUe(f.pocOffsets.size());
         for (int32_t o : f.pocOffsets)
             w.PutSe(o);
     }
     w.PutUe(f.maxRefFrames), w.PutBit(false);  // gaps_in_frame_num_value_allowed_flag
     w.PutUe(f.widthMbsMinus1), w.PutUe(f.heightMapUnitsMinus1), w.PutBit(f.frameMbsOnly);
-    w.Put(f.mbaff, f.frameMbsOnly ? 0 : 1);
     const bool crop = f.cropLeft || f.cropRight || f.cropTop || f.cropBottom;
-    w.PutBit(true), w.PutBit(crop);  // direct_8x8_inference_flag
+    w.Put(f.mbaff, !f.frameMbsOnly), w.PutBit(true), w.PutBit(crop);  // .., direct_8x8_inference_flag
     if (crop)
         w.PutUe(f.cropLeft), w.PutUe(f.cropRight), w.PutUe(f.cropTop), w.PutUe(f.cropBottom);
     w.PutBit(f.vui);
     if (f.vui) {
-        w.PutBit(f.aspectInfo), w.Put(f.aspectIdc, f.aspectInfo ? 8 : 0);
-        w.Put(f.sarW << 16 | f.sarH, f.aspectInfo && f.aspectIdc == 255 ? 32 : 0);
-        w.Put(0b10, 2);                          // overscan present, not appropriate
-        w.Put(0b1'101'0'1, 6);                   // video_format 5, full range 0, colour description
-        w.Put(0x010B01, 24);                     // primaries 1, transfer 11, matrix 1
-        w.PutBit(true), w.PutUe(1), w.PutUe(2);  // chroma sample locations
-        w.PutBit(f.timing);
-        if (f.timing)
-            w.Put(f.numUnitsInTick, 32), w.Put(f.timeScale, 32), w.PutBit(true);
+        // No aspect; overscan not appropriate; video_format 5; primaries 1, transfer 11, matrix 1; chroma loc 1, 2.
+        w.Put(0b0'10'1'101'0'1, 9), w.Put(0x010B01, 24), w.PutBit(true), w.PutUe(1), w.PutUe(2), w.PutBit(f.timing);
+        w.Put(uint64_t(f.numUnitsInTick) << 32 | f.timeScale, f.timing ? 64 : 0), w.Put(1, f.timing);
         for (int k = 0; k < 2; ++k) {  // NAL, VCL
             w.PutBit(f.hrd);
             if (f.hrd) {
@@ -99,8 +87,8 @@ Bytes WriteSps(const SpsFields& f)
                 w.Put(23, 5), w.Put(23, 5), w.Put(23, 5), w.Put(24, 5);
             }
         }
-        w.Put(1, f.hrd ? 1 : 0);  // low_delay_hrd_flag
-        w.Put(0b111, 3);  // pic_struct_present_flag, bitstream_restriction_flag, motion_vectors_over_pic_boundaries
+        // low_delay_hrd_flag; pic_struct_present_flag, bitstream_restriction_flag, motion_vectors_over_pic_boundaries
+        w.Put(1, f.hrd), w.Put(0b111, 3);
         for (uint32_t v : {2u, 1u, 16u, 15u, 2u, 5u})
             w.PutUe(v);
     }
@@ -112,31 +100,26 @@ bool Parse(const SpsFields& f, SpsInfo& sps) { return ParseSps(WriteSps(f).data(
 
 TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
 {
-    // The fields after the HRDs, scaling lists and POC cycle come out right only when all their bits were read.
-    // Lists: 10, 11, 8, 8...; first entry 0 → Default_4x4_Intra; 12, then 0 ends the deltas; 8 - 10 wraps to 254;
-    // absent; absent; flat 8x8; Default_8x8_Inter.
-    std::vector<int32_t> list0(16, 0), list3(16, 0), list6(64, 0);
+    // Fields after the HRDs, lists and POC cycle are right only when all their bits were read. Lists: 10, 11, 8...;
+    // 0 first → Default_4x4_Intra; 12, then 0 ends; 8 - 10 wraps to 254; absent; absent; flat; Default_8x8_Inter.
+    std::vector<int32_t> list0(16, 0), list3(16, 0), list6(64, 0);  // list6: flat
     list0[0] = 2, list0[1] = 1, list0[2] = -3, list3[0] = -10;
-    SpsFields f{.profile = 100, .constraintFlags = 0,
-                .scalingDeltas = {list0, {-8}, {4, -12}, list3, {}, {}, list6, {-8}}, .pocType = 1,
+    SpsFields f{.profile = 100, .scalingDeltas = {list0, {-8}, {4, -12}, list3, {}, {}, list6, {-8}}, .pocType = 1,
                 .pocOffsets = {-1, 5, 100}, .vui = true, .timing = true, .hrd = true, .numUnitsInTick = 1,
                 .timeScale = 60, .cpbCntMinus1 = 1};
-    // num_units_in_tick 1 (00 00 00 01) needs an emulation prevention byte.
-    const Bytes escaped = WriteSps(f);
-    const uint8_t epb[] = {0, 0, 3};
-    ASSERT_NE(std::search(escaped.begin(), escaped.end(), std::begin(epb), std::end(epb)), escaped.end());
+    const Bytes escaped = WriteSps(f);  // num_units_in_tick 00 00 00 01 needs an emulation prevention byte
+    EXPECT_FALSE(std::ranges::search(escaped, std::array<uint8_t, 3>{0, 0, 3}).empty());
     SpsInfo sps{};
-    ASSERT_TRUE(ParseSps(escaped.data(), Len(escaped), sps));
+    ASSERT_TRUE(Parse(f, sps));
     const ScalingLists& s = sps.scaling;
     EXPECT_EQ((std::array{s.list4x4[0][0], s.list4x4[0][1], s.list4x4[0][15], s.list4x4[2][15], s.list4x4[3][15],
                           s.present_flag[4], s.list4x4[4][0], s.list8x8[0][63]}),
               (std::array{10u, 11u, 8u, 12u, 254u, 0u, 0u, 8u}));
     EXPECT_EQ(std::tuple(sps.offset_for_non_ref_pic, sps.num_ref_frames_in_pic_order_cnt_cycle,
-                         sps.offset_for_ref_frame[2], sps.max_num_ref_frames),
-              std::tuple(-2, 3u, 100, 4u));
-    EXPECT_EQ(std::tuple(sps.transfer_characteristics, sps.chroma_sample_loc_type_bottom_field, sps.num_units_in_tick,
-                         sps.time_scale, sps.frameDuration),
-              std::tuple(11u, 2u, 1u, 60u, int64_t(333332)));  // 10^7 / 60 = 166666, twice
+                         sps.offset_for_ref_frame[2], sps.max_num_ref_frames, sps.transfer_characteristics,
+                         sps.chroma_sample_loc_type_bottom_field, sps.num_units_in_tick, sps.time_scale,
+                         sps.frameDuration),
+              std::tuple(-2, 3u, 100, 4u, 11u, 2u, 1u, 60u, int64_t(333332)));  // 10^7 / 60 = 166666, twice
     EXPECT_EQ(std::tuple(sps.nal_hrd.bit_rate_value_minus1[1], sps.vcl_hrd.cpb_size_value_minus1[1],
                          sps.vcl_hrd.cbr_flag[1], sps.vcl_hrd.time_offset_length, sps.low_delay_hrd_flag,
                          sps.log2_max_mv_length_horizontal, sps.max_dec_frame_buffering),
@@ -150,34 +133,25 @@ TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
         30, 30, 32, 32, 32, 33, 33, 35};
     f.scalingDeltas.assign(8, {-8});
     ASSERT_TRUE(Parse(f, sps));
-    EXPECT_EQ(std::tuple(sps.scaling.list4x4[2], sps.scaling.list4x4[3][15], sps.scaling.list8x8[0][63],
-                         sps.scaling.list8x8[1]),
+    EXPECT_EQ(std::tuple(s.list4x4[2], s.list4x4[3][15], s.list8x8[0][63], s.list8x8[1]),
               std::tuple(intra4, 34u, 42u, inter8));  // the last entries of Default_4x4_Inter and Default_8x8_Intra
-
-    // cpb_cnt_minus1 of 32 or more ends that HRD; the parse still succeeds.
-    f.cpbCntMinus1 = 32;
-    ASSERT_TRUE(Parse(f, sps));
-    EXPECT_EQ(sps.nal_hrd.bit_rate_scale, 0u);
+    f.cpbCntMinus1 = 32;  // 32 or more ends that HRD; the parse still succeeds
+    EXPECT_TRUE(Parse(f, sps) && sps.nal_hrd.bit_rate_scale == 0);
 }
 
 TEST(H264Sps, RangeChecks)
 {
-    // The largest accepted value of a field, then the first rejected one.
+    // The largest accepted value, then the first rejected one; 244 is not taken; crops must leave a picture.
     const std::pair<SpsFields, SpsFields> bounds[] = {
         {{.spsId = 31}, {.spsId = 32}}, {{.pocType = 2}, {.pocType = 3}}, {{.maxRefFrames = 16}, {.maxRefFrames = 17}},
-        {{.log2MaxFrameNumMinus4 = 12}, {.log2MaxFrameNumMinus4 = 13}},
-        {{.log2MaxPocLsbMinus4 = 12}, {.log2MaxPocLsbMinus4 = 13}},
-        // Sizes that would overflow the pixel arithmetic; 244 is not among the profiles taken; constraint_set4_flag
-        // and reserved_zero_2bits must be 0.
-        {{.widthMbsMinus1 = 4095}, {.widthMbsMinus1 = 4096}}, {{.profile = 144}, {.profile = 244}},
-        {{.heightMapUnitsMinus1 = 4095}, {.heightMapUnitsMinus1 = 4096}},
+        {{.log2MaxFrameNumMinus4 = 12}, {.log2MaxFrameNumMinus4 = 13}}, {{.profile = 144}, {.profile = 244}},
+        {{.log2MaxPocLsbMinus4 = 12}, {.log2MaxPocLsbMinus4 = 13}}, {{}, {.cropTop = ~1u, .cropBottom = ~1u}},
+        {{.heightMapUnitsMinus1 = 4095}, {.heightMapUnitsMinus1 = 4096}}, {{.cropLeft = 959}, {.cropRight = 960}},
         {{.constraintFlags = 0xF0}, {.constraintFlags = 0x08}}, {{.constraintFlags = 0xF0}, {.constraintFlags = 0x01}},
         {{.pocType = 1, .pocOffsets = std::vector(255, -7)}, {.pocType = 1, .pocOffsets = std::vector(256, -7)}},
-        // Crops must leave a picture: 2 * 959 < 1920 columns; 4 * 271 < 1088 field lines.
-        {{.cropLeft = 959}, {.cropRight = 960}}, {{.cropBottom = 543}, {.cropTop = 544}},
+        {{.widthMbsMinus1 = 4095}, {.widthMbsMinus1 = 4096}}, {{.cropBottom = 543}, {.cropTop = 544}},
         {{.heightMapUnitsMinus1 = 33, .frameMbsOnly = false, .cropTop = 271},
          {.heightMapUnitsMinus1 = 33, .frameMbsOnly = false, .cropBottom = 272}},
-        {{}, {.cropTop = 0xFFFFFFFEu, .cropBottom = 0xFFFFFFFEu}},
         {{.profile = 100, .chromaFormat = 3}, {.profile = 100, .chromaFormat = 4}},
         {{.profile = 100, .bitDepthLuma = 6}, {.profile = 100, .bitDepthLuma = 7}},
         {{.profile = 100, .scalingDeltas = {{-128, 127, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}},
@@ -191,17 +165,13 @@ TEST(H264Sps, RangeChecks)
         EXPECT_FALSE(Parse(bounds[i].second, sps) || sps.valid) << i;
     }
     SpsInfo sps{};
-    const uint8_t header[] = {0x67};
-    EXPECT_FALSE(ParseSps(header, 1, sps));
-    EXPECT_FALSE(ParseSps(nullptr, 8, sps));
+    EXPECT_FALSE(ParseSps(Bytes{0x67}.data(), 1, sps) || ParseSps(nullptr, 8, sps));  // a bare NAL header
 }
 
 struct PpsFields {
-    uint32_t spsId = 0, sliceGroupsMinus1 = 0, mapType = 0, mapUnitsMinus1 = 5;
-    bool writeIds = true;
-    uint32_t refIdxL0 = 2, refIdxL1 = 0;
-    bool extension = false, transform8x8 = true, scalingMatrix = false;
-    size_t trailingZeros = 0;
+    uint32_t spsId = 0, sliceGroupsMinus1 = 0, mapType = 0, mapUnitsMinus1 = 5, refIdxL0 = 2, refIdxL1 = 0;
+    bool writeIds = true, extension = false, scalingMatrix = false;  // extension: transform_8x8_mode_flag on
+    unsigned trailingZeros = 0;
 };
 
 Bytes WritePps(const PpsFields& f)
@@ -220,24 +190,20 @@ Bytes WritePps(const PpsFields& f)
             w.PutBit(true), w.PutUe(6);  // slice_group_change_direction_flag, slice_group_change_rate_minus1
         if (f.mapType == 6)
             w.PutUe(f.mapUnitsMinus1);
-        const auto bits = static_cast<unsigned>(std::bit_width(f.sliceGroupsMinus1));
-        for (uint32_t i = 0; f.mapType == 6 && f.writeIds && i <= f.mapUnitsMinus1; ++i)
-            w.Put(i % (f.sliceGroupsMinus1 + 1), bits);  // slice_group_id
+        for (uint32_t i = 0; f.mapType == 6 && f.writeIds && i <= f.mapUnitsMinus1; ++i)  // slice_group_id
+            w.Put(i % (f.sliceGroupsMinus1 + 1), static_cast<unsigned>(std::bit_width(f.sliceGroupsMinus1)));
     }
     w.PutUe(f.refIdxL0), w.PutUe(f.refIdxL1);
-    w.Put(0b0'01, 3);                            // weighted_pred_flag 0, weighted_bipred_idc 1
-    w.PutSe(-3), w.PutSe(0), w.PutSe(-2);        // pic_init_qp/qs_minus26, chroma_qp_index_offset
+    w.Put(0b0'01, 3);                      // weighted_pred_flag 0, weighted_bipred_idc 1
+    w.PutSe(-3), w.PutSe(0), w.PutSe(-2);  // pic_init_qp/qs_minus26, chroma_qp_index_offset
     w.Put(0b100, 3);  // deblocking control present; no constrained intra, no redundant_pic_cnt
-    if (f.extension) {
-        w.PutBit(f.transform8x8), w.PutBit(f.scalingMatrix);
-        for (int i = 0; f.scalingMatrix && i < 6 + 2 * f.transform8x8; ++i) {
-            w.PutBit(i == 0 || i == 7);
-            if (i == 0 || i == 7)
-                w.PutSe(-8);  // default list
-        }
+    if (f.extension) {  // transform_8x8_mode_flag; scaling lists 0 and 7 default, the others absent
+        w.PutBit(true), w.PutBit(f.scalingMatrix);
+        for (int i = 0; f.scalingMatrix && i < 8; ++i)
+            i == 0 || i == 7 ? (w.PutBit(true), w.PutSe(-8)) : w.PutBit(false);  // 0 as first delta: default list
         w.PutSe(3);  // second_chroma_qp_index_offset
     }
-    w.PutBit(true), w.AlignZero(), w.Put(0, 8 * static_cast<unsigned>(f.trailingZeros));
+    w.PutBit(true), w.AlignZero(), w.Put(0, 8 * f.trailingZeros);
     return Escape(w.Take());
 }
 
@@ -245,8 +211,7 @@ bool Parse(const PpsFields& f, PpsInfo& pps) { return ParsePps(WritePps(f).data(
 
 TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
 {
-    // Without more RBSP data (trailing zeros do not count) the second chroma offset copies the first; with it, the
-    // 8x8 transform brings eight scaling lists.
+    // No more RBSP data (trailing zeros do not count): the second chroma offset copies the first.
     PpsInfo pps{};
     ASSERT_TRUE(Parse(PpsFields{.trailingZeros = 2}, pps));
     EXPECT_EQ(std::tuple(pps.entropy_coding_mode_flag, pps.weighted_bipred_idc, pps.pic_init_qp_minus26,
@@ -258,12 +223,9 @@ TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
                          pps.second_chroma_qp_index_offset),
               std::tuple(1u, 1u, 35u, 3));
 
-    // Map types 0, 2, 4 with four groups, type 6 with 4, 5 and 2 groups (2, 3, 1 bits per id).
-    const uint32_t maps[][7] = {
-        // groups - 1, type, run_length_minus1[3], top_left[2], bottom_right[2], change rate, map units - 1
-        {3, 0, 13, 0, 0, 0, 0}, {3, 2, 0, 22, 32, 0, 0}, {3, 4, 0, 0, 0, 6, 0},
-        {3, 6, 0, 0, 0, 0, 5},  {4, 6, 0, 0, 0, 0, 5},   {1, 6, 0, 0, 0, 0, 5},
-    };
+    // groups - 1, type, run_length_minus1[3], top_left[2], bottom_right[2], change rate, map units - 1 (2, 3, 1 bits)
+    const uint32_t maps[][7] = {{3, 0, 13, 0, 0, 0, 0}, {3, 2, 0, 22, 32, 0, 0}, {3, 4, 0, 0, 0, 6, 0},
+                                {3, 6, 0, 0, 0, 0, 5},  {4, 6, 0, 0, 0, 0, 5},   {1, 6, 0, 0, 0, 0, 5}};
     for (const auto& m : maps) {
         ASSERT_TRUE(Parse(PpsFields{.sliceGroupsMinus1 = m[0], .mapType = m[1]}, pps)) << m[1];
         EXPECT_EQ(std::tuple(pps.run_length_minus1[3], pps.top_left[2], pps.bottom_right[2], pps.top_left[3],
@@ -276,13 +238,11 @@ TEST(H264Pps, FieldsMoreRbspDataAndSliceGroups)
 
 TEST(H264Pps, RangeChecks)
 {
+    // The last pair: more slice_group_id entries than the unit has bits for.
     const std::pair<PpsFields, PpsFields> bounds[] = {
-        {{.spsId = 31}, {.spsId = 32}},
-        {{.sliceGroupsMinus1 = 7}, {.sliceGroupsMinus1 = 8}},
+        {{.spsId = 31}, {.spsId = 32}}, {{.sliceGroupsMinus1 = 7}, {.sliceGroupsMinus1 = 8}},
         {{.sliceGroupsMinus1 = 1, .mapType = 6}, {.sliceGroupsMinus1 = 1, .mapType = 7}},
-        {{.refIdxL0 = 31}, {.refIdxL0 = 32}},
-        {{.refIdxL1 = 31}, {.refIdxL1 = 32}},
-        // More slice_group_id entries than the unit has bits for.
+        {{.refIdxL0 = 31}, {.refIdxL0 = 32}}, {{.refIdxL1 = 31}, {.refIdxL1 = 32}},
         {{.sliceGroupsMinus1 = 3, .mapType = 6},
          {.sliceGroupsMinus1 = 3, .mapType = 6, .mapUnitsMinus1 = 100000, .writeIds = false}},
     };
@@ -295,16 +255,12 @@ TEST(H264Pps, RangeChecks)
     EXPECT_FALSE(ParsePps(nullptr, 8, pps));
 }
 
-const Bytes kMarkerPayload = {0xa7, 0x46, 0x02, 0xbb, 0xf8, 0xa1, 0x4c, 0xc0, 0xa9, 0x36, 0x48,
-                              0xe3, 0x91, 0xdc, 0xe7, 0x61, 'Z',  'P',  'I',  'D',  0x92, 0x9b,
-                              0x52, 0xf4, 0x8d, 0x72, 0x96, 0x8c, 0xc2, 0x92, 0x00, 0x00};
-
 // An SEI unit: the prefix (start code, header, earlier messages, type and size), the marker, the stop bit.
 Bytes Sei(std::initializer_list<uint8_t> prefix)
 {
     Bytes b(prefix);
-    b.insert(b.end(), kMarkerPayload.begin(), kMarkerPayload.end());
-    b.push_back(0x80);
+    b.insert(b.end(), {0xa7, 0x46, 0x02, 0xbb, 0xf8, 0xa1, 0x4c, 0xc0, 0xa9, 0x36, 0x48, 0xe3, 0x91, 0xdc, 0xe7, 0x61,
+                       'Z',  'P',  'I',  'D',  0x92, 0x9b, 0x52, 0xf4, 0x8d, 0x72, 0x96, 0x8c, 0xc2, 0x92, 0, 0, 0x80});
     return b;
 }
 
@@ -313,21 +269,15 @@ TEST(H264MarkerSei, Recognition)
     const Bytes marker = Sei({0, 0, 0, 1, 0x06, 0x05, 0x20});
     Bytes otherUuid = marker;
     otherUuid[7] = 0xdc;
-    const struct {
-        Bytes unit;
-        uint32_t cut;
-        bool found;
-    } cases[] = {
-        {marker, 0, true},
+    const std::tuple<Bytes, uint32_t, bool> cases[] = {  // unit, bytes cut off, found
+        {marker, 0, true}, {marker, 10, false}, {otherUuid, 0, false},
         // After a message of type 255 + 1 whose payload needed emulation prevention (00 00 00 00 as 00 00 03 00 00).
         {Sei({0, 0, 1, 0x06, 0xFF, 0x01, 0x04, 0x00, 0x00, 0x03, 0x00, 0x00, 0x05, 0x20}), 0, true},
-        {marker, 10, false},                                // cut inside the payload
-        {otherUuid, 0, false},
-        {{0, 0, 1, 0x06, 0x01, 0xFF, 0xFF, 0x10, 0x00}, 0, false},          // a payload size past the unit
+        {{0, 0, 1, 0x06, 0x01, 0xFF, 0xFF, 0x10, 0x00}, 0, false},        // a payload size past the unit
         {{0, 0, 1, 0x06, 0x01, 0x01, 0x00, 0x80, 0x05, 0x20}, 0, false},  // a message, then the trailing bits
     };
-    for (size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(HasMarkerSei(cases[i].unit.data(), Len(cases[i].unit) - cases[i].cut), cases[i].found) << i;
+    for (const auto& [unit, cut, found] : cases)
+        EXPECT_EQ(HasMarkerSei(unit.data(), Len(unit) - cut), found) << testing::PrintToString(unit);
     EXPECT_FALSE(HasMarkerSei(nullptr, 40));
 
     // In a scan: an x264-style version SEI first, then the marker, then an SPS and a slice.
@@ -338,8 +288,7 @@ TEST(H264MarkerSei, Recognition)
     NalScanInfo info{};
     uint32_t index = 99;
     ASSERT_TRUE(ScanNalUnits(buf.data(), Len(buf), info));
-    EXPECT_TRUE(FindMarkerSei(info, index));
-    EXPECT_EQ(index, 1u);
+    EXPECT_TRUE(FindMarkerSei(info, index) && index == 1) << index;
 }
 
 }  // namespace

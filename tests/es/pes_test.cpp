@@ -1,5 +1,4 @@
-// PES packet headers (ISO/IEC 11172-1 2.4.3.3, 13818-1 2.4.3.6) on random input; the demultiplexer tests and the
-// conformance table check the values of real packets.
+// PES packet headers (ISO/IEC 11172-1 2.4.3.3, 13818-1 2.4.3.6) on random input; the demultiplexers check real ones.
 #include "es/pes.h"
 
 #include <gtest/gtest.h>
@@ -32,10 +31,8 @@ TEST(Pes, RandomInputStaysInBounds)
         PesInfo info{};
         for (int which = 0; which < 2; ++which) {
             const uint32_t r = which ? ParseMpeg2PesHeader(p, n, info) : ParseMpeg1PesHeader(p, n, info);
-            if (r != 0 && r != 4) {
-                ASSERT_TRUE(r <= n && info.packetLength == r && info.payloadOffset <= r);
-                ASSERT_LT(info.pts, int64_t(1) << 33);
-            }
+            ASSERT_TRUE(r == 0 || r == 4 ||
+                        (r <= n && info.packetLength == r && info.payloadOffset <= r && info.pts < int64_t(1) << 33));
         }
         const uint32_t s = SystemHeaderLength(p, n);
         ASSERT_TRUE(s == 0 || s == 4 || (s >= 12 && s <= n));
