@@ -4,24 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
-#include "input/memory_input_stream.h"
 #include "platform/text.h"
 #include "support/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<uint8_t> Pattern(size_t n)
-{
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<uint8_t>(i * 31 + 7);
-    return v;
-}
 
 std::wstring Wide(const fs::path& p) { return md::Utf8ToWide(p.string()); }
 
@@ -31,7 +20,6 @@ protected:
     md::test::TempDir m_tmp;
     const fs::path m_dir = m_tmp.path();
 };
-
 
 TEST_F(MSFileInputStreamTest, MissingFileDirectoryNullAndEmptyPathsGiveAClosedStream)
 {
@@ -47,16 +35,15 @@ TEST_F(MSFileInputStreamTest, MissingFileDirectoryNullAndEmptyPathsGiveAClosedSt
     std::string path;
     s.GetPath(path);
     EXPECT_EQ(std::pair(path, std::wstring(s.GetWidePath())), std::pair(missing.string(), Wide(missing)));
-    MSFileInputStream empty(L"");
     path = "x";
-    empty.GetPath(path);
+    MSFileInputStream(L"").GetPath(path);
     EXPECT_EQ(path, "");
 }
 
 TEST_F(MSFileInputStreamTest, OsDecisionIsCachedAnsiBranchOpensAndFilesCanBeCreated)
 {
     const fs::path p = m_dir / "ansi.bin";
-    md::test::WriteFileBytes(p, Pattern(9));
+    md::test::WriteFileBytes(p, std::vector<uint8_t>(9, 7));
     md::SetFileApiDecisionForTesting(md::kFileApiUndecided);
     EXPECT_TRUE(md::UseWideFileApi());  // asked of GetVersionExA: NT
     EXPECT_EQ(md::FileApiDecision(), 1);
@@ -76,8 +63,7 @@ TEST_F(MSFileInputStreamTest, OsDecisionIsCachedAnsiBranchOpensAndFilesCanBeCrea
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     UniqueHandle owner(h);
     DWORD written = 0;
-    ASSERT_TRUE(WriteFile(h, "BM", 2, &written));
-    EXPECT_EQ(written, 2u);
+    ASSERT_TRUE(WriteFile(h, "BM", 2, &written) && written == 2);
     owner.reset();
     EXPECT_EQ(md::test::ReadFileBytes(out), (std::vector<uint8_t>{'B', 'M'}));  // truncated and written
 }

@@ -1,15 +1,10 @@
-// The ring buffer against a reference model of its byte FIFO and bit reader and
-// writer under random operations, and the Exp-Golomb reads from byte arrays.
+// The ring buffer against a reference model of its byte FIFO and bit reader/writer, and Exp-Golomb reads from bytes.
 #include "input/ring_buffer.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <deque>
-#include <limits>
 #include <random>
-#include <vector>
 
 namespace md {
 namespace {
@@ -34,15 +29,12 @@ TEST(RingBuffer, ExpGolombFromBytes)
     EXPECT_EQ(ReadUeBytes(bytes, sizeof bytes, 21, ue) + ReadUeBytes(bytes, sizeof bytes, 0xFFFFFFFFu, ue), -2);
     EXPECT_EQ(ue, 77u);
     // A 43-zero code filling all 88 bits (the most read): far above 32 bits, saturates.
-    Bytes huge(11, 0xFF);
-    std::fill(huge.begin(), huge.begin() + 5, 0);
-    huge[5] = 0x1F;
+    const Bytes huge = {0, 0, 0, 0, 0, 0x1F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(ReadUeBytes(huge.data(), huge.size(), 0, ue), 87);
     EXPECT_EQ(ue, 0xFFFFFFFFu);
 }
 
-// Reference model of the byte FIFO and the bit reader/writer: the unread bits of
-// stored bytes, plus the bits written into a byte that is not yet complete.
+// Reference model: the unread bits of stored bytes, plus the bits written into a byte not yet complete.
 struct BitModel {
     int capacity;
     std::deque<bool> unread = {}, history = {};  // history: bits consumed since the mark
@@ -64,10 +56,10 @@ struct BitModel {
             }
         }
     }
-    uint32_t PeekBits(size_t n) const
+    uint32_t PeekBits(size_t n, size_t from = 0) const
     {
         uint32_t v = 0;
-        for (size_t i = 0; i < n && i < unread.size(); ++i)
+        for (size_t i = from; i < from + n && i < unread.size(); ++i)
             v = v << 1 | unread[i];
         return v;
     }
@@ -81,17 +73,10 @@ struct BitModel {
         }
         return v;
     }
-    uint8_t ByteAt(size_t i) const
-    {
-        uint8_t v = 0;
-        for (size_t k = 0; k < 8; ++k)
-            v = static_cast<uint8_t>(v << 1 | unread[i * 8 + k]);
-        return v;
-    }
+    uint8_t ByteAt(size_t i) const { return static_cast<uint8_t>(PeekBits(8, i * 8)); }
 };
 
-// Random bit and byte writes, reads, peeks, searches, Exp-Golomb reads, marks,
-// rewinds and clears, each checked against the model.
+// Random bit and byte writes, reads, peeks, searches, Exp-Golomb reads, marks, rewinds, clears against the model.
 void RunDifferential(int capacity, uint32_t seed)
 {
     SCOPED_TRACE(::testing::Message() << "capacity " << capacity << " seed " << seed);
@@ -137,10 +122,8 @@ void RunDifferential(int capacity, uint32_t seed)
                 ASSERT_EQ(rb.ReadSe(), code % 2 ? mag : -mag);
             }
         } else if (op == 7) {
-            if (rnd(0, 20) == 0) {
-                rb.Clear();
-                m.unread.clear(), m.pending.clear(), m.marked = false;
-            }
+            if (rnd(0, 20) == 0)
+                rb.Clear(), m.unread.clear(), m.pending.clear(), m.marked = false;
         } else if (!m.Aligned()) {
             continue;  // the byte-level operations below start on a byte boundary
         } else if (op <= 9) {
@@ -166,9 +149,9 @@ void RunDifferential(int capacity, uint32_t seed)
             m.unread.insert(m.unread.begin(), m.history.begin(), m.history.end());
             m.history.clear();
         }
-        ASSERT_EQ(rb.Count(), m.Stored()) << "after op " << op;
-        ASSERT_EQ(rb.IsFull(), m.Full()) << "after op " << op;
-        ASSERT_EQ(rb.IsBitEmpty(), m.unread.empty()) << "after op " << op;
+        ASSERT_EQ(std::tuple(rb.Count(), rb.IsFull(), rb.IsBitEmpty()),
+                  std::tuple(m.Stored(), m.Full(), m.unread.empty()))
+            << "after op " << op;
         if (m.Aligned() && m.Stored() > 0) {
             ASSERT_EQ(*rb.ReadPointer(), m.ByteAt(0));
         }
@@ -182,9 +165,8 @@ TEST(RingBuffer, MatchesBitQueueModel)
         RunDifferential(cap, seed++);
 }
 
-// Any sequence of operations, the quirky ones included (oversized writes, byte
-// reads in the middle of a byte, rewinds to overwritten data), keeps every index
-// inside the array; run under AddressSanitizer this catches a stray access.
+// Any operations, quirky ones included (oversized writes, byte reads mid-byte, rewinds to overwritten data), keep
+// every index inside the array; under AddressSanitizer this catches a stray access.
 TEST(RingBuffer, ArbitraryOperationsStayInBounds)
 {
     std::mt19937 rng(99);
@@ -209,7 +191,10 @@ TEST(RingBuffer, ArbitraryOperationsStayInBounds)
             case 10: rb.MoreRbspData(); break;
             case 11: rb.ReadUe(); break;
             case 12: rb.ReadSe(); break;
-            case 13: if (rng() % 50 == 0) rb.Clear(); break;
+            case 13:
+                if (rng() % 50 == 0)
+                    rb.Clear();
+                break;
             }
             ASSERT_LT(int64_t(rb.Count()), std::max(cap, 1));
         }

@@ -1,10 +1,6 @@
 // Pack checkers: pack boundaries, the exclusion rule, the video and key flags, the clock across an SCR reset.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <tuple>
-
-#include "mediadetect/records.h"
 #include "mpeg/pack_check.h"
 #include "support/stream_builders.h"
 
@@ -13,23 +9,20 @@ namespace {
 using mdtest::ByteVec;
 using mdtest::Concat;
 
-ByteVec GopAndIPicture(uint16_t temporalReference = 0, bool closed = true)
+ByteVec GopAndIPicture(uint16_t temporalReference = 0)
 {
     return Concat(
-        {mdtest::GopHeaderFlags(closed), mdtest::PictureHeaderFields(temporalReference, 1), mdtest::SliceStart()});
+        {mdtest::GopHeaderFlags(true), mdtest::PictureHeaderFields(temporalReference, 1), mdtest::SliceStart()});
 }
 
 ByteVec PPicture() { return Concat({mdtest::PictureHeaderFields(3, 2), mdtest::SliceStart()}); }
-
-int64_t Units(int64_t ticks) { return ticks * 1000 / 9; }
 
 TEST(PackCheckTest, Mpeg2PacksEntriesExclusionAndFinalPack)
 {
     // Video then audio in one pack: MPEG-2 clears its video and key flags. A program_stream_directory packet (0xFF)
     // excludes its pack. The last buffer of a file: the open pack is emitted; the walk stops 16 bytes before the end.
-    const ByteVec audio = mdtest::MpegAudioFrame(2, 10, 1, 0, 200);
-    const ByteVec a = mdtest::Mpeg2Pack(
-        1000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 90000), mdtest::PesPacket(0xC0, audio, 93600)});
+    const ByteVec audio = mdtest::PesPacket(0xC0, mdtest::MpegAudioFrame(2, 10, 1, 0, 200), 93600);
+    const ByteVec a = mdtest::Mpeg2Pack(1000, {mdtest::PesPacket(0xE0, GopAndIPicture(), 90000), audio});
     const ByteVec c =
         mdtest::Mpeg2Pack(3000, {mdtest::PesPacket(0xE0, PPicture(), 97200), mdtest::PesPacket(0xFF, ByteVec(8))});
     const ByteVec d = Concat(
@@ -44,7 +37,7 @@ TEST(PackCheckTest, Mpeg2PacksEntriesExclusionAndFinalPack)
     EXPECT_EQ(std::tuple(entries[0].offset, entries[0].video, entries[0].audio, entries[0].key, entries[0].scrBase),
               std::tuple(0u, 0, 1, 0, 1000u));
     EXPECT_EQ(std::tuple(entries[1].offset, entries[1].length, entries[1].video, entries[1].key, entries[1].videoTime),
-              std::tuple(a.size() + c.size(), d.size(), 1, 1, Units(100800 - 90000)));
+              std::tuple(a.size() + c.size(), d.size(), 1, 1, (100800 - 90000) * 1000 / 9));
 }
 
 // After 10 s the SCR falls back and the PTS restart at 1 s: the clock offset carries the times on, across two calls.
@@ -64,8 +57,8 @@ TEST(PackCheckTest, Mpeg2ClockResetKeepsTimesRising)
         checker.ScanPacks(file.data() + consumed, static_cast<uint32_t>(file.size() - consumed), &entries, false);
         ASSERT_EQ(entries.size(), 3u);
         // 10 s; then the clock offset 900000 ticks with the first video PTS counting as 0: (900000 + 90000) ticks.
-        EXPECT_EQ((std::array{entries[0].videoTime, entries[1].videoTime, entries[2].videoTime}),
-                  (std::array<int64_t, 3>{0, 100000000, 110000000}));
+        EXPECT_EQ(std::tuple(entries[0].videoTime, entries[1].videoTime, entries[2].videoTime),
+                  std::tuple(0, 100000000, 110000000));
     }
 }
 
@@ -77,16 +70,16 @@ TEST(PackCheckTest, KeyPictureInPes)
     const std::tuple<ByteVec, uint32_t, bool, int, uint32_t> rows[] = {
         {mdtest::PesPacket(0xE0, Concat({PPicture(), GopAndIPicture()})), 0, false, 0, 0},
         {mdtest::PesPacket(0xE0, Concat({mdtest::PictureHeaderFields(0, 1), mdtest::SliceStart()})), 0, true, 0, 0},
-        {mdtest::PesPacket(0xE0, GopAndIPicture(2, true), 90000), 0, true, 1, 2},
-        {mdtest::PesPacket(0xC0, GopAndIPicture(2, true)), 0, false, 0, 0},
-        {mdtest::PesPacket(0xE0, GopAndIPicture()), 1, false, 0, 0},
-    };
+        {mdtest::PesPacket(0xE0, GopAndIPicture(2), 90000), 0, true, 1, 2},
+        {mdtest::PesPacket(0xC0, GopAndIPicture(2)), 0, false, 0, 0},
+        {mdtest::PesPacket(0xE0, GopAndIPicture()), 1, false, 0, 0}};
     for (const auto& [packet, cut, want, wantClosed, wantTr] : rows) {
         uint8_t key = 9, closed = 9;
         uint32_t tr = 9;
-        EXPECT_EQ(md::KeyPictureInPes(packet.data(), static_cast<uint32_t>(packet.size()) - cut, key, closed, tr),
-                  want);
-        EXPECT_EQ(std::tuple(int(key), int(closed), tr), std::tuple(int(want), wantClosed, wantTr)) << packet.size();
+        const bool got =
+            md::KeyPictureInPes(packet.data(), static_cast<uint32_t>(packet.size()) - cut, key, closed, tr);
+        EXPECT_EQ(std::tuple(got, int(key), int(closed), tr), std::tuple(want, int(want), wantClosed, wantTr))
+            << packet.size();
     }
 }
 

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-#include <vector>
-
 #include "support/stream_builders.h"
 
 namespace {
@@ -42,39 +39,33 @@ std::pair<uint32_t, std::vector<Unit>> TakeAndWalk(md::CMpegMuxDec& decoder, boo
 // An AC-3 PTS goes to the stream of the audio packet before it; frames are then walked at a fixed step.
 TEST(SystemDecoderTest, PrivateStream1SubStreamsAndFixedStepFrames)
 {
-    md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
-    decoder.BeginStream();
     // 48 kHz, frmsizecod 20: 192 kbit/s, 384 words (768 bytes) a frame.
     const ByteVec frame = mdtest::Ac3FrameStart(0, 20, 8, 2, false, 768);
-    Feed(decoder, mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x80, frame), 90000)}));
-    Feed(decoder, mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x80, frame), 92880)}));
-    Feed(decoder, mdtest::Mpeg2PackHeader(0, 25200));
-    EXPECT_EQ(std::tuple(decoder.CurrentAudioStream(), decoder.AudioCodingOf(0), decoder.AudioUnitSize()),
+    const auto decoder = Fed(
+        Concat({mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x80, frame), 90000), mdtest::Mpeg2PackHeader(0, 25200),
+                mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x80, frame), 92880)}));
+    EXPECT_EQ(std::tuple(decoder->CurrentAudioStream(), decoder->AudioCodingOf(0), decoder->AudioUnitSize()),
               std::tuple(0, int32_t(md::kAudioCodingAc3), 768));
-
-    // Two frames: the second packet's time, then one AC-3 frame duration on,
-    // (24000 bytes/s x 10240) / (2 x 384 words) = 320000.
-    const auto [taken, units] = TakeAndWalk(decoder, false, 0);
-    EXPECT_EQ(taken, 2 * frame.size());
-    EXPECT_EQ(units, (std::vector<Unit>{{md::kUnitAudioFrame, 0, Units(92880)},
-                                        {md::kUnitAudioFrame, 768, Units(92880) + 320000}}));
+    // Two frames: the second packet's time, then one AC-3 frame duration on, (24000 x 10240) / (2 x 384) = 320000.
+    const auto [taken, units] = TakeAndWalk(*decoder, false, 0);
+    EXPECT_EQ(std::pair(taken, units),
+              std::pair(2 * 768u, std::vector<Unit>{{md::kUnitAudioFrame, 0, Units(92880)},
+                                                    {md::kUnitAudioFrame, 768, Units(92880) + 320000}}));
     EXPECT_EQ(md::Ac3FrameDuration(24000, 0), 0);
 }
 
 // Joint stereo Layer II: once locked, another mode_extension is no frame; padding and CRC bits may change.
 TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
 {
-    auto frame = [](uint8_t modeExtension, bool padding, bool crc) {
+    auto frame = [](int modeExtension, bool paddingAndCrc) {
         ByteVec f = mdtest::MpegAudioFrame(2, 10, 1, 1, 576);  // 192 kbit/s, 48 kHz: 576 bytes
-        f[1] = static_cast<uint8_t>(f[1] & (crc ? 0xFE : 0xFF));
-        f[2] = static_cast<uint8_t>(f[2] | (padding ? 0x02 : 0));
-        f[3] = static_cast<uint8_t>(f[3] | modeExtension << 4);
+        f[1] = uint8_t(f[1] & ~int(paddingAndCrc)), f[2] = uint8_t(f[2] | paddingAndCrc << 1);
+        f[3] = uint8_t(f[3] | modeExtension << 4);
         return f;
     };
     md::MPEG1SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
     decoder.BeginStream();
-    const ByteVec es =
-        Concat({frame(0, false, false), frame(0, true, true), frame(1, false, false), frame(0, false, false)});
+    const ByteVec es = Concat({frame(0, false), frame(0, true), frame(1, false), frame(0, false)});
     Feed(decoder, Concat({mdtest::Mpeg1PackHeader(0, 3528), mdtest::Mpeg1PesPacket(0xC0, es, 45000),
                           mdtest::Mpeg1PackHeader(0, 3528)}));
     EXPECT_EQ(std::pair(decoder.CurrentAudioStream(), decoder.AudioUnitSize()), std::pair(0, -1));  // not locked yet
@@ -87,16 +78,15 @@ TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
 // Private-stream-1 sub-stream ids: AC-3 0x80..0x87, DTS 0x88, LPCM 0xA0..0xA8; others are dropped.
 TEST(SystemDecoderTest, PrivateStream1SubStreamIds)
 {
-    const int32_t none = md::kAudioCodingNone, ac3 = md::kAudioCodingAc3, dts = md::kAudioCodingDts;
-    const int32_t lpcm = md::kAudioCodingLpcm;
+    const int32_t none = md::kAudioCodingNone, ac3 = md::kAudioCodingAc3, dts = md::kAudioCodingDts,
+                  lpcm = md::kAudioCodingLpcm;
     const std::tuple<uint8_t, int32_t, int32_t> rows[] = {{0x7F, -1, none}, {0x87, 7, ac3},  {0x88, 0, dts},
                                                           {0x89, -1, none}, {0xA0, 0, lpcm}, {0xA8, 8, lpcm},
                                                           {0xA9, -1, none}};
     for (const auto& [sub, index, coding] : rows) {
         const auto decoder = Fed(mdtest::PesPacket(0xBD, mdtest::AudioSubStream(sub, ByteVec(64, 0x55)), 90000));
-        EXPECT_EQ(std::pair(decoder->CurrentAudioStream(), decoder->AudioCodingOf(std::max(index, 0))),
-                  std::pair(index, coding))
-            << int(sub);
+        EXPECT_EQ(std::tuple(sub, decoder->CurrentAudioStream(), decoder->AudioCodingOf(std::max(index, 0))),
+                  std::tuple(sub, index, coding));
     }
 }
 

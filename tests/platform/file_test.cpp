@@ -1,8 +1,5 @@
-// The Win32 file calls as this platform provides them: end of file, 64-bit and
-// negative positions, the error codes of failed opens, the version query.
+// The Win32 file calls here: end of file, 64-bit and negative positions, failed opens' codes, the version query.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -22,35 +19,27 @@ TEST(File, ReadSeekSizeAndErrorsFollowWin32Rules)
 
     uint8_t buf[8] = {};
     DWORD got = 0;
-    // A position; a negative one is refused and the pointer stays; a 64-bit one past the end is
-    // accepted and reads there give nothing.
-    LONG hi = 0;
+    // A position; a negative one is refused and the pointer stays; one past the end (64-bit) reads nothing.
+    LONG hi = 0, negative = -1, far = 1;
     EXPECT_EQ(SetFilePointer(h.get(), 2, &hi, FILE_BEGIN), 2u);
-    hi = -1;
-    EXPECT_EQ(SetFilePointer(h.get(), -1, &hi, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
-    ASSERT_TRUE(ReadFile(h.get(), buf, 1, &got));
-    EXPECT_EQ(buf[0], 3);
-    hi = 1;
-    EXPECT_EQ(std::pair(SetFilePointer(h.get(), 0, &hi, FILE_BEGIN), hi), std::pair(0u, LONG(1)));
-    ASSERT_TRUE(ReadFile(h.get(), buf, 1, &got));
-    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(SetFilePointer(h.get(), -1, &negative, FILE_BEGIN) == INVALID_SET_FILE_POINTER ? GetLastError() : 0,
+              ERROR_NEGATIVE_SEEK);
+    ASSERT_TRUE(ReadFile(h.get(), buf, 1, &got) && buf[0] == 3);
+    EXPECT_EQ(std::pair(SetFilePointer(h.get(), 0, &far, FILE_BEGIN), far), std::pair(0u, LONG(1)));
+    EXPECT_TRUE(ReadFile(h.get(), buf, 1, &got) && got == 0);
 
     // Missing files, directories and overlong paths are refused with their codes.
-    EXPECT_EQ(CreateFileA((dir / "missing").c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(CreateFileA(dir.path().c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    const auto failure = [](HANDLE f) { return f == INVALID_HANDLE_VALUE ? GetLastError() : DWORD(0); };
+    EXPECT_EQ(failure(CreateFileA((dir / "missing").c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0)), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(failure(CreateFileA(dir.path().c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0)), ERROR_ACCESS_DENIED);
     const std::wstring longPath(MAX_PATH, L'a');
-    EXPECT_EQ(CreateFileW(longPath.c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(failure(CreateFileW(longPath.c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0)), ERROR_FILENAME_EXCED_RANGE);
 
     // The version query wants its size field set, then reports the NT platform.
     OSVERSIONINFOA info{};
     EXPECT_FALSE(GetVersionExA(&info));
     info.dwOSVersionInfoSize = sizeof info;
-    ASSERT_TRUE(GetVersionExA(&info));
-    EXPECT_EQ(info.dwPlatformId, VER_PLATFORM_WIN32_NT);
+    EXPECT_TRUE(GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT);
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 // The time-index module as the time-table worker uses it, created through the registry.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "mediadetect/interfaces.h"
 #include "platform/com_runtime.h"
@@ -13,9 +11,6 @@
 #include "timeindex/time_index_store.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-using md::test::TempDir;
 
 class TimeIndex : public ::testing::Test {
 protected:
@@ -27,7 +22,7 @@ protected:
         ASSERT_EQ(m_module.RegisterServer(), S_OK);
         ASSERT_EQ(CoCreateInstance(CLSID_TimeIndex, nullptr, 0x15, IID_ITimeIndex, reinterpret_cast<void**>(&m_index)),
                   S_OK);
-        md::test::WriteFileBytes(media_, std::vector<uint8_t>(16, 0));
+        md::test::WriteFileBytes(m_media, std::vector<uint8_t>(16, 0));
     }
     void TearDown() override
     {
@@ -41,7 +36,7 @@ protected:
     uint32_t Open()
     {
         uint32_t table = 0;
-        EXPECT_EQ(m_index->OpenTable(md::Utf8ToWide(media_.string()).c_str(), 0, &table, 0), S_OK);
+        EXPECT_EQ(m_index->OpenTable(md::Utf8ToWide(m_media.string()).c_str(), 0, &table, 0), S_OK);
         return table;
     }
     void Add(uint32_t table, int64_t time, int64_t position)
@@ -55,19 +50,17 @@ protected:
         auto store = md::TimeIndexStore::Open(m_database, error);
         EXPECT_TRUE(store) << error;
         std::vector<std::pair<int64_t, int64_t>> pairs;
-        if (const auto entries = store ? store->ReadTable(md::TimeIndexKey(media_)) : std::nullopt) {
+        if (const auto entries = store ? store->ReadTable(md::TimeIndexKey(m_media)) : std::nullopt)
             for (const md::TimeIndexEntry& e : *entries) {
                 int64_t position = -1;
                 std::memcpy(&position, e.data.data(), std::min(e.data.size(), sizeof position));
                 pairs.emplace_back(e.time, position);
             }
-        }
         return pairs;
     }
 
-    TempDir m_dir;
-    fs::path m_database = m_dir / "data" / "timeindex.sqlite";
-    fs::path media_ = m_dir / "movie.mpg";
+    md::test::TempDir m_dir;
+    const std::filesystem::path m_database = m_dir / "data" / "timeindex.sqlite", m_media = m_dir / "movie.mpg";
     md::test::LoadedModule m_module{(md::test::BuildDir() / "libmdtimeindex.so").string()};
     ITimeIndex* m_index = nullptr;
 };
@@ -75,13 +68,11 @@ protected:
 TEST_F(TimeIndex, TableIsStoredWholeWhenClosed)
 {
     const uint32_t table = Open();
-    Add(table, 4000000, 2048);
-    Add(table, 0, 0);
-    Add(table, 9000000, 8192);
-    Add(table, 5000000, 4096);
+    for (const auto& [time, position] :
+         {std::pair<int64_t, int64_t>(4000000, 2048), {0, 0}, {9000000, 8192}, {5000000, 4096}})
+        Add(table, time, position);
     EXPECT_TRUE(Stored().empty());  // nothing is stored before the close
-    // Withdraw the entries from 0.4 s to 0.5 s.
-    ASSERT_EQ(m_index->RemoveEntries(table, kTimeIndexPackEntry, 4000000, 5000000), S_OK);
+    ASSERT_EQ(m_index->RemoveEntries(table, kTimeIndexPackEntry, 4000000, 5000000), S_OK);  // 0.4 s to 0.5 s go
     ASSERT_EQ(m_index->CloseTable(table, 0), S_OK);
     const std::vector<std::pair<int64_t, int64_t>> expected = {{0, 0}, {9000000, 8192}};
     EXPECT_EQ(Stored(), expected);
