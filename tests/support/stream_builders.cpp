@@ -176,8 +176,6 @@ ByteVec PrivateStream2Packet(uint16_t length, uint8_t subStream)
     return PacketWithLength(0xBF, body);
 }
 
-ByteVec DvdNavPciPacket() { return PrivateStream2Packet(980, 0x00); }
-
 ByteVec DvdVrDataPacketWithAspect(uint8_t byte29)
 {
     ByteVec packet = PrivateStream2Packet(2004, 0x50);
@@ -205,7 +203,7 @@ ByteVec Mpeg1Pack(uint64_t scr, std::initializer_list<std::span<const uint8_t>> 
 
 ByteVec DvdNavPack(uint64_t scr)
 {
-    return Mpeg2Pack(scr, {DvdSystemHeader(), DvdNavPciPacket(), PrivateStream2Packet(1018, 0x01)});
+    return Mpeg2Pack(scr, {DvdSystemHeader(), PrivateStream2Packet(980, 0x00), PrivateStream2Packet(1018, 0x01)});
 }
 
 ByteVec DvdVrRdiPack(uint64_t scr) { return Mpeg2Pack(scr, {DvdSystemHeader(), DvdVrDataPacketWithAspect(0)}); }
@@ -280,13 +278,6 @@ ByteVec SliceStart() { return {0x00, 0x00, 0x01, 0x01, 0x12, 0x34, 0x56, 0x78, 0
 
 // ---- MPEG-4 Visual -----------------------------------------------------------------
 
-ByteVec Mpeg4VisualObjectSequence(uint8_t profileAndLevel) { return {0x00, 0x00, 0x01, 0xB0, profileAndLevel}; }
-
-// is_visual_object_identifier 0, visual_object_type 1 (video), video_signal_type 0, next_start_code.
-ByteVec Mpeg4VisualObject() { return {0x00, 0x00, 0x01, 0xB5, 0x09}; }
-
-ByteVec Mpeg4VideoObject() { return {0x00, 0x00, 0x01, 0x00}; }
-
 // Time code 0 with its marker, closed_gov 1, broken_link 0, next_start_code.
 ByteVec Mpeg4GroupOfVop() { return {0x00, 0x00, 0x01, 0xB3, 0x00, 0x10, 0x27}; }
 
@@ -303,8 +294,8 @@ ByteVec Mpeg4VisualStream(uint32_t width, uint32_t height)
     w.Put(0x120, 32), w.Put(0, 1), w.Put(1, 8), w.Put(0, 1), w.Put(1, 4), w.Put(0, 3), w.PutBit(true);
     w.Put(25, 16), w.Put(0b101, 3), w.Put(width, 13), w.PutBit(true), w.Put(height, 13), w.PutBit(true);
     w.Put(0b0100011000, 10), w.AlignOnes();
-    return Concat({Mpeg4VisualObjectSequence(), Mpeg4VisualObject(), Mpeg4VideoObject(), w.Bytes(),
-                   Mpeg4GroupOfVop(), Mpeg4IVop()});
+    return Concat({ByteVec{0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00}, w.Bytes(),
+                   Mpeg4GroupOfVop(), Mpeg4IVop()});  // VOS, VO, video object, VOL, GOV, I-VOP
 }
 
 // ---- Audio ---------------------------------------------------------------------------
@@ -345,15 +336,6 @@ ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed)
 ByteVec AudioSubStream(uint8_t subStreamId, std::span<const uint8_t> frames)
 {
     return Concat({ByteVec{subStreamId, 0x01, 0x00, 0x01}, frames});
-}
-
-ByteVec LpcmSubStream(uint8_t subStreamId, uint8_t quantisation, uint8_t sampling, uint8_t channels,
-                      size_t sampleBytes)
-{
-    // Sub-stream header, emphasis/mute/frame number, quantisation|sampling|channels - 1, dynamic range.
-    const ByteVec header = {subStreamId, 0x01, 0x00, 0x04, 0x00,
-                            uint8_t((quantisation & 3) << 6 | (sampling & 3) << 4 | ((channels - 1) & 7)), 0x80};
-    return Padded(header, header.size() + sampleBytes, 0x55);
 }
 
 // ---- Disc images -----------------------------------------------------------------------
@@ -468,13 +450,6 @@ ByteVec Mp4Box(const char (&type)[5], std::span<const uint8_t> payload, bool lar
         PutBe32(out, 0), PutBe32(out, static_cast<uint32_t>(16 + payload.size()));
     Append(out, payload);
     return out;
-}
-
-ByteVec Mp4Ftyp(const char (&brand)[5])
-{
-    ByteVec payload;
-    PutText(payload, brand), PutBe32(payload, 0x200), PutText(payload, brand), PutText(payload, "mp41");
-    return Mp4Box("ftyp", payload);
 }
 
 }  // namespace mdtest

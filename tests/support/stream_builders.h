@@ -50,8 +50,6 @@ ByteVec PaddingPacket(size_t totalSize);
 // Private stream 2 packet of PES_packet_length `length` whose first payload byte
 // is subStream; the other payload bytes are zero.
 ByteVec PrivateStream2Packet(uint16_t length, uint8_t subStream);
-// DVD-Video navigation PCI packet (length 980, sub-stream 0).
-ByteVec DvdNavPciPacket();
 // DVD-VR real-time data packet (length 2004, sub-stream 'P') whose byte 29
 // (counted from the packet start) carries the display aspect nibble.
 ByteVec DvdVrDataPacketWithAspect(uint8_t byte29);
@@ -104,11 +102,6 @@ ByteVec SliceStart();
 
 // ---- MPEG-4 Visual ---------------------------------------------------------------
 
-// Visual object sequence (00 00 01 B0 + profile_and_level), visual object of
-// type video (00 00 01 B5), video object (00 00 01 00).
-ByteVec Mpeg4VisualObjectSequence(uint8_t profileAndLevel = 0x01);
-ByteVec Mpeg4VisualObject();
-ByteVec Mpeg4VideoObject();
 // Group of VOP header (00 00 01 B3, time code 0, closed_gov).
 ByteVec Mpeg4GroupOfVop();
 // Start of an I-VOP (00 00 01 B6) with a few bytes of data.
@@ -132,11 +125,6 @@ ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed 
 // Private-stream-1 payload of a DVD audio sub-stream: sub_stream_id,
 // number_of_frame_headers 1, first_access_unit_pointer, then the frames.
 ByteVec AudioSubStream(uint8_t subStreamId, std::span<const uint8_t> frames);
-// Private-stream-1 payload of a DVD LPCM sub-stream: the 4-byte sub-stream
-// header, emphasis/mute/frame byte, quantisation (0 16, 1 20, 2 24 bits),
-// sampling (0 48 kHz, 1 96 kHz), channels, dynamic range, then sample bytes.
-ByteVec LpcmSubStream(uint8_t subStreamId, uint8_t quantisation, uint8_t sampling, uint8_t channels,
-                      size_t sampleBytes = 64);
 
 // ---- Disc images -------------------------------------------------------------------
 
@@ -166,6 +154,5 @@ ByteVec TsStream(size_t packetSize, size_t count, uint16_t pid = 0x100);
 ByteVec DirecTvStream(size_t count, uint32_t seed = 1);
 // A box: 32-bit size (or size 1 and a 64-bit largesize), type, payload.
 ByteVec Mp4Box(const char (&type)[5], std::span<const uint8_t> payload = {}, bool largeSize = false);
-ByteVec Mp4Ftyp(const char (&brand)[5] = "isom");
 
 }  // namespace mdtest
