@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -282,8 +283,7 @@ protected:
         std::set<std::string> files, named;
         for (const fs::path& f : md::test::MediaFiles(dir))
             files.insert(f.filename().string());
-        for (const Row& row : rows)
-            named.insert(row.name);
+        std::transform(rows.begin(), rows.end(), std::inserter(named, named.end()), [](const Row& r) { return r.name; });
         for (const std::string& f : files)
             EXPECT_TRUE(named.count(f)) << f << ": a media file without a row; add one";
         for (const std::string& n : named)
@@ -293,10 +293,9 @@ protected:
             if (!files.count(row.name))
                 continue;
             SCOPED_TRACE(std::string(row.name) + (row.why[0] ? std::string(" (") + row.why + ")" : ""));
-            m_row = &row;
-            m_file = dir / row.name;
-            Check(dir / row.name);
-            OpenCuts(dir / row.name);
+            m_row = &row, m_file = dir / row.name;
+            Check(m_file);
+            OpenCuts(m_file);
         }
     }
 
@@ -341,17 +340,14 @@ protected:
         EXPECT_EQ(m_info->GetInfo(id, &value), S_OK) << "info " << id;
         return value;
     }
-    TimeRangeInfo Range()
+    TimeRangeInfo Range() { return Got<TimeRangeInfo>(&IMediaDetect5::GetTimeRangeInfo); }
+    int64_t Duration(HRESULT expected = S_OK) { return Got<int64_t>(&IMediaDetect5::GetDuration, expected, -1); }
+    // A detector query's value; its result must be expected.
+    template <typename T>
+    T Got(HRESULT (IMediaDetect5::*query)(T*), HRESULT expected = S_OK, T value = {})
     {
-        TimeRangeInfo r{};
-        EXPECT_EQ(m_detector->GetTimeRangeInfo(&r), S_OK);
-        return r;
-    }
-    int64_t Duration(HRESULT expected = S_OK)
-    {
-        int64_t duration = -1;
-        EXPECT_EQ(m_detector->GetDuration(&duration), expected);
-        return duration;
+        EXPECT_EQ((m_detector->*query)(&value), expected);
+        return value;
     }
 
     void CheckVideo(const VideoInfo& v, const FfprobeStream& s)
@@ -399,12 +395,8 @@ protected:
         const FfprobeStream* vs = ref.First("video");
         const FfprobeStream* as = ref.First("audio");
         ASSERT_TRUE(vs && as && vs->start && vs->duration && as->start && as->duration);
-        VideoInfo v{};
-        AudioInfo a{};
-        ASSERT_EQ(m_detector->GetVideoInfo(&v), S_OK);
-        CheckVideo(v, *vs);
-        ASSERT_EQ(m_detector->GetAudioInfo(&a), S_OK);
-        CheckAudio(a, *as, true);
+        CheckVideo(Got<VideoInfo>(&IMediaDetect5::GetVideoInfo), *vs);
+        CheckAudio(Got<AudioInfo>(&IMediaDetect5::GetAudioInfo), *as, true);
         EXPECT_EQ(Info<int64_t>(MDI_FIRST_VIDEO_TIME), *vs->startPts);  // 90 kHz
         // The sequence header (the visual object sequence for MPEG-4), then the picture header.
         const auto headers = std::make_unique<CodecHeaderInfo>();
@@ -575,8 +567,7 @@ protected:
         ASSERT_EQ(hr, Has(SelectFails) ? E_FAIL : S_OK);
         if (FAILED(hr))
             return;
-        AudioInfo plain{};
-        ASSERT_EQ(m_detector->GetAudioInfo(&plain), as ? S_OK : E_NOTIMPL);
+        const AudioInfo plain = Got<AudioInfo>(&IMediaDetect5::GetAudioInfo, as ? S_OK : E_NOTIMPL);
         if (!vs)
             return;
         CheckVideo(v, *vs);
@@ -641,8 +632,7 @@ protected:
         }
         if (vs)
             CheckVideo(v, *vs);
-        AudioInfo plain{};
-        ASSERT_EQ(m_detector->GetAudioInfo(&plain), as ? S_OK : E_NOTIMPL);
+        const AudioInfo plain = Got<AudioInfo>(&IMediaDetect5::GetAudioInfo, as ? S_OK : E_NOTIMPL);
         if (as)
             CheckAudio(plain, *as, false);
         const TimeRangeInfo r = Range();
