@@ -1,5 +1,5 @@
-// The detector object through its interfaces: argument checks, the info values before any open, bitmaps, the
-// container hint and registration. The binary contract is checked by the C host (tests/tools/c_host.c).
+// The detector object through its interfaces: argument checks, info values before any open, bitmaps, the container
+// hint and registration (the binary contract: tests/tools/c_host.c).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -60,15 +60,12 @@ TEST_F(Detector, OpenChecksItsArgumentsAndReportsUnreadableFilesAsUnknown)
     EXPECT_EQ(m_detector->OpenFileA("x", nullptr), E_INVALIDARG);
     EXPECT_EQ(kind, 5u);
 
-    const std::string tooLong(300, 'a');
-    EXPECT_EQ(m_detector->OpenFileA(tooLong.c_str(), &kind), MD_E_PATH_TOO_LONG);
-    const std::wstring tooLongWide(260, L'a');
-    EXPECT_EQ(m_detector->OpenFile(tooLongWide.c_str(), &kind), MD_E_PATH_TOO_LONG);
+    EXPECT_EQ(m_detector->OpenFileA(std::string(300, 'a').c_str(), &kind), MD_E_PATH_TOO_LONG);
+    EXPECT_EQ(m_detector->OpenFile(std::wstring(260, L'a').c_str(), &kind), MD_E_PATH_TOO_LONG);
 
-    EXPECT_EQ(Open(m_dir / "missing.mpg"), MK_UNKNOWN);
-    EXPECT_EQ(Open(m_dir.path()), MK_UNKNOWN);
-    md::test::WriteFileBytes(m_dir / "empty", {});
-    EXPECT_EQ(Open(m_dir / "empty"), MK_UNKNOWN);
+    md::test::WriteFileBytes(m_dir / "empty", {});  // missing, a folder, empty
+    EXPECT_EQ(std::tuple(Open(m_dir / "missing.mpg"), Open(m_dir.path()), Open(m_dir / "empty")),
+              std::tuple(MK_UNKNOWN, MK_UNKNOWN, MK_UNKNOWN));
 
     // A wide path with characters beyond ASCII.
     const auto path = m_dir / "s\xC3\xA9quence \xE6\x97\xA5.ts";
@@ -113,8 +110,11 @@ TEST_F(Detector, StreamQueriesCheckTheKindAndTheirArguments)
 
 TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
 {
-    // Little-endian words of a BITMAPFILEHEADER + BITMAPINFOHEADER, written out by hand.
-    const auto headers = [](uint32_t fileSize, uint32_t width, uint32_t height, uint16_t bits, uint32_t image) {
+    std::vector<uint8_t> pixels(16);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint8_t(0xA0 + i);
+    // Little-endian words of a BITMAPFILEHEADER + BITMAPINFOHEADER, written out by hand, then the first image bytes.
+    const auto bitmap = [&pixels](uint32_t fileSize, uint32_t width, uint32_t height, uint16_t bits, uint32_t image) {
         std::vector<uint8_t> h;
         const auto put = [&h](uint32_t v, int bytes) {
             for (int i = 0; i < bytes; ++i)
@@ -123,29 +123,17 @@ TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
         put(0x4D42, 2), put(fileSize, 4), put(0, 4), put(54, 4);
         put(40, 4), put(width, 4), put(height, 4), put(1, 2), put(bits, 2), put(0, 4), put(image, 4);
         put(100, 4), put(100, 4), put(0, 4), put(0, 4);
+        h.insert(h.end(), pixels.begin(), pixels.begin() + image);
         return h;
     };
-    std::vector<uint8_t> pixels(16);
-    for (size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = uint8_t(0xA0 + i);
-
-    const auto rgba = m_dir / "rgba.bmp";
+    const auto rgba = m_dir / "rgba.bmp", rgb = m_dir / "rgb.bmp", other = m_dir / "other.bmp";
     ASSERT_EQ(m_detector->SaveBitmap(pixels.data(), 1, 2, 2, md::Utf8ToWide(rgba.string()).c_str()), S_OK);
-    auto expected = headers(70, 2, 2, 32, 16);
-    expected.insert(expected.end(), pixels.begin(), pixels.end());
-    EXPECT_EQ(md::test::ReadFileBytes(rgba), expected);
-
-    // 24-bit rows of 3 x 3 = 9 bytes stay unpadded.
-    const auto rgb = m_dir / "rgb.bmp";
+    EXPECT_EQ(md::test::ReadFileBytes(rgba), bitmap(70, 2, 2, 32, 16));
     ASSERT_EQ(m_detector->SaveBitmapA(pixels.data(), 3, 1, rgb.c_str()), S_OK);
-    expected = headers(63, 3, 1, 24, 9);
-    expected.insert(expected.end(), pixels.begin(), pixels.begin() + 9);
-    EXPECT_EQ(md::test::ReadFileBytes(rgb), expected);
-
+    EXPECT_EQ(md::test::ReadFileBytes(rgb), bitmap(63, 3, 1, 24, 9));  // 24-bit rows of 3 x 3 = 9 bytes, unpadded
     // An unknown pixel mode writes the headers with bit count 0 and no pixels.
-    const auto other = m_dir / "other.bmp";
     ASSERT_EQ(m_detector->SaveBitmap(pixels.data(), 7, 2, 2, md::Utf8ToWide(other.string()).c_str()), S_OK);
-    EXPECT_EQ(md::test::ReadFileBytes(other), headers(54, 2, 2, 0, 0));
+    EXPECT_EQ(md::test::ReadFileBytes(other), bitmap(54, 2, 2, 0, 0));
 
     EXPECT_EQ(m_detector->SaveBitmapA(nullptr, 1, 1, rgb.c_str()), E_INVALIDARG);
     EXPECT_EQ(m_detector->SaveBitmapA(pixels.data(), 1, 1, (m_dir / "missing" / "x.bmp").c_str()), E_INVALIDARG);

@@ -1,5 +1,4 @@
-// The video record builders of the open, selection and re-open methods, codec
-// by codec, and the speaker mask of the multichannel record.
+// The video record builders codec by codec, the speaker mask of the multichannel record and the AAC class.
 #include <gtest/gtest.h>
 
 #include "component/record_builders.h"
@@ -10,12 +9,8 @@ namespace {
 std::unique_ptr<StreamRecord> Record(StreamCodec codec, bool progressive = true)
 {
     auto r = NewStreamRecord();
-    r->streamClass = StreamClass::Video;
-    r->codec = codec;
-    r->progressive = progressive ? 1 : 0;
-    r->fieldCoding = 1;
-    r->encoderMarker = 1;
-    r->video.profile = 2;
+    r->streamClass = StreamClass::Video, r->codec = codec, r->progressive = progressive ? 1 : 0;
+    r->fieldCoding = 1, r->encoderMarker = 1, r->video.profile = 2;
     return r;
 }
 
@@ -35,38 +30,26 @@ TEST(BuildVideo, FormatFieldOrderAndScanByCodecAndBuilder)
 {
     using enum RecordBuilder;
     using enum FieldOrderScan;
-    struct Case {
-        StreamCodec codec;
-        bool progressive;
-        RecordBuilder builder;
-        uint32_t format, fieldOrder, profile;
-        FieldOrderScan scan;
+    using C = StreamCodec;
+    // {codec, progressive, builder, format, field order, profile, scan}; MPEG-2 profiles are not reported.
+    const std::tuple<C, bool, RecordBuilder, uint32_t, uint32_t, uint32_t, FieldOrderScan> cases[] = {
+        {C::Mpeg2Video, false, Open, VF_MPEG2, 0, 0, Mpeg2Picture}, {C::Mpeg2Video, true, Open, VF_MPEG2, 0, 0, None},
+        {C::Mpeg4Video, false, Open, VF_MPEG4, 0, 0, Mp4FirstSample}, {C::H264, false, Open, VF_H264, 0, 2, Mp4Slice},
+        {C::H264, false, Selection, VF_H264, 1, 2, None},           {C::H264, false, Reopen, VF_NONE, 0, 0, None},
+        {C::H264Ts, false, Open, VF_NONE, 0, 0, None},              {C::H264Ts, false, Reopen, VF_H264, 1, 2, None},
+        {C::H264Ts, true, Reopen, VF_H264, 0, 2, None},             {C::Mvc, true, Open, VF_H264_MVC, 0, 2, None},
+        {C::H263, true, Open, VF_H263, 0, 2, None},                 {C::H263, true, Selection, VF_NONE, 0, 0, None},
+        {C::Cinepak, true, Open, VF_CINEPAK, 0, 0, None},           {C::Jpeg, true, Reopen, VF_NONE, 0, 0, None},
     };
-    const Case cases[] = {
-        {StreamCodec::Mpeg2Video, false, Open, VF_MPEG2, 0, 0, Mpeg2Picture},  // MPEG-2 profiles are not reported
-        {StreamCodec::Mpeg2Video, true, Open, VF_MPEG2, 0, 0, None},
-        {StreamCodec::Mpeg4Video, false, Open, VF_MPEG4, 0, 0, Mp4FirstSample},
-        {StreamCodec::H264, false, Open, VF_H264, 0, 2, Mp4Slice},
-        {StreamCodec::H264, false, Selection, VF_H264, 1, 2, None},
-        {StreamCodec::H264, false, Reopen, VF_NONE, 0, 0, None},
-        {StreamCodec::H264Ts, false, Open, VF_NONE, 0, 0, None},
-        {StreamCodec::H264Ts, false, Reopen, VF_H264, 1, 2, None},
-        {StreamCodec::H264Ts, true, Reopen, VF_H264, 0, 2, None},
-        {StreamCodec::Mvc, true, Open, VF_H264_MVC, 0, 2, None},
-        {StreamCodec::H263, true, Open, VF_H263, 0, 2, None},
-        {StreamCodec::H263, true, Selection, VF_NONE, 0, 0, None},
-        {StreamCodec::Cinepak, true, Open, VF_CINEPAK, 0, 0, None},
-        {StreamCodec::Jpeg, true, Reopen, VF_NONE, 0, 0, None},
-    };
-    for (const Case& c : cases) {
-        const VideoBuild b = BuildVideo(*Record(c.codec, c.progressive), c.builder);
+    for (const auto& [codec, progressive, builder, format, fieldOrder, profile, scan] : cases) {
+        const VideoBuild b = BuildVideo(*Record(codec, progressive), builder);
         EXPECT_EQ(std::tuple(b.info.format, b.info.fieldOrder, b.info.profile, b.scan),
-                  std::tuple(c.format, c.fieldOrder, c.profile, c.scan))
-            << static_cast<int>(c.codec) << " builder " << static_cast<int>(c.builder);
+                  std::tuple(format, fieldOrder, profile, scan))
+            << int(codec) << " builder " << int(builder);
     }
     // The encoder marker of MPEG-2 video, the field coding of interlaced H.264.
-    EXPECT_EQ(BuildVideo(*Record(StreamCodec::Mpeg2Video), Open).encoderMarker, 1);
-    EXPECT_EQ(BuildVideo(*Record(StreamCodec::H264, false), Open).fieldCoding, 1u);
+    EXPECT_EQ(BuildVideo(*Record(C::Mpeg2Video), Open).encoderMarker, 1);
+    EXPECT_EQ(BuildVideo(*Record(C::H264, false), Open).fieldCoding, 1u);
 }
 
 }  // namespace
@@ -77,9 +60,7 @@ TEST(BuildAudio, AacClassFromTheObjectType)
         {StreamCodec::Aac, 2, 0}, {StreamCodec::Aac, 5, 1}, {StreamCodec::Aac, 29, 2}, {StreamCodec::Ac3, 2, {}}};
     for (const auto& [codec, objectType, expected] : cases) {
         auto r = NewStreamRecord();
-        r->streamClass = StreamClass::Audio;
-        r->codec = codec;
-        r->audio.codecSpecific[0] = objectType;
+        r->streamClass = StreamClass::Audio, r->codec = codec, r->audio.codecSpecific[0] = objectType;
         const AudioBuild b = BuildAudio(*r, RecordBuilder::Selection);
         EXPECT_TRUE(b.accepted);
         EXPECT_EQ(b.aacClass, expected) << objectType;

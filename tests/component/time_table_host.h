@@ -1,15 +1,12 @@
-// A host of the detector's time table: the time-index module registered in a
-// registry and a database of the test's own, a table built on the detector's
-// worker thread, and the stored entries read back.
+// A host of the detector's time table: the time-index module registered in a registry and a database of the test's
+// own, a table built on the detector's worker thread, and the stored entries read back.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <future>
 #include <optional>
 
 #include "platform/com_runtime.h"
@@ -20,24 +17,17 @@
 
 namespace md::test {
 
-// Where the worker's callback leaves its result.
+// Where the worker's callback leaves its result (a second call is a fault and ends the test program).
 struct Completion {
-    std::mutex mutex;
-    std::condition_variable done;
-    std::optional<uint32_t> result;
+    std::promise<uint32_t> result;
+    std::future<uint32_t> future = result.get_future();
 
-    static void Callback(void* context, uint32_t result)
-    {
-        auto* c = static_cast<Completion*>(context);
-        std::lock_guard lock(c->mutex);
-        c->result = result;
-        c->done.notify_all();
-    }
+    static void Callback(void* context, uint32_t value) { static_cast<Completion*>(context)->result.set_value(value); }
     std::optional<uint32_t> Wait()
     {
-        std::unique_lock lock(mutex);
-        done.wait_for(lock, std::chrono::seconds(60), [this] { return result.has_value(); });
-        return result;
+        if (future.wait_for(std::chrono::seconds(60)) != std::future_status::ready)
+            return std::nullopt;
+        return future.get();
     }
 };
 
