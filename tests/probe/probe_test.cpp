@@ -6,6 +6,7 @@
 
 #include "input/memory_input_stream.h"
 #include "mediadetect/records.h"
+#include "support/box_builder.h"
 #include "support/stream_builders.h"
 
 namespace {
@@ -68,7 +69,7 @@ TEST(Probe, TransportDirecTvAndCdxaBufferTests)
 // The box walk ends on sizes that would pass the file end (largesize 2^64 - 16) or never advance.
 TEST(Probe, Mp4FtypAndTheBoxWalk)
 {
-    ByteVec huge = Concat({Mp4Box("moov", ByteVec(8, 0), true), Mp4Box("mdat", ByteVec(8, 0))}), tiny;
+    ByteVec huge = mdtest::BoxBuilder().BeginLarge("moov").Zeros(8).End().Begin("mdat").Zeros(8).End().Take(), tiny;
     std::fill(huge.begin() + 8, huge.begin() + 15, 0xFF), huge[15] = 0xF0;
     for (int i = 0; i < 1000; ++i)
         Append(tiny, ByteVec{0x00, 0x00, 0x00, 0x04});

@@ -21,22 +21,23 @@ json ReadJson(const std::filesystem::path& path)
 
 std::string Text(const json& j, const char* key) { return j.contains(key) ? j[key].get<std::string>() : ""; }
 
+uint32_t Hex(const json& j, const char* key)
+{
+    return j.contains(key) ? uint32_t(std::stoul(Text(j, key), nullptr, 16)) : 0;
+}
+
 // "30000/1001", "16:9", "48000" or "1.5": the quotient; 0 when absent or over 0.
 double Number(const json& j, const char* key)
 {
     const std::string s = Text(j, key);
-    if (s.empty())
-        return 0;
     const size_t sep = s.find_first_of("/:");
-    if (sep == std::string::npos)
-        return std::stod(s);
-    const double den = std::stod(s.substr(sep + 1));
-    return den == 0 ? 0 : std::stod(s.substr(0, sep)) / den;
+    const double den = sep == std::string::npos ? 1 : std::stod(s.substr(sep + 1));
+    return s.empty() || den == 0 ? 0 : std::stod(s.substr(0, sep)) / den;
 }
 
 std::optional<double> Seconds(const json& j, const char* key)
 {
-    return j.contains(key) ? std::optional<double>(std::stod(j[key].get<std::string>())) : std::nullopt;
+    return j.contains(key) ? std::optional(std::stod(Text(j, key))) : std::nullopt;
 }
 
 FfprobeStream ReadStream(const json& s)
@@ -44,12 +45,10 @@ FfprobeStream ReadStream(const json& s)
     FfprobeStream r;
     r.type = Text(s, "codec_type"), r.codec = Text(s, "codec_name"), r.fieldOrder = Text(s, "field_order");
     r.channelLayout = Text(s, "channel_layout");
-    r.id = s.contains("id") ? uint32_t(std::stoul(Text(s, "id"), nullptr, 16)) : 0;
-    r.tag = s.contains("codec_tag") ? uint32_t(std::stoul(Text(s, "codec_tag"), nullptr, 16)) : 0;
+    r.id = Hex(s, "id"), r.tag = Hex(s, "codec_tag");
     r.track = s.value("index", 0) + 1;
     r.width = s.value("width", 0u), r.height = s.value("height", 0u), r.channels = s.value("channels", 0u);
-    r.aspect = Number(s, "display_aspect_ratio");
-    r.frameRate = Number(s, "r_frame_rate");
+    r.aspect = Number(s, "display_aspect_ratio"), r.frameRate = Number(s, "r_frame_rate");
     r.sampleRate = uint32_t(Number(s, "sample_rate"));
     r.bitsPerSample = s.value("bits_per_sample", 0u) ? s.value("bits_per_sample", 0u)
                                                      : uint32_t(Number(s, "bits_per_raw_sample"));
@@ -59,28 +58,25 @@ FfprobeStream ReadStream(const json& s)
     return r;
 }
 
+template <class T>
+const FfprobeStream* Find(const std::vector<FfprobeStream>& streams, T FfprobeStream::*field, const T& value)
+{
+    const auto it = std::ranges::find(streams, value, field);
+    return it == streams.end() ? nullptr : &*it;
+}
+
 }  // namespace
 
-const FfprobeStream* Ffprobe::First(const std::string& type) const
-{
-    const auto it = std::find_if(streams.begin(), streams.end(), [&](const FfprobeStream& s) { return s.type == type; });
-    return it == streams.end() ? nullptr : &*it;
-}
-
-const FfprobeStream* Ffprobe::WithId(uint32_t id) const
-{
-    const auto it = std::find_if(streams.begin(), streams.end(), [id](const FfprobeStream& s) { return s.id == id; });
-    return it == streams.end() ? nullptr : &*it;
-}
+const FfprobeStream* Ffprobe::First(const std::string& type) const { return Find(streams, &FfprobeStream::type, type); }
+const FfprobeStream* Ffprobe::WithId(uint32_t id) const { return Find(streams, &FfprobeStream::id, id); }
 
 Ffprobe ReadFfprobe(const std::filesystem::path& media)
 {
     const std::filesystem::path base = media.parent_path() / "reference" / media.filename();
     const json j = ReadJson(base.string() + ".ffprobe.json");
     Ffprobe r;
-    if (j.contains("format")) {
+    if (j.contains("format"))
         r.start = Seconds(j["format"], "start_time"), r.duration = Seconds(j["format"], "duration");
-    }
     for (const json& s : j.value("streams", json::array()))
         r.streams.push_back(ReadStream(s));
     if (j.contains("programs")) {

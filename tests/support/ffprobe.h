@@ -1,5 +1,4 @@
-// The ffprobe reference of a media file: reference/<name>.ffprobe.json beside it (-show_format -show_streams
-// [-show_programs]).
+// The ffprobe reference of a media file: reference/<name>.ffprobe.json beside it (-show_format -show_streams).
 #pragma once
 
 #include <cstdint>
@@ -33,6 +32,7 @@ struct Ffprobe {
     std::vector<FfprobeStream> streams;
     std::optional<std::vector<FfprobeProgram>> programs;  // with -show_programs only
 
+    // The first stream of a codec_type, of an id; null when none.
     const FfprobeStream* First(const std::string& type) const;
     const FfprobeStream* WithId(uint32_t id) const;
 };

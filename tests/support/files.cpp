@@ -8,23 +8,20 @@
 
 namespace md::test {
 
-std::filesystem::path TestDataDir() { return MD_TEST_DATA_DIR; }
+namespace fs = std::filesystem;
 
-std::filesystem::path RealWorldPath()
+fs::path TestDataDir() { return MD_TEST_DATA_DIR; }
+fs::path BuildDir() { return MD_BUILD_DIR; }
+
+fs::path RealWorldPath()
 {
     const char* override = std::getenv("MEDIADETECT_TEST_REALWORLD");
     return override ? override : MD_REALWORLD_DIR;
 }
 
-std::filesystem::path RealWorldDir()
-{
-    const std::filesystem::path dir = RealWorldPath();
-    return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
-}
+fs::path RealWorldDir() { return fs::is_directory(RealWorldPath()) ? RealWorldPath() : fs::path(); }
 
-std::filesystem::path BuildDir() { return MD_BUILD_DIR; }
-
-std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path)
+std::vector<uint8_t> ReadFileBytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -32,20 +29,18 @@ std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
+void WriteFileBytes(const fs::path& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
+    if (!out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())))
         throw std::runtime_error("cannot write " + path.string());
 }
 
-std::vector<std::filesystem::path> MediaFiles(const std::filesystem::path& dir)
+std::vector<fs::path> MediaFiles(const fs::path& dir)
 {
-    std::vector<std::filesystem::path> files;
-    if (dir.empty() || !std::filesystem::is_directory(dir))
-        return files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::vector<fs::path> files;
+    std::error_code ec;  // no files when dir is empty or no directory
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
         const auto ext = entry.path().extension().string();
         if (entry.is_regular_file() && ext != ".md" && ext != ".sh" && ext != ".json" && ext != ".srt")
             files.push_back(entry.path());
@@ -56,7 +51,7 @@ std::vector<std::filesystem::path> MediaFiles(const std::filesystem::path& dir)
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mdtest.XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "mdtest.XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
@@ -65,7 +60,7 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
+    fs::remove_all(m_path, ec);
 }
 
 }  // namespace md::test

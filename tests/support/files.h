@@ -1,5 +1,4 @@
-// File helpers for tests: the corpus directories, whole-file reads and a
-// temporary directory that removes itself.
+// File helpers for tests: the corpus directories, whole-file reads and a temporary directory that removes itself.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +9,11 @@
 namespace md::test {
 
 std::filesystem::path TestDataDir();
-// The real-world samples beside the repository (or at $MEDIADETECT_TEST_REALWORLD); empty when absent.
-std::filesystem::path RealWorldDir();
 std::filesystem::path BuildDir();
-
-// Where the real-world samples are looked for.
+// Where the real-world samples are looked for (beside the repository or $MEDIADETECT_TEST_REALWORLD), and that
+// directory if it exists, else empty.
 std::filesystem::path RealWorldPath();
+std::filesystem::path RealWorldDir();
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

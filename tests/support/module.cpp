@@ -2,17 +2,15 @@
 
 #include <dlfcn.h>
 
-#include "support/files.h"
-
 namespace md::test {
 
-LoadedModule::LoadedModule(const std::string& path) : m_path(path)
+LoadedModule::LoadedModule(const std::string& path)
+    : m_path(path), m_handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
 {
-    m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!m_handle)
-        return;
-    GetClassObject = reinterpret_cast<DllGetClassObjectFn>(::dlsym(m_handle, "DllGetClassObject"));
-    RegisterServer = reinterpret_cast<DllRegisterServerFn>(::dlsym(m_handle, "DllRegisterServer"));
+    if (m_handle) {
+        GetClassObject = reinterpret_cast<DllGetClassObjectFn>(::dlsym(m_handle, "DllGetClassObject"));
+        RegisterServer = reinterpret_cast<DllRegisterServerFn>(::dlsym(m_handle, "DllRegisterServer"));
+    }
 }
 
 LoadedModule::~LoadedModule()
@@ -24,15 +22,14 @@ LoadedModule::~LoadedModule()
 IMediaDetect5* LoadedModule::CreateDetector()
 {
     IClassFactory* factory = nullptr;
-    if (!GetClassObject || FAILED(GetClassObject(&CLSID_ZPMediaDetect, &IID_IClassFactory,
-                                                 reinterpret_cast<void**>(&factory))))
-        return nullptr;
     IMediaDetect5* detector = nullptr;
+    if (!GetClassObject ||
+        FAILED(GetClassObject(&CLSID_ZPMediaDetect, &IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+        return nullptr;
     factory->CreateInstance(nullptr, IID_IMediaDetect5, reinterpret_cast<void**>(&detector));
     factory->Release();
     return detector;
 }
-
 
 void DetectorTest::SetUp()
 {

@@ -1,5 +1,4 @@
-// Loads the built detector module as a host does, for tests that exercise the
-// binary interface.
+// Loads the built detector module as a host does, for tests that exercise the binary interface.
 #pragma once
 
 #include <string>
@@ -20,12 +19,11 @@ public:
 
     bool ok() const { return m_handle != nullptr; }
     const std::string& path() const { return m_path; }
+    // A detector from the module's class factory (null on failure).
+    IMediaDetect5* CreateDetector();
 
     DllGetClassObjectFn GetClassObject = nullptr;
     DllRegisterServerFn RegisterServer = nullptr;
-
-    // A detector from the module's class factory (null on failure).
-    IMediaDetect5* CreateDetector();
 
 private:
     std::string m_path;

@@ -2,39 +2,42 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string_view>
 
 #include "support/bit_writer.h"
+#include "support/ts_builders.h"
 
 namespace mdtest {
 namespace {
 
-void PutBe32(ByteVec& out, uint32_t v)
+ByteVec Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+ByteVec Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+ByteVec Text(std::string_view s) { return ByteVec(s.begin(), s.end()); }
+
+// A 33-bit clock in 3, 15 and 15 bits, each followed by a marker bit.
+void PutClock(BitWriter& w, uint64_t t)
 {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(uint8_t(v >> shift));
+    w.Put(t >> 30 & 7, 3), w.PutBit(true), w.Put(t >> 15 & 0x7FFF, 15), w.PutBit(true), w.Put(t, 15), w.PutBit(true);
 }
 
-void PutLe32(ByteVec& out, uint32_t v)
+// A PTS field: '0010', the clock.
+ByteVec Pts(uint64_t t)
 {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(uint8_t(v >> shift));
-}
-
-void PutText(ByteVec& out, const char* s)
-{
-    while (*s)
-        out.push_back(uint8_t(*s++));
+    BitWriter w;
+    w.Put(2, 4), PutClock(w, t);
+    return w.Take();
 }
 
 // program_stream_map, padding, private_stream_2, ECM, EMM, directory, DSMCC, H.222.1 type E.
-bool HasNoHeaderExtension(uint8_t id)
+bool NoHeaderExtension(uint8_t id)
 {
-    return id == 0xBC || id == 0xBE || id == 0xBF || id == 0xF0 || id == 0xF1 || id == 0xFF || id == 0xF2 ||
-           id == 0xF8;
+    return id == 0xBC || id == 0xBE || id == 0xBF || (id >= 0xF0 && id <= 0xF2) || id == 0xF8 || id == 0xFF;
 }
 
-ByteVec PacketWithLength(uint8_t streamId, std::span<const uint8_t> body)
+// Start code, stream id, PES_packet_length, the parts.
+ByteVec Packet(uint8_t streamId, std::initializer_list<std::span<const uint8_t>> parts)
 {
+    ByteVec body = Concat(parts);
     if (body.size() > 0xFFFF)
         throw std::invalid_argument("PES packet longer than 65535 bytes");
     return Concat({ByteVec{0x00, 0x00, 0x01, streamId, uint8_t(body.size() >> 8), uint8_t(body.size())}, body});
@@ -50,13 +53,14 @@ ByteVec Padded(std::span<const uint8_t> es, size_t size, uint8_t filler = 0xFF)
     return out;
 }
 
-ByteVec FillPack(ByteVec pack, size_t packSize)
+ByteVec FillPack(ByteVec pack, std::initializer_list<std::span<const uint8_t>> packets, size_t packSize)
 {
-    if (pack.size() > packSize)
-        throw std::invalid_argument("pack contents exceed the pack size");
-    if (pack.size() < packSize)
-        Append(pack, PaddingPacket(packSize - pack.size()));
-    return pack;
+    for (auto p : packets)
+        Append(pack, p);
+    const size_t rest = packSize - std::min(pack.size(), packSize);
+    if (pack.size() > packSize || (rest > 0 && rest < 6))
+        throw std::invalid_argument("pack contents do not fit the pack size");
+    return rest == 0 ? pack : Concat({pack, Packet(0xBE, {ByteVec(rest - 6, 0xFF)})});
 }
 
 }  // namespace
@@ -96,31 +100,20 @@ ByteVec RandomBytes(size_t n, uint32_t seed, bool clean)
 
 // ---- MPEG program streams ----------------------------------------------------------
 
-ByteVec Timestamp(unsigned prefix, uint64_t t)
-{
-    return {uint8_t(prefix << 4 | (t >> 29 & 0x0E) | 1), uint8_t(t >> 22), uint8_t(t >> 14 | 1), uint8_t(t >> 7),
-            uint8_t(t << 1 | 1)};
-}
-
 ByteVec Mpeg1PackHeader(uint64_t scr, uint32_t muxRate)
 {
-    // '0010' system_clock_reference, then marker, program_mux_rate, marker.
-    const uint32_t rate = 1u << 23 | (muxRate & 0x3FFFFF) << 1 | 1;
-    return Concat({ByteVec{0x00, 0x00, 0x01, 0xBA}, Timestamp(2, scr),
-                   ByteVec{uint8_t(rate >> 16), uint8_t(rate >> 8), uint8_t(rate)}});
+    BitWriter w;  // '0010' system_clock_reference, marker, program_mux_rate, marker
+    w.Put(0x1BA, 32), w.Put(2, 4), PutClock(w, scr), w.PutBit(true), w.Put(muxRate, 22), w.PutBit(true);
+    return w.Take();
 }
 
 ByteVec Mpeg2PackHeader(uint64_t scrBase, uint32_t muxRate, uint32_t scrExtension, uint8_t stuffing)
 {
     if (stuffing > 7)
         throw std::invalid_argument("pack_stuffing_length above 7");
-    BitWriter w;
-    w.Put(0x1BA, 32), w.Put(1, 2);  // '01'
-    w.Put(scrBase >> 30 & 7, 3), w.PutBit(true), w.Put(scrBase >> 15 & 0x7FFF, 15), w.PutBit(true);
-    w.Put(scrBase & 0x7FFF, 15), w.PutBit(true), w.Put(scrExtension, 9), w.PutBit(true);
-    w.Put(muxRate, 22), w.Put(3, 2), w.Put(0x1F, 5), w.Put(stuffing, 3);  // markers, reserved, pack_stuffing_length
-    for (uint8_t k = 0; k < stuffing; ++k)
-        w.Put(0xFF, 8);
+    BitWriter w;  // '01' system_clock_reference, program_mux_rate, markers, reserved, pack_stuffing_length
+    w.Put(0x1BA, 32), w.Put(1, 2), PutClock(w, scrBase), w.Put(scrExtension, 9), w.PutBit(true);
+    w.Put(muxRate, 22), w.Put(3, 2), w.Put(0x1F, 5), w.Put(stuffing, 3), w.Put(~0ull, 8 * stuffing);
     return w.Take();
 }
 
@@ -144,36 +137,23 @@ ByteVec DvdSystemHeader()
 
 ByteVec PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts)
 {
-    if (HasNoHeaderExtension(streamId))
-        return PacketWithLength(streamId, payload);
+    if (NoHeaderExtension(streamId))
+        return Packet(streamId, {payload});
     // '10', data_alignment_indicator, original_or_copy; PTS_DTS_flags; PES_header_data_length.
-    ByteVec body{0x85, uint8_t(pts ? 0x80 : 0x00), uint8_t(pts ? 5 : 0)};
-    if (pts)
-        Append(body, Timestamp(2, *pts));
-    Append(body, payload);
-    return PacketWithLength(streamId, body);
+    const ByteVec header{0x85, uint8_t(pts ? 0x80 : 0x00), uint8_t(pts ? 5 : 0)};
+    return Packet(streamId, {header, pts ? Pts(*pts) : ByteVec{}, payload});
 }
 
 ByteVec Mpeg1PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::optional<uint64_t> pts)
 {
-    if (HasNoHeaderExtension(streamId))
-        return PacketWithLength(streamId, payload);
-    return PacketWithLength(streamId, Concat({pts ? Timestamp(2, *pts) : ByteVec{0x0F}, payload}));
-}
-
-ByteVec PaddingPacket(size_t totalSize)
-{
-    if (totalSize < 6)
-        throw std::invalid_argument("padding packet shorter than 6 bytes");
-    return PacketWithLength(0xBE, ByteVec(totalSize - 6, 0xFF));
+    if (NoHeaderExtension(streamId))
+        return Packet(streamId, {payload});
+    return Packet(streamId, {pts ? Pts(*pts) : ByteVec{0x0F}, payload});
 }
 
 ByteVec PrivateStream2Packet(uint16_t length, uint8_t subStream)
 {
-    ByteVec body(length, 0x00);
-    if (length > 0)
-        body[0] = subStream;
-    return PacketWithLength(0xBF, body);
+    return Packet(0xBF, {ByteVec(length > 0, subStream), ByteVec(length - (length > 0), 0x00)});
 }
 
 ByteVec DvdVrDataPacketWithAspect(uint8_t byte29)
@@ -186,19 +166,13 @@ ByteVec DvdVrDataPacketWithAspect(uint8_t byte29)
 ByteVec Mpeg2Pack(uint64_t scr, std::initializer_list<std::span<const uint8_t>> packets, size_t packSize,
                   uint32_t muxRate)
 {
-    ByteVec pack = Mpeg2PackHeader(scr, muxRate);
-    for (auto p : packets)
-        Append(pack, p);
-    return FillPack(std::move(pack), packSize);
+    return FillPack(Mpeg2PackHeader(scr, muxRate), packets, packSize);
 }
 
 ByteVec Mpeg1Pack(uint64_t scr, std::initializer_list<std::span<const uint8_t>> packets, size_t packSize,
                   uint32_t muxRate)
 {
-    ByteVec pack = Mpeg1PackHeader(scr, muxRate);
-    for (auto p : packets)
-        Append(pack, p);
-    return FillPack(std::move(pack), packSize);
+    return FillPack(Mpeg1PackHeader(scr, muxRate), packets, packSize);
 }
 
 ByteVec DvdNavPack(uint64_t scr)
@@ -242,37 +216,24 @@ ByteVec SequenceHeaders(const SequenceFields& f)
 
 ByteVec VideoSequenceHeader(uint32_t width, uint32_t height, uint8_t aspectCode, uint8_t frameRateCode, bool mpeg2)
 {
-    SequenceFields fields;
-    fields.width = width, fields.height = height, fields.aspectCode = aspectCode;
-    fields.frameRateCode = frameRateCode, fields.extension = mpeg2;
-    return SequenceHeaders(fields);
+    return SequenceHeaders({.width = width, .height = height, .aspectCode = aspectCode,
+                            .frameRateCode = frameRateCode, .extension = mpeg2});
 }
 
 // Time code 0 with its marker bit (byte 5), closed_gop (bit 6 of byte 7), broken_link 0.
-ByteVec GopHeaderFlags(bool closedGop)
-{
-    return {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, uint8_t(closedGop ? 0x40 : 0x00)};
-}
+ByteVec GopHeaderFlags(bool closedGop) { return {0, 0, 1, 0xB8, 0x00, 0x08, 0x00, uint8_t(closedGop ? 0x40 : 0)}; }
 
 ByteVec PictureHeaderFields(uint16_t temporalReference, uint8_t codingType)
 {
-    BitWriter w;
-    w.Put(0x100, 32), w.Put(temporalReference, 10), w.Put(codingType, 3), w.Put(0xFFFF, 16);  // vbv_delay
-    if (codingType == 2 || codingType == 3)
-        w.Put(0b0001, 4);  // full_pel_forward_vector, forward_f_code
-    if (codingType == 3)
-        w.Put(0b0001, 4);  // full_pel_backward_vector, backward_f_code
-    w.PutBit(false);       // extra_bit_picture
+    BitWriter w;  // vbv_delay; full_pel_forward_vector, forward_f_code; backward ones; extra_bit_picture
+    w.Put(0x100, 32), w.Put(temporalReference, 10), w.Put(codingType, 3), w.Put(0xFFFF, 16);
+    w.Put(1, codingType == 2 || codingType == 3 ? 4 : 0), w.Put(1, codingType == 3 ? 4 : 0), w.PutBit(false);
     w.AlignZero();
     return w.Take();
 }
 
-// Extension id 8, f_codes 15, intra_dc_precision 0, frame picture (3), top_field_first,
-// chroma_420_type 1, progressive_frame 0.
-ByteVec PictureCodingExtension(bool topFieldFirst)
-{
-    return {0x00, 0x00, 0x01, 0xB5, 0x8F, 0xFF, 0xF3, uint8_t(topFieldFirst ? 0x81 : 0x01), 0x00};
-}
+// Extension id 8, f_codes 15, intra_dc_precision 0, frame picture, top_field_first, chroma_420_type 1.
+ByteVec PictureCodingExtension(bool tff) { return {0, 0, 1, 0xB5, 0x8F, 0xFF, 0xF3, uint8_t(tff ? 0x81 : 1), 0}; }
 
 ByteVec SliceStart() { return {0x00, 0x00, 0x01, 0x01, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}; }
 
@@ -294,16 +255,15 @@ ByteVec Mpeg4VisualStream(uint32_t width, uint32_t height)
     w.Put(0x120, 32), w.Put(0, 1), w.Put(1, 8), w.Put(0, 1), w.Put(1, 4), w.Put(0, 3), w.PutBit(true);
     w.Put(25, 16), w.Put(0b101, 3), w.Put(width, 13), w.PutBit(true), w.Put(height, 13), w.PutBit(true);
     w.Put(0b0100011000, 10), w.AlignOnes();
-    return Concat({ByteVec{0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00}, w.Bytes(),
-                   Mpeg4GroupOfVop(), Mpeg4IVop()});  // VOS, VO, video object, VOL, GOV, I-VOP
+    return Concat({ByteVec{0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00}, w.Take(), Mpeg4GroupOfVop(),
+                   Mpeg4IVop()});  // VOS, VO, video object, VOL, GOV, I-VOP
 }
 
 // ---- Audio ---------------------------------------------------------------------------
 
 ByteVec MpegAudioFrame(uint8_t layer, uint8_t bitrateIndex, uint8_t samplingIndex, uint8_t mode, size_t size)
 {
-    // ID 1; layer field 3 Layer I, 2 Layer II, 1 Layer III; protection_bit 1 (no CRC). Filler 0x55
-    // holds no sync pattern.
+    // ID 1; layer field 3 Layer I, 2 Layer II, 1 Layer III; protection_bit 1 (no CRC). Filler 0x55 holds no sync.
     const ByteVec header = {0xFF, uint8_t(0xF8 | ((4 - layer) & 3) << 1 | 1),
                             uint8_t((bitrateIndex & 0xF) << 4 | (samplingIndex & 3) << 2), uint8_t((mode & 3) << 6)};
     return Padded(header, std::max(size, header.size()), 0x55);
@@ -311,16 +271,10 @@ ByteVec MpegAudioFrame(uint8_t layer, uint8_t bitrateIndex, uint8_t samplingInde
 
 ByteVec Ac3FrameStart(uint8_t fscod, uint8_t frmsizecod, uint8_t bsid, uint8_t acmod, bool lfeon, size_t size)
 {
-    BitWriter w;
-    w.Put(0x0B77, 16), w.Put(0x1234, 16), w.Put(fscod, 2), w.Put(frmsizecod, 6);  // syncword, crc1
-    w.Put(bsid, 5), w.Put(0, 3), w.Put(acmod, 3);                                 // bsmod 0
-    if ((acmod & 1) && acmod != 1)
-        w.Put(0, 2);  // cmixlev
-    if (acmod & 4)
-        w.Put(0, 2);  // surmixlev
-    if (acmod == 2)
-        w.Put(0, 2);  // dsurmod
-    w.PutBit(lfeon), w.AlignZero();
+    BitWriter w;  // syncword, crc1, fscod, frmsizecod, bsid, bsmod 0, acmod; cmixlev, surmixlev, dsurmod as present
+    w.Put(0x0B77, 16), w.Put(0x1234, 16), w.Put(fscod, 2), w.Put(frmsizecod, 6), w.Put(bsid, 5), w.Put(0, 3);
+    w.Put(acmod, 3), w.Put(0, (acmod & 1) && acmod != 1 ? 2 : 0), w.Put(0, acmod & 4 ? 2 : 0);
+    w.Put(0, acmod == 2 ? 2 : 0), w.PutBit(lfeon), w.AlignZero();
     return Padded(w.Bytes(), std::max(size, w.Bytes().size()), 0x55);
 }
 
@@ -333,33 +287,22 @@ ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed)
     return Padded(w.Bytes(), 64, 0x55);
 }
 
-ByteVec AudioSubStream(uint8_t subStreamId, std::span<const uint8_t> frames)
-{
-    return Concat({ByteVec{subStreamId, 0x01, 0x00, 0x01}, frames});
-}
+ByteVec AudioSubStream(uint8_t id, std::span<const uint8_t> frames) { return Concat({ByteVec{id, 1, 0, 1}, frames}); }
 
 // ---- Disc images -----------------------------------------------------------------------
 
 ByteVec CdxaFile(const std::vector<ByteVec>& sectorUserData)
 {
-    constexpr size_t kSectorSize = 2352, kUserDataSize = 2324;
-    const auto dataSize = static_cast<uint32_t>(sectorUserData.size() * kSectorSize);
-    ByteVec out;
-    PutText(out, "RIFF"), PutLe32(out, 36 + dataSize), PutText(out, "CDXA"), PutText(out, "fmt "), PutLe32(out, 16);
-    // user and group id 0, attributes 0x1555, 'XA', file number 1, 7 reserved bytes.
-    Append(out, ByteVec{0, 0, 0, 0, 0x55, 0x15, 'X', 'A', 1, 0, 0, 0, 0, 0, 0, 0});
-    PutText(out, "data"), PutLe32(out, dataSize);
-    for (size_t k = 0; k < sectorUserData.size(); ++k) {
-        if (sectorUserData[k].size() > kUserDataSize)
-            throw std::invalid_argument("sector user data above 2324 bytes");
-        // Sync, the MSF address (in BCD, 150 sectors on), mode 2, the subheader twice (file 1,
-        // channel 1, submode 0x64: Form 2 real-time data, coding 0x0F), user data, EDC.
-        const auto frames = static_cast<uint32_t>(k + 150);
-        auto bcd = [](uint32_t v) { return uint8_t((v / 10) << 4 | (v % 10)); };
-        Append(out, ByteVec{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00,
-                            bcd(frames / 4500), bcd(frames / 75 % 60), bcd(frames % 75), 0x02,
-                            0x01, 0x01, 0x64, 0x0F, 0x01, 0x01, 0x64, 0x0F});
-        Append(out, Padded(sectorUserData[k], kSectorSize - 24, 0x00));
+    const auto size = uint32_t(sectorUserData.size() * 2352);
+    const auto bcd = [](uint32_t v) { return uint8_t((v / 10) << 4 | (v % 10)); };
+    // "fmt ": user and group id 0, attributes 0x1555, 'XA', file number 1, 7 reserved bytes.
+    ByteVec out = Concat({Text("RIFF"), Le32(36 + size), Text("CDXAfmt "), Le32(16),
+                          ByteVec{0, 0, 0, 0, 0x55, 0x15, 'X', 'A', 1, 0, 0, 0, 0, 0, 0, 0}, Text("data"), Le32(size)});
+    for (uint32_t k = 0, f = 150; k < sectorUserData.size(); ++k, ++f) {
+        // Sync, the MSF address (BCD, 150 sectors on), mode 2, the subheader twice (file 1, channel 1, submode
+        // 0x64: Form 2 real-time data, coding 0x0F), user data, EDC.
+        const ByteVec header{0, bcd(f / 4500), bcd(f / 75 % 60), bcd(f % 75), 2, 1, 1, 0x64, 0x0F, 1, 1, 0x64, 0x0F};
+        Append(out, Concat({ByteVec{0}, ByteVec(10, 0xFF), header, Padded(sectorUserData[k], 2324, 0), Le32(0)}));
     }
     return out;
 }
@@ -374,57 +317,42 @@ ByteVec SvcdVideoSector(uint64_t scr, std::span<const uint8_t> es)
     return Mpeg2Pack(scr, {PesPacket(0xE0, Padded(es, 2324 - 14 - 9))}, 2324, 6972);
 }
 
-ByteVec SvcdAudioSector(uint64_t scr)
-{
-    return Mpeg2Pack(scr, {PesPacket(0xC0, ByteVec(2324 - 14 - 9, 0xFF))}, 2324, 6972);
-}
+ByteVec SvcdAudioSector(uint64_t scr) { return Mpeg2Pack(scr, {PesPacket(0xC0, ByteVec(2301, 0xFF))}, 2324, 6972); }
 
-// ---- Transport streams, DirecTV, MP4 -------------------------------------------------
+// ---- Transport streams, DirecTV -------------------------------------------------------
 
 ByteVec TsPacket(uint16_t pid, bool payloadUnitStart, uint8_t continuityCounter, std::span<const uint8_t> payload,
                  size_t packetSize, uint32_t arrivalTime)
 {
     if (packetSize != 188 && packetSize != 192 && packetSize != 204)
         throw std::invalid_argument("packet size must be 188, 192 or 204");
-    ByteVec out;
-    if (packetSize == 192)
-        PutBe32(out, arrivalTime & 0x3FFFFFFF);  // copy_permission_indicator 0, arrival_time_stamp
     payload = payload.first(std::min<size_t>(payload.size(), 184));
-    const bool adaptation = payload.size() < 184;
-    Append(out, ByteVec{0x47, uint8_t((payloadUnitStart ? 0x40 : 0) | (pid >> 8 & 0x1F)), uint8_t(pid),
-                        uint8_t((adaptation ? 0x30 : 0x10) | (continuityCounter & 0xF))});
-    if (adaptation) {
-        // adaptation_field_length, no flags, stuffing.
-        out.push_back(uint8_t(183 - payload.size()));
-        if (payload.size() < 183)
-            Append(out, Padded(ByteVec{0x00}, 183 - payload.size()));
-    }
-    Append(out, payload);
-    if (packetSize == 204)
-        out.resize(out.size() + 16, 0x77);  // Reed-Solomon parity stand-in
-    return out;
+    const size_t fill = 184 - payload.size();
+    ByteVec adaptation{uint8_t(fill - 1), 0x00};  // adaptation_field_length, no flags, stuffing
+    adaptation.resize(fill, 0xFF);
+    const ByteVec header{0x47, uint8_t((payloadUnitStart ? 0x40 : 0) | (pid >> 8 & 0x1F)), uint8_t(pid),
+                         uint8_t((fill ? 0x30 : 0x10) | (continuityCounter & 0xF))};
+    // copy_permission_indicator 0 and arrival_time_stamp; the Reed-Solomon parity stand-in.
+    return Concat({packetSize == 192 ? Be32(arrivalTime & 0x3FFFFFFF) : ByteVec{}, header, adaptation, payload,
+                   ByteVec(packetSize == 204 ? 16 : 0, 0x77)});
 }
 
-ByteVec TsStream(size_t packetSize, size_t count, uint16_t pid)
+ByteVec TsStream(size_t packetSize, size_t count)
 {
     // PAT: program 1 -> PMT PID 0x1000. PMT: PCR on the video PID, one MPEG-2 video stream.
-    const auto hi = uint8_t(0xE0 | pid >> 8), lo = uint8_t(pid);
-    ByteVec sections[] = {
-        {0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xF0, 0x00},
-        {0x02, 0xB0, 0x12, 0x00, 0x01, 0xC1, 0x00, 0x00, hi, lo, 0xF0, 0x00, 0x02, hi, lo, 0xF0, 0x00}};
-    ByteVec out;
-    uint32_t atc = 0;
-    for (size_t k = 0; k < 2 && k < count; ++k, atc += 1000) {
-        PutBe32(sections[k], Crc32Mpeg2(sections[k]));
-        Append(out, TsPacket(k == 0 ? 0 : 0x1000, true, 0, Concat({ByteVec{0x00}, sections[k]}), packetSize, atc));
-    }
+    const ByteVec psi[] = {PatSection({{1, 0x1000}}), PmtSection(1, {{0x02, 0x100}})};
     const ByteVec es = Concat({VideoSequenceHeader(720, 576, 2, 3), GopHeaderFlags(), PictureHeaderFields()});
-    for (size_t k = 2; k < count; ++k, atc += 1000) {
-        // One PES packet per 8 transport packets.
-        const size_t index = (k - 2) % 8;
+    ByteVec out;
+    for (size_t k = 0; k < count; ++k) {
+        const auto atc = uint32_t(1000 * k);
+        if (k < 2) {
+            Append(out, TsPacket(k == 0 ? 0 : 0x1000, true, 0, Concat({ByteVec{0x00}, psi[k]}), packetSize, atc));
+            continue;
+        }
+        const size_t index = (k - 2) % 8;  // one PES packet per 8 transport packets
         const ByteVec pes = PesPacket(0xE0, Padded(es, 8 * 184 - 14), 90000 + 3600 * ((k - 2) / 8));
-        const auto part = std::span<const uint8_t>(pes).subspan(index * 184, 184);
-        Append(out, TsPacket(pid, index == 0, uint8_t(k - 2), part, packetSize, atc));
+        Append(out, TsPacket(0x100, index == 0, uint8_t(k - 2), std::span(pes).subspan(index * 184, 184), packetSize,
+                             atc));
     }
     return out;
 }
@@ -438,17 +366,6 @@ ByteVec DirecTvStream(size_t count, uint32_t seed)
         Append(out, ByteVec{uint8_t((k % 2 == 0 ? 0x80 : 0) | 0x21), 0x23, uint8_t(0x10 | (k & 0xF))});
         Append(out, RandomBytes(127, seed * 7919 + uint32_t(k), true));
     }
-    return out;
-}
-
-ByteVec Mp4Box(const char (&type)[5], std::span<const uint8_t> payload, bool largeSize)
-{
-    ByteVec out;
-    PutBe32(out, largeSize ? 1 : static_cast<uint32_t>(8 + payload.size()));
-    PutText(out, type);
-    if (largeSize)
-        PutBe32(out, 0), PutBe32(out, static_cast<uint32_t>(16 + payload.size()));
-    Append(out, payload);
     return out;
 }
 
