@@ -24,7 +24,11 @@ public:
     void AlignOnes() { Put(0xFF, (8 - m_bitCount % 8) % 8); }
     // The bytes written so far; a partial last byte has its unwritten bits zero.
     const std::vector<uint8_t>& Bytes() const { return m_bytes; }
-    std::vector<uint8_t> Take() { return m_bitCount = 0, std::exchange(m_bytes, {}); }
+    std::vector<uint8_t> Take()
+    {
+        m_bitCount = 0;
+        return std::exchange(m_bytes, {});
+    }
 
 private:
     std::vector<uint8_t> m_bytes;

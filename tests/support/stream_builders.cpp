@@ -153,7 +153,10 @@ ByteVec Mpeg1PesPacket(uint8_t streamId, std::span<const uint8_t> payload, std::
 
 ByteVec PrivateStream2Packet(uint16_t length, uint8_t subStream)
 {
-    return Packet(0xBF, {ByteVec(length > 0, subStream), ByteVec(length - (length > 0), 0x00)});
+    ByteVec body(length, 0x00);
+    if (length > 0)
+        body[0] = subStream;
+    return Packet(0xBF, {body});
 }
 
 ByteVec DvdVrDataPacketWithAspect(uint8_t byte29)
