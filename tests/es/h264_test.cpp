@@ -168,6 +168,20 @@ TEST(H264Sps, RangeChecks)
     EXPECT_FALSE(ParseSps(Bytes{0x67}.data(), 1, sps) || ParseSps(nullptr, 8, sps));  // a bare NAL header
 }
 
+TEST(H264Sps, DvdSampleAspect)
+{
+    // 720x480/576 with aspect code 2..5 go by the code even where 100 X / Y is 136 or 181; other sizes and the other
+    // height's code: width x sar_width : height x sar_height.
+    const uint32_t rows[][7] = {{720, 480, 3, 10, 11, 4, 3},       {720, 576, 2, 12, 11, 4, 3},
+                                {720, 480, 5, 40, 33, 16, 9},      {720, 576, 4, 16, 11, 16, 9},
+                                {720, 480, 2, 12, 11, 8640, 5280}, {352, 576, 2, 12, 11, 4224, 6336}};
+    for (const auto& r : rows) {
+        uint32_t x = 0, y = 0;
+        H264DisplayAspect(r[0], r[1], r[2], r[3], r[4], x, y);
+        EXPECT_EQ(std::pair(x, y), std::pair(r[5], r[6])) << r[0] << "x" << r[1] << " idc " << r[2];
+    }
+}
+
 struct PpsFields {
     uint32_t spsId = 0, sliceGroupsMinus1 = 0, mapType = 0, mapUnitsMinus1 = 5, refIdxL0 = 2, refIdxL1 = 0;
     bool writeIds = true, extension = false, scalingMatrix = false;  // extension: transform_8x8_mode_flag on
