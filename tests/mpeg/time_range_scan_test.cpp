@@ -32,7 +32,7 @@ TEST(TimeRangeScanTest, SyntheticStreams)
     const ByteVec vol = mdtest::Bits("32:0x120 1:0 8:1 1:0 4:1 1:0 2:0 1:1 16:1 1:1 1:1 1:1 1:1 13:352 1:1 13:288 1:1");
     const ByteVec vop = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x55, 0x55, 0x55};  // vop_coding_type 0: I-VOP
     ByteVec mpeg4 = mdtest::Mpeg2Pack(
-        0, {mdtest::PesPacket(0xE0, Concat({vol, vop}), 2 * 90000), mdtest::PesPacket(0xC0, AudioFrame(), 90000)});
+        0, {mdtest::PesPacket(0xE0, Concat({vol, vop}), 2 * 90000), mdtest::PesPacket(0xC0, AudioFrame())});
     for (uint64_t k = 1; k < 16; ++k)
         mdtest::Append(mpeg4, mdtest::Mpeg2Pack(900 * k, {mdtest::PesPacket(0xC0, AudioFrame(), 90000 + 9000 * k)}));
     mdtest::Append(mpeg4, kEndCode);
@@ -50,8 +50,8 @@ TEST(TimeRangeScanTest, SyntheticStreams)
     using Range = std::array<int64_t, 7>;
     const std::tuple<uint32_t, ByteVec, Range> rows[] = {
         // A frame duration above 600,000 is dropped: the start is the earlier of the first video and audio times and
-        // no video end is looked for.
-        {MK_MPEG2_PROGRAM_MPEG4, mpeg4, {10000000, 20000000, 10000000, 0, Units(225000) + 240000, 0, 240000}},
+        // no video end is looked for; the first audio frame has no time, the first timed one gives the audio start.
+        {MK_MPEG2_PROGRAM_MPEG4, mpeg4, {Units(99000), 20000000, Units(99000), 0, Units(225000) + 240000, 0, 240000}},
         // The sector without Form 2 is not fed: the first video time is that of the next sector; the padding packet
         // after the last sector's video packet completes it.
         {MK_VCD, cdxa, {Units(93600), Units(93600), -1, Units(90000 + 3600 * 59) + 400000, 0, 400000, 0}},
