@@ -80,9 +80,9 @@ MD_CONST GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00
 #ifdef __cplusplus
 #define MD_CXX_METHOD(T, R, name, ...) virtual R name(__VA_ARGS__) = 0;
 #define MD_CXX_METHOD0(T, R, name) virtual R name() = 0;
-#define MD_INTERFACE(T, METHODS) \
-    struct T : IUnknown {        \
-        METHODS(MD_CXX_METHOD, MD_CXX_METHOD0, T)                                                 \
+#define MD_INTERFACE(T, METHODS)                   \
+    struct T : IUnknown {                          \
+        METHODS(MD_CXX_METHOD, MD_CXX_METHOD0, T)  \
     };
 #else
 #define MD_C_METHOD(T, R, name, ...) R (*name)(T * self, __VA_ARGS__);
@@ -98,9 +98,9 @@ MD_CONST GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00
     };
 #endif
 
-#define MD_IUNKNOWN_METHODS(M, M0, T)                  \
-    M(T, HRESULT, QueryInterface, REFIID iid, void** out) \
-    M0(T, ULONG, AddRef)                               \
+#define MD_IUNKNOWN_METHODS(M, M0, T)                      \
+    M(T, HRESULT, QueryInterface, REFIID iid, void** out)  \
+    M0(T, ULONG, AddRef)                                   \
     M0(T, ULONG, Release)
 
 #ifdef __cplusplus
