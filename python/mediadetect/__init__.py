@@ -135,28 +135,50 @@ class Detection:
     duration: Optional[float] = None  # seconds
 
 
+_P, _VOID = ctypes.POINTER, ctypes.c_void_p
+_CALLBACK = ctypes.CFUNCTYPE(None, _VOID, ctypes.c_uint32)
+# The methods used, by name: (slot, result type, argument types after the interface pointer).
+_METHODS = {
+    "QueryInterface": (0, HRESULT, [_P(_Guid), _P(_VOID)]),
+    "Release": (2, ctypes.c_uint32, []),
+    "CreateInstance": (3, HRESULT, [_VOID, _P(_Guid), _P(_VOID)]),
+    "OpenFileA": (3, HRESULT, [ctypes.c_char_p, _P(ctypes.c_uint32)]),
+    "GetDuration": (4, HRESULT, [_P(ctypes.c_int64)]),
+    "GetTimeRangeInfo": (5, HRESULT, [_P(_TimeRangeInfo)]),
+    "GetAudioInfo": (7, HRESULT, [_P(_AudioInfo)]),
+    "GetVideoInfo": (12, HRESULT, [_P(_VideoInfo)]),
+    "GetTransportPrograms": (16, HRESULT, [_P(ctypes.c_uint32), _VOID, ctypes.c_int64]),
+    "GetStreamLists": (17, HRESULT, [ctypes.c_uint32, _P(ctypes.c_int32), _VOID, _P(ctypes.c_int32), _VOID,
+                                     ctypes.c_int64]),
+    "SelectTransportProgram": (18, HRESULT, [_P(_StreamSelection), ctypes.c_int64, _VOID, _VOID]),
+    "SelectMatroskaTracks": (20, HRESULT, [_P(_StreamSelection), ctypes.c_uint32, ctypes.c_uint64, _VOID, _VOID,
+                                           _VOID]),
+    "GetSubtitleTracks": (21, HRESULT, [_P(ctypes.c_uint32), _VOID, ctypes.c_int64]),
+    "StartTimeTable": (3, HRESULT, [ctypes.c_wchar_p, _CALLBACK, _VOID]),  # ITimeTableInfo
+}
+
+
 class _Interface:
-    """A COM interface pointer: slot n of its table called with the pointer first; released on close."""
+    """A COM interface pointer: a method is its table's slot called with the pointer first; released on close."""
 
     def __init__(self, pointer):
         self.pointer = pointer
 
-    def call(self, slot, argtypes, *args):
-        table = ctypes.cast(self.pointer, ctypes.POINTER(ctypes.POINTER(ctypes.c_void_p)))[0]
-        return ctypes.CFUNCTYPE(HRESULT, ctypes.c_void_p, *argtypes)(table[slot])(self.pointer, *args)
+    def call(self, method, *args):
+        slot, result, argtypes = _METHODS[method]
+        table = ctypes.cast(self.pointer, _P(_P(_VOID)))[0]
+        return ctypes.CFUNCTYPE(result, _VOID, *argtypes)(table[slot])(self.pointer, *args)
 
     def query(self, iid):
-        out = ctypes.c_void_p()
-        hr = self.call(0, [ctypes.POINTER(_Guid), ctypes.POINTER(ctypes.c_void_p)], ctypes.byref(iid),
-                       ctypes.byref(out))
+        out = _VOID()
+        hr = self.call("QueryInterface", ctypes.byref(iid), ctypes.byref(out))
         if hr < 0:
             raise MediaDetectError(hr, "interface not available")
         return _Interface(out.value)
 
     def close(self):
         if self.pointer:
-            ctypes.CFUNCTYPE(ctypes.c_uint32, ctypes.c_void_p)(
-                ctypes.cast(self.pointer, ctypes.POINTER(ctypes.POINTER(ctypes.c_void_p)))[0][2])(self.pointer)
+            self.call("Release")
             self.pointer = None
 
     def __enter__(self):
@@ -176,21 +198,19 @@ def _load():
         if _module is None:
             _module = ctypes.CDLL(os.environ.get("MEDIADETECT_MODULE") or "libmediadetect.so.0")
             _module.DllGetClassObject.restype = HRESULT
-            _module.DllGetClassObject.argtypes = [ctypes.POINTER(_Guid), ctypes.POINTER(_Guid),
-                                                  ctypes.POINTER(ctypes.c_void_p)]
+            _module.DllGetClassObject.argtypes = [_P(_Guid), _P(_Guid), _P(_VOID)]
         return _module
 
 
 def _create_detector():
-    factory = ctypes.c_void_p()
+    factory = _VOID()
     hr = _load().DllGetClassObject(ctypes.byref(CLSID_ZPMediaDetect), ctypes.byref(IID_IClassFactory),
                                    ctypes.byref(factory))
     if hr < 0:
         raise MediaDetectError(hr, "no class factory")
     with _Interface(factory.value) as f:
-        detector = ctypes.c_void_p()
-        hr = f.call(3, [ctypes.c_void_p, ctypes.POINTER(_Guid), ctypes.POINTER(ctypes.c_void_p)], None,
-                    ctypes.byref(IID_IMediaDetect5), ctypes.byref(detector))
+        detector = _VOID()
+        hr = f.call("CreateInstance", None, ctypes.byref(IID_IMediaDetect5), ctypes.byref(detector))
     if hr < 0:
         raise MediaDetectError(hr, "cannot create a detector")
     return _Interface(detector.value)
@@ -219,51 +239,41 @@ def _select_first_program(d, kind, detection):
     pmt_pids = [0]  # a DirecTV file has one program, under PMT PID 0
     if kind == MK_MPEG2_TRANSPORT:
         count = ctypes.c_uint32()
-        programs = [ctypes.POINTER(ctypes.c_uint32), ctypes.c_void_p, ctypes.c_int64]
-        if d.call(16, programs, ctypes.byref(count), None, 0) < 0:
+        if d.call("GetTransportPrograms", ctypes.byref(count), None, 0) < 0:
             return
         pids = (ctypes.c_uint32 * count.value)()
-        if d.call(16, programs, ctypes.byref(count), pids, 0) < 0:
+        if d.call("GetTransportPrograms", ctypes.byref(count), pids, 0) < 0:
             return
         pmt_pids = _ids(pids, count.value)
     for pmt in pmt_pids:
         vc, ac = ctypes.c_int32(), ctypes.c_int32()
         v, a = (ctypes.c_uint32 * 16)(), (ctypes.c_uint32 * 16)()
-        if d.call(17, [ctypes.c_uint32, ctypes.POINTER(ctypes.c_int32), ctypes.c_void_p,
-                       ctypes.POINTER(ctypes.c_int32), ctypes.c_void_p, ctypes.c_int64],
-                  pmt, ctypes.byref(vc), v, ctypes.byref(ac), a, 0) >= 0:
+        if d.call("GetStreamLists", pmt, ctypes.byref(vc), v, ctypes.byref(ac), a, 0) >= 0:
             detection.programs.append(Program(pmt, _ids(v, vc.value), _ids(a, ac.value)))
-    for p in detection.programs:
-        if not p.video and not p.audio:
-            continue
-        v = p.video[0] if p.video else 0
-        a = p.audio[0] if p.audio else 0
-        for selection in ((v, a), (v, 0), (0, a)):
-            if selection != (0, 0) and d.call(18, [ctypes.POINTER(_StreamSelection), ctypes.c_int64,
-                                                   ctypes.c_void_p, ctypes.c_void_p],
-                                              ctypes.byref(_StreamSelection(selection[0], 0, selection[1], 0)), 0,
-                                              None, None) >= 0:
-                return
+    first = next((p for p in detection.programs if p.video or p.audio), None)
+    if first is None:
         return
+    v, a = first.video[0] if first.video else 0, first.audio[0] if first.audio else 0
+    for video, audio in ((v, a), (v, 0), (0, a)):
+        selection = _StreamSelection(video, 0, audio, 0)
+        if (video, audio) != (0, 0) and d.call("SelectTransportProgram", ctypes.byref(selection), 0, None, None) >= 0:
+            return
 
 
 def _select_first_tracks(d, detection):
     vc, ac, sc = ctypes.c_int32(), ctypes.c_int32(), ctypes.c_uint32()
-    lists = [ctypes.c_uint32, ctypes.POINTER(ctypes.c_int32), ctypes.c_void_p, ctypes.POINTER(ctypes.c_int32),
-             ctypes.c_void_p, ctypes.c_int64]
-    subtitles = [ctypes.POINTER(ctypes.c_uint32), ctypes.c_void_p, ctypes.c_int64]
     # The counts first, then the lists in arrays of that size.
-    if d.call(17, lists, 0, ctypes.byref(vc), None, ctypes.byref(ac), None, 0) < 0 or d.call(
-            21, subtitles, ctypes.byref(sc), None, 0) < 0:
+    if d.call("GetStreamLists", 0, ctypes.byref(vc), None, ctypes.byref(ac), None, 0) < 0 or \
+            d.call("GetSubtitleTracks", ctypes.byref(sc), None, 0) < 0:
         return
-    v, a, s = (ctypes.c_uint32 * max(vc.value, 0))(), (ctypes.c_uint32 * max(ac.value, 0))(), (ctypes.c_uint32 * sc.value)()
-    d.call(17, lists, 0, ctypes.byref(vc), v, ctypes.byref(ac), a, 0)
-    d.call(21, subtitles, ctypes.byref(sc), s, 0)
+    v, a = (ctypes.c_uint32 * max(vc.value, 0))(), (ctypes.c_uint32 * max(ac.value, 0))()
+    s = (ctypes.c_uint32 * sc.value)()
+    d.call("GetStreamLists", 0, ctypes.byref(vc), v, ctypes.byref(ac), a, 0)
+    d.call("GetSubtitleTracks", ctypes.byref(sc), s, 0)
     detection.tracks = Tracks(_ids(v, vc.value), _ids(a, ac.value), _ids(s, sc.value))
     selection = _StreamSelection(detection.tracks.video[0] if detection.tracks.video else 0, 0,
                                  detection.tracks.audio[0] if detection.tracks.audio else 0, 0)
-    d.call(20, [ctypes.POINTER(_StreamSelection), ctypes.c_uint32, ctypes.c_uint64, ctypes.c_void_p,
-                ctypes.c_void_p, ctypes.c_void_p], ctypes.byref(selection), 0, 0, None, None, None)
+    d.call("SelectMatroskaTracks", ctypes.byref(selection), 0, 0, None, None, None)
 
 
 def detect(path) -> Detection:
@@ -272,7 +282,7 @@ def detect(path) -> Detection:
     _check_readable(path)
     with _create_detector() as d:
         kind = ctypes.c_uint32()
-        hr = d.call(3, [ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint32)], os.fsencode(path), ctypes.byref(kind))
+        hr = d.call("OpenFileA", os.fsencode(path), ctypes.byref(kind))
         if hr < 0:
             raise MediaDetectError(hr, "cannot open", path)
         k = kind.value
@@ -282,23 +292,22 @@ def detect(path) -> Detection:
         elif k == MK_MATROSKA:
             _select_first_tracks(d, detection)
         v = _VideoInfo()
-        if d.call(12, [ctypes.POINTER(_VideoInfo)], ctypes.byref(v)) >= 0:
+        if d.call("GetVideoInfo", ctypes.byref(v)) >= 0:
             detection.video = Video(v.format, VIDEO_FORMAT_NAMES.get(v.format, "other"), v.frameRate, v.bitRate,
                                     v.width, v.height, v.aspectX, v.aspectY, v.fieldOrder, v.profile)
         a = _AudioInfo()
-        if d.call(7, [ctypes.POINTER(_AudioInfo)], ctypes.byref(a)) >= 0:
+        if d.call("GetAudioInfo", ctypes.byref(a)) >= 0:
             detection.audio = Audio(a.format, AUDIO_FORMAT_NAMES.get(a.format, "other"), a.channels, a.sampleRate,
                                     a.byteRate, a.blockAlign, a.bitsPerSample, a.bitRate)
         duration = ctypes.c_int64(-1)
-        if d.call(4, [ctypes.POINTER(ctypes.c_int64)], ctypes.byref(duration)) >= 0 and duration.value >= 0:
+        if d.call("GetDuration", ctypes.byref(duration)) >= 0 and duration.value >= 0:
             detection.duration = duration.value / 1e7
             r = _TimeRangeInfo()
-            if d.call(5, [ctypes.POINTER(_TimeRangeInfo)], ctypes.byref(r)) >= 0 and r.startTime >= 0:
+            if d.call("GetTimeRangeInfo", ctypes.byref(r)) >= 0 and r.startTime >= 0:
                 detection.start = r.startTime / 1e7
         return detection
 
 
-_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint32)
 _TIME_TABLE_RESULTS = {1: "no time table for this kind of file", 2: "the time-index component is not registered",
                        3: "stopped"}
 
@@ -319,7 +328,7 @@ def time_table(path) -> List[Tuple[float, int]]:
     result = []
     callback = _CALLBACK(lambda context, code: (result.append(code), done.set()))
     with _create_detector() as d, d.query(IID_ITimeTableInfo) as table:
-        hr = table.call(3, [ctypes.c_wchar_p, _CALLBACK, ctypes.c_void_p], os.path.abspath(path), callback, None)
+        hr = table.call("StartTimeTable", os.path.abspath(path), callback, None)
         if hr < 0:
             raise MediaDetectError(hr, "no time table for this kind of file", path)
         done.wait()

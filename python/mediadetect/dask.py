@@ -53,8 +53,10 @@ def expand(paths):
     out = []
     for p in [paths] if isinstance(paths, (str, os.PathLike)) else paths:
         p = os.fspath(p)
-        matches = sorted(glob.glob(p, recursive=True)) if glob.has_magic(p) else [p]
-        out += [m for m in matches if not os.path.isdir(m) or not glob.has_magic(p)] or [p]
+        if glob.has_magic(p):
+            out += [m for m in sorted(glob.glob(p, recursive=True)) if not os.path.isdir(m)] or [p]
+        else:
+            out.append(p)
     return out
 
 
