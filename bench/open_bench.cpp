@@ -49,9 +49,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "open_bench: %s\n", host.error().c_str());
         return 2;
     }
-    IMediaDetect5* detector = host.CreateDetector();
+    std::string error;
+    IMediaDetect5* detector = host.CreateDetector(error);
     if (!detector) {
-        std::fprintf(stderr, "open_bench: %s\n", host.error().c_str());
+        std::fprintf(stderr, "open_bench: %s\n", error.c_str());
         return 2;
     }
     std::printf("%-60s %5s %12s %12s %12s\n", "file", "kind", "best_us", "median_us", "bytes_read");

@@ -17,28 +17,14 @@
 
 #include "tools/module_host.h"
 #include "tools/report.h"
+#include "tools/scan.h"
 
 namespace {
 
 using md::tool::DescribeHresult;
-using Json = nlohmann::ordered_json;
 
 constexpr int kExitOk = 0;
 constexpr int kExitError = 2;
-
-// Prints one file's report as soon as it is known: aligned text (errors go to
-// standard error) or one JSON object.
-void Print(const md::tool::FileReport& r, bool json, size_t width)
-{
-    if (json) {
-        std::cout << md::tool::ToJson(r).dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
-    } else if (!r.error.empty()) {
-        std::cout.flush();
-        std::cerr << "mediadetect: " << r.file << ": " << r.error << std::endl;
-    } else {
-        std::cout << md::tool::FormatText(r, width) << std::flush;
-    }
-}
 
 // Writes bytes to path. On failure returns the reason and removes the file
 // when this call created it; returns an empty string on success.
@@ -117,6 +103,8 @@ int main(int argc, char** argv)
         "  mediadetect --reopen 2097152 dvd.vob   streams of a program stream from a byte offset\n"
         "  mediadetect --thumbnail t.jpg cam.mp4  write the thumbnail of an MP4 camera file to t.jpg\n"
         "  mediadetect --time-table dvd.vob       presentation time and byte position of every key picture\n"
+        "  mediadetect scan -r --jobs 4 ~/Videos  every file under a folder, four at a time\n"
+        "  find . -name '*.ts' | mediadetect scan -   the files named on standard input\n"
         "  mediadetect register                   register the modules in the registry file\n"
         "  mediadetect unregister                 remove the modules' registry keys\n\n"
         "The registry file is $MEDIADETECT_REGISTRY, else $XDG_CONFIG_HOME/mediadetect/registry.reg.\n"
@@ -151,6 +139,21 @@ int main(int argc, char** argv)
     app.add_flag("--time-table", timeTable,
                  "Build the time table of each MPEG program stream (the presentation time and byte position of "
                  "every key picture, for seeking) and print it. Needs the modules registered.");
+    md::tool::ScanOptions scan;
+    auto* scanCommand = app.add_subcommand(
+        "scan", "Examine many files at once: folders are walked, several files are examined in parallel, and one "
+                "report per file is printed in input order (the same text or JSON as for single files). A "
+                "progress line is shown on standard error while it is a terminal, and a summary by kind at the "
+                "end. Exit status 2 when any file could not be examined.");
+    scanCommand->add_option("paths", scan.paths, "Files, folders, and '-' for paths read from standard input, one "
+                                                 "per line")
+        ->required();
+    scanCommand->add_flag("-r,--recursive", scan.recursive, "Also walk the folders inside the folders given "
+                                                            "(folders reached through symbolic links excepted)");
+    scanCommand->add_option("-j,--jobs", scan.jobs, "Files examined at once (default: one per core)")
+        ->check(CLI::Range(1u, 1024u));
+    scanCommand->add_flag("--json", scan.json, "Print one JSON object per file (JSON Lines)");
+    scanCommand->fallthrough();
     auto* reg = app.add_subcommand("register", "Write the keys of the detector and time-index modules into the "
                                                "registry file");
     auto* unreg = app.add_subcommand("unregister", "Remove the modules' keys from the registry file");
@@ -196,6 +199,11 @@ int main(int argc, char** argv)
         }
         return kExitOk;
     }
+    if (scanCommand->parsed()) {
+        scan.json |= json;
+        scan.hint = hint;
+        return md::tool::RunScan(host, scan) ? kExitOk : kExitError;
+    }
     if (files.empty()) {
         std::cerr << app.help();
         return kExitError;
@@ -211,21 +219,8 @@ int main(int argc, char** argv)
         width = std::max(width, file.size());
     bool failed = false;
     for (const std::string& file : files) {
-        // A new detector object for every file: an object keeps some values (the
-        // first video time, the MP4 thumbnail) from one open to the next.
-        IMediaDetect5* detector = host.CreateDetector();
-        if (!detector) {
-            std::cerr << "mediadetect: " << host.error() << "\n";
-            return kExitError;
-        }
-        IMediaDetectInfo* info = nullptr;
-        if (SUCCEEDED(detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)))) {
-            info->SetInfo(MDI_CONTAINER_HINT, &hint);
-            info->Release();
-        }
-        const md::tool::FileReport r = md::tool::Examine(*detector, file, options);
-        detector->Release();
-        Print(r, json, width);
+        const md::tool::FileReport r = md::tool::ExamineWithNewDetector(host, file, hint, options);
+        md::tool::PrintReport(r, json, width);
         failed |= !r.error.empty();
         if (options.thumbnail && r.error.empty() && !SaveThumbnail(r, thumbnailPath))
             failed = true;

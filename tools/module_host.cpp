@@ -31,19 +31,19 @@ bool ModuleHost::Load(const std::string& path)
     return true;
 }
 
-IMediaDetect5* ModuleHost::CreateDetector()
+IMediaDetect5* ModuleHost::CreateDetector(std::string& error) const
 {
     IClassFactory* factory = nullptr;
     HRESULT hr = m_getClassObject(&CLSID_ZPMediaDetect, &IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) {
-        m_error = "DllGetClassObject failed: " + DescribeHresult(hr);
+        error = "DllGetClassObject failed: " + DescribeHresult(hr);
         return nullptr;
     }
     IMediaDetect5* detector = nullptr;
     hr = factory->CreateInstance(nullptr, IID_IMediaDetect5, reinterpret_cast<void**>(&detector));
     factory->Release();
     if (FAILED(hr)) {
-        m_error = "CreateInstance failed: " + DescribeHresult(hr);
+        error = "CreateInstance failed: " + DescribeHresult(hr);
         return nullptr;
     }
     return detector;

@@ -19,8 +19,9 @@ public:
     bool Load(const std::string& path);
     const std::string& error() const { return m_error; }
 
-    // A new detector object (caller releases), or null with error() set.
-    IMediaDetect5* CreateDetector();
+    // A new detector object (caller releases), or null with the reason in error.
+    // Safe to call from several threads at once.
+    IMediaDetect5* CreateDetector(std::string& error) const;
     HRESULT Register();
     HRESULT Unregister();
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <iostream>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -260,6 +261,27 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
     return r;
 }
 
+FileReport ExamineWithNewDetector(const ModuleHost& host, const std::string& file, uint32_t hint,
+                                  const ExamineOptions& options)
+{
+    std::string error;
+    IMediaDetect5* detector = host.CreateDetector(error);
+    if (!detector) {
+        FileReport r;
+        r.file = file;
+        r.error = error;
+        return r;
+    }
+    IMediaDetectInfo* info = nullptr;
+    if (SUCCEEDED(detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)))) {
+        info->SetInfo(MDI_CONTAINER_HINT, &hint);
+        info->Release();
+    }
+    FileReport r = Examine(*detector, file, options);
+    detector->Release();
+    return r;
+}
+
 std::string DescribeVideo(const VideoInfo& v)
 {
     std::string s = VideoFormatName(v.format);
@@ -473,6 +495,18 @@ nlohmann::ordered_json ToJson(const FileReport& r)
         }
     }
     return j;
+}
+
+void PrintReport(const FileReport& r, bool json, size_t width)
+{
+    if (json) {
+        std::cout << ToJson(r).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+    } else if (!r.error.empty()) {
+        std::cout.flush();
+        std::cerr << "mediadetect: " << r.file << ": " << r.error << std::endl;
+    } else {
+        std::cout << FormatText(r, width) << std::flush;
+    }
 }
 
 }  // namespace md::tool

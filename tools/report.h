@@ -63,6 +63,14 @@ struct ExamineOptions {
 // Opens the file with the detector and collects every record it offers.
 FileReport Examine(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options);
 
+class ModuleHost;
+// Examines the file with a new detector object of the module, given the
+// container hint first. A new object for every file: an object keeps some
+// values (the first video time, the MP4 thumbnail) from one open to the next.
+// Safe to call from several threads at once.
+FileReport ExamineWithNewDetector(const ModuleHost& host, const std::string& file, uint32_t hint,
+                                  const ExamineOptions& options);
+
 const char* KindName(uint32_t kind);
 // "mpeg2 720x576 16:9 25 fps top-field-first 8000 kb/s"
 std::string DescribeVideo(const VideoInfo& v);
@@ -79,5 +87,8 @@ std::string FormatRecordingTime(const RecordingTime& t, char separator);
 // The report as aligned text lines (the file name padded to width).
 std::string FormatText(const FileReport& r, size_t width);
 nlohmann::ordered_json ToJson(const FileReport& r);
+// Prints the report: aligned text on standard output (an error on standard
+// error instead) or one JSON line on standard output.
+void PrintReport(const FileReport& r, bool json, size_t width);
 
 }  // namespace md::tool

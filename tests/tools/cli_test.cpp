@@ -163,6 +163,37 @@ TEST(Tool, UnreadableFileIsReportedWithItsReason)
     EXPECT_TRUE(Contains(r.err, "locked.mpg: Permission denied")) << r.err;
 }
 
+// The scan prints, in input order, exactly what the single-file tool prints for the same list of files.
+TEST(Tool, ScanWalksFoldersInOrderAndPrintsWhatSingleFilesGive)
+{
+    TempDir dir;
+    fs::create_directories(dir / "sub");
+    fs::copy_file(kPlainMp4, dir / "b.mp4");
+    fs::copy_file(kDvd, dir / "a.vob");
+    fs::copy_file(kTs, dir / "sub" / "x.ts");
+    md::test::WriteFileBytes(dir / "c.bin", {});
+    ASSERT_EQ(::mkfifo((dir / "d.fifo").c_str(), 0600), 0);  // not a regular file: skipped by the walk
+    fs::create_directory_symlink(dir.path(), dir / "sub" / "loop");  // never entered
+    const std::string top = dir.path().string(), missing = (dir / "missing.ts").string();
+    const Args files = {top + "/a.vob", top + "/b.mp4", top + "/c.bin", top + "/sub/x.ts", missing, kTs};
+
+    const TempDir listDir;
+    md::test::WriteFileBytes(listDir / "list", {kTs.begin(), kTs.end()});
+    const std::string stdinFromList = "cat " + Quote((listDir / "list").string()) + " |";
+    const RunResult text = RunTool({"scan", "-r", "--jobs", "3", top, missing, "-"}, stdinFromList);
+    const RunResult single = RunTool(files);
+    EXPECT_EQ(std::tuple(text.status, text.out), std::tuple(single.status, single.out));
+    EXPECT_TRUE(Contains(text.err, "missing.ts: No such file or directory")) << text.err;
+    EXPECT_TRUE(Contains(text.err, "6 files in") && Contains(text.err, "2 mpeg2-transport") &&
+                Contains(text.err, "1 unreadable"))
+        << text.err;
+
+    const RunResult flat = RunTool({"scan", "--json", top});
+    const RunResult flatSingle = RunTool({"--json", files[0], files[1], files[2]});
+    EXPECT_EQ(std::tuple(flat.status, flat.out), std::tuple(0, flatSingle.out));
+    EXPECT_EQ(RunTool({"scan"}).status, 2);  // no path: usage
+}
+
 TEST(Tool, DirecTvIsReportedOnlyWithItsHint)
 {
     TempDir dir;
