@@ -1,4 +1,5 @@
-# What `cmake --install` puts under the prefix: the two component modules (with a SOVERSION),
+# What `cmake --install` puts under the prefix: the two component modules (with a SOVERSION) and
+# the Matroska plugin the detector loads from its folder,
 # the tool and its man page, the public headers, mediadetect.pc and the CMake package
 # (find_package(mediadetect) gives the imported target mediadetect::mediadetect).
 include(GNUInstallDirs)
@@ -10,7 +11,7 @@ endforeach()
 target_include_directories(mediadetect INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
 install(TARGETS mediadetect EXPORT mediadetectTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS mdtimeindex LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS mdtimeindex mdmatroska LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS mediadetect_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY include/mediadetect DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 

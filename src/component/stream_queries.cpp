@@ -9,6 +9,7 @@
 #include "input/ms_file_input_stream.h"
 #include "mp4/mp4_time_range.h"
 #include "mpeg/time_range_scan.h"
+#include "probe/matroska_plugin.h"
 
 namespace md {
 namespace {
@@ -117,7 +118,9 @@ void ZPMediaDetect::KeepMkvDemux(int64_t offset)
     m_reopenOffset = offset;
     MSFileInputStream input(m_path);
     input.Seek(static_cast<uint64_t>(offset));
-    auto demux = std::make_unique<MKVDemux>();
+    std::unique_ptr<MKVDemux> demux = NewMatroskaDemux();
+    if (!demux)
+        return;
     StreamList streams;
     demux->Parse(&input, &streams);
     m_mkvDemux = std::move(demux);
@@ -145,6 +148,8 @@ HRESULT ZPMediaDetect::GetStreamLists(uint32_t program, int32_t* videoCount, uin
     return Guarded([&] {
         if (m_kind == MK_MATROSKA) {
             KeepMkvDemux(offset);
+            if (!m_mkvDemux)
+                return E_OUTOFMEMORY;
             const auto video = m_mkvDemux->VideoTracks();
             const auto audio = m_mkvDemux->AudioTracks();
             *videoCount = static_cast<int32_t>(video.size());
@@ -193,6 +198,8 @@ HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers
         return E_INVALIDARG;
     return Guarded([&] {
         KeepMkvDemux(offset);
+        if (!m_mkvDemux)
+            return E_OUTOFMEMORY;
         const auto subtitles = m_mkvDemux->SubtitleTracks();
         *count = static_cast<uint32_t>(subtitles.size());
         if (trackNumbers)
@@ -273,7 +280,9 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
         Reset();
         MSFileInputStream input(m_path);
         input.Seek(static_cast<uint64_t>(m_reopenOffset));  // -1: refused, reading starts at 0
-        auto demux = std::make_unique<MKVDemux>();
+        std::unique_ptr<MKVDemux> demux = NewMatroskaDemux();
+        if (!demux)
+            return E_OUTOFMEMORY;
         demux->SelectTracks(selection->videoId, selection->videoStreamType, selection->audioId,
                             selection->audioStreamType);
         StreamList streams;

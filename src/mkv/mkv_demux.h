@@ -48,9 +48,13 @@ public:
     void Reset(int64_t startTime) override;
     bool HasContainerAspect() override { return false; }
 
+    // The detector loads this code on demand and calls the methods it needs
+    // through the object: they are virtual, or inline.
+
     // The tracks to measure, by track number; called before Parse. The second and
     // fourth values (the host's stream types) are kept but not used.
-    void SelectTracks(uint32_t videoTrack, uint32_t videoStreamType, uint32_t audioTrack, uint32_t audioStreamType);
+    virtual void SelectTracks(uint32_t videoTrack, uint32_t videoStreamType, uint32_t audioTrack,
+                              uint32_t audioStreamType);
 
     // Counts and track numbers of the video, audio and subtitle tracks of the last
     // Parse, in file order. Any pointer may be null; an array must hold as many
@@ -63,7 +67,7 @@ public:
 
     // Times of the selected tracks in 100-ns units (-1 when unknown); the start is
     // the smaller known start time.
-    void GetTimeRange(TimeRangeInfo& range) const;
+    virtual void GetTimeRange(TimeRangeInfo& range) const;
     // The segment duration in 100-ns units.
     int64_t GetDuration() const { return m_durationNs / 100; }
     // The first cluster's Timecode (or the first CueTime when no cluster was

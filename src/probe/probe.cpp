@@ -46,6 +46,9 @@ int32_t Decide(const char* step, int32_t kind)
 
 constexpr uint8_t kPackStartCode = 0xBA;
 constexpr uint8_t kSequenceHeaderCode = 0xB3;
+// The EBML header's element ID: the Matroska test needs it at byte 0, and only
+// then is the Matroska code loaded.
+constexpr uint32_t kEbmlHeaderId = 0x1A45DFA3;
 
 
 // Phase A of ProbeMpeg2Pack: groups of 8 SVCD sectors of 2324 bytes from the pack
@@ -325,7 +328,7 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexce
 
     if (ProbeMp4Atoms(*stream) == kMp4BoxesFound)
         return Decide("moov and mdat boxes", MK_MP4);
-    if (ProbeMatroska(*stream) == MK_MATROSKA_PROBED)
+    if (n >= 4 && Be32(buf) == kEbmlHeaderId && ProbeMatroska(*stream) == MK_MATROSKA_PROBED)
         return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);
 
     if (havePack) {

@@ -1,7 +1,11 @@
 #include "probe/probe.h"
 
-#include "mkv/probe_matroska.h"
+#include "probe/matroska_plugin.h"
 
 // The Matroska test reads the EBML header through libebml, with the Matroska
 // demultiplexer's read window.
-int32_t ProbeMatroska(ZPMP::InputStream& stream) noexcept { return md::ProbeMatroskaStream(stream); }
+int32_t ProbeMatroska(ZPMP::InputStream& stream) noexcept
+{
+    const md::MatroskaEntryPoints* code = md::MatroskaCode();
+    return code != nullptr ? code->probe(stream) : 0;
+}

@@ -19,4 +19,6 @@ cmake --build "$tmp/cxx" >/dev/null
 [ "$("$tmp/cxx/host_cxx" "$file")" = "kind 8" ] || { echo "C++ host: wrong output"; exit 1; }
 
 env -u LD_LIBRARY_PATH "$tmp/prefix/bin/mediadetect" "$file" | grep -q " 8  mpeg2-transport" || { echo "installed tool: no module"; exit 1; }
+mkv=$source/tests/data/mkv_h264_640x360_25fps_aac_48k_stereo.mkv
+[ "$("$tmp/host_c" "$mkv")" = "kind 14" ] || { echo "C host: the installed module did not load its Matroska plugin"; exit 1; }
 echo "installed hosts and tool agree: kind 8"

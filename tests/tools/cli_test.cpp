@@ -171,11 +171,13 @@ TEST(Tool, ScanWalksFoldersInOrderAndPrintsWhatSingleFilesGive)
     fs::copy_file(kPlainMp4, dir / "b.mp4");
     fs::copy_file(kDvd, dir / "a.vob");
     fs::copy_file(kTs, dir / "sub" / "x.ts");
+    fs::copy_file(kData / "mkv_h264_640x360_25fps_aac_48k_stereo.mkv", dir / "sub" / "y.mkv");  // the plugin's
     md::test::WriteFileBytes(dir / "c.bin", {});
     ASSERT_EQ(::mkfifo((dir / "d.fifo").c_str(), 0600), 0);  // not a regular file: skipped by the walk
     fs::create_directory_symlink(dir.path(), dir / "sub" / "loop");  // never entered
     const std::string top = dir.path().string(), missing = (dir / "missing.ts").string();
-    const Args files = {top + "/a.vob", top + "/b.mp4", top + "/c.bin", top + "/sub/x.ts", missing, kTs};
+    const Args files = {top + "/a.vob", top + "/b.mp4", top + "/c.bin", top + "/sub/x.ts", top + "/sub/y.mkv",
+                        missing, kTs};
 
     const TempDir listDir;
     md::test::WriteFileBytes(listDir / "list", {kTs.begin(), kTs.end()});
@@ -184,7 +186,7 @@ TEST(Tool, ScanWalksFoldersInOrderAndPrintsWhatSingleFilesGive)
     const RunResult single = RunTool(files);
     EXPECT_EQ(std::tuple(text.status, text.out), std::tuple(single.status, single.out));
     EXPECT_TRUE(Contains(text.err, "missing.ts: No such file or directory")) << text.err;
-    EXPECT_TRUE(Contains(text.err, "6 files in") && Contains(text.err, "2 mpeg2-transport") &&
+    EXPECT_TRUE(Contains(text.err, "7 files in") && Contains(text.err, "2 mpeg2-transport, 1 dvd-video, 1 matroska") &&
                 Contains(text.err, "1 unreadable"))
         << text.err;
 

@@ -1,0 +1,26 @@
+// The entry point of the Matroska code. The detector module does not link it:
+// libebml and libmatroska take longer to load than most files take to examine,
+// so this code lives in a plugin beside the module (libmdmatroska.so) that is
+// loaded when the first file starting with an EBML header is met. Programs
+// that link md_mkv statically (the tests, benchmarks and fuzzers) get the same
+// entry point linked in.
+#pragma once
+
+#include <cstdint>
+
+#include "input/input_stream.h"
+
+namespace md {
+
+class MKVDemux;
+
+struct MatroskaEntryPoints {
+    // ProbeMatroskaStream.
+    int32_t (*probe)(ZPMP::InputStream& stream) noexcept;
+    // A new demultiplexer (the caller deletes it), or null when out of memory.
+    MKVDemux* (*createDemux)() noexcept;
+};
+
+}  // namespace md
+
+extern "C" const md::MatroskaEntryPoints* md_matroska_entry_points() noexcept;

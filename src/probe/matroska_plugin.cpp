@@ -1,0 +1,50 @@
+#include "probe/matroska_plugin.h"
+
+#include <dlfcn.h>
+#include <string>
+
+// Defined when md_mkv is linked into the program; null in the module.
+extern "C" const md::MatroskaEntryPoints* md_matroska_entry_points() noexcept __attribute__((weak));
+
+namespace md {
+namespace {
+
+using EntryPointsFn = const MatroskaEntryPoints* (*)() noexcept;
+
+const MatroskaEntryPoints* LoadPlugin() noexcept
+{
+    // The plugin lies in the folder of the module this code is part of.
+    Dl_info self{};
+    if (::dladdr(reinterpret_cast<void*>(&LoadPlugin), &self) == 0 || self.dli_fname == nullptr)
+        return nullptr;
+    try {
+        std::string path = self.dli_fname;
+        path = path.substr(0, path.find_last_of('/') + 1) + "libmdmatroska.so";
+        // Never closed: demultiplexers it made may outlive any owner we could give it.
+        void* plugin = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (plugin == nullptr)
+            return nullptr;
+        const auto entry = reinterpret_cast<EntryPointsFn>(::dlsym(plugin, "md_matroska_entry_points"));
+        return entry != nullptr ? entry() : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+const MatroskaEntryPoints* MatroskaCode() noexcept
+{
+    if (md_matroska_entry_points != nullptr)
+        return md_matroska_entry_points();
+    static const MatroskaEntryPoints* const loaded = LoadPlugin();
+    return loaded;
+}
+
+std::unique_ptr<MKVDemux> NewMatroskaDemux() noexcept
+{
+    const MatroskaEntryPoints* code = MatroskaCode();
+    return std::unique_ptr<MKVDemux>(code != nullptr ? code->createDemux() : nullptr);
+}
+
+}  // namespace md

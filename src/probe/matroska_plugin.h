@@ -1,0 +1,20 @@
+// Where the Matroska code comes from: linked in (tests, benchmarks, fuzzers),
+// or the plugin libmdmatroska.so beside the module that holds this code,
+// loaded on first use.
+#pragma once
+
+#include <memory>
+
+#include "mkv/matroska_entry.h"
+#include "mkv/mkv_demux.h"
+
+namespace md {
+
+// The entry points, or null when the plugin cannot be loaded (then no file is
+// Matroska). Loaded once per process; safe to call from several threads.
+const MatroskaEntryPoints* MatroskaCode() noexcept;
+
+// A new Matroska demultiplexer, or null when the code is missing or memory is short.
+std::unique_ptr<MKVDemux> NewMatroskaDemux() noexcept;
+
+}  // namespace md
