@@ -116,29 +116,36 @@ void RingBuffer::Clear()
     m_readByte = 0;
 }
 
+uint32_t RingBuffer::Find(uint8_t b, uint32_t from, uint32_t to) const
+{
+    while (from < to) {
+        const uint32_t index = Wrap(int64_t(m_read) + from);
+        const uint32_t run = std::min(to - from, static_cast<uint32_t>(m_capacity) - index);
+        const uint8_t* start = m_data.get() + index;
+        if (const void* hit = std::memchr(start, b, run))
+            return from + static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - start);
+        from += run;
+    }
+    return to;
+}
+
 uint32_t RingBuffer::SkipToStartCode()
 {
     const uint32_t count = Count();
     // Byte o positions after the read index, o < count.
     auto at = [this](uint32_t o) { return m_data[Wrap(int64_t(m_read) + o)]; };
 
-    uint32_t o = 0;
+    uint32_t o = Find(0, 0, count);
     while (o < count) {
-        if (at(o) != 0) {
-            ++o;
-            continue;
-        }
         if (count - o < 4)
             break;  // too few bytes for a prefix and the byte after it: stay on this 00
         // Look for a 01 from two bytes on; stop on the last byte at the latest.
-        uint32_t j = o + 2;
-        while (count - j > 1 && at(j) != 1)
-            ++j;
+        const uint32_t j = Find(1, o + 2, count - 1);
         if (at(j - 1) == 0 && at(j - 2) == 0) {
             o = j - 2;  // on the first 00 of the prefix
             break;
         }
-        o = j + 1;
+        o = Find(0, j + 1, count);
     }
     AdvanceRead(o);
     return o;
@@ -146,10 +153,7 @@ uint32_t RingBuffer::SkipToStartCode()
 
 uint32_t RingBuffer::SkipToByte(uint8_t b)
 {
-    const uint32_t count = Count();
-    uint32_t o = 0;
-    while (o < count && m_data[Wrap(int64_t(m_read) + o)] != b)
-        ++o;
+    const uint32_t o = Find(b, 0, Count());
     AdvanceRead(o);
     return o;
 }

@@ -92,6 +92,9 @@ private:
     void AdvanceWrite(uint32_t n);
     void AdvanceRead(uint32_t n);
     uint32_t Wrap(int64_t index) const;
+    // The first offset in [from, to) after the read index whose byte is b, else
+    // to; to must not pass Count(). Searches each contiguous run with memchr.
+    uint32_t Find(uint8_t b, uint32_t from, uint32_t to) const;
     uint32_t CopyOut(uint8_t* dst, uint32_t n);
 
     std::unique_ptr<uint8_t[]> m_data;

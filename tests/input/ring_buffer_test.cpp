@@ -87,7 +87,7 @@ void RunDifferential(int capacity, uint32_t seed)
     Bytes buf(size_t(capacity) + 64);
 
     for (int step = 0; step < 20000; ++step) {
-        const uint32_t op = rnd(0, 12);
+        const uint32_t op = rnd(0, 13);
         const int bits = int(rnd(1, 32));
         size_t n = rnd(0, uint32_t(capacity) + 2);
         if (op <= 1) {
@@ -98,7 +98,7 @@ void RunDifferential(int capacity, uint32_t seed)
             if (m.pending.empty())  // byte writes do not test for room: stay within it
                 n = std::min(n, size_t(capacity) - 1 - m.Stored());
             for (size_t i = 0; i < n; ++i)
-                buf[i] = static_cast<uint8_t>(rnd(0, 2) == 0 ? 0 : rng());
+                buf[i] = static_cast<uint8_t>(rnd(0, 2) == 0 ? 0 : rnd(0, 3) == 0 ? 1 : rng());
             rb.Write(buf.data(), n);
             for (size_t i = 0; i < n; ++i)
                 m.PutBits(buf[i], 8);
@@ -141,6 +141,29 @@ void RunDifferential(int capacity, uint32_t seed)
                 ++skip;
             ASSERT_EQ(rb.SkipToByte(target), skip);
             m.GetBits(skip * 8);
+        } else if (op == 13) {
+            // The byte-by-byte scan: from a 00 (with at least four bytes from it) to the next 01 from two bytes
+            // on, or the last byte; stop when 00 00 stand before it, else go on after it.
+            const size_t count = m.Stored();
+            size_t o = 0;
+            while (o < count) {
+                if (m.ByteAt(o) != 0) {
+                    ++o;
+                    continue;
+                }
+                if (count - o < 4)
+                    break;
+                size_t j = o + 2;
+                while (count - j > 1 && m.ByteAt(j) != 1)
+                    ++j;
+                if (m.ByteAt(j - 1) == 0 && m.ByteAt(j - 2) == 0) {
+                    o = j - 2;
+                    break;
+                }
+                o = j + 1;
+            }
+            ASSERT_EQ(rb.SkipToStartCode(), o);
+            m.GetBits(o * 8);
         } else if (op == 11) {
             rb.Mark();
             m.marked = true, m.history.clear(), m.maxSpan = m.Stored();
