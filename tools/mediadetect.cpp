@@ -189,8 +189,10 @@ int main(int argc, char** argv)
     }
 
     md::tool::ShowTimeTableProgress(::isatty(STDERR_FILENO) != 0);
-    if (seek->parsed())
+    if (seek->parsed()) {
+        seekRequest.json = seekRequest.json || json;  // --json before or after the word seek
         return md::tool::RunSeek(seekRequest, modulePath);
+    }
 
     md::tool::ModuleHost host;
     if (!host.Load(modulePath)) {
