@@ -18,6 +18,8 @@
 #include "tools/module_host.h"
 #include "tools/report.h"
 #include "tools/scan.h"
+#include "tools/seek.h"
+#include "tools/time_table.h"
 
 namespace {
 
@@ -105,6 +107,7 @@ int main(int argc, char** argv)
         "  mediadetect --time-table dvd.vob       presentation time and byte position of every key picture\n"
         "  mediadetect scan -r --jobs 4 ~/Videos  every file under a folder, four at a time\n"
         "  find . -name '*.ts' | mediadetect scan -   the files named on standard input\n"
+        "  mediadetect seek dvd.vob 90.5          byte offset of the last key picture at or before 90.5 s\n"
         "  mediadetect register                   register the modules in the registry file\n"
         "  mediadetect unregister                 remove the modules' registry keys\n\n"
         "The registry file is $MEDIADETECT_REGISTRY, else $XDG_CONFIG_HOME/mediadetect/registry.reg.\n"
@@ -138,7 +141,8 @@ int main(int argc, char** argv)
     bool timeTable = false;
     app.add_flag("--time-table", timeTable,
                  "Build the time table of each MPEG program stream (the presentation time and byte position of "
-                 "every key picture, for seeking) and print it. Needs the modules registered.");
+                 "every key picture, for seeking) and print it. Needs the modules registered. On a terminal a "
+                 "progress line shows on standard error while it is built.");
     md::tool::ScanOptions scan;
     auto* scanCommand = app.add_subcommand(
         "scan", "Examine many files at once: folders are walked, several files are examined in parallel, and one "
@@ -157,6 +161,18 @@ int main(int argc, char** argv)
     auto* reg = app.add_subcommand("register", "Write the keys of the detector and time-index modules into the "
                                                "registry file");
     auto* unreg = app.add_subcommand("unregister", "Remove the modules' keys from the registry file");
+    // seek FILE SECONDS
+    md::tool::SeekRequest seekRequest;
+    auto* seek = app.add_subcommand("seek", "Print the byte offset of the last key picture at or before a time, "
+                                            "from the file's stored time table (built first when none is stored)");
+    seek->add_option("file", seekRequest.file, "MPEG program stream")->required();
+    seek->add_option("seconds", seekRequest.seconds,
+                     "Seconds on the time table's axis (0 is the first video picture); a time before the first key "
+                     "picture gives that picture's offset, with a note on standard error; after the last, the "
+                     "last one's")
+        ->required();
+    seek->add_flag("--json", seekRequest.json, "Print {file, seconds, timeSeconds, offset} as one JSON object");
+    seek->footer("A stored table is used as it is: after the file changes, rebuild it with --time-table.");
 
     try {
         app.parse(argc, argv);
@@ -173,6 +189,12 @@ int main(int argc, char** argv)
     if (thumbnail->count() > 0 && files.size() != 1) {
         std::cerr << "mediadetect: --thumbnail takes exactly one input file (" << files.size() << " given)\n";
         return kExitError;
+    }
+
+    md::tool::ShowTimeTableProgress(::isatty(STDERR_FILENO) != 0);
+    if (seek->parsed()) {
+        seekRequest.json = seekRequest.json || json;  // --json before or after the word seek
+        return md::tool::RunSeek(seekRequest, modulePath);
     }
 
     md::tool::ModuleHost host;

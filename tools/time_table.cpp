@@ -1,8 +1,10 @@
 #include "tools/time_table.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 #include <optional>
 
@@ -12,6 +14,9 @@
 
 namespace md::tool {
 namespace {
+
+constexpr std::chrono::milliseconds kProgressInterval{250};
+bool g_showProgress = false;
 
 struct Completion {
     std::mutex mutex;
@@ -55,8 +60,18 @@ TimeTable BuildTimeTable(IMediaDetect5& detector, const std::string& file)
     Completion completion;
     const HRESULT hr = info->StartTimeTable(Utf8ToWide(file).c_str(), &Completion::Callback, &completion);
     if (SUCCEEDED(hr)) {
+        bool shown = false;
         std::unique_lock lock(completion.mutex);
-        completion.done.wait(lock, [&] { return completion.result.has_value(); });
+        while (!completion.done.wait_for(lock, kProgressInterval, [&] { return completion.result.has_value(); })) {
+            uint32_t percent = 0;
+            if (g_showProgress && SUCCEEDED(info->GetTimeTableProgress(&percent))) {
+                std::cerr << "\rmediadetect: time table of " << std::filesystem::path(file).filename().string()
+                          << ": " << percent << "%" << std::flush;
+                shown = true;
+            }
+        }
+        if (shown)
+            std::cerr << "\r\x1b[K" << std::flush;  // back to the line start, erase the line
     }
     info->StopTimeTable();  // joins the finished worker
     info->Release();
@@ -86,5 +101,7 @@ TimeTable BuildTimeTable(IMediaDetect5& detector, const std::string& file)
     }
     return table;
 }
+
+void ShowTimeTableProgress(bool show) { g_showProgress = show; }
 
 }  // namespace md::tool

@@ -21,4 +21,8 @@ struct TimeTable {
 
 TimeTable BuildTimeTable(IMediaDetect5& detector, const std::string& file);
 
+// Whether BuildTimeTable keeps a progress line ("... 42%") on standard error while
+// the walk runs, cleared at the end; for a terminal. Off until set.
+void ShowTimeTableProgress(bool show);
+
 }  // namespace md::tool

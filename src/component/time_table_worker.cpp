@@ -1,9 +1,11 @@
 #include "component/time_table_worker.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <sys/stat.h>
 
-#include "input/byte_window.h"
 #include "input/ms_file_input_stream.h"
 #include "mpeg/pack_check.h"
 #include "platform/com_runtime.h"
@@ -12,8 +14,12 @@
 namespace md {
 namespace {
 
-constexpr uint32_t kChunkSize = 0x10000;      // 64 KiB per read
-constexpr uint32_t kWindowCapacity = 0x50000;
+// The walk covers the file's whole 64 KiB chunks only: a last partial chunk is
+// never scanned. It reads 16 chunks at a time, after the unfinished pack that the
+// previous scan leaves for the next one.
+constexpr uint32_t kChunkSize = 0x10000;
+constexpr uint32_t kReadSize = 16 * kChunkSize;
+constexpr uint32_t kBufferSize = kReadSize + 4 * kChunkSize;
 constexpr uint32_t kClassContext = 0x15;     // in-process, local or remote server
 
 std::unique_ptr<MpegPackCheck> NewPackCheck(uint32_t kind)
@@ -108,34 +114,39 @@ uint32_t TimeTableWorker::Walk()
     checker->SetInspect(true);
 
     m_bytesDone = 0;
-    ByteWindow window;
-    if (!window.Allocate(kWindowCapacity, kChunkSize))
+    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kBufferSize]);
+    if (!buffer)
         return kTimeTableUnreadable;
     PackEntryList entries;
     bool aborted = false;
-    uint64_t got = input.Read(window.WritePointer(), kChunkSize);
-    while (got == kChunkSize && m_stopRequested == 0) {
-        window.Commit(kChunkSize);
-        uint32_t count = 0;
-        const uint8_t* bytes = window.ReadPointer(count);
-        if (count >= 1) {
-            const uint32_t consumed = checker->ScanPacks(bytes, count, &entries, false);
-            for (const PackEntry& entry : entries) {
-                if (!entry.ptsPresent || !entry.key)
-                    continue;
-                const int64_t position = static_cast<int64_t>(entry.offset) + m_bytesDone.load();
-                if (FAILED(index->AddEntry(table, kTimeIndexPackEntry, entry.videoTime, sizeof position, &position))) {
-                    aborted = true;
-                    break;
-                }
-            }
-            entries.clear();
-            window.Consume(consumed);
-            m_bytesDone += consumed;
-            if (aborted)
+    uint32_t carried = 0;  // the unfinished pack of the last scan, at the buffer start
+    while (m_stopRequested == 0) {
+        // A pack that fills the buffer leaves no room for a chunk: no later pack
+        // start can be reached, so no entry can follow.
+        const uint32_t room = std::min(kReadSize, (kBufferSize - carried) / kChunkSize * kChunkSize);
+        if (room == 0)
+            break;
+        const uint64_t got = input.Read(buffer.get() + carried, room);
+        const auto whole = static_cast<uint32_t>(got / kChunkSize * kChunkSize);
+        if (whole == 0)
+            break;
+        const uint32_t count = carried + whole;
+        const uint32_t consumed = checker->ScanPacks(buffer.get(), count, &entries, false);
+        for (const PackEntry& entry : entries) {
+            if (!entry.ptsPresent || !entry.key)
+                continue;
+            const int64_t position = static_cast<int64_t>(entry.offset) + m_bytesDone.load();
+            if (FAILED(index->AddEntry(table, kTimeIndexPackEntry, entry.videoTime, sizeof position, &position))) {
+                aborted = true;
                 break;
+            }
         }
-        got = input.Read(window.WritePointer(), kChunkSize);
+        entries.clear();
+        m_bytesDone += consumed;
+        if (aborted || got < room)
+            break;  // an entry refused, or the end of the file (or a failed read)
+        carried = count - consumed;
+        std::memmove(buffer.get(), buffer.get() + consumed, carried);
     }
 
     if (aborted || m_stopRequested != 0) {

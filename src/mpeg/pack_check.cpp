@@ -26,9 +26,19 @@ uint32_t WalkPacks(const uint8_t* buffer, uint32_t length, PackEntryList* entrie
     bool excluded = false;
     bool sawPack = false;
     uint32_t lastPackStart = 0;
+    // The pack's last video packet, searched for a key picture only when the
+    // pack is emitted with a PTS: most video packets continue a picture and
+    // carry none.
+    const uint8_t* keyPacket = nullptr;
+    uint32_t keyAvailable = 0;
     auto emit = [&](uint32_t end) {
         if (open && !excluded && entries != nullptr) {
             pack.length = static_cast<uint32_t>(end - pack.offset);
+            if (pack.ptsPresent != 0 && keyPacket != nullptr) {
+                uint8_t closedGop = 0;
+                uint32_t temporalReference = 0;
+                KeyPictureInPes(keyPacket, keyAvailable, pack.key, closedGop, temporalReference);
+            }
             entries->push_back(pack);
         }
     };
@@ -43,6 +53,7 @@ uint32_t WalkPacks(const uint8_t* buffer, uint32_t length, PackEntryList* entrie
             pack.pack = p;
             pack.offset = i;
             pack.videoTime = -1;
+            keyPacket = nullptr;
             open = true;
             excluded = false;
             sawPack = true;
@@ -87,14 +98,13 @@ uint32_t WalkPacks(const uint8_t* buffer, uint32_t length, PackEntryList* entrie
                     pack.videoTime = -1;
                 }
                 pack.video = 1;
-                uint8_t closedGop = 0;
-                uint32_t temporalReference = 0;
-                KeyPictureInPes(p, length - i, pack.key, closedGop, temporalReference);
+                keyPacket = p;
+                keyAvailable = length - i;
             } else if (state.inspect && (IsAudioStreamId(id) || IsPrivateStream1(id))) {
                 pack.audio = 1;
                 if (mpeg2) {
                     pack.video = 0;
-                    pack.key = 0;
+                    keyPacket = nullptr;
                 }
             }
             i += n;
@@ -134,23 +144,23 @@ bool KeyPictureInPes(const uint8_t* p, uint32_t available, uint8_t& key, uint8_t
     const uint32_t packetLength = 6 + Be16(p + 4);
     if (packetLength > available || !IsVideoStreamId(p[3]) || packetLength < 11)
         return false;
-    for (uint32_t j = 6; Has(packetLength, j, 4); ++j) {
-        if (!IsStartCodePrefix(p + j))
-            continue;
-        if (p[j + 3] == 0xB8) {  // group_start_code
-            key = 1;
-            uint8_t brokenLink = 0;
-            ReadGopFlags(p + j, packetLength - j, closedGop, brokenLink);
-            ReadTemporalReference(p + j, packetLength - j, temporalReference);
-            return true;
-        }
-        if (p[j + 3] == 0x00) {  // picture_start_code: picture_coding_type 1 is an I-picture
-            if (Has(packetLength, j + 4, 4) && (p[j + 5] >> 3 & 0x07) == 1)
-                key = 1;
-            return key != 0;
-        }
+    // The first GOP or picture start code from byte 6 on; memchr finds the 01 of
+    // each start code, so the slice data between them costs little.
+    const auto gopOrPicture = [](uint8_t code) { return code == 0xB8 || code == 0x00; };
+    const uint32_t j = 6 + FindCodeIf(p + 6, packetLength - 6, gopOrPicture);
+    if (j == packetLength)
+        return false;
+    if (p[j + 3] == 0xB8) {  // group_start_code
+        key = 1;
+        uint8_t brokenLink = 0;
+        ReadGopFlags(p + j, packetLength - j, closedGop, brokenLink);
+        ReadTemporalReference(p + j, packetLength - j, temporalReference);
+        return true;
     }
-    return false;
+    // picture_start_code: picture_coding_type 1 is an I-picture
+    if (Has(packetLength, j + 4, 4) && (p[j + 5] >> 3 & 0x07) == 1)
+        key = 1;
+    return key != 0;
 }
 
 }  // namespace md

@@ -27,7 +27,9 @@ struct PackEntry {
     uint8_t video;        // a video packet was inspected in this pack
     uint8_t audio;        // an audio or private-stream-1 packet was seen
     uint8_t ptsPresent;   // the last PES packet of the pack had a PTS
-    uint8_t key;          // the video packet starts a GOP or holds an I-picture
+    // The last video packet starts a GOP or holds an I-picture; looked for only
+    // when ptsPresent is set (the packs a time table takes), else 0.
+    uint8_t key;
     uint64_t offset;      // of the pack from the buffer start
 };
 

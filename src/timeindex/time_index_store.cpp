@@ -157,4 +157,39 @@ std::optional<std::vector<TimeIndexEntry>> TimeIndexStore::ReadTable(const std::
     return entries;
 }
 
+TimeIndexStore::SeekStatus TimeIndexStore::Seek(const std::string& key, int64_t time, TimeIndexEntry& entry)
+{
+    // 0: the last entry at or before time; 1: the first entry; 2: whether a table is stored at all.
+    static constexpr const char* kQueries[] = {
+        "SELECT type, time, data FROM entries WHERE table_id = (SELECT id FROM tables WHERE path = ?1) "
+        "AND time <= ?2 ORDER BY time DESC, seq DESC LIMIT 1",
+        "SELECT type, time, data FROM entries WHERE table_id = (SELECT id FROM tables WHERE path = ?1) "
+        "ORDER BY time, seq LIMIT 1",
+        "SELECT id FROM tables WHERE path = ?1"};
+    static constexpr SeekStatus kFound[] = {SeekStatus::kAtOrBefore, SeekStatus::kBeforeFirst, SeekStatus::kEmptyTable};
+    for (size_t q = 0; q < 3; ++q) {
+        Statement query(m_db, kQueries[q]);
+        if (!query || sqlite3_bind_text(query.get(), 1, key.data(), int(key.size()), SQLITE_TRANSIENT) != SQLITE_OK ||
+            (q == 0 && sqlite3_bind_int64(query.get(), 2, time) != SQLITE_OK)) {
+            m_error = sqlite3_errmsg(m_db);
+            return SeekStatus::kFailed;
+        }
+        const int rc = sqlite3_step(query.get());
+        if (rc == SQLITE_DONE)
+            continue;
+        if (rc != SQLITE_ROW) {
+            m_error = sqlite3_errmsg(m_db);
+            return SeekStatus::kFailed;
+        }
+        if (q < 2) {
+            entry.type = static_cast<uint32_t>(sqlite3_column_int64(query.get(), 0));
+            entry.time = sqlite3_column_int64(query.get(), 1);
+            const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(query.get(), 2));
+            entry.data.assign(blob, blob + sqlite3_column_bytes(query.get(), 2));
+        }
+        return kFound[q];
+    }
+    return SeekStatus::kNoTable;
+}
+
 }  // namespace md

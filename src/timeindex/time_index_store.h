@@ -44,6 +44,12 @@ public:
     // nothing when no table is stored.
     std::optional<std::vector<TimeIndexEntry>> ReadTable(const std::string& key);
 
+    // Where a seek to time lands in the table stored under key: the last entry at
+    // or before time (in time order, then insertion order) or, when time lies
+    // before every entry, the first one. One indexed query when such an entry exists.
+    enum class SeekStatus { kAtOrBefore, kBeforeFirst, kEmptyTable, kNoTable, kFailed };
+    SeekStatus Seek(const std::string& key, int64_t time, TimeIndexEntry& entry);
+
     const std::string& LastError() const { return m_error; }
 
 private:

@@ -1,5 +1,6 @@
 // The time table's result codes and a stop in the middle of a walk (corpus tables: conformance_test.cpp).
 #include "component/time_table_host.h"
+#include "mpeg/pack_check.h"
 
 namespace {
 
@@ -54,6 +55,36 @@ TEST_F(TimeTable, StopEndsTheWalkAndKeepsTheStoredTable)
     ASSERT_EQ(m_table->GetTimeTableProgress(&percent), S_OK);
     EXPECT_LT(percent, 100u);
     EXPECT_EQ(Stored(file), complete);
+}
+
+// The worker's table against 64 KiB reads (a last partial chunk never scanned) on 777 odd bytes, 2 copies of the DVD
+// sample and 600000 bytes of a third: packs across every boundary, clock resets, a key picture (579584) in the tail.
+TEST_F(TimeTable, LargeReadsGiveTheTableOf64KiBReads)
+{
+    const auto vob = ReadFileBytes(TestDataDir() / "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob");
+    std::vector<uint8_t> file(777, 0x5A);
+    for (size_t i = 0; i < 2 * vob.size() + 600000; ++i)
+        file.push_back(vob[i % vob.size()]);
+    const auto chunked = [](const std::vector<uint8_t>& bytes) {
+        md::Mpeg2PackCheck checker;
+        checker.SetInspect(true);
+        std::vector<TimeAndPosition> table;
+        md::PackEntryList entries;
+        for (size_t done = 0, end = 0x10000; end <= bytes.size(); end += 0x10000, entries.clear()) {
+            const uint32_t consumed = checker.ScanPacks(&bytes[done], uint32_t(end - done), &entries, false);
+            for (const md::PackEntry& e : entries)
+                if (e.ptsPresent && e.key)
+                    table.emplace_back(e.videoTime, int64_t(done + e.offset));
+            done += consumed;
+        }
+        return table;
+    };
+    WriteFileBytes(m_tables / "odd.vob", file);
+    ASSERT_EQ(Build(m_tables / "odd.vob"), 0u);
+    const auto expected = chunked(file);
+    EXPECT_EQ(Stored(m_tables / "odd.vob"), expected);
+    file.resize(file.size() / 0x10000 * 0x10000 + 0x10000);  // the tail scanned too: one more key picture
+    EXPECT_EQ(chunked(file).size(), expected.size() + 1);
 }
 
 }  // namespace

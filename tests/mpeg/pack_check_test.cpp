@@ -1,6 +1,7 @@
 // Pack checkers: pack boundaries, the exclusion rule, the video and key flags, the clock across an SCR reset.
 #include <gtest/gtest.h>
 
+#include "es/mpeg_video.h"
 #include "mpeg/pack_check.h"
 #include "support/stream_builders.h"
 
@@ -81,6 +82,38 @@ TEST(PackCheckTest, KeyPictureInPes)
         EXPECT_EQ(std::tuple(got, int(key), int(closed), tr), std::tuple(want, int(want), wantClosed, wantTr))
             << packet.size();
     }
+}
+
+// KeyPictureInPes against a byte walk on random packets of start code bytes (00 00 00 01, codes at the very end).
+TEST(PackCheckTest, KeyPictureSearchAgreesWithByteWalk)
+{
+    const auto byteWalk = [](const ByteVec& p) {
+        for (size_t j = 6; j + 4 <= p.size(); ++j) {
+            if (p[j] != 0 || p[j + 1] != 0 || p[j + 2] != 1 || (p[j + 3] != 0xB8 && p[j + 3] != 0x00))
+                continue;
+            const auto rest = static_cast<uint32_t>(p.size() - j);
+            uint8_t closed = 0, broken = 0;
+            uint32_t tr = 0;
+            if (p[j + 3] == 0x00)
+                return std::tuple(rest >= 8 && (p[j + 5] >> 3 & 7) == 1, 0, 0u);
+            md::ReadGopFlags(&p[j], rest, closed, broken), md::ReadTemporalReference(&p[j], rest, tr);
+            return std::tuple(true, int(closed), tr);
+        }
+        return std::tuple(false, 0, 0u);
+    };
+    const uint8_t alphabet[] = {0x00, 0x00, 0x00, 0x01, 0xB8, 0x08, 0x10, 0xFF};
+    uint32_t seed = 12345, keys = 0;
+    for (int n = 0; n < 5000; ++n) {
+        ByteVec p = {0, 0, 1, 0xE0, 0, uint8_t(5 + n % 40)};
+        for (int k = 0; k < 5 + n % 40; ++k, seed = seed * 1103515245 + 12345)
+            p.push_back(alphabet[seed >> 16 & 7]);
+        uint8_t key = 9, closed = 9;
+        uint32_t tr = 9;
+        md::KeyPictureInPes(p.data(), static_cast<uint32_t>(p.size()), key, closed, tr);
+        ASSERT_EQ(std::tuple(key == 1, int(closed), tr), byteWalk(p)) << ::testing::PrintToString(p);
+        keys += key;
+    }
+    EXPECT_GT(keys, 100u);  // hits as well as misses
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "support/files.h"
 #include "support/mp4_builders.h"
 #include "support/stream_builders.h"
+#include "timeindex/time_index_store.h"
 
 namespace {
 
@@ -299,6 +300,38 @@ TEST(Tool, TimeTableListsTheKeyPicturesOfAProgramStream)
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(std::tuple(entries[1]["time"], entries[1]["position"]), std::tuple(6000000, 368640));
     EXPECT_TRUE(objects[1]["timeTable"]["error"].is_string());
+}
+
+TEST(Tool, SeekGivesTheLastKeyPictureAtOrBeforeATime)
+{
+    TempDir dir;
+    const std::string env = "MEDIADETECT_REGISTRY=" + Quote((dir / "registry.reg").string()) +
+                            " MEDIADETECT_TIMEINDEX_DB=" + Quote((dir / "index.sqlite").string());
+    // A table written straight into the store, for a file that is no program stream: seek reads only the table.
+    const fs::path file = dir / "stored.bin";
+    md::test::WriteFileBytes(file, {1});
+    const auto at = [](double seconds, int64_t offset) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&offset);
+        return md::TimeIndexEntry{1, int64_t(seconds * 1e7), {bytes, bytes + sizeof offset}};
+    };
+    std::string error;
+    const auto store = md::TimeIndexStore::Open(dir / "index.sqlite", error);
+    ASSERT_TRUE(store && store->ReplaceTable(md::TimeIndexKey(file), {at(2, 10), at(5, 20), at(5, 25), at(9, 40)}));
+    // {seconds, output, message}: between, at (the later of two), before the first, after the last; refused times.
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        {"3.5", "10\n", ""}, {"5", "25\n", ""}, {"1", "10\n", "before the first key picture"}, {"60", "40\n", ""},
+        {"-2", "", "must not be negative"}, {"2s", "", "not a number of seconds"}};
+    for (const auto& [seconds, out, message] : rows) {
+        const RunResult r = RunTool({"seek", file.string(), seconds}, env);
+        EXPECT_TRUE(r.status == (out.empty() ? 2 : 0) && r.out == out && Contains(r.err, message) &&
+                    r.err.empty() == message.empty())
+            << seconds << ": " << r.out << r.err;
+    }
+    ASSERT_EQ(RunTool({"register"}, env).status, 0);
+    EXPECT_TRUE(Contains(RunTool({"seek", kTs, "1"}, env).err, "no time table for this kind of file"));
+    // No table stored: it is built. ffprobe's key video packets: pts 48600, 102600 (90 kHz) at 2048, 368640.
+    const json j = RunTool({"seek", "--json", kDvd, "0.9"}, env).Json().at(0);
+    EXPECT_EQ(j, json::parse(R"({"file":")" + kDvd + R"(","seconds":0.9,"timeSeconds":0.6,"offset":368640})"));
 }
 
 }  // namespace
