@@ -77,6 +77,8 @@ int RunSeek(const SeekRequest& request, const std::string& modulePath)
     const std::string key = TimeIndexKey(file);
     TimeIndexEntry entry;
     TimeIndexStore::SeekStatus status = store->Seek(key, time, entry);
+    if (!store->Notice().empty())
+        std::cerr << "mediadetect: note: " << store->Notice() << "\n";
     if (status == TimeIndexStore::SeekStatus::kNoTable) {
         if (const std::string why = BuildTable(file, modulePath); !why.empty())
             return Fail(file, "cannot seek: " + why);

@@ -54,48 +54,88 @@ std::string TimeIndexKey(const std::filesystem::path& mediaFile)
 
 std::unique_ptr<TimeIndexStore> TimeIndexStore::Open(const std::filesystem::path& database, std::string& error)
 {
-    std::error_code ec;
-    if (database.has_parent_path())
-        std::filesystem::create_directories(database.parent_path(), ec);
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        error = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
-        return nullptr;
-    }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    std::unique_ptr<TimeIndexStore> store(new (std::nothrow) TimeIndexStore(db));
+    std::unique_ptr<TimeIndexStore> store(new (std::nothrow) TimeIndexStore(database));
     if (!store) {
-        sqlite3_close(db);
         error = "out of memory";
         return nullptr;
     }
-    if (!store->Exec(kSchema)) {
+    if (!store->Connect() && !store->Recover()) {
         error = store->m_error;
         return nullptr;
     }
     return store;
 }
 
-TimeIndexStore::~TimeIndexStore() { sqlite3_close(m_db); }
+TimeIndexStore::~TimeIndexStore() { Disconnect(); }
+
+bool TimeIndexStore::Connect()
+{
+    std::error_code ec;
+    if (m_database.has_parent_path())
+        std::filesystem::create_directories(m_database.parent_path(), ec);
+    if (sqlite3_open_v2(m_database.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        m_error = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        Disconnect();
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    // In WAL mode a commit needs no sync of the database file to survive a
+    // killed process; only a power loss may take the last tables.
+    return Exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;") && Exec(kSchema);
+}
+
+void TimeIndexStore::Disconnect()
+{
+    sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+bool TimeIndexStore::Recover()
+{
+    if (m_lastCode != SQLITE_CORRUPT && m_lastCode != SQLITE_NOTADB)
+        return false;
+    m_lastCode = SQLITE_OK;
+    Disconnect();
+    std::filesystem::path aside = m_database;
+    aside += ".damaged";
+    std::error_code ec;
+    std::filesystem::rename(m_database, aside, ec);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        std::filesystem::path companion = m_database;
+        companion += suffix;
+        std::filesystem::remove(companion, ec);
+    }
+    m_notice = "the time-index store " + m_database.string() + " was damaged (" + m_error + "); it was set aside as " +
+               aside.string() + " and a new one started";
+    return Connect();
+}
 
 bool TimeIndexStore::Exec(const char* sql)
 {
-    char* message = nullptr;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) == SQLITE_OK)
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
         return true;
-    m_error = message ? message : sqlite3_errmsg(m_db);
-    sqlite3_free(message);
+    NoteError();
     return false;
+}
+
+void TimeIndexStore::NoteError()
+{
+    m_error = sqlite3_errmsg(m_db);
+    m_lastCode = sqlite3_extended_errcode(m_db) & 0xFF;
 }
 
 bool TimeIndexStore::ReplaceTable(const std::string& key, const std::vector<TimeIndexEntry>& entries)
 {
-    if (!Exec("BEGIN IMMEDIATE"))
+    return ReplaceTableOnce(key, entries) || (Recover() && ReplaceTableOnce(key, entries));
+}
+
+bool TimeIndexStore::ReplaceTableOnce(const std::string& key, const std::vector<TimeIndexEntry>& entries)
+{
+    if (m_db == nullptr || !Exec("BEGIN IMMEDIATE"))
         return false;
     const auto fail = [this] {
-        m_error = sqlite3_errmsg(m_db);
+        NoteError();
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     };
@@ -132,10 +172,20 @@ bool TimeIndexStore::ReplaceTable(const std::string& key, const std::vector<Time
 
 std::optional<std::vector<TimeIndexEntry>> TimeIndexStore::ReadTable(const std::string& key)
 {
-    Statement find(m_db, "SELECT id FROM tables WHERE path = ?1");
-    if (!find || sqlite3_bind_text(find.get(), 1, key.data(), int(key.size()), SQLITE_TRANSIENT) != SQLITE_OK ||
-        sqlite3_step(find.get()) != SQLITE_ROW)
+    if (m_db == nullptr)
         return std::nullopt;
+    Statement find(m_db, "SELECT id FROM tables WHERE path = ?1");
+    const int found = find && sqlite3_bind_text(find.get(), 1, key.data(), int(key.size()), SQLITE_TRANSIENT) ==
+                                      SQLITE_OK
+                          ? sqlite3_step(find.get())
+                          : SQLITE_ERROR;
+    if (found != SQLITE_ROW) {
+        if (found != SQLITE_DONE) {
+            NoteError();
+            Recover();  // a damaged store is replaced by an empty one: no table
+        }
+        return std::nullopt;
+    }
     const sqlite3_int64 id = sqlite3_column_int64(find.get(), 0);
     Statement rows(m_db, "SELECT type, time, data FROM entries WHERE table_id = ?1 ORDER BY time, seq");
     if (!rows || sqlite3_bind_int64(rows.get(), 1, id) != SQLITE_OK)
@@ -151,7 +201,8 @@ std::optional<std::vector<TimeIndexEntry>> TimeIndexStore::ReadTable(const std::
         entries.push_back(std::move(e));
     }
     if (rc != SQLITE_DONE) {
-        m_error = sqlite3_errmsg(m_db);
+        NoteError();
+        Recover();
         return std::nullopt;
     }
     return entries;
@@ -159,6 +210,8 @@ std::optional<std::vector<TimeIndexEntry>> TimeIndexStore::ReadTable(const std::
 
 TimeIndexStore::SeekStatus TimeIndexStore::Seek(const std::string& key, int64_t time, TimeIndexEntry& entry)
 {
+    if (m_db == nullptr)
+        return SeekStatus::kFailed;
     // 0: the last entry at or before time; 1: the first entry; 2: whether a table is stored at all.
     static constexpr const char* kQueries[] = {
         "SELECT type, time, data FROM entries WHERE table_id = (SELECT id FROM tables WHERE path = ?1) "
@@ -171,15 +224,15 @@ TimeIndexStore::SeekStatus TimeIndexStore::Seek(const std::string& key, int64_t 
         Statement query(m_db, kQueries[q]);
         if (!query || sqlite3_bind_text(query.get(), 1, key.data(), int(key.size()), SQLITE_TRANSIENT) != SQLITE_OK ||
             (q == 0 && sqlite3_bind_int64(query.get(), 2, time) != SQLITE_OK)) {
-            m_error = sqlite3_errmsg(m_db);
-            return SeekStatus::kFailed;
+            NoteError();
+            return Recover() ? SeekStatus::kNoTable : SeekStatus::kFailed;
         }
         const int rc = sqlite3_step(query.get());
         if (rc == SQLITE_DONE)
             continue;
         if (rc != SQLITE_ROW) {
-            m_error = sqlite3_errmsg(m_db);
-            return SeekStatus::kFailed;
+            NoteError();
+            return Recover() ? SeekStatus::kNoTable : SeekStatus::kFailed;
         }
         if (q < 2) {
             entry.type = static_cast<uint32_t>(sqlite3_column_int64(query.get(), 0));

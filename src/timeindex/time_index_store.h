@@ -1,6 +1,13 @@
 // The time-index store: one SQLite database holding a table of timed entries
 // per media file. The time-index component writes it; the command-line tool
 // reads it back.
+//
+// The database runs in WAL mode: a table is replaced in one transaction, so a
+// process killed while writing leaves the previous table complete, and readers
+// never wait for a writer; writers wait for each other (a busy timeout). Every
+// table can be built again from its media file, so a damaged database (not a
+// database, or truncated) is set aside as <name>.damaged and a new one started;
+// Notice() then says so.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +25,7 @@ struct TimeIndexEntry {
     uint32_t type = 0;
     int64_t time = 0;  // 100-ns units
     std::vector<uint8_t> data;
+    bool operator==(const TimeIndexEntry&) const = default;
 };
 
 // $MEDIADETECT_TIMEINDEX_DB when set, else $XDG_DATA_HOME/mediadetect/timeindex.sqlite
@@ -51,13 +59,27 @@ public:
     SeekStatus Seek(const std::string& key, int64_t time, TimeIndexEntry& entry);
 
     const std::string& LastError() const { return m_error; }
+    // Empty, or what happened to a damaged database this store replaced.
+    const std::string& Notice() const { return m_notice; }
 
 private:
-    explicit TimeIndexStore(sqlite3* db) : m_db(db) {}
+    explicit TimeIndexStore(std::filesystem::path database) : m_database(std::move(database)) {}
+    // Opens the database and creates the schema; false with m_error set on failure.
+    bool Connect();
+    void Disconnect();
+    // After a failed statement: when the database is damaged, sets it aside and
+    // connects to a new one (true), else false.
+    bool Recover();
     bool Exec(const char* sql);
+    // Keeps the connection's last error message and code.
+    void NoteError();
+    bool ReplaceTableOnce(const std::string& key, const std::vector<TimeIndexEntry>& entries);
 
-    sqlite3* m_db;
+    std::filesystem::path m_database;
+    sqlite3* m_db = nullptr;
     std::string m_error;
+    int m_lastCode = 0;  // primary SQLite result code of the last failure
+    std::string m_notice;
 };
 
 }  // namespace md

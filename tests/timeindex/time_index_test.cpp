@@ -1,7 +1,10 @@
 // The time-index module as the time-table worker uses it, created through the registry.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "mediadetect/interfaces.h"
 #include "platform/com_runtime.h"
@@ -101,6 +104,99 @@ TEST_F(TimeIndex, ArgumentsUnusedSlotsAndAnUnwritableStore)
     ASSERT_EQ(CoCreateInstance(CLSID_TimeIndex, nullptr, 0x15, IID_ITimeIndex, reinterpret_cast<void**>(&other)), S_OK);
     EXPECT_EQ(other->OpenTable(L"/x.mpg", 0, &table, 0), E_FAIL);
     other->Release();
+}
+
+}  // namespace
+
+namespace {
+
+using md::TimeIndexEntry;
+using md::TimeIndexStore;
+
+std::vector<TimeIndexEntry> Entries(int count, int64_t firstTime)
+{
+    std::vector<TimeIndexEntry> entries;
+    for (int i = 0; i < count; ++i)
+        entries.push_back({kTimeIndexPackEntry, firstTime + i, {uint8_t(i), uint8_t(i >> 8)}});
+    return entries;
+}
+
+std::unique_ptr<TimeIndexStore> OpenStore(const std::filesystem::path& database)
+{
+    std::string error;
+    auto store = TimeIndexStore::Open(database, error);
+    EXPECT_TRUE(store) << error;
+    return store;
+}
+
+// Runs work in a child process; returns its pid.
+template <class Work>
+pid_t Spawn(Work work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const bool ok = work();
+        ::_exit(ok ? 0 : 1);
+    }
+    return pid;
+}
+
+TEST(TimeIndexStore, AKilledWriterLeavesThePreviousTableAndConcurrentWritersLoseNothing)
+{
+    md::test::TempDir dir;
+    const std::filesystem::path database = dir / "timeindex.sqlite", wal = dir / "timeindex.sqlite-wal";
+    ASSERT_TRUE(OpenStore(database)->ReplaceTable("movie", Entries(10, 0)));
+
+    // A child replaces the table with a large one and is killed while its transaction has written to the WAL.
+    const pid_t writer = Spawn([&] { return OpenStore(database)->ReplaceTable("movie", Entries(5000000, 1000)); });
+    std::error_code ec;
+    for (int waited = 0; waited < 20000 && std::filesystem::file_size(wal, ec) < (1u << 20); ++waited)
+        ::usleep(1000);
+    ASSERT_EQ(::kill(writer, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer finished before it was killed";
+    EXPECT_EQ(OpenStore(database)->ReadTable("movie"), Entries(10, 0));
+
+    // Two processes index at once: every table of both is stored whole.
+    const auto writeTables = [&](const char* prefix) {
+        auto store = OpenStore(database);
+        for (int i = 0; i < 20; ++i)
+            if (!store || !store->ReplaceTable(prefix + std::to_string(i), Entries(500, i)))
+                return false;
+        return true;
+    };
+    const pid_t first = Spawn([&] { return writeTables("a"); }), second = Spawn([&] { return writeTables("b"); });
+    for (const pid_t child : {first, second}) {
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto store = OpenStore(database);
+    for (const char* prefix : {"a", "b"})
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(store->ReadTable(prefix + std::to_string(i)), Entries(500, i)) << prefix << i;
+}
+
+// A database that is not one, or is cut short, is set aside and a new one started, with a notice.
+TEST(TimeIndexStore, ADamagedDatabaseIsSetAsideAndRebuilt)
+{
+    md::test::TempDir dir;
+    const std::filesystem::path database = dir / "timeindex.sqlite", aside = dir / "timeindex.sqlite.damaged";
+    md::test::WriteFileBytes(database, std::vector<uint8_t>(8192, 0x5A));
+    auto store = OpenStore(database);
+    ASSERT_TRUE(store);
+    EXPECT_NE(store->Notice().find("was damaged"), std::string::npos) << store->Notice();
+    EXPECT_EQ(md::test::ReadFileBytes(aside), std::vector<uint8_t>(8192, 0x5A));
+    ASSERT_TRUE(store->ReplaceTable("movie", Entries(20000, 0)));
+    store.reset();  // the last connection checkpoints the WAL into the file
+
+    std::filesystem::resize_file(database, std::filesystem::file_size(database) / 2);
+    store = OpenStore(database);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->ReadTable("movie"), std::nullopt);
+    EXPECT_NE(store->Notice().find("was damaged"), std::string::npos) << store->Notice();
+    ASSERT_TRUE(store->ReplaceTable("movie", Entries(3, 7)));
+    EXPECT_EQ(store->ReadTable("movie"), Entries(3, 7));
 }
 
 }  // namespace
