@@ -122,6 +122,10 @@ int main(int argc, char** argv)
     std::string modulePath = md::tool::DefaultModulePath();
     app.add_option("files", files, "Media files to examine");
     app.add_flag("--json", json, "Print one JSON object per file (JSON Lines) instead of text");
+    bool strict = false;
+    app.add_flag("--strict", strict,
+                 "The detector's base behaviour only: no extensions (see the README). Without it every extension "
+                 "is on, and each JSON object says \"mode\": \"extended\" with the extension bits in effect");
     app.add_option("--hint", hintText,
                    "Container hint given to the detector before each open: 'directv' (DirecTV transport "
                    "packets are only tested for with this hint) or 'none'. Example: --hint directv")
@@ -181,6 +185,7 @@ int main(int argc, char** argv)
         return code == 0 ? kExitOk : kExitError;
     }
 
+    const uint32_t extensions = strict ? 0 : UINT32_MAX;  // the module keeps the bits it knows
     uint32_t hint = 0;
     if (!ParseHint(hintText, hint)) {
         std::cerr << "mediadetect: unknown --hint '" << hintText << "' (use 'directv' or 'none')\n";
@@ -223,7 +228,8 @@ int main(int argc, char** argv)
     }
     if (scanCommand->parsed()) {
         scan.json |= json;
-        scan.hint = hint;
+        scan.examine.hint = hint;
+        scan.examine.extensions = extensions;
         return md::tool::RunScan(host, scan) ? kExitOk : kExitError;
     }
     if (files.empty()) {
@@ -232,6 +238,8 @@ int main(int argc, char** argv)
     }
 
     md::tool::ExamineOptions options;
+    options.hint = hint;
+    options.extensions = extensions;
     if (reopen->count() > 0)
         options.reopenOffset = reopenOffset;
     options.thumbnail = thumbnail->count() > 0;
@@ -241,7 +249,7 @@ int main(int argc, char** argv)
         width = std::max(width, file.size());
     bool failed = false;
     for (const std::string& file : files) {
-        const md::tool::FileReport r = md::tool::ExamineWithNewDetector(host, file, hint, options);
+        const md::tool::FileReport r = md::tool::ExamineWithNewDetector(host, file, options);
         md::tool::PrintReport(r, json, width);
         failed |= !r.error.empty();
         if (options.thumbnail && r.error.empty() && !SaveThumbnail(r, thumbnailPath))

@@ -239,6 +239,7 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
         if (SUCCEEDED(info->GetInfo(MDI_FIRST_VIDEO_TIME, &firstVideoTime)))
             r.firstVideoTime = firstVideoTime;
         info->GetInfo(MDI_FIELD_CODING, &r.fieldCoding);
+        info->GetInfo(MDI_EXTENSIONS, &r.extensions);
         if (r.kind == MK_MP4) {
             Mp4Flags flags{};
             for (const Mp4FlagInfoId& f : kMp4FlagInfoIds)
@@ -261,8 +262,7 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
     return r;
 }
 
-FileReport ExamineWithNewDetector(const ModuleHost& host, const std::string& file, uint32_t hint,
-                                  const ExamineOptions& options)
+FileReport ExamineWithNewDetector(const ModuleHost& host, const std::string& file, const ExamineOptions& options)
 {
     std::string error;
     IMediaDetect5* detector = host.CreateDetector(error);
@@ -274,7 +274,8 @@ FileReport ExamineWithNewDetector(const ModuleHost& host, const std::string& fil
     }
     IMediaDetectInfo* info = nullptr;
     if (SUCCEEDED(detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)))) {
-        info->SetInfo(MDI_CONTAINER_HINT, &hint);
+        info->SetInfo(MDI_CONTAINER_HINT, &options.hint);
+        info->SetInfo(MDI_EXTENSIONS, &options.extensions);
         info->Release();
     }
     FileReport r = Examine(*detector, file, options);
@@ -416,6 +417,10 @@ nlohmann::ordered_json ToJson(const FileReport& r)
     }
     j["kind"] = r.kind;
     j["kindName"] = KindName(r.kind);
+    if (r.extensions != 0) {  // absent in strict mode, whose output stays that of the base behaviour
+        j["mode"] = "extended";
+        j["extensions"] = r.extensions;
+    }
     if (r.video) {
         const VideoInfo& v = *r.video;
         j["video"] = {{"format", v.format},         {"formatName", VideoFormatName(v.format)},

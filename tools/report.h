@@ -19,6 +19,7 @@ struct FileReport {
     std::string file;
     std::string error;  // empty when the file was examined
     uint32_t kind = 0;
+    uint32_t extensions = 0;  // the MD_EXT_* bits in effect
     std::optional<VideoInfo> video;
     std::optional<AudioInfo> audio;
     std::optional<MpegAudioLayerInfo> mpegAudio;
@@ -55,6 +56,8 @@ struct FileReport {
 
 // Options of one examination.
 struct ExamineOptions {
+    uint32_t hint = 0;                    // container hint given to the detector before the open
+    uint32_t extensions = 0;              // MD_EXT_* bits turned on before the open
     std::optional<int64_t> reopenOffset;  // describe the streams from this byte offset
     bool thumbnail = false;               // also read an MP4 camera file's thumbnail bytes
     bool timeTable = false;               // also build the time table (presentation time -> byte position)
@@ -65,11 +68,10 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
 
 class ModuleHost;
 // Examines the file with a new detector object of the module, given the
-// container hint first. A new object for every file: an object keeps some
-// values (the first video time, the MP4 thumbnail) from one open to the next.
-// Safe to call from several threads at once.
-FileReport ExamineWithNewDetector(const ModuleHost& host, const std::string& file, uint32_t hint,
-                                  const ExamineOptions& options);
+// container hint and the extensions first. A new object for every file: an
+// object keeps some values (the first video time, the MP4 thumbnail) from one
+// open to the next. Safe to call from several threads at once.
+FileReport ExamineWithNewDetector(const ModuleHost& host, const std::string& file, const ExamineOptions& options);
 
 const char* KindName(uint32_t kind);
 // "mpeg2 720x576 16:9 25 fps top-field-first 8000 kb/s"

@@ -125,7 +125,7 @@ bool RunScan(const ModuleHost& host, const ScanOptions& options)
         for (size_t i; (i = next.fetch_add(1)) < total;) {
             FileReport r;
             if (items[i].error.empty()) {
-                r = ExamineWithNewDetector(host, items[i].path, options.hint, {});
+                r = ExamineWithNewDetector(host, items[i].path, options.examine);
             } else {
                 r.file = items[i].path;
                 r.error = items[i].error;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/module_host.h"
+#include "tools/report.h"
 
 namespace md::tool {
 
@@ -16,7 +17,7 @@ struct ScanOptions {
     bool recursive = false;          // also walk the folders inside the folders given
     unsigned jobs = 0;               // worker threads; 0 means one per core
     bool json = false;
-    uint32_t hint = 0;  // container hint given to every detector
+    ExamineOptions examine;  // the container hint and extensions given to every detector
 };
 
 // A file to examine, or a path that could not be listed (error set).

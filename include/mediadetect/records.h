@@ -79,9 +79,20 @@ MD_ENUM(MediaDetectInfoId, int32_t) {
     MDI_HAS_VIDEO = 15,         // 1 byte
     MDI_HAS_AUDIO = 16,         // 1 byte
     MDI_AAC_CLASS = 17,         // uint32
-    MDI_CONTAINER_HINT = 0x1001 // SetInfo only
+    MDI_CONTAINER_HINT = 0x1001, // SetInfo only
+    MDI_EXTENSIONS = 0x1002      // uint32 bit mask of MediaDetectExtension; SetInfo and GetInfo
 };
 typedef enum MediaDetectInfoId MediaDetectInfoId;
+
+// What a host may turn on beyond the detector's base behaviour, one bit each,
+// through SetInfo(MDI_EXTENSIONS). The value stays on the object until changed;
+// an object starts with none. GetInfo(MDI_EXTENSIONS) gives the bits in effect
+// (bits this version does not know are dropped).
+MD_ENUM(MediaDetectExtension, uint32_t) {
+    MD_EXT_MP4_TRAILING_BYTES = 0x40,  // 1 to 7 bytes after the last top-level MP4 box keep the box tree
+    MD_EXT_ALL = 0x40
+};
+typedef enum MediaDetectExtension MediaDetectExtension;
 
 typedef struct VideoInfo {
     uint32_t format;  // VideoFormatCode

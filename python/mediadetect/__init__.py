@@ -48,6 +48,8 @@ CLSID_ZPMediaDetect = _Guid.of(0x5a486531, 0x0201, 0x43e0, 0xbd, 0x81, 0xd5, 0x4
 IID_IClassFactory = _Guid.of(1, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)
 IID_IMediaDetect5 = _Guid.of(0x2c21a4b6, 0xc51a, 0x4990, 0xb4, 0x40, 0xb0, 0x84, 0x15, 0x34, 0xf7, 0x3a)
 IID_ITimeTableInfo = _Guid.of(0xd57b64f7, 0x8728, 0x4717, 0xbd, 0x9c, 0xa0, 0x97, 0x19, 0xa0, 0x6b, 0xa0)
+IID_IMediaDetectInfo = _Guid.of(0xf02891c9, 0xb0ec, 0x431f, 0xa4, 0xff, 0x5c, 0xd5, 0x2e, 0x60, 0x64, 0x42)
+MDI_EXTENSIONS = 0x1002  # SetInfo id: the bit mask of the extensions beyond the base behaviour
 
 
 class _VideoInfo(ctypes.Structure):
@@ -155,6 +157,7 @@ _METHODS = {
                                            _VOID]),
     "GetSubtitleTracks": (21, HRESULT, [_P(ctypes.c_uint32), _VOID, ctypes.c_int64]),
     "StartTimeTable": (3, HRESULT, [ctypes.c_wchar_p, _CALLBACK, _VOID]),  # ITimeTableInfo
+    "SetInfo": (3, HRESULT, [ctypes.c_int32, _P(ctypes.c_uint32)]),  # IMediaDetectInfo
 }
 
 
@@ -276,11 +279,15 @@ def _select_first_tracks(d, detection):
     d.call("SelectMatroskaTracks", ctypes.byref(selection), 0, 0, None, None, None)
 
 
-def detect(path) -> Detection:
-    """Examines one file as the command-line tool does and returns what the detector reports."""
+def detect(path, strict=False) -> Detection:
+    """Examines one file as the command-line tool does and returns what the detector reports: with every
+    extension on, as the tool does by default, or with strict=True the base behaviour only (its --strict)."""
     path = os.fspath(path)
     _check_readable(path)
     with _create_detector() as d:
+        if not strict:
+            with d.query(IID_IMediaDetectInfo) as info:
+                info.call("SetInfo", MDI_EXTENSIONS, ctypes.byref(ctypes.c_uint32(0xFFFFFFFF)))
         kind = ctypes.c_uint32()
         hr = d.call("OpenFileA", os.fsencode(path), ctypes.byref(kind))
         if hr < 0:

@@ -29,11 +29,12 @@ def tool_json(*args, env=None):
     return [json.loads(line) for line in out.splitlines()]
 
 
-def test_detect_reports_what_the_tool_reports_for_every_corpus_file():
+@pytest.mark.parametrize("strict", [False, True])
+def test_detect_reports_what_the_tool_reports_for_every_corpus_file(strict):
     files = media_files()
     assert len(files) > 20
-    for f, j in zip(files, tool_json(*files)):
-        d = mediadetect.detect(f)
+    for f, j in zip(files, tool_json(*(["--strict"] if strict else []), *files)):
+        d = mediadetect.detect(f, strict=strict)
         assert (d.kind, d.kind_name) == (j["kind"], j["kindName"]), f
         for mine, theirs in ((d.video, j.get("video")), (d.audio, j.get("audio"))):
             assert (mine is None) == (theirs is None), f

@@ -174,6 +174,7 @@ void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStar
 void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
 {
     auto demux = std::make_unique<M4Demux>();
+    demux->SetExtensions(m_extensions);
     input.Seek(0);
     StreamList streams;
     if (demux->Parse(&input, &streams) == 1)
@@ -200,6 +201,8 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
 
 void ZPMediaDetect::TakeVideo(VideoBuild v, ZPMP::InputStream& input)
 {
+    if ((v.scan == FieldOrderScan::Mp4FirstSample || v.scan == FieldOrderScan::Mp4Slice) && !m_mp4Boxes)
+        m_mp4Boxes = ReadMp4Stream(input, Has(MD_EXT_MP4_TRAILING_BYTES));
     switch (v.scan) {
     case FieldOrderScan::None: break;
     case FieldOrderScan::Mpeg2Picture: ScanMpeg2FieldOrder(input, v.info.fieldOrder); break;
@@ -316,11 +319,14 @@ HRESULT ZPMediaDetect::GetMultiChannelInfo(MultiChannelInfo* out) noexcept
 
 HRESULT ZPMediaDetect::SetInfo(int32_t id, const uint32_t* value) noexcept
 {
-    if (id != MDI_CONTAINER_HINT)
+    if (id != MDI_CONTAINER_HINT && id != MDI_EXTENSIONS)
         return E_INVALIDARG;
     if (value == nullptr)
         return E_POINTER;
-    m_containerHint = *value;
+    if (id == MDI_EXTENSIONS)
+        m_extensions = *value & MD_EXT_ALL;
+    else
+        m_containerHint = *value;
     return S_OK;
 }
 
@@ -348,6 +354,7 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
         return S_OK;
     case MDI_TS_REGISTRATION: Put(out, m_tsRegistrationFlag); return S_OK;
     case MDI_AAC_CLASS: Put(out, m_aacClass); return S_OK;
+    case MDI_EXTENSIONS: Put(out, m_extensions); return S_OK;
     default: return E_INVALIDARG;
     }
 }

@@ -115,6 +115,8 @@ private:
     std::array<uint8_t, 16> m_recordingTime{};
     std::vector<uint8_t> m_thumbnail;
     uint32_t m_containerHint = 0;
+    uint32_t m_extensions = 0;  // MD_EXT_* bits the host turned on
+    bool Has(uint32_t extension) const { return (m_extensions & extension) != 0; }
     uint32_t m_aacClass = 0;
 };
 

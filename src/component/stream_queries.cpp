@@ -42,7 +42,7 @@ bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
         break;
     case MK_MP4:
         if (!m_mp4Boxes)
-            m_mp4Boxes = ReadMp4File(m_path);
+            m_mp4Boxes = ReadMp4File(m_path, Has(MD_EXT_MP4_TRAILING_BYTES));
         if (!ScanMp4TimeRange(m_mp4Boxes.get(), m_mp4Flags.hasVideo != 0, m_mp4Flags.hasAudio != 0, *range))
             return false;
         break;

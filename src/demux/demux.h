@@ -96,6 +96,12 @@ public:
     virtual void Reset(int64_t startTime) = 0;
     // Whether the container itself stated the display aspect ratio.
     virtual bool HasContainerAspect() = 0;
+
+    // The extensions (MD_EXT_* bits) the host turned on; none unless set before Parse.
+    void SetExtensions(uint32_t extensions) { m_extensions = extensions; }
+
+protected:
+    uint32_t m_extensions = 0;
 };
 
 }  // namespace md

@@ -726,7 +726,7 @@ Mp4BoxList ParseBoxList(const uint8_t* bytes, size_t available)
     return ParseBoxListAt(Bytes(bytes, available), 0);
 }
 
-std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream)
+std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, bool trailingBytes)
 {
     uint64_t remaining = stream.Size();
     if (remaining < 8 || stream.Seek(0) != 0)
@@ -800,17 +800,17 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream)
         }
         remaining -= boxSize;
     }
-    if (remaining != 0 || !moovSeen || !mdatSeen)
+    if ((remaining != 0 && !(trailingBytes && remaining < 8)) || !moovSeen || !mdatSeen)
         return nullptr;
     return std::move(top.first);
 }
 
-std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path)
+std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path, bool trailingBytes)
 {
     MSFileInputStream stream(path);
     if (!stream.IsOpen())
         return nullptr;
-    return ReadMp4Stream(stream);
+    return ReadMp4Stream(stream, trailingBytes);
 }
 
 const Mp4Box* FindBox(const Mp4Box* first, uint32_t type)

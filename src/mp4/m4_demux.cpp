@@ -480,7 +480,7 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (input == nullptr || streams == nullptr)
         return 0;
     ClearResults();
-    const std::unique_ptr<Mp4Box> tree = ReadMp4Stream(*input);
+    const std::unique_ptr<Mp4Box> tree = ReadMp4Stream(*input, (m_extensions & MD_EXT_MP4_TRAILING_BYTES) != 0);
     const Mp4Box* root = tree.get();
     const Mp4Box* moov = FindBox(root, kMoov);
     const Mp4Box* firstTrack = moov != nullptr ? FindBox(moov->firstChild.get(), kTrak) : nullptr;

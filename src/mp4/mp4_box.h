@@ -299,11 +299,12 @@ struct Mp4TagsBox : Mp4Box {  // 'TAGS': camera-maker tag block
 
 // Reads the file at path (wide, zero-terminated) into a box tree. None when the
 // file cannot be opened, is not exactly covered by its top-level boxes, or lacks
-// a top-level 'moov' or 'mdat'.
-std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path);
+// a top-level 'moov' or 'mdat'. With trailingBytes, 1 to 7 bytes after the last
+// box (too few for a box header, as some cameras leave) are allowed.
+std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path, bool trailingBytes = false);
 
 // The same over any input stream (read from position 0 to Size()).
-std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream);
+std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, bool trailingBytes = false);
 
 // One record, with its subtree, from the box at bytes; available is the number of
 // bytes from there to the end of the enclosing range. None when the box header

@@ -142,18 +142,24 @@ TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
               E_INVALIDARG);
 }
 
-// The hint stays for every later open until it is cleared (the tool's DirecTV test opens without it).
-TEST_F(Detector, ContainerHintEnablesTheDirecTvTestForLaterOpens)
+// The hint and the extensions stay for every later open until changed (the tool's DirecTV test opens without it).
+TEST_F(Detector, ContainerHintAndExtensionsStayForLaterOpens)
 {
     const auto path = m_dir / "feed.dtv";
     md::test::WriteFileBytes(path, mdtest::DirecTvStream(4000));
-    const uint32_t directv = MK_DIRECTV, none = 0;
-    EXPECT_EQ(m_info->SetInfo(0x1002, &directv), E_INVALIDARG);
+    const uint32_t directv = MK_DIRECTV, none = 0, all = UINT32_MAX;
+    EXPECT_EQ(m_info->SetInfo(0x1003, &directv), E_INVALIDARG);
+    uint32_t extensions = 1;
+    ASSERT_EQ(m_info->GetInfo(MDI_EXTENSIONS, &extensions), S_OK);
+    EXPECT_EQ(extensions, 0u);  // none on a new object
+    ASSERT_EQ(m_info->SetInfo(MDI_EXTENSIONS, &all), S_OK);
     EXPECT_EQ(m_info->SetInfo(MDI_CONTAINER_HINT, nullptr), E_POINTER);
     ASSERT_EQ(m_info->SetInfo(MDI_CONTAINER_HINT, &directv), S_OK);
     EXPECT_EQ(std::tuple(Open(path), Open(path)), std::tuple(MK_DIRECTV, MK_DIRECTV));
     ASSERT_EQ(m_info->SetInfo(MDI_CONTAINER_HINT, &none), S_OK);
     EXPECT_NE(Open(path), MK_DIRECTV);
+    ASSERT_EQ(m_info->GetInfo(MDI_EXTENSIONS, &extensions), S_OK);
+    EXPECT_EQ(extensions, uint32_t(MD_EXT_ALL));  // the bits this version knows, kept across opens
 }
 
 // A registered class whose module does not load.
