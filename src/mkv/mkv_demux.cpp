@@ -29,6 +29,7 @@
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
 #include "mkv/ebml_reader.h"
+#include "mkv/kept_input.h"
 
 namespace md {
 namespace {
@@ -50,6 +51,9 @@ constexpr uint64_t kTrackTypeSubtitle = 17;
 // would otherwise make every cue point's search read to the end of the file.
 constexpr uint32_t kSearchChunk = 0x200000;
 constexpr uint64_t kScanBudget = 0x4000000;
+// Most bytes an open with selected tracks keeps in memory so that the element
+// walk and the frame searches read no part of the file twice.
+constexpr uint64_t kKeptLimit = 16 * uint64_t{kSearchChunk};
 // Largest cluster ParsePackets assembles; a larger one is taken for damage.
 constexpr uint64_t kMaxClusterSize = 0x2000000;
 
@@ -439,8 +443,12 @@ uint32_t MKVDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     }
 }
 
-uint32_t MKVDemux::ParseFile(ZPMP::InputStream& input, StreamList* streams)
+uint32_t MKVDemux::ParseFile(ZPMP::InputStream& file, StreamList* streams)
 {
+    // The measurements of selected tracks come back to parts of the file that
+    // were read before; without a selection everything is read once anyway.
+    KeptInput kept(file, kKeptLimit);
+    ZPMP::InputStream& input = m_hasSelection ? static_cast<ZPMP::InputStream&>(kept) : file;
     EbmlWindow window(input);
     if (!window.ok())
         return 0;

@@ -77,7 +77,7 @@ private:
     using CuePoints = std::vector<const libmatroska::KaxCuePoint*>;
 
     void ClearParseState();
-    uint32_t ParseFile(ZPMP::InputStream& input, StreamList* streams);
+    uint32_t ParseFile(ZPMP::InputStream& file, StreamList* streams);
     void WalkSegment(EbmlWindow& window, uint64_t pos, uint64_t end);
     void ReadFirstClusterTimecode(EbmlWindow& window, uint64_t pos, const ElementHeader& cluster);
     void ReadInfo(const libebml::EbmlMaster& info);
