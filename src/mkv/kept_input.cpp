@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <span>
 
 namespace md {
 
@@ -25,19 +26,22 @@ uint64_t KeptInput::Read(void* buffer, uint32_t count)
                 continue;
             }
         }
-        // A gap up to the next kept run or the end of the request: one read.
+        // A gap up to the next kept run or the end of the request: one read, and a
+        // short one is handed on as the stream gave it.
         uint64_t gap = count - done;
         if (next != m_runs.end())
             gap = std::min(gap, next->first - pos);
-        if (pos >= m_end)
+        if (pos >= m_end || m_input.Seek(pos) != 0)
             break;
-        const uint32_t got = ZPMP::ReadAt(m_input, pos, out + done, static_cast<uint32_t>(gap));
-        Keep(pos, out + done, got);
-        done += got;
-        if (got < gap) {
-            m_end = pos + got;
+        const uint64_t got = m_input.Read(out + done, static_cast<uint32_t>(gap));
+        if (got == 0)
+            m_end = pos;
+        if (got == 0 || got > gap)
             break;
-        }
+        Keep(pos, out + done, static_cast<uint32_t>(got));
+        done += static_cast<uint32_t>(got);
+        if (got < gap)
+            break;
     }
     m_position += done;
     return done;
@@ -50,15 +54,35 @@ int32_t KeptInput::Seek(uint64_t position)
     return m_direct ? m_input.Seek(position) : 0;
 }
 
+void KeptInput::KeepOnly(std::vector<Range> ranges)
+{
+    // Sorted and merged, so that the parts kept of one read never overlap.
+    std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.begin < b.begin; });
+    m_ranges.clear();
+    for (const Range& r : ranges) {
+        if (!m_ranges.empty() && r.begin <= m_ranges.back().end)
+            m_ranges.back().end = std::max(m_ranges.back().end, r.end);
+        else if (r.begin < r.end)
+            m_ranges.push_back(r);
+    }
+    m_keepAll = false;
+}
+
 void KeptInput::Keep(uint64_t position, const uint8_t* bytes, uint32_t count)
 {
-    if (count == 0 || count > m_limit - m_kept)
-        return;
-    try {
-        m_runs.emplace(position, std::vector<uint8_t>(bytes, bytes + count));
-        m_kept += count;
-    } catch (const std::bad_alloc&) {
-        // Not kept: a later read of these bytes reads them again.
+    const uint64_t end = position + count;
+    const Range all[1] = {{position, end}};
+    for (const Range& r : m_keepAll ? std::span<const Range>(all) : std::span<const Range>(m_ranges)) {
+        const uint64_t begin = std::max(position, r.begin);
+        const uint64_t stop = std::min(end, r.end);
+        if (begin >= stop || stop - begin > m_limit - m_kept)
+            continue;
+        try {
+            m_runs.emplace(begin, std::vector<uint8_t>(bytes + (begin - position), bytes + (stop - position)));
+            m_kept += stop - begin;
+        } catch (const std::bad_alloc&) {
+            // Not kept: a later read of these bytes reads them again.
+        }
     }
 }
 

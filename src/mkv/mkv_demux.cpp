@@ -51,9 +51,13 @@ constexpr uint64_t kTrackTypeSubtitle = 17;
 // would otherwise make every cue point's search read to the end of the file.
 constexpr uint32_t kSearchChunk = 0x200000;
 constexpr uint64_t kScanBudget = 0x4000000;
-// Most bytes an open with selected tracks keeps in memory so that the element
-// walk and the frame searches read no part of the file twice.
-constexpr uint64_t kKeptLimit = 16 * uint64_t{kSearchChunk};
+// Most bytes an open with selected tracks keeps in memory so that no part of the
+// file is read twice: what the element walk read (the frame searches come back to
+// the first cluster and to Cues written behind the last one) and what two of the
+// searches read. The searches from the first cue are taken to read no more than
+// kFirstCueReach bytes.
+constexpr uint64_t kKeptLimit = 8 * uint64_t{kSearchChunk};
+constexpr uint64_t kFirstCueReach = 2 * uint64_t{kSearchChunk};
 // Largest cluster ParsePackets assembles; a larger one is taken for damage.
 constexpr uint64_t kMaxClusterSize = 0x2000000;
 
@@ -485,7 +489,7 @@ uint32_t MKVDemux::ParseFile(ZPMP::InputStream& file, StreamList* streams)
     if (m_hasSelection) {
         if (!m_cues && m_seekHead)
             ReadCuesFromSeekHead(window);
-        MeasureSelectedTracks(input, tracks);
+        MeasureSelectedTracks(kept, tracks);
     }
 
     for (TrackInfo& t : tracks) {
@@ -731,7 +735,7 @@ int64_t MKVDemux::ToTime(int64_t timecode, double trackScale) const
     return SaturateToInt64(static_cast<double>(timecode) * trackScale * static_cast<double>(m_timecodeScale) / 100);
 }
 
-void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<TrackInfo>& tracks)
+void MKVDemux::MeasureSelectedTracks(KeptInput& input, std::vector<TrackInfo>& tracks)
 {
     TrackInfo* video = nullptr;
     TrackInfo* audio = nullptr;
@@ -744,33 +748,77 @@ void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<Track
     const std::vector<const KaxCuePoint*> cues = ListCuePoints(m_cues.get());
     FrameSearch search(*this, input, m_segmentDataStart);
 
-    if (video) {
-        m_videoStart = StartTime(search, cues, *video);
-        m_videoEnd = EndTime(search, cues, *video);
-    }
-    if (audio) {
-        m_audioStart = StartTime(search, cues, *audio);
-        m_audioEnd = EndTime(search, cues, *audio);
-    }
-
     const uint64_t fileSize = input.Size();
-    if (video) {
-        StreamRecord& r = *video->record;
-        r.video.bitRate = EstimateBitRate(search, cues, *video, fileSize);
-        if (r.codec != StreamCodec::H264)
-            ApplyFirstFrame(search, cues, r);
-    } else {
+    const bool firstFrame = video && video->record->codec != StreamCodec::H264;
+    input.KeepOnly(SharedReads(cues, video, audio, firstFrame, fileSize));
+    if (video)
+        m_videoStart = StartTime(search, cues, *video);
+    if (audio)
+        m_audioStart = StartTime(search, cues, *audio);
+    if (firstFrame)
+        ApplyFirstFrame(search, cues, *video->record);
+    MeasureEndTimes(search, cues, video, audio);
+
+    uint32_t rates[2] = {};
+    EstimateBitRates(search, cues, video, audio, fileSize, rates);
+    if (video)
+        video->record->video.bitRate = rates[0];
+    else
         m_videoFrameDuration = -1;
-    }
     if (audio) {
         StreamRecord& r = *audio->record;
-        const uint32_t rate = EstimateBitRate(search, cues, *audio, fileSize);
-        r.audio.bytesPerSecond = rate / 8;
+        r.audio.bytesPerSecond = rates[1] / 8;
         if (r.codec == StreamCodec::Mpeg1Audio || r.codec == StreamCodec::Mpeg2Audio)
-            r.audio.codecSpecific[2] = rate;
+            r.audio.codecSpecific[2] = rates[1];
     } else {
         m_audioFrameDuration = -1;
     }
+}
+
+std::vector<KeptInput::Range> MKVDemux::SharedReads(const CuePoints& cues, const TrackInfo* video,
+                                                    const TrackInfo* audio, bool firstFrame, uint64_t fileSize) const
+{
+    // Where each search reads: from the first cue's cluster on (taken to be at most
+    // kFirstCueReach bytes) for the start search of a track the first cue does not
+    // list and for the first-frame search; from the last cue's cluster to the end
+    // for the end searches; the three bit-rate samples.
+    std::vector<KeptInput::Range> reads;
+    const auto at = [&](const KaxCuePoint& point, uint64_t& position) {
+        uint64_t cluster = 0;
+        if (!CueClusterPosition(point, cluster) || cluster > uint64_t(INT64_MAX) - m_segmentDataStart)
+            return false;
+        position = m_segmentDataStart + cluster;
+        return true;
+    };
+    uint64_t first = 0;
+    if (std::find_if(cues.begin(), cues.end(), [&](const KaxCuePoint* p) { return at(*p, first); }) != cues.end()) {
+        for (const TrackInfo* track : {video, audio})
+            if (track != nullptr && !CueHasTrack(*cues.front(), track->record->streamId))
+                reads.push_back({first, first + kFirstCueReach});
+        if (firstFrame)
+            reads.push_back({first, first + kFirstCueReach});
+    }
+    uint64_t last = 0;
+    if (std::find_if(cues.rbegin(), cues.rend(), [&](const KaxCuePoint* p) { return at(*p, last); }) != cues.rend())
+        reads.push_back({last, UINT64_MAX});
+    const uint64_t length = std::min<uint64_t>(fileSize / 4, kSearchChunk);
+    uint64_t previous = UINT64_MAX;  // a cluster sampled twice is read once
+    for (size_t k = 1; k <= 3 && !cues.empty(); ++k) {
+        uint64_t sample = 0;
+        if (at(*cues[k * cues.size() / 4], sample) && sample != previous)
+            reads.push_back({sample, sample + length});
+        previous = sample;
+    }
+    // What two of them read.
+    std::vector<KeptInput::Range> shared;
+    for (size_t i = 0; i < reads.size(); ++i)
+        for (size_t j = i + 1; j < reads.size(); ++j) {
+            const uint64_t begin = std::max(reads[i].begin, reads[j].begin);
+            const uint64_t end = std::min(reads[i].end, reads[j].end);
+            if (begin < end)
+                shared.push_back({begin, end});
+        }
+    return shared;
 }
 
 int64_t MKVDemux::StartTime(FrameSearch& search, const CuePoints& cues,
@@ -799,84 +847,110 @@ int64_t MKVDemux::StartTime(FrameSearch& search, const CuePoints& cues,
     return -1;
 }
 
-int64_t MKVDemux::EndTime(FrameSearch& search, const CuePoints& cues,
-                          const TrackInfo& track) const
+void MKVDemux::MeasureEndTimes(FrameSearch& search, const CuePoints& cues, const TrackInfo* video,
+                               const TrackInfo* audio)
 {
-    const uint32_t number = track.record->streamId;
+    struct Search {
+        const TrackInfo* track;
+        int64_t& end;
+        bool found = false;
+        int64_t last = 0;
+    };
+    Search searches[2] = {{video, m_videoEnd}, {audio, m_audioEnd}};
+    // Both tracks read the same clusters from a cue to the end of the data, so one
+    // run serves both; a track without frames there goes on to the cue before with
+    // what is left of the budget, as its own search would.
     uint64_t budget = kScanBudget;
-    for (auto it = cues.rbegin(); it != cues.rend(); ++it) {
+    for (auto it = cues.rbegin(); it != cues.rend() && (searches[0].track || searches[1].track); ++it) {
         uint64_t cluster = 0;
         if (!CueClusterPosition(**it, cluster))
             continue;
-        bool found = false;
-        int64_t last = 0;
         // Every chunk up to the end of the data may hold later frames; the last
         // one of the track in the last chunk that has one is the end.
         search.Run(cluster, budget, [&](const PacketList& packets) {
-            for (uint32_t i = packets.Count(); i-- > 0;)
-                if (IsTimedFrameOf(*packets.At(i), number)) {
-                    last = packets.At(i)->pts;
-                    found = true;
-                    break;
-                }
+            for (Search& s : searches) {
+                for (uint32_t i = packets.Count(); s.track && i-- > 0;)
+                    if (IsTimedFrameOf(*packets.At(i), s.track->record->streamId)) {
+                        s.last = packets.At(i)->pts;
+                        s.found = true;
+                        break;
+                    }
+            }
             return false;
         });
-        if (found)
-            return ToTime(last, track.timecodeScale);
+        for (Search& s : searches)
+            if (s.track && s.found) {
+                s.end = ToTime(s.last, s.track->timecodeScale);
+                s.track = nullptr;
+            }
     }
-    return -1;
 }
 
-uint32_t MKVDemux::EstimateBitRate(FrameSearch& search, const CuePoints& cues,
-                                   const TrackInfo& track, uint64_t fileSize) const
+void MKVDemux::EstimateBitRates(FrameSearch& search, const CuePoints& cues, const TrackInfo* video,
+                                const TrackInfo* audio, uint64_t fileSize, uint32_t (&rates)[2]) const
 {
     const size_t n = cues.size();
     if (n == 0)
-        return 0;
-    const uint32_t number = track.record->streamId;
+        return;
+    // One read at each sampled cue serves both tracks.
+    const TrackInfo* tracks[2] = {video, audio};
     const auto length = static_cast<uint32_t>(std::min<uint64_t>(fileSize / 4, kSearchChunk));
-    uint64_t sum = 0;
-    uint32_t samples = 0;
+    uint64_t sums[2] = {};
+    uint32_t samples[2] = {};
     PacketList packets;
+    uint64_t sampled = UINT64_MAX;
     for (size_t k = 1; k <= 3; ++k) {
         uint64_t cluster = 0;
         if (!CueClusterPosition(*cues[k * n / 4], cluster))
             continue;
-        search.ReadOnce(cluster, length, packets);
-        // T0 and Tk: the first and the last keyframe; the frames from the last
-        // keyframe on (the tail) belong to the interval after Tk.
-        int64_t first = 0;
-        int64_t last = 0;
-        bool seen = false;
-        uint64_t total = 0;
-        uint64_t tail = 0;
-        for (uint32_t i = 0; i < packets.Count(); ++i) {
-            const PacketRecord& p = *packets.At(i);
-            if (p.streamId != number)
-                continue;
-            if (p.keyframe && p.ptsPresent) {
-                if (!seen)
-                    first = p.pts;
-                seen = true;
-                last = p.pts;
-                tail = 0;
+        // With few cues (or several at one cluster) a cluster is sampled again: its
+        // frames are those of the last read.
+        if (cluster != sampled)
+            search.ReadOnce(cluster, length, packets);
+        sampled = cluster;
+        for (size_t t = 0; t < 2; ++t) {
+            const uint32_t rate = tracks[t] ? SampleBitRate(packets, *tracks[t]) : 0;
+            if (rate > 0) {
+                sums[t] += rate;
+                ++samples[t];
             }
-            total += p.packetLength;
-            tail += p.packetLength;
-        }
-        if (!seen)
-            continue;
-        const double spanMs = (static_cast<double>(last) - static_cast<double>(first)) * track.timecodeScale *
-                              static_cast<double>(m_timecodeScale) / 1e6;
-        if (!(spanMs > 0))
-            continue;
-        const uint32_t rate = SaturateToUInt32(std::trunc(static_cast<double>(total - tail) * 8000 / spanMs));
-        if (rate > 0) {
-            sum += rate;
-            ++samples;
         }
     }
-    return samples > 0 ? static_cast<uint32_t>(sum / samples) : 0;
+    for (size_t t = 0; t < 2; ++t)
+        rates[t] = samples[t] > 0 ? static_cast<uint32_t>(sums[t] / samples[t]) : 0;
+}
+
+uint32_t MKVDemux::SampleBitRate(const PacketList& packets, const TrackInfo& track) const
+{
+    const uint32_t number = track.record->streamId;
+    // T0 and Tk: the first and the last keyframe; the frames from the last
+    // keyframe on (the tail) belong to the interval after Tk.
+    int64_t first = 0;
+    int64_t last = 0;
+    bool seen = false;
+    uint64_t total = 0;
+    uint64_t tail = 0;
+    for (uint32_t i = 0; i < packets.Count(); ++i) {
+        const PacketRecord& p = *packets.At(i);
+        if (p.streamId != number)
+            continue;
+        if (p.keyframe && p.ptsPresent) {
+            if (!seen)
+                first = p.pts;
+            seen = true;
+            last = p.pts;
+            tail = 0;
+        }
+        total += p.packetLength;
+        tail += p.packetLength;
+    }
+    if (!seen)
+        return 0;
+    const double spanMs = (static_cast<double>(last) - static_cast<double>(first)) * track.timecodeScale *
+                          static_cast<double>(m_timecodeScale) / 1e6;
+    if (!(spanMs > 0))
+        return 0;
+    return SaturateToUInt32(std::trunc(static_cast<double>(total - tail) * 8000 / spanMs));
 }
 
 void MKVDemux::ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, StreamRecord& r)

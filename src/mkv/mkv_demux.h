@@ -11,8 +11,9 @@
 #include <span>
 #include <vector>
 
-#include "mediadetect/records.h"
 #include "demux/demux.h"
+#include "mediadetect/records.h"
+#include "mkv/kept_input.h"
 
 namespace libebml {
 class EbmlMaster;
@@ -88,12 +89,15 @@ private:
     void FillAudio(const libebml::EbmlMaster& entry, const libebml::EbmlMaster& audio, StreamRecord& r);
     void FillSubtitle(const libebml::EbmlMaster& entry, StreamRecord& r);
 
-    void MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<TrackInfo>& tracks);
+    void MeasureSelectedTracks(KeptInput& input, std::vector<TrackInfo>& tracks);
+    std::vector<KeptInput::Range> SharedReads(const CuePoints& cues, const TrackInfo* video, const TrackInfo* audio,
+                                              bool firstFrame, uint64_t fileSize) const;
     int64_t ToTime(int64_t timecode, double trackScale) const;
     int64_t StartTime(FrameSearch& search, const CuePoints& cues, const TrackInfo& track) const;
-    int64_t EndTime(FrameSearch& search, const CuePoints& cues, const TrackInfo& track) const;
-    uint32_t EstimateBitRate(FrameSearch& search, const CuePoints& cues, const TrackInfo& track,
-                             uint64_t fileSize) const;
+    void MeasureEndTimes(FrameSearch& search, const CuePoints& cues, const TrackInfo* video, const TrackInfo* audio);
+    void EstimateBitRates(FrameSearch& search, const CuePoints& cues, const TrackInfo* video, const TrackInfo* audio,
+                          uint64_t fileSize, uint32_t (&rates)[2]) const;
+    uint32_t SampleBitRate(const PacketList& packets, const TrackInfo& track) const;
     static void ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, StreamRecord& r);
     static void ApplyFrameHeaders(const uint8_t* frame, uint32_t length, StreamRecord& r);
 
