@@ -5,10 +5,12 @@
 #include "mkv/mkv_demux.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include <ebml/EbmlHead.h>
 #include <ebml/EbmlSubHead.h>
@@ -29,7 +31,6 @@
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
 #include "mkv/ebml_reader.h"
-#include "mkv/kept_input.h"
 
 namespace md {
 namespace {
@@ -51,13 +52,6 @@ constexpr uint64_t kTrackTypeSubtitle = 17;
 // would otherwise make every cue point's search read to the end of the file.
 constexpr uint32_t kSearchChunk = 0x200000;
 constexpr uint64_t kScanBudget = 0x4000000;
-// Most bytes an open with selected tracks keeps in memory so that no part of the
-// file is read twice: what the element walk read (the frame searches come back to
-// the first cluster and to Cues written behind the last one) and what two of the
-// searches read. The searches from the first cue are taken to read no more than
-// kFirstCueReach bytes.
-constexpr uint64_t kKeptLimit = 8 * uint64_t{kSearchChunk};
-constexpr uint64_t kFirstCueReach = 2 * uint64_t{kSearchChunk};
 // Largest cluster ParsePackets assembles; a larger one is taken for damage.
 constexpr uint64_t kMaxClusterSize = 0x2000000;
 
@@ -291,79 +285,504 @@ uint8_t ClusterIdFirstByte()
 
 bool IsTimedFrameOf(const PacketRecord& p, uint32_t track) { return p.streamId == track && p.ptsPresent != 0; }
 
+// Whether a level-1 element of this ID is passed over between clusters.
+bool IsSkippedLevel1(const ElementHeader& header)
+{
+    return HasId<KaxInfo>(header) || HasId<KaxSeekHead>(header) || HasId<KaxTracks>(header) || HasId<KaxCues>(header) ||
+           HasId<KaxAttachments>(header) || HasId<KaxChapters>(header) || HasId<KaxTags>(header) ||
+           HasId<libebml::EbmlVoid>(header);
+}
+
+// The head of a Block or SimpleBlock: track number, relative timecode, flags and
+// the frame sizes the lacing gives.
+struct BlockHead {
+    uint64_t track = 0;
+    int16_t relative = 0;
+    uint8_t flags = 0;
+    uint32_t frames = 0;
+    size_t dataOffset = 0;  // where the first frame starts
+    uint32_t sizes[256];
+};
+
+enum class BlockRead {
+    Ok,
+    Damaged,  // the block yields no frames
+    Short,  // head, the first bytes of a block of size bytes, ends before the lace sizes do
+};
+
+BlockRead DecodeBlockHead(Bytes head, size_t size, BlockHead& b)
+{
+    const size_t have = head.size();
+    const auto missing = [&](size_t end) { return end > have && have < size; };
+    const uint8_t* block = head.data();
+    uint64_t unknown = 0;
+    uint32_t numberLength = static_cast<uint32_t>(std::min<size_t>(size, 8));
+    if (missing(numberLength))
+        return BlockRead::Short;
+    b.track = libebml::ReadCodedSizeValue(block, numberLength, unknown);
+    if (numberLength == 0 || !Has(size, numberLength, 3))
+        return BlockRead::Damaged;
+    size_t pos = numberLength;
+    if (missing(pos + 3))
+        return BlockRead::Short;
+    b.relative = static_cast<int16_t>(Be16(block + pos));
+    b.flags = block[pos + 2];
+    pos += 3;
+
+    // Frame sizes by lacing (flags bits 2..1): none, Xiph, fixed-size, EBML.
+    b.frames = 1;
+    const uint32_t lacing = (b.flags >> 1) & 3;
+    if (lacing == 0) {
+        b.sizes[0] = ToUInt32(size - pos);
+        b.dataOffset = pos;
+        return BlockRead::Ok;
+    }
+    if (pos >= size)
+        return BlockRead::Damaged;
+    if (missing(pos + 1))
+        return BlockRead::Short;
+    b.frames = block[pos++] + 1u;
+    uint64_t laced = 0;  // bytes of every frame but the last
+    if (lacing == 1) {
+        for (uint32_t i = 0; i + 1 < b.frames; ++i) {
+            uint64_t n = 0;
+            uint8_t c = 0;
+            do {
+                if (pos >= size)
+                    return BlockRead::Damaged;
+                if (missing(pos + 1))
+                    return BlockRead::Short;
+                c = block[pos++];
+                n += c;
+            } while (c == 255);
+            b.sizes[i] = ToUInt32(n);
+            laced += n;
+        }
+    } else if (lacing == 2) {
+        const size_t each = (size - pos) / b.frames;
+        if (each * b.frames != size - pos)
+            return BlockRead::Damaged;
+        for (uint32_t i = 0; i + 1 < b.frames; ++i)
+            b.sizes[i] = static_cast<uint32_t>(each);
+        laced = uint64_t(each) * (b.frames - 1);
+    } else {
+        int64_t previous = 0;
+        for (uint32_t i = 0; i + 1 < b.frames; ++i) {
+            uint32_t len = static_cast<uint32_t>(std::min<size_t>(size - pos, 8));
+            if (missing(pos + len))
+                return BlockRead::Short;
+            int64_t n = 0;
+            if (i == 0)
+                n = static_cast<int64_t>(libebml::ReadCodedSizeValue(block + pos, len, unknown));
+            else
+                n = previous + libebml::ReadCodedSizeSignedValue(block + pos, len, unknown);
+            if (len == 0 || n < 0 || n > int64_t(UINT32_MAX))
+                return BlockRead::Damaged;
+            pos += len;
+            b.sizes[i] = static_cast<uint32_t>(n);
+            laced += uint64_t(n);
+            previous = n;
+        }
+    }
+    if (laced > size - pos)
+        return BlockRead::Damaged;
+    b.sizes[b.frames - 1] = ToUInt32(size - pos - laced);
+    b.dataOffset = pos;
+    return BlockRead::Ok;
+}
+
+// One record per frame of a decoded block; the first frame carries the timecode.
+// frames, when given, is where the first frame's bytes are.
+void AppendFrames(const BlockHead& b, int64_t clusterTimecode, bool keyframe, uint32_t duration, const uint8_t* frames,
+                  PacketList& packets)
+{
+    for (uint32_t i = 0; i < b.frames; ++i) {
+        PacketRecord p{};
+        p.ptsPresent = i == 0 ? 1 : 0;
+        // Wrapping sum: a damaged cluster Timecode may lie at the ends of the range.
+        p.pts = i == 0 ? static_cast<int64_t>(static_cast<uint64_t>(clusterTimecode) +
+                                              static_cast<uint64_t>(int64_t{b.relative}))
+                       : -1;
+        p.keyframe = keyframe ? 1 : 0;
+        p.blockDuration = duration;
+        p.streamId = ToUInt32(b.track);
+        p.packet = frames;
+        p.packetLength = b.sizes[i];
+        packets.Append(p);
+        if (frames != nullptr)
+            frames += b.sizes[i];
+    }
+}
+
 }  // namespace
 
 // ---- Frame search -------------------------------------------------------------------
 
-// Reads cluster data from a cue's cluster on, in chunks of kSearchChunk bytes,
-// and splits it with the demultiplexer's ParsePackets; the unconsumed tail of a
-// chunk stays at the start of the buffer and the next read fills in behind it.
+// Finds the frames a search from a cue's cluster on meets. The searches were
+// defined on a reader that takes kSearchChunk bytes at a time, within a byte
+// budget, and splits them with ParsePackets: a cluster's frames come with the
+// first chunk that holds the whole cluster, and the search stops where sync is
+// lost. Run and ReadOnce give the same frames, chunk by chunk, from the element
+// heads alone: the reads a chunked reader would make are worked out from
+// positions, and only the heads of level-1 elements, cluster children, blocks and
+// their lace sizes are read, through a small buffer, the payloads being skipped.
+// Where the chunked reader would search for sync byte by byte (the data at the
+// cue is no cluster, or no level-1 element follows a cluster), or the stream
+// hands out fewer bytes than its size promises, the search is made the chunked
+// way instead. Frames found by the walk carry no bytes; Frame reads them.
 class MKVDemux::FrameSearch {
 public:
     FrameSearch(MKVDemux& demux, ZPMP::InputStream& input, uint64_t segmentDataStart)
-        : m_demux(demux), m_input(input), m_segmentDataStart(segmentDataStart)
+        : m_demux(demux), m_input(input), m_segmentDataStart(segmentDataStart), m_fileSize(input.Size())
     {
     }
 
     // Hands each chunk's frames to visit until visit returns true (the result is
-    // then true), ParsePackets takes nothing or reports lost sync, or budget bytes
-    // have been read.
+    // then true), no bytes are taken or sync is lost, or budget bytes have been
+    // read. visit may see the first chunks twice when the walk gives way to the
+    // chunked reader.
     template <class Visit>
     bool Run(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
+    {
+        uint64_t left = budget;
+        const Walk walk = WalkChunks(clusterPosition, left, visit);
+        if (walk == Walk::Unsure)
+            return ReadChunks(clusterPosition, budget, visit);
+        budget = left;
+        return walk == Walk::Found;
+    }
+
+    // The frames of one read of up to length bytes at the cluster, split once.
+    const PacketList& ReadOnce(uint64_t clusterPosition, uint32_t length)
+    {
+        m_packets.Clear();
+        m_positions.clear();
+        uint64_t start = 0;
+        const Walk walk = Start(clusterPosition, start);
+        if (walk == Walk::Unsure)
+            ReadOnceChunked(clusterPosition, length);
+        if (walk != Walk::Ready)
+            return m_packets;
+        const uint64_t end = start + std::min<uint64_t>(std::min(length, kSearchChunk), Available(start));
+        if (WalkTo(end) == UINT64_MAX)
+            ReadOnceChunked(clusterPosition, length);
+        return m_packets;
+    }
+
+    // The bytes of frame index of the frames last handed out.
+    Bytes Frame(const PacketList& packets, uint32_t index)
+    {
+        const PacketRecord& p = *packets.At(index);
+        if (p.packet != nullptr)
+            return Bytes(p.packet, p.packetLength);
+        m_frame.resize(size_t{p.packetLength} + 1);
+        const uint32_t got = ZPMP::ReadAt(m_input, m_positions[index], m_frame.data(), p.packetLength);
+        m_filePosition = UINT64_MAX;
+        return Bytes(m_frame.data(), got);
+    }
+
+private:
+    enum class Walk {
+        Ready,  // Start: the walk can begin
+        Found,  // visit returned true
+        Ended,  // the search stopped without a find
+        Unsure,  // the chunked reader must take over
+    };
+    static constexpr size_t kHeadBuffer = 0x1000;
+    static constexpr size_t kBlockHeadPeek = 64;
+
+    template <class Visit>
+    Walk WalkChunks(uint64_t clusterPosition, uint64_t& budget, Visit& visit)
+    {
+        uint64_t start = 0;
+        const Walk walk = Start(clusterPosition, start);
+        if (walk != Walk::Ready)
+            return walk;
+        // read: end of the bytes the chunked reader has read; consumed: end of
+        // those ParsePackets has taken (what is left is an element head cut by the
+        // end of a chunk, kept for the next one).
+        uint64_t read = start;
+        uint64_t consumed = start;
+        while (budget > 0) {
+            const uint64_t want = std::min<uint64_t>(kSearchChunk - (read - consumed), budget);
+            const uint64_t got = std::min(want, Available(read));
+            budget -= got;
+            read += got;
+            if (read == consumed)
+                return Walk::Ended;
+            m_packets.Clear();
+            m_positions.clear();
+            const uint64_t taken = WalkTo(read);
+            if (taken == UINT64_MAX)
+                return Walk::Unsure;
+            if (visit(std::as_const(m_packets)))
+                return Walk::Found;
+            if (taken == consumed)
+                return Walk::Ended;
+            consumed = taken;
+        }
+        return Walk::Ended;
+    }
+
+    // Seeks as the chunked reader would and sets up the walk from the cluster.
+    Walk Start(uint64_t clusterPosition, uint64_t& start)
+    {
+        m_demux.Reset(0);
+        if (clusterPosition > UINT64_MAX - m_segmentDataStart)
+            return Walk::Ended;
+        start = m_segmentDataStart + clusterPosition;
+        // A position that is negative as a signed value leaves the file where it was.
+        if (start > uint64_t(INT64_MAX))
+            return Walk::Unsure;
+        if (m_input.Seek(start) != 0)
+            return Walk::Ended;
+        m_filePosition = start;
+        m_next = start;
+        m_pending = UINT64_MAX;
+        m_synced = false;
+        return Walk::Ready;
+    }
+
+    uint64_t Available(uint64_t pos) const { return m_fileSize > pos ? m_fileSize - pos : 0; }
+
+    // What one ParsePackets call takes of the bytes up to end, the previous calls
+    // having taken those before: the frames of the clusters that end by then go to
+    // m_packets. Returns where the taken bytes end, or UINT64_MAX when the call
+    // would search for sync or a read came back short.
+    uint64_t WalkTo(uint64_t end)
+    {
+        if (m_pending != UINT64_MAX) {
+            if (m_next > end)
+                return end;
+            if (!WalkCluster(m_pending, m_next))
+                return UINT64_MAX;
+            m_pending = UINT64_MAX;
+            m_synced = true;
+        }
+        while (m_next < end) {
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - m_next));
+            const Bytes head = Peek(m_next, length);
+            if (head.size() < length || (!m_synced && head[0] != ClusterIdFirstByte()))
+                return UINT64_MAX;
+            ElementHeader header;
+            const HeaderRead read = ReadElementHeader(head, header);
+            if (read == HeaderRead::Short)
+                return m_next;
+            if (read != HeaderRead::Ok || header.unknownSize)
+                return UINT64_MAX;
+            if (HasId<KaxCluster>(header) && header.TotalSize() <= kMaxClusterSize) {
+                const uint64_t clusterEnd = m_next + header.TotalSize();
+                if (clusterEnd > end) {
+                    m_pending = m_next;
+                    m_next = clusterEnd;
+                    return end;
+                }
+                if (!WalkCluster(m_next, clusterEnd))
+                    return UINT64_MAX;
+                m_synced = true;
+                m_next = clusterEnd;
+            } else if (m_synced && IsSkippedLevel1(header) && header.size <= UINT64_MAX - header.headSize) {
+                m_next += std::min(header.TotalSize(), UINT64_MAX - m_next);
+            } else {
+                return UINT64_MAX;
+            }
+        }
+        return end;
+    }
+
+    // ParseCluster on the heads of the cluster from start to end.
+    bool WalkCluster(uint64_t start, uint64_t end)
+    {
+        ElementHeader header;
+        const size_t headLength = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - start));
+        if (ReadElementHeader(Peek(start, headLength), header) != HeaderRead::Ok)
+            return false;
+        int64_t timecode = 0;
+        uint64_t pos = start + header.headSize;
+        while (pos < end) {
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
+            const Bytes head = Peek(pos, length);
+            if (head.size() < length)
+                return false;
+            ElementHeader child;
+            if (ReadElementHeader(head, child) != HeaderRead::Ok || child.unknownSize)
+                return true;
+            const uint64_t dataStart = pos + child.headSize;
+            if (dataStart > end || child.size > end - dataStart)
+                return true;
+            if (HasId<KaxClusterTimecode>(child)) {
+                if (!ReadValue(dataStart, child.size, timecode))
+                    return false;
+            } else if (HasId<KaxSimpleBlock>(child)) {
+                if (!WalkBlock(dataStart, child.size, timecode, true, false, 0))
+                    return false;
+            } else if (HasId<KaxBlockGroup>(child)) {
+                if (!WalkBlockGroup(dataStart, dataStart + child.size, timecode))
+                    return false;
+            }
+            pos = dataStart + child.size;
+        }
+        return true;
+    }
+
+    bool WalkBlockGroup(uint64_t pos, uint64_t end, int64_t timecode)
+    {
+        uint64_t block = 0;
+        uint64_t blockSize = 0;
+        int64_t duration = 0;
+        bool referenced = false;
+        while (pos < end) {
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
+            const Bytes head = Peek(pos, length);
+            if (head.size() < length)
+                return false;
+            ElementHeader h;
+            if (ReadElementHeader(head, h) != HeaderRead::Ok || h.unknownSize || pos + h.headSize > end ||
+                h.size > end - pos - h.headSize)
+                break;
+            if (HasId<KaxBlock>(h)) {
+                block = pos + h.headSize;
+                blockSize = h.size;
+            } else if (HasId<KaxBlockDuration>(h) && !ReadValue(pos + h.headSize, h.size, duration)) {
+                return false;
+            } else if (HasId<KaxReferenceBlock>(h)) {
+                referenced = true;
+            }
+            pos += h.TotalSize();
+        }
+        return blockSize == 0 ||
+               WalkBlock(block, blockSize, timecode, false, !referenced, ToUInt32(static_cast<uint64_t>(duration)));
+    }
+
+    bool WalkBlock(uint64_t pos, uint64_t size, int64_t clusterTimecode, bool simpleBlock, bool keyframe,
+                   uint32_t duration)
+    {
+        const size_t peek = static_cast<size_t>(std::min<uint64_t>(size, kBlockHeadPeek));
+        Bytes head = Peek(pos, peek);
+        if (head.size() < peek)
+            return false;
+        BlockRead read = DecodeBlockHead(head, static_cast<size_t>(size), m_block);
+        if (read == BlockRead::Short) {
+            // Lace sizes longer than the peek: the whole block is read.
+            m_frame.resize(static_cast<size_t>(size));
+            if (ZPMP::ReadAt(m_input, pos, m_frame.data(), static_cast<uint32_t>(size)) != size)
+                return false;
+            m_filePosition = UINT64_MAX;
+            read = DecodeBlockHead(Bytes(m_frame.data(), m_frame.size()), m_frame.size(), m_block);
+        }
+        if (read != BlockRead::Ok)
+            return true;
+        if (simpleBlock)
+            keyframe = (m_block.flags & 0x80) != 0;
+        AppendFrames(m_block, clusterTimecode, keyframe, duration, nullptr, m_packets);
+        uint64_t at = pos + m_block.dataOffset;
+        for (uint32_t i = 0; i < m_block.frames; ++i) {
+            m_positions.push_back(at);
+            at += m_block.sizes[i];
+        }
+        return true;
+    }
+
+    // An unsigned big-endian value of up to 8 bytes (the first 8 of a longer one).
+    bool ReadValue(uint64_t pos, uint64_t size, int64_t& value)
+    {
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(size, 8));
+        const Bytes bytes = Peek(pos, length);
+        if (bytes.size() < length)
+            return false;
+        value = static_cast<int64_t>(ReadUnsigned(bytes));
+        return true;
+    }
+
+    // The length bytes at pos (at most kHeadBuffer), fewer when the file holds
+    // fewer; from the buffer when it holds them, else read into it.
+    Bytes Peek(uint64_t pos, size_t length)
+    {
+        if (pos >= m_bufferStart && pos - m_bufferStart <= m_bufferLength &&
+            length <= m_bufferLength - (pos - m_bufferStart))
+            return Bytes(m_buffer.data() + (pos - m_bufferStart), length);
+        m_bufferStart = pos;
+        m_bufferLength = 0;
+        if (pos != m_filePosition && m_input.Seek(pos) != 0)
+            return {};
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(kHeadBuffer, Available(pos)));
+        const uint64_t got = want > 0 ? m_input.Read(m_buffer.data(), want) : 0;
+        m_bufferLength = got == want ? want : 0;
+        m_filePosition = got == want ? pos + want : UINT64_MAX;
+        return Bytes(m_buffer.data(), std::min(length, m_bufferLength));
+    }
+
+    // The chunked reader itself.
+    template <class Visit>
+    bool ReadChunks(uint64_t clusterPosition, uint64_t& budget, Visit& visit)
     {
         if (!SeekToCluster(clusterPosition))
             return false;
         uint32_t held = 0;
-        PacketList packets;
         while (budget > 0) {
             const auto want = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunk - held, budget));
-            const uint64_t got = want > 0 ? m_input.Read(m_buffer.get() + held, want) : 0;
+            const uint64_t got = want > 0 ? m_input.Read(m_chunk.get() + held, want) : 0;
             if (got > want)
                 return false;
             budget -= got;
             held += static_cast<uint32_t>(got);
             if (held == 0)
                 return false;
-            packets.Clear();
+            m_packets.Clear();
             uint8_t lostSync = 0;
-            const uint32_t used = m_demux.ParsePackets(m_buffer.get(), held, &packets, &lostSync);
-            if (visit(packets))
+            const uint32_t used = m_demux.ParsePackets(m_chunk.get(), held, &m_packets, &lostSync);
+            if (visit(std::as_const(m_packets)))
                 return true;
             if (used == 0 || used > held || lostSync)
                 return false;
-            std::memmove(m_buffer.get(), m_buffer.get() + used, held - used);
+            std::memmove(m_chunk.get(), m_chunk.get() + used, held - used);
             held -= used;
         }
         return false;
     }
 
-    // One read of up to length bytes at the cluster, split once.
-    void ReadOnce(uint64_t clusterPosition, uint32_t length, PacketList& packets)
+    void ReadOnceChunked(uint64_t clusterPosition, uint32_t length)
     {
-        packets.Clear();
+        m_packets.Clear();
         if (!SeekToCluster(clusterPosition))
             return;
-        const uint32_t held = ZPMP::ReadFully(m_input, m_buffer.get(), std::min(length, kSearchChunk));
+        const uint32_t held = ZPMP::ReadFully(m_input, m_chunk.get(), std::min(length, kSearchChunk));
         uint8_t lostSync = 0;
-        m_demux.ParsePackets(m_buffer.get(), held, &packets, &lostSync);
+        m_demux.ParsePackets(m_chunk.get(), held, &m_packets, &lostSync);
     }
 
-private:
     bool SeekToCluster(uint64_t clusterPosition)
     {
         m_demux.Reset(0);
+        m_filePosition = UINT64_MAX;
         if (clusterPosition > UINT64_MAX - m_segmentDataStart)
             return false;
         // Left uninitialised: only the bytes read into it are ever looked at.
-        if (!m_buffer)
-            m_buffer.reset(new uint8_t[kSearchChunk]);
+        if (!m_chunk)
+            m_chunk.reset(new uint8_t[kSearchChunk]);
         return m_input.Seek(m_segmentDataStart + clusterPosition) == 0;
     }
 
     MKVDemux& m_demux;
     ZPMP::InputStream& m_input;
     uint64_t m_segmentDataStart;
-    std::unique_ptr<uint8_t[]> m_buffer;
+    uint64_t m_fileSize;
+    PacketList m_packets;
+    std::vector<uint64_t> m_positions;  // file offset of each frame of m_packets found by the walk
+
+    // The walk: the next level-1 element to look at, or the end of the cluster
+    // waiting for its last bytes (which starts at m_pending).
+    uint64_t m_next = 0;
+    uint64_t m_pending = UINT64_MAX;
+    bool m_synced = false;
+    BlockHead m_block;
+
+    std::array<uint8_t, kHeadBuffer> m_buffer;
+    uint64_t m_bufferStart = 0;
+    size_t m_bufferLength = 0;
+    uint64_t m_filePosition = UINT64_MAX;  // where the stream stands, when known
+    std::vector<uint8_t> m_frame;
+    std::unique_ptr<uint8_t[]> m_chunk;
 };
 
 // A track record being built, with what the measurements need beside it.
@@ -449,11 +868,7 @@ uint32_t MKVDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
 
 uint32_t MKVDemux::ParseFile(ZPMP::InputStream& file, StreamList* streams)
 {
-    // The measurements of selected tracks come back to parts of the file that
-    // were read before; without a selection everything is read once anyway.
-    KeptInput kept(file, kKeptLimit);
-    ZPMP::InputStream& input = m_hasSelection ? static_cast<ZPMP::InputStream&>(kept) : file;
-    EbmlWindow window(input);
+    EbmlWindow window(file);
     if (!window.ok())
         return 0;
     window.Restart(0);
@@ -489,7 +904,7 @@ uint32_t MKVDemux::ParseFile(ZPMP::InputStream& file, StreamList* streams)
     if (m_hasSelection) {
         if (!m_cues && m_seekHead)
             ReadCuesFromSeekHead(window);
-        MeasureSelectedTracks(kept, tracks);
+        MeasureSelectedTracks(file, tracks);
     }
 
     for (TrackInfo& t : tracks) {
@@ -735,7 +1150,7 @@ int64_t MKVDemux::ToTime(int64_t timecode, double trackScale) const
     return SaturateToInt64(static_cast<double>(timecode) * trackScale * static_cast<double>(m_timecodeScale) / 100);
 }
 
-void MKVDemux::MeasureSelectedTracks(KeptInput& input, std::vector<TrackInfo>& tracks)
+void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<TrackInfo>& tracks)
 {
     TrackInfo* video = nullptr;
     TrackInfo* audio = nullptr;
@@ -749,13 +1164,11 @@ void MKVDemux::MeasureSelectedTracks(KeptInput& input, std::vector<TrackInfo>& t
     FrameSearch search(*this, input, m_segmentDataStart);
 
     const uint64_t fileSize = input.Size();
-    const bool firstFrame = video && video->record->codec != StreamCodec::H264;
-    input.KeepOnly(SharedReads(cues, video, audio, firstFrame, fileSize));
     if (video)
         m_videoStart = StartTime(search, cues, *video);
     if (audio)
         m_audioStart = StartTime(search, cues, *audio);
-    if (firstFrame)
+    if (video && video->record->codec != StreamCodec::H264)
         ApplyFirstFrame(search, cues, *video->record);
     MeasureEndTimes(search, cues, video, audio);
 
@@ -773,52 +1186,6 @@ void MKVDemux::MeasureSelectedTracks(KeptInput& input, std::vector<TrackInfo>& t
     } else {
         m_audioFrameDuration = -1;
     }
-}
-
-std::vector<KeptInput::Range> MKVDemux::SharedReads(const CuePoints& cues, const TrackInfo* video,
-                                                    const TrackInfo* audio, bool firstFrame, uint64_t fileSize) const
-{
-    // Where each search reads: from the first cue's cluster on (taken to be at most
-    // kFirstCueReach bytes) for the start search of a track the first cue does not
-    // list and for the first-frame search; from the last cue's cluster to the end
-    // for the end searches; the three bit-rate samples.
-    std::vector<KeptInput::Range> reads;
-    const auto at = [&](const KaxCuePoint& point, uint64_t& position) {
-        uint64_t cluster = 0;
-        if (!CueClusterPosition(point, cluster) || cluster > uint64_t(INT64_MAX) - m_segmentDataStart)
-            return false;
-        position = m_segmentDataStart + cluster;
-        return true;
-    };
-    uint64_t first = 0;
-    if (std::find_if(cues.begin(), cues.end(), [&](const KaxCuePoint* p) { return at(*p, first); }) != cues.end()) {
-        for (const TrackInfo* track : {video, audio})
-            if (track != nullptr && !CueHasTrack(*cues.front(), track->record->streamId))
-                reads.push_back({first, first + kFirstCueReach});
-        if (firstFrame)
-            reads.push_back({first, first + kFirstCueReach});
-    }
-    uint64_t last = 0;
-    if (std::find_if(cues.rbegin(), cues.rend(), [&](const KaxCuePoint* p) { return at(*p, last); }) != cues.rend())
-        reads.push_back({last, UINT64_MAX});
-    const uint64_t length = std::min<uint64_t>(fileSize / 4, kSearchChunk);
-    uint64_t previous = UINT64_MAX;  // a cluster sampled twice is read once
-    for (size_t k = 1; k <= 3 && !cues.empty(); ++k) {
-        uint64_t sample = 0;
-        if (at(*cues[k * cues.size() / 4], sample) && sample != previous)
-            reads.push_back({sample, sample + length});
-        previous = sample;
-    }
-    // What two of them read.
-    std::vector<KeptInput::Range> shared;
-    for (size_t i = 0; i < reads.size(); ++i)
-        for (size_t j = i + 1; j < reads.size(); ++j) {
-            const uint64_t begin = std::max(reads[i].begin, reads[j].begin);
-            const uint64_t end = std::min(reads[i].end, reads[j].end);
-            if (begin < end)
-                shared.push_back({begin, end});
-        }
-    return shared;
 }
 
 int64_t MKVDemux::StartTime(FrameSearch& search, const CuePoints& cues,
@@ -897,7 +1264,8 @@ void MKVDemux::EstimateBitRates(FrameSearch& search, const CuePoints& cues, cons
     const auto length = static_cast<uint32_t>(std::min<uint64_t>(fileSize / 4, kSearchChunk));
     uint64_t sums[2] = {};
     uint32_t samples[2] = {};
-    PacketList packets;
+    const PacketList none;
+    const PacketList* packets = &none;
     uint64_t sampled = UINT64_MAX;
     for (size_t k = 1; k <= 3; ++k) {
         uint64_t cluster = 0;
@@ -906,10 +1274,10 @@ void MKVDemux::EstimateBitRates(FrameSearch& search, const CuePoints& cues, cons
         // With few cues (or several at one cluster) a cluster is sampled again: its
         // frames are those of the last read.
         if (cluster != sampled)
-            search.ReadOnce(cluster, length, packets);
+            packets = &search.ReadOnce(cluster, length);
         sampled = cluster;
         for (size_t t = 0; t < 2; ++t) {
-            const uint32_t rate = tracks[t] ? SampleBitRate(packets, *tracks[t]) : 0;
+            const uint32_t rate = tracks[t] ? SampleBitRate(*packets, *tracks[t]) : 0;
             if (rate > 0) {
                 sums[t] += rate;
                 ++samples[t];
@@ -964,7 +1332,8 @@ void MKVDemux::ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, Strea
             for (uint32_t i = 0; i < packets.Count(); ++i) {
                 const PacketRecord& p = *packets.At(i);
                 if (IsTimedFrameOf(p, r.streamId)) {
-                    ApplyFrameHeaders(p.packet, p.packetLength, r);
+                    const Bytes frame = search.Frame(packets, i);
+                    ApplyFrameHeaders(frame.data(), static_cast<uint32_t>(frame.size()), r);
                     return true;
                 }
             }
@@ -1076,11 +1445,7 @@ uint32_t MKVDemux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLi
                     m_clusterStart = m_cluster.size();
                     continue;
                 }
-                const bool skipped = HasId<KaxInfo>(header) || HasId<KaxSeekHead>(header) ||
-                                     HasId<KaxTracks>(header) || HasId<KaxCues>(header) ||
-                                     HasId<KaxAttachments>(header) || HasId<KaxChapters>(header) ||
-                                     HasId<KaxTags>(header) || HasId<libebml::EbmlVoid>(header);
-                if (m_synced && skipped && header.size <= UINT64_MAX - header.headSize) {
+                if (m_synced && IsSkippedLevel1(header) && header.size <= UINT64_MAX - header.headSize) {
                     m_skipRemaining = header.TotalSize();
                     continue;
                 }
@@ -1148,91 +1513,15 @@ void MKVDemux::ParseCluster(const uint8_t* cluster, size_t size, PacketList* pac
     }
 }
 
-void MKVDemux::ParseBlock(const uint8_t* block, size_t size, int64_t clusterTimecode, bool simpleBlock,
-                          bool keyframe, uint32_t duration, PacketList* packets)
+void MKVDemux::ParseBlock(const uint8_t* block, size_t size, int64_t clusterTimecode, bool simpleBlock, bool keyframe,
+                          uint32_t duration, PacketList* packets)
 {
-    uint64_t unknown = 0;
-    uint32_t numberLength = static_cast<uint32_t>(std::min<size_t>(size, 8));
-    const uint64_t track = libebml::ReadCodedSizeValue(block, numberLength, unknown);
-    if (numberLength == 0 || !Has(size, numberLength, 3))
+    BlockHead head;
+    if (DecodeBlockHead(Bytes(block, size), size, head) != BlockRead::Ok || packets == nullptr)
         return;
-    size_t pos = numberLength;
-    const auto relative = static_cast<int16_t>(Be16(block + pos));
-    const uint8_t flags = block[pos + 2];
-    pos += 3;
     if (simpleBlock)
-        keyframe = (flags & 0x80) != 0;
-
-    // Frame sizes by lacing (flags bits 2..1): none, Xiph, fixed-size, EBML.
-    uint32_t frameSizes[256];
-    uint32_t frames = 1;
-    const uint32_t lacing = (flags >> 1) & 3;
-    if (lacing == 0) {
-        frameSizes[0] = ToUInt32(size - pos);
-    } else {
-        if (pos >= size)
-            return;
-        frames = block[pos++] + 1u;
-        uint64_t laced = 0;  // bytes of every frame but the last
-        if (lacing == 1) {
-            for (uint32_t i = 0; i + 1 < frames; ++i) {
-                uint64_t n = 0;
-                uint8_t b = 0;
-                do {
-                    if (pos >= size)
-                        return;
-                    b = block[pos++];
-                    n += b;
-                } while (b == 255);
-                frameSizes[i] = ToUInt32(n);
-                laced += n;
-            }
-        } else if (lacing == 2) {
-            const size_t each = (size - pos) / frames;
-            if (each * frames != size - pos)
-                return;
-            for (uint32_t i = 0; i + 1 < frames; ++i)
-                frameSizes[i] = static_cast<uint32_t>(each);
-            laced = uint64_t(each) * (frames - 1);
-        } else {
-            int64_t previous = 0;
-            for (uint32_t i = 0; i + 1 < frames; ++i) {
-                uint32_t len = static_cast<uint32_t>(std::min<size_t>(size - pos, 8));
-                int64_t n = 0;
-                if (i == 0)
-                    n = static_cast<int64_t>(libebml::ReadCodedSizeValue(block + pos, len, unknown));
-                else
-                    n = previous + libebml::ReadCodedSizeSignedValue(block + pos, len, unknown);
-                if (len == 0 || n < 0 || n > int64_t(UINT32_MAX))
-                    return;
-                pos += len;
-                frameSizes[i] = static_cast<uint32_t>(n);
-                laced += uint64_t(n);
-                previous = n;
-            }
-        }
-        if (laced > size - pos)
-            return;
-        frameSizes[frames - 1] = ToUInt32(size - pos - laced);
-    }
-
-    if (packets == nullptr)
-        return;
-    for (uint32_t i = 0; i < frames; ++i) {
-        PacketRecord p{};
-        p.ptsPresent = i == 0 ? 1 : 0;
-        // Wrapping sum: a damaged cluster Timecode may lie at the ends of the range.
-        p.pts = i == 0 ? static_cast<int64_t>(static_cast<uint64_t>(clusterTimecode) +
-                                              static_cast<uint64_t>(int64_t{relative}))
-                       : -1;
-        p.keyframe = keyframe ? 1 : 0;
-        p.blockDuration = duration;
-        p.streamId = ToUInt32(track);
-        p.packet = block + pos;
-        p.packetLength = frameSizes[i];
-        packets->Append(p);
-        pos += frameSizes[i];
-    }
+        keyframe = (head.flags & 0x80) != 0;
+    AppendFrames(head, clusterTimecode, keyframe, duration, block + head.dataOffset, *packets);
 }
 
 }  // namespace md

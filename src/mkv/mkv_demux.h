@@ -13,7 +13,6 @@
 
 #include "demux/demux.h"
 #include "mediadetect/records.h"
-#include "mkv/kept_input.h"
 
 namespace libebml {
 class EbmlMaster;
@@ -89,9 +88,7 @@ private:
     void FillAudio(const libebml::EbmlMaster& entry, const libebml::EbmlMaster& audio, StreamRecord& r);
     void FillSubtitle(const libebml::EbmlMaster& entry, StreamRecord& r);
 
-    void MeasureSelectedTracks(KeptInput& input, std::vector<TrackInfo>& tracks);
-    std::vector<KeptInput::Range> SharedReads(const CuePoints& cues, const TrackInfo* video, const TrackInfo* audio,
-                                              bool firstFrame, uint64_t fileSize) const;
+    void MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<TrackInfo>& tracks);
     int64_t ToTime(int64_t timecode, double trackScale) const;
     int64_t StartTime(FrameSearch& search, const CuePoints& cues, const TrackInfo& track) const;
     void MeasureEndTimes(FrameSearch& search, const CuePoints& cues, const TrackInfo* video, const TrackInfo* audio);
