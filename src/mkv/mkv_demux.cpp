@@ -422,14 +422,14 @@ void AppendFrames(const BlockHead& b, int64_t clusterTimecode, bool keyframe, ui
 // defined on a reader that takes kSearchChunk bytes at a time, within a byte
 // budget, and splits them with ParsePackets: a cluster's frames come with the
 // first chunk that holds the whole cluster, and the search stops where sync is
-// lost. Run and ReadOnce give the same frames, chunk by chunk, from the element
-// heads alone: the reads a chunked reader would make are worked out from
-// positions, and only the heads of level-1 elements, cluster children, blocks and
-// their lace sizes are read, through a small buffer, the payloads being skipped.
-// Where the chunked reader would search for sync byte by byte (the data at the
-// cue is no cluster, or no level-1 element follows a cluster), or the stream
-// hands out fewer bytes than its size promises, the search is made the chunked
-// way instead. Frames found by the walk carry no bytes; Frame reads them.
+// lost. The same frames are found from the element heads alone: the reads a
+// chunked reader would make are worked out from positions, and only the heads of
+// level-1 elements, cluster children, blocks and their lace sizes are read,
+// through a small buffer, the payloads being skipped. Where the chunked reader
+// would search for sync byte by byte (the data at the cue is no cluster, or no
+// level-1 element follows a cluster), or the stream hands out fewer bytes than
+// its size promises, the search is made the chunked way instead. Frames found by
+// the walk carry no bytes; Frame reads them.
 class MKVDemux::FrameSearch {
 public:
     FrameSearch(MKVDemux& demux, ZPMP::InputStream& input, uint64_t segmentDataStart)
@@ -437,34 +437,69 @@ public:
     {
     }
 
-    // Hands each chunk's frames to visit until visit returns true (the result is
-    // then true), no bytes are taken or sync is lost, or budget bytes have been
-    // read. visit may see the first chunks twice when the walk gives way to the
-    // chunked reader.
+    // Hands the frames to visit in file order, a block's or a chunk's at a time,
+    // until visit returns true (the result is then true), no bytes are taken or
+    // sync is lost, or budget bytes have been read. visit may see the first
+    // frames twice when the walk gives way to the chunked reader.
     template <class Visit>
     bool Run(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
     {
+        m_mode = Mode::EachBlock;
+        SetVisit(visit);
         uint64_t left = budget;
-        const Walk walk = WalkChunks(clusterPosition, left, visit);
+        const Walk walk = WalkChunks(clusterPosition, left);
         if (walk == Walk::Unsure)
             return ReadChunks(clusterPosition, budget, visit);
         budget = left;
         return walk == Walk::Found;
     }
 
+    // The same search, but the frames go to visit a cluster at a time from the
+    // last cluster found back to the first, until visit returns true: for
+    // searches that want the last frames.
+    template <class Visit>
+    bool RunFromEnd(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
+    {
+        m_mode = Mode::Clusters;
+        m_clusters.clear();
+        uint64_t left = budget;
+        Walk walk = WalkChunks(clusterPosition, left);
+        if (walk == Walk::Ended) {
+            m_mode = Mode::All;
+            for (size_t i = m_clusters.size(); i-- > 0 && walk == Walk::Ended;) {
+                m_packets.Clear();
+                m_positions.clear();
+                walk = WalkCluster(m_clusters[i].first, m_clusters[i].second);
+                if (walk == Walk::Ended && visit(std::as_const(m_packets)))
+                    walk = Walk::Found;
+            }
+        }
+        if (walk != Walk::Unsure) {
+            budget = left;
+            return walk == Walk::Found;
+        }
+        m_all.Clear();
+        ReadChunks(clusterPosition, budget, [&](const PacketList& packets) {
+            for (uint32_t i = 0; i < packets.Count(); ++i)
+                m_all.Append(*packets.At(i));
+            return false;
+        });
+        return visit(std::as_const(m_all));
+    }
+
     // The frames of one read of up to length bytes at the cluster, split once.
     const PacketList& ReadOnce(uint64_t clusterPosition, uint32_t length)
     {
+        m_mode = Mode::All;
         m_packets.Clear();
         m_positions.clear();
         uint64_t start = 0;
-        const Walk walk = Start(clusterPosition, start);
+        Walk walk = Start(clusterPosition, start);
+        if (walk == Walk::Ready) {
+            uint64_t taken = 0;
+            walk = WalkTo(start + std::min<uint64_t>(std::min(length, kSearchChunk), Available(start)), taken);
+        }
         if (walk == Walk::Unsure)
-            ReadOnceChunked(clusterPosition, length);
-        if (walk != Walk::Ready)
-            return m_packets;
-        const uint64_t end = start + std::min<uint64_t>(std::min(length, kSearchChunk), Available(start));
-        if (WalkTo(end) == UINT64_MAX)
             ReadOnceChunked(clusterPosition, length);
         return m_packets;
     }
@@ -485,14 +520,24 @@ private:
     enum class Walk {
         Ready,  // Start: the walk can begin
         Found,  // visit returned true
-        Ended,  // the search stopped without a find
+        Ended,  // the search, a chunk or a cluster ended without a find
         Unsure,  // the chunked reader must take over
     };
+    // What becomes of the frames of a complete cluster: visit is called after
+    // each block, they are all gathered in m_packets, or only the cluster's place
+    // is noted (in m_clusters).
+    enum class Mode { EachBlock, All, Clusters };
     static constexpr size_t kHeadBuffer = 0x1000;
     static constexpr size_t kBlockHeadPeek = 64;
 
     template <class Visit>
-    Walk WalkChunks(uint64_t clusterPosition, uint64_t& budget, Visit& visit)
+    void SetVisit(Visit& visit)
+    {
+        m_visitTarget = &visit;
+        m_visit = [](void* target, const PacketList& packets) { return (*static_cast<Visit*>(target))(packets); };
+    }
+
+    Walk WalkChunks(uint64_t clusterPosition, uint64_t& budget)
     {
         uint64_t start = 0;
         const Walk walk = Start(clusterPosition, start);
@@ -510,13 +555,10 @@ private:
             read += got;
             if (read == consumed)
                 return Walk::Ended;
-            m_packets.Clear();
-            m_positions.clear();
-            const uint64_t taken = WalkTo(read);
-            if (taken == UINT64_MAX)
-                return Walk::Unsure;
-            if (visit(std::as_const(m_packets)))
-                return Walk::Found;
+            uint64_t taken = 0;
+            const Walk walk = WalkTo(read, taken);
+            if (walk != Walk::Ended)
+                return walk;
             if (taken == consumed)
                 return Walk::Ended;
             consumed = taken;
@@ -546,86 +588,96 @@ private:
     uint64_t Available(uint64_t pos) const { return m_fileSize > pos ? m_fileSize - pos : 0; }
 
     // What one ParsePackets call takes of the bytes up to end, the previous calls
-    // having taken those before: the frames of the clusters that end by then go to
-    // m_packets. Returns where the taken bytes end, or UINT64_MAX when the call
-    // would search for sync or a read came back short.
-    uint64_t WalkTo(uint64_t end)
+    // having taken those before (taken: where the taken bytes end); the clusters
+    // that end by then are handed on as m_mode says. Unsure when the call would
+    // search for sync or a read came back short.
+    Walk WalkTo(uint64_t end, uint64_t& taken)
     {
+        taken = end;
         if (m_pending != UINT64_MAX) {
             if (m_next > end)
-                return end;
-            if (!WalkCluster(m_pending, m_next))
-                return UINT64_MAX;
-            m_pending = UINT64_MAX;
+                return Walk::Ended;
             m_synced = true;
+            const Walk walk = HandOn(std::exchange(m_pending, UINT64_MAX), m_next);
+            if (walk != Walk::Ended)
+                return walk;
         }
         while (m_next < end) {
             const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - m_next));
             const Bytes head = Peek(m_next, length);
             if (head.size() < length || (!m_synced && head[0] != ClusterIdFirstByte()))
-                return UINT64_MAX;
+                return Walk::Unsure;
             ElementHeader header;
             const HeaderRead read = ReadElementHeader(head, header);
-            if (read == HeaderRead::Short)
-                return m_next;
+            if (read == HeaderRead::Short) {
+                taken = m_next;
+                return Walk::Ended;
+            }
             if (read != HeaderRead::Ok || header.unknownSize)
-                return UINT64_MAX;
+                return Walk::Unsure;
             if (HasId<KaxCluster>(header) && header.TotalSize() <= kMaxClusterSize) {
-                const uint64_t clusterEnd = m_next + header.TotalSize();
-                if (clusterEnd > end) {
-                    m_pending = m_next;
-                    m_next = clusterEnd;
-                    return end;
+                const uint64_t start = m_next;
+                m_next += header.TotalSize();
+                if (m_next > end) {
+                    m_pending = start;
+                    return Walk::Ended;
                 }
-                if (!WalkCluster(m_next, clusterEnd))
-                    return UINT64_MAX;
                 m_synced = true;
-                m_next = clusterEnd;
+                const Walk walk = HandOn(start, m_next);
+                if (walk != Walk::Ended)
+                    return walk;
             } else if (m_synced && IsSkippedLevel1(header) && header.size <= UINT64_MAX - header.headSize) {
                 m_next += std::min(header.TotalSize(), UINT64_MAX - m_next);
             } else {
-                return UINT64_MAX;
+                return Walk::Unsure;
             }
         }
-        return end;
+        return Walk::Ended;
+    }
+
+    Walk HandOn(uint64_t start, uint64_t end)
+    {
+        if (m_mode != Mode::Clusters)
+            return WalkCluster(start, end);
+        m_clusters.emplace_back(start, end);
+        return Walk::Ended;
     }
 
     // ParseCluster on the heads of the cluster from start to end.
-    bool WalkCluster(uint64_t start, uint64_t end)
+    Walk WalkCluster(uint64_t start, uint64_t end)
     {
         ElementHeader header;
         const size_t headLength = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - start));
         if (ReadElementHeader(Peek(start, headLength), header) != HeaderRead::Ok)
-            return false;
+            return Walk::Unsure;
         int64_t timecode = 0;
         uint64_t pos = start + header.headSize;
         while (pos < end) {
             const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
             const Bytes head = Peek(pos, length);
             if (head.size() < length)
-                return false;
+                return Walk::Unsure;
             ElementHeader child;
             if (ReadElementHeader(head, child) != HeaderRead::Ok || child.unknownSize)
-                return true;
+                return Walk::Ended;
             const uint64_t dataStart = pos + child.headSize;
             if (dataStart > end || child.size > end - dataStart)
-                return true;
-            if (HasId<KaxClusterTimecode>(child)) {
-                if (!ReadValue(dataStart, child.size, timecode))
-                    return false;
-            } else if (HasId<KaxSimpleBlock>(child)) {
-                if (!WalkBlock(dataStart, child.size, timecode, true, false, 0))
-                    return false;
-            } else if (HasId<KaxBlockGroup>(child)) {
-                if (!WalkBlockGroup(dataStart, dataStart + child.size, timecode))
-                    return false;
-            }
+                return Walk::Ended;
+            Walk walk = Walk::Ended;
+            if (HasId<KaxClusterTimecode>(child))
+                walk = ReadValue(dataStart, child.size, timecode);
+            else if (HasId<KaxSimpleBlock>(child))
+                walk = WalkBlock(dataStart, child.size, timecode, true, false, 0);
+            else if (HasId<KaxBlockGroup>(child))
+                walk = WalkBlockGroup(dataStart, dataStart + child.size, timecode);
+            if (walk != Walk::Ended)
+                return walk;
             pos = dataStart + child.size;
         }
-        return true;
+        return Walk::Ended;
     }
 
-    bool WalkBlockGroup(uint64_t pos, uint64_t end, int64_t timecode)
+    Walk WalkBlockGroup(uint64_t pos, uint64_t end, int64_t timecode)
     {
         uint64_t block = 0;
         uint64_t blockSize = 0;
@@ -635,7 +687,7 @@ private:
             const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
             const Bytes head = Peek(pos, length);
             if (head.size() < length)
-                return false;
+                return Walk::Unsure;
             ElementHeader h;
             if (ReadElementHeader(head, h) != HeaderRead::Ok || h.unknownSize || pos + h.headSize > end ||
                 h.size > end - pos - h.headSize)
@@ -643,55 +695,62 @@ private:
             if (HasId<KaxBlock>(h)) {
                 block = pos + h.headSize;
                 blockSize = h.size;
-            } else if (HasId<KaxBlockDuration>(h) && !ReadValue(pos + h.headSize, h.size, duration)) {
-                return false;
+            } else if (HasId<KaxBlockDuration>(h) && ReadValue(pos + h.headSize, h.size, duration) != Walk::Ended) {
+                return Walk::Unsure;
             } else if (HasId<KaxReferenceBlock>(h)) {
                 referenced = true;
             }
             pos += h.TotalSize();
         }
-        return blockSize == 0 ||
-               WalkBlock(block, blockSize, timecode, false, !referenced, ToUInt32(static_cast<uint64_t>(duration)));
+        if (blockSize == 0)
+            return Walk::Ended;
+        return WalkBlock(block, blockSize, timecode, false, !referenced, ToUInt32(static_cast<uint64_t>(duration)));
     }
 
-    bool WalkBlock(uint64_t pos, uint64_t size, int64_t clusterTimecode, bool simpleBlock, bool keyframe,
+    Walk WalkBlock(uint64_t pos, uint64_t size, int64_t clusterTimecode, bool simpleBlock, bool keyframe,
                    uint32_t duration)
     {
         const size_t peek = static_cast<size_t>(std::min<uint64_t>(size, kBlockHeadPeek));
         Bytes head = Peek(pos, peek);
         if (head.size() < peek)
-            return false;
+            return Walk::Unsure;
         BlockRead read = DecodeBlockHead(head, static_cast<size_t>(size), m_block);
         if (read == BlockRead::Short) {
             // Lace sizes longer than the peek: the whole block is read.
             m_frame.resize(static_cast<size_t>(size));
             if (ZPMP::ReadAt(m_input, pos, m_frame.data(), static_cast<uint32_t>(size)) != size)
-                return false;
+                return Walk::Unsure;
             m_filePosition = UINT64_MAX;
             read = DecodeBlockHead(Bytes(m_frame.data(), m_frame.size()), m_frame.size(), m_block);
         }
         if (read != BlockRead::Ok)
-            return true;
+            return Walk::Ended;
         if (simpleBlock)
             keyframe = (m_block.flags & 0x80) != 0;
+        if (m_mode == Mode::EachBlock) {
+            m_packets.Clear();
+            m_positions.clear();
+        }
         AppendFrames(m_block, clusterTimecode, keyframe, duration, nullptr, m_packets);
         uint64_t at = pos + m_block.dataOffset;
         for (uint32_t i = 0; i < m_block.frames; ++i) {
             m_positions.push_back(at);
             at += m_block.sizes[i];
         }
-        return true;
+        if (m_mode == Mode::EachBlock && m_visit(m_visitTarget, m_packets))
+            return Walk::Found;
+        return Walk::Ended;
     }
 
     // An unsigned big-endian value of up to 8 bytes (the first 8 of a longer one).
-    bool ReadValue(uint64_t pos, uint64_t size, int64_t& value)
+    Walk ReadValue(uint64_t pos, uint64_t size, int64_t& value)
     {
         const size_t length = static_cast<size_t>(std::min<uint64_t>(size, 8));
         const Bytes bytes = Peek(pos, length);
         if (bytes.size() < length)
-            return false;
+            return Walk::Unsure;
         value = static_cast<int64_t>(ReadUnsigned(bytes));
-        return true;
+        return Walk::Ended;
     }
 
     // The length bytes at pos (at most kHeadBuffer), fewer when the file holds
@@ -714,7 +773,7 @@ private:
 
     // The chunked reader itself.
     template <class Visit>
-    bool ReadChunks(uint64_t clusterPosition, uint64_t& budget, Visit& visit)
+    bool ReadChunks(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
     {
         if (!SeekToCluster(clusterPosition))
             return false;
@@ -767,8 +826,13 @@ private:
     ZPMP::InputStream& m_input;
     uint64_t m_segmentDataStart;
     uint64_t m_fileSize;
+    Mode m_mode = Mode::EachBlock;
+    void* m_visitTarget = nullptr;
+    bool (*m_visit)(void*, const PacketList&) = nullptr;
     PacketList m_packets;
     std::vector<uint64_t> m_positions;  // file offset of each frame of m_packets found by the walk
+    std::vector<std::pair<uint64_t, uint64_t>> m_clusters;  // start and end of each cluster found
+    PacketList m_all;
 
     // The walk: the next level-1 element to look at, or the end of the cluster
     // waiting for its last bytes (which starts at m_pending).
@@ -1232,18 +1296,19 @@ void MKVDemux::MeasureEndTimes(FrameSearch& search, const CuePoints& cues, const
         uint64_t cluster = 0;
         if (!CueClusterPosition(**it, cluster))
             continue;
-        // Every chunk up to the end of the data may hold later frames; the last
-        // one of the track in the last chunk that has one is the end.
-        search.Run(cluster, budget, [&](const PacketList& packets) {
+        // The last frame of the track in the data from the cue on is the end; the
+        // clusters come from the last one back.
+        search.RunFromEnd(cluster, budget, [&](const PacketList& packets) {
+            bool done = true;
             for (Search& s : searches) {
-                for (uint32_t i = packets.Count(); s.track && i-- > 0;)
+                for (uint32_t i = packets.Count(); s.track && !s.found && i-- > 0;)
                     if (IsTimedFrameOf(*packets.At(i), s.track->record->streamId)) {
                         s.last = packets.At(i)->pts;
                         s.found = true;
-                        break;
                     }
+                done = done && (!s.track || s.found);
             }
-            return false;
+            return done;
         });
         for (Search& s : searches)
             if (s.track && s.found) {
