@@ -456,7 +456,7 @@ public:
 
     // The same search, but the frames go to visit a cluster at a time from the
     // last cluster found back to the first, until visit returns true: for
-    // searches that want the last frames.
+    // searches that want the last frames. These frames carry no bytes.
     template <class Visit>
     bool RunFromEnd(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
     {
@@ -480,8 +480,11 @@ public:
         }
         m_all.Clear();
         ReadChunks(clusterPosition, budget, [&](const PacketList& packets) {
-            for (uint32_t i = 0; i < packets.Count(); ++i)
-                m_all.Append(*packets.At(i));
+            for (uint32_t i = 0; i < packets.Count(); ++i) {
+                PacketRecord p = *packets.At(i);
+                p.packet = nullptr;  // the chunk's bytes do not outlive the next read
+                m_all.Append(p);
+            }
             return false;
         });
         return visit(std::as_const(m_all));
