@@ -5,6 +5,7 @@
 #                                         (default: the DVD sample of tests/data)
 #        bench/compare.sh --mp4           a real MP4 (H.264 + AAC, 'moov' after
 #                                         'mdat') of 60 s and one of over 200 MB
+#        bench/compare.sh --mkv           the same streams in Matroska (with Cues)
 # Generated files are kept in bench/out/ (git-ignored).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -34,8 +35,33 @@ make_mp4() {  # 60 s of 720p25 H.264 (about 44 MB), then 5 loops of it by stream
     echo "$small $large"
 }
 
+make_mkv() {  # 60 s of 720p25 H.264 with AAC in Matroska, then 5 loops of it by stream copy
+    local small="$out/mkv_60s.mkv" large="$out/mkv_large.mkv"
+    if [ ! -f "$small" ]; then
+        ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 \
+            -f lavfi -i sine=frequency=440:sample_rate=48000 -t 60 \
+            -c:v libx264 -preset ultrafast -qp 22 -c:a aac -b:a 128k -ac 2 "$small"
+    fi
+    if [ ! -f "$large" ]; then
+        ffmpeg -v error -y -stream_loop 4 -i "$small" -c copy "$large"
+    fi
+    echo "$small $large"
+}
+
+process_reads() {  # process_reads FILE: bytes and read calls with which one `mediadetect FILE` reads FILE
+    local log="$out/strace.log"
+    strace -f -o "$log" -e trace=openat,read,close "$build/mediadetect" "$1" > /dev/null
+    awk -v path="\"$1\"" '
+        $2 ~ /^openat\(/ && index($0, path) { open[$NF] = 1 }
+        $2 ~ /^close\(/ { s = $2; sub(/^close\(/, "", s); delete open[s + 0] }
+        $2 ~ /^read\(/ { s = $2; sub(/^read\(/, "", s); if ((s + 0) in open) { bytes += $NF; calls++ } }
+        END { printf "%d bytes in %d reads\n", bytes, calls }' "$log"
+}
+
 if [ "${1:-}" = "--mp4" ]; then
     read -r small large < <(make_mp4)
+elif [ "${1:-}" = "--mkv" ]; then
+    read -r small large < <(make_mkv)
 else
     src="${1:-$root/tests/data/dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob}"
     small=$(make_copy "$src" 2 "small.${src##*.}")
@@ -46,6 +72,11 @@ cat "$large" > /dev/null  # warm the page cache
 echo "== module open (open_bench): small vs large"
 "$build/open_bench" --repeat 20 "$small" "$large"
 "$build/mediadetect" "$large"
+if [ "${1:-}" = "--mkv" ] && command -v strace >/dev/null; then
+    # open_bench does not select tracks; mediadetect selects the first ones, which measures them.
+    echo "== file reads of one mediadetect process (strace)"
+    for f in "$small" "$large"; do echo "$(basename "$f"): $(process_reads "$f")"; done
+fi
 
 for f in "$small" "$large"; do
     echo "== whole process on $(basename "$f") ($(stat -c %s "$f") bytes)"

@@ -5,10 +5,12 @@
 #include "mkv/mkv_demux.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include <ebml/EbmlHead.h>
 #include <ebml/EbmlSubHead.h>
@@ -283,79 +285,571 @@ uint8_t ClusterIdFirstByte()
 
 bool IsTimedFrameOf(const PacketRecord& p, uint32_t track) { return p.streamId == track && p.ptsPresent != 0; }
 
+// Whether a level-1 element of this ID is passed over between clusters.
+bool IsSkippedLevel1(const ElementHeader& header)
+{
+    return HasId<KaxInfo>(header) || HasId<KaxSeekHead>(header) || HasId<KaxTracks>(header) || HasId<KaxCues>(header) ||
+           HasId<KaxAttachments>(header) || HasId<KaxChapters>(header) || HasId<KaxTags>(header) ||
+           HasId<libebml::EbmlVoid>(header);
+}
+
+// The head of a Block or SimpleBlock: track number, relative timecode, flags and
+// the frame sizes the lacing gives.
+struct BlockHead {
+    uint64_t track = 0;
+    int16_t relative = 0;
+    uint8_t flags = 0;
+    uint32_t frames = 0;
+    size_t dataOffset = 0;  // where the first frame starts
+    uint32_t sizes[256];
+};
+
+enum class BlockRead {
+    Ok,
+    Damaged,  // the block yields no frames
+    Short,  // head, the first bytes of a block of size bytes, ends before the lace sizes do
+};
+
+BlockRead DecodeBlockHead(Bytes head, size_t size, BlockHead& b)
+{
+    const size_t have = head.size();
+    const auto missing = [&](size_t end) { return end > have && have < size; };
+    const uint8_t* block = head.data();
+    uint64_t unknown = 0;
+    uint32_t numberLength = static_cast<uint32_t>(std::min<size_t>(size, 8));
+    if (missing(numberLength))
+        return BlockRead::Short;
+    b.track = libebml::ReadCodedSizeValue(block, numberLength, unknown);
+    if (numberLength == 0 || !Has(size, numberLength, 3))
+        return BlockRead::Damaged;
+    size_t pos = numberLength;
+    if (missing(pos + 3))
+        return BlockRead::Short;
+    b.relative = static_cast<int16_t>(Be16(block + pos));
+    b.flags = block[pos + 2];
+    pos += 3;
+
+    // Frame sizes by lacing (flags bits 2..1): none, Xiph, fixed-size, EBML.
+    b.frames = 1;
+    const uint32_t lacing = (b.flags >> 1) & 3;
+    if (lacing == 0) {
+        b.sizes[0] = ToUInt32(size - pos);
+        b.dataOffset = pos;
+        return BlockRead::Ok;
+    }
+    if (pos >= size)
+        return BlockRead::Damaged;
+    if (missing(pos + 1))
+        return BlockRead::Short;
+    b.frames = block[pos++] + 1u;
+    uint64_t laced = 0;  // bytes of every frame but the last
+    if (lacing == 1) {
+        for (uint32_t i = 0; i + 1 < b.frames; ++i) {
+            uint64_t n = 0;
+            uint8_t c = 0;
+            do {
+                if (pos >= size)
+                    return BlockRead::Damaged;
+                if (missing(pos + 1))
+                    return BlockRead::Short;
+                c = block[pos++];
+                n += c;
+            } while (c == 255);
+            b.sizes[i] = ToUInt32(n);
+            laced += n;
+        }
+    } else if (lacing == 2) {
+        const size_t each = (size - pos) / b.frames;
+        if (each * b.frames != size - pos)
+            return BlockRead::Damaged;
+        for (uint32_t i = 0; i + 1 < b.frames; ++i)
+            b.sizes[i] = static_cast<uint32_t>(each);
+        laced = uint64_t(each) * (b.frames - 1);
+    } else {
+        int64_t previous = 0;
+        for (uint32_t i = 0; i + 1 < b.frames; ++i) {
+            uint32_t len = static_cast<uint32_t>(std::min<size_t>(size - pos, 8));
+            if (missing(pos + len))
+                return BlockRead::Short;
+            int64_t n = 0;
+            if (i == 0)
+                n = static_cast<int64_t>(libebml::ReadCodedSizeValue(block + pos, len, unknown));
+            else
+                n = previous + libebml::ReadCodedSizeSignedValue(block + pos, len, unknown);
+            if (len == 0 || n < 0 || n > int64_t(UINT32_MAX))
+                return BlockRead::Damaged;
+            pos += len;
+            b.sizes[i] = static_cast<uint32_t>(n);
+            laced += uint64_t(n);
+            previous = n;
+        }
+    }
+    if (laced > size - pos)
+        return BlockRead::Damaged;
+    b.sizes[b.frames - 1] = ToUInt32(size - pos - laced);
+    b.dataOffset = pos;
+    return BlockRead::Ok;
+}
+
+// One record per frame of a decoded block; the first frame carries the timecode.
+// frames, when given, is where the first frame's bytes are.
+void AppendFrames(const BlockHead& b, int64_t clusterTimecode, bool keyframe, uint32_t duration, const uint8_t* frames,
+                  PacketList& packets)
+{
+    for (uint32_t i = 0; i < b.frames; ++i) {
+        PacketRecord p{};
+        p.ptsPresent = i == 0 ? 1 : 0;
+        // Wrapping sum: a damaged cluster Timecode may lie at the ends of the range.
+        p.pts = i == 0 ? static_cast<int64_t>(static_cast<uint64_t>(clusterTimecode) +
+                                              static_cast<uint64_t>(int64_t{b.relative}))
+                       : -1;
+        p.keyframe = keyframe ? 1 : 0;
+        p.blockDuration = duration;
+        p.streamId = ToUInt32(b.track);
+        p.packet = frames;
+        p.packetLength = b.sizes[i];
+        packets.Append(p);
+        if (frames != nullptr)
+            frames += b.sizes[i];
+    }
+}
+
 }  // namespace
 
 // ---- Frame search -------------------------------------------------------------------
 
-// Reads cluster data from a cue's cluster on, in chunks of kSearchChunk bytes,
-// and splits it with the demultiplexer's ParsePackets; the unconsumed tail of a
-// chunk stays at the start of the buffer and the next read fills in behind it.
+// Finds the frames a search from a cue's cluster on meets. The searches were
+// defined on a reader that takes kSearchChunk bytes at a time, within a byte
+// budget, and splits them with ParsePackets: a cluster's frames come with the
+// first chunk that holds the whole cluster, and the search stops where sync is
+// lost. The same frames are found from the element heads alone: the reads a
+// chunked reader would make are worked out from positions, and only the heads of
+// level-1 elements, cluster children, blocks and their lace sizes are read,
+// through a small buffer, the payloads being skipped. Where the chunked reader
+// would search for sync byte by byte (the data at the cue is no cluster, or no
+// level-1 element follows a cluster), or the stream hands out fewer bytes than
+// its size promises, the search is made the chunked way instead. Frames found by
+// the walk carry no bytes; Frame reads them.
 class MKVDemux::FrameSearch {
 public:
     FrameSearch(MKVDemux& demux, ZPMP::InputStream& input, uint64_t segmentDataStart)
-        : m_demux(demux), m_input(input), m_segmentDataStart(segmentDataStart)
+        : m_demux(demux), m_input(input), m_segmentDataStart(segmentDataStart), m_fileSize(input.Size())
     {
     }
 
-    // Hands each chunk's frames to visit until visit returns true (the result is
-    // then true), ParsePackets takes nothing or reports lost sync, or budget bytes
-    // have been read.
+    // Hands the frames to visit in file order, a block's or a chunk's at a time,
+    // until visit returns true (the result is then true), no bytes are taken or
+    // sync is lost, or budget bytes have been read. visit may see the first
+    // frames twice when the walk gives way to the chunked reader.
     template <class Visit>
     bool Run(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
+    {
+        m_mode = Mode::EachBlock;
+        SetVisit(visit);
+        uint64_t left = budget;
+        const Walk walk = WalkChunks(clusterPosition, left);
+        if (walk == Walk::Unsure)
+            return ReadChunks(clusterPosition, budget, visit);
+        budget = left;
+        return walk == Walk::Found;
+    }
+
+    // The same search, but the frames go to visit a cluster at a time from the
+    // last cluster found back to the first, until visit returns true: for
+    // searches that want the last frames. These frames carry no bytes.
+    template <class Visit>
+    bool RunFromEnd(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
+    {
+        m_mode = Mode::Clusters;
+        m_clusters.clear();
+        uint64_t left = budget;
+        Walk walk = WalkChunks(clusterPosition, left);
+        if (walk == Walk::Ended) {
+            m_mode = Mode::All;
+            for (size_t i = m_clusters.size(); i-- > 0 && walk == Walk::Ended;) {
+                m_packets.Clear();
+                m_positions.clear();
+                walk = WalkCluster(m_clusters[i].first, m_clusters[i].second);
+                if (walk == Walk::Ended && visit(std::as_const(m_packets)))
+                    walk = Walk::Found;
+            }
+        }
+        if (walk != Walk::Unsure) {
+            budget = left;
+            return walk == Walk::Found;
+        }
+        m_all.Clear();
+        ReadChunks(clusterPosition, budget, [&](const PacketList& packets) {
+            for (uint32_t i = 0; i < packets.Count(); ++i) {
+                PacketRecord p = *packets.At(i);
+                p.packet = nullptr;  // the chunk's bytes do not outlive the next read
+                m_all.Append(p);
+            }
+            return false;
+        });
+        return visit(std::as_const(m_all));
+    }
+
+    // The frames of one read of up to length bytes at the cluster, split once.
+    const PacketList& ReadOnce(uint64_t clusterPosition, uint32_t length)
+    {
+        m_mode = Mode::All;
+        m_packets.Clear();
+        m_positions.clear();
+        uint64_t start = 0;
+        Walk walk = Start(clusterPosition, start);
+        if (walk == Walk::Ready) {
+            uint64_t taken = 0;
+            walk = WalkTo(start + std::min<uint64_t>(std::min(length, kSearchChunk), Available(start)), taken);
+        }
+        if (walk == Walk::Unsure)
+            ReadOnceChunked(clusterPosition, length);
+        return m_packets;
+    }
+
+    // The bytes of frame index of the frames last handed out.
+    Bytes Frame(const PacketList& packets, uint32_t index)
+    {
+        const PacketRecord& p = *packets.At(index);
+        if (p.packet != nullptr)
+            return Bytes(p.packet, p.packetLength);
+        m_frame.resize(size_t{p.packetLength} + 1);
+        const uint32_t got = ZPMP::ReadAt(m_input, m_positions[index], m_frame.data(), p.packetLength);
+        m_filePosition = UINT64_MAX;
+        return Bytes(m_frame.data(), got);
+    }
+
+private:
+    enum class Walk {
+        Ready,  // Start: the walk can begin
+        Found,  // visit returned true
+        Ended,  // the search, a chunk or a cluster ended without a find
+        Unsure,  // the chunked reader must take over
+    };
+    // What becomes of the frames of a complete cluster: visit is called after
+    // each block, they are all gathered in m_packets, or only the cluster's place
+    // is noted (in m_clusters).
+    enum class Mode { EachBlock, All, Clusters };
+    static constexpr size_t kHeadBuffer = 0x1000;
+    static constexpr size_t kBlockHeadPeek = 64;
+
+    template <class Visit>
+    void SetVisit(Visit& visit)
+    {
+        m_visitTarget = &visit;
+        m_visit = [](void* target, const PacketList& packets) { return (*static_cast<Visit*>(target))(packets); };
+    }
+
+    Walk WalkChunks(uint64_t clusterPosition, uint64_t& budget)
+    {
+        uint64_t start = 0;
+        const Walk walk = Start(clusterPosition, start);
+        if (walk != Walk::Ready)
+            return walk;
+        // read: end of the bytes the chunked reader has read; consumed: end of
+        // those ParsePackets has taken (what is left is an element head cut by the
+        // end of a chunk, kept for the next one).
+        uint64_t read = start;
+        uint64_t consumed = start;
+        while (budget > 0) {
+            const uint64_t want = std::min<uint64_t>(kSearchChunk - (read - consumed), budget);
+            const uint64_t got = std::min(want, Available(read));
+            budget -= got;
+            read += got;
+            if (read == consumed)
+                return Walk::Ended;
+            uint64_t taken = 0;
+            const Walk walk = WalkTo(read, taken);
+            if (walk != Walk::Ended)
+                return walk;
+            if (taken == consumed)
+                return Walk::Ended;
+            consumed = taken;
+        }
+        return Walk::Ended;
+    }
+
+    // Seeks as the chunked reader would and sets up the walk from the cluster.
+    Walk Start(uint64_t clusterPosition, uint64_t& start)
+    {
+        m_demux.Reset(0);
+        if (clusterPosition > UINT64_MAX - m_segmentDataStart)
+            return Walk::Ended;
+        start = m_segmentDataStart + clusterPosition;
+        // A position that is negative as a signed value leaves the file where it was.
+        if (start > uint64_t(INT64_MAX))
+            return Walk::Unsure;
+        if (m_input.Seek(start) != 0)
+            return Walk::Ended;
+        m_filePosition = start;
+        m_next = start;
+        m_pending = UINT64_MAX;
+        m_synced = false;
+        return Walk::Ready;
+    }
+
+    uint64_t Available(uint64_t pos) const { return m_fileSize > pos ? m_fileSize - pos : 0; }
+
+    // What one ParsePackets call takes of the bytes up to end, the previous calls
+    // having taken those before (taken: where the taken bytes end); the clusters
+    // that end by then are handed on as m_mode says. Unsure when the call would
+    // search for sync or a read came back short.
+    Walk WalkTo(uint64_t end, uint64_t& taken)
+    {
+        taken = end;
+        if (m_pending != UINT64_MAX) {
+            if (m_next > end)
+                return Walk::Ended;
+            m_synced = true;
+            const Walk walk = HandOn(std::exchange(m_pending, UINT64_MAX), m_next);
+            if (walk != Walk::Ended)
+                return walk;
+        }
+        while (m_next < end) {
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - m_next));
+            const Bytes head = Peek(m_next, length);
+            if (head.size() < length || (!m_synced && head[0] != ClusterIdFirstByte()))
+                return Walk::Unsure;
+            ElementHeader header;
+            const HeaderRead read = ReadElementHeader(head, header);
+            if (read == HeaderRead::Short) {
+                taken = m_next;
+                return Walk::Ended;
+            }
+            if (read != HeaderRead::Ok || header.unknownSize)
+                return Walk::Unsure;
+            if (HasId<KaxCluster>(header) && header.TotalSize() <= kMaxClusterSize) {
+                const uint64_t start = m_next;
+                m_next += header.TotalSize();
+                if (m_next > end) {
+                    m_pending = start;
+                    return Walk::Ended;
+                }
+                m_synced = true;
+                const Walk walk = HandOn(start, m_next);
+                if (walk != Walk::Ended)
+                    return walk;
+            } else if (m_synced && IsSkippedLevel1(header) && header.size <= UINT64_MAX - header.headSize) {
+                m_next += std::min(header.TotalSize(), UINT64_MAX - m_next);
+            } else {
+                return Walk::Unsure;
+            }
+        }
+        return Walk::Ended;
+    }
+
+    Walk HandOn(uint64_t start, uint64_t end)
+    {
+        if (m_mode != Mode::Clusters)
+            return WalkCluster(start, end);
+        m_clusters.emplace_back(start, end);
+        return Walk::Ended;
+    }
+
+    // ParseCluster on the heads of the cluster from start to end.
+    Walk WalkCluster(uint64_t start, uint64_t end)
+    {
+        ElementHeader header;
+        const size_t headLength = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - start));
+        if (ReadElementHeader(Peek(start, headLength), header) != HeaderRead::Ok)
+            return Walk::Unsure;
+        int64_t timecode = 0;
+        uint64_t pos = start + header.headSize;
+        while (pos < end) {
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
+            const Bytes head = Peek(pos, length);
+            if (head.size() < length)
+                return Walk::Unsure;
+            ElementHeader child;
+            if (ReadElementHeader(head, child) != HeaderRead::Ok || child.unknownSize)
+                return Walk::Ended;
+            const uint64_t dataStart = pos + child.headSize;
+            if (dataStart > end || child.size > end - dataStart)
+                return Walk::Ended;
+            Walk walk = Walk::Ended;
+            if (HasId<KaxClusterTimecode>(child))
+                walk = ReadValue(dataStart, child.size, timecode);
+            else if (HasId<KaxSimpleBlock>(child))
+                walk = WalkBlock(dataStart, child.size, timecode, true, false, 0);
+            else if (HasId<KaxBlockGroup>(child))
+                walk = WalkBlockGroup(dataStart, dataStart + child.size, timecode);
+            if (walk != Walk::Ended)
+                return walk;
+            pos = dataStart + child.size;
+        }
+        return Walk::Ended;
+    }
+
+    Walk WalkBlockGroup(uint64_t pos, uint64_t end, int64_t timecode)
+    {
+        uint64_t block = 0;
+        uint64_t blockSize = 0;
+        int64_t duration = 0;
+        bool referenced = false;
+        while (pos < end) {
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
+            const Bytes head = Peek(pos, length);
+            if (head.size() < length)
+                return Walk::Unsure;
+            ElementHeader h;
+            if (ReadElementHeader(head, h) != HeaderRead::Ok || h.unknownSize || pos + h.headSize > end ||
+                h.size > end - pos - h.headSize)
+                break;
+            if (HasId<KaxBlock>(h)) {
+                block = pos + h.headSize;
+                blockSize = h.size;
+            } else if (HasId<KaxBlockDuration>(h) && ReadValue(pos + h.headSize, h.size, duration) != Walk::Ended) {
+                return Walk::Unsure;
+            } else if (HasId<KaxReferenceBlock>(h)) {
+                referenced = true;
+            }
+            pos += h.TotalSize();
+        }
+        if (blockSize == 0)
+            return Walk::Ended;
+        return WalkBlock(block, blockSize, timecode, false, !referenced, ToUInt32(static_cast<uint64_t>(duration)));
+    }
+
+    Walk WalkBlock(uint64_t pos, uint64_t size, int64_t clusterTimecode, bool simpleBlock, bool keyframe,
+                   uint32_t duration)
+    {
+        const size_t peek = static_cast<size_t>(std::min<uint64_t>(size, kBlockHeadPeek));
+        Bytes head = Peek(pos, peek);
+        if (head.size() < peek)
+            return Walk::Unsure;
+        BlockRead read = DecodeBlockHead(head, static_cast<size_t>(size), m_block);
+        if (read == BlockRead::Short) {
+            // Lace sizes longer than the peek: the whole block is read.
+            m_frame.resize(static_cast<size_t>(size));
+            if (ZPMP::ReadAt(m_input, pos, m_frame.data(), static_cast<uint32_t>(size)) != size)
+                return Walk::Unsure;
+            m_filePosition = UINT64_MAX;
+            read = DecodeBlockHead(Bytes(m_frame.data(), m_frame.size()), m_frame.size(), m_block);
+        }
+        if (read != BlockRead::Ok)
+            return Walk::Ended;
+        if (simpleBlock)
+            keyframe = (m_block.flags & 0x80) != 0;
+        if (m_mode == Mode::EachBlock) {
+            m_packets.Clear();
+            m_positions.clear();
+        }
+        AppendFrames(m_block, clusterTimecode, keyframe, duration, nullptr, m_packets);
+        uint64_t at = pos + m_block.dataOffset;
+        for (uint32_t i = 0; i < m_block.frames; ++i) {
+            m_positions.push_back(at);
+            at += m_block.sizes[i];
+        }
+        if (m_mode == Mode::EachBlock && m_visit(m_visitTarget, m_packets))
+            return Walk::Found;
+        return Walk::Ended;
+    }
+
+    // An unsigned big-endian value of up to 8 bytes (the first 8 of a longer one).
+    Walk ReadValue(uint64_t pos, uint64_t size, int64_t& value)
+    {
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(size, 8));
+        const Bytes bytes = Peek(pos, length);
+        if (bytes.size() < length)
+            return Walk::Unsure;
+        value = static_cast<int64_t>(ReadUnsigned(bytes));
+        return Walk::Ended;
+    }
+
+    // The length bytes at pos (at most kHeadBuffer), fewer when the file holds
+    // fewer; from the buffer when it holds them, else read into it.
+    Bytes Peek(uint64_t pos, size_t length)
+    {
+        if (pos >= m_bufferStart && pos - m_bufferStart <= m_bufferLength &&
+            length <= m_bufferLength - (pos - m_bufferStart))
+            return Bytes(m_buffer.data() + (pos - m_bufferStart), length);
+        m_bufferStart = pos;
+        m_bufferLength = 0;
+        if (pos != m_filePosition && m_input.Seek(pos) != 0)
+            return {};
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(kHeadBuffer, Available(pos)));
+        const uint64_t got = want > 0 ? m_input.Read(m_buffer.data(), want) : 0;
+        m_bufferLength = got == want ? want : 0;
+        m_filePosition = got == want ? pos + want : UINT64_MAX;
+        return Bytes(m_buffer.data(), std::min(length, m_bufferLength));
+    }
+
+    // The chunked reader itself.
+    template <class Visit>
+    bool ReadChunks(uint64_t clusterPosition, uint64_t& budget, Visit&& visit)
     {
         if (!SeekToCluster(clusterPosition))
             return false;
         uint32_t held = 0;
-        PacketList packets;
         while (budget > 0) {
             const auto want = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunk - held, budget));
-            const uint64_t got = want > 0 ? m_input.Read(m_buffer.get() + held, want) : 0;
+            const uint64_t got = want > 0 ? m_input.Read(m_chunk.get() + held, want) : 0;
             if (got > want)
                 return false;
             budget -= got;
             held += static_cast<uint32_t>(got);
             if (held == 0)
                 return false;
-            packets.Clear();
+            m_packets.Clear();
             uint8_t lostSync = 0;
-            const uint32_t used = m_demux.ParsePackets(m_buffer.get(), held, &packets, &lostSync);
-            if (visit(packets))
+            const uint32_t used = m_demux.ParsePackets(m_chunk.get(), held, &m_packets, &lostSync);
+            if (visit(std::as_const(m_packets)))
                 return true;
             if (used == 0 || used > held || lostSync)
                 return false;
-            std::memmove(m_buffer.get(), m_buffer.get() + used, held - used);
+            std::memmove(m_chunk.get(), m_chunk.get() + used, held - used);
             held -= used;
         }
         return false;
     }
 
-    // One read of up to length bytes at the cluster, split once.
-    void ReadOnce(uint64_t clusterPosition, uint32_t length, PacketList& packets)
+    void ReadOnceChunked(uint64_t clusterPosition, uint32_t length)
     {
-        packets.Clear();
+        m_packets.Clear();
         if (!SeekToCluster(clusterPosition))
             return;
-        const uint32_t held = ZPMP::ReadFully(m_input, m_buffer.get(), std::min(length, kSearchChunk));
+        const uint32_t held = ZPMP::ReadFully(m_input, m_chunk.get(), std::min(length, kSearchChunk));
         uint8_t lostSync = 0;
-        m_demux.ParsePackets(m_buffer.get(), held, &packets, &lostSync);
+        m_demux.ParsePackets(m_chunk.get(), held, &m_packets, &lostSync);
     }
 
-private:
     bool SeekToCluster(uint64_t clusterPosition)
     {
         m_demux.Reset(0);
+        m_filePosition = UINT64_MAX;
         if (clusterPosition > UINT64_MAX - m_segmentDataStart)
             return false;
         // Left uninitialised: only the bytes read into it are ever looked at.
-        if (!m_buffer)
-            m_buffer.reset(new uint8_t[kSearchChunk]);
+        if (!m_chunk)
+            m_chunk.reset(new uint8_t[kSearchChunk]);
         return m_input.Seek(m_segmentDataStart + clusterPosition) == 0;
     }
 
     MKVDemux& m_demux;
     ZPMP::InputStream& m_input;
     uint64_t m_segmentDataStart;
-    std::unique_ptr<uint8_t[]> m_buffer;
+    uint64_t m_fileSize;
+    Mode m_mode = Mode::EachBlock;
+    void* m_visitTarget = nullptr;
+    bool (*m_visit)(void*, const PacketList&) = nullptr;
+    PacketList m_packets;
+    std::vector<uint64_t> m_positions;  // file offset of each frame of m_packets found by the walk
+    std::vector<std::pair<uint64_t, uint64_t>> m_clusters;  // start and end of each cluster found
+    PacketList m_all;
+
+    // The walk: the next level-1 element to look at, or the end of the cluster
+    // waiting for its last bytes (which starts at m_pending).
+    uint64_t m_next = 0;
+    uint64_t m_pending = UINT64_MAX;
+    bool m_synced = false;
+    BlockHead m_block;
+
+    std::array<uint8_t, kHeadBuffer> m_buffer;
+    uint64_t m_bufferStart = 0;
+    size_t m_bufferLength = 0;
+    uint64_t m_filePosition = UINT64_MAX;  // where the stream stands, when known
+    std::vector<uint8_t> m_frame;
+    std::unique_ptr<uint8_t[]> m_chunk;
 };
 
 // A track record being built, with what the measurements need beside it.
@@ -439,9 +933,9 @@ uint32_t MKVDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     }
 }
 
-uint32_t MKVDemux::ParseFile(ZPMP::InputStream& input, StreamList* streams)
+uint32_t MKVDemux::ParseFile(ZPMP::InputStream& file, StreamList* streams)
 {
-    EbmlWindow window(input);
+    EbmlWindow window(file);
     if (!window.ok())
         return 0;
     window.Restart(0);
@@ -477,7 +971,7 @@ uint32_t MKVDemux::ParseFile(ZPMP::InputStream& input, StreamList* streams)
     if (m_hasSelection) {
         if (!m_cues && m_seekHead)
             ReadCuesFromSeekHead(window);
-        MeasureSelectedTracks(input, tracks);
+        MeasureSelectedTracks(file, tracks);
     }
 
     for (TrackInfo& t : tracks) {
@@ -736,30 +1230,26 @@ void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<Track
     const std::vector<const KaxCuePoint*> cues = ListCuePoints(m_cues.get());
     FrameSearch search(*this, input, m_segmentDataStart);
 
-    if (video) {
-        m_videoStart = StartTime(search, cues, *video);
-        m_videoEnd = EndTime(search, cues, *video);
-    }
-    if (audio) {
-        m_audioStart = StartTime(search, cues, *audio);
-        m_audioEnd = EndTime(search, cues, *audio);
-    }
-
     const uint64_t fileSize = input.Size();
-    if (video) {
-        StreamRecord& r = *video->record;
-        r.video.bitRate = EstimateBitRate(search, cues, *video, fileSize);
-        if (r.codec != StreamCodec::H264)
-            ApplyFirstFrame(search, cues, r);
-    } else {
+    if (video)
+        m_videoStart = StartTime(search, cues, *video);
+    if (audio)
+        m_audioStart = StartTime(search, cues, *audio);
+    if (video && video->record->codec != StreamCodec::H264)
+        ApplyFirstFrame(search, cues, *video->record);
+    MeasureEndTimes(search, cues, video, audio);
+
+    uint32_t rates[2] = {};
+    EstimateBitRates(search, cues, video, audio, fileSize, rates);
+    if (video)
+        video->record->video.bitRate = rates[0];
+    else
         m_videoFrameDuration = -1;
-    }
     if (audio) {
         StreamRecord& r = *audio->record;
-        const uint32_t rate = EstimateBitRate(search, cues, *audio, fileSize);
-        r.audio.bytesPerSecond = rate / 8;
+        r.audio.bytesPerSecond = rates[1] / 8;
         if (r.codec == StreamCodec::Mpeg1Audio || r.codec == StreamCodec::Mpeg2Audio)
-            r.audio.codecSpecific[2] = rate;
+            r.audio.codecSpecific[2] = rates[1];
     } else {
         m_audioFrameDuration = -1;
     }
@@ -791,84 +1281,112 @@ int64_t MKVDemux::StartTime(FrameSearch& search, const CuePoints& cues,
     return -1;
 }
 
-int64_t MKVDemux::EndTime(FrameSearch& search, const CuePoints& cues,
-                          const TrackInfo& track) const
+void MKVDemux::MeasureEndTimes(FrameSearch& search, const CuePoints& cues, const TrackInfo* video,
+                               const TrackInfo* audio)
 {
-    const uint32_t number = track.record->streamId;
+    struct Search {
+        const TrackInfo* track;
+        int64_t& end;
+        bool found = false;
+        int64_t last = 0;
+    };
+    Search searches[2] = {{video, m_videoEnd}, {audio, m_audioEnd}};
+    // Both tracks read the same clusters from a cue to the end of the data, so one
+    // run serves both; a track without frames there goes on to the cue before with
+    // what is left of the budget, as its own search would.
     uint64_t budget = kScanBudget;
-    for (auto it = cues.rbegin(); it != cues.rend(); ++it) {
+    for (auto it = cues.rbegin(); it != cues.rend() && (searches[0].track || searches[1].track); ++it) {
         uint64_t cluster = 0;
         if (!CueClusterPosition(**it, cluster))
             continue;
-        bool found = false;
-        int64_t last = 0;
-        // Every chunk up to the end of the data may hold later frames; the last
-        // one of the track in the last chunk that has one is the end.
-        search.Run(cluster, budget, [&](const PacketList& packets) {
-            for (uint32_t i = packets.Count(); i-- > 0;)
-                if (IsTimedFrameOf(*packets.At(i), number)) {
-                    last = packets.At(i)->pts;
-                    found = true;
-                    break;
-                }
-            return false;
+        // The last frame of the track in the data from the cue on is the end; the
+        // clusters come from the last one back.
+        search.RunFromEnd(cluster, budget, [&](const PacketList& packets) {
+            bool done = true;
+            for (Search& s : searches) {
+                for (uint32_t i = packets.Count(); s.track && !s.found && i-- > 0;)
+                    if (IsTimedFrameOf(*packets.At(i), s.track->record->streamId)) {
+                        s.last = packets.At(i)->pts;
+                        s.found = true;
+                    }
+                done = done && (!s.track || s.found);
+            }
+            return done;
         });
-        if (found)
-            return ToTime(last, track.timecodeScale);
+        for (Search& s : searches)
+            if (s.track && s.found) {
+                s.end = ToTime(s.last, s.track->timecodeScale);
+                s.track = nullptr;
+            }
     }
-    return -1;
 }
 
-uint32_t MKVDemux::EstimateBitRate(FrameSearch& search, const CuePoints& cues,
-                                   const TrackInfo& track, uint64_t fileSize) const
+void MKVDemux::EstimateBitRates(FrameSearch& search, const CuePoints& cues, const TrackInfo* video,
+                                const TrackInfo* audio, uint64_t fileSize, uint32_t (&rates)[2]) const
 {
     const size_t n = cues.size();
     if (n == 0)
-        return 0;
-    const uint32_t number = track.record->streamId;
+        return;
+    // One read at each sampled cue serves both tracks.
+    const TrackInfo* tracks[2] = {video, audio};
     const auto length = static_cast<uint32_t>(std::min<uint64_t>(fileSize / 4, kSearchChunk));
-    uint64_t sum = 0;
-    uint32_t samples = 0;
-    PacketList packets;
+    uint64_t sums[2] = {};
+    uint32_t samples[2] = {};
+    const PacketList none;
+    const PacketList* packets = &none;
+    uint64_t sampled = UINT64_MAX;
     for (size_t k = 1; k <= 3; ++k) {
         uint64_t cluster = 0;
         if (!CueClusterPosition(*cues[k * n / 4], cluster))
             continue;
-        search.ReadOnce(cluster, length, packets);
-        // T0 and Tk: the first and the last keyframe; the frames from the last
-        // keyframe on (the tail) belong to the interval after Tk.
-        int64_t first = 0;
-        int64_t last = 0;
-        bool seen = false;
-        uint64_t total = 0;
-        uint64_t tail = 0;
-        for (uint32_t i = 0; i < packets.Count(); ++i) {
-            const PacketRecord& p = *packets.At(i);
-            if (p.streamId != number)
-                continue;
-            if (p.keyframe && p.ptsPresent) {
-                if (!seen)
-                    first = p.pts;
-                seen = true;
-                last = p.pts;
-                tail = 0;
+        // With few cues (or several at one cluster) a cluster is sampled again: its
+        // frames are those of the last read.
+        if (cluster != sampled)
+            packets = &search.ReadOnce(cluster, length);
+        sampled = cluster;
+        for (size_t t = 0; t < 2; ++t) {
+            const uint32_t rate = tracks[t] ? SampleBitRate(*packets, *tracks[t]) : 0;
+            if (rate > 0) {
+                sums[t] += rate;
+                ++samples[t];
             }
-            total += p.packetLength;
-            tail += p.packetLength;
-        }
-        if (!seen)
-            continue;
-        const double spanMs = (static_cast<double>(last) - static_cast<double>(first)) * track.timecodeScale *
-                              static_cast<double>(m_timecodeScale) / 1e6;
-        if (!(spanMs > 0))
-            continue;
-        const uint32_t rate = SaturateToUInt32(std::trunc(static_cast<double>(total - tail) * 8000 / spanMs));
-        if (rate > 0) {
-            sum += rate;
-            ++samples;
         }
     }
-    return samples > 0 ? static_cast<uint32_t>(sum / samples) : 0;
+    for (size_t t = 0; t < 2; ++t)
+        rates[t] = samples[t] > 0 ? static_cast<uint32_t>(sums[t] / samples[t]) : 0;
+}
+
+uint32_t MKVDemux::SampleBitRate(const PacketList& packets, const TrackInfo& track) const
+{
+    const uint32_t number = track.record->streamId;
+    // T0 and Tk: the first and the last keyframe; the frames from the last
+    // keyframe on (the tail) belong to the interval after Tk.
+    int64_t first = 0;
+    int64_t last = 0;
+    bool seen = false;
+    uint64_t total = 0;
+    uint64_t tail = 0;
+    for (uint32_t i = 0; i < packets.Count(); ++i) {
+        const PacketRecord& p = *packets.At(i);
+        if (p.streamId != number)
+            continue;
+        if (p.keyframe && p.ptsPresent) {
+            if (!seen)
+                first = p.pts;
+            seen = true;
+            last = p.pts;
+            tail = 0;
+        }
+        total += p.packetLength;
+        tail += p.packetLength;
+    }
+    if (!seen)
+        return 0;
+    const double spanMs = (static_cast<double>(last) - static_cast<double>(first)) * track.timecodeScale *
+                          static_cast<double>(m_timecodeScale) / 1e6;
+    if (!(spanMs > 0))
+        return 0;
+    return SaturateToUInt32(std::trunc(static_cast<double>(total - tail) * 8000 / spanMs));
 }
 
 void MKVDemux::ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, StreamRecord& r)
@@ -882,7 +1400,8 @@ void MKVDemux::ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, Strea
             for (uint32_t i = 0; i < packets.Count(); ++i) {
                 const PacketRecord& p = *packets.At(i);
                 if (IsTimedFrameOf(p, r.streamId)) {
-                    ApplyFrameHeaders(p.packet, p.packetLength, r);
+                    const Bytes frame = search.Frame(packets, i);
+                    ApplyFrameHeaders(frame.data(), static_cast<uint32_t>(frame.size()), r);
                     return true;
                 }
             }
@@ -994,11 +1513,7 @@ uint32_t MKVDemux::ParsePackets(const uint8_t* buffer, uint32_t length, PacketLi
                     m_clusterStart = m_cluster.size();
                     continue;
                 }
-                const bool skipped = HasId<KaxInfo>(header) || HasId<KaxSeekHead>(header) ||
-                                     HasId<KaxTracks>(header) || HasId<KaxCues>(header) ||
-                                     HasId<KaxAttachments>(header) || HasId<KaxChapters>(header) ||
-                                     HasId<KaxTags>(header) || HasId<libebml::EbmlVoid>(header);
-                if (m_synced && skipped && header.size <= UINT64_MAX - header.headSize) {
+                if (m_synced && IsSkippedLevel1(header) && header.size <= UINT64_MAX - header.headSize) {
                     m_skipRemaining = header.TotalSize();
                     continue;
                 }
@@ -1066,91 +1581,15 @@ void MKVDemux::ParseCluster(const uint8_t* cluster, size_t size, PacketList* pac
     }
 }
 
-void MKVDemux::ParseBlock(const uint8_t* block, size_t size, int64_t clusterTimecode, bool simpleBlock,
-                          bool keyframe, uint32_t duration, PacketList* packets)
+void MKVDemux::ParseBlock(const uint8_t* block, size_t size, int64_t clusterTimecode, bool simpleBlock, bool keyframe,
+                          uint32_t duration, PacketList* packets)
 {
-    uint64_t unknown = 0;
-    uint32_t numberLength = static_cast<uint32_t>(std::min<size_t>(size, 8));
-    const uint64_t track = libebml::ReadCodedSizeValue(block, numberLength, unknown);
-    if (numberLength == 0 || !Has(size, numberLength, 3))
+    BlockHead head;
+    if (DecodeBlockHead(Bytes(block, size), size, head) != BlockRead::Ok || packets == nullptr)
         return;
-    size_t pos = numberLength;
-    const auto relative = static_cast<int16_t>(Be16(block + pos));
-    const uint8_t flags = block[pos + 2];
-    pos += 3;
     if (simpleBlock)
-        keyframe = (flags & 0x80) != 0;
-
-    // Frame sizes by lacing (flags bits 2..1): none, Xiph, fixed-size, EBML.
-    uint32_t frameSizes[256];
-    uint32_t frames = 1;
-    const uint32_t lacing = (flags >> 1) & 3;
-    if (lacing == 0) {
-        frameSizes[0] = ToUInt32(size - pos);
-    } else {
-        if (pos >= size)
-            return;
-        frames = block[pos++] + 1u;
-        uint64_t laced = 0;  // bytes of every frame but the last
-        if (lacing == 1) {
-            for (uint32_t i = 0; i + 1 < frames; ++i) {
-                uint64_t n = 0;
-                uint8_t b = 0;
-                do {
-                    if (pos >= size)
-                        return;
-                    b = block[pos++];
-                    n += b;
-                } while (b == 255);
-                frameSizes[i] = ToUInt32(n);
-                laced += n;
-            }
-        } else if (lacing == 2) {
-            const size_t each = (size - pos) / frames;
-            if (each * frames != size - pos)
-                return;
-            for (uint32_t i = 0; i + 1 < frames; ++i)
-                frameSizes[i] = static_cast<uint32_t>(each);
-            laced = uint64_t(each) * (frames - 1);
-        } else {
-            int64_t previous = 0;
-            for (uint32_t i = 0; i + 1 < frames; ++i) {
-                uint32_t len = static_cast<uint32_t>(std::min<size_t>(size - pos, 8));
-                int64_t n = 0;
-                if (i == 0)
-                    n = static_cast<int64_t>(libebml::ReadCodedSizeValue(block + pos, len, unknown));
-                else
-                    n = previous + libebml::ReadCodedSizeSignedValue(block + pos, len, unknown);
-                if (len == 0 || n < 0 || n > int64_t(UINT32_MAX))
-                    return;
-                pos += len;
-                frameSizes[i] = static_cast<uint32_t>(n);
-                laced += uint64_t(n);
-                previous = n;
-            }
-        }
-        if (laced > size - pos)
-            return;
-        frameSizes[frames - 1] = ToUInt32(size - pos - laced);
-    }
-
-    if (packets == nullptr)
-        return;
-    for (uint32_t i = 0; i < frames; ++i) {
-        PacketRecord p{};
-        p.ptsPresent = i == 0 ? 1 : 0;
-        // Wrapping sum: a damaged cluster Timecode may lie at the ends of the range.
-        p.pts = i == 0 ? static_cast<int64_t>(static_cast<uint64_t>(clusterTimecode) +
-                                              static_cast<uint64_t>(int64_t{relative}))
-                       : -1;
-        p.keyframe = keyframe ? 1 : 0;
-        p.blockDuration = duration;
-        p.streamId = ToUInt32(track);
-        p.packet = block + pos;
-        p.packetLength = frameSizes[i];
-        packets->Append(p);
-        pos += frameSizes[i];
-    }
+        keyframe = (head.flags & 0x80) != 0;
+    AppendFrames(head, clusterTimecode, keyframe, duration, block + head.dataOffset, *packets);
 }
 
 }  // namespace md

@@ -11,8 +11,8 @@
 #include <span>
 #include <vector>
 
-#include "mediadetect/records.h"
 #include "demux/demux.h"
+#include "mediadetect/records.h"
 
 namespace libebml {
 class EbmlMaster;
@@ -81,7 +81,7 @@ private:
     using CuePoints = std::vector<const libmatroska::KaxCuePoint*>;
 
     void ClearParseState();
-    uint32_t ParseFile(ZPMP::InputStream& input, StreamList* streams);
+    uint32_t ParseFile(ZPMP::InputStream& file, StreamList* streams);
     void WalkSegment(EbmlWindow& window, uint64_t pos, uint64_t end);
     void ReadFirstClusterTimecode(EbmlWindow& window, uint64_t pos, const ElementHeader& cluster);
     void ReadInfo(const libebml::EbmlMaster& info);
@@ -95,9 +95,10 @@ private:
     void MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<TrackInfo>& tracks);
     int64_t ToTime(int64_t timecode, double trackScale) const;
     int64_t StartTime(FrameSearch& search, const CuePoints& cues, const TrackInfo& track) const;
-    int64_t EndTime(FrameSearch& search, const CuePoints& cues, const TrackInfo& track) const;
-    uint32_t EstimateBitRate(FrameSearch& search, const CuePoints& cues, const TrackInfo& track,
-                             uint64_t fileSize) const;
+    void MeasureEndTimes(FrameSearch& search, const CuePoints& cues, const TrackInfo* video, const TrackInfo* audio);
+    void EstimateBitRates(FrameSearch& search, const CuePoints& cues, const TrackInfo* video, const TrackInfo* audio,
+                          uint64_t fileSize, uint32_t (&rates)[2]) const;
+    uint32_t SampleBitRate(const PacketList& packets, const TrackInfo& track) const;
     static void ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, StreamRecord& r);
     static void ApplyFrameHeaders(const uint8_t* frame, uint32_t length, StreamRecord& r);
 

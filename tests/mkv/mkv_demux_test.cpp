@@ -134,6 +134,58 @@ TEST(MkvDemuxMeasure, FirstFrameHeaders)
     EXPECT_EQ(std::memcmp(v->extraData2, "\0\0\1\0", 4), 0);  // picture header
 }
 
+// A memory input that counts how often each byte has been handed out.
+struct CountingInput : MemoryInputStream {
+    explicit CountingInput(std::vector<uint8_t>&& bytes) : MemoryInputStream(std::move(bytes)), times(Size()) {}
+    uint64_t Read(void* buffer, uint32_t count) override
+    {
+        const uint64_t from = Position(), got = MemoryInputStream::Read(buffer, count);
+        for (uint64_t i = from; i < from + got; ++i)
+            ++times[i];
+        return got;
+    }
+    std::vector<int> times;
+};
+
+// 40 clusters, one a second: a 60000-byte video keyframe at +0 ms, ten 2000-byte audio frames at +20, +120 ..
+// +920 ms. The searches (audio start from the first cluster, end times from the last, bit-rate samples over a
+// quarter of the file each) find the frames from the element heads: of the video frames only the first is read
+// whole (its headers complete the MPEG-2 record), the others are skipped past their first 4 KiB. Whichever
+// clusters a sample holds, the rates are 60000 bytes a second of video and 2000 bytes per 100 ms of audio.
+TEST(MkvDemuxMeasure, SearchesSkipPayloads)
+{
+    constexpr size_t kVideoFrame = 60000;
+    mdtest::MkvLayout layout{.duration = 40000, .tracks = {Track(1, 1, "V_MPEG2"), Track(2, 2, "A_AC3")}};
+    for (uint64_t i = 0; i < 40; ++i) {
+        layout.clusters.push_back({i * 1000, {{1, 0, true, std::vector<uint8_t>(kVideoFrame, 0xEE)}}});
+        for (int16_t t = 20; t < 1000; t += 100)
+            layout.clusters.back().frames.push_back({2, t, true, std::vector<uint8_t>(2000, 0xAA)});
+    }
+    const std::vector<uint8_t> file = mdtest::MatroskaFile(layout);
+    CountingInput input{std::vector<uint8_t>(file)};
+    MKVDemux demux;
+    demux.SelectTracks(1, 0, 2, 0);
+    StreamList streams;
+    ASSERT_TRUE(demux.Parse(&input, &streams) == 1 && streams.Count() == 2);
+    TimeRangeInfo range;
+    demux.GetTimeRange(range);  // 100-ns units
+    EXPECT_EQ(std::tuple(streams.At(0)->video.bitRate, streams.At(1)->audio.bytesPerSecond, range.videoFirstTime,
+                         range.audioFirstTime, range.videoEndTime, range.audioEndTime),
+              std::tuple(480000u, 20000u, 0, 200000, 390000000, 399200000));
+    // The video frames are the runs of 0xEE; bytes read past the first 4 KiB of each but the first.
+    std::vector<size_t> readInside;
+    for (size_t p = 0; p + kVideoFrame <= file.size(); ++p) {
+        if (file[p] != 0xEE || !std::all_of(&file[p], &file[p] + kVideoFrame, [](uint8_t c) { return c == 0xEE; }))
+            continue;
+        readInside.push_back(
+            size_t(std::count_if(&input.times[p + 4096], &input.times[p] + kVideoFrame, [](int n) { return n > 0; })));
+        p += kVideoFrame;
+    }
+    ASSERT_EQ(readInside.size(), 40u);
+    EXPECT_EQ(readInside[0], kVideoFrame - 4096);
+    EXPECT_EQ(std::vector<size_t>(readInside.begin() + 1, readInside.end()), std::vector<size_t>(39, 0));
+}
+
 // A cluster at Timecode 1000: an unlaced SimpleBlock, the three lacings, and a BlockGroup with BlockDuration
 // and ReferenceBlock; each block's frames are made of one filler byte.
 TEST(MkvDemuxPackets, LacingSplitsAndSync)
