@@ -90,7 +90,8 @@ typedef enum MediaDetectInfoId MediaDetectInfoId;
 // (bits this version does not know are dropped).
 MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_MP4_TRAILING_BYTES = 0x40,  // 1 to 7 bytes after the last top-level MP4 box keep the box tree
-    MD_EXT_ALL = 0x40
+    MD_EXT_MATROSKA_HEADER = 0x800,    // a DocType "matroska" with trailing NUL bytes, or none (the EBML default)
+    MD_EXT_ALL = 0x840
 };
 typedef enum MediaDetectExtension MediaDetectExtension;
 

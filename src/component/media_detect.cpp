@@ -124,7 +124,7 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     std::wcscpy(m_path, path);
 
     stream->Seek(0);
-    uint32_t probed = static_cast<uint32_t>(ProbeMediaKind(stream.get(), m_containerHint));
+    uint32_t probed = static_cast<uint32_t>(ProbeMediaKind(stream.get(), m_containerHint, m_extensions));
     if (probed == MK_MATROSKA_PROBED)
         probed = MK_MATROSKA;
     m_kind = probed;

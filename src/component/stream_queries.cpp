@@ -121,6 +121,7 @@ void ZPMediaDetect::KeepMkvDemux(int64_t offset)
     std::unique_ptr<MKVDemux> demux = NewMatroskaDemux();
     if (!demux)
         return;
+    demux->SetExtensions(m_extensions);
     StreamList streams;
     demux->Parse(&input, &streams);
     m_mkvDemux = std::move(demux);
@@ -283,6 +284,7 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
         std::unique_ptr<MKVDemux> demux = NewMatroskaDemux();
         if (!demux)
             return E_OUTOFMEMORY;
+        demux->SetExtensions(m_extensions);
         demux->SelectTracks(selection->videoId, selection->videoStreamType, selection->audioId,
                             selection->audioStreamType);
         StreamList streams;

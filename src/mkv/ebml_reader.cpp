@@ -240,9 +240,10 @@ std::unique_ptr<libebml::EbmlMaster> ReadMasterElement(EbmlWindow& window, uint6
     }
 }
 
-bool IsMatroskaDocType(const libebml::EbmlString& docType)
+bool IsMatroskaDocType(const libebml::EbmlString& docType, bool lenient)
 {
-    return docType.GetSize() == 8 && docType.GetValue() == "matroska";
+    // libebml's value ends at the first NUL byte; the element's size counts them all.
+    return (docType.GetSize() == 8 || lenient) && docType.GetValue() == "matroska";
 }
 
 }  // namespace md

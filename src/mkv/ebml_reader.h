@@ -164,7 +164,8 @@ inline Bytes BinaryBytes(const libebml::EbmlBinary* e)
     return Bytes(e->GetBuffer(), static_cast<size_t>(e->GetSize()));
 }
 
-// The DocType test of the EBML header: exactly the 8 bytes "matroska".
-bool IsMatroskaDocType(const libebml::EbmlString& docType);
+// The DocType is "matroska": exactly those 8 bytes, or with lenient also
+// followed by NUL bytes as some muxers write it.
+bool IsMatroskaDocType(const libebml::EbmlString& docType, bool lenient = false);
 
 }  // namespace md

@@ -940,10 +940,12 @@ uint32_t MKVDemux::ParseFile(ZPMP::InputStream& file, StreamList* streams)
         return 0;
     window.Restart(0);
 
-    // EBML header with DocType "matroska".
+    // EBML header with DocType "matroska" (with the header extension also padded
+    // with NUL bytes, or absent: the EBML default).
+    const bool lenient = (m_extensions & MD_EXT_MATROSKA_HEADER) != 0;
     const auto head = ReadMaster<libebml::EbmlHead>(window, 0);
     const auto* docType = head ? FindFirst<libebml::EDocType>(*head) : nullptr;
-    if (docType == nullptr || !IsMatroskaDocType(*docType))
+    if (head == nullptr || (docType == nullptr ? !lenient : !IsMatroskaDocType(*docType, lenient)))
         return 0;
 
     // The segment: the first level-0 element of that ID after the header.

@@ -15,7 +15,22 @@ namespace {
 // Bytes read before the header's size is known: ID (4) and size (up to 8) fit.
 constexpr uint64_t kFirstRead = 16;
 
-bool HasMatroskaDocType(EbmlWindow& window)
+// Whether the children of the EBML header between start and end, walked by their
+// heads, are all whole elements of known size and none is a DocType.
+bool LacksDocType(EbmlWindow& window, uint64_t start, uint64_t end)
+{
+    constexpr uint64_t kDocTypeId = 0x4282;
+    for (uint64_t pos = start; pos < end;) {
+        ElementHeader child;
+        if (ReadElementHeader(window.From(pos), child) != HeaderRead::Ok || child.unknownSize ||
+            child.TotalSize() > end - pos || child.id == kDocTypeId)
+            return false;
+        pos += child.TotalSize();
+    }
+    return true;
+}
+
+bool HasMatroskaDocType(EbmlWindow& window, bool lenient)
 {
     libebml::MemIOCallback& io = window.Io();
     io.setFilePointer(0);
@@ -31,7 +46,11 @@ bool HasMatroskaDocType(EbmlWindow& window)
     window.Fill(end);
 
     const libebml::EbmlSemanticContext& context = EBML_CLASS_CONTEXT(libebml::EbmlHead);
-    io.setFilePointer(static_cast<int64_t>(head->GetElementPosition() + head->HeadSize()));
+    const uint64_t children = head->GetElementPosition() + head->HeadSize();
+    // Without a DocType the EBML default holds: "matroska".
+    if (lenient && LacksDocType(window, children, end))
+        return true;
+    io.setFilePointer(static_cast<int64_t>(children));
     for (;;) {
         const uint64_t pos = io.getFilePointer();
         if (pos >= end)
@@ -47,7 +66,7 @@ bool HasMatroskaDocType(EbmlWindow& window)
                 return false;
             child->ReadData(io);
             const auto* docType = dynamic_cast<const libebml::EDocType*>(child.get());
-            if (docType != nullptr && IsMatroskaDocType(*docType))
+            if (docType != nullptr && IsMatroskaDocType(*docType, lenient))
                 return true;
         } else {
             // SkipData may hand back an element it met instead of skipping.
@@ -60,7 +79,7 @@ bool HasMatroskaDocType(EbmlWindow& window)
 
 }  // namespace
 
-int32_t ProbeMatroskaStream(ZPMP::InputStream& stream) noexcept
+int32_t ProbeMatroskaStream(ZPMP::InputStream& stream, bool lenient) noexcept
 {
     try {
         // The EBML header's ID starts with 0x1A; a first byte of 0x10 or below is
@@ -74,7 +93,7 @@ int32_t ProbeMatroskaStream(ZPMP::InputStream& stream) noexcept
             return 0;
         window.Restart(0);
         window.Fill(kFirstRead);
-        return HasMatroskaDocType(window) ? static_cast<int32_t>(MK_MATROSKA_PROBED) : 0;
+        return HasMatroskaDocType(window, lenient) ? static_cast<int32_t>(MK_MATROSKA_PROBED) : 0;
     } catch (...) {
         return 0;
     }

@@ -9,7 +9,8 @@
 namespace md {
 
 // 15 (MK_MATROSKA_PROBED) when the stream starts with an EBML header holding the
-// DocType "matroska" (exactly those 8 bytes), else 0. Reads from offset 0.
-int32_t ProbeMatroskaStream(ZPMP::InputStream& stream) noexcept;
+// DocType "matroska" (exactly those 8 bytes; with lenient, also followed by NUL
+// bytes, or no DocType at all), else 0. Reads from offset 0.
+int32_t ProbeMatroskaStream(ZPMP::InputStream& stream, bool lenient = false) noexcept;
 
 }  // namespace md

@@ -290,7 +290,7 @@ int32_t ProbeMpeg2Pack(ZPMP::InputStream& stream, uint64_t pack) noexcept
     return ProbeMpeg2Pack(stream, pack, std::span<uint8_t>(scratch.get(), kSvcdGroupSize));
 }
 
-int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexcept
+int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32_t extensions) noexcept
 {
     if (stream == nullptr)
         return 0;
@@ -328,7 +328,7 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexce
 
     if (ProbeMp4Atoms(*stream) == kMp4BoxesFound)
         return Decide("moov and mdat boxes", MK_MP4);
-    if (n >= 4 && Be32(buf) == kEbmlHeaderId && ProbeMatroska(*stream) == MK_MATROSKA_PROBED)
+    if (n >= 4 && Be32(buf) == kEbmlHeaderId && ProbeMatroska(*stream, extensions) == MK_MATROSKA_PROBED)
         return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);
 
     if (havePack) {

@@ -20,7 +20,8 @@ constexpr uint32_t kSvcdGroupSize = 8 * kSvcdSectorSize;
 
 // The driver: runs the tests in a fixed order (the order is the tie-break)
 // and returns the media kind 0..15. A null stream or a failed allocation gives 0.
-int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint) noexcept;
+// extensions: the MD_EXT_* bits the host turned on.
+int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32_t extensions = 0) noexcept;
 
 // Buffer tests: buf holds the n bytes of the first read.
 int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept;  // 8 or 0
@@ -33,7 +34,7 @@ constexpr int32_t kMp4BoxesFound = 14;
 
 // Stream tests: they re-read the stream.
 int32_t ProbeMp4Atoms(ZPMP::InputStream& stream) noexcept;                 // kMp4BoxesFound or 0
-int32_t ProbeMatroska(ZPMP::InputStream& stream) noexcept;                 // 15 or 0
+int32_t ProbeMatroska(ZPMP::InputStream& stream, uint32_t extensions = 0) noexcept; // 15 or 0
 int32_t ProbeMpeg1Pack(ZPMP::InputStream& stream, uint64_t pack) noexcept; // 3 or 1
 // 2, 4, 5, 6 or 7 (0 when its window cannot be allocated). The SVCD phase reads
 // into scratch, which must hold kSvcdGroupSize bytes; the driver lends its buffer.

@@ -4,8 +4,8 @@
 
 // The Matroska test reads the EBML header through libebml, with the Matroska
 // demultiplexer's read window.
-int32_t ProbeMatroska(ZPMP::InputStream& stream) noexcept
+int32_t ProbeMatroska(ZPMP::InputStream& stream, uint32_t extensions) noexcept
 {
     const md::MatroskaEntryPoints* code = md::MatroskaCode();
-    return code != nullptr ? code->probe(stream) : 0;
+    return code != nullptr ? code->probe(stream, (extensions & MD_EXT_MATROSKA_HEADER) != 0) : 0;
 }

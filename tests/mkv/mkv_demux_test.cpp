@@ -8,6 +8,7 @@
 
 #include "input/memory_input_stream.h"
 #include "mkv/mkv_demux.h"
+#include "mkv/probe_matroska.h"
 #include "support/files.h"
 #include "support/mkv_builders.h"
 
@@ -276,6 +277,28 @@ std::vector<uint8_t> Measured(MemoryInputStream& input)
     for (uint32_t i = 0; i < streams.Count(); ++i)
         append(streams.At(i), sizeof(StreamRecord));
     return out;
+}
+
+// The DocType "matroska" with NUL bytes after it, or none (the EBML default), makes a Matroska file only with the
+// header extension; another DocType never does.
+TEST(MkvDocType, PaddedOrMissingDocTypeWithTheHeaderExtension)
+{
+    using namespace std::string_literals;
+    const std::optional<std::string> plain = "matroska", padded = "matroska\0\0"s, none, other = "matroskb";
+    for (const auto& [docType, base, extended] : {std::tuple(plain, true, true), std::tuple(padded, false, true),
+                                                   std::tuple(none, false, true), std::tuple(other, false, false)}) {
+        const std::vector<uint8_t> file =
+            mdtest::MatroskaFile({.duration = 1000, .tracks = {Track(1, 1, "V_MPEG2")}, .docType = docType});
+        for (const bool lenient : {false, true}) {
+            MemoryInputStream probed{std::vector<uint8_t>(file)}, parsed{std::vector<uint8_t>(file)};
+            MKVDemux demux;
+            demux.SetExtensions(lenient ? uint32_t(MD_EXT_MATROSKA_HEADER) : 0u);
+            StreamList streams;
+            const bool want = lenient ? extended : base;
+            EXPECT_EQ(ProbeMatroskaStream(probed, lenient), want ? int32_t(MK_MATROSKA_PROBED) : 0) << docType.has_value();
+            EXPECT_EQ(demux.Parse(&parsed, &streams), want ? 1u : 0u) << docType.has_value() << lenient;
+        }
+    }
 }
 
 // Clusters of uneven sizes across the 2 MiB chunks and the bit-rate budgets, whole and cut short.

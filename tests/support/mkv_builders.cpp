@@ -60,7 +60,10 @@ std::vector<uint8_t> MatroskaFile(const MkvLayout& layout)
     std::vector<uint64_t> positions(layout.clusters.size());
     for (int pass = 0;; ++pass) {
         EbmlBuilder b;  // EBML with DocType, Segment with Info (TimecodeScale, Duration) and Tracks
-        b.Begin(0x1A45DFA3).String(0x4282, "matroska").End().Begin(0x18538067);
+        b.Begin(0x1A45DFA3);
+        if (layout.docType)
+            b.String(0x4282, *layout.docType);
+        b.End().Begin(0x18538067);
         const size_t segmentData = b.Size();
         b.Begin(0x1549A966).UInt(0x2AD7B1, 1000000).Float(0x4489, layout.duration).End().Begin(0x1654AE6B);
         for (const MkvTrack& t : layout.tracks) {  // TrackEntry: TrackNumber, TrackType, CodecID

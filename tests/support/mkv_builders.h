@@ -69,6 +69,7 @@ struct MkvLayout {
     double duration = 0;
     std::vector<MkvTrack> tracks{};
     std::vector<MkvCluster> clusters{};
+    std::optional<std::string> docType = "matroska";  // none: the EBML header holds no DocType
 };
 
 // EBML header, then a segment: Info (TimecodeScale 1 ms), Tracks, Cues, the clusters of SimpleBlocks.
