@@ -89,9 +89,10 @@ typedef enum MediaDetectInfoId MediaDetectInfoId;
 // an object starts with none. GetInfo(MDI_EXTENSIONS) gives the bits in effect
 // (bits this version does not know are dropped).
 MD_ENUM(MediaDetectExtension, uint32_t) {
+    MD_EXT_MPEG_AUDIO_SYNC = 0x2,      // an MPEG audio header counts only when the next stands where its length says
     MD_EXT_MP4_TRAILING_BYTES = 0x40,  // 1 to 7 bytes after the last top-level MP4 box keep the box tree
     MD_EXT_MATROSKA_HEADER = 0x800,    // a DocType "matroska" with trailing NUL bytes, or none (the EBML default)
-    MD_EXT_ALL = 0x840
+    MD_EXT_ALL = 0x842
 };
 typedef enum MediaDetectExtension MediaDetectExtension;
 

@@ -106,6 +106,7 @@ void ZPMediaDetect::KeepTransportDemux(int64_t offset)
         m_dtvDemux = std::move(demux);
     } else {
         auto demux = std::make_unique<TSDemux>();
+        demux->SetExtensions(m_extensions);
         demux->Parse(&input, nullptr);
         m_tsDemux = std::move(demux);
     }
@@ -248,6 +249,7 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
             m_dtvDemux = std::move(demux);
         } else {
             auto demux = std::make_unique<TSDemux>();
+            demux->SetExtensions(m_extensions);
             demux->SetSelection(static_cast<int32_t>(selection->videoId),
                                 static_cast<int32_t>(selection->videoStreamType),
                                 static_cast<int32_t>(selection->audioId),

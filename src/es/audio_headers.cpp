@@ -146,6 +146,31 @@ uint32_t MpegAudioBitRate(uint32_t layerIndex, uint32_t bitrateIndex)
     return uint32_t(kbps) * 1000;
 }
 
+uint32_t MpegAudioFrameBytes(const uint8_t* p, uint32_t len)
+{
+    if (!IsMpegAudioSync(p, len) || !IsValidMpegAudioHeader(p, len))
+        return 0;
+    // ISO/IEC 13818-3 Table 2.4.2.3: the bit rates of the lower sampling frequencies.
+    static constexpr std::array<std::array<uint16_t, 15>, 2> kLowKbps = {{
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},  // Layer I
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},      // Layers II and III
+    }};
+    const uint32_t layerIndex = 3 - ((p[1] >> 1) & 3);  // 0 Layer I, 1 Layer II, 2 Layer III
+    const bool mpeg1 = (p[1] & 0x08) != 0;
+    const uint32_t bitrateIndex = p[2] >> 4;
+    const uint64_t bitRate = mpeg1 ? MpegAudioBitRate(layerIndex, bitrateIndex)
+                                   : uint64_t(kLowKbps[layerIndex == 0 ? 0 : 1][bitrateIndex]) * 1000;
+    const uint64_t sampleRate = MpegAudioSampleRate(p, len);
+    const uint32_t padding = (p[2] >> 1) & 1;
+    if (bitRate == 0)
+        return 0;
+    if (layerIndex == 0)
+        return static_cast<uint32_t>((12 * bitRate / sampleRate + padding) * 4);
+    // 1152 samples a frame; Layer III at the lower frequencies has 576.
+    const uint64_t samplesPerEighth = layerIndex == 2 && !mpeg1 ? 72 : 144;
+    return static_cast<uint32_t>(samplesPerEighth * bitRate / sampleRate + padding);
+}
+
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len)
 {
     if (!p || len < 3)

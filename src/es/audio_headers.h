@@ -82,6 +82,11 @@ bool IsValidMpegAudioHeader(const uint8_t* p, uint32_t len);
 // the table.
 uint32_t MpegAudioBitRate(uint32_t layerIndex, uint32_t bitrateIndex);
 
+// Bytes of the MPEG audio frame whose header is at p, padding included
+// (ISO/IEC 11172-3 2.4.3.1; ISO/IEC 13818-3 2.4.3.1 for the lower sampling
+// frequencies of ID 0); 0 for free format, an invalid header or fewer than 3 bytes.
+uint32_t MpegAudioFrameBytes(const uint8_t* p, uint32_t len);
+
 // Sampling rate from the ID bit and sampling_frequency; 0 for fewer than 3 bytes.
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len);
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "es/audio_headers.h"
 #include "es/h264.h"
@@ -18,6 +19,7 @@ namespace {
 
 // The audio fields of a record before it is allocated.
 struct AudioDescription {
+    std::optional<StreamCodec> codec;  // when the bytes say otherwise than the stream_type
     AudioFormat format{};
     std::array<uint32_t, 5> codecSpecific{};
     bool hasFrameDuration = false;
@@ -39,11 +41,37 @@ void SetAacFrameDuration(int32_t sampleRate, AudioDescription& d)
     d.frameDuration = 1024LL * 10000000 / sampleRate;  // 1024 samples per raw data block
 }
 
-bool DescribeMpegAudio(const uint8_t* b, uint32_t length, AudioDescription& d)
+bool DescribeAdts(const uint8_t* b, uint32_t length, AudioDescription& d);
+
+// aac_frame_length of the ADTS header at h (ISO/IEC 13818-7 6.2); 0 when there is none.
+uint32_t AdtsFrameBytes(const uint8_t* h, uint32_t length)
+{
+    if (length < 7 || h[0] != 0xFF || (h[1] & 0xF6) != 0xF0)  // syncword, layer 00
+        return 0;
+    return uint32_t(h[3] & 0x03) << 11 | uint32_t(h[4]) << 3 | h[5] >> 5;
+}
+
+// Whether the frame of frameBytes at i is followed where it ends by a frame
+// whose length frameBytesAt gives, or the bytes end before a header would.
+template <class FrameBytes>
+bool FollowedByFrame(const uint8_t* b, uint32_t length, uint32_t i, uint32_t frameBytes, FrameBytes frameBytesAt)
+{
+    const uint64_t next = uint64_t(i) + frameBytes;
+    return frameBytes > 0 && (next + 4 > length || frameBytesAt(b + next, uint32_t(length - next)) > 0);
+}
+
+bool DescribeMpegAudio(const uint8_t* b, uint32_t length, AudioDescription& d, bool frameChecks)
 {
     for (uint32_t i = 0; i + 4 <= length; ++i) {
+        if (frameChecks && AdtsFrameBytes(b + i, length - i) >= 7 &&
+            FollowedByFrame(b, length, i, AdtsFrameBytes(b + i, length - i), AdtsFrameBytes)) {
+            d.codec = StreamCodec::Aac;  // AAC announced as MPEG audio
+            return DescribeAdts(b + i, length - i, d);
+        }
         MpegAudioInfo info{};
         if (!IsMpegAudioSync(b + i, length - i) || !ParseMpegAudioHeader(b + i, length - i, d.format, info))
+            continue;
+        if (frameChecks && !FollowedByFrame(b, length, i, MpegAudioFrameBytes(b + i, length - i), MpegAudioFrameBytes))
             continue;
         SetMpegAudioWords(d.codecSpecific, info);
         if (length - i >= 32) {
@@ -302,7 +330,8 @@ TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t s
 }
 
 std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t length, uint32_t streamType,
-                                                 bool registration, uint32_t pid, int64_t& frameDuration)
+                                                 bool registration, uint32_t pid, int64_t& frameDuration,
+                                                 bool frameChecks)
 {
     StreamCodec codec{};
     if (buffer == nullptr || !IsTsAudioStreamType(streamType) || !TsStreamCodec(streamType, false, codec))
@@ -310,7 +339,7 @@ std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t
     AudioDescription d;
     bool described = false;
     switch (streamType) {
-    case 0x03: case 0x04: described = DescribeMpegAudio(buffer, length, d); break;
+    case 0x03: case 0x04: described = DescribeMpegAudio(buffer, length, d, frameChecks); break;
     case 0x0F: described = DescribeAdts(buffer, length, d); break;
     case 0x11: described = DescribeLatm(buffer, length, d); break;
     case 0x80: described = DescribeLpcm(buffer, length, d); break;
@@ -325,7 +354,7 @@ std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t
         return nullptr;
     record->streamClass = StreamClass::Audio;
     record->streamId = pid;
-    record->codec = codec;
+    record->codec = d.codec.value_or(codec);
     SetAudioFormat(record->audio, d.format);
     std::copy(d.codecSpecific.begin(), d.codecSpecific.end(), record->audio.codecSpecific);
     if (d.hasFrameDuration)
@@ -399,7 +428,7 @@ std::unique_ptr<StreamRecord> TSDemux::HandleAudioPacket(const uint8_t* packet)
     m_audioCount += size;
     auto record = BuildTsAudioRecord(m_audioBuffer.data(), m_audioCount, uint32_t(m_selection->audioStreamType),
                                      m_registrationDescriptor != 0, uint32_t(m_selection->audioPid),
-                                     m_times.audioFrameDuration);
+                                     m_times.audioFrameDuration, (m_extensions & MD_EXT_MPEG_AUDIO_SYNC) != 0);
     std::memcpy(m_audioBuffer.data(), payload, size);
     m_audioCount = size;
     if (record)

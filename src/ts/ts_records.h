@@ -33,8 +33,12 @@ TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t s
 // the PID) by its stream_type. The 0x85, 0x86 and 0xA2 types are described (with
 // fixed values) only when a registration_descriptor was seen. frameDuration
 // receives the audio frame duration (100-ns units) when the format gives one.
+// With frameChecks an MPEG audio header counts only when the next one stands
+// where its frame length says (or the bytes end first), and ADTS frames found so
+// make the stream AAC whatever its stream_type says.
 // Null when no record can be made from these bytes.
 std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t length, uint32_t streamType,
-                                                 bool registration, uint32_t pid, int64_t& frameDuration);
+                                                 bool registration, uint32_t pid, int64_t& frameDuration,
+                                                 bool frameChecks = false);
 
 }  // namespace md

@@ -39,6 +39,13 @@ TEST(AudioMpeg, Headers)
     EXPECT_EQ(std::tuple(fmt.sampleRate, info.bitRate, MpegAudioSampleRate(lsf[1], 3), MpegAudioSampleRate(lsf[2], 3),
                          MpegAudioSampleRate(lsf[1], 2)),
               std::tuple(22050u, 128000u, 16000u, 44100u, 0u));
+    // Frame bytes: Layer II 48 kHz 192 kbit/s; Layer III 44.1 kHz 128 kbit/s padded; Layer I 44.1 kHz 384 kbit/s;
+    // LSF Layer III 22.05 kHz 64 kbit/s (72 x, not 144 x); free format has none.
+    std::vector<uint32_t> frameBytes;
+    for (const Frame& f : {Frame{0xFF, 0xFD, 0xA4, 0}, Frame{0xFF, 0xFB, 0x92, 0}, Frame{0xFF, 0xFF, 0xC0, 0},
+                           Frame{0xFF, 0xF3, 0x80, 0}, Frame{0xFF, 0xFD, 0x04, 0}})
+        frameBytes.push_back(MpegAudioFrameBytes(f.data(), Len(f)));
+    EXPECT_EQ(frameBytes, (std::vector<uint32_t>{576, 418, 416, 208, 0}));
 }
 
 // syncinfo and the start of bsi: sync, crc1, fscod|frmsizecod, bsid|bsmod, acmod byte, next byte.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "support/stream_builders.h"
 
 namespace md {
@@ -64,6 +66,39 @@ TEST(TsRecords, AudioByStreamType)
     // DTS-HD types need a registration_descriptor; 6 is no audio type.
     EXPECT_FALSE(BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0xA2, false, 0x101, frameDuration));
     EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x06, true, 0x101, frameDuration));
+}
+
+// With frame checks an MPEG audio header counts only where the next one follows at its frame length (or the bytes
+// end first), and ADTS frames announced as MPEG audio make AAC: adts_buffer_fullness 0x7FF after a frame length
+// ending in 111 reads as a Layer II header (FF FC 94: 160 kbit/s, 48 kHz).
+TEST(TsRecords, FrameChecksRefuseFalseSyncsAndFindAacAnnouncedAsMpegAudio)
+{
+    ByteVec falseSync = mdtest::MpegAudioFrame(2, 10, 1, 0, 100);  // a 576-byte frame's start, no header at 576
+    mdtest::Append(falseSync, ByteVec(600, 0x55));
+    ByteVec twoFrames = mdtest::MpegAudioFrame(2, 10, 1, 0, 576);
+    mdtest::Append(twoFrames, mdtest::MpegAudioFrame(2, 10, 1, 0, 100));
+    ByteVec adts;
+    for (int i = 0; i < 3; ++i) {  // 407-byte frames: LC, 48 kHz, 2 channels
+        mdtest::Append(adts, ByteVec{0xFF, 0xF1, 0x4C, 0x80, 0x32, 0xFF, 0xFC, 0x94});
+        mdtest::Append(adts, ByteVec(399, 0x55));
+    }
+    struct Case {
+        const ByteVec& bytes;
+        bool checks;
+        std::optional<StreamCodec> codec;
+        uint32_t rate;
+    };
+    for (const Case& c : {Case{falseSync, false, StreamCodec::Mpeg1Audio, 48000}, Case{falseSync, true, {}, 0},
+                          Case{twoFrames, true, StreamCodec::Mpeg1Audio, 48000},
+                          Case{adts, false, StreamCodec::Mpeg1Audio, 48000}, Case{adts, true, StreamCodec::Aac, 48000}}) {
+        int64_t frameDuration = 0;
+        const auto r = BuildTsAudioRecord(c.bytes.data(), uint32_t(c.bytes.size()), 0x04, false, 0x101, frameDuration,
+                                          c.checks);
+        ASSERT_EQ(r != nullptr, c.codec.has_value()) << c.bytes.size() << " " << c.checks;
+        if (r) {
+            EXPECT_EQ(std::tuple(r->codec, r->audio.sampleRate), std::tuple(*c.codec, c.rate)) << c.bytes.size();
+        }
+    }
 }
 
 }  // namespace
