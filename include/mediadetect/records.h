@@ -90,9 +90,10 @@ typedef enum MediaDetectInfoId MediaDetectInfoId;
 // (bits this version does not know are dropped).
 MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_MPEG_AUDIO_SYNC = 0x2,      // an MPEG audio header counts only when the next stands where its length says
+    MD_EXT_H264_PROFILES = 0x4,        // H.264 sequence parameter sets of every profile are read
     MD_EXT_MP4_TRAILING_BYTES = 0x40,  // 1 to 7 bytes after the last top-level MP4 box keep the box tree
     MD_EXT_MATROSKA_HEADER = 0x800,    // a DocType "matroska" with trailing NUL bytes, or none (the EBML default)
-    MD_EXT_ALL = 0x842
+    MD_EXT_ALL = 0x846
 };
 typedef enum MediaDetectExtension MediaDetectExtension;
 

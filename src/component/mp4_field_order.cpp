@@ -173,7 +173,8 @@ void ScanMp4SliceFieldOrder(std::unique_ptr<Mp4Box>& boxes, ZPMP::InputStream& i
         return;
     SpsInfo sps{};
     PpsInfo pps{};
-    if (!ParseParameterSet(avc1->sequenceParameterSets, ParseSps, sps) ||
+    const auto parseSps = [](const uint8_t* p, uint32_t n, SpsInfo& info) { return ParseSps(p, n, info); };
+    if (!ParseParameterSet(avc1->sequenceParameterSets, +parseSps, sps) ||
         !ParseParameterSet(avc1->pictureParameterSets, ParsePps, pps))
         return;
 

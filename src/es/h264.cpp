@@ -109,10 +109,17 @@ bool ReadScalingList(RingBuffer& rb, std::array<uint32_t, N>& list, const std::a
     return true;
 }
 
-// Lists 0-5 are 4x4 (0-2 intra, 3-5 inter), lists 6 and 7 are 8x8 (intra, inter).
+// Lists 0-5 are 4x4 (0-2 intra, 3-5 inter), lists 6 and 7 are 8x8 (intra, inter);
+// 4:4:4 adds four 8x8 lists for Cb and Cr (8-11), read past and not kept.
 bool ReadScalingLists(RingBuffer& rb, uint32_t count, ScalingLists& s)
 {
-    for (uint32_t i = 0; i < count && i < 8; ++i) {
+    for (uint32_t i = 0; i < count && i < 12; ++i) {
+        if (i >= 8) {
+            std::array<uint32_t, 64> chroma{};
+            if (Bit(rb) && !ReadScalingList(rb, chroma, i % 2 == 0 ? kDefault8x8Intra : kDefault8x8Inter))
+                return false;
+            continue;
+        }
         s.present_flag[i] = Bit(rb);
         if (!s.present_flag[i])
             continue;
@@ -216,6 +223,17 @@ bool HasChromaInfo(uint32_t profile_idc)
            profile_idc == 144;
 }
 
+// The profiles whose SPS carries chroma_format_idc (ITU-T H.264 7.3.2.1.1) that
+// only the all-profiles reading knows: High 4:4:4 Predictive, CAVLC 4:4:4 Intra,
+// Scalable Baseline and High, Multiview High, Stereo High's relatives (MFC, depth).
+bool IsLaterChromaProfile(uint32_t profile_idc)
+{
+    switch (profile_idc) {
+    case 244: case 44: case 83: case 86: case 118: case 138: case 139: case 134: case 135: return true;
+    default: return false;
+    }
+}
+
 }  // namespace
 
 uint32_t Unescape(uint8_t* p, uint32_t len)
@@ -236,7 +254,7 @@ uint32_t Unescape(uint8_t* p, uint32_t len)
     return out;
 }
 
-bool ParseSps(const uint8_t* p, uint32_t len, SpsInfo& sps)
+bool ParseSps(const uint8_t* p, uint32_t len, SpsInfo& sps, bool allProfiles)
 {
     sps = {};
     if (!p)
@@ -249,13 +267,15 @@ bool ParseSps(const uint8_t* p, uint32_t len, SpsInfo& sps)
 
     rb.GetBits(8);  // NAL header
     s.profile_idc = rb.GetBits(8);
-    if (!IsKnownProfile(s.profile_idc))
+    const bool laterProfile = allProfiles && IsLaterChromaProfile(s.profile_idc);
+    if (!IsKnownProfile(s.profile_idc) && !laterProfile)
         return false;
     s.constraint_set0_flag = Bit(rb);
     s.constraint_set1_flag = Bit(rb);
     s.constraint_set2_flag = Bit(rb);
     s.constraint_set3_flag = Bit(rb);
-    if (rb.GetBits(4) != 0)  // constraint_set4/5 and reserved_zero_2bits
+    // constraint_set4/5 and reserved_zero_2bits: the later profiles set the flags.
+    if (rb.GetBits(4) != 0 && !allProfiles)
         return false;
     s.level_idc = rb.GetBits(8);
     s.seq_parameter_set_id = rb.ReadUe();
@@ -263,7 +283,7 @@ bool ParseSps(const uint8_t* p, uint32_t len, SpsInfo& sps)
         return false;
 
     s.chroma_format_idc = 1;
-    if (HasChromaInfo(s.profile_idc)) {
+    if (HasChromaInfo(s.profile_idc) || laterProfile) {
         s.chroma_format_idc = rb.ReadUe();
         if (s.chroma_format_idc > 3)
             return false;
@@ -275,7 +295,8 @@ bool ParseSps(const uint8_t* p, uint32_t len, SpsInfo& sps)
             return false;
         s.qpprime_y_zero_transform_bypass_flag = Bit(rb);
         s.seq_scaling_matrix_present_flag = Bit(rb);
-        if (s.seq_scaling_matrix_present_flag && !ReadScalingLists(rb, 8, s.scaling))
+        const uint32_t lists = allProfiles && s.chroma_format_idc == 3 ? 12 : 8;
+        if (s.seq_scaling_matrix_present_flag && !ReadScalingLists(rb, lists, s.scaling))
             return false;
     }
 

@@ -168,8 +168,11 @@ struct NalScanInfo {
 uint32_t Unescape(uint8_t* p, uint32_t len);
 
 // p points at the NAL header byte of the SPS (or PPS). The unit is unescaped
-// into a copy before it is read.
-bool ParseSps(const uint8_t* p, uint32_t len, SpsInfo& sps);
+// into a copy before it is read. Without allProfiles only profile_idc 66, 77,
+// 88, 100, 110, 122, 128 and 144 with constraint_set4/5 clear are read; with it
+// every profile of ITU-T H.264 (High 4:4:4 Predictive, CAVLC 4:4:4, the SVC and
+// MVC ones), the 4:4:4 scaling lists included.
+bool ParseSps(const uint8_t* p, uint32_t len, SpsInfo& sps, bool allProfiles = false);
 bool ParsePps(const uint8_t* p, uint32_t len, PpsInfo& pps);
 
 // Walks the start codes of an Annex B buffer up to the first slice. True for a

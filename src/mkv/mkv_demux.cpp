@@ -154,7 +154,7 @@ void AppendNalUnit(Bytes unit, uint8_t (&area)[kExtraDataSize], int32_t& length)
 
 // The AVC decoder configuration record (ISO/IEC 14496-15 5.2.4.1) that is the
 // CodecPrivate of a V_MPEG4/ISO/AVC track.
-void ApplyAvcConfiguration(Bytes config, StreamRecord& record)
+void ApplyAvcConfiguration(Bytes config, StreamRecord& record, bool allProfiles)
 {
     ByteReader r(config);
     r.U8();  // configurationVersion
@@ -175,7 +175,7 @@ void ApplyAvcConfiguration(Bytes config, StreamRecord& record)
             return;
         AppendNalUnit(unit, record.extraData1, record.extraData1Length);
         SpsInfo sps{};
-        if (!unit.empty() && ParseSps(unit.data(), static_cast<uint32_t>(unit.size()), sps)) {
+        if (!unit.empty() && ParseSps(unit.data(), static_cast<uint32_t>(unit.size()), sps, allProfiles)) {
             record.progressive = sps.frame_mbs_only_flag ? 1 : 0;
             record.fieldCoding = sps.frame_mbs_only_flag ? 0 : sps.mb_adaptive_frame_field_flag ? 1 : 2;
         }
@@ -1163,7 +1163,7 @@ void MKVDemux::FillVideo(const EbmlMaster& entry, const EbmlMaster& video, Strea
 
     const Bytes codecPrivate = BinaryBytes(FindFirst<KaxCodecPrivate>(entry));
     if (r.codec == StreamCodec::H264) {
-        ApplyAvcConfiguration(codecPrivate, r);
+        ApplyAvcConfiguration(codecPrivate, r, (m_extensions & MD_EXT_H264_PROFILES) != 0);
     } else {
         const size_t n = std::min(codecPrivate.size(), kExtraDataSize);
         if (n > 0)

@@ -262,7 +262,7 @@ std::unique_ptr<StreamRecord> BuildAudioRecord(const Mp4Box& entry, const Mp4Box
 // The 'avc1' parts of a video record: profile, the parameter sets as header
 // blocks, and what the first sequence parameter set says about interlacing and
 // the display aspect.
-void FillAvc1(StreamRecord& rec, const Mp4Avc1Entry& e, const Mp4Box* moov)
+void FillAvc1(StreamRecord& rec, const Mp4Avc1Entry& e, const Mp4Box* moov, bool allProfiles)
 {
     rec.video.profile = H264ProfileCode(e.profileIndication, false);
     CollectParameterSets(e.sequenceParameterSets, rec.extraData1, rec.extraData1Length);
@@ -272,7 +272,7 @@ void FillAvc1(StreamRecord& rec, const Mp4Avc1Entry& e, const Mp4Box* moov)
     if (!e.sequenceParameterSets.empty()) {
         const ParameterSetRecord& first = e.sequenceParameterSets.front();
         if (first.length > 2 && first.length <= first.bytes.size())
-            ParseSps(first.bytes.data() + 2, first.length - 2, sps);
+            ParseSps(first.bytes.data() + 2, first.length - 2, sps, allProfiles);
     }
     if (sps.valid) {
         rec.progressive = sps.frame_mbs_only_flag != 0 ? 1 : 0;
@@ -296,7 +296,7 @@ void FillAvc1(StreamRecord& rec, const Mp4Avc1Entry& e, const Mp4Box* moov)
 
 // A video record for a recognised visual entry, or null.
 std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box* trak, const Mp4Box* root,
-                                               const Mp4Box* moov, uint32_t audioBytesPerSecond)
+                                               const Mp4Box* moov, uint32_t audioBytesPerSecond, bool allProfiles)
 {
     const auto* visual = BoxAs<Mp4VisualSampleEntry>(&entry);
     if (visual == nullptr)
@@ -332,7 +332,7 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
 
     if (const auto* avc1 = BoxAs<Mp4Avc1Entry>(&entry); avc1 != nullptr && entry.type == kAvc1) {
         SetAspect(*rec, kAspectUnset, kAspectUnset);
-        FillAvc1(*rec, *avc1, moov);
+        FillAvc1(*rec, *avc1, moov, allProfiles);
     } else if (const auto* s263 = BoxAs<Mp4S263Entry>(&entry); s263 != nullptr && entry.type == kS263) {
         rec->video.profile = s263->profile;
         rec->video.level = s263->level;
@@ -513,7 +513,8 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
         }
     }
     if (const Mp4Box* entry = FirstSampleEntry(videoTrack)) {
-        if (auto rec = BuildVideoRecord(*entry, videoTrack, root, moov, audioBytesPerSecond))
+        if (auto rec = BuildVideoRecord(*entry, videoTrack, root, moov, audioBytesPerSecond,
+                                        (m_extensions & MD_EXT_H264_PROFILES) != 0))
             streams->Append(std::move(rec));
     }
     return 1;

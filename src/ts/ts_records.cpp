@@ -259,7 +259,7 @@ TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1,
     return TsVideoBuild::Built;
 }
 
-TsVideoBuild FillH264(const uint8_t* held, uint32_t length, StreamRecord& record)
+TsVideoBuild FillH264(const uint8_t* held, uint32_t length, StreamRecord& record, bool allProfiles)
 {
     NalScanInfo scan{};
     ScanNalUnits(held, length, scan);
@@ -275,7 +275,7 @@ TsVideoBuild FillH264(const uint8_t* held, uint32_t length, StreamRecord& record
     if (!sps)
         return TsVideoBuild::NoMemory;
     H264PictureProperties picture{};
-    if (!ParseSps(scan.firstSps + prefix, scan.firstSpsLength - prefix, *sps) ||
+    if (!ParseSps(scan.firstSps + prefix, scan.firstSpsLength - prefix, *sps, allProfiles) ||
         !DerivePictureProperties(*sps, picture))
         return TsVideoBuild::Rejected;
     VideoParams& v = record.video;
@@ -310,7 +310,7 @@ bool TsStreamCodec(uint32_t streamType, bool mpeg1, StreamCodec& codec)
 }
 
 TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t streamType, uint32_t pid,
-                                uint8_t& mpeg1, uint8_t& headersFound, StreamRecord& record)
+                                uint8_t& mpeg1, uint8_t& headersFound, StreamRecord& record, bool allProfiles)
 {
     const bool h264 = streamType == kModeH264 || streamType == kModeMvc;
     if (held == nullptr || (streamType != kModeMpegVideo && !h264))
@@ -319,7 +319,8 @@ TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t s
                         record.extraData2Length, streamType))
         return TsVideoBuild::Rejected;
     headersFound = 1;
-    const TsVideoBuild result = h264 ? FillH264(held, length, record) : FillMpegVideo(held, length, mpeg1, record);
+    const TsVideoBuild result =
+        h264 ? FillH264(held, length, record, allProfiles) : FillMpegVideo(held, length, mpeg1, record);
     if (result != TsVideoBuild::Built)
         return result;
     record.streamClass = StreamClass::Video;
@@ -400,7 +401,8 @@ std::unique_ptr<StreamRecord> TSDemux::HandleVideoPacket(const uint8_t* packet)
     if (!record)
         return nullptr;
     const TsVideoBuild result = BuildTsVideoRecord(ring.ReadPointer(), held, streamType,
-                                                   uint32_t(m_selection->videoPid), m_mpeg1, m_videoHeaderSeen, *record);
+                                                   uint32_t(m_selection->videoPid), m_mpeg1, m_videoHeaderSeen, *record,
+                                                   (m_extensions & MD_EXT_H264_PROFILES) != 0);
     if (result == TsVideoBuild::Rejected)
         m_videoHeldRejected = 1;
     if (result != TsVideoBuild::Built)

@@ -25,9 +25,10 @@ enum class TsVideoBuild {
 // and picture-level headers (extra-data 1 and 2), the picture parameters, the
 // progressive flag, the encoder marker and the field coding. headersFound is set
 // when the headers were collected; mpeg1 is set when no extension start code
-// follows an MPEG sequence header, and selects codec 0 from then on.
+// follows an MPEG sequence header, and selects codec 0 from then on. allProfiles:
+// H.264 sequence parameter sets of every profile are read.
 TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t streamType, uint32_t pid,
-                                uint8_t& mpeg1, uint8_t& headersFound, StreamRecord& record);
+                                uint8_t& mpeg1, uint8_t& headersFound, StreamRecord& record, bool allProfiles = false);
 
 // Describes an audio PID from buffer (the previous and the current payload of
 // the PID) by its stream_type. The 0x85, 0x86 and 0xA2 types are described (with

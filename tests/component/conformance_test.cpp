@@ -278,6 +278,9 @@ int64_t PackStart(const std::vector<uint8_t>& bytes, int64_t position)
 
 // The rows that read otherwise with every extension on; the other rows hold in both modes.
 const std::vector<Row> kExtendedRows = {
+    {"mkv_h264_aac_chapters.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}, {AudioStart, 0}},
+     "no DisplayWidth/DisplayHeight; the High 4:4:4 Predictive SPS is read: progressive; ffprobe moves the AAC track "
+     "by its CodecDelay"},
     {"mov_ios9_mebx.mov", MK_MP4, {{AspectX, 16}, {AspectY, 9}}, "ffprobe gives no aspect; 1280x720 is 16:9"},
     {"ts_h264_1024x576_aac.ts", MK_MPEG2_TRANSPORT, {{AspectX, 16}, {AspectY, 9}},
      "square pels 100 x 1024 / 576 = 177 give 16:9; the ADTS frames make the stream_type 4 audio AAC"},

@@ -48,11 +48,11 @@ Bytes WriteSps(const SpsFields& f)
     BitWriter w;
     w.Put(0x67, 8);  // nal_ref_idc 3, nal_unit_type 7
     w.Put(f.profile, 8), w.Put(f.constraintFlags, 8), w.Put(f.level, 8), w.PutUe(f.spsId);
-    if (f.profile >= 100) {  // the High profiles
+    if (f.profile >= 100 || f.profile == 44) {  // the High profiles and CAVLC 4:4:4 Intra
         w.PutUe(f.chromaFormat), w.Put(0, f.chromaFormat == 3 ? 1 : 0);  // separate_colour_plane_flag
         w.PutUe(f.bitDepthLuma), w.PutUe(f.bitDepthLuma), w.PutBit(false);  // .., qpprime_y_zero_transform_bypass
         w.PutBit(!f.scalingDeltas.empty());
-        for (size_t i = 0; i < 8 && !f.scalingDeltas.empty(); ++i) {
+        for (size_t i = 0; !f.scalingDeltas.empty() && i < std::max<size_t>(8, f.scalingDeltas.size()); ++i) {
             const auto& list = i < f.scalingDeltas.size() ? f.scalingDeltas[i] : std::vector<int32_t>{};
             w.PutBit(!list.empty());
             for (int32_t d : list)
@@ -96,7 +96,31 @@ Bytes WriteSps(const SpsFields& f)
     return Escape(w.Take());
 }
 
-bool Parse(const SpsFields& f, SpsInfo& sps) { return ParseSps(WriteSps(f).data(), Len(WriteSps(f)), sps); }
+bool Parse(const SpsFields& f, SpsInfo& sps, bool allProfiles = false)
+{
+    return ParseSps(WriteSps(f).data(), Len(WriteSps(f)), sps, allProfiles);
+}
+
+// Read only when every profile is: High 4:4:4 Predictive with twelve scaling lists (the fields after them prove
+// all were read), CAVLC 4:4:4 Intra, constraint_set4/5 set; an unknown profile never.
+TEST(H264Sps, EveryProfileWhenAsked)
+{
+    std::vector<std::vector<int32_t>> lists(12, std::vector<int32_t>(64, 1));  // 4:4:4: six 4x4, six 8x8
+    for (size_t i = 0; i < 6; ++i)
+        lists[i].resize(16);
+    const SpsFields cases[] = {{.profile = 244, .chromaFormat = 3, .scalingDeltas = lists, .widthMbsMinus1 = 79},
+                               {.profile = 44, .chromaFormat = 3, .widthMbsMinus1 = 79},
+                               {.profile = 100, .constraintFlags = 0b0000'1100, .widthMbsMinus1 = 79}};
+    for (const SpsFields& f : cases) {
+        SpsInfo sps{};
+        EXPECT_FALSE(Parse(f, sps)) << f.profile;
+        ASSERT_TRUE(Parse(f, sps, true) && sps.valid) << f.profile;
+        EXPECT_EQ(std::tuple(sps.profile_idc, sps.chroma_format_idc, sps.pic_width_in_mbs_minus1),
+                  std::tuple(f.profile, f.chromaFormat, 79u));
+    }
+    SpsInfo sps{};
+    EXPECT_FALSE(Parse({.profile = 245}, sps, true));
+}
 
 TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
 {
