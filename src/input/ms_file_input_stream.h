@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "input/input_stream.h"
@@ -53,15 +52,6 @@ public:
 private:
     UniqueHandle m_handle;
     uint64_t m_position = 0;
-    // Read-ahead for small reads: the file's bytes from m_bufferStart, of which
-    // m_bufferLength are held; while any are held, m_position lies among them
-    // and the handle's file pointer stands at their end. The demultiplexers read
-    // packs and packets a few KiB at a time, and a system call costs more than
-    // copying 64 KiB.
-    static constexpr uint32_t kReadAhead = 0x10000;
-    std::unique_ptr<uint8_t[]> m_buffer;
-    uint64_t m_bufferStart = 0;
-    uint32_t m_bufferLength = 0;
     char m_narrowPath[MAX_PATH] = {};
     std::wstring m_widePath;
 };

@@ -1,11 +1,9 @@
-// The file input stream: reads and seeks as one ReadFile and one SetFilePointer each would give them, failed opens
-// and the once-per-process choice of the file API.
+// The file input stream: failed opens and the once-per-process choice of the file API.
 #include "input/ms_file_input_stream.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "platform/text.h"
 #include "support/files.h"
@@ -68,43 +66,6 @@ TEST_F(MSFileInputStreamTest, OsDecisionIsCachedAnsiBranchOpensAndFilesCanBeCrea
     ASSERT_TRUE(WriteFile(h, "BM", 2, &written) && written == 2);
     owner.reset();
     EXPECT_EQ(md::test::ReadFileBytes(out), (std::vector<uint8_t>{'B', 'M'}));  // truncated and written
-}
-
-// Random reads (small ones served from the read-ahead, large ones past it) and seeks (inside the read-ahead, beyond
-// the end, refused as negative) against the unbuffered rules: a read takes bytes from the file pointer on, a seek
-// moves the file pointer unless the position is negative as a signed value; Position() follows both either way.
-TEST_F(MSFileInputStreamTest, ReadsAndSeeksGiveWhatTheFileGives)
-{
-    std::mt19937 rng(5);
-    std::vector<uint8_t> bytes(300000);
-    for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>(rng());
-    const fs::path p = m_dir / "data.bin";
-    md::test::WriteFileBytes(p, bytes);
-    MSFileInputStream s(Wide(p).c_str());
-    uint64_t pointer = 0, position = 0;  // the unbuffered file pointer and the stream's position
-    std::vector<uint8_t> got(200000);
-    for (int step = 0; step < 4000; ++step) {
-        const uint32_t op = rng() % 8;
-        if (op < 5) {
-            static constexpr uint32_t kCounts[] = {0, 1, 188, 2324, 4096, 16383, 16384, 70000, 200000};
-            const uint32_t count = kCounts[rng() % std::size(kCounts)];
-            const size_t expect = pointer < bytes.size() ? std::min<size_t>(count, bytes.size() - pointer) : 0;
-            ASSERT_EQ(s.Read(got.data(), count), expect) << "step " << step;
-            ASSERT_TRUE(std::equal(got.begin(), got.begin() + expect, bytes.begin() + pointer)) << "step " << step;
-            pointer += expect, position += expect;
-        } else {
-            // Near the position (before 0 it is negative), anywhere in the file or past it, or refused.
-            const uint64_t target = op == 5 ? std::min<uint64_t>(position, bytes.size()) + rng() % 5000 - 2500
-                                  : op == 6 ? rng() % (bytes.size() + 1000)
-                                            : (uint64_t(1) << 63) + rng() % 100;
-            ASSERT_EQ(s.Seek(target), 0);
-            position = target;
-            if (target <= uint64_t(INT64_MAX))
-                pointer = target;
-        }
-        ASSERT_EQ(s.Position(), position) << "step " << step;
-    }
 }
 
 }  // namespace
