@@ -22,21 +22,8 @@ make_copy() {  # make_copy SOURCE SIZE_MB NAME: SOURCE repeated to at least SIZE
     echo "$target"
 }
 
-make_mp4() {  # 60 s of 720p25 H.264 (about 44 MB), then 5 loops of it by stream copy
-    local small="$out/mp4_60s.mp4" large="$out/mp4_large.mp4"
-    if [ ! -f "$small" ]; then
-        ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 \
-            -f lavfi -i sine=frequency=440:sample_rate=48000 -t 60 \
-            -c:v libx264 -preset ultrafast -qp 22 -c:a aac -b:a 128k -ac 2 "$small"
-    fi
-    if [ ! -f "$large" ]; then
-        ffmpeg -v error -y -stream_loop 4 -i "$small" -c copy "$large"
-    fi
-    echo "$small $large"
-}
-
-make_mkv() {  # 60 s of 720p25 H.264 with AAC in Matroska, then 5 loops of it by stream copy
-    local small="$out/mkv_60s.mkv" large="$out/mkv_large.mkv"
+make_h264() {  # make_h264 EXT: 60 s of 720p25 H.264 with AAC (about 44 MB), then 5 loops of it by stream copy
+    local small="$out/$1_60s.$1" large="$out/$1_large.$1"
     if [ ! -f "$small" ]; then
         ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 \
             -f lavfi -i sine=frequency=440:sample_rate=48000 -t 60 \
@@ -59,9 +46,9 @@ process_reads() {  # process_reads FILE: bytes and read calls with which one `me
 }
 
 if [ "${1:-}" = "--mp4" ]; then
-    read -r small large < <(make_mp4)
+    read -r small large < <(make_h264 mp4)
 elif [ "${1:-}" = "--mkv" ]; then
-    read -r small large < <(make_mkv)
+    read -r small large < <(make_h264 mkv)
 else
     src="${1:-$root/tests/data/dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob}"
     small=$(make_copy "$src" 2 "small.${src##*.}")
