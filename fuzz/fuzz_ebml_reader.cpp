@@ -23,14 +23,9 @@
 
 #include "input/memory_input_stream.h"
 #include "mkv/ebml_reader.h"
+#include "fuzz_check.h"
 
 namespace {
-
-void Check(bool holds)
-{
-    if (!holds)
-        __builtin_trap();
-}
 
 constexpr int kMaxDepth = 5;
 constexpr int kMaxHeaders = 4000;

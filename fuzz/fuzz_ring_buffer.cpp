@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "input/ring_buffer.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -33,12 +34,6 @@ private:
     size_t m_size;
     size_t m_at = 0;
 };
-
-void Check(bool holds)
-{
-    if (!holds)
-        __builtin_trap();
-}
 
 }  // namespace
 

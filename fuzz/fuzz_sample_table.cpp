@@ -15,14 +15,9 @@
 #include "input/memory_input_stream.h"
 #include "mp4/mp4_box.h"
 #include "mp4/sample_table.h"
+#include "fuzz_check.h"
 
 namespace {
-
-void Check(bool holds)
-{
-    if (!holds)
-        __builtin_trap();
-}
 
 // Sample numbers worth asking about for a track of count samples.
 std::vector<int64_t> Numbers(uint64_t count)

@@ -14,14 +14,9 @@
 #include <vector>
 
 #include "mpeg/pack_check.h"
+#include "fuzz_check.h"
 
 namespace {
-
-void Check(bool holds)
-{
-    if (!holds)
-        __builtin_trap();
-}
 
 constexpr uint8_t kPackStart[4] = {0x00, 0x00, 0x01, 0xBA};
 

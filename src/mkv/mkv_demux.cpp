@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -606,12 +607,11 @@ private:
                 return walk;
         }
         while (m_next < end) {
-            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - m_next));
-            const Bytes head = Peek(m_next, length);
-            if (head.size() < length || (!m_synced && head[0] != ClusterIdFirstByte()))
+            const std::optional<Bytes> head = HeadAt(m_next, end);
+            if (!head || (!m_synced && (*head)[0] != ClusterIdFirstByte()))
                 return Walk::Unsure;
             ElementHeader header;
-            const HeaderRead read = ReadElementHeader(head, header);
+            const HeaderRead read = ReadElementHeader(*head, header);
             if (read == HeaderRead::Short) {
                 taken = m_next;
                 return Walk::Ended;
@@ -656,12 +656,11 @@ private:
         int64_t timecode = 0;
         uint64_t pos = start + header.headSize;
         while (pos < end) {
-            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
-            const Bytes head = Peek(pos, length);
-            if (head.size() < length)
+            const std::optional<Bytes> head = HeadAt(pos, end);
+            if (!head)
                 return Walk::Unsure;
             ElementHeader child;
-            if (ReadElementHeader(head, child) != HeaderRead::Ok || child.unknownSize)
+            if (ReadElementHeader(*head, child) != HeaderRead::Ok || child.unknownSize)
                 return Walk::Ended;
             const uint64_t dataStart = pos + child.headSize;
             if (dataStart > end || child.size > end - dataStart)
@@ -687,12 +686,11 @@ private:
         int64_t duration = 0;
         bool referenced = false;
         while (pos < end) {
-            const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
-            const Bytes head = Peek(pos, length);
-            if (head.size() < length)
+            const std::optional<Bytes> head = HeadAt(pos, end);
+            if (!head)
                 return Walk::Unsure;
             ElementHeader h;
-            if (ReadElementHeader(head, h) != HeaderRead::Ok || h.unknownSize || pos + h.headSize > end ||
+            if (ReadElementHeader(*head, h) != HeaderRead::Ok || h.unknownSize || pos + h.headSize > end ||
                 h.size > end - pos - h.headSize)
                 break;
             if (HasId<KaxBlock>(h)) {
@@ -754,6 +752,15 @@ private:
             return Walk::Unsure;
         value = static_cast<int64_t>(ReadUnsigned(bytes));
         return Walk::Ended;
+    }
+
+    // The bytes of the element head at pos (at most kMaxElementHead, none past
+    // end); nothing when the read came back short.
+    std::optional<Bytes> HeadAt(uint64_t pos, uint64_t end)
+    {
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - pos));
+        const Bytes head = Peek(pos, length);
+        return head.size() < length ? std::nullopt : std::optional<Bytes>(head);
     }
 
     // The length bytes at pos (at most kHeadBuffer), fewer when the file holds
