@@ -47,6 +47,12 @@ const char* VideoFormatName(uint32_t format)
     case VF_CINEPAK: return "cinepak";
     case VF_MJPEG: return "mjpeg";
     case VF_H264_MVC: return "h264-mvc";
+    case VF_HEVC: return "hevc";
+    case VF_VP8: return "vp8";
+    case VF_VP9: return "vp9";
+    case VF_AV1: return "av1";
+    case VF_FFV1: return "ffv1";
+    case VF_PRORES: return "prores";
     default: return "other";
     }
 }
@@ -66,6 +72,9 @@ const char* AudioFormatName(uint32_t format)
     case AF_VORBIS: return "vorbis";
     case AF_TRUEHD: return "truehd";
     case AF_DTSHD: return "dtshd";
+    case AF_EAC3: return "eac3";
+    case AF_OPUS: return "opus";
+    case AF_FLAC: return "flac";
     default: return "other";
     }
 }
@@ -186,7 +195,8 @@ const char* KindName(uint32_t kind)
     static const char* const names[] = {
         "unknown",   "mpeg1-system", "mpeg2-program",   "vcd", "svcd",        "mpeg2-program-mpeg4",
         "dvd-video", "dvd-vr",       "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video",
-        "mpeg4-video", "directv",    "matroska",
+        "mpeg4-video", "directv",    "matroska",        "",    "webm",        "h264",
+        "hevc",
     };
     return kind < std::size(names) ? names[kind] : "unknown";
 }

@@ -30,6 +30,10 @@ MD_ENUM(MediaKind, uint32_t) {
     MK_DIRECTV = 13,
     MK_MATROSKA = 14,
     MK_MATROSKA_PROBED = 15,
+    // Kinds reported only with extensions on (MDI_EXTENSIONS).
+    MK_WEBM = 16,      // an EBML header whose DocType is "webm"; read as Matroska
+    MK_H264_ES = 17,   // a bare H.264 Annex B byte stream
+    MK_HEVC_ES = 18,   // a bare HEVC Annex B byte stream
 };
 typedef enum MediaKind MediaKind;
 
@@ -43,6 +47,13 @@ MD_ENUM(VideoFormatCode, uint32_t) {
     VF_CINEPAK = 7,
     VF_MJPEG = 8,
     VF_H264_MVC = 9,
+    // Formats reported only with extensions on.
+    VF_HEVC = 10,
+    VF_VP8 = 11,
+    VF_VP9 = 12,
+    VF_AV1 = 13,
+    VF_FFV1 = 14,
+    VF_PRORES = 15,
 };
 typedef enum VideoFormatCode VideoFormatCode;
 
@@ -60,6 +71,10 @@ MD_ENUM(AudioFormatCode, uint32_t) {
     AF_VORBIS = 10,
     AF_TRUEHD = 11,
     AF_DTSHD = 12,
+    // Formats reported only with extensions on.
+    AF_EAC3 = 13,
+    AF_OPUS = 14,
+    AF_FLAC = 15,
 };
 typedef enum AudioFormatCode AudioFormatCode;
 
@@ -89,10 +104,20 @@ typedef enum MediaDetectInfoId MediaDetectInfoId;
 // an object starts with none. GetInfo(MDI_EXTENSIONS) gives the bits in effect
 // (bits this version does not know are dropped).
 MD_ENUM(MediaDetectExtension, uint32_t) {
+    MD_EXT_TS_CODECS = 0x1,            // HEVC, E-AC-3, DVB subtitles and teletext in transport streams
     MD_EXT_MPEG_AUDIO_SYNC = 0x2,      // an MPEG audio header counts only when the next stands where its length says
     MD_EXT_H264_PROFILES = 0x4,        // H.264 sequence parameter sets of every profile are read
-    MD_EXT_MP4_TRAILING_BYTES = 0x40,  // 1 to 7 bytes after the last top-level MP4 box keep the box tree
+    MD_EXT_ANNEXB_ES = 0x8,            // bare H.264 and HEVC streams, bare MPEG-4 Visual from a VOS, VO or VOL header
+    MD_EXT_WEBM = 0x10,                // DocType "webm" read as Matroska (kind MK_WEBM)
+    MD_EXT_MATROSKA_CODECS = 0x20,     // FLAC, Opus, FFV1, ProRes, AV1, VP8/VP9, PGS and VobSub tracks in Matroska
+    MD_EXT_MP4 = 0x40,                 // trailing bytes after the last MP4 box; HEVC, AV1, Opus, FLAC, AC-3, E-AC-3
+    MD_EXT_MP4_TRAILING_BYTES = 0x40,  // (the first name of MD_EXT_MP4)
+    MD_EXT_TIME_RANGES = 0x80,         // presentation-time wraps unwrapped; an end never before its start
+    MD_EXT_MPEG_VIDEO_ES = 0x100,      // bare MPEG-1/2 video streams get their video record
+    MD_EXT_MORE_CODECS = 0x200,        // TS MPEG-4 Visual and DTS, QuickTime Motion JPEG and PCM, AMR channels
+    MD_EXT_FRAME_RATES = 0x400,        // variable-rate and fragmented MP4 frame rates
     MD_EXT_MATROSKA_HEADER = 0x800,    // a DocType "matroska" with trailing NUL bytes, or none (the EBML default)
+    MD_EXT_SMALL_FILES = 0x1000,       // whole structures below the probe's size thresholds
     MD_EXT_ALL = 0x846
 };
 typedef enum MediaDetectExtension MediaDetectExtension;

@@ -28,6 +28,15 @@ bool IsH264FourCC(const StreamRecord& r)
     return r.extraData1Length >= 20 && std::memcmp(r.extraData1 + 16, "H264", 4) == 0;
 }
 
+// Codecs that only extensions produce: every builder describes them alike; an interlaced one is taken as top
+// field first.
+void DescribeExtended(const StreamRecord& r, uint32_t format, VideoBuild& b)
+{
+    b.info.format = format;
+    b.info.profile = r.video.profile;
+    b.info.fieldOrder = r.progressive ? 0 : 1;
+}
+
 }  // namespace
 
 VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
@@ -97,6 +106,12 @@ VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
         if (open)
             b.info.format = VF_MJPEG;
         break;
+    case StreamCodec::Hevc: DescribeExtended(r, VF_HEVC, b); break;
+    case StreamCodec::Vp8: DescribeExtended(r, VF_VP8, b); break;
+    case StreamCodec::Vp9: DescribeExtended(r, VF_VP9, b); break;
+    case StreamCodec::Av1: DescribeExtended(r, VF_AV1, b); break;
+    case StreamCodec::Ffv1: DescribeExtended(r, VF_FFV1, b); break;
+    case StreamCodec::ProRes: DescribeExtended(r, VF_PRORES, b); break;
     default: break;
     }
     return b;
@@ -127,7 +142,7 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
     const bool open = builder == RecordBuilder::Open;
     const bool reopen = builder == RecordBuilder::Reopen;
     const bool mpeg = codec == 9 || codec == 10;
-    const bool multi = codec == 11 || codec == 12 || ((codec == 17 || codec == 18) && !reopen);
+    const bool multi = codec == 11 || codec == 12 || codec == 38 || ((codec == 17 || codec == 18) && !reopen);
     // Which codecs this builder accepts, and whether it makes the extended record.
     bool withEx = false;
     if (mpeg || multi) {
@@ -143,6 +158,9 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
     } else if (codec == 20) {
         b.accepted = builder == RecordBuilder::Selection;
         withEx = true;
+    } else if (codec == 39 || codec == 40) {  // Opus, FLAC: only extensions produce them
+        b.accepted = true;
+        withEx = !open;
     }
     if (!b.accepted)
         return b;
@@ -151,7 +169,9 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
         AF_NONE, AF_NONE, AF_NONE,  AF_NONE,    AF_NONE,    AF_NONE,     AF_NONE,   AF_NONE,
         AF_NONE, AF_MPEG1, AF_MPEG2, AF_AC3,    AF_DTS,     AF_PCM_LE,   AF_PCM_BE, AF_AAC,
         AF_AMR,  AF_TRUEHD, AF_DTSHD, AF_NONE,  AF_VORBIS,  AF_NONE,     AF_NONE,   AF_NONE,
-        AF_NONE, AF_NONE,  AF_NONE,  AF_NONE,   AF_MP3,
+        AF_NONE, AF_NONE,  AF_NONE,  AF_NONE,   AF_MP3,     AF_NONE,     AF_NONE,   AF_NONE,
+        AF_NONE, AF_NONE,  AF_NONE,  AF_NONE,   AF_NONE,    AF_NONE,     AF_EAC3,   AF_OPUS,
+        AF_FLAC,
     };
     const AudioParams& a = r.audio;
     b.info.format = codec < std::size(kFormats) ? kFormats[codec] : AF_NONE;

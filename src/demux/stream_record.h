@@ -23,7 +23,7 @@ enum class StreamClass : uint32_t {
     Subtitle = 2,
 };
 
-// Codec of a described stream (0..31; 3, 4, 5, 8 and 30 are not produced).
+// Codec of a described stream (0..31; 3, 4, 5, 8 and 30 are not produced; 32 on only with extensions on).
 enum class StreamCodec : uint32_t {
     Mpeg1Video = 0,
     Mpeg2Video = 1,
@@ -52,6 +52,20 @@ enum class StreamCodec : uint32_t {
     QuickTimeMp3 = 28,
     H264Ts = 29,           // H.264 in a transport or program stream
     Mvc = 31,
+    // Produced only with extensions on.
+    Hevc = 32,
+    Vp8 = 33,
+    Vp9 = 34,
+    Av1 = 35,
+    Ffv1 = 36,
+    ProRes = 37,
+    Eac3 = 38,      // codec-specific words as AC-3
+    Opus = 39,
+    Flac = 40,
+    Pgs = 41,       // subtitles
+    VobSub = 42,
+    DvbSubtitle = 43,
+    Teletext = 44,
 };
 
 constexpr size_t kExtraDataSize = 25600;
