@@ -25,11 +25,12 @@ using md::test::FfprobeStream;
 // What a row sets in place of ffprobe's value. AspectX/Y: exact (else ffprobe's ratio); NoRecords: the open
 // describes no stream; ExtraVideoFrames (PS): whole frames after ffprobe's video end; Video{Start,End}Shift (TS):
 // seconds added to ffprobe's; RawVideoEnd (TS): a raw 90 kHz value; NoFrameDurations (MP4): not ffprobe's rates;
-// AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select.
+// AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select; NoPrograms (TS): no
+// program found.
 enum Field {
     AspectX, AspectY, FrameRate, FieldOrder, Channels, AudioFormat, SampleRate, MpegLayer, NoRecords,
     ExtraVideoFrames, VideoStartShift, VideoEndShift, RawVideoEnd, NoAudioEnd, NoFrameDurations, AudioStart, NoTimes,
-    SelectAudio, SelectFails, TsRegistration, VideoBitRate,
+    SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoPrograms,
 };
 
 struct Row {
@@ -282,6 +283,9 @@ int64_t PackStart(const std::vector<uint8_t>& bytes, int64_t position)
 
 // The rows that read otherwise with every extension on; the other rows hold in both modes.
 const std::vector<Row> kExtendedRows = {
+    {"m2ts_avchd_stub.mts", MK_MPEG2_TRANSPORT, {{NoPrograms, 1}},
+     "seven whole 192-byte packets with a PAT; the transport demultiplexer syncs on more than seven"},
+    {"mpeg2ps_ac3_privstream1.ps", MK_MPEG2_PROGRAM, {}, "one pack whose packets end with the file"},
     {"es_h264_high444_320x240_25fps.h264", MK_H264_ES},
     {"es_hevc_320x240_25fps.hevc", MK_HEVC_ES},
     {"es_mpeg4_320x240_25fps.m4v", MK_MPEG4_VIDEO_ES, {{FrameRate, 29.97}}, kVolRate},
@@ -340,6 +344,8 @@ protected:
         VideoInfo video{};
         if (kind == MK_UNKNOWN) {
             EXPECT_EQ(m_detector->GetVideoInfo(&video), E_INVALIDARG);
+        } else if (kind >= MK_MPEG1_SYSTEM && kind <= MK_DVD_VR && !ref.First("video")) {
+            CheckAudio(Got<AudioInfo>(&IMediaDetect5::GetAudioInfo), *ref.First("audio"), true);
         } else if (kind >= MK_MPEG1_SYSTEM && kind <= MK_DVD_VR) {
             CheckProgramStream(ref);
             CheckTimeTable(file, *ref.First("video"));
@@ -572,7 +578,9 @@ protected:
             ref.programs ? *ref.programs : std::vector<md::test::FfprobeProgram>{{0, ref.streams}};
         Duration(E_FAIL);  // no demultiplexer yet
         uint32_t count = 0, pmtPids[64] = {};
-        ASSERT_EQ(m_detector->GetTransportPrograms(&count, pmtPids, 0), S_OK);
+        ASSERT_EQ(m_detector->GetTransportPrograms(&count, pmtPids, 0), Has(NoPrograms) ? E_FAIL : S_OK);
+        if (Has(NoPrograms))
+            return;
         ASSERT_EQ(count, programs.size());
         StreamSelection selection{};
         for (uint32_t i = 0; i < count; ++i) {
