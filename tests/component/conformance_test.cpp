@@ -59,6 +59,7 @@ const std::vector<Row> kBundled = {
      {{TsRegistration, 1}, {VideoBitRate, (165888 - 192000 / 8) * 184 / 188 * 8}},
      "HDMV registration: the H.264 rate is the file's 165888 bytes in 1.0 s of video less the 192 kbit/s AC-3, "
      "payload share 184/188"},
+    {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
@@ -84,6 +85,7 @@ const std::vector<Row> kBundled = {
     {"ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
+    {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
     {"webm_vp8_320x240_25fps_vorbis_44k_stereo.webm", MK_UNKNOWN, {}, "DocType \"webm\" is not taken for Matroska"},
     {"webm_vp9_320x240_25fps_opus_48k_stereo.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
 };
@@ -290,6 +292,8 @@ const std::vector<Row> kExtendedRows = {
      "no DisplayWidth/DisplayHeight; the High 4:4:4 Predictive SPS is read: progressive; ffprobe moves the AAC track "
      "by its CodecDelay"},
     {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA, {}, "FFV1 by its VfW FourCC; FLAC from its STREAMINFO"},
+    {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
+     "FLAC from its STREAMINFO; no display size for H.264"},
     {"mkv_ffv1_nocues_blockgroups.mkv", MK_MATROSKA, {{NoTimes, 1}},
      "FFV1 by its VfW FourCC, its display size the pixel size; without Cues and SeekHead no times"},
     {"mkv_h264_ac3_pgs_laced.mkv", MK_MATROSKA, {{FrameRate, 599.99}},
@@ -299,6 +303,8 @@ const std::vector<Row> kExtendedRows = {
     {"mov_ios9_mebx.mov", MK_MP4, {{AspectX, 16}, {AspectY, 9}}, "ffprobe gives no aspect; 1280x720 is 16:9"},
     {"ts_h264_1024x576_aac.ts", MK_MPEG2_TRANSPORT, {{AspectX, 16}, {AspectY, 9}},
      "square pels 100 x 1024 / 576 = 177 give 16:9; the ADTS frames make the stream_type 4 audio AAC"},
+    {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_WEBM, {{AudioStart, 0}},
+     "DocType \"webm\"; six channels from the OpusHead; ffprobe moves the Opus track by its CodecDelay"},
     {"webm_vp8_320x240_25fps_vorbis_44k_stereo.webm", MK_WEBM, {}, "DocType \"webm\": read as Matroska"},
     {"webm_vp9_320x240_25fps_opus_48k_stereo.webm", MK_WEBM, {{AudioStart, 0}},
      "DocType \"webm\"; Opus channels from its OpusHead, decoded at 48 kHz; ffprobe moves the Opus track by its "
