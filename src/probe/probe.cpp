@@ -370,8 +370,13 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
 
     if (ProbeMp4Atoms(*stream) == kMp4BoxesFound)
         return Decide("moov and mdat boxes", MK_MP4);
-    if (n >= 4 && Be32(buf) == kEbmlHeaderId && ProbeMatroska(*stream, extensions) == MK_MATROSKA_PROBED)
-        return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);
+    if (n >= 4 && Be32(buf) == kEbmlHeaderId) {
+        const int32_t ebml = ProbeMatroska(*stream, extensions);
+        if (ebml == MK_MATROSKA_PROBED)
+            return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);
+        if (ebml == MK_WEBM)
+            return Decide("EBML DocType webm", MK_WEBM);
+    }
 
     if (havePack) {
         const uint8_t b4 = buf[pack + 4], b6 = buf[pack + 6], b8 = buf[pack + 8], b9 = buf[pack + 9];

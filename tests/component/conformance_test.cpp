@@ -64,6 +64,7 @@ const std::vector<Row> kBundled = {
      {{TsRegistration, 1}, {VideoBitRate, (165888 - 192000 / 8) * 184 / 188 * 8}},
      "HDMV registration: the H.264 rate is the file's 165888 bytes in 1.0 s of video less the 192 kbit/s AC-3, "
      "payload share 184/188"},
+    {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
@@ -89,6 +90,7 @@ const std::vector<Row> kBundled = {
     {"ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
+    {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
     {"webm_vp8_320x240_25fps_vorbis_44k_stereo.webm", MK_UNKNOWN, {}, "DocType \"webm\" is not taken for Matroska"},
     {"webm_vp9_320x240_25fps_opus_48k_stereo.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
 };
@@ -160,11 +162,17 @@ int64_t TsUnits(double seconds) { return std::llround(seconds * 90000) % (int64_
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
 // Format codes by ffprobe codec name; FFV1 (a Matroska VfW track) has none, MPEG audio of any layer is MPEG-1.
-uint32_t FormatOf(const std::string& codec)
+// With extensions, the Matroska codecs they add have theirs.
+uint32_t FormatOf(const std::string& codec, bool extended)
 {
+    static const std::map<std::string, uint32_t> more = {
+        {"hevc", VF_HEVC}, {"vp8", VF_VP8},       {"vp9", VF_VP9},   {"av1", VF_AV1},
+        {"ffv1", VF_FFV1}, {"prores", VF_PRORES}, {"opus", AF_OPUS}, {"flac", AF_FLAC}};
+    if (const auto it = more.find(codec); extended && it != more.end())
+        return it->second;
     static const std::map<std::string, uint32_t> formats = {
         {"mpeg1video", VF_MPEG1}, {"mpeg2video", VF_MPEG2}, {"mpeg4", VF_MPEG4},     {"h264", VF_H264},
-        {"h263", VF_H263},        {"hevc", VF_HEVC},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
+        {"h263", VF_H263},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
         {"dts", AF_DTS},          {"aac", AF_AAC},          {"pcm_dvd", AF_PCM_BE},  {"pcm_s16be", AF_PCM_BE},
         {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS}};
     const auto it = formats.find(codec);
@@ -179,11 +187,13 @@ const std::set<uint32_t> kListedVideo = {0x01, 0x02, 0x1B, 0x20};
 const std::set<uint32_t> kListedAudio = {0x03, 0x04, 0x0F, 0x11, 0x80, 0x81, 0x83, 0x85, 0x86, 0xA2};
 
 // Matroska tracks with a record: MPEG and H.264 video or a VfW FourCC (ffprobe shows its tag), MPEG audio, AC-3,
-// DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PGS and VobSub get none.
-bool Described(const FfprobeStream& s)
+// DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PGS and VobSub get one only with extensions.
+bool Described(const FfprobeStream& s, bool extended)
 {
-    return (FormatOf(s.codec) && !s.codec.starts_with("pcm") && s.codec != "amr_nb" && s.codec != "h263") ||
-           s.codec == "subrip" || (s.type == "video" && s.tag != 0);
+    return (FormatOf(s.codec, extended) && !s.codec.starts_with("pcm") && s.codec != "amr_nb" &&
+            s.codec != "h263") ||
+           s.codec == "subrip" || (s.type == "video" && s.tag != 0) ||
+           (extended && (s.codec == "hdmv_pgs_subtitle" || s.codec == "dvd_subtitle"));
 }
 
 using Box = std::tuple<uint32_t, size_t, size_t>;  // type, body start, end
@@ -296,9 +306,25 @@ const std::vector<Row> kExtendedRows = {
     {"mkv_h264_aac_chapters.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}, {AudioStart, 0}},
      "no DisplayWidth/DisplayHeight; the High 4:4:4 Predictive SPS is read: progressive; ffprobe moves the AAC track "
      "by its CodecDelay"},
+    {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA, {}, "FFV1 by its VfW FourCC; FLAC from its STREAMINFO"},
+    {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
+     "FLAC from its STREAMINFO; no display size for H.264"},
+    {"mkv_ffv1_nocues_blockgroups.mkv", MK_MATROSKA, {{NoTimes, 1}},
+     "FFV1 by its VfW FourCC, its display size the pixel size; without Cues and SeekHead no times"},
+    {"mkv_h264_ac3_pgs_laced.mkv", MK_MATROSKA, {{FrameRate, 599.99}},
+     "the PGS track is listed; DefaultDuration 1666667 ns: trunc(10^11 / 1666667) / 100 = 599.99"},
+    {"mkv_h264_ac3_vobsub.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
+     "the VobSub track is listed; no display size"},
     {"mov_ios9_mebx.mov", MK_MP4, {{AspectX, 16}, {AspectY, 9}}, "ffprobe gives no aspect; 1280x720 is 16:9"},
     {"ts_h264_1024x576_aac.ts", MK_MPEG2_TRANSPORT, {{AspectX, 16}, {AspectY, 9}},
      "square pels 100 x 1024 / 576 = 177 give 16:9; the ADTS frames make the stream_type 4 audio AAC"},
+    {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_WEBM, {{AudioStart, 0}},
+     "DocType \"webm\"; six channels from the OpusHead; ffprobe moves the Opus track by its CodecDelay"},
+    {"webm_vp8_320x240_25fps_vorbis_44k_stereo.webm", MK_WEBM, {}, "DocType \"webm\": read as Matroska"},
+    {"webm_vp9_320x240_25fps_opus_48k_stereo.webm", MK_WEBM, {{AudioStart, 0}},
+     "DocType \"webm\"; Opus channels from its OpusHead, decoded at 48 kHz; ffprobe moves the Opus track by its "
+     "CodecDelay (7 ms)"},
+    {"webm_vp9_320x240.webm", MK_WEBM, {}, "DocType \"webm\""},
 };
 
 class Conformance : public md::test::TimeTableHost {
@@ -361,14 +387,14 @@ protected:
             EXPECT_EQ(m_detector->GetVideoInfo(&video), E_NOTIMPL);
             if (kind == MK_MPEG2_TRANSPORT)
                 CheckTransport(ref);
-            else if (kind == MK_MATROSKA)
+            else if (kind == MK_MATROSKA || kind == MK_WEBM)  // WebM is checked as Matroska
                 CheckMatroska(ref);
             else  // elementary streams have no time range
                 Duration(E_FAIL);
         }
         // The duration runs from the start to the later of the two ends.
         TimeRangeInfo range{};
-        if (kind != MK_MATROSKA && m_detector->GetTimeRangeInfo(&range) == S_OK) {
+        if (kind != MK_MATROSKA && kind != MK_WEBM && m_detector->GetTimeRangeInfo(&range) == S_OK) {
             EXPECT_EQ(Duration(), std::max(range.videoEndTime, range.audioEndTime) - range.startTime);
         }
     }
@@ -397,7 +423,7 @@ protected:
     {
         const uint32_t order = s.fieldOrder == "tt" ? 1 : s.fieldOrder == "bb" ? 2 : 0;
         EXPECT_EQ(std::tuple(v.format, v.width, v.height, v.fieldOrder),
-                  std::tuple(FormatOf(s.codec), s.width, s.height, uint32_t(Get(FieldOrder, order))))
+                  std::tuple(FormatOf(s.codec, m_extended), s.width, s.height, uint32_t(Get(FieldOrder, order))))
             << s.fieldOrder;
         if (Has(AspectX)) {
             EXPECT_EQ(std::tuple(v.aspectX, v.aspectY), std::tuple(Get(AspectX, 0), Get(AspectY, 0)));
@@ -412,8 +438,8 @@ protected:
     void CheckAudio(const AudioInfo& a, const FfprobeStream& s, bool framesRead)
     {
         EXPECT_EQ(std::tuple(a.format, a.channels, a.sampleRate),
-                  std::tuple(uint32_t(Get(AudioFormat, FormatOf(s.codec))), uint32_t(Get(Channels, s.channels)),
-                             uint32_t(Get(SampleRate, s.sampleRate))));
+                  std::tuple(uint32_t(Get(AudioFormat, FormatOf(s.codec, m_extended))),
+                             uint32_t(Get(Channels, s.channels)), uint32_t(Get(SampleRate, s.sampleRate))));
         if (s.codec.starts_with("pcm")) { EXPECT_EQ(a.bitsPerSample, s.bitsPerSample); }
         if (const double layer = Get(MpegLayer, s.codec == "mp2" ? 2 : 0); layer != 0) {
             MpegAudioLayerInfo info{};
@@ -650,7 +676,7 @@ protected:
     {
         std::vector<uint32_t> wantVideo, wantAudio, wantText;
         for (const FfprobeStream& s : ref.streams) {
-            if (Described(s))
+            if (Described(s, m_extended))
                 (s.type == "video" ? wantVideo : s.type == "audio" ? wantAudio : wantText).push_back(s.track);
         }
         Duration(E_FAIL);  // no demultiplexer yet
