@@ -414,8 +414,7 @@ bool TSDemux::FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64
                         return true;
                     }
                     collecting = false;
-                    if (extendedType &&
-                        ExtendedPictureType(picture.get(), collected, mode) == -1) {
+                    if (extendedType && ExtendedPictureType(picture.get(), collected, mode) == -1) {
                         // No slice yet behind long SEI messages: look on in the
                         // next bytes, keeping the last four for a split start code.
                         std::memmove(picture.get(), picture.get() + collected - 4, 4);

@@ -229,7 +229,8 @@ uint32_t DtsCoreChannels(Byte byte)
 
 bool DescribeDtsCore(const uint8_t* b, uint32_t length, AudioDescription& d)
 {
-    for (uint32_t i = 0; i + 11 <= length; ++i) {
+    // Twelve bytes hold LFF whether the 16-bit words come in order or byte-swapped.
+    for (uint32_t i = 0; i + 12 <= length; ++i) {
         DtsInfo info{};
         int64_t frameDuration = 0;
         if (!IsDtsSync(b + i) || !ParseDtsHeader(b + i, length - i, d.format, info, frameDuration))
