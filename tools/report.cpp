@@ -107,9 +107,12 @@ std::optional<T> Query(HRESULT (IMediaDetect5::*getter)(T*), IMediaDetect5& d)
 
 // Lists the programs of a transport stream and selects the first video and
 // audio stream of the first program that has any. A selection the detector
-// cannot make with both streams is tried with each alone.
-void SelectFirstProgram(IMediaDetect5& detector, FileReport& r)
+// cannot make with both streams is tried with each alone. With MD_EXT_TS_CODECS
+// the subtitle PIDs are listed too, and the program's audio PIDs are tried in
+// turn until one is described.
+void SelectFirstProgram(IMediaDetect5& detector, FileReport& r, uint32_t extensions)
 {
+    const bool tsCodecs = r.kind == MK_MPEG2_TRANSPORT && (extensions & MD_EXT_TS_CODECS) != 0;
     // A DirecTV file has one program, listed under PMT PID 0.
     std::vector<uint32_t> pmtPids(1, 0);
     if (r.kind == MK_MPEG2_TRANSPORT) {
@@ -134,10 +137,21 @@ void SelectFirstProgram(IMediaDetect5& detector, FileReport& r)
         p.audio.assign(audio.begin(), audio.begin() + std::clamp(audioCount, 0, 16));
         r.programs.push_back(std::move(p));
     }
+    uint32_t subtitleCount = 0;
+    std::array<uint32_t, 16> subtitles{};
+    if (tsCodecs && SUCCEEDED(detector.GetSubtitleTracks(&subtitleCount, subtitles.data(), 0)))
+        r.subtitlePids.assign(subtitles.begin(), subtitles.begin() + std::min<uint32_t>(subtitleCount, 16));
     for (const FileReport::Program& p : r.programs) {
         if (p.video.empty() && p.audio.empty())
             continue;
         const uint32_t v = p.video.empty() ? 0 : p.video[0];
+        AudioInfo described{};
+        for (size_t i = 0; tsCodecs && i < p.audio.size(); ++i) {
+            const StreamSelection s{v, 0, p.audio[i], 0};
+            if (SUCCEEDED(detector.SelectTransportProgram(&s, 0, nullptr, nullptr)) &&
+                SUCCEEDED(detector.GetAudioInfo(&described)))
+                return;
+        }
         const uint32_t a = p.audio.empty() ? 0 : p.audio[0];
         for (const StreamSelection s : {StreamSelection{v, 0, a, 0}, StreamSelection{v, 0, 0, 0},
                                         StreamSelection{0, 0, a, 0}}) {
@@ -222,7 +236,7 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
         }
     }
     if (r.kind == MK_MPEG2_TRANSPORT || r.kind == MK_DIRECTV)
-        SelectFirstProgram(detector, r);
+        SelectFirstProgram(detector, r, options.extensions);
     else if (r.kind == MK_MATROSKA || r.kind == MK_WEBM)
         SelectFirstTracks(detector, r);
     r.video = Query(&IMediaDetect5::GetVideoInfo, detector);
@@ -393,6 +407,12 @@ std::string FormatText(const FileReport& r, size_t width)
             s += " " + Hex(pid);
         s += "\n";
     }
+    if (!r.subtitlePids.empty()) {
+        s += "    subtitles";
+        for (uint32_t pid : r.subtitlePids)
+            s += " " + Hex(pid);
+        s += "\n";
+    }
     if (r.tracks) {
         static const char* const names[] = {"video", "audio", "subtitle"};
         s += "    tracks";
@@ -477,6 +497,8 @@ nlohmann::ordered_json ToJson(const FileReport& r)
             programs.push_back({{"pmtPid", p.pmtPid}, {"video", p.video}, {"audio", p.audio}});
         j["programs"] = programs;
     }
+    if (!r.subtitlePids.empty())
+        j["subtitlePids"] = r.subtitlePids;
     if (r.tracks)
         j["tracks"] = {{"video", (*r.tracks)[0]}, {"audio", (*r.tracks)[1]}, {"subtitle", (*r.tracks)[2]}};
     j["duration"] = r.duration ? nlohmann::ordered_json(*r.duration) : nullptr;

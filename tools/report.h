@@ -46,6 +46,8 @@ struct FileReport {
         std::vector<uint32_t> audio;
     };
     std::vector<Program> programs;
+    // Transport streams with MD_EXT_TS_CODECS: the DVB subtitle and teletext PIDs of every program.
+    std::vector<uint32_t> subtitlePids;
     // Matroska files: the track numbers; the first video and audio track are described.
     std::optional<std::array<std::vector<uint32_t>, 3>> tracks;  // video, audio, subtitle
     // 100-ns units; both absent when the module could not measure the file's

@@ -237,9 +237,10 @@ def _ids(array, count):
     return [array[i] for i in range(max(0, min(count, len(array))))]
 
 
-def _select_first_program(d, kind, detection):
+def _select_first_program(d, kind, detection, strict):
     """As the tool does: list the programs, then select the first video and audio of the first one that
-    lists any (the pair, else the video alone, else the audio alone)."""
+    lists any (the pair, else the video alone, else the audio alone). With extensions on, a transport
+    program's audio PIDs are tried in turn first, until one is described."""
     pmt_pids = [0]  # a DirecTV file has one program, under PMT PID 0
     if kind == MK_MPEG2_TRANSPORT:
         count = ctypes.c_uint32()
@@ -258,6 +259,11 @@ def _select_first_program(d, kind, detection):
     if first is None:
         return
     v, a = first.video[0] if first.video else 0, first.audio[0] if first.audio else 0
+    for audio in first.audio if kind == MK_MPEG2_TRANSPORT and not strict else []:
+        selection = _StreamSelection(v, 0, audio, 0)
+        if (d.call("SelectTransportProgram", ctypes.byref(selection), 0, None, None) >= 0 and
+                d.call("GetAudioInfo", ctypes.byref(_AudioInfo())) >= 0):
+            return
     for video, audio in ((v, a), (v, 0), (0, a)):
         selection = _StreamSelection(video, 0, audio, 0)
         if (video, audio) != (0, 0) and d.call("SelectTransportProgram", ctypes.byref(selection), 0, None, None) >= 0:
@@ -296,7 +302,7 @@ def detect(path, strict=False) -> Detection:
         k = kind.value
         detection = Detection(path, k, KIND_NAMES[k] if k < len(KIND_NAMES) else "unknown")
         if k in (MK_MPEG2_TRANSPORT, MK_DIRECTV):
-            _select_first_program(d, k, detection)
+            _select_first_program(d, k, detection, strict)
         elif k in (MK_MATROSKA, MK_WEBM):
             _select_first_tracks(d, detection)
         v = _VideoInfo()

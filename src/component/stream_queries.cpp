@@ -197,9 +197,22 @@ HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers
 {
     if (count == nullptr)
         return E_POINTER;
-    if (!IsMatroskaFile())
+    // Transport streams list their DVB subtitle and teletext PIDs with MD_EXT_TS_CODECS.
+    const bool transport = m_kind == MK_MPEG2_TRANSPORT && Has(MD_EXT_TS_CODECS);
+    if (!IsMatroskaFile() && !transport)
         return E_INVALIDARG;
     return Guarded([&] {
+        if (transport) {
+            KeepTransportDemux(offset);
+            std::array<uint32_t, kTsMaxStreams> pids{};
+            uint32_t n = 0;
+            if (!m_tsDemux->GetSubtitlePids(n, pids.data()))
+                return E_FAIL;
+            *count = n;
+            if (trackNumbers)
+                std::copy_n(pids.begin(), n, trackNumbers);
+            return S_OK;
+        }
         KeepMkvDemux(offset);
         if (!m_mkvDemux)
             return E_OUTOFMEMORY;

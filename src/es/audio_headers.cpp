@@ -312,6 +312,43 @@ bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info
     return true;
 }
 
+bool ParseEac3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Eac3Info& info)
+{
+    format = {};
+    info = {};
+    if (!p || len < 6 || p[0] != 0x0B || p[1] != 0x77)
+        return false;
+    // strmtyp (2), substreamid (3), frmsiz (11); fscod (2), fscod2 or numblkscod
+    // (2), acmod (3), lfeon (1); bsid (5).
+    info.strmtyp = p[2] >> 6;
+    info.substreamid = (p[2] >> 3) & 0x07;
+    info.frameBytes = ((uint32_t(p[2] & 0x07) << 8 | p[3]) + 1) * 2;
+    const uint32_t fscod = p[4] >> 6;
+    const uint32_t code2 = (p[4] >> 4) & 0x03;
+    info.acmod = (p[4] >> 1) & 0x07;
+    info.lfeon = p[4] & 1;
+    info.bsid = p[5] >> 3;
+    if (info.bsid < 11 || info.bsid > 16)
+        return false;
+    static constexpr std::array<uint32_t, 4> kBlocks = {1, 2, 3, 6};  // numblkscod (Table E1.3)
+    static constexpr std::array<uint32_t, 3> kHalfRates = {24000, 22050, 16000};  // fscod2 (Table E1.2)
+    if (fscod == 3) {
+        if (!Lookup(kHalfRates, code2, format.sampleRate))
+            return false;
+        info.blocks = 6;
+    } else {
+        format.sampleRate = kAc3SampleRate[fscod];
+        info.blocks = kBlocks[code2];
+    }
+    uint8_t channels = 0;
+    Lookup(kAc3Channels, info.acmod, channels);
+    format.channels = channels + info.lfeon;
+    format.blockAlign = info.frameBytes;
+    format.bytesPerSecond =
+        static_cast<uint32_t>(uint64_t(info.frameBytes) * format.sampleRate / (uint64_t(info.blocks) * 256));
+    return true;
+}
+
 bool ParseDtsHeader(const uint8_t* p, uint32_t len, AudioFormat& format, DtsInfo& info, int64_t& frameDuration)
 {
     format = {};

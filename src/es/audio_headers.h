@@ -54,6 +54,17 @@ struct DtsInfo {
 };
 static_assert(sizeof(DtsInfo) == 4);
 
+// The E-AC-3 syncframe fields (ATSC A/52 Annex E, E.1.2.2) a record is made from.
+struct Eac3Info {
+    uint32_t strmtyp;      // 0 independent, 1 dependent, 2 independent converted from AC-3
+    uint32_t substreamid;
+    uint32_t frameBytes;   // (frmsiz + 1) x 2
+    uint32_t blocks;       // audio blocks of 256 samples per syncframe: 1, 2, 3 or 6
+    uint32_t acmod;
+    uint32_t lfeon;
+    uint32_t bsid;
+};
+
 struct MlpInfo {
     uint32_t channelLayout;
     uint8_t lfe;
@@ -116,6 +127,12 @@ bool ReadMpegAudioRecord(const uint8_t* p, uint32_t len, AudioParams& audio);
 // Accepts 0B 77 and the byte-swapped 77 0B. frameWords receives the syncframe
 // size in 16-bit words (0 for the reserved fscod 3).
 bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info& info, uint32_t& frameWords);
+
+// Parses the E-AC-3 syncframe header at p (0B 77, bsid 11..16): channels from
+// acmod and lfeon, the sample rate from fscod (fscod2 when fscod is 3), the
+// frame length as blockAlign and the byte rate it gives. False for another
+// syncword or bsid, the reserved fscod2 and fewer than 6 bytes.
+bool ParseEac3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Eac3Info& info);
 
 // Accepts 7F FE 80 01 and 01 80 FE 7F. frameDuration receives the duration of
 // one frame in 100-ns units.

@@ -24,6 +24,26 @@ constexpr uint32_t kKeyframeReads = 10;
 constexpr uint32_t kPictureBufferSize = 2424;
 constexpr uint32_t kPictureClassifyBytes = 2048;
 
+// The coding type of the first picture of the stream types only extensions
+// describe, as PictureType gives it (-1 none, 0 I, 1 P, 2 B, 3 IDR). HEVC: the
+// first slice NAL unit (types 0..31), IDR (19, 20) or another intra random access
+// point (16..23); MPEG-4 Visual: vop_coding_type of the first VOP (S-VOPs as P).
+int ExtendedPictureType(const uint8_t* p, uint32_t length, uint32_t streamType)
+{
+    if (streamType == 0x24) {
+        const uint32_t i = FindCodeIf(p, length, [](uint8_t header) { return ((header >> 1) & 0x3F) < 32; });
+        if (i >= length)
+            return -1;
+        const uint32_t type = (p[i + 3] >> 1) & 0x3F;
+        return type == 19 || type == 20 ? 3 : type >= 16 && type <= 23 ? 0 : 1;
+    }
+    const uint32_t i = FindCode(p, length, 0xB6);
+    if (i + 4 >= length)
+        return -1;
+    static constexpr int kVopTypes[] = {0, 1, 2, 1};
+    return kVopTypes[p[i + 4] >> 6];
+}
+
 std::unique_ptr<uint8_t[]> NewBuffer(uint64_t size)
 {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);
@@ -70,8 +90,10 @@ bool TSDemux::ReadTables(StreamList* streams, uint32_t& audioByteRate)
         return false;
     for (uint32_t chunksRead = 0;; ++chunksRead) {
         const uint32_t n = static_cast<uint32_t>(m_input->Read(chunk.get(), kChunkSize));
+        // MD_EXT_TS_CODECS: a file that ends before a PMT its PAT names still
+        // gives the records of a selection that was described in full.
         if (n == 0)
-            return false;
+            return chunksRead > 0 && (m_extensions & MD_EXT_TS_CODECS) != 0 && FirstPassDone();
         audioByteRate = kDefaultAudioByteRate;
         uint32_t position = 0;
         if (m_strideExtra < 0 && !FindTsSync(chunk.get(), n, position, m_strideExtra))
@@ -105,7 +127,7 @@ void TSDemux::ExaminePacket(const uint8_t* packet, StreamList* streams, uint32_t
             TsProgram& program = m_programs.programs[i];
             if (program.pmtPid != pid || program.pmtParsed)
                 continue;
-            if (ParsePmt(program, packet, m_selection.get(), m_registrationDescriptor))
+            if (ParsePmt(program, packet, m_selection.get(), m_registrationDescriptor, m_extensions))
                 program.pmtParsed = 1;
             break;
         }
@@ -144,6 +166,9 @@ bool TSDemux::MeasureTimeRange()
     const uint64_t fileSize = m_input->Size();
     const uint32_t stride = Stride();
 
+    // MD_EXT_TIME_RANGES: times compare across a wrap, and a window holding the whole
+    // file takes the times it saw.
+    const bool unwrap = (m_extensions & MD_EXT_TIME_RANGES) != 0;
     bool videoFound = videoPid < 1;
     bool audioFound = audioPid < 1;
     if (!(videoFound && audioFound)) {
@@ -156,10 +181,13 @@ bool TSDemux::MeasureTimeRange()
             const uint32_t n = static_cast<uint32_t>(m_input->Read(chunk.get(), kChunkSize));
             if (n == 0)
                 return false;
+            TsRangeRules rules;
+            rules.unwrap = unwrap;
+            rules.lastWindow = unwrap && offset / stride * stride + n >= fileSize;
             if (!audioFound)
-                audioFound = ScanPtsRange(chunk.get(), n, true, -1, audioPid, stride, m_times);
+                audioFound = ScanPtsRange(chunk.get(), n, true, -1, audioPid, stride, m_times, rules);
             if (!videoFound)
-                videoFound = ScanPtsRange(chunk.get(), n, true, videoPid, -1, stride, m_times);
+                videoFound = ScanPtsRange(chunk.get(), n, true, videoPid, -1, stride, m_times, rules);
         }
     }
 
@@ -175,15 +203,18 @@ bool TSDemux::MeasureTimeRange()
         const uint32_t n = static_cast<uint32_t>(m_input->Read(buffer.get(), static_cast<uint32_t>(size)));
         if (n == 0)
             return false;
+        TsRangeRules rules;
+        rules.unwrap = unwrap;
+        rules.lastWindow = unwrap && size == limit;
         if (!audioFound) {
-            audioFound = ScanPtsRange(buffer.get(), n, false, -1, audioPid, stride, m_times);
+            audioFound = ScanPtsRange(buffer.get(), n, false, -1, audioPid, stride, m_times, rules);
             if (audioFound)
                 m_audioDuration = m_times.audioEndTime > m_times.audioFirstTime
                                       ? m_times.audioEndTime - m_times.audioFirstTime
                                       : DurationFromFileSize(fileSize);
         }
         if (!videoFound) {
-            videoFound = ScanPtsRange(buffer.get(), n, false, videoPid, -1, stride, m_times);
+            videoFound = ScanPtsRange(buffer.get(), n, false, videoPid, -1, stride, m_times, rules);
             if (videoFound)
                 m_videoDuration = m_times.videoEndTime > m_times.videoFirstTime
                                       ? m_times.videoEndTime - m_times.videoFirstTime
@@ -282,6 +313,26 @@ bool TSDemux::GetProgramStreams(uint32_t pmtPid, int32_t& videoCount, uint32_t* 
     return true;
 }
 
+bool TSDemux::GetSubtitlePids(uint32_t& count, uint32_t* pids) const
+{
+    if (m_programs.count == 0)
+        return false;
+    count = 0;
+    for (uint32_t i = 0; i < m_programs.count; ++i) {
+        const TsProgram& program = m_programs.programs[i];
+        const uint32_t stored = std::min(program.streamCount, kTsMaxStreams);
+        for (uint32_t k = 0; k < stored; ++k) {
+            const TsElementaryStream& s = program.streams[k];
+            if (s.subtitleTag == 0 || count >= kTsMaxStreams)
+                continue;
+            if (pids != nullptr)
+                pids[count] = s.pid;
+            ++count;
+        }
+    }
+    return true;
+}
+
 void TSDemux::GetTimeRange(TimeRangeInfo& out) const
 {
     out.videoFirstTime = m_times.videoFirstTime;
@@ -311,8 +362,11 @@ bool TSDemux::FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64
     auto picture = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kPictureBufferSize]());
     if (!buffer || !picture)
         return false;
+    const bool extendedType = (mode == 0x24 && (m_extensions & MD_EXT_TS_CODECS) != 0) ||
+                              (mode == 0x10 && (m_extensions & MD_EXT_MORE_CODECS) != 0);
     auto isKey = [&](uint32_t length) {
-        const int type = PictureType(picture.get(), length, mode);
+        const int type =
+            extendedType ? ExtendedPictureType(picture.get(), length, mode) : PictureType(picture.get(), length, mode);
         return type == 0 || type == 3;  // I picture or slice, IDR picture
     };
 
@@ -360,6 +414,13 @@ bool TSDemux::FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64
                         return true;
                     }
                     collecting = false;
+                    if (extendedType && ExtendedPictureType(picture.get(), collected, mode) == -1) {
+                        // No slice yet behind long SEI messages: look on in the
+                        // next bytes, keeping the last four for a split start code.
+                        std::memmove(picture.get(), picture.get() + collected - 4, 4);
+                        collected = 4;
+                        collecting = true;
+                    }
                 }
             }
         }

@@ -51,6 +51,11 @@ public:
     // for a PMT PID not in the table.
     bool GetProgramStreams(uint32_t pmtPid, int32_t& videoCount, uint32_t* videoPids, int32_t& audioCount,
                            uint32_t* audioPids) const;
+    // The PIDs of the DVB subtitle and teletext streams of every program, in table
+    // and entry order, at most kTsMaxStreams (pids, when given, needs that room).
+    // Only PMTs read with MD_EXT_TS_CODECS mark such streams. False when no
+    // program is known.
+    bool GetSubtitlePids(uint32_t& count, uint32_t* pids) const;
     // The measured times (100-ns units) and frame durations. startTime becomes
     // the smaller of the known first times and is left alone when neither is known.
     void GetTimeRange(TimeRangeInfo& out) const;

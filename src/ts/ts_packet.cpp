@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "mediadetect/records.h"
 #include "es/pes.h"
 #include "es/start_code.h"
 
@@ -34,6 +35,24 @@ bool IsTsAudioStreamType(uint32_t streamType)
     default:
         return false;
     }
+}
+
+bool IsTsVideoStreamType(uint32_t streamType, uint32_t extensions)
+{
+    if ((extensions & MD_EXT_TS_CODECS) != 0 && streamType == 0x24)
+        return true;
+    if ((extensions & MD_EXT_MORE_CODECS) != 0 && streamType == 0x10)
+        return true;
+    return IsTsVideoStreamType(streamType);
+}
+
+bool IsTsAudioStreamType(uint32_t streamType, uint32_t extensions)
+{
+    if ((extensions & MD_EXT_TS_CODECS) != 0 && streamType == kTsEac3StreamType)
+        return true;
+    if ((extensions & MD_EXT_MORE_CODECS) != 0 && streamType == 0x82)
+        return true;
+    return IsTsAudioStreamType(streamType);
 }
 
 bool FindTsSync(const uint8_t* buffer, uint32_t length, uint32_t& position, int32_t& strideExtra)
@@ -236,18 +255,28 @@ bool PatAssembler::AssemblePat(const uint8_t* packet, TsProgramTable& table)
     return ParseAndClear(table);
 }
 
-void ParseEsDescriptors(const uint8_t* p, uint32_t length, uint32_t& streamType, uint8_t& registration)
+void ParseEsDescriptors(const uint8_t* p, uint32_t length, uint32_t& streamType, uint8_t& registration,
+                        uint32_t extensions, uint8_t* subtitleTag)
 {
+    // Private data (PES packets of stream_type 6) says what it carries by a descriptor.
+    const bool privateData = streamType == 0x06 && (extensions & MD_EXT_TS_CODECS) != 0;
     for (uint32_t pos = 0; pos + 2 <= length; pos += 2 + uint32_t(p[pos + 1])) {
         const uint8_t tag = p[pos];
         if (tag == 0x05)  // registration_descriptor
             registration = 1;
         else if (tag == 0x6A)  // DVB AC-3_descriptor: private data carrying AC-3
             streamType = 0x81;
+        else if (privateData && tag == 0x7A)  // DVB enhanced_AC-3_descriptor
+            streamType = kTsEac3StreamType;
+        else if (privateData && subtitleTag != nullptr && (tag == kTsDvbSubtitleTag || tag == kTsTeletextTag))
+            *subtitleTag = tag;
     }
+    if (subtitleTag != nullptr && streamType != 0x06)
+        *subtitleTag = 0;
 }
 
-bool ParsePmt(TsProgram& program, const uint8_t* packet, TsSelection* selection, uint8_t& registration)
+bool ParsePmt(TsProgram& program, const uint8_t* packet, TsSelection* selection, uint8_t& registration,
+              uint32_t extensions)
 {
     const uint32_t afc = AdaptationFieldControl(packet);
     if (afc == 0 || afc == 2)
@@ -275,14 +304,15 @@ bool ParsePmt(TsProgram& program, const uint8_t* packet, TsSelection* selection,
         const uint32_t pid = uint32_t(packet[pos + 1] & 0x1F) << 8 | packet[pos + 2];
         const int32_t esInfoLength = int32_t(packet[pos + 3] & 0x0F) << 8 | packet[pos + 4];
         // A section is read from this packet only: descriptors are cut at its end.
+        uint8_t subtitleTag = 0;
         if (esInfoLength <= remaining - 5) {
             const uint32_t inPacket = std::min<uint32_t>(uint32_t(esInfoLength), kTsPacketSize - (pos + 5));
-            ParseEsDescriptors(packet + pos + 5, inPacket, streamType, registration);
+            ParseEsDescriptors(packet + pos + 5, inPacket, streamType, registration, extensions, &subtitleTag);
         }
-        const uint8_t isVideo = IsTsVideoStreamType(streamType) ? 1 : 0;
-        const uint8_t isAudio = IsTsAudioStreamType(streamType) ? 1 : 0;
+        const uint8_t isVideo = IsTsVideoStreamType(streamType, extensions) ? 1 : 0;
+        const uint8_t isAudio = IsTsAudioStreamType(streamType, extensions) ? 1 : 0;
         if (entries < kTsMaxStreams) {
-            program.streams[entries] = TsElementaryStream{pid, streamType, isVideo, isAudio};
+            program.streams[entries] = TsElementaryStream{pid, streamType, isVideo, isAudio, subtitleTag};
             program.videoCount += isVideo;
             program.audioCount += isAudio;
         }
@@ -318,10 +348,14 @@ bool IsProgramStream(const TsProgramTable& table, int32_t videoPid, int32_t audi
 }
 
 bool ScanPtsRange(const uint8_t* buffer, uint32_t length, bool fromStart, int32_t pidA, int32_t pidB, uint32_t stride,
-                  TsTimes& times)
+                  TsTimes& times, const TsRangeRules& rules)
 {
     bool videoFound = false;
     bool audioFound = false;
+    // a comes before b: as plain values, or across a wrap as 32-bit values modulo 2^32.
+    const auto before = [&rules](int64_t a, int64_t b) {
+        return rules.unwrap ? static_cast<int32_t>(static_cast<uint32_t>(a - b)) < 0 : a < b;
+    };
     WalkTsPackets(buffer, length, 0, stride, stride, [&](const uint8_t* packet) {
         const int32_t pid = static_cast<int32_t>(TsPid(packet));
         const bool video = pid == pidA;
@@ -334,18 +368,19 @@ bool ScanPtsRange(const uint8_t* buffer, uint32_t length, bool fromStart, int32_
         const int64_t value = static_cast<int64_t>(pts);
         if (video) {
             if (fromStart) {
-                if (times.videoFirstTime < 0 || value < times.videoFirstTime)
+                if (times.videoFirstTime < 0 || before(value, times.videoFirstTime))
                     times.videoFirstTime = value;
                 videoFound = ++times.videoPtsCount >= 2 || videoFound;
             } else {
-                if (value > times.videoEndTime)
+                if (rules.unwrap ? times.videoEndTime < 0 || before(times.videoEndTime, value)
+                                 : value > times.videoEndTime)
                     times.videoEndTime = value;
                 videoFound = ++times.videoPtsCount >= 5 || videoFound;
             }
         }
         if (audio) {
             if (fromStart) {
-                if (times.audioFirstTime < 0 || value < times.audioFirstTime)
+                if (times.audioFirstTime < 0 || before(value, times.audioFirstTime))
                     times.audioFirstTime = value;
             } else {
                 times.audioEndTime = value;  // the last one in buffer order
@@ -355,21 +390,29 @@ bool ScanPtsRange(const uint8_t* buffer, uint32_t length, bool fromStart, int32_
         return true;
     });
 
-    auto finish = [&](bool found, int64_t& first, int64_t& end, int64_t frameDuration) {
+    if (rules.lastWindow) {
+        videoFound = videoFound || (fromStart ? times.videoFirstTime : times.videoEndTime) != -1;
+        audioFound = audioFound || (fromStart ? times.audioFirstTime : times.audioEndTime) != -1;
+    }
+    auto finish = [&](bool found, int64_t& first, int64_t& end, int64_t frameDuration, int64_t& firstTicks) {
         if (!found)
             return;
-        if (fromStart && first != -1)
+        if (fromStart && first != -1) {
+            firstTicks = first;
             first = TicksTo100ns(first);
-        else if (!fromStart && end != -1)
+        } else if (!fromStart && end != -1) {
+            if (rules.unwrap && firstTicks >= 0 && end < firstTicks)
+                end += int64_t(1) << 32;
             end = frameDuration - static_cast<int64_t>(static_cast<double>(end) / -9.0 * 1000.0);
+        }
     };
     if (pidA >= 1) {
-        finish(videoFound, times.videoFirstTime, times.videoEndTime, times.videoFrameDuration);
+        finish(videoFound, times.videoFirstTime, times.videoEndTime, times.videoFrameDuration, times.videoFirstTicks);
         if (fromStart && videoFound)
             times.videoPtsCount = 0;
     }
     if (pidB >= 1)
-        finish(audioFound, times.audioFirstTime, times.audioEndTime, times.audioFrameDuration);
+        finish(audioFound, times.audioFirstTime, times.audioEndTime, times.audioFrameDuration, times.audioFirstTicks);
     return (pidA == -1 || videoFound) && (pidB == -1 || audioFound);
 }
 

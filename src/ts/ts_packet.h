@@ -31,7 +31,16 @@ struct TsElementaryStream {
     uint32_t streamType;
     uint8_t isVideo;
     uint8_t isAudio;
+    // With MD_EXT_TS_CODECS: the descriptor that makes private data (stream_type
+    // 6) a subtitle stream, kTsDvbSubtitleTag or kTsTeletextTag; else 0.
+    uint8_t subtitleTag;
 };
+
+constexpr uint8_t kTsDvbSubtitleTag = 0x59;  // DVB subtitling_descriptor
+constexpr uint8_t kTsTeletextTag = 0x56;     // DVB teletext_descriptor
+// The stream_type PES private data carrying E-AC-3 (DVB enhanced_AC-3_descriptor)
+// is described with: the ATSC E-AC-3 stream_type.
+constexpr uint32_t kTsEac3StreamType = 0x87;
 
 struct TsProgram {
     uint32_t pmtPid;
@@ -67,12 +76,31 @@ struct TsTimes {
     uint32_t videoPtsCount = 0;
     int64_t videoFrameDuration = -1;  // 100-ns units
     int64_t audioFrameDuration = -1;
+    // The first times as raw 90 kHz values, kept when they are converted (-1 before).
+    int64_t videoFirstTicks = -1;
+    int64_t audioFirstTicks = -1;
+};
+
+// How ScanPtsRange reads timestamps beyond its base rules (MD_EXT_TIME_RANGES).
+struct TsRangeRules {
+    // Timestamps compare as 32-bit values modulo 2^32, so the first and last stay
+    // in presentation order across a wrap; an end time below the stream's first
+    // time gains 2^32 ticks.
+    bool unwrap = false;
+    // The buffer is the last the scan gets (it reaches the file's start or end):
+    // a stream of which any timestamp was seen counts as found.
+    bool lastWindow = false;
 };
 
 // stream_type classes: 1, 2, 0x1B, 0x20 video; 3, 4, 0x0F, 0x11, 0x80, 0x81,
 // 0x83, 0x85, 0x86, 0xA2 audio.
 bool IsTsVideoStreamType(uint32_t streamType);
 bool IsTsAudioStreamType(uint32_t streamType);
+// The same with the extensions (MD_EXT_* bits) a host turned on: MD_EXT_TS_CODECS
+// adds 0x24 (HEVC) video and 0x87 (E-AC-3) audio, MD_EXT_MORE_CODECS 0x10
+// (MPEG-4 Visual) video and 0x82 (DTS) audio.
+bool IsTsVideoStreamType(uint32_t streamType, uint32_t extensions);
+bool IsTsAudioStreamType(uint32_t streamType, uint32_t extensions);
 
 // Packet size and first sync: the first position i (while i < length - 1632)
 // holding 0x47 with 0x47 again at i + 188k, else i + 192k, else i + 204k for k
@@ -163,13 +191,19 @@ private:
 
 // ES descriptors of a PMT entry: registration_descriptor (tag 5) sets
 // registration; the DVB AC-3 descriptor (tag 0x6A) makes the stream type 0x81.
-void ParseEsDescriptors(const uint8_t* p, uint32_t length, uint32_t& streamType, uint8_t& registration);
+// With MD_EXT_TS_CODECS in extensions, on private data (stream_type 6) the DVB
+// enhanced_AC-3_descriptor (tag 0x7A) makes the stream type 0x87, and a
+// subtitling or teletext descriptor sets subtitleTag to its tag.
+void ParseEsDescriptors(const uint8_t* p, uint32_t length, uint32_t& streamType, uint8_t& registration,
+                        uint32_t extensions = 0, uint8_t* subtitleTag = nullptr);
 
 // Program Map Table section read from a single packet of the program's PMT PID.
 // Stores at most 16 streams, classifies them, and updates the stream types of
 // a selection (when given) whose PIDs it lists. False for a packet without
-// payload or a table_id other than 2.
-bool ParsePmt(TsProgram& program, const uint8_t* packet, TsSelection* selection, uint8_t& registration);
+// payload or a table_id other than 2. extensions: the MD_EXT_* bits that widen
+// the classes (IsTsVideoStreamType) and the descriptors read (ParseEsDescriptors).
+bool ParsePmt(TsProgram& program, const uint8_t* packet, TsSelection* selection, uint8_t& registration,
+              uint32_t extensions = 0);
 
 // A video PID >= 1 asks whether a parsed program lists that PID as video;
 // otherwise an audio PID >= 1 asks the same for audio.
@@ -182,8 +216,9 @@ bool IsProgramStream(const TsProgramTable& table, int32_t videoPid, int32_t audi
 // PES starts) and the last audio time in buffer order (found after one). Found
 // times are converted to 100-ns units (end times plus one frame duration); times
 // of a stream not found stay raw. True when every stream asked for was found.
+// rules: see TsRangeRules; the default is the base behaviour.
 bool ScanPtsRange(const uint8_t* buffer, uint32_t length, bool fromStart, int32_t pidA, int32_t pidB, uint32_t stride,
-                  TsTimes& times);
+                  TsTimes& times, const TsRangeRules& rules = {});
 
 // Bits per second of a PID from its payload bytes and the span of its PTS
 // values in the buffer; 0 when the span is below one 100-ns unit.

@@ -8,6 +8,7 @@
 
 #include "es/audio_headers.h"
 #include "es/h264.h"
+#include "es/hevc.h"
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
 #include "ts/ts_demux.h"
@@ -195,6 +196,59 @@ bool DescribeMlp(const uint8_t* b, uint32_t length, AudioDescription& d)
     return false;
 }
 
+bool DescribeEac3(const uint8_t* b, uint32_t length, AudioDescription& d)
+{
+    for (uint32_t i = 0; i + 6 <= length; ++i) {
+        Eac3Info info{};
+        if (b[i] != 0x0B || b[i + 1] != 0x77 || !ParseEac3Header(b + i, length - i, d.format, info))
+            continue;
+        if (info.strmtyp == 1)  // a dependent substream adds channels to the independent one before it
+            continue;
+        // The AC-3 layout of the codec-specific words: acmod, no sub-stream header, lfeon, 0, bsid.
+        d.codecSpecific = {info.acmod, 0, info.lfeon, 0, info.bsid};
+        d.hasFrameDuration = true;
+        d.frameDuration = int64_t(info.blocks) * 256 * 10000000 / d.format.sampleRate;
+        return true;
+    }
+    return false;
+}
+
+// Channels of a DTS core frame (ETSI TS 102 114 5.3.1): AMODE (Table 5-4) plus
+// one when LFF announces the low-frequency channel; 0 for the user-defined AMODE
+// values. byte gives the header bytes in stream order (byte-swapped words undone).
+template <class Byte>
+uint32_t DtsCoreChannels(Byte byte)
+{
+    static constexpr std::array<uint32_t, 16> kAmodeChannels = {1, 2, 2, 2, 2, 3, 3, 4, 4, 5, 6, 6, 6, 7, 8, 8};
+    const uint32_t amode = uint32_t(byte(7) & 0x0F) << 2 | byte(8) >> 6;
+    const uint32_t lff = (byte(10) >> 1) & 0x03;
+    if (amode >= kAmodeChannels.size())
+        return 0;
+    return kAmodeChannels[amode] + (lff == 1 || lff == 2 ? 1 : 0);
+}
+
+bool DescribeDtsCore(const uint8_t* b, uint32_t length, AudioDescription& d)
+{
+    // Twelve bytes hold LFF whether the 16-bit words come in order or byte-swapped.
+    for (uint32_t i = 0; i + 12 <= length; ++i) {
+        DtsInfo info{};
+        int64_t frameDuration = 0;
+        if (!IsDtsSync(b + i) || !ParseDtsHeader(b + i, length - i, d.format, info, frameDuration))
+            continue;
+        const uint8_t* h = b + i;
+        const bool swapped = (info.flags & kDtsReversedSync) != 0;
+        const uint32_t channels = DtsCoreChannels([h, swapped](uint32_t k) { return h[swapped ? k ^ 1 : k]; });
+        if (channels != 0)
+            d.format.channels = channels;
+        d.codec = StreamCodec::Dts;
+        d.codecSpecific = {info.flags & kDtsReversedSync, 0, 0, 0, 0};
+        d.hasFrameDuration = true;
+        d.frameDuration = frameDuration;
+        return true;
+    }
+    return false;
+}
+
 // DTS-HD types: a fixed description, only for streams a registration_descriptor
 // announced; the payload is not read.
 bool DescribeDtsHd(bool registration, AudioDescription& d)
@@ -259,6 +313,30 @@ TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1,
     return TsVideoBuild::Built;
 }
 
+TsVideoBuild FillMpeg4Visual(const uint8_t* held, uint32_t length, StreamRecord& record)
+{
+    // The configuration headers run from the first start code (visual object
+    // sequence, visual object or the VOL itself) up to the first group_of_VOP or VOP.
+    const uint32_t first = FindAnyCode(held, length);
+    if (first >= length)
+        return TsVideoBuild::Rejected;
+    auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
+    if (!info)
+        return TsVideoBuild::NoMemory;
+    if (!ParseVolHeader(held + first, length - first, *info))
+        return TsVideoBuild::Rejected;
+    ApplySequenceHeader(*info, record);
+    const int32_t n = info->headerLength;
+    if (n > 0 && uint32_t(n) <= length - first && uint32_t(n) <= kExtraDataSize) {
+        record.extraData1Length = n;
+        std::memcpy(record.extraData1, held + first, uint32_t(n));
+    }
+    record.progressive = 1;
+    if (record.video.aspectX == 1 && record.video.aspectY == 1)
+        AspectFromSampleAspect(record.video.aspectX, record.video.aspectY, record.video.width, record.video.height);
+    return TsVideoBuild::Built;
+}
+
 TsVideoBuild FillH264(const uint8_t* held, uint32_t length, StreamRecord& record, bool allProfiles)
 {
     NalScanInfo scan{};
@@ -305,13 +383,52 @@ bool TsStreamCodec(uint32_t streamType, bool mpeg1, StreamCodec& codec)
     case 0x81: codec = StreamCodec::Ac3; return true;
     case 0x83: codec = StreamCodec::TsAudio83; return true;
     case 0x85: case 0x86: case 0xA2: codec = StreamCodec::TsAudioDtsHd; return true;
+    case 0x10: codec = StreamCodec::Mpeg4Video; return true;
+    case 0x24: codec = StreamCodec::Hevc; return true;
+    case 0x82: codec = StreamCodec::Dts; return true;
+    case kTsEac3StreamType: codec = StreamCodec::Eac3; return true;
     default: return false;
     }
 }
 
-TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t streamType, uint32_t pid,
-                                uint8_t& mpeg1, uint8_t& headersFound, StreamRecord& record, bool allProfiles)
+bool HasTsSequenceHeader(const uint8_t* p, uint32_t length, uint32_t streamType, uint32_t extensions)
 {
+    if (streamType == 0x24 && (extensions & MD_EXT_TS_CODECS) != 0) {
+        // A video (32) or sequence (33) parameter set NAL unit: nal_unit_type is bits 1..6 of its first byte.
+        const auto parameterSet = [](uint8_t header) {
+            const uint32_t type = (header >> 1) & 0x3F;
+            return type == 32 || type == 33;
+        };
+        return FindCodeIf(p, length, parameterSet) < length;
+    }
+    if (streamType == 0x10 && (extensions & MD_EXT_MORE_CODECS) != 0)
+        return FindCodeIf(p, length, [](uint8_t code) { return (code & 0xF0) == 0x20; }) < length;
+    return HasSequenceHeader(p, length, streamType);
+}
+
+TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t streamType, uint32_t pid,
+                                uint8_t& mpeg1, uint8_t& headersFound, StreamRecord& record, bool allProfiles,
+                                uint32_t extensions)
+{
+    if (held != nullptr && streamType == 0x24 && (extensions & MD_EXT_TS_CODECS) != 0) {
+        HevcPictureProperties props{};
+        if (!DescribeHevcAnnexB(held, length, props))
+            return TsVideoBuild::Rejected;
+        ApplyHevcProperties(props, record);
+        headersFound = 1;
+        record.streamId = pid;
+        return TsVideoBuild::Built;
+    }
+    if (held != nullptr && streamType == 0x10 && (extensions & MD_EXT_MORE_CODECS) != 0) {
+        const TsVideoBuild result = FillMpeg4Visual(held, length, record);
+        if (result != TsVideoBuild::Built)
+            return result;
+        headersFound = 1;
+        record.streamClass = StreamClass::Video;
+        record.streamId = pid;
+        record.codec = StreamCodec::Mpeg4Video;
+        return TsVideoBuild::Built;
+    }
     const bool h264 = streamType == kModeH264 || streamType == kModeMvc;
     if (held == nullptr || (streamType != kModeMpegVideo && !h264))
         return TsVideoBuild::Rejected;
@@ -332,22 +449,29 @@ TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t s
 
 std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t length, uint32_t streamType,
                                                  bool registration, uint32_t pid, int64_t& frameDuration,
-                                                 bool frameChecks)
+                                                 bool frameChecks, uint32_t extensions)
 {
     StreamCodec codec{};
-    if (buffer == nullptr || !IsTsAudioStreamType(streamType) || !TsStreamCodec(streamType, false, codec))
+    if (buffer == nullptr || !IsTsAudioStreamType(streamType, extensions) || !TsStreamCodec(streamType, false, codec))
         return nullptr;
     AudioDescription d;
     bool described = false;
-    switch (streamType) {
-    case 0x03: case 0x04: described = DescribeMpegAudio(buffer, length, d, frameChecks); break;
-    case 0x0F: described = DescribeAdts(buffer, length, d); break;
-    case 0x11: described = DescribeLatm(buffer, length, d); break;
-    case 0x80: described = DescribeLpcm(buffer, length, d); break;
-    case 0x81: described = DescribeAc3(buffer, length, d); break;
-    case 0x83: described = DescribeMlp(buffer, length, d); break;
-    default: described = DescribeDtsHd(registration, d); break;
-    }
+    const bool dtsCore = (extensions & MD_EXT_MORE_CODECS) != 0 &&
+                         (streamType == 0x82 || ((streamType == 0x85 || streamType == 0x86) && !registration));
+    if (streamType == kTsEac3StreamType)
+        described = DescribeEac3(buffer, length, d);
+    else if (dtsCore)
+        described = DescribeDtsCore(buffer, length, d);
+    else
+        switch (streamType) {
+        case 0x03: case 0x04: described = DescribeMpegAudio(buffer, length, d, frameChecks); break;
+        case 0x0F: described = DescribeAdts(buffer, length, d); break;
+        case 0x11: described = DescribeLatm(buffer, length, d); break;
+        case 0x80: described = DescribeLpcm(buffer, length, d); break;
+        case 0x81: described = DescribeAc3(buffer, length, d); break;
+        case 0x83: described = DescribeMlp(buffer, length, d); break;
+        default: described = DescribeDtsHd(registration, d); break;
+        }
     if (!described)
         return nullptr;
     auto record = NewStreamRecord();
@@ -380,7 +504,7 @@ std::unique_ptr<StreamRecord> TSDemux::HandleVideoPacket(const uint8_t* packet)
             m_videoSideCount = 0;
         std::memcpy(m_videoSide.data() + m_videoSideCount, payload, size);
         m_videoSideCount += size;
-        if (HasSequenceHeader(m_videoSide.data(), m_videoSideCount, streamType)) {
+        if (HasTsSequenceHeader(m_videoSide.data(), m_videoSideCount, streamType, m_extensions)) {
             ring.Write(m_videoSide.data(), m_videoSideCount);
         } else {
             const uint32_t keep = std::min<uint32_t>(size, 4);
@@ -402,7 +526,7 @@ std::unique_ptr<StreamRecord> TSDemux::HandleVideoPacket(const uint8_t* packet)
         return nullptr;
     const TsVideoBuild result = BuildTsVideoRecord(ring.ReadPointer(), held, streamType,
                                                    uint32_t(m_selection->videoPid), m_mpeg1, m_videoHeaderSeen, *record,
-                                                   (m_extensions & MD_EXT_H264_PROFILES) != 0);
+                                                   (m_extensions & MD_EXT_H264_PROFILES) != 0, m_extensions);
     if (result == TsVideoBuild::Rejected)
         m_videoHeldRejected = 1;
     if (result != TsVideoBuild::Built)
@@ -430,7 +554,8 @@ std::unique_ptr<StreamRecord> TSDemux::HandleAudioPacket(const uint8_t* packet)
     m_audioCount += size;
     auto record = BuildTsAudioRecord(m_audioBuffer.data(), m_audioCount, uint32_t(m_selection->audioStreamType),
                                      m_registrationDescriptor != 0, uint32_t(m_selection->audioPid),
-                                     m_times.audioFrameDuration, (m_extensions & MD_EXT_MPEG_AUDIO_SYNC) != 0);
+                                     m_times.audioFrameDuration, (m_extensions & MD_EXT_MPEG_AUDIO_SYNC) != 0,
+                                     m_extensions);
     std::memcpy(m_audioBuffer.data(), payload, size);
     m_audioCount = size;
     if (record)

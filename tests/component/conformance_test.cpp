@@ -26,11 +26,12 @@ using md::test::FfprobeStream;
 // describes no stream; ExtraVideoFrames (PS): whole frames after ffprobe's video end; Video{Start,End}Shift (TS):
 // seconds added to ffprobe's; RawVideoEnd (TS): a raw 90 kHz value; NoFrameDurations (MP4): not ffprobe's rates;
 // AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select; NoPrograms (TS): no
-// program found.
+// program found; PtsWrap (TS): the timestamps wrap inside the file, and the base behaviour's times are not checked;
+// AudioEndShift (TS): seconds added to ffprobe's audio end.
 enum Field {
     AspectX, AspectY, FrameRate, FieldOrder, Channels, AudioFormat, SampleRate, MpegLayer, NoRecords,
     ExtraVideoFrames, VideoStartShift, VideoEndShift, RawVideoEnd, NoAudioEnd, NoFrameDurations, AudioStart, NoTimes,
-    SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoPrograms,
+    SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoPrograms, PtsWrap, AudioEndShift,
 };
 
 struct Row {
@@ -87,6 +88,15 @@ const std::vector<Row> kBundled = {
     {"ts_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_mpeg2video_720x576_16x9_25i_tff_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
+    {"ts_mpeg2video_320x240_25fps_eac3_48k_5.1.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
+     "stream_type 0x87 (E-AC-3) is not listed: the video alone is described; an \"EAC3\" registration_descriptor"},
+    {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {},
+     "stream_type 0x24 (HEVC) is not listed: the AAC alone is described"},
+    {"ts_mpeg2video_320x240_25fps_mp2_48k_stereo_ptswrap.ts", MK_MPEG2_TRANSPORT, {{PtsWrap, 1}},
+     "the timestamps wrap 1 s in: the first time is the least 32-bit value, after the wrap, and the video end the "
+     "greatest, before it (a duration of some 47,721 s)"},
+    {"ts_mpeg2video_320x240_25fps_3frames.ts", MK_MPEG2_TRANSPORT, {{RawVideoEnd, 1}},
+     "three PES packets where the end search wants five: the video end stays a raw 90 kHz value"},
     {"vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
@@ -156,7 +166,11 @@ const std::vector<Row> kRealWorld = {
 int64_t Units(double seconds) { return std::llround(seconds * 1e7); }
 
 // Seconds to the 100-ns value of a 32-bit transport-stream timestamp.
-int64_t TsUnits(double seconds) { return std::llround(seconds * 90000) % (int64_t(1) << 32) * 1000 / 9; }
+int64_t TsUnits(double seconds)
+{
+    constexpr int64_t kWrap = int64_t(1) << 32;
+    return (std::llround(seconds * 90000) % kWrap + kWrap) % kWrap * 1000 / 9;
+}
 
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
@@ -173,17 +187,28 @@ uint32_t FormatOf(const std::string& codec, bool extended)
         {"mpeg1video", VF_MPEG1}, {"mpeg2video", VF_MPEG2}, {"mpeg4", VF_MPEG4},     {"h264", VF_H264},
         {"h263", VF_H263},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
         {"dts", AF_DTS},          {"aac", AF_AAC},          {"pcm_dvd", AF_PCM_BE},  {"pcm_s16be", AF_PCM_BE},
-        {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS}};
+        {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS},   {"eac3", AF_EAC3}};
     const auto it = formats.find(codec);
     return it == formats.end() ? 0 : it->second;
 }
 
-// A stream's transport stream_type. ffprobe shows none for SCTE-35 (0x86), and "AC-3" for HDMV's AC-3 (0x81).
-uint32_t StreamType(const FfprobeStream& s) { return s.codec == "scte_35" ? 0x86 : s.tag == 0x332D4341 ? 0x81 : s.tag; }
+// A stream's transport stream_type. ffprobe shows none for SCTE-35 (0x86), "AC-3" for HDMV's AC-3 (0x81) and
+// the registration's "HEVC" for HEVC (0x24); E-AC-3 is taken as 0x87 whether so typed (ffprobe shows "EAC3") or
+// private data (6) with the DVB enhanced_AC-3_descriptor.
+uint32_t StreamType(const FfprobeStream& s)
+{
+    if (s.codec == "eac3")
+        return 0x87;
+    if (s.codec == "hevc")
+        return 0x24;
+    return s.codec == "scte_35" ? 0x86 : s.tag == 0x332D4341 ? 0x81 : s.tag;
+}
 
-// Transport stream_types the detector lists as video and as audio.
+// Transport stream_types the detector lists as video and as audio; with every extension on, also these.
 const std::set<uint32_t> kListedVideo = {0x01, 0x02, 0x1B, 0x20};
 const std::set<uint32_t> kListedAudio = {0x03, 0x04, 0x0F, 0x11, 0x80, 0x81, 0x83, 0x85, 0x86, 0xA2};
+const std::set<uint32_t> kExtendedVideo = {0x10, 0x24};
+const std::set<uint32_t> kExtendedAudio = {0x82, 0x87};
 
 // Matroska tracks with a record: MPEG and H.264 video or a VfW FourCC (ffprobe shows its tag), MPEG audio, AC-3,
 // DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PGS and VobSub get one only with extensions.
@@ -290,6 +315,9 @@ int64_t PackStart(const std::vector<uint8_t>& bytes, int64_t position)
     return -1;
 }
 
+// One E-AC-3 syncframe of six blocks of 256 samples at 48 kHz (ATSC A/52 Table E1.3).
+constexpr double kEac3Frame = 6 * 256 / 48000.0;
+
 // The rows that read otherwise with every extension on; the other rows hold in both modes.
 const std::vector<Row> kExtendedRows = {
     {"m2ts_avchd_stub.mts", MK_MPEG2_TRANSPORT, {{NoPrograms, 1}},
@@ -324,6 +352,25 @@ const std::vector<Row> kExtendedRows = {
      "DocType \"webm\"; Opus channels from its OpusHead, decoded at 48 kHz; ffprobe moves the Opus track by its "
      "CodecDelay (7 ms)"},
     {"webm_vp9_320x240.webm", MK_WEBM, {}, "DocType \"webm\""},
+    {"ts_mpeg2video_320x240_25fps_eac3_48k_5.1.ts", MK_MPEG2_TRANSPORT,
+     {{TsRegistration, 1}, {AudioEndShift, kEac3Frame}},
+     "an \"EAC3\" registration_descriptor; the E-AC-3 syncframes give 5.1; ffprobe ends E-AC-3 at its last PTS, the "
+     "scan adds the last frame"},
+    {"ts_mpeg2video_320x240_25fps_mp2_48k_stereo_ptswrap.ts", MK_MPEG2_TRANSPORT, {},
+     "the end is unwrapped past 2^32 ticks"},
+    {"ts_mpeg2video_320x240_25fps_3frames.ts", MK_MPEG2_TRANSPORT, {}, "the end search takes the three PES it saw"},
+    {"ts_dvb_h264_1080i_eac3_dvbsub.ts", MK_MPEG2_TRANSPORT, {{AudioEndShift, kEac3Frame}},
+     "private data with the DVB enhanced_AC-3_descriptor is E-AC-3; two DVB subtitle PIDs are listed; ffprobe ends "
+     "E-AC-3 at its last PTS, the scan adds the last frame"},
+    {"ts_h262_mp2_small.ts", MK_MPEG2_TRANSPORT, {}, "the end search takes the three video PES it saw"},
+    {"ts_dvb_mpeg2_1080i_dts_mp2.ts", MK_MPEG2_TRANSPORT,
+     {{VideoEndShift, 1001.0 / 30000}, {AudioEndShift, 512 / 48000.0}},
+     "stream_type 0x86 without a registration_descriptor: its DTS core frames (512 samples) give 5.1 at 48 kHz; "
+     "ffprobe ends the DTS at its last PTS, the scan adds the last frame"},
+    {"ts_hevc_2160p_multiprog.ts", MK_MPEG2_TRANSPORT, {{SelectFails, 1}},
+     "HEVC is listed; the capture holds no PES of the AAC PID"},
+    {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
+     "HEVC is listed and described; an \"HEVC\" registration_descriptor"},
 };
 
 class Conformance : public md::test::TimeTableHost {
@@ -446,7 +493,7 @@ protected:
             EXPECT_EQ(info.layer, layer);
             EXPECT_EQ(info.channelMode == 3, s.channels == 1);  // single channel
         }
-        if (s.codec == "ac3" && framesRead) {
+        if ((s.codec == "ac3" || s.codec == "eac3") && framesRead) {
             MultiChannelInfo multi{};
             ASSERT_EQ(m_detector->GetMultiChannelInfo(&multi), S_OK);
             EXPECT_EQ(uint32_t(std::popcount(multi.channelMask)), s.channels);
@@ -608,12 +655,18 @@ protected:
             return;
         ASSERT_EQ(count, programs.size());
         StreamSelection selection{};
+        std::vector<uint32_t> wantSubtitles;
         for (uint32_t i = 0; i < count; ++i) {
             if (ref.programs) { EXPECT_EQ(pmtPids[i], programs[i].pmtPid); }
             std::vector<uint32_t> wantVideo, wantAudio;
-            for (const FfprobeStream& s : programs[i].streams)
-                if (kListedVideo.count(StreamType(s)) || kListedAudio.count(StreamType(s)))
-                    (kListedVideo.count(StreamType(s)) ? wantVideo : wantAudio).push_back(s.id);
+            for (const FfprobeStream& s : programs[i].streams) {
+                const uint32_t type = StreamType(s);
+                const bool video = kListedVideo.count(type) || (m_extended && kExtendedVideo.count(type));
+                if (video || kListedAudio.count(type) || (m_extended && kExtendedAudio.count(type)))
+                    (video ? wantVideo : wantAudio).push_back(s.id);
+                if (s.codec == "dvb_subtitle" || s.codec == "dvb_teletext")
+                    wantSubtitles.push_back(s.id);
+            }
             int32_t videoCount = -1, audioCount = -1;
             uint32_t video[16] = {}, audio[16] = {};
             ASSERT_EQ(m_detector->GetStreamLists(pmtPids[i], &videoCount, video, &audioCount, audio, 0), S_OK);
@@ -624,6 +677,10 @@ protected:
             if (selection.videoId == 0 && selection.audioId == 0 && videoCount + audioCount > 0)
                 selection = {videoCount ? video[0] : 0, 0, audioCount ? audio[0] : 0, 0};
         }
+        // With extensions the DVB subtitle and teletext PIDs of every program are listed; without, none is.
+        uint32_t subtitleCount = 0, subtitles[16] = {};
+        ASSERT_EQ(m_detector->GetSubtitleTracks(&subtitleCount, subtitles, 0), m_extended ? S_OK : E_INVALIDARG);
+        if (m_extended) { EXPECT_EQ(std::vector(subtitles, subtitles + subtitleCount), wantSubtitles); }
         if (selection.videoId == 0 && selection.audioId == 0)
             return;
         selection.audioId = uint32_t(Get(SelectAudio, selection.audioId));
@@ -651,17 +708,23 @@ protected:
         if (Has(VideoBitRate)) { EXPECT_EQ(v.bitRate, Get(VideoBitRate, 0)); }
 
         const TimeRangeInfo r = Range();
+        if (Has(PtsWrap))
+            return;
+        // An end time: in the 32-bit view, or with extensions on that many seconds after the start's view.
+        const auto end = [this](double start, double duration) {
+            return m_extended ? TsUnits(start) + Units(duration) : TsUnits(start + duration);
+        };
         EXPECT_NEAR(r.videoFirstTime, TsUnits(*vs->start + Get(VideoStartShift, 0)), 20);
         if (Has(RawVideoEnd)) {  // the last PTS as it stands
             EXPECT_NEAR(r.videoEndTime, std::llround((*vs->start + *vs->duration - 1 / vs->frameRate) * 90000), 1);
         } else {
-            EXPECT_NEAR(r.videoEndTime, TsUnits(*vs->start + *vs->duration + Get(VideoEndShift, 0)), 20);
+            EXPECT_NEAR(r.videoEndTime, end(*vs->start, *vs->duration + Get(VideoEndShift, 0)), 20);
         }
         EXPECT_NEAR(r.videoFrameDuration, 1e7 / vs->frameRate, 1.0);
         if (as) {
             EXPECT_NEAR(r.audioFirstTime, TsUnits(*as->start), 20);
             if (as->duration && !Has(NoAudioEnd)) {
-                EXPECT_NEAR(r.audioEndTime, TsUnits(*as->start + *as->duration), 20);
+                EXPECT_NEAR(r.audioEndTime, end(*as->start, *as->duration + Get(AudioEndShift, 0)), 20);
             }
         }
         EXPECT_EQ(r.startTime, as ? std::min(r.videoFirstTime, r.audioFirstTime) : r.videoFirstTime);

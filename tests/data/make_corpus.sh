@@ -311,6 +311,38 @@ enc es_mpeg4_320x240_25fps.m4v "" \
     -c:v mpeg4 -b:v 300k -g 25 -bf 1 -threads 1 \
     -f m4v
 
+# 188-byte packets: MPEG-2 video + E-AC-3 5.1 (stream_type 0x87 with an "EAC3"
+# registration_descriptor).
+enc ts_mpeg2video_320x240_25fps_eac3_48k_5.1.ts "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(surround 48000 1)" \
+    -c:v mpeg2video -b:v 400k -g 12 -bf 2 -threads 1 \
+    -c:a eac3 -b:a 192k \
+    -f mpegts -mpegts_m2ts_mode 0
+
+# 188-byte packets: HEVC (stream_type 0x24) + AAC; one x265 thread pool of one
+# thread and one frame thread keep the encode deterministic.
+enc ts_hevc_320x240_25fps_aac_48k_stereo.ts "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx265 -preset ultrafast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -x265-params "pools=1:frame-threads=1:log-level=error" \
+    -c:a aac -b:a 96k \
+    -f mpegts -mpegts_m2ts_mode 0
+
+# 188-byte packets whose 33-bit timestamps wrap about one second in: the
+# offset puts the first PTS (offset + the muxer's 1.4 s) 1 s before 2^33 / 90 kHz.
+enc ts_mpeg2video_320x240_25fps_mp2_48k_stereo_ptswrap.ts "" \
+    -f lavfi -i "$(vsrc 320x240 25 2)" -f lavfi -i "$(stereo 48000 2)" \
+    -c:v mpeg2video -b:v 200k -g 12 -bf 2 -threads 1 \
+    -c:a mp2 -b:a 64k -output_ts_offset 95441.3 \
+    -f mpegts -mpegts_m2ts_mode 0
+
+# 188-byte packets: a three-frame clip (0.12 s) of video alone, fewer PES
+# packets than the end search looks for.
+enc ts_mpeg2video_320x240_25fps_3frames.ts "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.12)" \
+    -c:v mpeg2video -b:v 400k -g 12 -bf 0 -threads 1 \
+    -f mpegts -mpegts_m2ts_mode 0
+
 # MPEG-4 Visual with strict compliance: no visual object sequence header,
 # the stream starts with the video object start code.
 enc es_mpeg4_320x240_25fps_novos.m4v "" \

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
+#include "support/bit_writer.h"
 #include "support/stream_builders.h"
 
 namespace md {
@@ -88,6 +90,45 @@ TEST(AudioAc3, Headers)
     EXPECT_EQ(std::tuple(fmt.sampleRate, words), std::tuple(48000u, 0u));
     for (const Frame& f : {Ac3(38), Ac3(0b10'111111), Frame{0x0B, 0x78, 0, 0, 0x1E, 0x40, 0x40, 0}})
         EXPECT_FALSE(ParseAc3Header(f.data(), Len(f), fmt, info, words));
+}
+
+TEST(AudioEac3, Headers)
+{
+    // syncword, strmtyp, substreamid, frmsiz, fscod, fscod2 or numblkscod, acmod, lfeon, bsid (A/52 E.1.2.2).
+    const auto eac3 = [](uint32_t strmtyp, uint32_t frmsiz, uint32_t fscod, uint32_t code2, uint32_t acmod,
+                         uint32_t lfeon, uint32_t bsid) {
+        return mdtest::Bits("16:0x0B77 2:" + std::to_string(strmtyp) + " 3:5 11:" + std::to_string(frmsiz) + " 2:" +
+                            std::to_string(fscod) + " 2:" + std::to_string(code2) + " 3:" + std::to_string(acmod) +
+                            " 1:" + std::to_string(lfeon) + " 5:" + std::to_string(bsid) + " 3:0");
+    };
+    struct Case {
+        Frame frame;
+        uint32_t channels, rate, frameBytes, blocks, bytesPerSecond;
+    };
+    // Bytes per second: frame bytes x rate / (blocks x 256 samples).
+    const Case cases[] = {
+        {eac3(0, 255, 0, 3, 2, 0, 16), 2, 48000, 512, 6, 16000},  // 2/0 at 48 kHz, 6 blocks: 128 kbit/s
+        {eac3(2, 383, 3, 1, 7, 1, 16), 6, 22050, 768, 6, 11025},  // 3/2 + LFE, fscod2 1: 22.05 kHz, always 6 blocks
+        {eac3(0, 63, 1, 0, 1, 0, 11), 1, 44100, 128, 1, 22050},   // 1/0, 44.1 kHz, 1 block, bsid 11
+        {eac3(1, 95, 2, 2, 0, 1, 16), 3, 32000, 192, 3, 8000},    // dependent 1+1 + LFE, 32 kHz, 3 blocks
+    };
+    for (const Case& c : cases) {
+        AudioFormat fmt{};
+        Eac3Info info{};
+        ASSERT_TRUE(ParseEac3Header(c.frame.data(), Len(c.frame), fmt, info)) << c.rate;
+        EXPECT_EQ(std::tuple(fmt.channels, fmt.sampleRate, info.frameBytes, fmt.blockAlign, info.blocks,
+                             fmt.bytesPerSecond, info.substreamid),
+                  std::tuple(c.channels, c.rate, c.frameBytes, c.frameBytes, c.blocks, c.bytesPerSecond, 5u));
+    }
+    // AC-3 (bsid 8) and bsid 17, the reserved fscod2, another syncword, five bytes.
+    AudioFormat fmt{};
+    Eac3Info info{};
+    Frame wrongSync = eac3(0, 255, 0, 3, 2, 0, 16);
+    wrongSync[1] = 0x78;
+    for (const Frame& f : {eac3(0, 255, 0, 3, 2, 0, 8), eac3(0, 255, 0, 3, 2, 0, 17), eac3(0, 255, 3, 3, 2, 0, 16),
+                           wrongSync})
+        EXPECT_FALSE(ParseEac3Header(f.data(), Len(f), fmt, info));
+    EXPECT_FALSE(ParseEac3Header(eac3(0, 255, 0, 3, 2, 0, 16).data(), 5, fmt, info));
 }
 
 TEST(AudioDts, Headers)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mediadetect/records.h"
 #include "support/ts_builders.h"
 
 namespace md {
@@ -103,6 +104,77 @@ TEST(TsPacket, ScannersKeepFirstGreatestAndLastInFileOrder)
     int64_t time = 0;
     EXPECT_TRUE(ReadPacketPts(buffer.data(), n, 0x100, 188, time));
     EXPECT_EQ(time, 10000000);  // the last PES start
+}
+
+// The classes of a PMT's entries without and with the extensions that widen them: HEVC and E-AC-3 (either as
+// stream_type 0x87 or as private data with the DVB enhanced_AC-3_descriptor), DVB subtitles and teletext (private
+// data with their descriptors), MPEG-4 Visual and DTS.
+TEST(TsPacket, ExtendedStreamClasses)
+{
+    const ByteVec registration{0x05, 0x04, 'H', 'E', 'V', 'C'};
+    const std::vector<mdtest::PmtStream> entries = {
+        {0x24, 0x100, registration},          {0x06, 0x101, {0x0A, 0x04, 'f', 'r', 'e', 0, 0x7A, 0x01, 0x80}},
+        {0x06, 0x102, {0x59, 0x00}},          {0x06, 0x103, {0x56, 0x00}},
+        {0x87, 0x104},                        {0x10, 0x105},
+        {0x82, 0x106},                        {0x06, 0x107, {0x6A, 0x00}},
+        {0x06, 0x108},                        {0x1B, 0x109, {0x59, 0x00}},  // subtitles only as private data
+    };
+    struct Want {
+        uint32_t streamType;
+        uint8_t video, audio, subtitleTag;
+    };
+    const Want base[] = {{0x24, 0, 0, 0}, {0x06, 0, 0, 0}, {0x06, 0, 0, 0}, {0x06, 0, 0, 0}, {0x87, 0, 0, 0},
+                         {0x10, 0, 0, 0}, {0x82, 0, 0, 0}, {0x81, 0, 1, 0}, {0x06, 0, 0, 0}, {0x1B, 1, 0, 0}};
+    const Want extended[] = {{0x24, 1, 0, 0}, {0x87, 0, 1, 0}, {0x06, 0, 0, 0x59}, {0x06, 0, 0, 0x56},
+                             {0x87, 0, 1, 0}, {0x10, 1, 0, 0}, {0x82, 0, 1, 0},    {0x81, 0, 1, 0},
+                             {0x06, 0, 0, 0}, {0x1B, 1, 0, 0}};
+    mdtest::TsWriter w;
+    w.Section(0x20, mdtest::PmtSection(1, entries));
+    for (const uint32_t extensions : {0u, uint32_t(MD_EXT_TS_CODECS | MD_EXT_MORE_CODECS)}) {
+        TsProgram program{};
+        uint8_t registered = 0;
+        ASSERT_TRUE(ParsePmt(program, w.Bytes().data(), nullptr, registered, extensions));
+        ASSERT_EQ(program.streamCount, entries.size());
+        EXPECT_EQ(registered, 1);
+        const Want* want = extensions ? extended : base;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const TsElementaryStream& s = program.streams[i];
+            EXPECT_EQ(std::tuple(s.pid, s.streamType, s.isVideo, s.isAudio, s.subtitleTag),
+                      std::tuple(entries[i].pid, want[i].streamType, want[i].video, want[i].audio, want[i].subtitleTag))
+                << "entry " << i << " extensions " << extensions;
+        }
+        EXPECT_EQ(std::tuple(program.videoCount, program.audioCount), extensions ? std::tuple(3u, 4u) : std::tuple(1u, 1u));
+    }
+}
+
+// Timestamp rules with extensions: across a wrap of the 32-bit values the first and last stay in presentation
+// order and the end passes 2^32 ticks; the last window takes a stream seen fewer times than the base rule asks.
+TEST(TsPacket, RangeRulesUnwrapAndTakeShortStreams)
+{
+    constexpr int64_t kWrap = int64_t(1) << 32;
+    ByteVec buffer;  // video PTS 2^32 - 9000, 2^32 - 5400, 1800, 5400: 0.1 s before the wrap to 0.06 s after it
+    for (const int64_t pts : {kWrap - 9000, kWrap - 5400, int64_t(1800), int64_t(5400)})
+        mdtest::Append(buffer, PesStart(0x100, uint64_t(pts)));
+    const uint32_t n = uint32_t(buffer.size());
+    struct Case {
+        bool unwrap;
+        int64_t first, end;  // 100-ns units; the end adds the 40 ms frame
+    };
+    for (const Case& c : {Case{false, 1800 * 1000 / 9, 400000 + (kWrap - 5400) * 1000 / 9},
+                          Case{true, (kWrap - 9000) * 1000 / 9, 400000 + (kWrap + 5400) * 1000 / 9}}) {
+        TsRangeRules rules;
+        rules.unwrap = c.unwrap;
+        rules.lastWindow = true;  // four PES starts where the end search wants five
+        TsTimes times;
+        times.videoFrameDuration = 400000;
+        ASSERT_TRUE(ScanPtsRange(buffer.data(), n, true, 0x100, -1, 188, times, rules));
+        ASSERT_TRUE(ScanPtsRange(buffer.data(), n, false, 0x100, -1, 188, times, rules));
+        EXPECT_EQ(std::tuple(times.videoFirstTime, times.videoEndTime), std::tuple(c.first, c.end)) << c.unwrap;
+    }
+    // Without the last-window rule four PES starts leave the end unfound and raw.
+    TsTimes times;
+    EXPECT_FALSE(ScanPtsRange(buffer.data(), n, false, 0x100, -1, 188, times, TsRangeRules{true, false}));
+    EXPECT_EQ(times.videoEndTime, 5400);
 }
 
 }  // namespace

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <optional>
+#include <string>
 
+#include "mediadetect/records.h"
+#include "support/bit_writer.h"
 #include "support/stream_builders.h"
 
 namespace md {
@@ -98,6 +103,57 @@ TEST(TsRecords, FrameChecksRefuseFalseSyncsAndFindAacAnnouncedAsMpegAudio)
         if (r) {
             EXPECT_EQ(std::tuple(r->codec, r->audio.sampleRate), std::tuple(*c.codec, c.rate)) << c.bytes.size();
         }
+    }
+}
+
+// With extensions: E-AC-3 (0x87) from its first independent syncframe, in the AC-3 word layout; DTS (0x82, and
+// 0x85/0x86 without a registration_descriptor) from a core frame header, channels from AMODE and LFF.
+TEST(TsRecords, ExtendedAudioFromFrameHeaders)
+{
+    // A dependent substream (3/2 + LFE, 32 kHz) before an independent 2/0 frame at 48 kHz, 512 bytes, bsid 16.
+    ByteVec eac3 = mdtest::Bits("8:0 16:0x0B77 2:1 3:0 11:95 2:2 2:2 3:7 1:1 5:16 3:0");
+    mdtest::Append(eac3, mdtest::Bits("16:0x0B77 2:0 3:0 11:255 2:0 2:3 3:2 1:0 5:16 3:0"));
+    // DTS core: FTYPE 1, SHORT 31, CPF 0, NBLKS 15 (512 samples), FSIZE, AMODE, SFREQ 13 (48 kHz), RATE 15
+    // (768 kbit/s), five flags, EXT_AUDIO_ID, EXT_AUDIO, ASPF, LFF (ETSI TS 102 114 5.3.1).
+    const auto dts = [](uint32_t amode, uint32_t lff) {
+        return mdtest::Bits("16:0 32:0x7FFE8001 1:1 5:31 1:0 7:15 14:1023 6:" + std::to_string(amode) +
+                            " 4:13 5:15 5:0 3:0 1:0 1:0 2:" + std::to_string(lff) + " 16:0");
+    };
+    struct Case {
+        ByteVec bytes;
+        uint32_t type;
+        bool registration;
+        uint32_t extensions;
+        std::optional<StreamCodec> codec;
+        uint32_t channels, rate, bytesPerSecond;
+        std::array<uint32_t, 5> words;
+        int64_t frameDuration;  // 100-ns units
+    };
+    const Case cases[] = {
+        {eac3, 0x87, false, MD_EXT_TS_CODECS, StreamCodec::Eac3, 2, 48000, 16000, {2, 0, 0, 0, 16}, 320000},
+        {eac3, 0x87, false, 0, {}, 0, 0, 0, {}, 0},  // not an audio type without the extension
+        {dts(9, 2), 0x86, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 6, 48000, 96000, {}, 106666},  // 3/2 + LFE
+        {dts(2, 0), 0x82, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 2, 48000, 96000, {}, 106666},  // L + R
+        {dts(0, 1), 0x85, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 2, 48000, 96000, {}, 106666},  // mono + LFE
+        {dts(9, 2), 0x86, false, 0, {}, 0, 0, 0, {}, 0},
+        {dts(9, 2), 0x82, false, 0, {}, 0, 0, 0, {}, 0},
+        // A registration_descriptor keeps the fixed DTS-HD description.
+        {dts(9, 2), 0x86, true, MD_EXT_MORE_CODECS, StreamCodec::TsAudioDtsHd, 2, 48000, 32000, {2, 0, 0, 0, 0}, 333667},
+        {ByteVec(40, 0x55), 0x86, false, MD_EXT_MORE_CODECS, {}, 0, 0, 0, {}, 0},  // no core frame
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stream_type " << c.type << " extensions " << c.extensions);
+        int64_t frameDuration = -1;
+        const auto r = BuildTsAudioRecord(c.bytes.data(), uint32_t(c.bytes.size()), c.type, c.registration, 0x101,
+                                          frameDuration, false, c.extensions);
+        ASSERT_EQ(r != nullptr, c.codec.has_value());
+        if (!r)
+            continue;
+        std::array<uint32_t, 5> words{};
+        std::copy(std::begin(r->audio.codecSpecific), std::end(r->audio.codecSpecific), words.begin());
+        EXPECT_EQ(std::tuple(r->codec, r->audio.channels, r->audio.sampleRate, r->audio.bytesPerSecond, words,
+                             frameDuration),
+                  std::tuple(*c.codec, c.channels, c.rate, c.bytesPerSecond, c.words, c.frameDuration));
     }
 }
 
