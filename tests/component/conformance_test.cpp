@@ -25,11 +25,12 @@ using md::test::FfprobeStream;
 // What a row sets in place of ffprobe's value. AspectX/Y: exact (else ffprobe's ratio); NoRecords: the open
 // describes no stream; ExtraVideoFrames (PS): whole frames after ffprobe's video end; Video{Start,End}Shift (TS):
 // seconds added to ffprobe's; RawVideoEnd (TS): a raw 90 kHz value; NoFrameDurations (MP4): not ffprobe's rates;
-// AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select.
+// AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select; NoAudioRecord (MP4): an
+// audio track without a record.
 enum Field {
     AspectX, AspectY, FrameRate, FieldOrder, Channels, AudioFormat, SampleRate, MpegLayer, NoRecords,
     ExtraVideoFrames, VideoStartShift, VideoEndShift, RawVideoEnd, NoAudioEnd, NoFrameDurations, AudioStart, NoTimes,
-    SelectAudio, SelectFails, TsRegistration, VideoBitRate,
+    SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoAudioRecord,
 };
 
 struct Row {
@@ -65,6 +66,8 @@ const std::vector<Row> kBundled = {
     {"mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov", MK_MP4},
     {"mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4},
+    {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4, {{NoAudioRecord, 1}}, "an 'ac-3' sample entry gets no record"},
+    {"mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_mpeg4_640x480_25fps_aac_44k_stereo.mp4", MK_MP4},
     {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4,
      {{FrameRate, 0}, {NoFrameDurations, 1}}, "every sample is in a fragment: the 'moov' tables are empty, so no rate"},
@@ -164,6 +167,15 @@ uint32_t FormatOf(const std::string& codec)
         {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS}};
     const auto it = formats.find(codec);
     return it == formats.end() ? 0 : it->second;
+}
+
+// FormatOf, and the formats only extensions report.
+uint32_t RecordFormatOf(const std::string& codec)
+{
+    static const std::map<std::string, uint32_t> formats = {{"hevc", VF_HEVC}, {"av1", VF_AV1},   {"mjpeg", VF_MJPEG},
+                                                            {"eac3", AF_EAC3}, {"opus", AF_OPUS}, {"flac", AF_FLAC}};
+    const auto it = formats.find(codec);
+    return it == formats.end() ? FormatOf(codec) : it->second;
 }
 
 // A stream's transport stream_type. ffprobe shows none for SCTE-35 (0x86), and "AC-3" for HDMV's AC-3 (0x81).
@@ -281,7 +293,19 @@ const std::vector<Row> kExtendedRows = {
     {"mkv_h264_aac_chapters.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}, {AudioStart, 0}},
      "no DisplayWidth/DisplayHeight; the High 4:4:4 Predictive SPS is read: progressive; ffprobe moves the AAC track "
      "by its CodecDelay"},
+    {"3gp_amrnb_audio.3gp", MK_MP4},
     {"mov_ios9_mebx.mov", MK_MP4, {{AspectX, 16}, {AspectY, 9}}, "ffprobe gives no aspect; 1280x720 is 16:9"},
+    {"mov_iphone_rotated.mov", MK_MP4, {{FrameRate, 23.99}, {AspectX, 4}, {AspectY, 3}, {NoFrameDurations, 1}},
+     "24 of 25 sample deltas are 25/600 s: a constant rate, 416667 x 100 ns, 23.99 fps (ffprobe 24.08, MediaInfo "
+     "24.038); ffprobe gives no aspect, 640x480 is 4:3"},
+    {"mov_qt_h264_aac.mov", MK_MP4, {{FrameRate, 16.74}, {NoFrameDurations, 1}},
+     "only 63 of 123 sample deltas are 40/600 s: variable, so the mean, 123 frames in 4407/600 s, gives 16.74 "
+     "(MediaInfo and ffprobe's avg_frame_rate 16.746); ffprobe's r_frame_rate is the time scale"},
+    {"mp4_fragmented_h264_aac.mp4", MK_MP4, {{NoFrameDurations, 1}},
+     "the rate from the fragment runs (tfhd default 1001/30000 s); the time range still reads the empty 'moov' tables"},
+    {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4},
+    {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4, {{NoFrameDurations, 1}},
+     "the rate from the fragment runs (512/12800 s); the time range still reads the empty 'moov' tables"},
     {"ts_h264_1024x576_aac.ts", MK_MPEG2_TRANSPORT, {{AspectX, 16}, {AspectY, 9}},
      "square pels 100 x 1024 / 576 = 177 give 16:9; the ADTS frames make the stream_type 4 audio AAC"},
 };
@@ -309,6 +333,7 @@ protected:
         for (const std::string& n : named)
             EXPECT_TRUE(files.count(n)) << n << ": a row naming a file that is not there";
         m_bundled = dir == md::test::TestDataDir();
+        m_extended = extended;
         for (const Row& row : rows) {
             if (!files.count(row.name))
                 continue;
@@ -374,7 +399,7 @@ protected:
     {
         const uint32_t order = s.fieldOrder == "tt" ? 1 : s.fieldOrder == "bb" ? 2 : 0;
         EXPECT_EQ(std::tuple(v.format, v.width, v.height, v.fieldOrder),
-                  std::tuple(FormatOf(s.codec), s.width, s.height, uint32_t(Get(FieldOrder, order))))
+                  std::tuple(RecordFormatOf(s.codec), s.width, s.height, uint32_t(Get(FieldOrder, order))))
             << s.fieldOrder;
         if (Has(AspectX)) {
             EXPECT_EQ(std::tuple(v.aspectX, v.aspectY), std::tuple(Get(AspectX, 0), Get(AspectY, 0)));
@@ -389,7 +414,7 @@ protected:
     void CheckAudio(const AudioInfo& a, const FfprobeStream& s, bool framesRead)
     {
         EXPECT_EQ(std::tuple(a.format, a.channels, a.sampleRate),
-                  std::tuple(uint32_t(Get(AudioFormat, FormatOf(s.codec))), uint32_t(Get(Channels, s.channels)),
+                  std::tuple(uint32_t(Get(AudioFormat, RecordFormatOf(s.codec))), uint32_t(Get(Channels, s.channels)),
                              uint32_t(Get(SampleRate, s.sampleRate))));
         if (s.codec.starts_with("pcm")) { EXPECT_EQ(a.bitsPerSample, s.bitsPerSample); }
         if (const double layer = Get(MpegLayer, s.codec == "mp2" ? 2 : 0); layer != 0) {
@@ -518,12 +543,21 @@ protected:
                   std::tuple(vs != nullptr, as != nullptr, 0, 0, 0u, 0, moov && (!mdat || moov < mdat)));
         VideoInfo v{};
         AudioInfo a{};
+        const bool audioRecord = as && !Has(NoAudioRecord);
         ASSERT_EQ(std::tuple(m_detector->GetVideoInfo(&v), m_detector->GetAudioInfo(&a)),
-                  std::tuple(vs ? S_OK : E_NOTIMPL, as ? S_OK : E_NOTIMPL));
+                  std::tuple(vs ? S_OK : E_NOTIMPL, audioRecord ? S_OK : E_NOTIMPL));
         if (vs)
             CheckVideo(v, *vs);
-        if (as)
+        if (audioRecord)
             CheckAudio(a, *as, false);
+        // The clockwise rotation, only with the MP4 extension on; ffprobe counts counterclockwise.
+        uint32_t rotation = 99;
+        if (m_extended) {
+            EXPECT_EQ(m_info->GetInfo(MDI_VIDEO_ROTATION, &rotation), S_OK);
+            EXPECT_EQ(rotation, vs ? uint32_t((360 - vs->rotation) % 360) : 0u);
+        } else {
+            EXPECT_EQ(m_info->GetInfo(MDI_VIDEO_ROTATION, &rotation), E_INVALIDARG);
+        }
         if (!vs && !as)
             return;
         // Every track starts at 0 and ends after the sum of its sample durations
@@ -703,6 +737,7 @@ protected:
     const Row* m_row = nullptr;
     fs::path m_file;
     bool m_bundled = true;
+    bool m_extended = false;
 };
 
 TEST_F(Conformance, BundledFiles) { CheckDirectory(md::test::TestDataDir(), kBundled); }
