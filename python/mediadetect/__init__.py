@@ -76,11 +76,12 @@ class _StreamSelection(ctypes.Structure):
 assert ctypes.sizeof(_VideoInfo) == 48 and ctypes.sizeof(_AudioInfo) == 28 and ctypes.sizeof(_TimeRangeInfo) == 48
 
 KIND_NAMES = ["unknown", "mpeg1-system", "mpeg2-program", "vcd", "svcd", "mpeg2-program-mpeg4", "dvd-video",
-              "dvd-vr", "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video", "mpeg4-video", "directv", "matroska"]
+              "dvd-vr", "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video", "mpeg4-video", "directv", "matroska",
+              "", "webm", "h264", "hevc"]
 VIDEO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "mpeg4", 4: "h264", 6: "h263", 7: "cinepak", 8: "mjpeg",
-                      9: "h264-mvc"}
+                      9: "h264-mvc", 10: "hevc", 11: "vp8", 12: "vp9", 13: "av1", 14: "ffv1", 15: "prores"}
 AUDIO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "ac3", 4: "pcm-be", 5: "dts", 6: "aac", 7: "amr", 8: "pcm-le",
-                      9: "mp3", 10: "vorbis", 11: "truehd", 12: "dts-hd"}
+                      9: "mp3", 10: "vorbis", 11: "truehd", 12: "dts-hd", 13: "eac3", 14: "opus", 15: "flac"}
 MK_MPEG2_TRANSPORT, MK_DIRECTV, MK_MATROSKA = 8, 13, 14
 
 

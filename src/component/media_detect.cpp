@@ -5,8 +5,10 @@
 #include <cwchar>
 
 #include "component/bitmap_writer.h"
+#include "component/elementary_video.h"
 #include "component/field_order_scan.h"
 #include "component/mp4_field_order.h"
+#include "es/mpeg_video.h"
 #include "input/ms_file_input_stream.h"
 #include "probe/probe.h"
 #include "mp4/m4_demux.h"
@@ -135,9 +137,15 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
 
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the
-    // elementary kinds have nothing more to report.
+    // elementary kinds have nothing more to report unless extensions describe them.
     if (m_kind == MK_MP4) {
         OpenMp4(*stream, kind);
+        return S_OK;
+    }
+    const bool mpegVideo = m_kind == MK_MPEG1_VIDEO_ES || m_kind == MK_MPEG2_VIDEO_ES;
+    const bool annexB = m_kind == MK_MPEG4_VIDEO_ES || m_kind == MK_H264_ES || m_kind == MK_HEVC_ES;
+    if ((mpegVideo && Has(MD_EXT_MPEG_VIDEO_ES)) || (annexB && Has(MD_EXT_ANNEXB_ES))) {
+        OpenElementary(*stream);
         return S_OK;
     }
     const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(m_kind);
@@ -170,6 +178,29 @@ void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStar
     }
     if (first.audio)
         TakeAudio(BuildAudio(*first.audio, RecordBuilder::Open));
+}
+
+void ZPMediaDetect::OpenElementary(ZPMP::InputStream& input)
+{
+    const std::unique_ptr<StreamRecord> record = DescribeElementaryVideo(input, m_kind, Has(MD_EXT_H264_PROFILES));
+    if (!record)
+        return;
+    TakeCodecHeaders(*record);
+    // Described as a selected transport stream's video is: interlaced H.264 as top field first, the field order of
+    // MPEG-2 video from its pictures -- but a first picture coded with progressive_frame set is a progressive one,
+    // as ffprobe and MediaInfo show it, whatever its top_field_first says.
+    VideoBuild video = BuildVideo(*record, RecordBuilder::Selection);
+    const auto n = static_cast<uint32_t>(std::clamp<int32_t>(record->extraData2Length, 0, kExtraDataSize));
+    for (uint32_t j = 0; video.scan == FieldOrderScan::Mpeg2Picture && j < n; ++j) {
+        uint32_t order = 0;
+        uint8_t progressiveFrame = 0;
+        if (ReadFieldOrder(record->extraData2 + j, n - j, order, progressiveFrame)) {
+            if (progressiveFrame)
+                video.scan = FieldOrderScan::None, video.info.fieldOrder = 0;
+            break;
+        }
+    }
+    TakeVideo(video, input);
 }
 
 void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
@@ -247,7 +278,7 @@ HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, 
     return Guarded([&] {
         if (m_kind < MK_MPEG1_SYSTEM || m_kind > MK_DVD_VR)
             return E_INVALIDARG;
-        const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(m_kind);
+    const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(m_kind);
         Reset();
         m_reopenOffset = offset;
         auto stream = std::make_unique<MSFileInputStream>(m_path);

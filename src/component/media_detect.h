@@ -75,6 +75,8 @@ private:
                          uint32_t* kind);
     // Open of an MP4 file: its records, then the MP4 details.
     void OpenMp4(ZPMP::InputStream& input, uint32_t* kind);
+    // Bare elementary streams get a video record only with extensions on.
+    void OpenElementary(ZPMP::InputStream& input);
     void TakeCodecHeaders(const StreamRecord& record);
     // Every builder's video: runs the field-order scan the build asks for, keeps
     // the field coding and encoder marker the build took, and stores the record.

@@ -28,13 +28,13 @@ bool IsH264FourCC(const StreamRecord& r)
     return r.extraData1Length >= 20 && std::memcmp(r.extraData1 + 16, "H264", 4) == 0;
 }
 
-// Codecs that only extensions produce: every builder describes them alike; an interlaced one is taken as top
-// field first.
+// Codecs that only extensions produce: every builder describes them alike; an interlaced one is top field first
+// unless its record says bottom first.
 void DescribeExtended(const StreamRecord& r, uint32_t format, VideoBuild& b)
 {
     b.info.format = format;
     b.info.profile = r.video.profile;
-    b.info.fieldOrder = r.progressive ? 0 : 1;
+    b.info.fieldOrder = r.progressive ? 0 : r.fieldOrder == 2 ? 2 : 1;
 }
 
 }  // namespace
@@ -83,7 +83,7 @@ VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
         } else if (builder == RecordBuilder::Reopen) {
             b.info.format = VF_H264;
             b.info.profile = r.video.profile;
-            b.info.fieldOrder = r.progressive ? 0 : 1;
+            b.info.fieldOrder = r.progressive ? 0 : r.fieldOrder == 2 ? 2 : 1;
         }
         break;
     case StreamCodec::VfwVideo:

@@ -588,13 +588,17 @@ bool DerivePictureProperties(const SpsInfo& sps, H264PictureProperties& out)
 
 bool SpsSampleAspect(const SpsInfo& sps, uint32_t& w, uint32_t& h)
 {
-    if (!sps.vui_parameters_present_flag || !sps.aspect_ratio_info_present_flag)
-        return false;
+    return sps.vui_parameters_present_flag && sps.aspect_ratio_info_present_flag &&
+           SampleAspectOfIdc(sps.aspect_ratio_idc, sps.sar_width, sps.sar_height, w, h);
+}
+
+bool SampleAspectOfIdc(uint32_t idc, uint32_t sarW, uint32_t sarH, uint32_t& w, uint32_t& h)
+{
     Sar sar{};
-    if (sps.aspect_ratio_idc == kExtendedSar)
-        sar = {sps.sar_width, sps.sar_height};
-    else if (sps.aspect_ratio_idc < kSampleAspect.size())
-        sar = kSampleAspect[sps.aspect_ratio_idc];
+    if (idc == kExtendedSar)
+        sar = {sarW, sarH};
+    else if (idc < kSampleAspect.size())
+        sar = kSampleAspect[idc];
     if (sar.w == 0 || sar.h == 0)
         return false;
     w = sar.w;

@@ -207,6 +207,10 @@ bool DerivePictureProperties(const SpsInfo& sps, H264PictureProperties& out);
 // 1..16. False, with w and h untouched, when it states none or a term is 0.
 bool SpsSampleAspect(const SpsInfo& sps, uint32_t& w, uint32_t& h);
 
+// The sample aspect of aspect_ratio_idc (Table E-1, shared by H.264 and HEVC): sarW:sarH for 255 (Extended_SAR),
+// the table's entry for 1..16. False, with w and h untouched, for any other idc or a zero term.
+bool SampleAspectOfIdc(uint32_t idc, uint32_t sarW, uint32_t sarH, uint32_t& w, uint32_t& h);
+
 // Display aspect of a width x height picture with sample aspect sarW:sarH of
 // aspect_ratio_idc idc. The 720-wide NTSC and PAL pictures whose idc names a
 // 4:3 or 16:9 frame keep that shape, although their sample aspects do not

@@ -25,8 +25,21 @@ struct M1Demux::ScanState {
 
 namespace {
 
-// A video record for the MPEG-1 sequence header at h; len bytes follow it.
-std::unique_ptr<StreamRecord> BuildVideoRecord(const uint8_t* h, uint32_t len, uint32_t id)
+// An MPEG audio record for the frame header at p.
+std::unique_ptr<StreamRecord> BuildAudioRecord(const uint8_t* p, uint32_t len, uint32_t id)
+{
+    auto rec = NewStreamRecord();
+    if (!rec || !ReadMpegAudioRecord(p, len, rec->audio))
+        return nullptr;
+    rec->streamClass = StreamClass::Audio;
+    rec->streamId = id;
+    rec->codec = StreamCodec::Mpeg1Audio;
+    return rec;
+}
+
+}  // namespace
+
+std::unique_ptr<StreamRecord> BuildMpeg1VideoRecord(const uint8_t* h, uint32_t len, uint32_t id)
 {
     auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
     if (!info || !ParseSequenceHeader(h, len, *info, kAspectMpeg1))
@@ -52,20 +65,6 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const uint8_t* h, uint32_t len, u
         AspectFromSampleAspect(x, y, rec->video.width, rec->video.height);
     return rec;
 }
-
-// An MPEG audio record for the frame header at p.
-std::unique_ptr<StreamRecord> BuildAudioRecord(const uint8_t* p, uint32_t len, uint32_t id)
-{
-    auto rec = NewStreamRecord();
-    if (!rec || !ReadMpegAudioRecord(p, len, rec->audio))
-        return nullptr;
-    rec->streamClass = StreamClass::Audio;
-    rec->streamId = id;
-    rec->codec = StreamCodec::Mpeg1Audio;
-    return rec;
-}
-
-}  // namespace
 
 uint32_t M1Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
 {
@@ -188,7 +187,7 @@ void M1Demux::OnVideoPacket(const uint8_t* packet, uint32_t available, uint32_t 
             // packet: the parsers get the rest of the chunk.
             const uint8_t* header = payload + seq;
             const uint32_t rest = available - pes.payloadOffset - seq;
-            auto rec = BuildVideoRecord(header, rest, id);
+            auto rec = BuildMpeg1VideoRecord(header, rest, id);
             if (rec) {
                 CollectHeaders(header, rest, rec->extraData1, rec->extraData1Length, rec->extraData2,
                                rec->extraData2Length, kModeMpegVideo);

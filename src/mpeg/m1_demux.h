@@ -5,11 +5,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "es/pes.h"
 #include "mpeg/program_stream_demux.h"
 
 namespace md {
+
+// A video record for the MPEG-1 sequence header at h, len bytes from h on; null when it does not parse.
+std::unique_ptr<StreamRecord> BuildMpeg1VideoRecord(const uint8_t* h, uint32_t len, uint32_t id);
 
 class M1Demux : public ProgramStreamDemux {
 public:

@@ -346,8 +346,9 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
         return Decide("pack with bad markers", 0);
     }
 
-    const int32_t es = ProbeElementary(buf, n);
-    if (es == MK_MPEG1_VIDEO_ES || es == MK_MPEG2_VIDEO_ES || es == MK_MPEG4_VIDEO_ES)
+    const int32_t es = ProbeElementary(buf, n, extensions);
+    if (es == MK_MPEG1_VIDEO_ES || es == MK_MPEG2_VIDEO_ES || es == MK_MPEG4_VIDEO_ES || es == MK_H264_ES ||
+        es == MK_HEVC_ES)
         return Decide("elementary stream", es);
     return Decide("nothing recognised", 0);
 }

@@ -19,14 +19,15 @@ constexpr uint32_t kSvcdSectorSize = 2324;
 constexpr uint32_t kSvcdGroupSize = 8 * kSvcdSectorSize;
 
 // The driver: runs the tests in a fixed order (the order is the tie-break)
-// and returns the media kind 0..15. A null stream or a failed allocation gives 0.
+// and returns the media kind 0..15 (with extensions, 0..18). A null stream or a failed allocation gives 0.
 // extensions: the MD_EXT_* bits the host turned on.
 int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32_t extensions = 0) noexcept;
 
 // Buffer tests: buf holds the n bytes of the first read.
 int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept;  // 8 or 0
 int32_t ProbeDirecTV(const uint8_t* buf, size_t n) noexcept;    // 13 or 0
-int32_t ProbeElementary(const uint8_t* buf, size_t n) noexcept; // 10, 11, 12 or 0
+// 10, 11, 12 or 0; with MD_EXT_ANNEXB_ES also MPEG-4 Visual from its first header, 17 (H.264) and 18 (HEVC).
+int32_t ProbeElementary(const uint8_t* buf, size_t n, uint32_t extensions = 0) noexcept;
 
 // ProbeMp4Atoms' answer when it met both a 'moov' and an 'mdat' box. It is the
 // test's own code, not a MediaKind: the driver reports such a file as MK_MP4.

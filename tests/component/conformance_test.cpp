@@ -44,6 +44,8 @@ constexpr char kMpeg1Aspect[] = "MPEG-1: width : height x pel aspect (ISO/IEC 11
 constexpr char kVcd[] =
     "MPEG-1 packs at video CD rates, but a video CD keeps kind 3 only with a 352-wide picture at exactly 4:3, and "
     "MPEG-1 gives width : height x pel aspect";
+constexpr char kBareAnnexB[] = "bare H.264 and HEVC are not among the recognised elementary kinds";
+constexpr char kVolRate[] = "a VOL without fixed_vop_rate is taken as 29.97 fps";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -56,6 +58,8 @@ const std::vector<Row> kBundled = {
     {"es_mpeg2video_720x480_16x9_29.97i_tff.m2v", MK_MPEG2_VIDEO_ES},
     {"es_mpeg4_320x240_25fps.m4v", MK_UNKNOWN, {}, "MPEG-4 Visual is recognised only by a VOP start code at byte 0"},
     {"es_mpeg4_320x240_25fps_novos.m4v", MK_UNKNOWN, {}, "no VOP start code at byte 0 either"},
+    {"es_h264_high444_320x240_25fps.h264", MK_UNKNOWN, {}, kBareAnnexB},
+    {"es_hevc_320x240_25fps.hevc", MK_UNKNOWN, {}, kBareAnnexB},
     {"m2ts_h264_1920x1080_25fps_ac3_48k_stereo.m2ts", MK_MPEG2_TRANSPORT,
      {{TsRegistration, 1}, {VideoBitRate, (165888 - 192000 / 8) * 184 / 188 * 8}},
      "HDMV registration: the H.264 rate is the file's 165888 bytes in 1.0 s of video less the 192 kbit/s AC-3, "
@@ -94,7 +98,7 @@ const std::vector<Row> kBundled = {
 const std::vector<Row> kRealWorld = {
     {"3gp_amrnb_audio.3gp", MK_MP4, {{Channels, 2}}, "an AMR sample entry always stores channelcount 2"},
     {"3gp_h263_176x144.3gp", MK_MP4},
-    {"h264_es_128x128.h264", MK_UNKNOWN, {}, "bare H.264 is not one of the recognised elementary kinds"},
+    {"h264_es_128x128.h264", MK_UNKNOWN, {}, kBareAnnexB},
     {"m2ts_avchd_stub.mts", MK_UNKNOWN, {}, "1344 bytes: the transport test needs more than 2040"},
     {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA},
     {"mkv_ffv1_nocues_blockgroups.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}, {NoTimes, 1}},
@@ -162,7 +166,7 @@ uint32_t FormatOf(const std::string& codec)
 {
     static const std::map<std::string, uint32_t> formats = {
         {"mpeg1video", VF_MPEG1}, {"mpeg2video", VF_MPEG2}, {"mpeg4", VF_MPEG4},     {"h264", VF_H264},
-        {"h263", VF_H263},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
+        {"h263", VF_H263},        {"hevc", VF_HEVC},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
         {"dts", AF_DTS},          {"aac", AF_AAC},          {"pcm_dvd", AF_PCM_BE},  {"pcm_s16be", AF_PCM_BE},
         {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS}};
     const auto it = formats.find(codec);
@@ -290,6 +294,13 @@ int64_t PackStart(const std::vector<uint8_t>& bytes, int64_t position)
 
 // The rows that read otherwise with every extension on; the other rows hold in both modes.
 const std::vector<Row> kExtendedRows = {
+    {"es_h264_high444_320x240_25fps.h264", MK_H264_ES},
+    {"es_hevc_320x240_25fps.hevc", MK_HEVC_ES},
+    {"es_mpeg4_320x240_25fps.m4v", MK_MPEG4_VIDEO_ES, {{FrameRate, 29.97}}, kVolRate},
+    {"es_mpeg4_320x240_25fps_novos.m4v", MK_MPEG4_VIDEO_ES, {{FrameRate, 29.97}}, kVolRate},
+    {"h264_es_128x128.h264", MK_H264_ES, {{AspectX, 1}, {AspectY, 1}}, "ffprobe gives no aspect; 128x128 is 1:1"},
+    {"mpeg4v_es_120x96.cmp", MK_MPEG4_VIDEO_ES, {{AspectX, 120}, {AspectY, 96}},
+     "square pels give width:height unreduced"},
     {"mkv_h264_aac_chapters.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}, {AudioStart, 0}},
      "no DisplayWidth/DisplayHeight; the High 4:4:4 Predictive SPS is read: progressive; ffprobe moves the AAC track "
      "by its CodecDelay"},
@@ -316,6 +327,7 @@ protected:
     // of kExtendedRows in place of their base ones.
     void CheckDirectory(const fs::path& dir, std::vector<Row> rows, bool extended = false)
     {
+        m_extended = extended;
         if (extended) {
             const uint32_t all = MD_EXT_ALL;
             ASSERT_EQ(m_info->SetInfo(MDI_EXTENSIONS, &all), S_OK);
@@ -333,7 +345,6 @@ protected:
         for (const std::string& n : named)
             EXPECT_TRUE(files.count(n)) << n << ": a row naming a file that is not there";
         m_bundled = dir == md::test::TestDataDir();
-        m_extended = extended;
         for (const Row& row : rows) {
             if (!files.count(row.name))
                 continue;
@@ -358,6 +369,11 @@ protected:
             CheckTimeTable(file, *ref.First("video"));
         } else if (kind == MK_MP4) {
             CheckMp4(ref);
+        } else if (m_extended && (kind == MK_MPEG1_VIDEO_ES || kind == MK_MPEG2_VIDEO_ES || kind == MK_MPEG4_VIDEO_ES ||
+                                  kind == MK_H264_ES || kind == MK_HEVC_ES)) {
+            // Extensions describe the video of bare streams, which have no time range.
+            CheckVideo(Got<VideoInfo>(&IMediaDetect5::GetVideoInfo), *ref.First("video"));
+            Duration(E_FAIL);
         } else {
             // Transport, Matroska and elementary kinds have no records after the open.
             EXPECT_EQ(m_detector->GetVideoInfo(&video), E_NOTIMPL);
@@ -722,7 +738,7 @@ protected:
             md::test::WriteFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + size));
             uint32_t kind = 99;
             ASSERT_EQ(m_detector->OpenFileA(cut.c_str(), &kind), S_OK) << "cut at " << size;
-            EXPECT_LE(kind, uint32_t(MK_MATROSKA));
+            EXPECT_LE(kind, uint32_t(m_extended ? MK_HEVC_ES : MK_MATROSKA));
             VideoInfo video{};
             AudioInfoEx audio{};
             TimeRangeInfo range{};
@@ -737,7 +753,7 @@ protected:
     const Row* m_row = nullptr;
     fs::path m_file;
     bool m_bundled = true;
-    bool m_extended = false;
+    bool m_extended = false;  // every extension on
 };
 
 TEST_F(Conformance, BundledFiles) { CheckDirectory(md::test::TestDataDir(), kBundled); }

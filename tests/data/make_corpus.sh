@@ -322,6 +322,19 @@ enc es_mpeg4_320x240_25fps_novos.m4v "" \
     -c:v mpeg4 -b:v 300k -g 25 -threads 1 -strict very \
     -f m4v
 
+# Bare H.264 in High 4:4:4 Predictive (4:4:4 sampling), Annex B byte stream.
+enc es_h264_high444_320x240_25fps.h264 "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" \
+    -c:v libx264 -preset veryfast -b:v 300k -g 25 -pix_fmt yuv444p -threads 1 \
+    -f h264
+
+# Bare HEVC (Main), Annex B byte stream.
+enc es_hevc_320x240_25fps.hevc "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" \
+    -c:v libx265 -preset veryfast -b:v 300k -g 25 -pix_fmt yuv420p \
+    -x265-params pools=1:frame-threads=1:log-level=error:info=0 \
+    -f hevc
+
 # --------------------------------------------------------------------------
 # ffprobe references
 # --------------------------------------------------------------------------
