@@ -603,6 +603,8 @@ constexpr BoxHandler kBoxHandlers[] = {
     Leaf("mjpa", ReadEntry<ReadVisualEntry>),
     Leaf("mjpb", ReadEntry<ReadVisualEntry>),
     Leaf("av01", ReadEntry<ReadAv01Entry>),
+    Leaf("hvc1", ReadEntry<ReadHevcEntry>),
+    Leaf("hev1", ReadEntry<ReadHevcEntry>),
     Leaf("Opus", ReadEntry<ReadOpusEntry>),
     Leaf("fLaC", ReadEntry<ReadFlacEntry>),
     Leaf("ac-3", ReadEntry<ReadAc3Entry>),

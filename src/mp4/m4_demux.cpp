@@ -10,6 +10,7 @@
 
 #include "es/audio_headers.h"
 #include "es/h264.h"
+#include "es/hevc.h"
 #include "es/mpeg_video.h"
 #include "mp4/sample_entry.h"
 #include "mp4/sample_table.h"
@@ -49,6 +50,8 @@ constexpr uint32_t kSamr = FourCC("samr");
 constexpr uint32_t kMjpa = FourCC("mjpa");
 constexpr uint32_t kMjpb = FourCC("mjpb");
 constexpr uint32_t kAv01 = FourCC("av01");
+constexpr uint32_t kHvc1 = FourCC("hvc1");
+constexpr uint32_t kHev1 = FourCC("hev1");
 constexpr uint32_t kOpus = FourCC("Opus");
 constexpr uint32_t kFlac = FourCC("fLaC");
 constexpr uint32_t kAc3 = FourCC("ac-3");
@@ -430,12 +433,17 @@ void FillAvc1(StreamRecord& rec, const Mp4Avc1Entry& e, const Mp4Box* moov, bool
         AspectFromPictureSize(rec);
 }
 
-// The codec of a visual entry that only an extension describes: AV1 with
-// MD_EXT_MP4, Motion JPEG A and B with MD_EXT_MORE_CODECS. False for any other.
+// The codec of a visual entry that only an extension describes: HEVC and AV1
+// with MD_EXT_MP4, Motion JPEG A and B with MD_EXT_MORE_CODECS. False for any
+// other.
 bool ExtendedVideoCodec(uint32_t type, uint32_t extensions, StreamCodec& codec)
 {
     if ((extensions & MD_EXT_MP4) && type == kAv01) {
         codec = StreamCodec::Av1;
+        return true;
+    }
+    if ((extensions & MD_EXT_MP4) && (type == kHvc1 || type == kHev1)) {
+        codec = StreamCodec::Hevc;
         return true;
     }
     if ((extensions & MD_EXT_MORE_CODECS) && (type == kMjpa || type == kMjpb)) {
@@ -498,11 +506,20 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
     } else if (entry.type == kCvid || entry.type == kJpeg) {
         AspectFromGcd(*rec, rec->video.width, rec->video.height);
     } else if (extended) {
-        // Square samples: the aspect of the entry's size.
-        if (const auto* av01 = BoxAs<Mp4Av01Entry>(&entry))
-            rec->video.profile = av01->seqProfile;
-        rec->progressive = 1;
-        AspectFromGcd(*rec, rec->video.width, rec->video.height);
+        HevcPictureProperties hevc{};
+        const auto* hvc = BoxAs<Mp4HevcEntry>(&entry);
+        if (hvc != nullptr &&
+            DescribeHevcConfiguration(hvc->configuration.data(), hvc->configuration.size(), hevc)) {
+            // Size, aspect, interlacing and profile from the parameter sets; the
+            // rate from the track's sample durations below.
+            ApplyHevcProperties(hevc, *rec);
+        } else {
+            // Square samples: the aspect of the entry's size.
+            if (const auto* av01 = BoxAs<Mp4Av01Entry>(&entry))
+                rec->video.profile = av01->seqProfile;
+            rec->progressive = 1;
+            AspectFromGcd(*rec, rec->video.width, rec->video.height);
+        }
     } else {
         return nullptr;  // an entry type whose record is not of the expected kind
     }

@@ -443,6 +443,19 @@ std::unique_ptr<Mp4Box> ReadAv01Entry(Bytes box, size_t headerLength)
     return e;
 }
 
+std::unique_ptr<Mp4Box> ReadHevcEntry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4HevcEntry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadVisualFixed(p, *e);
+    const Bytes hvcc = FindChildBox(p, kVisualFixedEnd, FourCC("hvcC"));
+    if (hvcc.size() > 8)
+        e->configuration.assign(hvcc.begin() + 8, hvcc.end());
+    return e;
+}
+
 std::unique_ptr<Mp4Box> ReadOpusEntry(Bytes box, size_t headerLength)
 {
     auto e = MakeEntry<Mp4OpusEntry>();

@@ -140,6 +140,12 @@ struct Mp4AmrEntry : Mp4AudioSampleEntry {
     uint8_t framesPerSample = 0;
 };
 
+// 'hvc1' and 'hev1' with the payload of their 'hvcC' (an
+// HEVCDecoderConfigurationRecord); empty without one.
+struct Mp4HevcEntry : Mp4VisualSampleEntry {
+    std::vector<uint8_t> configuration;
+};
+
 // 'av01' with the sequence fields of its 'av1C'.
 struct Mp4Av01Entry : Mp4VisualSampleEntry {
     bool hasAv1C = false;
@@ -196,6 +202,7 @@ std::unique_ptr<Mp4Box> ReadMp4aEntry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadAudioEntry(Bytes box, size_t headerLength);  // 'twos', 'sowt', 'raw ', '.mp3'
 std::unique_ptr<Mp4Box> ReadAmrEntry(Bytes box, size_t headerLength);    // 'samr', 'sawb'
 std::unique_ptr<Mp4Box> ReadAv01Entry(Bytes box, size_t headerLength);
+std::unique_ptr<Mp4Box> ReadHevcEntry(Bytes box, size_t headerLength);  // 'hvc1', 'hev1'
 std::unique_ptr<Mp4Box> ReadOpusEntry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadFlacEntry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadAc3Entry(Bytes box, size_t headerLength);  // 'ac-3', 'ec-3'

@@ -225,7 +225,9 @@ TEST(M4Demux, ExtendedSampleEntries)
 
     for (const auto& [entry, extension, codec, profile] :
          {std::tuple{mdtest::VisualEntry("av01", 1280, 720, av1c), MD_EXT_MP4, StreamCodec::Av1, 1u},
-          {mdtest::VisualEntry("mjpa", 720, 480), MD_EXT_MORE_CODECS, StreamCodec::Jpeg, 0u}}) {
+          {mdtest::VisualEntry("mjpa", 720, 480), MD_EXT_MORE_CODECS, StreamCodec::Jpeg, 0u},
+          // Without a readable 'hvcC' the entry's size and square samples.
+          {mdtest::VisualEntry("hvc1", 640, 360), MD_EXT_MP4, StreamCodec::Hevc, 0u}}) {
         EXPECT_EQ(DemuxTracks({VideoTrack(entry)})->Video(), nullptr);
         const auto d = DemuxTracks({VideoTrack(entry)}, {}, extension);
         ASSERT_NE(d->Video(), nullptr);
