@@ -63,10 +63,6 @@ constexpr uint32_t kFl32 = FourCC("fl32");
 constexpr uint32_t kFl64 = FourCC("fl64");
 constexpr uint32_t kNone = FourCC("NONE");
 
-// Shortest frame duration a variable-rate track's dominant sample delta may give
-// (1000 fps); a shorter one does not describe the track.
-constexpr int64_t kShortestFrameDuration = 10000;
-
 // The camera maker's text in 'OLYM' and '©inf' boxes, without its NUL.
 constexpr size_t kMakerTextLength = sizeof(kCameraMakerText) - 1;
 
@@ -137,28 +133,10 @@ void AspectFromPictureSize(StreamRecord& rec)
         AspectFromScaledSize(rec, 1, 1);
 }
 
-// The frame duration of a variable-rate track, in 100-ns units, when the
-// dominant sample delta does not describe it: the track's mean duration (its
-// length over its sample count) when fewer than 9 in 10 samples have the
-// dominant delta (an odd first or last sample is common in constant-rate
-// tracks) or that delta gives more than 1000 fps. With fragments only (no 'stts'
-// samples, so no base delta), the dominant run duration. 0: keep the base rule.
-int64_t VariableFrameDuration(const Mp4Box* children, const Mp4Box* root, int32_t timeScale, int64_t baseDuration)
-{
-    const SampleDurationSpread spread = GetSampleDurationSpread(children, root);
-    if (spread.samples == 0 || timeScale <= 0)
-        return 0;
-    const int64_t dominant = MediaTo100nsRounded(static_cast<int32_t>(spread.dominantDelta), timeScale);
-    if (10 * spread.dominantSamples >= 9 * spread.samples && dominant >= kShortestFrameDuration)
-        return baseDuration > 0 ? 0 : dominant;
-    const double mean = static_cast<double>(spread.total) * 1e7 / timeScale / static_cast<double>(spread.samples);
-    return mean >= 1 && mean < 1e15 ? static_cast<int64_t>(mean + 0.5) : 0;
-}
-
 // Frame duration from the track's typical sample duration (or, without a time
 // scale or sample durations, from the composition offsets of the first
 // second), and the frame rate to two decimals: 333667 gives 29.97. With
-// variableRates, VariableFrameDuration decides first.
+// variableRates, GetVariableFrameDuration decides first.
 void ApplyFrameTiming(StreamRecord& rec, const Mp4Box* trak, const Mp4Box* root, bool snapFrameRate, bool variableRates)
 {
     const Mp4Box* children = trak->firstChild.get();
@@ -166,7 +144,7 @@ void ApplyFrameTiming(StreamRecord& rec, const Mp4Box* trak, const Mp4Box* root,
     const auto delta = static_cast<int32_t>(GetDominantSampleDelta(children));
     int64_t duration = timeScale > 0 ? MediaTo100nsRounded(delta, timeScale) : 0;
     if (variableRates) {
-        if (const int64_t variable = VariableFrameDuration(children, root, timeScale, duration); variable > 0)
+        if (const int64_t variable = GetVariableFrameDuration(children, root, timeScale, duration); variable > 0)
             duration = variable;
     }
     if (timeScale <= 0 || duration <= 0)

@@ -27,6 +27,9 @@ constexpr uint32_t kTrun = FourCC("trun");
 
 constexpr int64_t kOneSecond = 10'000'000;  // in 100-ns units
 constexpr size_t kDominantDeltaEntries = 100;
+// Shortest frame duration a variable-rate track's dominant sample delta may give
+// (1000 fps); a shorter one does not describe the track.
+constexpr int64_t kShortestFrameDuration = 10000;
 
 // Entries of a table that the record really holds: the stored count, cut to the
 // shortest of its arrays.
@@ -554,6 +557,18 @@ int64_t MediaTo100nsRounded(int32_t v, int32_t timeScale)
     if (timeScale == 0)
         return 0;
     return (int64_t(v) * kOneSecond + (int64_t(timeScale) + 1) / 2) / timeScale;
+}
+
+int64_t GetVariableFrameDuration(const Mp4Box* children, const Mp4Box* root, int32_t timeScale, int64_t baseDuration)
+{
+    const SampleDurationSpread spread = GetSampleDurationSpread(children, root);
+    if (spread.samples == 0 || timeScale <= 0)
+        return 0;
+    const int64_t dominant = MediaTo100nsRounded(static_cast<int32_t>(spread.dominantDelta), timeScale);
+    if (10 * spread.dominantSamples >= 9 * spread.samples && dominant >= kShortestFrameDuration)
+        return baseDuration > 0 ? 0 : dominant;
+    const double mean = static_cast<double>(spread.total) * 1e7 / timeScale / static_cast<double>(spread.samples);
+    return mean >= 1 && mean < 1e15 ? static_cast<int64_t>(mean + 0.5) : 0;
 }
 
 int64_t GetTrackDuration(const Mp4Box* trak, const Mp4Box* root)

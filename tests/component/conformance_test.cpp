@@ -313,12 +313,12 @@ const std::vector<Row> kExtendedRows = {
     {"mov_qt_h264_aac.mov", MK_MP4, {{FrameRate, 16.74}, {NoFrameDurations, 1}},
      "only 63 of 123 sample deltas are 40/600 s: variable, so the mean, 123 frames in 4407/600 s, gives 16.74 "
      "(MediaInfo and ffprobe's avg_frame_rate 16.746); ffprobe's r_frame_rate is the time scale"},
-    {"mp4_fragmented_h264_aac.mp4", MK_MP4, {{NoFrameDurations, 1}},
-     "the rate from the fragment runs (tfhd default 1001/30000 s); the time range still reads the empty 'moov' tables"},
+    {"mp4_fragmented_h264_aac.mp4", MK_MP4, {}, "the rate from the fragment runs (tfhd default 1001/30000 s)"},
     {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4},
     {"mp4_hevc_320x240_25fps_aac_48k_stereo.mp4", MK_MP4},
     {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4, {{NoFrameDurations, 1}},
-     "the rate from the fragment runs (512/12800 s); the time range still reads the empty 'moov' tables"},
+     "the rate from the fragment runs (512/12800 s); the first AAC run sample lasts 3840/48000 s (the encoder "
+     "delay), so the audio frame duration, the end of the second sample, is 4864/48000 s"},
     {"ts_h264_1024x576_aac.ts", MK_MPEG2_TRANSPORT, {{AspectX, 16}, {AspectY, 9}},
      "square pels 100 x 1024 / 576 = 177 give 16:9; the ADTS frames make the stream_type 4 audio AAC"},
 };
