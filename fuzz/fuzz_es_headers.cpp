@@ -7,6 +7,7 @@
 
 #include "es/audio_headers.h"
 #include "es/h264.h"
+#include "es/hevc.h"
 #include "es/mpeg_video.h"
 #include "es/pes.h"
 #include "es/start_code.h"
@@ -20,6 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<uint8_t> body(data + 1, data + size);
     const uint8_t* p = body.data();
     const auto n = static_cast<uint32_t>(body.size());
+    if (selector >= 250) {  // HEVC: an odd selector reads a configuration record, an even one an Annex B stream
+        md::HevcPictureProperties props{};
+        if (selector & 1)
+            md::DescribeHevcConfiguration(p, n, props);
+        else
+            md::DescribeHevcAnnexB(p, n, props);
+        return 0;
+    }
     switch (selector % 10) {
     case 0: {
         auto info = std::make_unique<md::SequenceHeaderInfo>();

@@ -1,17 +1,20 @@
-// The container probe over arbitrary bytes, with and without the DirecTV hint.
+// The container probe over arbitrary bytes, with and without the DirecTV hint, in the base behaviour and with every
+// extension on.
 #include <cstddef>
 #include <cstdint>
 
 #include "input/memory_input_stream.h"
+#include "mediadetect/records.h"
 #include "probe/probe.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    for (uint32_t hint : {0u, 13u}) {
-        md::MemoryInputStream stream(data, size);
-        const int32_t kind = ProbeMediaKind(&stream, hint);
-        if (kind < 0 || kind > 15)
-            __builtin_trap();
-    }
+    for (uint32_t hint : {0u, 13u})
+        for (uint32_t extensions : {0u, uint32_t(MD_EXT_ALL)}) {
+            md::MemoryInputStream stream(data, size);
+            const int32_t kind = ProbeMediaKind(&stream, hint, extensions);
+            if (kind < 0 || kind > (extensions ? 18 : 15))
+                __builtin_trap();
+        }
     return 0;
 }

@@ -223,7 +223,7 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
     }
     if (r.kind == MK_MPEG2_TRANSPORT || r.kind == MK_DIRECTV)
         SelectFirstProgram(detector, r);
-    else if (r.kind == MK_MATROSKA)
+    else if (r.kind == MK_MATROSKA || r.kind == MK_WEBM)
         SelectFirstTracks(detector, r);
     r.video = Query(&IMediaDetect5::GetVideoInfo, detector);
     r.audio = Query(&IMediaDetect5::GetAudioInfo, detector);

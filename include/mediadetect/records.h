@@ -120,7 +120,7 @@ MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_FRAME_RATES = 0x400,        // variable-rate and fragmented MP4 frame rates
     MD_EXT_MATROSKA_HEADER = 0x800,    // a DocType "matroska" with trailing NUL bytes, or none (the EBML default)
     MD_EXT_SMALL_FILES = 0x1000,       // whole structures below the probe's size thresholds
-    MD_EXT_ALL = 0xF4E
+    MD_EXT_ALL = 0x1F7E
 };
 typedef enum MediaDetectExtension MediaDetectExtension;
 

@@ -82,7 +82,7 @@ VIDEO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "mpeg4", 4: "h264", 6: "h263", 
                       9: "h264-mvc", 10: "hevc", 11: "vp8", 12: "vp9", 13: "av1", 14: "ffv1", 15: "prores"}
 AUDIO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "ac3", 4: "pcm-be", 5: "dts", 6: "aac", 7: "amr", 8: "pcm-le",
                       9: "mp3", 10: "vorbis", 11: "truehd", 12: "dts-hd", 13: "eac3", 14: "opus", 15: "flac"}
-MK_MPEG2_TRANSPORT, MK_DIRECTV, MK_MATROSKA = 8, 13, 14
+MK_MPEG2_TRANSPORT, MK_DIRECTV, MK_MATROSKA, MK_WEBM = 8, 13, 14, 16
 
 
 @dataclass
@@ -297,7 +297,7 @@ def detect(path, strict=False) -> Detection:
         detection = Detection(path, k, KIND_NAMES[k] if k < len(KIND_NAMES) else "unknown")
         if k in (MK_MPEG2_TRANSPORT, MK_DIRECTV):
             _select_first_program(d, k, detection)
-        elif k == MK_MATROSKA:
+        elif k in (MK_MATROSKA, MK_WEBM):
             _select_first_tracks(d, detection)
         v = _VideoInfo()
         if d.call("GetVideoInfo", ctypes.byref(v)) >= 0:

@@ -131,7 +131,7 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     if (probed == MK_MATROSKA_PROBED)
         probed = MK_MATROSKA;
     m_kind = probed;
-    if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || probed == MK_MATROSKA)
+    if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || IsMatroskaFile())
         m_reopenOffset = -1;
     *kind = m_kind;
 

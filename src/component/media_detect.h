@@ -91,6 +91,8 @@ private:
     void KeepTransportDemux(int64_t offset);
     // Builds the kept Matroska demultiplexer when there is none.
     void KeepMkvDemux(int64_t offset);
+    // A Matroska file, or a WebM file (read as Matroska).
+    bool IsMatroskaFile() const { return m_kind == MK_MATROSKA || m_kind == MK_WEBM; }
     // Fills m_timeRange as the duration queries need it; false when it cannot be known.
     bool FillTimeRange(bool matroskaRange);
 

@@ -36,6 +36,7 @@ bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
         m_dtvDemux->GetTimeRange(*range);
         break;
     case MK_MATROSKA:
+    case MK_WEBM:
         if (!matroskaRange || !m_mkvDemux)
             return false;
         m_mkvDemux->GetTimeRange(*range);
@@ -64,7 +65,7 @@ HRESULT ZPMediaDetect::GetDuration(int64_t* duration) noexcept
         *duration = 0;
         if (!m_timeRange) {
             // A Matroska file's duration is its segment's, not its tracks' range.
-            if (m_kind == MK_MATROSKA) {
+            if (IsMatroskaFile()) {
                 if (!m_mkvDemux)
                     return E_FAIL;
                 *duration = m_mkvDemux->GetDuration();
@@ -146,10 +147,10 @@ HRESULT ZPMediaDetect::GetStreamLists(uint32_t program, int32_t* videoCount, uin
 {
     if (videoCount == nullptr || audioCount == nullptr)
         return E_POINTER;
-    if (m_kind != MK_MPEG2_TRANSPORT && m_kind != MK_DIRECTV && m_kind != MK_MATROSKA)
+    if (m_kind != MK_MPEG2_TRANSPORT && m_kind != MK_DIRECTV && !IsMatroskaFile())
         return E_INVALIDARG;
     return Guarded([&] {
-        if (m_kind == MK_MATROSKA) {
+        if (IsMatroskaFile()) {
             KeepMkvDemux(offset);
             if (!m_mkvDemux)
                 return E_OUTOFMEMORY;
@@ -197,7 +198,7 @@ HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers
 {
     if (count == nullptr)
         return E_POINTER;
-    if (m_kind != MK_MATROSKA)
+    if (!IsMatroskaFile())
         return E_INVALIDARG;
     return Guarded([&] {
         KeepMkvDemux(offset);
@@ -278,7 +279,7 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
 {
     if (selection == nullptr)
         return E_POINTER;
-    if (m_kind != MK_MATROSKA)
+    if (!IsMatroskaFile())
         return E_INVALIDARG;
     return Guarded([&] {
         Reset();

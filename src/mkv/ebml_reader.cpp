@@ -246,4 +246,9 @@ bool IsMatroskaDocType(const libebml::EbmlString& docType, bool lenient)
     return (docType.GetSize() == 8 || lenient) && docType.GetValue() == "matroska";
 }
 
+bool IsWebmDocType(const libebml::EbmlString& docType, bool lenient)
+{
+    return (docType.GetSize() == 4 || lenient) && docType.GetValue() == "webm";
+}
+
 }  // namespace md

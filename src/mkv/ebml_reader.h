@@ -167,5 +167,7 @@ inline Bytes BinaryBytes(const libebml::EbmlBinary* e)
 // The DocType is "matroska": exactly those 8 bytes, or with lenient also
 // followed by NUL bytes as some muxers write it.
 bool IsMatroskaDocType(const libebml::EbmlString& docType, bool lenient = false);
+// The same for "webm", the DocType of WebM files (a subset of Matroska).
+bool IsWebmDocType(const libebml::EbmlString& docType, bool lenient = false);
 
 }  // namespace md

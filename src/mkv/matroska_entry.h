@@ -16,7 +16,7 @@ class MKVDemux;
 
 struct MatroskaEntryPoints {
     // ProbeMatroskaStream.
-    int32_t (*probe)(ZPMP::InputStream& stream, bool lenient) noexcept;
+    int32_t (*probe)(ZPMP::InputStream& stream, bool lenient, bool webm) noexcept;
     // A new demultiplexer (the caller deletes it), or null when out of memory.
     MKVDemux* (*createDemux)() noexcept;
 };

@@ -84,6 +84,19 @@ constexpr CodecName kSubtitleCodecs[] = {
     {"S_TEXT/USF", StreamCodec::Usf, 0},
 };
 
+// Codecs only extensions describe: those of WebM files (VP8, VP9, AV1, Opus; Vorbis
+// is in the table above), then the others Matroska carries.
+constexpr CodecName kWebmVideoCodecs[] = {{"V_VP8", StreamCodec::Vp8, 0},
+                                          {"V_VP9", StreamCodec::Vp9, 0},
+                                          {"V_AV1", StreamCodec::Av1, 0}};
+constexpr CodecName kMoreVideoCodecs[] = {{"V_FFV1", StreamCodec::Ffv1, 0}, {"V_PRORES", StreamCodec::ProRes, 0}};
+constexpr CodecName kWebmAudioCodecs[] = {{"A_OPUS", StreamCodec::Opus, 0}};
+constexpr CodecName kMoreAudioCodecs[] = {{"A_FLAC", StreamCodec::Flac, 0}};
+constexpr CodecName kMoreSubtitleCodecs[] = {{"S_HDMV/PGS", StreamCodec::Pgs, 0}, {"S_VOBSUB", StreamCodec::VobSub, 0}};
+
+// Opus decoders always put out 48 kHz, whatever rate the encoder was fed (RFC 7845 5.1).
+constexpr uint32_t kOpusOutputRate = 48000;
+
 // AAC object types named in an "A_AAC..." CodecID, tested in this order.
 constexpr CodecName kAacProfiles[] = {
     {"MAIN", StreamCodec::Aac, 1}, {"LC", StreamCodec::Aac, 2},  {"SSR", StreamCodec::Aac, 3},
@@ -98,6 +111,67 @@ const CodecName* FindCodec(const CodecName (&table)[N], const std::string& id)
         if (id == c.id)
             return &c;
     return nullptr;
+}
+
+// The codec an extension describes: from the WebM table when webm, then from the
+// other when more.
+template <size_t N, size_t M>
+const CodecName* FindExtendedCodec(const CodecName (&webmTable)[N], const CodecName (&moreTable)[M],
+                                   const std::string& id, bool webm, bool more)
+{
+    const CodecName* codec = webm ? FindCodec(webmTable, id) : nullptr;
+    return codec == nullptr && more ? FindCodec(moreTable, id) : codec;
+}
+
+bool IsExtendedVideo(StreamCodec codec)
+{
+    return codec == StreamCodec::Vp8 || codec == StreamCodec::Vp9 || codec == StreamCodec::Av1 ||
+           codec == StreamCodec::Ffv1 || codec == StreamCodec::ProRes;
+}
+
+// The FourCC (biCompression) of the BITMAPINFOHEADER that is a V_MS/VFW/FOURCC
+// track's CodecPrivate, or empty.
+std::string VfwFourCC(Bytes codecPrivate)
+{
+    if (codecPrivate.size() < 20)
+        return {};
+    return std::string(reinterpret_cast<const char*>(codecPrivate.data()) + 16, 4);
+}
+
+// The output channel count of the identification header ("OpusHead") that is an
+// A_OPUS track's CodecPrivate (RFC 7845 5.1): magic, version, channel count.
+bool ReadOpusHead(Bytes head, uint32_t& channels)
+{
+    constexpr size_t kHeadSize = 19;
+    if (head.size() < kHeadSize || std::memcmp(head.data(), "OpusHead", 8) != 0 || head[9] == 0)
+        return false;
+    channels = head[9];
+    return true;
+}
+
+// Sample rate, channels and bits per sample of the STREAMINFO block that opens
+// the "fLaC" header of an A_FLAC track's CodecPrivate: after the marker, a block
+// header (last-block flag and type 0 in one byte, a 24-bit length of at least 34),
+// then minimum and maximum block size (16 bits each), minimum and maximum frame
+// size (24 bits each), sample rate (20 bits), channels - 1 (3 bits) and bits per
+// sample - 1 (5 bits).
+bool ReadFlacStreamInfo(Bytes header, AudioParams& audio)
+{
+    constexpr size_t kMarker = 4, kBlockHead = 4, kStreamInfoSize = 34;
+    if (header.size() < kMarker + kBlockHead + kStreamInfoSize || std::memcmp(header.data(), "fLaC", 4) != 0)
+        return false;
+    const uint8_t* block = header.data() + kMarker;
+    const uint32_t length = uint32_t(block[1]) << 16 | uint32_t(block[2]) << 8 | block[3];
+    if ((block[0] & 0x7F) != 0 || length < kStreamInfoSize)
+        return false;
+    const uint8_t* info = block + kBlockHead + 10;
+    const uint32_t rate = uint32_t(info[0]) << 12 | uint32_t(info[1]) << 4 | info[2] >> 4;
+    if (rate == 0)
+        return false;
+    audio.sampleRate = rate;
+    audio.channels = ((info[2] >> 1) & 7) + 1u;
+    audio.bitsPerSample = ((info[2] & 1u) << 4 | info[3] >> 4) + 1u;
+    return true;
 }
 
 // A value of any range as int64, saturating; NaN reads 0.
@@ -137,6 +211,17 @@ void SetDisplayAspect(uint64_t x, uint64_t y, VideoParams& video)
     video.aspectX = ToUInt32(x);
     video.aspectY = ToUInt32(y);
     SnapDisplayAspect(x, y, video.aspectX, video.aspectY);
+}
+
+// Display aspect and scan of a track of a codec only extensions describe.
+// DisplayWidth and DisplayHeight default to the pixel sizes; only FlagInterlaced 1
+// marks interlaced frames (0 is undetermined, 2 progressive).
+void FillExtendedVideo(const EbmlMaster& video, StreamRecord& r)
+{
+    const bool displaySize = FindFirst<KaxVideoDisplayWidth>(video) || FindFirst<KaxVideoDisplayHeight>(video);
+    SetDisplayAspect(displaySize ? UIntOf<KaxVideoDisplayWidth>(video) : r.video.width,
+                     displaySize ? UIntOf<KaxVideoDisplayHeight>(video) : r.video.height, r.video);
+    r.progressive = UIntOf<KaxVideoFlagInterlaced>(video) == 1 ? 0 : 1;
 }
 
 // Appends a NAL unit behind a 00 00 00 01 start code; a unit that does not fit
@@ -917,6 +1002,7 @@ void MKVDemux::ClearParseState()
     m_timecodeScale = kDefaultTimecodeScale;
     m_infoSeen = false;
     m_clusterReached = false;
+    m_webm = false;
     m_tracks.reset();
     m_seekHead.reset();
     m_cues.reset();
@@ -952,8 +1038,12 @@ uint32_t MKVDemux::ParseFile(ZPMP::InputStream& file, StreamList* streams)
     const bool lenient = (m_extensions & MD_EXT_MATROSKA_HEADER) != 0;
     const auto head = ReadMaster<libebml::EbmlHead>(window, 0);
     const auto* docType = head ? FindFirst<libebml::EDocType>(*head) : nullptr;
-    if (head == nullptr || (docType == nullptr ? !lenient : !IsMatroskaDocType(*docType, lenient)))
-        return 0;
+    if (head == nullptr || (docType == nullptr ? !lenient : !IsMatroskaDocType(*docType, lenient))) {
+        // A WebM file is read as Matroska.
+        m_webm = (m_extensions & MD_EXT_WEBM) != 0 && docType != nullptr && IsWebmDocType(*docType, lenient);
+        if (!m_webm)
+            return 0;
+    }
 
     // The segment: the first level-0 element of that ID after the header.
     ElementHeader header;
@@ -1091,6 +1181,10 @@ void MKVDemux::BuildRecords(std::vector<TrackInfo>& tracks)
 {
     if (!m_tracks)
         return;
+    // The WebM codecs are described in WebM files (which without them hold nothing
+    // to describe) and, with the other extended codecs, in any file.
+    const bool moreCodecs = (m_extensions & MD_EXT_MATROSKA_CODECS) != 0;
+    const bool webmCodecs = moreCodecs || m_webm;
     for (const auto* entry = FindFirst<KaxTrackEntry>(*m_tracks); entry != nullptr;
          entry = FindNext(*m_tracks, *entry)) {
         if (FindFirst<KaxTrackNumber>(*entry) == nullptr || FindFirst<KaxCodecID>(*entry) == nullptr)
@@ -1110,15 +1204,22 @@ void MKVDemux::BuildRecords(std::vector<TrackInfo>& tracks)
         if (type == kTrackTypeVideo) {
             const auto* video = FindFirst<KaxTrackVideo>(*entry);
             const CodecName* codec = FindCodec(kVideoCodecs, codecId);
+            if (codec == nullptr)
+                codec = FindExtendedCodec(kWebmVideoCodecs, kMoreVideoCodecs, codecId, webmCodecs, moreCodecs);
             if (video == nullptr || codec == nullptr)
                 continue;
             r.streamClass = StreamClass::Video;
             r.codec = codec->codec;
+            if (moreCodecs && r.codec == StreamCodec::VfwVideo &&
+                VfwFourCC(BinaryBytes(FindFirst<KaxCodecPrivate>(*entry))) == "FFV1")
+                r.codec = StreamCodec::Ffv1;
             if (m_hasSelection && number == m_selection[0])
                 FillVideo(*entry, *video, r);
         } else if (type == kTrackTypeAudio) {
             const auto* audio = FindFirst<KaxTrackAudio>(*entry);
             const CodecName* codec = FindCodec(kAudioCodecs, codecId);
+            if (codec == nullptr)
+                codec = FindExtendedCodec(kWebmAudioCodecs, kMoreAudioCodecs, codecId, webmCodecs, moreCodecs);
             uint32_t sub = codec ? codec->sub : 0;
             if (codec == nullptr && codecId.rfind("A_AAC", 0) == 0) {
                 sub = kAacDefaultObjectType;
@@ -1143,6 +1244,8 @@ void MKVDemux::BuildRecords(std::vector<TrackInfo>& tracks)
                 FillAudio(*entry, *audio, r);
         } else if (type == kTrackTypeSubtitle) {
             const CodecName* codec = FindCodec(kSubtitleCodecs, codecId);
+            if (codec == nullptr && moreCodecs)
+                codec = FindCodec(kMoreSubtitleCodecs, codecId);
             if (codec == nullptr)
                 continue;
             r.streamClass = StreamClass::Subtitle;
@@ -1166,7 +1269,10 @@ void MKVDemux::FillVideo(const EbmlMaster& entry, const EbmlMaster& video, Strea
     m_videoFrameDuration = r.video.frameDuration / 100;
     r.video.width = ToUInt32(UIntOf<KaxVideoPixelWidth>(video));
     r.video.height = ToUInt32(UIntOf<KaxVideoPixelHeight>(video));
-    SetDisplayAspect(UIntOf<KaxVideoDisplayWidth>(video), UIntOf<KaxVideoDisplayHeight>(video), r.video);
+    if (IsExtendedVideo(r.codec))
+        FillExtendedVideo(video, r);
+    else
+        SetDisplayAspect(UIntOf<KaxVideoDisplayWidth>(video), UIntOf<KaxVideoDisplayHeight>(video), r.video);
 
     const Bytes codecPrivate = BinaryBytes(FindFirst<KaxCodecPrivate>(entry));
     if (r.codec == StreamCodec::H264) {
@@ -1202,6 +1308,11 @@ void MKVDemux::FillAudio(const EbmlMaster& entry, const EbmlMaster& audio, Strea
         if (ReadXiphPacketSizes(codecPrivate, sizes))
             for (size_t i = 0; i < 3; ++i)
                 r.audio.codecSpecific[i] = sizes[i];
+    } else if (r.codec == StreamCodec::Opus) {
+        r.audio.sampleRate = kOpusOutputRate;
+        ReadOpusHead(codecPrivate, r.audio.channels);
+    } else if (r.codec == StreamCodec::Flac) {
+        ReadFlacStreamInfo(codecPrivate, r.audio);
     }
 }
 
@@ -1244,7 +1355,8 @@ void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<Track
         m_videoStart = StartTime(search, cues, *video);
     if (audio)
         m_audioStart = StartTime(search, cues, *audio);
-    if (video && video->record->codec != StreamCodec::H264)
+    // The extended codecs carry no start-code headers in their frames.
+    if (video && video->record->codec != StreamCodec::H264 && !IsExtendedVideo(video->record->codec))
         ApplyFirstFrame(search, cues, *video->record);
     MeasureEndTimes(search, cues, video, audio);
 

@@ -34,7 +34,7 @@ public:
     // Reads the file from offset 0 and appends one record per video, audio and
     // subtitle track with a known CodecID to streams (which may be null). 1 when
     // the segment has an Info element; 0 when input is missing, the DocType is not
-    // "matroska", there is no segment or no Info.
+    // "matroska" (or, with MD_EXT_WEBM, "webm"), there is no segment or no Info.
     uint32_t Parse(ZPMP::InputStream* input, StreamList* streams) override;
     // Splits the clusters in buffer into one record per frame (timecodes in
     // TimecodeScale units, frame pointers valid until the next call or Reset). A
@@ -120,6 +120,7 @@ private:
     uint64_t m_timecodeScale = 1000000;
     bool m_infoSeen = false;
     bool m_clusterReached = false;
+    bool m_webm = false;  // the DocType is "webm" (read only with MD_EXT_WEBM)
     std::unique_ptr<libebml::EbmlMaster> m_tracks;
     std::unique_ptr<libebml::EbmlMaster> m_seekHead;
     std::unique_ptr<libebml::EbmlMaster> m_cues;

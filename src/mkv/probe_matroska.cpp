@@ -30,7 +30,9 @@ bool LacksDocType(EbmlWindow& window, uint64_t start, uint64_t end)
     return true;
 }
 
-bool HasMatroskaDocType(EbmlWindow& window, bool lenient)
+// MK_MATROSKA_PROBED for a DocType "matroska", MK_WEBM for "webm" when webm is
+// set, else 0.
+int32_t ReadDocType(EbmlWindow& window, bool lenient, bool webm)
 {
     libebml::MemIOCallback& io = window.Io();
     io.setFilePointer(0);
@@ -38,10 +40,10 @@ bool HasMatroskaDocType(EbmlWindow& window, bool lenient)
     // The element at offset 0 must be the EBML header (any data size).
     std::unique_ptr<libebml::EbmlElement> head(stream.FindNextID(EBML_INFO(libebml::EbmlHead), UINT64_MAX));
     if (!head || !HasId<libebml::EbmlHead>(*head) || !head->IsFiniteSize())
-        return false;
+        return 0;
     const uint64_t end = head->ElementSize(true);
     if (end > EbmlWindow::kCapacity)
-        return false;
+        return 0;
     // A header cut by the end of the file is walked as far as it goes.
     window.Fill(end);
 
@@ -49,37 +51,39 @@ bool HasMatroskaDocType(EbmlWindow& window, bool lenient)
     const uint64_t children = head->GetElementPosition() + head->HeadSize();
     // Without a DocType the EBML default holds: "matroska".
     if (lenient && LacksDocType(window, children, end))
-        return true;
+        return MK_MATROSKA_PROBED;
     io.setFilePointer(static_cast<int64_t>(children));
     for (;;) {
         const uint64_t pos = io.getFilePointer();
         if (pos >= end)
-            return false;
+            return 0;
         int upperLevel = 0;
         std::unique_ptr<libebml::EbmlElement> child(stream.FindNextElement(context, upperLevel, end - pos, false));
         if (!child || upperLevel != 0)
-            return false;
+            return 0;
         if (HasId<libebml::EDocType>(*child)) {
             // A DocType cut by the end of the file cannot be compared (and libebml
             // would throw reading it).
             if (child->GetElementPosition() + child->HeadSize() + child->GetSize() > window.From(0).size())
-                return false;
+                return 0;
             child->ReadData(io);
             const auto* docType = dynamic_cast<const libebml::EDocType*>(child.get());
             if (docType != nullptr && IsMatroskaDocType(*docType, lenient))
-                return true;
+                return MK_MATROSKA_PROBED;
+            if (webm && docType != nullptr && IsWebmDocType(*docType, lenient))
+                return MK_WEBM;
         } else {
             // SkipData may hand back an element it met instead of skipping.
             std::unique_ptr<libebml::EbmlElement> met(child->SkipData(stream, context));
         }
         if (io.getFilePointer() <= pos)
-            return false;
+            return 0;
     }
 }
 
 }  // namespace
 
-int32_t ProbeMatroskaStream(ZPMP::InputStream& stream, bool lenient) noexcept
+int32_t ProbeMatroskaStream(ZPMP::InputStream& stream, bool lenient, bool webm) noexcept
 {
     try {
         // The EBML header's ID starts with 0x1A; a first byte of 0x10 or below is
@@ -93,7 +97,7 @@ int32_t ProbeMatroskaStream(ZPMP::InputStream& stream, bool lenient) noexcept
             return 0;
         window.Restart(0);
         window.Fill(kFirstRead);
-        return HasMatroskaDocType(window, lenient) ? static_cast<int32_t>(MK_MATROSKA_PROBED) : 0;
+        return ReadDocType(window, lenient, webm);
     } catch (...) {
         return 0;
     }

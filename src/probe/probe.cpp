@@ -159,6 +159,48 @@ int32_t ScanProgramStreamPackets(ZPMP::InputStream& stream)
     }
 }
 
+// Files too small for the tests above, taken only when every byte belongs to a structure that validates
+// (MD_EXT_SMALL_FILES): transport packets of one size with a PAT among them; packs whose PES packets run to the
+// end of the file; top-level boxes that cover the file with a 'moov' that starts with its 'mvhd'.
+int32_t ProbeSmallFile(ZPMP::InputStream& stream, const uint8_t* buf, size_t n)
+{
+    for (const size_t size : {188, 192, 204}) {
+        const size_t sync = size == 192 ? 4 : 0;  // a 192-byte packet starts with its 4-byte time code
+        bool all = n <= 2040 && n % size == 0 && n / size >= 2, pat = false;
+        for (size_t at = 0; all && at < n; at += size) {
+            all = buf[at + sync] == 0x47;
+            pat = pat || (Be16(buf + at + sync + 1) & 0x5FFF) == 0x4000;  // payload_unit_start_indicator, PID 0
+        }
+        if (all && pat)
+            return MK_MPEG2_TRANSPORT;
+    }
+
+    if (n <= 2048 && n >= 16 && IsStartCode(buf, kPackStartCode)) {
+        const bool mpeg2 = (buf[4] & 0xC0) == 0x40;
+        size_t at = mpeg2 ? 14 + (buf[13] & 7) : 12;  // pack_stuffing_length
+        uint32_t packets = 0;
+        while (Has(n, at, 6) && IsStartCodePrefix(buf + at) && buf[at + 3] >= 0xBB) {
+            at += 6 + Be16(buf + at + 4);  // a system header or a PES packet, after its length field
+            ++packets;
+        }
+        const bool endCode = Has(n, at, 4) && at + 4 == n && IsStartCode(buf + at, 0xB9);
+        if (packets > 0 && (at == n || endCode))
+            return mpeg2 ? ProbeMpeg2Pack(stream, 0) : ProbeMpeg1Pack(stream, 0);
+    }
+
+    const uint64_t fileSize = stream.Size();
+    bool moov = false;
+    for (uint64_t pos = 0; pos < fileSize;) {
+        uint8_t h[16] = {};
+        stream.Seek(pos);
+        if (stream.Read(h, sizeof h) < 8 || Be32(h) < 8 || Be32(h) > fileSize - pos)
+            return 0;
+        moov = moov || (Be32(h + 4) == FourCC("moov") && Be32(h) >= 16 && Be32(h + 12) == FourCC("mvhd"));
+        pos += Be32(h);
+    }
+    return moov ? int32_t{MK_MP4} : 0;
+}
+
 }  // namespace
 
 int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept
@@ -328,8 +370,13 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
 
     if (ProbeMp4Atoms(*stream) == kMp4BoxesFound)
         return Decide("moov and mdat boxes", MK_MP4);
-    if (n >= 4 && Be32(buf) == kEbmlHeaderId && ProbeMatroska(*stream, extensions) == MK_MATROSKA_PROBED)
-        return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);
+    if (n >= 4 && Be32(buf) == kEbmlHeaderId) {
+        const int32_t ebml = ProbeMatroska(*stream, extensions);
+        if (ebml == MK_MATROSKA_PROBED)
+            return Decide("EBML DocType matroska", MK_MATROSKA_PROBED);
+        if (ebml == MK_WEBM)
+            return Decide("EBML DocType webm", MK_WEBM);
+    }
 
     if (havePack) {
         const uint8_t b4 = buf[pack + 4], b6 = buf[pack + 6], b8 = buf[pack + 8], b9 = buf[pack + 9];
@@ -350,5 +397,10 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
     if (es == MK_MPEG1_VIDEO_ES || es == MK_MPEG2_VIDEO_ES || es == MK_MPEG4_VIDEO_ES || es == MK_H264_ES ||
         es == MK_HEVC_ES)
         return Decide("elementary stream", es);
+    if (extensions & MD_EXT_SMALL_FILES) {
+        const int32_t small = ProbeSmallFile(*stream, buf, n);
+        if (small != 0)
+            return Decide("a small whole structure", small);
+    }
     return Decide("nothing recognised", 0);
 }

@@ -35,7 +35,7 @@ constexpr int32_t kMp4BoxesFound = 14;
 
 // Stream tests: they re-read the stream.
 int32_t ProbeMp4Atoms(ZPMP::InputStream& stream) noexcept;                 // kMp4BoxesFound or 0
-int32_t ProbeMatroska(ZPMP::InputStream& stream, uint32_t extensions = 0) noexcept; // 15 or 0
+int32_t ProbeMatroska(ZPMP::InputStream& stream, uint32_t extensions = 0) noexcept; // 15, 16 (WebM) or 0
 int32_t ProbeMpeg1Pack(ZPMP::InputStream& stream, uint64_t pack) noexcept; // 3 or 1
 // 2, 4, 5, 6 or 7 (0 when its window cannot be allocated). The SVCD phase reads
 // into scratch, which must hold kSvcdGroupSize bytes; the driver lends its buffer.

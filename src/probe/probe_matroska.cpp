@@ -7,5 +7,7 @@
 int32_t ProbeMatroska(ZPMP::InputStream& stream, uint32_t extensions) noexcept
 {
     const md::MatroskaEntryPoints* code = md::MatroskaCode();
-    return code != nullptr ? code->probe(stream, (extensions & MD_EXT_MATROSKA_HEADER) != 0) : 0;
+    return code != nullptr
+               ? code->probe(stream, (extensions & MD_EXT_MATROSKA_HEADER) != 0, (extensions & MD_EXT_WEBM) != 0)
+               : 0;
 }

@@ -25,12 +25,12 @@ using md::test::FfprobeStream;
 // What a row sets in place of ffprobe's value. AspectX/Y: exact (else ffprobe's ratio); NoRecords: the open
 // describes no stream; ExtraVideoFrames (PS): whole frames after ffprobe's video end; Video{Start,End}Shift (TS):
 // seconds added to ffprobe's; RawVideoEnd (TS): a raw 90 kHz value; NoFrameDurations (MP4): not ffprobe's rates;
-// AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select; NoAudioRecord,
-// NoVideoRecord (MP4): a track without a record.
+// AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select; NoPrograms (TS): no
+// program found; NoAudioRecord, NoVideoRecord (MP4): a track without a record.
 enum Field {
     AspectX, AspectY, FrameRate, FieldOrder, Channels, AudioFormat, SampleRate, MpegLayer, NoRecords,
     ExtraVideoFrames, VideoStartShift, VideoEndShift, RawVideoEnd, NoAudioEnd, NoFrameDurations, AudioStart, NoTimes,
-    SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoAudioRecord, NoVideoRecord,
+    SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoPrograms, NoAudioRecord, NoVideoRecord,
 };
 
 struct Row {
@@ -64,6 +64,7 @@ const std::vector<Row> kBundled = {
      {{TsRegistration, 1}, {VideoBitRate, (165888 - 192000 / 8) * 184 / 188 * 8}},
      "HDMV registration: the H.264 rate is the file's 165888 bytes in 1.0 s of video less the 192 kbit/s AC-3, "
      "payload share 184/188"},
+    {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
@@ -92,6 +93,7 @@ const std::vector<Row> kBundled = {
     {"ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
+    {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
     {"webm_vp8_320x240_25fps_vorbis_44k_stereo.webm", MK_UNKNOWN, {}, "DocType \"webm\" is not taken for Matroska"},
     {"webm_vp9_320x240_25fps_opus_48k_stereo.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
 };
@@ -163,24 +165,22 @@ int64_t TsUnits(double seconds) { return std::llround(seconds * 90000) % (int64_
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
 // Format codes by ffprobe codec name; FFV1 (a Matroska VfW track) has none, MPEG audio of any layer is MPEG-1.
-uint32_t FormatOf(const std::string& codec)
+// With extensions, the Matroska codecs they add have theirs.
+uint32_t FormatOf(const std::string& codec, bool extended)
 {
+    static const std::map<std::string, uint32_t> more = {
+        {"hevc", VF_HEVC}, {"vp8", VF_VP8},       {"vp9", VF_VP9},   {"av1", VF_AV1},
+        {"ffv1", VF_FFV1}, {"prores", VF_PRORES}, {"opus", AF_OPUS}, {"flac", AF_FLAC},
+        {"mjpeg", VF_MJPEG}, {"eac3", AF_EAC3}};
+    if (const auto it = more.find(codec); extended && it != more.end())
+        return it->second;
     static const std::map<std::string, uint32_t> formats = {
         {"mpeg1video", VF_MPEG1}, {"mpeg2video", VF_MPEG2}, {"mpeg4", VF_MPEG4},     {"h264", VF_H264},
-        {"h263", VF_H263},        {"hevc", VF_HEVC},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
+        {"h263", VF_H263},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
         {"dts", AF_DTS},          {"aac", AF_AAC},          {"pcm_dvd", AF_PCM_BE},  {"pcm_s16be", AF_PCM_BE},
         {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS}};
     const auto it = formats.find(codec);
     return it == formats.end() ? 0 : it->second;
-}
-
-// FormatOf, and the formats only extensions report.
-uint32_t RecordFormatOf(const std::string& codec)
-{
-    static const std::map<std::string, uint32_t> formats = {{"hevc", VF_HEVC}, {"av1", VF_AV1},   {"mjpeg", VF_MJPEG},
-                                                            {"eac3", AF_EAC3}, {"opus", AF_OPUS}, {"flac", AF_FLAC}};
-    const auto it = formats.find(codec);
-    return it == formats.end() ? FormatOf(codec) : it->second;
 }
 
 // A stream's transport stream_type. ffprobe shows none for SCTE-35 (0x86), and "AC-3" for HDMV's AC-3 (0x81).
@@ -191,11 +191,13 @@ const std::set<uint32_t> kListedVideo = {0x01, 0x02, 0x1B, 0x20};
 const std::set<uint32_t> kListedAudio = {0x03, 0x04, 0x0F, 0x11, 0x80, 0x81, 0x83, 0x85, 0x86, 0xA2};
 
 // Matroska tracks with a record: MPEG and H.264 video or a VfW FourCC (ffprobe shows its tag), MPEG audio, AC-3,
-// DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PGS and VobSub get none.
-bool Described(const FfprobeStream& s)
+// DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PGS and VobSub get one only with extensions.
+bool Described(const FfprobeStream& s, bool extended)
 {
-    return (FormatOf(s.codec) && !s.codec.starts_with("pcm") && s.codec != "amr_nb" && s.codec != "h263") ||
-           s.codec == "subrip" || (s.type == "video" && s.tag != 0);
+    return (FormatOf(s.codec, extended) && !s.codec.starts_with("pcm") && s.codec != "amr_nb" &&
+            s.codec != "h263") ||
+           s.codec == "subrip" || (s.type == "video" && s.tag != 0) ||
+           (extended && (s.codec == "hdmv_pgs_subtitle" || s.codec == "dvd_subtitle"));
 }
 
 using Box = std::tuple<uint32_t, size_t, size_t>;  // type, body start, end
@@ -295,6 +297,9 @@ int64_t PackStart(const std::vector<uint8_t>& bytes, int64_t position)
 
 // The rows that read otherwise with every extension on; the other rows hold in both modes.
 const std::vector<Row> kExtendedRows = {
+    {"m2ts_avchd_stub.mts", MK_MPEG2_TRANSPORT, {{NoPrograms, 1}},
+     "seven whole 192-byte packets with a PAT; the transport demultiplexer syncs on more than seven"},
+    {"mpeg2ps_ac3_privstream1.ps", MK_MPEG2_PROGRAM, {}, "one pack whose packets end with the file"},
     {"es_h264_high444_320x240_25fps.h264", MK_H264_ES},
     {"es_hevc_320x240_25fps.hevc", MK_HEVC_ES},
     {"es_mpeg4_320x240_25fps.m4v", MK_MPEG4_VIDEO_ES, {{FrameRate, 29.97}}, kVolRate},
@@ -306,6 +311,15 @@ const std::vector<Row> kExtendedRows = {
      "no DisplayWidth/DisplayHeight; the High 4:4:4 Predictive SPS is read: progressive; ffprobe moves the AAC track "
      "by its CodecDelay"},
     {"3gp_amrnb_audio.3gp", MK_MP4},
+    {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA, {}, "FFV1 by its VfW FourCC; FLAC from its STREAMINFO"},
+    {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
+     "FLAC from its STREAMINFO; no display size for H.264"},
+    {"mkv_ffv1_nocues_blockgroups.mkv", MK_MATROSKA, {{NoTimes, 1}},
+     "FFV1 by its VfW FourCC, its display size the pixel size; without Cues and SeekHead no times"},
+    {"mkv_h264_ac3_pgs_laced.mkv", MK_MATROSKA, {{FrameRate, 599.99}},
+     "the PGS track is listed; DefaultDuration 1666667 ns: trunc(10^11 / 1666667) / 100 = 599.99"},
+    {"mkv_h264_ac3_vobsub.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
+     "the VobSub track is listed; no display size"},
     {"mov_ios9_mebx.mov", MK_MP4, {{AspectX, 16}, {AspectY, 9}}, "ffprobe gives no aspect; 1280x720 is 16:9"},
     {"mov_iphone_rotated.mov", MK_MP4, {{FrameRate, 23.99}, {AspectX, 4}, {AspectY, 3}, {NoFrameDurations, 1}},
      "24 of 25 sample deltas are 25/600 s: a constant rate, 416667 x 100 ns, 23.99 fps (ffprobe 24.08, MediaInfo "
@@ -321,6 +335,13 @@ const std::vector<Row> kExtendedRows = {
      "delay), so the audio frame duration, the end of the second sample, is 4864/48000 s"},
     {"ts_h264_1024x576_aac.ts", MK_MPEG2_TRANSPORT, {{AspectX, 16}, {AspectY, 9}},
      "square pels 100 x 1024 / 576 = 177 give 16:9; the ADTS frames make the stream_type 4 audio AAC"},
+    {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_WEBM, {{AudioStart, 0}},
+     "DocType \"webm\"; six channels from the OpusHead; ffprobe moves the Opus track by its CodecDelay"},
+    {"webm_vp8_320x240_25fps_vorbis_44k_stereo.webm", MK_WEBM, {}, "DocType \"webm\": read as Matroska"},
+    {"webm_vp9_320x240_25fps_opus_48k_stereo.webm", MK_WEBM, {{AudioStart, 0}},
+     "DocType \"webm\"; Opus channels from its OpusHead, decoded at 48 kHz; ffprobe moves the Opus track by its "
+     "CodecDelay (7 ms)"},
+    {"webm_vp9_320x240.webm", MK_WEBM, {}, "DocType \"webm\""},
 };
 
 class Conformance : public md::test::TimeTableHost {
@@ -366,6 +387,8 @@ protected:
         VideoInfo video{};
         if (kind == MK_UNKNOWN) {
             EXPECT_EQ(m_detector->GetVideoInfo(&video), E_INVALIDARG);
+        } else if (kind >= MK_MPEG1_SYSTEM && kind <= MK_DVD_VR && !ref.First("video")) {
+            CheckAudio(Got<AudioInfo>(&IMediaDetect5::GetAudioInfo), *ref.First("audio"), true);
         } else if (kind >= MK_MPEG1_SYSTEM && kind <= MK_DVD_VR) {
             CheckProgramStream(ref);
             CheckTimeTable(file, *ref.First("video"));
@@ -381,14 +404,14 @@ protected:
             EXPECT_EQ(m_detector->GetVideoInfo(&video), E_NOTIMPL);
             if (kind == MK_MPEG2_TRANSPORT)
                 CheckTransport(ref);
-            else if (kind == MK_MATROSKA)
+            else if (kind == MK_MATROSKA || kind == MK_WEBM)  // WebM is checked as Matroska
                 CheckMatroska(ref);
             else  // elementary streams have no time range
                 Duration(E_FAIL);
         }
         // The duration runs from the start to the later of the two ends.
         TimeRangeInfo range{};
-        if (kind != MK_MATROSKA && m_detector->GetTimeRangeInfo(&range) == S_OK) {
+        if (kind != MK_MATROSKA && kind != MK_WEBM && m_detector->GetTimeRangeInfo(&range) == S_OK) {
             EXPECT_EQ(Duration(), std::max(range.videoEndTime, range.audioEndTime) - range.startTime);
         }
     }
@@ -417,7 +440,7 @@ protected:
     {
         const uint32_t order = s.fieldOrder == "tt" ? 1 : s.fieldOrder == "bb" ? 2 : 0;
         EXPECT_EQ(std::tuple(v.format, v.width, v.height, v.fieldOrder),
-                  std::tuple(RecordFormatOf(s.codec), s.width, s.height, uint32_t(Get(FieldOrder, order))))
+                  std::tuple(FormatOf(s.codec, m_extended), s.width, s.height, uint32_t(Get(FieldOrder, order))))
             << s.fieldOrder;
         if (Has(AspectX)) {
             EXPECT_EQ(std::tuple(v.aspectX, v.aspectY), std::tuple(Get(AspectX, 0), Get(AspectY, 0)));
@@ -432,8 +455,8 @@ protected:
     void CheckAudio(const AudioInfo& a, const FfprobeStream& s, bool framesRead)
     {
         EXPECT_EQ(std::tuple(a.format, a.channels, a.sampleRate),
-                  std::tuple(uint32_t(Get(AudioFormat, RecordFormatOf(s.codec))), uint32_t(Get(Channels, s.channels)),
-                             uint32_t(Get(SampleRate, s.sampleRate))));
+                  std::tuple(uint32_t(Get(AudioFormat, FormatOf(s.codec, m_extended))),
+                             uint32_t(Get(Channels, s.channels)), uint32_t(Get(SampleRate, s.sampleRate))));
         if (s.codec.starts_with("pcm")) { EXPECT_EQ(a.bitsPerSample, s.bitsPerSample); }
         if (const double layer = Get(MpegLayer, s.codec == "mp2" ? 2 : 0); layer != 0) {
             MpegAudioLayerInfo info{};
@@ -607,7 +630,9 @@ protected:
             ref.programs ? *ref.programs : std::vector<md::test::FfprobeProgram>{{0, ref.streams}};
         Duration(E_FAIL);  // no demultiplexer yet
         uint32_t count = 0, pmtPids[64] = {};
-        ASSERT_EQ(m_detector->GetTransportPrograms(&count, pmtPids, 0), S_OK);
+        ASSERT_EQ(m_detector->GetTransportPrograms(&count, pmtPids, 0), Has(NoPrograms) ? E_FAIL : S_OK);
+        if (Has(NoPrograms))
+            return;
         ASSERT_EQ(count, programs.size());
         StreamSelection selection{};
         for (uint32_t i = 0; i < count; ++i) {
@@ -677,7 +702,7 @@ protected:
     {
         std::vector<uint32_t> wantVideo, wantAudio, wantText;
         for (const FfprobeStream& s : ref.streams) {
-            if (Described(s))
+            if (Described(s, m_extended))
                 (s.type == "video" ? wantVideo : s.type == "audio" ? wantAudio : wantText).push_back(s.track);
         }
         Duration(E_FAIL);  // no demultiplexer yet

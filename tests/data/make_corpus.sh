@@ -303,6 +303,20 @@ enc webm_vp8_320x240_25fps_vorbis_44k_stereo.webm "" \
     -c:a libvorbis -q:a 2 \
     -f webm
 
+# WebM: AV1 + 5.1 Opus (channel mapping family 1 in the OpusHead).
+enc webm_av1_320x240_25fps_opus_48k_5.1.webm "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(surround 48000 1)" \
+    -c:v libaom-av1 -b:v 150k -g 25 -cpu-used 8 -row-mt 0 -tiles 1x1 -threads 1 \
+    -c:a libopus -b:a 96k \
+    -f webm
+
+# Matroska: H.264 + FLAC (STREAMINFO in CodecPrivate).
+enc mkv_h264_320x240_25fps_flac_48k_stereo.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a flac -compression_level 12 -sample_fmt s16 \
+    -f matroska
+
 # --------------------------------------------------------------------------
 # Raw video elementary streams
 # --------------------------------------------------------------------------

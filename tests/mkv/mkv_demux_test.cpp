@@ -301,6 +301,64 @@ TEST(MkvDocType, PaddedOrMissingDocTypeWithTheHeaderExtension)
     }
 }
 
+// The WebM codecs get records in WebM files (read only with MD_EXT_WEBM) or with MD_EXT_MATROSKA_CODECS, the other
+// extended codecs only with the latter. Channels, rates and bits come from the codec's own header: OpusHead (RFC
+// 7845 5.1; decoded at 48 kHz whatever the track says) and FLAC STREAMINFO; the display size defaults to the pixels.
+TEST(MkvExtendedCodecs, RecordsByBitAndDocType)
+{
+    const std::vector<uint8_t> opusHead = {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 1, 6, 0x38, 0x01, 0x44, 0xAC,
+                                           0,   0,   0,   0,   1,   4,   2,   0,   1, 2, 3,    4,    5};
+    // 96000 Hz (0x17700 in 20 bits), 6 channels (101), 24 bits (10111): 17 70 0B 70.
+    std::vector<uint8_t> flac = {'f', 'L', 'a', 'C', 0x80, 0, 0, 34, 0x10, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0x17, 0x70,
+                                 0x0B, 0x70};
+    flac.resize(8 + 34);
+    std::vector<uint8_t> bitmapInfo(40);
+    std::memcpy(&bitmapInfo[16], "FFV1", 4);  // biCompression
+    const std::vector<MkvTrack> tracks = {
+        {.number = 1, .codecId = "V_VP9", .pixelWidth = 640, .pixelHeight = 360},
+        {.number = 2, .type = 2, .codecId = "A_OPUS", .codecPrivate = opusHead, .samplingFrequency = 44100},
+        {.number = 3, .type = 2, .codecId = "A_FLAC", .codecPrivate = flac},
+        {.number = 4, .codecId = "V_MS/VFW/FOURCC", .codecPrivate = bitmapInfo},
+        {.number = 5, .type = 17, .codecId = "S_HDMV/PGS"}};
+    using Listed = std::vector<std::pair<uint32_t, StreamCodec>>;
+    const Listed base = {{4, StreamCodec::VfwVideo}};
+    const Listed webm = {{1, StreamCodec::Vp9}, {2, StreamCodec::Opus}, {4, StreamCodec::VfwVideo}};
+    const Listed all = {{1, StreamCodec::Vp9}, {2, StreamCodec::Opus}, {3, StreamCodec::Flac}, {4, StreamCodec::Ffv1},
+                        {5, StreamCodec::Pgs}};
+    const uint32_t kWebm = MD_EXT_WEBM, kCodecs = MD_EXT_MATROSKA_CODECS;
+    for (const auto& [docType, mask, listed] :
+         {std::tuple("matroska", 0u, base), std::tuple("matroska", kWebm, base), std::tuple("webm", 0u, Listed{}),
+          std::tuple("webm", kWebm, webm), std::tuple("webm", kCodecs, Listed{}), std::tuple("matroska", kCodecs, all),
+          std::tuple("webm", kWebm | kCodecs, all)}) {
+        const auto file = mdtest::MatroskaFile({.duration = 1000, .tracks = tracks, .docType = docType});
+        MemoryInputStream probed{std::vector<uint8_t>(file)};
+        const bool matroska = std::string_view(docType) == "matroska";
+        const int32_t kind = matroska ? int32_t(MK_MATROSKA_PROBED) : (mask & kWebm) ? int32_t(MK_WEBM) : 0;
+        EXPECT_EQ(ProbeMatroskaStream(probed, false, (mask & kWebm) != 0), kind) << docType << mask;
+        for (const auto& [video, audio] : {std::pair(1u, 2u), std::pair(4u, 3u)}) {
+            MKVDemux demux;
+            demux.SetExtensions(mask);
+            demux.SelectTracks(video, 0, audio, 0);
+            MemoryInputStream input{std::vector<uint8_t>(file)};
+            StreamList streams;
+            EXPECT_EQ(demux.Parse(&input, &streams), kind != 0 ? 1u : 0u);
+            Listed got;
+            for (uint32_t i = 0; i < streams.Count(); ++i)
+                got.emplace_back(streams.At(i)->streamId, streams.At(i)->codec);
+            EXPECT_EQ(got, listed) << docType << mask;
+            if (listed != all)
+                continue;
+            // The pixels 640x360 snap to 16:9; the FFV1 track's 720x576 (the builder's) stays.
+            const StreamRecord& v = *streams.At(video == 1 ? 0 : 3);
+            const AudioParams& a = streams.At(audio - 1)->audio;
+            EXPECT_EQ(std::tuple(v.video.aspectX, v.video.aspectY, v.progressive, a.sampleRate, a.channels,
+                                 a.bitsPerSample),
+                      video == 1 ? std::tuple(16u, 9u, uint8_t(1), 48000u, 6u, 0u)
+                                 : std::tuple(720u, 576u, uint8_t(1), 96000u, 6u, 24u));  // 125: no snap
+        }
+    }
+}
+
 // Clusters of uneven sizes across the 2 MiB chunks and the bit-rate budgets, whole and cut short.
 TEST(MkvDemuxMeasure, WalkFindsWhatTheChunkedReaderFinds)
 {

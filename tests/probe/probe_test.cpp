@@ -14,10 +14,10 @@ namespace {
 using namespace mdtest;
 using md::MemoryInputStream;
 
-int32_t Probe(const ByteVec& bytes, uint32_t hint = 0)
+int32_t Probe(const ByteVec& bytes, uint32_t hint = 0, uint32_t extensions = 0)
 {
     MemoryInputStream s(bytes.data(), bytes.size());
-    return ProbeMediaKind(&s, hint);
+    return ProbeMediaKind(&s, hint, extensions);
 }
 
 ByteVec Flip(ByteVec bytes, size_t at, uint8_t bits) { return bytes[at] ^= bits, bytes; }
@@ -76,6 +76,36 @@ TEST(Probe, Mp4FtypAndTheBoxWalk)
     for (const ByteVec& bytes : {huge, tiny}) {
         MemoryInputStream s(bytes.data(), bytes.size());
         EXPECT_EQ(std::pair(ProbeMp4Atoms(s), s.Reads() <= 2), std::pair(0, true)) << bytes.size();
+    }
+}
+
+// Whole structures below the size the base tests need: found with MD_EXT_SMALL_FILES only, and only whole.
+TEST(Probe, SmallWholeStructures)
+{
+    ByteVec ts;  // seven 192-byte packets: a time code, then a PAT and null packets
+    for (int k = 0; k < 7; ++k)
+        Append(ts, Concat({ByteVec{0, 0, 0, uint8_t(k)}, TsPacket(k == 0 ? 0 : 0x1FFF, k == 0, 0, ByteVec{0})}));
+    ByteVec pack = Mpeg2Pack(0, {PesPacket(0xBD, Ac3FrameStart(0, 10, 8, 2, false, 1900))}, 2048);
+    const ByteVec moov = BoxBuilder().Begin("moov").BeginFull("mvhd", 0, 0).Zeros(96).End().End().Take();
+    const ByteVec trak = BoxBuilder().Begin("moov").Begin("trak").End().End().Take();
+    struct Case {
+        const char* name;
+        ByteVec bytes;
+        int32_t kind;
+    };
+    const Case cases[] = {
+        {"7 x 192-byte packets with a PAT", ts, MK_MPEG2_TRANSPORT},
+        {"one sync byte lost", Flip(ts, 4 * 192 + 4, 0x01), 0},
+        {"no PAT", Flip(ts, 4 + 2, 0x01), 0},  // PID 1
+        {"one 2048-byte pack of AC-3", pack, MK_MPEG2_PROGRAM},
+        {"a pack whose packet runs past the file", ByteVec(pack.begin(), pack.end() - 1), 0},
+        {"'moov' with its 'mvhd', no 'mdat'", moov, MK_MP4},
+        {"'moov' starting with another box", trak, 0},
+        {"a box past the end", Concat({moov, ByteVec{0, 0, 0, 9, 'f', 'r', 'e', 'e'}}), 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Probe(c.bytes), 0) << c.name;
+        EXPECT_EQ(Probe(c.bytes, 0, MD_EXT_SMALL_FILES), c.kind) << c.name;
     }
 }
 
@@ -155,8 +185,9 @@ TEST(ProbeRandomData, IsNeverTakenForAStructuredKind)
     for (const size_t size : std::initializer_list<size_t>{1, 1301, 2041, 2049, 117600, kProbeBufferSize + 50000})
         for (uint32_t seed = 1; seed <= 12; ++seed) {
             auto bytes = RandomBytes(size, seed * 1000003u + uint32_t(size));
-            EXPECT_EQ(std::tuple(Probe(bytes), md::ProbeCdxa(bytes.data(), std::min<size_t>(size, kProbeBufferSize))),
-                      std::tuple(0, 0))
+            EXPECT_EQ(std::tuple(Probe(bytes), Probe(bytes, 0, MD_EXT_ALL),
+                                 md::ProbeCdxa(bytes.data(), std::min<size_t>(size, kProbeBufferSize))),
+                      std::tuple(0, 0, 0))
                 << "size " << size << " seed " << seed;
             if (size >= ts.size()) {
                 std::copy(ts.begin(), ts.end(), bytes.begin());
@@ -169,10 +200,12 @@ TEST(ProbeRandomData, IsNeverTakenForAStructuredKind)
         auto bytes = RandomBytes(200000, seed);
         for (auto& b : bytes)
             b = kAlphabet[b % sizeof(kAlphabet)];
-        const uint32_t kind = uint32_t(Probe(bytes));
-        EXPECT_TRUE(kind != MK_MPEG2_TRANSPORT && kind != MK_DIRECTV &&
-                    (kind < MK_MPEG1_VIDEO_ES || kind > MK_MPEG4_VIDEO_ES))
-            << seed << ": " << kind;
+        for (const uint32_t extensions : {0u, uint32_t(MD_EXT_ALL)}) {
+            const uint32_t kind = uint32_t(Probe(bytes, 0, extensions));
+            EXPECT_TRUE(kind != MK_MPEG2_TRANSPORT && kind != MK_DIRECTV &&
+                        (kind < MK_MPEG1_VIDEO_ES || kind > MK_MPEG4_VIDEO_ES) && kind < MK_H264_ES)
+                << seed << ": " << kind;
+        }
     }
     // The DirecTV test alone (top bits of bytes 130 apart) accepts most random data: the host's hint guards it.
     const auto bytes = RandomBytes(65536, 42);
