@@ -25,6 +25,13 @@ std::unique_ptr<StreamRecord> DescribeMpeg4Visual(const uint8_t* p, uint32_t len
         return nullptr;
     rec->streamClass = StreamClass::Video;
     rec->codec = StreamCodec::Mpeg4Video;
+    // Without fixed_vop_rate the VOL's rate is a default: the VOP times tell the real one.
+    double fps = 0;
+    if (info->unfixedVopResolution != 0 && Mpeg4VopRate(p, len, info->unfixedVopResolution, fps)) {
+        info->frameRate = fps;
+        info->frameDuration = static_cast<int64_t>(1e7 / fps);
+        info->statedFrameDuration = static_cast<uint32_t>(info->frameDuration);
+    }
     ApplySequenceHeader(*info, *rec);
     rec->progressive = 1;
     // The configuration headers run from the first start code to the first group_of_VOP or VOP.

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <vector>
 
+#include "es/bit_reader.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
 #include "input/ring_buffer.h"
@@ -297,7 +299,8 @@ bool ParseVolHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info)
     rb.GetBits(1);
     bool rateRead = false;
     double fps = 29.97;
-    if (rb.GetBits(1)) {  // fixed_vop_rate
+    const bool fixedRate = rb.GetBits(1);
+    if (fixedRate) {
         const uint32_t increment = rb.GetBits(std::bit_width(resolution));
         if (increment != 0) {
             fps = static_cast<double>(resolution) / increment;
@@ -339,7 +342,39 @@ bool ParseVolHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info)
     info.reserved[0] = 0;
     info.reserved[1] = 0;
     info.reserved2 = 0;
+    info.unfixedVopResolution = fixedRate ? 0 : resolution;
     info.headerLength = headerLength;
+    return true;
+}
+
+bool Mpeg4VopRate(const uint8_t* p, uint32_t len, uint32_t resolution, double& fps)
+{
+    if (p == nullptr || resolution == 0)
+        return false;
+    // vop_time_increment takes the bits that (resolution - 1) needs, at least one.
+    const int bits = std::max(1, int(std::bit_width(resolution - 1)));
+    std::vector<uint32_t> increments;
+    for (uint32_t at = FindCode(p, len, 0xB6); Has(len, at, 4) && increments.size() < 32;) {
+        const uint32_t body = at + 4;
+        BitReader br(p + body, std::min<uint32_t>(len - body, 8));
+        br.Bits(2);  // vop_coding_type
+        uint32_t seconds = 0;
+        while (br.Bit() && !br.Overrun())
+            ++seconds;  // modulo_time_base
+        br.Bit();       // marker_bit
+        const uint32_t increment = br.Bits(bits);
+        if (!br.Overrun() && seconds == 0 && increment < resolution)
+            increments.push_back(increment);
+        at = body + FindCode(p + body, len - body, 0xB6);
+    }
+    std::sort(increments.begin(), increments.end());
+    uint32_t step = 0;
+    for (size_t i = 1; i < increments.size(); ++i)
+        if (const uint32_t d = increments[i] - increments[i - 1]; d != 0 && (step == 0 || d < step))
+            step = d;
+    if (step == 0)
+        return false;
+    fps = double(resolution) / step;
     return true;
 }
 

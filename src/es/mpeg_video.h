@@ -31,6 +31,8 @@ struct SequenceHeaderInfo {
     uint32_t aspectY;
     uint32_t reserved[2];
     uint32_t reserved2;
+    // MPEG-4: vop_time_increment_resolution when fixed_vop_rate is 0 (the rate then is a default), else 0.
+    uint32_t unfixedVopResolution;
     // MPEG-1/2: bytes of the sequence header with its quantiser matrices (12, 76
     // or 140). MPEG-4: offset from the buffer start of the first group_of_VOP or
     // VOP start code after the VOL, or -1 when none follows.
@@ -97,6 +99,12 @@ bool ReadFieldOrder(const uint8_t* p, uint32_t len, uint32_t& order, uint8_t& pr
 // the aspect ratio; headerLength is the offset of the first group_of_VOP or VOP
 // start code after the VOL (-1 when none). On false info is untouched.
 bool ParseVolHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info);
+
+// The VOP rate of an MPEG-4 Visual stream whose VOL states no fixed_vop_rate: the VOP headers of the buffer that
+// lie in its first second (modulo_time_base 0) give their vop_time_increment; resolution over the smallest
+// difference between two of them (in display order, whatever the coding order) is the rate. False when fewer than
+// two such VOPs differ.
+bool Mpeg4VopRate(const uint8_t* p, uint32_t len, uint32_t resolution, double& fps);
 
 // Copies the sequence-level headers into area1 and the picture-level headers into
 // area2, each unit running from its start code to the next one.

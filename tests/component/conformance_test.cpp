@@ -45,7 +45,6 @@ constexpr char kVcd[] =
     "MPEG-1 packs at video CD rates, but a video CD keeps kind 3 only with a 352-wide picture at exactly 4:3, and "
     "MPEG-1 gives width : height x pel aspect";
 constexpr char kBareAnnexB[] = "bare H.264 and HEVC are not among the recognised elementary kinds";
-constexpr char kVolRate[] = "a VOL without fixed_vop_rate is taken as 29.97 fps";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -302,8 +301,8 @@ const std::vector<Row> kExtendedRows = {
     {"mpeg2ps_ac3_privstream1.ps", MK_MPEG2_PROGRAM, {}, "one pack whose packets end with the file"},
     {"es_h264_high444_320x240_25fps.h264", MK_H264_ES},
     {"es_hevc_320x240_25fps.hevc", MK_HEVC_ES},
-    {"es_mpeg4_320x240_25fps.m4v", MK_MPEG4_VIDEO_ES, {{FrameRate, 29.97}}, kVolRate},
-    {"es_mpeg4_320x240_25fps_novos.m4v", MK_MPEG4_VIDEO_ES, {{FrameRate, 29.97}}, kVolRate},
+    {"es_mpeg4_320x240_25fps.m4v", MK_MPEG4_VIDEO_ES, {}, "no fixed_vop_rate: the rate from the VOP times"},
+    {"es_mpeg4_320x240_25fps_novos.m4v", MK_MPEG4_VIDEO_ES},
     {"h264_es_128x128.h264", MK_H264_ES, {{AspectX, 1}, {AspectY, 1}}, "ffprobe gives no aspect; 128x128 is 1:1"},
     {"mpeg4v_es_120x96.cmp", MK_MPEG4_VIDEO_ES, {{AspectX, 120}, {AspectY, 96}},
      "square pels give width:height unreduced"},

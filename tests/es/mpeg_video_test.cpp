@@ -143,6 +143,43 @@ TEST(StartCode, PictureType)
         EXPECT_EQ(PictureType(Slice(0, t).data(), Len(Slice(0, t)), kModeH264), expect[t]) << t;
 }
 
+// VOP headers (ISO/IEC 14496-2 6.2.5): vop_coding_type, modulo_time_base ones and its 0, marker, vop_time_increment
+// in the bits (resolution - 1) needs; the rate is resolution over the smallest step between VOP times.
+TEST(MpegVideo, Mpeg4VopRate)
+{
+    const auto vops = [](int bits, std::vector<std::pair<int, uint32_t>> times) {  // (seconds, increment)
+        ByteVec out;
+        for (auto [seconds, increment] : times) {
+            mdtest::BitWriter w;
+            w.Put(0x1B6, 32), w.Put(1, 2);
+            for (int i = 0; i < seconds; ++i)
+                w.PutBit(true);
+            w.PutBit(false), w.PutBit(true), w.Put(increment, bits), w.PutBit(true), w.Put(0x3F, 6);
+            const auto& b = w.Bytes();
+            out.insert(out.end(), b.begin(), b.end());
+        }
+        return out;
+    };
+    struct Case {
+        const char* name;
+        uint32_t resolution;
+        ByteVec bytes;
+        double fps;  // 0: no rate
+    } const cases[] = {
+        {"B-VOPs between: coding order 0 2 1 4 3", 25, vops(5, {{0, 0}, {0, 2}, {0, 1}, {0, 4}, {0, 3}}), 25},
+        {"NTSC ticks", 30000, vops(15, {{0, 0}, {0, 1001}, {0, 2002}}), 30000.0 / 1001},
+        {"resolution 16 takes 4 bits", 16, vops(4, {{0, 0}, {0, 2}, {0, 4}}), 8},
+        {"the next second's VOPs are left out", 25, vops(5, {{0, 20}, {1, 0}, {0, 24}}), 6.25},
+        {"one VOP", 25, vops(5, {{0, 3}}), 0},
+        {"repeated times", 25, vops(5, {{0, 3}, {0, 3}}), 0},
+    };
+    for (const Case& c : cases) {
+        double fps = 0;
+        EXPECT_EQ(md::Mpeg4VopRate(c.bytes.data(), uint32_t(c.bytes.size()), c.resolution, fps), c.fps != 0) << c.name;
+        EXPECT_DOUBLE_EQ(fps, c.fps) << c.name;
+    }
+}
+
 TEST(MpegVideo, NormalizeFrameRate)
 {
     // The bounds are single-precision: 29.98f is a little below 29.98, 59.90f above 59.90, 60.01f below 60.01.
