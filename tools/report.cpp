@@ -270,6 +270,9 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
                 info->GetInfo(f.id, &(flags.*f.flag));
             r.mp4Flags = flags;
             info->GetInfo(MDI_THUMBNAIL_LENGTH, &r.thumbnailLength);
+            uint32_t rotation = 0;
+            if (SUCCEEDED(info->GetInfo(MDI_VIDEO_ROTATION, &rotation)))
+                r.videoRotation = rotation;
             RecordingTime date{};
             if (SUCCEEDED(info->GetInfo(MDI_RECORDING_TIME, &date)) && !IsZero(date))
                 r.recordingTime = date;
@@ -375,6 +378,8 @@ std::string DescribeMp4(const FileReport& r)
         add("recorded " + FormatRecordingTime(*r.recordingTime, ' '));
     if (r.thumbnailLength > 0)
         add("thumbnail " + std::to_string(r.thumbnailLength) + " bytes");
+    if (r.videoRotation != 0)
+        add("rotated " + std::to_string(r.videoRotation));
     return s.empty() ? "none" : s;
 }
 
@@ -490,6 +495,8 @@ nlohmann::ordered_json ToJson(const FileReport& r)
                     {"thumbnailLength", r.thumbnailLength}};
         j["mp4"]["recordingTime"] =
             r.recordingTime ? nlohmann::ordered_json(FormatRecordingTime(*r.recordingTime, 'T')) : nullptr;
+        if (r.videoRotation != 0)
+            j["mp4"]["rotation"] = r.videoRotation;
     }
     if (!r.programs.empty()) {
         auto programs = nlohmann::ordered_json::array();

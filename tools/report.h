@@ -32,6 +32,7 @@ struct FileReport {
     // MP4 files: the flags and the camera's thumbnail length.
     std::optional<Mp4Flags> mp4Flags;
     uint32_t thumbnailLength = 0;
+    uint32_t videoRotation = 0;  // clockwise degrees; only with MD_EXT_MP4
     // The camera's recording date; absent when the detector reports it all zero.
     std::optional<RecordingTime> recordingTime;
     // The thumbnail bytes, read only when ExamineOptions::thumbnail asks for them.

@@ -91,6 +91,7 @@ void ZPMediaDetect::Reset()
     m_encoderMarker = 0;
     m_fieldCoding = 0;
     m_mp4Flags = {};
+    m_videoRotation = 0;
     m_tsRegistrationFlag = 0;
     m_recordingTime = {};
 }
@@ -218,6 +219,7 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
                   .hasVideo = hasVideo,
                   .hasAudio = hasAudio,
                   .moovFirst = demux->IsMoovFirst()};
+    m_videoRotation = demux->VideoRotation();
     if (demux->IsCameraFile()) {
         Mp4CreationDate date{};
         demux->GetCreationDate(date);
@@ -386,6 +388,11 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     case MDI_TS_REGISTRATION: Put(out, m_tsRegistrationFlag); return S_OK;
     case MDI_AAC_CLASS: Put(out, m_aacClass); return S_OK;
     case MDI_EXTENSIONS: Put(out, m_extensions); return S_OK;
+    case MDI_VIDEO_ROTATION:
+        if (!Has(MD_EXT_MP4))
+            return E_INVALIDARG;
+        Put(out, m_videoRotation);
+        return S_OK;
     default: return E_INVALIDARG;
     }
 }

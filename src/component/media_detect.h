@@ -115,6 +115,7 @@ private:
     int64_t m_firstVideoTime = -1;
     uint32_t m_fieldCoding = 0;
     Mp4Flags m_mp4Flags{};
+    uint32_t m_videoRotation = 0;  // clockwise degrees of the first MP4 video track (MD_EXT_MP4)
     uint8_t m_tsRegistrationFlag = 0;
     std::array<uint8_t, 16> m_recordingTime{};
     std::vector<uint8_t> m_thumbnail;

@@ -44,7 +44,8 @@ bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
     case MK_MP4:
         if (!m_mp4Boxes)
             m_mp4Boxes = ReadMp4File(m_path, Has(MD_EXT_MP4_TRAILING_BYTES));
-        if (!ScanMp4TimeRange(m_mp4Boxes.get(), m_mp4Flags.hasVideo != 0, m_mp4Flags.hasAudio != 0, *range))
+        if (!ScanMp4TimeRange(m_mp4Boxes.get(), m_mp4Flags.hasVideo != 0, m_mp4Flags.hasAudio != 0, *range,
+                              Has(MD_EXT_FRAME_RATES)))
             return false;
         break;
     default:

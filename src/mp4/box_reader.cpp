@@ -181,6 +181,11 @@ std::unique_ptr<Mp4Box> ReadTkhd(Bytes box, size_t hl, int)
     rec->trackId = r.U32();
     r.Skip(4);  // reserved
     rec->duration = wide ? r.U64() : r.U32();
+    r.Skip(16);  // reserved, layer, alternate_group, volume, reserved
+    for (int32_t& m : rec->matrix)
+        m = static_cast<int32_t>(r.U32());
+    if (r.failed())
+        rec->matrix = {};
     return rec;
 }
 
@@ -595,6 +600,21 @@ constexpr BoxHandler kBoxHandlers[] = {
     Leaf(".mp3", ReadEntry<ReadAudioEntry>),
     Leaf("samr", ReadEntry<ReadAmrEntry>),
     Leaf("sawb", ReadEntry<ReadAmrEntry>),
+    Leaf("mjpa", ReadEntry<ReadVisualEntry>),
+    Leaf("mjpb", ReadEntry<ReadVisualEntry>),
+    Leaf("av01", ReadEntry<ReadAv01Entry>),
+    Leaf("hvc1", ReadEntry<ReadHevcEntry>),
+    Leaf("hev1", ReadEntry<ReadHevcEntry>),
+    Leaf("Opus", ReadEntry<ReadOpusEntry>),
+    Leaf("fLaC", ReadEntry<ReadFlacEntry>),
+    Leaf("ac-3", ReadEntry<ReadAc3Entry>),
+    Leaf("ec-3", ReadEntry<ReadAc3Entry>),
+    Leaf("lpcm", ReadEntry<ReadPcmEntry>),
+    Leaf("in24", ReadEntry<ReadPcmEntry>),
+    Leaf("in32", ReadEntry<ReadPcmEntry>),
+    Leaf("fl32", ReadEntry<ReadPcmEntry>),
+    Leaf("fl64", ReadEntry<ReadPcmEntry>),
+    Leaf("NONE", ReadEntry<ReadPcmEntry>),
 };
 
 const BoxHandler* FindHandler(uint32_t type)

@@ -10,6 +10,7 @@
 
 #include "es/audio_headers.h"
 #include "es/h264.h"
+#include "es/hevc.h"
 #include "es/mpeg_video.h"
 #include "mp4/sample_entry.h"
 #include "mp4/sample_table.h"
@@ -46,6 +47,21 @@ constexpr uint32_t kRaw = FourCC("raw ");
 constexpr uint32_t kTwos = FourCC("twos");
 constexpr uint32_t kMp3 = FourCC(".mp3");
 constexpr uint32_t kSamr = FourCC("samr");
+constexpr uint32_t kMjpa = FourCC("mjpa");
+constexpr uint32_t kMjpb = FourCC("mjpb");
+constexpr uint32_t kAv01 = FourCC("av01");
+constexpr uint32_t kHvc1 = FourCC("hvc1");
+constexpr uint32_t kHev1 = FourCC("hev1");
+constexpr uint32_t kOpus = FourCC("Opus");
+constexpr uint32_t kFlac = FourCC("fLaC");
+constexpr uint32_t kAc3 = FourCC("ac-3");
+constexpr uint32_t kEc3 = FourCC("ec-3");
+constexpr uint32_t kLpcm = FourCC("lpcm");
+constexpr uint32_t kIn24 = FourCC("in24");
+constexpr uint32_t kIn32 = FourCC("in32");
+constexpr uint32_t kFl32 = FourCC("fl32");
+constexpr uint32_t kFl64 = FourCC("fl64");
+constexpr uint32_t kNone = FourCC("NONE");
 
 // The camera maker's text in 'OLYM' and '©inf' boxes, without its NUL.
 constexpr size_t kMakerTextLength = sizeof(kCameraMakerText) - 1;
@@ -119,13 +135,18 @@ void AspectFromPictureSize(StreamRecord& rec)
 
 // Frame duration from the track's typical sample duration (or, without a time
 // scale or sample durations, from the composition offsets of the first
-// second), and the frame rate to two decimals: 333667 gives 29.97.
-void ApplyFrameTiming(StreamRecord& rec, const Mp4Box* trak, const Mp4Box* root, bool snapFrameRate)
+// second), and the frame rate to two decimals: 333667 gives 29.97. With
+// variableRates, GetVariableFrameDuration decides first.
+void ApplyFrameTiming(StreamRecord& rec, const Mp4Box* trak, const Mp4Box* root, bool snapFrameRate, bool variableRates)
 {
     const Mp4Box* children = trak->firstChild.get();
     const int32_t timeScale = GetMediaTimeScale(children);
     const auto delta = static_cast<int32_t>(GetDominantSampleDelta(children));
     int64_t duration = timeScale > 0 ? MediaTo100nsRounded(delta, timeScale) : 0;
+    if (variableRates) {
+        if (const int64_t variable = GetVariableFrameDuration(children, root, timeScale, duration); variable > 0)
+            duration = variable;
+    }
     if (timeScale <= 0 || duration <= 0)
         duration = EstimateFrameDuration(children, root, timeScale);
     rec.video.frameDuration = duration;
@@ -213,13 +234,98 @@ void TakeSoundFields(StreamRecord& rec, const Mp4AudioSampleEntry& e)
     rec.audio.bitsPerSample = e.sampleSize;
 }
 
+// The codec of a sound entry that only an extension describes: Opus, FLAC,
+// AC-3 and E-AC-3 with MD_EXT_MP4, QuickTime PCM with MD_EXT_MORE_CODECS
+// (big-endian until the entry says otherwise). False for any other entry.
+bool ExtendedAudioCodec(uint32_t type, uint32_t extensions, StreamCodec& codec)
+{
+    if (extensions & MD_EXT_MP4) {
+        switch (type) {
+        case kOpus: codec = StreamCodec::Opus; return true;
+        case kFlac: codec = StreamCodec::Flac; return true;
+        case kAc3: codec = StreamCodec::Ac3; return true;
+        case kEc3: codec = StreamCodec::Eac3; return true;
+        default: break;
+        }
+    }
+    if (extensions & MD_EXT_MORE_CODECS) {
+        switch (type) {
+        case kLpcm:
+        case kIn24:
+        case kIn32:
+        case kFl32:
+        case kFl64:
+        case kNone: codec = StreamCodec::Lpcm; return true;
+        default: break;
+        }
+    }
+    return false;
+}
+
+// AC-3 sampling rate of an fscod (ATSC A/52 Table 5.6); 0 for 3.
+uint32_t Ac3SampleRate(uint32_t fscod)
+{
+    static constexpr uint32_t kRates[4] = {48000, 44100, 32000, 0};
+    return kRates[fscod & 3];
+}
+
+// AC-3 bit rate in kbit/s of a 'dac3' bit_rate_code (frmsizecod / 2, A/52 Table 5.18); 0 beyond the table.
+uint32_t Ac3BitRate(uint32_t code)
+{
+    static constexpr uint32_t kRates[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                            192, 224, 256, 320, 384, 448, 512, 576, 640};
+    return code < 19 ? kRates[code] : 0;
+}
+
+// The audio fields of an entry that ExtendedAudioCodec accepted, from its
+// codec configuration where it has one, else from the entry's fixed fields.
+void FillExtendedAudio(StreamRecord& rec, const Mp4AudioSampleEntry& sound)
+{
+    TakeSoundFields(rec, sound);
+    if (const auto* opus = BoxAs<Mp4OpusEntry>(&sound)) {
+        // Opus always decodes at 48 kHz, whatever rate the input had.
+        rec.audio.sampleRate = 48000;
+        rec.audio.bitsPerSample = 0;
+        if (opus->hasDOps)
+            rec.audio.channels = opus->outputChannelCount;
+    } else if (const auto* flac = BoxAs<Mp4FlacEntry>(&sound)) {
+        if (flac->hasStreamInfo) {
+            rec.audio.sampleRate = flac->streamSampleRate;
+            rec.audio.channels = flac->streamChannels;
+            rec.audio.bitsPerSample = flac->streamBitsPerSample;
+        }
+    } else if (const auto* ac3 = BoxAs<Mp4Ac3Entry>(&sound)) {
+        if (!ac3->hasConfig)
+            return;
+        if (const uint32_t rate = Ac3SampleRate(ac3->fscod); rate != 0)
+            rec.audio.sampleRate = rate;
+        rec.audio.channels = Ac3Channels(ac3->acmod, ac3->lfeon, ac3->chanLoc);
+        const uint32_t kbps = ac3->type == kAc3 ? Ac3BitRate(ac3->bitRateCode) : ac3->dataRate;
+        rec.audio.bytesPerSecond = kbps * 125;
+        // An AC-3 frame holds 1536 samples.
+        if (ac3->type == kAc3 && rec.audio.sampleRate != 0)
+            rec.audio.blockAlign = static_cast<uint32_t>(uint64_t(kbps) * 125 * 1536 / rec.audio.sampleRate);
+        rec.audio.codecSpecific[0] = ac3->acmod;
+        rec.audio.SetCodecByte(2, 0, ac3->lfeon);
+        rec.audio.SetCodecByte(4, 0, ac3->bsid);
+    } else if (const auto* pcm = BoxAs<Mp4PcmEntry>(&sound)) {
+        // 8-bit samples without a stated format are unsigned, as in 'raw '.
+        const bool unsigned8 = pcm->type == kNone && pcm->sampleSize == 8;
+        if (pcm->littleEndian || unsigned8)
+            rec.codec = StreamCodec::PcmLittleEndian;
+        rec.audio.bytesPerSecond = rec.audio.channels * rec.audio.bitsPerSample * rec.audio.sampleRate / 8;
+    }
+}
+
 // An audio record for a recognised sound entry, or null.
-std::unique_ptr<StreamRecord> BuildAudioRecord(const Mp4Box& entry, const Mp4Box* trak, ZPMP::InputStream& input)
+std::unique_ptr<StreamRecord> BuildAudioRecord(const Mp4Box& entry, const Mp4Box* trak, ZPMP::InputStream& input,
+                                               uint32_t extensions)
 {
     const auto* sound = BoxAs<Mp4AudioSampleEntry>(&entry);
     if (sound == nullptr)
         return nullptr;
     StreamCodec codec;
+    bool extended = false;
     switch (entry.type) {
     case kMp4a: codec = StreamCodec::Aac; break;
     case kSowt:
@@ -227,7 +333,11 @@ std::unique_ptr<StreamRecord> BuildAudioRecord(const Mp4Box& entry, const Mp4Box
     case kTwos: codec = StreamCodec::Lpcm; break;
     case kMp3: codec = StreamCodec::QuickTimeMp3; break;
     case kSamr: codec = StreamCodec::AmrNb; break;
-    default: return nullptr;
+    default:
+        extended = ExtendedAudioCodec(entry.type, extensions, codec);
+        if (!extended)
+            return nullptr;
+        break;
     }
     auto rec = NewStreamRecord();
     if (!rec)
@@ -247,11 +357,18 @@ std::unique_ptr<StreamRecord> BuildAudioRecord(const Mp4Box& entry, const Mp4Box
         }
         rec->audio.bytesPerSecond = mp4a->esds.avgBitrate >> 3;
         TakeSoundFields(*rec, *mp4a);
+    } else if (extended) {
+        rec->codec = codec;
+        FillExtendedAudio(*rec, *sound);  // may settle another codec
+        return rec;
     } else {
         TakeSoundFields(*rec, *sound);
         // PCM: the sample frames' bytes; AMR states no byte rate.
         if (entry.type != kSamr)
             rec->audio.bytesPerSecond = rec->audio.channels * rec->audio.bitsPerSample * rec->audio.sampleRate / 8;
+        // AMR in 3GPP files is single-channel; the entry's channelcount is a fixed placeholder of 2.
+        else if (extensions & MD_EXT_MORE_CODECS)
+            rec->audio.channels = 1;
     }
     rec->codec = codec;
     return rec;
@@ -294,21 +411,48 @@ void FillAvc1(StreamRecord& rec, const Mp4Avc1Entry& e, const Mp4Box* moov, bool
         AspectFromPictureSize(rec);
 }
 
+// The codec of a visual entry that only an extension describes: HEVC and AV1
+// with MD_EXT_MP4, Motion JPEG A and B with MD_EXT_MORE_CODECS. False for any
+// other.
+bool ExtendedVideoCodec(uint32_t type, uint32_t extensions, StreamCodec& codec)
+{
+    if ((extensions & MD_EXT_MP4) && type == kAv01) {
+        codec = StreamCodec::Av1;
+        return true;
+    }
+    if ((extensions & MD_EXT_MP4) && (type == kHvc1 || type == kHev1)) {
+        codec = StreamCodec::Hevc;
+        return true;
+    }
+    if ((extensions & MD_EXT_MORE_CODECS) && (type == kMjpa || type == kMjpb)) {
+        codec = StreamCodec::Jpeg;
+        return true;
+    }
+    return false;
+}
+
 // A video record for a recognised visual entry, or null.
 std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box* trak, const Mp4Box* root,
-                                               const Mp4Box* moov, uint32_t audioBytesPerSecond, bool allProfiles)
+                                               const Mp4Box* moov, uint32_t audioBytesPerSecond, uint32_t extensions)
 {
     const auto* visual = BoxAs<Mp4VisualSampleEntry>(&entry);
     if (visual == nullptr)
         return nullptr;
+    const bool allProfiles = (extensions & MD_EXT_H264_PROFILES) != 0;
+    const bool variableRates = (extensions & MD_EXT_FRAME_RATES) != 0;
     StreamCodec codec;
+    bool extended = false;
     switch (entry.type) {
     case kMp4v: codec = StreamCodec::Mpeg4Video; break;
     case kAvc1: codec = StreamCodec::H264; break;
     case kS263: codec = StreamCodec::H263; break;
     case kCvid: codec = StreamCodec::Cinepak; break;
     case kJpeg: codec = StreamCodec::Jpeg; break;
-    default: return nullptr;
+    default:
+        extended = ExtendedVideoCodec(entry.type, extensions, codec);
+        if (!extended)
+            return nullptr;
+        break;
     }
     auto rec = NewStreamRecord();
     if (!rec)
@@ -326,7 +470,7 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
         if (mp4v->parWidth > 0 && mp4v->parHeight > 0)
             AspectFromScaledSize(*rec, uint32_t(mp4v->parWidth), uint32_t(mp4v->parHeight));
         // MPEG-4 Visual keeps the measured rate unsnapped.
-        ApplyFrameTiming(*rec, trak, root, false);
+        ApplyFrameTiming(*rec, trak, root, false, variableRates);
         return rec;
     }
 
@@ -339,10 +483,25 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
         AspectFromGcd(*rec, rec->video.width, rec->video.height);
     } else if (entry.type == kCvid || entry.type == kJpeg) {
         AspectFromGcd(*rec, rec->video.width, rec->video.height);
+    } else if (extended) {
+        HevcPictureProperties hevc{};
+        const auto* hvc = BoxAs<Mp4HevcEntry>(&entry);
+        if (hvc != nullptr &&
+            DescribeHevcConfiguration(hvc->configuration.data(), hvc->configuration.size(), hevc)) {
+            // Size, aspect, interlacing and profile from the parameter sets; the
+            // rate from the track's sample durations below.
+            ApplyHevcProperties(hevc, *rec);
+        } else {
+            // Square samples: the aspect of the entry's size.
+            if (const auto* av01 = BoxAs<Mp4Av01Entry>(&entry))
+                rec->video.profile = av01->seqProfile;
+            rec->progressive = 1;
+            AspectFromGcd(*rec, rec->video.width, rec->video.height);
+        }
     } else {
         return nullptr;  // an entry type whose record is not of the expected kind
     }
-    ApplyFrameTiming(*rec, trak, root, true);
+    ApplyFrameTiming(*rec, trak, root, true, variableRates);
     rec->video.bitRate = VideoBitRate(root, trak, audioBytesPerSecond);
     return rec;
 }
@@ -397,6 +556,27 @@ const Mp4Box* FindFirstTrack(const Mp4Box* root, uint32_t handlerType)
         if (b->type == kTrak && TrackHandlerType(b) == handlerType)
             return b;
     return nullptr;
+}
+
+uint32_t TrackRotation(const Mp4Box* trak)
+{
+    const auto* tkhd = trak != nullptr ? FindBoxAs<Mp4TkhdBox>(trak->firstChild.get(), kTkhd) : nullptr;
+    if (tkhd == nullptr)
+        return 0;
+    // A quarter turn has one of a and b zero and the other +-1 (with c = -b and
+    // d = a); the picture turns clockwise by atan2(b, a).
+    const int32_t a = tkhd->matrix[0];
+    const int32_t b = tkhd->matrix[1];
+    const int32_t c = tkhd->matrix[3];
+    const int32_t d = tkhd->matrix[4];
+    constexpr int32_t kOne = 0x10000;
+    if (a == 0 && d == 0 && b == kOne && c == -kOne)
+        return 90;
+    if (a == -kOne && d == -kOne && b == 0 && c == 0)
+        return 180;
+    if (a == 0 && d == 0 && b == -kOne && c == kOne)
+        return 270;
+    return 0;
 }
 
 const Mp4Box* FirstSampleEntry(const Mp4Box* trak)
@@ -473,6 +653,7 @@ void M4Demux::ClearResults()
     m_moovFirst = 0;
     m_hasVideo = 0;
     m_hasAudio = 0;
+    m_videoRotation = 0;
 }
 
 uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
@@ -507,16 +688,17 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
 
     uint32_t audioBytesPerSecond = 0;
     if (const Mp4Box* entry = FirstSampleEntry(audioTrack)) {
-        if (auto rec = BuildAudioRecord(*entry, audioTrack, *input)) {
+        if (auto rec = BuildAudioRecord(*entry, audioTrack, *input, m_extensions)) {
             audioBytesPerSecond = rec->audio.bytesPerSecond;
             streams->Append(std::move(rec));
         }
     }
     if (const Mp4Box* entry = FirstSampleEntry(videoTrack)) {
-        if (auto rec = BuildVideoRecord(*entry, videoTrack, root, moov, audioBytesPerSecond,
-                                        (m_extensions & MD_EXT_H264_PROFILES) != 0))
+        if (auto rec = BuildVideoRecord(*entry, videoTrack, root, moov, audioBytesPerSecond, m_extensions))
             streams->Append(std::move(rec));
     }
+    if (m_extensions & MD_EXT_MP4)
+        m_videoRotation = TrackRotation(FindFirstTrack(root, kVide));
     return 1;
 }
 

@@ -34,6 +34,11 @@ uint32_t TrackHandlerType(const Mp4Box* trak);
 // root is the first top-level box of the tree.
 const Mp4Box* FindFirstTrack(const Mp4Box* root, uint32_t handlerType);
 
+// How far a track's picture turns clockwise for display, from the 'tkhd'
+// matrix: 90, 180 or 270 for a quarter-turn rotation, else 0 (also without a
+// track or 'tkhd').
+uint32_t TrackRotation(const Mp4Box* trak);
+
 // The first sample entry of a track ('stsd' searched among its children), or
 // null when the track has no 'stsd' or the 'stsd' holds no readable entry.
 const Mp4Box* FirstSampleEntry(const Mp4Box* trak);
@@ -77,6 +82,9 @@ public:
     // MP4 presentation starts at media time 0: nothing in the file moves the
     // first picture, so the video start time is always 0.
     int64_t VideoStartTime() const { return 0; }
+    // The first video track's clockwise display rotation (TrackRotation); read
+    // only with MD_EXT_MP4, else 0.
+    uint32_t VideoRotation() const { return m_videoRotation; }
 
 private:
     void ClearResults();
@@ -91,6 +99,7 @@ private:
     uint8_t m_moovFirst = 0;
     uint8_t m_hasVideo = 0;
     uint8_t m_hasAudio = 0;
+    uint32_t m_videoRotation = 0;
 };
 
 }  // namespace md

@@ -104,6 +104,9 @@ struct Mp4TkhdBox : Mp4FullBox {  // 'tkhd'
     uint64_t modificationTime = 0;
     uint32_t trackId = 0;
     uint64_t duration = 0;
+    // The display transform {a, b, u, c, d, v, x, y, w}: a, b, c, d, x and y in
+    // 16.16 fixed point, u, v and w in 2.30; all 0 when the box is cut short.
+    std::array<int32_t, 9> matrix{};
 };
 
 struct Mp4MdhdBox : Mp4FullBox {  // 'mdhd'

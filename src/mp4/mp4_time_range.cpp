@@ -40,7 +40,7 @@ const Mp4Box* FindTrackByHandler(const Mp4Box* root, uint32_t handlerType)
     return found;
 }
 
-bool ScanMp4TimeRange(const Mp4Box* root, bool hasVideo, bool hasAudio, TimeRangeInfo& range)
+bool ScanMp4TimeRange(const Mp4Box* root, bool hasVideo, bool hasAudio, TimeRangeInfo& range, bool variableRates)
 {
     range = TimeRangeInfo{};
     const Mp4Box* moov = FindBox(root, FourCC("moov"));
@@ -55,6 +55,11 @@ bool ScanMp4TimeRange(const Mp4Box* root, bool hasVideo, bool hasAudio, TimeRang
         if (timeScale > 0) {
             const auto delta = static_cast<int32_t>(GetDominantSampleDelta(children));
             int64_t duration = MediaTo100nsRounded(delta, timeScale);
+            if (variableRates) {
+                const int64_t variable = GetVariableFrameDuration(children, root, timeScale, duration);
+                if (variable > 0)
+                    duration = variable;
+            }
             if (duration < 1)
                 duration = EstimateFrameDuration(children, root, timeScale);
             range.videoFrameDuration = ToFrameDuration(duration);

@@ -16,7 +16,9 @@ const Mp4Box* FindTrackByHandler(const Mp4Box* root, uint32_t handlerType);
 // Fills range from the tree whose first top-level box is root. hasVideo and
 // hasAudio: whether the open found a video and an audio stream; only those
 // tracks are measured. False without a 'moov' or without a 'trak' in it; range
-// is zero-filled first.
-bool ScanMp4TimeRange(const Mp4Box* root, bool hasVideo, bool hasAudio, TimeRangeInfo& range);
+// is zero-filled first. With variableRates the video frame duration follows
+// GetVariableFrameDuration, as the record's does.
+bool ScanMp4TimeRange(const Mp4Box* root, bool hasVideo, bool hasAudio, TimeRangeInfo& range,
+                      bool variableRates = false);
 
 }  // namespace md

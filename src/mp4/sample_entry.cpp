@@ -93,6 +93,44 @@ bool ReadAvcC(Bytes avcc, Mp4Avc1Entry& e)
     return true;
 }
 
+// The child box of the given type among the boxes that fill p from start on,
+// walked by their 32-bit sizes; empty when there is none. A size below a box
+// header or past the end of p ends the walk.
+Bytes FindChildBox(Bytes p, size_t start, uint32_t type)
+{
+    size_t pos = start;
+    while (Has(p, pos, 8)) {
+        const uint32_t size = Be32(p.data() + pos);
+        if (size < 8 || size > p.size() - pos)
+            break;
+        if (Be32(p.data() + pos + 4) == type)
+            return p.subspan(pos, size);
+        pos += size;
+    }
+    return {};
+}
+
+// Where the child boxes of a sound entry start: after the fixed part and the
+// extra fields of QuickTime sound description versions 1 (16 bytes) and 2 (36).
+size_t SoundChildStart(Bytes p)
+{
+    switch (Be16At(p, 8)) {  // version, offset 16
+    case 1: return kAudioFixedEnd + 16;
+    case 2: return kAudioFixedEnd + 36;
+    default: return kAudioFixedEnd;
+    }
+}
+
+// Bits [first, first + count) of up to 8 bytes read big-endian (bit 0 is the top
+// bit of bytes[0]); the bytes past the span read 0.
+uint32_t BitsAt(Bytes bytes, size_t first, size_t count)
+{
+    uint64_t v = 0;
+    for (size_t i = 0; i < 8; ++i)
+        v = v << 8 | (i < bytes.size() ? bytes[i] : 0);
+    return static_cast<uint32_t>(v >> (64 - first - count) & ((uint64_t(1) << count) - 1));
+}
+
 }  // namespace
 
 Mp4Descriptor ParseDescriptor(const uint8_t* bytes, size_t available)
@@ -373,6 +411,172 @@ std::unique_ptr<Mp4Box> ReadAmrEntry(Bytes box, size_t headerLength)
         e->modeChangePeriod = p[damr + 15];
         e->framesPerSample = p[damr + 16];
     }
+    return e;
+}
+
+uint32_t Ac3Channels(uint32_t acmod, uint32_t lfeon, uint32_t chanLoc)
+{
+    static constexpr uint32_t kModeChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};  // 0 is 1+1
+    // chan_loc from its lowest bit: Lc/Rc, Lrs/Rrs, Cs, Ts, Lsd/Rsd, Lw/Rw, Lvh/Rvh, Cvh, LFE2.
+    static constexpr uint32_t kLocationChannels[9] = {2, 2, 1, 1, 2, 2, 2, 1, 1};
+    uint32_t channels = kModeChannels[acmod & 7] + (lfeon & 1);
+    for (uint32_t bit = 0; bit < 9; ++bit)
+        if (chanLoc >> bit & 1)
+            channels += kLocationChannels[bit];
+    return channels;
+}
+
+std::unique_ptr<Mp4Box> ReadAv01Entry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4Av01Entry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadVisualFixed(p, *e);
+    // 'av1C': marker and version (1), seq_profile (3) and seq_level_idx_0 (5), ...
+    const Bytes av1c = FindChildBox(p, kVisualFixedEnd, FourCC("av1C"));
+    if (av1c.size() >= 12) {
+        e->hasAv1C = true;
+        e->seqProfile = static_cast<uint8_t>(av1c[9] >> 5);
+        e->seqLevelIdx = static_cast<uint8_t>(av1c[9] & 0x1F);
+    }
+    return e;
+}
+
+std::unique_ptr<Mp4Box> ReadHevcEntry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4HevcEntry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadVisualFixed(p, *e);
+    const Bytes hvcc = FindChildBox(p, kVisualFixedEnd, FourCC("hvcC"));
+    if (hvcc.size() > 8)
+        e->configuration.assign(hvcc.begin() + 8, hvcc.end());
+    return e;
+}
+
+std::unique_ptr<Mp4Box> ReadOpusEntry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4OpusEntry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadAudioFixed(p, *e);
+    // 'dOps': Version, OutputChannelCount, PreSkip, InputSampleRate, OutputGain,
+    // ChannelMappingFamily.
+    const Bytes dops = FindChildBox(p, SoundChildStart(p), FourCC("dOps"));
+    if (dops.size() >= 19) {
+        e->hasDOps = true;
+        e->outputChannelCount = dops[9];
+        e->preSkip = static_cast<uint16_t>(Be16(dops.data() + 10));
+        e->inputSampleRate = Be32(dops.data() + 12);
+    }
+    return e;
+}
+
+std::unique_ptr<Mp4Box> ReadFlacEntry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4FlacEntry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadAudioFixed(p, *e);
+    // 'dfLa' is a full box of metadata blocks; STREAMINFO (type 0) comes first:
+    // block sizes (4 bytes), frame sizes (6), then sample_rate (20 bits),
+    // channels - 1 (3) and bits_per_sample - 1 (5).
+    const Bytes dfla = FindChildBox(p, SoundChildStart(p), FourCC("dfLa"));
+    if (dfla.size() < 12 + 4 + 14)
+        return e;
+    const uint8_t* block = dfla.data() + 12;
+    if ((block[0] & 0x7F) != 0 || Be24(block + 1) < 14)
+        return e;
+    const uint8_t* info = block + 4;
+    e->hasStreamInfo = true;
+    e->streamSampleRate = uint32_t(info[10]) << 12 | uint32_t(info[11]) << 4 | info[12] >> 4;
+    e->streamChannels = static_cast<uint8_t>((info[12] >> 1 & 7) + 1);
+    e->streamBitsPerSample = static_cast<uint8_t>(((info[12] & 1) << 4 | info[13] >> 4) + 1);
+    return e;
+}
+
+std::unique_ptr<Mp4Box> ReadAc3Entry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4Ac3Entry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadAudioFixed(p, *e);
+    const size_t start = SoundChildStart(p);
+    if (const Bytes dac3 = FindChildBox(p, start, FourCC("dac3")); dac3.size() >= 11) {
+        // fscod (2), bsid (5), bsmod (3), acmod (3), lfeon (1), bit_rate_code (5).
+        const Bytes b = dac3.subspan(8);
+        e->hasConfig = true;
+        e->fscod = static_cast<uint8_t>(BitsAt(b, 0, 2));
+        e->bsid = static_cast<uint8_t>(BitsAt(b, 2, 5));
+        e->bsmod = static_cast<uint8_t>(BitsAt(b, 7, 3));
+        e->acmod = static_cast<uint8_t>(BitsAt(b, 10, 3));
+        e->lfeon = static_cast<uint8_t>(BitsAt(b, 13, 1));
+        e->bitRateCode = static_cast<uint8_t>(BitsAt(b, 14, 5));
+    } else if (const Bytes dec3 = FindChildBox(p, start, FourCC("dec3")); dec3.size() >= 13) {
+        // data_rate (13), num_ind_sub (3), then the first independent substream:
+        // fscod (2), bsid (5), reserved (1), asvc (1), bsmod (3), acmod (3),
+        // lfeon (1), reserved (3), num_dep_sub (4), chan_loc (9) when it is not 0.
+        const Bytes b = dec3.subspan(8);
+        e->hasConfig = true;
+        e->dataRate = static_cast<uint16_t>(BitsAt(b, 0, 13));
+        e->fscod = static_cast<uint8_t>(BitsAt(b, 16, 2));
+        e->bsid = static_cast<uint8_t>(BitsAt(b, 18, 5));
+        e->bsmod = static_cast<uint8_t>(BitsAt(b, 25, 3));
+        e->acmod = static_cast<uint8_t>(BitsAt(b, 28, 3));
+        e->lfeon = static_cast<uint8_t>(BitsAt(b, 31, 1));
+        e->numDepSub = static_cast<uint8_t>(BitsAt(b, 35, 4));
+        if (e->numDepSub != 0 && b.size() >= 6)
+            e->chanLoc = static_cast<uint16_t>(BitsAt(b, 39, 9));
+    }
+    return e;
+}
+
+std::unique_ptr<Mp4Box> ReadPcmEntry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4PcmEntry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadAudioFixed(p, *e);
+    e->soundVersion = static_cast<uint16_t>(Be16At(p, 8));
+    const uint32_t type = box.size() >= 8 ? Be32(box.data() + 4) : 0;
+    if (type == FourCC("lpcm") && e->soundVersion == 2 && Has(p, kAudioFixedEnd, 28)) {
+        // Version 2: sizeOfStructOnly, audioSampleRate (float64), numAudioChannels,
+        // always7F000000, constBitsPerChannel, formatSpecificFlags (1 float, 2
+        // big-endian).
+        const uint8_t* v2 = p.data() + kAudioFixedEnd;
+        double rate = 0;
+        const uint64_t bits = Be64(v2 + 4);
+        std::memcpy(&rate, &bits, sizeof rate);
+        e->sampleRate = rate > 0 && rate < 4294967296.0 ? static_cast<uint32_t>(rate) : 0;
+        e->channelCount = static_cast<uint16_t>(std::min<uint32_t>(Be32(v2 + 12), 0xFFFF));
+        e->sampleSize = static_cast<uint16_t>(std::min<uint32_t>(Be32(v2 + 20), 0xFFFF));
+        const uint32_t flags = Be32(v2 + 24);
+        e->isFloat = (flags & 1) != 0;
+        e->littleEndian = (flags & 2) == 0;
+        return e;
+    }
+    if (type == FourCC("in24"))
+        e->sampleSize = 24;
+    else if (type == FourCC("in32") || type == FourCC("fl32"))
+        e->sampleSize = 32;
+    else if (type == FourCC("fl64"))
+        e->sampleSize = 64;
+    e->isFloat = type == FourCC("fl32") || type == FourCC("fl64");
+    // Big-endian unless an 'enda' (directly or inside 'wave') says little.
+    const size_t start = SoundChildStart(p);
+    Bytes enda = FindChildBox(p, start, FourCC("enda"));
+    if (enda.empty()) {
+        const Bytes wave = FindChildBox(p, start, FourCC("wave"));
+        if (!wave.empty())
+            enda = FindChildBox(wave, 8, FourCC("enda"));
+    }
+    e->littleEndian = enda.size() >= 10 && Be16(enda.data() + 8) != 0;
     return e;
 }
 

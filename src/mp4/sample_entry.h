@@ -140,6 +140,58 @@ struct Mp4AmrEntry : Mp4AudioSampleEntry {
     uint8_t framesPerSample = 0;
 };
 
+// 'hvc1' and 'hev1' with the payload of their 'hvcC' (an
+// HEVCDecoderConfigurationRecord); empty without one.
+struct Mp4HevcEntry : Mp4VisualSampleEntry {
+    std::vector<uint8_t> configuration;
+};
+
+// 'av01' with the sequence fields of its 'av1C'.
+struct Mp4Av01Entry : Mp4VisualSampleEntry {
+    bool hasAv1C = false;
+    uint8_t seqProfile = 0;
+    uint8_t seqLevelIdx = 0;
+};
+
+// 'Opus' with its 'dOps'.
+struct Mp4OpusEntry : Mp4AudioSampleEntry {
+    bool hasDOps = false;
+    uint8_t outputChannelCount = 0;
+    uint16_t preSkip = 0;
+    uint32_t inputSampleRate = 0;
+};
+
+// 'fLaC' with the STREAMINFO block of its 'dfLa'.
+struct Mp4FlacEntry : Mp4AudioSampleEntry {
+    bool hasStreamInfo = false;
+    uint32_t streamSampleRate = 0;
+    uint8_t streamChannels = 0;  // channels, not channels - 1
+    uint8_t streamBitsPerSample = 0;  // bits, not bits - 1
+};
+
+// 'ac-3' with its 'dac3', 'ec-3' with the first independent substream of its
+// 'dec3' (the fields neither carries stay 0).
+struct Mp4Ac3Entry : Mp4AudioSampleEntry {
+    bool hasConfig = false;
+    uint8_t fscod = 0;
+    uint8_t bsid = 0;
+    uint8_t bsmod = 0;
+    uint8_t acmod = 0;
+    uint8_t lfeon = 0;
+    uint8_t bitRateCode = 0;  // 'dac3' only
+    uint16_t dataRate = 0;  // 'dec3' only, kbit/s
+    uint8_t numDepSub = 0;  // 'dec3' only
+    uint16_t chanLoc = 0;  // 'dec3' only, with dependent substreams
+};
+
+// QuickTime uncompressed sound ('lpcm', 'in24', 'in32', 'fl32', 'fl64', 'NONE')
+// with what the sound description version and its 'enda' say.
+struct Mp4PcmEntry : Mp4AudioSampleEntry {
+    uint16_t soundVersion = 0;  // offset 16
+    bool littleEndian = false;
+    bool isFloat = false;
+};
+
 // ---- Entry readers -----------------------------------------------------------------
 
 std::unique_ptr<Mp4Box> ReadMp4vEntry(Bytes box, size_t headerLength);
@@ -149,6 +201,16 @@ std::unique_ptr<Mp4Box> ReadVisualEntry(Bytes box, size_t headerLength);  // 'cv
 std::unique_ptr<Mp4Box> ReadMp4aEntry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadAudioEntry(Bytes box, size_t headerLength);  // 'twos', 'sowt', 'raw ', '.mp3'
 std::unique_ptr<Mp4Box> ReadAmrEntry(Bytes box, size_t headerLength);    // 'samr', 'sawb'
+std::unique_ptr<Mp4Box> ReadAv01Entry(Bytes box, size_t headerLength);
+std::unique_ptr<Mp4Box> ReadHevcEntry(Bytes box, size_t headerLength);  // 'hvc1', 'hev1'
+std::unique_ptr<Mp4Box> ReadOpusEntry(Bytes box, size_t headerLength);
+std::unique_ptr<Mp4Box> ReadFlacEntry(Bytes box, size_t headerLength);
+std::unique_ptr<Mp4Box> ReadAc3Entry(Bytes box, size_t headerLength);  // 'ac-3', 'ec-3'
+std::unique_ptr<Mp4Box> ReadPcmEntry(Bytes box, size_t headerLength);
+
+// AC-3 channels of an audio coding mode and LFE flag (ATSC A/52 Table 5.8); an
+// E-AC-3 chan_loc adds the channels of its dependent substreams.
+uint32_t Ac3Channels(uint32_t acmod, uint32_t lfeon, uint32_t chanLoc = 0);
 
 // Sampling rate of an AudioSpecificConfig sampling-frequency index (0 for 13-15).
 uint32_t AacSamplingFrequency(uint32_t index);

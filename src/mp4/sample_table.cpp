@@ -27,6 +27,9 @@ constexpr uint32_t kTrun = FourCC("trun");
 
 constexpr int64_t kOneSecond = 10'000'000;  // in 100-ns units
 constexpr size_t kDominantDeltaEntries = 100;
+// Shortest frame duration a variable-rate track's dominant sample delta may give
+// (1000 fps); a shorter one does not describe the track.
+constexpr int64_t kShortestFrameDuration = 10000;
 
 // Entries of a table that the record really holds: the stored count, cut to the
 // shortest of its arrays.
@@ -480,6 +483,68 @@ uint32_t GetDominantSampleDelta(const Mp4Box* children)
     return best != nullptr && best->total != 0 ? best->delta : 0;
 }
 
+SampleDurationSpread GetSampleDurationSpread(const Mp4Box* children, const Mp4Box* root)
+{
+    // Distinct durations with their sample counts; past kMaxGroups distinct
+    // values the rest only count toward the totals.
+    constexpr size_t kMaxGroups = 64;
+    struct Group {
+        uint32_t delta = 0;
+        uint64_t samples = 0;
+    };
+    std::array<Group, kMaxGroups> groups{};
+    size_t groupCount = 0;
+    size_t last = 0;  // the group the previous duration went to
+    SampleDurationSpread spread;
+    auto add = [&](uint32_t delta, uint64_t count) {
+        if (count == 0)
+            return;
+        spread.samples += count;
+        spread.total += uint64_t(delta) * count;
+        if (last >= groupCount || groups[last].delta != delta) {
+            last = 0;
+            while (last < groupCount && groups[last].delta != delta)
+                ++last;
+            if (last == groupCount) {
+                if (groupCount == kMaxGroups)
+                    return;
+                groups[groupCount++].delta = delta;
+            }
+        }
+        groups[last].samples += count;
+    };
+
+    if (const auto* stts = FindBoxAs<Mp4SttsBox>(children, kStts)) {
+        const size_t entries = HeldEntries(stts->entryCount, stts->sampleCount, stts->sampleDelta);
+        for (size_t i = 0; i < entries; ++i)
+            add(stts->sampleDelta[i], stts->sampleCount[i]);
+    }
+    const uint32_t trackId = TrackIdOf(children);
+    const Mp4TrexBox* trex = root != nullptr && trackId != 0 ? FindTrex(root, trackId) : nullptr;
+    if (trex != nullptr) {
+        ForEachTrackRun(root, trackId, [&](const Mp4TfhdBox& tfhd, const Mp4TrunBox& trun) {
+            if (trun.flags & kTrunSampleDuration) {
+                const size_t held =
+                    static_cast<size_t>(std::min<uint64_t>(trun.sampleCount, trun.sampleDuration.size()));
+                for (size_t i = 0; i < held; ++i)
+                    add(trun.sampleDuration[i], 1);
+            } else {
+                add((tfhd.flags & kTfhdDefaultSampleDuration) ? tfhd.defaultSampleDuration
+                                                              : trex->defaultSampleDuration,
+                    trun.sampleCount);
+            }
+            return true;
+        });
+    }
+    for (size_t g = 0; g < groupCount; ++g) {
+        if (groups[g].samples > spread.dominantSamples) {
+            spread.dominantSamples = groups[g].samples;
+            spread.dominantDelta = groups[g].delta;
+        }
+    }
+    return spread;
+}
+
 int64_t MediaTo100ns(int32_t v, int32_t timeScale)
 {
     if (timeScale == 0)
@@ -492,6 +557,18 @@ int64_t MediaTo100nsRounded(int32_t v, int32_t timeScale)
     if (timeScale == 0)
         return 0;
     return (int64_t(v) * kOneSecond + (int64_t(timeScale) + 1) / 2) / timeScale;
+}
+
+int64_t GetVariableFrameDuration(const Mp4Box* children, const Mp4Box* root, int32_t timeScale, int64_t baseDuration)
+{
+    const SampleDurationSpread spread = GetSampleDurationSpread(children, root);
+    if (spread.samples == 0 || timeScale <= 0)
+        return 0;
+    const int64_t dominant = MediaTo100nsRounded(static_cast<int32_t>(spread.dominantDelta), timeScale);
+    if (10 * spread.dominantSamples >= 9 * spread.samples && dominant >= kShortestFrameDuration)
+        return baseDuration > 0 ? 0 : dominant;
+    const double mean = static_cast<double>(spread.total) * 1e7 / timeScale / static_cast<double>(spread.samples);
+    return mean >= 1 && mean < 1e15 ? static_cast<int64_t>(mean + 0.5) : 0;
 }
 
 int64_t GetTrackDuration(const Mp4Box* trak, const Mp4Box* root)

@@ -86,6 +86,27 @@ int32_t GetCompositionOffset(const Mp4Box* children, int32_t n, const Mp4Box* ro
 // a tie); 0 without entries or when every total is 0.
 uint32_t GetDominantSampleDelta(const Mp4Box* children);
 
+// How a track's sample durations spread over its samples: every 'stts' entry
+// the record holds and, when root is given and the movie has a 'trex' for the
+// track, every fragment run sample (durations as GetSampleTime takes them).
+struct SampleDurationSpread {
+    uint64_t samples = 0;  // samples counted
+    uint64_t total = 0;  // their durations summed, media units
+    uint32_t dominantDelta = 0;  // the duration the most samples have (the first seen on a tie)
+    uint64_t dominantSamples = 0;  // how many samples have it
+};
+SampleDurationSpread GetSampleDurationSpread(const Mp4Box* children, const Mp4Box* root);
+
+// The frame duration of a variable-rate track, in 100-ns units, when the
+// dominant sample delta does not describe it: the track's mean duration (its
+// length over its sample count) when fewer than 9 in 10 samples have the
+// dominant delta (an odd first or last sample is common in constant-rate
+// tracks) or that delta gives more than 1000 fps. Without a base duration
+// (baseDuration 0: no 'stts' samples, as in a fragmented file) the dominant
+// duration of the fragment runs. 0: the base rule stands.
+int64_t GetVariableFrameDuration(const Mp4Box* children, const Mp4Box* root, int32_t timeScale,
+                                 int64_t baseDuration);
+
 // v x 10,000,000 / timeScale, truncated; 0 when timeScale is 0.
 int64_t MediaTo100ns(int32_t v, int32_t timeScale);
 

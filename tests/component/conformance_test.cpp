@@ -27,11 +27,13 @@ using md::test::FfprobeStream;
 // seconds added to ffprobe's; RawVideoEnd (TS): a raw 90 kHz value; NoFrameDurations (MP4): not ffprobe's rates;
 // AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select; NoPrograms (TS): no
 // program found; PtsWrap (TS): the timestamps wrap inside the file, and the base behaviour's times are not checked;
-// AudioEndShift (TS): seconds added to ffprobe's audio end.
+// AudioEndShift (TS): seconds added to ffprobe's audio end; NoAudioRecord, NoVideoRecord (MP4): a track without a
+// record.
 enum Field {
     AspectX, AspectY, FrameRate, FieldOrder, Channels, AudioFormat, SampleRate, MpegLayer, NoRecords,
     ExtraVideoFrames, VideoStartShift, VideoEndShift, RawVideoEnd, NoAudioEnd, NoFrameDurations, AudioStart, NoTimes,
-    SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoPrograms, PtsWrap, AudioEndShift,
+    SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoPrograms, PtsWrap, AudioEndShift, NoAudioRecord,
+    NoVideoRecord,
 };
 
 struct Row {
@@ -71,6 +73,9 @@ const std::vector<Row> kBundled = {
     {"mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov", MK_MP4},
     {"mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4},
+    {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4, {{NoAudioRecord, 1}}, "an 'ac-3' sample entry gets no record"},
+    {"mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4", MK_MP4},
+    {"mp4_hevc_320x240_25fps_aac_48k_stereo.mp4", MK_MP4, {{NoVideoRecord, 1}}, "an 'hvc1' sample entry gets no record"},
     {"mp4_mpeg4_640x480_25fps_aac_44k_stereo.mp4", MK_MP4},
     {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4,
      {{FrameRate, 0}, {NoFrameDurations, 1}}, "every sample is in a fragment: the 'moov' tables are empty, so no rate"},
@@ -180,7 +185,8 @@ uint32_t FormatOf(const std::string& codec, bool extended)
 {
     static const std::map<std::string, uint32_t> more = {
         {"hevc", VF_HEVC}, {"vp8", VF_VP8},       {"vp9", VF_VP9},   {"av1", VF_AV1},
-        {"ffv1", VF_FFV1}, {"prores", VF_PRORES}, {"opus", AF_OPUS}, {"flac", AF_FLAC}};
+        {"ffv1", VF_FFV1}, {"prores", VF_PRORES}, {"opus", AF_OPUS}, {"flac", AF_FLAC},
+        {"mjpeg", VF_MJPEG}, {"eac3", AF_EAC3}};
     if (const auto it = more.find(codec); extended && it != more.end())
         return it->second;
     static const std::map<std::string, uint32_t> formats = {
@@ -333,6 +339,7 @@ const std::vector<Row> kExtendedRows = {
     {"mkv_h264_aac_chapters.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}, {AudioStart, 0}},
      "no DisplayWidth/DisplayHeight; the High 4:4:4 Predictive SPS is read: progressive; ffprobe moves the AAC track "
      "by its CodecDelay"},
+    {"3gp_amrnb_audio.3gp", MK_MP4},
     {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA, {}, "FFV1 by its VfW FourCC; FLAC from its STREAMINFO"},
     {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
      "FLAC from its STREAMINFO; no display size for H.264"},
@@ -343,6 +350,18 @@ const std::vector<Row> kExtendedRows = {
     {"mkv_h264_ac3_vobsub.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
      "the VobSub track is listed; no display size"},
     {"mov_ios9_mebx.mov", MK_MP4, {{AspectX, 16}, {AspectY, 9}}, "ffprobe gives no aspect; 1280x720 is 16:9"},
+    {"mov_iphone_rotated.mov", MK_MP4, {{FrameRate, 23.99}, {AspectX, 4}, {AspectY, 3}, {NoFrameDurations, 1}},
+     "24 of 25 sample deltas are 25/600 s: a constant rate, 416667 x 100 ns, 23.99 fps (ffprobe 24.08, MediaInfo "
+     "24.038); ffprobe gives no aspect, 640x480 is 4:3"},
+    {"mov_qt_h264_aac.mov", MK_MP4, {{FrameRate, 16.74}, {NoFrameDurations, 1}},
+     "only 63 of 123 sample deltas are 40/600 s: variable, so the mean, 123 frames in 4407/600 s, gives 16.74 "
+     "(MediaInfo and ffprobe's avg_frame_rate 16.746); ffprobe's r_frame_rate is the time scale"},
+    {"mp4_fragmented_h264_aac.mp4", MK_MP4, {}, "the rate from the fragment runs (tfhd default 1001/30000 s)"},
+    {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4},
+    {"mp4_hevc_320x240_25fps_aac_48k_stereo.mp4", MK_MP4},
+    {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4, {{NoFrameDurations, 1}},
+     "the rate from the fragment runs (512/12800 s); the first AAC run sample lasts 3840/48000 s (the encoder "
+     "delay), so the audio frame duration, the end of the second sample, is 4864/48000 s"},
     {"ts_h264_1024x576_aac.ts", MK_MPEG2_TRANSPORT, {{AspectX, 16}, {AspectY, 9}},
      "square pels 100 x 1024 / 576 = 177 give 16:9; the ADTS frames make the stream_type 4 audio AAC"},
     {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_WEBM, {{AudioStart, 0}},
@@ -613,12 +632,21 @@ protected:
                   std::tuple(vs != nullptr, as != nullptr, 0, 0, 0u, 0, moov && (!mdat || moov < mdat)));
         VideoInfo v{};
         AudioInfo a{};
+        const bool videoRecord = vs && !Has(NoVideoRecord), audioRecord = as && !Has(NoAudioRecord);
         ASSERT_EQ(std::tuple(m_detector->GetVideoInfo(&v), m_detector->GetAudioInfo(&a)),
-                  std::tuple(vs ? S_OK : E_NOTIMPL, as ? S_OK : E_NOTIMPL));
-        if (vs)
+                  std::tuple(videoRecord ? S_OK : E_NOTIMPL, audioRecord ? S_OK : E_NOTIMPL));
+        if (videoRecord)
             CheckVideo(v, *vs);
-        if (as)
+        if (audioRecord)
             CheckAudio(a, *as, false);
+        // The clockwise rotation, only with the MP4 extension on; ffprobe counts counterclockwise.
+        uint32_t rotation = 99;
+        if (m_extended) {
+            EXPECT_EQ(m_info->GetInfo(MDI_VIDEO_ROTATION, &rotation), S_OK);
+            EXPECT_EQ(rotation, vs ? uint32_t((360 - vs->rotation) % 360) : 0u);
+        } else {
+            EXPECT_EQ(m_info->GetInfo(MDI_VIDEO_ROTATION, &rotation), E_INVALIDARG);
+        }
         if (!vs && !as)
             return;
         // Every track starts at 0 and ends after the sum of its sample durations

@@ -233,6 +233,32 @@ enc mp4_mpeg4_640x480_25fps_aac_44k_stereo.mp4 "" \
     -c:a aac -b:a 96k \
     -f mp4
 
+# MP4: H.264 + AC-3 5.1 ('ac-3' entry with its 'dac3').
+enc mp4_h264_320x240_25fps_ac3_48k_5.1.mp4 "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(surround 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a ac3 -b:a 384k \
+    -f mp4
+
+# MP4: HEVC (Main, 'hvc1' with its 'hvcC') + AAC.
+enc mp4_hevc_320x240_25fps_aac_48k_stereo.mp4 "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx265 -preset veryfast -b:v 200k -g 25 -pix_fmt yuv420p -tag:v hvc1 \
+    -x265-params pools=1:frame-threads=1:log-level=error:info=0 \
+    -c:a aac -b:a 64k \
+    -f mp4
+
+# MP4: H.264 whose track matrix turns the picture 90 degrees clockwise for display
+# (ffprobe: rotation -90). This ffmpeg writes the "rotate" tag into the matrix only when it copies the
+# stream, and reads the tag counterclockwise.
+ffmpeg -nostdin -hide_banner -loglevel error -y \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a aac -b:a 64k -fflags +bitexact -flags:v +bitexact -flags:a +bitexact "$TMP/unrotated.mp4"
+enc mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4 "" \
+    -i "$TMP/unrotated.mp4" -c copy -metadata:s:v:0 rotate=270 \
+    -f mp4
+
 # --------------------------------------------------------------------------
 # Matroska / WebM
 # --------------------------------------------------------------------------

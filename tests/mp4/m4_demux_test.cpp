@@ -1,6 +1,8 @@
 // The MP4 demultiplexer on synthetic files: the rules real files in the conformance table do not reach.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <bit>
 #include <memory>
 
 #include "input/memory_input_stream.h"
@@ -21,17 +23,18 @@ struct Demuxed {
     const StreamRecord* Audio() const { return streams.First(StreamClass::Audio); }
 };
 
-std::unique_ptr<Demuxed> Demux(Bytes8 bytes)
+std::unique_ptr<Demuxed> Demux(Bytes8 bytes, uint32_t extensions = 0)
 {
     auto d = std::make_unique<Demuxed>();
+    d->demux.SetExtensions(extensions);
     MemoryInputStream input(std::move(bytes));
     d->result = d->demux.Parse(&input, &d->streams);
     return d;
 }
 
-std::unique_ptr<Demuxed> DemuxTracks(std::vector<Mp4TrackLayout> tracks, Bytes8 moovExtra = {})
+std::unique_ptr<Demuxed> DemuxTracks(std::vector<Mp4TrackLayout> tracks, Bytes8 moovExtra = {}, uint32_t extensions = 0)
 {
-    return Demux(mdtest::Mp4File({.tracks = std::move(tracks), .moovExtra = std::move(moovExtra)}));
+    return Demux(mdtest::Mp4File({.tracks = std::move(tracks), .moovExtra = std::move(moovExtra)}), extensions);
 }
 
 Mp4TrackLayout VideoTrack(Bytes8 entry, uint32_t trackId = 1, size_t samples = 2)
@@ -138,6 +141,157 @@ TEST(M4Demux, TrackSelectionAndBrokenFiles)
         }
         EXPECT_LE(Demux(std::move(damaged))->streams.Count(), 2u);
     }
+}
+
+// A child box of raw payload bytes.
+Bytes8 RawBox(const char* type, const Bytes8& payload)
+{
+    mdtest::BoxBuilder b;
+    return b.Begin(type).Bytes(payload).End().Take();
+}
+
+// A QuickTime sound description version 2 'lpcm' entry (placeholders 3 channels, 16 bits, rate 1.0 in the
+// version 0 fields).
+Bytes8 LpcmV2(double rate, uint32_t channels, uint32_t bits, uint32_t flags)
+{
+    mdtest::BoxBuilder b;
+    b.Begin("lpcm").Zeros(6).U16(1).U16(2).Zeros(6).U16(3).U16(16).U16(0xFFFE).U16(0).U32(0x00010000);
+    b.U32(72).U64(std::bit_cast<uint64_t>(rate)).U32(channels).U32(0x7F000000).U32(bits).U32(flags);
+    return b.U32(channels * bits / 8).U32(1).End().Take();
+}
+
+// Sound and visual entries only extensions describe; each field by hand from its box syntax (ETSI TS 102 366
+// Annex F for 'dac3'/'dec3', the Opus and FLAC mappings to ISO BMFF for 'dOps'/'dfLa', QuickTime sound
+// descriptions for PCM, 3GPP TS 26.244 for AMR).
+TEST(M4Demux, ExtendedSampleEntries)
+{
+    struct Row {
+        const char* what;
+        Bytes8 entry;
+        uint32_t extension;
+        StreamCodec codec;
+        uint32_t channels, rate, bits;
+    };
+    // dac3: fscod 0, bsid 8, bsmod 0, acmod 7, lfeon 1, bit_rate_code 14 (384 kbit/s).
+    const Bytes8 dac3 = RawBox("dac3", {0x10, 0x3D, 0xC0});
+    // dec3: data_rate 192, one independent substream: fscod 1, bsid 16, acmod 2, one dependent substream with
+    // chan_loc bit 1 (Lrs/Rrs).
+    const Bytes8 dec3 = RawBox("dec3", {0x06, 0x00, 0x60, 0x04, 0x02, 0x02});
+    // dOps: version 0, 6 output channels, pre-skip 312, input 44100 Hz, gain 0, mapping family 1 and its table.
+    const Bytes8 dops = RawBox("dOps", {0, 6, 0x01, 0x38, 0, 0, 0xAC, 0x44, 0, 0, 1, 4, 2, 0, 4, 1, 2, 3, 5});
+    // dfLa: full box, STREAMINFO (last block, 34 bytes): 44100 Hz = 0x0AC44, 2 channels, 24 bits.
+    Bytes8 streamInfo = {0, 0, 0, 0, 0x80, 0, 0, 34, 0x10, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0xC4, 0x43, 0x70};
+    streamInfo.resize(8 + 34);
+    const Bytes8 dfla = RawBox("dfLa", streamInfo);
+    const Bytes8 littleWave = RawBox("wave", RawBox("enda", {0, 1}));
+    // av1C: marker and version 0x81, seq_profile 1, seq_level_idx_0 8.
+    const Bytes8 av1c = RawBox("av1C", {0x81, 0x28, 0x0C, 0});
+    const Row rows[] = {
+        {"AC-3 5.1", mdtest::SoundEntry("ac-3", 2, 16, 48000, dac3), MD_EXT_MP4, StreamCodec::Ac3, 6, 48000, 16},
+        {"E-AC-3 2/0 + Lrs/Rrs", mdtest::SoundEntry("ec-3", 2, 16, 44100, dec3), MD_EXT_MP4, StreamCodec::Eac3, 4,
+         44100, 16},
+        {"Opus decodes at 48 kHz", mdtest::SoundEntry("Opus", 2, 16, 44100, dops), MD_EXT_MP4, StreamCodec::Opus, 6,
+         48000, 0},
+        {"FLAC STREAMINFO", mdtest::SoundEntry("fLaC", 1, 16, 48000, dfla), MD_EXT_MP4, StreamCodec::Flac, 2, 44100,
+         24},
+        {"lpcm v2, little-endian signed", LpcmV2(96000, 6, 24, 0x4), MD_EXT_MORE_CODECS, StreamCodec::PcmLittleEndian,
+         6, 96000, 24},
+        {"lpcm v2, big-endian float", LpcmV2(44100, 2, 32, 0x3), MD_EXT_MORE_CODECS, StreamCodec::Lpcm, 2, 44100, 32},
+        {"in24 with a little-endian 'enda'", mdtest::SoundEntry("in24", 2, 16, 48000, littleWave), MD_EXT_MORE_CODECS,
+         StreamCodec::PcmLittleEndian, 2, 48000, 24},
+        {"fl64 big-endian", mdtest::SoundEntry("fl64", 1, 16, 32000), MD_EXT_MORE_CODECS, StreamCodec::Lpcm, 1, 32000,
+         64},
+        {"NONE 8-bit is unsigned", mdtest::SoundEntry("NONE", 1, 8, 11025), MD_EXT_MORE_CODECS,
+         StreamCodec::PcmLittleEndian, 1, 11025, 8},
+        {"AMR-NB is mono", mdtest::SoundEntry("samr", 2, 16, 8000), MD_EXT_MORE_CODECS, StreamCodec::AmrNb, 1, 8000,
+         16},
+    };
+    for (const Row& r : rows) {
+        const auto base = DemuxTracks({AudioTrack(r.entry)});
+        const auto d = DemuxTracks({AudioTrack(r.entry)}, {}, r.extension);
+        // Without its bit the entry has no record, or (AMR) keeps the placeholder channel count.
+        EXPECT_TRUE(base->Audio() == nullptr || base->Audio()->audio.channels == 2) << r.what;
+        ASSERT_NE(d->Audio(), nullptr) << r.what;
+        const AudioParams& a = d->Audio()->audio;
+        EXPECT_EQ(std::tuple(d->Audio()->codec, a.channels, a.sampleRate, a.bitsPerSample),
+                  std::tuple(r.codec, r.channels, r.rate, r.bits))
+            << r.what;
+    }
+    // The AC-3 words: acmod, lfeon, bsid; 384 kbit/s is 48000 bytes a second, 1536 samples a 1536-byte frame.
+    const auto ac3 = DemuxTracks({AudioTrack(mdtest::SoundEntry("ac-3", 2, 16, 48000, dac3))}, {}, MD_EXT_MP4);
+    const AudioParams& a = ac3->Audio()->audio;
+    EXPECT_EQ(std::tuple(a.codecSpecific[0], a.CodecByte(2, 0), a.CodecByte(4, 0), a.bytesPerSecond, a.blockAlign),
+              std::tuple(7u, 1, 8, 48000u, 1536u));
+
+    for (const auto& [entry, extension, codec, profile] :
+         {std::tuple{mdtest::VisualEntry("av01", 1280, 720, av1c), MD_EXT_MP4, StreamCodec::Av1, 1u},
+          {mdtest::VisualEntry("mjpa", 720, 480), MD_EXT_MORE_CODECS, StreamCodec::Jpeg, 0u},
+          // Without a readable 'hvcC' the entry's size and square samples.
+          {mdtest::VisualEntry("hvc1", 640, 360), MD_EXT_MP4, StreamCodec::Hevc, 0u}}) {
+        EXPECT_EQ(DemuxTracks({VideoTrack(entry)})->Video(), nullptr);
+        const auto d = DemuxTracks({VideoTrack(entry)}, {}, extension);
+        ASSERT_NE(d->Video(), nullptr);
+        EXPECT_EQ(std::tuple(d->Video()->codec, d->Video()->video.profile,
+                             d->Video()->video.aspectX * 1000 / d->Video()->video.aspectY),
+                  std::tuple(codec, profile, d->Video()->video.width * 1000 / d->Video()->video.height));
+    }
+}
+
+TEST(M4Demux, VariableFrameRates)
+{
+    struct Row {
+        const char* what;
+        uint32_t timeScale;
+        std::vector<uint32_t> stts;  // count, delta, ...
+        double baseRate, extendedRate;
+    };
+    const Row rows[] = {
+        // 24 of 25 deltas (96 %) are 25/600 s: constant, 416667 x 100 ns either way.
+        {"one odd delta", 600, {24, 25, 1, 24}, 23.99, 23.99},
+        // 63 of 123 deltas are 40/600 s (15 fps); the mean is 123 frames in 4320/600 s: 585366 x 100 ns.
+        {"half the deltas vary", 600, {63, 40, 60, 30}, 15, 17.08},
+        // A 1/30000 s delta is 30030 fps; the mean: 100 frames in 10090/30000 s, 33633 x 100 ns.
+        {"slow-motion dominant delta", 30000, {90, 1, 10, 1000}, 30030.03, 297.32},
+    };
+    for (const Row& r : rows) {
+        uint32_t samples = 0;
+        for (size_t i = 0; i < r.stts.size(); i += 2)
+            samples += r.stts[i];
+        Mp4TrackLayout track = VideoTrack(mdtest::VisualEntry("cvid", 320, 240), 1, samples);
+        track.timeScale = r.timeScale;
+        track.stts = r.stts;
+        for (const auto& [extensions, rate] :
+             {std::pair{0u, r.baseRate}, {uint32_t(MD_EXT_FRAME_RATES), r.extendedRate}}) {
+            const auto d = DemuxTracks({track}, {}, extensions);
+            ASSERT_NE(d->Video(), nullptr) << r.what;
+            EXPECT_NEAR(d->Video()->frameRate, rate, 1e-9) << r.what << ", extensions " << extensions;
+        }
+    }
+}
+
+// The clockwise display rotation of the 'tkhd' matrix {a, b, u, c, d, v, x, y, w} (ISO/IEC 14496-12 8.3.2).
+TEST(M4Demux, TrackRotation)
+{
+    constexpr uint32_t kOne = 0x10000, kMinusOne = 0xFFFF0000;
+    const std::pair<std::array<uint32_t, 4>, uint32_t> rows[] = {
+        // a, b, c, d -> degrees
+        {{kOne, 0, 0, kOne}, 0},
+        {{0, kOne, kMinusOne, 0}, 90},
+        {{kMinusOne, 0, 0, kMinusOne}, 180},
+        {{0, kMinusOne, kOne, 0}, 270},
+        {{kMinusOne, 0, 0, kOne}, 0},  // a mirror image, not a rotation
+        {{0xB505, 0xB505, 0xFFFF4AFB, 0xB505}, 0},  // 45 degrees
+    };
+    for (const auto& [m, degrees] : rows) {
+        mdtest::BoxBuilder b;  // version 0: times, track_ID, reserved, duration, reserved, layer, group, volume
+        b.Begin("trak").BeginFull("tkhd", 0, 3).U32(0).U32(0).U32(1).U32(0).U32(0).Zeros(16);
+        b.U32(m[0]).U32(m[1]).U32(0).U32(m[2]).U32(m[3]).U32(0).U32(0).U32(0).U32(0x40000000).U32(0).U32(0);
+        const Bytes8 bytes = b.End().End().Take();
+        const auto trak = ParseBox(bytes.data(), bytes.size());
+        ASSERT_TRUE(trak);
+        EXPECT_EQ(TrackRotation(trak.get()), degrees) << m[0] << " " << m[1];
+    }
+    EXPECT_EQ(TrackRotation(nullptr), 0u);
 }
 
 }  // namespace

@@ -181,4 +181,41 @@ TEST(SampleTable, FragmentRunsContinueTheTrack)
     EXPECT_EQ(md::GetTotalSampleCount(Tracks(root.get())[0]->firstChild.get(), nullptr), 0u);
 }
 
+// How the durations spread: 'stts' entries, then the runs (per-sample, tfhd default, trex default).
+TEST(SampleTable, DurationSpread)
+{
+    // 10 x 1000, 5 x 2000, 10 x 1000: 25 samples in 30000, 20 of them 1000 long.
+    const Bytes8 mixed = mdtest::Trak(1, 1000, 0, Box("stts", {3, 10, 1000, 5, 2000, 10, 1000}));
+    // A run of 3 with its own durations 9, 7, 9 after a trex default run of one 5.
+    BoxBuilder b;
+    b.Begin("moov").Bytes(mdtest::Trak(1, 1000, 0, Box("stsz", {0, 0})));
+    b.Begin("mvex").Bytes(Box("trex", {1, 1, 5, 0, 0})).End().End();
+    b.Begin("moof").Begin("traf").Bytes(Box("tfhd", {1})).Bytes(Box("trun", {1})).End().End();
+    b.Begin("moof").Begin("traf").Bytes(Box("tfhd", {1}));
+    b.BeginFull("trun", 0, 0x000100).U32(3).U32(9).U32(7).U32(9).End().End().End();
+    const Bytes8 ownDurations = b.Take();
+    using SpreadRow = std::tuple<const char*, const Bytes8*, size_t, W>;  // samples, total, delta, its samples
+    const Bytes8 plain = FragmentedMovie({.moovSamples = true}), huge = HugeRuns();
+    const SpreadRow rows[] = {
+        {"stts entries", &mixed, 0, {25, 30000, 1000, 20}},
+        // 2 x 10 in 'stts', 3 x trex 40, 4 x tfhd 50.
+        {"tables and runs", &plain, 0, {9, 340, 50, 4}},
+        {"per-sample durations", &ownDurations, 0, {4, 30, 9, 2}},
+        {"2 x (2^32 - 1) x 40", &huge, 0, {0, 0, 40, 0}},
+    };
+    for (const auto& [what, movie, track, want] : rows) {
+        const auto root = md::ParseBoxList(movie->data(), movie->size()).first;
+        const Mp4Box* trak = movie == &mixed ? root.get() : Tracks(root.get())[track];
+        const md::SampleDurationSpread s = md::GetSampleDurationSpread(trak->firstChild.get(), root.get());
+        if (movie == &huge) {
+            EXPECT_EQ(std::tuple(s.samples, s.total, s.dominantDelta),
+                      std::tuple(0x1FFFFFFFEull, 0x1FFFFFFFEull * 40, 40u));
+            continue;
+        }
+        EXPECT_EQ(std::tuple(s.samples, s.total, s.dominantDelta, s.dominantSamples),
+                  std::tuple(uint64_t(want[0]), uint64_t(want[1]), want[2], uint64_t(want[3])))
+            << what;
+    }
+}
+
 }  // namespace

@@ -53,6 +53,9 @@ FfprobeStream ReadStream(const json& s)
     r.bitsPerSample = s.value("bits_per_sample", 0u) ? s.value("bits_per_sample", 0u)
                                                      : uint32_t(Number(s, "bits_per_raw_sample"));
     r.start = Seconds(s, "start_time"), r.duration = Seconds(s, "duration");
+    for (const json& side : s.value("side_data_list", json::array()))
+        if (side.contains("rotation"))
+            r.rotation = side["rotation"].get<int32_t>();
     if (s.contains("start_pts"))
         r.startPts = s["start_pts"].get<int64_t>();
     return r;

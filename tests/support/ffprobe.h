@@ -18,6 +18,7 @@ struct FfprobeStream {
     uint32_t bitsPerSample = 0;  // bits_per_sample, else bits_per_raw_sample
     double aspect = 0;           // display_aspect_ratio X / Y; 0 when not given
     double frameRate = 0;        // r_frame_rate
+    int32_t rotation = 0;        // the display matrix side data's "rotation" (counterclockwise degrees)
     std::optional<double> start, duration;  // seconds
     std::optional<int64_t> startPts;
 };

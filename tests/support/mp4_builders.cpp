@@ -236,7 +236,12 @@ Bytes8 Mp4File(const Mp4FileLayout& layout)
         const auto count = static_cast<uint32_t>(t.samples.size());
         BoxBuilder stbl;
         stbl.BeginFull("stsd", 0, 0).U32(t.sampleEntry.empty() ? 0 : 1).Bytes(t.sampleEntry).End();
-        stbl.Bytes(WordsBox("stts", {1, count, t.sampleDelta})).Bytes(WordsBox("stsc", {1, 1, count, 1}));
+        std::vector<uint32_t> stts = {1, count, t.sampleDelta};
+        if (!t.stts.empty()) {
+            stts = {static_cast<uint32_t>(t.stts.size() / 2)};
+            stts.insert(stts.end(), t.stts.begin(), t.stts.end());
+        }
+        stbl.Bytes(WordsBox("stts", stts)).Bytes(WordsBox("stsc", {1, 1, count, 1}));
         std::vector<uint32_t> sizes{0, count};
         for (const Bytes8& s : t.samples)
             sizes.push_back(static_cast<uint32_t>(s.size()));

@@ -65,6 +65,7 @@ struct Mp4TrackLayout {
     uint32_t trackId = 1, timeScale = 25000;
     uint32_t sampleDelta = 1000;  // one 'stts' entry covering every sample
     std::vector<Bytes8> samples{};  // stored in one chunk
+    std::vector<uint32_t> stts{};  // when given: the 'stts' entries (count, delta, ...) in place of that one
 };
 struct Mp4FileLayout {
     std::vector<Mp4TrackLayout> tracks{};
