@@ -15,7 +15,7 @@ namespace md {
 namespace {
 
 // Parameter sets, sequence headers and the first pictures' headers all lie well inside this.
-constexpr uint32_t kHeadBytes = 1 << 20;
+constexpr uint32_t kHeadBytes = 128 * 1024;
 
 std::unique_ptr<StreamRecord> DescribeMpeg4Visual(const uint8_t* p, uint32_t len)
 {
