@@ -447,4 +447,17 @@ bool ParseMlpHeader(const uint8_t* p, uint32_t len, AudioFormat& format, MlpInfo
     return true;
 }
 
+bool ParseFlacStreamInfo(const uint8_t* p, size_t len, FlacStreamInfo& info)
+{
+    constexpr size_t kBlockHead = 4, kFields = 14, kStreamInfoSize = 34;
+    if (p == nullptr || len < kBlockHead + kFields || (p[0] & 0x7F) != 0 || Be24(p + 1) < kStreamInfoSize)
+        return false;
+    const uint8_t* f = p + kBlockHead + 10;
+    const uint32_t rate = uint32_t(f[0]) << 12 | uint32_t(f[1]) << 4 | f[2] >> 4;
+    if (rate == 0)
+        return false;
+    info = {rate, ((f[2] >> 1) & 7) + 1u, ((f[2] & 1u) << 4 | f[3] >> 4) + 1u};
+    return true;
+}
+
 }  // namespace md

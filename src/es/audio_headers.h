@@ -145,4 +145,15 @@ bool ParseLpcmHeader(const uint8_t* p, uint32_t len, AudioFormat& format);
 // pcmBytesPerUnit receives the PCM bytes one access unit decodes to.
 bool ParseMlpHeader(const uint8_t* p, uint32_t len, AudioFormat& format, MlpInfo& info, uint32_t& pcmBytesPerUnit);
 
+// The STREAMINFO metadata block of FLAC, as a "fLaC" stream header (after its marker) and MP4's 'dfLa' carry it.
+// p points at the block header: last-block flag and type 0 in one byte, a 24-bit length of at least 34. Then minimum
+// and maximum block size (16 bits each), minimum and maximum frame size (24 bits each), sample rate (20 bits),
+// channels - 1 (3 bits), bits per sample - 1 (5 bits). False for another block, a rate of 0, or fewer bytes.
+struct FlacStreamInfo {
+    uint32_t sampleRate;
+    uint32_t channels;
+    uint32_t bitsPerSample;
+};
+bool ParseFlacStreamInfo(const uint8_t* p, size_t len, FlacStreamInfo& info);
+
 }  // namespace md

@@ -28,6 +28,7 @@
 #include <matroska/KaxSemantic.h>
 #include <matroska/KaxTracks.h>
 
+#include "es/audio_headers.h"
 #include "es/h264.h"
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
@@ -149,28 +150,17 @@ bool ReadOpusHead(Bytes head, uint32_t& channels)
     return true;
 }
 
-// Sample rate, channels and bits per sample of the STREAMINFO block that opens
-// the "fLaC" header of an A_FLAC track's CodecPrivate: after the marker, a block
-// header (last-block flag and type 0 in one byte, a 24-bit length of at least 34),
-// then minimum and maximum block size (16 bits each), minimum and maximum frame
-// size (24 bits each), sample rate (20 bits), channels - 1 (3 bits) and bits per
-// sample - 1 (5 bits).
+// Sample rate, channels and bits per sample of the STREAMINFO block that follows the "fLaC" marker of an A_FLAC
+// track's CodecPrivate.
 bool ReadFlacStreamInfo(Bytes header, AudioParams& audio)
 {
-    constexpr size_t kMarker = 4, kBlockHead = 4, kStreamInfoSize = 34;
-    if (header.size() < kMarker + kBlockHead + kStreamInfoSize || std::memcmp(header.data(), "fLaC", 4) != 0)
+    FlacStreamInfo info{};
+    if (header.size() < 4 || std::memcmp(header.data(), "fLaC", 4) != 0 ||
+        !ParseFlacStreamInfo(header.data() + 4, header.size() - 4, info))
         return false;
-    const uint8_t* block = header.data() + kMarker;
-    const uint32_t length = uint32_t(block[1]) << 16 | uint32_t(block[2]) << 8 | block[3];
-    if ((block[0] & 0x7F) != 0 || length < kStreamInfoSize)
-        return false;
-    const uint8_t* info = block + kBlockHead + 10;
-    const uint32_t rate = uint32_t(info[0]) << 12 | uint32_t(info[1]) << 4 | info[2] >> 4;
-    if (rate == 0)
-        return false;
-    audio.sampleRate = rate;
-    audio.channels = ((info[2] >> 1) & 7) + 1u;
-    audio.bitsPerSample = ((info[2] & 1u) << 4 | info[3] >> 4) + 1u;
+    audio.sampleRate = info.sampleRate;
+    audio.channels = info.channels;
+    audio.bitsPerSample = info.bitsPerSample;
     return true;
 }
 

@@ -290,9 +290,9 @@ void FillExtendedAudio(StreamRecord& rec, const Mp4AudioSampleEntry& sound)
             rec.audio.channels = opus->outputChannelCount;
     } else if (const auto* flac = BoxAs<Mp4FlacEntry>(&sound)) {
         if (flac->hasStreamInfo) {
-            rec.audio.sampleRate = flac->streamSampleRate;
-            rec.audio.channels = flac->streamChannels;
-            rec.audio.bitsPerSample = flac->streamBitsPerSample;
+            rec.audio.sampleRate = flac->streamInfo.sampleRate;
+            rec.audio.channels = flac->streamInfo.channels;
+            rec.audio.bitsPerSample = flac->streamInfo.bitsPerSample;
         }
     } else if (const auto* ac3 = BoxAs<Mp4Ac3Entry>(&sound)) {
         if (!ac3->hasConfig)

@@ -482,20 +482,10 @@ std::unique_ptr<Mp4Box> ReadFlacEntry(Bytes box, size_t headerLength)
         return nullptr;
     const Bytes p = box.subspan(headerLength);
     ReadAudioFixed(p, *e);
-    // 'dfLa' is a full box of metadata blocks; STREAMINFO (type 0) comes first:
-    // block sizes (4 bytes), frame sizes (6), then sample_rate (20 bits),
-    // channels - 1 (3) and bits_per_sample - 1 (5).
+    // 'dfLa' is a full box of metadata blocks; STREAMINFO comes first.
     const Bytes dfla = FindChildBox(p, SoundChildStart(p), FourCC("dfLa"));
-    if (dfla.size() < 12 + 4 + 14)
-        return e;
-    const uint8_t* block = dfla.data() + 12;
-    if ((block[0] & 0x7F) != 0 || Be24(block + 1) < 14)
-        return e;
-    const uint8_t* info = block + 4;
-    e->hasStreamInfo = true;
-    e->streamSampleRate = uint32_t(info[10]) << 12 | uint32_t(info[11]) << 4 | info[12] >> 4;
-    e->streamChannels = static_cast<uint8_t>((info[12] >> 1 & 7) + 1);
-    e->streamBitsPerSample = static_cast<uint8_t>(((info[12] & 1) << 4 | info[13] >> 4) + 1);
+    if (dfla.size() > 12)
+        e->hasStreamInfo = ParseFlacStreamInfo(dfla.data() + 12, dfla.size() - 12, e->streamInfo);
     return e;
 }
 

@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "es/audio_headers.h"
 #include "input/bytes.h"
 #include "mp4/mp4_box.h"
 
@@ -164,9 +165,7 @@ struct Mp4OpusEntry : Mp4AudioSampleEntry {
 // 'fLaC' with the STREAMINFO block of its 'dfLa'.
 struct Mp4FlacEntry : Mp4AudioSampleEntry {
     bool hasStreamInfo = false;
-    uint32_t streamSampleRate = 0;
-    uint8_t streamChannels = 0;  // channels, not channels - 1
-    uint8_t streamBitsPerSample = 0;  // bits, not bits - 1
+    FlacStreamInfo streamInfo{};
 };
 
 // 'ac-3' with its 'dac3', 'ec-3' with the first independent substream of its
