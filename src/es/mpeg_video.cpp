@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <numeric>
 #include <vector>
 
@@ -544,6 +546,30 @@ void ApplySequenceHeader(const SequenceHeaderInfo& info, StreamRecord& record)
     v.reserved[1] = info.reserved[1];
     v.reserved[2] = info.reserved2;
     record.frameRate = info.frameRate;
+}
+
+bool FillMpeg4VisualRecord(const uint8_t* p, uint32_t len, StreamRecord& record, bool vopRate)
+{
+    const uint32_t first = p == nullptr ? len : FindAnyCode(p, len);
+    auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
+    if (first >= len || !info || !ParseVolHeader(p + first, len - first, *info))
+        return false;
+    double fps = 0;
+    if (vopRate && info->unfixedVopResolution != 0 && Mpeg4VopRate(p, len, info->unfixedVopResolution, fps)) {
+        info->frameRate = fps;
+        info->frameDuration = static_cast<int64_t>(1e7 / fps);
+        info->statedFrameDuration = static_cast<uint32_t>(info->frameDuration);
+    }
+    ApplySequenceHeader(*info, record);
+    const int32_t n = info->headerLength;
+    if (n > 0 && uint32_t(n) <= len - first && uint32_t(n) <= kExtraDataSize) {
+        record.extraData1Length = n;
+        std::memcpy(record.extraData1, p + first, uint32_t(n));
+    }
+    record.progressive = 1;
+    if (record.video.aspectX == 1 && record.video.aspectY == 1)
+        AspectFromSampleAspect(record.video.aspectX, record.video.aspectY, record.video.width, record.video.height);
+    return true;
 }
 
 }  // namespace md

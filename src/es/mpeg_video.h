@@ -106,6 +106,12 @@ bool ParseVolHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info);
 // two such VOPs differ.
 bool Mpeg4VopRate(const uint8_t* p, uint32_t len, uint32_t resolution, double& fps);
 
+// A video record from the first MPEG-4 Visual VOL of the buffer: the VOL's fields, square pels as the picture's
+// shape, the configuration headers (from the first start code to the first group_of_VOP or VOP) as the sequence
+// headers. vopRate: without fixed_vop_rate the VOP times of the buffer give the rate (Mpeg4VopRate). False when no
+// VOL parses.
+bool FillMpeg4VisualRecord(const uint8_t* p, uint32_t len, StreamRecord& record, bool vopRate);
+
 // Copies the sequence-level headers into area1 and the picture-level headers into
 // area2, each unit running from its start code to the next one.
 // kModeMpegVideo: sequence header, sequence extension and sequence display

@@ -315,26 +315,7 @@ TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1,
 
 TsVideoBuild FillMpeg4Visual(const uint8_t* held, uint32_t length, StreamRecord& record)
 {
-    // The configuration headers run from the first start code (visual object
-    // sequence, visual object or the VOL itself) up to the first group_of_VOP or VOP.
-    const uint32_t first = FindAnyCode(held, length);
-    if (first >= length)
-        return TsVideoBuild::Rejected;
-    auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
-    if (!info)
-        return TsVideoBuild::NoMemory;
-    if (!ParseVolHeader(held + first, length - first, *info))
-        return TsVideoBuild::Rejected;
-    ApplySequenceHeader(*info, record);
-    const int32_t n = info->headerLength;
-    if (n > 0 && uint32_t(n) <= length - first && uint32_t(n) <= kExtraDataSize) {
-        record.extraData1Length = n;
-        std::memcpy(record.extraData1, held + first, uint32_t(n));
-    }
-    record.progressive = 1;
-    if (record.video.aspectX == 1 && record.video.aspectY == 1)
-        AspectFromSampleAspect(record.video.aspectX, record.video.aspectY, record.video.width, record.video.height);
-    return TsVideoBuild::Built;
+    return FillMpeg4VisualRecord(held, length, record, true) ? TsVideoBuild::Built : TsVideoBuild::Rejected;
 }
 
 TsVideoBuild FillH264(const uint8_t* held, uint32_t length, StreamRecord& record, bool allProfiles)
