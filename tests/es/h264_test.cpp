@@ -17,18 +17,6 @@ using mdtest::BitWriter;
 
 uint32_t Len(const Bytes& b) { return static_cast<uint32_t>(b.size()); }
 
-// Inserts emulation_prevention_three_byte where two zeros meet a byte <= 3 (7.4.1).
-Bytes Escape(const Bytes& rbsp)
-{
-    Bytes out;
-    for (uint8_t b : rbsp) {
-        if (out.size() >= 2 && out[out.size() - 1] == 0 && out[out.size() - 2] == 0 && b <= 3)
-            out.push_back(3);
-        out.push_back(b);
-    }
-    return out;
-}
-
 // The SPS fields the tests vary. Defaults: Main profile, 1920x1088 coded, progressive, no crop, no VUI.
 struct SpsFields {
     uint32_t profile = 77, constraintFlags = 0b0100'0000, level = 40, spsId = 0;
@@ -93,7 +81,7 @@ Bytes WriteSps(const SpsFields& f)
             w.PutUe(v);
     }
     w.PutBit(true), w.AlignZero();  // rbsp_stop_one_bit
-    return Escape(w.Take());
+    return mdtest::EscapeRbsp(w.Take());
 }
 
 bool Parse(const SpsFields& f, SpsInfo& sps, bool allProfiles = false)
@@ -242,7 +230,7 @@ Bytes WritePps(const PpsFields& f)
         w.PutSe(3);  // second_chroma_qp_index_offset
     }
     w.PutBit(true), w.AlignZero(), w.Put(0, 8 * f.trailingZeros);
-    return Escape(w.Take());
+    return mdtest::EscapeRbsp(w.Take());
 }
 
 bool Parse(const PpsFields& f, PpsInfo& pps) { return ParsePps(WritePps(f).data(), Len(WritePps(f)), pps); }

@@ -12,18 +12,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using mdtest::BitWriter;
 
-// Inserts emulation_prevention_three_byte where two zeros meet a byte <= 3 (7.4.2).
-Bytes Escape(const Bytes& rbsp)
-{
-    Bytes out;
-    for (uint8_t b : rbsp) {
-        if (out.size() >= 2 && out[out.size() - 1] == 0 && out[out.size() - 2] == 0 && b <= 3)
-            out.push_back(3);
-        out.push_back(b);
-    }
-    return out;
-}
-
 // What the tests vary; the defaults describe a 1920x1080 Main 4:2:0 stream coded as 1920x1088.
 struct Fields {
     uint32_t subLayersMinus1 = 0, chroma = 1, width = 1920, height = 1088, cropBottom = 4;
@@ -98,7 +86,7 @@ Bytes Sps(const Fields& f)
         w.PutBit(false);
     }
     w.PutBit(true), w.AlignZero();
-    return Escape(w.Take());
+    return mdtest::EscapeRbsp(w.Take());
 }
 
 Bytes Vps(uint32_t units, uint32_t scale)
@@ -109,7 +97,7 @@ Bytes Vps(uint32_t units, uint32_t scale)
     w.PutBit(true), w.PutUe(4), w.PutUe(2), w.PutUe(0), w.Put(0, 6), w.PutUe(0);
     w.PutBit(true), w.Put(units, 32), w.Put(scale, 32), w.PutBit(false), w.PutUe(0), w.PutBit(false);
     w.PutBit(true), w.AlignZero();
-    return Escape(w.Take());
+    return mdtest::EscapeRbsp(w.Take());
 }
 
 // A prefix SEI with one pic_timing message whose first four bits are pic_struct.

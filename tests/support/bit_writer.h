@@ -35,6 +35,19 @@ private:
     size_t m_bitCount = 0;
 };
 
+// A NAL unit's payload with emulation_prevention_three_byte inserted wherever two zero bytes meet a byte <= 3
+// (ISO/IEC 14496-10 7.4.1, ITU-T H.265 7.4.2).
+inline std::vector<uint8_t> EscapeRbsp(const std::vector<uint8_t>& rbsp)
+{
+    std::vector<uint8_t> out;
+    for (uint8_t b : rbsp) {
+        if (out.size() >= 2 && out[out.size() - 1] == 0 && out[out.size() - 2] == 0 && b <= 3)
+            out.push_back(3);
+        out.push_back(b);
+    }
+    return out;
+}
+
 // Writes space-separated fields "n:value" (value in n bits) or "ue:value"; values are decimal, 0x hexadecimal or 0b
 // binary. Zero bits fill the last byte. Bits("32:0x1B3 12:720 12:576") is 00 00 01 B3 2D 02 40.
 std::vector<uint8_t> Bits(std::string_view fields);
