@@ -2,7 +2,8 @@
 // is written to a file, which a detector opens; then every getter, the duration
 // and time range, the program and stream lists with a selection of the first
 // program's streams, the Matroska track selection and subtitle list, and the
-// program-stream re-open. The first byte is the container hint the host may set.
+// program-stream re-open. The first byte's lowest bit sets the container hint the host may set, the next bit turns
+// every extension on.
 #include <unistd.h>
 
 #include <algorithm>
@@ -126,6 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Hints 0 (none) and 13 (DirecTV) are the ones the probe knows.
         const uint32_t hint = data[0] & 1 ? 13 : 0;
         info->SetInfo(MDI_CONTAINER_HINT, &hint);
+        const uint32_t extensions = data[0] & 2 ? uint32_t(MD_EXT_ALL) : 0;
+        info->SetInfo(MDI_EXTENSIONS, &extensions);
         uint32_t kind = 0;
         if (SUCCEEDED(detector->OpenFileA(InputPath().c_str(), &kind))) {
             Getters(detector, info);
