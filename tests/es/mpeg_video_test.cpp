@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -177,6 +178,20 @@ TEST(MpegVideo, Mpeg4VopRate)
         double fps = 0;
         EXPECT_EQ(md::Mpeg4VopRate(c.bytes.data(), uint32_t(c.bytes.size()), c.resolution, fps), c.fps != 0) << c.name;
         EXPECT_DOUBLE_EQ(fps, c.fps) << c.name;
+    }
+
+    // The record: square pels of 320x240 make 4:3; the configuration headers run from the VOS to the GOV; the
+    // VOL (resolution 25, no fixed rate) leaves the rate to the VOP times only when asked.
+    const ByteVec stream = mdtest::Concat({ByteVec(3, 0), mdtest::Mpeg4VisualStream(320, 240), vops(5, {{0, 7}, {0, 9}})});
+    for (const bool vopRate : {false, true}) {
+        md::StreamRecord r{};
+        ASSERT_TRUE(md::FillMpeg4VisualRecord(stream.data(), uint32_t(stream.size()), r, vopRate));
+        EXPECT_EQ(std::tuple(r.video.width, r.video.height, r.video.aspectX, r.video.aspectY, r.progressive),
+                  std::tuple(320u, 240u, 4u, 3u, uint8_t(1)));
+        EXPECT_EQ(std::vector(r.extraData1, r.extraData1 + 4), (ByteVec{0, 0, 1, 0xB0}));
+        const ByteVec gov = {0, 0, 1, 0xB3};
+        EXPECT_EQ(r.extraData1Length, std::search(stream.begin(), stream.end(), gov.begin(), gov.end()) - stream.begin() - 3);
+        EXPECT_DOUBLE_EQ(r.frameRate, vopRate ? 12.5 : 29.97);
     }
 }
 
