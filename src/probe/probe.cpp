@@ -188,9 +188,13 @@ int32_t ProbeSmallFile(ZPMP::InputStream& stream, const uint8_t* buf, size_t n)
             return mpeg2 ? ProbeMpeg2Pack(stream, 0) : ProbeMpeg1Pack(stream, 0);
     }
 
+    // A whole file of boxes has a handful at its top level; a walk past 64 is no such file.
     const uint64_t fileSize = stream.Size();
     bool moov = false;
-    for (uint64_t pos = 0; pos < fileSize;) {
+    uint64_t pos = 0;
+    for (int boxes = 0; pos < fileSize; ++boxes) {
+        if (boxes == 64)
+            return 0;
         uint8_t h[16] = {};
         stream.Seek(pos);
         if (stream.Read(h, sizeof h) < 8 || Be32(h) < 8 || Be32(h) > fileSize - pos)
