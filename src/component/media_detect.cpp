@@ -190,16 +190,11 @@ void ZPMediaDetect::OpenElementary(ZPMP::InputStream& input)
     // MPEG-2 video from its pictures -- but a first picture coded with progressive_frame set is a progressive one,
     // as ffprobe and MediaInfo show it, whatever its top_field_first says.
     VideoBuild video = BuildVideo(*record, RecordBuilder::Selection);
-    const auto n = static_cast<uint32_t>(std::clamp<int32_t>(record->extraData2Length, 0, kExtraDataSize));
-    for (uint32_t j = 0; video.scan == FieldOrderScan::Mpeg2Picture && j < n; ++j) {
-        uint32_t order = 0;
-        uint8_t progressiveFrame = 0;
-        if (ReadFieldOrder(record->extraData2 + j, n - j, order, progressiveFrame)) {
-            if (progressiveFrame)
-                video.scan = FieldOrderScan::None, video.info.fieldOrder = 0;
-            break;
-        }
-    }
+    uint32_t order = 0;
+    uint8_t progressiveFrame = 0;
+    if (video.scan == FieldOrderScan::Mpeg2Picture && FirstPictureCoding(*record, order, progressiveFrame) &&
+        progressiveFrame)
+        video.scan = FieldOrderScan::None, video.info.fieldOrder = 0;
     TakeVideo(video, input);
 }
 

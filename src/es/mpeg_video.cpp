@@ -572,4 +572,13 @@ bool FillMpeg4VisualRecord(const uint8_t* p, uint32_t len, StreamRecord& record,
     return true;
 }
 
+bool FirstPictureCoding(const StreamRecord& record, uint32_t& order, uint8_t& progressiveFrame)
+{
+    const auto n = static_cast<uint32_t>(std::clamp<int32_t>(record.extraData2Length, 0, kExtraDataSize));
+    for (uint32_t j = 0; j < n; ++j)
+        if (ReadFieldOrder(record.extraData2 + j, n - j, order, progressiveFrame))
+            return true;
+    return false;
+}
+
 }  // namespace md

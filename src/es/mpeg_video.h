@@ -94,6 +94,10 @@ bool ReadTemporalReference(const uint8_t* p, uint32_t len, uint32_t& value);
 // when its byte is not there.
 bool ReadFieldOrder(const uint8_t* p, uint32_t len, uint32_t& order, uint8_t& progressiveFrame);
 
+// ReadFieldOrder on the first picture coding extension among the picture-level headers a record keeps (its extra
+// data 2). False when there is none.
+bool FirstPictureCoding(const StreamRecord& record, uint32_t& order, uint8_t& progressiveFrame);
+
 // Parses the first MPEG-4 video object layer header in the buffer. Sets profile
 // 2 and level 1, picture size, bit rate, VBV size, frame rate and durations, and
 // the aspect ratio; headerLength is the offset of the first group_of_VOP or VOP

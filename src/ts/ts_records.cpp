@@ -294,17 +294,11 @@ TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1,
     if (!mpeg1 && progressive == 0) {
         // The first picture coding extension: a progressive frame in an NTSC
         // stream is film carried with 3:2 pulldown.
-        const uint32_t n = static_cast<uint32_t>(record.extraData2Length);
-        for (uint32_t j = 0; j < n; ++j) {
-            uint32_t order = 0;
-            uint8_t progressiveFrame = 0;
-            if (!ReadFieldOrder(record.extraData2 + j, n - j, order, progressiveFrame))
-                continue;
-            if (progressiveFrame == 1 && record.frameRate == 29.97) {
-                record.video.frameDuration = 416667;
-                record.frameRate = 24.0;
-            }
-            break;
+        uint32_t order = 0;
+        uint8_t progressiveFrame = 0;
+        if (FirstPictureCoding(record, order, progressiveFrame) && progressiveFrame == 1 && record.frameRate == 29.97) {
+            record.video.frameDuration = 416667;
+            record.frameRate = 24.0;
         }
     }
     FindEncoderMarker(record.extraData1, static_cast<uint32_t>(record.extraData1Length), record.encoderMarker);
