@@ -358,8 +358,8 @@ bool TSDemux::FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64
     const int32_t pid = m_selection->videoPid;
     const uint32_t mode = static_cast<uint32_t>(m_selection->videoStreamType);
     input->Seek(static_cast<uint64_t>(position));
-    auto buffer = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kChunkSize]());
-    auto picture = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kPictureBufferSize]());
+    auto buffer = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kChunkSize]);
+    auto picture = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kPictureBufferSize]);
     if (!buffer || !picture)
         return false;
     const bool extendedType = (mode == 0x24 && (m_extensions & MD_EXT_TS_CODECS) != 0) ||
