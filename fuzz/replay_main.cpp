@@ -18,6 +18,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -60,7 +61,7 @@ std::vector<uint8_t> Mutation(const std::vector<uint8_t>& input, std::mt19937& r
 // Runs the file and its mutations in a child; returns an empty string when all
 // of them ran, else what ended the child and at which mutation. running is
 // shared with the child, which writes the mutation it is at.
-std::string Replay(const std::filesystem::path& file, uint32_t seed, volatile int* running)
+std::string Replay(const std::filesystem::path& file, uint32_t seed, int mutations, volatile int* running)
 {
     std::fflush(stdout);
     *running = -1;
@@ -72,7 +73,7 @@ std::string Replay(const std::filesystem::path& file, uint32_t seed, volatile in
         if (input.size() > kMaxInput)
             input.resize(kMaxInput);
         std::mt19937 rng(seed);
-        for (int m = 0; m <= kMutationsPerInput && (m == 0 || !input.empty()); ++m) {
+        for (int m = 0; m <= mutations && (m == 0 || !input.empty()); ++m) {
             const std::vector<uint8_t> bytes = Mutation(input, rng, m);
             *running = m;
             LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
@@ -93,17 +94,24 @@ std::string Replay(const std::filesystem::path& file, uint32_t seed, volatile in
 
 }  // namespace
 
+// Usage: replay PATH... [--as-is PATH...]. The paths after --as-is (a campaign's
+// minimized corpus, which libFuzzer has mutated already) run without mutations.
 int main(int argc, char** argv)
 {
-    std::vector<std::filesystem::path> files;
+    std::vector<std::pair<std::filesystem::path, int>> files;
+    int mutations = kMutationsPerInput;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--as-is") == 0) {
+            mutations = 0;
+            continue;
+        }
         std::filesystem::path p(argv[i]);
         if (std::filesystem::is_directory(p)) {
             for (const auto& e : std::filesystem::recursive_directory_iterator(p))
                 if (e.is_regular_file())
-                    files.push_back(e.path());
+                    files.emplace_back(e.path(), mutations);
         } else if (std::filesystem::is_regular_file(p)) {
-            files.push_back(p);
+            files.emplace_back(p, mutations);
         }
     }
     std::sort(files.begin(), files.end());
@@ -114,8 +122,8 @@ int main(int argc, char** argv)
     }
     size_t failed = 0;
     uint32_t seed = 1;
-    for (const auto& f : files) {
-        const std::string failure = Replay(f, seed++, static_cast<volatile int*>(shared));
+    for (const auto& [f, m] : files) {
+        const std::string failure = Replay(f, seed++, m, static_cast<volatile int*>(shared));
         if (!failure.empty()) {
             std::printf("FAILED %s: %s\n", f.c_str(), failure.c_str());
             ++failed;
