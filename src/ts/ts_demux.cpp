@@ -49,6 +49,15 @@ std::unique_ptr<uint8_t[]> NewBuffer(uint64_t size)
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);
 }
 
+// The size of a chunk read: kChunkSize, or the whole input where that is smaller.
+// No read returns more than the input holds, so a small file is read the same
+// way without a large buffer.
+uint32_t ChunkCapacity(ZPMP::InputStream& input)
+{
+    const uint64_t size = input.Size();
+    return size > 0 && size < TSDemux::kChunkSize ? static_cast<uint32_t>(size) : TSDemux::kChunkSize;
+}
+
 // A duration for a stream whose end time is not past its first time: the file
 // played at 19,200 kbit/s (size x 80,000,000 / 19,200,000 = size x 25 / 6).
 int64_t DurationFromFileSize(uint64_t fileSize) { return static_cast<int64_t>(fileSize * 25 / 6); }
@@ -85,11 +94,12 @@ uint32_t TSDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
 
 bool TSDemux::ReadTables(StreamList* streams, uint32_t& audioByteRate)
 {
-    auto chunk = NewBuffer(kChunkSize);
+    const uint32_t capacity = ChunkCapacity(*m_input);
+    auto chunk = NewBuffer(capacity);
     if (!chunk)
         return false;
     for (uint32_t chunksRead = 0;; ++chunksRead) {
-        const uint32_t n = static_cast<uint32_t>(m_input->Read(chunk.get(), kChunkSize));
+        const uint32_t n = static_cast<uint32_t>(m_input->Read(chunk.get(), capacity));
         // MD_EXT_TS_CODECS: a file that ends before a PMT its PAT names still
         // gives the records of a selection that was described in full.
         if (n == 0)
@@ -172,13 +182,14 @@ bool TSDemux::MeasureTimeRange()
     bool videoFound = videoPid < 1;
     bool audioFound = audioPid < 1;
     if (!(videoFound && audioFound)) {
-        auto chunk = NewBuffer(kChunkSize);
+        const uint32_t capacity = ChunkCapacity(*m_input);
+        auto chunk = NewBuffer(capacity);
         if (!chunk)
             return false;
         const uint64_t limit = std::min(fileSize, kStartScanLimit);
         for (uint64_t offset = 0; offset <= limit && !(videoFound && audioFound); offset += kChunkSize) {
             m_input->Seek(offset / stride * stride);
-            const uint32_t n = static_cast<uint32_t>(m_input->Read(chunk.get(), kChunkSize));
+            const uint32_t n = static_cast<uint32_t>(m_input->Read(chunk.get(), capacity));
             if (n == 0)
                 return false;
             TsRangeRules rules;
@@ -358,7 +369,8 @@ bool TSDemux::FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64
     const int32_t pid = m_selection->videoPid;
     const uint32_t mode = static_cast<uint32_t>(m_selection->videoStreamType);
     input->Seek(static_cast<uint64_t>(position));
-    auto buffer = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kChunkSize]);
+    const uint32_t capacity = ChunkCapacity(*input);
+    auto buffer = NewBuffer(capacity);
     auto picture = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kPictureBufferSize]);
     if (!buffer || !picture)
         return false;
@@ -375,7 +387,7 @@ bool TSDemux::FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64
     int64_t pictureTime = 0;
     uint32_t carried = 0;
     for (uint32_t reads = 0; reads < kKeyframeReads; ++reads) {
-        const uint32_t n = static_cast<uint32_t>(input->Read(buffer.get() + carried, kChunkSize - carried));
+        const uint32_t n = static_cast<uint32_t>(input->Read(buffer.get() + carried, capacity - carried));
         if (n == 0)
             return false;
         const uint32_t total = carried + n;
