@@ -1,7 +1,8 @@
 // The system stream decoders and the pack checkers over arbitrary bytes: both
-// decoders are fed pieces whose sizes come from the input itself, with every
-// stream's units walked between feeds, and both pack checkers scan the bytes in
-// two parts as the time-table walk presents them.
+// decoders are fed pieces whose sizes come from the input itself, with the
+// current streams' units walked between feeds and every stream's at the end, and
+// both pack checkers scan the bytes in two parts as the time-table walk
+// presents them.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -18,22 +19,31 @@ constexpr int32_t kCapacity = 8192;
 // happens past the first megabyte.
 constexpr size_t kMaxInput = 1u << 20;
 
-void WalkUnits(md::CMpegMuxDec& decoder, std::vector<uint8_t>& work)
+void WalkUnits(md::CMpegMuxDec& decoder, bool video, int32_t index, std::vector<uint8_t>& work)
 {
+    if (index < 0)
+        return;
+    video ? decoder.TakeVideo(index, work) : decoder.TakeAudio(index, work);
     md::MuxUnitInfo unit{};
-    for (int32_t i = 0; i < md::CMpegMuxDec::kVideoStreams; ++i) {
-        decoder.TakeVideo(i, work);
-        while (decoder.NextUnit(unit) != 0) {
-        }
+    while (decoder.NextUnit(unit) != 0) {
     }
-    for (int32_t i = 0; i < md::CMpegMuxDec::kAudioStreams; ++i) {
-        decoder.TakeAudio(i, work);
-        while (decoder.NextUnit(unit) != 0) {
-        }
-    }
-    decoder.FirstVideoStream();
-    decoder.CurrentAudioStream();
+}
+
+// After each feed the units of the streams the decoder names, as the time-range
+// scans take them; at the end every stream's.
+void WalkCurrent(md::CMpegMuxDec& decoder, std::vector<uint8_t>& work)
+{
+    WalkUnits(decoder, true, decoder.FirstVideoStream(), work);
+    WalkUnits(decoder, false, decoder.CurrentAudioStream(), work);
     decoder.AudioUnitSize();
+}
+
+void WalkAll(md::CMpegMuxDec& decoder, std::vector<uint8_t>& work)
+{
+    for (int32_t i = 0; i < md::CMpegMuxDec::kVideoStreams; ++i)
+        WalkUnits(decoder, true, i, work);
+    for (int32_t i = 0; i < md::CMpegMuxDec::kAudioStreams; ++i)
+        WalkUnits(decoder, false, i, work);
 }
 
 void Decode(md::CMpegMuxDec& decoder, const uint8_t* data, size_t size, std::vector<uint8_t>& work)
@@ -44,9 +54,10 @@ void Decode(md::CMpegMuxDec& decoder, const uint8_t* data, size_t size, std::vec
     while (at < size) {
         const size_t piece = std::min<size_t>(size - at, 1 + size_t(data[at]) * 37);
         decoder.Feed(data + at, static_cast<uint32_t>(piece));
-        WalkUnits(decoder, work);
+        WalkCurrent(decoder, work);
         at += piece;
     }
+    WalkAll(decoder, work);
     decoder.EndStream();
 }
 
