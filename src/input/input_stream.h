@@ -37,6 +37,15 @@ inline uint32_t ReadFully(InputStream& input, uint8_t* buffer, uint32_t count)
     return total;
 }
 
+// The size of a buffer for reads of up to chunkSize bytes: chunkSize, or the
+// whole stream where that is smaller. No read returns more than the stream
+// holds, so a small file is read the same way without a large buffer.
+inline uint32_t ChunkCapacity(InputStream& input, uint32_t chunkSize)
+{
+    const uint64_t size = input.Size();
+    return size > 0 && size < chunkSize ? static_cast<uint32_t>(size) : chunkSize;
+}
+
 // Reads up to count bytes from position on; 0 when the position cannot be reached.
 inline uint32_t ReadAt(InputStream& input, uint64_t position, uint8_t* buffer, uint32_t count)
 {

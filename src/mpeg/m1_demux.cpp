@@ -71,7 +71,8 @@ uint32_t M1Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     m_input = input;
     if (input == nullptr)
         return 0;
-    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kChunkSize]);
+    const uint32_t capacity = ZPMP::ChunkCapacity(*input, kChunkSize);
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[capacity]);
     if (!chunk)
         return 0;
     // Records go to a scratch list when the caller wants none, so that "already
@@ -81,10 +82,10 @@ uint32_t M1Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
 
     ScanState s;
     for (uint32_t chunks = 0;;) {
-        const uint64_t got = input->Read(chunk.get(), kChunkSize);
+        const uint64_t got = input->Read(chunk.get(), capacity);
         if (got == 0)
             return 0;
-        ScanChunk(chunk.get(), static_cast<uint32_t>(got < kChunkSize ? got : kChunkSize), s, list);
+        ScanChunk(chunk.get(), static_cast<uint32_t>(got < capacity ? got : capacity), s, list);
 
         if (++chunks >= kMaxChunks)
             break;

@@ -110,7 +110,8 @@ uint32_t M2Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
         m_stop = 1;
         return 0;
     }
-    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kChunkSize]);
+    const uint32_t capacity = ZPMP::ChunkCapacity(*input, kChunkSize);
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[capacity]);
     if (!chunk)
         return 0;
     m_aspectOverride = 0;
@@ -121,10 +122,10 @@ uint32_t M2Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
 
     ScanState s;
     for (uint32_t chunks = 0; chunks < kMaxChunks;) {
-        const uint64_t got = input->Read(chunk.get(), kChunkSize);
+        const uint64_t got = input->Read(chunk.get(), capacity);
         if (got == 0)
             break;
-        ScanChunk(chunk.get(), static_cast<uint32_t>(std::min<uint64_t>(got, kChunkSize)), true, s, list);
+        ScanChunk(chunk.get(), static_cast<uint32_t>(std::min<uint64_t>(got, capacity)), true, s, list);
 
         if (++chunks >= kMaxChunks)
             break;

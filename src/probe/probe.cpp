@@ -340,12 +340,13 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
 {
     if (stream == nullptr)
         return 0;
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kProbeBufferSize]);
+    // At least an SVCD sector group: the buffer serves that phase later.
+    const uint32_t capacity = std::max(ZPMP::ChunkCapacity(*stream, kProbeBufferSize), kSvcdGroupSize);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
     if (!buffer)
         return 0;
     stream->Seek(0);
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(stream->Read(buffer.get(), kProbeBufferSize),
-                                                            kProbeBufferSize));
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(stream->Read(buffer.get(), capacity), capacity));
     if (n == 0)
         return Decide("empty", 0);
     const uint8_t* buf = buffer.get();
@@ -387,7 +388,7 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
         if ((b4 & 0xC0) == 0x40) {  // MPEG-2 pack header: check its marker bits
             if ((b4 & 0x04) && (b6 & 0x04) && (b8 & 0x04) && (b9 & 0x01)) {
                 // The first read is no longer needed: its buffer serves the SVCD phase.
-                const std::span<uint8_t> scratch(buffer.get(), kProbeBufferSize);
+                const std::span<uint8_t> scratch(buffer.get(), capacity);
                 return Decide("MPEG-2 pack", ProbeMpeg2Pack(*stream, pack, scratch));
             }
             return Decide("MPEG-2 pack with bad markers", 0);

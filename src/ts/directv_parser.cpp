@@ -182,11 +182,12 @@ uint32_t CDirecTVParser::Parse(ZPMP::InputStream* input, StreamList* streams)
     m_alignment = -1;
     if (input == nullptr)
         return 0;
-    auto buffer = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kChunkSize]);
+    const uint32_t capacity = ZPMP::ChunkCapacity(*input, kChunkSize);
+    auto buffer = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[capacity]);
     if (!buffer)
         return 0;
 
-    const uint32_t firstLength = ZPMP::ReadFully(*input, buffer.get(), kChunkSize);
+    const uint32_t firstLength = ZPMP::ReadFully(*input, buffer.get(), capacity);
     if (firstLength == 0)
         return 0;
     m_alignment = FindAlignment(buffer.get(), firstLength);

@@ -49,15 +49,6 @@ std::unique_ptr<uint8_t[]> NewBuffer(uint64_t size)
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);
 }
 
-// The size of a chunk read: kChunkSize, or the whole input where that is smaller.
-// No read returns more than the input holds, so a small file is read the same
-// way without a large buffer.
-uint32_t ChunkCapacity(ZPMP::InputStream& input)
-{
-    const uint64_t size = input.Size();
-    return size > 0 && size < TSDemux::kChunkSize ? static_cast<uint32_t>(size) : TSDemux::kChunkSize;
-}
-
 // A duration for a stream whose end time is not past its first time: the file
 // played at 19,200 kbit/s (size x 80,000,000 / 19,200,000 = size x 25 / 6).
 int64_t DurationFromFileSize(uint64_t fileSize) { return static_cast<int64_t>(fileSize * 25 / 6); }
@@ -94,7 +85,7 @@ uint32_t TSDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
 
 bool TSDemux::ReadTables(StreamList* streams, uint32_t& audioByteRate)
 {
-    const uint32_t capacity = ChunkCapacity(*m_input);
+    const uint32_t capacity = ZPMP::ChunkCapacity(*m_input, kChunkSize);
     auto chunk = NewBuffer(capacity);
     if (!chunk)
         return false;
@@ -182,7 +173,7 @@ bool TSDemux::MeasureTimeRange()
     bool videoFound = videoPid < 1;
     bool audioFound = audioPid < 1;
     if (!(videoFound && audioFound)) {
-        const uint32_t capacity = ChunkCapacity(*m_input);
+        const uint32_t capacity = ZPMP::ChunkCapacity(*m_input, kChunkSize);
         auto chunk = NewBuffer(capacity);
         if (!chunk)
             return false;
@@ -369,7 +360,7 @@ bool TSDemux::FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64
     const int32_t pid = m_selection->videoPid;
     const uint32_t mode = static_cast<uint32_t>(m_selection->videoStreamType);
     input->Seek(static_cast<uint64_t>(position));
-    const uint32_t capacity = ChunkCapacity(*input);
+    const uint32_t capacity = ZPMP::ChunkCapacity(*input, kChunkSize);
     auto buffer = NewBuffer(capacity);
     auto picture = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kPictureBufferSize]);
     if (!buffer || !picture)
