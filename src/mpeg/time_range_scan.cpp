@@ -79,7 +79,17 @@ private:
     std::array<uint8_t, kRawSectorSize> m_block{};
 };
 
-std::unique_ptr<uint8_t[]> NewWorkBuffer() { return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kWorkSize]); }
+// Where a stream's bytes are taken to: a take holds what was fed since the last
+// one, so no more than the file's size.
+struct WorkBuffer {
+    explicit WorkBuffer(ZPMP::InputStream& input)
+        : size(ZPMP::ChunkCapacity(input, kWorkSize)), data(new (std::nothrow) uint8_t[size])
+    {
+    }
+    std::span<uint8_t> Span() const { return {data.get(), size}; }
+    uint32_t size;
+    std::unique_ptr<uint8_t[]> data;
+};
 
 // frame_rate_code to the frame duration in 100-ns units; a forbidden or
 // reserved code counts as code 4 (29.97 Hz).
@@ -358,8 +368,8 @@ bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDat
     if (input == nullptr)
         return false;
     const std::unique_ptr<CMpegMuxDec> decoder = MakeDecoder(mpeg1, mpeg4);
-    const std::unique_ptr<uint8_t[]> work = NewWorkBuffer();
-    if (!decoder || !work)
+    const WorkBuffer work(*input);
+    if (!decoder || !work.data)
         return false;
     const bool mpeg4Video = mpeg4 && !mpeg1;
 
@@ -382,16 +392,16 @@ bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDat
         if (result.videoStreamIndex < 0)
             result.videoStreamIndex = decoder->FirstVideoStream();
         if (!videoDone && result.videoStreamIndex >= 0) {
-            const uint32_t taken = decoder->TakeVideo(result.videoStreamIndex, {work.get(), kWorkSize});
-            videoDone = StartVideoUnits(*decoder, mpeg4Video, work.get(), taken, videoState, result);
+            const uint32_t taken = decoder->TakeVideo(result.videoStreamIndex, work.Span());
+            videoDone = StartVideoUnits(*decoder, mpeg4Video, work.data.get(), taken, videoState, result);
         }
         if (!audioDone) {
             const int32_t current = decoder->CurrentAudioStream();
             if (current >= 0)
                 audioIndex = current;
             if (audioIndex >= 0) {
-                const uint32_t taken = decoder->TakeAudio(audioIndex, {work.get(), kWorkSize});
-                audioDone = StartAudioUnits(*decoder, mpeg1, audioIndex, work.get(), taken, audioCoding, result);
+                const uint32_t taken = decoder->TakeAudio(audioIndex, work.Span());
+                audioDone = StartAudioUnits(*decoder, mpeg1, audioIndex, work.data.get(), taken, audioCoding, result);
             }
         }
         if (videoDone && audioDone)
@@ -415,8 +425,8 @@ bool ScanEnd(bool mpeg1, ZPMP::InputStream* input, int32_t videoFrameDuration, u
     if (input == nullptr)
         return false;
     const std::unique_ptr<CMpegMuxDec> decoder = MakeDecoder(mpeg1, mpeg4);
-    const std::unique_ptr<uint8_t[]> work = NewWorkBuffer();
-    if (!decoder || !work)
+    const WorkBuffer work(*input);
+    if (!decoder || !work.data)
         return false;
     const bool mpeg4Video = mpeg4 && !mpeg1;
 
@@ -448,15 +458,15 @@ bool ScanEnd(bool mpeg1, ZPMP::InputStream* input, int32_t videoFrameDuration, u
                 continue;
             decoder->Feed(block.data(), static_cast<uint32_t>(block.size()));
             if (!videoDone) {
-                const uint32_t taken = decoder->TakeVideo(videoStreamIndex, {work.get(), kWorkSize});
-                EndVideoUnits(*decoder, mpeg4Video, videoFrameDuration, work.get(), taken, video);
+                const uint32_t taken = decoder->TakeVideo(videoStreamIndex, work.Span());
+                EndVideoUnits(*decoder, mpeg4Video, videoFrameDuration, work.data.get(), taken, video);
             }
             if (!audioDone) {
                 const int32_t current = decoder->CurrentAudioStream();
                 if (current >= 0)
                     audioIndex = current;
                 if (audioIndex >= 0) {
-                    decoder->TakeAudio(audioIndex, {work.get(), kWorkSize});
+                    decoder->TakeAudio(audioIndex, work.Span());
                     EndAudioUnits(*decoder, audio);
                 }
             }
@@ -477,10 +487,11 @@ bool ScanEnd(bool mpeg1, ZPMP::InputStream* input, int32_t videoFrameDuration, u
 bool MeasureByteRate(ZPMP::InputStream& input, bool mpeg1, double& bytesPer100ns)
 {
     bytesPer100ns = 0;
-    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kByteRateSample]);
+    const uint32_t capacity = ZPMP::ChunkCapacity(input, kByteRateSample);
+    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
     if (!buffer)
         return false;
-    const uint32_t n = ZPMP::ReadFully(input, buffer.get(), kByteRateSample);
+    const uint32_t n = ZPMP::ReadFully(input, buffer.get(), capacity);
     const uint8_t* p = buffer.get();
 
     uint32_t packs = 0;
