@@ -1,7 +1,9 @@
-// The video record builders codec by codec, the speaker mask of the multichannel record and the AAC class.
+// The video record builders codec by codec, the speaker mask of the multichannel record, the MPEG audio layer record and
+// the AAC class.
 #include <gtest/gtest.h>
 
 #include "component/record_builders.h"
+#include "es/audio_headers.h"
 
 namespace md {
 namespace {
@@ -50,6 +52,26 @@ TEST(BuildVideo, FormatFieldOrderAndScanByCodecAndBuilder)
     // The encoder marker of MPEG-2 video, the field coding of interlaced H.264.
     EXPECT_EQ(BuildVideo(*Record(C::Mpeg2Video), Open).encoderMarker, 1);
     EXPECT_EQ(BuildVideo(*Record(C::H264, false), Open).fieldCoding, 1u);
+}
+
+// The MPEG audio layer record from a parsed header: layer, channel mode and the protection bit of the second header
+// byte (set: no CRC).
+TEST(BuildAudio, MpegLayerRecordFromTheHeaderWords)
+{
+    const uint8_t headers[][4] = {{0xFF, 0xFD, 0xA4, 0xC0}, {0xFF, 0xFC, 0xA4, 0x40}, {0xFF, 0xFB, 0x90, 0x00}};
+    const std::tuple<uint32_t, uint32_t, uint32_t> expected[] = {{2, 3, 1}, {2, 1, 0}, {3, 0, 1}};
+    for (size_t i = 0; i < std::size(headers); ++i) {
+        AudioFormat format{};
+        MpegAudioInfo info{};
+        ASSERT_TRUE(ParseMpegAudioHeader(headers[i], 4, format, info)) << i;
+        auto r = NewStreamRecord();
+        r->streamClass = StreamClass::Audio, r->codec = StreamCodec::Mpeg1Audio;
+        SetMpegAudioWords(r->audio.codecSpecific, info);
+        const AudioBuild b = BuildAudio(*r, RecordBuilder::Open);
+        ASSERT_TRUE(b.mpegAudio.has_value());
+        EXPECT_EQ(std::tuple(b.mpegAudio->layer, b.mpegAudio->channelMode, b.mpegAudio->protectionBit), expected[i])
+            << i;
+    }
 }
 
 }  // namespace
