@@ -1,5 +1,6 @@
 // The elementary-stream header parsers over arbitrary bytes; the first byte
-// selects the parser, the rest is its input.
+// selects the parser, the rest is its input. Every length a parser reports
+// stays within the input, and every time fits in 33 bits.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "es/mpeg_video.h"
 #include "es/pes.h"
 #include "es/start_code.h"
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -31,20 +33,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     switch (selector % 10) {
     case 0: {
+        const uint32_t length = md::SequenceHeaderLength(p, n);
+        Check(length == 0 || length == 12 || length == 76 || length == 140);
         auto info = std::make_unique<md::SequenceHeaderInfo>();
-        md::ParseSequenceHeader(p, n, *info, 1 + selector / 10 % 3);
+        Check(!md::ParseSequenceHeader(p, n, *info, 1 + selector / 10 % 3) || uint32_t(info->headerLength) <= n);
+        md::ApplySequenceExtension(p, n, *info);
+        uint8_t flag = 0, closed = 0, broken = 0;
+        uint32_t width = 0, height = 0, reference = 0;
+        md::ReadProgressiveSequence(p, n, flag);
+        md::ReadDisplaySize(p, n, width, height);
+        md::FindEncoderMarker(p, n, flag);
+        md::ReadGopFlags(p, n, closed, broken);
+        md::ReadTemporalReference(p, n, reference);
         break;
     }
     case 1: {
         auto info = std::make_unique<md::SequenceHeaderInfo>();
-        md::ParseVolHeader(p, n, *info);
+        Check(!md::ParseVolHeader(p, n, *info) || info->headerLength < int32_t(n));
         break;
     }
     case 2: {
-        md::PesInfo pes{};
-        md::ParseMpeg2PesHeader(p, n, pes);
-        md::ParseMpeg1PesHeader(p, n, pes);
-        md::SystemHeaderLength(p, n);
+        // 0: no header, 4: more bytes needed, else the whole packet's length.
+        for (const auto parse : {md::ParseMpeg2PesHeader, md::ParseMpeg1PesHeader}) {
+            md::PesInfo pes{};
+            const uint32_t r = parse(p, n, pes);
+            Check(r == 0 || r == 4 ||
+                  (r <= n && pes.packetLength == r && pes.payloadOffset <= r && pes.pts < int64_t(1) << 33));
+        }
+        const uint32_t system = md::SystemHeaderLength(p, n);
+        Check(system == 0 || system == 4 || (system >= 12 && system <= n));
+        Check(md::ReadPts(p, n) < int64_t(1) << 33);
         break;
     }
     case 3: {
@@ -87,12 +105,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     }
     default: {
-        auto area1 = std::make_unique<md::StreamRecord>();
-        md::CollectHeaders(p, n, area1->extraData1, area1->extraData1Length, area1->extraData2,
-                           area1->extraData2Length, selector & 1 ? md::kModeMpegVideo : md::kModeH264);
+        const uint32_t mode = selector & 1 ? md::kModeMpegVideo : md::kModeH264;
+        auto r = std::make_unique<md::StreamRecord>();
+        Check(!md::CollectHeaders(p, n, r->extraData1, r->extraData1Length, r->extraData2, r->extraData2Length, mode) ||
+              r->extraData1Length + r->extraData2Length <= int32_t(n));
+        md::PictureType(p, n, mode);
+        md::HasSequenceHeader(p, n, mode);
         uint32_t order = 0;
         uint8_t progressive = 0;
         md::ReadFieldOrder(p, n, order, progressive);
+        // A start code found is whole and what remains ends where the input does.
+        const uint8_t* q = p;
+        uint32_t remaining = n;
+        const bool found = selector & 2 ? md::FindMaskedStartCode(q, remaining, 0x00000100, 0xFFFFFF00)
+                                        : md::FindStartCode(q, remaining);
+        Check(!found || (remaining >= 4 && q + remaining == p + n));
         break;
     }
     }
