@@ -864,7 +864,7 @@ private:
             return false;
         uint32_t held = 0;
         while (budget > 0) {
-            const auto want = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunk - held, budget));
+            const auto want = static_cast<uint32_t>(std::min<uint64_t>(m_chunkSize - held, budget));
             const uint64_t got = want > 0 ? m_input.Read(m_chunk.get() + held, want) : 0;
             if (got > want)
                 return false;
@@ -890,7 +890,7 @@ private:
         m_packets.Clear();
         if (!SeekToCluster(clusterPosition))
             return;
-        const uint32_t held = ZPMP::ReadFully(m_input, m_chunk.get(), std::min(length, kSearchChunk));
+        const uint32_t held = ZPMP::ReadFully(m_input, m_chunk.get(), std::min(length, m_chunkSize));
         uint8_t lostSync = 0;
         m_demux.ParsePackets(m_chunk.get(), held, &m_packets, &lostSync);
     }
@@ -901,9 +901,12 @@ private:
         m_filePosition = UINT64_MAX;
         if (clusterPosition > UINT64_MAX - m_segmentDataStart)
             return false;
-        // Left uninitialised: only the bytes read into it are ever looked at.
-        if (!m_chunk)
-            m_chunk.reset(new uint8_t[kSearchChunk]);
+        // Left uninitialised: only the bytes read into it are ever looked at. No
+        // larger than the file, which no read can exceed.
+        if (!m_chunk) {
+            m_chunkSize = ZPMP::ChunkCapacity(m_input, kSearchChunk);
+            m_chunk.reset(new uint8_t[m_chunkSize]);
+        }
         return m_input.Seek(m_segmentDataStart + clusterPosition) == 0;
     }
 
@@ -932,6 +935,7 @@ private:
     uint64_t m_filePosition = UINT64_MAX;  // where the stream stands, when known
     std::vector<uint8_t> m_frame;
     std::unique_ptr<uint8_t[]> m_chunk;
+    uint32_t m_chunkSize = 0;
 };
 
 // A track record being built, with what the measurements need beside it.
