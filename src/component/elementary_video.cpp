@@ -46,6 +46,7 @@ std::unique_ptr<StreamRecord> DescribeElementaryVideo(ZPMP::InputStream& input, 
         if (!rec || !DescribeHevcAnnexB(p, len, props))
             return nullptr;
         ApplyHevcProperties(props, *rec);
+        CollectHevcHeaders(p, len, false, *rec);
         rec->streamId = 0xE0;
         return rec;
     }

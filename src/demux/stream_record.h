@@ -70,6 +70,19 @@ enum class StreamCodec : uint32_t {
 
 constexpr size_t kExtraDataSize = 25600;
 
+// Appends a NAL unit after a four-byte start code to a header area of length
+// bytes so far; a unit that does not fit is left out.
+inline void AppendHeaderUnit(uint8_t (&area)[kExtraDataSize], int32_t& length, const uint8_t* unit, size_t n)
+{
+    const auto used = static_cast<size_t>(length > 0 ? length : 0);
+    if (used > kExtraDataSize || n + 4 > kExtraDataSize - used)
+        return;
+    static constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
+    std::memcpy(area + used, kStartCode, 4);
+    std::memcpy(area + used + 4, unit, n);
+    length = static_cast<int32_t>(used + 4 + n);
+}
+
 // Video parameters (StreamClass::Video).
 struct VideoParams {
     uint32_t profile;        // MPEG-2: profile code; H.264: 0 Baseline, 1 Main, 2 High, 3 Stereo High

@@ -13,7 +13,7 @@ namespace md {
 namespace {
 
 // NAL unit types (Table 7-1).
-constexpr uint32_t kVps = 32, kSps = 33, kPrefixSei = 39, kFirstNonVcl = 32;
+constexpr uint32_t kVps = 32, kSps = 33, kPps = 34, kPrefixSei = 39, kFirstNonVcl = 32;
 
 // A parameter set with 64 reference picture sets and every scaling list stays far below this.
 constexpr size_t kMaxUnitBytes = 16 * 1024;
@@ -148,6 +148,28 @@ void ForEachNalUnit(const uint8_t* p, size_t len, F f)
         if (end >= start + 2 && !f(p + start, size_t(end - start)))
             return;
         at = next;
+    }
+}
+
+// Calls f(unit, length) for each NAL unit of an HEVCDecoderConfigurationRecord: 22 bytes of profile, level and
+// format fields, then numOfArrays; each array: NAL_unit_type in the low six bits, numNalus, and each unit after
+// its 16-bit length. A unit cut short ends the walk.
+template <typename F>
+void ForEachConfigurationUnit(const uint8_t* p, size_t len, F f)
+{
+    const Bytes b(p, p == nullptr ? 0 : len);
+    size_t at = 23;
+    for (uint32_t array = 0, arrays = Has(b, 22, 1) ? b[22] : 0; array < arrays && Has(b, at, 3); ++array) {
+        const uint32_t count = Be16(&b[at + 1]);
+        at += 3;
+        for (uint32_t i = 0; i < count && Has(b, at, 2); ++i) {
+            const size_t length = Be16(&b[at]);
+            if (!Has(b, at + 2, length))
+                return;
+            if (length >= 2)
+                f(&b[at + 2], length);
+            at += 2 + length;
+        }
     }
 }
 
@@ -362,24 +384,32 @@ bool DescribeHevcAnnexB(const uint8_t* p, size_t len, HevcPictureProperties& out
 
 bool DescribeHevcConfiguration(const uint8_t* p, size_t len, HevcPictureProperties& out)
 {
-    // 22 bytes of profile, level and format fields, then numOfArrays; each array: NAL_unit_type in the low six
-    // bits, numNalus, and each unit after its 16-bit length.
     HevcUnits units;
-    const Bytes b(p, p == nullptr ? 0 : len);
-    size_t at = 23;
-    for (uint32_t array = 0, arrays = Has(b, 22, 1) ? b[22] : 0; array < arrays && Has(b, at, 3); ++array) {
-        const uint32_t count = Be16(&b[at + 1]);
-        at += 3;
-        for (uint32_t i = 0; i < count && Has(b, at, 2); ++i) {
-            const size_t length = Be16(&b[at]);
-            if (!Has(b, at + 2, length))
-                return units.Describe(out);
-            if (length >= 2)
-                units.Take(&b[at + 2], length);
-            at += 2 + length;
-        }
-    }
+    ForEachConfigurationUnit(p, len, [&units](const uint8_t* unit, size_t length) { units.Take(unit, length); });
     return units.Describe(out);
+}
+
+void CollectHevcHeaders(const uint8_t* p, size_t len, bool configuration, StreamRecord& r)
+{
+    bool spsSeen = false;
+    auto take = [&](const uint8_t* unit, size_t length) {
+        const uint32_t type = NalType(unit);
+        if (type < kFirstNonVcl)
+            return !spsSeen;  // the parameter sets before the first picture
+        if (type == kVps || type == kSps)
+            AppendHeaderUnit(r.extraData1, r.extraData1Length, unit, length);
+        else if (type == kPps)
+            AppendHeaderUnit(r.extraData2, r.extraData2Length, unit, length);
+        spsSeen |= type == kSps;
+        return true;
+    };
+    r.extraData1Length = r.extraData2Length = 0;
+    if (p == nullptr)
+        return;
+    if (configuration)
+        ForEachConfigurationUnit(p, len, [&take](const uint8_t* unit, size_t length) { take(unit, length); });
+    else
+        ForEachNalUnit(p, len, take);
 }
 
 void ApplyHevcProperties(const HevcPictureProperties& props, StreamRecord& r)

@@ -94,6 +94,12 @@ bool DescribeHevcAnnexB(const uint8_t* p, size_t len, HevcPictureProperties& out
 // The same from an HEVCDecoderConfigurationRecord: its arrays of VPS, SPS and SEI NAL units.
 bool DescribeHevcConfiguration(const uint8_t* p, size_t len, HevcPictureProperties& out);
 
+// The parameter sets before the first picture of an Annex B buffer, or of an
+// HEVCDecoderConfigurationRecord (configuration), as the record's codec headers:
+// VPS and SPS after four-byte start codes into extra data 1, PPS into extra data 2,
+// in place of what the record held.
+void CollectHevcHeaders(const uint8_t* p, size_t len, bool configuration, StreamRecord& record);
+
 // Codec, picture size, display aspect, frame duration and rate, interlacing and profile into a video record.
 void ApplyHevcProperties(const HevcPictureProperties& props, StreamRecord& record);
 

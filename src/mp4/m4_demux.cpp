@@ -184,18 +184,9 @@ uint32_t VideoBitRate(const Mp4Box* root, const Mp4Box* trak, uint32_t audioByte
 void CollectParameterSets(const std::vector<ParameterSetRecord>& sets, uint8_t (&area)[kExtraDataSize],
                           int32_t& length)
 {
-    static constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
-    for (const ParameterSetRecord& set : sets) {
-        if (set.length < 2 || set.length > set.bytes.size())
-            continue;
-        const uint32_t n = set.length - 2;
-        const auto used = static_cast<size_t>(std::max(length, 0));
-        if (!Has(kExtraDataSize, used, size_t(n) + 4))
-            continue;
-        std::memcpy(area + used, kStartCode, 4);
-        std::memcpy(area + used + 4, set.bytes.data() + 2, n);
-        length = static_cast<int32_t>(used + 4 + n);
-    }
+    for (const ParameterSetRecord& set : sets)
+        if (set.length >= 2 && set.length <= set.bytes.size())
+            AppendHeaderUnit(area, length, set.bytes.data() + 2, set.length - 2);
 }
 
 // ---- Audio ----------------------------------------------------------------------
@@ -491,6 +482,7 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
             // Size, aspect, interlacing and profile from the parameter sets; the
             // rate from the track's sample durations below.
             ApplyHevcProperties(hevc, *rec);
+            CollectHevcHeaders(hvc->configuration.data(), hvc->configuration.size(), true, *rec);
         } else {
             // Square samples: the aspect of the entry's size.
             if (const auto* av01 = BoxAs<Mp4Av01Entry>(&entry))

@@ -192,5 +192,28 @@ TEST(Hevc, DamagedAndPackagedUnits)
     EXPECT_FALSE(DescribeHevcAnnexB(nullptr, 10, fromConfig));
 }
 
+// The codec headers: VPS and SPS into extra data 1, PPS into extra data 2, each after 00 00 00 01, only those
+// before the first picture; a second collection replaces the first.
+TEST(Hevc, ParameterSetsAsCodecHeaders)
+{
+    const Bytes vps = Vps(1, 25), sps = Sps({}), pps = {0x44, 0x01, 0xC1, 0x72};
+    const Bytes stream = AnnexB({vps, sps, pps, {0x26, 0x01, 0xAF}, Sps({.units = 2, .scale = 50})});
+    auto r = NewStreamRecord();
+    for (int round = 0; round < 2; ++round)
+        CollectHevcHeaders(stream.data(), stream.size(), false, *r);
+    EXPECT_EQ(Bytes(r->extraData1, r->extraData1 + r->extraData1Length), AnnexB({vps, sps}));
+    EXPECT_EQ(Bytes(r->extraData2, r->extraData2 + r->extraData2Length), AnnexB({pps}));
+
+    Bytes config(22, 0);  // one array of one SPS, one of one PPS
+    config.push_back(2);
+    for (const Bytes* unit : {&sps, &pps}) {
+        config.insert(config.end(), {uint8_t(0x80 | ((*unit)[0] >> 1)), 0, 1, 0, uint8_t(unit->size())});
+        config.insert(config.end(), unit->begin(), unit->end());
+    }
+    CollectHevcHeaders(config.data(), config.size(), true, *r);
+    EXPECT_EQ(Bytes(r->extraData1, r->extraData1 + r->extraData1Length), AnnexB({sps}));
+    EXPECT_EQ(Bytes(r->extraData2, r->extraData2 + r->extraData2Length), AnnexB({pps}));
+}
+
 }  // namespace
 }  // namespace md
