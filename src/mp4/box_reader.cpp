@@ -17,7 +17,7 @@ namespace md {
 namespace {
 
 // Work buffer for top-level boxes; grows only for a larger box.
-constexpr size_t kWorkBufferSize = 0x100000;
+constexpr uint32_t kWorkBufferSize = 0x100000;
 
 struct BoxHeader {
     uint32_t size = 0;  // as the record keeps it (see Mp4Box::size)
@@ -754,7 +754,7 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, bool trailingBy
     // The work buffer holds one top-level box at a time: 1 MiB (less for a
     // smaller file), grown only for a larger box. It is left uninitialised so
     // that only the pages a box fills are ever touched.
-    size_t capacity = static_cast<size_t>(std::min<uint64_t>(kWorkBufferSize, remaining));
+    size_t capacity = ZPMP::ChunkCapacity(stream, kWorkBufferSize);
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
     if (!buffer)
         return nullptr;
