@@ -13,7 +13,12 @@ totals() {  # totals DIR TARGET: executions and seconds over the target's runs
         r=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
         rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
         s=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -1)
-        # A run that stopped on a crash prints no "Done" line: its time from the rate.
+        # A killed run prints no final stats: its last status line gives executions and rate.
+        if [ -z "$r" ]; then
+            r=$( (grep -E '^#[0-9]+.*exec/s: ' "$log" || true) | tail -1 | sed -n 's/^#\([0-9]*\).*/\1/p')
+            rate=$( (grep -E '^#[0-9]+.*exec/s: ' "$log" || true) | tail -1 | sed -n 's/.*exec\/s: \([0-9]*\).*/\1/p')
+        fi
+        # A run that stopped on a crash (or was killed) prints no "Done" line: its time from the rate.
         if [ -z "$s" ] && [ -n "$r" ] && [ "${rate:-0}" -gt 0 ]; then
             s=$((r / rate))
         fi
