@@ -32,6 +32,7 @@
 #include "es/h264.h"
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
+#include "input/chunk_buffer.h"
 #include "mkv/ebml_reader.h"
 
 namespace md {
@@ -905,9 +906,9 @@ private:
         // larger than the file, which no read can exceed.
         if (!m_chunk) {
             m_chunkSize = ZPMP::ChunkCapacity(m_input, kSearchChunk);
-            m_chunk.reset(new uint8_t[m_chunkSize]);
+            m_chunk = ZPMP::NewChunkBuffer(m_chunkSize);
         }
-        return m_input.Seek(m_segmentDataStart + clusterPosition) == 0;
+        return m_chunk && m_input.Seek(m_segmentDataStart + clusterPosition) == 0;
     }
 
     MKVDemux& m_demux;
@@ -934,7 +935,7 @@ private:
     size_t m_bufferLength = 0;
     uint64_t m_filePosition = UINT64_MAX;  // where the stream stands, when known
     std::vector<uint8_t> m_frame;
-    std::unique_ptr<uint8_t[]> m_chunk;
+    ZPMP::ChunkBuffer m_chunk;
     uint32_t m_chunkSize = 0;
 };
 

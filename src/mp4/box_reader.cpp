@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "input/chunk_buffer.h"
 #include "input/input_stream.h"
 #include "input/ms_file_input_stream.h"
 #include "mp4/mp4_box.h"
@@ -755,7 +756,7 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, bool trailingBy
     // smaller file), grown only for a larger box. It is left uninitialised so
     // that only the pages a box fills are ever touched.
     size_t capacity = ZPMP::ChunkCapacity(stream, kWorkBufferSize);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
+    ZPMP::ChunkBuffer buffer(new (std::nothrow) uint8_t[capacity]);
     if (!buffer)
         return nullptr;
 
@@ -803,7 +804,7 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, bool trailingBy
                 break;
             if (boxSize > capacity) {
                 capacity = static_cast<size_t>(boxSize);
-                buffer.reset(new (std::nothrow) uint8_t[capacity]);
+                buffer = ZPMP::NewChunkBuffer(capacity);  // filled by the box
                 if (!buffer)
                     break;
             }

@@ -8,6 +8,7 @@
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
+#include "input/chunk_buffer.h"
 
 namespace md {
 
@@ -72,7 +73,7 @@ uint32_t M1Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (input == nullptr)
         return 0;
     const uint32_t capacity = ZPMP::ChunkCapacity(*input, kChunkSize);
-    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[capacity]);
+    ZPMP::ChunkBuffer chunk = ZPMP::NewChunkBuffer(capacity);
     if (!chunk)
         return 0;
     // Records go to a scratch list when the caller wants none, so that "already

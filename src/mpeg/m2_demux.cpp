@@ -9,6 +9,7 @@
 #include "es/pes.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
+#include "input/chunk_buffer.h"
 
 namespace md {
 
@@ -111,7 +112,7 @@ uint32_t M2Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
         return 0;
     }
     const uint32_t capacity = ZPMP::ChunkCapacity(*input, kChunkSize);
-    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[capacity]);
+    ZPMP::ChunkBuffer chunk = ZPMP::NewChunkBuffer(capacity);
     if (!chunk)
         return 0;
     m_aspectOverride = 0;

@@ -9,6 +9,7 @@
 #include "es/mpeg_video.h"
 #include "es/pes.h"
 #include "input/bytes.h"
+#include "input/chunk_buffer.h"
 #include "input/ms_file_input_stream.h"
 #include "mpeg/cdxa.h"
 #include "mpeg/system_decoder.h"
@@ -488,7 +489,7 @@ bool MeasureByteRate(ZPMP::InputStream& input, bool mpeg1, double& bytesPer100ns
 {
     bytesPer100ns = 0;
     const uint32_t capacity = ZPMP::ChunkCapacity(input, kByteRateSample);
-    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
+    const ZPMP::ChunkBuffer buffer = ZPMP::NewChunkBuffer(capacity);
     if (!buffer)
         return false;
     const uint32_t n = ZPMP::ReadFully(input, buffer.get(), capacity);

@@ -12,6 +12,7 @@
 #include "input/byte_window.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
+#include "input/chunk_buffer.h"
 #include "mediadetect/records.h"
 #include "mpeg/cdxa.h"
 
@@ -342,7 +343,7 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
         return 0;
     // At least an SVCD sector group: the buffer serves that phase later.
     const uint32_t capacity = std::max(ZPMP::ChunkCapacity(*stream, kProbeBufferSize), kSvcdGroupSize);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
+    ZPMP::ChunkBuffer buffer = ZPMP::NewChunkBuffer(capacity);
     if (!buffer)
         return 0;
     stream->Seek(0);

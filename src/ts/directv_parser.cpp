@@ -9,6 +9,7 @@
 #include "es/pes.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
+#include "input/chunk_buffer.h"
 #include "ts/ts_packet.h"
 
 namespace md {
@@ -183,7 +184,7 @@ uint32_t CDirecTVParser::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (input == nullptr)
         return 0;
     const uint32_t capacity = ZPMP::ChunkCapacity(*input, kChunkSize);
-    auto buffer = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[capacity]);
+    ZPMP::ChunkBuffer buffer = ZPMP::NewChunkBuffer(capacity);
     if (!buffer)
         return 0;
 

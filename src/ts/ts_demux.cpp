@@ -6,6 +6,7 @@
 #include <new>
 
 #include "es/start_code.h"
+#include "input/chunk_buffer.h"
 
 namespace md {
 
@@ -42,11 +43,6 @@ int ExtendedPictureType(const uint8_t* p, uint32_t length, uint32_t streamType)
         return -1;
     static constexpr int kVopTypes[] = {0, 1, 2, 1};
     return kVopTypes[p[i + 4] >> 6];
-}
-
-std::unique_ptr<uint8_t[]> NewBuffer(uint64_t size)
-{
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);
 }
 
 // A duration for a stream whose end time is not past its first time: the file
@@ -86,7 +82,7 @@ uint32_t TSDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
 bool TSDemux::ReadTables(StreamList* streams, uint32_t& audioByteRate)
 {
     const uint32_t capacity = ZPMP::ChunkCapacity(*m_input, kChunkSize);
-    auto chunk = NewBuffer(capacity);
+    auto chunk = ZPMP::NewChunkBuffer(capacity);
     if (!chunk)
         return false;
     for (uint32_t chunksRead = 0;; ++chunksRead) {
@@ -174,7 +170,7 @@ bool TSDemux::MeasureTimeRange()
     bool audioFound = audioPid < 1;
     if (!(videoFound && audioFound)) {
         const uint32_t capacity = ZPMP::ChunkCapacity(*m_input, kChunkSize);
-        auto chunk = NewBuffer(capacity);
+        auto chunk = ZPMP::NewChunkBuffer(capacity);
         if (!chunk)
             return false;
         const uint64_t limit = std::min(fileSize, kStartScanLimit);
@@ -198,7 +194,7 @@ bool TSDemux::MeasureTimeRange()
     const uint64_t limit = std::min(fileSize, kEndScanLimit);
     for (uint64_t window = kMiB; !(videoFound && audioFound); window += kMiB) {
         const uint64_t size = std::min(window, limit);
-        auto buffer = NewBuffer(size);
+        auto buffer = ZPMP::NewChunkBuffer(size);
         if (!buffer)
             return false;
         m_input->Seek((fileSize - size) / stride * stride);
@@ -258,7 +254,7 @@ bool TSDemux::EstimateH264BitRates(StreamList& streams, uint32_t audioByteRate)
         const uint64_t quarter = fileSize / 4;
         const uint64_t sampleSize =
             std::min(std::max(byteRate, std::min<uint64_t>(quarter, 1000000)), std::min<uint64_t>(quarter, 5000000));
-        auto sample = NewBuffer(sampleSize);
+        auto sample = ZPMP::NewChunkBuffer(sampleSize);
         if (!sample)
             return false;
         uint64_t sum = 0;
@@ -361,7 +357,7 @@ bool TSDemux::FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64
     const uint32_t mode = static_cast<uint32_t>(m_selection->videoStreamType);
     input->Seek(static_cast<uint64_t>(position));
     const uint32_t capacity = ZPMP::ChunkCapacity(*input, kChunkSize);
-    auto buffer = NewBuffer(capacity);
+    auto buffer = ZPMP::NewChunkBuffer(capacity);
     auto picture = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kPictureBufferSize]);
     if (!buffer || !picture)
         return false;
