@@ -7,7 +7,7 @@
 set -euo pipefail
 
 totals() {  # totals DIR TARGET: executions and seconds over the target's runs
-    local runs=0 secs=0 log r s rate
+    local runs=0 secs=0 log r s rate status
     for log in "$1/logs/$2".*.log; do
         [ -f "$log" ] || continue
         r=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
@@ -15,8 +15,9 @@ totals() {  # totals DIR TARGET: executions and seconds over the target's runs
         s=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -1)
         # A killed run prints no final stats: its last status line gives executions and rate.
         if [ -z "$r" ]; then
-            r=$( (grep -E '^#[0-9]+.*exec/s: ' "$log" || true) | tail -1 | sed -n 's/^#\([0-9]*\).*/\1/p')
-            rate=$( (grep -E '^#[0-9]+.*exec/s: ' "$log" || true) | tail -1 | sed -n 's/.*exec\/s: \([0-9]*\).*/\1/p')
+            status=$( (grep -E '^#[0-9]+.*exec/s: ' "$log" || true) | tail -1)
+            r=$(sed -n 's/^#\([0-9]*\).*/\1/p' <<<"$status")
+            rate=$(sed -n 's/.*exec\/s: \([0-9]*\).*/\1/p' <<<"$status")
         fi
         # A run that stopped on a crash (or was killed) prints no "Done" line: its time from the rate.
         if [ -z "$s" ] && [ -n "$r" ] && [ "${rate:-0}" -gt 0 ]; then
