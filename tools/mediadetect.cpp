@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
 #include <iostream>
 #include <malloc.h>
+#include <memory>
+#include <sys/mman.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,17 +96,49 @@ bool ParseHint(const std::string& text, uint32_t& hint)
     return false;
 }
 
+struct FreeBlock {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// Tunes the heap of this short process (the module never tunes the heap of the host
+// that loads it). Freed memory stays in the heap instead of going back to the system:
+// the examinations allocate and free the same large buffers over and over, and so each
+// page is faulted in once. And the heap grows in one 16 MiB step whose whole 2 MiB
+// blocks are offered for transparent huge pages: where faulting in a 4 KiB page costs
+// about 11 us (a virtual machine), the 150 pages of rings and records a program
+// stream's examination writes cost 1.6 ms, a huge page 0.12 ms. A huge page is only
+// used where nothing in its 2 MiB was touched before, so the returned block holds the
+// untouched heap below the first such boundary until the process ends, and the next
+// allocations start at the boundary. Without a brk heap (a sanitizer's allocator) only
+// the thresholds are set.
+std::unique_ptr<void, FreeBlock> TuneHeap()
+{
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+    mallopt(M_TOP_PAD, 16 << 20);
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    constexpr size_t kGrow = size_t{1} << 20;
+    // A block larger than the free top of the heap makes the heap grow by the pad;
+    // freed, it joins the top again, whose header malloc wrote just past it.
+    void* grow = std::malloc(kGrow);
+    if (!grow)
+        return nullptr;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(grow);
+    std::free(grow);
+    const uintptr_t begin = (at + kGrow + 64 + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(sbrk(0));
+    if (end < begin + kHugePage)
+        return nullptr;
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    // Up to a page before the boundary, so that the top's header stays below it.
+    return std::unique_ptr<void, FreeBlock>(std::malloc(begin - at - 4096));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    // The process is short and its examinations allocate and free the same large
-    // buffers over and over: keep freed memory in the heap instead of handing it
-    // back to the system, so each page is faulted in once (a quarter of the time
-    // of a program stream's process). The module itself never tunes the heap of
-    // the host that loads it.
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+    const auto heapPad = TuneHeap();
     CLI::App app{"mediadetect: tells which container a media file uses and what it carries."};
     app.footer(
         "Examples:\n"

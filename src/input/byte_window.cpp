@@ -1,16 +1,12 @@
 #include "input/byte_window.h"
 
-#include <cstdlib>
-
 #include <cstring>
-#include <new>
 
 bool ByteWindow::Allocate(uint32_t capacity, uint32_t reserve)
 {
     Free();
-    // calloc gives zero-filled storage without touching it: pages the window
-    // never reaches are never faulted in.
-    m_data.reset(static_cast<uint8_t*>(std::calloc(capacity, 1)));
+    // Pages the window never reaches are never faulted in.
+    m_data = ZPMP::NewZeroedBuffer(capacity);
     if (!m_data)
         return false;
     m_capacity = capacity;

@@ -6,8 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
+
+#include "input/chunk_buffer.h"
 
 class ByteWindow {
 public:
@@ -49,10 +49,7 @@ public:
 private:
     // Owned storage. Free() releases it, and so does the destructor, so a caller
     // that forgets Free() does not leak.
-    struct FreeDeleter {
-        void operator()(uint8_t* p) const { std::free(p); }
-    };
-    std::unique_ptr<uint8_t, FreeDeleter> m_data;
+    ZPMP::ChunkBuffer m_data;
     uint32_t m_read = 0;
     uint32_t m_write = 0;
     uint32_t m_capacity = 0;

@@ -11,6 +11,7 @@ namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kAlignedFrom = size_t{512} << 10;
+constexpr size_t kMappedFrom = size_t{256} << 10;
 
 }  // namespace
 
@@ -18,6 +19,8 @@ void ChunkBufferDeleter::operator()(uint8_t* p) const
 {
     if (aligned > 0)
         std::free(p);
+    else if (mapped > 0)
+        munmap(p, mapped);
     else
         delete[] p;
 }
@@ -32,6 +35,16 @@ ChunkBuffer NewChunkBuffer(size_t size)
         }
     }
     return ChunkBuffer(new (std::nothrow) uint8_t[size]);
+}
+
+ChunkBuffer NewZeroedBuffer(size_t size)
+{
+    if (!kChunkBuffersPlain && size >= kMappedFrom) {
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p != MAP_FAILED)
+            return ChunkBuffer(static_cast<uint8_t*>(p), ChunkBufferDeleter{0, size});
+    }
+    return ChunkBuffer(new (std::nothrow) uint8_t[size]());
 }
 
 }  // namespace ZPMP

@@ -27,12 +27,20 @@ inline constexpr bool kChunkBuffersPlain = false;
 #endif
 
 struct ChunkBufferDeleter {
-    size_t aligned = 0;  // bytes of a huge-page aligned block; 0 for a plain array
+    size_t aligned = 0;  // bytes of a huge-page aligned heap block; 0 otherwise
+    size_t mapped = 0;   // bytes of an anonymous mapping; 0 otherwise
     void operator()(uint8_t* p) const;
 };
 using ChunkBuffer = std::unique_ptr<uint8_t[], ChunkBufferDeleter>;
 
 // A buffer of size bytes (contents undefined); null when there is no memory for it.
 ChunkBuffer NewChunkBuffer(size_t size);
+
+// A zero-filled buffer of size bytes; null when there is no memory for it. From 256 KiB
+// on it is an anonymous mapping, zero pages the kernel faults in only when they are
+// first touched: a window that a scan fills only at its start costs no more than those
+// pages, where a zero-filled heap block (calloc of memory the heap had used before)
+// would be cleared, and so faulted in, whole.
+ChunkBuffer NewZeroedBuffer(size_t size);
 
 }  // namespace ZPMP

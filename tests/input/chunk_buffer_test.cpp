@@ -1,5 +1,5 @@
-// Chunk buffers: every byte of the size asked for is usable, and a large buffer is
-// whole huge pages on a huge-page boundary.
+// Chunk buffers: every byte of the size asked for is usable, a large buffer is whole
+// huge pages on a huge-page boundary, and a zeroed buffer reads zero throughout.
 #include "input/chunk_buffer.h"
 
 #include <gtest/gtest.h>
@@ -26,5 +26,22 @@ TEST(ChunkBuffer, EveryByteUsableAndLargeBuffersWholeAlignedHugePages)
             EXPECT_GE(aligned, size);
             EXPECT_LT(aligned - size, kHugePage) << size;
         }
+    }
+}
+
+TEST(ChunkBuffer, ZeroedBuffersReadZeroAndLargeOnesAreMappings)
+{
+    for (const size_t size : {size_t{1}, size_t{20480}, size_t{327680}, size_t{512000}}) {
+        // A heap block of the same size, dirtied and freed first, so that a buffer that
+        // reused it without clearing would show the pattern.
+        { ZPMP::ChunkBuffer dirty(new uint8_t[size]); std::memset(dirty.get(), 0x5A, size); }
+        ZPMP::ChunkBuffer buffer = ZPMP::NewZeroedBuffer(size);
+        ASSERT_NE(buffer, nullptr) << size;
+        size_t nonzero = 0;
+        for (size_t i = 0; i < size; ++i)
+            nonzero += buffer[i] != 0;
+        EXPECT_EQ(nonzero, 0u) << size;
+        buffer[size - 1] = 1;
+        EXPECT_EQ(buffer.get_deleter().mapped > 0, !ZPMP::kChunkBuffersPlain && size >= (size_t{256} << 10)) << size;
     }
 }
