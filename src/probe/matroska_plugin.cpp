@@ -21,7 +21,10 @@ const MatroskaEntryPoints* LoadPlugin() noexcept
         std::string path = self.dli_fname;
         path = path.substr(0, path.find_last_of('/') + 1) + "libmdmatroska.so";
         // Never closed: demultiplexers it made may outlive any owner we could give it.
-        void* plugin = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // Bound lazily: libmatroska, libebml and libstdc++ import thousands of functions
+        // of which an examination calls a few dozen, and binding them all up front is a
+        // sixth of the load (their sonames fix the interfaces, so none can be missing).
+        void* plugin = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
         if (plugin == nullptr)
             return nullptr;
         const auto entry = reinterpret_cast<EntryPointsFn>(::dlsym(plugin, "md_matroska_entry_points"));
