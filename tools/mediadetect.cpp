@@ -5,9 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
-#include <iostream>
 #include <malloc.h>
 #include <memory>
 #include <sys/mman.h>
@@ -16,9 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
-
+#include "tools/command_line.h"
 #include "tools/module_host.h"
 #include "tools/report.h"
 #include "tools/scan.h"
@@ -28,6 +24,7 @@
 namespace {
 
 using md::tool::DescribeHresult;
+using md::tool::Write;
 
 constexpr int kExitOk = 0;
 constexpr int kExitError = 2;
@@ -73,11 +70,11 @@ bool SaveThumbnail(const md::tool::FileReport& r, const std::string& out)
             why = "not a camera file";
         else if (r.thumbnailLength > 0)
             why = "the detector did not return it";
-        std::cerr << "mediadetect: " << r.file << ": no thumbnail (" << why << "); " << out << " not written\n";
+        Write(stderr, "mediadetect: " + r.file + ": no thumbnail (" + why + "); " + out + " not written\n");
         return false;
     }
     if (const std::string why = WriteBytes(out, r.thumbnail); !why.empty()) {
-        std::cerr << "mediadetect: cannot write the thumbnail to " << out << ": " << why << "\n";
+        Write(stderr, "mediadetect: cannot write the thumbnail to " + out + ": " + why + "\n");
         return false;
     }
     return true;
@@ -139,167 +136,86 @@ std::unique_ptr<void, FreeBlock> TuneHeap()
 int main(int argc, char** argv)
 {
     const auto heapPad = TuneHeap();
-    CLI::App app{"mediadetect: tells which container a media file uses and what it carries."};
-    app.footer(
-        "Examples:\n"
-        "  mediadetect movie.mpg clip.ts          kind of each file, one aligned line per file\n"
-        "  mediadetect --json *.mp4               one JSON object per file (JSON Lines)\n"
-        "  mediadetect --hint directv feed.dtv    also test for DirecTV transport packets\n"
-        "  mediadetect --reopen 2097152 dvd.vob   streams of a program stream from a byte offset\n"
-        "  mediadetect --thumbnail t.jpg cam.mp4  write the thumbnail of an MP4 camera file to t.jpg\n"
-        "  mediadetect --time-table dvd.vob       presentation time and byte position of every key picture\n"
-        "  mediadetect scan -r --jobs 4 ~/Videos  every file under a folder, four at a time\n"
-        "  find . -name '*.ts' | mediadetect scan -   the files named on standard input\n"
-        "  mediadetect seek dvd.vob 90.5          byte offset of the last key picture at or before 90.5 s\n"
-        "  mediadetect register                   register the modules in the registry file\n"
-        "  mediadetect unregister                 remove the modules' registry keys\n\n"
-        "The registry file is $MEDIADETECT_REGISTRY, else $XDG_CONFIG_HOME/mediadetect/registry.reg.\n"
-        "Time tables are stored in $MEDIADETECT_TIMEINDEX_DB, else\n"
-        "$XDG_DATA_HOME/mediadetect/timeindex.sqlite; building one needs 'mediadetect register' first.\n"
-        "Exit status: 0 when every file was examined, 2 when any file could not be read, or the\n"
-        "thumbnail or time table asked for could not be made.");
-
-    std::vector<std::string> files;
-    bool json = false;
-    std::string hintText = "none";
-    std::string modulePath = md::tool::DefaultModulePath();
-    app.add_option("files", files, "Media files to examine");
-    app.add_flag("--json", json, "Print one JSON object per file (JSON Lines) instead of text");
-    bool strict = false;
-    app.add_flag("--strict", strict,
-                 "The detector's base behaviour only: no extensions (see the README). Without it every extension "
-                 "is on, and each JSON object says \"mode\": \"extended\" with the extension bits in effect");
-    app.add_option("--hint", hintText,
-                   "Container hint given to the detector before each open: 'directv' (DirecTV transport "
-                   "packets are only tested for with this hint) or 'none'. Example: --hint directv")
-        ->default_str("none");
-    app.add_option("--module", modulePath,
-                   "Detector module to load (default: $MEDIADETECT_MODULE, else libmediadetect.so beside this "
-                   "program or, installed, in its library folder). Example: --module build/libmediadetect.so");
-    int64_t reopenOffset = -1;
-    auto* reopen = app.add_option("--reopen", reopenOffset,
-                                  "Describe the streams of a program stream from this byte offset on, as a host "
-                                  "does to resume in the middle of a file. Example: --reopen 1048576");
-    std::string thumbnailPath;
-    auto* thumbnail = app.add_option("--thumbnail", thumbnailPath,
-                                     "Write the thumbnail of an MP4 camera file (a JPEG picture) to this file; "
-                                     "takes exactly one input file. Example: --thumbnail thumb.jpg")
-                           ->type_name("OUT");
-    bool timeTable = false;
-    app.add_flag("--time-table", timeTable,
-                 "Build the time table of each MPEG program stream (the presentation time and byte position of "
-                 "every key picture, for seeking) and print it. Needs the modules registered. On a terminal a "
-                 "progress line shows on standard error while it is built.");
-    md::tool::ScanOptions scan;
-    auto* scanCommand = app.add_subcommand(
-        "scan", "Examine many files at once: folders are walked, several files are examined in parallel, and one "
-                "report per file is printed in input order (the same text or JSON as for single files). A "
-                "progress line is shown on standard error while it is a terminal, and a summary by kind at the "
-                "end. Exit status 2 when any file could not be examined.");
-    scanCommand->add_option("paths", scan.paths, "Files, folders, and '-' for paths read from standard input, one "
-                                                 "per line")
-        ->required();
-    scanCommand->add_flag("-r,--recursive", scan.recursive, "Also walk the folders inside the folders given "
-                                                            "(folders reached through symbolic links excepted)");
-    scanCommand->add_option("-j,--jobs", scan.jobs, "Files examined at once (default: one per core)")
-        ->check(CLI::Range(1u, 1024u));
-    scanCommand->add_flag("--json", scan.json, "Print one JSON object per file (JSON Lines)");
-    scanCommand->fallthrough();
-    auto* reg = app.add_subcommand("register", "Write the keys of the detector and time-index modules into the "
-                                               "registry file");
-    auto* unreg = app.add_subcommand("unregister", "Remove the modules' keys from the registry file");
-    // seek FILE SECONDS
-    md::tool::SeekRequest seekRequest;
-    auto* seek = app.add_subcommand("seek", "Print the byte offset of the last key picture at or before a time, "
-                                            "from the file's stored time table (built first when none is stored)");
-    seek->add_option("file", seekRequest.file, "MPEG program stream")->required();
-    seek->add_option("seconds", seekRequest.seconds,
-                     "Seconds on the time table's axis (0 is the first video picture); a time before the first key "
-                     "picture gives that picture's offset, with a note on standard error; after the last, the "
-                     "last one's")
-        ->required();
-    seek->add_flag("--json", seekRequest.json, "Print {file, seconds, timeSeconds, offset} as one JSON object");
-    seek->footer("A stored table is used as it is: after the file changes, rebuild it with --time-table.");
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitError;
+    md::tool::CommandLine cl;
+    std::string error;
+    if (!md::tool::ParseCommandLine(argc, argv, cl, error)) {
+        if (argc == 1)
+            Write(stderr, md::tool::HelpText(cl.command));
+        else
+            Write(stderr, "mediadetect: " + error + "\nRun with --help for more information.\n");
+        return kExitError;
+    }
+    if (cl.help) {
+        Write(stdout, md::tool::HelpText(cl.command));
+        return kExitOk;
     }
 
-    const uint32_t extensions = strict ? 0 : UINT32_MAX;  // the module keeps the bits it knows
+    const uint32_t extensions = cl.strict ? 0 : UINT32_MAX;  // the module keeps the bits it knows
     uint32_t hint = 0;
-    if (!ParseHint(hintText, hint)) {
-        std::cerr << "mediadetect: unknown --hint '" << hintText << "' (use 'directv' or 'none')\n";
-        return kExitError;
-    }
-    if (thumbnail->count() > 0 && files.size() != 1) {
-        std::cerr << "mediadetect: --thumbnail takes exactly one input file (" << files.size() << " given)\n";
+    if (!ParseHint(cl.hint, hint)) {
+        Write(stderr, "mediadetect: unknown --hint '" + cl.hint + "' (use 'directv' or 'none')\n");
         return kExitError;
     }
 
+    const std::string modulePath = cl.module ? *cl.module : md::tool::DefaultModulePath();
     md::tool::ShowTimeTableProgress(::isatty(STDERR_FILENO) != 0);
-    if (seek->parsed()) {
-        seekRequest.json = seekRequest.json || json;  // --json before or after the word seek
-        return md::tool::RunSeek(seekRequest, modulePath);
-    }
+    if (cl.command == md::tool::Command::kSeek)
+        return md::tool::RunSeek({cl.words[0], cl.words[1], cl.json}, modulePath);
 
     md::tool::ModuleHost host;
     if (!host.Load(modulePath)) {
-        std::cerr << "mediadetect: " << host.error() << "\n";
+        Write(stderr, "mediadetect: " + host.error() + "\n");
         return kExitError;
     }
-    if (reg->parsed() || unreg->parsed()) {
+    if (cl.command == md::tool::Command::kRegister || cl.command == md::tool::Command::kUnregister) {
+        const bool add = cl.command == md::tool::Command::kRegister;
         // The time-index module lies beside the detector module.
         md::tool::ModuleHost timeIndex;
-        const std::string timeIndexPath =
-            (std::filesystem::path(modulePath).parent_path() / "libmdtimeindex.so").string();
+        const std::string timeIndexPath = modulePath.substr(0, modulePath.find_last_of('/') + 1) + "libmdtimeindex.so";
         if (!timeIndex.Load(timeIndexPath)) {
-            std::cerr << "mediadetect: " << timeIndex.error() << "\n";
+            Write(stderr, "mediadetect: " + timeIndex.error() + "\n");
             return kExitError;
         }
         for (md::tool::ModuleHost* module : {&host, &timeIndex}) {
-            const HRESULT hr = reg->parsed() ? module->Register() : module->Unregister();
+            const HRESULT hr = add ? module->Register() : module->Unregister();
             if (FAILED(hr)) {
-                std::cerr << "mediadetect: " << (reg->parsed() ? "register" : "unregister")
-                          << " failed: " << DescribeHresult(hr) << "\n";
+                Write(stderr, std::string("mediadetect: ") + (add ? "register" : "unregister") +
+                                  " failed: " + DescribeHresult(hr) + "\n");
                 return kExitError;
             }
         }
         return kExitOk;
     }
-    if (scanCommand->parsed()) {
-        scan.json |= json;
-        scan.examine.hint = hint;
-        scan.examine.extensions = extensions;
-        return md::tool::RunScan(host, scan) ? kExitOk : kExitError;
-    }
-    if (files.empty()) {
-        std::cerr << app.help();
-        return kExitError;
-    }
 
     md::tool::ExamineOptions options;
     options.hint = hint;
     options.extensions = extensions;
-    if (reopen->count() > 0)
-        options.reopenOffset = reopenOffset;
-    options.thumbnail = thumbnail->count() > 0;
-    options.timeTable = timeTable;
+    if (cl.command == md::tool::Command::kScan) {
+        md::tool::ScanOptions scan;
+        scan.paths = cl.words;
+        scan.recursive = cl.recursive;
+        scan.jobs = cl.jobs;
+        scan.json = cl.json;
+        scan.examine = options;
+        return md::tool::RunScan(host, scan) ? kExitOk : kExitError;
+    }
+
+    options.reopenOffset = cl.reopen;
+    options.thumbnail = cl.thumbnail.has_value();
+    options.timeTable = cl.timeTable;
     size_t width = 0;
-    for (const std::string& file : files)
+    for (const std::string& file : cl.words)
         width = std::max(width, file.size());
     bool failed = false;
-    for (const std::string& file : files) {
+    for (const std::string& file : cl.words) {
         const md::tool::FileReport r = md::tool::ExamineWithNewDetector(host, file, options);
-        md::tool::PrintReport(r, json, width);
+        md::tool::PrintReport(r, cl.json, width);
         failed |= !r.error.empty();
-        if (options.thumbnail && r.error.empty() && !SaveThumbnail(r, thumbnailPath))
+        if (options.thumbnail && r.error.empty() && !SaveThumbnail(r, *cl.thumbnail))
             failed = true;
         if (r.timeTable && !r.timeTable->error.empty()) {
-            if (!json)
-                std::cerr << "mediadetect: " << r.file << ": no time table: " << r.timeTable->error << std::endl;
+            if (!cl.json)
+                Write(stderr, "mediadetect: " + r.file + ": no time table: " + r.timeTable->error + "\n");
             failed = true;
         }
     }

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <iostream>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -541,16 +540,20 @@ nlohmann::ordered_json ToJson(const FileReport& r)
     return j;
 }
 
+void Write(std::FILE* to, std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), to);
+    std::fflush(to);
+}
+
 void PrintReport(const FileReport& r, bool json, size_t width)
 {
-    if (json) {
-        std::cout << ToJson(r).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
-    } else if (!r.error.empty()) {
-        std::cout.flush();
-        std::cerr << "mediadetect: " << r.file << ": " << r.error << std::endl;
-    } else {
-        std::cout << FormatText(r, width) << std::flush;
-    }
+    if (json)
+        Write(stdout, ToJson(r).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
+    else if (!r.error.empty())
+        Write(stderr, "mediadetect: " + r.file + ": " + r.error + "\n");
+    else
+        Write(stdout, FormatText(r, width));
 }
 
 }  // namespace md::tool

@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -95,5 +97,9 @@ nlohmann::ordered_json ToJson(const FileReport& r);
 // Prints the report: aligned text on standard output (an error on standard
 // error instead) or one JSON line on standard output.
 void PrintReport(const FileReport& r, bool json, size_t width);
+
+// Writes text to stdout or stderr and flushes it, so that reports and messages on
+// the two streams appear in the order they were written.
+void Write(std::FILE* to, std::string_view text);
 
 }  // namespace md::tool

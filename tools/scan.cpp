@@ -5,8 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -66,14 +66,14 @@ public:
         std::string line = head + current;
         if (line.size() >= columns)
             line.resize(columns - 1);
-        std::cerr << "\r\033[K" << line << std::flush;
+        Write(stderr, "\r\033[K" + line);
         m_shown = true;
     }
 
     void Clear()
     {
         if (m_shown)
-            std::cerr << "\r\033[K" << std::flush;
+            Write(stderr, "\r\033[K");
         m_shown = false;
     }
 
@@ -85,18 +85,24 @@ private:
 
 }  // namespace
 
-std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bool recursive, std::istream& in)
+std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bool recursive, std::FILE* in)
 {
     std::vector<ScanItem> items;
     for (const std::string& path : paths) {
         std::error_code ec;
         if (path == "-") {
-            for (std::string line; std::getline(in, line);) {
+            char* buffer = nullptr;
+            size_t capacity = 0;
+            for (ssize_t n; (n = ::getline(&buffer, &capacity, in)) > 0;) {
+                std::string line(buffer, static_cast<size_t>(n));
+                if (line.back() == '\n')
+                    line.pop_back();
                 if (!line.empty() && line.back() == '\r')
                     line.pop_back();
                 if (!line.empty())
                     items.push_back({line, {}});
             }
+            std::free(buffer);
         } else if (fs::is_directory(path, ec)) {
             AddFolder(path, recursive, items);
         } else {
@@ -109,7 +115,7 @@ std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bo
 bool RunScan(const ModuleHost& host, const ScanOptions& options)
 {
     const Clock::time_point start = Clock::now();
-    const std::vector<ScanItem> items = CollectScanItems(options.paths, options.recursive, std::cin);
+    const std::vector<ScanItem> items = CollectScanItems(options.paths, options.recursive, stdin);
     const size_t total = items.size();
     size_t width = 0;
     for (const ScanItem& item : items)
@@ -184,13 +190,13 @@ bool RunScan(const ModuleHost& host, const ScanOptions& options)
     char head[128];
     std::snprintf(head, sizeof head, "mediadetect: %zu files in %.2f s (%.0f files/s)", total, seconds,
                   seconds > 0 ? static_cast<double>(total) / seconds : 0.0);
-    std::cerr << head;
+    std::string summary = head;
     const char* separator = ": ";
     for (const auto& [kind, count] : kinds) {
-        std::cerr << separator << count << ' ' << kind;
+        summary += separator + std::to_string(count) + ' ' + kind;
         separator = ", ";
     }
-    std::cerr << std::endl;
+    Write(stderr, summary + "\n");
     return failed == 0;
 }
 

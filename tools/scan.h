@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ struct ScanItem {
 // from in. Folder entries that are neither regular files nor folders are
 // skipped; a path named explicitly is kept whatever it is, and its report says
 // why it cannot be read.
-std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bool recursive, std::istream& in);
+std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bool recursive, std::FILE* in);
 
 // Examines every file and prints the reports; a progress line on standard
 // error while it is a terminal, and a summary by kind there at the end.

@@ -2,16 +2,17 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 
 #include <nlohmann/json.hpp>
 
 #include "timeindex/time_index_store.h"
 #include "tools/module_host.h"
+#include "tools/report.h"
 #include "tools/time_table.h"
 
 namespace md::tool {
@@ -23,7 +24,7 @@ constexpr double kUnitsPerSecond = 1e7;  // table times are in 100-ns units
 
 int Fail(const std::string& file, const std::string& why)
 {
-    std::cerr << "mediadetect: " << file << ": " << why << "\n";
+    Write(stderr, "mediadetect: " + file + ": " + why + "\n");
     return kExitError;
 }
 
@@ -78,7 +79,7 @@ int RunSeek(const SeekRequest& request, const std::string& modulePath)
     TimeIndexEntry entry;
     TimeIndexStore::SeekStatus status = store->Seek(key, time, entry);
     if (!store->Notice().empty())
-        std::cerr << "mediadetect: note: " << store->Notice() << "\n";
+        Write(stderr, "mediadetect: note: " + store->Notice() + "\n");
     if (status == TimeIndexStore::SeekStatus::kNoTable) {
         if (const std::string why = BuildTable(file, modulePath); !why.empty())
             return Fail(file, "cannot seek: " + why);
@@ -90,9 +91,10 @@ int RunSeek(const SeekRequest& request, const std::string& modulePath)
     switch (status) {
     case TimeIndexStore::SeekStatus::kAtOrBefore: break;
     case TimeIndexStore::SeekStatus::kBeforeFirst:
-        std::cerr << "mediadetect: " << file << ": note: " << request.seconds
-                  << " s lies before the first key picture (" << entry.time / kUnitsPerSecond
-                  << " s); its offset is given\n";
+        char first[32];
+        std::snprintf(first, sizeof first, "%g", entry.time / kUnitsPerSecond);
+        Write(stderr, "mediadetect: " + file + ": note: " + request.seconds + " s lies before the first key picture (" +
+                          first + " s); its offset is given\n");
         break;
     case TimeIndexStore::SeekStatus::kEmptyTable: return Fail(file, "the time table holds no key picture");
     case TimeIndexStore::SeekStatus::kNoTable: return Fail(file, "the time table was built but is not stored");
@@ -104,9 +106,9 @@ int RunSeek(const SeekRequest& request, const std::string& modulePath)
     if (request.json) {
         const nlohmann::ordered_json j = {
             {"file", file}, {"seconds", seconds}, {"timeSeconds", entry.time / kUnitsPerSecond}, {"offset", offset}};
-        std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+        Write(stdout, j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
     } else {
-        std::cout << offset << std::endl;
+        Write(stdout, std::to_string(offset) + "\n");
     }
     return kExitOk;
 }

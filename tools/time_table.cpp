@@ -4,13 +4,13 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <mutex>
 #include <optional>
 
 #include "platform/text.h"
 #include "timeindex/time_index_store.h"
 #include "tools/module_host.h"
+#include "tools/report.h"
 
 namespace md::tool {
 namespace {
@@ -65,13 +65,13 @@ TimeTable BuildTimeTable(IMediaDetect5& detector, const std::string& file)
         while (!completion.done.wait_for(lock, kProgressInterval, [&] { return completion.result.has_value(); })) {
             uint32_t percent = 0;
             if (g_showProgress && SUCCEEDED(info->GetTimeTableProgress(&percent))) {
-                std::cerr << "\rmediadetect: time table of " << std::filesystem::path(file).filename().string()
-                          << ": " << percent << "%" << std::flush;
+                Write(stderr, "\rmediadetect: time table of " + std::filesystem::path(file).filename().string() +
+                                  ": " + std::to_string(percent) + "%");
                 shown = true;
             }
         }
         if (shown)
-            std::cerr << "\r\x1b[K" << std::flush;  // back to the line start, erase the line
+            Write(stderr, "\r\x1b[K");  // back to the line start, erase the line
     }
     info->StopTimeTable();  // joins the finished worker
     info->Release();
