@@ -84,6 +84,19 @@ TEST(Tool, JsonCarriesTheRecordsAndReopenDescribesFromAnOffset)
     EXPECT_TRUE(Contains(RunTool({"--json", "--reopen", "0", kTs}).Json().at(0)["error"].get<std::string>(), "0x80070057"));
 }
 
+// The text form names every field it prints: aspect, rate (no trailing zeros), field order, the program's PIDs.
+TEST(Tool, TextLinesOfProgramAndTransportStreams)
+{
+    const std::string ntsc = (kData / "dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob").string();
+    const RunResult r = RunTool({kDvd, kTs, ntsc});
+    ASSERT_EQ(r.lines.size(), 13u) << r.out << r.err;
+    EXPECT_EQ(r.lines[1], "    video  mpeg2 720x576 16:9 25 fps top-field-first 9000 kb/s");
+    EXPECT_EQ(r.lines[2], "    audio  ac3 6 ch 48000 Hz 384 kb/s mask 0x3f");
+    EXPECT_EQ(r.lines[5], "    video  mpeg2 720x576 4:3 25 fps progressive");
+    EXPECT_EQ(r.lines[7], "    program 0x1000  video 0x0100  audio 0x0101");
+    EXPECT_EQ(r.lines[10], "    video  mpeg2 720x480 16:9 29.97 fps progressive 9000 kb/s");
+}
+
 // A time is printed only where the module measured one: never a negative duration, and the text has a time line
 // exactly where the JSON has a duration.
 TEST(Tool, TimeLineOnlyWhereTheTimeIsKnown)
@@ -205,6 +218,7 @@ TEST(Tool, DirecTvIsReportedOnlyWithItsHint)
     EXPECT_NE(RunTool({"--json", file}).Json().at(0)["kind"], 13);
     const json hinted = RunTool({"--json", "--hint", "directv", file}).Json().at(0);
     EXPECT_EQ(std::tuple(hinted["kind"], hinted["kindName"]), std::tuple(13, "directv"));
+    EXPECT_TRUE(Contains(RunTool({"--hint", "directv", file}).out, "\n    scids   video"));
     const RunResult bad = RunTool({"--hint", "dvb", file});
     EXPECT_TRUE(bad.status == 2 && Contains(bad.err, "unknown --hint")) << bad.err;
 }
