@@ -360,18 +360,16 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
     if (cdxa == MK_VCD || cdxa == MK_SVCD)
         return Decide("RIFF/CDXA", cdxa);
 
-    // Pack search; an "ftyp" at byte 4 wins unless a pack header starts at byte 0.
-    const bool ftyp = n > 2048 && Be32(buf + 4) == FourCC("ftyp");
+    // Pack search over offsets [0, n - 2048); an "ftyp" at byte 4 wins unless a pack
+    // header starts at byte 0.
     bool havePack = false;
     size_t pack = 0;
-    for (size_t i = 0; n > 2048 && i < n - 2048; ++i) {
-        if (IsStartCode(buf + i, kPackStartCode)) {
-            havePack = true;
-            pack = i;
-            break;
-        }
-        if (ftyp)
+    if (n > 2048) {
+        if (Be32(buf + 4) == FourCC("ftyp") && !IsStartCode(buf, kPackStartCode))
             return Decide("ftyp at byte 4", MK_MP4);
+        const auto searched = static_cast<uint32_t>(n - 2048 + 3);  // the last offset's start code ends here
+        pack = md::FindCode(buf, searched, kPackStartCode);
+        havePack = pack < searched;
     }
 
     if (ProbeMp4Atoms(*stream) == kMp4BoxesFound)
