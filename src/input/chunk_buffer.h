@@ -1,5 +1,6 @@
 // Buffers for the large reads with which the readers scan a file (chunks of up to a
-// few MiB, read straight from the file into them).
+// few MiB, read straight from the file into them), and the zero-filled storage of the
+// scanners' windows.
 //
 // A buffer of 512 KiB or more is whole huge pages on a 2 MiB boundary, offered to the
 // kernel for transparent huge pages. A read into fresh memory faults in every 4 KiB
