@@ -193,7 +193,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
         const bool valued = name == "--hint" || name == "--module" || name == "--reopen" || name == "--thumbnail" ||
                             (scan && (name == "-j" || name == "--jobs"));
         if (!valued) {
-            error = "unknown option " + std::string(arg);
+            const bool scanOption = name == "-r" || name == "--recursive" || name == "-j" || name == "--jobs";
+            error = scanOption ? std::string(name) + " is an option of scan (mediadetect scan " + std::string(name) +
+                                     " ... PATH...)"
+                               : "unknown option " + std::string(arg);
             return false;
         }
         if (!attached && i + 1 == argc) {

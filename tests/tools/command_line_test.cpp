@@ -67,9 +67,10 @@ TEST(CommandLine, ScanTakesItsOwnOptionsAndTheToolsOnes)
     EXPECT_EQ(Parse({"scan", "--jobs=1024", "--recursive", "d"}).cl.jobs, 1024u);
     for (const char* jobs : {"0", "1025", "two", "", "3x"})
         EXPECT_FALSE(Parse({"scan", "--jobs", jobs, "d"}).ok) << jobs;
-    // Before the word scan they are unknown.
+    // Before the word scan they are refused, with where they belong.
     EXPECT_FALSE(Parse({"-r", "scan", "d"}).ok);
-    EXPECT_FALSE(Parse({"--jobs", "2", "scan", "d"}).ok);
+    const Parsed early = Parse({"--jobs", "2", "scan", "d"});
+    EXPECT_TRUE(!early.ok && early.error.find("option of scan") != std::string::npos) << early.error;
 }
 
 TEST(CommandLine, RefusesWhatItCannotRead)
