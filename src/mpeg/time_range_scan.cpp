@@ -37,31 +37,48 @@ std::unique_ptr<CMpegMuxDec> MakeDecoder(bool mpeg1, bool mpeg4)
 }
 
 // The pieces fed to a decoder: raw sectors of a RIFF/CDXA file (only the user
-// data of Form 2 video and audio sectors), else 2324-byte blocks.
+// data of Form 2 video and audio sectors), else 2324-byte blocks. The file is
+// read 28 pieces at a time and the pieces are cut from that: the same pieces as
+// reading each one on its own (the last one of the file may be short), in a
+// twenty-eighth of the reads.
 class BlockReader {
 public:
-    BlockReader(ZPMP::InputStream& input, bool cdxa) : m_input(input), m_cdxa(cdxa) {}
+    BlockReader(ZPMP::InputStream& input, bool cdxa)
+        : m_input(input), m_cdxa(cdxa), m_piece(cdxa ? kRawSectorSize : kUserDataSize),
+          m_chunk(new (std::nothrow) uint8_t[kPiecesPerRead * kRawSectorSize])
+    {
+    }
 
     // The next piece: false at the end of the data (a read of 0 bytes, or a
-    // short sector). data is empty for a sector that is skipped; rawBytes is
-    // what was read from the file.
+    // short sector) or without memory. data is empty for a sector that is
+    // skipped; rawBytes is what was read from the file.
     bool Next(Bytes& data, uint32_t& rawBytes)
     {
         data = {};
+        rawBytes = 0;
+        if (!m_chunk)
+            return false;
+        if (m_at == m_size) {
+            m_size = ZPMP::ReadFully(m_input, m_chunk.get(), kPiecesPerRead * m_piece);
+            m_at = 0;
+        }
+        const uint8_t* piece = m_chunk.get() + m_at;
+        rawBytes = std::min(m_piece, m_size - m_at);
+        m_at += rawBytes;
         if (!m_cdxa) {
-            rawBytes = ZPMP::ReadFully(m_input, m_block.data(), kUserDataSize);
-            data = Bytes(m_block.data(), rawBytes);
+            data = Bytes(piece, rawBytes);
             return rawBytes > 0;
         }
-        rawBytes = ZPMP::ReadFully(m_input, m_block.data(), kRawSectorSize);
         if (rawBytes < kRawSectorSize)
             return false;
-        if (IsMediaSector(m_block.data()))
-            data = Bytes(m_block.data() + kRawSectorUserDataOffset, kUserDataSize);
+        if (IsMediaSector(piece))
+            data = Bytes(piece + kRawSectorUserDataOffset, kUserDataSize);
         return true;
     }
 
 private:
+    static constexpr uint32_t kPiecesPerRead = 28;
+
     // Sync pattern 00 FF x10 00, mode 2, and a submode with Form 2 (bit 5) and
     // video (bit 1) or audio (bit 2).
     static bool IsMediaSector(const uint8_t* s)
@@ -77,7 +94,10 @@ private:
 
     ZPMP::InputStream& m_input;
     bool m_cdxa;
-    std::array<uint8_t, kRawSectorSize> m_block{};
+    uint32_t m_piece;
+    std::unique_ptr<uint8_t[]> m_chunk;
+    uint32_t m_size = 0;  // bytes of the last read
+    uint32_t m_at = 0;    // where the next piece starts in them
 };
 
 // Where a stream's bytes are taken to: a take holds what was fed since the last

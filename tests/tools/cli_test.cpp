@@ -84,7 +84,8 @@ TEST(Tool, JsonCarriesTheRecordsAndReopenDescribesFromAnOffset)
     EXPECT_TRUE(Contains(RunTool({"--json", "--reopen", "0", kTs}).Json().at(0)["error"].get<std::string>(), "0x80070057"));
 }
 
-// The text form names every field it prints: aspect, rate (no trailing zeros), field order, the program's PIDs.
+// The text form names every field it prints: aspect, rate (no trailing zeros), field order, the program's PIDs,
+// the time range.
 TEST(Tool, TextLinesOfProgramAndTransportStreams)
 {
     const std::string ntsc = (kData / "dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob").string();
@@ -95,6 +96,9 @@ TEST(Tool, TextLinesOfProgramAndTransportStreams)
     EXPECT_EQ(r.lines[5], "    video  mpeg2 720x576 4:3 25 fps progressive");
     EXPECT_EQ(r.lines[7], "    program 0x1000  video 0x0100  audio 0x0101");
     EXPECT_EQ(r.lines[10], "    video  mpeg2 720x480 16:9 29.97 fps progressive 9000 kb/s");
+    // Start and end scans of 2 MB files: the end scan's windows span many of the reader's reads.
+    EXPECT_EQ(r.lines[3], "    time   start 0.540 s  duration 1.531 s");
+    EXPECT_EQ(r.lines[12], "    time   start 0.533 s  duration 1.595 s");
 }
 
 // A time is printed only where the module measured one: never a negative duration, and the text has a time line
