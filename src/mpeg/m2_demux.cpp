@@ -257,9 +257,20 @@ void M2Demux::OnPesPacket(const uint8_t* packet, const PesInfo& pes, bool fromFi
             length = m_carryCount + take;
             m_carryCount = 0;
         }
-        if (!m_mpeg4 && FindCode(data, length, 0xB6) < length)  // vop_start_code
-            m_mpeg4 = 1;
-        const uint32_t at = m_mpeg4 ? FindAnyCode(data, length) : FindCode(data, length, 0xB3);
+        uint32_t at = 0;
+        if (m_mpeg4) {
+            at = FindAnyCode(data, length);
+        } else {
+            // One pass finds the first sequence_header_code (B3) or vop_start_code (B6);
+            // past a B3 the rest is searched for a B6 only. A B6 anywhere makes the stream
+            // MPEG-4, whose packets are taken from their first start code of any kind.
+            at = FindCodeIf(data, length, [](uint8_t c) { return c == 0xB3 || c == 0xB6; });
+            if (at < length &&
+                (data[at + 3] == 0xB6 || FindCode(data + at + 1, length - at - 1, 0xB6) < length - at - 1)) {
+                m_mpeg4 = 1;
+                at = FindAnyCode(data, length);
+            }
+        }
         if (at >= length)
             return;
         data += at;
