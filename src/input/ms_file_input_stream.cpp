@@ -60,7 +60,8 @@ uint64_t MSFileInputStream::Read(void* buffer, uint32_t count)
     // One ReadFile for the whole count. On a failed read the count is what
     // reached the buffer before the failure (normally 0).
     DWORD read = 0;
-    ReadFile(m_handle.get(), buffer, count, &read);
+    ReadFileAt(m_handle.get(), m_filePointer, buffer, count, &read);
+    m_filePointer += read;
     m_position += read;
     return read;
 }
@@ -69,12 +70,23 @@ int32_t MSFileInputStream::Seek(uint64_t position)
 {
     if (!m_handle.valid())
         return 1;
-    // 64-bit position split into a signed low and a high half. A position the OS
-    // refuses (negative as a signed value) leaves the file pointer where it was;
-    // m_position takes the requested value either way.
-    LONG high = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
-    SetFilePointer(m_handle.get(), static_cast<LONG>(static_cast<uint32_t>(position)), &high, FILE_BEGIN);
+    // m_position takes the requested value whatever happens. Any position up to the
+    // end of the file is one the OS takes.
     m_position = position;
+    if (position > m_sizeSeen)
+        m_sizeSeen = Size();
+    if (position <= m_sizeSeen) {
+        m_filePointer = position;
+        return 0;
+    }
+    // Past the end the OS decides: 64-bit position split into a signed low and a
+    // high half; a position it refuses (negative as a signed value, or beyond the
+    // largest file the file system holds) leaves the file pointer where it was.
+    LONG high = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
+    SetLastError(ERROR_SUCCESS);
+    SetFilePointer(m_handle.get(), static_cast<LONG>(static_cast<uint32_t>(position)), &high, FILE_BEGIN);
+    if (GetLastError() == ERROR_SUCCESS)
+        m_filePointer = position;
     return 0;
 }
 

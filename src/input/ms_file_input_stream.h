@@ -54,4 +54,10 @@ private:
     uint64_t m_position = 0;
     char m_narrowPath[MAX_PATH] = {};
     std::wstring m_widePath;
+    // Where the next read starts: the file pointer as the OS would hold it. A read
+    // names it (one positioned read where a seek and a read were two system calls);
+    // a seek only records it, and asks the OS only past the end of the file as last
+    // measured, where the OS may refuse the position.
+    uint64_t m_filePointer = 0;
+    uint64_t m_sizeSeen = 0;
 };

@@ -88,7 +88,10 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD /*shareMode*/, DWORD di
     return OpenUtf8(path, access, disposition);
 }
 
-BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read)
+namespace {
+
+// ReadFile and ReadFileAt: from the file pointer (offset null) or from *offset.
+BOOL ReadWhole(HANDLE h, const uint64_t* offset, void* buffer, DWORD count, DWORD* read)
 {
     if (read)
         *read = 0;
@@ -100,7 +103,9 @@ BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read)
     size_t done = 0;
     auto* dst = static_cast<uint8_t*>(buffer);
     while (done < count) {
-        ssize_t got = ::read(static_cast<int>(h), dst + done, count - done);
+        const int fd = static_cast<int>(h);
+        const ssize_t got = offset ? ::pread(fd, dst + done, count - done, static_cast<off_t>(*offset + done))
+                                   : ::read(fd, dst + done, count - done);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -116,6 +121,15 @@ BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read)
     if (read)
         *read = static_cast<DWORD>(done);
     return 1;
+}
+
+}  // namespace
+
+BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read) { return ReadWhole(h, nullptr, buffer, count, read); }
+
+BOOL ReadFileAt(HANDLE h, uint64_t offset, void* buffer, DWORD count, DWORD* read)
+{
+    return ReadWhole(h, &offset, buffer, count, read);
 }
 
 BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written)

@@ -45,6 +45,10 @@ constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD shareMode, DWORD disposition, DWORD attributes);
 HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition, DWORD attributes);
 BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read);
+// ReadFile from a given byte offset (Win32: an OVERLAPPED offset on a synchronous
+// handle), except that the file pointer stays where it is: one call where a seek
+// and a read were two.
+BOOL ReadFileAt(HANDLE h, uint64_t offset, void* buffer, DWORD count, DWORD* read);
 BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written);
 // Moves the file pointer; the position is split into a signed low half and an
 // optional high half, as in Win32. A negative resulting position is refused

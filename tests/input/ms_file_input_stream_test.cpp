@@ -1,4 +1,5 @@
-// The file input stream: failed opens and the once-per-process choice of the file API.
+// The file input stream: failed opens, where reads continue after seeks, and the once-per-process choice of
+// the file API.
 #include "input/ms_file_input_stream.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +39,38 @@ TEST_F(MSFileInputStreamTest, MissingFileDirectoryNullAndEmptyPathsGiveAClosedSt
     path = "x";
     MSFileInputStream(L"").GetPath(path);
     EXPECT_EQ(path, "");
+}
+
+TEST_F(MSFileInputStreamTest, ReadsContinueWhereTheLastAcceptedSeekOrReadLeftThem)
+{
+    const fs::path p = m_dir / "bytes.bin";
+    std::vector<uint8_t> bytes(1000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7);
+    md::test::WriteFileBytes(p, bytes);
+    MSFileInputStream s(Wide(p).c_str());
+    uint8_t buf[4] = {};
+    const auto at = [&](size_t offset) { return std::vector<uint8_t>(bytes.begin() + offset, bytes.begin() + offset + 4); };
+    const auto read4 = [&] { return s.Read(buf, 4) == 4 ? std::vector<uint8_t>(buf, buf + 4) : std::vector<uint8_t>{}; };
+    EXPECT_EQ(read4(), at(0));
+    EXPECT_EQ(read4(), at(4));
+    EXPECT_EQ(s.Seek(500), 0);
+    EXPECT_EQ(read4(), at(500));
+    // A position the OS refuses (negative as a signed value) leaves the file pointer where it
+    // was, though the stream believes it moved.
+    EXPECT_EQ(s.Seek(UINT64_MAX), 0);
+    EXPECT_EQ(s.Position(), UINT64_MAX);
+    EXPECT_EQ(read4(), at(504));
+    // Past the end: accepted, nothing to read; back inside, reads resume there.
+    EXPECT_EQ(s.Seek(5000), 0);
+    EXPECT_EQ(s.Read(buf, 4), 0u);
+    EXPECT_EQ(s.Seek(996), 0);
+    EXPECT_EQ(s.Read(buf, 8), 4u);  // a short read at the end
+    // The file grows while the stream is open: a seek past the old end reaches the new bytes.
+    bytes.resize(1200, 0x5A);
+    md::test::WriteFileBytes(p, bytes);
+    EXPECT_EQ(s.Seek(1100), 0);
+    EXPECT_EQ(read4(), at(1100));
 }
 
 TEST_F(MSFileInputStreamTest, OsDecisionIsCachedAnsiBranchOpensAndFilesCanBeCreated)
