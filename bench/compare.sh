@@ -35,13 +35,13 @@ make_h264() {  # make_h264 EXT: 60 s of 720p25 H.264 with AAC (about 44 MB), the
     echo "$small $large"
 }
 
-process_reads() {  # process_reads FILE: bytes and read calls with which one `mediadetect FILE` reads FILE
+process_reads() {  # process_reads FILE: bytes and read calls (read, pread64) with which one `mediadetect FILE` reads FILE
     local log="$out/strace.log"
-    strace -f -o "$log" -e trace=openat,read,close "$build/mediadetect" "$1" > /dev/null
+    strace -f -o "$log" -e trace=openat,read,pread64,close "$build/mediadetect" "$1" > /dev/null
     awk -v path="\"$1\"" '
         $2 ~ /^openat\(/ && index($0, path) { open[$NF] = 1 }
         $2 ~ /^close\(/ { s = $2; sub(/^close\(/, "", s); delete open[s + 0] }
-        $2 ~ /^read\(/ { s = $2; sub(/^read\(/, "", s); if ((s + 0) in open) { bytes += $NF; calls++ } }
+        $2 ~ /^p?read(64)?\(/ { s = $2; sub(/^p?read(64)?\(/, "", s); if ((s + 0) in open) { bytes += $NF; calls++ } }
         END { printf "%d bytes in %d reads\n", bytes, calls }' "$log"
 }
 
