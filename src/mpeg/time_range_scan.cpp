@@ -1,7 +1,6 @@
 #include "mpeg/time_range_scan.h"
 
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <new>
 

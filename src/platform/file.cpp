@@ -100,10 +100,10 @@ BOOL ReadWhole(HANDLE h, const uint64_t* offset, void* buffer, DWORD count, DWOR
         return 0;
     }
     // One call reads the whole count unless end of file comes first.
+    const int fd = static_cast<int>(h);
     size_t done = 0;
     auto* dst = static_cast<uint8_t*>(buffer);
     while (done < count) {
-        const int fd = static_cast<int>(h);
         const ssize_t got = offset ? ::pread(fd, dst + done, count - done, static_cast<off_t>(*offset + done))
                                    : ::read(fd, dst + done, count - done);
         if (got < 0) {
