@@ -170,7 +170,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
             name = arg.substr(0, 2);
             attached = std::string(arg.substr(2));
         }
-        const bool scan = out.command == Command::kScan;
+        if (const bool scanOption = name == "-r" || name == "--recursive" || name == "-j" || name == "--jobs";
+            scanOption && out.command != Command::kScan) {
+            error = std::string(name) + " is an option of scan (mediadetect scan " + std::string(name) + " ... PATH...)";
+            return false;
+        }
         bool* flag = nullptr;
         if (name == "-h" || name == "--help")
             flag = &out.help;
@@ -180,7 +184,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
             flag = &out.strict;
         else if (name == "--time-table")
             flag = &out.timeTable;
-        else if (scan && (name == "-r" || name == "--recursive"))
+        else if (name == "-r" || name == "--recursive")
             flag = &out.recursive;
         if (flag) {
             if (attached) {
@@ -191,12 +195,9 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
             continue;
         }
         const bool valued = name == "--hint" || name == "--module" || name == "--reopen" || name == "--thumbnail" ||
-                            (scan && (name == "-j" || name == "--jobs"));
+                            name == "-j" || name == "--jobs";
         if (!valued) {
-            const bool scanOption = name == "-r" || name == "--recursive" || name == "-j" || name == "--jobs";
-            error = scanOption ? std::string(name) + " is an option of scan (mediadetect scan " + std::string(name) +
-                                     " ... PATH...)"
-                               : "unknown option " + std::string(arg);
+            error = "unknown option " + std::string(arg);
             return false;
         }
         if (!attached && i + 1 == argc) {
