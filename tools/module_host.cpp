@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
-#include <climits>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
+#include <filesystem>
 
 namespace md::tool {
 
@@ -59,51 +56,21 @@ HRESULT ModuleHost::Unregister() { return m_unregister(); }
 #define MD_LIBDIR_FROM_BINDIR "../lib"
 #endif
 
-namespace {
-
-// path with "." and "dir/.." components removed, as text (no file is looked at).
-std::string LexicallyNormal(const std::string& path)
-{
-    std::vector<std::string> parts;
-    for (size_t at = 0; at <= path.size();) {
-        size_t slash = path.find('/', at);
-        if (slash == std::string::npos)
-            slash = path.size();
-        const std::string part = path.substr(at, slash - at);
-        if (part == ".." && !parts.empty() && parts.back() != "..")
-            parts.pop_back();
-        else if (!part.empty() && part != ".")
-            parts.push_back(part);
-        at = slash + 1;
-    }
-    std::string out = path.starts_with('/') ? "/" : "";
-    for (const std::string& part : parts)
-        out += (out.empty() || out.back() == '/' ? "" : "/") + part;
-    return out;
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-}  // namespace
-
 std::string DefaultModulePath()
 {
     if (const char* env = std::getenv("MEDIADETECT_MODULE"); env && *env)
         return env;
     // Beside the tool in a build tree; in the library folder of an installed tree.
-    char exe[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe);
-    if (n <= 0 || static_cast<size_t>(n) == sizeof exe)
+    std::error_code ec;
+    const auto dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    if (ec)
         return "libmediadetect.so";
-    std::string dir(exe, static_cast<size_t>(n));
-    dir.resize(dir.find_last_of('/') + 1);
-    const std::string beside = dir + "libmediadetect.so";
-    const std::string installed = dir + MD_LIBDIR_FROM_BINDIR + "/libmediadetect.so";
-    return LexicallyNormal(Exists(beside) || !Exists(installed) ? beside : installed);
+    const auto installed = dir / MD_LIBDIR_FROM_BINDIR / "libmediadetect.so";
+    return (std::filesystem::exists(dir / "libmediadetect.so") || !std::filesystem::exists(installed)
+                ? dir / "libmediadetect.so"
+                : installed)
+        .lexically_normal()
+        .string();
 }
 
 std::string DescribeHresult(HRESULT hr)
