@@ -48,6 +48,7 @@ constexpr char kVcd[] =
     "MPEG-1 packs at video CD rates, but a video CD keeps kind 3 only with a 352-wide picture at exactly 4:3, and "
     "MPEG-1 gives width : height x pel aspect";
 constexpr char kBareAnnexB[] = "bare H.264 and HEVC are not among the recognised elementary kinds";
+constexpr char kNotDescribed[] = "a container family not described yet";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -112,6 +113,18 @@ const std::vector<Row> kBundled = {
 const std::vector<Row> kRealWorld = {
     {"3gp_amrnb_audio.3gp", MK_MP4, {{Channels, 2}}, "an AMR sample entry always stores channelcount 2"},
     {"3gp_h263_176x144.3gp", MK_MP4},
+    {"ac3_stereo_44k1_5s.ac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"adts_lc_stereo_44k1.aac", MK_UNKNOWN, {}, kNotDescribed},
+    {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
+    {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
+    {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kNotDescribed},
+    {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kNotDescribed},
+    {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kNotDescribed},
+    {"dv_ntsc_sony_1frame.dv", MK_UNKNOWN, {}, kNotDescribed},
+    {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_h264_aac_640x350.flv", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_pcm_s16le_audio_only.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"h264_es_128x128.h264", MK_UNKNOWN, {}, kBareAnnexB},
     {"m2ts_avchd_stub.mts", MK_UNKNOWN, {}, "1344 bytes: the transport test needs more than 2040"},
     {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA},
@@ -133,6 +146,8 @@ const std::vector<Row> kRealWorld = {
      "dominant sample delta 25/600 s = 416667 x 100 ns, 23.99 fps; ffprobe gives no aspect, 640x480 is 4:3"},
     {"mov_qt_h264_aac.mov", MK_MP4, {{FrameRate, 15}, {NoFrameDurations, 1}},
      "dominant sample delta 40/600 s gives 14.99, snapped to 15; ffprobe reports the time scale"},
+    {"mp3_lame_info_gapless_32k_mono.mp3", MK_UNKNOWN, {}, kNotDescribed},
+    {"mp3_vbri_id3v24_48k.mp3", MK_UNKNOWN, {}, kNotDescribed},
     {"mp4_broken_no_moov.mp4", MK_MP4, {{NoRecords, 1}}, "'ftyp' at byte 4 makes it MP4, but there is no 'moov'"},
     {"mp4_fragmented_h264_aac.mp4", MK_MP4, {{FrameRate, 0}, {NoFrameDurations, 1}}, "fragments only, so no rate"},
     {"mp4_hint_rtp_tracks.mp4", MK_MP4, {{AspectX, 480}, {AspectY, 320}},
@@ -149,6 +164,9 @@ const std::vector<Row> kRealWorld = {
     {"mpeg2ps_dvdnav_640x426_mp2.ps", MK_DVD_VIDEO, {{AspectX, 640}, {AspectY, 426}},
      "a navigation packet precedes the first sequence header; square pels give width:height"},
     {"mpeg4v_es_120x96.cmp", MK_UNKNOWN, {}, "starts with its visual object sequence header, not a VOP start code"},
+    {"mxf_imf_pcm24_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_opus_stereo_48k.opus", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_theora_vorbis_500x500_1fps.ogg", MK_UNKNOWN, {}, kNotDescribed},
     {"ts_dvb_h264_1080i_eac3_dvbsub.ts", MK_MPEG2_TRANSPORT},
     {"ts_dvb_mpeg2_1080i_dts_mp2.ts", MK_MPEG2_TRANSPORT, {{SelectAudio, 0x1101}, {VideoEndShift, 1001.0 / 30000}},
      "DTS-HD on 0x1100 gets no record (its registration descriptor is at program level), so the MPEG audio is "
@@ -165,6 +183,9 @@ const std::vector<Row> kRealWorld = {
      "FF FC reads as a Layer II header at 44.1 kHz"},
     {"ts_h264_1080p_mp2.ts", MK_MPEG2_TRANSPORT},
     {"ts_hevc_2160p_multiprog.ts", MK_MPEG2_TRANSPORT, {{SelectFails, 1}}, "the capture holds no PES of the AAC PID"},
+    {"wav_bwf_bext_ixml_48k_mono.wav", MK_UNKNOWN, {}, kNotDescribed},
+    {"wav_extensible_pcm24_mono.wav", MK_UNKNOWN, {}, kNotDescribed},
+    {"wav_rf64_pcm16_48k_stereo.wav", MK_UNKNOWN, {}, kNotDescribed},
     {"webm_vp9_320x240.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
 };
 
