@@ -52,6 +52,18 @@ const char* VideoFormatName(uint32_t format)
     case VF_AV1: return "av1";
     case VF_FFV1: return "ffv1";
     case VF_PRORES: return "prores";
+    case VF_THEORA: return "theora";
+    case VF_WMV: return "wmv";
+    case VF_VC1: return "vc1";
+    case VF_VP6: return "vp6";
+    case VF_FLV1: return "flv1";
+    case VF_DV: return "dv";
+    case VF_DNXHD: return "dnxhd";
+    case VF_HUFFYUV: return "huffyuv";
+    case VF_RAW: return "raw";
+    case VF_MSMPEG4: return "msmpeg4";
+    case VF_JPEG2000: return "jpeg2000";
+    case VF_SCREEN: return "screen";
     default: return "other";
     }
 }
@@ -74,6 +86,18 @@ const char* AudioFormatName(uint32_t format)
     case AF_EAC3: return "eac3";
     case AF_OPUS: return "opus";
     case AF_FLAC: return "flac";
+    case AF_PCM_FLOAT: return "pcm-float";
+    case AF_ALAW: return "alaw";
+    case AF_MULAW: return "mulaw";
+    case AF_SPEEX: return "speex";
+    case AF_ADPCM: return "adpcm";
+    case AF_ALAC: return "alac";
+    case AF_AMR_WB: return "amr-wb";
+    case AF_WMA: return "wma";
+    case AF_WMA_PRO: return "wma-pro";
+    case AF_WMA_LOSSLESS: return "wma-lossless";
+    case AF_WMA_VOICE: return "wma-voice";
+    case AF_NELLYMOSER: return "nellymoser";
     default: return "other";
     }
 }
@@ -209,7 +233,9 @@ const char* KindName(uint32_t kind)
         "unknown",   "mpeg1-system", "mpeg2-program",   "vcd", "svcd",        "mpeg2-program-mpeg4",
         "dvd-video", "dvd-vr",       "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video",
         "mpeg4-video", "directv",    "matroska",        "",    "webm",        "h264",
-        "hevc",
+        "hevc",        "mp3",        "adts",            "ac3", "eac3",        "dts",
+        "flac",        "wav",        "aiff",            "caf", "amr",         "ogg",
+        "avi",         "flv",        "asf",             "mxf", "dv",
     };
     return kind < std::size(names) ? names[kind] : "unknown";
 }

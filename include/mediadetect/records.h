@@ -34,6 +34,24 @@ MD_ENUM(MediaKind, uint32_t) {
     MK_WEBM = 16,      // an EBML header whose DocType is "webm"; read as Matroska
     MK_H264_ES = 17,   // a bare H.264 Annex B byte stream
     MK_HEVC_ES = 18,   // a bare HEVC Annex B byte stream
+    // Container families of audio files (MD_EXT_AUDIO_FILES; Ogg with MD_EXT_OGG).
+    MK_MP3 = 19,       // MPEG audio frames of any layer, after optional ID3v2 tags
+    MK_ADTS = 20,      // AAC in ADTS frames
+    MK_AC3 = 21,       // AC-3 syncframes
+    MK_EAC3 = 22,      // E-AC-3 syncframes
+    MK_DTS = 23,       // DTS core frames (DTS-HD after a core)
+    MK_FLAC = 24,      // a native FLAC stream ("fLaC")
+    MK_WAV = 25,       // RIFF WAVE, RF64, BW64 and Sony Wave64
+    MK_AIFF = 26,      // AIFF and AIFF-C
+    MK_CAF = 27,       // Apple Core Audio Format
+    MK_AMR = 28,       // AMR-NB and AMR-WB storage format ("#!AMR")
+    MK_OGG = 29,       // Ogg pages
+    // Video container families (each with its own extension bit).
+    MK_AVI = 30,       // RIFF AVI, with OpenDML extensions
+    MK_FLV = 31,       // Flash Video
+    MK_ASF = 32,       // ASF: WMV and WMA files
+    MK_MXF = 33,       // Material Exchange Format
+    MK_DV = 34,        // raw DV DIF frames
 };
 typedef enum MediaKind MediaKind;
 
@@ -54,6 +72,18 @@ MD_ENUM(VideoFormatCode, uint32_t) {
     VF_AV1 = 13,
     VF_FFV1 = 14,
     VF_PRORES = 15,
+    VF_THEORA = 16,
+    VF_WMV = 17,       // Windows Media Video 7, 8 and 9 (WMV1, WMV2, WMV3)
+    VF_VC1 = 18,       // SMPTE VC-1 advanced profile (WVC1)
+    VF_VP6 = 19,
+    VF_FLV1 = 20,      // Sorenson Spark (H.263 in Flash Video)
+    VF_DV = 21,
+    VF_DNXHD = 22,
+    VF_HUFFYUV = 23,
+    VF_RAW = 24,       // uncompressed pictures
+    VF_MSMPEG4 = 25,   // Microsoft MPEG-4 versions 1 to 3 (DIV3, MP43, MP42, MPG4)
+    VF_JPEG2000 = 26,
+    VF_SCREEN = 27,    // Flash screen video
 };
 typedef enum VideoFormatCode VideoFormatCode;
 
@@ -75,6 +105,18 @@ MD_ENUM(AudioFormatCode, uint32_t) {
     AF_EAC3 = 13,
     AF_OPUS = 14,
     AF_FLAC = 15,
+    AF_PCM_FLOAT = 16,     // IEEE float samples
+    AF_ALAW = 17,
+    AF_MULAW = 18,
+    AF_SPEEX = 19,
+    AF_ADPCM = 20,         // the ADPCM family (IMA, Microsoft, ...)
+    AF_ALAC = 21,
+    AF_AMR_WB = 22,
+    AF_WMA = 23,           // Windows Media Audio 1 and 2
+    AF_WMA_PRO = 24,
+    AF_WMA_LOSSLESS = 25,
+    AF_WMA_VOICE = 26,
+    AF_NELLYMOSER = 27,
 };
 typedef enum AudioFormatCode AudioFormatCode;
 

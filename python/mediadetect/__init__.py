@@ -77,11 +77,16 @@ assert ctypes.sizeof(_VideoInfo) == 48 and ctypes.sizeof(_AudioInfo) == 28 and c
 
 KIND_NAMES = ["unknown", "mpeg1-system", "mpeg2-program", "vcd", "svcd", "mpeg2-program-mpeg4", "dvd-video",
               "dvd-vr", "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video", "mpeg4-video", "directv", "matroska",
-              "", "webm", "h264", "hevc"]
+              "", "webm", "h264", "hevc", "mp3", "adts", "ac3", "eac3", "dts", "flac", "wav", "aiff", "caf", "amr",
+              "ogg", "avi", "flv", "asf", "mxf", "dv"]
 VIDEO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "mpeg4", 4: "h264", 6: "h263", 7: "cinepak", 8: "mjpeg",
-                      9: "h264-mvc", 10: "hevc", 11: "vp8", 12: "vp9", 13: "av1", 14: "ffv1", 15: "prores"}
+                      9: "h264-mvc", 10: "hevc", 11: "vp8", 12: "vp9", 13: "av1", 14: "ffv1", 15: "prores",
+                      16: "theora", 17: "wmv", 18: "vc1", 19: "vp6", 20: "flv1", 21: "dv", 22: "dnxhd",
+                      23: "huffyuv", 24: "raw", 25: "msmpeg4", 26: "jpeg2000", 27: "screen"}
 AUDIO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "ac3", 4: "pcm-be", 5: "dts", 6: "aac", 7: "amr", 8: "pcm-le",
-                      9: "mp3", 10: "vorbis", 11: "truehd", 12: "dts-hd", 13: "eac3", 14: "opus", 15: "flac"}
+                      9: "mp3", 10: "vorbis", 11: "truehd", 12: "dts-hd", 13: "eac3", 14: "opus", 15: "flac",
+                      16: "pcm-float", 17: "alaw", 18: "mulaw", 19: "speex", 20: "adpcm", 21: "alac", 22: "amr-wb",
+                      23: "wma", 24: "wma-pro", 25: "wma-lossless", 26: "wma-voice", 27: "nellymoser"}
 MK_MPEG2_TRANSPORT, MK_DIRECTV, MK_MATROSKA, MK_WEBM = 8, 13, 14, 16
 
 
