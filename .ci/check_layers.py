@@ -16,7 +16,7 @@ LAYERS = [
     {'input', 'comserver'},
     {'demux'},
     {'es'},
-    {'mpeg', 'ts', 'mp4', 'mkv'},
+    {'mpeg', 'ts', 'mp4', 'mkv', 'audio'},
     {'probe'},
     {'component', 'timeindex'},
 ]

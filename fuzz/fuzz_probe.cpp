@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (uint32_t extensions : {0u, uint32_t(MD_EXT_ALL)}) {
             md::MemoryInputStream stream(data, size);
             const int32_t kind = ProbeMediaKind(&stream, hint, extensions);
-            if (kind < 0 || kind > (extensions ? 18 : 15))
+            if (kind < 0 || kind > int32_t(extensions ? MK_DV : MK_MATROSKA_PROBED))
                 __builtin_trap();
         }
     return 0;

@@ -186,6 +186,21 @@ void SelectFirstProgram(IMediaDetect5& detector, FileReport& r, uint32_t extensi
     }
 }
 
+// The kinds whose streams are listed as tracks: Matroska and the multi-stream container families.
+bool ListsTracks(uint32_t kind)
+{
+    switch (kind) {
+    case MK_MATROSKA:
+    case MK_WEBM:
+    case MK_OGG:
+    case MK_AVI:
+    case MK_FLV:
+    case MK_ASF:
+    case MK_MXF: return true;
+    default: return false;
+    }
+}
+
 // Lists the tracks of a Matroska file and selects its first video and audio track.
 void SelectFirstTracks(IMediaDetect5& detector, FileReport& r)
 {
@@ -262,7 +277,7 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
     }
     if (r.kind == MK_MPEG2_TRANSPORT || r.kind == MK_DIRECTV)
         SelectFirstProgram(detector, r, options.extensions);
-    else if (r.kind == MK_MATROSKA || r.kind == MK_WEBM)
+    else if (ListsTracks(r.kind))
         SelectFirstTracks(detector, r);
     r.video = Query(&IMediaDetect5::GetVideoInfo, detector);
     r.audio = Query(&IMediaDetect5::GetAudioInfo, detector);
@@ -289,6 +304,9 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
             r.firstVideoTime = firstVideoTime;
         info->GetInfo(MDI_FIELD_CODING, &r.fieldCoding);
         info->GetInfo(MDI_EXTENSIONS, &r.extensions);
+        uint8_t estimated = 0;
+        if (r.kind >= MK_MP3 && SUCCEEDED(info->GetInfo(MDI_DURATION_ESTIMATED, &estimated)))
+            r.durationEstimated = estimated != 0;
         if (r.kind == MK_MP4) {
             Mp4Flags flags{};
             for (const Mp4FlagInfoId& f : kMp4FlagInfoIds)
@@ -415,6 +433,8 @@ std::string DescribeTime(const FileReport& r)
         s += "start " + Seconds(r.timeRange->startTime);
     if (r.duration)
         s += std::string(s.empty() ? "" : "  ") + "duration " + Seconds(*r.duration);
+    if (r.duration && r.durationEstimated.value_or(false))
+        s += " (estimated)";
     return s;
 }
 
@@ -535,6 +555,8 @@ nlohmann::ordered_json ToJson(const FileReport& r)
         j["tracks"] = {{"video", (*r.tracks)[0]}, {"audio", (*r.tracks)[1]}, {"subtitle", (*r.tracks)[2]}};
     j["duration"] = r.duration ? nlohmann::ordered_json(*r.duration) : nullptr;
     j["durationSeconds"] = r.duration ? SecondsJson(*r.duration) : nullptr;
+    if (r.durationEstimated)
+        j["durationEstimated"] = *r.durationEstimated;
     j["timeRange"] = nullptr;
     if (r.timeRange) {
         // Each 100-ns value, then the same in seconds (null where the value is -1, unknown).

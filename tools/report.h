@@ -57,6 +57,8 @@ struct FileReport {
     // time (a failed query or a negative duration), the range also without a duration.
     std::optional<int64_t> duration;
     std::optional<TimeRangeInfo> timeRange;
+    // Files of the container families (kinds 19 on): whether the duration is estimated rather than stated or counted.
+    std::optional<bool> durationEstimated;
 };
 
 // Options of one examination.

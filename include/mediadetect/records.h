@@ -138,8 +138,10 @@ MD_ENUM(MediaDetectInfoId, int32_t) {
     MDI_AAC_CLASS = 17,         // uint32
     MDI_CONTAINER_HINT = 0x1001, // SetInfo only
     MDI_EXTENSIONS = 0x1002,     // uint32 bit mask of MediaDetectExtension; SetInfo and GetInfo
-    MDI_VIDEO_ROTATION = 0x1003  // uint32 clockwise degrees (0, 90, 180, 270) of the first MP4 video track;
+    MDI_VIDEO_ROTATION = 0x1003, // uint32 clockwise degrees (0, 90, 180, 270) of the first MP4 video track;
                                  // with MD_EXT_MP4 only (E_INVALIDARG without it), 0 for other kinds
+    MDI_DURATION_ESTIMATED = 0x1004  // 1 byte: 1 when the duration of a file of the container families (kinds 19
+                                     // on) is estimated from a bit rate or a sample of frames, else 0
 };
 typedef enum MediaDetectInfoId MediaDetectInfoId;
 
@@ -162,7 +164,8 @@ MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_FRAME_RATES = 0x400,        // variable-rate and fragmented MP4 frame rates
     MD_EXT_MATROSKA_HEADER = 0x800,    // a DocType "matroska" with trailing NUL bytes, or none (the EBML default)
     MD_EXT_SMALL_FILES = 0x1000,       // whole structures below the probe's size thresholds
-    MD_EXT_ALL = 0x1FFF
+    MD_EXT_AUDIO_FILES = 0x2000,       // audio files: MP3, ADTS, AC-3, E-AC-3, DTS, FLAC, WAV, AIFF, CAF, AMR
+    MD_EXT_ALL = 0x3FFF
 };
 typedef enum MediaDetectExtension MediaDetectExtension;
 

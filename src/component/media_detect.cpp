@@ -10,6 +10,7 @@
 #include "component/mp4_field_order.h"
 #include "es/mpeg_video.h"
 #include "input/ms_file_input_stream.h"
+#include "probe/families.h"
 #include "probe/probe.h"
 #include "mp4/m4_demux.h"
 #include "mpeg/m1_demux.h"
@@ -75,21 +76,28 @@ HRESULT ZPMediaDetect::NonDelegatingQueryInterface(REFIID iid, void** out)
     return CUnknown::NonDelegatingQueryInterface(iid, out);
 }
 
-void ZPMediaDetect::Reset()
+void ZPMediaDetect::ResetRecords()
 {
-    m_timeRange.reset();
     m_video.reset();
     m_audio.reset();
     m_audioEx.reset();
     m_mpegAudio.reset();
     m_multiChannel.reset();
     m_codecHeaders.reset();
+    m_encoderMarker = 0;
+    m_fieldCoding = 0;
+}
+
+void ZPMediaDetect::Reset()
+{
+    ResetRecords();
+    m_timeRange.reset();
     m_mp4Boxes.reset();
     m_tsDemux.reset();
     m_mkvDemux.reset();
     m_dtvDemux.reset();
-    m_encoderMarker = 0;
-    m_fieldCoding = 0;
+    m_fileStreams.reset();
+    m_fileTimes = {};
     m_mp4Flags = {};
     m_videoRotation = 0;
     m_tsRegistrationFlag = 0;
@@ -140,6 +148,10 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     // elementary kinds have nothing more to report unless extensions describe them.
     if (m_kind == MK_MP4) {
         OpenMp4(*stream, kind);
+        return S_OK;
+    }
+    if (FamilyOf(m_kind)) {
+        OpenFamily(*stream);
         return S_OK;
     }
     const bool mpegVideo = m_kind == MK_MPEG1_VIDEO_ES || m_kind == MK_MPEG2_VIDEO_ES;
@@ -196,6 +208,44 @@ void ZPMediaDetect::OpenElementary(ZPMP::InputStream& input)
         progressiveFrame)
         video.scan = FieldOrderScan::None, video.info.fieldOrder = 0;
     TakeVideo(video, input);
+}
+
+void ZPMediaDetect::OpenFamily(ZPMP::InputStream& input)
+{
+    const std::unique_ptr<FileDemux> demux = FamilyOf(m_kind)->make();
+    auto streams = std::make_unique<StreamList>();
+    demux->SetExtensions(m_extensions);
+    input.Seek(0);
+    if (demux->Parse(&input, streams.get()) != 1)
+        return;
+    m_fileTimes = demux->Times();
+    m_fileStreams = std::move(streams);
+    const FirstStreams first = FindFirstStreams(*m_fileStreams, RecordBuilder::File);
+    SelectFamilyStreams({first.video ? first.video->streamId : 0, 0, first.audio ? first.audio->streamId : 0, 0},
+                        input);
+}
+
+void ZPMediaDetect::SelectFamilyStreams(const StreamSelection& selection, ZPMP::InputStream& input)
+{
+    ResetRecords();
+    const StreamRecord* video = nullptr;
+    const StreamRecord* audio = nullptr;
+    for (uint32_t i = 0; i < m_fileStreams->Count(); ++i) {
+        const StreamRecord* r = m_fileStreams->At(i);
+        if (r->streamClass == StreamClass::Video && r->streamId == selection.videoId && !video)
+            video = r;
+        else if (r->streamClass == StreamClass::Audio && r->streamId == selection.audioId && !audio)
+            audio = r;
+    }
+    if (video) {
+        TakeCodecHeaders(*video);
+        TakeVideo(BuildVideo(*video, RecordBuilder::File), input);
+    }
+    if (audio) {
+        const AudioBuild a = BuildAudio(*audio, RecordBuilder::File);
+        if (a.accepted)
+            TakeAudio(a);
+    }
 }
 
 void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
@@ -383,6 +433,7 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     case MDI_TS_REGISTRATION: Put(out, m_tsRegistrationFlag); return S_OK;
     case MDI_AAC_CLASS: Put(out, m_aacClass); return S_OK;
     case MDI_EXTENSIONS: Put(out, m_extensions); return S_OK;
+    case MDI_DURATION_ESTIMATED: Put(out, uint8_t{m_fileTimes.estimated}); return S_OK;
     case MDI_VIDEO_ROTATION:
         if (!Has(MD_EXT_MP4))
             return E_INVALIDARG;

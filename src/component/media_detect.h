@@ -15,6 +15,7 @@
 #include "mp4/mp4_box.h"
 #include "mkv/mkv_demux.h"
 #include "demux/demux.h"
+#include "demux/file_demux.h"
 #include "ts/directv_parser.h"
 #include "ts/ts_demux.h"
 
@@ -70,6 +71,8 @@ private:
     HRESULT Open(const wchar_t* path, uint32_t* kind);
     // Frees the records of the last file; run at the start of every open and re-open.
     void Reset();
+    // Frees the result records of the last open or selection alone.
+    void ResetRecords();
     // Open: the first video record and the first accepted audio record become the results.
     void TakeOpenRecords(const StreamList& streams, int64_t videoStartTime, ZPMP::InputStream& input,
                          uint32_t* kind);
@@ -77,6 +80,9 @@ private:
     void OpenMp4(ZPMP::InputStream& input, uint32_t* kind);
     // Bare elementary streams get a video record only with extensions on.
     void OpenElementary(ZPMP::InputStream& input);
+    // Open of a file of the container families beyond MPEG, MP4 and Matroska: its streams and times, kept; the
+    // first video and audio stream described.
+    void OpenFamily(ZPMP::InputStream& input);
     void TakeCodecHeaders(const StreamRecord& record);
     // Every builder's video: runs the field-order scan the build asks for, keeps
     // the field coding and encoder marker the build took, and stores the record.
@@ -93,6 +99,12 @@ private:
     void KeepMkvDemux(int64_t offset);
     // A Matroska file, or a WebM file (read as Matroska).
     bool IsMatroskaFile() const { return m_kind == MK_MATROSKA || m_kind == MK_WEBM; }
+    // A file of the container families beyond MPEG, MP4 and Matroska, whose streams the open kept.
+    bool IsFamilyFile() const { return m_fileStreams != nullptr; }
+    // The selection of a family file's streams by their ids (0: none).
+    void SelectFamilyStreams(const StreamSelection& selection, ZPMP::InputStream& input);
+    // The ids of a family file's streams of a class, in file order, into ids (when not null); their count.
+    uint32_t ListFamilyStreams(StreamClass streamClass, uint32_t* ids) const;
     // Fills m_timeRange as the duration queries need it; false when it cannot be known.
     bool FillTimeRange(bool matroskaRange);
 
@@ -110,6 +122,8 @@ private:
     int64_t m_reopenOffset = -1;
     std::unique_ptr<MKVDemux> m_mkvDemux;
     std::unique_ptr<CDirecTVParser> m_dtvDemux;
+    std::unique_ptr<StreamList> m_fileStreams;  // a family file's streams, from its open
+    FileTimes m_fileTimes;                      // and its times
     std::unique_ptr<CodecHeaderInfo> m_codecHeaders;
     uint8_t m_encoderMarker = 0;
     int64_t m_firstVideoTime = -1;

@@ -37,6 +37,41 @@ void DescribeExtended(const StreamRecord& r, uint32_t format, VideoBuild& b)
     b.info.fieldOrder = r.progressive ? 0 : r.fieldOrder == 2 ? 2 : 1;
 }
 
+// The video format of each codec, for the container families beyond MPEG, MP4 and Matroska.
+VideoFormatCode FileVideoFormat(StreamCodec codec)
+{
+    switch (codec) {
+    case StreamCodec::Mpeg1Video: return VF_MPEG1;
+    case StreamCodec::Mpeg2Video: return VF_MPEG2;
+    case StreamCodec::Mpeg4Video: return VF_MPEG4;
+    case StreamCodec::H263: return VF_H263;
+    case StreamCodec::H264:
+    case StreamCodec::H264Ts: return VF_H264;
+    case StreamCodec::Mvc: return VF_H264_MVC;
+    case StreamCodec::Cinepak: return VF_CINEPAK;
+    case StreamCodec::Jpeg: return VF_MJPEG;
+    case StreamCodec::Hevc: return VF_HEVC;
+    case StreamCodec::Vp8: return VF_VP8;
+    case StreamCodec::Vp9: return VF_VP9;
+    case StreamCodec::Av1: return VF_AV1;
+    case StreamCodec::Ffv1: return VF_FFV1;
+    case StreamCodec::ProRes: return VF_PRORES;
+    case StreamCodec::Theora: return VF_THEORA;
+    case StreamCodec::Wmv: return VF_WMV;
+    case StreamCodec::Vc1: return VF_VC1;
+    case StreamCodec::Vp6: return VF_VP6;
+    case StreamCodec::Flv1: return VF_FLV1;
+    case StreamCodec::DvVideo: return VF_DV;
+    case StreamCodec::DnxHd: return VF_DNXHD;
+    case StreamCodec::HuffYuv: return VF_HUFFYUV;
+    case StreamCodec::RawVideo: return VF_RAW;
+    case StreamCodec::MsMpeg4: return VF_MSMPEG4;
+    case StreamCodec::Jpeg2000: return VF_JPEG2000;
+    case StreamCodec::ScreenVideo: return VF_SCREEN;
+    default: return VF_NONE;
+    }
+}
+
 }  // namespace
 
 VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
@@ -50,6 +85,12 @@ VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
     b.info.aspectY = r.video.aspectY;
     const bool open = builder == RecordBuilder::Open;
     const bool selection = builder == RecordBuilder::Selection;
+    if (builder == RecordBuilder::File) {
+        b.info.format = FileVideoFormat(r.codec);
+        b.info.profile = r.video.profile;
+        b.info.fieldOrder = r.fieldOrder;
+        return b;
+    }
 
     switch (r.codec) {
     case StreamCodec::Mpeg1Video: b.info.format = VF_MPEG1; break;
@@ -139,7 +180,8 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
 {
     AudioBuild b;
     const uint32_t codec = Code(r.codec);
-    const bool open = builder == RecordBuilder::Open;
+    const bool file = builder == RecordBuilder::File;
+    const bool open = builder == RecordBuilder::Open || file;
     const bool reopen = builder == RecordBuilder::Reopen;
     const bool mpeg = codec == 9 || codec == 10;
     const bool multi = codec == 11 || codec == 12 || codec == 38 || ((codec == 17 || codec == 18) && !reopen);
@@ -162,8 +204,6 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
         b.accepted = true;
         withEx = !open;
     }
-    if (!b.accepted)
-        return b;
 
     static constexpr AudioFormatCode kFormats[] = {
         AF_NONE, AF_NONE, AF_NONE,  AF_NONE,    AF_NONE,    AF_NONE,     AF_NONE,   AF_NONE,
@@ -171,10 +211,22 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
         AF_AMR,  AF_TRUEHD, AF_DTSHD, AF_NONE,  AF_VORBIS,  AF_NONE,     AF_NONE,   AF_NONE,
         AF_NONE, AF_NONE,  AF_NONE,  AF_NONE,   AF_MP3,     AF_NONE,     AF_NONE,   AF_NONE,
         AF_NONE, AF_NONE,  AF_NONE,  AF_NONE,   AF_NONE,    AF_NONE,     AF_EAC3,   AF_OPUS,
-        AF_FLAC,
+        AF_FLAC, AF_NONE,  AF_NONE,  AF_NONE,   AF_NONE,    AF_NONE,     AF_NONE,   AF_NONE,
+        AF_NONE, AF_NONE,  AF_NONE,  AF_NONE,   AF_NONE,    AF_NONE,     AF_NONE,   AF_NONE,
+        AF_NONE, AF_PCM_FLOAT, AF_ALAW, AF_MULAW, AF_SPEEX, AF_ADPCM,   AF_ALAC,   AF_AMR_WB,
+        AF_WMA,  AF_WMA_PRO, AF_WMA_LOSSLESS, AF_WMA_VOICE, AF_NELLYMOSER,
     };
+    static_assert(std::size(kFormats) == Code(StreamCodec::Nellymoser) + 1);
+    const AudioFormatCode format = codec < std::size(kFormats) ? kFormats[codec] : AF_NONE;
+    // The container families describe every codec that has a format code, each with its extended record.
+    if (file) {
+        b.accepted = format != AF_NONE;
+        withEx = true;
+    }
+    if (!b.accepted)
+        return b;
     const AudioParams& a = r.audio;
-    b.info.format = codec < std::size(kFormats) ? kFormats[codec] : AF_NONE;
+    b.info.format = format;
     b.info.channels = a.channels;
     b.info.sampleRate = a.sampleRate;
     b.info.byteRate = a.bytesPerSecond;
@@ -194,9 +246,16 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
         MultiChannelInfo m{};
         m.codingMode = static_cast<uint8_t>(a.codecSpecific[0]);
         m.lfe = a.CodecByte(2, 0);
-        m.channelMask = ChannelMask(m.codingMode, m.lfe != 0, !reopen);
+        m.channelMask = a.channelMask != 0 ? a.channelMask : ChannelMask(m.codingMode, m.lfe != 0, !reopen);
         if (open)
             m.streamIdByte = a.CodecByte(4, 0);
+        std::memcpy(formatWords, &m, sizeof m);
+        b.multiChannel = m;
+    } else if (file && a.channelMask != 0) {
+        // A mask the container states (WAVE_FORMAT_EXTENSIBLE, say): the speakers, and whether one is the LFE.
+        MultiChannelInfo m{};
+        m.lfe = (a.channelMask & 0x8) != 0;
+        m.channelMask = a.channelMask;
         std::memcpy(formatWords, &m, sizeof m);
         b.multiChannel = m;
     }

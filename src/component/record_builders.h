@@ -1,7 +1,9 @@
 // Turning a demultiplexer's StreamRecord into the host's result records. Three
 // callers build records and each accepts a different set of codecs: the open
 // method, the stream-selection methods (transport, DirecTV, Matroska) and the
-// program-stream re-open method.
+// program-stream re-open method. The container families beyond MPEG, MP4 and
+// Matroska have a fourth builder that describes every codec with a format code,
+// the field order as the record states it.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +15,7 @@
 
 namespace md {
 
-enum class RecordBuilder { Open, Selection, Reopen };
+enum class RecordBuilder { Open, Selection, Reopen, File };
 
 // How the video's field order is settled after the copy.
 enum class FieldOrderScan {

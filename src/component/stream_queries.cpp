@@ -24,6 +24,13 @@ constexpr uint32_t kMaxListedStreams = 16;
 bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
 {
     auto range = std::make_unique<TimeRangeInfo>();
+    if (IsFamilyFile()) {
+        if (!m_fileTimes.Known())
+            return false;
+        *range = m_fileTimes.range;
+        m_timeRange = std::move(range);
+        return true;
+    }
     switch (m_kind) {
     case MK_MPEG2_TRANSPORT:
         if (!m_tsDemux)
@@ -93,6 +100,20 @@ HRESULT ZPMediaDetect::GetTimeRangeInfo(TimeRangeInfo* out) noexcept
 
 // ---- Kept demultiplexers ----
 
+uint32_t ZPMediaDetect::ListFamilyStreams(StreamClass streamClass, uint32_t* ids) const
+{
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < m_fileStreams->Count(); ++i) {
+        const StreamRecord* r = m_fileStreams->At(i);
+        if (r->streamClass != streamClass)
+            continue;
+        if (ids)
+            ids[n] = r->streamId;
+        ++n;
+    }
+    return n;
+}
+
 void ZPMediaDetect::KeepTransportDemux(int64_t offset)
 {
     if ((m_tsDemux || m_dtvDemux) && m_reopenOffset == offset)
@@ -147,9 +168,14 @@ HRESULT ZPMediaDetect::GetStreamLists(uint32_t program, int32_t* videoCount, uin
 {
     if (videoCount == nullptr || audioCount == nullptr)
         return E_POINTER;
-    if (m_kind != MK_MPEG2_TRANSPORT && m_kind != MK_DIRECTV && !IsMatroskaFile())
+    if (m_kind != MK_MPEG2_TRANSPORT && m_kind != MK_DIRECTV && !IsMatroskaFile() && !IsFamilyFile())
         return E_INVALIDARG;
     return Guarded([&] {
+        if (IsFamilyFile()) {
+            *videoCount = static_cast<int32_t>(ListFamilyStreams(StreamClass::Video, videoIds));
+            *audioCount = static_cast<int32_t>(ListFamilyStreams(StreamClass::Audio, audioIds));
+            return S_OK;
+        }
         if (IsMatroskaFile()) {
             KeepMkvDemux(offset);
             if (!m_mkvDemux)
@@ -200,9 +226,13 @@ HRESULT ZPMediaDetect::GetSubtitleTracks(uint32_t* count, uint32_t* trackNumbers
         return E_POINTER;
     // Transport streams list their DVB subtitle and teletext PIDs with MD_EXT_TS_CODECS.
     const bool transport = m_kind == MK_MPEG2_TRANSPORT && Has(MD_EXT_TS_CODECS);
-    if (!IsMatroskaFile() && !transport)
+    if (!IsMatroskaFile() && !transport && !IsFamilyFile())
         return E_INVALIDARG;
     return Guarded([&] {
+        if (IsFamilyFile()) {
+            *count = ListFamilyStreams(StreamClass::Subtitle, trackNumbers);
+            return S_OK;
+        }
         if (transport) {
             KeepTransportDemux(offset);
             std::array<uint32_t, kTsMaxStreams> pids{};
@@ -292,9 +322,15 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
 {
     if (selection == nullptr)
         return E_POINTER;
-    if (!IsMatroskaFile())
+    if (!IsMatroskaFile() && !IsFamilyFile())
         return E_INVALIDARG;
     return Guarded([&] {
+        if (IsFamilyFile()) {
+            MSFileInputStream input(m_path);
+            SelectFamilyStreams(*selection, input);
+            CopyOutSelection(videoOut, audioOut);
+            return S_OK;
+        }
         Reset();
         MSFileInputStream input(m_path);
         input.Seek(static_cast<uint64_t>(m_reopenOffset));  // -1: refused, reading starts at 0

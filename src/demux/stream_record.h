@@ -66,6 +66,31 @@ enum class StreamCodec : uint32_t {
     VobSub = 42,
     DvbSubtitle = 43,
     Teletext = 44,
+    // The container families beyond MPEG, MP4 and Matroska (audio files, Ogg, AVI, FLV, ASF, MXF, DV).
+    Theora = 45,
+    Wmv = 46,          // WMV1, WMV2, WMV3
+    Vc1 = 47,
+    Vp6 = 48,
+    Flv1 = 49,         // Sorenson Spark
+    DvVideo = 50,
+    DnxHd = 51,
+    HuffYuv = 52,
+    RawVideo = 53,
+    MsMpeg4 = 54,
+    Jpeg2000 = 55,
+    ScreenVideo = 56,
+    PcmFloat = 57,     // IEEE float, little-endian unless the container says otherwise
+    Alaw = 58,
+    Mulaw = 59,
+    Speex = 60,
+    Adpcm = 61,
+    Alac = 62,
+    AmrWb = 63,
+    Wma = 64,
+    WmaPro = 65,
+    WmaLossless = 66,
+    WmaVoice = 67,
+    Nellymoser = 68,
 };
 
 constexpr size_t kExtraDataSize = 25600;
@@ -118,7 +143,10 @@ struct AudioParams {
     uint32_t bitsPerSample;   // 0 for compressed formats
     uint8_t language[4];      // Matroska TrackLanguage
     uint32_t codecSpecific[5];
-    uint32_t reserved[5];
+    // The speaker positions (WAVEFORMATEXTENSIBLE bits) where the container or the codec states them one by one
+    // (the container families beyond MPEG, MP4 and Matroska only); 0 elsewhere.
+    uint32_t channelMask;
+    uint32_t reserved[4];
 
     // Byte k (0 = lowest) of codec-specific word w; out-of-range indexes read 0.
     uint8_t CodecByte(size_t w, size_t k) const

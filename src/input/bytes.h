@@ -24,11 +24,22 @@ constexpr uint32_t Be32(const uint8_t* p)
 }
 constexpr uint64_t Be64(const uint8_t* p) { return uint64_t(Be32(p)) << 32 | Be32(p + 4); }
 
+// Little-endian loads (RIFF, ASF, CAF descriptions and the other formats born on little-endian machines).
+constexpr uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[1] << 8 | p[0]); }
+constexpr uint32_t Le32(const uint8_t* p)
+{
+    return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+constexpr uint64_t Le64(const uint8_t* p) { return uint64_t(Le32(p + 4)) << 32 | Le32(p); }
+
 // Checked loads: 0 when the field does not lie inside the span.
 constexpr uint32_t Be16At(Bytes b, size_t off) { return Has(b, off, 2) ? Be16(b.data() + off) : 0; }
 constexpr uint32_t Be24At(Bytes b, size_t off) { return Has(b, off, 3) ? Be24(b.data() + off) : 0; }
 constexpr uint32_t Be32At(Bytes b, size_t off) { return Has(b, off, 4) ? Be32(b.data() + off) : 0; }
 constexpr uint64_t Be64At(Bytes b, size_t off) { return Has(b, off, 8) ? Be64(b.data() + off) : 0; }
+constexpr uint32_t Le16At(Bytes b, size_t off) { return Has(b, off, 2) ? Le16(b.data() + off) : 0; }
+constexpr uint32_t Le32At(Bytes b, size_t off) { return Has(b, off, 4) ? Le32(b.data() + off) : 0; }
+constexpr uint64_t Le64At(Bytes b, size_t off) { return Has(b, off, 8) ? Le64(b.data() + off) : 0; }
 
 // A four-character code as the big-endian u32 it is stored as.
 constexpr uint32_t FourCC(const char (&s)[5])

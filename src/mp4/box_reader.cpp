@@ -109,8 +109,6 @@ void CopyRaw(Bytes payload, size_t off, std::array<uint8_t, N>& dst)
     std::memcpy(dst.data(), payload.data() + off, std::min(N, payload.size() - off));
 }
 
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
 // JPEG start-of-image and quantisation-table markers written over the first
 // bytes of a camera-maker thumbnail.
 void MarkJpeg(std::vector<uint8_t>& thumbnail)

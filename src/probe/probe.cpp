@@ -7,14 +7,17 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
+#include "audio/id3.h"
 #include "input/byte_window.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
 #include "input/chunk_buffer.h"
 #include "mediadetect/records.h"
 #include "mpeg/cdxa.h"
+#include "probe/families.h"
 
 namespace {
 
@@ -206,6 +209,43 @@ int32_t ProbeSmallFile(ZPMP::InputStream& stream, const uint8_t* buf, size_t n)
     return moov ? int32_t{MK_MP4} : 0;
 }
 
+// What the tests of the container families see: the first read, and where ID3v2 tags open the file, a read from
+// their end on (for the families whose files may carry them).
+class FamilyInputs {
+public:
+    FamilyInputs(ZPMP::InputStream& stream, const uint8_t* buf, size_t n, uint32_t extensions)
+    {
+        m_head = {.head = md::Bytes(buf, n), .headOffset = 0, .fileSize = stream.Size(), .stream = &stream};
+        m_afterTags = m_head;
+        bool tagged = false;
+        for (const md::ContainerFamily& f : md::ContainerFamilies())
+            tagged = tagged || ((extensions & f.extension) && f.afterTags);
+        if (!tagged || md::Id3v2TagSize(m_head.head) == 0)
+            return;
+        const uint64_t end = md::Id3v2TagsEnd(stream);
+        m_tail.reset(new (std::nothrow) uint8_t[kAfterTagsSize]);
+        if (!m_tail)
+            return;
+        const uint32_t got = ZPMP::ReadAt(stream, end, m_tail.get(), kAfterTagsSize);
+        m_afterTags.head = md::Bytes(m_tail.get(), got);
+        m_afterTags.headOffset = end;
+    }
+
+    // The first family of the phase, among those turned on, whose test takes the file; 0 when none does.
+    int32_t Probe(md::ProbePhase phase, uint32_t extensions) const
+    {
+        for (const md::ContainerFamily& f : md::ContainerFamilies())
+            if ((extensions & f.extension) && f.phase == phase && f.probe(f.afterTags ? m_afterTags : m_head))
+                return Decide(f.name, f.kind);
+        return 0;
+    }
+
+private:
+    static constexpr uint32_t kAfterTagsSize = 0x10000;
+    md::ProbeInput m_head, m_afterTags;
+    std::unique_ptr<uint8_t[]> m_tail;
+};
+
 }  // namespace
 
 int32_t ProbeTransport(const uint8_t* buf, size_t n) noexcept
@@ -352,6 +392,15 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
         return Decide("empty", 0);
     const uint8_t* buf = buffer.get();
 
+    // The container families beyond the base kinds, each with its extension bit: those known by a signature
+    // before the base tests, those found by a sync search after them.
+    std::optional<FamilyInputs> families;
+    if (extensions & md::FamilyExtensions()) {
+        families.emplace(*stream, buf, n, extensions);
+        if (const int32_t kind = families->Probe(md::ProbePhase::Signature, extensions))
+            return kind;
+    }
+
     if (ProbeTransport(buf, n) == MK_MPEG2_TRANSPORT)
         return Decide("transport packets", MK_MPEG2_TRANSPORT);
     if (containerHint == MK_DIRECTV && ProbeDirecTV(buf, n) == MK_DIRECTV)
@@ -401,6 +450,10 @@ int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32
     if (es == MK_MPEG1_VIDEO_ES || es == MK_MPEG2_VIDEO_ES || es == MK_MPEG4_VIDEO_ES || es == MK_H264_ES ||
         es == MK_HEVC_ES)
         return Decide("elementary stream", es);
+    if (families) {
+        if (const int32_t kind = families->Probe(md::ProbePhase::Sync, extensions))
+            return kind;
+    }
     if (extensions & MD_EXT_SMALL_FILES) {
         const int32_t small = ProbeSmallFile(*stream, buf, n);
         if (small != 0)

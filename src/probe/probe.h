@@ -19,7 +19,9 @@ constexpr uint32_t kSvcdSectorSize = 2324;
 constexpr uint32_t kSvcdGroupSize = 8 * kSvcdSectorSize;
 
 // The driver: runs the tests in a fixed order (the order is the tie-break)
-// and returns the media kind 0..15 (with extensions, 0..18). A null stream or a failed allocation gives 0.
+// and returns the media kind 0..15 (with extensions, 0..34: the container families of probe/families.h are tried
+// before the base tests when known by a signature, after them when found by a sync search). A null stream or a
+// failed allocation gives 0.
 // extensions: the MD_EXT_* bits the host turned on.
 int32_t ProbeMediaKind(ZPMP::InputStream* stream, uint32_t containerHint, uint32_t extensions = 0) noexcept;
 

@@ -27,13 +27,14 @@ using md::test::FfprobeStream;
 // seconds added to ffprobe's; RawVideoEnd (TS): a raw 90 kHz value; NoFrameDurations (MP4): not ffprobe's rates;
 // AudioStart (MKV): seconds; NoTimes (MKV): no times; SelectAudio (TS): the PID to select; NoPrograms (TS): no
 // program found; PtsWrap (TS): the timestamps wrap inside the file, and the base behaviour's times are not checked;
-// AudioEndShift (TS): seconds added to ffprobe's audio end; NoAudioRecord, NoVideoRecord (MP4): a track without a
-// record.
+// AudioEndShift (TS): seconds added to ffprobe's audio end; NoAudioRecord, NoVideoRecord (MP4 and the container
+// families): a track without a record; DurationSeconds (container families): the duration in place of ffprobe's,
+// -1 for none; DurationTolerance: seconds the duration may differ by (else 1 ms).
 enum Field {
     AspectX, AspectY, FrameRate, FieldOrder, Channels, AudioFormat, SampleRate, MpegLayer, NoRecords,
     ExtraVideoFrames, VideoStartShift, VideoEndShift, RawVideoEnd, NoAudioEnd, NoFrameDurations, AudioStart, NoTimes,
     SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoPrograms, PtsWrap, AudioEndShift, NoAudioRecord,
-    NoVideoRecord,
+    NoVideoRecord, DurationSeconds, DurationTolerance,
 };
 
 struct Row {
@@ -49,20 +50,44 @@ constexpr char kVcd[] =
     "MPEG-1 gives width : height x pel aspect";
 constexpr char kBareAnnexB[] = "bare H.264 and HEVC are not among the recognised elementary kinds";
 constexpr char kNotDescribed[] = "a container family not described yet";
+constexpr char kAudioFilesOff[] = "audio files are read with MD_EXT_AUDIO_FILES only";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
     {"3gp_h263_176x144_15fps_aac_22k_mono.3gp", MK_MP4},
+    {"ac3_384k_48k_5.1.ac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"adts_aac_lc_48k_stereo.aac", MK_UNKNOWN, {}, kNotDescribed},
+    {"aifc_sowt_44k_stereo.aifc", MK_UNKNOWN, {}, kNotDescribed},
+    {"aifc_ulaw_8k_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
+    {"aiff_pcm_s16be_44k_stereo.aiff", MK_UNKNOWN, {}, kNotDescribed},
+    {"amr_nb_12k2_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
+    {"amr_wb_23k85_mono.awb", MK_UNKNOWN, {}, kNotDescribed},
+    {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_UNKNOWN, {}, kNotDescribed},
+    {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_UNKNOWN, {}, kNotDescribed},
+    {"avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
+    {"avi_h264_320x240_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
+    {"avi_mjpeg_320x240_25fps_ac3_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
+    {"avi_mpeg4_320x240_25fps_mp3_44k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
+    {"caf_alac_44k_stereo.caf", MK_UNKNOWN, {}, kNotDescribed},
+    {"caf_pcm_s16le_44k_stereo.caf", MK_UNKNOWN, {}, kNotDescribed},
+    {"dts_768k_48k_5.1.dts", MK_UNKNOWN, {}, kNotDescribed},
+    {"dv_ntsc_720x480_29.97fps_pcm_48k_stereo.dv", MK_UNKNOWN, {}, kNotDescribed},
+    {"dv_pal_720x576_25fps_pcm_48k_stereo.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob", MK_DVD_VIDEO},
     {"dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob", MK_DVD_VIDEO},
     {"dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob", MK_DVD_VIDEO, {{ExtraVideoFrames, 2}},
      "two P-pictures without PTS follow the last timed one; ffprobe's duration ends at the last PTS"},
+    {"eac3_96k_48k_stereo.eac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"es_h264_high444_320x240_25fps.h264", MK_UNKNOWN, {}, kBareAnnexB},
+    {"es_hevc_320x240_25fps.hevc", MK_UNKNOWN, {}, kBareAnnexB},
     {"es_mpeg1video_352x288_25fps.m1v", MK_MPEG1_VIDEO_ES},
     {"es_mpeg2video_720x480_16x9_29.97i_tff.m2v", MK_MPEG2_VIDEO_ES},
     {"es_mpeg4_320x240_25fps.m4v", MK_UNKNOWN, {}, "MPEG-4 Visual is recognised only by a VOP start code at byte 0"},
     {"es_mpeg4_320x240_25fps_novos.m4v", MK_UNKNOWN, {}, "no VOP start code at byte 0 either"},
-    {"es_h264_high444_320x240_25fps.h264", MK_UNKNOWN, {}, kBareAnnexB},
-    {"es_hevc_320x240_25fps.hevc", MK_UNKNOWN, {}, kBareAnnexB},
+    {"flac_44k_stereo_cover.flac", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_h264_320x240_25fps_aac_44k_stereo.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"m2ts_h264_1920x1080_25fps_ac3_48k_stereo.m2ts", MK_MPEG2_TRANSPORT,
      {{TsRegistration, 1}, {VideoBitRate, (165888 - 192000 / 8) * 184 / 188 * 8}},
      "HDMV registration: the H.264 rate is the file's 165888 bytes in 1.0 s of video less the 192 kbit/s AC-3, "
@@ -72,16 +97,30 @@ const std::vector<Row> kBundled = {
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
     {"mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov", MK_MP4},
+    {"mp2_mpeg2_22k_mono.mp2", MK_UNKNOWN, {}, kNotDescribed},
+    {"mp3_cbr_128k_44k_stereo.mp3", MK_UNKNOWN, {}, kNotDescribed},
+    {"mp3_id3v23_cover_48k_mono.mp3", MK_UNKNOWN, {}, kNotDescribed},
+    {"mp3_mpeg2_24k_mono.mp3", MK_UNKNOWN, {}, kNotDescribed},
+    {"mp3_vbr_noxing_44k_mono.mp3", MK_UNKNOWN, {}, kNotDescribed},
+    {"mp3_vbr_xing_44k_stereo.mp3", MK_UNKNOWN, {}, kNotDescribed},
     {"mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4", MK_MP4},
-    {"mp4_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4, {{NoAudioRecord, 1}}, "an 'ac-3' sample entry gets no record"},
     {"mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4", MK_MP4},
+    {"mp4_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_hevc_320x240_25fps_aac_48k_stereo.mp4", MK_MP4, {{NoVideoRecord, 1}}, "an 'hvc1' sample entry gets no record"},
     {"mp4_mpeg4_640x480_25fps_aac_44k_stereo.mp4", MK_MP4},
     {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4,
      {{FrameRate, 0}, {NoFrameDurations, 1}}, "every sample is in a fragment: the 'moov' tables are empty, so no rate"},
     {"mpg1_mpeg1video_320x240_30fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 320}, {AspectY, 240}},
      kMpeg1Aspect},
+    {"mxf_d10_720x608_25i_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
+    {"mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
+    {"mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_flac_44k_stereo.oga", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_opus_48k_stereo.opus", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_speex_16k_mono.spx", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_vorbis_44k_stereo.ogg", MK_UNKNOWN, {}, kNotDescribed},
     {"ps_mpeg2video_352x576_4x3_25fps_lpcm_48k_stereo.vob", MK_MPEG2_PROGRAM, {{ExtraVideoFrames, 1}},
      "ffprobe estimates the video end from PTS near the file end, where only LPCM is left"},
     {"ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg", MK_MPEG2_PROGRAM},
@@ -92,19 +131,26 @@ const std::vector<Row> kBundled = {
     {"ts204_mpeg2video_352x288_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_h264_1280x720_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT},
-    {"ts_mpeg2video_720x576_16x9_25i_tff_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
-    {"ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
-    {"ts_mpeg2video_320x240_25fps_eac3_48k_5.1.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
-     "stream_type 0x87 (E-AC-3) is not listed: the video alone is described; an \"EAC3\" registration_descriptor"},
     {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {},
      "stream_type 0x24 (HEVC) is not listed: the AAC alone is described"},
+    {"ts_mpeg2video_320x240_25fps_3frames.ts", MK_MPEG2_TRANSPORT, {{RawVideoEnd, 1}},
+     "three PES packets where the end search wants five: the video end stays a raw 90 kHz value"},
+    {"ts_mpeg2video_320x240_25fps_eac3_48k_5.1.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
+     "stream_type 0x87 (E-AC-3) is not listed: the video alone is described; an \"EAC3\" registration_descriptor"},
     {"ts_mpeg2video_320x240_25fps_mp2_48k_stereo_ptswrap.ts", MK_MPEG2_TRANSPORT, {{PtsWrap, 1}},
      "the timestamps wrap 1 s in: the first time is the least 32-bit value, after the wrap, and the video end the "
      "greatest, before it (a duration of some 47,721 s)"},
-    {"ts_mpeg2video_320x240_25fps_3frames.ts", MK_MPEG2_TRANSPORT, {{RawVideoEnd, 1}},
-     "three PES packets where the end search wants five: the video end stays a raw 90 kHz value"},
+    {"ts_mpeg2video_720x576_16x9_25i_tff_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
+    {"ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
+    {"w64_pcm_s24le_48k_stereo.w64", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"wav_alaw_8k_mono.wav", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"wav_mp3_44k_stereo.wav", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"wav_pcm_f32le_48k_mono.wav", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"wav_pcm_s16le_44k_stereo.wav", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"wav_pcm_s16le_48k_5.1.wav", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"wav_rf64_pcm_s16le_48k_stereo.wav", MK_UNKNOWN, {}, kAudioFilesOff},
     {"webm_av1_320x240_25fps_opus_48k_5.1.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
     {"webm_vp8_320x240_25fps_vorbis_44k_stereo.webm", MK_UNKNOWN, {}, "DocType \"webm\" is not taken for Matroska"},
     {"webm_vp9_320x240_25fps_opus_48k_stereo.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
@@ -183,9 +229,9 @@ const std::vector<Row> kRealWorld = {
      "FF FC reads as a Layer II header at 44.1 kHz"},
     {"ts_h264_1080p_mp2.ts", MK_MPEG2_TRANSPORT},
     {"ts_hevc_2160p_multiprog.ts", MK_MPEG2_TRANSPORT, {{SelectFails, 1}}, "the capture holds no PES of the AAC PID"},
-    {"wav_bwf_bext_ixml_48k_mono.wav", MK_UNKNOWN, {}, kNotDescribed},
-    {"wav_extensible_pcm24_mono.wav", MK_UNKNOWN, {}, kNotDescribed},
-    {"wav_rf64_pcm16_48k_stereo.wav", MK_UNKNOWN, {}, kNotDescribed},
+    {"wav_bwf_bext_ixml_48k_mono.wav", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"wav_extensible_pcm24_mono.wav", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"wav_rf64_pcm16_48k_stereo.wav", MK_UNKNOWN, {}, kAudioFilesOff},
     {"webm_vp9_320x240.webm", MK_UNKNOWN, {}, "DocType \"webm\""},
 };
 
@@ -205,16 +251,28 @@ uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2
 uint32_t FormatOf(const std::string& codec, bool extended)
 {
     static const std::map<std::string, uint32_t> more = {
-        {"hevc", VF_HEVC}, {"vp8", VF_VP8},       {"vp9", VF_VP9},   {"av1", VF_AV1},
-        {"ffv1", VF_FFV1}, {"prores", VF_PRORES}, {"opus", AF_OPUS}, {"flac", AF_FLAC},
-        {"mjpeg", VF_MJPEG}, {"eac3", AF_EAC3}};
+        {"hevc", VF_HEVC},          {"vp8", VF_VP8},           {"vp9", VF_VP9},           {"av1", VF_AV1},
+        {"ffv1", VF_FFV1},          {"prores", VF_PRORES},     {"opus", AF_OPUS},         {"flac", AF_FLAC},
+        {"mjpeg", VF_MJPEG},        {"eac3", AF_EAC3},         {"theora", VF_THEORA},     {"wmv1", VF_WMV},
+        {"wmv2", VF_WMV},           {"wmv3", VF_WMV},          {"vc1", VF_VC1},           {"vp6f", VF_VP6},
+        {"vp6", VF_VP6},            {"flv1", VF_FLV1},         {"dvvideo", VF_DV},        {"dnxhd", VF_DNXHD},
+        {"huffyuv", VF_HUFFYUV},    {"rawvideo", VF_RAW},      {"msmpeg4v1", VF_MSMPEG4}, {"msmpeg4v2", VF_MSMPEG4},
+        {"msmpeg4v3", VF_MSMPEG4},  {"jpeg2000", VF_JPEG2000}, {"flashsv", VF_SCREEN},    {"pcm_f32le", AF_PCM_FLOAT},
+        {"pcm_f64le", AF_PCM_FLOAT}, {"pcm_f32be", AF_PCM_FLOAT}, {"pcm_alaw", AF_ALAW},  {"pcm_mulaw", AF_MULAW},
+        {"speex", AF_SPEEX},        {"alac", AF_ALAC},         {"amr_wb", AF_AMR_WB},     {"wmav1", AF_WMA},
+        {"wmav2", AF_WMA},          {"wmapro", AF_WMA_PRO},    {"wmalossless", AF_WMA_LOSSLESS},
+        {"wmavoice", AF_WMA_VOICE}, {"nellymoser", AF_NELLYMOSER}};
     if (const auto it = more.find(codec); extended && it != more.end())
         return it->second;
+    if (extended && codec.starts_with("adpcm_"))
+        return AF_ADPCM;
     static const std::map<std::string, uint32_t> formats = {
         {"mpeg1video", VF_MPEG1}, {"mpeg2video", VF_MPEG2}, {"mpeg4", VF_MPEG4},     {"h264", VF_H264},
         {"h263", VF_H263},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
         {"dts", AF_DTS},          {"aac", AF_AAC},          {"pcm_dvd", AF_PCM_BE},  {"pcm_s16be", AF_PCM_BE},
-        {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS},   {"eac3", AF_EAC3}};
+        {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS},   {"eac3", AF_EAC3},
+        {"pcm_u8", AF_PCM_LE},    {"pcm_s24le", AF_PCM_LE}, {"pcm_s32le", AF_PCM_LE}, {"pcm_s24be", AF_PCM_BE},
+        {"pcm_s32be", AF_PCM_BE}, {"pcm_s8", AF_PCM_BE}};
     const auto it = formats.find(codec);
     return it == formats.end() ? 0 : it->second;
 }
@@ -411,6 +469,16 @@ const std::vector<Row> kExtendedRows = {
      "HEVC is listed; the capture holds no PES of the AAC PID"},
     {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
      "HEVC is listed and described; an \"HEVC\" registration_descriptor"},
+    {"w64_pcm_s24le_48k_stereo.w64", MK_WAV},
+    {"wav_alaw_8k_mono.wav", MK_WAV},
+    {"wav_mp3_44k_stereo.wav", MK_WAV, {}, "MPEG audio from its first frame; the data over the byte rate"},
+    {"wav_pcm_f32le_48k_mono.wav", MK_WAV},
+    {"wav_pcm_s16le_44k_stereo.wav", MK_WAV},
+    {"wav_pcm_s16le_48k_5.1.wav", MK_WAV},
+    {"wav_rf64_pcm_s16le_48k_stereo.wav", MK_WAV},
+    {"wav_bwf_bext_ixml_48k_mono.wav", MK_WAV, {}, "'bext' before 'fmt '; 'iXML' after the data"},
+    {"wav_extensible_pcm24_mono.wav", MK_WAV},
+    {"wav_rf64_pcm16_48k_stereo.wav", MK_WAV, {}, "the data size from 'ds64'"},
 };
 
 class Conformance : public md::test::TimeTableHost {
@@ -463,6 +531,8 @@ protected:
             CheckTimeTable(file, *ref.First("video"));
         } else if (kind == MK_MP4) {
             CheckMp4(ref);
+        } else if (kind >= MK_MP3) {
+            CheckFamily(ref);
         } else if (m_extended && (kind == MK_MPEG1_VIDEO_ES || kind == MK_MPEG2_VIDEO_ES || kind == MK_MPEG4_VIDEO_ES ||
                                   kind == MK_H264_ES || kind == MK_HEVC_ES)) {
             // Extensions describe the video of bare streams, which have no time range.
@@ -537,7 +607,8 @@ protected:
                   std::tuple(uint32_t(Get(AudioFormat, FormatOf(s.codec, m_extended))),
                              uint32_t(Get(Channels, s.channels)), uint32_t(Get(SampleRate, s.sampleRate))));
         if (s.codec.starts_with("pcm")) { EXPECT_EQ(a.bitsPerSample, s.bitsPerSample); }
-        if (const double layer = Get(MpegLayer, s.codec == "mp2" ? 2 : 0); layer != 0) {
+        const bool family = m_row->kind >= MK_MP3;  // files of the container families name Layer III mp3
+        if (const double layer = Get(MpegLayer, s.codec == "mp2" ? 2 : s.codec == "mp3" && family ? 3 : 0); layer != 0) {
             MpegAudioLayerInfo info{};
             ASSERT_EQ(m_detector->GetMpegAudioLayerInfo(&info), S_OK);
             EXPECT_EQ(info.layer, layer);
@@ -552,6 +623,36 @@ protected:
             EXPECT_EQ(multi.codingMode, acmod.at(s.channelLayout));
             // The bsid of A/52 streams, given by the open method only.
             EXPECT_EQ(multi.streamIdByte, m_row->kind == MK_MPEG2_TRANSPORT ? 0 : 8);
+        }
+    }
+
+    // The container families: the streams listed as ffprobe lists them (cover pictures are no video), the first
+    // video and audio described, and the duration.
+    void CheckFamily(const Ffprobe& ref)
+    {
+        std::vector<const FfprobeStream*> video, audio;
+        for (const FfprobeStream& s : ref.streams) {
+            if (s.type == "video" && !s.attachedPicture)
+                video.push_back(&s);
+            else if (s.type == "audio")
+                audio.push_back(&s);
+        }
+        int32_t videoCount = -1, audioCount = -1;
+        ASSERT_EQ(m_detector->GetStreamLists(0, &videoCount, nullptr, &audioCount, nullptr, 0), S_OK);
+        EXPECT_EQ(std::tuple(size_t(videoCount), size_t(audioCount)), std::tuple(video.size(), audio.size()));
+        if (video.empty() || Has(NoVideoRecord))
+            Got<VideoInfo>(&IMediaDetect5::GetVideoInfo, E_NOTIMPL);
+        else
+            CheckVideo(Got<VideoInfo>(&IMediaDetect5::GetVideoInfo), *video[0]);
+        if (audio.empty() || Has(NoAudioRecord))
+            Got<AudioInfo>(&IMediaDetect5::GetAudioInfo, E_NOTIMPL);
+        else
+            CheckAudio(Got<AudioInfo>(&IMediaDetect5::GetAudioInfo), *audio[0], true);
+        const double seconds = Get(DurationSeconds, ref.duration.value_or(-1));
+        if (seconds < 0) {
+            Duration(E_FAIL);
+        } else {
+            EXPECT_NEAR(double(Duration()) / 1e7, seconds, Get(DurationTolerance, 0.001));
         }
     }
 
@@ -860,12 +961,17 @@ protected:
             md::test::WriteFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + size));
             uint32_t kind = 99;
             ASSERT_EQ(m_detector->OpenFileA(cut.c_str(), &kind), S_OK) << "cut at " << size;
-            EXPECT_LE(kind, uint32_t(m_extended ? MK_HEVC_ES : MK_MATROSKA));
+            EXPECT_LE(kind, uint32_t(m_extended ? MK_DV : MK_MATROSKA));
             VideoInfo video{};
             AudioInfoEx audio{};
             TimeRangeInfo range{};
             m_detector->GetVideoInfo(&video);
             m_detector->GetTimeRangeInfo(&range);
+            // A file of the container families cut short has the duration its headers state, or none.
+            int64_t duration = 0;
+            if (kind >= MK_MP3 && m_detector->GetDuration(&duration) == S_OK) {
+                EXPECT_GE(duration, 0) << "cut at " << size;
+            }
             if (kind >= MK_MPEG1_SYSTEM && kind <= MK_DVD_VR) {
                 EXPECT_EQ(m_detector->ReopenProgramStream(int64_t(size / 2), &video, &audio), S_OK);
             }

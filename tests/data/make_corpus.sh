@@ -390,6 +390,170 @@ enc es_hevc_320x240_25fps.hevc "" \
     -f hevc
 
 # --------------------------------------------------------------------------
+# Audio files
+# --------------------------------------------------------------------------
+# A 64x64 JPEG picture for the files that carry a cover.
+cover() { echo "-f lavfi -i color=c=0x3366cc:size=64x64:duration=0.04"; }
+# MP3: constant rate without a Xing header and without ID3v2, variable rate with
+# and without its Xing/LAME header, an ID3v2.3 tag with a cover picture (APIC),
+# MPEG-2 (24 kHz) Layer III, and MPEG-2 Layer II at 22.05 kHz.
+enc mp3_cbr_128k_44k_stereo.mp3 "" \
+    -f lavfi -i "$(stereo 44100 2)" \
+    -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3
+enc mp3_vbr_xing_44k_stereo.mp3 "" \
+    -f lavfi -i "$(stereo 44100 2)" \
+    -c:a libmp3lame -q:a 4 -id3v2_version 0 -f mp3
+enc mp3_vbr_noxing_44k_mono.mp3 "" \
+    -f lavfi -i "$(noise 44100 2 3)" \
+    -c:a libmp3lame -q:a 4 -write_xing 0 -id3v2_version 0 -f mp3
+enc mp3_id3v23_cover_48k_mono.mp3 "" \
+    -f lavfi -i "$(tone 440 48000 2)" $(cover) \
+    -map 0:a -map 1:v -frames:v 1 -c:v mjpeg -disposition:v attached_pic \
+    -c:a libmp3lame -b:a 64k -id3v2_version 3 -f mp3
+enc mp3_mpeg2_24k_mono.mp3 "" \
+    -f lavfi -i "$(tone 440 24000 2)" \
+    -c:a libmp3lame -b:a 32k -f mp3
+enc mp2_mpeg2_22k_mono.mp2 "" \
+    -f lavfi -i "$(tone 440 22050 2)" \
+    -c:a mp2 -b:a 64k -f mp2
+# AAC-LC in ADTS frames; AC-3 5.1; E-AC-3 stereo; DTS 5.1 (ffmpeg's experimental encoder).
+enc adts_aac_lc_48k_stereo.aac "" \
+    -f lavfi -i "$(stereo 48000 2)" \
+    -c:a aac -b:a 128k -f adts
+enc ac3_384k_48k_5.1.ac3 "" \
+    -f lavfi -i "$(surround 48000 1)" \
+    -c:a ac3 -b:a 384k -f ac3
+enc eac3_96k_48k_stereo.eac3 "" \
+    -f lavfi -i "$(stereo 48000 1)" \
+    -c:a eac3 -b:a 96k -f eac3
+enc dts_768k_48k_5.1.dts "" \
+    -f lavfi -i "$(surround 48000 0.5)" \
+    -c:a dca -strict -2 -b:a 768k -f dts
+# FLAC with a PICTURE metadata block.
+enc flac_44k_stereo_cover.flac "" \
+    -f lavfi -i "$(stereo 44100 1)" $(cover) \
+    -map 0:a -map 1:v -frames:v 1 -c:v mjpeg -disposition:v attached_pic \
+    -c:a flac -sample_fmt s16 -f flac
+# WAV: 16-bit PCM, 32-bit float, 5.1 (WAVE_FORMAT_EXTENSIBLE), A-law, MP3 (format
+# tag 0x55), RF64 and Sony Wave64.
+enc wav_pcm_s16le_44k_stereo.wav "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a pcm_s16le -f wav
+enc wav_pcm_f32le_48k_mono.wav "" \
+    -f lavfi -i "$(tone 440 48000 1)" -c:a pcm_f32le -f wav
+enc wav_pcm_s16le_48k_5.1.wav "" \
+    -f lavfi -i "$(surround 48000 0.5)" -c:a pcm_s16le -f wav
+enc wav_alaw_8k_mono.wav "" \
+    -f lavfi -i "$(tone 440 8000 1)" -c:a pcm_alaw -f wav
+enc wav_mp3_44k_stereo.wav "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a libmp3lame -b:a 128k -f wav
+enc wav_rf64_pcm_s16le_48k_stereo.wav "" \
+    -f lavfi -i "$(stereo 48000 0.5)" -c:a pcm_s16le -rf64 always -f wav
+enc w64_pcm_s24le_48k_stereo.w64 "" \
+    -f lavfi -i "$(stereo 48000 0.5)" -c:a pcm_s24le -f w64
+# AIFF (16-bit big-endian PCM) and AIFF-C (little-endian 'sowt', mu-law 'ulaw').
+enc aiff_pcm_s16be_44k_stereo.aiff "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a pcm_s16be -f aiff
+enc aifc_sowt_44k_stereo.aifc "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a pcm_s16le -f aiff
+enc aifc_ulaw_8k_mono.aifc "" \
+    -f lavfi -i "$(tone 440 8000 1)" -c:a pcm_mulaw -f aiff
+# CAF: 16-bit PCM, and Apple Lossless (with its 'pakt' packet table).
+enc caf_pcm_s16le_44k_stereo.caf "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a pcm_s16le -f caf
+enc caf_alac_44k_stereo.caf "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a alac -f caf
+# Ogg: Vorbis, Opus, FLAC, Speex, and Theora video with Vorbis audio.
+enc ogg_vorbis_44k_stereo.ogg "" \
+    -f lavfi -i "$(stereo 44100 2)" -c:a libvorbis -q:a 2 -f ogg
+enc ogg_opus_48k_stereo.opus "" \
+    -f lavfi -i "$(stereo 48000 2)" -c:a libopus -b:a 64k -f ogg
+enc ogg_flac_44k_stereo.oga "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a flac -sample_fmt s16 -f ogg
+enc ogg_speex_16k_mono.spx "" \
+    -f lavfi -i "$(tone 440 16000 2)" -c:a libspeex -f ogg
+enc ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -c:v libtheora -b:v 300k -g 25 -c:a libvorbis -q:a 2 -f ogg
+# AMR storage format (RFC 4867, section 5): no encoder in this ffmpeg, so the
+# frames are written here: the magic, then 50 frames (1 s) of 20 ms, each a
+# table-of-contents byte (mode 7, 12.2 kbit/s, 31 bytes; AMR-WB mode 8,
+# 23.85 kbit/s, 60 bytes) and its speech bits from a fixed pattern.
+amr() {  # amr OUTPUT MAGIC TOC BYTES
+    python3 -c "
+import sys
+out = open(sys.argv[1], 'wb')
+out.write(sys.argv[2].encode() + b'\n')
+for i in range(50):
+    out.write(bytes([int(sys.argv[3], 16)]) + bytes((i * 7 + k * 13) % 256 for k in range(int(sys.argv[4]))))
+" "$1" "$2" "$3" "$4"
+    FILES+=("$1")
+}
+amr amr_nb_12k2_mono.amr '#!AMR' 3C 31
+amr amr_wb_23k85_mono.awb '#!AMR-WB' 44 60
+# --------------------------------------------------------------------------
+# Video containers beyond MPEG, MP4 and Matroska
+# --------------------------------------------------------------------------
+# AVI: MPEG-4 Visual (XVID) + MP3, H.264 + PCM, Motion JPEG + AC-3, DV + PCM.
+enc avi_mpeg4_320x240_25fps_mp3_44k_stereo.avi "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -c:v mpeg4 -vtag XVID -b:v 300k -g 25 -bf 1 -threads 1 \
+    -c:a libmp3lame -b:a 128k -f avi
+enc avi_h264_320x240_25fps_pcm_s16le_48k_stereo.avi "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a pcm_s16le -f avi
+enc avi_mjpeg_320x240_25fps_ac3_48k_stereo.avi "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v mjpeg -q:v 8 -pix_fmt yuvj420p -threads 1 \
+    -c:a ac3 -b:a 192k -f avi
+enc avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi "" \
+    -f lavfi -i "$(vsrc 720x576 25 0.12)" -f lavfi -i "$(stereo 48000 0.12)" \
+    -c:v dvvideo -pix_fmt yuv420p -threads 1 -c:a pcm_s16le -f avi
+# FLV: H.264 + AAC, Sorenson Spark + MP3 with onMetaData, and the same without it.
+enc flv_h264_320x240_25fps_aac_44k_stereo.flv "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -c:v libx264 -preset veryfast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a aac -b:a 96k -f flv
+enc flv_flv1_320x240_25fps_mp3_44k_stereo.flv "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -c:v flv -b:v 300k -g 25 -threads 1 -c:a libmp3lame -b:a 64k -f flv
+enc flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -c:v flv -b:v 300k -g 25 -threads 1 -c:a libmp3lame -b:a 64k -flvflags no_metadata -f flv
+# ASF: WMV2 + WMA 2, and Microsoft MPEG-4 v3 + WMA 2.
+enc asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -c:v wmv2 -b:v 300k -g 25 -threads 1 -c:a wmav2 -b:a 64k -f asf
+enc asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 44100 1)" \
+    -c:v msmpeg4 -b:v 300k -g 25 -threads 1 -c:a wmav2 -b:a 64k -f asf
+# MXF OP1a: MPEG-2 (interlaced, top field first) + PCM, D-10 (IMX 30, intra 4:2:2 at a constant
+# 30 Mbit/s: the noise keeps the pictures from needing more stuffing than the encoder allows) + PCM,
+# DNxHR + PCM.
+enc mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 720x576 25 0.4)" -f lavfi -i "$(stereo 48000 0.4)" \
+    -c:v mpeg2video -b:v 4000k -g 12 -bf 2 -top 1 -aspect 16:9 -threads 1 \
+    -c:a pcm_s16le -f mxf
+enc mxf_d10_720x608_25i_pcm_48k_stereo.mxf "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 720x576 25 0.12)" -f lavfi -i "$(stereo 48000 0.12)" \
+    -vf "noise=alls=40:allf=t+u:all_seed=5,pad=720:608:0:32" \
+    -c:v mpeg2video -g 1 -bf 0 -pix_fmt yuv422p -top 1 -aspect 4:3 \
+    -b:v 30000k -minrate 30000k -maxrate 30000k -bufsize 1200000 -rc_init_occupancy 1200000 \
+    -intra_vlc 1 -non_linear_quant 1 -qmin 1 -qmax 12 -dc 10 -threads 1 \
+    -c:a pcm_s16le -f mxf_d10
+enc mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf "" \
+    -f lavfi -i "$(vsrc 1280x720 25 0.12)" -f lavfi -i "$(stereo 48000 0.12)" \
+    -c:v dnxhd -profile:v dnxhr_lb -pix_fmt yuv422p -threads 1 \
+    -c:a pcm_s16le -f mxf
+# Raw DV: PAL and NTSC, three frames each.
+enc dv_pal_720x576_25fps_pcm_48k_stereo.dv "" \
+    -f lavfi -i "$(vsrc 720x576 25 0.12)" -f lavfi -i "$(stereo 48000 0.12)" \
+    -c:v dvvideo -pix_fmt yuv420p -threads 1 -c:a pcm_s16le -f dv
+enc dv_ntsc_720x480_29.97fps_pcm_48k_stereo.dv "" \
+    -f lavfi -i "$(vsrc 720x480 30000/1001 0.1)" -f lavfi -i "$(stereo 48000 0.1)" \
+    -c:v dvvideo -pix_fmt yuv411p -threads 1 -c:a pcm_s16le -f dv
+
+# --------------------------------------------------------------------------
 # ffprobe references
 # --------------------------------------------------------------------------
 

@@ -56,6 +56,7 @@ FfprobeStream ReadStream(const json& s)
     for (const json& side : s.value("side_data_list", json::array()))
         if (side.contains("rotation"))
             r.rotation = side["rotation"].get<int32_t>();
+    r.attachedPicture = s.contains("disposition") && s["disposition"].value("attached_pic", 0) == 1;
     if (s.contains("start_pts"))
         r.startPts = s["start_pts"].get<int64_t>();
     return r;

@@ -19,6 +19,7 @@ struct FfprobeStream {
     double aspect = 0;           // display_aspect_ratio X / Y; 0 when not given
     double frameRate = 0;        // r_frame_rate
     int32_t rotation = 0;        // the display matrix side data's "rotation" (counterclockwise degrees)
+    bool attachedPicture = false;  // disposition attached_pic: a cover image, not a video stream
     std::optional<double> start, duration;  // seconds
     std::optional<int64_t> startPts;
 };

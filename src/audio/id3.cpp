@@ -1,0 +1,37 @@
+#include "audio/id3.h"
+
+#include <algorithm>
+
+namespace md {
+
+uint64_t Id3v2TagSize(Bytes b)
+{
+    if (!Has(b, 0, 10) || b[0] != 'I' || b[1] != 'D' || b[2] != '3' || b[3] < 2 || b[3] > 4 || b[4] == 0xFF)
+        return 0;
+    uint32_t size = 0;
+    for (size_t i = 6; i < 10; ++i) {
+        if (b[i] & 0x80)
+            return 0;  // not syncsafe
+        size = size << 7 | b[i];
+    }
+    const bool footer = b[3] == 4 && (b[5] & 0x10) != 0;
+    return 10 + uint64_t(size) + (footer ? 10 : 0);
+}
+
+uint64_t Id3v2TagsEnd(ZPMP::InputStream& input)
+{
+    const uint64_t fileSize = input.Size();
+    uint64_t end = 0;
+    for (int tags = 0; tags < 16 && end < fileSize; ++tags) {
+        uint8_t header[10] = {};
+        if (ZPMP::ReadAt(input, end, header, sizeof header) != sizeof header)
+            break;
+        const uint64_t size = Id3v2TagSize(Bytes(header, sizeof header));
+        if (size == 0)
+            break;
+        end = std::min(end + size, fileSize);
+    }
+    return end;
+}
+
+}  // namespace md

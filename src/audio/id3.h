@@ -1,0 +1,20 @@
+// ID3v2 tags at the start of an audio file (id3.org, ID3v2.3.0 and ID3v2.4.0 structure): they are not audio, and
+// the file's frames start after them. Several tags may follow each other.
+#pragma once
+
+#include <cstdint>
+
+#include "input/bytes.h"
+#include "input/input_stream.h"
+
+namespace md {
+
+// The size of the tag whose 10-byte header opens b ("ID3", version 2 to 4, a 28-bit syncsafe size), header and
+// footer included; 0 when b does not open with such a header.
+uint64_t Id3v2TagSize(Bytes b);
+
+// Where the audio of a file starts: after the ID3v2 tags at its start (at most 16 in a row), or 0 without. A tag
+// that claims more bytes than the file has ends the file.
+uint64_t Id3v2TagsEnd(ZPMP::InputStream& input);
+
+}  // namespace md

@@ -1,0 +1,192 @@
+#include "audio/wav.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "es/audio_headers.h"
+#include "es/wave_format.h"
+
+namespace md {
+namespace {
+
+// Wave64 chunk GUIDs: the RIFF one, then those whose first four bytes are the RIFF chunk id, followed by the same
+// twelve bytes.
+constexpr std::array<uint8_t, 16> kW64Riff = {0x72, 0x69, 0x66, 0x66, 0x2E, 0x91, 0xCF, 0x11,
+                                              0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+constexpr std::array<uint8_t, 12> kW64Tail = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1,
+                                              0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+
+bool IsW64Guid(const uint8_t* p, const char (&id)[5])
+{
+    return std::memcmp(p, id, 4) == 0 && std::memcmp(p + 4, kW64Tail.data(), kW64Tail.size()) == 0;
+}
+
+bool IsW64(Bytes b)
+{
+    return Has(b, 0, 40) && std::memcmp(b.data(), kW64Riff.data(), kW64Riff.size()) == 0 &&
+           IsW64Guid(b.data() + 24, "wave");
+}
+
+// The RIFF forms: RIFF, RF64 and BW64 with the form type WAVE.
+bool IsRiffWave(Bytes b)
+{
+    if (!Has(b, 0, 12) || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
+        return false;
+    return std::memcmp(b.data(), "RIFF", 4) == 0 || std::memcmp(b.data(), "RF64", 4) == 0 ||
+           std::memcmp(b.data(), "BW64", 4) == 0;
+}
+
+// At most this many chunks are walked before 'data', and this much of a 'fmt ' chunk is read.
+constexpr int kMaxChunks = 1024;
+constexpr uint32_t kMaxFormatBytes = 4096;
+constexpr uint32_t kFirstFrameBytes = 8192;
+constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+
+struct WaveChunks {
+    std::vector<uint8_t> format;  // the 'fmt ' body
+    uint64_t dataStart = 0;
+    uint64_t dataSize = 0;
+    bool data = false;
+    uint64_t factSamples = 0;
+};
+
+// Walks the chunks from the first one after the form header to 'data'.
+WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64)
+{
+    WaveChunks c;
+    const uint64_t fileSize = input.Size();
+    const uint32_t headerSize = w64 ? 24 : 8;
+    uint64_t ds64Data = 0;
+    bool ds64 = false;
+    uint64_t pos = w64 ? 40 : 12;
+    for (int n = 0; n < kMaxChunks && pos + headerSize <= fileSize; ++n) {
+        uint8_t h[24] = {};
+        if (ZPMP::ReadAt(input, pos, h, headerSize) != headerSize)
+            break;
+        uint64_t size = w64 ? Le64(h + 16) : Le32(h + 4);
+        if (w64 && size < headerSize)
+            break;
+        if (w64)
+            size -= headerSize;
+        const auto is = [&](const char(&id)[5]) { return w64 ? IsW64Guid(h, id) : std::memcmp(h, id, 4) == 0; };
+        const uint64_t body = pos + headerSize;
+        if (is("ds64")) {
+            uint8_t d[16] = {};
+            ds64 = ZPMP::ReadAt(input, body, d, sizeof d) == sizeof d;
+            ds64Data = Le64(d + 8);
+        } else if (is("fmt ")) {
+            c.format.resize(static_cast<size_t>(std::min<uint64_t>(size, kMaxFormatBytes)));
+            c.format.resize(ZPMP::ReadAt(input, body, c.format.data(), static_cast<uint32_t>(c.format.size())));
+        } else if (is("fact")) {
+            uint8_t d[4] = {};
+            if (size >= 4 && ZPMP::ReadAt(input, body, d, sizeof d) == sizeof d)
+                c.factSamples = Le32(d);
+        } else if (is("data")) {
+            if (!w64 && size == kUnknownSize && ds64)
+                size = ds64Data;
+            // A size of 0 or 0xFFFFFFFF (a stream written before its length was known) runs to the end of the
+            // file; so does a size past it (a file cut short).
+            const uint64_t available = fileSize - std::min(body, fileSize);
+            if (size == 0 || (!w64 && size == kUnknownSize) || size > available)
+                size = available;
+            c.data = true, c.dataStart = body, c.dataSize = size;
+            break;
+        }
+        if (!w64 && size == kUnknownSize)
+            break;  // no way past a chunk of unknown size
+        const uint64_t padded = w64 ? (size + 7) / 8 * 8 : size + (size & 1);
+        if (padded > fileSize - body)
+            break;
+        pos = body + padded;
+    }
+    return c;
+}
+
+// MPEG audio, AC-3 and DTS in WAV: the codec's own parameters from the first frame found near the start of the
+// data. False when none is found there.
+bool ReadFirstFrame(ZPMP::InputStream& input, const WaveChunks& c, StreamCodec codec, StreamRecord& r)
+{
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(c.dataSize, kFirstFrameBytes)));
+    const uint32_t n = ZPMP::ReadAt(input, c.dataStart, buf.data(), static_cast<uint32_t>(buf.size()));
+    for (uint32_t i = 0; i + 4 <= n; ++i) {
+        const uint8_t* p = buf.data() + i;
+        const uint32_t left = n - i;
+        AudioFormat format{};
+        if (codec == StreamCodec::Mpeg1Audio && IsValidMpegAudioHeader(p, left) &&
+            ReadMpegAudioRecord(p, left, r.audio)) {
+            r.codec = (p[1] & 0x08) ? StreamCodec::Mpeg1Audio : StreamCodec::Mpeg2Audio;
+            return true;
+        }
+        Ac3Info ac3{};
+        uint32_t words = 0;
+        if (codec == StreamCodec::Ac3 && IsAc3Sync(p) && ParseAc3Header(p, left, format, ac3, words)) {
+            SetAudioFormat(r.audio, format);
+            r.audio.codecSpecific[0] = ac3.acmod;
+            r.audio.codecSpecific[2] = ac3.lfeon;
+            r.audio.codecSpecific[4] = ac3.bsid;
+            return true;
+        }
+        DtsInfo dts{};
+        int64_t frameDuration = 0;
+        if (codec == StreamCodec::Dts && IsDtsSync(p) && ParseDtsHeader(p, left, format, dts, frameDuration)) {
+            SetAudioFormat(r.audio, format);
+            r.audio.codecSpecific[0] = dts.flags;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ProbeWav(const ProbeInput& input) { return IsRiffWave(input.head) || IsW64(input.head); }
+
+uint32_t WavDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
+{
+    m_times = {};
+    if (input == nullptr)
+        return 0;
+    uint8_t head[40] = {};
+    const uint32_t n = ZPMP::ReadAt(*input, 0, head, sizeof head);
+    const Bytes b(head, n);
+    const bool w64 = IsW64(b);
+    if (!w64 && !IsRiffWave(b))
+        return 0;
+    const WaveChunks c = WalkChunks(*input, w64);
+    WaveFormat format;
+    if (!ParseWaveFormat(Bytes(c.format), format))
+        return 1;
+
+    auto r = NewStreamRecord();
+    if (!r)
+        return 1;
+    r->streamClass = StreamClass::Audio;
+    r->streamId = 1;
+    r->codec = WaveFormatCodec(format.formatTag);
+    SetWaveAudio(format, r->audio);
+    const bool framed = r->codec == StreamCodec::Mpeg1Audio || r->codec == StreamCodec::Ac3 ||
+                        r->codec == StreamCodec::Dts;
+    if (framed && c.data)
+        ReadFirstFrame(*input, c, r->codec, *r);
+
+    // The duration: whole sample frames of the data for sampled formats, the 'fact' count for compressed ones,
+    // else the data over the stated byte rate.
+    const bool sampled = r->audio.bitsPerSample != 0 && format.blockAlign != 0;
+    int64_t duration = -1;
+    if (c.data && sampled)
+        duration = SamplesToUnits(c.dataSize / format.blockAlign, format.sampleRate);
+    else if (c.factSamples != 0)
+        duration = SamplesToUnits(c.factSamples, format.sampleRate);
+    else if (c.data && format.bytesPerSecond != 0)
+        duration = SamplesToUnits(c.dataSize, format.bytesPerSecond);
+    const bool mpeg = r->codec == StreamCodec::Mpeg1Audio || r->codec == StreamCodec::Mpeg2Audio;
+    const uint32_t frame = mpeg && r->audio.sampleRate != 0 ? uint32_t(SamplesToUnits(1152, r->audio.sampleRate)) : 0;
+    m_times.SetAudio(duration, frame);
+    if (streams)
+        streams->Append(std::move(r));
+    return 1;
+}
+
+}  // namespace md
