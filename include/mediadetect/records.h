@@ -165,7 +165,13 @@ MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_MATROSKA_HEADER = 0x800,    // a DocType "matroska" with trailing NUL bytes, or none (the EBML default)
     MD_EXT_SMALL_FILES = 0x1000,       // whole structures below the probe's size thresholds
     MD_EXT_AUDIO_FILES = 0x2000,       // audio files: MP3, ADTS, AC-3, E-AC-3, DTS, FLAC, WAV, AIFF, CAF, AMR
-    MD_EXT_ALL = 0x3FFF
+    MD_EXT_OGG = 0x4000,               // Ogg files: Vorbis, Opus, FLAC, Speex and Theora streams
+    MD_EXT_AVI = 0x8000,               // AVI files, OpenDML included
+    MD_EXT_FLV = 0x10000,              // Flash Video files
+    MD_EXT_ASF = 0x20000,              // ASF files: WMV and WMA
+    MD_EXT_MXF = 0x40000,              // MXF files
+    MD_EXT_DV = 0x80000,               // raw DV files
+    MD_EXT_ALL = 0xFFFFF
 };
 typedef enum MediaDetectExtension MediaDetectExtension;
 

@@ -1,0 +1,82 @@
+// The Windows media descriptions container families share: WAVEFORMATEX (and its EXTENSIBLE form) and
+// BITMAPINFOHEADER, with the codecs their tags and FourCCs name.
+#include <gtest/gtest.h>
+
+#include "es/bitmap_info.h"
+#include "es/wave_format.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Le(Bytes& b, uint64_t v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        b.push_back(uint8_t(v >> (8 * i)));
+}
+
+TEST(WaveFormat, TagsLayoutAndExtensibleSubFormat)
+{
+    Bytes pcm;
+    Le(pcm, 1, 2), Le(pcm, 2, 2), Le(pcm, 44100, 4), Le(pcm, 176400, 4), Le(pcm, 4, 2), Le(pcm, 16, 2);
+    md::WaveFormat f;
+    ASSERT_TRUE(md::ParseWaveFormat(pcm, f));  // a 16-byte PCMWAVEFORMAT: no cbSize
+    EXPECT_EQ(std::tuple(f.formatTag, f.channels, f.sampleRate, f.blockAlign, f.bitsPerSample, f.extra.size()),
+              std::tuple(uint16_t(1), uint16_t(2), 44100u, uint16_t(4), uint16_t(16), size_t(0)));
+
+    Bytes ext = pcm;
+    ext[0] = 0xFE, ext[1] = 0xFF;
+    Le(ext, 22, 2), Le(ext, 20, 2), Le(ext, 0x60F, 4), Le(ext, 3, 2);  // float samples, 5.1 with side speakers
+    ext.resize(ext.size() + 14);
+    ext.push_back(0xAB);  // one byte past the extension, inside no cbSize
+    ASSERT_TRUE(md::ParseWaveFormat(ext, f));
+    EXPECT_EQ(std::tuple(f.formatTag, f.channelMask, f.extra.size()), std::tuple(uint16_t(3), 0x60Fu, size_t(0)));
+
+    Bytes cut = pcm;
+    Le(cut, 100, 2);  // cbSize claims more than there is: the extra bytes are what there is
+    cut.push_back(7);
+    ASSERT_TRUE(md::ParseWaveFormat(cut, f));
+    EXPECT_EQ(f.extra.size(), 1u);
+    EXPECT_FALSE(md::ParseWaveFormat(Bytes(pcm.begin(), pcm.begin() + 13), f));
+    Bytes silent = pcm;
+    silent[2] = 0;  // no channels
+    EXPECT_FALSE(md::ParseWaveFormat(silent, f));
+
+    using C = md::StreamCodec;
+    for (const auto& [tag, codec] : {std::pair{0x0001, C::PcmLittleEndian}, {0x0003, C::PcmFloat}, {0x0006, C::Alaw},
+                                     {0x0007, C::Mulaw}, {0x0011, C::Adpcm}, {0x0050, C::Mpeg1Audio},
+                                     {0x0055, C::Mpeg1Audio}, {0x00FF, C::Aac}, {0x2000, C::Ac3}, {0x2001, C::Dts},
+                                     {0x0161, C::Wma}, {0x0162, C::WmaPro}, {0x0163, C::WmaLossless},
+                                     {0x000A, C::WmaVoice}, {0x1234, C::VfwVideo}})
+        EXPECT_EQ(md::WaveFormatCodec(uint16_t(tag)), codec) << std::hex << tag;
+}
+
+TEST(BitmapInfo, SizesFourCCsAndCodecs)
+{
+    const auto header = [](uint32_t size, int32_t width, int32_t height, const char* fourCC) {
+        Bytes b;
+        Le(b, size, 4), Le(b, uint32_t(width), 4), Le(b, uint32_t(height), 4), Le(b, 1, 2), Le(b, 24, 2);
+        b.insert(b.end(), fourCC, fourCC + 4);
+        b.resize(size + 2, 0x55);
+        return b;
+    };
+    md::BitmapInfo info;
+    ASSERT_TRUE(md::ParseBitmapInfo(header(40, 320, -240, "xvid"), info));  // a top-down picture
+    EXPECT_EQ(std::tuple(info.width, info.height, info.bitCount, info.extra.size()),
+              std::tuple(320u, 240u, uint16_t(24), size_t(0)));
+    EXPECT_EQ(md::BitmapCodec(info.compression), md::StreamCodec::Mpeg4Video);
+    ASSERT_TRUE(md::ParseBitmapInfo(header(44, 320, 240, "H264"), info));
+    EXPECT_EQ(std::tuple(info.extra.size(), md::BitmapCodec(info.compression)),
+              std::tuple(size_t(4), md::StreamCodec::H264Ts));
+    EXPECT_FALSE(md::ParseBitmapInfo(header(36, 320, 240, "H264"), info));
+    EXPECT_FALSE(md::ParseBitmapInfo(header(40, 0, 240, "H264"), info));
+
+    using C = md::StreamCodec;
+    for (const auto& [fourCC, codec] : {std::pair{"DIV3", C::MsMpeg4}, {"MJPG", C::Jpeg}, {"dvsd", C::DvVideo},
+                                        {"HFYU", C::HuffYuv}, {"WMV3", C::Wmv}, {"WVC1", C::Vc1}, {"mpg2", C::Mpeg2Video},
+                                        {"YV12", C::RawVideo}, {"zzzz", C::VfwVideo}})
+        EXPECT_EQ(md::BitmapCodec(md::FourCC(*reinterpret_cast<const char(*)[5]>(fourCC))), codec) << fourCC;
+    EXPECT_EQ(md::BitmapCodec(0), C::RawVideo);  // BI_RGB
+}
+
+}  // namespace
