@@ -14,6 +14,7 @@
 #include "mediadetect/interfaces.h"
 #include "mp4/mp4_box.h"
 #include "mkv/mkv_demux.h"
+#include "probe/matroska_plugin.h"
 #include "demux/demux.h"
 #include "demux/file_demux.h"
 #include "ts/directv_parser.h"
@@ -120,7 +121,7 @@ private:
     std::unique_ptr<Mp4Box> m_mp4Boxes;  // read on demand by the MP4 field-order and time-range scans
     std::unique_ptr<TSDemux> m_tsDemux;
     int64_t m_reopenOffset = -1;
-    std::unique_ptr<MKVDemux> m_mkvDemux;
+    MatroskaDemuxPtr m_mkvDemux;  // made and destroyed by the Matroska code
     std::unique_ptr<CDirecTVParser> m_dtvDemux;
     std::unique_ptr<StreamList> m_fileStreams;  // a family file's streams, from its open
     FileTimes m_fileTimes;                      // and its times

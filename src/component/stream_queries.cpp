@@ -142,7 +142,7 @@ void ZPMediaDetect::KeepMkvDemux(int64_t offset)
     m_reopenOffset = offset;
     MSFileInputStream input(m_path);
     input.Seek(static_cast<uint64_t>(offset));
-    std::unique_ptr<MKVDemux> demux = NewMatroskaDemux();
+    MatroskaDemuxPtr demux = NewMatroskaDemux();
     if (!demux)
         return;
     demux->SetExtensions(m_extensions);
@@ -334,7 +334,7 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
         Reset();
         MSFileInputStream input(m_path);
         input.Seek(static_cast<uint64_t>(m_reopenOffset));  // -1: refused, reading starts at 0
-        std::unique_ptr<MKVDemux> demux = NewMatroskaDemux();
+        MatroskaDemuxPtr demux = NewMatroskaDemux();
         if (!demux)
             return E_OUTOFMEMORY;
         demux->SetExtensions(m_extensions);

@@ -1,11 +1,23 @@
 #include "demux/demux.h"
 
+#include <cstring>
+
 namespace md {
 
 void StreamList::Append(std::unique_ptr<StreamRecord> record)
 {
     if (record)
         m_records.push_back(std::move(record));
+}
+
+bool StreamList::AppendCopy(const StreamRecord& record)
+{
+    std::unique_ptr<StreamRecord> copy = NewStreamRecord();
+    if (!copy)
+        return false;
+    std::memcpy(copy.get(), &record, sizeof record);
+    Append(std::move(copy));
+    return true;
 }
 
 StreamRecord* StreamList::At(uint32_t index)

@@ -14,14 +14,24 @@ namespace md {
 
 // Owns the stream records a demultiplexer appends, in the order they were
 // appended. At(0) is the first record appended.
+//
+// A list may be filled across a module boundary: the Matroska plugin carries its
+// own C++ runtime and heap, and a record it allocated must never be freed by the
+// detector module that owns the list. So the plugin hands records over by copy
+// (AppendCopy), and AppendCopy is virtual: it runs the code of the module that made
+// the list, which allocates the copy and grows the vector with its own runtime.
 class StreamList {
 public:
     StreamList() = default;
     StreamList(const StreamList&) = delete;
     StreamList& operator=(const StreamList&) = delete;
+    virtual ~StreamList() = default;
 
-    // Takes ownership; a null record is not appended.
+    // Takes ownership; a null record is not appended. Only for records made on the
+    // list's own side of a module boundary.
     void Append(std::unique_ptr<StreamRecord> record);
+    // Appends a copy made by the list's owner; false when it cannot be allocated.
+    virtual bool AppendCopy(const StreamRecord& record);
     uint32_t Count() const { return static_cast<uint32_t>(m_records.size()); }
     // Null for an index outside 0..Count()-1.
     StreamRecord* At(uint32_t index);

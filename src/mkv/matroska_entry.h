@@ -14,11 +14,15 @@ namespace md {
 
 class MKVDemux;
 
+// What crosses between the detector module and the plugin: each side frees only what it allocated. The plugin makes
+// and destroys its demultiplexers (createDemux, destroyDemux); the module's stream lists receive copies of the
+// plugin's records (StreamList::AppendCopy); no standard-library object changes hands.
 struct MatroskaEntryPoints {
     // ProbeMatroskaStream.
     int32_t (*probe)(ZPMP::InputStream& stream, bool lenient, bool webm) noexcept;
-    // A new demultiplexer (the caller deletes it), or null when out of memory.
+    // A new demultiplexer, or null when out of memory; give it back to destroyDemux.
     MKVDemux* (*createDemux)() noexcept;
+    void (*destroyDemux)(MKVDemux* demux) noexcept;
 };
 
 }  // namespace md

@@ -1076,8 +1076,9 @@ uint32_t MKVDemux::ParseFile(ZPMP::InputStream& file, StreamList* streams)
             m_audioTracks.push_back(r.streamId);
         else
             m_subtitleTracks.push_back(r.streamId);
+        // By copy: the list may belong to the detector module, which must not free what this code allocated.
         if (streams != nullptr)
-            streams->Append(std::move(t.record));
+            streams->AppendCopy(*t.record);
     }
     return m_infoSeen ? 1 : 0;
 }

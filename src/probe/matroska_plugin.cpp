@@ -44,10 +44,17 @@ const MatroskaEntryPoints* MatroskaCode() noexcept
     return loaded;
 }
 
-std::unique_ptr<MKVDemux> NewMatroskaDemux() noexcept
+void MatroskaDemuxDeleter::operator()(MKVDemux* demux) const noexcept
+{
+    // Only the code that made a demultiplexer exists to give it back to.
+    if (demux != nullptr)
+        MatroskaCode()->destroyDemux(demux);
+}
+
+MatroskaDemuxPtr NewMatroskaDemux() noexcept
 {
     const MatroskaEntryPoints* code = MatroskaCode();
-    return std::unique_ptr<MKVDemux>(code != nullptr ? code->createDemux() : nullptr);
+    return MatroskaDemuxPtr(code != nullptr ? code->createDemux() : nullptr);
 }
 
 }  // namespace md

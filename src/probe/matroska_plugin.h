@@ -14,7 +14,13 @@ namespace md {
 // Matroska). Loaded once per process; safe to call from several threads.
 const MatroskaEntryPoints* MatroskaCode() noexcept;
 
+// Gives a demultiplexer back to the code that made it.
+struct MatroskaDemuxDeleter {
+    void operator()(MKVDemux* demux) const noexcept;
+};
+using MatroskaDemuxPtr = std::unique_ptr<MKVDemux, MatroskaDemuxDeleter>;
+
 // A new Matroska demultiplexer, or null when the code is missing or memory is short.
-std::unique_ptr<MKVDemux> NewMatroskaDemux() noexcept;
+MatroskaDemuxPtr NewMatroskaDemux() noexcept;
 
 }  // namespace md
