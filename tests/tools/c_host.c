@@ -1,9 +1,14 @@
 /* A host written in C11 against the published header alone (mediadetect/mediadetect.h: the
  * records, identifiers and the interfaces as C tables), driving the module through dlopen.
  * Usage: c_host MODULE.so MEDIA_FILE
- * Prints one line per check and "N passed, N failed". */
+ * Prints one line per check and "N passed, N failed".
+ *    or: c_host MODULE.so --every-query FILE...
+ * Opens each file in the base behaviour and with every extension on, and asks every query a host can ask (each
+ * getter, each info id, the program, stream and track lists and selections, the re-open); prints the kind of each
+ * file, and fails only when an open does (the run under a memory checker is the test). */
 #include <dlfcn.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "mediadetect/mediadetect.h"
 
@@ -54,8 +59,97 @@ static ULONG OuterAddRef(IUnknown* self) { return ++((Outer*)self)->refs; }
 static ULONG OuterRelease(IUnknown* self) { return --((Outer*)self)->refs; }
 static const IUnknownVtbl kOuterVtbl = {OuterQueryInterface, OuterAddRef, OuterRelease};
 
+/* Every query of a detector that has opened a file; answers are not checked. */
+static void AskEverything(IMediaDetect5* d, IMediaDetectInfo* info)
+{
+    static CodecHeaderInfo headers;
+    static uint8_t out[sizeof(CodecHeaderInfo) + 4096];
+    int64_t duration = 0;
+    TimeRangeInfo range;
+    VideoInfo video;
+    AudioInfo audio;
+    AudioInfoEx audioEx;
+    MpegAudioLayerInfo layer;
+    MultiChannelInfo channels;
+    d->lpVtbl->GetDuration(d, &duration);
+    d->lpVtbl->GetTimeRangeInfo(d, &range);
+    d->lpVtbl->GetVideoInfo(d, &video);
+    d->lpVtbl->GetVideoInfoShort(d, &video);
+    d->lpVtbl->GetAudioInfo(d, &audio);
+    d->lpVtbl->GetMpegAudioLayerInfo(d, &layer);
+    d->lpVtbl->GetMultiChannelInfo(d, &channels);
+    info->lpVtbl->GetInfo(info, MDI_CODEC_HEADERS, &headers);
+    uint32_t thumbnail = 0;
+    info->lpVtbl->GetInfo(info, MDI_THUMBNAIL_LENGTH, &thumbnail);
+    for (int32_t id = 0; id <= 0x1010; id = id == 0x20 ? 0x1000 : id + 1)
+        if (id != MDI_THUMBNAIL || thumbnail <= sizeof out)
+            info->lpVtbl->GetInfo(info, id, out);
+
+    uint32_t programs[16], videoIds[16], audioIds[16], subtitles[64];
+    uint32_t count = 16;
+    int32_t videoCount = 0, audioCount = 0;
+    if (d->lpVtbl->GetTransportPrograms(d, &count, NULL, 0) == 0 && count <= 16)
+        d->lpVtbl->GetTransportPrograms(d, &count, programs, 0);
+    else
+        count = 0;
+    const uint32_t program = count > 0 ? programs[0] : 0;
+    if (d->lpVtbl->GetStreamLists(d, program, &videoCount, NULL, &audioCount, NULL, 0) == 0 && videoCount <= 16 &&
+        audioCount <= 16 && d->lpVtbl->GetStreamLists(d, program, &videoCount, videoIds, &audioCount, audioIds, 0) == 0) {
+        StreamSelection s = {videoCount > 0 ? videoIds[0] : 0, 0, audioCount > 0 ? audioIds[0] : 0, 0};
+        uint32_t extra = 0;
+        d->lpVtbl->SelectTransportProgram(d, &s, 0, &video, &audioEx);
+        d->lpVtbl->SelectMatroskaTracks(d, &s, s.audioId, 0, &video, &audioEx, &extra);
+    }
+    count = 0;
+    if (d->lpVtbl->GetSubtitleTracks(d, &count, NULL, 0) == 0 && count <= 64)
+        d->lpVtbl->GetSubtitleTracks(d, &count, subtitles, 0);
+    d->lpVtbl->GetDuration(d, &duration);
+    d->lpVtbl->GetTimeRangeInfo(d, &range);
+    d->lpVtbl->ReopenProgramStream(d, 0, &video, &audioEx);
+}
+
+static int EveryQuery(DllGetClassObjectFn getClassObject, int files, char** paths)
+{
+    IClassFactory* factory = NULL;
+    if (getClassObject(&CLSID_ZPMediaDetect, &IID_IClassFactory, (void**)&factory) != 0)
+        return 2;
+    int failures = 0;
+    for (int i = 0; i < files; ++i) {
+        for (int extended = 0; extended <= 1; ++extended) {
+            IMediaDetect5* d = NULL;
+            IMediaDetectInfo* info = NULL;
+            factory->lpVtbl->CreateInstance(factory, NULL, &kIidDetect[0], (void**)&d);
+            d->lpVtbl->QueryInterface(d, &kIidInfo, (void**)&info);
+            const uint32_t extensions = extended ? 0xFFFFFFFFu : 0;
+            info->lpVtbl->SetInfo(info, MDI_EXTENSIONS, &extensions);
+            uint32_t kind = 99;
+            const HRESULT hr = d->lpVtbl->OpenFileA(d, paths[i], &kind);
+            printf("%s %s: kind %u\n", extended ? "extended" : "base", paths[i], (unsigned)kind);
+            if (hr != 0)
+                ++failures;
+            else
+                AskEverything(d, info);
+            info->lpVtbl->Release(info);
+            d->lpVtbl->Release(d);
+        }
+    }
+    factory->lpVtbl->Release(factory);
+    return failures == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && strcmp(argv[2], "--every-query") == 0) {
+        void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+        DllGetClassObjectFn getClassObject = module ? (DllGetClassObjectFn)dlsym(module, "DllGetClassObject") : NULL;
+        if (!getClassObject) {
+            fprintf(stderr, "c_host: cannot load %s\n", argv[1]);
+            return 2;
+        }
+        const int status = EveryQuery(getClassObject, argc - 3, argv + 3);
+        dlclose(module);
+        return status;
+    }
     if (argc < 3) {
         fprintf(stderr, "usage: c_host MODULE.so MEDIA_FILE\n");
         return 2;
