@@ -6,6 +6,10 @@
 #        bench/compare.sh --mp4           a real MP4 (H.264 + AAC, 'moov' after
 #                                         'mdat') of 60 s and one of over 200 MB
 #        bench/compare.sh --mkv           the same streams in Matroska (with Cues)
+#        bench/compare.sh --family EXT    a file of a container family beyond MPEG, MP4 and Matroska:
+#                                         60 s encoded by ffmpeg, then looped by stream copy past 200 MB
+#                                         (EXT: wav mp3 aac ac3 eac3 dts flac aiff caf ogg opus avi flv
+#                                         wmv mxf dv)
 # Generated files are kept in bench/out/ (git-ignored).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -35,6 +39,35 @@ make_h264() {  # make_h264 EXT: 60 s of 720p25 H.264 with AAC (about 44 MB), the
     echo "$small $large"
 }
 
+make_family() {  # make_family EXT: 60 s of the family's usual codecs, and a stream-copied loop of it past 200 MB
+    local small="$out/family_60s.$1" large="$out/family_large.$1" codec
+    local video=(-f lavfi -i testsrc2=size=720x576:rate=25)
+    local audio=(-f lavfi -i "aevalsrc=0.4*sin(440*2*PI*t)|0.4*sin(660*2*PI*t):sample_rate=48000:channel_layout=stereo")
+    case "$1" in
+    wav | aiff | caf) codec=(-c:a pcm_s16le); [ "$1" = aiff ] && codec=(-c:a pcm_s16be); video=() ;;
+    mp3) codec=(-c:a libmp3lame -b:a 320k); video=() ;;
+    aac) codec=(-c:a aac -b:a 320k -f adts); video=() ;;
+    ac3) codec=(-c:a ac3 -b:a 640k); video=() ;;
+    eac3) codec=(-c:a eac3 -b:a 1024k); video=() ;;
+    dts) codec=(-c:a dca -strict -2 -b:a 1536k); video=() ;;
+    flac) codec=(-c:a flac); video=(); audio=(-f lavfi -i "anoisesrc=color=pink:seed=1:sample_rate=48000") ;;
+    ogg) codec=(-c:a libvorbis -q:a 10); video=() ;;
+    opus) codec=(-c:a libopus -b:a 256k); video=() ;;
+    avi) codec=(-c:v mpeg4 -q:v 2 -c:a libmp3lame -b:a 192k) ;;
+    flv) codec=(-c:v libx264 -preset ultrafast -qp 22 -c:a aac -b:a 128k) ;;
+    wmv) codec=(-c:v wmv2 -q:v 2 -c:a wmav2 -b:a 128k -f asf) ;;
+    mxf) codec=(-c:v mpeg2video -q:v 2 -c:a pcm_s16le) ;;
+    dv) codec=(-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le) ;;  # 60 s of DV alone is past 200 MB
+    *) echo "compare.sh: no family $1" >&2; exit 2 ;;
+    esac
+    [ -f "$small" ] || ffmpeg -v error -y "${video[@]}" "${audio[@]}" -t 60 "${codec[@]}" "$small"
+    if [ ! -f "$large" ]; then
+        local loops=$(( 200 * 1024 * 1024 / $(stat -c %s "$small") ))
+        ffmpeg -v error -y -stream_loop "$loops" -i "$small" -map 0 -c copy "$large"
+    fi
+    echo "$small $large"
+}
+
 process_reads() {  # process_reads FILE: bytes and read calls (read, pread64) with which one `mediadetect FILE` reads FILE
     local log="$out/strace.log"
     strace -f -o "$log" -e trace=openat,read,pread64,close "$build/mediadetect" "$1" > /dev/null
@@ -49,6 +82,8 @@ if [ "${1:-}" = "--mp4" ]; then
     read -r small large < <(make_h264 mp4)
 elif [ "${1:-}" = "--mkv" ]; then
     read -r small large < <(make_h264 mkv)
+elif [ "${1:-}" = "--family" ]; then
+    read -r small large < <(make_family "${2:?--family takes an extension}")
 else
     src="${1:-$root/tests/data/dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob}"
     small=$(make_copy "$src" 2 "small.${src##*.}")

@@ -3,9 +3,13 @@ standard library only (pip can then install it offline, without setuptools)."""
 import base64
 import hashlib
 import os
+import re
 import zipfile
 
-NAME, VERSION = "mediadetect", "0.1.0"
+# The version is the package's own __version__, read as text (the backend must not import the package).
+NAME = "mediadetect"
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), NAME, "__init__.py"), encoding="utf-8") as f:
+    VERSION = re.search(r'^__version__ = "([^"]+)"', f.read(), re.M).group(1)
 METADATA = f"""Metadata-Version: 2.1
 Name: {NAME}
 Version: {VERSION}

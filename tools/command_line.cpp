@@ -18,6 +18,8 @@ Usage: mediadetect [OPTIONS] FILE...
 
 Options:
   -h, --help          Print this help and exit
+  --version           Print the tool's version, the module it loads (path and version) and
+                      the extensions it turns on (none with --strict), and exit
   --json              Print one JSON object per file (JSON Lines) instead of text
   --strict            The detector's base behaviour only: no extensions (see the README).
                       Without it every extension is on, and each JSON object says
@@ -178,6 +180,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
         bool* flag = nullptr;
         if (name == "-h" || name == "--help")
             flag = &out.help;
+        else if (name == "--version")
+            flag = &out.version;
         else if (name == "--json")
             flag = &out.json;
         else if (name == "--strict")
@@ -226,7 +230,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
             out.jobs = static_cast<unsigned>(number);
         }
     }
-    if (out.help)
+    if (out.help || out.version)
         return true;
     if (out.thumbnail && (out.command != Command::kExamine || out.words.size() != 1)) {
         error = "--thumbnail takes exactly one input file (" +

@@ -16,6 +16,7 @@ enum class Command { kExamine, kScan, kSeek, kRegister, kUnregister };
 struct CommandLine {
     Command command = Command::kExamine;
     bool help = false;  // -h or --help: print the command's help and nothing else
+    bool version = false;  // --version: print the versions and the extensions, and nothing else
     // Options every command takes, before or after its word.
     bool json = false;
     bool strict = false;

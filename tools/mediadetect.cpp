@@ -167,6 +167,10 @@ int main(int argc, char** argv)
         Write(stderr, "mediadetect: " + host.error() + "\n");
         return kExitError;
     }
+    if (cl.version) {
+        Write(stdout, md::tool::DescribeVersions(host, modulePath, extensions));
+        return kExitOk;
+    }
     if (cl.command == md::tool::Command::kRegister || cl.command == md::tool::Command::kUnregister) {
         const bool add = cl.command == md::tool::Command::kRegister;
         // The time-index module lies beside the detector module.

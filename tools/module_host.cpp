@@ -73,6 +73,47 @@ std::string DefaultModulePath()
         .string();
 }
 
+#ifndef MD_TOOL_VERSION
+#define MD_TOOL_VERSION "unknown"
+#endif
+
+std::string DescribeVersions(const ModuleHost& host, const std::string& modulePath, uint32_t extensions)
+{
+    static constexpr const char* kExtensionNames[] = {
+        "ts-codecs",   "mpeg-audio-sync", "h264-profiles", "annexb-es",  "webm",          "matroska-codecs",
+        "mp4",         "time-ranges",     "mpeg-video-es", "more-codecs", "frame-rates",  "matroska-header",
+        "small-files", "audio-files",     "ogg",           "avi",        "flv",           "asf",
+        "mxf",         "dv"};
+    static_assert(MD_EXT_ALL == (1u << std::size(kExtensionNames)) - 1, "a name for every extension bit");
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(modulePath, ec);
+    std::string text = "mediadetect " MD_TOOL_VERSION "\nmodule " + (ec ? modulePath : resolved.string());
+    uint32_t version = 0, kept = 0;
+    std::string error;
+    if (IMediaDetect5* detector = host.CreateDetector(error)) {
+        IMediaDetectInfo* info = nullptr;
+        if (SUCCEEDED(detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)))) {
+            info->SetInfo(MDI_EXTENSIONS, &extensions);
+            info->GetInfo(MDI_EXTENSIONS, &kept);
+            if (FAILED(info->GetInfo(MDI_MODULE_VERSION, &version)))
+                version = 0;  // a module older than the version query
+            info->Release();
+        }
+        detector->Release();
+    }
+    char buf[64];
+    if (version != 0) {  // an older module has no version to report
+        std::snprintf(buf, sizeof buf, " %u.%u.%u", version >> 16, version >> 8 & 0xFF, version & 0xFF);
+        text += buf;
+    }
+    std::snprintf(buf, sizeof buf, "\nextensions 0x%x", kept);
+    text += buf;
+    for (size_t bit = 0; bit < std::size(kExtensionNames); ++bit)
+        if (kept & 1u << bit)
+            text += std::string(" ") + kExtensionNames[bit];
+    return text + (kept ? "\n" : " (the base behaviour)\n");
+}
+
 std::string DescribeHresult(HRESULT hr)
 {
     const char* what = "error";

@@ -36,6 +36,13 @@ private:
 // The default module: $MEDIADETECT_MODULE, else libmediadetect.so beside the executable.
 std::string DefaultModulePath();
 
+// The lines of --version: the tool's version, the module's path (symbolic links resolved) and the version it reports,
+// and the extension bits a detector of the module keeps of those asked for, each by name:
+//   mediadetect 0.1.0
+//   module /usr/lib/libmediadetect.so.0.1.0 0.1.0
+//   extensions 0x3 ts-codecs mpeg-audio-sync
+std::string DescribeVersions(const ModuleHost& host, const std::string& modulePath, uint32_t extensions);
+
 // A short text for an HRESULT: "0x80070057 (invalid argument)".
 std::string DescribeHresult(HRESULT hr);
 

@@ -247,8 +247,8 @@ const char* KindName(uint32_t kind)
     static const char* const names[] = {
         "unknown",   "mpeg1-system", "mpeg2-program",   "vcd", "svcd",        "mpeg2-program-mpeg4",
         "dvd-video", "dvd-vr",       "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video",
-        "mpeg4-video", "directv",    "matroska",        "",    "webm",        "h264",
-        "hevc",        "mp3",        "adts",            "ac3", "eac3",        "dts",
+        "mpeg4-video", "directv",    "matroska",        "",    "webm",        "h264-video",
+        "hevc-video",  "mp3",        "adts",            "ac3", "eac3",        "dts",
         "flac",        "wav",        "aiff",            "caf", "amr",         "ogg",
         "avi",         "flv",        "asf",             "mxf", "dv",
     };

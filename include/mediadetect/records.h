@@ -140,8 +140,9 @@ MD_ENUM(MediaDetectInfoId, int32_t) {
     MDI_EXTENSIONS = 0x1002,     // uint32 bit mask of MediaDetectExtension; SetInfo and GetInfo
     MDI_VIDEO_ROTATION = 0x1003, // uint32 clockwise degrees (0, 90, 180, 270) of the first MP4 video track;
                                  // with MD_EXT_MP4 only (E_INVALIDARG without it), 0 for other kinds
-    MDI_DURATION_ESTIMATED = 0x1004  // 1 byte: 1 when the duration of a file of the container families (kinds 19
+    MDI_DURATION_ESTIMATED = 0x1004, // 1 byte: 1 when the duration of a file of the container families (kinds 19
                                      // on) is estimated from a bit rate or a sample of frames, else 0
+    MDI_MODULE_VERSION = 0x1006      // uint32: the module's version, major << 16 | minor << 8 | patch
 };
 typedef enum MediaDetectInfoId MediaDetectInfoId;
 

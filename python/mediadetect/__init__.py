@@ -15,6 +15,7 @@ import threading
 from dataclasses import dataclass, field
 from typing import List, Optional, Tuple
 
+__version__ = "0.1.0"  # the release of the tool and the module it goes with
 __all__ = ["detect", "time_table", "Detection", "Video", "Audio", "Program", "Tracks", "MediaDetectError",
            "KIND_NAMES"]
 
@@ -77,7 +78,7 @@ assert ctypes.sizeof(_VideoInfo) == 48 and ctypes.sizeof(_AudioInfo) == 28 and c
 
 KIND_NAMES = ["unknown", "mpeg1-system", "mpeg2-program", "vcd", "svcd", "mpeg2-program-mpeg4", "dvd-video",
               "dvd-vr", "mpeg2-transport", "mp4", "mpeg1-video", "mpeg2-video", "mpeg4-video", "directv", "matroska",
-              "", "webm", "h264", "hevc", "mp3", "adts", "ac3", "eac3", "dts", "flac", "wav", "aiff", "caf", "amr",
+              "", "webm", "h264-video", "hevc-video", "mp3", "adts", "ac3", "eac3", "dts", "flac", "wav", "aiff", "caf", "amr",
               "ogg", "avi", "flv", "asf", "mxf", "dv"]
 VIDEO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "mpeg4", 4: "h264", 6: "h263", 7: "cinepak", 8: "mjpeg",
                       9: "h264-mvc", 10: "hevc", 11: "vp8", 12: "vp9", 13: "av1", 14: "ffv1", 15: "prores",

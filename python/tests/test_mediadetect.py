@@ -77,3 +77,10 @@ def test_time_table_matches_the_tools(tmp_path, monkeypatch):
     mp4 = os.path.join(SOURCE, "tests", "data", "mp4_h264_640x360_25fps_aac_48k_stereo.mp4")
     with pytest.raises(mediadetect.MediaDetectError, match="no time table"):
         mediadetect.time_table(mp4)
+
+
+def test_version_is_the_tools_and_the_installed_packages():
+    from importlib.metadata import version
+    tool = subprocess.run([TOOL, "--version"], capture_output=True, text=True).stdout.splitlines()[0]
+    assert tool == "mediadetect " + mediadetect.__version__
+    assert version("mediadetect") == mediadetect.__version__

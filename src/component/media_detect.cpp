@@ -434,6 +434,7 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     case MDI_AAC_CLASS: Put(out, m_aacClass); return S_OK;
     case MDI_EXTENSIONS: Put(out, m_extensions); return S_OK;
     case MDI_DURATION_ESTIMATED: Put(out, uint8_t{m_fileTimes.estimated}); return S_OK;
+    case MDI_MODULE_VERSION: Put(out, uint32_t{MD_MODULE_VERSION}); return S_OK;
     case MDI_VIDEO_ROTATION:
         if (!Has(MD_EXT_MP4))
             return E_INVALIDARG;

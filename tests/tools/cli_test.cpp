@@ -227,6 +227,22 @@ TEST(Tool, DirecTvIsReportedOnlyWithItsHint)
     EXPECT_TRUE(bad.status == 2 && Contains(bad.err, "unknown --hint")) << bad.err;
 }
 
+TEST(Tool, VersionNamesTheToolTheModuleAndTheExtensionsInEffect)
+{
+    const RunResult all = RunTool({"--version"});
+    ASSERT_EQ(all.lines.size(), 3u) << all.out << all.err;
+    EXPECT_EQ(all.lines[0], "mediadetect " MD_PROJECT_VERSION);
+    // The module's real file (links resolved) and the version the module itself reports.
+    const std::string module = fs::canonical(fs::path(MD_TOOL_PATH).parent_path() / "libmediadetect.so").string();
+    EXPECT_EQ(all.lines[1], "module " + module + " " MD_PROJECT_VERSION);
+    EXPECT_TRUE(all.lines[2].starts_with("extensions 0xfffff ts-codecs mpeg-audio-sync") &&
+                all.lines[2].ends_with(" mxf dv"))
+        << all.lines[2];
+    const RunResult strict = RunTool({"--strict", "--version", kDvd});  // files beside it are not examined
+    ASSERT_EQ(strict.lines.size(), 3u) << strict.out;
+    EXPECT_EQ(strict.lines[2], "extensions 0x0 (the base behaviour)");
+}
+
 TEST(Tool, RegisterAndUnregisterEditTheRegistryFile)
 {
     TempDir dir;
