@@ -14,7 +14,7 @@ namespace md {
 // Parameter sets, sequence headers and the first pictures' headers all lie well inside this.
 constexpr uint32_t kHeadBytes = 128 * 1024;
 
-std::unique_ptr<StreamRecord> DescribeElementaryVideo(ZPMP::InputStream& input, uint32_t kind, bool allH264Profiles)
+std::unique_ptr<StreamRecord> DescribeElementaryVideo(ZPMP::InputStream& input, uint32_t kind, uint32_t extensions)
 {
     std::vector<uint8_t> head(kHeadBytes);
     input.Seek(0);
@@ -35,7 +35,8 @@ std::unique_ptr<StreamRecord> DescribeElementaryVideo(ZPMP::InputStream& input, 
         auto rec = NewStreamRecord();
         uint8_t mpeg1 = 0, headersFound = 0;
         const uint32_t mode = kind == MK_H264_ES ? kModeH264 : kModeMpegVideo;
-        if (!rec || BuildTsVideoRecord(p, len, mode, 0xE0, mpeg1, headersFound, *rec, allH264Profiles) !=
+        const bool allH264Profiles = (extensions & MD_EXT_H264_PROFILES) != 0;
+        if (!rec || BuildTsVideoRecord(p, len, mode, 0xE0, mpeg1, headersFound, *rec, allH264Profiles, extensions) !=
                         TsVideoBuild::Built)
             return nullptr;
         return rec;

@@ -163,6 +163,7 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(m_kind);
     if (!demux)
         return S_OK;
+    demux->SetExtensions(m_extensions);
     stream->Seek(0);
     StreamList streams;
     if (demux->Parse(stream.get(), &streams) == 1)
@@ -194,7 +195,7 @@ void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStar
 
 void ZPMediaDetect::OpenElementary(ZPMP::InputStream& input)
 {
-    const std::unique_ptr<StreamRecord> record = DescribeElementaryVideo(input, m_kind, Has(MD_EXT_H264_PROFILES));
+    const std::unique_ptr<StreamRecord> record = DescribeElementaryVideo(input, m_kind, m_extensions);
     if (!record)
         return;
     TakeCodecHeaders(*record);
@@ -323,7 +324,8 @@ HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, 
     return Guarded([&] {
         if (m_kind < MK_MPEG1_SYSTEM || m_kind > MK_DVD_VR)
             return E_INVALIDARG;
-    const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(m_kind);
+        const std::unique_ptr<ProgramStreamDemux> demux = NewProgramStreamDemux(m_kind);
+        demux->SetExtensions(m_extensions);
         Reset();
         m_reopenOffset = offset;
         auto stream = std::make_unique<MSFileInputStream>(m_path);

@@ -56,7 +56,7 @@ bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
             return false;
         break;
     default:
-        if (!ScanProgramStreamTimeRange(m_path, m_kind, *range))
+        if (!ScanProgramStreamTimeRange(m_path, m_kind, *range, Has(MD_EXT_FRAME_RATES)))
             return false;
         break;
     }
@@ -125,6 +125,7 @@ void ZPMediaDetect::KeepTransportDemux(int64_t offset)
     input.Seek(static_cast<uint64_t>(offset));
     if (m_kind == MK_DIRECTV) {
         auto demux = std::make_unique<CDirecTVParser>();
+        demux->SetExtensions(m_extensions);
         demux->Parse(&input, nullptr);
         m_dtvDemux = std::move(demux);
     } else {
@@ -284,6 +285,7 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
         StreamList streams;
         if (m_kind == MK_DIRECTV) {
             auto demux = std::make_unique<CDirecTVParser>();
+            demux->SetExtensions(m_extensions);
             const auto scid = [](uint32_t id) { return id < 1 ? -1 : static_cast<int32_t>(id); };
             demux->SelectVideoScid(scid(selection->videoId));
             demux->SelectAudioScid(scid(selection->audioId));

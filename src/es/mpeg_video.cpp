@@ -130,10 +130,27 @@ bool ParseSequenceHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& inf
     return true;
 }
 
-bool ApplySequenceExtension(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info)
+bool ReadFrameRateExtension(const uint8_t* p, uint32_t len, uint32_t& numerator, uint32_t& denominator)
+{
+    numerator = denominator = 1;
+    if (len < 10 || !IsStartCodeAt(p, len, 0xB5) || (p[4] >> 4) != 1)
+        return false;
+    // low_delay (1), frame_rate_extension_n (2), frame_rate_extension_d (5)
+    numerator = ((p[9] >> 5) & 0x03) + 1;
+    denominator = (p[9] & 0x1F) + 1;
+    return true;
+}
+
+bool ApplySequenceExtension(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info, bool rateExtension)
 {
     if (len < 14 || !IsStartCodeAt(p, len, 0xB5) || (p[4] >> 4) != 1)
         return false;
+    uint32_t numerator = 1, denominator = 1;
+    if (rateExtension && ReadFrameRateExtension(p, len, numerator, denominator) && numerator != denominator) {
+        info.frameRate = info.frameRate * numerator / denominator;
+        info.frameDuration = info.frameDuration * denominator / numerator;
+        info.statedFrameDuration = info.statedFrameDuration * denominator / numerator;
+    }
     const uint32_t horizontalExt = (uint32_t(p[5] & 0x01) << 1) | (p[6] >> 7);
     const uint32_t verticalExt = (p[6] >> 5) & 0x03;
     const uint32_t bitRateExt = (uint32_t(p[6] & 0x1F) << 7) | (p[7] >> 1);

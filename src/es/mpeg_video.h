@@ -61,9 +61,15 @@ bool ParseSequenceHeader(const uint8_t* p, uint32_t len, SequenceHeaderInfo& inf
 
 // Applies an MPEG-2 sequence extension at p (00 00 01 B5, extension id 1; at
 // least 14 bytes) to a parsed sequence header: profile and level codes, the size
-// extensions and the bit-rate extension (added in 32-bit arithmetic). On false
-// info is untouched.
-bool ApplySequenceExtension(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info);
+// extensions and the bit-rate extension (added in 32-bit arithmetic). With
+// rateExtension (MD_EXT_FRAME_RATES) also frame_rate_extension_n and _d: the frame
+// rate of frame_rate_code times (n + 1) / (d + 1). On false info is untouched.
+bool ApplySequenceExtension(const uint8_t* p, uint32_t len, SequenceHeaderInfo& info, bool rateExtension = false);
+
+// frame_rate_extension_n + 1 and frame_rate_extension_d + 1 of the sequence
+// extension at p (00 00 01 B5, extension id 1): the factor ISO/IEC 13818-2 6.3.3
+// applies to frame_rate_code's rate. False (1 and 1) when p holds none.
+bool ReadFrameRateExtension(const uint8_t* p, uint32_t len, uint32_t& numerator, uint32_t& denominator);
 
 // progressive_sequence of the sequence extension at p. progressive is set to 1
 // first; false (leaving it 1) when p is not at 00 00 01 B5 or the byte holding

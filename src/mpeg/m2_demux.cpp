@@ -1,5 +1,7 @@
 #include "mpeg/m2_demux.h"
 
+#include "mediadetect/records.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -384,7 +386,7 @@ std::unique_ptr<StreamRecord> M2Demux::BuildVideoRecord(const uint8_t* header, u
             ReadProgressiveSequence(ext, extLen, progressive);
             if (extLen < 14 || (ext[4] >> 4) != 1)  // sequence_extension
                 return nullptr;
-            ApplySequenceExtension(ext, extLen, *info);
+            ApplySequenceExtension(ext, extLen, *info, (m_extensions & MD_EXT_FRAME_RATES) != 0);
             FindEncoderMarker(p, len, encoderMarker);
         }
     }

@@ -111,6 +111,9 @@ struct WorkBuffer {
     std::unique_ptr<uint8_t[]> data;
 };
 
+// The longest video frame a file's frame duration is believed, in 100-ns units.
+constexpr int32_t kLongestCodedFrame = 600000;
+
 // frame_rate_code to the frame duration in 100-ns units; a forbidden or
 // reserved code counts as code 4 (29.97 Hz).
 int32_t FrameDurationOfRateCode(uint32_t code)
@@ -173,6 +176,7 @@ Bytes UnitBytes(const uint8_t* work, uint32_t taken, const MuxUnitInfo& unit)
 struct StartVideoState {
     int64_t currentTime = -1;
     bool lastGopClosed = false;
+    bool rateExtension = false;  // frame_rate_extension_n and _d apply
 };
 
 // Walks the taken video units; true when the video is described.
@@ -205,6 +209,12 @@ bool StartVideoUnits(CMpegMuxDec& decoder, bool mpeg4, const uint8_t* work, uint
 
         if (unit.type == kUnitSequenceHeader && bytes.size() >= 11) {
             r.videoFrameDuration = FrameDurationOfRateCode(bytes[7] & 0x0F);
+            // The sequence extension follows the header and its quantiser matrices.
+            const uint32_t n = static_cast<uint32_t>(bytes.size()), headerLength = SequenceHeaderLength(bytes.data(), n);
+            uint32_t numerator = 1, denominator = 1;
+            if (s.rateExtension && headerLength != 0 &&
+                ReadFrameRateExtension(bytes.data() + headerLength, n - headerLength, numerator, denominator))
+                r.videoFrameDuration = static_cast<int32_t>(int64_t(r.videoFrameDuration) * denominator / numerator);
             const uint32_t bitRateValue = uint32_t(bytes[8]) << 10 | uint32_t(bytes[9]) << 2 | uint32_t(bytes[10] >> 6);
             r.videoByteRate = bitRateValue * 400 / 8;
         } else if (unit.type == kUnitGop) {
@@ -382,7 +392,7 @@ int64_t PackClock(const uint8_t* p, bool mpeg1)
 }  // namespace
 
 bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDataOffset, bool mpeg4,
-               ScanStartResult& result)
+               ScanStartResult& result, bool rateExtension)
 {
     result = ScanStartResult{};
     if (input == nullptr)
@@ -397,6 +407,7 @@ bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDat
     decoder->BeginStream();
     BlockReader reader(*input, cdxa);
     StartVideoState videoState;
+    videoState.rateExtension = rateExtension;
     bool videoDone = false;
     bool audioDone = false;
     int32_t audioIndex = -1;
@@ -542,7 +553,7 @@ bool MeasureByteRate(ZPMP::InputStream& input, bool mpeg1, double& bytesPer100ns
     return true;
 }
 
-bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRangeInfo& range)
+bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRangeInfo& range, bool rateExtension)
 {
     range = TimeRangeInfo{};
     bool mpeg1 = false;
@@ -578,15 +589,17 @@ bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRan
     }
 
     ScanStartResult start;
-    if (!ScanStart(mpeg1, &input, cdxa, kCdxaDataOffset, mpeg4, start))
+    if (!ScanStart(mpeg1, &input, cdxa, kCdxaDataOffset, mpeg4, start, rateExtension))
         return false;
 
+    // frame_rate_code gives at least 23.976 Hz, and a rate extension divides it by up to 32.
+    const int32_t longestFrame = rateExtension ? 32 * kLongestCodedFrame : kLongestCodedFrame;
     int32_t videoFrameDuration = start.videoFrameDuration;
     int64_t startTime = -1;
-    if (videoFrameDuration >= 1 && videoFrameDuration <= 600000) {
+    if (videoFrameDuration >= 1 && videoFrameDuration <= longestFrame) {
         startTime = start.videoFirstTime;
     } else {
-        if (videoFrameDuration < 0 || videoFrameDuration > 600000)
+        if (videoFrameDuration < 0 || videoFrameDuration > longestFrame)
             videoFrameDuration = 0;
         for (const int64_t first : {start.videoFirstTime, start.audioFirstTime})
             if (first != -1 && (startTime == -1 || first < startTime))
@@ -634,13 +647,13 @@ bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRan
     return true;
 }
 
-bool ScanProgramStreamTimeRange(const wchar_t* path, uint32_t kind, TimeRangeInfo& range)
+bool ScanProgramStreamTimeRange(const wchar_t* path, uint32_t kind, TimeRangeInfo& range, bool rateExtension)
 {
     range = TimeRangeInfo{};
     MSFileInputStream input(path);
     if (!input.IsOpen())
         return false;
-    return ScanProgramStreamTimeRange(input, kind, range);
+    return ScanProgramStreamTimeRange(input, kind, range, rateExtension);
 }
 
 }  // namespace md

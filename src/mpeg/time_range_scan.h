@@ -31,9 +31,11 @@ struct ScanEndResult {
 // Decodes the file from its start (the CDXA data offset for RIFF/CDXA files,
 // whose Form 2 video and audio sectors are fed) until the first video and audio
 // times and frame durations are known. mpeg4: MPEG-4 Visual video units (MPEG-2
-// only). False only when the stream or the decoder is missing.
+// only). rateExtension (MD_EXT_FRAME_RATES): an MPEG-2 frame duration follows the
+// sequence extension's frame_rate_extension_n and _d. False only when the stream or
+// the decoder is missing.
 bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDataOffset, bool mpeg4,
-               ScanStartResult& result);
+               ScanStartResult& result, bool rateExtension = false);
 
 // Decodes windows at the end of the file, each pass starting one window further
 // back (at most 40 passes), until the last video and audio times are found.
@@ -49,8 +51,9 @@ bool MeasureByteRate(ZPMP::InputStream& input, bool mpeg1, double& bytesPer100ns
 
 // The time range of a program-stream file of media kind 1..7 (1 and 3 MPEG-1,
 // the others MPEG-2, 5 with MPEG-4 Visual video). False for other kinds, an
-// empty file or a failed scan; range is zero-filled first.
-bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRangeInfo& range);
-bool ScanProgramStreamTimeRange(const wchar_t* path, uint32_t kind, TimeRangeInfo& range);
+// empty file or a failed scan; range is zero-filled first. rateExtension: as ScanStart's.
+bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRangeInfo& range,
+                                bool rateExtension = false);
+bool ScanProgramStreamTimeRange(const wchar_t* path, uint32_t kind, TimeRangeInfo& range, bool rateExtension = false);
 
 }  // namespace md

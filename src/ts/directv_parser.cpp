@@ -494,7 +494,7 @@ bool CDirecTVParser::TryVideoRecord(const uint8_t* p, uint32_t length)
     if (extension >= length || p[extension + 3] != 0xB5)
         return false;
     if (Has(length, extension, 14))
-        ApplySequenceExtension(p + extension, length - extension, info);
+        ApplySequenceExtension(p + extension, length - extension, info, (m_extensions & MD_EXT_FRAME_RATES) != 0);
 
     auto record = NewStreamRecord();
     if (!record)

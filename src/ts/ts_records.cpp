@@ -262,7 +262,8 @@ bool DescribeDtsHd(bool registration, AudioDescription& d)
     return true;
 }
 
-TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1, StreamRecord& record)
+TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1, StreamRecord& record,
+                           bool rateExtension)
 {
     const uint32_t i = FindCode(held, length, 0xB3);
     if (i >= length)
@@ -285,7 +286,7 @@ TsVideoBuild FillMpegVideo(const uint8_t* held, uint32_t length, uint8_t& mpeg1,
     if (!mpeg1) {
         if (extLength < 10 || (ext[4] >> 4) != 1)  // sequence_extension
             return TsVideoBuild::Rejected;
-        ApplySequenceExtension(ext, extLength, *info);
+        ApplySequenceExtension(ext, extLength, *info, rateExtension);
         ReadProgressiveSequence(ext, extLength, progressive);
     }
     ApplySequenceHeader(*info, record);
@@ -412,7 +413,8 @@ TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t s
         return TsVideoBuild::Rejected;
     headersFound = 1;
     const TsVideoBuild result =
-        h264 ? FillH264(held, length, record, allProfiles) : FillMpegVideo(held, length, mpeg1, record);
+        h264 ? FillH264(held, length, record, allProfiles)
+             : FillMpegVideo(held, length, mpeg1, record, (extensions & MD_EXT_FRAME_RATES) != 0);
     if (result != TsVideoBuild::Built)
         return result;
     record.streamClass = StreamClass::Video;

@@ -123,6 +123,9 @@ const std::vector<Row> kBundled = {
     {"ogg_vorbis_44k_stereo.ogg", MK_UNKNOWN, {}, kNotDescribed},
     {"ps_mpeg2video_352x576_4x3_25fps_lpcm_48k_stereo.vob", MK_MPEG2_PROGRAM, {{ExtraVideoFrames, 1}},
      "ffprobe estimates the video end from PTS near the file end, where only LPCM is left"},
+    {"ps_mpeg2video_352x288_15fps_mp2_48k_stereo.mpg", MK_MPEG2_PROGRAM, {{FrameRate, 25}, {AspectX, 352}, {AspectY, 288}},
+     "the rate of frame_rate_code 3; its frame_rate_extension_n/d (2/4) are not applied; square pels give "
+     "width:height"},
     {"ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg", MK_MPEG2_PROGRAM},
     {"ps_mpeg4video_352x288_25fps_mp2_48k_mono.mpg", MK_MPEG2_PROGRAM_MPEG4,
      {{AspectX, 352}, {AspectY, 288}, {FrameRate, 29.97}},
@@ -476,6 +479,8 @@ const std::vector<Row> kExtendedRows = {
     {"wav_pcm_s16le_44k_stereo.wav", MK_WAV},
     {"wav_pcm_s16le_48k_5.1.wav", MK_WAV},
     {"wav_rf64_pcm_s16le_48k_stereo.wav", MK_WAV},
+    {"ps_mpeg2video_352x288_15fps_mp2_48k_stereo.mpg", MK_MPEG2_PROGRAM, {{AspectX, 352}, {AspectY, 288}},
+     "frame_rate_code 3 (25 Hz) times (2 + 1) / (4 + 1) from the sequence extension: 15 fps"},
     {"wav_bwf_bext_ixml_48k_mono.wav", MK_WAV, {}, "'bext' before 'fmt '; 'iXML' after the data"},
     {"wav_extensible_pcm24_mono.wav", MK_WAV},
     {"wav_rf64_pcm16_48k_stereo.wav", MK_WAV, {}, "the data size from 'ds64'"},

@@ -108,6 +108,11 @@ enc ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg "" \
     -c:v mpeg2video -b:v 1500k -g 12 -bf 2 -aspect 4:3 -threads 1 \
     -c:a mp2 -b:a 192k \
     -muxrate 4000000 -f vob
+# 15 fps: frame_rate_code 3 (25 Hz) with frame_rate_extension_n/d = 2/4 (25 x 3/5).
+enc ps_mpeg2video_352x288_15fps_mp2_48k_stereo.mpg "" \
+    -f lavfi -i "$(vsrc 352x288 15 2)" -f lavfi -i "$(stereo 48000 2)" \
+    -c:v mpeg2video -b:v 400k -g 12 -bf 2 -threads 1 \
+    -c:a mp2 -b:a 192k -muxrate 4000000 -f vob
 
 # MPEG-2 program stream with 16-bit big-endian LPCM (private stream 1,
 # sub-stream 0xA0), 48 kHz stereo. Audio frames of 240 samples (960 bytes)

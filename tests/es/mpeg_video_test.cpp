@@ -116,6 +116,21 @@ TEST(MpegVideo, SequenceExtensionsAndAspect)
         EXPECT_EQ(std::tuple(info->width, info->height, info->bitRate, info->profile, info->level),
                   std::tuple(width, height, bitRate, ok ? 4u : 0u, ok ? 8u : 0u));
     }
+
+    // frame_rate_extension_n/d = 2/4 scale the rate by 3/5 where the extension is read (MD_EXT_FRAME_RATES).
+    const ByteVec rated = mdtest::Concat({Bits("32:0x1B5 4:1 8:0x48 1:0 2:1 2:0 2:0 12:0 1:1 8:0 1:0 2:2 5:4"), gop});
+    for (const bool read : {false, true}) {
+        ASSERT_TRUE(ParseSequenceHeader(seq.data(), Len(seq), *info, kAspectMpeg2));
+        const double rate = info->frameRate;
+        const int64_t duration = info->frameDuration;
+        ASSERT_TRUE(ApplySequenceExtension(rated.data(), Len(rated), *info, read));
+        EXPECT_EQ(std::tuple(info->frameRate, info->frameDuration),
+                  read ? std::tuple(rate * 3 / 5, duration * 5 / 3) : std::tuple(rate, duration));
+    }
+    uint32_t n = 0, d = 0;
+    EXPECT_TRUE(ReadFrameRateExtension(rated.data(), Len(rated), n, d) && n == 3 && d == 5);
+    EXPECT_FALSE(ReadFrameRateExtension(rated.data(), 9, n, d));
+    EXPECT_EQ(std::tuple(n, d), std::tuple(1u, 1u));
 }
 
 // An H.264 non-IDR slice (nal_unit_type 1): first_mb_in_slice and slice_type.
