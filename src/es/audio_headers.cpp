@@ -146,29 +146,50 @@ uint32_t MpegAudioBitRate(uint32_t layerIndex, uint32_t bitrateIndex)
     return uint32_t(kbps) * 1000;
 }
 
-uint32_t MpegAudioFrameBytes(const uint8_t* p, uint32_t len)
+bool ParseMpegAudioFrame(const uint8_t* p, size_t len, MpegAudioFrame& frame)
 {
-    if (!IsMpegAudioSync(p, len) || !IsValidMpegAudioHeader(p, len))
-        return 0;
-    // ISO/IEC 13818-3 Table 2.4.2.3: the bit rates of the lower sampling frequencies.
+    frame = {};
+    if (!p || len < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
+        return false;
+    const uint32_t versionBits = (p[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
+    const uint32_t layerBits = (p[1] >> 1) & 3;    // 3 Layer I, 2 Layer II, 1 Layer III, 0 reserved
+    const uint32_t bitrateIndex = p[2] >> 4;
+    const uint32_t samplingIndex = (p[2] >> 2) & 3;
+    if (versionBits == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || samplingIndex == 3)
+        return false;
+    // ISO/IEC 13818-3 Table 2.4.2.3: the bit rates of the lower sampling frequencies (MPEG-2.5 uses them too).
     static constexpr std::array<std::array<uint16_t, 15>, 2> kLowKbps = {{
         {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},  // Layer I
         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},      // Layers II and III
     }};
-    const uint32_t layerIndex = 3 - ((p[1] >> 1) & 3);  // 0 Layer I, 1 Layer II, 2 Layer III
-    const bool mpeg1 = (p[1] & 0x08) != 0;
-    const uint32_t bitrateIndex = p[2] >> 4;
-    const uint64_t bitRate = mpeg1 ? MpegAudioBitRate(layerIndex, bitrateIndex)
-                                   : uint64_t(kLowKbps[layerIndex == 0 ? 0 : 1][bitrateIndex]) * 1000;
-    const uint64_t sampleRate = MpegAudioSampleRate(p, len);
+    static constexpr std::array<uint32_t, 3> kMpeg1Rates = {44100, 48000, 32000};
+    frame.version = versionBits == 3 ? MpegAudioVersion::Mpeg1
+                    : versionBits == 2 ? MpegAudioVersion::Mpeg2 : MpegAudioVersion::Mpeg25;
+    const bool mpeg1 = frame.version == MpegAudioVersion::Mpeg1;
+    frame.layerIndex = 3 - layerBits;
+    frame.sampleRate = kMpeg1Rates[samplingIndex] >> (mpeg1 ? 0 : frame.version == MpegAudioVersion::Mpeg2 ? 1 : 2);
+    frame.bitRate = mpeg1 ? MpegAudioBitRate(frame.layerIndex, bitrateIndex)
+                          : uint32_t(kLowKbps[frame.layerIndex == 0 ? 0 : 1][bitrateIndex]) * 1000;
+    frame.channelMode = p[3] >> 6;
+    frame.crc = (p[1] & 1) == 0;
     const uint32_t padding = (p[2] >> 1) & 1;
-    if (bitRate == 0)
+    if (frame.layerIndex == 0) {
+        frame.samples = 384;
+        frame.frameBytes = (12 * frame.bitRate / frame.sampleRate + padding) * 4;
+    } else {
+        // 1152 samples a frame; Layer III at the lower frequencies has 576.
+        frame.samples = frame.layerIndex == 2 && !mpeg1 ? 576 : 1152;
+        frame.frameBytes = frame.samples / 8 * frame.bitRate / frame.sampleRate + padding;
+    }
+    return true;
+}
+
+uint32_t MpegAudioFrameBytes(const uint8_t* p, uint32_t len)
+{
+    MpegAudioFrame frame{};
+    if (!IsMpegAudioSync(p, len) || !ParseMpegAudioFrame(p, len, frame))
         return 0;
-    if (layerIndex == 0)
-        return static_cast<uint32_t>((12 * bitRate / sampleRate + padding) * 4);
-    // 1152 samples a frame; Layer III at the lower frequencies has 576.
-    const uint64_t samplesPerEighth = layerIndex == 2 && !mpeg1 ? 72 : 144;
-    return static_cast<uint32_t>(samplesPerEighth * bitRate / sampleRate + padding);
+    return frame.frameBytes;
 }
 
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len)

@@ -98,6 +98,25 @@ uint32_t MpegAudioBitRate(uint32_t layerIndex, uint32_t bitrateIndex);
 // frequencies of ID 0); 0 for free format, an invalid header or fewer than 3 bytes.
 uint32_t MpegAudioFrameBytes(const uint8_t* p, uint32_t len);
 
+// An MPEG audio frame header of any version, as a walk from frame to frame needs it: MPEG-1 (ISO/IEC 11172-3),
+// MPEG-2 at the lower sampling frequencies (ISO/IEC 13818-3, ID 0) and the MPEG-2.5 extension (sync 0xFFE, version
+// bits 00: a quarter of the MPEG-1 rates). The bit rate is read from the table of the frame's own version.
+enum class MpegAudioVersion : uint32_t { Mpeg1 = 1, Mpeg2 = 2, Mpeg25 = 25 };
+struct MpegAudioFrame {
+    MpegAudioVersion version;
+    uint32_t layerIndex;   // 0 Layer I, 1 Layer II, 2 Layer III
+    uint32_t sampleRate;   // Hz
+    uint32_t bitRate;      // bit/s
+    uint32_t frameBytes;   // header and padding slot included
+    uint32_t samples;      // per frame: 384 (Layer I), 1152, or 576 (Layer III at the lower rates)
+    uint32_t channelMode;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    bool crc;              // protection_bit 0: a 16-bit CRC follows the header
+};
+
+// False for another sync, the reserved version, layer, sampling_frequency or bitrate_index 15, free format (bitrate
+// index 0: no length stated) and fewer than 4 bytes.
+bool ParseMpegAudioFrame(const uint8_t* p, size_t len, MpegAudioFrame& frame);
+
 // Sampling rate from the ID bit and sampling_frequency; 0 for fewer than 3 bytes.
 uint32_t MpegAudioSampleRate(const uint8_t* p, uint32_t len);
 

@@ -1,5 +1,7 @@
 #include "probe/families.h"
 
+#include "audio/adts.h"
+#include "audio/mp3.h"
 #include "audio/wav.h"
 
 namespace md {
@@ -13,6 +15,12 @@ std::unique_ptr<FileDemux> Make()
 
 constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
+    // MPEG audio and ADTS frames: a run where the tags end, before the base tests (whose searches could meet a
+    // start code in the audio), else a run found by a sync search after them.
+    {MK_MP3, MD_EXT_AUDIO_FILES, "mp3", ProbePhase::Signature, true, ProbeMp3Start, Make<Mp3Demux>},
+    {MK_ADTS, MD_EXT_AUDIO_FILES, "adts", ProbePhase::Signature, true, ProbeAdtsStart, Make<AdtsDemux>},
+    {MK_MP3, MD_EXT_AUDIO_FILES, "mp3", ProbePhase::Sync, true, ProbeMp3, Make<Mp3Demux>},
+    {MK_ADTS, MD_EXT_AUDIO_FILES, "adts", ProbePhase::Sync, true, ProbeAdts, Make<AdtsDemux>},
 };
 
 }  // namespace

@@ -51,12 +51,15 @@ constexpr char kVcd[] =
 constexpr char kBareAnnexB[] = "bare H.264 and HEVC are not among the recognised elementary kinds";
 constexpr char kNotDescribed[] = "a container family not described yet";
 constexpr char kAudioFilesOff[] = "audio files are read with MD_EXT_AUDIO_FILES only";
+constexpr char kMpeg2Audio[] =
+    "ID 0: MPEG-2 audio at the lower sampling frequencies (ISO/IEC 13818-3), format 2; ffprobe names every layer "
+    "and version mp3 or mp2";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
     {"3gp_h263_176x144_15fps_aac_22k_mono.3gp", MK_MP4},
     {"ac3_384k_48k_5.1.ac3", MK_UNKNOWN, {}, kNotDescribed},
-    {"adts_aac_lc_48k_stereo.aac", MK_UNKNOWN, {}, kNotDescribed},
+    {"adts_aac_lc_48k_stereo.aac", MK_UNKNOWN, {}, kAudioFilesOff},
     {"aifc_sowt_44k_stereo.aifc", MK_UNKNOWN, {}, kNotDescribed},
     {"aifc_ulaw_8k_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
     {"aiff_pcm_s16be_44k_stereo.aiff", MK_UNKNOWN, {}, kNotDescribed},
@@ -97,12 +100,12 @@ const std::vector<Row> kBundled = {
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
     {"mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov", MK_MP4},
-    {"mp2_mpeg2_22k_mono.mp2", MK_UNKNOWN, {}, kNotDescribed},
-    {"mp3_cbr_128k_44k_stereo.mp3", MK_UNKNOWN, {}, kNotDescribed},
-    {"mp3_id3v23_cover_48k_mono.mp3", MK_UNKNOWN, {}, kNotDescribed},
-    {"mp3_mpeg2_24k_mono.mp3", MK_UNKNOWN, {}, kNotDescribed},
-    {"mp3_vbr_noxing_44k_mono.mp3", MK_UNKNOWN, {}, kNotDescribed},
-    {"mp3_vbr_xing_44k_stereo.mp3", MK_UNKNOWN, {}, kNotDescribed},
+    {"mp2_mpeg2_22k_mono.mp2", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"mp3_cbr_128k_44k_stereo.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"mp3_id3v23_cover_48k_mono.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"mp3_mpeg2_24k_mono.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"mp3_vbr_noxing_44k_mono.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"mp3_vbr_xing_44k_stereo.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4, {{NoAudioRecord, 1}}, "an 'ac-3' sample entry gets no record"},
     {"mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4", MK_MP4},
@@ -163,7 +166,7 @@ const std::vector<Row> kRealWorld = {
     {"3gp_amrnb_audio.3gp", MK_MP4, {{Channels, 2}}, "an AMR sample entry always stores channelcount 2"},
     {"3gp_h263_176x144.3gp", MK_MP4},
     {"ac3_stereo_44k1_5s.ac3", MK_UNKNOWN, {}, kNotDescribed},
-    {"adts_lc_stereo_44k1.aac", MK_UNKNOWN, {}, kNotDescribed},
+    {"adts_lc_stereo_44k1.aac", MK_UNKNOWN, {}, kAudioFilesOff},
     {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
     {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kNotDescribed},
@@ -195,8 +198,8 @@ const std::vector<Row> kRealWorld = {
      "dominant sample delta 25/600 s = 416667 x 100 ns, 23.99 fps; ffprobe gives no aspect, 640x480 is 4:3"},
     {"mov_qt_h264_aac.mov", MK_MP4, {{FrameRate, 15}, {NoFrameDurations, 1}},
      "dominant sample delta 40/600 s gives 14.99, snapped to 15; ffprobe reports the time scale"},
-    {"mp3_lame_info_gapless_32k_mono.mp3", MK_UNKNOWN, {}, kNotDescribed},
-    {"mp3_vbri_id3v24_48k.mp3", MK_UNKNOWN, {}, kNotDescribed},
+    {"mp3_lame_info_gapless_32k_mono.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"mp3_vbri_id3v24_48k.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"mp4_broken_no_moov.mp4", MK_MP4, {{NoRecords, 1}}, "'ftyp' at byte 4 makes it MP4, but there is no 'moov'"},
     {"mp4_fragmented_h264_aac.mp4", MK_MP4, {{FrameRate, 0}, {NoFrameDurations, 1}}, "fragments only, so no rate"},
     {"mp4_hint_rtp_tracks.mp4", MK_MP4, {{AspectX, 480}, {AspectY, 320}},
@@ -484,6 +487,18 @@ const std::vector<Row> kExtendedRows = {
     {"wav_bwf_bext_ixml_48k_mono.wav", MK_WAV, {}, "'bext' before 'fmt '; 'iXML' after the data"},
     {"wav_extensible_pcm24_mono.wav", MK_WAV},
     {"wav_rf64_pcm16_48k_stereo.wav", MK_WAV, {}, "the data size from 'ds64'"},
+    {"mp3_cbr_128k_44k_stereo.mp3", MK_MP3, {}, "no Xing header: the bytes over the bit rate"},
+    {"mp3_vbr_xing_44k_stereo.mp3", MK_MP3, {}, "the Xing frame count; whole frames, as ffprobe and MediaInfo count"},
+    {"mp3_vbr_noxing_44k_mono.mp3", MK_MP3, {},
+     "no Xing header: the bytes over the running mean bit rate of the frames in the 1 KiB blocks of the first 50"},
+    {"mp3_id3v23_cover_48k_mono.mp3", MK_MP3, {}, "after the ID3v2.3 tag (its APIC cover is no stream): Info count"},
+    {"mp3_mpeg2_24k_mono.mp3", MK_MP3, {{AudioFormat, AF_MPEG2}}, kMpeg2Audio},
+    {"mp2_mpeg2_22k_mono.mp2", MK_MP3, {{AudioFormat, AF_MPEG2}}, kMpeg2Audio},
+    {"adts_aac_lc_48k_stereo.aac", MK_ADTS, {}, "the bytes over the running mean bit rate of the first 50 frames"},
+    {"mp3_lame_info_gapless_32k_mono.mp3", MK_MP3, {},
+     "the Info frame count in whole frames, as ffprobe and MediaInfo give it (the LAME delay and padding kept)"},
+    {"mp3_vbri_id3v24_48k.mp3", MK_MP3, {}, "after the ID3v2.4 tag: the VBRI frame count"},
+    {"adts_lc_stereo_44k1.aac", MK_ADTS, {}, "the bytes over the running mean bit rate of the first 50 frames"},
 };
 
 class Conformance : public md::test::TimeTableHost {

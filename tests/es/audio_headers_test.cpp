@@ -201,6 +201,55 @@ TEST(AudioMlp, TrueHdAndMlp)
     }
 }
 
+// ParseMpegAudioFrame: every version's rates and bit-rate tables, and the frame lengths of 11172-3 2.4.3.1 and
+// 13818-3 2.4.3.1 (Layer I: 4 x (12 x rate / fs + padding); II and III: 144 x rate / fs + padding, 72 x for Layer III
+// at the lower frequencies). Fields: version (3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5), layer (3 I, 2 II, 1 III),
+// protection_bit, bitrate_index, sampling_frequency, padding_bit, mode.
+TEST(AudioMpeg, FramesOfEveryVersion)
+{
+    const auto header = [](int version, int layer, int protection, int bitrate, int sampling, int padding, int mode) {
+        return mdtest::Bits("11:0x7FF 2:" + std::to_string(version) + " 2:" + std::to_string(layer) + " 1:" +
+                            std::to_string(protection) + " 4:" + std::to_string(bitrate) + " 2:" +
+                            std::to_string(sampling) + " 1:" + std::to_string(padding) + " 1:0 2:" +
+                            std::to_string(mode) + " 6:0");
+    };
+    using V = MpegAudioVersion;
+    struct Row {
+        Frame h;
+        V version;
+        uint32_t layerIndex, rate, bitRate, bytes, samples, mode;
+        bool crc;
+    } rows[] = {
+        {header(3, 1, 1, 9, 0, 1, 0), V::Mpeg1, 2, 44100, 128000, 418, 1152, 0, false},  // 417.96 + 1
+        {header(3, 3, 0, 14, 2, 0, 1), V::Mpeg1, 0, 32000, 448000, 672, 384, 1, true},   // 4 x 168
+        {header(2, 1, 1, 8, 0, 0, 3), V::Mpeg2, 2, 22050, 64000, 208, 576, 3, false},    // 72 x: 208.98
+        {header(2, 2, 1, 14, 1, 0, 0), V::Mpeg2, 1, 24000, 160000, 960, 1152, 0, false}, // LSF Layer II top rate
+        {header(2, 3, 1, 14, 2, 0, 0), V::Mpeg2, 0, 16000, 256000, 768, 384, 0, false},  // LSF Layer I: 4 x 192
+        {header(0, 1, 1, 1, 2, 0, 3), V::Mpeg25, 2, 8000, 8000, 72, 576, 3, false},      // a quarter of 32 kHz
+        {header(0, 1, 1, 8, 0, 1, 0), V::Mpeg25, 2, 11025, 64000, 418, 576, 0, false},
+    };
+    for (const Row& r : rows) {
+        MpegAudioFrame f{};
+        ASSERT_TRUE(ParseMpegAudioFrame(r.h.data(), r.h.size(), f)) << r.rate;
+        EXPECT_EQ(std::tuple(f.version, f.layerIndex, f.sampleRate, f.bitRate, f.frameBytes, f.samples, f.channelMode,
+                             f.crc),
+                  std::tuple(r.version, r.layerIndex, r.rate, r.bitRate, r.bytes, r.samples, r.mode, r.crc))
+            << r.rate << " " << r.bitRate;
+    }
+    // The older length function keeps MPEG-2.5 out (its sync is 0xFFF) and agrees on the others.
+    EXPECT_EQ(std::pair(MpegAudioFrameBytes(rows[0].h.data(), 4), MpegAudioFrameBytes(rows[5].h.data(), 4)),
+              std::pair(418u, 0u));
+    // The reserved version 01 and layer 00, free format, bitrate_index 15, sampling_frequency 3, a 0xFF followed by
+    // fewer than three sync bits, and a header cut to three bytes.
+    const Frame bad[] = {header(1, 1, 1, 9, 0, 0, 0), header(3, 0, 1, 9, 0, 0, 0), header(3, 1, 1, 0, 0, 0, 0),
+                         header(3, 1, 1, 15, 0, 0, 0), header(3, 1, 1, 9, 3, 0, 0), {0xFF, 0xDB, 0x90, 0x00},
+                         Frame(rows[0].h.begin(), rows[0].h.begin() + 3)};
+    for (const Frame& h : bad) {
+        MpegAudioFrame f{};
+        EXPECT_FALSE(ParseMpegAudioFrame(h.data(), h.size(), f)) << std::hex << int(h[1]) << " " << int(h[2]);
+    }
+}
+
 // Fewer bytes than a header needs: every parser says no (exactly sized copies, so a sanitizer sees overreads).
 TEST(AudioHeaders, TruncatedInputs)
 {
