@@ -15,6 +15,7 @@ struct FourCCCodec {
 constexpr FourCCCodec kCodecs[] = {
     {"DIVX", StreamCodec::Mpeg4Video},  {"DX50", StreamCodec::Mpeg4Video},  {"XVID", StreamCodec::Mpeg4Video},
     {"FMP4", StreamCodec::Mpeg4Video},  {"MP4V", StreamCodec::Mpeg4Video},  {"3IV2", StreamCodec::Mpeg4Video},
+    {"MP4S", StreamCodec::Mpeg4Video},  {"M4S2", StreamCodec::Mpeg4Video},
     {"DIV3", StreamCodec::MsMpeg4},     {"DIV4", StreamCodec::MsMpeg4},     {"MP43", StreamCodec::MsMpeg4},
     {"MP42", StreamCodec::MsMpeg4},     {"MPG4", StreamCodec::MsMpeg4},     {"MP41", StreamCodec::MsMpeg4},
     {"H264", StreamCodec::H264Ts},      {"X264", StreamCodec::H264Ts},      {"AVC1", StreamCodec::H264Ts},

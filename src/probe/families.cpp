@@ -1,5 +1,6 @@
 #include "probe/families.h"
 
+#include "asf/asf.h"
 #include "audio/adts.h"
 #include "audio/mp3.h"
 #include "audio/wav.h"
@@ -15,6 +16,7 @@ std::unique_ptr<FileDemux> Make()
 
 constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
+    {MK_ASF, MD_EXT_ASF, "asf", ProbePhase::Signature, false, ProbeAsf, Make<AsfDemux>},
     // MPEG audio and ADTS frames: a run where the tags end, before the base tests (whose searches could meet a
     // start code in the audio), else a run found by a sync search after them.
     {MK_MP3, MD_EXT_AUDIO_FILES, "mp3", ProbePhase::Signature, true, ProbeMp3Start, Make<Mp3Demux>},

@@ -54,6 +54,7 @@ constexpr char kAudioFilesOff[] = "audio files are read with MD_EXT_AUDIO_FILES 
 constexpr char kMpeg2Audio[] =
     "ID 0: MPEG-2 audio at the lower sampling frequencies (ISO/IEC 13818-3), format 2; ffprobe names every layer "
     "and version mp3 or mp2";
+constexpr char kAsfOff[] = "ASF files are read with MD_EXT_ASF only";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -65,8 +66,8 @@ const std::vector<Row> kBundled = {
     {"aiff_pcm_s16be_44k_stereo.aiff", MK_UNKNOWN, {}, kNotDescribed},
     {"amr_nb_12k2_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
     {"amr_wb_23k85_mono.awb", MK_UNKNOWN, {}, kNotDescribed},
-    {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_UNKNOWN, {}, kNotDescribed},
-    {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_UNKNOWN, {}, kNotDescribed},
+    {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_UNKNOWN, {}, kAsfOff},
+    {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_UNKNOWN, {}, kAsfOff},
     {"avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_h264_320x240_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_mjpeg_320x240_25fps_ac3_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
@@ -169,7 +170,7 @@ const std::vector<Row> kRealWorld = {
     {"adts_lc_stereo_44k1.aac", MK_UNKNOWN, {}, kAudioFilesOff},
     {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
     {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
-    {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kNotDescribed},
+    {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kAsfOff},
     {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kNotDescribed},
     {"dv_ntsc_sony_1frame.dv", MK_UNKNOWN, {}, kNotDescribed},
@@ -409,6 +410,12 @@ int64_t PackStart(const std::vector<uint8_t>& bytes, int64_t position)
 // One E-AC-3 syncframe of six blocks of 256 samples at 48 kHz (ATSC A/52 Table E1.3).
 constexpr double kEac3Frame = 6 * 256 / 48000.0;
 
+// ffmpeg's ASF files: no Extended Stream Properties Object, AspectRatioX/Y 1:1 in the Metadata Object.
+constexpr char kAsfCorpus[] =
+    "File Properties: play duration 4.146 s less the 3.1 s preroll is 1.046 s, as long as ffprobe's streams (its "
+    "format duration adds the video's 46 ms start); no Extended Stream Properties, so no frame rate (ffprobe's 25 "
+    "fps comes from the packet times); AspectRatioX/Y 1:1 makes 320x240 4:3";
+
 // The rows that read otherwise with every extension on; the other rows hold in both modes.
 const std::vector<Row> kExtendedRows = {
     {"m2ts_avchd_stub.mts", MK_MPEG2_TRANSPORT, {{NoPrograms, 1}},
@@ -499,6 +506,13 @@ const std::vector<Row> kExtendedRows = {
      "the Info frame count in whole frames, as ffprobe and MediaInfo give it (the LAME delay and padding kept)"},
     {"mp3_vbri_id3v24_48k.mp3", MK_MP3, {}, "after the ID3v2.4 tag: the VBRI frame count"},
     {"adts_lc_stereo_44k1.aac", MK_ADTS, {}, "the bytes over the running mean bit rate of the first 50 frames"},
+    {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_ASF, {{FrameRate, 0}, {DurationSeconds, 1.046}},
+     kAsfCorpus},
+    {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_ASF, {{FrameRate, 0}, {DurationSeconds, 1.046}}, kAsfCorpus},
+    {"asf_wmv2_wmav2_short.wmv", MK_ASF, {{FrameRate, 0}, {DurationSeconds, 0.092}, {AspectX, 0}, {AspectY, 0}},
+     "File Properties: play duration 3.192 s less the 3.1 s preroll is 0.092 s (MediaInfo 0.092 s; ffprobe's 0.138 s "
+     "adds the video's 46 ms start); no Extended Stream Properties, so no frame rate (ffprobe's 1000 fps is the "
+     "millisecond timestamp base, MediaInfo gives none); no AspectRatioX/Y: no aspect (ffprobe gives none)"},
 };
 
 class Conformance : public md::test::TimeTableHost {
