@@ -84,7 +84,7 @@ const std::vector<Row> kBundled = {
     {"es_mpeg2video_720x480_16x9_29.97i_tff.m2v", MK_MPEG2_VIDEO_ES},
     {"es_mpeg4_320x240_25fps.m4v", MK_UNKNOWN, {}, "MPEG-4 Visual is recognised only by a VOP start code at byte 0"},
     {"es_mpeg4_320x240_25fps_novos.m4v", MK_UNKNOWN, {}, "no VOP start code at byte 0 either"},
-    {"flac_44k_stereo_cover.flac", MK_UNKNOWN, {}, kNotDescribed},
+    {"flac_44k_stereo_cover.flac", MK_UNKNOWN, {}, kAudioFilesOff},
     {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_h264_320x240_25fps_aac_44k_stereo.flv", MK_UNKNOWN, {}, kNotDescribed},
@@ -168,7 +168,7 @@ const std::vector<Row> kRealWorld = {
     {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kNotDescribed},
     {"dv_ntsc_sony_1frame.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kNotDescribed},
-    {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kNotDescribed},
+    {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kAudioFilesOff},
     {"flv_h264_aac_640x350.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_pcm_s16le_audio_only.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"h264_es_128x128.h264", MK_UNKNOWN, {}, kBareAnnexB},
@@ -479,6 +479,8 @@ const std::vector<Row> kExtendedRows = {
     {"wav_bwf_bext_ixml_48k_mono.wav", MK_WAV, {}, "'bext' before 'fmt '; 'iXML' after the data"},
     {"wav_extensible_pcm24_mono.wav", MK_WAV},
     {"wav_rf64_pcm16_48k_stereo.wav", MK_WAV, {}, "the data size from 'ds64'"},
+    {"flac_44k_stereo_cover.flac", MK_FLAC, {}, "STREAMINFO; the PICTURE block is skipped by its length, no stream"},
+    {"flac_stereo_truncated_51s.flac", MK_FLAC, {}, "the first 32 KiB of the file: STREAMINFO's total samples stand"},
 };
 
 class Conformance : public md::test::TimeTableHost {
