@@ -1,5 +1,6 @@
 #include "probe/families.h"
 
+#include "audio/aiff.h"
 #include "audio/flac.h"
 #include "audio/wav.h"
 
@@ -15,6 +16,7 @@ std::unique_ptr<FileDemux> Make()
 constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
     {MK_FLAC, MD_EXT_AUDIO_FILES, "flac", ProbePhase::Signature, true, ProbeFlac, Make<FlacDemux>},
+    {MK_AIFF, MD_EXT_AUDIO_FILES, "aiff", ProbePhase::Signature, false, ProbeAiff, Make<AiffDemux>},
 };
 
 }  // namespace

@@ -57,9 +57,9 @@ const std::vector<Row> kBundled = {
     {"3gp_h263_176x144_15fps_aac_22k_mono.3gp", MK_MP4},
     {"ac3_384k_48k_5.1.ac3", MK_UNKNOWN, {}, kNotDescribed},
     {"adts_aac_lc_48k_stereo.aac", MK_UNKNOWN, {}, kNotDescribed},
-    {"aifc_sowt_44k_stereo.aifc", MK_UNKNOWN, {}, kNotDescribed},
-    {"aifc_ulaw_8k_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
-    {"aiff_pcm_s16be_44k_stereo.aiff", MK_UNKNOWN, {}, kNotDescribed},
+    {"aifc_sowt_44k_stereo.aifc", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"aifc_ulaw_8k_mono.aifc", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"aiff_pcm_s16be_44k_stereo.aiff", MK_UNKNOWN, {}, kAudioFilesOff},
     {"amr_nb_12k2_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
     {"amr_wb_23k85_mono.awb", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_UNKNOWN, {}, kNotDescribed},
@@ -161,7 +161,7 @@ const std::vector<Row> kRealWorld = {
     {"3gp_h263_176x144.3gp", MK_MP4},
     {"ac3_stereo_44k1_5s.ac3", MK_UNKNOWN, {}, kNotDescribed},
     {"adts_lc_stereo_44k1.aac", MK_UNKNOWN, {}, kNotDescribed},
-    {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
+    {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kAudioFilesOff},
     {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kNotDescribed},
@@ -481,6 +481,11 @@ const std::vector<Row> kExtendedRows = {
     {"wav_rf64_pcm16_48k_stereo.wav", MK_WAV, {}, "the data size from 'ds64'"},
     {"flac_44k_stereo_cover.flac", MK_FLAC, {}, "STREAMINFO; the PICTURE block is skipped by its length, no stream"},
     {"flac_stereo_truncated_51s.flac", MK_FLAC, {}, "the first 32 KiB of the file: STREAMINFO's total samples stand"},
+    {"aiff_pcm_s16be_44k_stereo.aiff", MK_AIFF},
+    {"aifc_sowt_44k_stereo.aifc", MK_AIFF, {}, "compression type 'sowt': little-endian PCM"},
+    {"aifc_ulaw_8k_mono.aifc", MK_AIFF},
+    {"aiff_aifc_alaw_mono.aifc", MK_AIFF, {},
+     "'ALAW' codes 8 bits a sample (ffprobe too), though COMM's sampleSize says 16 (MediaInfo's BitDepth)"},
 };
 
 class Conformance : public md::test::TimeTableHost {
