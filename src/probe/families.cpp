@@ -1,6 +1,7 @@
 #include "probe/families.h"
 
 #include "audio/aiff.h"
+#include "audio/caf.h"
 #include "audio/flac.h"
 #include "audio/wav.h"
 
@@ -17,6 +18,7 @@ constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
     {MK_FLAC, MD_EXT_AUDIO_FILES, "flac", ProbePhase::Signature, true, ProbeFlac, Make<FlacDemux>},
     {MK_AIFF, MD_EXT_AUDIO_FILES, "aiff", ProbePhase::Signature, false, ProbeAiff, Make<AiffDemux>},
+    {MK_CAF, MD_EXT_AUDIO_FILES, "caf", ProbePhase::Signature, false, ProbeCaf, Make<CafDemux>},
 };
 
 }  // namespace

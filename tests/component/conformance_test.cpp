@@ -68,8 +68,8 @@ const std::vector<Row> kBundled = {
     {"avi_h264_320x240_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_mjpeg_320x240_25fps_ac3_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_mpeg4_320x240_25fps_mp3_44k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
-    {"caf_alac_44k_stereo.caf", MK_UNKNOWN, {}, kNotDescribed},
-    {"caf_pcm_s16le_44k_stereo.caf", MK_UNKNOWN, {}, kNotDescribed},
+    {"caf_alac_44k_stereo.caf", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"caf_pcm_s16le_44k_stereo.caf", MK_UNKNOWN, {}, kAudioFilesOff},
     {"dts_768k_48k_5.1.dts", MK_UNKNOWN, {}, kNotDescribed},
     {"dv_ntsc_720x480_29.97fps_pcm_48k_stereo.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"dv_pal_720x576_25fps_pcm_48k_stereo.dv", MK_UNKNOWN, {}, kNotDescribed},
@@ -165,7 +165,7 @@ const std::vector<Row> kRealWorld = {
     {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kNotDescribed},
-    {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kNotDescribed},
+    {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kAudioFilesOff},
     {"dv_ntsc_sony_1frame.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kNotDescribed},
     {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kAudioFilesOff},
@@ -486,6 +486,11 @@ const std::vector<Row> kExtendedRows = {
     {"aifc_ulaw_8k_mono.aifc", MK_AIFF},
     {"aiff_aifc_alaw_mono.aifc", MK_AIFF, {},
      "'ALAW' codes 8 bits a sample (ffprobe too), though COMM's sampleSize says 16 (MediaInfo's BitDepth)"},
+    {"caf_pcm_s16le_44k_stereo.caf", MK_CAF, {}, "'lpcm' with the little-endian flag"},
+    {"caf_alac_44k_stereo.caf", MK_CAF, {}, "'pakt' after 'data': 45056 valid frames, no priming or remainder"},
+    {"caf_aacld_22k_mono_bell.caf", MK_CAF, {{DurationSeconds, 88748 / 22050.0}},
+     "'aacl' is AAC-LD; 'pakt' states 88748 valid frames (the 175 packets of 512 frames less 528 priming and 324 "
+     "remainder frames), as MediaInfo's 4.025 s; ffprobe counts every packet's frames (89600)"},
 };
 
 class Conformance : public md::test::TimeTableHost {
