@@ -39,7 +39,6 @@ const ByteVec kZero(10, 0);
 const ByteVec kInfinity = {0x7F, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0};
 const ByteVec kNan = {0x7F, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 0};
 const ByteVec kMinus44100 = {0xC0, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
-const ByteVec kHalfHz = {0x3F, 0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0};
 
 // COMM: numChannels, numSampleFrames, sampleSize, sampleRate; AIFF-C adds the compression type and an empty name.
 ByteVec Comm(uint16_t channels, uint32_t frames, uint16_t bits, const ByteVec& rate, const char* compression = nullptr)
@@ -93,6 +92,8 @@ TEST(Aiff, CommonChunkCompressionAndDuration)
     constexpr auto kBe = StreamCodec::Lpcm;
     constexpr StreamCodec kNone{};
     const ByteVec second = Ssnd(44100 * 4);
+    ByteVec cut = Form("AIFF", {Comm(2, 44100, 16, k44100), second});
+    cut.resize(cut.size() / 3);
     struct Case {
         const char* what;
         ByteVec file;
@@ -110,9 +111,6 @@ TEST(Aiff, CommonChunkCompressionAndDuration)
         {"20-bit samples take 3 bytes",
          Form("AIFF", {Comm(1, 88200, 20, k44100)}),
          {1, 1, kBe, 1, 44100, 20, 3, 132300, 20000000}},
-        {"AIFF-C 'NONE'",
-         Form("AIFC", {Comm(2, 4410, 16, k44100, "NONE")}),
-         {1, 1, kBe, 2, 44100, 16, 4, 176400, 1000000}},
         {"'sowt': little-endian",
          Form("AIFC", {Comm(2, 44100, 16, k44100, "sowt")}),
          {1, 1, StreamCodec::PcmLittleEndian, 2, 44100, 16, 4, 176400, 10000000}},
@@ -136,12 +134,11 @@ TEST(Aiff, CommonChunkCompressionAndDuration)
         {"a fractional rate is rounded",
          Form("AIFF", {Comm(1, 1000, 8, kMac22k)}),
          {1, 1, kBe, 1, 22255, 8, 1, 22255, 449337}},
-        {"cut short: COMM's frames stand", ByteVec(), {1, 1, kBe, 2, 44100, 16, 4, 176400, 10000000}},
+        {"cut short: COMM's frames stand", cut, {1, 1, kBe, 2, 44100, 16, 4, 176400, 10000000}},
         {"a rate of 0: no record", Form("AIFF", {Comm(2, 44100, 16, kZero)}), {1, 0, kNone, 0, 0, 0, 0, 0, -1}},
         {"an infinite rate", Form("AIFF", {Comm(2, 44100, 16, kInfinity)}), {1, 0, kNone, 0, 0, 0, 0, 0, -1}},
         {"a NaN rate", Form("AIFF", {Comm(2, 44100, 16, kNan)}), {1, 0, kNone, 0, 0, 0, 0, 0, -1}},
         {"a negative rate", Form("AIFF", {Comm(2, 44100, 16, kMinus44100)}), {1, 0, kNone, 0, 0, 0, 0, 0, -1}},
-        {"a rate under 1 Hz", Form("AIFF", {Comm(2, 44100, 16, kHalfHz)}), {1, 0, kNone, 0, 0, 0, 0, 0, -1}},
         {"a chunk size of 0xFFFFFFFF before COMM ends the walk",
          Form("AIFF", {Chunk("APPL", ByteVec(4), 0xFFFFFFFF), Comm(2, 44100, 16, k44100)}),
          {1, 0, kNone, 0, 0, 0, 0, 0, -1}},
@@ -154,8 +151,6 @@ TEST(Aiff, CommonChunkCompressionAndDuration)
         {"no COMM", Form("AIFF", {second}), {1, 0, kNone, 0, 0, 0, 0, 0, -1}},
         {"another IFF form", Form("8SVX", {Comm(2, 44100, 16, k44100)}), {0, 0, kNone, 0, 0, 0, 0, 0, -1}},
     };
-    cases[12].file = Form("AIFF", {Comm(2, 44100, 16, k44100), second});
-    cases[12].file.resize(cases[12].file.size() / 3);
     for (const Case& c : cases) {
         const Parsed p = Parse(c.file);
         const Parsed& e = c.expected;
