@@ -11,6 +11,7 @@ namespace {
 constexpr uint8_t kMarker[4] = {'f', 'L', 'a', 'C'};
 constexpr uint32_t kBlockHeaderSize = 4;  // last-block flag and type in one byte, a 24-bit length
 constexpr uint32_t kStreamInfoSize = 34;
+constexpr uint32_t kTotalSamplesEnd = 18;  // the STREAMINFO bytes up to the end of the total samples
 constexpr uint8_t kLastBlockFlag = 0x80;
 constexpr uint8_t kBlockTypeMask = 0x7F;
 constexpr uint8_t kStreamInfoType = 0;
@@ -87,7 +88,7 @@ uint32_t FlacDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     // The STREAMINFO fields after the sample rate, channels and sample size: 36 bits of total samples (0: not
     // known), from the low nibble of body byte 13 on.
     const uint8_t* body = block + kBlockHeaderSize;
-    const bool counted = n >= sizeof kMarker + kBlockHeaderSize + 18;
+    const bool counted = n >= sizeof kMarker + kBlockHeaderSize + kTotalSamplesEnd;
     const uint64_t totalSamples = counted ? uint64_t(body[13] & 0x0F) << 32 | Be32(body + 14) : 0;
     const uint32_t minBlockSize = Be16(body), maxBlockSize = Be16(body + 2);
     if (totalSamples != 0) {
