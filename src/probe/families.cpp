@@ -2,6 +2,9 @@
 
 #include "asf/asf.h"
 #include "audio/adts.h"
+#include "audio/aiff.h"
+#include "audio/caf.h"
+#include "audio/flac.h"
 #include "audio/mp3.h"
 #include "audio/wav.h"
 
@@ -15,7 +18,11 @@ std::unique_ptr<FileDemux> Make()
 }
 
 constexpr ContainerFamily kFamilies[] = {
+    // Known by a signature at the start of the file (after ID3v2 tags where the family allows them).
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
+    {MK_FLAC, MD_EXT_AUDIO_FILES, "flac", ProbePhase::Signature, true, ProbeFlac, Make<FlacDemux>},
+    {MK_AIFF, MD_EXT_AUDIO_FILES, "aiff", ProbePhase::Signature, false, ProbeAiff, Make<AiffDemux>},
+    {MK_CAF, MD_EXT_AUDIO_FILES, "caf", ProbePhase::Signature, false, ProbeCaf, Make<CafDemux>},
     {MK_ASF, MD_EXT_ASF, "asf", ProbePhase::Signature, false, ProbeAsf, Make<AsfDemux>},
     // MPEG audio and ADTS frames: a run where the tags end, before the base tests (whose searches could meet a
     // start code in the audio), else a run found by a sync search after them.
