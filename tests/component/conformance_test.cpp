@@ -51,6 +51,7 @@ constexpr char kVcd[] =
 constexpr char kBareAnnexB[] = "bare H.264 and HEVC are not among the recognised elementary kinds";
 constexpr char kNotDescribed[] = "a container family not described yet";
 constexpr char kAudioFilesOff[] = "audio files are read with MD_EXT_AUDIO_FILES only";
+constexpr char kFlvOff[] = "Flash Video files are read with MD_EXT_FLV only";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -85,9 +86,9 @@ const std::vector<Row> kBundled = {
     {"es_mpeg4_320x240_25fps.m4v", MK_UNKNOWN, {}, "MPEG-4 Visual is recognised only by a VOP start code at byte 0"},
     {"es_mpeg4_320x240_25fps_novos.m4v", MK_UNKNOWN, {}, "no VOP start code at byte 0 either"},
     {"flac_44k_stereo_cover.flac", MK_UNKNOWN, {}, kNotDescribed},
-    {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_UNKNOWN, {}, kNotDescribed},
-    {"flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv", MK_UNKNOWN, {}, kNotDescribed},
-    {"flv_h264_320x240_25fps_aac_44k_stereo.flv", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_UNKNOWN, {}, kFlvOff},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv", MK_UNKNOWN, {}, kFlvOff},
+    {"flv_h264_320x240_25fps_aac_44k_stereo.flv", MK_UNKNOWN, {}, kFlvOff},
     {"m2ts_h264_1920x1080_25fps_ac3_48k_stereo.m2ts", MK_MPEG2_TRANSPORT,
      {{TsRegistration, 1}, {VideoBitRate, (165888 - 192000 / 8) * 184 / 188 * 8}},
      "HDMV registration: the H.264 rate is the file's 165888 bytes in 1.0 s of video less the 192 kbit/s AC-3, "
@@ -169,8 +170,8 @@ const std::vector<Row> kRealWorld = {
     {"dv_ntsc_sony_1frame.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kNotDescribed},
     {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kNotDescribed},
-    {"flv_h264_aac_640x350.flv", MK_UNKNOWN, {}, kNotDescribed},
-    {"flv_pcm_s16le_audio_only.flv", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_h264_aac_640x350.flv", MK_UNKNOWN, {}, kFlvOff},
+    {"flv_pcm_s16le_audio_only.flv", MK_UNKNOWN, {}, kFlvOff},
     {"h264_es_128x128.h264", MK_UNKNOWN, {}, kBareAnnexB},
     {"m2ts_avchd_stub.mts", MK_UNKNOWN, {}, "1344 bytes: the transport test needs more than 2040"},
     {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA},
@@ -469,6 +470,20 @@ const std::vector<Row> kExtendedRows = {
      "HEVC is listed; the capture holds no PES of the AAC PID"},
     {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
      "HEVC is listed and described; an \"HEVC\" registration_descriptor"},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_FLV, {{AspectX, 4}, {AspectY, 3}},
+     "the size from the Sorenson H.263 picture header, which states no aspect (nor does ffprobe): square samples; "
+     "the rate from the tag timestamps; the duration from onMetaData"},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv", MK_FLV, {{AspectX, 4}, {AspectY, 3}},
+     "no onMetaData: square samples of the Sorenson H.263 picture (ffprobe states no aspect), the rate from the tag "
+     "timestamps, the duration the last tag's, walking back through PreviousTagSize"},
+    {"flv_h264_320x240_25fps_aac_44k_stereo.flv", MK_FLV, {},
+     "AVCDecoderConfigurationRecord and AudioSpecificConfig; the duration from onMetaData"},
+    {"flv_h264_aac_640x350.flv", MK_FLV, {{AspectX, 640}, {AspectY, 350}},
+     "the SPS has no VUI: square samples, the picture's shape as H.264 gives it elsewhere (ffprobe states no "
+     "aspect); the duration from onMetaData"},
+    {"flv_pcm_s16le_audio_only.flv", MK_FLV, {},
+     "sound format 3; its onMetaData states no duration, the last tag is a script tag: the latest audio tag's "
+     "timestamp"},
     {"w64_pcm_s24le_48k_stereo.w64", MK_WAV},
     {"wav_alaw_8k_mono.wav", MK_WAV},
     {"wav_mp3_44k_stereo.wav", MK_WAV, {}, "MPEG audio from its first frame; the data over the byte rate"},

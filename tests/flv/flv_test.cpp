@@ -1,5 +1,6 @@
-// Flash Video built tag by tag: the onMetaData reader against malformed AMF0 and the codec headers of the first
-// video and audio tags.
+// Flash Video built tag by tag: the onMetaData reader against malformed AMF0, the codec headers of the first video
+// and audio tags, and the demultiplexer's walk (stream order, metadata fallbacks, the frame rate from timestamps)
+// and its duration rules (stated, walked back through PreviousTagSize, unknown).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "flv/amf0.h"
+#include "flv/flv_demux.h"
 #include "flv/flv_tags.h"
 #include "input/memory_input_stream.h"
 #include "support/bit_writer.h"
@@ -285,6 +287,157 @@ TEST(FlvTags, AudioHeaders)
                   std::tuple(e.described, e.codec, e.channels, e.rate, e.bits, e.objectType))
             << c.what;
     }
+}
+
+// ---- Files ---------------------------------------------------------------------------------------------------------
+
+ByteVec Tag(uint8_t type, uint32_t ms, const ByteVec& data, int64_t statedSize = -1)
+{
+    return Cat({{type},
+                Be(statedSize < 0 ? data.size() : uint64_t(statedSize), 3),
+                Be(ms & 0xFFFFFF, 3),
+                {uint8_t(ms >> 24)},
+                {0, 0, 0},
+                data});
+}
+
+// The header (flags: 4 audio, 1 video), PreviousTagSize0, and each tag followed by its size.
+ByteVec FlvFile(uint8_t flags, const std::vector<ByteVec>& tags)
+{
+    ByteVec f = {'F', 'L', 'V', 1, flags, 0, 0, 0, 9, 0, 0, 0, 0};
+    for (const ByteVec& t : tags)
+        Append(f, Cat({t, Be(t.size(), 4)}));
+    return f;
+}
+
+const ByteVec kH263Picture = Cat({{0x12}, mdtest::Bits("17:1 5:1 8:0 3:5 2:0")});  // 320x240
+ByteVec Video(uint32_t ms) { return Tag(9, ms, kH263Picture); }
+ByteVec Audio(uint32_t ms) { return Tag(8, ms, {0x3E, 0, 0, 0, 0}); }  // PCM 44.1 kHz 16-bit mono
+ByteVec Script(const ByteVec& body) { return Tag(18, 0, body); }
+
+struct Described {
+    uint32_t result = 0;
+    std::vector<uint32_t> ids;
+    uint32_t width = 0, height = 0, rate = 0;
+    double fps = 0;
+    int64_t duration = -1;  // 100-ns units from the start to the later end; -1: unknown
+};
+
+Described Parse(const ByteVec& file)
+{
+    md::MemoryInputStream in(file.data(), file.size());
+    md::FlvDemux demux;
+    md::StreamList streams;
+    Described d;
+    d.result = demux.Parse(&in, &streams);
+    for (uint32_t i = 0; i < streams.Count(); ++i) {
+        const md::StreamRecord& r = *streams.At(i);
+        d.ids.push_back(r.streamId);
+        if (r.streamClass == md::StreamClass::Video)
+            d.width = r.video.width, d.height = r.video.height, d.fps = r.frameRate;
+        else
+            d.rate = r.audio.sampleRate;
+    }
+    const TimeRangeInfo& t = demux.Times().range;
+    if (t.startTime >= 0 && std::max(t.videoEndTime, t.audioEndTime) >= 0)
+        d.duration = std::max(t.videoEndTime, t.audioEndTime) - t.startTime;
+    return d;
+}
+
+TEST(FlvDemux, StreamsAndDuration)
+{
+    std::vector<ByteVec> av;  // 2 s of 25 fps video and audio tags every 23 ms
+    for (uint32_t ms = 0; ms <= 2000; ms += 40)
+        av.push_back(Video(ms));
+    for (uint32_t ms = 0; ms <= 2070; ms += 23)
+        av.push_back(Audio(ms));
+    std::stable_sort(av.begin(), av.end(), [](const ByteVec& a, const ByteVec& b) {
+        return md::Be24(a.data() + 4) < md::Be24(b.data() + 4);
+    });
+    const ByteVec plain = FlvFile(5, av);
+    ByteVec endOfSequence = plain;  // an AVC end-of-sequence tag stamped before the last audio tag
+    Append(endOfSequence, Cat({Tag(9, 1500, {0x17, 2, 0, 0, 0}), Be(16, 4)}));
+    ByteVec cut = plain;
+    cut.resize(cut.size() - 3);  // the last tag cut short: no PreviousTagSize at the end
+    ByteVec outside = plain;  // the last PreviousTagSize points before the start of the file
+    std::fill(outside.end() - 4, outside.end(), 0x7F);
+    ByteVec noTag = plain;  // ... at bytes whose DataSize does not match
+    noTag[noTag.size() - 1] += 1;
+    std::vector<ByteVec> withMeta = av;
+    withMeta.insert(withMeta.begin(), Script(OnMetaData({Prop("duration", Num(7.25))})));
+    std::vector<ByteVec> longTail = av;  // an audio tag stamped 9 s, then 100 KiB of video up to 2.86 s
+    longTail.push_back(Audio(9000));
+    for (uint32_t i = 0; i < 20; ++i)
+        longTail.push_back(Tag(9, 2100 + 40 * i, Cat({kH263Picture, ByteVec(5000)})));
+    struct Case {
+        const char* what;
+        ByteVec file;
+        int64_t duration;
+    } cases[] = {
+        {"the latest timestamp walking back", plain, 20700000},
+        {"a later tag stamped earlier", endOfSequence, 20700000},
+        {"the stated duration", FlvFile(5, withMeta), 72500000},
+        {"a file cut short", cut, -1},
+        {"a PreviousTagSize outside the file", outside, -1},
+        {"a PreviousTagSize at no tag", noTag, -1},
+        {"the walk back covers the last 64 KiB only", FlvFile(5, longTail), 28600000},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Parse(c.file).duration, c.duration) << c.what;
+
+    const Described d = Parse(plain);
+    EXPECT_EQ(std::tuple(d.result, d.ids, d.width, d.height, d.rate),
+              std::tuple(1u, std::vector<uint32_t>{9, 8}, 320u, 240u, 44100u));
+    EXPECT_DOUBLE_EQ(d.fps, 25.0);
+    // Timestamps from 5 s on: the duration runs from the first tag.
+    std::vector<ByteVec> late = {Audio(5000), Video(5040), Audio(5500), Video(6040)};
+    EXPECT_EQ(Parse(FlvFile(5, late)).ids, (std::vector<uint32_t>{8, 9}));
+    EXPECT_EQ(Parse(FlvFile(5, late)).duration, 10400000);
+}
+
+TEST(FlvDemux, TagsOverMetadata)
+{
+    const ByteVec meta = Script(OnMetaData(
+        {Prop("width", Num(640)), Prop("height", Num(480)), Prop("framerate", Num(15)), Prop("videocodecid", Num(2)),
+         Prop("audiocodecid", Num(10)), Prop("audiosamplerate", Num(22050)), Prop("stereo", Bool(false))}));
+    // NTSC pictures: 33 and 34 ms apart.
+    std::vector<ByteVec> ntsc = {meta};
+    for (uint32_t i = 0; i <= 120; ++i)
+        ntsc.push_back(Video(uint32_t(std::lround(i * 1001 / 30.0))));
+    std::vector<ByteVec> few = {meta, Video(0), Video(40), Video(80)};
+    struct Case {
+        const char* what;
+        ByteVec file;
+        uint32_t width, height;
+        double fps;
+    } cases[] = {
+        {"the picture header's size, the timestamps' rate", FlvFile(1, ntsc), 320, 240, 30000.0 / 1001},
+        {"too few pictures for a rate: the metadata's", FlvFile(1, few), 320, 240, 15},
+        {"no video tag in the head: the metadata alone", FlvFile(1, {meta}), 640, 480, 15},
+        {"no flag for video: no stream from the metadata", FlvFile(4, {meta}), 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const Described d = Parse(c.file);
+        EXPECT_EQ(std::tuple(d.width, d.height), std::tuple(c.width, c.height)) << c.what;
+        EXPECT_NEAR(d.fps, c.fps, 1e-9) << c.what;
+    }
+    // AAC without its sequence header in the head: the metadata's rate over the flags' 44 kHz.
+    EXPECT_EQ(Parse(FlvFile(4, {meta, Tag(8, 0, {0xAF, 1, 0x21})})).rate, 22050u);
+    EXPECT_EQ(Parse(FlvFile(4, {meta})).rate, 22050u);
+
+    // A first tag whose DataSize runs past the end of the file: described from what is there.
+    const Described past = Parse(FlvFile(1, {Tag(9, 0, kH263Picture, 1 << 20)}));
+    EXPECT_EQ(std::tuple(past.result, past.width, past.duration), std::tuple(1u, 320u, int64_t(-1)));
+
+    // The probe and the parse take version 1 with PreviousTagSize0 = 0 only.
+    const ByteVec good = FlvFile(5, {Video(0)});
+    for (auto [at, value] : {std::pair{3, 2}, std::pair{12, 1}, std::pair{8, 8}}) {
+        ByteVec bad = good;
+        bad[size_t(at)] = uint8_t(value);
+        EXPECT_FALSE(md::ProbeFlv({.head = bad}));
+        EXPECT_EQ(Parse(bad).result, 0u);
+    }
+    EXPECT_TRUE(md::ProbeFlv({.head = good}));
 }
 
 }  // namespace
