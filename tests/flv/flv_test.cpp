@@ -91,6 +91,8 @@ TEST(FlvAmf0, OnMetaDataRules)
     ByteVec nested = Cat({Prop("o", ByteVec{3})});  // properly closed, but deeper than the bound
     for (int i = 0; i < md::kMaxAmf0Depth + 4; ++i)
         nested = Cat({Prop("o", Cat({{3}, nested, kEnd}))});
+    ByteVec many = Cat({{10}, Be(md::kMaxAmf0Values + 10, 4)});  // more values than the bound, each a null
+    many.resize(many.size() + md::kMaxAmf0Values + 10, 5);
     ByteVec shallow = Cat({Prop("o", Cat({{3}, Prop("p", Cat({{3}, kEnd})), kEnd}))});
     struct Case {
         const char* what;
@@ -100,6 +102,7 @@ TEST(FlvAmf0, OnMetaDataRules)
         {"an object nested without end", OnMetaData({width, Prop("x", deep), height}), true, false},
         {"objects nested past the depth bound", OnMetaData({width, nested, height}), true, false},
         {"objects nested within the bound", OnMetaData({width, shallow, height}), true, true},
+        {"more values than the count bound", OnMetaData({width, Prop("a", many), height}), true, false},
         {"a string length past the data", OnMetaData({width, Prop("s", Cat({{2}, Be(60000, 2), {'a'}})), height}), true,
          false},
         {"a strict array counting more values than bytes", OnMetaData({width, Prop("a", Cat({{10}, Be(~0u, 4)}))}),
