@@ -16,7 +16,7 @@ LAYERS = [
     {'input', 'comserver'},
     {'demux'},
     {'es'},
-    {'mpeg', 'ts', 'mp4', 'mkv', 'audio', 'asf'},
+    {'mpeg', 'ts', 'mp4', 'mkv', 'audio', 'asf', 'flv'},
     {'probe'},
     {'component', 'timeindex'},
 ]

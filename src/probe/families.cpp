@@ -7,6 +7,7 @@
 #include "audio/flac.h"
 #include "audio/mp3.h"
 #include "audio/wav.h"
+#include "flv/flv_demux.h"
 
 namespace md {
 namespace {
@@ -24,6 +25,7 @@ constexpr ContainerFamily kFamilies[] = {
     {MK_AIFF, MD_EXT_AUDIO_FILES, "aiff", ProbePhase::Signature, false, ProbeAiff, Make<AiffDemux>},
     {MK_CAF, MD_EXT_AUDIO_FILES, "caf", ProbePhase::Signature, false, ProbeCaf, Make<CafDemux>},
     {MK_ASF, MD_EXT_ASF, "asf", ProbePhase::Signature, false, ProbeAsf, Make<AsfDemux>},
+    {MK_FLV, MD_EXT_FLV, "flv", ProbePhase::Signature, false, ProbeFlv, Make<FlvDemux>},
     // MPEG audio and ADTS frames: a run where the tags end, before the base tests (whose searches could meet a
     // start code in the audio), else a run found by a sync search after them.
     {MK_MP3, MD_EXT_AUDIO_FILES, "mp3", ProbePhase::Signature, true, ProbeMp3Start, Make<Mp3Demux>},

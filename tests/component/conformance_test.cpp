@@ -55,6 +55,7 @@ constexpr char kMpeg2Audio[] =
     "ID 0: MPEG-2 audio at the lower sampling frequencies (ISO/IEC 13818-3), format 2; ffprobe names every layer "
     "and version mp3 or mp2";
 constexpr char kAsfOff[] = "ASF files are read with MD_EXT_ASF only";
+constexpr char kFlvOff[] = "Flash Video files are read with MD_EXT_FLV only";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -96,6 +97,10 @@ const std::vector<Row> kBundled = {
     {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_h264_320x240_25fps_aac_44k_stereo.flv", MK_UNKNOWN, {}, kNotDescribed},
+    {"flac_44k_stereo_cover.flac", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_UNKNOWN, {}, kFlvOff},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv", MK_UNKNOWN, {}, kFlvOff},
+    {"flv_h264_320x240_25fps_aac_44k_stereo.flv", MK_UNKNOWN, {}, kFlvOff},
     {"m2ts_h264_1920x1080_25fps_ac3_48k_stereo.m2ts", MK_MPEG2_TRANSPORT,
      {{TsRegistration, 1}, {VideoBitRate, (165888 - 192000 / 8) * 184 / 188 * 8}},
      "HDMV registration: the H.264 rate is the file's 165888 bytes in 1.0 s of video less the 192 kbit/s AC-3, "
@@ -184,6 +189,9 @@ const std::vector<Row> kRealWorld = {
     {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kAudioFilesOff},
     {"flv_h264_aac_640x350.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_pcm_s16le_audio_only.flv", MK_UNKNOWN, {}, kNotDescribed},
+    {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kNotDescribed},
+    {"flv_h264_aac_640x350.flv", MK_UNKNOWN, {}, kFlvOff},
+    {"flv_pcm_s16le_audio_only.flv", MK_UNKNOWN, {}, kFlvOff},
     {"h264_es_128x128.h264", MK_UNKNOWN, {}, kBareAnnexB},
     {"m2ts_avchd_stub.mts", MK_UNKNOWN, {}, "1344 bytes: the transport test needs more than 2040"},
     {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA},
@@ -488,6 +496,20 @@ const std::vector<Row> kExtendedRows = {
      "HEVC is listed; the capture holds no PES of the AAC PID"},
     {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
      "HEVC is listed and described; an \"HEVC\" registration_descriptor"},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_FLV, {{AspectX, 4}, {AspectY, 3}},
+     "the size from the Sorenson H.263 picture header, which states no aspect (nor does ffprobe): square samples; "
+     "the rate from the tag timestamps; the duration from onMetaData"},
+    {"flv_flv1_320x240_25fps_mp3_44k_stereo_nometa.flv", MK_FLV, {{AspectX, 4}, {AspectY, 3}},
+     "no onMetaData: square samples of the Sorenson H.263 picture (ffprobe states no aspect), the rate from the tag "
+     "timestamps, the duration the last tag's, walking back through PreviousTagSize"},
+    {"flv_h264_320x240_25fps_aac_44k_stereo.flv", MK_FLV, {},
+     "AVCDecoderConfigurationRecord and AudioSpecificConfig; the duration from onMetaData"},
+    {"flv_h264_aac_640x350.flv", MK_FLV, {{AspectX, 640}, {AspectY, 350}},
+     "the SPS has no VUI: square samples, the picture's shape as H.264 gives it elsewhere (ffprobe states no "
+     "aspect); the duration from onMetaData"},
+    {"flv_pcm_s16le_audio_only.flv", MK_FLV, {},
+     "sound format 3; its onMetaData states no duration, the last tag is a script tag: the latest audio tag's "
+     "timestamp"},
     {"w64_pcm_s24le_48k_stereo.w64", MK_WAV},
     {"wav_alaw_8k_mono.wav", MK_WAV},
     {"wav_mp3_44k_stereo.wav", MK_WAV, {}, "MPEG audio from its first frame; the data over the byte rate"},
