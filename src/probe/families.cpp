@@ -1,5 +1,6 @@
 #include "probe/families.h"
 
+#include "audio/ac3.h"
 #include "audio/wav.h"
 
 namespace md {
@@ -13,6 +14,8 @@ std::unique_ptr<FileDemux> Make()
 
 constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
+    {MK_AC3, MD_EXT_AUDIO_FILES, "ac3", ProbePhase::Sync, true, ProbeAc3, Make<Ac3Demux>},
+    {MK_EAC3, MD_EXT_AUDIO_FILES, "eac3", ProbePhase::Sync, true, ProbeEac3, Make<Ac3Demux>},
 };
 
 }  // namespace

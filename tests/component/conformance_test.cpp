@@ -55,7 +55,7 @@ constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: n
 
 const std::vector<Row> kBundled = {
     {"3gp_h263_176x144_15fps_aac_22k_mono.3gp", MK_MP4},
-    {"ac3_384k_48k_5.1.ac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"ac3_384k_48k_5.1.ac3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"adts_aac_lc_48k_stereo.aac", MK_UNKNOWN, {}, kNotDescribed},
     {"aifc_sowt_44k_stereo.aifc", MK_UNKNOWN, {}, kNotDescribed},
     {"aifc_ulaw_8k_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
@@ -77,7 +77,7 @@ const std::vector<Row> kBundled = {
     {"dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob", MK_DVD_VIDEO},
     {"dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob", MK_DVD_VIDEO, {{ExtraVideoFrames, 2}},
      "two P-pictures without PTS follow the last timed one; ffprobe's duration ends at the last PTS"},
-    {"eac3_96k_48k_stereo.eac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"eac3_96k_48k_stereo.eac3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"es_h264_high444_320x240_25fps.h264", MK_UNKNOWN, {}, kBareAnnexB},
     {"es_hevc_320x240_25fps.hevc", MK_UNKNOWN, {}, kBareAnnexB},
     {"es_mpeg1video_352x288_25fps.m1v", MK_MPEG1_VIDEO_ES},
@@ -159,7 +159,7 @@ const std::vector<Row> kBundled = {
 const std::vector<Row> kRealWorld = {
     {"3gp_amrnb_audio.3gp", MK_MP4, {{Channels, 2}}, "an AMR sample entry always stores channelcount 2"},
     {"3gp_h263_176x144.3gp", MK_MP4},
-    {"ac3_stereo_44k1_5s.ac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"ac3_stereo_44k1_5s.ac3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"adts_lc_stereo_44k1.aac", MK_UNKNOWN, {}, kNotDescribed},
     {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
     {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
@@ -167,7 +167,7 @@ const std::vector<Row> kRealWorld = {
     {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kNotDescribed},
     {"dv_ntsc_sony_1frame.dv", MK_UNKNOWN, {}, kNotDescribed},
-    {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_h264_aac_640x350.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_pcm_s16le_audio_only.flv", MK_UNKNOWN, {}, kNotDescribed},
@@ -479,6 +479,12 @@ const std::vector<Row> kExtendedRows = {
     {"wav_bwf_bext_ixml_48k_mono.wav", MK_WAV, {}, "'bext' before 'fmt '; 'iXML' after the data"},
     {"wav_extensible_pcm24_mono.wav", MK_WAV},
     {"wav_rf64_pcm16_48k_stereo.wav", MK_WAV, {}, "the data size from 'ds64'"},
+    {"ac3_384k_48k_5.1.ac3", MK_AC3, {}, "32 syncframes of 1536 samples"},
+    {"ac3_stereo_44k1_5s.ac3", MK_AC3, {{DurationSeconds, 143 * 1536 / 44100.0}},
+     "143 syncframes of 1536 samples (MediaInfo 4.981 s, 143 frames): every frame is frmsizecod 16's 278 words, "
+     "none with the padding word 44.1 kHz frames may carry; ffprobe divides the size by the nominal 128 kbit/s"},
+    {"eac3_96k_48k_stereo.eac3", MK_EAC3, {}, "32 syncframes of 6 blocks; bsid 16"},
+    {"eac3_51_48k.eac3", MK_EAC3, {}, "54 syncframes of 1 block of 256 samples; bsid 16"},
 };
 
 class Conformance : public md::test::TimeTableHost {
@@ -621,8 +627,8 @@ protected:
             EXPECT_EQ(multi.lfe, s.channelLayout.starts_with("5.1") ? 1 : 0);
             const std::map<std::string, int> acmod = {{"mono", 1}, {"stereo", 2}, {"5.1(side)", 7}};  // A/52 Table 5.8
             EXPECT_EQ(multi.codingMode, acmod.at(s.channelLayout));
-            // The bsid of A/52 streams, given by the open method only.
-            EXPECT_EQ(multi.streamIdByte, m_row->kind == MK_MPEG2_TRANSPORT ? 0 : 8);
+            // The bsid of A/52 streams, given by the open method only: 8, and 16 in the frames of E-AC-3 files.
+            EXPECT_EQ(multi.streamIdByte, m_row->kind == MK_MPEG2_TRANSPORT ? 0 : m_row->kind == MK_EAC3 ? 16 : 8);
         }
     }
 
