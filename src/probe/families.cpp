@@ -1,6 +1,7 @@
 #include "probe/families.h"
 
 #include "audio/ac3.h"
+#include "audio/dts.h"
 #include "audio/wav.h"
 
 namespace md {
@@ -16,6 +17,7 @@ constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
     {MK_AC3, MD_EXT_AUDIO_FILES, "ac3", ProbePhase::Sync, true, ProbeAc3, Make<Ac3Demux>},
     {MK_EAC3, MD_EXT_AUDIO_FILES, "eac3", ProbePhase::Sync, true, ProbeEac3, Make<Ac3Demux>},
+    {MK_DTS, MD_EXT_AUDIO_FILES, "dts", ProbePhase::Sync, true, ProbeDts, Make<DtsDemux>},
 };
 
 }  // namespace

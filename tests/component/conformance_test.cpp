@@ -70,7 +70,7 @@ const std::vector<Row> kBundled = {
     {"avi_mpeg4_320x240_25fps_mp3_44k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"caf_alac_44k_stereo.caf", MK_UNKNOWN, {}, kNotDescribed},
     {"caf_pcm_s16le_44k_stereo.caf", MK_UNKNOWN, {}, kNotDescribed},
-    {"dts_768k_48k_5.1.dts", MK_UNKNOWN, {}, kNotDescribed},
+    {"dts_768k_48k_5.1.dts", MK_UNKNOWN, {}, kAudioFilesOff},
     {"dv_ntsc_720x480_29.97fps_pcm_48k_stereo.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"dv_pal_720x576_25fps_pcm_48k_stereo.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob", MK_DVD_VIDEO},
@@ -485,6 +485,7 @@ const std::vector<Row> kExtendedRows = {
      "none with the padding word 44.1 kHz frames may carry; ffprobe divides the size by the nominal 128 kbit/s"},
     {"eac3_96k_48k_stereo.eac3", MK_EAC3, {}, "32 syncframes of 6 blocks; bsid 16"},
     {"eac3_51_48k.eac3", MK_EAC3, {}, "54 syncframes of 1 block of 256 samples; bsid 16"},
+    {"dts_768k_48k_5.1.dts", MK_DTS, {}, "47 core frames of 512 samples; AMODE 9 and LFF give 5.1"},
 };
 
 class Conformance : public md::test::TimeTableHost {
