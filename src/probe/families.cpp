@@ -1,6 +1,7 @@
 #include "probe/families.h"
 
 #include "audio/ac3.h"
+#include "audio/amr.h"
 #include "audio/dts.h"
 #include "audio/wav.h"
 
@@ -15,6 +16,7 @@ std::unique_ptr<FileDemux> Make()
 
 constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
+    {MK_AMR, MD_EXT_AUDIO_FILES, "amr", ProbePhase::Signature, false, ProbeAmr, Make<AmrDemux>},
     {MK_AC3, MD_EXT_AUDIO_FILES, "ac3", ProbePhase::Sync, true, ProbeAc3, Make<Ac3Demux>},
     {MK_EAC3, MD_EXT_AUDIO_FILES, "eac3", ProbePhase::Sync, true, ProbeEac3, Make<Ac3Demux>},
     {MK_DTS, MD_EXT_AUDIO_FILES, "dts", ProbePhase::Sync, true, ProbeDts, Make<DtsDemux>},

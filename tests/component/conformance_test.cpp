@@ -60,8 +60,8 @@ const std::vector<Row> kBundled = {
     {"aifc_sowt_44k_stereo.aifc", MK_UNKNOWN, {}, kNotDescribed},
     {"aifc_ulaw_8k_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
     {"aiff_pcm_s16be_44k_stereo.aiff", MK_UNKNOWN, {}, kNotDescribed},
-    {"amr_nb_12k2_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
-    {"amr_wb_23k85_mono.awb", MK_UNKNOWN, {}, kNotDescribed},
+    {"amr_nb_12k2_mono.amr", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"amr_wb_23k85_mono.awb", MK_UNKNOWN, {}, kAudioFilesOff},
     {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
@@ -162,7 +162,7 @@ const std::vector<Row> kRealWorld = {
     {"ac3_stereo_44k1_5s.ac3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"adts_lc_stereo_44k1.aac", MK_UNKNOWN, {}, kNotDescribed},
     {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
-    {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
+    {"amr_wb_mono.amr", MK_UNKNOWN, {}, kAudioFilesOff},
     {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kNotDescribed},
@@ -486,6 +486,15 @@ const std::vector<Row> kExtendedRows = {
     {"eac3_96k_48k_stereo.eac3", MK_EAC3, {}, "32 syncframes of 6 blocks; bsid 16"},
     {"eac3_51_48k.eac3", MK_EAC3, {}, "54 syncframes of 1 block of 256 samples; bsid 16"},
     {"dts_768k_48k_5.1.dts", MK_DTS, {}, "47 core frames of 512 samples; AMODE 9 and LFF give 5.1"},
+    {"amr_nb_12k2_mono.amr", MK_AMR, {{DurationSeconds, 50 * 0.02}},
+     "50 frames of 20 ms (ffprobe reads 50 packets too); ffprobe's 1.032 s divides the frames' 1600 bytes by its "
+     "12.4 kbit/s estimate, where 32-byte 12.2 kbit/s frames take 12.8 kbit/s"},
+    {"amr_wb_23k85_mono.awb", MK_AMR, {{DurationSeconds, 50 * 0.02}},
+     "50 frames of 20 ms (ffprobe reads 50 packets too); ffprobe's 1.034 s divides the frames' bytes by its "
+     "23.6 kbit/s estimate, where 61-byte 23.85 kbit/s frames take 24.4 kbit/s"},
+    {"amr_wb_mono.amr", MK_AMR, {{DurationSeconds, 169 * 0.02}},
+     "169 frames of 20 ms (ffprobe reads 169 packets too, MediaInfo gives no duration); ffprobe's 3.527 s divides "
+     "the frames' 4056 bytes by its 9.2 kbit/s estimate"},
 };
 
 class Conformance : public md::test::TimeTableHost {
