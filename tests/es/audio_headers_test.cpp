@@ -230,51 +230,23 @@ Frame DtsCore(uint32_t nblks, uint32_t fsize, uint32_t amode, uint32_t sfreq, ui
     return w.Take();
 }
 
-// The same words in another form: each 16-bit word byte-swapped, or the stream cut into 14-bit words, each stored
-// in 16 bits with bit 13 copied into the top two, big- or little-endian.
-Frame InForm(const Frame& be16, DtsWordForm form)
-{
-    Frame out;
-    if (form == DtsWordForm::Be16 || form == DtsWordForm::Le16) {
-        for (size_t i = 0; i + 1 < be16.size(); i += 2)
-            out.insert(out.end(), form == DtsWordForm::Le16 ? std::initializer_list<uint8_t>{be16[i + 1], be16[i]}
-                                                           : std::initializer_list<uint8_t>{be16[i], be16[i + 1]});
-        return out;
-    }
-    for (size_t bit = 0; bit + 14 <= be16.size() * 8; bit += 14) {
-        uint32_t v = 0;
-        for (size_t k = bit; k < bit + 14; ++k)
-            v = v << 1 | (be16[k / 8] >> (7 - k % 8) & 1);
-        const uint16_t word = uint16_t(v | (v & 0x2000 ? 0xC000 : 0));
-        if (form == DtsWordForm::Be14)
-            out.push_back(uint8_t(word >> 8)), out.push_back(uint8_t(word));
-        else
-            out.push_back(uint8_t(word)), out.push_back(uint8_t(word >> 8));
-    }
-    return out;
-}
-
 TEST(AudioDts, WordFormsAndCoreFields)
 {
-    // The four sync words as TS 102 114 gives them; the 14-bit ones run into a third word (07 Fx).
-    const Frame core = DtsCore(15, 1023, 9, 13, 1);
-    const std::pair<DtsWordForm, Frame> syncs[] = {
-        {DtsWordForm::Be16, {0x7F, 0xFE, 0x80, 0x01}},
-        {DtsWordForm::Le16, {0xFE, 0x7F, 0x01, 0x80}},
-        {DtsWordForm::Be14, {0x1F, 0xFF, 0xE8, 0x00, 0x07, 0xF0}},
-        {DtsWordForm::Le14, {0xFF, 0x1F, 0x00, 0xE8, 0xF0, 0x07}},
+    // The four sync words as TS 102 114 gives them and the bits after them (FTYPE 1, SHORT 31, zeros), which the
+    // 14-bit forms carry in their words 07F0 and 0000: rewritten to 16-bit big-endian words all read 7F FE 80 01 FC 00
+    // (four 14-bit words hold 56 bits: three whole words).
+    const std::pair<DtsWordForm, Frame> stored[] = {
+        {DtsWordForm::Be16, {0x7F, 0xFE, 0x80, 0x01, 0xFC, 0x00}},
+        {DtsWordForm::Le16, {0xFE, 0x7F, 0x01, 0x80, 0x00, 0xFC}},
+        {DtsWordForm::Be14, {0x1F, 0xFF, 0xE8, 0x00, 0x07, 0xF0, 0x00, 0x00}},
+        {DtsWordForm::Le14, {0xFF, 0x1F, 0x00, 0xE8, 0xF0, 0x07, 0x00, 0x00}},
     };
-    for (const auto& [form, sync] : syncs) {
-        const Frame stored = InForm(core, form);
-        EXPECT_TRUE(std::equal(sync.begin(), sync.end() - (sync.size() == 6 ? 1 : 0), stored.begin()))
-            << int(form);  // (the low nibble of 14-bit byte 5 or 4 is FTYPE and SHORT)
-        EXPECT_EQ(DtsCoreSync(stored.data(), Len(stored)), form);
-        EXPECT_EQ(DtsCoreSync(stored.data(), 4), sync.size() == 4 ? form : DtsWordForm::None);
-        // Back to the 16-bit big-endian form: the header's own bytes.
-        uint8_t be[16] = {};
-        const uint32_t n = DtsWordsToBe16(stored.data(), Len(stored), form, be, sizeof be);
-        ASSERT_GE(n, 12u) << int(form);
-        EXPECT_TRUE(std::equal(be, be + 12, core.begin())) << int(form);
+    for (const auto& [form, bytes] : stored) {
+        EXPECT_EQ(std::pair(DtsCoreSync(bytes.data(), Len(bytes)), DtsCoreSync(bytes.data(), 4)),
+                  std::pair(form, bytes.size() == 6 ? form : DtsWordForm::None));
+        uint8_t be[8] = {};
+        const uint32_t n = DtsWordsToBe16(bytes.data(), Len(bytes), form, be, sizeof be);
+        EXPECT_EQ(Frame(be, be + n), (Frame{0x7F, 0xFE, 0x80, 0x01, 0xFC, 0x00})) << int(form);
     }
     EXPECT_EQ(DtsCoreSync(Frame{0x01, 0x80, 0xFE, 0x7F}.data(), 4), DtsWordForm::None);
     // 14-bit words carry 7/8 of their bytes: a 1792-byte core frame takes 2048 bytes, a 1024-byte one 1172.
@@ -283,6 +255,7 @@ TEST(AudioDts, WordFormsAndCoreFields)
               std::tuple(2048u, 1172u, 1024u));
 
     // AMODE (Table 5-4) and LFF give the channels; NBLKS + 1 blocks of 32 samples; FSIZE + 1 bytes.
+    const Frame core = DtsCore(15, 1023, 9, 13, 1);
     struct Row {
         const char* what;
         Frame header;
@@ -328,7 +301,8 @@ TEST(AudioDts, WordFormsAndCoreFields)
     EXPECT_EQ(std::tuple(DtsHdSubstreamBytes(shortSizes.data(), Len(shortSizes)),
                          DtsHdSubstreamBytes(longSizes.data(), Len(longSizes)),
                          DtsHdSubstreamBytes(inverted.data(), Len(inverted)),
-                         DtsHdSubstreamBytes(wrongSync.data(), Len(wrongSync)), DtsHdSubstreamBytes(shortSizes.data(), 7)),
+                         DtsHdSubstreamBytes(wrongSync.data(), Len(wrongSync)),
+                         DtsHdSubstreamBytes(shortSizes.data(), 7)),  // the frame size runs into byte 8
               std::tuple(2000u, 70000u, 0u, 0u, 0u));
 }
 
