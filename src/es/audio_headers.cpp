@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 
+#include "es/bit_reader.h"
 #include "input/bytes.h"
 
 namespace md {
@@ -46,6 +47,34 @@ constexpr std::array<uint32_t, 4> kAc3SampleRate = {48000, 44100, 32000, 48000};
 
 // AC-3 channels by acmod, without the LFE channel.
 constexpr std::array<uint8_t, 8> kAc3Channels = {2, 1, 2, 3, 3, 4, 4, 5};
+
+// E-AC-3 custom channel map locations (ATSC A/52 Table E2.5), location k in bit 15 - k of chanmap.
+constexpr uint32_t kChanmapL = 0x8000, kChanmapC = 0x4000, kChanmapR = 0x2000, kChanmapLs = 0x1000,
+                   kChanmapRs = 0x0800, kChanmapCs = 0x0100, kChanmapLfe = 0x0001;
+
+// The speakers (WAVEFORMATEXTENSIBLE bits) and channels of each chanmap location, location 0 first: L, C, R, Ls,
+// Rs, Lc/Rc, Lrs/Rrs, Cs, Ts, Lsd/Rsd, Lw/Rw, Vhl/Vhr, Vhc, Lts/Rts, LFE2, LFE.
+struct ChanmapLocation {
+    uint32_t speakers;
+    uint32_t channels;
+};
+constexpr std::array<ChanmapLocation, 16> kChanmapLocations = {{
+    {0x1, 1}, {0x4, 1}, {0x2, 1}, {0x200, 1}, {0x400, 1}, {0x40 | 0x80, 2}, {0x10 | 0x20, 2}, {0x100, 1},
+    {0x800, 1}, {0, 2}, {0, 2}, {0x1000 | 0x4000, 2}, {0x2000, 1}, {0, 2}, {0, 1}, {0x8, 1}
+}};
+
+// DTS channels and speakers by AMODE (ETSI TS 102 114 Table 5-4), surrounds as back speakers: A; A+B; L+R; L+R
+// sum-difference; LT+RT; C+L+R; L+R+S; C+L+R+S; L+R+SL+SR; C+L+R+SL+SR; CL+CR+L+R+SL+SR; C+L+R+LR+RR+OV;
+// CF+CR+LF+RF+LR+RR; CL+C+CR+L+R+SL+SR; CL+CR+L+R+SL1+SL2+SR1+SR2; CL+C+CR+L+R+SL+S+SR.
+struct DtsLayout {
+    uint32_t channels;
+    uint32_t speakers;
+};
+constexpr std::array<DtsLayout, 16> kDtsLayouts = {{
+    {1, 0x4}, {2, 0x3}, {2, 0x3}, {2, 0x3}, {2, 0x3}, {3, 0x7}, {3, 0x103}, {4, 0x107},
+    {4, 0x33}, {5, 0x37}, {6, 0xF3}, {6, 0x837}, {6, 0x137}, {7, 0xF7}, {8, 0x6F3}, {8, 0x1F7}
+}};
+constexpr uint32_t kSpeakerLfe = 0x8, kSpeakerBackCenter = 0x100;
 
 // ETSI TS 102 114 RATE table (bit/s); 28..31 (open, variable, lossless) count as 3840000.
 constexpr std::array<uint32_t, 32> kDtsBitRate = {
@@ -367,7 +396,56 @@ bool ParseEac3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Eac3In
     format.blockAlign = info.frameBytes;
     format.bytesPerSecond =
         static_cast<uint32_t>(uint64_t(info.frameBytes) * format.sampleRate / (uint64_t(info.blocks) * 256));
+
+    // A dependent substream may name its channels: after bsid come dialnorm (5), compre (1) and compr (8), the same
+    // again for the second channel of 1+1 (acmod 0), then chanmape (1) and chanmap (16).
+    if (info.strmtyp == 1) {
+        BitReader r(p, len);
+        r.Skip(45);  // syncinfo to bsid
+        r.Skip(5);
+        if (r.Bit())
+            r.Skip(8);
+        if (info.acmod == 0) {
+            r.Skip(5);
+            if (r.Bit())
+                r.Skip(8);
+        }
+        const uint32_t chanmape = r.Bit();
+        const uint32_t chanmap = r.Bits(16);
+        if (chanmape && !r.Overrun())
+            info.chanmap = chanmap;
+    }
     return true;
+}
+
+uint32_t Eac3ChanmapOfAcmod(uint32_t acmod, uint32_t lfeon)
+{
+    static constexpr std::array<uint32_t, 8> kLocations = {
+        kChanmapL | kChanmapR,
+        kChanmapC,
+        kChanmapL | kChanmapR,
+        kChanmapL | kChanmapC | kChanmapR,
+        kChanmapL | kChanmapR | kChanmapCs,
+        kChanmapL | kChanmapC | kChanmapR | kChanmapCs,
+        kChanmapL | kChanmapR | kChanmapLs | kChanmapRs,
+        kChanmapL | kChanmapC | kChanmapR | kChanmapLs | kChanmapRs,
+    };
+    uint32_t locations = 0;
+    Lookup(kLocations, acmod, locations);
+    return locations | (lfeon ? kChanmapLfe : 0);
+}
+
+uint32_t Eac3ChanmapSpeakers(uint32_t chanmap, uint32_t& channels)
+{
+    uint32_t speakers = 0;
+    channels = 0;
+    for (size_t k = 0; k < kChanmapLocations.size(); ++k) {
+        if ((chanmap >> (15 - k) & 1) == 0)
+            continue;
+        speakers |= kChanmapLocations[k].speakers;
+        channels += kChanmapLocations[k].channels;
+    }
+    return speakers;
 }
 
 bool ParseDtsHeader(const uint8_t* p, uint32_t len, AudioFormat& format, DtsInfo& info, int64_t& frameDuration)
@@ -399,6 +477,119 @@ bool ParseDtsHeader(const uint8_t* p, uint32_t len, AudioFormat& format, DtsInfo
     const float seconds = static_cast<float>((nblks + 1) * 32) / static_cast<float>(format.sampleRate);
     frameDuration = static_cast<int64_t>(seconds * 1.0e7f);
     return true;
+}
+
+DtsWordForm DtsCoreSync(const uint8_t* p, uint32_t len)
+{
+    if (!p || len < 4)
+        return DtsWordForm::None;
+    const uint32_t word = Be32(p);
+    if (word == 0x7FFE8001)
+        return DtsWordForm::Be16;
+    if (word == 0xFE7F0180)
+        return DtsWordForm::Le16;
+    // The 14-bit sync runs into a third word: 07 Fx (big-endian), Fx 07 (little-endian).
+    if (len < 6)
+        return DtsWordForm::None;
+    if (word == 0x1FFFE800 && p[4] == 0x07 && (p[5] & 0xF0) == 0xF0)
+        return DtsWordForm::Be14;
+    if (word == 0xFF1F00E8 && (p[4] & 0xF0) == 0xF0 && p[5] == 0x07)
+        return DtsWordForm::Le14;
+    return DtsWordForm::None;
+}
+
+uint32_t DtsWordsToBe16(const uint8_t* p, uint32_t len, DtsWordForm form, uint8_t* out, uint32_t outLen)
+{
+    if (!p || !out || form == DtsWordForm::None)
+        return 0;
+    const bool little = form == DtsWordForm::Le16 || form == DtsWordForm::Le14;
+    const uint32_t words = len / 2;
+    uint32_t n = 0;
+    if (form == DtsWordForm::Be16 || form == DtsWordForm::Le16) {
+        for (uint32_t i = 0; i < words && n + 2 <= outLen; ++i) {
+            out[n++] = p[2 * i + (little ? 1 : 0)];
+            out[n++] = p[2 * i + (little ? 0 : 1)];
+        }
+        return n;
+    }
+    // 14 bits of each word, most significant first, packed into bytes.
+    uint32_t pending = 0;
+    int bits = 0;
+    for (uint32_t i = 0; i < words; ++i) {
+        const uint32_t word = little ? Le16(p + 2 * i) : Be16(p + 2 * i);
+        pending = pending << 14 | (word & 0x3FFF);
+        bits += 14;
+        for (; bits >= 8; bits -= 8) {
+            if (n >= outLen)
+                return n & ~1u;
+            out[n++] = static_cast<uint8_t>(pending >> (bits - 8));
+        }
+        pending &= (1u << bits) - 1;
+    }
+    return n & ~1u;
+}
+
+uint64_t DtsStoredBytes(uint64_t be16Bytes, DtsWordForm form)
+{
+    if (form == DtsWordForm::Be14 || form == DtsWordForm::Le14)
+        return (be16Bytes * 8 + 13) / 14 * 2;
+    return be16Bytes;
+}
+
+bool ParseDtsCoreHeader(const uint8_t* p, uint32_t len, DtsCoreHeader& header)
+{
+    header = {};
+    AudioFormat format{};
+    DtsInfo info{};
+    int64_t frameDuration = 0;
+    if (!p || len < 11 || DtsCoreSync(p, len) != DtsWordForm::Be16 ||
+        !ParseDtsHeader(p, len, format, info, frameDuration))
+        return false;
+    // FTYPE(1) SHORT(5) CPF(1) NBLKS(7) FSIZE(14) AMODE(6) SFREQ(4) RATE(5) MIX(1) DYNF(1) TIMEF(1) AUXF(1) HDCD(1)
+    // EXT_AUDIO_ID(3) EXT_AUDIO(1) ASPF(1) LFF(2), from bit 32 on.
+    const uint32_t nblks = uint32_t(p[4] & 1) << 6 | p[5] >> 2;
+    const uint32_t fsize = uint32_t(p[5] & 3) << 12 | uint32_t(p[6]) << 4 | p[7] >> 4;
+    const uint32_t amode = uint32_t(p[7] & 0x0F) << 2 | p[8] >> 6;
+    const uint32_t sfreq = (p[8] >> 2) & 0x0F;
+    const uint32_t extAudioId = p[10] >> 5;
+    const bool extAudio = (p[10] & 0x10) != 0;
+    const uint32_t lff = (p[10] >> 1) & 3;
+    // SFREQ (Table 5-5): 8, 16, 32, 11.025, 22.05, 44.1, 12, 24, 48 kHz; the other codes are invalid.
+    static constexpr uint32_t kValidSfreq = 1u << 1 | 1u << 2 | 1u << 3 | 1u << 6 | 1u << 7 | 1u << 8 | 1u << 11 |
+                                            1u << 12 | 1u << 13;
+    if (nblks < 5 || fsize < 95 || lff == 3 || (kValidSfreq >> sfreq & 1) == 0)
+        return false;
+    header.frameBytes = fsize + 1;
+    header.samples = (nblks + 1) * 32;
+    header.sampleRate = format.sampleRate;
+    header.amode = amode;
+    header.lfe = lff != 0 ? 1 : 0;
+    DtsLayout layout{};
+    if (Lookup(kDtsLayouts, amode, layout)) {  // AMODE 16..63 are user-defined: channels unknown
+        header.channels = layout.channels;
+        header.channelMask = layout.speakers;
+        // XCh (EXT_AUDIO_ID 0) adds a centre surround channel.
+        if (extAudio && extAudioId == 0 && (header.channelMask & kSpeakerBackCenter) == 0)
+            header.channels += 1, header.channelMask |= kSpeakerBackCenter;
+        if (header.lfe)
+            header.channels += 1, header.channelMask |= kSpeakerLfe;
+    }
+    return true;
+}
+
+uint32_t DtsHdSubstreamBytes(const uint8_t* p, uint32_t len)
+{
+    constexpr uint32_t kSyncExtSsh = 0x64582025;
+    if (!p || len < 4 || Be32(p) != kSyncExtSsh)
+        return 0;
+    BitReader r(p + 4, len - 4);
+    r.Skip(8 + 2);  // UserDefinedBits, nExtSSIndex
+    const bool longSizes = r.Bit() != 0;
+    const uint32_t headerBytes = r.Bits(longSizes ? 12 : 8) + 1;
+    const uint32_t frameBytes = r.Bits(longSizes ? 20 : 16) + 1;
+    if (r.Overrun() || frameBytes < headerBytes)
+        return 0;
+    return frameBytes;
 }
 
 bool ParseLpcmHeader(const uint8_t* p, uint32_t len, AudioFormat& format)

@@ -63,6 +63,9 @@ struct Eac3Info {
     uint32_t acmod;
     uint32_t lfeon;
     uint32_t bsid;
+    // A dependent substream's custom channel map when chanmape is set (Table E2.5 location 0, Left, in the top bit
+    // of the 16-bit field), else 0.
+    uint32_t chanmap;
 };
 
 struct MlpInfo {
@@ -153,9 +156,54 @@ bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info
 // syncword or bsid, the reserved fscod2 and fewer than 6 bytes.
 bool ParseEac3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Eac3Info& info);
 
+// The E-AC-3 custom channel map locations (ATSC A/52 Table E2.5) of an independent substream's channels: L, C, R,
+// Ls, Rs as acmod has them (the single surround of 2/1 and 3/1 as Cs; 1+1 as L and R), LFE by lfeon.
+uint32_t Eac3ChanmapOfAcmod(uint32_t acmod, uint32_t lfeon);
+
+// The speakers (WAVEFORMATEXTENSIBLE bits) of the locations a chanmap names, and in channels how many channels
+// it names, a pair counting two. Ls/Rs are the side speakers and Lrs/Rrs the back ones, as in a 7.1 layout;
+// locations with no such speaker (Lsd/Rsd, Lw/Rw, Lts/Rts, LFE2) count as channels without a bit.
+uint32_t Eac3ChanmapSpeakers(uint32_t chanmap, uint32_t& channels);
+
 // Accepts 7F FE 80 01 and 01 80 FE 7F. frameDuration receives the duration of
 // one frame in 100-ns units.
 bool ParseDtsHeader(const uint8_t* p, uint32_t len, AudioFormat& format, DtsInfo& info, int64_t& frameDuration);
+
+// How a DTS stream stores its words (ETSI TS 102 114 5.3.1, SYNC): 16-bit words big-endian (7F FE 80 01) or
+// little-endian (FE 7F 01 80), or 14-bit words in 16-bit ones, the form of DTS on audio CDs (1F FF E8 00 07 Fx
+// big-endian, FF 1F 00 E8 Fx 07 little-endian), where the top two bits of each word copy bit 13.
+enum class DtsWordForm : uint8_t { None, Be16, Le16, Be14, Le14 };
+
+// The form whose core sync word opens p (4 bytes for the 16-bit forms, 6 for the 14-bit ones); None for another.
+DtsWordForm DtsCoreSync(const uint8_t* p, uint32_t len);
+
+// Rewrites the words of a DTS stream at p, stored in form, into the 16-bit big-endian form in out: the bytes
+// written, whole words only, at most outLen.
+uint32_t DtsWordsToBe16(const uint8_t* p, uint32_t len, DtsWordForm form, uint8_t* out, uint32_t outLen);
+
+// The bytes that be16Bytes of the 16-bit form take in form: the same, or for the 14-bit forms a 16-bit word per
+// 14 bits, the last one partly filled.
+uint64_t DtsStoredBytes(uint64_t be16Bytes, DtsWordForm form);
+
+// The fields of a DTS core frame header (ETSI TS 102 114 5.3.1) a file's record and frame walk need.
+struct DtsCoreHeader {
+    uint32_t frameBytes;   // FSIZE + 1, in the 16-bit form
+    uint32_t samples;      // (NBLKS + 1) blocks of 32 samples
+    uint32_t sampleRate;   // SFREQ
+    uint32_t amode;
+    uint32_t lfe;          // 1 when LFF announces the low-frequency channel
+    uint32_t channels;     // AMODE's (Table 5-4), the LFE, and the XCh extension's centre surround; 0 for user AMODEs
+    uint32_t channelMask;  // the same as WAVEFORMATEXTENSIBLE speakers (surrounds as back speakers, as AC-3 masks)
+};
+
+// Parses the core frame header at p, in the 16-bit big-endian form (at least 11 bytes). False for another sync,
+// NBLKS below 5 (fewer than 6 blocks), FSIZE below 95 (frames under 96 bytes), a reserved SFREQ and LFF 3.
+bool ParseDtsCoreHeader(const uint8_t* p, uint32_t len, DtsCoreHeader& header);
+
+// The bytes of the DTS-HD extension substream whose header opens p (SYNCEXTSSH 64 58 20 25, then
+// UserDefinedBits, nExtSSIndex, bHeaderSizeType and nuExtSSHeaderSize / nuExtSSFsize in 8/16 or 12/20 bits):
+// nuExtSSFsize + 1; 0 for no such header or a size below its header's.
+uint32_t DtsHdSubstreamBytes(const uint8_t* p, uint32_t len);
 
 // p points at the sub-stream id byte of a private-stream-1 LPCM packet.
 bool ParseLpcmHeader(const uint8_t* p, uint32_t len, AudioFormat& format);

@@ -1,9 +1,12 @@
 #include "probe/families.h"
 
 #include "asf/asf.h"
+#include "audio/ac3.h"
 #include "audio/adts.h"
 #include "audio/aiff.h"
+#include "audio/amr.h"
 #include "audio/caf.h"
+#include "audio/dts.h"
 #include "audio/flac.h"
 #include "audio/mp3.h"
 #include "audio/wav.h"
@@ -24,10 +27,15 @@ constexpr ContainerFamily kFamilies[] = {
     {MK_FLAC, MD_EXT_AUDIO_FILES, "flac", ProbePhase::Signature, true, ProbeFlac, Make<FlacDemux>},
     {MK_AIFF, MD_EXT_AUDIO_FILES, "aiff", ProbePhase::Signature, false, ProbeAiff, Make<AiffDemux>},
     {MK_CAF, MD_EXT_AUDIO_FILES, "caf", ProbePhase::Signature, false, ProbeCaf, Make<CafDemux>},
+    {MK_AMR, MD_EXT_AUDIO_FILES, "amr", ProbePhase::Signature, false, ProbeAmr, Make<AmrDemux>},
     {MK_ASF, MD_EXT_ASF, "asf", ProbePhase::Signature, false, ProbeAsf, Make<AsfDemux>},
     {MK_FLV, MD_EXT_FLV, "flv", ProbePhase::Signature, false, ProbeFlv, Make<FlvDemux>},
-    // MPEG audio and ADTS frames: a run where the tags end, before the base tests (whose searches could meet a
-    // start code in the audio), else a run found by a sync search after them.
+    // Runs of audio frames where the audio starts (after tags and zero bytes): before the base tests, whose pack
+    // search could meet a start code inside the audio and give up. MPEG audio and ADTS frames are also searched for
+    // after every base test has declined.
+    {MK_AC3, MD_EXT_AUDIO_FILES, "ac3", ProbePhase::Signature, true, ProbeAc3, Make<Ac3Demux>},
+    {MK_EAC3, MD_EXT_AUDIO_FILES, "eac3", ProbePhase::Signature, true, ProbeEac3, Make<Ac3Demux>},
+    {MK_DTS, MD_EXT_AUDIO_FILES, "dts", ProbePhase::Signature, true, ProbeDts, Make<DtsDemux>},
     {MK_MP3, MD_EXT_AUDIO_FILES, "mp3", ProbePhase::Signature, true, ProbeMp3Start, Make<Mp3Demux>},
     {MK_ADTS, MD_EXT_AUDIO_FILES, "adts", ProbePhase::Signature, true, ProbeAdtsStart, Make<AdtsDemux>},
     {MK_MP3, MD_EXT_AUDIO_FILES, "mp3", ProbePhase::Sync, true, ProbeMp3, Make<Mp3Demux>},

@@ -73,6 +73,15 @@ const std::vector<Row> kBundled = {
     {"amr_wb_23k85_mono.awb", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_UNKNOWN, {}, kAsfOff},
     {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_UNKNOWN, {}, kAsfOff},
+    {"ac3_384k_48k_5.1.ac3", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"adts_aac_lc_48k_stereo.aac", MK_UNKNOWN, {}, kNotDescribed},
+    {"aifc_sowt_44k_stereo.aifc", MK_UNKNOWN, {}, kNotDescribed},
+    {"aifc_ulaw_8k_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
+    {"aiff_pcm_s16be_44k_stereo.aiff", MK_UNKNOWN, {}, kNotDescribed},
+    {"amr_nb_12k2_mono.amr", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"amr_wb_23k85_mono.awb", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_UNKNOWN, {}, kNotDescribed},
+    {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_h264_320x240_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_mjpeg_320x240_25fps_ac3_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
@@ -80,13 +89,16 @@ const std::vector<Row> kBundled = {
     {"caf_alac_44k_stereo.caf", MK_UNKNOWN, {}, kAudioFilesOff},
     {"caf_pcm_s16le_44k_stereo.caf", MK_UNKNOWN, {}, kAudioFilesOff},
     {"dts_768k_48k_5.1.dts", MK_UNKNOWN, {}, kNotDescribed},
+    {"caf_alac_44k_stereo.caf", MK_UNKNOWN, {}, kNotDescribed},
+    {"caf_pcm_s16le_44k_stereo.caf", MK_UNKNOWN, {}, kNotDescribed},
+    {"dts_768k_48k_5.1.dts", MK_UNKNOWN, {}, kAudioFilesOff},
     {"dv_ntsc_720x480_29.97fps_pcm_48k_stereo.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"dv_pal_720x576_25fps_pcm_48k_stereo.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob", MK_DVD_VIDEO},
     {"dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob", MK_DVD_VIDEO},
     {"dvd_mpeg2video_720x576_4x3_25i_bff_mp2_48k_stereo.vob", MK_DVD_VIDEO, {{ExtraVideoFrames, 2}},
      "two P-pictures without PTS follow the last timed one; ffprobe's duration ends at the last PTS"},
-    {"eac3_96k_48k_stereo.eac3", MK_UNKNOWN, {}, kNotDescribed},
+    {"eac3_96k_48k_stereo.eac3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"es_h264_high444_320x240_25fps.h264", MK_UNKNOWN, {}, kBareAnnexB},
     {"es_hevc_320x240_25fps.hevc", MK_UNKNOWN, {}, kBareAnnexB},
     {"es_mpeg1video_352x288_25fps.m1v", MK_MPEG1_VIDEO_ES},
@@ -182,11 +194,18 @@ const std::vector<Row> kRealWorld = {
     {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kAudioFilesOff},
     {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kAsfOff},
+    {"ac3_stereo_44k1_5s.ac3", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"adts_lc_stereo_44k1.aac", MK_UNKNOWN, {}, kNotDescribed},
+    {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kNotDescribed},
+    {"amr_wb_mono.amr", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kNotDescribed},
     {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kNotDescribed},
     {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kAudioFilesOff},
     {"dv_ntsc_sony_1frame.dv", MK_UNKNOWN, {}, kNotDescribed},
     {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kNotDescribed},
     {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kAudioFilesOff},
+    {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_h264_aac_640x350.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flv_pcm_s16le_audio_only.flv", MK_UNKNOWN, {}, kNotDescribed},
     {"flac_stereo_truncated_51s.flac", MK_UNKNOWN, {}, kNotDescribed},
@@ -553,6 +572,22 @@ const std::vector<Row> kExtendedRows = {
     {"caf_aacld_22k_mono_bell.caf", MK_CAF, {{DurationSeconds, 88748 / 22050.0}},
      "'aacl' is AAC-LD; 'pakt' states 88748 valid frames (the 175 packets of 512 frames less 528 priming and 324 "
      "remainder frames), as MediaInfo's 4.025 s; ffprobe counts every packet's frames (89600)"},
+    {"ac3_384k_48k_5.1.ac3", MK_AC3, {}, "32 syncframes of 1536 samples"},
+    {"ac3_stereo_44k1_5s.ac3", MK_AC3, {{DurationSeconds, 143 * 1536 / 44100.0}},
+     "143 syncframes of 1536 samples (MediaInfo 4.981 s, 143 frames): every frame is frmsizecod 16's 278 words, "
+     "none with the padding word 44.1 kHz frames may carry; ffprobe divides the size by the nominal 128 kbit/s"},
+    {"eac3_96k_48k_stereo.eac3", MK_EAC3, {}, "32 syncframes of 6 blocks; bsid 16"},
+    {"eac3_51_48k.eac3", MK_EAC3, {}, "54 syncframes of 1 block of 256 samples; bsid 16"},
+    {"dts_768k_48k_5.1.dts", MK_DTS, {}, "47 core frames of 512 samples; AMODE 9 and LFF give 5.1"},
+    {"amr_nb_12k2_mono.amr", MK_AMR, {{DurationSeconds, 50 * 0.02}},
+     "50 frames of 20 ms (ffprobe reads 50 packets too); ffprobe's 1.032 s divides the frames' 1600 bytes by its "
+     "12.4 kbit/s estimate, where 32-byte 12.2 kbit/s frames take 12.8 kbit/s"},
+    {"amr_wb_23k85_mono.awb", MK_AMR, {{DurationSeconds, 50 * 0.02}},
+     "50 frames of 20 ms (ffprobe reads 50 packets too); ffprobe's 1.034 s divides the frames' bytes by its "
+     "23.6 kbit/s estimate, where 61-byte 23.85 kbit/s frames take 24.4 kbit/s"},
+    {"amr_wb_mono.amr", MK_AMR, {{DurationSeconds, 169 * 0.02}},
+     "169 frames of 20 ms (ffprobe reads 169 packets too, MediaInfo gives no duration); ffprobe's 3.527 s divides "
+     "the frames' 4056 bytes by its 9.2 kbit/s estimate"},
 };
 
 class Conformance : public md::test::TimeTableHost {
@@ -695,8 +730,8 @@ protected:
             EXPECT_EQ(multi.lfe, s.channelLayout.starts_with("5.1") ? 1 : 0);
             const std::map<std::string, int> acmod = {{"mono", 1}, {"stereo", 2}, {"5.1(side)", 7}};  // A/52 Table 5.8
             EXPECT_EQ(multi.codingMode, acmod.at(s.channelLayout));
-            // The bsid of A/52 streams, given by the open method only.
-            EXPECT_EQ(multi.streamIdByte, m_row->kind == MK_MPEG2_TRANSPORT ? 0 : 8);
+            // The bsid of A/52 streams, given by the open method only: 8, and 16 in the frames of E-AC-3 files.
+            EXPECT_EQ(multi.streamIdByte, m_row->kind == MK_MPEG2_TRANSPORT ? 0 : m_row->kind == MK_EAC3 ? 16 : 8);
         }
     }
 

@@ -131,6 +131,67 @@ TEST(AudioEac3, Headers)
     EXPECT_FALSE(ParseEac3Header(eac3(0, 255, 0, 3, 2, 0, 16).data(), 5, fmt, info));
 }
 
+TEST(AudioEac3, DependentChannelMap)
+{
+    // bsi of A/52 E.1.2.2 up to chanmap: dialnorm, compre [compr], for acmod 0 dialnorm2, compr2e [compr2], then for
+    // a dependent substream chanmape [chanmap]; ones fill the rest, so a misplaced read sees set bits.
+    const auto frame = [](uint32_t strmtyp, uint32_t acmod, bool compre, bool chanmape, uint32_t chanmap) {
+        mdtest::BitWriter w;
+        w.Put(0x0B77, 16), w.Put(strmtyp, 2), w.Put(0, 3), w.Put(255, 11), w.Put(0, 2), w.Put(3, 2), w.Put(acmod, 3);
+        w.Put(1, 1), w.Put(16, 5), w.Put(27, 5), w.Put(compre, 1);
+        if (compre)
+            w.Put(0xFF, 8);
+        if (acmod == 0)
+            w.Put(27, 5), w.Put(1, 1), w.Put(0xFF, 8);
+        w.Put(chanmape, 1);
+        if (chanmape)
+            w.Put(chanmap, 16);
+        w.Put(0xFFFF, 16);
+        return w.Take();
+    };
+    struct Row {
+        const char* what;
+        Frame f;
+        uint32_t chanmap;
+    } rows[] = {
+        {"Lrs/Rrs after 3/2", frame(1, 7, false, true, 0x0200), 0x0200},
+        {"compr moves chanmap 8 bits on", frame(1, 7, true, true, 0x0400), 0x0400},
+        {"1+1 has a second dialnorm and compr", frame(1, 0, false, true, 0x8001), 0x8001},
+        {"chanmape 0: no map", frame(1, 7, false, false, 0), 0},
+        {"an independent substream has no chanmap", frame(0, 7, false, true, 0x0200), 0},
+    };
+    for (const Row& r : rows) {
+        AudioFormat fmt{};
+        Eac3Info info{};
+        ASSERT_TRUE(ParseEac3Header(r.f.data(), Len(r.f), fmt, info)) << r.what;
+        EXPECT_EQ(info.chanmap, r.chanmap) << r.what;
+    }
+    // The map cut short by the end of the bytes is no map.
+    const Frame cut = frame(1, 7, true, true, 0x0200);
+    AudioFormat fmt{};
+    Eac3Info info{};
+    ASSERT_TRUE(ParseEac3Header(cut.data(), 8, fmt, info));
+    EXPECT_EQ(info.chanmap, 0u);
+
+    // Table E2.5 locations, location 0 (L) in the top bit; speakers as WAVEFORMATEXTENSIBLE bits (FL 1, FR 2, FC 4,
+    // LFE 8, BL 0x10, BR 0x20, FLC 0x40, FRC 0x80, BC 0x100, SL 0x200, SR 0x400, TC 0x800, TFL 0x1000, TFC 0x2000,
+    // TFR 0x4000).
+    EXPECT_EQ(std::tuple(Eac3ChanmapOfAcmod(7, 1), Eac3ChanmapOfAcmod(1, 0), Eac3ChanmapOfAcmod(4, 0),
+                         Eac3ChanmapOfAcmod(0, 0)),
+              std::tuple(0xF801u, 0x4000u, 0xA100u, 0xA000u));
+    const std::tuple<uint32_t, uint32_t, uint32_t> speakers[] = {
+        {0xF801 | 0x0200, 0x63F, 8},   // 3/2 + LFE and Lrs/Rrs: 7.1 with side and back surrounds
+        {0xF801 | 0x0400, 0x6CF, 8},   // Lc/Rc
+        {0xE000 | 0x0180, 0x907, 5},   // Cs and Ts
+        {0xE000 | 0x0070, 0x5007, 9},  // Lsd/Rsd, Lw/Rw (no speaker bits) and Vhl/Vhr
+        {0x000E, 0x2000, 4},           // Vhc, Lts/Rts, LFE2: counted, only Vhc has a speaker
+    };
+    for (const auto& [chanmap, mask, channels] : speakers) {
+        uint32_t n = 0;
+        EXPECT_EQ(std::pair(Eac3ChanmapSpeakers(chanmap, n), n), std::pair(mask, channels)) << std::hex << chanmap;
+    }
+}
+
 TEST(AudioDts, Headers)
 {
     AudioFormat fmt{};
@@ -155,6 +216,94 @@ TEST(AudioDts, Headers)
     Frame f = mdtest::DtsFrameStart(15, 13, 24);
     f[0] = 0xFE, f[1] = 0x7F, f[2] = 0x01, f[3] = 0x80;  // 16-bit little-endian words: not taken
     EXPECT_FALSE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
+}
+
+// A DTS core frame header in the 16-bit big-endian form (ETSI TS 102 114 5.3.1), padded to 16 bytes with ones.
+Frame DtsCore(uint32_t nblks, uint32_t fsize, uint32_t amode, uint32_t sfreq, uint32_t lff, uint32_t extAudioId = 0,
+              bool extAudio = false)
+{
+    mdtest::BitWriter w;
+    w.Put(0x7FFE8001, 32), w.Put(1, 1), w.Put(31, 5), w.Put(0, 1), w.Put(nblks, 7), w.Put(fsize, 14);
+    w.Put(amode, 6), w.Put(sfreq, 4), w.Put(15, 5);  // RATE 15: 768 kbit/s
+    w.Put(0, 5), w.Put(extAudioId, 3), w.Put(extAudio, 1), w.Put(0, 1), w.Put(lff, 2), w.Put(0, 1);
+    w.Put(0xFFFFFFFFFF, 40);
+    return w.Take();
+}
+
+TEST(AudioDts, WordFormsAndCoreFields)
+{
+    // The four sync words as TS 102 114 gives them and the bits after them (FTYPE 1, SHORT 31, zeros), which the
+    // 14-bit forms carry in their words 07F0 and 0000: rewritten to 16-bit big-endian words all read 7F FE 80 01 FC 00
+    // (four 14-bit words hold 56 bits: three whole words).
+    const std::pair<DtsWordForm, Frame> stored[] = {
+        {DtsWordForm::Be16, {0x7F, 0xFE, 0x80, 0x01, 0xFC, 0x00}},
+        {DtsWordForm::Le16, {0xFE, 0x7F, 0x01, 0x80, 0x00, 0xFC}},
+        {DtsWordForm::Be14, {0x1F, 0xFF, 0xE8, 0x00, 0x07, 0xF0, 0x00, 0x00}},
+        {DtsWordForm::Le14, {0xFF, 0x1F, 0x00, 0xE8, 0xF0, 0x07, 0x00, 0x00}},
+    };
+    for (const auto& [form, bytes] : stored) {
+        EXPECT_EQ(std::pair(DtsCoreSync(bytes.data(), Len(bytes)), DtsCoreSync(bytes.data(), 4)),
+                  std::pair(form, bytes.size() == 6 ? form : DtsWordForm::None));
+        uint8_t be[8] = {};
+        const uint32_t n = DtsWordsToBe16(bytes.data(), Len(bytes), form, be, sizeof be);
+        EXPECT_EQ(Frame(be, be + n), (Frame{0x7F, 0xFE, 0x80, 0x01, 0xFC, 0x00})) << int(form);
+    }
+    EXPECT_EQ(DtsCoreSync(Frame{0x01, 0x80, 0xFE, 0x7F}.data(), 4), DtsWordForm::None);
+    // 14-bit words carry 7/8 of their bytes: a 1792-byte core frame takes 2048 bytes, a 1024-byte one 1172.
+    EXPECT_EQ(std::tuple(DtsStoredBytes(1792, DtsWordForm::Le14), DtsStoredBytes(1024, DtsWordForm::Be14),
+                         DtsStoredBytes(1024, DtsWordForm::Le16)),
+              std::tuple(2048u, 1172u, 1024u));
+
+    // AMODE (Table 5-4) and LFF give the channels; NBLKS + 1 blocks of 32 samples; FSIZE + 1 bytes.
+    const Frame core = DtsCore(15, 1023, 9, 13, 1);
+    struct Row {
+        const char* what;
+        Frame header;
+        bool ok;
+        uint32_t channels, mask, samples, bytes, rate;
+    } rows[] = {
+        {"3/2 + LFE at 48 kHz", core, true, 6, 0x3F, 512, 1024, 48000},
+        {"mono, 44.1 kHz", DtsCore(15, 1023, 0, 8, 0), true, 1, 0x4, 512, 1024, 44100},
+        {"L+R+S, LFF 2", DtsCore(7, 95, 6, 3, 2), true, 4, 0x10B, 256, 96, 32000},
+        {"XCh adds the centre surround", DtsCore(15, 1023, 9, 13, 1, 0, true), true, 7, 0x13F, 512, 1024, 48000},
+        {"another extension adds none", DtsCore(15, 1023, 9, 13, 1, 2, true), true, 6, 0x3F, 512, 1024, 48000},
+        {"eight channels, CL+CR+L+R+SL1+SL2+SR1+SR2", DtsCore(15, 1023, 14, 13, 0), true, 8, 0x6F3, 512, 1024, 48000},
+        {"a user-defined AMODE: channels unknown", DtsCore(15, 1023, 20, 13, 1), true, 0, 0, 512, 1024, 48000},
+        {"FSIZE 94: below the 96-byte minimum", DtsCore(15, 94, 9, 13, 1), false, 0, 0, 0, 0, 0},
+        {"NBLKS 4: below 6 blocks", DtsCore(4, 1023, 9, 13, 1), false, 0, 0, 0, 0, 0},
+        {"SFREQ 0 is invalid", DtsCore(15, 1023, 9, 0, 1), false, 0, 0, 0, 0, 0},
+        {"SFREQ 4 is invalid", DtsCore(15, 1023, 9, 4, 1), false, 0, 0, 0, 0, 0},
+        {"LFF 3 is invalid", DtsCore(15, 1023, 9, 13, 3), false, 0, 0, 0, 0, 0},
+    };
+    for (const Row& r : rows) {
+        DtsCoreHeader h{};
+        ASSERT_EQ(ParseDtsCoreHeader(r.header.data(), Len(r.header), h), r.ok) << r.what;
+        if (r.ok) {
+            EXPECT_EQ(std::tuple(h.channels, h.channelMask, h.samples, h.frameBytes, h.sampleRate),
+                      std::tuple(r.channels, r.mask, r.samples, r.bytes, r.rate))
+                << r.what;
+        }
+    }
+    DtsCoreHeader h{};
+    EXPECT_FALSE(ParseDtsCoreHeader(core.data(), 10, h));  // LFF lies in byte 10
+
+    // DTS-HD substream headers: nuExtSSHeaderSize and nuExtSSFsize in 8 and 16 bits, or 12 and 20.
+    const auto substream = [](bool longSizes, uint32_t header, uint32_t frame) {
+        mdtest::BitWriter w;
+        w.Put(0x64582025, 32), w.Put(0, 8), w.Put(0, 2), w.Put(longSizes, 1);
+        w.Put(header - 1, longSizes ? 12 : 8), w.Put(frame - 1, longSizes ? 20 : 16), w.Put(0, 16);
+        return w.Take();
+    };
+    const Frame shortSizes = substream(false, 16, 2000), longSizes = substream(true, 40, 70000),
+                inverted = substream(false, 64, 32);
+    Frame wrongSync = shortSizes;
+    wrongSync[3] = 0x24;
+    EXPECT_EQ(std::tuple(DtsHdSubstreamBytes(shortSizes.data(), Len(shortSizes)),
+                         DtsHdSubstreamBytes(longSizes.data(), Len(longSizes)),
+                         DtsHdSubstreamBytes(inverted.data(), Len(inverted)),
+                         DtsHdSubstreamBytes(wrongSync.data(), Len(wrongSync)),
+                         DtsHdSubstreamBytes(shortSizes.data(), 7)),  // the frame size runs into byte 8
+              std::tuple(2000u, 70000u, 0u, 0u, 0u));
 }
 
 TEST(AudioLpcm, Headers)
