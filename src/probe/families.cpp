@@ -1,6 +1,7 @@
 #include "probe/families.h"
 
 #include "audio/wav.h"
+#include "ogg/ogg_demux.h"
 
 namespace md {
 namespace {
@@ -13,6 +14,7 @@ std::unique_ptr<FileDemux> Make()
 
 constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
+    {MK_OGG, MD_EXT_OGG, "ogg", ProbePhase::Signature, false, ProbeOgg, Make<OggDemux>},
 };
 
 }  // namespace
