@@ -32,6 +32,7 @@
 #include "es/h264.h"
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
+#include "es/xiph_headers.h"
 #include "input/chunk_buffer.h"
 #include "mkv/ebml_reader.h"
 
@@ -96,9 +97,6 @@ constexpr CodecName kWebmAudioCodecs[] = {{"A_OPUS", StreamCodec::Opus, 0}};
 constexpr CodecName kMoreAudioCodecs[] = {{"A_FLAC", StreamCodec::Flac, 0}};
 constexpr CodecName kMoreSubtitleCodecs[] = {{"S_HDMV/PGS", StreamCodec::Pgs, 0}, {"S_VOBSUB", StreamCodec::VobSub, 0}};
 
-// Opus decoders always put out 48 kHz, whatever rate the encoder was fed (RFC 7845 5.1).
-constexpr uint32_t kOpusOutputRate = 48000;
-
 // AAC object types named in an "A_AAC..." CodecID, tested in this order.
 constexpr CodecName kAacProfiles[] = {
     {"MAIN", StreamCodec::Aac, 1}, {"LC", StreamCodec::Aac, 2},  {"SSR", StreamCodec::Aac, 3},
@@ -138,17 +136,6 @@ std::string VfwFourCC(Bytes codecPrivate)
     if (codecPrivate.size() < 20)
         return {};
     return std::string(reinterpret_cast<const char*>(codecPrivate.data()) + 16, 4);
-}
-
-// The output channel count of the identification header ("OpusHead") that is an
-// A_OPUS track's CodecPrivate (RFC 7845 5.1): magic, version, channel count.
-bool ReadOpusHead(Bytes head, uint32_t& channels)
-{
-    constexpr size_t kHeadSize = 19;
-    if (head.size() < kHeadSize || std::memcmp(head.data(), "OpusHead", 8) != 0 || head[9] == 0)
-        return false;
-    channels = head[9];
-    return true;
 }
 
 // Sample rate, channels and bits per sample of the STREAMINFO block that follows the "fLaC" marker of an A_FLAC
@@ -1305,8 +1292,11 @@ void MKVDemux::FillAudio(const EbmlMaster& entry, const EbmlMaster& audio, Strea
             for (size_t i = 0; i < 3; ++i)
                 r.audio.codecSpecific[i] = sizes[i];
     } else if (r.codec == StreamCodec::Opus) {
+        // The output channel count of the identification header ("OpusHead") that is the CodecPrivate.
         r.audio.sampleRate = kOpusOutputRate;
-        ReadOpusHead(codecPrivate, r.audio.channels);
+        OpusHead head{};
+        if (ParseOpusHead(codecPrivate, head))
+            r.audio.channels = head.channels;
     } else if (r.codec == StreamCodec::Flac) {
         ReadFlacStreamInfo(codecPrivate, r.audio);
     }

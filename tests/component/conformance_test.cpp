@@ -56,6 +56,7 @@ constexpr char kMpeg2Audio[] =
     "and version mp3 or mp2";
 constexpr char kAsfOff[] = "ASF files are read with MD_EXT_ASF only";
 constexpr char kFlvOff[] = "Flash Video files are read with MD_EXT_FLV only";
+constexpr char kOggOff[] = "Ogg files are read with MD_EXT_OGG only";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -141,11 +142,11 @@ const std::vector<Row> kBundled = {
     {"mxf_d10_720x608_25i_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
     {"mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
     {"mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
-    {"ogg_flac_44k_stereo.oga", MK_UNKNOWN, {}, kNotDescribed},
-    {"ogg_opus_48k_stereo.opus", MK_UNKNOWN, {}, kNotDescribed},
-    {"ogg_speex_16k_mono.spx", MK_UNKNOWN, {}, kNotDescribed},
-    {"ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv", MK_UNKNOWN, {}, kNotDescribed},
-    {"ogg_vorbis_44k_stereo.ogg", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_flac_44k_stereo.oga", MK_UNKNOWN, {}, kOggOff},
+    {"ogg_opus_48k_stereo.opus", MK_UNKNOWN, {}, kOggOff},
+    {"ogg_speex_16k_mono.spx", MK_UNKNOWN, {}, kOggOff},
+    {"ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv", MK_UNKNOWN, {}, kOggOff},
+    {"ogg_vorbis_44k_stereo.ogg", MK_UNKNOWN, {}, kOggOff},
     {"ps_mpeg2video_352x576_4x3_25fps_lpcm_48k_stereo.vob", MK_MPEG2_PROGRAM, {{ExtraVideoFrames, 1}},
      "ffprobe estimates the video end from PTS near the file end, where only LPCM is left"},
     {"ps_mpeg2video_352x288_15fps_mp2_48k_stereo.mpg", MK_MPEG2_PROGRAM, {{FrameRate, 25}, {AspectX, 352}, {AspectY, 288}},
@@ -251,8 +252,8 @@ const std::vector<Row> kRealWorld = {
      "a navigation packet precedes the first sequence header; square pels give width:height"},
     {"mpeg4v_es_120x96.cmp", MK_UNKNOWN, {}, "starts with its visual object sequence header, not a VOP start code"},
     {"mxf_imf_pcm24_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
-    {"ogg_opus_stereo_48k.opus", MK_UNKNOWN, {}, kNotDescribed},
-    {"ogg_theora_vorbis_500x500_1fps.ogg", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_opus_stereo_48k.opus", MK_UNKNOWN, {}, kOggOff},
+    {"ogg_theora_vorbis_500x500_1fps.ogg", MK_UNKNOWN, {}, kOggOff},
     {"ts_dvb_h264_1080i_eac3_dvbsub.ts", MK_MPEG2_TRANSPORT},
     {"ts_dvb_mpeg2_1080i_dts_mp2.ts", MK_MPEG2_TRANSPORT, {{SelectAudio, 0x1101}, {VideoEndShift, 1001.0 / 30000}},
      "DTS-HD on 0x1100 gets no record (its registration descriptor is at program level), so the MPEG audio is "
@@ -588,6 +589,22 @@ const std::vector<Row> kExtendedRows = {
     {"amr_wb_mono.amr", MK_AMR, {{DurationSeconds, 169 * 0.02}},
      "169 frames of 20 ms (ffprobe reads 169 packets too, MediaInfo gives no duration); ffprobe's 3.527 s divides "
      "the frames' 4056 bytes by its 9.2 kbit/s estimate"},
+    {"ogg_flac_44k_stereo.oga", MK_OGG, {}, "the 0x7F \"FLAC\" mapping header and its STREAMINFO"},
+    {"ogg_opus_48k_stereo.opus", MK_OGG, {{DurationSeconds, 2.0}},
+     "the last granule position 96312 less the pre-skip of 312 samples, which the decoder puts out before the "
+     "first sample (RFC 7845 4.2); ffprobe's duration keeps the pre-skip"},
+    {"ogg_speex_16k_mono.spx", MK_OGG, {},
+     "the first data page's granule position 15857 less its 50 packets of 320 samples: the stream starts at -143"},
+    {"ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv", MK_OGG, {},
+     "Theora granule positions: keyframe number << KFGSHIFT | frames since; 25 frames at 25/1"},
+    {"ogg_vorbis_44k_stereo.ogg", MK_OGG},
+    {"ogg_opus_stereo_48k.opus", MK_OGG, {{DurationSeconds, (131880 - 48 - 312) / 48000.0}},
+     "the first data page completes 255 packets of 122400 samples at granule position 122448: the stream starts at "
+     "sample 48 (RFC 7845 4.5), and the pre-skip of 312 samples is not played (4.2); ffprobe (2.7475 s) and "
+     "MediaInfo (2.748 s) count both"},
+    {"ogg_theora_vorbis_500x500_1fps.ogg", MK_OGG, {},
+     "Theora serial 0 is listed as id 2 (Vorbis has serial 1); the last Theora page holds one empty packet (a "
+     "repeated frame) at granule position 1 << 6 | 1: two frames at 1 fps"},
 };
 
 class Conformance : public md::test::TimeTableHost {
