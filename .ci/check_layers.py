@@ -16,7 +16,7 @@ LAYERS = [
     {'input', 'comserver'},
     {'demux'},
     {'es'},
-    {'mpeg', 'ts', 'mp4', 'mkv', 'audio'},
+    {'mpeg', 'ts', 'mp4', 'mkv', 'audio', 'mxf'},
     {'probe'},
     {'component', 'timeindex'},
 ]

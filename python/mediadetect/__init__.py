@@ -88,6 +88,7 @@ AUDIO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "ac3", 4: "pcm-be", 5: "dts", 6
                       16: "pcm-float", 17: "alaw", 18: "mulaw", 19: "speex", 20: "adpcm", 21: "alac", 22: "amr-wb",
                       23: "wma", 24: "wma-pro", 25: "wma-lossless", 26: "wma-voice", 27: "nellymoser"}
 MK_MPEG2_TRANSPORT, MK_DIRECTV, MK_MATROSKA, MK_WEBM = 8, 13, 14, 16
+MK_MXF = 33
 
 
 @dataclass
@@ -138,7 +139,7 @@ class Detection:
     video: Optional[Video] = None
     audio: Optional[Audio] = None
     programs: List[Program] = field(default_factory=list)  # transport streams
-    tracks: Optional[Tracks] = None  # Matroska
+    tracks: Optional[Tracks] = None  # Matroska, MXF
     start: Optional[float] = None  # seconds
     duration: Optional[float] = None  # seconds
 
@@ -308,7 +309,7 @@ def detect(path, strict=False) -> Detection:
         detection = Detection(path, k, KIND_NAMES[k] if k < len(KIND_NAMES) else "unknown")
         if k in (MK_MPEG2_TRANSPORT, MK_DIRECTV):
             _select_first_program(d, k, detection, strict)
-        elif k in (MK_MATROSKA, MK_WEBM):
+        elif k in (MK_MATROSKA, MK_WEBM, MK_MXF):
             _select_first_tracks(d, detection)
         v = _VideoInfo()
         if d.call("GetVideoInfo", ctypes.byref(v)) >= 0:

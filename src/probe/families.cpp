@@ -1,6 +1,7 @@
 #include "probe/families.h"
 
 #include "audio/wav.h"
+#include "mxf/mxf.h"
 
 namespace md {
 namespace {
@@ -13,6 +14,7 @@ std::unique_ptr<FileDemux> Make()
 
 constexpr ContainerFamily kFamilies[] = {
     {MK_WAV, MD_EXT_AUDIO_FILES, "wav", ProbePhase::Signature, false, ProbeWav, Make<WavDemux>},
+    {MK_MXF, MD_EXT_MXF, "mxf", ProbePhase::Signature, false, ProbeMxf, Make<MxfDemux>},
 };
 
 }  // namespace

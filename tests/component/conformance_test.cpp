@@ -51,6 +51,7 @@ constexpr char kVcd[] =
 constexpr char kBareAnnexB[] = "bare H.264 and HEVC are not among the recognised elementary kinds";
 constexpr char kNotDescribed[] = "a container family not described yet";
 constexpr char kAudioFilesOff[] = "audio files are read with MD_EXT_AUDIO_FILES only";
+constexpr char kMxfOff[] = "MXF files are read with MD_EXT_MXF only";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -113,9 +114,9 @@ const std::vector<Row> kBundled = {
      {{FrameRate, 0}, {NoFrameDurations, 1}}, "every sample is in a fragment: the 'moov' tables are empty, so no rate"},
     {"mpg1_mpeg1video_320x240_30fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 320}, {AspectY, 240}},
      kMpeg1Aspect},
-    {"mxf_d10_720x608_25i_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
-    {"mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
-    {"mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
+    {"mxf_d10_720x608_25i_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kMxfOff},
+    {"mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kMxfOff},
+    {"mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kMxfOff},
     {"ogg_flac_44k_stereo.oga", MK_UNKNOWN, {}, kNotDescribed},
     {"ogg_opus_48k_stereo.opus", MK_UNKNOWN, {}, kNotDescribed},
     {"ogg_speex_16k_mono.spx", MK_UNKNOWN, {}, kNotDescribed},
@@ -210,7 +211,7 @@ const std::vector<Row> kRealWorld = {
     {"mpeg2ps_dvdnav_640x426_mp2.ps", MK_DVD_VIDEO, {{AspectX, 640}, {AspectY, 426}},
      "a navigation packet precedes the first sequence header; square pels give width:height"},
     {"mpeg4v_es_120x96.cmp", MK_UNKNOWN, {}, "starts with its visual object sequence header, not a VOP start code"},
-    {"mxf_imf_pcm24_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
+    {"mxf_imf_pcm24_stereo.mxf", MK_UNKNOWN, {}, kMxfOff},
     {"ogg_opus_stereo_48k.opus", MK_UNKNOWN, {}, kNotDescribed},
     {"ogg_theora_vorbis_500x500_1fps.ogg", MK_UNKNOWN, {}, kNotDescribed},
     {"ts_dvb_h264_1080i_eac3_dvbsub.ts", MK_MPEG2_TRANSPORT},
@@ -479,6 +480,13 @@ const std::vector<Row> kExtendedRows = {
     {"wav_bwf_bext_ixml_48k_mono.wav", MK_WAV, {}, "'bext' before 'fmt '; 'iXML' after the data"},
     {"wav_extensible_pcm24_mono.wav", MK_WAV},
     {"wav_rf64_pcm16_48k_stereo.wav", MK_WAV, {}, "the data size from 'ds64'"},
+    {"mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf", MK_MXF, {},
+     "fields stored separately (FrameLayout 1): twice the 288-line StoredHeight; the first picture is top field "
+     "first"},
+    {"mxf_d10_720x608_25i_pcm_48k_stereo.mxf", MK_MXF, {},
+     "D-10: the stored 720x608 (the 32 VBI lines kept) at the descriptor's 4:3"},
+    {"mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf", MK_MXF, {}, "VC-3 coding label"},
+    {"mxf_imf_pcm24_stereo.mxf", MK_MXF, {}, "the material package's sound track: 35232 samples at 48 kHz"},
 };
 
 class Conformance : public md::test::TimeTableHost {
