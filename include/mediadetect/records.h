@@ -140,8 +140,10 @@ MD_ENUM(MediaDetectInfoId, int32_t) {
     MDI_EXTENSIONS = 0x1002,     // uint32 bit mask of MediaDetectExtension; SetInfo and GetInfo
     MDI_VIDEO_ROTATION = 0x1003, // uint32 clockwise degrees (0, 90, 180, 270) of the first MP4 video track;
                                  // with MD_EXT_MP4 only (E_INVALIDARG without it), 0 for other kinds
-    MDI_DURATION_ESTIMATED = 0x1004  // 1 byte: 1 when the duration of a file of the container families (kinds 19
+    MDI_DURATION_ESTIMATED = 0x1004, // 1 byte: 1 when the duration of a file of the container families (kinds 19
                                      // on) is estimated from a bit rate or a sample of frames, else 0
+    MDI_MXF_PATTERN = 0x1005         // 16 bytes: an MXF file's operational pattern as NUL-terminated text ("OP1a",
+                                     // "OP-Atom"); E_FAIL when it names none, E_INVALIDARG for other kinds
 };
 typedef enum MediaDetectInfoId MediaDetectInfoId;
 
