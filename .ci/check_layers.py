@@ -16,7 +16,7 @@ LAYERS = [
     {'input', 'comserver'},
     {'demux'},
     {'es'},
-    {'mpeg', 'ts', 'mp4', 'mkv', 'asf', 'audio', 'flv', 'ogg'},
+    {'mpeg', 'ts', 'mp4', 'mkv', 'asf', 'audio', 'flv', 'mxf', 'ogg'},
     {'probe'},
     {'component', 'timeindex'},
 ]

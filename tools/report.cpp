@@ -307,6 +307,9 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
         uint8_t estimated = 0;
         if (r.kind >= MK_MP3 && SUCCEEDED(info->GetInfo(MDI_DURATION_ESTIMATED, &estimated)))
             r.durationEstimated = estimated != 0;
+        char pattern[16] = {};
+        if (r.kind == MK_MXF && SUCCEEDED(info->GetInfo(MDI_MXF_PATTERN, pattern)))
+            r.mxfPattern.assign(pattern, strnlen(pattern, sizeof pattern));
         if (r.kind == MK_MP4) {
             Mp4Flags flags{};
             for (const Mp4FlagInfoId& f : kMp4FlagInfoIds)
@@ -448,6 +451,8 @@ std::string FormatText(const FileReport& r, size_t width)
         s += "    audio  " + DescribeAudio(*r.audio, r.mpegAudio, r.multiChannel) + "\n";
     if (r.mp4Flags)
         s += "    mp4    " + DescribeMp4(r) + "\n";
+    if (!r.mxfPattern.empty())
+        s += "    mxf    operational pattern " + r.mxfPattern + "\n";
     for (const FileReport::Program& p : r.programs) {
         s += r.kind == MK_DIRECTV ? "    scids   video" : "    program " + Hex(p.pmtPid) + "  video";
         for (uint32_t pid : p.video)
@@ -543,6 +548,8 @@ nlohmann::ordered_json ToJson(const FileReport& r)
         if (r.videoRotation != 0)
             j["mp4"]["rotation"] = r.videoRotation;
     }
+    if (!r.mxfPattern.empty())
+        j["mxf"] = {{"operationalPattern", r.mxfPattern}};
     if (!r.programs.empty()) {
         auto programs = nlohmann::ordered_json::array();
         for (const FileReport::Program& p : r.programs)

@@ -53,6 +53,8 @@ struct FileReport {
     std::vector<uint32_t> subtitlePids;
     // Matroska files: the track numbers; the first video and audio track are described.
     std::optional<std::array<std::vector<uint32_t>, 3>> tracks;  // video, audio, subtitle
+    // MXF files: the operational pattern ("OP1a", "OP-Atom"); empty when the file names none.
+    std::string mxfPattern;
     // 100-ns units; both absent when the module could not measure the file's
     // time (a failed query or a negative duration), the range also without a duration.
     std::optional<int64_t> duration;

@@ -142,6 +142,8 @@ MD_ENUM(MediaDetectInfoId, int32_t) {
                                  // with MD_EXT_MP4 only (E_INVALIDARG without it), 0 for other kinds
     MDI_DURATION_ESTIMATED = 0x1004, // 1 byte: 1 when the duration of a file of the container families (kinds 19
                                      // on) is estimated from a bit rate or a sample of frames, else 0
+    MDI_MXF_PATTERN = 0x1005,        // 16 bytes: an MXF file's operational pattern as NUL-terminated text ("OP1a",
+                                     // "OP-Atom"); E_FAIL when it names none, E_INVALIDARG for other kinds
     MDI_MODULE_VERSION = 0x1006      // uint32: the module's version, major << 16 | minor << 8 | patch
 };
 typedef enum MediaDetectInfoId MediaDetectInfoId;

@@ -15,6 +15,7 @@
 #include "mp4/m4_demux.h"
 #include "mpeg/m1_demux.h"
 #include "mpeg/m2_demux.h"
+#include "mxf/mxf.h"
 #include "platform/text.h"
 
 namespace md {
@@ -98,6 +99,7 @@ void ZPMediaDetect::Reset()
     m_dtvDemux.reset();
     m_fileStreams.reset();
     m_fileTimes = {};
+    m_mxfPattern = {};
     m_mp4Flags = {};
     m_videoRotation = 0;
     m_tsRegistrationFlag = 0;
@@ -220,6 +222,8 @@ void ZPMediaDetect::OpenFamily(ZPMP::InputStream& input)
     if (demux->Parse(&input, streams.get()) != 1)
         return;
     m_fileTimes = demux->Times();
+    if (m_kind == MK_MXF)  // the MXF family's demultiplexer
+        std::memcpy(m_mxfPattern.data(), static_cast<const MxfDemux&>(*demux).Pattern(), m_mxfPattern.size());
     m_fileStreams = std::move(streams);
     const FirstStreams first = FindFirstStreams(*m_fileStreams, RecordBuilder::File);
     SelectFamilyStreams({first.video ? first.video->streamId : 0, 0, first.audio ? first.audio->streamId : 0, 0},
@@ -437,6 +441,11 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     case MDI_EXTENSIONS: Put(out, m_extensions); return S_OK;
     case MDI_DURATION_ESTIMATED: Put(out, uint8_t{m_fileTimes.estimated}); return S_OK;
     case MDI_MODULE_VERSION: Put(out, uint32_t{MD_MODULE_VERSION}); return S_OK;
+    case MDI_MXF_PATTERN:
+        if (m_kind != MK_MXF)
+            return E_INVALIDARG;
+        std::memcpy(out, m_mxfPattern.data(), m_mxfPattern.size());
+        return m_mxfPattern[0] != 0 ? S_OK : E_FAIL;
     case MDI_VIDEO_ROTATION:
         if (!Has(MD_EXT_MP4))
             return E_INVALIDARG;

@@ -125,6 +125,7 @@ private:
     std::unique_ptr<CDirecTVParser> m_dtvDemux;
     std::unique_ptr<StreamList> m_fileStreams;  // a family file's streams, from its open
     FileTimes m_fileTimes;                      // and its times
+    std::array<char, 16> m_mxfPattern{};        // an MXF file's operational pattern ("OP1a"), from its open
     std::unique_ptr<CodecHeaderInfo> m_codecHeaders;
     uint8_t m_encoderMarker = 0;
     int64_t m_firstVideoTime = -1;

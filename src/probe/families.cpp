@@ -12,6 +12,7 @@
 #include "audio/wav.h"
 #include "flv/flv_demux.h"
 #include "ogg/ogg_demux.h"
+#include "mxf/mxf.h"
 
 namespace md {
 namespace {
@@ -32,6 +33,7 @@ constexpr ContainerFamily kFamilies[] = {
     {MK_ASF, MD_EXT_ASF, "asf", ProbePhase::Signature, false, ProbeAsf, Make<AsfDemux>},
     {MK_FLV, MD_EXT_FLV, "flv", ProbePhase::Signature, false, ProbeFlv, Make<FlvDemux>},
     {MK_OGG, MD_EXT_OGG, "ogg", ProbePhase::Signature, false, ProbeOgg, Make<OggDemux>},
+    {MK_MXF, MD_EXT_MXF, "mxf", ProbePhase::Signature, false, ProbeMxf, Make<MxfDemux>},
     // Runs of audio frames where the audio starts (after tags and zero bytes): before the base tests, whose pack
     // search could meet a start code inside the audio and give up. MPEG audio and ADTS frames are also searched for
     // after every base test has declined.

@@ -57,6 +57,7 @@ constexpr char kMpeg2Audio[] =
 constexpr char kAsfOff[] = "ASF files are read with MD_EXT_ASF only";
 constexpr char kFlvOff[] = "Flash Video files are read with MD_EXT_FLV only";
 constexpr char kOggOff[] = "Ogg files are read with MD_EXT_OGG only";
+constexpr char kMxfOff[] = "MXF files are read with MD_EXT_MXF only";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 
 const std::vector<Row> kBundled = {
@@ -147,6 +148,14 @@ const std::vector<Row> kBundled = {
     {"ogg_speex_16k_mono.spx", MK_UNKNOWN, {}, kOggOff},
     {"ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv", MK_UNKNOWN, {}, kOggOff},
     {"ogg_vorbis_44k_stereo.ogg", MK_UNKNOWN, {}, kOggOff},
+    {"mxf_d10_720x608_25i_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kMxfOff},
+    {"mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kMxfOff},
+    {"mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf", MK_UNKNOWN, {}, kMxfOff},
+    {"ogg_flac_44k_stereo.oga", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_opus_48k_stereo.opus", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_speex_16k_mono.spx", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_vorbis_44k_stereo.ogg", MK_UNKNOWN, {}, kNotDescribed},
     {"ps_mpeg2video_352x576_4x3_25fps_lpcm_48k_stereo.vob", MK_MPEG2_PROGRAM, {{ExtraVideoFrames, 1}},
      "ffprobe estimates the video end from PTS near the file end, where only LPCM is left"},
     {"ps_mpeg2video_352x288_15fps_mp2_48k_stereo.mpg", MK_MPEG2_PROGRAM, {{FrameRate, 25}, {AspectX, 352}, {AspectY, 288}},
@@ -254,6 +263,9 @@ const std::vector<Row> kRealWorld = {
     {"mxf_imf_pcm24_stereo.mxf", MK_UNKNOWN, {}, kNotDescribed},
     {"ogg_opus_stereo_48k.opus", MK_UNKNOWN, {}, kOggOff},
     {"ogg_theora_vorbis_500x500_1fps.ogg", MK_UNKNOWN, {}, kOggOff},
+    {"mxf_imf_pcm24_stereo.mxf", MK_UNKNOWN, {}, kMxfOff},
+    {"ogg_opus_stereo_48k.opus", MK_UNKNOWN, {}, kNotDescribed},
+    {"ogg_theora_vorbis_500x500_1fps.ogg", MK_UNKNOWN, {}, kNotDescribed},
     {"ts_dvb_h264_1080i_eac3_dvbsub.ts", MK_MPEG2_TRANSPORT},
     {"ts_dvb_mpeg2_1080i_dts_mp2.ts", MK_MPEG2_TRANSPORT, {{SelectAudio, 0x1101}, {VideoEndShift, 1001.0 / 30000}},
      "DTS-HD on 0x1100 gets no record (its registration descriptor is at program level), so the MPEG audio is "
@@ -605,6 +617,13 @@ const std::vector<Row> kExtendedRows = {
     {"ogg_theora_vorbis_500x500_1fps.ogg", MK_OGG, {},
      "Theora serial 0 is listed as id 2 (Vorbis has serial 1); the last Theora page holds one empty packet (a "
      "repeated frame) at granule position 1 << 6 | 1: two frames at 1 fps"},
+    {"mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf", MK_MXF, {},
+     "fields stored separately (FrameLayout 1): twice the 288-line StoredHeight; the first picture is top field "
+     "first"},
+    {"mxf_d10_720x608_25i_pcm_48k_stereo.mxf", MK_MXF, {},
+     "D-10: the stored 720x608 (the 32 VBI lines kept) at the descriptor's 4:3"},
+    {"mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf", MK_MXF, {}, "VC-3 coding label"},
+    {"mxf_imf_pcm24_stereo.mxf", MK_MXF, {}, "the material package's sound track: 35232 samples at 48 kHz"},
 };
 
 class Conformance : public md::test::TimeTableHost {

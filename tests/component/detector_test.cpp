@@ -45,7 +45,7 @@ TEST_F(Detector, QueriesBeforeAnyOpenAnswerAsForAnUnknownFile)
         {m_info->GetInfo(MDI_FIELD_CODING, &word), S_OK},     {m_info->GetInfo(MDI_MOOV_FIRST, &byte), S_OK},
         {m_info->GetInfo(MDI_CODEC_HEADERS, &video), E_FAIL}, {m_info->GetInfo(MDI_THUMBNAIL, &video), E_FAIL},
         {m_info->GetInfo(3, &video), E_INVALIDARG},           {m_info->GetInfo(18, &video), E_INVALIDARG},
-        {m_info->GetInfo(MDI_AAC_CLASS, nullptr), E_POINTER},
+        {m_info->GetInfo(MDI_AAC_CLASS, nullptr), E_POINTER}, {m_info->GetInfo(MDI_MXF_PATTERN, &video), E_INVALIDARG},
     };
     for (size_t i = 0; i < std::size(calls); ++i)
         EXPECT_EQ(calls[i].first, calls[i].second) << "call " << i;

@@ -130,6 +130,20 @@ TEST(Tool, TimeLineOnlyWhereTheTimeIsKnown)
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return Contains(l, "duration -"); }), 0);
 }
 
+// An MXF file's operational pattern (the partition pack's label 0D 01 02 01 01 01: OP1a), on its own line and as
+// the JSON's "mxf" member; strict mode does not read MXF, and other kinds have no such member.
+TEST(Tool, MxfOperationalPattern)
+{
+    const std::string mxf = (kData / "mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf").string();
+    const RunResult text = RunTool({mxf});
+    ASSERT_EQ(text.lines.size(), 6u) << text.out;
+    EXPECT_EQ(text.lines[3], "    mxf    operational pattern OP1a");
+    const std::vector<json> j = RunTool({"--json", mxf, kPlainMp4}).Json();
+    EXPECT_EQ(j.at(0)["mxf"], json({{"operationalPattern", "OP1a"}}));
+    EXPECT_FALSE(j.at(1).contains("mxf"));
+    EXPECT_FALSE(RunTool({"--json", "--strict", mxf}).Json().at(0).contains("mxf"));
+}
+
 TEST(Tool, BadInputGivesAClearErrorOrKindZeroNeverACrash)
 {
     TempDir dir;
