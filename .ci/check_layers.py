@@ -16,7 +16,7 @@ LAYERS = [
     {'input', 'comserver'},
     {'demux'},
     {'es'},
-    {'mpeg', 'ts', 'mp4', 'mkv', 'audio', 'asf', 'flv'},
+    {'mpeg', 'ts', 'mp4', 'mkv', 'audio', 'asf', 'flv', 'dv'},
     {'probe'},
     {'component', 'timeindex'},
 ]
