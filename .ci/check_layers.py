@@ -16,7 +16,7 @@ LAYERS = [
     {'input', 'comserver'},
     {'demux'},
     {'es'},
-    {'mpeg', 'ts', 'mp4', 'mkv', 'audio', 'asf', 'flv', 'dv'},
+    {'mpeg', 'ts', 'mp4', 'mkv', 'audio', 'asf', 'flv', 'avi', 'dv'},
     {'probe'},
     {'component', 'timeindex'},
 ]

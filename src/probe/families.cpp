@@ -7,6 +7,7 @@
 #include "audio/flac.h"
 #include "audio/mp3.h"
 #include "audio/wav.h"
+#include "avi/avi_demux.h"
 #include "dv/dv_demux.h"
 #include "flv/flv_demux.h"
 
@@ -33,6 +34,7 @@ constexpr ContainerFamily kFamilies[] = {
     {MK_ADTS, MD_EXT_AUDIO_FILES, "adts", ProbePhase::Signature, true, ProbeAdtsStart, Make<AdtsDemux>},
     {MK_MP3, MD_EXT_AUDIO_FILES, "mp3", ProbePhase::Sync, true, ProbeMp3, Make<Mp3Demux>},
     {MK_ADTS, MD_EXT_AUDIO_FILES, "adts", ProbePhase::Sync, true, ProbeAdts, Make<AdtsDemux>},
+    {MK_AVI, MD_EXT_AVI, "avi", ProbePhase::Signature, false, ProbeAvi, Make<AviDemux>},
     {MK_DV, MD_EXT_DV, "dv", ProbePhase::Signature, false, ProbeDv, Make<DvDemux>},
 };
 

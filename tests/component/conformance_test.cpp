@@ -57,6 +57,7 @@ constexpr char kMpeg2Audio[] =
     "and version mp3 or mp2";
 constexpr char kAsfOff[] = "ASF files are read with MD_EXT_ASF only";
 constexpr char kFlvOff[] = "Flash Video files are read with MD_EXT_FLV only";
+constexpr char kAviOff[] = "AVI files are read with MD_EXT_AVI only";
 constexpr char kDvOff[] = "raw DV files are read with MD_EXT_DV only";
 constexpr char kDvFields[] =
     "the VAUX source control pack marks the frames interlaced, and DV fields are bottom first (MediaInfo BFF; "
@@ -78,10 +79,10 @@ const std::vector<Row> kBundled = {
     {"amr_wb_23k85_mono.awb", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_UNKNOWN, {}, kAsfOff},
     {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_UNKNOWN, {}, kAsfOff},
-    {"avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
-    {"avi_h264_320x240_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
-    {"avi_mjpeg_320x240_25fps_ac3_48k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
-    {"avi_mpeg4_320x240_25fps_mp3_44k_stereo.avi", MK_UNKNOWN, {}, kNotDescribed},
+    {"avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kAviOff},
+    {"avi_h264_320x240_25fps_pcm_s16le_48k_stereo.avi", MK_UNKNOWN, {}, kAviOff},
+    {"avi_mjpeg_320x240_25fps_ac3_48k_stereo.avi", MK_UNKNOWN, {}, kAviOff},
+    {"avi_mpeg4_320x240_25fps_mp3_44k_stereo.avi", MK_UNKNOWN, {}, kAviOff},
     {"caf_alac_44k_stereo.caf", MK_UNKNOWN, {}, kAudioFilesOff},
     {"caf_pcm_s16le_44k_stereo.caf", MK_UNKNOWN, {}, kAudioFilesOff},
     {"dts_768k_48k_5.1.dts", MK_UNKNOWN, {}, kNotDescribed},
@@ -187,7 +188,7 @@ const std::vector<Row> kRealWorld = {
     {"aiff_aifc_alaw_mono.aifc", MK_UNKNOWN, {}, kAudioFilesOff},
     {"amr_wb_mono.amr", MK_UNKNOWN, {}, kNotDescribed},
     {"asf_wmv2_wmav2_short.wmv", MK_UNKNOWN, {}, kAsfOff},
-    {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kNotDescribed},
+    {"avi_h264_mp3_large_length.avi", MK_UNKNOWN, {}, kAviOff},
     {"caf_aacld_22k_mono_bell.caf", MK_UNKNOWN, {}, kAudioFilesOff},
     {"dv_ntsc_sony_1frame.dv", MK_UNKNOWN, {}, kDvOff},
     {"eac3_51_48k.eac3", MK_UNKNOWN, {}, kNotDescribed},
@@ -558,8 +559,18 @@ const std::vector<Row> kExtendedRows = {
     {"caf_aacld_22k_mono_bell.caf", MK_CAF, {{DurationSeconds, 88748 / 22050.0}},
      "'aacl' is AAC-LD; 'pakt' states 88748 valid frames (the 175 packets of 512 frames less 528 priming and 324 "
      "remainder frames), as MediaInfo's 4.025 s; ffprobe counts every packet's frames (89600)"},
+    {"avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi", MK_AVI, {{FieldOrder, 2}},
+     "dvsd: the first frame's VAUX source control pack marks it interlaced, and DV fields are bottom first "
+     "(ffprobe leaves the order unknown); the display aspect is the 'vprp' one (5:4), as both peers give it"},
+    {"avi_h264_320x240_25fps_pcm_s16le_48k_stereo.avi", MK_AVI, {}, "the SPS of the first frame"},
+    {"avi_mjpeg_320x240_25fps_ac3_48k_stereo.avi", MK_AVI, {}, "AC-3 from the first chunk's syncframe"},
+    {"avi_mpeg4_320x240_25fps_mp3_44k_stereo.avi", MK_AVI, {}, "XVID: the VOL of the first frame; MPEG audio from "
+     "its first frame, one frame per chunk (nBlockAlign 1152)"},
     {"dv_ntsc_720x480_29.97fps_pcm_48k_stereo.dv", MK_DV, {{FieldOrder, 2}}, kDvFields},
     {"dv_pal_720x576_25fps_pcm_48k_stereo.dv", MK_DV, {{FieldOrder, 2}}, kDvFields},
+    {"avi_h264_mp3_large_length.avi", MK_AVI, {{DurationSeconds, 7800 * 32 / 122500.0}},
+     "the audio 'strh' states dwLength 7800 x dwScale 32 / dwRate 122500 = 2.0376 s (MediaInfo 2.038 s), more than "
+     "its chunks hold (ffprobe counts them: 1.967 s); the index that would count them is not read"},
     {"dv_ntsc_sony_1frame.dv", MK_DV, {{FieldOrder, 2}, {BitsPerSample, 12}},
      "DV fields are bottom first (MediaInfo BFF; ffprobe leaves the order unknown); two audio pairs (CHN 1: two "
      "channels per audio block) of 12-bit non-linear samples at 32 kHz, as MediaInfo gives them (ffprobe: the 16 "
