@@ -16,7 +16,7 @@ LAYERS = [
     {'input', 'comserver'},
     {'demux'},
     {'es'},
-    {'mpeg', 'ts', 'mp4', 'mkv', 'asf', 'audio', 'flv', 'mxf', 'ogg'},
+    {'mpeg', 'ts', 'mp4', 'mkv', 'asf', 'audio', 'avi', 'dv', 'flv', 'mxf', 'ogg'},
     {'probe'},
     {'component', 'timeindex'},
 ]

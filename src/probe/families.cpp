@@ -10,6 +10,8 @@
 #include "audio/flac.h"
 #include "audio/mp3.h"
 #include "audio/wav.h"
+#include "avi/avi_demux.h"
+#include "dv/dv_demux.h"
 #include "flv/flv_demux.h"
 #include "ogg/ogg_demux.h"
 #include "mxf/mxf.h"
@@ -34,6 +36,8 @@ constexpr ContainerFamily kFamilies[] = {
     {MK_FLV, MD_EXT_FLV, "flv", ProbePhase::Signature, false, ProbeFlv, Make<FlvDemux>},
     {MK_OGG, MD_EXT_OGG, "ogg", ProbePhase::Signature, false, ProbeOgg, Make<OggDemux>},
     {MK_MXF, MD_EXT_MXF, "mxf", ProbePhase::Signature, false, ProbeMxf, Make<MxfDemux>},
+    {MK_AVI, MD_EXT_AVI, "avi", ProbePhase::Signature, false, ProbeAvi, Make<AviDemux>},
+    {MK_DV, MD_EXT_DV, "dv", ProbePhase::Signature, false, ProbeDv, Make<DvDemux>},
     // Runs of audio frames where the audio starts (after tags and zero bytes): before the base tests, whose pack
     // search could meet a start code inside the audio and give up. MPEG audio and ADTS frames are also searched for
     // after every base test has declined.
