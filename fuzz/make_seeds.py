@@ -16,7 +16,7 @@ MAX_SEED = 64 * 1024
 
 
 def kind_of(head):
-    """The container family of a file from its first bytes, or None."""
+    """The container family of a file from its first bytes."""
     if head[:4] == b'\x1a\x45\xdf\xa3':
         return 'mkv'
     if head[4:8] in (b'ftyp', b'moov', b'mdat', b'wide', b'free', b'skip'):
@@ -29,7 +29,7 @@ def kind_of(head):
         return 'ps2' if head[4] >> 6 == 1 else 'ps1'
     if head[:3] == b'\x00\x00\x01' or head[:4] == b'\x00\x00\x00\x01':
         return 'es'
-    return None
+    return 'family'  # the container families beyond MPEG, MP4 and Matroska try every other file
 
 
 def pieces(data, length):
@@ -110,6 +110,11 @@ def seeds_for(kind, data):
         t['fuzz_mkv_demux'] = large[:1] + small[:1]
         t['fuzz_ebml_reader'] = large
         t['fuzz_detector'] = [b'\x00' + large[0]]
+    elif kind == 'family':
+        # The whole file where it fits (the families read its end too), else its head; the detector with every
+        # extension on (second bit of the mode byte).
+        t['fuzz_families'] = [data] if len(data) <= MAX_SEED else large[:1] + small[:1]
+        t['fuzz_detector'] = [b'\x02' + t['fuzz_families'][0]]
     return t
 
 
@@ -128,9 +133,9 @@ def main():
     for path in sorted(files):
         with open(path, 'rb') as f:
             data = f.read()
-        kind = kind_of(data[:1024])
-        if kind is None:
+        if path.endswith(('.json', '.csv', '.md', '.sh', '.py', '.txt')):
             continue
+        kind = kind_of(data[:1024])
         name = os.path.basename(path)
         for target, cut in seeds_for(kind, data).items():
             os.makedirs(os.path.join(out_dir, target), exist_ok=True)

@@ -113,10 +113,9 @@ constexpr uint8_t kMpegProfileLevelLabel[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x
 constexpr uint8_t kDataDefinitionPrefix[12] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01, 0x01, 0x03, 0x02, 0x02};
 enum class TrackKind { Other, Picture, Sound };
 
-// FrameLayout values.
+// FrameLayout values (2, one field, is progressive like a full frame).
 constexpr uint8_t kFullFrame = 0;
 constexpr uint8_t kSeparateFields = 1;
-constexpr uint8_t kOneField = 2;
 constexpr uint8_t kMixedFields = 3;
 constexpr uint8_t kSegmentedFrame = 4;
 
