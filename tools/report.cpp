@@ -186,7 +186,8 @@ void SelectFirstProgram(IMediaDetect5& detector, FileReport& r, uint32_t extensi
     }
 }
 
-// The kinds whose streams are listed as tracks: Matroska and the multi-stream container families.
+// The kinds whose streams are listed as tracks: Matroska and the multi-stream container families (a DV file carries
+// one or two audio pairs).
 bool ListsTracks(uint32_t kind)
 {
     switch (kind) {
@@ -196,7 +197,8 @@ bool ListsTracks(uint32_t kind)
     case MK_AVI:
     case MK_FLV:
     case MK_ASF:
-    case MK_MXF: return true;
+    case MK_MXF:
+    case MK_DV: return true;
     default: return false;
     }
 }

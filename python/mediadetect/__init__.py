@@ -90,8 +90,8 @@ AUDIO_FORMAT_NAMES = {1: "mpeg1", 2: "mpeg2", 3: "ac3", 4: "pcm-be", 5: "dts", 6
                       23: "wma", 24: "wma-pro", 25: "wma-lossless", 26: "wma-voice", 27: "nellymoser"}
 MK_MPEG2_TRANSPORT, MK_DIRECTV, MK_MATROSKA, MK_WEBM = 8, 13, 14, 16
 # The kinds whose streams are listed as tracks: Matroska and the multi-stream container families (Ogg, AVI, FLV,
-# ASF, MXF), as the tool lists them.
-TRACK_KINDS = (MK_MATROSKA, MK_WEBM, 29, 30, 31, 32, 33)
+# ASF, MXF, DV), as the tool lists them.
+TRACK_KINDS = (MK_MATROSKA, MK_WEBM, 29, 30, 31, 32, 33, 34)
 
 
 @dataclass
@@ -142,7 +142,7 @@ class Detection:
     video: Optional[Video] = None
     audio: Optional[Audio] = None
     programs: List[Program] = field(default_factory=list)  # transport streams
-    tracks: Optional[Tracks] = None  # Matroska, Ogg, AVI, FLV, ASF, MXF
+    tracks: Optional[Tracks] = None  # Matroska, Ogg, AVI, FLV, ASF, MXF, DV
     start: Optional[float] = None  # seconds
     duration: Optional[float] = None  # seconds
 
