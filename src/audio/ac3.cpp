@@ -162,15 +162,14 @@ uint32_t Ac3Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (input == nullptr)
         return 0;
     const uint64_t fileSize = input->Size();
-    const uint64_t audioStart = Id3v2TagsEnd(*input);
-    if (audioStart >= fileSize)
+    const AudioHead audio = ReadAudioHead(*input, kSampleBytes);
+    const uint64_t audioStart = audio.start;
+    const Bytes head = audio.View();
+    if (head.empty())
         return 0;
-    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(fileSize - audioStart, kSampleBytes)));
-    const uint32_t n = ZPMP::ReadAt(*input, audioStart, buf.data(), static_cast<uint32_t>(buf.size()));
-    const Bytes head(buf.data(), n);
     const size_t zeros = LeadingZeros(head);
     SyncRun run = WalkSyncFrames(head.subspan(zeros), kMaxFrames);
-    const bool endsWithFile = audioStart + n >= fileSize;
+    const bool endsWithFile = audioStart + head.size() >= fileSize;
     if (!run.haveProgram || !Confirmed(run, endsWithFile))
         return 0;
     run.sample.wholeStream = run.reachedEnd && endsWithFile;

@@ -34,4 +34,14 @@ uint64_t Id3v2TagsEnd(ZPMP::InputStream& input)
     return end;
 }
 
+AudioHead ReadAudioHead(ZPMP::InputStream& input, uint32_t limit)
+{
+    AudioHead head;
+    const uint64_t fileSize = input.Size();
+    head.start = std::min(Id3v2TagsEnd(input), fileSize);
+    head.bytes.resize(static_cast<size_t>(std::min<uint64_t>(fileSize - head.start, limit)));
+    head.bytes.resize(ZPMP::ReadAt(input, head.start, head.bytes.data(), static_cast<uint32_t>(head.bytes.size())));
+    return head;
+}
+
 }  // namespace md

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "input/bytes.h"
 #include "input/input_stream.h"
@@ -16,5 +17,13 @@ uint64_t Id3v2TagSize(Bytes b);
 // Where the audio of a file starts: after the ID3v2 tags at its start (at most 16 in a row), or 0 without. A tag
 // that claims more bytes than the file has ends the file.
 uint64_t Id3v2TagsEnd(ZPMP::InputStream& input);
+
+// The first bytes of a file's audio: at most limit bytes from the end of its ID3v2 tags on.
+struct AudioHead {
+    uint64_t start = 0;  // the end of the tags
+    std::vector<uint8_t> bytes;
+    Bytes View() const { return Bytes(bytes); }
+};
+AudioHead ReadAudioHead(ZPMP::InputStream& input, uint32_t limit);
 
 }  // namespace md

@@ -144,10 +144,9 @@ uint32_t Mp3Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (input == nullptr)
         return 0;
     const uint64_t fileSize = input->Size();
-    const uint64_t tagsEnd = std::min(Id3v2TagsEnd(*input), fileSize);
-    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(fileSize - tagsEnd, kHeadBytes)));
-    head.resize(ZPMP::ReadAt(*input, tagsEnd, head.data(), static_cast<uint32_t>(head.size())));
-    const Bytes b(head);
+    const AudioHead head = ReadAudioHead(*input, kHeadBytes);
+    const uint64_t tagsEnd = head.start;
+    const Bytes b = head.View();
     size_t at = 0;
     if (!FindFrameRun<MpegAudioFormat>(b, tagsEnd + b.size() >= fileSize, kSearchRule, at))
         return 0;
