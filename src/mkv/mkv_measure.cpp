@@ -9,6 +9,7 @@
 #include <matroska/KaxCuesData.h>
 #include <matroska/KaxSemantic.h>
 
+#include "es/audio_headers.h"
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
 #include "mkv/ebml_reader.h"
@@ -21,6 +22,31 @@ namespace md {
 
 using namespace libmatroska;
 using namespace mkv;
+
+namespace {
+
+// A TrueHD or MLP access unit opens with check_nibble and access_unit_length (16 bits) and input_timing (16
+// bits); the major sync follows where the unit carries one, as the first unit of a stream does.
+constexpr uint32_t kAccessUnitHead = 4;
+
+// Channels, rate and layout from the major sync of a TrueHD track's first frame; without one the record keeps
+// the track's values.
+void ApplyMajorSync(const uint8_t* frame, uint32_t length, StreamRecord& r)
+{
+    AudioFormat format{};
+    MlpInfo info{};
+    uint32_t pcmBytes = 0;
+    if (length <= kAccessUnitHead ||
+        !ParseMlpHeader(frame + kAccessUnitHead, length - kAccessUnitHead, format, info, pcmBytes))
+        return;
+    r.audio.channels = format.channels;
+    r.audio.sampleRate = format.sampleRate;
+    // The channel layout and the LFE flag where AC-3 records keep acmod and lfeon.
+    r.audio.codecSpecific[0] = info.channelLayout;
+    r.audio.codecSpecific[2] = info.lfe;
+}
+
+}  // namespace
 
 int64_t MKVDemux::ToTime(int64_t timecode, double trackScale) const
 {
@@ -48,6 +74,9 @@ void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<Track
     // The extended codecs carry no start-code headers in their frames.
     if (video && video->record->codec != StreamCodec::H264 && !IsExtendedVideo(video->record->codec))
         ApplyFirstFrame(search, cues, *video->record);
+    // TrueHD (only extensions describe it): the major sync of the first access unit.
+    if (audio && audio->record->codec == StreamCodec::TsAudio83)
+        ApplyFirstFrame(search, cues, *audio->record);
     MeasureEndTimes(search, cues, video, audio);
 
     uint32_t rates[2] = {};
@@ -58,7 +87,9 @@ void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<Track
         m_videoFrameDuration = -1;
     if (audio) {
         StreamRecord& r = *audio->record;
-        r.audio.bytesPerSecond = rates[1] / 8;
+        // PCM has the byte rate of its samples (its codecs are described only with extensions).
+        if (!IsPcm(r.codec))
+            r.audio.bytesPerSecond = rates[1] / 8;
         if (r.codec == StreamCodec::Mpeg1Audio || r.codec == StreamCodec::Mpeg2Audio)
             r.audio.codecSpecific[2] = rates[1];
     } else {
@@ -212,7 +243,10 @@ void MKVDemux::ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, Strea
                 const PacketRecord& p = *packets.At(i);
                 if (IsTimedFrameOf(p, r.streamId)) {
                     const Bytes frame = search.Frame(packets, i);
-                    ApplyFrameHeaders(frame.data(), static_cast<uint32_t>(frame.size()), r);
+                    if (r.streamClass == StreamClass::Audio)
+                        ApplyMajorSync(frame.data(), static_cast<uint32_t>(frame.size()), r);
+                    else
+                        ApplyFrameHeaders(frame.data(), static_cast<uint32_t>(frame.size()), r);
                     return true;
                 }
             }

@@ -71,7 +71,14 @@ constexpr CodecName kWebmVideoCodecs[] = {{"V_VP8", StreamCodec::Vp8, 0},
                                           {"V_AV1", StreamCodec::Av1, 0}};
 constexpr CodecName kMoreVideoCodecs[] = {{"V_FFV1", StreamCodec::Ffv1, 0}, {"V_PRORES", StreamCodec::ProRes, 0}};
 constexpr CodecName kWebmAudioCodecs[] = {{"A_OPUS", StreamCodec::Opus, 0}};
-constexpr CodecName kMoreAudioCodecs[] = {{"A_FLAC", StreamCodec::Flac, 0}};
+constexpr CodecName kMoreAudioCodecs[] = {
+    {"A_FLAC", StreamCodec::Flac, 0},
+    {"A_PCM/INT/LIT", StreamCodec::PcmLittleEndian, 0},
+    {"A_PCM/INT/BIG", StreamCodec::Lpcm, 0},
+    {"A_PCM/FLOAT/IEEE", StreamCodec::PcmFloat, 0},  // little-endian
+    {"A_ALAC", StreamCodec::Alac, 0},
+    {"A_TRUEHD", StreamCodec::TsAudio83, 0},  // the transport stream_type of TrueHD
+};
 constexpr CodecName kMoreSubtitleCodecs[] = {{"S_HDMV/PGS", StreamCodec::Pgs, 0}, {"S_VOBSUB", StreamCodec::VobSub, 0}};
 
 // AAC object types named in an "A_AAC..." CodecID, tested in this order.
@@ -120,6 +127,47 @@ bool ReadFlacStreamInfo(Bytes header, AudioParams& audio)
     audio.channels = info.channels;
     audio.bitsPerSample = info.bitsPerSample;
     return true;
+}
+
+// The ALAC magic cookie (ALACSpecificConfig) of an A_ALAC track's CodecPrivate, alone or behind the head of an
+// 'alac' atom (size, type, version and flags): frameLength (32 bits), compatibleVersion (8), bitDepth (8), pb, mb,
+// kb (8 each), numChannels (8), maxRun (16), maxFrameBytes (32), avgBitRate (32), sampleRate (32).
+constexpr size_t kAlacConfigSize = 24;
+constexpr size_t kAlacAtomHead = 12;
+constexpr uint32_t kAlacMaxChannels = 8;
+
+bool ReadAlacConfig(Bytes cookie, AudioParams& audio)
+{
+    if (cookie.size() >= kAlacAtomHead + kAlacConfigSize && std::memcmp(cookie.data() + 4, "alac", 4) == 0)
+        cookie = cookie.subspan(kAlacAtomHead);
+    if (cookie.size() < kAlacConfigSize)
+        return false;
+    const uint32_t version = cookie[4];
+    const uint32_t bitDepth = cookie[5];
+    const uint32_t channels = cookie[9];
+    const uint32_t rate = Be32(cookie.data() + 20);
+    const bool knownDepth = bitDepth == 16 || bitDepth == 20 || bitDepth == 24 || bitDepth == 32;
+    if (version != 0 || !knownDepth || channels == 0 || channels > kAlacMaxChannels || rate == 0)
+        return false;
+    audio.sampleRate = rate;
+    audio.channels = channels;
+    audio.bitsPerSample = bitDepth;
+    return true;
+}
+
+// Interleaved PCM of BitDepth bits a sample: a block holds one sample of each channel in whole bytes. A track
+// that states no channels or bits, or more than any PCM carries, gets no block size and byte rate.
+constexpr uint32_t kMaxPcmChannels = 255;
+constexpr uint32_t kMaxPcmBits = 64;
+
+void SetPcmRates(AudioParams& audio)
+{
+    if (audio.channels == 0 || audio.channels > kMaxPcmChannels || audio.bitsPerSample == 0 ||
+        audio.bitsPerSample > kMaxPcmBits)
+        return;
+    const uint32_t block = audio.channels * ((audio.bitsPerSample + 7) / 8);
+    audio.blockAlign = block;
+    audio.bytesPerSecond = ToUInt32(uint64_t{block} * audio.sampleRate);
 }
 
 // Display aspect from DisplayWidth and DisplayHeight, snapped to 4:3, 16:9 or
@@ -252,6 +300,11 @@ void CopyLanguage(const std::string& language, uint8_t (&out)[4])
 }
 
 }  // namespace
+
+bool mkv::IsPcm(StreamCodec codec)
+{
+    return codec == StreamCodec::PcmLittleEndian || codec == StreamCodec::Lpcm || codec == StreamCodec::PcmFloat;
+}
 
 bool mkv::IsExtendedVideo(StreamCodec codec)
 {
@@ -398,6 +451,10 @@ void MKVDemux::FillAudio(const EbmlMaster& entry, const EbmlMaster& audio, Strea
             r.audio.channels = head.channels;
     } else if (r.codec == StreamCodec::Flac) {
         ReadFlacStreamInfo(codecPrivate, r.audio);
+    } else if (r.codec == StreamCodec::Alac) {
+        ReadAlacConfig(codecPrivate, r.audio);
+    } else if (IsPcm(r.codec)) {
+        SetPcmRates(r.audio);
     }
 }
 

@@ -17,6 +17,9 @@ struct MKVDemux::TrackInfo {
 
 namespace mkv {
 
+// The PCM codecs (A_PCM/...), whose byte rate the track's own values give.
+bool IsPcm(StreamCodec codec);
+
 // The video codecs only extensions describe, whose frames carry no start-code headers.
 bool IsExtendedVideo(StreamCodec codec);
 
