@@ -200,7 +200,8 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
     } else if (codec == 20) {
         b.accepted = builder == RecordBuilder::Selection;
         withEx = true;
-    } else if (codec == 39 || codec == 40) {  // Opus, FLAC: only extensions produce them
+    } else if (codec == 39 || codec == 40 || codec == 57 || codec == 62) {
+        // Opus, FLAC, float PCM, ALAC: only extensions produce them
         b.accepted = true;
         withEx = !open;
     }

@@ -64,6 +64,10 @@ constexpr char kDvFields[] =
     "the VAUX source control pack marks the frames interlaced, and DV fields are bottom first (MediaInfo BFF; "
     "ffprobe leaves the order unknown)";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
+constexpr char kMatroskaCodecsOff[] = "A_PCM, A_ALAC and A_TRUEHD tracks get records with MD_EXT_MATROSKA_CODECS only";
+constexpr char kNoDisplaySizeCodecsOff[] =
+    "no DisplayWidth/DisplayHeight in the track: no aspect; A_PCM and A_TRUEHD tracks get records with "
+    "MD_EXT_MATROSKA_CODECS only";
 
 const std::vector<Row> kBundled = {
     {"3gp_h263_176x144_15fps_aac_22k_mono.3gp", MK_MP4},
@@ -104,7 +108,15 @@ const std::vector<Row> kBundled = {
      {{TsRegistration, 1}, {VideoBitRate, (165888 - 192000 / 8) * 184 / 188 * 8}},
      "HDMV registration: the H.264 rate is the file's 165888 bytes in 1.0 s of video less the 192 kbit/s AC-3, "
      "payload share 184/188"},
+    {"mka_alac_44k_stereo.mka", MK_MATROSKA, {}, kMatroskaCodecsOff},
+    {"mka_mp2_48k_stereo.mka", MK_MATROSKA, {}, "A_MPEG/L2 has a record in the base behaviour"},
+    {"mka_mp3_44k_stereo.mka", MK_MATROSKA, {}, "A_MPEG/L3 has a record in the base behaviour"},
+    {"mka_pcm_f32le_48k_stereo.mka", MK_MATROSKA, {}, kMatroskaCodecsOff},
+    {"mka_pcm_s24be_44k_mono.mka", MK_MATROSKA, {}, kMatroskaCodecsOff},
     {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
+    {"mkv_h264_320x240_25fps_pcm_s16le_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
+     kNoDisplaySizeCodecsOff},
+    {"mkv_h264_320x240_25fps_truehd_48k_5.1.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySizeCodecsOff},
     {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
@@ -276,7 +288,7 @@ uint32_t FormatOf(const std::string& codec, bool extended)
         {"pcm_f64le", AF_PCM_FLOAT}, {"pcm_f32be", AF_PCM_FLOAT}, {"pcm_alaw", AF_ALAW},  {"pcm_mulaw", AF_MULAW},
         {"speex", AF_SPEEX},        {"alac", AF_ALAC},         {"amr_wb", AF_AMR_WB},     {"wmav1", AF_WMA},
         {"wmav2", AF_WMA},          {"wmapro", AF_WMA_PRO},    {"wmalossless", AF_WMA_LOSSLESS},
-        {"wmavoice", AF_WMA_VOICE}, {"nellymoser", AF_NELLYMOSER}};
+        {"wmavoice", AF_WMA_VOICE}, {"nellymoser", AF_NELLYMOSER}, {"truehd", AF_TRUEHD}};
     if (const auto it = more.find(codec); extended && it != more.end())
         return it->second;
     if (extended && codec.starts_with("adpcm_"))
@@ -311,10 +323,10 @@ const std::set<uint32_t> kExtendedVideo = {0x10, 0x24};
 const std::set<uint32_t> kExtendedAudio = {0x82, 0x87};
 
 // Matroska tracks with a record: MPEG and H.264 video or a VfW FourCC (ffprobe shows its tag), MPEG audio, AC-3,
-// DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PGS and VobSub get one only with extensions.
+// DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PCM, ALAC, TrueHD, PGS and VobSub get one only with extensions.
 bool Described(const FfprobeStream& s, bool extended)
 {
-    return (FormatOf(s.codec, extended) && !s.codec.starts_with("pcm") && s.codec != "amr_nb" &&
+    return (FormatOf(s.codec, extended) && (extended || !s.codec.starts_with("pcm")) && s.codec != "amr_nb" &&
             s.codec != "h263") ||
            s.codec == "subrip" || (s.type == "video" && s.tag != 0) ||
            (extended && (s.codec == "hdmv_pgs_subtitle" || s.codec == "dvd_subtitle"));
@@ -443,6 +455,14 @@ const std::vector<Row> kExtendedRows = {
     {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA, {}, "FFV1 by its VfW FourCC; FLAC from its STREAMINFO"},
     {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
      "FLAC from its STREAMINFO; no display size for H.264"},
+    {"mka_alac_44k_stereo.mka", MK_MATROSKA, {}, "rate, channels and bit depth from the ALAC magic cookie"},
+    {"mka_pcm_f32le_48k_stereo.mka", MK_MATROSKA, {}, "A_PCM/FLOAT/IEEE: byte rate and block from the track's values"},
+    {"mka_pcm_s24be_44k_mono.mka", MK_MATROSKA, {}, "A_PCM/INT/BIG, 24 bits: 3-byte blocks"},
+    {"mkv_h264_320x240_25fps_pcm_s16le_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
+     "A_PCM/INT/LIT; no display size for H.264"},
+    {"mkv_h264_320x240_25fps_truehd_48k_5.1.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
+     "A_TRUEHD: 5.1 at 48 kHz from the major sync of the first access unit, found from the video's cue; no display "
+     "size for H.264"},
     {"mkv_ffv1_nocues_blockgroups.mkv", MK_MATROSKA, {{NoTimes, 1}},
      "FFV1 by its VfW FourCC, its display size the pixel size; without Cues and SeekHead no times"},
     {"mkv_h264_ac3_pgs_laced.mkv", MK_MATROSKA, {{FrameRate, 599.99}},
@@ -736,6 +756,12 @@ protected:
             ASSERT_EQ(m_detector->GetMpegAudioLayerInfo(&info), S_OK);
             EXPECT_EQ(info.layer, layer);
             EXPECT_EQ(info.channelMode == 3, s.channels == 1);  // single channel
+        }
+        if (s.codec == "truehd") {  // the speakers of the major sync's layout
+            MultiChannelInfo multi{};
+            ASSERT_EQ(m_detector->GetMultiChannelInfo(&multi), S_OK);
+            EXPECT_EQ(std::tuple(uint32_t(std::popcount(multi.channelMask)), multi.lfe),
+                      std::tuple(s.channels, uint8_t(s.channelLayout.starts_with("5.1") ? 1 : 0)));
         }
         if ((s.codec == "ac3" || s.codec == "eac3") && framesRead) {
             MultiChannelInfo multi{};

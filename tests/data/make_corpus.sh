@@ -322,6 +322,34 @@ enc mkv_h264_320x240_25fps_flac_48k_stereo.mkv "" \
     -c:a flac -compression_level 12 -sample_fmt s16 \
     -f matroska
 
+# Matroska: H.264 + A_PCM/INT/LIT.
+enc mkv_h264_320x240_25fps_pcm_s16le_48k_stereo.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 25 1)" -f lavfi -i "$(stereo 48000 1)" \
+    -c:v libx264 -preset veryfast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a pcm_s16le \
+    -f matroska
+
+# Matroska audio: A_PCM/INT/BIG (24 bits), A_PCM/FLOAT/IEEE, A_ALAC (magic cookie in CodecPrivate).
+enc mka_pcm_s24be_44k_mono.mka "" \
+    -f lavfi -i "$(tone 440 44100 1)" -c:a pcm_s24be -f matroska
+enc mka_pcm_f32le_48k_stereo.mka "" \
+    -f lavfi -i "$(stereo 48000 0.5)" -c:a pcm_f32le -f matroska
+enc mka_alac_44k_stereo.mka "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a alac -f matroska
+
+# Matroska: H.264 + 5.1 A_TRUEHD (the encoder is experimental).
+enc mkv_h264_320x240_25fps_truehd_48k_5.1.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.5)" -f lavfi -i "$(surround 48000 0.5)" \
+    -c:v libx264 -preset veryfast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -c:a truehd -strict -2 \
+    -f matroska
+
+# Matroska audio: A_MPEG/L2 and A_MPEG/L3.
+enc mka_mp2_48k_stereo.mka "" \
+    -f lavfi -i "$(stereo 48000 1)" -c:a mp2 -b:a 192k -f matroska
+enc mka_mp3_44k_stereo.mka "" \
+    -f lavfi -i "$(stereo 44100 1)" -c:a libmp3lame -b:a 128k -f matroska
+
 # --------------------------------------------------------------------------
 # Raw video elementary streams
 # --------------------------------------------------------------------------

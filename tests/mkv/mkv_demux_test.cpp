@@ -359,6 +359,98 @@ TEST(MkvExtendedCodecs, RecordsByBitAndDocType)
     }
 }
 
+// With MD_EXT_MATROSKA_CODECS (and only with it) PCM, ALAC and TrueHD tracks get records. PCM: a block is one sample
+// of each channel in whole bytes, at the track's rate, whatever rate the frames measure (two 100-byte frames 10 ms
+// apart); ALAC: rate, channels and bit depth from the magic cookie (ALACSpecificConfig) where it reads; TrueHD: the
+// major sync after the 4-byte head of the first access unit, else the track's values.
+TEST(MkvExtendedCodecs, PcmAlacAndTrueHdRecords)
+{
+    // frameLength 4096, compatibleVersion, bitDepth, pb 40, mb 10, kb 14, 6 channels, maxRun 255, maxFrameBytes,
+    // avgBitRate, sampleRate 96000 (00 01 77 00).
+    const auto cookie = [](uint8_t version, uint8_t depth) {
+        return std::vector<uint8_t>{0, 0, 0x10, 0, version, depth, 40, 10, 14, 6, 0,    255,
+                                    0, 0, 0,    0, 0,       0,     0,  0,  0,  1, 0x77, 0};
+    };
+    std::vector<uint8_t> wrapped = {0, 0, 0, 36, 'a', 'l', 'a', 'c', 0, 0, 0, 0};  // atom size, type, version, flags
+    const std::vector<uint8_t> inner = cookie(0, 20);
+    wrapped.insert(wrapped.end(), inner.begin(), inner.end());
+    // An access unit head, then a TrueHD major sync (F8 72 6F BA): rate code 1 (96 kHz) in the top nibble of byte
+    // 4; 8ch_presentation_channel_assignment 15 (L, R, C, LFE, Ls, Rs) in the low 13 bits of bytes 6-7.
+    const std::vector<uint8_t> majorSync = {0xF8, 0x72, 0x6F, 0xBA, 0x10, 0, 0x00, 0x0F, 0, 0, 0, 0};
+    std::vector<uint8_t> accessUnit = {0x10, 0x20, 0, 0};
+    accessUnit.insert(accessUnit.end(), majorSync.begin(), majorSync.end());
+    const auto track = [](const char* codecId, double rate, uint64_t channels, uint64_t bits,
+                          std::vector<uint8_t> codecPrivate = {}) {
+        return MkvTrack{.type = 2,
+                        .codecId = codecId,
+                        .codecPrivate = std::move(codecPrivate),
+                        .samplingFrequency = rate,
+                        .channels = channels,
+                        .bitDepth = bits};
+    };
+    struct Row {
+        const char* what;
+        MkvTrack track;
+        std::vector<uint8_t> frame;  // the first frame; a second one follows 10 ms later
+        StreamCodec codec;
+        uint32_t rate, channels, bits, blockAlign = 0, bytesPerSecond = 0, layout = 0, lfe = 0;
+    };
+    const std::vector<uint8_t> bytes(100, 0x5A);
+    const Row rows[] = {
+        {"A_PCM/INT/LIT", track("A_PCM/INT/LIT", 48000, 2, 16), bytes, StreamCodec::PcmLittleEndian, 48000, 2, 16, 4,
+         192000},
+        {"A_PCM/INT/BIG 24 bits", track("A_PCM/INT/BIG", 44100, 2, 24), bytes, StreamCodec::Lpcm, 44100, 2, 24, 6,
+         264600},
+        {"A_PCM/INT/BIG 20 bits", track("A_PCM/INT/BIG", 48000, 2, 20), bytes, StreamCodec::Lpcm, 48000, 2, 20, 6,
+         288000},
+        {"A_PCM/FLOAT/IEEE 64 bits", track("A_PCM/FLOAT/IEEE", 96000, 1, 64), bytes, StreamCodec::PcmFloat, 96000, 1,
+         64, 8, 768000},
+        {"PCM without BitDepth: no block", track("A_PCM/INT/LIT", 48000, 2, 0), bytes, StreamCodec::PcmLittleEndian,
+         48000, 2, 0},
+        {"ALAC cookie", track("A_ALAC", 44100, 2, 16, cookie(0, 24)), bytes, StreamCodec::Alac, 96000, 6, 24},
+        {"ALAC cookie in an 'alac' atom", track("A_ALAC", 44100, 2, 16, wrapped), bytes, StreamCodec::Alac, 96000, 6,
+         20},
+        {"ALAC compatibleVersion 1", track("A_ALAC", 44100, 2, 16, cookie(1, 24)), bytes, StreamCodec::Alac, 44100, 2,
+         16},
+        {"ALAC bitDepth 12", track("A_ALAC", 44100, 2, 16, cookie(0, 12)), bytes, StreamCodec::Alac, 44100, 2, 16},
+        {"ALAC cookie a byte short", track("A_ALAC", 44100, 2, 16, std::vector(wrapped.begin() + 13, wrapped.end())),
+         bytes, StreamCodec::Alac, 44100, 2, 16},
+        {"TrueHD major sync", track("A_TRUEHD", 48000, 2, 24), accessUnit, StreamCodec::TsAudio83, 96000, 6, 24, 0, 0,
+         7, 1},
+        {"TrueHD sync not after the head", track("A_TRUEHD", 48000, 2, 24), majorSync, StreamCodec::TsAudio83, 48000, 2,
+         24},
+    };
+    for (const Row& r : rows) {
+        const mdtest::MkvLayout layout{
+            .duration = 1000, .tracks = {r.track}, .clusters = {{0, {{1, 0, true, r.frame}, {1, 10, true, bytes}}}}};
+        const std::vector<uint8_t> file = mdtest::MatroskaFile(layout);
+        for (const uint32_t mask :
+             {0u, uint32_t(MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS), uint32_t(MD_EXT_MATROSKA_CODECS)}) {
+            MKVDemux demux;
+            demux.SetExtensions(mask);
+            demux.SelectTracks(0, 0, 1, 0);
+            MemoryInputStream input{std::vector<uint8_t>(file)};
+            StreamList streams;
+            ASSERT_EQ(demux.Parse(&input, &streams), 1u) << r.what;
+            if (mask != MD_EXT_MATROSKA_CODECS) {
+                EXPECT_EQ(streams.Count(), 0u) << r.what << mask;
+                continue;
+            }
+            ASSERT_EQ(streams.Count(), 1u) << r.what;
+            const StreamRecord& s = *streams.At(0);
+            const AudioParams& a = s.audio;
+            EXPECT_EQ(std::tuple(s.codec, a.sampleRate, a.channels, a.bitsPerSample),
+                      std::tuple(r.codec, r.rate, r.channels, r.bits))
+                << r.what;
+            if (r.codec != StreamCodec::Alac && r.codec != StreamCodec::TsAudio83) {
+                EXPECT_EQ(std::tuple(a.blockAlign, a.bytesPerSecond), std::tuple(r.blockAlign, r.bytesPerSecond))
+                    << r.what;
+            }
+            EXPECT_EQ(std::tuple(a.codecSpecific[0], a.codecSpecific[2]), std::tuple(r.layout, r.lfe)) << r.what;
+        }
+    }
+}
+
 // Clusters of uneven sizes across the 2 MiB chunks and the bit-rate budgets, whole and cut short.
 TEST(MkvDemuxMeasure, WalkFindsWhatTheChunkedReaderFinds)
 {
@@ -388,7 +480,7 @@ TEST(MkvDemuxRobustness, CutAndDamagedFiles)
     std::vector<std::vector<uint8_t>> inputs;
     for (const fs::path& dir : {test::TestDataDir(), test::RealWorldDir()})
         for (const fs::path& f : test::MediaFiles(dir))
-            if (f.extension() == ".mkv" || f.extension() == ".webm")
+            if (f.extension() == ".mkv" || f.extension() == ".mka" || f.extension() == ".webm")
                 inputs.push_back(test::ReadFileBytes(f));
     uint32_t seed = 12345;
     const auto next = [&] { return seed = seed * 1103515245u + 12345u; };

@@ -81,7 +81,7 @@ std::vector<uint8_t> MatroskaFile(const MkvLayout& layout)
                 optional(0x54BA, t.displayHeight);
                 b.End();
             } else if (t.type == 2) {  // Audio: SamplingFrequency, Channels, BitDepth
-                b.Begin(0xE1).Float(0xB5, t.samplingFrequency).UInt(0x9F, 2);
+                b.Begin(0xE1).Float(0xB5, t.samplingFrequency).UInt(0x9F, t.channels);
                 optional(0x6264, t.bitDepth ? std::optional(t.bitDepth) : std::nullopt);
                 b.End();
             }

@@ -52,7 +52,8 @@ struct MkvTrack {
     std::optional<std::string> name{};
     uint64_t pixelWidth = 720, pixelHeight = 576;
     std::optional<uint64_t> displayWidth{}, displayHeight{};
-    double samplingFrequency = 48000;  // stereo
+    double samplingFrequency = 48000;
+    uint64_t channels = 2;
     uint64_t bitDepth = 0;
 };
 
