@@ -144,7 +144,7 @@ TEST(Avi, HeaderRules)
     const auto A = [](uint32_t id) { return std::tuple(StreamClass::Audio, id, StreamCodec::PcmLittleEndian); };
     const std::vector<uint32_t> qvga = {320, 240, 4, 3, 2500, 0};
     ByteVec cut = Avi(Hdrl({avih, mjpg, pcm}), {Chunk("00dc", ByteVec(5000)), Chunk("01wb", ByteVec(5000))});
-    cut.resize(cut.size() - 7000);  // inside the first frame: no index, 'movi' and RIFF sizes past the end
+    cut.erase(cut.end() - 7000, cut.end());  // inside the first frame: no index, 'movi' and RIFF sizes past the end
     struct Case {
         const char* what;
         ByteVec file;

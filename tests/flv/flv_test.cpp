@@ -361,7 +361,7 @@ TEST(FlvDemux, StreamsAndDuration)
     ByteVec endOfSequence = plain;  // an AVC end-of-sequence tag stamped before the last audio tag
     Append(endOfSequence, Cat({Tag(9, 1500, {0x17, 2, 0, 0, 0}), Be(16, 4)}));
     ByteVec cut = plain;
-    cut.resize(cut.size() - 3);  // the last tag cut short: no PreviousTagSize at the end
+    cut.erase(cut.end() - 3, cut.end());  // the last tag cut short: no PreviousTagSize at the end
     ByteVec outside = plain;  // the last PreviousTagSize points before the start of the file
     std::fill(outside.end() - 4, outside.end(), 0x7F);
     ByteVec noTag = plain;  // ... at bytes whose DataSize does not match
