@@ -120,6 +120,8 @@ const std::vector<Row> kBundled = {
     {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
+    {"mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov", MK_UNKNOWN, {},
+     "1330 bytes, a 'moov' alone: the box walk wants a 'moov' and an 'mdat'"},
     {"mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov", MK_MP4},
     {"mp2_mpeg2_22k_mono.mp2", MK_UNKNOWN, {}, kAudioFilesOff},
     {"mp3_cbr_128k_44k_stereo.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
@@ -470,6 +472,9 @@ const std::vector<Row> kExtendedRows = {
     {"mkv_h264_ac3_vobsub.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}},
      "the VobSub track is listed; no display size"},
     {"mov_ios9_mebx.mov", MK_MP4, {{AspectX, 16}, {AspectY, 9}}, "ffprobe gives no aspect; 1280x720 is 16:9"},
+    {"mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov", MK_MP4, {},
+     "a 'moov' that starts with its 'mvhd' covers the file: its tracks are read without an 'mdat'; 'jpeg' is "
+     "Motion JPEG, QuickTime 'raw ' unsigned 8-bit PCM"},
     {"mov_iphone_rotated.mov", MK_MP4, {{FrameRate, 23.99}, {AspectX, 4}, {AspectY, 3}, {NoFrameDurations, 1}},
      "24 of 25 sample deltas are 25/600 s: a constant rate, 416667 x 100 ns, 23.99 fps (ffprobe 24.08, MediaInfo "
      "24.038); ffprobe gives no aspect, 640x480 is 4:3"},
@@ -945,7 +950,7 @@ protected:
             EXPECT_NEAR(r.audioEndTime / 1e7, audioLength, 1e-7);
             // Two frames of audio samples.
             const std::map<std::string, double> samplesPerFrame = {
-                {"aac", 1024}, {"mp3", 1152}, {"amr_nb", 160}, {"pcm_s16le", 1}, {"pcm_s16be", 1}};
+                {"aac", 1024}, {"mp3", 1152}, {"amr_nb", 160}, {"pcm_s16le", 1}, {"pcm_s16be", 1}, {"pcm_u8", 1}};
             if (!Has(NoFrameDurations) && samplesPerFrame.count(as->codec)) {
                 EXPECT_NEAR(r.audioFrameDuration, 2e7 * samplesPerFrame.at(as->codec) / as->sampleRate, 1.0);
             }

@@ -143,6 +143,34 @@ TEST(M4Demux, TrackSelectionAndBrokenFiles)
     }
 }
 
+// A QuickTime camera movie reduced to its 'moov': Photo-JPEG video with 8-bit mono sound at 7875 Hz, the
+// sample size of QuickTime 'raw ' unsigned (as in WAV: PCM little-endian), of 'twos' signed big-endian. The
+// tracks are read with MD_EXT_SMALL_FILES only; the media data is not in the file, so no video bit rate.
+TEST(M4Demux, MoovOnlyMovies)
+{
+    for (const auto& [sound, codec] : {std::pair{"raw ", StreamCodec::PcmLittleEndian}, {"twos", StreamCodec::Lpcm}}) {
+        mdtest::Mp4FileLayout layout{.moovOnly = true};
+        layout.tracks = {VideoTrack(mdtest::VisualEntry("jpeg", 640, 480), 1, 15),
+                         {"soun", mdtest::SoundEntry(sound, 1, 8, 7875), 2, 7875, 1, {Bytes8(7875, 0x80)}}};
+        const Bytes8 file = mdtest::Mp4File(layout);
+        const auto base = Demux(file);
+        EXPECT_EQ(std::tuple(base->result, base->streams.Count()), std::tuple(0u, 0u)) << sound;
+        const auto d = Demux(file, MD_EXT_SMALL_FILES);
+        ASSERT_TRUE(d->Video() && d->Audio()) << sound;
+        const VideoParams& v = d->Video()->video;
+        EXPECT_EQ(std::tuple(d->Video()->codec, v.width, v.height, v.aspectX, v.aspectY, v.bitRate),
+                  std::tuple(StreamCodec::Jpeg, 640u, 480u, 4u, 3u, 0u));
+        EXPECT_EQ(d->Video()->frameRate, 25.0);  // 1000/25000 s a sample
+        const AudioParams& a = d->Audio()->audio;
+        EXPECT_EQ(std::tuple(d->Audio()->codec, a.channels, a.sampleRate, a.bitsPerSample, a.bytesPerSecond),
+                  std::tuple(codec, 1u, 7875u, 8u, 7875u))
+            << sound;
+        uint8_t hasVideo = 0, hasAudio = 0;
+        d->demux.GetTrackFlags(hasVideo, hasAudio);
+        EXPECT_EQ(std::tuple(hasVideo, hasAudio, d->demux.IsMoovFirst()), std::tuple(1, 1, 1));
+    }
+}
+
 // A child box of raw payload bytes.
 Bytes8 RawBox(const char* type, const Bytes8& payload)
 {
