@@ -475,9 +475,10 @@ const std::vector<Row> kExtendedRows = {
     {"mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov", MK_MP4, {},
      "a 'moov' that starts with its 'mvhd' covers the file: its tracks are read without an 'mdat'; 'jpeg' is "
      "Motion JPEG, QuickTime 'raw ' unsigned 8-bit PCM"},
-    {"mov_iphone_rotated.mov", MK_MP4, {{FrameRate, 23.99}, {AspectX, 4}, {AspectY, 3}, {NoFrameDurations, 1}},
-     "24 of 25 sample deltas are 25/600 s: a constant rate, 416667 x 100 ns, 23.99 fps (ffprobe 24.08, MediaInfo "
-     "24.038); ffprobe gives no aspect, 640x480 is 4:3"},
+    {"mov_iphone_rotated.mov", MK_MP4, {{FrameRate, 24.03}, {AspectX, 4}, {AspectY, 3}, {NoFrameDurations, 1}},
+     "the 17th of 25 sample deltas is 24/600 s, the others 25/600 s: a delta inside the track differs, so the mean, "
+     "25 frames in 624/600 s, 416000 x 100 ns, 24.03 fps to two decimals (MediaInfo and ffprobe's avg_frame_rate "
+     "24.038; its r_frame_rate 24.08 is a guess); ffprobe gives no aspect, 640x480 is 4:3"},
     {"mov_qt_h264_aac.mov", MK_MP4, {{FrameRate, 16.74}, {NoFrameDurations, 1}},
      "only 63 of 123 sample deltas are 40/600 s: variable, so the mean, 123 frames in 4407/600 s, gives 16.74 "
      "(MediaInfo and ffprobe's avg_frame_rate 16.746); ffprobe's r_frame_rate is the time scale"},
