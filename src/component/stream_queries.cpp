@@ -56,7 +56,7 @@ bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
             return false;
         break;
     default:
-        if (!ScanProgramStreamTimeRange(m_path, m_kind, *range, Has(MD_EXT_FRAME_RATES)))
+        if (!ScanProgramStreamTimeRange(m_path, m_kind, *range, ProgramStreamTimeRulesOf(m_extensions)))
             return false;
         break;
     }
