@@ -80,6 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Decode(mpeg1, data, size, work);
     md::MPEG2SystemDec_c mpeg2(kCapacity);
     Decode(mpeg2, data, size, work);
+    md::MPEG2SystemDec_c timed(kCapacity);
+    timed.SetSubStreamTiming(true);
+    Decode(timed, data, size, work);
     md::MPEG2SystemDec_c mpeg4(kCapacity);
     mpeg4.SetMpeg4Video(true);
     mpeg4.SetStreamRemap(true);

@@ -285,7 +285,7 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
 void ZPMediaDetect::TakeVideo(VideoBuild v, ZPMP::InputStream& input)
 {
     if ((v.scan == FieldOrderScan::Mp4FirstSample || v.scan == FieldOrderScan::Mp4Slice) && !m_mp4Boxes)
-        m_mp4Boxes = ReadMp4Stream(input, Has(MD_EXT_MP4_TRAILING_BYTES));
+        m_mp4Boxes = ReadMp4Stream(input, Mp4FileRulesOf(m_extensions));
     switch (v.scan) {
     case FieldOrderScan::None: break;
     case FieldOrderScan::Mpeg2Picture: ScanMpeg2FieldOrder(input, v.info.fieldOrder); break;

@@ -50,13 +50,13 @@ bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
         break;
     case MK_MP4:
         if (!m_mp4Boxes)
-            m_mp4Boxes = ReadMp4File(m_path, Has(MD_EXT_MP4_TRAILING_BYTES));
+            m_mp4Boxes = ReadMp4File(m_path, Mp4FileRulesOf(m_extensions));
         if (!ScanMp4TimeRange(m_mp4Boxes.get(), m_mp4Flags.hasVideo != 0, m_mp4Flags.hasAudio != 0, *range,
                               Has(MD_EXT_FRAME_RATES)))
             return false;
         break;
     default:
-        if (!ScanProgramStreamTimeRange(m_path, m_kind, *range, Has(MD_EXT_FRAME_RATES)))
+        if (!ScanProgramStreamTimeRange(m_path, m_kind, *range, ProgramStreamTimeRulesOf(m_extensions)))
             return false;
         break;
     }

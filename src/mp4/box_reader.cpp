@@ -11,6 +11,7 @@
 #include "input/chunk_buffer.h"
 #include "input/input_stream.h"
 #include "input/ms_file_input_stream.h"
+#include "mediadetect/records.h"
 #include "mp4/mp4_box.h"
 #include "mp4/sample_entry.h"
 
@@ -745,7 +746,13 @@ Mp4BoxList ParseBoxList(const uint8_t* bytes, size_t available)
     return ParseBoxListAt(Bytes(bytes, available), 0);
 }
 
-std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, bool trailingBytes)
+Mp4FileRules Mp4FileRulesOf(uint32_t extensions)
+{
+    return {.trailingBytes = (extensions & MD_EXT_MP4_TRAILING_BYTES) != 0,
+            .moovWithoutMdat = (extensions & MD_EXT_SMALL_FILES) != 0};
+}
+
+std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules rules)
 {
     uint64_t remaining = stream.Size();
     if (remaining < 8 || stream.Seek(0) != 0)
@@ -819,17 +826,18 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, bool trailingBy
         }
         remaining -= boxSize;
     }
-    if ((remaining != 0 && !(trailingBytes && remaining < 8)) || !moovSeen || !mdatSeen)
+    if ((remaining != 0 && !(rules.trailingBytes && remaining < 8)) || !moovSeen ||
+        (!mdatSeen && !rules.moovWithoutMdat))
         return nullptr;
     return std::move(top.first);
 }
 
-std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path, bool trailingBytes)
+std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path, Mp4FileRules rules)
 {
     MSFileInputStream stream(path);
     if (!stream.IsOpen())
         return nullptr;
-    return ReadMp4Stream(stream, trailingBytes);
+    return ReadMp4Stream(stream, rules);
 }
 
 const Mp4Box* FindBox(const Mp4Box* first, uint32_t type)

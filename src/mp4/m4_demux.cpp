@@ -165,15 +165,17 @@ uint32_t TruncateToWord(double v)
 }
 
 // Video bit rate: all media data over the video track's duration, less what
-// the audio track takes.
+// the audio track takes; 0 (unknown) for a file without 'mdat', whose media
+// is elsewhere.
 uint32_t VideoBitRate(const Mp4Box* root, const Mp4Box* trak, uint32_t audioBytesPerSecond)
 {
+    const Mp4Box* firstMdat = FindBox(root, kMdat);
     uint64_t mediaBytes = 0;
-    for (const Mp4Box* b = FindBox(root, kMdat); b != nullptr; b = b->next.get())
+    for (const Mp4Box* b = firstMdat; b != nullptr; b = b->next.get())
         if (b->type == kMdat)
             mediaBytes += b->BoxSize();
     const int64_t duration = GetTrackDuration(trak, root);
-    if (duration == 0)
+    if (duration == 0 || firstMdat == nullptr)
         return 0;
     const double seconds = static_cast<double>(duration) / 10000000.0;
     return TruncateToWord((static_cast<double>(mediaBytes) / seconds - audioBytesPerSecond) * 8.0);
@@ -653,7 +655,7 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (input == nullptr || streams == nullptr)
         return 0;
     ClearResults();
-    const std::unique_ptr<Mp4Box> tree = ReadMp4Stream(*input, (m_extensions & MD_EXT_MP4_TRAILING_BYTES) != 0);
+    const std::unique_ptr<Mp4Box> tree = ReadMp4Stream(*input, Mp4FileRulesOf(m_extensions));
     const Mp4Box* root = tree.get();
     const Mp4Box* moov = FindBox(root, kMoov);
     const Mp4Box* firstTrack = moov != nullptr ? FindBox(moov->firstChild.get(), kTrak) : nullptr;

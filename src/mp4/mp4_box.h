@@ -300,14 +300,27 @@ struct Mp4TagsBox : Mp4Box {  // 'TAGS': camera-maker tag block
 
 // ---- The tree API ---------------------------------------------------------------
 
+// What a file may have beyond top-level boxes that cover it exactly, with a
+// 'moov' and an 'mdat' among them.
+struct Mp4FileRules {
+    // 1 to 7 bytes after the last box (too few for a box header, as some cameras
+    // leave): MD_EXT_MP4_TRAILING_BYTES.
+    bool trailingBytes = false;
+    // No 'mdat': a movie reduced to its 'moov' (a reference movie, or a camera
+    // movie whose media was cut away) still has its tracks: MD_EXT_SMALL_FILES.
+    bool moovWithoutMdat = false;
+};
+
+// The rules of the extension bits that are on.
+Mp4FileRules Mp4FileRulesOf(uint32_t extensions);
+
 // Reads the file at path (wide, zero-terminated) into a box tree. None when the
 // file cannot be opened, is not exactly covered by its top-level boxes, or lacks
-// a top-level 'moov' or 'mdat'. With trailingBytes, 1 to 7 bytes after the last
-// box (too few for a box header, as some cameras leave) are allowed.
-std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path, bool trailingBytes = false);
+// a top-level 'moov' or 'mdat' (as far as rules allow otherwise).
+std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path, Mp4FileRules rules = {});
 
 // The same over any input stream (read from position 0 to Size()).
-std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, bool trailingBytes = false);
+std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules rules = {});
 
 // One record, with its subtree, from the box at bytes; available is the number of
 // bytes from there to the end of the enclosing range. None when the box header

@@ -496,9 +496,29 @@ SampleDurationSpread GetSampleDurationSpread(const Mp4Box* children, const Mp4Bo
     size_t groupCount = 0;
     size_t last = 0;  // the group the previous duration went to
     SampleDurationSpread spread;
+    // The duration of the samples seen so far between the first and the latest
+    // one (the latest may be the track's last, so it joins them only when
+    // another sample follows).
+    bool haveInner = false;
+    uint32_t innerDelta = 0;
+    uint32_t latestDelta = 0;
+    auto noteInner = [&](uint32_t delta) {
+        if (!haveInner) {
+            haveInner = true;
+            innerDelta = delta;
+        } else if (delta != innerDelta) {
+            spread.innerDurationsVary = true;
+        }
+    };
     auto add = [&](uint32_t delta, uint64_t count) {
         if (count == 0)
             return;
+        if (spread.samples >= 2)
+            noteInner(latestDelta);  // the previous latest sample was not the last
+        // Of this run, every sample but the track's first and the run's last.
+        if (count - 1 > (spread.samples == 0 ? 1u : 0u))
+            noteInner(delta);
+        latestDelta = delta;
         spread.samples += count;
         spread.total += uint64_t(delta) * count;
         if (last >= groupCount || groups[last].delta != delta) {
@@ -565,7 +585,7 @@ int64_t GetVariableFrameDuration(const Mp4Box* children, const Mp4Box* root, int
     if (spread.samples == 0 || timeScale <= 0)
         return 0;
     const int64_t dominant = MediaTo100nsRounded(static_cast<int32_t>(spread.dominantDelta), timeScale);
-    if (10 * spread.dominantSamples >= 9 * spread.samples && dominant >= kShortestFrameDuration)
+    if (!spread.innerDurationsVary && dominant >= kShortestFrameDuration)
         return baseDuration > 0 ? 0 : dominant;
     const double mean = static_cast<double>(spread.total) * 1e7 / timeScale / static_cast<double>(spread.samples);
     return mean >= 1 && mean < 1e15 ? static_cast<int64_t>(mean + 0.5) : 0;

@@ -94,16 +94,21 @@ struct SampleDurationSpread {
     uint64_t total = 0;  // their durations summed, media units
     uint32_t dominantDelta = 0;  // the duration the most samples have (the first seen on a tie)
     uint64_t dominantSamples = 0;  // how many samples have it
+    // The samples between the first and the last do not all have one duration.
+    // The first and the last sample are left out: a muxer stretches or cuts them
+    // to a track's edit or to the other track's end in constant-rate files.
+    bool innerDurationsVary = false;
 };
 SampleDurationSpread GetSampleDurationSpread(const Mp4Box* children, const Mp4Box* root);
 
 // The frame duration of a variable-rate track, in 100-ns units, when the
 // dominant sample delta does not describe it: the track's mean duration (its
-// length over its sample count) when fewer than 9 in 10 samples have the
-// dominant delta (an odd first or last sample is common in constant-rate
-// tracks) or that delta gives more than 1000 fps. Without a base duration
-// (baseDuration 0: no 'stts' samples, as in a fragmented file) the dominant
-// duration of the fragment runs. 0: the base rule stands.
+// length over its sample count) when the samples between the first and the
+// last do not all have one duration (an odd first or last sample is common in
+// constant-rate tracks), or the dominant delta gives more than 1000 fps.
+// Without a base duration (baseDuration 0: no 'stts' samples, as in a
+// fragmented file) the dominant duration of the fragment runs. 0: the base
+// rule stands.
 int64_t GetVariableFrameDuration(const Mp4Box* children, const Mp4Box* root, int32_t timeScale,
                                  int64_t baseDuration);
 

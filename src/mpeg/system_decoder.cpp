@@ -36,6 +36,12 @@ int64_t Ac3FrameDuration(uint32_t bytesPerSecond, uint32_t frameWords)
     return frameWords == 0 ? 0 : int64_t(bytesPerSecond) * 10240 / (2 * int64_t(frameWords));
 }
 
+int64_t Ac3SyncframeDuration(uint32_t sampleRate)
+{
+    constexpr int64_t kSamplesPerSyncframe = 6 * 256;
+    return sampleRate == 0 ? 0 : (kSamplesPerSyncframe * 10000000 + sampleRate / 2) / sampleRate;
+}
+
 // ---- CMpegMuxDec -------------------------------------------------------------------
 
 CMpegMuxDec::CMpegMuxDec(int32_t capacity) : m_capacity(capacity)
@@ -520,7 +526,11 @@ uint32_t CMpegMuxDec::NextFixedAudioUnit(MuxUnitInfo& unit)
         timeStep = m_dtsTimeStep;
         break;
     }
-    if (step > 0 && record != nullptr && record->framesLeft > 0 && int64_t(m_takenCount) > int64_t(offset) + step) {
+    // framesLeft counts the announced frames from this unit on; the default walk
+    // goes on to one frame past them.
+    const int32_t lastFrame = m_subStreamTiming ? 1 : 0;
+    if (step > 0 && record != nullptr && record->framesLeft > lastFrame &&
+        int64_t(m_takenCount) > int64_t(offset) + step) {
         record->unitOffset = offset + step;
         --record->framesLeft;
         latest.time += timeStep;
@@ -699,15 +709,15 @@ void MPEG2SystemDec_c::DecodePacket(const uint8_t* p, uint32_t size, uint8_t id,
         return;
     }
     if (IsPrivateStream1(id)) {
-        // The sub-stream id follows the header, so the time goes to the stream of
-        // the audio packet before this one.
-        if (time >= 0 && m_currentAudio >= 0)
+        // The sub-stream id follows the header, so by default the time goes to
+        // the stream of the audio packet before this one.
+        if (time >= 0 && m_currentAudio >= 0 && !m_subStreamTiming)
             QueueTime(m_audio[static_cast<size_t>(m_currentAudio)], m_audioQueuePosition, time, false);
-        DecodePrivateStream1(p + payload, size - payload);
+        DecodePrivateStream1(p + payload, size - payload, time);
     }
 }
 
-void MPEG2SystemDec_c::DecodePrivateStream1(const uint8_t* payload, uint32_t size)
+void MPEG2SystemDec_c::DecodePrivateStream1(const uint8_t* payload, uint32_t size, int64_t time)
 {
     if (size == 0)
         return;
@@ -756,6 +766,10 @@ void MPEG2SystemDec_c::DecodePrivateStream1(const uint8_t* payload, uint32_t siz
         }
     }
 
+    // The time of the sub-stream's bytes from here on.
+    if (m_subStreamTiming && time >= 0)
+        QueueTime(slot, m_audioQueuePosition, time, false);
+
     const uint8_t* body = payload + std::min(headerSize, size);
     const uint32_t bodySize = size - std::min(headerSize, size);
     if (coding == kAudioCodingLpcm && size > 5) {
@@ -776,7 +790,8 @@ void MPEG2SystemDec_c::DecodePrivateStream1(const uint8_t* payload, uint32_t siz
             uint32_t frameWords = 0;
             if (ParseAc3Header(body + i, bodySize - i, format, info, frameWords)) {
                 m_ac3UnitSize = static_cast<int32_t>(2 * frameWords);
-                m_ac3TimeStep = Ac3FrameDuration(format.bytesPerSecond, frameWords);
+                m_ac3TimeStep = m_subStreamTiming ? Ac3SyncframeDuration(format.sampleRate)
+                                                  : Ac3FrameDuration(format.bytesPerSecond, frameWords);
             }
             break;
         }

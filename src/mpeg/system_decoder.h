@@ -197,6 +197,7 @@ protected:
     int64_t m_dtsTimeStep = 0;
     bool m_ac3Settled = false;
     bool m_dtsSettled = false;
+    bool m_subStreamTiming = false;  // set by MPEG2SystemDec_c::SetSubStreamTiming
 
     bool m_remap = false;
     uint32_t m_remapVideoId = 0;
@@ -234,17 +235,31 @@ public:
     explicit MPEG2SystemDec_c(int32_t capacity) : CMpegMuxDec(capacity) {}
     // Video units are MPEG-4 Visual VOPs and VOLs.
     void SetMpeg4Video(bool on) { m_mpeg4Video = on; }
+    // Private stream 1 timed as its sub-stream headers give it: a packet's PTS is
+    // the time of the sub-stream it carries (the sub-stream id follows the PES
+    // header; by default the time goes to the audio stream of the packet before,
+    // so that the first packet's time is lost); a walk of fixed-size frames hands
+    // out as many as the number_of_frame_headers fields count (by default one
+    // more); an AC-3 frame steps the time by its 1536 samples.
+    void SetSubStreamTiming(bool on) { m_subStreamTiming = on; }
 
 protected:
     uint32_t ParsePackHeader() override;
     void DecodePacket(const uint8_t* packet, uint32_t size, uint8_t id, bool remapped) override;
 
 private:
-    void DecodePrivateStream1(const uint8_t* payload, uint32_t size);
+    // time: the packet's PTS (-1 for none), queued for the sub-stream with
+    // sub-stream timing.
+    void DecodePrivateStream1(const uint8_t* payload, uint32_t size, int64_t time);
 };
 
 // Frame duration in 100-ns units of an AC-3 frame as the time range scan counts
 // it: (average bytes per second x 10,240) / (2 x frame size in 16-bit words).
+// This is the frame's duration at 48 kHz only.
 int64_t Ac3FrameDuration(uint32_t bytesPerSecond, uint32_t frameWords);
+
+// Duration in 100-ns units of an AC-3 syncframe, six audio blocks of 256
+// samples (ATSC A/52), at sampleRate, rounded; 0 for a rate of 0.
+int64_t Ac3SyncframeDuration(uint32_t sampleRate);
 
 }  // namespace md

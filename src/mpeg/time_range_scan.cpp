@@ -25,13 +25,15 @@ constexpr uint64_t kDefaultEndWindow = 500000;
 constexpr uint32_t kByteRateSample = 512000;
 constexpr int64_t kOneSecond = 10000000;
 
-std::unique_ptr<CMpegMuxDec> MakeDecoder(bool mpeg1, bool mpeg4)
+std::unique_ptr<CMpegMuxDec> MakeDecoder(bool mpeg1, bool mpeg4, ProgramStreamTimeRules rules)
 {
     if (mpeg1)
         return std::unique_ptr<CMpegMuxDec>(new (std::nothrow) MPEG1SystemDec_c(CMpegMuxDec::kDefaultCapacity));
     auto* decoder = new (std::nothrow) MPEG2SystemDec_c(CMpegMuxDec::kDefaultCapacity);
-    if (decoder != nullptr)
+    if (decoder != nullptr) {
         decoder->SetMpeg4Video(mpeg4);
+        decoder->SetSubStreamTiming(rules.subStreamTiming);
+    }
     return std::unique_ptr<CMpegMuxDec>(decoder);
 }
 
@@ -126,8 +128,9 @@ int32_t FrameDurationOfRateCode(uint32_t code)
 }
 
 // Frame duration in 100-ns units of the audio frame at the start of bytes, by
-// the stream's coding; 0 when its header cannot be read.
-uint32_t AudioFrameDurationAt(int32_t coding, Bytes bytes)
+// the stream's coding; 0 when its header cannot be read. syncframeSamples: an
+// AC-3 frame lasts its 1536 samples (else the legacy count of Ac3FrameDuration).
+uint32_t AudioFrameDurationAt(int32_t coding, Bytes bytes, bool syncframeSamples)
 {
     const uint8_t* p = bytes.data();
     const auto n = static_cast<uint32_t>(bytes.size());
@@ -145,6 +148,8 @@ uint32_t AudioFrameDurationAt(int32_t coding, Bytes bytes)
             uint32_t frameWords = 0;
             if (!ParseAc3Header(p + i, n - i, format, info, frameWords))
                 return 0;
+            if (syncframeSamples)
+                return static_cast<uint32_t>(Ac3SyncframeDuration(format.sampleRate));
             return static_cast<uint32_t>(Ac3FrameDuration(format.bytesPerSecond, frameWords));
         }
         return 0;
@@ -246,7 +251,7 @@ bool StartVideoUnits(CMpegMuxDec& decoder, bool mpeg4, const uint8_t* work, uint
 // Walks the taken audio units up to the first one with a time; true when the
 // audio frame duration is known.
 bool StartAudioUnits(CMpegMuxDec& decoder, bool mpeg1, int32_t index, const uint8_t* work, uint32_t taken,
-                     int32_t& coding, ScanStartResult& r)
+                     int32_t& coding, bool syncframeSamples, ScanStartResult& r)
 {
     MuxUnitInfo unit{};
     while (decoder.NextUnit(unit) != 0) {
@@ -254,7 +259,7 @@ bool StartAudioUnits(CMpegMuxDec& decoder, bool mpeg1, int32_t index, const uint
             continue;
         if (coding == kAudioCodingNone)
             coding = mpeg1 ? kAudioCodingMpeg : decoder.AudioCodingOf(index);
-        const uint32_t duration = AudioFrameDurationAt(coding, UnitBytes(work, taken, unit));
+        const uint32_t duration = AudioFrameDurationAt(coding, UnitBytes(work, taken, unit), syncframeSamples);
         r.audioFirstTime = r.audioFirstTime < 0 ? unit.time : std::min(r.audioFirstTime, unit.time);
         if (duration == 0)
             return false;
@@ -391,13 +396,20 @@ int64_t PackClock(const uint8_t* p, bool mpeg1)
 
 }  // namespace
 
+ProgramStreamTimeRules ProgramStreamTimeRulesOf(uint32_t extensions)
+{
+    return {.rateExtension = (extensions & MD_EXT_FRAME_RATES) != 0,
+            .subStreamTiming = (extensions & MD_EXT_TIME_RANGES) != 0,
+            .endsWithoutByteRate = (extensions & MD_EXT_TIME_RANGES) != 0};
+}
+
 bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDataOffset, bool mpeg4,
-               ScanStartResult& result, bool rateExtension)
+               ScanStartResult& result, ProgramStreamTimeRules rules)
 {
     result = ScanStartResult{};
     if (input == nullptr)
         return false;
-    const std::unique_ptr<CMpegMuxDec> decoder = MakeDecoder(mpeg1, mpeg4);
+    const std::unique_ptr<CMpegMuxDec> decoder = MakeDecoder(mpeg1, mpeg4, rules);
     const WorkBuffer work(*input);
     if (!decoder || !work.data)
         return false;
@@ -407,7 +419,7 @@ bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDat
     decoder->BeginStream();
     BlockReader reader(*input, cdxa);
     StartVideoState videoState;
-    videoState.rateExtension = rateExtension;
+    videoState.rateExtension = rules.rateExtension;
     bool videoDone = false;
     bool audioDone = false;
     int32_t audioIndex = -1;
@@ -432,7 +444,8 @@ bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDat
                 audioIndex = current;
             if (audioIndex >= 0) {
                 const uint32_t taken = decoder->TakeAudio(audioIndex, work.Span());
-                audioDone = StartAudioUnits(*decoder, mpeg1, audioIndex, work.data.get(), taken, audioCoding, result);
+                audioDone = StartAudioUnits(*decoder, mpeg1, audioIndex, work.data.get(), taken, audioCoding,
+                                            rules.subStreamTiming, result);
             }
         }
         if (videoDone && audioDone)
@@ -450,12 +463,12 @@ bool ScanStart(bool mpeg1, ZPMP::InputStream* input, bool cdxa, uint64_t cdxaDat
 
 bool ScanEnd(bool mpeg1, ZPMP::InputStream* input, int32_t videoFrameDuration, uint32_t audioFrameDuration,
              bool cdxa, uint64_t cdxaDataOffset, int32_t videoStreamIndex, uint32_t videoByteRate, bool mpeg4,
-             ScanEndResult& result)
+             ScanEndResult& result, ProgramStreamTimeRules rules)
 {
     result = ScanEndResult{};
     if (input == nullptr)
         return false;
-    const std::unique_ptr<CMpegMuxDec> decoder = MakeDecoder(mpeg1, mpeg4);
+    const std::unique_ptr<CMpegMuxDec> decoder = MakeDecoder(mpeg1, mpeg4, rules);
     const WorkBuffer work(*input);
     if (!decoder || !work.data)
         return false;
@@ -553,7 +566,8 @@ bool MeasureByteRate(ZPMP::InputStream& input, bool mpeg1, double& bytesPer100ns
     return true;
 }
 
-bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRangeInfo& range, bool rateExtension)
+bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRangeInfo& range,
+                                ProgramStreamTimeRules rules)
 {
     range = TimeRangeInfo{};
     bool mpeg1 = false;
@@ -589,11 +603,11 @@ bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRan
     }
 
     ScanStartResult start;
-    if (!ScanStart(mpeg1, &input, cdxa, kCdxaDataOffset, mpeg4, start, rateExtension))
+    if (!ScanStart(mpeg1, &input, cdxa, kCdxaDataOffset, mpeg4, start, rules))
         return false;
 
     // frame_rate_code gives at least 23.976 Hz, and a rate extension divides it by up to 32.
-    const int32_t longestFrame = rateExtension ? 32 * kLongestCodedFrame : kLongestCodedFrame;
+    const int32_t longestFrame = rules.rateExtension ? 32 * kLongestCodedFrame : kLongestCodedFrame;
     int32_t videoFrameDuration = start.videoFrameDuration;
     int64_t startTime = -1;
     if (videoFrameDuration >= 1 && videoFrameDuration <= longestFrame) {
@@ -608,22 +622,25 @@ bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRan
 
     ScanEndResult end;
     if (!ScanEnd(mpeg1, &input, videoFrameDuration, start.audioFrameDuration, cdxa, kCdxaDataOffset,
-                 start.videoStreamIndex, start.videoByteRate, mpeg4, end))
+                 start.videoStreamIndex, start.videoByteRate, mpeg4, end, rules))
         return false;
 
     if (std::max(end.videoEndTime, end.audioEndTime) - startTime <= kOneSecond) {
         // Ends less than a second apart: compare them with an estimate from the
         // byte rate at the start, a third and two thirds of the file.
         double rates[3] = {};
-        for (int k = 0; k < 3; ++k) {
+        bool measured = true;
+        for (int k = 0; k < 3 && measured; ++k) {
             input.Seek(size * uint64_t(k) / 3);
             if (!MeasureByteRate(input, mpeg1, rates[k])) {
-                if (k < 2)
-                    return false;
                 rates[k] = 0;
+                measured = k == 2;
             }
         }
-        const double mean = (rates[0] + rates[1] + rates[2]) / 3;
+        // Without two packs to measure at the start or a third in, no range.
+        if (!measured && !rules.endsWithoutByteRate)
+            return false;
+        const double mean = measured ? (rates[0] + rates[1] + rates[2]) / 3 : 0;
         if (mean != 0) {
             const int64_t estimate = startTime + static_cast<int64_t>(double(size) / mean);
             if (estimate != 0) {
@@ -647,13 +664,14 @@ bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRan
     return true;
 }
 
-bool ScanProgramStreamTimeRange(const wchar_t* path, uint32_t kind, TimeRangeInfo& range, bool rateExtension)
+bool ScanProgramStreamTimeRange(const wchar_t* path, uint32_t kind, TimeRangeInfo& range,
+                                ProgramStreamTimeRules rules)
 {
     range = TimeRangeInfo{};
     MSFileInputStream input(path);
     if (!input.IsOpen())
         return false;
-    return ScanProgramStreamTimeRange(input, kind, range, rateExtension);
+    return ScanProgramStreamTimeRange(input, kind, range, rules);
 }
 
 }  // namespace md

@@ -264,6 +264,20 @@ enc mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4 "" \
     -i "$TMP/unrotated.mp4" -c copy -metadata:s:v:0 rotate=270 \
     -f mp4
 
+# QuickTime movie reduced to its 'moov', as a camera movie whose media data was cut away: Photo-JPEG
+# ('jpeg') video and unsigned 8-bit PCM ('raw ') at 7875 Hz mono. The muxer writes 'ftyp' (20 bytes),
+# 'wide' (8), 'mdat', 'moov': the file is what follows the 'mdat'.
+enc "$TMP/mov_jpeg_raw_src.mov" "" \
+    -f lavfi -i "$(vsrc 320x240 15 1)" -f lavfi -i "$(tone 500 7875 1)" \
+    -c:v mjpeg -vtag jpeg -q:v 5 -pix_fmt yuvj420p -threads 1 \
+    -c:a pcm_u8 \
+    -f mov
+unset 'FILES[${#FILES[@]}-1]'
+[ "$(xxd -s 32 -l 4 -p "$TMP/mov_jpeg_raw_src.mov")" = 6d646174 ] || { echo "make_corpus.sh: no 'mdat' at 28" >&2; exit 1; }
+moovonly=mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov
+tail -c +$((28 + 16#$(xxd -s 28 -l 4 -p "$TMP/mov_jpeg_raw_src.mov") + 1)) "$TMP/mov_jpeg_raw_src.mov" > "$moovonly"
+FILES+=("$moovonly")
+
 # --------------------------------------------------------------------------
 # Matroska / WebM
 # --------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "input/memory_input_stream.h"
+#include "mediadetect/records.h"
 #include "mp4/mp4_box.h"
 #include "support/mp4_builders.h"
 
@@ -78,6 +79,46 @@ TEST(BoxReader, TopLevelBoxesMustCoverTheFile)
         const auto root = ReadBytes(r.file);
         EXPECT_EQ(root ? Shape(root.get()) : "", r.shape) << r.what << ", " << r.file.size() << " bytes";
     }
+}
+
+// Each extension rule lets through the one shape it names, and only that: 1 to 7 bytes after the last box
+// (MD_EXT_MP4_TRAILING_BYTES), a file of boxes with a 'moov' and no 'mdat' (MD_EXT_SMALL_FILES).
+TEST(BoxReader, ExtensionRulesLetThroughTheShapeTheyName)
+{
+    const md::Mp4FileRules none{}, trailing = md::Mp4FileRulesOf(MD_EXT_MP4_TRAILING_BYTES),
+                           moovOnly = md::Mp4FileRulesOf(MD_EXT_SMALL_FILES);
+    BoxBuilder b;
+    const Bytes withoutMdat = FtypMoov(b).Take();
+    const Bytes whole = FtypMoov(b).Begin("mdat").Zeros(16).End().Take();
+    Bytes threeAfter = whole, threeAfterMoov = withoutMdat;
+    threeAfter.insert(threeAfter.end(), 3, 0xEE);
+    threeAfterMoov.insert(threeAfterMoov.end(), 3, 0xEE);
+    const Bytes moovAlone(withoutMdat.begin() + 24, withoutMdat.end());
+    const Bytes noMoov = b.Begin("ftyp").Type("qt  ").U32(0).End().Begin("free").Zeros(8).End().Take();
+    struct Row {
+        const char* what;
+        const Bytes& file;
+        md::Mp4FileRules rules;
+        std::string shape;  // empty: no tree
+    };
+    const Row rows[] = {
+        {"no 'mdat', base rules", withoutMdat, none, ""},
+        {"no 'mdat', trailing bytes allowed", withoutMdat, trailing, ""},
+        {"no 'mdat', small files", withoutMdat, moovOnly, "ftyp24 moov116[mvhd108]"},
+        {"the 'moov' alone", moovAlone, moovOnly, "moov116[mvhd108]"},
+        {"neither 'moov' nor 'mdat'", noMoov, moovOnly, ""},
+        {"three bytes after the 'mdat', base rules", threeAfter, none, ""},
+        {"three bytes after the 'mdat', trailing bytes allowed", threeAfter, trailing,
+         "ftyp24 moov116[mvhd108] mdat24"},
+        {"three bytes after the 'moov', small files only", threeAfterMoov, moovOnly, ""},
+    };
+    for (const Row& r : rows) {
+        md::MemoryInputStream stream(r.file.data(), r.file.size());
+        const auto root = md::ReadMp4Stream(stream, r.rules);
+        EXPECT_EQ(root ? Shape(root.get()) : "", r.shape) << r.what;
+    }
+    EXPECT_FALSE(trailing.moovWithoutMdat);
+    EXPECT_FALSE(moovOnly.trailingBytes);
 }
 
 TEST(BoxReader, ChildListRules)

@@ -143,6 +143,34 @@ TEST(M4Demux, TrackSelectionAndBrokenFiles)
     }
 }
 
+// A QuickTime camera movie reduced to its 'moov': Photo-JPEG video with 8-bit mono sound at 7875 Hz, the
+// sample size of QuickTime 'raw ' unsigned (as in WAV: PCM little-endian), of 'twos' signed big-endian. The
+// tracks are read with MD_EXT_SMALL_FILES only; the media data is not in the file, so no video bit rate.
+TEST(M4Demux, MoovOnlyMovies)
+{
+    for (const auto& [sound, codec] : {std::pair{"raw ", StreamCodec::PcmLittleEndian}, {"twos", StreamCodec::Lpcm}}) {
+        mdtest::Mp4FileLayout layout{.moovOnly = true};
+        layout.tracks = {VideoTrack(mdtest::VisualEntry("jpeg", 640, 480), 1, 15),
+                         {"soun", mdtest::SoundEntry(sound, 1, 8, 7875), 2, 7875, 1, {Bytes8(7875, 0x80)}}};
+        const Bytes8 file = mdtest::Mp4File(layout);
+        const auto base = Demux(file);
+        EXPECT_EQ(std::tuple(base->result, base->streams.Count()), std::tuple(0u, 0u)) << sound;
+        const auto d = Demux(file, MD_EXT_SMALL_FILES);
+        ASSERT_TRUE(d->Video() && d->Audio()) << sound;
+        const VideoParams& v = d->Video()->video;
+        EXPECT_EQ(std::tuple(d->Video()->codec, v.width, v.height, v.aspectX, v.aspectY, v.bitRate),
+                  std::tuple(StreamCodec::Jpeg, 640u, 480u, 4u, 3u, 0u));
+        EXPECT_EQ(d->Video()->frameRate, 25.0);  // 1000/25000 s a sample
+        const AudioParams& a = d->Audio()->audio;
+        EXPECT_EQ(std::tuple(d->Audio()->codec, a.channels, a.sampleRate, a.bitsPerSample, a.bytesPerSecond),
+                  std::tuple(codec, 1u, 7875u, 8u, 7875u))
+            << sound;
+        uint8_t hasVideo = 0, hasAudio = 0;
+        d->demux.GetTrackFlags(hasVideo, hasAudio);
+        EXPECT_EQ(std::tuple(hasVideo, hasAudio, d->demux.IsMoovFirst()), std::tuple(1, 1, 1));
+    }
+}
+
 // A child box of raw payload bytes.
 Bytes8 RawBox(const char* type, const Bytes8& payload)
 {
@@ -245,9 +273,17 @@ TEST(M4Demux, VariableFrameRates)
         std::vector<uint32_t> stts;  // count, delta, ...
         double baseRate, extendedRate;
     };
+    // Each shape with the extensions as MediaInfo gives it (constant when only the first or the last sample
+    // differs, else the mean, as ffprobe's avg_frame_rate), measured on files of these 'stts' tables.
     const Row rows[] = {
-        // 24 of 25 deltas (96 %) are 25/600 s: constant, 416667 x 100 ns either way.
-        {"one odd delta", 600, {24, 25, 1, 24}, 23.99, 23.99},
+        // 24 of 25 deltas are 25/600 s, the last 24/600 s: constant, 416667 x 100 ns either way.
+        {"an odd last delta", 600, {24, 25, 1, 24}, 23.99, 23.99},
+        {"odd first and last deltas", 600, {1, 50, 23, 25, 1, 10}, 23.99, 23.99},
+        // The 17th of 25 deltas is 24/600 s: 25 frames in 624/600 s, 416000 x 100 ns (MediaInfo 24.038).
+        {"an odd delta inside", 600, {16, 25, 1, 24, 8, 25}, 23.99, 24.03},
+        // 45 x 512 then 5 x 256 at 12800: 9 in 10 have the dominant delta, but four short ones lie inside:
+        // 50 frames in 1.9 s (MediaInfo and ffprobe 26.316).
+        {"short deltas before the last", 12800, {45, 512, 5, 256}, 25, 26.31},
         // 63 of 123 deltas are 40/600 s (15 fps); the mean is 123 frames in 4320/600 s: 585366 x 100 ns.
         {"half the deltas vary", 600, {63, 40, 60, 30}, 15, 17.08},
         // A 1/30000 s delta is 30030 fps; the mean: 100 frames in 10090/30000 s, 33633 x 100 ns.

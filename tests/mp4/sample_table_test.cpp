@@ -181,11 +181,27 @@ TEST(SampleTable, FragmentRunsContinueTheTrack)
     EXPECT_EQ(md::GetTotalSampleCount(Tracks(root.get())[0]->firstChild.get(), nullptr), 0u);
 }
 
-// How the durations spread: 'stts' entries, then the runs (per-sample, tfhd default, trex default).
+// How the durations spread: 'stts' entries, then the runs (per-sample, tfhd default, trex default); whether the
+// samples between the first and the last vary (sample order runs through the entries, then the runs).
 TEST(SampleTable, DurationSpread)
 {
     // 10 x 1000, 5 x 2000, 10 x 1000: 25 samples in 30000, 20 of them 1000 long.
     const Bytes8 mixed = mdtest::Trak(1, 1000, 0, Box("stts", {3, 10, 1000, 5, 2000, 10, 1000}));
+    const auto spread = [](const W& stts) {
+        const Bytes8 trak = mdtest::Trak(1, 1000, 0, Box("stts", stts));
+        const auto root = md::ParseBoxList(trak.data(), trak.size()).first;
+        return md::GetSampleDurationSpread(root->firstChild.get(), nullptr).innerDurationsVary;
+    };
+    const std::pair<W, bool> inner[] = {
+        {{3, 1, 500, 8, 1000, 1, 3}, false},  // only the first and the last sample differ
+        {{2, 1, 500, 1, 1000}, false},  // no sample between them
+        {{3, 8, 1000, 1, 500, 1, 1000}, true},  // the second-to-last differs
+        {{2, 2, 500, 9, 1000}, true},  // the second differs
+        {{2, 9, 1000, 2, 500}, true},  // two short last samples: one of them inside
+        {{3, 1, 1000, 0, 7, 9, 1000}, false},  // an entry of no samples is no sample
+    };
+    for (const auto& [stts, varies] : inner)
+        EXPECT_EQ(spread(stts), varies) << stts[1] << " x " << stts[2] << ", " << stts[3] << " x " << stts[4];
     // A run of 3 with its own durations 9, 7, 9 after a trex default run of one 5.
     BoxBuilder b;
     b.Begin("moov").Bytes(mdtest::Trak(1, 1000, 0, Box("stsz", {0, 0})));
@@ -212,8 +228,9 @@ TEST(SampleTable, DurationSpread)
                       std::tuple(0x1FFFFFFFEull, 0x1FFFFFFFEull * 40, 40u));
             continue;
         }
-        EXPECT_EQ(std::tuple(s.samples, s.total, s.dominantDelta, s.dominantSamples),
-                  std::tuple(uint64_t(want[0]), uint64_t(want[1]), want[2], uint64_t(want[3])))
+        // Every movie here has a differing duration inside: 2000 in 'stts', 40 among 10 and 50, 9 and 7.
+        EXPECT_EQ(std::tuple(s.samples, s.total, s.dominantDelta, s.dominantSamples, s.innerDurationsVary),
+                  std::tuple(uint64_t(want[0]), uint64_t(want[1]), want[2], uint64_t(want[3]), true))
             << what;
     }
 }

@@ -54,6 +54,46 @@ TEST(SystemDecoderTest, PrivateStream1SubStreamsAndFixedStepFrames)
     EXPECT_EQ(md::Ac3FrameDuration(24000, 0), 0);
 }
 
+// Sub-stream timing (MD_EXT_TIME_RANGES): a private-stream-1 packet's PTS is its own sub-stream's, the walk hands
+// out the frames number_of_frame_headers counts, and an AC-3 frame lasts 1536 samples.
+TEST(SystemDecoderTest, SubStreamTimingFollowsTheSubStreamHeaders)
+{
+    // 44.1 kHz AC-3 at 96 kbit/s (ATSC A/52 Table 5.18): frmsizecod 12 is 208 words (416 bytes), 13 the 209-word
+    // (418-byte) frame with its padding word. A packet with PTS 45000 announces three frames, the first at first_access_unit_pointer 1.
+    const ByteVec frames = Concat({mdtest::Ac3FrameStart(1, 12, 8, 1, false, 416),
+                                   mdtest::Ac3FrameStart(1, 13, 8, 1, false, 418),
+                                   mdtest::Ac3FrameStart(1, 13, 8, 1, false, 418)});
+    const ByteVec timed = mdtest::PesPacket(0xBD, Concat({ByteVec{0x80, 3, 0, 1}, frames}), 45000);
+    // A packet of the same sub-stream before it, without PTS or frames, so that the default rule has a stream
+    // to give the PTS to.
+    const ByteVec before = mdtest::PesPacket(0xBD, ByteVec{0x80, 0, 0, 1});
+    const int64_t t = Units(45000), frame = 348299;  // 1536 / 44100 s
+    // The legacy frame duration, (12000 x 10240) / (2 x 208), and the step of the first frame's 416 bytes.
+    const int64_t legacy = 295384;
+    using UnitList = std::vector<Unit>;
+    const std::tuple<const char*, ByteVec, bool, UnitList> rows[] = {
+        {"one packet, default: its PTS has no stream before it", timed, false, {}},
+        {"one packet, sub-stream timing", timed, true,
+         {{md::kUnitAudioFrame, 0, t}, {md::kUnitAudioFrame, 416, t + frame}, {md::kUnitAudioFrame, 832, t + 2 * frame}}},
+        // The default walk goes one 416-byte step past the third frame, which 418-byte frames leave room for.
+        {"after another packet, default", Concat({before, timed}), false,
+         {{md::kUnitAudioFrame, 0, t}, {md::kUnitAudioFrame, 416, t + legacy}, {md::kUnitAudioFrame, 832, t + 2 * legacy},
+          {md::kUnitAudioFrame, 1248, t + 3 * legacy}}},
+        {"after another packet, sub-stream timing", Concat({before, timed}), true,
+         {{md::kUnitAudioFrame, 0, t}, {md::kUnitAudioFrame, 416, t + frame}, {md::kUnitAudioFrame, 832, t + 2 * frame}}},
+    };
+    for (const auto& [what, bytes, timing, units] : rows) {
+        md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
+        decoder.SetSubStreamTiming(timing);
+        decoder.BeginStream();
+        Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), bytes, mdtest::Mpeg2PackHeader(3600, 25200)}));
+        EXPECT_EQ(TakeAndWalk(decoder, false, 0), std::pair(uint32_t(frames.size()), units)) << what;
+    }
+    // At 48 kHz the legacy count is the frame's duration; at 32 and 44.1 kHz it is not.
+    EXPECT_EQ(std::tuple(md::Ac3SyncframeDuration(48000), md::Ac3SyncframeDuration(32000), md::Ac3SyncframeDuration(0)),
+              std::tuple(md::Ac3FrameDuration(24000, 384), 480000, 0));
+}
+
 // Joint stereo Layer II: once locked, another mode_extension is no frame; padding and CRC bits may change.
 TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
 {

@@ -69,6 +69,40 @@ TEST(TimeRangeScanTest, SyntheticStreams)
     }
 }
 
+// A whole file of one pack: with MD_EXT_TIME_RANGES its one AC-3 packet times the three syncframes it announces
+// (1536 samples each at 44.1 kHz), and the ends stand though one pack gives no byte rate to check them against.
+TEST(TimeRangeScanTest, OnePackFiles)
+{
+    // 96 kbit/s at 44.1 kHz: a 416-byte frame, then two 418-byte frames with their padding word.
+    const ByteVec frames = Concat({mdtest::Ac3FrameStart(1, 12, 8, 1, false, 416),
+                                   mdtest::Ac3FrameStart(1, 13, 8, 1, false, 418),
+                                   mdtest::Ac3FrameStart(1, 13, 8, 1, false, 418)});
+    const ByteVec ac3 =
+        mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xBD, Concat({ByteVec{0x80, 3, 0, 1}, frames}), 45000)});
+    const ByteVec video = Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(), 90000)}), kEndCode});
+    const int64_t frame = 348299;  // 1536 / 44100 s
+    using Range = std::array<int64_t, 7>;  // start, video first, audio first, video end, audio end, frame durations
+    const std::tuple<const char*, ByteVec, uint32_t, Range> rows[] = {
+        {"AC-3, base rules", ac3, 0, {}},
+        {"AC-3, time ranges", ac3, MD_EXT_TIME_RANGES,
+         {Units(45000), -1, Units(45000), 0, Units(45000) + 3 * frame, 0, frame}},
+        {"video, base rules", video, 0, {}},
+        // The sequence header's time, one 25 Hz frame on.
+        {"video, time ranges", video, MD_EXT_TIME_RANGES,
+         {Units(90000), Units(90000), -1, Units(90000) + 400000, 0, 400000, 0}},
+    };
+    for (const auto& [what, file, extensions, e] : rows) {
+        md::MemoryInputStream stream(file.data(), file.size());
+        TimeRangeInfo r{};
+        ASSERT_EQ(md::ScanProgramStreamTimeRange(stream, MK_MPEG2_PROGRAM, r, md::ProgramStreamTimeRulesOf(extensions)),
+                  e[0] != 0)
+            << what;
+        const Range got = {r.startTime,    r.videoFirstTime,     r.audioFirstTime,    r.videoEndTime,
+                           r.audioEndTime, r.videoFrameDuration, r.audioFrameDuration};
+        EXPECT_EQ(e[0] != 0 ? got : Range{}, e) << what;
+    }
+}
+
 // Bytes between the first and last pack header over their clocks; a clock that falls or goes back continues on.
 TEST(TimeRangeScanTest, ByteRateFromPackClocks)
 {

@@ -227,7 +227,8 @@ Bytes8 Trak(uint32_t trackId, uint32_t timeScale, uint32_t duration, std::span<c
 Bytes8 Mp4File(const Mp4FileLayout& layout)
 {
     BoxBuilder b;
-    b.Begin("ftyp").Type("isom").U32(0x200).Type("isom").Type("mp41").End().Bytes(layout.topExtra);
+    if (!layout.moovOnly)
+        b.Begin("ftyp").Type("isom").U32(0x200).Type("isom").Type("mp41").End().Bytes(layout.topExtra);
     b.Begin("moov").BeginFull("mvhd", 0, 0).U32(layout.creationTime).U32(0).U32(1000).U32(0);
     Matrix(b.U32(0x00010000).U16(0x0100).Zeros(10)).Zeros(24).U32(layout.tracks.size() + 1).End();
     Bytes8 media;
@@ -253,6 +254,8 @@ Bytes8 Mp4File(const Mp4FileLayout& layout)
             media.insert(media.end(), s.begin(), s.end());
     }
     b.Bytes(layout.moovExtra).End();
+    if (layout.moovOnly)
+        return b.Take();  // the chunk offsets point at media that is not there
     const size_t mediaStart = b.Size() + 8;
     Bytes8 file = b.Begin("mdat").Bytes(media).End().Take();
     for (size_t at : stcoAt) {  // chunk offsets were relative to the media data

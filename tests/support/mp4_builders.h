@@ -72,6 +72,7 @@ struct Mp4FileLayout {
     uint32_t creationTime = 0;  // 'mvhd' version 0, seconds since 1904
     Bytes8 moovExtra{};  // boxes appended to 'moov' after the tracks
     Bytes8 topExtra{};  // top-level boxes after 'ftyp'
+    bool moovOnly = false;  // the 'moov' alone, as a movie reduced to it: no 'ftyp', topExtra or 'mdat'
 };
 // ftyp, topExtra, moov, mdat.
 Bytes8 Mp4File(const Mp4FileLayout& layout);
