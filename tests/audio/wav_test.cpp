@@ -109,6 +109,11 @@ TEST(Wav, ChunkWalkAndDuration)
          Riff("RIFF", {Chunk("fmt ", Fmt(0x11, 1, 8000, 4)), Chunk("fact", {0x40, 0x1F, 0, 0}),
                        Chunk("data", ByteVec(100))}),
          {1, 1, uint32_t(md::StreamCodec::Adpcm), 1, 8000, 4, 0, 10000000}},
+        // IMA ADPCM as ffmpeg writes it: 1024-byte blocks of 2041 samples, 'fact' 24492 samples (ffprobe: 3.0615 s).
+        {"ADPCM blocks hold many samples: the 'fact' count",
+         Riff("RIFF", {Chunk("fmt ", {0x11, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 0, 4, 4, 0}),
+                       Chunk("fact", {0xAC, 0x5F, 0, 0}), Chunk("data", ByteVec(12 * 1024))}),
+         {1, 1, uint32_t(md::StreamCodec::Adpcm), 1, 8000, 4, 0, 30615000}},
         {"not WAVE", Riff("RIFX", {Chunk("fmt ", pcm)}), {0, 0, 0, 0, 0, 0, 0, -1}},
     };
     for (const Case& c : cases) {
