@@ -121,7 +121,7 @@ inline const char* AudioCodecName(md::StreamCodec c)
     }
 }
 
-// "not taken" when Parse said the file is not of the family; else the first record, or "no record": its codec,
+// "not taken" when Parse said the file is not of the family (0); else the first record, or "no record": its codec,
 // the stream id where it is not 1, then the fields that are set: channels, rate, bits, speaker mask, block align
 // (above 1), bytes per second and codec-specific word 0; then the duration in 100-ns units, "t=N" counted or
 // stated, "t~N" estimated, "t=?" unknown. bytesRead, where given, is set to the bytes Parse read.
@@ -134,8 +134,9 @@ std::string Opened(std::span<const uint8_t> file, uint64_t* bytesRead = nullptr)
     const uint32_t parsed = demux.Parse(&in, &streams);
     if (bytesRead)
         *bytesRead = in.BytesRead();
-    if (parsed == 0)
-        return streams.Count() == 0 && !demux.Times().Known() ? "not taken" : "not taken, yet described";
+    if (parsed != 1)  // the detector takes a file on 1 alone
+        return parsed == 0 && streams.Count() == 0 && !demux.Times().Known() ? "not taken"
+                                                                                : "Parse gave " + std::to_string(parsed);
     std::string s = "no record";
     if (const md::StreamRecord* r = streams.At(0)) {
         const md::AudioParams& a = r->audio;
