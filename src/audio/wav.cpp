@@ -171,9 +171,11 @@ uint32_t WavDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (framed && c.data)
         ReadFirstFrame(*input, c, r->codec, *r);
 
-    // The duration: whole sample frames of the data for sampled formats, the 'fact' count for compressed ones,
-    // else the data over the stated byte rate.
-    const bool sampled = r->audio.bitsPerSample != 0 && format.blockAlign != 0;
+    // The duration: whole sample frames of the data for sampled formats, the 'fact' count for compressed ones
+    // (ADPCM states its bits per sample, but a block of it holds many sample frames), else the data over the stated
+    // byte rate.
+    const bool sampled =
+        r->audio.bitsPerSample != 0 && format.blockAlign != 0 && r->codec != StreamCodec::Adpcm;
     int64_t duration = -1;
     if (c.data && sampled)
         duration = SamplesToUnits(c.dataSize / format.blockAlign, format.sampleRate);
