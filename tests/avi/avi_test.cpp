@@ -65,7 +65,8 @@ struct Parsed {
     uint32_t result = 0;
     std::vector<std::tuple<StreamClass, uint32_t, StreamCodec>> records;
     std::vector<uint32_t> first;  // of the first record: video width, height, aspect, fps x 100, field order; audio
-                                  // channels, rate, words 0 (MPEG audio: the layer index) and 2 (the bit rate)
+                                  // channels, rate, words 0 (MPEG audio: the layer index) and 2 (the bit rate), the
+                                  // audio frame duration
     int64_t videoEnd = -1, audioEnd = -1;
 };
 
@@ -87,7 +88,10 @@ Parsed Parse(const ByteVec& file)
                                         r->fieldOrder}
                 : std::vector<uint32_t>{a.channels, a.sampleRate, a.codecSpecific[0], a.codecSpecific[2]};
     }
-    p.videoEnd = demux.Times().range.videoEndTime, p.audioEnd = demux.Times().range.audioEndTime;
+    const TimeRangeInfo& t = demux.Times().range;
+    if (streams.Count() != 0 && streams.At(0)->streamClass == StreamClass::Audio)
+        p.first.push_back(t.audioFrameDuration);
+    p.videoEnd = t.videoEndTime, p.audioEnd = t.audioEndTime;
     return p;
 }
 
@@ -110,25 +114,28 @@ TEST(Avi, HeaderRules)
     } cases[] = {
         {"MJPG and PCM: ids 1, 2; square pels; frames x frame time; dwLength x dwScale / dwRate",
          Avi(List("hdrl", {avih, Chunk("JUNK", ByteVec(3)), mjpg, pcm})), {1, {V, A(2)}, qvga, kSecond, kSecond}},
-        {"'vprp' states the display aspect",
+        {"'vprp' states the display aspect, over square pels",
          Avi(List("hdrl", {avih,
                            List("strl", {Strh("vids", 1, 25, 25), Chunk("strf", mjpgFormat),
-                                         Chunk("vprp", Concat({ByteVec(20), Le(0x00100009, 4), ByteVec(44)}))}),
+                                         Chunk("vprp", Concat({ByteVec(20), Le(0x00010001, 4), ByteVec(44)}))}),
                            pcm})),
-         {1, {V, A(2)}, {320, 240, 16, 9, 2500, 0}, kSecond, kSecond}},
+         {1, {V, A(2)}, {320, 240, 1, 1, 2500, 0}, kSecond, kSecond}},
         {"OpenDML: 'dmlh' counts the frames of every RIFF, 'avih' those of the first",
          Avi(List("hdrl", {Avih(40000, 10000), mjpg, AudioList(pcmFormat, 1, 48000, 48000 * 3600),
                            List("odml", {Chunk("dmlh", Concat({Le(90000, 4), ByteVec(244)}))})})),
          {1, {V, A(2)}, qvga, 3600 * kSecond, 3600 * kSecond}},
         {"video dwRate 0: the rate of 'avih'", Avi(List("hdrl", {avih, VideoList(mjpgFormat, 0), pcm})),
          {1, {V, A(2)}, qvga, kSecond, kSecond}},
+        {"video dwRate 0 and no dwMicroSecPerFrame: no rate, no video end",
+         Avi(List("hdrl", {Avih(0, 25), VideoList(mjpgFormat, 0), pcm})),
+         {1, {V, A(2)}, {320, 240, 4, 3, 0, 0}, -1, kSecond}},
         {"audio dwRate 0: no audio end", Avi(List("hdrl", {avih, mjpg, AudioList(pcmFormat, 1, 0)})),
          {1, {V, A(2)}, qvga, kSecond, -1}},
         {"a negative biHeight (a top-down picture)", Avi(List("hdrl", {avih, VideoList(BitmapInfoHeader(320, -240, "MJPG")), pcm})),
          {1, {V, A(2)}, qvga, kSecond, kSecond}},
         {"a 'strf' shorter than BITMAPINFOHEADER: no video record; the audio keeps its number",
          Avi(List("hdrl", {avih, VideoList(ByteVec(mjpgFormat.begin(), mjpgFormat.begin() + 30)), pcm})),
-         {1, {A(2)}, {2, 48000, 0, 0}, -1, kSecond}},
+         {1, {A(2)}, {2, 48000, 0, 0, 0}, -1, kSecond}},
         {"'hdrl' and 'strl' sizes past the end: read as far as they go",
          Chunk("RIFF", Concat({ByteVec{'A', 'V', 'I', ' '},
                                List("hdrl", {avih, List("strl", {Strh("vids", 1, 25, 25), Chunk("strf", mjpgFormat)},
@@ -169,11 +176,12 @@ TEST(Avi, FirstChunks)
     interlaced.frameMbsOnly = false, interlaced.heightMapUnitsMinus1 = 33, interlaced.cropBottom = 2;
     const ByteVec sps = mdtest::AvcSpsNal({});
     const ByteVec avcC = Concat({ByteVec{1, 100, 0, 40, 0xFF, 0xE1}, mdtest::Be(sps.size(), 2), sps});
-    mdtest::SequenceFields mpeg2;
-    mpeg2.aspectCode = 3;  // 16:9
-    const ByteVec mpeg2Frame =
-        Concat({mdtest::SequenceHeaders(mpeg2), mdtest::GopHeaderFlags(), mdtest::PictureHeaderFields(),
-                mdtest::PictureCodingExtension(false), mdtest::SliceStart()});
+    const auto mpeg2Frame = [](uint8_t aspectCode) {
+        mdtest::SequenceFields mpeg2;
+        mpeg2.aspectCode = aspectCode;
+        return Concat({mdtest::SequenceHeaders(mpeg2), mdtest::GopHeaderFlags(), mdtest::PictureHeaderFields(),
+                       mdtest::PictureCodingExtension(false), mdtest::SliceStart()});
+    };
     struct Case {
         const char* what;
         ByteVec stream;
@@ -183,30 +191,30 @@ TEST(Avi, FirstChunks)
         {"MPEG audio: the layer and the bit rate of the first frame, past an index chunk and into a 'rec ' list",
          Mp3List(1),
          {Chunk("ix00", ByteVec(24)), List("rec ", {Chunk("00wb", mp3)})},
-         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 128000}}},
+         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 128000, 261224}}},
         {"one MPEG audio frame per chunk (nBlockAlign 1152): no single bit rate",
          Mp3List(1152),
          {Chunk("00wb", mp3)},
-         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 0}}},
+         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 0, 261224}}},
         {"MPEG-2 Layer III, one frame per chunk (nBlockAlign 576): no single bit rate",
          List("strl", {Strh("auds", 576, 22050, 40), Chunk("strf", WaveFormatEx(0x55, 1, 22050, 8000, 576, 0))}),
          {Chunk("00wb", Concat({ByteVec{0xFF, 0xF3, 0x80, 0xC0}, ByteVec(204)}))},  // 64 kbit/s, single channel
-         {StreamCodec::Mpeg2Audio, {1, 22050, 2, 0}}},
+         {StreamCodec::Mpeg2Audio, {1, 22050, 2, 0, 261224}}},
         {"MPEG audio without a chunk: Layer III as the format tag says",
          Mp3List(1),
          {},
-         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 0}}},
+         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 0, 261224}}},
         {"AC-3: channels from the first syncframe's acmod and lfeon",
          AudioList(WaveFormatEx(0x2000, 2, 48000, 56000, 1792, 0)),
          {Chunk("00wb", mdtest::Ac3FrameStart(0, 28, 8, 7, true, 1792))},
-         {StreamCodec::Ac3, {6, 48000, 7, 1}}},
+         {StreamCodec::Ac3, {6, 48000, 7, 1, 320000}}},
         {"XVID: the size of the first frame's VOL over the BITMAPINFOHEADER's",
          VideoList(BitmapInfoHeader(640, 480, "XVID")),
          {Chunk("00dc", Concat({mdtest::Mpeg4Vol(320, 240, 25, false), mdtest::Mpeg4IVopHeader(5, true)}))},
          {StreamCodec::Mpeg4Video, {320, 240, 4, 3, 2500, 0}}},
-        {"H264: an SPS without frame_mbs_only, top field first",
+        {"H264: an SPS without frame_mbs_only after a three-byte start code, top field first",
          VideoList(BitmapInfoHeader(1920, 1080, "H264")),
-         {Chunk("00dc", Concat({ByteVec{0, 0, 0, 1}, mdtest::AvcSpsNal(interlaced)}))},
+         {Chunk("00dc", Concat({ByteVec{0, 0, 1}, mdtest::AvcSpsNal(interlaced)}))},
          {StreamCodec::H264Ts, {1920, 1080, 16, 9, 2500, 1}}},
         {"avc1: the SPS of the avcC",
          VideoList(BitmapInfoHeader(1920, 1088, "avc1", avcC)),
@@ -214,8 +222,12 @@ TEST(Avi, FirstChunks)
          {StreamCodec::H264Ts, {1920, 1080, 16, 9, 2500, 0}}},
         {"MPEG-2: 16:9 from the sequence header, bottom field first from the picture coding extension",
          VideoList(BitmapInfoHeader(720, 576, "MPG2")),
-         {Chunk("00dc", mpeg2Frame)},
+         {Chunk("00dc", mpeg2Frame(3))},
          {StreamCodec::Mpeg2Video, {720, 576, 16, 9, 2500, 2}}},
+        {"MPEG-2 of square samples: the picture's shape, unreduced",
+         VideoList(BitmapInfoHeader(720, 576, "MPG2")),
+         {Chunk("00dc", mpeg2Frame(1))},
+         {StreamCodec::Mpeg2Video, {720, 576, 720, 576, 2500, 2}}},
         {"dvsd: 16:9 and bottom field first from the VAUX of the first chunk that is not empty",
          VideoList(BitmapInfoHeader(720, 576, "dvsd")),
          {Chunk("00dc", ByteVec{}), Chunk("00dc", mdtest::DvFrame({.pal = true, .disp = 2}))},
