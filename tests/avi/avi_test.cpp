@@ -1,6 +1,6 @@
-// AVI files built chunk by chunk: the header rules (frame counts, stream rates and lengths, 'vprp', OpenDML 'dmlh'),
-// the records each stream gets or does not get when its headers are bad or cut short, and what the codec's own
-// headers in the first chunk of each stream add.
+// AVI files built chunk by chunk: the header rules the conformance files do not show (stream rates of 0, 'vprp',
+// OpenDML 'dmlh', lengths past reason, headers cut or lying about their sizes) and what the codec's own headers in
+// the first chunk of each stream add.
 #include "avi/avi_demux.h"
 
 #include <gtest/gtest.h>
@@ -14,100 +14,59 @@ namespace {
 
 using md::StreamClass;
 using md::StreamCodec;
-using mdtest::Append;
+using mdtest::BitmapInfoHeader;
 using mdtest::ByteVec;
-
-void PutLe(ByteVec& b, uint64_t v, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
+using mdtest::Concat;
+using mdtest::Le;
+using mdtest::WaveFormatEx;
 
 ByteVec Chunk(const char* id, const ByteVec& body, int64_t statedSize = -1)
 {
-    ByteVec c(id, id + 4);
-    PutLe(c, statedSize < 0 ? body.size() : uint64_t(statedSize), 4);
-    Append(c, body);
-    if (body.size() & 1)
-        c.push_back(0);
-    return c;
+    ByteVec c = Concat({ByteVec(id, id + 4), Le(statedSize < 0 ? body.size() : uint64_t(statedSize), 4), body});
+    return body.size() & 1 ? Concat({c, ByteVec{0}}) : c;
 }
 
 ByteVec List(const char* type, std::initializer_list<ByteVec> chunks, int64_t statedSize = -1)
 {
     ByteVec body(type, type + 4);
     for (const ByteVec& c : chunks)
-        Append(body, c);
+        mdtest::Append(body, c);
     return Chunk("LIST", body, statedSize);
 }
 
-ByteVec Words(std::initializer_list<uint32_t> words, size_t size)
-{
-    ByteVec b;
-    for (uint32_t w : words)
-        PutLe(b, w, 4);
-    b.resize(size);
-    return b;
-}
-
+// 'avih' (dwMicroSecPerFrame, dwTotalFrames, 320x240), 'strh' (fccType, fccHandler, dwScale, dwRate, dwLength).
 ByteVec Avih(uint32_t usPerFrame, uint32_t frames)
 {
-    return Words({usPerFrame, 0, 0, 0, frames, 0, 2, 0, 320, 240}, 56);
+    return Chunk("avih", Concat({Le(usPerFrame, 4), ByteVec(12), Le(frames, 4), ByteVec(12), Le(320, 4), Le(240, 4),
+                                 ByteVec(16)}));
+}
+ByteVec Strh(const char* type, uint32_t scale, uint32_t rate, uint32_t length)
+{
+    return Chunk("strh", Concat({ByteVec(type, type + 4), ByteVec(16), Le(scale, 4), Le(rate, 4), Le(0, 4),
+                                 Le(length, 4), ByteVec(20)}));
 }
 
-ByteVec Strh(const char* type, const char* handler, uint32_t scale, uint32_t rate, uint32_t length, size_t size = 56)
+ByteVec VideoList(const ByteVec& strf, uint32_t rate = 25)
 {
-    ByteVec h(type, type + 4);
-    h.insert(h.end(), handler, handler + 4);
-    Append(h, Words({0, 0, 0, scale, rate, 0, length}, 48));
-    h.resize(size);
-    return h;
+    return List("strl", {Strh("vids", 1, rate, 25), Chunk("strf", strf)});
+}
+ByteVec AudioList(const ByteVec& strf, uint32_t scale = 1, uint32_t rate = 48000, uint32_t length = 48000)
+{
+    return List("strl", {Strh("auds", scale, rate, length), Chunk("strf", strf)});
 }
 
-ByteVec Bitmap(int32_t height, const char* fourCC, const ByteVec& extra = {}, uint32_t width = 320)
-{
-    ByteVec b = Words({uint32_t(40 + extra.size()), width, uint32_t(height), 0x00180001}, 16);
-    b.insert(b.end(), fourCC, fourCC + 4);
-    b.resize(40);
-    Append(b, extra);
-    return b;
-}
-
-ByteVec Wave(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t align, uint16_t bits)
-{
-    ByteVec w;
-    PutLe(w, tag, 2), PutLe(w, channels, 2), PutLe(w, rate, 4), PutLe(w, byteRate, 4), PutLe(w, align, 2);
-    PutLe(w, bits, 2), PutLe(w, 0, 2);
-    return w;
-}
-
-ByteVec VideoList(const ByteVec& strf, uint32_t rate = 25, uint32_t scale = 1)
-{
-    return List("strl", {Chunk("strh", Strh("vids", "    ", scale, rate, 25)), Chunk("strf", strf)});
-}
-ByteVec PcmList(uint32_t length = 48000, uint32_t rate = 48000)
-{
-    return List("strl", {Chunk("strh", Strh("auds", "\1\0\0\0", 1, rate, length)),
-                         Chunk("strf", Wave(1, 2, 48000, 192000, 4, 16))});
-}
-
+// RIFF 'AVI ': the header list, a 'JUNK' chunk of odd size (padded to even), the data list.
 ByteVec Avi(const ByteVec& hdrl, std::initializer_list<ByteVec> movi = {})
 {
-    ByteVec body = {'A', 'V', 'I', ' '};
-    Append(body, hdrl);
-    Append(body, List("movi", movi));
-    return Chunk("RIFF", body);
-}
-ByteVec Hdrl(std::initializer_list<ByteVec> chunks, int64_t statedSize = -1)
-{
-    return List("hdrl", chunks, statedSize);
+    return Chunk("RIFF", Concat({ByteVec{'A', 'V', 'I', ' '}, hdrl, Chunk("JUNK", ByteVec(3)), List("movi", movi)}));
 }
 
 struct Parsed {
     uint32_t result = 0;
     std::vector<std::tuple<StreamClass, uint32_t, StreamCodec>> records;
-    std::vector<uint32_t> first;  // of the first record: video width, height, aspect, fps, field order; audio
-                                  // channels, rate, bit rate word
+    std::vector<uint32_t> first;  // of the first record: video width, height, aspect, fps x 100, field order; audio
+                                  // channels, rate, words 0 (MPEG audio: the layer index) and 2 (the bit rate), the
+                                  // audio frame duration
     int64_t videoEnd = -1, audioEnd = -1;
 };
 
@@ -127,9 +86,12 @@ Parsed Parse(const ByteVec& file)
             r->streamClass == StreamClass::Video
                 ? std::vector<uint32_t>{v.width,      v.height, v.aspectX, v.aspectY, uint32_t(r->frameRate * 100),
                                         r->fieldOrder}
-                : std::vector<uint32_t>{a.channels, a.sampleRate, a.codecSpecific[2]};
+                : std::vector<uint32_t>{a.channels, a.sampleRate, a.codecSpecific[0], a.codecSpecific[2]};
     }
-    p.videoEnd = demux.Times().range.videoEndTime, p.audioEnd = demux.Times().range.audioEndTime;
+    const TimeRangeInfo& t = demux.Times().range;
+    if (streams.Count() != 0 && streams.At(0)->streamClass == StreamClass::Audio)
+        p.first.push_back(t.audioFrameDuration);
+    p.videoEnd = t.videoEndTime, p.audioEnd = t.audioEndTime;
     return p;
 }
 
@@ -137,13 +99,13 @@ constexpr int64_t kSecond = 10000000;
 
 TEST(Avi, HeaderRules)
 {
-    const ByteVec avih = Chunk("avih", Avih(40000, 25));
-    const ByteVec mjpgFormat = Bitmap(240, "MJPG");
-    const ByteVec mjpg = VideoList(mjpgFormat), pcm = PcmList();
-    const auto V = [](uint32_t id, StreamCodec c) { return std::tuple(StreamClass::Video, id, c); };
+    const ByteVec avih = Avih(40000, 25), mjpgFormat = BitmapInfoHeader(320, 240, "MJPG");
+    const ByteVec mjpg = VideoList(mjpgFormat), pcmFormat = WaveFormatEx(1, 2, 48000, 192000, 4, 16);
+    const ByteVec pcm = AudioList(pcmFormat);
+    const auto V = std::tuple(StreamClass::Video, 1u, StreamCodec::Jpeg);
     const auto A = [](uint32_t id) { return std::tuple(StreamClass::Audio, id, StreamCodec::PcmLittleEndian); };
     const std::vector<uint32_t> qvga = {320, 240, 4, 3, 2500, 0};
-    ByteVec cut = Avi(Hdrl({avih, mjpg, pcm}), {Chunk("00dc", ByteVec(5000)), Chunk("01wb", ByteVec(5000))});
+    ByteVec cut = Avi(List("hdrl", {avih, mjpg, pcm}), {Chunk("00dc", ByteVec(5000)), Chunk("01wb", ByteVec(5000))});
     cut.erase(cut.end() - 7000, cut.end());  // inside the first frame: no index, 'movi' and RIFF sizes past the end
     struct Case {
         const char* what;
@@ -151,59 +113,46 @@ TEST(Avi, HeaderRules)
         Parsed expected;
     } cases[] = {
         {"MJPG and PCM: ids 1, 2; square pels; frames x frame time; dwLength x dwScale / dwRate",
-         Avi(Hdrl({avih, mjpg, pcm})), {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, kSecond, kSecond}},
-        {"'vprp' states the display aspect",
-         Avi(Hdrl({avih,
-                   List("strl", {Chunk("strh", Strh("vids", "MJPG", 1, 25, 25)), Chunk("strf", mjpgFormat),
-                                 Chunk("vprp", Words({0, 0, 25, 320, 240, 0x00100009}, 68))}),
-                   pcm})),
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, {320, 240, 16, 9, 2500, 0}, kSecond, kSecond}},
+         Avi(List("hdrl", {avih, Chunk("JUNK", ByteVec(3)), mjpg, pcm})), {1, {V, A(2)}, qvga, kSecond, kSecond}},
+        {"'vprp' states the display aspect, over square pels",
+         Avi(List("hdrl", {avih,
+                           List("strl", {Strh("vids", 1, 25, 25), Chunk("strf", mjpgFormat),
+                                         Chunk("vprp", Concat({ByteVec(20), Le(0x00010001, 4), ByteVec(44)}))}),
+                           pcm})),
+         {1, {V, A(2)}, {320, 240, 1, 1, 2500, 0}, kSecond, kSecond}},
         {"OpenDML: 'dmlh' counts the frames of every RIFF, 'avih' those of the first",
-         Avi(Hdrl({Chunk("avih", Avih(40000, 10000)), mjpg, PcmList(48000 * 3600),
-                   List("odml", {Chunk("dmlh", Words({90000}, 248))})})),
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, 3600 * kSecond, 3600 * kSecond}},
-        {"video dwRate 0: the rate of 'avih'", Avi(Hdrl({avih, VideoList(Bitmap(240, "MJPG"), 0), pcm})),
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, kSecond, kSecond}},
-        {"video dwScale 0: the same", Avi(Hdrl({avih, VideoList(Bitmap(240, "MJPG"), 25, 0), pcm})),
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, kSecond, kSecond}},
-        {"audio dwRate 0: no audio end", Avi(Hdrl({avih, mjpg, PcmList(48000, 0)})),
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, kSecond, -1}},
-        {"a negative biHeight (a top-down picture)", Avi(Hdrl({avih, VideoList(Bitmap(-240, "MJPG")), pcm})),
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, kSecond, kSecond}},
+         Avi(List("hdrl", {Avih(40000, 10000), mjpg, AudioList(pcmFormat, 1, 48000, 48000 * 3600),
+                           List("odml", {Chunk("dmlh", Concat({Le(90000, 4), ByteVec(244)}))})})),
+         {1, {V, A(2)}, qvga, 3600 * kSecond, 3600 * kSecond}},
+        {"video dwRate 0: the rate of 'avih'", Avi(List("hdrl", {avih, VideoList(mjpgFormat, 0), pcm})),
+         {1, {V, A(2)}, qvga, kSecond, kSecond}},
+        {"video dwRate 0 and no dwMicroSecPerFrame: no rate, no video end",
+         Avi(List("hdrl", {Avih(0, 25), VideoList(mjpgFormat, 0), pcm})),
+         {1, {V, A(2)}, {320, 240, 4, 3, 0, 0}, -1, kSecond}},
+        {"audio dwRate 0: no audio end", Avi(List("hdrl", {avih, mjpg, AudioList(pcmFormat, 1, 0)})),
+         {1, {V, A(2)}, qvga, kSecond, -1}},
+        {"a negative biHeight (a top-down picture)", Avi(List("hdrl", {avih, VideoList(BitmapInfoHeader(320, -240, "MJPG")), pcm})),
+         {1, {V, A(2)}, qvga, kSecond, kSecond}},
         {"a 'strf' shorter than BITMAPINFOHEADER: no video record; the audio keeps its number",
-         Avi(Hdrl({avih, VideoList(ByteVec(mjpgFormat.begin(), mjpgFormat.begin() + 30)), pcm})),
-         {1, {A(2)}, {2, 48000, 0}, -1, kSecond}},
-        {"a 'strf' shorter than WAVEFORMAT: no audio record",
-         Avi(Hdrl({avih, mjpg, List("strl", {Chunk("strh", Strh("auds", "    ", 1, 48000, 48000)),
-                                            Chunk("strf", ByteVec(10, 1))})})),
-         {1, {V(1, StreamCodec::Jpeg)}, qvga, kSecond, -1}},
-        {"a 'strh' of 40 bytes: no record",
-         Avi(Hdrl({avih, List("strl", {Chunk("strh", Strh("vids", "    ", 1, 25, 25, 40)),
-                                       Chunk("strf", Bitmap(240, "MJPG"))}), pcm})),
-         {1, {A(2)}, {2, 48000, 0}, -1, kSecond}},
+         Avi(List("hdrl", {avih, VideoList(ByteVec(mjpgFormat.begin(), mjpgFormat.begin() + 30)), pcm})),
+         {1, {A(2)}, {2, 48000, 0, 0, 0}, -1, kSecond}},
         {"'hdrl' and 'strl' sizes past the end: read as far as they go",
-         [&] {
-             ByteVec strl =
-                 List("strl", {Chunk("strh", Strh("vids", "    ", 1, 25, 25)), Chunk("strf", mjpgFormat)}, 1 << 20);
-             ByteVec body = {'A', 'V', 'I', ' '};
-             Append(body, Hdrl({avih, strl}, 1 << 24));
-             return Chunk("RIFF", body);
-         }(),
-         {1, {V(1, StreamCodec::Jpeg)}, qvga, kSecond, -1}},
-        {"cut inside the first frame: the headers' times", cut,
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, kSecond, kSecond}},
+         Chunk("RIFF", Concat({ByteVec{'A', 'V', 'I', ' '},
+                               List("hdrl", {avih, List("strl", {Strh("vids", 1, 25, 25), Chunk("strf", mjpgFormat)},
+                                                        1 << 20)},
+                                    1 << 24)})),
+         {1, {V}, qvga, kSecond, -1}},
+        {"cut inside the first frame: the headers' times", cut, {1, {V, A(2)}, qvga, kSecond, kSecond}},
         {"headers never completed (no frames, no length): no times",
-         Avi(Hdrl({Chunk("avih", Avih(40000, 0)), mjpg, PcmList(0)})),
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, -1, -1}},
+         Avi(List("hdrl", {Avih(40000, 0), mjpg, AudioList(pcmFormat, 1, 48000, 0)})), {1, {V, A(2)}, qvga, -1, -1}},
         {"a length past reason: no audio end",
-         Avi(Hdrl({avih, mjpg, List("strl", {Chunk("strh", Strh("auds", "    ", 1000000, 1, 0xFFFFFFFF)),
-                                            Chunk("strf", Wave(1, 2, 48000, 192000, 4, 16))})})),
-         {1, {V(1, StreamCodec::Jpeg), A(2)}, qvga, kSecond, -1}},
+         Avi(List("hdrl", {avih, mjpg, AudioList(pcmFormat, 1000000, 1, 0xFFFFFFFF)})),
+         {1, {V, A(2)}, qvga, kSecond, -1}},
         {"three audio streams: all listed, the times from the first",
-         Avi(Hdrl({avih, mjpg, pcm, PcmList(96000), PcmList(96000)})),
-         {1, {V(1, StreamCodec::Jpeg), A(2), A(3), A(4)}, qvga, kSecond, kSecond}},
+         Avi(List("hdrl", {avih, mjpg, pcm, AudioList(pcmFormat, 1, 48000, 96000), AudioList(pcmFormat, 1, 96000)})),
+         {1, {V, A(2), A(3), A(4)}, qvga, kSecond, kSecond}},
         {"no 'hdrl': an AVI file without records", Avi({}), {1, {}, {}, -1, -1}},
-        {"RIFF WAVE is not AVI", [&] { ByteVec f = Avi(Hdrl({avih, mjpg})); f[8] = 'W'; return f; }(),
+        {"RIFF WAVE is not AVI", [&] { ByteVec f = Avi(List("hdrl", {avih, mjpg})); return f[8] = 'W', f; }(),
          {0, {}, {}, -1, -1}},
     };
     for (const Case& c : cases) {
@@ -217,78 +166,77 @@ TEST(Avi, HeaderRules)
 
 TEST(Avi, FirstChunks)
 {
-    const ByteVec avih = Chunk("avih", Avih(40000, 25));
+    const ByteVec avih = Avih(40000, 25);
     const auto Mp3List = [](uint16_t blockAlign) {
-        return List("strl", {Chunk("strh", Strh("auds", "U\0\0\0", 1152, 44100, 40)),
-                             Chunk("strf", Wave(0x55, 1, 44100, 16000, blockAlign, 0))});
+        return List("strl",
+                    {Strh("auds", 1152, 44100, 40), Chunk("strf", WaveFormatEx(0x55, 1, 44100, 16000, blockAlign, 0))});
     };
     const ByteVec mp3 = mdtest::MpegAudioFrame(3, 9, 0, 3, 417);  // 128 kbit/s, 44.1 kHz, single channel
     mdtest::AvcSpsFields interlaced;
     interlaced.frameMbsOnly = false, interlaced.heightMapUnitsMinus1 = 33, interlaced.cropBottom = 2;
-    const auto AnnexB = [](const ByteVec& nal) { return mdtest::Concat({ByteVec{0, 0, 0, 1}, nal}); };
     const ByteVec sps = mdtest::AvcSpsNal({});
-    ByteVec avcC = {1, 100, 0, 40, 0xFF, 0xE1, uint8_t(sps.size() >> 8), uint8_t(sps.size())};
-    Append(avcC, sps);
-    mdtest::SequenceFields mpeg2;
-    mpeg2.aspectCode = 3;  // 16:9
-    const ByteVec mpeg2Frame =
-        mdtest::Concat({mdtest::SequenceHeaders(mpeg2), mdtest::GopHeaderFlags(), mdtest::PictureHeaderFields(),
-                        mdtest::PictureCodingExtension(false), mdtest::SliceStart()});
-    mdtest::DvFrameFields dv;
-    dv.pal = true, dv.disp = 2;
+    const ByteVec avcC = Concat({ByteVec{1, 100, 0, 40, 0xFF, 0xE1}, mdtest::Be(sps.size(), 2), sps});
+    const auto mpeg2Frame = [](uint8_t aspectCode) {
+        mdtest::SequenceFields mpeg2;
+        mpeg2.aspectCode = aspectCode;
+        return Concat({mdtest::SequenceHeaders(mpeg2), mdtest::GopHeaderFlags(), mdtest::PictureHeaderFields(),
+                       mdtest::PictureCodingExtension(false), mdtest::SliceStart()});
+    };
     struct Case {
         const char* what;
-        ByteVec hdrl;
+        ByteVec stream;
         std::initializer_list<ByteVec> movi;
-        StreamCodec codec;
-        std::vector<uint32_t> first;
+        std::pair<StreamCodec, std::vector<uint32_t>> expected;  // the first record's codec and fields
     } cases[] = {
         {"MPEG audio: the layer and the bit rate of the first frame, past an index chunk and into a 'rec ' list",
-         Hdrl({avih, Mp3List(1)}),
+         Mp3List(1),
          {Chunk("ix00", ByteVec(24)), List("rec ", {Chunk("00wb", mp3)})},
-         StreamCodec::Mpeg1Audio,
-         {1, 44100, 128000}},
+         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 128000, 261224}}},
         {"one MPEG audio frame per chunk (nBlockAlign 1152): no single bit rate",
-         Hdrl({avih, Mp3List(1152)}),
+         Mp3List(1152),
          {Chunk("00wb", mp3)},
-         StreamCodec::Mpeg1Audio,
-         {1, 44100, 0}},
-        {"AC-3: channels from the first syncframe's acmod and lfeon",
-         Hdrl({avih, List("strl", {Chunk("strh", Strh("auds", "    ", 1, 48000, 48000)),
-                                   Chunk("strf", Wave(0x2000, 2, 48000, 56000, 1792, 0))})}),
-         {Chunk("00wb", mdtest::Ac3FrameStart(0, 28, 8, 7, true, 1792))},
-         StreamCodec::Ac3,
-         {6, 48000, 1}},
-        {"XVID: the size of the first frame's VOL over the BITMAPINFOHEADER's",
-         Hdrl({avih, VideoList(Bitmap(480, "XVID", {}, 640))}),
-         {Chunk("00dc", mdtest::Concat({mdtest::Mpeg4Vol(320, 240, 25, false), mdtest::Mpeg4IVopHeader(5, true)}))},
-         StreamCodec::Mpeg4Video,
-         {320, 240, 4, 3, 2500, 0}},
-        {"H264: an SPS without frame_mbs_only, top field first",
-         Hdrl({avih, VideoList(Bitmap(1080, "H264", {}, 1920))}),
-         {Chunk("00dc", AnnexB(mdtest::AvcSpsNal(interlaced)))},
-         StreamCodec::H264Ts,
-         {1920, 1080, 16, 9, 2500, 1}},
-        {"avc1: the SPS of the avcC",
-         Hdrl({avih, VideoList(Bitmap(1088, "avc1", avcC, 1920))}),
+         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 0, 261224}}},
+        {"MPEG-2 Layer III, one frame per chunk (nBlockAlign 576): no single bit rate",
+         List("strl", {Strh("auds", 576, 22050, 40), Chunk("strf", WaveFormatEx(0x55, 1, 22050, 8000, 576, 0))}),
+         {Chunk("00wb", Concat({ByteVec{0xFF, 0xF3, 0x80, 0xC0}, ByteVec(204)}))},  // 64 kbit/s, single channel
+         {StreamCodec::Mpeg2Audio, {1, 22050, 2, 0, 261224}}},
+        {"MPEG audio without a chunk: Layer III as the format tag says",
+         Mp3List(1),
          {},
-         StreamCodec::H264Ts,
-         {1920, 1080, 16, 9, 2500, 0}},
+         {StreamCodec::Mpeg1Audio, {1, 44100, 2, 0, 261224}}},
+        {"AC-3: channels from the first syncframe's acmod and lfeon",
+         AudioList(WaveFormatEx(0x2000, 2, 48000, 56000, 1792, 0)),
+         {Chunk("00wb", mdtest::Ac3FrameStart(0, 28, 8, 7, true, 1792))},
+         {StreamCodec::Ac3, {6, 48000, 7, 1, 320000}}},
+        {"XVID: the size of the first frame's VOL over the BITMAPINFOHEADER's",
+         VideoList(BitmapInfoHeader(640, 480, "XVID")),
+         {Chunk("00dc", Concat({mdtest::Mpeg4Vol(320, 240, 25, false), mdtest::Mpeg4IVopHeader(5, true)}))},
+         {StreamCodec::Mpeg4Video, {320, 240, 4, 3, 2500, 0}}},
+        {"H264: an SPS without frame_mbs_only after a three-byte start code, top field first",
+         VideoList(BitmapInfoHeader(1920, 1080, "H264")),
+         {Chunk("00dc", Concat({ByteVec{0, 0, 1}, mdtest::AvcSpsNal(interlaced)}))},
+         {StreamCodec::H264Ts, {1920, 1080, 16, 9, 2500, 1}}},
+        {"avc1: the SPS of the avcC",
+         VideoList(BitmapInfoHeader(1920, 1088, "avc1", avcC)),
+         {},
+         {StreamCodec::H264Ts, {1920, 1080, 16, 9, 2500, 0}}},
         {"MPEG-2: 16:9 from the sequence header, bottom field first from the picture coding extension",
-         Hdrl({avih, VideoList(Bitmap(576, "MPG2", {}, 720))}),
-         {Chunk("00dc", mpeg2Frame)},
-         StreamCodec::Mpeg2Video,
-         {720, 576, 16, 9, 2500, 2}},
-        {"dvsd: 16:9 and bottom field first from the frame's VAUX",
-         Hdrl({avih, VideoList(Bitmap(576, "dvsd", {}, 720))}),
-         {Chunk("00dc", ByteVec{}), Chunk("00dc", mdtest::DvFrame(dv))},
-         StreamCodec::DvVideo,
-         {720, 576, 16, 9, 2500, 2}},
+         VideoList(BitmapInfoHeader(720, 576, "MPG2")),
+         {Chunk("00dc", mpeg2Frame(3))},
+         {StreamCodec::Mpeg2Video, {720, 576, 16, 9, 2500, 2}}},
+        {"MPEG-2 of square samples: the picture's shape, unreduced",
+         VideoList(BitmapInfoHeader(720, 576, "MPG2")),
+         {Chunk("00dc", mpeg2Frame(1))},
+         {StreamCodec::Mpeg2Video, {720, 576, 720, 576, 2500, 2}}},
+        {"dvsd: 16:9 and bottom field first from the VAUX of the first chunk that is not empty",
+         VideoList(BitmapInfoHeader(720, 576, "dvsd")),
+         {Chunk("00dc", ByteVec{}), Chunk("00dc", mdtest::DvFrame({.pal = true, .disp = 2}))},
+         {StreamCodec::DvVideo, {720, 576, 16, 9, 2500, 2}}},
     };
     for (const Case& c : cases) {
-        const Parsed p = Parse(Avi(c.hdrl, c.movi));
+        const Parsed p = Parse(Avi(List("hdrl", {avih, c.stream}), c.movi));
         ASSERT_FALSE(p.records.empty()) << c.what;
-        EXPECT_EQ(std::tuple(std::get<2>(p.records[0]), p.first), std::tuple(c.codec, c.first)) << c.what;
+        EXPECT_EQ(std::pair(std::get<2>(p.records[0]), p.first), c.expected) << c.what;
     }
 }
 

@@ -55,9 +55,9 @@ std::vector<uint8_t> DvFrame(const DvFrameFields& f)
             }
         }
     }
-    // VS and VSC packs in the first VAUX block of every sequence of the first channel.
+    // VS and VSC packs in a VAUX block of every sequence of the first channel.
     for (int s = 0; s < sequences; ++s) {
-        const size_t vaux = DifBlockOffset(f.pal, 0, s, 3);
+        const size_t vaux = DifBlockOffset(f.pal, 0, s, 3 + f.vauxBlock);
         if (f.stype)
             PutPack(frame, vaux, 0, {0x60, 0xFF, 0xFF, uint8_t(0xC0 | (f.pal ? 0x20 : 0) | *f.stype), 0xFF});
         if (f.disp)

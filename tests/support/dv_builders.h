@@ -26,6 +26,7 @@ struct DvFrameFields {
     // in audio DIF block 3 of the half's first sequence, or with laterSequence in audio DIF block 0 of its second.
     std::array<std::optional<AauxSource>, 4> audio = {};
     bool laterSequence = false;
+    int vauxBlock = 0;  // which of a sequence's three VAUX blocks holds the VS and VSC packs
 };
 
 std::vector<uint8_t> DvFrame(const DvFrameFields& fields);

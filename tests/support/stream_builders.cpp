@@ -75,6 +75,45 @@ ByteVec Concat(std::initializer_list<std::span<const uint8_t>> parts)
     return out;
 }
 
+void PutLe(ByteVec& out, uint64_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(uint8_t(v >> (8 * i)));
+}
+
+void PutBe(ByteVec& out, uint64_t v, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(uint8_t(v >> (8 * i)));
+}
+
+ByteVec Le(uint64_t v, int bytes)
+{
+    ByteVec b;
+    PutLe(b, v, bytes);
+    return b;
+}
+
+ByteVec Be(uint64_t v, int bytes)
+{
+    ByteVec b;
+    PutBe(b, v, bytes);
+    return b;
+}
+
+ByteVec WaveFormatEx(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t blockAlign,
+                     uint16_t bits, std::span<const uint8_t> extra)
+{
+    return Concat({Le(tag, 2), Le(channels, 2), Le(rate, 4), Le(byteRate, 4), Le(blockAlign, 2), Le(bits, 2),
+                   Le(extra.size(), 2), extra});
+}
+
+ByteVec BitmapInfoHeader(uint32_t width, int32_t height, const char* fourCC, std::span<const uint8_t> extra)
+{
+    return Concat({Le(40 + extra.size(), 4), Le(width, 4), Le(uint32_t(height), 4), Le(1, 2), Le(24, 2),
+                   ByteVec(fourCC, fourCC + 4), ByteVec(20), extra});
+}
+
 uint32_t Crc32Mpeg2(std::span<const uint8_t> data)
 {
     uint32_t crc = 0xFFFFFFFFu;
@@ -200,7 +239,7 @@ ByteVec SequenceHeaders(const SequenceFields& f)
     w.Put(112, 10), w.PutBit(false), w.PutBit(f.intraMatrix);  // vbv_buffer_size_value, constrained_parameters_flag
     for (unsigned i = 0; f.intraMatrix && i < 64; ++i)
         w.Put(8 + i, 8);  // intra_quantiser_matrix, never 0
-    w.PutBit(false);      // load_non_intra_quantiser_matrix
+    w.PutBit(false);  // load_non_intra_quantiser_matrix
     if (f.extension) {
         // sequence_extension: profile_and_level, progressive_sequence, chroma_format 4:2:0, size
         // extensions, bit_rate_extension 0, marker, vbv_buffer_size_extension, low_delay, frame rate extension.
@@ -219,8 +258,11 @@ ByteVec SequenceHeaders(const SequenceFields& f)
 
 ByteVec VideoSequenceHeader(uint32_t width, uint32_t height, uint8_t aspectCode, uint8_t frameRateCode, bool mpeg2)
 {
-    return SequenceHeaders({.width = width, .height = height, .aspectCode = aspectCode,
-                            .frameRateCode = frameRateCode, .extension = mpeg2});
+    return SequenceHeaders({.width = width,
+                            .height = height,
+                            .aspectCode = aspectCode,
+                            .frameRateCode = frameRateCode,
+                            .extension = mpeg2});
 }
 
 // Time code 0 with its marker bit (byte 5), closed_gop (bit 6 of byte 7), broken_link 0.
@@ -286,7 +328,7 @@ ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed)
     BitWriter w;
     w.Put(reversed ? 0x0180FE7Fu : 0x7FFE8001u, 32);
     w.Put(1, 1), w.Put(31, 5), w.Put(0, 1), w.Put(nblks, 7), w.Put(1000, 14);  // FTYPE, SHORT, CPF, NBLKS, FSIZE
-    w.Put(9, 6), w.Put(sfreq, 4), w.Put(rate, 5), w.Put(0, 11);               // AMODE, SFREQ, RATE, flags
+    w.Put(9, 6), w.Put(sfreq, 4), w.Put(rate, 5), w.Put(0, 11);  // AMODE, SFREQ, RATE, flags
     return Padded(w.Bytes(), 64, 0x55);
 }
 
@@ -354,8 +396,8 @@ ByteVec TsStream(size_t packetSize, size_t count)
         }
         const size_t index = (k - 2) % 8;  // one PES packet per 8 transport packets
         const ByteVec pes = PesPacket(0xE0, Padded(es, 8 * 184 - 14), 90000 + 3600 * ((k - 2) / 8));
-        Append(out, TsPacket(0x100, index == 0, uint8_t(k - 2), std::span(pes).subspan(index * 184, 184), packetSize,
-                             atc));
+        Append(out,
+               TsPacket(0x100, index == 0, uint8_t(k - 2), std::span(pes).subspan(index * 184, 184), packetSize, atc));
     }
     return out;
 }

@@ -15,6 +15,11 @@ using ByteVec = std::vector<uint8_t>;
 
 void Append(ByteVec& out, std::span<const uint8_t> bytes);
 ByteVec Concat(std::initializer_list<std::span<const uint8_t>> parts);
+// The low `bytes` bytes of v, least (Le) or most (Be) significant first; PutLe and PutBe append them to out.
+ByteVec Le(uint64_t v, int bytes);
+ByteVec Be(uint64_t v, int bytes);
+void PutLe(ByteVec& out, uint64_t v, int bytes);
+void PutBe(ByteVec& out, uint64_t v, int bytes);
 // The CRC_32 of MPEG-2 PSI sections (ISO/IEC 13818-1 Annex A).
 uint32_t Crc32Mpeg2(std::span<const uint8_t> data);
 // Deterministic pseudo-random bytes (no 00 bytes and no 0x47 when clean).
@@ -28,7 +33,7 @@ ByteVec Mpeg2PackHeader(uint64_t scrBase, uint32_t muxRate, uint32_t scrExtensio
 
 struct SystemHeaderStream {
     uint8_t streamId;
-    bool bufferScale;     // P-STD_buffer_bound_scale
+    bool bufferScale;  // P-STD_buffer_bound_scale
     uint16_t bufferSize;  // P-STD_buffer_size_bound (13 bits)
 };
 // System header (00 00 01 BB); 12 bytes plus 3 per stream.
@@ -61,11 +66,11 @@ ByteVec DvdVideoPack(uint64_t scr, std::span<const uint8_t> es, std::optional<ui
 struct SequenceFields {
     uint32_t width = 720;
     uint32_t height = 576;
-    uint8_t aspectCode = 2;     // aspect_ratio_information (MPEG-1: pel_aspect_ratio)
+    uint8_t aspectCode = 2;  // aspect_ratio_information (MPEG-1: pel_aspect_ratio)
     uint8_t frameRateCode = 3;  // 25 fps
     uint32_t bitRate400 = 15000;
-    bool intraMatrix = false;        // load_intra_quantiser_matrix with 64 matrix bytes: a 76-byte header
-    bool extension = true;           // a sequence_extension follows
+    bool intraMatrix = false;  // load_intra_quantiser_matrix with 64 matrix bytes: a 76-byte header
+    bool extension = true;  // a sequence_extension follows
     uint8_t profileAndLevel = 0x48;  // Main@Main
     bool progressive = false;
     // A sequence_display_extension (colour description when transferCharacteristics is given).
@@ -103,6 +108,16 @@ ByteVec Ac3FrameStart(uint8_t fscod, uint8_t frmsizecod, uint8_t bsid, uint8_t a
 ByteVec DtsFrameStart(uint8_t nblks, uint8_t sfreq, uint8_t rate, bool reversed = false);
 // Private-stream-1 payload of a DVD audio sub-stream: id, one frame header, first_access_unit_pointer, frames.
 ByteVec AudioSubStream(uint8_t subStreamId, std::span<const uint8_t> frames);
+
+// ---- Windows media descriptions -------------------------------------------------------
+
+// WAVEFORMATEX: wFormatTag, nChannels, nSamplesPerSec, nAvgBytesPerSec, nBlockAlign, wBitsPerSample, cbSize, then
+// the extra bytes.
+ByteVec WaveFormatEx(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t blockAlign,
+                     uint16_t bits, std::span<const uint8_t> extra = {});
+// BITMAPINFOHEADER (biSize 40 plus the extra bytes, biPlanes 1, biBitCount 24, biCompression fourCC), then the
+// extra bytes.
+ByteVec BitmapInfoHeader(uint32_t width, int32_t height, const char* fourCC, std::span<const uint8_t> extra = {});
 
 // ---- Disc images -------------------------------------------------------------------
 
