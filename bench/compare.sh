@@ -9,7 +9,7 @@
 #        bench/compare.sh --family EXT    a file of a container family beyond MPEG, MP4 and Matroska:
 #                                         60 s encoded by ffmpeg, then looped by stream copy past 200 MB
 #                                         (EXT: wav mp3 aac ac3 eac3 dts flac aiff caf ogg opus avi flv
-#                                         wmv mxf dv)
+#                                         wmv mxf dv amr)
 # Generated files are kept in bench/out/ (git-ignored).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -58,6 +58,17 @@ make_family() {  # make_family EXT: 60 s of the family's usual codecs, and a str
     wmv) codec=(-c:v wmv2 -q:v 2 -c:a wmav2 -b:a 128k -f asf) ;;
     mxf) codec=(-c:v mpeg2video -q:v 2 -c:a pcm_s16le) ;;
     dv) codec=(-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le) ;;  # 60 s of DV alone is past 200 MB
+    amr)  # no AMR encoder in Debian's ffmpeg: the corpus voice memo's frames repeated after its one "#!AMR" line
+        local memo="$root/tests/data/amr_nb_12k2_mono.amr"
+        [ -f "$small" ] || cp "$memo" "$small"
+        if [ ! -f "$large" ]; then
+            tail -c +7 "$memo" > "$out/amr_frames"
+            while [ "$(stat -c %s "$out/amr_frames")" -lt $(( 200 * 1024 * 1024 )) ]; do  # doubled each turn
+                cat "$out/amr_frames" "$out/amr_frames" > "$out/amr_frames2" && mv "$out/amr_frames2" "$out/amr_frames"
+            done
+            { head -c 6 "$memo"; cat "$out/amr_frames"; } > "$large" && rm "$out/amr_frames"
+        fi
+        echo "$small $large"; return ;;
     *) echo "compare.sh: no family $1" >&2; exit 2 ;;
     esac
     [ -f "$small" ] || ffmpeg -v error -y "${video[@]}" "${audio[@]}" -t 60 "${codec[@]}" "$small"
