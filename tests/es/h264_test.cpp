@@ -143,10 +143,14 @@ TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
         9,  13, 13, 15, 13, 15, 17, 17, 17, 17, 19, 19, 19, 19, 19, 21, 21, 21, 21, 21, 21, 22, 22, 22, 22, 22, 22, 22,
         24, 24, 24, 24, 24, 24, 24, 24, 25, 25, 25, 25, 25, 25, 25, 27, 27, 27, 27, 27, 27, 28, 28, 28, 28, 28, 30, 30,
         30, 30, 32, 32, 32, 33, 33, 35};
+    const std::array<uint32_t, 64> intra8 = {
+        6,  10, 10, 13, 11, 13, 16, 16, 16, 16, 18, 18, 18, 18, 18, 23, 23, 23, 23, 23, 23, 25, 25, 25, 25, 25, 25, 25,
+        27, 27, 27, 27, 27, 27, 27, 27, 29, 29, 29, 29, 29, 29, 29, 31, 31, 31, 31, 31, 31, 33, 33, 33, 33, 33, 36, 36,
+        36, 36, 38, 38, 38, 40, 40, 42};
     f.scalingDeltas.assign(8, {-8});
     ASSERT_TRUE(Parse(f, sps));
-    EXPECT_EQ(std::tuple(s.list4x4[2], s.list4x4[3][15], s.list8x8[0][63], s.list8x8[1]),
-              std::tuple(intra4, 34u, 42u, inter8));  // the last entries of Default_4x4_Inter and Default_8x8_Intra
+    EXPECT_EQ(std::tuple(s.list4x4[2], s.list4x4[3][15], s.list8x8[0], s.list8x8[1]),
+              std::tuple(intra4, 34u, intra8, inter8));  // and the last entry of Default_4x4_Inter
     f.cpbCntMinus1 = 32;  // 32 or more ends that HRD; the parse still succeeds
     EXPECT_TRUE(Parse(f, sps) && sps.nal_hrd.bit_rate_scale == 0);
 }
