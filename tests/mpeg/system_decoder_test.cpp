@@ -94,7 +94,8 @@ TEST(SystemDecoderTest, SubStreamTimingFollowsTheSubStreamHeaders)
               std::tuple(md::Ac3FrameDuration(24000, 384), 480000, 0));
 }
 
-// Joint stereo Layer II: once locked, another mode_extension is no frame; padding and CRC bits may change.
+// Joint stereo Layer II: once locked, another mode_extension is no frame; padding and CRC bits may change. A header
+// with the reserved sampling_frequency '11' before the first frame is none.
 TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
 {
     auto frame = [](int modeExtension, bool paddingAndCrc) {
@@ -105,13 +106,14 @@ TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
     };
     md::MPEG1SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
     decoder.BeginStream();
-    const ByteVec es = Concat({frame(0, false), frame(0, true), frame(1, false), frame(0, false)});
+    const ByteVec es = Concat({mdtest::MpegAudioFrame(2, 10, 3, 1, 4), frame(0, false), frame(0, true), frame(1, false),
+                               frame(0, false)});
     Feed(decoder, Concat({mdtest::Mpeg1PackHeader(0, 3528), mdtest::Mpeg1PesPacket(0xC0, es, 45000),
                           mdtest::Mpeg1PackHeader(0, 3528)}));
     EXPECT_EQ(std::pair(decoder.CurrentAudioStream(), decoder.AudioUnitSize()), std::pair(0, -1));  // not locked yet
-    EXPECT_EQ(TakeAndWalk(decoder, false, 0).second, (std::vector<Unit>{{md::kUnitAudioFrame, 0, Units(45000)},
-                                                                        {md::kUnitAudioFrame, 576, -1},
-                                                                        {md::kUnitAudioFrame, 3 * 576, -1}}));
+    EXPECT_EQ(TakeAndWalk(decoder, false, 0).second, (std::vector<Unit>{{md::kUnitAudioFrame, 4, Units(45000)},
+                                                                        {md::kUnitAudioFrame, 4 + 576, -1},
+                                                                        {md::kUnitAudioFrame, 4 + 3 * 576, -1}}));
     EXPECT_EQ(decoder.AudioUnitSize(), 576);
 }
 
