@@ -126,12 +126,13 @@ TEST(TimeRangeScanTest, ByteRateFromPackClocks)
     }
 }
 
-// A closed GOP whose first picture has temporal_reference 2 is shown two frames after the GOP starts.
+// A closed GOP whose first picture has temporal_reference 2 is shown two frames after the GOP starts; the open GOP
+// after it has no say.
 TEST(TimeRangeScanTest, ClosedGopMovesTheFirstTimeBack)
 {
     const ByteVec file =
         Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(true, 2), 90000)}),
-                mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(true, 2), 90000 + 3600)}), kEndCode});
+                mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(false, 2), 90000 + 3600)}), kEndCode});
     md::MemoryInputStream stream(file.data(), file.size());
     md::ScanStartResult start;
     ASSERT_TRUE(md::ScanStart(false, &stream, false, 0, false, start));
