@@ -132,6 +132,11 @@ TEST(DirecTVParser, HeadersStraddlingPackets)
     ASSERT_EQ(ParseSelected(w.Bytes(), list, range), 1u);
     EXPECT_EQ(std::tuple(range.audioFirstTime, range.audioEndTime), std::tuple(50000000, 60000000));
     EXPECT_NE(list.First(StreamClass::Audio), nullptr);
+    // Nothing selected and no list (a file reopened for its time range): the table's first audio stream is timed.
+    CDirecTVParser unselected;
+    ASSERT_EQ(ParseWith(unselected, w.Bytes(), nullptr), 1u);
+    unselected.GetTimeRange(range);
+    EXPECT_EQ(std::tuple(range.audioFirstTime, range.audioEndTime), std::tuple(50000000, 60000000));
 }
 
 TEST(DirecTVParser, ProgramTableSections)
