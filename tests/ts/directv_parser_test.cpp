@@ -113,10 +113,15 @@ TEST(DirecTVParser, HeadersStraddlingPackets)
 {
     // A PES header cut after its first 7 bytes, continued in a type-6 packet; then
     // a start code whose 00 00 ends one packet and whose 01 C0 begins the next.
+    // Before them, 7 bytes of a private stream 1 header whose byte 6 lacks the '10'
+    // end a packet: already no header, so the next packet is not read as its rest.
     const ByteVec first = AudioPes(false, 450000);
     const ByteVec second = AudioPes(false, 540000);
     DirecTvWriter w;
     w.Table(mdtest::PmtSection(1, {{0x02, kVideo}, {0x03, kAudio}}));
+    ByteVec broken(120, 0xAA);
+    mdtest::Append(broken, ByteVec{0x00, 0x00, 0x01, 0xBD, 0x00, 0x20, 0x00});
+    w.Packet(kAudio, DtvFlags{true}, broken);
     ByteVec a(120, 0xAA);
     a.insert(a.end(), first.begin(), first.begin() + 7);
     w.Packet(kAudio, DtvFlags{true}, a);
