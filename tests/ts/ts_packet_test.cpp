@@ -76,6 +76,26 @@ TEST(TsPacket, PatEntriesLimitsAndAssembly)
     EXPECT_FALSE(assembler.AssemblePat(good.data(), table));
     EXPECT_TRUE(assembler.AssemblePat(good.data(), table));
     EXPECT_EQ(table.count, 1u);
+    // A PUSI packet whose adaptation_field_control is '10' (adaptation field only) carries no section.
+    ByteVec adaptationOnly = good;
+    adaptationOnly[3] = uint8_t((adaptationOnly[3] & 0xCF) | 0x20);
+    EXPECT_FALSE(PatAssembler().AssemblePat(adaptationOnly.data(), table));
+}
+
+// Sync is a 0x47 with five more one stride apart: 188 bytes, 192 (timestamped) or 204 (Reed-Solomon parity).
+TEST(TsPacket, SyncNeedsSixPacketsInARow)
+{
+    for (const uint32_t size : {188u, 192u, 204u}) {
+        for (const uint32_t more : {5u, 4u}) {
+            ByteVec b(2000, 0x00);
+            for (uint32_t k = 0; k <= more; ++k)
+                b[10 + size * k] = 0x47;
+            uint32_t position = 0;
+            int32_t extra = -1;
+            EXPECT_EQ(FindTsSync(b.data(), 2000, position, extra), more == 5) << size << " " << more;
+            EXPECT_EQ(std::pair(position, extra), more == 5 ? std::pair(10u, int32_t(size) - 188) : std::pair(0u, -1));
+        }
+    }
 }
 
 TEST(TsPacket, ScannersKeepFirstGreatestAndLastInFileOrder)
