@@ -843,6 +843,7 @@ protected:
         EXPECT_NEAR(r.videoEndTime, Units(lastPicture) + frame * (1 + Get(ExtraVideoFrames, 0)), 20);
         const int64_t audioFrame = r.audioFrameDuration;
         ASSERT_GT(audioFrame, 0);
+        if (as->codec == "pcm_dvd") { EXPECT_EQ(audioFrame, 10000000 / 600); }  // DVD LPCM frames last 1/600 s
         const int64_t after = r.audioEndTime - Units(*as->start + *as->duration);
         if (as->codec == "mp2") {
             // ffprobe ends MPEG audio at its last PTS; the scan counts the whole frames after it.
