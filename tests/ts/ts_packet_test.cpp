@@ -62,6 +62,10 @@ TEST(TsPacket, PatEntriesLimitsAndAssembly)
     many[0] = {0, 0x10}, many[2].second = 0x102;
     EXPECT_TRUE(parse(mdtest::PatSection(many), table));
     EXPECT_EQ(table.count, 30u);
+    // A section cut right after its last entry (the CRC_32 lost) still gives that entry.
+    const ByteVec one = mdtest::PatSection({{1, 0x100}});
+    table = {};
+    EXPECT_TRUE(ParsePat(one.data(), uint32_t(one.size()) - 4, table) && table.count == 1u);
 
     // A section announcing 200 bytes waits for more; a new PUSI parses the short section and drops its packet.
     ByteVec longStart(184, 0xFF);
