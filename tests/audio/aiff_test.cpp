@@ -17,10 +17,11 @@ ByteVec Chunk(const char* id, const ByteVec& body, int64_t statedSize = -1)
     return mdtest::IffChunk(true, id, body, statedSize);
 }
 
-// Sample rates as 80-bit extended floats: 44100 and 8000 as the corpus files store them, 22254.5454... (the
+// Sample rates as 80-bit extended floats: 44100 and 8000 as the corpus files store them, 22050, 22254.5454... (the
 // Macintosh rate), and values no rate may take.
 const ByteVec k44100 = {0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
 const ByteVec k8000 = {0x40, 0x0B, 0xFA, 0x00, 0, 0, 0, 0, 0, 0};
+const ByteVec k22050 = {0x40, 0x0D, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
 const ByteVec kMac22k = {0x40, 0x0D, 0xAD, 0xDD, 0x17, 0x45, 0xD1, 0x74, 0x5D, 0x17};
 const ByteVec kInfinity = {0x7F, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0};
 const ByteVec kMinus44100 = {0xC0, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
@@ -56,8 +57,8 @@ TEST(Aiff, CommonChunkCompressionAndDuration)
         {"COMM after SSND", Form("AIFF", {second, stereo}), kSecond},
         {"an odd chunk before COMM is padded", Form("AIFF", {Chunk("NAME", ByteVec(9, 'x')), stereo}), kSecond},
         {"cut short: COMM's frames stand", mdtest::Cut(Form("AIFF", {stereo, second}), 60000), kSecond},
-        {"20-bit samples take 3 bytes", Form("AIFF", {Comm(1, 88200, 20, k44100)}),
-         "pcm_be 1ch 44100Hz 20b align 3 132300B/s t=20000000"},
+        {"20-bit samples take 3 bytes", Form("AIFF", {Comm(1, 44100, 20, k22050)}),
+         "pcm_be 1ch 22050Hz 20b align 3 66150B/s t=20000000"},
         {"'in32' states its sample size", Form("AIFC", {Comm(1, 8000, 16, k8000, "in32")}),
          "pcm_be 1ch 8000Hz 32b align 4 32000B/s t=10000000"},
         {"'fl32'", Form("AIFC", {Comm(1, 8000, 32, k8000, "fl32")}),

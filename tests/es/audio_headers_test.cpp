@@ -109,6 +109,7 @@ TEST(AudioEac3, Headers)
     const Case cases[] = {
         {eac3(0, 255, 0, 3, 2, 0, 16), 2, 48000, 512, 6, 16000},  // 2/0 at 48 kHz, 6 blocks: 128 kbit/s
         {eac3(2, 383, 3, 1, 7, 1, 16), 6, 22050, 768, 6, 11025},  // 3/2 + LFE, fscod2 1: 22.05 kHz, always 6 blocks
+        {eac3(0, 127, 3, 0, 2, 0, 16), 2, 24000, 256, 6, 4000},   // fscod2 0: 24 kHz
         {eac3(0, 63, 1, 0, 1, 0, 11), 1, 44100, 128, 1, 22050},   // 1/0, 44.1 kHz, 1 block, bsid 11
         {eac3(1, 95, 2, 2, 0, 1, 16), 3, 32000, 192, 3, 8000},    // dependent 1+1 + LFE, 32 kHz, 3 blocks
     };
@@ -265,6 +266,7 @@ TEST(AudioDts, WordFormsAndCoreFields)
         {"3/2 + LFE at 48 kHz", core, true, 6, 0x3F, 512, 1024, 48000},
         {"mono, 44.1 kHz", DtsCore(15, 1023, 0, 8, 0), true, 1, 0x4, 512, 1024, 44100},
         {"L+R+S, LFF 2", DtsCore(7, 95, 6, 3, 2), true, 4, 0x10B, 256, 96, 32000},
+        {"SFREQ 6: 11.025 kHz", DtsCore(15, 1023, 9, 6, 1), true, 6, 0x3F, 512, 1024, 11025},
         {"XCh adds the centre surround", DtsCore(15, 1023, 9, 13, 1, 0, true), true, 7, 0x13F, 512, 1024, 48000},
         {"another extension adds none", DtsCore(15, 1023, 9, 13, 1, 2, true), true, 6, 0x3F, 512, 1024, 48000},
         {"eight channels, CL+CR+L+R+SL1+SL2+SR1+SR2", DtsCore(15, 1023, 14, 13, 0), true, 8, 0x6F3, 512, 1024, 48000},
@@ -327,10 +329,13 @@ TEST(AudioMlp, TrueHdAndMlp)
     MlpInfo info{};
     uint32_t pcmBytes = 0;
     // MLP: group-1 rate nibble in byte 5, channel_arrangement in byte 7's low 5 bits (0xEC: 12; 21 is past the last).
+    // Rejected: an arrangement past the last, a reserved rate code (3), a major sync of neither kind (BA, BB).
     const Frame mlp96 = {0xF8, 0x72, 0x6F, 0xBB, 0x88, 0x1F, 0, 0xEC}, bad = {0xF8, 0x72, 0x6F, 0xBB, 0, 0, 0, 21};
     ASSERT_TRUE(ParseMlpHeader(mlp96.data(), Len(mlp96), fmt, info, pcmBytes));
     EXPECT_EQ(std::tuple(fmt.sampleRate, fmt.channels, pcmBytes), std::tuple(96000u, 6u, 1440u));
-    EXPECT_FALSE(ParseMlpHeader(bad.data(), Len(bad), fmt, info, pcmBytes));
+    for (const Frame& f :
+         {bad, Frame{0xF8, 0x72, 0x6F, 0xBB, 0x88, 0x3F, 0, 0xEC}, Frame{0xF8, 0x72, 0x6F, 0xBC, 0x88, 0x1F, 0, 0xEC}})
+        EXPECT_FALSE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes));
 
     // Every TrueHD 8ch assignment (low 13 bits of bytes 6-7) and MLP arrangement: code, layout code, LFE, channels.
     const uint32_t trueHd[][4] = {{1, 2, 0, 2},   {2, 1, 0, 1},   {3, 3, 0, 3},   {5, 2, 1, 3},   {7, 3, 1, 4},

@@ -44,7 +44,7 @@ Frame Emptied(Frame f, size_t block) { return std::fill_n(f.begin() + ptrdiff_t(
 
 TEST(DvDif, FrameDescription)
 {
-    const Frame ntsc = DvFrame({.audio = kStereo});
+    const Frame ntsc = DvFrame({.audio = kStereo}), hd = DvFrame({.stype = 0x14, .audio = kStereo});
     const size_t secondHalfAudio = mdtest::DifBlockOffset(false, 0, 5, 6 + 16 * 3);
     struct Case {
         const char* what;
@@ -81,7 +81,8 @@ TEST(DvDif, FrameDescription)
          "blocks",
          DvFrame({.twoChannels = true, .stype = 4, .audio = {k32k12Pair, k32k12Pair, k48k16, k48k16Second}}),
          "480 240000 4:3 i 32000/2/12 32000/2/12 48000/2/16"},
-        {"STYPE of another format (DVCPRO HD): not described", DvFrame({.stype = 0x14, .audio = kStereo}), "-"},
+        {"STYPE of another format (DVCPRO HD): not described", hd, "-"},
+        {"the same in the first sequence alone", Frame(hd.begin(), hd.begin() + md::kDifSequenceSize), "-"},
         {"the first sequence alone: the second audio block, not reached, taken for the pair's other channel",
          Frame(ntsc.begin(), ntsc.begin() + md::kDifSequenceSize), "480 120000 4:3 i 48000/2/16"},
         {"an audio block with a bad section ID: its pack is not read", Patched(ntsc, secondHalfAudio, 0x97),

@@ -59,11 +59,13 @@ ByteVec AudioWithoutSync(size_t bytes, bool withSync)
 TEST(M1Demux, ReadsOnUntilTheAudioHasASync)
 {
     // {stream, result, bytes read (0: all), audio found}: the first sync in the second chunk; no sync, given up after
-    // 11 chunks; the end of the file first (fails, but the video record it made stays in the caller's list).
+    // 11 chunks; the end of the file first (fails, but the video record it made stays in the caller's list); a sync
+    // whose header names the reserved layer (no record).
     const std::tuple<ByteVec, uint32_t, uint64_t, bool> rows[] = {
         {AudioWithoutSync(M1Demux::kChunkSize + 4096, true), 1, 0, true},
         {AudioWithoutSync(11 * M1Demux::kChunkSize + 100000, false), 1, 11 * M1Demux::kChunkSize, false},
-        {AudioWithoutSync(20000, false), 0, 0, false}};
+        {AudioWithoutSync(20000, false), 0, 0, false},
+        {Concat({Video(90000), Pack(mdtest::Mpeg1PesPacket(0xC0, ByteVec{0xFF, 0xF9, 0xA4, 0}, 90000))}), 1, 0, false}};
     for (const auto& [stream, ret, bytesRead, audio] : rows) {
         StreamList list;
         const auto [gotRet, start, gotRead] = ParseBytes(stream, list);
