@@ -1,9 +1,11 @@
 // The MP4 demultiplexer on synthetic files: the rules real files in the conformance table do not reach.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <memory>
+#include <string_view>
 
 #include "input/memory_input_stream.h"
 #include "mp4/m4_demux.h"
@@ -96,6 +98,14 @@ TEST(M4Demux, VideoRecords)
             << r.what;
     }
 
+    // 's263': H263_Level and H263_Profile from 'd263' (3GPP TS 26.244: vendor, decoder_version, level, profile).
+    mdtest::BoxBuilder d263;
+    d263.Begin("d263").Type("FFMP").U8(0).U8(45).U8(3).End();
+    const auto h263 = DemuxTracks({VideoTrack(mdtest::VisualEntry("s263", 176, 144, d263.Take()))});
+    ASSERT_NE(h263->Video(), nullptr);
+    EXPECT_EQ(std::tuple(h263->Video()->codec, h263->Video()->video.level, h263->Video()->video.profile),
+              std::tuple(StreamCodec::H263, 45u, 3u));
+
     // Without VUI a camera's udta/INFO box states the aspect (1: 4:3, 2: 16:9, else the size).
     for (const auto& [code, x, y] : {std::tuple{1u, 4u, 3u}, {2u, 16u, 9u}, {3u, 1920u, 1088u}}) {
         mdtest::BoxBuilder udta;
@@ -168,6 +178,22 @@ TEST(M4Demux, MoovOnlyMovies)
         uint8_t hasVideo = 0, hasAudio = 0;
         d->demux.GetTrackFlags(hasVideo, hasAudio);
         EXPECT_EQ(std::tuple(hasVideo, hasAudio, d->demux.IsMoovFirst()), std::tuple(1, 1, 1));
+    }
+}
+
+// The camera maker's marks: the maker text in the 'OLYM' box of a 'uuid' makes a camera file whatever the
+// box's extended type; only the type "cpgd" sets the cpgd flag.
+TEST(M4Demux, CameraMarks)
+{
+    for (const bool cpgd : {true, false}) {
+        Bytes8 file = mdtest::CameraMp4File(0, Bytes8(40, 0x33));
+        const std::string_view type = "cpgd";
+        const auto at = std::search(file.begin(), file.end(), type.begin(), type.end());
+        ASSERT_NE(at, file.end());
+        if (!cpgd)
+            std::copy_n("abcd", 4, at);
+        const auto d = Demux(file);
+        EXPECT_EQ(std::tuple(d->demux.HasCpgdUuid(), d->demux.IsCameraFile()), std::tuple(cpgd ? 1 : 0, 1)) << cpgd;
     }
 }
 
