@@ -226,8 +226,8 @@ TEST(M4Demux, ExtendedSampleEntries)
         StreamCodec codec;
         uint32_t channels, rate, bits;
     };
-    // dac3: fscod 0, bsid 8, bsmod 0, acmod 7, lfeon 1, bit_rate_code 14 (384 kbit/s).
-    const Bytes8 dac3 = RawBox("dac3", {0x10, 0x3D, 0xC0});
+    // dac3: fscod 0, bsid 8, bsmod 0, acmod 7, lfeon 1, bit_rate_code 14 (384 kbit/s); then acmod 3 (L, C, R).
+    const Bytes8 dac3 = RawBox("dac3", {0x10, 0x3D, 0xC0}), dac3Front = RawBox("dac3", {0x10, 0x19, 0xC0});
     // dec3: data_rate 192, one independent substream: fscod 1, bsid 16, acmod 2, one dependent substream with
     // chan_loc bit 1 (Lrs/Rrs).
     const Bytes8 dec3 = RawBox("dec3", {0x06, 0x00, 0x60, 0x04, 0x02, 0x02});
@@ -242,6 +242,7 @@ TEST(M4Demux, ExtendedSampleEntries)
     const Bytes8 av1c = RawBox("av1C", {0x81, 0x28, 0x0C, 0});
     const Row rows[] = {
         {"AC-3 5.1", mdtest::SoundEntry("ac-3", 2, 16, 48000, dac3), MD_EXT_MP4, StreamCodec::Ac3, 6, 48000, 16},
+        {"AC-3 3/0", mdtest::SoundEntry("ac-3", 2, 16, 48000, dac3Front), MD_EXT_MP4, StreamCodec::Ac3, 3, 48000, 16},
         {"E-AC-3 2/0 + Lrs/Rrs", mdtest::SoundEntry("ec-3", 2, 16, 44100, dec3), MD_EXT_MP4, StreamCodec::Eac3, 4,
          44100, 16},
         {"Opus decodes at 48 kHz", mdtest::SoundEntry("Opus", 2, 16, 44100, dops), MD_EXT_MP4, StreamCodec::Opus, 6,
