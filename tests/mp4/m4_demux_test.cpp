@@ -106,6 +106,13 @@ TEST(M4Demux, VideoRecords)
     EXPECT_EQ(std::tuple(h263->Video()->codec, h263->Video()->video.level, h263->Video()->video.profile),
               std::tuple(StreamCodec::H263, 45u, 3u));
 
+    // Each 'avcC' parameter set becomes a header block behind a start code; an entry of length 0 closing the box is
+    // still a whole entry (ISO/IEC 14496-15: a 16-bit length, then that many bytes).
+    const auto emptyPps = DemuxTracks({VideoTrack(mdtest::Avc1Entry(1920, 1080, {mdtest::AvcSpsNal({})}, {Bytes8{}}))});
+    ASSERT_NE(emptyPps->Video(), nullptr);
+    const StreamRecord& avc = *emptyPps->Video();
+    EXPECT_EQ(Bytes8(avc.extraData2, avc.extraData2 + avc.extraData2Length), (Bytes8{0, 0, 0, 1}));
+
     // Without VUI a camera's udta/INFO box states the aspect (1: 4:3, 2: 16:9, else the size).
     for (const auto& [code, x, y] : {std::tuple{1u, 4u, 3u}, {2u, 16u, 9u}, {3u, 1920u, 1088u}}) {
         mdtest::BoxBuilder udta;
