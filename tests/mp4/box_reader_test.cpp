@@ -75,6 +75,10 @@ TEST(BoxReader, TopLevelBoxesMustCoverTheFile)
     rows.push_back({"a record that cannot be built is left out ('thmb' under 20 bytes)",
                     FtypMoov(b).Begin("thmb").U32(0).End().Begin("mdat").End().Take(),
                     "ftyp24 moov116[mvhd108] mdat8"});
+    for (size_t size : {278, 279})  // a camera maker's 'TAGS' block needs 279 bytes
+        rows.push_back({"'TAGS' of its least size",
+                        FtypMoov(b).Begin("TAGS").Zeros(size - 8).End().Begin("mdat").End().Take(),
+                        size == 279 ? "ftyp24 moov116[mvhd108] TAGS279 mdat8" : "ftyp24 moov116[mvhd108] mdat8"});
     for (const Row& r : rows) {
         const auto root = ReadBytes(r.file);
         EXPECT_EQ(root ? Shape(root.get()) : "", r.shape) << r.what << ", " << r.file.size() << " bytes";
@@ -141,6 +145,8 @@ TEST(BoxReader, ChildListRules)
                     b.Begin("moov").BeginLarge("udta").End().Begin("trak").End().End().Take(), "moov32[udta16]"});
     rows.push_back({"sizes below the header end the list",
                     b.Begin("moov").Begin("free").End().U32(7).Type("trak").Zeros(8).End().Take(), "moov32[free8]"});
+    rows.push_back({"fewer than 8 bytes after a child hold no box",
+                    b.Begin("moov").Begin("free").End().U32(0).End().Take(), "moov20[free8]"});
     const Bytes large{0, 0, 0, 1, 'f', 'r', 'e', 'e', 0, 0, 0, 0, 0, 0, 0, 16};
     rows.push_back({"too few bytes for the 64-bit size", large, "", 12});
     rows.push_back({"64-bit size", large, "free16", 16});

@@ -1,9 +1,11 @@
 // The MP4 demultiplexer on synthetic files: the rules real files in the conformance table do not reach.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <memory>
+#include <string_view>
 
 #include "input/memory_input_stream.h"
 #include "mp4/m4_demux.h"
@@ -96,6 +98,21 @@ TEST(M4Demux, VideoRecords)
             << r.what;
     }
 
+    // 's263': H263_Level and H263_Profile from 'd263' (3GPP TS 26.244: vendor, decoder_version, level, profile).
+    mdtest::BoxBuilder d263;
+    d263.Begin("d263").Type("FFMP").U8(0).U8(45).U8(3).End();
+    const auto h263 = DemuxTracks({VideoTrack(mdtest::VisualEntry("s263", 176, 144, d263.Take()))});
+    ASSERT_NE(h263->Video(), nullptr);
+    EXPECT_EQ(std::tuple(h263->Video()->codec, h263->Video()->video.level, h263->Video()->video.profile),
+              std::tuple(StreamCodec::H263, 45u, 3u));
+
+    // Each 'avcC' parameter set becomes a header block behind a start code; an entry of length 0 closing the box is
+    // still a whole entry (ISO/IEC 14496-15: a 16-bit length, then that many bytes).
+    const auto emptyPps = DemuxTracks({VideoTrack(mdtest::Avc1Entry(1920, 1080, {mdtest::AvcSpsNal({})}, {Bytes8{}}))});
+    ASSERT_NE(emptyPps->Video(), nullptr);
+    const StreamRecord& avc = *emptyPps->Video();
+    EXPECT_EQ(Bytes8(avc.extraData2, avc.extraData2 + avc.extraData2Length), (Bytes8{0, 0, 0, 1}));
+
     // Without VUI a camera's udta/INFO box states the aspect (1: 4:3, 2: 16:9, else the size).
     for (const auto& [code, x, y] : {std::tuple{1u, 4u, 3u}, {2u, 16u, 9u}, {3u, 1920u, 1088u}}) {
         mdtest::BoxBuilder udta;
@@ -171,6 +188,22 @@ TEST(M4Demux, MoovOnlyMovies)
     }
 }
 
+// The camera maker's marks: the maker text in the 'OLYM' box of a 'uuid' makes a camera file whatever the
+// box's extended type; only the type "cpgd" sets the cpgd flag.
+TEST(M4Demux, CameraMarks)
+{
+    for (const bool cpgd : {true, false}) {
+        Bytes8 file = mdtest::CameraMp4File(0, Bytes8(40, 0x33));
+        const std::string_view type = "cpgd";
+        const auto at = std::search(file.begin(), file.end(), type.begin(), type.end());
+        ASSERT_NE(at, file.end());
+        if (!cpgd)
+            std::copy_n("abcd", 4, at);
+        const auto d = Demux(file);
+        EXPECT_EQ(std::tuple(d->demux.HasCpgdUuid(), d->demux.IsCameraFile()), std::tuple(cpgd ? 1 : 0, 1)) << cpgd;
+    }
+}
+
 // A child box of raw payload bytes.
 Bytes8 RawBox(const char* type, const Bytes8& payload)
 {
@@ -200,8 +233,8 @@ TEST(M4Demux, ExtendedSampleEntries)
         StreamCodec codec;
         uint32_t channels, rate, bits;
     };
-    // dac3: fscod 0, bsid 8, bsmod 0, acmod 7, lfeon 1, bit_rate_code 14 (384 kbit/s).
-    const Bytes8 dac3 = RawBox("dac3", {0x10, 0x3D, 0xC0});
+    // dac3: fscod 0, bsid 8, bsmod 0, acmod 7, lfeon 1, bit_rate_code 14 (384 kbit/s); then acmod 3 (L, C, R).
+    const Bytes8 dac3 = RawBox("dac3", {0x10, 0x3D, 0xC0}), dac3Front = RawBox("dac3", {0x10, 0x19, 0xC0});
     // dec3: data_rate 192, one independent substream: fscod 1, bsid 16, acmod 2, one dependent substream with
     // chan_loc bit 1 (Lrs/Rrs).
     const Bytes8 dec3 = RawBox("dec3", {0x06, 0x00, 0x60, 0x04, 0x02, 0x02});
@@ -216,6 +249,7 @@ TEST(M4Demux, ExtendedSampleEntries)
     const Bytes8 av1c = RawBox("av1C", {0x81, 0x28, 0x0C, 0});
     const Row rows[] = {
         {"AC-3 5.1", mdtest::SoundEntry("ac-3", 2, 16, 48000, dac3), MD_EXT_MP4, StreamCodec::Ac3, 6, 48000, 16},
+        {"AC-3 3/0", mdtest::SoundEntry("ac-3", 2, 16, 48000, dac3Front), MD_EXT_MP4, StreamCodec::Ac3, 3, 48000, 16},
         {"E-AC-3 2/0 + Lrs/Rrs", mdtest::SoundEntry("ec-3", 2, 16, 44100, dec3), MD_EXT_MP4, StreamCodec::Eac3, 4,
          44100, 16},
         {"Opus decodes at 48 kHz", mdtest::SoundEntry("Opus", 2, 16, 44100, dops), MD_EXT_MP4, StreamCodec::Opus, 6,

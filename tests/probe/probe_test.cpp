@@ -7,6 +7,7 @@
 #include "input/memory_input_stream.h"
 #include "mediadetect/records.h"
 #include "support/box_builder.h"
+#include "support/mp4_builders.h"
 #include "support/stream_builders.h"
 
 namespace {
@@ -86,6 +87,8 @@ TEST(Probe, SmallWholeStructures)
     for (int k = 0; k < 7; ++k)
         Append(ts, Concat({ByteVec{0, 0, 0, uint8_t(k)}, TsPacket(k == 0 ? 0 : 0x1FFF, k == 0, 0, ByteVec{0})}));
     ByteVec pack = Mpeg2Pack(0, {PesPacket(0xBD, Ac3FrameStart(0, 10, 8, 2, false, 1900))}, 2048);
+    const ByteVec ended = Concat({Mpeg2Pack(0, {PesPacket(0xBD, Ac3FrameStart(0, 10, 8, 2, false, 1900))}, 2044),
+                                  ByteVec{0, 0, 1, 0xB9}});  // MPEG_program_end_code
     const ByteVec moov = BoxBuilder().Begin("moov").BeginFull("mvhd", 0, 0).Zeros(96).End().End().Take();
     const ByteVec trak = BoxBuilder().Begin("moov").Begin("trak").End().End().Take();
     struct Case {
@@ -99,6 +102,7 @@ TEST(Probe, SmallWholeStructures)
         {"no PAT", Flip(ts, 4 + 2, 0x01), 0},  // PID 1
         {"one 2048-byte pack of AC-3", pack, MK_MPEG2_PROGRAM},
         {"a pack whose packet runs past the file", ByteVec(pack.begin(), pack.end() - 1), 0},
+        {"a pack, then the program end code", ended, MK_MPEG2_PROGRAM},
         {"'moov' with its 'mvhd', no 'mdat'", moov, MK_MP4},
         {"'moov' starting with another box", trak, 0},
         {"a box past the end", Concat({moov, ByteVec{0, 0, 0, 9, 'f', 'r', 'e', 'e'}}), 0},
@@ -107,6 +111,13 @@ TEST(Probe, SmallWholeStructures)
         EXPECT_EQ(Probe(c.bytes), 0) << c.name;
         EXPECT_EQ(Probe(c.bytes, 0, MD_EXT_SMALL_FILES), c.kind) << c.name;
     }
+}
+
+// A bare H.264 stream (MD_EXT_ANNEXB_ES) may open with a 3-byte start code as well as with the 4-byte one.
+TEST(Probe, AnnexBStreamFromAThreeByteStartCode)
+{
+    const ByteVec es = Concat({ByteVec{0, 0, 1}, AvcSpsNal({}), ByteVec{0, 0, 1}, AvcPpsNal({})});
+    EXPECT_EQ(std::pair(Probe(es), Probe(es, 0, MD_EXT_ANNEXB_ES)), std::pair(0, int32_t(MK_H264_ES)));
 }
 
 ByteVec Mpeg1File(uint64_t scr, uint32_t muxRate, size_t packs = 4)
