@@ -104,41 +104,6 @@ WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64)
     return c;
 }
 
-// MPEG audio, AC-3 and DTS in WAV: the codec's own parameters from the first frame found near the start of the
-// data. False when none is found there.
-bool ReadFirstFrame(ZPMP::InputStream& input, const WaveChunks& c, StreamCodec codec, StreamRecord& r)
-{
-    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(c.dataSize, kFirstFrameBytes)));
-    const uint32_t n = ZPMP::ReadAt(input, c.dataStart, buf.data(), static_cast<uint32_t>(buf.size()));
-    for (uint32_t i = 0; i + 4 <= n; ++i) {
-        const uint8_t* p = buf.data() + i;
-        const uint32_t left = n - i;
-        AudioFormat format{};
-        if (codec == StreamCodec::Mpeg1Audio && IsValidMpegAudioHeader(p, left) &&
-            ReadMpegAudioRecord(p, left, r.audio)) {
-            r.codec = (p[1] & 0x08) ? StreamCodec::Mpeg1Audio : StreamCodec::Mpeg2Audio;
-            return true;
-        }
-        Ac3Info ac3{};
-        uint32_t words = 0;
-        if (codec == StreamCodec::Ac3 && IsAc3Sync(p) && ParseAc3Header(p, left, format, ac3, words)) {
-            SetAudioFormat(r.audio, format);
-            r.audio.codecSpecific[0] = ac3.acmod;
-            r.audio.codecSpecific[2] = ac3.lfeon;
-            r.audio.codecSpecific[4] = ac3.bsid;
-            return true;
-        }
-        DtsInfo dts{};
-        int64_t frameDuration = 0;
-        if (codec == StreamCodec::Dts && IsDtsSync(p) && ParseDtsHeader(p, left, format, dts, frameDuration)) {
-            SetAudioFormat(r.audio, format);
-            r.audio.codecSpecific[0] = dts.flags;
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 bool ProbeWav(const ProbeInput& input) { return IsRiffWave(input.head) || IsW64(input.head); }
@@ -168,8 +133,11 @@ uint32_t WavDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     SetWaveAudio(format, r->audio);
     const bool framed = r->codec == StreamCodec::Mpeg1Audio || r->codec == StreamCodec::Ac3 ||
                         r->codec == StreamCodec::Dts;
-    if (framed && c.data)
-        ReadFirstFrame(*input, c, r->codec, *r);
+    if (framed && c.data) {  // MPEG audio, AC-3 and DTS in WAV: the first frame near the start of the data
+        std::vector<uint8_t> frame(static_cast<size_t>(std::min<uint64_t>(c.dataSize, kFirstFrameBytes)));
+        frame.resize(ZPMP::ReadAt(*input, c.dataStart, frame.data(), static_cast<uint32_t>(frame.size())));
+        ReadFirstFrameRecord(frame, *r);
+    }
 
     // The duration: whole sample frames of the data for sampled formats, the 'fact' count for compressed ones
     // (ADPCM states its bits per sample, but a block of it holds many sample frames), else the data over the stated

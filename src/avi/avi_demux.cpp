@@ -271,38 +271,6 @@ void FinishVideo(const AviStream& s, const AviMainHeader& main, const BitmapInfo
 
 // ---- Audio -----------------------------------------------------------------------------------------------------
 
-// MPEG audio, AC-3 and DTS: the codec's own parameters from the first frame header in the chunk.
-void ApplyAudioFrame(Bytes frame, StreamRecord& r)
-{
-    const auto n = static_cast<uint32_t>(frame.size());
-    for (uint32_t i = 0; i + 4 <= n; ++i) {
-        const uint8_t* p = frame.data() + i;
-        const uint32_t left = n - i;
-        AudioFormat format{};
-        if ((r.codec == StreamCodec::Mpeg1Audio) && IsValidMpegAudioHeader(p, left) &&
-            ReadMpegAudioRecord(p, left, r.audio)) {
-            r.codec = (p[1] & 0x08) ? StreamCodec::Mpeg1Audio : StreamCodec::Mpeg2Audio;
-            return;
-        }
-        Ac3Info ac3{};
-        uint32_t words = 0;
-        if (r.codec == StreamCodec::Ac3 && IsAc3Sync(p) && ParseAc3Header(p, left, format, ac3, words)) {
-            SetAudioFormat(r.audio, format);
-            r.audio.codecSpecific[0] = ac3.acmod;
-            r.audio.codecSpecific[2] = ac3.lfeon;
-            r.audio.codecSpecific[4] = ac3.bsid;
-            return;
-        }
-        DtsInfo dts{};
-        int64_t frameDuration = 0;
-        if (r.codec == StreamCodec::Dts && IsDtsSync(p) && ParseDtsHeader(p, left, format, dts, frameDuration)) {
-            SetAudioFormat(r.audio, format);
-            r.audio.codecSpecific[0] = dts.flags;
-            return;
-        }
-    }
-}
-
 bool FirstChunkDescribes(StreamCodec codec)
 {
     return codec == StreamCodec::Mpeg1Audio || codec == StreamCodec::Ac3 || codec == StreamCodec::Dts;
@@ -401,7 +369,7 @@ uint32_t AviDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
             FinishVideo(headers->streams[i], headers->main, b.bitmap, r);
         } else {
             if (first[i].found)
-                ApplyAudioFrame(ReadChunk(*input, first[i], kAudioFrameBytes), r);
+                ReadFirstFrameRecord(ReadChunk(*input, first[i], kAudioFrameBytes), r);
             // One MPEG audio frame per chunk (variable bit rate): no single bit rate; the average stays.
             const bool mpeg = r.codec == StreamCodec::Mpeg1Audio || r.codec == StreamCodec::Mpeg2Audio;
             if (mpeg &&

@@ -310,6 +310,38 @@ bool ReadMpegAudioRecord(const uint8_t* p, uint32_t len, AudioParams& audio)
     return true;
 }
 
+bool ReadFirstFrameRecord(std::span<const uint8_t> bytes, StreamRecord& r)
+{
+    const auto n = static_cast<uint32_t>(bytes.size());
+    for (uint32_t i = 0; i + 4 <= n; ++i) {
+        const uint8_t* p = bytes.data() + i;
+        const uint32_t left = n - i;
+        AudioFormat format{};
+        if (r.codec == StreamCodec::Mpeg1Audio && IsValidMpegAudioHeader(p, left) &&
+            ReadMpegAudioRecord(p, left, r.audio)) {
+            r.codec = (p[1] & 0x08) ? StreamCodec::Mpeg1Audio : StreamCodec::Mpeg2Audio;
+            return true;
+        }
+        Ac3Info ac3{};
+        uint32_t words = 0;
+        if (r.codec == StreamCodec::Ac3 && IsAc3Sync(p) && ParseAc3Header(p, left, format, ac3, words)) {
+            SetAudioFormat(r.audio, format);
+            r.audio.codecSpecific[0] = ac3.acmod;
+            r.audio.codecSpecific[2] = ac3.lfeon;
+            r.audio.codecSpecific[4] = ac3.bsid;
+            return true;
+        }
+        DtsInfo dts{};
+        int64_t frameDuration = 0;
+        if (r.codec == StreamCodec::Dts && IsDtsSync(p) && ParseDtsHeader(p, left, format, dts, frameDuration)) {
+            SetAudioFormat(r.audio, format);
+            r.audio.codecSpecific[0] = dts.flags;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info& info, uint32_t& frameWords)
 {
     format = {};

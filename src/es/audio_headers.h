@@ -146,6 +146,11 @@ void SetMpegAudioWords(std::span<uint32_t, 5> codecSpecific, const MpegAudioInfo
 // the header does not parse.
 bool ReadMpegAudioRecord(const uint8_t* p, uint32_t len, AudioParams& audio);
 
+// A stream a container names MPEG audio, AC-3 or DTS (r.codec) gets the codec's own parameters from the first frame
+// header of that codec found in bytes: the audio view, the MPEG audio words (Mpeg2Audio at the lower sampling
+// frequencies), the AC-3 words (acmod, lfeon, bsid) or the DTS flags. False when none is found.
+bool ReadFirstFrameRecord(std::span<const uint8_t> bytes, StreamRecord& r);
+
 // Accepts 0B 77 and the byte-swapped 77 0B. frameWords receives the syncframe
 // size in 16-bit words (0 for the reserved fscod 3).
 bool ParseAc3Header(const uint8_t* p, uint32_t len, AudioFormat& format, Ac3Info& info, uint32_t& frameWords);
