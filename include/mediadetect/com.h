@@ -59,6 +59,15 @@ typedef const GUID* REFCLSID;
 #define CO_E_DLLNOTFOUND ((HRESULT)0x8004015Fu)
 /* A path of more than 259 characters (HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)). */
 #define MD_E_PATH_TOO_LONG ((HRESULT)0x800700CEu)
+/* Remote paths (MD_EXT_REMOTE). A missing object is HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) and a refused one
+ * E_ACCESSDENIED, as for files; MDI_REMOTE_ERROR tells the details of every failure. */
+#define E_ACCESSDENIED ((HRESULT)0x80070005u)
+/* The server answered a range request with the whole body of a file larger than the head window. */
+#define MD_E_REMOTE_NO_RANGES ((HRESULT)0x80040301u)
+/* No connection within 10 s, or less than 1 KiB/s for 15 s (HRESULT_FROM_WIN32(ERROR_TIMEOUT)). */
+#define MD_E_REMOTE_TIMEOUT ((HRESULT)0x800705B4u)
+/* Any other failure of the connection, TLS or the protocol (an unexpected status, a wrong Content-Range). */
+#define MD_E_REMOTE_FAILED ((HRESULT)0x80040300u)
 
 #define SUCCEEDED(hr) ((HRESULT)(hr) >= 0)
 #define FAILED(hr) ((HRESULT)(hr) < 0)

@@ -56,7 +56,21 @@ MD_INTERFACE(IMediaDetectInfo, MD_IMEDIADETECTINFO_METHODS)
 
 MD_EXTERN_C_BEGIN
 typedef void (*TimeTableCallback)(void* context, uint32_t result);
+/* One object of a remote listing: its path as OpenFile takes it (UTF-8) and its size in bytes. Return 0 to go on,
+ * anything else to stop the listing (ListRemote then returns S_FALSE). */
+typedef int32_t (*RemoteListCallback)(void* context, const char* path, uint64_t size);
 MD_EXTERN_C_END
+
+// Remote listings (MD_EXT_REMOTE), reached by QueryInterface on the detector.
+// {c17e4b6c-4773-42c7-aa2e-b1ce8e515322}
+MD_CONST IID IID_IMediaDetectRemote = {0xc17e4b6c, 0x4773, 0x42c7, {0xaa, 0x2e, 0xb1, 0xce, 0x8e, 0x51, 0x53, 0x22}};
+
+// ListRemote: every object under an s3://bucket/prefix path (UTF-8), in key order, all pages of the listing;
+// recursive 0 stops at the next '/' after the prefix (folders are not reported). E_INVALIDARG for a path that is
+// not s3:// or without MD_EXT_REMOTE; the file errors of OpenFile (MDI_REMOTE_ERROR tells why) otherwise.
+#define MD_IMEDIADETECTREMOTE_METHODS(M, M0, T)                                                      \
+    M(T, HRESULT, ListRemote, const char* path, uint32_t recursive, RemoteListCallback callback, void* context) /* 3 */
+MD_INTERFACE(IMediaDetectRemote, MD_IMEDIADETECTREMOTE_METHODS)
 
 #define MD_ITIMETABLEINFO_METHODS(M, M0, T)                                                     \
     M(T, HRESULT, StartTimeTable, const wchar_t* path, TimeTableCallback callback, void* context) /* 3 */ \

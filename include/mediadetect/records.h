@@ -6,6 +6,7 @@
 #include "mediadetect/com.h"
 
 #ifdef __cplusplus
+#include <cstddef>
 #include <type_traits>
 #define MD_ENUM(name, type) enum name : type
 #else
@@ -144,7 +145,12 @@ MD_ENUM(MediaDetectInfoId, int32_t) {
                                      // on) is estimated from a bit rate or a sample of frames, else 0
     MDI_MXF_PATTERN = 0x1005,        // 16 bytes: an MXF file's operational pattern as NUL-terminated text ("OP1a",
                                      // "OP-Atom"); E_FAIL when it names none, E_INVALIDARG for other kinds
-    MDI_MODULE_VERSION = 0x1006      // uint32: the module's version, major << 16 | minor << 8 | patch
+    MDI_MODULE_VERSION = 0x1006,     // uint32: the module's version, major << 16 | minor << 8 | patch
+    MDI_REMOTE_STATS = 0x1007,       // RemoteStats of the open remote file (MD_EXT_REMOTE): every request and byte
+                                     // fetched since OpenFile, by every stream the object opened on it; E_FAIL for a
+                                     // local file
+    MDI_REMOTE_ERROR = 0x1008        // kRemoteErrorSize bytes: why the last OpenFile of a remote path failed, as
+                                     // NUL-terminated UTF-8 text that never holds a credential; E_FAIL when it did not
 };
 typedef enum MediaDetectInfoId MediaDetectInfoId;
 
@@ -174,9 +180,18 @@ MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_ASF = 0x20000,              // ASF files: WMV and WMA
     MD_EXT_MXF = 0x40000,              // MXF files
     MD_EXT_DV = 0x80000,               // raw DV files
-    MD_EXT_ALL = 0xFFFFF
+    MD_EXT_REMOTE = 0x100000,          // http://, https:// and s3://bucket/key paths read with range requests
+    MD_EXT_ALL = 0x1FFFFF
 };
 typedef enum MediaDetectExtension MediaDetectExtension;
+
+// What reading a remote file cost (MDI_REMOTE_STATS).
+typedef struct RemoteStats {
+    uint64_t requests;      // HTTP requests sent, retries and redirects included
+    uint64_t bytesFetched;  // body bytes received
+} RemoteStats;
+
+enum { kRemoteErrorSize = 256 };
 
 typedef struct VideoInfo {
     uint32_t format;  // VideoFormatCode
@@ -328,6 +343,7 @@ inline constexpr Mp4FlagInfoId kMp4FlagInfoIds[] = {
 };
 
 static_assert(sizeof(Mp4Flags) == 5 && sizeof(Mp4Flags::moovFirst) == 1);
+static_assert(sizeof(RemoteStats) == 16 && offsetof(RemoteStats, bytesFetched) == 8);
 static_assert(std::is_trivially_copyable_v<VideoInfo> && std::is_trivially_copyable_v<AudioInfoEx> &&
               std::is_trivially_copyable_v<CodecHeaderInfo> && std::is_trivially_copyable_v<TimeRangeInfo>);
 #endif
