@@ -28,6 +28,7 @@ import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import urlsplit
 
 ROOT = sys.argv[1] if len(sys.argv) > 1 else "."
 STALL_SECONDS = 60
@@ -84,7 +85,7 @@ class Handler(BaseHTTPRequestHandler):
                 body = json.dumps(STATS).encode()
             self.send_body(200, body, [("Content-Type", "application/json")])
             return
-        parts = self.path.lstrip("/").split("/")
+        parts = urlsplit(self.path).path.lstrip("/").split("/")
         behaviour = parts[0]
         if behaviour == "redirect" and len(parts) == 3 and parts[1].isdigit():
             hops = int(parts[1])

@@ -20,7 +20,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using md::RemoteInputStream;
 using md::RemoteOptions;
 using md::RemoteSession;
@@ -50,18 +49,13 @@ class RemoteStream : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!md::test::OnPath("python3"))
-            return;
-        const fs::path script = md::test::TestDataDir().parent_path() / "input" / "fault_server.py";
-        s_server = new md::test::ServerProcess({"python3", script.string(), md::test::TestDataDir().string()});
-        const std::string line = s_server->WaitForLine("PORT ", 10000);
-        if (!line.empty())
-            s_base = "http://127.0.0.1:" + line.substr(5);
+        s_server = md::test::StartFaultServer(s_base).release();
     }
     static void TearDownTestSuite()
     {
         delete s_server;
         s_server = nullptr;
+        s_base.clear();
     }
     void SetUp() override
     {

@@ -1,5 +1,7 @@
 #include "support/server_process.h"
 
+#include "support/files.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -78,6 +80,21 @@ std::string ServerProcess::WaitForLine(const std::string& prefix, int timeoutMs)
             m_pending.append(buffer, static_cast<size_t>(got));
     }
     return {};
+}
+
+std::unique_ptr<ServerProcess> StartFaultServer(std::string& base)
+{
+    base.clear();
+    if (!OnPath("python3"))
+        return nullptr;
+    const std::filesystem::path script = TestDataDir().parent_path() / "input" / "fault_server.py";
+    auto server = std::make_unique<ServerProcess>(
+        std::vector<std::string>{"python3", script.string(), TestDataDir().string()});
+    const std::string line = server->WaitForLine("PORT ", 10000);
+    if (line.empty())
+        return nullptr;
+    base = "http://127.0.0.1:" + line.substr(5);
+    return server;
 }
 
 bool OnPath(const std::string& program)

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ private:
     int m_out = -1;
     std::string m_pending;
 };
+
+// tests/input/fault_server.py serving tests/data, and its base URL ("http://127.0.0.1:PORT") in base;
+// null (base empty) when python3 is missing or the server did not start.
+std::unique_ptr<ServerProcess> StartFaultServer(std::string& base);
 
 // Whether program is found on PATH.
 bool OnPath(const std::string& program);
