@@ -16,10 +16,15 @@ Binds 127.0.0.1 on a free port, prints "PORT <n>" on its first line and serves t
     stall      206 headers, then no byte for a minute
     missing    404 with an S3 NoSuchKey document
     denied     403
+    signed     checks the request's AWS SigV4 signature (access key AKIDMEDIADETECT, secret FAULTSERVERSECRET,
+               region us-east-1, service s3; a session token must be signed too): 403 SignatureDoesNotMatch
+               when it is wrong, else as range
     redirect/N/<file>  302 to redirect/N-1/<file>, and redirect/1/<file> to range/<file>: N redirects
 
 GET /stats answers with a JSON object: for each path, its requests and the body bytes sent.
 """
+import hashlib
+import hmac
 import json
 import os
 import re
@@ -42,6 +47,36 @@ def count(path, requests=0, sent=0):
         entry = STATS.setdefault(path, [0, 0])
         entry[0] += requests
         entry[1] += sent
+
+
+ACCESS_KEY = "AKIDMEDIADETECT"
+SECRET_KEY = "FAULTSERVERSECRET"
+
+
+def sigv4_ok(method, target, headers):
+    """Whether the Authorization header is the SigV4 signature of the request, as S3 computes it: the path as
+    sent, the query sorted, the signed headers in lower case, and x-amz-content-sha256 as the payload hash."""
+    match = re.fullmatch(r"AWS4-HMAC-SHA256 Credential=([^/]+)/(\d{8})/([^/]+)/s3/aws4_request, "
+                         r"SignedHeaders=([a-z0-9;-]+), Signature=([0-9a-f]{64})", headers.get("Authorization", ""))
+    if not match or match.group(1) != ACCESS_KEY:
+        return False
+    date, region, signed, signature = match.group(2), match.group(3), match.group(4).split(";"), match.group(5)
+    payload = headers.get("x-amz-content-sha256")
+    if payload is None or "host" not in signed or "x-amz-content-sha256" not in signed:
+        return False
+    if "x-amz-security-token" in headers and "x-amz-security-token" not in signed:
+        return False
+    parts = urlsplit(target)
+    query = "&".join(sorted(p for p in parts.query.split("&") if p))
+    canonical_headers = "".join("%s:%s\n" % (h, " ".join(headers.get(h, "").split())) for h in signed)
+    canonical = "\n".join([method, parts.path, query, canonical_headers, ";".join(signed), payload])
+    scope = "%s/%s/s3/aws4_request" % (date, region)
+    to_sign = "\n".join(["AWS4-HMAC-SHA256", headers.get("x-amz-date", ""), scope,
+                         hashlib.sha256(canonical.encode()).hexdigest()])
+    key = ("AWS4" + SECRET_KEY).encode()
+    for part in (date, region, "s3", "aws4_request"):
+        key = hmac.new(key, part.encode(), hashlib.sha256).digest()
+    return hmac.compare_digest(hmac.new(key, to_sign.encode(), hashlib.sha256).hexdigest(), signature)
 
 
 def first_time(key):
@@ -97,6 +132,9 @@ class Handler(BaseHTTPRequestHandler):
         if behaviour == "missing" or not os.path.isfile(path):
             body = b"<?xml version=\"1.0\"?><Error><Code>NoSuchKey</Code><Message>gone</Message></Error>"
             self.send_body(404, body, [("Content-Type", "application/xml")])
+            return
+        if behaviour == "signed" and not sigv4_ok("GET", self.path, self.headers):
+            self.send_body(403, b"<Error><Code>SignatureDoesNotMatch</Code></Error>")
             return
         if behaviour == "denied":
             self.send_body(403, b"<Error><Code>AccessDenied</Code></Error>")
