@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """An HTTP server that misbehaves on purpose, for the remote input tests.
 
-    fault_server.py ROOT
+    fault_server.py ROOT [CERT KEY]
+
+With CERT and KEY (PEM files) it speaks HTTPS.
 
 Binds 127.0.0.1 on a free port, prints "PORT <n>" on its first line and serves the files of ROOT under
 /<behaviour>/<file name>, each behaviour a way servers answer range requests:
@@ -29,6 +31,7 @@ import json
 import os
 import re
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -105,6 +108,26 @@ class Handler(BaseHTTPRequestHandler):
             pass
         count(self.path, sent=len(body))
 
+    def send_file(self, status, path, first, length, headers=()):
+        """Sends length bytes of the file from first on, a piece at a time (a client may leave early)."""
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(length))
+        self.end_headers()
+        with open(path, "rb") as f:
+            f.seek(first)
+            while length > 0:
+                piece = f.read(min(length, 1 << 16))
+                if not piece:
+                    break
+                try:
+                    self.wfile.write(piece)
+                except OSError:
+                    break
+                count(self.path, sent=len(piece))
+                length -= len(piece)
+
     def requested_range(self, size):
         match = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
         if not match:
@@ -143,18 +166,18 @@ class Handler(BaseHTTPRequestHandler):
         if behaviour == "fail500" or refused_later or (behaviour == "fail500once" and first_time((behaviour, name))):
             self.send_body(500, b"internal error")
             return
-        with open(path, "rb") as f:
-            data = f.read()
-        size = len(data)
+        size = os.path.getsize(path)
         asked = self.requested_range(size)
         if behaviour == "norange" or asked is None:
-            self.send_body(200, data)
+            self.send_file(200, path, 0, size)
             return
         first, last = asked
         if first >= size:
             self.send_body(416, b"", [("Content-Range", "bytes */%d" % size)])
             return
-        body = data[first:last + 1]
+        with open(path, "rb") as f:
+            f.seek(first)
+            body = f.read(last + 1 - first)
         shown = (first + 1, last + 1) if behaviour == "badrange" else (first, last)
         headers = [("Content-Range", "bytes %d-%d/%d" % (shown[0], shown[1], size))]
         if behaviour == "stall":
@@ -180,7 +203,7 @@ class Handler(BaseHTTPRequestHandler):
             self.connection.shutdown(socket.SHUT_RDWR)
             self.close_connection = True
             return
-        self.send_body(206, body, headers)
+        self.send_file(206, path, first, last + 1 - first, headers)
 
 
 class Server(ThreadingHTTPServer):
@@ -192,6 +215,10 @@ class Server(ThreadingHTTPServer):
 
 def main():
     server = Server(("127.0.0.1", 0), Handler)
+    if len(sys.argv) > 3:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[2], sys.argv[3])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print("PORT %d" % server.server_address[1], flush=True)
     server.serve_forever()
 
