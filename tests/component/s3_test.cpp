@@ -3,6 +3,7 @@
 // page, a missing key and a refused access key are the file errors.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -32,20 +33,31 @@ const char* const kUploaded[] = {
 int RunShell(const std::string& command) { return std::system(command.c_str()); }
 
 // s3rver installed with npm ci into the build folder (once; later runs find it); the reason when it cannot be.
+// A failed install is remembered for ten minutes, so that the other tests of the run skip at once.
 std::string InstallS3rver(const fs::path& dir)
 {
     const fs::path source = TestDataDir().parent_path() / "remote" / "s3";
     if (fs::exists(dir / "node_modules" / "s3rver" / "bin" / "s3rver.js"))
         return {};
+    const std::string failed = "npm ci of s3rver failed (no npm registry?): see " + (dir / "install.log").string();
     std::error_code ec;
+    const fs::path marker = dir / "install.failed";
+    if (fs::exists(marker, ec) &&
+        fs::file_time_type::clock::now() - fs::last_write_time(marker, ec) < std::chrono::minutes(10))
+        return failed;
     fs::create_directories(dir, ec);
     fs::copy_file(source / "package.json", dir / "package.json", fs::copy_options::overwrite_existing, ec);
     fs::copy_file(source / "package-lock.json", dir / "package-lock.json", fs::copy_options::overwrite_existing, ec);
     // Tests run in parallel: one install at a time.
-    const std::string command = "cd '" + dir.string() + "' && flock install.lock sh -c 'test -f node_modules/s3rver/bin/"
-                                "s3rver.js || timeout 300 npm ci --no-audit --no-fund --loglevel=error' >install.log 2>&1";
-    if (ec || RunShell(command) != 0)
-        return "npm ci of s3rver failed (no npm registry?): see " + (dir / "install.log").string();
+    const std::string command =
+        "cd '" + dir.string() + "' && flock install.lock sh -c 'test -f node_modules/s3rver/bin/s3rver.js || "
+        "timeout 180 npm ci --no-audit --no-fund --loglevel=error --fetch-retries=1 --fetch-timeout=20000' "
+        ">install.log 2>&1";
+    if (ec || RunShell(command) != 0) {
+        RunShell("touch '" + marker.string() + "'");
+        return failed;
+    }
+    fs::remove(marker, ec);
     return {};
 }
 
