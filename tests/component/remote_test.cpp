@@ -96,6 +96,15 @@ TEST_F(RemoteDetector, ATimeTableOverAUrlStreamsTheObjectOnceAndStoresTheTableOf
     // The head window the open fetched serves the walk too; the rest comes in one read-ahead run: every byte once.
     EXPECT_EQ(walked.bytesFetched - opened.bytesFetched, fs::file_size(file) - kHeadWindow);
     EXPECT_EQ(walked.requests - opened.requests, 1u);
+
+    // A server that fails after the first request: the walk ends unreadable and stores nothing.
+    const std::string failing = s_base + "/failafterfirst/" + name;
+    ASSERT_EQ(m_detector->OpenFileA(failing.c_str(), &kind), S_OK);
+    EXPECT_EQ(Build(failing), 1u);
+    EXPECT_EQ(Stored(failing), std::nullopt);
+    char reason[kRemoteErrorSize];
+    ASSERT_EQ(m_info->GetInfo(MDI_REMOTE_ERROR, reason), S_OK);
+    EXPECT_NE(std::string(reason).find("HTTP 500 from 127.0.0.1"), std::string::npos) << reason;
 }
 
 TEST_F(RemoteDetector, FailuresAreTheFileErrorsWithAReasonThatHoldsNoSecret)
