@@ -74,6 +74,8 @@ HRESULT ZPMediaDetect::NonDelegatingQueryInterface(REFIID iid, void** out)
         return GetInterface(static_cast<IMediaDetect5*>(this), out);
     if (iid == IID_IMediaDetectInfo)
         return GetInterface(static_cast<IMediaDetectInfo*>(this), out);
+    if (iid == IID_IMediaDetectTags)
+        return GetInterface(static_cast<IMediaDetectTags*>(this), out);
     return CUnknown::NonDelegatingQueryInterface(iid, out);
 }
 
@@ -104,6 +106,7 @@ void ZPMediaDetect::Reset()
     m_videoRotation = 0;
     m_tsRegistrationFlag = 0;
     m_recordingTime = {};
+    m_tags.Clear();
 }
 
 // ---- Open ----
@@ -222,6 +225,7 @@ void ZPMediaDetect::OpenFamily(ZPMP::InputStream& input)
     if (demux->Parse(&input, streams.get()) != 1)
         return;
     m_fileTimes = demux->Times();
+    m_tags = demux->Tags();
     if (m_kind == MK_MXF)  // the MXF family's demultiplexer
         std::memcpy(m_mxfPattern.data(), static_cast<const MxfDemux&>(*demux).Pattern(), m_mxfPattern.size());
     m_fileStreams = std::move(streams);
@@ -453,6 +457,38 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
         return S_OK;
     default: return E_INVALIDARG;
     }
+}
+
+// ---- Tags ----
+
+HRESULT ZPMediaDetect::GetTagCount(uint32_t* count) noexcept
+{
+    if (count == nullptr)
+        return E_POINTER;
+    *count = Has(MD_EXT_TAGS) ? uint32_t(m_tags.Count()) : 0;
+    return Has(MD_EXT_TAGS) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT ZPMediaDetect::GetTag(uint32_t index, char* key, uint32_t* keySize, char* value, uint32_t* valueSize) noexcept
+{
+    return Guarded([&] {
+        if (keySize == nullptr || valueSize == nullptr || (key == nullptr && *keySize != 0) ||
+            (value == nullptr && *valueSize != 0))
+            return E_POINTER;
+        if (!Has(MD_EXT_TAGS) || index >= m_tags.Count())
+            return E_INVALIDARG;
+        const Tag& tag = m_tags.At(index);
+        // Both fit in 32 bits: keys and values are bounded by the list's caps.
+        const auto keyNeeded = uint32_t(tag.key.size() + 1), valueNeeded = uint32_t(tag.value.size() + 1);
+        const bool fits = *keySize >= keyNeeded && *valueSize >= valueNeeded;
+        *keySize = keyNeeded;
+        *valueSize = valueNeeded;
+        if (!fits)
+            return MD_E_INSUFFICIENT_BUFFER;
+        std::memcpy(key, tag.key.c_str(), keyNeeded);
+        std::memcpy(value, tag.value.c_str(), valueNeeded);
+        return S_OK;
+    });
 }
 
 // ---- Time table and bitmaps ----

@@ -601,6 +601,37 @@ enc dv_ntsc_720x480_29.97fps_pcm_48k_stereo.dv "" \
     -c:v dvvideo -pix_fmt yuv411p -threads 1 -c:a pcm_s16le -f dv
 
 # --------------------------------------------------------------------------
+# Tagged files: what a file says about itself (title, artist, album, track,
+# date, comment, genre, a user-defined field), as each format's muxer writes it.
+# --------------------------------------------------------------------------
+
+# TAGS: the -metadata options every tagged file gets (the title names the
+# format). The MP3 with ID3v2.3 has a non-Latin title (written in UTF-16), the
+# one with ID3v2.4 (UTF-8) an ID3v1 tag after the frames as well.
+tagged() {
+    TAGS=(-metadata "title=Tagged $1" -metadata artist=Zephon -metadata "album=Corpus Tags"
+          -metadata "album_artist=Corpus Artists" -metadata track=3/12 -metadata disc=1/2
+          -metadata date=2024 -metadata genre=Rock -metadata "comment=made by make_corpus.sh"
+          -metadata "REPLAYGAIN_TRACK_GAIN=-6.50 dB")
+}
+tagged mp3
+enc tags_mp3_id3v23_44k_stereo.mp3 "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" -metadata $'title=Caf\u00e9 \u03a9 \u266b' \
+    -c:a libmp3lame -b:a 128k -id3v2_version 3 -f mp3
+enc tags_mp3_id3v24_id3v1_44k_stereo.mp3 "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" \
+    -c:a libmp3lame -b:a 128k -id3v2_version 4 -write_id3v1 1 -f mp3
+tagged flac
+enc tags_flac_44k_stereo.flac "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" -c:a flac -sample_fmt s16 -f flac
+tagged vorbis
+enc tags_ogg_vorbis_44k_stereo.ogg "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" -c:a libvorbis -q:a 2 -f ogg
+tagged opus
+enc tags_ogg_opus_48k_stereo.opus "" \
+    -f lavfi -i "$(stereo 48000 1)" "${TAGS[@]}" -c:a libopus -b:a 64k -f ogg
+
+# --------------------------------------------------------------------------
 # ffprobe references
 # --------------------------------------------------------------------------
 

@@ -249,8 +249,8 @@ TEST(Tool, VersionNamesTheToolTheModuleAndTheExtensionsInEffect)
     // The module's real file (links resolved) and the version the module itself reports.
     const std::string module = fs::canonical(fs::path(MD_TOOL_PATH).parent_path() / "libmediadetect.so").string();
     EXPECT_EQ(all.lines[1], "module " + module + " " MD_PROJECT_VERSION);
-    EXPECT_TRUE(all.lines[2].starts_with("extensions 0x1fffff ts-codecs mpeg-audio-sync") &&
-                all.lines[2].ends_with(" mxf dv remote"))
+    EXPECT_TRUE(all.lines[2].starts_with("extensions 0x3fffff ts-codecs mpeg-audio-sync") &&
+                all.lines[2].ends_with(" mxf dv remote tags"))
         << all.lines[2];
     const RunResult strict = RunTool({"--strict", "--version", kDvd});  // files beside it are not examined
     ASSERT_EQ(strict.lines.size(), 3u) << strict.out;
