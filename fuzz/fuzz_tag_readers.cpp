@@ -1,5 +1,6 @@
 // The tag readers over arbitrary bytes: ID3v2 from the start, ID3v1 from the last 128 bytes, APEv2 items with the
-// count the first four bytes give, Vorbis comments bare and in their codec packets. Whatever the bytes, a list
+// count the first four bytes give, Vorbis comments bare and in their codec packets, and the MP4 boxes ('mvhd',
+// 'udta', 'meta'). Whatever the bytes, a list
 // stays within its caps and holds only non-empty, valid UTF-8 keys and values of bounded length.
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include "fuzz_check.h"
 #include "tags/id3v1_ape.h"
 #include "tags/id3v2.h"
+#include "tags/mp4_tags.h"
 #include "tags/vorbis_comment.h"
 
 namespace {
@@ -46,5 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md::ReadVorbisComment(b, vorbis);
     md::ReadXiphCommentPacket(b, vorbis);
     CheckList(vorbis);
+    md::TagList mp4;
+    md::ReadMvhdTags(b, mp4);
+    md::ReadUdtaTags(b, mp4);
+    md::ReadMetaTags(b, mp4);
+    CheckList(mp4);
     return 0;
 }

@@ -274,6 +274,7 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
                   .hasAudio = hasAudio,
                   .moovFirst = demux->IsMoovFirst()};
     m_videoRotation = demux->VideoRotation();
+    m_tags = demux->Tags();
     if (demux->IsCameraFile()) {
         Mp4CreationDate date{};
         demux->GetCreationDate(date);

@@ -128,6 +128,8 @@ const std::vector<Row> kBundled = {
     {"mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov", MK_UNKNOWN, {},
      "1330 bytes, a 'moov' alone: the box walk wants a 'moov' and an 'mdat'"},
     {"mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov", MK_MP4},
+    {"tags_m4a_aac_44k_stereo.m4a", MK_MP4},
+    {"tags_mov_h264_320x240_25fps_phone.mov", MK_MP4},
     {"mp2_mpeg2_22k_mono.mp2", MK_UNKNOWN, {}, kAudioFilesOff},
     {"mp3_cbr_128k_44k_stereo.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"mp3_id3v23_cover_48k_mono.mp3", MK_UNKNOWN, {}, kAudioFilesOff},

@@ -630,6 +630,16 @@ enc tags_ogg_vorbis_44k_stereo.ogg "" \
 tagged opus
 enc tags_ogg_opus_48k_stereo.opus "" \
     -f lavfi -i "$(stereo 48000 1)" "${TAGS[@]}" -c:a libopus -b:a 64k -f ogg
+# MP4 audio with iTunes items (trkn and disk binary, the rest text), and a
+# QuickTime movie with a phone's place, make and model as user data and its
+# creation time in 'mvhd'.
+tagged m4a
+enc tags_m4a_aac_44k_stereo.m4a "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" -c:a aac -b:a 96k -f ipod
+enc tags_mov_h264_320x240_25fps_phone.mov "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" -c:v libx264 -preset ultrafast -threads 1 \
+    -metadata "title=Tagged mov" -metadata creation_time=2024-05-01T10:20:30Z \
+    -metadata location=+48.8577+002.2950/ -metadata make=Zephon -metadata model="Corpus Cam 1" -f mov
 
 # --------------------------------------------------------------------------
 # ffprobe references
