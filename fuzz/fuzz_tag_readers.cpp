@@ -1,7 +1,8 @@
 // The tag readers over arbitrary bytes: ID3v2 from the start, ID3v1 from the last 128 bytes, APEv2 items with the
-// count the first four bytes give, Vorbis comments bare and in their codec packets, and the MP4 boxes ('mvhd',
-// 'udta', 'meta'). Whatever the bytes, a list
+// count the first four bytes give, Vorbis comments bare and in their codec packets, the MP4 boxes ('mvhd',
+// 'udta', 'meta'), and RIFF INFO lists and 'bext' chunks. Whatever the bytes, a list
 // stays within its caps and holds only non-empty, valid UTF-8 keys and values of bounded length.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -10,6 +11,7 @@
 #include "tags/id3v1_ape.h"
 #include "tags/id3v2.h"
 #include "tags/mp4_tags.h"
+#include "tags/riff_info.h"
 #include "tags/vorbis_comment.h"
 
 namespace {
@@ -53,5 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md::ReadUdtaTags(b, mp4);
     md::ReadMetaTags(b, mp4);
     CheckList(mp4);
+    md::TagList riff;
+    md::ReadRiffInfo(b, riff);
+    md::ReadBext(b.first(std::min(size, md::kMaxBextBytes)), riff);
+    CheckList(riff);
     return 0;
 }

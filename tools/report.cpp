@@ -511,8 +511,13 @@ std::string FormatText(const FileReport& r, size_t width, bool allTags)
         s += "    time   " + DescribeTime(r) + "\n";
     for (const auto& [key, value] : r.tags.value_or(std::vector<std::pair<std::string, std::string>>{})) {
         // The common keys have no prefix: "title"; the others name their tag system: "id3:TBPM".
-        if (allTags || key.find(':') == std::string::npos)
-            s += "    tag    " + key + ": " + value + "\n";
+        if (!allTags && key.find(':') != std::string::npos)
+            continue;
+        // One line a tag: line breaks and tabs in a value are shown escaped.
+        std::string shown;
+        for (const char c : value)
+            shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : std::string(1, c);
+        s += "    tag    " + key + ": " + shown + "\n";
     }
     if (r.timeTable && r.timeTable->error.empty()) {
         s += "    index  " + std::to_string(r.timeTable->entries.size()) + " key pictures\n";

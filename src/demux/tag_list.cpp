@@ -52,6 +52,17 @@ std::string CleanUtf8(std::string_view text, size_t maxBytes)
     return out;
 }
 
+bool IsValidUtf8(std::string_view text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = CharLength(text.substr(i));
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
 bool TagList::Set(std::string_view key, std::string_view value)
 {
     std::string k = CleanUtf8(key, kMaxTagKeyBytes);

@@ -27,6 +27,9 @@ struct Tag {
 // first character that would not fit.
 std::string CleanUtf8(std::string_view text, size_t maxBytes);
 
+// Whether text is valid UTF-8 throughout (no invalid byte; NUL bytes are valid).
+bool IsValidUtf8(std::string_view text);
+
 class TagList {
 public:
     // Sets key to value: a key already listed takes the new value in its place, a new one goes last. An empty key

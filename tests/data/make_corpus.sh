@@ -640,6 +640,13 @@ enc tags_mov_h264_320x240_25fps_phone.mov "" \
     -f lavfi -i "$(vsrc 320x240 25 0.4)" -c:v libx264 -preset ultrafast -threads 1 \
     -metadata "title=Tagged mov" -metadata creation_time=2024-05-01T10:20:30Z \
     -metadata location=+48.8577+002.2950/ -metadata make=Zephon -metadata model="Corpus Cam 1" -f mov
+# RIFF INFO lists: a WAV (the list before 'data') and an AVI (after 'hdrl').
+tagged wav
+enc tags_wav_pcm_s16le_44k_stereo.wav "" \
+    -f lavfi -i "$(stereo 44100 0.5)" "${TAGS[@]}" -c:a pcm_s16le -f wav
+tagged avi
+enc tags_avi_mpeg4_320x240_25fps.avi "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v mpeg4 -b:v 300k -threads 1 -f avi
 
 # --------------------------------------------------------------------------
 # ffprobe references

@@ -1,5 +1,6 @@
 // The tag readers over hand-built bytes: each row a rule of the tag system (text encodings, unsynchronisation,
-// frame flags, ID3v1.1, APE item kinds, Vorbis comment names) or a hostile size that must end in a clear answer.
+// frame flags, ID3v1.1, APE item kinds, Vorbis comment names, RIFF INFO and 'bext') or a hostile size that must
+// end in a clear answer.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "demux/tag_list.h"
 #include "tags/id3v1_ape.h"
 #include "tags/id3v2.h"
+#include "tags/riff_info.h"
 #include "tags/tag_keys.h"
 #include "tags/tag_text.h"
 #include "tags/vorbis_comment.h"
@@ -17,6 +19,7 @@ namespace md {
 namespace {
 
 using ByteVector = std::vector<uint8_t>;
+using namespace std::string_literals;
 
 ByteVector Text(const std::string& s) { return ByteVector(s.begin(), s.end()); }
 ByteVector Cat(std::initializer_list<ByteVector> parts)
@@ -417,6 +420,61 @@ TEST(TagKeys, EachSystemMapsToTheCommonKeys)
         EXPECT_EQ(TagKey(row.system, row.key), row.listed) << row.key;
     EXPECT_TRUE(IsCommonKey("album_artist"));
     EXPECT_FALSE(IsCommonKey("REPLAYGAIN_TRACK_GAIN"));
+}
+
+}  // namespace
+}  // namespace md
+
+namespace md {
+namespace {
+
+ByteVector RiffField(const std::string& id, const ByteVector& text)
+{
+    ByteVector f = Cat({Text(id), Le32Bytes(uint32_t(text.size())), text});
+    if (text.size() & 1)
+        f.push_back(0);  // the pad byte of an odd chunk
+    return f;
+}
+
+TEST(RiffInfo, FieldsAndBext)
+{
+    struct Row {
+        const char* rule;
+        ByteVector list;
+        std::string listed;
+    };
+    const Row rows[] = {
+        {"fields under their common keys, odd sizes padded",
+         Cat({Text("INFO"), RiffField("INAM", Text("Title\0"s)), RiffField("IART", Text("Ab\0"s)),
+              RiffField("ISFT", Text("Lavf"))}),
+         "title=Title|artist=Ab|encoder=Lavf"},
+        {"other ids prefixed", Cat({Text("INFO"), RiffField("IXYZ", Text("v"))}), "riff:IXYZ=v"},
+        {"text that is not UTF-8 is ISO-8859-1", Cat({Text("INFO"), RiffField("INAM", {'C', 'a', 'f', 0xE9})}),
+         "title=Caf\xC3\xA9"},
+        {"UTF-8 text as it is", Cat({Text("INFO"), RiffField("INAM", {'C', 'a', 'f', 0xC3, 0xA9})}),
+         "title=Caf\xC3\xA9"},
+        {"a field size past the end stops",
+         Cat({Text("INFO"), RiffField("INAM", Text("T")), Text("IART"), Le32Bytes(0xFFFFFFFF), Text("A")}), "title=T"},
+    };
+    for (const Row& row : rows) {
+        TagList tags;
+        EXPECT_TRUE(ReadRiffInfo(Bytes(row.list), tags)) << row.rule;
+        EXPECT_EQ(All(tags), row.listed) << row.rule;
+    }
+    TagList tags;
+    EXPECT_FALSE(ReadRiffInfo(Bytes(Cat({Text("adtl"), RiffField("labl", Text("x"))})), tags)) << "not an INFO list";
+
+    ByteVector bext(kBextFixedBytes, 0);
+    const auto put = [&](size_t at, const std::string& s) { std::copy(s.begin(), s.end(), bext.begin() + long(at)); };
+    put(0, "scene 1"), put(256, "Recorder"), put(320, "2005:08:04"), put(330, "16:55:54");
+    const ByteVector reference = Le32Bytes(4090608000u);
+    std::copy(reference.begin(), reference.end(), bext.begin() + 338);
+    ReadBext(Bytes(bext), tags);
+    EXPECT_EQ(All(tags), "comment=scene 1|encoded_by=Recorder|date=2005:08:04|riff:bext:origination_time=16:55:54|"
+                         "riff:bext:time_reference=4090608000");
+    tags.Clear();
+    ReadBext(Bytes(bext).first(kBextFixedBytes - 1), tags);
+    EXPECT_EQ(All(tags), "") << "a chunk shorter than its fixed fields";
 }
 
 }  // namespace
