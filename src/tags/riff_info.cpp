@@ -21,10 +21,8 @@ bool ReadRiffInfo(Bytes b, TagList& tags)
         size_t next = 0;
         const Bytes field = b.subspan(pos + 8, size);
         const Bytes text = field.first(TerminatedLength(field, 1, &next));
-        // Writers store the system's code page or UTF-8; text that is not valid UTF-8 is read as ISO-8859-1.
-        const std::string value =
-            IsValidUtf8(AsText(text)) ? std::string(AsText(text)) : Latin1ToUtf8(text, kMaxTagValueBytes);
-        tags.Set(TagKey(TagSystem::Riff, AsText(id)), value);
+        // Writers store the system's code page or UTF-8.
+        tags.Set(TagKey(TagSystem::Riff, AsText(id)), Utf8OrLatin1(text, kMaxTagValueBytes));
         pos += 8 + size_t(size) + (size & 1);
     }
     return true;
@@ -38,7 +36,7 @@ std::string BextField(Bytes b, size_t at, size_t length)
     Bytes field = b.subspan(at, length);
     size_t next = 0;
     field = field.first(TerminatedLength(field, 1, &next));
-    return IsValidUtf8(AsText(field)) ? std::string(AsText(field)) : Latin1ToUtf8(field, kMaxTagValueBytes);
+    return Utf8OrLatin1(field, kMaxTagValueBytes);
 }
 
 }  // namespace

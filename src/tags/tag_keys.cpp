@@ -70,6 +70,9 @@ constexpr KeyRow kKeyRows[] = {
     {TagSystem::Riff, "IGNR", "genre"},   {TagSystem::Riff, "ICOP", "copyright"},
     {TagSystem::Riff, "ILNG", "language"}, {TagSystem::Riff, "IPRT", "track"},
     {TagSystem::Riff, "ITRK", "track"},
+    // AIFF text chunks.
+    {TagSystem::Aiff, "NAME", "title"},   {TagSystem::Aiff, "AUTH", "artist"},
+    {TagSystem::Aiff, "(c) ", "copyright"}, {TagSystem::Aiff, "ANNO", "comment"},
 };
 
 // Vorbis and APE keys are ASCII names compared without case; the others are compared as they are.
@@ -96,6 +99,7 @@ std::string_view TagPrefix(TagSystem system)
     case TagSystem::Vorbis: return "vorbis";
     case TagSystem::Mp4: return "mp4";
     case TagSystem::Riff: return "riff";
+    case TagSystem::Aiff: return "aiff";
     }
     return "tag";
 }

@@ -14,6 +14,7 @@ enum class TagSystem {
     Vorbis,  // Vorbis comment field names, compared without case
     Mp4,     // iTunes item atoms and QuickTime user data ("©nam", "trkn"), and mdta key names
     Riff,    // RIFF INFO chunk ids
+    Aiff,    // AIFF text chunk ids (NAME, AUTH, "(c) ", ANNO)
 };
 
 // "id3", "ape", "vorbis", "mp4", "riff".

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "demux/tag_list.h"
+
 namespace md {
 namespace {
 
@@ -37,6 +39,11 @@ std::string Latin1ToUtf8(Bytes text, size_t maxBytes)
         if (c == 0 || !AppendUtf8(out, c, maxBytes))
             break;
     return out;
+}
+
+std::string Utf8OrLatin1(Bytes text, size_t maxBytes)
+{
+    return IsValidUtf8(AsText(text)) ? CleanUtf8(AsText(text), maxBytes) : Latin1ToUtf8(text, maxBytes);
 }
 
 std::string Utf16ToUtf8(Bytes text, bool bigEndian, size_t maxBytes)

@@ -12,6 +12,10 @@ namespace md {
 
 std::string Latin1ToUtf8(Bytes text, size_t maxBytes);
 
+// Text in a field whose encoding is not stated (RIFF INFO, AIFF text chunks): UTF-8 where it is valid, else
+// ISO-8859-1.
+std::string Utf8OrLatin1(Bytes text, size_t maxBytes);
+
 // UTF-16 text. A byte order mark (FF FE little-endian, FE FF big-endian) decides the order and is dropped; without
 // one, bigEndian decides, unless the bytes show the order themselves: text whose first code unit has its high byte
 // 0 and its low byte not (as Latin text does) is read in that order. An odd last byte is dropped; an unpaired

@@ -647,6 +647,12 @@ enc tags_wav_pcm_s16le_44k_stereo.wav "" \
 tagged avi
 enc tags_avi_mpeg4_320x240_25fps.avi "" \
     -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v mpeg4 -b:v 300k -threads 1 -f avi
+# AIFF: the text chunks (NAME, AUTH, "(c) ", ANNO) and an ID3v2 tag in an
+# "ID3 " chunk.
+tagged aiff
+enc tags_aiff_pcm_s16be_44k_stereo.aiff "" \
+    -f lavfi -i "$(stereo 44100 0.5)" "${TAGS[@]}" -metadata author=Zephon -metadata "copyright=(c) 2024 Zephon" \
+    -c:a pcm_s16be -write_id3v2 1 -f aiff
 
 # --------------------------------------------------------------------------
 # ffprobe references
