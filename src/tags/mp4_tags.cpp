@@ -13,7 +13,7 @@ namespace md {
 namespace {
 
 constexpr uint32_t kHdlr = FourCC("hdlr"), kIlst = FourCC("ilst"), kKeys = FourCC("keys"), kMeta = FourCC("meta"),
-                   kData = FourCC("data"), kMean = FourCC("mean"), kName = FourCC("name"), kFree = FourCC("----"),
+                   kData = FourCC("data"), kName = FourCC("name"), kFree = FourCC("----"),
                    kTrkn = FourCC("trkn"), kDisk = FourCC("disk"), kGnre = FourCC("gnre");
 constexpr uint8_t kCopyright = 0xA9;  // the first byte of QuickTime's text user data types
 
