@@ -1,6 +1,6 @@
 // The tag readers over arbitrary bytes: ID3v2 from the start, ID3v1 from the last 128 bytes, APEv2 items with the
 // count the first four bytes give, Vorbis comments bare and in their codec packets, the MP4 boxes ('mvhd',
-// 'udta', 'meta'), and RIFF INFO lists and 'bext' chunks. Whatever the bytes, a list
+// 'udta', 'meta'), RIFF INFO lists and 'bext' chunks, and ASF content descriptions. Whatever the bytes, a list
 // stays within its caps and holds only non-empty, valid UTF-8 keys and values of bounded length.
 #include <algorithm>
 #include <cstddef>
@@ -8,6 +8,7 @@
 
 #include "demux/tag_list.h"
 #include "fuzz_check.h"
+#include "tags/asf_tags.h"
 #include "tags/id3v1_ape.h"
 #include "tags/id3v2.h"
 #include "tags/mp4_tags.h"
@@ -59,5 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md::ReadRiffInfo(b, riff);
     md::ReadBext(b.first(std::min(size, md::kMaxBextBytes)), riff);
     CheckList(riff);
+    md::TagList asf;
+    md::ReadAsfContentDescription(b, asf);
+    md::ReadAsfExtendedContent(b, asf);
+    CheckList(asf);
     return 0;
 }

@@ -73,6 +73,17 @@ constexpr KeyRow kKeyRows[] = {
     // AIFF text chunks.
     {TagSystem::Aiff, "NAME", "title"},   {TagSystem::Aiff, "AUTH", "artist"},
     {TagSystem::Aiff, "(c) ", "copyright"}, {TagSystem::Aiff, "ANNO", "comment"},
+    // ASF content descriptions.
+    {TagSystem::Asf, "Title", "title"},                 {TagSystem::Asf, "Author", "artist"},
+    {TagSystem::Asf, "Copyright", "copyright"},         {TagSystem::Asf, "Description", "comment"},
+    {TagSystem::Asf, "WM/AlbumTitle", "album"},         {TagSystem::Asf, "WM/AlbumArtist", "album_artist"},
+    {TagSystem::Asf, "WM/TrackNumber", "track"},        {TagSystem::Asf, "WM/PartOfSet", "disc"},
+    {TagSystem::Asf, "WM/Year", "date"},                {TagSystem::Asf, "WM/Genre", "genre"},
+    {TagSystem::Asf, "WM/Composer", "composer"},        {TagSystem::Asf, "WM/Publisher", "publisher"},
+    {TagSystem::Asf, "WM/Language", "language"},        {TagSystem::Asf, "WM/EncodedBy", "encoded_by"},
+    {TagSystem::Asf, "WM/EncodingSettings", "encoder"}, {TagSystem::Asf, "WM/ToolName", "encoder"},
+    {TagSystem::Asf, "WM/MediaStationName", "service_name"},
+    {TagSystem::Asf, "WM/MediaStationCallSign", "service_provider"},
 };
 
 // Vorbis and APE keys are ASCII names compared without case; the others are compared as they are.
@@ -100,6 +111,7 @@ std::string_view TagPrefix(TagSystem system)
     case TagSystem::Mp4: return "mp4";
     case TagSystem::Riff: return "riff";
     case TagSystem::Aiff: return "aiff";
+    case TagSystem::Asf: return "asf";
     }
     return "tag";
 }

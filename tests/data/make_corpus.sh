@@ -653,6 +653,10 @@ tagged aiff
 enc tags_aiff_pcm_s16be_44k_stereo.aiff "" \
     -f lavfi -i "$(stereo 44100 0.5)" "${TAGS[@]}" -metadata author=Zephon -metadata "copyright=(c) 2024 Zephon" \
     -c:a pcm_s16be -write_id3v2 1 -f aiff
+# ASF (WMA): the content description and extended content description objects.
+tagged wma
+enc tags_asf_wmav2_44k_stereo.wma "" \
+    -f lavfi -i "$(stereo 44100 0.5)" "${TAGS[@]}" -c:a wmav2 -b:a 64k -f asf
 
 # --------------------------------------------------------------------------
 # ffprobe references

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "demux/tag_list.h"
+#include "tags/asf_tags.h"
 #include "tags/id3v1_ape.h"
 #include "tags/id3v2.h"
 #include "tags/riff_info.h"
@@ -475,6 +476,72 @@ TEST(RiffInfo, FieldsAndBext)
     tags.Clear();
     ReadBext(Bytes(bext).first(kBextFixedBytes - 1), tags);
     EXPECT_EQ(All(tags), "") << "a chunk shorter than its fixed fields";
+}
+
+}  // namespace
+}  // namespace md
+
+namespace md {
+namespace {
+
+ByteVector Utf16Le(const std::string& ascii)
+{
+    ByteVector out;
+    for (const char c : ascii)
+        out.insert(out.end(), {uint8_t(c), 0});
+    return out;
+}
+ByteVector Le16Bytes(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
+ByteVector Descriptor(const std::string& name, uint32_t type, const ByteVector& value, int64_t statedLength = -1)
+{
+    const ByteVector n = Cat({Utf16Le(name), {0, 0}});
+    return Cat({Le16Bytes(uint32_t(n.size())), n, Le16Bytes(type),
+                Le16Bytes(uint32_t(statedLength >= 0 ? statedLength : int64_t(value.size()))), value});
+}
+
+TEST(AsfTags, ContentDescriptionsOfEveryType)
+{
+    const ByteVector title = Cat({Utf16Le("T"), {0, 0}}), author = Cat({Utf16Le("A"), {0, 0}});
+    TagList tags;
+    ReadAsfContentDescription(Bytes(Cat({Le16Bytes(4), Le16Bytes(4), Le16Bytes(0), Le16Bytes(0), Le16Bytes(0), title,
+                                         author})),
+                              tags);
+    EXPECT_EQ(All(tags), "title=T|artist=A");
+    tags.Clear();
+    ReadAsfContentDescription(Bytes(Cat({Le16Bytes(4), Le16Bytes(0xFFFF), Le16Bytes(0), Le16Bytes(0), Le16Bytes(0),
+                                         title})),
+                              tags);
+    EXPECT_EQ(All(tags), "title=T") << "a length past the end stops";
+
+    struct Row {
+        const char* rule;
+        ByteVector descriptors;
+        uint32_t count;
+        std::string listed;
+    };
+    const Row rows[] = {
+        {"strings under their common keys", Cat({Descriptor("WM/AlbumTitle", 0, Cat({Utf16Le("Al"), {0, 0}})),
+                                                 Descriptor("WM/TrackNumber", 0, Cat({Utf16Le("3"), {0, 0}}))}),
+         2, "album=Al|track=3"},
+        {"integers and booleans", Cat({Descriptor("WM/Track", 3, Le32Bytes(2)), Descriptor("IsVBR", 2, Le32Bytes(1)),
+                                       Descriptor("WM/Q", 4, Cat({Le32Bytes(1), Le32Bytes(1)})),
+                                       Descriptor("WM/W", 5, Le16Bytes(7))}),
+         4, "asf:WM/Track=2|asf:IsVBR=1|asf:WM/Q=4294967297|asf:WM/W=7"},
+        {"a common key's own name", Descriptor("date", 0, Cat({Utf16Le("2024"), {0, 0}})), 1, "date=2024"},
+        {"byte arrays and integers of a wrong length skipped",
+         Cat({Descriptor("WM/Picture", 1, ByteVector(32, 0xFF)), Descriptor("WM/Track", 3, Le16Bytes(2)),
+              Descriptor("WM/Year", 0, Cat({Utf16Le("1999"), {0, 0}}))}),
+         3, "date=1999"},
+        {"a value length past the end stops", Cat({Descriptor("WM/Year", 0, Utf16Le("1999")),
+                                                    Descriptor("WM/Genre", 0, Utf16Le("Rock"), 0xFFFF)}),
+         2, "date=1999"},
+        {"a count of 65535 over one descriptor", Descriptor("WM/Year", 0, Utf16Le("1999")), 0xFFFF, "date=1999"},
+    };
+    for (const Row& row : rows) {
+        tags.Clear();
+        ReadAsfExtendedContent(Bytes(Cat({Le16Bytes(row.count), row.descriptors})), tags);
+        EXPECT_EQ(All(tags), row.listed) << row.rule;
+    }
 }
 
 }  // namespace
