@@ -657,6 +657,10 @@ enc tags_aiff_pcm_s16be_44k_stereo.aiff "" \
 tagged wma
 enc tags_asf_wmav2_44k_stereo.wma "" \
     -f lavfi -i "$(stereo 44100 0.5)" "${TAGS[@]}" -c:a wmav2 -b:a 64k -f asf
+# Flash Video: the metadata as onMetaData strings.
+tagged flv
+enc tags_flv_flv1_320x240_25fps.flv "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v flv -b:v 300k -g 25 -threads 1 -f flv
 
 # --------------------------------------------------------------------------
 # ffprobe references
