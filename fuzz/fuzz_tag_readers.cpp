@@ -1,6 +1,6 @@
 // The tag readers over arbitrary bytes: ID3v2 from the start, ID3v1 from the last 128 bytes, APEv2 items with the
 // count the first four bytes give, Vorbis comments bare and in their codec packets, the MP4 boxes ('mvhd',
-// 'udta', 'meta'), RIFF INFO lists and 'bext' chunks, and ASF content descriptions. Whatever the bytes, a list
+// 'udta', 'meta'), RIFF INFO lists and 'bext' chunks, ASF content descriptions, and a Matroska head and Tags body. Whatever the bytes, a list
 // stays within its caps and holds only non-empty, valid UTF-8 keys and values of bounded length.
 #include <algorithm>
 #include <cstddef>
@@ -11,6 +11,7 @@
 #include "tags/asf_tags.h"
 #include "tags/id3v1_ape.h"
 #include "tags/id3v2.h"
+#include "tags/matroska_tags.h"
 #include "tags/mp4_tags.h"
 #include "tags/riff_info.h"
 #include "tags/vorbis_comment.h"
@@ -64,5 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md::ReadAsfContentDescription(b, asf);
     md::ReadAsfExtendedContent(b, asf);
     CheckList(asf);
+    md::TagList mkv;
+    uint64_t tagsAt = 0;
+    md::ReadMatroskaHead(b, mkv, &tagsAt);
+    md::ReadMatroskaTagsBody(b, mkv);
+    CheckList(mkv);
     return 0;
 }

@@ -17,6 +17,7 @@
 #include "mpeg/m2_demux.h"
 #include "mxf/mxf.h"
 #include "platform/text.h"
+#include "tags/matroska_tags.h"
 
 namespace md {
 namespace {
@@ -106,7 +107,6 @@ void ZPMediaDetect::Reset()
     m_videoRotation = 0;
     m_tsRegistrationFlag = 0;
     m_recordingTime = {};
-    m_tags.Clear();
 }
 
 // ---- Open ----
@@ -137,6 +137,7 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
         return MD_E_PATH_TOO_LONG;
     auto stream = std::make_unique<MSFileInputStream>(path);
     Reset();
+    m_tags.Clear();  // the file's own: kept through the selection queries, which reset the records
     std::wcscpy(m_path, path);
 
     stream->Seek(0);
@@ -147,6 +148,8 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || IsMatroskaFile())
         m_reopenOffset = -1;
     *kind = m_kind;
+    if (Has(MD_EXT_TAGS) && IsMatroskaFile())  // the tracks wait for the queries; the tags are the file's
+        ReadMatroskaFileTags(*stream, m_tags);
 
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the

@@ -73,6 +73,16 @@ constexpr KeyRow kKeyRows[] = {
     // AIFF text chunks.
     {TagSystem::Aiff, "NAME", "title"},   {TagSystem::Aiff, "AUTH", "artist"},
     {TagSystem::Aiff, "(c) ", "copyright"}, {TagSystem::Aiff, "ANNO", "comment"},
+    // Matroska SimpleTag names (of global tags).
+    {TagSystem::Matroska, "TITLE", "title"},         {TagSystem::Matroska, "ARTIST", "artist"},
+    {TagSystem::Matroska, "ALBUM", "album"},         {TagSystem::Matroska, "ALBUM_ARTIST", "album_artist"},
+    {TagSystem::Matroska, "PART_NUMBER", "track"},   {TagSystem::Matroska, "TRACK", "track"},
+    {TagSystem::Matroska, "DISC", "disc"},           {TagSystem::Matroska, "DATE_RELEASED", "date"},
+    {TagSystem::Matroska, "DATE", "date"},           {TagSystem::Matroska, "GENRE", "genre"},
+    {TagSystem::Matroska, "COMMENT", "comment"},     {TagSystem::Matroska, "ENCODER", "encoder"},
+    {TagSystem::Matroska, "ENCODED_BY", "encoded_by"}, {TagSystem::Matroska, "COMPOSER", "composer"},
+    {TagSystem::Matroska, "COPYRIGHT", "copyright"}, {TagSystem::Matroska, "PUBLISHER", "publisher"},
+    {TagSystem::Matroska, "LEAD_PERFORMER", "performer"},
     // ASF content descriptions.
     {TagSystem::Asf, "Title", "title"},                 {TagSystem::Asf, "Author", "artist"},
     {TagSystem::Asf, "Copyright", "copyright"},         {TagSystem::Asf, "Description", "comment"},
@@ -86,10 +96,10 @@ constexpr KeyRow kKeyRows[] = {
     {TagSystem::Asf, "WM/MediaStationCallSign", "service_provider"},
 };
 
-// Vorbis and APE keys are ASCII names compared without case; the others are compared as they are.
+// Vorbis, APE and Matroska keys are ASCII names compared without case; the others are compared as they are.
 bool SameKey(TagSystem system, std::string_view a, std::string_view b)
 {
-    if (system != TagSystem::Vorbis && system != TagSystem::Ape)
+    if (system != TagSystem::Vorbis && system != TagSystem::Ape && system != TagSystem::Matroska)
         return a == b;
     if (a.size() != b.size())
         return false;
@@ -112,6 +122,7 @@ std::string_view TagPrefix(TagSystem system)
     case TagSystem::Riff: return "riff";
     case TagSystem::Aiff: return "aiff";
     case TagSystem::Asf: return "asf";
+    case TagSystem::Matroska: return "mkv";
     }
     return "tag";
 }

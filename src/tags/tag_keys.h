@@ -15,6 +15,7 @@ enum class TagSystem {
     Mp4,     // iTunes item atoms and QuickTime user data ("©nam", "trkn"), and mdta key names
     Riff,    // RIFF INFO chunk ids
     Aiff,    // AIFF text chunk ids (NAME, AUTH, "(c) ", ANNO)
+    Matroska,  // Matroska SimpleTag names, compared without case
     Asf,     // ASF content description names (Title, Author, ...) and extended content names ("WM/AlbumTitle")
 };
 

@@ -129,6 +129,7 @@ const std::vector<Row> kBundled = {
     {"mkv_h264_320x240_25fps_truehd_48k_5.1.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySizeCodecsOff},
     {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
+    {"tags_mkv_h264_320x240_25fps.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
     {"mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov", MK_UNKNOWN, {},
      "1330 bytes, a 'moov' alone: the box walk wants a 'moov' and an 'mdat'"},

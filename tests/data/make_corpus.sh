@@ -661,6 +661,10 @@ enc tags_asf_wmav2_44k_stereo.wma "" \
 tagged flv
 enc tags_flv_flv1_320x240_25fps.flv "" \
     -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v flv -b:v 300k -g 25 -threads 1 -f flv
+# Matroska: the title in Info, the rest as global SimpleTags.
+tagged mkv
+enc tags_mkv_h264_320x240_25fps.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v libx264 -preset ultrafast -threads 1 -f matroska
 
 # --------------------------------------------------------------------------
 # ffprobe references
