@@ -14,7 +14,7 @@
 namespace md {
 
 // The head read for Info and Tags, and the most of a Tags element read elsewhere.
-constexpr uint32_t kMatroskaTagHeadBytes = 256 * 1024;
+constexpr uint32_t kMatroskaTagHeadBytes = 64 * 1024;
 constexpr uint32_t kMaxMatroskaTagsBytes = 256 * 1024;
 // At most this many elements are looked at in one master element.
 constexpr int kMaxEbmlElements = 4096;
