@@ -1,7 +1,8 @@
 // The tag readers over arbitrary bytes: ID3v2 from the start, ID3v1 from the last 128 bytes, APEv2 items with the
 // count the first four bytes give, Vorbis comments bare and in their codec packets, the MP4 boxes ('mvhd',
-// 'udta', 'meta'), RIFF INFO lists and 'bext' chunks, ASF content descriptions, and a Matroska head and Tags body. Whatever the bytes, a list
-// stays within its caps and holds only non-empty, valid UTF-8 keys and values of bounded length.
+// 'udta', 'meta'), RIFF INFO lists and 'bext' chunks, ASF content descriptions, and a Matroska head and Tags
+// body. Whatever the bytes, a list stays within its caps and holds only non-empty, valid UTF-8 keys and values of
+// bounded length.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

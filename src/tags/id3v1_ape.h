@@ -26,8 +26,8 @@ bool ReadId3v1Tag(Bytes tag, TagList& tags);
 
 // What a 32-byte APEv2 footer states.
 struct ApeFooter {
-    uint32_t version = 0;    // 1000 or 2000
-    uint32_t tagSize = 0;    // the items and the footer
+    uint32_t version = 0;  // 1000 or 2000
+    uint32_t tagSize = 0;  // the items and the footer
     uint32_t itemCount = 0;
     bool hasHeader = false;  // a 32-byte header stands before the items
 };

@@ -12,11 +12,10 @@ namespace md {
 namespace {
 
 constexpr uint32_t kEbmlHeader = 0x1A45DFA3, kSegment = 0x18538067, kSeekHead = 0x114D9B74, kSeek = 0x4DBB,
-                   kSeekId = 0x53AB, kSeekPosition = 0x53AC, kInfo = 0x1549A966, kTitle = 0x7BA9,
-                   kMuxingApp = 0x4D80, kWritingApp = 0x5741, kDateUtc = 0x4461, kTags = 0x1254C367, kTag = 0x7373,
-                   kTargets = 0x63C0, kTagTrackUid = 0x63C5, kTagEditionUid = 0x63C9, kTagChapterUid = 0x63C4,
-                   kTagAttachmentUid = 0x63C6, kSimpleTag = 0x67C8, kTagName = 0x45A3, kTagString = 0x4487,
-                   kCluster = 0x1F43B675;
+                   kSeekId = 0x53AB, kSeekPosition = 0x53AC, kInfo = 0x1549A966, kTitle = 0x7BA9, kMuxingApp = 0x4D80,
+                   kWritingApp = 0x5741, kDateUtc = 0x4461, kTags = 0x1254C367, kTag = 0x7373, kTargets = 0x63C0,
+                   kTagTrackUid = 0x63C5, kTagEditionUid = 0x63C9, kTagChapterUid = 0x63C4, kTagAttachmentUid = 0x63C6,
+                   kSimpleTag = 0x67C8, kTagName = 0x45A3, kTagString = 0x4487, kCluster = 0x1F43B675;
 constexpr uint64_t kUnknownSize = ~uint64_t(0);
 
 // One element: its id (with its length marker), where its data starts and its size (kUnknownSize: unknown).
@@ -210,9 +209,10 @@ void ReadMatroskaFileTags(ZPMP::InputStream& input, TagList& tags)
     bytes.resize(size_t(std::min<uint64_t>(fileSize - tagsAt, kMaxMatroskaTagsBytes)));
     bytes.resize(ZPMP::ReadAt(input, tagsAt, bytes.data(), uint32_t(bytes.size())));
     Element e;
-    if (ReadElement(Bytes(bytes), 0, e) && e.id == kTags && e.dataAt <= bytes.size())
-        ReadMatroskaTagsBody(Bytes(bytes).subspan(e.dataAt, size_t(std::min<uint64_t>(e.size, bytes.size() - e.dataAt))),
-                             tags);
+    if (!ReadElement(Bytes(bytes), 0, e) || e.id != kTags || e.dataAt > bytes.size())
+        return;
+    const uint64_t available = bytes.size() - e.dataAt;  // a Tags element larger than the read is read in part
+    ReadMatroskaTagsBody(Bytes(bytes).subspan(e.dataAt, size_t(std::min(e.size, available))), tags);
 }
 
 }  // namespace md

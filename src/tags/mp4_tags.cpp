@@ -13,8 +13,8 @@ namespace md {
 namespace {
 
 constexpr uint32_t kHdlr = FourCC("hdlr"), kIlst = FourCC("ilst"), kKeys = FourCC("keys"), kMeta = FourCC("meta"),
-                   kData = FourCC("data"), kName = FourCC("name"), kFree = FourCC("----"),
-                   kTrkn = FourCC("trkn"), kDisk = FourCC("disk"), kGnre = FourCC("gnre");
+                   kData = FourCC("data"), kName = FourCC("name"), kFree = FourCC("----"), kTrkn = FourCC("trkn"),
+                   kDisk = FourCC("disk"), kGnre = FourCC("gnre");
 constexpr uint8_t kCopyright = 0xA9;  // the first byte of QuickTime's text user data types
 
 // The 'data' box well-known types: text, and big-endian signed integers.
@@ -180,7 +180,7 @@ void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day)
 
 std::string Iso8601From1904(uint64_t seconds)
 {
-    constexpr int64_t k1904To1970 = 2082844800;    // 66 years, 17 of them leap years
+    constexpr int64_t k1904To1970 = 2082844800;  // 66 years, 17 of them leap years
     constexpr uint64_t kLast = 253402300799 + k1904To1970;  // 9999-12-31T23:59:59Z: four-digit years only
     constexpr int64_t kSecondsPerDay = 86400;
     if (seconds > kLast)
@@ -192,8 +192,8 @@ std::string Iso8601From1904(uint64_t seconds)
     unsigned month = 0, day = 0;
     CivilFromDays(days, year, month, day);
     char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<long long>(year), month,
-                  day, static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<long long>(year), month, day,
+                  static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
                   static_cast<long long>(rest % 60));
     return text;
 }

@@ -9,14 +9,14 @@
 namespace md {
 
 enum class TagSystem {
-    Id3v2,   // frame ids, 4 characters (3 in ID3v2.2); TXXX and COMM add their description: "TXXX:desc"
-    Ape,     // APEv2 item keys, compared without case
+    Id3v2,  // frame ids, 4 characters (3 in ID3v2.2); TXXX and COMM add their description: "TXXX:desc"
+    Ape,  // APEv2 item keys, compared without case
     Vorbis,  // Vorbis comment field names, compared without case
-    Mp4,     // iTunes item atoms and QuickTime user data ("©nam", "trkn"), and mdta key names
-    Riff,    // RIFF INFO chunk ids
-    Aiff,    // AIFF text chunk ids (NAME, AUTH, "(c) ", ANNO)
+    Mp4,  // iTunes item atoms and QuickTime user data ("©nam", "trkn"), and mdta key names
+    Riff,  // RIFF INFO chunk ids
+    Aiff,  // AIFF text chunk ids (NAME, AUTH, "(c) ", ANNO)
     Matroska,  // Matroska SimpleTag names, compared without case
-    Asf,     // ASF content description names (Title, Author, ...) and extended content names ("WM/AlbumTitle")
+    Asf,  // ASF content description names (Title, Author, ...) and extended content names ("WM/AlbumTitle")
 };
 
 // "id3", "ape", "vorbis", "mp4", "riff".

@@ -21,14 +21,14 @@ namespace fs = std::filesystem;
 using TagMap = std::map<std::string, std::string>;
 
 // The kinds whose tags the detector reads; files of other kinds are not compared.
-const std::set<uint32_t> kKindsWithTags = {MK_MP3, MK_ADTS, MK_AC3, MK_EAC3, MK_DTS, MK_FLAC, MK_OGG, MK_MP4, MK_WAV,
-                                           MK_AVI, MK_AIFF, MK_ASF, MK_FLV, MK_MATROSKA, MK_WEBM};
+const std::set<uint32_t> kKindsWithTags = {MK_MP3, MK_ADTS, MK_AC3,  MK_EAC3, MK_DTS, MK_FLAC,     MK_OGG, MK_MP4,
+                                           MK_WAV, MK_AVI,  MK_AIFF, MK_ASF,  MK_FLV, MK_MATROSKA, MK_WEBM};
 
 // ffprobe's generic keys: the detector lists each under the same common key, never under a system's own key.
 const std::set<std::string> kCommonKeys = {
-    "title",    "artist",    "album",     "album_artist", "track",         "disc",     "date",
-    "genre",    "comment",   "encoder",   "encoded_by",   "composer",      "copyright", "publisher",
-    "performer", "language", "creation_time", "location", "make",          "model",
+    "title",     "artist",   "album",         "album_artist", "track",    "disc",      "date",
+    "genre",     "comment",  "encoder",       "encoded_by",   "composer", "copyright", "publisher",
+    "performer", "language", "creation_time", "location",     "make",     "model",
 };
 
 // Keys ffprobe lists that are not tags the detector reads, and why.
@@ -161,14 +161,14 @@ protected:
                 continue;
             // The detector lists no empty value (FLV's empty strings, an empty BWF coding history).
             if (value.get<std::string>().empty()) {
-                EXPECT_EQ(std::count_if(ours.begin(), ours.end(), [&](const auto& tag) { return tag.first.ends_with(key); }),
-                          0)
+                EXPECT_EQ(
+                    std::count_if(ours.begin(), ours.end(), [&](const auto& tag) { return tag.first.ends_with(key); }),
+                    0)
                     << key;
                 continue;
             }
-            const auto renamed = std::find_if(std::begin(kRenamed), std::end(kRenamed), [&](const Renamed& r) {
-                return r.file == name && r.theirKey == key;
-            });
+            const auto renamed = std::find_if(std::begin(kRenamed), std::end(kRenamed),
+                                              [&](const Renamed& r) { return r.file == name && r.theirKey == key; });
             if (renamed != std::end(kRenamed)) {
                 SCOPED_TRACE(renamed->why);
                 ASSERT_TRUE(ours.count(renamed->ourKey)) << key;
@@ -268,8 +268,8 @@ TEST_F(Tags, GetTagChecksPointersAndSizes)
         {"larger buffers: the sizes used", false, false, false, false, 64, 64, title, S_OK, 6, 12},
         {"a key buffer one byte short", false, false, false, false, 5, 64, title, MD_E_INSUFFICIENT_BUFFER, 6, 12},
         {"a value buffer one byte short", false, false, false, false, 64, 11, title, MD_E_INSUFFICIENT_BUFFER, 6, 12},
-        {"null buffers of size 0 ask for the sizes", true, true, false, false, 0, 0, title, MD_E_INSUFFICIENT_BUFFER,
-         6, 12},
+        {"null buffers of size 0 ask for the sizes", true, true, false, false, 0, 0, title, MD_E_INSUFFICIENT_BUFFER, 6,
+         12},
         {"a null key buffer said to hold bytes", true, false, false, false, 8, 64, title, E_POINTER, 8, 64},
         {"a null value buffer said to hold bytes", false, true, false, false, 64, 8, title, E_POINTER, 64, 8},
         {"a null key size", false, false, true, false, 0, 64, title, E_POINTER, 0, 64},

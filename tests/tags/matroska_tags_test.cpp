@@ -68,10 +68,10 @@ std::string All(const TagList& tags)
 TEST(MatroskaTags, InfoAndGlobalTags)
 {
     // DateUTC: 2024-05-01T10:20:30Z is 736251630 s after 2001-01-01.
-    const ByteVector info = El(0x1549A966, Cat({El(0x7BA9, Text("T")), El(0x4D80, Text("mux")),
-                                               El(0x5741, Text("app")), U(0x4461, 736251630ull * 1000000000ull, 8)}));
-    const ByteVector global = El(0x7373, Cat({El(0x63C0, U(0x68CA, 50, 1)), SimpleTag("ARTIST", "A"),
-                                              SimpleTag("replaygain_gain", "-6 dB")}));
+    const ByteVector info = El(0x1549A966, Cat({El(0x7BA9, Text("T")), El(0x4D80, Text("mux")), El(0x5741, Text("app")),
+                                                U(0x4461, 736251630ull * 1000000000ull, 8)}));
+    const ByteVector global = El(
+        0x7373, Cat({El(0x63C0, U(0x68CA, 50, 1)), SimpleTag("ARTIST", "A"), SimpleTag("replaygain_gain", "-6 dB")}));
     const ByteVector perTrack = El(0x7373, Cat({El(0x63C0, U(0x63C5, 12345, 2)), SimpleTag("DURATION", "00:01")}));
     const ByteVector cluster = El(0x1F43B675, U(0xE7, 0, 1));
     struct Row {

@@ -75,7 +75,11 @@ TEST(TagList, KeysAndValuesAreBoundedValidUtf8)
         {"plain text as it is", "abc", "abc"},
         {"a cut falls before a character that does not fit", std::string(kMaxTagValueBytes - 1, 'a') + e,
          std::string(kMaxTagValueBytes - 1, 'a')},
-        {"a stray continuation byte becomes U+FFFD", "a\x80" "b", "a\xEF\xBF\xBD" "b"},
+        {"a stray continuation byte becomes U+FFFD",
+         "a\x80"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
         {"a sequence cut short becomes U+FFFD", "a\xE2\x82", "a\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"an overlong form becomes U+FFFD", "\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"a UTF-16 surrogate in UTF-8 becomes U+FFFD", "\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
@@ -115,7 +119,11 @@ TEST(TagText, Utf16InEveryOrder)
         {"no mark: Latin text shows big-endian", {0, 'A', 0, 'B'}, false, "AB"},
         {"no mark, no hint in the bytes: the given order", {0x03, 0xA9}, true, "\xCE\xA9"},
         {"a surrogate pair is one character", {0xFF, 0xFE, 0x3C, 0xD8, 0xB5, 0xDF}, false, "\xF0\x9F\x8E\xB5"},
-        {"an unpaired high surrogate", {0xFF, 0xFE, 0x3C, 0xD8, 'A', 0}, false, "\xEF\xBF\xBD" "A"},
+        {"an unpaired high surrogate",
+         {0xFF, 0xFE, 0x3C, 0xD8, 'A', 0},
+         false,
+         "\xEF\xBF\xBD"
+         "A"},
         {"an unpaired low surrogate", {0xFF, 0xFE, 0xB5, 0xDF}, false, "\xEF\xBF\xBD"},
         {"a NUL unit ends the text", {0xFF, 0xFE, 'A', 0, 0, 0, 'B', 0}, false, "A"},
     };
@@ -139,11 +147,10 @@ TEST(Id3v2, FramesOfEachVersionAndEncoding)
         {"2.3 UTF-16 without a mark", Tag(3, Frame(3, "TPE1", {1, 'H', 0, 'i', 0})), "artist=Hi"},
         {"2.4 UTF-16BE", Tag(4, Frame(4, "TALB", {2, 0, 'A', 0, 'B'})), "album=AB"},
         {"2.4 UTF-8 with its terminator", Tag(4, Frame(4, "TALB", {3, 0xC3, 0xA9, 0})), "album=\xC3\xA9"},
-        {"2.4: the first of several NUL-separated strings", Tag(4, Frame(4, "TCON", Cat({{3}, Text("Rock"), {0},
-                                                                                        Text("Pop")}))),
-         "genre=Rock"},
-        {"2.2 three-character frames", Tag(2, Cat({Frame22("TT2", Cat({{0}, Text("T")})),
-                                                 Frame22("TRK", Cat({{0}, Text("3/12")}))})),
+        {"2.4: the first of several NUL-separated strings",
+         Tag(4, Frame(4, "TCON", Cat({{3}, Text("Rock"), {0}, Text("Pop")}))), "genre=Rock"},
+        {"2.2 three-character frames",
+         Tag(2, Cat({Frame22("TT2", Cat({{0}, Text("T")})), Frame22("TRK", Cat({{0}, Text("3/12")}))})),
          "title=T|track=3/12"},
         {"track and disc as given, TYER as the date",
          Tag(3, Cat({Frame(3, "TRCK", Cat({{0}, Text("3/12")})), Frame(3, "TPOS", Cat({{0}, Text("1/2")})),
@@ -151,9 +158,8 @@ TEST(Id3v2, FramesOfEachVersionAndEncoding)
          "track=3/12|disc=1/2|date=2024"},
         {"TXXX: its description names it", Tag(3, Frame(3, "TXXX", Cat({{0}, Text("REPLAYGAIN"), {0}, Text("-6 dB")}))),
          "id3:TXXX:REPLAYGAIN=-6 dB"},
-        {"TXXX named by a common key is that key", Tag(3, Frame(3, "TXXX", Cat({{0}, Text("comment"), {0},
-                                                                               Text("c")}))),
-         "comment=c"},
+        {"TXXX named by a common key is that key",
+         Tag(3, Frame(3, "TXXX", Cat({{0}, Text("comment"), {0}, Text("c")}))), "comment=c"},
         {"COMM without a description is the comment",
          Tag(3, Frame(3, "COMM", Cat({{0}, Text("eng"), {0}, Text("nice")}))), "comment=nice"},
         {"COMM with one is named by it",
@@ -193,9 +199,15 @@ TEST(Id3v2, FlagsUnsynchronisationAndHeaders)
         std::string listed;
     };
     const Row rows[] = {
-        {"2.3 unsynchronised tag", Tag(3, v3Stored, 0x80), "title=a\xC3\xBF" "b"},
-        {"2.4 unsynchronised frame", Tag(4, Frame(4, "TIT2", v4Body, 0x02)), "title=a\xC3\xBF" "b"},
-        {"2.4 unsynchronised tag, frame flag clear", Tag(4, Frame(4, "TIT2", v4Body), 0x80), "title=a\xC3\xBF" "b"},
+        {"2.3 unsynchronised tag", Tag(3, v3Stored, 0x80),
+         "title=a\xC3\xBF"
+         "b"},
+        {"2.4 unsynchronised frame", Tag(4, Frame(4, "TIT2", v4Body, 0x02)),
+         "title=a\xC3\xBF"
+         "b"},
+        {"2.4 unsynchronised tag, frame flag clear", Tag(4, Frame(4, "TIT2", v4Body), 0x80),
+         "title=a\xC3\xBF"
+         "b"},
         {"2.3 extended header skipped", Tag(3, Cat({Be32Bytes(6), ByteVector(6, 0), Frame(3, "TIT2", {0, 'T'})}), 0x40),
          "title=T"},
         {"2.4 extended header skipped (its size counts itself)",
@@ -279,7 +291,8 @@ TEST(Id3v1, FieldsTrackAndGenre)
          "title=T|artist=Artist|date=1999|comment=c|track=7|genre=Rock"},
         {"ID3v1: 30 comment bytes, an unknown genre", Id3v1("T", 'x', 'y', 255),
          "title=T|artist=Artist|date=1999|comment=c"},
-        {"ISO-8859-1 text", Id3v1("\xC9t\xE9", 0, 0, 0), "title=\xC3\x89t\xC3\xA9|artist=Artist|date=1999|comment=c|genre=Blues"},
+        {"ISO-8859-1 text", Id3v1("\xC9t\xE9", 0, 0, 0),
+         "title=\xC3\x89t\xC3\xA9|artist=Artist|date=1999|comment=c|genre=Blues"},
     };
     for (const Row& row : rows) {
         ASSERT_EQ(row.tag.size(), kId3v1Size) << row.rule;
@@ -317,18 +330,18 @@ TEST(Ape, ItemsAndFooter)
          Cat({ApeItem("Title", Text("T")), ApeItem("ARTIST", Text("A")), ApeItem("Year", Text("2001"))}), 3,
          "title=T|artist=A|date=2001"},
         {"other keys prefixed", ApeItem("MUSICBRAINZ_ALBUMID", Text("x")), 1, "ape:MUSICBRAINZ_ALBUMID=x"},
-        {"binary items skipped", Cat({ApeItem("Cover Art (Front)", ByteVector(64, 1), 1 << 1), ApeItem("Title", Text("T"))}),
-         2, "title=T"},
+        {"binary items skipped",
+         Cat({ApeItem("Cover Art (Front)", ByteVector(64, 1), 1 << 1), ApeItem("Title", Text("T"))}), 2, "title=T"},
         {"a value over the limit skipped by its length",
          Cat({ApeItem("Comment", ByteVector(kMaxApeItemBytes + 1, 'c')), ApeItem("Title", Text("T"))}), 2, "title=T"},
         {"the count bounds the items", Cat({ApeItem("Title", Text("T")), ApeItem("Album", Text("A"))}), 1, "title=T"},
-        {"a value size past the end stops", Cat({ApeItem("Title", Text("T")), ApeItem("Album", Text("A"), 0, 1u << 31)}),
-         2, "title=T"},
-        {"a key without its terminator stops", Cat({ApeItem("Title", Text("T")), Le32Bytes(1), Le32Bytes(0), Text("Key")}),
-         2, "title=T"},
+        {"a value size past the end stops",
+         Cat({ApeItem("Title", Text("T")), ApeItem("Album", Text("A"), 0, 1u << 31)}), 2, "title=T"},
+        {"a key without its terminator stops",
+         Cat({ApeItem("Title", Text("T")), Le32Bytes(1), Le32Bytes(0), Text("Key")}), 2, "title=T"},
         {"a key of control bytes stops", ApeItem("a\x01", Text("x")), 1, ""},
-        {"a count of 2^32-1 over two items", Cat({ApeItem("Title", Text("T")), ApeItem("Album", Text("A"))}), 0xFFFFFFFF,
-         "title=T|album=A"},
+        {"a count of 2^32-1 over two items", Cat({ApeItem("Title", Text("T")), ApeItem("Album", Text("A"))}),
+         0xFFFFFFFF, "title=T|album=A"},
     };
     for (const Row& row : rows) {
         TagList tags;
@@ -336,8 +349,8 @@ TEST(Ape, ItemsAndFooter)
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
     ApeFooter footer;
-    const ByteVector good = Cat({Text("APETAGEX"), Le32Bytes(2000), Le32Bytes(64), Le32Bytes(2), Le32Bytes(0x80000000),
-                                 ByteVector(8, 0)});
+    const ByteVector good =
+        Cat({Text("APETAGEX"), Le32Bytes(2000), Le32Bytes(64), Le32Bytes(2), Le32Bytes(0x80000000), ByteVector(8, 0)});
     ASSERT_TRUE(ParseApeFooter(Bytes(good), footer));
     EXPECT_EQ(std::tuple(footer.tagSize, footer.itemCount, footer.hasHeader), std::tuple(64u, 2u, true));
     ByteVector badVersion = good;
@@ -364,7 +377,8 @@ TEST(VorbisComment, FieldsAndHostileCounts)
         ByteVector comment;
         std::string listed;
     };
-    ByteVector longField = Comment("v", {"METADATA_BLOCK_PICTURE=" + std::string(kMaxVorbisFieldBytes, 'p'), "TITLE=T"});
+    ByteVector longField =
+        Comment("v", {"METADATA_BLOCK_PICTURE=" + std::string(kMaxVorbisFieldBytes, 'p'), "TITLE=T"});
     ByteVector cutShort = Comment("v", {"TITLE=T"});
     cutShort = Cat({cutShort, Le32Bytes(100), Text("ALBUM=A")});
     const Row rows[] = {
@@ -443,8 +457,9 @@ TEST(RiffInfo, FieldsAndBext)
     const ByteVector reference = Le32Bytes(4090608000u);
     std::copy(reference.begin(), reference.end(), bext.begin() + 338);
     ReadBext(Bytes(bext), tags);
-    EXPECT_EQ(All(tags), "comment=scene 1|encoded_by=Recorder|date=2005:08:04|riff:bext:origination_time=16:55:54|"
-                         "riff:bext:time_reference=4090608000");
+    EXPECT_EQ(All(tags),
+              "comment=scene 1|encoded_by=Recorder|date=2005:08:04|riff:bext:origination_time=16:55:54|"
+              "riff:bext:time_reference=4090608000");
     tags.Clear();
     ReadBext(Bytes(bext).first(kBextFixedBytes - 1), tags);
     EXPECT_EQ(All(tags), "") << "a chunk shorter than its fixed fields";
@@ -475,14 +490,12 @@ TEST(AsfTags, ContentDescriptionsOfEveryType)
 {
     const ByteVector title = Cat({Utf16Le("T"), {0, 0}}), author = Cat({Utf16Le("A"), {0, 0}});
     TagList tags;
-    ReadAsfContentDescription(Bytes(Cat({Le16Bytes(4), Le16Bytes(4), Le16Bytes(0), Le16Bytes(0), Le16Bytes(0), title,
-                                         author})),
-                              tags);
+    ReadAsfContentDescription(
+        Bytes(Cat({Le16Bytes(4), Le16Bytes(4), Le16Bytes(0), Le16Bytes(0), Le16Bytes(0), title, author})), tags);
     EXPECT_EQ(All(tags), "title=T|artist=A");
     tags.Clear();
-    ReadAsfContentDescription(Bytes(Cat({Le16Bytes(4), Le16Bytes(0xFFFF), Le16Bytes(0), Le16Bytes(0), Le16Bytes(0),
-                                         title})),
-                              tags);
+    ReadAsfContentDescription(
+        Bytes(Cat({Le16Bytes(4), Le16Bytes(0xFFFF), Le16Bytes(0), Le16Bytes(0), Le16Bytes(0), title})), tags);
     EXPECT_EQ(All(tags), "title=T") << "a length past the end stops";
 
     struct Row {
@@ -492,21 +505,22 @@ TEST(AsfTags, ContentDescriptionsOfEveryType)
         std::string listed;
     };
     const Row rows[] = {
-        {"strings under their common keys", Cat({Descriptor("WM/AlbumTitle", 0, Cat({Utf16Le("Al"), {0, 0}})),
-                                                 Descriptor("WM/TrackNumber", 0, Cat({Utf16Le("3"), {0, 0}}))}),
+        {"strings under their common keys",
+         Cat({Descriptor("WM/AlbumTitle", 0, Cat({Utf16Le("Al"), {0, 0}})),
+              Descriptor("WM/TrackNumber", 0, Cat({Utf16Le("3"), {0, 0}}))}),
          2, "album=Al|track=3"},
-        {"integers and booleans", Cat({Descriptor("WM/Track", 3, Le32Bytes(2)), Descriptor("IsVBR", 2, Le32Bytes(1)),
-                                       Descriptor("WM/Q", 4, Cat({Le32Bytes(1), Le32Bytes(1)})),
-                                       Descriptor("WM/W", 5, Le16Bytes(7))}),
+        {"integers and booleans",
+         Cat({Descriptor("WM/Track", 3, Le32Bytes(2)), Descriptor("IsVBR", 2, Le32Bytes(1)),
+              Descriptor("WM/Q", 4, Cat({Le32Bytes(1), Le32Bytes(1)})), Descriptor("WM/W", 5, Le16Bytes(7))}),
          4, "asf:WM/Track=2|asf:IsVBR=1|asf:WM/Q=4294967297|asf:WM/W=7"},
         {"a common key's own name", Descriptor("date", 0, Cat({Utf16Le("2024"), {0, 0}})), 1, "date=2024"},
         {"byte arrays and integers of a wrong length skipped",
          Cat({Descriptor("WM/Picture", 1, ByteVector(32, 0xFF)), Descriptor("WM/Track", 3, Le16Bytes(2)),
               Descriptor("WM/Year", 0, Cat({Utf16Le("1999"), {0, 0}}))}),
          3, "date=1999"},
-        {"a value length past the end stops", Cat({Descriptor("WM/Year", 0, Utf16Le("1999")),
-                                                    Descriptor("WM/Genre", 0, Utf16Le("Rock"), 0xFFFF)}),
-         2, "date=1999"},
+        {"a value length past the end stops",
+         Cat({Descriptor("WM/Year", 0, Utf16Le("1999")), Descriptor("WM/Genre", 0, Utf16Le("Rock"), 0xFFFF)}), 2,
+         "date=1999"},
         {"a count of 65535 over one descriptor", Descriptor("WM/Year", 0, Utf16Le("1999")), 0xFFFF, "date=1999"},
     };
     for (const Row& row : rows) {
