@@ -15,7 +15,7 @@ LAYERS = [
     {'platform'},
     {'input', 'comserver'},
     {'demux'},
-    {'es'},
+    {'es', 'tags'},
     {'mpeg', 'ts', 'mp4', 'mkv', 'asf', 'audio', 'avi', 'dv', 'flv', 'mxf', 'ogg'},
     {'probe'},
     {'component', 'timeindex'},

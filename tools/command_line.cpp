@@ -38,6 +38,9 @@ Options:
                       time and byte position of every key picture, for seeking) and print
                       it. Needs the modules registered. On a terminal a progress line shows
                       on standard error while it is built.
+  --all-tags          List every tag a file carries in the text output (its tag system's own
+                      keys too: id3:TBPM, vorbis:REPLAYGAIN_TRACK_GAIN), not only the common
+                      ones (title, artist, album, date, ...). JSON always lists every tag
   --                  Every argument after it is a file, even one that starts with '-'
 
 Commands (mediadetect COMMAND --help tells more):
@@ -188,6 +191,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
             flag = &out.strict;
         else if (name == "--time-table")
             flag = &out.timeTable;
+        else if (name == "--all-tags")
+            flag = &out.allTags;
         else if (name == "-r" || name == "--recursive")
             flag = &out.recursive;
         if (flag) {

@@ -21,6 +21,7 @@ struct CommandLine {
     bool json = false;
     bool strict = false;
     bool timeTable = false;
+    bool allTags = false;  // --all-tags: every tag in the text output, not only the common ones
     std::string hint = "none";
     std::optional<std::string> module;
     std::optional<int64_t> reopen;

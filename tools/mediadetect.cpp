@@ -213,7 +213,7 @@ int main(int argc, char** argv)
     bool failed = false;
     for (const std::string& file : cl.words) {
         const md::tool::FileReport r = md::tool::ExamineWithNewDetector(host, file, options);
-        md::tool::PrintReport(r, cl.json, width);
+        md::tool::PrintReport(r, cl.json, width, cl.allTags);
         failed |= !r.error.empty();
         if (options.thumbnail && r.error.empty() && !SaveThumbnail(r, *cl.thumbnail))
             failed = true;

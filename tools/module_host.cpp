@@ -83,7 +83,7 @@ std::string DescribeVersions(const ModuleHost& host, const std::string& modulePa
         "ts-codecs",   "mpeg-audio-sync", "h264-profiles", "annexb-es",  "webm",          "matroska-codecs",
         "mp4",         "time-ranges",     "mpeg-video-es", "more-codecs", "frame-rates",  "matroska-header",
         "small-files", "audio-files",     "ogg",           "avi",        "flv",           "asf",
-        "mxf",         "dv",              "remote"};
+        "mxf",         "dv",              "remote",     "tags"};
     static_assert(MD_EXT_ALL == (1u << std::size(kExtensionNames)) - 1, "a name for every extension bit");
     std::error_code ec;
     const std::filesystem::path resolved = std::filesystem::canonical(modulePath, ec);

@@ -257,6 +257,31 @@ const char* KindName(uint32_t kind)
     return kind < std::size(names) ? names[kind] : "unknown";
 }
 
+// Every tag the detector lists: each asked for its sizes first, then copied.
+std::vector<std::pair<std::string, std::string>> QueryTags(IMediaDetect5& detector)
+{
+    std::vector<std::pair<std::string, std::string>> tags;
+    IMediaDetectTags* source = nullptr;
+    if (FAILED(detector.QueryInterface(IID_IMediaDetectTags, reinterpret_cast<void**>(&source))))
+        return tags;
+    uint32_t count = 0;
+    if (SUCCEEDED(source->GetTagCount(&count))) {
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t keySize = 0, valueSize = 0;
+            if (source->GetTag(i, nullptr, &keySize, nullptr, &valueSize) != MD_E_INSUFFICIENT_BUFFER)
+                continue;
+            std::string key(keySize, '\0'), value(valueSize, '\0');
+            if (FAILED(source->GetTag(i, key.data(), &keySize, value.data(), &valueSize)))
+                continue;
+            key.resize(keySize - 1);
+            value.resize(valueSize - 1);
+            tags.emplace_back(std::move(key), std::move(value));
+        }
+    }
+    source->Release();
+    return tags;
+}
+
 FileReport Examine(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options)
 {
     FileReport r;
@@ -332,6 +357,8 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
         }
         info->Release();
     }
+    if (r.extensions & MD_EXT_TAGS)
+        r.tags = QueryTags(detector);
     if (options.timeTable)
         r.timeTable = BuildTimeTable(detector, file);
     return r;
@@ -443,7 +470,7 @@ std::string DescribeTime(const FileReport& r)
     return s;
 }
 
-std::string FormatText(const FileReport& r, size_t width)
+std::string FormatText(const FileReport& r, size_t width, bool allTags)
 {
     std::string s = r.file + std::string(width > r.file.size() ? width - r.file.size() : 0, ' ') + "  ";
     s += (r.kind < 10 ? " " : "") + std::to_string(r.kind) + "  " + KindName(r.kind) + "\n";
@@ -482,6 +509,16 @@ std::string FormatText(const FileReport& r, size_t width)
     }
     if (r.duration)
         s += "    time   " + DescribeTime(r) + "\n";
+    for (const auto& [key, value] : r.tags.value_or(std::vector<std::pair<std::string, std::string>>{})) {
+        // The common keys have no prefix: "title"; the others name their tag system: "id3:TBPM".
+        if (!allTags && key.find(':') != std::string::npos)
+            continue;
+        // One line a tag: line breaks and tabs in a value are shown escaped.
+        std::string shown;
+        for (const char c : value)
+            shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : std::string(1, c);
+        s += "    tag    " + key + ": " + shown + "\n";
+    }
     if (r.timeTable && r.timeTable->error.empty()) {
         s += "    index  " + std::to_string(r.timeTable->entries.size()) + " key pictures\n";
         for (const auto& [time, position] : r.timeTable->entries) {
@@ -566,6 +603,11 @@ nlohmann::ordered_json ToJson(const FileReport& r)
     j["durationSeconds"] = r.duration ? SecondsJson(*r.duration) : nullptr;
     if (r.durationEstimated)
         j["durationEstimated"] = *r.durationEstimated;
+    if (r.tags) {
+        j["tags"] = nlohmann::ordered_json::object();
+        for (const auto& [key, value] : *r.tags)
+            j["tags"][key] = value;
+    }
     j["timeRange"] = nullptr;
     if (r.timeRange) {
         // Each 100-ns value, then the same in seconds (null where the value is -1, unknown).
@@ -603,14 +645,14 @@ void Write(std::FILE* to, std::string_view text)
     std::fflush(to);
 }
 
-void PrintReport(const FileReport& r, bool json, size_t width)
+void PrintReport(const FileReport& r, bool json, size_t width, bool allTags)
 {
     if (json)
         Write(stdout, ToJson(r).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
     else if (!r.error.empty())
         Write(stderr, "mediadetect: " + r.file + ": " + r.error + "\n");
     else
-        Write(stdout, FormatText(r, width));
+        Write(stdout, FormatText(r, width, allTags));
 }
 
 }  // namespace md::tool

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -61,6 +62,8 @@ struct FileReport {
     std::optional<TimeRangeInfo> timeRange;
     // Files of the container families (kinds 19 on): whether the duration is estimated rather than stated or counted.
     std::optional<bool> durationEstimated;
+    // With MD_EXT_TAGS: the file's tags (key, value), in the detector's order.
+    std::optional<std::vector<std::pair<std::string, std::string>>> tags;
 };
 
 // Options of one examination.
@@ -95,12 +98,13 @@ std::string DescribeTime(const FileReport& r);
 // "2014-11-28 06:13:20" with separator ' ', "2014-11-28T06:13:20" with 'T'.
 std::string FormatRecordingTime(const RecordingTime& t, char separator);
 
-// The report as aligned text lines (the file name padded to width).
-std::string FormatText(const FileReport& r, size_t width);
+// The report as aligned text lines (the file name padded to width); the tags with common keys only, or with
+// allTags every tag.
+std::string FormatText(const FileReport& r, size_t width, bool allTags = false);
 nlohmann::ordered_json ToJson(const FileReport& r);
 // Prints the report: aligned text on standard output (an error on standard
 // error instead) or one JSON line on standard output.
-void PrintReport(const FileReport& r, bool json, size_t width);
+void PrintReport(const FileReport& r, bool json, size_t width, bool allTags = false);
 
 // Writes text to stdout or stderr and flushes it, so that reports and messages on
 // the two streams appear in the order they were written.

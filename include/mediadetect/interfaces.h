@@ -103,3 +103,21 @@ MD_INTERFACE(ITimeIndex, MD_ITIMEINDEX_METHODS)
 // The entry type the time-table worker adds: data is the signed 64-bit byte
 // position of a pack, time its presentation time in 100-ns units.
 enum { kTimeIndexPackEntry = 31 };
+
+// What a file says about itself (MD_EXT_TAGS), reached by QueryInterface on the detector: the tags of the last
+// open as an ordered list of (key, value) pairs in UTF-8 (common keys such as "title", "artist", "date",
+// "creation_time", "location", "make", "model"; others prefixed by their tag system, "id3:TBPM").
+// {19b4e459-201e-46fa-b126-539a25880b1c}
+MD_CONST IID IID_IMediaDetectTags = {0x19b4e459, 0x201e, 0x46fa, {0xb1, 0x26, 0x53, 0x9a, 0x25, 0x88, 0x0b, 0x1c}};
+/* A buffer too small for a tag's key or value (HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)). */
+#define MD_E_INSUFFICIENT_BUFFER ((HRESULT)0x8007007Au)
+
+// GetTagCount: the number of tags (0 without MD_EXT_TAGS or before an open). GetTag: the tag at index, key and
+// value NUL-terminated; keySize and valueSize give the buffers' sizes in bytes and receive the sizes the tag needs,
+// terminators included. MD_E_INSUFFICIENT_BUFFER (nothing copied) when either buffer is too small (a null buffer
+// of size 0 asks for the sizes), E_POINTER for a null count or size or a null buffer of a size above 0,
+// E_INVALIDARG for an index past the count, or for either method without MD_EXT_TAGS.
+#define MD_IMEDIADETECTTAGS_METHODS(M, M0, T)                                                                  \
+    M(T, HRESULT, GetTagCount, uint32_t* count)                                                   /* 3 */  \
+    M(T, HRESULT, GetTag, uint32_t index, char* key, uint32_t* keySize, char* value, uint32_t* valueSize) /* 4 */
+MD_INTERFACE(IMediaDetectTags, MD_IMEDIADETECTTAGS_METHODS)

@@ -181,7 +181,8 @@ MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_MXF = 0x40000,              // MXF files
     MD_EXT_DV = 0x80000,               // raw DV files
     MD_EXT_REMOTE = 0x100000,          // http://, https:// and s3://bucket/key paths read with range requests
-    MD_EXT_ALL = 0x1FFFFF
+    MD_EXT_TAGS = 0x200000,            // what a file says about itself: title, artist, place, ... (IMediaDetectTags)
+    MD_EXT_ALL = 0x3FFFFF
 };
 typedef enum MediaDetectExtension MediaDetectExtension;
 

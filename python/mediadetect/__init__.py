@@ -13,7 +13,7 @@ import os
 import sqlite3
 import threading
 from dataclasses import dataclass, field
-from typing import List, Optional, Tuple
+from typing import Dict, List, Optional, Tuple
 
 __version__ = "0.1.0"  # the release of the tool and the module it goes with
 __all__ = ["detect", "time_table", "Detection", "Video", "Audio", "Program", "Tracks", "MediaDetectError",
@@ -50,6 +50,7 @@ IID_IClassFactory = _Guid.of(1, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)
 IID_IMediaDetect5 = _Guid.of(0x2c21a4b6, 0xc51a, 0x4990, 0xb4, 0x40, 0xb0, 0x84, 0x15, 0x34, 0xf7, 0x3a)
 IID_ITimeTableInfo = _Guid.of(0xd57b64f7, 0x8728, 0x4717, 0xbd, 0x9c, 0xa0, 0x97, 0x19, 0xa0, 0x6b, 0xa0)
 IID_IMediaDetectInfo = _Guid.of(0xf02891c9, 0xb0ec, 0x431f, 0xa4, 0xff, 0x5c, 0xd5, 0x2e, 0x60, 0x64, 0x42)
+IID_IMediaDetectTags = _Guid.of(0x19b4e459, 0x201e, 0x46fa, 0xb1, 0x26, 0x53, 0x9a, 0x25, 0x88, 0x0b, 0x1c)
 MDI_EXTENSIONS = 0x1002  # SetInfo id: the bit mask of the extensions beyond the base behaviour
 
 
@@ -145,6 +146,7 @@ class Detection:
     tracks: Optional[Tracks] = None  # Matroska, Ogg, AVI, FLV, ASF, MXF, DV
     start: Optional[float] = None  # seconds
     duration: Optional[float] = None  # seconds
+    tags: Dict[str, str] = field(default_factory=dict)  # what the file says about itself (not with strict=True)
 
 
 _P, _VOID = ctypes.POINTER, ctypes.c_void_p
@@ -168,6 +170,9 @@ _METHODS = {
     "GetSubtitleTracks": (21, HRESULT, [_P(ctypes.c_uint32), _VOID, ctypes.c_int64]),
     "StartTimeTable": (3, HRESULT, [ctypes.c_wchar_p, _CALLBACK, _VOID]),  # ITimeTableInfo
     "SetInfo": (3, HRESULT, [ctypes.c_int32, _P(ctypes.c_uint32)]),  # IMediaDetectInfo
+    "GetTagCount": (3, HRESULT, [_P(ctypes.c_uint32)]),  # IMediaDetectTags
+    "GetTag": (4, HRESULT, [ctypes.c_uint32, ctypes.c_char_p, _P(ctypes.c_uint32), ctypes.c_char_p,
+                            _P(ctypes.c_uint32)]),
 }
 
 
@@ -295,6 +300,27 @@ def _select_first_tracks(d, detection):
     d.call("SelectMatroskaTracks", ctypes.byref(selection), 0, 0, None, None, None)
 
 
+_E_INSUFFICIENT_BUFFER = _hresult_from_win32(122)
+
+
+def _read_tags(d):
+    """Every tag of the open file, each asked for its sizes first, then copied."""
+    tags = {}
+    with d.query(IID_IMediaDetectTags) as source:
+        count = ctypes.c_uint32()
+        if source.call("GetTagCount", ctypes.byref(count)) < 0:
+            return tags
+        for i in range(count.value):
+            key_size, value_size = ctypes.c_uint32(0), ctypes.c_uint32(0)
+            if source.call("GetTag", i, None, ctypes.byref(key_size), None,
+                           ctypes.byref(value_size)) != _E_INSUFFICIENT_BUFFER:
+                continue
+            key, value = ctypes.create_string_buffer(key_size.value), ctypes.create_string_buffer(value_size.value)
+            if source.call("GetTag", i, key, ctypes.byref(key_size), value, ctypes.byref(value_size)) >= 0:
+                tags[key.value.decode("utf-8", "replace")] = value.value.decode("utf-8", "replace")
+    return tags
+
+
 def detect(path, strict=False) -> Detection:
     """Examines one file as the command-line tool does and returns what the detector reports: with every
     extension on, as the tool does by default, or with strict=True the base behaviour only (its --strict)."""
@@ -328,6 +354,8 @@ def detect(path, strict=False) -> Detection:
             r = _TimeRangeInfo()
             if d.call("GetTimeRangeInfo", ctypes.byref(r)) >= 0 and r.startTime >= 0:
                 detection.start = r.startTime / 1e7
+        if not strict:
+            detection.tags = _read_tags(d)
         return detection
 
 

@@ -50,6 +50,13 @@ def test_detect_reports_what_the_tool_reports_for_every_corpus_file(strict):
         assert d.duration == j["durationSeconds"], f
         start = j["timeRange"] and j["timeRange"]["startSeconds"]
         assert d.start == start, f
+        assert d.tags == j.get("tags", {}), f
+
+
+def test_tags_of_a_tagged_file_are_a_dict_and_strict_has_none():
+    tagged = os.path.join(SOURCE, "tests", "data", "tags_flac_44k_stereo.flac")
+    assert mediadetect.detect(tagged).tags["title"] == "Tagged flac"
+    assert mediadetect.detect(tagged, strict=True).tags == {}
 
 
 def test_files_that_cannot_be_examined_raise_with_their_hresult(tmp_path):

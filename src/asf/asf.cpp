@@ -10,6 +10,7 @@
 
 #include "es/bitmap_info.h"
 #include "es/wave_format.h"
+#include "tags/asf_tags.h"
 
 namespace md {
 namespace {
@@ -190,10 +191,14 @@ void ReadHeaderExtension(Bytes body, AsfHeader& h)
     });
 }
 
-// The objects after the Header Object's own fields.
-void ReadHeaderObjects(Bytes objects, AsfHeader& h)
+// The objects after the Header Object's own fields; with tags, the content descriptions too.
+void ReadHeaderObjects(Bytes objects, AsfHeader& h, TagList* tags)
 {
-    WalkObjects(objects, [&h](Bytes id, Bytes body) {
+    WalkObjects(objects, [&h, tags](Bytes id, Bytes body) {
+        if (tags && std::memcmp(id.data(), kAsfContentDescription, 16) == 0)
+            ReadAsfContentDescription(body, *tags);
+        else if (tags && std::memcmp(id.data(), kAsfExtendedContentDescription, 16) == 0)
+            ReadAsfExtendedContent(body, *tags);
         if (IsGuid(id, 0, kFileProperties) && Has(body, 0, kFilePropertiesSize)) {
             h.fileProperties = true;
             h.playDuration = Le64At(body, 40);
@@ -353,7 +358,8 @@ uint32_t AsfDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     const uint32_t got = ZPMP::ReadAt(*input, 0, buffer.get(), static_cast<uint32_t>(length));
     const Bytes header(buffer.get(), got);
     AsfHeader h;
-    ReadHeaderObjects(header.subspan(std::min<size_t>(kHeaderObjectStart, got)), h);
+    m_tags.Clear();
+    ReadHeaderObjects(header.subspan(std::min<size_t>(kHeaderObjectStart, got)), h, WantsTags() ? &m_tags : nullptr);
 
     StreamList local;
     StreamList& out = streams ? *streams : local;

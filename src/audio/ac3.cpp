@@ -167,6 +167,8 @@ uint32_t Ac3Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     const Bytes head = audio.View();
     if (head.empty())
         return 0;
+    if (WantsTags())
+        ReadFrameFileTags(*input, audioStart, m_tags);
     const size_t zeros = LeadingZeros(head);
     SyncRun run = WalkSyncFrames(head.subspan(zeros), kMaxFrames);
     const bool endsWithFile = audioStart + head.size() >= fileSize;

@@ -69,6 +69,8 @@ uint32_t AdtsDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
         return 0;
     const uint64_t audioStart = tagsEnd + at;
     const uint64_t audioEnd = AudioEndBeforeTags(*input, audioStart);
+    if (WantsTags())
+        ReadFrameFileTags(*input, audioStart, m_tags);
     const uint64_t audioBytes = audioEnd - std::min(audioStart, audioEnd);
     const uint32_t bitRate = SampleBitRate<AdtsFormat>(b, at, kSampleFrames, 1);
 

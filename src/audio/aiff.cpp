@@ -1,6 +1,14 @@
 #include "audio/aiff.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "audio/id3.h"
+#include "tags/id3v2.h"
+#include "tags/tag_keys.h"
+#include "tags/tag_text.h"
 
 namespace md {
 namespace {
@@ -87,6 +95,39 @@ Common FindCommon(ZPMP::InputStream& input, bool compressed)
     return c;
 }
 
+// A text chunk longer than this is skipped; an "ID3 " chunk is read this far.
+constexpr uint32_t kMaxTextChunkBytes = 4096;
+
+// Lists what the text chunks (NAME, AUTH, "(c) ", ANNO) and an ID3v2 tag in an "ID3 " chunk say, walking every
+// chunk from the first one after the form header.
+void ReadAiffTags(ZPMP::InputStream& input, TagList& tags)
+{
+    const uint64_t fileSize = input.Size();
+    uint64_t pos = kFormHeaderSize;
+    std::vector<uint8_t> body;
+    for (int n = 0; n < kMaxChunks && pos + kChunkHeaderSize <= fileSize; ++n) {
+        uint8_t h[kChunkHeaderSize] = {};
+        if (ZPMP::ReadAt(input, pos, h, sizeof h) != sizeof h)
+            break;
+        const uint32_t size = Be32(h + 4);
+        const uint64_t start = pos + kChunkHeaderSize;
+        const std::string_view id(reinterpret_cast<const char*>(h), 4);
+        const bool text = id == "NAME" || id == "AUTH" || id == "(c) " || id == "ANNO";
+        if ((text && size <= kMaxTextChunkBytes) || id == "ID3 " || id == "id3 ") {
+            body.resize(std::min<uint64_t>(size, text ? kMaxTextChunkBytes : kMaxId3ReadBytes));
+            body.resize(ZPMP::ReadAt(input, start, body.data(), uint32_t(body.size())));
+            if (text)
+                tags.Set(TagKey(TagSystem::Aiff, id), Utf8OrLatin1(Bytes(body), kMaxTagValueBytes));
+            else
+                ReadId3v2Tag(Bytes(body), tags);
+        }
+        const uint64_t padded = uint64_t(size) + (size & 1);
+        if (size == kUnknownSize || padded > fileSize - start)
+            break;
+        pos = start + padded;
+    }
+}
+
 bool Is(const char (&id)[4], const char (&name)[5]) { return std::memcmp(id, name, 4) == 0; }
 
 // The codec, bits per sample, bytes per block and frames per block of a compression type; false for one the
@@ -141,6 +182,9 @@ uint32_t AiffDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (!IsAiffForm(Bytes(head, n), compressed))
         return 0;
     const Common c = FindCommon(*input, compressed);
+    m_tags.Clear();
+    if (WantsTags())
+        ReadAiffTags(*input, m_tags);
     if (!c.found || c.rate == 0 || c.channels == 0)
         return 1;
 

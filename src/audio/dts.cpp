@@ -105,6 +105,8 @@ uint32_t DtsDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     const Bytes head = audio.View();
     if (head.empty())
         return 0;
+    if (WantsTags())
+        ReadFrameFileTags(*input, audioStart, m_tags);
     const size_t zeros = LeadingZeros(head);
     DtsRun run = WalkDtsFrames(head.subspan(zeros), kMaxFrames);
     const bool endsWithFile = audioStart + head.size() >= fileSize;

@@ -1,8 +1,12 @@
 #include "audio/end_tags.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include <vector>
+
 #include "input/bytes.h"
+#include "tags/id3v1_ape.h"
 
 namespace md {
 namespace {
@@ -64,6 +68,33 @@ uint64_t AudioEndBeforeTags(ZPMP::InputStream& input, uint64_t audioStart)
         end -= bytes;
     }
     return end;
+}
+
+void ReadEndTags(ZPMP::InputStream& input, uint64_t audioStart, TagList& tags)
+{
+    const uint64_t fileSize = input.Size();
+    if (audioStart >= fileSize)
+        return;
+    uint8_t tail[kId3v1Size + kApeFooterSize] = {};
+    const auto want = uint32_t(std::min<uint64_t>(sizeof tail, fileSize - audioStart));
+    if (ZPMP::ReadAt(input, fileSize - want, tail + sizeof tail - want, want) != want)
+        return;
+    const Bytes last(tail, sizeof tail);
+    const bool id3v1 = want >= kId3v1Size && ReadId3v1Tag(last.subspan(kApeFooterSize), tags);
+    // The APE footer ends the file, or stands just before an ID3v1 tag.
+    const uint64_t footerEnd = fileSize - (id3v1 ? kId3v1Size : 0);
+    const size_t footerAt = id3v1 ? 0 : kId3v1Size;
+    ApeFooter footer;
+    if (footerEnd - audioStart < kApeFooterSize || footerEnd - kApeFooterSize < audioStart ||
+        !ParseApeFooter(last.subspan(footerAt, kApeFooterSize), footer))
+        return;
+    const uint64_t itemsBytes = footer.tagSize - kApeFooterSize;
+    const uint64_t footerStart = footerEnd - kApeFooterSize;
+    if (itemsBytes > footerStart - audioStart)
+        return;  // a tag claiming bytes before the audio's start
+    std::vector<uint8_t> items(size_t(std::min<uint64_t>(itemsBytes, kMaxApeReadBytes)));
+    items.resize(ZPMP::ReadAt(input, footerStart - itemsBytes, items.data(), uint32_t(items.size())));
+    ReadApeItems(Bytes(items), footer.itemCount, tags);
 }
 
 }  // namespace md

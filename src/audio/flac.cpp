@@ -1,9 +1,12 @@
 #include "audio/flac.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "audio/id3.h"
 #include "es/audio_headers.h"
+#include "tags/vorbis_comment.h"
 
 namespace md {
 namespace {
@@ -15,6 +18,9 @@ constexpr uint32_t kTotalSamplesEnd = 18;  // the STREAMINFO bytes up to the end
 constexpr uint8_t kLastBlockFlag = 0x80;
 constexpr uint8_t kBlockTypeMask = 0x7F;
 constexpr uint8_t kStreamInfoType = 0;
+constexpr uint8_t kVorbisCommentType = 4;
+// At most this much of a VORBIS_COMMENT block is read for its fields (a longer one is read in part).
+constexpr uint32_t kMaxCommentReadBytes = 64 * 1024;
 // A chain holds a handful of blocks; at most this many headers are read looking for the last one.
 constexpr int kMaxBlocks = 1024;
 
@@ -34,8 +40,9 @@ bool OpensWithStreamInfo(Bytes b)
 }
 
 // Where the frames start: after the block whose last-block flag is set, walking from the first block by the
-// lengths the headers state; 0 when the chain runs past the end of the file or never ends within kMaxBlocks.
-uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock)
+// lengths the headers state; 0 when the chain runs past the end of the file or never ends within kMaxBlocks. With
+// tags, the fields of the first VORBIS_COMMENT block on the way are listed.
+uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock, TagList* tags = nullptr)
 {
     const uint64_t fileSize = input.Size();
     uint64_t pos = firstBlock;
@@ -48,6 +55,12 @@ uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock)
         if (length > fileSize - body)
             return 0;  // a block longer than the rest of the file
         pos = body + length;
+        if (tags && (h[0] & kBlockTypeMask) == kVorbisCommentType) {
+            std::vector<uint8_t> comment(std::min(length, kMaxCommentReadBytes));
+            comment.resize(ZPMP::ReadAt(input, body, comment.data(), uint32_t(comment.size())));
+            ReadVorbisComment(Bytes(comment), *tags);
+            tags = nullptr;
+        }
         if (h[0] & kLastBlockFlag)
             return pos;
     }
@@ -72,6 +85,11 @@ uint32_t FlacDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     FlacStreamInfo info{};
     if (!ParseFlacStreamInfo(block, n - sizeof kMarker, info))
         return 1;
+    if (WantsTags()) {
+        m_tags.Clear();
+        ReadStartTags(*input, m_tags);
+        FramesStart(*input, start + sizeof kMarker, &m_tags);
+    }
 
     auto r = NewStreamRecord();
     if (!r)

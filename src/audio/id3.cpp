@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "audio/end_tags.h"
+#include "tags/id3v2.h"
+
 namespace md {
 
 uint64_t Id3v2TagSize(Bytes b)
@@ -18,11 +21,15 @@ uint64_t Id3v2TagSize(Bytes b)
     return 10 + uint64_t(size) + (footer ? 10 : 0);
 }
 
+namespace {
+constexpr int kMaxStartTags = 16;
+}  // namespace
+
 uint64_t Id3v2TagsEnd(ZPMP::InputStream& input)
 {
     const uint64_t fileSize = input.Size();
     uint64_t end = 0;
-    for (int tags = 0; tags < 16 && end < fileSize; ++tags) {
+    for (int tags = 0; tags < kMaxStartTags && end < fileSize; ++tags) {
         uint8_t header[10] = {};
         if (ZPMP::ReadAt(input, end, header, sizeof header) != sizeof header)
             break;
@@ -42,6 +49,32 @@ AudioHead ReadAudioHead(ZPMP::InputStream& input, uint32_t limit)
     head.bytes.resize(static_cast<size_t>(std::min<uint64_t>(fileSize - head.start, limit)));
     head.bytes.resize(ZPMP::ReadAt(input, head.start, head.bytes.data(), static_cast<uint32_t>(head.bytes.size())));
     return head;
+}
+
+void ReadStartTags(ZPMP::InputStream& input, TagList& tags)
+{
+    const uint64_t fileSize = input.Size();
+    uint64_t at = 0;
+    std::vector<uint8_t> tag;
+    for (int n = 0; n < kMaxStartTags && at < fileSize; ++n) {
+        uint8_t header[10] = {};
+        if (ZPMP::ReadAt(input, at, header, sizeof header) != sizeof header)
+            return;
+        const uint64_t size = Id3v2TagSize(Bytes(header, sizeof header));
+        if (size == 0)
+            return;
+        tag.resize(size_t(std::min<uint64_t>({size, kMaxId3ReadBytes, fileSize - at})));
+        tag.resize(ZPMP::ReadAt(input, at, tag.data(), uint32_t(tag.size())));
+        ReadId3v2Tag(Bytes(tag), tags);
+        at += size;
+    }
+}
+
+void ReadFrameFileTags(ZPMP::InputStream& input, uint64_t audioStart, TagList& tags)
+{
+    tags.Clear();
+    ReadStartTags(input, tags);
+    ReadEndTags(input, audioStart, tags);
 }
 
 }  // namespace md

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "demux/tag_list.h"
 #include "input/bytes.h"
 #include "input/input_stream.h"
 
@@ -25,5 +26,14 @@ struct AudioHead {
     Bytes View() const { return Bytes(bytes); }
 };
 AudioHead ReadAudioHead(ZPMP::InputStream& input, uint32_t limit);
+
+// Lists what the ID3v2 tags at the start of a file say (at most 16 tags, the first kMaxId3ReadBytes of each: frames
+// past that are not read).
+constexpr uint32_t kMaxId3ReadBytes = 256 * 1024;
+void ReadStartTags(ZPMP::InputStream& input, TagList& tags);
+
+// The tags of an audio file made of frames (MP3, ADTS, AC-3, DTS): those at its start, then those at its end (after
+// audioStart), into a cleared list.
+void ReadFrameFileTags(ZPMP::InputStream& input, uint64_t audioStart, TagList& tags);
 
 }  // namespace md

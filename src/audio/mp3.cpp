@@ -156,6 +156,8 @@ uint32_t Mp3Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     const uint8_t* header = b.data() + at;
     const uint64_t audioStart = tagsEnd + at;
     const uint64_t audioEnd = AudioEndBeforeTags(*input, audioStart);
+    if (WantsTags())
+        ReadFrameFileTags(*input, audioStart, m_tags);
     const uint64_t audioBytes = audioEnd - std::min(audioStart, audioEnd);
 
     // A Xing/Info or VBRI frame states the frame count (itself left out) and the bytes; the average bit rate of a

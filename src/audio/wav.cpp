@@ -7,6 +7,7 @@
 
 #include "es/audio_headers.h"
 #include "es/wave_format.h"
+#include "tags/riff_info.h"
 
 namespace md {
 namespace {
@@ -52,8 +53,35 @@ struct WaveChunks {
     uint64_t factSamples = 0;
 };
 
-// Walks the chunks from the first one after the form header to 'data'.
-WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64)
+// Lists the fields of the RIFF LIST INFO chunk whose body (of size bytes) starts at body; other lists are left.
+void TakeInfoList(ZPMP::InputStream& input, uint64_t body, uint64_t size, TagList& tags)
+{
+    std::vector<uint8_t> list(static_cast<size_t>(std::min<uint64_t>(size, kMaxRiffInfoBytes)));
+    list.resize(ZPMP::ReadAt(input, body, list.data(), static_cast<uint32_t>(list.size())));
+    ReadRiffInfo(Bytes(list), tags);
+}
+
+// At most this many chunks after 'data' are looked at for a LIST INFO (writers that add it after the samples).
+constexpr int kMaxChunksAfterData = 4;
+
+// Lists the LIST INFO chunks among the few plain RIFF chunks from pos on.
+void TakeListsAfter(ZPMP::InputStream& input, uint64_t pos, TagList& tags)
+{
+    const uint64_t fileSize = input.Size();
+    for (int n = 0; n < kMaxChunksAfterData && pos < fileSize && fileSize - pos >= 8; ++n) {
+        uint8_t h[8] = {};
+        if (ZPMP::ReadAt(input, pos, h, sizeof h) != sizeof h)
+            return;
+        const uint64_t size = Le32(h + 4);
+        if (std::memcmp(h, "LIST", 4) == 0)
+            TakeInfoList(input, pos + 8, size, tags);
+        pos += 8 + size + (size & 1);
+    }
+}
+
+// Walks the chunks from the first one after the form header to 'data'; with tags, the LIST INFO chunks on the way
+// and among the few after 'data' are listed.
+WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64, TagList* tags)
 {
     WaveChunks c;
     const uint64_t fileSize = input.Size();
@@ -79,6 +107,12 @@ WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64)
         } else if (is("fmt ")) {
             c.format.resize(static_cast<size_t>(std::min<uint64_t>(size, kMaxFormatBytes)));
             c.format.resize(ZPMP::ReadAt(input, body, c.format.data(), static_cast<uint32_t>(c.format.size())));
+        } else if (tags && !w64 && is("LIST")) {
+            TakeInfoList(input, body, size, *tags);
+        } else if (tags && !w64 && is("bext")) {
+            std::vector<uint8_t> bext(static_cast<size_t>(std::min<uint64_t>(size, kMaxBextBytes)));
+            bext.resize(ZPMP::ReadAt(input, body, bext.data(), static_cast<uint32_t>(bext.size())));
+            ReadBext(Bytes(bext), *tags);
         } else if (is("fact")) {
             uint8_t d[4] = {};
             if (size >= 4 && ZPMP::ReadAt(input, body, d, sizeof d) == sizeof d)
@@ -92,6 +126,8 @@ WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64)
             if (size == 0 || (!w64 && size == kUnknownSize) || size > available)
                 size = available;
             c.data = true, c.dataStart = body, c.dataSize = size;
+            if (tags && !w64)
+                TakeListsAfter(input, body + size + (size & 1), *tags);
             break;
         }
         if (!w64 && size == kUnknownSize)
@@ -119,7 +155,8 @@ uint32_t WavDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     const bool w64 = IsW64(b);
     if (!w64 && !IsRiffWave(b))
         return 0;
-    const WaveChunks c = WalkChunks(*input, w64);
+    m_tags.Clear();
+    const WaveChunks c = WalkChunks(*input, w64, WantsTags() ? &m_tags : nullptr);
     WaveFormat format;
     if (!ParseWaveFormat(Bytes(c.format), format))
         return 1;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "avi/avi_headers.h"
+#include "tags/riff_info.h"
 #include "es/audio_headers.h"
 #include "es/bitmap_info.h"
 #include "es/dv_dif.h"
@@ -47,6 +48,9 @@ struct Layout {
     bool movi = false;
     uint64_t moviStart = 0;  // after the list type
     uint64_t moviEnd = 0;  // cut to the file
+    bool info = false;      // a LIST INFO before 'movi' (or between 'hdrl' and it)
+    uint64_t infoStart = 0;  // at the list type
+    uint64_t infoSize = 0;  // cut to the file
 };
 
 Layout WalkTopLevel(ZPMP::InputStream& input, uint64_t fileSize, uint32_t riffSize)
@@ -66,6 +70,8 @@ Layout WalkTopLevel(ZPMP::InputStream& input, uint64_t fileSize, uint32_t riffSi
         const uint64_t bodyEnd = std::min<uint64_t>(pos + 8 + uint64_t(size), fileSize);
         if (list && std::memcmp(h + 8, "hdrl", 4) == 0 && !l.hdrl) {
             l.hdrl = true, l.hdrlStart = bodyStart, l.hdrlSize = bodyEnd > bodyStart ? bodyEnd - bodyStart : 0;
+        } else if (list && std::memcmp(h + 8, "INFO", 4) == 0 && !l.info) {
+            l.info = true, l.infoStart = pos + 8, l.infoSize = bodyEnd > pos + 8 ? bodyEnd - (pos + 8) : 0;
         } else if (got == sizeof h && std::memcmp(h, "LIST", 4) == 0 && std::memcmp(h + 8, "movi", 4) == 0) {
             // A 'movi' of size 0 (a capture that never finished) runs to the end of the file.
             l.movi = true, l.moviStart = bodyStart, l.moviEnd = size < 4 ? fileSize : bodyEnd;
@@ -309,6 +315,12 @@ uint32_t AviDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
         return 0;
     const uint64_t fileSize = input->Size();
     const Layout layout = WalkTopLevel(*input, fileSize, Le32(head + 4));
+    m_tags.Clear();
+    if (WantsTags() && layout.info) {
+        std::vector<uint8_t> info(static_cast<size_t>(std::min<uint64_t>(layout.infoSize, kMaxRiffInfoBytes)));
+        info.resize(ZPMP::ReadAt(*input, layout.infoStart, info.data(), static_cast<uint32_t>(info.size())));
+        ReadRiffInfo(Bytes(info), m_tags);
+    }
     if (!layout.hdrl)
         return 1;
     std::vector<uint8_t> hdrl(static_cast<size_t>(std::min<uint64_t>(layout.hdrlSize, kMaxHeaderListBytes)));

@@ -18,6 +18,7 @@
 #include "mpeg/m2_demux.h"
 #include "mxf/mxf.h"
 #include "platform/text.h"
+#include "tags/matroska_tags.h"
 
 namespace md {
 namespace {
@@ -77,6 +78,8 @@ HRESULT ZPMediaDetect::NonDelegatingQueryInterface(REFIID iid, void** out)
         return GetInterface(static_cast<IMediaDetectInfo*>(this), out);
     if (iid == IID_IMediaDetectRemote)
         return GetInterface(static_cast<IMediaDetectRemote*>(this), out);
+    if (iid == IID_IMediaDetectTags)
+        return GetInterface(static_cast<IMediaDetectTags*>(this), out);
     return CUnknown::NonDelegatingQueryInterface(iid, out);
 }
 
@@ -148,6 +151,7 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     const std::unique_ptr<ZPMP::InputStream> stream = source.Open(opened);
     Reset();
     m_source = std::move(source);
+    m_tags.Clear();  // the file's own: kept through the selection queries, which reset the records
     m_errorSession = m_source.Session();
     if (FAILED(opened)) {
         m_kind = MK_UNKNOWN;
@@ -163,6 +167,8 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || IsMatroskaFile())
         m_reopenOffset = -1;
     *kind = m_kind;
+    if (Has(MD_EXT_TAGS) && IsMatroskaFile())  // the tracks wait for the queries; the tags are the file's
+        ReadMatroskaFileTags(*stream, m_tags);
 
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the
@@ -248,6 +254,7 @@ void ZPMediaDetect::OpenFamily(ZPMP::InputStream& input)
     if (demux->Parse(&input, streams.get()) != 1)
         return;
     m_fileTimes = demux->Times();
+    m_tags = demux->Tags();
     if (m_kind == MK_MXF)  // the MXF family's demultiplexer
         std::memcpy(m_mxfPattern.data(), static_cast<const MxfDemux&>(*demux).Pattern(), m_mxfPattern.size());
     m_fileStreams = std::move(streams);
@@ -296,6 +303,7 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
                   .hasAudio = hasAudio,
                   .moovFirst = demux->IsMoovFirst()};
     m_videoRotation = demux->VideoRotation();
+    m_tags = demux->Tags();
     if (demux->IsCameraFile()) {
         Mp4CreationDate date{};
         demux->GetCreationDate(date);
@@ -494,6 +502,38 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
         return S_OK;
     default: return E_INVALIDARG;
     }
+}
+
+// ---- Tags ----
+
+HRESULT ZPMediaDetect::GetTagCount(uint32_t* count) noexcept
+{
+    if (count == nullptr)
+        return E_POINTER;
+    *count = Has(MD_EXT_TAGS) ? uint32_t(m_tags.Count()) : 0;
+    return Has(MD_EXT_TAGS) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT ZPMediaDetect::GetTag(uint32_t index, char* key, uint32_t* keySize, char* value, uint32_t* valueSize) noexcept
+{
+    return Guarded([&] {
+        if (keySize == nullptr || valueSize == nullptr || (key == nullptr && *keySize != 0) ||
+            (value == nullptr && *valueSize != 0))
+            return E_POINTER;
+        if (!Has(MD_EXT_TAGS) || index >= m_tags.Count())
+            return E_INVALIDARG;
+        const Tag& tag = m_tags.At(index);
+        // Both fit in 32 bits: keys and values are bounded by the list's caps.
+        const auto keyNeeded = uint32_t(tag.key.size() + 1), valueNeeded = uint32_t(tag.value.size() + 1);
+        const bool fits = *keySize >= keyNeeded && *valueSize >= valueNeeded;
+        *keySize = keyNeeded;
+        *valueSize = valueNeeded;
+        if (!fits)
+            return MD_E_INSUFFICIENT_BUFFER;
+        std::memcpy(key, tag.key.c_str(), keyNeeded);
+        std::memcpy(value, tag.value.c_str(), valueNeeded);
+        return S_OK;
+    });
 }
 
 // ---- Time table and bitmaps ----

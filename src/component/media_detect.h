@@ -18,6 +18,7 @@
 #include "probe/matroska_plugin.h"
 #include "demux/demux.h"
 #include "demux/file_demux.h"
+#include "demux/tag_list.h"
 #include "ts/directv_parser.h"
 #include "ts/ts_demux.h"
 
@@ -27,7 +28,8 @@ class ZPMediaDetect final : public CUnknown,
                             public ITimeTableInfo,
                             public IMediaDetect5,
                             public IMediaDetectInfo,
-                            public IMediaDetectRemote {
+                            public IMediaDetectRemote,
+                            public IMediaDetectTags {
 public:
     explicit ZPMediaDetect(IUnknown* outer);
     ~ZPMediaDetect() override;
@@ -76,6 +78,9 @@ public:
     // IMediaDetectRemote
     HRESULT ListRemote(const char* path, uint32_t recursive, RemoteListCallback callback,
                        void* context) noexcept override;
+    // IMediaDetectTags
+    HRESULT GetTagCount(uint32_t* count) noexcept override;
+    HRESULT GetTag(uint32_t index, char* key, uint32_t* keySize, char* value, uint32_t* valueSize) noexcept override;
 
 private:
     HRESULT Open(const wchar_t* path, uint32_t* kind);
@@ -140,6 +145,7 @@ private:
     FileTimes m_fileTimes;                      // and its times
     std::array<char, 16> m_mxfPattern{};        // an MXF file's operational pattern ("OP1a"), from its open
     std::unique_ptr<CodecHeaderInfo> m_codecHeaders;
+    TagList m_tags;  // what the file says about itself (MD_EXT_TAGS), from its open
     uint8_t m_encoderMarker = 0;
     int64_t m_firstVideoTime = -1;
     uint32_t m_fieldCoding = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "demux/demux.h"
+#include "demux/tag_list.h"
 #include "input/bytes.h"
 #include "input/input_stream.h"
 #include "mediadetect/records.h"
@@ -63,9 +64,15 @@ public:
 
     // What the last Parse measured.
     const FileTimes& Times() const { return m_times; }
+    // What the file says about itself (title, artist, ...), read by the last Parse with MD_EXT_TAGS on; empty
+    // without it.
+    const TagList& Tags() const { return m_tags; }
 
 protected:
+    bool WantsTags() const { return (m_extensions & MD_EXT_TAGS) != 0; }
+
     FileTimes m_times;
+    TagList m_tags;
 };
 
 // 100-ns units of count samples at rate Hz (0 for a rate of 0), in integer arithmetic without overflow for any

@@ -2,7 +2,11 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <string_view>
+
+#include "tags/tag_keys.h"
 
 namespace md {
 namespace {
@@ -97,9 +101,28 @@ void Keep(std::string_view name, double value, FlvMetadata& m)
         m.audioSampleSize = value;
 }
 
+// The values that describe the streams, the duration and the file size: not tags.
+bool DescribesStreams(std::string_view name)
+{
+    static constexpr std::string_view kNames[] = {
+        "duration",       "width",           "height",       "videodatarate", "framerate",   "videocodecid",
+        "audiodatarate",  "audiosamplerate", "audiosamplesize", "stereo",     "audiocodecid", "filesize"};
+    for (const std::string_view n : kNames)
+        if (n == name)
+            return true;
+    return false;
+}
+
+void ListValue(std::string_view name, std::string value, TagList* tags)
+{
+    if (tags == nullptr || name.empty() || DescribesStreams(name))
+        return;
+    tags->Set(IsCommonKey(name) ? std::string(name) : "flv:" + std::string(name), value);
+}
+
 }  // namespace
 
-bool ReadOnMetaData(Bytes body, FlvMetadata& metadata)
+bool ReadOnMetaData(Bytes body, FlvMetadata& metadata, TagList* tags)
 {
     ByteReader in(body);
     if (static_cast<Amf0Type>(in.U8()) != Amf0Type::String)
@@ -121,12 +144,25 @@ bool ReadOnMetaData(Bytes body, FlvMetadata& metadata)
             break;  // the end of the data (an array without its end marker) or the end marker
         if (valueType == Amf0Type::Number) {
             const uint64_t bits = in.U64();
+            const double value = std::bit_cast<double>(bits);
             if (in.ok())
-                Keep(key, std::bit_cast<double>(bits), metadata);
+                Keep(key, value, metadata);
+            // Integers as ffprobe shows them: rounded, without a fraction.
+            char text[32];
+            if (in.ok() && std::isfinite(value) && std::fabs(value) < 1e18) {
+                std::snprintf(text, sizeof text, "%.0f", value);
+                ListValue(key, text, tags);
+            }
         } else if (valueType == Amf0Type::Boolean) {
             const uint8_t value = in.U8();
             if (in.ok() && key == "stereo")
                 metadata.stereo = value != 0;
+            if (in.ok())
+                ListValue(key, value != 0 ? "true" : "false", tags);
+        } else if (valueType == Amf0Type::String) {
+            const Bytes value = in.Span(in.U16());
+            if (in.ok())
+                ListValue(key, std::string(AsText(value)), tags);
         } else if (!skip.Value(valueType, 1)) {
             break;
         }

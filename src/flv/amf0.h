@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "demux/tag_list.h"
 #include "input/bytes.h"
 
 namespace md {
@@ -52,7 +53,9 @@ constexpr uint32_t kMaxAmf0Values = 1 << 16;
 
 // Reads the body of a script data tag. True when it opens with the string "onMetaData"; the values read before
 // anything malformed (a length past the data, a missing end marker, an unsupported type, too deep a nesting) are
-// kept in metadata.
-bool ReadOnMetaData(Bytes body, FlvMetadata& metadata);
+// kept in metadata. With tags, the top-level strings, numbers (rounded to an integer) and booleans ("true",
+// "false") other than those that describe the streams and the duration are listed: under a common key where the
+// name is one ("encoder", "title"), else "flv:<name>".
+bool ReadOnMetaData(Bytes body, FlvMetadata& metadata, TagList* tags = nullptr);
 
 }  // namespace md

@@ -215,7 +215,8 @@ bool Complete(const HeadScan& scan, uint8_t flags)
     return videoDone && audioDone;
 }
 
-HeadScan WalkHead(Head& head, uint64_t firstTag, uint8_t flags)
+// The tags of the head, from the first tag on; with tags, what onMetaData lists is listed there.
+HeadScan WalkHead(Head& head, uint64_t firstTag, uint8_t flags, TagList* tags)
 {
     HeadScan scan;
     uint64_t pos = firstTag;
@@ -227,7 +228,7 @@ HeadScan WalkHead(Head& head, uint64_t firstTag, uint8_t flags)
         // A tag that runs past the end of the file or of the head is read as far as it goes.
         const Bytes data = head.At(pos + kTagHeaderSize, t.dataSize);
         if (t.type == kScriptDataTag && !scan.hasMetadata && !t.filtered)
-            scan.hasMetadata = ReadOnMetaData(data, scan.metadata);
+            scan.hasMetadata = ReadOnMetaData(data, scan.metadata, tags);
         if (t.type == kVideoTag || t.type == kAudioTag)
             scan.firstTime = scan.firstTime.value_or(t.timestamp);
         if (t.type == kVideoTag)
@@ -361,7 +362,8 @@ uint32_t FlvDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
         return 0;
     const uint8_t flags = header[4];
     const uint64_t firstTag = dataOffset + kPreviousTagSizeBytes;
-    HeadScan scan = WalkHead(head, firstTag, flags);
+    m_tags.Clear();
+    HeadScan scan = WalkHead(head, firstTag, flags, WantsTags() ? &m_tags : nullptr);
     FillFromMetadata(scan, flags);
 
     StreamRecord* video = scan.video.record.get();

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <numeric>
+#include <vector>
 
 #include "es/audio_headers.h"
 #include "es/h264.h"
@@ -14,6 +15,7 @@
 #include "es/mpeg_video.h"
 #include "mp4/sample_entry.h"
 #include "mp4/sample_table.h"
+#include "tags/mp4_tags.h"
 
 namespace md {
 namespace {
@@ -648,7 +650,58 @@ void M4Demux::ClearResults()
     m_hasVideo = 0;
     m_hasAudio = 0;
     m_videoRotation = 0;
+    m_tags.Clear();
 }
+
+namespace {
+
+constexpr uint32_t kMeta = FourCC("meta");
+
+// Lists the tags of the top-level 'moov' of the tree read from input: its 'mvhd', 'udta' and 'meta' boxes, each
+// read by itself when it holds at most kMaxMp4TagBoxBytes, found by the child headers (the tracks are not read).
+void ReadMoovTags(ZPMP::InputStream& input, const Mp4Box* root, TagList& tags)
+{
+    uint64_t moovPos = 0;
+    const Mp4Box* moov = root;
+    for (; moov != nullptr && moov->type != kMoov; moov = moov->next.get())
+        moovPos += moov->BoxSize();
+    if (moov == nullptr)
+        return;
+    const uint64_t end = moovPos + moov->BoxSize();
+    uint64_t pos = moovPos + (moov->size == 1 ? 16 : 8);
+    std::vector<uint8_t> box;
+    for (int n = 0; n < kMaxMp4TagBoxes && pos + 8 <= end; ++n) {
+        uint8_t header[16] = {};
+        if (ZPMP::ReadAt(input, pos, header, sizeof header) < 8)
+            return;
+        uint64_t size = Be32(header);
+        const uint32_t type = Be32(header + 4);
+        size_t headerSize = 8;
+        if (size == 1) {
+            size = Be64(header + 8);
+            headerSize = 16;
+        } else if (size == 0) {
+            size = end - pos;
+        }
+        if (size < headerSize || size > end - pos)
+            return;
+        if ((type == kMvhd || type == kUdta || type == kMeta) && size <= kMaxMp4TagBoxBytes) {
+            box.resize(size_t(size - headerSize));
+            if (ZPMP::ReadAt(input, pos + headerSize, box.data(), uint32_t(box.size())) != box.size())
+                return;
+            const Bytes payload(box);
+            if (type == kMvhd)
+                ReadMvhdTags(payload, tags);
+            else if (type == kUdta)
+                ReadUdtaTags(payload, tags);
+            else
+                ReadMetaTags(payload, tags);
+        }
+        pos += size;
+    }
+}
+
+}  // namespace
 
 uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
 {
@@ -693,6 +746,8 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     }
     if (m_extensions & MD_EXT_MP4)
         m_videoRotation = TrackRotation(FindFirstTrack(root, kVide));
+    if (m_extensions & MD_EXT_TAGS)
+        ReadMoovTags(*input, root, m_tags);
     return 1;
 }
 

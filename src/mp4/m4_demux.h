@@ -14,6 +14,7 @@
 #include "mediadetect/records.h"
 #include "mp4/mp4_box.h"
 #include "demux/demux.h"
+#include "demux/tag_list.h"
 
 namespace md {
 
@@ -85,6 +86,9 @@ public:
     // The first video track's clockwise display rotation (TrackRotation); read
     // only with MD_EXT_MP4, else 0.
     uint32_t VideoRotation() const { return m_videoRotation; }
+    // What the file says about itself (the 'mvhd' creation time, 'udta' and 'meta' tags); read only with
+    // MD_EXT_TAGS, else empty.
+    const TagList& Tags() const { return m_tags; }
 
 private:
     void ClearResults();
@@ -100,6 +104,7 @@ private:
     uint8_t m_hasVideo = 0;
     uint8_t m_hasAudio = 0;
     uint32_t m_videoRotation = 0;
+    TagList m_tags;
 };
 
 }  // namespace md

@@ -11,6 +11,7 @@
 #include "es/audio_headers.h"
 #include "es/xiph_headers.h"
 #include "ogg/ogg_page.h"
+#include "tags/vorbis_comment.h"
 
 namespace md {
 namespace {
@@ -65,6 +66,7 @@ struct LogicalStream {
     bool startKnown = false;
     int64_t start = 0;  // samples (frames for Theora) before the first one
     int64_t last = -1;  // the position the last trusted granule gives, -1 before one
+    bool commentSeen = false;  // the page after the BOS page, where the comment header starts, was looked at
     std::unique_ptr<StreamRecord> record;  // for the listed streams of the first link
 };
 
@@ -318,6 +320,8 @@ public:
         }
         if (s->mapping == Mapping::Unknown)
             return;
+        if (m_tags && pass == Pass::Head && !s->commentSeen)
+            TakeComment(*s, page);
         // A page lost before the first data packet loses the packet count: the start is then taken as 0.
         if (!s->startKnown && page.sequence != s->nextSequence)
             s->startKnown = true;
@@ -346,12 +350,35 @@ public:
 
     std::vector<LogicalStream>& Streams() { return m_streams; }
     const std::vector<Link>& Links() const { return m_links; }
+    // The list the comment header of the first stream of the first link that has one goes into (none: not read).
+    void ListTagsIn(TagList* tags) { m_tags = tags; }
     uint64_t UnclaimedPages() const { return m_unclaimedPages; }
     // Whether the first page the tail walk took was of a stream the head walks saw open: of their last link, as
     // links follow one another.
     bool TailContinuesHead() const { return m_tailContinues; }
 
 private:
+    // The comment header opens the page after a stream's BOS page; what of it lies on that page is read (a
+    // comment longer than a page, with a picture in it, loses the fields after the page).
+    void TakeComment(LogicalStream& s, const OggPage& page)
+    {
+        s.commentSeen = true;
+        if (s.link != 0 || page.Continued() || !m_tags->Empty())
+            return;
+        OggPacketWalk walk(page);
+        Bytes packet;
+        bool complete = false;
+        if (!walk.Next(packet, complete))
+            return;
+        constexpr uint8_t kFlacCommentBlock = 4;  // a FLAC metadata block header: type, 24-bit length
+        if (s.mapping == Mapping::Speex)
+            ReadVorbisComment(packet, *m_tags);
+        else if (s.mapping == Mapping::Flac && !packet.empty() && (packet[0] & 0x7F) == kFlacCommentBlock)
+            ReadVorbisComment(packet.subspan(std::min<size_t>(4, packet.size())), *m_tags);
+        else
+            ReadXiphCommentPacket(packet, *m_tags);
+    }
+
     void TakeBos(const OggPage& page, uint64_t pos, bool listing)
     {
         if (m_links.empty() || m_dataSinceBos) {
@@ -410,6 +437,7 @@ private:
     uint32_t m_listed = 0;
     bool m_dataSinceBos = false;
     uint64_t m_unclaimedPages = 0;
+    TagList* m_tags = nullptr;
     bool m_tailTaken = false;
     bool m_tailContinues = false;
 };
@@ -507,6 +535,9 @@ uint32_t OggDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     // The head as far as the starts need, then the tail; a tail that starts in another link has the head walked on
     // to its bound first, so that the links between are seen.
     OggScan scan;
+    m_tags.Clear();
+    if (WantsTags())
+        scan.ListTagsIn(&m_tags);
     uint64_t headWalked = Walk(head, 0, headEnd, scan, Pass::Head);
     const uint64_t tailStart = std::max(headWalked, size > kTailSize ? size - kTailSize : 0);
     PageWindow tail(*input, size);

@@ -601,6 +601,72 @@ enc dv_ntsc_720x480_29.97fps_pcm_48k_stereo.dv "" \
     -c:v dvvideo -pix_fmt yuv411p -threads 1 -c:a pcm_s16le -f dv
 
 # --------------------------------------------------------------------------
+# Tagged files: what a file says about itself (title, artist, album, track,
+# date, comment, genre, a user-defined field), as each format's muxer writes it.
+# --------------------------------------------------------------------------
+
+# TAGS: the -metadata options every tagged file gets (the title names the
+# format). The MP3 with ID3v2.3 has a non-Latin title (written in UTF-16), the
+# one with ID3v2.4 (UTF-8) an ID3v1 tag after the frames as well.
+tagged() {
+    TAGS=(-metadata "title=Tagged $1" -metadata artist=Zephon -metadata "album=Corpus Tags"
+          -metadata "album_artist=Corpus Artists" -metadata track=3/12 -metadata disc=1/2
+          -metadata date=2024 -metadata genre=Rock -metadata "comment=made by make_corpus.sh"
+          -metadata "REPLAYGAIN_TRACK_GAIN=-6.50 dB")
+}
+tagged mp3
+enc tags_mp3_id3v23_44k_stereo.mp3 "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" -metadata $'title=Caf\u00e9 \u03a9 \u266b' \
+    -c:a libmp3lame -b:a 128k -id3v2_version 3 -f mp3
+enc tags_mp3_id3v24_id3v1_44k_stereo.mp3 "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" \
+    -c:a libmp3lame -b:a 128k -id3v2_version 4 -write_id3v1 1 -f mp3
+tagged flac
+enc tags_flac_44k_stereo.flac "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" -c:a flac -sample_fmt s16 -f flac
+tagged vorbis
+enc tags_ogg_vorbis_44k_stereo.ogg "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" -c:a libvorbis -q:a 2 -f ogg
+tagged opus
+enc tags_ogg_opus_48k_stereo.opus "" \
+    -f lavfi -i "$(stereo 48000 1)" "${TAGS[@]}" -c:a libopus -b:a 64k -f ogg
+# MP4 audio with iTunes items (trkn and disk binary, the rest text), and a
+# QuickTime movie with a phone's place, make and model as user data and its
+# creation time in 'mvhd'.
+tagged m4a
+enc tags_m4a_aac_44k_stereo.m4a "" \
+    -f lavfi -i "$(stereo 44100 1)" "${TAGS[@]}" -c:a aac -b:a 96k -f ipod
+enc tags_mov_h264_320x240_25fps_phone.mov "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" -c:v libx264 -preset ultrafast -threads 1 \
+    -metadata "title=Tagged mov" -metadata creation_time=2024-05-01T10:20:30Z \
+    -metadata location=+48.8577+002.2950/ -metadata make=Zephon -metadata model="Corpus Cam 1" -f mov
+# RIFF INFO lists: a WAV (the list before 'data') and an AVI (after 'hdrl').
+tagged wav
+enc tags_wav_pcm_s16le_44k_stereo.wav "" \
+    -f lavfi -i "$(stereo 44100 0.5)" "${TAGS[@]}" -c:a pcm_s16le -f wav
+tagged avi
+enc tags_avi_mpeg4_320x240_25fps.avi "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v mpeg4 -b:v 300k -threads 1 -f avi
+# AIFF: the text chunks (NAME, AUTH, "(c) ", ANNO) and an ID3v2 tag in an
+# "ID3 " chunk.
+tagged aiff
+enc tags_aiff_pcm_s16be_44k_stereo.aiff "" \
+    -f lavfi -i "$(stereo 44100 0.5)" "${TAGS[@]}" -metadata author=Zephon -metadata "copyright=(c) 2024 Zephon" \
+    -c:a pcm_s16be -write_id3v2 1 -f aiff
+# ASF (WMA): the content description and extended content description objects.
+tagged wma
+enc tags_asf_wmav2_44k_stereo.wma "" \
+    -f lavfi -i "$(stereo 44100 0.5)" "${TAGS[@]}" -c:a wmav2 -b:a 64k -f asf
+# Flash Video: the metadata as onMetaData strings.
+tagged flv
+enc tags_flv_flv1_320x240_25fps.flv "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v flv -b:v 300k -g 25 -threads 1 -f flv
+# Matroska: the title in Info, the rest as global SimpleTags.
+tagged mkv
+enc tags_mkv_h264_320x240_25fps.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v libx264 -preset ultrafast -threads 1 -f matroska
+
+# --------------------------------------------------------------------------
 # ffprobe references
 # --------------------------------------------------------------------------
 

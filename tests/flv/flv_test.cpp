@@ -423,3 +423,30 @@ TEST(FlvDemux, TagsOverMetadata)
 }
 
 }  // namespace
+
+namespace {
+
+// With a tag list, the top-level values other than the stream descriptions are listed: strings as they are,
+// numbers rounded, booleans as words; common names as they are, others under "flv:".
+TEST(FlvAmf0, OnMetaDataValuesAsTags)
+{
+    const ByteVec body = OnMetaData({Prop("duration", Num(12.5)), Prop("width", Num(640)), Prop("stereo", Bool(true)),
+                                     Prop("title", Str("T")), Prop("metadatacreator", Str("muxer")),
+                                     Prop("totaldatarate", Num(421.4)), Prop("canseekontime", Bool(true)),
+                                     Prop("nested", Cat({{3}, Prop("artist", Str("no")), kEnd})),
+                                     Prop("purl", Str("")), Prop("huge", Num(1e300))});
+    md::FlvMetadata m;
+    md::TagList tags;
+    ASSERT_TRUE(md::ReadOnMetaData(body, m, &tags));
+    std::string all;
+    for (size_t i = 0; i < tags.Count(); ++i)
+        all += tags.At(i).key + "=" + tags.At(i).value + "|";
+    EXPECT_EQ(all, "title=T|flv:metadatacreator=muxer|flv:totaldatarate=421|flv:canseekontime=true|");
+    EXPECT_EQ(m.width, 640.0) << "the stream values are still read";
+    // Without a list nothing changes for the metadata.
+    md::FlvMetadata plain;
+    ASSERT_TRUE(md::ReadOnMetaData(body, plain));
+    EXPECT_EQ(plain.duration, m.duration);
+}
+
+}  // namespace

@@ -249,8 +249,8 @@ TEST(Tool, VersionNamesTheToolTheModuleAndTheExtensionsInEffect)
     // The module's real file (links resolved) and the version the module itself reports.
     const std::string module = fs::canonical(fs::path(MD_TOOL_PATH).parent_path() / "libmediadetect.so").string();
     EXPECT_EQ(all.lines[1], "module " + module + " " MD_PROJECT_VERSION);
-    EXPECT_TRUE(all.lines[2].starts_with("extensions 0x1fffff ts-codecs mpeg-audio-sync") &&
-                all.lines[2].ends_with(" mxf dv remote"))
+    EXPECT_TRUE(all.lines[2].starts_with("extensions 0x3fffff ts-codecs mpeg-audio-sync") &&
+                all.lines[2].ends_with(" mxf dv remote tags"))
         << all.lines[2];
     const RunResult strict = RunTool({"--strict", "--version", kDvd});  // files beside it are not examined
     ASSERT_EQ(strict.lines.size(), 3u) << strict.out;
@@ -285,14 +285,16 @@ TEST(Tool, CameraFileDetailsAndItsThumbnail)
     const std::string camera = (dir / "camera.mp4").string();
     md::test::WriteFileBytes(camera, mdtest::CameraMp4File(3500000000u, thumbnail));
     const RunResult text = RunTool({camera, kPlainMp4});
-    ASSERT_EQ(text.lines.size(), 9u) << text.out << text.err;
+    ASSERT_EQ(text.lines.size(), 10u) << text.out << text.err;
     EXPECT_TRUE(text.lines[0].ends_with(" 9  mp4")) << text.lines[0];
     EXPECT_TRUE(text.lines[1].starts_with("    video  mjpeg 640x480")) << text.lines[1];
     // The MP4 line follows the stream lines and lists only what is set; nothing carries over to the next file.
     EXPECT_EQ(text.lines[2], "    mp4    video moov-first cpgd-uuid camera recorded 2014-11-28 06:13:20 thumbnail 40 bytes");
     EXPECT_EQ(text.lines[3], "    time   start 0.000 s  duration 0.080 s");  // two samples of 1000/25000 s
-    EXPECT_TRUE(text.lines[6].starts_with("    audio  aac 2 ch 48000 Hz")) << text.lines[6];
-    EXPECT_EQ(text.lines[7], "    mp4    video audio");
+    // The 'mvhd' creation time as a tag (MD_EXT_TAGS): the recording date in UTC.
+    EXPECT_EQ(text.lines[4], "    tag    creation_time: 2014-11-28T06:13:20Z");
+    EXPECT_TRUE(text.lines[7].starts_with("    audio  aac 2 ch 48000 Hz")) << text.lines[7];
+    EXPECT_EQ(text.lines[8], "    mp4    video audio");
     const auto objects = RunTool({"--json", camera, kPlainMp4}).Json();
     ASSERT_EQ(objects.size(), 2u);
     const json& mp4 = objects[0]["mp4"];

@@ -1,0 +1,300 @@
+// The tags of the corpus and real-world files through IMediaDetectTags, against ffprobe's reference: every tag
+// ffprobe lists for a family whose tags the detector reads must be there with the same value, and every common key
+// the detector lists must be one ffprobe lists; the places where the two differ are listed with their reason.
+// Also the interface's contract: the sizes in and out, the answers without MD_EXT_TAGS.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "support/files.h"
+#include "support/module.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using TagMap = std::map<std::string, std::string>;
+
+// The kinds whose tags the detector reads; files of other kinds are not compared.
+const std::set<uint32_t> kKindsWithTags = {MK_MP3, MK_ADTS, MK_AC3,  MK_EAC3, MK_DTS, MK_FLAC,     MK_OGG, MK_MP4,
+                                           MK_WAV, MK_AVI,  MK_AIFF, MK_ASF,  MK_FLV, MK_MATROSKA, MK_WEBM};
+
+// ffprobe's generic keys: the detector lists each under the same common key, never under a system's own key.
+const std::set<std::string> kCommonKeys = {
+    "title",     "artist",   "album",         "album_artist", "track",    "disc",      "date",
+    "genre",     "comment",  "encoder",       "encoded_by",   "composer", "copyright", "publisher",
+    "performer", "language", "creation_time", "location",     "make",     "model",
+};
+
+// Keys ffprobe lists that are not tags the detector reads, and why.
+const std::map<std::string, std::string> kNotTags = {
+    {"major_brand", "the MP4 file type box: a brand, not a tag"},
+    {"minor_version", "the MP4 file type box"},
+    {"compatible_brands", "the MP4 file type box"},
+};
+
+// The detector's common keys that ffprobe does not list for a file, and why.
+const std::map<std::string, std::string> kOnlyOurs = {
+    {"writing_app", "Matroska's WritingApp, which ffprobe does not show (its encoder is the MuxingApp)"},
+};
+
+// ffprobe's keys that the detector lists under a common key: Apple's 'mdta' keys, which ffprobe shows by their
+// own names.
+const std::map<std::string, std::string> kCommonFor = {
+    {"com.apple.quicktime.location.ISO6709", "location"},
+    {"com.apple.quicktime.make", "make"},
+    {"com.apple.quicktime.model", "model"},
+    {"com.apple.quicktime.software", "encoder"},
+    // ffprobe names an AVI's IPRD and ISFT so, a WAV's album and encoder.
+    {"product", "album"},
+    {"software", "encoder"},
+    // ffprobe's author (AIFF's AUTH chunk) is the detector's artist.
+    {"author", "artist"},
+};
+
+// Tags of one file that ffprobe and the detector name otherwise: the detector's key, and why.
+struct Renamed {
+    const char* file;
+    const char* theirKey;
+    const char* ourKey;
+    const char* why;
+};
+const Renamed kRenamed[] = {
+    {"wav_bwf_bext_ixml_48k_mono.wav", "creation_time", "riff:bext:origination_time",
+     "BWF's origination time is a local time of day, not a UTC date and time"},
+};
+
+// ffprobe's value as the detector gives it: creation_time without ffprobe's microseconds
+// ("2016-02-02T17:51:27.000000Z" is "2016-02-02T17:51:27Z").
+std::string Normalized(const std::string& key, std::string value)
+{
+    if (key == "creation_time" && value.size() == 27 && value.compare(19, 8, ".000000Z") == 0)
+        value = value.substr(0, 19) + "Z";
+    return value;
+}
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+class Tags : public md::test::DetectorTest {
+protected:
+    void SetUp() override
+    {
+        DetectorTest::SetUp();
+        ASSERT_EQ(m_detector->QueryInterface(IID_IMediaDetectTags, reinterpret_cast<void**>(&m_tags)), S_OK);
+    }
+    void TearDown() override
+    {
+        if (m_tags)
+            m_tags->Release();
+        DetectorTest::TearDown();
+    }
+
+    void SetExtensions(uint32_t bits) { ASSERT_EQ(m_info->SetInfo(MDI_EXTENSIONS, &bits), S_OK); }
+
+    uint32_t Open(const fs::path& file)
+    {
+        uint32_t kind = 99;
+        EXPECT_EQ(m_detector->OpenFileA(file.c_str(), &kind), S_OK) << file;
+        return kind;
+    }
+
+    // Every tag, each read with buffers of exactly the sizes the first call asks for.
+    TagMap ReadTags()
+    {
+        TagMap tags;
+        uint32_t count = 0;
+        EXPECT_EQ(m_tags->GetTagCount(&count), S_OK);
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t keySize = 0, valueSize = 0;
+            EXPECT_EQ(m_tags->GetTag(i, nullptr, &keySize, nullptr, &valueSize), MD_E_INSUFFICIENT_BUFFER);
+            std::string key(keySize, 'x'), value(valueSize, 'x');
+            EXPECT_EQ(m_tags->GetTag(i, key.data(), &keySize, value.data(), &valueSize), S_OK);
+            EXPECT_TRUE(key.back() == '\0' && value.back() == '\0');
+            key.pop_back(), value.pop_back();
+            EXPECT_TRUE(tags.emplace(key, value).second) << "key listed twice: " << key;
+        }
+        return tags;
+    }
+
+    // Compares every file of dir whose kind has tags with its reference; the files it compared.
+    int CompareDirectory(const fs::path& dir)
+    {
+        SetExtensions(MD_EXT_ALL);
+        int compared = 0;
+        for (const fs::path& file : md::test::MediaFiles(dir)) {
+            const uint32_t kind = Open(file);
+            if (!kKindsWithTags.count(kind))
+                continue;
+            std::ifstream in(dir / "reference" / (file.filename().string() + ".ffprobe.json"));
+            if (!in)
+                continue;
+            const nlohmann::json ref = nlohmann::json::parse(in);
+            // ffprobe lists the comments of an Ogg stream as the stream's tags.
+            const auto tagsOf = [](const nlohmann::json& j) {
+                return j.is_object() && j.contains("tags") ? j["tags"] : nlohmann::json::object();
+            };
+            nlohmann::json theirs = tagsOf(ref.value("format", nlohmann::json()));
+            if (kind == MK_OGG && ref.contains("streams") && !ref["streams"].empty())
+                theirs = tagsOf(ref["streams"][0]);
+            CompareFile(file.filename().string(), theirs, ReadTags());
+            ++compared;
+        }
+        return compared;
+    }
+
+    static void CompareFile(const std::string& name, const nlohmann::json& theirs, const TagMap& ours)
+    {
+        SCOPED_TRACE(name);
+        std::set<std::string> theirCommonKeys;
+        for (const auto& [key, value] : theirs.items()) {
+            // ffprobe lists QuickTime user data once more under its language ("model-eng").
+            if (kNotTags.count(key) || key.ends_with("-eng"))
+                continue;
+            // The detector lists no empty value (FLV's empty strings, an empty BWF coding history).
+            if (value.get<std::string>().empty()) {
+                EXPECT_EQ(
+                    std::count_if(ours.begin(), ours.end(), [&](const auto& tag) { return tag.first.ends_with(key); }),
+                    0)
+                    << key;
+                continue;
+            }
+            const auto renamed = std::find_if(std::begin(kRenamed), std::end(kRenamed),
+                                              [&](const Renamed& r) { return r.file == name && r.theirKey == key; });
+            if (renamed != std::end(kRenamed)) {
+                SCOPED_TRACE(renamed->why);
+                ASSERT_TRUE(ours.count(renamed->ourKey)) << key;
+                EXPECT_EQ(ours.at(renamed->ourKey), value.get<std::string>()) << key;
+                continue;
+            }
+            const auto mapped = kCommonFor.find(key);
+            if (mapped != kCommonFor.end()) {
+                const auto common = ours.find(mapped->second);
+                ASSERT_NE(common, ours.end()) << key;
+                EXPECT_EQ(common->second, value.get<std::string>()) << key;
+                theirCommonKeys.insert(common->first);
+                continue;
+            }
+            // A common key by its name in any case (Vorbis comments keep the case they were written in); any other
+            // under the name the tag system gives it, after the system's prefix.
+            const auto common = ours.find(Lower(key));
+            if (kCommonKeys.count(Lower(key))) {
+                ASSERT_NE(common, ours.end()) << "ffprobe's " << key << " is missing";
+                theirCommonKeys.insert(common->first);
+                EXPECT_EQ(common->second, Normalized(common->first, value.get<std::string>())) << key;
+                continue;
+            }
+            const auto own = std::find_if(ours.begin(), ours.end(), [&](const auto& tag) {
+                const size_t colon = tag.first.rfind(':');
+                return colon != std::string::npos && Lower(tag.first.substr(colon + 1)) == Lower(key);
+            });
+            ASSERT_NE(own, ours.end()) << "ffprobe's " << key << " is missing";
+            EXPECT_EQ(own->second, value.get<std::string>()) << key;
+        }
+        for (const auto& [key, value] : ours)
+            if (key.find(':') == std::string::npos && !theirCommonKeys.count(key) && !kOnlyOurs.count(key))
+                ADD_FAILURE() << "the detector lists " << key << " = " << value << ", ffprobe does not";
+    }
+
+    IMediaDetectTags* m_tags = nullptr;
+};
+
+TEST_F(Tags, CorpusFilesListWhatFfprobeLists)
+{
+    EXPECT_GE(CompareDirectory(md::test::TestDataDir()), 20);
+    // The tagged files carry each common key.
+    Open(md::test::TestDataDir() / "tags_mp3_id3v23_44k_stereo.mp3");
+    const TagMap mp3 = ReadTags();
+    for (const char* key : {"title", "artist", "album", "album_artist", "track", "disc", "date", "genre"})
+        EXPECT_TRUE(mp3.count(key)) << key;
+}
+
+TEST_F(Tags, RealWorldFilesListWhatFfprobeLists)
+{
+    if (md::test::RealWorldDir().empty())
+        GTEST_SKIP() << "real-world samples absent (looked in " << md::test::RealWorldPath() << ")";
+    EXPECT_GE(CompareDirectory(md::test::RealWorldDir()), 1);
+}
+
+TEST_F(Tags, WithoutTheExtensionNoTagIsReadOrServed)
+{
+    const fs::path tagged = md::test::TestDataDir() / "tags_flac_44k_stereo.flac";
+    SetExtensions(MD_EXT_ALL & ~MD_EXT_TAGS);
+    EXPECT_EQ(Open(tagged), uint32_t(MK_FLAC));
+    uint32_t count = 7, keySize = 0, valueSize = 0;
+    EXPECT_EQ(m_tags->GetTagCount(&count), E_INVALIDARG);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(m_tags->GetTag(0, nullptr, &keySize, nullptr, &valueSize), E_INVALIDARG);
+    // The bit turned on after the open serves what that open read: nothing.
+    SetExtensions(MD_EXT_ALL);
+    EXPECT_EQ(m_tags->GetTagCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+}
+
+TEST_F(Tags, GetTagChecksPointersAndSizes)
+{
+    SetExtensions(MD_EXT_ALL);
+    Open(md::test::TestDataDir() / "tags_flac_44k_stereo.flac");
+    uint32_t count = 0;
+    ASSERT_EQ(m_tags->GetTagCount(&count), S_OK);
+    ASSERT_GT(count, 1u);
+    // Find the title among the tags: "title" needs 6 bytes, "Tagged flac" 12.
+    uint32_t title = count;
+    char key[64], value[64];
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t ks = sizeof key, vs = sizeof value;
+        ASSERT_EQ(m_tags->GetTag(i, key, &ks, value, &vs), S_OK);
+        if (std::string(key) == "title")
+            title = i;
+    }
+    ASSERT_LT(title, count);
+    struct Case {
+        const char* rule;
+        bool nullKey, nullValue, nullKeySize, nullValueSize;
+        uint32_t keySize, valueSize, index;
+        HRESULT result;
+        uint32_t keySizeOut, valueSizeOut;  // where the sizes are set
+    };
+    const Case cases[] = {
+        {"buffers of the exact sizes", false, false, false, false, 6, 12, title, S_OK, 6, 12},
+        {"larger buffers: the sizes used", false, false, false, false, 64, 64, title, S_OK, 6, 12},
+        {"a key buffer one byte short", false, false, false, false, 5, 64, title, MD_E_INSUFFICIENT_BUFFER, 6, 12},
+        {"a value buffer one byte short", false, false, false, false, 64, 11, title, MD_E_INSUFFICIENT_BUFFER, 6, 12},
+        {"null buffers of size 0 ask for the sizes", true, true, false, false, 0, 0, title, MD_E_INSUFFICIENT_BUFFER, 6,
+         12},
+        {"a null key buffer said to hold bytes", true, false, false, false, 8, 64, title, E_POINTER, 8, 64},
+        {"a null value buffer said to hold bytes", false, true, false, false, 64, 8, title, E_POINTER, 64, 8},
+        {"a null key size", false, false, true, false, 0, 64, title, E_POINTER, 0, 64},
+        {"a null value size", false, false, false, true, 64, 0, title, E_POINTER, 64, 0},
+        {"an index past the count", false, false, false, false, 64, 64, count, E_INVALIDARG, 64, 64},
+    };
+    for (const Case& c : cases) {
+        uint32_t ks = c.keySize, vs = c.valueSize;
+        std::fill(std::begin(key), std::end(key), 'x');
+        const HRESULT hr = m_tags->GetTag(c.index, c.nullKey ? nullptr : key, c.nullKeySize ? nullptr : &ks,
+                                          c.nullValue ? nullptr : value, c.nullValueSize ? nullptr : &vs);
+        EXPECT_EQ(hr, c.result) << c.rule;
+        EXPECT_EQ(ks, c.keySizeOut) << c.rule;
+        EXPECT_EQ(vs, c.valueSizeOut) << c.rule;
+        if (hr == S_OK) {
+            EXPECT_EQ(std::string(key) + "=" + value, "title=Tagged flac") << c.rule;
+        } else if (!c.nullKey) {
+            EXPECT_EQ(key[0], 'x') << c.rule << ": nothing copied";
+        }
+    }
+    EXPECT_EQ(m_tags->GetTagCount(nullptr), E_POINTER);
+    // A file without tags after a tagged one: the list is the new file's.
+    Open(md::test::TestDataDir() / "flac_44k_stereo_cover.flac");
+    const TagMap after = ReadTags();
+    EXPECT_FALSE(after.count("title"));
+}
+
+}  // namespace
