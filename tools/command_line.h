@@ -21,6 +21,7 @@ struct CommandLine {
     bool json = false;
     bool strict = false;
     bool timeTable = false;
+    bool stats = false;  // --stats: the wall time, and the requests and bytes of remote files
     std::string hint = "none";
     std::optional<std::string> module;
     std::optional<int64_t> reopen;

@@ -144,6 +144,48 @@ TEST(Tool, MxfOperationalPattern)
     EXPECT_FALSE(RunTool({"--json", "--strict", mxf}).Json().at(0).contains("mxf"));
 }
 
+// --stats closes each file's block with its cost; a local file has a wall time and no requests. Without it nothing
+// is added, so the plain output stays what it was.
+TEST(Tool, StatsCloseEachFilesBlock)
+{
+    const RunResult plain = RunTool({kDvd, kPlainMp4});
+    const RunResult text = RunTool({"--stats", kDvd, kPlainMp4});
+    ASSERT_EQ(text.lines.size(), plain.lines.size() + 2) << text.out;
+    // The last line of each file's block (the next line starts the next file), a time in milliseconds alone.
+    std::vector<size_t> statsLines;
+    for (size_t i = 0; i < text.lines.size(); ++i) {
+        if (!text.lines[i].starts_with("    stats  "))
+            continue;
+        statsLines.push_back(i);
+        EXPECT_TRUE(text.lines[i].ends_with(" ms") && !Contains(text.lines[i], "requests")) << text.lines[i];
+    }
+    ASSERT_EQ(statsLines.size(), 2u) << text.out;
+    EXPECT_EQ(statsLines[1], text.lines.size() - 1);
+    EXPECT_TRUE(text.lines[statsLines[0] + 1].starts_with(kPlainMp4)) << text.out;
+    EXPECT_FALSE(Contains(plain.out, "stats"));
+    const std::vector<json> j = RunTool({"--json", "--stats", kDvd, (kData / "missing.ts").string()}).Json();
+    ASSERT_EQ(j.size(), 2u);
+    for (const json& o : j) {
+        ASSERT_TRUE(o.contains("stats")) << o.dump();
+        EXPECT_TRUE(o["stats"]["requests"].is_null() && o["stats"]["bytesFetched"].is_null()) << o.dump();
+        EXPECT_GE(o["stats"]["seconds"].get<double>(), 0.0);
+    }
+    EXPECT_GT(j[0]["stats"]["seconds"].get<double>(), 0.0);  // a real examination takes time
+    EXPECT_FALSE(RunTool({"--json", kDvd}).Json().at(0).contains("stats"));
+}
+
+// --strict is the base behaviour: a URL is a file name there, looked up on the local disk like any other.
+TEST(Tool, StrictLeavesUrlsAsFileNames)
+{
+    for (const std::string url : {"http://127.0.0.1:9/a.ts", "https://localhost/b.mp4", "s3://bucket/c.mkv"}) {
+        const RunResult r = RunTool({"--strict", url});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(Contains(r.err, url + ": No such file or directory")) << r.err;
+    }
+    const RunResult scan = RunTool({"--strict", "scan", "s3://bucket/prefix/"});
+    EXPECT_TRUE(Contains(scan.err, "s3://bucket/prefix/: No such file or directory")) << scan.err;
+}
+
 TEST(Tool, BadInputGivesAClearErrorOrKindZeroNeverACrash)
 {
     TempDir dir;
