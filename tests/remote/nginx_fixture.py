@@ -88,7 +88,9 @@ def make_certificates(folder):
              "-out", "server.pem", "-days", "2", "-extfile", "server.ext", cwd=folder)
 
 
-def _config(folder, root, http_port, https_port):
+def _config(folder, root, http_port, https_port, send_buffer):
+    # A small send buffer keeps what nginx counts as sent close to what a client that closes early received.
+    listen = f" sndbuf={send_buffer}" if send_buffer else ""
     temp = {name: os.path.join(folder, name) for name in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi")}
     return f"""daemon off;
 master_process off;
@@ -107,11 +109,11 @@ http {{
     sendfile on;
     keepalive_requests 10000;
     server {{
-        listen 127.0.0.1:{http_port};
+        listen 127.0.0.1:{http_port}{listen};
         root {root};
     }}
     server {{
-        listen 127.0.0.1:{https_port} ssl;
+        listen 127.0.0.1:{https_port} ssl{listen};
         ssl_certificate {folder}/server.pem;
         ssl_certificate_key {folder}/server.key;
         root {root};
@@ -133,8 +135,10 @@ def _wait_for_port(port, process, deadline):
 
 
 class NginxFixture:
-    def __init__(self, root):
+    def __init__(self, root, send_buffer=None):
+        """root: the folder served; send_buffer: the listening sockets' send buffer in bytes (None: the system's)."""
         self.root = os.path.abspath(root)
+        self.send_buffer = send_buffer
         self.folder = None
         self.process = None
         self.http_port = self.https_port = None
@@ -164,7 +168,7 @@ class NginxFixture:
                     continue
                 conf = os.path.join(self.folder, "nginx.conf")
                 with open(conf, "w") as f:
-                    f.write(_config(self.folder, self.root, self.http_port, self.https_port))
+                    f.write(_config(self.folder, self.root, self.http_port, self.https_port, self.send_buffer))
                 log = open(os.path.join(self.folder, "stderr.log"), "w")
                 self.process = subprocess.Popen([NGINX, "-p", self.folder, "-c", conf, "-e",
                                                  os.path.join(self.folder, "error.log")],
