@@ -10,6 +10,7 @@
 #include "component/mp4_field_order.h"
 #include "es/mpeg_video.h"
 #include "input/ms_file_input_stream.h"
+#include "input/s3.h"
 #include "probe/families.h"
 #include "probe/probe.h"
 #include "mp4/m4_demux.h"
@@ -74,6 +75,8 @@ HRESULT ZPMediaDetect::NonDelegatingQueryInterface(REFIID iid, void** out)
         return GetInterface(static_cast<IMediaDetect5*>(this), out);
     if (iid == IID_IMediaDetectInfo)
         return GetInterface(static_cast<IMediaDetectInfo*>(this), out);
+    if (iid == IID_IMediaDetectRemote)
+        return GetInterface(static_cast<IMediaDetectRemote*>(this), out);
     return CUnknown::NonDelegatingQueryInterface(iid, out);
 }
 
@@ -113,6 +116,13 @@ HRESULT ZPMediaDetect::OpenFileA(const char* path, uint32_t* kind) noexcept
     return Guarded([&] {
         if (path == nullptr || kind == nullptr)
             return E_INVALIDARG;
+        // A remote path is UTF-8 and may run longer than a file name.
+        const std::string_view head(path, strnlen(path, kMaxRemotePath + 1));
+        if (Has(MD_EXT_REMOTE) && IsRemotePath(head)) {
+            if (head.size() > kMaxRemotePath)
+                return MD_E_PATH_TOO_LONG;
+            return Open(Utf8ToWide(head).c_str(), kind);
+        }
         wchar_t wide[MAX_PATH];
         // A path that does not fit is refused rather than cut to another file's name.
         if (!AnsiToWideBuffer(path, wide, MAX_PATH))
@@ -130,11 +140,20 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
 {
     if (path == nullptr || kind == nullptr)
         return E_INVALIDARG;
-    if (std::wcslen(path) >= MAX_PATH)
+    const bool remote = Has(MD_EXT_REMOTE) && IsRemotePath(std::wstring_view(path, wcsnlen(path, 8)));
+    if (wcsnlen(path, kMaxRemotePath + 1) >= (remote ? kMaxRemotePath + 1 : MAX_PATH))
         return MD_E_PATH_TOO_LONG;
-    auto stream = std::make_unique<MSFileInputStream>(path);
+    InputSource source = SourceOf(path);
+    HRESULT opened = S_OK;
+    const std::unique_ptr<ZPMP::InputStream> stream = source.Open(opened);
     Reset();
-    std::wcscpy(m_path, path);
+    m_source = std::move(source);
+    m_errorSession = m_source.Session();
+    if (FAILED(opened)) {
+        m_kind = MK_UNKNOWN;
+        *kind = m_kind;
+        return opened;
+    }
 
     stream->Seek(0);
     uint32_t probed = static_cast<uint32_t>(ProbeMediaKind(stream.get(), m_containerHint, m_extensions));
@@ -171,6 +190,13 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     if (demux->Parse(stream.get(), &streams) == 1)
         TakeOpenRecords(streams, demux->VideoStartTime(), *stream, kind);
     return S_OK;
+}
+
+InputSource ZPMediaDetect::SourceOf(const wchar_t* path) const
+{
+    if (!Has(MD_EXT_REMOTE) || !IsRemotePath(std::wstring_view(path, wcsnlen(path, 8))))
+        return InputSource::File(path);
+    return InputSource::Remote(path, DefaultRemoteOptions());
 }
 
 void ZPMediaDetect::TakeOpenRecords(const StreamList& streams, int64_t videoStartTime, ZPMP::InputStream& input,
@@ -332,7 +358,7 @@ HRESULT ZPMediaDetect::ReopenProgramStream(int64_t offset, VideoInfo* videoOut, 
         demux->SetExtensions(m_extensions);
         Reset();
         m_reopenOffset = offset;
-        auto stream = std::make_unique<MSFileInputStream>(m_path);
+        const std::unique_ptr<ZPMP::InputStream> stream = m_source.Open();
         stream->Seek(static_cast<uint64_t>(offset));
         StreamList streams;
         if (demux->Parse(stream.get(), &streams) == 1) {
@@ -446,6 +472,21 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
             return E_INVALIDARG;
         std::memcpy(out, m_mxfPattern.data(), m_mxfPattern.size());
         return m_mxfPattern[0] != 0 ? S_OK : E_FAIL;
+    case MDI_REMOTE_STATS: {
+        if (!m_source.IsRemote())
+            return E_FAIL;
+        Put(out, m_source.Session()->Stats());
+        return S_OK;
+    }
+    case MDI_REMOTE_ERROR: {
+        const std::string reason = m_errorSession ? m_errorSession->Error() : std::string();
+        if (reason.empty())
+            return E_FAIL;
+        char text[kRemoteErrorSize] = {};
+        reason.copy(text, kRemoteErrorSize - 1);
+        std::memcpy(out, text, sizeof text);
+        return S_OK;
+    }
     case MDI_VIDEO_ROTATION:
         if (!Has(MD_EXT_MP4))
             return E_INVALIDARG;
@@ -462,16 +503,41 @@ HRESULT ZPMediaDetect::StartTimeTable(const wchar_t* path, TimeTableCallback cal
     if (path == nullptr || callback == nullptr)
         return E_INVALIDARG;
     return Guarded([&] {
-        uint32_t kind = MK_UNKNOWN;
-        {
-            MSFileInputStream input(path);
-            input.Seek(0);
-            kind = static_cast<uint32_t>(ProbeMediaKind(&input, 0));
-        }
+        const bool remote = Has(MD_EXT_REMOTE) && IsRemotePath(std::wstring_view(path, wcsnlen(path, 8)));
+        if (remote && wcsnlen(path, kMaxRemotePath + 1) > kMaxRemotePath)
+            return MD_E_PATH_TOO_LONG;
+        // The open file's own source when it is that remote path: its requests count with the open's.
+        const InputSource source =
+            remote && m_source.IsRemote() && m_source.PathString() == path ? m_source : SourceOf(path);
+        HRESULT opened = S_OK;
+        std::unique_ptr<ZPMP::InputStream> input = source.Open(opened);
+        if (FAILED(opened))
+            return opened;
+        input->Seek(0);
+        const auto kind = static_cast<uint32_t>(ProbeMediaKind(input.get(), 0));
         if (kind == MK_UNKNOWN || kind == MK_MPEG2_TRANSPORT)
             return E_FAIL;
+        if (!source.IsRemote())
+            input.reset();  // the walk opens the file again on its own thread
         // A second table while the first is still being built is refused.
-        return m_timeTableWorker.Start(path, kind, callback, context) ? S_OK : E_FAIL;
+        return m_timeTableWorker.Start(source, std::move(input), kind, callback, context) ? S_OK : E_FAIL;
+    });
+}
+
+HRESULT ZPMediaDetect::ListRemote(const char* path, uint32_t recursive, RemoteListCallback callback,
+                                  void* context) noexcept
+{
+    if (path == nullptr || callback == nullptr || !Has(MD_EXT_REMOTE))
+        return E_INVALIDARG;
+    return Guarded([&] {
+        const std::string_view text(path, strnlen(path, kMaxRemotePath + 1));
+        if (text.size() > kMaxRemotePath)
+            return MD_E_PATH_TOO_LONG;
+        S3Location location;
+        if (!ParseS3Path(text, location))
+            return E_INVALIDARG;
+        m_errorSession = std::make_shared<RemoteSession>(DefaultRemoteOptions());
+        return ListS3(text, recursive != 0, callback, context, *m_errorSession);
     });
 }
 

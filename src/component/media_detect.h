@@ -11,6 +11,7 @@
 #include "component/record_builders.h"
 #include "component/time_table_worker.h"
 #include "input/input_stream.h"
+#include "input/open_input.h"
 #include "mediadetect/interfaces.h"
 #include "mp4/mp4_box.h"
 #include "mkv/mkv_demux.h"
@@ -22,7 +23,11 @@
 
 namespace md {
 
-class ZPMediaDetect final : public CUnknown, public ITimeTableInfo, public IMediaDetect5, public IMediaDetectInfo {
+class ZPMediaDetect final : public CUnknown,
+                            public ITimeTableInfo,
+                            public IMediaDetect5,
+                            public IMediaDetectInfo,
+                            public IMediaDetectRemote {
 public:
     explicit ZPMediaDetect(IUnknown* outer);
     ~ZPMediaDetect() override;
@@ -68,8 +73,14 @@ public:
     HRESULT SetInfo(int32_t id, const uint32_t* value) noexcept override;
     HRESULT GetInfo(int32_t id, void* out) noexcept override;
 
+    // IMediaDetectRemote
+    HRESULT ListRemote(const char* path, uint32_t recursive, RemoteListCallback callback,
+                       void* context) noexcept override;
+
 private:
     HRESULT Open(const wchar_t* path, uint32_t* kind);
+    // The source of path: remote when MD_EXT_REMOTE is on and the path is a URL.
+    InputSource SourceOf(const wchar_t* path) const;
     // Frees the records of the last file; run at the start of every open and re-open.
     void Reset();
     // Frees the result records of the last open or selection alone.
@@ -109,7 +120,9 @@ private:
     // Fills m_timeRange as the duration queries need it; false when it cannot be known.
     bool FillTimeRange(bool matroskaRange);
 
-    wchar_t m_path[MAX_PATH] = {};
+    InputSource m_source;  // the path of the open file, and how to open it again
+    // The session of the last remote open or listing: MDI_REMOTE_ERROR tells its failure.
+    std::shared_ptr<RemoteSession> m_errorSession;
     uint32_t m_kind = MK_UNKNOWN;
     std::unique_ptr<TimeRangeInfo> m_timeRange;
     std::unique_ptr<VideoInfo> m_video;

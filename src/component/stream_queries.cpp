@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "component/media_detect.h"
-#include "input/ms_file_input_stream.h"
 #include "mp4/mp4_time_range.h"
 #include "mpeg/time_range_scan.h"
 #include "probe/matroska_plugin.h"
@@ -50,13 +49,13 @@ bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
         break;
     case MK_MP4:
         if (!m_mp4Boxes)
-            m_mp4Boxes = ReadMp4File(m_path, Mp4FileRulesOf(m_extensions));
+            m_mp4Boxes = ReadMp4File(m_source, Mp4FileRulesOf(m_extensions));
         if (!ScanMp4TimeRange(m_mp4Boxes.get(), m_mp4Flags.hasVideo != 0, m_mp4Flags.hasAudio != 0, *range,
                               Has(MD_EXT_FRAME_RATES)))
             return false;
         break;
     default:
-        if (!ScanProgramStreamTimeRange(m_path, m_kind, *range, ProgramStreamTimeRulesOf(m_extensions)))
+        if (!ScanProgramStreamTimeRange(m_source, m_kind, *range, ProgramStreamTimeRulesOf(m_extensions)))
             return false;
         break;
     }
@@ -121,7 +120,8 @@ void ZPMediaDetect::KeepTransportDemux(int64_t offset)
     m_tsDemux.reset();
     m_dtvDemux.reset();
     m_reopenOffset = offset;
-    MSFileInputStream input(m_path);
+    const std::unique_ptr<ZPMP::InputStream> opened = m_source.Open();
+    ZPMP::InputStream& input = *opened;
     input.Seek(static_cast<uint64_t>(offset));
     if (m_kind == MK_DIRECTV) {
         auto demux = std::make_unique<CDirecTVParser>();
@@ -141,7 +141,8 @@ void ZPMediaDetect::KeepMkvDemux(int64_t offset)
     if (m_mkvDemux)
         return;
     m_reopenOffset = offset;
-    MSFileInputStream input(m_path);
+    const std::unique_ptr<ZPMP::InputStream> opened = m_source.Open();
+    ZPMP::InputStream& input = *opened;
     input.Seek(static_cast<uint64_t>(offset));
     MatroskaDemuxPtr demux = NewMatroskaDemux();
     if (!demux)
@@ -280,7 +281,8 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
     return Guarded([&] {
         Reset();
         m_reopenOffset = offset;
-        MSFileInputStream input(m_path);
+        const std::unique_ptr<ZPMP::InputStream> opened = m_source.Open();
+        ZPMP::InputStream& input = *opened;
         input.Seek(static_cast<uint64_t>(offset));
         StreamList streams;
         if (m_kind == MK_DIRECTV) {
@@ -328,13 +330,14 @@ HRESULT ZPMediaDetect::SelectMatroskaTracks(const StreamSelection* selection, ui
         return E_INVALIDARG;
     return Guarded([&] {
         if (IsFamilyFile()) {
-            MSFileInputStream input(m_path);
-            SelectFamilyStreams(*selection, input);
+            const std::unique_ptr<ZPMP::InputStream> input = m_source.Open();
+            SelectFamilyStreams(*selection, *input);
             CopyOutSelection(videoOut, audioOut);
             return S_OK;
         }
         Reset();
-        MSFileInputStream input(m_path);
+        const std::unique_ptr<ZPMP::InputStream> opened = m_source.Open();
+        ZPMP::InputStream& input = *opened;
         input.Seek(static_cast<uint64_t>(m_reopenOffset));  // -1: refused, reading starts at 0
         MatroskaDemuxPtr demux = NewMatroskaDemux();
         if (!demux)

@@ -6,7 +6,6 @@
 #include <new>
 #include <sys/stat.h>
 
-#include "input/ms_file_input_stream.h"
 #include "mpeg/pack_check.h"
 #include "platform/com_runtime.h"
 #include "platform/text.h"
@@ -42,18 +41,27 @@ struct IndexReleaser {
 
 }  // namespace
 
-bool TimeTableWorker::Start(const wchar_t* path, uint32_t kind, TimeTableCallback callback, void* context)
+bool TimeTableWorker::Start(const InputSource& source, std::unique_ptr<ZPMP::InputStream> opened, uint32_t kind,
+                            TimeTableCallback callback, void* context)
 {
     // A walk still running, or a start from inside the callback, is refused.
     if (m_running.load() || (m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id()))
         return false;
     if (m_thread.joinable())
         m_thread.join();  // the previous walk has finished
-    struct stat st {};
-    if (::stat(WideToUtf8(path).c_str(), &st) != 0 || st.st_size < 1)
-        return true;
-    m_fileSize = st.st_size;
-    m_path = path;
+    if (source.IsRemote()) {
+        if (!opened || opened->Size() < 1 || opened->Size() > uint64_t(INT64_MAX))
+            return true;
+        m_fileSize = static_cast<int64_t>(opened->Size());
+        m_opened = std::move(opened);
+    } else {
+        struct stat st {};
+        if (::stat(WideToUtf8(source.Path()).c_str(), &st) != 0 || st.st_size < 1)
+            return true;
+        m_fileSize = st.st_size;
+        m_opened.reset();
+    }
+    m_source = source;
     m_context = context;
     m_bytesDone = 0;
     m_kind = kind;
@@ -101,11 +109,16 @@ uint32_t TimeTableWorker::Walk()
         return kTimeTableNoIndex;
     const std::unique_ptr<ITimeIndex, IndexReleaser> index(created);
     uint32_t table = 0;
-    if (FAILED(index->OpenTable(m_path.c_str(), 0, &table, 0)))
+    // A remote file's table is stored under its path without the query string,
+    // which may hold a signature.
+    const std::wstring& path = m_source.PathString();
+    const std::wstring key = m_source.IsRemote() ? path.substr(0, path.find_first_of(L"?#")) : path;
+    if (FAILED(index->OpenTable(key.c_str(), 0, &table, 0)))
         return kTimeTableNoIndex;
 
-    MSFileInputStream input(m_path.c_str());
-    if (!input.IsOpen())
+    const std::unique_ptr<ZPMP::InputStream> opened = m_opened ? std::move(m_opened) : m_source.Open();
+    ZPMP::InputStream& input = *opened;
+    if (!InputSource::IsOpen(input))
         return kTimeTableUnreadable;
     input.Seek(0);
     const std::unique_ptr<MpegPackCheck> checker = NewPackCheck(m_kind);

@@ -6,8 +6,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
+
+#include "input/open_input.h"
 
 #include "mediadetect/interfaces.h"
 
@@ -28,10 +31,13 @@ public:
     TimeTableWorker& operator=(const TimeTableWorker&) = delete;
     ~TimeTableWorker() { Stop(); }
 
-    // Starts the walk of the file at path, of the given media kind. A file whose
+    // Starts the walk of the file of source, of the given media kind. A file whose
     // size cannot be read or is 0 starts nothing (and no callback comes).
-    // False only when a previous walk is still running.
-    bool Start(const wchar_t* path, uint32_t kind, TimeTableCallback callback, void* context);
+    // False only when a previous walk is still running. A remote file is walked
+    // on opened, the stream its kind was probed on, whose cache holds the head:
+    // the walk fetches every byte once.
+    bool Start(const InputSource& source, std::unique_ptr<ZPMP::InputStream> opened, uint32_t kind,
+               TimeTableCallback callback, void* context);
     // Bytes walked as a percentage of the file size (0 for an empty file).
     uint32_t Progress() const;
     // Asks a running walk to stop after its current chunk and waits for it.
@@ -48,7 +54,8 @@ private:
     std::thread m_thread;
     int64_t m_fileSize = 0;
     std::atomic<int64_t> m_bytesDone{0};
-    std::wstring m_path;
+    InputSource m_source;
+    std::unique_ptr<ZPMP::InputStream> m_opened;  // a remote file's stream, handed to the walk
     uint32_t m_kind = 0;
 };
 

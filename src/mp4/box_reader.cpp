@@ -10,7 +10,6 @@
 
 #include "input/chunk_buffer.h"
 #include "input/input_stream.h"
-#include "input/ms_file_input_stream.h"
 #include "mediadetect/records.h"
 #include "mp4/mp4_box.h"
 #include "mp4/sample_entry.h"
@@ -832,12 +831,12 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules ru
     return std::move(top.first);
 }
 
-std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path, Mp4FileRules rules)
+std::unique_ptr<Mp4Box> ReadMp4File(const InputSource& source, Mp4FileRules rules)
 {
-    MSFileInputStream stream(path);
-    if (!stream.IsOpen())
+    const std::unique_ptr<ZPMP::InputStream> stream = source.Open();
+    if (!InputSource::IsOpen(*stream))
         return nullptr;
-    return ReadMp4Stream(stream, rules);
+    return ReadMp4Stream(*stream, rules);
 }
 
 const Mp4Box* FindBox(const Mp4Box* first, uint32_t type)

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "input/bytes.h"
+#include "input/open_input.h"
 
 namespace ZPMP {
 class InputStream;
@@ -314,10 +315,10 @@ struct Mp4FileRules {
 // The rules of the extension bits that are on.
 Mp4FileRules Mp4FileRulesOf(uint32_t extensions);
 
-// Reads the file at path (wide, zero-terminated) into a box tree. None when the
-// file cannot be opened, is not exactly covered by its top-level boxes, or lacks
-// a top-level 'moov' or 'mdat' (as far as rules allow otherwise).
-std::unique_ptr<Mp4Box> ReadMp4File(const wchar_t* path, Mp4FileRules rules = {});
+// Reads the file of source (a fresh stream on its path) into a box tree. None when
+// the file cannot be opened, is not exactly covered by its top-level boxes, or
+// lacks a top-level 'moov' or 'mdat' (as far as rules allow otherwise).
+std::unique_ptr<Mp4Box> ReadMp4File(const InputSource& source, Mp4FileRules rules = {});
 
 // The same over any input stream (read from position 0 to Size()).
 std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules rules = {});

@@ -9,7 +9,6 @@
 #include "es/pes.h"
 #include "input/bytes.h"
 #include "input/chunk_buffer.h"
-#include "input/ms_file_input_stream.h"
 #include "mpeg/cdxa.h"
 #include "mpeg/system_decoder.h"
 
@@ -664,14 +663,14 @@ bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRan
     return true;
 }
 
-bool ScanProgramStreamTimeRange(const wchar_t* path, uint32_t kind, TimeRangeInfo& range,
+bool ScanProgramStreamTimeRange(const InputSource& source, uint32_t kind, TimeRangeInfo& range,
                                 ProgramStreamTimeRules rules)
 {
     range = TimeRangeInfo{};
-    MSFileInputStream input(path);
-    if (!input.IsOpen())
+    const std::unique_ptr<ZPMP::InputStream> input = source.Open();
+    if (!InputSource::IsOpen(*input))
         return false;
-    return ScanProgramStreamTimeRange(input, kind, range, rules);
+    return ScanProgramStreamTimeRange(*input, kind, range, rules);
 }
 
 }  // namespace md

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "input/input_stream.h"
+#include "input/open_input.h"
 #include "mediadetect/records.h"
 
 namespace md {
@@ -69,7 +70,8 @@ bool MeasureByteRate(ZPMP::InputStream& input, bool mpeg1, double& bytesPer100ns
 // empty file or a failed scan; range is zero-filled first.
 bool ScanProgramStreamTimeRange(ZPMP::InputStream& input, uint32_t kind, TimeRangeInfo& range,
                                 ProgramStreamTimeRules rules = {});
-bool ScanProgramStreamTimeRange(const wchar_t* path, uint32_t kind, TimeRangeInfo& range,
+// The same over a fresh stream on the path of source.
+bool ScanProgramStreamTimeRange(const InputSource& source, uint32_t kind, TimeRangeInfo& range,
                                 ProgramStreamTimeRules rules = {});
 
 }  // namespace md

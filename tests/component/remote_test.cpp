@@ -1,0 +1,238 @@
+// Remote paths through the detector: the same records over HTTP as from disk, in the module with its own limits
+// and in the static libraries with limits shortened so that the block cache and the read-ahead are exercised, at a
+// bounded cost in requests and bytes; the time table over a URL; remote errors through the binary interface.
+#include <sstream>
+
+#include "component/media_detect.h"
+#include "component/time_table_host.h"
+#include "input/remote_session.h"
+#include "support/server_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace md::test;
+
+// The container families whose readers open the path again (transport and Matroska queries, the MP4 box tree of
+// a moov at the end, the program-stream time range scan) and a few read from their headers.
+const char* const kFiles[] = {
+    "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts",
+    "ts_h264_1280x720_25fps_aac_48k_stereo.ts",
+    "mp4_mpeg4_640x480_25fps_aac_44k_stereo.mp4",
+    "mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4",
+    "ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg",
+    "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob",
+    "mkv_h264_640x360_25fps_aac_48k_stereo.mkv",
+    "mxf_d10_720x608_25i_pcm_48k_stereo.mxf",
+    "wav_pcm_s16le_48k_5.1.wav",
+};
+
+template <typename T>
+void Show(std::ostringstream& out, const char* name, HRESULT hr, const T& value)
+{
+    out << name << ' ' << std::hex << hr << ' ';
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
+    for (size_t i = 0; i < sizeof(T); ++i)
+        out << int(bytes[i]) << '.';
+    out << std::dec << '\n';
+}
+
+// Everything the detector tells of path, as text: the open's records, the streams a transport or Matroska file
+// lists, the duration and time range.
+std::string Describe(IMediaDetect5& d, IMediaDetectInfo& info, const std::string& path)
+{
+    std::ostringstream out;
+    uint32_t kind = 0;
+    out << "open " << std::hex << d.OpenFileA(path.c_str(), &kind) << std::dec << " kind " << kind << '\n';
+    VideoInfo video{};
+    Show(out, "video", d.GetVideoInfo(&video), video);
+    AudioInfo audio{};
+    Show(out, "audio", d.GetAudioInfo(&audio), audio);
+    CodecHeaderInfo headers{};
+    Show(out, "headers", info.GetInfo(MDI_CODEC_HEADERS, &headers), headers);
+    std::array<uint32_t, 16> programs{};
+    uint32_t count = programs.size();
+    Show(out, "programs", d.GetTransportPrograms(&count, programs.data(), 0), programs);
+    int32_t videoCount = 0;
+    int32_t audioCount = 0;
+    std::array<uint32_t, 64> ids{};
+    Show(out, "streams", d.GetStreamLists(programs[0], &videoCount, ids.data(), &audioCount, ids.data() + 32, 0), ids);
+    out << videoCount << ' ' << audioCount << '\n';
+    int64_t duration = 0;
+    Show(out, "duration", d.GetDuration(&duration), duration);
+    TimeRangeInfo range{};
+    Show(out, "range", d.GetTimeRangeInfo(&range), range);
+    return out.str();
+}
+
+RemoteStats Stats(IMediaDetectInfo& info)
+{
+    RemoteStats stats{};
+    EXPECT_EQ(info.GetInfo(MDI_REMOTE_STATS, &stats), S_OK);
+    return stats;
+}
+
+class RemoteDetector : public TimeTableHost {
+protected:
+    static void SetUpTestSuite() { s_server = StartFaultServer(s_base).release(); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+        s_base.clear();
+    }
+    void SetUp() override
+    {
+        if (s_base.empty())
+            GTEST_SKIP() << "python3 is missing or the fault server did not start: no remote detector test";
+        TimeTableHost::SetUp();
+        const uint32_t all = MD_EXT_ALL;
+        ASSERT_EQ(m_info->SetInfo(MDI_EXTENSIONS, &all), S_OK);
+    }
+
+    static inline ServerProcess* s_server = nullptr;
+    static inline std::string s_base;
+};
+
+TEST_F(RemoteDetector, TheModuleDescribesAUrlAsTheFileOnDiskInAFewRequests)
+{
+    for (const char* name : kFiles) {
+        SCOPED_TRACE(name);
+        const fs::path file = TestDataDir() / name;
+        const std::string local = Describe(*m_detector, *m_info, file.string());
+        RemoteStats none{};
+        EXPECT_EQ(m_info->GetInfo(MDI_REMOTE_STATS, &none), E_FAIL);  // a local file
+        EXPECT_EQ(Describe(*m_detector, *m_info, s_base + "/range/" + name), local);
+        // Each reopen of the path costs at most the head window; these files fit in it but for one extra run.
+        const RemoteStats stats = Stats(*m_info);
+        EXPECT_GE(stats.requests, 1u);
+        EXPECT_LE(stats.requests, 8u);
+        EXPECT_LE(stats.bytesFetched, 8 * fs::file_size(file));
+    }
+}
+
+TEST_F(RemoteDetector, ATimeTableOverAUrlStreamsTheObjectOnceAndStoresTheTableOfTheFile)
+{
+    const char* name = "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob";
+    const fs::path file = TestDataDir() / name;
+    ASSERT_EQ(Build(file), 0u);
+    const auto expected = Stored(file);
+    ASSERT_TRUE(expected && !expected->empty());
+
+    const std::string url = s_base + "/range/" + name;
+    uint32_t kind = 0;
+    ASSERT_EQ(m_detector->OpenFileA(url.c_str(), &kind), S_OK);
+    const RemoteStats opened = Stats(*m_info);
+    ASSERT_EQ(Build(url), 0u);
+    EXPECT_EQ(Stored(url), expected);
+    const RemoteStats walked = Stats(*m_info);
+    // The head window, then the rest in one read-ahead run: every byte once.
+    EXPECT_EQ(walked.bytesFetched - opened.bytesFetched, fs::file_size(file));
+    EXPECT_EQ(walked.requests - opened.requests, 2u);
+}
+
+TEST_F(RemoteDetector, FailuresAreTheFileErrorsWithAReasonThatHoldsNoSecret)
+{
+    const char* name = "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob";
+    setenv("AWS_SECRET_ACCESS_KEY", "Sup3rSecretValue", 1);
+    struct Row {
+        std::string path;
+        HRESULT hr;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"/missing/", HRESULT_FROM_WIN32(2), "HTTP 404 from 127.0.0.1 (S3 NoSuchKey)"},
+        {"/denied/", E_ACCESSDENIED, "HTTP 403 from 127.0.0.1"},
+        {"/norange/", MD_E_REMOTE_NO_RANGES, "127.0.0.1 ignores byte ranges"},
+        {"/redirect/6/", MD_E_REMOTE_FAILED, "127.0.0.1: more than 5 redirects"},
+    };
+    char reason[kRemoteErrorSize];
+    for (const Row& row : rows) {
+        const std::string url = s_base + row.path + name + "?X-Amz-Signature=Sup3rSecretValue";
+        uint32_t kind = 77;
+        EXPECT_EQ(m_detector->OpenFileA(url.c_str(), &kind), row.hr) << row.path;
+        EXPECT_EQ(kind, uint32_t{MK_UNKNOWN});
+        ASSERT_EQ(m_info->GetInfo(MDI_REMOTE_ERROR, reason), S_OK);
+        const std::string text(reason);
+        EXPECT_NE(text.find(row.reason), std::string::npos) << text;
+        EXPECT_EQ(text.find("Sup3rSecretValue"), std::string::npos) << text;
+    }
+    unsetenv("AWS_SECRET_ACCESS_KEY");
+    // A good open keeps no reason; without the extension a URL is a file name (which does not exist).
+    uint32_t kind = 0;
+    ASSERT_EQ(m_detector->OpenFileA((s_base + "/range/" + name).c_str(), &kind), S_OK);
+    EXPECT_EQ(m_info->GetInfo(MDI_REMOTE_ERROR, reason), E_FAIL);
+    const uint32_t none = 0;
+    ASSERT_EQ(m_info->SetInfo(MDI_EXTENSIONS, &none), S_OK);
+    EXPECT_EQ(m_detector->OpenFileA((s_base + "/range/" + name).c_str(), &kind), S_OK);
+    EXPECT_EQ(kind, uint32_t{MK_UNKNOWN});
+    RemoteStats stats{};
+    EXPECT_EQ(m_info->GetInfo(MDI_REMOTE_STATS, &stats), E_FAIL);
+}
+
+TEST_F(RemoteDetector, RemotePathsMayRunToTwoThousandCharacters)
+{
+    const std::string url = s_base + "/range/wav_pcm_s16le_48k_5.1.wav?pad=";
+    uint32_t kind = 0;
+    EXPECT_EQ(m_detector->OpenFileA((url + std::string(2048 - url.size(), 'x')).c_str(), &kind), S_OK);
+    EXPECT_EQ(kind, uint32_t{MK_WAV});
+    EXPECT_EQ(m_detector->OpenFileA((url + std::string(2049 - url.size(), 'x')).c_str(), &kind), MD_E_PATH_TOO_LONG);
+    const std::wstring wide = md::Utf8ToWide(url + std::string(2048 - url.size(), 'x'));
+    EXPECT_EQ(m_detector->OpenFile(wide.c_str(), &kind), S_OK);
+}
+
+// The detector of the static libraries, whose remote limits the test sets.
+class SmallCacheDetector : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_server = StartFaultServer(m_base);
+        if (!m_server)
+            GTEST_SKIP() << "python3 is missing or the fault server did not start: no remote detector test";
+        md::RemoteOptions o;
+        o.headWindow = 32 * 1024;
+        o.blockSize = 8 * 1024;
+        o.readAheadStart = 16 * 1024;
+        o.readAheadMax = 64 * 1024;
+        o.cacheBytes = 160 * 1024;
+        o.retryBackoffMs = 10;
+        md::SetDefaultRemoteOptions(o);
+        auto* object = new md::ZPMediaDetect(nullptr);
+        ASSERT_EQ(object->NonDelegatingQueryInterface(IID_IMediaDetect5, reinterpret_cast<void**>(&m_detector)), S_OK);
+        ASSERT_EQ(m_detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&m_info)), S_OK);
+        const uint32_t all = MD_EXT_ALL;
+        ASSERT_EQ(m_info->SetInfo(MDI_EXTENSIONS, &all), S_OK);
+    }
+    void TearDown() override
+    {
+        if (m_info)
+            m_info->Release();
+        if (m_detector)
+            m_detector->Release();
+        md::SetDefaultRemoteOptions({});
+    }
+
+    std::unique_ptr<ServerProcess> m_server;
+    std::string m_base;
+    IMediaDetect5* m_detector = nullptr;
+    IMediaDetectInfo* m_info = nullptr;
+};
+
+TEST_F(SmallCacheDetector, ScatteredReadsThroughASmallCacheGiveTheSameRecordsAsTheFile)
+{
+    for (const char* name : kFiles) {
+        SCOPED_TRACE(name);
+        const fs::path file = TestDataDir() / name;
+        const std::string local = Describe(*m_detector, *m_info, file.string());
+        EXPECT_EQ(Describe(*m_detector, *m_info, m_base + "/range/" + name), local);
+        const RemoteStats stats = Stats(*m_info);
+        // Several streams reopen the path (one per query) and each may read the whole file; never more.
+        EXPECT_LE(stats.bytesFetched, 6 * fs::file_size(file)) << stats.requests << " requests";
+        EXPECT_LE(stats.requests, 6 * fs::file_size(file) / (8 * 1024) + 6);
+        // A server that fails once in the middle of a body or with a 500 changes nothing.
+        EXPECT_EQ(Describe(*m_detector, *m_info, m_base + "/closeonce/" + name), local);
+        EXPECT_EQ(Describe(*m_detector, *m_info, m_base + "/fail500once/" + name), local);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,270 @@
+// The remote input stream against a server that misbehaves on purpose (fault_server.py): every
+// way of answering a range request, with limits shortened so the whole test takes seconds.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "input/http_client.h"
+#include "input/open_input.h"
+#include "input/remote_input_stream.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+#include "support/files.h"
+#include "support/server_process.h"
+
+namespace {
+
+using md::RemoteInputStream;
+using md::RemoteOptions;
+using md::RemoteSession;
+
+// Larger than the shortened head window, and than the module's own (512 KiB).
+constexpr char kLarge[] = "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob";
+// libcurl hands a body over in pieces of at most this many bytes (CURL_MAX_WRITE_SIZE).
+constexpr uint64_t kLargestWritePiece = 16384;
+// Smaller than the module's head window.
+constexpr char kSmall[] = "mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4";
+
+RemoteOptions ShortOptions()
+{
+    RemoteOptions o;
+    o.headWindow = 64 * 1024;
+    o.blockSize = 16 * 1024;
+    o.readAheadStart = 32 * 1024;
+    o.readAheadMax = 128 * 1024;
+    o.cacheBytes = 512 * 1024;
+    o.connectTimeoutMs = 2000;
+    o.lowSpeedSeconds = 1;
+    o.retryBackoffMs = 10;
+    return o;
+}
+
+class RemoteStream : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_server = md::test::StartFaultServer(s_base).release();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+        s_base.clear();
+    }
+    void SetUp() override
+    {
+        if (s_base.empty())
+            GTEST_SKIP() << "python3 is missing or the fault server did not start: no remote stream test";
+    }
+
+    // A stream on behaviour/name, with its own session.
+    std::unique_ptr<RemoteInputStream> Open(const std::string& path, RemoteOptions options = ShortOptions())
+    {
+        m_session = std::make_shared<RemoteSession>(options);
+        md::RemoteTarget target;
+        target.url = s_base + "/" + path;
+        return std::make_unique<RemoteInputStream>(target, m_session);
+    }
+
+    // Bytes sent by the server for a path, from its own count.
+    static uint64_t ServerSent(const std::string& path)
+    {
+        const auto stats = nlohmann::json::parse(md::test::FetchText(s_base + "/stats"), nullptr, false);
+        if (stats.is_discarded() || !stats.contains("/" + path))
+            return 0;
+        return stats["/" + path][1].get<uint64_t>();
+    }
+
+    static inline md::test::ServerProcess* s_server = nullptr;
+    static inline std::string s_base;
+    std::shared_ptr<RemoteSession> m_session;
+};
+
+// Reads the whole stream in reads of chunk bytes, each at a position of its own.
+std::vector<uint8_t> ReadAll(ZPMP::InputStream& s, uint32_t chunk)
+{
+    std::vector<uint8_t> out(s.Size());
+    for (uint64_t at = 0; at < out.size(); at += chunk) {
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunk, out.size() - at));
+        if (ZPMP::ReadAt(s, at, out.data() + at, n) != n) {
+            out.resize(at);
+            break;
+        }
+    }
+    return out;
+}
+
+TEST_F(RemoteStream, ServersThatHonourRangesOrFailOnceGiveTheFileAndTheFailuresGiveTheirErrors)
+{
+    struct Row {
+        std::string path;
+        HRESULT open;
+        const char* reason;  // a part of the kept reason of a failure
+    };
+    const std::string large = kLarge;
+    const std::string small = kSmall;
+    const Row rows[] = {
+        {"range/" + large, S_OK, nullptr},
+        {"range/" + small, S_OK, nullptr},
+        {"norange/" + small, S_OK, nullptr},  // the whole file fits the head window: cached whole
+        {"closeonce/" + large, S_OK, nullptr},
+        {"fail500once/" + large, S_OK, nullptr},
+        {"redirect/5/" + large, S_OK, nullptr},
+        {"norange/" + large, MD_E_REMOTE_NO_RANGES, "ignores byte ranges"},
+        {"fail500/" + large, MD_E_REMOTE_FAILED, "HTTP 500 from 127.0.0.1 (after 3 attempts)"},
+        {"badrange/" + large, MD_E_REMOTE_FAILED, "with Content-Range 'bytes 1-65536/"},
+        {"missing/" + large, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "HTTP 404 from 127.0.0.1 (S3 NoSuchKey)"},
+        {"denied/" + large, E_ACCESSDENIED, "HTTP 403 from 127.0.0.1"},
+        {"redirect/6/" + large, MD_E_REMOTE_FAILED, "more than 5 redirects"},
+        {"stall/" + large, MD_E_REMOTE_TIMEOUT, "timed out"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        const auto begin = std::chrono::steady_clock::now();
+        const auto stream = Open(row.path);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        EXPECT_LT(seconds, 5.0);
+        EXPECT_EQ(stream->Result(), row.open);
+        if (row.reason) {
+            EXPECT_NE(m_session->Error().find(row.reason), std::string::npos) << m_session->Error();
+            EXPECT_EQ(stream->Size(), 0u);
+            EXPECT_EQ(stream->Seek(0), 1);
+            continue;
+        }
+        EXPECT_EQ(m_session->Error(), "");
+        const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / row.path.substr(row.path.rfind('/') + 1));
+        ASSERT_EQ(stream->Size(), file.size());
+        EXPECT_TRUE(ReadAll(*stream, 1 << 20) == file);
+    }
+}
+
+TEST_F(RemoteStream, AServerIgnoringRangesIsLeftAsSoonAsMoreThanTheWindowArrived)
+{
+    const auto stream = Open(std::string("norange/") + kLarge);
+    EXPECT_EQ(stream->Result(), MD_E_REMOTE_NO_RANGES);
+    const uint64_t window = ShortOptions().headWindow;
+    // The answer's Content-Length already tells: the transfer stops at its first piece of body.
+    EXPECT_LE(m_session->Stats().bytesFetched, window + kLargestWritePiece);
+    EXPECT_EQ(m_session->Stats().requests, 1u);
+}
+
+TEST_F(RemoteStream, SequentialReadsFetchEveryByteOnceWithGrowingRequestsScatteredOnesOnlyTheirBlocks)
+{
+    const std::string path = std::string("range/") + kLarge;
+    const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / kLarge);
+    const RemoteOptions o = ShortOptions();
+    {
+        const auto stream = Open(path);
+        ASSERT_EQ(stream->Result(), S_OK);
+        ASSERT_TRUE(ReadAll(*stream, 8192) == file);
+        EXPECT_EQ(m_session->Stats().bytesFetched, file.size());
+        // The head window, then read-aheads of 32, 64 and 128 KiB and 128 KiB on: 64 + 32 + 64 + 128 * n.
+        const uint64_t afterRamp = file.size() - 64 * 1024 - 32 * 1024 - 64 * 1024;
+        const uint64_t expected = 1 + 2 + (afterRamp + o.readAheadMax - 1) / o.readAheadMax;
+        EXPECT_EQ(m_session->Stats().requests, expected);
+    }
+    {
+        // Two small reads far apart past the head: one block each.
+        const auto stream = Open(path);
+        ASSERT_EQ(stream->Result(), S_OK);
+        uint8_t bytes[100];
+        ASSERT_EQ(ZPMP::ReadAt(*stream, 300'000, bytes, sizeof bytes), sizeof bytes);
+        EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, file.begin() + 300'000));
+        ASSERT_EQ(ZPMP::ReadAt(*stream, 600'000, bytes, sizeof bytes), sizeof bytes);
+        EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, file.begin() + 600'000));
+        EXPECT_EQ(m_session->Stats().requests, 3u);
+        EXPECT_EQ(m_session->Stats().bytesFetched, o.headWindow + 2 * o.blockSize);
+        // Read again: served from the cache.
+        ASSERT_EQ(ZPMP::ReadAt(*stream, 300'050, bytes, 50), 50u);
+        EXPECT_EQ(m_session->Stats().requests, 3u);
+    }
+}
+
+TEST_F(RemoteStream, AReadFailingAfterTheOpenGivesWhatArrivedAndKeepsTheReason)
+{
+    // The first request is served, every later one refused.
+    const auto stream = Open(std::string("failafterfirst/") + kLarge);
+    ASSERT_EQ(stream->Result(), S_OK);
+    const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / kLarge);
+    const uint32_t window = ShortOptions().headWindow;
+    std::vector<uint8_t> bytes(100'000);
+    // A read across the end of the head: the head's bytes, then the failure.
+    EXPECT_EQ(ZPMP::ReadAt(*stream, window - 1000, bytes.data(), 5000), 1000u);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 1000, file.begin() + (window - 1000)));
+    EXPECT_TRUE(stream->Failed());
+    EXPECT_NE(m_session->Error().find("HTTP 500 from 127.0.0.1 (after 3 attempts)"), std::string::npos)
+        << m_session->Error();
+    // Later misses fail at once, without asking the server again; the head is still served.
+    const uint64_t requests = m_session->Stats().requests;
+    EXPECT_EQ(ZPMP::ReadAt(*stream, 400'000, bytes.data(), 10), 0u);
+    EXPECT_EQ(m_session->Stats().requests, requests);
+    EXPECT_EQ(ZPMP::ReadAt(*stream, 0, bytes.data(), 10), 10u);
+}
+
+TEST(RemotePieces, ContentRangeHeadersAndStatuses)
+{
+    struct Row {
+        const char* value;
+        bool ok;
+        md::ContentRange expected;
+    };
+    const Row rows[] = {
+        {"bytes 0-99/1000", true, {true, 0, 99, true, 1000}},
+        {" bytes 5-5/6\r\n", true, {true, 5, 5, true, 6}},
+        {"bytes 0-99/*", true, {true, 0, 99, false, 0}},
+        {"bytes */0", true, {false, 0, 0, true, 0}},
+        {"BYTES 1-2/3", true, {true, 1, 2, true, 3}},
+        {"bytes 100-99/1000", false, {}},   // last before first
+        {"bytes 0-1000/1000", false, {}},   // past the total
+        {"bytes */*", false, {}},
+        {"bytes 0-99", false, {}},
+        {"bytes -1-99/1000", false, {}},
+        {"bytes 0-99/10000000000000000000000", false, {}},  // beyond 64 bits
+        {"items 0-99/1000", false, {}},
+    };
+    for (const Row& row : rows) {
+        md::ContentRange r;
+        EXPECT_EQ(md::ParseContentRange(row.value, r), row.ok) << row.value;
+        if (row.ok) {
+            EXPECT_EQ(std::tuple(r.hasRange, r.first, r.last, r.hasTotal, r.total),
+                      std::tuple(row.expected.hasRange, row.expected.first, row.expected.last,
+                                 row.expected.hasTotal, row.expected.total))
+                << row.value;
+        }
+    }
+    EXPECT_EQ(md::HresultOfStatus(404), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(md::HresultOfStatus(403), E_ACCESSDENIED);
+    EXPECT_EQ(md::HresultOfStatus(401), E_ACCESSDENIED);
+    EXPECT_EQ(md::HresultOfStatus(400), MD_E_REMOTE_FAILED);
+    EXPECT_EQ(md::HostOfUrl("https://user:pw@example.com:8443/a?X-Amz-Signature=1"), "example.com");
+    EXPECT_EQ(md::HostOfUrl("http://[::1]:80/x"), "[::1]");
+    EXPECT_EQ(md::HostOfUrl("http://h?q=/x"), "h");
+}
+
+TEST(RemotePieces, ReasonsLoseSecretsAndStayOneShortLine)
+{
+    const std::vector<std::string> secrets = {"wJalrXUtnFEMI", "tok/en"};
+    EXPECT_EQ(md::ScrubReason("key wJalrXUtnFEMI and tok/en, wJalrXUtnFEMI", secrets, 255), "key *** and ***, ***");
+    EXPECT_EQ(md::ScrubReason("first\nsecond", secrets, 255), "first");
+    EXPECT_EQ(md::ScrubReason("abcdef", {}, 3), "abc");
+    EXPECT_EQ(md::ScrubReason("a\xC3\xA9", {}, 2), "a");  // never half a character
+    EXPECT_EQ(md::ScrubReason("x", {""}, 3), "x");         // an empty secret blanks nothing
+}
+
+TEST(RemotePieces, RemotePathsAreKnownByTheirScheme)
+{
+    EXPECT_TRUE(md::IsRemotePath(std::wstring_view(L"HTTP://a/b")));
+    EXPECT_TRUE(md::IsRemotePath(std::string_view("https://a/b")));
+    EXPECT_TRUE(md::IsRemotePath(std::string_view("s3://bucket/key")));
+    EXPECT_FALSE(md::IsRemotePath(std::string_view("/data/http://x")));
+    EXPECT_FALSE(md::IsRemotePath(std::string_view("ftp://a/b")));
+    EXPECT_FALSE(md::IsRemotePath(std::string_view("s3:/bucket")));
+}
+
+}  // namespace
