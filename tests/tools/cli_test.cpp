@@ -174,6 +174,21 @@ TEST(Tool, StatsCloseEachFilesBlock)
     EXPECT_FALSE(RunTool({"--json", kDvd}).Json().at(0).contains("stats"));
 }
 
+// Without --strict a URL goes to the module, never to the local disk; a failed open prints the module's reason.
+TEST(Tool, FailedRemoteOpenPrintsTheModulesReason)
+{
+    const std::string refused = "http://127.0.0.1:1/a.ts";  // nothing listens on port 1
+    const RunResult text = RunTool({refused});
+    EXPECT_EQ(text.status, 2);
+    EXPECT_TRUE(Contains(text.err, refused + ": cannot open: 0x80040300 (remote read failed): 127.0.0.1: "))
+        << text.err;
+    EXPECT_FALSE(Contains(text.err, "No such file")) << text.err;
+    const json j = RunTool({"--json", "--stats", refused}).Json().at(0);
+    EXPECT_TRUE(Contains(j["error"].get<std::string>(), "0x80040300")) << j.dump();
+    // The attempt is counted: a refused connection sends no request and receives no byte.
+    EXPECT_EQ(std::tuple(j["stats"]["requests"].is_number(), j["stats"]["bytesFetched"]), std::tuple(true, 0)) << j.dump();
+}
+
 // --strict is the base behaviour: a URL is a file name there, looked up on the local disk like any other.
 TEST(Tool, StrictLeavesUrlsAsFileNames)
 {
