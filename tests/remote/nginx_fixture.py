@@ -26,7 +26,7 @@ import tempfile
 import time
 from dataclasses import dataclass
 
-NGINX = "/usr/sbin/nginx"
+NGINX = os.environ.get("MEDIADETECT_NGINX", "/usr/sbin/nginx")  # Debian's nginx unless told otherwise
 START_TIMEOUT_S = 10  # nginx and openssl each start in well under a second
 STOP_TIMEOUT_S = 5
 
