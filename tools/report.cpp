@@ -284,11 +284,11 @@ std::string RemoteError(IMediaDetect5& detector)
 
 namespace {
 
-// Opens the file and collects every record the detector offers; the body of Examine, which times it.
-void ExamineOpened(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options, FileReport& r);
+// Opens the file and collects every record the detector offers: Examine without the measurement of its cost.
+void ExamineFile(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options, FileReport& r);
 
-// The requests and bytes of the detector's remote file, read after every query so that they count the reads of the
-// duration scans too.
+// The requests and bytes of the detector's remote file, read once the examination is over so that they count the
+// reads of every query (the duration scans and the program and track selections open the file again).
 std::optional<RemoteStats> QueryRemoteStats(IMediaDetect5& detector)
 {
     IMediaDetectInfo* info = nullptr;
@@ -307,7 +307,7 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
     FileReport r;
     r.file = file;
     const auto start = std::chrono::steady_clock::now();
-    ExamineOpened(detector, file, options, r);
+    ExamineFile(detector, file, options, r);
     if (options.stats) {
         ExamineStats stats;
         stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -320,7 +320,7 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
 
 namespace {
 
-void ExamineOpened(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options, FileReport& r)
+void ExamineFile(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options, FileReport& r)
 {
     // A remote path is the module's to reach; a local one is checked first, so that a FIFO never blocks the tool.
     const bool remote = IsRemotePath(file) && (options.extensions & MD_EXT_REMOTE) != 0;
