@@ -20,12 +20,24 @@ SAMPLES = ["dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob", "ts_mpeg2video
            "mp4_h264_640x360_25fps_aac_48k_stereo.mp4", "mkv_h264_640x360_25fps_aac_48k_stereo.mkv"]
 
 
+BIG_TS = "big.ts"  # the transport sample repeated to BIG_TS_BYTES: a file far larger than what describing it needs
+BIG_TS_BYTES = 32 << 20
+
+
 @pytest.fixture(scope="module")
-def web():
+def web(tmp_path_factory):
     why = missing_tools()
     if why:
         pytest.skip(why)
-    with NginxFixture(DATA) as server:
+    served = tmp_path_factory.mktemp("served")
+    for name in corpus():
+        os.symlink(os.path.join(DATA, name), served / name)
+    with open(os.path.join(DATA, SAMPLES[1]), "rb") as f:
+        sample = f.read()
+    with open(served / BIG_TS, "wb") as f:
+        for _ in range(BIG_TS_BYTES // len(sample) + 1):
+            f.write(sample)
+    with NginxFixture(served) as server:
         yield server
 
 
@@ -86,3 +98,43 @@ def test_dask_scan_of_urls_examines_each_on_the_workers_with_range_requests(web)
     # Every request the workers sent asked for a range, and the rows count them all.
     assert logged and all(e.range.startswith("bytes=") for e in logged)
     assert df["requests"].sum() == len([e for e in logged if e.status != 404])
+    # A large object is described from a small part of it.
+    big = mediadetect.dask.scan([web.url(BIG_TS)]).compute(scheduler="threads").iloc[0]
+    assert big["kind_name"] == "mpeg2-transport" and 0 < big["bytes_fetched"] < BIG_TS_BYTES / 4, big
+
+
+@pytest.fixture(scope="module")
+def s3(web):
+    from s3_fixture import S3Fixture, unavailable
+    build = os.path.dirname(os.path.abspath(os.environ["MEDIADETECT_MODULE"]))
+    why = unavailable(build)
+    if why:
+        pytest.skip(why)
+    with S3Fixture(build) as server:
+        for name in SAMPLES[:2]:
+            server.upload(f"corpus/{name}", os.path.join(DATA, name))
+        for name in SAMPLES[2:]:
+            server.upload(f"corpus/more/{name}", os.path.join(DATA, name))
+        yield server
+
+
+def test_dask_scan_of_an_s3_prefix_lists_it_and_examines_each_object(s3, monkeypatch):
+    for name, value in s3.environment().items():
+        monkeypatch.setenv(name, value)
+    top = [f"s3://{s3.bucket}/corpus/{name}" for name in SAMPLES[:2]]
+    nested = [f"s3://{s3.bucket}/corpus/more/{name}" for name in SAMPLES[2:]]
+    listed = mediadetect.list_remote(f"s3://{s3.bucket}/corpus/")
+    assert listed == sorted((path, os.path.getsize(os.path.join(DATA, path.rsplit("/", 1)[1])))
+                            for path in top + nested)
+    assert mediadetect.dask.expand(f"s3://{s3.bucket}/corpus/", recursive=False) == sorted(top)
+    df = mediadetect.dask.scan(f"s3://{s3.bucket}/corpus/").compute(scheduler="threads")
+    assert list(df["path"]) == sorted(top + nested)
+    for _, row in df.iterrows():
+        local = mediadetect.detect(os.path.join(DATA, row["path"].rsplit("/", 1)[1]))
+        assert (row["kind"], row["duration"], row["width"]) == (local.kind, local.duration, local.video.width)
+        assert row["requests"] >= 1 and row["bytes_fetched"] > 0, row
+    # Keys the server does not know: the listing is refused with the file error of a refused file.
+    monkeypatch.setenv("AWS_ACCESS_KEY_ID", "UNKNOWNKEY")
+    with pytest.raises(mediadetect.MediaDetectError) as denied:
+        mediadetect.dask.scan(f"s3://{s3.bucket}/corpus/")
+    assert denied.value.hresult & 0xFFFFFFFF == 0x80070005
