@@ -100,13 +100,18 @@ class SlowLink:
         self.loop = asyncio.new_event_loop()
         self.ready = threading.Event()
         self.thread = threading.Thread(target=self._run, daemon=True)
+        self.connections = set()  # the loop holds its tasks weakly: these are held here until they end
+
+    def _connected(self, reader, writer):
+        task = self.loop.create_task(_serve_connection(reader, writer, self.upstream_port))
+        self.connections.add(task)
+        task.add_done_callback(self.connections.discard)
 
     def _run(self):
         asyncio.set_event_loop(self.loop)
 
         async def start():
-            return await asyncio.start_server(lambda r, w: _serve_connection(r, w, self.upstream_port),
-                                              "127.0.0.1", self.port)
+            return await asyncio.start_server(self._connected, "127.0.0.1", self.port)
 
         self.server = self.loop.run_until_complete(start())
         self.ready.set()
@@ -118,9 +123,19 @@ class SlowLink:
             raise RuntimeError("the proxy did not start")
         return self
 
+    async def _shutdown(self):
+        """Stops listening and ends every open connection's pumps, so that the loop stops with no task pending."""
+        self.server.close()
+        tasks = [t for t in asyncio.all_tasks() if t is not asyncio.current_task()]
+        for t in tasks:
+            t.cancel()
+        await asyncio.gather(*tasks, return_exceptions=True)
+
     def __exit__(self, *exc):
+        asyncio.run_coroutine_threadsafe(self._shutdown(), self.loop).result(CONNECT_TIMEOUT_S)
         self.loop.call_soon_threadsafe(self.loop.stop)
         self.thread.join(CONNECT_TIMEOUT_S)
+        self.loop.close()
 
 
 def measure(command, web, runs):
