@@ -1,8 +1,7 @@
 // Remote paths through the detector: the same records over HTTP as from disk, in the module with its own limits
 // and in the static libraries with limits shortened so that the block cache and the read-ahead are exercised, at a
 // bounded cost in requests and bytes; the time table over a URL; remote errors through the binary interface.
-#include <sstream>
-
+#include "component/describe.h"
 #include "component/media_detect.h"
 #include "component/time_table_host.h"
 #include "input/remote_session.h"
@@ -26,44 +25,6 @@ const char* const kFiles[] = {
     "mxf_d10_720x608_25i_pcm_48k_stereo.mxf",
     "wav_pcm_s16le_48k_5.1.wav",
 };
-
-template <typename T>
-void Show(std::ostringstream& out, const char* name, HRESULT hr, const T& value)
-{
-    out << name << ' ' << std::hex << hr << ' ';
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
-    for (size_t i = 0; i < sizeof(T); ++i)
-        out << int(bytes[i]) << '.';
-    out << std::dec << '\n';
-}
-
-// Everything the detector tells of path, as text: the open's records, the streams a transport or Matroska file
-// lists, the duration and time range.
-std::string Describe(IMediaDetect5& d, IMediaDetectInfo& info, const std::string& path)
-{
-    std::ostringstream out;
-    uint32_t kind = 0;
-    out << "open " << std::hex << d.OpenFileA(path.c_str(), &kind) << std::dec << " kind " << kind << '\n';
-    VideoInfo video{};
-    Show(out, "video", d.GetVideoInfo(&video), video);
-    AudioInfo audio{};
-    Show(out, "audio", d.GetAudioInfo(&audio), audio);
-    CodecHeaderInfo headers{};
-    Show(out, "headers", info.GetInfo(MDI_CODEC_HEADERS, &headers), headers);
-    std::array<uint32_t, 16> programs{};
-    uint32_t count = programs.size();
-    Show(out, "programs", d.GetTransportPrograms(&count, programs.data(), 0), programs);
-    int32_t videoCount = 0;
-    int32_t audioCount = 0;
-    std::array<uint32_t, 64> ids{};
-    Show(out, "streams", d.GetStreamLists(programs[0], &videoCount, ids.data(), &audioCount, ids.data() + 32, 0), ids);
-    out << videoCount << ' ' << audioCount << '\n';
-    int64_t duration = 0;
-    Show(out, "duration", d.GetDuration(&duration), duration);
-    TimeRangeInfo range{};
-    Show(out, "range", d.GetTimeRangeInfo(&range), range);
-    return out.str();
-}
 
 RemoteStats Stats(IMediaDetectInfo& info)
 {

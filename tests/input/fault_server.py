@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """An HTTP server that misbehaves on purpose, for the remote input tests.
 
-    fault_server.py ROOT
+    fault_server.py ROOT [CERT KEY]
+
+With CERT and KEY (PEM files) it speaks HTTPS.
 
 Binds 127.0.0.1 on a free port, prints "PORT <n>" on its first line and serves the files of ROOT under
 /<behaviour>/<file name>, each behaviour a way servers answer range requests:
@@ -16,14 +18,20 @@ Binds 127.0.0.1 on a free port, prints "PORT <n>" on its first line and serves t
     stall      206 headers, then no byte for a minute
     missing    404 with an S3 NoSuchKey document
     denied     403
+    signed     checks the request's AWS SigV4 signature (access key AKIDMEDIADETECT, secret FAULTSERVERSECRET,
+               region us-east-1, service s3; a session token must be signed too): 403 SignatureDoesNotMatch
+               when it is wrong, else as range
     redirect/N/<file>  302 to redirect/N-1/<file>, and redirect/1/<file> to range/<file>: N redirects
 
 GET /stats answers with a JSON object: for each path, its requests and the body bytes sent.
 """
+import hashlib
+import hmac
 import json
 import os
 import re
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -42,6 +50,36 @@ def count(path, requests=0, sent=0):
         entry = STATS.setdefault(path, [0, 0])
         entry[0] += requests
         entry[1] += sent
+
+
+ACCESS_KEY = "AKIDMEDIADETECT"
+SECRET_KEY = "FAULTSERVERSECRET"
+
+
+def sigv4_ok(method, target, headers):
+    """Whether the Authorization header is the SigV4 signature of the request, as S3 computes it: the path as
+    sent, the query sorted, the signed headers in lower case, and x-amz-content-sha256 as the payload hash."""
+    match = re.fullmatch(r"AWS4-HMAC-SHA256 Credential=([^/]+)/(\d{8})/([^/]+)/s3/aws4_request, "
+                         r"SignedHeaders=([a-z0-9;-]+), Signature=([0-9a-f]{64})", headers.get("Authorization", ""))
+    if not match or match.group(1) != ACCESS_KEY:
+        return False
+    date, region, signed, signature = match.group(2), match.group(3), match.group(4).split(";"), match.group(5)
+    payload = headers.get("x-amz-content-sha256")
+    if payload is None or "host" not in signed or "x-amz-content-sha256" not in signed:
+        return False
+    if "x-amz-security-token" in headers and "x-amz-security-token" not in signed:
+        return False
+    parts = urlsplit(target)
+    query = "&".join(sorted(p for p in parts.query.split("&") if p))
+    canonical_headers = "".join("%s:%s\n" % (h, " ".join(headers.get(h, "").split())) for h in signed)
+    canonical = "\n".join([method, parts.path, query, canonical_headers, ";".join(signed), payload])
+    scope = "%s/%s/s3/aws4_request" % (date, region)
+    to_sign = "\n".join(["AWS4-HMAC-SHA256", headers.get("x-amz-date", ""), scope,
+                         hashlib.sha256(canonical.encode()).hexdigest()])
+    key = ("AWS4" + SECRET_KEY).encode()
+    for part in (date, region, "s3", "aws4_request"):
+        key = hmac.new(key, part.encode(), hashlib.sha256).digest()
+    return hmac.compare_digest(hmac.new(key, to_sign.encode(), hashlib.sha256).hexdigest(), signature)
 
 
 def first_time(key):
@@ -69,6 +107,26 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
         count(self.path, sent=len(body))
+
+    def send_file(self, status, path, first, length, headers=()):
+        """Sends length bytes of the file from first on, a piece at a time (a client may leave early)."""
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(length))
+        self.end_headers()
+        with open(path, "rb") as f:
+            f.seek(first)
+            while length > 0:
+                piece = f.read(min(length, 1 << 16))
+                if not piece:
+                    break
+                try:
+                    self.wfile.write(piece)
+                except OSError:
+                    break
+                count(self.path, sent=len(piece))
+                length -= len(piece)
 
     def requested_range(self, size):
         match = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
@@ -98,6 +156,9 @@ class Handler(BaseHTTPRequestHandler):
             body = b"<?xml version=\"1.0\"?><Error><Code>NoSuchKey</Code><Message>gone</Message></Error>"
             self.send_body(404, body, [("Content-Type", "application/xml")])
             return
+        if behaviour == "signed" and not sigv4_ok("GET", self.path, self.headers):
+            self.send_body(403, b"<Error><Code>SignatureDoesNotMatch</Code></Error>")
+            return
         if behaviour == "denied":
             self.send_body(403, b"<Error><Code>AccessDenied</Code></Error>")
             return
@@ -105,18 +166,18 @@ class Handler(BaseHTTPRequestHandler):
         if behaviour == "fail500" or refused_later or (behaviour == "fail500once" and first_time((behaviour, name))):
             self.send_body(500, b"internal error")
             return
-        with open(path, "rb") as f:
-            data = f.read()
-        size = len(data)
+        size = os.path.getsize(path)
         asked = self.requested_range(size)
         if behaviour == "norange" or asked is None:
-            self.send_body(200, data)
+            self.send_file(200, path, 0, size)
             return
         first, last = asked
         if first >= size:
             self.send_body(416, b"", [("Content-Range", "bytes */%d" % size)])
             return
-        body = data[first:last + 1]
+        with open(path, "rb") as f:
+            f.seek(first)
+            body = f.read(last + 1 - first)
         shown = (first + 1, last + 1) if behaviour == "badrange" else (first, last)
         headers = [("Content-Range", "bytes %d-%d/%d" % (shown[0], shown[1], size))]
         if behaviour == "stall":
@@ -142,7 +203,7 @@ class Handler(BaseHTTPRequestHandler):
             self.connection.shutdown(socket.SHUT_RDWR)
             self.close_connection = True
             return
-        self.send_body(206, body, headers)
+        self.send_file(206, path, first, last + 1 - first, headers)
 
 
 class Server(ThreadingHTTPServer):
@@ -154,6 +215,10 @@ class Server(ThreadingHTTPServer):
 
 def main():
     server = Server(("127.0.0.1", 0), Handler)
+    if len(sys.argv) > 3:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[2], sys.argv[3])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print("PORT %d" % server.server_address[1], flush=True)
     server.serve_forever()
 

@@ -82,18 +82,21 @@ std::string ServerProcess::WaitForLine(const std::string& prefix, int timeoutMs)
     return {};
 }
 
-std::unique_ptr<ServerProcess> StartFaultServer(std::string& base)
+std::unique_ptr<ServerProcess> StartFaultServer(std::string& base, const std::string& certificate,
+                                                const std::string& key)
 {
     base.clear();
     if (!OnPath("python3"))
         return nullptr;
     const std::filesystem::path script = TestDataDir().parent_path() / "input" / "fault_server.py";
-    auto server = std::make_unique<ServerProcess>(
-        std::vector<std::string>{"python3", script.string(), TestDataDir().string()});
+    std::vector<std::string> argv{"python3", script.string(), TestDataDir().string()};
+    if (!certificate.empty())
+        argv.insert(argv.end(), {certificate, key});
+    auto server = std::make_unique<ServerProcess>(argv);
     const std::string line = server->WaitForLine("PORT ", 10000);
     if (line.empty())
         return nullptr;
-    base = "http://127.0.0.1:" + line.substr(5);
+    base = (certificate.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + line.substr(5);
     return server;
 }
 

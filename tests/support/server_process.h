@@ -30,7 +30,9 @@ private:
 
 // tests/input/fault_server.py serving tests/data, and its base URL ("http://127.0.0.1:PORT") in base;
 // null (base empty) when python3 is missing or the server did not start.
-std::unique_ptr<ServerProcess> StartFaultServer(std::string& base);
+// With a certificate and its key (PEM files) it speaks HTTPS ("https://127.0.0.1:PORT").
+std::unique_ptr<ServerProcess> StartFaultServer(std::string& base, const std::string& certificate = {},
+                                                const std::string& key = {});
 
 // Whether program is found on PATH.
 bool OnPath(const std::string& program);
