@@ -12,10 +12,11 @@ lock keeps parallel installs apart) and keeps its objects in a temporary folder.
 run here (no node, npm, curl or flock, or no registry), for the tests to skip with that reason.
 """
 import os
-import selectors
+import queue
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import urllib.parse
 
@@ -71,6 +72,7 @@ class S3Fixture:
         self.bucket = bucket
         self.endpoint = None
         self.process = None
+        self.drain = None
         self.data = None
 
     def environment(self, access_key=ACCESS_KEY, secret=SECRET_KEY):
@@ -99,18 +101,30 @@ class S3Fixture:
         return self
 
     def _wait_for_ready(self):
+        """s3rver's "listening" line. A thread reads its output to the end, so that the pipe never fills and
+        blocks the server; lines it printed before are kept for the error."""
+        lines = queue.Queue()
+
+        def drain(stream):
+            for line in stream:
+                lines.put(line)
+            lines.put(None)
+
+        self.drain = threading.Thread(target=drain, args=(self.process.stdout,), daemon=True)
+        self.drain.start()
         deadline = time.monotonic() + START_TIMEOUT_S
-        with selectors.DefaultSelector() as selector:
-            selector.register(self.process.stdout, selectors.EVENT_READ)
-            while time.monotonic() < deadline:
-                if not selector.select(timeout=deadline - time.monotonic()):
-                    break
-                line = self.process.stdout.readline()
-                if not line:
-                    break
-                if READY_LINE in line:
-                    return line.strip()
-        raise RuntimeError("s3rver did not start")
+        seen = []
+        while time.monotonic() < deadline:
+            try:
+                line = lines.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                break
+            if line is None:
+                break
+            if READY_LINE in line:
+                return line.strip()
+            seen.append(line)
+        raise RuntimeError("s3rver did not start: " + "".join(seen)[-1000:])
 
     def upload(self, key, path):
         """PUTs the file as the bucket's object key, signed with SigV4."""
@@ -127,6 +141,9 @@ class S3Fixture:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+            if self.drain is not None:
+                self.drain.join(5)  # the output ends with the process
+                self.drain = None
             self.process.stdout.close()
             self.process = None
         if self.data:
