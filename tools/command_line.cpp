@@ -13,10 +13,10 @@ constexpr const char* kToolHelp =
     R"(mediadetect: tells which container a media file uses and what it carries.
 Usage: mediadetect [OPTIONS] FILE...
   or:  mediadetect scan [OPTIONS] PATH...
-A FILE may also be a URL: http://HOST/PATH, https://HOST/PATH or s3://BUCKET/KEY, read
-with a few range requests (see "Remote files" below).
   or:  mediadetect seek [--json] FILE SECONDS
   or:  mediadetect register | unregister
+A FILE may also be a URL: http://HOST/PATH, https://HOST/PATH or s3://BUCKET/KEY, read
+with a few range requests (see "Remote files" below).
 
 Options:
   -h, --help          Print this help and exit
@@ -74,11 +74,11 @@ requests, never the whole object; with --strict such a path is a local file name
 other. HTTPS servers are checked against the system's certificate authorities and those
 of the PEM file $MEDIADETECT_CA_BUNDLE. s3://BUCKET/KEY is read from
 https://BUCKET.s3.REGION.amazonaws.com/KEY, or from $AWS_ENDPOINT_URL/BUCKET/KEY when that
-is set (an S3-compatible server); REGION is
-$AWS_REGION, else $AWS_DEFAULT_REGION, else us-east-1. Requests are signed (SigV4) with
-$AWS_ACCESS_KEY_ID, $AWS_SECRET_ACCESS_KEY and $AWS_SESSION_TOKEN, else the [default] keys of
-~/.aws/credentials ($AWS_SHARED_CREDENTIALS_FILE), else sent unsigned. A failed open prints
-the module's reason, which never holds a key.
+is set (an S3-compatible server); REGION is $AWS_REGION, else $AWS_DEFAULT_REGION, else
+us-east-1. Requests are signed (SigV4) with $AWS_ACCESS_KEY_ID, $AWS_SECRET_ACCESS_KEY and
+$AWS_SESSION_TOKEN, else with the keys of the profile $AWS_PROFILE (default: default) in
+~/.aws/credentials ($AWS_SHARED_CREDENTIALS_FILE), else sent unsigned. A failed open
+prints the module's reason, which never holds a key.
 
 The registry file is $MEDIADETECT_REGISTRY, else $XDG_CONFIG_HOME/mediadetect/registry.reg.
 Time tables are stored in $MEDIADETECT_TIMEINDEX_DB, else
