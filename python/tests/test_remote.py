@@ -83,6 +83,15 @@ def test_failures_raise_with_their_hresult_and_the_modules_reason(web, monkeypat
     assert listed.value.hresult & 0xFFFFFFFF == INVALID_ARG
 
 
+def test_time_table_of_a_url_is_the_files(web, tmp_path, monkeypatch):
+    import subprocess
+    monkeypatch.setenv("MEDIADETECT_REGISTRY", str(tmp_path / "registry.reg"))
+    monkeypatch.setenv("MEDIADETECT_TIMEINDEX_DB", str(tmp_path / "index.sqlite"))
+    subprocess.run([os.environ["MEDIADETECT_TOOL"], "register"], check=True, capture_output=True, timeout=60)
+    local = mediadetect.time_table(os.path.join(DATA, SAMPLES[0]))
+    assert local and mediadetect.time_table(web.url(SAMPLES[0])) == local
+
+
 def test_dask_scan_of_urls_examines_each_on_the_workers_with_range_requests(web):
     # A '?' in a URL is its query, never a glob pattern.
     urls = [web.url(name) for name in SAMPLES] + [web.url("missing.ts?a=1")]
