@@ -511,8 +511,10 @@ HRESULT ZPMediaDetect::StartTimeTable(const wchar_t* path, TimeTableCallback cal
             remote && m_source.IsRemote() && m_source.PathString() == path ? m_source : SourceOf(path);
         HRESULT opened = S_OK;
         std::unique_ptr<ZPMP::InputStream> input = source.Open(opened);
-        if (FAILED(opened))
+        if (FAILED(opened)) {
+            m_errorSession = source.Session();  // MDI_REMOTE_ERROR tells why
             return opened;
+        }
         input->Seek(0);
         const auto kind = static_cast<uint32_t>(ProbeMediaKind(input.get(), 0));
         if (kind == MK_UNKNOWN || kind == MK_MPEG2_TRANSPORT)

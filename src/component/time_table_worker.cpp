@@ -162,10 +162,12 @@ uint32_t TimeTableWorker::Walk()
         std::memmove(buffer.get(), buffer.get() + consumed, carried);
     }
 
-    if (aborted || m_stopRequested != 0) {
+    // A remote read that failed on the way leaves no table of part of the file.
+    const bool unreadable = InputSource::ReadFailed(input);
+    if (aborted || m_stopRequested != 0 || unreadable) {
         index->RemoveEntries(table, kTimeIndexPackEntry, 0, -1);
         index->CloseTable(table, 0);
-        return kTimeTableInterrupted;
+        return unreadable ? kTimeTableUnreadable : kTimeTableInterrupted;
     }
     return SUCCEEDED(index->CloseTable(table, 0)) ? kTimeTableComplete : kTimeTableInterrupted;
 }

@@ -19,7 +19,8 @@ namespace md {
 // Result codes passed to the host's callback.
 enum TimeTableResult : uint32_t {
     kTimeTableComplete = 0,        // table complete; the time-index component accepted the close
-    kTimeTableUnreadable = 1,      // the file could not be read, or its kind has no pack checker
+    kTimeTableUnreadable = 1,      // the file could not be read (a remote read failed on the way), or its kind
+                                   // has no pack checker
     kTimeTableNoIndex = 2,         // the time-index component could not be created or refused the file
     kTimeTableInterrupted = 3,     // stopped by the host, an entry was refused, or the close failed
 };

@@ -104,4 +104,10 @@ bool InputSource::IsOpen(ZPMP::InputStream& stream)
     return false;
 }
 
+bool InputSource::ReadFailed(ZPMP::InputStream& stream)
+{
+    auto* remote = dynamic_cast<RemoteInputStream*>(&stream);
+    return remote != nullptr && remote->Failed();
+}
+
 }  // namespace md

@@ -46,6 +46,8 @@ public:
     std::unique_ptr<ZPMP::InputStream> Open() const;
     // Opened and readable: a file that exists, a remote object that answered.
     static bool IsOpen(ZPMP::InputStream& stream);
+    // A remote stream whose read failed after the open (a file's reads are taken as they come).
+    static bool ReadFailed(ZPMP::InputStream& stream);
 
 private:
     std::wstring m_path;

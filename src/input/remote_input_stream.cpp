@@ -24,17 +24,25 @@ RemoteInputStream::RemoteInputStream(const RemoteTarget& target, std::shared_ptr
     m_client = HttpClient::Create(target, *m_session, m_result);
     if (!m_client)
         return;
+    if (const RemoteHead kept = m_session->Head(); kept.bytes) {
+        m_size = kept.size;
+        m_lastFetchEnd = kept.length;
+        if (kept.length > 0) {
+            m_cached = kept.length;
+            m_segments.push_front(Segment{0, kept.length, kept.bytes});
+        }
+        return;
+    }
     const RemoteOptions& o = m_session->Options();
     const uint64_t window = std::max<uint32_t>(o.headWindow, 1);
-    Segment head;
-    head.bytes = Allocate(window);
-    if (!head.bytes) {
+    std::unique_ptr<uint8_t[]> bytes = Allocate(window);
+    if (!bytes) {
         m_session->SetError("out of memory for the head window");
         m_result = E_OUTOFMEMORY;
         return;
     }
     RangeReply reply;
-    m_result = m_client->GetRange(0, window, head.bytes.get(), true, reply);
+    m_result = m_client->GetRange(0, window, bytes.get(), true, reply);
     if (FAILED(m_result))
         return;
     if (!reply.sizeKnown) {
@@ -43,11 +51,12 @@ RemoteInputStream::RemoteInputStream(const RemoteTarget& target, std::shared_ptr
         return;
     }
     m_size = reply.size;
-    head.length = reply.received;
+    const RemoteHead head{std::shared_ptr<const uint8_t[]>(std::move(bytes)), reply.received, reply.size};
+    m_session->KeepHead(head);
     m_lastFetchEnd = head.length;
     if (head.length > 0) {
         m_cached = head.length;
-        m_segments.push_front(std::move(head));
+        m_segments.push_front(Segment{0, head.length, head.bytes});
     }
 }
 
@@ -94,26 +103,24 @@ const RemoteInputStream::Segment* RemoteInputStream::Fetch(uint64_t position, ui
         }
     }
 
-    Segment segment;
-    segment.start = from;
-    segment.length = end - from;
-    segment.bytes = Allocate(segment.length);
-    if (!segment.bytes) {
-        m_session->SetError("out of memory for a read of " + std::to_string(segment.length) + " bytes");
+    const uint64_t length = end - from;
+    std::unique_ptr<uint8_t[]> bytes = Allocate(length);
+    if (!bytes) {
+        m_session->SetError("out of memory for a read of " + std::to_string(length) + " bytes");
         m_failed = true;
         return nullptr;
     }
     RangeReply reply;
-    const HRESULT hr = m_client->GetRange(from, segment.length, segment.bytes.get(), false, reply);
-    if (FAILED(hr) || reply.received != segment.length || (reply.sizeKnown && reply.size != m_size)) {
+    const HRESULT hr = m_client->GetRange(from, length, bytes.get(), false, reply);
+    if (FAILED(hr) || reply.received != length || (reply.sizeKnown && reply.size != m_size)) {
         if (SUCCEEDED(hr))
             m_session->SetError("the object changed size while it was read");
         m_failed = true;  // later misses fail at once: no wait again on a server that failed
         return nullptr;
     }
     m_lastFetchEnd = end;
-    m_cached += segment.length;
-    m_segments.push_front(std::move(segment));
+    m_cached += length;
+    m_segments.push_front(Segment{from, length, std::shared_ptr<const uint8_t[]>(std::move(bytes))});
     Evict();
     return &m_segments.front();
 }

@@ -19,7 +19,9 @@ namespace md {
 
 class RemoteInputStream : public ZPMP::InputStream {
 public:
-    // Opens target: the first request. A failed open leaves a stream that acts as
+    // Opens target: the first request, unless an earlier stream of the session
+    // fetched the head window already (the queries of a file each open the path
+    // again: they start from the same head without a round trip). A failed open leaves a stream that acts as
     // a file that could not be opened (size 0, reads 0, seeks refused); Result()
     // says why and the session keeps the reason.
     RemoteInputStream(const RemoteTarget& target, std::shared_ptr<RemoteSession> session);
@@ -45,7 +47,7 @@ private:
     struct Segment {
         uint64_t start = 0;
         uint64_t length = 0;
-        std::unique_ptr<uint8_t[]> bytes;
+        std::shared_ptr<const uint8_t[]> bytes;  // the head's may be shared with other streams
     };
     // The segment holding position, moved to the front (most recently used); null when none does.
     const Segment* Find(uint64_t position);

@@ -38,6 +38,18 @@ std::string ScrubReason(std::string_view reason, const std::vector<std::string>&
     return text;
 }
 
+void RemoteSession::KeepHead(const RemoteHead& head)
+{
+    std::lock_guard lock(m_mutex);
+    m_head = head;
+}
+
+RemoteHead RemoteSession::Head() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_head;
+}
+
 void RemoteSession::AddSecret(std::string secret)
 {
     std::lock_guard lock(m_mutex);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -33,6 +34,14 @@ struct RemoteOptions {
 RemoteOptions DefaultRemoteOptions();
 void SetDefaultRemoteOptions(const RemoteOptions& options);
 
+// The head window of a remote file as its first open fetched it: every later
+// stream of the same file starts from it without a request.
+struct RemoteHead {
+    std::shared_ptr<const uint8_t[]> bytes;
+    uint64_t length = 0;  // bytes held (the window, or the whole file where it is smaller)
+    uint64_t size = 0;    // the file's size
+};
+
 // Shared by every stream a detector object opens on its current remote file,
 // possibly on several threads (the time-table walk has its own).
 class RemoteSession {
@@ -48,6 +57,10 @@ public:
         return {m_requests.load(std::memory_order_relaxed), m_bytes.load(std::memory_order_relaxed)};
     }
 
+    void KeepHead(const RemoteHead& head);
+    // The kept head; bytes null before a first good open.
+    RemoteHead Head() const;
+
     // Values that must never appear in a reason (a secret key, a session token).
     void AddSecret(std::string secret);
     // Keeps the reason of a failure (the first line, cut to fit MDI_REMOTE_ERROR,
@@ -62,6 +75,7 @@ private:
     std::atomic<uint64_t> m_bytes{0};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_secrets;
+    RemoteHead m_head;
     std::string m_error;
 };
 

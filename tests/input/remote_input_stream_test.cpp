@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -235,6 +237,29 @@ TEST(RemoteTls, CertificatesAreCheckedAgainstTheSystemStoreAndTheBundleNamed)
     unsetenv("MEDIADETECT_CA_BUNDLE");
     ASSERT_EQ(stream.Result(), S_OK) << session->Error();
     EXPECT_TRUE(ReadAll(stream, 4096) == md::test::ReadFileBytes(md::test::TestDataDir() / kSmall));
+}
+
+// Without a usable libcurl a remote open fails with a reason, and nothing else: run in a child process, whose loader
+// finds a library named libcurl.so.4 that is not libcurl (a copy of libm) first.
+TEST(RemoteWithoutCurl, AnOpenFailsWithTheReason)
+{
+    if (std::getenv("MD_TEST_FAKE_CURL_CHILD") != nullptr) {
+        auto session = std::make_shared<RemoteSession>(ShortOptions());
+        md::RemoteTarget target;
+        target.url = "http://127.0.0.1:9/x";
+        EXPECT_EQ(RemoteInputStream(target, session).Result(), MD_E_REMOTE_FAILED);
+        EXPECT_EQ(session->Error(), "libcurl.so.4 lacks curl_global_init");
+        return;
+    }
+    md::test::TempDir dir;
+    std::error_code ec;
+    std::filesystem::copy_file("/lib/x86_64-linux-gnu/libm.so.6", dir / "libcurl.so.4", ec);
+    if (ec)
+        GTEST_SKIP() << "no libm to stand in for libcurl: " << ec.message();
+    const std::string command = "MD_TEST_FAKE_CURL_CHILD=1 LD_LIBRARY_PATH='" + dir.path().string() +
+                                "' /proc/" + std::to_string(getpid()) +
+                                "/exe --gtest_filter=RemoteWithoutCurl.* >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
 TEST(RemotePieces, ContentRangeHeadersAndStatuses)
