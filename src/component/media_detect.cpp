@@ -152,6 +152,8 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     Reset();
     m_source = std::move(source);
     m_tags.Clear();  // the file's own: kept through the selection queries, which reset the records
+    m_thumbnail.clear();
+    m_cover = {};
     m_errorSession = m_source.Session();
     if (FAILED(opened)) {
         m_kind = MK_UNKNOWN;
@@ -168,7 +170,7 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
         m_reopenOffset = -1;
     *kind = m_kind;
     if (Has(MD_EXT_TAGS) && IsMatroskaFile())  // the tracks wait for the queries; the tags are the file's
-        ReadMatroskaFileTags(*stream, m_tags);
+        ReadMatroskaFileTags(*stream, m_tags, &m_cover);
 
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the
@@ -255,6 +257,7 @@ void ZPMediaDetect::OpenFamily(ZPMP::InputStream& input)
         return;
     m_fileTimes = demux->Times();
     m_tags = demux->Tags();
+    m_cover = demux->Cover();
     if (m_kind == MK_MXF)  // the MXF family's demultiplexer
         std::memcpy(m_mxfPattern.data(), static_cast<const MxfDemux&>(*demux).Pattern(), m_mxfPattern.size());
     m_fileStreams = std::move(streams);
@@ -304,6 +307,7 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
                   .moovFirst = demux->IsMoovFirst()};
     m_videoRotation = demux->VideoRotation();
     m_tags = demux->Tags();
+    m_cover = demux->Cover();
     if (demux->IsCameraFile()) {
         Mp4CreationDate date{};
         demux->GetCreationDate(date);
@@ -464,12 +468,16 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     case MDI_FIRST_VIDEO_TIME: Put(out, m_firstVideoTime); return m_firstVideoTime == -1 ? E_FAIL : S_OK;
     case MDI_FIELD_CODING: Put(out, m_fieldCoding); return S_OK;
     case MDI_RECORDING_TIME: Put(out, m_recordingTime); return S_OK;
-    case MDI_THUMBNAIL_LENGTH: Put(out, static_cast<uint32_t>(m_thumbnail.size())); return S_OK;
-    case MDI_THUMBNAIL:
-        if (m_thumbnail.empty())
-            return E_FAIL;
-        std::memcpy(out, m_thumbnail.data(), m_thumbnail.size());
+    case MDI_THUMBNAIL_LENGTH:
+        Put(out, m_thumbnail.empty() && Has(MD_EXT_TAGS) ? m_cover.length : static_cast<uint32_t>(m_thumbnail.size()));
         return S_OK;
+    case MDI_THUMBNAIL:
+        return Guarded([&] {
+            if (!LoadThumbnail())
+                return E_FAIL;
+            std::memcpy(out, m_thumbnail.data(), m_thumbnail.size());
+            return S_OK;
+        });
     case MDI_TS_REGISTRATION: Put(out, m_tsRegistrationFlag); return S_OK;
     case MDI_AAC_CLASS: Put(out, m_aacClass); return S_OK;
     case MDI_EXTENSIONS: Put(out, m_extensions); return S_OK;
@@ -502,6 +510,23 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
         return S_OK;
     default: return E_INVALIDARG;
     }
+}
+
+bool ZPMediaDetect::LoadThumbnail()
+{
+    if (!m_thumbnail.empty())
+        return true;
+    if (!Has(MD_EXT_TAGS) || !m_cover.Found())
+        return false;
+    HRESULT opened = S_OK;
+    const std::unique_ptr<ZPMP::InputStream> input = m_source.Open(opened);
+    if (FAILED(opened) || !input)
+        return false;
+    std::vector<uint8_t> picture(m_cover.length);  // at most kMaxCoverBytes
+    if (ZPMP::ReadAt(*input, m_cover.offset, picture.data(), m_cover.length) != m_cover.length)
+        return false;
+    m_thumbnail = std::move(picture);
+    return true;
 }
 
 // ---- Tags ----

@@ -96,4 +96,13 @@ const std::string* TagList::Find(std::string_view key) const
     return nullptr;
 }
 
+void CoverLocation::Offer(uint64_t pictureOffset, uint64_t pictureLength, bool frontCover)
+{
+    if (pictureLength == 0 || pictureLength > kMaxCoverBytes || (Found() && (front || !frontCover)))
+        return;
+    offset = pictureOffset;
+    length = uint32_t(pictureLength);
+    front = frontCover;
+}
+
 }  // namespace md

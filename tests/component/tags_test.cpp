@@ -297,4 +297,61 @@ TEST_F(Tags, GetTagChecksPointersAndSizes)
     EXPECT_FALSE(after.count("title"));
 }
 
+// An MP3 whose ID3v2.3 tag carries a picture of pictureLength bytes, stored sparse: a marker byte opens and
+// another ends the picture, the bytes between are a hole. Returns where the picture starts.
+uint64_t WriteMp3WithPicture(const fs::path& path, uint32_t pictureLength)
+{
+    const std::vector<uint8_t> audio = md::test::ReadFileBytes(md::test::TestDataDir() / "mp3_cbr_128k_44k_stereo.mp3");
+    const std::string apicHeader = std::string("\0image/jpeg\0\x03\0", 14);
+    const uint32_t frameSize = uint32_t(apicHeader.size()) + pictureLength;
+    const uint32_t tagSize = 10 + frameSize;
+    std::string head = "ID3\x03";
+    head += std::string(2, '\0');
+    for (int shift : {21, 14, 7, 0})
+        head += char(tagSize >> shift & 0x7F);
+    head += "APIC";
+    for (int shift : {24, 16, 8, 0})
+        head += char(frameSize >> shift & 0xFF);
+    head += std::string(2, '\0') + apicHeader;
+    std::ofstream out(path, std::ios::binary);
+    out << head << 'S';
+    out.seekp(std::streamoff(head.size() + pictureLength - 1));
+    out << 'E';
+    out.write(reinterpret_cast<const char*>(audio.data()), std::streamsize(audio.size()));
+    return head.size();
+}
+
+// The cover is placed at the open and read at the query: a picture changed in between is served as it is then. A
+// picture past the limit is never served; without MD_EXT_TAGS no cover is.
+TEST_F(Tags, CoversArePlacedAtTheOpenAndReadAtTheQuery)
+{
+    md::test::TempDir dir;
+    const fs::path file = dir.path() / "cover.mp3";
+    constexpr uint32_t kTenMiB = 10 << 20;
+    const uint64_t at = WriteMp3WithPicture(file, kTenMiB);
+    SetExtensions(MD_EXT_ALL);
+    ASSERT_EQ(Open(file), uint32_t(MK_MP3));
+    {
+        std::fstream edit(file, std::ios::binary | std::ios::in | std::ios::out);
+        edit.seekp(std::streamoff(at));
+        edit << 'N';
+    }
+    uint32_t length = 0;
+    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL_LENGTH, &length), S_OK);
+    ASSERT_EQ(length, kTenMiB);
+    std::vector<uint8_t> picture(length);
+    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL, picture.data()), S_OK);
+    EXPECT_EQ(std::tuple(picture.front(), picture[1], picture.back()), std::tuple('N', 0, 'E'));
+
+    const uint32_t lengths[][2] = {{50u << 20, MD_EXT_ALL}, {100, MD_EXT_ALL & ~MD_EXT_TAGS}};
+    for (const auto& [pictureLength, bits] : lengths) {
+        WriteMp3WithPicture(file, pictureLength);
+        SetExtensions(bits);
+        ASSERT_EQ(Open(file), uint32_t(MK_MP3));
+        EXPECT_EQ(m_info->GetInfo(MDI_THUMBNAIL_LENGTH, &length), S_OK);
+        EXPECT_EQ(length, 0u) << pictureLength;
+        EXPECT_EQ(m_info->GetInfo(MDI_THUMBNAIL, picture.data()), E_FAIL) << pictureLength;
+    }
+}
+
 }  // namespace

@@ -314,8 +314,8 @@ TEST(Tool, CameraFileDetailsAndItsThumbnail)
     // Each failure is clear, exits with 2 and makes no file.
     const std::string none = (dir / "none.jpg").string(), nowhere = (dir / "missing" / "thumb.jpg").string();
     const std::pair<Args, std::string> failures[] = {
-        {{"--thumbnail", none, kPlainMp4}, "no thumbnail (not a camera file)"},
-        {{"--thumbnail", none, kTs}, "no thumbnail (not an MP4 file)"},
+        {{"--thumbnail", none, kPlainMp4}, "no thumbnail (not a camera file, and no cover picture)"},
+        {{"--thumbnail", none, kTs}, "no thumbnail (it carries no cover picture)"},
         {{"--thumbnail", none, camera, kPlainMp4}, "--thumbnail takes exactly one input file"},
         {{"--thumbnail", none}, "--thumbnail takes exactly one input file"},
         {{"--thumbnail", nowhere, camera}, "cannot write the thumbnail to " + nowhere + ": No such file or directory"},
@@ -324,6 +324,24 @@ TEST(Tool, CameraFileDetailsAndItsThumbnail)
     for (const auto& [args, message] : failures) {
         const RunResult r = RunTool(args);
         EXPECT_TRUE(r.status == 2 && Contains(r.err, message) && !fs::exists(none)) << message << ": " << r.err;
+    }
+
+    // A cover picture as stored: an extension naming another format is corrected, with a note; ".jpeg" names JPEG.
+    const struct {
+        const char* file;
+        const char* asked;
+        const char* written;
+    } covers[] = {{"cover_m4a_aac_44k_stereo.m4a", "c1.jpg", "c1.png"},
+                  {"cover_mkv_h264_320x240_25fps.mkv", "c2.JPEG", "c2.JPEG"},
+                  {"mp3_id3v23_cover_48k_mono.mp3", "c3.png", "c3.jpg"}};
+    for (const auto& c : covers) {
+        const RunResult r = RunTool({"--thumbnail", (dir / c.asked).string(), (kData / c.file).string()});
+        EXPECT_EQ(r.status, 0) << c.file << r.err;
+        EXPECT_EQ(Contains(r.err, "; written to " + (dir / c.written).string()), std::string(c.asked) != c.written)
+            << r.err;
+        EXPECT_EQ(md::test::ReadFileBytes(dir / c.written),
+                  md::test::ReadFileBytes(kData / "reference" / (std::string(c.file) + ".cover")))
+            << c.file;
     }
 }
 
