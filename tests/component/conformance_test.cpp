@@ -186,6 +186,7 @@ const std::vector<Row> kBundled = {
      "greatest, before it (a duration of some 47,721 s)"},
     {"ts_mpeg2video_720x576_16x9_25i_tff_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
+    {"tags_ts_mp2_48k_mono_service.ts", MK_MPEG2_TRANSPORT},
     {"vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"w64_pcm_s24le_48k_stereo.w64", MK_UNKNOWN, {}, kAudioFilesOff},

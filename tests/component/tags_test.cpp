@@ -297,6 +297,30 @@ TEST_F(Tags, GetTagChecksPointersAndSizes)
     EXPECT_FALSE(after.count("title"));
 }
 
+// A transport stream's tags are its program's service names from the SDT, as ffprobe lists the program's tags
+// (reference/NAME.programs.json); they come with the first transport query.
+TEST_F(Tags, TransportServiceNamesAreFfprobesProgramTags)
+{
+    int compared = 0;
+    for (const fs::path& file : md::test::MediaFiles(md::test::TestDataDir())) {
+        const fs::path programs = file.parent_path() / "reference" / (file.filename().string() + ".programs.json");
+        if (!fs::exists(programs))
+            continue;
+        SetExtensions(MD_EXT_ALL);
+        ASSERT_EQ(Open(file), uint32_t(MK_MPEG2_TRANSPORT));
+        EXPECT_TRUE(ReadTags().empty()) << "no transport query yet";
+        uint32_t count = 0;
+        ASSERT_EQ(m_detector->GetTransportPrograms(&count, nullptr, 0), S_OK);
+        TagMap want;
+        const nlohmann::json ref = nlohmann::json::parse(std::ifstream(programs));
+        for (const auto& [key, value] : ref["programs"][0]["tags"].items())
+            want[key] = value.get<std::string>();
+        EXPECT_EQ(ReadTags(), want) << file;
+        ++compared;
+    }
+    EXPECT_GE(compared, 1);
+}
+
 // An MP3 whose ID3v2.3 tag carries a picture of pictureLength bytes, stored sparse: a marker byte opens and
 // another ends the picture, the bytes between are a hole. Returns where the picture starts.
 uint64_t WriteMp3WithPicture(const fs::path& path, uint32_t pictureLength)

@@ -675,6 +675,15 @@ tagged mkv
 enc tags_mkv_h264_320x240_25fps.mkv "" \
     -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v libx264 -preset ultrafast -threads 1 -f matroska
 
+# A transport stream whose SDT names its service and provider (a non-ASCII name:
+# UTF-8, DVB character table 0x15); ffprobe lists them as the program's tags
+# (reference/NAME.programs.json).
+enc tags_ts_mp2_48k_mono_service.ts "" \
+    -f lavfi -i "$(tone 440 48000 0.5)" -c:a mp2 -b:a 64k \
+    -metadata $'service_name=Caf\u00e9 Radio' -metadata service_provider=Zephon -f mpegts
+wanted tags_ts_mp2_48k_mono_service.ts && ffprobe -v error -show_programs -of json tags_ts_mp2_48k_mono_service.ts \
+    > reference/tags_ts_mp2_48k_mono_service.ts.programs.json
+
 # Cover pictures: an M4A with a PNG 'covr' item and a Matroska file with a JPEG
 # attached as cover.jpg. The picture each file stores (and those of the MP3 and
 # FLAC with covers above) is extracted to reference/NAME.cover for the thumbnail

@@ -90,15 +90,17 @@ TEST(Tool, TextLinesOfProgramAndTransportStreams)
 {
     const std::string ntsc = (kData / "dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob").string();
     const RunResult r = RunTool({kDvd, kTs, ntsc});
-    ASSERT_EQ(r.lines.size(), 13u) << r.out << r.err;
+    ASSERT_EQ(r.lines.size(), 15u) << r.out << r.err;
     EXPECT_EQ(r.lines[1], "    video  mpeg2 720x576 16:9 25 fps top-field-first 9000 kb/s");
     EXPECT_EQ(r.lines[2], "    audio  ac3 6 ch 48000 Hz 384 kb/s mask 0x3f");
     EXPECT_EQ(r.lines[5], "    video  mpeg2 720x576 4:3 25 fps progressive");
     EXPECT_EQ(r.lines[7], "    program 0x1000  video 0x0100  audio 0x0101");
-    EXPECT_EQ(r.lines[10], "    video  mpeg2 720x480 16:9 29.97 fps progressive 9000 kb/s");
+    // The SDT's names of the program's service, as ffmpeg's muxer writes them by default.
+    EXPECT_EQ(r.lines[9], "    tag    service_name: Service01");
+    EXPECT_EQ(r.lines[12], "    video  mpeg2 720x480 16:9 29.97 fps progressive 9000 kb/s");
     // Start and end scans of 2 MB files: the end scan's windows span many of the reader's reads.
     EXPECT_EQ(r.lines[3], "    time   start 0.540 s  duration 1.531 s");
-    EXPECT_EQ(r.lines[12], "    time   start 0.533 s  duration 1.595 s");
+    EXPECT_EQ(r.lines[14], "    time   start 0.533 s  duration 1.595 s");
 }
 
 // A time is printed only where the module measured one: never a negative duration, and the text has a time line
