@@ -169,8 +169,11 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || IsMatroskaFile())
         m_reopenOffset = -1;
     *kind = m_kind;
-    if (Has(MD_EXT_TAGS) && IsMatroskaFile())  // the tracks wait for the queries; the tags are the file's
-        ReadMatroskaFileTags(*stream, m_tags, &m_cover);
+    if (Has(MD_EXT_TAGS) && IsMatroskaFile()) {  // the tracks wait for the queries; the tags are the file's
+        CoverLocation cover;
+        ReadMatroskaFileTags(*stream, m_tags, &cover);
+        KeepCover(cover, stream->Size());
+    }
 
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the
@@ -257,7 +260,7 @@ void ZPMediaDetect::OpenFamily(ZPMP::InputStream& input)
         return;
     m_fileTimes = demux->Times();
     m_tags = demux->Tags();
-    m_cover = demux->Cover();
+    KeepCover(demux->Cover(), input.Size());
     if (m_kind == MK_MXF)  // the MXF family's demultiplexer
         std::memcpy(m_mxfPattern.data(), static_cast<const MxfDemux&>(*demux).Pattern(), m_mxfPattern.size());
     m_fileStreams = std::move(streams);
@@ -307,7 +310,7 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
                   .moovFirst = demux->IsMoovFirst()};
     m_videoRotation = demux->VideoRotation();
     m_tags = demux->Tags();
-    m_cover = demux->Cover();
+    KeepCover(demux->Cover(), input.Size());
     if (demux->IsCameraFile()) {
         Mp4CreationDate date{};
         demux->GetCreationDate(date);
@@ -510,6 +513,12 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
         return S_OK;
     default: return E_INVALIDARG;
     }
+}
+
+void ZPMediaDetect::KeepCover(const CoverLocation& cover, uint64_t fileSize)
+{
+    // A picture whose stated place runs past the end of the file is none.
+    m_cover = cover.offset <= fileSize && cover.length <= fileSize - cover.offset ? cover : CoverLocation{};
 }
 
 bool ZPMediaDetect::LoadThumbnail()

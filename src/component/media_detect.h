@@ -122,6 +122,8 @@ private:
     void SelectFamilyStreams(const StreamSelection& selection, ZPMP::InputStream& input);
     // The ids of a family file's streams of a class, in file order, into ids (when not null); their count.
     uint32_t ListFamilyStreams(StreamClass streamClass, uint32_t* ids) const;
+    // Keeps where the open found the cover picture when that lies within the file.
+    void KeepCover(const CoverLocation& cover, uint64_t fileSize);
     // The thumbnail the queries serve: a camera file's, else the cover picture (MD_EXT_TAGS), read from the file on
     // the first call; false when there is none or it cannot be read.
     bool LoadThumbnail();

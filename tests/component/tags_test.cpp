@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 using TagMap = std::map<std::string, std::string>;
 
 // The kinds whose tags the detector reads; files of other kinds are not compared.
-const std::set<uint32_t> kKindsWithTags = {MK_MP3, MK_ADTS, MK_AC3,  MK_EAC3, MK_DTS, MK_FLAC,     MK_OGG, MK_MP4,
-                                           MK_WAV, MK_AVI,  MK_AIFF, MK_ASF,  MK_FLV, MK_MATROSKA, MK_WEBM};
+const std::set<uint32_t> kKindsWithTags = {MK_MP3, MK_ADTS, MK_AC3,  MK_EAC3, MK_DTS, MK_FLAC,     MK_OGG,  MK_MP4,
+                                           MK_WAV, MK_AVI,  MK_AIFF, MK_ASF,  MK_FLV, MK_MATROSKA, MK_WEBM, MK_MXF};
 
 // ffprobe's generic keys: the detector lists each under the same common key, never under a system's own key.
 const std::set<std::string> kCommonKeys = {
@@ -36,6 +36,10 @@ const std::map<std::string, std::string> kNotTags = {
     {"major_brand", "the MP4 file type box: a brand, not a tag"},
     {"minor_version", "the MP4 file type box"},
     {"compatible_brands", "the MP4 file type box"},
+    {"operational_pattern_ul", "MXF: the operational pattern's label (MDI_MXF_PATTERN names it)"},
+    {"material_package_umid", "MXF: the material package's identifier, not the Identification set"},
+    {"material_package_name", "MXF: the material package's name, not the Identification set"},
+    {"timecode", "MXF: the start time code of a track, not the Identification set"},
 };
 
 // The detector's common keys that ffprobe does not list for a file, and why.
