@@ -25,6 +25,9 @@ COLUMNS = {
     "field_order": "float64", "audio_format": "object", "channels": "float64", "sample_rate": "float64",
     "start": "float64", "duration": "float64", "error": "object", "hresult": "float64",
 }
+# Tags kept as columns (None where the file does not carry them).
+TAG_COLUMNS = ("title", "artist", "creation_time", "location")
+COLUMNS.update(dict.fromkeys(TAG_COLUMNS, "object"))
 
 
 def _row(path):
@@ -38,6 +41,7 @@ def _row(path):
         row.update(error=str(e))
     else:
         row.update(kind=d.kind, kind_name=d.kind_name, start=d.start, duration=d.duration)
+        row.update({k: d.tags.get(k) for k in TAG_COLUMNS})
         if d.video:
             row.update(video_format=d.video.format_name, width=d.video.width, height=d.video.height,
                        frame_rate=d.video.frame_rate, field_order=d.video.field_order)
