@@ -15,6 +15,8 @@ Usage: mediadetect [OPTIONS] FILE...
   or:  mediadetect scan [OPTIONS] PATH...
   or:  mediadetect seek [--json] FILE SECONDS
   or:  mediadetect register | unregister
+A FILE may also be a URL: http://HOST/PATH, https://HOST/PATH or s3://BUCKET/KEY, read
+with a few range requests (see "Remote files" below).
 
 Options:
   -h, --help          Print this help and exit
@@ -45,6 +47,8 @@ Options:
   --all-tags          List every tag a file carries in the text output (its tag system's own
                       keys too: id3:TBPM, vorbis:REPLAYGAIN_TRACK_GAIN), not only the common
                       ones (title, artist, album, date, ...). JSON always lists every tag
+  --stats             After each file, print what examining it cost: the wall time and, for a
+                      URL, the HTTP requests sent and the body bytes fetched (JSON: "stats")
   --                  Every argument after it is a file, even one that starts with '-'
 
 Commands (mediadetect COMMAND --help tells more):
@@ -66,9 +70,23 @@ Examples:
   mediadetect --time-table dvd.vob       presentation time and byte position of every key picture
   mediadetect scan -r --jobs 4 ~/Videos  every file under a folder, four at a time
   find . -name '*.ts' | mediadetect scan -   the files named on standard input
+  mediadetect --stats https://example.com/movie.ts   a file on a web server, with its requests
+  mediadetect s3://bucket/videos/clip.mp4            an object in S3 storage
+  mediadetect scan -r s3://bucket/videos/            every object under an S3 prefix
   mediadetect seek dvd.vob 90.5          byte offset of the last key picture at or before 90.5 s
   mediadetect register                   register the modules in the registry file
   mediadetect unregister                 remove the modules' registry keys
+
+Remote files: the module reads http://, https:// and s3:// paths itself with a few range
+requests, never the whole object; with --strict such a path is a local file name like any
+other. HTTPS servers are checked against the system's certificate authorities and those
+of the PEM file $MEDIADETECT_CA_BUNDLE. s3://BUCKET/KEY is read from
+https://BUCKET.s3.REGION.amazonaws.com/KEY, or from $AWS_ENDPOINT_URL/BUCKET/KEY when that
+is set (an S3-compatible server); REGION is $AWS_REGION, else $AWS_DEFAULT_REGION, else
+us-east-1. Requests are signed (SigV4) with $AWS_ACCESS_KEY_ID, $AWS_SECRET_ACCESS_KEY and
+$AWS_SESSION_TOKEN, else with the keys of the profile $AWS_PROFILE (default: default) in
+~/.aws/credentials ($AWS_SHARED_CREDENTIALS_FILE), else sent unsigned. A failed open
+prints the module's reason, which never holds a key.
 
 The registry file is $MEDIADETECT_REGISTRY, else $XDG_CONFIG_HOME/mediadetect/registry.reg.
 Time tables are stored in $MEDIADETECT_TIMEINDEX_DB, else
@@ -84,12 +102,15 @@ progress line is shown on standard error while it is a terminal, and a summary b
 end. Exit status 2 when any file could not be examined.
 Usage: mediadetect scan [OPTIONS] PATH...
 
-  PATH                Files, folders, and '-' for paths read from standard input, one per line
+  PATH                Files, folders, URLs, and '-' for paths read from standard input, one per
+                      line; an s3://BUCKET/PREFIX/ path (ending in '/', or a bucket alone) is
+                      listed and each object under it examined
 
-Options (and those of mediadetect itself: --json, --strict, --hint, --module):
+Options (and those of mediadetect itself: --json, --strict, --hint, --module, --stats):
   -h, --help          Print this help and exit
   -r, --recursive     Also walk the folders inside the folders given (folders reached
-                      through symbolic links excepted)
+                      through symbolic links excepted), and list every object under an
+                      s3:// prefix (without it, only the objects up to the next '/')
   -j, --jobs N        Files examined at once, 1 to 1024 (default: one per core)
   --json              Print one JSON object per file (JSON Lines)
 )";
@@ -198,6 +219,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
             flag = &out.timeTable;
         else if (name == "--all-tags")
             flag = &out.allTags;
+        else if (name == "--stats")
+            flag = &out.stats;
         else if (name == "-r" || name == "--recursive")
             flag = &out.recursive;
         if (flag) {

@@ -22,6 +22,7 @@ struct CommandLine {
     bool strict = false;
     bool timeTable = false;
     bool allTags = false;  // --all-tags: every tag in the text output, not only the common ones
+    bool stats = false;  // --stats: the wall time, and the requests and bytes of remote files
     std::string hint = "none";
     std::optional<std::string> module;
     std::optional<int64_t> reopen;

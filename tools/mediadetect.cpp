@@ -238,6 +238,7 @@ int main(int argc, char** argv)
     md::tool::ExamineOptions options;
     options.hint = hint;
     options.extensions = extensions;
+    options.stats = cl.stats;
     if (cl.command == md::tool::Command::kScan) {
         md::tool::ScanOptions scan;
         scan.paths = cl.words;

@@ -127,6 +127,11 @@ std::string DescribeHresult(HRESULT hr)
     case 0x800700CEu: what = "path longer than 259 characters"; break;
     case 0x80040111u: what = "class not available"; break;
     case 0x80040154u: what = "class not registered"; break;
+    case 0x80070002u: what = "not found"; break;
+    case 0x80070005u: what = "access denied"; break;
+    case 0x80040300u: what = "remote read failed"; break;
+    case 0x80040301u: what = "the server ignores range requests"; break;
+    case 0x800705B4u: what = "timed out"; break;
     default: break;
     }
     char buf[64];

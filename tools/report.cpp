@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -282,24 +283,90 @@ std::vector<std::pair<std::string, std::string>> QueryTags(IMediaDetect5& detect
     return tags;
 }
 
+bool IsRemotePath(std::string_view path)
+{
+    return path.starts_with("http://") || path.starts_with("https://") || path.starts_with("s3://");
+}
+
+bool IsRemotePrefix(std::string_view path)
+{
+    if (!path.starts_with("s3://"))
+        return false;
+    const std::string_view rest = path.substr(5);
+    return rest.find('/') == std::string_view::npos || rest.ends_with('/');
+}
+
+std::string RemoteError(IMediaDetect5& detector)
+{
+    IMediaDetectInfo* info = nullptr;
+    if (FAILED(detector.QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info))))
+        return {};
+    char reason[kRemoteErrorSize] = {};
+    const bool known = SUCCEEDED(info->GetInfo(MDI_REMOTE_ERROR, reason));
+    info->Release();
+    return known ? std::string(reason, strnlen(reason, sizeof reason)) : std::string();
+}
+
+namespace {
+
+// Opens the file and collects every record the detector offers: Examine without the measurement of its cost.
+void ExamineFile(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options, FileReport& r);
+
+// The requests and bytes of the detector's remote file, read once the examination is over so that they count the
+// reads of every query (the duration scans and the program and track selections open the file again).
+std::optional<RemoteStats> QueryRemoteStats(IMediaDetect5& detector)
+{
+    IMediaDetectInfo* info = nullptr;
+    if (FAILED(detector.QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info))))
+        return std::nullopt;
+    RemoteStats stats{};
+    const bool known = SUCCEEDED(info->GetInfo(MDI_REMOTE_STATS, &stats));
+    info->Release();
+    return known ? std::optional<RemoteStats>(stats) : std::nullopt;
+}
+
+}  // namespace
+
 FileReport Examine(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options)
 {
     FileReport r;
     r.file = file;
-    r.error = Unreadable(file);
-    if (!r.error.empty())
-        return r;
+    const auto start = std::chrono::steady_clock::now();
+    ExamineFile(detector, file, options, r);
+    if (options.stats) {
+        ExamineStats stats;
+        stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (IsRemotePath(file) && (options.extensions & MD_EXT_REMOTE) != 0)
+            stats.remote = QueryRemoteStats(detector);
+        r.stats = stats;
+    }
+    return r;
+}
+
+namespace {
+
+void ExamineFile(IMediaDetect5& detector, const std::string& file, const ExamineOptions& options, FileReport& r)
+{
+    // A remote path is the module's to reach; a local one is checked first, so that a FIFO never blocks the tool.
+    const bool remote = IsRemotePath(file) && (options.extensions & MD_EXT_REMOTE) != 0;
+    if (!remote) {
+        r.error = Unreadable(file);
+        if (!r.error.empty())
+            return;
+    }
     HRESULT hr = detector.OpenFileA(file.c_str(), &r.kind);
     if (FAILED(hr)) {
         r.error = "cannot open: " + DescribeHresult(hr);
-        return r;
+        if (const std::string reason = remote ? RemoteError(detector) : std::string(); !reason.empty())
+            r.error += ": " + reason;
+        return;
     }
     if (options.reopenOffset) {
         hr = detector.ReopenProgramStream(*options.reopenOffset, nullptr, nullptr);
         if (FAILED(hr)) {
             r.error = "cannot re-open at offset " + std::to_string(*options.reopenOffset) + ": " +
                       DescribeHresult(hr);
-            return r;
+            return;
         }
     }
     if (r.kind == MK_MPEG2_TRANSPORT || r.kind == MK_DIRECTV)
@@ -364,8 +431,9 @@ FileReport Examine(IMediaDetect5& detector, const std::string& file, const Exami
         r.tags = QueryTags(detector);
     if (options.timeTable)
         r.timeTable = BuildTimeTable(detector, file);
-    return r;
 }
+
+}  // namespace
 
 FileReport ExamineWithNewDetector(const ModuleHost& host, const std::string& file, const ExamineOptions& options)
 {
@@ -461,6 +529,16 @@ std::string DescribeMp4(const FileReport& r)
     return s.empty() ? "none" : s;
 }
 
+std::string DescribeStats(const ExamineStats& s)
+{
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f ms", s.seconds * 1e3);
+    if (!s.remote)
+        return seconds;
+    return std::to_string(s.remote->requests) + " requests  " + std::to_string(s.remote->bytesFetched) +
+           " bytes fetched  " + seconds;
+}
+
 std::string DescribeTime(const FileReport& r)
 {
     std::string s;
@@ -531,6 +609,8 @@ std::string FormatText(const FileReport& r, size_t width, bool allTags)
             s += line;
         }
     }
+    if (r.stats)
+        s += "    stats  " + DescribeStats(*r.stats) + "\n";
     return s;
 }
 
@@ -538,8 +618,18 @@ nlohmann::ordered_json ToJson(const FileReport& r)
 {
     nlohmann::ordered_json j;
     j["file"] = r.file;
+    // The cost of the examination, failed or not: a failed remote open has its requests too.
+    const auto addStats = [&j, &r] {
+        if (!r.stats)
+            return;
+        const std::optional<RemoteStats>& remote = r.stats->remote;
+        j["stats"] = {{"requests", remote ? nlohmann::ordered_json(remote->requests) : nullptr},
+                      {"bytesFetched", remote ? nlohmann::ordered_json(remote->bytesFetched) : nullptr},
+                      {"seconds", r.stats->seconds}};
+    };
     if (!r.error.empty()) {
         j["error"] = r.error;
+        addStats();
         return j;
     }
     j["kind"] = r.kind;
@@ -639,6 +729,7 @@ nlohmann::ordered_json ToJson(const FileReport& r)
             j["timeTable"] = {{"entries", entries}};
         }
     }
+    addStats();
     return j;
 }
 

@@ -83,9 +83,71 @@ private:
     Clock::time_point m_lastDrawn{};
 };
 
+// What a listing collects: the objects so far, and whether it stopped at the cap or on a failure of ours.
+struct Listing {
+    std::vector<ScanItem>* out = nullptr;
+    size_t count = 0;
+    bool capped = false;
+    bool failed = false;
+
+    // Called by the module for each object; never lets an exception out into the module.
+    static int32_t Add(void* context, const char* path, uint64_t /*size*/) noexcept
+    {
+        auto* listing = static_cast<Listing*>(context);
+        if (listing->count >= kMaxListedObjects) {
+            listing->capped = true;
+            return 1;
+        }
+        try {
+            listing->out->push_back({path ? std::string(path) : std::string(), {}});
+        } catch (...) {
+            listing->failed = true;
+            return 1;
+        }
+        ++listing->count;
+        return 0;
+    }
+};
+
 }  // namespace
 
-std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bool recursive, std::FILE* in)
+void ListRemotePrefix(const ModuleHost& host, uint32_t extensions, const std::string& prefix, bool recursive,
+                      std::vector<ScanItem>& out)
+{
+    std::string error;
+    IMediaDetect5* detector = host.CreateDetector(error);
+    if (!detector) {
+        out.push_back({prefix, "cannot list: " + error});
+        return;
+    }
+    IMediaDetectInfo* info = nullptr;
+    if (SUCCEEDED(detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&info)))) {
+        info->SetInfo(MDI_EXTENSIONS, &extensions);
+        info->Release();
+    }
+    IMediaDetectRemote* remote = nullptr;
+    HRESULT hr = detector->QueryInterface(IID_IMediaDetectRemote, reinterpret_cast<void**>(&remote));
+    Listing listing;
+    listing.out = &out;
+    if (SUCCEEDED(hr)) {
+        hr = remote->ListRemote(prefix.c_str(), recursive ? 1 : 0, &Listing::Add, &listing);
+        remote->Release();
+    }
+    if (FAILED(hr)) {
+        error = "cannot list: " + DescribeHresult(hr);
+        if (const std::string reason = RemoteError(*detector); !reason.empty())
+            error += ": " + reason;
+        out.push_back({prefix, error});
+    } else if (listing.capped) {
+        out.push_back({prefix, "listing stopped after " + std::to_string(kMaxListedObjects) + " objects"});
+    } else if (listing.failed) {
+        out.push_back({prefix, "listing stopped: out of memory"});
+    }
+    detector->Release();
+}
+
+std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bool recursive, std::FILE* in,
+                                       const RemoteLister& listRemote)
 {
     std::vector<ScanItem> items;
     for (const std::string& path : paths) {
@@ -103,6 +165,8 @@ std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bo
                     items.push_back({line, {}});
             }
             std::free(buffer);
+        } else if (listRemote && IsRemotePrefix(path)) {
+            listRemote(path, items);
         } else if (fs::is_directory(path, ec)) {
             AddFolder(path, recursive, items);
         } else {
@@ -115,7 +179,12 @@ std::vector<ScanItem> CollectScanItems(const std::vector<std::string>& paths, bo
 bool RunScan(const ModuleHost& host, const ScanOptions& options)
 {
     const Clock::time_point start = Clock::now();
-    const std::vector<ScanItem> items = CollectScanItems(options.paths, options.recursive, stdin);
+    RemoteLister lister;
+    if ((options.examine.extensions & MD_EXT_REMOTE) != 0)
+        lister = [&](const std::string& prefix, std::vector<ScanItem>& out) {
+            ListRemotePrefix(host, options.examine.extensions, prefix, options.recursive, out);
+        };
+    const std::vector<ScanItem> items = CollectScanItems(options.paths, options.recursive, stdin, lister);
     const size_t total = items.size();
     size_t width = 0;
     for (const ScanItem& item : items)

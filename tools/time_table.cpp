@@ -48,7 +48,8 @@ TimeTable BuildTimeTable(IMediaDetect5& detector, const std::string& file)
 {
     TimeTable table;
     std::error_code ec;
-    if (std::filesystem::file_size(file, ec) == 0 || ec) {
+    // A remote object is the module's to reach: the worker reads it through the module's remote input.
+    if (!IsRemotePath(file) && (std::filesystem::file_size(file, ec) == 0 || ec)) {
         table.error = ec ? ec.message() : "the file is empty";  // no walk starts, no callback comes
         return table;
     }

@@ -4,6 +4,8 @@
     d = mediadetect.detect("movie.ts")      # a Detection dataclass
     d.kind_name, d.video.width, d.audio.channels, d.duration
     mediadetect.time_table("movie.vob")     # [(seconds, byte position), ...] of the key pictures
+    mediadetect.detect("https://example.com/movie.ts")   # a URL or s3://bucket/key, read with range requests
+    mediadetect.list_remote("s3://bucket/videos/")        # [(s3://bucket/videos/a.mp4, size), ...]
 
 The module is libmediadetect.so at $MEDIADETECT_MODULE, else the one the dynamic loader finds
 (an installed tree). A file that cannot be examined raises MediaDetectError with its HRESULT.
@@ -16,7 +18,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional, Tuple
 
 __version__ = "0.1.0"  # the release of the tool and the module it goes with
-__all__ = ["detect", "time_table", "Detection", "Video", "Audio", "Program", "Tracks", "MediaDetectError",
+__all__ = ["detect", "time_table", "list_remote", "is_remote", "Detection", "Video", "Audio", "Program", "Tracks", "MediaDetectError",
            "KIND_NAMES"]
 
 HRESULT = ctypes.c_int32
@@ -51,7 +53,13 @@ IID_IMediaDetect5 = _Guid.of(0x2c21a4b6, 0xc51a, 0x4990, 0xb4, 0x40, 0xb0, 0x84,
 IID_ITimeTableInfo = _Guid.of(0xd57b64f7, 0x8728, 0x4717, 0xbd, 0x9c, 0xa0, 0x97, 0x19, 0xa0, 0x6b, 0xa0)
 IID_IMediaDetectInfo = _Guid.of(0xf02891c9, 0xb0ec, 0x431f, 0xa4, 0xff, 0x5c, 0xd5, 0x2e, 0x60, 0x64, 0x42)
 IID_IMediaDetectTags = _Guid.of(0x19b4e459, 0x201e, 0x46fa, 0xb1, 0x26, 0x53, 0x9a, 0x25, 0x88, 0x0b, 0x1c)
+IID_IMediaDetectRemote = _Guid.of(0xc17e4b6c, 0x4773, 0x42c7, 0xaa, 0x2e, 0xb1, 0xce, 0x8e, 0x51, 0x53, 0x22)
 MDI_EXTENSIONS = 0x1002  # SetInfo id: the bit mask of the extensions beyond the base behaviour
+MDI_REMOTE_STATS = 0x1007  # GetInfo id: RemoteStats of the open remote file
+MDI_REMOTE_ERROR = 0x1008  # GetInfo id: why the last open of a remote path failed, NUL-terminated UTF-8
+REMOTE_ERROR_SIZE = 256
+REMOTE_SCHEMES = ("http://", "https://", "s3://")
+MAX_LISTED_OBJECTS = 1_000_000  # a listing longer than this raises rather than filling the memory
 
 
 class _VideoInfo(ctypes.Structure):
@@ -75,6 +83,11 @@ class _StreamSelection(ctypes.Structure):
     _fields_ = [(n, ctypes.c_uint32) for n in ("videoId", "videoStreamType", "audioId", "audioStreamType")]
 
 
+class _RemoteStats(ctypes.Structure):
+    _fields_ = [("requests", ctypes.c_uint64), ("bytesFetched", ctypes.c_uint64)]
+
+
+assert ctypes.sizeof(_RemoteStats) == 16
 assert ctypes.sizeof(_VideoInfo) == 48 and ctypes.sizeof(_AudioInfo) == 28 and ctypes.sizeof(_TimeRangeInfo) == 48
 
 KIND_NAMES = ["unknown", "mpeg1-system", "mpeg2-program", "vcd", "svcd", "mpeg2-program-mpeg4", "dvd-video",
@@ -147,10 +160,14 @@ class Detection:
     start: Optional[float] = None  # seconds
     duration: Optional[float] = None  # seconds
     tags: Dict[str, str] = field(default_factory=dict)  # what the file says about itself (not with strict=True)
+    # Remote paths: the HTTP requests the module sent and the body bytes it received for this detection.
+    requests: Optional[int] = None
+    bytes_fetched: Optional[int] = None
 
 
 _P, _VOID = ctypes.POINTER, ctypes.c_void_p
 _CALLBACK = ctypes.CFUNCTYPE(None, _VOID, ctypes.c_uint32)
+_LIST_CALLBACK = ctypes.CFUNCTYPE(ctypes.c_int32, _VOID, ctypes.c_char_p, ctypes.c_uint64)
 # The methods used, by name: (slot, result type, argument types after the interface pointer).
 _METHODS = {
     "QueryInterface": (0, HRESULT, [_P(_Guid), _P(_VOID)]),
@@ -173,6 +190,8 @@ _METHODS = {
     "GetTagCount": (3, HRESULT, [_P(ctypes.c_uint32)]),  # IMediaDetectTags
     "GetTag": (4, HRESULT, [ctypes.c_uint32, ctypes.c_char_p, _P(ctypes.c_uint32), ctypes.c_char_p,
                             _P(ctypes.c_uint32)]),
+    "GetInfo": (4, HRESULT, [ctypes.c_int32, _VOID]),  # IMediaDetectInfo
+    "ListRemote": (3, HRESULT, [ctypes.c_char_p, ctypes.c_uint32, _LIST_CALLBACK, _VOID]),  # IMediaDetectRemote
 }
 
 
@@ -232,6 +251,19 @@ def _create_detector():
     if hr < 0:
         raise MediaDetectError(hr, "cannot create a detector")
     return _Interface(detector.value)
+
+
+def is_remote(path) -> bool:
+    """Whether the path names a remote object (http://, https:// or s3://) that the module reads itself."""
+    return isinstance(path, str) and path.startswith(REMOTE_SCHEMES)
+
+
+def _remote_error(info):
+    """The module's reason for the last failed remote open, or None."""
+    reason = ctypes.create_string_buffer(REMOTE_ERROR_SIZE)
+    if info.call("GetInfo", MDI_REMOTE_ERROR, reason) < 0:
+        return None
+    return reason.value.decode("utf-8", "replace") or None
 
 
 def _check_readable(path):
@@ -325,15 +357,17 @@ def detect(path, strict=False) -> Detection:
     """Examines one file as the command-line tool does and returns what the detector reports: with every
     extension on, as the tool does by default, or with strict=True the base behaviour only (its --strict)."""
     path = os.fspath(path)
-    _check_readable(path)
-    with _create_detector() as d:
+    remote = is_remote(path) and not strict  # strict: the base behaviour, where a URL is a file name
+    if not remote:
+        _check_readable(path)
+    with _create_detector() as d, d.query(IID_IMediaDetectInfo) as info:
         if not strict:
-            with d.query(IID_IMediaDetectInfo) as info:
-                info.call("SetInfo", MDI_EXTENSIONS, ctypes.byref(ctypes.c_uint32(0xFFFFFFFF)))
+            info.call("SetInfo", MDI_EXTENSIONS, ctypes.byref(ctypes.c_uint32(0xFFFFFFFF)))
         kind = ctypes.c_uint32()
-        hr = d.call("OpenFileA", os.fsencode(path), ctypes.byref(kind))
+        hr = d.call("OpenFileA", path.encode("utf-8") if remote else os.fsencode(path), ctypes.byref(kind))
         if hr < 0:
-            raise MediaDetectError(hr, "cannot open", path)
+            reason = _remote_error(info) if remote else None
+            raise MediaDetectError(hr, "cannot open" + (f": {reason}" if reason else ""), path)
         k = kind.value
         detection = Detection(path, k, KIND_NAMES[k] if k < len(KIND_NAMES) else "unknown")
         if k in (MK_MPEG2_TRANSPORT, MK_DIRECTV):
@@ -356,7 +390,41 @@ def detect(path, strict=False) -> Detection:
                 detection.start = r.startTime / 1e7
         if not strict:
             detection.tags = _read_tags(d)
+        stats = _RemoteStats()
+        if remote and info.call("GetInfo", MDI_REMOTE_STATS, ctypes.byref(stats)) >= 0:
+            detection.requests, detection.bytes_fetched = stats.requests, stats.bytesFetched
         return detection
+
+
+def list_remote(prefix, recursive=True) -> List[Tuple[str, int]]:
+    """The objects under an s3://bucket/prefix path, in key order, as (s3:// path, size in bytes); with
+    recursive=False only those up to the next '/' after the prefix. Credentials and the endpoint come from the
+    AWS_* variables, as for detect()."""
+    listed, failure = [], []
+
+    def add(context, path, size):
+        # Called by the module: nothing may raise through it.
+        try:
+            if len(listed) >= MAX_LISTED_OBJECTS:
+                failure.append(f"more than {MAX_LISTED_OBJECTS} objects")
+                return 1
+            listed.append((path.decode("utf-8", "replace"), size))
+            return 0
+        except BaseException as e:  # noqa: BLE001 - reported after the listing
+            failure.append(str(e) or type(e).__name__)
+            return 1
+
+    callback = _LIST_CALLBACK(add)
+    with _create_detector() as d, d.query(IID_IMediaDetectInfo) as info:
+        info.call("SetInfo", MDI_EXTENSIONS, ctypes.byref(ctypes.c_uint32(0xFFFFFFFF)))
+        with d.query(IID_IMediaDetectRemote) as remote:
+            hr = remote.call("ListRemote", os.fspath(prefix).encode("utf-8"), 1 if recursive else 0, callback, None)
+        if hr < 0:
+            reason = _remote_error(info)
+            raise MediaDetectError(hr, "cannot list" + (f": {reason}" if reason else ""), prefix)
+    if failure:
+        raise MediaDetectError(ctypes.c_int32(0x80004005).value, "listing stopped: " + failure[0], prefix)
+    return listed
 
 
 _TIME_TABLE_RESULTS = {1: "no time table for this kind of file", 2: "the time-index component is not registered",
@@ -374,12 +442,17 @@ def time_table(path) -> List[Tuple[float, int]]:
     """Builds the time table of a program stream (the modules must be registered: `mediadetect register`)
     and returns its key pictures as (seconds from the first picture, byte position of the pack)."""
     path = os.fspath(path)
-    _check_readable(path)
+    remote = is_remote(path)
+    if not remote:
+        _check_readable(path)
     done = threading.Event()
     result = []
     callback = _CALLBACK(lambda context, code: (result.append(code), done.set()))
     with _create_detector() as d, d.query(IID_ITimeTableInfo) as table:
-        hr = table.call("StartTimeTable", os.path.abspath(path), callback, None)
+        if remote:
+            with d.query(IID_IMediaDetectInfo) as info:
+                info.call("SetInfo", MDI_EXTENSIONS, ctypes.byref(ctypes.c_uint32(0xFFFFFFFF)))
+        hr = table.call("StartTimeTable", path if remote else os.path.abspath(path), callback, None)
         if hr < 0:
             raise MediaDetectError(hr, "no time table for this kind of file", path)
         done.wait()
@@ -387,5 +460,6 @@ def time_table(path) -> List[Tuple[float, int]]:
         raise MediaDetectError(ctypes.c_int32(0x80004005).value, _TIME_TABLE_RESULTS.get(result[0], "failed"), path)
     with sqlite3.connect(_time_index_path()) as db:
         rows = db.execute("SELECT e.time, e.data FROM entries e JOIN tables t ON e.table_id = t.id "
-                          "WHERE t.path = ? ORDER BY e.time, e.seq", (os.path.realpath(path),)).fetchall()
+                          "WHERE t.path = ? ORDER BY e.time, e.seq",
+                          (path if remote else os.path.realpath(path),)).fetchall()
     return [(time / 1e7, int.from_bytes(data, "little", signed=True)) for time, data in rows]

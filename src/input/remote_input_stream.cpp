@@ -24,17 +24,11 @@ RemoteInputStream::RemoteInputStream(const RemoteTarget& target, std::shared_ptr
     m_client = HttpClient::Create(target, *m_session, m_result);
     if (!m_client)
         return;
-    if (const RemoteHead kept = m_session->Head(); kept.bytes) {
-        m_size = kept.size;
-        m_lastFetchEnd = kept.length;
-        if (kept.length > 0) {
-            m_cached = kept.length;
-            m_segments.push_front(Segment{0, kept.length, kept.bytes});
-        }
-        return;
-    }
     const RemoteOptions& o = m_session->Options();
     const uint64_t window = std::max<uint32_t>(o.headWindow, 1);
+    m_lastFetchEnd = window;  // the head is fetched, or was: reads from 0 on go on from it
+    if (m_session->SizeKnown(m_size))
+        return;
     std::unique_ptr<uint8_t[]> bytes = Allocate(window);
     if (!bytes) {
         m_session->SetError("out of memory for the head window");
@@ -51,64 +45,42 @@ RemoteInputStream::RemoteInputStream(const RemoteTarget& target, std::shared_ptr
         return;
     }
     m_size = reply.size;
-    const RemoteHead head{std::shared_ptr<const uint8_t[]>(std::move(bytes)), reply.received, reply.size};
-    m_session->KeepHead(head);
-    m_lastFetchEnd = head.length;
-    if (head.length > 0) {
-        m_cached = head.length;
-        m_segments.push_front(Segment{0, head.length, head.bytes});
-    }
+    m_session->SetSize(m_size);
+    if (reply.received > 0)
+        m_session->Keep({0, reply.received, std::shared_ptr<const uint8_t[]>(std::move(bytes))});
 }
 
 RemoteInputStream::~RemoteInputStream() = default;
 
-const RemoteInputStream::Segment* RemoteInputStream::Find(uint64_t position)
-{
-    for (auto it = m_segments.begin(); it != m_segments.end(); ++it) {
-        if (position >= it->start && position - it->start < it->length) {
-            m_segments.splice(m_segments.begin(), m_segments, it);
-            return &m_segments.front();
-        }
-    }
-    return nullptr;
-}
-
-const RemoteInputStream::Segment* RemoteInputStream::Fetch(uint64_t position, uint64_t want)
+RemoteRun RemoteInputStream::Fetch(uint64_t position, uint64_t want)
 {
     const RemoteOptions& o = m_session->Options();
     const uint64_t block = std::max<uint32_t>(o.blockSize, 1);
-    // One fetch never holds more than half the cache, so the segment a read
+    // One fetch never holds more than half the cache, so the run a read
     // straddles from is still there.
     const uint64_t maxFetch = std::max<uint64_t>(AlignDown(o.cacheBytes / 2, block), block);
-    if (position == m_lastFetchEnd)
+    // A miss at the end of the last fetch, or within a read-ahead (at least the first) past it, goes on with the
+    // run: a walk over element heads jumps over the bodies between them, and each jump would be a request of its own.
+    const bool continues = position >= m_lastFetchEnd &&
+                           position - m_lastFetchEnd <= std::max<uint64_t>(m_readAhead, o.readAheadStart);
+    if (continues)
         m_readAhead = m_readAhead == 0 ? o.readAheadStart : std::min<uint64_t>(m_readAhead * 2, o.readAheadMax);
     else
         m_readAhead = 0;  // a jump: only the blocks this read needs
-    const uint64_t start = AlignDown(position, block);
+    uint64_t from = AlignDown(position, block);
     uint64_t end = std::max(AlignUp(position + want, block), position + m_readAhead);
-    end = std::min({end, start + maxFetch, m_size});
-    // Up to the next cached run at most: no byte is fetched twice while it is held.
-    for (const Segment& s : m_segments)
-        if (s.start > position && s.start < end)
-            end = s.start;
-    // The block start may lie inside the run before: begin after it.
-    uint64_t from = start;
-    for (bool moved = true; moved;) {
-        moved = false;
-        for (const Segment& s : m_segments) {
-            if (s.start <= from && from < s.start + s.length) {
-                from = s.start + s.length;  // never past position: no run holds position
-                moved = true;
-            }
-        }
-    }
+    end = std::min({end, from + maxFetch, m_size});
+    // No byte is fetched twice while a stream of the file holds it.
+    m_session->Unheld(from, end);
+    if (from > position || end <= position)
+        return m_session->Find(position);  // another stream fetched it meanwhile
 
     const uint64_t length = end - from;
     std::unique_ptr<uint8_t[]> bytes = Allocate(length);
     if (!bytes) {
         m_session->SetError("out of memory for a read of " + std::to_string(length) + " bytes");
         m_failed = true;
-        return nullptr;
+        return {};
     }
     RangeReply reply;
     const HRESULT hr = m_client->GetRange(from, length, bytes.get(), false, reply);
@@ -116,22 +88,12 @@ const RemoteInputStream::Segment* RemoteInputStream::Fetch(uint64_t position, ui
         if (SUCCEEDED(hr))
             m_session->SetError("the object changed size while it was read");
         m_failed = true;  // later misses fail at once: no wait again on a server that failed
-        return nullptr;
+        return {};
     }
     m_lastFetchEnd = end;
-    m_cached += length;
-    m_segments.push_front(Segment{from, length, std::shared_ptr<const uint8_t[]>(std::move(bytes))});
-    Evict();
-    return &m_segments.front();
-}
-
-void RemoteInputStream::Evict()
-{
-    const uint64_t capacity = m_session->Options().cacheBytes;
-    while (m_cached > capacity && m_segments.size() > 1) {
-        m_cached -= m_segments.back().length;
-        m_segments.pop_back();
-    }
+    RemoteRun run{from, length, std::shared_ptr<const uint8_t[]>(std::move(bytes))};
+    m_session->Keep(run);
+    return run;
 }
 
 uint64_t RemoteInputStream::Read(void* buffer, uint32_t count)
@@ -142,12 +104,12 @@ uint64_t RemoteInputStream::Read(void* buffer, uint32_t count)
     auto* out = static_cast<uint8_t*>(buffer);
     uint64_t done = 0;
     while (done < total) {
-        const Segment* s = Find(m_position);
-        if (s == nullptr && (m_failed || (s = Fetch(m_position, total - done)) == nullptr))
+        RemoteRun run = m_session->Find(m_position);
+        if (!run.bytes && (m_failed || !(run = Fetch(m_position, total - done)).bytes))
             break;  // as a failed file read: what reached the buffer before the failure
-        const uint64_t offset = m_position - s->start;
-        const uint64_t n = std::min(total - done, s->length - offset);
-        std::memcpy(out + done, s->bytes.get() + offset, n);
+        const uint64_t offset = m_position - run.start;
+        const uint64_t n = std::min(total - done, run.length - offset);
+        std::memcpy(out + done, run.bytes.get() + offset, n);
         done += n;
         m_position += n;
     }

@@ -1,13 +1,13 @@
 // A ZPMP::InputStream over an object behind an HTTP(S) server, read with range
-// requests. The open is one request for the head window, which brings the size
-// and the first bytes every probe reads. Later reads are served from a small
-// cache of fetched runs; a miss fetches the blocks it needs with one request, and
-// reads that go on where the last one ended fetch ever more ahead, so a walk
-// through the whole file fetches each byte once in few requests.
+// requests. The first open of a file is one request for the head window, which
+// brings the size and the first bytes every probe reads. Reads are served from
+// the runs the file's streams fetched (RemoteSession); a miss fetches the blocks
+// it needs with one request, and a miss at or a little past where the last fetch
+// ended (a walk, or a walk over element heads) fetches ever more ahead, so a
+// walk through the whole file fetches each byte once in few requests.
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <string>
 
@@ -43,19 +43,10 @@ public:
     bool Failed() const { return m_failed; }
 
 private:
-    // A run of bytes fetched with one request.
-    struct Segment {
-        uint64_t start = 0;
-        uint64_t length = 0;
-        std::shared_ptr<const uint8_t[]> bytes;  // the head's may be shared with other streams
-    };
-    // The segment holding position, moved to the front (most recently used); null when none does.
-    const Segment* Find(uint64_t position);
     // Fetches a run starting at the block of position, long enough for want bytes
-    // (and the read-ahead), into a new front segment; null when the fetch failed.
-    const Segment* Fetch(uint64_t position, uint64_t want);
-    // Drops the least recently used segments beyond the cache size, never the front one.
-    void Evict();
+    // (and the read-ahead), and keeps it in the session; a run without bytes when
+    // the fetch failed.
+    RemoteRun Fetch(uint64_t position, uint64_t want);
 
     std::shared_ptr<RemoteSession> m_session;
     std::unique_ptr<HttpClient> m_client;
@@ -64,10 +55,8 @@ private:
     bool m_failed = false;
     uint64_t m_size = 0;
     uint64_t m_position = 0;
-    uint64_t m_lastFetchEnd = 0;  // where the last fetch ended: a miss there continues a sequential run
+    uint64_t m_lastFetchEnd = 0;  // where the last fetch ended: a miss at or a little past it continues a run
     uint64_t m_readAhead = 0;     // the read-ahead of the next sequential miss (0: none yet)
-    std::list<Segment> m_segments;  // most recently used first
-    uint64_t m_cached = 0;          // bytes in m_segments
 };
 
 }  // namespace md

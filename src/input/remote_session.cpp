@@ -38,16 +38,58 @@ std::string ScrubReason(std::string_view reason, const std::vector<std::string>&
     return text;
 }
 
-void RemoteSession::KeepHead(const RemoteHead& head)
+void RemoteSession::SetSize(uint64_t size)
 {
     std::lock_guard lock(m_mutex);
-    m_head = head;
+    m_size = size;
+    m_sizeKnown = true;
 }
 
-RemoteHead RemoteSession::Head() const
+bool RemoteSession::SizeKnown(uint64_t& size) const
 {
     std::lock_guard lock(m_mutex);
-    return m_head;
+    size = m_size;
+    return m_sizeKnown;
+}
+
+RemoteRun RemoteSession::Find(uint64_t position)
+{
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_runs.begin(); it != m_runs.end(); ++it) {
+        if (position >= it->start && position - it->start < it->length) {
+            m_runs.splice(m_runs.begin(), m_runs, it);
+            return m_runs.front();
+        }
+    }
+    return {};
+}
+
+void RemoteSession::Unheld(uint64_t& from, uint64_t& end) const
+{
+    std::lock_guard lock(m_mutex);
+    for (bool moved = true; moved;) {
+        moved = false;
+        for (const RemoteRun& r : m_runs) {
+            if (r.start <= from && from < r.start + r.length) {
+                from = r.start + r.length;
+                moved = true;
+            }
+        }
+    }
+    for (const RemoteRun& r : m_runs)
+        if (r.start > from && r.start < end)
+            end = r.start;
+}
+
+void RemoteSession::Keep(RemoteRun run)
+{
+    std::lock_guard lock(m_mutex);
+    m_held += run.length;
+    m_runs.push_front(std::move(run));
+    while (m_held > m_options.cacheBytes && m_runs.size() > 1) {
+        m_held -= m_runs.back().length;
+        m_runs.pop_back();
+    }
 }
 
 void RemoteSession::AddSecret(std::string secret)

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,8 +20,8 @@ struct RemoteOptions {
     uint32_t headWindow = 512 * 1024;        // the open's first request: what the probe reads first
     uint32_t blockSize = 128 * 1024;         // fetches start and end on multiples of this
     uint32_t readAheadStart = 256 * 1024;    // the first read-ahead of a sequential run of reads
-    uint32_t readAheadMax = 8 * 1024 * 1024; // read-ahead doubles up to this
-    uint32_t cacheBytes = 16 * 1024 * 1024;  // fetched bytes a stream keeps (least recently used go first)
+    uint32_t readAheadMax = 2 * 1024 * 1024; // read-ahead doubles up to this
+    uint32_t cacheBytes = 4 * 1024 * 1024;   // fetched bytes the streams of a file keep (least recently used go first)
     long connectTimeoutMs = 10'000;          // no connection within this: MD_E_REMOTE_TIMEOUT
     long lowSpeedBytes = 1024;               // less than this many bytes per second ...
     long lowSpeedSeconds = 15;               // ... for this long: MD_E_REMOTE_TIMEOUT
@@ -34,12 +35,11 @@ struct RemoteOptions {
 RemoteOptions DefaultRemoteOptions();
 void SetDefaultRemoteOptions(const RemoteOptions& options);
 
-// The head window of a remote file as its first open fetched it: every later
-// stream of the same file starts from it without a request.
-struct RemoteHead {
-    std::shared_ptr<const uint8_t[]> bytes;
-    uint64_t length = 0;  // bytes held (the window, or the whole file where it is smaller)
-    uint64_t size = 0;    // the file's size
+// A run of a remote file's bytes fetched with one request.
+struct RemoteRun {
+    uint64_t start = 0;
+    uint64_t length = 0;
+    std::shared_ptr<const uint8_t[]> bytes;  // null: no run
 };
 
 // Shared by every stream a detector object opens on its current remote file,
@@ -57,9 +57,21 @@ public:
         return {m_requests.load(std::memory_order_relaxed), m_bytes.load(std::memory_order_relaxed)};
     }
 
-    void KeepHead(const RemoteHead& head);
-    // The kept head; bytes null before a first good open.
-    RemoteHead Head() const;
+    // The file's size as the first good open learned it; every later stream of the
+    // file starts from it without a request.
+    void SetSize(uint64_t size);
+    bool SizeKnown(uint64_t& size) const;
+
+    // The fetched runs, shared by every stream of the file, so that no stream
+    // fetches what another already holds. Find gives the run holding position
+    // (now the most recently used), or one without bytes.
+    RemoteRun Find(uint64_t position);
+    // Narrows [from, end) to bytes no run holds: from past a run holding it, end
+    // to the start of the next run. from never passes a position no run holds.
+    void Unheld(uint64_t& from, uint64_t& end) const;
+    // Keeps run, dropping the least recently used runs beyond the cache size
+    // (never run itself).
+    void Keep(RemoteRun run);
 
     // Values that must never appear in a reason (a secret key, a session token).
     void AddSecret(std::string secret);
@@ -75,7 +87,10 @@ private:
     std::atomic<uint64_t> m_bytes{0};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_secrets;
-    RemoteHead m_head;
+    bool m_sizeKnown = false;
+    uint64_t m_size = 0;
+    std::list<RemoteRun> m_runs;  // most recently used first
+    uint64_t m_held = 0;          // bytes in m_runs
     std::string m_error;
 };
 

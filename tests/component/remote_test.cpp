@@ -93,9 +93,9 @@ TEST_F(RemoteDetector, ATimeTableOverAUrlStreamsTheObjectOnceAndStoresTheTableOf
     ASSERT_EQ(Build(url), 0u);
     EXPECT_EQ(Stored(url), expected);
     const RemoteStats walked = Stats(*m_info);
-    // The head window the open fetched serves the walk too; the rest comes in one read-ahead run: every byte once.
-    EXPECT_EQ(walked.bytesFetched - opened.bytesFetched, fs::file_size(file) - kHeadWindow);
-    EXPECT_EQ(walked.requests - opened.requests, 1u);
+    // What the open fetched serves the walk too; the rest comes in at most one read-ahead run: every byte once.
+    EXPECT_EQ(walked.bytesFetched, fs::file_size(file));
+    EXPECT_LE(walked.requests - opened.requests, 1u);
 
     // A server that fails after the first request: the walk ends unreadable and stores nothing.
     const std::string failing = s_base + "/failafterfirst/" + name;

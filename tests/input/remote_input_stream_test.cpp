@@ -188,6 +188,38 @@ TEST_F(RemoteStream, SequentialReadsFetchEveryByteOnceWithGrowingRequestsScatter
     }
 }
 
+TEST_F(RemoteStream, StreamsOfOneFileShareWhatWasFetchedAndAWalkOverElementHeadsGrowsItsRequests)
+{
+    const std::string path = std::string("range/") + kLarge;
+    const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / kLarge);
+    const RemoteOptions o = ShortOptions();
+    const auto first = Open(path);
+    ASSERT_EQ(first->Result(), S_OK);
+    uint8_t bytes[100];
+    ASSERT_EQ(ZPMP::ReadAt(*first, 300'000, bytes, sizeof bytes), sizeof bytes);
+    const RemoteStats one = m_session->Stats();
+    // A second stream of the same file (a query's reopen): no request for the size, the head or the block held.
+    md::RemoteTarget target;
+    target.url = s_base + "/" + path;
+    RemoteInputStream second(target, m_session);
+    ASSERT_EQ(second.Result(), S_OK);
+    EXPECT_EQ(second.Size(), file.size());
+    ASSERT_EQ(ZPMP::ReadAt(second, 10, bytes, sizeof bytes), sizeof bytes);
+    ASSERT_EQ(ZPMP::ReadAt(second, 300'050, bytes, sizeof bytes), sizeof bytes);
+    EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, file.begin() + 300'050));
+    EXPECT_EQ(m_session->Stats().requests, one.requests);
+
+    // Small reads stepping 20 KB forward (more than a block apart): the first jump fetches its block, each later
+    // miss lies within the read-ahead past the last fetch and doubles it, so ten heads cost far fewer requests.
+    const RemoteStats before = m_session->Stats();
+    for (uint64_t at = 360'000; at < 560'000; at += 20'000) {
+        ASSERT_EQ(ZPMP::ReadAt(second, at, bytes, sizeof bytes), sizeof bytes);
+        EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, file.begin() + at));
+    }
+    EXPECT_LE(m_session->Stats().requests - before.requests, 4u);
+    EXPECT_LE(m_session->Stats().bytesFetched - before.bytesFetched, 200'000 + 2 * o.readAheadMax);
+}
+
 TEST_F(RemoteStream, AReadFailingAfterTheOpenGivesWhatArrivedAndKeepsTheReason)
 {
     // The first request is served, every later one refused.

@@ -146,6 +146,63 @@ TEST(Tool, MxfOperationalPattern)
     EXPECT_FALSE(RunTool({"--json", "--strict", mxf}).Json().at(0).contains("mxf"));
 }
 
+// --stats closes each file's block with its cost; a local file has a wall time and no requests. Without it nothing
+// is added, so the plain output stays what it was.
+TEST(Tool, StatsCloseEachFilesBlock)
+{
+    const RunResult plain = RunTool({kDvd, kPlainMp4});
+    const RunResult text = RunTool({"--stats", kDvd, kPlainMp4});
+    ASSERT_EQ(text.lines.size(), plain.lines.size() + 2) << text.out;
+    // The last line of each file's block (the next line starts the next file), a time in milliseconds alone.
+    std::vector<size_t> statsLines;
+    for (size_t i = 0; i < text.lines.size(); ++i) {
+        if (!text.lines[i].starts_with("    stats  "))
+            continue;
+        statsLines.push_back(i);
+        EXPECT_TRUE(text.lines[i].ends_with(" ms") && !Contains(text.lines[i], "requests")) << text.lines[i];
+    }
+    ASSERT_EQ(statsLines.size(), 2u) << text.out;
+    EXPECT_EQ(statsLines[1], text.lines.size() - 1);
+    EXPECT_TRUE(text.lines[statsLines[0] + 1].starts_with(kPlainMp4)) << text.out;
+    EXPECT_FALSE(Contains(plain.out, "stats"));
+    const std::vector<json> j = RunTool({"--json", "--stats", kDvd, (kData / "missing.ts").string()}).Json();
+    ASSERT_EQ(j.size(), 2u);
+    for (const json& o : j) {
+        ASSERT_TRUE(o.contains("stats")) << o.dump();
+        EXPECT_TRUE(o["stats"]["requests"].is_null() && o["stats"]["bytesFetched"].is_null()) << o.dump();
+        EXPECT_GE(o["stats"]["seconds"].get<double>(), 0.0);
+    }
+    EXPECT_GT(j[0]["stats"]["seconds"].get<double>(), 0.0);  // a real examination takes time
+    EXPECT_FALSE(RunTool({"--json", kDvd}).Json().at(0).contains("stats"));
+}
+
+// Without --strict a URL goes to the module, never to the local disk; a failed open prints the module's reason.
+TEST(Tool, FailedRemoteOpenPrintsTheModulesReason)
+{
+    const std::string refused = "http://127.0.0.1:1/a.ts";  // nothing listens on port 1
+    const RunResult text = RunTool({refused});
+    EXPECT_EQ(text.status, 2);
+    EXPECT_TRUE(Contains(text.err, refused + ": cannot open: 0x80040300 (remote read failed): 127.0.0.1: "))
+        << text.err;
+    EXPECT_FALSE(Contains(text.err, "No such file")) << text.err;
+    const json j = RunTool({"--json", "--stats", refused}).Json().at(0);
+    EXPECT_TRUE(Contains(j["error"].get<std::string>(), "0x80040300")) << j.dump();
+    // The attempt is counted: a refused connection sends no request and receives no byte.
+    EXPECT_EQ(std::tuple(j["stats"]["requests"].is_number(), j["stats"]["bytesFetched"]), std::tuple(true, 0)) << j.dump();
+}
+
+// --strict is the base behaviour: a URL is a file name there, looked up on the local disk like any other.
+TEST(Tool, StrictLeavesUrlsAsFileNames)
+{
+    for (const std::string url : {"http://127.0.0.1:9/a.ts", "https://localhost/b.mp4", "s3://bucket/c.mkv"}) {
+        const RunResult r = RunTool({"--strict", url});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(Contains(r.err, url + ": No such file or directory")) << r.err;
+    }
+    const RunResult scan = RunTool({"--strict", "scan", "s3://bucket/prefix/"});
+    EXPECT_TRUE(Contains(scan.err, "s3://bucket/prefix/: No such file or directory")) << scan.err;
+}
+
 TEST(Tool, BadInputGivesAClearErrorOrKindZeroNeverACrash)
 {
     TempDir dir;

@@ -33,11 +33,14 @@ using Words = std::vector<std::string>;
 TEST(CommandLine, OptionsStandAnywhereAndWordsKeepTheirOrder)
 {
     const Parsed p = Parse({"a.mpg", "--json", "--hint=directv", "b.ts", "--reopen", "-4096", "--module", "m.so",
-                            "--strict", "--time-table", "--", "--json", "-"});
+                            "--strict", "--time-table", "s3://b/k.ts", "--stats", "--", "--json", "-"});
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.cl.command, Command::kExamine);
-    EXPECT_EQ(p.cl.words, (Words{"a.mpg", "b.ts", "--json", "-"}));  // after --, options are files
-    EXPECT_TRUE(p.cl.json && p.cl.strict && p.cl.timeTable && !p.cl.help);
+    // After --, options are files; URLs are words like file names.
+    EXPECT_EQ(p.cl.words, (Words{"a.mpg", "b.ts", "s3://b/k.ts", "--json", "-"}));
+    EXPECT_TRUE(p.cl.json && p.cl.strict && p.cl.timeTable && p.cl.stats && !p.cl.help);
+    EXPECT_FALSE(Parse({"a.mpg"}).cl.stats);
+    EXPECT_FALSE(Parse({"--stats=1", "a.mpg"}).ok);
     EXPECT_EQ(p.cl.hint, "directv");
     EXPECT_EQ(p.cl.reopen, -4096);
     EXPECT_EQ(p.cl.module, "m.so");
@@ -61,7 +64,8 @@ TEST(CommandLine, ScanTakesItsOwnOptionsAndTheToolsOnes)
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.cl.command, Command::kScan);
     EXPECT_EQ(p.cl.words, (Words{"dir", "-"}));
-    EXPECT_TRUE(p.cl.recursive && p.cl.json && p.cl.strict);
+    EXPECT_TRUE(p.cl.recursive && p.cl.json && p.cl.strict && !p.cl.stats);
+    EXPECT_TRUE(Parse({"scan", "--stats", "-r", "s3://bucket/prefix/"}).cl.stats);
     EXPECT_EQ(std::tuple(p.cl.jobs, p.cl.hint), std::tuple(3u, std::string("directv")));
     EXPECT_EQ(Parse({"scan", "--jobs", "1", "d"}).cl.jobs, 1u);
     EXPECT_EQ(Parse({"scan", "--jobs=1024", "--recursive", "d"}).cl.jobs, 1024u);
@@ -105,4 +109,9 @@ TEST(CommandLine, RefusesWhatItCannotRead)
     EXPECT_TRUE(Parse({"-h"}).ok);
     EXPECT_NE(std::string(md::tool::HelpText(Command::kScan)), md::tool::HelpText(Command::kExamine));
     EXPECT_NE(std::string(md::tool::HelpText(Command::kSeek)).find("SECONDS"), std::string::npos);
+    // The help (and the man page made from it) names the remote forms and what they read.
+    const std::string tool = md::tool::HelpText(Command::kExamine), scan = md::tool::HelpText(Command::kScan);
+    for (const char* part : {"https://", "s3://", "--stats", "MEDIADETECT_CA_BUNDLE", "AWS_ENDPOINT_URL", "AWS_REGION"})
+        EXPECT_NE(tool.find(part), std::string::npos) << part;
+    EXPECT_NE(scan.find("s3://BUCKET/PREFIX/"), std::string::npos);
 }

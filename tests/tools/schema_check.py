@@ -20,9 +20,12 @@ folders = [os.path.join(source, "tests", "data"),
 files = [os.path.join(d, f) for d in folders if os.path.isdir(d) for f in sorted(os.listdir(d))
          if os.path.isfile(os.path.join(d, f)) and not f.endswith((".md", ".sh", ".json", ".txt", ".csv"))]
 files.append(os.path.join(source, "no-such-file.ts"))  # the error form
-out = subprocess.run([tool, "--json"] + files, capture_output=True, text=True).stdout.splitlines()
-objects = [json.loads(line) for line in out]
-assert len(objects) == len(files), f"{len(objects)} objects for {len(files)} files"
+objects = []
+for options in (["--json"], ["--json", "--stats"]):  # each file without and with its "stats"
+    out = subprocess.run([tool] + options + files, capture_output=True, text=True).stdout.splitlines()
+    objects += [json.loads(line) for line in out]
+assert len(objects) == 2 * len(files), f"{len(objects)} objects for {len(files)} files twice"
+assert all(("stats" in o) == (i >= len(files)) for i, o in enumerate(objects)), "stats exactly with --stats"
 failed = 0
 for obj in objects:
     for error in validator.iter_errors(obj):
@@ -34,6 +37,15 @@ sample = next(o for o in objects if "video" in o and o["timeRange"])
 broken = []
 for path, change in [(("video", "width"), "wide"), (("timeRange", "startSeconds"), None)]:
     b = copy.deepcopy(sample)
+    if change is None:
+        del b[path[0]][path[1]]
+    else:
+        b[path[0]][path[1]] = change
+    broken.append(b)
+# A local file's stats have no requests; a remote one's are counts, never negative, and the wall time is required.
+with_stats = next(o for o in objects if "stats" in o and "video" in o and o["timeRange"])
+for path, change in [(("stats", "requests"), -1), (("stats", "bytesFetched"), "1 MB"), (("stats", "seconds"), None)]:
+    b = copy.deepcopy(with_stats)
     if change is None:
         del b[path[0]][path[1]]
     else:
