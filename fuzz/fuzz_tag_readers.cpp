@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "demux/tag_list.h"
 #include "fuzz_check.h"
@@ -57,7 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(footer.tagSize >= md::kApeFooterSize);
     CheckList(ape);
     md::TagList vorbis;
-    md::ReadVorbisComment(b, vorbis);
+    md::CoverLocation vorbisCover;
+    md::ReadVorbisComment(b, vorbis, &vorbisCover, 0);
+    Check(vorbisCover.offset + vorbisCover.length <= size);  // the base64 text lies in the comment
+    std::vector<uint8_t> decoded;
+    md::DecodeBase64(b, decoded);
+    Check(decoded.size() <= size / 4 * 3 + 2);
+    md::FlacPictureBytes(md::Bytes(decoded));
     md::ReadXiphCommentPacket(b, vorbis);
     CheckList(vorbis);
     md::TagList mp4;

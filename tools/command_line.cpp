@@ -35,7 +35,7 @@ Options:
   --reopen OFFSET     Describe the streams of a program stream from this byte offset on, as
                       a host does to resume in the middle of a file. Example: --reopen 1048576
   --thumbnail OUT     Write the thumbnail of an MP4 camera file (a JPEG picture), else the
-                      cover picture of a tagged file (ID3v2, FLAC, MP4 'covr', a Matroska
+                      cover picture of a tagged file (ID3v2, FLAC, Ogg, MP4 'covr', a Matroska
                       attachment named cover.*), as stored, to this file; takes exactly one
                       input file. An extension of OUT that names another format is
                       corrected, with a note ("picture is PNG; written to cover.png").

@@ -19,6 +19,7 @@
 #include "mxf/mxf.h"
 #include "platform/text.h"
 #include "tags/matroska_tags.h"
+#include "tags/pictures.h"
 
 namespace md {
 namespace {
@@ -472,8 +473,14 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     case MDI_FIELD_CODING: Put(out, m_fieldCoding); return S_OK;
     case MDI_RECORDING_TIME: Put(out, m_recordingTime); return S_OK;
     case MDI_THUMBNAIL_LENGTH:
-        Put(out, m_thumbnail.empty() && Has(MD_EXT_TAGS) ? m_cover.length : static_cast<uint32_t>(m_thumbnail.size()));
-        return S_OK;
+        return Guarded([&] {
+            // A picture in base64 is as long as it decodes to: it is read now.
+            if (m_cover.base64FlacPicture)
+                LoadThumbnail();
+            const bool placed = m_thumbnail.empty() && Has(MD_EXT_TAGS) && !m_cover.base64FlacPicture;
+            Put(out, placed ? m_cover.length : static_cast<uint32_t>(m_thumbnail.size()));
+            return S_OK;
+        });
     case MDI_THUMBNAIL:
         return Guarded([&] {
             if (!LoadThumbnail())
@@ -534,8 +541,14 @@ bool ZPMediaDetect::LoadThumbnail()
     std::vector<uint8_t> picture(m_cover.length);  // at most kMaxCoverBytes
     if (ZPMP::ReadAt(*input, m_cover.offset, picture.data(), m_cover.length) != m_cover.length)
         return false;
+    if (m_cover.base64FlacPicture) {  // a Vorbis comment's picture block, in base64
+        std::vector<uint8_t> block;
+        if (!DecodeBase64(Bytes(picture), block))
+            return false;
+        picture = FlacPictureBytes(Bytes(block));
+    }
     m_thumbnail = std::move(picture);
-    return true;
+    return !m_thumbnail.empty();
 }
 
 // ---- Tags ----

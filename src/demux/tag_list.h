@@ -56,11 +56,14 @@ struct CoverLocation {
     uint64_t offset = 0;
     uint32_t length = 0;
     bool front = false;  // a front cover: ID3 and FLAC picture type 3, an MP4 'covr', a Matroska "cover.*"
+    // The bytes are the base64 text of a FLAC PICTURE block (a Vorbis comment's METADATA_BLOCK_PICTURE), not the
+    // picture itself: the picture is decoded from them when it is read.
+    bool base64FlacPicture = false;
 
     bool Found() const { return length != 0; }
     // Takes (offset, length) in place of the kept one when none is kept or it is a front cover and the kept one
     // is not. An empty picture, or one longer than kMaxCoverBytes, is not taken.
-    void Offer(uint64_t pictureOffset, uint64_t pictureLength, bool frontCover);
+    void Offer(uint64_t pictureOffset, uint64_t pictureLength, bool frontCover, bool base64 = false);
 };
 
 // A picture longer than this is left out by its length, never read.

@@ -1,5 +1,6 @@
 #include "tags/pictures.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace md {
@@ -23,6 +24,59 @@ void PlaceFlacPicture(Bytes body, uint64_t bodyOffset, uint32_t blockLength, Cov
     if (pictureAt + length > blockLength)
         return;  // a picture running past its block
     cover.Offer(bodyOffset + pictureAt, length, pictureType == kFrontCover);
+}
+
+bool DecodeBase64(Bytes text, std::vector<uint8_t>& out)
+{
+    out.clear();
+    out.reserve(text.size() / 4 * 3 + 3);
+    uint32_t bits = 0;
+    int held = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint8_t c = text[i];
+        uint32_t v = 0;
+        if (c >= 'A' && c <= 'Z')
+            v = uint32_t(c - 'A');
+        else if (c >= 'a' && c <= 'z')
+            v = uint32_t(c - 'a') + 26;
+        else if (c >= '0' && c <= '9')
+            v = uint32_t(c - '0') + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else if (c == '=')
+            return text.size() - i <= 2;  // padding ends the text
+        else
+            return false;
+        bits = bits << 6 | v;
+        held += 6;
+        if (held >= 8) {
+            held -= 8;
+            out.push_back(uint8_t(bits >> held));
+        }
+    }
+    return true;
+}
+
+void PlaceBase64FlacPicture(Bytes text, uint64_t textOffset, CoverLocation& cover)
+{
+    constexpr uint32_t kFrontCover = 3;
+    constexpr size_t kTypeText = 8;  // 6 bytes: the 4-byte picture type and more
+    std::vector<uint8_t> head;
+    if (text.size() <= kTypeText || !DecodeBase64(text.first(kTypeText), head) || head.size() < 4)
+        return;
+    cover.Offer(textOffset, text.size(), Be32(head.data()) == kFrontCover, true);
+}
+
+std::vector<uint8_t> FlacPictureBytes(Bytes block)
+{
+    CoverLocation inner;
+    PlaceFlacPicture(block, 0, uint32_t(std::min<size_t>(block.size(), UINT32_MAX)), inner);
+    if (!inner.Found())
+        return {};
+    const Bytes picture = block.subspan(size_t(inner.offset), inner.length);
+    return {picture.begin(), picture.end()};
 }
 
 namespace {

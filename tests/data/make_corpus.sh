@@ -684,8 +684,8 @@ enc tags_ts_mp2_48k_mono_service.ts "" \
 wanted tags_ts_mp2_48k_mono_service.ts && ffprobe -v error -show_programs -of json tags_ts_mp2_48k_mono_service.ts \
     > reference/tags_ts_mp2_48k_mono_service.ts.programs.json
 
-# Cover pictures: an M4A with a PNG 'covr' item and a Matroska file with a JPEG
-# attached as cover.jpg. The picture each file stores (and those of the MP3 and
+# Cover pictures: an M4A with a PNG 'covr' item, a Matroska file with a JPEG
+# attached as cover.jpg and an Ogg Vorbis file with it in its comments. The picture each file stores (and those of the MP3 and
 # FLAC with covers above) is extracted to reference/NAME.cover for the thumbnail
 # tests.
 ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i color=c=0xcc6633:size=48x32:duration=0.04 \
@@ -697,7 +697,18 @@ enc cover_m4a_aac_44k_stereo.m4a "" \
 enc cover_mkv_h264_320x240_25fps.mkv "" \
     -f lavfi -i "$(vsrc 320x240 25 0.4)" -c:v libx264 -preset ultrafast -threads 1 \
     -attach "$TMP/cover.jpg" -metadata:s:t mimetype=image/jpeg -f matroska
-for f in mp3_id3v23_cover_48k_mono.mp3 flac_44k_stereo_cover.flac cover_m4a_aac_44k_stereo.m4a; do
+# Ogg Vorbis with the JPEG as a METADATA_BLOCK_PICTURE comment: the base64 of a FLAC PICTURE block (front cover).
+python3 -c "
+import base64, struct, sys
+pic = open(sys.argv[1], 'rb').read()
+mime = b'image/jpeg'
+block = struct.pack('>II', 3, len(mime)) + mime + struct.pack('>IIIIII', 0, 48, 32, 24, 0, len(pic)) + pic
+print(base64.b64encode(block).decode())" "$TMP/cover.jpg" > "$TMP/cover.b64"
+enc cover_ogg_vorbis_44k_stereo.ogg "" \
+    -f lavfi -i "$(stereo 44100 0.5)" -metadata "METADATA_BLOCK_PICTURE=$(cat "$TMP/cover.b64")" \
+    -c:a libvorbis -q:a 2 -f ogg
+for f in mp3_id3v23_cover_48k_mono.mp3 flac_44k_stereo_cover.flac cover_m4a_aac_44k_stereo.m4a \
+         cover_ogg_vorbis_44k_stereo.ogg; do
     wanted "$f" && ffmpeg -nostdin -hide_banner -loglevel error -y -i "$f" -an -c:v copy -f image2 "reference/$f.cover"
 done
 # ffmpeg shows a JPEG attachment as a second video stream (an attached picture).

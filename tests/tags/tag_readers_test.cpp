@@ -235,66 +235,6 @@ TEST(Id3v2, HostileSizesEndInAClearAnswer)
     EXPECT_EQ(*tags.Find("id3:TBPM"), std::to_string(kMaxId3Frames - 1));
 }
 
-// Pictures are placed (file offset and length), never read: a tag read in part still places a picture whose
-// header it holds; a front cover wins over the first picture; pictures past the limit, or whose bytes in the file
-// are not the picture's (unsynchronised), are not placed.
-TEST(Covers, PicturesArePlacedByTheirHeaders)
-{
-    constexpr uint64_t kTagAt = 1000;  // where the tag lies in the file
-    // APIC content: encoding, MIME type, picture type, description "d", then the picture.
-    const auto apic = [](uint8_t type) { return Cat({{0}, Text("image/png"), {0, type}, Text("d"), {0}}); };
-    constexpr uint64_t kApicHeader = 1 + 10 + 1 + 2;
-    // The picture of the first frame of a 2.3 tag starts after the tag and frame headers and the APIC header.
-    constexpr uint64_t kFirstPicture = kTagAt + 10 + 10 + kApicHeader;
-    // A frame whose size field states length bytes, of which only the APIC header is in the bytes read.
-    const auto bigFrame = [&](uint32_t length) {
-        return Cat({Text("APIC"), Be32Bytes(uint32_t(kApicHeader) + length), {0, 0}, apic(3)});
-    };
-    const ByteVector back = Frame(3, "APIC", Cat({apic(4), ByteVector(40, 0xBB)}));
-    const ByteVector front = Frame(3, "APIC", Cat({apic(3), ByteVector(30, 0xCC)}));
-    const uint32_t tenMiB = 10 << 20, fiftyMiB = 50 << 20;
-    struct Row {
-        const char* rule;
-        ByteVector tag;
-        uint64_t offset;
-        uint32_t length;
-    };
-    const Row rows[] = {
-        {"the first picture when there is no front cover", Tag(3, back), kFirstPicture, 40},
-        {"a front cover after another picture wins", Tag(3, Cat({back, front})), kFirstPicture + back.size(), 30},
-        {"2.2 PIC: a 3-character format in place of the MIME type",
-         Tag(2, Frame22("PIC", Cat({{0}, Text("PNG"), {3}, Text("d"), {0}, ByteVector(9, 1)}))), kTagAt + 10 + 6 + 7,
-         9},
-        {"10 MiB stated, its header alone read", Tag(3, bigFrame(tenMiB), 0, tenMiB + 100), kFirstPicture, tenMiB},
-        {"50 MiB: past the limit, not placed", Tag(3, bigFrame(fiftyMiB), 0, fiftyMiB + 100), 0, 0},
-        {"a frame running past the tag", Tag(3, bigFrame(100), 0, 50), 0, 0},
-        {"an unsynchronised 2.4 frame", Tag(4, Frame(4, "APIC", Cat({apic(3), ByteVector(5, 1)}), 0x02)), 0, 0},
-        {"a description without its terminator", Tag(3, Frame(3, "APIC", Cat({{0}, Text("image/png"), {0, 3, 'd'}}))),
-         0, 0},
-    };
-    for (const Row& row : rows) {
-        TagList tags;
-        CoverLocation cover;
-        ReadId3v2Tag(Bytes(row.tag), tags, &cover, kTagAt);
-        EXPECT_EQ(std::pair(cover.offset, cover.length), std::pair(row.offset, row.length)) << row.rule;
-    }
-
-    // FLAC PICTURE: type, MIME type, description, 16 bytes of dimensions, then the length and the picture.
-    const auto flacPicture = [](uint32_t type, uint32_t length, size_t stored) {
-        return Cat({Be32Bytes(type), Be32Bytes(9), Text("image/png"), Be32Bytes(1), Text("d"), ByteVector(16, 0),
-                    Be32Bytes(length), ByteVector(stored, 0xAA)});
-    };
-    constexpr uint64_t kFlacPicture = 4 + 4 + 9 + 4 + 1 + 16 + 4;
-    const ByteVector whole = flacPicture(3, 20, 20);
-    CoverLocation cover;
-    PlaceFlacPicture(Bytes(whole), 500, uint32_t(whole.size()), cover);
-    EXPECT_EQ(std::tuple(cover.offset, cover.length, cover.front), std::tuple(500 + kFlacPicture, 20u, true));
-    CoverLocation overrun;
-    const ByteVector past = flacPicture(3, 21, 20);  // one byte more than its block holds
-    PlaceFlacPicture(Bytes(past), 500, uint32_t(past.size()), overrun);
-    EXPECT_FALSE(overrun.Found());
-}
-
 ByteVector Id3v1(const std::string& title, uint8_t commentByte28, uint8_t commentByte29, uint8_t genre)
 {
     ByteVector t = Text("TAG");
@@ -534,6 +474,92 @@ TEST(AsfTags, ContentDescriptionsOfEveryType)
         tags.Clear();
         ReadAsfExtendedContent(Bytes(Cat({Le16Bytes(row.count), row.descriptors})), tags);
         EXPECT_EQ(All(tags), row.listed) << row.rule;
+    }
+}
+
+// Pictures are placed (file offset and length), never read: a tag read in part still places a picture whose
+// header it holds; a front cover wins over the first picture; pictures past the limit, or whose bytes in the file
+// are not the picture's (unsynchronised), are not placed.
+TEST(Covers, PicturesArePlacedByTheirHeaders)
+{
+    constexpr uint64_t kTagAt = 1000;  // where the tag lies in the file
+    // APIC content: encoding, MIME type, picture type, description "d", then the picture.
+    const auto apic = [](uint8_t type) { return Cat({{0}, Text("image/png"), {0, type}, Text("d"), {0}}); };
+    constexpr uint64_t kApicHeader = 1 + 10 + 1 + 2;
+    // The picture of the first frame of a 2.3 tag starts after the tag and frame headers and the APIC header.
+    constexpr uint64_t kFirstPicture = kTagAt + 10 + 10 + kApicHeader;
+    // A frame whose size field states length bytes, of which only the APIC header is in the bytes read.
+    const auto bigFrame = [&](uint32_t length) {
+        return Cat({Text("APIC"), Be32Bytes(uint32_t(kApicHeader) + length), {0, 0}, apic(3)});
+    };
+    const ByteVector back = Frame(3, "APIC", Cat({apic(4), ByteVector(40, 0xBB)}));
+    const ByteVector front = Frame(3, "APIC", Cat({apic(3), ByteVector(30, 0xCC)}));
+    const uint32_t tenMiB = 10 << 20, fiftyMiB = 50 << 20;
+    struct Row {
+        const char* rule;
+        ByteVector tag;
+        uint64_t offset;
+        uint32_t length;
+    };
+    const Row rows[] = {
+        {"the first picture when there is no front cover", Tag(3, back), kFirstPicture, 40},
+        {"a front cover after another picture wins", Tag(3, Cat({back, front})), kFirstPicture + back.size(), 30},
+        {"2.2 PIC: a 3-character format in place of the MIME type",
+         Tag(2, Frame22("PIC", Cat({{0}, Text("PNG"), {3}, Text("d"), {0}, ByteVector(9, 1)}))), kTagAt + 10 + 6 + 7,
+         9},
+        {"10 MiB stated, its header alone read", Tag(3, bigFrame(tenMiB), 0, tenMiB + 100), kFirstPicture, tenMiB},
+        {"50 MiB: past the limit, not placed", Tag(3, bigFrame(fiftyMiB), 0, fiftyMiB + 100), 0, 0},
+        {"a frame running past the tag", Tag(3, bigFrame(100), 0, 50), 0, 0},
+        {"an unsynchronised 2.4 frame", Tag(4, Frame(4, "APIC", Cat({apic(3), ByteVector(5, 1)}), 0x02)), 0, 0},
+        {"a description without its terminator", Tag(3, Frame(3, "APIC", Cat({{0}, Text("image/png"), {0, 3, 'd'}}))),
+         0, 0},
+    };
+    for (const Row& row : rows) {
+        TagList tags;
+        CoverLocation cover;
+        ReadId3v2Tag(Bytes(row.tag), tags, &cover, kTagAt);
+        EXPECT_EQ(std::pair(cover.offset, cover.length), std::pair(row.offset, row.length)) << row.rule;
+    }
+
+    // FLAC PICTURE: type, MIME type, description, 16 bytes of dimensions, then the length and the picture.
+    const auto flacPicture = [](uint32_t type, uint32_t length, size_t stored) {
+        return Cat({Be32Bytes(type), Be32Bytes(9), Text("image/png"), Be32Bytes(1), Text("d"), ByteVector(16, 0),
+                    Be32Bytes(length), ByteVector(stored, 0xAA)});
+    };
+    constexpr uint64_t kFlacPicture = 4 + 4 + 9 + 4 + 1 + 16 + 4;
+    const ByteVector whole = flacPicture(3, 20, 20);
+    CoverLocation cover;
+    PlaceFlacPicture(Bytes(whole), 500, uint32_t(whole.size()), cover);
+    EXPECT_EQ(std::tuple(cover.offset, cover.length, cover.front), std::tuple(500 + kFlacPicture, 20u, true));
+    CoverLocation overrun;
+    const ByteVector past = flacPicture(3, 21, 20);  // one byte more than its block holds
+    PlaceFlacPicture(Bytes(past), 500, uint32_t(past.size()), overrun);
+    EXPECT_FALSE(overrun.Found());
+
+    // A Vorbis comment's METADATA_BLOCK_PICTURE (any case, any length) is placed as its base64 text: "AAAAAw" is
+    // the picture type 3. The comment opens at file offset 100: vendor "v" (5 bytes), the count (4), the length
+    // (4), then the field name (23 bytes).
+    const ByteVector comment =
+        Comment("v", {"metadata_block_picture=AAAAAwAA" + std::string(kMaxVorbisFieldBytes, 'A')});
+    TagList tags;
+    CoverLocation vorbis;
+    ReadVorbisComment(Bytes(comment), tags, &vorbis, 100);
+    EXPECT_EQ(std::tuple(vorbis.offset, vorbis.length, vorbis.front, vorbis.base64FlacPicture),
+              std::tuple(uint64_t(100 + 5 + 4 + 4 + 23), uint32_t(8 + kMaxVorbisFieldBytes), true, true));
+    EXPECT_EQ(All(tags), "vorbis:vendor=v") << "the picture is no tag";
+    struct Base64Row {
+        const char* text;
+        bool valid;
+        ByteVector bytes;
+    };
+    const Base64Row decoded[] = {
+        {"TWFu", true, Text("Man")}, {"TWE=", true, Text("Ma")}, {"TQ==", true, Text("M")},
+        {"TQ", true, Text("M")},     {"T=Fu", false, {}},        {"TW\nFu", false, {}},
+    };
+    for (const Base64Row& row : decoded) {
+        ByteVector out;
+        EXPECT_EQ(DecodeBase64(Bytes(Text(row.text)), out), row.valid) << row.text;
+        EXPECT_TRUE(!row.valid || out == row.bytes) << row.text;
     }
 }
 
