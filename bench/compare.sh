@@ -9,7 +9,8 @@
 #        bench/compare.sh --family EXT    a file of a container family beyond MPEG, MP4 and Matroska:
 #                                         60 s encoded by ffmpeg, then looped by stream copy past 200 MB
 #                                         (EXT: wav mp3 aac ac3 eac3 dts flac aiff caf ogg opus avi flv
-#                                         wmv mxf dv amr)
+#                                         wmv mxf dv amr; mp3cover: an MP3 whose ID3v2 tag holds a 600 KB
+#                                         cover picture)
 # Generated files are kept in bench/out/ (git-ignored).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -69,6 +70,19 @@ make_family() {  # make_family EXT: 60 s of the family's usual codecs, and a str
             { head -c 6 "$memo"; cat "$out/amr_frames"; } > "$large" && rm "$out/amr_frames"
         fi
         echo "$small $large"; return ;;
+    mp3cover)  # 600 KB of PNG (noise does not compress) as the ID3v2.3 front cover of 320 kb/s MP3
+        if [ ! -f "$small" ]; then
+            ffmpeg -v error -y -f lavfi -i "nullsrc=size=640x640,format=rgb24,geq=r='random(1)*255':g='random(2)*255':b='random(3)*255'" \
+                -frames:v 1 -c:v png "$out/cover600k.png"
+            ffmpeg -v error -y "${audio[@]}" -i "$out/cover600k.png" -t 60 -map 0:a -map 1:v -c:v copy \
+                -disposition:v attached_pic -c:a libmp3lame -b:a 320k -id3v2_version 3 -f mp3 "$small"
+        fi
+        if [ ! -f "$large" ]; then
+            # The cover is written once: the audio alone is looped past 200 MB.
+            local loops=$(( 200 * 1024 * 1024 / ($(stat -c %s "$small") - $(stat -c %s "$out/cover600k.png")) + 1 ))
+            ffmpeg -v error -y -stream_loop "$loops" -i "$small" -map 0 -c copy -id3v2_version 3 -f mp3 "$large"
+        fi
+        echo "$small $large"; return ;;
     *) echo "compare.sh: no family $1" >&2; exit 2 ;;
     esac
     [ -f "$small" ] || ffmpeg -v error -y "${video[@]}" "${audio[@]}" -t 60 "${codec[@]}" "$small"
@@ -79,10 +93,10 @@ make_family() {  # make_family EXT: 60 s of the family's usual codecs, and a str
     echo "$small $large"
 }
 
-process_reads() {  # process_reads FILE: bytes and read calls (read, pread64) with which one `mediadetect FILE` reads FILE
-    local log="$out/strace.log"
-    strace -f -o "$log" -e trace=openat,read,pread64,close "$build/mediadetect" "$1" > /dev/null
-    awk -v path="\"$1\"" '
+process_reads() {  # process_reads [OPTIONS] FILE: bytes and read calls (read, pread64) with which one `mediadetect FILE` reads FILE
+    local log="$out/strace.log" file="${*: -1}"
+    strace -f -o "$log" -e trace=openat,read,pread64,close "$build/mediadetect" "$@" > /dev/null 2>&1
+    awk -v path="\"$file\"" '
         $2 ~ /^openat\(/ && index($0, path) { open[$NF] = 1 }
         $2 ~ /^close\(/ { s = $2; sub(/^close\(/, "", s); delete open[s + 0] }
         $2 ~ /^p?read(64)?\(/ { s = $2; sub(/^p?read(64)?\(/, "", s); if ((s + 0) in open) { bytes += $NF; calls++ } }
@@ -105,6 +119,12 @@ cat "$large" > /dev/null  # warm the page cache
 echo "== module open (open_bench): small vs large"
 "$build/open_bench" --repeat 20 "$small" "$large"
 "$build/mediadetect" "$large"
+if [ "${2:-}" = mp3cover ] && command -v strace >/dev/null; then
+    # The open places the cover without reading it; --thumbnail reads it once more, at the query.
+    echo "== file reads of one mediadetect process (strace), without and with --thumbnail"
+    echo "$(basename "$large"): $(process_reads "$large")"
+    echo "$(basename "$large") --thumbnail: $(process_reads --thumbnail "$out/cover_out.png" "$large")"
+fi
 if [ "${1:-}" = "--mkv" ] && command -v strace >/dev/null; then
     # open_bench does not select tracks; mediadetect selects the first ones, which measures them.
     echo "== file reads of one mediadetect process (strace)"

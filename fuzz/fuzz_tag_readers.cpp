@@ -1,11 +1,13 @@
 // The tag readers over arbitrary bytes: ID3v2 from the start, ID3v1 from the last 128 bytes, APEv2 items with the
 // count the first four bytes give, Vorbis comments bare and in their codec packets, the MP4 boxes ('mvhd',
 // 'udta', 'meta'), RIFF INFO lists and 'bext' chunks, ASF content descriptions, and a Matroska head and Tags
-// body. Whatever the bytes, a list stays within its caps and holds only non-empty, valid UTF-8 keys and values of
-// bounded length.
+// body; the ID3v2 pictures and a FLAC PICTURE block placed. Whatever the bytes, a list stays within its caps and
+// holds only non-empty, valid UTF-8 keys and values of bounded length, and a placed picture lies within the limit
+// and within its tag or block.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "demux/tag_list.h"
 #include "fuzz_check.h"
@@ -14,6 +16,7 @@
 #include "tags/id3v2.h"
 #include "tags/matroska_tags.h"
 #include "tags/mp4_tags.h"
+#include "tags/pictures.h"
 #include "tags/riff_info.h"
 #include "tags/vorbis_comment.h"
 
@@ -37,8 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const md::Bytes b(data, size);
     md::TagList tags;
-    md::ReadId3v2Tag(b, tags);
+    md::CoverLocation cover;
+    md::ReadId3v2Tag(b, tags, &cover, 0);
     CheckList(tags);
+    Check(cover.length <= md::kMaxCoverBytes && cover.offset + cover.length <= 10 + (uint64_t(1) << 28));  // in the tag
+    md::CoverLocation flac;
+    md::PlaceFlacPicture(b, 0, uint32_t(size), flac);
+    Check(flac.offset + flac.length <= size);
     if (size >= md::kId3v1Size)
         md::ReadId3v1Tag(b.last(md::kId3v1Size), tags);
     CheckList(tags);
@@ -50,7 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(footer.tagSize >= md::kApeFooterSize);
     CheckList(ape);
     md::TagList vorbis;
-    md::ReadVorbisComment(b, vorbis);
+    md::CoverLocation vorbisCover;
+    md::ReadVorbisComment(b, vorbis, &vorbisCover, 0);
+    Check(vorbisCover.offset + vorbisCover.length <= size);  // the base64 text lies in the comment
+    std::vector<uint8_t> decoded;
+    md::DecodeBase64(b, decoded);
+    Check(decoded.size() <= size / 4 * 3 + 2);
+    md::FlacPictureBytes(md::Bytes(decoded));
     md::ReadXiphCommentPacket(b, vorbis);
     CheckList(vorbis);
     md::TagList mp4;

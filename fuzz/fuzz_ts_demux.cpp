@@ -1,11 +1,14 @@
 // The transport stream demultiplexer over arbitrary bytes, as the detector
 // drives it: a listing Parse, the program queries, then a Parse with the first
 // video and audio PID of the first program selected, the time range and the
-// key-picture search from the start and from the middle.
+// key-picture search from the start and from the middle. The lister reads the SDT (MD_EXT_TAGS): every service
+// name it lists is valid UTF-8 of bounded length.
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz_check.h"
 #include "input/memory_input_stream.h"
+#include "mediadetect/interfaces.h"
 #include "ts/ts_demux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -15,7 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         md::MemoryInputStream in(data, size);
         md::TSDemux lister;
+        lister.SetExtensions(MD_EXT_TAGS);
         lister.Parse(&in, nullptr);
+        md::TagList tags;
+        lister.ServiceTags(-1, tags);
+        for (size_t i = 0; i < tags.Count(); ++i)
+            Check(tags.At(i).value.size() <= md::kMaxServiceNameBytes &&
+                  md::CleanUtf8(tags.At(i).value, md::kMaxServiceNameBytes) == tags.At(i).value);
         uint32_t count = 0;
         uint32_t pmtPids[md::kTsMaxPrograms] = {};
         int32_t videoCount = 0;

@@ -34,8 +34,12 @@ Options:
                       folder). Example: --module build/libmediadetect.so
   --reopen OFFSET     Describe the streams of a program stream from this byte offset on, as
                       a host does to resume in the middle of a file. Example: --reopen 1048576
-  --thumbnail OUT     Write the thumbnail of an MP4 camera file (a JPEG picture) to this
-                      file; takes exactly one input file. Example: --thumbnail thumb.jpg
+  --thumbnail OUT     Write the thumbnail of an MP4 camera file (a JPEG picture), else the
+                      cover picture of a tagged file (ID3v2, FLAC, Ogg, MP4 'covr', a Matroska
+                      attachment named cover.*), as stored, to this file; takes exactly one
+                      input file. An extension of OUT that names another format is
+                      corrected, with a note ("picture is PNG; written to cover.png").
+                      Example: --thumbnail thumb.jpg
   --time-table        Build the time table of each MPEG program stream (the presentation
                       time and byte position of every key picture, for seeking) and print
                       it. Needs the modules registered. On a terminal a progress line shows
@@ -62,6 +66,7 @@ Examples:
   mediadetect --hint directv feed.dtv    also test for DirecTV transport packets
   mediadetect --reopen 2097152 dvd.vob   streams of a program stream from a byte offset
   mediadetect --thumbnail t.jpg cam.mp4  write the thumbnail of an MP4 camera file to t.jpg
+  mediadetect --thumbnail c.jpg song.mp3 write the cover picture of an MP3 to c.jpg (or c.png)
   mediadetect --time-table dvd.vob       presentation time and byte position of every key picture
   mediadetect scan -r --jobs 4 ~/Videos  every file under a folder, four at a time
   find . -name '*.ts' | mediadetect scan -   the files named on standard input

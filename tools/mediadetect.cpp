@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <malloc.h>
 #include <memory>
 #include <sys/mman.h>
@@ -58,25 +59,68 @@ std::string WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
     return std::strerror(err);
 }
 
-// Writes the thumbnail of an examined file to out; false, with a message on
-// standard error, when the file has none or it cannot be written.
+// A picture's format by its first bytes: its name and the file name extension it is written with; empty for a
+// format not known here.
+struct PictureFormat {
+    const char* name;
+    const char* extension;
+};
+PictureFormat FormatOfPicture(const std::vector<uint8_t>& b)
+{
+    const auto opens = [&](std::initializer_list<uint8_t> magic) {
+        return b.size() >= magic.size() && std::equal(magic.begin(), magic.end(), b.begin());
+    };
+    if (opens({0xFF, 0xD8, 0xFF}))
+        return {"JPEG", ".jpg"};
+    if (opens({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}))
+        return {"PNG", ".png"};
+    if (opens({'G', 'I', 'F', '8'}))
+        return {"GIF", ".gif"};
+    if (opens({'B', 'M'}))
+        return {"BMP", ".bmp"};
+    return {"", ""};
+}
+
+// out with its extension made the picture format's: kept when it already names the format (".jpeg" for JPEG too,
+// in any case), replaced when it names another. A name without an extension (a device, a pipe) is kept.
+std::string PathForPicture(const std::string& out, const PictureFormat& format)
+{
+    const size_t slash = out.rfind('/');
+    const size_t dot = out.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    std::string extension = hasExtension ? out.substr(dot) : std::string();
+    for (char& c : extension)
+        c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    if (!hasExtension || *format.extension == '\0' || extension == format.extension ||
+        (extension == ".jpeg" && std::string(format.name) == "JPEG"))
+        return out;
+    return out.substr(0, dot) + format.extension;
+}
+
+// Writes the thumbnail or cover picture of an examined file to out, its extension corrected to the picture's
+// format (with a note on standard error); false, with a message on standard error, when the file has none or it
+// cannot be written.
 bool SaveThumbnail(const md::tool::FileReport& r, const std::string& out)
 {
     if (r.thumbnail.empty()) {
         const char* why = "the camera file carries none";
         if (r.kind != MK_MP4)
-            why = "not an MP4 file";
-        else if (!r.mp4Flags || r.mp4Flags->cameraFile == 0)
-            why = "not a camera file";
+            why = r.thumbnailLength > 0 ? "the detector did not return its cover" : "it carries no cover picture";
         else if (r.thumbnailLength > 0)
             why = "the detector did not return it";
+        else if (!r.mp4Flags || r.mp4Flags->cameraFile == 0)
+            why = "not a camera file, and no cover picture";
         Write(stderr, "mediadetect: " + r.file + ": no thumbnail (" + why + "); " + out + " not written\n");
         return false;
     }
-    if (const std::string why = WriteBytes(out, r.thumbnail); !why.empty()) {
-        Write(stderr, "mediadetect: cannot write the thumbnail to " + out + ": " + why + "\n");
+    const PictureFormat format = FormatOfPicture(r.thumbnail);
+    const std::string path = PathForPicture(out, format);
+    if (const std::string why = WriteBytes(path, r.thumbnail); !why.empty()) {
+        Write(stderr, "mediadetect: cannot write the thumbnail to " + path + ": " + why + "\n");
         return false;
     }
+    if (path != out)
+        Write(stderr, "mediadetect: " + r.file + ": picture is " + format.name + "; written to " + path + "\n");
     return true;
 }
 

@@ -416,11 +416,14 @@ void ExamineFile(IMediaDetect5& detector, const std::string& file, const Examine
             RecordingTime date{};
             if (SUCCEEDED(info->GetInfo(MDI_RECORDING_TIME, &date)) && !IsZero(date))
                 r.recordingTime = date;
-            if (options.thumbnail && r.thumbnailLength > 0) {
-                std::vector<uint8_t> bytes(r.thumbnailLength);
-                if (SUCCEEDED(info->GetInfo(MDI_THUMBNAIL, bytes.data())))
-                    r.thumbnail = std::move(bytes);
-            }
+        } else if (r.extensions & MD_EXT_TAGS) {
+            info->GetInfo(MDI_THUMBNAIL_LENGTH, &r.thumbnailLength);  // the cover picture's
+        }
+        // A camera file's thumbnail, else the cover; the picture is read only here.
+        if (options.thumbnail && r.thumbnailLength > 0) {
+            std::vector<uint8_t> bytes(r.thumbnailLength);
+            if (SUCCEEDED(info->GetInfo(MDI_THUMBNAIL, bytes.data())))
+                r.thumbnail = std::move(bytes);
         }
         info->Release();
     }

@@ -30,6 +30,9 @@ COLUMNS = {
     "start": "float64", "duration": "float64", "error": "object", "hresult": "float64",
     "requests": "float64", "bytes_fetched": "float64",  # remote paths: what the detection fetched
 }
+# Tags kept as columns (None where the file does not carry them).
+TAG_COLUMNS = ("title", "artist", "creation_time", "location")
+COLUMNS.update(dict.fromkeys(TAG_COLUMNS, "object"))
 
 
 def _row(path):
@@ -44,6 +47,7 @@ def _row(path):
     else:
         row.update(kind=d.kind, kind_name=d.kind_name, start=d.start, duration=d.duration, requests=d.requests,
                    bytes_fetched=d.bytes_fetched)
+        row.update({k: d.tags.get(k) for k in TAG_COLUMNS})
         if d.video:
             row.update(video_format=d.video.format_name, width=d.video.width, height=d.video.height,
                        frame_rate=d.video.frame_rate, field_order=d.video.field_order)

@@ -39,3 +39,14 @@ def test_scan_on_two_workers_keeps_a_row_per_file(tmp_path):
         for column, value in (("width", d.video and d.video.width), ("channels", d.audio and d.audio.channels),
                               ("duration", d.duration)):
             assert row[column] == value if value is not None else math.isnan(row[column]), (row["path"], column)
+
+
+def test_scan_keeps_title_artist_creation_time_and_location_as_columns():
+    # The values make_corpus.sh writes into these files; a file without tags has None in each column.
+    names = ["tags_mp3_id3v23_44k_stereo.mp3", "tags_mov_h264_320x240_25fps_phone.mov",
+             "mp3_cbr_128k_44k_stereo.mp3"]
+    df = mediadetect.dask.scan([os.path.join(DATA, n) for n in names]).compute(scheduler="synchronous")
+    rows = [tuple(row[c] for c in mediadetect.dask.TAG_COLUMNS) for _, row in df.iterrows()]
+    assert rows == [("Caf\u00e9 \u03a9 \u266b", "Zephon", None, None),
+                    ("Tagged mov", None, "2024-05-01T10:20:30Z", "+48.8577+002.2950/"),
+                    (None, None, None, None)]

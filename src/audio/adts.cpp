@@ -70,7 +70,7 @@ uint32_t AdtsDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     const uint64_t audioStart = tagsEnd + at;
     const uint64_t audioEnd = AudioEndBeforeTags(*input, audioStart);
     if (WantsTags())
-        ReadFrameFileTags(*input, audioStart, m_tags);
+        ReadFrameFileTags(*input, audioStart, m_tags, m_cover);
     const uint64_t audioBytes = audioEnd - std::min(audioStart, audioEnd);
     const uint32_t bitRate = SampleBitRate<AdtsFormat>(b, at, kSampleFrames, 1);
 

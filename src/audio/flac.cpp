@@ -6,6 +6,7 @@
 
 #include "audio/id3.h"
 #include "es/audio_headers.h"
+#include "tags/pictures.h"
 #include "tags/vorbis_comment.h"
 
 namespace md {
@@ -19,6 +20,10 @@ constexpr uint8_t kLastBlockFlag = 0x80;
 constexpr uint8_t kBlockTypeMask = 0x7F;
 constexpr uint8_t kStreamInfoType = 0;
 constexpr uint8_t kVorbisCommentType = 4;
+constexpr uint8_t kPictureType = 6;
+// At most this much of a PICTURE block's start is read to place its picture (the MIME type and description come
+// before it).
+constexpr uint32_t kMaxPictureHeaderReadBytes = 4096;
 // At most this much of a VORBIS_COMMENT block is read for its fields (a longer one is read in part).
 constexpr uint32_t kMaxCommentReadBytes = 64 * 1024;
 // A chain holds a handful of blocks; at most this many headers are read looking for the last one.
@@ -41,8 +46,10 @@ bool OpensWithStreamInfo(Bytes b)
 
 // Where the frames start: after the block whose last-block flag is set, walking from the first block by the
 // lengths the headers state; 0 when the chain runs past the end of the file or never ends within kMaxBlocks. With
-// tags, the fields of the first VORBIS_COMMENT block on the way are listed.
-uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock, TagList* tags = nullptr)
+// tags, the fields of the first VORBIS_COMMENT block on the way are listed, and with cover, the pictures of the
+// PICTURE blocks placed.
+uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock, TagList* tags = nullptr,
+                     CoverLocation* cover = nullptr)
 {
     const uint64_t fileSize = input.Size();
     uint64_t pos = firstBlock;
@@ -60,6 +67,11 @@ uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock, TagList* tag
             comment.resize(ZPMP::ReadAt(input, body, comment.data(), uint32_t(comment.size())));
             ReadVorbisComment(Bytes(comment), *tags);
             tags = nullptr;
+        }
+        if (cover && (h[0] & kBlockTypeMask) == kPictureType) {
+            uint8_t start[kMaxPictureHeaderReadBytes];
+            const uint32_t got = ZPMP::ReadAt(input, body, start, std::min(length, kMaxPictureHeaderReadBytes));
+            PlaceFlacPicture(Bytes(start, got), body, length, *cover);
         }
         if (h[0] & kLastBlockFlag)
             return pos;
@@ -87,8 +99,9 @@ uint32_t FlacDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
         return 1;
     if (WantsTags()) {
         m_tags.Clear();
-        ReadStartTags(*input, m_tags);
-        FramesStart(*input, start + sizeof kMarker, &m_tags);
+        m_cover = {};
+        ReadStartTags(*input, m_tags, &m_cover);
+        FramesStart(*input, start + sizeof kMarker, &m_tags, &m_cover);
     }
 
     auto r = NewStreamRecord();

@@ -51,7 +51,7 @@ AudioHead ReadAudioHead(ZPMP::InputStream& input, uint32_t limit)
     return head;
 }
 
-void ReadStartTags(ZPMP::InputStream& input, TagList& tags)
+void ReadStartTags(ZPMP::InputStream& input, TagList& tags, CoverLocation* cover)
 {
     const uint64_t fileSize = input.Size();
     uint64_t at = 0;
@@ -65,15 +65,16 @@ void ReadStartTags(ZPMP::InputStream& input, TagList& tags)
             return;
         tag.resize(size_t(std::min<uint64_t>({size, kMaxId3ReadBytes, fileSize - at})));
         tag.resize(ZPMP::ReadAt(input, at, tag.data(), uint32_t(tag.size())));
-        ReadId3v2Tag(Bytes(tag), tags);
+        ReadId3v2Tag(Bytes(tag), tags, cover, at);
         at += size;
     }
 }
 
-void ReadFrameFileTags(ZPMP::InputStream& input, uint64_t audioStart, TagList& tags)
+void ReadFrameFileTags(ZPMP::InputStream& input, uint64_t audioStart, TagList& tags, CoverLocation& cover)
 {
     tags.Clear();
-    ReadStartTags(input, tags);
+    cover = {};
+    ReadStartTags(input, tags, &cover);
     ReadEndTags(input, audioStart, tags);
 }
 

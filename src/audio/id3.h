@@ -28,12 +28,12 @@ struct AudioHead {
 AudioHead ReadAudioHead(ZPMP::InputStream& input, uint32_t limit);
 
 // Lists what the ID3v2 tags at the start of a file say (at most 16 tags, the first kMaxId3ReadBytes of each: frames
-// past that are not read).
+// past that are not read), and with cover, where their pictures lie.
 constexpr uint32_t kMaxId3ReadBytes = 256 * 1024;
-void ReadStartTags(ZPMP::InputStream& input, TagList& tags);
+void ReadStartTags(ZPMP::InputStream& input, TagList& tags, CoverLocation* cover = nullptr);
 
 // The tags of an audio file made of frames (MP3, ADTS, AC-3, DTS): those at its start, then those at its end (after
-// audioStart), into a cleared list.
-void ReadFrameFileTags(ZPMP::InputStream& input, uint64_t audioStart, TagList& tags);
+// audioStart), into a cleared list; the cover of the tags at its start into a cleared cover.
+void ReadFrameFileTags(ZPMP::InputStream& input, uint64_t audioStart, TagList& tags, CoverLocation& cover);
 
 }  // namespace md

@@ -157,7 +157,7 @@ uint32_t Mp3Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     const uint64_t audioStart = tagsEnd + at;
     const uint64_t audioEnd = AudioEndBeforeTags(*input, audioStart);
     if (WantsTags())
-        ReadFrameFileTags(*input, audioStart, m_tags);
+        ReadFrameFileTags(*input, audioStart, m_tags, m_cover);
     const uint64_t audioBytes = audioEnd - std::min(audioStart, audioEnd);
 
     // A Xing/Info or VBRI frame states the frame count (itself left out) and the bytes; the average bit rate of a

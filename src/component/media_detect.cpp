@@ -19,6 +19,7 @@
 #include "mxf/mxf.h"
 #include "platform/text.h"
 #include "tags/matroska_tags.h"
+#include "tags/pictures.h"
 
 namespace md {
 namespace {
@@ -152,6 +153,8 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     Reset();
     m_source = std::move(source);
     m_tags.Clear();  // the file's own: kept through the selection queries, which reset the records
+    m_thumbnail.clear();
+    m_cover = {};
     m_errorSession = m_source.Session();
     if (FAILED(opened)) {
         m_kind = MK_UNKNOWN;
@@ -167,8 +170,11 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     if (probed == MK_MPEG2_TRANSPORT || probed == MK_DIRECTV || IsMatroskaFile())
         m_reopenOffset = -1;
     *kind = m_kind;
-    if (Has(MD_EXT_TAGS) && IsMatroskaFile())  // the tracks wait for the queries; the tags are the file's
-        ReadMatroskaFileTags(*stream, m_tags);
+    if (Has(MD_EXT_TAGS) && IsMatroskaFile()) {  // the tracks wait for the queries; the tags are the file's
+        CoverLocation cover;
+        ReadMatroskaFileTags(*stream, m_tags, &cover);
+        KeepCover(cover, stream->Size());
+    }
 
     // The program-stream kinds are described by their demultiplexer; transport,
     // DirecTV and Matroska files are served on demand by the queries, and the
@@ -255,6 +261,7 @@ void ZPMediaDetect::OpenFamily(ZPMP::InputStream& input)
         return;
     m_fileTimes = demux->Times();
     m_tags = demux->Tags();
+    KeepCover(demux->Cover(), input.Size());
     if (m_kind == MK_MXF)  // the MXF family's demultiplexer
         std::memcpy(m_mxfPattern.data(), static_cast<const MxfDemux&>(*demux).Pattern(), m_mxfPattern.size());
     m_fileStreams = std::move(streams);
@@ -304,6 +311,7 @@ void ZPMediaDetect::OpenMp4(ZPMP::InputStream& input, uint32_t* kind)
                   .moovFirst = demux->IsMoovFirst()};
     m_videoRotation = demux->VideoRotation();
     m_tags = demux->Tags();
+    KeepCover(demux->Cover(), input.Size());
     if (demux->IsCameraFile()) {
         Mp4CreationDate date{};
         demux->GetCreationDate(date);
@@ -464,12 +472,22 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
     case MDI_FIRST_VIDEO_TIME: Put(out, m_firstVideoTime); return m_firstVideoTime == -1 ? E_FAIL : S_OK;
     case MDI_FIELD_CODING: Put(out, m_fieldCoding); return S_OK;
     case MDI_RECORDING_TIME: Put(out, m_recordingTime); return S_OK;
-    case MDI_THUMBNAIL_LENGTH: Put(out, static_cast<uint32_t>(m_thumbnail.size())); return S_OK;
+    case MDI_THUMBNAIL_LENGTH:
+        return Guarded([&] {
+            // A picture in base64 is as long as it decodes to: it is read now.
+            if (m_cover.base64FlacPicture)
+                LoadThumbnail();
+            const bool placed = m_thumbnail.empty() && Has(MD_EXT_TAGS) && !m_cover.base64FlacPicture;
+            Put(out, placed ? m_cover.length : static_cast<uint32_t>(m_thumbnail.size()));
+            return S_OK;
+        });
     case MDI_THUMBNAIL:
-        if (m_thumbnail.empty())
-            return E_FAIL;
-        std::memcpy(out, m_thumbnail.data(), m_thumbnail.size());
-        return S_OK;
+        return Guarded([&] {
+            if (!LoadThumbnail())
+                return E_FAIL;
+            std::memcpy(out, m_thumbnail.data(), m_thumbnail.size());
+            return S_OK;
+        });
     case MDI_TS_REGISTRATION: Put(out, m_tsRegistrationFlag); return S_OK;
     case MDI_AAC_CLASS: Put(out, m_aacClass); return S_OK;
     case MDI_EXTENSIONS: Put(out, m_extensions); return S_OK;
@@ -502,6 +520,35 @@ HRESULT ZPMediaDetect::GetInfo(int32_t id, void* out) noexcept
         return S_OK;
     default: return E_INVALIDARG;
     }
+}
+
+void ZPMediaDetect::KeepCover(const CoverLocation& cover, uint64_t fileSize)
+{
+    // A picture whose stated place runs past the end of the file is none.
+    m_cover = cover.offset <= fileSize && cover.length <= fileSize - cover.offset ? cover : CoverLocation{};
+}
+
+bool ZPMediaDetect::LoadThumbnail()
+{
+    if (!m_thumbnail.empty())
+        return true;
+    if (!Has(MD_EXT_TAGS) || !m_cover.Found())
+        return false;
+    HRESULT opened = S_OK;
+    const std::unique_ptr<ZPMP::InputStream> input = m_source.Open(opened);
+    if (FAILED(opened) || !input)
+        return false;
+    std::vector<uint8_t> picture(m_cover.length);  // at most kMaxCoverBytes
+    if (ZPMP::ReadAt(*input, m_cover.offset, picture.data(), m_cover.length) != m_cover.length)
+        return false;
+    if (m_cover.base64FlacPicture) {  // a Vorbis comment's picture block, in base64
+        std::vector<uint8_t> block;
+        if (!DecodeBase64(Bytes(picture), block))
+            return false;
+        picture = FlacPictureBytes(Bytes(block));
+    }
+    m_thumbnail = std::move(picture);
+    return !m_thumbnail.empty();
 }
 
 // ---- Tags ----

@@ -122,6 +122,11 @@ private:
     void SelectFamilyStreams(const StreamSelection& selection, ZPMP::InputStream& input);
     // The ids of a family file's streams of a class, in file order, into ids (when not null); their count.
     uint32_t ListFamilyStreams(StreamClass streamClass, uint32_t* ids) const;
+    // Keeps where the open found the cover picture when that lies within the file.
+    void KeepCover(const CoverLocation& cover, uint64_t fileSize);
+    // The thumbnail the queries serve: a camera file's, else the cover picture (MD_EXT_TAGS), read from the file on
+    // the first call; false when there is none or it cannot be read.
+    bool LoadThumbnail();
     // Fills m_timeRange as the duration queries need it; false when it cannot be known.
     bool FillTimeRange(bool matroskaRange);
 
@@ -153,7 +158,8 @@ private:
     uint32_t m_videoRotation = 0;  // clockwise degrees of the first MP4 video track (MD_EXT_MP4)
     uint8_t m_tsRegistrationFlag = 0;
     std::array<uint8_t, 16> m_recordingTime{};
-    std::vector<uint8_t> m_thumbnail;
+    std::vector<uint8_t> m_thumbnail;  // a camera file's, from its open; or the cover, once read
+    CoverLocation m_cover;             // where the file's cover picture lies (MD_EXT_TAGS), from its open
     uint32_t m_containerHint = 0;
     uint32_t m_extensions = 0;  // MD_EXT_* bits the host turned on
     bool Has(uint32_t extension) const { return (m_extensions & extension) != 0; }

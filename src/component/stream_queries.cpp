@@ -132,6 +132,8 @@ void ZPMediaDetect::KeepTransportDemux(int64_t offset)
         auto demux = std::make_unique<TSDemux>();
         demux->SetExtensions(m_extensions);
         demux->Parse(&input, nullptr);
+        if (Has(MD_EXT_TAGS))
+            demux->ServiceTags(-1, m_tags);  // the first program's, until one is selected
         m_tsDemux = std::move(demux);
     }
 }
@@ -314,6 +316,8 @@ HRESULT ZPMediaDetect::SelectTransportProgram(const StreamSelection* selection, 
                     m_firstVideoTime = keyTime;
             }
             TakeSelectedRecords(nullptr, first.audio, input);
+            if (Has(MD_EXT_TAGS))  // the selected program's service
+                demux->ServiceTags(int32_t(selection->videoId > 0 ? selection->videoId : selection->audioId), m_tags);
             m_tsDemux = std::move(demux);
         }
         CopyOutSelection(videoOut, audioOut);

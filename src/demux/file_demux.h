@@ -67,12 +67,15 @@ public:
     // What the file says about itself (title, artist, ...), read by the last Parse with MD_EXT_TAGS on; empty
     // without it.
     const TagList& Tags() const { return m_tags; }
+    // Where the file's cover picture lies, placed by the last Parse with MD_EXT_TAGS on.
+    const CoverLocation& Cover() const { return m_cover; }
 
 protected:
     bool WantsTags() const { return (m_extensions & MD_EXT_TAGS) != 0; }
 
     FileTimes m_times;
     TagList m_tags;
+    CoverLocation m_cover;
 };
 
 // 100-ns units of count samples at rate Hz (0 for a rate of 0), in integer arithmetic without overflow for any

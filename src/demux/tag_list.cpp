@@ -96,4 +96,14 @@ const std::string* TagList::Find(std::string_view key) const
     return nullptr;
 }
 
+void CoverLocation::Offer(uint64_t pictureOffset, uint64_t pictureLength, bool frontCover, bool base64)
+{
+    if (pictureLength == 0 || pictureLength > kMaxCoverBytes || (Found() && (front || !frontCover)))
+        return;
+    offset = pictureOffset;
+    length = uint32_t(pictureLength);
+    front = frontCover;
+    base64FlacPicture = base64;
+}
+
 }  // namespace md

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,5 +49,24 @@ public:
 private:
     std::vector<Tag> m_tags;
 };
+
+// Where a file's cover picture lies: bytes [offset, offset + length) of the file, the picture as stored (JPEG,
+// PNG, ...). The open keeps the place; the picture is read only when a host asks for it. length 0: none.
+struct CoverLocation {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+    bool front = false;  // a front cover: ID3 and FLAC picture type 3, an MP4 'covr', a Matroska "cover.*"
+    // The bytes are the base64 text of a FLAC PICTURE block (a Vorbis comment's METADATA_BLOCK_PICTURE), not the
+    // picture itself: the picture is decoded from them when it is read.
+    bool base64FlacPicture = false;
+
+    bool Found() const { return length != 0; }
+    // Takes (offset, length) in place of the kept one when none is kept or it is a front cover and the kept one
+    // is not. An empty picture, or one longer than kMaxCoverBytes, is not taken.
+    void Offer(uint64_t pictureOffset, uint64_t pictureLength, bool frontCover, bool base64 = false);
+};
+
+// A picture longer than this is left out by its length, never read.
+constexpr uint32_t kMaxCoverBytes = 16 * 1024 * 1024;
 
 }  // namespace md

@@ -16,6 +16,7 @@
 #include "mp4/sample_entry.h"
 #include "mp4/sample_table.h"
 #include "tags/mp4_tags.h"
+#include "tags/pictures.h"
 
 namespace md {
 namespace {
@@ -651,6 +652,7 @@ void M4Demux::ClearResults()
     m_hasAudio = 0;
     m_videoRotation = 0;
     m_tags.Clear();
+    m_cover = {};
 }
 
 namespace {
@@ -658,8 +660,9 @@ namespace {
 constexpr uint32_t kMeta = FourCC("meta");
 
 // Lists the tags of the top-level 'moov' of the tree read from input: its 'mvhd', 'udta' and 'meta' boxes, each
-// read by itself when it holds at most kMaxMp4TagBoxBytes, found by the child headers (the tracks are not read).
-void ReadMoovTags(ZPMP::InputStream& input, const Mp4Box* root, TagList& tags)
+// read by itself when it holds at most kMaxMp4TagBoxBytes, found by the child headers (the tracks are not read);
+// and where its cover picture lies.
+void ReadMoovTags(ZPMP::InputStream& input, const Mp4Box* root, TagList& tags, CoverLocation& cover)
 {
     uint64_t moovPos = 0;
     const Mp4Box* moov = root;
@@ -669,6 +672,7 @@ void ReadMoovTags(ZPMP::InputStream& input, const Mp4Box* root, TagList& tags)
         return;
     const uint64_t end = moovPos + moov->BoxSize();
     uint64_t pos = moovPos + (moov->size == 1 ? 16 : 8);
+    PlaceMp4Cover(input, pos, end, cover);
     std::vector<uint8_t> box;
     for (int n = 0; n < kMaxMp4TagBoxes && pos + 8 <= end; ++n) {
         uint8_t header[16] = {};
@@ -747,7 +751,7 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (m_extensions & MD_EXT_MP4)
         m_videoRotation = TrackRotation(FindFirstTrack(root, kVide));
     if (m_extensions & MD_EXT_TAGS)
-        ReadMoovTags(*input, root, m_tags);
+        ReadMoovTags(*input, root, m_tags, m_cover);
     return 1;
 }
 

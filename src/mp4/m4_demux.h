@@ -89,6 +89,8 @@ public:
     // What the file says about itself (the 'mvhd' creation time, 'udta' and 'meta' tags); read only with
     // MD_EXT_TAGS, else empty.
     const TagList& Tags() const { return m_tags; }
+    // Where the 'covr' picture of the 'ilst' lies (MD_EXT_TAGS).
+    const CoverLocation& Cover() const { return m_cover; }
 
 private:
     void ClearResults();
@@ -105,6 +107,7 @@ private:
     uint8_t m_hasAudio = 0;
     uint32_t m_videoRotation = 0;
     TagList m_tags;
+    CoverLocation m_cover;
 };
 
 }  // namespace md

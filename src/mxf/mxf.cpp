@@ -149,7 +149,8 @@ uint32_t MxfDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     const uint64_t stated = partition.headerByteCount != 0 ? partition.headerByteCount : kUnstatedHeaderMetadata;
     const std::vector<uint8_t> metadata =
         ReadBytes(*input, primer, std::min({stated, kMaxHeaderMetadata, fileSize - std::min(primer, fileSize)}));
-    MxfDescription d = DescribeHeaderMetadata(metadata);
+    m_tags.Clear();
+    MxfDescription d = DescribeHeaderMetadata(metadata, WantsTags() ? &m_tags : nullptr);
 
     PatternName(partition.pattern, m_pattern);
     if (m_pattern[0] == 0)

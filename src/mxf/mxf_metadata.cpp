@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <string>
+
+#include "tags/tag_text.h"
 
 namespace md {
 namespace {
@@ -53,6 +57,7 @@ enum SetKind : uint8_t {
     kCdciDescriptor = 0x28,
     kRgbaDescriptor = 0x29,
     kPreface = 0x2F,
+    kIdentification = 0x30,
     kMaterialPackage = 0x36,
     kSourcePackage = 0x37,
     kTimelineTrack = 0x3B,
@@ -100,6 +105,16 @@ enum Tag : uint16_t {
     kIndexEditRate = 0x3F0B,
     kIndexStartPosition = 0x3F0C,
     kIndexDuration = 0x3F0D,
+    // The Identification set: which application wrote or last changed the file.
+    kCompanyName = 0x3C01,
+    kProductName = 0x3C02,
+    kProductVersion = 0x3C03,
+    kVersionString = 0x3C04,
+    kProductUid = 0x3C05,
+    kModificationDate = 0x3C06,
+    kToolkitVersion = 0x3C07,
+    kPlatform = 0x3C08,
+    kThisGenerationUid = 0x3C09,
 };
 
 // The items MPEG video descriptors carry under dynamic tags, by their labels.
@@ -206,6 +221,72 @@ Bytes ItemBatch(Bytes items, uint16_t tag, size_t size, uint32_t& count)
     return v.subspan(8, size_t(n) * size);
 }
 
+// ---- Identification ----
+
+// "76d755ad-89f2-44f6-ad89-7b14beac0baa" for a 16-byte UUID.
+std::string UuidText(Bytes v)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
+        text += kHex[v[i] >> 4];
+        text += kHex[v[i] & 0x0F];
+    }
+    return text;
+}
+
+// "5.9.1.1.1" for a ProductVersion (major, minor, patch, build, release: five 16-bit numbers).
+std::string VersionText(Bytes v)
+{
+    std::string text;
+    for (size_t i = 0; i + 2 <= v.size(); i += 2)
+        text += (i == 0 ? "" : ".") + std::to_string(Be16(v.data() + i));
+    return text;
+}
+
+// "2014-07-15T22:27:37.684000Z" for a Timestamp (year, month, day, hour, minute, second, quarter milliseconds);
+// empty for a date of 0 (not set) or a field out of its range.
+std::string TimestampText(Bytes v)
+{
+    const uint32_t year = Be16(v.data());
+    const uint8_t month = v[2], day = v[3], hour = v[4], minute = v[5], second = v[6];
+    if (year == 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59 ||
+        v[7] >= 250)
+        return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u000Z", year, month, day, hour, minute, second,
+                  v[7] * 4u);
+    return text;
+}
+
+// Lists what an Identification set says under the names ffprobe gives it, with the "mxf:" prefix.
+void ReadIdentification(Bytes items, TagList& tags)
+{
+    constexpr size_t kVersionBytes = 10, kTimestampBytes = 8;
+    const auto text = [&](uint16_t tag, const char* key) {  // UTF-16BE, possibly with a terminator
+        const Bytes v = FindItem(items, tag);
+        size_t next = 0;
+        tags.Set(key, Utf16ToUtf8(v.first(TerminatedLength(v, 2, &next)), true, kMaxTagValueBytes));
+    };
+    const auto fixed = [&](uint16_t tag, const char* key, size_t size, std::string (*format)(Bytes)) {
+        const Bytes v = FindItem(items, tag);
+        if (v.size() == size)
+            tags.Set(key, format(v));
+    };
+    text(kCompanyName, "mxf:company_name");
+    text(kProductName, "mxf:product_name");
+    text(kVersionString, "mxf:product_version");
+    fixed(kProductVersion, "mxf:product_version_num", kVersionBytes, VersionText);
+    fixed(kToolkitVersion, "mxf:toolkit_version_num", kVersionBytes, VersionText);
+    text(kPlatform, "mxf:application_platform");
+    fixed(kModificationDate, "mxf:modification_date", kTimestampBytes, TimestampText);
+    fixed(kProductUid, "mxf:product_uid", kKeySize, UuidText);
+    fixed(kThisGenerationUid, "mxf:generation_uid", kKeySize, UuidText);
+    fixed(kInstanceUid, "mxf:uid", kKeySize, UuidText);
+}
+
 // ---- The object graph ----
 
 using Uid = std::array<uint8_t, kKeySize>;
@@ -240,6 +321,14 @@ public:
         for (const LocalSet& s : m_sets)
             if (s.kind == kind)
                 return &s;
+        return nullptr;
+    }
+    // The last set of a kind (the Identification of the latest change).
+    const LocalSet* Last(uint8_t kind) const
+    {
+        for (auto s = m_sets.rbegin(); s != m_sets.rend(); ++s)
+            if (s->kind == kind)
+                return &*s;
         return nullptr;
     }
 
@@ -736,11 +825,13 @@ void ScanIndexSegments(Bytes b, size_t off, IndexExtent& extent)
 
 // ---- Header metadata ----
 
-MxfDescription DescribeHeaderMetadata(Bytes b)
+MxfDescription DescribeHeaderMetadata(Bytes b, TagList* tags)
 {
     MxfDescription out;
     const HeaderMetadata m(b);
     out.metadataEnd = m.End();
+    if (const LocalSet* identification = m.Last(kIdentification); identification && tags)
+        ReadIdentification(identification->items, *tags);
     const LocalSet* preface = m.First(kPreface);
     if (preface == nullptr)
         return out;

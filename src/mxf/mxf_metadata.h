@@ -10,6 +10,7 @@
 
 #include "demux/file_demux.h"
 #include "demux/stream_record.h"
+#include "demux/tag_list.h"
 #include "input/bytes.h"
 
 namespace md {
@@ -95,8 +96,11 @@ struct MxfDescription {
 
 // Reads the header metadata b (the Primer Pack and the sets after it, up to the first KLV item that is neither a
 // set nor fill, or the first that runs past b) and describes the file from the Preface down. Strong references
-// that resolve to nothing or to a set of the wrong kind are left out, so no reference is followed twice.
-MxfDescription DescribeHeaderMetadata(Bytes b);
+// that resolve to nothing or to a set of the wrong kind are left out, so no reference is followed twice. With tags,
+// the last Identification set's items are listed under the names ffprobe gives them, prefixed "mxf:"
+// (mxf:company_name, mxf:product_name, mxf:product_version, mxf:product_version_num, mxf:toolkit_version_num,
+// mxf:application_platform, mxf:modification_date, mxf:product_uid, mxf:generation_uid, mxf:uid).
+MxfDescription DescribeHeaderMetadata(Bytes b, TagList* tags = nullptr);
 
 // A count of edit units at num/den per second in 100-ns units; -1 for a negative count, a rate that is not
 // positive, or a time past the range the host can hold.

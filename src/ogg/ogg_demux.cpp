@@ -321,7 +321,7 @@ public:
         if (s->mapping == Mapping::Unknown)
             return;
         if (m_tags && pass == Pass::Head && !s->commentSeen)
-            TakeComment(*s, page);
+            TakeComment(*s, page, pos);
         // A page lost before the first data packet loses the packet count: the start is then taken as 0.
         if (!s->startKnown && page.sequence != s->nextSequence)
             s->startKnown = true;
@@ -351,7 +351,11 @@ public:
     std::vector<LogicalStream>& Streams() { return m_streams; }
     const std::vector<Link>& Links() const { return m_links; }
     // The list the comment header of the first stream of the first link that has one goes into (none: not read).
-    void ListTagsIn(TagList* tags) { m_tags = tags; }
+    void ListTagsIn(TagList* tags, CoverLocation* cover)
+    {
+        m_tags = tags;
+        m_cover = cover;
+    }
     uint64_t UnclaimedPages() const { return m_unclaimedPages; }
     // Whether the first page the tail walk took was of a stream the head walks saw open: of their last link, as
     // links follow one another.
@@ -359,8 +363,9 @@ public:
 
 private:
     // The comment header opens the page after a stream's BOS page; what of it lies on that page is read (a
-    // comment longer than a page, with a picture in it, loses the fields after the page).
-    void TakeComment(LogicalStream& s, const OggPage& page)
+    // comment longer than a page, with a picture in it, loses the fields after the page). The page lies at pos: a
+    // picture field on it is placed in the file.
+    void TakeComment(LogicalStream& s, const OggPage& page, uint64_t pos)
     {
         s.commentSeen = true;
         if (s.link != 0 || page.Continued() || !m_tags->Empty())
@@ -371,12 +376,14 @@ private:
         if (!walk.Next(packet, complete))
             return;
         constexpr uint8_t kFlacCommentBlock = 4;  // a FLAC metadata block header: type, 24-bit length
+        // The packet's first byte in the file: after the page header and segment table.
+        const uint64_t at = pos + (page.size - page.body.size()) + uint64_t(packet.data() - page.body.data());
         if (s.mapping == Mapping::Speex)
-            ReadVorbisComment(packet, *m_tags);
+            ReadVorbisComment(packet, *m_tags, m_cover, at);
         else if (s.mapping == Mapping::Flac && !packet.empty() && (packet[0] & 0x7F) == kFlacCommentBlock)
-            ReadVorbisComment(packet.subspan(std::min<size_t>(4, packet.size())), *m_tags);
+            ReadVorbisComment(packet.subspan(std::min<size_t>(4, packet.size())), *m_tags, m_cover, at + 4);
         else
-            ReadXiphCommentPacket(packet, *m_tags);
+            ReadXiphCommentPacket(packet, *m_tags, m_cover, at);
     }
 
     void TakeBos(const OggPage& page, uint64_t pos, bool listing)
@@ -438,6 +445,7 @@ private:
     bool m_dataSinceBos = false;
     uint64_t m_unclaimedPages = 0;
     TagList* m_tags = nullptr;
+    CoverLocation* m_cover = nullptr;
     bool m_tailTaken = false;
     bool m_tailContinues = false;
 };
@@ -536,8 +544,9 @@ uint32_t OggDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     // to its bound first, so that the links between are seen.
     OggScan scan;
     m_tags.Clear();
+    m_cover = {};
     if (WantsTags())
-        scan.ListTagsIn(&m_tags);
+        scan.ListTagsIn(&m_tags, &m_cover);
     uint64_t headWalked = Walk(head, 0, headEnd, scan, Pass::Head);
     const uint64_t tailStart = std::max(headWalked, size > kTailSize ? size - kTailSize : 0);
     PageWindow tail(*input, size);

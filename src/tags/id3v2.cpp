@@ -115,9 +115,41 @@ void TakeFrame(std::string_view id, Bytes d, TagList& tags)
     tags.Set(TagKey(TagSystem::Id3v2, id), value);
 }
 
+// A picture frame's picture: after the encoding, the MIME type (APIC; PIC has a 3-character format), the picture
+// type and the description. d holds what was read of the frame, frameSize the frame's whole length; pictureAt is
+// the file offset of d's first byte.
+void OfferPicture(std::string_view id, Bytes d, size_t frameSize, uint64_t pictureAt, CoverLocation& cover)
+{
+    constexpr uint8_t kFrontCover = 3;
+    if (d.empty() || d[0] > kUtf8)
+        return;
+    const uint8_t encoding = d[0];
+    size_t pos = 1;
+    if (id == "PIC") {
+        pos += 3;
+    } else {
+        size_t next = 0;
+        const Bytes mime = d.subspan(pos);
+        if (TerminatedLength(mime, 1, &next) == mime.size())
+            return;  // no terminator within the bytes read
+        pos += next;
+    }
+    if (!Has(d, pos, 1))
+        return;
+    const uint8_t pictureType = d[pos++];
+    const Bytes description = d.subspan(pos);
+    size_t next = 0;
+    const bool wide = encoding == kUtf16 || encoding == kUtf16Be;
+    if (TerminatedLength(description, wide ? 2 : 1, &next) == description.size())
+        return;
+    pos += next;
+    if (pos < frameSize)
+        cover.Offer(pictureAt + pos, frameSize - pos, pictureType == kFrontCover);
+}
+
 }  // namespace
 
-bool ReadId3v2Tag(Bytes tag, TagList& tags)
+bool ReadId3v2Tag(Bytes tag, TagList& tags, CoverLocation* cover, uint64_t tagOffset)
 {
     if (!Has(tag, 0, kHeaderSize) || tag[0] != 'I' || tag[1] != 'D' || tag[2] != '3')
         return false;
@@ -133,6 +165,7 @@ bool ReadId3v2Tag(Bytes tag, TagList& tags)
     if (version < 4 && (flags & kTagUnsynchronised)) {
         resynchronised = Resynchronise(body);
         body = Bytes(resynchronised);
+        cover = nullptr;  // offsets in the bytes resynchronised are not the file's
     }
     size_t pos = 0;
     if (version >= 3 && (flags & kTagExtendedHeader)) {
@@ -161,31 +194,43 @@ bool ReadId3v2Tag(Bytes tag, TagList& tags)
             frameSize = Be32(h + 4);  // 2.3; in 2.4 some writers store plain sizes
         const uint8_t format = version == 2 ? 0 : h[9];
         const size_t start = pos + headerSize;
-        if (!Has(body, start, frameSize))
+        const std::string_view id(reinterpret_cast<const char*>(h), idSize);
+        if (uint64_t(start) + frameSize > size)
+            break;  // a frame running past the tag
+        const bool whole = Has(body, start, frameSize);
+        if (!whole && !(cover && (id == "APIC" || id == "PIC")))
             break;  // cut short by the tag's end or by the bytes read
+        Bytes d = body.subspan(std::min(start, body.size()), std::min<size_t>(frameSize, body.size() - start));
         pos = start + frameSize;
-        if (frameSize > kMaxId3TextFrameBytes)
-            continue;
-        Bytes d = body.subspan(start, frameSize);
-        std::vector<uint8_t> frameBytes;
+        // The flags' extra bytes before the frame's content.
+        size_t skip = 0;
         if (version == 3) {
             if (format & (kV3Compressed | kV3Encrypted))
                 continue;
-            if (format & kV3Grouped)
-                d = d.subspan(d.empty() ? 0 : 1);
+            skip += (format & kV3Grouped) ? 1 : 0;
         } else if (version == 4) {
             if (format & (kV4Compressed | kV4Encrypted))
                 continue;
-            if (format & kV4Grouped)
-                d = d.subspan(d.empty() ? 0 : 1);
-            if (format & kV4DataLength)
-                d = d.subspan(std::min<size_t>(4, d.size()));
-            if ((format & kV4Unsynchronised) || (flags & kTagUnsynchronised)) {
+            skip += (format & kV4Grouped) ? 1 : 0;
+            skip += (format & kV4DataLength) ? 4 : 0;
+        }
+        skip = std::min(skip, d.size());
+        d = d.subspan(skip);
+        const bool frameUnsynchronised = version == 4 && ((format & kV4Unsynchronised) || (flags & kTagUnsynchronised));
+        if (cover && (id == "APIC" || id == "PIC") && !frameUnsynchronised)
+            OfferPicture(id, d, frameSize - skip, tagOffset + kHeaderSize + start + skip, *cover);
+        if (!whole)
+            break;
+        if (frameSize > kMaxId3TextFrameBytes)
+            continue;
+        std::vector<uint8_t> frameBytes;
+        if (version == 4) {
+            if (frameUnsynchronised) {
                 frameBytes = Resynchronise(d);
                 d = Bytes(frameBytes);
             }
         }
-        TakeFrame(std::string_view(reinterpret_cast<const char*>(h), idSize), d, tags);
+        TakeFrame(id, d, tags);
     }
     return true;
 }

@@ -21,6 +21,9 @@ constexpr int kMaxId3Frames = 1024;
 // TRCK: track as given, TDRC and TYER: date, ...) or "id3:<frame id>"; TXXX under "id3:TXXX:<description>"; COMM
 // without a description is the comment, with one "id3:COMM:<description>". A numeric genre ("(17)", "17") is
 // named from the ID3v1 list. False when tag does not open with an ID3v2 header, or the tag is compressed (2.2).
-bool ReadId3v2Tag(Bytes tag, TagList& tags);
+// With cover, the pictures (APIC; PIC in 2.2) are offered to it at their place in the file, the tag opening at
+// tagOffset: a picture frame whose header and picture header lie in tag is placed even when its picture runs past
+// the bytes read. Pictures of an unsynchronised, compressed or encrypted frame are not placed.
+bool ReadId3v2Tag(Bytes tag, TagList& tags, CoverLocation* cover = nullptr, uint64_t tagOffset = 0);
 
 }  // namespace md

@@ -15,7 +15,8 @@ constexpr uint32_t kEbmlHeader = 0x1A45DFA3, kSegment = 0x18538067, kSeekHead = 
                    kSeekId = 0x53AB, kSeekPosition = 0x53AC, kInfo = 0x1549A966, kTitle = 0x7BA9, kMuxingApp = 0x4D80,
                    kWritingApp = 0x5741, kDateUtc = 0x4461, kTags = 0x1254C367, kTag = 0x7373, kTargets = 0x63C0,
                    kTagTrackUid = 0x63C5, kTagEditionUid = 0x63C9, kTagChapterUid = 0x63C4, kTagAttachmentUid = 0x63C6,
-                   kSimpleTag = 0x67C8, kTagName = 0x45A3, kTagString = 0x4487, kCluster = 0x1F43B675;
+                   kSimpleTag = 0x67C8, kTagName = 0x45A3, kTagString = 0x4487, kCluster = 0x1F43B675,
+                   kAttachments = 0x1941A469, kAttachedFile = 0x61A7, kFileName = 0x466E, kFileData = 0x465C;
 constexpr uint64_t kUnknownSize = ~uint64_t(0);
 
 // One element: its id (with its length marker), where its data starts and its size (kUnknownSize: unknown).
@@ -156,9 +157,10 @@ void ReadMatroskaTagsBody(Bytes body, TagList& tags)
     });
 }
 
-void ReadMatroskaHead(Bytes head, TagList& tags, uint64_t* tagsAt)
+void ReadMatroskaHead(Bytes head, TagList& tags, uint64_t* tagsAt, uint64_t* attachmentsAt)
 {
     *tagsAt = 0;
+    uint64_t seekAttachments = 0;
     Element ebml, segment;
     if (!ReadElement(head, 0, ebml) || ebml.id != kEbmlHeader || ebml.dataAt > head.size() ||
         ebml.size > head.size() - ebml.dataAt || !ReadElement(head, ebml.dataAt + size_t(ebml.size), segment) ||
@@ -187,6 +189,8 @@ void ReadMatroskaHead(Bytes head, TagList& tags, uint64_t* tagsAt)
                 });
                 if (id == kTags && seekTags == 0)
                     seekTags = position;
+                else if (id == kAttachments && seekAttachments == 0)
+                    seekAttachments = position;
                 return true;
             });
         }
@@ -195,15 +199,81 @@ void ReadMatroskaHead(Bytes head, TagList& tags, uint64_t* tagsAt)
     });
     if (!tagsSeen && seekTags != 0 && seekTags <= UINT64_MAX - segmentAt)
         *tagsAt = segmentAt + seekTags;
+    if (attachmentsAt)
+        *attachmentsAt =
+            seekAttachments != 0 && seekAttachments <= UINT64_MAX - segmentAt ? segmentAt + seekAttachments : 0;
 }
 
-void ReadMatroskaFileTags(ZPMP::InputStream& input, TagList& tags)
+namespace {
+
+// Whether an attached file's name is "cover.<extension>", in any case.
+bool IsCoverName(std::string_view name)
+{
+    constexpr std::string_view kCover = "cover.";
+    if (name.size() <= kCover.size())
+        return false;
+    for (size_t i = 0; i < kCover.size(); ++i)
+        if (char(name[i] | 0x20) != kCover[i])
+            return false;
+    return true;
+}
+
+}  // namespace
+
+void PlaceMatroskaCover(ZPMP::InputStream& input, uint64_t attachmentsAt, CoverLocation& cover)
+{
+    const uint64_t fileSize = input.Size();
+    std::vector<uint8_t> bytes(size_t(std::min<uint64_t>(kMatroskaAttachmentReadBytes, fileSize)));
+    uint8_t header[16] = {};
+    Element attachments;
+    const uint32_t got = attachmentsAt < fileSize ? ZPMP::ReadAt(input, attachmentsAt, header, sizeof header) : 0;
+    if (!ReadElement(Bytes(header, got), 0, attachments) || attachments.id != kAttachments)
+        return;
+    uint64_t pos = attachmentsAt + attachments.dataAt;
+    if (pos >= fileSize)
+        return;
+    const uint64_t end = attachments.size > fileSize - pos ? fileSize : pos + attachments.size;
+    for (int n = 0; n < kMaxMatroskaAttachments && pos < end; ++n) {
+        // One read from the attached file's header on; its position in the file is pos.
+        bytes.resize(size_t(std::min<uint64_t>(kMatroskaAttachmentReadBytes, end - pos)));
+        bytes.resize(ZPMP::ReadAt(input, pos, bytes.data(), uint32_t(bytes.size())));
+        const Bytes read(bytes);
+        Element file;
+        if (!ReadElement(read, 0, file) || file.size == kUnknownSize || file.dataAt > read.size())
+            return;
+        if (file.id == kAttachedFile) {
+            const Bytes body =
+                read.subspan(file.dataAt, size_t(std::min<uint64_t>(file.size, read.size() - file.dataAt)));
+            std::string_view name;
+            uint64_t dataAt = 0, dataSize = 0;
+            ForEachElement(body, [&](const Element& e, Bytes data, bool whole) {
+                if (e.id == kFileName && whole)
+                    name = AsText(data);
+                else if (e.id == kFileData && e.size != kUnknownSize && e.dataAt <= body.size()) {
+                    dataAt = pos + file.dataAt + e.dataAt;
+                    dataSize = e.size;
+                }
+                return true;
+            });
+            // The data must lie within the attached file.
+            if (IsCoverName(name) && dataSize != 0 && dataAt + dataSize <= pos + file.dataAt + file.size)
+                cover.Offer(dataAt, dataSize, true);
+        }
+        if (file.size > end - pos - std::min<uint64_t>(file.dataAt, end - pos))
+            return;
+        pos += file.dataAt + file.size;
+    }
+}
+
+void ReadMatroskaFileTags(ZPMP::InputStream& input, TagList& tags, CoverLocation* cover)
 {
     const uint64_t fileSize = input.Size();
     std::vector<uint8_t> bytes(size_t(std::min<uint64_t>(fileSize, kMatroskaTagHeadBytes)));
     bytes.resize(ZPMP::ReadAt(input, 0, bytes.data(), uint32_t(bytes.size())));
-    uint64_t tagsAt = 0;
-    ReadMatroskaHead(Bytes(bytes), tags, &tagsAt);
+    uint64_t tagsAt = 0, attachmentsAt = 0;
+    ReadMatroskaHead(Bytes(bytes), tags, &tagsAt, &attachmentsAt);
+    if (cover && attachmentsAt != 0)
+        PlaceMatroskaCover(input, attachmentsAt, *cover);
     if (tagsAt == 0 || tagsAt >= fileSize)
         return;
     bytes.resize(size_t(std::min<uint64_t>(fileSize - tagsAt, kMaxMatroskaTagsBytes)));

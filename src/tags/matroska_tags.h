@@ -25,13 +25,22 @@ std::string Iso8601FromMatroskaDate(int64_t nanoseconds);
 
 // Lists the Info and the global Tags among the top-level children of the segment in head, the file's first bytes
 // (the EBML header, then the Segment). *tagsAt receives the file position of a Tags element the SeekHead names and
-// head does not hold whole (0: none).
-void ReadMatroskaHead(Bytes head, TagList& tags, uint64_t* tagsAt);
+// head does not hold whole (0: none); *attachmentsAt, when not null, that of the Attachments the SeekHead names.
+void ReadMatroskaHead(Bytes head, TagList& tags, uint64_t* tagsAt, uint64_t* attachmentsAt = nullptr);
+
+// The most of an Attachments element read at once, and the most attached files looked at.
+constexpr uint32_t kMatroskaAttachmentReadBytes = 64 * 1024;
+constexpr int kMaxMatroskaAttachments = 64;
+
+// Offers cover the FileData of each attached file named "cover.*" (any case) among the Attachments element at file
+// position attachmentsAt: the element is read kMatroskaAttachmentReadBytes at a time, from one attached file to the
+// next, so a file's name and the start of its data must lie within one read; the data itself is not read.
+void PlaceMatroskaCover(ZPMP::InputStream& input, uint64_t attachmentsAt, CoverLocation& cover);
 
 // Lists the global tags of a Tags element's body.
 void ReadMatroskaTagsBody(Bytes body, TagList& tags);
 
-// The whole: the head, then a Tags element past it.
-void ReadMatroskaFileTags(ZPMP::InputStream& input, TagList& tags);
+// The whole: the head, then a Tags element past it; with cover, where the cover attachment lies.
+void ReadMatroskaFileTags(ZPMP::InputStream& input, TagList& tags, CoverLocation* cover = nullptr);
 
 }  // namespace md

@@ -94,4 +94,45 @@ size_t TerminatedLength(Bytes b, size_t unitBytes, size_t* next)
     return b.size();
 }
 
+std::string DvbTextToUtf8(Bytes text, size_t maxBytes)
+{
+    constexpr uint8_t kIso8859Part5 = 0x01, kIso8859Part15 = 0x0B, kIso8859TwoByte = 0x10, kUcs2 = 0x11, kUtf8 = 0x15,
+                      kFirstCharacter = 0x20;
+    constexpr uint8_t kLineBreak = 0x8A;
+    bool latin1 = false;  // the high half is ISO 8859-1's
+    if (!text.empty() && text[0] < kFirstCharacter) {
+        const uint8_t table = text[0];
+        if (table == kUtf8)
+            return CleanUtf8(AsText(text.subspan(1)), maxBytes);
+        if (table == kUcs2)
+            return Utf16ToUtf8(text.subspan(1), true, maxBytes);
+        if (table == kIso8859TwoByte) {
+            if (text.size() < 3)
+                return {};
+            latin1 = text[1] == 0 && text[2] == 1;
+            text = text.subspan(3);
+        } else if (table >= kIso8859Part5 && table <= kIso8859Part15) {
+            text = text.subspan(1);
+        } else {
+            return {};  // a table of Asian characters or one this reader does not know
+        }
+    }
+    std::string out;
+    for (const uint8_t c : text) {
+        uint32_t code = c;
+        if (c == 0)
+            break;
+        if (c >= 0x80 && c < 0xA0) {
+            if (c != kLineBreak)
+                continue;
+            code = '\n';
+        } else if (c >= 0xA0 && !latin1) {
+            code = kReplacementChar;
+        }
+        if (!AppendUtf8(out, code, maxBytes))
+            break;
+    }
+    return out;
+}
+
 }  // namespace md

@@ -22,6 +22,13 @@ std::string Utf8OrLatin1(Bytes text, size_t maxBytes);
 // surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(Bytes text, bool bigEndian, size_t maxBytes);
 
+// A DVB string (ETSI EN 300 468 annex A): a first byte below 0x20 selects the character table. 0x15 is UTF-8,
+// 0x11 UCS-2 big-endian, 0x10 0x00 0x01 and 0x01.. (ISO 8859-1 and the parts 5 to 15) ISO 8859; without one the
+// table is ISO 6937. ASCII reads the same in every table; where the table's other characters are not Latin-1's
+// (the ISO 6937 accents and the other ISO 8859 parts) they become U+FFFD, and ISO 8859-1 is read exactly. The
+// control codes 0x80-0x9F are dropped, but for 0x8A, a line break.
+std::string DvbTextToUtf8(Bytes text, size_t maxBytes);
+
 // The length of the string that opens b: up to its first NUL code unit (unitBytes 1 or 2, a unit at an even
 // offset for 2), or all of b when it has none. *next receives the offset after the terminator (b.size() without).
 size_t TerminatedLength(Bytes b, size_t unitBytes, size_t* next);

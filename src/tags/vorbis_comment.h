@@ -19,11 +19,12 @@ constexpr uint32_t kMaxVorbisFields = 4096;
 // Lists the fields of the comment that opens b (without any codec prefix): under their common key (TITLE,
 // TRACKNUMBER as track, DATE, ...) or "vorbis:<NAME>" in upper case; the vendor string as "vorbis:vendor". Fields
 // cut short by the end of b are left out; a later field of the same name replaces an earlier one. False when b is
-// too short for the vendor string and the count.
-bool ReadVorbisComment(Bytes b, TagList& tags);
+// too short for the vendor string and the count. With cover, a METADATA_BLOCK_PICTURE field that lies whole in b
+// is offered to it (whatever its length), b's first byte lying at file offset at.
+bool ReadVorbisComment(Bytes b, TagList& tags, CoverLocation* cover = nullptr, uint64_t at = 0);
 
 // The same after the codec's own prefix, found by the packet's first bytes: "\x03vorbis", "OpusTags",
 // "\x81theora"; false for any other packet.
-bool ReadXiphCommentPacket(Bytes packet, TagList& tags);
+bool ReadXiphCommentPacket(Bytes packet, TagList& tags, CoverLocation* cover = nullptr, uint64_t at = 0);
 
 }  // namespace md

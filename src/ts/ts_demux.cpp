@@ -68,6 +68,8 @@ uint32_t TSDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     m_registrationDescriptor = 0;
     m_patParsed = 0;
     m_strideExtra = -1;
+    m_services.clear();
+    m_sdtParsed = 0;
 
     uint32_t audioByteRate = kDefaultAudioByteRate;
     if (!ReadTables(streams, audioByteRate))
@@ -119,6 +121,9 @@ void TSDemux::ExaminePacket(const uint8_t* packet, StreamList* streams, uint32_t
     if (pid == 0) {
         if (!m_patParsed)
             m_patParsed = m_pat.AssemblePat(packet, m_programs) ? 1 : 0;
+    } else if (pid == kTsSdtPid) {
+        if ((m_extensions & MD_EXT_TAGS) && !m_sdtParsed)
+            m_sdtParsed = ParseSdtPacket(Bytes(packet, kTsPacketSize), m_services, kTsMaxPrograms) ? 1 : 0;
     } else {
         for (uint32_t i = 0; i < m_programs.count; ++i) {
             TsProgram& program = m_programs.programs[i];
@@ -144,6 +149,30 @@ void TSDemux::ExaminePacket(const uint8_t* packet, StreamList* streams, uint32_t
             if (streams != nullptr)
                 streams->Append(std::move(record));
         }
+    }
+}
+
+void TSDemux::ServiceTags(int32_t pid, TagList& tags) const
+{
+    tags.Clear();
+    if (m_programs.count == 0)
+        return;
+    const TsProgram* program = &m_programs.programs[0];
+    for (uint32_t i = 0; i < m_programs.count; ++i) {
+        const TsProgram& p = m_programs.programs[i];
+        for (uint32_t s = 0; s < std::min(p.streamCount, kTsMaxStreams); ++s)
+            if (int32_t(p.streams[s].pid) == pid) {
+                program = &p;
+                i = m_programs.count;  // the first program that lists it
+                break;
+            }
+    }
+    for (const TsService& service : m_services) {
+        if (service.serviceId != program->programNumber)
+            continue;
+        tags.Set("service_name", service.name);
+        tags.Set("service_provider", service.provider);
+        return;
     }
 }
 

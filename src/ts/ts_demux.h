@@ -10,11 +10,14 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "mediadetect/records.h"
 #include "demux/demux.h"
+#include "demux/tag_list.h"
 #include "input/ring_buffer.h"
 #include "ts/ts_packet.h"
+#include "ts/ts_sdt.h"
 
 namespace md {
 
@@ -60,6 +63,10 @@ public:
     // the smaller of the known first times and is left alone when neither is known.
     void GetTimeRange(TimeRangeInfo& out) const;
     void HasRegistrationDescriptor(uint8_t& flag) const { flag = m_registrationDescriptor; }
+    // With MD_EXT_TAGS: the service_name and service_provider the SDT gives the program that lists pid (a video or
+    // audio PID; any other value: the first program), into a cleared list. The SDT is read from the packets of
+    // the first pass.
+    void ServiceTags(int32_t pid, TagList& tags) const;
     // The PTS (100-ns units) of the first key picture of the selected video PID
     // after a byte position. Needs a video record from Parse.
     bool FindKeyframeTime(ZPMP::InputStream* input, int64_t position, int64_t& time);
@@ -102,6 +109,8 @@ private:
     TsTimes m_times;
     std::unique_ptr<RingBuffer> m_videoRing;
     uint8_t m_registrationDescriptor = 0;
+    std::vector<TsService> m_services;  // from the SDT (MD_EXT_TAGS)
+    uint8_t m_sdtParsed = 0;
 };
 
 }  // namespace md

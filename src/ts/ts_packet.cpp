@@ -207,6 +207,7 @@ bool ParsePat(const uint8_t* section, uint32_t length, TsProgramTable& table)
             break;
         table.programs[table.count] = TsProgram{};
         table.programs[table.count].pmtPid = pid;
+        table.programs[table.count].programNumber = programNumber;
         ++table.count;
     }
     return true;

@@ -49,6 +49,7 @@ struct TsProgram {
     uint32_t streamCount;  // entries the PMT listed, stored or not
     std::array<TsElementaryStream, kTsMaxStreams> streams;
     uint8_t pmtParsed;
+    uint32_t programNumber;  // the PAT's, which the SDT calls service_id
 };
 
 struct TsProgramTable {

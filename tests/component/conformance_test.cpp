@@ -106,6 +106,7 @@ const std::vector<Row> kBundled = {
     {"tags_mp3_id3v24_id3v1_44k_stereo.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
     {"tags_ogg_opus_48k_stereo.opus", MK_UNKNOWN, {}, kOggOff},
     {"tags_ogg_vorbis_44k_stereo.ogg", MK_UNKNOWN, {}, kOggOff},
+    {"cover_ogg_vorbis_44k_stereo.ogg", MK_UNKNOWN, {}, kOggOff},
     {"tags_wav_pcm_s16le_44k_stereo.wav", MK_UNKNOWN, {}, kAudioFilesOff},
     {"tags_asf_wmav2_44k_stereo.wma", MK_UNKNOWN, {}, kAsfOff},
     {"tags_flv_flv1_320x240_25fps.flv", MK_UNKNOWN, {}, kFlvOff},
@@ -130,11 +131,13 @@ const std::vector<Row> kBundled = {
     {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"tags_mkv_h264_320x240_25fps.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
+    {"cover_mkv_h264_320x240_25fps.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}}, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
     {"mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov", MK_UNKNOWN, {},
      "1330 bytes, a 'moov' alone: the box walk wants a 'moov' and an 'mdat'"},
     {"mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov", MK_MP4},
     {"tags_m4a_aac_44k_stereo.m4a", MK_MP4},
+    {"cover_m4a_aac_44k_stereo.m4a", MK_MP4},
     {"tags_mov_h264_320x240_25fps_phone.mov", MK_MP4},
     {"mp2_mpeg2_22k_mono.mp2", MK_UNKNOWN, {}, kAudioFilesOff},
     {"mp3_cbr_128k_44k_stereo.mp3", MK_UNKNOWN, {}, kAudioFilesOff},
@@ -184,6 +187,7 @@ const std::vector<Row> kBundled = {
      "greatest, before it (a duration of some 47,721 s)"},
     {"ts_mpeg2video_720x576_16x9_25i_tff_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
+    {"tags_ts_mp2_48k_mono_service.ts", MK_MPEG2_TRANSPORT},
     {"vcd_mpeg1video_352x240_4x3_29.97fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"vcd_mpeg1video_352x288_4x3_25fps_mp2_44k_stereo.mpg", MK_MPEG1_SYSTEM, {{AspectX, 352}, {AspectY, 270}}, kVcd},
     {"w64_pcm_s24le_48k_stereo.w64", MK_UNKNOWN, {}, kAudioFilesOff},
@@ -341,6 +345,8 @@ const std::set<uint32_t> kExtendedAudio = {0x82, 0x87};
 // DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PCM, ALAC, TrueHD, PGS and VobSub get one only with extensions.
 bool Described(const FfprobeStream& s, bool extended)
 {
+    if (s.attachedPicture)
+        return false;  // a cover picture (a Matroska attachment), no track
     return (FormatOf(s.codec, extended) && (extended || !s.codec.starts_with("pcm")) && s.codec != "amr_nb" &&
             s.codec != "h263") ||
            s.codec == "subrip" || (s.type == "video" && s.tag != 0) ||
@@ -585,6 +591,7 @@ const std::vector<Row> kExtendedRows = {
     {"tags_ogg_opus_48k_stereo.opus", MK_OGG, {{DurationSeconds, 1.0}},
      "the last granule position less the pre-skip of 312 samples (RFC 7845 4.2); ffprobe's duration keeps it"},
     {"tags_ogg_vorbis_44k_stereo.ogg", MK_OGG},
+    {"cover_ogg_vorbis_44k_stereo.ogg", MK_OGG},
     {"tags_wav_pcm_s16le_44k_stereo.wav", MK_WAV, {}, "a LIST INFO before 'data'"},
     {"tags_aiff_pcm_s16be_44k_stereo.aiff", MK_AIFF, {}, "text chunks before COMM, an \"ID3 \" chunk after SSND"},
     {"tags_asf_wmav2_44k_stereo.wma", MK_ASF, {}, "File Properties: play duration less the preroll"},
@@ -730,6 +737,7 @@ protected:
             else  // elementary streams have no time range
                 Duration(E_FAIL);
         }
+        CheckCover(file);
         // The duration runs from the start to the later of the two ends.
         TimeRangeInfo range{};
         if (kind != MK_MATROSKA && kind != MK_WEBM && m_detector->GetTimeRangeInfo(&range) == S_OK) {
@@ -945,17 +953,36 @@ protected:
             EXPECT_NE(std::find(keys.begin(), keys.end(), entry), keys.end()) << entry.first << " at " << entry.second;
     }
 
+    // The cover picture, with every extension on: the bytes ffmpeg extracts from the file (reference/NAME.cover),
+    // served as the thumbnail; none in the base behaviour or where the file has none.
+    void CheckCover(const fs::path& file)
+    {
+        const fs::path cover = file.parent_path() / "reference" / (file.filename().string() + ".cover");
+        const std::vector<uint8_t> want =
+            m_extended && fs::exists(cover) ? md::test::ReadFileBytes(cover) : std::vector<uint8_t>();
+        ASSERT_EQ(Info<uint32_t>(MDI_THUMBNAIL_LENGTH), want.size());
+        std::vector<uint8_t> got(want.size() + 1);  // one byte more: never written
+        EXPECT_EQ(m_info->GetInfo(MDI_THUMBNAIL, got.data()), want.empty() ? E_FAIL : S_OK);
+        EXPECT_EQ(got.back(), 0);
+        got.pop_back();
+        EXPECT_EQ(got, want);
+    }
+
     void CheckMp4(const Ffprobe& ref)
     {
-        const FfprobeStream* vs = Has(NoRecords) ? nullptr : ref.First("video");
+        const FfprobeStream* vs = nullptr;  // the first video stream: a cover picture is none
+        for (const FfprobeStream& s : ref.streams)
+            if (!vs && !Has(NoRecords) && s.type == "video" && !s.attachedPicture)
+                vs = &s;
         const FfprobeStream* as = Has(NoRecords) ? nullptr : ref.First("audio");
         const std::vector<uint8_t> bytes = md::test::ReadFileBytes(m_file);
         const size_t moov = Find(bytes, 0, bytes.size(), {kMoov}).first, mdat = Find(bytes, 0, bytes.size(), {kMdat}).first;
-        // Not camera files: no date, no thumbnail; 'moov' first when it comes before 'mdat'.
+        // Not camera files: no date, no thumbnail (the cover is checked with every file); 'moov' first when it
+        // comes before 'mdat'.
         EXPECT_EQ(std::tuple(Info<uint8_t>(MDI_HAS_VIDEO), Info<uint8_t>(MDI_HAS_AUDIO), Info<uint8_t>(MDI_CAMERA_FILE),
-                             Info<uint8_t>(MDI_CPGD_UUID), Info<uint32_t>(MDI_THUMBNAIL_LENGTH),
-                             Info<RecordingTime>(MDI_RECORDING_TIME).year, Info<uint8_t>(MDI_MOOV_FIRST)),
-                  std::tuple(vs != nullptr, as != nullptr, 0, 0, 0u, 0, moov && (!mdat || moov < mdat)));
+                             Info<uint8_t>(MDI_CPGD_UUID), Info<RecordingTime>(MDI_RECORDING_TIME).year,
+                             Info<uint8_t>(MDI_MOOV_FIRST)),
+                  std::tuple(vs != nullptr, as != nullptr, 0, 0, 0, moov && (!mdat || moov < mdat)));
         VideoInfo v{};
         AudioInfo a{};
         const bool videoRecord = vs && !Has(NoVideoRecord), audioRecord = as && !Has(NoAudioRecord);

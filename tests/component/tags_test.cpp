@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 using TagMap = std::map<std::string, std::string>;
 
 // The kinds whose tags the detector reads; files of other kinds are not compared.
-const std::set<uint32_t> kKindsWithTags = {MK_MP3, MK_ADTS, MK_AC3,  MK_EAC3, MK_DTS, MK_FLAC,     MK_OGG, MK_MP4,
-                                           MK_WAV, MK_AVI,  MK_AIFF, MK_ASF,  MK_FLV, MK_MATROSKA, MK_WEBM};
+const std::set<uint32_t> kKindsWithTags = {MK_MP3, MK_ADTS, MK_AC3,  MK_EAC3, MK_DTS, MK_FLAC,     MK_OGG,  MK_MP4,
+                                           MK_WAV, MK_AVI,  MK_AIFF, MK_ASF,  MK_FLV, MK_MATROSKA, MK_WEBM, MK_MXF};
 
 // ffprobe's generic keys: the detector lists each under the same common key, never under a system's own key.
 const std::set<std::string> kCommonKeys = {
@@ -36,6 +36,10 @@ const std::map<std::string, std::string> kNotTags = {
     {"major_brand", "the MP4 file type box: a brand, not a tag"},
     {"minor_version", "the MP4 file type box"},
     {"compatible_brands", "the MP4 file type box"},
+    {"operational_pattern_ul", "MXF: the operational pattern's label (MDI_MXF_PATTERN names it)"},
+    {"material_package_umid", "MXF: the material package's identifier, not the Identification set"},
+    {"material_package_name", "MXF: the material package's name, not the Identification set"},
+    {"timecode", "MXF: the start time code of a track, not the Identification set"},
 };
 
 // The detector's common keys that ffprobe does not list for a file, and why.
@@ -295,6 +299,87 @@ TEST_F(Tags, GetTagChecksPointersAndSizes)
     Open(md::test::TestDataDir() / "flac_44k_stereo_cover.flac");
     const TagMap after = ReadTags();
     EXPECT_FALSE(after.count("title"));
+}
+
+// A transport stream's tags are its program's service names from the SDT, as ffprobe lists the program's tags
+// (reference/NAME.programs.json); they come with the first transport query.
+TEST_F(Tags, TransportServiceNamesAreFfprobesProgramTags)
+{
+    int compared = 0;
+    for (const fs::path& file : md::test::MediaFiles(md::test::TestDataDir())) {
+        const fs::path programs = file.parent_path() / "reference" / (file.filename().string() + ".programs.json");
+        if (!fs::exists(programs))
+            continue;
+        SetExtensions(MD_EXT_ALL);
+        ASSERT_EQ(Open(file), uint32_t(MK_MPEG2_TRANSPORT));
+        EXPECT_TRUE(ReadTags().empty()) << "no transport query yet";
+        uint32_t count = 0;
+        ASSERT_EQ(m_detector->GetTransportPrograms(&count, nullptr, 0), S_OK);
+        TagMap want;
+        const nlohmann::json ref = nlohmann::json::parse(std::ifstream(programs));
+        for (const auto& [key, value] : ref["programs"][0]["tags"].items())
+            want[key] = value.get<std::string>();
+        EXPECT_EQ(ReadTags(), want) << file;
+        ++compared;
+    }
+    EXPECT_GE(compared, 1);
+}
+
+// An MP3 whose ID3v2.3 tag carries a picture of pictureLength bytes, stored sparse: a marker byte opens and
+// another ends the picture, the bytes between are a hole. Returns where the picture starts.
+uint64_t WriteMp3WithPicture(const fs::path& path, uint32_t pictureLength)
+{
+    const std::vector<uint8_t> audio = md::test::ReadFileBytes(md::test::TestDataDir() / "mp3_cbr_128k_44k_stereo.mp3");
+    const std::string apicHeader = std::string("\0image/jpeg\0\x03\0", 14);
+    const uint32_t frameSize = uint32_t(apicHeader.size()) + pictureLength;
+    const uint32_t tagSize = 10 + frameSize;
+    std::string head = "ID3\x03";
+    head += std::string(2, '\0');
+    for (int shift : {21, 14, 7, 0})
+        head += char(tagSize >> shift & 0x7F);
+    head += "APIC";
+    for (int shift : {24, 16, 8, 0})
+        head += char(frameSize >> shift & 0xFF);
+    head += std::string(2, '\0') + apicHeader;
+    std::ofstream out(path, std::ios::binary);
+    out << head << 'S';
+    out.seekp(std::streamoff(head.size() + pictureLength - 1));
+    out << 'E';
+    out.write(reinterpret_cast<const char*>(audio.data()), std::streamsize(audio.size()));
+    return head.size();
+}
+
+// The cover is placed at the open and read at the query: a picture changed in between is served as it is then. A
+// picture past the limit is never served; without MD_EXT_TAGS no cover is.
+TEST_F(Tags, CoversArePlacedAtTheOpenAndReadAtTheQuery)
+{
+    md::test::TempDir dir;
+    const fs::path file = dir.path() / "cover.mp3";
+    constexpr uint32_t kTenMiB = 10 << 20;
+    const uint64_t at = WriteMp3WithPicture(file, kTenMiB);
+    SetExtensions(MD_EXT_ALL);
+    ASSERT_EQ(Open(file), uint32_t(MK_MP3));
+    {
+        std::fstream edit(file, std::ios::binary | std::ios::in | std::ios::out);
+        edit.seekp(std::streamoff(at));
+        edit << 'N';
+    }
+    uint32_t length = 0;
+    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL_LENGTH, &length), S_OK);
+    ASSERT_EQ(length, kTenMiB);
+    std::vector<uint8_t> picture(length);
+    ASSERT_EQ(m_info->GetInfo(MDI_THUMBNAIL, picture.data()), S_OK);
+    EXPECT_EQ(std::tuple(picture.front(), picture[1], picture.back()), std::tuple('N', 0, 'E'));
+
+    const uint32_t lengths[][2] = {{50u << 20, MD_EXT_ALL}, {100, MD_EXT_ALL & ~MD_EXT_TAGS}};
+    for (const auto& [pictureLength, bits] : lengths) {
+        WriteMp3WithPicture(file, pictureLength);
+        SetExtensions(bits);
+        ASSERT_EQ(Open(file), uint32_t(MK_MP3));
+        EXPECT_EQ(m_info->GetInfo(MDI_THUMBNAIL_LENGTH, &length), S_OK);
+        EXPECT_EQ(length, 0u) << pictureLength;
+        EXPECT_EQ(m_info->GetInfo(MDI_THUMBNAIL, picture.data()), E_FAIL) << pictureLength;
+    }
 }
 
 }  // namespace

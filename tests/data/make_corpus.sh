@@ -7,7 +7,8 @@
 # metadata stripped, so running this twice with the same ffmpeg build yields
 # byte-identical files.
 #
-# Usage: tests/data/make_corpus.sh            (needs ffmpeg, ffprobe, xxd)
+# Usage: tests/data/make_corpus.sh [NAME...]  (needs ffmpeg, ffprobe, xxd)
+#   With names, only those files (and their references) are written.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")"
@@ -27,9 +28,12 @@ FILES=()
 #   output name. EXTRA_VIDEO_FLAGS is appended to "-flags:v +bitexact" (e.g.
 #   "+ilme+ildct"); both must go in one -flags value, since a later -flags
 #   option for the same stream replaces an earlier one.
+ONLY=("$@")
+wanted() { [ ${#ONLY[@]} -eq 0 ] || [[ " ${ONLY[*]} " == *" $1 "* ]]; }
 enc() {
     local out=$1 vflags=$2
     shift 2
+    wanted "$out" || return 0
     ffmpeg -nostdin -hide_banner -loglevel error -y "$@" \
         -map_metadata -1 -map_chapters -1 \
         -fflags +bitexact -flags:v "+bitexact${vflags}" -flags:a +bitexact \
@@ -173,15 +177,17 @@ enc m2ts_h264_1920x1080_25fps_ac3_48k_stereo.m2ts "" \
 
 # 204-byte packets: ffmpeg cannot write them, so take a 188-byte stream and
 # append 16 zero bytes (in place of Reed-Solomon parity) to every packet.
+ts204=ts204_mpeg2video_352x288_4x3_25fps_mp2_48k_stereo.ts
+if wanted "$ts204"; then
 enc "$TMP/ts204_src.ts" "" \
     -f lavfi -i "$(vsrc 352x288 25 1)" -f lavfi -i "$(stereo 48000 1)" \
     -c:v mpeg2video -b:v 800k -g 12 -bf 2 -aspect 4:3 -threads 1 \
     -c:a mp2 -b:a 128k \
     -f mpegts -mpegts_m2ts_mode 0
 unset 'FILES[${#FILES[@]}-1]'
-ts204=ts204_mpeg2video_352x288_4x3_25fps_mp2_48k_stereo.ts
 xxd -p -c 188 "$TMP/ts204_src.ts" | sed 's/$/00000000000000000000000000000000/' | xxd -r -p > "$ts204"
 FILES+=("$ts204")
+fi
 
 # --------------------------------------------------------------------------
 # MP4 / QuickTime / 3GP
@@ -267,6 +273,8 @@ enc mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4 "" \
 # QuickTime movie reduced to its 'moov', as a camera movie whose media data was cut away: Photo-JPEG
 # ('jpeg') video and unsigned 8-bit PCM ('raw ') at 7875 Hz mono. The muxer writes 'ftyp' (20 bytes),
 # 'wide' (8), 'mdat', 'moov': the file is what follows the 'mdat'.
+moovonly=mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov
+if wanted "$moovonly"; then
 enc "$TMP/mov_jpeg_raw_src.mov" "" \
     -f lavfi -i "$(vsrc 320x240 15 1)" -f lavfi -i "$(tone 500 7875 1)" \
     -c:v mjpeg -vtag jpeg -q:v 5 -pix_fmt yuvj420p -threads 1 \
@@ -274,9 +282,9 @@ enc "$TMP/mov_jpeg_raw_src.mov" "" \
     -f mov
 unset 'FILES[${#FILES[@]}-1]'
 [ "$(xxd -s 32 -l 4 -p "$TMP/mov_jpeg_raw_src.mov")" = 6d646174 ] || { echo "make_corpus.sh: no 'mdat' at 28" >&2; exit 1; }
-moovonly=mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov
 tail -c +$((28 + 16#$(xxd -s 28 -l 4 -p "$TMP/mov_jpeg_raw_src.mov") + 1)) "$TMP/mov_jpeg_raw_src.mov" > "$moovonly"
 FILES+=("$moovonly")
+fi
 
 # --------------------------------------------------------------------------
 # Matroska / WebM
@@ -526,6 +534,7 @@ enc ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv "" \
 # table-of-contents byte (mode 7, 12.2 kbit/s, 31 bytes; AMR-WB mode 8,
 # 23.85 kbit/s, 60 bytes) and its speech bits from a fixed pattern.
 amr() {  # amr OUTPUT MAGIC TOC BYTES
+    wanted "$1" || return 0
     python3 -c "
 import sys
 out = open(sys.argv[1], 'wb')
@@ -665,6 +674,46 @@ enc tags_flv_flv1_320x240_25fps.flv "" \
 tagged mkv
 enc tags_mkv_h264_320x240_25fps.mkv "" \
     -f lavfi -i "$(vsrc 320x240 25 0.4)" "${TAGS[@]}" -c:v libx264 -preset ultrafast -threads 1 -f matroska
+
+# A transport stream whose SDT names its service and provider (a non-ASCII name:
+# UTF-8, DVB character table 0x15); ffprobe lists them as the program's tags
+# (reference/NAME.programs.json).
+enc tags_ts_mp2_48k_mono_service.ts "" \
+    -f lavfi -i "$(tone 440 48000 0.5)" -c:a mp2 -b:a 64k \
+    -metadata $'service_name=Caf\u00e9 Radio' -metadata service_provider=Zephon -f mpegts
+wanted tags_ts_mp2_48k_mono_service.ts && ffprobe -v error -show_programs -of json tags_ts_mp2_48k_mono_service.ts \
+    > reference/tags_ts_mp2_48k_mono_service.ts.programs.json
+
+# Cover pictures: an M4A with a PNG 'covr' item, a Matroska file with a JPEG
+# attached as cover.jpg and an Ogg Vorbis file with it in its comments. The picture each file stores (and those of the MP3 and
+# FLAC with covers above) is extracted to reference/NAME.cover for the thumbnail
+# tests.
+ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i color=c=0xcc6633:size=48x32:duration=0.04 \
+    -frames:v 1 -flags:v +bitexact -fflags +bitexact "$TMP/cover.jpg"
+enc cover_m4a_aac_44k_stereo.m4a "" \
+    -f lavfi -i "$(stereo 44100 0.5)" $(cover) \
+    -map 0:a -map 1:v -frames:v 1 -c:v png -disposition:v attached_pic \
+    -c:a aac -b:a 96k -f ipod
+enc cover_mkv_h264_320x240_25fps.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" -c:v libx264 -preset ultrafast -threads 1 \
+    -attach "$TMP/cover.jpg" -metadata:s:t mimetype=image/jpeg -f matroska
+# Ogg Vorbis with the JPEG as a METADATA_BLOCK_PICTURE comment: the base64 of a FLAC PICTURE block (front cover).
+python3 -c "
+import base64, struct, sys
+pic = open(sys.argv[1], 'rb').read()
+mime = b'image/jpeg'
+block = struct.pack('>II', 3, len(mime)) + mime + struct.pack('>IIIIII', 0, 48, 32, 24, 0, len(pic)) + pic
+print(base64.b64encode(block).decode())" "$TMP/cover.jpg" > "$TMP/cover.b64"
+enc cover_ogg_vorbis_44k_stereo.ogg "" \
+    -f lavfi -i "$(stereo 44100 0.5)" -metadata "METADATA_BLOCK_PICTURE=$(cat "$TMP/cover.b64")" \
+    -c:a libvorbis -q:a 2 -f ogg
+for f in mp3_id3v23_cover_48k_mono.mp3 flac_44k_stereo_cover.flac cover_m4a_aac_44k_stereo.m4a \
+         cover_ogg_vorbis_44k_stereo.ogg; do
+    wanted "$f" && ffmpeg -nostdin -hide_banner -loglevel error -y -i "$f" -an -c:v copy -f image2 "reference/$f.cover"
+done
+# ffmpeg shows a JPEG attachment as a second video stream (an attached picture).
+wanted cover_mkv_h264_320x240_25fps.mkv && ffmpeg -nostdin -hide_banner -loglevel error -y \
+    -i cover_mkv_h264_320x240_25fps.mkv -map 0:v:1 -c:v copy -f image2 reference/cover_mkv_h264_320x240_25fps.mkv.cover
 
 # --------------------------------------------------------------------------
 # ffprobe references

@@ -453,3 +453,33 @@ TEST(Mxf, ReadsAreBounded)
 }
 
 }  // namespace
+
+// The last Identification set names the application, as ffprobe names its items; items of the wrong size or out
+// of range are left out.
+TEST(Mxf, IdentificationTags)
+{
+    const ByteVec utf16 = {0, 'F', 0, 'F', 0, 0};  // "FF" and a terminator
+    const ByteVec version = {0, 5, 0, 9, 0, 1, 0, 1, 0, 2};
+    const ByteVec date = {0x07, 0xDE, 7, 15, 22, 27, 37, 171};  // 171 quarter milliseconds: .684
+    const ByteVec earlier = Set(0x30, 9, {Item(0x3C01, {0, 'O', 0, 'l', 0, 'd'})});
+    const ByteVec latest = Set(0x30, 10,
+                               {Item(0x3C01, utf16), Item(0x3C03, version), Item(0x3C06, date), Item(0x3C07, {0, 1}),
+                                Item(0x3C05, Uid(7)), Item(0x3C08, {0, 'L'})});
+    const ByteVec badDate = Set(0x30, 11, {Item(0x3C06, {0x07, 0xDE, 13, 15, 22, 27, 37, 0})});
+    const auto tags = [](const std::vector<ByteVec>& sets) {
+        ByteVec metadata = kPrimer;
+        for (const ByteVec& s : sets)
+            Append(metadata, s);
+        md::TagList list;
+        md::DescribeHeaderMetadata(md::Bytes(metadata), &list);
+        std::string all;
+        for (size_t i = 0; i < list.Count(); ++i)
+            all += (all.empty() ? "" : "|") + list.At(i).key + "=" + list.At(i).value;
+        return all;
+    };
+    EXPECT_EQ(tags({earlier, latest}),
+              "mxf:company_name=FF|mxf:product_version_num=5.9.1.1.2|mxf:application_platform=L|"
+              "mxf:modification_date=2014-07-15T22:27:37.684000Z|mxf:product_uid=a0a1a2a3-0000-0000-0000-000000000007|"
+              "mxf:uid=a0a1a2a3-0000-0000-0000-00000000000a");
+    EXPECT_EQ(tags({badDate}), "mxf:uid=a0a1a2a3-0000-0000-0000-00000000000b") << "a 13th month";
+}

@@ -7,21 +7,14 @@
 #include <vector>
 
 #include "demux/tag_list.h"
+#include "support/tag_bytes.h"
 #include "tags/matroska_tags.h"
 
 namespace md {
 namespace {
 
-using ByteVector = std::vector<uint8_t>;
+using namespace tagtest;
 
-ByteVector Text(const std::string& s) { return ByteVector(s.begin(), s.end()); }
-ByteVector Cat(std::initializer_list<ByteVector> parts)
-{
-    ByteVector out;
-    for (const ByteVector& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 // The id's bytes as written (its length marker included).
 ByteVector Id(uint32_t id)
 {
@@ -55,14 +48,6 @@ const ByteVector kEbml = El(0x1A45DFA3, El(0x4282, Text("matroska")));
 ByteVector Segment(const ByteVector& children)
 {
     return Cat({kEbml, Id(0x18538067), {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, children});
-}
-
-std::string All(const TagList& tags)
-{
-    std::string s;
-    for (size_t i = 0; i < tags.Count(); ++i)
-        s += (s.empty() ? "" : "|") + tags.At(i).key + "=" + tags.At(i).value;
-    return s;
 }
 
 TEST(MatroskaTags, InfoAndGlobalTags)

@@ -7,21 +7,14 @@
 #include <vector>
 
 #include "demux/tag_list.h"
+#include "support/tag_bytes.h"
 #include "tags/mp4_tags.h"
 
 namespace md {
 namespace {
 
-using ByteVector = std::vector<uint8_t>;
+using namespace tagtest;
 
-ByteVector Text(const std::string& s) { return ByteVector(s.begin(), s.end()); }
-ByteVector Cat(std::initializer_list<ByteVector> parts)
-{
-    ByteVector out;
-    for (const ByteVector& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 ByteVector U32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 ByteVector U16(uint32_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
 // A box of a four-character type (the copyright sign as the byte 0xA9).
@@ -34,13 +27,9 @@ ByteVector Ilst(const ByteVector& items) { return Box("ilst", items); }
 // An ISO 'meta' (version and flags first) with an 'hdlr' of handler mdir and the boxes given.
 ByteVector IsoMeta(const ByteVector& boxes) { return Cat({U32(0), Box("hdlr", ByteVector(25, 0)), boxes}); }
 
-std::string All(const TagList& tags)
-{
-    std::string s;
-    for (size_t i = 0; i < tags.Count(); ++i)
-        s += (s.empty() ? "" : "|") + tags.At(i).key + "=" + tags.At(i).value;
-    return s;
-}
+// The QuickTime types that open with the copyright sign (0xA9).
+const std::string kArt = std::string(1, '\xA9') + "ART", kNam = std::string(1, '\xA9') + "nam",
+                  kDay = std::string(1, '\xA9') + "day";
 
 TEST(Mp4Tags, CreationTimeFrom1904)
 {
@@ -51,7 +40,6 @@ TEST(Mp4Tags, CreationTimeFrom1904)
     };
     const Row rows[] = {
         {"the epoch itself", 0, "1904-01-01T00:00:00Z"},
-        {"a date of this century", 1714558830ull + 2082844800ull, "2024-05-01T10:20:30Z"},
         {"a leap day", 951782400ull + 2082844800ull, "2000-02-29T00:00:00Z"},
         {"the day before the Unix epoch", 2082844800ull - 1, "1969-12-31T23:59:59Z"},
         {"the last second of 9999", 253402300799ull + 2082844800ull, "9999-12-31T23:59:59Z"},
@@ -84,9 +72,6 @@ TEST(Mp4Tags, ItemsOfEveryKind)
         std::string listed;
     };
     const Row rows[] = {
-        {"iTunes text items",
-         Box("meta", IsoMeta(Ilst(Cat({Box("\xA9nam", Data(1, Text("T"))), Box("aART", Data(1, Text("AA")))})))),
-         "title=T|album_artist=AA"},
         {"trkn and disk: number and total",
          Box("meta", IsoMeta(Ilst(Cat({Box("trkn", Data(0, Cat({U16(0), U16(3), U16(12), U16(0)}))),
                                        Box("disk", Data(0, Cat({U16(0), U16(1), U16(0)})))})))),
@@ -96,36 +81,25 @@ TEST(Mp4Tags, ItemsOfEveryKind)
          Box("meta", IsoMeta(Ilst(Cat({Box("tmpo", Data(21, U16(120))), Box("rtng", Data(21, {0xFF})),
                                        Box("plID", Data(22, U32(0xFFFFFFFF)))})))),
          "mp4:tmpo=120|mp4:rtng=-1|mp4:plID=4294967295"},
-        {"UTF-16 text",
-         Box("meta", IsoMeta(Ilst(Box("\xA9"
-                                      "ART",
-                                      Data(2, {0, 'A', 0, 'B'}))))),
-         "artist=AB"},
+        {"UTF-16 text", Box("meta", IsoMeta(Ilst(Box(kArt, Data(2, {0, 'A', 0, 'B'}))))), "artist=AB"},
         {"pictures skipped",
          Box("meta",
              IsoMeta(Ilst(Cat({Box("covr", Data(13, ByteVector(64, 0xFF))), Box("\xA9too", Data(1, Text("enc")))})))),
          "encoder=enc"},
         {"a value over the limit skipped",
          Box("meta", IsoMeta(Ilst(Cat({Box("\xA9lyr", Data(1, ByteVector(kMaxMp4ValueBytes + 1, 'l'))),
-                                       Box("\xA9nam", Data(1, Text("T")))})))),
+                                       Box(kNam, Data(1, Text("T")))})))),
          "title=T"},
         {"a freeform item named by its 'name'",
          Box("meta", IsoMeta(Ilst(Box("----", Cat({Box("mean", Cat({U32(0), Text("com.apple.iTunes")})),
                                                    Box("name", Cat({U32(0), Text("REPLAYGAIN_TRACK_GAIN")})),
                                                    Data(1, Text("-6 dB"))}))))),
          "mp4:REPLAYGAIN_TRACK_GAIN=-6 dB"},
-        {"QuickTime user data: the first string",
-         Cat({Box("\xA9xyz", Cat({U16(18), U16(0x15C7), Text("+48.8577+002.2950/")})),
-              Box("\xA9mak", Cat({U16(6), U16(0x15C7), Text("Zephon")}))}),
-         "location=+48.8577+002.2950/|make=Zephon"},
         {"a Macintosh language: the text byte by byte", Box("\xA9mod", Cat({U16(3), U16(0), {'C', 'a', 0xE9}})),
          "model=Ca\xC3\xA9"},
         {"a string longer than its box", Box("\xA9mod", Cat({U16(40), U16(0), Text("short")})), ""},
         {"QuickTime 'meta' without version and flags",
-         Box("meta", Cat({Box("hdlr", ByteVector(25, 0)), Ilst(Box("\xA9"
-                                                                   "day",
-                                                                   Data(1, Text("2024"))))})),
-         "date=2024"},
+         Box("meta", Cat({Box("hdlr", ByteVector(25, 0)), Ilst(Box(kDay, Data(1, Text("2024"))))})), "date=2024"},
     };
     for (const Row& row : rows) {
         TagList tags;
@@ -162,26 +136,13 @@ TEST(Mp4Tags, AppleKeysNameTheItems)
 
 TEST(Mp4Tags, ListsThatOverrunOrNeverEndStop)
 {
-    const ByteVector title = Box("\xA9nam", Data(1, Text("T")));
+    const ByteVector title = Box(kNam, Data(1, Text("T")));
     // A box of size 0 runs to the end of its list; a size below the header or past the end stops the list.
-    const ByteVector sizeZero = Cat({U32(0),
-                                     Text("\xA9"
-                                          "ART"),
-                                     Data(1, Text("A"))});
-    const ByteVector tooSmall = Cat({U32(4), Text("\xA9"
-                                                  "ART")});
-    const ByteVector pastEnd = Cat({U32(0x7FFFFFF0),
-                                    Text("\xA9"
-                                         "ART"),
-                                    Data(1, Text("A"))});
-    const ByteVector largeSizeTooSmall = Cat({U32(1),
-                                              Text("\xA9"
-                                                   "ART"),
-                                              U32(0), U32(8)});
-    const ByteVector dataCutShort =
-        Box("\xA9"
-            "ART",
-            Cat({U32(100), Text("data"), U32(1)}));
+    const ByteVector sizeZero = Cat({U32(0), Text(kArt), Data(1, Text("A"))});
+    const ByteVector tooSmall = Cat({U32(4), Text(kArt)});
+    const ByteVector pastEnd = Cat({U32(0x7FFFFFF0), Text(kArt), Data(1, Text("A"))});
+    const ByteVector largeSizeTooSmall = Cat({U32(1), Text(kArt), U32(0), U32(8)});
+    const ByteVector dataCutShort = Box(kArt, Cat({U32(100), Text("data"), U32(1)}));
     struct Row {
         const char* rule;
         ByteVector items;
@@ -193,17 +154,8 @@ TEST(Mp4Tags, ListsThatOverrunOrNeverEndStop)
         {"a size past the end stops", Cat({title, pastEnd}), "title=T"},
         {"a 64-bit size below the header stops", Cat({title, largeSizeTooSmall}), "title=T"},
         {"a 'data' box cut short", Cat({title, dataCutShort}), "title=T"},
-        {"an item without 'data'",
-         Cat({Box("\xA9"
-                  "ART",
-                  Box("free", {})),
-              title}),
-         "title=T"},
-        {"a 'data' of fewer than 8 bytes",
-         Box("\xA9"
-             "ART",
-             Box("data", {0, 0, 0, 1})),
-         ""},
+        {"an item without 'data'", Cat({Box(kArt, Box("free", {})), title}), "title=T"},
+        {"a 'data' of fewer than 8 bytes", Box(kArt, Box("data", {0, 0, 0, 1})), ""},
     };
     for (const Row& row : rows) {
         TagList tags;
@@ -215,11 +167,7 @@ TEST(Mp4Tags, ListsThatOverrunOrNeverEndStop)
     for (int i = 0; i < kMaxMp4TagBoxes; ++i)
         many = Cat({many, Box("free", {})});
     TagList tags;
-    ReadMetaTags(Bytes(IsoMeta(Ilst(Cat({title, many,
-                                         Box("\xA9"
-                                             "ART",
-                                             Data(1, Text("A")))})))),
-                 tags);
+    ReadMetaTags(Bytes(IsoMeta(Ilst(Cat({title, many, Box(kArt, Data(1, Text("A")))})))), tags);
     EXPECT_EQ(All(tags), "title=T");
 }
 

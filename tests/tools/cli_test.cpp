@@ -90,15 +90,17 @@ TEST(Tool, TextLinesOfProgramAndTransportStreams)
 {
     const std::string ntsc = (kData / "dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob").string();
     const RunResult r = RunTool({kDvd, kTs, ntsc});
-    ASSERT_EQ(r.lines.size(), 13u) << r.out << r.err;
+    ASSERT_EQ(r.lines.size(), 15u) << r.out << r.err;
     EXPECT_EQ(r.lines[1], "    video  mpeg2 720x576 16:9 25 fps top-field-first 9000 kb/s");
     EXPECT_EQ(r.lines[2], "    audio  ac3 6 ch 48000 Hz 384 kb/s mask 0x3f");
     EXPECT_EQ(r.lines[5], "    video  mpeg2 720x576 4:3 25 fps progressive");
     EXPECT_EQ(r.lines[7], "    program 0x1000  video 0x0100  audio 0x0101");
-    EXPECT_EQ(r.lines[10], "    video  mpeg2 720x480 16:9 29.97 fps progressive 9000 kb/s");
+    // The SDT's names of the program's service, as ffmpeg's muxer writes them by default.
+    EXPECT_EQ(r.lines[9], "    tag    service_name: Service01");
+    EXPECT_EQ(r.lines[12], "    video  mpeg2 720x480 16:9 29.97 fps progressive 9000 kb/s");
     // Start and end scans of 2 MB files: the end scan's windows span many of the reader's reads.
     EXPECT_EQ(r.lines[3], "    time   start 0.540 s  duration 1.531 s");
-    EXPECT_EQ(r.lines[12], "    time   start 0.533 s  duration 1.595 s");
+    EXPECT_EQ(r.lines[14], "    time   start 0.533 s  duration 1.595 s");
 }
 
 // A time is printed only where the module measured one: never a negative duration, and the text has a time line
@@ -371,8 +373,8 @@ TEST(Tool, CameraFileDetailsAndItsThumbnail)
     // Each failure is clear, exits with 2 and makes no file.
     const std::string none = (dir / "none.jpg").string(), nowhere = (dir / "missing" / "thumb.jpg").string();
     const std::pair<Args, std::string> failures[] = {
-        {{"--thumbnail", none, kPlainMp4}, "no thumbnail (not a camera file)"},
-        {{"--thumbnail", none, kTs}, "no thumbnail (not an MP4 file)"},
+        {{"--thumbnail", none, kPlainMp4}, "no thumbnail (not a camera file, and no cover picture)"},
+        {{"--thumbnail", none, kTs}, "no thumbnail (it carries no cover picture)"},
         {{"--thumbnail", none, camera, kPlainMp4}, "--thumbnail takes exactly one input file"},
         {{"--thumbnail", none}, "--thumbnail takes exactly one input file"},
         {{"--thumbnail", nowhere, camera}, "cannot write the thumbnail to " + nowhere + ": No such file or directory"},
@@ -381,6 +383,24 @@ TEST(Tool, CameraFileDetailsAndItsThumbnail)
     for (const auto& [args, message] : failures) {
         const RunResult r = RunTool(args);
         EXPECT_TRUE(r.status == 2 && Contains(r.err, message) && !fs::exists(none)) << message << ": " << r.err;
+    }
+
+    // A cover picture as stored: an extension naming another format is corrected, with a note; ".jpeg" names JPEG.
+    const struct {
+        const char* file;
+        const char* asked;
+        const char* written;
+    } covers[] = {{"cover_m4a_aac_44k_stereo.m4a", "c1.jpg", "c1.png"},
+                  {"cover_mkv_h264_320x240_25fps.mkv", "c2.JPEG", "c2.JPEG"},
+                  {"mp3_id3v23_cover_48k_mono.mp3", "c3.png", "c3.jpg"}};
+    for (const auto& c : covers) {
+        const RunResult r = RunTool({"--thumbnail", (dir / c.asked).string(), (kData / c.file).string()});
+        EXPECT_EQ(r.status, 0) << c.file << r.err;
+        EXPECT_EQ(Contains(r.err, "; written to " + (dir / c.written).string()), std::string(c.asked) != c.written)
+            << r.err;
+        EXPECT_EQ(md::test::ReadFileBytes(dir / c.written),
+                  md::test::ReadFileBytes(kData / "reference" / (std::string(c.file) + ".cover")))
+            << c.file;
     }
 }
 
