@@ -178,6 +178,8 @@ void ReadTagsAt(EbmlWindow& window, uint64_t tagsAt, uint64_t fileSize, TagList&
         return;
     const uint64_t readEnd = tagsAt + std::min<uint64_t>(fileSize - tagsAt, kMaxMatroskaTagsBytes);
     window.Restart(tagsAt);
+    // One read of all that may be looked at, as a remote file costs a request per read.
+    window.Fill(readEnd);
     ElementHeader header;
     if (!HeaderAt(window, tagsAt, readEnd, header) || !HasId<KaxTags>(header))
         return;
@@ -214,14 +216,14 @@ void PlaceCover(EbmlWindow& window, uint64_t attachmentsAt, uint64_t fileSize, C
     for (int n = 0; n < kMaxMatroskaAttachments && pos < end; ++n) {
         const uint64_t readEnd = pos + std::min<uint64_t>(kMatroskaAttachmentReadBytes, end - pos);
         window.Restart(pos);
+        window.Fill(readEnd);
         ElementHeader file;
         if (!HeaderAt(window, pos, readEnd, file) || file.unknownSize)
             return;
         const uint64_t bodyAt = pos + file.headSize;
         if (HasId<KaxAttached>(file)) {
             const uint64_t fileEnd = EndsBy(pos, file, readEnd) ? bodyAt + file.size : readEnd;
-            window.Fill(fileEnd);
-            std::string_view name;
+            std::string name;
             uint64_t dataAt = 0, dataSize = 0;
             uint64_t at = bodyAt;
             for (int k = 0; k < kMaxMatroskaTagElements && at < fileEnd; ++k) {
@@ -230,8 +232,10 @@ void PlaceCover(EbmlWindow& window, uint64_t attachmentsAt, uint64_t fileSize, C
                     break;
                 const bool whole = EndsBy(at, child, fileEnd);
                 if (HasId<KaxFileName>(child) && whole) {
-                    const Bytes text = window.From(at + child.headSize).first(size_t(child.size));
-                    name = std::string_view(reinterpret_cast<const char*>(text.data()), text.size());
+                    const Bytes text = window.From(at + child.headSize);
+                    if (text.size() < child.size)  // the read came back short
+                        break;
+                    name.assign(reinterpret_cast<const char*>(text.data()), size_t(child.size));
                 } else if (HasId<KaxFileData>(child) && !child.unknownSize) {
                     dataAt = at + child.headSize;
                     dataSize = child.size;
