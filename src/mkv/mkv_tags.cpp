@@ -66,44 +66,73 @@ void TakeInfo(const KaxInfo& info, TagList& tags)
     }
 }
 
-// A Tag whose Targets name no track, edition, chapter or attachment applies to the whole file.
-void TakeTag(const KaxTag& tag, TagList& tags)
+// Calls take(header, at) for each child of the master element whose data spans [pos, end), at its file offset;
+// a malformed header, a child that runs past end or the cap ends the walk.
+template <typename Take>
+void ForEachChild(EbmlWindow& window, uint64_t pos, uint64_t end, Take&& take)
 {
-    for (const libebml::EbmlElement* e : tag.GetElementList())
-        if (const auto* targets = dynamic_cast<const KaxTagTargets*>(e))
-            for (const libebml::EbmlElement* t : targets->GetElementList())
-                if (HasId<KaxTagTrackUID>(*t) || HasId<KaxTagEditionUID>(*t) || HasId<KaxTagChapterUID>(*t) ||
-                    HasId<KaxTagAttachmentUID>(*t))
-                    return;
-    for (const libebml::EbmlElement* e : tag.GetElementList()) {
-        const auto* simple = dynamic_cast<const KaxTagSimple*>(e);
-        if (simple == nullptr)
-            continue;
-        std::string name, value;  // the last of each counts
-        for (const libebml::EbmlElement* field : simple->GetElementList()) {
-            if (const auto* n = dynamic_cast<const KaxTagName*>(field))
-                name = n->GetValueUTF8();
-            else if (const auto* s = dynamic_cast<const KaxTagString*>(field))
-                value = s->GetValueUTF8();
-        }
-        if (!name.empty())
-            tags.Set(TagKey(TagSystem::Matroska, name), value);
+    for (int n = 0; n < kMaxMatroskaTagElements && pos < end; ++n) {
+        ElementHeader header;
+        if (!HeaderAt(window, pos, end, header) || !EndsBy(pos, header, end))
+            return;
+        take(header, pos);
+        pos += header.TotalSize();
     }
+}
+
+// Whether a Tag's Targets name a track, edition, chapter or attachment: then the Tag is not the file's. Targets
+// that cannot be read are taken to name one, so that no track's tag is listed as the file's.
+bool NamesAPart(EbmlWindow& window, uint64_t pos)
+{
+    const auto targets = ReadMaster<KaxTagTargets>(window, pos);
+    if (!targets)
+        return true;
+    for (const libebml::EbmlElement* t : targets->GetElementList())
+        if (HasId<KaxTagTrackUID>(*t) || HasId<KaxTagEditionUID>(*t) || HasId<KaxTagChapterUID>(*t) ||
+            HasId<KaxTagAttachmentUID>(*t))
+            return true;
+    return false;
+}
+
+void TakeSimpleTag(const KaxTagSimple& simple, TagList& tags)
+{
+    std::string name, value;  // the last of each counts
+    for (const libebml::EbmlElement* field : simple.GetElementList()) {
+        if (const auto* n = dynamic_cast<const KaxTagName*>(field))
+            name = n->GetValueUTF8();
+        else if (const auto* s = dynamic_cast<const KaxTagString*>(field))
+            value = s->GetValueUTF8();
+    }
+    if (!name.empty())
+        tags.Set(TagKey(TagSystem::Matroska, name), value);
+}
+
+// A Tag whose Targets name no track, edition, chapter or attachment applies to the whole file. Its Targets and
+// SimpleTags are read one by one, so that a damaged SimpleTag costs only itself.
+void TakeTag(EbmlWindow& window, uint64_t pos, uint64_t end, TagList& tags)
+{
+    bool global = true;
+    ForEachChild(window, pos, end, [&](const ElementHeader& header, uint64_t at) {
+        if (HasId<KaxTagTargets>(header))
+            global = global && !NamesAPart(window, at);
+    });
+    if (!global)
+        return;
+    ForEachChild(window, pos, end, [&](const ElementHeader& header, uint64_t at) {
+        if (HasId<KaxTagSimple>(header))
+            if (const auto simple = ReadMaster<KaxTagSimple>(window, at))
+                TakeSimpleTag(static_cast<const KaxTagSimple&>(*simple), tags);
+    });
 }
 
 // The Tag elements among [pos, end): each one that lies whole before end is read; the first that does not, or a
 // malformed header, ends the list.
 void TakeTags(EbmlWindow& window, uint64_t pos, uint64_t end, TagList& tags)
 {
-    for (int n = 0; n < kMaxMatroskaTagElements && pos < end; ++n) {
-        ElementHeader header;
-        if (!HeaderAt(window, pos, end, header) || !EndsBy(pos, header, end))
-            return;
+    ForEachChild(window, pos, end, [&](const ElementHeader& header, uint64_t at) {
         if (HasId<KaxTag>(header))
-            if (const auto tag = ReadMaster<KaxTag>(window, pos))
-                TakeTag(static_cast<const KaxTag&>(*tag), tags);
-        pos += header.TotalSize();
-    }
+            TakeTag(window, at + header.headSize, at + header.TotalSize(), tags);
+    });
 }
 
 // Where the SeekHead sends a reader, as file offsets (0: not named).

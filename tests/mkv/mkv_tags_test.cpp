@@ -229,6 +229,12 @@ TEST(MatroskaTags, MalformedSizesEndTheWalk)
          "title=T"},
         {"a header cut short", Cat({info, {0x4D}}), "title=T"},
         {"a Tags element of unknown size ends the walk", Cat({info, unknownTags}), "title=T"},
+        {"a damaged SimpleTag costs only itself",
+         El(0x1254C367, El(0x7373, Cat({SimpleTag("ARTIST", "A"), El(0x67C8, Cat({Id(0x45A3), {0x85}, Text("X")})),
+                                        SimpleTag("GENRE", "G")}))),
+         "artist=A|genre=G"},
+        {"Targets that cannot be read: the tag is not the file's",
+         El(0x1254C367, El(0x7373, Cat({El(0x63C0, Cat({Id(0x68CA), {0x88}, {1}})), SimpleTag("ARTIST", "A")}))), ""},
     };
     for (const Row& row : rows)
         EXPECT_EQ(ReadThroughEntry(Segment(row.segment)).listed, row.listed) << row.rule;
