@@ -1,7 +1,6 @@
 // The tag readers over arbitrary bytes: ID3v2 from the start, ID3v1 from the last 128 bytes, APEv2 items with the
 // count the first four bytes give, Vorbis comments bare and in their codec packets, the MP4 boxes ('mvhd',
-// 'udta', 'meta'), RIFF INFO lists and 'bext' chunks, ASF content descriptions, and a Matroska head and Tags
-// body; the ID3v2 pictures and a FLAC PICTURE block placed. Whatever the bytes, a list stays within its caps and
+// 'udta', 'meta'), RIFF INFO lists and 'bext' chunks and ASF content descriptions; the ID3v2 pictures and a FLAC PICTURE block placed. Whatever the bytes, a list stays within its caps and
 // holds only non-empty, valid UTF-8 keys and values of bounded length, and a placed picture lies within the limit
 // and within its tag or block.
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include "tags/asf_tags.h"
 #include "tags/id3v1_ape.h"
 #include "tags/id3v2.h"
-#include "tags/matroska_tags.h"
 #include "tags/mp4_tags.h"
 #include "tags/pictures.h"
 #include "tags/riff_info.h"
@@ -80,10 +78,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md::ReadAsfContentDescription(b, asf);
     md::ReadAsfExtendedContent(b, asf);
     CheckList(asf);
-    md::TagList mkv;
-    uint64_t tagsAt = 0;
-    md::ReadMatroskaHead(b, mkv, &tagsAt);
-    md::ReadMatroskaTagsBody(b, mkv);
-    CheckList(mkv);
     return 0;
 }

@@ -18,7 +18,6 @@
 #include "mpeg/m2_demux.h"
 #include "mxf/mxf.h"
 #include "platform/text.h"
-#include "tags/matroska_tags.h"
 #include "tags/pictures.h"
 
 namespace md {

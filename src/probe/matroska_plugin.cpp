@@ -57,4 +57,20 @@ MatroskaDemuxPtr NewMatroskaDemux() noexcept
     return MatroskaDemuxPtr(code != nullptr ? code->createDemux() : nullptr);
 }
 
+void ReadMatroskaFileTags(ZPMP::InputStream& stream, TagList& tags, CoverLocation* cover) noexcept
+{
+    const MatroskaEntryPoints* code = MatroskaCode();
+    if (code == nullptr)
+        return;
+    // Called from the plugin: the copy into the module's own list throws nothing back across.
+    const auto add = [](void* context, const char* key, const char* value) noexcept {
+        try {
+            static_cast<TagList*>(context)->Set(key, value);
+        } catch (...) {
+            // Out of memory: this tag is left out.
+        }
+    };
+    code->readTags(stream, &tags, add, cover);
+}
+
 }  // namespace md

@@ -23,4 +23,8 @@ using MatroskaDemuxPtr = std::unique_ptr<MKVDemux, MatroskaDemuxDeleter>;
 // A new Matroska demultiplexer, or null when the code is missing or memory is short.
 MatroskaDemuxPtr NewMatroskaDemux() noexcept;
 
+// Adds a Matroska file's Info and global tags to tags and, with cover, finds where its cover attachment lies;
+// nothing when the code is missing.
+void ReadMatroskaFileTags(ZPMP::InputStream& stream, TagList& tags, CoverLocation* cover) noexcept;
+
 }  // namespace md
