@@ -73,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md::TagList riff;
     md::ReadRiffInfo(b, riff);
     md::ReadBext(b.first(std::min(size, md::kMaxBextBytes)), riff);
+    md::ReadIxml(b.first(std::min(size, md::kMaxIxmlBytes)), riff);
     CheckList(riff);
     md::TagList asf;
     md::ReadAsfContentDescription(b, asf);

@@ -53,18 +53,30 @@ struct WaveChunks {
     uint64_t factSamples = 0;
 };
 
-// Lists the fields of the RIFF LIST INFO chunk whose body (of size bytes) starts at body; other lists are left.
-void TakeInfoList(ZPMP::InputStream& input, uint64_t body, uint64_t size, TagList& tags)
+// Lists the tags of a tag chunk whose body (of size bytes) starts at body: a LIST INFO (other lists are left), a
+// Broadcast Wave 'bext' or an 'iXML'; false for any other chunk.
+bool TakeTagChunk(ZPMP::InputStream& input, const uint8_t* id, uint64_t body, uint64_t size, TagList& tags)
 {
-    std::vector<uint8_t> list(static_cast<size_t>(std::min<uint64_t>(size, kMaxRiffInfoBytes)));
-    list.resize(ZPMP::ReadAt(input, body, list.data(), static_cast<uint32_t>(list.size())));
-    ReadRiffInfo(Bytes(list), tags);
+    const auto read = [&](size_t limit) {
+        std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(size, limit)));
+        bytes.resize(ZPMP::ReadAt(input, body, bytes.data(), static_cast<uint32_t>(bytes.size())));
+        return bytes;
+    };
+    if (std::memcmp(id, "LIST", 4) == 0)
+        ReadRiffInfo(Bytes(read(kMaxRiffInfoBytes)), tags);
+    else if (std::memcmp(id, "bext", 4) == 0)
+        ReadBext(Bytes(read(kMaxBextBytes)), tags);
+    else if (std::memcmp(id, "iXML", 4) == 0)
+        ReadIxml(Bytes(read(kMaxIxmlBytes)), tags);
+    else
+        return false;
+    return true;
 }
 
-// At most this many chunks after 'data' are looked at for a LIST INFO (writers that add it after the samples).
+// At most this many chunks after 'data' are looked at for tags (writers that add them after the samples).
 constexpr int kMaxChunksAfterData = 4;
 
-// Lists the LIST INFO chunks among the few plain RIFF chunks from pos on.
+// Lists the tag chunks among the few plain RIFF chunks from pos on.
 void TakeListsAfter(ZPMP::InputStream& input, uint64_t pos, TagList& tags)
 {
     const uint64_t fileSize = input.Size();
@@ -73,14 +85,13 @@ void TakeListsAfter(ZPMP::InputStream& input, uint64_t pos, TagList& tags)
         if (ZPMP::ReadAt(input, pos, h, sizeof h) != sizeof h)
             return;
         const uint64_t size = Le32(h + 4);
-        if (std::memcmp(h, "LIST", 4) == 0)
-            TakeInfoList(input, pos + 8, size, tags);
+        TakeTagChunk(input, h, pos + 8, size, tags);
         pos += 8 + size + (size & 1);
     }
 }
 
-// Walks the chunks from the first one after the form header to 'data'; with tags, the LIST INFO chunks on the way
-// and among the few after 'data' are listed.
+// Walks the chunks from the first one after the form header to 'data'; with tags, the tag chunks on the way and
+// among the few after 'data' are listed.
 WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64, TagList* tags)
 {
     WaveChunks c;
@@ -107,12 +118,7 @@ WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64, TagList* tags)
         } else if (is("fmt ")) {
             c.format.resize(static_cast<size_t>(std::min<uint64_t>(size, kMaxFormatBytes)));
             c.format.resize(ZPMP::ReadAt(input, body, c.format.data(), static_cast<uint32_t>(c.format.size())));
-        } else if (tags && !w64 && is("LIST")) {
-            TakeInfoList(input, body, size, *tags);
-        } else if (tags && !w64 && is("bext")) {
-            std::vector<uint8_t> bext(static_cast<size_t>(std::min<uint64_t>(size, kMaxBextBytes)));
-            bext.resize(ZPMP::ReadAt(input, body, bext.data(), static_cast<uint32_t>(bext.size())));
-            ReadBext(Bytes(bext), *tags);
+        } else if (tags && !w64 && TakeTagChunk(input, h, body, size, *tags)) {
         } else if (is("fact")) {
             uint8_t d[4] = {};
             if (size >= 4 && ZPMP::ReadAt(input, body, d, sizeof d) == sizeof d)

@@ -26,4 +26,11 @@ constexpr size_t kBextFixedBytes = 602;  // the fields before the coding history
 constexpr size_t kMaxBextBytes = kBextFixedBytes + 4096;
 void ReadBext(Bytes b, TagList& tags);
 
+// The iXML chunk of a production recorder (an XML document whose root is BWFXML): the text of the root's simple
+// children that name the take (PROJECT, SCENE, TAKE, TAPE, CIRCLED, NOTE, FILE_UID, UBITS) as "ixml:NAME", entities
+// decoded; elements nested deeper (a SPEED block's NOTE, say) are not the take's. b is the chunk body, at most
+// kMaxIxmlBytes of it: a document cut there keeps the fields before the cut.
+constexpr size_t kMaxIxmlBytes = 64 * 1024;
+void ReadIxml(Bytes b, TagList& tags);
+
 }  // namespace md

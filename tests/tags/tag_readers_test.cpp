@@ -384,7 +384,7 @@ ByteVector RiffField(const std::string& id, const ByteVector& text)
     return f;
 }
 
-TEST(RiffInfo, FieldsAndBext)
+TEST(RiffInfo, FieldsBextAndIxml)
 {
     struct Row {
         const char* rule;
@@ -420,6 +420,26 @@ TEST(RiffInfo, FieldsAndBext)
     tags.Clear();
     ReadBext(Bytes(bext).first(kBextFixedBytes - 1), tags);
     EXPECT_EQ(All(tags), "") << "a chunk shorter than its fixed fields";
+
+    // iXML: the take's fields among the root's own children, not those nested deeper.
+    const std::string doc = "<?xml version=\"1.0\"?><!-- recorder --><BWFXML><IXML_VERSION>1.4</IXML_VERSION>"
+                            "<PROJECT>Rock &amp; Roll</PROJECT><SCENE>21</SCENE><EMPTY/>"
+                            "<SPEED><NOTE>overcranked</NOTE><MASTER_SPEED>24/1</MASTER_SPEED></SPEED>"
+                            "<TAKE>33</TAKE><NOTE>free &lt;note&gt;</NOTE></BWFXML><TAPE>after the root</TAPE>";
+    const struct {
+        const char* rule;
+        size_t length;
+        std::string listed;
+    } ixml[] = {
+        {"whole", doc.size(), "ixml:PROJECT=Rock & Roll|ixml:SCENE=21|ixml:TAKE=33|ixml:NOTE=free <note>"},
+        {"cut inside SPEED", doc.find("<MASTER_SPEED>"), "ixml:PROJECT=Rock & Roll|ixml:SCENE=21"},
+        {"no root", doc.find("<BWFXML>") + 3, ""},
+    };
+    for (const auto& row : ixml) {
+        tags.Clear();
+        ReadIxml(Bytes(reinterpret_cast<const uint8_t*>(doc.data()), row.length), tags);
+        EXPECT_EQ(All(tags), row.listed) << row.rule;
+    }
 }
 
 ByteVector Utf16Le(const std::string& ascii)
