@@ -38,24 +38,18 @@ RemoteStats Stats(IMediaDetectInfo& info)
 
 class RemoteDetector : public TimeTableHost {
 protected:
-    static void SetUpTestSuite() { s_server = StartFaultServer(s_base).release(); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-        s_base.clear();
-    }
+    static void SetUpTestSuite() { s_fault.Start(); }
+    static void TearDownTestSuite() { s_fault.Stop(); }
     void SetUp() override
     {
-        if (s_base.empty())
+        if (s_fault.base.empty())
             GTEST_SKIP() << "python3 is missing or the fault server did not start: no remote detector test";
         TimeTableHost::SetUp();
         const uint32_t all = MD_EXT_ALL;
         ASSERT_EQ(m_info->SetInfo(MDI_EXTENSIONS, &all), S_OK);
     }
 
-    static inline ServerProcess* s_server = nullptr;
-    static inline std::string s_base;
+    static inline SuiteFaultServer s_fault;
 };
 
 TEST_F(RemoteDetector, TheModuleDescribesAUrlAsTheFileOnDiskInAFewRequests)
@@ -66,7 +60,7 @@ TEST_F(RemoteDetector, TheModuleDescribesAUrlAsTheFileOnDiskInAFewRequests)
         const std::string local = Describe(*m_detector, *m_info, file.string());
         RemoteStats none{};
         EXPECT_EQ(m_info->GetInfo(MDI_REMOTE_STATS, &none), E_FAIL);  // a local file
-        EXPECT_EQ(Describe(*m_detector, *m_info, s_base + "/range/" + name), local);
+        EXPECT_EQ(Describe(*m_detector, *m_info, s_fault.base + "/range/" + name), local);
         // The queries reopen the path, each from the head window the open fetched (these files are at most 40%
         // larger than it); beyond it each stream fetches what it reads: the tail twice at most.
         const RemoteStats stats = Stats(*m_info);
@@ -86,7 +80,7 @@ TEST_F(RemoteDetector, ATimeTableOverAUrlStreamsTheObjectOnceAndStoresTheTableOf
     const auto expected = Stored(file);
     ASSERT_TRUE(expected && !expected->empty());
 
-    const std::string url = s_base + "/range/" + name;
+    const std::string url = s_fault.base + "/range/" + name;
     uint32_t kind = 0;
     ASSERT_EQ(m_detector->OpenFileA(url.c_str(), &kind), S_OK);
     const RemoteStats opened = Stats(*m_info);
@@ -98,7 +92,7 @@ TEST_F(RemoteDetector, ATimeTableOverAUrlStreamsTheObjectOnceAndStoresTheTableOf
     EXPECT_LE(walked.requests - opened.requests, 1u);
 
     // A server that fails after the first request: the walk ends unreadable and stores nothing.
-    const std::string failing = s_base + "/failafterfirst/" + name;
+    const std::string failing = s_fault.base + "/failafterfirst/" + name;
     ASSERT_EQ(m_detector->OpenFileA(failing.c_str(), &kind), S_OK);
     EXPECT_EQ(Build(failing), 1u);
     EXPECT_EQ(Stored(failing), std::nullopt);
@@ -124,7 +118,7 @@ TEST_F(RemoteDetector, FailuresAreTheFileErrorsWithAReasonThatHoldsNoSecret)
     };
     char reason[kRemoteErrorSize];
     for (const Row& row : rows) {
-        const std::string url = s_base + row.path + name + "?X-Amz-Signature=Sup3rSecretValue";
+        const std::string url = s_fault.base + row.path + name + "?X-Amz-Signature=Sup3rSecretValue";
         uint32_t kind = 77;
         EXPECT_EQ(m_detector->OpenFileA(url.c_str(), &kind), row.hr) << row.path;
         EXPECT_EQ(kind, uint32_t{MK_UNKNOWN});
@@ -136,11 +130,11 @@ TEST_F(RemoteDetector, FailuresAreTheFileErrorsWithAReasonThatHoldsNoSecret)
     unsetenv("AWS_SECRET_ACCESS_KEY");
     // A good open keeps no reason; without the extension a URL is a file name (which does not exist).
     uint32_t kind = 0;
-    ASSERT_EQ(m_detector->OpenFileA((s_base + "/range/" + name).c_str(), &kind), S_OK);
+    ASSERT_EQ(m_detector->OpenFileA((s_fault.base + "/range/" + name).c_str(), &kind), S_OK);
     EXPECT_EQ(m_info->GetInfo(MDI_REMOTE_ERROR, reason), E_FAIL);
     const uint32_t none = 0;
     ASSERT_EQ(m_info->SetInfo(MDI_EXTENSIONS, &none), S_OK);
-    EXPECT_EQ(m_detector->OpenFileA((s_base + "/range/" + name).c_str(), &kind), S_OK);
+    EXPECT_EQ(m_detector->OpenFileA((s_fault.base + "/range/" + name).c_str(), &kind), S_OK);
     EXPECT_EQ(kind, uint32_t{MK_UNKNOWN});
     RemoteStats stats{};
     EXPECT_EQ(m_info->GetInfo(MDI_REMOTE_STATS, &stats), E_FAIL);
@@ -148,7 +142,7 @@ TEST_F(RemoteDetector, FailuresAreTheFileErrorsWithAReasonThatHoldsNoSecret)
 
 TEST_F(RemoteDetector, RemotePathsMayRunToTwoThousandCharacters)
 {
-    const std::string url = s_base + "/range/wav_pcm_s16le_48k_5.1.wav?pad=";
+    const std::string url = s_fault.base + "/range/wav_pcm_s16le_48k_5.1.wav?pad=";
     uint32_t kind = 0;
     EXPECT_EQ(m_detector->OpenFileA((url + std::string(2048 - url.size(), 'x')).c_str(), &kind), S_OK);
     EXPECT_EQ(kind, uint32_t{MK_WAV});

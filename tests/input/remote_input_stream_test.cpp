@@ -49,19 +49,11 @@ RemoteOptions ShortOptions()
 
 class RemoteStream : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_server = md::test::StartFaultServer(s_base).release();
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-        s_base.clear();
-    }
+    static void SetUpTestSuite() { s_fault.Start(); }
+    static void TearDownTestSuite() { s_fault.Stop(); }
     void SetUp() override
     {
-        if (s_base.empty())
+        if (s_fault.base.empty())
             GTEST_SKIP() << "python3 is missing or the fault server did not start: no remote stream test";
     }
 
@@ -70,21 +62,20 @@ protected:
     {
         m_session = std::make_shared<RemoteSession>(options);
         md::RemoteTarget target;
-        target.url = s_base + "/" + path;
+        target.url = s_fault.base + "/" + path;
         return std::make_unique<RemoteInputStream>(target, m_session);
     }
 
     // Bytes sent by the server for a path, from its own count.
     static uint64_t ServerSent(const std::string& path)
     {
-        const auto stats = nlohmann::json::parse(md::test::FetchText(s_base + "/stats"), nullptr, false);
+        const auto stats = nlohmann::json::parse(md::test::FetchText(s_fault.base + "/stats"), nullptr, false);
         if (stats.is_discarded() || !stats.contains("/" + path))
             return 0;
         return stats["/" + path][1].get<uint64_t>();
     }
 
-    static inline md::test::ServerProcess* s_server = nullptr;
-    static inline std::string s_base;
+    static inline md::test::SuiteFaultServer s_fault;
     std::shared_ptr<RemoteSession> m_session;
 };
 
@@ -200,7 +191,7 @@ TEST_F(RemoteStream, StreamsOfOneFileShareWhatWasFetchedAndAWalkOverElementHeads
     const RemoteStats one = m_session->Stats();
     // A second stream of the same file (a query's reopen): no request for the size, the head or the block held.
     md::RemoteTarget target;
-    target.url = s_base + "/" + path;
+    target.url = s_fault.base + "/" + path;
     RemoteInputStream second(target, m_session);
     ASSERT_EQ(second.Result(), S_OK);
     EXPECT_EQ(second.Size(), file.size());

@@ -34,6 +34,19 @@ private:
 std::unique_ptr<ServerProcess> StartFaultServer(std::string& base, const std::string& certificate = {},
                                                 const std::string& key = {});
 
+// The fault server a test suite shares: Start in SetUpTestSuite, Stop in TearDownTestSuite; base stays empty when it
+// did not start.
+struct SuiteFaultServer {
+    std::unique_ptr<ServerProcess> process;
+    std::string base;
+    void Start() { process = StartFaultServer(base); }
+    void Stop()
+    {
+        process.reset();
+        base.clear();
+    }
+};
+
 // Whether program is found on PATH.
 bool OnPath(const std::string& program);
 
