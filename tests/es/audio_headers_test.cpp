@@ -6,13 +6,14 @@
 #include <algorithm>
 #include <string>
 
-#include "support/bit_writer.h"
-#include "support/stream_builders.h"
+#include "support/audio_files.h"
 
 namespace md {
 namespace {
 
 using Frame = std::vector<uint8_t>;
+using mdtest::DtsCoreStart;
+using mdtest::DtsHdSubstreamStart;
 uint32_t Len(const Frame& f) { return static_cast<uint32_t>(f.size()); }
 
 TEST(AudioMpeg, Headers)
@@ -134,21 +135,9 @@ TEST(AudioEac3, Headers)
 
 TEST(AudioEac3, DependentChannelMap)
 {
-    // bsi of A/52 E.1.2.2 up to chanmap: dialnorm, compre [compr], for acmod 0 dialnorm2, compr2e [compr2], then for
-    // a dependent substream chanmape [chanmap]; ones fill the rest, so a misplaced read sees set bits.
+    // 48 kHz, six blocks, 512 bytes, LFE on (the support builder's bsi layout up to chanmap).
     const auto frame = [](uint32_t strmtyp, uint32_t acmod, bool compre, bool chanmape, uint32_t chanmap) {
-        mdtest::BitWriter w;
-        w.Put(0x0B77, 16), w.Put(strmtyp, 2), w.Put(0, 3), w.Put(255, 11), w.Put(0, 2), w.Put(3, 2), w.Put(acmod, 3);
-        w.Put(1, 1), w.Put(16, 5), w.Put(27, 5), w.Put(compre, 1);
-        if (compre)
-            w.Put(0xFF, 8);
-        if (acmod == 0)
-            w.Put(27, 5), w.Put(1, 1), w.Put(0xFF, 8);
-        w.Put(chanmape, 1);
-        if (chanmape)
-            w.Put(chanmap, 16);
-        w.Put(0xFFFF, 16);
-        return w.Take();
+        return mdtest::Eac3FrameStart(strmtyp, 0, acmod, true, 512, compre, chanmape, chanmap);
     };
     struct Row {
         const char* what;
@@ -219,18 +208,6 @@ TEST(AudioDts, Headers)
     EXPECT_FALSE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
 }
 
-// A DTS core frame header in the 16-bit big-endian form (ETSI TS 102 114 5.3.1), padded to 16 bytes with ones.
-Frame DtsCore(uint32_t nblks, uint32_t fsize, uint32_t amode, uint32_t sfreq, uint32_t lff, uint32_t extAudioId = 0,
-              bool extAudio = false)
-{
-    mdtest::BitWriter w;
-    w.Put(0x7FFE8001, 32), w.Put(1, 1), w.Put(31, 5), w.Put(0, 1), w.Put(nblks, 7), w.Put(fsize, 14);
-    w.Put(amode, 6), w.Put(sfreq, 4), w.Put(15, 5);  // RATE 15: 768 kbit/s
-    w.Put(0, 5), w.Put(extAudioId, 3), w.Put(extAudio, 1), w.Put(0, 1), w.Put(lff, 2), w.Put(0, 1);
-    w.Put(0xFFFFFFFFFF, 40);
-    return w.Take();
-}
-
 TEST(AudioDts, WordFormsAndCoreFields)
 {
     // The four sync words as TS 102 114 gives them and the bits after them (FTYPE 1, SHORT 31, zeros), which the
@@ -256,7 +233,7 @@ TEST(AudioDts, WordFormsAndCoreFields)
               std::tuple(2048u, 1172u, 1024u));
 
     // AMODE (Table 5-4) and LFF give the channels; NBLKS + 1 blocks of 32 samples; FSIZE + 1 bytes.
-    const Frame core = DtsCore(15, 1023, 9, 13, 1);
+    const Frame core = DtsCoreStart(15, 1023, 9, 13, 1);
     struct Row {
         const char* what;
         Frame header;
@@ -264,18 +241,18 @@ TEST(AudioDts, WordFormsAndCoreFields)
         uint32_t channels, mask, samples, bytes, rate;
     } rows[] = {
         {"3/2 + LFE at 48 kHz", core, true, 6, 0x3F, 512, 1024, 48000},
-        {"mono, 44.1 kHz", DtsCore(15, 1023, 0, 8, 0), true, 1, 0x4, 512, 1024, 44100},
-        {"L+R+S, LFF 2", DtsCore(7, 95, 6, 3, 2), true, 4, 0x10B, 256, 96, 32000},
-        {"SFREQ 6: 11.025 kHz", DtsCore(15, 1023, 9, 6, 1), true, 6, 0x3F, 512, 1024, 11025},
-        {"XCh adds the centre surround", DtsCore(15, 1023, 9, 13, 1, 0, true), true, 7, 0x13F, 512, 1024, 48000},
-        {"another extension adds none", DtsCore(15, 1023, 9, 13, 1, 2, true), true, 6, 0x3F, 512, 1024, 48000},
-        {"eight channels, CL+CR+L+R+SL1+SL2+SR1+SR2", DtsCore(15, 1023, 14, 13, 0), true, 8, 0x6F3, 512, 1024, 48000},
-        {"a user-defined AMODE: channels unknown", DtsCore(15, 1023, 20, 13, 1), true, 0, 0, 512, 1024, 48000},
-        {"FSIZE 94: below the 96-byte minimum", DtsCore(15, 94, 9, 13, 1), false, 0, 0, 0, 0, 0},
-        {"NBLKS 4: below 6 blocks", DtsCore(4, 1023, 9, 13, 1), false, 0, 0, 0, 0, 0},
-        {"SFREQ 0 is invalid", DtsCore(15, 1023, 9, 0, 1), false, 0, 0, 0, 0, 0},
-        {"SFREQ 4 is invalid", DtsCore(15, 1023, 9, 4, 1), false, 0, 0, 0, 0, 0},
-        {"LFF 3 is invalid", DtsCore(15, 1023, 9, 13, 3), false, 0, 0, 0, 0, 0},
+        {"mono, 44.1 kHz", DtsCoreStart(15, 1023, 0, 8, 0), true, 1, 0x4, 512, 1024, 44100},
+        {"L+R+S, LFF 2", DtsCoreStart(7, 95, 6, 3, 2), true, 4, 0x10B, 256, 96, 32000},
+        {"SFREQ 6: 11.025 kHz", DtsCoreStart(15, 1023, 9, 6, 1), true, 6, 0x3F, 512, 1024, 11025},
+        {"XCh adds the centre surround", DtsCoreStart(15, 1023, 9, 13, 1, 0, true), true, 7, 0x13F, 512, 1024, 48000},
+        {"another extension adds none", DtsCoreStart(15, 1023, 9, 13, 1, 2, true), true, 6, 0x3F, 512, 1024, 48000},
+        {"AMODE 14: eight channels", DtsCoreStart(15, 1023, 14, 13, 0), true, 8, 0x6F3, 512, 1024, 48000},
+        {"a user-defined AMODE: channels unknown", DtsCoreStart(15, 1023, 20, 13, 1), true, 0, 0, 512, 1024, 48000},
+        {"FSIZE 94: below the 96-byte minimum", DtsCoreStart(15, 94, 9, 13, 1), false, 0, 0, 0, 0, 0},
+        {"NBLKS 4: below 6 blocks", DtsCoreStart(4, 1023, 9, 13, 1), false, 0, 0, 0, 0, 0},
+        {"SFREQ 0 is invalid", DtsCoreStart(15, 1023, 9, 0, 1), false, 0, 0, 0, 0, 0},
+        {"SFREQ 4 is invalid", DtsCoreStart(15, 1023, 9, 4, 1), false, 0, 0, 0, 0, 0},
+        {"LFF 3 is invalid", DtsCoreStart(15, 1023, 9, 13, 3), false, 0, 0, 0, 0, 0},
     };
     for (const Row& r : rows) {
         DtsCoreHeader h{};
@@ -290,14 +267,8 @@ TEST(AudioDts, WordFormsAndCoreFields)
     EXPECT_FALSE(ParseDtsCoreHeader(core.data(), 10, h));  // LFF lies in byte 10
 
     // DTS-HD substream headers: nuExtSSHeaderSize and nuExtSSFsize in 8 and 16 bits, or 12 and 20.
-    const auto substream = [](bool longSizes, uint32_t header, uint32_t frame) {
-        mdtest::BitWriter w;
-        w.Put(0x64582025, 32), w.Put(0, 8), w.Put(0, 2), w.Put(longSizes, 1);
-        w.Put(header - 1, longSizes ? 12 : 8), w.Put(frame - 1, longSizes ? 20 : 16), w.Put(0, 16);
-        return w.Take();
-    };
-    const Frame shortSizes = substream(false, 16, 2000), longSizes = substream(true, 40, 70000),
-                inverted = substream(false, 64, 32);
+    const Frame shortSizes = DtsHdSubstreamStart(false, 16, 2000), longSizes = DtsHdSubstreamStart(true, 40, 70000),
+                inverted = DtsHdSubstreamStart(false, 64, 32);
     Frame wrongSync = shortSizes;
     wrongSync[3] = 0x24;
     EXPECT_EQ(std::tuple(DtsHdSubstreamBytes(shortSizes.data(), Len(shortSizes)),

@@ -4,16 +4,13 @@
 
 #include "es/bitmap_info.h"
 #include "es/wave_format.h"
+#include "support/stream_builders.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Le(Bytes& b, uint64_t v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
+const auto Le = mdtest::PutLe;
 
 TEST(WaveFormat, TagsLayoutAndExtensibleSubFormat)
 {

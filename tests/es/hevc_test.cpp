@@ -151,15 +151,9 @@ TEST(Hevc, PictureProperties)
         }
         HevcPictureProperties p{};
         ASSERT_TRUE(DescribeHevcAnnexB(stream.data(), stream.size(), p));
-        EXPECT_EQ(p.width, c.width);
-        EXPECT_EQ(p.height, c.height);
-        EXPECT_EQ(p.aspectX, c.aspectX);
-        EXPECT_EQ(p.aspectY, c.aspectY);
-        EXPECT_EQ(p.progressive, c.progressive);
-        EXPECT_EQ(p.fieldOrder, c.fieldOrder);
+        EXPECT_EQ(std::tuple(p.width, p.height, p.aspectX, p.aspectY, p.progressive, p.fieldOrder, p.profile, p.level),
+                  std::tuple(c.width, c.height, c.aspectX, c.aspectY, c.progressive, c.fieldOrder, 1u, 120u));
         EXPECT_DOUBLE_EQ(p.frameRate, c.rate);
-        EXPECT_EQ(p.profile, 1u);
-        EXPECT_EQ(p.level, 120u);
     }
 }
 
