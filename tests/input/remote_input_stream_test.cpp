@@ -316,13 +316,12 @@ TEST(RemotePieces, ContentRangeHeadersAndStatuses)
                 << row.value;
         }
     }
-    EXPECT_EQ(md::HresultOfStatus(404), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(md::HresultOfStatus(403), E_ACCESSDENIED);
-    EXPECT_EQ(md::HresultOfStatus(401), E_ACCESSDENIED);
-    EXPECT_EQ(md::HresultOfStatus(400), MD_E_REMOTE_FAILED);
-    EXPECT_EQ(md::HostOfUrl("https://user:pw@example.com:8443/a?X-Amz-Signature=1"), "example.com");
-    EXPECT_EQ(md::HostOfUrl("http://[::1]:80/x"), "[::1]");
-    EXPECT_EQ(md::HostOfUrl("http://h?q=/x"), "h");
+    EXPECT_EQ(std::tuple(md::HresultOfStatus(404), md::HresultOfStatus(403), md::HresultOfStatus(401),
+                         md::HresultOfStatus(400)),
+              std::tuple(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), E_ACCESSDENIED, E_ACCESSDENIED, MD_E_REMOTE_FAILED));
+    EXPECT_EQ(std::tuple(md::HostOfUrl("https://user:pw@example.com:8443/a?X-Amz-Signature=1"),
+                         md::HostOfUrl("http://[::1]:80/x"), md::HostOfUrl("http://h?q=/x")),
+              std::tuple("example.com", "[::1]", "h"));
 }
 
 TEST(RemotePieces, ReasonsLoseSecretsAndStayOneShortLine)
@@ -338,11 +337,9 @@ TEST(RemotePieces, ReasonsLoseSecretsAndStayOneShortLine)
 TEST(RemotePieces, RemotePathsAreKnownByTheirScheme)
 {
     EXPECT_TRUE(md::IsRemotePath(std::wstring_view(L"HTTP://a/b")));
-    EXPECT_TRUE(md::IsRemotePath(std::string_view("https://a/b")));
-    EXPECT_TRUE(md::IsRemotePath(std::string_view("s3://bucket/key")));
-    EXPECT_FALSE(md::IsRemotePath(std::string_view("/data/http://x")));
-    EXPECT_FALSE(md::IsRemotePath(std::string_view("ftp://a/b")));
-    EXPECT_FALSE(md::IsRemotePath(std::string_view("s3:/bucket")));
+    for (const auto& [path, remote] : {std::pair{"https://a/b", true}, {"s3://bucket/key", true},
+                                       {"/data/http://x", false}, {"ftp://a/b", false}, {"s3:/bucket", false}})
+        EXPECT_EQ(md::IsRemotePath(std::string_view(path)), remote) << path;
 }
 
 }  // namespace
