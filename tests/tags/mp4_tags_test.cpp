@@ -15,6 +15,13 @@ namespace {
 
 using namespace tagtest;
 
+// A row of a rule table: what it shows, the bytes, the tags listed from them ("key=value|...").
+struct Row {
+    const char* rule;
+    ByteVector bytes;
+    std::string listed;
+};
+
 ByteVector U32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 ByteVector U16(uint32_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
 // A box of a four-character type (the copyright sign as the byte 0xA9).
@@ -66,11 +73,6 @@ TEST(Mp4Tags, CreationTimeFrom1904)
 
 TEST(Mp4Tags, ItemsOfEveryKind)
 {
-    struct Row {
-        const char* rule;
-        ByteVector udta;
-        std::string listed;
-    };
     const Row rows[] = {
         {"trkn and disk: number and total",
          Box("meta", IsoMeta(Ilst(Cat({Box("trkn", Data(0, Cat({U16(0), U16(3), U16(12), U16(0)}))),
@@ -103,7 +105,7 @@ TEST(Mp4Tags, ItemsOfEveryKind)
     };
     for (const Row& row : rows) {
         TagList tags;
-        ReadUdtaTags(Bytes(row.udta), tags);
+        ReadUdtaTags(Bytes(row.bytes), tags);
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
 }
@@ -143,11 +145,6 @@ TEST(Mp4Tags, ListsThatOverrunOrNeverEndStop)
     const ByteVector pastEnd = Cat({U32(0x7FFFFFF0), Text(kArt), Data(1, Text("A"))});
     const ByteVector largeSizeTooSmall = Cat({U32(1), Text(kArt), U32(0), U32(8)});
     const ByteVector dataCutShort = Box(kArt, Cat({U32(100), Text("data"), U32(1)}));
-    struct Row {
-        const char* rule;
-        ByteVector items;
-        std::string listed;
-    };
     const Row rows[] = {
         {"a size of 0 runs to the end", Cat({title, sizeZero}), "title=T|artist=A"},
         {"a size below the header stops", Cat({title, tooSmall, title}), "title=T"},
@@ -159,7 +156,7 @@ TEST(Mp4Tags, ListsThatOverrunOrNeverEndStop)
     };
     for (const Row& row : rows) {
         TagList tags;
-        ReadMetaTags(Bytes(IsoMeta(Ilst(row.items))), tags);
+        ReadMetaTags(Bytes(IsoMeta(Ilst(row.bytes))), tags);
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
     // Many empty boxes: the walk stops after kMaxMp4TagBoxes of them, the item after them is not reached.

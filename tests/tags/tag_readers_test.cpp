@@ -22,6 +22,13 @@ namespace {
 
 using namespace tagtest;
 
+// A row of a rule table: what it shows, the bytes, the tags listed from them ("key=value|...").
+struct Row {
+    const char* rule;
+    ByteVector bytes;
+    std::string listed;
+};
+
 using namespace std::string_literals;
 
 ByteVector Be32Bytes(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
@@ -119,11 +126,6 @@ TEST(TagText, Utf16InEveryOrder)
 
 TEST(Id3v2, FramesOfEachVersionAndEncoding)
 {
-    struct Row {
-        const char* rule;
-        ByteVector tag;
-        std::string listed;
-    };
     const Row rows[] = {
         {"2.3 ISO-8859-1 text", Tag(3, Frame(3, "TIT2", {0, 'C', 'a', 'f', 0xE9})), "title=Caf\xC3\xA9"},
         {"2.4 UTF-16BE", Tag(4, Frame(4, "TALB", {2, 0, 'A', 0, 'B'})), "album=AB"},
@@ -144,7 +146,7 @@ TEST(Id3v2, FramesOfEachVersionAndEncoding)
     };
     for (const Row& row : rows) {
         TagList tags;
-        EXPECT_TRUE(ReadId3v2Tag(Bytes(row.tag), tags)) << row.rule;
+        EXPECT_TRUE(ReadId3v2Tag(Bytes(row.bytes), tags)) << row.rule;
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
 }
@@ -161,11 +163,6 @@ TEST(Id3v2, FlagsUnsynchronisationAndHeaders)
             v3Stored.push_back(0);
     }
     const ByteVector v4Body = {0, 'a', 0xFF, 0, 'b'};
-    struct Row {
-        const char* rule;
-        ByteVector tag;
-        std::string listed;
-    };
     const Row rows[] = {
         {"2.3 unsynchronised tag", Tag(3, v3Stored, 0x80),
          "title=a\xC3\xBF"
@@ -190,7 +187,7 @@ TEST(Id3v2, FlagsUnsynchronisationAndHeaders)
     };
     for (const Row& row : rows) {
         TagList tags;
-        EXPECT_TRUE(ReadId3v2Tag(Bytes(row.tag), tags)) << row.rule;
+        EXPECT_TRUE(ReadId3v2Tag(Bytes(row.bytes), tags)) << row.rule;
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
     TagList tags;
@@ -205,11 +202,6 @@ TEST(Id3v2, HostileSizesEndInAClearAnswer)
     ByteVector hugeFrame = Cat({Text("TALB"), Be32Bytes(1u << 28), {0, 0}, {0, 'A'}});
     ByteVector oddUtf16 = Frame(3, "TPE1", {1, 0xFF, 0xFE, 'A', 0, 'B'});
     ByteVector lyrics = Frame(3, "TIT3", Cat({{0}, ByteVector(kMaxId3TextFrameBytes + 1, 'L')}));
-    struct Row {
-        const char* rule;
-        ByteVector tag;
-        std::string listed;
-    };
     const Row rows[] = {
         {"a tag size past the end: the whole frames in the bytes", Tag(3, title, 0, 1 << 20), "title=T"},
         {"a frame of 2^28 bytes ends the walk", Tag(3, Cat({title, hugeFrame}), 0, 1 << 27), "title=T"},
@@ -223,7 +215,7 @@ TEST(Id3v2, HostileSizesEndInAClearAnswer)
     };
     for (const Row& row : rows) {
         TagList tags;
-        EXPECT_TRUE(ReadId3v2Tag(Bytes(row.tag), tags)) << row.rule;
+        EXPECT_TRUE(ReadId3v2Tag(Bytes(row.bytes), tags)) << row.rule;
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
     // A tag of frames up to the frame cap: the walk stops there.
@@ -248,11 +240,6 @@ ByteVector Id3v1(const std::string& title, uint8_t commentByte28, uint8_t commen
 
 TEST(Id3v1, FieldsTrackAndGenre)
 {
-    struct Row {
-        const char* rule;
-        ByteVector tag;
-        std::string listed;
-    };
     const Row rows[] = {
         {"ID3v1.1: a zero before the last comment byte makes it the track", Id3v1("T", 0, 7, 17),
          "title=T|artist=Artist|date=1999|comment=c|track=7|genre=Rock"},
@@ -262,9 +249,9 @@ TEST(Id3v1, FieldsTrackAndGenre)
          "title=\xC3\x89t\xC3\xA9|artist=Artist|date=1999|comment=c|genre=Blues"},
     };
     for (const Row& row : rows) {
-        ASSERT_EQ(row.tag.size(), kId3v1Size) << row.rule;
+        ASSERT_EQ(row.bytes.size(), kId3v1Size) << row.rule;
         TagList tags;
-        EXPECT_TRUE(ReadId3v1Tag(Bytes(row.tag), tags)) << row.rule;
+        EXPECT_TRUE(ReadId3v1Tag(Bytes(row.bytes), tags)) << row.rule;
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
     TagList tags;
@@ -339,11 +326,6 @@ ByteVector Comment(const std::string& vendor, const std::vector<std::string>& fi
 
 TEST(VorbisComment, FieldsAndHostileCounts)
 {
-    struct Row {
-        const char* rule;
-        ByteVector comment;
-        std::string listed;
-    };
     ByteVector longField =
         Comment("v", {"METADATA_BLOCK_PICTURE=" + std::string(kMaxVorbisFieldBytes, 'p'), "TITLE=T"});
     ByteVector cutShort = Comment("v", {"TITLE=T"});
@@ -362,7 +344,7 @@ TEST(VorbisComment, FieldsAndHostileCounts)
     };
     for (const Row& row : rows) {
         TagList tags;
-        EXPECT_TRUE(ReadVorbisComment(Bytes(row.comment), tags)) << row.rule;
+        EXPECT_TRUE(ReadVorbisComment(Bytes(row.bytes), tags)) << row.rule;
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
     TagList tags;
@@ -386,11 +368,6 @@ ByteVector RiffField(const std::string& id, const ByteVector& text)
 
 TEST(RiffInfo, FieldsBextAndIxml)
 {
-    struct Row {
-        const char* rule;
-        ByteVector list;
-        std::string listed;
-    };
     const Row rows[] = {
         {"other ids prefixed", Cat({Text("INFO"), RiffField("IXYZ", Text("v"))}), "riff:IXYZ=v"},
         {"text that is not UTF-8 is ISO-8859-1", Cat({Text("INFO"), RiffField("INAM", {'C', 'a', 'f', 0xE9})}),
@@ -402,7 +379,7 @@ TEST(RiffInfo, FieldsBextAndIxml)
     };
     for (const Row& row : rows) {
         TagList tags;
-        EXPECT_TRUE(ReadRiffInfo(Bytes(row.list), tags)) << row.rule;
+        EXPECT_TRUE(ReadRiffInfo(Bytes(row.bytes), tags)) << row.rule;
         EXPECT_EQ(All(tags), row.listed) << row.rule;
     }
     TagList tags;
@@ -517,7 +494,7 @@ TEST(Covers, PicturesArePlacedByTheirHeaders)
     const uint32_t tenMiB = 10 << 20, fiftyMiB = 50 << 20;
     struct Row {
         const char* rule;
-        ByteVector tag;
+        ByteVector bytes;
         uint64_t offset;
         uint32_t length;
     };
@@ -537,7 +514,7 @@ TEST(Covers, PicturesArePlacedByTheirHeaders)
     for (const Row& row : rows) {
         TagList tags;
         CoverLocation cover;
-        ReadId3v2Tag(Bytes(row.tag), tags, &cover, kTagAt);
+        ReadId3v2Tag(Bytes(row.bytes), tags, &cover, kTagAt);
         EXPECT_EQ(std::pair(cover.offset, cover.length), std::pair(row.offset, row.length)) << row.rule;
     }
 
