@@ -29,21 +29,20 @@ TEST(TsPacket, PtsAndPesPayloadOffsets)
     EXPECT_EQ(value, 0x23456789u);  // PTS[32] falls away
 
     const ByteVec pes = mdtest::PesPacket(0xE0, ByteVec(300, 0xAA), 90000);  // 14-byte header
-    int32_t offset = 0;
-    EXPECT_TRUE(PesPayloadOffset(mdtest::TsPacket(0x100, true, 0, pes).data(), 188, offset));
-    EXPECT_EQ(offset, 4 + 14);
-    // 100 PES bytes: adaptation_field_length 83, PES payload from 5 + 83 + 14.
-    EXPECT_TRUE(PesPayloadOffset(mdtest::TsPacket(0x100, true, 0, std::span(pes).first(100)).data(), 188, offset));
-    EXPECT_EQ(offset, 102);
-    EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, false, 1, ByteVec(50, 0xAA)).data(), 188, offset));
-    EXPECT_EQ(offset, 138);  // a continuation: where its payload starts
-    EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, false, 2, ByteVec(184, 0xAA)).data(), 188, offset));
-    EXPECT_EQ(offset, 4);  // no adaptation field
-    EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, false, 3, ByteVec(1, 0xAA)).data(), 188, offset));
-    EXPECT_EQ(offset, 187);  // adaptation_field_length 182, one payload byte
-    // PUSI with adaptation_field_length 183: no payload.
-    EXPECT_FALSE(PesPayloadOffset(mdtest::TsPacket(0x100, true, 0, {}).data(), 188, offset));
-    EXPECT_EQ(offset, -1);
+    // {packet, a PES header in it, the offset}: 100 PES bytes take adaptation_field_length 83 (5 + 83 + 14); a
+    // continuation gives where its payload starts (none: 4; one byte: 187); PUSI with 183 adaptation bytes: -1.
+    const std::tuple<ByteVec, bool, int32_t> rows[] = {
+        {mdtest::TsPacket(0x100, true, 0, pes), true, 4 + 14},
+        {mdtest::TsPacket(0x100, true, 0, std::span(pes).first(100)), true, 102},
+        {mdtest::TsPacket(0x100, false, 1, ByteVec(50, 0xAA)), false, 138},
+        {mdtest::TsPacket(0x100, false, 2, ByteVec(184, 0xAA)), false, 4},
+        {mdtest::TsPacket(0x100, false, 3, ByteVec(1, 0xAA)), false, 187},
+        {mdtest::TsPacket(0x100, true, 0, {}), false, -1},
+    };
+    for (const auto& [packet, found, at] : rows) {
+        int32_t offset = 0;
+        EXPECT_EQ(std::pair(PesPayloadOffset(packet.data(), 188, offset), offset), std::pair(found, at)) << at;
+    }
 }
 
 TEST(TsPacket, PatEntriesLimitsAndAssembly)
