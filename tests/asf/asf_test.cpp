@@ -91,9 +91,9 @@ ByteVec ExtendedStreamProperties(uint16_t number, uint64_t avgTimePerFrame, cons
 
 // A Metadata (or Metadata Library) Object of the AspectRatioX and AspectRatioY records of a stream (an x or y of 0
 // leaves its record out), of data type 3 (DWORD), 4 (QWORD) or 5 (WORD); names UTF-16LE, NUL-terminated.
-ByteVec Aspect(uint16_t stream, uint64_t x, uint64_t y, uint16_t type = 3, const char* guid = kMetadata)
+ByteVec Aspect(uint16_t stream, uint64_t x, uint64_t y, uint16_t type = 3, const char* guid = kMetadata, int size = 0)
 {
-    const int size = type == 5 ? 2 : type == 4 ? 8 : 4;
+    size = size != 0 ? size : type == 5 ? 2 : type == 4 ? 8 : 4;
     ByteVec b = Le((x != 0) + (y != 0), 2);
     for (const auto& [name, value] : {std::pair{"AspectRatioX", x}, {"AspectRatioY", y}}) {
         if (value == 0)
@@ -211,6 +211,9 @@ TEST(Asf, HeaderObjects)
          Header({file, HeaderExtension(Concat({Aspect(0, 1, 1), Aspect(2, 32, 27), Aspect(3, 8, 0)})),
                  Video(1, 720, 480), Video(2, 720, 480), Video(3, 720, 480)}),
          "v1 720x480 3:2 0.00fps | v2 720x480 16:9 0.00fps | v3 720x480 3:2 0.00fps", kDuration},
+        {"a QWORD record of 4 bytes: no aspect",
+         Header({file, HeaderExtension(Aspect(1, 8, 9, 4, kMetadata, 4)), Video(1, 720, 480)}), "v1 720x480 0:0 0.00fps",
+         kDuration},
         {"half a pair: no aspect", Header({file, HeaderExtension(Aspect(1, 8, 0)), Video(1, 720, 480)}),
          "v1 720x480 0:0 0.00fps", kDuration},
         {"a hidden stream inside Extended Stream Properties",

@@ -68,6 +68,7 @@ struct Parsed {
                                   // channels, rate, words 0 (MPEG audio: the layer index) and 2 (the bit rate), the
                                   // audio frame duration
     int64_t videoEnd = -1, audioEnd = -1;
+    ByteVec extra1 = {};  // the first record's first codec header
 };
 
 Parsed Parse(const ByteVec& file)
@@ -80,6 +81,7 @@ Parsed Parse(const ByteVec& file)
     for (uint32_t i = 0; i < streams.Count(); ++i)
         p.records.emplace_back(streams.At(i)->streamClass, streams.At(i)->streamId, streams.At(i)->codec);
     if (const md::StreamRecord* r = streams.At(0)) {
+        p.extra1.assign(r->extraData1, r->extraData1 + r->extraData1Length);
         const md::VideoParams& v = r->video;
         const md::AudioParams& a = r->audio;
         p.first =
@@ -238,6 +240,10 @@ TEST(Avi, FirstChunks)
         ASSERT_FALSE(p.records.empty()) << c.what;
         EXPECT_EQ(std::pair(std::get<2>(p.records[0]), p.first), c.expected) << c.what;
     }
+    // The avcC's SPS becomes the codec header, byte for byte after its start code.
+    const ByteVec header = Parse(Avi(List("hdrl", {avih, VideoList(BitmapInfoHeader(1920, 1088, "avc1", avcC))}), {})).extra1;
+    ASSERT_GE(header.size(), sps.size());
+    EXPECT_TRUE(std::equal(sps.begin(), sps.end(), header.end() - std::ptrdiff_t(sps.size())));
 }
 
 }  // namespace

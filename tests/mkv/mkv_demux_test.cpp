@@ -367,8 +367,8 @@ TEST(MkvExtendedCodecs, PcmAlacAndTrueHdRecords)
 {
     // frameLength 4096, compatibleVersion, bitDepth, pb 40, mb 10, kb 14, 6 channels, maxRun 255, maxFrameBytes,
     // avgBitRate, sampleRate 96000 (00 01 77 00).
-    const auto cookie = [](uint8_t version, uint8_t depth) {
-        return std::vector<uint8_t>{0, 0, 0x10, 0, version, depth, 40, 10, 14, 6, 0,    255,
+    const auto cookie = [](uint8_t version, uint8_t depth, uint8_t channels = 6) {
+        return std::vector<uint8_t>{0, 0, 0x10, 0, version, depth, 40, 10, 14, channels, 0, 255,
                                     0, 0, 0,    0, 0,       0,     0,  0,  0,  1, 0x77, 0};
     };
     std::vector<uint8_t> wrapped = {0, 0, 0, 36, 'a', 'l', 'a', 'c', 0, 0, 0, 0};  // atom size, type, version, flags
@@ -412,6 +412,9 @@ TEST(MkvExtendedCodecs, PcmAlacAndTrueHdRecords)
          20},
         {"ALAC compatibleVersion 1", track("A_ALAC", 44100, 2, 16, cookie(1, 24)), bytes, StreamCodec::Alac, 44100, 2,
          16},
+        {"ALAC mono", track("A_ALAC", 44100, 2, 16, cookie(0, 16, 1)), bytes, StreamCodec::Alac, 96000, 1, 16},
+        {"ALAC of 9 channels: more than it carries", track("A_ALAC", 44100, 2, 16, cookie(0, 16, 9)), bytes,
+         StreamCodec::Alac, 44100, 2, 16},
         {"ALAC bitDepth 12", track("A_ALAC", 44100, 2, 16, cookie(0, 12)), bytes, StreamCodec::Alac, 44100, 2, 16},
         {"ALAC cookie a byte short", track("A_ALAC", 44100, 2, 16, std::vector(wrapped.begin() + 13, wrapped.end())),
          bytes, StreamCodec::Alac, 44100, 2, 16},
