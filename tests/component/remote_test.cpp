@@ -159,14 +159,8 @@ protected:
         m_server = StartFaultServer(m_base);
         if (!m_server)
             GTEST_SKIP() << "python3 is missing or the fault server did not start: no remote detector test";
-        md::RemoteOptions o;
-        o.headWindow = 32 * 1024;
-        o.blockSize = 8 * 1024;
-        o.readAheadStart = 16 * 1024;
-        o.readAheadMax = 64 * 1024;
-        o.cacheBytes = 160 * 1024;
-        o.retryBackoffMs = 10;
-        md::SetDefaultRemoteOptions(o);
+        md::SetDefaultRemoteOptions({.headWindow = 32 * 1024, .blockSize = 8 * 1024, .readAheadStart = 16 * 1024,
+                                     .readAheadMax = 64 * 1024, .cacheBytes = 160 * 1024, .retryBackoffMs = 10});
         auto* object = new md::ZPMediaDetect(nullptr);
         ASSERT_EQ(object->NonDelegatingQueryInterface(IID_IMediaDetect5, reinterpret_cast<void**>(&m_detector)), S_OK);
         ASSERT_EQ(m_detector->QueryInterface(IID_IMediaDetectInfo, reinterpret_cast<void**>(&m_info)), S_OK);

@@ -1,6 +1,6 @@
 // s3:// paths against a real S3-compatible server (s3rver from the npm registry, installed into the build folder
-// from tests/remote/s3/package-lock.json): signed reads give the records of the file on disk, listings walk every
-// page, a missing key and a refused access key are the file errors.
+// from tests/remote/s3/package-lock.json): listings walk every page, a refused access key is the file error. Signed
+// reads against the file on disk: tests/remote/s3_check.py.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <map>
 
-#include "component/describe.h"
 #include "input/remote_session.h"
 #include "input/s3.h"
 #include "support/files.h"
@@ -152,19 +151,6 @@ protected:
     IMediaDetectRemote* m_remote = nullptr;
 };
 
-TEST_F(S3Server, SignedReadsGiveTheRecordsOfTheFileOnDisk)
-{
-    for (const char* name : kUploaded) {
-        SCOPED_TRACE(name);
-        const std::string local = Describe(*m_detector, *m_info, (TestDataDir() / name).string());
-        EXPECT_EQ(Describe(*m_detector, *m_info, std::string("s3://media/corpus/sub dir/") + name), local);
-        RemoteStats stats{};
-        ASSERT_EQ(m_info->GetInfo(MDI_REMOTE_STATS, &stats), S_OK);
-        EXPECT_GE(stats.requests, 1u);
-        EXPECT_LE(stats.bytesFetched, 8 * fs::file_size(TestDataDir() / name));
-    }
-}
-
 TEST_F(S3Server, ListingsWalkEveryPageAndStopAtFoldersUnlessRecursive)
 {
     Listing expected;
@@ -173,9 +159,7 @@ TEST_F(S3Server, ListingsWalkEveryPageAndStopAtFoldersUnlessRecursive)
         expected[std::string("s3://media/corpus/sub dir/") + name] = fs::file_size(TestDataDir() / name);
     }
     // Pages of two keys: four pages, each asked with the token of the one before.
-    md::RemoteOptions options;
-    options.listPageKeys = 2;
-    md::RemoteSession session(options);
+    md::RemoteSession session({.listPageKeys = 2});
     Listing all;
     EXPECT_EQ(md::ListS3("s3://media/corpus/", true, &Collect, &all, session), S_OK) << session.Error();
     EXPECT_EQ(all, expected);
@@ -206,15 +190,12 @@ TEST_F(S3Server, ListingsWalkEveryPageAndStopAtFoldersUnlessRecursive)
     EXPECT_EQ(m_remote->ListRemote("s3://media/", 1, &Collect, &top), E_INVALIDARG);
 }
 
-TEST_F(S3Server, AMissingKeyIsFileNotFoundAndAnUnknownAccessKeyIsAccessDenied)
+// s3rver checks the access key (not the SigV4 signature: the fault server's test does); its error body's code is
+// named. (A missing key: RemoteDetector.FailuresAreTheFileErrorsWithAReasonThatHoldsNoSecret.)
+TEST_F(S3Server, AnUnknownAccessKeyIsAccessDenied)
 {
     uint32_t kind = 9;
     char reason[kRemoteErrorSize];
-    EXPECT_EQ(m_detector->OpenFileA("s3://media/corpus/absent.ts", &kind), HRESULT_FROM_WIN32(2));
-    ASSERT_EQ(m_info->GetInfo(MDI_REMOTE_ERROR, reason), S_OK);
-    EXPECT_NE(std::string(reason).find("HTTP 404 from 127.0.0.1 (S3 NoSuchKey)"), std::string::npos) << reason;
-
-    // s3rver checks the access key (not the SigV4 signature: the fault server's test does).
     setenv("AWS_ACCESS_KEY_ID", "NOSUCHKEY", 1);
     setenv("AWS_SECRET_ACCESS_KEY", "Sup3rSecretValue", 1);
     EXPECT_EQ(m_detector->OpenFileA((std::string("s3://media/corpus/") + kUploaded[0]).c_str(), &kind),

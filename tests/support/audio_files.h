@@ -14,18 +14,6 @@
 
 namespace mdtest {
 
-inline void PutBe(ByteVec& b, uint64_t v, int bytes)
-{
-    for (int i = bytes - 1; i >= 0; --i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-
-inline void PutLe(ByteVec& b, uint64_t v, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-
 inline ByteVec Repeat(std::span<const uint8_t> unit, int times)
 {
     ByteVec out;

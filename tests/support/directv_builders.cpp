@@ -32,8 +32,7 @@ void DirecTvWriter::Pes(uint16_t scid, std::span<const uint8_t> pes, const DtvFl
 
 void DirecTvWriter::TimeReference(uint16_t scid, uint32_t value)
 {
-    Packet(scid, {false, true, 0}, ByteVec{0xC3, 0x7D, 0, uint8_t(value >> 24), uint8_t(value >> 16),
-                                           uint8_t(value >> 8), uint8_t(value)});
+    Packet(scid, {false, true, 0}, Concat({ByteVec{0xC3, 0x7D, 0}, Be(value, 4)}));
 }
 
 void DirecTvWriter::Filler(size_t count)

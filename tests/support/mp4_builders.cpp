@@ -5,22 +5,13 @@
 namespace mdtest {
 namespace {
 
-// rbsp_trailing_bits, then the NAL header and the payload with an emulation_prevention_three_byte
-// after every two zero bytes followed by 0..3.
+// rbsp_trailing_bits, then the NAL header and the payload with emulation prevention.
 Bytes8 FinishNal(uint8_t header, BitWriter& w)
 {
     w.PutBit(true);
     w.AlignZero();
-    Bytes8 nal{header};
-    int zeros = 0;
-    for (uint8_t b : w.Take()) {
-        if (zeros >= 2 && b <= 3) {
-            nal.push_back(3);
-            zeros = 0;
-        }
-        nal.push_back(b);
-        zeros = b == 0 ? zeros + 1 : 0;
-    }
+    Bytes8 nal = EscapeRbsp(w.Take());
+    nal.insert(nal.begin(), header);
     return nal;
 }
 
@@ -162,9 +153,6 @@ Bytes8 Mpeg4IVopHeader(int timeIncrementBits, bool topFieldFirst)
     PutFiller(w);
     return w.Take();
 }
-
-// time_code 0, closed_gov 1, broken_link 0, next_start_code.
-Bytes8 Mpeg4GovHeader() { return Bits("32:0x1B3 12:1 12:0x27"); }
 
 Bytes8 VisualEntry(std::string_view type, uint16_t width, uint16_t height, std::span<const uint8_t> children)
 {

@@ -38,11 +38,10 @@ Bytes8 AvcSliceNal(const AvcSpsFields& sps, const AvcPpsFields& pps, const AvcSl
 Bytes8 LengthPrefixed(const std::vector<Bytes8>& nalUnits);
 
 // MPEG-4 Visual: a rectangular video object layer (aspectInfo 15 writes parWidth:parHeight), an I-VOP header
-// up to top_field_first, a group_of_vop header with a zero time code.
+// up to top_field_first (a group_of_vop header: Mpeg4GroupOfVop in stream_builders.h).
 Bytes8 Mpeg4Vol(uint32_t width, uint32_t height, uint16_t timeIncrementResolution, bool interlaced,
                 uint8_t aspectInfo = 1, uint8_t parWidth = 0, uint8_t parHeight = 0);
 Bytes8 Mpeg4IVopHeader(int timeIncrementBits, bool topFieldFirst);
-Bytes8 Mpeg4GovHeader();
 
 // Sample entries: the fixed fields, then the child boxes; mp4v and mp4a carry an 'esds' with dsi.
 Bytes8 VisualEntry(std::string_view type, uint16_t width, uint16_t height, std::span<const uint8_t> children = {});

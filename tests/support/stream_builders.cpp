@@ -10,8 +10,6 @@
 namespace mdtest {
 namespace {
 
-ByteVec Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
-ByteVec Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 ByteVec Text(std::string_view s) { return ByteVec(s.begin(), s.end()); }
 
 // A 33-bit clock in 3, 15 and 15 bits, each followed by a marker bit.
@@ -341,13 +339,13 @@ ByteVec CdxaFile(const std::vector<ByteVec>& sectorUserData)
     const auto size = uint32_t(sectorUserData.size() * 2352);
     const auto bcd = [](uint32_t v) { return uint8_t((v / 10) << 4 | (v % 10)); };
     // "fmt ": user and group id 0, attributes 0x1555, 'XA', file number 1, 7 reserved bytes.
-    ByteVec out = Concat({Text("RIFF"), Le32(36 + size), Text("CDXAfmt "), Le32(16),
-                          ByteVec{0, 0, 0, 0, 0x55, 0x15, 'X', 'A', 1, 0, 0, 0, 0, 0, 0, 0}, Text("data"), Le32(size)});
+    ByteVec out = Concat({Text("RIFF"), Le(36 + size, 4), Text("CDXAfmt "), Le(16, 4),
+                          ByteVec{0, 0, 0, 0, 0x55, 0x15, 'X', 'A', 1, 0, 0, 0, 0, 0, 0, 0}, Text("data"), Le(size, 4)});
     for (uint32_t k = 0, f = 150; k < sectorUserData.size(); ++k, ++f) {
         // Sync, the MSF address (BCD, 150 sectors on), mode 2, the subheader twice (file 1, channel 1, submode
         // 0x64: Form 2 real-time data, coding 0x0F), user data, EDC.
         const ByteVec header{0, bcd(f / 4500), bcd(f / 75 % 60), bcd(f % 75), 2, 1, 1, 0x64, 0x0F, 1, 1, 0x64, 0x0F};
-        Append(out, Concat({ByteVec{0}, ByteVec(10, 0xFF), header, Padded(sectorUserData[k], 2324, 0), Le32(0)}));
+        Append(out, Concat({ByteVec{0}, ByteVec(10, 0xFF), header, Padded(sectorUserData[k], 2324, 0), Le(0, 4)}));
     }
     return out;
 }
@@ -378,7 +376,7 @@ ByteVec TsPacket(uint16_t pid, bool payloadUnitStart, uint8_t continuityCounter,
     const ByteVec header{0x47, uint8_t((payloadUnitStart ? 0x40 : 0) | (pid >> 8 & 0x1F)), uint8_t(pid),
                          uint8_t((fill ? 0x30 : 0x10) | (continuityCounter & 0xF))};
     // copy_permission_indicator 0 and arrival_time_stamp; the Reed-Solomon parity stand-in.
-    return Concat({packetSize == 192 ? Be32(arrivalTime & 0x3FFFFFFF) : ByteVec{}, header, adaptation, payload,
+    return Concat({packetSize == 192 ? Be(arrivalTime & 0x3FFFFFFF, 4) : ByteVec{}, header, adaptation, payload,
                    ByteVec(packetSize == 204 ? 16 : 0, 0x77)});
 }
 

@@ -11,8 +11,7 @@ ByteVec Finish(ByteVec section)
 {
     section[1] = uint8_t(0xB0 | ((section.size() + 1) >> 8 & 0x0F));
     section[2] = uint8_t(section.size() + 1);
-    const uint32_t crc = Crc32Mpeg2(section);
-    Append(section, ByteVec{uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
+    PutBe(section, Crc32Mpeg2(section), 4);
     return section;
 }
 
