@@ -1,7 +1,8 @@
 // The tag readers over arbitrary bytes: ID3v2 from the start, ID3v1 from the last 128 bytes, APEv2 items with the
 // count the first four bytes give, Vorbis comments bare and in their codec packets, the MP4 boxes ('mvhd',
-// 'udta', 'meta'), RIFF INFO lists and 'bext' chunks and ASF content descriptions; the ID3v2 pictures and a FLAC PICTURE block placed. Whatever the bytes, a list stays within its caps and
-// holds only non-empty, valid UTF-8 keys and values of bounded length, and a placed picture lies within the limit
+// 'udta', 'meta') and the 'covr' picture of a 'moov' payload, RIFF INFO lists and 'bext' chunks and ASF content
+// descriptions; the ID3v2 pictures and a FLAC PICTURE block placed. Whatever the bytes, a list stays within its caps
+// and holds only non-empty, valid UTF-8 keys and values of bounded length, and a placed picture lies within the limit
 // and within its tag or block.
 #include <algorithm>
 #include <cstddef>
@@ -70,6 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md::ReadUdtaTags(b, mp4);
     md::ReadMetaTags(b, mp4);
     CheckList(mp4);
+    md::CoverLocation mp4Cover;  // the bytes as a 'moov' payload at file offset 8
+    md::PlaceMp4Cover(b, 8, mp4Cover);
+    Check(mp4Cover.length == 0 || (mp4Cover.offset >= 8 && mp4Cover.offset + mp4Cover.length <= 8 + size));
     md::TagList riff;
     md::ReadRiffInfo(b, riff);
     md::ReadBext(b.first(std::min(size, md::kMaxBextBytes)), riff);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/id3.h"
+#include "input/file_piece.h"
 #include "tags/id3v2.h"
 #include "tags/tag_keys.h"
 #include "tags/tag_text.h"
@@ -60,32 +61,53 @@ struct Common {
     char compression[4] = {'N', 'O', 'N', 'E'};
 };
 
-// Walks the chunks from the first one after the form header to 'COMM'.
-Common FindCommon(ZPMP::InputStream& input, bool compressed)
+// A text chunk longer than this is skipped; an "ID3 " chunk is read this far.
+constexpr uint32_t kMaxTextChunkBytes = 4096;
+// The chunk walk reads the file in pieces of this size: the chunks ahead of the sound data in one read, as a rule.
+constexpr uint32_t kWalkPieceBytes = 16 * 1024;
+
+// Walks the chunks from the first one after the form header to 'COMM'. With tags, the walk goes on over every
+// chunk and lists what the text chunks (NAME, AUTH, "(c) ", ANNO) and an ID3v2 tag in an "ID3 " chunk say.
+Common WalkChunks(ZPMP::InputStream& input, bool compressed, TagList* tags)
 {
     Common c;
+    bool commonSeen = false;
     const uint64_t fileSize = input.Size();
+    FilePiece piece(input, kWalkPieceBytes);
     uint64_t pos = kFormHeaderSize;
     for (int n = 0; n < kMaxChunks && pos + kChunkHeaderSize <= fileSize; ++n) {
         uint8_t h[kChunkHeaderSize] = {};
-        if (ZPMP::ReadAt(input, pos, h, sizeof h) != sizeof h)
+        const Bytes header = piece.Header(pos, sizeof h);
+        if (header.size() != sizeof h)
             break;
+        std::memcpy(h, header.data(), sizeof h);
         const uint32_t size = Be32(h + 4);
         const uint64_t body = pos + kChunkHeaderSize;
-        if (std::memcmp(h, "COMM", 4) == 0) {
+        const std::string_view id(reinterpret_cast<const char*>(h), 4);
+        if (id == "COMM" && !commonSeen) {
+            commonSeen = true;
             // A file cut short inside COMM keeps what is there; the chunk must state the fields the form needs.
             const uint32_t need = compressed ? kCommonCompressedSize : kCommonSize;
-            uint8_t d[kCommonCompressedSize] = {};
-            if (size < need || ZPMP::ReadAt(input, body, d, need) != need)
+            const Bytes d = size >= need ? piece.Body(body, need) : Bytes();
+            if (d.size() == need) {
+                c.found = true;
+                c.channels = Be16(d.data());
+                c.frames = Be32(d.data() + 2);
+                c.sampleSize = Be16(d.data() + 6);
+                c.rate = ExtendedToRate(d.data() + 8);
+                if (compressed)
+                    std::memcpy(c.compression, d.data() + kCommonSize, 4);
+            }
+            if (tags == nullptr)
                 break;
-            c.found = true;
-            c.channels = Be16(d);
-            c.frames = Be32(d + 2);
-            c.sampleSize = Be16(d + 6);
-            c.rate = ExtendedToRate(d + 8);
-            if (compressed)
-                std::memcpy(c.compression, d + kCommonSize, 4);
-            break;
+        }
+        const bool text = id == "NAME" || id == "AUTH" || id == "(c) " || id == "ANNO";
+        if (tags && ((text && size <= kMaxTextChunkBytes) || id == "ID3 " || id == "id3 ")) {
+            const Bytes tag = piece.Body(body, std::min<uint32_t>(size, text ? kMaxTextChunkBytes : kMaxId3ReadBytes));
+            if (text)
+                tags->Set(TagKey(TagSystem::Aiff, id), Utf8OrLatin1(tag, kMaxTagValueBytes));
+            else
+                ReadId3v2Tag(tag, *tags);
         }
         const uint64_t padded = uint64_t(size) + (size & 1);
         if (size == kUnknownSize || padded > fileSize - body)
@@ -93,39 +115,6 @@ Common FindCommon(ZPMP::InputStream& input, bool compressed)
         pos = body + padded;
     }
     return c;
-}
-
-// A text chunk longer than this is skipped; an "ID3 " chunk is read this far.
-constexpr uint32_t kMaxTextChunkBytes = 4096;
-
-// Lists what the text chunks (NAME, AUTH, "(c) ", ANNO) and an ID3v2 tag in an "ID3 " chunk say, walking every
-// chunk from the first one after the form header.
-void ReadAiffTags(ZPMP::InputStream& input, TagList& tags)
-{
-    const uint64_t fileSize = input.Size();
-    uint64_t pos = kFormHeaderSize;
-    std::vector<uint8_t> body;
-    for (int n = 0; n < kMaxChunks && pos + kChunkHeaderSize <= fileSize; ++n) {
-        uint8_t h[kChunkHeaderSize] = {};
-        if (ZPMP::ReadAt(input, pos, h, sizeof h) != sizeof h)
-            break;
-        const uint32_t size = Be32(h + 4);
-        const uint64_t start = pos + kChunkHeaderSize;
-        const std::string_view id(reinterpret_cast<const char*>(h), 4);
-        const bool text = id == "NAME" || id == "AUTH" || id == "(c) " || id == "ANNO";
-        if ((text && size <= kMaxTextChunkBytes) || id == "ID3 " || id == "id3 ") {
-            body.resize(std::min<uint64_t>(size, text ? kMaxTextChunkBytes : kMaxId3ReadBytes));
-            body.resize(ZPMP::ReadAt(input, start, body.data(), uint32_t(body.size())));
-            if (text)
-                tags.Set(TagKey(TagSystem::Aiff, id), Utf8OrLatin1(Bytes(body), kMaxTagValueBytes));
-            else
-                ReadId3v2Tag(Bytes(body), tags);
-        }
-        const uint64_t padded = uint64_t(size) + (size & 1);
-        if (size == kUnknownSize || padded > fileSize - start)
-            break;
-        pos = start + padded;
-    }
 }
 
 bool Is(const char (&id)[4], const char (&name)[5]) { return std::memcmp(id, name, 4) == 0; }
@@ -181,10 +170,8 @@ uint32_t AiffDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     bool compressed = false;
     if (!IsAiffForm(Bytes(head, n), compressed))
         return 0;
-    const Common c = FindCommon(*input, compressed);
     m_tags.Clear();
-    if (WantsTags())
-        ReadAiffTags(*input, m_tags);
+    const Common c = WalkChunks(*input, compressed, WantsTags() ? &m_tags : nullptr);
     if (!c.found || c.rate == 0 || c.channels == 0)
         return 1;
 

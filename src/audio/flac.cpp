@@ -44,6 +44,40 @@ bool OpensWithStreamInfo(Bytes b)
            (b[4] & kBlockTypeMask) == kStreamInfoType && Be24(b.data() + 5) >= kStreamInfoSize;
 }
 
+// A piece of the file read by the metadata walk (kFlacMetadataReadBytes): the walk takes each block header, and
+// the tag readers each VORBIS_COMMENT and PICTURE start, from the piece that holds it.
+struct MetadataPiece {
+    uint64_t offset = 0;
+    std::vector<uint8_t> bytes;
+
+    // The count bytes at pos when the piece holds them all, else empty.
+    Bytes At(uint64_t pos, uint64_t count) const
+    {
+        if (pos < offset || pos - offset > bytes.size() || count > bytes.size() - (pos - offset))
+            return {};
+        return Bytes(bytes).subspan(size_t(pos - offset), size_t(count));
+    }
+    // Reads the piece of up to kFlacMetadataReadBytes at pos; false when nothing could be read.
+    bool Read(ZPMP::InputStream& input, uint64_t pos)
+    {
+        offset = pos;
+        bytes.resize(size_t(std::min<uint64_t>(kFlacMetadataReadBytes, input.Size() - std::min(input.Size(), pos))));
+        bytes.resize(ZPMP::ReadAt(input, pos, bytes.data(), uint32_t(bytes.size())));
+        return !bytes.empty();
+    }
+};
+
+// The first count bytes at pos: from the piece when it holds them, else read into spare.
+Bytes MetadataBytes(ZPMP::InputStream& input, const MetadataPiece& piece, uint64_t pos, uint32_t count,
+                    std::vector<uint8_t>& spare)
+{
+    if (const Bytes held = piece.At(pos, count); held.size() == count)
+        return held;
+    spare.resize(count);
+    spare.resize(ZPMP::ReadAt(input, pos, spare.data(), count));
+    return Bytes(spare);
+}
+
 // Where the frames start: after the block whose last-block flag is set, walking from the first block by the
 // lengths the headers state; 0 when the chain runs past the end of the file or never ends within kMaxBlocks. With
 // tags, the fields of the first VORBIS_COMMENT block on the way are listed, and with cover, the pictures of the
@@ -52,26 +86,27 @@ uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock, TagList* tag
                      CoverLocation* cover = nullptr)
 {
     const uint64_t fileSize = input.Size();
+    MetadataPiece piece;
+    std::vector<uint8_t> spare;
     uint64_t pos = firstBlock;
     for (int n = 0; n < kMaxBlocks; ++n) {
-        uint8_t h[kBlockHeaderSize] = {};
-        if (ZPMP::ReadAt(input, pos, h, sizeof h) != sizeof h)
+        if (piece.At(pos, kBlockHeaderSize).empty() && !piece.Read(input, pos))
             return 0;
+        const Bytes h = piece.At(pos, kBlockHeaderSize);
+        if (h.empty())
+            return 0;  // the file ends within the header
         const uint64_t body = pos + kBlockHeaderSize;
-        const uint32_t length = Be24(h + 1);
+        const uint32_t length = Be24(h.data() + 1);
         if (length > fileSize - body)
             return 0;  // a block longer than the rest of the file
         pos = body + length;
         if (tags && (h[0] & kBlockTypeMask) == kVorbisCommentType) {
-            std::vector<uint8_t> comment(std::min(length, kMaxCommentReadBytes));
-            comment.resize(ZPMP::ReadAt(input, body, comment.data(), uint32_t(comment.size())));
-            ReadVorbisComment(Bytes(comment), *tags);
+            ReadVorbisComment(MetadataBytes(input, piece, body, std::min(length, kMaxCommentReadBytes), spare), *tags);
             tags = nullptr;
         }
         if (cover && (h[0] & kBlockTypeMask) == kPictureType) {
-            uint8_t start[kMaxPictureHeaderReadBytes];
-            const uint32_t got = ZPMP::ReadAt(input, body, start, std::min(length, kMaxPictureHeaderReadBytes));
-            PlaceFlacPicture(Bytes(start, got), body, length, *cover);
+            const Bytes start = MetadataBytes(input, piece, body, std::min(length, kMaxPictureHeaderReadBytes), spare);
+            PlaceFlacPicture(start, body, length, *cover);
         }
         if (h[0] & kLastBlockFlag)
             return pos;
@@ -97,12 +132,21 @@ uint32_t FlacDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     FlacStreamInfo info{};
     if (!ParseFlacStreamInfo(block, n - sizeof kMarker, info))
         return 1;
-    if (WantsTags()) {
-        m_tags.Clear();
-        m_cover = {};
-        ReadStartTags(*input, m_tags, &m_cover);
-        FramesStart(*input, start + sizeof kMarker, &m_tags, &m_cover);
-    }
+    // The STREAMINFO fields after the sample rate, channels and sample size: 36 bits of total samples (0: not
+    // known), from the low nibble of body byte 13 on.
+    const uint8_t* body = block + kBlockHeaderSize;
+    const bool counted = n >= sizeof kMarker + kBlockHeaderSize + kTotalSamplesEnd;
+    const uint64_t totalSamples = counted ? uint64_t(body[13] & 0x0F) << 32 | Be32(body + 14) : 0;
+    // The walk to the frames, for their byte rate when the duration is known, lists the tags on its way.
+    m_tags.Clear();
+    m_cover = {};
+    if (WantsTags() && start != 0)
+        ReadStartTags(*input, m_tags, &m_cover);  // ID3v2 tags ahead of the stream
+    uint64_t frames = 0;
+    if (WantsTags())
+        frames = FramesStart(*input, start + sizeof kMarker, &m_tags, &m_cover);
+    else if (totalSamples != 0)
+        frames = FramesStart(*input, start + sizeof kMarker);
 
     auto r = NewStreamRecord();
     if (!r)
@@ -116,18 +160,12 @@ uint32_t FlacDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     r->audio.blockAlign = 1;  // frames vary in length
     r->audio.channelMask = FlacChannelMask(info.channels);
 
-    // The STREAMINFO fields after the sample rate, channels and sample size: 36 bits of total samples (0: not
-    // known), from the low nibble of body byte 13 on.
-    const uint8_t* body = block + kBlockHeaderSize;
-    const bool counted = n >= sizeof kMarker + kBlockHeaderSize + kTotalSamplesEnd;
-    const uint64_t totalSamples = counted ? uint64_t(body[13] & 0x0F) << 32 | Be32(body + 14) : 0;
     const uint32_t minBlockSize = Be16(body), maxBlockSize = Be16(body + 2);
     if (totalSamples != 0) {
         // A stream of one block size (all but the last frame) has frames of that duration, where it fits the field.
         const int64_t frame = minBlockSize == maxBlockSize ? SamplesToUnits(maxBlockSize, info.sampleRate) : 0;
         m_times.SetAudio(SamplesToUnits(totalSamples, info.sampleRate), frame <= 0xFFFFFFFF ? uint32_t(frame) : 0);
         // The average byte rate of the frames, from the end of the metadata to the end of the file.
-        const uint64_t frames = FramesStart(*input, start + sizeof kMarker);
         const uint64_t fileSize = input->Size();
         if (frames != 0 && frames < fileSize) {
             const double rate = double(fileSize - frames) * info.sampleRate / double(totalSamples);

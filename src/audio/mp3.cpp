@@ -155,9 +155,11 @@ uint32_t Mp3Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
         return 0;
     const uint8_t* header = b.data() + at;
     const uint64_t audioStart = tagsEnd + at;
-    const uint64_t audioEnd = AudioEndBeforeTags(*input, audioStart);
+    // The tags at the start come from the head, those at the end from the tail the end search read.
+    const EndTail tail = ReadEndTail(*input, audioStart);
+    const uint64_t audioEnd = AudioEndBeforeTags(*input, audioStart, tail);
     if (WantsTags())
-        ReadFrameFileTags(*input, audioStart, m_tags, m_cover);
+        ReadFrameFileTags(*input, audioStart, m_tags, m_cover, head.FileStart(), &tail);
     const uint64_t audioBytes = audioEnd - std::min(audioStart, audioEnd);
 
     // A Xing/Info or VBRI frame states the frame count (itself left out) and the bytes; the average bit rate of a

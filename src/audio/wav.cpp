@@ -7,6 +7,7 @@
 
 #include "es/audio_headers.h"
 #include "es/wave_format.h"
+#include "input/file_piece.h"
 #include "tags/riff_info.h"
 
 namespace md {
@@ -44,6 +45,8 @@ constexpr int kMaxChunks = 1024;
 constexpr uint32_t kMaxFormatBytes = 4096;
 constexpr uint32_t kFirstFrameBytes = 8192;
 constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+// The chunk walk reads the file in pieces of this size: the chunks ahead of 'data' in one read, as a rule.
+constexpr uint32_t kWalkPieceBytes = 16 * 1024;
 
 struct WaveChunks {
     std::vector<uint8_t> format;  // the 'fmt ' body
@@ -55,19 +58,17 @@ struct WaveChunks {
 
 // Lists the tags of a tag chunk whose body (of size bytes) starts at body: a LIST INFO (other lists are left), a
 // Broadcast Wave 'bext' or an 'iXML'; false for any other chunk.
-bool TakeTagChunk(ZPMP::InputStream& input, const uint8_t* id, uint64_t body, uint64_t size, TagList& tags)
+bool TakeTagChunk(FilePiece& piece, const uint8_t* id, uint64_t body, uint64_t size, TagList& tags)
 {
     const auto read = [&](size_t limit) {
-        std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(size, limit)));
-        bytes.resize(ZPMP::ReadAt(input, body, bytes.data(), static_cast<uint32_t>(bytes.size())));
-        return bytes;
+        return piece.Body(body, static_cast<uint32_t>(std::min<uint64_t>(size, limit)));
     };
     if (std::memcmp(id, "LIST", 4) == 0)
-        ReadRiffInfo(Bytes(read(kMaxRiffInfoBytes)), tags);
+        ReadRiffInfo(read(kMaxRiffInfoBytes), tags);
     else if (std::memcmp(id, "bext", 4) == 0)
-        ReadBext(Bytes(read(kMaxBextBytes)), tags);
+        ReadBext(read(kMaxBextBytes), tags);
     else if (std::memcmp(id, "iXML", 4) == 0)
-        ReadIxml(Bytes(read(kMaxIxmlBytes)), tags);
+        ReadIxml(read(kMaxIxmlBytes), tags);
     else
         return false;
     return true;
@@ -77,15 +78,16 @@ bool TakeTagChunk(ZPMP::InputStream& input, const uint8_t* id, uint64_t body, ui
 constexpr int kMaxChunksAfterData = 4;
 
 // Lists the tag chunks among the few plain RIFF chunks from pos on.
-void TakeListsAfter(ZPMP::InputStream& input, uint64_t pos, TagList& tags)
+void TakeListsAfter(FilePiece& piece, uint64_t fileSize, uint64_t pos, TagList& tags)
 {
-    const uint64_t fileSize = input.Size();
     for (int n = 0; n < kMaxChunksAfterData && pos < fileSize && fileSize - pos >= 8; ++n) {
         uint8_t h[8] = {};
-        if (ZPMP::ReadAt(input, pos, h, sizeof h) != sizeof h)
+        const Bytes header = piece.Header(pos, sizeof h);
+        if (header.size() != sizeof h)
             return;
+        std::memcpy(h, header.data(), sizeof h);
         const uint64_t size = Le32(h + 4);
-        TakeTagChunk(input, h, pos + 8, size, tags);
+        TakeTagChunk(piece, h, pos + 8, size, tags);
         pos += 8 + size + (size & 1);
     }
 }
@@ -100,10 +102,13 @@ WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64, TagList* tags)
     uint64_t ds64Data = 0;
     bool ds64 = false;
     uint64_t pos = w64 ? 40 : 12;
+    FilePiece piece(input, kWalkPieceBytes);
     for (int n = 0; n < kMaxChunks && pos + headerSize <= fileSize; ++n) {
         uint8_t h[24] = {};
-        if (ZPMP::ReadAt(input, pos, h, headerSize) != headerSize)
+        const Bytes header = piece.Header(pos, headerSize);
+        if (header.size() != headerSize)
             break;
+        std::memcpy(h, header.data(), headerSize);
         uint64_t size = w64 ? Le64(h + 16) : Le32(h + 4);
         if (w64 && size < headerSize)
             break;
@@ -112,17 +117,17 @@ WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64, TagList* tags)
         const auto is = [&](const char(&id)[5]) { return w64 ? IsW64Guid(h, id) : std::memcmp(h, id, 4) == 0; };
         const uint64_t body = pos + headerSize;
         if (is("ds64")) {
-            uint8_t d[16] = {};
-            ds64 = ZPMP::ReadAt(input, body, d, sizeof d) == sizeof d;
-            ds64Data = Le64(d + 8);
+            const Bytes d = piece.Body(body, 16);
+            ds64 = d.size() == 16;
+            ds64Data = ds64 ? Le64(d.data() + 8) : 0;
         } else if (is("fmt ")) {
-            c.format.resize(static_cast<size_t>(std::min<uint64_t>(size, kMaxFormatBytes)));
-            c.format.resize(ZPMP::ReadAt(input, body, c.format.data(), static_cast<uint32_t>(c.format.size())));
-        } else if (tags && !w64 && TakeTagChunk(input, h, body, size, *tags)) {
+            const Bytes format = piece.Body(body, static_cast<uint32_t>(std::min<uint64_t>(size, kMaxFormatBytes)));
+            c.format.assign(format.begin(), format.end());
+        } else if (tags && !w64 && TakeTagChunk(piece, h, body, size, *tags)) {
         } else if (is("fact")) {
-            uint8_t d[4] = {};
-            if (size >= 4 && ZPMP::ReadAt(input, body, d, sizeof d) == sizeof d)
-                c.factSamples = Le32(d);
+            const Bytes d = size >= 4 ? piece.Body(body, 4) : Bytes();
+            if (d.size() == 4)
+                c.factSamples = Le32(d.data());
         } else if (is("data")) {
             if (!w64 && size == kUnknownSize && ds64)
                 size = ds64Data;
@@ -133,7 +138,7 @@ WaveChunks WalkChunks(ZPMP::InputStream& input, bool w64, TagList* tags)
                 size = available;
             c.data = true, c.dataStart = body, c.dataSize = size;
             if (tags && !w64)
-                TakeListsAfter(input, body + size + (size & 1), *tags);
+                TakeListsAfter(piece, fileSize, body + size + (size & 1), *tags);
             break;
         }
         if (!w64 && size == kUnknownSize)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "avi/avi_headers.h"
+#include "input/file_piece.h"
 #include "tags/riff_info.h"
 #include "es/audio_headers.h"
 #include "es/bitmap_info.h"
@@ -21,6 +22,9 @@ namespace {
 
 // 'hdrl' is read whole up to this size (a header list is a few kilobytes; writers pad it with 'JUNK').
 constexpr uint32_t kMaxHeaderListBytes = 1 << 20;
+// The top-level walk reads the file in pieces of this size: 'hdrl', a LIST INFO and the 'movi' header in one read,
+// as a rule, and the header list and the tags are taken from that piece.
+constexpr uint32_t kWalkPieceBytes = 16 * 1024;
 // At most this many top-level chunks are walked looking for 'hdrl' and 'movi', and this many chunk headers of
 // 'movi' looking for each stream's first chunk.
 constexpr int kMaxTopLevelChunks = 64;
@@ -53,7 +57,7 @@ struct Layout {
     uint64_t infoSize = 0;  // cut to the file
 };
 
-Layout WalkTopLevel(ZPMP::InputStream& input, uint64_t fileSize, uint32_t riffSize)
+Layout WalkTopLevel(FilePiece& piece, uint64_t fileSize, uint32_t riffSize)
 {
     Layout l;
     // A RIFF size of 0 (a file written without seeking back) or past the end runs to the end of the file.
@@ -61,9 +65,11 @@ Layout WalkTopLevel(ZPMP::InputStream& input, uint64_t fileSize, uint32_t riffSi
     uint64_t pos = 12;
     for (int n = 0; n < kMaxTopLevelChunks && pos + 8 <= end && !(l.hdrl && l.movi); ++n) {
         uint8_t h[12] = {};
-        const uint32_t got = ZPMP::ReadAt(input, pos, h, sizeof h);
+        const Bytes header = piece.Header(pos, sizeof h);
+        const auto got = uint32_t(header.size());
         if (got < 8)
             break;
+        std::memcpy(h, header.data(), got);
         const uint32_t size = Le32(h + 4);
         const bool list = got == sizeof h && std::memcmp(h, "LIST", 4) == 0 && size >= 4;
         const uint64_t bodyStart = pos + 12;
@@ -314,17 +320,16 @@ uint32_t AviDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (ZPMP::ReadAt(*input, 0, head, sizeof head) != sizeof head || !IsAvi(Bytes(head)))
         return 0;
     const uint64_t fileSize = input->Size();
-    const Layout layout = WalkTopLevel(*input, fileSize, Le32(head + 4));
+    FilePiece piece(*input, kWalkPieceBytes);
+    const Layout layout = WalkTopLevel(piece, fileSize, Le32(head + 4));
     m_tags.Clear();
-    if (WantsTags() && layout.info) {
-        std::vector<uint8_t> info(static_cast<size_t>(std::min<uint64_t>(layout.infoSize, kMaxRiffInfoBytes)));
-        info.resize(ZPMP::ReadAt(*input, layout.infoStart, info.data(), static_cast<uint32_t>(info.size())));
-        ReadRiffInfo(Bytes(info), m_tags);
-    }
+    if (WantsTags() && layout.info)
+        ReadRiffInfo(piece.Body(layout.infoStart, uint32_t(std::min<uint64_t>(layout.infoSize, kMaxRiffInfoBytes))),
+                     m_tags);
     if (!layout.hdrl)
         return 1;
-    std::vector<uint8_t> hdrl(static_cast<size_t>(std::min<uint64_t>(layout.hdrlSize, kMaxHeaderListBytes)));
-    hdrl.resize(ZPMP::ReadAt(*input, layout.hdrlStart, hdrl.data(), static_cast<uint32_t>(hdrl.size())));
+    // The stream formats point into these bytes, which the piece keeps to the end of Parse (it reads no more).
+    const Bytes hdrl = piece.Body(layout.hdrlStart, uint32_t(std::min<uint64_t>(layout.hdrlSize, kMaxHeaderListBytes)));
     const auto headers = std::unique_ptr<AviHeaders>(new (std::nothrow) AviHeaders());
     if (!headers || !ParseHeaderList(hdrl, *headers))
         return 1;

@@ -751,7 +751,7 @@ Mp4FileRules Mp4FileRulesOf(uint32_t extensions)
             .moovWithoutMdat = (extensions & MD_EXT_SMALL_FILES) != 0};
 }
 
-std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules rules)
+std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules rules, const Mp4MoovBytesReader& onMoov)
 {
     uint64_t remaining = stream.Size();
     if (remaining < 8 || stream.Seek(0) != 0)
@@ -775,6 +775,7 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules ru
             break;
         const uint32_t size = Be32(header);
         const uint32_t type = Be32(header + 4);
+        const bool firstMoov = type == FourCC("moov") && !moovSeen;
         moovSeen |= type == FourCC("moov");
         mdatSeen |= type == FourCC("mdat");
         uint64_t boxSize = size;
@@ -816,8 +817,11 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules ru
             const auto bodySize = static_cast<uint32_t>(boxSize - headerLength);
             if (ZPMP::ReadFully(stream, buffer.get() + headerLength, bodySize) != bodySize)
                 break;
+            const Bytes box(buffer.get(), static_cast<size_t>(boxSize));
+            if (firstMoov && onMoov)
+                onMoov(box, position);
             position += boxSize;
-            rec = ParseBoxAt(Bytes(buffer.get(), static_cast<size_t>(boxSize)), 0);
+            rec = ParseBoxAt(box, 0);
         }
         if (rec) {
             *tail = std::move(rec);

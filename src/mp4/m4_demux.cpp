@@ -659,41 +659,31 @@ namespace {
 
 constexpr uint32_t kMeta = FourCC("meta");
 
-// Lists the tags of the top-level 'moov' of the tree read from input: its 'mvhd', 'udta' and 'meta' boxes, each
-// read by itself when it holds at most kMaxMp4TagBoxBytes, found by the child headers (the tracks are not read);
-// and where its cover picture lies.
-void ReadMoovTags(ZPMP::InputStream& input, const Mp4Box* root, TagList& tags, CoverLocation& cover)
+// Lists the tags of a 'moov' box (moov: the whole box, at file offset moovOffset): its 'mvhd', 'udta' and 'meta'
+// children, each when it holds at most kMaxMp4TagBoxBytes (the tracks are not looked at); and where its cover
+// picture lies.
+void ReadMoovTags(Bytes moov, uint64_t moovOffset, TagList& tags, CoverLocation& cover)
 {
-    uint64_t moovPos = 0;
-    const Mp4Box* moov = root;
-    for (; moov != nullptr && moov->type != kMoov; moov = moov->next.get())
-        moovPos += moov->BoxSize();
-    if (moov == nullptr)
+    const size_t moovHeader = Be32At(moov, 0) == 1 ? 16 : 8;
+    if (moov.size() < moovHeader)
         return;
-    const uint64_t end = moovPos + moov->BoxSize();
-    uint64_t pos = moovPos + (moov->size == 1 ? 16 : 8);
-    PlaceMp4Cover(input, pos, end, cover);
-    std::vector<uint8_t> box;
-    for (int n = 0; n < kMaxMp4TagBoxes && pos + 8 <= end; ++n) {
-        uint8_t header[16] = {};
-        if (ZPMP::ReadAt(input, pos, header, sizeof header) < 8)
-            return;
-        uint64_t size = Be32(header);
-        const uint32_t type = Be32(header + 4);
+    const Bytes body = moov.subspan(moovHeader);
+    PlaceMp4Cover(body, moovOffset + moovHeader, cover);
+    uint64_t pos = 0;
+    for (int n = 0; n < kMaxMp4TagBoxes && pos + 8 <= body.size(); ++n) {
+        uint64_t size = Be32(body.data() + pos);
+        const uint32_t type = Be32(body.data() + pos + 4);
         size_t headerSize = 8;
         if (size == 1) {
-            size = Be64(header + 8);
+            size = Be64At(body, size_t(pos) + 8);  // 0 when cut off by the end: malformed
             headerSize = 16;
         } else if (size == 0) {
-            size = end - pos;
+            size = body.size() - pos;
         }
-        if (size < headerSize || size > end - pos)
+        if (size < headerSize || size > body.size() - pos)
             return;
         if ((type == kMvhd || type == kUdta || type == kMeta) && size <= kMaxMp4TagBoxBytes) {
-            box.resize(size_t(size - headerSize));
-            if (ZPMP::ReadAt(input, pos + headerSize, box.data(), uint32_t(box.size())) != box.size())
-                return;
-            const Bytes payload(box);
+            const Bytes payload = body.subspan(size_t(pos) + headerSize, size_t(size) - headerSize);
             if (type == kMvhd)
                 ReadMvhdTags(payload, tags);
             else if (type == kUdta)
@@ -712,7 +702,14 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (input == nullptr || streams == nullptr)
         return 0;
     ClearResults();
-    const std::unique_ptr<Mp4Box> tree = ReadMp4Stream(*input, Mp4FileRulesOf(m_extensions));
+    // The tags are read from the 'moov' bytes the box reader holds, so they cost no read of the file; they are
+    // kept only for a file with tracks.
+    TagList tags;
+    CoverLocation cover;
+    Mp4MoovBytesReader readTags;
+    if (m_extensions & MD_EXT_TAGS)
+        readTags = [&](Bytes moov, uint64_t offset) { ReadMoovTags(moov, offset, tags, cover); };
+    const std::unique_ptr<Mp4Box> tree = ReadMp4Stream(*input, Mp4FileRulesOf(m_extensions), readTags);
     const Mp4Box* root = tree.get();
     const Mp4Box* moov = FindBox(root, kMoov);
     const Mp4Box* firstTrack = moov != nullptr ? FindBox(moov->firstChild.get(), kTrak) : nullptr;
@@ -750,8 +747,8 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     }
     if (m_extensions & MD_EXT_MP4)
         m_videoRotation = TrackRotation(FindFirstTrack(root, kVide));
-    if (m_extensions & MD_EXT_TAGS)
-        ReadMoovTags(*input, root, m_tags, m_cover);
+    m_tags = std::move(tags);
+    m_cover = cover;
     return 1;
 }
 

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -320,8 +321,13 @@ Mp4FileRules Mp4FileRulesOf(uint32_t extensions);
 // lacks a top-level 'moov' or 'mdat' (as far as rules allow otherwise).
 std::unique_ptr<Mp4Box> ReadMp4File(const InputSource& source, Mp4FileRules rules = {});
 
-// The same over any input stream (read from position 0 to Size()).
-std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules rules = {});
+// Handed the bytes of the file's first top-level 'moov' box (its header included) and the file offset of its first
+// byte while the box reader holds them, so that a reader of its payloads (the tags) needs no read of its own.
+using Mp4MoovBytesReader = std::function<void(Bytes moov, uint64_t offset)>;
+
+// The same over any input stream (read from position 0 to Size()); onMoov, when set, sees the first 'moov'.
+std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules rules = {},
+                                      const Mp4MoovBytesReader& onMoov = {});
 
 // One record, with its subtree, from the box at bytes; available is the number of
 // bytes from there to the end of the enclosing range. None when the box header

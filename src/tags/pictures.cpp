@@ -84,22 +84,22 @@ namespace {
 constexpr uint32_t kUdta = FourCC("udta"), kMeta = FourCC("meta"), kIlst = FourCC("ilst"), kCovr = FourCC("covr"),
                    kData = FourCC("data"), kHdlr = FourCC("hdlr");
 
-// A box found among the children of a parent box: where its payload starts and ends.
+// A box found among the children of a parent box: where its payload starts and ends, as offsets into the 'moov'
+// payload.
 struct BoxPlace {
     uint64_t body = 0;
     uint64_t end = 0;
 };
 
-// The first child box of type within [from, end), by reading each child's header; false when there is none, a
-// header is malformed, or *budget (box headers left to read) runs out.
-bool FindChild(ZPMP::InputStream& input, uint64_t from, uint64_t end, uint32_t type, BoxPlace& found, int& budget)
+// The first child box of type within moov[from, end), by each child's header; false when there is none, a header
+// is malformed, or *budget (box headers left to look at) runs out.
+bool FindChild(Bytes moov, uint64_t from, uint64_t end, uint32_t type, BoxPlace& found, int& budget)
 {
     uint64_t pos = from;
-    while (budget > 0 && pos + 8 <= end) {
+    while (budget > 0 && pos + 8 <= end && end <= moov.size()) {
         --budget;
-        uint8_t h[16] = {};
-        if (ZPMP::ReadAt(input, pos, h, sizeof h) < 8)
-            return false;
+        uint8_t h[16] = {};  // a 64-bit size cut off by the end of the payload reads as 0: malformed
+        std::copy_n(moov.data() + pos, std::min<uint64_t>(sizeof h, moov.size() - pos), h);
         uint64_t size = Be32(h);
         uint64_t headerSize = 8;
         if (size == 1) {
@@ -121,33 +121,32 @@ bool FindChild(ZPMP::InputStream& input, uint64_t from, uint64_t end, uint32_t t
 
 // The payload of a 'meta' box after its version and flags, which QuickTime's leave out (its first child, 'hdlr',
 // follows the box header at once).
-uint64_t MetaChildren(ZPMP::InputStream& input, const BoxPlace& meta)
+uint64_t MetaChildren(Bytes moov, const BoxPlace& meta)
 {
-    uint8_t h[8] = {};
-    if (ZPMP::ReadAt(input, meta.body, h, sizeof h) == sizeof h && Be32(h + 4) == kHdlr)
+    if (Be32At(moov, size_t(meta.body) + 4) == kHdlr)
         return meta.body;
     return meta.body + 4;
 }
 
 }  // namespace
 
-void PlaceMp4Cover(ZPMP::InputStream& input, uint64_t moovBody, uint64_t moovEnd, CoverLocation& cover)
+void PlaceMp4Cover(Bytes moov, uint64_t moovOffset, CoverLocation& cover)
 {
     constexpr uint64_t kDataHeader = 8;  // type indicator and locale, before the value
     int budget = kMaxMp4CoverBoxes;
     BoxPlace udta, meta, ilst, covr, data;
     for (const bool inUdta : {true, false}) {
         if (inUdta) {
-            if (!FindChild(input, moovBody, moovEnd, kUdta, udta, budget) ||
-                !FindChild(input, udta.body, udta.end, kMeta, meta, budget))
+            if (!FindChild(moov, 0, moov.size(), kUdta, udta, budget) ||
+                !FindChild(moov, udta.body, udta.end, kMeta, meta, budget))
                 continue;
-        } else if (!FindChild(input, moovBody, moovEnd, kMeta, meta, budget)) {
+        } else if (!FindChild(moov, 0, moov.size(), kMeta, meta, budget)) {
             continue;
         }
-        if (FindChild(input, MetaChildren(input, meta), meta.end, kIlst, ilst, budget) &&
-            FindChild(input, ilst.body, ilst.end, kCovr, covr, budget) &&
-            FindChild(input, covr.body, covr.end, kData, data, budget) && data.end - data.body > kDataHeader) {
-            cover.Offer(data.body + kDataHeader, data.end - data.body - kDataHeader, true);
+        if (FindChild(moov, MetaChildren(moov, meta), meta.end, kIlst, ilst, budget) &&
+            FindChild(moov, ilst.body, ilst.end, kCovr, covr, budget) &&
+            FindChild(moov, covr.body, covr.end, kData, data, budget) && data.end - data.body > kDataHeader) {
+            cover.Offer(moovOffset + data.body + kDataHeader, data.end - data.body - kDataHeader, true);
             return;
         }
     }

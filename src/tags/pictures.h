@@ -7,7 +7,6 @@
 
 #include "demux/tag_list.h"
 #include "input/bytes.h"
-#include "input/input_stream.h"
 
 namespace md {
 
@@ -26,11 +25,11 @@ void PlaceBase64FlacPicture(Bytes text, uint64_t textOffset, CoverLocation& cove
 // The picture of a decoded FLAC PICTURE block; empty when the block is malformed.
 std::vector<uint8_t> FlacPictureBytes(Bytes block);
 
-// At most this many box headers are read looking for an MP4 cover.
+// At most this many box headers are looked at for an MP4 cover.
 constexpr int kMaxMp4CoverBoxes = 256;
 
-// The first 'data' of the 'covr' item in the 'ilst' of moov/udta/meta or moov/meta, the 'moov' box's payload
-// being [moovBody, moovEnd) of input; read box header by box header, the picture itself not at all.
-void PlaceMp4Cover(ZPMP::InputStream& input, uint64_t moovBody, uint64_t moovEnd, CoverLocation& cover);
+// The first 'data' of the 'covr' item in the 'ilst' of moov/udta/meta or moov/meta, moov being the 'moov' box's
+// payload, whose first byte is at file offset moovOffset; found box header by box header.
+void PlaceMp4Cover(Bytes moov, uint64_t moovOffset, CoverLocation& cover);
 
 }  // namespace md

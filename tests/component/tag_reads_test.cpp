@@ -1,0 +1,162 @@
+// Reading tags costs no read of the file where the tags lie in what the open reads anyway: each tagged corpus file
+// is opened as the detector opens it (the probe, then the family's demultiplexer on the same stream) with every
+// extension but MD_EXT_TAGS and with all of them, and the two opens must make the same reads of the same bytes;
+// with tags on, the tags (and the cover, where the file has one) must be found.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "demux/file_demux.h"
+#include "demux/stream_record.h"
+#include "input/ms_file_input_stream.h"
+#include "mediadetect/records.h"
+#include "mp4/m4_demux.h"
+#include "platform/text.h"
+#include "probe/families.h"
+#include "probe/probe.h"
+#include "support/counting_input_stream.h"
+#include "support/files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kTagsOn = MD_EXT_ALL;
+constexpr uint32_t kTagsOff = MD_EXT_ALL & ~MD_EXT_TAGS;
+
+// What one open of a file cost and found.
+struct OpenCost {
+    uint32_t kind = 0;
+    uint64_t reads = 0;
+    uint64_t bytes = 0;
+    size_t tags = 0;
+    bool cover = false;
+};
+
+// The probe and then the demultiplexer of the kind it found, over one counted stream of the file, as the
+// detector's open runs them.
+OpenCost OpenCounted(const fs::path& path, uint32_t extensions)
+{
+    MSFileInputStream file(md::Utf8ToWide(path.string()).c_str());
+    md::test::CountingInputStream input(file);
+    OpenCost cost;
+    cost.kind = uint32_t(ProbeMediaKind(&input, 0, extensions));
+    md::StreamList streams;
+    input.Seek(0);
+    if (cost.kind == MK_MP4) {
+        md::M4Demux demux;
+        demux.SetExtensions(extensions);
+        demux.Parse(&input, &streams);
+        cost.tags = demux.Tags().Count();
+        cost.cover = demux.Cover().Found();
+    } else if (const md::ContainerFamily* family = md::FamilyOf(cost.kind)) {
+        const std::unique_ptr<md::FileDemux> demux = family->make();
+        demux->SetExtensions(extensions);
+        demux->Parse(&input, &streams);
+        cost.tags = demux->Tags().Count();
+        cost.cover = demux->Cover().Found();
+    }
+    cost.reads = input.Reads();
+    cost.bytes = input.Bytes();
+    return cost;
+}
+
+struct Row {
+    const char* file;  // in tests/data, or "realworld/NAME" for ../shared/realworld
+    uint32_t kind;
+    bool cover;  // the file carries a cover picture, placed at the open
+    // Where tags lie past what the open reads otherwise: the reads and bytes they cost, and where they lie.
+    uint64_t extraReads = 0;
+    uint64_t extraBytes = 0;
+    const char* pastTheHead = nullptr;
+};
+
+// Every tagged corpus file whose tags the open reads.
+const Row kRows[] = {
+    {"tags_mp3_id3v23_44k_stereo.mp3", MK_MP3, false},
+    {"tags_mp3_id3v24_id3v1_44k_stereo.mp3", MK_MP3, false},
+    {"mp3_id3v23_cover_48k_mono.mp3", MK_MP3, true},
+    {"tags_flac_44k_stereo.flac", MK_FLAC, false},
+    {"flac_44k_stereo_cover.flac", MK_FLAC, true},
+    {"tags_wav_pcm_s16le_44k_stereo.wav", MK_WAV, false},
+    // The text chunks precede COMM; the "ID3 " chunk follows SSND, at 88342 of the file's 88660 bytes, where the
+    // walk without tags, which stops at COMM, does not go: one read of the rest of the file from its header on.
+    {"tags_aiff_pcm_s16be_44k_stereo.aiff", MK_AIFF, false, 1, 88660 - 88342, "the ID3 chunk after SSND"},
+    {"tags_ogg_vorbis_44k_stereo.ogg", MK_OGG, false},
+    {"tags_ogg_opus_48k_stereo.opus", MK_OGG, false},
+    {"cover_ogg_vorbis_44k_stereo.ogg", MK_OGG, true},
+    {"tags_m4a_aac_44k_stereo.m4a", MK_MP4, false},
+    {"cover_m4a_aac_44k_stereo.m4a", MK_MP4, true},
+    {"tags_mov_h264_320x240_25fps_phone.mov", MK_MP4, false},
+    {"tags_avi_mpeg4_320x240_25fps.avi", MK_AVI, false},
+    {"tags_flv_flv1_320x240_25fps.flv", MK_FLV, false},
+    {"tags_asf_wmav2_44k_stereo.wma", MK_ASF, false},
+    {"realworld/mov_iphone_rotated.mov", MK_MP4, false},
+};
+
+// Tagged corpus files whose tags are not read by the open's demultiplexer, and why.
+const char* const kNotAtTheOpen[] = {
+    // The Matroska plugin reads Info, Tags and the cover attachment with its own reader; the open reads nothing
+    // else of a Matroska file past the probe, whose tracks wait for the queries.
+    "tags_mkv_h264_320x240_25fps.mkv",
+    "cover_mkv_h264_320x240_25fps.mkv",
+    // A transport stream's service names come from the SDT in the first pass of the transport demultiplexer,
+    // which the queries build, not the open.
+    "tags_ts_mp2_48k_mono_service.ts",
+};
+
+TEST(TagReads, TagsInTheHeadCostNoRead)
+{
+    for (const Row& row : kRows) {
+        const std::string name = row.file;
+        fs::path path = md::test::TestDataDir() / name;
+        if (name.starts_with("realworld/")) {
+            const fs::path dir = md::test::RealWorldDir();
+            if (dir.empty()) {
+                std::printf("[ SKIPPED  ] %s: no real-world samples at %s\n", row.file,
+                            md::test::RealWorldPath().string().c_str());
+                continue;
+            }
+            path = dir / name.substr(std::string("realworld/").size());
+        }
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(fs::exists(path)) << path;
+        const OpenCost off = OpenCounted(path, kTagsOff);
+        const OpenCost on = OpenCounted(path, kTagsOn);
+        std::printf("  %-42s tags off: %3llu reads %8llu bytes  on: %3llu reads %8llu bytes, %zu tags\n", row.file,
+                    (unsigned long long)off.reads, (unsigned long long)off.bytes, (unsigned long long)on.reads,
+                    (unsigned long long)on.bytes, on.tags);
+        EXPECT_EQ(off.kind, row.kind);
+        EXPECT_EQ(on.kind, row.kind);
+        if (row.pastTheHead != nullptr)
+            std::printf("  %-42s reads more with tags: %s\n", row.file, row.pastTheHead);
+        EXPECT_EQ(on.reads, off.reads + row.extraReads);
+        EXPECT_EQ(on.bytes, off.bytes + row.extraBytes);
+        EXPECT_EQ(off.tags, 0u);
+        EXPECT_FALSE(off.cover);
+        // A file tagged with a cover alone lists no other tag.
+        EXPECT_TRUE(on.tags > 0 || row.cover);
+        EXPECT_EQ(on.cover, row.cover);
+    }
+}
+
+// Every tagged file of the corpus is measured above or named, with its reason, as read elsewhere.
+TEST(TagReads, EveryTaggedCorpusFileIsListed)
+{
+    std::vector<std::string> listed(std::begin(kNotAtTheOpen), std::end(kNotAtTheOpen));
+    for (const Row& row : kRows)
+        listed.emplace_back(row.file);
+    for (const fs::path& path : md::test::MediaFiles(md::test::TestDataDir())) {
+        const std::string name = path.filename().string();
+        const bool tagged = name.starts_with("tags_") || name.starts_with("cover_") || name.find("_cover") != name.npos;
+        if (tagged) {
+            EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end()) << name;
+        }
+    }
+}
+
+}  // namespace
