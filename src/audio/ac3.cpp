@@ -168,7 +168,7 @@ uint32_t Ac3Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (head.empty())
         return 0;
     if (WantsTags())
-        ReadFrameFileTags(*input, audioStart, m_tags, m_cover);
+        ReadFrameFileTags(*input, audioStart, m_tags, m_cover, audio.FileStart());
     const size_t zeros = LeadingZeros(head);
     SyncRun run = WalkSyncFrames(head.subspan(zeros), kMaxFrames);
     const bool endsWithFile = audioStart + head.size() >= fileSize;

@@ -68,9 +68,11 @@ uint32_t AdtsDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
         !ParseAdtsHeader(b.data() + at, b.size() - at, first))
         return 0;
     const uint64_t audioStart = tagsEnd + at;
-    const uint64_t audioEnd = AudioEndBeforeTags(*input, audioStart);
+    // The tags at the start come from the head, those at the end from the tail the end search read.
+    const EndTail tail = ReadEndTail(*input, audioStart);
+    const uint64_t audioEnd = AudioEndBeforeTags(*input, audioStart, tail);
     if (WantsTags())
-        ReadFrameFileTags(*input, audioStart, m_tags, m_cover);
+        ReadFrameFileTags(*input, audioStart, m_tags, m_cover, head.FileStart(), &tail);
     const uint64_t audioBytes = audioEnd - std::min(audioStart, audioEnd);
     const uint32_t bitRate = SampleBitRate<AdtsFormat>(b, at, kSampleFrames, 1);
 

@@ -106,7 +106,7 @@ uint32_t DtsDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     if (head.empty())
         return 0;
     if (WantsTags())
-        ReadFrameFileTags(*input, audioStart, m_tags, m_cover);
+        ReadFrameFileTags(*input, audioStart, m_tags, m_cover, audio.FileStart());
     const size_t zeros = LeadingZeros(head);
     DtsRun run = WalkDtsFrames(head.subspan(zeros), kMaxFrames);
     const bool endsWithFile = audioStart + head.size() >= fileSize;

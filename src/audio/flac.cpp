@@ -6,6 +6,7 @@
 
 #include "audio/id3.h"
 #include "es/audio_headers.h"
+#include "input/file_piece.h"
 #include "tags/pictures.h"
 #include "tags/vorbis_comment.h"
 
@@ -44,40 +45,6 @@ bool OpensWithStreamInfo(Bytes b)
            (b[4] & kBlockTypeMask) == kStreamInfoType && Be24(b.data() + 5) >= kStreamInfoSize;
 }
 
-// A piece of the file read by the metadata walk (kFlacMetadataReadBytes): the walk takes each block header, and
-// the tag readers each VORBIS_COMMENT and PICTURE start, from the piece that holds it.
-struct MetadataPiece {
-    uint64_t offset = 0;
-    std::vector<uint8_t> bytes;
-
-    // The count bytes at pos when the piece holds them all, else empty.
-    Bytes At(uint64_t pos, uint64_t count) const
-    {
-        if (pos < offset || pos - offset > bytes.size() || count > bytes.size() - (pos - offset))
-            return {};
-        return Bytes(bytes).subspan(size_t(pos - offset), size_t(count));
-    }
-    // Reads the piece of up to kFlacMetadataReadBytes at pos; false when nothing could be read.
-    bool Read(ZPMP::InputStream& input, uint64_t pos)
-    {
-        offset = pos;
-        bytes.resize(size_t(std::min<uint64_t>(kFlacMetadataReadBytes, input.Size() - std::min(input.Size(), pos))));
-        bytes.resize(ZPMP::ReadAt(input, pos, bytes.data(), uint32_t(bytes.size())));
-        return !bytes.empty();
-    }
-};
-
-// The first count bytes at pos: from the piece when it holds them, else read into spare.
-Bytes MetadataBytes(ZPMP::InputStream& input, const MetadataPiece& piece, uint64_t pos, uint32_t count,
-                    std::vector<uint8_t>& spare)
-{
-    if (const Bytes held = piece.At(pos, count); held.size() == count)
-        return held;
-    spare.resize(count);
-    spare.resize(ZPMP::ReadAt(input, pos, spare.data(), count));
-    return Bytes(spare);
-}
-
 // Where the frames start: after the block whose last-block flag is set, walking from the first block by the
 // lengths the headers state; 0 when the chain runs past the end of the file or never ends within kMaxBlocks. With
 // tags, the fields of the first VORBIS_COMMENT block on the way are listed, and with cover, the pictures of the
@@ -86,14 +53,13 @@ uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock, TagList* tag
                      CoverLocation* cover = nullptr)
 {
     const uint64_t fileSize = input.Size();
-    MetadataPiece piece;
-    std::vector<uint8_t> spare;
+    // The walk takes each block header, and the tag readers each VORBIS_COMMENT and PICTURE start, from the piece
+    // that holds it.
+    FilePiece piece(input, kFlacMetadataReadBytes);
     uint64_t pos = firstBlock;
     for (int n = 0; n < kMaxBlocks; ++n) {
-        if (piece.At(pos, kBlockHeaderSize).empty() && !piece.Read(input, pos))
-            return 0;
-        const Bytes h = piece.At(pos, kBlockHeaderSize);
-        if (h.empty())
+        const Bytes h = piece.Header(pos, kBlockHeaderSize);
+        if (h.size() != kBlockHeaderSize)
             return 0;  // the file ends within the header
         const uint64_t body = pos + kBlockHeaderSize;
         const uint32_t length = Be24(h.data() + 1);
@@ -101,13 +67,11 @@ uint64_t FramesStart(ZPMP::InputStream& input, uint64_t firstBlock, TagList* tag
             return 0;  // a block longer than the rest of the file
         pos = body + length;
         if (tags && (h[0] & kBlockTypeMask) == kVorbisCommentType) {
-            ReadVorbisComment(MetadataBytes(input, piece, body, std::min(length, kMaxCommentReadBytes), spare), *tags);
+            ReadVorbisComment(piece.Body(body, std::min(length, kMaxCommentReadBytes)), *tags);
             tags = nullptr;
         }
-        if (cover && (h[0] & kBlockTypeMask) == kPictureType) {
-            const Bytes start = MetadataBytes(input, piece, body, std::min(length, kMaxPictureHeaderReadBytes), spare);
-            PlaceFlacPicture(start, body, length, *cover);
-        }
+        if (cover && (h[0] & kBlockTypeMask) == kPictureType)
+            PlaceFlacPicture(piece.Body(body, std::min(length, kMaxPictureHeaderReadBytes)), body, length, *cover);
         if (h[0] & kLastBlockFlag)
             return pos;
     }
