@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "support/audio_files.h"
+#include "support/tag_bytes.h"
 
 namespace {
 
@@ -131,6 +132,33 @@ TEST(Mp3, FramesTagsAndDuration)
     md::StreamList streams;
     ASSERT_EQ(demux.Parse(&in, &streams), 1u);
     EXPECT_EQ(streams.At(0)->audio.codecSpecific[3], 0x0094FBFFu);
+}
+
+// With tags, the APEv2 items and the ID3v1 fields at the end are listed; an APE footer is looked for at the end of
+// the file and, where an ID3v1 tag ends it, before that tag.
+TEST(Mp3, TagsAtTheEnd)
+{
+    const ByteVec cbr = Repeat(L3At48k(9, 128), 10);
+    const ByteVec item = Concat({mdtest::Le(1, 4), mdtest::Le(0, 4), Text("Title"), ByteVec{0}, Text("A")});
+    const ByteVec ape =
+        Concat({item, Text("APETAGEX"), mdtest::Le(2000, 4), mdtest::Le(item.size() + 32, 4), mdtest::Le(1, 4),
+                ByteVec(12)});
+    ByteVec id3v1 = Concat({Text("TAG"), ByteVec(30), Text("B")});
+    id3v1.resize(128);
+    id3v1[127] = 255;  // no genre
+    const mdtest::FileRow rows[] = {
+        {"APE then ID3v1", Concat({cbr, ape, id3v1}), "artist=B|title=A"},
+        {"ID3v1 alone", Concat({cbr, id3v1}), "artist=B"},
+        {"APE alone", Concat({cbr, ape}), "title=A"},
+    };
+    for (const auto& row : rows) {
+        md::MemoryInputStream in(row.file);
+        md::Mp3Demux demux;
+        demux.SetExtensions(MD_EXT_TAGS);
+        md::StreamList streams;
+        ASSERT_EQ(demux.Parse(&in, &streams), 1u) << row.what;
+        EXPECT_EQ(md::tagtest::All(demux.Tags()), row.expected) << row.what;
+    }
 }
 
 TEST(Mp3, WhereTheProbeFindsFrames)
