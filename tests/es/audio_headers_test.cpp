@@ -191,8 +191,8 @@ TEST(AudioDts, Headers)
     for (bool reversed : {false, true}) {
         const Frame f = mdtest::DtsFrameStart(15, 13, 24, reversed);
         ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
-        EXPECT_EQ(std::tuple(info.flags, fmt.channels, fmt.bytesPerSecond, fmt.blockAlign, duration),
-                  std::tuple(reversed ? 0x100u : 0u, 6u, 192000u, 6144u, int64_t(106666)));
+        EXPECT_EQ(std::tuple(info.flags, fmt.channels, fmt.bytesPerSecond, fmt.blockAlign, fmt.bitsPerSample, duration),
+                  std::tuple(reversed ? 0x100u : 0u, 6u, 192000u, 6144u, 0u, int64_t(106666)));
     }
     // The RATE table (ETSI TS 102 114 Table 5-7) in kbit/s x 10.
     const uint32_t rates[32] = {320,   560,   640,   960,   1120,  1280,  1920,  2240,  2560,  3200,  3840,

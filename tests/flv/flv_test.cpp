@@ -173,7 +173,7 @@ TEST(FlvTags, VideoHeaders)
         ByteVec data;
         Picture expected;
     } cases[] = {
-        {"H.263 custom 8-bit size", Cat({{0x22}, mdtest::Bits("17:1 5:0 8:7 3:0 8:100 8:50")}), {true, kFlv1, 100, 50}},
+        {"H.263 custom 8-bit size", Cat({{0x22}, mdtest::Bits("17:1 5:0 8:7 3:0 8:100 8:1")}), {true, kFlv1, 100, 1}},
         {"H.263 custom 16-bit size",
          Cat({{0x12}, mdtest::Bits("17:1 5:0 8:0 3:1 16:1000 16:700")}),
          {true, kFlv1, 1000, 700}},
