@@ -482,4 +482,7 @@ TEST(Mxf, IdentificationTags)
               "mxf:modification_date=2014-07-15T22:27:37.684000Z|mxf:product_uid=a0a1a2a3-0000-0000-0000-000000000007|"
               "mxf:uid=a0a1a2a3-0000-0000-0000-00000000000a");
     EXPECT_EQ(tags({badDate}), "mxf:uid=a0a1a2a3-0000-0000-0000-00000000000b") << "a 13th month";
+    const ByteVec lastMoment = Set(0x30, 12, {Item(0x3C06, {0x07, 0xDE, 12, 31, 23, 59, 59, 249})});
+    EXPECT_EQ(tags({lastMoment}),
+              "mxf:modification_date=2014-12-31T23:59:59.996000Z|mxf:uid=a0a1a2a3-0000-0000-0000-00000000000c");
 }
