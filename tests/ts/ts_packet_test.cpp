@@ -194,6 +194,11 @@ TEST(TsPacket, RangeRulesUnwrapAndTakeShortStreams)
         ASSERT_TRUE(ScanPtsRange(buffer.data(), n, false, 0x100, -1, 188, times, rules));
         EXPECT_EQ(std::tuple(times.videoFirstTime, times.videoEndTime), std::tuple(c.first, c.end)) << c.unwrap;
     }
+    // The start search counts PES starts across its windows: one in each of two windows finds the first time.
+    TsTimes across;
+    const ByteVec one = PesStart(0x100, 1800);
+    EXPECT_FALSE(ScanPtsRange(one.data(), uint32_t(one.size()), true, 0x100, -1, 188, across));
+    EXPECT_TRUE(ScanPtsRange(one.data(), uint32_t(one.size()), true, 0x100, -1, 188, across));
     // Without the last-window rule four PES starts leave the end unfound and raw.
     TsTimes times;
     EXPECT_FALSE(ScanPtsRange(buffer.data(), n, false, 0x100, -1, 188, times, TsRangeRules{true, false}));
