@@ -454,6 +454,26 @@ TEST(Mxf, ReadsAreBounded)
 
 }  // namespace
 
+// An MPEG descriptor's bit rate and profile_and_level_indication under the dynamic tags the Primer Pack maps to
+// their labels: 0x48 is Main profile (4) at Main level (8).
+TEST(Mxf, MpegBitRateAndProfileUnderDynamicTags)
+{
+    const auto entry = [](uint16_t tag, uint8_t labelByte) {
+        return mdtest::Concat({Be(tag, 2), Label({0x01, 0x01, 0x01, 0x05, 0x04, 0x01, 0x06, 0x02, 0x01, labelByte})});
+    };
+    ByteVec metadata =
+        Klv(Label({0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x05, 0x01, 0x00}),
+            Batch({entry(0x8001, 0x0B), entry(0x8002, 0x0A)}, 18));
+    Model m;
+    m.picture = mdtest::Concat({m.picture, Item(0x8001, Be(50000000, 4)), Item(0x8002, {0x48})});
+    for (const ByteVec& set : Sets(m))
+        Append(metadata, set);
+    const md::MxfDescription d = md::DescribeHeaderMetadata(md::Bytes(metadata));
+    ASSERT_FALSE(d.tracks.empty());
+    const md::StreamRecord& r = *d.tracks[0].record;
+    EXPECT_EQ(std::tuple(r.video.bitRate, r.video.profile, r.video.level), std::tuple(50000000u, 4u, 8u));
+}
+
 // The last Identification set names the application, as ffprobe names its items; items of the wrong size or out
 // of range are left out.
 TEST(Mxf, IdentificationTags)
