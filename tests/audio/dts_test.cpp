@@ -56,6 +56,8 @@ TEST(DtsFile, WordFormsSubstreamsAndBadInput)
         {"a last frame cut short: the whole frames", cut,
          "dts 6ch 48000Hz mask 3F align 1024 96000B/s t=213333"},
         {"one frame alone is too little", core, "not taken"},
+        {"an ID3v2 tag and nothing after it", mdtest::Concat({ByteVec{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 10}, ByteVec(10)}),
+         "not taken"},
         {"a header repeated at the wrong spacing", Repeat(mdtest::Cut(core, 700), 8), "not taken"},
         {"the word form changing inside the run", mdtest::Concat({Repeat(core, 2), Repeat(Le16(core), 3)}),
          "not taken"},
