@@ -164,6 +164,12 @@ TEST(Avi, HeaderRules)
                   std::tuple(e.result, e.records, e.first, e.videoEnd, e.audioEnd))
             << c.what;
     }
+    // dwMicroSecPerFrame in 100-ns units is the frame time where 'strh' states no rate.
+    md::MemoryInputStream in(cases[3].file.data(), cases[3].file.size());
+    md::AviDemux demux;
+    md::StreamList streams;
+    ASSERT_EQ(demux.Parse(&in, &streams), 1u);
+    EXPECT_EQ(demux.Times().range.videoFrameDuration, 400000u);
 }
 
 TEST(Avi, FirstChunks)

@@ -184,6 +184,21 @@ TEST(H264Sps, RangeChecks)
     EXPECT_FALSE(ParseSps(Bytes{0x67}.data(), 1, sps) || ParseSps(nullptr, 8, sps));  // a bare NAL header
 }
 
+// The picture is the coded size less the crops: 2 luma samples a unit across, 2 down per frame or 4 per field pair.
+TEST(H264Sps, PictureSizeAfterCropping)
+{
+    const std::tuple<SpsFields, uint32_t, uint32_t> rows[] = {
+        {{.cropLeft = 3, .cropRight = 5}, 1904, 1088},
+        {{.heightMapUnitsMinus1 = 33, .frameMbsOnly = false, .cropBottom = 2}, 1920, 1080},
+    };
+    for (const auto& [fields, width, height] : rows) {
+        SpsInfo sps{};
+        H264PictureProperties picture{};
+        ASSERT_TRUE(Parse(fields, sps) && DerivePictureProperties(sps, picture));
+        EXPECT_EQ(std::pair(picture.width, picture.height), std::pair(width, height));
+    }
+}
+
 TEST(H264Sps, DvdSampleAspect)
 {
     // 720x480/576 with aspect code 2..5 go by the code even where 100 X / Y is 136 or 181; other sizes and the other

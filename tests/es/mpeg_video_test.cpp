@@ -138,6 +138,26 @@ ByteVec Slice(uint32_t firstMb, uint32_t sliceType)
     return Bits("32:0x141 ue:" + N(firstMb) + " ue:" + N(sliceType) + " 1:1 16:0xFFFF");
 }
 
+// sequence_display_extension: extension id 2, video_format, colour_description (three colour bytes when set), then
+// display_horizontal_size, a marker bit and display_vertical_size.
+TEST(MpegVideo, SequenceDisplayExtension)
+{
+    const uint32_t sizes = 720u << 18 | 1u << 17 | 576u << 3;
+    for (const bool colour : {false, true}) {
+        std::vector<uint8_t> b = {0, 0, 1, 0xB5, uint8_t(colour ? 0x23 : 0x20)};
+        if (colour)
+            b.insert(b.end(), {1, 1, 1});
+        b.insert(b.end(), {uint8_t(sizes >> 24), uint8_t(sizes >> 16), uint8_t(sizes >> 8), uint8_t(sizes)});
+        uint32_t width = 0, height = 0;
+        EXPECT_TRUE(ReadDisplaySize(b.data(), uint32_t(b.size()), width, height));
+        EXPECT_EQ(std::pair(width, height), std::pair(720u, 576u)) << colour;
+        b.pop_back();  // the sizes cut short
+        EXPECT_FALSE(ReadDisplaySize(b.data(), uint32_t(b.size()), width, height));
+    }
+    uint32_t width = 7, height = 7;
+    EXPECT_TRUE(ReadDisplaySize(nullptr, 10, width, height) && width == 7 && height == 7);
+}
+
 TEST(StartCode, PictureType)
 {
     using mdtest::PictureHeaderFields;

@@ -268,6 +268,7 @@ TEST(FlvTags, AudioHeaders)
         {"AAC channelConfiguration 0 (a program_config_element's): the flags' channels stand",
          {0xAF, 0, 0x12, 0x00},
          {true, StreamCodec::Aac, 2, 44100, 0, 2}},
+        {"AAC channelConfiguration 7: eight channels", {0xAF, 0, 0x12, 0x38}, {true, StreamCodec::Aac, 8, 44100, 0, 2}},
         {"AAC channelConfiguration 9 (reserved): the same", {0xAF, 0, 0x12, 0x48}, {true, StreamCodec::Aac, 2, 44100, 0, 2}},
         {"AAC configuration cut short", {0xAF, 0, 0x12}, {false, StreamCodec::Aac, 2, 44100}},
         {"enhanced audio: not described", {0x9F, 0, 'O', 'p', 'u', 's'}, {}},
