@@ -73,6 +73,25 @@ TEST_F(MSFileInputStreamTest, ReadsContinueWhereTheLastAcceptedSeekOrReadLeftThe
     EXPECT_EQ(read4(), at(1100));
 }
 
+// Sizes and positions past 4 GiB (a sparse file: no disk space taken) keep their high words.
+TEST_F(MSFileInputStreamTest, FilesPastFourGigabytes)
+{
+    const fs::path p = m_dir / "large.bin";
+    const uint64_t size = (uint64_t(5) << 32) + 12;
+    md::test::WriteFileBytes(p, {1, 2, 3, 4});
+    std::error_code ec;
+    fs::resize_file(p, size, ec);
+    if (ec)
+        GTEST_SKIP() << "no sparse file of 20 GiB here: " << ec.message();
+    MSFileInputStream s(Wide(p).c_str());
+    EXPECT_EQ(s.Size(), size);
+    EXPECT_EQ(s.Seek(size - 4), 0);
+    EXPECT_EQ(s.Position(), size - 4);
+    uint8_t buf[8] = {1, 1, 1, 1};
+    EXPECT_EQ(s.Read(buf, 8), 4u);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 4), std::vector<uint8_t>(4, 0));
+}
+
 TEST_F(MSFileInputStreamTest, OsDecisionIsCachedAnsiBranchOpensAndFilesCanBeCreated)
 {
     const fs::path p = m_dir / "ansi.bin";
