@@ -76,6 +76,9 @@ TEST(SampleTable, QueriesOverHandBuiltTables)
                                       Box("stsz", {2, kU32})};
     const Row rows[] = {
         // Chunk offset plus the sizes before it in the chunk: 1000 + 1..4, 2000 + 11..19, 3000 + 21 + 22, 5000 + 31.
+        // Sample n is n bytes; none before the first or past the last; a constant size holds for every n.
+        {"stsz sizes", {sizes}, Q::Size, {{1, 1}, {2, 2}, {40, 40}, {0, 0}, {41, 0}}},
+        {"stsz of one size", {Box("stsz", {7, 3})}, Q::Size, {{1, 7}, {9, 7}}},
         {"stsc runs", runs, Q::Offset, {{1, 1000}, {5, 1010}, {11, 2000}, {20, 2135}, {23, 3043}, {36, 7035}, {37, 0}, {0, 0}}},
         // Decode times: the time at the end of sample n, counted from 0.
         // Sample n ends at its own entry's delta, also the last one of an entry.

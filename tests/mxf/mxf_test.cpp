@@ -393,6 +393,8 @@ TEST(Mxf, BrokenInputs)
     Model pastTheSet, missing, doubled, cycle;
     pastTheSet.sound = mdtest::Concat({Item(0x3006, Be(3, 4)), ByteVec{0x3D, 0x07, 0xFF, 0xFF, 0, 0, 0, 2}});
     missing.descriptorRefs = Batch({Uid(41), Uid(99)});
+    Model otherSize;
+    otherSize.descriptorRefs = Batch({Uid(41), Uid(42)}, 15);
     doubled.packages = Batch({Uid(3), Uid(20), Uid(20)});
     doubled.descriptorRefs = Batch({Uid(40), Uid(41), Uid(42)});
     cycle.duration = -1;
@@ -412,6 +414,7 @@ TEST(Mxf, BrokenInputs)
          with(Sets({}), 18, Klv(unknownSet, {}, {0x89, 0, 0, 0, 0, 0, 0, 0, 0, 0})), 1, 0, 4000000},
         {"an item running past its set hides the items after it", File(Sets(pastTheSet)), 2, 0, 4000000},
         {"a sub-descriptor reference to nothing", File(Sets(missing)), 1, 0, 4000000},
+        {"a batch of references stating 15-byte elements is not read", File(Sets(otherSize)), 0, 0, 4000000},
         {"a package listed twice, a descriptor list naming itself", File(Sets(doubled)), 2, 2, 4000000},
         {"a sequence whose component is itself: no duration", File(cycled), 2, 2, -1},
         {"a content storage reference to nothing", File(noStorage), 0, 0, -1},
