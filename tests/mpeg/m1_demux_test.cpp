@@ -39,8 +39,14 @@ TEST(M1Demux, PelAspect)
 {
     // width : height x pel aspect, snapped when not wider than high: 320 : 288 x 1.125 gives 320 x 320 : 324 x 288.
     StreamList list;
-    ASSERT_EQ(std::get<0>(ParseBytes(Video(90000, VideoEs(320, 288, 12)), list)), 1u);
+    const auto [ret, start, read] = ParseBytes(Video(90000, VideoEs(320, 288, 12)), list);
+    ASSERT_EQ(ret, 1u);
     EXPECT_EQ(std::pair(list.At(0)->video.aspectX, list.At(0)->video.aspectY), std::pair(102400u, 93312u));
+    EXPECT_EQ(start, 90000) << "video alone: its time";
+    // Audio stamped before the video: the earlier time.
+    StreamList both;
+    EXPECT_EQ(std::get<1>(ParseBytes(Concat({Video(90000), Pack(mdtest::Mpeg1PesPacket(0xC0, kMp2Frame, 45000))}), both)),
+              45000);
 }
 
 // A video pack, then packs of audio without a frame sync up to `bytes` bytes, then, when withSync, one with a sync.
