@@ -117,6 +117,7 @@ TEST(TagText, Utf16InEveryOrder)
          "\xEF\xBF\xBD"
          "A"},
         {"an unpaired low surrogate", {0xFF, 0xFE, 0xFF, 0xDF, 'A', 0}, false, "\xEF\xBF\xBD" "A"},
+        {"a mark alone is no text", {0xFF, 0xFE}, true, ""},
         {"a NUL unit ends the text", {0xFF, 0xFE, 'A', 0, 0, 0, 'B', 0}, false, "A"},
     };
     for (const Row& row : rows)

@@ -79,13 +79,14 @@ TEST(DirecTVParser, RecordsAndTimesByProgramShape)
         Shape shape;
         uint32_t aspectX, aspectY;  // 0: no video record
         StreamCodec audioCodec;
-        uint32_t audioWord, audioFrame;  // codecSpecific[0]: Layer II 1, acmod 2/0 2; 100-ns units
+        uint32_t audioWord, audioWord2, audioFrame;  // codecSpecific[0]: Layer II 1, acmod 2/0 2; [2]: the bit rate,
+                                                     // lfeon; 100-ns units
     };
     const Row rows[] = {
-        {"16:9", {}, 16, 9, StreamCodec::Mpeg1Audio, 1, 240000},  // 1152 samples at 48 kHz
-        {"scrambled video", {.videoClear = false}, 0, 0, StreamCodec::Mpeg1Audio, 1, 240000},
-        {"H.264 video (0xCB)", {.videoType = 0xCB}, 0, 0, StreamCodec::Mpeg1Audio, 1, 240000},
-        {"AC-3 (0xC1)", {.audioType = 0xC1, .ac3 = true}, 16, 9, StreamCodec::Ac3, 2, 320000},  // 1536 samples
+        {"16:9", {}, 16, 9, StreamCodec::Mpeg1Audio, 1, 192000, 240000},  // 1152 samples at 48 kHz
+        {"scrambled video", {.videoClear = false}, 0, 0, StreamCodec::Mpeg1Audio, 1, 192000, 240000},
+        {"H.264 video (0xCB)", {.videoType = 0xCB}, 0, 0, StreamCodec::Mpeg1Audio, 1, 192000, 240000},
+        {"AC-3 (0xC1)", {.audioType = 0xC1, .ac3 = true}, 16, 9, StreamCodec::Ac3, 2, 0, 320000},  // 1536 samples
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -98,8 +99,8 @@ TEST(DirecTVParser, RecordsAndTimesByProgramShape)
         EXPECT_EQ(std::tuple(list.Count(), video ? video->video.aspectX : 0u, video ? video->video.aspectY : 0u),
                   std::tuple(r.aspectX != 0 ? 2u : 1u, r.aspectX, r.aspectY));
         EXPECT_EQ(std::tuple(audio->codec, audio->streamId, audio->audio.channels, audio->audio.sampleRate,
-                             audio->audio.codecSpecific[0], range.audioFrameDuration),
-                  std::tuple(r.audioCodec, uint32_t(kAudio), 2u, 48000u, r.audioWord, r.audioFrame));
+                             audio->audio.codecSpecific[0], audio->audio.codecSpecific[2], range.audioFrameDuration),
+                  std::tuple(r.audioCodec, uint32_t(kAudio), 2u, 48000u, r.audioWord, r.audioWord2, r.audioFrame));
         // Video times come from clear packets, with or without a record; the end is the user-data time.
         const bool clear = r.shape.videoClear;
         EXPECT_EQ(std::tuple(range.videoFirstTime, range.videoEndTime, range.audioFirstTime, range.audioEndTime,
