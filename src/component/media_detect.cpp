@@ -9,6 +9,7 @@
 #include "component/field_order_scan.h"
 #include "component/mp4_field_order.h"
 #include "es/mpeg_video.h"
+#include "input/held_head_input_stream.h"
 #include "input/ms_file_input_stream.h"
 #include "input/s3.h"
 #include "probe/families.h"
@@ -161,8 +162,11 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
         return opened;
     }
 
-    stream->Seek(0);
-    uint32_t probed = static_cast<uint32_t>(ProbeMediaKind(stream.get(), m_containerHint, m_extensions));
+    // The head the probe reads first is kept: the probe's own later looks at it and the Matroska tag reader's cost
+    // no read of the file.
+    HeldHeadInputStream head(*stream, kProbeBufferSize);
+    head.Seek(0);
+    uint32_t probed = static_cast<uint32_t>(ProbeMediaKind(&head, m_containerHint, m_extensions));
     if (probed == MK_MATROSKA_PROBED)
         probed = MK_MATROSKA;
     m_kind = probed;
@@ -171,7 +175,7 @@ HRESULT ZPMediaDetect::Open(const wchar_t* path, uint32_t* kind)
     *kind = m_kind;
     if (Has(MD_EXT_TAGS) && IsMatroskaFile()) {  // the tracks wait for the queries; the tags are the file's
         CoverLocation cover;
-        ReadMatroskaFileTags(*stream, m_tags, &cover);
+        ReadMatroskaFileTags(head, m_tags, &cover);
         KeepCover(cover, stream->Size());
     }
 

@@ -12,11 +12,13 @@
 
 #include "demux/file_demux.h"
 #include "demux/stream_record.h"
+#include "input/held_head_input_stream.h"
 #include "input/ms_file_input_stream.h"
 #include "mediadetect/records.h"
 #include "mp4/m4_demux.h"
 #include "platform/text.h"
 #include "probe/families.h"
+#include "probe/matroska_plugin.h"
 #include "probe/probe.h"
 #include "support/counting_input_stream.h"
 #include "support/files.h"
@@ -44,8 +46,10 @@ OpenCost OpenCounted(const fs::path& path, uint32_t extensions)
 {
     MSFileInputStream file(md::Utf8ToWide(path.string()).c_str());
     md::test::CountingInputStream input(file);
+    md::HeldHeadInputStream held(input, kProbeBufferSize);
     OpenCost cost;
-    cost.kind = uint32_t(ProbeMediaKind(&input, 0, extensions));
+    held.Seek(0);
+    cost.kind = uint32_t(ProbeMediaKind(&held, 0, extensions));
     md::StreamList streams;
     input.Seek(0);
     if (cost.kind == MK_MP4) {
@@ -54,6 +58,16 @@ OpenCost OpenCounted(const fs::path& path, uint32_t extensions)
         demux.Parse(&input, &streams);
         cost.tags = demux.Tags().Count();
         cost.cover = demux.Cover().Found();
+    } else if (cost.kind == MK_MATROSKA || cost.kind == MK_MATROSKA_PROBED) {
+        // The open reads a Matroska file's tags alone (its tracks wait for the queries), from the head the probe
+        // read, which the detector keeps with tags on.
+        if (extensions & MD_EXT_TAGS) {
+            md::TagList tags;
+            md::CoverLocation cover;
+            md::ReadMatroskaFileTags(held, tags, &cover);
+            cost.tags = tags.Count();
+            cost.cover = cover.Found();
+        }
     } else if (const md::ContainerFamily* family = md::FamilyOf(cost.kind)) {
         const std::unique_ptr<md::FileDemux> demux = family->make();
         demux->SetExtensions(extensions);
@@ -97,14 +111,13 @@ const Row kRows[] = {
     {"tags_flv_flv1_320x240_25fps.flv", MK_FLV, false},
     {"tags_asf_wmav2_44k_stereo.wma", MK_ASF, false},
     {"realworld/mov_iphone_rotated.mov", MK_MP4, false},
+    {"tags_mkv_h264_320x240_25fps.mkv", MK_MATROSKA_PROBED, false},
+    {"cover_mkv_h264_320x240_25fps.mkv", MK_MATROSKA_PROBED, true},
+    {"realworld/mkv_ffv1_flac_reference.mkv", MK_MATROSKA_PROBED, false},
 };
 
 // Tagged corpus files whose tags are not read by the open's demultiplexer, and why.
 const char* const kNotAtTheOpen[] = {
-    // The Matroska plugin reads Info, Tags and the cover attachment with its own reader; the open reads nothing
-    // else of a Matroska file past the probe, whose tracks wait for the queries.
-    "tags_mkv_h264_320x240_25fps.mkv",
-    "cover_mkv_h264_320x240_25fps.mkv",
     // A transport stream's service names come from the SDT in the first pass of the transport demultiplexer,
     // which the queries build, not the open.
     "tags_ts_mp2_48k_mono_service.ts",
