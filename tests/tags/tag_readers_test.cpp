@@ -554,6 +554,7 @@ TEST(Covers, PicturesArePlacedByTheirHeaders)
     const Base64Row decoded[] = {
         {"TWFu", true, Text("Man")}, {"TWE=", true, Text("Ma")}, {"TQ==", true, Text("M")},
         {"TQ", true, Text("M")},     {"T=Fu", false, {}},        {"TW\nFu", false, {}},
+        {"+/z9", true, {0xFB, 0xFC, 0xFD}},
     };
     for (const Base64Row& row : decoded) {
         ByteVector out;
