@@ -301,6 +301,10 @@ TEST(Mxf, CodingLabelsAndFrameLayouts)
         EXPECT_EQ(std::get<2>(Parse(File(Sets(m))).streams.at(1)), uint32_t(c.codec))
             << testing::PrintToString(c.label);
     }
+    // A sampling rate that is not whole rounds to the nearest: 88201/2 is 44101.
+    Model fractional;
+    fractional.sound = mdtest::Concat({Item(0x3006, Be(3, 4)), Item(0x3D03, Rational(88201, 2)), Item(0x3D07, Be(2, 4))});
+    EXPECT_EQ(Parse(File(Sets(fractional))).rate, 44101u);
 
     // FrameLayout, FieldDominance and the VideoLineMap: the picture height and which field comes first.
     struct FrameCase {
