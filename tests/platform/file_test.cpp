@@ -33,6 +33,16 @@ TEST(File, ReadSeekSizeAndErrorsFollowWin32Rules)
     EXPECT_EQ(std::pair(SetFilePointer(h.get(), 0, &far, FILE_BEGIN), far), std::pair(0u, LONG(1)));
     EXPECT_TRUE(ReadFile(h.get(), buf, 1, &got) && got == 0);
 
+    // An invalid handle, or no buffer for the bytes, is refused with its code before the file is touched.
+    const auto refused = [](BOOL ok) { return ok ? DWORD(0) : GetLastError(); };
+    EXPECT_EQ(refused(ReadFile(INVALID_HANDLE_VALUE, buf, 1, &got)), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(refused(ReadFile(h.get(), nullptr, 1, &got)), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(refused(WriteFile(INVALID_HANDLE_VALUE, buf, 1, &got)), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(refused(WriteFile(h.get(), nullptr, 1, &got)), ERROR_INVALID_PARAMETER);
+    const std::wstring written = md::Utf8ToWide((dir / "w.bin").string());
+    UniqueHandle w(CreateFileW(written.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(w.valid() && WriteFile(w.get(), "ab", 2, &got) && got == 2);
+
     // Missing files, directories and overlong paths are refused with their codes.
     const auto failure = [](HANDLE f) { return f == INVALID_HANDLE_VALUE ? GetLastError() : DWORD(0); };
     EXPECT_EQ(failure(CreateFileA((dir / "missing").c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0)), ERROR_FILE_NOT_FOUND);
