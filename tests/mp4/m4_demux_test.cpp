@@ -64,6 +64,23 @@ Bytes8 Avc1(uint16_t width, uint16_t height, int idc = -1, uint16_t sarWidth = 0
     return mdtest::Avc1Entry(width, height, {mdtest::AvcSpsNal(f)}, {mdtest::AvcPpsNal({})});
 }
 
+// A camera file's creation time: seconds since 1904-01-01 as a Gregorian date and time (leap days, the turn of a
+// year and of a century that is no leap year).
+TEST(M4Demux, CreationDates)
+{
+    const std::pair<uint64_t, std::array<uint16_t, 6>> rows[] = {
+        {0, {1904, 1, 1, 0, 0, 0}},
+        {3034672496, {2000, 2, 29, 12, 34, 56}},
+        {3786911999, {2023, 12, 31, 23, 59, 59}},
+        {3792096000, {2024, 3, 1, 0, 0, 0}},
+        {6190390923, {2100, 3, 1, 1, 2, 3}},
+    };
+    for (const auto& [seconds, expected] : rows) {
+        const md::Mp4CreationDate d = md::CreationDateFrom1904(seconds);
+        EXPECT_EQ((std::array<uint16_t, 6>{d.year, d.month, d.day, d.hour, d.minute, d.second}), expected) << seconds;
+    }
+}
+
 TEST(M4Demux, VideoRecords)
 {
     struct Row {
