@@ -387,17 +387,19 @@ TEST(RiffInfo, FieldsBextAndIxml)
     TagList tags;
     EXPECT_FALSE(ReadRiffInfo(Bytes(Cat({Text("adtl"), RiffField("labl", Text("x"))})), tags)) << "not an INFO list";
 
-    ByteVector bext(kBextFixedBytes, 0);
+    // EBU Tech 3285: Description 256, Originator 32, OriginatorReference 32, OriginationDate 10, OriginationTime 8,
+    // TimeReference 8, Version 2, UMID 64, loudness 10, reserved 180: 602 bytes, then the coding history.
+    ByteVector bext(602, 0);
     const auto put = [&](size_t at, const std::string& s) { std::copy(s.begin(), s.end(), bext.begin() + long(at)); };
     put(0, "scene 1"), put(256, "Recorder"), put(320, "2005:08:04"), put(330, "16:55:54");
     const ByteVector reference = Le32Bytes(4090608000u);
     std::copy(reference.begin(), reference.end(), bext.begin() + 338);
-    ReadBext(Bytes(bext), tags);
+    ReadBext(Bytes(Cat({bext, Text("A=PCM")})), tags);
     EXPECT_EQ(All(tags),
               "comment=scene 1|encoded_by=Recorder|date=2005:08:04|riff:bext:origination_time=16:55:54|"
-              "riff:bext:time_reference=4090608000");
+              "riff:bext:time_reference=4090608000|riff:bext:coding_history=A=PCM");
     tags.Clear();
-    ReadBext(Bytes(bext).first(kBextFixedBytes - 1), tags);
+    ReadBext(Bytes(bext).first(601), tags);
     EXPECT_EQ(All(tags), "") << "a chunk shorter than its fixed fields";
 
     // iXML: the take's fields among the root's own children, not those nested deeper.
