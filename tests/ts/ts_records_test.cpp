@@ -161,5 +161,21 @@ TEST(TsRecords, ExtendedAudioFromFrameHeaders)
     }
 }
 
+// stream_type 0x10 (MPEG-4 Visual) is described from its VOL only with MD_EXT_MORE_CODECS.
+TEST(TsRecords, Mpeg4VisualWithItsExtensionOnly)
+{
+    const ByteVec es = mdtest::Mpeg4VisualStream(320, 240);
+    for (const uint32_t extensions : {0u, uint32_t(MD_EXT_MORE_CODECS)}) {
+        uint8_t mpeg1 = 0, headersFound = 0;
+        auto record = md::NewStreamRecord();
+        ASSERT_TRUE(record);
+        BuildTsVideoRecord(es.data(), uint32_t(es.size()), 0x10, 0x100, mpeg1, headersFound, *record, false, extensions);
+        const bool described = extensions != 0;
+        EXPECT_EQ(std::tuple(headersFound, record->video.width, record->video.height),
+                  std::tuple(uint8_t(described), described ? 320u : 0u, described ? 240u : 0u))
+            << extensions;
+    }
+}
+
 }  // namespace
 }  // namespace md
