@@ -301,6 +301,10 @@ TEST(Mxf, CodingLabelsAndFrameLayouts)
         EXPECT_EQ(std::get<2>(Parse(File(Sets(m))).streams.at(1)), uint32_t(c.codec))
             << testing::PrintToString(c.label);
     }
+    // A picture descriptor that states no size: none.
+    Model sizeless;
+    sizeless.picture = mdtest::Concat({Item(0x3006, Be(2, 4)), Item(0x3201, kMpeg2LongGop)});
+    EXPECT_EQ(std::pair(Parse(File(Sets(sizeless))).width, Parse(File(Sets(sizeless))).height), std::pair(0u, 0u));
     // A sampling rate that is not whole rounds to the nearest: 88201/2 is 44101.
     Model fractional;
     fractional.sound = mdtest::Concat({Item(0x3006, Be(3, 4)), Item(0x3D03, Rational(88201, 2)), Item(0x3D07, Be(2, 4))});
