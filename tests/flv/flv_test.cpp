@@ -402,6 +402,10 @@ TEST(FlvDemux, TagsOverMetadata)
         {"too few pictures for a rate: the metadata's", FlvFile(1, few), 320, 240, 15},
         {"no video tag in the head: the metadata alone", FlvFile(1, {meta}), 640, 480, 15},
         {"no flag for video: no stream from the metadata", FlvFile(4, {meta}), 0, 0, 0},
+        {"a metadata picture one line high",
+         FlvFile(1, {Script(OnMetaData({Prop("width", Num(16)), Prop("height", Num(1)), Prop("framerate", Num(15)),
+                                        Prop("videocodecid", Num(2))}))}),
+         16, 1, 15},
     };
     for (const Case& c : cases) {
         const Described d = Parse(c.file);
