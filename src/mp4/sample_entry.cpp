@@ -547,7 +547,6 @@ std::unique_ptr<Mp4Box> ReadPcmEntry(Bytes box, size_t headerLength)
         e->channelCount = static_cast<uint16_t>(std::min<uint32_t>(Be32(v2 + 12), 0xFFFF));
         e->sampleSize = static_cast<uint16_t>(std::min<uint32_t>(Be32(v2 + 20), 0xFFFF));
         const uint32_t flags = Be32(v2 + 24);
-        e->isFloat = (flags & 1) != 0;
         e->littleEndian = (flags & 2) == 0;
         return e;
     }
@@ -557,7 +556,6 @@ std::unique_ptr<Mp4Box> ReadPcmEntry(Bytes box, size_t headerLength)
         e->sampleSize = 32;
     else if (type == FourCC("fl64"))
         e->sampleSize = 64;
-    e->isFloat = type == FourCC("fl32") || type == FourCC("fl64");
     // Big-endian unless an 'enda' (directly or inside 'wave') says little.
     const size_t start = SoundChildStart(p);
     Bytes enda = FindChildBox(p, start, FourCC("enda"));

@@ -188,7 +188,6 @@ struct Mp4Ac3Entry : Mp4AudioSampleEntry {
 struct Mp4PcmEntry : Mp4AudioSampleEntry {
     uint16_t soundVersion = 0;  // offset 16
     bool littleEndian = false;
-    bool isFloat = false;
 };
 
 // ---- Entry readers -----------------------------------------------------------------
