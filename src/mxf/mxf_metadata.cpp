@@ -255,7 +255,7 @@ std::string TimestampText(Bytes v)
     if (year == 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59 ||
         v[7] >= 250)
         return {};
-    char text[32];
+    char text[48];  // wide enough for any field values: unoptimised builds do not see the range checks above
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u000Z", year, month, day, hour, minute, second,
                   v[7] * 4u);
     return text;
