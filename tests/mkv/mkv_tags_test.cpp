@@ -207,6 +207,15 @@ TEST(MatroskaTags, TheCoverIsTheDataOfAnAttachmentNamedCover)
     const size_t sizeField = dataAt(0, "cover.jpg") - 8;
     overrun[sizeField + 6] = 0x7F;  // size 0x7F2C instead of 0x012C
     EXPECT_FALSE(ReadThroughEntry(overrun).cover.Found());
+    // An attached file's children are read up to the element cap: FileName and FileData as the last two are read,
+    // one Void more puts FileData past it.
+    for (const int voids : {kMaxMatroskaTagElements - 2, kMaxMatroskaTagElements - 1}) {
+        ByteVector children;
+        for (int i = 0; i < voids; ++i)
+            children = Cat({children, {0xEC, 0x80}});
+        const ByteVector crowded = El(0x61A7, Cat({children, El(0x466E, Text("cover.jpg")), El(0x465C, picture)}));
+        EXPECT_EQ(ReadThroughEntry(file(crowded)).cover.Found(), voids == kMaxMatroskaTagElements - 2) << voids;
+    }
 }
 
 TEST(MatroskaTags, MalformedSizesEndTheWalk)
