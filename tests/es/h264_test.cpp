@@ -120,7 +120,8 @@ TEST(H264Sps, VuiHrdScalingListsPocAndEmulationPrevention)
                 .pocOffsets = {-1, 5, 100}, .vui = true, .timing = true, .hrd = true, .numUnitsInTick = 1,
                 .timeScale = 60, .cpbCntMinus1 = 1};
     const Bytes escaped = WriteSps(f);  // num_units_in_tick 00 00 00 01 needs an emulation prevention byte
-    EXPECT_FALSE(std::ranges::search(escaped, std::array<uint8_t, 3>{0, 0, 3}).empty());
+    const std::array<uint8_t, 3> prevention{0, 0, 3};
+    EXPECT_NE(std::search(escaped.begin(), escaped.end(), prevention.begin(), prevention.end()), escaped.end());
     SpsInfo sps{};
     ASSERT_TRUE(Parse(f, sps));
     const ScalingLists& s = sps.scaling;
