@@ -204,7 +204,10 @@ TEST(Id3v2, HostileSizesEndInAClearAnswer)
     ByteVector hugeFrame = Cat({Text("TALB"), Be32Bytes(1u << 28), {0, 0}, {0, 'A'}});
     ByteVector oddUtf16 = Frame(3, "TPE1", {1, 0xFF, 0xFE, 'A', 0, 'B'});
     ByteVector lyrics = Frame(3, "TIT3", Cat({{0}, ByteVector(kMaxId3TextFrameBytes + 1, 'L')}));
+    const ByteVector album = Frame(3, "TALB", Cat({{0}, ByteVector(150, 'A')}));
     const Row rows[] = {
+        {"a tag of more than 127 bytes ends where its syncsafe size says", Tag(3, Cat({album, title}), 0, album.size()),
+         "album=" + std::string(150, 'A')},
         {"a tag size past the end: the whole frames in the bytes", Tag(3, title, 0, 1 << 20), "title=T"},
         {"a frame of 2^28 bytes ends the walk", Tag(3, Cat({title, hugeFrame}), 0, 1 << 27), "title=T"},
         {"UTF-16 of odd length", Tag(3, oddUtf16), "artist=A"},
