@@ -331,6 +331,12 @@ TEST(Mxf, CodingLabelsAndFrameLayouts)
         const Parsed p = Parse(File(Sets(m)));
         EXPECT_EQ(std::tuple(p.height, p.fieldOrder), std::tuple(l.height, l.fieldOrder)) << int(l.layout);
     }
+    // A field height is doubled only while the frame height fits in 32 bits.
+    for (const auto& [stored, height] : {std::pair(0x7FFFFFFFu, 0xFFFFFFFEu), std::pair(0x80000000u, 0x80000000u)}) {
+        Model m;
+        m.picture = mdtest::Concat({Item(0x3006, Be(2, 4)), Item(0x3202, Be(stored, 4)), Item(0x320C, {1})});
+        EXPECT_EQ(Parse(File(Sets(m))).height, height) << stored;
+    }
 
     // Interlaced MPEG-2: the first picture's top_field_first decides over the descriptor.
     const ByteVec bottomFirst = mdtest::Concat({mdtest::SequenceHeaders({}), mdtest::PictureHeaderFields(),
