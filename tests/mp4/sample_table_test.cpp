@@ -91,6 +91,10 @@ TEST(SampleTable, QueriesOverHandBuiltTables)
         {"held entries; sizes past the array count 0", big, Q::Offset, {{3, 1011}, {kMax, 1018}}},
         {"constant size over 2^31 samples wraps: 0xFFFFFF00 + 0x81 x 2", wrap, Q::Offset, {{0x82, 2}}},
         {"dominant totals do not wrap", hugeTimes, Q::Dominant, {{0, 20}}},
+        {"co64 without stco: the low 32 bits", {Box("stsc", {1, 1, 1, 1}), Box("co64", {2, 1, 0x10, 0, 0x20}),
+                                               Box("stsz", {5, 2})}, Q::Offset, {{1, 0x10}, {2, 0x20}, {3, 0}}},
+        {"stco before co64", {Box("stsc", {1, 1, 1, 1}), Box("co64", {1, 0, 0x99}), Box("stco", {1, 0x30}),
+                              Box("stsz", {5, 1})}, Q::Offset, {{1, 0x30}}},
     };
     for (const Row& r : rows) {
         const Bytes8 bytes = mdtest::Trak(1, 1000, 0, Join(r.tables));

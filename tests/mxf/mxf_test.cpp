@@ -289,6 +289,16 @@ TEST(Mxf, CodingLabelsAndFrameLayouts)
         EXPECT_EQ(std::get<2>(Parse(File(Sets(m))).streams.at(0)), uint32_t(c.codec))
             << testing::PrintToString(c.label);
     }
+    // Without a coding label the generic container mapping of the EssenceContainer label names the codec; an
+    // unknown one leaves the model's MPEG video descriptor MPEG-2.
+    for (const auto& [mapping, codec] : {std::pair(0x10, StreamCodec::H264), std::pair(0x02, StreamCodec::DvVideo),
+                                         std::pair(0x05, StreamCodec::RawVideo), std::pair(0x11, StreamCodec::DnxHd),
+                                         std::pair(0x7F, StreamCodec::Mpeg2Video)}) {
+        Model m;
+        const ByteVec container = Label({0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, uint8_t(mapping), 0x01});
+        m.picture = mdtest::Concat({Item(0x3006, Be(2, 4)), Item(0x3004, container)});
+        EXPECT_EQ(std::get<2>(Parse(File(Sets(m))).streams.at(0)), uint32_t(codec)) << mapping;
+    }
     // Sound coding labels: uncompressed (01 7E: big-endian) and A-law.
     const Coding sounds[] = {
         {Label({0x04, 0x01, 0x01, 0x01, 0x04, 0x02, 0x02, 0x01, 0x01}), StreamCodec::PcmLittleEndian},
