@@ -100,11 +100,18 @@ TEST(MkvDemuxTracks, RecordsByTrackEntry)
                        .defaultDuration = 23219955,
                        .samplingFrequency = 44100.9,
                        .bitDepth = 16};
-    const MkvTrack sub{.number = 6, .type = 17, .codecId = "S_TEXT/ASS", .codecPrivate = {'[', 'S', ']'}};
+    // Track names become UTF-16 of at most 255 code units, a surrogate pair never cut.
+    const MkvTrack sub{.number = 6, .type = 17, .codecId = "S_TEXT/ASS", .codecPrivate = {'[', 'S', ']'},
+                       .name = "\xC3\x9C\xF0\x9F\x98\x80"};  // U+00DC U+1F600
+    MkvTrack srt = Track(8, 17, "S_TEXT/UTF8");
+    srt.name = std::string(254, 'a') + "\xF0\x9F\x98\x80";
     auto d = Demux(File({Track(1, 1, "V_MPEG1"), asp, Track(4, 1, "V_VP8"), Track(3, 2, "A_FLAC"), aac, sub,
-                         Track(7, 17, "S_VOBSUB")}),
+                         Track(7, 17, "S_VOBSUB"), srt}),
                    std::pair(1u, 5u));
-    ASSERT_EQ(d->streams.Count(), 4u);
+    ASSERT_EQ(d->streams.Count(), 5u);
+    const auto name = [&](uint32_t id) { return std::u16string(d->Find(StreamClass::Subtitle, id)->Subtitle().trackName); };
+    EXPECT_EQ(name(6), u"\u00DC\U0001F600");
+    EXPECT_EQ(name(8), std::u16string(254, u'a'));
     const StreamRecord* v = d->Find(StreamClass::Video, 1);
     const StreamRecord* other = d->Find(StreamClass::Video, 2);
     const StreamRecord* a = d->Find(StreamClass::Audio, 5);
