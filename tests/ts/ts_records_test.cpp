@@ -50,6 +50,12 @@ TEST(TsRecords, AudioByStreamType)
         {adts51, 0x0F, false, StreamCodec::Aac, 6, 48000, 18750, 1, 213333},
         {latm, 0x11, false, StreamCodec::Aac, 2, 48000, 16000, 2, 213333},
         {{0x01, 0xE0, 0x31, 0x40}, 0x80, false, StreamCodec::Lpcm, 2, 48000, 192000, 7, 5000},  // 16-bit stereo
+        // channel_assignment 4-7: 4 channels, 8-9: 6, 10-11: 8, 12 on: none; sampling_frequency 4 and 5: 96 and
+        // 192 kHz; bits_per_sample 2 and 3: 20 and 24 (a 20-bit sample counts 2 bytes).
+        {{0x01, 0xE0, 0x44, 0x80}, 0x80, false, StreamCodec::Lpcm, 4, 96000, 768000, 7, 25000},
+        {{0x01, 0xE0, 0x95, 0xC0}, 0x80, false, StreamCodec::Lpcm, 6, 192000, 3456000, 7, 90000},
+        {{0x01, 0xE0, 0xB1, 0x40}, 0x80, false, StreamCodec::Lpcm, 8, 48000, 768000, 7, 20000},
+        {{0x01, 0xE0, 0xC1, 0x40}, 0x80, false, StreamCodec::Lpcm, 0, 48000, 0, 7, 0},
         {ByteVec(20, 0), 0x86, true, StreamCodec::TsAudioDtsHd, 2, 48000, 32000, 2, 333667},
         // TrueHD major sync: 48 kHz, 8-channel assignment 0x00F: 6 channels, layout 7 with LFE.
         {truehd, 0x83, false, StreamCodec::TsAudio83, 6, 48000, 0, 7, 320000},
