@@ -75,6 +75,21 @@ TEST(M2Demux, DvdVrDataPacketOverridesAspect)
         EXPECT_EQ(std::tuple(v->video.aspectX, v->video.aspectY, v->extraData1[7] >> 4, v->extraData1[7] & 0x0F),
                   std::tuple(x, y, storedCode, 3));  // frame_rate_code kept
     }
+    // The other recording aspects: 2, 11 and 13 are 16:9 as 1 is, 4, 6, 7 and 8 are 14:9 (masked with 2).
+    for (const auto& [nibble, x] : {std::pair(2, 16u), std::pair(11, 16u), std::pair(13, 16u),
+                                    std::pair(4, 14u), std::pair(6, 14u), std::pair(7, 14u), std::pair(8, 14u)}) {
+        StreamList list;
+        mdtest::SequenceFields seq;
+        seq.aspectCode = 3;
+        ParseBytes(Concat({Pack({mdtest::DvdSystemHeader(), mdtest::DvdVrDataPacketWithAspect(uint8_t(nibble << 4))}),
+                           VideoPack(seq), AudioPack()}),
+                   list);
+        const StreamRecord* v = Video(list);
+        ASSERT_NE(v, nullptr) << nibble;
+        EXPECT_EQ(std::tuple(v->video.aspectX, v->video.aspectY, v->extraData1[7] >> 4),
+                  std::tuple(x, 9u, x == 16 ? 3 : 2))
+            << nibble;
+    }
 }
 
 TEST(M2Demux, AudioRecordsAndStartTimes)
