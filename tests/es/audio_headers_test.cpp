@@ -203,6 +203,14 @@ TEST(AudioDts, Headers)
         ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
         EXPECT_EQ(fmt.bytesPerSecond, rates[rate] * 100 / 8) << int(rate);
     }
+    // The SFREQ table (Table 5-5); its invalid codes read 48 kHz.
+    const uint32_t sampleRates[16] = {48000, 8000,  16000, 32000, 48000, 48000, 11025, 22050,
+                                      44100, 48000, 48000, 12000, 24000, 48000, 48000, 48000};
+    for (uint8_t sfreq = 0; sfreq < 16; ++sfreq) {
+        const Frame f = mdtest::DtsFrameStart(15, sfreq, 24);
+        ASSERT_TRUE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
+        EXPECT_EQ(fmt.sampleRate, sampleRates[sfreq]) << int(sfreq);
+    }
     Frame f = mdtest::DtsFrameStart(15, 13, 24);
     f[0] = 0xFE, f[1] = 0x7F, f[2] = 0x01, f[3] = 0x80;  // 16-bit little-endian words: not taken
     EXPECT_FALSE(ParseDtsHeader(f.data(), Len(f), fmt, info, duration));
@@ -307,6 +315,13 @@ TEST(AudioMlp, TrueHdAndMlp)
     for (const Frame& f :
          {bad, Frame{0xF8, 0x72, 0x6F, 0xBB, 0x88, 0x3F, 0, 0xEC}, Frame{0xF8, 0x72, 0x6F, 0xBC, 0x88, 0x1F, 0, 0xEC}})
         EXPECT_FALSE(ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes));
+    // TrueHD's audio_sampling_frequency (byte 4's high nibble): 48, 96, 192, 44.1, 88.2, 176.4 kHz; others reserved.
+    const uint32_t trueHdRates[16] = {48000, 96000, 192000, 0, 0, 0, 0, 0, 44100, 88200, 176400, 0, 0, 0, 0, 0};
+    for (uint8_t code = 0; code < 16; ++code) {
+        const Frame f = {0xF8, 0x72, 0x6F, 0xBA, uint8_t(code << 4), 0, 0, 1};
+        const bool ok = ParseMlpHeader(f.data(), Len(f), fmt, info, pcmBytes);
+        EXPECT_EQ(ok ? fmt.sampleRate : 0, trueHdRates[code]) << int(code);
+    }
 
     // Every TrueHD 8ch assignment (low 13 bits of bytes 6-7) and MLP arrangement: code, layout code, LFE, channels.
     const uint32_t trueHd[][4] = {{1, 2, 0, 2},   {2, 1, 0, 1},   {3, 3, 0, 3},   {5, 2, 1, 3},   {7, 3, 1, 4},
