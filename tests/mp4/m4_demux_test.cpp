@@ -177,6 +177,23 @@ TEST(M4Demux, TrackSelectionAndBrokenFiles)
     }
 }
 
+// 'mp4a' entries: the AAC object type from objectTypeIndication (the MPEG-2 AAC profiles 0x66-0x68 are Main, LC
+// and SSR) or the AudioSpecificConfig, whose rate and channels replace the entry's (index 15: an explicit 24-bit
+// rate, here 37800 Hz, before the channel configuration).
+TEST(M4Demux, AacEntries)
+{
+    const Bytes8 lc48k = {0x11, 0x90}, explicitRate = {0x17, 0x80, 0x49, 0xD4, 0x10};
+    for (const auto& [oti, dsi, objectType, rate, channels] :
+         {std::tuple(0x66, lc48k, 1u, 48000u, 2u), std::tuple(0x67, lc48k, 2u, 48000u, 2u),
+          std::tuple(0x68, lc48k, 3u, 48000u, 2u), std::tuple(0x40, explicitRate, 2u, 37800u, 2u)}) {
+        const auto d = DemuxTracks({AudioTrack(mdtest::Mp4aEntry(1, 16, 44100, uint8_t(oti), 0, dsi))});
+        ASSERT_NE(d->Audio(), nullptr) << oti;
+        const AudioParams& a = d->Audio()->audio;
+        EXPECT_EQ(std::tuple(a.codecSpecific[0], a.sampleRate, a.channels), std::tuple(objectType, rate, channels))
+            << oti;
+    }
+}
+
 // A QuickTime camera movie reduced to its 'moov': Photo-JPEG video with 8-bit mono sound at 7875 Hz, the
 // sample size of QuickTime 'raw ' unsigned (as in WAV: PCM little-endian), of 'twos' signed big-endian. The
 // tracks are read with MD_EXT_SMALL_FILES only; the media data is not in the file, so no video bit rate.
