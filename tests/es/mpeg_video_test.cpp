@@ -180,6 +180,34 @@ TEST(StartCode, PictureType)
 
 // VOP headers (ISO/IEC 14496-2 6.2.5): vop_coding_type, modulo_time_base ones and its 0, marker, vop_time_increment
 // in the bits (resolution - 1) needs; the rate is resolution over the smallest step between VOP times.
+// ParseVolHeader (ISO/IEC 14496-2 6.2.3): aspect_ratio_info 1 is square, 2 and 3 (the 4:3 pel shapes) 4:3, 4 and 5
+// 16:9, 15 (extended_PAR, its two bytes passed over) and the reserved codes none; vbv_parameters give the bit rate
+// and buffer size (400 bit/s and 16384-bit units), else 2 Mbit/s and 16384; fixed_vop_time_increment takes
+// bit_width(vop_time_increment_resolution) bits here.
+TEST(MpegVideo, VolHeader)
+{
+    const auto vol = [](uint32_t aspect, const std::string& control) {
+        return Bits("32:0x120 1:0 8:1 1:0 4:" + N(aspect) + (aspect == 15 ? " 8:10 8:11" : "") + " " + control +
+                    " 2:0 1:1 16:25 1:1 1:1 5:1 1:1 13:352 1:1 13:288 1:1 1:0 1:1 32:0x1B6");
+    };
+    // first_half_bit_rate 1, latter 2: (1 << 15) + 2 = 32770 x 400; buffer (3 << 3) + 5 = 29 x 16384.
+    const std::string vbv = "1:1 2:1 1:0 1:1 15:1 1:1 15:2 1:1 15:3 1:1 3:5 11:0 1:1 15:0 1:1";
+    const std::tuple<uint32_t, std::string, uint32_t, uint32_t, uint32_t, uint32_t> rows[] = {
+        {1, "1:0", 1, 1, 2000000, 16384},  {2, "1:0", 4, 3, 2000000, 16384}, {3, "1:0", 4, 3, 2000000, 16384},
+        {4, "1:0", 16, 9, 2000000, 16384}, {5, "1:0", 16, 9, 2000000, 16384}, {15, "1:0", 0, 0, 2000000, 16384},
+        {7, vbv, 0, 0, 32770 * 400, 29 * 16384},
+    };
+    for (const auto& [aspect, control, x, y, bitRate, vbvSize] : rows) {
+        const ByteVec b = vol(aspect, control);
+        SequenceHeaderInfo info{};
+        ASSERT_TRUE(ParseVolHeader(b.data(), Len(b), info)) << aspect;
+        EXPECT_EQ(std::tuple(info.aspectX, info.aspectY, info.bitRate, info.vbvBufferSize, info.width, info.height,
+                             info.frameRate),
+                  std::tuple(x, y, bitRate, vbvSize, 352u, 288u, 25.0))
+            << aspect;
+    }
+}
+
 TEST(MpegVideo, Mpeg4VopRate)
 {
     const auto vops = [](int bits, std::vector<std::pair<int, uint32_t>> times) {  // (seconds, increment)
