@@ -81,11 +81,19 @@ TEST(TimeRangeScanTest, OnePackFiles)
         mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xBD, Concat({ByteVec{0x80, 3, 0, 1}, frames}), 45000)});
     const ByteVec video = Concat({mdtest::Mpeg2Pack(0, {mdtest::PesPacket(0xE0, VideoEs(), 90000)}), kEndCode});
     const int64_t frame = 348299;  // 1536 / 44100 s
+    // DTS on sub-stream 0x88: two 1001-byte core frames of 16 blocks of 32 samples at 48 kHz (106666 units each);
+    // the decoder takes no unit size from a DTS header, so the packet is one unit, its end one frame on.
+    ByteVec dtsFrame = mdtest::DtsFrameStart(15, 13, 24);
+    dtsFrame.resize(1001, 0x55);
+    const ByteVec dts = mdtest::Mpeg2Pack(
+        0, {mdtest::PesPacket(0xBD, Concat({ByteVec{0x88, 2, 0, 1}, dtsFrame, dtsFrame}), 45000)});
     using Range = std::array<int64_t, 7>;  // start, video first, audio first, video end, audio end, frame durations
     const std::tuple<const char*, ByteVec, uint32_t, Range> rows[] = {
         {"AC-3, base rules", ac3, 0, {}},
         {"AC-3, time ranges", ac3, MD_EXT_TIME_RANGES,
          {Units(45000), -1, Units(45000), 0, Units(45000) + 3 * frame, 0, frame}},
+        {"DTS, time ranges", dts, MD_EXT_TIME_RANGES,
+         {Units(45000), -1, Units(45000), 0, Units(45000) + 106666, 0, 106666}},
         {"video, base rules", video, 0, {}},
         // The sequence header's time, one 25 Hz frame on.
         {"video, time ranges", video, MD_EXT_TIME_RANGES,
