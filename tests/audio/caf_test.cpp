@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstring>
 #include <limits>
 
 #include "support/audio_files.h"
@@ -113,6 +114,20 @@ TEST(Caf, DescriptionAndDuration)
     };
     for (const auto& row : rows)
         EXPECT_EQ(mdtest::Opened<md::CafDemux>(row.file), row.expected) << row.what;
+    // The other format IDs: the codec, A-law and mu-law as 8-bit, FLAC with the stated bits, the MPEG layer and the
+    // AAC variants' object types in codec word 0.
+    const std::tuple<const char*, const char*, uint32_t> formats[] = {
+        {"alaw", "alaw 1ch 8000Hz 8b", 0},  {"ulaw", "mulaw 1ch 8000Hz 8b", 0}, {"flac", "flac 1ch 8000Hz 16b", 0},
+        {".mp1", "mpeg1 1ch", 0},           {".mp2", "mpeg1 1ch", 1},           {"ac-3", "ac3 1ch", 0},
+        {"ec-3", "eac3 1ch", 0},            {"samr", "amrnb 1ch", 0},           {"sawb", "amrwb 1ch", 0},
+        {"aach", "aac 1ch", 5},             {"aacp", "aac 1ch", 29},            {"aacl", "aac 1ch", 23},
+        {"aace", "aac 1ch", 39},            {"aacf", "aac 1ch", 39},            {"aacg", "aac 1ch", 39},
+    };
+    for (const auto& [format, start, objectType] : formats) {
+        const std::string s = mdtest::Opened<md::CafDemux>(Caf({Desc(8000, format, 0, 0, 1, 1, 16), Data(100)}));
+        EXPECT_EQ(s.substr(0, std::strlen(start)), start) << format;
+        EXPECT_EQ(s.find(" w0 " + std::to_string(objectType) + " ") != std::string::npos, objectType != 0) << s;
+    }
 }
 
 }  // namespace
