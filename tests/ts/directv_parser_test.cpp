@@ -34,6 +34,7 @@ struct Shape {
     uint8_t audioType = 0x03;
     bool videoClear = true;
     bool ac3 = false;
+    uint8_t aspectCode = 3;  // aspect_ratio_information
 };
 
 // Table, a 720x480 16:9 video PES with the sequence headers (PTS 10 s), an audio PES (10.02 s), a time-reference
@@ -44,7 +45,7 @@ ByteVec Program(const Shape& s = {})
     w.Table(mdtest::PmtSection(1, {{s.videoType, kVideo}, {s.audioType, kAudio}}));
     const DtvFlags video{true, s.videoClear};
     const mdtest::SequenceFields sequence{
-        .height = 480, .aspectCode = 3, .frameRateCode = 4, .displaySize = {}, .transferCharacteristics = {}};
+        .height = 480, .aspectCode = s.aspectCode, .frameRateCode = 4, .displaySize = {}, .transferCharacteristics = {}};
     w.Pes(kVideo, mdtest::DtvVideoPes(mdtest::SequenceHeaders(sequence), 900000), video);
     w.Pes(kAudio, AudioPes(s.ac3, 901800));
     w.TimeReference(0x20, 0x12345678);
@@ -84,6 +85,9 @@ TEST(DirecTVParser, RecordsAndTimesByProgramShape)
     };
     const Row rows[] = {
         {"16:9", {}, 16, 9, StreamCodec::Mpeg1Audio, 1, 192000, 240000},  // 1152 samples at 48 kHz
+        {"4:3", {.aspectCode = 2}, 4, 3, StreamCodec::Mpeg1Audio, 1, 192000, 240000},
+        {"2.21:1", {.aspectCode = 4}, 221, 100, StreamCodec::Mpeg1Audio, 1, 192000, 240000},
+        {"square samples: 1:1", {.aspectCode = 1}, 1, 1, StreamCodec::Mpeg1Audio, 1, 192000, 240000},
         {"scrambled video", {.videoClear = false}, 0, 0, StreamCodec::Mpeg1Audio, 1, 192000, 240000},
         {"H.264 video (0xCB)", {.videoType = 0xCB}, 0, 0, StreamCodec::Mpeg1Audio, 1, 192000, 240000},
         {"AC-3 (0xC1)", {.audioType = 0xC1, .ac3 = true}, 16, 9, StreamCodec::Ac3, 2, 0, 320000},  // 1536 samples
