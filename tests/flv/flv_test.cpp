@@ -158,6 +158,8 @@ TEST(FlvTags, VideoHeaders)
     constexpr uint32_t kFlv1 = uint32_t(md::StreamCodec::Flv1), kVp6 = uint32_t(md::StreamCodec::Vp6);
     constexpr uint32_t kScreen = uint32_t(md::StreamCodec::ScreenVideo), kH264 = uint32_t(md::StreamCodec::H264);
     constexpr uint32_t kHevc = uint32_t(md::StreamCodec::Hevc), kAv1 = uint32_t(md::StreamCodec::Av1);
+    constexpr uint32_t kVp8 = uint32_t(md::StreamCodec::Vp8), kVp9 = uint32_t(md::StreamCodec::Vp9),
+                       kJpeg = uint32_t(md::StreamCodec::Jpeg);
     mdtest::AvcSpsFields interlaced;
     interlaced.frameMbsOnly = false, interlaced.heightMapUnitsMinus1 = 33, interlaced.cropBottom = 2;
     // AV1 sequence header: profile 0, timing (1001/30000, equal intervals of one tick), a decoder model with one
@@ -203,6 +205,12 @@ TEST(FlvTags, VideoHeaders)
         {"AV1 OBU size past its record",
          Cat({{0x90}, {'a', 'v', '0', '1'}, {0x81, 8, 0x0C, 0, 0x0A, 40, 0}}),
          {false, kAv1}},
+        {"enhanced AVC SequenceStart", Cat({{0x90}, {'a', 'v', 'c', '1'}, AvcConfig(mdtest::AvcSpsNal(interlaced))}),
+         {true, kH264, 1920, 1080, 0, 1}},
+        // Pictures of these are not read: described by their codec alone.
+        {"enhanced VP9", Cat({{0x91}, {'v', 'p', '0', '9'}, {0, 0, 0, 0x82}}), {true, kVp9}},
+        {"enhanced VP8", Cat({{0x91}, {'v', 'p', '0', '8'}, {0, 0, 0, 0x9D}}), {true, kVp8}},
+        {"JPEG", {0x11, 0xFF, 0xD8}, {true, kJpeg}},
         {"enhanced multitrack: not followed", Cat({{0x96}, {'h', 'v', 'c', '1'}, hvcc}), {}},
         {"command frame", {0x57, 0}, {}},
         {"unknown CodecID", {0x1C, 0, 0}, {}},
