@@ -18,6 +18,7 @@ struct Fields {
     bool progressiveSource = true, interlacedSource = false;
     bool scalingLists = false, rps = false, longTerm = false;  // structures read past
     bool vui = true, timing = true, fieldSeq = false, frameFieldInfo = false;
+    bool pcm = false, vuiExtras = false;  // PCM parameters; overscan, signal type, chroma siting, display window
     uint32_t sarIdc = 1, units = 1, scale = 25;
 };
 
@@ -38,7 +39,10 @@ Bytes Sps(const Fields& f)
     BitWriter w;
     w.Put(0x4201, 16), w.Put(0, 4), w.Put(f.subLayersMinus1, 3), w.PutBit(true);
     ProfileTierLevel(w, f);
-    w.PutUe(0), w.PutUe(f.chroma), w.PutUe(f.width), w.PutUe(f.height);
+    w.PutUe(0), w.PutUe(f.chroma);
+    if (f.chroma == 3)
+        w.PutBit(false);  // separate_colour_plane_flag
+    w.PutUe(f.width), w.PutUe(f.height);
     w.PutBit(true), w.PutUe(0), w.PutUe(0), w.PutUe(0), w.PutUe(f.cropBottom);  // conformance window
     w.PutUe(0), w.PutUe(0), w.PutUe(4);                                         // bit depths, log2_max_poc_lsb - 4
     w.PutBit(true);
@@ -59,7 +63,9 @@ Bytes Sps(const Fields& f)
                         w.PutSe(i % 3 - 1);
             }
     }
-    w.Put(0b00, 2), w.PutBit(false);
+    w.Put(0b00, 2), w.PutBit(f.pcm);
+    if (f.pcm)
+        w.Put(0x77, 8), w.PutUe(0), w.PutUe(1), w.PutBit(true);
     w.PutUe(f.rps ? 3 : 0);
     if (f.rps) {
         w.PutUe(2), w.PutUe(1), w.PutUe(0), w.PutBit(true), w.PutUe(1), w.PutBit(true), w.PutUe(0), w.PutBit(true);
@@ -79,7 +85,14 @@ Bytes Sps(const Fields& f)
             w.Put(f.sarIdc, 8);
         if (f.sarIdc == 255)
             w.Put(1, 16), w.Put(2, 16);  // Extended_SAR 1:2, the samples of a field
-        w.Put(0, 3), w.PutBit(false), w.PutBit(f.fieldSeq), w.PutBit(f.frameFieldInfo), w.PutBit(false);
+        if (f.vuiExtras)
+            w.Put(0b11, 2), w.PutBit(true), w.Put(0x5, 4), w.PutBit(true), w.Put(0x010101, 24), w.PutBit(true),
+                w.PutUe(1), w.PutUe(2);
+        else
+            w.Put(0, 3);
+        w.PutBit(false), w.PutBit(f.fieldSeq), w.PutBit(f.frameFieldInfo), w.PutBit(f.vuiExtras);
+        if (f.vuiExtras)
+            w.PutUe(0), w.PutUe(0), w.PutUe(3), w.PutUe(5);
         w.PutBit(f.timing);
         if (f.timing)
             w.Put(f.units, 32), w.Put(f.scale, 32), w.PutBit(false), w.PutBit(false);
@@ -139,6 +152,9 @@ TEST(Hevc, PictureProperties)
         {"4:2:2 crops a luma row per unit; 12:11 samples of a 576-line picture", {.chroma = 2, .width = 720, .height = 580,
          .cropBottom = 4, .sarIdc = 2}, {slice}, 720, 576, 4, 3, 1, 0, 25},
         {"no VUI timing: the VPS's", {.timing = false}, {Vps(1001, 60000), slice}, 1920, 1080, 16, 9, 1, 0, 59.94},
+        {"read past 4:4:4's colour plane flag, PCM and the VUI fields before the timing",
+         {.chroma = 3, .cropBottom = 8, .pcm = true, .vuiExtras = true, .units = 1001, .scale = 60000}, {slice}, 1920,
+         1080, 16, 9, 1, 0, 59.94},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
