@@ -43,6 +43,10 @@ TEST(M1Demux, PelAspect)
     ASSERT_EQ(ret, 1u);
     EXPECT_EQ(std::pair(list.At(0)->video.aspectX, list.At(0)->video.aspectY), std::pair(102400u, 93312u));
     EXPECT_EQ(start, 90000) << "video alone: its time";
+    // A sequence header after other bytes of the packet is read where it starts.
+    StreamList later;
+    ASSERT_EQ(std::get<0>(ParseBytes(Video(90000, Concat({ByteVec(20, 0xFF), VideoEs(320, 288, 12)})), later)), 1u);
+    EXPECT_EQ(std::pair(later.At(0)->video.width, later.At(0)->video.aspectX), std::pair(320u, 102400u));
     // Audio stamped before the video: the earlier time.
     StreamList both;
     EXPECT_EQ(std::get<1>(ParseBytes(Concat({Video(90000), Pack(mdtest::Mpeg1PesPacket(0xC0, kMp2Frame, 45000))}), both)),
