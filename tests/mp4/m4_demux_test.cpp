@@ -93,7 +93,8 @@ TEST(M4Demux, VideoRecords)
     };
     const Row rows[] = {
         // NTSC and PAL pictures keep their nominal aspect (720 x 10 / (480 x 11) is 1.36, not 4:3).
-        {"NTSC 4:3", Avc1(720, 480, 3), StreamCodec::H264, 720, 4, 3},
+        // The bit rate: the 'mdat' (8 + 2 x 64 bytes) over the track's 2 x 1000 / 25000 s, 13600 bit/s.
+        {"NTSC 4:3", Avc1(720, 480, 3), StreamCodec::H264, 720, 4, 3, 1, 13600},
         {"352 x 10 : 480 x 11 unreduced", Avc1(352, 480, 3), StreamCodec::H264, 352, 3520, 5280},
         {"explicit sample aspect", Avc1(100, 100, 255, 3, 2), StreamCodec::H264, 100, 300, 200},
         // mp4v: PAR 10:11 at 720x480 is 7200:5280, unreduced; the 'esds' bit rate.
