@@ -109,7 +109,8 @@ TEST(SampleTable, QueriesOverHandBuiltTables)
 
 // Time scale 1000. Track 1: empty tables (or two samples of 10 and 20 bytes at 300); moof 1: base offset
 // 0x1'0000'0400, a run of 3 at data offset 100, sizes 100/200/300, ctts 0/2000/500, trex duration 40; track 2
-// 5 samples at 9000, trex size 7, duration 21; moof 2: track 1 defaults duration 50, size 64, 4 samples at 5000.
+// 5 samples at 9000, trex size 7, duration 21; moof 2: track 1 defaults duration 50, size 64, 4 samples at 5000,
+// ctts 3000/0/0/0.
 struct Movie {
     bool trexForTrack1 = true;
     bool moovSamples = false;
@@ -128,7 +129,7 @@ Bytes8 FragmentedMovie(const Movie& m)
     b.BeginFull("trun", 0, 0x000A01).U32(3).U32(100).U32(100).U32(0).U32(200).U32(2000).U32(300).U32(500).End();
     b.End().Begin("traf").Bytes(Box("tfhd", {2})).BeginFull("trun", 0, 0x000001).U32(5).U32(9000).End().End().End();
     b.Begin("moof").Begin("traf").BeginFull("tfhd", 0, 0x00001A).U32(1).U32(1).U32(50).U32(64).End();
-    b.BeginFull("trun", 0, 0x000001).U32(4).U32(5000).End().End().End();
+    b.BeginFull("trun", 0, 0x000801).U32(4).U32(5000).U32(3000).U32(0).U32(0).U32(0).End().End().End();
     return b.Take();
 }
 
@@ -170,7 +171,7 @@ TEST(SampleTable, FragmentRunsContinueTheTrack)
         {"track 2 trex size 7", &plain, 1, Q::Offset, {{2, 9007}}},
         {"runs after the stsz samples", &tables, 0, Q::Count, {{0, 9}}},
         {"a table sample, then the runs", &tables, 0, Q::Offset, {{2, 310}, {3, 0x400 + 100}, {6, 5000}}},
-        {"sample 4 first to reach 1 s", &tables, 0, Q::Estimate, {{1000, 2500000}}},
+        {"sample 4 first to reach 1 s (not the later run's 3 s)", &tables, 0, Q::Estimate, {{1000, 2500000}}},
         {"no trex: runs answer 0", &noTrex, 0, Q::Offset, {{1, 0}}},
         {"2 x (2^32 - 1) does not wrap", &huge, 0, Q::Count, {{0, 0x1FFFFFFFE}}},
         {"absent sizes count 0", &huge, 0, Q::Offset, {{kMax, 4016}}},
