@@ -129,6 +129,21 @@ TEST(M2Demux, SequenceHeaderSplitAcrossVideoPackets)
     EXPECT_EQ(std::pair(videoStart, start), std::pair(int64_t(93600), int64_t(85000)));
 }
 
+// A video stream seen without its sequence header keeps the scan going, for at most 11 chunks of 640 KiB: a
+// sequence header at the start of the 11th is read, one at the start of the 12th is not.
+TEST(M2Demux, TheScanReadsElevenChunks)
+{
+    const ByteVec picture = Pack({mdtest::PesPacket(0xE0, mdtest::PictureHeaderFields(0, 1), 90000)});
+    for (const uint32_t chunk : {11u, 12u}) {
+        ByteVec file = Concat({picture, AudioPack()});
+        file.resize(size_t{M2Demux::kChunkSize} * (chunk - 1), 0);
+        mdtest::Append(file, VideoPack({}));
+        StreamList list;
+        const uint32_t parsed = std::get<0>(ParseBytes(file, list));
+        EXPECT_EQ(std::pair(parsed, Video(list) != nullptr), std::pair(1u, chunk == 11)) << chunk;
+    }
+}
+
 TEST(M2Demux, ParsePacketsFollowsTheSystemClock)
 {
     M2Demux demux;
