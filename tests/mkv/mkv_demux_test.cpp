@@ -109,7 +109,9 @@ TEST(MkvDemuxTracks, RecordsByTrackEntry)
                          Track(7, 17, "S_VOBSUB"), srt}),
                    std::pair(1u, 5u));
     ASSERT_EQ(d->streams.Count(), 5u);
-    const auto name = [&](uint32_t id) { return std::u16string(d->Find(StreamClass::Subtitle, id)->Subtitle().trackName); };
+    const auto name = [&](uint32_t id) {
+        return std::u16string(d->Find(StreamClass::Subtitle, id)->Subtitle().trackName);
+    };
     EXPECT_EQ(name(6), u"\u00DC\U0001F600");
     EXPECT_EQ(name(8), std::u16string(254, u'a'));
     const StreamRecord* v = d->Find(StreamClass::Video, 1);

@@ -90,17 +90,20 @@ TEST(SystemDecoderTest, SubStreamTimingFollowsTheSubStreamHeaders)
         EXPECT_EQ(TakeAndWalk(decoder, false, 0), std::pair(uint32_t(frames.size()), units)) << what;
     }
     // LPCM (16-bit 48 kHz stereo: 320-byte units of 1/600 s) behind its 7-byte header: first_access_unit_pointer
-    // counts from the pointer's last byte, so the first unit is 4 bytes before it in the data; 3 or less is 3.
-    for (const auto& [pointer, first] : {std::pair(10, 6u), std::pair(3, 3u)}) {
+    // counts from the pointer's last byte, so the first unit is 4 bytes before it in the data; 3 or less is 3. A PTS
+    // of 0 is a time like any other.
+    for (const auto& [pointer, first, pts] :
+         {std::tuple(10, 6u, 45000), std::tuple(3, 3u, 45000), std::tuple(10, 6u, 0)}) {
         const ByteVec lpcm = Concat({ByteVec{0xA0, 2, 0, uint8_t(pointer), 0, 0x01, 0x80}, ByteVec(1000, 0)});
         md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
         decoder.SetSubStreamTiming(true);
         decoder.BeginStream();
-        Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), mdtest::PesPacket(0xBD, lpcm, 45000),
+        Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), mdtest::PesPacket(0xBD, lpcm, uint64_t(pts)),
                               mdtest::Mpeg2PackHeader(3600, 25200)}));
         EXPECT_EQ(TakeAndWalk(decoder, false, 0).second,
-                  (std::vector<Unit>{{md::kUnitAudioFrame, first, t}, {md::kUnitAudioFrame, first + 320, t + 16666}}))
-            << pointer;
+                  (std::vector<Unit>{{md::kUnitAudioFrame, first, Units(pts)},
+                                     {md::kUnitAudioFrame, first + 320, Units(pts) + 16666}}))
+            << pointer << " " << pts;
     }
     // At 48 kHz the legacy count is the frame's duration; at 32 and 44.1 kHz it is not.
     EXPECT_EQ(std::tuple(md::Ac3SyncframeDuration(48000), md::Ac3SyncframeDuration(32000), md::Ac3SyncframeDuration(0)),

@@ -45,7 +45,8 @@ ByteVec Program(const Shape& s = {})
     w.Table(mdtest::PmtSection(1, {{s.videoType, kVideo}, {s.audioType, kAudio}}));
     const DtvFlags video{true, s.videoClear};
     const mdtest::SequenceFields sequence{
-        .height = 480, .aspectCode = s.aspectCode, .frameRateCode = 4, .displaySize = {}, .transferCharacteristics = {}};
+        .height = 480, .aspectCode = s.aspectCode, .frameRateCode = 4, .displaySize = {},
+        .transferCharacteristics = {}};
     w.Pes(kVideo, mdtest::DtvVideoPes(mdtest::SequenceHeaders(sequence), 900000), video);
     w.Pes(kAudio, AudioPes(s.ac3, 901800));
     w.TimeReference(0x20, 0x12345678);
