@@ -315,6 +315,14 @@ TEST(Mxf, CodingLabelsAndFrameLayouts)
     Model sizeless;
     sizeless.picture = mdtest::Concat({Item(0x3006, Be(2, 4)), Item(0x3201, kMpeg2LongGop)});
     EXPECT_EQ(std::pair(Parse(File(Sets(sizeless))).width, Parse(File(Sets(sizeless))).height), std::pair(0u, 0u));
+    // An AspectRatio of two positive terms is taken reduced, 1/1 too; a zero term gives none.
+    for (const auto& [num, den, x] : {std::tuple(1, 1, 1u), std::tuple(32, 18, 16u), std::tuple(0, 1, 0u),
+                                      std::tuple(4, 0, 0u)}) {
+        Model m;
+        m.picture = mdtest::Concat({Item(0x3006, Be(2, 4)), Item(0x320E, Rational(num, den))});
+        const Parsed p = Parse(File(Sets(m)));
+        EXPECT_EQ(std::pair(p.aspectX, p.aspectY), std::pair(x, x == 16 ? 9u : x)) << num << "/" << den;
+    }
     // A sampling rate that is not whole rounds to the nearest: 88201/2 is 44101.
     Model fractional;
     fractional.sound = mdtest::Concat({Item(0x3006, Be(3, 4)), Item(0x3D03, Rational(88201, 2)), Item(0x3D07, Be(2, 4))});
