@@ -43,6 +43,19 @@ TEST(TsPacket, PtsAndPesPayloadOffsets)
         int32_t offset = 0;
         EXPECT_EQ(std::pair(PesPayloadOffset(packet.data(), 188, offset), offset), std::pair(found, at)) << at;
     }
+    // The PTS of a PES header that starts the packet; one whose PTS the packet's end cuts is not read, though the
+    // bytes after the packet would complete it.
+    for (const size_t inPacket : {pes.size(), size_t{12}}) {
+        const ByteVec bytes = mdtest::Concat(
+            {mdtest::TsPacket(0x100, true, 0, std::span(pes).first(inPacket)), std::span(pes).subspan(inPacket)});
+        uint32_t header = 0;
+        uint64_t pts = 0;
+        bool ptsRead = false;
+        EXPECT_TRUE(PacketPesPts(bytes.data(), header, pts, ptsRead));
+        EXPECT_EQ(std::tuple(header, ptsRead, pts), inPacket == 12 ? std::tuple(176u, false, uint64_t{0})
+                                                                    : std::tuple(4u, true, uint64_t{90000}))
+            << inPacket;
+    }
 }
 
 TEST(TsPacket, PatEntriesLimitsAndAssembly)
