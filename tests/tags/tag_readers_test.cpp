@@ -389,6 +389,15 @@ TEST(RiffInfo, FieldsBextAndIxml)
     }
     TagList tags;
     EXPECT_FALSE(ReadRiffInfo(Bytes(Cat({Text("adtl"), RiffField("labl", Text("x"))})), tags)) << "not an INFO list";
+    // Up to the field cap: a title as the last field is read, one field later it is not.
+    for (const int before : {kMaxRiffInfoFields - 1, kMaxRiffInfoFields}) {
+        ByteVector list = Text("INFO");
+        for (int i = 0; i < before; ++i)
+            list = Cat({list, RiffField("IXYZ", {})});
+        TagList capped;
+        ReadRiffInfo(Bytes(Cat({list, RiffField("INAM", Text("T"))})), capped);
+        EXPECT_EQ(capped.Find("title") != nullptr, before < kMaxRiffInfoFields) << before;
+    }
 
     // EBU Tech 3285: Description 256, Originator 32, OriginatorReference 32, OriginationDate 10, OriginationTime 8,
     // TimeReference 8, Version 2, UMID 64, loudness 10, reserved 180: 602 bytes, then the coding history.
