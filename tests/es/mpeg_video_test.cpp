@@ -178,8 +178,6 @@ TEST(StartCode, PictureType)
         EXPECT_EQ(PictureType(Slice(0, t).data(), Len(Slice(0, t)), kModeH264), expect[t]) << t;
 }
 
-// VOP headers (ISO/IEC 14496-2 6.2.5): vop_coding_type, modulo_time_base ones and its 0, marker, vop_time_increment
-// in the bits (resolution - 1) needs; the rate is resolution over the smallest step between VOP times.
 // ParseVolHeader (ISO/IEC 14496-2 6.2.3): aspect_ratio_info 1 is square, 2 and 3 (the 4:3 pel shapes) 4:3, 4 and 5
 // 16:9, 15 (extended_PAR, its two bytes passed over) and the reserved codes none; vbv_parameters give the bit rate
 // and buffer size (400 bit/s and 16384-bit units), else 2 Mbit/s and 16384; fixed_vop_time_increment takes
@@ -208,6 +206,8 @@ TEST(MpegVideo, VolHeader)
     }
 }
 
+// VOP headers (ISO/IEC 14496-2 6.2.5): vop_coding_type, modulo_time_base ones and its 0, marker, vop_time_increment
+// in the bits (resolution - 1) needs; the rate is resolution over the smallest step between VOP times.
 TEST(MpegVideo, Mpeg4VopRate)
 {
     const auto vops = [](int bits, std::vector<std::pair<int, uint32_t>> times) {  // (seconds, increment)
