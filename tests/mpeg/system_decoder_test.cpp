@@ -15,10 +15,12 @@ int64_t Units(int64_t ticks) { return ticks * 1000 / 9; }
 
 void Feed(md::CMpegMuxDec& decoder, const ByteVec& bytes) { decoder.Feed(bytes.data(), uint32_t(bytes.size())); }
 
-// An MPEG-2 decoder fed a pack header, the bytes and the next pack header (which completes the last packet).
-std::unique_ptr<md::MPEG2SystemDec_c> Fed(const ByteVec& bytes)
+// An MPEG-2 decoder fed a pack header, the bytes and the next pack header (which completes the last packet);
+// subStreamTiming as MD_EXT_TIME_RANGES sets it.
+std::unique_ptr<md::MPEG2SystemDec_c> Fed(const ByteVec& bytes, bool subStreamTiming = false)
 {
     auto decoder = std::make_unique<md::MPEG2SystemDec_c>(md::CMpegMuxDec::kDefaultCapacity);
+    decoder->SetSubStreamTiming(subStreamTiming);
     decoder->BeginStream();
     Feed(*decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), bytes, mdtest::Mpeg2PackHeader(3600, 25200)}));
     return decoder;
@@ -82,25 +84,15 @@ TEST(SystemDecoderTest, SubStreamTimingFollowsTheSubStreamHeaders)
         {"after another packet, sub-stream timing", Concat({before, timed}), true,
          {{md::kUnitAudioFrame, 0, t}, {md::kUnitAudioFrame, 416, t + frame}, {md::kUnitAudioFrame, 832, t + 2 * frame}}},
     };
-    for (const auto& [what, bytes, timing, units] : rows) {
-        md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
-        decoder.SetSubStreamTiming(timing);
-        decoder.BeginStream();
-        Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), bytes, mdtest::Mpeg2PackHeader(3600, 25200)}));
-        EXPECT_EQ(TakeAndWalk(decoder, false, 0), std::pair(uint32_t(frames.size()), units)) << what;
-    }
+    for (const auto& [what, bytes, timing, units] : rows)
+        EXPECT_EQ(TakeAndWalk(*Fed(bytes, timing), false, 0), std::pair(uint32_t(frames.size()), units)) << what;
     // LPCM (16-bit 48 kHz stereo: 320-byte units of 1/600 s) behind its 7-byte header: first_access_unit_pointer
     // counts from the pointer's last byte, so the first unit is 4 bytes before it in the data; 3 or less is 3. A PTS
     // of 0 is a time like any other.
     for (const auto& [pointer, first, pts] :
          {std::tuple(10, 6u, 45000), std::tuple(3, 3u, 45000), std::tuple(10, 6u, 0)}) {
         const ByteVec lpcm = Concat({ByteVec{0xA0, 2, 0, uint8_t(pointer), 0, 0x01, 0x80}, ByteVec(1000, 0)});
-        md::MPEG2SystemDec_c decoder(md::CMpegMuxDec::kDefaultCapacity);
-        decoder.SetSubStreamTiming(true);
-        decoder.BeginStream();
-        Feed(decoder, Concat({mdtest::Mpeg2PackHeader(0, 25200), mdtest::PesPacket(0xBD, lpcm, uint64_t(pts)),
-                              mdtest::Mpeg2PackHeader(3600, 25200)}));
-        EXPECT_EQ(TakeAndWalk(decoder, false, 0).second,
+        EXPECT_EQ(TakeAndWalk(*Fed(mdtest::PesPacket(0xBD, lpcm, uint64_t(pts)), true), false, 0).second,
                   (std::vector<Unit>{{md::kUnitAudioFrame, first, Units(pts)},
                                      {md::kUnitAudioFrame, first + 320, Units(pts) + 16666}}))
             << pointer << " " << pts;

@@ -314,7 +314,8 @@ TEST(Mxf, CodingLabelsAndFrameLayouts)
     // A picture descriptor that states no size: none.
     Model sizeless;
     sizeless.picture = mdtest::Concat({Item(0x3006, Be(2, 4)), Item(0x3201, kMpeg2LongGop)});
-    EXPECT_EQ(std::pair(Parse(File(Sets(sizeless))).width, Parse(File(Sets(sizeless))).height), std::pair(0u, 0u));
+    const Parsed unsized = Parse(File(Sets(sizeless)));
+    EXPECT_EQ(std::pair(unsized.width, unsized.height), std::pair(0u, 0u));
     // An AspectRatio of two positive terms is taken reduced, 1/1 too; a zero term gives none.
     for (const auto& [num, den, x] : {std::tuple(1, 1, 1u), std::tuple(32, 18, 16u), std::tuple(0, 1, 0u),
                                       std::tuple(4, 0, 0u)}) {
