@@ -84,8 +84,9 @@ struct ExamineOptions {
     bool stats = false;                   // also measure the wall time, and the requests and bytes of a remote path
 };
 
-// Whether the path names a remote object (http://, https:// or s3://) rather than a local file. Such a path goes to
-// the module as it is when MD_EXT_REMOTE is on; without it, it is a (missing) file name like any other.
+// Whether the path names a remote object (http://, https:// or s3://, the scheme in any case) rather than a local
+// file. Such a path goes to the module as it is when MD_EXT_REMOTE is on; without it, it is a (missing) file name
+// like any other.
 bool IsRemotePath(std::string_view path);
 // An s3:// path that names a prefix to list rather than one object: a bucket alone, or a path ending in '/'.
 bool IsRemotePrefix(std::string_view path);

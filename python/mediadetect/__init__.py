@@ -254,8 +254,9 @@ def _create_detector():
 
 
 def is_remote(path) -> bool:
-    """Whether the path names a remote object (http://, https:// or s3://) that the module reads itself."""
-    return isinstance(path, str) and path.startswith(REMOTE_SCHEMES)
+    """Whether the path names a remote object (http://, https:// or s3://, the scheme in any case) that the
+    module reads itself."""
+    return isinstance(path, str) and path[:8].lower().startswith(REMOTE_SCHEMES)
 
 
 def _remote_error(info):

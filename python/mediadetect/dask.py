@@ -59,7 +59,7 @@ def _row(path):
 
 def is_remote_prefix(path):
     """An s3:// path that names a prefix to list: a bucket alone, or a path ending in '/'."""
-    if not path.startswith("s3://"):
+    if path[:5].lower() != "s3://":
         return False
     rest = path[len("s3://"):]
     return "/" not in rest or rest.endswith("/")

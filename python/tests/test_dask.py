@@ -41,6 +41,11 @@ def test_scan_on_two_workers_keeps_a_row_per_file(tmp_path):
             assert row[column] == value if value is not None else math.isnan(row[column]), (row["path"], column)
 
 
+def test_only_s3_buckets_and_paths_ending_in_a_slash_are_listed():
+    paths = ("S3://b/videos/", "s3://b", "s3://b/k.ts", "https://h/dir/", "/data/s3://b/")
+    assert [mediadetect.dask.is_remote_prefix(p) for p in paths] == [True, True, False, False, False]
+
+
 def test_scan_keeps_title_artist_creation_time_and_location_as_columns():
     # The values make_corpus.sh writes into these files; a file without tags has None in each column.
     names = ["tags_mp3_id3v23_44k_stereo.mp3", "tags_mov_h264_320x240_25fps_phone.mov",

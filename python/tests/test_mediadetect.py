@@ -71,6 +71,11 @@ def test_files_that_cannot_be_examined_raise_with_their_hresult(tmp_path):
     assert (mediadetect.detect(empty).kind, mediadetect.detect(empty).duration) == (0, None)
 
 
+def test_remote_paths_are_known_by_their_scheme_in_any_case():
+    paths = ("HTTP://h/a.ts", "Https://h/", "S3://b/k", "ftp://h/a.ts", "/data/http://x", b"http://h/a.ts")
+    assert [mediadetect.is_remote(p) for p in paths] == [True, True, True, False, False, False]
+
+
 def test_time_table_matches_the_tools(tmp_path, monkeypatch):
     env = dict(os.environ, MEDIADETECT_REGISTRY=str(tmp_path / "registry.reg"),
                MEDIADETECT_TIMEINDEX_DB=str(tmp_path / "index.sqlite"))

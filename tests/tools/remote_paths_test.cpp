@@ -26,7 +26,8 @@ TEST(RemotePaths, SchemesAndPrefixes)
         {"s3://bucket", true, true},          // a bucket alone: all of it
         {"s3://bucket/", true, true},
         {"s3://bucket/a/b/c.mkv", true, false},
-        {"HTTP://host/a.ts", false, false},   // the module takes the schemes in lower case
+        {"HTTP://host/a.ts", true, false},    // a scheme in any case, as the module takes it
+        {"S3://Bucket/Videos/", true, true},
         {"ftp://host/a.ts", false, false},
         {"s3:/bucket/key", false, false},
         {"./http://x", false, false},
