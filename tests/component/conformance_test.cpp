@@ -688,6 +688,20 @@ protected:
         EXPECT_EQ(m_detector->GetDuration(&value), expected);
         return value;
     }
+    // The video and audio ids GetStreamLists gives for a program (0: the file's own streams).
+    std::pair<std::vector<uint32_t>, std::vector<uint32_t>> Lists(uint32_t program)
+    {
+        int32_t videoCount = 0, audioCount = 0;
+        uint32_t video[16] = {}, audio[16] = {};
+        EXPECT_EQ(m_detector->GetStreamLists(program, &videoCount, video, &audioCount, audio, 0), S_OK) << program;
+        return {std::vector(video, video + videoCount), std::vector(audio, audio + audioCount)};
+    }
+    std::vector<uint32_t> Subtitles(HRESULT expected)
+    {
+        uint32_t count = 0, ids[16] = {};
+        EXPECT_EQ(m_detector->GetSubtitleTracks(&count, ids, 0), expected);
+        return std::vector(ids, ids + count);
+    }
     // A detector query's value; its result must be expected. (GCC's sanitizer builds see the call through the
     // member pointer as a read of an uninitialised temporary.)
 #pragma GCC diagnostic push
@@ -972,20 +986,14 @@ protected:
                 if (s.codec == "dvb_subtitle" || s.codec == "dvb_teletext")
                     wantSubtitles.push_back(s.id);
             }
-            int32_t videoCount = -1, audioCount = -1;
-            uint32_t video[16] = {}, audio[16] = {};
-            ASSERT_EQ(m_detector->GetStreamLists(pmtPids[i], &videoCount, video, &audioCount, audio, 0), S_OK);
-            EXPECT_EQ(std::tuple(std::vector(video, video + videoCount), std::vector(audio, audio + audioCount)),
-                      std::tuple(wantVideo, wantAudio))
-                << pmtPids[i];
+            const auto [video, audio] = Lists(pmtPids[i]);
+            EXPECT_EQ(std::tie(video, audio), std::tie(wantVideo, wantAudio)) << pmtPids[i];
             // A host selects the first video and audio of the first program that lists any.
-            if (selection.videoId == 0 && selection.audioId == 0 && videoCount + audioCount > 0)
-                selection = {videoCount ? video[0] : 0, 0, audioCount ? audio[0] : 0, 0};
+            if (selection.videoId == 0 && selection.audioId == 0 && video.size() + audio.size() > 0)
+                selection = {video.empty() ? 0 : video[0], 0, audio.empty() ? 0 : audio[0], 0};
         }
         // With extensions the DVB subtitle and teletext PIDs of every program are listed; without, none is.
-        uint32_t subtitleCount = 0, subtitles[16] = {};
-        ASSERT_EQ(m_detector->GetSubtitleTracks(&subtitleCount, subtitles, 0), m_extended ? S_OK : E_INVALIDARG);
-        if (m_extended) { EXPECT_EQ(std::vector(subtitles, subtitles + subtitleCount), wantSubtitles); }
+        EXPECT_EQ(Subtitles(m_extended ? S_OK : E_INVALIDARG), m_extended ? wantSubtitles : std::vector<uint32_t>());
         if (selection.videoId == 0 && selection.audioId == 0)
             return;
         selection.audioId = uint32_t(Get(SelectAudio, selection.audioId));
@@ -1047,17 +1055,12 @@ protected:
                 (s.type == "video" ? wantVideo : s.type == "audio" ? wantAudio : wantText).push_back(s.track);
         }
         Duration(E_FAIL);  // no demultiplexer yet
-        int32_t videoCount = -1, audioCount = -1;
-        uint32_t textCount = 0, video[16] = {}, audio[16] = {}, text[16] = {};
-        ASSERT_EQ(m_detector->GetStreamLists(0, &videoCount, video, &audioCount, audio, 0), S_OK);
-        ASSERT_EQ(m_detector->GetSubtitleTracks(&textCount, text, 0), S_OK);
-        EXPECT_EQ(std::tuple(std::vector(video, video + videoCount), std::vector(audio, audio + audioCount),
-                             std::vector(text, text + textCount)),
-                  std::tuple(wantVideo, wantAudio, wantText));
+        const auto [video, audio] = Lists(0);
+        EXPECT_EQ(std::tuple(video, audio, Subtitles(S_OK)), std::tuple(wantVideo, wantAudio, wantText));
         // The segment's Duration x TimecodeScale, in single precision.
         EXPECT_NEAR(Duration() / 1e7, *ref.duration, *ref.duration * 1e-7 + 1e-7);
 
-        const StreamSelection selection{videoCount ? video[0] : 0, 0, audioCount ? audio[0] : 0, 0};
+        const StreamSelection selection{video.empty() ? 0 : video[0], 0, audio.empty() ? 0 : audio[0], 0};
         VideoInfo v{};
         AudioInfoEx a{};
         ASSERT_EQ(m_detector->SelectMatroskaTracks(&selection, 0, 0, &v, &a, nullptr), S_OK);
