@@ -487,9 +487,9 @@ TEST(MkvDemuxMeasure, WalkFindsWhatTheChunkedReaderFinds)
     }
 }
 
-// Cut and damaged files end in a result, never in a crash, a hang or a runaway allocation; the walk over the
-// element heads finds what the chunked reader finds, damage included.
-TEST(MkvDemuxRobustness, CutAndDamagedFiles)
+// Damaged files: the walk over the element heads finds what the chunked reader finds (crashes, hangs and runaway
+// allocations: the fuzz targets).
+TEST(MkvDemuxRobustness, DamagedFilesWalkAsTheChunkedReaderReads)
 {
     std::vector<std::vector<uint8_t>> inputs;
     for (const fs::path& dir : {test::TestDataDir(), test::RealWorldDir()})
@@ -499,23 +499,15 @@ TEST(MkvDemuxRobustness, CutAndDamagedFiles)
     uint32_t seed = 12345;
     const auto next = [&] { return seed = seed * 1103515245u + 12345u; };
     for (const std::vector<uint8_t>& input : inputs) {
-        for (const size_t cut : {size_t(1), size_t(40), size_t(300), input.size() / 3, input.size() - 1}) {
-            auto d = Demux(std::vector<uint8_t>(input.begin(), input.begin() + std::min(cut, input.size())),
-                           std::pair(1u, 2u));
-            EXPECT_LE(d->result, 1u);
-        }
         // Damage, mostly in the headers, on the smaller inputs: the large ones carry the same structures.
         for (int round = 0; round < 12 && input.size() < 0x40000; ++round) {
             std::vector<uint8_t> damaged = input;
             const size_t limit = round % 2 ? damaged.size() : std::min<size_t>(damaged.size(), 4096);
             for (int k = 0; k < 6; ++k)
                 damaged[next() % limit] ^= static_cast<uint8_t>(1u << (next() % 8));
-            EXPECT_LE(Demux(damaged, std::pair(1u, 2u))->result, 1u);
             MemoryInputStream whole{std::vector<uint8_t>(damaged)};
             ShortHeadReads chunked{std::vector<uint8_t>(damaged)};
             EXPECT_EQ(Measured(whole), Measured(chunked)) << "round " << round;
-            MKVDemux demux;
-            EXPECT_LE(demux.ParsePackets(damaged.data(), uint32_t(damaged.size()), nullptr, nullptr), damaged.size());
         }
     }
 }
