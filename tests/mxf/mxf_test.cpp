@@ -58,17 +58,10 @@ ByteVec Batch(std::initializer_list<ByteVec> elements, uint32_t size = 16)
     return b;
 }
 ByteVec Rational(int32_t num, int32_t den) { return mdtest::Concat({Be(uint32_t(num), 4), Be(uint32_t(den), 4)}); }
-ByteVec Set(uint8_t kind, uint8_t uid, const ByteVec& items)
+ByteVec Set(uint8_t kind, uint8_t uid, std::initializer_list<std::span<const uint8_t>> items)
 {
     return Klv(Label({0x02, 0x53, 0x01, 0x01, 0x0D, 0x01, 0x01, 0x01, 0x01, 0x01, kind, 0x00}),
-               mdtest::Concat({Item(0x3C0A, Uid(uid)), items}));
-}
-ByteVec Set(uint8_t kind, uint8_t uid, std::initializer_list<ByteVec> items)
-{
-    ByteVec value;
-    for (const ByteVec& i : items)
-        Append(value, i);
-    return Set(kind, uid, value);
+               mdtest::Concat({Item(0x3C0A, Uid(uid)), mdtest::Concat(items)}));
 }
 
 const ByteVec kPictureDef = Label({0x04, 0x01, 0x01, 0x01, 0x01, 0x03, 0x02, 0x02, 0x01});
@@ -119,8 +112,8 @@ std::vector<ByteVec> Sets(const Model& m)
     for (const auto& t : {Track(21, 2, 0x15010500, kPictureDef, -1), Track(25, 3, 0x16010300, kSoundDef, -1)})
         s.insert(s.end(), t.begin(), t.end());
     s.push_back(Set(0x44, 40, {Item(0x3F01, m.descriptorRefs)}));
-    s.push_back(Set(0x51, 41, m.picture));
-    s.push_back(Set(0x48, 42, m.sound));
+    s.push_back(Set(0x51, 41, {m.picture}));
+    s.push_back(Set(0x48, 42, {m.sound}));
     return s;
 }
 
