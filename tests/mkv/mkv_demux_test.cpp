@@ -67,9 +67,8 @@ TEST(MkvDemuxTracks, RecordsByTrackEntry)
         StreamCodec codec;
         uint32_t a = 0, b = 0, c = 0;  // video: aspectX, aspectY; audio: codecSpecific[0..2] (b 0: not checked)
     };
-    // Display aspect: 100 X / Y = 177 snaps to 16:9, 133 to 4:3; 125 (720:576) stays.
+    // Display aspect: 100 X / Y = 133 snaps to 4:3 (177 to 16:9, 125 stays: the extended codecs' pixel sizes).
     const Row rows[] = {
-        {"DisplayWidth/Height 16:9", displayed(16, 9), StreamCodec::Mpeg2Video, 16, 9},
         {"640:480 snaps to 4:3", displayed(640, 480), StreamCodec::Mpeg2Video, 4, 3},
         // The AAC object type from the CodecID ("LC" is found before "SBR") or the CodecPrivate.
         {"AAC CodecPrivate", sbr, StreamCodec::Aac, 5, 4, 0x0008922B},  // its length, its bytes (little-endian)
