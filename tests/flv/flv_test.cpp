@@ -1,6 +1,5 @@
-// Flash Video built tag by tag: the onMetaData reader against malformed AMF0, the codec headers of the first video
-// and audio tags the conformance files do not carry, and the demultiplexer's walk (stream order, metadata
-// fallbacks, the frame rate from timestamps) and the ends of its walk back through PreviousTagSize.
+// Flash Video built tag by tag: onMetaData against malformed AMF0, the codec headers the conformance files do not
+// carry, and the demultiplexer's walk and its walk back through PreviousTagSize.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -438,10 +437,6 @@ TEST(FlvDemux, TagsOverMetadata)
     }
     EXPECT_TRUE(md::ProbeFlv({.head = good}));
 }
-
-}  // namespace
-
-namespace {
 
 // With a tag list, the top-level values other than the stream descriptions are listed: strings as they are,
 // numbers rounded, booleans as words; common names as they are, others under "flv:".

@@ -67,9 +67,8 @@ TEST(MkvDemuxTracks, RecordsByTrackEntry)
         StreamCodec codec;
         uint32_t a = 0, b = 0, c = 0;  // video: aspectX, aspectY; audio: codecSpecific[0..2] (b 0: not checked)
     };
-    // Display aspect: 100 X / Y = 177 snaps to 16:9, 133 to 4:3; 125 (720:576) stays.
+    // Display aspect: 100 X / Y = 133 snaps to 4:3 (177 to 16:9, 125 stays: the extended codecs' pixel sizes).
     const Row rows[] = {
-        {"DisplayWidth/Height 16:9", displayed(16, 9), StreamCodec::Mpeg2Video, 16, 9},
         {"640:480 snaps to 4:3", displayed(640, 480), StreamCodec::Mpeg2Video, 4, 3},
         // The AAC object type from the CodecID ("LC" is found before "SBR") or the CodecPrivate.
         {"AAC CodecPrivate", sbr, StreamCodec::Aac, 5, 4, 0x0008922B},  // its length, its bytes (little-endian)
@@ -487,9 +486,9 @@ TEST(MkvDemuxMeasure, WalkFindsWhatTheChunkedReaderFinds)
     }
 }
 
-// Cut and damaged files end in a result, never in a crash, a hang or a runaway allocation; the walk over the
-// element heads finds what the chunked reader finds, damage included.
-TEST(MkvDemuxRobustness, CutAndDamagedFiles)
+// Damaged files: the walk over the element heads finds what the chunked reader finds (crashes, hangs and runaway
+// allocations: the fuzz targets).
+TEST(MkvDemuxRobustness, DamagedFilesWalkAsTheChunkedReaderReads)
 {
     std::vector<std::vector<uint8_t>> inputs;
     for (const fs::path& dir : {test::TestDataDir(), test::RealWorldDir()})
@@ -499,23 +498,15 @@ TEST(MkvDemuxRobustness, CutAndDamagedFiles)
     uint32_t seed = 12345;
     const auto next = [&] { return seed = seed * 1103515245u + 12345u; };
     for (const std::vector<uint8_t>& input : inputs) {
-        for (const size_t cut : {size_t(1), size_t(40), size_t(300), input.size() / 3, input.size() - 1}) {
-            auto d = Demux(std::vector<uint8_t>(input.begin(), input.begin() + std::min(cut, input.size())),
-                           std::pair(1u, 2u));
-            EXPECT_LE(d->result, 1u);
-        }
         // Damage, mostly in the headers, on the smaller inputs: the large ones carry the same structures.
         for (int round = 0; round < 12 && input.size() < 0x40000; ++round) {
             std::vector<uint8_t> damaged = input;
             const size_t limit = round % 2 ? damaged.size() : std::min<size_t>(damaged.size(), 4096);
             for (int k = 0; k < 6; ++k)
                 damaged[next() % limit] ^= static_cast<uint8_t>(1u << (next() % 8));
-            EXPECT_LE(Demux(damaged, std::pair(1u, 2u))->result, 1u);
             MemoryInputStream whole{std::vector<uint8_t>(damaged)};
             ShortHeadReads chunked{std::vector<uint8_t>(damaged)};
             EXPECT_EQ(Measured(whole), Measured(chunked)) << "round " << round;
-            MKVDemux demux;
-            EXPECT_LE(demux.ParsePackets(damaged.data(), uint32_t(damaged.size()), nullptr, nullptr), damaged.size());
         }
     }
 }

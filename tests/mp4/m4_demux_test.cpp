@@ -161,21 +161,8 @@ TEST(M4Demux, TrackSelectionAndBrokenFiles)
     d->demux.GetTrackFlags(hasVideo, hasAudio);
     EXPECT_EQ(hasVideo + hasAudio, 2);
 
-    // Broken files are refused; damaged copies never crash nor read outside the file.
-    const Bytes8 file =
-        mdtest::Mp4File({.tracks = {VideoTrack(Avc1(720, 480)),
-                                    AudioTrack(mdtest::Mp4aEntry(2, 16, 44100, 0x6B, 128000, Bytes8{0x12, 0x10}), 2,
-                                               {{0xFF, 0xFD, 0xA4, 0x00}})}});
-    EXPECT_EQ(Demux(mdtest::Mp4File({}))->result, 0u);  // a 'moov' without any 'trak'
-    uint32_t state = 12345;
-    for (int round = 0; round < 200; ++round) {
-        Bytes8 damaged = file;
-        for (int k = 0; k < 4; ++k) {
-            state = state * 1103515245 + 12345;
-            damaged[(state >> 8) % damaged.size()] ^= static_cast<uint8_t>(1 + (state >> 24) % 255);
-        }
-        EXPECT_LE(Demux(std::move(damaged))->streams.Count(), 2u);
-    }
+    // A 'moov' without any 'trak' is refused (damaged files: the fuzz targets).
+    EXPECT_EQ(Demux(mdtest::Mp4File({}))->result, 0u);
 }
 
 // 'mp4a' entries: the AAC object type from objectTypeIndication (the MPEG-2 AAC profiles 0x66-0x68 are Main, LC
@@ -195,32 +182,29 @@ TEST(M4Demux, AacEntries)
     }
 }
 
-// A QuickTime camera movie reduced to its 'moov': Photo-JPEG video with 8-bit mono sound at 7875 Hz, the
-// sample size of QuickTime 'raw ' unsigned (as in WAV: PCM little-endian), of 'twos' signed big-endian. The
-// tracks are read with MD_EXT_SMALL_FILES only; the media data is not in the file, so no video bit rate.
+// A QuickTime camera movie reduced to its 'moov': Photo-JPEG video with 8-bit mono 'raw ' sound at 7875 Hz (unsigned,
+// as in WAV: PCM little-endian), read with MD_EXT_SMALL_FILES only; no 'mdat', so no video bit rate. ('twos': the
+// conformance files.)
 TEST(M4Demux, MoovOnlyMovies)
 {
-    for (const auto& [sound, codec] : {std::pair{"raw ", StreamCodec::PcmLittleEndian}, {"twos", StreamCodec::Lpcm}}) {
-        mdtest::Mp4FileLayout layout{.moovOnly = true};
-        layout.tracks = {VideoTrack(mdtest::VisualEntry("jpeg", 640, 480), 1, 15),
-                         {"soun", mdtest::SoundEntry(sound, 1, 8, 7875), 2, 7875, 1, {Bytes8(7875, 0x80)}}};
-        const Bytes8 file = mdtest::Mp4File(layout);
-        const auto base = Demux(file);
-        EXPECT_EQ(std::tuple(base->result, base->streams.Count()), std::tuple(0u, 0u)) << sound;
-        const auto d = Demux(file, MD_EXT_SMALL_FILES);
-        ASSERT_TRUE(d->Video() && d->Audio()) << sound;
-        const VideoParams& v = d->Video()->video;
-        EXPECT_EQ(std::tuple(d->Video()->codec, v.width, v.height, v.aspectX, v.aspectY, v.bitRate),
-                  std::tuple(StreamCodec::Jpeg, 640u, 480u, 4u, 3u, 0u));
-        EXPECT_EQ(d->Video()->frameRate, 25.0);  // 1000/25000 s a sample
-        const AudioParams& a = d->Audio()->audio;
-        EXPECT_EQ(std::tuple(d->Audio()->codec, a.channels, a.sampleRate, a.bitsPerSample, a.bytesPerSecond),
-                  std::tuple(codec, 1u, 7875u, 8u, 7875u))
-            << sound;
-        uint8_t hasVideo = 0, hasAudio = 0;
-        d->demux.GetTrackFlags(hasVideo, hasAudio);
-        EXPECT_EQ(std::tuple(hasVideo, hasAudio, d->demux.IsMoovFirst()), std::tuple(1, 1, 1));
-    }
+    mdtest::Mp4FileLayout layout{.moovOnly = true};
+    layout.tracks = {VideoTrack(mdtest::VisualEntry("jpeg", 640, 480), 1, 15),
+                     {"soun", mdtest::SoundEntry("raw ", 1, 8, 7875), 2, 7875, 1, {Bytes8(7875, 0x80)}}};
+    const Bytes8 file = mdtest::Mp4File(layout);
+    const auto base = Demux(file);
+    EXPECT_EQ(std::tuple(base->result, base->streams.Count()), std::tuple(0u, 0u));
+    const auto d = Demux(file, MD_EXT_SMALL_FILES);
+    ASSERT_TRUE(d->Video() && d->Audio());
+    const VideoParams& v = d->Video()->video;
+    EXPECT_EQ(std::tuple(d->Video()->codec, v.width, v.height, v.aspectX, v.aspectY, v.bitRate),
+              std::tuple(StreamCodec::Jpeg, 640u, 480u, 4u, 3u, 0u));
+    EXPECT_EQ(d->Video()->frameRate, 25.0);  // 1000/25000 s a sample
+    const AudioParams& a = d->Audio()->audio;
+    EXPECT_EQ(std::tuple(d->Audio()->codec, a.channels, a.sampleRate, a.bitsPerSample, a.bytesPerSecond),
+              std::tuple(StreamCodec::PcmLittleEndian, 1u, 7875u, 8u, 7875u));
+    uint8_t hasVideo = 0, hasAudio = 0;
+    d->demux.GetTrackFlags(hasVideo, hasAudio);
+    EXPECT_EQ(std::tuple(hasVideo, hasAudio, d->demux.IsMoovFirst()), std::tuple(1, 1, 1));
 }
 
 // The camera maker's marks: the maker text in the 'OLYM' box of a 'uuid' makes a camera file whatever the
@@ -343,13 +327,11 @@ TEST(M4Demux, VariableFrameRates)
         double baseRate, extendedRate;
     };
     // Each shape with the extensions as MediaInfo gives it (constant when only the first or the last sample
-    // differs, else the mean, as ffprobe's avg_frame_rate), measured on files of these 'stts' tables.
+    // differs, else the mean, as ffprobe's avg_frame_rate), measured on files of these 'stts' tables. (Which
+    // samples count as inside: SampleTable.DurationSpread.)
     const Row rows[] = {
         // 24 of 25 deltas are 25/600 s, the last 24/600 s: constant, 416667 x 100 ns either way.
         {"an odd last delta", 600, {24, 25, 1, 24}, 23.99, 23.99},
-        {"odd first and last deltas", 600, {1, 50, 23, 25, 1, 10}, 23.99, 23.99},
-        // The 17th of 25 deltas is 24/600 s: 25 frames in 624/600 s, 416000 x 100 ns (MediaInfo 24.038).
-        {"an odd delta inside", 600, {16, 25, 1, 24, 8, 25}, 23.99, 24.03},
         // 45 x 512 then 5 x 256 at 12800: 9 in 10 have the dominant delta, but four short ones lie inside:
         // 50 frames in 1.9 s (MediaInfo and ffprobe 26.316).
         {"short deltas before the last", 12800, {45, 512, 5, 256}, 25, 26.31},

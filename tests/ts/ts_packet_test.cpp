@@ -10,13 +10,6 @@ namespace {
 
 using mdtest::ByteVec;
 
-// A PTS field (ISO/IEC 13818-1 2.4.3.7): '0010', PTS[32..30], marker, PTS[29..15], marker, PTS[14..0], marker.
-ByteVec PtsField(uint64_t pts, uint8_t prefix = 0x2)
-{
-    return {uint8_t(prefix << 4 | ((pts >> 29) & 0x0E) | 1), uint8_t(pts >> 22), uint8_t(((pts >> 14) & 0xFE) | 1),
-            uint8_t(pts >> 7), uint8_t(((pts << 1) & 0xFE) | 1)};
-}
-
 ByteVec PesStart(uint16_t pid, uint64_t pts, uint8_t streamId = 0xE0)
 {
     return mdtest::TsPacket(pid, true, 0, mdtest::PesPacket(streamId, ByteVec(300, 0xAA), pts));
@@ -25,7 +18,7 @@ ByteVec PesStart(uint16_t pid, uint64_t pts, uint8_t streamId = 0xE0)
 TEST(TsPacket, PtsAndPesPayloadOffsets)
 {
     uint64_t value = 0;
-    ASSERT_TRUE(ReadPts32(PtsField(0x123456789).data(), 5, value));
+    ASSERT_TRUE(ReadPts32(mdtest::Mpeg1PesPacket(0xE0, {}, 0x123456789).data() + 6, 5, value));
     EXPECT_EQ(value, 0x23456789u);  // PTS[32] falls away
 
     const ByteVec pes = mdtest::PesPacket(0xE0, ByteVec(300, 0xAA), 90000);  // 14-byte header
