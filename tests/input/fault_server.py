@@ -22,12 +22,9 @@ Binds 127.0.0.1 on a free port, prints "PORT <n>" on its first line and serves t
                region us-east-1, service s3; a session token must be signed too): 403 SignatureDoesNotMatch
                when it is wrong, else as range
     redirect/N/<file>  302 to redirect/N-1/<file>, and redirect/1/<file> to range/<file>: N redirects
-
-GET /stats answers with a JSON object: for each path, its requests and the body bytes sent.
 """
 import hashlib
 import hmac
-import json
 import os
 import re
 import socket
@@ -41,15 +38,7 @@ from urllib.parse import urlsplit
 ROOT = sys.argv[1] if len(sys.argv) > 1 else "."
 STALL_SECONDS = 60
 LOCK = threading.Lock()
-STATS = {}     # path -> [requests, body bytes sent]
 FAILED = set()  # (behaviour, file) that already failed once
-
-
-def count(path, requests=0, sent=0):
-    with LOCK:
-        entry = STATS.setdefault(path, [0, 0])
-        entry[0] += requests
-        entry[1] += sent
 
 
 ACCESS_KEY = "AKIDMEDIADETECT"
@@ -106,7 +95,6 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(body)
         except OSError:
             pass
-        count(self.path, sent=len(body))
 
     def send_file(self, status, path, first, length, headers=()):
         """Sends length bytes of the file from first on, a piece at a time (a client may leave early)."""
@@ -125,7 +113,6 @@ class Handler(BaseHTTPRequestHandler):
                     self.wfile.write(piece)
                 except OSError:
                     break
-                count(self.path, sent=len(piece))
                 length -= len(piece)
 
     def requested_range(self, size):
@@ -137,12 +124,6 @@ class Handler(BaseHTTPRequestHandler):
         return first, min(last, size - 1)
 
     def do_GET(self):
-        count(self.path, requests=1)
-        if self.path == "/stats":
-            with LOCK:
-                body = json.dumps(STATS).encode()
-            self.send_body(200, body, [("Content-Type", "application/json")])
-            return
         parts = urlsplit(self.path).path.lstrip("/").split("/")
         behaviour = parts[0]
         if behaviour == "redirect" and len(parts) == 3 and parts[1].isdigit():
@@ -199,7 +180,6 @@ class Handler(BaseHTTPRequestHandler):
             half = body[:len(body) // 2]
             self.wfile.write(half)
             self.wfile.flush()
-            count(self.path, sent=len(half))
             self.connection.shutdown(socket.SHUT_RDWR)
             self.close_connection = True
             return

@@ -2,8 +2,6 @@
 // way of answering a range request, with limits shortened so the whole test takes seconds.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <unistd.h>
 
 #include <chrono>
@@ -15,7 +13,6 @@
 #include "input/http_client.h"
 #include "input/open_input.h"
 #include "input/remote_input_stream.h"
-#include "platform/text.h"
 #include "platform/win32.h"
 #include "support/files.h"
 #include "support/server_process.h"
@@ -27,25 +24,15 @@ using md::RemoteOptions;
 using md::RemoteSession;
 
 // Larger than the shortened head window, and than the module's own (512 KiB).
-constexpr char kLarge[] = "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob";
+const std::string kLarge = "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob";
 // libcurl hands a body over in pieces of at most this many bytes (CURL_MAX_WRITE_SIZE).
 constexpr uint64_t kLargestWritePiece = 16384;
 // Smaller than the module's head window.
-constexpr char kSmall[] = "mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4";
+const std::string kSmall = "mp4_h264_320x240_25fps_rotated90_aac_48k_stereo.mp4";
 
-RemoteOptions ShortOptions()
-{
-    RemoteOptions o;
-    o.headWindow = 64 * 1024;
-    o.blockSize = 16 * 1024;
-    o.readAheadStart = 32 * 1024;
-    o.readAheadMax = 128 * 1024;
-    o.cacheBytes = 512 * 1024;
-    o.connectTimeoutMs = 2000;
-    o.lowSpeedSeconds = 1;
-    o.retryBackoffMs = 10;
-    return o;
-}
+constexpr RemoteOptions kShort{.headWindow = 64 * 1024, .blockSize = 16 * 1024, .readAheadStart = 32 * 1024,
+                               .readAheadMax = 128 * 1024, .cacheBytes = 512 * 1024, .connectTimeoutMs = 2000,
+                               .lowSpeedSeconds = 1, .retryBackoffMs = 10};
 
 class RemoteStream : public ::testing::Test {
 protected:
@@ -58,26 +45,22 @@ protected:
     }
 
     // A stream on behaviour/name, with its own session.
-    std::unique_ptr<RemoteInputStream> Open(const std::string& path, RemoteOptions options = ShortOptions())
+    std::unique_ptr<RemoteInputStream> Open(const std::string& path)
     {
-        m_session = std::make_shared<RemoteSession>(options);
+        m_session = std::make_shared<RemoteSession>(kShort);
         md::RemoteTarget target;
         target.url = s_fault.base + "/" + path;
         return std::make_unique<RemoteInputStream>(target, m_session);
     }
 
-    // Bytes sent by the server for a path, from its own count.
-    static uint64_t ServerSent(const std::string& path)
-    {
-        const auto stats = nlohmann::json::parse(md::test::FetchText(s_fault.base + "/stats"), nullptr, false);
-        if (stats.is_discarded() || !stats.contains("/" + path))
-            return 0;
-        return stats["/" + path][1].get<uint64_t>();
-    }
-
     static inline md::test::SuiteFaultServer s_fault;
     std::shared_ptr<RemoteSession> m_session;
 };
+
+std::vector<uint8_t> FileBytes(const std::string& name)
+{
+    return md::test::ReadFileBytes(md::test::TestDataDir() / name);
+}
 
 // Reads the whole stream in reads of chunk bytes, each at a position of its own.
 std::vector<uint8_t> ReadAll(ZPMP::InputStream& s, uint32_t chunk)
@@ -100,22 +83,20 @@ TEST_F(RemoteStream, ServersThatHonourRangesOrFailOnceGiveTheFileAndTheFailuresG
         HRESULT open;
         const char* reason;  // a part of the kept reason of a failure
     };
-    const std::string large = kLarge;
-    const std::string small = kSmall;
     const Row rows[] = {
-        {"range/" + large, S_OK, nullptr},
-        {"range/" + small, S_OK, nullptr},
-        {"norange/" + small, S_OK, nullptr},  // the whole file fits the head window: cached whole
-        {"closeonce/" + large, S_OK, nullptr},
-        {"fail500once/" + large, S_OK, nullptr},
-        {"redirect/5/" + large, S_OK, nullptr},
-        {"norange/" + large, MD_E_REMOTE_NO_RANGES, "ignores byte ranges"},
-        {"fail500/" + large, MD_E_REMOTE_FAILED, "HTTP 500 from 127.0.0.1 (after 3 attempts)"},
-        {"badrange/" + large, MD_E_REMOTE_FAILED, "with Content-Range 'bytes 1-65536/"},
-        {"missing/" + large, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "HTTP 404 from 127.0.0.1 (S3 NoSuchKey)"},
-        {"denied/" + large, E_ACCESSDENIED, "HTTP 403 from 127.0.0.1"},
-        {"redirect/6/" + large, MD_E_REMOTE_FAILED, "more than 5 redirects"},
-        {"stall/" + large, MD_E_REMOTE_TIMEOUT, "timed out"},
+        {"range/" + kLarge, S_OK, nullptr},
+        {"range/" + kSmall, S_OK, nullptr},
+        {"norange/" + kSmall, S_OK, nullptr},  // the whole file fits the head window: cached whole
+        {"closeonce/" + kLarge, S_OK, nullptr},
+        {"fail500once/" + kLarge, S_OK, nullptr},
+        {"redirect/5/" + kLarge, S_OK, nullptr},
+        {"norange/" + kLarge, MD_E_REMOTE_NO_RANGES, "ignores byte ranges"},
+        {"fail500/" + kLarge, MD_E_REMOTE_FAILED, "HTTP 500 from 127.0.0.1 (after 3 attempts)"},
+        {"badrange/" + kLarge, MD_E_REMOTE_FAILED, "with Content-Range 'bytes 1-65536/"},
+        {"missing/" + kLarge, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "HTTP 404 from 127.0.0.1 (S3 NoSuchKey)"},
+        {"denied/" + kLarge, E_ACCESSDENIED, "HTTP 403 from 127.0.0.1"},
+        {"redirect/6/" + kLarge, MD_E_REMOTE_FAILED, "more than 5 redirects"},
+        {"stall/" + kLarge, MD_E_REMOTE_TIMEOUT, "timed out"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
@@ -131,7 +112,7 @@ TEST_F(RemoteStream, ServersThatHonourRangesOrFailOnceGiveTheFileAndTheFailuresG
             continue;
         }
         EXPECT_EQ(m_session->Error(), "");
-        const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / row.path.substr(row.path.rfind('/') + 1));
+        const auto file = FileBytes(row.path.substr(row.path.rfind('/') + 1));
         ASSERT_EQ(stream->Size(), file.size());
         EXPECT_TRUE(ReadAll(*stream, 1 << 20) == file);
     }
@@ -139,19 +120,17 @@ TEST_F(RemoteStream, ServersThatHonourRangesOrFailOnceGiveTheFileAndTheFailuresG
 
 TEST_F(RemoteStream, AServerIgnoringRangesIsLeftAsSoonAsMoreThanTheWindowArrived)
 {
-    const auto stream = Open(std::string("norange/") + kLarge);
+    const auto stream = Open("norange/" + kLarge);
     EXPECT_EQ(stream->Result(), MD_E_REMOTE_NO_RANGES);
-    const uint64_t window = ShortOptions().headWindow;
     // The answer's Content-Length already tells: the transfer stops at its first piece of body.
-    EXPECT_LE(m_session->Stats().bytesFetched, window + kLargestWritePiece);
+    EXPECT_LE(m_session->Stats().bytesFetched, kShort.headWindow + kLargestWritePiece);
     EXPECT_EQ(m_session->Stats().requests, 1u);
 }
 
 TEST_F(RemoteStream, SequentialReadsFetchEveryByteOnceWithGrowingRequestsScatteredOnesOnlyTheirBlocks)
 {
-    const std::string path = std::string("range/") + kLarge;
-    const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / kLarge);
-    const RemoteOptions o = ShortOptions();
+    const std::string path = "range/" + kLarge;
+    const auto file = FileBytes(kLarge);
     {
         const auto stream = Open(path);
         ASSERT_EQ(stream->Result(), S_OK);
@@ -159,7 +138,7 @@ TEST_F(RemoteStream, SequentialReadsFetchEveryByteOnceWithGrowingRequestsScatter
         EXPECT_EQ(m_session->Stats().bytesFetched, file.size());
         // The head window, then read-aheads of 32, 64 and 128 KiB and 128 KiB on: 64 + 32 + 64 + 128 * n.
         const uint64_t afterRamp = file.size() - 64 * 1024 - 32 * 1024 - 64 * 1024;
-        const uint64_t expected = 1 + 2 + (afterRamp + o.readAheadMax - 1) / o.readAheadMax;
+        const uint64_t expected = 1 + 2 + (afterRamp + kShort.readAheadMax - 1) / kShort.readAheadMax;
         EXPECT_EQ(m_session->Stats().requests, expected);
     }
     {
@@ -172,7 +151,7 @@ TEST_F(RemoteStream, SequentialReadsFetchEveryByteOnceWithGrowingRequestsScatter
         ASSERT_EQ(ZPMP::ReadAt(*stream, 600'000, bytes, sizeof bytes), sizeof bytes);
         EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, file.begin() + 600'000));
         EXPECT_EQ(m_session->Stats().requests, 3u);
-        EXPECT_EQ(m_session->Stats().bytesFetched, o.headWindow + 2 * o.blockSize);
+        EXPECT_EQ(m_session->Stats().bytesFetched, kShort.headWindow + 2 * kShort.blockSize);
         // Read again: served from the cache.
         ASSERT_EQ(ZPMP::ReadAt(*stream, 300'050, bytes, 50), 50u);
         EXPECT_EQ(m_session->Stats().requests, 3u);
@@ -181,9 +160,8 @@ TEST_F(RemoteStream, SequentialReadsFetchEveryByteOnceWithGrowingRequestsScatter
 
 TEST_F(RemoteStream, StreamsOfOneFileShareWhatWasFetchedAndAWalkOverElementHeadsGrowsItsRequests)
 {
-    const std::string path = std::string("range/") + kLarge;
-    const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / kLarge);
-    const RemoteOptions o = ShortOptions();
+    const std::string path = "range/" + kLarge;
+    const auto file = FileBytes(kLarge);
     const auto first = Open(path);
     ASSERT_EQ(first->Result(), S_OK);
     uint8_t bytes[100];
@@ -208,20 +186,19 @@ TEST_F(RemoteStream, StreamsOfOneFileShareWhatWasFetchedAndAWalkOverElementHeads
         EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, file.begin() + at));
     }
     EXPECT_LE(m_session->Stats().requests - before.requests, 4u);
-    EXPECT_LE(m_session->Stats().bytesFetched - before.bytesFetched, 200'000 + 2 * o.readAheadMax);
+    EXPECT_LE(m_session->Stats().bytesFetched - before.bytesFetched, 200'000 + 2 * kShort.readAheadMax);
 }
 
 TEST_F(RemoteStream, AReadFailingAfterTheOpenGivesWhatArrivedAndKeepsTheReason)
 {
     // The first request is served, every later one refused.
-    const auto stream = Open(std::string("failafterfirst/") + kLarge);
+    const auto stream = Open("failafterfirst/" + kLarge);
     ASSERT_EQ(stream->Result(), S_OK);
-    const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / kLarge);
-    const uint32_t window = ShortOptions().headWindow;
+    const auto file = FileBytes(kLarge);
     std::vector<uint8_t> bytes(100'000);
     // A read across the end of the head: the head's bytes, then the failure.
-    EXPECT_EQ(ZPMP::ReadAt(*stream, window - 1000, bytes.data(), 5000), 1000u);
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 1000, file.begin() + (window - 1000)));
+    EXPECT_EQ(ZPMP::ReadAt(*stream, kShort.headWindow - 1000, bytes.data(), 5000), 1000u);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 1000, file.begin() + (kShort.headWindow - 1000)));
     EXPECT_TRUE(stream->Failed());
     EXPECT_NE(m_session->Error().find("HTTP 500 from 127.0.0.1 (after 3 attempts)"), std::string::npos)
         << m_session->Error();
@@ -250,16 +227,16 @@ TEST(RemoteTls, CertificatesAreCheckedAgainstTheSystemStoreAndTheBundleNamed)
     target.url = base + "/range/" + kSmall;
     // A certificate no authority of the system store signed: refused.
     unsetenv("MEDIADETECT_CA_BUNDLE");
-    auto session = std::make_shared<RemoteSession>(ShortOptions());
+    auto session = std::make_shared<RemoteSession>(kShort);
     EXPECT_EQ(RemoteInputStream(target, session).Result(), MD_E_REMOTE_FAILED);
     EXPECT_NE(session->Error().find("127.0.0.1: SSL certificate problem"), std::string::npos) << session->Error();
     // Trusted through the bundle beside the system store.
     setenv("MEDIADETECT_CA_BUNDLE", cert.c_str(), 1);
-    session = std::make_shared<RemoteSession>(ShortOptions());
+    session = std::make_shared<RemoteSession>(kShort);
     RemoteInputStream stream(target, session);
     unsetenv("MEDIADETECT_CA_BUNDLE");
     ASSERT_EQ(stream.Result(), S_OK) << session->Error();
-    EXPECT_TRUE(ReadAll(stream, 4096) == md::test::ReadFileBytes(md::test::TestDataDir() / kSmall));
+    EXPECT_TRUE(ReadAll(stream, 4096) == FileBytes(kSmall));
 }
 
 // Without a usable libcurl a remote open fails with a reason, and nothing else: run in a child process, whose loader
@@ -267,7 +244,7 @@ TEST(RemoteTls, CertificatesAreCheckedAgainstTheSystemStoreAndTheBundleNamed)
 TEST(RemoteWithoutCurl, AnOpenFailsWithTheReason)
 {
     if (std::getenv("MD_TEST_FAKE_CURL_CHILD") != nullptr) {
-        auto session = std::make_shared<RemoteSession>(ShortOptions());
+        auto session = std::make_shared<RemoteSession>(kShort);
         md::RemoteTarget target;
         target.url = "http://127.0.0.1:9/x";
         EXPECT_EQ(RemoteInputStream(target, session).Result(), MD_E_REMOTE_FAILED);

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -103,20 +102,6 @@ std::unique_ptr<ServerProcess> StartFaultServer(std::string& base, const std::st
 bool OnPath(const std::string& program)
 {
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string FetchText(const std::string& url)
-{
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("curl -sf --max-time 10 '" + url + "'").c_str(), "r"),
-                                                &::pclose);
-    if (!pipe)
-        return {};
-    std::string text;
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0 && text.size() < (1u << 20))
-        text.append(buffer, got);
-    return text;
 }
 
 }  // namespace md::test

@@ -18,7 +18,6 @@ public:
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    bool Started() const { return m_pid > 0; }
     // The first line the server prints that starts with prefix, within timeoutMs; empty when none came.
     std::string WaitForLine(const std::string& prefix, int timeoutMs);
 
@@ -49,8 +48,5 @@ struct SuiteFaultServer {
 
 // Whether program is found on PATH.
 bool OnPath(const std::string& program);
-
-// A GET of url with curl (the command), its body; empty on any failure.
-std::string FetchText(const std::string& url);
 
 }  // namespace md::test
