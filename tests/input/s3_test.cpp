@@ -166,20 +166,12 @@ TEST(S3Listing, ThePageReaderTakesKeysSizesAndTokensAndRefusesWhatItCannotTrust)
     EXPECT_FALSE(md::ParseListPage(many, page, error));
 }
 
-class SignedRequests : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_server = md::test::StartFaultServer(m_base);
-        if (!m_server)
-            GTEST_SKIP() << "python3 is missing or the fault server did not start: no signed request test";
-    }
-    std::unique_ptr<md::test::ServerProcess> m_server;
-    std::string m_base;
-};
-
-TEST_F(SignedRequests, LibcurlSignsWithSigV4AndAWrongSecretIsRefused)
+TEST(SignedRequests, LibcurlSignsWithSigV4AndAWrongSecretIsRefused)
 {
+    std::string base;
+    const auto server = md::test::StartFaultServer(base);
+    if (!server)
+        GTEST_SKIP() << "python3 is missing or the fault server did not start: no signed request test";
     const char* name = "wav_pcm_s16le_48k_5.1.wav";
     const auto file = md::test::ReadFileBytes(md::test::TestDataDir() / name);
     struct Row {
@@ -194,7 +186,7 @@ TEST_F(SignedRequests, LibcurlSignsWithSigV4AndAWrongSecretIsRefused)
     };
     for (const Row& row : rows) {
         md::S3Settings settings;
-        settings.endpoint = m_base;  // path style: ${endpoint}/signed/<name>, the server's signed behaviour
+        settings.endpoint = base;  // path style: ${endpoint}/signed/<name>, the server's signed behaviour
         settings.credentials = {"AKIDMEDIADETECT", row.secret, row.token};
         md::S3Location location{"signed", name};
         auto session = std::make_shared<md::RemoteSession>(md::RemoteOptions{});
