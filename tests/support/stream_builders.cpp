@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "support/bit_writer.h"
+#include "support/mp4_builders.h"
 #include "support/ts_builders.h"
 
 namespace mdtest {
@@ -290,16 +291,9 @@ ByteVec Mpeg4IVop() { return {0x00, 0x00, 0x01, 0xB6, 0x10, 0x61, 0x1F, 0x12, 0x
 
 ByteVec Mpeg4VisualStream(uint32_t width, uint32_t height)
 {
-    // video_object_layer: random_accessible_vol 0, simple object, no layer id, square pels, no control
-    // parameters, rectangular, vop_time_increment_resolution 25, no fixed rate, the size, progressive,
-    // obmc disabled, no sprites, 8 bits, H.263 quantisation, no complexity estimation, no resync markers,
-    // no data partitioning or scalability, next_start_code.
-    BitWriter w;
-    w.Put(0x120, 32), w.Put(0, 1), w.Put(1, 8), w.Put(0, 1), w.Put(1, 4), w.Put(0, 3), w.PutBit(true);
-    w.Put(25, 16), w.Put(0b101, 3), w.Put(width, 13), w.PutBit(true), w.Put(height, 13), w.PutBit(true);
-    w.Put(0b0100011000, 10), w.AlignOnes();
-    return Concat({ByteVec{0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00}, w.Take(), Mpeg4GroupOfVop(),
-                   Mpeg4IVop()});  // VOS, VO, video object, VOL, GOV, I-VOP
+    // VOS, VO, video object, VOL, GOV, I-VOP.
+    return Concat({ByteVec{0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00}, Mpeg4Vol(width, height, 25, false),
+                   Mpeg4GroupOfVop(), Mpeg4IVop()});
 }
 
 // ---- Audio ---------------------------------------------------------------------------
