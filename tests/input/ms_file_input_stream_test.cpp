@@ -18,14 +18,13 @@ std::wstring Wide(const fs::path& p) { return md::Utf8ToWide(p.string()); }
 // Each test gets a private temporary directory, removed with everything in it.
 class MSFileInputStreamTest : public ::testing::Test {
 protected:
-    md::test::TempDir m_tmp;
-    const fs::path m_dir = m_tmp.path();
+    md::test::TempDir m_dir;
 };
 
 TEST_F(MSFileInputStreamTest, MissingFileDirectoryNullAndEmptyPathsGiveAClosedStream)
 {
     const fs::path missing = m_dir / "missing.bin";
-    const std::wstring missingPath = Wide(missing), dirPath = Wide(m_dir);
+    const std::wstring missingPath = Wide(missing), dirPath = Wide(m_dir.path());
     for (const wchar_t* path : {missingPath.c_str(), dirPath.c_str(), static_cast<const wchar_t*>(nullptr), L""}) {
         MSFileInputStream s(path);
         uint8_t buf[4];
