@@ -15,6 +15,25 @@
 
 namespace {
 
+using md::TimeIndexEntry;
+using md::TimeIndexStore;
+
+std::vector<TimeIndexEntry> Entries(int count, int64_t firstTime)
+{
+    std::vector<TimeIndexEntry> entries;
+    for (int i = 0; i < count; ++i)
+        entries.push_back({kTimeIndexPackEntry, firstTime + i, {uint8_t(i), uint8_t(i >> 8)}});
+    return entries;
+}
+
+std::unique_ptr<TimeIndexStore> OpenStore(const std::filesystem::path& database)
+{
+    std::string error;
+    auto store = TimeIndexStore::Open(database, error);
+    EXPECT_TRUE(store) << error;
+    return store;
+}
+
 class TimeIndex : public ::testing::Test {
 protected:
     void SetUp() override
@@ -49,9 +68,7 @@ protected:
     // The stored (time, position) pairs of the media file, read as the tool reads them.
     std::vector<std::pair<int64_t, int64_t>> Stored()
     {
-        std::string error;
-        auto store = md::TimeIndexStore::Open(m_database, error);
-        EXPECT_TRUE(store) << error;
+        const auto store = OpenStore(m_database);
         std::vector<std::pair<int64_t, int64_t>> pairs;
         if (const auto entries = store ? store->ReadTable(md::TimeIndexKey(m_media)) : std::nullopt)
             for (const md::TimeIndexEntry& e : *entries) {
@@ -104,29 +121,6 @@ TEST_F(TimeIndex, ArgumentsUnusedSlotsAndAnUnwritableStore)
     ASSERT_EQ(CoCreateInstance(CLSID_TimeIndex, nullptr, 0x15, IID_ITimeIndex, reinterpret_cast<void**>(&other)), S_OK);
     EXPECT_EQ(other->OpenTable(L"/x.mpg", 0, &table, 0), E_FAIL);
     other->Release();
-}
-
-}  // namespace
-
-namespace {
-
-using md::TimeIndexEntry;
-using md::TimeIndexStore;
-
-std::vector<TimeIndexEntry> Entries(int count, int64_t firstTime)
-{
-    std::vector<TimeIndexEntry> entries;
-    for (int i = 0; i < count; ++i)
-        entries.push_back({kTimeIndexPackEntry, firstTime + i, {uint8_t(i), uint8_t(i >> 8)}});
-    return entries;
-}
-
-std::unique_ptr<TimeIndexStore> OpenStore(const std::filesystem::path& database)
-{
-    std::string error;
-    auto store = TimeIndexStore::Open(database, error);
-    EXPECT_TRUE(store) << error;
-    return store;
 }
 
 // Runs work in a child process; returns its pid.
