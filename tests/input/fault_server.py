@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
 """An HTTP server that misbehaves on purpose, for the remote input tests.
 
-    fault_server.py ROOT [CERT KEY]
-
-With CERT and KEY (PEM files) it speaks HTTPS.
+    fault_server.py ROOT
 
 Binds 127.0.0.1 on a free port, prints "PORT <n>" on its first line and serves the files of ROOT under
 /<behaviour>/<file name>, each behaviour a way servers answer range requests:
@@ -28,7 +26,6 @@ import hmac
 import os
 import re
 import socket
-import ssl
 import sys
 import threading
 import time
@@ -195,10 +192,6 @@ class Server(ThreadingHTTPServer):
 
 def main():
     server = Server(("127.0.0.1", 0), Handler)
-    if len(sys.argv) > 3:
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(sys.argv[2], sys.argv[3])
-        server.socket = context.wrap_socket(server.socket, server_side=True)
     print("PORT %d" % server.server_address[1], flush=True)
     server.serve_forever()
 

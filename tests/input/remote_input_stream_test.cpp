@@ -209,36 +209,6 @@ TEST_F(RemoteStream, AReadFailingAfterTheOpenGivesWhatArrivedAndKeepsTheReason)
     EXPECT_EQ(ZPMP::ReadAt(*stream, 0, bytes.data(), 10), 10u);
 }
 
-TEST(RemoteTls, CertificatesAreCheckedAgainstTheSystemStoreAndTheBundleNamed)
-{
-    if (!md::test::OnPath("openssl"))
-        GTEST_SKIP() << "openssl is missing: no TLS test";
-    md::test::TempDir dir;
-    const std::string cert = (dir / "cert.pem").string();
-    const std::string key = (dir / "key.pem").string();
-    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
-                             "subjectAltName=IP:127.0.0.1 -keyout '" + key + "' -out '" + cert + "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(make.c_str()), 0);
-    std::string base;
-    const auto server = md::test::StartFaultServer(base, cert, key);
-    if (!server)
-        GTEST_SKIP() << "python3 is missing or the fault server did not start: no TLS test";
-    md::RemoteTarget target;
-    target.url = base + "/range/" + kSmall;
-    // A certificate no authority of the system store signed: refused.
-    unsetenv("MEDIADETECT_CA_BUNDLE");
-    auto session = std::make_shared<RemoteSession>(kShort);
-    EXPECT_EQ(RemoteInputStream(target, session).Result(), MD_E_REMOTE_FAILED);
-    EXPECT_NE(session->Error().find("127.0.0.1: SSL certificate problem"), std::string::npos) << session->Error();
-    // Trusted through the bundle beside the system store.
-    setenv("MEDIADETECT_CA_BUNDLE", cert.c_str(), 1);
-    session = std::make_shared<RemoteSession>(kShort);
-    RemoteInputStream stream(target, session);
-    unsetenv("MEDIADETECT_CA_BUNDLE");
-    ASSERT_EQ(stream.Result(), S_OK) << session->Error();
-    EXPECT_TRUE(ReadAll(stream, 4096) == FileBytes(kSmall));
-}
-
 // Without a usable libcurl a remote open fails with a reason, and nothing else: run in a child process, whose loader
 // finds a library named libcurl.so.4 that is not libcurl (a copy of libm) first.
 TEST(RemoteWithoutCurl, AnOpenFailsWithTheReason)

@@ -81,21 +81,18 @@ std::string ServerProcess::WaitForLine(const std::string& prefix, int timeoutMs)
     return {};
 }
 
-std::unique_ptr<ServerProcess> StartFaultServer(std::string& base, const std::string& certificate,
-                                                const std::string& key)
+std::unique_ptr<ServerProcess> StartFaultServer(std::string& base)
 {
     base.clear();
     if (!OnPath("python3"))
         return nullptr;
     const std::filesystem::path script = TestDataDir().parent_path() / "input" / "fault_server.py";
-    std::vector<std::string> argv{"python3", script.string(), TestDataDir().string()};
-    if (!certificate.empty())
-        argv.insert(argv.end(), {certificate, key});
+    const std::vector<std::string> argv{"python3", script.string(), TestDataDir().string()};
     auto server = std::make_unique<ServerProcess>(argv);
     const std::string line = server->WaitForLine("PORT ", 10000);
     if (line.empty())
         return nullptr;
-    base = (certificate.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + line.substr(5);
+    base = "http://127.0.0.1:" + line.substr(5);
     return server;
 }
 

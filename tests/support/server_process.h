@@ -29,9 +29,7 @@ private:
 
 // tests/input/fault_server.py serving tests/data, and its base URL ("http://127.0.0.1:PORT") in base;
 // null (base empty) when python3 is missing or the server did not start.
-// With a certificate and its key (PEM files) it speaks HTTPS ("https://127.0.0.1:PORT").
-std::unique_ptr<ServerProcess> StartFaultServer(std::string& base, const std::string& certificate = {},
-                                                const std::string& key = {});
+std::unique_ptr<ServerProcess> StartFaultServer(std::string& base);
 
 // The fault server a test suite shares: Start in SetUpTestSuite, Stop in TearDownTestSuite; base stays empty when it
 // did not start.
