@@ -1,6 +1,5 @@
-// ADTS files built frame by frame: the run of frames that makes one, the record of its first frame, and the duration
-// estimated from the running mean bit rate of the first 50 frames (the conformance table has two files). A frame's
-// bit rate is its bytes x 8 x rate / 1024 samples: 300 bytes at 44.1 kHz are 103359 bit/s (truncated).
+// ADTS files built frame by frame (the conformance table has two files). A frame's bit rate is its bytes x 8 x rate
+// / 1024 samples: 300 bytes at 44.1 kHz are 103359 bit/s (truncated).
 #include "audio/adts.h"
 
 #include <gtest/gtest.h>

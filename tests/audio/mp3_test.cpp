@@ -1,7 +1,5 @@
-// MPEG audio files built frame by frame: where the frames are found (never in a repeated header or past a tag that
-// claims the whole file), when a Xing/Info or VBRI frame is believed, the bit-rate estimate without one, and the tags
-// at the end that are not audio. The conformance table has the CBR, Xing, Info, VBRI, MPEG-2 and tagged files. A
-// Layer III frame at 48 kHz is 144 x rate / 48000 = 3 x kbit/s bytes (ISO/IEC 11172-3 2.4.3.1).
+// MPEG audio files built frame by frame; the conformance table has the CBR, Xing, Info, VBRI, MPEG-2 and tagged
+// files. A Layer III frame at 48 kHz is 144 x rate / 48000 = 3 x kbit/s bytes (ISO/IEC 11172-3 2.4.3.1).
 #include "audio/mp3.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// DV frames built block by block: the system, the display shape and scan of the VAUX packs, the audio streams the
-// AAUX source packs make, and the blocks or packs that are wrong or missing.
+// DV frames built block by block: what ParseDvFrame describes of each, or "-" for a frame it does not.
 #include "es/dv_dif.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The Windows media descriptions container families share: WAVEFORMATEX (and its EXTENSIBLE form) and
-// BITMAPINFOHEADER, with the codecs their tags and FourCCs name.
+// WAVEFORMATEX (and its EXTENSIBLE form) and BITMAPINFOHEADER, and the codecs their tags and FourCCs name.
 #include <gtest/gtest.h>
 
 #include "es/bitmap_info.h"

@@ -1,6 +1,5 @@
-// The tag readers over hand-built bytes: each row a rule of the tag system (text encodings, unsynchronisation,
-// frame flags, ID3v1.1, APE item kinds, Vorbis comment names, RIFF INFO and 'bext') or a hostile size that must
-// end in a clear answer.
+// The tag readers over hand-built bytes: each row a rule of a tag system or a hostile size that must end in a clear
+// answer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
