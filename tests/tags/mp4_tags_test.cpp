@@ -33,6 +33,14 @@ ByteVector Ilst(const ByteVector& items) { return Box("ilst", items); }
 // An ISO 'meta' (version and flags first) with an 'hdlr' of handler mdir and the boxes given.
 ByteVector IsoMeta(const ByteVector& boxes) { return Cat({U32(0), Box("hdlr", ByteVector(25, 0)), boxes}); }
 
+// The tags a reader lists from the bytes.
+std::string Listed(void (*read)(Bytes, TagList&), const ByteVector& bytes)
+{
+    TagList tags;
+    read(Bytes(bytes), tags);
+    return All(tags);
+}
+
 // The QuickTime types that open with the copyright sign (0xA9).
 const std::string kArt = std::string(1, '\xA9') + "ART", kNam = std::string(1, '\xA9') + "nam",
                   kDay = std::string(1, '\xA9') + "day";
@@ -61,11 +69,8 @@ TEST(Mp4Tags, CreationTimeFrom1904)
         {"0 is no time", Cat({U32(0), U32(0), U32(0), U32(1000), U32(0)}), ""},
         {"a payload cut short", {1, 0, 0}, ""},
     };
-    for (const Row& row : mvhds) {
-        TagList tags;
-        ReadMvhdTags(Bytes(row.bytes), tags);
-        EXPECT_EQ(All(tags), row.listed) << row.rule;
-    }
+    for (const Row& row : mvhds)
+        EXPECT_EQ(Listed(ReadMvhdTags, row.bytes), row.listed) << row.rule;
 }
 
 TEST(Mp4Tags, ItemsOfEveryKind)
@@ -107,11 +112,8 @@ TEST(Mp4Tags, ItemsOfEveryKind)
         {"QuickTime 'meta' without version and flags",
          Box("meta", Cat({Box("hdlr", ByteVector(25, 0)), Ilst(Box(kDay, Data(1, Text("2024"))))})), "date=2024"},
     };
-    for (const Row& row : rows) {
-        TagList tags;
-        ReadUdtaTags(Bytes(row.bytes), tags);
-        EXPECT_EQ(All(tags), row.listed) << row.rule;
-    }
+    for (const Row& row : rows)
+        EXPECT_EQ(Listed(ReadUdtaTags, row.bytes), row.listed) << row.rule;
 }
 
 // Apple's 'mdta' keys: the 'keys' box names them, an item's type is its key's 1-based number.
@@ -127,17 +129,14 @@ TEST(Mp4Tags, AppleKeysNameTheItems)
                                        Box(std::string("\0\0\0\2", 4), Data(1, Text("Apple"))),
                                        Box(std::string("\0\0\0\3", 4), Data(1, Text("2016-02-02T10:51:27-0700"))),
                                        Box(std::string("\0\0\0\7", 4), Data(1, Text("no such key")))}));
-    TagList tags;
-    ReadMetaTags(Bytes(Cat({U32(0), Box("hdlr", ByteVector(25, 0)), keys, items})), tags);
-    EXPECT_EQ(All(tags),
+    EXPECT_EQ(Listed(ReadMetaTags, Cat({U32(0), Box("hdlr", ByteVector(25, 0)), keys, items})),
               "location=+40.6-111.8/|make=Apple|"
               "mp4:com.apple.quicktime.creationdate=2016-02-02T10:51:27-0700");
     // A key count of 2^32-1 over two keys, and a key whose size overruns: the keys up to it.
     const ByteVector hostileKeys =
         Box("keys", Cat({U32(0), U32(0xFFFFFFFF), key("com.apple.quicktime.make"), U32(0x7FFFFFFF), Text("mdta")}));
-    tags.Clear();
-    ReadMetaTags(Bytes(Cat({U32(0), hostileKeys, Ilst(Box(std::string("\0\0\0\1", 4), Data(1, Text("A"))))})), tags);
-    EXPECT_EQ(All(tags), "make=A");
+    const ByteVector firstItem = Ilst(Box(std::string("\0\0\0\1", 4), Data(1, Text("A"))));
+    EXPECT_EQ(Listed(ReadMetaTags, Cat({U32(0), hostileKeys, firstItem})), "make=A");
 }
 
 TEST(Mp4Tags, ListsThatOverrunOrNeverEndStop)
@@ -158,18 +157,13 @@ TEST(Mp4Tags, ListsThatOverrunOrNeverEndStop)
         {"an item without 'data'", Cat({Box(kArt, Box("free", {})), title}), "title=T"},
         {"a 'data' of fewer than 8 bytes", Box(kArt, Box("data", {0, 0, 0, 1})), ""},
     };
-    for (const Row& row : rows) {
-        TagList tags;
-        ReadMetaTags(Bytes(IsoMeta(Ilst(row.bytes))), tags);
-        EXPECT_EQ(All(tags), row.listed) << row.rule;
-    }
+    for (const Row& row : rows)
+        EXPECT_EQ(Listed(ReadMetaTags, IsoMeta(Ilst(row.bytes))), row.listed) << row.rule;
     // Many empty boxes: the walk stops after kMaxMp4TagBoxes of them, the item after them is not reached.
     ByteVector many;
     for (int i = 0; i < kMaxMp4TagBoxes; ++i)
         many = Cat({many, Box("free", {})});
-    TagList tags;
-    ReadMetaTags(Bytes(IsoMeta(Ilst(Cat({title, many, Box(kArt, Data(1, Text("A")))})))), tags);
-    EXPECT_EQ(All(tags), "title=T");
+    EXPECT_EQ(Listed(ReadMetaTags, IsoMeta(Ilst(Cat({title, many, Box(kArt, Data(1, Text("A")))})))), "title=T");
 }
 
 }  // namespace
