@@ -173,7 +173,7 @@ TEST(Hevc, PictureProperties)
         SCOPED_TRACE(c.name);
         std::vector<Bytes> units = {Sps(c.f)};
         units.insert(units.end(), c.extra.begin(), c.extra.end());
-        const Bytes stream = AnnexB(units, false);
+        const Bytes stream = AnnexB(units, (&c - cases) % 2 == 1);  // every other row with four-byte start codes
         HevcPictureProperties p{};
         ASSERT_TRUE(DescribeHevcAnnexB(stream.data(), stream.size(), p));
         EXPECT_EQ(std::tuple(p.width, p.height, p.aspectX, p.aspectY, p.progressive, p.fieldOrder, p.profile, p.level),
@@ -190,7 +190,7 @@ TEST(Hevc, DamagedAndPackagedUnits)
         EXPECT_FALSE(ParseHevcSps(sps.data(), cut, parsed)) << cut;
     EXPECT_TRUE(ParseHevcSps(sps.data(), sps.size(), parsed));
 
-    // The escaped tick count and a VPS before the SPS are PictureProperties' rows; here the SPS from an hvcC.
+    // An escaped tick count, a VPS before the SPS and four-byte start codes are PictureProperties' rows; here an hvcC.
     HevcPictureProperties fromConfig{};
     Bytes config = HvcC({Sps({})});
     ASSERT_TRUE(DescribeHevcConfiguration(config.data(), config.size(), fromConfig));
