@@ -1,6 +1,4 @@
-// AC-3 and E-AC-3 files built frame by frame: the run of syncframes the probe asks for, the record of the program
-// (E-AC-3 dependent substreams and their channel maps), the duration counted or extrapolated, and bad input. Plain
-// AC-3 and E-AC-3 files of both rates are in the conformance table.
+// AC-3 and E-AC-3 files built frame by frame; plain files of both rates are in the conformance table.
 #include "audio/ac3.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// AIFF and AIFF-C files built chunk by chunk: the walk to 'COMM' (odd sizes, a chunk of unknown size), the 80-bit
-// sample rate (rounded, 0, infinite, negative), the compression types and the duration rules. Big-endian PCM,
-// 'sowt', 'ulaw' and 'ALAW' files are in the conformance table.
+// AIFF and AIFF-C files built chunk by chunk; big-endian PCM, 'sowt', 'ulaw' and 'ALAW' files are in the conformance
+// table.
 #include "audio/aiff.h"
 
 #include <gtest/gtest.h>

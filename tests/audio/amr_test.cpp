@@ -1,6 +1,5 @@
-// AMR and AMR-WB storage files (RFC 4867 section 5) built frame by frame: the magics, the frame sizes by frame type,
-// NO_DATA and reserved frame types, multichannel frame-blocks, and the duration counted or estimated. AMR 12.2 and
-// AMR-WB files are in the conformance table.
+// AMR and AMR-WB storage files (RFC 4867 section 5) built frame by frame; AMR 12.2 and AMR-WB files are in the
+// conformance table.
 #include "audio/amr.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,4 @@
-// CAF files built chunk by chunk: 'desc' for each format family, the duration from 'pakt' or the data size (a size
-// of -1, a size past the end, a bad size before 'data'), the ALAC cookie, the channel bitmap, the first MPEG frame.
-// Little-endian PCM, ALAC and AAC-LD files with 'pakt' are in the conformance table.
+// CAF files built chunk by chunk; little-endian PCM, ALAC and AAC-LD files with 'pakt' are in the conformance table.
 #include "audio/caf.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// DTS files built frame by frame: the run of core frames in a word form, DTS-HD substreams after a core, the record
-// and the duration, and bad input. A 16-bit big-endian 5.1 file is in the conformance table.
+// DTS files built frame by frame; a 16-bit big-endian 5.1 file is in the conformance table.
 #include "audio/dts.h"
 
 #include <gtest/gtest.h>

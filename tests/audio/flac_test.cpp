@@ -1,6 +1,4 @@
-// FLAC streams built block by block: STREAMINFO's fields and total samples, the metadata chain walked by its lengths
-// (large blocks skipped unread, a chain without an end, a block past the end), ID3v2 tags before the marker. A file
-// with a cover picture and a truncated one are in the conformance table.
+// FLAC streams built block by block; a file with a cover picture and a truncated one are in the conformance table.
 #include "audio/flac.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// WAV files built chunk by chunk: the walk to 'data' (odd sizes, a size of 0, 0xFFFFFFFF or past the end, a chunk of
-// unknown size), the duration rules, and the ID3v2 tags audio files open with. Plain, extensible, float, A-law, MPEG
-// audio, RF64 and Wave64 files are in the conformance table.
+// WAV files built chunk by chunk; plain, extensible, float, A-law, MPEG audio, RF64 and Wave64 files are in the
+// conformance table.
 #include "audio/wav.h"
 
 #include <gtest/gtest.h>

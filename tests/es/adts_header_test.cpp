@@ -1,6 +1,4 @@
-// ADTS headers written field by field (ISO/IEC 13818-7 6.2): syncword, ID, layer, protection_absent,
-// profile_ObjectType, sampling_frequency_index, private_bit, channel_configuration, original_copy, home, the two
-// copyright bits, aac_frame_length, adts_buffer_fullness, number_of_raw_data_blocks_in_frame.
+// ADTS headers written field by field (ISO/IEC 13818-7 6.2).
 #include "es/adts_header.h"
 
 #include <gtest/gtest.h>

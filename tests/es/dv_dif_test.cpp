@@ -1,5 +1,4 @@
-// DV frames built block by block: the system, the display shape and scan of the VAUX packs, the audio streams the
-// AAUX source packs make, and the blocks or packs that are wrong or missing.
+// DV frames built block by block: what ParseDvFrame describes of each, or "-" for a frame it does not.
 #include "es/dv_dif.h"
 
 #include <gtest/gtest.h>
@@ -81,8 +80,8 @@ TEST(DvDif, FrameDescription)
          "blocks",
          DvFrame({.twoChannels = true, .stype = 4, .audio = {k32k12Pair, k32k12Pair, k48k16, k48k16Second}}),
          "480 240000 4:3 i 32000/2/12 32000/2/12 48000/2/16"},
-        {"STYPE of another format (DVCPRO HD): not described", hd, "-"},
-        {"the same in the first sequence alone", Frame(hd.begin(), hd.begin() + md::kDifSequenceSize), "-"},
+        {"STYPE of another format (DVCPRO HD), in the first sequence alone: not described",
+         Frame(hd.begin(), hd.begin() + md::kDifSequenceSize), "-"},
         {"the first sequence alone: the second audio block, not reached, taken for the pair's other channel",
          Frame(ntsc.begin(), ntsc.begin() + md::kDifSequenceSize), "480 120000 4:3 i 48000/2/16"},
         {"an audio block with a bad section ID: its pack is not read", Patched(ntsc, secondHalfAudio, 0x97),

@@ -1,37 +1,31 @@
-// The Windows media descriptions container families share: WAVEFORMATEX (and its EXTENSIBLE form) and
-// BITMAPINFOHEADER, with the codecs their tags and FourCCs name.
+// WAVEFORMATEX (and its EXTENSIBLE form) and BITMAPINFOHEADER, and the codecs their tags and FourCCs name.
 #include <gtest/gtest.h>
 
 #include "es/bitmap_info.h"
 #include "es/wave_format.h"
-#include "support/stream_builders.h"
+#include "support/audio_files.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const auto Le = mdtest::PutLe;
+using mdtest::Le;
 
 TEST(WaveFormat, TagsLayoutAndExtensibleSubFormat)
 {
-    Bytes pcm;
-    Le(pcm, 1, 2), Le(pcm, 2, 2), Le(pcm, 44100, 4), Le(pcm, 176400, 4), Le(pcm, 4, 2), Le(pcm, 16, 2);
+    const Bytes pcm = mdtest::Cut(mdtest::WaveFormatEx(1, 2, 44100, 176400, 4, 16), 16);
     md::WaveFormat f;
     ASSERT_TRUE(md::ParseWaveFormat(pcm, f));  // a 16-byte PCMWAVEFORMAT: no cbSize
     EXPECT_EQ(std::tuple(f.formatTag, f.channels, f.sampleRate, f.blockAlign, f.bitsPerSample, f.extra.size()),
               std::tuple(uint16_t(1), uint16_t(2), 44100u, uint16_t(4), uint16_t(16), size_t(0)));
 
-    Bytes ext = pcm;
-    ext[0] = 0xFE, ext[1] = 0xFF;
-    Le(ext, 22, 2), Le(ext, 20, 2), Le(ext, 0x60F, 4), Le(ext, 3, 2);  // float samples, 5.1 with side speakers
-    ext.resize(ext.size() + 14);
-    ext.push_back(0xAB);  // one byte past the extension, inside no cbSize
+    // Float samples, 5.1 with side speakers; one byte past the extension, inside no cbSize.
+    const Bytes extension = mdtest::Concat({Le(20, 2), Le(0x60F, 4), Le(3, 2), Bytes(14)});
+    const Bytes ext = mdtest::Concat({mdtest::WaveFormatEx(0xFFFE, 2, 44100, 176400, 4, 16, extension), Bytes{0xAB}});
     ASSERT_TRUE(md::ParseWaveFormat(ext, f));
     EXPECT_EQ(std::tuple(f.formatTag, f.channelMask, f.extra.size()), std::tuple(uint16_t(3), 0x60Fu, size_t(0)));
 
-    Bytes cut = pcm;
-    Le(cut, 100, 2);  // cbSize claims more than there is: the extra bytes are what there is
-    cut.push_back(7);
+    const Bytes cut = mdtest::Concat({pcm, Le(100, 2), Bytes{7}});  // cbSize claims more than there is
     ASSERT_TRUE(md::ParseWaveFormat(cut, f));
     EXPECT_EQ(f.extra.size(), 1u);
     EXPECT_FALSE(md::ParseWaveFormat(Bytes(pcm.begin(), pcm.begin() + 13), f));
@@ -50,23 +44,20 @@ TEST(WaveFormat, TagsLayoutAndExtensibleSubFormat)
 
 TEST(BitmapInfo, SizesFourCCsAndCodecs)
 {
-    const auto header = [](uint32_t size, int32_t width, int32_t height, const char* fourCC) {
-        Bytes b;
-        Le(b, size, 4), Le(b, uint32_t(width), 4), Le(b, uint32_t(height), 4), Le(b, 1, 2), Le(b, 24, 2);
-        b.insert(b.end(), fourCC, fourCC + 4);
-        b.resize(size + 2, 0x55);
-        return b;
-    };
+    using mdtest::BitmapInfoHeader;
     md::BitmapInfo info;
-    ASSERT_TRUE(md::ParseBitmapInfo(header(40, 320, -240, "xvid"), info));  // a top-down picture
+    // A top-down picture; the bytes after biSize are not its extra bytes.
+    ASSERT_TRUE(md::ParseBitmapInfo(mdtest::Concat({BitmapInfoHeader(320, -240, "xvid"), Bytes(2, 0x55)}), info));
     EXPECT_EQ(std::tuple(info.width, info.height, info.bitCount, info.extra.size()),
               std::tuple(320u, 240u, uint16_t(24), size_t(0)));
     EXPECT_EQ(md::BitmapCodec(info.compression), md::StreamCodec::Mpeg4Video);
-    ASSERT_TRUE(md::ParseBitmapInfo(header(44, 320, 240, "H264"), info));
+    ASSERT_TRUE(md::ParseBitmapInfo(BitmapInfoHeader(320, 240, "H264", Bytes(4, 0x55)), info));
     EXPECT_EQ(std::tuple(info.extra.size(), md::BitmapCodec(info.compression)),
               std::tuple(size_t(4), md::StreamCodec::H264Ts));
-    EXPECT_FALSE(md::ParseBitmapInfo(header(36, 320, 240, "H264"), info));
-    EXPECT_FALSE(md::ParseBitmapInfo(header(40, 0, 240, "H264"), info));
+    Bytes small = BitmapInfoHeader(320, 240, "H264");
+    small[0] = 36;  // biSize below the header's 40 bytes
+    EXPECT_FALSE(md::ParseBitmapInfo(small, info));
+    EXPECT_FALSE(md::ParseBitmapInfo(BitmapInfoHeader(0, 240, "H264"), info));
 
     using C = md::StreamCodec;
     for (const auto& [fourCC, codec] : {std::pair{"DIV3", C::MsMpeg4}, {"MJPG", C::Jpeg}, {"dvsd", C::DvVideo},

@@ -142,12 +142,8 @@ ByteVec Slice(uint32_t firstMb, uint32_t sliceType)
 // display_horizontal_size, a marker bit and display_vertical_size.
 TEST(MpegVideo, SequenceDisplayExtension)
 {
-    const uint32_t sizes = 720u << 18 | 1u << 17 | 576u << 3;
     for (const bool colour : {false, true}) {
-        std::vector<uint8_t> b = {0, 0, 1, 0xB5, uint8_t(colour ? 0x23 : 0x20)};
-        if (colour)
-            b.insert(b.end(), {1, 1, 1});
-        b.insert(b.end(), {uint8_t(sizes >> 24), uint8_t(sizes >> 16), uint8_t(sizes >> 8), uint8_t(sizes)});
+        ByteVec b = Bits("32:0x1B5 4:2 3:1 1:" + N(colour) + (colour ? " 24:0x010101" : "") + " 14:720 1:1 14:576 3:0");
         uint32_t width = 0, height = 0;
         EXPECT_TRUE(ReadDisplaySize(b.data(), uint32_t(b.size()), width, height));
         EXPECT_EQ(std::pair(width, height), std::pair(720u, 576u)) << colour;

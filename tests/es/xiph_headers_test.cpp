@@ -1,5 +1,4 @@
-// The Xiph.org identification headers built field by field from their published layouts, each row a rule of the
-// format that a header breaks; and the sample counts of Opus packets by TOC byte (RFC 6716 3.1).
+// The Xiph.org identification headers built field by field, and Opus packet sample counts (RFC 6716 3.1).
 #include "es/xiph_headers.h"
 
 #include <gtest/gtest.h>
