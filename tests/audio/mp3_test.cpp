@@ -113,6 +113,10 @@ TEST(Mp3, FramesTagsAndDuration)
         // 3876 bytes: without its LYRICS200 mark a Lyrics3 block is audio.
         {"Lyrics3 v2 without its end mark", Concat({cbr, Text("LYRICSBEGININD0000210000021LYRICS20X")}),
          "mpeg1 2ch 48000Hz align 384 16000B/s w0 2 t~2422500"},
+        // (3840 + 32) x 8 / 128000: an APE footer that states more bytes than the file holds is not a tag.
+        {"an APE footer larger than the file", Concat({cbr, Text("APETAGEX"), mdtest::Le(2000, 4),
+                                                        mdtest::Le(100000, 4), ByteVec(16)}),
+         "mpeg1 2ch 48000Hz align 384 16000B/s w0 2 t~2420000"},
         {"the last frame cut short", mdtest::Cut(cbr, 9 * 384 + 100),
          "mpeg1 2ch 48000Hz align 384 16000B/s w0 2 t~2222500"},
         {"an ID3v2 size past the end of the file", Concat({tagPastEnd, cbr}), "not taken"},

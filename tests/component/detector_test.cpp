@@ -110,7 +110,7 @@ TEST_F(Detector, StreamQueriesCheckTheKindAndTheirArguments)
 
 TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
 {
-    std::vector<uint8_t> pixels(16);
+    std::vector<uint8_t> pixels(66000);
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = uint8_t(0xA0 + i);
     // Little-endian words of a BITMAPFILEHEADER + BITMAPINFOHEADER, written out by hand, then the first image bytes.
@@ -131,6 +131,8 @@ TEST_F(Detector, SaveBitmapWritesHeadersAndPixelsUnpadded)
     EXPECT_EQ(md::test::ReadFileBytes(rgba), bitmap(70, 2, 2, 32, 16));
     ASSERT_EQ(m_detector->SaveBitmapA(pixels.data(), 3, 1, rgb.c_str()), S_OK);
     EXPECT_EQ(md::test::ReadFileBytes(rgb), bitmap(63, 3, 1, 24, 9));  // 24-bit rows of 3 x 3 = 9 bytes, unpadded
+    ASSERT_EQ(m_detector->SaveBitmapA(pixels.data(), 200, 110, rgb.c_str()), S_OK);  // sizes past 16 bits
+    EXPECT_EQ(md::test::ReadFileBytes(rgb), bitmap(54 + 66000, 200, 110, 24, 66000));
     // An unknown pixel mode writes the headers with bit count 0 and no pixels.
     ASSERT_EQ(m_detector->SaveBitmap(pixels.data(), 7, 2, 2, md::Utf8ToWide(other.string()).c_str()), S_OK);
     EXPECT_EQ(md::test::ReadFileBytes(other), bitmap(54, 2, 2, 0, 0));

@@ -27,7 +27,8 @@ TEST(TsRecords, AudioByStreamType)
     ByteVec adtsReserved = adts;
     adtsReserved[2] = 0x70;
     const ByteVec adts12k{0xFF, 0xF1, 0x64, 0x80, 0x32, 0x1F, 0xFC};  // index 9: 12 kHz
-    const ByteVec adts51{0xFF, 0xF1, 0x4D, 0x80, 0x32, 0x1F, 0xFC};   // channel_configuration 6 (its high bit in byte 2)
+    // channel_configuration 6 (its high bit in byte 2), a 2448-byte frame (the length's high bits in byte 3).
+    const ByteVec adts51{0xFF, 0xF1, 0x4D, 0x81, 0x32, 0x1F, 0xFC};
     // LOAS: AudioSpecificConfig from byte 5: object type 2, index 3, 2 channels.
     const ByteVec latm{0x56, 0xE0, 0x20, 0x20, 0x00, 0x11, 0x90};
     const ByteVec truehd{0x00, 0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, 0b111'00000, 15};
@@ -47,7 +48,7 @@ TEST(TsRecords, AudioByStreamType)
         {adts, 0x0F, false, StreamCodec::Aac, 2, 48000, 18750, 1, 213333},
         {adtsReserved, 0x0F, false, StreamCodec::Aac, 2, 0xFFFFFFFF, 0, 1, -10240000000},
         {adts12k, 0x0F, false, StreamCodec::Aac, 2, 12000, 4625, 1, 853333},  // 37.5 kbit/s in whole kbit/s
-        {adts51, 0x0F, false, StreamCodec::Aac, 6, 48000, 18750, 1, 213333},
+        {adts51, 0x0F, false, StreamCodec::Aac, 6, 48000, 114750, 1, 213333},  // 2448 x 48000 / 1024
         {latm, 0x11, false, StreamCodec::Aac, 2, 48000, 16000, 2, 213333},
         {{0x01, 0xE0, 0x31, 0x40}, 0x80, false, StreamCodec::Lpcm, 2, 48000, 192000, 7, 5000},  // 16-bit stereo
         // channel_assignment 4-7: 4 channels, 8-9: 6, 10-11: 8, 12 on: none; sampling_frequency 4 and 5: 96 and
