@@ -119,7 +119,8 @@ TEST(TimeRangeScanTest, ByteRateFromPackClocks)
         {true, {900, 1800, 2700}, 4000.0 / 200000},  // 1800 ticks = 200,000 units
         {false, {9000, 9900, 0, 900}, 6000.0 / 200000},  // 9000, 9900, 9900, 10800
         {false, {9000, 9900, 450}, 4000.0 / 150000},  // 9000, 9900, 10350
-        {false, {9000}, 0}};
+        {false, {9000}, 0},
+        {false, {9000, 9000, 9000}, 0}};  // a clock that never advances measures nothing
     for (const auto& [mpeg1, clocks, want] : rows) {
         ByteVec file;
         for (size_t k = 0; k < clocks.size(); ++k) {
