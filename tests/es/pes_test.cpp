@@ -36,12 +36,15 @@ TEST(Pes, TimestampMarkersAndMpeg1Stuffing)
 {
     const ByteVec payload = {0xAA, 0xBB, 0xCC}, mpeg2 = {0x80, 0x80, 5};  // '10', PTS only, 5 header bytes
     constexpr int64_t kNoPacket = -2;
+    ByteVec cutPts = Packet(0xE0, {ByteVec{0x80, 0x80, 0}, Pts(2, 3600)});
+    cutPts[5] = 4;  // PES_packet_length ends the packet after the PTS's first byte; the buffer goes on
     // {MPEG-1, packet, result, payload offset, PTS}: a broken marker in the last PTS byte leaves the packet
     // standing without a PTS, in the first it is no packet; MPEG-1 stuffing and STD buffer fields come first.
     const std::tuple<bool, ByteVec, uint32_t, uint32_t, int64_t> rows[] = {
         {false, Packet(0xE0, {mpeg2, Pts(2, 0x123456789), payload}), 17, 14, 0x123456789},
         {false, Packet(0xE0, {mpeg2, Pts(2, 3600, 2), payload}), 17, 14, -1},
         {false, Packet(0xE0, {mpeg2, Pts(2, 3600, 0), payload}), 4, 0, kNoPacket},
+        {false, cutPts, 10, 9, -1},
         {true, Packet(0xC0, {ByteVec{0xFF, 0xFF, 0xFF, 0x60, 0x2E}, Pts(2, 0x1ABCDEF01), payload}), 19, 16, 0x1ABCDEF01},
         {true, Packet(0xC0, {Pts(3, 5, 2), Pts(1, 2)}), 4, 0, kNoPacket},
     };
