@@ -332,6 +332,8 @@ TEST(M4Demux, VariableFrameRates)
     const Row rows[] = {
         // 24 of 25 deltas are 25/600 s, the last 24/600 s: constant, 416667 x 100 ns either way.
         {"an odd last delta", 600, {24, 25, 1, 24}, 23.99, 23.99},
+        // The 17th of 25 deltas is 24/600 s: 25 frames in 624/600 s, 416000 x 100 ns (MediaInfo 24.038).
+        {"an odd delta inside", 600, {16, 25, 1, 24, 8, 25}, 23.99, 24.03},
         // 45 x 512 then 5 x 256 at 12800: 9 in 10 have the dominant delta, but four short ones lie inside:
         // 50 frames in 1.9 s (MediaInfo and ffprobe 26.316).
         {"short deltas before the last", 12800, {45, 512, 5, 256}, 25, 26.31},
