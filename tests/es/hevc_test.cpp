@@ -195,7 +195,7 @@ TEST(Hevc, DamagedAndPackagedUnits)
     Bytes config = HvcC({Sps({})});
     ASSERT_TRUE(DescribeHevcConfiguration(config.data(), config.size(), fromConfig));
     EXPECT_EQ(std::pair(fromConfig.width, fromConfig.height), std::pair(1920u, 1080u));
-    config.resize(config.size() - 3);  // a unit cut short is not read
+    config.erase(config.end() - 3, config.end());  // a unit cut short is not read
     EXPECT_FALSE(DescribeHevcConfiguration(config.data(), config.size(), fromConfig));
     EXPECT_FALSE(DescribeHevcAnnexB(nullptr, 10, fromConfig));
 }
