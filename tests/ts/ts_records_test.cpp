@@ -72,13 +72,17 @@ TEST(TsRecords, AudioByStreamType)
                   std::tuple(StreamClass::Audio, 0x101u, c.codec, c.channels, c.rate, c.bytesPerSecond, c.codec0,
                              c.frameDuration));
     }
-    // AC-3 behind the sub-stream header: searched from byte 4 and marked.
+    // AC-3 behind the sub-stream header is searched from byte 4 and marked, a bare frame from byte 0. The words:
+    // the offset; lfeon, plus 0x100 for the sub-stream header; the buffer's first byte; bsid.
     int64_t frameDuration = 0;
-    auto r = BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0x81, false, 0x101, frameDuration);
-    ASSERT_TRUE(r);
-    // Offset 4; lfeon 0, then 1 for the sub-stream header; the buffer's first byte; bsid.
-    const auto& words = r->audio.codecSpecific;
-    EXPECT_EQ(std::tuple(words[1], words[2], words[3], words[4]), std::tuple(4u, 0x100u, 0x80u, 8u));
+    const ByteVec bare = mdtest::Ac3FrameStart(0, 20, 8, 2, false);
+    for (const auto& [bytes, words] : {std::pair(ac3, std::tuple(4u, 0x100u, 0x80u, 8u)),
+                                       std::pair(bare, std::tuple(0u, 0u, 0x0Bu, 8u))}) {
+        auto r = BuildTsAudioRecord(bytes.data(), uint32_t(bytes.size()), 0x81, false, 0x101, frameDuration);
+        ASSERT_TRUE(r);
+        const auto& w = r->audio.codecSpecific;
+        EXPECT_EQ(std::tuple(w[1], w[2], w[3], w[4]), words);
+    }
     // DTS-HD types need a registration_descriptor; 6 is no audio type.
     EXPECT_FALSE(BuildTsAudioRecord(ac3.data(), uint32_t(ac3.size()), 0xA2, false, 0x101, frameDuration));
     EXPECT_FALSE(BuildTsAudioRecord(mp2.data(), uint32_t(mp2.size()), 0x06, true, 0x101, frameDuration));
