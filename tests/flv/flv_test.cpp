@@ -186,6 +186,7 @@ TEST(FlvTags, VideoHeaders)
          {true, kVp6, 176, 144}},
         {"VP6 alpha: its offset first", {0x15, 0x00, 0, 0, 9, 0x00, 0x46, 9, 11, 9, 11}, {true, kVp6, 176, 144}},
         {"VP6 inter frame: no size", {0x24, 0x00, 0x80, 0x46, 15, 20}, {false, kVp6}},
+        {"VP6 interlaced key frame: top field first", {0x14, 0x00, 0x00, 0x47, 15, 20}, {true, kVp6, 320, 240, 0, 1}},
         {"screen video", {0x13, 0x30, 0xB0, 0x30, 0x78}, {true, kScreen, 176, 120}},
         {"screen video 2", {0x16, 0x30, 0xB0, 0x30, 0x78}, {true, kScreen, 176, 120}},
         {"AVC interlaced: top field first",
