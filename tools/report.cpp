@@ -1,7 +1,6 @@
 #include "tools/report.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -14,6 +13,7 @@
 #include <tuple>
 #include <utility>
 
+#include "platform/text.h"
 #include "tools/module_host.h"
 
 namespace md::tool {
@@ -284,26 +284,14 @@ std::vector<std::pair<std::string, std::string>> QueryTags(IMediaDetect5& detect
     return tags;
 }
 
-namespace {
-
-// Whether path starts with scheme (given in lower case), the scheme's letters in any case as the module takes them.
-bool StartsWithScheme(std::string_view path, std::string_view scheme)
-{
-    return path.size() >= scheme.size() && std::equal(scheme.begin(), scheme.end(), path.begin(), [](char s, char p) {
-               return s == static_cast<char>(std::tolower(static_cast<unsigned char>(p)));
-           });
-}
-
-}  // namespace
-
 bool IsRemotePath(std::string_view path)
 {
-    return StartsWithScheme(path, "http://") || StartsWithScheme(path, "https://") || StartsWithScheme(path, "s3://");
+    return StartsWithNoCase(path, "http://") || StartsWithNoCase(path, "https://") || StartsWithNoCase(path, "s3://");
 }
 
 bool IsRemotePrefix(std::string_view path)
 {
-    if (!StartsWithScheme(path, "s3://"))
+    if (!StartsWithNoCase(path, "s3://"))
         return false;
     const std::string_view rest = path.substr(5);
     return rest.find('/') == std::string_view::npos || rest.ends_with('/');

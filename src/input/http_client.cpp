@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "input/curl_api.h"
+#include "platform/text.h"
 #include "platform/win32.h"
 
 namespace md {
@@ -15,16 +16,6 @@ namespace {
 constexpr size_t kMaxErrorBody = 4096;     // an error answer's body kept for its S3 error code
 constexpr size_t kMaxHeaderLine = 8192;    // longer header lines are not looked at
 constexpr const char* kUserAgent = "mediadetect";
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix)
-{
-    if (s.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 
 std::string_view Trim(std::string_view s)
 {
@@ -215,7 +206,7 @@ size_t HttpClient::OnHeader(char* data, size_t size, size_t count, void* self)
     if (bytes > kMaxHeaderLine)
         return bytes;
     const std::string_view line = Trim(std::string_view(data, bytes));
-    if (StartsWithNoCase(line, "HTTP/")) {
+    if (StartsWithNoCase(line, "http/")) {
         t.NewResponse();
         const size_t space = line.find(' ');
         uint64_t status = 0;

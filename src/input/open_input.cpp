@@ -11,17 +11,7 @@ namespace {
 template <typename Char>
 bool HasRemoteScheme(std::basic_string_view<Char> path)
 {
-    const auto startsWith = [&](std::string_view scheme) {
-        if (path.size() < scheme.size())
-            return false;
-        for (size_t i = 0; i < scheme.size(); ++i) {
-            const auto c = static_cast<uint32_t>(path[i]);
-            if ((c < 0x80 ? static_cast<char>(std::tolower(static_cast<int>(c))) : '\0') != scheme[i])
-                return false;
-        }
-        return true;
-    };
-    return startsWith("http://") || startsWith("https://") || startsWith("s3://");
+    return StartsWithNoCase(path, "http://") || StartsWithNoCase(path, "https://") || StartsWithNoCase(path, "s3://");
 }
 
 }  // namespace

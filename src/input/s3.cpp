@@ -1,9 +1,12 @@
 #include "input/s3.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+
+#include "platform/text.h"
 
 namespace md {
 namespace {
@@ -26,16 +29,6 @@ std::string_view Trim(std::string_view s)
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix)
-{
-    if (s.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i])
-            return false;
-    return true;
 }
 
 // At most maxBytes of the file at path; false when it cannot be read or is larger.

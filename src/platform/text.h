@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,20 @@ std::string WideToUtf8(std::wstring_view s);
 // never half a character).
 bool AnsiToWideBuffer(const char* src, wchar_t* out, size_t capacity);
 bool WideToAnsiBuffer(const wchar_t* src, char* out, size_t capacity);
+
+// Whether text starts with prefix (ASCII, given in lower case), the text's letters in any case: schemes, header
+// names. A unit past ASCII matches nothing.
+template <typename Char>
+bool StartsWithNoCase(std::basic_string_view<Char> text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        const auto c = static_cast<uint32_t>(text[i]);
+        if (c >= 0x80 || (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c)) != prefix[i])
+            return false;
+    }
+    return true;
+}
 
 }  // namespace md
