@@ -485,10 +485,12 @@ TEST(Covers, PicturesArePlacedByTheirHeaders)
     constexpr uint64_t kApicHeader = 1 + 10 + 1 + 2;
     // The picture of the first frame of a 2.3 tag starts after the tag and frame headers and the APIC header.
     constexpr uint64_t kFirstPicture = kTagAt + 10 + 10 + kApicHeader;
-    // A tag whose frame states a picture of length bytes, of which only the APIC header was read.
+    // A frame that states a picture of length bytes, of which only the APIC header is there; a tag stating room
+    // for all of it.
     const auto bigFrame = [&](uint32_t length) {
-        return Tag(3, Cat({Text("APIC"), Be(kApicHeader + length, 4), {0, 0}, apic(3)}), 0, 100 + kApicHeader + length);
+        return Cat({Text("APIC"), Be(kApicHeader + length, 4), {0, 0}, apic(3)});
     };
+    const auto bigTag = [&](uint32_t length) { return Tag(3, bigFrame(length), 0, 100 + kApicHeader + length); };
     const ByteVector back = Frame(3, "APIC", Cat({apic(4), ByteVector(40, 0xBB)}));
     const ByteVector front = Frame(3, "APIC", Cat({apic(3), ByteVector(30, 0xCC)}));
     struct Row {
@@ -503,10 +505,9 @@ TEST(Covers, PicturesArePlacedByTheirHeaders)
         {"2.2 PIC: a 3-character format in place of the MIME type",
          Tag(2, Frame22("PIC", Cat({{0}, Text("PNG"), {3}, Text("d"), {0}, ByteVector(9, 1)}))), kTagAt + 10 + 6 + 7,
          9},
-        {"a picture at the size limit, its header alone read", bigFrame(kMaxCoverBytes), kFirstPicture, kMaxCoverBytes},
-        {"a picture past the size limit", bigFrame(kMaxCoverBytes + 1), 0, 0},
-        {"a frame running past the tag", Tag(3, Cat({Text("APIC"), Be(kApicHeader + 100, 4), {0, 0}, apic(3)}), 0, 50),
-         0, 0},
+        {"a picture at the size limit, its header alone read", bigTag(kMaxCoverBytes), kFirstPicture, kMaxCoverBytes},
+        {"a picture past the size limit", bigTag(kMaxCoverBytes + 1), 0, 0},
+        {"a frame running past the tag", Tag(3, bigFrame(100), 0, 50), 0, 0},
         {"an unsynchronised 2.4 frame", Tag(4, Frame(4, "APIC", Cat({apic(3), ByteVector(5, 1)}), 0x02)), 0, 0},
         {"a description without its terminator", Tag(3, Frame(3, "APIC", Cat({{0}, Text("image/png"), {0, 3, 'd'}}))),
          0, 0},
