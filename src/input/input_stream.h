@@ -21,6 +21,15 @@ public:
     // Stores the path of the file, in the ANSI code page, in path.
     virtual void GetPath(std::string& path) = 0;
     virtual ~InputStream() = default;
+    // A hint after the slots above: the bytes from start to end are about to be
+    // read in order, some of them perhaps skipped. A stream whose every fetch
+    // costs a round trip fetches them in as few requests as it may; a file
+    // ignores it.
+    virtual void WillRead(uint64_t start, uint64_t end)
+    {
+        (void)start;
+        (void)end;
+    }
 };
 
 // Reads until count bytes are in or the stream ends (a stream may hand out

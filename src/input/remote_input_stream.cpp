@@ -69,6 +69,8 @@ RemoteRun RemoteInputStream::Fetch(uint64_t position, uint64_t want)
         m_readAhead = 0;  // a jump: only the blocks this read needs
     uint64_t from = AlignDown(position, block);
     uint64_t end = std::max(AlignUp(position + want, block), position + m_readAhead);
+    if (position >= m_willReadStart && position < m_willReadEnd)
+        end = std::max(end, m_willReadEnd);
     end = std::min({end, from + maxFetch, m_size});
     // No byte is fetched twice while a stream of the file holds it.
     m_session->Unheld(from, end);
@@ -125,6 +127,12 @@ int32_t RemoteInputStream::Seek(uint64_t position)
     if (position <= uint64_t(INT64_MAX))
         m_position = position;
     return 0;
+}
+
+void RemoteInputStream::WillRead(uint64_t start, uint64_t end)
+{
+    m_willReadStart = start;
+    m_willReadEnd = end;
 }
 
 uint64_t RemoteInputStream::Size() { return IsOpen() ? m_size : 0; }

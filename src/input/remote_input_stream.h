@@ -35,6 +35,9 @@ public:
     uint64_t Size() override;
     // The URL without its query string (which may hold a signature).
     void GetPath(std::string& path) override;
+    // A miss inside [start, end) fetches on to end (within the longest fetch), so a
+    // walk over the element heads of a known stretch costs one request per fetch.
+    void WillRead(uint64_t start, uint64_t end) override;
 
     // S_OK after a good open; the open's failure otherwise.
     HRESULT Result() const { return m_result; }
@@ -57,6 +60,8 @@ private:
     uint64_t m_position = 0;
     uint64_t m_lastFetchEnd = 0;  // where the last fetch ended: a miss at or a little past it continues a run
     uint64_t m_readAhead = 0;     // the read-ahead of the next sequential miss (0: none yet)
+    uint64_t m_willReadStart = 0; // the stretch the last WillRead announced
+    uint64_t m_willReadEnd = 0;
 };
 
 }  // namespace md

@@ -179,6 +179,9 @@ MKVDemux::FrameSearch::Walk MKVDemux::FrameSearch::WalkCluster(uint64_t start, u
     const size_t headLength = static_cast<size_t>(std::min<uint64_t>(kMaxElementHead, end - start));
     if (ReadElementHeader(Peek(start, headLength), header) != HeaderRead::Ok)
         return Walk::Unsure;
+    // Every block head of the cluster is read when all its frames are wanted.
+    if (m_mode == Mode::All)
+        m_input.WillRead(start, end);
     int64_t timecode = 0;
     uint64_t pos = start + header.headSize;
     while (pos < end) {

@@ -158,7 +158,7 @@ TEST_F(RemoteStream, SequentialReadsFetchEveryByteOnceWithGrowingRequestsScatter
     }
 }
 
-TEST_F(RemoteStream, StreamsOfOneFileShareWhatWasFetchedAndAWalkOverElementHeadsGrowsItsRequests)
+TEST_F(RemoteStream, StreamsOfOneFileShareWhatWasFetchedAndAWalkOverHeadsGrowsItsRequestsOrTakesAnAnnouncedStretch)
 {
     const std::string path = "range/" + kLarge;
     const auto file = FileBytes(kLarge);
@@ -187,6 +187,19 @@ TEST_F(RemoteStream, StreamsOfOneFileShareWhatWasFetchedAndAWalkOverElementHeads
     }
     EXPECT_LE(m_session->Stats().requests - before.requests, 4u);
     EXPECT_LE(m_session->Stats().bytesFetched - before.bytesFetched, 200'000 + 2 * kShort.readAheadMax);
+
+    // A stretch announced before its walk (a cluster whose every block head is read): its first miss fetches from
+    // its block to its end, nothing past it, and the later heads are held.
+    const auto third = Open(path);
+    ASSERT_EQ(third->Result(), S_OK);
+    third->WillRead(450'000, 700'000);
+    for (uint64_t at = 450'000; at < 700'000; at += 25'000) {
+        ASSERT_EQ(ZPMP::ReadAt(*third, at, bytes, sizeof bytes), sizeof bytes);
+        EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, file.begin() + at));
+    }
+    EXPECT_EQ(m_session->Stats().requests, 2u);
+    const uint64_t stretchFrom = 450'000 / kShort.blockSize * kShort.blockSize;
+    EXPECT_EQ(m_session->Stats().bytesFetched, kShort.headWindow + (700'000 - stretchFrom));
 }
 
 TEST_F(RemoteStream, AReadFailingAfterTheOpenGivesWhatArrivedAndKeepsTheReason)

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "input/memory_input_stream.h"
+#include "mkv/ebml_reader.h"
 #include "mkv/mkv_demux.h"
 #include "mkv/probe_matroska.h"
 #include "support/files.h"
@@ -143,7 +144,7 @@ TEST(MkvDemuxMeasure, FirstFrameHeaders)
     EXPECT_EQ(std::memcmp(v->extraData2, "\0\0\1\0", 4), 0);  // picture header
 }
 
-// A memory input that counts how often each byte has been handed out.
+// A memory input that counts how often each byte has been handed out, and keeps the stretches announced to it.
 struct CountingInput : MemoryInputStream {
     explicit CountingInput(std::vector<uint8_t>&& bytes) : MemoryInputStream(std::move(bytes)), times(Size()) {}
     uint64_t Read(void* buffer, uint32_t count) override
@@ -153,7 +154,9 @@ struct CountingInput : MemoryInputStream {
             ++times[i];
         return got;
     }
+    void WillRead(uint64_t start, uint64_t end) override { announced.emplace_back(start, end); }
     std::vector<int> times;
+    std::vector<std::pair<uint64_t, uint64_t>> announced;
 };
 
 // 40 clusters, one a second: a 60000-byte video keyframe at +0 ms, ten 2000-byte audio frames at +20, +120 ..
@@ -195,6 +198,20 @@ TEST(MkvDemuxMeasure, SearchesSkipPayloads)
     ASSERT_EQ(readInside.size(), 40u);
     EXPECT_EQ(readInside[0], kVideoFrame - 4096);
     EXPECT_EQ(std::vector<size_t>(readInside.begin() + 1, readInside.end()), std::vector<size_t>(39, 0));
+    // Each cluster whose every frame is wanted (the last one for the end times, those of the bit-rate samples) is
+    // announced whole before its heads are walked, so a remote stream fetches it in one go.
+    const uint8_t clusterId[] = {0x1F, 0x43, 0xB6, 0x75};
+    const auto last = std::find_end(file.begin(), file.end(), std::begin(clusterId), std::end(clusterId));
+    bool lastAnnounced = false;
+    for (const auto& [start, end] : input.announced) {
+        ElementHeader cluster;
+        ASSERT_LT(start, file.size());
+        ASSERT_EQ(ReadElementHeader(Bytes(&file[start], file.size() - start), cluster), HeaderRead::Ok);
+        EXPECT_TRUE(std::equal(std::begin(clusterId), std::end(clusterId), &file[start]));
+        EXPECT_EQ(end, start + cluster.TotalSize());
+        lastAnnounced = lastAnnounced || start == uint64_t(last - file.begin());
+    }
+    EXPECT_TRUE(lastAnnounced);
 }
 
 // A cluster at Timecode 1000: an unlaced SimpleBlock, the three lacings, and a BlockGroup with BlockDuration
