@@ -325,6 +325,7 @@ TEST(M4Demux, VariableFrameRates)
         uint32_t timeScale;
         std::vector<uint32_t> stts;  // count, delta, ...
         double baseRate, extendedRate;
+        std::vector<uint32_t> runDurations{};  // one fragment run's own sample durations, the table holding none
     };
     // Each shape with the extensions as MediaInfo gives it (constant when only the first or the last sample
     // differs, else the mean, as ffprobe's avg_frame_rate), measured on files of these 'stts' tables. (Which
@@ -341,6 +342,9 @@ TEST(M4Demux, VariableFrameRates)
         {"half the deltas vary", 600, {63, 40, 60, 30}, 15, 17.08},
         // A 1/30000 s delta is 30030 fps; the mean: 100 frames in 10090/30000 s, 33633 x 100 ns.
         {"slow-motion dominant delta", 30000, {90, 1, 10, 1000}, 30030.03, 297.32},
+        // Two run samples of 25/600 s and 24/600 s, no table samples (no rate without extensions): on the tie
+        // the first sample's duration, 416667 x 100 ns, not the last's 25 fps.
+        {"a tie of two run durations", 600, {}, 0, 23.99, {25, 24}},
     };
     for (const Row& r : rows) {
         uint32_t samples = 0;
@@ -349,9 +353,21 @@ TEST(M4Demux, VariableFrameRates)
         Mp4TrackLayout track = VideoTrack(mdtest::VisualEntry("cvid", 320, 240), 1, samples);
         track.timeScale = r.timeScale;
         track.stts = r.stts;
+        mdtest::BoxBuilder mvex, moof;
+        if (!r.runDurations.empty()) {
+            mvex.Begin("mvex").Bytes(mdtest::WordsBox("trex", {1, 1, 1000, 0, 0})).End();
+            moof.Begin("moof").Begin("traf").Bytes(mdtest::WordsBox("tfhd", {1}));
+            moof.BeginFull("trun", 0, 0x000100).U32(r.runDurations.size());  // sample_duration_present
+            for (const uint32_t duration : r.runDurations)
+                moof.U32(duration);
+            moof.End().End().End();
+        }
+        Bytes8 file = mdtest::Mp4File({.tracks = {track}, .moovExtra = mvex.Take()});
+        const Bytes8 fragment = moof.Take();
+        file.insert(file.end(), fragment.begin(), fragment.end());
         for (const auto& [extensions, rate] :
              {std::pair{0u, r.baseRate}, {uint32_t(MD_EXT_FRAME_RATES), r.extendedRate}}) {
-            const auto d = DemuxTracks({track}, {}, extensions);
+            const auto d = Demux(file, extensions);
             ASSERT_NE(d->Video(), nullptr) << r.what;
             EXPECT_NEAR(d->Video()->frameRate, rate, 1e-9) << r.what << ", extensions " << extensions;
         }
