@@ -26,9 +26,9 @@ constexpr uint32_t kPictureBufferSize = 2424;
 constexpr uint32_t kPictureClassifyBytes = 2048;
 
 // The coding type of the first picture of the stream types only extensions
-// describe, as PictureType gives it (-1 none, 0 I, 1 P, 2 B, 3 IDR). HEVC: the
-// first slice NAL unit (types 0..31), IDR (19, 20) or another intra random access
-// point (16..23); MPEG-4 Visual: vop_coding_type of the first VOP (S-VOPs as P).
+// describe, as PictureType gives it (-1 none, 0 I, 1 P, 2 B). HEVC: the first
+// slice NAL unit (types 0..31), an intra random access point (16..23: BLA, IDR,
+// CRA) as I; MPEG-4 Visual: vop_coding_type of the first VOP (S-VOPs as P).
 int ExtendedPictureType(const uint8_t* p, uint32_t length, uint32_t streamType)
 {
     if (streamType == 0x24) {
@@ -36,7 +36,7 @@ int ExtendedPictureType(const uint8_t* p, uint32_t length, uint32_t streamType)
         if (i >= length)
             return -1;
         const uint32_t type = (p[i + 3] >> 1) & 0x3F;
-        return type == 19 || type == 20 ? 3 : type >= 16 && type <= 23 ? 0 : 1;
+        return type >= 16 && type <= 23 ? 0 : 1;
     }
     const uint32_t i = FindCode(p, length, 0xB6);
     if (i + 4 >= length)
