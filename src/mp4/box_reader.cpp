@@ -798,6 +798,10 @@ std::unique_ptr<Mp4Box> ReadMp4Stream(ZPMP::InputStream& stream, Mp4FileRules ru
             // large padding box costs no memory. The record is built from the header.
             position += boxSize;
             stream.Seek(position);
+            // What follows the media data (a 'moov' at the end) is read whole
+            // when it is no larger than a box the work buffer holds.
+            if (const uint64_t rest = remaining - boxSize; rest > 0 && rest <= kWorkBufferSize)
+                stream.WillRead(position, position + rest);
             BoxHeader h;
             if (DecodeHeader(Bytes(header, headerLength), boxSize, h)) {
                 rec = MakeRecord<Mp4Box>();

@@ -489,6 +489,7 @@ bool ScanEnd(bool mpeg1, ZPMP::InputStream* input, int32_t videoFrameDuration, u
         if (cdxa)
             position = position / kRawSectorSize * kRawSectorSize + cdxaDataOffset;
         input->Seek(position);
+        input->WillRead(position, size);
         decoder->BeginStream();
         BlockReader reader(*input, cdxa);
         Bytes block;

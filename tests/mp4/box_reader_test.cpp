@@ -7,6 +7,7 @@
 #include "input/memory_input_stream.h"
 #include "mediadetect/records.h"
 #include "mp4/mp4_box.h"
+#include "support/counting_input_stream.h"
 #include "support/mp4_builders.h"
 
 namespace {
@@ -119,6 +120,36 @@ TEST(BoxReader, ExtensionRulesLetThroughTheShapeTheyName)
         md::MemoryInputStream stream(r.file.data(), r.file.size());
         const auto root = md::ReadMp4Stream(stream, r.rules);
         EXPECT_EQ(root ? Shape(root.get()) : "", r.shape) << r.what;
+    }
+}
+
+// The boxes after a skipped box (the media data, a 'moov' at the end) are announced as one stretch to the end of
+// the file, so a remote file fetches the 'moov' with its head; not when nothing follows, nor when more follows than
+// a box the work buffer holds (1 MiB). (The files after an 'mdat' hold FtypMoov's 'ftyp' and 'moov', 140 bytes.)
+TEST(BoxReader, WhatFollowsTheMediaDataIsAnnouncedWhenItIsSmall)
+{
+    BoxBuilder b;
+    const Bytes moovFirst = FtypMoov(b).Begin("mdat").Zeros(16).End().Take();
+    const Bytes moovLast = FtypMoov(b.Begin("ftyp").Type("isom").U32(0).End().Begin("mdat").Zeros(16).End()).Take();
+    const Bytes largeTail =
+        FtypMoov(b.Begin("ftyp").Type("isom").U32(0).End().Begin("mdat").End().Begin("free").Zeros(0x100000).End())
+            .Take();
+    using Stretches = std::vector<std::pair<uint64_t, uint64_t>>;
+    const struct Row {
+        const char* what;
+        const Bytes& file;
+        Stretches announced;
+    } rows[] = {
+        {"'moov' first", moovFirst, {}},
+        {"'moov' last, after a 16-byte 'ftyp' and a 24-byte 'mdat'", moovLast, {{40, moovLast.size()}}},
+        {"a 1 MiB 'free' after the 'mdat': only what follows the 'free'", largeTail,
+         {{largeTail.size() - 140, largeTail.size()}}},
+    };
+    for (const Row& r : rows) {
+        md::MemoryInputStream file(r.file.data(), r.file.size());
+        md::test::CountingInputStream stream(file);
+        ASSERT_NE(md::ReadMp4Stream(stream), nullptr) << r.what;
+        EXPECT_EQ(stream.Announced(), r.announced) << r.what;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "input/memory_input_stream.h"
 #include "mpeg/cdxa.h"
 #include "mpeg/time_range_scan.h"
+#include "support/counting_input_stream.h"
 #include "support/bit_writer.h"
 #include "support/stream_builders.h"
 
@@ -60,12 +61,17 @@ TEST(TimeRangeScanTest, SyntheticStreams)
         {MK_MPEG2_PROGRAM, {}, {}},
         {MK_MPEG2_PROGRAM, single, {}}};
     for (const auto& [kind, file, e] : rows) {
-        md::MemoryInputStream stream(file.data(), file.size());
+        md::MemoryInputStream memory(file.data(), file.size());
+        md::test::CountingInputStream stream(memory);
         TimeRangeInfo r{};
         ASSERT_EQ(md::ScanProgramStreamTimeRange(stream, kind, r), e[0] != 0) << kind << " " << file.size();
         const Range got = {r.startTime,    r.videoFirstTime,     r.audioFirstTime,    r.videoEndTime,
                            r.audioEndTime, r.videoFrameDuration, r.audioFrameDuration};
         EXPECT_EQ(e[0] != 0 ? got : Range{}, e);
+        // Each pass over the end reads from its start to the end of the file, and says so first.
+        EXPECT_TRUE(e[0] == 0 || !stream.Announced().empty());
+        for (const auto& [start, end] : stream.Announced())
+            EXPECT_TRUE(start < end && end == file.size()) << start << " " << end;
     }
 }
 
