@@ -321,6 +321,9 @@ TEST(H264MarkerSei, Recognition)
         {Sei({0, 0, 1, 0x06, 0xFF, 0x01, 0x04, 0x00, 0x00, 0x03, 0x00, 0x00, 0x05, 0x20}), 0, true},
         {{0, 0, 1, 0x06, 0x01, 0xFF, 0xFF, 0x10, 0x00}, 0, false},        // a payload size past the unit
         {{0, 0, 1, 0x06, 0x01, 0x01, 0x00, 0x80, 0x05, 0x20}, 0, false},  // a message, then the trailing bits
+        // A type or a size whose 0xFF bytes run to the end of the unit: nothing is read past it.
+        {{0, 0, 1, 0x06, 0xFF, 0xFF}, 0, false},
+        {{0, 0, 1, 0x06, 0x05, 0xFF, 0xFF}, 0, false},
     };
     for (const auto& [unit, cut, found] : cases)
         EXPECT_EQ(HasMarkerSei(unit.data(), Len(unit) - cut), found) << testing::PrintToString(unit);

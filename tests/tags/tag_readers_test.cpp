@@ -445,6 +445,10 @@ TEST(AsfTags, ContentDescriptionsOfEveryType)
     ReadAsfContentDescription(
         Bytes(Cat({Le(4, 2), Le(0xFFFF, 2), Le(0, 2), Le(0, 2), Le(0, 2), title})), tags);
     EXPECT_EQ(All(tags), "title=T") << "a length past the end stops";
+    tags.Clear();
+    const ByteVector noStrings(10, 0);  // the five lengths alone, all 0: nothing is read past them
+    ReadAsfContentDescription(Bytes(noStrings), tags);
+    EXPECT_EQ(All(tags), "");
 
     struct Row {
         const char* rule;
