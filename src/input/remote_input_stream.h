@@ -60,7 +60,8 @@ private:
     uint64_t m_position = 0;
     uint64_t m_lastFetchEnd = 0;  // where the last fetch ended: a miss at or a little past it continues a run
     uint64_t m_readAhead = 0;     // the read-ahead of the next sequential miss (0: none yet)
-    uint64_t m_willReadStart = 0; // the stretch the last WillRead announced
+    // The stretch the last WillRead announced.
+    uint64_t m_willReadStart = 0;
     uint64_t m_willReadEnd = 0;
 };
 
