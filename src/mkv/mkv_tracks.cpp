@@ -16,6 +16,7 @@
 
 #include "es/audio_headers.h"
 #include "es/h264.h"
+#include "es/hevc.h"
 #include "es/mpeg_video.h"
 #include "es/xiph_headers.h"
 #include "mkv/ebml_reader.h"
@@ -69,9 +70,12 @@ constexpr CodecName kSubtitleCodecs[] = {
 constexpr CodecName kWebmVideoCodecs[] = {{"V_VP8", StreamCodec::Vp8, 0},
                                           {"V_VP9", StreamCodec::Vp9, 0},
                                           {"V_AV1", StreamCodec::Av1, 0}};
-constexpr CodecName kMoreVideoCodecs[] = {{"V_FFV1", StreamCodec::Ffv1, 0}, {"V_PRORES", StreamCodec::ProRes, 0}};
+constexpr CodecName kMoreVideoCodecs[] = {{"V_FFV1", StreamCodec::Ffv1, 0},
+                                          {"V_PRORES", StreamCodec::ProRes, 0},
+                                          {"V_MPEGH/ISO/HEVC", StreamCodec::Hevc, 0}};
 constexpr CodecName kWebmAudioCodecs[] = {{"A_OPUS", StreamCodec::Opus, 0}};
 constexpr CodecName kMoreAudioCodecs[] = {
+    {"A_EAC3", StreamCodec::Eac3, 0},
     {"A_FLAC", StreamCodec::Flac, 0},
     {"A_PCM/INT/LIT", StreamCodec::PcmLittleEndian, 0},
     {"A_PCM/INT/BIG", StreamCodec::Lpcm, 0},
@@ -240,6 +244,19 @@ void ApplyAvcConfiguration(Bytes config, StreamRecord& record, bool allProfiles)
     }
 }
 
+// The HEVC decoder configuration record (ISO/IEC 14496-15 8.3.3.1) that is the CodecPrivate of a
+// V_MPEGH/ISO/HEVC track: its VPS, SPS and PPS become the codec headers, the SPS gives profile and level. Size,
+// display aspect, frame rate and scan stay the track's, as for every Matroska track.
+void ApplyHevcConfiguration(Bytes config, StreamRecord& record)
+{
+    CollectHevcHeaders(config.data(), config.size(), true, record);
+    HevcPictureProperties props{};
+    if (!config.empty() && DescribeHevcConfiguration(config.data(), config.size(), props)) {
+        record.video.profile = props.profile;
+        record.video.level = props.level;
+    }
+}
+
 // Sizes of the packets of a Xiph-laced CodecPrivate (a count byte, the laced
 // sizes of all packets but the last, then the packets): the three Vorbis headers.
 bool ReadXiphPacketSizes(Bytes data, uint32_t (&sizes)[3])
@@ -309,7 +326,7 @@ bool mkv::IsPcm(StreamCodec codec)
 bool mkv::IsExtendedVideo(StreamCodec codec)
 {
     return codec == StreamCodec::Vp8 || codec == StreamCodec::Vp9 || codec == StreamCodec::Av1 ||
-           codec == StreamCodec::Ffv1 || codec == StreamCodec::ProRes;
+           codec == StreamCodec::Ffv1 || codec == StreamCodec::ProRes || codec == StreamCodec::Hevc;
 }
 
 void MKVDemux::BuildRecords(std::vector<TrackInfo>& tracks)
@@ -412,6 +429,8 @@ void MKVDemux::FillVideo(const EbmlMaster& entry, const EbmlMaster& video, Strea
     const Bytes codecPrivate = BinaryBytes(FindFirst<KaxCodecPrivate>(entry));
     if (r.codec == StreamCodec::H264) {
         ApplyAvcConfiguration(codecPrivate, r, (m_extensions & MD_EXT_H264_PROFILES) != 0);
+    } else if (r.codec == StreamCodec::Hevc) {
+        ApplyHevcConfiguration(codecPrivate, r);
     } else {
         const size_t n = std::min(codecPrivate.size(), kExtraDataSize);
         if (n > 0)

@@ -101,6 +101,8 @@ const std::vector<Row> kBundled = {
     {"mkv_h264_320x240_25fps_truehd_48k_5.1.mkv", MK_MATROSKA, kNoAspect, kNoDisplaySizeCodecsOff},
     {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, kNoAspect, kNoDisplaySize},
     {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, kNoAspect, kNoDisplaySize},
+    {"mkv_hevc_320x240_25fps_eac3_48k_stereo.mkv", MK_MATROSKA, {},
+     "V_MPEGH/ISO/HEVC and A_EAC3 tracks get records with MD_EXT_MATROSKA_CODECS only: no track is listed"},
     {"tags_mkv_h264_320x240_25fps.mkv", MK_MATROSKA, kNoAspect, kNoDisplaySize},
     {"cover_mkv_h264_320x240_25fps.mkv", MK_MATROSKA, kNoAspect, kNoDisplaySize},
     {"mov_h264_640x480_30fps_pcm_s16le_sowt_48k_stereo.mov", MK_MP4},
@@ -245,7 +247,7 @@ uint32_t FormatOf(const std::string& codec, bool extended)
         {"mpeg1video", VF_MPEG1}, {"mpeg2video", VF_MPEG2}, {"mpeg4", VF_MPEG4},     {"h264", VF_H264},
         {"h263", VF_H263},        {"mp2", AF_MPEG1},        {"mp3", AF_MPEG1},       {"ac3", AF_AC3},
         {"dts", AF_DTS},          {"aac", AF_AAC},          {"pcm_dvd", AF_PCM_BE},  {"pcm_s16be", AF_PCM_BE},
-        {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS},   {"eac3", AF_EAC3},
+        {"pcm_s16le", AF_PCM_LE}, {"amr_nb", AF_AMR},       {"vorbis", AF_VORBIS},
         {"pcm_u8", AF_PCM_LE},    {"pcm_s24le", AF_PCM_LE}, {"pcm_s32le", AF_PCM_LE}, {"pcm_s24be", AF_PCM_BE},
         {"pcm_s32be", AF_PCM_BE}, {"pcm_s8", AF_PCM_BE}};
     const auto it = formats.find(codec);
@@ -417,6 +419,8 @@ const std::vector<Row> kExtendedRows = {
     {"mkv_h264_320x240_25fps_truehd_48k_5.1.mkv", MK_MATROSKA, kNoAspect,
      "A_TRUEHD: 5.1 at 48 kHz from the major sync of the first access unit, found from the video's cue; no display "
      "size for H.264"},
+    {"mkv_hevc_320x240_25fps_eac3_48k_stereo.mkv", MK_MATROSKA, {},
+     "V_MPEGH/ISO/HEVC: size, rate and display size (none: the pixels) from the track; A_EAC3"},
     {"mkv_ffv1_nocues_blockgroups.mkv", MK_MATROSKA, {{NoTimes, 1}},
      "FFV1 by its VfW FourCC, its display size the pixel size; without Cues and SeekHead no times"},
     {"mkv_h264_ac3_pgs_laced.mkv", MK_MATROSKA, {{FrameRate, 599.99}},

@@ -715,6 +715,15 @@ done
 wanted cover_mkv_h264_320x240_25fps.mkv && ffmpeg -nostdin -hide_banner -loglevel error -y \
     -i cover_mkv_h264_320x240_25fps.mkv -map 0:v:1 -c:v copy -f image2 reference/cover_mkv_h264_320x240_25fps.mkv.cover
 
+# Matroska tracks of the codecs MD_EXT_MATROSKA_CODECS adds: V_MPEGH/ISO/HEVC (its decoder configuration record
+# in CodecPrivate) with A_EAC3.
+enc mkv_hevc_320x240_25fps_eac3_48k_stereo.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" -f lavfi -i "$(stereo 48000 0.4)" \
+    -c:v libx265 -preset ultrafast -b:v 200k -g 25 -pix_fmt yuv420p -threads 1 \
+    -x265-params pools=1:frame-threads=1:log-level=error:info=0 \
+    -c:a eac3 -b:a 96k \
+    -f matroska
+
 # --------------------------------------------------------------------------
 # ffprobe references
 # --------------------------------------------------------------------------

@@ -353,12 +353,14 @@ TEST(MkvExtendedCodecs, RecordsByBitAndDocType)
         {.number = 2, .type = 2, .codecId = "A_OPUS", .codecPrivate = opusHead, .samplingFrequency = 44100},
         {.number = 3, .type = 2, .codecId = "A_FLAC", .codecPrivate = flac},
         {.number = 4, .codecId = "V_MS/VFW/FOURCC", .codecPrivate = bitmapInfo},
-        {.number = 5, .type = 17, .codecId = "S_HDMV/PGS"}};
+        {.number = 5, .type = 17, .codecId = "S_HDMV/PGS"},
+        {.number = 6, .codecId = "V_MPEGH/ISO/HEVC"},
+        {.number = 7, .type = 2, .codecId = "A_EAC3"}};
     using Listed = std::vector<std::pair<uint32_t, StreamCodec>>;
     const Listed base = {{4, StreamCodec::VfwVideo}};
     const Listed webm = {{1, StreamCodec::Vp9}, {2, StreamCodec::Opus}, {4, StreamCodec::VfwVideo}};
     const Listed all = {{1, StreamCodec::Vp9}, {2, StreamCodec::Opus}, {3, StreamCodec::Flac}, {4, StreamCodec::Ffv1},
-                        {5, StreamCodec::Pgs}};
+                        {5, StreamCodec::Pgs}, {6, StreamCodec::Hevc}, {7, StreamCodec::Eac3}};
     const uint32_t kWebm = MD_EXT_WEBM, kCodecs = MD_EXT_MATROSKA_CODECS;
     for (const auto& [docType, mask, listed] :
          {std::tuple("matroska", 0u, base), std::tuple("matroska", kWebm, base), std::tuple("webm", 0u, Listed{}),
@@ -389,6 +391,86 @@ TEST(MkvExtendedCodecs, RecordsByBitAndDocType)
                                  a.bitsPerSample),
                       video == 1 ? std::tuple(16u, 9u, uint8_t(1), 48000u, 6u, 0u)
                                  : std::tuple(720u, 576u, uint8_t(1), 96000u, 6u, 24u));  // 125: no snap
+        }
+    }
+}
+
+// The HEVC decoder configuration record (ISO/IEC 14496-15 8.3.3.1) of the parameter sets that open an Annex B
+// stream: 22 bytes of general fields (lengthSizeMinusOne 3), then one array per unit.
+std::vector<uint8_t> HevcConfiguration(const std::vector<uint8_t>& annexB)
+{
+    std::vector<std::vector<uint8_t>> units;
+    for (size_t i = 0; i + 4 < annexB.size() && units.size() < 3; ++i) {
+        if (annexB[i] != 0 || annexB[i + 1] != 0 || annexB[i + 2] != 1)
+            continue;
+        size_t end = i + 3;
+        while (end + 3 <= annexB.size() && !(annexB[end] == 0 && annexB[end + 1] == 0 && annexB[end + 2] <= 1))
+            ++end;
+        units.emplace_back(annexB.begin() + long(i) + 3, annexB.begin() + long(end));
+        i = end - 1;
+    }
+    std::vector<uint8_t> config(22, 0);
+    config[0] = 1, config[21] = 3;
+    config.push_back(uint8_t(units.size()));
+    for (const auto& unit : units) {
+        const uint8_t counts[] = {uint8_t(0x80 | (unit[0] >> 1 & 0x3F)), 0, 1, uint8_t(unit.size() >> 8),
+                                  uint8_t(unit.size())};
+        config.insert(config.end(), std::begin(counts), std::end(counts));
+        config.insert(config.end(), unit.begin(), unit.end());
+    }
+    return config;
+}
+
+// With MD_EXT_MATROSKA_CODECS the video of codecs only extensions describe: size, rate and display aspect from the
+// track (the display size defaults to the pixels), and what the CodecPrivate adds: an HEVC configuration's VPS,
+// SPS and PPS as the codec headers, profile (1 Main) and level (general_level_idc 60, level 2) from its SPS.
+TEST(MkvExtendedCodecs, VideoRecordsFromTheTrack)
+{
+    const std::vector<uint8_t> hvcC =
+        HevcConfiguration(test::ReadFileBytes(test::TestDataDir() / "es_hevc_320x240_25fps.hevc"));
+    struct Row {
+        const char* what;
+        MkvTrack track;
+        StreamCodec codec;
+        uint32_t aspectX, aspectY, profile = 0, level = 0;
+        const char* headers = "";  // NAL unit types behind the start codes of the two header areas
+    };
+    const Row rows[] = {
+        {"HEVC", {.codecId = "V_MPEGH/ISO/HEVC", .codecPrivate = hvcC, .defaultDuration = 40000000,
+                  .pixelWidth = 320, .pixelHeight = 240}, StreamCodec::Hevc, 4, 3, 1, 60, "32 33 / 34"},
+        {"HEVC without CodecPrivate", {.codecId = "V_MPEGH/ISO/HEVC", .defaultDuration = 40000000,
+                                       .pixelWidth = 320, .pixelHeight = 240}, StreamCodec::Hevc, 4, 3},
+    };
+    // The NAL unit types (bits 1-6 of the first header byte) after each start code of an area.
+    const auto types = [](const uint8_t* area, int32_t length) {
+        std::string out;
+        for (int32_t i = 0; i + 4 < length; ++i)
+            if (area[i] == 0 && area[i + 1] == 0 && area[i + 2] == 0 && area[i + 3] == 1)
+                out += (out.empty() ? "" : " ") + std::to_string(area[i + 4] >> 1 & 0x3F);
+        return out;
+    };
+    for (const Row& r : rows) {
+        const auto file = mdtest::MatroskaFile({.duration = 1000, .tracks = {r.track}});
+        for (const uint32_t mask : {0u, uint32_t(MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS), uint32_t(MD_EXT_MATROSKA_CODECS)}) {
+            MKVDemux demux;
+            demux.SetExtensions(mask);
+            demux.SelectTracks(1, 0, 0, 0);
+            MemoryInputStream input{std::vector<uint8_t>(file)};
+            StreamList streams;
+            ASSERT_EQ(demux.Parse(&input, &streams), 1u) << r.what;
+            if (mask != MD_EXT_MATROSKA_CODECS) {
+                EXPECT_EQ(streams.Count(), 0u) << r.what << mask;
+                continue;
+            }
+            ASSERT_EQ(streams.Count(), 1u) << r.what;
+            const StreamRecord& v = *streams.At(0);
+            const std::string headers = types(v.extraData1, v.extraData1Length) + " / " +
+                                        types(v.extraData2, v.extraData2Length);
+            EXPECT_EQ(std::tuple(v.codec, v.video.width, v.video.height, v.frameRate, v.video.aspectX, v.video.aspectY,
+                                 v.video.profile, v.video.level, v.progressive),
+                      std::tuple(r.codec, 320u, 240u, 25.0, r.aspectX, r.aspectY, r.profile, r.level, uint8_t(1)))
+                << r.what;
+            EXPECT_EQ(headers, r.headers[0] ? std::string(r.headers) : " / ") << r.what;
         }
     }
 }
