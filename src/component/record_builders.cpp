@@ -146,6 +146,8 @@ VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
     case StreamCodec::Jpeg:
         if (open)
             b.info.format = VF_MJPEG;
+        else if (selection)  // a Matroska V_MJPEG track, described only with extensions
+            DescribeExtended(r, VF_MJPEG, b);
         break;
     case StreamCodec::Hevc: DescribeExtended(r, VF_HEVC, b); break;
     case StreamCodec::Vp8: DescribeExtended(r, VF_VP8, b); break;
@@ -153,6 +155,7 @@ VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
     case StreamCodec::Av1: DescribeExtended(r, VF_AV1, b); break;
     case StreamCodec::Ffv1: DescribeExtended(r, VF_FFV1, b); break;
     case StreamCodec::ProRes: DescribeExtended(r, VF_PRORES, b); break;
+    case StreamCodec::Theora: DescribeExtended(r, VF_THEORA, b); break;
     default: break;
     }
     return b;

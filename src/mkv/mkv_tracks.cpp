@@ -72,7 +72,9 @@ constexpr CodecName kWebmVideoCodecs[] = {{"V_VP8", StreamCodec::Vp8, 0},
                                           {"V_AV1", StreamCodec::Av1, 0}};
 constexpr CodecName kMoreVideoCodecs[] = {{"V_FFV1", StreamCodec::Ffv1, 0},
                                           {"V_PRORES", StreamCodec::ProRes, 0},
-                                          {"V_MPEGH/ISO/HEVC", StreamCodec::Hevc, 0}};
+                                          {"V_MPEGH/ISO/HEVC", StreamCodec::Hevc, 0},
+                                          {"V_THEORA", StreamCodec::Theora, 0},
+                                          {"V_MJPEG", StreamCodec::Jpeg, 0}};
 constexpr CodecName kWebmAudioCodecs[] = {{"A_OPUS", StreamCodec::Opus, 0}};
 constexpr CodecName kMoreAudioCodecs[] = {
     {"A_EAC3", StreamCodec::Eac3, 0},
@@ -326,7 +328,8 @@ bool mkv::IsPcm(StreamCodec codec)
 bool mkv::IsExtendedVideo(StreamCodec codec)
 {
     return codec == StreamCodec::Vp8 || codec == StreamCodec::Vp9 || codec == StreamCodec::Av1 ||
-           codec == StreamCodec::Ffv1 || codec == StreamCodec::ProRes || codec == StreamCodec::Hevc;
+           codec == StreamCodec::Ffv1 || codec == StreamCodec::ProRes || codec == StreamCodec::Hevc ||
+           codec == StreamCodec::Theora || codec == StreamCodec::Jpeg;
 }
 
 void MKVDemux::BuildRecords(std::vector<TrackInfo>& tracks)

@@ -42,6 +42,9 @@ TEST(BuildVideo, FormatFieldOrderAndScanByCodecAndBuilder)
         {C::H264Ts, true, Reopen, VF_H264, 0, 2, None},             {C::Mvc, true, Open, VF_H264_MVC, 0, 2, None},
         {C::H263, true, Open, VF_H263, 0, 2, None},                 {C::H263, true, Selection, VF_NONE, 0, 0, None},
         {C::Cinepak, true, Open, VF_CINEPAK, 0, 0, None},           {C::Jpeg, true, Reopen, VF_NONE, 0, 0, None},
+        // Matroska's V_MJPEG and V_THEORA tracks (extensions only): described as the other extended codecs.
+        {C::Jpeg, true, Open, VF_MJPEG, 0, 0, None},                {C::Jpeg, false, Selection, VF_MJPEG, 1, 2, None},
+        {C::Theora, true, Selection, VF_THEORA, 0, 2, None},        {C::Theora, false, Selection, VF_THEORA, 1, 2, None},
     };
     for (const auto& [codec, progressive, builder, format, fieldOrder, profile, scan] : cases) {
         const VideoBuild b = BuildVideo(*Record(codec, progressive), builder);

@@ -723,6 +723,15 @@ enc mkv_hevc_320x240_25fps_eac3_48k_stereo.mkv "" \
     -x265-params pools=1:frame-threads=1:log-level=error:info=0 \
     -c:a eac3 -b:a 96k \
     -f matroska
+# V_THEORA (its three headers Xiph-laced in CodecPrivate) with 2.1 A_AC3; V_MJPEG with 5.1 A_DTS.
+enc mkv_theora_320x240_25fps_ac3_44k_2.1.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" -f lavfi -i "$(tone 440 44100 0.4),aformat=channel_layouts=2.1" \
+    -c:v libtheora -b:v 300k -g 25 -c:a ac3 -b:a 96k \
+    -f matroska
+enc mkv_mjpeg_320x240_10fps_dts_48k_5.1.mkv "" \
+    -f lavfi -i "$(vsrc 320x240 10 0.4)" -f lavfi -i "$(surround 48000 0.4)" \
+    -c:v mjpeg -q:v 8 -pix_fmt yuvj420p -threads 1 -c:a dca -strict -2 -b:a 768k \
+    -f matroska
 
 # --------------------------------------------------------------------------
 # ffprobe references

@@ -421,9 +421,10 @@ std::vector<uint8_t> HevcConfiguration(const std::vector<uint8_t>& annexB)
     return config;
 }
 
-// With MD_EXT_MATROSKA_CODECS the video of codecs only extensions describe: size, rate and display aspect from the
-// track (the display size defaults to the pixels), and what the CodecPrivate adds: an HEVC configuration's VPS,
-// SPS and PPS as the codec headers, profile (1 Main) and level (general_level_idc 60, level 2) from its SPS.
+// With MD_EXT_MATROSKA_CODECS (and only with it) the video of HEVC, Theora and Motion JPEG tracks: size, rate and
+// display aspect from the track (the display size defaults to the pixels), and what the CodecPrivate adds: an HEVC
+// configuration's VPS, SPS and PPS as the codec headers, profile (1 Main) and level (general_level_idc 60, level
+// 2) from its SPS.
 TEST(MkvExtendedCodecs, VideoRecordsFromTheTrack)
 {
     const std::vector<uint8_t> hvcC =
@@ -440,6 +441,11 @@ TEST(MkvExtendedCodecs, VideoRecordsFromTheTrack)
                   .pixelWidth = 320, .pixelHeight = 240}, StreamCodec::Hevc, 4, 3, 1, 60, "32 33 / 34"},
         {"HEVC without CodecPrivate", {.codecId = "V_MPEGH/ISO/HEVC", .defaultDuration = 40000000,
                                        .pixelWidth = 320, .pixelHeight = 240}, StreamCodec::Hevc, 4, 3},
+        {"Theora", {.codecId = "V_THEORA", .defaultDuration = 40000000, .pixelWidth = 320, .pixelHeight = 240},
+         StreamCodec::Theora, 4, 3},
+        {"Motion JPEG shown at 16:9", {.codecId = "V_MJPEG", .defaultDuration = 40000000, .pixelWidth = 320,
+                                       .pixelHeight = 240, .displayWidth = 640, .displayHeight = 360},
+         StreamCodec::Jpeg, 16, 9},
     };
     // The NAL unit types (bits 1-6 of the first header byte) after each start code of an area.
     const auto types = [](const uint8_t* area, int32_t length) {
