@@ -1,6 +1,7 @@
 // Measurements of the selected tracks: start and end times, bit rates and the
-// headers of the video's first frame, each found by a frame search from the cue
-// points.
+// headers of the first frame (the video's; TrueHD's major sync, and with
+// MD_EXT_MATROSKA_CODECS the AC-3, E-AC-3 and DTS headers), each found by a frame
+// search from the cue points.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -31,19 +32,112 @@ constexpr uint32_t kAccessUnitHead = 4;
 
 // Channels, rate and layout from the major sync of a TrueHD track's first frame; without one the record keeps
 // the track's values.
-void ApplyMajorSync(const uint8_t* frame, uint32_t length, StreamRecord& r)
+void ApplyMajorSync(Bytes frame, StreamRecord& r)
 {
     AudioFormat format{};
     MlpInfo info{};
     uint32_t pcmBytes = 0;
-    if (length <= kAccessUnitHead ||
-        !ParseMlpHeader(frame + kAccessUnitHead, length - kAccessUnitHead, format, info, pcmBytes))
+    if (frame.size() <= kAccessUnitHead ||
+        !ParseMlpHeader(frame.data() + kAccessUnitHead, static_cast<uint32_t>(frame.size() - kAccessUnitHead), format,
+                        info, pcmBytes))
         return;
     r.audio.channels = format.channels;
     r.audio.sampleRate = format.sampleRate;
     // The channel layout and the LFE flag where AC-3 records keep acmod and lfeon.
     r.audio.codecSpecific[0] = info.channelLayout;
     r.audio.codecSpecific[2] = info.lfe;
+}
+
+// The highest bsid of AC-3 (A/52 4.4.2.1); E-AC-3 has 11 to 16.
+constexpr uint32_t kMaxAc3Bsid = 8;
+
+// acmod, lfeon and bsid of the AC-3 syncframe that opens an A_AC3 frame, in the codec words AC-3 records keep
+// them in; the speakers follow from acmod and lfeon.
+void ApplyAc3Syncframe(Bytes frame, StreamRecord& r)
+{
+    AudioFormat format{};
+    Ac3Info info{};
+    uint32_t words = 0;
+    if (!ParseAc3Header(frame.data(), static_cast<uint32_t>(frame.size()), format, info, words) ||
+        info.bsid > kMaxAc3Bsid)
+        return;
+    r.audio.codecSpecific[0] = info.acmod;
+    r.audio.codecSpecific[2] = info.lfeon;
+    r.audio.codecSpecific[4] = info.bsid;
+}
+
+// An A_EAC3 frame is the syncframes of one time slice: the independent substream's, then those of the dependent
+// substreams that add channels to it (7.1 is 5.1 and a dependent substream of four). The words are those of the
+// independent syncframe, as for AC-3; the dependent ones' channel maps, when they have any, give the speakers.
+constexpr uint32_t kEac3DependentSubstream = 1;
+constexpr uint32_t kMaxEac3Syncframes = 16;  // eight substreams of each type at most (A/52 E.1.3.1.2)
+
+void ApplyEac3Syncframes(Bytes frame, StreamRecord& r)
+{
+    AudioFormat format{};
+    Eac3Info first{};
+    if (!ParseEac3Header(frame.data(), static_cast<uint32_t>(frame.size()), format, first) ||
+        first.strmtyp == kEac3DependentSubstream)
+        return;
+    r.audio.codecSpecific[0] = first.acmod;
+    r.audio.codecSpecific[2] = first.lfeon;
+    r.audio.codecSpecific[4] = first.bsid;
+    uint32_t chanmap = 0;
+    size_t pos = first.frameBytes;
+    for (uint32_t n = 1; n < kMaxEac3Syncframes && pos < frame.size(); ++n) {
+        Eac3Info next{};
+        if (!ParseEac3Header(frame.data() + pos, static_cast<uint32_t>(frame.size() - pos), format, next) ||
+            next.strmtyp != kEac3DependentSubstream)
+            break;
+        chanmap |= next.chanmap;
+        pos += next.frameBytes;
+    }
+    if (chanmap != 0) {
+        uint32_t channels = 0;
+        r.audio.channelMask = Eac3ChanmapSpeakers(Eac3ChanmapOfAcmod(first.acmod, first.lfeon) | chanmap, channels);
+        r.audio.channels = channels;
+    }
+}
+
+// The core header that opens an A_DTS frame: its speakers (AMODE, the XCh centre surround, LFF), and the LFE flag
+// where AC-3 records keep lfeon.
+constexpr uint32_t kDtsStoredHeaderBytes = 20;  // 16 bytes of the 16-bit form even from 14-bit words
+constexpr uint32_t kDtsHeaderBytes = 16;
+
+void ApplyDtsCore(Bytes frame, StreamRecord& r)
+{
+    const auto stored = static_cast<uint32_t>(std::min<size_t>(frame.size(), kDtsStoredHeaderBytes));
+    const DtsWordForm form = DtsCoreSync(frame.data(), stored);
+    if (form == DtsWordForm::None)
+        return;
+    uint8_t header[kDtsHeaderBytes] = {};
+    DtsCoreHeader core{};
+    if (!ParseDtsCoreHeader(header, DtsWordsToBe16(frame.data(), stored, form, header, kDtsHeaderBytes), core))
+        return;
+    r.audio.channelMask = core.channelMask;
+    r.audio.codecSpecific[0] = form == DtsWordForm::Le16 || form == DtsWordForm::Le14 ? kDtsReversedSync : 0;
+    r.audio.codecSpecific[2] = core.lfe;
+}
+
+// Whether the selected audio track's first frame is read: TrueHD's major sync (only extensions describe the
+// codec), and with MD_EXT_MATROSKA_CODECS the AC-3, E-AC-3 and DTS headers that give the speakers.
+bool ReadsFirstAudioFrame(StreamCodec codec, uint32_t extensions)
+{
+    if (codec == StreamCodec::TsAudio83)
+        return true;
+    return (extensions & MD_EXT_MATROSKA_CODECS) != 0 &&
+           (codec == StreamCodec::Ac3 || codec == StreamCodec::Eac3 || codec == StreamCodec::Dts);
+}
+
+void ApplyAudioFrame(Bytes frame, StreamRecord& r)
+{
+    switch (r.codec) {
+    case StreamCodec::TsAudio83: ApplyMajorSync(frame, r); break;
+    case StreamCodec::Ac3: ApplyAc3Syncframe(frame, r); break;
+    case StreamCodec::Eac3: ApplyEac3Syncframes(frame, r); break;
+    case StreamCodec::Dts: ApplyDtsCore(frame, r); break;
+    default: break;
+    }
 }
 
 }  // namespace
@@ -74,8 +168,7 @@ void MKVDemux::MeasureSelectedTracks(ZPMP::InputStream& input, std::vector<Track
     // The extended codecs carry no start-code headers in their frames.
     if (video && video->record->codec != StreamCodec::H264 && !IsExtendedVideo(video->record->codec))
         ApplyFirstFrame(search, cues, *video->record);
-    // TrueHD (only extensions describe it): the major sync of the first access unit.
-    if (audio && audio->record->codec == StreamCodec::TsAudio83)
+    if (audio && ReadsFirstAudioFrame(audio->record->codec, m_extensions))
         ApplyFirstFrame(search, cues, *audio->record);
     MeasureEndTimes(search, cues, video, audio);
 
@@ -244,7 +337,7 @@ void MKVDemux::ApplyFirstFrame(FrameSearch& search, const CuePoints& cues, Strea
                 if (IsTimedFrameOf(p, r.streamId)) {
                     const Bytes frame = search.Frame(packets, i);
                     if (r.streamClass == StreamClass::Audio)
-                        ApplyMajorSync(frame.data(), static_cast<uint32_t>(frame.size()), r);
+                        ApplyAudioFrame(frame, r);
                     else
                         ApplyFrameHeaders(frame.data(), static_cast<uint32_t>(frame.size()), r);
                     return true;

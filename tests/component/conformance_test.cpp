@@ -424,11 +424,14 @@ const std::vector<Row> kExtendedRows = {
      "A_TRUEHD: 5.1 at 48 kHz from the major sync of the first access unit, found from the video's cue; no display "
      "size for H.264"},
     {"mkv_hevc_320x240_25fps_eac3_48k_stereo.mkv", MK_MATROSKA, {},
-     "V_MPEGH/ISO/HEVC: size, rate and display size (none: the pixels) from the track; A_EAC3"},
+     "V_MPEGH/ISO/HEVC: size, rate and display size (none: the pixels) from the track; A_EAC3: acmod 2 from the "
+     "first syncframe"},
     {"mkv_mjpeg_320x240_10fps_dts_48k_5.1.mkv", MK_MATROSKA, {},
-     "V_MJPEG: size, rate and display size (none: the pixels) from the track"},
+     "V_MJPEG: size, rate and display size (none: the pixels) from the track; the 5.1 speakers from the first DTS "
+     "core header (AMODE 9, LFF)"},
     {"mkv_theora_320x240_25fps_ac3_44k_2.1.mkv", MK_MATROSKA, {},
-     "V_THEORA: size, rate and display size (none: the pixels) from the track"},
+     "V_THEORA: size, rate and display size (none: the pixels) from the track; AC-3 2.1: acmod 2 and lfeon from the "
+     "first syncframe"},
     {"mkv_ffv1_nocues_blockgroups.mkv", MK_MATROSKA, {{NoTimes, 1}},
      "FFV1 by its VfW FourCC, its display size the pixel size; without Cues and SeekHead no times"},
     {"mkv_h264_ac3_pgs_laced.mkv", MK_MATROSKA, {{FrameRate, 599.99}},
@@ -742,7 +745,8 @@ protected:
         EXPECT_NEAR(v.frameRate, Get(FrameRate, s.frameRate), 0.005);
     }
 
-    // framesRead: the audio frames were parsed (program and transport streams).
+    // framesRead: the audio frames were parsed (program and transport streams; Matroska's first frame with
+    // extensions).
     void CheckAudio(const AudioInfo& a, const FfprobeStream& s, bool framesRead)
     {
         EXPECT_EQ(std::tuple(a.format, a.channels, a.sampleRate),
@@ -756,17 +760,21 @@ protected:
             EXPECT_EQ(info.layer, layer);
             EXPECT_EQ(info.channelMode == 3, s.channels == 1);  // single channel
         }
-        // The speakers of TrueHD's major sync layout and of the A/52 frames.
+        // The speakers of TrueHD's major sync layout, of the A/52 frames and of a Matroska track's DTS core.
         const bool a52 = s.codec == "ac3" || s.codec == "eac3";
-        if (s.codec == "truehd" || (a52 && framesRead)) {
+        const bool dtsCore = s.codec == "dts" && m_row->kind == MK_MATROSKA;
+        if (s.codec == "truehd" || ((a52 || dtsCore) && framesRead)) {
             MultiChannelInfo multi{};
             ASSERT_EQ(m_detector->GetMultiChannelInfo(&multi), S_OK);
+            // An LFE in the layouts "2.1", "5.1(side)", ...
             EXPECT_EQ(std::tuple(uint32_t(std::popcount(multi.channelMask)), multi.lfe),
-                      std::tuple(s.channels, uint8_t(s.channelLayout.starts_with("5.1") ? 1 : 0)));
+                      std::tuple(s.channels, uint8_t(s.channelLayout.find(".1") != std::string::npos ? 1 : 0)));
             if (a52) {
-                // A/52 Table 5.8's acmod; the bsid, given by the open method only: 8, and 16 in E-AC-3 files' frames.
-                const std::map<std::string, int> acmod = {{"mono", 1}, {"stereo", 2}, {"5.1(side)", 7}};
-                const int bsid = m_row->kind == MK_MPEG2_TRANSPORT ? 0 : m_row->kind == MK_EAC3 ? 16 : 8;
+                // A/52 Table 5.8's acmod; the bsid, given by the open method only (not by a selection): 8, and 16 in
+                // E-AC-3 files' frames.
+                const std::map<std::string, int> acmod = {{"mono", 1}, {"stereo", 2}, {"2.1", 2}, {"5.1(side)", 7}};
+                const bool selected = m_row->kind == MK_MPEG2_TRANSPORT || m_row->kind == MK_MATROSKA;
+                const int bsid = selected ? 0 : m_row->kind == MK_EAC3 ? 16 : 8;
                 EXPECT_EQ(std::tuple(int(multi.codingMode), int(multi.streamIdByte)),
                           std::tuple(acmod.at(s.channelLayout), bsid));
             }
@@ -1087,7 +1095,7 @@ protected:
             CheckVideo(v, *vs);
         const AudioInfo plain = Got<AudioInfo>(&IMediaDetect5::GetAudioInfo, as ? S_OK : E_NOTIMPL);
         if (as)
-            CheckAudio(plain, *as, false);
+            CheckAudio(plain, *as, m_extended);
         const TimeRangeInfo r = Range();
         if (Has(NoTimes) || (!vs && !as)) {
             EXPECT_EQ(r.startTime, -1);

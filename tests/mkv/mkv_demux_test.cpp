@@ -10,6 +10,7 @@
 #include "mkv/ebml_reader.h"
 #include "mkv/mkv_demux.h"
 #include "mkv/probe_matroska.h"
+#include "support/bit_writer.h"
 #include "support/files.h"
 #include "support/mkv_builders.h"
 
@@ -572,6 +573,88 @@ TEST(MkvExtendedCodecs, PcmAlacAndTrueHdRecords)
                     << r.what;
             }
             EXPECT_EQ(std::tuple(a.codecSpecific[0], a.codecSpecific[2]), std::tuple(r.layout, r.lfe)) << r.what;
+        }
+    }
+}
+
+// With MD_EXT_MATROSKA_CODECS the first frame of an AC-3, E-AC-3 or DTS track gives what a multichannel record
+// needs: AC-3 and E-AC-3 acmod, lfeon and bsid (A/52 5.4.2, E.1.2.2) in the words AC-3 records keep them in, the
+// speakers of E-AC-3 dependent substreams' chanmap (Table E2.5), and a DTS core's speakers from AMODE and LFF (ETSI
+// TS 102 114 5.3.1) with LFF where AC-3 keeps lfeon. Without the bit AC-3 and DTS records keep zero words and
+// E-AC-3 has none.
+TEST(MkvExtendedCodecs, SpeakersFromTheFirstAudioFrame)
+{
+    const auto frame = [](const std::string& fields, size_t size) {
+        std::vector<uint8_t> bytes = mdtest::Bits(fields);
+        bytes.resize(std::max(bytes.size(), size));
+        return bytes;
+    };
+    // AC-3: syncword, crc1, fscod 0 (48 kHz), frmsizecod 30 (448 kbit/s), bsid, bsmod, acmod, then cmixlev (acmod
+    // odd, not 1), surmixlev (acmod & 4), dsurmod (acmod 2) before lfeon.
+    const auto ac3 = [&](uint32_t bsid, const std::string& acmodToLfe) {
+        return frame("16:0x0B77 16:0 2:0 6:30 5:" + std::to_string(bsid) + " 3:0 " + acmodToLfe, 64);
+    };
+    // E-AC-3: syncword, strmtyp, substreamid, frmsiz 31 (64 bytes), fscod 0, numblkscod 3, acmod, lfeon, bsid 16;
+    // a dependent one goes on with dialnorm, compre 0, chanmape 1 and chanmap.
+    const auto eac3 = [&](uint32_t strmtyp, uint32_t acmod, uint32_t lfeon, const std::string& rest = "") {
+        return frame("16:0x0B77 2:" + std::to_string(strmtyp) + " 3:0 11:31 2:0 2:3 3:" + std::to_string(acmod) +
+                         " 1:" + std::to_string(lfeon) + " 5:16 " + rest,
+                     64);
+    };
+    const std::vector<uint8_t> backPair = eac3(1, 2, 0, "5:0 1:0 1:1 16:0x0200");  // location 6: Lrs/Rrs
+    std::vector<uint8_t> sevenOne = eac3(0, 7, 1);
+    sevenOne.insert(sevenOne.end(), backPair.begin(), backPair.end());
+    // DTS core: sync, FTYPE 1, SHORT 31, CPF 0, NBLKS 15, FSIZE 1023, AMODE 9 (3/2), SFREQ 13 (48 kHz), RATE 15,
+    // MIX, DYNF, TIMEF, AUXF, HDCD, EXT_AUDIO_ID, EXT_AUDIO, ASPF, LFF 1.
+    const std::vector<uint8_t> dts =
+        frame("32:0x7FFE8001 1:1 5:31 1:0 7:15 14:1023 6:9 4:13 5:15 1:0 1:0 1:0 1:0 1:0 3:0 1:0 1:0 2:1", 1024);
+    std::vector<uint8_t> dtsLittle = dts;  // 16-bit words little-endian
+    for (size_t i = 0; i + 1 < dtsLittle.size(); i += 2)
+        std::swap(dtsLittle[i], dtsLittle[i + 1]);
+    struct Row {
+        const char* what;
+        const char* codecId;
+        uint64_t trackChannels;
+        std::vector<uint8_t> frame;
+        uint32_t mode, lfe, bsid, mask, channels;  // with the bit; the mask and channels as the record states them
+    };
+    const Row rows[] = {
+        {"AC-3 2.1: acmod 2, dsurmod, lfeon", "A_AC3", 3, ac3(8, "3:2 2:0 1:1"), 2, 1, 8, 0, 3},
+        {"AC-3 5.1: acmod 7, cmixlev, surmixlev, lfeon", "A_AC3", 6, ac3(6, "3:7 2:0 2:0 1:1"), 7, 1, 6, 0, 6},
+        {"AC-3 mono without LFE", "A_AC3", 1, ac3(8, "3:1 1:0"), 1, 0, 8, 0, 1},
+        {"bsid 16 is no AC-3 syncframe", "A_AC3", 3, ac3(16, "3:2 2:0 1:1"), 0, 0, 0, 0, 3},
+        {"E-AC-3 mono", "A_EAC3", 1, eac3(0, 1, 0), 1, 0, 16, 0, 1},
+        // The channels the substreams carry, whatever the track says.
+        {"E-AC-3 7.1: 5.1 and a dependent back pair", "A_EAC3", 6, sevenOne, 7, 1, 16, 0x63F, 8},
+        {"E-AC-3 opening with a dependent syncframe", "A_EAC3", 2, backPair, 0, 0, 0, 0, 2},
+        {"DTS 5.1", "A_DTS", 6, dts, 0, 1, 0, 0x3F, 6},
+        {"DTS 5.1 in little-endian words", "A_DTS", 6, dtsLittle, 0x100, 1, 0, 0x3F, 6},
+        {"DTS without a core sync", "A_DTS", 6, std::vector<uint8_t>(1024, 0x7F), 0, 0, 0, 0, 6},
+    };
+    for (const Row& r : rows) {
+        const MkvTrack track{.type = 2, .codecId = r.codecId, .channels = r.trackChannels};
+        const mdtest::MkvLayout layout{.duration = 1000, .tracks = {track}, .clusters = {{0, {{1, 0, true, r.frame}}}}};
+        const std::vector<uint8_t> file = mdtest::MatroskaFile(layout);
+        for (const uint32_t mask :
+             {0u, uint32_t(MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS), uint32_t(MD_EXT_MATROSKA_CODECS)}) {
+            MKVDemux demux;
+            demux.SetExtensions(mask);
+            demux.SelectTracks(0, 0, 1, 0);
+            MemoryInputStream input{std::vector<uint8_t>(file)};
+            StreamList streams;
+            ASSERT_EQ(demux.Parse(&input, &streams), 1u) << r.what;
+            const bool bit = mask == MD_EXT_MATROSKA_CODECS;
+            if (std::string_view(r.codecId) == "A_EAC3" && !bit) {
+                EXPECT_EQ(streams.Count(), 0u) << r.what << mask;
+                continue;
+            }
+            ASSERT_EQ(streams.Count(), 1u) << r.what;
+            const AudioParams& a = streams.At(0)->audio;
+            const auto got = std::tuple(a.codecSpecific[0], a.codecSpecific[2], a.codecSpecific[4], a.channelMask,
+                                        a.channels);
+            EXPECT_EQ(got, bit ? std::tuple(r.mode, r.lfe, r.bsid, r.mask, r.channels)
+                               : std::tuple(0u, 0u, 0u, 0u, uint32_t(r.trackChannels)))
+                << r.what << " " << mask;
         }
     }
 }
