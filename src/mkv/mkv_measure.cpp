@@ -67,10 +67,11 @@ void ApplyAc3Syncframe(Bytes frame, StreamRecord& r)
 }
 
 // An A_EAC3 frame is the syncframes of one time slice: the independent substream's, then those of the dependent
-// substreams that add channels to it (7.1 is 5.1 and a dependent substream of four). The words are those of the
-// independent syncframe, as for AC-3; the dependent ones' channel maps, when they have any, give the speakers.
+// substreams that add channels to it (7.1: 5.1 and a dependent substream with the back pair). The words are those
+// of the independent syncframe, as for AC-3; the dependent ones' channel maps, when they have any, give the
+// speakers.
 constexpr uint32_t kEac3DependentSubstream = 1;
-constexpr uint32_t kMaxEac3Syncframes = 16;  // eight substreams of each type at most (A/52 E.1.3.1.2)
+constexpr uint32_t kMaxEac3Syncframes = 16;  // substreamid has 3 bits: eight substreams of each type at most
 
 void ApplyEac3Syncframes(Bytes frame, StreamRecord& r)
 {

@@ -441,7 +441,8 @@ TEST(MkvExtendedCodecs, VideoRecordsFromTheTrack)
     };
     for (const Row& r : rows) {
         const auto file = mdtest::MatroskaFile({.duration = 1000, .tracks = {r.track}});
-        for (const uint32_t mask : {0u, uint32_t(MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS), uint32_t(MD_EXT_MATROSKA_CODECS)}) {
+        for (const uint32_t mask :
+             {0u, uint32_t(MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS), uint32_t(MD_EXT_MATROSKA_CODECS)}) {
             MKVDemux demux;
             demux.SetExtensions(mask);
             demux.SelectTracks(1, 0, 0, 0);
