@@ -164,7 +164,8 @@ MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_H264_PROFILES = 0x4,        // H.264 sequence parameter sets of every profile are read
     MD_EXT_ANNEXB_ES = 0x8,            // bare H.264 and HEVC streams, bare MPEG-4 Visual from a VOS, VO or VOL header
     MD_EXT_WEBM = 0x10,                // DocType "webm" read as Matroska (kind MK_WEBM)
-    MD_EXT_MATROSKA_CODECS = 0x20,     // FLAC, Opus, FFV1, ProRes, AV1, VP8/VP9, PGS and VobSub tracks in Matroska
+    MD_EXT_MATROSKA_CODECS = 0x20,     // more Matroska tracks (FLAC, PCM, ALAC, TrueHD, E-AC-3, HEVC, FFV1, ...),
+                                       // speakers from the first frame, the pixels' aspect without a display size
     MD_EXT_MP4 = 0x40,                 // trailing bytes after the last MP4 box; HEVC, AV1, Opus, FLAC, AC-3, E-AC-3
     MD_EXT_MP4_TRAILING_BYTES = 0x40,  // (the first name of MD_EXT_MP4)
     MD_EXT_TIME_RANGES = 0x80,         // presentation-time wraps unwrapped; an end never before its start

@@ -185,14 +185,24 @@ void SetDisplayAspect(uint64_t x, uint64_t y, VideoParams& video)
     SnapDisplayAspect(x, y, video.aspectX, video.aspectY);
 }
 
-// Display aspect and scan of a track of a codec only extensions describe.
-// DisplayWidth and DisplayHeight default to the pixel sizes; only FlagInterlaced 1
-// marks interlaced frames (0 is undetermined, 2 progressive).
-void FillExtendedVideo(const EbmlMaster& video, StreamRecord& r)
+// Display aspect of a track from its DisplayWidth and DisplayHeight. Where it
+// states neither they default to the pixel sizes when pixelDefault (the element
+// defaults), else the track has no aspect.
+void SetTrackAspect(const EbmlMaster& video, bool pixelDefault, VideoParams& v)
 {
     const bool displaySize = FindFirst<KaxVideoDisplayWidth>(video) || FindFirst<KaxVideoDisplayHeight>(video);
-    SetDisplayAspect(displaySize ? UIntOf<KaxVideoDisplayWidth>(video) : r.video.width,
-                     displaySize ? UIntOf<KaxVideoDisplayHeight>(video) : r.video.height, r.video);
+    if (displaySize || !pixelDefault)
+        SetDisplayAspect(UIntOf<KaxVideoDisplayWidth>(video), UIntOf<KaxVideoDisplayHeight>(video), v);
+    else
+        SetDisplayAspect(v.width, v.height, v);
+}
+
+// Display aspect and scan of a track of a codec only extensions describe: the
+// display size defaults to the pixel size; only FlagInterlaced 1 marks interlaced
+// frames (0 is undetermined, 2 progressive).
+void FillExtendedVideo(const EbmlMaster& video, StreamRecord& r)
+{
+    SetTrackAspect(video, true, r.video);
     r.progressive = UIntOf<KaxVideoFlagInterlaced>(video) == 1 ? 0 : 1;
 }
 
@@ -427,7 +437,7 @@ void MKVDemux::FillVideo(const EbmlMaster& entry, const EbmlMaster& video, Strea
     if (IsExtendedVideo(r.codec))
         FillExtendedVideo(video, r);
     else
-        SetDisplayAspect(UIntOf<KaxVideoDisplayWidth>(video), UIntOf<KaxVideoDisplayHeight>(video), r.video);
+        SetTrackAspect(video, (m_extensions & MD_EXT_MATROSKA_CODECS) != 0, r.video);
 
     const Bytes codecPrivate = BinaryBytes(FindFirst<KaxCodecPrivate>(entry));
     if (r.codec == StreamCodec::H264) {

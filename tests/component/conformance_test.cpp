@@ -57,6 +57,8 @@ constexpr char kDvFields[] =
     "the VAUX source control pack marks the frames interlaced, and DV fields are bottom first (MediaInfo BFF; "
     "ffprobe leaves the order unknown)";
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
+// With extensions a Matroska track without a display size takes that of its pixels (the elements' defaults).
+constexpr char kPixelAspect[] = "no DisplayWidth/DisplayHeight: they default to the pixel sizes";
 constexpr char kMatroskaCodecsOff[] = "A_PCM, A_ALAC and A_TRUEHD tracks get records with MD_EXT_MATROSKA_CODECS only";
 constexpr char kNoDisplaySizeCodecsOff[] =
     "no DisplayWidth/DisplayHeight in the track: no aspect; A_PCM and A_TRUEHD tracks get records with "
@@ -410,19 +412,24 @@ const std::vector<Row> kExtendedRows = {
     {"h264_es_128x128.h264", MK_H264_ES, {{AspectX, 1}, {AspectY, 1}}, "ffprobe gives no aspect; 128x128 is 1:1"},
     {"mpeg4v_es_120x96.cmp", MK_MPEG4_VIDEO_ES, {{AspectX, 120}, {AspectY, 96}},
      "square pels give width:height unreduced"},
-    {"mkv_h264_aac_chapters.mkv", MK_MATROSKA, {{AspectX, 0}, {AspectY, 0}, {AudioStart, 0}},
-     "no DisplayWidth/DisplayHeight; the High 4:4:4 Predictive SPS is read: progressive; ffprobe moves the AAC track "
-     "by its CodecDelay"},
+    {"mkv_h264_aac_chapters.mkv", MK_MATROSKA, {{AudioStart, 0}},
+     "no DisplayWidth/DisplayHeight: the pixels' aspect; the High 4:4:4 Predictive SPS is read: progressive; ffprobe "
+     "moves the AAC track by its CodecDelay"},
     {"3gp_amrnb_audio.3gp", MK_MP4},
     {"mkv_ffv1_flac_reference.mkv", MK_MATROSKA, {}, "FFV1 by its VfW FourCC; FLAC from its STREAMINFO"},
-    {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, kNoAspect, "FLAC from its STREAMINFO; no display size"},
+    {"mkv_h264_320x240_25fps_flac_48k_stereo.mkv", MK_MATROSKA, {}, "FLAC from its STREAMINFO; the pixels' aspect"},
     {"mka_alac_44k_stereo.mka", MK_MATROSKA, {}, "rate, channels and bit depth from the ALAC magic cookie"},
     {"mka_pcm_f32le_48k_stereo.mka", MK_MATROSKA, {}, "A_PCM/FLOAT/IEEE: byte rate and block from the track's values"},
     {"mka_pcm_s24be_44k_mono.mka", MK_MATROSKA, {}, "A_PCM/INT/BIG, 24 bits: 3-byte blocks"},
-    {"mkv_h264_320x240_25fps_pcm_s16le_48k_stereo.mkv", MK_MATROSKA, kNoAspect, "A_PCM/INT/LIT; no display size"},
-    {"mkv_h264_320x240_25fps_truehd_48k_5.1.mkv", MK_MATROSKA, kNoAspect,
-     "A_TRUEHD: 5.1 at 48 kHz from the major sync of the first access unit, found from the video's cue; no display "
-     "size for H.264"},
+    {"mkv_h264_320x240_25fps_pcm_s16le_48k_stereo.mkv", MK_MATROSKA, {}, "A_PCM/INT/LIT; the pixels' aspect"},
+    {"mkv_h264_480x270_25fps_vorbis_44k_stereo_srt.mkv", MK_MATROSKA, {}, kPixelAspect},
+    {"mkv_h264_640x360_25fps_aac_48k_stereo.mkv", MK_MATROSKA, {}, kPixelAspect},
+    {"tags_mkv_h264_320x240_25fps.mkv", MK_MATROSKA, {}, kPixelAspect},
+    {"cover_mkv_h264_320x240_25fps.mkv", MK_MATROSKA, {}, kPixelAspect},
+    {"mkv_h264_vorbis.mkv", MK_MATROSKA, {}, kPixelAspect},
+    {"mkv_h264_320x240_25fps_truehd_48k_5.1.mkv", MK_MATROSKA, {},
+     "A_TRUEHD: 5.1 at 48 kHz from the major sync of the first access unit, found from the video's cue; "
+     "the pixels' aspect"},
     {"mkv_hevc_320x240_25fps_eac3_48k_stereo.mkv", MK_MATROSKA, {},
      "V_MPEGH/ISO/HEVC: size, rate and display size (none: the pixels) from the track; A_EAC3: acmod 2 from the "
      "first syncframe"},
@@ -436,7 +443,7 @@ const std::vector<Row> kExtendedRows = {
      "FFV1 by its VfW FourCC, its display size the pixel size; without Cues and SeekHead no times"},
     {"mkv_h264_ac3_pgs_laced.mkv", MK_MATROSKA, {{FrameRate, 599.99}},
      "the PGS track is listed; DefaultDuration 1666667 ns: trunc(10^11 / 1666667) / 100 = 599.99"},
-    {"mkv_h264_ac3_vobsub.mkv", MK_MATROSKA, kNoAspect, "the VobSub track is listed; no display size"},
+    {"mkv_h264_ac3_vobsub.mkv", MK_MATROSKA, {}, "the VobSub track is listed; the pixels' aspect"},
     {"mov_ios9_mebx.mov", MK_MP4, {{AspectX, 16}, {AspectY, 9}}, "ffprobe gives no aspect; 1280x720 is 16:9"},
     {"mov_mjpeg_jpeg_320x240_15fps_pcm_u8_raw_7875_mono_moovonly.mov", MK_MP4, {},
      "a 'moov' that starts with its 'mvhd' covers the file: its tracks are read without an 'mdat'; 'jpeg' is "
