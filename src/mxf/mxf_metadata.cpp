@@ -90,6 +90,8 @@ enum Tag : uint16_t {
     kPictureCoding = 0x3201,
     kStoredHeight = 0x3202,
     kStoredWidth = 0x3203,
+    kSampledHeight = 0x3204,
+    kSampledWidth = 0x3205,
     kDisplayHeight = 0x3208,
     kDisplayWidth = 0x3209,
     kFrameLayout = 0x320C,
@@ -543,12 +545,18 @@ void DescribePicture(const HeaderMetadata& m, const LocalSet& d, MxfTrack& track
             r.codec = StreamCodec::Mpeg2Video;
     }
 
-    // The stored size is the picture the essence codes; interlaced and segmented layouts state field heights.
-    uint32_t width = 0, height = 0;
-    if (!ItemU32(d.items, kStoredWidth, width))
-        ItemU32(d.items, kDisplayWidth, width);
-    if (!ItemU32(d.items, kStoredHeight, height))
-        ItemU32(d.items, kDisplayHeight, height);
+    // The picture the codec delivers is the sampled area: the stored one is rounded up to whole coding blocks
+    // (1920x1088 for a 1080-line picture), and the displayed one may leave out lines the codec carries (D-10's 32
+    // VBI lines). Where the sampled area is not stated, the displayed one, else the stored one. Interlaced and
+    // segmented layouts state field heights.
+    const auto size = [&d](uint16_t sampled, uint16_t display, uint16_t stored) {
+        uint32_t value = 0;
+        if (!ItemU32(d.items, sampled, value) && !ItemU32(d.items, display, value))
+            ItemU32(d.items, stored, value);
+        return value;
+    };
+    const uint32_t width = size(kSampledWidth, kDisplayWidth, kStoredWidth);
+    const uint32_t height = size(kSampledHeight, kDisplayHeight, kStoredHeight);
     uint8_t layout = kFullFrame;
     ItemU8(d.items, kFrameLayout, layout);
     const bool fieldHeights = layout == kSeparateFields || layout == kMixedFields || layout == kSegmentedFrame;

@@ -587,11 +587,15 @@ const std::vector<Row> kExtendedRows = {
      "Theora serial 0 is listed as id 2 (Vorbis has serial 1); the last Theora page holds one empty packet (a "
      "repeated frame) at granule position 1 << 6 | 1: two frames at 1 fps"},
     {"mxf_mpeg2video_720x576_25i_tff_pcm_48k_stereo.mxf", MK_MXF, {},
-     "fields stored separately (FrameLayout 1): twice the 288-line StoredHeight; the first picture is top field "
+     "fields stored separately (FrameLayout 1): twice the 288-line SampledHeight; the first picture is top field "
      "first"},
     {"mxf_d10_720x608_25i_pcm_48k_stereo.mxf", MK_MXF, {},
-     "D-10: the stored 720x608 (the 32 VBI lines kept) at the descriptor's 4:3"},
+     "D-10: the sampled 720x608 (the 32 VBI lines kept) at the descriptor's 4:3"},
     {"mxf_dnxhd_1280x720_25fps_pcm_48k_stereo.mxf", MK_MXF, {}, "VC-3 coding label"},
+    {"mxf_h264_1920x1080_25fps_pcm_48k_stereo.mxf", MK_MXF, {},
+     "the sampled 1920x1080, not the 1088 lines stored in whole macroblocks"},
+    {"mxf_mpeg2video_1920x1080_25i_tff_pcm_48k_stereo.mxf", MK_MXF, {},
+     "fields of 540 sampled lines (544 stored): 1080; the first picture is top field first"},
     {"mxf_imf_pcm24_stereo.mxf", MK_MXF, {}, "the material package's sound track: 35232 samples at 48 kHz"},
     {"avi_dvvideo_720x576_25fps_pcm_s16le_48k_stereo.avi", MK_AVI, {{FieldOrder, 2}},
      "dvsd: the first frame's VAUX source control pack marks it interlaced, and DV fields are bottom first "

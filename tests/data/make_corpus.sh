@@ -734,6 +734,19 @@ enc mkv_mjpeg_320x240_10fps_dts_48k_5.1.mkv "" \
     -f matroska
 
 # --------------------------------------------------------------------------
+# Misses of a comparison with ffprobe and MediaInfo: MXF
+# --------------------------------------------------------------------------
+
+# MXF pictures stored in whole coding blocks: 1080 lines sampled, 1088 stored (H.264 frames; MPEG-2 fields of
+# 540 lines stored in 544).
+enc mxf_h264_1920x1080_25fps_pcm_48k_stereo.mxf "" \
+    -f lavfi -i "$(vsrc 1920x1080 25 0.12)" -f lavfi -i "$(stereo 48000 0.12)" \
+    -c:v libx264 -preset veryfast -crf 35 -threads 1 -c:a pcm_s16le -f mxf
+enc mxf_mpeg2video_1920x1080_25i_tff_pcm_48k_stereo.mxf "+ilme+ildct" \
+    -f lavfi -i "$(bars 1920x1080 25 0.12)" -f lavfi -i "$(stereo 48000 0.12)" \
+    -c:v mpeg2video -qscale:v 20 -g 12 -bf 0 -top 1 -threads 1 -c:a pcm_s16le -f mxf
+
+# --------------------------------------------------------------------------
 # ffprobe references
 # --------------------------------------------------------------------------
 

@@ -340,6 +340,35 @@ TEST(Mxf, CodingLabelsAndFrameLayouts)
         const Parsed p = Parse(File(Sets(m)));
         EXPECT_EQ(std::tuple(p.height, p.fieldOrder), std::tuple(l.height, l.fieldOrder)) << int(l.layout);
     }
+    // The picture size: the sampled area, else the displayed one, else the stored one (0: not stated); field
+    // layouts state each field's lines.
+    struct SizeCase {
+        uint32_t stored, sampled, display;  // width: the height + 640
+        uint8_t layout;
+        uint32_t height;
+        const char* what;
+    } sizes[] = {
+        {1088, 1080, 1080, 0, 1080, "H.264 1080p: stored in whole macroblocks, sampled and shown 1080 lines"},
+        {544, 540, 540, 1, 1080, "MPEG-2 1080i: each field stored in 544 lines, sampled in 540"},
+        {304, 304, 288, 1, 608, "D-10: the 32 VBI lines the codec carries are sampled, not shown"},
+        {1088, 0, 1080, 0, 1080, "no sampled area: the displayed one"},
+        {0, 0, 540, 1, 1080, "the displayed area alone"},
+        {1088, 0, 0, 0, 1088, "the stored area alone"},
+    };
+    for (const SizeCase& c : sizes) {
+        ByteVec items = mdtest::Concat({Item(0x3006, Be(2, 4)), Item(0x320C, {c.layout})});
+        for (const auto& [heightTag, widthTag, lines] : {std::tuple(0x3202, 0x3203, c.stored),
+                                                         std::tuple(0x3204, 0x3205, c.sampled),
+                                                         std::tuple(0x3208, 0x3209, c.display)})
+            if (lines != 0)
+                Append(items, mdtest::Concat({Item(uint16_t(heightTag), Be(lines, 4)),
+                                              Item(uint16_t(widthTag), Be(lines + 640, 4))}));
+        Model m;
+        m.picture = items;
+        const Parsed p = Parse(File(Sets(m)));
+        const uint32_t lines = c.layout == 1 ? c.height / 2 : c.height;
+        EXPECT_EQ(std::pair(p.width, p.height), std::pair(lines + 640, c.height)) << c.what;
+    }
     // A field height is doubled only while the frame height fits in 32 bits.
     for (const auto& [stored, height] : {std::pair(0x7FFFFFFFu, 0xFFFFFFFEu), std::pair(0x80000000u, 0x80000000u)}) {
         Model m;
