@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <numeric>
+#include <vector>
 
 #include "es/bitmap_info.h"
 #include "es/wave_format.h"
@@ -33,6 +35,7 @@ constexpr Guid AsfGuid(uint32_t data1, uint16_t data2, uint16_t data3, uint64_t 
 }
 
 constexpr Guid kHeaderObject = AsfGuid(0x75B22630, 0x668E, 0x11CF, 0xA6D900AA0062CE6C);
+constexpr Guid kDataObject = AsfGuid(0x75B22636, 0x668E, 0x11CF, 0xA6D900AA0062CE6C);
 constexpr Guid kFileProperties = AsfGuid(0x8CABDCA1, 0xA947, 0x11CF, 0x8EE400C00C205365);
 constexpr Guid kStreamProperties = AsfGuid(0xB7DC0791, 0xA9B7, 0x11CF, 0x8EE600C00C205365);
 constexpr Guid kHeaderExtension = AsfGuid(0x5FBF03B5, 0xA92E, 0x11CF, 0x8EE300C00C205365);
@@ -63,6 +66,17 @@ constexpr uint64_t kUnitsPerMillisecond = 10000;
 constexpr int kMaxObjects = 4096;
 constexpr size_t kMaxStreamObjects = 256;
 
+// The frame rate of a video stream whose header states none is measured on the presentation times of its first
+// media objects: at most kRateFrames of them, in the data packets of the first kRateBytes of the Data Object (read
+// kRateBlock at a time), and at least kMinRateIntervals intervals. Data packets are of one size, which File
+// Properties states (Minimum and Maximum Data Packet Size equal), between kMinPacketSize and kRateBlock.
+constexpr size_t kDataObjectStart = 50;  // Object ID, Object Size, File ID, Total Data Packets, Reserved
+constexpr size_t kRateFrames = 48;
+constexpr uint64_t kRateBytes = 256 * 1024;
+constexpr uint32_t kRateBlock = 64 * 1024;
+constexpr size_t kMinRateIntervals = 4;
+constexpr uint32_t kMinPacketSize = 8;  // Length Type and Property Flags, Send Time, Duration
+
 bool IsHeaderStart(Bytes b) { return Has(b, 0, kHeaderObjectStart) && IsGuid(b, 0, kHeaderObject); }
 
 // What a stream's entries in the Header Extension state.
@@ -77,6 +91,7 @@ struct AsfHeader {
     uint64_t playDuration = 0;  // 100-ns units, the preroll included
     uint64_t preroll = 0;       // milliseconds
     uint32_t flags = 0;
+    uint32_t packetSize = 0;  // the Data Object's packets, 0 when their sizes vary
     std::array<Bytes, kMaxStreamObjects> streams{};  // Stream Properties bodies, in header order
     size_t streamCount = 0;
     std::array<StreamExtras, kMaxStreamNumber + 1> extras{};  // by stream number; 0: the whole file
@@ -204,6 +219,7 @@ void ReadHeaderObjects(Bytes objects, AsfHeader& h, TagList* tags)
             h.playDuration = Le64At(body, 40);
             h.preroll = Le64At(body, 56);
             h.flags = Le32At(body, 64);
+            h.packetSize = Le32At(body, 68) == Le32At(body, 72) ? Le32At(body, 68) : 0;
         } else if (IsGuid(id, 0, kStreamProperties)) {
             KeepStreamProperties(body, h);
         } else if (IsGuid(id, 0, kHeaderExtension)) {
@@ -322,6 +338,160 @@ void SetVideoExtras(StreamRecord& r, const AsfHeader& h)
     }
 }
 
+// ---- The frame rate from the data packets ----
+
+// A little-endian walk over the fields of a data packet; failed once a field runs past the bytes.
+class PacketFields {
+public:
+    explicit PacketFields(Bytes b) : m_b(b) {}
+    bool failed() const { return m_failed; }
+    size_t Position() const { return m_pos; }
+    // Ends the bytes at end (the padding after the payloads); failed when the walk is already past it.
+    void Limit(size_t end)
+    {
+        m_failed = m_failed || end < m_pos || end > m_b.size();
+        m_b = m_failed ? m_b : m_b.first(end);
+    }
+    uint32_t Take(size_t n)
+    {
+        const Bytes v = Span(n);
+        uint32_t value = 0;
+        for (size_t i = v.size(); i-- > 0;)
+            value = value << 8 | v[i];
+        return value;
+    }
+    // A field whose size a 2-bit length type gives: absent, BYTE, WORD or DWORD.
+    uint32_t Typed(uint32_t lengthType)
+    {
+        static constexpr size_t kSizes[4] = {0, 1, 2, 4};
+        return Take(kSizes[lengthType & 3]);
+    }
+    Bytes Span(size_t n)
+    {
+        if (m_failed || !Has(m_b, m_pos, n)) {
+            m_failed = true;
+            return {};
+        }
+        m_pos += n;
+        return m_b.subspan(m_pos - n, n);
+    }
+    Bytes Rest() const { return m_failed ? Bytes{} : m_b.subspan(m_pos); }
+
+private:
+    Bytes m_b;
+    size_t m_pos = 0;
+    bool m_failed = false;
+};
+
+// Appends the presentation times (milliseconds) of the media objects of stream that start in the data packet:
+// a payload at offset 0 of its object, whose replicated data (media object size, presentation time) states its
+// time; or a compressed payload (replicated data length 1), whose offset field is the time of its first
+// sub-payload, each sub-payload a whole object one presentation time delta after the one before. The packet's
+// first byte is the Error Correction Flags when its bit 7 is set (then bits 0-3 count the bytes of error
+// correction data), else the Length Type Flags of the payload parsing information.
+void ReadPacketTimes(Bytes packet, uint32_t stream, std::vector<uint32_t>& times)
+{
+    constexpr uint8_t kErrorCorrectionPresent = 0x80, kErrorCorrectionLengthType = 0x60;
+    constexpr uint8_t kErrorCorrectionDataLength = 0x0F, kMultiplePayloads = 0x01, kPayloadCount = 0x3F;
+    constexpr uint32_t kByteStreamNumber = 1;  // the Stream Number Length Type every packet states
+    PacketFields f(packet);
+    if (!packet.empty() && (packet[0] & kErrorCorrectionPresent) != 0) {
+        if ((packet[0] & kErrorCorrectionLengthType) != 0)
+            return;
+        f.Span(1 + (packet[0] & kErrorCorrectionDataLength));
+    }
+    const uint32_t lengthTypes = f.Take(1), properties = f.Take(1);
+    const uint32_t packetLength = f.Typed(lengthTypes >> 5);
+    f.Typed(lengthTypes >> 1);  // Sequence
+    const uint32_t padding = f.Typed(lengthTypes >> 3);
+    f.Span(6);  // Send Time, Duration
+    if (f.failed() || (properties >> 6) != kByteStreamNumber)
+        return;
+    const size_t length = packetLength != 0 && packetLength < packet.size() ? packetLength : packet.size();
+    f.Limit(padding <= length ? length - padding : 0);
+
+    const bool multiple = (lengthTypes & kMultiplePayloads) != 0;
+    const uint32_t payloadFlags = multiple ? f.Take(1) : 0;
+    const uint32_t count = multiple ? payloadFlags & kPayloadCount : 1;
+    for (uint32_t i = 0; i < count && !f.failed() && times.size() < kRateFrames; ++i) {
+        const uint32_t number = f.Take(1) & kStreamNumberMask;
+        f.Typed(properties >> 4);  // Media Object Number
+        const uint32_t offset = f.Typed(properties >> 2);
+        const Bytes replicated = f.Span(f.Typed(properties));
+        const Bytes data = multiple ? f.Span(f.Typed(payloadFlags >> 6)) : f.Rest();
+        if (f.failed() || number != stream)
+            continue;
+        if (replicated.size() == 1) {
+            uint32_t time = offset;
+            for (size_t pos = 0; pos < data.size() && times.size() < kRateFrames; pos += 1 + size_t(data[pos])) {
+                times.push_back(time);
+                time += replicated[0];
+            }
+        } else if (replicated.size() >= 8 && offset == 0) {
+            times.push_back(Le32At(replicated, 4));
+        }
+    }
+}
+
+// The presentation times of the first media objects of stream, from the data packets of the Data Object at
+// dataObject; none when no Data Object is there.
+std::vector<uint32_t> FirstPresentationTimes(ZPMP::InputStream& input, uint64_t dataObject, uint32_t packetSize,
+                                             uint32_t stream)
+{
+    std::vector<uint32_t> times;
+    uint8_t head[kDataObjectStart] = {};
+    if (ZPMP::ReadAt(input, dataObject, head, sizeof head) != sizeof head || !IsGuid(Bytes(head), 0, kDataObject))
+        return times;
+    const uint64_t start = dataObject + kDataObjectStart;
+    const uint64_t end = std::min(input.Size(), start + kRateBytes);
+    const uint32_t perRead = packetSize * (kRateBlock / packetSize);
+    std::vector<uint8_t> block(perRead);
+    for (uint64_t pos = start; end > pos && end - pos >= packetSize && times.size() < kRateFrames;) {
+        const auto want = uint32_t(std::min<uint64_t>(perRead, (end - pos) / packetSize * packetSize));
+        const uint32_t got = ZPMP::ReadAt(input, pos, block.data(), want);
+        for (uint32_t p = 0; got - p >= packetSize && times.size() < kRateFrames; p += packetSize)
+            ReadPacketTimes(Bytes(block.data() + p, packetSize), stream, times);
+        if (got < want)
+            break;
+        pos += got;
+    }
+    return times;
+}
+
+// Frames per second from the presentation times of a stream's first pictures; 0 when fewer than
+// kMinRateIntervals intervals are known. The times are sorted (a B-picture comes after the later picture it refers
+// to) and taken up to the first interval longer than one and a half of the shortest (pictures still to come).
+// Millisecond times state most rates only to a millisecond: the whole rate nearest the mean interval is taken when
+// every time lies within a millisecond of it, else its NTSC neighbour (x 1000/1001) when they do, else the mean.
+// Some thirty pictures tell 30 from 29.97; with fewer both fit and the whole rate is taken.
+double RateOfTimes(std::vector<uint32_t> times)
+{
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    if (times.size() < 2)
+        return 0;
+    uint64_t shortest = UINT32_MAX;
+    for (size_t i = 1; i < times.size(); ++i)
+        shortest = std::min<uint64_t>(shortest, times[i] - times[i - 1]);
+    size_t n = 1;
+    while (n < times.size() && uint64_t(times[n] - times[n - 1]) * 2 <= shortest * 3)
+        ++n;
+    const size_t intervals = n - 1;
+    if (intervals < kMinRateIntervals)
+        return 0;
+    const double fps = 1000.0 * double(intervals) / double(times[n - 1] - times[0]);
+    const auto fits = [&times, n](double rate) {
+        if (rate <= 0)
+            return false;
+        for (size_t i = 1; i < n; ++i)
+            if (std::abs(double(times[i] - times[0]) - double(i) * 1000.0 / rate) > 1.0)
+                return false;
+        return true;
+    };
+    const double whole = std::round(fps), ntsc = std::round(fps * 1.001) / 1.001;
+    return fits(whole) ? whole : fits(ntsc) ? ntsc : fps;
+}
+
 // Play Duration less Preroll; -1 for a broadcast file (the field is not valid there), without File Properties,
 // or when the preroll is not shorter than the play duration.
 int64_t PlayTime(const AsfHeader& h)
@@ -363,7 +533,7 @@ uint32_t AsfDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
 
     StreamList local;
     StreamList& out = streams ? *streams : local;
-    const StreamRecord* video = nullptr;
+    StreamRecord* video = nullptr;
     bool audio = false;
     for (size_t i = 0; i < h.streamCount && out.Count() < kMaxFileStreams; ++i) {
         std::unique_ptr<StreamRecord> r = DescribeStream(h.streams[i]);
@@ -376,6 +546,16 @@ uint32_t AsfDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
             audio = true;
         }
         out.Append(std::move(r));
+    }
+
+    // No AvgTimePerFrame (ffmpeg writes no Extended Stream Properties): the rate of the first pictures.
+    if (video && video->frameRate <= 0 && h.packetSize >= kMinPacketSize && h.packetSize <= kRateBlock) {
+        const uint64_t dataObject = Le64(start + 16);  // it follows the Header Object
+        const double rate = RateOfTimes(FirstPresentationTimes(*input, dataObject, h.packetSize, video->streamId));
+        if (rate > 0) {
+            video->frameRate = rate;
+            video->video.frameDuration = std::llround(1e7 / rate);
+        }
     }
 
     const int64_t duration = PlayTime(h);

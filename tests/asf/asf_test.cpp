@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -41,11 +42,13 @@ ByteVec Object(const char* guid, const ByteVec& body, int64_t statedSize = -1)
 }
 
 // File Properties: File ID, File Size, Creation Date, Data Packets Count, Play and Send Duration (100 ns, the
-// preroll included), Preroll (ms), Flags (bit 0: broadcast), packet sizes and bit rate.
-ByteVec FileProperties(uint64_t play, uint64_t preroll, uint32_t flags = 2)
+// preroll included), Preroll (ms), Flags (bit 0: broadcast), Minimum and Maximum Data Packet Size, bit rate.
+ByteVec FileProperties(uint64_t play, uint64_t preroll, uint32_t flags = 2, uint32_t minPacket = 0,
+                       uint32_t maxPacket = 0)
 {
     return Object("8CABDCA1-A947-11CF-8EE4-00C00C205365",
-                  Concat({ByteVec(40), Le(play, 8), Le(play, 8), Le(preroll, 8), Le(flags, 4), ByteVec(12)}));
+                  Concat({ByteVec(40), Le(play, 8), Le(play, 8), Le(preroll, 8), Le(flags, 4), Le(minPacket, 4),
+                          Le(maxPacket, 4), Le(0, 4)}));
 }
 
 // Stream Properties: stream type, error correction type, Time Offset, Type-Specific and Error Correction Data
@@ -141,6 +144,93 @@ std::string Describe(const md::StreamList& streams)
         out += i + 1 < streams.Count() ? " | " : "";
     }
     return out;
+}
+
+// A payload of a data packet: stream number, Offset Into Media Object, presentation time (ms) and the bytes; a
+// compressed payload (replicated data length 1) holds `data.size()` one-byte sub-payloads, `delta` ms apart.
+struct Payload {
+    uint8_t stream;
+    uint32_t offset;
+    uint32_t time;
+    ByteVec data = ByteVec(10, 0xAB);
+    bool compressed = false;
+    uint8_t delta = 0;
+};
+
+// How a data packet's fields are laid out: Length Type Flags beside the multiple-payloads bit (packet length,
+// sequence and padding length types), error correction data before them, a payload length past the packet.
+struct Layout {
+    uint8_t lengthTypes = 0x10;  // padding length a WORD; no packet length, no sequence
+    bool errorCorrection = false;
+    bool overlong = false;
+};
+
+// Data packets are of 128 bytes.
+constexpr uint32_t kPacketSize = 128;
+
+// A data packet: Property Flags 0x5D (stream number BYTE, media object number BYTE, offset DWORD,
+// replicated data length BYTE), the payloads (several: payload lengths WORDs), zeros as padding.
+ByteVec Packet(const std::vector<Payload>& payloads, Layout layout = {})
+{
+    const bool multiple = payloads.size() != 1;
+    ByteVec body;
+    if (multiple)
+        body.push_back(uint8_t(0x80 | payloads.size()));
+    for (const Payload& p : payloads) {
+        body = Concat({body, ByteVec{p.stream, 0}, Le(p.compressed ? p.time : p.offset, 4)});
+        if (p.compressed) {
+            body = Concat({body, ByteVec{1, p.delta}});
+        } else {
+            body = Concat({body, ByteVec{8}, Le(p.data.size() + p.offset, 4), Le(p.time, 4)});
+        }
+        ByteVec data;
+        for (uint8_t b : p.data)
+            data = p.compressed ? Concat({data, ByteVec{1, b}}) : Concat({data, ByteVec{b}});
+        if (multiple)
+            mdtest::PutLe(body, data.size() + (layout.overlong ? kPacketSize : 0), 2);
+        mdtest::Append(body, data);
+    }
+    const uint8_t types = uint8_t(layout.lengthTypes | (multiple ? 1 : 0));
+    const auto field = [](uint8_t type, uint64_t value) { return Le(value, type == 3 ? 4 : type); };
+    ByteVec head = layout.errorCorrection ? ByteVec{0x82, 0, 0} : ByteVec{};
+    const size_t fixed = head.size() + 2 + field((types >> 5) & 3, 0).size() + field((types >> 1) & 3, 0).size() +
+                         field((types >> 3) & 3, 0).size() + 6;
+    if (fixed + body.size() > kPacketSize) {
+        ADD_FAILURE() << "the payloads need more than " << kPacketSize << " bytes";
+        return {};
+    }
+    const size_t padding = kPacketSize - fixed - body.size();
+    head = Concat({head, ByteVec{types, 0x5D}, field((types >> 5) & 3, kPacketSize), field((types >> 1) & 3, 7),
+                   field((types >> 3) & 3, padding), Le(0, 6)});
+    return Concat({head, body, ByteVec(padding)});
+}
+
+// The Data Object around the packets.
+ByteVec DataObject(const std::vector<ByteVec>& packets)
+{
+    ByteVec all;
+    for (const ByteVec& p : packets)
+        mdtest::Append(all, p);
+    return Concat({Guid("75B22636-668E-11CF-A6D9-00AA0062CE6C"), Le(50 + all.size(), 8), ByteVec(16),
+                   Le(packets.size(), 8), Le(0x0101, 2), all});
+}
+
+// Presentation times of pictures at num/den fps from 3146 ms on, each rounded to the millisecond as a writer does.
+std::vector<uint32_t> Times(int count, uint32_t num, uint32_t den)
+{
+    std::vector<uint32_t> t;
+    for (int i = 0; i < count; ++i)
+        t.push_back(uint32_t(3146 + std::llround(i * 1000.0 * den / num)));
+    return t;
+}
+
+// One packet per picture of stream 1.
+std::vector<ByteVec> PicturePackets(const std::vector<uint32_t>& times, Layout layout = {})
+{
+    std::vector<ByteVec> packets;
+    for (uint32_t t : times)
+        packets.push_back(Packet({{1, 0, t}}, layout));
+    return packets;
 }
 
 constexpr uint64_t kPlay = 41460000;  // 4.146 s, the 3100 ms preroll included
@@ -247,6 +337,86 @@ TEST(Asf, HeaderObjects)
                   std::tuple(c.result, c.records, video ? c.duration : -1, audio ? c.duration : -1))
             << c.what;
     }
+}
+
+TEST(Asf, FrameRateFromPresentationTimes)
+{
+    // A WMV stream 1 and a WMA stream 2 whose header states no AvgTimePerFrame, and the data packets that follow.
+    const ByteVec file = FileProperties(kPlay, 3100, 2, kPacketSize, kPacketSize);
+    const ByteVec wmv = Video(1, 320, 240), wma = Audio(2, 0x161, 2, 44100);
+    const auto asf = [&](const std::vector<ByteVec>& packets, const ByteVec& properties) {
+        return Concat({Header({properties, wmv, wma}), DataObject(packets)});
+    };
+    const std::vector<uint32_t> at25 = Times(10, 25, 1);
+    // Decode order I0 P3 B1 B2 P6 B4 B5 P9: the B-pictures of P9 are not read yet.
+    const std::vector<uint32_t> reordered = {at25[0], at25[3], at25[1], at25[2], at25[6], at25[4], at25[5], at25[9]};
+    std::vector<ByteVec> pieces;  // each picture in two pieces; the second states another time
+    for (uint32_t t : at25)
+        pieces.push_back(Packet({{1, 0, t}})), pieces.push_back(Packet({{1, 10, t + 7}}));
+    std::vector<ByteVec> interleaved;  // audio objects 23 ms apart between the pictures
+    for (uint32_t i = 0; i < at25.size(); ++i)
+        interleaved.push_back(Packet({{2, 0, 3100 + 23 * i}, {1, 0, at25[i]}, {2, 0, 3111 + 23 * i}}));
+    // A picture 13 ms after the third in a packet whose payload, or padding, runs past it.
+    std::vector<ByteVec> overlong = PicturePackets(at25), padded = PicturePackets(at25);
+    overlong.insert(overlong.begin() + 3, Packet({{1, 0, at25[2] + 13}, {2, 0, 0}}, {.overlong = true}));
+    padded.insert(padded.begin() + 3, Packet({{1, 0, at25[2] + 13}}));
+    padded[3][3] = 0xFF;  // the Padding Length WORD's high byte
+    const ByteVec stated = Concat({file, HeaderExtension(ExtendedStreamProperties(1, 333667))});
+
+    struct Case {
+        const char* what;
+        ByteVec file;
+        const char* fps;
+    } cases[] = {
+        {"pictures 40 ms apart", asf(PicturePackets(at25), file), "25.00"},
+        {"30 fps at whole milliseconds: 33, 34, 33 ms apart", asf(PicturePackets(Times(12, 30, 1)), file), "30.00"},
+        {"30000/1001 over 40 pictures: 30 fps puts the last 1.7 ms away",
+         asf(PicturePackets(Times(40, 30000, 1001)), file), "29.97"},
+        {"30000/1001 over 12 pictures: 30 fps fits them as well, and the whole rate is taken",
+         asf(PicturePackets(Times(12, 30000, 1001)), file), "30.00"},
+        {"24000/1001 over 48 pictures", asf(PicturePackets(Times(48, 24000, 1001)), file), "23.98"},
+        {"12.5 fps: no whole or NTSC rate fits, the mean", asf(PicturePackets(Times(8, 25, 2)), file), "12.50"},
+        {"B-pictures are sorted in; the run ends at the gap of pictures still to come",
+         asf(PicturePackets(reordered), file), "25.00"},
+        {"four intervals give a rate", asf(PicturePackets(Times(5, 25, 1)), file), "25.00"},
+        {"three do not", asf(PicturePackets(Times(4, 25, 1)), file), "0.00"},
+        {"a picture's later pieces (offset above 0) start no picture", asf(pieces, file), "25.00"},
+        {"the audio stream's objects are not pictures", asf(interleaved, file), "25.00"},
+        {"compressed payloads: one-byte sub-payloads a delta apart",
+         asf({Packet({{1, 0, 3146, ByteVec(6), true, 40}})}, file), "25.00"},
+        {"error correction data before the payload parsing information",
+         asf(PicturePackets(at25, {.errorCorrection = true}), file), "25.00"},
+        {"a DWORD packet length, a BYTE sequence and a BYTE padding length",
+         asf(PicturePackets(at25, {.lengthTypes = 0x60 | 0x02 | 0x08}), file), "25.00"},
+        {"a payload length past its packet: the packet adds nothing", asf(overlong, file), "25.00"},
+        {"a padding length past its packet: the packet adds nothing", asf(padded, file), "25.00"},
+        {"AvgTimePerFrame stated: the header's rate", asf(PicturePackets(at25), stated), "29.97"},
+        {"packets of different sizes: not read",
+         asf(PicturePackets(at25), FileProperties(kPlay, 3100, 2, kPacketSize, kPacketSize + 1)), "0.00"},
+        {"no Data Object after the header", Concat({Header({file, wmv, wma}), PicturePackets(at25)[0]}), "0.00"},
+    };
+    for (const Case& c : cases) {
+        md::MemoryInputStream in(c.file.data(), c.file.size());
+        md::AsfDemux demux;
+        md::StreamList streams;
+        ASSERT_EQ(demux.Parse(&in, &streams), 1u) << c.what;
+        EXPECT_EQ(Describe(streams), "v1 320x240 0:0 " + std::string(c.fps) + "fps | a2 wma 2x44100") << c.what;
+    }
+
+    // The frame duration of a measured rate; and the reads: at most 256 KiB of packets past the Data Object's
+    // start, though no picture is found in them.
+    const ByteVec found = asf(PicturePackets(at25), file);
+    md::MemoryInputStream in(found.data(), found.size());
+    md::AsfDemux demux;
+    ASSERT_EQ(demux.Parse(&in, nullptr), 1u);
+    EXPECT_EQ(demux.Times().range.videoFrameDuration, 400000);
+    const ByteVec header = Header({file, wmv, wma});
+    const ByteVec quiet = Concat({header, DataObject(std::vector<ByteVec>(4096, Packet({{2, 0, 3100}})))});
+    md::MemoryInputStream quietIn(quiet.data(), quiet.size());
+    md::StreamList streams;
+    ASSERT_EQ(md::AsfDemux().Parse(&quietIn, &streams), 1u);
+    EXPECT_EQ(Describe(streams), "v1 320x240 0:0 0.00fps | a2 wma 2x44100");
+    EXPECT_LE(quietIn.BytesRead(), 30 + header.size() + 50 + (256u << 10));
 }
 
 TEST(Asf, ReadsStayInTheHeaderLimit)

@@ -391,8 +391,8 @@ constexpr double kEac3Frame = 6 * 256 / 48000.0;
 // ffmpeg's ASF files: no Extended Stream Properties Object, AspectRatioX/Y 1:1 in the Metadata Object.
 constexpr char kAsfCorpus[] =
     "File Properties: play duration 4.146 s less the 3.1 s preroll is 1.046 s, as long as ffprobe's streams (its "
-    "format duration adds the video's 46 ms start); no Extended Stream Properties, so no frame rate (ffprobe's 25 "
-    "fps comes from the packet times); AspectRatioX/Y 1:1 makes 320x240 4:3";
+    "format duration adds the video's 46 ms start); no Extended Stream Properties: the rate of the first pictures' "
+    "presentation times, 40 ms apart; AspectRatioX/Y 1:1 makes 320x240 4:3";
 
 // AMR: ffprobe reads as many packets, but its duration divides the frames' bytes by its own bit rate estimate.
 constexpr char kAmrFrames[] = "frames of 20 ms, as ffprobe's packets (its duration is the bytes over its bit rate)";
@@ -527,13 +527,13 @@ const std::vector<Row> kExtendedRows = {
      "the Info frame count in whole frames, as ffprobe and MediaInfo give it (the LAME delay and padding kept)"},
     {"mp3_vbri_id3v24_48k.mp3", MK_MP3, {}, "after the ID3v2.4 tag: the VBRI frame count"},
     {"adts_lc_stereo_44k1.aac", MK_ADTS, {}, "the bytes over the running mean bit rate of the first 50 frames"},
-    {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_ASF, {{FrameRate, 0}, {DurationSeconds, 1.046}},
-     kAsfCorpus},
-    {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_ASF, {{FrameRate, 0}, {DurationSeconds, 1.046}}, kAsfCorpus},
+    {"asf_msmpeg4v3_320x240_25fps_wmav2_44k_stereo.asf", MK_ASF, {{DurationSeconds, 1.046}}, kAsfCorpus},
+    {"asf_wmv2_320x240_25fps_wmav2_44k_stereo.wmv", MK_ASF, {{DurationSeconds, 1.046}}, kAsfCorpus},
     {"asf_wmv2_wmav2_short.wmv", MK_ASF, {{FrameRate, 0}, {DurationSeconds, 0.092}, {AspectX, 0}, {AspectY, 0}},
      "File Properties: play duration 3.192 s less the 3.1 s preroll is 0.092 s (MediaInfo 0.092 s; ffprobe's 0.138 s "
-     "adds the video's 46 ms start); no Extended Stream Properties, so no frame rate (ffprobe's 1000 fps is the "
-     "millisecond timestamp base, MediaInfo gives none); no AspectRatioX/Y: no aspect (ffprobe gives none)"},
+     "adds the video's 46 ms start); no Extended Stream Properties, and its packets hold one picture: no frame rate "
+     "(ffprobe's 1000 fps is the millisecond timestamp base, MediaInfo gives none); no AspectRatioX/Y: no aspect "
+     "(ffprobe gives none)"},
     {"flac_44k_stereo_cover.flac", MK_FLAC, {}, "STREAMINFO; the PICTURE block is skipped by its length, no stream"},
     {"tags_flac_44k_stereo.flac", MK_FLAC, {}, "STREAMINFO; the VORBIS_COMMENT block is read for the tags alone"},
     {"tags_mp3_id3v23_44k_stereo.mp3", MK_MP3, {}, "after the ID3v2.3 tag: the Info frame count"},
