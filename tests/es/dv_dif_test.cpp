@@ -80,6 +80,9 @@ TEST(DvDif, FrameDescription)
          "blocks",
          DvFrame({.twoChannels = true, .stype = 4, .audio = {k32k12Pair, k32k12Pair, k48k16, k48k16Second}}),
          "480 240000 4:3 i 32000/2/12 32000/2/12 48000/2/16"},
+        {"50 Mbps with a stereo pair in the first channel alone: the second channel's audio blocks state nothing "
+         "(no source pack), and no stream is made up for them",
+         DvFrame({.pal = true, .twoChannels = true, .stype = 4, .audio = kStereo}), "576 288000 4:3 i 48000/2/16"},
         {"STYPE of another format (DVCPRO HD), in the first sequence alone: not described",
          Frame(hd.begin(), hd.begin() + md::kDifSequenceSize), "-"},
         {"the first sequence alone: the second audio block, not reached, taken for the pair's other channel",
