@@ -1,8 +1,17 @@
 #include "es/adts_header.h"
 
+#include <algorithm>
 #include <array>
 
+#include "es/aac_config.h"
+
 namespace md {
+namespace {
+
+// The id_syn_ele of a program_config_element in a raw data block (ISO/IEC 14496-3 Table 4.85).
+constexpr uint32_t kProgramConfigElement = 5;
+
+}  // namespace
 
 bool ParseAdtsHeader(const uint8_t* p, size_t len, AdtsHeader& header)
 {
@@ -19,11 +28,22 @@ bool ParseAdtsHeader(const uint8_t* p, size_t len, AdtsHeader& header)
     header.objectType = (p[2] >> 6) + 1;
     header.sampleRate = kRates[header.samplingIndex];
     header.channelConfiguration = uint32_t(p[2] & 1) << 2 | p[3] >> 6;
-    header.channels = header.channelConfiguration == 7 ? 8 : header.channelConfiguration;
+    header.channels = AacConfigurationChannels(header.channelConfiguration);
     header.frameBytes = uint32_t(p[3] & 0x03) << 11 | uint32_t(p[4]) << 3 | p[5] >> 5;
     header.headerBytes = (p[1] & 1) ? 7 : 9;
-    header.samples = 1024 * ((p[6] & 0x03) + 1);
-    return header.frameBytes > header.headerBytes;  // a raw data block holds at least its END element
+    const uint32_t blocks = (p[6] & 0x03) + 1;
+    header.samples = 1024 * blocks;
+    if (header.frameBytes <= header.headerBytes)
+        return false;  // a raw data block holds at least its END element
+    // Without a channel configuration the first raw data block opens with the program_config_element that sets the
+    // channels. It follows the header directly unless a CRC frame of several blocks lists their positions first.
+    if (header.channelConfiguration == 0 && (header.headerBytes == 7 || blocks == 1) && len > header.headerBytes) {
+        const size_t end = std::min<size_t>(len, header.frameBytes);
+        BitReader in(p + header.headerBytes, end - header.headerBytes);
+        if (in.Bits(3) == kProgramConfigElement)
+            header.channels = ReadProgramConfigChannels(in);
+    }
+    return true;
 }
 
 uint32_t AdtsFrameBitRate(const AdtsHeader& header)

@@ -15,7 +15,9 @@ struct AdtsHeader {
     uint32_t samplingIndex;         // sampling_frequency_index
     uint32_t sampleRate;            // Hz
     uint32_t channelConfiguration;  // 0: the channels are set by a program_config_element
-    uint32_t channels;              // from channel_configuration (7 is 7.1: 8 channels); 0 for configuration 0
+    // From channel_configuration (7 is 7.1: 8 channels); for configuration 0 from the program_config_element that
+    // opens the frame's first raw data block, 0 when the bytes given do not hold it.
+    uint32_t channels;
     uint32_t frameBytes;            // aac_frame_length
     uint32_t headerBytes;           // 7, or 9 with the CRC
     uint32_t samples;               // 1024 per raw data block

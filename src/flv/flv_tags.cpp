@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "es/aac_config.h"
 #include "es/audio_headers.h"
 #include "es/bit_reader.h"
 #include "es/h264.h"
@@ -164,23 +165,6 @@ bool DescribeScreenVideo(Bytes picture, StreamRecord& r)
         return false;
     SetSquarePicture(r, width, height);
     return true;
-}
-
-// AudioSpecificConfig helpers: audioObjectType with its escape, samplingFrequencyIndex with its explicit rate.
-uint32_t ReadObjectType(BitReader& in)
-{
-    const uint32_t type = in.Bits(5);
-    return type == 31 ? 32 + in.Bits(6) : type;
-}
-
-uint32_t ReadSamplingFrequency(BitReader& in)
-{
-    static constexpr std::array<uint32_t, 13> kRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                                        22050, 16000, 12000, 11025, 8000,  7350};
-    const uint32_t index = in.Bits(4);
-    if (index == 15)
-        return in.Bits(24);
-    return index < kRates.size() ? kRates[index] : 0;
 }
 
 // AV1 uvlc(): leading zeros, then that many bits.
@@ -431,26 +415,6 @@ bool DescribeAudioTag(const FlvAudioTag& tag, StreamRecord& r)
     }
     default: return false;
     }
-}
-
-bool ParseAudioSpecificConfig(Bytes config, AacConfig& out)
-{
-    out = {};
-    // channelConfiguration to channels (ISO/IEC 14496-3 Table 1.19, with the values of later amendments).
-    static constexpr std::array<uint32_t, 16> kChannels = {0, 1, 2, 3, 4, 5, 6, 8, 0, 0, 0, 7, 8, 24, 8, 0};
-    BitReader in(config.data(), config.size());
-    out.objectType = ReadObjectType(in);
-    out.sampleRate = ReadSamplingFrequency(in);
-    out.channels = kChannels[in.Bits(4)];
-    // Explicit SBR (5) and parametric stereo (29): the output rate follows, then the core's object type.
-    if (out.objectType == 5 || out.objectType == 29) {
-        if (const uint32_t extensionRate = ReadSamplingFrequency(in); extensionRate != 0)
-            out.sampleRate = extensionRate;
-        ReadObjectType(in);
-        if (out.objectType == 29 && out.channels == 1)
-            out.channels = 2;
-    }
-    return !in.Overrun() && out.objectType != 0 && out.sampleRate != 0;
 }
 
 bool ParseAv1Configuration(Bytes config, Av1SequenceInfo& out)

@@ -92,15 +92,6 @@ bool AudioCodecOf(const FlvAudioTag& tag, StreamCodec& codec);
 // header. True when the tag described the stream (for AAC: it was the sequence header).
 bool DescribeAudioTag(const FlvAudioTag& tag, StreamRecord& record);
 
-// The sampling rate and channels an AudioSpecificConfig (ISO/IEC 14496-3 1.6.2.1) states, with the output rate of
-// explicitly signalled SBR and two channels for parametric stereo; objectType is the first audioObjectType.
-struct AacConfig {
-    uint32_t objectType = 0;
-    uint32_t sampleRate = 0;
-    uint32_t channels = 0;  // 0: a program_config_element gives them
-};
-bool ParseAudioSpecificConfig(Bytes config, AacConfig& out);
-
 // The picture size and timing an AV1 sequence header OBU (AV1 5.5) states.
 struct Av1SequenceInfo {
     uint32_t profile = 0;

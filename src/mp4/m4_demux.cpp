@@ -353,6 +353,9 @@ std::unique_ptr<StreamRecord> BuildAudioRecord(const Mp4Box& entry, const Mp4Box
         }
         rec->audio.bytesPerSecond = mp4a->esds.avgBitrate >> 3;
         TakeSoundFields(*rec, *mp4a);
+        // The channel count of an AAC configuration: 7.1 for configuration 7, the program's elements for 0.
+        if ((extensions & MD_EXT_MP4) && codec == StreamCodec::Aac && mp4a->configChannels != 0)
+            rec->audio.channels = mp4a->configChannels;
     } else if (extended) {
         rec->codec = codec;
         FillExtendedAudio(*rec, *sound);  // may settle another codec

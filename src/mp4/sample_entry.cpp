@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "es/aac_config.h"
 #include "es/start_code.h"
 #include "input/ring_buffer.h"
 
@@ -346,6 +347,10 @@ std::unique_ptr<Mp4Box> ReadMp4aEntry(Bytes box, size_t headerLength)
     }
     e->channelCount = static_cast<uint16_t>(channels);
     e->sampleRate = rate;
+    AacConfig config;
+    const Bytes specific(asc, e->esds.decoderSpecificInfoLength);
+    if (ParseAudioSpecificConfig(specific, config))
+        e->configChannels = config.channels;
     return e;
 }
 

@@ -101,9 +101,12 @@ struct Mp4Mp4vEntry : Mp4VisualSampleEntry {
 };
 
 // 'mp4a'. With an AudioSpecificConfig the channel count and sampling rate are
-// the ones it gives.
+// the ones it gives (the channel count as its channelConfiguration number).
 struct Mp4Mp4aEntry : Mp4AudioSampleEntry {
     EsdsInfo esds;
+    // The channels the AudioSpecificConfig stands for (ParseAudioSpecificConfig: configuration 7 is eight,
+    // configuration 0 counts its program_config_element); 0 when it states none.
+    uint32_t configChannels = 0;
 };
 
 struct ParameterSetRecord {

@@ -117,6 +117,9 @@ const std::vector<Row> kBundled = {
     {"mov_mpeg4_320x240_25fps_pcm_s16be_twos_44k_mono.mov", MK_MP4},
     {"tags_m4a_aac_44k_stereo.m4a", MK_MP4},
     {"cover_m4a_aac_44k_stereo.m4a", MK_MP4},
+    {"m4a_aac_44k_quad_pce.m4a", MK_MP4, {{Channels, 0}},
+     "the channel count is the AudioSpecificConfig's channelConfiguration, 0: a program_config_element gives them"},
+    {"m4a_aac_48k_7.1.m4a", MK_MP4, {{Channels, 7}}, "the channel count is the channelConfiguration, 7 (7.1)"},
     {"tags_mov_h264_320x240_25fps_phone.mov", MK_MP4},
     {"mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4, {{NoAudioRecord, 1}}, "an 'ac-3' sample entry gets no record"},
@@ -458,6 +461,8 @@ const std::vector<Row> kExtendedRows = {
     {"mp4_fragmented_h264_aac.mp4", MK_MP4, {}, "the rate from the fragment runs (tfhd default 1001/30000 s)"},
     {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4},
     {"mp4_hevc_320x240_25fps_aac_48k_stereo.mp4", MK_MP4},
+    {"m4a_aac_44k_quad_pce.m4a", MK_MP4, {}, "the program_config_element's two channel pairs"},
+    {"m4a_aac_48k_7.1.m4a", MK_MP4, {}, "channelConfiguration 7 is eight channels"},
     {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4, {{NoFrameDurations, 1}},
      "the rate from the fragment runs (512/12800 s); the first AAC run sample lasts 3840/48000 s (the encoder "
      "delay), so the audio frame duration, the end of the second sample, is 4864/48000 s"},

@@ -747,6 +747,19 @@ enc mxf_mpeg2video_1920x1080_25i_tff_pcm_48k_stereo.mxf "+ilme+ildct" \
     -c:v mpeg2video -qscale:v 20 -g 12 -bf 0 -top 1 -threads 1 -c:a pcm_s16le -f mxf
 
 # --------------------------------------------------------------------------
+# MP4 and QuickTime sample entries the MP4 extensions describe
+# --------------------------------------------------------------------------
+
+# AAC channel layouts without a channel count of their own: quad (channelConfiguration 0, a
+# program_config_element of two channel pairs) and 7.1 (configuration 7, eight channels).
+enc m4a_aac_44k_quad_pce.m4a "" \
+    -f lavfi -i "aevalsrc=0.3*sin(440*2*PI*t)|0.3*sin(550*2*PI*t)|0.3*sin(660*2*PI*t)|0.3*sin(770*2*PI*t):sample_rate=44100:channel_layout=quad:duration=0.3" \
+    -c:a aac -b:a 128k -f ipod
+enc m4a_aac_48k_7.1.m4a "" \
+    -f lavfi -i "aevalsrc=0.3*sin(440*2*PI*t)|0.3*sin(550*2*PI*t)|0.3*sin(660*2*PI*t)|0.3*sin(60*2*PI*t)|0.3*sin(770*2*PI*t)|0.3*sin(880*2*PI*t)|0.3*sin(990*2*PI*t)|0.3*sin(1100*2*PI*t):sample_rate=48000:channel_layout=7.1:duration=0.3" \
+    -c:a aac -b:a 256k -f ipod
+
+# --------------------------------------------------------------------------
 # ffprobe references
 # --------------------------------------------------------------------------
 

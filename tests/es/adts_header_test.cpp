@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "support/bit_writer.h"
 
@@ -17,8 +18,20 @@ std::vector<uint8_t> Adts(int id, int protectionAbsent, int profile, int samplin
                         "1:0 " + f(3, channels) + "4:0 " + f(13, length) + "11:0x7FF " + f(2, blocks));
 }
 
+// A header followed by the bits of its first raw data block.
+std::vector<uint8_t> WithBlock(std::vector<uint8_t> header, std::string_view fields)
+{
+    const std::vector<uint8_t> block = mdtest::Bits(fields);
+    header.insert(header.end(), block.begin(), block.end());
+    return header;
+}
+
 TEST(Adts, Headers)
 {
+    // A program_config_element (id_syn_ele 5) of one front and one back channel pair, quad; the same elements as a
+    // channel pair element (id 1) are no program.
+    const std::string_view quad = "3:5 4:0 2:1 4:4 4:1 4:0 4:1 2:0 3:0 4:0 1:0 1:0 1:0 1:1 4:0 1:1 4:1 3:0 8:0";
+    const std::string_view pair = "3:1 4:0 2:1 4:4 4:1 4:0 4:1 2:0 3:0 4:0 1:0 1:0 1:0 1:1 4:0 1:1 4:1 3:0 8:0";
     struct Row {
         std::vector<uint8_t> h;
         bool ok;
@@ -30,8 +43,18 @@ TEST(Adts, Headers)
         {Adts(1, 0, 0, 4, 1, 200, 0), true, {2, 1, 4, 44100, 1, 1, 200, 9, 1024}},
         // Configuration 7 is 7.1 (8 channels); four raw data blocks; 7350 Hz, the last rate of the table.
         {Adts(0, 1, 1, 12, 7, 800, 3), true, {4, 2, 12, 7350, 7, 8, 800, 7, 4096}},
-        // Configuration 0: the channels come from a program_config_element.
+        // Configuration 0: the channels come from the program_config_element opening the raw data block; none
+        // follows the header here.
         {Adts(0, 1, 1, 3, 0, 100, 0), true, {4, 2, 3, 48000, 0, 0, 100, 7, 1024}},
+        {WithBlock(Adts(0, 1, 1, 4, 0, 100, 0), quad), true, {4, 2, 4, 44100, 0, 4, 100, 7, 1024}},
+        {WithBlock(Adts(0, 0, 1, 4, 0, 100, 0), "16:0 " + std::string(quad)), true,
+         {4, 2, 4, 44100, 0, 4, 100, 9, 1024}},  // after the CRC
+        {WithBlock(Adts(0, 1, 1, 4, 0, 100, 0), pair), true, {4, 2, 4, 44100, 0, 0, 100, 7, 1024}},
+        // With a CRC, a frame of two raw data blocks lists their positions before the first: not looked into.
+        {WithBlock(Adts(0, 0, 1, 4, 0, 200, 1), "16:0 " + std::string(quad)), true,
+         {4, 2, 4, 44100, 0, 0, 200, 9, 2048}},
+        // A frame length that ends inside the element: what lies past the frame is not read.
+        {WithBlock(Adts(0, 1, 1, 4, 0, 9, 0), quad), true, {4, 2, 4, 44100, 0, 0, 9, 7, 1024}},
         {Adts(0, 1, 1, 13, 2, 371, 0), false, {}},  // a reserved sampling_frequency_index
         {Adts(0, 1, 1, 3, 2, 7, 0), false, {}},     // a frame that is all header
         {Adts(0, 0, 1, 3, 2, 9, 0), false, {}},     // the same with the CRC

@@ -167,18 +167,36 @@ TEST(M4Demux, TrackSelectionAndBrokenFiles)
 
 // 'mp4a' entries: the AAC object type from objectTypeIndication (the MPEG-2 AAC profiles 0x66-0x68 are Main, LC
 // and SSR) or the AudioSpecificConfig, whose rate and channels replace the entry's (index 15: an explicit 24-bit
-// rate, here 37800 Hz, before the channel configuration).
+// rate, here 37800 Hz, before the channel configuration). The channel count is the configuration's number; with
+// MD_EXT_MP4 the channels it stands for: configuration 7 is 7.1, and 0 counts the program_config_element of the
+// GASpecificConfig (ISO/IEC 14496-3 Table 1.19 and 4.4.1.1).
 TEST(M4Demux, AacEntries)
 {
-    const Bytes8 lc48k = {0x11, 0x90}, explicitRate = {0x17, 0x80, 0x49, 0xD4, 0x10};
-    for (const auto& [oti, dsi, objectType, rate, channels] :
-         {std::tuple(0x66, lc48k, 1u, 48000u, 2u), std::tuple(0x67, lc48k, 2u, 48000u, 2u),
-          std::tuple(0x68, lc48k, 3u, 48000u, 2u), std::tuple(0x40, explicitRate, 2u, 37800u, 2u)}) {
-        const auto d = DemuxTracks({AudioTrack(mdtest::Mp4aEntry(1, 16, 44100, uint8_t(oti), 0, dsi))});
-        ASSERT_NE(d->Audio(), nullptr) << oti;
-        const AudioParams& a = d->Audio()->audio;
-        EXPECT_EQ(std::tuple(a.codecSpecific[0], a.sampleRate, a.channels), std::tuple(objectType, rate, channels))
-            << oti;
+    // LC at 44.1 kHz, configuration 0, then a program_config_element of a front and a back channel pair.
+    const Bytes8 quad = {0x12, 0x00, 0x05, 0x04, 0x04, 0x00, 0x21, 0x10, 0x00};
+    const Bytes8 lc48k = {0x11, 0x90}, explicitRate = {0x17, 0x80, 0x49, 0xD4, 0x10}, lc71 = {0x11, 0xB8};
+    struct Row {
+        uint8_t oti;
+        Bytes8 dsi;
+        uint32_t objectType, rate, channels, extendedChannels;
+    };
+    const Row rows[] = {
+        {0x66, lc48k, 1, 48000, 2, 2},
+        {0x67, lc48k, 2, 48000, 2, 2},
+        {0x68, lc48k, 3, 48000, 2, 2},
+        {0x40, explicitRate, 2, 37800, 2, 2},
+        {0x40, lc71, 2, 48000, 7, 8},
+        {0x40, quad, 2, 44100, 0, 4},
+    };
+    for (const Row& r : rows) {
+        const auto entry = mdtest::Mp4aEntry(1, 16, 44100, r.oti, 0, r.dsi);
+        for (const auto& [extensions, channels] : {std::pair{0u, r.channels}, {uint32_t(MD_EXT_MP4), r.extendedChannels}}) {
+            const auto d = DemuxTracks({AudioTrack(entry)}, {}, extensions);
+            ASSERT_NE(d->Audio(), nullptr) << int(r.oti);
+            const AudioParams& a = d->Audio()->audio;
+            EXPECT_EQ(std::tuple(a.codecSpecific[0], a.sampleRate, a.channels), std::tuple(r.objectType, r.rate, channels))
+                << int(r.oti) << " " << int(r.dsi[1]) << ", extensions " << extensions;
+        }
     }
 }
 
