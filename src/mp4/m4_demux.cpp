@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <numeric>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "es/h264.h"
 #include "es/hevc.h"
 #include "es/mpeg_video.h"
+#include "es/start_code.h"
 #include "mp4/sample_entry.h"
 #include "mp4/sample_table.h"
 #include "tags/mp4_tags.h"
@@ -375,6 +378,76 @@ std::unique_ptr<StreamRecord> BuildAudioRecord(const Mp4Box& entry, const Mp4Box
 
 // ---- Video ----------------------------------------------------------------------
 
+// objectTypeIndication values of an 'mp4v' entry that carries MPEG-2 video (0x60 Simple to 0x65 4:2:2 profile) or
+// MPEG-1 video (0x6A); its decoder-specific info, where it has one, is the sequence header.
+constexpr uint32_t kOtiMpeg2SimpleProfile = 0x60;
+constexpr uint32_t kOtiMpeg2Profile422 = 0x65;
+constexpr uint32_t kOtiMpeg1Video = 0x6A;
+
+bool IsMpegVideoObjectType(uint32_t oti)
+{
+    return (oti >= kOtiMpeg2SimpleProfile && oti <= kOtiMpeg2Profile422) || oti == kOtiMpeg1Video;
+}
+
+// MPEG-1 or MPEG-2 video from the first sequence header in the bytes: size, aspect, rates and VBV size from the
+// header, profile, level and interlacing from an MPEG-2 sequence extension after it (without one the stream is
+// MPEG-1, its aspect the pel aspect's), the headers up to the first slice into the header areas. False when no
+// sequence header parses.
+bool FillMpegVideo(Bytes bytes, StreamRecord& rec)
+{
+    const auto len = static_cast<uint32_t>(bytes.size());
+    const uint32_t at = FindCode(bytes.data(), len, 0xB3);
+    if (at >= len)
+        return false;
+    const uint8_t* seq = bytes.data() + at;
+    const uint32_t seqLength = len - at;
+    const auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
+    if (!info || !ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg2))
+        return false;
+    const auto headerLength = static_cast<uint32_t>(info->headerLength);
+    const uint8_t* ext = seq + headerLength;
+    const uint32_t extLength = seqLength - headerLength;
+    const bool mpeg2 = IsStartCodeAt(ext, extLength, 0xB5) && extLength >= 10 && (ext[4] >> 4) == 1;
+    uint8_t progressive = 1;
+    if (mpeg2) {
+        ApplySequenceExtension(ext, extLength, *info);
+        ReadProgressiveSequence(ext, extLength, progressive);
+    } else if (!ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg1)) {
+        return false;
+    }
+    ApplySequenceHeader(*info, rec);
+    rec.codec = mpeg2 ? StreamCodec::Mpeg2Video : StreamCodec::Mpeg1Video;
+    rec.progressive = progressive;
+    CollectHeaders(seq, seqLength, rec.extraData1, rec.extraData1Length, rec.extraData2, rec.extraData2Length,
+                   kModeMpegVideo);
+    // A square-pel aspect is the picture's shape.
+    if (rec.video.aspectX == 1 && rec.video.aspectY == 1)
+        AspectFromSampleAspect(rec.video.aspectX, rec.video.aspectY, rec.video.width, rec.video.height);
+    return true;
+}
+
+// MPEG-1 or MPEG-2 video in an 'mp4v' entry: the sequence header of its decoder-specific info, else the one that
+// opens the track's first sample (one read). Without either, the codec the objectTypeIndication names at the
+// entry's size, the aspect its shape.
+void FillMpegVideoEntry(StreamRecord& rec, const Mp4Mp4vEntry& e, const Mp4Box* trak, ZPMP::InputStream& input)
+{
+    rec.codec = e.esds.objectTypeIndication == kOtiMpeg1Video ? StreamCodec::Mpeg1Video : StreamCodec::Mpeg2Video;
+    rec.progressive = 1;
+    const Bytes specific(e.esds.decoderSpecificInfo.data(), e.esds.decoderSpecificInfoLength);
+    bool described = FillMpegVideo(specific, rec);
+    if (!described) {
+        std::array<uint8_t, kSampleReadSize> buffer;
+        const uint32_t offset = GetSampleOffset(trak->firstChild.get(), 1);
+        const uint32_t got = offset != 0 ? ZPMP::ReadAt(input, offset, buffer.data(), kSampleReadSize) : 0;
+        described = FillMpegVideo(Bytes(buffer.data(), got), rec);
+    }
+    if (!described)
+        AspectFromPictureSize(rec);
+    // The entry's average rate where it states one; else the sequence header's.
+    if (e.esds.avgBitrate != 0)
+        rec.video.bitRate = e.esds.avgBitrate;
+}
+
 // The 'avc1' parts of a video record: profile, the parameter sets as header
 // blocks, and what the first sequence parameter set says about interlacing and
 // the display aspect.
@@ -432,7 +505,8 @@ bool ExtendedVideoCodec(uint32_t type, uint32_t extensions, StreamCodec& codec)
 
 // A video record for a recognised visual entry, or null.
 std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box* trak, const Mp4Box* root,
-                                               const Mp4Box* moov, uint32_t audioBytesPerSecond, uint32_t extensions)
+                                               const Mp4Box* moov, uint32_t audioBytesPerSecond, uint32_t extensions,
+                                               ZPMP::InputStream& input)
 {
     const auto* visual = BoxAs<Mp4VisualSampleEntry>(&entry);
     if (visual == nullptr)
@@ -463,11 +537,19 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
     rec->video.height = visual->height;
 
     if (const auto* mp4v = BoxAs<Mp4Mp4vEntry>(&entry); mp4v != nullptr && entry.type == kMp4v) {
+        if ((extensions & MD_EXT_MP4) && IsMpegVideoObjectType(mp4v->esds.objectTypeIndication)) {
+            FillMpegVideoEntry(*rec, *mp4v, trak, input);
+            ApplyFrameTiming(*rec, trak, root, true, variableRates);
+            return rec;
+        }
         SetAspect(*rec, kAspectUnset, kAspectUnset);
         rec->video.bitRate = mp4v->esds.avgBitrate;
         rec->progressive = mp4v->interlaced == 0 ? 1 : 0;
         if (mp4v->parWidth > 0 && mp4v->parHeight > 0)
             AspectFromScaledSize(*rec, uint32_t(mp4v->parWidth), uint32_t(mp4v->parHeight));
+        // Without a video object layer that states a pixel aspect, the extension takes the picture's shape.
+        if ((extensions & MD_EXT_MP4) && rec->video.aspectX == kAspectUnset && rec->video.aspectY == kAspectUnset)
+            AspectFromPictureSize(*rec);
         // MPEG-4 Visual keeps the measured rate unsnapped.
         ApplyFrameTiming(*rec, trak, root, false, variableRates);
         return rec;
@@ -745,7 +827,7 @@ uint32_t M4Demux::Parse(ZPMP::InputStream* input, StreamList* streams)
         }
     }
     if (const Mp4Box* entry = FirstSampleEntry(videoTrack)) {
-        if (auto rec = BuildVideoRecord(*entry, videoTrack, root, moov, audioBytesPerSecond, m_extensions))
+        if (auto rec = BuildVideoRecord(*entry, videoTrack, root, moov, audioBytesPerSecond, m_extensions, *input))
             streams->Append(std::move(rec));
     }
     if (m_extensions & MD_EXT_MP4)

@@ -30,12 +30,13 @@ using md::test::FfprobeStream;
 // AudioEndShift (TS): seconds added to ffprobe's audio end; NoAudioRecord, NoVideoRecord (MP4 and the container
 // families): a track without a record; DurationSeconds (container families): the duration in place of ffprobe's,
 // -1 for none; DurationTolerance: seconds the duration may differ by (else 1 ms); BitsPerSample: the PCM sample
-// size in place of ffprobe's (which gives the size it decodes to).
+// size in place of ffprobe's (which gives the size it decodes to); VideoFormat: the video format code in place of
+// ffprobe's codec's.
 enum Field {
     AspectX, AspectY, FrameRate, FieldOrder, Channels, AudioFormat, SampleRate, MpegLayer, NoRecords,
     ExtraVideoFrames, VideoStartShift, VideoEndShift, RawVideoEnd, NoAudioEnd, NoFrameDurations, AudioStart, NoTimes,
     SelectAudio, SelectFails, TsRegistration, VideoBitRate, NoPrograms, PtsWrap, AudioEndShift, NoAudioRecord,
-    NoVideoRecord, DurationSeconds, DurationTolerance, BitsPerSample,
+    NoVideoRecord, DurationSeconds, DurationTolerance, BitsPerSample, VideoFormat,
 };
 
 struct Row {
@@ -120,6 +121,9 @@ const std::vector<Row> kBundled = {
     {"m4a_aac_44k_quad_pce.m4a", MK_MP4, {{Channels, 0}},
      "the channel count is the AudioSpecificConfig's channelConfiguration, 0: a program_config_element gives them"},
     {"m4a_aac_48k_7.1.m4a", MK_MP4, {{Channels, 7}}, "the channel count is the channelConfiguration, 7 (7.1)"},
+    {"mp4_mpeg2video_352x288_16x9_25fps_aac_48k_stereo.mp4", MK_MP4,
+     {{VideoFormat, VF_MPEG4}, {AspectX, 0xFFFFFFFF}, {AspectY, 0xFFFFFFFF}},
+     "every 'mp4v' entry is MPEG-4 Visual, and without a video object layer its aspect stays unset"},
     {"tags_mov_h264_320x240_25fps_phone.mov", MK_MP4},
     {"mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4, {{NoAudioRecord, 1}}, "an 'ac-3' sample entry gets no record"},
@@ -463,6 +467,8 @@ const std::vector<Row> kExtendedRows = {
     {"mp4_hevc_320x240_25fps_aac_48k_stereo.mp4", MK_MP4},
     {"m4a_aac_44k_quad_pce.m4a", MK_MP4, {}, "the program_config_element's two channel pairs"},
     {"m4a_aac_48k_7.1.m4a", MK_MP4, {}, "channelConfiguration 7 is eight channels"},
+    {"mp4_mpeg2video_352x288_16x9_25fps_aac_48k_stereo.mp4", MK_MP4, {},
+     "objectTypeIndication 0x61: MPEG-2 video, the sequence header that opens the first sample"},
     {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4, {{NoFrameDurations, 1}},
      "the rate from the fragment runs (512/12800 s); the first AAC run sample lasts 3840/48000 s (the encoder "
      "delay), so the audio frame duration, the end of the second sample, is 4864/48000 s"},
@@ -750,7 +756,8 @@ protected:
     {
         const uint32_t order = s.fieldOrder == "tt" ? 1 : s.fieldOrder == "bb" ? 2 : 0;
         EXPECT_EQ(std::tuple(v.format, v.width, v.height, v.fieldOrder),
-                  std::tuple(FormatOf(s.codec, m_extended), s.width, s.height, uint32_t(Get(FieldOrder, order))))
+                  std::tuple(uint32_t(Get(VideoFormat, FormatOf(s.codec, m_extended))), s.width, s.height,
+                             uint32_t(Get(FieldOrder, order))))
             << s.fieldOrder;
         if (Has(AspectX)) {
             EXPECT_EQ(std::tuple(v.aspectX, v.aspectY), std::tuple(Get(AspectX, 0), Get(AspectY, 0)));

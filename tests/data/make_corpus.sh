@@ -758,6 +758,11 @@ enc m4a_aac_44k_quad_pce.m4a "" \
 enc m4a_aac_48k_7.1.m4a "" \
     -f lavfi -i "aevalsrc=0.3*sin(440*2*PI*t)|0.3*sin(550*2*PI*t)|0.3*sin(660*2*PI*t)|0.3*sin(60*2*PI*t)|0.3*sin(770*2*PI*t)|0.3*sin(880*2*PI*t)|0.3*sin(990*2*PI*t)|0.3*sin(1100*2*PI*t):sample_rate=48000:channel_layout=7.1:duration=0.3" \
     -c:a aac -b:a 256k -f ipod
+# MPEG-2 video in an 'mp4v' entry (objectTypeIndication 0x61, no decoder-specific info: the sequence
+# header opens the first sample).
+enc mp4_mpeg2video_352x288_16x9_25fps_aac_48k_stereo.mp4 "" \
+    -f lavfi -i "$(vsrc 352x288 25 0.2)" -f lavfi -i "$(stereo 48000 0.2)" \
+    -c:v mpeg2video -q:v 8 -g 5 -aspect 16:9 -threads 1 -c:a aac -b:a 96k -f mp4
 
 # --------------------------------------------------------------------------
 # ffprobe references

@@ -10,6 +10,7 @@
 #include "input/memory_input_stream.h"
 #include "mp4/m4_demux.h"
 #include "support/mp4_builders.h"
+#include "support/stream_builders.h"
 
 namespace {
 
@@ -138,6 +139,61 @@ TEST(M4Demux, VideoRecords)
         const auto d = DemuxTracks({VideoTrack(Avc1(1920, 1088))}, udta.Take());
         ASSERT_NE(d->Video(), nullptr) << code;
         EXPECT_EQ(std::tuple(d->Video()->video.aspectX, d->Video()->video.aspectY), std::tuple(x, y)) << code;
+    }
+}
+
+// 'mp4v' entries whose objectTypeIndication names MPEG-2 video (0x60-0x65) or MPEG-1 video (0x6A), with
+// MD_EXT_MP4: described from the sequence header of the decoder-specific info or, without one, of the first sample
+// (ISO/IEC 13818-2 6.2.2: aspect_ratio_information 2 is 4:3, 3 is 16:9; MPEG-1 pel_aspect_ratio 8 is 0.9375);
+// without a sequence header at all, the entry's size and shape. The base behaviour reads every 'mp4v' as MPEG-4
+// Visual, its aspect unsettled without a video object layer; the extension gives the shape there too.
+TEST(M4Demux, MpegVideoInMp4v)
+{
+    using mdtest::SequenceFields;
+    const Bytes8 pal43 = mdtest::SequenceHeaders({.progressive = true});
+    Bytes8 interlaced169 = mdtest::SequenceHeaders({.aspectCode = 3});
+    for (const Bytes8& unit : {mdtest::GopHeaderFlags(), mdtest::PictureHeaderFields(),
+                               mdtest::PictureCodingExtension(true), mdtest::SliceStart()})
+        interlaced169.insert(interlaced169.end(), unit.begin(), unit.end());
+    const Bytes8 mpeg1 =
+        mdtest::SequenceHeaders({.width = 352, .height = 288, .aspectCode = 8, .extension = false});
+    struct Row {
+        const char* what;
+        uint8_t oti;
+        Bytes8 dsi, sample;
+        uint32_t avgBitrate;
+        StreamCodec codec;
+        uint32_t width, x, y, progressive, bitRate;
+    };
+    const Bytes8 filler(64, 0x11);
+    const Row rows[] = {
+        {"MPEG-2 Main profile, the header in the entry", 0x61, pal43, filler, 0, StreamCodec::Mpeg2Video, 720, 4, 3,
+         1, 15000 * 400},
+        {"the entry's average rate", 0x61, pal43, filler, 800000, StreamCodec::Mpeg2Video, 720, 4, 3, 1, 800000},
+        {"the header of the first sample", 0x65, {}, interlaced169, 0, StreamCodec::Mpeg2Video, 720, 16, 9, 0,
+         15000 * 400},
+        {"MPEG-1: width : height x pel aspect", 0x6A, mpeg1, filler, 0, StreamCodec::Mpeg1Video, 352, 352, 270, 1,
+         15000 * 400},
+        {"no sequence header: the entry's shape", 0x60, {}, filler, 0, StreamCodec::Mpeg2Video, 640, 16, 9, 1, 0},
+        {"MPEG-4 Visual without a layer: the entry's shape", 0x20, {}, filler, 0, StreamCodec::Mpeg4Video, 640, 16, 9,
+         0, 0},
+    };
+    for (const Row& r : rows) {
+        Mp4TrackLayout track = VideoTrack(mdtest::Mp4vEntry(640, 360, r.dsi, r.avgBitrate, r.oti));
+        track.samples = {r.sample, filler};
+        const auto base = DemuxTracks({track});
+        ASSERT_NE(base->Video(), nullptr) << r.what;
+        EXPECT_EQ(std::tuple(base->Video()->codec, base->Video()->video.aspectX, base->Video()->video.aspectY),
+                  std::tuple(StreamCodec::Mpeg4Video, 0xFFFFFFFFu, 0xFFFFFFFFu))
+            << r.what;
+        const auto d = DemuxTracks({track}, {}, MD_EXT_MP4);
+        ASSERT_NE(d->Video(), nullptr) << r.what;
+        const StreamRecord& v = *d->Video();
+        EXPECT_EQ(std::tuple(v.codec, v.video.width, v.video.aspectX, v.video.aspectY, uint32_t(v.progressive),
+                             v.video.bitRate),
+                  std::tuple(r.codec, r.width, r.x, r.y, r.progressive, r.bitRate))
+            << r.what;
+        EXPECT_EQ(v.frameRate, 25.0) << r.what;  // the track's 1000/25000 s samples
     }
 }
 

@@ -181,9 +181,10 @@ Bytes8 Avc1Entry(uint16_t width, uint16_t height, const std::vector<Bytes8>& sps
     return VisualEntry("avc1", width, height, b.End().Take());
 }
 
-Bytes8 Mp4vEntry(uint16_t width, uint16_t height, std::span<const uint8_t> dsi, uint32_t avgBitrate)
+Bytes8 Mp4vEntry(uint16_t width, uint16_t height, std::span<const uint8_t> dsi, uint32_t avgBitrate,
+                 uint8_t objectType)
 {
-    return VisualEntry("mp4v", width, height, Esds(0x20, avgBitrate, dsi));
+    return VisualEntry("mp4v", width, height, Esds(objectType, avgBitrate, dsi));
 }
 
 Bytes8 Mp4aEntry(uint16_t channels, uint16_t sampleSize, uint32_t sampleRate, uint8_t objectType, uint32_t avgBitrate,

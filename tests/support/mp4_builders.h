@@ -48,7 +48,9 @@ Bytes8 VisualEntry(std::string_view type, uint16_t width, uint16_t height, std::
 Bytes8 SoundEntry(std::string_view type, uint16_t channels, uint16_t sampleSize, uint32_t sampleRate,
                   std::span<const uint8_t> children = {});
 Bytes8 Avc1Entry(uint16_t width, uint16_t height, const std::vector<Bytes8>& sps, const std::vector<Bytes8>& pps);
-Bytes8 Mp4vEntry(uint16_t width, uint16_t height, std::span<const uint8_t> dsi, uint32_t avgBitrate = 0);
+// objectType: the esds objectTypeIndication (0x20 MPEG-4 Visual, 0x60-0x65 MPEG-2 video, 0x6A MPEG-1 video).
+Bytes8 Mp4vEntry(uint16_t width, uint16_t height, std::span<const uint8_t> dsi, uint32_t avgBitrate = 0,
+                 uint8_t objectType = 0x20);
 Bytes8 Mp4aEntry(uint16_t channels, uint16_t sampleSize, uint32_t sampleRate, uint8_t objectType, uint32_t avgBitrate,
                  std::span<const uint8_t> dsi);
 
