@@ -156,6 +156,7 @@ VideoBuild BuildVideo(const StreamRecord& r, RecordBuilder builder)
     case StreamCodec::Ffv1: DescribeExtended(r, VF_FFV1, b); break;
     case StreamCodec::ProRes: DescribeExtended(r, VF_PRORES, b); break;
     case StreamCodec::Theora: DescribeExtended(r, VF_THEORA, b); break;
+    case StreamCodec::DvVideo: DescribeExtended(r, VF_DV, b); break;
     default: break;
     }
     return b;
@@ -203,8 +204,8 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
     } else if (codec == 20) {
         b.accepted = builder == RecordBuilder::Selection;
         withEx = true;
-    } else if (codec == 39 || codec == 40 || codec == 57 || codec == 62) {
-        // Opus, FLAC, float PCM, ALAC: only extensions produce them
+    } else if (codec == 39 || codec == 40 || codec == 57 || codec == 58 || codec == 59 || codec == 61 || codec == 62) {
+        // Opus, FLAC, float PCM, A-law, mu-law, ADPCM, ALAC: only extensions produce them
         b.accepted = true;
         withEx = !open;
     }

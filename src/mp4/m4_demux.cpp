@@ -9,9 +9,11 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <span>
 #include <vector>
 
 #include "es/audio_headers.h"
+#include "es/dv_dif.h"
 #include "es/h264.h"
 #include "es/hevc.h"
 #include "es/mpeg_video.h"
@@ -68,6 +70,22 @@ constexpr uint32_t kIn32 = FourCC("in32");
 constexpr uint32_t kFl32 = FourCC("fl32");
 constexpr uint32_t kFl64 = FourCC("fl64");
 constexpr uint32_t kNone = FourCC("NONE");
+constexpr uint32_t kAlac = FourCC("alac");
+constexpr uint32_t kIma4 = FourCC("ima4");
+constexpr uint32_t kAlaw = FourCC("alaw");
+constexpr uint32_t kUlaw = FourCC("ulaw");
+
+// QuickTime's ProRes types: Proxy, LT, 422, HQ, 4444 and 4444 XQ.
+constexpr uint32_t kProResTypes[] = {FourCC("apco"), FourCC("apcs"), FourCC("apcn"),
+                                     FourCC("apch"), FourCC("ap4h"), FourCC("ap4x")};
+// QuickTime's DV types: DV and DVCPRO at 25 Mbit/s (NTSC, PAL, DVCPRO PAL), DVCPRO50 (NTSC, PAL), and DVCPRO HD,
+// always 16:9 (1080i50, 1080i60, 720p50, 720p60).
+constexpr uint32_t kDvTypes[] = {FourCC("dvc "), FourCC("dvcp"), FourCC("dvpp"), FourCC("dv5n"), FourCC("dv5p")};
+constexpr uint32_t kDvcproHdTypes[] = {FourCC("dvh5"), FourCC("dvh6"), FourCC("dvhq"), FourCC("dvhp")};
+
+// IMA ADPCM in QuickTime ('ima4'): packets of 64 samples in 34 bytes a channel.
+constexpr uint32_t kIma4PacketFrames = 64;
+constexpr uint32_t kIma4PacketBytes = 34;
 
 // The camera maker's text in 'OLYM' and '©inf' boxes, without its NUL.
 constexpr size_t kMakerTextLength = sizeof(kCameraMakerText) - 1;
@@ -234,8 +252,9 @@ void TakeSoundFields(StreamRecord& rec, const Mp4AudioSampleEntry& e)
 }
 
 // The codec of a sound entry that only an extension describes: Opus, FLAC,
-// AC-3 and E-AC-3 with MD_EXT_MP4, QuickTime PCM with MD_EXT_MORE_CODECS
-// (big-endian until the entry says otherwise). False for any other entry.
+// AC-3 and E-AC-3 with MD_EXT_MP4, QuickTime PCM (big-endian until the entry
+// says otherwise), ALAC, IMA ADPCM, A-law and mu-law with MD_EXT_MORE_CODECS.
+// False for any other entry.
 bool ExtendedAudioCodec(uint32_t type, uint32_t extensions, StreamCodec& codec)
 {
     if (extensions & MD_EXT_MP4) {
@@ -255,6 +274,10 @@ bool ExtendedAudioCodec(uint32_t type, uint32_t extensions, StreamCodec& codec)
         case kFl32:
         case kFl64:
         case kNone: codec = StreamCodec::Lpcm; return true;
+        case kAlac: codec = StreamCodec::Alac; return true;
+        case kIma4: codec = StreamCodec::Adpcm; return true;
+        case kAlaw: codec = StreamCodec::Alaw; return true;
+        case kUlaw: codec = StreamCodec::Mulaw; return true;
         default: break;
         }
     }
@@ -313,6 +336,25 @@ void FillExtendedAudio(StreamRecord& rec, const Mp4AudioSampleEntry& sound)
         if (pcm->littleEndian || unsigned8)
             rec.codec = StreamCodec::PcmLittleEndian;
         rec.audio.bytesPerSecond = rec.audio.channels * rec.audio.bitsPerSample * rec.audio.sampleRate / 8;
+    } else if (const auto* alac = BoxAs<Mp4AlacEntry>(&sound)) {
+        // The magic cookie's values: the entry's 16-bit rate field cannot hold rates above 65535 Hz. Its avgBitRate
+        // is no measure (encoders write the rate of the PCM it decodes to), so the byte rate stays unknown, as
+        // FLAC's.
+        if (alac->hasConfig) {
+            rec.audio.sampleRate = alac->configSampleRate;
+            rec.audio.channels = alac->channels;
+            rec.audio.bitsPerSample = alac->bitDepth;
+        }
+    } else if (sound.type == kIma4) {
+        rec.audio.bitsPerSample = 4;
+        rec.audio.blockAlign = kIma4PacketBytes * rec.audio.channels;
+        rec.audio.bytesPerSecond =
+            static_cast<uint32_t>(uint64_t(rec.audio.blockAlign) * rec.audio.sampleRate / kIma4PacketFrames);
+    } else if (sound.type == kAlaw || sound.type == kUlaw) {
+        // G.711 codes a sample in 8 bits, whatever the entry's sample size says.
+        rec.audio.bitsPerSample = 8;
+        rec.audio.blockAlign = rec.audio.channels;
+        rec.audio.bytesPerSecond = rec.audio.channels * rec.audio.sampleRate;
     }
 }
 
@@ -483,9 +525,72 @@ void FillAvc1(StreamRecord& rec, const Mp4Avc1Entry& e, const Mp4Box* moov, bool
         AspectFromPictureSize(rec);
 }
 
+bool IsOneOf(uint32_t type, std::span<const uint32_t> types)
+{
+    return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+// Bytes of a DV sample read for its description: its first DIF sequence, which holds the header block and the
+// auxiliary video packs.
+constexpr uint32_t kDvSampleReadSize = kDifSequenceSize;
+
+// The 'fiel' field ordering of an interlaced picture as a field order: 1 and 14 show the top field first, 6 and 9
+// the bottom field (1 and 6 store it first as well); 0 for any other value.
+uint32_t FieldOrderOfDetail(uint8_t detail)
+{
+    switch (detail) {
+    case 1:
+    case 14: return 1;
+    case 6:
+    case 9: return 2;
+    default: return 0;
+    }
+}
+
+// ProRes and DV: the display aspect of the entry's 'pasp' pixel aspect and the scan of its 'fiel'. A DV frame
+// states its own shape and scan: where the entry has no 'pasp' or no 'fiel', the first sample's VAUX packs give
+// them (one read); DVCPRO HD is 16:9. Else square pixels and progressive.
+void FillQuickTimeVideo(StreamRecord& rec, const Mp4QuickTimeVideoEntry& e, const Mp4Box* trak,
+                        ZPMP::InputStream& input)
+{
+    bool aspectKnown = false;
+    bool scanKnown = false;
+    rec.progressive = 1;
+    if (e.hSpacing != 0 && e.vSpacing != 0 && rec.video.height != 0) {
+        AspectFromScaledSize(rec, e.hSpacing, e.vSpacing);
+        aspectKnown = true;
+    }
+    if (e.fieldCount == 1 || e.fieldCount == 2) {
+        rec.progressive = e.fieldCount == 1 ? 1 : 0;
+        rec.fieldOrder = e.fieldCount == 2 ? FieldOrderOfDetail(e.fieldDetail) : 0;
+        scanKnown = true;
+    }
+    if (rec.codec == StreamCodec::DvVideo && IsOneOf(e.type, kDvcproHdTypes) && !aspectKnown) {
+        SetAspect(rec, 16, 9);
+        aspectKnown = true;
+    }
+    if (rec.codec == StreamCodec::DvVideo && (!aspectKnown || !scanKnown)) {
+        const uint32_t offset = GetSampleOffset(trak->firstChild.get(), 1);
+        std::unique_ptr<uint8_t[]> frame(offset != 0 ? new (std::nothrow) uint8_t[kDvSampleReadSize] : nullptr);
+        const uint32_t got = frame ? ZPMP::ReadAt(input, offset, frame.get(), kDvSampleReadSize) : 0;
+        DvFrameInfo info;
+        if (ParseDvFrame(Bytes(frame.get(), got), info)) {
+            if (!aspectKnown)
+                SetAspect(rec, info.aspectX, info.aspectY);
+            aspectKnown = true;
+            if (!scanKnown) {
+                rec.progressive = info.interlaced ? 0 : 1;
+                rec.fieldOrder = info.interlaced ? 2 : 0;  // DV fields are bottom first
+            }
+        }
+    }
+    if (!aspectKnown)
+        AspectFromGcd(rec, rec.video.width, rec.video.height);
+}
+
 // The codec of a visual entry that only an extension describes: HEVC and AV1
-// with MD_EXT_MP4, Motion JPEG A and B with MD_EXT_MORE_CODECS. False for any
-// other.
+// with MD_EXT_MP4, Motion JPEG A and B, ProRes and DV with MD_EXT_MORE_CODECS.
+// False for any other.
 bool ExtendedVideoCodec(uint32_t type, uint32_t extensions, StreamCodec& codec)
 {
     if ((extensions & MD_EXT_MP4) && type == kAv01) {
@@ -498,6 +603,14 @@ bool ExtendedVideoCodec(uint32_t type, uint32_t extensions, StreamCodec& codec)
     }
     if ((extensions & MD_EXT_MORE_CODECS) && (type == kMjpa || type == kMjpb)) {
         codec = StreamCodec::Jpeg;
+        return true;
+    }
+    if ((extensions & MD_EXT_MORE_CODECS) && IsOneOf(type, kProResTypes)) {
+        codec = StreamCodec::ProRes;
+        return true;
+    }
+    if ((extensions & MD_EXT_MORE_CODECS) && (IsOneOf(type, kDvTypes) || IsOneOf(type, kDvcproHdTypes))) {
+        codec = StreamCodec::DvVideo;
         return true;
     }
     return false;
@@ -564,6 +677,8 @@ std::unique_ptr<StreamRecord> BuildVideoRecord(const Mp4Box& entry, const Mp4Box
         AspectFromGcd(*rec, rec->video.width, rec->video.height);
     } else if (entry.type == kCvid || entry.type == kJpeg) {
         AspectFromGcd(*rec, rec->video.width, rec->video.height);
+    } else if (const auto* qt = BoxAs<Mp4QuickTimeVideoEntry>(&entry); qt != nullptr && extended) {
+        FillQuickTimeVideo(*rec, *qt, trak, input);
     } else if (extended) {
         HevcPictureProperties hevc{};
         const auto* hvc = BoxAs<Mp4HevcEntry>(&entry);

@@ -573,4 +573,59 @@ std::unique_ptr<Mp4Box> ReadPcmEntry(Bytes box, size_t headerLength)
     return e;
 }
 
+std::unique_ptr<Mp4Box> ReadQuickTimeVideoEntry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4QuickTimeVideoEntry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadVisualFixed(p, *e);
+    // 'pasp': hSpacing, vSpacing; 'fiel': the field count and the field ordering, a byte each.
+    if (const Bytes pasp = FindChildBox(p, kVisualFixedEnd, FourCC("pasp")); pasp.size() >= 16) {
+        e->hSpacing = Be32(pasp.data() + 8);
+        e->vSpacing = Be32(pasp.data() + 12);
+    }
+    if (const Bytes fiel = FindChildBox(p, kVisualFixedEnd, FourCC("fiel")); fiel.size() >= 10) {
+        e->fieldCount = fiel[8];
+        e->fieldDetail = fiel[9];
+    }
+    return e;
+}
+
+std::unique_ptr<Mp4Box> ReadAlacEntry(Bytes box, size_t headerLength)
+{
+    auto e = MakeEntry<Mp4AlacEntry>();
+    if (!e)
+        return nullptr;
+    const Bytes p = box.subspan(headerLength);
+    ReadAudioFixed(p, *e);
+    const size_t start = SoundChildStart(p);
+    Bytes cookie = FindChildBox(p, start, FourCC("alac"));
+    if (cookie.empty()) {
+        const Bytes wave = FindChildBox(p, start, FourCC("wave"));
+        if (!wave.empty())
+            cookie = FindChildBox(wave, 8, FourCC("alac"));
+    }
+    // A full box, then the ALACSpecificConfig: frameLength (32 bits), compatibleVersion (8), bitDepth (8), pb, mb,
+    // kb (8 each), numChannels (8), maxRun (16), maxFrameBytes (32), avgBitRate (32), sampleRate (32).
+    constexpr size_t kConfigStart = 12;
+    constexpr size_t kConfigSize = 24;
+    constexpr uint32_t kMaxChannels = 8;
+    if (!Has(cookie, kConfigStart, kConfigSize))
+        return e;
+    const uint8_t* c = cookie.data() + kConfigStart;
+    const uint8_t version = c[4];
+    const uint8_t bitDepth = c[5];
+    const uint8_t channels = c[9];
+    const uint32_t rate = Be32(c + 20);
+    const bool knownDepth = bitDepth == 16 || bitDepth == 20 || bitDepth == 24 || bitDepth == 32;
+    if (version != 0 || !knownDepth || channels == 0 || channels > kMaxChannels || rate == 0)
+        return e;
+    e->hasConfig = true;
+    e->bitDepth = bitDepth;
+    e->channels = channels;
+    e->configSampleRate = rate;
+    return e;
+}
+
 }  // namespace md

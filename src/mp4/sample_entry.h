@@ -83,7 +83,7 @@ struct Mp4VisualSampleEntry : Mp4SampleEntry {
     uint16_t height = 0;  // offset 34
 };
 
-// 'twos', 'sowt', 'raw ', '.mp3' (and the base of the other audio entries).
+// 'twos', 'sowt', 'raw ', '.mp3', 'ima4', 'alaw', 'ulaw' (and the base of the other audio entries).
 struct Mp4AudioSampleEntry : Mp4SampleEntry {
     uint16_t channelCount = 0;  // offset 24
     uint16_t sampleSize = 0;    // offset 26
@@ -193,6 +193,24 @@ struct Mp4PcmEntry : Mp4AudioSampleEntry {
     bool littleEndian = false;
 };
 
+// QuickTime video entries ('apcn' and the other ProRes types, 'dvc ', 'dvcp' and the other DV types) with the
+// pixel aspect of their 'pasp' and the field handling of their 'fiel'.
+struct Mp4QuickTimeVideoEntry : Mp4VisualSampleEntry {
+    uint32_t hSpacing = 0;  // 'pasp': the pixel aspect hSpacing:vSpacing; 0:0 without one
+    uint32_t vSpacing = 0;
+    uint8_t fieldCount = 0;  // 'fiel': 1 progressive, 2 interlaced; 0 without one
+    uint8_t fieldDetail = 0;  // 'fiel': which field comes first (1 and 14 top, 6 and 9 bottom)
+};
+
+// 'alac' with the ALACSpecificConfig (the magic cookie) of its 'alac' box, directly inside the entry (MP4) or
+// inside its 'wave' (QuickTime sound description version 1).
+struct Mp4AlacEntry : Mp4AudioSampleEntry {
+    bool hasConfig = false;  // a cookie of a known version, bit depth, channel count and rate
+    uint8_t bitDepth = 0;
+    uint8_t channels = 0;
+    uint32_t configSampleRate = 0;
+};
+
 // ---- Entry readers -----------------------------------------------------------------
 
 std::unique_ptr<Mp4Box> ReadMp4vEntry(Bytes box, size_t headerLength);
@@ -200,7 +218,8 @@ std::unique_ptr<Mp4Box> ReadAvc1Entry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadS263Entry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadVisualEntry(Bytes box, size_t headerLength);  // 'cvid', 'jpeg'
 std::unique_ptr<Mp4Box> ReadMp4aEntry(Bytes box, size_t headerLength);
-std::unique_ptr<Mp4Box> ReadAudioEntry(Bytes box, size_t headerLength);  // 'twos', 'sowt', 'raw ', '.mp3'
+// 'twos', 'sowt', 'raw ', '.mp3', 'ima4', 'alaw', 'ulaw'
+std::unique_ptr<Mp4Box> ReadAudioEntry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadAmrEntry(Bytes box, size_t headerLength);    // 'samr', 'sawb'
 std::unique_ptr<Mp4Box> ReadAv01Entry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadHevcEntry(Bytes box, size_t headerLength);  // 'hvc1', 'hev1'
@@ -208,6 +227,8 @@ std::unique_ptr<Mp4Box> ReadOpusEntry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadFlacEntry(Bytes box, size_t headerLength);
 std::unique_ptr<Mp4Box> ReadAc3Entry(Bytes box, size_t headerLength);  // 'ac-3', 'ec-3'
 std::unique_ptr<Mp4Box> ReadPcmEntry(Bytes box, size_t headerLength);
+std::unique_ptr<Mp4Box> ReadQuickTimeVideoEntry(Bytes box, size_t headerLength);  // ProRes, DV
+std::unique_ptr<Mp4Box> ReadAlacEntry(Bytes box, size_t headerLength);
 
 // AC-3 channels of an audio coding mode and LFE flag (ATSC A/52 Table 5.8); an
 // E-AC-3 chan_loc adds the channels of its dependent substreams.

@@ -60,6 +60,8 @@ constexpr char kDvFields[] =
 constexpr char kNoDisplaySize[] = "no DisplayWidth/DisplayHeight in the track: no aspect";
 // With extensions a Matroska track without a display size takes that of its pixels (the elements' defaults).
 constexpr char kPixelAspect[] = "no DisplayWidth/DisplayHeight: they default to the pixel sizes";
+constexpr char kQuickTimeCodecsOff[] =
+    "ALAC, IMA ADPCM, A-law, mu-law and ProRes sample entries get records with MD_EXT_MORE_CODECS only";
 constexpr char kMatroskaCodecsOff[] = "A_PCM, A_ALAC and A_TRUEHD tracks get records with MD_EXT_MATROSKA_CODECS only";
 constexpr char kNoDisplaySizeCodecsOff[] =
     "no DisplayWidth/DisplayHeight in the track: no aspect; A_PCM and A_TRUEHD tracks get records with "
@@ -124,6 +126,12 @@ const std::vector<Row> kBundled = {
     {"mp4_mpeg2video_352x288_16x9_25fps_aac_48k_stereo.mp4", MK_MP4,
      {{VideoFormat, VF_MPEG4}, {AspectX, 0xFFFFFFFF}, {AspectY, 0xFFFFFFFF}},
      "every 'mp4v' entry is MPEG-4 Visual, and without a video object layer its aspect stays unset"},
+    {"m4a_alac_96k_24bit_stereo.m4a", MK_MP4, {{NoAudioRecord, 1}}, kQuickTimeCodecsOff},
+    {"mov_prores_160x120_25fps_alac_44k_stereo.mov", MK_MP4, {{NoVideoRecord, 1}, {NoAudioRecord, 1}},
+     kQuickTimeCodecsOff},
+    {"mov_adpcm_ima_qt_44k_stereo.mov", MK_MP4, {{NoAudioRecord, 1}}, kQuickTimeCodecsOff},
+    {"mov_pcm_alaw_8k_mono.mov", MK_MP4, {{NoAudioRecord, 1}}, kQuickTimeCodecsOff},
+    {"mov_pcm_mulaw_8k_mono.mov", MK_MP4, {{NoAudioRecord, 1}}, kQuickTimeCodecsOff},
     {"tags_mov_h264_320x240_25fps_phone.mov", MK_MP4},
     {"mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4", MK_MP4},
     {"mp4_h264_320x240_25fps_ac3_48k_5.1.mp4", MK_MP4, {{NoAudioRecord, 1}}, "an 'ac-3' sample entry gets no record"},
@@ -469,6 +477,12 @@ const std::vector<Row> kExtendedRows = {
     {"m4a_aac_48k_7.1.m4a", MK_MP4, {}, "channelConfiguration 7 is eight channels"},
     {"mp4_mpeg2video_352x288_16x9_25fps_aac_48k_stereo.mp4", MK_MP4, {},
      "objectTypeIndication 0x61: MPEG-2 video, the sequence header that opens the first sample"},
+    {"m4a_alac_96k_24bit_stereo.m4a", MK_MP4, {}, "rate, channels and bit depth from the ALAC magic cookie"},
+    {"mov_prores_160x120_25fps_alac_44k_stereo.mov", MK_MP4, {},
+     "'apcn' at the entry's size, its 'pasp' and 'fiel'; the ALAC cookie inside the sound description's 'wave'"},
+    {"mov_adpcm_ima_qt_44k_stereo.mov", MK_MP4, {}, "'ima4': 4 bits a sample"},
+    {"mov_pcm_alaw_8k_mono.mov", MK_MP4, {}, "'alaw': 8 bits a sample"},
+    {"mov_pcm_mulaw_8k_mono.mov", MK_MP4, {}, "'ulaw': 8 bits a sample"},
     {"mp4frag_h264_640x360_25fps_aac_48k_stereo.mp4", MK_MP4, {{NoFrameDurations, 1}},
      "the rate from the fragment runs (512/12800 s); the first AAC run sample lasts 3840/48000 s (the encoder "
      "delay), so the audio frame duration, the end of the second sample, is 4864/48000 s"},

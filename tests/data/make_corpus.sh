@@ -763,6 +763,20 @@ enc m4a_aac_48k_7.1.m4a "" \
 enc mp4_mpeg2video_352x288_16x9_25fps_aac_48k_stereo.mp4 "" \
     -f lavfi -i "$(vsrc 352x288 25 0.2)" -f lavfi -i "$(stereo 48000 0.2)" \
     -c:v mpeg2video -q:v 8 -g 5 -aspect 16:9 -threads 1 -c:a aac -b:a 96k -f mp4
+# QuickTime entries: Apple Lossless at 96 kHz (a rate the entry's 16.16 field cannot hold: the
+# magic cookie's), ProRes 422 with ALAC in a version 1 sound description (its cookie inside
+# 'wave'), IMA ADPCM ('ima4'), A-law and mu-law.
+enc m4a_alac_96k_24bit_stereo.m4a "" \
+    -f lavfi -i "$(stereo 96000 0.1)" -c:a alac -sample_fmt s32p -f ipod
+enc mov_prores_160x120_25fps_alac_44k_stereo.mov "" \
+    -f lavfi -i "$(vsrc 160x120 25 0.2)" -f lavfi -i "$(stereo 44100 0.2)" \
+    -c:v prores_ks -profile:v 2 -threads 1 -c:a alac -f mov
+enc mov_adpcm_ima_qt_44k_stereo.mov "" \
+    -f lavfi -i "$(stereo 44100 0.3)" -c:a adpcm_ima_qt -f mov
+enc mov_pcm_alaw_8k_mono.mov "" \
+    -f lavfi -i "$(tone 440 8000 0.3)" -c:a pcm_alaw -f mov
+enc mov_pcm_mulaw_8k_mono.mov "" \
+    -f lavfi -i "$(tone 440 8000 0.3)" -c:a pcm_mulaw -f mov
 
 # --------------------------------------------------------------------------
 # ffprobe references

@@ -9,6 +9,7 @@
 
 #include "input/memory_input_stream.h"
 #include "mp4/m4_demux.h"
+#include "support/dv_builders.h"
 #include "support/mp4_builders.h"
 #include "support/stream_builders.h"
 
@@ -338,6 +339,13 @@ TEST(M4Demux, ExtendedSampleEntries)
     streamInfo.resize(8 + 34);
     const Bytes8 dfla = RawBox("dfLa", streamInfo);
     const Bytes8 littleWave = RawBox("wave", RawBox("enda", {0, 1}));
+    // The ALAC magic cookie (ALACSpecificConfig) in a full box: frameLength 4096, compatibleVersion, bitDepth 24,
+    // pb 40, mb 10, kb 14, numChannels 2, maxRun 255, maxFrameBytes 0, avgBitRate 0, sampleRate 96000 (above what
+    // the entry's 16.16 rate holds).
+    const auto alacCookie = [](uint8_t version) {
+        return RawBox("alac", {0, 0, 0, 0, 0, 0, 0x10, 0, version, 24, 40, 10, 14, 2, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0,
+                               0, 1, 0x77, 0});
+    };
     // av1C: marker and version 0x81, seq_profile 1, seq_level_idx_0 8.
     const Bytes8 av1c = RawBox("av1C", {0x81, 0x28, 0x0C, 0});
     const Row rows[] = {
@@ -360,6 +368,17 @@ TEST(M4Demux, ExtendedSampleEntries)
          StreamCodec::PcmLittleEndian, 1, 11025, 8},
         {"AMR-NB is mono", mdtest::SoundEntry("samr", 2, 16, 8000), MD_EXT_MORE_CODECS, StreamCodec::AmrNb, 1, 8000,
          16},
+        {"ALAC: the cookie's rate, channels and depth", mdtest::SoundEntry("alac", 1, 16, 44100, alacCookie(0)),
+         MD_EXT_MORE_CODECS, StreamCodec::Alac, 2, 96000, 24},
+        {"ALAC: the cookie inside 'wave'", mdtest::SoundEntry("alac", 1, 16, 44100, RawBox("wave", alacCookie(0))),
+         MD_EXT_MORE_CODECS, StreamCodec::Alac, 2, 96000, 24},
+        {"ALAC: a cookie of another version, the entry's fields", mdtest::SoundEntry("alac", 1, 16, 44100,
+         alacCookie(1)), MD_EXT_MORE_CODECS, StreamCodec::Alac, 1, 44100, 16},
+        {"IMA ADPCM: 4 bits a sample", mdtest::SoundEntry("ima4", 2, 16, 44100), MD_EXT_MORE_CODECS,
+         StreamCodec::Adpcm, 2, 44100, 4},
+        {"A-law: 8 bits whatever the entry says", mdtest::SoundEntry("alaw", 1, 16, 8000), MD_EXT_MORE_CODECS,
+         StreamCodec::Alaw, 1, 8000, 8},
+        {"mu-law", mdtest::SoundEntry("ulaw", 2, 16, 8000), MD_EXT_MORE_CODECS, StreamCodec::Mulaw, 2, 8000, 8},
     };
     for (const Row& r : rows) {
         const auto base = DemuxTracks({AudioTrack(r.entry)});
@@ -371,6 +390,16 @@ TEST(M4Demux, ExtendedSampleEntries)
         EXPECT_EQ(std::tuple(d->Audio()->codec, a.channels, a.sampleRate, a.bitsPerSample),
                   std::tuple(r.codec, r.channels, r.rate, r.bits))
             << r.what;
+    }
+    // IMA ADPCM packets: 64 samples in 34 bytes a channel, 68 bytes at 44.1 kHz stereo, 46856.25 bytes a second;
+    // G.711: one byte a sample.
+    for (const auto& [type, channels, rate, blockAlign, bytesPerSecond] :
+         {std::tuple{"ima4", 2, 44100u, 68u, 46856u}, {"alaw", 2, 8000u, 2u, 16000u}, {"ulaw", 1, 8000u, 1u, 8000u}}) {
+        const auto d = DemuxTracks({AudioTrack(mdtest::SoundEntry(type, channels, 16, rate))}, {}, MD_EXT_MORE_CODECS);
+        ASSERT_NE(d->Audio(), nullptr) << type;
+        EXPECT_EQ(std::tuple(d->Audio()->audio.blockAlign, d->Audio()->audio.bytesPerSecond),
+                  std::tuple(blockAlign, bytesPerSecond))
+            << type;
     }
     // The AC-3 words: acmod, lfeon, bsid; 384 kbit/s is 48000 bytes a second, 1536 samples a 1536-byte frame.
     const auto ac3 = DemuxTracks({AudioTrack(mdtest::SoundEntry("ac-3", 2, 16, 48000, dac3))}, {}, MD_EXT_MP4);
@@ -389,6 +418,65 @@ TEST(M4Demux, ExtendedSampleEntries)
         EXPECT_EQ(std::tuple(d->Video()->codec, d->Video()->video.profile,
                              d->Video()->video.aspectX * 1000 / d->Video()->video.aspectY),
                   std::tuple(codec, profile, d->Video()->video.width * 1000 / d->Video()->video.height));
+    }
+}
+
+// QuickTime ProRes and DV entries with MD_EXT_MORE_CODECS: the pixel aspect of 'pasp' (hSpacing, vSpacing) and the
+// scan of 'fiel' (field count; ordering 1 and 14 show the top field first, 6 and 9 the bottom field); a DV entry
+// without them takes the first frame's VAUX source control pack (DISP 010: 16:9; IL: interlaced, bottom field
+// first, IEC 61834-4), DVCPRO HD is 16:9; else square pixels, progressive.
+TEST(M4Demux, QuickTimeVideoEntries)
+{
+    const auto pasp = [](uint32_t h, uint32_t v) {
+        mdtest::BoxBuilder b;
+        return b.Begin("pasp").U32(h).U32(v).End().Take();
+    };
+    const auto fiel = [](uint8_t count, uint8_t detail) { return RawBox("fiel", {count, detail}); };
+    const auto join = [](Bytes8 a, const Bytes8& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const Bytes8 ntsc169 = mdtest::DvFrame({.disp = 2});
+    const Bytes8 pal43 = mdtest::DvFrame({.pal = true});
+    const Bytes8 filler(64, 0x11);
+    struct Row {
+        const char* what;
+        Bytes8 entry, sample;
+        StreamCodec codec;
+        uint32_t x, y, progressive, fieldOrder;
+    };
+    const Row rows[] = {
+        {"ProRes 422, nothing stated", mdtest::VisualEntry("apcn", 320, 240), filler, StreamCodec::ProRes, 4, 3, 1, 0},
+        {"ProRes HQ, top field first", mdtest::VisualEntry("apch", 1920, 1080, fiel(2, 1)), filler,
+         StreamCodec::ProRes, 16, 9, 0, 1},
+        {"ProRes 4444, bottom field first", mdtest::VisualEntry("ap4h", 1920, 1080, fiel(2, 6)), filler,
+         StreamCodec::ProRes, 16, 9, 0, 2},
+        {"ProRes LT, bottom displayed first, top stored first", mdtest::VisualEntry("apcs", 1920, 1080, fiel(2, 9)),
+         filler, StreamCodec::ProRes, 16, 9, 0, 2},
+        {"ProRes Proxy, top displayed first, bottom stored first",
+         mdtest::VisualEntry("apco", 1920, 1080, fiel(2, 14)), filler, StreamCodec::ProRes, 16, 9, 0, 1},
+        {"ProRes 4444 XQ, pixels 10:11", mdtest::VisualEntry("ap4x", 720, 486, join(pasp(10, 11), fiel(1, 0))),
+         filler, StreamCodec::ProRes, 7200, 5346, 1, 0},
+        {"DV, square pixels and progressive as stated", mdtest::VisualEntry("dvcp", 720, 576, join(pasp(1, 1),
+         fiel(1, 0))), pal43, StreamCodec::DvVideo, 720, 576, 1, 0},
+        {"DV, the frame's 16:9 and fields", mdtest::VisualEntry("dvc ", 720, 480), ntsc169, StreamCodec::DvVideo, 16,
+         9, 0, 2},
+        {"DV, the frame's 4:3, the entry's progressive scan", mdtest::VisualEntry("dvpp", 720, 576, fiel(1, 0)),
+         pal43, StreamCodec::DvVideo, 4, 3, 1, 0},
+        {"DVCPRO HD is 16:9", mdtest::VisualEntry("dvh5", 1440, 1080), filler, StreamCodec::DvVideo, 16, 9, 1, 0},
+        {"DVCPRO50, no frame: the entry's shape", mdtest::VisualEntry("dv5p", 720, 576), filler, StreamCodec::DvVideo,
+         5, 4, 1, 0},
+    };
+    for (const Row& r : rows) {
+        Mp4TrackLayout track = VideoTrack(r.entry);
+        track.samples = {r.sample, filler};
+        EXPECT_EQ(DemuxTracks({track})->Video(), nullptr) << r.what;
+        const auto d = DemuxTracks({track}, {}, MD_EXT_MORE_CODECS);
+        ASSERT_NE(d->Video(), nullptr) << r.what;
+        const StreamRecord& v = *d->Video();
+        EXPECT_EQ(std::tuple(v.codec, v.video.aspectX, v.video.aspectY, uint32_t(v.progressive), v.fieldOrder),
+                  std::tuple(r.codec, r.x, r.y, r.progressive, r.fieldOrder))
+            << r.what;
     }
 }
 
