@@ -194,36 +194,12 @@ bool ApplyH264(Bytes extra, Bytes frame, StreamRecord& r)
 // first picture's coding extension, a first picture coded as a progressive frame counting as progressive.
 bool ApplyMpegVideo(Bytes frame, StreamRecord& r)
 {
-    const auto len = static_cast<uint32_t>(frame.size());
-    const uint32_t at = FindCode(frame.data(), len, 0xB3);
-    if (at >= len)
+    if (!DescribeMpegVideo(frame.data(), static_cast<uint32_t>(frame.size()), r))
         return false;
-    const uint8_t* seq = frame.data() + at;
-    const uint32_t seqLength = len - at;
-    const auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
-    if (!info || !ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg2))
-        return false;
-    const auto headerLength = static_cast<uint32_t>(info->headerLength);
-    const uint8_t* ext = seq + headerLength;
-    const uint32_t extLength = seqLength - headerLength;
-    const bool mpeg2 = IsStartCodeAt(ext, extLength, 0xB5) && extLength >= 10 && (ext[4] >> 4) == 1;
-    uint8_t progressive = 1;
-    if (mpeg2) {
-        ApplySequenceExtension(ext, extLength, *info);
-        ReadProgressiveSequence(ext, extLength, progressive);
-    } else if (!ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg1)) {
-        return false;
-    }
-    ApplySequenceHeader(*info, r);
-    r.codec = mpeg2 ? StreamCodec::Mpeg2Video : StreamCodec::Mpeg1Video;
-    CollectHeaders(seq, seqLength, r.extraData1, r.extraData1Length, r.extraData2, r.extraData2Length, kModeMpegVideo);
-    r.progressive = progressive;
     uint32_t order = 0;
     uint8_t progressiveFrame = 0;
-    if (!progressive && FirstPictureCoding(r, order, progressiveFrame) && !progressiveFrame)
+    if (!r.progressive && FirstPictureCoding(r, order, progressiveFrame) && !progressiveFrame)
         r.fieldOrder = order;
-    if (r.video.aspectX == 1 && r.video.aspectY == 1)
-        AspectFromSampleAspect(r.video.aspectX, r.video.aspectY, r.video.width, r.video.height);
     return true;
 }
 

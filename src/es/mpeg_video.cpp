@@ -598,4 +598,35 @@ bool FirstPictureCoding(const StreamRecord& record, uint32_t& order, uint8_t& pr
     return false;
 }
 
+bool DescribeMpegVideo(const uint8_t* p, uint32_t len, StreamRecord& record)
+{
+    const uint32_t at = FindCode(p, len, 0xB3);
+    if (at >= len)
+        return false;
+    const uint8_t* seq = p + at;
+    const uint32_t seqLength = len - at;
+    const auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
+    if (!info || !ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg2))
+        return false;
+    const auto headerLength = static_cast<uint32_t>(info->headerLength);
+    const uint8_t* ext = seq + headerLength;
+    const uint32_t extLength = seqLength - headerLength;
+    const bool mpeg2 = IsStartCodeAt(ext, extLength, 0xB5) && extLength >= 10 && (ext[4] >> 4) == 1;
+    uint8_t progressive = 1;
+    if (mpeg2) {
+        ApplySequenceExtension(ext, extLength, *info);
+        ReadProgressiveSequence(ext, extLength, progressive);
+    } else if (!ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg1)) {
+        return false;
+    }
+    ApplySequenceHeader(*info, record);
+    record.codec = mpeg2 ? StreamCodec::Mpeg2Video : StreamCodec::Mpeg1Video;
+    record.progressive = progressive;
+    CollectHeaders(seq, seqLength, record.extraData1, record.extraData1Length, record.extraData2,
+                   record.extraData2Length, kModeMpegVideo);
+    if (record.video.aspectX == 1 && record.video.aspectY == 1)
+        AspectFromSampleAspect(record.video.aspectX, record.video.aspectY, record.video.width, record.video.height);
+    return true;
+}
+
 }  // namespace md

@@ -159,4 +159,12 @@ void NormalizeFrameRate(double& fps);
 // profile, level, size, VBV size, durations, bit rate, aspect and frame rate.
 void ApplySequenceHeader(const SequenceHeaderInfo& info, StreamRecord& record);
 
+// MPEG-1 or MPEG-2 video from the first sequence header in p (a frame, or a
+// decoder configuration): size, aspect, rates and VBV size from the header;
+// profile, level and progressive_sequence from an MPEG-2 sequence extension after
+// it (without one the stream is MPEG-1 and its aspect the pel aspect's); the
+// headers up to the first slice into the header areas; a square-pel aspect
+// becomes the picture's shape. False when no sequence header parses.
+bool DescribeMpegVideo(const uint8_t* p, uint32_t len, StreamRecord& record);
+
 }  // namespace md

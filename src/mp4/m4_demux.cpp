@@ -431,43 +431,6 @@ bool IsMpegVideoObjectType(uint32_t oti)
     return (oti >= kOtiMpeg2SimpleProfile && oti <= kOtiMpeg2Profile422) || oti == kOtiMpeg1Video;
 }
 
-// MPEG-1 or MPEG-2 video from the first sequence header in the bytes: size, aspect, rates and VBV size from the
-// header, profile, level and interlacing from an MPEG-2 sequence extension after it (without one the stream is
-// MPEG-1, its aspect the pel aspect's), the headers up to the first slice into the header areas. False when no
-// sequence header parses.
-bool FillMpegVideo(Bytes bytes, StreamRecord& rec)
-{
-    const auto len = static_cast<uint32_t>(bytes.size());
-    const uint32_t at = FindCode(bytes.data(), len, 0xB3);
-    if (at >= len)
-        return false;
-    const uint8_t* seq = bytes.data() + at;
-    const uint32_t seqLength = len - at;
-    const auto info = std::unique_ptr<SequenceHeaderInfo>(new (std::nothrow) SequenceHeaderInfo());
-    if (!info || !ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg2))
-        return false;
-    const auto headerLength = static_cast<uint32_t>(info->headerLength);
-    const uint8_t* ext = seq + headerLength;
-    const uint32_t extLength = seqLength - headerLength;
-    const bool mpeg2 = IsStartCodeAt(ext, extLength, 0xB5) && extLength >= 10 && (ext[4] >> 4) == 1;
-    uint8_t progressive = 1;
-    if (mpeg2) {
-        ApplySequenceExtension(ext, extLength, *info);
-        ReadProgressiveSequence(ext, extLength, progressive);
-    } else if (!ParseSequenceHeader(seq, seqLength, *info, kAspectMpeg1)) {
-        return false;
-    }
-    ApplySequenceHeader(*info, rec);
-    rec.codec = mpeg2 ? StreamCodec::Mpeg2Video : StreamCodec::Mpeg1Video;
-    rec.progressive = progressive;
-    CollectHeaders(seq, seqLength, rec.extraData1, rec.extraData1Length, rec.extraData2, rec.extraData2Length,
-                   kModeMpegVideo);
-    // A square-pel aspect is the picture's shape.
-    if (rec.video.aspectX == 1 && rec.video.aspectY == 1)
-        AspectFromSampleAspect(rec.video.aspectX, rec.video.aspectY, rec.video.width, rec.video.height);
-    return true;
-}
-
 // MPEG-1 or MPEG-2 video in an 'mp4v' entry: the sequence header of its decoder-specific info, else the one that
 // opens the track's first sample (one read). Without either, the codec the objectTypeIndication names at the
 // entry's size, the aspect its shape.
@@ -475,13 +438,12 @@ void FillMpegVideoEntry(StreamRecord& rec, const Mp4Mp4vEntry& e, const Mp4Box* 
 {
     rec.codec = e.esds.objectTypeIndication == kOtiMpeg1Video ? StreamCodec::Mpeg1Video : StreamCodec::Mpeg2Video;
     rec.progressive = 1;
-    const Bytes specific(e.esds.decoderSpecificInfo.data(), e.esds.decoderSpecificInfoLength);
-    bool described = FillMpegVideo(specific, rec);
+    bool described = DescribeMpegVideo(e.esds.decoderSpecificInfo.data(), e.esds.decoderSpecificInfoLength, rec);
     if (!described) {
         std::array<uint8_t, kSampleReadSize> buffer;
         const uint32_t offset = GetSampleOffset(trak->firstChild.get(), 1);
         const uint32_t got = offset != 0 ? ZPMP::ReadAt(input, offset, buffer.data(), kSampleReadSize) : 0;
-        described = FillMpegVideo(Bytes(buffer.data(), got), rec);
+        described = DescribeMpegVideo(buffer.data(), got, rec);
     }
     if (!described)
         AspectFromPictureSize(rec);
