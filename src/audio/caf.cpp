@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "es/alac_config.h"
 #include "es/audio_headers.h"
 
 namespace md {
@@ -29,10 +30,8 @@ constexpr uint32_t kLinearPcmIsFloat = 1 << 0;
 constexpr uint32_t kLinearPcmIsLittleEndian = 1 << 1;
 // mChannelLayoutTag for a layout given by mChannelBitmap, whose bits are the WAVEFORMATEXTENSIBLE speaker bits.
 constexpr uint32_t kChannelLayoutUseBitmap = 1 << 16;
-// The ALAC magic cookie (ALACSpecificConfig, 24 bytes), alone or after a 'frma' atom and the 'alac' atom header.
-constexpr uint32_t kAlacConfigSize = 24;
+// The ALAC magic cookie, alone or after a 'frma' atom and the 'alac' atom header.
 constexpr uint32_t kAlacWrappedOffset = 24;
-constexpr uint32_t kAlacBitDepthOffset = 5;  // after frameLength (32 bits) and compatibleVersion (8)
 
 struct Description {
     double rate;
@@ -147,8 +146,10 @@ uint32_t AlacBitDepth(const CafChunks& c)
 {
     const bool wrapped =
         c.cookieBytes >= kAlacWrappedOffset + kAlacConfigSize && std::memcmp(c.cookie + 4, "frma", 4) == 0;
-    const uint32_t config = wrapped ? kAlacWrappedOffset : 0;
-    return c.cookieBytes >= config + kAlacConfigSize ? c.cookie[config + kAlacBitDepthOffset] : 0;
+    const uint32_t at = wrapped ? kAlacWrappedOffset : 0;
+    AlacConfig config;
+    return c.cookieBytes >= at && ParseAlacConfig(Bytes(c.cookie + at, c.cookieBytes - at), config) ? config.bitDepth
+                                                                                                     : 0;
 }
 
 // MPEG audio, AC-3 and E-AC-3: the codec's own parameters from the first packet, which opens the data.

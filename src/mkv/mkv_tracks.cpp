@@ -14,6 +14,7 @@
 #include <matroska/KaxSemantic.h>
 #include <matroska/KaxTracks.h>
 
+#include "es/alac_config.h"
 #include "es/audio_headers.h"
 #include "es/h264.h"
 #include "es/hevc.h"
@@ -135,29 +136,20 @@ bool ReadFlacStreamInfo(Bytes header, AudioParams& audio)
     return true;
 }
 
-// The ALAC magic cookie (ALACSpecificConfig) of an A_ALAC track's CodecPrivate, alone or behind the head of an
-// 'alac' atom (size, type, version and flags): frameLength (32 bits), compatibleVersion (8), bitDepth (8), pb, mb,
-// kb (8 each), numChannels (8), maxRun (16), maxFrameBytes (32), avgBitRate (32), sampleRate (32).
-constexpr size_t kAlacConfigSize = 24;
+// The ALAC magic cookie of an A_ALAC track's CodecPrivate, alone or behind the head of an 'alac' atom (size, type,
+// version and flags).
 constexpr size_t kAlacAtomHead = 12;
-constexpr uint32_t kAlacMaxChannels = 8;
 
 bool ReadAlacConfig(Bytes cookie, AudioParams& audio)
 {
     if (cookie.size() >= kAlacAtomHead + kAlacConfigSize && std::memcmp(cookie.data() + 4, "alac", 4) == 0)
         cookie = cookie.subspan(kAlacAtomHead);
-    if (cookie.size() < kAlacConfigSize)
+    AlacConfig config;
+    if (!ParseAlacConfig(cookie, config))
         return false;
-    const uint32_t version = cookie[4];
-    const uint32_t bitDepth = cookie[5];
-    const uint32_t channels = cookie[9];
-    const uint32_t rate = Be32(cookie.data() + 20);
-    const bool knownDepth = bitDepth == 16 || bitDepth == 20 || bitDepth == 24 || bitDepth == 32;
-    if (version != 0 || !knownDepth || channels == 0 || channels > kAlacMaxChannels || rate == 0)
-        return false;
-    audio.sampleRate = rate;
-    audio.channels = channels;
-    audio.bitsPerSample = bitDepth;
+    audio.sampleRate = config.sampleRate;
+    audio.channels = config.channels;
+    audio.bitsPerSample = config.bitDepth;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "es/aac_config.h"
+#include "es/alac_config.h"
 #include "es/start_code.h"
 #include "input/ring_buffer.h"
 
@@ -606,25 +607,15 @@ std::unique_ptr<Mp4Box> ReadAlacEntry(Bytes box, size_t headerLength)
         if (!wave.empty())
             cookie = FindChildBox(wave, 8, FourCC("alac"));
     }
-    // A full box, then the ALACSpecificConfig: frameLength (32 bits), compatibleVersion (8), bitDepth (8), pb, mb,
-    // kb (8 each), numChannels (8), maxRun (16), maxFrameBytes (32), avgBitRate (32), sampleRate (32).
+    // A full box, then the ALACSpecificConfig.
     constexpr size_t kConfigStart = 12;
-    constexpr size_t kConfigSize = 24;
-    constexpr uint32_t kMaxChannels = 8;
-    if (!Has(cookie, kConfigStart, kConfigSize))
-        return e;
-    const uint8_t* c = cookie.data() + kConfigStart;
-    const uint8_t version = c[4];
-    const uint8_t bitDepth = c[5];
-    const uint8_t channels = c[9];
-    const uint32_t rate = Be32(c + 20);
-    const bool knownDepth = bitDepth == 16 || bitDepth == 20 || bitDepth == 24 || bitDepth == 32;
-    if (version != 0 || !knownDepth || channels == 0 || channels > kMaxChannels || rate == 0)
+    AlacConfig config;
+    if (cookie.size() < kConfigStart || !ParseAlacConfig(cookie.subspan(kConfigStart), config))
         return e;
     e->hasConfig = true;
-    e->bitDepth = bitDepth;
-    e->channels = channels;
-    e->configSampleRate = rate;
+    e->bitDepth = config.bitDepth;
+    e->channels = config.channels;
+    e->configSampleRate = config.sampleRate;
     return e;
 }
 
