@@ -169,7 +169,8 @@ MD_ENUM(MediaDetectExtension, uint32_t) {
     MD_EXT_MP4 = 0x40,                 // trailing bytes after the last MP4 box; HEVC, AV1, Opus, FLAC, AC-3, E-AC-3,
                                        // MPEG-1/2 video in 'mp4v'; AAC channels as the configuration means them
     MD_EXT_MP4_TRAILING_BYTES = 0x40,  // (the first name of MD_EXT_MP4)
-    MD_EXT_TIME_RANGES = 0x80,         // presentation-time wraps unwrapped; an end never before its start
+    MD_EXT_TIME_RANGES = 0x80,         // presentation-time wraps unwrapped; an end never before its start; MP4
+                                       // edit lists
     MD_EXT_MPEG_VIDEO_ES = 0x100,      // bare MPEG-1/2 video streams get their video record
     MD_EXT_MORE_CODECS = 0x200,        // TS MPEG-4 Visual and DTS, QuickTime Motion JPEG, PCM, ALAC, ADPCM,
                                        // A-law, mu-law, ProRes and DV, AMR channels

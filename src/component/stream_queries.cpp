@@ -51,7 +51,7 @@ bool ZPMediaDetect::FillTimeRange(bool matroskaRange)
         if (!m_mp4Boxes)
             m_mp4Boxes = ReadMp4File(m_source, Mp4FileRulesOf(m_extensions));
         if (!ScanMp4TimeRange(m_mp4Boxes.get(), m_mp4Flags.hasVideo != 0, m_mp4Flags.hasAudio != 0, *range,
-                              Has(MD_EXT_FRAME_RATES)))
+                              Mp4TimeRulesOf(m_extensions)))
             return false;
         break;
     default:

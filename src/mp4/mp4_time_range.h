@@ -13,12 +13,23 @@ namespace md {
 // ('vide', 'soun'); null when none.
 const Mp4Box* FindTrackByHandler(const Mp4Box* root, uint32_t handlerType);
 
+// What the time range takes beyond the sample tables (extensions).
+struct Mp4TimeRules {
+    // MD_EXT_FRAME_RATES: the video frame duration follows
+    // GetVariableFrameDuration, as the record's does.
+    bool variableRates = false;
+    // MD_EXT_TIME_RANGES: a track whose edit list ('edts') maps its media ends
+    // after its 'tkhd' duration, as players present it, not after all its samples.
+    bool editLists = false;
+};
+
+Mp4TimeRules Mp4TimeRulesOf(uint32_t extensions);
+
 // Fills range from the tree whose first top-level box is root. hasVideo and
 // hasAudio: whether the open found a video and an audio stream; only those
 // tracks are measured. False without a 'moov' or without a 'trak' in it; range
-// is zero-filled first. With variableRates the video frame duration follows
-// GetVariableFrameDuration, as the record's does.
+// is zero-filled first.
 bool ScanMp4TimeRange(const Mp4Box* root, bool hasVideo, bool hasAudio, TimeRangeInfo& range,
-                      bool variableRates = false);
+                      Mp4TimeRules rules = {});
 
 }  // namespace md

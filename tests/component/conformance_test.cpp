@@ -337,20 +337,28 @@ std::pair<size_t, size_t> Find(const std::vector<uint8_t>& b, size_t at, size_t 
 constexpr uint32_t kMoov = 0x6D6F6F76, kMdat = 0x6D646174, kMdia = 0x6D646961;
 
 // The total sample duration in seconds of the last track of each handler ('vide', 'soun'), summed from the
-// file's own 'stts' entries and fragment runs ('trun' durations, else the 'tfhd' or 'trex' default).
-std::map<uint32_t, double> TrackLengths(const std::vector<uint8_t>& b)
+// file's own 'stts' entries and fragment runs ('trun' durations, else the 'tfhd' or 'trex' default); with edited,
+// for a track with an 'edts', its 'tkhd' duration in the 'mvhd' time scale where that is not 0.
+std::map<uint32_t, double> TrackLengths(const std::vector<uint8_t>& b, bool edited)
 {
     struct Track {
         uint32_t handler = 0, timeScale = 0, defaultDuration = 0;
         uint64_t ticks = 0;
+        double presented = 0;
     };
     std::map<uint32_t, Track> tracks;  // by track_ID
+    const auto [mvhdStart, mvhdEnd] = Find(b, 0, b.size(), {kMoov, 0x6D766864});
+    // Version 1 'mvhd', 'tkhd' and 'mdhd' carry 64-bit times before timescale or track_ID, and a 64-bit duration.
+    const uint32_t movieScale = mvhdEnd ? Be32(&b[mvhdStart + (b[mvhdStart] ? 20 : 12)]) : 0;
     for (auto [type, at, end] : Children(b, 0, b.size())) {
         for (auto [t, s, e] : Children(b, at, end)) {
             if (type == kMoov && t == 0x7472616B) {  // moov/trak
-                // Version 1 'tkhd' and 'mdhd' carry 64-bit times before track_ID and timescale.
                 const size_t tkhd = Find(b, s, e, {0x746B6864}).first, mdhd = Find(b, s, e, {kMdia, 0x6D646864}).first;
                 Track& tr = tracks[Be32(&b[tkhd + (b[tkhd] ? 20 : 12)])];
+                const uint64_t duration =
+                    b[tkhd] ? uint64_t(Be32(&b[tkhd + 28])) << 32 | Be32(&b[tkhd + 32]) : Be32(&b[tkhd + 20]);
+                if (edited && Find(b, s, e, {0x65647473}).second && movieScale)  // 'edts'
+                    tr.presented = double(duration) / movieScale;
                 tr.timeScale = Be32(&b[mdhd + (b[mdhd] ? 20 : 12)]);
                 tr.handler = Be32(&b[Find(b, s, e, {kMdia, 0x68646C72}).first + 8]);
                 const size_t stts = Find(b, s, e, {kMdia, 0x6D696E66, 0x7374626C, 0x73747473}).first;
@@ -378,7 +386,7 @@ std::map<uint32_t, double> TrackLengths(const std::vector<uint8_t>& b)
     std::map<uint32_t, double> lengths;
     for (const auto& [id, tr] : tracks)
         if (tr.timeScale != 0)
-            lengths[tr.handler] = double(tr.ticks) / tr.timeScale;
+            lengths[tr.handler] = tr.presented > 0 ? tr.presented : double(tr.ticks) / tr.timeScale;
     return lengths;
 }
 
@@ -997,11 +1005,12 @@ protected:
         }
         if (!vs && !as)
             return;
-        // Every track starts at 0 and ends after the sum of its sample durations
-        // (ffprobe follows the edit lists instead); the file lasts as its longer track.
+        // Every track starts at 0 and ends after the sum of its sample durations, or with the extensions after
+        // what its edit list presents, where it has one (ffprobe's and MediaInfo's file duration); the file lasts as
+        // its longer track.
         const TimeRangeInfo r = Range();
         EXPECT_EQ(r.startTime, 0);
-        std::map<uint32_t, double> length = TrackLengths(bytes);
+        std::map<uint32_t, double> length = TrackLengths(bytes, m_extended);
         const double videoLength = vs ? length[0x76696465] : 0, audioLength = as ? length[0x736F756E] : 0;
         EXPECT_NEAR(Duration() / 1e7, std::max(videoLength, audioLength), 1e-7);
         if (vs) {

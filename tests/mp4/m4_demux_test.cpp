@@ -9,6 +9,7 @@
 
 #include "input/memory_input_stream.h"
 #include "mp4/m4_demux.h"
+#include "mp4/mp4_time_range.h"
 #include "support/dv_builders.h"
 #include "support/mp4_builders.h"
 #include "support/stream_builders.h"
@@ -537,6 +538,30 @@ TEST(M4Demux, VariableFrameRates)
 }
 
 // The clockwise display rotation of the 'tkhd' matrix {a, b, u, c, d, v, x, y, w} (ISO/IEC 14496-12 8.3.2).
+// A track's end: the sum of its samples, or with edit lists read, where it has an 'edts', the 'tkhd' duration in the
+// movie's time scale (1000 here) unless that is 0 or all ones (unknown). Two samples of 1000/25000 s: 0.08 s.
+TEST(Mp4TimeRange, EditListsGiveTheTrackEnd)
+{
+    const struct Row {
+        std::optional<uint32_t> presented;
+        bool editLists;
+        int64_t end;  // 100-ns units
+    } rows[] = {
+        {std::nullopt, true, 800000}, {60, false, 800000}, {60, true, 600000},
+        {0, true, 800000},            {UINT32_MAX, true, 800000},
+    };
+    for (const Row& r : rows) {
+        Mp4TrackLayout track = VideoTrack(mdtest::VisualEntry("cvid", 320, 240));
+        track.presented = r.presented;
+        const Bytes8 file = mdtest::Mp4File({.tracks = {track}});
+        MemoryInputStream input(file.data(), file.size());
+        const std::unique_ptr<Mp4Box> root = ReadMp4Stream(input);
+        TimeRangeInfo range{};
+        ASSERT_TRUE(ScanMp4TimeRange(root.get(), true, false, range, {.editLists = r.editLists}));
+        EXPECT_EQ(range.videoEndTime, r.end) << r.presented.value_or(-1) << " " << r.editLists;
+    }
+}
+
 TEST(M4Demux, TrackRotation)
 {
     constexpr uint32_t kOne = 0x10000, kMinusOne = 0xFFFF0000;

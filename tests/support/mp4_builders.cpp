@@ -203,11 +203,14 @@ Bytes8 WordsBox(std::string_view type, const std::vector<uint32_t>& words, uint8
 }
 
 Bytes8 Trak(uint32_t trackId, uint32_t timeScale, uint32_t duration, std::span<const uint8_t> stblBoxes,
-            std::string_view handler)
+            std::string_view handler, std::optional<uint32_t> presented)
 {
     BoxBuilder b;  // tkhd version 0: times, track_ID, reserved, duration, reserved, layer, group, volume, matrix
-    b.Begin("trak").BeginFull("tkhd", 0, 3).U32(0).U32(0).U32(trackId).U32(0).U32(duration).Zeros(12);
-    Matrix(b.U16(handler == "soun" ? 0x100 : 0).U16(0)).Zeros(8).End().Begin("mdia");
+    b.Begin("trak").BeginFull("tkhd", 0, 3).U32(0).U32(0).U32(trackId).U32(0).U32(presented.value_or(duration));
+    Matrix(b.Zeros(12).U16(handler == "soun" ? 0x100 : 0).U16(0)).Zeros(8).End();
+    if (presented)  // one edit: segment_duration, media_time 0, media_rate 1.0
+        b.Begin("edts").Bytes(WordsBox("elst", {1, *presented, 0, 0x10000})).End();
+    b.Begin("mdia");
     b.BeginFull("mdhd", 0, 0).U32(0).U32(0).U32(timeScale).U32(duration).U16(0x55C4).U16(0).End();
     b.BeginFull("hdlr", 0, 0).U32(0).Type(handler).Zeros(12).Text("handler").End();
     return b.Begin("minf").Begin("stbl").Bytes(stblBoxes).End().End().End().End().Take();
@@ -236,7 +239,7 @@ Bytes8 Mp4File(const Mp4FileLayout& layout)
         for (const Bytes8& s : t.samples)
             sizes.push_back(static_cast<uint32_t>(s.size()));
         stbl.Bytes(WordsBox("stsz", sizes)).Bytes(WordsBox("stco", {1, static_cast<uint32_t>(media.size())}));
-        const Bytes8 trak = Trak(t.trackId, t.timeScale, count * t.sampleDelta, stbl.Take(), t.handler);
+        const Bytes8 trak = Trak(t.trackId, t.timeScale, count * t.sampleDelta, stbl.Take(), t.handler, t.presented);
         stcoAt.push_back(b.Size() + trak.size() - 4);
         b.Bytes(trak);
         for (const Bytes8& s : t.samples)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -56,9 +57,10 @@ Bytes8 Mp4aEntry(uint16_t channels, uint16_t sampleSize, uint32_t sampleRate, ui
 
 // A version-0 full box of u32 words (a table's entry count may claim more entries than follow).
 Bytes8 WordsBox(std::string_view type, const std::vector<uint32_t>& words, uint8_t version = 0);
-// A 'trak' (tkhd, mdia with mdhd, hdlr and minf) whose 'stbl' holds stblBoxes.
+// A 'trak' (tkhd, mdia with mdhd, hdlr and minf) whose 'stbl' holds stblBoxes; with presented, an 'edts' whose
+// one edit lasts that long in the movie's time scale, which is then the 'tkhd' duration.
 Bytes8 Trak(uint32_t trackId, uint32_t timeScale, uint32_t duration, std::span<const uint8_t> stblBoxes,
-            std::string_view handler = "vide");
+            std::string_view handler = "vide", std::optional<uint32_t> presented = {});
 
 struct Mp4TrackLayout {
     std::string handler = "vide";
@@ -67,6 +69,7 @@ struct Mp4TrackLayout {
     uint32_t sampleDelta = 1000;  // one 'stts' entry covering every sample
     std::vector<Bytes8> samples{};  // stored in one chunk
     std::vector<uint32_t> stts{};  // when given: the 'stts' entries (count, delta, ...) in place of that one
+    std::optional<uint32_t> presented{};  // when given: an 'edts' with one edit, and this 'tkhd' duration
 };
 struct Mp4FileLayout {
     std::vector<Mp4TrackLayout> tracks{};
