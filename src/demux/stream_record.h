@@ -132,7 +132,9 @@ struct VideoParams {
 //    else 0; byte 0 lfeon, byte 1 = 1 with a sub-stream header; the sub-stream id;
 //    byte 0 bsid.
 //  - DTS: byte 1 = 1 for byte-swapped 16-bit words; 4 with a sub-stream header,
-//    else 0; the sub-stream id; 0; 0.
+//    else 0; the sub-stream id; 0; 0. A program stream's record whose core header
+//    gave its speakers (MD_EXT_MORE_CODECS): the LFE flag in the third word and the
+//    sub-stream id in the fourth, as AC-3 records keep them.
 //  - LPCM from a program stream: 7; the sub-stream id; 0; 0; 0.
 //  - AAC: the audio object type, the rest as the demultiplexer fills it.
 struct AudioParams {
@@ -144,7 +146,7 @@ struct AudioParams {
     uint8_t language[4];      // Matroska TrackLanguage
     uint32_t codecSpecific[5];
     // The speaker positions (WAVEFORMATEXTENSIBLE bits) where the container or the codec states them one by one
-    // (the container families beyond MPEG, MP4 and Matroska only); 0 elsewhere.
+    // (the container families beyond MPEG, MP4 and Matroska, and rules of the extensions); 0 elsewhere.
     uint32_t channelMask;
     uint32_t reserved[4];
 

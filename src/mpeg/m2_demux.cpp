@@ -44,10 +44,26 @@ constexpr uint32_t kSubStreamHeaderSize = 4;
 // A frame header is looked for while this many bytes remain.
 constexpr uint32_t kMinFrameBytes = 11;
 
+// The channels and speakers of the DTS core frame header at p, in the 16-bit big-endian form DVD sub-streams carry
+// (AMODE, LFF and the XCh extension), in place of the fixed six channels. The LFE flag then takes the word AC-3
+// records keep lfeon in and the sub-stream id moves to the next one, where AC-3 records keep it. A header of
+// another word form or a user-defined AMODE leaves the record as it is.
+void ApplyDtsCoreLayout(const uint8_t* p, uint32_t len, uint8_t subStreamId, AudioParams& audio)
+{
+    DtsCoreHeader core{};
+    if (!ParseDtsCoreHeader(p, len, core) || core.channels == 0)
+        return;
+    audio.channels = core.channels;
+    audio.channelMask = core.channelMask;
+    audio.codecSpecific[2] = core.lfe;
+    audio.codecSpecific[3] = subStreamId;
+}
+
 // A record for the private-stream-1 payload at p, whose first byte is the
 // sub-stream id: LPCM (0xA0-0xA7), AC-3 (0x80-0x87) or DTS (0x88-0x9F,
 // 0xA8-0xFF). Subpictures and the other ids below 0x80 give none.
-std::unique_ptr<StreamRecord> BuildPrivateStream1Record(const uint8_t* p, uint32_t len)
+// dtsLayout (MD_EXT_MORE_CODECS): a DTS record takes its channels from the core header (ApplyDtsCoreLayout).
+std::unique_ptr<StreamRecord> BuildPrivateStream1Record(const uint8_t* p, uint32_t len, bool dtsLayout)
 {
     if (len == 0)
         return nullptr;
@@ -97,6 +113,8 @@ std::unique_ptr<StreamRecord> BuildPrivateStream1Record(const uint8_t* p, uint32
                 rec->audio.codecSpecific[0] = info.flags & kDtsReversedSync;
                 rec->audio.codecSpecific[1] = start;
                 rec->audio.codecSpecific[2] = sub;
+                if (dtsLayout)
+                    ApplyDtsCoreLayout(p + i, len - i, sub, rec->audio);
             }
             return rec;
         }
@@ -328,7 +346,7 @@ void M2Demux::OnPesPacket(const uint8_t* packet, const PesInfo& pes, bool fromFi
             if (rec)
                 m_audio = 1;
         } else if (IsPrivateStream1(id)) {
-            rec = BuildPrivateStream1Record(data, length);
+            rec = BuildPrivateStream1Record(data, length, (m_extensions & MD_EXT_MORE_CODECS) != 0);
         }
         if (!rec)
             return;

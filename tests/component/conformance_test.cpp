@@ -149,6 +149,8 @@ const std::vector<Row> kBundled = {
      "the rate of frame_rate_code 3; its frame_rate_extension_n/d (2/4) are not applied; square pels give "
      "width:height"},
     {"ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg", MK_MPEG2_PROGRAM},
+    {"ps_mpeg2video_352x288_25fps_dts_48k_stereo.vob", MK_MPEG2_PROGRAM, {{Channels, 6}},
+     "a DTS frame header is read for its rate alone: six channels whatever its AMODE says"},
     {"ps_mpeg4video_352x288_25fps_mp2_48k_mono.mpg", MK_MPEG2_PROGRAM_MPEG4,
      {{AspectX, 352}, {AspectY, 288}, {FrameRate, 29.97}},
      "a VOL without fixed_vop_rate is taken as 29.97 fps; square pels give width:height"},
@@ -545,6 +547,8 @@ const std::vector<Row> kExtendedRows = {
     {"wav_rf64_pcm_s16le_48k_stereo.wav", MK_WAV},
     {"ps_mpeg2video_352x288_15fps_mp2_48k_stereo.mpg", MK_MPEG2_PROGRAM, {{AspectX, 352}, {AspectY, 288}},
      "frame_rate_code 3 (25 Hz) times (2 + 1) / (4 + 1) from the sequence extension: 15 fps"},
+    {"ps_mpeg2video_352x288_25fps_dts_48k_stereo.vob", MK_MPEG2_PROGRAM, {},
+     "the channels and speakers of the DTS core header's AMODE"},
     {"wav_bwf_bext_ixml_48k_mono.wav", MK_WAV, {}, "'bext' before 'fmt '; 'iXML' after the data"},
     {"wav_extensible_pcm24_mono.wav", MK_WAV},
     {"wav_rf64_pcm16_48k_stereo.wav", MK_WAV, {}, "the data size from 'ds64'"},

@@ -779,6 +779,17 @@ enc mov_pcm_mulaw_8k_mono.mov "" \
     -f lavfi -i "$(tone 440 8000 0.3)" -c:a pcm_mulaw -f mov
 
 # --------------------------------------------------------------------------
+# Channel layouts, field orders and codecs the base rules read otherwise
+# (program and transport streams, bare streams, audio files, Ogg)
+# --------------------------------------------------------------------------
+
+# DTS stereo on DVD sub-stream 0x88: the base rules give every DTS frame six channels.
+enc ps_mpeg2video_352x288_25fps_dts_48k_stereo.vob "" \
+    -f lavfi -i "$(vsrc 352x288 25 0.3)" -f lavfi -i "$(stereo 48000 0.3)" \
+    -c:v mpeg2video -b:v 400k -g 12 -bf 2 -threads 1 \
+    -c:a dca -strict -2 -b:a 384k -f vob
+
+# --------------------------------------------------------------------------
 # ffprobe references
 # --------------------------------------------------------------------------
 

@@ -5,6 +5,8 @@
 
 #include "input/bytes.h"
 #include "input/memory_input_stream.h"
+#include "mediadetect/records.h"
+#include "support/audio_files.h"
 #include "support/stream_builders.h"
 
 namespace md {
@@ -99,6 +101,40 @@ TEST(M2Demux, AudioRecordsAndStartTimes)
     EXPECT_EQ(std::tuple(a->codec, a->audio.bytesPerSecond, a->audio.codecSpecific[0], a->audio.codecSpecific[1],
                          a->audio.codecSpecific[2], start),
               std::tuple(StreamCodec::Dts, 1536000u / 8, 0u, 4u, 0x88u, int64_t(90000)));
+}
+
+// A DTS sub-stream has six channels whatever its core header says; with MD_EXT_MORE_CODECS the header's AMODE and
+// LFF give the channels and speakers, the LFE flag taking the word of AC-3's lfeon and the sub-stream id the next.
+TEST(M2Demux, DtsSubStreamChannels)
+{
+    const auto core = [](uint32_t amode, uint32_t lff) { return mdtest::DtsCoreStart(15, 1023, amode, 13, lff); };
+    struct Row {
+        const char* what;
+        ByteVec frame;
+        uint32_t extensions;
+        uint32_t channels, mask, word2, word3;
+    };
+    const Row rows[] = {
+        {"stereo, base", core(2, 0), 0, 6, 0, 0x88, 0},
+        {"stereo", core(2, 0), MD_EXT_MORE_CODECS, 2, 0x3, 0, 0x88},
+        {"5.1: C L R SL SR and LFE", core(9, 1), MD_EXT_MORE_CODECS, 6, 0x3F, 1, 0x88},
+        {"mono", core(0, 0), MD_EXT_MORE_CODECS, 1, 0x4, 0, 0x88},
+        {"user-defined AMODE: the fixed description", core(16, 0), MD_EXT_MORE_CODECS, 6, 0, 0x88, 0},
+        {"the 01 80 FE 7F sync: the fixed description", mdtest::DtsFrameStart(15, 13, 24, true), MD_EXT_MORE_CODECS,
+         6, 0, 0x88, 0},
+    };
+    for (const Row& row : rows) {
+        const ByteVec file = Pack({mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x88, row.frame), 90000)});
+        MemoryInputStream in(file.data(), file.size());
+        M2Demux demux;
+        demux.SetExtensions(row.extensions);
+        StreamList list;
+        ASSERT_EQ(demux.Parse(&in, &list), 1u) << row.what;
+        const AudioParams& a = list.At(0)->audio;
+        EXPECT_EQ(std::tuple(a.channels, a.channelMask, a.codecSpecific[2], a.codecSpecific[3]),
+                  std::tuple(row.channels, row.mask, row.word2, row.word3))
+            << row.what;
+    }
 }
 
 TEST(M2Demux, SequenceHeaderSplitAcrossVideoPackets)
