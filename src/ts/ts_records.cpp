@@ -23,6 +23,7 @@ struct AudioDescription {
     std::optional<StreamCodec> codec;  // when the bytes say otherwise than the stream_type
     AudioFormat format{};
     std::array<uint32_t, 5> codecSpecific{};
+    uint32_t channelMask = 0;  // the speakers, where the codec states them
     bool hasFrameDuration = false;
     int64_t frameDuration = 0;
 };
@@ -242,6 +243,14 @@ bool DescribeDtsCore(const uint8_t* b, uint32_t length, AudioDescription& d)
             d.format.channels = channels;
         d.codec = StreamCodec::Dts;
         d.codecSpecific = {info.flags & kDtsReversedSync, 0, 0, 0, 0};
+        // A header in the 16-bit big-endian form also gives the speakers (and XCh's centre surround); the LFE
+        // flag goes where AC-3 records keep lfeon.
+        DtsCoreHeader core{};
+        if (ParseDtsCoreHeader(h, length - i, core) && core.channels != 0) {
+            d.format.channels = core.channels;
+            d.channelMask = core.channelMask;
+            d.codecSpecific[2] = core.lfe;
+        }
         d.hasFrameDuration = true;
         d.frameDuration = frameDuration;
         return true;
@@ -459,6 +468,7 @@ std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t
     record->codec = d.codec.value_or(codec);
     SetAudioFormat(record->audio, d.format);
     std::copy(d.codecSpecific.begin(), d.codecSpecific.end(), record->audio.codecSpecific);
+    record->audio.channelMask = d.channelMask;
     if (d.hasFrameDuration)
         frameDuration = d.frameDuration;
     return record;

@@ -49,7 +49,8 @@ TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t s
 // make the stream AAC whatever its stream_type says. extensions (MD_EXT_* bits):
 // with MD_EXT_TS_CODECS stream_type 0x87 is E-AC-3, described from its first
 // independent syncframe; with MD_EXT_MORE_CODECS stream_type 0x82, and 0x85 and
-// 0x86 without a registration_descriptor, are DTS where a core frame header is found.
+// 0x86 without a registration_descriptor, are DTS where a core frame header is found, with the header's speakers
+// (channelMask) and LFE flag (third codec-specific word) where it comes in the 16-bit big-endian form.
 // Null when no record can be made from these bytes.
 std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t length, uint32_t streamType,
                                                  bool registration, uint32_t pid, int64_t& frameDuration,

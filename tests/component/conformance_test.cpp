@@ -809,9 +809,10 @@ protected:
             EXPECT_EQ(info.layer, layer);
             EXPECT_EQ(info.channelMode == 3, s.channels == 1);  // single channel
         }
-        // The speakers of TrueHD's major sync layout, of the A/52 frames and of a Matroska track's DTS core.
+        // The speakers of TrueHD's major sync layout, of the A/52 frames and of a Matroska track's DTS core; with
+        // extensions, of every DTS core header.
         const bool a52 = s.codec == "ac3" || s.codec == "eac3";
-        const bool dtsCore = s.codec == "dts" && m_row->kind == MK_MATROSKA;
+        const bool dtsCore = s.codec == "dts" && (m_row->kind == MK_MATROSKA || m_extended);
         if (s.codec == "truehd" || ((a52 || dtsCore) && framesRead)) {
             MultiChannelInfo multi{};
             ASSERT_EQ(m_detector->GetMultiChannelInfo(&multi), S_OK);

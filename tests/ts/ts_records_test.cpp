@@ -122,7 +122,8 @@ TEST(TsRecords, FrameChecksRefuseFalseSyncsAndFindAacAnnouncedAsMpegAudio)
 }
 
 // With extensions: E-AC-3 (0x87) from its first independent syncframe, in the AC-3 word layout; DTS (0x82, and
-// 0x85/0x86 without a registration_descriptor) from a core frame header, channels from AMODE and LFF.
+// 0x85/0x86 without a registration_descriptor) from a core frame header, channels and speakers from AMODE and LFF
+// (the surrounds as back speakers), the LFE flag in AC-3's lfeon word.
 TEST(TsRecords, ExtendedAudioFromFrameHeaders)
 {
     // A dependent substream (3/2 + LFE, 32 kHz) before an independent 2/0 frame at 48 kHz, 512 bytes, bsid 16.
@@ -143,13 +144,14 @@ TEST(TsRecords, ExtendedAudioFromFrameHeaders)
         uint32_t channels, rate, bytesPerSecond;
         std::array<uint32_t, 5> words;
         int64_t frameDuration;  // 100-ns units
+        uint32_t mask = 0;
     };
     const Case cases[] = {
         {eac3, 0x87, false, MD_EXT_TS_CODECS, StreamCodec::Eac3, 2, 48000, 16000, {2, 0, 0, 0, 16}, 320000},
         {eac3, 0x87, false, 0, {}, 0, 0, 0, {}, 0},  // not an audio type without the extension
-        {dts(9, 2), 0x86, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 6, 48000, 96000, {}, 106666},  // 3/2 + LFE
-        {dts(2, 0), 0x82, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 2, 48000, 96000, {}, 106666},  // L + R
-        {dts(0, 1), 0x85, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 2, 48000, 96000, {}, 106666},  // mono + LFE
+        {dts(9, 2), 0x86, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 6, 48000, 96000, {0, 0, 1}, 106666, 0x3F},
+        {dts(2, 0), 0x82, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 2, 48000, 96000, {}, 106666, 0x3},  // L + R
+        {dts(0, 1), 0x85, false, MD_EXT_MORE_CODECS, StreamCodec::Dts, 2, 48000, 96000, {0, 0, 1}, 106666, 0xC},
         {dts(9, 2), 0x86, false, 0, {}, 0, 0, 0, {}, 0},
         {dts(9, 2), 0x82, false, 0, {}, 0, 0, 0, {}, 0},
         // A registration_descriptor keeps the fixed DTS-HD description.
@@ -167,8 +169,8 @@ TEST(TsRecords, ExtendedAudioFromFrameHeaders)
         std::array<uint32_t, 5> words{};
         std::copy(std::begin(r->audio.codecSpecific), std::end(r->audio.codecSpecific), words.begin());
         EXPECT_EQ(std::tuple(r->codec, r->audio.channels, r->audio.sampleRate, r->audio.bytesPerSecond, words,
-                             frameDuration),
-                  std::tuple(*c.codec, c.channels, c.rate, c.bytesPerSecond, c.words, c.frameDuration));
+                             frameDuration, r->audio.channelMask),
+                  std::tuple(*c.codec, c.channels, c.rate, c.bytesPerSecond, c.words, c.frameDuration, c.mask));
     }
 }
 
