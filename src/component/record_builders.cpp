@@ -256,8 +256,9 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
             m.streamIdByte = a.CodecByte(4, 0);
         std::memcpy(formatWords, &m, sizeof m);
         b.multiChannel = m;
-    } else if (file && a.channelMask != 0) {
-        // A mask the container states (WAVE_FORMAT_EXTENSIBLE, say): the speakers, and whether one is the LFE.
+    } else if (a.channelMask != 0) {
+        // A mask the container or the codec states (WAVE_FORMAT_EXTENSIBLE, an Opus layout): the speakers, and
+        // whether one is the LFE. Only the container families and rules of the extensions fill one in.
         MultiChannelInfo m{};
         m.lfe = (a.channelMask & 0x8) != 0;
         m.channelMask = a.channelMask;

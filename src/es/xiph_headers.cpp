@@ -1,6 +1,7 @@
 #include "es/xiph_headers.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace md {
 namespace {
@@ -45,6 +46,12 @@ bool ParseOpusHead(Bytes packet, OpusHead& out)
     const uint8_t* p = packet.data();
     out = {p[8], p[9], Le16(p + 10), Le32(p + 12), p[18]};
     return true;
+}
+
+uint32_t OpusChannelMask(uint32_t mappingFamily, uint32_t channels)
+{
+    constexpr uint32_t kVorbisOrderMasks[9] = {0, 0, 0, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
+    return mappingFamily == 1 && channels < std::size(kVorbisOrderMasks) ? kVorbisOrderMasks[channels] : 0;
 }
 
 uint32_t OpusPacketSamples(Bytes packet)

@@ -39,6 +39,12 @@ struct OpusHead {
 };
 bool ParseOpusHead(Bytes packet, OpusHead& out);
 
+// The speakers (WAVEFORMATEXTENSIBLE bits) of an Opus channel layout: mapping family 1 puts 3 to 8 channels in the
+// Vorbis order (RFC 7845 5.1.1.2): L C R; L R BL BR; L C R BL BR; L C R BL BR LFE; L C R SL SR BC LFE; L C R SL SR
+// BL BR LFE. Mono and stereo (family 0, or 1 with one or two channels), the ambisonics families and the
+// application-defined family 255 give no mask.
+uint32_t OpusChannelMask(uint32_t mappingFamily, uint32_t channels);
+
 // The samples at 48 kHz one Opus packet decodes to, from its TOC byte (RFC 6716 3.1): the frame size of the
 // configuration times the frame count of the code (code 3: the count in the second byte). 0 for an empty packet,
 // a code 3 packet without its count byte or one over 120 ms.

@@ -6,6 +6,7 @@
 #include "mediadetect/records.h"
 #include "es/pes.h"
 #include "es/start_code.h"
+#include "input/bytes.h"
 
 namespace md {
 
@@ -19,6 +20,23 @@ bool IsPesStart(const uint8_t* p, uint32_t length) { return IsStartCodeAt(p, len
 
 // 90 kHz ticks to 100-ns units, truncated, as the scanners convert them.
 int64_t TicksTo100ns(int64_t ticks) { return static_cast<int64_t>(static_cast<double>(ticks) / 9.0 * 1000.0); }
+
+// The layout of an Opus audio descriptor's body after its descriptor_tag_extension (see TsOpusLayout).
+TsOpusLayout OpusLayoutOf(const uint8_t* p, uint32_t length)
+{
+    constexpr uint8_t kDualMono = 0x00, kMaxVorbisOrder = 0x08, kExplicit = 0x81;
+    constexpr uint32_t kApplicationDefinedFamily = 255;
+    if (length < 1)
+        return {};
+    const uint8_t code = p[0];
+    if (code == kDualMono)
+        return {2, kApplicationDefinedFamily};
+    if (code <= kMaxVorbisOrder)
+        return {code, code <= 2 ? 0u : 1u};
+    if (code == kExplicit && length >= 3)
+        return {p[1], p[2]};  // channel_count, mapping_family
+    return {};
+}
 
 }  // namespace
 
@@ -48,7 +66,7 @@ bool IsTsVideoStreamType(uint32_t streamType, uint32_t extensions)
 
 bool IsTsAudioStreamType(uint32_t streamType, uint32_t extensions)
 {
-    if ((extensions & MD_EXT_TS_CODECS) != 0 && streamType == kTsEac3StreamType)
+    if ((extensions & MD_EXT_TS_CODECS) != 0 && (streamType == kTsEac3StreamType || streamType == kTsOpusStreamType))
         return true;
     if ((extensions & MD_EXT_MORE_CODECS) != 0 && streamType == 0x82)
         return true;
@@ -257,20 +275,34 @@ bool PatAssembler::AssemblePat(const uint8_t* packet, TsProgramTable& table)
 }
 
 void ParseEsDescriptors(const uint8_t* p, uint32_t length, uint32_t& streamType, uint8_t& registration,
-                        uint32_t extensions, uint8_t* subtitleTag)
+                        uint32_t extensions, uint8_t* subtitleTag, TsOpusLayout* opusLayout)
 {
     // Private data (PES packets of stream_type 6) says what it carries by a descriptor.
     const bool privateData = streamType == 0x06 && (extensions & MD_EXT_TS_CODECS) != 0;
+    bool opus = false;
+    TsOpusLayout layout;
     for (uint32_t pos = 0; pos + 2 <= length; pos += 2 + uint32_t(p[pos + 1])) {
         const uint8_t tag = p[pos];
-        if (tag == 0x05)  // registration_descriptor
+        // The descriptor's body, cut at the end of the loop.
+        const uint8_t* body = p + pos + 2;
+        const uint32_t bodyLength = std::min<uint32_t>(p[pos + 1], length - pos - 2);
+        if (tag == 0x05) {  // registration_descriptor
             registration = 1;
-        else if (tag == 0x6A)  // DVB AC-3_descriptor: private data carrying AC-3
+            opus = opus || (bodyLength >= 4 && Be32(body) == kTsOpusStreamType);
+        } else if (privateData && tag == 0x7F && bodyLength >= 2 && body[0] == 0x80) {
+            layout = OpusLayoutOf(body + 1, bodyLength - 1);  // extension_descriptor: the Opus audio descriptor
+        } else if (tag == 0x6A) {  // DVB AC-3_descriptor: private data carrying AC-3
             streamType = 0x81;
-        else if (privateData && tag == 0x7A)  // DVB enhanced_AC-3_descriptor
+        } else if (privateData && tag == 0x7A) {  // DVB enhanced_AC-3_descriptor
             streamType = kTsEac3StreamType;
-        else if (privateData && subtitleTag != nullptr && (tag == kTsDvbSubtitleTag || tag == kTsTeletextTag))
+        } else if (privateData && subtitleTag != nullptr && (tag == kTsDvbSubtitleTag || tag == kTsTeletextTag)) {
             *subtitleTag = tag;
+        }
+    }
+    if (privateData && opus && streamType == 0x06) {
+        streamType = kTsOpusStreamType;
+        if (opusLayout != nullptr)
+            *opusLayout = layout;
     }
     if (subtitleTag != nullptr && streamType != 0x06)
         *subtitleTag = 0;
@@ -306,9 +338,11 @@ bool ParsePmt(TsProgram& program, const uint8_t* packet, TsSelection* selection,
         const int32_t esInfoLength = int32_t(packet[pos + 3] & 0x0F) << 8 | packet[pos + 4];
         // A section is read from this packet only: descriptors are cut at its end.
         uint8_t subtitleTag = 0;
+        TsOpusLayout opusLayout;
         if (esInfoLength <= remaining - 5) {
             const uint32_t inPacket = std::min<uint32_t>(uint32_t(esInfoLength), kTsPacketSize - (pos + 5));
-            ParseEsDescriptors(packet + pos + 5, inPacket, streamType, registration, extensions, &subtitleTag);
+            ParseEsDescriptors(packet + pos + 5, inPacket, streamType, registration, extensions, &subtitleTag,
+                               &opusLayout);
         }
         const uint8_t isVideo = IsTsVideoStreamType(streamType, extensions) ? 1 : 0;
         const uint8_t isAudio = IsTsAudioStreamType(streamType, extensions) ? 1 : 0;
@@ -318,10 +352,12 @@ bool ParsePmt(TsProgram& program, const uint8_t* packet, TsSelection* selection,
             program.audioCount += isAudio;
         }
         if (selection != nullptr) {
-            if (selection->videoPid == int32_t(pid))
+            if (selection->videoPid == int32_t(pid)) {
                 selection->videoStreamType = int32_t(streamType);
-            else if (selection->audioPid == int32_t(pid))
+            } else if (selection->audioPid == int32_t(pid)) {
                 selection->audioStreamType = int32_t(streamType);
+                selection->audioOpusLayout = opusLayout;
+            }
         }
         ++entries;
         pos += 5 + uint32_t(esInfoLength);

@@ -41,6 +41,21 @@ constexpr uint8_t kTsTeletextTag = 0x56;     // DVB teletext_descriptor
 // The stream_type PES private data carrying E-AC-3 (DVB enhanced_AC-3_descriptor)
 // is described with: the ATSC E-AC-3 stream_type.
 constexpr uint32_t kTsEac3StreamType = 0x87;
+// The stream_type PES private data registered as Opus (registration_descriptor
+// format_identifier "Opus") is described with: the format_identifier itself,
+// which no 8-bit stream_type can be. Opus has no stream_type of its own.
+constexpr uint32_t kTsOpusStreamType = 0x4F707573;
+
+// The channels an Opus audio descriptor states (extension_descriptor 0x7F with
+// the user-defined descriptor_tag_extension 0x80, channel_config_code, as the
+// Opus-in-TS draft, wiki.xiph.org/OpusTS, defines it): code 0 two mono
+// channels (family 255, no layout); 1..8 that many channels in the Vorbis order
+// (family 0 for one or two, 1 above); 0x81 the channel_count and mapping_family
+// that follow. Other codes, or no descriptor, leave channels 0.
+struct TsOpusLayout {
+    uint32_t channels = 0;
+    uint32_t mappingFamily = 0;
+};
 
 struct TsProgram {
     uint32_t pmtPid;
@@ -64,6 +79,7 @@ struct TsSelection {
     int32_t audioPid;
     int32_t videoStreamType;
     int32_t audioStreamType;
+    TsOpusLayout audioOpusLayout = {};  // from the PMT, for an audio stream of kTsOpusStreamType
 };
 
 // Timestamps the scanners collect and the frame durations the record builders
@@ -98,8 +114,8 @@ struct TsRangeRules {
 bool IsTsVideoStreamType(uint32_t streamType);
 bool IsTsAudioStreamType(uint32_t streamType);
 // The same with the extensions (MD_EXT_* bits) a host turned on: MD_EXT_TS_CODECS
-// adds 0x24 (HEVC) video and 0x87 (E-AC-3) audio, MD_EXT_MORE_CODECS 0x10
-// (MPEG-4 Visual) video and 0x82 (DTS) audio.
+// adds 0x24 (HEVC) video and 0x87 (E-AC-3) and kTsOpusStreamType audio,
+// MD_EXT_MORE_CODECS 0x10 (MPEG-4 Visual) video and 0x82 (DTS) audio.
 bool IsTsVideoStreamType(uint32_t streamType, uint32_t extensions);
 bool IsTsAudioStreamType(uint32_t streamType, uint32_t extensions);
 
@@ -193,10 +209,12 @@ private:
 // ES descriptors of a PMT entry: registration_descriptor (tag 5) sets
 // registration; the DVB AC-3 descriptor (tag 0x6A) makes the stream type 0x81.
 // With MD_EXT_TS_CODECS in extensions, on private data (stream_type 6) the DVB
-// enhanced_AC-3_descriptor (tag 0x7A) makes the stream type 0x87, and a
-// subtitling or teletext descriptor sets subtitleTag to its tag.
+// enhanced_AC-3_descriptor (tag 0x7A) makes the stream type 0x87, a
+// registration_descriptor "Opus" makes it kTsOpusStreamType with the layout of
+// its Opus audio descriptor in opusLayout, and a subtitling or teletext
+// descriptor sets subtitleTag to its tag.
 void ParseEsDescriptors(const uint8_t* p, uint32_t length, uint32_t& streamType, uint8_t& registration,
-                        uint32_t extensions = 0, uint8_t* subtitleTag = nullptr);
+                        uint32_t extensions = 0, uint8_t* subtitleTag = nullptr, TsOpusLayout* opusLayout = nullptr);
 
 // Program Map Table section read from a single packet of the program's PMT PID.
 // Stores at most 16 streams, classifies them, and updates the stream types of

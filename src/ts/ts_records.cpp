@@ -11,6 +11,7 @@
 #include "es/hevc.h"
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
+#include "es/xiph_headers.h"
 #include "ts/ts_demux.h"
 #include "ts/ts_packet.h"
 
@@ -258,6 +259,45 @@ bool DescribeDtsCore(const uint8_t* b, uint32_t length, AudioDescription& d)
     return false;
 }
 
+// Opus access units (wiki.xiph.org/OpusTS): opus_control_header -- the 11-bit sync 0x3FF, start_trim_flag,
+// end_trim_flag, control_extension_flag and two reserved bits, au_size as a run of 0xFF bytes ended by a smaller
+// one, the trims (16 bits each) and the extension (a length byte and its bytes) as flagged -- then the Opus packet,
+// whose TOC byte gives the unit's duration. The channels are those the PMT's Opus audio descriptor states, the
+// speakers those of its mapping family; Opus decodes to 48 kHz.
+bool DescribeOpus(const uint8_t* b, uint32_t length, const TsOpusLayout& layout, AudioDescription& d)
+{
+    constexpr uint8_t kStartTrim = 0x10, kEndTrim = 0x08, kControlExtension = 0x04;
+    // No Opus packet of up to eight channels comes near this size; a longer run of 0xFF bytes is no au_size.
+    constexpr uint32_t kMaxAuSizeBytes = 64;
+    for (uint32_t i = 0; i + 3 <= length; ++i) {
+        if (b[i] != 0x7F || (b[i + 1] & 0xE0) != 0xE0)
+            continue;
+        const uint8_t flags = b[i + 1];
+        uint32_t pos = i + 2;
+        uint32_t auSize = 0;
+        for (uint32_t n = 0; pos < length && b[pos] == 0xFF && n < kMaxAuSizeBytes; ++n, ++pos)
+            auSize += 0xFF;
+        if (pos >= length || b[pos] == 0xFF)
+            continue;
+        auSize += b[pos++];
+        pos += (flags & kStartTrim ? 2 : 0) + (flags & kEndTrim ? 2 : 0);
+        if ((flags & kControlExtension) != 0 && pos < length)
+            pos += 1 + b[pos];
+        if (pos >= length || auSize == 0)
+            continue;
+        const uint32_t samples = OpusPacketSamples(Bytes(b + pos, std::min(auSize, length - pos)));
+        if (samples == 0)
+            continue;
+        d.format.channels = layout.channels;
+        d.format.sampleRate = kOpusOutputRate;
+        d.channelMask = OpusChannelMask(layout.mappingFamily, layout.channels);
+        d.hasFrameDuration = true;
+        d.frameDuration = int64_t(samples) * 10000000 / kOpusOutputRate;
+        return true;
+    }
+    return false;
+}
+
 // DTS-HD types: a fixed description, only for streams a registration_descriptor
 // announced; the payload is not read.
 bool DescribeDtsHd(bool registration, AudioDescription& d)
@@ -372,6 +412,7 @@ bool TsStreamCodec(uint32_t streamType, bool mpeg1, StreamCodec& codec)
     case 0x24: codec = StreamCodec::Hevc; return true;
     case 0x82: codec = StreamCodec::Dts; return true;
     case kTsEac3StreamType: codec = StreamCodec::Eac3; return true;
+    case kTsOpusStreamType: codec = StreamCodec::Opus; return true;
     default: return false;
     }
 }
@@ -435,7 +476,7 @@ TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t s
 
 std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t length, uint32_t streamType,
                                                  bool registration, uint32_t pid, int64_t& frameDuration,
-                                                 bool frameChecks, uint32_t extensions)
+                                                 bool frameChecks, uint32_t extensions, const TsOpusLayout& opusLayout)
 {
     StreamCodec codec{};
     if (buffer == nullptr || !IsTsAudioStreamType(streamType, extensions) || !TsStreamCodec(streamType, false, codec))
@@ -446,6 +487,8 @@ std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t
                          (streamType == 0x82 || ((streamType == 0x85 || streamType == 0x86) && !registration));
     if (streamType == kTsEac3StreamType)
         described = DescribeEac3(buffer, length, d);
+    else if (streamType == kTsOpusStreamType)
+        described = DescribeOpus(buffer, length, opusLayout, d);
     else if (dtsCore)
         described = DescribeDtsCore(buffer, length, d);
     else
@@ -542,7 +585,7 @@ std::unique_ptr<StreamRecord> TSDemux::HandleAudioPacket(const uint8_t* packet)
     auto record = BuildTsAudioRecord(m_audioBuffer.data(), m_audioCount, uint32_t(m_selection->audioStreamType),
                                      m_registrationDescriptor != 0, uint32_t(m_selection->audioPid),
                                      m_times.audioFrameDuration, (m_extensions & MD_EXT_MPEG_AUDIO_SYNC) != 0,
-                                     m_extensions);
+                                     m_extensions, m_selection->audioOpusLayout);
     std::memcpy(m_audioBuffer.data(), payload, size);
     m_audioCount = size;
     if (record)

@@ -7,12 +7,13 @@
 #include <cstdint>
 
 #include "demux/stream_record.h"
+#include "ts/ts_packet.h"
 
 namespace md {
 
 // The StreamCodec a stream_type is described with; false for types that never
 // get a record (0x01, MPEG-1 video, and every type not classed as audio/video).
-// The types only extensions class (0x10, 0x24, 0x82, 0x87) have their codec too.
+// The types only extensions class (0x10, 0x24, 0x82, 0x87, kTsOpusStreamType) have their codec too.
 bool TsStreamCodec(uint32_t streamType, bool mpeg1, StreamCodec& codec);
 
 // Whether the bytes hold the sequence-level header a video record starts from:
@@ -50,10 +51,13 @@ TsVideoBuild BuildTsVideoRecord(const uint8_t* held, uint32_t length, uint32_t s
 // with MD_EXT_TS_CODECS stream_type 0x87 is E-AC-3, described from its first
 // independent syncframe; with MD_EXT_MORE_CODECS stream_type 0x82, and 0x85 and
 // 0x86 without a registration_descriptor, are DTS where a core frame header is found, with the header's speakers
-// (channelMask) and LFE flag (third codec-specific word) where it comes in the 16-bit big-endian form.
+// (channelMask) and LFE flag (third codec-specific word) where it comes in the 16-bit big-endian form; with
+// MD_EXT_TS_CODECS kTsOpusStreamType is Opus where an access unit's control header is found, with the channels and
+// speakers of opusLayout (the PMT's Opus audio descriptor) and the unit's duration.
 // Null when no record can be made from these bytes.
 std::unique_ptr<StreamRecord> BuildTsAudioRecord(const uint8_t* buffer, uint32_t length, uint32_t streamType,
                                                  bool registration, uint32_t pid, int64_t& frameDuration,
-                                                 bool frameChecks = false, uint32_t extensions = 0);
+                                                 bool frameChecks = false, uint32_t extensions = 0,
+                                                 const TsOpusLayout& opusLayout = {});
 
 }  // namespace md

@@ -158,6 +158,8 @@ const std::vector<Row> kBundled = {
     {"ts204_mpeg2video_352x288_4x3_25fps_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_h264_1280x720_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT},
+    {"ts_h264_320x240_25fps_opus_48k_5.1.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
+     "Opus private data is no audio stream"},
     {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {},
      "stream_type 0x24 (HEVC) is not listed: the AAC alone is described"},
     {"ts_mpeg2video_320x240_25fps_3frames.ts", MK_MPEG2_TRANSPORT, {{RawVideoEnd, 1}},
@@ -286,6 +288,8 @@ uint32_t StreamType(const FfprobeStream& s)
         return 0x87;
     if (s.codec == "hevc")
         return 0x24;
+    if (s.codec == "opus")
+        return 0x4F707573;  // private data registered as "Opus": the format_identifier
     return s.codec == "scte_35" ? 0x86 : s.tag == 0x332D4341 ? 0x81 : s.tag;
 }
 
@@ -293,7 +297,7 @@ uint32_t StreamType(const FfprobeStream& s)
 const std::set<uint32_t> kListedVideo = {0x01, 0x02, 0x1B, 0x20};
 const std::set<uint32_t> kListedAudio = {0x03, 0x04, 0x0F, 0x11, 0x80, 0x81, 0x83, 0x85, 0x86, 0xA2};
 const std::set<uint32_t> kExtendedVideo = {0x10, 0x24};
-const std::set<uint32_t> kExtendedAudio = {0x82, 0x87};
+const std::set<uint32_t> kExtendedAudio = {0x82, 0x87, 0x4F707573};
 
 // Matroska tracks with a record: MPEG and H.264 video or a VfW FourCC (ffprobe shows its tag), MPEG audio, AC-3,
 // DTS, AAC, Vorbis and text subtitles; FLAC, Opus, PCM, ALAC, TrueHD, PGS and VobSub get one only with extensions.
@@ -522,6 +526,9 @@ const std::vector<Row> kExtendedRows = {
      "ffprobe ends the DTS at its last PTS, the scan adds the last frame"},
     {"ts_hevc_2160p_multiprog.ts", MK_MPEG2_TRANSPORT, {{SelectFails, 1}},
      "HEVC is listed; the capture holds no PES of the AAC PID"},
+    {"ts_h264_320x240_25fps_opus_48k_5.1.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}, {AudioEndShift, 0.02}},
+     "private data registered as \"Opus\": channels from its Opus audio descriptor, 48 kHz; ffprobe ends the Opus "
+     "at its last PTS, the scan adds the last access unit's 20 ms"},
     {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
      "HEVC is listed and described; an \"HEVC\" registration_descriptor"},
     {"flv_flv1_320x240_25fps_mp3_44k_stereo.flv", MK_FLV, {{AspectX, 4}, {AspectY, 3}},
@@ -810,10 +817,12 @@ protected:
             EXPECT_EQ(info.channelMode == 3, s.channels == 1);  // single channel
         }
         // The speakers of TrueHD's major sync layout, of the A/52 frames and of a Matroska track's DTS core; with
-        // extensions, of every DTS core header.
+        // extensions, of every DTS core header and of the Opus layouts beyond stereo (transport streams, Ogg).
         const bool a52 = s.codec == "ac3" || s.codec == "eac3";
         const bool dtsCore = s.codec == "dts" && (m_row->kind == MK_MATROSKA || m_extended);
-        if (s.codec == "truehd" || ((a52 || dtsCore) && framesRead)) {
+        const bool matroska = m_row->kind == MK_MATROSKA || m_row->kind == MK_WEBM;
+        const bool opusLayout = m_extended && s.codec == "opus" && s.channels > 2 && !matroska;
+        if (s.codec == "truehd" || ((a52 || dtsCore || opusLayout) && framesRead)) {
             MultiChannelInfo multi{};
             ASSERT_EQ(m_detector->GetMultiChannelInfo(&multi), S_OK);
             // An LFE in the layouts "2.1", "5.1(side)", ...

@@ -77,6 +77,27 @@ TEST(BuildAudio, MpegLayerRecordFromTheHeaderWords)
     }
 }
 
+// A record that states its speakers (only extensions fill them in) gets a multichannel record from every builder,
+// the LFE flag from the mask; one without gets none, unless its codec is of the AC-3 family or DTS.
+TEST(BuildAudio, MultichannelRecordOfAStatedMask)
+{
+    using enum RecordBuilder;
+    const std::tuple<RecordBuilder, uint32_t, std::optional<std::pair<uint8_t, uint32_t>>> cases[] = {
+        {Selection, 0x3F, std::pair(uint8_t(1), 0x3Fu)}, {Open, 0x607, std::pair(uint8_t(0), 0x607u)},
+        {File, 0x3F, std::pair(uint8_t(1), 0x3Fu)},      {Selection, 0, std::nullopt},
+    };
+    for (const auto& [builder, mask, expected] : cases) {
+        auto r = NewStreamRecord();
+        r->streamClass = StreamClass::Audio, r->codec = StreamCodec::Opus, r->audio.channelMask = mask;
+        const AudioBuild b = BuildAudio(*r, builder);
+        ASSERT_TRUE(b.accepted);
+        EXPECT_EQ(b.multiChannel ? std::optional(std::pair(b.multiChannel->lfe, b.multiChannel->channelMask))
+                                 : std::nullopt,
+                  expected)
+            << int(builder) << " " << mask;
+    }
+}
+
 }  // namespace
 // The AAC class of MDI_AAC_CLASS: AAC LC (audio object type 2) 0, SBR (5) 1, any other 2; none for other codecs.
 TEST(BuildAudio, AacClassFromTheObjectType)

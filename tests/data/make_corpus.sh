@@ -788,6 +788,11 @@ enc ps_mpeg2video_352x288_25fps_dts_48k_stereo.vob "" \
     -f lavfi -i "$(vsrc 352x288 25 0.3)" -f lavfi -i "$(stereo 48000 0.3)" \
     -c:v mpeg2video -b:v 400k -g 12 -bf 2 -threads 1 \
     -c:a dca -strict -2 -b:a 384k -f vob
+# Opus 5.1 in a transport stream: private data with the "Opus" registration and the Opus audio
+# descriptor (channel_config_code 6).
+enc ts_h264_320x240_25fps_opus_48k_5.1.ts "" \
+    -f lavfi -i "$(vsrc 320x240 25 0.4)" -f lavfi -i "$(surround 48000 0.4)" \
+    -c:v libx264 -preset ultrafast -threads 1 -c:a libopus -b:a 96k -f mpegts
 
 # --------------------------------------------------------------------------
 # ffprobe references

@@ -107,6 +107,30 @@ TEST(XiphHeaders, OpusPacketSamplesByToc)
         EXPECT_EQ(md::OpusPacketSamples(c.packet), c.samples) << c.rule;
 }
 
+// Opus mapping family 1 is the Vorbis channel order; the speaker sets of 3 to 8 channels, each as named.
+TEST(XiphHeaders, OpusChannelMaskOfTheVorbisOrder)
+{
+    constexpr uint32_t L = 0x1, R = 0x2, C = 0x4, LFE = 0x8, BL = 0x10, BR = 0x20, BC = 0x100, SL = 0x200, SR = 0x400;
+    struct Case {
+        const char* rule;
+        uint32_t family, channels, mask;
+    } cases[] = {
+        {"L C R", 1, 3, L | C | R},
+        {"quadraphonic: L R, rear L R", 1, 4, L | R | BL | BR},
+        {"5.0: L C R, rear L R", 1, 5, L | C | R | BL | BR},
+        {"5.1: L C R, rear L R, LFE", 1, 6, L | C | R | BL | BR | LFE},
+        {"6.1: L C R, side L R, rear centre, LFE", 1, 7, L | C | R | SL | SR | BC | LFE},
+        {"7.1: L C R, side L R, rear L R, LFE", 1, 8, L | C | R | SL | SR | BL | BR | LFE},
+        {"mono and stereo state no speakers", 1, 2, 0},
+        {"family 0 (mono, stereo)", 0, 2, 0},
+        {"family 1 has at most eight channels", 1, 9, 0},
+        {"ambisonics", 2, 4, 0},
+        {"application-defined channels", 255, 6, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(md::OpusChannelMask(c.family, c.channels), c.mask) << c.rule;
+}
+
 TEST(XiphHeaders, TheoraIdentification)
 {
     // Fields in order: VMAJ VMIN VREV, FMBW FMBH (16 bits), PICW PICH (24), PICX PICY (8), FRN FRD (32), PARN PARD

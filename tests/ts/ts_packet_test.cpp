@@ -176,6 +176,64 @@ TEST(TsPacket, ExtendedStreamClasses)
     }
 }
 
+// Private data registered as Opus is Opus audio with MD_EXT_TS_CODECS (its stream type the format_identifier), its
+// channels from the Opus audio descriptor: extension_descriptor 0x7F, descriptor_tag_extension 0x80,
+// channel_config_code (and for 0x81 the channel_count and mapping_family that follow).
+TEST(TsPacket, OpusPrivateDataAndItsChannels)
+{
+    const ByteVec opus{0x05, 0x04, 'O', 'p', 'u', 's'};
+    const auto config = [](std::initializer_list<uint8_t> body) {
+        ByteVec d{0x7F, uint8_t(body.size() + 1), 0x80};
+        d.insert(d.end(), body);
+        return d;
+    };
+    struct Row {
+        const char* rule;
+        ByteVec descriptors;
+        uint32_t extensions, streamType, channels, family;
+    };
+    const Row rows[] = {
+        {"5.1 in the Vorbis order", mdtest::Concat({opus, config({6})}), MD_EXT_TS_CODECS, kTsOpusStreamType, 6, 1},
+        {"stereo", mdtest::Concat({opus, config({2})}), MD_EXT_TS_CODECS, kTsOpusStreamType, 2, 0},
+        {"mono", mdtest::Concat({opus, config({1})}), MD_EXT_TS_CODECS, kTsOpusStreamType, 1, 0},
+        {"code 0: dual mono", mdtest::Concat({opus, config({0})}), MD_EXT_TS_CODECS, kTsOpusStreamType, 2, 255},
+        {"code 0x81: count and family stated", mdtest::Concat({opus, config({0x81, 3, 255})}), MD_EXT_TS_CODECS,
+         kTsOpusStreamType, 3, 255},
+        {"code 0x81 cut short", mdtest::Concat({opus, config({0x81, 3})}), MD_EXT_TS_CODECS, kTsOpusStreamType, 0, 0},
+        {"a code this reader does not know", mdtest::Concat({opus, config({0x88})}), MD_EXT_TS_CODECS,
+         kTsOpusStreamType, 0, 0},
+        {"the audio descriptor first", mdtest::Concat({config({8}), opus}), MD_EXT_TS_CODECS, kTsOpusStreamType, 8, 1},
+        {"no audio descriptor", opus, MD_EXT_TS_CODECS, kTsOpusStreamType, 0, 0},
+        {"another extension tag", mdtest::Concat({opus, ByteVec{0x7F, 0x02, 0x81, 0x06}}), MD_EXT_TS_CODECS,
+         kTsOpusStreamType, 0, 0},
+        {"another format_identifier", mdtest::Concat({ByteVec{0x05, 0x04, 'O', 'p', 'u', 'z'}, config({6})}),
+         MD_EXT_TS_CODECS, 0x06, 0, 0},
+        {"a registration cut short", mdtest::Concat({ByteVec{0x05, 0x03, 'O', 'p', 'u'}, config({6})}),
+         MD_EXT_TS_CODECS, 0x06, 0, 0},
+        {"without the extension: private data", mdtest::Concat({opus, config({6})}), 0, 0x06, 0, 0},
+    };
+    for (const Row& row : rows) {
+        uint32_t streamType = 0x06;
+        uint8_t registration = 0, subtitleTag = 0;
+        TsOpusLayout layout;
+        ParseEsDescriptors(row.descriptors.data(), uint32_t(row.descriptors.size()), streamType, registration,
+                           row.extensions, &subtitleTag, &layout);
+        const bool audio = IsTsAudioStreamType(streamType, row.extensions);
+        EXPECT_EQ(std::tuple(streamType, layout.channels, layout.mappingFamily, audio),
+                  std::tuple(row.streamType, row.channels, row.family, row.streamType == kTsOpusStreamType))
+            << row.rule;
+    }
+    // A PMT hands the layout to the selection whose audio PID it lists.
+    mdtest::TsWriter w;
+    w.Section(0x20, mdtest::PmtSection(1, {{0x1B, 0x100}, {0x06, 0x101, mdtest::Concat({opus, config({6})})}}));
+    TsProgram program{};
+    TsSelection selection{0x100, 0x101, 0, 0};
+    uint8_t registered = 0;
+    ASSERT_TRUE(ParsePmt(program, w.Bytes().data(), &selection, registered, MD_EXT_TS_CODECS));
+    EXPECT_EQ(std::tuple(uint32_t(selection.audioStreamType), selection.audioOpusLayout.channels, program.audioCount),
+              std::tuple(kTsOpusStreamType, 6u, 1u));
+}
+
 // Timestamp rules with extensions: across a wrap of the 32-bit values the first and last stay in presentation
 // order and the end passes 2^32 ticks; the last window takes a stream seen fewer times than the base rule asks.
 TEST(TsPacket, RangeRulesUnwrapAndTakeShortStreams)

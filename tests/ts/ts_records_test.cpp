@@ -174,6 +174,54 @@ TEST(TsRecords, ExtendedAudioFromFrameHeaders)
     }
 }
 
+// Opus private data (MD_EXT_TS_CODECS): a record where an access unit's control header (sync 0x3FF, the trim and
+// extension flags, au_size) leads to an Opus packet, whose TOC gives the unit's duration; the channels and speakers
+// are the PMT's, the rate 48 kHz.
+TEST(TsRecords, OpusAccessUnits)
+{
+    const ByteVec packet{0xF8, 0x11, 0x22, 0x33};  // TOC: CELT fullband 20 ms, one frame
+    const ByteVec bigPacket = mdtest::Concat({ByteVec{0xF8}, ByteVec(300, 0x11)});
+    const TsOpusLayout surround{6, 1}, stereo{2, 0};
+    struct Row {
+        const char* rule;
+        ByteVec bytes;
+        TsOpusLayout layout;
+        uint32_t extensions;
+        bool described;
+        uint32_t channels, mask;
+        int64_t frameDuration;
+    };
+    const Row rows[] = {
+        {"no flags", mdtest::Concat({ByteVec{0x7F, 0xE0, 4}, packet}), surround, MD_EXT_TS_CODECS, true, 6, 0x3F,
+         200000},
+        {"stereo: no speakers stated", mdtest::Concat({ByteVec{0x7F, 0xE0, 4}, packet}), stereo, MD_EXT_TS_CODECS, true,
+         2, 0, 200000},
+        {"start and end trims", mdtest::Concat({ByteVec{0x7F, 0xF8, 4, 0, 10, 0, 20}, packet}), surround,
+         MD_EXT_TS_CODECS, true, 6, 0x3F, 200000},
+        {"a control extension", mdtest::Concat({ByteVec{0x7F, 0xE4, 4, 2, 0xAA, 0xBB}, packet}), surround,
+         MD_EXT_TS_CODECS, true, 6, 0x3F, 200000},
+        {"au_size over 255 bytes", mdtest::Concat({ByteVec{0x7F, 0xE0, 0xFF, 46}, bigPacket}), surround,
+         MD_EXT_TS_CODECS, true, 6, 0x3F, 200000},
+        {"after other bytes, a 10 ms SILK packet", mdtest::Concat({ByteVec{0x55, 0x7F, 0xE0, 1, 0x00}}), surround,
+         MD_EXT_TS_CODECS, true, 6, 0x3F, 100000},
+        {"a bare Opus packet", packet, surround, MD_EXT_TS_CODECS, false, 0, 0, 0},
+        {"a control header that ends the bytes", ByteVec{0x7F, 0xE0, 0xFF, 0xFF}, surround, MD_EXT_TS_CODECS, false,
+         0, 0, 0},
+        {"without the extension", mdtest::Concat({ByteVec{0x7F, 0xE0, 4}, packet}), surround, 0, false, 0, 0, 0},
+    };
+    for (const Row& row : rows) {
+        int64_t frameDuration = -1;
+        const auto r = BuildTsAudioRecord(row.bytes.data(), uint32_t(row.bytes.size()), kTsOpusStreamType, true,
+                                          0x101, frameDuration, false, row.extensions, row.layout);
+        ASSERT_EQ(r != nullptr, row.described) << row.rule;
+        if (!r)
+            continue;
+        EXPECT_EQ(std::tuple(r->codec, r->audio.channels, r->audio.sampleRate, r->audio.channelMask, frameDuration),
+                  std::tuple(StreamCodec::Opus, row.channels, 48000u, row.mask, row.frameDuration))
+            << row.rule;
+    }
+}
+
 // stream_type 0x10 (MPEG-4 Visual) is described from its VOL only with MD_EXT_MORE_CODECS.
 TEST(TsRecords, Mpeg4VisualWithItsExtensionOnly)
 {
