@@ -84,6 +84,7 @@ uint32_t AdtsDemux::Parse(ZPMP::InputStream* input, StreamList* streams)
     r->codec = StreamCodec::Aac;
     SetAudioFormat(r->audio, {first.channels, first.sampleRate, bitRate / 8, 1, 0});
     r->audio.codecSpecific[0] = first.objectType;
+    r->audio.channelMask = AacChannelConfigurationMask(first.channelConfiguration);
     const uint32_t frameDuration = static_cast<uint32_t>(SamplesToUnits(first.samples, first.sampleRate));
     if (bitRate != 0) {
         m_times.SetAudio(SamplesToUnits(audioBytes * 8, bitRate), frameDuration);

@@ -46,6 +46,12 @@ bool ParseAdtsHeader(const uint8_t* p, size_t len, AdtsHeader& header)
     return true;
 }
 
+uint32_t AacChannelConfigurationMask(uint32_t channelConfiguration)
+{
+    constexpr std::array<uint32_t, 8> kMasks = {0, 0, 0, 0x7, 0x107, 0x37, 0x3F, 0xFF};
+    return channelConfiguration < kMasks.size() ? kMasks[channelConfiguration] : 0;
+}
+
 uint32_t AdtsFrameBitRate(const AdtsHeader& header)
 {
     if (header.samples == 0)

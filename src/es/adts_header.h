@@ -27,6 +27,12 @@ struct AdtsHeader {
 // the header, and fewer than 7 bytes.
 bool ParseAdtsHeader(const uint8_t* p, size_t len, AdtsHeader& header);
 
+// The speakers (WAVEFORMATEXTENSIBLE bits) of a channel_configuration of 3 to 7 (ISO/IEC 14496-3 Table 1.19): C L
+// R; C L R, rear centre; C L R Ls Rs; C L R Ls Rs LFE; C, L R of centre, L R, Ls Rs, LFE (the surrounds as back
+// speakers, as AC-3 masks have them; the outer front pair of 7 as the wide pair). 0 for mono and stereo, which
+// state no speakers, and for configuration 0 (a program_config_element).
+uint32_t AacChannelConfigurationMask(uint32_t channelConfiguration);
+
 // The bit rate of one frame, bit/s: its bytes over its samples at its rate, truncated.
 uint32_t AdtsFrameBitRate(const AdtsHeader& header);
 

@@ -204,6 +204,7 @@ void Identify(const OggPage& page, bool listed, LogicalStream& s)
         s.preSkip = opus.preSkip;
         rec.codec = StreamCodec::Opus;
         rec.audio.channels = opus.channels, rec.audio.sampleRate = kOpusOutputRate;
+        rec.audio.channelMask = OpusChannelMask(opus.mappingFamily, opus.channels);
     } else if (id.size() >= kFlacMappingSize &&
                std::memcmp(id.data(), kFlacMappingMagic, sizeof kFlacMappingMagic) == 0 && id[5] == kFlacMappingMajor &&
                std::memcmp(id.data() + 9, "fLaC", 4) == 0 &&

@@ -34,6 +34,8 @@ TEST(Adts, FramesAndEstimatedDuration)
         // One frame of another stream, then a run found further in: its bytes (1500) over 112500 bit/s.
         {"a first frame of another rate is passed over", Concat({f300, Repeat(Adts(300, 3), 5)}),
          "aac 2ch 48000Hz 14062B/s w0 2 t~1066666"},
+        // The channel configuration states the speakers of 5.1 (surrounds as back speakers); 3000 bytes x 8 / 103359.
+        {"5.1", Repeat(Adts(300, 4, 1, 6), 10), "aac 6ch 44100Hz mask 3F 12919B/s w0 2 t~2322003"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(mdtest::Opened<md::AdtsDemux>(row.file), row.expected) << row.what;

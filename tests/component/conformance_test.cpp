@@ -567,6 +567,8 @@ const std::vector<Row> kExtendedRows = {
     {"mp3_mpeg2_24k_mono.mp3", MK_MP3, {{AudioFormat, AF_MPEG2}}, kMpeg2Audio},
     {"mp2_mpeg2_22k_mono.mp2", MK_MP3, {{AudioFormat, AF_MPEG2}}, kMpeg2Audio},
     {"adts_aac_lc_48k_stereo.aac", MK_ADTS, {}, "the bytes over the running mean bit rate of the first 50 frames"},
+    {"adts_aac_lc_48k_5.1.aac", MK_ADTS, {},
+     "the bytes over the running mean bit rate of the first 50 frames; the speakers of channel_configuration 6"},
     {"mp3_lame_info_gapless_32k_mono.mp3", MK_MP3, {},
      "the Info frame count in whole frames, as ffprobe and MediaInfo give it (the LAME delay and padding kept)"},
     {"mp3_vbri_id3v24_48k.mp3", MK_MP3, {}, "after the ID3v2.4 tag: the VBRI frame count"},
@@ -618,6 +620,9 @@ const std::vector<Row> kExtendedRows = {
     {"ogg_opus_48k_stereo.opus", MK_OGG, {{DurationSeconds, 2.0}},
      "the last granule position 96312 less the pre-skip of 312 samples, which the decoder puts out before the "
      "first sample (RFC 7845 4.2); ffprobe's duration keeps the pre-skip"},
+    {"ogg_opus_48k_5.1.opus", MK_OGG, {{DurationSeconds, 0.5}},
+     "the last granule position less the pre-skip of 312 samples; the speakers of mapping family 1 for six "
+     "channels"},
     {"ogg_speex_16k_mono.spx", MK_OGG, {},
      "the first data page's granule position 15857 less its 50 packets of 320 samples: the stream starts at -143"},
     {"ogg_theora_320x240_25fps_vorbis_44k_stereo.ogv", MK_OGG, {},
@@ -817,12 +822,14 @@ protected:
             EXPECT_EQ(info.channelMode == 3, s.channels == 1);  // single channel
         }
         // The speakers of TrueHD's major sync layout, of the A/52 frames and of a Matroska track's DTS core; with
-        // extensions, of every DTS core header and of the Opus layouts beyond stereo (transport streams, Ogg).
+        // extensions, of every DTS core header, and beyond stereo of the Opus layouts (transport streams, Ogg) and
+        // of ADTS channel configurations.
         const bool a52 = s.codec == "ac3" || s.codec == "eac3";
         const bool dtsCore = s.codec == "dts" && (m_row->kind == MK_MATROSKA || m_extended);
         const bool matroska = m_row->kind == MK_MATROSKA || m_row->kind == MK_WEBM;
-        const bool opusLayout = m_extended && s.codec == "opus" && s.channels > 2 && !matroska;
-        if (s.codec == "truehd" || ((a52 || dtsCore || opusLayout) && framesRead)) {
+        const bool stated = (s.codec == "opus" && !matroska) || (s.codec == "aac" && m_row->kind == MK_ADTS);
+        const bool layout = m_extended && s.channels > 2 && stated;
+        if (s.codec == "truehd" || ((a52 || dtsCore || layout) && framesRead)) {
             MultiChannelInfo multi{};
             ASSERT_EQ(m_detector->GetMultiChannelInfo(&multi), S_OK);
             // An LFE in the layouts "2.1", "5.1(side)", ...

@@ -793,6 +793,11 @@ enc ps_mpeg2video_352x288_25fps_dts_48k_stereo.vob "" \
 enc ts_h264_320x240_25fps_opus_48k_5.1.ts "" \
     -f lavfi -i "$(vsrc 320x240 25 0.4)" -f lavfi -i "$(surround 48000 0.4)" \
     -c:v libx264 -preset ultrafast -threads 1 -c:a libopus -b:a 96k -f mpegts
+# 5.1 in ADTS (channel_configuration 6) and in Ogg Opus (mapping family 1): their speakers.
+enc adts_aac_lc_48k_5.1.aac "" \
+    -f lavfi -i "$(surround 48000 0.5)" -c:a aac -b:a 192k -f adts
+enc ogg_opus_48k_5.1.opus "" \
+    -f lavfi -i "$(surround 48000 0.5)" -c:a libopus -b:a 128k -f ogg
 
 # --------------------------------------------------------------------------
 # ffprobe references

@@ -84,5 +84,24 @@ TEST(Adts, Headers)
     EXPECT_EQ(AdtsFrameBitRate(h), 34781u);  // 34781.25
 }
 
+// The speakers of each channel_configuration: front L 0x1, R 0x2, C 0x4, LFE 0x8, back L 0x10, R 0x20, the pair
+// left and right of centre 0x40 and 0x80, back centre 0x100.
+TEST(Adts, SpeakersOfTheChannelConfiguration)
+{
+    const std::tuple<uint32_t, uint32_t, const char*> rows[] = {
+        {0, 0, "a program_config_element sets the channels"},
+        {1, 0, "mono states no speakers"},
+        {2, 0, "stereo states no speakers"},
+        {3, 0x1 | 0x2 | 0x4, "C L R"},
+        {4, 0x1 | 0x2 | 0x4 | 0x100, "C L R, rear centre"},
+        {5, 0x1 | 0x2 | 0x4 | 0x10 | 0x20, "C L R Ls Rs"},
+        {6, 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x20, "5.1"},
+        {7, 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x20 | 0x40 | 0x80, "7.1: the outer front pair"},
+        {8, 0, "no configuration 8"},
+    };
+    for (const auto& [configuration, mask, what] : rows)
+        EXPECT_EQ(AacChannelConfigurationMask(configuration), mask) << what;
+}
+
 }  // namespace
 }  // namespace md

@@ -54,10 +54,17 @@ ByteVec VorbisId(uint32_t rate)
     b.push_back(0xB8), b.push_back(1);
     return b;
 }
-ByteVec OpusId(uint16_t preSkip)
+// OpusHead: version 1, the channels, pre-skip, input rate, gain, the mapping family and, for a family other than 0,
+// its table (stream count, coupled count, a mapping byte per channel).
+ByteVec OpusId(uint16_t preSkip, uint8_t channels = 2, uint8_t family = 0)
 {
-    ByteVec b = {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 1, 2};
-    PutLe(b, preSkip, 2), PutLe(b, 48000, 4), PutLe(b, 0, 2), b.push_back(0);
+    ByteVec b = {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 1, channels};
+    PutLe(b, preSkip, 2), PutLe(b, 48000, 4), PutLe(b, 0, 2), b.push_back(family);
+    if (family != 0) {
+        b.push_back(channels), b.push_back(0);
+        for (uint8_t c = 0; c < channels; ++c)
+            b.push_back(c);
+    }
     return b;
 }
 ByteVec TheoraId(uint8_t revision)  // 320x240 at 25/1, square pixels, KFGSHIFT 6
@@ -237,6 +244,29 @@ TEST(OggDemux, StreamsAndTimes)
     EXPECT_FALSE(md::ProbeOgg({.head = corrupt}));
     EXPECT_FALSE(md::ProbeOgg({.head = Page(7, 1, 0, 0, {Bytes(10)})}));
     EXPECT_FALSE(md::ProbeOgg({.head = ByteVec(vorbis.begin(), vorbis.begin() + 40)}));
+}
+
+// An Opus stream's speakers: those of mapping family 1 (the Vorbis order) for its channels; mono, stereo and the
+// other families state none.
+TEST(OggDemux, OpusSpeakersOfTheMappingFamily)
+{
+    const std::tuple<uint8_t, uint8_t, uint32_t, const char*> rows[] = {
+        {6, 1, 0x3F, "5.1: L C R, rear L R, LFE"},
+        {8, 1, 0x63F, "7.1: L C R, side L R, rear L R, LFE"},
+        {3, 1, 0x7, "L C R"},
+        {2, 0, 0, "stereo"},
+        {6, 255, 0, "application-defined channels"},
+        {4, 2, 0, "ambisonics"},
+    };
+    for (const auto& [channels, family, mask, what] : rows) {
+        ByteVec f = Page(5, 0, kBos, 0, {OpusId(312, channels, family)});
+        Append(f, Page(5, 1, 0, 0, {ByteVec{'O', 'p', 'u', 's', 'T', 'a', 'g', 's', 0, 0, 0, 0}}));
+        Append(f, Page(5, 2, kEos, 48000, OpusPackets(50)));
+        md::StreamList streams;
+        ASSERT_EQ(Parse(f, &streams).result, 1u) << what;
+        const md::AudioParams& a = streams.At(0)->audio;
+        EXPECT_EQ(std::pair(a.channels, a.channelMask), std::pair(uint32_t(channels), mask)) << what;
+    }
 }
 
 // Files of more than the head and tail reads: Vorbis links of pages of 60000 bytes, 1 s of 44.1 kHz each.
