@@ -1,5 +1,7 @@
 #include "mpeg/m1_demux.h"
 
+#include "mediadetect/records.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -35,6 +37,19 @@ std::unique_ptr<StreamRecord> BuildAudioRecord(const uint8_t* p, uint32_t len, u
     rec->streamClass = StreamClass::Audio;
     rec->streamId = id;
     rec->codec = StreamCodec::Mpeg1Audio;
+    return rec;
+}
+
+// A sequence header that a sequence_extension follows is MPEG-2 video, which ffmpeg's "mpeg" muxer also writes in
+// MPEG-1 packs: its display aspect, rates and progressive_sequence (MD_EXT_MORE_CODECS; the base rules read every
+// sequence header of a system stream as MPEG-1). Null for an MPEG-1 sequence header.
+std::unique_ptr<StreamRecord> BuildMpeg2VideoRecord(const uint8_t* h, uint32_t len, uint32_t id)
+{
+    auto rec = NewStreamRecord();
+    if (!rec || !DescribeMpegVideo(h, len, *rec) || rec->codec != StreamCodec::Mpeg2Video)
+        return nullptr;
+    rec->streamClass = StreamClass::Video;
+    rec->streamId = id;
     return rec;
 }
 
@@ -189,7 +204,11 @@ void M1Demux::OnVideoPacket(const uint8_t* packet, uint32_t available, uint32_t 
             // packet: the parsers get the rest of the chunk.
             const uint8_t* header = payload + seq;
             const uint32_t rest = available - pes.payloadOffset - seq;
-            auto rec = BuildMpeg1VideoRecord(header, rest, id);
+            std::unique_ptr<StreamRecord> rec;
+            if ((m_extensions & MD_EXT_MORE_CODECS) != 0)
+                rec = BuildMpeg2VideoRecord(header, rest, id);
+            if (!rec)
+                rec = BuildMpeg1VideoRecord(header, rest, id);
             if (rec) {
                 CollectHeaders(header, rest, rec->extraData1, rec->extraData1Length, rec->extraData2,
                                rec->extraData2Length, kModeMpegVideo);

@@ -798,6 +798,12 @@ enc adts_aac_lc_48k_5.1.aac "" \
     -f lavfi -i "$(surround 48000 0.5)" -c:a aac -b:a 192k -f adts
 enc ogg_opus_48k_5.1.opus "" \
     -f lavfi -i "$(surround 48000 0.5)" -c:a libopus -b:a 128k -f ogg
+# MPEG-2 video (interlaced, top field first, 16:9) in an MPEG-1 system stream, as ffmpeg's "mpeg" muxer writes it.
+# Under 64 KiB: at this rate the muxer writes a pack header only at the start, and the time table walks
+# whole 64 KiB reads of packs.
+enc mpg1_mpeg2video_352x288_16x9_25i_tff_mp2_48k_mono.mpg "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 352x288 25 0.3)" -f lavfi -i "$(tone 440 48000 0.3)" \
+    -c:v mpeg2video -q:v 8 -top 1 -aspect 16:9 -threads 1 -c:a mp2 -b:a 128k -ac 1 -f mpeg
 
 # --------------------------------------------------------------------------
 # ffprobe references

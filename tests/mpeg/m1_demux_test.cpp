@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "input/memory_input_stream.h"
+#include "mediadetect/records.h"
 #include "support/stream_builders.h"
 
 namespace md {
@@ -51,6 +54,49 @@ TEST(M1Demux, PelAspect)
     StreamList both;
     EXPECT_EQ(std::get<1>(ParseBytes(Concat({Video(90000), Pack(mdtest::Mpeg1PesPacket(0xC0, kMp2Frame, 45000))}), both)),
               45000);
+}
+
+// A sequence header that a sequence_extension follows is MPEG-1 video in the base rules; with MD_EXT_MORE_CODECS it
+// is MPEG-2 video, its aspect_ratio_information a display aspect and progressive_sequence read.
+TEST(M1Demux, Mpeg2VideoInASystemStream)
+{
+    const auto es = [](uint8_t aspectCode, bool extension, bool progressive) {
+        mdtest::SequenceFields seq;  // 720 x 576, 25 fps
+        seq.aspectCode = aspectCode, seq.extension = extension, seq.progressive = progressive;
+        return Concat({mdtest::SequenceHeaders(seq), mdtest::GopHeaderFlags(true), mdtest::PictureHeaderFields(0, 1),
+                       mdtest::SliceStart()});
+    };
+    struct Row {
+        const char* what;
+        ByteVec es;
+        uint32_t extensions;
+        StreamCodec codec;
+        uint8_t progressive;
+        std::optional<std::pair<uint32_t, uint32_t>> aspect;  // checked for MPEG-2 records
+    };
+    const Row rows[] = {
+        {"MPEG-2, base rules: MPEG-1", es(3, true, false), 0, StreamCodec::Mpeg1Video, 1, std::nullopt},
+        {"MPEG-2 interlaced 16:9", es(3, true, false), MD_EXT_MORE_CODECS, StreamCodec::Mpeg2Video, 0,
+         std::pair(16u, 9u)},
+        {"MPEG-2 progressive 4:3", es(2, true, true), MD_EXT_MORE_CODECS, StreamCodec::Mpeg2Video, 1,
+         std::pair(4u, 3u)},
+        {"MPEG-1 stays MPEG-1", es(3, false, true), MD_EXT_MORE_CODECS, StreamCodec::Mpeg1Video, 1, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const ByteVec file = Video(90000, row.es);
+        MemoryInputStream in(file.data(), file.size());
+        M1Demux demux;
+        demux.SetExtensions(row.extensions);
+        StreamList list;
+        ASSERT_EQ(demux.Parse(&in, &list), 1u) << row.what;
+        const StreamRecord& v = *list.At(0);
+        EXPECT_EQ(std::tuple(v.codec, v.progressive, v.video.width, v.frameRate),
+                  std::tuple(row.codec, row.progressive, 720u, 25.0))
+            << row.what;
+        if (row.aspect) {
+            EXPECT_EQ(std::pair(v.video.aspectX, v.video.aspectY), *row.aspect) << row.what;
+        }
+    }
 }
 
 // A video pack, then packs of audio without a frame sync up to `bytes` bytes, then, when withSync, one with a sync.
