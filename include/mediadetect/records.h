@@ -159,9 +159,10 @@ typedef enum MediaDetectInfoId MediaDetectInfoId;
 // an object starts with none. GetInfo(MDI_EXTENSIONS) gives the bits in effect
 // (bits this version does not know are dropped).
 MD_ENUM(MediaDetectExtension, uint32_t) {
-    MD_EXT_TS_CODECS = 0x1,            // HEVC, E-AC-3, DVB subtitles and teletext in transport streams
+    MD_EXT_TS_CODECS = 0x1,            // HEVC, E-AC-3, Opus, DVB subtitles and teletext in transport streams
     MD_EXT_MPEG_AUDIO_SYNC = 0x2,      // an MPEG audio header counts only when the next stands where its length says
-    MD_EXT_H264_PROFILES = 0x4,        // H.264 sequence parameter sets of every profile are read
+    MD_EXT_H264_PROFILES = 0x4,        // H.264 sequence parameter sets of every profile are read, and the
+                                       // field order of interlaced H.264 from its first picture
     MD_EXT_ANNEXB_ES = 0x8,            // bare H.264 and HEVC streams, bare MPEG-4 Visual from a VOS, VO or VOL header
     MD_EXT_WEBM = 0x10,                // DocType "webm" read as Matroska (kind MK_WEBM)
     MD_EXT_MATROSKA_CODECS = 0x20,     // more Matroska tracks (FLAC, PCM, ALAC, TrueHD, E-AC-3, HEVC, FFV1, ...),
@@ -173,7 +174,8 @@ MD_ENUM(MediaDetectExtension, uint32_t) {
                                        // edit lists
     MD_EXT_MPEG_VIDEO_ES = 0x100,      // bare MPEG-1/2 video streams get their video record
     MD_EXT_MORE_CODECS = 0x200,        // TS MPEG-4 Visual and DTS, QuickTime Motion JPEG, PCM, ALAC, ADPCM,
-                                       // A-law, mu-law, ProRes and DV, AMR channels
+                                       // A-law, mu-law, ProRes and DV, AMR channels, DTS channels in program
+                                       // streams, MPEG-2 video in MPEG-1 system streams
     MD_EXT_FRAME_RATES = 0x400,        // variable-rate and fragmented MP4 frame rates
     MD_EXT_MATROSKA_HEADER = 0x800,    // a DocType "matroska" with trailing NUL bytes, or none (the EBML default)
     MD_EXT_SMALL_FILES = 0x1000,       // whole structures below the probe's size thresholds
