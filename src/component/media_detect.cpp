@@ -242,7 +242,8 @@ void ZPMediaDetect::OpenElementary(ZPMP::InputStream& input)
     if (!record)
         return;
     TakeCodecHeaders(*record);
-    // Described as a selected transport stream's video is: interlaced H.264 as top field first, the field order of
+    // Described as a selected transport stream's video is: interlaced H.264 as top field first (with
+    // MD_EXT_H264_PROFILES as its first picture says), the field order of
     // MPEG-2 video from its pictures -- but a first picture coded with progressive_frame set is a progressive one,
     // as ffprobe and MediaInfo show it, whatever its top_field_first says.
     VideoBuild video = BuildVideo(*record, RecordBuilder::Selection);

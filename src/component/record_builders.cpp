@@ -16,7 +16,7 @@ void DescribeH264(const StreamRecord& r, uint32_t format, bool selection, VideoB
         return;
     b.fieldCoding = r.fieldCoding;
     if (selection)
-        b.info.fieldOrder = 1;
+        b.info.fieldOrder = r.fieldOrder == 2 ? 2 : 1;  // top first unless the record (MD_EXT_H264_PROFILES) says
     else
         b.scan = FieldOrderScan::Mp4Slice;
 }

@@ -193,7 +193,9 @@ struct StreamRecord {
     uint8_t extraData2[kExtraDataSize];  // picture-level headers (PPS, picture header + coding extension)
     double frameRate;        // frames per second
     uint32_t nalLengthSize;  // lengthSizeMinusOne + 1 for length-prefixed H.264, else 0
-    uint32_t fieldOrder;     // codecs only extensions describe: 0 progressive or unknown, 1 top first, 2 bottom first
+    // Codecs only extensions describe, and H.264 read with MD_EXT_H264_PROFILES: 0 progressive or unknown, 1 top
+    // first, 2 bottom first.
+    uint32_t fieldOrder;
 
     void SetSubtitle(const SubtitleParams& s) { std::memcpy(SubtitleBytes(), &s, sizeof s); }
     SubtitleParams Subtitle() const

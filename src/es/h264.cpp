@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "es/bit_reader.h"
 #include "es/mpeg_video.h"
 #include "es/start_code.h"
 #include "input/bytes.h"
@@ -84,6 +85,81 @@ private:
 };
 
 uint32_t Bit(RingBuffer& rb) { return rb.GetBits(1); }
+
+// NAL units before the first slice that H264FirstFieldOrder looks at, at most.
+constexpr uint32_t kMaxUnitsBeforeSlice = 64;
+// Bytes of an SEI unit or a slice unit read for the fields H264FirstFieldOrder needs: a picture timing message
+// comes first in its unit as encoders write it, and a slice header's first fields fit easily.
+constexpr uint32_t kFieldOrderUnitBytes = 256;
+
+// pic_struct (Table D-1) to the field output first: 1, 3, 5 top, 2, 4, 6 bottom; 0 for frames (0, 7, 8).
+uint32_t FieldOfPicStruct(uint32_t picStruct)
+{
+    return picStruct >= 1 && picStruct <= 6 ? (picStruct % 2 == 1 ? 1 : 2) : 0;
+}
+
+// The pic_struct of the first picture timing message (payloadType 1) of the SEI unit whose header byte is at p (len
+// at least 2); -1 without one. CpbDpbDelaysPresentFlag puts cpb_removal_delay and dpb_output_delay before it (D.1.3).
+int32_t SeiPicStruct(const uint8_t* p, uint32_t len, const SpsInfo& sps)
+{
+    uint8_t rbsp[kFieldOrderUnitBytes];
+    len = std::min<uint32_t>(len, kFieldOrderUnitBytes);
+    std::memcpy(rbsp, p, len);
+    const uint32_t n = Unescape(rbsp, len);
+    for (uint32_t at = 1; at + 2 <= n && rbsp[at] != 0x80;) {  // 0x80: rbsp_trailing_bits
+        uint32_t type = 0, size = 0;
+        while (at < n && rbsp[at] == 0xFF)
+            type += 255, ++at;
+        if (at < n)
+            type += rbsp[at++];
+        while (at < n && rbsp[at] == 0xFF)
+            size += 255, ++at;
+        if (at < n)
+            size += rbsp[at++];
+        if (type == 1) {
+            BitReader br(rbsp + at, std::min(size, n - at));
+            const HrdParameters* hrd = sps.nal_hrd_parameters_present_flag   ? &sps.nal_hrd
+                                       : sps.vcl_hrd_parameters_present_flag ? &sps.vcl_hrd
+                                                                             : nullptr;
+            if (hrd != nullptr)
+                br.Skip(size_t(hrd->cpb_removal_delay_length_minus1) + 1 + hrd->dpb_output_delay_length_minus1 + 1);
+            const uint32_t picStruct = br.Bits(4);
+            return br.Overrun() ? -1 : int32_t(picStruct);
+        }
+        at += size;
+    }
+    return -1;
+}
+
+// The field output first by the slice whose header byte (nal_unit_type 1 or 5) is at p (len at least 2): a field's
+// bottom_field_flag, or the sign of a frame's delta_pic_order_cnt_bottom; 0 when the header does not say.
+uint32_t SliceFirstField(const uint8_t* p, uint32_t len, const SpsInfo& sps, const PpsInfo* pps)
+{
+    uint8_t rbsp[kFieldOrderUnitBytes];
+    len = std::min<uint32_t>(len, kFieldOrderUnitBytes);
+    std::memcpy(rbsp, p, len);
+    const uint32_t n = Unescape(rbsp, len);
+    const bool idr = (rbsp[0] & 0x1F) == 5;
+    BitReader br(rbsp + 1, n - 1);
+    br.Ue();  // first_mb_in_slice
+    br.Ue();  // slice_type
+    br.Ue();  // pic_parameter_set_id
+    if (sps.separate_colour_plane_flag)
+        br.Skip(2);  // colour_plane_id
+    br.Skip(sps.log2_max_frame_num_minus4 + 4);  // frame_num
+    uint32_t field = 0;
+    if (br.Bit() != 0) {  // field_pic_flag (present: frame_mbs_only_flag is 0)
+        field = br.Bit() != 0 ? 2 : 1;  // bottom_field_flag
+    } else {
+        if (idr)
+            br.Ue();  // idr_pic_id
+        if (sps.pic_order_cnt_type == 0 && pps != nullptr && pps->bottom_field_pic_order_in_frame_present_flag) {
+            br.Skip(sps.log2_max_pic_order_cnt_lsb_minus4 + 4);  // pic_order_cnt_lsb
+            field = br.Se() < 0 ? 2 : 1;                          // delta_pic_order_cnt_bottom
+        }
+    }
+    return br.Overrun() ? 0 : field;
+}
 
 // scaling_list(): delta-coded entries; a first delta that lands on 0 selects
 // the default matrix.
@@ -492,6 +568,32 @@ bool ScanNalUnits(const uint8_t* p, uint32_t len, NalScanInfo& info)
         i += startCode + 1;
     }
     return true;
+}
+
+uint32_t H264FirstFieldOrder(const uint8_t* p, uint32_t len, const SpsInfo& sps)
+{
+    if (!p || !sps.valid || sps.frame_mbs_only_flag)
+        return 0;
+    PpsInfo pps{};
+    bool havePps = false;
+    uint32_t seiField = 0;
+    // Each unit runs from its header byte (after a 00 00 01 prefix) to the next prefix, or the end of the buffer.
+    uint32_t at = FindAnyCode(p, len);
+    for (uint32_t units = 0; at < len && units < kMaxUnitsBeforeSlice; ++units) {
+        const uint32_t header = at + 3;
+        const uint32_t next = NextStartCode(p, len, header);
+        const uint8_t* unit = p + header;
+        const uint32_t unitLen = next - header;
+        const uint32_t type = unit[0] & 0x1F;
+        if (unitLen >= 2 && (type == 1 || type == 5))
+            return seiField != 0 ? seiField : SliceFirstField(unit, unitLen, sps, havePps ? &pps : nullptr);
+        if (unitLen >= 2 && type == 8 && !havePps)
+            havePps = ParsePps(unit, unitLen, pps) && pps.valid;
+        else if (unitLen >= 2 && type == 6 && sps.pic_struct_present_flag && seiField == 0)
+            seiField = FieldOfPicStruct(uint32_t(std::max(SeiPicStruct(unit, unitLen, sps), 0)));
+        at = next;
+    }
+    return seiField;
 }
 
 bool HasMarkerSei(const uint8_t* p, uint32_t len)

@@ -187,6 +187,15 @@ bool HasMarkerSei(const uint8_t* p, uint32_t len);
 // slot of the first match.
 bool FindMarkerSei(const NalScanInfo& info, uint32_t& index);
 
+// Which field of the first picture of an Annex B buffer is output first: 1 the top field, 2 the bottom one, 0 when
+// the buffer does not tell (a progressive sps, or none of the following before the buffer ends). The NAL units up
+// to the first slice decide: the pic_struct of a picture timing SEI message, when sps sets pic_struct_present_flag
+// (Table D-1: 1, 3, 5 top first; 2, 4, 6 bottom first); else the first slice header, with the first PPS of the
+// buffer: a field's bottom_field_flag, or for a frame the sign of delta_pic_order_cnt_bottom (pic_order_cnt_type 0
+// and bottom_field_pic_order_in_frame_present_flag; below 0 the bottom field's order count is the lower one). sps
+// is the stream's parsed SPS.
+uint32_t H264FirstFieldOrder(const uint8_t* p, uint32_t len, const SpsInfo& sps);
+
 // The picture properties a stream record takes from a parsed SPS.
 struct H264PictureProperties {
     uint32_t width;        // after cropping

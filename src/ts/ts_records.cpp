@@ -391,6 +391,9 @@ TsVideoBuild FillH264(const uint8_t* held, uint32_t length, StreamRecord& record
     record.frameRate = picture.frameRate;
     record.progressive = picture.progressive;
     record.fieldCoding = picture.fieldCoding;
+    // MD_EXT_H264_PROFILES: an interlaced stream's first picture tells which field comes first.
+    if (allProfiles && !picture.progressive)
+        record.fieldOrder = H264FirstFieldOrder(held, length, *sps);
     return TsVideoBuild::Built;
 }
 

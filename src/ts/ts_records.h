@@ -32,8 +32,10 @@ enum class TsVideoBuild {
 // and picture-level headers (extra-data 1 and 2), the picture parameters, the
 // progressive flag, the encoder marker and the field coding. headersFound is set
 // when the headers were collected; mpeg1 is set when no extension start code
-// follows an MPEG sequence header, and selects codec 0 from then on. allProfiles:
-// H.264 sequence parameter sets of every profile are read. With
+// follows an MPEG sequence header, and selects codec 0 from then on. allProfiles
+// (MD_EXT_H264_PROFILES): H.264 sequence parameter sets of every profile are read,
+// and an interlaced stream's record states the field its first picture outputs
+// first (fieldOrder, H264FirstFieldOrder). With
 // MD_EXT_MORE_CODECS in extensions, stream_type 0x10 (MPEG-4 Visual) is
 // described from its video object layer header; with MD_EXT_TS_CODECS, stream_type
 // 0x24 (HEVC) from its parameter sets and first picture timing SEI.

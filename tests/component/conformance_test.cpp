@@ -164,6 +164,8 @@ const std::vector<Row> kBundled = {
     {"ts_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT},
     {"ts_h264_320x240_25fps_opus_48k_5.1.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}},
      "Opus private data is no audio stream"},
+    {"ts_h264_352x288_25i_bff_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT, {{FieldOrder, 1}},
+     "a selected stream's interlaced H.264 is described top field first"},
     {"ts_hevc_320x240_25fps_aac_48k_stereo.ts", MK_MPEG2_TRANSPORT, {},
      "stream_type 0x24 (HEVC) is not listed: the AAC alone is described"},
     {"ts_mpeg2video_320x240_25fps_3frames.ts", MK_MPEG2_TRANSPORT, {{RawVideoEnd, 1}},
@@ -439,6 +441,7 @@ const std::vector<Row> kExtendedRows = {
      "number_of_frame_headers counts, 1536 samples each at 44.1 kHz: 0.1045 s, as MediaInfo's 0.104 s (ffprobe's "
      "0.035 s is the one frame after the only PTS); one pack gives no byte rate to check the end against"},
     {"es_h264_high444_320x240_25fps.h264", MK_H264_ES},
+    {"es_h264_352x288_25i_bff.h264", MK_H264_ES, {}, "the first picture's pic_struct: bottom field first"},
     {"es_hevc_320x240_25fps.hevc", MK_HEVC_ES},
     {"es_mpeg4_320x240_25fps.m4v", MK_MPEG4_VIDEO_ES, {}, "no fixed_vop_rate: the rate from the VOP times"},
     {"es_mpeg4_320x240_25fps_novos.m4v", MK_MPEG4_VIDEO_ES},
@@ -530,6 +533,8 @@ const std::vector<Row> kExtendedRows = {
      "ffprobe ends the DTS at its last PTS, the scan adds the last frame"},
     {"ts_hevc_2160p_multiprog.ts", MK_MPEG2_TRANSPORT, {{SelectFails, 1}},
      "HEVC is listed; the capture holds no PES of the AAC PID"},
+    {"ts_h264_352x288_25i_bff_mp2_48k_stereo.ts", MK_MPEG2_TRANSPORT, {},
+     "the first picture's pic_struct: bottom field first"},
     {"ts_h264_320x240_25fps_opus_48k_5.1.ts", MK_MPEG2_TRANSPORT, {{TsRegistration, 1}, {AudioEndShift, 0.02}},
      "private data registered as \"Opus\": channels from its Opus audio descriptor, 48 kHz; ffprobe ends the Opus "
      "at its last PTS, the scan adds the last access unit's 20 ms"},

@@ -52,6 +52,13 @@ TEST(BuildVideo, FormatFieldOrderAndScanByCodecAndBuilder)
                   std::tuple(format, fieldOrder, profile, scan))
             << int(codec) << " builder " << int(builder);
     }
+    // A selected H.264 stream whose record states its first field (MD_EXT_H264_PROFILES) keeps it: bottom first
+    // stays bottom first, and the record's top first is the builders' own.
+    for (const uint32_t stated : {1u, 2u}) {
+        const auto r = Record(C::H264Ts, false);
+        r->fieldOrder = stated;
+        EXPECT_EQ(BuildVideo(*r, Selection).info.fieldOrder, stated);
+    }
     // The encoder marker of MPEG-2 video, the field coding of interlaced H.264.
     EXPECT_EQ(BuildVideo(*Record(C::Mpeg2Video), Open).encoderMarker, 1);
     EXPECT_EQ(BuildVideo(*Record(C::H264, false), Open).fieldCoding, 1u);

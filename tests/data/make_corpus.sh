@@ -804,6 +804,15 @@ enc ogg_opus_48k_5.1.opus "" \
 enc mpg1_mpeg2video_352x288_16x9_25i_tff_mp2_48k_mono.mpg "+ilme+ildct" \
     -f lavfi -i "$(vsrc 352x288 25 0.3)" -f lavfi -i "$(tone 440 48000 0.3)" \
     -c:v mpeg2video -q:v 8 -top 1 -aspect 16:9 -threads 1 -c:a mp2 -b:a 128k -ac 1 -f mpeg
+# Interlaced H.264, bottom field first (MBAFF frames), in a transport stream and as a bare stream.
+enc ts_h264_352x288_25i_bff_mp2_48k_stereo.ts "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 352x288 25 0.4)" -f lavfi -i "$(stereo 48000 0.4)" \
+    -c:v libx264 -preset veryfast -b:v 600k -pix_fmt yuv420p -threads 1 \
+    -x264opts interlaced=1:bff=1 -top 0 -field_order bb -c:a mp2 -b:a 128k -f mpegts
+enc es_h264_352x288_25i_bff.h264 "+ilme+ildct" \
+    -f lavfi -i "$(vsrc 352x288 25 0.4)" \
+    -c:v libx264 -preset veryfast -b:v 600k -pix_fmt yuv420p -threads 1 \
+    -x264opts interlaced=1:bff=1 -top 0 -field_order bb -f h264
 
 # --------------------------------------------------------------------------
 # ffprobe references

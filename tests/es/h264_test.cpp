@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <optional>
 
 #include "support/bit_writer.h"
 
@@ -218,13 +219,14 @@ struct PpsFields {
     uint32_t spsId = 0, sliceGroupsMinus1 = 0, mapType = 0, mapUnitsMinus1 = 5, refIdxL0 = 2, refIdxL1 = 0;
     bool writeIds = true, extension = false, scalingMatrix = false;  // extension: transform_8x8_mode_flag on
     unsigned trailingZeros = 0;
+    bool bottomFieldPicOrder = false;  // bottom_field_pic_order_in_frame_present_flag
 };
 
 Bytes WritePps(const PpsFields& f)
 {
     BitWriter w;
     w.Put(0x68, 8), w.PutUe(1), w.PutUe(f.spsId);  // pic_parameter_set_id 1
-    w.Put(0b10, 2);  // entropy_coding_mode_flag 1, bottom_field_pic_order_in_frame_present_flag 0
+    w.PutBit(true), w.PutBit(f.bottomFieldPicOrder);  // entropy_coding_mode_flag 1, bottom_field_pic_order_...
     w.PutUe(f.sliceGroupsMinus1);
     if (f.sliceGroupsMinus1 > 0) {
         w.PutUe(f.mapType);
@@ -338,6 +340,109 @@ TEST(H264MarkerSei, Recognition)
     uint32_t index = 99;
     ASSERT_TRUE(ScanNalUnits(buf.data(), Len(buf), info));
     EXPECT_TRUE(FindMarkerSei(info, index) && index == 1) << index;
+}
+
+// An Annex B unit: a four-byte start code, then the unit.
+Bytes Unit(const Bytes& unit)
+{
+    Bytes b = {0, 0, 0, 1};
+    b.insert(b.end(), unit.begin(), unit.end());
+    return b;
+}
+
+// A slice's first fields (7.3.3) with the SpsFields defaults (4-bit frame_num, 6-bit pic_order_cnt_lsb), then some
+// slice data: a field picture when bottomField is given (field_pic_flag, bottom_field_flag), else a frame with
+// delta_pic_order_cnt_bottom when deltaBottom is given.
+Bytes WriteSlice(std::optional<bool> bottomField, std::optional<int32_t> deltaBottom = std::nullopt, bool idr = true)
+{
+    BitWriter w;
+    w.Put(idr ? 0x65 : 0x41, 8);
+    w.PutUe(0), w.PutUe(7), w.PutUe(1), w.Put(0, 4);  // first_mb_in_slice, slice_type I, PPS 1, frame_num
+    w.PutBit(bottomField.has_value());                // field_pic_flag
+    if (bottomField) {
+        w.PutBit(*bottomField);
+    } else {
+        if (idr)
+            w.PutUe(0);  // idr_pic_id
+        w.Put(0, 6);     // pic_order_cnt_lsb
+        if (deltaBottom)
+            w.PutSe(*deltaBottom);
+    }
+    w.Put(0xA5, 8), w.PutBit(true), w.AlignZero();
+    return mdtest::EscapeRbsp(w.Take());
+}
+
+// An SEI unit with a user_data_unregistered message (16-byte UUID, one byte) and a picture timing message:
+// cpb_removal_delay and dpb_output_delay in 24 bits each when delays (the SpsFields HRD lengths), pic_struct, no
+// clock timestamps.
+Bytes WritePicTimingSei(uint32_t picStruct, bool delays)
+{
+    BitWriter timing;
+    timing.Put(0x123456, delays ? 24 : 0), timing.Put(0x000002, delays ? 24 : 0), timing.Put(picStruct, 4);
+    timing.AlignZero();
+    Bytes sei = {0x06, 0x05, 17};
+    sei.insert(sei.end(), 17, 0x5A);
+    const Bytes payload = timing.Take();
+    sei.insert(sei.end(), {0x01, uint8_t(payload.size())});
+    sei.insert(sei.end(), payload.begin(), payload.end());
+    sei.push_back(0x80);
+    return mdtest::EscapeRbsp(sei);
+}
+
+// The field of the first picture output first: a picture timing SEI's pic_struct where the SPS announces it, else
+// the first slice: a field's bottom_field_flag, a frame's delta_pic_order_cnt_bottom (below 0: bottom first).
+TEST(H264FieldOrder, FirstFieldOfTheFirstPicture)
+{
+    SpsFields interlaced;  // MBAFF, no VUI: no pic_struct
+    interlaced.frameMbsOnly = false, interlaced.mbaff = true;
+    SpsFields withPicStruct = interlaced;  // the VUI sets pic_struct_present_flag
+    withPicStruct.vui = true;
+    SpsFields withDelays = withPicStruct;
+    withDelays.hrd = true;
+    const Bytes pps = Unit(WritePps({.bottomFieldPicOrder = true})), plainPps = Unit(WritePps({}));
+    const auto join = [](std::initializer_list<Bytes> units) {
+        Bytes b;
+        for (const Bytes& u : units)
+            b.insert(b.end(), u.begin(), u.end());
+        return b;
+    };
+    struct Row {
+        const char* rule;
+        SpsFields sps;
+        Bytes buffer;
+        uint32_t first;
+    };
+    const Row rows[] = {
+        {"a frame whose bottom field counts first", interlaced, join({pps, Unit(WriteSlice({}, -1))}), 2},
+        {"a frame whose top field counts first", interlaced, join({pps, Unit(WriteSlice({}, 1))}), 1},
+        {"equal counts: top first", interlaced, join({pps, Unit(WriteSlice({}, 0))}), 1},
+        {"a non-IDR frame", interlaced, join({pps, Unit(WriteSlice({}, -2, false))}), 2},
+        {"no delta in the slice: the PPS leaves it out", interlaced, join({plainPps, Unit(WriteSlice({}))}), 0},
+        {"no PPS before the slice", interlaced, Unit(WriteSlice({}, -1)), 0},
+        {"a bottom field", interlaced, join({pps, Unit(WriteSlice(true))}), 2},
+        {"a top field", interlaced, join({pps, Unit(WriteSlice(false))}), 1},
+        {"pic_struct 4: bottom, top, over the slice", withPicStruct,
+         join({Unit(WritePicTimingSei(4, false)), pps, Unit(WriteSlice({}, 1))}), 2},
+        {"pic_struct 3: top, bottom", withPicStruct,
+         join({Unit(WritePicTimingSei(3, false)), pps, Unit(WriteSlice({}, -1))}), 1},
+        {"pic_struct 6 after the HRD delays", withDelays,
+         join({Unit(WritePicTimingSei(6, true)), pps, Unit(WriteSlice({}))}), 2},
+        {"pic_struct 2: a bottom field", withDelays, join({Unit(WritePicTimingSei(2, true))}), 2},
+        {"pic_struct 0, a frame: the slice decides", withPicStruct,
+         join({Unit(WritePicTimingSei(0, false)), pps, Unit(WriteSlice({}, -1))}), 2},
+        {"a picture timing SEI the SPS does not announce", interlaced,
+         join({Unit(WritePicTimingSei(4, false)), pps, Unit(WriteSlice({}, 1))}), 1},
+        {"a slice cut in its header", interlaced, join({pps, Bytes{0, 0, 1, 0x65, 0x88}}), 0},
+        {"a progressive SPS", SpsFields{}, join({pps, Unit(WriteSlice({}, -1))}), 0},
+    };
+    for (const Row& row : rows) {
+        SpsInfo sps{};
+        ASSERT_TRUE(Parse(row.sps, sps)) << row.rule;
+        EXPECT_EQ(H264FirstFieldOrder(row.buffer.data(), Len(row.buffer), sps), row.first) << row.rule;
+    }
+    SpsInfo sps{};
+    ASSERT_TRUE(Parse(interlaced, sps));
+    EXPECT_EQ(H264FirstFieldOrder(nullptr, 100, sps), 0u);
 }
 
 }  // namespace
