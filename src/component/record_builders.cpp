@@ -256,9 +256,10 @@ AudioBuild BuildAudio(const StreamRecord& r, RecordBuilder builder)
             m.streamIdByte = a.CodecByte(4, 0);
         std::memcpy(formatWords, &m, sizeof m);
         b.multiChannel = m;
-    } else if (a.channelMask != 0) {
+    } else if ((file || r.codec == StreamCodec::Opus) && a.channelMask != 0) {
         // A mask the container or the codec states (WAVE_FORMAT_EXTENSIBLE, an Opus layout): the speakers, and
-        // whether one is the LFE. Only the container families and rules of the extensions fill one in.
+        // whether one is the LFE. Elsewhere the word may hold other bytes (a Matroska AAC track's
+        // AudioSpecificConfig runs on into it).
         MultiChannelInfo m{};
         m.lfe = (a.channelMask & 0x8) != 0;
         m.channelMask = a.channelMask;

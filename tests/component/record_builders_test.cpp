@@ -84,18 +84,21 @@ TEST(BuildAudio, MpegLayerRecordFromTheHeaderWords)
     }
 }
 
-// A record that states its speakers (only extensions fill them in) gets a multichannel record from every builder,
-// the LFE flag from the mask; one without gets none, unless its codec is of the AC-3 family or DTS.
+// A record that states its speakers gets a multichannel record, the LFE flag from the mask: a container family's
+// record of any codec, an Opus record (a transport stream's) from every builder. Elsewhere the word is not read: a
+// Matroska AAC track's AudioSpecificConfig runs on into it.
 TEST(BuildAudio, MultichannelRecordOfAStatedMask)
 {
     using enum RecordBuilder;
-    const std::tuple<RecordBuilder, uint32_t, std::optional<std::pair<uint8_t, uint32_t>>> cases[] = {
-        {Selection, 0x3F, std::pair(uint8_t(1), 0x3Fu)}, {Open, 0x607, std::pair(uint8_t(0), 0x607u)},
-        {File, 0x3F, std::pair(uint8_t(1), 0x3Fu)},      {Selection, 0, std::nullopt},
+    using C = StreamCodec;
+    const std::tuple<C, RecordBuilder, uint32_t, std::optional<std::pair<uint8_t, uint32_t>>> cases[] = {
+        {C::Opus, Selection, 0x3F, std::pair(uint8_t(1), 0x3Fu)}, {C::Opus, Open, 0x607, std::pair(uint8_t(0), 0x607u)},
+        {C::Aac, File, 0x3F, std::pair(uint8_t(1), 0x3Fu)},       {C::Opus, Selection, 0, std::nullopt},
+        {C::Aac, Selection, 0x2E393563, std::nullopt},
     };
-    for (const auto& [builder, mask, expected] : cases) {
+    for (const auto& [codec, builder, mask, expected] : cases) {
         auto r = NewStreamRecord();
-        r->streamClass = StreamClass::Audio, r->codec = StreamCodec::Opus, r->audio.channelMask = mask;
+        r->streamClass = StreamClass::Audio, r->codec = codec, r->audio.channelMask = mask;
         const AudioBuild b = BuildAudio(*r, builder);
         ASSERT_TRUE(b.accepted);
         EXPECT_EQ(b.multiChannel ? std::optional(std::pair(b.multiChannel->lfe, b.multiChannel->channelMask))
