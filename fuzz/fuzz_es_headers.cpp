@@ -45,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         md::FindEncoderMarker(p, n, flag);
         md::ReadGopFlags(p, n, closed, broken);
         md::ReadTemporalReference(p, n, reference);
+        // The headers a described stream keeps come from the input.
+        auto record = std::make_unique<md::StreamRecord>();
+        Check(!md::DescribeMpegVideo(p, n, *record) ||
+              record->extraData1Length + record->extraData2Length <= int32_t(n));
         break;
     }
     case 1: {
@@ -102,6 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 8: {
         auto scan = std::make_unique<md::NalScanInfo>();
         md::ScanNalUnits(p, n, *scan);
+        // The first field of the first picture, read with the buffer's first SPS (after its 3- or 4-byte start code).
+        auto sps = std::make_unique<md::SpsInfo>();
+        const uint32_t prefix = scan->firstSps != nullptr && scan->firstSps[2] == 1 ? 3 : 4;
+        if (scan->firstSps != nullptr && scan->firstSpsLength > prefix &&
+            md::ParseSps(scan->firstSps + prefix, scan->firstSpsLength - prefix, *sps, true))
+            Check(md::H264FirstFieldOrder(p, n, *sps) <= 2);
         break;
     }
     default: {

@@ -1,8 +1,8 @@
 // The transport stream demultiplexer over arbitrary bytes, as the detector
 // drives it: a listing Parse, the program queries, then a Parse with the first
 // video and audio PID of the first program selected, the time range and the
-// key-picture search from the start and from the middle. The lister reads the SDT (MD_EXT_TAGS): every service
-// name it lists is valid UTF-8 of bounded length.
+// key-picture search from the start and from the middle, then the selected Parse with every extension on. The
+// lister reads the SDT (MD_EXT_TAGS): every service name it lists is valid UTF-8 of bounded length.
 #include <cstddef>
 #include <cstdint>
 
@@ -54,5 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md::MemoryInputStream again(data, size);
     demux.FindKeyframeTime(&again, 0, time);
     demux.FindKeyframeTime(&again, int64_t(size / 2), time);
+
+    // The same selection with every extension: more stream types and descriptors, the H.264 field order.
+    md::MemoryInputStream extendedInput(data, size);
+    md::TSDemux extended;
+    extended.SetExtensions(MD_EXT_ALL);
+    extended.SetSelection(videoPid, 0, audioPid, 0);
+    md::StreamList extendedStreams;
+    extended.Parse(&extendedInput, &extendedStreams);
     return 0;
 }
