@@ -415,12 +415,10 @@ TEST(H264FieldOrder, FirstFieldOfTheFirstPicture)
     const Row rows[] = {
         {"a frame whose bottom field counts first", interlaced, join({pps, Unit(WriteSlice({}, -1))}), 2},
         {"a frame whose top field counts first", interlaced, join({pps, Unit(WriteSlice({}, 1))}), 1},
-        {"equal counts: top first", interlaced, join({pps, Unit(WriteSlice({}, 0))}), 1},
         {"a non-IDR frame", interlaced, join({pps, Unit(WriteSlice({}, -2, false))}), 2},
         {"no delta in the slice: the PPS leaves it out", interlaced, join({plainPps, Unit(WriteSlice({}))}), 0},
         {"no PPS before the slice", interlaced, Unit(WriteSlice({}, -1)), 0},
         {"a bottom field", interlaced, join({pps, Unit(WriteSlice(true))}), 2},
-        {"a top field", interlaced, join({pps, Unit(WriteSlice(false))}), 1},
         {"pic_struct 4: bottom, top, over the slice", withPicStruct,
          join({Unit(WritePicTimingSei(4, false)), pps, Unit(WriteSlice({}, 1))}), 2},
         {"pic_struct 3: top, bottom", withPicStruct,

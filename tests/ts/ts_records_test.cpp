@@ -9,7 +9,6 @@
 
 #include "mediadetect/records.h"
 #include "support/bit_writer.h"
-#include "support/mp4_builders.h"
 #include "support/stream_builders.h"
 
 namespace md {
@@ -182,7 +181,7 @@ TEST(TsRecords, OpusAccessUnits)
 {
     const ByteVec packet{0xF8, 0x11, 0x22, 0x33};  // TOC: CELT fullband 20 ms, one frame
     const ByteVec bigPacket = mdtest::Concat({ByteVec{0xF8}, ByteVec(300, 0x11)});
-    const TsOpusLayout surround{6, 1}, stereo{2, 0};
+    const TsOpusLayout surround{6, 1};
     struct Row {
         const char* rule;
         ByteVec bytes;
@@ -195,8 +194,6 @@ TEST(TsRecords, OpusAccessUnits)
     const Row rows[] = {
         {"no flags", mdtest::Concat({ByteVec{0x7F, 0xE0, 4}, packet}), surround, MD_EXT_TS_CODECS, true, 6, 0x3F,
          200000},
-        {"stereo: no speakers stated", mdtest::Concat({ByteVec{0x7F, 0xE0, 4}, packet}), stereo, MD_EXT_TS_CODECS, true,
-         2, 0, 200000},
         {"start and end trims", mdtest::Concat({ByteVec{0x7F, 0xF8, 4, 0, 10, 0, 20}, packet}), surround,
          MD_EXT_TS_CODECS, true, 6, 0x3F, 200000},
         {"a control extension", mdtest::Concat({ByteVec{0x7F, 0xE4, 4, 2, 0xAA, 0xBB}, packet}), surround,
@@ -220,33 +217,6 @@ TEST(TsRecords, OpusAccessUnits)
         EXPECT_EQ(std::tuple(r->codec, r->audio.channels, r->audio.sampleRate, r->audio.channelMask, frameDuration),
                   std::tuple(StreamCodec::Opus, row.channels, 48000u, row.mask, row.frameDuration))
             << row.rule;
-    }
-}
-
-// Interlaced H.264 (stream_type 0x1B): with MD_EXT_H264_PROFILES the record says which field its first picture
-// outputs first (here from the frame's delta_pic_order_cnt_bottom); without it, nothing (the builders say top).
-TEST(TsRecords, H264FieldOrderWithItsExtensionOnly)
-{
-    mdtest::AvcSpsFields sps;
-    sps.profileIdc = 77, sps.frameMbsOnly = false, sps.mbAdaptiveFrameField = true, sps.heightMapUnitsMinus1 = 33;
-    const mdtest::AvcPpsFields pps{.bottomFieldPicOrderInFramePresent = true};
-    const auto stream = [&](int32_t deltaBottom) {
-        ByteVec es;
-        for (const ByteVec& unit : {mdtest::AvcSpsNal(sps), mdtest::AvcPpsNal(pps),
-                                    mdtest::AvcSliceNal(sps, pps, {.deltaPocBottom = deltaBottom})})
-            mdtest::Append(es, mdtest::Concat({ByteVec{0, 0, 0, 1}, unit}));
-        return es;
-    };
-    const std::tuple<int32_t, bool, uint32_t> rows[] = {{-1, false, 0}, {-1, true, 2}, {1, true, 1}};
-    for (const auto& [deltaBottom, fullH264, fieldOrder] : rows) {
-        const ByteVec es = stream(deltaBottom);
-        uint8_t mpeg1 = 0, headersFound = 0;
-        auto record = md::NewStreamRecord();
-        ASSERT_EQ(BuildTsVideoRecord(es.data(), uint32_t(es.size()), 0x1B, 0x100, mpeg1, headersFound, *record,
-                                     fullH264),
-                  TsVideoBuild::Built);
-        EXPECT_EQ(std::tuple(record->progressive, record->fieldOrder), std::tuple(uint8_t(0), fieldOrder))
-            << deltaBottom << " " << fullH264;
     }
 }
 
