@@ -34,10 +34,12 @@ struct Demuxed {
     }
 };
 
-// Parses bytes, after selecting video and audio track numbers when given.
-std::unique_ptr<Demuxed> Demux(std::vector<uint8_t> bytes, std::optional<std::pair<uint32_t, uint32_t>> select = {})
+// Parses bytes with the extensions, after selecting video and audio track numbers when given.
+std::unique_ptr<Demuxed> Demux(std::vector<uint8_t> bytes, std::optional<std::pair<uint32_t, uint32_t>> select = {},
+                               uint32_t extensions = 0)
 {
     auto d = std::make_unique<Demuxed>();
+    d->demux.SetExtensions(extensions);
     if (select)
         d->demux.SelectTracks(select->first, 0, select->second, 0);
     MemoryInputStream input(std::move(bytes));
@@ -49,6 +51,9 @@ MkvTrack Track(uint64_t number, uint64_t type, std::string codecId)
 {
     return {.number = number, .type = type, .codecId = std::move(codecId)};
 }
+
+// The extensions the rules of MD_EXT_MATROSKA_CODECS are checked under: none, every other one, and that bit.
+constexpr uint32_t kCodecBitMasks[] = {0u, MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS, MD_EXT_MATROSKA_CODECS};
 
 std::vector<uint8_t> File(std::vector<MkvTrack> tracks)
 {
@@ -441,14 +446,10 @@ TEST(MkvExtendedCodecs, VideoRecordsFromTheTrack)
     };
     for (const Row& r : rows) {
         const auto file = mdtest::MatroskaFile({.duration = 1000, .tracks = {r.track}});
-        for (const uint32_t mask :
-             {0u, uint32_t(MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS), uint32_t(MD_EXT_MATROSKA_CODECS)}) {
-            MKVDemux demux;
-            demux.SetExtensions(mask);
-            demux.SelectTracks(1, 0, 0, 0);
-            MemoryInputStream input{std::vector<uint8_t>(file)};
-            StreamList streams;
-            ASSERT_EQ(demux.Parse(&input, &streams), 1u) << r.what;
+        for (const uint32_t mask : kCodecBitMasks) {
+            const auto d = Demux(file, std::pair(1u, 0u), mask);
+            const StreamList& streams = d->streams;
+            ASSERT_EQ(d->result, 1u) << r.what;
             if (mask != MD_EXT_MATROSKA_CODECS) {
                 EXPECT_EQ(streams.Count(), 0u) << r.what << mask;
                 continue;
@@ -534,14 +535,10 @@ TEST(MkvExtendedCodecs, PcmAlacAndTrueHdRecords)
         const mdtest::MkvLayout layout{
             .duration = 1000, .tracks = {r.track}, .clusters = {{0, {{1, 0, true, r.frame}, {1, 10, true, bytes}}}}};
         const std::vector<uint8_t> file = mdtest::MatroskaFile(layout);
-        for (const uint32_t mask :
-             {0u, uint32_t(MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS), uint32_t(MD_EXT_MATROSKA_CODECS)}) {
-            MKVDemux demux;
-            demux.SetExtensions(mask);
-            demux.SelectTracks(0, 0, 1, 0);
-            MemoryInputStream input{std::vector<uint8_t>(file)};
-            StreamList streams;
-            ASSERT_EQ(demux.Parse(&input, &streams), 1u) << r.what;
+        for (const uint32_t mask : kCodecBitMasks) {
+            const auto d = Demux(file, std::pair(0u, 1u), mask);
+            const StreamList& streams = d->streams;
+            ASSERT_EQ(d->result, 1u) << r.what;
             if (mask != MD_EXT_MATROSKA_CODECS) {
                 EXPECT_EQ(streams.Count(), 0u) << r.what << mask;
                 continue;
@@ -618,14 +615,10 @@ TEST(MkvExtendedCodecs, SpeakersFromTheFirstAudioFrame)
         const MkvTrack track{.type = 2, .codecId = r.codecId, .channels = r.trackChannels};
         const mdtest::MkvLayout layout{.duration = 1000, .tracks = {track}, .clusters = {{0, {{1, 0, true, r.frame}}}}};
         const std::vector<uint8_t> file = mdtest::MatroskaFile(layout);
-        for (const uint32_t mask :
-             {0u, uint32_t(MD_EXT_ALL & ~MD_EXT_MATROSKA_CODECS), uint32_t(MD_EXT_MATROSKA_CODECS)}) {
-            MKVDemux demux;
-            demux.SetExtensions(mask);
-            demux.SelectTracks(0, 0, 1, 0);
-            MemoryInputStream input{std::vector<uint8_t>(file)};
-            StreamList streams;
-            ASSERT_EQ(demux.Parse(&input, &streams), 1u) << r.what;
+        for (const uint32_t mask : kCodecBitMasks) {
+            const auto d = Demux(file, std::pair(0u, 1u), mask);
+            const StreamList& streams = d->streams;
+            ASSERT_EQ(d->result, 1u) << r.what;
             const bool bit = mask == MD_EXT_MATROSKA_CODECS;
             if (std::string_view(r.codecId) == "A_EAC3" && !bit) {
                 EXPECT_EQ(streams.Count(), 0u) << r.what << mask;
