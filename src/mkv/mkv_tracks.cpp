@@ -471,8 +471,10 @@ void MKVDemux::FillAudio(const EbmlMaster& entry, const EbmlMaster& audio, Strea
         // The output channel count of the identification header ("OpusHead") that is the CodecPrivate.
         r.audio.sampleRate = kOpusOutputRate;
         OpusHead head{};
-        if (ParseOpusHead(codecPrivate, head))
+        if (ParseOpusHead(codecPrivate, head)) {
             r.audio.channels = head.channels;
+            r.audio.channelMask = OpusChannelMask(head.mappingFamily, head.channels);
+        }
     } else if (r.codec == StreamCodec::Flac) {
         ReadFlacStreamInfo(codecPrivate, r.audio);
     } else if (r.codec == StreamCodec::Alac) {

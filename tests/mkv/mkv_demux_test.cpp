@@ -393,10 +393,11 @@ TEST(MkvExtendedCodecs, RecordsByBitAndDocType)
             // The pixels 640x360 snap to 16:9; the FFV1 track's 720x576 (the builder's) stays.
             const StreamRecord& v = *streams.At(video == 1 ? 0 : 3);
             const AudioParams& a = streams.At(audio - 1)->audio;
+            // Opus mapping family 1 with six channels is 5.1 in the Vorbis order: FL FC FR BL BR LFE.
             EXPECT_EQ(std::tuple(v.video.aspectX, v.video.aspectY, v.progressive, a.sampleRate, a.channels,
-                                 a.bitsPerSample),
-                      video == 1 ? std::tuple(16u, 9u, uint8_t(1), 48000u, 6u, 0u)
-                                 : std::tuple(720u, 576u, uint8_t(1), 96000u, 6u, 24u));  // 125: no snap
+                                 a.bitsPerSample, a.channelMask),
+                      video == 1 ? std::tuple(16u, 9u, uint8_t(1), 48000u, 6u, 0u, 0x3Fu)
+                                 : std::tuple(720u, 576u, uint8_t(1), 96000u, 6u, 24u, 0u));  // 125: no snap
         }
     }
 }
