@@ -42,17 +42,17 @@ TEST(AacConfig, Channels)
         {"configuration 11 is 6.1", "5:2 4:3 4:11 3:0", true, 2, 48000, 11, 7},
         {"configuration 13 is 22.2", "5:2 4:3 4:13 3:0", true, 2, 48000, 13, 24},
         {"configuration 9 is reserved", "5:2 4:3 4:9 3:0", true, 2, 48000, 9, 0},
+        {"sampling index 9: 12 kHz", "5:2 4:9 4:1 3:0", true, 2, 12000, 1, 1},
         // Quad as ffmpeg writes it: one front and one back channel pair.
         {"quad: two channel pairs", lc44k0 + Pce("C", "", "C", 0), true, 2, 44100, 0, 4},
         {"5.1: centre, pair, back pair and LFE", lc44k0 + Pce("SC", "", "C", 1), true, 2, 44100, 0, 6},
         {"mixdown fields before the elements", lc44k0 + Pce("C", "C", "S", 0, true), true, 2, 44100, 0, 5},
-        {"a core coder delay before the element", "5:2 4:4 4:0 1:0 1:1 14:0x3FFF 1:0 " + Pce("S", "", "", 0), true,
-         2, 44100, 0, 1},
+        {"a core coder delay before the element", "5:2 4:4 4:0 1:0 1:1 14:0x3FFF 1:0 " + Pce("S", "", "", 0), true, 2,
+         44100, 0, 1},
         {"the element cut before its LFE tags", "5:2 4:4 4:0 1:0 1:0 1:0 4:0 2:1 4:3 4:1 4:0 4:0 2:1 3:0 4:0 3:0 1:1",
          true, 2, 44100, 0, 0},
         // SBR: the output rate, then the core's object type; its GASpecificConfig holds the element.
-        {"SBR over a programmed core", "5:5 4:6 4:0 4:3 5:2 1:0 1:0 1:0 " + Pce("C", "", "C", 0), true, 5, 48000, 0,
-         4},
+        {"SBR over a programmed core", "5:5 4:6 4:0 4:3 5:2 1:0 1:0 1:0 " + Pce("C", "", "C", 0), true, 5, 48000, 0, 4},
         {"parametric stereo on one channel", "5:29 4:6 4:1 4:3 5:2 3:0", true, 29, 48000, 1, 2},
         // ER AAC ELD (the escape, 32 + 7) has an ELDSpecificConfig, no program_config_element.
         {"no GASpecificConfig", "5:31 6:7 4:3 4:0 1:0 1:0 1:0 " + Pce("C", "", "", 0), true, 39, 48000, 0, 0},

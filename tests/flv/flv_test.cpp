@@ -205,7 +205,8 @@ TEST(FlvTags, VideoHeaders)
         {"AV1 OBU size past its record",
          Cat({{0x90}, {'a', 'v', '0', '1'}, {0x81, 8, 0x0C, 0, 0x0A, 40, 0}}),
          {false, kAv1}},
-        {"enhanced AVC SequenceStart", Cat({{0x90}, {'a', 'v', 'c', '1'}, AvcConfig(mdtest::AvcSpsNal(interlaced))}),
+        {"enhanced AVC SequenceStart",
+         Cat({{0x90}, {'a', 'v', 'c', '1'}, AvcConfig(mdtest::AvcSpsNal(interlaced))}),
          {true, kH264, 1920, 1080, 0, 1}},
         // Pictures of these are not read: described by their codec alone.
         {"enhanced VP9", Cat({{0x91}, {'v', 'p', '0', '9'}, {0, 0, 0, 0x82}}), {true, kVp9}},
@@ -277,7 +278,9 @@ TEST(FlvTags, AudioHeaders)
          {0xAF, 0, 0x12, 0x00},
          {true, StreamCodec::Aac, 2, 44100, 0, 2}},
         {"AAC channelConfiguration 7: eight channels", {0xAF, 0, 0x12, 0x38}, {true, StreamCodec::Aac, 8, 44100, 0, 2}},
-        {"AAC channelConfiguration 9 (reserved): the same", {0xAF, 0, 0x12, 0x48}, {true, StreamCodec::Aac, 2, 44100, 0, 2}},
+        {"AAC channelConfiguration 9 (reserved): the same",
+         {0xAF, 0, 0x12, 0x48},
+         {true, StreamCodec::Aac, 2, 44100, 0, 2}},
         {"AAC configuration cut short", {0xAF, 0, 0x12}, {false, StreamCodec::Aac, 2, 44100}},
         {"enhanced audio: not described", {0x9F, 0, 'O', 'p', 'u', 's'}, {}},
     };
@@ -414,6 +417,14 @@ TEST(FlvDemux, TagsOverMetadata)
          FlvFile(1, {Script(OnMetaData({Prop("width", Num(16)), Prop("height", Num(1)), Prop("framerate", Num(15)),
                                         Prop("videocodecid", Num(2))}))}),
          16, 1, 15},
+        {"a metadata picture 65535 lines high, the most a height may be",
+         FlvFile(1, {Script(OnMetaData(
+                        {Prop("width", Num(16)), Prop("height", Num(65535)), Prop("videocodecid", Num(2))}))}),
+         16, 65535, 0},
+        {"one line more: no picture size",
+         FlvFile(1, {Script(OnMetaData(
+                        {Prop("width", Num(16)), Prop("height", Num(65536)), Prop("videocodecid", Num(2))}))}),
+         0, 0, 0},
     };
     for (const Case& c : cases) {
         const Described d = Parse(c.file);
@@ -423,6 +434,9 @@ TEST(FlvDemux, TagsOverMetadata)
     // AAC without its sequence header in the head: the metadata's rate over the flags' 44 kHz.
     EXPECT_EQ(Parse(FlvFile(4, {meta, Tag(8, 0, {0xAF, 1, 0x21})})).rate, 22050u);
     EXPECT_EQ(Parse(FlvFile(4, {meta})).rate, 22050u);
+
+    // No audio or video tag in the 512 KiB head: the stream from the metadata, its times from 0 to the last tag's.
+    EXPECT_EQ(Parse(FlvFile(1, {meta, Script(ByteVec(520 * 1024, 5)), Video(40)})).duration, 400000);
 
     // A first tag whose DataSize runs past the end of the file: described from what is there.
     const Described past = Parse(FlvFile(1, {Tag(9, 0, kH263Picture, 1 << 20)}));
@@ -443,11 +457,10 @@ TEST(FlvDemux, TagsOverMetadata)
 // numbers rounded, booleans as words; common names as they are, others under "flv:".
 TEST(FlvAmf0, OnMetaDataValuesAsTags)
 {
-    const ByteVec body = OnMetaData({Prop("duration", Num(12.5)), Prop("width", Num(640)), Prop("stereo", Bool(true)),
-                                     Prop("title", Str("T")), Prop("metadatacreator", Str("muxer")),
-                                     Prop("totaldatarate", Num(421.4)), Prop("canseekontime", Bool(true)),
-                                     Prop("nested", Cat({{3}, Prop("artist", Str("no")), kEnd})),
-                                     Prop("purl", Str("")), Prop("huge", Num(1e300))});
+    const ByteVec body = OnMetaData(
+        {Prop("duration", Num(12.5)), Prop("width", Num(640)), Prop("stereo", Bool(true)), Prop("title", Str("T")),
+         Prop("metadatacreator", Str("muxer")), Prop("totaldatarate", Num(421.4)), Prop("canseekontime", Bool(true)),
+         Prop("nested", Cat({{3}, Prop("artist", Str("no")), kEnd})), Prop("purl", Str("")), Prop("huge", Num(1e300))});
     md::FlvMetadata m;
     md::TagList tags;
     ASSERT_TRUE(md::ReadOnMetaData(body, m, &tags));

@@ -402,11 +402,15 @@ TEST(M4Demux, ExtendedSampleEntries)
                   std::tuple(blockAlign, bytesPerSecond))
             << type;
     }
-    // The AC-3 words: acmod, lfeon, bsid; 384 kbit/s is 48000 bytes a second, 1536 samples a 1536-byte frame.
-    const auto ac3 = DemuxTracks({AudioTrack(mdtest::SoundEntry("ac-3", 2, 16, 48000, dac3))}, {}, MD_EXT_MP4);
-    const AudioParams& a = ac3->Audio()->audio;
-    EXPECT_EQ(std::tuple(a.codecSpecific[0], a.CodecByte(2, 0), a.CodecByte(4, 0), a.bytesPerSecond, a.blockAlign),
-              std::tuple(7u, 1, 8, 48000u, 1536u));
+    // The AC-3 words: acmod, lfeon, bsid; 384 kbit/s is 48000 bytes a second, 1536 samples a 1536-byte frame;
+    // bit_rate_code 16 is 512 kbit/s.
+    for (const auto& [box, bytesPerSecond, blockAlign] :
+         {std::tuple{dac3, 48000u, 1536u}, {RawBox("dac3", {0x10, 0x3E, 0x00}), 64000u, 2048u}}) {
+        const auto ac3 = DemuxTracks({AudioTrack(mdtest::SoundEntry("ac-3", 2, 16, 48000, box))}, {}, MD_EXT_MP4);
+        const AudioParams& a = ac3->Audio()->audio;
+        EXPECT_EQ(std::tuple(a.codecSpecific[0], a.CodecByte(2, 0), a.CodecByte(4, 0), a.bytesPerSecond, a.blockAlign),
+                  std::tuple(7u, 1, 8, bytesPerSecond, blockAlign));
+    }
 
     for (const auto& [entry, extension, codec, profile] :
          {std::tuple{mdtest::VisualEntry("av01", 1280, 720, av1c), MD_EXT_MP4, StreamCodec::Av1, 1u},

@@ -101,6 +101,14 @@ TEST(M2Demux, AudioRecordsAndStartTimes)
     EXPECT_EQ(std::tuple(a->codec, a->audio.bytesPerSecond, a->audio.codecSpecific[0], a->audio.codecSpecific[1],
                          a->audio.codecSpecific[2], start),
               std::tuple(StreamCodec::Dts, 1536000u / 8, 0u, 4u, 0x88u, int64_t(90000)));
+    // A frame header is looked for while 11 bytes remain: a sub-stream of one 11-byte AC-3 header is described.
+    for (const size_t bytes : {11, 10}) {
+        StreamList ac3;
+        ParseBytes(Pack({mdtest::PesPacket(
+                       0xBD, mdtest::AudioSubStream(0x80, mdtest::Ac3FrameStart(0, 20, 8, 2, false, bytes)), 90000)}),
+                   ac3);
+        EXPECT_EQ(ac3.Count(), bytes == 11 ? 1u : 0u) << bytes;
+    }
 }
 
 // A DTS sub-stream has six channels whatever its core header says; with MD_EXT_MORE_CODECS the header's AMODE and
