@@ -16,10 +16,8 @@ using namespace md::test;
 // a moov at the end, the program-stream time range scan) and a few read from their headers.
 const char* const kFiles[] = {
     "ts_mpeg2video_720x576_4x3_25fps_mp2_48k_stereo.ts",
-    "ts_h264_1280x720_25fps_aac_48k_stereo.ts",
     "mp4_mpeg4_640x480_25fps_aac_44k_stereo.mp4",
     "mp4_h264_1920x1080_16x9_25i_tff_aac_48k_stereo.mp4",
-    "ps_mpeg2video_640x480_4x3_25fps_mp2_48k_stereo.mpg",
     "dvd_mpeg2video_720x576_16x9_25i_tff_ac3_48k_5.1.vob",
     "mkv_h264_640x360_25fps_aac_48k_stereo.mkv",
     "mxf_d10_720x608_25i_pcm_48k_stereo.mxf",

@@ -4,11 +4,9 @@
 // with tags on, the tags (and the cover, where the file has one) must be found.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "demux/file_demux.h"
 #include "demux/stream_record.h"
@@ -115,13 +113,6 @@ const Row kRows[] = {
     {"realworld/mkv_ffv1_flac_reference.mkv", MK_MATROSKA_PROBED, false},
 };
 
-// Tagged corpus files whose tags are not read by the open's demultiplexer, and why.
-const char* const kNotAtTheOpen[] = {
-    // A transport stream's service names come from the SDT in the first pass of the transport demultiplexer,
-    // which the queries build, not the open.
-    "tags_ts_mp2_48k_mono_service.ts",
-};
-
 TEST(TagReads, TagsInTheHeadCostNoRead)
 {
     for (const Row& row : kRows) {
@@ -144,21 +135,6 @@ TEST(TagReads, TagsInTheHeadCostNoRead)
                   std::tuple(row.kind, row.kind, size_t(0), false, row.cover));
         EXPECT_EQ(std::tuple(on.reads, on.bytes), std::tuple(off.reads + row.extraReads, off.bytes + row.extraBytes));
         EXPECT_TRUE(on.tags > 0 || row.cover);  // a file tagged with a cover alone lists no other tag
-    }
-}
-
-// Every tagged file of the corpus is measured above or named, with its reason, as read elsewhere.
-TEST(TagReads, EveryTaggedCorpusFileIsListed)
-{
-    std::vector<std::string> listed(std::begin(kNotAtTheOpen), std::end(kNotAtTheOpen));
-    for (const Row& row : kRows)
-        listed.emplace_back(row.file);
-    for (const fs::path& path : md::test::MediaFiles(md::test::TestDataDir())) {
-        const std::string name = path.filename().string();
-        const bool tagged = name.starts_with("tags_") || name.starts_with("cover_") || name.find("_cover") != name.npos;
-        if (tagged) {
-            EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end()) << name;
-        }
     }
 }
 
