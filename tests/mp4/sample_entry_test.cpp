@@ -49,14 +49,13 @@ TEST(SampleEntry, VideoObjectLayer)
         Bytes bytes;
         int32_t parWidth, parHeight, resolution, width, height;  // width 0: no layer read
     };
-    // aspect_ratio_info 15 carries its own ratio, 7 (reserved) none; fixed_vop_time_increment is as wide as
-    // resolution - 1 needs, but at least one bit.
+    // aspect_ratio_info 7 (reserved) gives no ratio; fixed_vop_time_increment is as wide as resolution - 1 needs,
+    // but at least one bit.
     Bytes cut = VolBytes({});
     cut.resize(cut.size() - 3);
     Bytes otherLayer = VolBytes({});
     otherLayer[19] = 0x21;  // video_object_layer_start_code of layer 1
     const Row rows[] = {
-        {mdtest::Mpeg4Vol(720, 576, 30000, true, 15, 16, 11), 16, 11, 30000, 720, 576},
         {mdtest::Mpeg4Vol(720, 576, 30000, true, 7), -1, -1, 30000, 720, 576},
         {VolBytes({}), 10, 11, 25, 352, 288},
         {VolBytes({.vbv = true}), 10, 11, 25, 352, 288},
