@@ -57,7 +57,6 @@ TEST(Mp4Tags, CreationTimeFrom1904)
         {"the day before the Unix epoch", 2082844800ull - 1, "1969-12-31T23:59:59Z"},
         {"the last second of 9999", 253402300799ull + 2082844800ull, "9999-12-31T23:59:59Z"},
         {"past 9999: none", 253402300800ull + 2082844800ull, ""},
-        {"the largest value: none", UINT64_MAX, ""},
     };
     for (const auto& row : dates)
         EXPECT_EQ(Iso8601From1904(row.seconds), row.text) << row.rule;

@@ -67,7 +67,6 @@ TEST(TagList, KeysAndValuesAreBoundedValidUtf8)
         std::string listed;
     };
     const Row rows[] = {
-        {"plain text as it is", "abc", "abc"},
         {"a cut falls before a character that does not fit", std::string(kMaxTagValueBytes - 1, 'a') + e,
          std::string(kMaxTagValueBytes - 1, 'a')},
         {"a stray continuation byte becomes U+FFFD", "a\x80" "b", "a" + kFffd + "b"},
@@ -129,15 +128,12 @@ std::string Id3v2Tags(const ByteVector& tag)
 TEST(Id3v2, FramesOfEachVersionAndEncoding)
 {
     const Row rows[] = {
-        {"2.3 ISO-8859-1 text", Tag(3, Frame(3, "TIT2", {0, 'C', 'a', 'f', 0xE9})), "title=Caf\xC3\xA9"},
         {"2.4 UTF-16BE", Tag(4, Frame(4, "TALB", {2, 0, 'A', 0, 'B'})), "album=AB"},
         {"2.4: the first of several NUL-separated strings",
          Tag(4, Frame(4, "TCON", Cat({{3}, Text("Rock"), {0}, Text("Pop")}))), "genre=Rock"},
         {"2.2 three-character frames",
          Tag(2, Cat({Frame22("TT2", Cat({{0}, Text("T")})), Frame22("TRK", Cat({{0}, Text("3/12")}))})),
          "title=T|track=3/12"},
-        {"COMM without a description is the comment",
-         Tag(3, Frame(3, "COMM", Cat({{0}, Text("eng"), {0}, Text("nice")}))), "comment=nice"},
         {"COMM with one is named by it",
          Tag(3, Frame(3, "COMM", Cat({{1}, Text("eng"), {0xFF, 0xFE, 'd', 0, 0, 0, 0xFF, 0xFE, 'x', 0}}))),
          "id3:COMM:d=x"},
@@ -548,9 +544,8 @@ TEST(Covers, PicturesArePlacedByTheirHeaders)
         ByteVector bytes;
     };
     const Base64Row decoded[] = {
-        {"TWFu", true, Text("Man")}, {"TWE=", true, Text("Ma")}, {"TQ==", true, Text("M")},
-        {"TQ", true, Text("M")},     {"T=Fu", false, {}},        {"TW\nFu", false, {}},
-        {"+/z9", true, {0xFB, 0xFC, 0xFD}},
+        {"TWE=", true, Text("Ma")}, {"TQ==", true, Text("M")}, {"TQ", true, Text("M")},
+        {"T=Fu", false, {}},        {"TW\nFu", false, {}},     {"+/z9", true, {0xFB, 0xFC, 0xFD}},
     };
     for (const Base64Row& row : decoded) {
         ByteVector out;
