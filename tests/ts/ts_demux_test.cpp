@@ -35,9 +35,8 @@ TEST(TsDemux, KeyPictureByHevcNalUnitType)
         bool key;
         const char* what;
     } rows[] = {
-        {19, true, "IDR_W_RADL"},     {20, true, "IDR_N_LP"},     {16, true, "BLA_W_LP"},
-        {21, true, "CRA"},            {23, true, "reserved IRAP"}, {1, false, "TRAIL_R"},
-        {15, false, "reserved non-IRAP below the IRAP range"},  {24, false, "reserved non-IRAP above it"},
+        {16, true, "BLA_W_LP, the first IRAP type"}, {23, true, "reserved IRAP, the last"},
+        {15, false, "reserved non-IRAP below the IRAP range"}, {24, false, "reserved non-IRAP above it"},
     };
     for (const Row& row : rows) {
         ByteVec bytes = original;
