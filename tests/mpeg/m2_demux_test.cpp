@@ -126,7 +126,6 @@ TEST(M2Demux, DtsSubStreamChannels)
         {"stereo, base", core(2, 0), 0, 6, 0, 0x88, 0},
         {"stereo", core(2, 0), MD_EXT_MORE_CODECS, 2, 0x3, 0, 0x88},
         {"5.1: C L R SL SR and LFE", core(9, 1), MD_EXT_MORE_CODECS, 6, 0x3F, 1, 0x88},
-        {"mono", core(0, 0), MD_EXT_MORE_CODECS, 1, 0x4, 0, 0x88},
         {"user-defined AMODE: the fixed description", core(16, 0), MD_EXT_MORE_CODECS, 6, 0, 0x88, 0},
         {"the 01 80 FE 7F sync: the fixed description", mdtest::DtsFrameStart(15, 13, 24, true), MD_EXT_MORE_CODECS,
          6, 0, 0x88, 0},

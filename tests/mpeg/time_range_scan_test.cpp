@@ -100,7 +100,6 @@ TEST(TimeRangeScanTest, OnePackFiles)
          {Units(45000), -1, Units(45000), 0, Units(45000) + 3 * frame, 0, frame}},
         {"DTS, time ranges", dts, MD_EXT_TIME_RANGES,
          {Units(45000), -1, Units(45000), 0, Units(45000) + 106666, 0, 106666}},
-        {"video, base rules", video, 0, {}},
         // The sequence header's time, one 25 Hz frame on.
         {"video, time ranges", video, MD_EXT_TIME_RANGES,
          {Units(90000), Units(90000), -1, Units(90000) + 400000, 0, 400000, 0}},
