@@ -10,8 +10,7 @@
 TEST(ChunkBuffer, EveryByteUsableAndLargeBuffersWholeAlignedHugePages)
 {
     constexpr size_t kHugePage = size_t{2} << 20;
-    for (const size_t size : {size_t{1}, size_t{524287}, size_t{524288}, size_t{1} << 20, kHugePage, kHugePage + 1,
-                              3 * kHugePage - 7}) {
+    for (const size_t size : {size_t{1}, size_t{524287}, size_t{524288}, kHugePage, kHugePage + 1}) {
         ZPMP::ChunkBuffer buffer = ZPMP::NewChunkBuffer(size);
         ASSERT_NE(buffer, nullptr) << size;
         std::memset(buffer.get(), 0xA5, size);
