@@ -77,9 +77,6 @@ TEST(FlvAmf0, OnMetaDataRules)
     EXPECT_EQ(m.width, 640.0);
 
     // Malformed input: the values before the fault are kept, none after it.
-    ByteVec deep = {3};  // objects nested without end
-    for (int i = 0; i < 5000; ++i)
-        Append(deep, Cat({Name("o"), {3}}));
     ByteVec nested = Cat({Prop("o", ByteVec{3})});  // properly closed, but deeper than the bound
     for (int i = 0; i < md::kMaxAmf0Depth + 4; ++i)
         nested = Cat({Prop("o", Cat({{3}, nested, kEnd}))});
@@ -91,7 +88,6 @@ TEST(FlvAmf0, OnMetaDataRules)
         ByteVec body;
         bool widthRead, heightRead;
     } cases[] = {
-        {"an object nested without end", OnMetaData({width, Prop("x", deep), height}), true, false},
         {"objects nested past the depth bound", OnMetaData({width, nested, height}), true, false},
         {"objects nested within the bound", OnMetaData({width, shallow, height}), true, true},
         {"more values than the count bound", OnMetaData({width, Prop("a", many), height}), true, false},
@@ -168,7 +164,6 @@ TEST(FlvTags, VideoHeaders)
         "4:10 4:9 11:1279 10:719 8:0");
     const ByteVec av1Config = Cat({{0x81, 0x08, 0x0C, 0}, {0x0A, uint8_t(av1Sequence.size())}, av1Sequence});
     const ByteVec hvcc = CorpusBytes("mp4_hevc_320x240_25fps_aac_48k_stereo.mp4", "hvcC", 4, 111);
-    const ByteVec av1c = CorpusBytes("webm_av1_320x240_25fps_opus_48k_5.1.webm", "\x63\xA2\x91", 3, 17);
     struct Case {
         const char* what;
         ByteVec data;
@@ -198,7 +193,6 @@ TEST(FlvTags, VideoHeaders)
          Cat({{0x90}, {'h', 'v', 'c', '1'}, hvcc}),
          {true, kHevc, 320, 240, 25}},
         {"enhanced HEVC coded frame: no size", Cat({{0x91}, {'h', 'v', 'c', '1'}, {0, 0, 0}, hvcc}), {false, kHevc}},
-        {"enhanced AV1 SequenceStart", Cat({{0x90}, {'a', 'v', '0', '1'}, av1c}), {true, kAv1, 320, 240}},
         {"AV1 timing, decoder model, operating points",
          Cat({{0x90}, {'a', 'v', '0', '1'}, av1Config}),
          {true, kAv1, 1280, 720, 30000.0 / 1001}},
@@ -254,9 +248,6 @@ TEST(FlvTags, AudioHeaders)
         {"PCM 5.5 kHz 8-bit mono", {0x00, 0x80}, {true, StreamCodec::PcmLittleEndian, 1, 5512, 8}},
         {"ADPCM: the code size of the packet", {0x1A, 0x40}, {true, StreamCodec::Adpcm, 1, 22050, 3}},
         {"MPEG 2.5 in MP3 8 kHz", {0xEE, 0xFF, 0xE3, 0x18, 0xC0}, {true, StreamCodec::Mpeg2Audio, 1, 8000, 0, 2}},
-        {"MP3 without a frame header: the flags",
-         {0x2A, 0x55, 0x55, 0x55, 0x55},
-         {false, StreamCodec::Mpeg1Audio, 1, 22050}},
         {"MP3 8 kHz", {0xEE, 0x55}, {false, StreamCodec::Mpeg1Audio, 1, 8000}},
         {"Nellymoser 16 kHz mono", {0x4F}, {true, StreamCodec::Nellymoser, 1, 16000}},
         {"Nellymoser 8 kHz mono", {0x5F}, {true, StreamCodec::Nellymoser, 1, 8000}},
@@ -268,18 +259,11 @@ TEST(FlvTags, AudioHeaders)
          {0xAF, 1, 0x21, 0x10},
          {false, StreamCodec::Aac, 2, 44100}},
         {"HE-AAC: the SBR rate", {0xAF, 0, 0x2B, 0x09, 0x80}, {true, StreamCodec::Aac, 1, 48000, 0, 5}},
-        {"HE-AAC v2: parametric stereo on one channel",
-         {0xAF, 0, 0xEB, 0x09, 0x80},
-         {true, StreamCodec::Aac, 2, 48000, 0, 29}},
         {"AAC explicit rate (index 15)",
          {0xAF, 0, 0x17, 0x80, 0x3E, 0x81, 0x00},
          {true, StreamCodec::Aac, 2, 32002, 0, 2}},
         {"AAC channelConfiguration 0 (a program_config_element's): the flags' channels stand",
          {0xAF, 0, 0x12, 0x00},
-         {true, StreamCodec::Aac, 2, 44100, 0, 2}},
-        {"AAC channelConfiguration 7: eight channels", {0xAF, 0, 0x12, 0x38}, {true, StreamCodec::Aac, 8, 44100, 0, 2}},
-        {"AAC channelConfiguration 9 (reserved): the same",
-         {0xAF, 0, 0x12, 0x48},
          {true, StreamCodec::Aac, 2, 44100, 0, 2}},
         {"AAC configuration cut short", {0xAF, 0, 0x12}, {false, StreamCodec::Aac, 2, 44100}},
         {"enhanced audio: not described", {0x9F, 0, 'O', 'p', 'u', 's'}, {}},
