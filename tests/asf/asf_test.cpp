@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -61,11 +60,11 @@ ByteVec StreamProperties(const char* type, uint16_t number, const ByteVec& speci
 }
 
 // Video Media: Encoded Image Width and Height, Reserved Flags, Format Data Size, a BITMAPINFOHEADER of WMV3.
-ByteVec Video(uint16_t number, uint32_t width, int32_t height)
+ByteVec Video(uint16_t number, uint32_t width, uint32_t height)
 {
-    return StreamProperties("BC19EFC0-5B4D-11CF-A8FD-00805F5C442B", number,
-                            Concat({Le(width, 4), Le(uint32_t(std::abs(height)), 4), ByteVec{2}, Le(40, 2),
-                                    mdtest::BitmapInfoHeader(width, height, "WMV3")}));
+    return StreamProperties(
+        "BC19EFC0-5B4D-11CF-A8FD-00805F5C442B", number,
+        Concat({Le(width, 4), Le(height, 4), ByteVec{2}, Le(40, 2), mdtest::BitmapInfoHeader(width, height, "WMV3")}));
 }
 
 // Audio Media: a WAVEFORMATEX and its extra bytes.
@@ -264,7 +263,6 @@ TEST(Asf, HeaderObjects)
         uint32_t result = 1;
     } cases[] = {
         {"a broadcast file has no duration", Header({FileProperties(kPlay, 3100, 1), wmv, wma}), kBoth, -1},
-        {"a preroll longer than the play duration: none", Header({FileProperties(20000000, 3100), wmv}), kWmv, -1},
         {"a play duration equal to the preroll: none", Header({FileProperties(31000000, 3100), wma}), "a2 wma 2x44100",
          -1},
         {"a play duration 100 ns longer than the preroll", Header({FileProperties(31000001, 3100), wma}),
@@ -317,8 +315,6 @@ TEST(Asf, HeaderObjects)
         {"an object size past the header ends the walk", Header({file, wmv, Object(kPadding, {}, 1 << 20), wma}), kWmv,
          kDuration},
         {"Type-Specific Data Length past its object", Header({file, lengthTooLarge, wmv}), kWmv, kDuration},
-        {"a BITMAPINFOHEADER of negative height (top-down) is as tall", Header({file, Video(1, 320, -240)}), kWmv,
-         kDuration},
         {"a stream name past Extended Stream Properties: no hidden stream, the rate stands",
          Header({file, HeaderExtension(nameTooLong), Video(3, 320, 240)}), "v3 320x240 0:0 25.00fps", kDuration},
         {"a Header Extension Data Size past its object", Header({file, extensionTooLong, wmv}),
@@ -369,7 +365,6 @@ TEST(Asf, FrameRateFromPresentationTimes)
         const char* fps;
     } cases[] = {
         {"pictures 40 ms apart", asf(PicturePackets(at25), file), "25.00"},
-        {"30 fps at whole milliseconds: 33, 34, 33 ms apart", asf(PicturePackets(Times(12, 30, 1)), file), "30.00"},
         {"30000/1001 over 40 pictures: 30 fps puts the last 1.7 ms away",
          asf(PicturePackets(Times(40, 30000, 1001)), file), "29.97"},
         {"30000/1001 over 12 pictures: 30 fps fits them as well, and the whole rate is taken",
