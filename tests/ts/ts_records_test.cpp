@@ -221,6 +221,26 @@ TEST(TsRecords, OpusAccessUnits)
 }
 
 // stream_type 0x10 (MPEG-4 Visual) is described from its VOL only with MD_EXT_MORE_CODECS.
+// The first video payload held is the one with the stream's headers: an MPEG-2 sequence header, an HEVC VPS or SPS,
+// an MPEG-4 video object layer; the codecs beyond MPEG-2 and H.264 only with their extension.
+TEST(TsRecords, VideoIsHeldFromItsFirstHeader)
+{
+    const auto has = [](ByteVec bytes, uint32_t streamType, uint32_t extensions) {
+        bytes.insert(bytes.end(), {0x55, 0x55});
+        return md::HasTsSequenceHeader(bytes.data(), uint32_t(bytes.size()), streamType, extensions);
+    };
+    const uint32_t hevc = MD_EXT_TS_CODECS, mpeg4 = MD_EXT_MORE_CODECS;
+    EXPECT_TRUE(has({0, 0, 1, 0xB3}, 0x02, 0));
+    EXPECT_FALSE(has({0, 0, 1, 0x00}, 0x02, 0));  // a picture start code
+    EXPECT_TRUE(has({0, 0, 1, 0x40, 1}, 0x24, hevc));  // nal_unit_type 32
+    EXPECT_TRUE(has({0, 0, 1, 0x42, 1}, 0x24, hevc));  // 33
+    EXPECT_FALSE(has({0, 0, 1, 0x44, 1}, 0x24, hevc));  // 34, a PPS
+    EXPECT_FALSE(has({0, 0, 1, 0x02, 1}, 0x24, hevc));  // a slice
+    EXPECT_TRUE(has({0, 0, 1, 0x20}, 0x10, mpeg4));
+    EXPECT_FALSE(has({0, 0, 1, 0xB6}, 0x10, mpeg4));  // a VOP
+    EXPECT_FALSE(has({0, 0, 1, 0x20}, 0x10, 0));
+}
+
 TEST(TsRecords, Mpeg4VisualWithItsExtensionOnly)
 {
     const ByteVec es = mdtest::Mpeg4VisualStream(320, 240);
