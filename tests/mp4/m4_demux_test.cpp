@@ -452,9 +452,13 @@ TEST(M4Demux, VariableFrameRates)
     const Row rows[] = {
         // 24 of 25 deltas are 25/600 s, the last 24/600 s: constant, 416667 x 100 ns either way.
         {"an odd last delta", 600, {24, 25, 1, 24}, 23.99, 23.99},
+        // The 17th of 25 deltas is 24/600 s: 25 frames in 624/600 s, 416000 x 100 ns (MediaInfo 24.038).
+        {"an odd delta inside", 600, {16, 25, 1, 24, 8, 25}, 23.99, 24.03},
         // 45 x 512 then 5 x 256 at 12800: 9 in 10 have the dominant delta, but four short ones lie inside:
         // 50 frames in 1.9 s (MediaInfo and ffprobe 26.316).
         {"short deltas before the last", 12800, {45, 512, 5, 256}, 25, 26.31},
+        // 63 of 123 deltas are 40/600 s (15 fps); the mean is 123 frames in 4320/600 s: 585366 x 100 ns.
+        {"half the deltas vary", 600, {63, 40, 60, 30}, 15, 17.08},
         // A 1/30000 s delta is 30030 fps; the mean: 100 frames in 10090/30000 s, 33633 x 100 ns.
         {"slow-motion dominant delta", 30000, {90, 1, 10, 1000}, 30030.03, 297.32},
         // Two run samples of 25/600 s and 24/600 s, no table samples (no rate without extensions): on the tie

@@ -84,7 +84,8 @@ TEST(Tool, JsonCarriesTheRecordsAndReopenDescribesFromAnOffset)
     EXPECT_TRUE(Contains(RunTool({"--json", "--reopen", "0", kTs}).Json().at(0)["error"].get<std::string>(), "0x80070057"));
 }
 
-// The text form names every field it prints: aspect, rate (no trailing zeros), field order, the program's PIDs.
+// The text form names every field it prints: aspect, rate (no trailing zeros), field order, the program's PIDs,
+// the time range.
 TEST(Tool, TextLinesOfProgramAndTransportStreams)
 {
     const std::string ntsc = (kData / "dvd_mpeg2video_720x480_16x9_29.97p_ac3_48k_stereo.vob").string();
@@ -97,6 +98,9 @@ TEST(Tool, TextLinesOfProgramAndTransportStreams)
     // The SDT's names of the program's service, as ffmpeg's muxer writes them by default.
     EXPECT_EQ(r.lines[9], "    tag    service_name: Service01");
     EXPECT_EQ(r.lines[12], "    video  mpeg2 720x480 16:9 29.97 fps progressive 9000 kb/s");
+    // Start and end scans of 2 MB files: the end scan's windows span many of the reader's reads.
+    EXPECT_EQ(r.lines[3], "    time   start 0.540 s  duration 1.531 s");
+    EXPECT_EQ(r.lines[14], "    time   start 0.533 s  duration 1.595 s");
 }
 
 // The text has a time line exactly where the JSON has a duration, and the JSON a time range with it (the times

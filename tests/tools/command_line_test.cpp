@@ -108,4 +108,9 @@ TEST(CommandLine, RefusesWhatItCannotRead)
     EXPECT_TRUE(Parse({"-h"}).ok);
     EXPECT_NE(std::string(md::tool::HelpText(Command::kScan)), md::tool::HelpText(Command::kExamine));
     EXPECT_NE(std::string(md::tool::HelpText(Command::kSeek)).find("SECONDS"), std::string::npos);
+    // The help (and the man page made from it) names the remote forms and what they read.
+    const std::string tool = md::tool::HelpText(Command::kExamine), scan = md::tool::HelpText(Command::kScan);
+    for (const char* part : {"https://", "s3://", "--stats", "MEDIADETECT_CA_BUNDLE", "AWS_ENDPOINT_URL", "AWS_REGION"})
+        EXPECT_NE(tool.find(part), std::string::npos) << part;
+    EXPECT_NE(scan.find("s3://BUCKET/PREFIX/"), std::string::npos);
 }
