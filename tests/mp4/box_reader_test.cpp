@@ -75,6 +75,10 @@ TEST(BoxReader, TopLevelBoxesMustCoverTheFile)
     rows.push_back({"a record that cannot be built is left out ('thmb' under 20 bytes)",
                     FtypMoov(b).Begin("thmb").U32(0).End().Begin("mdat").End().Take(),
                     "ftyp24 moov116[mvhd108] mdat8"});
+    for (uint32_t length : {0u, 1u})  // a 'thmb' of a thumbnail of L bytes needs L + 20 bytes
+        rows.push_back({"'thmb' of its least size",
+                        FtypMoov(b).Begin("thmb").U32(length).Zeros(8).End().Begin("mdat").End().Take(),
+                        length == 0 ? "ftyp24 moov116[mvhd108] thmb20 mdat8" : "ftyp24 moov116[mvhd108] mdat8"});
     for (size_t size : {278, 279})  // a camera maker's 'TAGS' block needs 279 bytes
         rows.push_back({"'TAGS' of its least size",
                         FtypMoov(b).Begin("TAGS").Zeros(size - 8).End().Begin("mdat").End().Take(),
@@ -140,7 +144,8 @@ TEST(BoxReader, WhatFollowsTheMediaDataIsAnnouncedWhenItIsSmall)
     } rows[] = {
         {"'moov' first", moovFirst, {}},
         {"'moov' last, after a 16-byte 'ftyp' and a 24-byte 'mdat'", moovLast, {{40, moovLast.size()}}},
-        {"a 1 MiB 'free' after the 'mdat': only what follows the 'free'", largeTail,
+        {"a 1 MiB 'free' after the 'mdat': only what follows the 'free'",
+         largeTail,
          {{largeTail.size() - 140, largeTail.size()}}},
     };
     for (const Row& r : rows) {

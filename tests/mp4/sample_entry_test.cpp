@@ -11,7 +11,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-
 // Visual object sequence and header, then a 352x288 interlaced layer of aspect 10:11 with the optional fields.
 struct VolFields {
     bool vbv = false;  // vol_control_parameters with 79 bits of vbv_parameters
@@ -49,13 +48,14 @@ TEST(SampleEntry, VideoObjectLayer)
         Bytes bytes;
         int32_t parWidth, parHeight, resolution, width, height;  // width 0: no layer read
     };
-    // aspect_ratio_info 7 (reserved) gives no ratio; fixed_vop_time_increment is as wide as resolution - 1 needs,
-    // but at least one bit.
+    // aspect_ratio_info 5 (the last ratio of ISO/IEC 14496-2 Table 6-12) is 40:33, 7 (reserved) gives none;
+    // fixed_vop_time_increment is as wide as resolution - 1 needs, but at least one bit.
     Bytes cut = VolBytes({});
     cut.resize(cut.size() - 3);
     Bytes otherLayer = VolBytes({});
     otherLayer[19] = 0x21;  // video_object_layer_start_code of layer 1
     const Row rows[] = {
+        {mdtest::Mpeg4Vol(720, 576, 30000, true, 5), 40, 33, 30000, 720, 576},
         {mdtest::Mpeg4Vol(720, 576, 30000, true, 7), -1, -1, 30000, 720, 576},
         {VolBytes({}), 10, 11, 25, 352, 288},
         {VolBytes({.vbv = true}), 10, 11, 25, 352, 288},

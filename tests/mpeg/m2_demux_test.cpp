@@ -101,6 +101,14 @@ TEST(M2Demux, AudioRecordsAndStartTimes)
     EXPECT_EQ(std::tuple(a->codec, a->audio.bytesPerSecond, a->audio.codecSpecific[0], a->audio.codecSpecific[1],
                          a->audio.codecSpecific[2], start),
               std::tuple(StreamCodec::Dts, 1536000u / 8, 0u, 4u, 0x88u, int64_t(90000)));
+    // LPCM: its 7-byte header (16-bit 48 kHz stereo); the record's first word marks LPCM, the second the sub-stream.
+    StreamList lpcm;
+    ParseBytes(Pack({mdtest::PesPacket(0xBD, Concat({ByteVec{0xA1, 1, 0, 4, 0, 0x01, 0x80}, ByteVec(960)}), 90000)}),
+               lpcm);
+    ASSERT_EQ(lpcm.Count(), 1u);
+    EXPECT_EQ(std::tuple(lpcm.At(0)->codec, lpcm.At(0)->audio.channels, lpcm.At(0)->audio.sampleRate,
+                         lpcm.At(0)->audio.codecSpecific[0], lpcm.At(0)->audio.codecSpecific[1]),
+              std::tuple(StreamCodec::Lpcm, 2u, 48000u, 7u, 0xA1u));
     // A frame header is looked for while 11 bytes remain: a sub-stream of one 11-byte AC-3 header is described.
     for (const size_t bytes : {11, 10}) {
         StreamList ac3;
@@ -127,8 +135,8 @@ TEST(M2Demux, DtsSubStreamChannels)
         {"stereo", core(2, 0), MD_EXT_MORE_CODECS, 2, 0x3, 0, 0x88},
         {"5.1: C L R SL SR and LFE", core(9, 1), MD_EXT_MORE_CODECS, 6, 0x3F, 1, 0x88},
         {"user-defined AMODE: the fixed description", core(16, 0), MD_EXT_MORE_CODECS, 6, 0, 0x88, 0},
-        {"the 01 80 FE 7F sync: the fixed description", mdtest::DtsFrameStart(15, 13, 24, true), MD_EXT_MORE_CODECS,
-         6, 0, 0x88, 0},
+        {"the 01 80 FE 7F sync: the fixed description", mdtest::DtsFrameStart(15, 13, 24, true), MD_EXT_MORE_CODECS, 6,
+         0, 0x88, 0},
     };
     for (const Row& row : rows) {
         const ByteVec file = Pack({mdtest::PesPacket(0xBD, mdtest::AudioSubStream(0x88, row.frame), 90000)});

@@ -107,6 +107,14 @@ TEST(SystemDecoderTest, MpegAudioLockOnTheFirstHeader)
                                                                         {md::kUnitAudioFrame, 4 + 576, -1},
                                                                         {md::kUnitAudioFrame, 4 + 3 * 576, -1}}));
     EXPECT_EQ(decoder.AudioUnitSize(), 576);
+    // A payload of one byte is kept like any other: the stream split after its first byte is the same stream.
+    md::MPEG1SystemDec_c split(md::CMpegMuxDec::kDefaultCapacity);
+    split.BeginStream();
+    Feed(split,
+         Concat({mdtest::Mpeg1PackHeader(0, 3528),
+                 mdtest::Mpeg1PesPacket(0xC0, ByteVec(es.begin(), es.begin() + 1), 45000),
+                 mdtest::Mpeg1PesPacket(0xC0, ByteVec(es.begin() + 1, es.end())), mdtest::Mpeg1PackHeader(0, 3528)}));
+    EXPECT_EQ(TakeAndWalk(split, false, 0).first, uint32_t(es.size()));
 }
 
 // Private-stream-1 sub-stream ids: AC-3 0x80..0x87, DTS 0x88, LPCM 0xA0..0xA8; others are dropped.
