@@ -55,6 +55,7 @@ TEST(Mp4Tags, CreationTimeFrom1904)
         {"the epoch itself", 0, "1904-01-01T00:00:00Z"},
         {"a leap day", 951782400ull + 2082844800ull, "2000-02-29T00:00:00Z"},
         {"the day before the Unix epoch", 2082844800ull - 1, "1969-12-31T23:59:59Z"},
+        {"1 March 2100: a century year has no leap day", 6190387200ull, "2100-03-01T00:00:00Z"},
         {"the last second of 9999", 253402300799ull + 2082844800ull, "9999-12-31T23:59:59Z"},
         {"past 9999: none", 253402300800ull + 2082844800ull, ""},
     };

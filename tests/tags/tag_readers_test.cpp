@@ -538,6 +538,13 @@ TEST(Covers, PicturesArePlacedByTheirHeaders)
     EXPECT_EQ(std::tuple(vorbis.offset, vorbis.length, vorbis.front, vorbis.base64FlacPicture),
               std::tuple(uint64_t(100 + 5 + 4 + 4 + 23), uint32_t(8 + kMaxVorbisFieldBytes), true, true));
     EXPECT_EQ(All(tags), "vorbis:vendor=v") << "the picture is no tag";
+    // The text must hold more than the 8 characters of the picture type: those alone are no picture.
+    for (const std::string text : {"AAAAAwAA", "AAAAAwAAA"}) {
+        TagList listed;
+        CoverLocation cover;
+        ReadVorbisComment(Bytes(Comment("v", {"METADATA_BLOCK_PICTURE=" + text})), listed, &cover);
+        EXPECT_EQ(cover.Found(), text.size() > 8) << text;
+    }
     struct Base64Row {
         const char* text;
         bool valid;
