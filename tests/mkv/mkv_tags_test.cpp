@@ -110,11 +110,6 @@ TEST(MatroskaTags, InfoAndGlobalTags)
     const ByteVector cluster = El(0x1F43B675, U(0xE7, 0, 1));
     // Half a second before 2001: libebml's whole seconds would say 2001-01-01T00:00:00Z.
     const ByteVector before2001 = El(0x1549A966, U(0x4461, uint64_t(-500000000ll), 8));
-    struct Row {
-        const char* rule;
-        ByteVector file;
-        std::string listed;
-    };
     const Row rows[] = {
         {"global tags listed, a track's and a chapter's not",
          Segment(Cat({El(0x1254C367, Cat({perTrack, global, perChapter}))})), "artist=A|mkv:replaygain_gain=-6 dB"},
@@ -127,7 +122,7 @@ TEST(MatroskaTags, InfoAndGlobalTags)
         {"an Info past the head is not read", Segment(Cat({Void(kMatroskaTagHeadBytes), info})), ""},
     };
     for (const Row& row : rows) {
-        const Read read = ReadThroughEntry(row.file);
+        const Read read = ReadThroughEntry(row.bytes);
         EXPECT_EQ(read.listed, row.listed) << row.rule;
         EXPECT_FALSE(read.cover.Found()) << row.rule;
     }
@@ -147,11 +142,6 @@ TEST(MatroskaTags, TheSeekHeadSendsTheReaderToTagsPastTheHead)
                             El(0x7373, SimpleTag("COMMENT", std::string(kMaxMatroskaTagsBytes, 'c'))),
                             El(0x7373, SimpleTag("GENRE", "late"))}));
     const ByteVector near = Tags("TITLE", "near");
-    struct Row {
-        const char* rule;
-        ByteVector file;
-        std::string listed;
-    };
     const Row rows[] = {
         {"Tags past the head, where the SeekHead says", Segment(Cat({seek, Void(gap), Tags("TITLE", "far")})),
          "title=far"},
@@ -162,7 +152,7 @@ TEST(MatroskaTags, TheSeekHeadSendsTheReaderToTagsPastTheHead)
         {"a position past the end of the file", Segment(Cat({SeekTo(0x1254C367, 1u << 30), Void(gap)})), ""},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(ReadThroughEntry(row.file).listed, row.listed) << row.rule;
+        EXPECT_EQ(ReadThroughEntry(row.bytes).listed, row.listed) << row.rule;
 }
 
 TEST(MatroskaTags, TheCoverIsTheDataOfAnAttachmentNamedCover)
@@ -222,11 +212,6 @@ TEST(MatroskaTags, MalformedSizesEndTheWalk)
 {
     const ByteVector title = El(0x7BA9, Text("T"));
     const ByteVector info = El(0x1549A966, title);
-    struct Row {
-        const char* rule;
-        ByteVector segment;
-        std::string listed;
-    };
     const ByteVector pastEnd = Cat({Id(0x4D80), {0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, Text("m")});
     const ByteVector unknownTags = Cat({Id(0x1254C367), {0xFF}, El(0x7373, SimpleTag("TITLE", "x"))});
     const Row rows[] = {
@@ -246,7 +231,7 @@ TEST(MatroskaTags, MalformedSizesEndTheWalk)
          El(0x1254C367, El(0x7373, Cat({El(0x63C0, Cat({Id(0x68CA), {0x88}, {1}})), SimpleTag("ARTIST", "A")}))), ""},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(ReadThroughEntry(Segment(row.segment)).listed, row.listed) << row.rule;
+        EXPECT_EQ(ReadThroughEntry(Segment(row.bytes)).listed, row.listed) << row.rule;
     // Many empty elements: the walk stops at the cap, before the Info after them.
     EXPECT_EQ(ReadThroughEntry(Segment(Cat({Voids(kMaxMatroskaTagElements), info}))).listed, "");
     EXPECT_EQ(ReadThroughEntry(Segment(Cat({Voids(kMaxMatroskaTagElements - 1), info}))).listed, "title=T")

@@ -12,6 +12,13 @@ namespace md::tagtest {
 
 using ByteVector = std::vector<uint8_t>;
 
+// A row of a rule table: what it shows, the bytes, the tags listed from them ("key=value|...").
+struct Row {
+    const char* rule;
+    ByteVector bytes;
+    std::string listed;
+};
+
 inline ByteVector Text(const std::string& s) { return ByteVector(s.begin(), s.end()); }
 inline ByteVector Cat(std::initializer_list<ByteVector> parts)
 {

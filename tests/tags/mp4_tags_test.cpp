@@ -14,13 +14,6 @@ namespace {
 
 using namespace tagtest;
 
-// A row of a rule table: what it shows, the bytes, the tags listed from them ("key=value|...").
-struct Row {
-    const char* rule;
-    ByteVector bytes;
-    std::string listed;
-};
-
 ByteVector U32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 ByteVector U16(uint32_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
 // A box of a four-character type (the copyright sign as the byte 0xA9).

@@ -23,13 +23,6 @@ namespace {
 
 using namespace tagtest;
 
-// A row of a rule table: what it shows, the bytes, the tags listed from them ("key=value|...").
-struct Row {
-    const char* rule;
-    ByteVector bytes;
-    std::string listed;
-};
-
 const std::string kFffd = "\xEF\xBF\xBD";  // U+FFFD, the replacement character, in UTF-8
 
 using mdtest::Be;
