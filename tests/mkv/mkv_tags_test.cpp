@@ -111,6 +111,8 @@ TEST(MatroskaTags, InfoAndGlobalTags)
     // Half a second before 2001: libebml's whole seconds would say 2001-01-01T00:00:00Z.
     const ByteVector before2001 = El(0x1549A966, U(0x4461, uint64_t(-500000000ll), 8));
     const Row rows[] = {
+        {"Info: title, muxing and writing application, creation time", Segment(info),
+         "title=T|encoder=mux|writing_app=app|creation_time=2024-05-01T10:20:30Z"},
         {"global tags listed, a track's and a chapter's not",
          Segment(Cat({El(0x1254C367, Cat({perTrack, global, perChapter}))})), "artist=A|mkv:replaygain_gain=-6 dB"},
         {"a tag's ENCODER replaces the muxing application", Segment(Cat({info, Tags("ENCODER", "enc")})),
