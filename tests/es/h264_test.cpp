@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "support/bit_writer.h"
+#include "support/stream_builders.h"
 
 namespace md {
 namespace {
@@ -400,12 +401,6 @@ TEST(H264FieldOrder, FirstFieldOfTheFirstPicture)
     SpsFields withDelays = withPicStruct;
     withDelays.hrd = true;
     const Bytes pps = Unit(WritePps({.bottomFieldPicOrder = true})), plainPps = Unit(WritePps({}));
-    const auto join = [](std::initializer_list<Bytes> units) {
-        Bytes b;
-        for (const Bytes& u : units)
-            b.insert(b.end(), u.begin(), u.end());
-        return b;
-    };
     struct Row {
         const char* rule;
         SpsFields sps;
@@ -413,25 +408,26 @@ TEST(H264FieldOrder, FirstFieldOfTheFirstPicture)
         uint32_t first;
     };
     const Row rows[] = {
-        {"a frame whose bottom field counts first", interlaced, join({pps, Unit(WriteSlice({}, -1))}), 2},
-        {"a frame whose top field counts first", interlaced, join({pps, Unit(WriteSlice({}, 1))}), 1},
-        {"a non-IDR frame", interlaced, join({pps, Unit(WriteSlice({}, -2, false))}), 2},
-        {"no delta in the slice: the PPS leaves it out", interlaced, join({plainPps, Unit(WriteSlice({}))}), 0},
+        {"a frame whose bottom field counts first", interlaced, mdtest::Concat({pps, Unit(WriteSlice({}, -1))}), 2},
+        {"a frame whose top field counts first", interlaced, mdtest::Concat({pps, Unit(WriteSlice({}, 1))}), 1},
+        {"a non-IDR frame", interlaced, mdtest::Concat({pps, Unit(WriteSlice({}, -2, false))}), 2},
+        {"no delta in the slice: the PPS leaves it out", interlaced, mdtest::Concat({plainPps, Unit(WriteSlice({}))}),
+         0},
         {"no PPS before the slice", interlaced, Unit(WriteSlice({}, -1)), 0},
-        {"a bottom field", interlaced, join({pps, Unit(WriteSlice(true))}), 2},
+        {"a bottom field", interlaced, mdtest::Concat({pps, Unit(WriteSlice(true))}), 2},
         {"pic_struct 4: bottom, top, over the slice", withPicStruct,
-         join({Unit(WritePicTimingSei(4, false)), pps, Unit(WriteSlice({}, 1))}), 2},
+         mdtest::Concat({Unit(WritePicTimingSei(4, false)), pps, Unit(WriteSlice({}, 1))}), 2},
         {"pic_struct 3: top, bottom", withPicStruct,
-         join({Unit(WritePicTimingSei(3, false)), pps, Unit(WriteSlice({}, -1))}), 1},
+         mdtest::Concat({Unit(WritePicTimingSei(3, false)), pps, Unit(WriteSlice({}, -1))}), 1},
         {"pic_struct 6 after the HRD delays", withDelays,
-         join({Unit(WritePicTimingSei(6, true)), pps, Unit(WriteSlice({}))}), 2},
-        {"pic_struct 2: a bottom field", withDelays, join({Unit(WritePicTimingSei(2, true))}), 2},
+         mdtest::Concat({Unit(WritePicTimingSei(6, true)), pps, Unit(WriteSlice({}))}), 2},
+        {"pic_struct 2: a bottom field", withDelays, Unit(WritePicTimingSei(2, true)), 2},
         {"pic_struct 0, a frame: the slice decides", withPicStruct,
-         join({Unit(WritePicTimingSei(0, false)), pps, Unit(WriteSlice({}, -1))}), 2},
+         mdtest::Concat({Unit(WritePicTimingSei(0, false)), pps, Unit(WriteSlice({}, -1))}), 2},
         {"a picture timing SEI the SPS does not announce", interlaced,
-         join({Unit(WritePicTimingSei(4, false)), pps, Unit(WriteSlice({}, 1))}), 1},
-        {"a slice cut in its header", interlaced, join({pps, Bytes{0, 0, 1, 0x65, 0x88}}), 0},
-        {"a progressive SPS", SpsFields{}, join({pps, Unit(WriteSlice({}, -1))}), 0},
+         mdtest::Concat({Unit(WritePicTimingSei(4, false)), pps, Unit(WriteSlice({}, 1))}), 1},
+        {"a slice cut in its header", interlaced, mdtest::Concat({pps, Bytes{0, 0, 1, 0x65, 0x88}}), 0},
+        {"a progressive SPS", SpsFields{}, mdtest::Concat({pps, Unit(WriteSlice({}, -1))}), 0},
     };
     for (const Row& row : rows) {
         SpsInfo sps{};
